@@ -1,0 +1,53 @@
+include(GoogleTest)
+
+# qm_add_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
+# One GoogleTest executable, each of its tests registered with CTest.
+function(qm_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+endfunction()
+
+# qm_add_qtest(<name> SOURCES <files...> LIBS <targets...>)
+# One Qt Test executable, run offscreen as a single CTest test.
+function(qm_add_qtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
+# qm_add_fuzzer(<name> SOURCES <files...> LIBS <targets...> [SECONDS <n>])
+# A libFuzzer target; with QM_FUZZ on it also runs as a bounded CTest test.
+function(qm_add_fuzzer name)
+  cmake_parse_arguments(ARG "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT QM_FUZZ)
+    return()
+  endif()
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 30)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -print_final_stats=0)
+  math(EXPR limit "${ARG_SECONDS} + 120")
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${limit} LABELS fuzz)
+endfunction()
