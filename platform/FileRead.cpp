@@ -1,0 +1,87 @@
+#include "platform/FileRead.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::string FileReadError::description() const {
+    switch (kind) {
+    case Kind::notFound: return std::strerror(systemError ? systemError : ENOENT);
+    case Kind::notRegular: return "not a regular file";
+    case Kind::tooLarge: return "the file is larger than " + std::to_string(limit) + " bytes";
+    case Kind::io: return std::strerror(systemError ? systemError : EIO);
+    }
+    return "unknown error";
+}
+
+namespace {
+
+FileReadResult failure(FileReadError::Kind kind, int err, std::size_t limit = 0) {
+    FileReadResult r;
+    r.error = FileReadError{kind, err, limit};
+    return r;
+}
+
+FileReadResult fromErrno(int err) {
+    if (err == ENOENT || err == ENOTDIR) return failure(FileReadError::Kind::notFound, err);
+    return failure(FileReadError::Kind::io, err);
+}
+
+}  // namespace
+
+FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes) {
+    struct stat st {};
+    // Checking first keeps us from ever opening a device, whose open alone may act.
+    if (::stat(path.c_str(), &st) != 0) return fromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return failure(FileReadError::Kind::notRegular, 0);
+
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return fromErrno(errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    // The path may have been swapped between stat and open.
+    if (::fstat(fd, &st) != 0) return fromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return failure(FileReadError::Kind::notRegular, 0);
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > maxBytes)
+        return failure(FileReadError::Kind::tooLarge, 0, maxBytes);
+
+    FileReadResult result;
+    result.data.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t used = 0;
+    char extra[4096];
+    for (;;) {
+        // The file may grow while we read; read one byte past the cap to notice.
+        char* dst;
+        std::size_t room;
+        if (used < result.data.size()) {
+            dst = result.data.data() + used;
+            room = result.data.size() - used;
+        } else {
+            dst = extra;
+            room = sizeof extra;
+        }
+        ssize_t n = ::read(fd, dst, room);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fromErrno(errno);
+        }
+        if (n == 0) break;
+        if (dst == extra) {
+            if (used + static_cast<std::size_t>(n) > maxBytes)
+                return failure(FileReadError::Kind::tooLarge, 0, maxBytes);
+            result.data.append(extra, static_cast<std::size_t>(n));
+        }
+        used += static_cast<std::size_t>(n);
+    }
+    result.data.resize(used);
+    return result;
+}
+
+}  // namespace platform

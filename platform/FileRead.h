@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// Why a bounded read failed. `systemError` is the errno value when there is one.
+struct FileReadError {
+    enum class Kind { notFound, notRegular, tooLarge, io };
+    Kind kind = Kind::io;
+    int systemError = 0;
+    std::size_t limit = 0;
+
+    // A short sentence fragment for the user ("No such file or directory").
+    std::string description() const;
+};
+
+struct FileReadResult {
+    std::string data;
+    std::optional<FileReadError> error;
+
+    bool ok() const { return !error.has_value(); }
+};
+
+// Reads a whole regular file of at most `maxBytes` bytes. FIFOs, devices,
+// sockets and directories are refused without blocking: the path is checked
+// before it is opened, opened non-blocking, and checked again on the
+// descriptor. Symbolic links are followed.
+FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes);
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace platform {
+
+struct FileError {
+    int systemError = 0;
+    std::string description;  // strerror text, or our own sentence fragment
+};
+
+struct SafeWriteOptions {
+    // Mode of a file that did not exist before.
+    mode_t modeWhenNew = 0600;
+    // The temporary file is "." + the target's name + this suffix, beside the target.
+    std::string tempSuffix = ".quillmar-tmp";
+};
+
+// Follows symbolic links from `path` to the path of the file they end at;
+// that file need not exist. Gives `path` itself when it is no link.
+std::optional<std::string> resolveSymlinks(const std::string& path, FileError* error = nullptr);
+
+// Replaces the file at `path` with `data` so that a reader sees either the old
+// or the new file, never a mix, and a crash leaves the old one. When `path` is
+// a symbolic link the file it points to is replaced and the link stays. The
+// new file gets the old file's mode (and owner, when we may set it). On any
+// failure the target is untouched and no temporary file is left behind.
+std::optional<FileError> replaceFileAtomically(const std::string& path, std::string_view data,
+                                               const SafeWriteOptions& options = {});
+
+// Creates `path`, which must not exist yet (not even as a dangling link), with
+// `mode` and `data`, and flushes it to disk. Fails with EEXIST when something
+// is there. A partly written file is removed again.
+std::optional<FileError> createFileExclusively(const std::string& path, std::string_view data, mode_t mode);
+
+// The path of the temporary file `replaceFileAtomically` uses for `target`
+// (after symbolic links are followed).
+std::string temporaryPathFor(const std::string& target, const std::string& tempSuffix = ".quillmar-tmp");
+
+}  // namespace platform

@@ -1,0 +1,202 @@
+#include "platform/FileRead.h"
+#include "platform/SafeFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "qm-file-XXXXXX").string();
+        path_ = ::mkdtemp(tmpl.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void spit(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+}  // namespace
+
+TEST(FileRead, ReadsRegularFilesAndRefusesEverythingElse) {
+    TempDir dir;
+    spit(dir / "plain", std::string("a\0b\n", 4));
+    auto ok = platform::readRegularFile(dir / "plain", 100);
+    ASSERT_TRUE(ok.ok());
+    EXPECT_EQ(ok.data, std::string("a\0b\n", 4));
+
+    auto missing = platform::readRegularFile(dir / "nope", 100);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error->kind, platform::FileReadError::Kind::notFound);
+
+    auto folder = platform::readRegularFile(dir.path(), 100);
+    ASSERT_FALSE(folder.ok());
+    EXPECT_EQ(folder.error->kind, platform::FileReadError::Kind::notRegular);
+
+    // A FIFO with no writer would block a plain open forever.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    auto fifo = platform::readRegularFile(dir / "fifo", 100);
+    ASSERT_FALSE(fifo.ok());
+    EXPECT_EQ(fifo.error->kind, platform::FileReadError::Kind::notRegular);
+
+    auto device = platform::readRegularFile("/dev/zero", 100);
+    ASSERT_FALSE(device.ok());
+    EXPECT_EQ(device.error->kind, platform::FileReadError::Kind::notRegular);
+
+    fs::create_symlink(dir / "plain", dir / "link");
+    EXPECT_TRUE(platform::readRegularFile(dir / "link", 100).ok());
+}
+
+TEST(FileRead, SizeCapIsExact) {
+    TempDir dir;
+    spit(dir / "ten", "0123456789");
+    EXPECT_TRUE(platform::readRegularFile(dir / "ten", 10).ok());
+    auto over = platform::readRegularFile(dir / "ten", 9);
+    ASSERT_FALSE(over.ok());
+    EXPECT_EQ(over.error->kind, platform::FileReadError::Kind::tooLarge);
+    EXPECT_NE(over.error->description().find("9 bytes"), std::string::npos);
+    spit(dir / "empty", "");
+    auto empty = platform::readRegularFile(dir / "empty", 0);
+    ASSERT_TRUE(empty.ok());
+    EXPECT_TRUE(empty.data.empty());
+}
+
+TEST(SafeFile, ReplacesContentKeepsModeAndLeavesNoTemporary) {
+    TempDir dir;
+    std::string target = dir / "config";
+    spit(target, "old\n");
+    ::chmod(target.c_str(), 0644);
+    ASSERT_FALSE(platform::replaceFileAtomically(target, "new\n"));
+    EXPECT_EQ(slurp(target), "new\n");
+    EXPECT_EQ(modeOf(target), 0644u);
+    EXPECT_FALSE(fs::exists(dir / ".config.quillmar-tmp"));
+
+    std::string fresh = dir / "fresh";
+    ASSERT_FALSE(platform::replaceFileAtomically(fresh, "x"));
+    EXPECT_EQ(modeOf(fresh), 0600u);
+}
+
+TEST(SafeFile, LeftoverTemporaryIsReplacedAndPlantedLinkNotFollowed) {
+    TempDir dir;
+    std::string target = dir / "config";
+    spit(target, "old");
+    spit(dir / ".config.quillmar-tmp", "stale");
+    ASSERT_FALSE(platform::replaceFileAtomically(target, "new"));
+    EXPECT_EQ(slurp(target), "new");
+
+    // A link planted at the temporary path must not redirect the write.
+    spit(dir / "victim", "precious");
+    fs::create_symlink(dir / "victim", dir / ".config.quillmar-tmp");
+    ASSERT_FALSE(platform::replaceFileAtomically(target, "newer"));
+    EXPECT_EQ(slurp(dir / "victim"), "precious");
+    EXPECT_EQ(slurp(target), "newer");
+}
+
+TEST(SafeFile, SymlinkStaysAndItsTargetIsReplacedWithTargetMode) {
+    TempDir dir;
+    fs::create_directory(dir / "dotfiles");
+    std::string real = dir / "dotfiles/ssh_config";
+    spit(real, "old");
+    ::chmod(real.c_str(), 0640);
+    fs::create_symlink("dotfiles/ssh_config", dir / "config");  // relative link
+    ASSERT_FALSE(platform::replaceFileAtomically(dir / "config", "new"));
+    EXPECT_TRUE(fs::is_symlink(dir / "config"));
+    EXPECT_EQ(slurp(real), "new");
+    EXPECT_EQ(modeOf(real), 0640u);
+    EXPECT_FALSE(fs::exists(dir / "dotfiles/.ssh_config.quillmar-tmp"));
+
+    // A dangling link: the file is created where the link points.
+    fs::create_symlink(dir / "dotfiles/later", dir / "dangling");
+    ASSERT_FALSE(platform::replaceFileAtomically(dir / "dangling", "made"));
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling"));
+    EXPECT_EQ(slurp(dir / "dotfiles/later"), "made");
+
+    fs::create_symlink(dir / "loop", dir / "loop");
+    auto err = platform::replaceFileAtomically(dir / "loop", "x");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->systemError, ELOOP);
+}
+
+TEST(SafeFile, FailedRenameRemovesTemporaryAndKeepsTarget) {
+    TempDir dir;
+    fs::create_directory(dir / "adir");
+    auto err = platform::replaceFileAtomically(dir / "adir", "x");
+    ASSERT_TRUE(err);
+    EXPECT_TRUE(fs::is_directory(dir / "adir"));
+    EXPECT_FALSE(fs::exists(dir / ".adir.quillmar-tmp"));
+}
+
+TEST(SafeFile, ReadOnlyFolderFailsCleanly) {
+    TempDir dir;
+    std::string target = dir / "config";
+    spit(target, "old");
+    ::chmod(dir.path().c_str(), 0500);
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(platform::replaceFileAtomically(target, "new"));
+    } else {
+        // Root ignores folder permissions: try it as an unprivileged user.
+        ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+            ::_exit(platform::replaceFileAtomically(target, "new") ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the write should have failed";
+    }
+    EXPECT_EQ(slurp(target), "old");
+    EXPECT_FALSE(fs::exists(dir / ".config.quillmar-tmp"));
+}
+
+TEST(SafeFile, CreateExclusivelyNeverOverwrites) {
+    TempDir dir;
+    ASSERT_FALSE(platform::createFileExclusively(dir / "copy", "one", 0600));
+    EXPECT_EQ(modeOf(dir / "copy"), 0600u);
+    auto again = platform::createFileExclusively(dir / "copy", "two", 0600);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->systemError, EEXIST);
+    EXPECT_EQ(slurp(dir / "copy"), "one");
+    fs::create_symlink(dir / "elsewhere", dir / "dangling");
+    EXPECT_TRUE(platform::createFileExclusively(dir / "dangling", "x", 0600));
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+}
