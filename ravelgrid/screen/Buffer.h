@@ -1,0 +1,204 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ravelgrid/screen/Attribute.h"
+#include "ravelgrid/screen/BidiPresentationState.h"
+#include "ravelgrid/screen/BufferLine.h"
+#include "ravelgrid/screen/CharData.h"
+#include "ravelgrid/screen/CharSets.h"
+#include "ravelgrid/screen/CircularBufferLineList.h"
+#include "ravelgrid/screen/Position.h"
+#include "ravelgrid/screen/SemanticPrompt.h"
+
+namespace ravelgrid {
+
+// One screen of the terminal: the rows on display plus, for the normal
+// screen, the scrollback above them, and the state that belongs to this
+// screen (cursor, viewport, scroll region, margins, tab stops, saved cursor,
+// prompt bookkeeping).
+//
+// Row spaces: a ring row counts from the oldest scrollback line (0); screen
+// row r is ring row yBase() + r; viewport row r is ring row yDisp() + r.
+class Buffer {
+public:
+    static constexpr int minCols = 2;
+    static constexpr int minRows = 1;
+
+    // Sizes are clamped: cols >= 2, rows >= 1, scrollback >= 0. The owner
+    // installs `scroll` and calls fillViewportRows() afterwards.
+    Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback, BidiPresentationState bidiState = {});
+    ~Buffer();
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    // --- rows --------------------------------------------------------------
+    CircularBufferLineList& lines() { return lines_; }
+    const CircularBufferLineList& lines() const { return lines_; }
+    // The line at screen row `row` (ring row yBase + row).
+    BufferLine& screenLine(int row) { return lines_[yBase_ + row]; }
+    const BufferLinePtr& screenLinePtr(int row) { return lines_.get(yBase_ + row); }
+
+    int getCorrectBufferLength(int rows) const;
+    BufferLinePtr getBlankLine(const Attribute& attribute, bool isWrapped = false);
+    // A space (code 32), width 1, with the attribute (default when absent).
+    static CharData getNullCell(std::optional<Attribute> attribute = std::nullopt);
+    // Pushes `rows` blank rows, only when the ring is empty.
+    void fillViewportRows(std::optional<Attribute> attribute = std::nullopt);
+    // Cell at a ring position / a viewport position; CharData::Null outside the row.
+    CharData getCharAtBufferRelative(Position pos);
+    CharData getChar(Position pos);
+
+    // --- size and coordinates ---------------------------------------------
+    int cols() const { return cols_; }
+    int rows() const { return rows_; }
+    int x() const { return x_; }
+    void setX(int v) { if (v >= 0) x_ = v; }
+    int y() const { return y_; }
+    void setY(int v) { if (v >= 0) y_ = v; }
+    int yDisp() const { return yDisp_; }
+    void setYDisp(int v) { if (v >= 0) yDisp_ = v; }
+    int yBase() const { return yBase_; }
+    void setYBase(int v) { yBase_ = v; }
+    int xDisp() const { return 0; }
+    int xBase() const { return 0; }
+    int linesTop() const { return linesTop_; }
+    void setLinesTop(int v) { linesTop_ = v; }
+    int scrollTop() const { return scrollTop_; }
+    void setScrollTop(int v) { if (v >= 0) scrollTop_ = v; }
+    int scrollBottom() const { return scrollBottom_; }
+    void setScrollBottom(int v) { if (v >= 0) scrollBottom_ = v; }
+    int marginLeft() const { return marginLeft_; }
+    void setMarginLeft(int v) { marginLeft_ = v; }
+    int marginRight() const { return marginRight_; }
+    void setMarginRight(int v) { marginRight_ = v; }
+    bool hasScrollback() const { return hasScrollback_; }
+    std::optional<int> scrollback() const { return scrollback_; }
+    bool isReflowEnabled() const { return hasScrollback_; }
+
+    // --- resetting ----------------------------------------------------------
+    // Empties the ring and resets cursor, viewport, region, margins and prompt
+    // state; tab stops, saved cursor, curAttr and mode flags stay.
+    void clear();
+    // DECSTR's part: saved cursor state and margins.
+    void softReset();
+
+    // --- scrollback ----------------------------------------------------------
+    // Drops the rows above the screen. savedY (a screen row) is kept.
+    void clearScrollback();
+    // New scrollback size (absent = none), dropping the oldest rows when the
+    // ring shrinks.
+    void changeHistorySize(std::optional<int> newScrollback);
+
+    // --- resize (with reflow of soft-wrapped rows) ------------------------
+    struct InsertionSet {
+        std::vector<BufferLinePtr> lines;
+        int start = 0;
+        bool isNull = false;
+    };
+    void resize(int newCols, int newRows);
+
+    // --- tab stops (column -1 means the cursor column) ----------------------
+    std::vector<bool> tabStops;
+    void resetTabStops(int index = -1, int tabStopWidth = 8);
+    void setTabStop(int column = -1);
+    void clearTabStop(int column = -1);
+    int nextTabStop(bool restrictToMargins, int fromColumn = -1) const;
+    int previousTabStop(int fromColumn = -1) const;
+
+    // --- images -------------------------------------------------------------
+    bool hasAnyImages() const { return linesWithImagesCount_ > 0; }
+    int linesWithImagesCount() const { return linesWithImagesCount_; }
+    void clearLineImages(int row);
+    // Sets a ring row's images (empty = none), keeping the count right.
+    void setLineImages(int row, std::optional<TerminalImageList> images);
+    void recountLinesWithImages();
+
+    // --- rows by identity -----------------------------------------------------
+    std::optional<int> findRowOfLine(int startRow, const BufferLine* line);
+    std::optional<int> rowOfLine(const BufferLine* line, int startRow) { return findRowOfLine(startRow, line); }
+
+    // --- shell-integration prompt bookkeeping ------------------------------
+    struct PromptMark {
+        BufferLinePtr line;
+        SemanticPromptKind kind = SemanticPromptKind::initial;
+        int column = 0;
+    };
+    void beginSemanticGroup(int row);
+    void addSemanticMark(SemanticPromptKind kind, int row, int column);
+    std::vector<SemanticPromptAnchor> semanticMarksOfRow(int row);
+    std::optional<int> semanticPromptStartRow();
+    std::optional<PromptMark> currentPromptMark() const;
+    bool semanticPromptQuery(int row);
+    std::optional<Position> semanticInputStart();
+    std::optional<uint64_t> promptGroupOfRow(int row, int promptRow, bool promptRowAbsent);
+    std::optional<uint64_t> continuationGroupOfRow(int row);
+    bool isInActiveSemanticGroup(int row);
+    std::optional<SemanticPromptKind> semanticPromptSpan(int row);
+    std::optional<Position> semanticInputRange(int column, int row);
+    // Whether the row holds an initial or secondary mark of the active group.
+    bool rowHasActivePromptStart(int row);
+
+    // --- saved cursor (DECSC) -------------------------------------------------
+    int savedX = 0;
+    int savedY = 0;  // a screen row
+    bool savedOriginMode = false;
+    bool savedMarginMode = false;
+    bool savedWraparound = false;
+    bool savedReverseWraparound = false;
+    Attribute savedAttr;
+    const CharsetMap* savedCharset = nullptr;  // absent = none saved
+
+    // --- per-screen state ------------------------------------------------------
+    Attribute curAttr{Attribute::Color::defaultColor(), Attribute::Color::defaultInvertedColor(), CharacterStyle::none,
+                      UnderlineStyle::none, std::nullopt};
+    bool insertMode = false;
+    bool marginMode = false;
+    bool wraparound = false;
+
+    SemanticContent semanticContent = SemanticContent::none();
+    SemanticInputState semanticInput = SemanticInputState::idle;
+    SemanticPromptClickMode semanticClickMode = SemanticPromptClickMode::none();
+    bool semanticUsesSpecialCursorKeys = false;
+    BufferLinePtr semanticPromptStartLine;
+    int semanticPromptStartRowCache = 0;
+    int semanticPromptRowScanCount = 0;
+    uint64_t semanticGroupCounter = 0;
+    uint64_t activeSemanticGroupID = 0;
+
+    BidiPresentationState defaultBidiState;
+
+    // Installed by the owning Terminal right after construction: its scroll
+    // core (the argument is the new bottom line's wrap flag). Until then a
+    // call stops the process.
+    std::function<void(bool isWrapped)> scroll;
+
+private:
+    void installLineCallbacks();
+    std::optional<int> findPromptRowNearCursor();
+    void dropOldestRows(int n);
+    static bool hasPromptStartMark(const BufferLine& line);
+
+    std::shared_ptr<Buffer*> self_;
+    CircularBufferLineList lines_;
+    int yDisp_ = 0;
+    int x_ = 0;
+    int y_ = 0;
+    int yBase_ = 0;
+    int linesWithImagesCount_ = 0;
+    int linesTop_ = 0;
+    int scrollBottom_ = 0;
+    int scrollTop_ = 0;
+    int marginLeft_ = 0;
+    int marginRight_ = 0;
+    bool hasScrollback_ = false;
+    int cols_ = 0;
+    int rows_ = 0;
+    std::optional<int> scrollback_;
+};
+
+}  // namespace ravelgrid
