@@ -53,6 +53,8 @@ FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes) {
         return failure(FileReadError::Kind::tooLarge, 0, maxBytes);
 
     FileReadResult result;
+    result.device = static_cast<std::uint64_t>(st.st_dev);
+    result.inode = static_cast<std::uint64_t>(st.st_ino);
     result.data.resize(static_cast<std::size_t>(st.st_size));
     std::size_t used = 0;
     char extra[4096];

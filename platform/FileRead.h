@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,9 @@ struct FileReadError {
 struct FileReadResult {
     std::string data;
     std::optional<FileReadError> error;
+    // Identity of the file read, for telling two paths to one file apart.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     bool ok() const { return !error.has_value(); }
 };

@@ -1,0 +1,190 @@
+#include "quillmar/sshconfig/SSHConfigReader.h"
+#include "quillmar/sshconfig/tests/support/TestHome.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+using quillmar::IdentityFileRecord;
+using quillmar::SSHConfigReader;
+using quillmar::test::TestHome;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+struct Aliases {
+    std::vector<std::string> aliases;
+    std::vector<std::string> files;
+};
+
+Aliases readAliases(const TestHome& h, const std::string& path) {
+    SSHConfigReader reader(h.paths());
+    Aliases out;
+    std::set<std::string> seen;
+    reader.parseHostAliases(path, 0, out.aliases, seen, out.files);
+    return out;
+}
+
+}  // namespace
+
+TEST(SSHConfigReaderLines, KeywordSeparatorsAndCase) {
+    EXPECT_EQ(SSHConfigReader::tokenizeLine("Host foo"), std::make_pair(std::string("Host"), std::string("foo")));
+    EXPECT_EQ(SSHConfigReader::tokenizeLine("Host=foo").second, "foo");
+    EXPECT_EQ(SSHConfigReader::tokenizeLine("Host = foo").second, "foo");
+    EXPECT_EQ(SSHConfigReader::tokenizeLine("Host\t=\tfoo bar").second, "foo bar");
+    EXPECT_EQ(SSHConfigReader::tokenizeLine("Host==foo").second, "=foo");
+    EXPECT_EQ(SSHConfigReader::tokenizeLine("Host"), std::make_pair(std::string("Host"), std::string()));
+
+    TestHome h;
+    h.writeSsh("config",
+               "host=alpha\nHOST alpha\nHost\t alpha\nHost\n"
+               "Host web db *.internal !bastion\nHost *\n  HostName x\nMatch host m1\n"
+               "Host \"my box\"\nHost web\n# Host commented\n  Host indented\n");
+    EXPECT_THAT(readAliases(h, h.ssh("config")).aliases, ElementsAre("alpha", "web", "db", "my box", "indented"));
+}
+
+TEST(SSHConfigReaderLines, SplitWordsQuotes) {
+    EXPECT_THAT(SSHConfigReader::splitWords("a \"b c\" d"), ElementsAre("a", "b c", "d"));
+    EXPECT_THAT(SSHConfigReader::splitWords("x\"y z\""), ElementsAre("xy z"));
+    EXPECT_THAT(SSHConfigReader::splitWords("\"\""), IsEmpty());
+    EXPECT_THAT(SSHConfigReader::splitWords("  a\t\tb  "), ElementsAre("a", "b"));
+    EXPECT_THAT(SSHConfigReader::splitWords("\"open ended"), ElementsAre("open ended"));
+}
+
+TEST(SSHConfigReaderLines, LineBreaksOfEveryKind) {
+    TestHome h;
+    h.writeSsh("config", "Host crlf\r\nHost cr\rHost ls\xE2\x80\xA8Host nel\xC2\x85Host last");
+    EXPECT_THAT(readAliases(h, h.ssh("config")).aliases, ElementsAre("crlf", "cr", "ls", "nel", "last"));
+}
+
+TEST(SSHConfigReaderIncludes, FormsAndReadingOrder) {
+    TestHome h;
+    h.writeSsh("config",
+               "Host first\nInclude config.d/*\nHost middle\nInclude ~/other/conf " + h.path("abs/extra") +
+                   "\nInclude nothing-matches/*\nHost last\n");
+    h.writeSsh("config.d/b", "Host from-b\n");
+    h.writeSsh("config.d/a", "Host from-a\n");
+    h.writeSsh("config.d/B", "Host from-B\n");  // code point order puts "B" before "a"
+    h.write(h.path("other/conf"), "Host from-other\n");
+    h.write(h.path("abs/extra"), "Host from-abs\n");
+
+    auto r = readAliases(h, h.ssh("config"));
+    EXPECT_THAT(r.aliases,
+                ElementsAre("first", "from-B", "from-a", "from-b", "middle", "from-other", "from-abs", "last"));
+    EXPECT_THAT(r.files, ElementsAre(h.ssh("config"), h.ssh("config.d/B"), h.ssh("config.d/a"), h.ssh("config.d/b"),
+                                     h.path("other/conf"), h.path("abs/extra")));
+
+    // OpenSSH finds the same files. (Its Include inside a Host block only
+    // applies to that block, so the check includes them at the top.)
+    h.writeSsh("top", "Include config.d/*\nInclude ~/other/conf " + h.path("abs/extra") + "\n");
+    h.writeSsh("config.d/a", "Host from-a\n  HostName a.example\n");
+    h.write(h.path("other/conf"), "Host from-other\n  HostName other.example\n");
+    h.write(h.path("abs/extra"), "Host from-abs\n  HostName abs.example\n");
+    EXPECT_EQ(h.sshValue("from-a", "hostname", "top"), "a.example");
+    EXPECT_EQ(h.sshValue("from-other", "hostname", "top"), "other.example");
+    EXPECT_EQ(h.sshValue("from-abs", "hostname", "top"), "abs.example");
+}
+
+TEST(SSHConfigReaderIncludes, SelfAndMutualIncludesEnd) {
+    TestHome h;
+    h.writeSsh("config", "Host top\nInclude config\nInclude a\n");
+    h.writeSsh("a", "Host in-a\nInclude b\n");
+    h.writeSsh("b", "Host in-b\nInclude a\nInclude config\n");
+    auto r = readAliases(h, h.ssh("config"));
+    EXPECT_THAT(r.aliases, ElementsAre("top", "in-a", "in-b"));
+    // Each file on the include chain is read once, not once per level.
+    EXPECT_THAT(r.files, ElementsAre(h.ssh("config"), h.ssh("a"), h.ssh("b")));
+
+    // A file included twice side by side is no loop and is read both times.
+    h.writeSsh("config", "Include a2\nInclude a2\n");
+    h.writeSsh("a2", "Host twice\n");
+    EXPECT_THAT(readAliases(h, h.ssh("config")).files, ElementsAre(h.ssh("config"), h.ssh("a2"), h.ssh("a2")));
+}
+
+TEST(SSHConfigReaderIncludes, ManyFilesAreCapped) {
+    TestHome h;
+    std::string config;
+    for (int i = 0; i < 300; ++i) {
+        h.writeSsh("many/f" + std::to_string(1000 + i), "Host h" + std::to_string(1000 + i) + "\n");
+    }
+    h.writeSsh("config", "Include many/*\nInclude many/*\n");
+    auto r = readAliases(h, h.ssh("config"));
+    EXPECT_EQ(r.files.size(), SSHConfigReader::kMaxFilesPerRead);
+}
+
+TEST(SSHConfigReaderIncludes, FifoDeviceAndBadFilesAreSkippedWithoutBlocking) {
+    TestHome h;
+    ASSERT_EQ(::mkfifo(h.ssh("fifo").c_str(), 0600), 0);
+    h.writeSsh("latin1", "Host caf\xE9\n");
+    h.writeSsh("config", "Include fifo\nInclude /dev/zero\nInclude latin1\nHost after\n");
+    auto done = std::async(std::launch::async, [&] { return readAliases(h, h.ssh("config")); });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "reading blocked";
+    auto r = done.get();
+    EXPECT_THAT(r.aliases, ElementsAre("after"));
+    EXPECT_THAT(r.files, ElementsAre(h.ssh("config")));
+}
+
+TEST(SSHConfigReaderSearch, DefiningFilesFollowIncludePosition) {
+    TestHome h;
+    h.writeSsh("quillmar_config", "Host web\n");
+    h.writeSsh("config", "Include quillmar_config\n\nHost web\n  HostName x\nHost webby\n");
+    SSHConfigReader reader(h.paths());
+    std::vector<std::string> found;
+    reader.findDefiningFiles("web", h.ssh("config"), 0, found);
+    EXPECT_THAT(found, ElementsAre(h.ssh("quillmar_config"), h.ssh("config")));
+
+    h.writeSsh("config", "Host web\n  HostName x\nHost other web\nInclude quillmar_config\n");
+    found.clear();
+    reader.findDefiningFiles("web", h.ssh("config"), 0, found);
+    EXPECT_THAT(found, ElementsAre(h.ssh("config"), h.ssh("quillmar_config")));
+
+    found.clear();
+    reader.findDefiningFiles("WEB", h.ssh("config"), 0, found);
+    EXPECT_THAT(found, IsEmpty());
+}
+
+TEST(SSHConfigReaderSearch, IdentityFilesWithTheirBlocks) {
+    TestHome h;
+    h.writeSsh("config",
+               "IdentityFile ~/.ssh/top\nHost web db\n  identityfile=\"~/.ssh/my key\" ignored\n"
+               "Match host foo\n  IdentityFile ~/.ssh/m\nHost inc\nInclude sub\n  IdentityFile ~/.ssh/after\n"
+               "IdentityFile\n");
+    h.writeSsh("sub", "IdentityFile ~/.ssh/in-sub-top\nHost sub-host\n");
+    SSHConfigReader reader(h.paths());
+    std::vector<std::string> current{"*"};
+    std::vector<IdentityFileRecord> records;
+    reader.parseIdentityFiles(h.ssh("config"), 0, current, records);
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[0], (IdentityFileRecord{"~/.ssh/top", {"*"}, h.ssh("config")}));
+    EXPECT_EQ(records[1], (IdentityFileRecord{"~/.ssh/my key", {"web", "db"}, h.ssh("config")}));
+    EXPECT_EQ(records[2], (IdentityFileRecord{"~/.ssh/m", {"Match host foo"}, h.ssh("config")}));
+    // The included file's top belongs to the block holding the Include line,
+    // and its last Host line stays in force after it.
+    EXPECT_EQ(records[3], (IdentityFileRecord{"~/.ssh/in-sub-top", {"inc"}, h.ssh("sub")}));
+    EXPECT_EQ(records[4], (IdentityFileRecord{"~/.ssh/after", {"sub-host"}, h.ssh("config")}));
+}
+
+TEST(SSHConfigReaderList, DisplayOrderAndMissingConfig) {
+    std::vector<std::string> v{"host10", "Host2", "host1", "beta", "Alpha"};
+    SSHConfigReader::sortForDisplay(v);
+    EXPECT_THAT(v, ElementsAre("Alpha", "beta", "host1", "Host2", "host10"));
+
+    TestHome h;
+    SSHConfigReader reader(h.paths());
+    auto snap = reader.loadHostList();
+    EXPECT_FALSE(snap.configExists);
+    EXPECT_THAT(snap.aliases, IsEmpty());
+    ASSERT_EQ(snap.signature.size(), 1u);
+    EXPECT_FALSE(snap.signature.at(h.ssh("config")).exists);
+
+    h.writeSsh("config", "Include quillmar_config\nHost b a\n");
+    h.writeSsh("quillmar_config", "Host c\n");
+    auto again = reader.loadHostList();
+    EXPECT_TRUE(again.configExists);
+    EXPECT_THAT(again.aliases, ElementsAre("a", "b", "c"));
+    EXPECT_EQ(again.signature.size(), 2u);
+    EXPECT_NE(again.signature, snap.signature);
+}
