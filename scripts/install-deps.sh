@@ -8,7 +8,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev zlib1g-dev libpng-dev libssl-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglx-dev
   libfontconfig-dev libfreetype-dev libharfbuzz-dev
   libsecret-1-dev nlohmann-json3-dev
   openssh-client openssh-server zsh locales procps
