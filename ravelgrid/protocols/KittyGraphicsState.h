@@ -1,0 +1,108 @@
+#pragma once
+
+#include "ravelgrid/protocols/KittyGraphicsControl.h"
+#include "ravelgrid/protocols/KittyGraphicsPayload.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace ravelgrid {
+
+struct KittyGraphicsImage {
+    KittyGraphicsPayload payload;
+    size_t byteSize = 0;
+    uint64_t lastAccessTick = 0;
+};
+
+// An unfinished chunked transmission: the first chunk's keys and the
+// still-encoded payload of all chunks so far.
+struct KittyGraphicsPending {
+    KittyGraphicsControl control;
+    std::vector<uint8_t> base64Payload;
+    // Over the size cap: the rest of its chunks are swallowed unread.
+    bool abandoned = false;
+};
+
+struct KittyPlacementKey {
+    uint32_t imageId = 0;
+    uint32_t placementId = 0;
+    bool operator==(const KittyPlacementKey&) const = default;
+};
+
+struct KittyPlacementKeyHash {
+    size_t operator()(const KittyPlacementKey& key) const noexcept
+    {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(key.imageId) << 32 | key.placementId);
+    }
+};
+
+struct KittyPlacementRecord {
+    uint32_t imageId = 0;
+    uint32_t placementId = 0;
+    std::optional<uint32_t> parentImageId;
+    std::optional<uint32_t> parentPlacementId;
+    int parentOffsetH = 0;
+    int parentOffsetV = 0;
+    int pixelOffsetX = 0;
+    int pixelOffsetY = 0;
+    int col = 0;
+    int row = 0;
+    int cols = 0;
+    int rows = 0;
+    int zIndex = 0;
+    bool isVirtual = false;
+    bool isAlternateBuffer = false;
+};
+
+// Four base64 characters carry three bytes: the encoded size of the largest
+// payload accepted, and so the most a chunked transfer may gather.
+inline constexpr size_t kKittyPendingLimit = (kKittyDataLimit + 2) / 3 * 4;
+// The cache limit is read as 0...4 GiB.
+inline constexpr int64_t kKittyCacheLimitCeiling = int64_t{1} << 32;
+
+// The per-terminal store of transmitted images and placement records.
+class KittyGraphicsState {
+public:
+    std::unordered_map<uint32_t, KittyGraphicsImage> imagesById;
+    std::unordered_map<uint32_t, uint32_t> imageNumbers;
+    uint32_t nextImageId = 1;
+    uint32_t nextPlacementId = 1;
+    std::optional<KittyGraphicsPending> pending;
+    std::unordered_map<KittyPlacementKey, KittyPlacementRecord, KittyPlacementKeyHash> placementsByKey;
+    int64_t totalImageBytes = 0;
+    uint64_t nextImageAccessTick = 1;
+
+    // The id for an image transmitted with a number only: the next value of
+    // the counter that is neither 0 nor held by a stored image.
+    uint32_t assignImageId();
+
+    // Stores the image under `imageId` (replacing any), maps the number to
+    // it, then evicts down to `limitBytes` without ever evicting this image.
+    // False, with the store untouched, when the image alone is over the limit.
+    // `referencedIds` is asked only when something must go.
+    bool storeImage(KittyGraphicsPayload payload, uint32_t imageId, std::optional<uint32_t> imageNumber,
+                    int64_t limitBytes, const std::function<std::unordered_set<uint32_t>()>& referencedIds);
+
+    // The stored image, stamped as just used; null when there is none.
+    const KittyGraphicsImage* touchImage(uint32_t imageId);
+
+    // Evicts unreferenced images first, least recently used first, then
+    // referenced ones, until the total fits; `keep` is never evicted.
+    void evictImages(int64_t limitBytes, const std::unordered_set<uint32_t>& referencedIds,
+                     std::optional<uint32_t> keep = std::nullopt);
+
+    void removeImage(uint32_t imageId);
+    void forgetImageNumbers(uint32_t imageId);
+
+    // Image ids that placement records refer to.
+    std::unordered_set<uint32_t> recordReferencedImageIds() const;
+
+    static int64_t clampCacheLimit(int64_t limitBytes);
+};
+
+}  // namespace ravelgrid
