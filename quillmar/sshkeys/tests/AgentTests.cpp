@@ -1,0 +1,164 @@
+#include "quillmar/sshkeys/AgentListing.h"
+#include "quillmar/sshkeys/KeyStoreModel.h"
+
+#include "KeyTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace quillmar {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TempHome;
+
+bool processAlive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    if (!stat) return false;
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// A real ssh-agent in the foreground on a socket of the test's own.
+class AgentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        socket_ = home_.home() + "/agent.sock";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> args{"/usr/bin/ssh-agent", "-D", "-a", socket_};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ASSERT_EQ(::posix_spawn(&agentPid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0; i < 500 && !std::filesystem::exists(socket_); ++i) std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(std::filesystem::exists(socket_));
+
+        testing::keygen(home_.ssh("id_ed25519"), {"-t", "ed25519"}, "agent test");
+        settings_.home = home_.home();
+        settings_.userName = "me";
+        settings_.authSocket = socket_;
+    }
+    void TearDown() override { stopAgent(); }
+
+    void stopAgent(int signal = SIGTERM) {
+        if (agentPid_ > 0) {
+            ::kill(agentPid_, signal);
+            ::waitpid(agentPid_, nullptr, 0);
+            agentPid_ = -1;
+        }
+    }
+
+    platform::SpawnResult sshAdd(std::vector<std::string> args) {
+        return testing::run("/usr/bin/ssh-add", std::move(args), {{"SSH_AUTH_SOCK", socket_}});
+    }
+
+    std::string writeStandIn(const std::string& body) {
+        const std::string path = home_.home() + "/ssh-add";
+        home_.write(path, "#!/bin/sh\n" + body, 0755);
+        return path;
+    }
+
+    TempHome home_;
+    std::string socket_;
+    pid_t agentPid_ = -1;
+    KeyStoreSettings settings_;
+};
+
+TEST_F(AgentTest, RealAgentFromEmptyToLoadedAndBack) {
+    KeyStoreModel model(KeyScanner(settings_.home, settings_.userName, {}));
+    model.reload();
+    ASSERT_EQ(model.keys().size(), 1u);
+    EXPECT_EQ(model.agent().label(), "ssh-agent: checking\u2026");
+
+    model.applyAgentListing(AgentListing::runSSHAdd(settings_));
+    EXPECT_EQ(model.agent().label(), "ssh-agent: no keys loaded");
+
+    auto added = sshAdd({home_.ssh("id_ed25519")});
+    ASSERT_EQ(added.ending, platform::SpawnResult::Ending::exited);
+    ASSERT_EQ(added.code, 0);
+    auto c = model.applyAgentListing(AgentListing::runSSHAdd(settings_));
+    EXPECT_EQ(model.agent().label(), "ssh-agent: 1 key loaded");
+    EXPECT_TRUE(c.keys);
+    EXPECT_TRUE(model.keys()[0].loaded);
+    EXPECT_EQ(model.agentFingerprints(), (std::set<std::string>{*model.keys()[0].fingerprint}));
+
+    ASSERT_EQ(sshAdd({"-D"}).code, 0);
+    model.applyAgentListing(AgentListing::runSSHAdd(settings_));
+    EXPECT_EQ(model.agent().label(), "ssh-agent: no keys loaded");
+    EXPECT_FALSE(model.keys()[0].loaded);
+}
+
+TEST_F(AgentTest, UnreachableAgents) {
+    auto missing = settings_;
+    missing.authSocket = home_.home() + "/no-such.sock";
+    EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(missing)).status.label(), "ssh-agent: not reachable");
+
+    // A stale socket left by an agent that died without cleaning up.
+    stopAgent(SIGKILL);
+    ASSERT_TRUE(std::filesystem::exists(socket_));
+    EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(settings_)).status, AgentStatus::notReachable());
+
+    auto noTool = settings_;
+    noTool.sshAddPath = home_.home() + "/no-ssh-add";
+    const auto listing = AgentListing::runSSHAdd(noTool);
+    EXPECT_FALSE(listing.output);
+    EXPECT_EQ(AgentAnswer::from(listing).status, AgentStatus::notReachable());
+}
+
+TEST_F(AgentTest, HangingSshAddIsCutOffWithNothingLeftBehind) {
+    const std::string pids = home_.home() + "/pids";
+    settings_.sshAddPath = writeStandIn("echo $$ > " + pids + "\nsleep 300 &\necho $! >> " + pids +
+                                        "\necho '256 SHA256:half'\nwait\n");
+    settings_.agentTimeLimit = 500ms;
+    const auto start = std::chrono::steady_clock::now();
+    const auto listing = AgentListing::runSSHAdd(settings_);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(listing.output);
+    EXPECT_EQ(AgentAnswer::from(listing).status, AgentStatus::notReachable());
+    EXPECT_GE(took, 500ms);
+    EXPECT_LT(took, 3s);
+
+    std::ifstream in(pids);
+    pid_t shell = 0, sleeper = 0;
+    in >> shell >> sleeper;
+    ASSERT_GT(shell, 0);
+    ASSERT_GT(sleeper, 0);
+    for (int i = 0; i < 100 && (processAlive(shell) || processAlive(sleeper)); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(processAlive(shell));
+    EXPECT_FALSE(processAlive(sleeper));
+}
+
+TEST_F(AgentTest, StandInAnswersAreReadFromStandardOutputOnly) {
+    // Chatter on stderr far past a pipe buffer neither blocks nor joins the answer.
+    settings_.sshAddPath = writeStandIn(
+        "head -c 1000000 /dev/zero >&2\n"
+        "echo '256 SHA256:one c (ED25519)'\necho '256 SHA256:two c (ED25519)'\n");
+    auto answer = AgentAnswer::from(AgentListing::runSSHAdd(settings_));
+    EXPECT_EQ(answer.status, AgentStatus::loadedKeys(2));
+
+    // The arguments are exactly -l -E sha256, and our SSH_AUTH_SOCK is passed on.
+    settings_.sshAddPath = writeStandIn("[ \"$*\" = '-l -E sha256' ] && [ \"$SSH_AUTH_SOCK\" = '" + socket_ +
+                                        "' ] && exit 1\nexit 2\n");
+    EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(settings_)).status, AgentStatus::noKeys());
+
+    // Death by a signal whose number happens to be 1 is no "no keys" answer.
+    settings_.sshAddPath = writeStandIn("kill -HUP $$\n");
+    EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(settings_)).status, AgentStatus::notReachable());
+}
+
+}  // namespace
+}  // namespace quillmar
