@@ -22,7 +22,7 @@ class Buffer;
 // hold them by reference). Every change advances generation(), which lets
 // renderers skip unchanged rows; reuse by the ring advances
 // recycleGeneration().
-class BufferLine {
+class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
     enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
 

@@ -40,6 +40,8 @@ public:
     // The line at logical index i, made by makeEmpty when the slot is empty.
     const BufferLinePtr& get(int i);
     BufferLine& operator[](int i) { return *get(i); }
+    // The line at logical index i without materialising an empty slot.
+    const BufferLine* peek(int i) const;
     // Stores a line at logical index i (i < count), then onLineAttached.
     void set(int i, BufferLinePtr line);
 
