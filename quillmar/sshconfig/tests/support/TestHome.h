@@ -3,7 +3,6 @@
 #include "platform/Spawn.h"
 #include "quillmar/sshconfig/SSHPaths.h"
 
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>

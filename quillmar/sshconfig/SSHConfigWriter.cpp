@@ -1,0 +1,305 @@
+#include "quillmar/sshconfig/SSHConfigWriter.h"
+
+#include "platform/FileRead.h"
+#include "platform/SafeFile.h"
+#include "quillmar/sshconfig/ConfigText.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillmar {
+
+const char* const SSHConfigWriter::kIncludeComment =
+    "# Added by quillmar: hosts you add in quillmar live in ~/.ssh/quillmar_config";
+const char* const SSHConfigWriter::kIncludeLine = "Include quillmar_config";
+const char* const SSHConfigWriter::kOwnFileHeader =
+    "# quillmar_config: hosts added in quillmar.\n"
+    "# Pulled into ~/.ssh/config by its \"Include quillmar_config\" line.\n"
+    "# You can edit this file by hand; quillmar re-reads it automatically.\n";
+
+namespace {
+
+std::string baseName(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool somethingAt(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// mkdir -p where every folder we create gets `mode`.
+int makeDirectories(const std::string& path, mode_t mode) {
+    if (path.empty() || somethingAt(path)) return 0;
+    auto slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        if (int err = makeDirectories(path.substr(0, slash), mode)) return err;
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return errno;
+    ::chmod(path.c_str(), mode);  // mkdir's mode passes through the umask
+    return 0;
+}
+
+bool isPortValid(const std::string& port) {
+    std::size_t i = 0;
+    if (i < port.size() && (port[i] == '+' || port[i] == '-')) ++i;
+    if (i == port.size()) return false;
+    bool negative = port[0] == '-';
+    std::int64_t value = 0;
+    for (; i < port.size(); ++i) {
+        if (port[i] < '0' || port[i] > '9') return false;
+        value = value * 10 + (port[i] - '0');
+        if (value > 1000000) value = 1000000;  // far out of range either way; no overflow
+    }
+    if (negative) value = -value;
+    return value >= 1 && value <= 65535;
+}
+
+// The line ending a text already uses, so that added lines match it.
+std::string lineEndingOf(std::string_view text) {
+    auto lf = text.find('\n');
+    return lf != std::string_view::npos && lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+}
+
+std::string withEnding(std::string_view text, const std::string& eol) {
+    if (eol == "\n") return std::string(text);
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += eol;
+        else out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+SSHConfigWriter::SSHConfigWriter(SSHPaths paths, Clock clock) : paths_(std::move(paths)), clock_(std::move(clock)) {}
+
+bool SSHConfigWriter::isWritableValue(std::string_view value) {
+    return configtext::isValidUtf8(value) && !configtext::containsControl(value) &&
+           value.find_first_of("\"\\") == std::string_view::npos;
+}
+
+std::string SSHConfigWriter::quoteValue(const std::string& value) {
+    bool needsQuotes = configtext::containsWhitespace(value) || value.find('\'') != std::string::npos ||
+                       (!value.empty() && value.front() == '#');
+    return needsQuotes ? "\"" + value + "\"" : value;
+}
+
+std::vector<std::string> SSHConfigWriter::validate(const HostEntry& e, const std::set<std::string>& known) const {
+    using configtext::containsWhitespace;
+    std::vector<std::string> problems;
+    const std::string unsafe = " can't contain double quotes, backslashes or control characters.";
+
+    if (e.alias.empty()) {
+        problems.push_back("Alias is required.");
+    } else if (containsWhitespace(e.alias) || e.alias.find_first_of("*?!#\"'") != std::string::npos) {
+        problems.push_back("Alias can't contain spaces or * ? ! # or quotes.");
+    } else if (!isWritableValue(e.alias)) {
+        problems.push_back("Alias" + unsafe);
+    } else if (e.alias.front() == '-') {
+        // ssh would take it for an option.
+        problems.push_back("Alias can't start with a hyphen.");
+    } else if (known.count(e.alias)) {
+        problems.push_back(e.alias + " already exists in your SSH config. Pick another alias.");
+    } else {
+        std::string lower = configtext::asciiLower(e.alias);
+        for (const std::string& k : known) {
+            if (configtext::asciiLower(k) == lower) {
+                problems.push_back(e.alias + " differs from " + k +
+                                   " in your SSH config only in letter case. Pick another alias.");
+                break;
+            }
+        }
+    }
+
+    if (e.hostName.empty())
+        problems.push_back("HostName is required.");
+    else if (containsWhitespace(e.hostName))
+        problems.push_back("HostName can't contain spaces.");
+    else if (!isWritableValue(e.hostName))
+        problems.push_back("HostName" + unsafe);
+
+    if (containsWhitespace(e.user))
+        problems.push_back("User can't contain spaces.");
+    else if (!isWritableValue(e.user))
+        problems.push_back("User" + unsafe);
+
+    if (!e.port.empty() && !isPortValid(e.port)) problems.push_back("Port must be a number from 1 to 65535.");
+
+    if (!e.identityFile.empty()) {
+        struct stat st {};
+        if (!isWritableValue(e.identityFile))
+            problems.push_back("Key file path" + unsafe);
+        else if (::stat(paths_.expandTilde(e.identityFile).c_str(), &st) != 0)
+            problems.push_back("Key file not found: " + e.identityFile);
+    }
+
+    if (containsWhitespace(e.proxyJump))
+        problems.push_back("ProxyJump can't contain spaces (use commas between hops).");
+    else if (!isWritableValue(e.proxyJump))
+        problems.push_back("ProxyJump" + unsafe);
+    return problems;
+}
+
+std::string SSHConfigWriter::renderHostBlock(const HostEntry& e) {
+    std::string block = "Host " + e.alias + "\n";
+    block += "    HostName " + quoteValue(e.hostName) + "\n";
+    if (!e.user.empty()) block += "    User " + quoteValue(e.user) + "\n";
+    if (!e.port.empty() && e.port != "22") block += "    Port " + e.port + "\n";
+    if (!e.identityFile.empty()) block += "    IdentityFile " + quoteValue(e.identityFile) + "\n";
+    if (!e.proxyJump.empty()) block += "    ProxyJump " + quoteValue(e.proxyJump) + "\n";
+    return block;
+}
+
+bool SSHConfigWriter::includePresentAtTop() const {
+    auto read = platform::readRegularFile(paths_.configPath(), kMaxSSHFileBytes);
+    if (!read.ok() || !configtext::isValidUtf8(read.data)) return false;
+    for (std::string_view raw : configtext::splitAtLineBreaks(read.data)) {
+        std::string_view line = configtext::trimSpacesTabs(raw);
+        if (line.empty() || line.front() == '#') continue;
+        std::string lower = configtext::asciiLower(line);
+        for (const char* header : {"host ", "host\t", "host=", "match ", "match\t", "match="})
+            if (lower.rfind(header, 0) == 0) return false;
+        if (lower.rfind("include", 0) == 0 && line.find("quillmar_config") != std::string_view::npos) return true;
+    }
+    return false;
+}
+
+Result<std::string> SSHConfigWriter::readForEdit(const std::string& path) const {
+    const std::string name = baseName(path);
+    auto read = platform::readRegularFile(path, kMaxSSHFileBytes);
+    if (!read.ok()) return ConfigError{"Couldn't read " + name + ": " + read.error->description() + "."};
+    if (!configtext::isValidUtf8(read.data))
+        return ConfigError{"Couldn't read " + name + ": it isn't UTF-8 text, so quillmar won't rewrite it."};
+    return std::move(read.data);
+}
+
+Status SSHConfigWriter::ensureSSHDirectory() const {
+    const std::string dir = paths_.sshDirectory();
+    if (somethingAt(dir)) return Done{};
+    if (int err = makeDirectories(dir, 0700)) return ConfigError{"Couldn't create ~/.ssh: " + std::string(std::strerror(err)) + "."};
+    return Done{};
+}
+
+Result<std::optional<std::string>> SSHConfigWriter::addInclude() const {
+    if (auto s = ensureSSHDirectory(); !s) return s.error();
+    const std::string config = paths_.configPath();
+    std::string old;
+    std::optional<std::string> backupPath;
+    struct stat st {};
+    if (::stat(config.c_str(), &st) == 0) {
+        // Read before the backup: a file we can't read whole is never replaced.
+        auto text = readForEdit(config);
+        if (!text) return text.error();
+        old = std::move(text.value());
+        auto copy = backup(config);
+        if (!copy) return copy.error();
+        backupPath = copy.value();
+    }
+    const std::string eol = lineEndingOf(old);
+    std::string text = std::string(kIncludeComment) + eol + kIncludeLine + eol;
+    if (!old.empty()) text += eol + old;
+    if (auto s = writeAtomically(text, config); !s) return s.error();
+    return backupPath;
+}
+
+Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
+    if (auto s = ensureSSHDirectory(); !s) return s;
+    const std::string own = paths_.ownConfigPath();
+    std::string text;
+    struct stat st {};
+    if (::stat(own.c_str(), &st) == 0 || somethingAt(own)) {
+        // Starting afresh from the header would drop every host already there.
+        auto read = readForEdit(own);
+        if (!read) return read.error();
+        text = std::move(read.value());
+    } else {
+        text = kOwnFileHeader;
+    }
+    const std::string eol = lineEndingOf(text);
+    auto endsWith = [&](const std::string& tail) {
+        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (!text.empty() && !endsWith("\n")) text += eol;
+    if (!endsWith(eol + eol)) text += eol;
+    text += withEnding(renderHostBlock(entry), eol);
+    return writeAtomically(text, own);
+}
+
+std::string SSHConfigWriter::stampNow() const {
+    std::time_t now = clock_ ? clock_() : std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%m%d%Y-%H%M%S", &local);
+    return buf;
+}
+
+Result<std::string> SSHConfigWriter::backup(const std::string& path) const {
+    const std::string name = baseName(path);
+    auto fail = [&](const std::string& why) { return ConfigError{"Couldn't back up " + name + ": " + why + "."}; };
+    const std::string dir = paths_.backupsDirectory();
+    if (int err = makeDirectories(dir, 0700)) return fail(std::strerror(err));
+
+    auto source = platform::readRegularFile(path, kMaxSSHFileBytes);
+    if (!source.ok()) return fail(source.error->description());
+
+    const std::string stem = dir + "/" + name + "." + stampNow();
+    for (int n = 1; n <= 1000; ++n) {
+        std::string candidate = n == 1 ? stem : stem + "-" + std::to_string(n);
+        if (somethingAt(candidate)) continue;
+        auto err = platform::createFileExclusively(candidate, source.data, 0600);
+        if (!err) {
+            pruneBackups(name + ".");
+            return candidate;
+        }
+        if (err->systemError != EEXIST) return fail(err->description);
+    }
+    return fail("too many copies with the same time stamp");
+}
+
+void SSHConfigWriter::pruneBackups(const std::string& prefix) const {
+    const std::string dir = paths_.backupsDirectory();
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    struct Entry {
+        std::string name;
+        std::int64_t modifiedNs;
+    };
+    std::vector<Entry> entries;
+    while (struct dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        struct stat st {};
+        std::int64_t modified = INT64_MIN;  // unreadable dates sort last
+        if (::lstat((dir + "/" + name).c_str(), &st) == 0)
+            modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        entries.push_back({std::move(name), modified});
+    }
+    ::closedir(d);
+    if (entries.size() <= kBackupsKept) return;
+    // Names first, so that equal dates give the same order on every run.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const Entry& a, const Entry& b) { return a.modifiedNs > b.modifiedNs; });
+    for (std::size_t i = kBackupsKept; i < entries.size(); ++i) ::unlink((dir + "/" + entries[i].name).c_str());
+}
+
+Status SSHConfigWriter::writeAtomically(std::string_view text, const std::string& path) const {
+    platform::SafeWriteOptions options;
+    options.modeWhenNew = 0600;
+    options.tempSuffix = ".quillmar-tmp";
+    if (auto err = platform::replaceFileAtomically(path, text, options))
+        return ConfigError{"Couldn't write " + baseName(path) + ": " + err->description + "."};
+    return Done{};
+}
+
+Status SSHConfigWriter::writeSSHConfig(std::string_view text) const { return writeAtomically(text, paths_.configPath()); }
+
+}  // namespace quillmar

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "quillmar/sshconfig/ConfigError.h"
+#include "quillmar/sshconfig/HostEntry.h"
+#include "quillmar/sshconfig/SSHPaths.h"
+
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmar {
+
+// Creates and changes the user's OpenSSH files: validates and appends hosts
+// to ~/.ssh/quillmar_config, puts the Include line at the top of
+// ~/.ssh/config, backs files up and replaces them safely.
+class SSHConfigWriter {
+public:
+    using WriteError = ConfigError;
+    using Clock = std::function<std::time_t()>;
+
+    // `clock` stamps backups; the wall clock when empty.
+    explicit SSHConfigWriter(SSHPaths paths, Clock clock = {});
+
+    const SSHPaths& paths() const { return paths_; }
+
+    // Every problem with the entry, in field order; empty when it may be saved.
+    std::vector<std::string> validate(const HostEntry& entry, const std::set<std::string>& knownAliases) const;
+
+    // Whether an Include of quillmar_config stands above the first Host or
+    // Match line of ~/.ssh/config. False when the file can't be read.
+    bool includePresentAtTop() const;
+
+    // Puts the Include block at the top of ~/.ssh/config, backing it up first.
+    // Gives the backup's path, or none when there was no config yet.
+    Result<std::optional<std::string>> addInclude() const;
+
+    // Appends the entry's block to ~/.ssh/quillmar_config (no backup).
+    Status appendHost(const HostEntry& entry) const;
+
+    static std::string renderHostBlock(const HostEntry& entry);
+
+    // A value as it must be written so that OpenSSH reads it back unchanged:
+    // in double quotes when it holds white space or an apostrophe or starts
+    // with "#". Values with double quotes, backslashes or control characters
+    // can't be written safely; validation refuses them.
+    static std::string quoteValue(const std::string& value);
+    static bool isWritableValue(std::string_view value);
+
+    // Copies a file into the backups folder; gives the copy's path.
+    Result<std::string> backup(const std::string& path) const;
+    void pruneBackups(const std::string& prefix) const;
+
+    Status writeAtomically(std::string_view text, const std::string& path) const;
+    Status writeSSHConfig(std::string_view text) const;
+    Status ensureSSHDirectory() const;
+
+    // Reads a file that is about to be rewritten: it must be a regular file of
+    // bounded size holding UTF-8 text, or we refuse to touch it.
+    Result<std::string> readForEdit(const std::string& path) const;
+
+    static constexpr std::size_t kBackupsKept = 20;
+    static const char* const kIncludeComment;
+    static const char* const kIncludeLine;
+    static const char* const kOwnFileHeader;
+
+private:
+    std::string stampNow() const;
+
+    SSHPaths paths_;
+    Clock clock_;
+};
+
+}  // namespace quillmar
