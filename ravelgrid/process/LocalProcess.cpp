@@ -1,0 +1,645 @@
+#include "ravelgrid/process/LocalProcess.h"
+
+#include "platform/Log.h"
+#include "ravelgrid/process/ChildEnvironment.h"
+#include "ravelgrid/process/ChildReaper.h"
+#include "ravelgrid/process/PseudoTerminalHelpers.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+
+namespace ravelgrid {
+
+namespace {
+
+constexpr std::string_view logCategory = "process";
+
+std::uint64_t steadyNanoseconds() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+// A write to a child that has gone must be an error, not the end of us.
+void ignoreSigpipeOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current;
+        memset(&current, 0, sizeof current);
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction ignore;
+            memset(&ignore, 0, sizeof ignore);
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            sigaction(SIGPIPE, &ignore, nullptr);
+        }
+    });
+}
+
+std::string byteList(std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t shown = 1024;
+    std::string out = "[";
+    for (std::size_t i = 0; i < bytes.size() && i < shown; ++i) {
+        if (i) out += ", ";
+        out += std::to_string(bytes[i]);
+    }
+    if (bytes.size() > shown) out += ", …";
+    out += "]";
+    return out;
+}
+
+}  // namespace
+
+struct LocalProcess::Shared {
+    struct ExitReport {
+        std::uint64_t generation;
+        std::optional<int> status;
+    };
+
+    DeliveryQueue* queue = nullptr;
+    bool usesMainQueue = false;
+    int wakeFd = -1;  // wakes the reader thread: resumed reading, new writes, stop
+
+    // Delegate calls run under the gate so that clearing the delegate waits
+    // for a call in progress; recursive so a delegate may release us from
+    // inside its own callback.
+    std::recursive_mutex gate;
+    LocalProcess* owner = nullptr;
+    LocalProcessDelegate* delegate = nullptr;
+
+    std::atomic<bool> running{false};
+    std::atomic<int> childfd{-1};
+    std::atomic<pid_t> shellPid{0};
+    std::atomic<std::uint64_t> generation{0};
+    std::atomic<bool> debugIO{false};
+    std::atomic<std::size_t> sendCount{0};
+    std::atomic<std::size_t> total{0};
+    std::atomic<std::size_t> totalRead{0};
+
+    mutable std::mutex loggingMutex;
+    std::optional<std::string> loggingDir;
+    std::size_t logFileCounter = 0;
+
+    std::mutex pendingLock;
+    std::deque<std::vector<std::uint8_t>> pendingChunks;
+    std::size_t pendingBytes = 0;
+    bool pendingScheduled = false;
+    bool readSuspendedForBackpressure = false;
+    std::optional<ExitReport> pendingExit;
+
+    Clock clock = steadyNanoseconds;
+
+    ~Shared() {
+        if (wakeFd >= 0) close(wakeFd);
+    }
+
+    void wakeReader() const {
+        if (wakeFd >= 0) eventfd_write(wakeFd, 1);
+    }
+
+    bool readingSuspended() {
+        std::lock_guard lock(pendingLock);
+        return readSuspendedForBackpressure;
+    }
+
+    void deliverData(std::span<const std::uint8_t> bytes) {
+        std::lock_guard lock(gate);
+        if (delegate) delegate->dataReceived(bytes);
+    }
+
+    void deliverExit(const ExitReport& report) {
+        std::lock_guard lock(gate);
+        // A newer start or a terminate() makes this report stale.
+        if (report.generation != generation.load()) return;
+        running = false;
+        if (delegate && owner) delegate->processTerminated(*owner, report.status);
+    }
+
+    void dumpChunk(std::span<const std::uint8_t> bytes) {
+        std::lock_guard lock(loggingMutex);
+        if (!loggingDir) return;
+        const std::string path = *loggingDir + "/log-" + std::to_string(logFileCounter);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        std::size_t written = 0;
+        int error = 0;
+        if (fd < 0) {
+            error = errno;
+        } else {
+            while (written < bytes.size()) {
+                const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    error = n < 0 ? errno : EIO;
+                    break;
+                }
+                written += static_cast<std::size_t>(n);
+            }
+            if (close(fd) != 0 && error == 0) error = errno;
+        }
+        if (error == 0) {
+            ++logFileCounter;
+        } else {
+            platform::logError(logCategory, "Got error while logging data dump to " + path + ": " + strerror(error));
+        }
+    }
+
+    static void postDrain(const std::shared_ptr<Shared>& self) {
+        std::weak_ptr<Shared> weak = self;
+        self->queue->post([weak] {
+            if (auto strong = weak.lock()) strong->drain();
+        });
+    }
+
+    // Reader thread; returns whether reading may go on.
+    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk) {
+        bool schedule = false;
+        bool more = true;
+        {
+            std::lock_guard lock(self->pendingLock);
+            self->pendingBytes += chunk.size();
+            self->pendingChunks.push_back(std::move(chunk));
+            if (self->pendingBytes >= pendingHighWaterBytes) self->readSuspendedForBackpressure = true;
+            schedule = !self->pendingScheduled;
+            self->pendingScheduled = true;
+            more = self->pendingBytes < pendingHighWaterBytes;
+        }
+        if (schedule) postDrain(self);
+        return more;
+    }
+
+    static void enqueueExit(const std::shared_ptr<Shared>& self, ExitReport report) {
+        bool schedule = false;
+        {
+            std::lock_guard lock(self->pendingLock);
+            self->pendingExit = report;
+            schedule = !self->pendingScheduled;
+            self->pendingScheduled = true;
+        }
+        if (schedule) postDrain(self);
+    }
+
+    // One turn on the delivery queue. Always delivers at least one chunk
+    // before it looks at the clock; the exit comes after the last chunk.
+    void drain() {
+        std::unique_lock lock(pendingLock);
+        const Clock now = clock;
+        const std::uint64_t start = now();
+        while (!pendingChunks.empty()) {
+            std::vector<std::uint8_t> chunk = std::move(pendingChunks.front());
+            pendingChunks.pop_front();
+            pendingBytes -= chunk.size();
+            bool resume = false;
+            if (readSuspendedForBackpressure && pendingBytes <= pendingLowWaterBytes) {
+                readSuspendedForBackpressure = false;
+                resume = true;
+            }
+            lock.unlock();
+            if (resume) wakeReader();
+            deliverData(chunk);
+            if (now() - start >= pendingTimeSliceNs) {
+                // The next turn queues behind whatever else the owner has to do.
+                queue->post([weak = selfWeak] {
+                    if (auto strong = weak.lock()) strong->drain();
+                });
+                return;
+            }
+            lock.lock();
+        }
+        pendingBytes = 0;
+        pendingScheduled = false;
+        std::optional<ExitReport> exit = std::exchange(pendingExit, std::nullopt);
+        lock.unlock();
+        if (exit) deliverExit(*exit);
+    }
+
+    std::weak_ptr<Shared> selfWeak;
+};
+
+struct LocalProcess::ChildIo {
+    struct PendingWrite {
+        std::vector<std::uint8_t> bytes;
+        std::size_t offset = 0;
+        std::size_t number = 0;
+    };
+
+    int masterFd = -1;
+    pid_t pid = 0;
+    int pidfd = -1;
+    std::uint64_t generation = 0;
+    std::thread thread;
+    std::atomic<bool> reaped{false};
+
+    std::mutex syncMutex;
+    std::condition_variable syncCv;
+    bool stop = false;
+    bool syncPending = false;
+
+    std::mutex writeMutex;
+    std::deque<PendingWrite> writes;
+    std::size_t writeBytes = 0;
+    bool writeFailed = false;
+    bool overflowReported = false;
+
+    bool stopRequested() {
+        std::lock_guard lock(syncMutex);
+        return stop;
+    }
+
+    bool hasWrites() {
+        std::lock_guard lock(writeMutex);
+        return !writes.empty();
+    }
+};
+
+namespace {
+
+using Shared = LocalProcess::Shared;
+using ChildIo = LocalProcess::ChildIo;
+
+void completeWrite(Shared& shared, const ChildIo::PendingWrite& w) {
+    const std::size_t total = shared.total += w.bytes.size();
+    if (shared.debugIO) {
+        platform::logInfo(logCategory,
+                          "[SEND-" + std::to_string(w.number) + "] completed bytes=" + std::to_string(total));
+    }
+}
+
+void flushWrites(Shared& shared, ChildIo& io) {
+    std::lock_guard lock(io.writeMutex);
+    while (!io.writes.empty()) {
+        auto& w = io.writes.front();
+        const ssize_t n = write(io.masterFd, w.bytes.data() + w.offset, w.bytes.size() - w.offset);
+        if (n > 0) {
+            w.offset += static_cast<std::size_t>(n);
+            if (w.offset == w.bytes.size()) {
+                io.writeBytes -= w.bytes.size();
+                completeWrite(shared, w);
+                io.writes.pop_front();
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        const int error = n < 0 ? errno : EIO;
+        platform::logError(logCategory, "Error writing data to the child, errno=" + std::to_string(error));
+        for (const auto& dropped : io.writes) completeWrite(shared, dropped);
+        io.writes.clear();
+        io.writeBytes = 0;
+        io.writeFailed = true;
+        return;
+    }
+}
+
+void deliverSynchronously(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
+                          std::vector<std::uint8_t> chunk) {
+    {
+        std::lock_guard lock(io->syncMutex);
+        if (io->stop) return;
+        io->syncPending = true;
+    }
+    std::weak_ptr<Shared> weakShared = shared;
+    std::weak_ptr<ChildIo> weakIo = io;
+    shared->queue->post([weakShared, weakIo, chunk = std::move(chunk)] {
+        if (auto s = weakShared.lock()) s->deliverData(chunk);
+        if (auto i = weakIo.lock()) {
+            {
+                std::lock_guard lock(i->syncMutex);
+                i->syncPending = false;
+            }
+            i->syncCv.notify_all();
+        }
+    });
+    std::unique_lock lock(io->syncMutex);
+    io->syncCv.wait(lock, [&] { return !io->syncPending || io->stop; });
+}
+
+void handleChunk(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
+                 std::span<const std::uint8_t> bytes) {
+    if (shared->debugIO) {
+        const std::size_t total = shared->totalRead += bytes.size();
+        platform::logInfo(logCategory, "[READ] count=" + std::to_string(bytes.size()) +
+                                           " received from host total=" + std::to_string(total));
+    }
+    shared->dumpChunk(bytes);
+    std::vector<std::uint8_t> chunk(bytes.begin(), bytes.end());
+    if (shared->usesMainQueue) {
+        Shared::enqueue(shared, std::move(chunk));
+    } else {
+        deliverSynchronously(shared, io, std::move(chunk));
+    }
+}
+
+void reportExit(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
+                std::optional<int> status) {
+    Shared::ExitReport report{io->generation, status};
+    if (shared->usesMainQueue) {
+        Shared::enqueueExit(shared, report);
+        return;
+    }
+    std::weak_ptr<Shared> weak = shared;
+    shared->queue->post([weak, report] {
+        if (auto s = weak.lock()) s->deliverExit(report);
+    });
+}
+
+// Returns true once the child is gone; `status` is its wait status, absent
+// when it could not be reaped.
+bool tryReap(ChildIo& io, std::optional<int>& status) {
+    int raw = 0;
+    pid_t result;
+    do {
+        result = waitpid(io.pid, &raw, WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0) return false;
+    if (result == io.pid) {
+        status = raw;
+    } else {
+        platform::logError(logCategory, "Could not reap child " + std::to_string(io.pid) + ": " + strerror(errno));
+        status = std::nullopt;
+    }
+    return true;
+}
+
+void readerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
+    using namespace std::chrono;
+    std::vector<std::uint8_t> buffer(LocalProcess::readSize);
+    bool outputEnded = false;
+    bool exited = false;
+    bool exitReported = false;
+    std::optional<int> status;
+    steady_clock::time_point exitTime;
+
+    for (;;) {
+        if (io->stopRequested()) return;
+        const bool readEnabled = !outputEnded && !shared->readingSuspended();
+        bool wantWrite = false;
+        if (!outputEnded) {
+            std::lock_guard lock(io->writeMutex);
+            wantWrite = !io->writes.empty();
+        }
+
+        pollfd fds[3];
+        nfds_t count = 0;
+        fds[count++] = {shared->wakeFd, POLLIN, 0};
+        int masterIndex = -1;
+        int pidIndex = -1;
+        if (readEnabled || wantWrite) {
+            masterIndex = static_cast<int>(count);
+            const short events = static_cast<short>((readEnabled ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
+            fds[count++] = {io->masterFd, events, 0};
+        }
+        if (!exited && io->pidfd >= 0) {
+            pidIndex = static_cast<int>(count);
+            fds[count++] = {io->pidfd, POLLIN, 0};
+        }
+        int timeout = -1;
+        if (!exited && io->pidfd < 0) timeout = 50;
+        // After the exit, output still in flight gets a short grace before
+        // the report; a grandchild holding the terminal must not delay it.
+        if (exited && !exitReported && readEnabled) timeout = 50;
+
+        const int ready = poll(fds, count, timeout);
+        if (ready < 0 && errno != EINTR) {
+            platform::logError(logCategory, std::string("poll failed: ") + strerror(errno));
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        if (io->stopRequested()) return;
+        if (fds[0].revents & POLLIN) {
+            eventfd_t ignored;
+            eventfd_read(shared->wakeFd, &ignored);
+        }
+
+        if (!exited && (pidIndex < 0 || (fds[pidIndex].revents & (POLLIN | POLLHUP | POLLERR)))) {
+            if (tryReap(*io, status)) {
+                exited = true;
+                io->reaped = true;
+                shared->shellPid = 0;
+                exitTime = steady_clock::now();
+            }
+        }
+
+        if (masterIndex >= 0 && readEnabled && (fds[masterIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
+            std::size_t filled = 0;
+            bool end = false;
+            while (filled < buffer.size()) {
+                const ssize_t n = read(io->masterFd, buffer.data() + filled, buffer.size() - filled);
+                if (n > 0) {
+                    filled += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+                end = true;  // 0 or EIO: every holder of the terminal's other side has gone
+                break;
+            }
+            if (filled > 0) handleChunk(shared, io, std::span(buffer.data(), filled));
+            if (end) {
+                outputEnded = true;
+                shared->childfd = -1;
+                shared->running = false;
+            }
+        }
+
+        if (masterIndex >= 0 && wantWrite && (fds[masterIndex].revents & (POLLOUT | POLLHUP | POLLERR))) {
+            flushWrites(*shared, *io);
+        }
+
+        if (exited && !exitReported) {
+            const bool idle = ready == 0 && readEnabled;
+            const bool late = readEnabled && steady_clock::now() - exitTime > seconds(1);
+            if (outputEnded || idle || late) {
+                reportExit(shared, io, status);
+                exitReported = true;
+            }
+        }
+        if (exitReported && outputEnded) return;
+    }
+}
+
+}  // namespace
+
+LocalProcess::LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispatchQueue)
+    : shared_(std::make_shared<Shared>()) {
+    ignoreSigpipeOnce();
+    shared_->selfWeak = shared_;
+    shared_->queue = dispatchQueue ? dispatchQueue : DeliveryQueue::main();
+    shared_->usesMainQueue = shared_->queue != nullptr && shared_->queue == DeliveryQueue::main();
+    shared_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    shared_->owner = this;
+    shared_->delegate = delegate;
+    if (!shared_->queue) platform::logError(logCategory, "no delivery queue: processes cannot start");
+}
+
+LocalProcess::~LocalProcess() {
+    stopChild(false);
+    std::lock_guard lock(shared_->gate);
+    shared_->owner = nullptr;
+    shared_->delegate = nullptr;
+}
+
+void LocalProcess::startProcess(const std::string& executable, const std::vector<std::string>& args,
+                                const std::optional<std::vector<std::string>>& environment,
+                                const std::optional<std::string>& execName,
+                                const std::optional<std::string>& currentDirectory) {
+    if (shared_->running) return;
+    if (!shared_->queue || shared_->wakeFd < 0) return;
+
+    winsize size{};
+    {
+        std::lock_guard lock(shared_->gate);
+        if (shared_->delegate) size = shared_->delegate->getWindowSize();
+    }
+    std::vector<std::string> argv;
+    argv.reserve(args.size() + 1);
+    argv.push_back(execName ? *execName : executable);
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::vector<std::string> env = environment ? *environment : defaultChildEnvironment();
+
+    const auto start = PseudoTerminalHelpers::forkAndExec(executable, argv, env, currentDirectory, size);
+    if (!start) return;
+
+    // The previous child, if any, is past its output: leave it to the reaper.
+    stopChild(false);
+
+    auto io = std::make_shared<ChildIo>();
+    io->masterFd = start->masterFd;
+    io->pid = start->pid;
+    io->pidfd = static_cast<int>(syscall(SYS_pidfd_open, start->pid, 0U));
+    if (io->pidfd >= 0) fcntl(io->pidfd, F_SETFD, FD_CLOEXEC);
+    io->generation = ++shared_->generation;
+    {
+        std::lock_guard lock(shared_->pendingLock);
+        shared_->pendingExit.reset();
+    }
+    shared_->running = true;
+    shared_->childfd = start->masterFd;
+    shared_->shellPid = start->pid;
+    try {
+        io->thread = std::thread(readerLoop, shared_, io);
+    } catch (const std::system_error& e) {
+        platform::logError(logCategory, std::string("cannot start the reader thread: ") + e.what());
+        close(io->masterFd);
+        ChildReaper::shared().adopt(io->pid, io->pidfd);
+        shared_->running = false;
+        shared_->childfd = -1;
+        shared_->shellPid = 0;
+        return;
+    }
+    child_ = std::move(io);
+}
+
+void LocalProcess::stopChild(bool sendTerm) {
+    if (!child_) return;
+    {
+        std::lock_guard lock(child_->syncMutex);
+        child_->stop = true;
+    }
+    child_->syncCv.notify_all();
+    shared_->wakeReader();
+    if (child_->thread.joinable()) child_->thread.join();
+    close(child_->masterFd);
+    if (child_->reaped) {
+        if (child_->pidfd >= 0) close(child_->pidfd);
+    } else {
+        if (sendTerm) {
+            // Through the pidfd the signal cannot reach a recycled process id.
+            if (child_->pidfd >= 0) {
+                syscall(SYS_pidfd_send_signal, child_->pidfd, SIGTERM, nullptr, 0U);
+            } else {
+                kill(child_->pid, SIGTERM);
+            }
+        }
+        ChildReaper::shared().adopt(child_->pid, child_->pidfd);
+    }
+    child_.reset();
+}
+
+void LocalProcess::send(std::span<const std::uint8_t> data) {
+    if (!shared_->running || !child_) return;
+    const std::size_t number = shared_->sendCount++;
+    if (shared_->debugIO) {
+        platform::logInfo(logCategory,
+                          "[SEND-" + std::to_string(number) + "] Queuing data to client: " + byteList(data) + " ");
+    }
+    if (data.empty()) return;
+    {
+        std::lock_guard lock(child_->writeMutex);
+        if (child_->writeFailed) return;
+        if (child_->writeBytes + data.size() > pendingWriteLimitBytes) {
+            if (!child_->overflowReported) {
+                platform::logError(logCategory, "The child is not reading its input: dropping " +
+                                                    std::to_string(data.size()) + " bytes");
+                child_->overflowReported = true;
+            }
+            return;
+        }
+        child_->overflowReported = false;
+        child_->writes.push_back({std::vector<std::uint8_t>(data.begin(), data.end()), 0, number});
+        child_->writeBytes += data.size();
+    }
+    shared_->wakeReader();
+}
+
+void LocalProcess::terminate() {
+    ++shared_->generation;
+    {
+        std::lock_guard lock(shared_->pendingLock);
+        shared_->pendingExit.reset();
+    }
+    stopChild(true);
+    shared_->childfd = -1;
+    shared_->running = false;
+    shared_->shellPid = 0;
+}
+
+void LocalProcess::setHostLogging(std::optional<std::string> directory) {
+    std::lock_guard lock(shared_->loggingMutex);
+    shared_->loggingDir = std::move(directory);
+}
+
+std::optional<std::string> LocalProcess::loggingDir() const {
+    std::lock_guard lock(shared_->loggingMutex);
+    return shared_->loggingDir;
+}
+
+bool LocalProcess::running() const { return shared_->running; }
+int LocalProcess::childfd() const { return shared_->childfd; }
+pid_t LocalProcess::shellPid() const { return shared_->shellPid; }
+bool LocalProcess::usesMainQueue() const { return shared_->usesMainQueue; }
+bool LocalProcess::debugIO() const { return shared_->debugIO; }
+void LocalProcess::setDebugIO(bool on) { shared_->debugIO = on; }
+std::size_t LocalProcess::sendCount() const { return shared_->sendCount; }
+std::size_t LocalProcess::total() const { return shared_->total; }
+
+LocalProcessDelegate* LocalProcess::delegate() const {
+    std::lock_guard lock(shared_->gate);
+    return shared_->delegate;
+}
+
+void LocalProcess::setDelegate(LocalProcessDelegate* delegate) {
+    std::lock_guard lock(shared_->gate);
+    shared_->delegate = delegate;
+}
+
+void LocalProcess::setClock(Clock clock) {
+    std::lock_guard lock(shared_->pendingLock);
+    shared_->clock = clock ? std::move(clock) : Clock(steadyNanoseconds);
+}
+
+}  // namespace ravelgrid

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "ravelgrid/process/DeliveryQueue.h"
+#include "ravelgrid/process/LocalProcessDelegate.h"
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ravelgrid {
+
+// Runs one program on a new pseudo-terminal and joins it to its delegate: a
+// reader thread reads the child's output and hands it over on the delivery
+// queue; the owner's bytes are written to the child in order; the child's
+// exit is reported with its raw wait status after the output before it.
+//
+// Bound for the main delivery queue, output waits in a pending list that is
+// drained in turns of about 4 ms; reading stops once 4 MiB wait and resumes at
+// 1 MiB. Any other delivery queue receives each chunk synchronously from the
+// reader thread, so reading goes no faster than the owner consumes.
+//
+// Start, send, terminate and destruction belong to the owner's thread; the
+// delivery queue must outlive the process.
+class LocalProcess {
+public:
+    static constexpr std::size_t readSize = 131072;
+    static constexpr std::size_t pendingHighWaterBytes = 4194304;
+    static constexpr std::size_t pendingLowWaterBytes = 1048576;
+    static constexpr std::uint64_t pendingTimeSliceNs = 4000000;
+    // A child that never reads its input cannot make us hold more than this.
+    static constexpr std::size_t pendingWriteLimitBytes = 16 * 1024 * 1024;
+
+    using Clock = std::function<std::uint64_t()>;  // monotonic nanoseconds
+
+    // A null queue means DeliveryQueue::main().
+    explicit LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispatchQueue = nullptr);
+    LocalProcess(const LocalProcess&) = delete;
+    LocalProcess& operator=(const LocalProcess&) = delete;
+    // Closes the pseudo-terminal (the child sees a hangup) without signalling
+    // the child, which is still reaped in the background.
+    ~LocalProcess();
+
+    // `args` without element 0, which is `execName` or else `executable`.
+    // Without `environment` the terminal's default environment is used.
+    // Does nothing while running; a failure shows only as running() staying false.
+    void startProcess(const std::string& executable, const std::vector<std::string>& args = {},
+                      const std::optional<std::vector<std::string>>& environment = std::nullopt,
+                      const std::optional<std::string>& execName = std::nullopt,
+                      const std::optional<std::string>& currentDirectory = std::nullopt);
+
+    // Queues a copy of the bytes for the child; dropped when not running.
+    void send(std::span<const std::uint8_t> data);
+
+    // Closes the pseudo-terminal and sends SIGTERM; no exit report follows.
+    void terminate();
+
+    // When set, every chunk read is also written to <directory>/log-<n>.
+    void setHostLogging(std::optional<std::string> directory);
+    std::optional<std::string> loggingDir() const;
+
+    bool running() const;
+    int childfd() const;    // the master descriptor, -1 once output ended or after terminate()
+    pid_t shellPid() const; // 0 before a start and once the child has been reaped
+    bool usesMainQueue() const;
+
+    bool debugIO() const;
+    void setDebugIO(bool on);
+    std::size_t sendCount() const;
+    std::size_t total() const;  // bytes of all finished writes, failed or not
+
+    LocalProcessDelegate* delegate() const;
+    // Waits for a delegate call in progress on another thread.
+    void setDelegate(LocalProcessDelegate* delegate);
+
+    // For tests of the drain turns; set before starting.
+    void setClock(Clock clock);
+
+    struct Shared;
+    struct ChildIo;
+
+private:
+    void stopChild(bool sendTerm);
+
+    std::shared_ptr<Shared> shared_;
+    std::shared_ptr<ChildIo> child_;
+};
+
+}  // namespace ravelgrid

@@ -1,0 +1,452 @@
+#include "ravelgrid/process/ChildEnvironment.h"
+#include "ravelgrid/process/LocalProcess.h"
+#include "ravelgrid/process/RunLoop.h"
+#include "ravelgrid/process/tests/ProcessTestSupport.h"
+
+#include "platform/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace ravelgrid;
+using namespace ravelgrid::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class LocalProcessTest : public ::testing::Test {
+protected:
+    MainLoopScope main;
+    RecordingDelegate recorder;
+
+    bool runUntilExit(LocalProcess&) {
+        return main.loop.runUntil([&] { return recorder.exited(); }, kTimeout);
+    }
+    void startShell(LocalProcess& process, const std::string& script) {
+        process.startProcess("/bin/sh", {"-c", script});
+        ASSERT_TRUE(process.running());
+    }
+};
+
+class LogCapture {
+public:
+    LogCapture() {
+        platform::setLogSink([this](platform::LogLevel level, std::string_view, std::string_view message) {
+            std::lock_guard lock(mutex);
+            lines.emplace_back(level, std::string(message));
+        });
+    }
+    ~LogCapture() { platform::setLogSink(nullptr); }
+    std::vector<std::string> messages(platform::LogLevel level) {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> out;
+        for (auto& [l, m] : lines)
+            if (l == level) out.push_back(m);
+        return out;
+    }
+    std::mutex mutex;
+    std::vector<std::pair<platform::LogLevel, std::string>> lines;
+};
+
+}  // namespace
+
+// --- exit statuses -----------------------------------------------------------
+
+TEST_F(LocalProcessTest, ExitStatusesArriveRaw) {
+    struct Case {
+        std::string script;
+        int status;
+    } cases[] = {{"exit 3", 768}, {"kill -9 $$", 9}, {"exit 0", 0}, {"kill -15 $$", 15}};
+    for (const auto& c : cases) {
+        RecordingDelegate rec;
+        LocalProcess process(&rec);
+        process.startProcess("/bin/sh", {"-c", c.script});
+        ASSERT_TRUE(main.loop.runUntil([&] { return rec.exited(); }, kTimeout)) << c.script;
+        EXPECT_EQ(rec.exitStatus(), std::optional<int>(c.status)) << c.script;
+        EXPECT_FALSE(process.running());
+        EXPECT_EQ(process.shellPid(), 0) << "a reaped child's pid is forgotten";
+    }
+}
+
+TEST_F(LocalProcessTest, MissingExecutableExits127) {
+    LocalProcess process(&recorder);
+    process.startProcess("/nonexistent/program", {"x"});
+    ASSERT_TRUE(process.running()) << "the start itself succeeds";
+    ASSERT_TRUE(runUntilExit(process));
+    ASSERT_TRUE(recorder.exitStatus());
+    EXPECT_TRUE(WIFEXITED(*recorder.exitStatus()));
+    EXPECT_EQ(WEXITSTATUS(*recorder.exitStatus()), 127);
+}
+
+TEST_F(LocalProcessTest, FailedReapIsNotReportedAsCleanExit) {
+    // With SIGCHLD ignored the kernel reaps the child itself, so our wait fails.
+    struct sigaction ignore {}, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &previous);
+    LocalProcess process(&recorder);
+    startShell(process, "exit 0");
+    const bool exited = runUntilExit(process);
+    sigaction(SIGCHLD, &previous, nullptr);
+    ASSERT_TRUE(exited);
+    EXPECT_EQ(recorder.exitStatus(), std::nullopt);
+}
+
+// --- output ------------------------------------------------------------------
+
+TEST_F(LocalProcessTest, OutputBeforeTheExitArrivesBeforeTheReport) {
+    LocalProcess process(&recorder);
+    // 2 MB in raw mode, then an immediate exit.
+    startShell(process, "stty raw -echo; head -c 2000000 /dev/zero | tr '\\0' x; exit 5");
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_EQ(recorder.exitStatus(), std::optional<int>(5 << 8));
+    EXPECT_EQ(recorder.outputAtExit(), 2000000u);
+    EXPECT_LE(recorder.maxChunk(), LocalProcess::readSize);
+    EXPECT_EQ(recorder.exitCount(), 1);
+}
+
+TEST_F(LocalProcessTest, ChunksStayInOrderAndWholeOnAPrivateQueue) {
+    RunLoop privateQueue;
+    std::thread queueThread([&] { privateQueue.run(); });
+    const auto queueThreadId = queueThread.get_id();
+    {
+        LocalProcess process(&recorder, &privateQueue);
+        EXPECT_FALSE(process.usesMainQueue());
+        process.startProcess("/bin/sh", {"-c", "stty raw -echo; seq 1 200000"});
+        ASSERT_TRUE(eventually([&] { return recorder.exited(); }, kTimeout));
+    }
+    privateQueue.stop();
+    queueThread.join();
+    EXPECT_EQ(recorder.deliveryThread(), queueThreadId);
+    std::string expected;
+    for (int i = 1; i <= 200000; ++i) expected += std::to_string(i) + "\n";
+    EXPECT_EQ(recorder.output(), expected);
+    EXPECT_EQ(recorder.outputAtExit(), expected.size());
+    EXPECT_EQ(main.loop.queuedCount(), 0u) << "nothing goes through the main queue";
+}
+
+TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice) {
+    LocalProcess process(&recorder);
+    std::atomic<std::uint64_t> fakeNow{0};
+    std::atomic<std::uint64_t> step{5000000};
+    process.setClock([&] { return fakeNow += step.load(); });
+    startShell(process, "stty raw -echo; head -c 600000 /dev/zero");
+    // Let the reader queue everything while the loop is stalled.
+    ASSERT_TRUE(eventually([&] { return !process.running(); }, kTimeout));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(main.loop.queuedCount(), 1u) << "one drain turn, however many chunks";
+    main.loop.runPending();
+    EXPECT_EQ(recorder.chunks(), 1u) << "a turn past its time slice stops after one chunk";
+    EXPECT_EQ(main.loop.queuedCount(), 1u) << "and queues the next turn";
+    step = 0;
+    main.loop.runPending();
+    EXPECT_EQ(recorder.output().size(), 600000u);
+    EXPECT_TRUE(recorder.exited());
+}
+
+TEST_F(LocalProcessTest, BackPressureBoundsMemoryAndKeepsEveryByte) {
+    // seq in raw mode: every number once, in order, about 300 MB.
+    constexpr long last = 34700000;
+    std::size_t expectedBytes = 0;
+    for (long n = 1, width = 1, limit = 10; n <= last; ++n) {
+        if (n == limit) {
+            ++width;
+            limit *= 10;
+        }
+        expectedBytes += static_cast<std::size_t>(width) + 1;
+    }
+    ASSERT_GT(expectedBytes, 300000000u);
+
+    recorder.keepOutput = false;
+    long next = 1;
+    long current = 0;
+    bool sawDigit = false;
+    bool broken = false;
+    std::size_t received = 0;
+    recorder.onData = [&](std::span<const std::uint8_t> bytes) {
+        received += bytes.size();
+        for (std::uint8_t b : bytes) {
+            if (b >= '0' && b <= '9') {
+                current = current * 10 + (b - '0');
+                sawDigit = true;
+            } else if (b == '\n' && sawDigit) {
+                if (current != next) broken = true;
+                ++next;
+                current = 0;
+                sawDigit = false;
+            } else {
+                broken = true;
+            }
+        }
+    };
+    const std::size_t baseline = residentBytes();
+    std::size_t peak = baseline;
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; exec seq 1 " + std::to_string(last));
+
+    // Stalled owner: the reader must stop at the high-water mark.
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(50ms);
+        peak = std::max(peak, residentBytes());
+    }
+    EXPECT_EQ(received, 0u);
+    EXPECT_TRUE(process.running()) << "the child is held up, not finished";
+
+    std::size_t turns = 0;
+    ASSERT_TRUE(main.loop.runUntil(
+        [&] {
+            if (++turns % 64 == 0) peak = std::max(peak, residentBytes());
+            return recorder.exited();
+        },
+        std::chrono::seconds(240)));
+    EXPECT_FALSE(broken) << "out of order near " << next;
+    EXPECT_EQ(next, last + 1);
+    EXPECT_EQ(received, expectedBytes);
+    EXPECT_EQ(recorder.exitStatus(), std::optional<int>(0));
+    EXPECT_LT(peak - baseline, 64u * 1024 * 1024) << "peak " << peak << " baseline " << baseline;
+    RecordProperty("residentGrowthBytes", std::to_string(peak - baseline));
+}
+
+// --- input -------------------------------------------------------------------
+
+TEST_F(LocalProcessTest, SendsReachTheChildInOrder) {
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; echo ready; head -c 30000");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready\n"); }, kTimeout));
+    std::string expected = "ready\n";
+    for (int i = 0; i < 3000; ++i) {
+        std::string piece = std::to_string(i % 10) + "abcdefghi";
+        expected += piece;
+        process.send(std::span(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()));
+    }
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_EQ(recorder.output(), expected);
+    EXPECT_EQ(process.sendCount(), 3000u);
+    EXPECT_EQ(process.total(), 30000u);
+}
+
+TEST_F(LocalProcessTest, InputTheChildNeverReadsIsBounded) {
+    LogCapture log;
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; exec sleep 30");
+    std::vector<std::uint8_t> block(1024 * 1024, 'a');
+    for (int i = 0; i < 40; ++i) process.send(block);
+    const auto errors = log.messages(platform::LogLevel::error);
+    ASSERT_EQ(errors.size(), 1u) << "the overflow is reported once";
+    EXPECT_NE(errors[0].find("not reading"), std::string::npos);
+    EXPECT_LE(process.total(), LocalProcess::pendingWriteLimitBytes);
+    const pid_t pid = process.shellPid();
+    process.terminate();
+    EXPECT_TRUE(eventually([&] { return processGone(pid); }, kTimeout));
+}
+
+TEST_F(LocalProcessTest, DebugLinesNumberSendsAndShowRunningTotals) {
+    LogCapture log;
+    LocalProcess process(&recorder);
+    process.setDebugIO(true);
+    startShell(process, "stty raw -echo; echo ready; head -c 5");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready\n"); }, kTimeout));
+    const std::uint8_t first[] = {104, 105};
+    const std::uint8_t second[] = {1, 2, 3};
+    process.send(first);
+    process.send(second);
+    ASSERT_TRUE(runUntilExit(process));
+    const auto lines = log.messages(platform::LogLevel::info);
+    auto has = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) != lines.end(); };
+    EXPECT_TRUE(has("[SEND-0] Queuing data to client: [104, 105] "));
+    EXPECT_TRUE(has("[SEND-1] Queuing data to client: [1, 2, 3] "));
+    EXPECT_TRUE(has("[SEND-0] completed bytes=2"));
+    EXPECT_TRUE(has("[SEND-1] completed bytes=5")) << "the running total, not this send's size";
+    EXPECT_TRUE(has("[READ] count=6 received from host total=6"));
+    std::string lastRead;
+    for (const auto& line : lines)
+        if (line.rfind("[READ]", 0) == 0) lastRead = line;
+    EXPECT_NE(lastRead.find(" received from host total=11"), std::string::npos) << lastRead;
+}
+
+// --- lifecycle ---------------------------------------------------------------
+
+TEST_F(LocalProcessTest, StartWhileRunningDoesNothingAndRestartAfterExitWorks) {
+    LocalProcess process(&recorder);
+    startShell(process, "read line; exit 7");
+    const pid_t first = process.shellPid();
+    process.startProcess("/bin/sh", {"-c", "exit 1"});
+    EXPECT_EQ(process.shellPid(), first);
+    const std::string line = "go\r";
+    process.send(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_EQ(recorder.exitStatus(), std::optional<int>(7 << 8));
+
+    RecordingDelegate second;
+    process.setDelegate(&second);
+    startShell(process, "exit 2");
+    EXPECT_NE(process.shellPid(), first);
+    ASSERT_TRUE(main.loop.runUntil([&] { return second.exited(); }, kTimeout));
+    EXPECT_EQ(second.exitStatus(), std::optional<int>(2 << 8));
+    EXPECT_EQ(recorder.exitCount(), 1);
+}
+
+TEST_F(LocalProcessTest, TerminateStopsReportsAndReapsTheChild) {
+    LocalProcess process(&recorder);
+    startShell(process, "exec sleep 30");
+    const pid_t pid = process.shellPid();
+    process.terminate();
+    EXPECT_FALSE(process.running());
+    EXPECT_EQ(process.childfd(), -1);
+    process.send(std::vector<std::uint8_t>{'x'});
+    EXPECT_EQ(process.sendCount(), 0u) << "sends after terminate are dropped";
+    EXPECT_TRUE(eventually([&] { return processGone(pid); }, kTimeout)) << "no zombie left behind";
+    main.loop.runFor(200ms);
+    EXPECT_FALSE(recorder.exited()) << "no exit report after terminate()";
+}
+
+TEST_F(LocalProcessTest, ReleaseHangsUpAndTheChildIsReaped) {
+    pid_t pid = 0;
+    {
+        LocalProcess process(&recorder);
+        startShell(process, "while :; do sleep 1; done");
+        pid = process.shellPid();
+    }
+    EXPECT_TRUE(eventually([&] { return processGone(pid); }, kTimeout));
+    main.loop.runFor(100ms);  // stale turns of the released process do nothing
+    EXPECT_FALSE(recorder.exited());
+}
+
+TEST_F(LocalProcessTest, DelegateMayReleaseTheProcessFromItsCallbacks) {
+    auto process = std::make_unique<LocalProcess>(&recorder);
+    recorder.onExit = [&](LocalProcess&) { process.reset(); };
+    startShell(*process, "stty raw -echo; head -c 300000 /dev/zero; exit 1");
+    ASSERT_TRUE(runUntilExit(*process));
+    EXPECT_EQ(process, nullptr);
+    main.loop.runFor(50ms);
+
+    RunLoop privateQueue;
+    std::thread queueThread([&] { privateQueue.run(); });
+    RecordingDelegate rec;
+    auto other = std::make_unique<LocalProcess>(&rec, &privateQueue);
+    std::atomic<bool> released{false};
+    rec.onExit = [&](LocalProcess&) {
+        other.reset();
+        released = true;
+    };
+    other->startProcess("/bin/sh", {"-c", "stty raw -echo; head -c 300000 /dev/zero"});
+    EXPECT_TRUE(eventually([&] { return released.load(); }, kTimeout));
+    privateQueue.stop();
+    queueThread.join();
+}
+
+TEST_F(LocalProcessTest, ReleasingWhileOutputIsPendingOnAPrivateQueue) {
+    RunLoop privateQueue;  // never run while the process lives: the reader waits on it
+    {
+        LocalProcess process(&recorder, &privateQueue);
+        process.startProcess("/bin/sh", {"-c", "yes"});
+        ASSERT_TRUE(eventually([&] { return privateQueue.queuedCount() > 0; }, kTimeout));
+    }
+    privateQueue.runPending();
+    EXPECT_EQ(recorder.chunks(), 0u);
+}
+
+// --- what the child gets -----------------------------------------------------
+
+TEST_F(LocalProcessTest, ChildGetsTheDefaultEnvironmentExactly) {
+    LocalProcess process(&recorder);
+    process.startProcess("/usr/bin/env");
+    ASSERT_TRUE(runUntilExit(process));
+    std::string expected;
+    for (const auto& entry : defaultChildEnvironment()) expected += entry + "\r\n";
+    EXPECT_EQ(recorder.output(), expected);
+    EXPECT_TRUE(recorder.outputContains("TERM=xterm-256color\r\n"));
+    EXPECT_TRUE(recorder.outputContains("COLORTERM=truecolor\r\n"));
+    EXPECT_TRUE(recorder.outputContains(localeInstalled("en_US.UTF-8") ? "LANG=en_US.UTF-8\r\n" : "LANG=C.UTF-8\r\n"));
+    EXPECT_FALSE(recorder.outputContains("PATH=")) << "nothing else of our environment";
+}
+
+TEST_F(LocalProcessTest, ExplicitEnvironmentArgumentZeroAndDirectory) {
+    LocalProcess process(&recorder);
+    const std::string script = "printf '%s|%s|' \"$FOO\" \"$(pwd)\"; tr '\\0' '|' </proc/$$/cmdline; echo";
+    process.startProcess("/bin/sh", {"-c", script, "one"}, std::vector<std::string>{"FOO=bar"}, "-custom", "/tmp");
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_EQ(recorder.output(), "bar|/tmp|-custom|-c|" + script + "|one|\r\n")
+        << "argument 0 is execName; the rest follow";
+}
+
+TEST_F(LocalProcessTest, MissingDirectoryLeavesTheChildWhereWeAre) {
+    LocalProcess process(&recorder);
+    process.startProcess("/bin/pwd", {}, std::vector<std::string>{}, std::nullopt, "/nonexistent/dir");
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_EQ(recorder.output(), std::filesystem::current_path().string() + "\r\n");
+}
+
+TEST_F(LocalProcessTest, WindowSizeComesFromTheDelegateOrIsZero) {
+    recorder.size = winsize{37, 101, 0, 0};
+    LocalProcess process(&recorder);
+    startShell(process, "stty size");
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_EQ(recorder.output(), "37 101\r\n");
+
+    RecordingDelegate later;
+    LocalProcess orphan(nullptr);
+    orphan.startProcess("/bin/sh", {"-c", "stty size"});
+    orphan.setDelegate(&later);
+    ASSERT_TRUE(main.loop.runUntil([&] { return later.exited(); }, kTimeout));
+    EXPECT_EQ(later.output(), "0 0\r\n");
+}
+
+TEST_F(LocalProcessTest, SecondSessionsChildSeesOnlyStandardDescriptorsAndNoBlockedSignals) {
+    LocalProcess first(&recorder);
+    startShell(first, "exec cat");
+    // A descriptor of ours without close-on-exec must not leak either.
+    const int leaky = dup(STDERR_FILENO);
+    ASSERT_GE(leaky, 3);
+
+    sigset_t block, previous;
+    sigemptyset(&block);
+    sigaddset(&block, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &block, &previous);
+    RecordingDelegate rec;
+    LocalProcess second(&rec);
+    second.startProcess("/bin/sh", {"-c", "ls -1 /proc/$$/fd; grep -E '^Sig(Blk|Ign)' /proc/$$/status"});
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ASSERT_TRUE(main.loop.runUntil([&] { return rec.exited(); }, kTimeout));
+    close(leaky);
+    EXPECT_EQ(rec.output(), "0\r\n1\r\n2\r\nSigBlk:\t0000000000000000\r\nSigIgn:\t0000000000000000\r\n");
+
+    struct sigaction current {};
+    sigaction(SIGPIPE, nullptr, &current);
+    EXPECT_EQ(current.sa_handler, SIG_IGN) << "writing to a child that has gone must not kill us";
+    first.terminate();
+}
+
+TEST_F(LocalProcessTest, DataDumpsNumberFilesAndRetryAfterAFailure) {
+    const auto dir = std::filesystem::temp_directory_path() / ("rg-dump-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    LogCapture log;
+    LocalProcess process(&recorder);
+    process.setHostLogging((dir / "missing").string());
+    startShell(process, "stty raw -echo; printf one; sleep 0.6; printf two; sleep 0.6; printf three");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.output() == "one"; }, kTimeout));
+    EXPECT_EQ(recorder.output(), "one") << "the chunk is delivered even when its dump fails";
+    ASSERT_FALSE(log.messages(platform::LogLevel::error).empty());
+    EXPECT_EQ(log.messages(platform::LogLevel::error)[0].rfind("Got error while logging data dump to " +
+                                                                   (dir / "missing" / "log-0").string() + ": ",
+                                                               0),
+              0u);
+    std::filesystem::create_directories(dir / "missing");
+    ASSERT_TRUE(runUntilExit(process));
+    auto read = [&](const char* name) {
+        std::ifstream in(dir / "missing" / name);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    EXPECT_EQ(read("log-0"), "two") << "a failed dump does not use up its number";
+    EXPECT_EQ(read("log-1"), "three");
+    std::filesystem::remove_all(dir);
+}

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "ravelgrid/process/LocalProcess.h"
+#include "ravelgrid/process/RunLoop.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <span>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ravelgrid::test {
+
+// Records what a process reports; safe to read from another thread.
+class RecordingDelegate : public LocalProcessDelegate {
+public:
+    void processTerminated(LocalProcess& source, std::optional<int> exitCode) override {
+        std::function<void(LocalProcess&)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            exit_ = exitCode;
+            ++exitCount_;
+            outputAtExit_ = output_.size();
+            hook = onExit;
+        }
+        if (hook) hook(source);
+    }
+
+    void dataReceived(std::span<const std::uint8_t> slice) override {
+        std::lock_guard lock(mutex_);
+        if (keepOutput) output_.append(reinterpret_cast<const char*>(slice.data()), slice.size());
+        ++chunks_;
+        maxChunk_ = std::max(maxChunk_, slice.size());
+        thread_ = std::this_thread::get_id();
+        if (onData) onData(slice);
+    }
+
+    winsize getWindowSize() override { return size; }
+
+    bool exited() const {
+        std::lock_guard lock(mutex_);
+        return exitCount_ > 0;
+    }
+    std::optional<int> exitStatus() const {
+        std::lock_guard lock(mutex_);
+        return exit_;
+    }
+    int exitCount() const {
+        std::lock_guard lock(mutex_);
+        return exitCount_;
+    }
+    std::string output() const {
+        std::lock_guard lock(mutex_);
+        return output_;
+    }
+    std::size_t outputAtExit() const {
+        std::lock_guard lock(mutex_);
+        return outputAtExit_;
+    }
+    std::size_t chunks() const {
+        std::lock_guard lock(mutex_);
+        return chunks_;
+    }
+    std::size_t maxChunk() const {
+        std::lock_guard lock(mutex_);
+        return maxChunk_;
+    }
+    std::thread::id deliveryThread() const {
+        std::lock_guard lock(mutex_);
+        return thread_;
+    }
+    bool outputContains(const std::string& text) const { return output().find(text) != std::string::npos; }
+
+    winsize size{25, 80, 0, 0};
+    bool keepOutput = true;
+    std::function<void(LocalProcess&)> onExit;
+    std::function<void(std::span<const std::uint8_t>)> onData;  // called under the recorder's lock
+
+private:
+    mutable std::mutex mutex_;
+    std::string output_;
+    std::optional<int> exit_;
+    int exitCount_ = 0;
+    std::size_t outputAtExit_ = 0;
+    std::size_t chunks_ = 0;
+    std::size_t maxChunk_ = 0;
+    std::thread::id thread_;
+};
+
+// A run loop registered as the main delivery queue for the test's life.
+class MainLoopScope {
+public:
+    MainLoopScope() { DeliveryQueue::setMain(&loop); }
+    ~MainLoopScope() { DeliveryQueue::setMain(nullptr); }
+    RunLoop loop;
+};
+
+inline bool processGone(pid_t pid) { return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH; }
+
+inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Resident memory of this process in bytes.
+inline std::size_t residentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            std::istringstream fields(line.substr(6));
+            std::size_t kb = 0;
+            fields >> kb;
+            return kb * 1024;
+        }
+    }
+    return 0;
+}
+
+constexpr auto kTimeout = std::chrono::seconds(20);
+
+}  // namespace ravelgrid::test
