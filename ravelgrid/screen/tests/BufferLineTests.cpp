@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include "platform/Log.h"
+#include "ravelgrid/screen/Buffer.h"
+#include "ravelgrid/screen/BufferLine.h"
+
+using namespace ravelgrid;
+
+namespace {
+
+CharData cell(char32_t c, int width = 1)
+{
+    CharData d;
+    d.code = static_cast<int32_t>(c);
+    d.width = static_cast<int8_t>(width);
+    return d;
+}
+
+// A line whose cells spell the text (one cell per character).
+std::shared_ptr<BufferLine> lineOf(const std::string& text, int cols)
+{
+    auto line = std::make_shared<BufferLine>(cols);
+    for (size_t i = 0; i < text.size(); ++i)
+        line->set(static_cast<int>(i), cell(static_cast<unsigned char>(text[i])));
+    return line;
+}
+
+std::string textOf(const BufferLine& line)
+{
+    std::string out;
+    for (int i = 0; i < line.dataSize(); ++i)
+        out += line[i].code == 0 ? '.' : static_cast<char>(line[i].code);
+    return out;
+}
+
+struct LogCapture {
+    std::vector<std::string> messages;
+    LogCapture()
+    {
+        platform::setLogSink([this](platform::LogLevel, std::string_view, std::string_view m) { messages.emplace_back(m); });
+    }
+    ~LogCapture() { platform::setLogSink(nullptr); }
+};
+
+}  // namespace
+
+TEST(BufferLine, OutOfRangeWriteIsClampedToLastCellWithOneMessage)
+{
+    LogCapture log;
+    BufferLine line(10);
+    const auto before = line.generation();
+    line.set(15, cell('X'));
+    EXPECT_EQ(line[9].code, 'X');
+    EXPECT_EQ(line[42].code, 'X');  // reads clamp too
+    ASSERT_EQ(log.messages.size(), 1u);
+    EXPECT_EQ(log.messages[0],
+              "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
+    EXPECT_GT(line.generation(), before);
+}
+
+TEST(BufferLine, ZeroWidthLineSurvivesAccess)
+{
+    LogCapture log;
+    BufferLine line(0);
+    line.set(0, cell('X'));
+    EXPECT_EQ(line.dataSize(), 0);
+    EXPECT_EQ(line.trimmedLength(), 0);
+    EXPECT_EQ(line.toText(), "");
+    line.insertCells(0, 1, 0, CharData::Null);
+    line.deleteCells(0, 1, 0, CharData::Null);
+}
+
+TEST(BufferLine, TrimmedLengthCountsWideCharactersAndIgnoresColouredBlanks)
+{
+    BufferLine line(20);
+    line.set(10, cell(0x4E2D, 2));
+    line.set(11, cell(0, 0));
+    EXPECT_EQ(line.trimmedLength(), 12);
+
+    BufferLine coloured(20);
+    CharData blank;
+    blank.attribute.bg = Attribute::Color::ansi256(4);
+    coloured.fill(blank);
+    EXPECT_EQ(coloured.trimmedLength(), 0);
+    EXPECT_TRUE(coloured.hasAnyContent());
+    EXPECT_FALSE(BufferLine(5).hasAnyContent());
+}
+
+TEST(BufferLine, InsertCellsStaysWithinTheRightMargin)
+{
+    auto line = lineOf("abcdefghijklmnopqrst", 20);
+    line->insertCells(3, 2, 9, cell('_'));
+    EXPECT_EQ(textOf(*line), "abc__defghklmnopqrst");  // i and j were pushed past the margin
+
+    auto wrapped = lineOf("abcdefghij", 10);
+    wrapped->insertCells(10, 1, 9, cell('_'));  // margin + 1 acts on column 0
+    EXPECT_EQ(textOf(*wrapped), "_abcdefghi");
+
+    auto all = lineOf("abcdefghij", 10);
+    all->insertCells(7, 50, 9, cell('_'));
+    EXPECT_EQ(textOf(*all), "abcdefg___");
+}
+
+TEST(BufferLine, DeleteCellsFillsBeforeTheRightMargin)
+{
+    auto line = lineOf("abcdefghijklmnopqrst", 20);
+    line->deleteCells(2, 3, 9, cell('_'));
+    EXPECT_EQ(textOf(*line), "abfghij___klmnopqrst");
+
+    auto all = lineOf("abcdefghij", 10);
+    all->deleteCells(4, 6, 9, cell('_'));
+    EXPECT_EQ(textOf(*all), "abcd______");
+}
+
+TEST(BufferLine, InsertAndDeleteMoveMarksWithinTheMargin)
+{
+    BufferLine line(20);
+    line.setSemanticMark(SemanticPromptKind::initial, 4, 1);
+    line.setSemanticMark(SemanticPromptKind::secondary, 15, 1);
+    line.insertCells(2, 3, 9, CharData::Null);
+    ASSERT_EQ(line.semanticMarks().size(), 2u);
+    EXPECT_EQ(line.semanticMarks()[0].column, 7);
+    EXPECT_EQ(line.semanticMarks()[1].column, 15);  // beyond the margin
+    line.deleteCells(0, 9, 9, CharData::Null);
+    EXPECT_EQ(line.semanticMarks()[0].column, 0);
+}
+
+TEST(BufferLine, ShiftSemanticMarksClampsInsideTheRange)
+{
+    BufferLine line(20);
+    line.setSemanticMark(SemanticPromptKind::initial, 4, 1);
+    line.setSemanticMark(SemanticPromptKind::right, 8, 1);
+    line.shiftSemanticMarks(2, 5, 6);
+    EXPECT_EQ(line.semanticMarks()[0].column, 6);
+    EXPECT_EQ(line.semanticMarks()[1].column, 8);
+}
+
+TEST(BufferLine, SetSemanticMarkKeepsOneMarkPerKindSortedStably)
+{
+    BufferLine line(20);
+    line.setSemanticMark(SemanticPromptKind::initial, 9, 1);
+    line.setSemanticMark(SemanticPromptKind::right, 3, 1);
+    line.setSemanticMark(SemanticPromptKind::continuation, 3, 1);
+    line.setSemanticMark(SemanticPromptKind::initial, 2, 2);
+    const auto& marks = line.semanticMarks();
+    ASSERT_EQ(marks.size(), 3u);
+    EXPECT_EQ(marks[0].kind, SemanticPromptKind::initial);
+    EXPECT_EQ(marks[0].group, 2u);
+    EXPECT_EQ(marks[1].kind, SemanticPromptKind::right);  // equal columns keep their order
+    EXPECT_EQ(marks[2].kind, SemanticPromptKind::continuation);
+    line.setSemanticHardContinuationGroup(7);
+    line.clearSemanticMarks();
+    EXPECT_TRUE(line.semanticMarks().empty());
+    EXPECT_FALSE(line.semanticHardContinuationGroup());
+}
+
+TEST(BufferLine, ResizeKeepsCellsAndClampsMarks)
+{
+    auto line = lineOf("abcdefghij", 10);
+    line->setSemanticMark(SemanticPromptKind::initial, 8, 1);
+    line->resize(5, CharData::Null);
+    EXPECT_EQ(textOf(*line), "abcde");
+    EXPECT_EQ(line->semanticMarks()[0].column, 4);
+    line->resize(8, cell('+'));
+    EXPECT_EQ(textOf(*line), "abcde+++");
+    line->resize(0, CharData::Null);
+    EXPECT_EQ(line->dataSize(), 0);
+    EXPECT_TRUE(line->semanticMarks().empty());
+}
+
+TEST(BufferLine, CopyCellsOntoItselfHandlesOverlap)
+{
+    auto right = lineOf("abcdefghij", 10);
+    right->copyCellsFrom(*right, 0, 3, 7);
+    EXPECT_EQ(textOf(*right), "abcabcdefg");
+
+    auto left = lineOf("abcdefghij", 10);
+    left->copyCellsFrom(*left, 3, 0, 7);
+    EXPECT_EQ(textOf(*left), "defghijhij");
+}
+
+TEST(BufferLine, CopyCellsMovesMarksAndClampsRanges)
+{
+    auto src = lineOf("abcdefghij", 10);
+    auto dst = std::make_shared<BufferLine>(10);
+    src->setSemanticMark(SemanticPromptKind::initial, 5, 3);
+    dst->setSemanticMark(SemanticPromptKind::right, 1, 3);
+    const auto srcGen = src->generation();
+    dst->copyCellsFrom(*src, 4, 0, 3);
+    EXPECT_EQ(textOf(*dst), "efg.......");
+    ASSERT_EQ(dst->semanticMarks().size(), 1u);  // the mark at 1 was overwritten by the copy
+    EXPECT_EQ(dst->semanticMarks()[0].column, 1);
+    EXPECT_EQ(dst->semanticMarks()[0].kind, SemanticPromptKind::initial);
+    EXPECT_TRUE(src->semanticMarks().empty());
+    EXPECT_GT(src->generation(), srcGen);
+
+    // A length past either line is cut to what fits.
+    dst->copyCellsFrom(*src, 8, 8, 50);
+    EXPECT_EQ(textOf(*dst), "efg.....ij");
+}
+
+TEST(BufferLine, WholeLineCopyMovesTheHardContinuationGroup)
+{
+    auto src = lineOf("abc", 5);
+    auto dst = std::make_shared<BufferLine>(5);
+    src->setSemanticHardContinuationGroup(11);
+    dst->copyCellsFrom(*src, 0, 0, 5);
+    EXPECT_EQ(dst->semanticHardContinuationGroup(), 11u);
+    EXPECT_FALSE(src->semanticHardContinuationGroup());
+}
+
+TEST(BufferLine, CopyCellsCarriesThePromptAnchorAndUpdatesTheBuffer)
+{
+    Buffer buffer(10, 3, 8, 10);
+    buffer.fillViewportRows();
+    buffer.beginSemanticGroup(0);
+    buffer.addSemanticMark(SemanticPromptKind::initial, 0, 2);
+    BufferLine& target = buffer.lines()[1];
+    target.setSemanticMark(SemanticPromptKind::initial, 1, 99);  // a stale prompt start outside the copied range
+    target.copyCellsFrom(buffer.lines()[0], 0, 4, 5);
+    ASSERT_EQ(target.semanticMarks().size(), 1u);
+    EXPECT_EQ(target.semanticMarks()[0].column, 6);
+    EXPECT_EQ(buffer.semanticPromptStartLine.get(), &target);
+    EXPECT_EQ(buffer.semanticPromptStartRow(), 1);
+}
+
+TEST(BufferLine, CopyInitAndCopyFrom)
+{
+    auto src = lineOf("hello", 8);
+    src->setWrapped(true);
+    src->setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+    src->setSemanticMark(SemanticPromptKind::initial, 1, 4);
+    src->setImages(TerminalImageList{std::make_shared<TerminalImage>()});
+    BufferLine copy(*src);
+    EXPECT_EQ(textOf(copy), "hello...");
+    EXPECT_TRUE(copy.isWrapped());
+    EXPECT_EQ(copy.renderMode(), BufferLine::RenderLineMode::doubleWidth);
+    EXPECT_TRUE(copy.hasImages());
+    EXPECT_EQ(copy.generation(), 0u);
+    copy.set(0, cell('J'));
+    EXPECT_EQ((*src)[0].code, 'h');  // the copy owns its cells
+
+    BufferLine narrow(3);
+    narrow.copyFrom(*src);
+    EXPECT_EQ(textOf(narrow), "hello...");
+    EXPECT_EQ(narrow.renderMode(), BufferLine::RenderLineMode::single);
+    EXPECT_FALSE(narrow.hasImages());
+    EXPECT_EQ(narrow.semanticMarks().size(), 1u);
+}
+
+TEST(BufferLine, ToText)
+{
+    auto line = lineOf("ab", 6);
+    line->set(2, cell(0x4E2D, 2));
+    line->set(3, cell(0, 0));
+    line->set(4, cell('z'));
+    EXPECT_EQ(line->toText(true), std::string("ab\xE4\xB8\xAD") + '\0' + "z");
+    EXPECT_EQ(line->toText(true, 0, -1, true), "ab\xE4\xB8\xAD" "z");
+    EXPECT_EQ(line->toText(false, 4, -1), std::string("z") + '\0');
+    EXPECT_EQ(line->toText(true, 5, -1), "");  // start past the trimmed end
+    CharData cluster = cell(0);
+    cluster.code = CharData::firstClusterCode;
+    line->set(0, cluster);
+    EXPECT_EQ(line->toText(false, 0, 1), " ");
+    EXPECT_EQ(line->toText(false, 0, 2, false, [](const CharData& c) { return c.code > 0xFFFF ? std::string("<c>") : std::string("-"); }),
+              "<c>-");
+}
+
+TEST(BufferLine, EveryEditAdvancesGeneration)
+{
+    BufferLine line(10);
+    uint64_t last = line.generation();
+    auto advanced = [&] {
+        const bool moved = line.generation() > last;
+        last = line.generation();
+        return moved;
+    };
+    line.set(0, cell('a'));
+    EXPECT_TRUE(advanced());
+    line.fillRange(cell('b'), 2, 4);
+    EXPECT_TRUE(advanced());
+    line.insertCells(0, 1, 9, CharData::Null);
+    EXPECT_TRUE(advanced());
+    line.deleteCells(0, 1, 9, CharData::Null);
+    EXPECT_TRUE(advanced());
+    line.setWrapped(true);
+    EXPECT_TRUE(advanced());
+    line.setBidiState({BidiSupportMode::explicit_, true, BidiDirection::rightToLeft, false});
+    EXPECT_TRUE(advanced());
+    line.resize(12, CharData::Null);
+    EXPECT_TRUE(advanced());
+    line.setSemanticMark(SemanticPromptKind::initial, 0, 1);
+    EXPECT_TRUE(advanced());
+}
