@@ -6,13 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace quillmar {
 namespace {
@@ -20,50 +14,16 @@ namespace {
 using namespace std::chrono_literals;
 using testing::TempHome;
 
-bool processAlive(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat) return false;
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
-}
+using testing::processAlive;
 
-// A real ssh-agent in the foreground on a socket of the test's own.
 class AgentTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        socket_ = home_.home() + "/agent.sock";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> args{"/usr/bin/ssh-agent", "-D", "-a", socket_};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ASSERT_EQ(::posix_spawn(&agentPid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 500 && !std::filesystem::exists(socket_); ++i) std::this_thread::sleep_for(10ms);
-        ASSERT_TRUE(std::filesystem::exists(socket_));
-
-        testing::keygen(home_.ssh("id_ed25519"), {"-t", "ed25519"}, "agent test");
+        ASSERT_TRUE(agent_.running());
+        ASSERT_TRUE(testing::keygen(home_.ssh("id_ed25519"), {"-t", "ed25519"}, "agent test"));
         settings_.home = home_.home();
         settings_.userName = "me";
-        settings_.authSocket = socket_;
-    }
-    void TearDown() override { stopAgent(); }
-
-    void stopAgent(int signal = SIGTERM) {
-        if (agentPid_ > 0) {
-            ::kill(agentPid_, signal);
-            ::waitpid(agentPid_, nullptr, 0);
-            agentPid_ = -1;
-        }
-    }
-
-    platform::SpawnResult sshAdd(std::vector<std::string> args) {
-        return testing::run("/usr/bin/ssh-add", std::move(args), {{"SSH_AUTH_SOCK", socket_}});
+        settings_.authSocket = agent_.socket();
     }
 
     std::string writeStandIn(const std::string& body) {
@@ -73,8 +33,7 @@ protected:
     }
 
     TempHome home_;
-    std::string socket_;
-    pid_t agentPid_ = -1;
+    testing::TestAgent agent_{home_.home() + "/agent.sock"};
     KeyStoreSettings settings_;
 };
 
@@ -87,7 +46,7 @@ TEST_F(AgentTest, RealAgentFromEmptyToLoadedAndBack) {
     model.applyAgentListing(AgentListing::runSSHAdd(settings_));
     EXPECT_EQ(model.agent().label(), "ssh-agent: no keys loaded");
 
-    auto added = sshAdd({home_.ssh("id_ed25519")});
+    auto added = agent_.sshAdd({home_.ssh("id_ed25519")});
     ASSERT_EQ(added.ending, platform::SpawnResult::Ending::exited);
     ASSERT_EQ(added.code, 0);
     auto c = model.applyAgentListing(AgentListing::runSSHAdd(settings_));
@@ -96,7 +55,7 @@ TEST_F(AgentTest, RealAgentFromEmptyToLoadedAndBack) {
     EXPECT_TRUE(model.keys()[0].loaded);
     EXPECT_EQ(model.agentFingerprints(), (std::set<std::string>{*model.keys()[0].fingerprint}));
 
-    ASSERT_EQ(sshAdd({"-D"}).code, 0);
+    ASSERT_EQ(agent_.sshAdd({"-D"}).code, 0);
     model.applyAgentListing(AgentListing::runSSHAdd(settings_));
     EXPECT_EQ(model.agent().label(), "ssh-agent: no keys loaded");
     EXPECT_FALSE(model.keys()[0].loaded);
@@ -108,8 +67,8 @@ TEST_F(AgentTest, UnreachableAgents) {
     EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(missing)).status.label(), "ssh-agent: not reachable");
 
     // A stale socket left by an agent that died without cleaning up.
-    stopAgent(SIGKILL);
-    ASSERT_TRUE(std::filesystem::exists(socket_));
+    agent_.stop(SIGKILL);
+    ASSERT_TRUE(std::filesystem::exists(agent_.socket()));
     EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(settings_)).status, AgentStatus::notReachable());
 
     auto noTool = settings_;
@@ -151,7 +110,7 @@ TEST_F(AgentTest, StandInAnswersAreReadFromStandardOutputOnly) {
     EXPECT_EQ(answer.status, AgentStatus::loadedKeys(2));
 
     // The arguments are exactly -l -E sha256, and our SSH_AUTH_SOCK is passed on.
-    settings_.sshAddPath = writeStandIn("[ \"$*\" = '-l -E sha256' ] && [ \"$SSH_AUTH_SOCK\" = '" + socket_ +
+    settings_.sshAddPath = writeStandIn("[ \"$*\" = '-l -E sha256' ] && [ \"$SSH_AUTH_SOCK\" = '" + agent_.socket() +
                                         "' ] && exit 1\nexit 2\n");
     EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(settings_)).status, AgentStatus::noKeys());
 

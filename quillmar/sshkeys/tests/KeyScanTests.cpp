@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -39,9 +41,9 @@ std::vector<std::string> names(const std::vector<SSHKeyInfo>& keys) {
 
 TEST(KeyScan, RealKeysHaveTheirTypeAndTheFingerprintSshKeygenPrints) {
     TempHome h;
-    testing::keygen(h.ssh("id_ed25519"), {"-t", "ed25519"}, "me@box");
-    testing::keygen(h.ssh("old_rsa"), {"-t", "rsa", "-b", "2048"}, "rsa key with spaces");
-    testing::keygen(h.ssh("p384"), {"-t", "ecdsa", "-b", "384"}, "");
+    ASSERT_TRUE(testing::keygen(h.ssh("id_ed25519"), {"-t", "ed25519"}, "me@box"));
+    ASSERT_TRUE(testing::keygen(h.ssh("old_rsa"), {"-t", "rsa", "-b", "2048"}, "rsa key with spaces"));
+    ASSERT_TRUE(testing::keygen(h.ssh("p384"), {"-t", "ecdsa", "-b", "384"}, ""));
     KeyScanner scanner(h.home(), "me", {});
     const auto keys = scanner.scanKeys();
     ASSERT_EQ(keys.size(), 3u);
@@ -283,6 +285,70 @@ TEST(KeyStoreModel, AgentAnswersMarkKeysAndNotifyOnlyOnChange) {
     c = model.applyAgentListing({2, ""});
     EXPECT_TRUE(c.agent);
     EXPECT_FALSE(c.keys || c.agentFingerprints);
+}
+
+}  // namespace
+}  // namespace quillmar
+
+namespace quillmar {
+namespace {
+
+TEST(KeyScanWithConfig, RealConfigurationAndItsIncludes) {
+    TempHome h;
+    h.write(h.ssh("shared.pub"), kLine);
+    h.write(h.ssh("shared"), "s");
+    h.write(h.ssh("config"),
+            "IdentityFile ~/.ssh/shared\n"
+            "Host P\n"
+            "  IdentityFile ~/.ssh/shared\n"
+            "  IdentityFile ~/.ssh/missing_key\n"
+            "Host *\n"
+            "  IdentityFile ~/.ssh/shared\n"
+            "Include extra.conf\n");
+    h.write(h.ssh("extra.conf"),
+            "Match host foo\n"
+            "  IdentityFile \"%d/.ssh/shared.pub\"\n"
+            "Host a b c d\n"
+            "  IdentityFile .ssh/many\n"
+            "  IdentityFile ~/.ssh/%h\n");
+    KeyScanner scanner(h.home(), "me", ConfigSource::forHome(h.home()));
+    const auto keys = scanner.scanKeys();
+    ASSERT_EQ(names(keys), (std::vector<std::string>{"many", "missing_key", "shared"}));
+
+    const SSHKeyInfo& shared = keys[2];
+    EXPECT_EQ(shared.hosts, (std::vector<std::string>{"*", "P", "Match host foo"}));
+    EXPECT_EQ(shared.configFile, h.ssh("config"));
+    EXPECT_EQ(SSHKeyInfo::usageText(shared), "all hosts (Host *) \u00B7 P, Match host foo");
+    EXPECT_FALSE(shared.needsAttention());
+
+    EXPECT_EQ(SSHKeyInfo::usageText(keys[0]), "named for a, b, c, d");
+    EXPECT_EQ(keys[0].configFile, h.ssh("extra.conf"));
+    EXPECT_EQ(SSHKeyInfo::usageText(keys[1]), "named for P");
+    EXPECT_TRUE(keys[1].needsAttention());
+
+    const auto signature = scanner.directorySignature();
+    EXPECT_EQ(signature.size(), 3u);
+    EXPECT_TRUE(signature.contains(h.ssh("extra.conf")));
+}
+
+TEST(KeyScanWithConfig, EditingAnIncludedFileMakesTheNextTickRescan) {
+    TempHome h;
+    h.write(h.ssh("config"), "Include extra.conf\n");
+    h.write(h.ssh("extra.conf"), "");
+    KeyStoreModel model(KeyScanner(h.home(), "me", ConfigSource::forHome(h.home())));
+    model.reload();
+    EXPECT_TRUE(model.keys().empty());
+    EXPECT_FALSE(model.timerTick().reloaded);
+
+    // Edited in place: the directory's own date does not move, the file's does.
+    h.write(h.ssh("extra.conf"), "Host web\n  IdentityFile ~/.ssh/web_key\n");
+    const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, h.ssh("extra.conf").c_str(), later, 0), 0);
+    const auto tick = model.timerTick();
+    EXPECT_TRUE(tick.reloaded);
+    EXPECT_TRUE(tick.changes.keys);
+    ASSERT_EQ(model.keys().size(), 1u);
+    EXPECT_EQ(model.keys()[0].hosts, (std::vector<std::string>{"web"}));
 }
 
 }  // namespace
