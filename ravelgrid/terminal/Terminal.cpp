@@ -1,0 +1,653 @@
+#include "ravelgrid/terminal/Terminal.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <locale.h>
+
+#include "platform/Log.h"
+
+namespace ravelgrid {
+
+// Turns the parser's actions into Terminal calls.
+class Terminal::ParserBridge : public ParserHandler {
+public:
+    explicit ParserBridge(Terminal& t) : t_(t) {}
+    void print(std::span<const uint8_t> run) override { t_.handlePrint(run); }
+    void execute(uint8_t code) override { t_.execute(code); }
+    void csiDispatch(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override { t_.csiDispatch(p, collect, final); }
+    void escDispatch(std::span<const uint8_t> collect, uint8_t final) override { t_.escDispatch(collect, final); }
+    void oscDispatch(int64_t number, std::span<const uint8_t> payload) override { t_.oscDispatch(number, payload); }
+    void apcDispatch(uint8_t command, std::span<const uint8_t> payload) override { t_.apcDispatch(command, payload); }
+    bool dcsHook(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override { return t_.dcsHook(p, collect, final); }
+    void dcsPut(std::span<const uint8_t> data) override
+    {
+        if (t_.activeDcsHandler_)
+            t_.activeDcsHandler_->put(data);
+    }
+    void dcsUnhook() override
+    {
+        if (auto handler = std::move(t_.activeDcsHandler_))
+            handler->unhook();
+    }
+    bool parseError(const ParsingState& s) override
+    {
+        t_.reportParseError(s);
+        return false;
+    }
+    void printStateReset() override { t_.printStateReset(); }
+
+private:
+    Terminal& t_;
+};
+
+Terminal::Terminal(TerminalDelegate* delegate, const TerminalOptions& options)
+    : tdel_(delegate), options_(options.validated()), bridge_(std::make_unique<ParserBridge>(*this)), parser_(*bridge_)
+{
+    if (auto problem = options.problem())
+        platform::logWarning("terminal", *problem);
+    cols = options_.cols;
+    rows = options_.rows;
+    tabStopWidth = options_.tabStopWidth;
+    cursorStyle = options_.cursorStyle;
+
+    const auto& defaults = Color::defaultInstalledColors();
+    std::copy(defaults.begin(), defaults.end(), installedColors.begin());
+    rebuildAnsiPalette(false);
+
+    currentBidiState = options_.initialBidiState;
+    bidiArrowKeySwap = options_.initialBidiArrowKeySwap;
+
+    normalBuffer = makeBuffer(false);
+    altBuffer = makeBuffer(true);
+    buffer = normalBuffer.get();
+    cc.send8bit = false;
+    setup(false);
+}
+
+Terminal::~Terminal()
+{
+    if (!payloadCodes.empty())
+        TinyAtom::releaseAtoms(payloadCodes);
+}
+
+std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
+{
+    auto b = std::make_unique<Buffer>(cols, rows, tabStopWidth, alternate ? std::nullopt : std::optional<int>(options_.scrollback),
+                                      currentBidiState);
+    installBuffer(*b);
+    b->fillViewportRows(std::nullopt);
+    return b;
+}
+
+void Terminal::installBuffer(Buffer& b)
+{
+    b.scroll = [this](bool isWrapped) { scroll(isWrapped); };
+    b.resetTabStops(-1, tabStopWidth);
+}
+
+// --- feeding ---------------------------------------------------------------------
+
+void Terminal::feed(std::span<const uint8_t> bytes)
+{
+    checkSynchronizedOutputTimeout();
+    parseOrQueue(bytes);
+}
+
+void Terminal::parseOrQueue(std::span<const uint8_t> bytes)
+{
+    if (parsing_) {
+        // A delegate fed us from inside a handler; run it after the current input.
+        constexpr size_t kMaxDeferred = 16u << 20;
+        if (deferredInput_.size() + bytes.size() <= kMaxDeferred)
+            deferredInput_.insert(deferredInput_.end(), bytes.begin(), bytes.end());
+        else
+            platform::logWarning("terminal", "re-entrant input dropped: too much queued");
+        return;
+    }
+    parsing_ = true;
+    parser_.parse(bytes);
+    while (!deferredInput_.empty()) {
+        std::vector<uint8_t> pending;
+        pending.swap(deferredInput_);
+        parser_.parse(pending);
+    }
+    parsing_ = false;
+}
+
+// --- dirty rows --------------------------------------------------------------------
+
+void Terminal::updateRange(int y, bool scrolling)
+{
+    updateRange(*buffer, y, scrolling);
+}
+
+void Terminal::updateRange(Buffer& borrowing, int y, bool scrolling)
+{
+    if (!scrolling) {
+        const int invariant = y + borrowing.yDisp();
+        if (invariant >= 0) {
+            scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, invariant);
+            scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, invariant);
+        }
+    }
+    if (y >= 0) {
+        refreshStart = std::min(refreshStart, y);
+        refreshEnd = std::max(refreshEnd, y);
+    }
+}
+
+void Terminal::updateRange(int startLine, int endLine, bool scrolling)
+{
+    updateRange(startLine, scrolling);
+    updateRange(endLine, scrolling);
+}
+
+void Terminal::refresh(int startRow, int endRow)
+{
+    updateRange(startRow);
+    updateRange(endRow);
+}
+
+void Terminal::updateFullScreen()
+{
+    refreshStart = 0;
+    refreshEnd = rows;
+    scrollInvariantRefreshStart = buffer->yDisp();
+    scrollInvariantRefreshEnd = buffer->yDisp() + rows;
+}
+
+std::optional<std::pair<int, int>> Terminal::getUpdateRange() const
+{
+    if (refreshEnd == -1 && refreshStart == INT32_MAX)
+        return std::nullopt;
+    return std::pair{refreshStart, refreshEnd};
+}
+
+std::optional<std::pair<int, int>> Terminal::getScrollInvariantUpdateRange() const
+{
+    if (scrollInvariantRefreshEnd == -1 && scrollInvariantRefreshStart == INT32_MAX)
+        return std::nullopt;
+    return std::pair{scrollInvariantRefreshStart, scrollInvariantRefreshEnd};
+}
+
+void Terminal::clearUpdateRange()
+{
+    refreshStart = INT32_MAX;
+    refreshEnd = -1;
+    scrollInvariantRefreshStart = INT32_MAX;
+    scrollInvariantRefreshEnd = -1;
+}
+
+// --- replies ------------------------------------------------------------------------
+
+void Terminal::sendResponse(std::initializer_list<ResponseItem> items)
+{
+    std::vector<uint8_t> joined;
+    for (const auto& item : items)
+        joined.insert(joined.end(), item.bytes.begin(), item.bytes.end());
+    if (tdel_)
+        tdel_->send(*this, joined);
+}
+
+void Terminal::sendResponse(std::string_view text)
+{
+    sendResponse({ResponseItem(text)});
+}
+
+void Terminal::setTerminalFocus(bool focused)
+{
+    reportedFocusState = focused;
+    if (sendFocus)
+        sendFocusReport();
+}
+
+void Terminal::sendFocusReport()
+{
+    std::vector<uint8_t> bytes = cc.csi();
+    bytes.push_back(reportedFocusState ? 'I' : 'O');
+    if (tdel_)
+        tdel_->send(*this, bytes);
+}
+
+// --- colours --------------------------------------------------------------------------
+
+void Terminal::notifyColorChange(bool& guard, const std::function<void()>& call)
+{
+    if (guard || !tdel_)
+        return;
+    guard = true;
+    call();
+    guard = false;
+}
+
+void Terminal::setForegroundColor(const Color& c)
+{
+    foregroundColor_ = c;
+    notifyColorChange(settingFgColor_, [&] { tdel_->setForegroundColor(*this, c); });
+    if (!settingFgColor_ && options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
+        rebuildAnsiPalette(true);
+}
+
+void Terminal::setBackgroundColor(const Color& c)
+{
+    backgroundColor_ = c;
+    notifyColorChange(settingBgColor_, [&] { tdel_->setBackgroundColor(*this, c); });
+    if (!settingBgColor_ && options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
+        rebuildAnsiPalette(true);
+}
+
+void Terminal::setCursorColor(const std::optional<Color>& c)
+{
+    cursorColor_ = c;
+    notifyColorChange(settingCursorColor_, [&] { tdel_->setCursorColor(*this, c); });
+}
+
+void Terminal::installPalette(std::span<const Color> colors)
+{
+    if (colors.size() != 16)
+        return;
+    std::copy(colors.begin(), colors.end(), installedColors.begin());
+    rebuildAnsiPalette(false);
+}
+
+void Terminal::rebuildAnsiPalette(bool notifyDelegate)
+{
+    std::vector<Color> palette;
+    switch (options_.ansi256PaletteStrategy) {
+    case Ansi256PaletteStrategy::xterm:
+        palette = Color::appendXtermCube(std::vector<Color>(installedColors.begin(), installedColors.end()));
+        break;
+    case Ansi256PaletteStrategy::base16Lab:
+    case Ansi256PaletteStrategy::base16LabHarmonious:
+        palette = Color::build256Palette(installedColors, backgroundColor_, foregroundColor_,
+                                         options_.ansi256PaletteStrategy == Ansi256PaletteStrategy::base16LabHarmonious);
+        break;
+    }
+    defaultAnsiColors = palette;
+    ansiColors = std::move(palette);
+    if (notifyDelegate && tdel_)
+        tdel_->colorChanged(*this, std::nullopt);
+}
+
+void Terminal::setAnsi256PaletteStrategy(Ansi256PaletteStrategy s)
+{
+    if (s == options_.ansi256PaletteStrategy)
+        return;
+    options_.ansi256PaletteStrategy = s;
+    rebuildAnsiPalette(true);
+}
+
+void Terminal::setMouseMode(MouseMode m)
+{
+    mouseMode_ = m;
+    if (tdel_)
+        tdel_->mouseModeChanged(*this);
+}
+
+// --- selections -----------------------------------------------------------------------
+
+void Terminal::registerSelection(const std::shared_ptr<SelectionHook>& selection)
+{
+    std::erase_if(selections_, [](const auto& w) { return w.expired(); });
+    for (const auto& w : selections_)
+        if (w.lock() == selection)
+            return;
+    selections_.push_back(selection);
+}
+
+void Terminal::selectionsAdjustForScroll(int top, int bottom, int delta)
+{
+    for (const auto& w : selections_)
+        if (auto s = w.lock())
+            s->adjustForScroll(top, bottom, delta);
+}
+
+void Terminal::selectionsInvalidateForColumnRestrictedScroll(int top, int bottom, int left, int right)
+{
+    for (const auto& w : selections_) {
+        auto s = w.lock();
+        if (!s || !s->active())
+            continue;
+        Position a = s->start(), b = s->end();
+        if (b < a)
+            std::swap(a, b);
+        bool hit = a.row <= bottom && b.row >= top;
+        if (hit && a.row == b.row)
+            hit = a.col <= right && b.col >= left;
+        if (!hit)
+            continue;
+        s->setActive(false);
+        if (tdel_)
+            tdel_->selectionChanged(*this);
+        s->invalidate();
+    }
+}
+
+// --- screen access -----------------------------------------------------------------------
+
+BufferLine* Terminal::getLine(int row)
+{
+    if (row < 0 || row >= rows)
+        return nullptr;
+    const int ringRow = row + buffer->yDisp();
+    if (ringRow >= buffer->lines().count())
+        return nullptr;
+    return &buffer->lines()[ringRow];
+}
+
+BufferLine* Terminal::getScrollInvariantLine(int row)
+{
+    const int top = buffer->linesTop();
+    if (row < top || row >= top + buffer->lines().count())
+        return nullptr;
+    return &buffer->lines()[row - top];
+}
+
+std::optional<CharData> Terminal::getCharData(int col, int row)
+{
+    if (col < 0 || col >= cols)
+        return std::nullopt;
+    BufferLine* line = getLine(row);
+    if (!line || line->dataSize() == 0)
+        return std::nullopt;
+    return (*line)[col];
+}
+
+std::string Terminal::getCharacter(int col, int row)
+{
+    auto cell = getCharData(col, row);
+    return cell ? character(cell->code) : std::string();
+}
+
+Attribute Terminal::eraseAttr() const
+{
+    Attribute a;
+    a.bg = curAttr.bg;
+    return a;
+}
+
+// --- buffers ----------------------------------------------------------------------------
+
+void Terminal::resetNormalBuffer()
+{
+    normalBuffer = makeBuffer(false);
+}
+
+void Terminal::activateNormalBuffer(bool clearAlt)
+{
+    if (buffer == normalBuffer.get())
+        return;
+    if (altBuffer->x() >= 0)
+        normalBuffer->setX(altBuffer->x());
+    if (altBuffer->y() >= 0)
+        normalBuffer->setY(altBuffer->y());
+    if (clearAlt) {
+        kittyCleanupForBufferSwitch(*altBuffer, true);
+        altBuffer->clear();
+    }
+    buffer = normalBuffer.get();
+}
+
+void Terminal::activateAltBuffer(std::optional<Attribute> fillAttribute)
+{
+    if (buffer == altBuffer.get())
+        return;
+    kittyCleanupForBufferSwitch(*altBuffer, true);
+    altBuffer->clear();
+    altBuffer->fillViewportRows(fillAttribute);
+    altBuffer->setX(normalBuffer->x());
+    altBuffer->setY(normalBuffer->y());
+    altBuffer->insertMode = insertMode;
+    altBuffer->marginMode = marginMode;
+    altBuffer->wraparound = wraparound;
+    buffer = altBuffer.get();
+}
+
+// --- synchronized output -------------------------------------------------------------------
+
+void Terminal::beginSynchronizedOutput()
+{
+    const bool was = synchronizedOutputActive;
+    synchronizedOutputActive = true;
+    scheduleSynchronizedOutputTimeout();
+    if (!was && tdel_)
+        tdel_->synchronizedOutputChanged(*this, true);
+}
+
+void Terminal::scheduleSynchronizedOutputTimeout()
+{
+    synchronizedOutputDeadline_ =
+        clock() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(synchronizedOutputTimeoutSeconds));
+}
+
+void Terminal::checkSynchronizedOutputTimeout()
+{
+    if (synchronizedOutputActive && synchronizedOutputDeadline_ && clock() >= *synchronizedOutputDeadline_)
+        endSynchronizedOutput();
+}
+
+void Terminal::endSynchronizedOutput()
+{
+    if (!synchronizedOutputActive)
+        return;
+    synchronizedOutputActive = false;
+    synchronizedOutputDeadline_.reset();
+    updateRange(0);
+    updateRange(rows - 1);
+    if (tdel_)
+        tdel_->synchronizedOutputChanged(*this, false);
+}
+
+// --- environment -------------------------------------------------------------------------------
+
+std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor)
+{
+    return getEnvironmentVariables(termName, trueColor, [](const char* name) -> const char* { return std::getenv(name); });
+}
+
+std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor,
+                                                           const std::function<const char*(const char*)>& lookup)
+{
+    std::vector<std::string> env;
+    env.push_back("TERM=" + termName.value_or("xterm-256color"));
+    if (trueColor)
+        env.emplace_back("COLORTERM=truecolor");
+    static const bool haveEnUs = [] {
+        locale_t l = newlocale(LC_ALL_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
+        if (l)
+            freelocale(l);
+        return l != static_cast<locale_t>(0);
+    }();
+    env.emplace_back(haveEnUs ? "LANG=en_US.UTF-8" : "LANG=C.UTF-8");
+    for (const char* name : {"LOGNAME", "USER", "DISPLAY", "LC_CTYPE", "HOME"})
+        if (const char* value = lookup(name))
+            env.push_back(std::string(name) + "=" + value);
+    return env;
+}
+
+// --- dispatch ------------------------------------------------------------------------------------
+
+void Terminal::csiDispatch(const Params& p, Collect collect, uint8_t final)
+{
+    const bool noCollect = collect.empty();
+    const bool single = collect.size() == 1;
+    const uint8_t c0 = single ? collect[0] : 0;
+    switch (final) {
+    case '@': cmdInsertChars(p, collect); return;
+    case 'A': cmdCursorUp(p, collect); return;
+    case 'B': cmdCursorDown(p, collect); return;
+    case 'C': cursorForward(p.get(0, 1)); return;
+    case 'D': cursorBackward(p.get(0, 1)); return;
+    case 'E': cmdCursorNextLine(p, collect); return;
+    case 'F': cmdCursorPrecedingLine(p, collect); return;
+    case 'G': cmdCursorCharAbsolute(p, collect); return;
+    case 'H': cmdCursorPosition(p, collect); return;
+    case 'I': cmdCursorForwardTab(p, collect); return;
+    case 'J': cmdEraseInDisplay(p, collect); return;
+    case 'K': cmdEraseInLine(p, collect); return;
+    case 'L': cmdInsertLines(p, collect); return;
+    case 'M': cmdDeleteLines(p, collect); return;
+    case 'P': cmdDeleteChars(p, collect); return;
+    case 'S':
+        if (single && c0 == ' ')
+            cmdSelectPresentationDirection(p, collect);
+        else
+            cmdScrollUp(p, collect);
+        return;
+    case 'T':
+        if (noCollect)
+            cmdScrollDown(p, collect);
+        else if (single && c0 == '>')
+            cmdXtermTitleModeReset(p);
+        return;
+    case 'X': cmdEraseChars(p, collect); return;
+    case 'Z': cmdCursorBackwardTab(p, collect); return;
+    case '`': cmdCharPosAbsolute(p, collect); return;
+    case 'a': cmdHPositionRelative(p, collect); return;
+    case 'b': cmdRepeatPrecedingCharacter(p, collect); return;
+    case 'c': cmdSendDeviceAttributes(p, collect); return;
+    case 'd': cmdLinePosAbsolute(p, collect); return;
+    case 'e': cmdVPositionRelative(p, collect); return;
+    case 'f': cmdHVPosition(p, collect); return;
+    case 'g': cmdTabClear(p, collect); return;
+    case 'h': cmdSetMode(p, collect); return;
+    case 'k':
+        if (single && c0 == ' ')
+            cmdSelectCharacterPath(p, collect);
+        return;
+    case 'l': cmdResetMode(p, collect); return;
+    case 'm': cmdCsiM(p, collect); return;
+    case 'n': cmdDeviceStatus(p, collect); return;
+    case 'p': csiPHandler(p, collect); return;
+    case 'q':
+        if (single && c0 == '>')
+            cmdXTVERSION(p, collect);
+        else
+            cmdSetCursorStyle(p, collect);
+        return;
+    case 'r':
+        if (single && c0 == '?')
+            cmdRestorePrivateModes(p, collect);
+        else
+            cmdSetScrollRegion(p, collect);
+        return;
+    case 's':
+        if (single && c0 == '>')
+            cmdSetShiftEscape(p);
+        else if (single && c0 == '?')
+            cmdSavePrivateModes(p, collect);
+        else if (noCollect) {
+            if (marginMode)
+                cmdSetMargins(p, collect);
+            else
+                cmdSaveCursor(p, collect);
+        }
+        return;
+    case 't':
+        if (noCollect)
+            cmdWindowOptions(p, collect);
+        else if (single && c0 == '>')
+            cmdXtermTitleModeSet(p);
+        else {
+            std::string text = "Unhandled csiT [";
+            for (size_t i = 0; i < collect.size(); ++i)
+                text += (i ? ", " : "") + std::to_string(collect[i]);
+            log(text + "]");
+        }
+        return;
+    case 'u': cmdCsiU(p, collect); return;
+    case 'v': csiCopyRectangularArea(p, collect); return;
+    case 'x': csiX(p, collect); return;
+    case 'y': cmdDECRQCRA(p, collect); return;
+    case 'z': csiZ(p, collect); return;
+    case '{': csiOpenBrace(p, collect); return;
+    case '}': csiCloseBrace(p, collect); return;
+    case '~': cmdDeleteColumns(p, collect); return;
+    default: reportUnknownCsi(p, collect, final); return;
+    }
+}
+
+void Terminal::escDispatch(Collect collect, uint8_t final)
+{
+    if (collect.empty()) {
+        switch (final) {
+        case '6':
+            if (buffer->x() != buffer->marginLeft())
+                cursorBackward(1);
+            else
+                columnScroll(true, buffer->x());
+            return;
+        case '7': cmdSaveCursor(); return;
+        case '8': cmdRestoreCursor(); return;
+        case '9': columnIndex(false); return;
+        case '=': applicationKeypad = true; return;
+        case '>': applicationKeypad = false; return;
+        case 'D': cmdIndex(); return;
+        case 'E': cmdNextLine(); return;
+        case 'H': cmdTabSet(); return;
+        case 'M': reverseIndex(); return;
+        case '\\': return;
+        case 'c':
+            parser_.reset();
+            activeDcsHandler_.reset();
+            resetToInitialState();
+            return;
+        case 'n':
+        case '}': setgLevel(2); return;
+        case 'o':
+        case '|': setgLevel(3); return;
+        case '~': setgLevel(1); return;
+        default: break;
+        }
+    } else if (collect.size() == 1) {
+        const uint8_t c = collect[0];
+        if (c == ' ' && (final == 'F' || final == 'G')) {
+            cc.send8bit = final == 'G';
+            return;
+        }
+        if (c == '#') {
+            switch (final) {
+            case '3': setLineRenderMode(BufferLine::RenderLineMode::doubledTop); return;
+            case '4': setLineRenderMode(BufferLine::RenderLineMode::doubledDown); return;
+            case '5': setLineRenderMode(BufferLine::RenderLineMode::single); return;
+            case '6': setLineRenderMode(BufferLine::RenderLineMode::doubleWidth); return;
+            case '8': cmdScreenAlignmentPattern(); return;
+            default: break;
+            }
+        }
+        if (c == '%' && (final == '@' || final == 'G')) {
+            setgLevel(0);
+            setgCharset(0, nullptr);
+            return;
+        }
+        if ((c == '(' || c == ')' || c == '*' || c == '+' || c == '-' || c == '.' || c == '/') && CharSets::isDesignator(final)) {
+            const uint8_t pair[2] = {c, final};
+            selectCharset(pair);
+            return;
+        }
+    }
+    reportUnknownEsc(collect, final);
+}
+
+void Terminal::apcDispatch(uint8_t command, std::span<const uint8_t> payload)
+{
+    if (command == 'G')
+        kittyGraphicsCommand(payload);
+    else
+        reportUnknownApc(command);
+}
+
+bool Terminal::dcsHook(const Params& p, Collect collect, uint8_t final)
+{
+    activeDcsHandler_.reset();
+    if (final == 'q' && collect.size() == 1 && collect[0] == '$')
+        activeDcsHandler_ = std::make_unique<DECRQSS>(*this);
+    // Sixel (empty collect, final q) joins with the graphics protocols.
+    if (!activeDcsHandler_)
+        return false;
+    activeDcsHandler_->hook(collect, p, final);
+    return true;
+}
+
+}  // namespace ravelgrid

@@ -1,0 +1,452 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "ravelgrid/screen/Attribute.h"
+#include "ravelgrid/screen/Buffer.h"
+#include "ravelgrid/screen/CharData.h"
+#include "ravelgrid/screen/CharSets.h"
+#include "ravelgrid/screen/Color.h"
+#include "ravelgrid/screen/SelectionHook.h"
+#include "ravelgrid/terminal/DcsHandler.h"
+#include "ravelgrid/terminal/EscapeSequenceParser.h"
+#include "ravelgrid/terminal/EscapeSequences.h"
+#include "ravelgrid/terminal/GraphemeTable.h"
+#include "ravelgrid/terminal/TerminalDelegate.h"
+#include "ravelgrid/terminal/TerminalOptions.h"
+#include "ravelgrid/terminal/TerminalTypes.h"
+
+namespace ravelgrid {
+
+// The emulator: owns both screen buffers, the modes, the parser that feeds
+// it, and talks to its host only through TerminalDelegate. One thread.
+//
+// The implementation is split by concern: Terminal.cpp (core, feeding,
+// dispatch tables), TerminalPrint.cpp (text and C0), TerminalScroll.cpp
+// (scroll core, index, charsets, RIS), TerminalCursor.cpp (cursor moves and
+// erasing), TerminalEdit.cpp (insert/delete/rectangles), TerminalAttributes.cpp
+// (SGR), TerminalModes.cpp (modes and power-on state), TerminalReports.cpp
+// (device reports, window ops, mouse), TerminalOsc.cpp (OSC commands),
+// TerminalDcs.cpp (DCS handlers, parser hooks and log lines).
+class Terminal {
+public:
+    static constexpr int MINIMUM_COLS = 2;
+    static constexpr int MINIMUM_ROWS = 1;
+    static constexpr double synchronizedOutputTimeoutSeconds = 1.0;
+
+    using Clock = std::chrono::steady_clock;
+    using Params = CsiParams;
+    using Collect = std::span<const uint8_t>;
+    using OscHandler = std::function<void(std::span<const uint8_t>)>;
+
+    // A DECRQSS request being gathered (DCS $ q ... ST).
+    class DECRQSS : public DcsHandler {
+    public:
+        static constexpr size_t kMaxRequest = 64;
+        explicit DECRQSS(Terminal& terminal) : terminal_(terminal) {}
+        void hook(std::span<const uint8_t>, const CsiParams&, uint8_t) override { data_.clear(); overflow_ = false; }
+        void put(std::span<const uint8_t> data) override;
+        void unhook() override;
+
+    private:
+        Terminal& terminal_;
+        std::vector<uint8_t> data_;
+        bool overflow_ = false;
+    };
+
+    explicit Terminal(TerminalDelegate* delegate, const TerminalOptions& options = {});
+    ~Terminal();
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    // --- host ------------------------------------------------------------------
+    TerminalDelegate* delegate() const { return tdel_; }
+    void setDelegate(TerminalDelegate* d) { tdel_ = d; }
+    const TerminalOptions& options() const { return options_; }
+    void setOptions(const TerminalOptions& o) { options_ = o; }
+    std::pair<int, int> getDims() const { return {cols, rows}; }
+
+    // The environment offered to a child process, as name=value entries.
+    static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor);
+    // The same, reading the host variables through `lookup` (for tests).
+    static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor,
+                                                            const std::function<const char*(const char*)>& lookup);
+
+    // --- feeding ---------------------------------------------------------------
+    void feed(std::span<const uint8_t> bytes);
+    void feed(std::string_view text) { feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())); }
+    void parse(std::span<const uint8_t> bytes) { feed(bytes); }
+    EscapeSequenceParser& parser() { return parser_; }
+    void registerOscHandler(int code, OscHandler handler) { oscHandlers_[code] = std::move(handler); }
+
+    // --- dirty rows --------------------------------------------------------------
+    void updateRange(int y, bool scrolling = false);
+    void updateRange(Buffer& borrowing, int y, bool scrolling = false);
+    void updateRange(int startLine, int endLine, bool scrolling);
+    void updateFullScreen();
+    // (startY, endY) in screen rows; endY may equal rows after updateFullScreen().
+    std::optional<std::pair<int, int>> getUpdateRange() const;
+    std::optional<std::pair<int, int>> getScrollInvariantUpdateRange() const;
+    void clearUpdateRange();
+    void refresh(int startRow, int endRow);
+
+    // --- replies -----------------------------------------------------------------
+    struct ResponseItem {
+        ResponseItem(std::span<const uint8_t> b) : bytes(b.begin(), b.end()) {}
+        ResponseItem(const std::vector<uint8_t>& b) : bytes(b) {}
+        ResponseItem(std::string_view s) : bytes(s.begin(), s.end()) {}
+        ResponseItem(const std::string& s) : bytes(s.begin(), s.end()) {}
+        ResponseItem(const char* s) : ResponseItem(std::string_view(s)) {}
+        ResponseItem(uint8_t b) : bytes{b} {}
+        std::vector<uint8_t> bytes;
+    };
+    void sendResponse(std::initializer_list<ResponseItem> items);
+    void sendResponse(std::string_view text);
+    void setTerminalFocus(bool focused);
+    void sendFocusReport();
+    // Bytes typed by the user, on their way to the child.
+    void sendUserInput(std::span<const uint8_t> bytes);
+
+    // --- colours -------------------------------------------------------------------
+    const Color& foregroundColor() const { return foregroundColor_; }
+    const Color& backgroundColor() const { return backgroundColor_; }
+    const std::optional<Color>& cursorColor() const { return cursorColor_; }
+    void setForegroundColor(const Color& c);
+    void setBackgroundColor(const Color& c);
+    void setCursorColor(const std::optional<Color>& c);
+    void installPalette(std::span<const Color> colors);
+    void rebuildAnsiPalette(bool notifyDelegate);
+    Ansi256PaletteStrategy ansi256PaletteStrategy() const { return options_.ansi256PaletteStrategy; }
+    void setAnsi256PaletteStrategy(Ansi256PaletteStrategy s);
+
+    // --- selections --------------------------------------------------------------
+    void registerSelection(const std::shared_ptr<SelectionHook>& selection);
+    void selectionsInvalidateForColumnRestrictedScroll(int top, int bottom, int left, int right);
+    void selectionsAdjustForScroll(int top, int bottom, int delta);
+
+    // --- screen access -------------------------------------------------------------
+    Buffer& activeBuffer() { return *buffer; }
+    bool isCurrentBufferAlternate() const { return buffer == altBuffer.get(); }
+    BufferLine* getLine(int row);
+    BufferLine* getScrollInvariantLine(int row);
+    std::optional<CharData> getCharData(int col, int row);
+    // The text of a cell code (UTF-8); " " for codes that name nothing.
+    std::string character(int32_t code) const;
+    std::string getCharacter(int col, int row);
+    std::string getCharacter(const CharData& cell) const { return character(cell.code); }
+    // The cell code for a character given as scalars; interns clusters.
+    int32_t code(std::span<const char32_t> scalars);
+    std::pair<int, int> getCursorLocation() const { return {buffer->x(), buffer->y()}; }
+    int getTopVisibleRow() const { return buffer->yDisp(); }
+    const Attribute& currentAttribute() const { return curAttr; }
+    KittyKeyboardFlags keyboardEnhancementFlags() const
+    {
+        return isCurrentBufferAlternate() ? keyboardModeAlt.flags : keyboardModeNormal.flags;
+    }
+    // The erase cell's attribute: default foreground, current background.
+    Attribute eraseAttr() const;
+
+    // --- buffers -------------------------------------------------------------------
+    void resetNormalBuffer();
+    void activateNormalBuffer(bool clearAlt);
+    void activateAltBuffer(std::optional<Attribute> fillAttribute);
+
+    // --- synchronized output (mode 2026) --------------------------------------------
+    void beginSynchronizedOutput();
+    void endSynchronizedOutput();
+    void scheduleSynchronizedOutputTimeout();
+    // Ends synchronized output when its time is up; hosts with a timer call it,
+    // and every feed checks it too.
+    void checkSynchronizedOutputTimeout();
+    bool synchronizedOutputActive = false;
+    // Injectable for tests.
+    std::function<Clock::time_point()> clock = [] { return Clock::now(); };
+
+    // --- print path and C0 --------------------------------------------------------------
+    void handlePrint(std::span<const uint8_t> bytes);
+    void insertCharacter(const CharData& cell);
+    void execute(uint8_t code);
+    void cmdLineFeed();
+    void cmdBackspace();
+    void cmdCarriageReturn();
+    void emitLineFeed();
+    void garbageCollectPayload();
+    std::optional<std::pair<int, int>> combiningTarget(Buffer& b) const;
+
+    // --- scrolling, index, charsets, RIS ----------------------------------------------------
+    void scroll(bool isWrapped);
+    void cmdIndex();
+    void cmdNextLine();
+    void reverseIndex();
+    void columnIndex(bool back);
+    void columnScroll(bool back, int at);
+    void resetToInitialState();
+    void setgLevel(uint8_t level);
+    void setgCharset(uint8_t g, const CharsetMap* charset);
+    void selectCharset(std::span<const uint8_t> bytes);
+    void clearScrollback();
+    void changeScrollback(std::optional<int> lines);
+    void showCursor();
+    void hideCursor();
+    void setTitle(const std::string& text);
+    void setIconTitle(const std::string& text);
+
+    // --- cursor and erasing -----------------------------------------------------------------
+    void restrictCursor(bool pendingWrapNotAllowed = true);
+    void setCursor(int col, int row);
+    void cursorForward(int count);
+    void cursorBackward(int count);
+    void cmdCursorUp(const Params& p, Collect c = {});
+    void cmdCursorDown(const Params& p, Collect c = {});
+    void cmdCursorNextLine(const Params& p, Collect c = {});
+    void cmdCursorPrecedingLine(const Params& p, Collect c = {});
+    void cmdCursorCharAbsolute(const Params& p, Collect c = {});
+    void cmdCursorPosition(const Params& p, Collect c = {});
+    void cmdCursorForwardTab(const Params& p, Collect c = {});
+    void cmdCursorBackwardTab(const Params& p, Collect c = {});
+    void cmdCharPosAbsolute(const Params& p, Collect c = {});
+    void cmdHPositionRelative(const Params& p, Collect c = {});
+    void cmdLinePosAbsolute(const Params& p, Collect c = {});
+    void cmdVPositionRelative(const Params& p, Collect c = {});
+    void cmdHVPosition(const Params& p, Collect c = {});
+    void cmdTabClear(const Params& p, Collect c = {});
+    void cmdTabSet();
+    void cmdEraseInDisplay(const Params& p, Collect c = {});
+    void cmdEraseInLine(const Params& p, Collect c = {});
+    void cmdEraseChars(const Params& p, Collect c = {});
+    void cmdSaveCursor(const Params& p = {}, Collect c = {});
+    void cmdRestoreCursor(const Params& p = {}, Collect c = {});
+    void cmdSelectPresentationDirection(const Params& p, Collect c = {});
+    void cmdSelectCharacterPath(const Params& p, Collect c = {});
+    void resetBufferLine(int y, bool clearImages, std::optional<BidiPresentationState> bidiState);
+
+    // --- insert, delete, rectangles ----------------------------------------------------------
+    void cmdInsertChars(const Params& p, Collect c = {});
+    void cmdDeleteChars(const Params& p, Collect c = {});
+    void cmdInsertLines(const Params& p, Collect c = {});
+    void cmdDeleteLines(const Params& p, Collect c = {});
+    void cmdScrollUp(const Params& p, Collect c = {});
+    void cmdScrollDown(const Params& p, Collect c = {});
+    void cmdRepeatPrecedingCharacter(const Params& p, Collect c = {});
+    void cmdDeleteColumns(const Params& p, Collect c);
+    void csiCopyRectangularArea(const Params& p, Collect c);
+    void csiX(const Params& p, Collect c);
+    void cmdDECRQCRA(const Params& p, Collect c);
+    void csiZ(const Params& p, Collect c);
+    void csiOpenBrace(const Params& p, Collect c);
+    void csiCloseBrace(const Params& p, Collect c);
+    void setLineRenderMode(BufferLine::RenderLineMode mode);
+    void cmdScreenAlignmentPattern();
+
+    // --- character attributes ------------------------------------------------------------------
+    void cmdCsiM(const Params& p, Collect c);
+    void cmdCharAttributes(const Params& p);
+
+    // --- modes ------------------------------------------------------------------------------
+    void setup(bool isReset);
+    void cmdSetMode(const Params& p, Collect c);
+    void cmdResetMode(const Params& p, Collect c);
+    void csiPHandler(const Params& p, Collect c);
+    void cmdSavePrivateModes(const Params& p, Collect c);
+    void cmdRestorePrivateModes(const Params& p, Collect c);
+    void cmdCsiU(const Params& p, Collect c);
+    bool handleKittyKeyboardProtocol(const Params& p, Collect c);
+
+    // --- reports and window operations -------------------------------------------------------
+    void cmdSendDeviceAttributes(const Params& p, Collect c);
+    void cmdDeviceStatus(const Params& p, Collect c);
+    void cmdXTVERSION(const Params& p, Collect c);
+    void cmdSetCursorStyle(const Params& p, Collect c);
+    void cmdSetScrollRegion(const Params& p, Collect c);
+    void cmdSetMargins(const Params& p, Collect c);
+    void cmdWindowOptions(const Params& p, Collect c);
+    void cmdXtermTitleModeSet(const Params& p);
+    void cmdXtermTitleModeReset(const Params& p);
+    void cmdSetShiftEscape(const Params& p);
+
+    // --- operating-system commands ----------------------------------------------------------
+    void oscDispatch(int64_t number, std::span<const uint8_t> payload);
+    void oscChangeOrQueryColorIndex(std::span<const uint8_t> payload);
+    void oscSetCurrentDocument(std::span<const uint8_t> payload);
+    void oscSetCurrentDirectory(std::span<const uint8_t> payload);
+    void oscHyperlink(std::span<const uint8_t> payload);
+    bool oscProgressReport(std::span<const uint8_t> payload);
+    void oscSetColors(std::span<const uint8_t> payload, int startAt);
+    void oscClipboard(std::span<const uint8_t> payload);
+    void oscResetColor(std::span<const uint8_t> payload);
+    void oscResetCursorColor();
+    void oscSemanticPrompt(std::span<const uint8_t> payload);
+    void oscNotification(std::span<const uint8_t> payload);
+    void oscInlineImage(std::span<const uint8_t> payload);
+
+    // --- graphics hooks (filled in with the graphics protocols) -------------------------------
+    void kittyGraphicsCommand(std::span<const uint8_t> payload);
+    void kittyAdjustPlacementsForScroll();
+    void resetKittyGraphics();
+    void kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate);
+
+    // --- parser hooks and log lines --------------------------------------------------------------
+    void csiDispatch(const Params& p, Collect collect, uint8_t final);
+    void escDispatch(Collect collect, uint8_t final);
+    void apcDispatch(uint8_t command, std::span<const uint8_t> payload);
+    bool dcsHook(const Params& p, Collect collect, uint8_t final);
+    void printStateReset();
+    void reportUnknownCsi(const Params& p, Collect collect, uint8_t final);
+    void reportUnknownEsc(Collect collect, uint8_t final);
+    void reportUnknownOsc(int64_t number);
+    void reportUnknownApc(uint8_t command);
+    void reportParseError(const ParsingState& state);
+    // "Info: " + message, only while silentLog is off.
+    void log(std::string_view message) const;
+    bool silentLog = true;
+
+    // --- state ---------------------------------------------------------------------------------
+    int cols = 80;
+    int rows = 25;
+    int tabStopWidth = 8;
+
+    std::unique_ptr<Buffer> normalBuffer;
+    std::unique_ptr<Buffer> altBuffer;
+    Buffer* buffer = nullptr;  // the active one
+
+    SemanticPromptClickBehavior semanticPromptClickBehavior = SemanticPromptClickBehavior::enabled();
+
+    bool applicationKeypad = false;
+    bool applicationCursor = false;
+    bool reverseColors = false;
+    KeyboardModeState keyboardModeNormal;
+    KeyboardModeState keyboardModeAlt;
+    bool sendFocus = false;
+
+    BidiPresentationState currentBidiState;
+    bool bidiArrowKeySwap = false;
+    std::map<int, bool> savedBidiPrivateModes;
+
+    bool cursorHidden = false;
+    bool originMode = false;
+    bool marginMode = false;
+    bool insertMode = false;
+    bool wraparound = false;
+    bool bracketedPasteMode = false;
+    bool alternateScrollMode = true;
+
+    const CharsetMap* charset = nullptr;  // active translation, nullptr = none
+    std::array<const CharsetMap*, 4> gCharsets{};
+    int gcharset = 0;
+    bool reverseWraparound = false;
+
+    Attribute curAttr;
+
+    uint8_t gLevel = 0;
+    bool cursorBlink = false;
+    bool allow80To132 = false;
+
+    bool userScrolling = false;
+    bool lineFeedMode = false;
+    bool smoothScroll = false;
+
+    std::array<Color, 16> installedColors{};
+    std::vector<Color> defaultAnsiColors;
+    std::vector<Color> ansiColors;
+    CC cc;
+
+    std::optional<std::string> hostCurrentDirectory;
+    std::optional<std::string> hostCurrentDocument;
+
+    MouseProtocolEncoding mouseProtocol = MouseProtocolEncoding::x10;
+    bool reportedFocusState = true;
+    MouseMode mouseMode() const { return mouseMode_; }
+    void setMouseMode(MouseMode m);
+    bool mouseShiftCapture = false;
+
+    bool xtermTitleSetUtf = false;
+    bool xtermTitleSetHex = false;
+    bool xtermTitleQueryUtf = false;
+    bool xtermTitleQueryHex = false;
+
+    TerminalConformance conformance = TerminalConformance::vt500;
+    CursorStyle cursorStyle = CursorStyle::blinkBlock;
+
+    SemanticScanState semanticScanState = SemanticScanState::ground;
+    bool semanticScanInPaste = false;
+    std::vector<uint8_t> semanticScanParams;
+
+    std::optional<ActiveHyperlink> activeHyperlink;
+    std::unordered_set<uint16_t> payloadCodes;
+
+    std::string terminalTitle;
+    std::string iconTitle;
+    std::vector<std::string> terminalTitleStack;
+    std::vector<std::string> terminalIconStack;
+
+    int refreshStart = INT32_MAX;
+    int refreshEnd = -1;
+    int scrollInvariantRefreshStart = INT32_MAX;
+    int scrollInvariantRefreshEnd = -1;
+
+private:
+    class ParserBridge;
+
+    std::unique_ptr<Buffer> makeBuffer(bool alternate);
+    void installBuffer(Buffer& b);
+    void notifyColorChange(bool& guard, const std::function<void()>& call);
+
+    // print path helpers
+    void printScalar(char32_t s);
+    void printReplacement() { printScalar(0xFFFD); }
+    void writeAsciiRun(const uint8_t* bytes, size_t length);
+    void wrapCursorToNextLine();
+    void joinIntoTarget(std::pair<int, int> target, char32_t s);
+    void clearWideCharacterAround(BufferLine& line, int x, int width);
+    void flushPendingUtf8();
+    int rightLimit() const;
+    void joinSemanticGroupAfterMove();
+    TinyAtom hyperlinkPayload();
+
+    void parseOrQueue(std::span<const uint8_t> bytes);
+
+    TerminalDelegate* tdel_ = nullptr;
+    TerminalOptions options_;
+    std::unique_ptr<ParserBridge> bridge_;
+    EscapeSequenceParser parser_;
+    std::map<int, OscHandler> oscHandlers_;
+    std::unique_ptr<DcsHandler> activeDcsHandler_;
+
+    // print path state: an unfinished UTF-8 sequence carried between feeds
+    std::array<uint8_t, 4> putback_{};
+    uint8_t putbackSize_ = 0;
+    GraphemeTable clusters_;
+    bool clusterTableFullLogged_ = false;
+    int32_t lastPrintedCode_ = 0;  // for REP
+    int lastPrintedWidth_ = 1;
+
+    BufferLinePtr blankLine_;
+
+    MouseMode mouseMode_ = MouseMode::off;
+    Color foregroundColor_ = Color::defaultForeground();
+    Color backgroundColor_ = Color::defaultBackground();
+    std::optional<Color> cursorColor_;
+    bool settingFgColor_ = false;
+    bool settingBgColor_ = false;
+    bool settingCursorColor_ = false;
+
+    std::vector<std::weak_ptr<SelectionHook>> selections_;
+
+    std::optional<Clock::time_point> synchronizedOutputDeadline_;
+
+    bool parsing_ = false;
+    std::vector<uint8_t> deferredInput_;
+};
+
+}  // namespace ravelgrid

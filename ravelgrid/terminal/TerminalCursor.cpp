@@ -1,0 +1,349 @@
+#include <algorithm>
+
+#include "ravelgrid/terminal/Terminal.h"
+
+namespace ravelgrid {
+
+void Terminal::restrictCursor(bool pendingWrapNotAllowed)
+{
+    Buffer& b = *buffer;
+    const int maxCol = cols - (pendingWrapNotAllowed ? 1 : 0);
+    if (maxCol >= 0)
+        b.setX(std::clamp(b.x(), 0, maxCol));
+    if (originMode)
+        b.setY(std::clamp(b.y(), b.scrollTop(), b.scrollBottom()));
+    else
+        b.setY(std::clamp(b.y(), 0, rows - 1));
+    updateRange(b, b.y(), false);
+}
+
+void Terminal::setCursor(int col, int row)
+{
+    Buffer& b = *buffer;
+    updateRange(b.y());
+    if (originMode) {
+        b.setX(col + (marginMode ? b.marginLeft() : 0));
+        b.setY(row + b.scrollTop());
+    } else {
+        b.setX(col);
+        b.setY(row);
+    }
+    restrictCursor(true);
+}
+
+void Terminal::cursorForward(int count)
+{
+    Buffer& b = *buffer;
+    int limit = marginMode ? b.marginRight() : cols - 1;
+    if (b.x() > limit)
+        limit = b.cols() - 1;
+    b.setX(std::min(b.x() + std::max(count, 1), limit));
+}
+
+void Terminal::cursorBackward(int count)
+{
+    Buffer& b = *buffer;
+    int left = marginMode ? b.marginLeft() : 0;
+    if (b.x() < left)
+        left = 0;
+    b.setX(std::max(b.x() - std::max(count, 1), left));
+}
+
+void Terminal::cmdCursorUp(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    const int top = b.y() < b.scrollTop() ? 0 : b.scrollTop();
+    b.setY(std::max(b.y() - p.count1(), top));
+}
+
+void Terminal::cmdCursorDown(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    const int bottom = b.y() > b.scrollBottom() ? b.rows() - 1 : b.scrollBottom();
+    b.setY(std::min(b.y() + p.count1(), bottom));
+    if (b.x() >= cols)
+        b.setX(b.x() - 1);
+}
+
+void Terminal::cmdCursorNextLine(const Params& p, Collect c)
+{
+    cmdCursorDown(p, c);
+    buffer->setX(buffer->marginLeft());
+}
+
+void Terminal::cmdCursorPrecedingLine(const Params& p, Collect c)
+{
+    cmdCursorUp(p, c);
+    buffer->setX(buffer->marginLeft());
+}
+
+void Terminal::cmdCursorCharAbsolute(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    const int col = p.count1() - 1;
+    const int left = originMode && marginMode ? b.marginLeft() : 0;
+    b.setX(std::min(left + std::min(col, cols - 1), cols - 1));
+}
+
+void Terminal::cmdCursorPosition(const Params& p, Collect)
+{
+    const int row = p.count1(0) - 1;
+    const int col = p.size() >= 2 ? p.count1(1) - 1 : 0;
+    setCursor(col, row);
+}
+
+void Terminal::cmdCursorForwardTab(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    const int param = p.get(0, 1);
+    const int n = param >= 2 ? std::min(param, cols - 1) : std::min(1, cols - 1);
+    for (int i = 0; i < n; ++i) {
+        const int next = b.nextTabStop(marginMode);
+        if (next >= 0)
+            b.setX(next);
+    }
+}
+
+void Terminal::cmdCursorBackwardTab(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    if (b.x() > cols)
+        return;
+    const int param = p.get(0, 1);
+    const int n = param >= 2 ? std::min(param, b.cols()) : std::min(1, b.cols());
+    for (int i = 0; i < n; ++i) {
+        const int prev = b.previousTabStop();
+        if (prev >= 0)
+            b.setX(prev);
+    }
+}
+
+void Terminal::cmdCharPosAbsolute(const Params& p, Collect)
+{
+    const int n = p.count1();
+    buffer->setX(n > cols ? cols - 1 : n - 1);
+}
+
+void Terminal::cmdHPositionRelative(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    const int x = b.x() + p.count1();
+    b.setX(x >= cols ? cols - 1 : x);
+}
+
+void Terminal::cmdLinePosAbsolute(const Params& p, Collect)
+{
+    const int n = p.count1();
+    buffer->setY(n > rows ? rows - 1 : n - 1);
+}
+
+void Terminal::cmdVPositionRelative(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    b.setY(std::min(b.y() + p.count1(), rows - 1));
+    if (b.x() >= cols)
+        b.setX(b.x() - 1);
+}
+
+void Terminal::cmdHVPosition(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    int row = p.count1(0) - 1 + (originMode ? b.scrollTop() : 0);
+    b.setY(row);
+    if (b.y() >= rows)
+        b.setY(rows - 1);
+    int col = (p.size() >= 2 ? p.count1(1) - 1 : 0) + (originMode && marginMode ? b.marginLeft() : 0);
+    b.setX(col);
+    if (b.x() >= cols)
+        b.setX(cols - 1);
+}
+
+void Terminal::cmdTabClear(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    const int v = p.get(0, 0);
+    if (v == 0)
+        b.clearTabStop(b.x());
+    else if (v == 3)
+        std::fill(b.tabStops.begin(), b.tabStops.end(), false);
+}
+
+void Terminal::cmdTabSet()
+{
+    buffer->setTabStop(buffer->x());
+}
+
+void Terminal::resetBufferLine(int y, bool clearImages, std::optional<BidiPresentationState> bidiState)
+{
+    Buffer& b = *buffer;
+    BufferLine& line = b.screenLine(y);
+    CharData blank;
+    blank.attribute = eraseAttr();
+    line.fillRange(blank, 0, std::min(cols, line.dataSize()));
+    line.setWrapped(false);
+    line.setRenderMode(BufferLine::RenderLineMode::single);
+    if (bidiState)
+        line.setBidiState(*bidiState);
+    if (clearImages)
+        b.clearLineImages(b.yBase() + y);
+    updateRange(y);
+}
+
+void Terminal::cmdEraseInDisplay(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    CharData blank;
+    blank.attribute = eraseAttr();
+    const int y = b.y();
+    switch (p.get(0, 0)) {
+    case 0: {
+        updateRange(y);
+        BufferLine& line = b.screenLine(y);
+        const int end = std::min(cols, line.dataSize());
+        if (b.x() < end)
+            line.fillRange(blank, b.x(), end);
+        else
+            line.bumpGeneration();
+        if (b.x() == 0)
+            line.setWrapped(false);
+        for (int r = y + 1; r < rows; ++r)
+            resetBufferLine(r, false, currentBidiState);
+        updateRange(y + 1 < rows ? rows - 1 : y);
+        break;
+    }
+    case 1: {
+        updateRange(y);
+        BufferLine& line = b.screenLine(y);
+        line.fillRange(blank, 0, std::min(b.x() + 1, line.dataSize()));
+        line.setWrapped(false);
+        if (b.x() + 1 >= cols && y + 1 < rows)
+            b.screenLine(y + 1).setWrapped(false);
+        for (int r = y - 1; r >= 0; --r)
+            resetBufferLine(r, false, currentBidiState);
+        updateRange(0);
+        break;
+    }
+    case 2:
+        updateRange(rows - 1);
+        for (int r = rows - 1; r >= 0; --r)
+            resetBufferLine(r, true, currentBidiState);
+        resetKittyGraphics();
+        updateRange(0);
+        break;
+    case 3: {
+        CircularBufferLineList& ring = b.lines();
+        const int excess = ring.count() - rows;
+        if (excess < 1)
+            break;
+        ring.trimStart(excess);
+        b.setLinesTop(0);
+        b.setYBase(std::max(b.yBase() - excess, 0));
+        b.setYDisp(std::max(b.yDisp() - excess, 0));
+        break;
+    }
+    default: break;
+    }
+}
+
+void Terminal::cmdEraseInLine(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    BufferLine& line = b.screenLine(b.y());
+    CharData blank;
+    blank.attribute = eraseAttr();
+    switch (p.get(0, 0)) {
+    case 0: {
+        const int end = std::min(cols, line.dataSize());
+        if (b.x() < end)
+            line.fillRange(blank, b.x(), end);
+        else
+            line.bumpGeneration();
+        break;
+    }
+    case 1: line.fillRange(blank, 0, std::min(b.x() + 1, line.dataSize())); break;
+    case 2: line.fillRange(blank, 0, std::min(cols, line.dataSize())); break;
+    default: break;
+    }
+    updateRange(b.y());
+}
+
+void Terminal::cmdEraseChars(const Params& p, Collect)
+{
+    Buffer& b = *buffer;
+    BufferLine& line = b.screenLine(b.y());
+    CharData blank;
+    blank.attribute = eraseAttr();
+    const long end = std::min<long>(static_cast<long>(b.x()) + p.count1(), line.dataSize());
+    if (b.x() < end)
+        line.fillRange(blank, b.x(), static_cast<int>(end));
+    else
+        line.bumpGeneration();
+}
+
+void Terminal::cmdSaveCursor(const Params&, Collect c)
+{
+    if (!c.empty())
+        return;
+    Buffer& b = *buffer;
+    b.savedX = b.x();
+    b.savedY = b.y();
+    b.savedAttr = curAttr;
+    b.savedCharset = charset;
+    b.savedWraparound = wraparound;
+    b.savedOriginMode = originMode;
+    b.savedMarginMode = marginMode;
+    b.savedReverseWraparound = reverseWraparound;
+}
+
+void Terminal::cmdRestoreCursor(const Params&, Collect c)
+{
+    if (!c.empty())
+        return;
+    Buffer& b = *buffer;
+    if (cols - 1 >= 0)
+        b.setX(std::clamp(b.savedX, 0, cols - 1));
+    if (rows - 1 >= 0)
+        b.setY(std::clamp(b.savedY, 0, rows - 1));
+    curAttr = b.savedAttr;
+    charset = b.savedCharset;
+    originMode = b.savedOriginMode;
+    marginMode = b.savedMarginMode;
+    normalBuffer->marginMode = altBuffer->marginMode = marginMode;
+    wraparound = b.savedWraparound;
+    normalBuffer->wraparound = altBuffer->wraparound = wraparound;
+    reverseWraparound = b.savedReverseWraparound;
+}
+
+void Terminal::cmdSelectPresentationDirection(const Params& p, Collect)
+{
+    const int v = p.get(0, 0);
+    BidiPresentationState next = currentBidiState;
+    if (v == 0)
+        next.fallbackDirection = BidiDirection::leftToRight;
+    else if (v == 3)
+        next.fallbackDirection = BidiDirection::rightToLeft;
+    else
+        return;
+    currentBidiState = next;
+    normalBuffer->defaultBidiState = altBuffer->defaultBidiState = next;
+    updateFullScreen();
+}
+
+void Terminal::cmdSelectCharacterPath(const Params& p, Collect)
+{
+    const int v = p.get(0, 0);
+    BidiPresentationState next = currentBidiState;
+    if (v == 0)
+        next.fallbackDirection = options_.initialBidiState.fallbackDirection;
+    else if (v == 1)
+        next.fallbackDirection = BidiDirection::leftToRight;
+    else if (v == 2)
+        next.fallbackDirection = BidiDirection::rightToLeft;
+    else
+        return;
+    currentBidiState = next;
+    normalBuffer->defaultBidiState = altBuffer->defaultBidiState = next;
+    updateFullScreen();
+}
+
+}  // namespace ravelgrid

@@ -1,0 +1,721 @@
+#include <unicode/uchar.h>
+
+#include <algorithm>
+
+#include "platform/Log.h"
+#include "ravelgrid/screen/UnicodeUtil.h"
+#include "ravelgrid/terminal/Terminal.h"
+
+namespace ravelgrid {
+
+namespace {
+
+enum class Utf8 { ok, invalid, incomplete };
+
+// Decodes one character at p (p[0] >= 0x80). An invalid sequence consumes
+// its maximal subpart: the bytes that could still have begun a valid
+// character, never the byte that broke it, so an ASCII byte is never eaten.
+Utf8 decodeOne(const uint8_t* p, size_t avail, char32_t& out, size_t& consumed)
+{
+    const uint8_t b0 = p[0];
+    size_t need;
+    uint8_t lo = 0x80, hi = 0xBF;
+    char32_t v;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+        v = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        v = b0 & 0x0F;
+        if (b0 == 0xE0)
+            lo = 0xA0;  // overlong
+        if (b0 == 0xED)
+            hi = 0x9F;  // surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        v = b0 & 0x07;
+        if (b0 == 0xF0)
+            lo = 0x90;  // overlong
+        if (b0 == 0xF4)
+            hi = 0x8F;  // beyond U+10FFFF
+    } else {
+        consumed = 1;
+        return Utf8::invalid;
+    }
+    for (size_t k = 1; k <= need; ++k) {
+        if (k >= avail) {
+            consumed = k;
+            return Utf8::incomplete;
+        }
+        const uint8_t b = p[k];
+        if (b < lo || b > hi) {
+            consumed = k;
+            return Utf8::invalid;
+        }
+        lo = 0x80;
+        hi = 0xBF;
+        v = v << 6 | (b & 0x3F);
+    }
+    consumed = need + 1;
+    out = v;
+    return Utf8::ok;
+}
+
+bool isRegionalIndicator(char32_t c)
+{
+    return c >= 0x1F1E6 && c <= 0x1F1FF;
+}
+
+// Scalars that attach to the previous cell even though their width is not 0.
+bool joinsLikeAMark(char32_t s, int width)
+{
+    return width == 0 || s == 0x200D || (s >= 0xFE00 && s <= 0xFE0F) || (s >= 0xE0100 && s <= 0xE01EF) ||
+           (s >= 0x180B && s <= 0x180D) || s == 0x180F || (s >= 0x1F3FB && s <= 0x1F3FF);
+}
+
+// Whether appending s to a grapheme cluster keeps it one cluster (the
+// extended grapheme cluster rules, without the Indic conjunct rule).
+bool continuesCluster(std::span<const char32_t> cluster, char32_t s)
+{
+    const char32_t prev = cluster.back();
+    const auto p = static_cast<UGraphemeClusterBreak>(u_getIntPropertyValue(static_cast<UChar32>(prev), UCHAR_GRAPHEME_CLUSTER_BREAK));
+    const auto n = static_cast<UGraphemeClusterBreak>(u_getIntPropertyValue(static_cast<UChar32>(s), UCHAR_GRAPHEME_CLUSTER_BREAK));
+    if (p == U_GCB_CR && n == U_GCB_LF)
+        return true;
+    if (p == U_GCB_CONTROL || p == U_GCB_CR || p == U_GCB_LF || n == U_GCB_CONTROL || n == U_GCB_CR || n == U_GCB_LF)
+        return false;
+    if (p == U_GCB_L && (n == U_GCB_L || n == U_GCB_V || n == U_GCB_LV || n == U_GCB_LVT))
+        return true;
+    if ((p == U_GCB_LV || p == U_GCB_V) && (n == U_GCB_V || n == U_GCB_T))
+        return true;
+    if ((p == U_GCB_LVT || p == U_GCB_T) && n == U_GCB_T)
+        return true;
+    if (n == U_GCB_EXTEND || n == U_GCB_ZWJ || n == U_GCB_SPACING_MARK || p == U_GCB_PREPEND)
+        return true;
+    if (p == U_GCB_ZWJ && u_hasBinaryProperty(static_cast<UChar32>(s), UCHAR_EXTENDED_PICTOGRAPHIC)) {
+        for (size_t k = cluster.size() - 1; k-- > 0;) {
+            const char32_t c = cluster[k];
+            if (u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_EXTENDED_PICTOGRAPHIC))
+                return true;
+            if (u_getIntPropertyValue(static_cast<UChar32>(c), UCHAR_GRAPHEME_CLUSTER_BREAK) != U_GCB_EXTEND)
+                return false;
+        }
+        return false;
+    }
+    if (p == U_GCB_REGIONAL_INDICATOR && n == U_GCB_REGIONAL_INDICATOR) {
+        size_t run = 0;
+        for (size_t k = cluster.size(); k > 0 && isRegionalIndicator(cluster[k - 1]); --k)
+            ++run;
+        return run % 2 == 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+// --- codes -------------------------------------------------------------------------
+
+int32_t Terminal::code(std::span<const char32_t> scalars)
+{
+    if (scalars.size() == 1)
+        return static_cast<int32_t>(scalars[0]);
+    if (scalars.size() == 2 && scalars[0] == U'\r' && scalars[1] == U'\n')
+        return 10;
+    if (auto c = clusters_.intern(scalars))
+        return *c;
+    return scalars.empty() ? 0 : static_cast<int32_t>(scalars[0]);
+}
+
+std::string Terminal::character(int32_t code) const
+{
+    auto append = [](std::string& out, char32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    std::string out;
+    if (code < CharData::firstClusterCode) {
+        append(out, isUnicodeScalar(static_cast<uint32_t>(code)) ? static_cast<char32_t>(code) : U' ');
+        return out;
+    }
+    auto scalars = clusters_.lookup(code);
+    if (scalars.empty())
+        return " ";
+    for (char32_t c : scalars)
+        append(out, c);
+    return out;
+}
+
+// --- printing ------------------------------------------------------------------------
+
+int Terminal::rightLimit() const
+{
+    const int r = marginMode ? buffer->marginRight() : cols - 1;
+    return std::clamp(r, 0, cols - 1);
+}
+
+TinyAtom Terminal::hyperlinkPayload()
+{
+    if (!activeHyperlink)
+        return {};
+    if (activeHyperlink->kind == ActiveHyperlink::Kind::pending) {
+        if (auto atom = TinyAtom::lookup(activeHyperlink->uri)) {
+            activeHyperlink->kind = ActiveHyperlink::Kind::resolved;
+            activeHyperlink->atom = *atom;
+            payloadCodes.insert(atom->code);
+        } else {
+            activeHyperlink->kind = ActiveHyperlink::Kind::unavailable;
+        }
+    }
+    return activeHyperlink->kind == ActiveHyperlink::Kind::resolved ? activeHyperlink->atom : TinyAtom{};
+}
+
+void Terminal::flushPendingUtf8()
+{
+    if (putbackSize_ == 0)
+        return;
+    putbackSize_ = 0;
+    printReplacement();
+}
+
+void Terminal::printStateReset()
+{
+    flushPendingUtf8();
+}
+
+void Terminal::handlePrint(std::span<const uint8_t> data)
+{
+    const uint8_t* p = data.data();
+    const size_t n = data.size();
+    size_t i = 0;
+    updateRange(buffer->y());
+
+    if (putbackSize_ > 0) {
+        uint8_t joined[8];
+        const size_t kept = putbackSize_;
+        std::copy(putback_.begin(), putback_.begin() + kept, joined);
+        const size_t extra = std::min(n, size_t{4} - kept);
+        std::copy(p, p + extra, joined + kept);
+        char32_t s = 0;
+        size_t consumed = 0;
+        switch (decodeOne(joined, kept + extra, s, consumed)) {
+        case Utf8::incomplete:
+            std::copy(joined, joined + kept + extra, putback_.begin());
+            putbackSize_ = static_cast<uint8_t>(kept + extra);
+            return;
+        case Utf8::ok:
+            putbackSize_ = 0;
+            printScalar(s);
+            break;
+        case Utf8::invalid:
+            putbackSize_ = 0;
+            printReplacement();
+            break;
+        }
+        // The kept bytes were a valid prefix, so at least all of them were consumed.
+        i = consumed - kept;
+    }
+
+    while (i < n) {
+        if (p[i] < 0x80) {
+            size_t j = i + 1;
+            while (j < n && p[j] < 0x80)
+                ++j;
+            writeAsciiRun(p + i, j - i);
+            i = j;
+            continue;
+        }
+        char32_t s = 0;
+        size_t consumed = 0;
+        const Utf8 r = decodeOne(p + i, n - i, s, consumed);
+        if (r == Utf8::incomplete) {
+            putbackSize_ = static_cast<uint8_t>(n - i);
+            std::copy(p + i, p + n, putback_.begin());
+            return;
+        }
+        if (r == Utf8::ok)
+            printScalar(s);
+        else
+            printReplacement();
+        i += consumed;
+    }
+    updateRange(buffer->y());
+}
+
+void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
+{
+    if (charset != nullptr || insertMode || buffer->insertMode) {
+        for (size_t k = 0; k < length; ++k) {
+            const uint8_t b = bytes[k];
+            if (b < 0x20 || b == 0x7F)
+                continue;
+            char32_t s = b;
+            if (auto text = CharSets::translate(charset, b); text && !text->empty()) {
+                char32_t decoded = 0;
+                size_t used = 0;
+                const auto* tp = reinterpret_cast<const uint8_t*>(text->data());
+                if (tp[0] < 0x80)
+                    s = tp[0];
+                else if (decodeOne(tp, text->size(), decoded, used) == Utf8::ok)
+                    s = decoded;
+            }
+            CharData cell;
+            cell.code = static_cast<int32_t>(s);
+            cell.width = 1;
+            cell.attribute = curAttr;
+            insertCharacter(cell);
+        }
+        return;
+    }
+
+    Buffer& b = *buffer;
+    CharData cell;
+    cell.width = 1;
+    cell.attribute = curAttr;
+    cell.payload = hyperlinkPayload();
+    cell.semanticContentCode = b.semanticContent.code();
+
+    while (length > 0) {
+        // DEL and stray C0 bytes print nothing.
+        if (bytes[0] < 0x20 || bytes[0] == 0x7F) {
+            ++bytes;
+            --length;
+            continue;
+        }
+        size_t run = 1;
+        while (run < length && bytes[run] >= 0x20 && bytes[run] != 0x7F)
+            ++run;
+
+        const int right = rightLimit();
+        int x = b.x();
+        if (x > right) {
+            if (wraparound) {
+                wrapCursorToNextLine();
+                x = b.x();
+            } else {
+                x = right;
+            }
+        }
+        BufferLine& line = b.screenLine(b.y());
+        const int room = right - x + 1;
+        size_t take;
+        size_t skipTo;  // bytes consumed from the input
+        if (!wraparound && run > static_cast<size_t>(room)) {
+            // Without autowrap every byte past the edge lands in the last column.
+            take = static_cast<size_t>(room);
+            skipTo = run;
+        } else {
+            take = std::min(run, static_cast<size_t>(room));
+            skipTo = take;
+        }
+        clearWideCharacterAround(line, x, static_cast<int>(take));
+        for (size_t k = 0; k + 1 < take; ++k) {
+            cell.code = bytes[k];
+            line.set(x + static_cast<int>(k), cell);
+        }
+        cell.code = bytes[skipTo - 1];
+        line.set(x + static_cast<int>(take) - 1, cell);
+        lastPrintedCode_ = cell.code;
+        lastPrintedWidth_ = 1;
+        b.setX(x + static_cast<int>(take));
+        bytes += skipTo;
+        length -= skipTo;
+    }
+}
+
+void Terminal::clearWideCharacterAround(BufferLine& line, int x, int width)
+{
+    const int size = line.dataSize();
+    if (x < 0 || x >= size)
+        return;
+    // Overwriting the right half of a wide character orphans its left half.
+    if (line[x].width == 0 && x > 0 && line[x - 1].width >= 2) {
+        CharData blank;
+        blank.attribute = line[x - 1].attribute;
+        line.set(x - 1, blank);
+    }
+    // Overwriting the left half orphans the right half.
+    const int last = std::min(x + width - 1, size - 1);
+    if (line[last].width >= 2 && last + 1 < size && line[last + 1].width == 0) {
+        CharData blank;
+        blank.attribute = line[last + 1].attribute;
+        line.set(last + 1, blank);
+    }
+}
+
+void Terminal::wrapCursorToNextLine()
+{
+    Buffer& b = *buffer;
+    b.setX(marginMode ? std::max(b.marginLeft(), 0) : 0);
+    const int y = b.y();
+    if (y >= b.scrollBottom()) {
+        scroll(true);
+    } else {
+        b.setY(y + 1);
+        BufferLine& above = b.screenLine(y);
+        BufferLine& line = b.screenLine(y + 1);
+        line.setWrapped(true);
+        line.setBidiState(above.bidiState());
+        updateRange(y + 1);
+    }
+}
+
+void Terminal::insertCharacter(const CharData& input)
+{
+    Buffer& b = *buffer;
+    CharData cell = input;
+    const int w = std::max<int>(cell.width, 1);
+    const int right = rightLimit();
+    if (b.x() + w - 1 > right) {
+        if (!wraparound) {
+            if (w >= 2)
+                return;
+            b.setX(right);
+        } else {
+            wrapCursorToNextLine();
+        }
+    }
+    BufferLine& line = b.screenLine(b.y());
+    int x = b.x();
+    if (b.insertMode || insertMode) {
+        CharData blank;
+        blank.attribute = eraseAttr();
+        if (x <= right) {
+            line.insertCells(x, w, right, blank);
+            if (line[right].width >= 2)
+                line.set(right, blank);
+        }
+    }
+    if (x >= cols)
+        x = cols - 1;
+    cell.payload = hyperlinkPayload();
+    cell.semanticContentCode = b.semanticContent.code();
+    clearWideCharacterAround(line, x, w);
+    line.set(x, cell);
+    ++x;
+    lastPrintedCode_ = cell.code;
+    lastPrintedWidth_ = cell.width;
+    if (w >= 2) {
+        CharData rest = cell;
+        rest.code = 0;
+        rest.width = 0;
+        for (int k = 1; k < w && x < cols; ++k, ++x)
+            line.set(x, rest);
+    }
+    b.setX(x);
+}
+
+std::optional<std::pair<int, int>> Terminal::combiningTarget(Buffer& b) const
+{
+    const int x = b.x();
+    if (x <= 0)
+        return std::nullopt;
+    BufferLine& line = b.screenLine(b.y());
+    const int size = line.dataSize();
+    if (size == 0)
+        return std::nullopt;
+    int col = std::min(x - 1, size - 1);
+    while (col > 0 && line[col].width == 0)
+        --col;
+    const CharData& cell = line[col];
+    if (cell.code == 0 || cell.width < 1)
+        return std::nullopt;
+    return std::pair{b.yBase() + b.y(), col};
+}
+
+void Terminal::printScalar(char32_t s)
+{
+    int width = UnicodeUtil::width(static_cast<uint32_t>(s));
+    if (width < 0)
+        return;
+    if (options_.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && width == 2 && isRegionalIndicator(s))
+        width = 1;
+
+    auto print = [&] {
+        CharData cell;
+        cell.code = static_cast<int32_t>(s);
+        cell.width = static_cast<int8_t>(width);
+        cell.attribute = curAttr;
+        insertCharacter(cell);
+    };
+
+    const bool classA = joinsLikeAMark(s, width);
+    const bool classB = !classA && s >= 0x300 && u_getCombiningClass(static_cast<UChar32>(s)) != 0;
+    if (classA || classB) {
+        if (auto target = combiningTarget(*buffer))
+            joinIntoTarget(*target, s);
+        else if (width > 0)
+            print();
+        return;
+    }
+    // Only a joiner or a pending flag half makes an ordinary character join.
+    if (buffer->x() > 0) {
+        if (auto target = combiningTarget(*buffer)) {
+            const CharData& cell = buffer->lines()[target->first][target->second];
+            bool join = false;
+            if (cell.code == 0x200D)
+                join = true;
+            else if (cell.code >= CharData::firstClusterCode) {
+                auto scalars = clusters_.lookup(cell.code);
+                join = !scalars.empty() && scalars.back() == 0x200D;
+            } else if (isRegionalIndicator(s) && isRegionalIndicator(static_cast<char32_t>(cell.code))) {
+                join = true;
+            }
+            if (join) {
+                joinIntoTarget(*target, s);
+                return;
+            }
+        }
+    }
+    print();
+}
+
+void Terminal::joinIntoTarget(std::pair<int, int> target, char32_t s)
+{
+    Buffer& b = *buffer;
+    BufferLine& line = b.lines()[target.first];
+    const int col = target.second;
+    const CharData old = line[col];
+
+    char32_t combined[GraphemeTable::kMaxScalarsPerCluster + 1];
+    size_t length = 0;
+    if (old.code >= CharData::firstClusterCode) {
+        auto scalars = clusters_.lookup(old.code);
+        length = std::min(scalars.size(), GraphemeTable::kMaxScalarsPerCluster);
+        std::copy(scalars.begin(), scalars.begin() + static_cast<long>(length), combined);
+    } else {
+        combined[length++] = static_cast<char32_t>(old.code);
+    }
+    const int width = UnicodeUtil::width(static_cast<uint32_t>(s));
+    if (length == 0 || !continuesCluster(std::span<const char32_t>(combined, length), s)) {
+        // Not part of the cluster: a character of its own.
+        if (width > 0) {
+            CharData cell;
+            cell.code = static_cast<int32_t>(s);
+            cell.width = static_cast<int8_t>(width);
+            cell.attribute = curAttr;
+            insertCharacter(cell);
+        }
+        return;
+    }
+    if (length >= GraphemeTable::kMaxScalarsPerCluster)
+        return;  // an absurdly long cluster keeps what it has
+    combined[length++] = s;
+    const auto newCode = clusters_.intern(std::span<const char32_t>(combined, length));
+    if (!newCode) {
+        if (!clusterTableFullLogged_) {
+            clusterTableFullLogged_ = true;
+            platform::logWarning("terminal", "grapheme cluster table full: further combining characters are dropped");
+        }
+        return;
+    }
+
+    CharData cell = old;
+    cell.code = *newCode;
+    int newWidth = old.width;
+    const char32_t base = combined[length - 2];
+    auto widen = [&] {
+        if (col + 1 < cols && col + 1 < line.dataSize()) {
+            clearWideCharacterAround(line, col + 1, 1);
+            CharData rest = old;
+            rest.code = 0;
+            rest.width = 0;
+            line.set(col + 1, rest);
+            newWidth = 2;
+            b.setX(b.x() + 1);
+        }
+    };
+    if ((s == 0xFE0E || s == 0xFE0F) && UnicodeUtil::isEmojiVariationBase(static_cast<uint32_t>(base))) {
+        if (s == 0xFE0E) {
+            newWidth = 1;
+            if (old.width == 2) {
+                // The freed right half becomes a plain blank, not an orphan.
+                if (col + 1 < line.dataSize() && line[col + 1].width == 0) {
+                    CharData blank;
+                    blank.attribute = old.attribute;
+                    line.set(col + 1, blank);
+                }
+                if (b.x() >= 1)
+                    b.setX(b.x() - 1);
+            }
+        } else if (old.width != 2) {
+            widen();
+        }
+    } else if (options_.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && isRegionalIndicator(s) && old.width == 1) {
+        widen();
+    }
+    cell.width = static_cast<int8_t>(newWidth);
+    line.set(col, cell);
+    lastPrintedCode_ = cell.code;
+    lastPrintedWidth_ = cell.width;
+    updateRange(b.y());
+}
+
+// --- C0 and the three C1 controls -----------------------------------------------------------
+
+void Terminal::execute(uint8_t code)
+{
+    flushPendingUtf8();
+    switch (code) {
+    case 0x07:
+        if (tdel_)
+            tdel_->bell(*this);
+        break;
+    case 0x08: cmdBackspace(); break;
+    case 0x09: {
+        const int next = buffer->nextTabStop(marginMode);
+        if (next >= 0)
+            buffer->setX(next);
+        break;
+    }
+    case 0x0A:
+    case 0x0B:
+    case 0x0C: cmdLineFeed(); break;
+    case 0x0D: cmdCarriageReturn(); break;
+    case 0x0E: setgLevel(1); break;
+    case 0x0F: setgLevel(0); break;
+    case 0x84: cmdIndex(); break;
+    case 0x85: cmdNextLine(); break;
+    case 0x88: cmdTabSet(); break;
+    default: break;
+    }
+}
+
+void Terminal::joinSemanticGroupAfterMove()
+{
+    Buffer& b = *buffer;
+    if (b.semanticInput != SemanticInputState::prompt && b.semanticInput != SemanticInputState::armed)
+        return;
+    BufferLine& line = b.screenLine(b.y());
+    const auto group = line.semanticHardContinuationGroup();
+    if (!group) {
+        line.setSemanticHardContinuationGroup(b.activeSemanticGroupID);
+        return;
+    }
+    if (*group == b.activeSemanticGroupID)
+        return;
+    for (int c = 0; c < line.dataSize(); ++c) {
+        CharData cell = line[c];
+        if (cell.semanticContentCode >= 1 && cell.semanticContentCode <= 5) {
+            cell.semanticContentCode = 0;
+            line.set(c, cell);
+        }
+    }
+    line.setSemanticHardContinuationGroup(b.activeSemanticGroupID);
+}
+
+void Terminal::cmdLineFeed()
+{
+    Buffer& b = *buffer;
+    const int y = b.y();
+    bool moved = false;
+    if (y == b.scrollBottom()) {
+        const bool outsideMargins = marginMode && (b.x() < b.marginLeft() || b.x() > b.marginRight());
+        if (!outsideMargins) {
+            scroll(false);
+            moved = true;
+        }
+    } else if (y >= rows - 1) {
+        // below the region on the last row: nowhere to go
+    } else {
+        b.setY(y + 1);
+        BufferLine& line = b.screenLine(y + 1);
+        if (!line.isWrapped())
+            line.setBidiState(currentBidiState);
+        moved = true;
+    }
+    if (b.x() >= cols)
+        b.setX(cols - 1);
+    if (moved)
+        joinSemanticGroupAfterMove();
+    emitLineFeed();
+    if (lineFeedMode)
+        b.setX(originMode && marginMode ? b.marginLeft() : 0);
+}
+
+void Terminal::emitLineFeed()
+{
+    if (tdel_)
+        tdel_->linefeed(*this);
+}
+
+void Terminal::cmdBackspace()
+{
+    Buffer& b = *buffer;
+    restrictCursor(!reverseWraparound);
+    const int left = marginMode ? b.marginLeft() : 0;
+    const int right = marginMode ? b.marginRight() : cols - 1;
+    const int x = b.x();
+    if (x > left) {
+        b.setX(x - 1);
+        return;
+    }
+    if (!reverseWraparound) {
+        if (x > 0 && x < left)
+            b.setX(x - 1);
+        return;
+    }
+    const int y = b.y();
+    if (y > b.scrollTop() && y <= b.scrollBottom()) {
+        BufferLine& line = b.screenLine(y);
+        if (!marginMode && line.isWrapped())
+            line.setWrapped(false);
+        b.setY(y - 1);
+        b.setX(right);
+    } else if (y == b.scrollTop()) {
+        b.setX(right);
+        b.setY(b.scrollBottom());
+    } else if (y > 0) {
+        b.setX(right);
+        b.setY(y - 1);
+    }
+}
+
+void Terminal::cmdCarriageReturn()
+{
+    Buffer& b = *buffer;
+    b.setX(marginMode && b.x() >= b.marginLeft() ? b.marginLeft() : 0);
+}
+
+void Terminal::garbageCollectPayload()
+{
+    if (payloadCodes.empty())
+        return;
+    std::unordered_set<uint16_t> used;
+    for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
+        auto& ring = b->lines();
+        for (int r = 0; r < ring.count(); ++r)
+            for (const CharData& cell : ring[r].cellSpan())
+                if (cell.payload.code != 0)
+                    used.insert(cell.payload.code);
+    }
+    if (activeHyperlink && activeHyperlink->kind == ActiveHyperlink::Kind::resolved)
+        used.insert(activeHyperlink->atom.code);
+    std::unordered_set<uint16_t> unused;
+    for (uint16_t c : payloadCodes)
+        if (!used.count(c))
+            unused.insert(c);
+    TinyAtom::releaseAtoms(unused);
+    for (uint16_t c : unused)
+        payloadCodes.erase(c);
+}
+
+void Terminal::sendUserInput(std::span<const uint8_t> bytes)
+{
+    if (tdel_)
+        tdel_->send(*this, bytes);
+}
+
+}  // namespace ravelgrid

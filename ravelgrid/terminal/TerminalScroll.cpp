@@ -1,0 +1,397 @@
+#include <algorithm>
+#include <string>
+
+#include "platform/Log.h"
+#include "ravelgrid/terminal/Terminal.h"
+
+namespace ravelgrid {
+
+namespace {
+
+// Rows a ring splice rewrote, as screen rows clamped to the screen.
+class SpliceDirty : public RowDirtySink {
+public:
+    SpliceDirty(Terminal& t, Buffer& b) : t_(t), b_(b) {}
+    void markSplicedRowDirty(int row) override { t_.updateRange(std::clamp(row - b_.yBase(), 0, t_.rows - 1)); }
+
+private:
+    Terminal& t_;
+    Buffer& b_;
+};
+
+const char* boolText(bool v)
+{
+    return v ? "true" : "false";
+}
+
+}  // namespace
+
+void Terminal::scroll(bool isWrapped)
+{
+    Buffer& b = *buffer;
+    CircularBufferLineList& ring = b.lines();
+    const int top = b.yBase() + b.scrollTop();
+    const int bottom = b.yBase() + b.scrollBottom();
+    const Attribute erase = eraseAttr();
+    const BidiPresentationState bidi = isWrapped && bottom < ring.count() ? ring[bottom].bidiState() : currentBidiState;
+
+    if (!blankLine_ || blankLine_->dataSize() != b.cols() || !(blankLine_->fillCharacter().attribute == erase) ||
+        !((*blankLine_)[0].attribute == erase))
+        blankLine_ = b.getBlankLine(erase, isWrapped);
+    blankLine_->setWrapped(isWrapped);
+    blankLine_->setBidiState(bidi);
+
+    const bool columnRestricted = marginMode && (b.marginLeft() > 0 || b.marginRight() < cols - 1);
+    if (columnRestricted) {
+        const int left = std::max(b.marginLeft(), 0);
+        const int right = std::min(b.marginRight(), cols - 1);
+        CharData blank;
+        blank.attribute = erase;
+        for (int r = top; r < bottom && r + 1 < ring.count(); ++r) {
+            BufferLine& line = ring[r];
+            BufferLine& below = ring[r + 1];
+            line.copyCellsFrom(below, left, left, right - left + 1);
+            line.setWrapped(false);
+            line.setBidiState(below.bidiState());
+            b.clearLineImages(r);
+            line.setRenderMode(BufferLine::RenderLineMode::single);
+        }
+        if (bottom < ring.count()) {
+            BufferLine& last = ring[bottom];
+            last.fillRange(blank, left, right + 1);
+            last.setWrapped(false);
+            last.setBidiState(currentBidiState);
+            b.clearLineImages(bottom);
+            last.setRenderMode(BufferLine::RenderLineMode::single);
+        }
+        selectionsInvalidateForColumnRestrictedScroll(top, bottom, left, right);
+    } else if (b.scrollTop() == 0) {
+        auto fullRingSteps = [&] {
+            if (b.hasScrollback())
+                b.setLinesTop(b.linesTop() + 1);
+            selectionsAdjustForScroll(0, ring.count() - 1, 1);
+            if (userScrolling)
+                b.setYDisp(std::max(0, b.yDisp() - 1));
+        };
+        if (bottom >= ring.count() - 1) {
+            if (ring.isFull()) {
+                BufferLine& line = ring.recycle(erase);
+                if (line.dataSize() != b.cols()) {
+                    CharData blank;
+                    blank.attribute = erase;
+                    line.resize(b.cols(), blank);
+                }
+                line.setWrapped(isWrapped);
+                line.setBidiState(bidi);
+                fullRingSteps();
+            } else {
+                ring.push(std::make_shared<BufferLine>(*blankLine_));
+                b.setYBase(b.yBase() + 1);
+                if (!userScrolling)
+                    b.setYDisp(b.yDisp() + 1);
+            }
+        } else {
+            const bool wasFull = ring.isFull();
+            SpliceDirty dirty(*this, b);
+            const BufferLinePtr item = std::make_shared<BufferLine>(*blankLine_);
+            ring.splice(bottom + 1, 0, std::span<const BufferLinePtr>(&item, 1), &dirty);
+            if (wasFull) {
+                fullRingSteps();
+            } else {
+                b.setYBase(b.yBase() + 1);
+                if (!userScrolling)
+                    b.setYDisp(b.yDisp() + 1);
+            }
+        }
+    } else {
+        if (bottom >= ring.count()) {
+            log("scroll: bottomRow " + std::to_string(bottom) + " >= lines.count " + std::to_string(ring.count()) +
+                ", state: yBase=" + std::to_string(b.yBase()) + " scrollTop=" + std::to_string(b.scrollTop()) +
+                " scrollBottom=" + std::to_string(b.scrollBottom()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            return;
+        }
+        // The line leaving the region is reused as the new bottom line.
+        b.clearLineImages(top);
+        BufferLinePtr reused = ring.get(top);
+        if (!ring.shiftElements(top + 1, bottom - top, -1)) {
+            log("Assertion on scroll, state was: bottomRow=" + std::to_string(bottom) + " topRow=" + std::to_string(top) +
+                " yDisp=" + std::to_string(b.yDisp()) + " linesTop=" + std::to_string(b.linesTop()) +
+                " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            return;
+        }
+        // Reuse only a line nobody else holds (prompt bookkeeping, renderers).
+        if (reused->dataSize() == b.cols() && reused.use_count() == 1) {
+            reused->resetForReuse(erase);
+            reused->setWrapped(isWrapped);
+            reused->setBidiState(bidi);
+        } else {
+            reused = std::make_shared<BufferLine>(*blankLine_);
+        }
+        ring.set(bottom, reused);
+        selectionsAdjustForScroll(top, bottom, 1);
+    }
+
+    if (!userScrolling)
+        b.setYDisp(b.yBase());
+    refreshStart = std::min(refreshStart, b.scrollTop());
+    refreshEnd = std::max(refreshEnd, b.scrollBottom());
+    if (!(b.scrollTop() == 0 && b.hasScrollback() && b.scrollBottom() == rows - 1)) {
+        updateRange(b.scrollTop());
+        updateRange(b.scrollBottom());
+    }
+    if (b.hasAnyImages())
+        kittyAdjustPlacementsForScroll();
+    if (tdel_)
+        tdel_->scrolled(*this, b.yDisp());
+}
+
+void Terminal::cmdIndex()
+{
+    Buffer& b = *buffer;
+    restrictCursor(true);
+    const int x = b.x(), y = b.y();
+    bool moved = false;
+    if (marginMode) {
+        if (y >= b.scrollBottom()) {
+            if (x >= b.marginLeft() && x <= b.marginRight()) {
+                scroll(false);
+                moved = true;
+            }
+        } else {
+            b.setY(y + 1);
+            moved = true;
+        }
+    } else if (y >= b.scrollBottom()) {
+        scroll(false);
+        moved = true;
+    } else {
+        b.setY(y + 1);
+        moved = true;
+    }
+    if (moved)
+        joinSemanticGroupAfterMove();
+}
+
+void Terminal::cmdNextLine()
+{
+    buffer->setX(originMode && marginMode ? buffer->marginLeft() : 0);
+    cmdIndex();
+}
+
+void Terminal::reverseIndex()
+{
+    Buffer& b = *buffer;
+    restrictCursor(true);
+    const int x = b.x(), y = b.y();
+    bool scrollDown = false;
+    if (marginMode) {
+        if (x < b.marginLeft()) {
+            if (y != b.scrollTop() && y > 0)
+                b.setY(y - 1);
+        } else if (y != b.scrollTop()) {
+            if (y > 0)
+                b.setY(y - 1);
+        } else if (x <= b.marginRight()) {
+            scrollDown = true;
+        }
+    } else if (y != b.scrollTop()) {
+        if (y > 0)
+            b.setY(y - 1);
+    } else {
+        scrollDown = true;
+    }
+    if (!scrollDown)
+        return;
+
+    CircularBufferLineList& ring = b.lines();
+    const int start = b.yBase() + y;
+    const int bottom = b.yBase() + b.scrollBottom();
+    if (start >= ring.count()) {
+        log("reverseIndex: start index " + std::to_string(start) + " >= lines.count " + std::to_string(ring.count()) +
+            ", state: y=" + std::to_string(y) + " yBase=" + std::to_string(b.yBase()) + " scrollTop=" + std::to_string(b.scrollTop()) +
+            " scrollBottom=" + std::to_string(b.scrollBottom()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+        return;
+    }
+    const Attribute erase = eraseAttr();
+    const bool columnRestricted = marginMode && (b.marginLeft() > 0 || b.marginRight() < cols - 1);
+    if (!columnRestricted) {
+        b.clearLineImages(bottom);
+        BufferLinePtr reused = ring.get(bottom);
+        if (bottom > start && !ring.shiftElements(start, bottom - start, 1)) {
+            log("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop=" + std::to_string(b.scrollTop()) +
+                "  yDisp=" + std::to_string(b.yDisp()) + " linesTop=" + std::to_string(b.linesTop()) +
+                " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            return;
+        }
+        if (reused->dataSize() == b.cols() && reused.use_count() == (bottom > start ? 1 : 2)) {
+            reused->resetForReuse(erase);
+            reused->setBidiState(currentBidiState);
+        } else {
+            reused = b.getBlankLine(erase, false);
+        }
+        ring.set(start, reused);
+        selectionsAdjustForScroll(start, bottom, -1);
+    } else {
+        const int left = std::max(b.marginLeft(), 0);
+        const int right = std::min(b.marginRight(), cols - 1);
+        for (int r = bottom; r > start; --r) {
+            BufferLine& line = ring[r];
+            line.copyCellsFrom(ring[r - 1], left, left, right - left + 1);
+            line.setWrapped(false);
+            b.clearLineImages(r);
+            line.setRenderMode(BufferLine::RenderLineMode::single);
+        }
+        CharData blank;
+        blank.attribute = erase;
+        BufferLine& first = ring[start];
+        first.fillRange(blank, left, right + 1);
+        first.setWrapped(false);
+        b.clearLineImages(start);
+        first.setRenderMode(BufferLine::RenderLineMode::single);
+        selectionsInvalidateForColumnRestrictedScroll(start, bottom, left, right);
+    }
+    updateRange(b.scrollTop());
+    updateRange(b.scrollBottom());
+}
+
+void Terminal::columnIndex(bool back)
+{
+    Buffer& b = *buffer;
+    if (!back) {
+        if (b.x() != b.marginRight()) {
+            if (b.x() != cols)
+                cursorForward(1);
+        } else {
+            columnScroll(false, b.marginLeft());
+        }
+    } else {
+        if (b.x() != b.marginLeft())
+            cursorBackward(1);
+        else
+            columnScroll(true, b.x());
+    }
+}
+
+void Terminal::columnScroll(bool back, int at)
+{
+    Buffer& b = *buffer;
+    const int y = b.y(), x = b.x();
+    if (y < b.scrollTop() || y > b.scrollBottom() || x < b.marginLeft() || x > b.marginRight())
+        return;
+    const int right = std::min(marginMode ? b.marginRight() : cols - 1, cols - 1);
+    at = std::clamp(at, 0, right);
+    CharData space;
+    space.code = 0x20;
+    space.attribute = eraseAttr();
+    for (int row = b.scrollTop(); row <= b.scrollBottom(); ++row) {
+        BufferLine& line = b.screenLine(row);
+        if (right - at + 1 < 2) {
+            line.fillRange(space, at, right + 1);
+            continue;
+        }
+        if (!back)
+            line.deleteCells(at, 1, right, space);
+        else
+            line.insertCells(at, 1, right, space);
+    }
+    updateRange(b.scrollTop());
+    updateRange(b.scrollBottom());
+}
+
+void Terminal::resetToInitialState()
+{
+    currentBidiState = options_.initialBidiState;
+    normalBuffer->defaultBidiState = currentBidiState;
+    altBuffer->defaultBidiState = currentBidiState;
+    updateFullScreen();
+    bidiArrowKeySwap = options_.initialBidiArrowKeySwap;
+    savedBidiPrivateModes.clear();
+    endSynchronizedOutput();
+    options_.rows = rows;
+    options_.cols = cols;
+    const bool hidden = cursorHidden;
+    setup(true);
+    resetKittyGraphics();
+    cursorHidden = hidden;
+    updateRange(0);
+    updateRange(rows - 1);
+    if (tdel_)
+        tdel_->bufferActivated(*this);
+}
+
+void Terminal::setgLevel(uint8_t level)
+{
+    gLevel = level;
+    charset = level < gCharsets.size() ? gCharsets[level] : nullptr;
+}
+
+void Terminal::setgCharset(uint8_t g, const CharsetMap* map)
+{
+    if (g >= gCharsets.size())
+        return;
+    gCharsets[g] = map;
+    if (g == gLevel)
+        charset = map;
+}
+
+void Terminal::selectCharset(std::span<const uint8_t> bytes)
+{
+    if (bytes.size() != 2) {
+        setgLevel(0);
+        setgCharset(0, nullptr);
+        return;
+    }
+    const auto set = static_cast<uint8_t>((bytes[0] - 0x28) % 4);
+    setgCharset(set, CharSets::map(bytes[1]));
+}
+
+void Terminal::clearScrollback()
+{
+    normalBuffer->clearScrollback();
+    updateRange(0);
+    updateRange(rows - 1);
+}
+
+void Terminal::changeScrollback(std::optional<int> lines)
+{
+    if (lines)
+        lines = std::clamp(*lines, 0, TerminalOptions::kMaxScrollback);
+    normalBuffer->changeHistorySize(lines);
+    options_.scrollback = lines.value_or(0);
+    updateRange(0);
+    updateRange(rows - 1);
+}
+
+void Terminal::showCursor()
+{
+    if (!cursorHidden)
+        return;
+    cursorHidden = false;
+    if (tdel_)
+        tdel_->showCursor(*this);
+}
+
+void Terminal::hideCursor()
+{
+    if (cursorHidden)
+        return;
+    cursorHidden = true;
+    if (tdel_)
+        tdel_->hideCursor(*this);
+}
+
+void Terminal::setTitle(const std::string& text)
+{
+    terminalTitle = text;
+    if (tdel_)
+        tdel_->setTerminalTitle(*this, text);
+}
+
+void Terminal::setIconTitle(const std::string& text)
+{
+    iconTitle = text;
+    if (tdel_)
+        tdel_->setTerminalIconTitle(*this, text);
+}
+
+}  // namespace ravelgrid
