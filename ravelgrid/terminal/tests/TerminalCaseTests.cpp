@@ -131,6 +131,11 @@ std::vector<Case> loadCases()
     return cases;
 }
 
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class TerminalCase : public testing::TestWithParam<Case> {};
 
 TEST_P(TerminalCase, Whole)
