@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QThread>
 #include <QThreadPool>
 
 namespace quillmar {
@@ -27,6 +28,7 @@ void SSHKeyStore::reload() {
 }
 
 void SSHKeyStore::timerTick() {
+    Q_ASSERT(QThread::currentThread() == thread());
     const auto tick = model_.timerTick();
     publish(tick.changes);
     if (tick.reloaded || tick.agentDue) queryAgent();
@@ -55,6 +57,7 @@ void SSHKeyStore::queryAgent() {
 }
 
 void SSHKeyStore::applyAgentListing(const AgentListing& listing) {
+    Q_ASSERT(QThread::currentThread() == thread());
     queryRunning_ = false;
     publish(model_.applyAgentListing(listing));
     if (queryPending_) {
