@@ -147,6 +147,7 @@ public:
     std::string getCharacter(const CharData& cell) const { return character(cell.code); }
     // The cell code for a character given as scalars; interns clusters.
     int32_t code(std::span<const char32_t> scalars);
+    size_t clusterCount() const { return clusters_.size(); }
     std::pair<int, int> getCursorLocation() const { return {buffer->x(), buffer->y()}; }
     int getTopVisibleRow() const { return buffer->yDisp(); }
     const Attribute& currentAttribute() const { return curAttr; }

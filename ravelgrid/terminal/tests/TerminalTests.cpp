@@ -1,0 +1,387 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ravelgrid/terminal/Terminal.h"
+#include "tools/TerminalDump.h"
+
+using namespace ravelgrid;
+using ravelgrid::tools::ReplyRecorder;
+
+namespace {
+
+class Host : public ReplyRecorder {
+public:
+    int bells = 0, linefeeds = 0, syncOn = 0, syncOff = 0, fgCalls = 0;
+    std::string title, iconTitle;
+    Terminal* feedBack = nullptr;
+
+    void bell(Terminal&) override { ++bells; }
+    void linefeed(Terminal&) override { ++linefeeds; }
+    void setTerminalTitle(Terminal&, const std::string& t) override { title = t; }
+    void setTerminalIconTitle(Terminal&, const std::string& t) override { iconTitle = t; }
+    void synchronizedOutputChanged(Terminal&, bool active) override { ++(active ? syncOn : syncOff); }
+    void setForegroundColor(Terminal& t, const Color& c) override
+    {
+        ++fgCalls;
+        TerminalDelegate::setForegroundColor(t, c);  // writes back into the terminal
+    }
+    void send(Terminal& t, std::span<const uint8_t> data) override
+    {
+        ReplyRecorder::send(t, data);
+        if (feedBack)
+            feedBack->feed("R");
+    }
+};
+
+std::string text(const std::vector<uint8_t>& b)
+{
+    return std::string(b.begin(), b.end());
+}
+
+TerminalOptions size(int cols, int rows, int scrollback = 500)
+{
+    TerminalOptions o;
+    o.cols = cols;
+    o.rows = rows;
+    o.scrollback = scrollback;
+    return o;
+}
+
+}  // namespace
+
+TEST(TerminalSetup, DefaultsOfANewTerminal)
+{
+    Host host;
+    Terminal t(&host);
+    EXPECT_EQ(t.getDims(), std::make_pair(80, 25));
+    EXPECT_TRUE(t.reportedFocusState);
+    EXPECT_TRUE(t.silentLog);
+    EXPECT_TRUE(t.alternateScrollMode);
+    EXPECT_TRUE(t.wraparound);
+    EXPECT_EQ(t.conformance, TerminalConformance::vt500);
+    EXPECT_FALSE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(t.ansiColors.size(), 256u);
+    EXPECT_FALSE(host.isProcessTrusted(t));
+}
+
+TEST(TerminalSetup, OptionsAreBroughtIntoRange)
+{
+    TerminalOptions o;
+    o.cols = 1;
+    o.rows = 0;
+    o.tabStopWidth = 0;
+    o.scrollback = -5;
+    EXPECT_TRUE(o.problem().has_value());
+    Host host;
+    Terminal t(&host, o);
+    EXPECT_EQ(t.getDims(), std::make_pair(2, 1));
+    EXPECT_EQ(t.options().tabStopWidth, 1);
+    EXPECT_EQ(t.options().scrollback, 0);
+    t.feed("abc\tdef\r\n\x1b[5;5Hxyz");  // a tiny terminal still prints without faults
+    EXPECT_FALSE(TerminalOptions{}.problem().has_value());
+    o = {};
+    o.cols = 100000;
+    EXPECT_EQ(o.validated().cols, TerminalOptions::kMaxCols);
+}
+
+TEST(TerminalDirtyRange, MarkingRules)
+{
+    Host host;
+    Terminal t(&host, size(10, 5));
+    t.clearUpdateRange();
+    EXPECT_FALSE(t.getUpdateRange());
+    t.updateRange(-1);
+    EXPECT_FALSE(t.getUpdateRange());
+    EXPECT_FALSE(t.getScrollInvariantUpdateRange());
+    t.updateRange(3, true);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(3, 3));
+    EXPECT_FALSE(t.getScrollInvariantUpdateRange());
+    t.updateFullScreen();
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 5));
+    t.feed("\x1b[3;1H");
+    t.clearUpdateRange();
+    t.feed("ab");
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(2, 2));
+}
+
+TEST(TerminalDirtyRange, WrappedPrintingMarksEveryRowItTouches)
+{
+    Host host;
+    Terminal t(&host, size(4, 5));
+    t.clearUpdateRange();
+    t.feed("abcdefghij");
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 2));
+}
+
+TEST(TerminalReplies, SendResponseJoinsItemsIntoOneSend)
+{
+    Host host;
+    Terminal t(&host);
+    t.sendResponse({"ab", std::vector<uint8_t>{'c', 'd'}, uint8_t('e')});
+    ASSERT_EQ(host.replies.size(), 1u);
+    EXPECT_EQ(text(host.replies[0]), "abcde");
+}
+
+TEST(TerminalReplies, FocusReportsIn7And8Bit)
+{
+    Host host;
+    Terminal t(&host);
+    t.setTerminalFocus(false);
+    EXPECT_TRUE(host.replies.empty());
+    EXPECT_FALSE(t.reportedFocusState);
+    t.feed("\x1b[?1004h");
+    t.setTerminalFocus(true);
+    t.feed("\x1b G");
+    t.setTerminalFocus(false);
+    ASSERT_EQ(host.replies.size(), 2u);
+    EXPECT_EQ(text(host.replies[0]), "\x1b[I");
+    EXPECT_EQ(text(host.replies[1]), "\x9bO");
+}
+
+TEST(TerminalReplies, DeviceStatusAndAttributes)
+{
+    Host host;
+    Terminal t(&host, size(10, 5));
+    t.feed("\x1b[2;3H\x1b[6n\x1b[5n");
+    ASSERT_EQ(host.replies.size(), 2u);
+    EXPECT_EQ(text(host.replies[0]), "\x1b[2;3R");
+    EXPECT_EQ(text(host.replies[1]), "\x1b[0n");
+}
+
+TEST(TerminalReplies, FeedingFromInsideADelegateRunsAfterTheCurrentInput)
+{
+    Host host;
+    Terminal t(&host, size(10, 3));
+    host.feedBack = &t;
+    t.feed("a\x1b[5nb");
+    EXPECT_EQ(tools::dumpScreen(t, {}), "abR\n\n\ncursor 3,0\n");
+}
+
+TEST(TerminalSynchronizedOutput, NotifiesOnceAndTimesOut)
+{
+    Host host;
+    Terminal t(&host);
+    auto now = Terminal::Clock::now();
+    t.clock = [&] { return now; };
+    t.feed("\x1b[?2026h");
+    now += std::chrono::milliseconds(600);
+    t.feed("\x1b[?2026h");  // re-arms the timer
+    EXPECT_EQ(host.syncOn, 1);
+    now += std::chrono::milliseconds(600);
+    t.checkSynchronizedOutputTimeout();
+    EXPECT_TRUE(t.synchronizedOutputActive);
+    t.clearUpdateRange();
+    now += std::chrono::milliseconds(500);
+    t.feed("");
+    EXPECT_FALSE(t.synchronizedOutputActive);
+    EXPECT_EQ(host.syncOff, 1);
+    EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, t.rows - 1));
+    t.feed("\x1b[?2026h\x1b[?2026l\x1b[?2026l");
+    EXPECT_EQ(host.syncOn, 2);
+    EXPECT_EQ(host.syncOff, 2);
+}
+
+TEST(TerminalColours, DefaultDelegateWritesBackWithoutRecursion)
+{
+    Host host;
+    Terminal t(&host);
+    t.setForegroundColor(Color(1, 2, 3));
+    EXPECT_EQ(host.fgCalls, 1);
+    EXPECT_EQ(t.foregroundColor(), Color(1, 2, 3));
+}
+
+TEST(TerminalColours, PaletteNeedsSixteenColours)
+{
+    Host host;
+    Terminal t(&host);
+    const auto before = t.ansiColors;
+    std::vector<Color> fifteen(15, Color(1, 1, 1));
+    t.installPalette(fifteen);
+    EXPECT_EQ(t.ansiColors, before);
+    std::vector<Color> sixteen(16, Color(0xffff, 0, 0));
+    t.installPalette(sixteen);
+    EXPECT_EQ(t.ansiColors[1], Color(0xffff, 0, 0));
+}
+
+TEST(TerminalEnvironment, ChildEnvironment)
+{
+    auto lookup = [](const char* name) -> const char* {
+        const std::string n = name;
+        if (n == "USER")
+            return "ann";
+        if (n == "LC_CTYPE")
+            return "C.UTF-8";
+        if (n == "HOME")
+            return "/home/ann";
+        return nullptr;
+    };
+    auto env = Terminal::getEnvironmentVariables(std::nullopt, false, lookup);
+    ASSERT_EQ(env.size(), 5u);
+    EXPECT_EQ(env[0], "TERM=xterm-256color");
+    EXPECT_EQ(env[1].rfind("LANG=", 0), 0u);
+    EXPECT_EQ(env[2], "USER=ann");
+    EXPECT_EQ(env[3], "LC_CTYPE=C.UTF-8");
+    EXPECT_EQ(env[4], "HOME=/home/ann");
+    env = Terminal::getEnvironmentVariables(std::string("vt100"), true, lookup);
+    EXPECT_EQ(env[0], "TERM=vt100");
+    EXPECT_EQ(env[1], "COLORTERM=truecolor");
+}
+
+TEST(TerminalHost, TitlesBellAndLineFeeds)
+{
+    Host host;
+    Terminal t(&host, size(10, 3));
+    t.feed("\x1b]0;one\x07\x1b]1;icon\x1b\\");
+    EXPECT_EQ(host.title, "one");
+    EXPECT_EQ(host.iconTitle, "icon");
+    t.feed("\x1b]2;bad\xff\x07");
+    EXPECT_EQ(host.title, "");
+    t.feed("\x07\n\n");
+    EXPECT_EQ(host.bells, 1);
+    EXPECT_EQ(host.linefeeds, 2);
+}
+
+TEST(TerminalHost, RegisteredOscHandlerTakesPrecedence)
+{
+    Host host;
+    Terminal t(&host);
+    std::string seen;
+    t.registerOscHandler(2, [&](std::span<const uint8_t> p) { seen.assign(p.begin(), p.end()); });
+    t.feed("\x1b]2;mine\x07");
+    EXPECT_EQ(seen, "mine");
+    EXPECT_EQ(host.title, "");
+}
+
+TEST(TerminalScreen, AccessorsClampAndRefuse)
+{
+    Host host;
+    Terminal t(&host, size(10, 3));
+    t.feed("\xe4\xb8\xad");
+    EXPECT_FALSE(t.getCharData(10, 0));
+    EXPECT_FALSE(t.getCharData(0, 3));
+    EXPECT_FALSE(t.getLine(-1));
+    auto wide = t.getCharData(0, 0);
+    auto rest = t.getCharData(1, 0);
+    ASSERT_TRUE(wide && rest);
+    EXPECT_EQ(wide->width, 2);
+    EXPECT_EQ(rest->code, 0);
+    EXPECT_EQ(rest->width, 0);
+    EXPECT_EQ(t.getCharacter(0, 0), "\xe4\xb8\xad");
+}
+
+TEST(TerminalScreen, ScrollbackFillsThenRecycles)
+{
+    Host host;
+    Terminal t(&host, size(10, 3, 5));
+    for (int i = 0; i < 30; ++i)
+        t.feed(std::to_string(i) + "\r\n");
+    EXPECT_EQ(t.normalBuffer->lines().count(), 8);
+    EXPECT_EQ(t.normalBuffer->yBase(), 5);
+    EXPECT_EQ(t.normalBuffer->linesTop(), 23);
+    EXPECT_EQ(t.getScrollInvariantLine(23)->toText(true), "23");
+    EXPECT_EQ(t.getScrollInvariantLine(22), nullptr);
+    EXPECT_EQ(tools::dumpScreen(t, {}), "28\n29\n\ncursor 0,2\n");
+}
+
+TEST(TerminalPrinting, AsciiFastPathMatchesTheGeneralPath)
+{
+    // ESC ( B designates the plain ASCII map, which sends every byte through
+    // the general path; the screens must not differ.
+    std::mt19937 rng(7);
+    const char* pieces[] = {"abc", "0123456789", "\r", "\n", "\b", "\x1b[?7l", "\x1b[?7h", "\x1b[3;5H", "\x1b[K",
+                            "xyz ", "\x7f", "\x1b[2G", "\xe4\xb8\xad", "e\xcc\x81", "\x1b[4h", "\x1b[4l", "\t"};
+    for (int round = 0; round < 200; ++round) {
+        std::string input;
+        for (int k = 0; k < 40; ++k)
+            input += pieces[rng() % std::size(pieces)];
+        tools::DumpOptions o;
+        o.cols = 7;
+        o.rows = 4;
+        const auto bytes = std::vector<uint8_t>(input.begin(), input.end());
+        const std::string general = "\x1b(B" + input;
+        ASSERT_EQ(tools::runDump(bytes, o), tools::runDump(std::vector<uint8_t>(general.begin(), general.end()), o))
+            << "round " << round;
+    }
+}
+
+TEST(TerminalPrinting, RandomChunkingGivesTheSameScreen)
+{
+    std::mt19937 rng(99);
+    const std::string alphabet = "ab \r\n\t\x1b[;0123456789mHJKABCDhl?\x07]P$q\\\xe4\xb8\xad\xcc\x81\xf0\x9f\x98\x80\x9c\x90\x1a\x18";
+    for (int round = 0; round < 200; ++round) {
+        std::vector<uint8_t> input(300);
+        for (auto& b : input)
+            b = static_cast<uint8_t>(rng() % 8 == 0 ? rng() : alphabet[rng() % alphabet.size()]);
+        tools::DumpOptions whole;
+        whole.cols = 9;
+        whole.rows = 5;
+        tools::DumpOptions chunked = whole;
+        chunked.chunk = 1 + rng() % 5;
+        ASSERT_EQ(tools::runDump(input, whole), tools::runDump(input, chunked)) << "round " << round;
+    }
+}
+
+TEST(TerminalLimits, ClusterTableIsBounded)
+{
+    Host host;
+    Terminal t(&host, size(80, 10, 0));
+    std::string input;
+    for (int k = 0; k < 20000; ++k) {
+        for (int m = 0; m < 4; ++m) {
+            const uint32_t base = 0x4E00 + static_cast<uint32_t>(k);
+            input += static_cast<char>(0xE0 | (base >> 12));
+            input += static_cast<char>(0x80 | ((base >> 6) & 0x3F));
+            input += static_cast<char>(0x80 | (base & 0x3F));
+            input += "\xcc";
+            input += static_cast<char>(0x80 + m);
+        }
+    }
+    t.feed(input);
+    EXPECT_EQ(t.clusterCount(), GraphemeTable::kMaxClusters);
+    t.feed("\r\ne\xcc\x81");
+    // Full table: the mark is dropped but the base character stays.
+    EXPECT_EQ(t.getCharacter(0, 9), "e");
+}
+
+TEST(TerminalLimits, HugeParametersStayOnScreen)
+{
+    Host host;
+    Terminal t(&host, size(10, 4));
+    t.feed("\x1b[99999;99999H\x1b[99999@\x1b[99999P\x1b[99999L\x1b[99999M\x1b[99999S\x1b[99999T\x1b[99999X\x1b[99999b");
+    t.feed("\x1b[99999A\x1b[99999B\x1b[99999C\x1b[99999D\x1b[99999I\x1b[99999Z\x1b[99999E\x1b[99999F");
+    const auto [x, y] = t.getCursorLocation();
+    EXPECT_GE(x, 0);
+    EXPECT_LE(x, 10);
+    EXPECT_GE(y, 0);
+    EXPECT_LT(y, 4);
+}
+
+TEST(TerminalReset, RisRestoresPowerOnState)
+{
+    Host host;
+    Terminal t(&host, size(10, 3));
+    t.feed("\x1b[?7l\x1b[4h\x1b(0\x1b[31mabc\x1b[?1049h\x1b[2;3r");
+    t.feed("\x1b" "c");
+    EXPECT_TRUE(t.wraparound);
+    EXPECT_FALSE(t.insertMode);
+    EXPECT_EQ(t.charset, nullptr);
+    EXPECT_FALSE(t.isCurrentBufferAlternate());
+    EXPECT_EQ(t.activeBuffer().scrollBottom(), 2);
+    EXPECT_EQ(tools::dumpScreen(t, {}), "\n\n\ncursor 0,0\n");
+}
+
+TEST(EscapeSequencesTable, FunctionKeys)
+{
+    ASSERT_EQ(EscapeSequences::cmdF.size(), 12u);
+    EXPECT_EQ(EscapeSequences::cmdF[4], (std::vector<uint8_t>{0x1B, '[', '1', '5', '~'}));
+    EXPECT_EQ(EscapeSequences::cmdF[5], (std::vector<uint8_t>{0x1B, '[', '1', '7', '~'}));
+    EXPECT_EQ(EscapeSequences::cmdF[11], (std::vector<uint8_t>{0x1B, '[', '2', '4', '~'}));
+    CC cc;
+    EXPECT_EQ(cc.csi(), (std::vector<uint8_t>{0x1B, '['}));
+    cc.send8bit = true;
+    EXPECT_EQ(cc.osc(), std::vector<uint8_t>{0x9D});
+    EXPECT_EQ(cc.st(), std::vector<uint8_t>{0x9C});
+}
