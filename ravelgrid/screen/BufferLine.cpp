@@ -132,7 +132,8 @@ void BufferLine::fillCount(const CharData& cell, int atCol, int len)
         platform::logError("ravelgrid", "BufferLine: fill with a negative count");
         std::abort();
     }
-    fillRange(cell, atCol, atCol + std::min(len, dataSize_));
+    atCol = std::clamp(atCol, 0, dataSize_);
+    fillRange(cell, atCol, atCol + std::min(len, dataSize_ - atCol));
 }
 
 void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillData)

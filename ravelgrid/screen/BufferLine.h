@@ -37,11 +37,11 @@ public:
 
     // --- cells -----------------------------------------------------------
     int dataSize() const { return dataSize_; }
-    // Reading past the end reads the last cell.
+    // Reading past the end reads the last cell (a negative column reads cell 0).
     const CharData& operator[](int col) const { return data_[clampRead(col)]; }
     // Writing past the end logs once per call and writes the last cell.
     void set(int col, const CharData& cell);
-    int widthAt(int col) const { return data_[col].width; }
+    int widthAt(int col) const { return data_[clampRead(col)].width; }
     bool cellHasContent(int col) const;
     bool hasAnyContent() const;
     std::vector<CharData> cells() const;
@@ -110,7 +110,8 @@ private:
     friend class Buffer;
     friend class CircularBufferLineList;
 
-    int clampRead(int col) const { return col < dataSize_ ? col : dataSize_ - 1; }
+    // Cell 0 always exists (capacity is at least one), so this never leaves the storage.
+    int clampRead(int col) const { return col < 0 ? 0 : col < dataSize_ ? col : dataSize_ > 0 ? dataSize_ - 1 : 0; }
     void reallocate(int capacity, int keep);
 
     std::unique_ptr<CharData[]> data_;

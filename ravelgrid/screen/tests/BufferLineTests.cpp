@@ -52,6 +52,8 @@ TEST(BufferLine, OutOfRangeWriteIsClampedToLastCellWithOneMessage)
     line.set(15, cell('X'));
     EXPECT_EQ(line[9].code, 'X');
     EXPECT_EQ(line[42].code, 'X');  // reads clamp too
+    EXPECT_EQ(line[-3].code, 0);
+    EXPECT_EQ(line.widthAt(99), 1);
     ASSERT_EQ(log.messages.size(), 1u);
     EXPECT_EQ(log.messages[0],
               "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
@@ -66,6 +68,7 @@ TEST(BufferLine, ZeroWidthLineSurvivesAccess)
     EXPECT_EQ(line.dataSize(), 0);
     EXPECT_EQ(line.trimmedLength(), 0);
     EXPECT_EQ(line.toText(), "");
+    EXPECT_EQ(line[5], CharData::Null);
     line.insertCells(0, 1, 0, CharData::Null);
     line.deleteCells(0, 1, 0, CharData::Null);
 }

@@ -1,7 +1,11 @@
+#include <deque>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "platform/Log.h"
 #include "ravelgrid/screen/CircularBufferLineList.h"
+#include "ravelgrid/screen/CircularList.h"
 
 using namespace ravelgrid;
 
@@ -286,4 +290,109 @@ TEST(Ring, EmptySlotsAreMaterialisedOnAccess)
     EXPECT_EQ(order(ring), "...");
     EXPECT_EQ(ring.peek(1), ring.get(1).get());
     EXPECT_DEATH(ring.setCount(5), "");
+}
+
+TEST(Ring, RandomOperationsMatchASimpleModel)
+{
+    // The ring against a deque that does the same thing the slow way.
+    std::mt19937 rng(1234);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int round = 0; round < 40; ++round) {
+        int maxLength = pick(1, 12);
+        CircularBufferLineList ring(maxLength);
+        ring.makeEmpty = [](int) { return named('.'); };
+        std::deque<BufferLinePtr> model;
+        auto trim = [&] {
+            while (static_cast<int>(model.size()) > maxLength)
+                model.pop_front();
+        };
+        for (int step = 0; step < 400; ++step) {
+            const int size = static_cast<int>(model.size());
+            switch (pick(0, 6)) {
+            case 0:
+            case 1: {
+                auto line = named('n');
+                ring.push(line);
+                model.push_back(line);
+                trim();
+                break;
+            }
+            case 2:
+                if (size == maxLength) {
+                    ring.recycle(Attribute{});
+                    model.push_back(model.front());
+                    model.pop_front();
+                }
+                break;
+            case 3: {
+                const int start = pick(0, size);
+                const int del = pick(0, size - start);
+                std::vector<BufferLinePtr> items;
+                for (int i = pick(0, 3); i > 0; --i)
+                    items.push_back(named('s'));
+                ring.splice(start, del, items, nullptr);
+                model.erase(model.begin() + start, model.begin() + start + del);
+                model.insert(model.begin() + start, items.begin(), items.end());
+                // Overflow drops the oldest lines of the result.
+                trim();
+                break;
+            }
+            case 4: {
+                const int n = pick(0, size);
+                ring.trimStart(n);
+                model.erase(model.begin(), model.begin() + n);
+                break;
+            }
+            case 5: {
+                maxLength = pick(1, 12);
+                ring.setMaxLength(maxLength);
+                if (static_cast<int>(model.size()) > maxLength)
+                    model.resize(static_cast<size_t>(maxLength));
+                break;
+            }
+            case 6: {
+                if (size < 2)
+                    break;
+                // Moves within the lines in use, as insert and delete line do.
+                const int start = pick(1, size - 1);
+                const int offset = pick(-start + 1, size - 1 - start);
+                const int count = pick(0, size - start - std::max(offset, 0));
+                ASSERT_TRUE(ring.shiftElements(start, count, offset));
+                std::vector<BufferLinePtr> v(model.begin(), model.end());
+                if (offset > 0) {
+                    for (int i = count - 1; i >= 0; --i)
+                        v[static_cast<size_t>(start + i + offset)] = v[static_cast<size_t>(start + i)];
+                } else {
+                    for (int i = 0; i < count; ++i)
+                        v[static_cast<size_t>(start + i + offset)] = v[static_cast<size_t>(start + i)];
+                }
+                model.assign(v.begin(), v.end());
+                break;
+            }
+            }
+            ASSERT_EQ(ring.count(), static_cast<int>(model.size())) << "round " << round << " step " << step;
+            ASSERT_LE(ring.count(), ring.maxLength());
+            for (int i = 0; i < ring.count(); ++i)
+                ASSERT_EQ(ring.get(i).get(), model[static_cast<size_t>(i)].get())
+                    << "round " << round << " step " << step << " row " << i;
+        }
+    }
+}
+
+TEST(CircularList, PushWrapsAndIndexesFromTheOldest)
+{
+    CircularList<int> list(3);
+    for (int v : {1, 2, 3, 4, 5})
+        list.push(v);
+    EXPECT_EQ(list.count(), 3);
+    EXPECT_EQ(list[0], 3);
+    EXPECT_EQ(list[2], 5);
+    list.set(1, 40);
+    EXPECT_EQ(list[1], 40);
+
+    CircularList<int> lazy(4);
+    lazy.makeEmpty = [](int slot) { return 100 + slot; };
+    lazy.setCount(2);
+    EXPECT_EQ(lazy[1], 101);
+    EXPECT_DEATH(lazy.setCount(5), "");
 }
