@@ -1,9 +1,9 @@
 #include "ravelgrid/process/LocalProcess.h"
 
 #include "platform/Log.h"
-#include "ravelgrid/process/ChildEnvironment.h"
 #include "ravelgrid/process/ChildReaper.h"
 #include "ravelgrid/process/PseudoTerminalHelpers.h"
+#include "ravelgrid/terminal/Terminal.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -509,7 +509,8 @@ void LocalProcess::startProcess(const std::string& executable, const std::vector
     argv.reserve(args.size() + 1);
     argv.push_back(execName ? *execName : executable);
     argv.insert(argv.end(), args.begin(), args.end());
-    const std::vector<std::string> env = environment ? *environment : defaultChildEnvironment();
+    const std::vector<std::string> env =
+        environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true);
 
     const auto start = PseudoTerminalHelpers::forkAndExec(executable, argv, env, currentDirectory, size);
     if (!start) return;

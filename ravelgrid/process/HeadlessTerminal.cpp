@@ -1,0 +1,107 @@
+#include "ravelgrid/process/HeadlessTerminal.h"
+
+#include "ravelgrid/process/PseudoTerminalHelpers.h"
+#include "ravelgrid/screen/Buffer.h"
+
+#include <utility>
+
+namespace ravelgrid {
+
+namespace {
+
+// The terminal core gains its input scanner and its resize with later work;
+// until then a submission is never noted and only the child is resized.
+template <class T>
+bool submitsCommand(T& terminal, std::span<const std::uint8_t> bytes) {
+    if constexpr (requires { terminal.scanUserInputForSubmission(bytes); }) {
+        return terminal.scanUserInputForSubmission(bytes);
+    } else {
+        return false;
+    }
+}
+
+template <class T>
+void resizeScreen(T& terminal, int cols, int rows) {
+    if constexpr (requires { terminal.resize(cols, rows); }) terminal.resize(cols, rows);
+}
+
+}  // namespace
+
+HeadlessTerminal::HeadlessTerminal(DeliveryQueue* queue, const TerminalOptions& options, EndHandler onEnd)
+    : queue_(queue ? queue : DeliveryQueue::main()),
+      onEnd_(std::move(onEnd)),
+      self_(std::make_shared<HeadlessTerminal*>(this)) {
+    terminal_ = std::make_unique<Terminal>(this, options);
+    process_ = std::make_unique<LocalProcess>(this, queue_);
+}
+
+HeadlessTerminal::~HeadlessTerminal() {
+    // A delivery in progress on another thread finishes first.
+    process_->setDelegate(nullptr);
+    terminal_->setDelegate(nullptr);
+    self_.reset();
+}
+
+void HeadlessTerminal::send(std::span<const std::uint8_t> data) {
+    if (queue_) {
+        std::weak_ptr<HeadlessTerminal*> weak = self_;
+        queue_->post([weak, bytes = std::vector<std::uint8_t>(data.begin(), data.end())] {
+            auto self = weak.lock();
+            if (!self) return;
+            Terminal& terminal = *(*self)->terminal_;
+            if (submitsCommand(terminal, bytes) && terminal.buffer->semanticInput == SemanticInputState::armed) {
+                terminal.buffer->semanticInput = SemanticInputState::submitted;
+            }
+        });
+    }
+    process_->send(data);
+}
+
+void HeadlessTerminal::send(std::string_view text) {
+    send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void HeadlessTerminal::changeScrollback(std::optional<int> lines) {
+    terminal_->normalBuffer->changeHistorySize(lines);
+    TerminalOptions options = terminal_->options();
+    options.scrollback = lines.value_or(0);
+    terminal_->setOptions(options);
+    terminal_->updateRange(0);
+    terminal_->updateRange(terminal_->rows - 1);
+}
+
+void HeadlessTerminal::resize(int cols, int rows) {
+    resizeScreen(*terminal_, cols, rows);
+    const int fd = process_->childfd();
+    if (process_->running() && fd >= 0) PseudoTerminalHelpers::setWinSize(fd, getWindowSize());
+}
+
+void HeadlessTerminal::processTerminated(LocalProcess&, std::optional<int> exitCode) {
+    // The handler may release us: nothing of ours is touched afterwards.
+    if (onEnd_) onEnd_(exitCode);
+}
+
+void HeadlessTerminal::dataReceived(std::span<const std::uint8_t> slice) { terminal_->feed(slice); }
+
+winsize HeadlessTerminal::getWindowSize() {
+    winsize size{};
+    size.ws_row = static_cast<unsigned short>(terminal_->rows);
+    size.ws_col = static_cast<unsigned short>(terminal_->cols);
+    size.ws_xpixel = 16;
+    size.ws_ypixel = 16;
+    return size;
+}
+
+void HeadlessTerminal::send(Terminal&, std::span<const std::uint8_t> data) {
+    if (process_) process_->send(data);
+}
+
+void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source) { dir_ = source.hostCurrentDirectory; }
+
+void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t>& rgba, int width, int height) {
+    images_.push_back(Image{rgba, width, height});
+}
+
+bool HeadlessTerminal::isProcessTrusted(Terminal&) { return true; }
+
+}  // namespace ravelgrid

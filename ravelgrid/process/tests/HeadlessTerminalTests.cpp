@@ -1,0 +1,258 @@
+#include "ravelgrid/process/HeadlessTerminal.h"
+#include "ravelgrid/process/RunLoop.h"
+#include "ravelgrid/process/tests/ProcessTestSupport.h"
+#include "ravelgrid/screen/Buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+using namespace ravelgrid;
+using namespace ravelgrid::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string screenText(Terminal& terminal) {
+    std::string out;
+    for (int r = 0; r < terminal.rows; ++r) {
+        std::string row;
+        if (const BufferLine* line = terminal.getLine(r)) {
+            for (const CharData& cell : line->cellSpan()) {
+                if (cell.width == 0) continue;
+                row += cell.code == 0 ? std::string(" ") : terminal.character(cell.code);
+            }
+        }
+        while (!row.empty() && row.back() == ' ') row.pop_back();
+        out += row + "\n";
+    }
+    return out;
+}
+
+TerminalOptions sized(int cols, int rows) {
+    TerminalOptions options;
+    options.cols = cols;
+    options.rows = rows;
+    return options;
+}
+
+class HeadlessTerminalTest : public ::testing::Test {
+protected:
+    MainLoopScope main;
+    std::optional<std::optional<int>> ended;
+
+    std::unique_ptr<HeadlessTerminal> make(int cols = 80, int rows = 25, DeliveryQueue* queue = nullptr) {
+        return std::make_unique<HeadlessTerminal>(queue, sized(cols, rows),
+                                                  [this](std::optional<int> status) { ended = status; });
+    }
+    bool showsEventually(HeadlessTerminal& headless, const std::string& text) {
+        return main.loop.runUntil([&] { return screenText(*headless.terminal()).find(text) != std::string::npos; },
+                                  kTimeout);
+    }
+    bool endsEventually() {
+        return main.loop.runUntil([&] { return ended.has_value(); }, kTimeout);
+    }
+};
+
+template <class T>
+constexpr bool canResize = requires(T& t) { t.resize(1, 1); };
+constexpr bool terminalResizes = canResize<Terminal>;
+
+}  // namespace
+
+TEST_F(HeadlessTerminalTest, RealShellSeesTheTerminalSizeTypedInputAndExitStatus) {
+    auto headless = make(120, 40);
+    headless->process()->startProcess("/bin/bash", {"--norc", "--noprofile", "-i"});
+    ASSERT_TRUE(headless->process()->running());
+    headless->send("stty size\r");
+    ASSERT_TRUE(showsEventually(*headless, "\n40 120\n")) << screenText(*headless->terminal());
+    if (terminalResizes) {
+        headless->resize(100, 30);
+        headless->send("stty size\r");
+        EXPECT_TRUE(showsEventually(*headless, "\n30 100\n")) << screenText(*headless->terminal());
+    }
+    headless->send("exit 3\r");
+    ASSERT_TRUE(endsEventually());
+    EXPECT_EQ(*ended, std::optional<int>(768));
+}
+
+TEST_F(HeadlessTerminalTest, ChildQueriesAreAnsweredByTheTerminal) {
+    auto headless = make();
+    // Cursor position report: the shell reads the 7-byte answer and shows it in hex.
+    headless->process()->startProcess(
+        "/bin/sh", {"-c", "stty raw -echo; printf '\\033[5;10H\\033[6n'; r=$(dd bs=1 count=7 2>/dev/null); "
+                          "printf '\\033[H%s' \"$(printf '%s' \"$r\" | od -An -tx1)\"; exit 2"});
+    ASSERT_TRUE(endsEventually());
+    EXPECT_EQ(*ended, std::optional<int>(512));
+    EXPECT_NE(screenText(*headless->terminal()).find("1b 5b 35 3b 31 30 52"), std::string::npos)
+        << screenText(*headless->terminal());
+}
+
+TEST_F(HeadlessTerminalTest, WindowSizeAndScrollback) {
+    auto headless = make(80, 25);
+    const winsize size = headless->getWindowSize();
+    EXPECT_EQ(size.ws_row, 25);
+    EXPECT_EQ(size.ws_col, 80);
+    EXPECT_EQ(size.ws_xpixel, 16);
+    EXPECT_EQ(size.ws_ypixel, 16);
+
+    Terminal& terminal = *headless->terminal();
+    std::string lines;
+    for (int i = 0; i < 100; ++i) lines += std::to_string(i) + "\r\n";
+    headless->changeScrollback(50);
+    EXPECT_EQ(terminal.options().scrollback, 50);
+    terminal.feed(lines);
+    EXPECT_EQ(terminal.normalBuffer->scrollback(), std::optional<int>(50));
+    headless->changeScrollback(std::nullopt);
+    EXPECT_EQ(terminal.options().scrollback, 0);
+    EXPECT_EQ(terminal.normalBuffer->scrollback(), std::nullopt);
+    EXPECT_NE(screenText(terminal).find("99\n"), std::string::npos) << "the screen itself is kept";
+}
+
+TEST_F(HeadlessTerminalTest, ParsesOnAPrivateQueueWhenGivenOne) {
+    RunLoop privateQueue;
+    std::thread queueThread([&] { privateQueue.run(); });
+    std::atomic<bool> done{false};
+    std::string screen;
+    std::unique_ptr<HeadlessTerminal> headless;
+    headless = std::make_unique<HeadlessTerminal>(&privateQueue, sized(40, 10), [&](std::optional<int>) {
+        screen = screenText(*headless->terminal());  // on the private queue, like the parsing
+        done = true;
+    });
+    headless->process()->startProcess("/bin/sh", {"-c", "printf 'private queue\\r\\n'"});
+    ASSERT_TRUE(eventually([&] { return done.load(); }, kTimeout));
+    privateQueue.post([&] { headless.reset(); });
+    privateQueue.stop();
+    queueThread.join();
+    EXPECT_EQ(screen.substr(0, 14), "private queue\n");
+    EXPECT_EQ(main.loop.queuedCount(), 0u);
+}
+
+TEST_F(HeadlessTerminalTest, EndHandlerMayReleaseTheHeadlessTerminal) {
+    std::unique_ptr<HeadlessTerminal> headless;
+    bool released = false;
+    headless = std::make_unique<HeadlessTerminal>(nullptr, sized(80, 25), [&](std::optional<int>) {
+        headless.reset();
+        released = true;
+    });
+    headless->process()->startProcess("/bin/sh", {"-c", "seq 1 20000"});
+    ASSERT_TRUE(main.loop.runUntil([&] { return released; }, kTimeout));
+    main.loop.runFor(50ms);
+}
+
+TEST_F(HeadlessTerminalTest, WorkingDirectoryReportUpdatesDir) {
+    {
+        // Only meaningful once the terminal handles OSC 7.
+        HeadlessTerminal probe(nullptr, sized(80, 25), nullptr);
+        probe.terminal()->feed("\x1b]7;file://host/probe\x07");
+        if (!probe.terminal()->hostCurrentDirectory) GTEST_SKIP() << "the terminal does not handle OSC 7 yet";
+    }
+    auto headless = make();
+    headless->process()->startProcess("/bin/sh", {"-c", "printf '\\033]7;file://localhost/var/tmp\\007'"});
+    ASSERT_TRUE(endsEventually());
+    ASSERT_TRUE(headless->dir());
+    EXPECT_NE(headless->dir()->find("/var/tmp"), std::string::npos);
+}
+
+// --- a real sshd on loopback -------------------------------------------------
+
+namespace {
+
+int freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        return -1;
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool accepting(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class Sshd {
+public:
+    Sshd() {
+        dir_ = std::filesystem::temp_directory_path() / ("rg-sshd-" + std::to_string(getpid()));
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        chmod(dir_.c_str(), 0700);
+        if (access("/usr/sbin/sshd", X_OK) != 0) {
+            problem_ = "/usr/sbin/sshd is not installed";
+            return;
+        }
+        const std::string d = dir_.string();
+        if (std::system(("ssh-keygen -q -t ed25519 -N '' -f " + d + "/hostkey && ssh-keygen -q -t ed25519 -N '' -f " +
+                         d + "/userkey && cp " + d + "/userkey.pub " + d + "/authorized_keys")
+                            .c_str()) != 0) {
+            problem_ = "ssh-keygen failed";
+            return;
+        }
+        std::filesystem::create_directories("/run/sshd");
+        port_ = freeLoopbackPort();
+        std::ofstream(dir_ / "sshd_config") << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << d
+                                            << "/hostkey\nAuthorizedKeysFile " << d << "/authorized_keys\nPidFile "
+                                            << d << "/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n";
+        std::ofstream(dir_ / "ssh_config") << "Host testhost\n  HostName 127.0.0.1\n  Port " << port_
+                                           << "\n  IdentityFile " << d << "/userkey\n  IdentitiesOnly yes\n"
+                                           << "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n"
+                                           << "  LogLevel ERROR\n  BatchMode yes\n";
+        if (std::system(("/usr/sbin/sshd -f " + d + "/sshd_config -E " + d + "/sshd.log").c_str()) != 0 ||
+            !eventually([&] { return accepting(port_); }, 10s)) {
+            problem_ = "sshd did not start: " + readFile(dir_ / "sshd.log");
+        }
+    }
+    ~Sshd() {
+        const std::string pid = readFile(dir_ / "sshd.pid");
+        if (!pid.empty()) kill(std::stoi(pid), SIGTERM);
+        std::filesystem::remove_all(dir_);
+    }
+    const std::string& problem() const { return problem_; }
+    std::string clientConfig() const { return (dir_ / "ssh_config").string(); }
+
+private:
+    std::filesystem::path dir_;
+    int port_ = -1;
+    std::string problem_;
+};
+
+}  // namespace
+
+TEST_F(HeadlessTerminalTest, SshSessionShowsOutputAndReportsTheRemoteStatus) {
+    Sshd sshd;
+    if (!sshd.problem().empty()) GTEST_SKIP() << "skipped: " << sshd.problem();
+    auto headless = make(80, 24);
+    headless->process()->startProcess("/usr/bin/ssh", {"-F", sshd.clientConfig(), "testhost", "echo ok; exit 4"});
+    ASSERT_TRUE(endsEventually());
+    EXPECT_EQ(*ended, std::optional<int>(1024)) << screenText(*headless->terminal());
+    EXPECT_EQ(screenText(*headless->terminal()).substr(0, 3), "ok\n");
+}
