@@ -1,5 +1,4 @@
 #include "quillmar/sshkeys/AgentListing.h"
-#include "quillmar/sshkeys/KeyStoreModel.h"
 
 #include "KeyTestSupport.h"
 
@@ -12,15 +11,13 @@ namespace quillmar {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::TempHome;
-
 using testing::processAlive;
+using testing::TempHome;
 
 class AgentTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(agent_.running());
-        ASSERT_TRUE(testing::keygen(home_.ssh("id_ed25519"), {"-t", "ed25519"}, "agent test"));
         settings_.home = home_.home();
         settings_.userName = "me";
         settings_.authSocket = agent_.socket();
@@ -36,30 +33,6 @@ protected:
     testing::TestAgent agent_{home_.home() + "/agent.sock"};
     KeyStoreSettings settings_;
 };
-
-TEST_F(AgentTest, RealAgentFromEmptyToLoadedAndBack) {
-    KeyStoreModel model(KeyScanner(settings_.home, settings_.userName, {}));
-    model.reload();
-    ASSERT_EQ(model.keys().size(), 1u);
-    EXPECT_EQ(model.agent().label(), "ssh-agent: checking\u2026");
-
-    model.applyAgentListing(AgentListing::runSSHAdd(settings_));
-    EXPECT_EQ(model.agent().label(), "ssh-agent: no keys loaded");
-
-    auto added = agent_.sshAdd({home_.ssh("id_ed25519")});
-    ASSERT_EQ(added.ending, platform::SpawnResult::Ending::exited);
-    ASSERT_EQ(added.code, 0);
-    auto c = model.applyAgentListing(AgentListing::runSSHAdd(settings_));
-    EXPECT_EQ(model.agent().label(), "ssh-agent: 1 key loaded");
-    EXPECT_TRUE(c.keys);
-    EXPECT_TRUE(model.keys()[0].loaded);
-    EXPECT_EQ(model.agentFingerprints(), (std::set<std::string>{*model.keys()[0].fingerprint}));
-
-    ASSERT_EQ(agent_.sshAdd({"-D"}).code, 0);
-    model.applyAgentListing(AgentListing::runSSHAdd(settings_));
-    EXPECT_EQ(model.agent().label(), "ssh-agent: no keys loaded");
-    EXPECT_FALSE(model.keys()[0].loaded);
-}
 
 TEST_F(AgentTest, UnreachableAgents) {
     auto missing = settings_;

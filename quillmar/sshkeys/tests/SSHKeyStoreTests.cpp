@@ -77,21 +77,6 @@ private slots:
         QTRY_COMPARE(store.agent().label(), std::string("ssh-agent: not reachable"));
     }
 
-    void unchangedReloadsNotifyNobody() {
-        TempHome h;
-        h.write(h.ssh("k.pub"), "ssh-ed25519 aGVsbG8= c");
-        SSHKeyStore store(settingsFor(h));
-        QTRY_VERIFY(!store.agentQueryRunning());
-        QSignalSpy keys(&store, &SSHKeyStore::keysChanged);
-        QSignalSpy agent(&store, &SSHKeyStore::agentChanged);
-        QSignalSpy prints(&store, &SSHKeyStore::agentFingerprintsChanged);
-        store.reload();
-        QTRY_VERIFY(!store.agentQueryRunning());
-        QCOMPARE(keys.count(), 0);
-        QCOMPARE(agent.count(), 0);
-        QCOMPARE(prints.count(), 0);
-    }
-
     void pollNoticesNewKeysAndAsksTheAgentEveryFifthTick() {
         TempHome h;
         const std::string calls = h.home() + "/calls";
