@@ -137,14 +137,19 @@ std::vector<std::string> SSHConfigReader::splitWords(std::string_view value) {
     std::vector<std::string> words;
     std::string current;
     bool quoted = false;
+    bool inWord = false;
     for (char c : value) {
+        if (!inWord && !quoted && c == '#') break;  // OpenSSH ends the line at a word starting with "#"
         if (c == '"') {
             quoted = !quoted;
+            inWord = true;
         } else if ((c == ' ' || c == '\t') && !quoted) {
             if (!current.empty()) words.push_back(std::move(current));
             current.clear();
+            inWord = false;
         } else {
             current.push_back(c);
+            inWord = true;
         }
     }
     if (!current.empty()) words.push_back(std::move(current));

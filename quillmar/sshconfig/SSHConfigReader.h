@@ -77,7 +77,8 @@ public:
     static std::pair<std::string, std::string> tokenizeLine(std::string_view line);
 
     // Words of a value: space and tab separate outside double quotes; quotes
-    // are dropped; no escapes; empty words are not kept.
+    // are dropped; no escapes; empty words are not kept; an unquoted word
+    // starting with "#" begins a comment that runs to the end.
     static std::vector<std::string> splitWords(std::string_view value);
 
     // Paths matching a glob pattern, sorted by code point; empty on no match.

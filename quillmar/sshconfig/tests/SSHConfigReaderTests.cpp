@@ -52,6 +52,8 @@ TEST(SSHConfigReaderLines, SplitWordsQuotes) {
     EXPECT_THAT(SSHConfigReader::splitWords("\"\""), IsEmpty());
     EXPECT_THAT(SSHConfigReader::splitWords("  a\t\tb  "), ElementsAre("a", "b"));
     EXPECT_THAT(SSHConfigReader::splitWords("\"open ended"), ElementsAre("open ended"));
+    EXPECT_THAT(SSHConfigReader::splitWords("web a#b # old box"), ElementsAre("web", "a#b"));
+    EXPECT_THAT(SSHConfigReader::splitWords("\"#quoted\" x"), ElementsAre("#quoted", "x"));
 }
 
 TEST(SSHConfigReaderLines, LineBreaksOfEveryKind) {

@@ -295,31 +295,9 @@ TEST(SSHConfigWriterSafety, ReadOnlySshFolderChangesNothing) {
     TestHome h;
     const std::string original = "Host a\n    HostName a.example\n";
     h.writeSsh("config", original);
-    auto attempt = [&](const std::function<std::string()>& op) -> std::string {
+    auto attempt = [&](const std::function<std::string()>& op) {
         ::chmod(h.ssh("").c_str(), 0500);
-        if (::geteuid() != 0) return op();
-        // Root ignores folder permissions: run the operation as an unprivileged user.
-        for (auto& p : std::filesystem::recursive_directory_iterator(h.home()))
-            (void)!::lchown(p.path().c_str(), 65534, 65534);
-        (void)!::chown(h.home().c_str(), 65534, 65534);
-        int fds[2];
-        if (::pipe(fds) != 0) return "pipe failed";
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(fds[0]);
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-            std::string msg = op();
-            (void)!::write(fds[1], msg.data(), msg.size());
-            ::_exit(0);
-        }
-        ::close(fds[1]);
-        std::string msg;
-        char buf[512];
-        ssize_t n;
-        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) msg.append(buf, static_cast<std::size_t>(n));
-        ::close(fds[0]);
-        ::waitpid(pid, nullptr, 0);
-        return msg;
+        return h.runUnprivileged(op);
     };
     std::string addMsg = attempt([&] {
         auto r = SSHConfigWriter(h.paths()).addInclude();

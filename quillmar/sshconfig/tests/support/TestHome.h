@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -111,6 +113,33 @@ public:
         auto [b, e] = g.equal_range(key);
         for (auto it = b; it != e; ++it) v.push_back(it->second);
         return v;
+    }
+
+    // Runs `op` as the unprivileged user 65534 when we are root (root ignores
+    // permissions), giving back the text it returns. Hands the home folder over first.
+    std::string runUnprivileged(const std::function<std::string()>& op) const {
+        if (::geteuid() != 0) return op();
+        (void)!::lchown(home_.c_str(), 65534, 65534);
+        for (auto& p : std::filesystem::recursive_directory_iterator(home_))
+            (void)!::lchown(p.path().c_str(), 65534, 65534);
+        int fds[2];
+        if (::pipe(fds) != 0) return "pipe failed";
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+            std::string msg = op();
+            (void)!::write(fds[1], msg.data(), msg.size());
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        std::string msg;
+        char buf[512];
+        ssize_t n;
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) msg.append(buf, static_cast<std::size_t>(n));
+        ::close(fds[0]);
+        ::waitpid(pid, nullptr, 0);
+        return msg;
     }
 
 private:

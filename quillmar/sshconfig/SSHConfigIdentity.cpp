@@ -1,0 +1,110 @@
+#include "quillmar/sshconfig/SSHConfigIdentity.h"
+
+#include "quillmar/sshconfig/SSHConfigMerge.h"
+
+#include <algorithm>
+
+namespace quillmar {
+
+SSHConfigIdentity::SSHConfigIdentity(SSHConfigWriter writer) : writer_(std::move(writer)) {}
+
+SSHConfigIdentity::BlockEdit SSHConfigIdentity::editBlock(std::string_view text, const std::string& alias,
+                                                          const std::string& keyPath) const {
+    ConfigDocument doc = ConfigDocument::parse(text);
+    std::vector<ConfigLine> lines = doc.lines;
+    std::vector<SSHConfigMerge::ParsedLine> parsed;
+    for (const ConfigLine& l : lines) parsed.push_back(SSHConfigMerge::parseLine(l.text));
+
+    BlockEdit edit;
+    std::size_t h = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (parsed[i].keyword == "host" &&
+            std::find(parsed[i].args.begin(), parsed[i].args.end(), alias) != parsed[i].args.end()) {
+            h = i;
+            break;
+        }
+    }
+    if (h == lines.size()) return edit;
+    std::size_t end = h + 1;
+    while (end < lines.size() && parsed[end].keyword != "host" && parsed[end].keyword != "match") ++end;
+    for (const std::string& name : parsed[h].args)
+        if (name != alias) edit.sharedWith.push_back(name);
+
+    std::string indent = "    ";
+    for (std::size_t i = h + 1; i < end; ++i) {
+        if (!parsed[i].keyword.empty()) {
+            indent = parsed[i].indent;
+            break;
+        }
+    }
+    const std::string value = SSHConfigWriter::quoteValue(keyPath);
+    for (std::size_t i = h + 1; i < end; ++i) {
+        if (parsed[i].keyword != "identityfile") continue;
+        const SSHPaths& paths = writer_.paths();
+        if (!parsed[i].args.empty() && paths.expandTilde(parsed[i].args.front()) == paths.expandTilde(keyPath)) {
+            edit.kind = EditKind::alreadySet;
+            return edit;
+        }
+        std::string line = parsed[i].indent + "IdentityFile " + value;
+        edit.diff = {{'-', lines[i].text}, {'+', line}};
+        lines[i].text = std::move(line);
+        edit.kind = EditKind::edited;
+        ConfigDocument joiner = doc;
+        joiner.endedWithBreak = true;
+        edit.newText = joiner.join(lines);
+        return edit;
+    }
+    std::string line = indent + "IdentityFile " + value;
+    edit.diff = {{' ', lines[h].text}, {'+', line}};
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(h) + 1, doc.newLine(std::move(line)));
+    edit.kind = EditKind::edited;
+    edit.newText = doc.join(lines);
+    return edit;
+}
+
+Result<SSHConfigIdentity::Outcome> SSHConfigIdentity::plan(const std::string& alias, const std::string& keyPath) const {
+    if (keyPath.empty() || !SSHConfigWriter::isWritableValue(keyPath))
+        return ConfigError{"The key's path can't be written into an SSH config: it holds double quotes, "
+                           "backslashes or control characters. Nothing was changed."};
+    Outcome outcome;
+    SSHConfigRemove remover(writer_);
+    auto locations = remover.locate(alias);
+    if (locations.empty()) return outcome;
+    const Location& first = locations.front();
+    if (!first.editable) {
+        outcome.kind = OutcomeKind::notEditable;
+        outcome.location = first;
+        return outcome;
+    }
+    auto text = writer_.readForEdit(first.path);
+    if (!text) return outcome;
+    BlockEdit edit = editBlock(text.value(), alias, keyPath);
+    switch (edit.kind) {
+    case EditKind::notFound:
+        return outcome;
+    case EditKind::alreadySet:
+        outcome.kind = OutcomeKind::alreadySet;
+        outcome.tildePath = remover.tildePath(first.path);
+        return outcome;
+    case EditKind::edited:
+        break;
+    }
+    outcome.kind = OutcomeKind::change;
+    outcome.change = Change{first, std::move(text.value()), std::move(edit.newText), std::move(edit.diff),
+                            std::move(edit.sharedWith)};
+    return outcome;
+}
+
+Result<std::string> SSHConfigIdentity::apply(const Change& change) const {
+    const std::string shown = writer_.paths().tildePath(change.location.path);
+    auto current = writer_.readForEdit(change.location.path);
+    if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
+    if (current.value() != change.original)
+        return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
+    auto copy = writer_.backup(change.location.path);
+    if (!copy) return copy.error();
+    if (auto s = writer_.writeAtomically(change.newText, change.location.path); !s) return s.error();
+    return copy.value();
+}
+
+}  // namespace quillmar

@@ -1,0 +1,374 @@
+#include "quillmar/sshconfig/SSHConfigIdentity.h"
+#include "quillmar/sshconfig/SSHConfigMerge.h"
+#include "quillmar/sshconfig/SSHConfigReader.h"
+#include "quillmar/sshconfig/SSHConfigRemove.h"
+#include "quillmar/sshconfig/tests/support/TestHome.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace quillmar;
+using quillmar::test::TestHome;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+using Keep = SSHConfigMerge::Keep;
+
+const std::string kHeader = SSHConfigWriter::kOwnFileHeader;
+const std::string kInclude = std::string(SSHConfigWriter::kIncludeComment) + "\nInclude quillmar_config\n";
+
+SSHConfigWriter writerFor(const TestHome& h) { return SSHConfigWriter(h.paths()); }
+
+std::vector<std::string> aliasesOf(const TestHome& h) {
+    return SSHConfigReader(h.paths()).loadHostList().aliases;
+}
+
+std::map<std::string, std::multimap<std::string, std::string>> resolveAll(const TestHome& h,
+                                                                          const std::vector<std::string>& aliases) {
+    std::map<std::string, std::multimap<std::string, std::string>> out;
+    for (const auto& a : aliases) out[a] = h.sshG(a);
+    return out;
+}
+
+// Each case folder holds NAME.before files (put into ~/.ssh), the NAME.after
+// files expected afterwards (a .before without .after must be gone), and
+// "op": "remove ALIAS FILE", "identity ALIAS KEY" or "merge [ALIAS=quillmar|config]...".
+class GoldenEdit : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(GoldenEdit, ProducesExactlyTheExpectedFiles) {
+    const std::string dir = std::string(QM_SSHCONFIG_GOLDEN_DIR) + "/" + GetParam();
+    TestHome h;
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(dir)) {
+        std::string f = e.path().filename().string();
+        if (f.size() > 7 && f.compare(f.size() - 7, 7, ".before") == 0) {
+            names.push_back(f.substr(0, f.size() - 7));
+            h.writeSsh(names.back(), TestHome::read(e.path().string()));
+        }
+    }
+    auto op = SSHConfigReader::splitWords(TestHome::read(dir + "/op"));
+    ASSERT_FALSE(op.empty());
+    const auto before = aliasesOf(h);
+    const auto resolvedBefore = resolveAll(h, before);
+    std::set<std::string> asked;  // aliases whose resolution the edit is meant to change
+
+    if (op[0] == "remove") {
+        ASSERT_EQ(op.size(), 3u);
+        asked.insert(op[1]);
+        SSHConfigRemove remover(writerFor(h));
+        auto change = remover.plan(op[1], {h.ssh(op[2]), true});
+        ASSERT_TRUE(change);
+        EXPECT_EQ(remover.plan(op[1], {h.ssh(op[2]), true})->newText, change->newText);
+        auto done = remover.apply(*change);
+        ASSERT_TRUE(done) << done.error().message;
+    } else if (op[0] == "identity") {
+        ASSERT_EQ(op.size(), 3u);
+        SSHConfigIdentity identity(writerFor(h));
+        auto outcome = identity.plan(op[1], op[2]);
+        ASSERT_TRUE(outcome);
+        ASSERT_EQ(outcome.value().kind, SSHConfigIdentity::OutcomeKind::change);
+        asked.insert(op[1]);
+        for (auto& s : outcome.value().change->sharedWith) asked.insert(s);
+        auto done = identity.apply(*outcome.value().change);
+        ASSERT_TRUE(done) << done.error().message;
+        if (op[1].find(' ') == std::string::npos) {  // ssh -G refuses host names with spaces
+            EXPECT_EQ(h.sshValue(op[1], "identityfile"), op[2]);
+        }
+    } else {
+        ASSERT_EQ(op[0], "merge");
+        std::map<std::string, Keep> choices;
+        for (std::size_t i = 1; i < op.size(); ++i) {
+            auto eq = op[i].find('=');
+            choices[op[i].substr(0, eq)] = op[i].substr(eq + 1) == "config" ? Keep::config : Keep::quillmar;
+            if (op[i].substr(eq + 1) == "config") asked.insert(op[i].substr(0, eq));
+        }
+        SSHConfigMerge merge(writerFor(h));
+        ASSERT_TRUE(merge.plan());
+        auto preview = merge.preview(choices);
+        ASSERT_TRUE(preview) << preview.error().message;
+        EXPECT_EQ(merge.preview(choices).value().newText, preview.value().newText);
+        auto done = merge.apply(preview.value());
+        ASSERT_TRUE(done) << done.error().message;
+    }
+
+    for (const auto& name : names) {
+        const std::string expected = dir + "/" + name + ".after";
+        if (TestHome::exists(expected))
+            EXPECT_EQ(h.readSsh(name), TestHome::read(expected)) << name;
+        else
+            EXPECT_FALSE(TestHome::exists(h.ssh(name))) << name << " should be gone";
+    }
+    EXPECT_FALSE(TestHome::exists(h.ssh(".config.quillmar-tmp")));
+    // OpenSSH sees every other host exactly as before.
+    for (const auto& [alias, resolved] : resolvedBefore)
+        if (!asked.count(alias) && (op[0] != "remove" || alias != op[1])) {
+            EXPECT_EQ(h.sshG(alias), resolved) << alias;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoldenEdit,
+                         ::testing::Values("remove-shared-quoted", "remove-block-crlf", "remove-last-own",
+                                           "remove-moved-heading", "identity-insert", "identity-replace",
+                                           "merge-worked-example", "merge-shared-include", "merge-keep-config-crlf"),
+                         [](const auto& info) {
+                             std::string n = info.param;
+                             std::replace(n.begin(), n.end(), '-', '_');
+                             return n;
+                         });
+
+std::string removed(std::string_view text, const std::string& alias) {
+    auto edit = SSHConfigRemove::removeFromText(text, alias);
+    return edit ? edit->newText : "<none>";
+}
+
+}  // namespace
+
+TEST(SSHConfigEditTokens, QuoteAwareLineParsing) {
+    auto p = SSHConfigMerge::parseLine("\t HOST=\"my box\" web  \"\" x\"y z\" # note \"q\"");
+    EXPECT_EQ(p.keyword, "host");
+    EXPECT_EQ(p.indent, "\t ");
+    EXPECT_THAT(p.args, ElementsAre("my box", "web", "xy z"));
+    EXPECT_THAT(p.rawArgs, ElementsAre("\"my box\"", "web", "x\"y z\""));
+    EXPECT_EQ(p.comment, "# note \"q\"");
+    EXPECT_TRUE(SSHConfigMerge::parseLine("   # Host web").keyword.empty());
+    EXPECT_TRUE(SSHConfigMerge::parseLine(" \t ").keyword.empty());
+    EXPECT_EQ(SSHConfigMerge::parseLine("Match").keyword, "match");
+}
+
+TEST(SSHConfigRemoveText, BlocksNamesAndBlankLines) {
+    EXPECT_EQ(removed("Host web web\n  HostName x\nHost db\n", "web"), "Host db\n");
+    // A blank line under a block at the very top goes with it.
+    EXPECT_EQ(removed("Host web\n  HostName x\n\nHost db\n", "web"), "Host db\n");
+    EXPECT_EQ(removed("# hi\nHost web\n  HostName x\n\nHost db\n", "web"), "# hi\n\nHost db\n");
+    // A block reaching the end: trailing blank lines go, one break stays.
+    EXPECT_EQ(removed("Host db\n\nHost web\n  HostName x\n", "web"), "Host db\n");
+    EXPECT_EQ(removed("Host web\n", "web"), "\n");
+    EXPECT_EQ(removed("Host web", "web"), "");
+    // Patterns and Match criteria are other words.
+    EXPECT_EQ(removed("Host web*\nMatch host web\nHost !web\n", "web"), "<none>");
+    EXPECT_EQ(removed("", "web"), "<none>");
+    EXPECT_EQ(removed("Host WEB\n", "web"), "<none>");
+    // A trailing comment does not keep an emptied Host line alive.
+    EXPECT_EQ(removed("Host web # old\n  User u\nHost db\n", "web"), "Host db\n");
+
+    auto edit = SSHConfigRemove::removeFromText("  Host web db\n  HostName x\n", "web");
+    ASSERT_TRUE(edit);
+    EXPECT_TRUE(edit->onlyNameRemoved);
+    EXPECT_THAT(edit->diff, ElementsAre(DiffLine{'-', "  Host web db"}, DiffLine{'+', "  Host db"}));
+    edit = SSHConfigRemove::removeFromText("Host web\n  HostName x\n  # tail note\n\nHost db\n", "web");
+    ASSERT_TRUE(edit);
+    EXPECT_FALSE(edit->onlyNameRemoved);
+    EXPECT_THAT(edit->diff, ElementsAre(DiffLine{'-', "Host web"}, DiffLine{'-', "  HostName x"}));
+}
+
+TEST(SSHConfigRemoveFlow, LocatesAndRefusesIncludedDefinitions) {
+    TestHome h;
+    h.writeSsh("conf.d/team", "Host web\n    HostName team.example\n");
+    h.writeSsh("config", "Include conf.d/*\nHost web\n    HostName mine.example\n");
+    SSHConfigRemove remover(writerFor(h));
+    EXPECT_THAT(remover.locate("web"), ElementsAre(SSHConfigRemove::Location{h.ssh("conf.d/team"), false},
+                                                   SSHConfigRemove::Location{h.ssh("config"), true}));
+    EXPECT_EQ(remover.tildePath(h.ssh("conf.d/team")), "~/.ssh/conf.d/team");
+    EXPECT_FALSE(remover.plan("web", {h.ssh("conf.d/team"), false}));
+    EXPECT_FALSE(remover.plan("nope", {h.ssh("config"), true}));
+
+    SSHConfigIdentity identity(writerFor(h));
+    auto outcome = identity.plan("web", "~/.ssh/id_ed25519");
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome.value().kind, SSHConfigIdentity::OutcomeKind::notEditable);
+    EXPECT_EQ(outcome.value().location->path, h.ssh("conf.d/team"));
+    EXPECT_EQ(identity.plan("ghost", "~/.ssh/k").value().kind, SSHConfigIdentity::OutcomeKind::notFound);
+}
+
+TEST(SSHConfigRemoveFlow, ChangedSincePreviewTouchesNothing) {
+    TestHome h;
+    h.writeSsh("config", "Host web\n    HostName a\nHost db\n");
+    SSHConfigRemove remover(writerFor(h));
+    auto change = remover.plan("web", {h.ssh("config"), true});
+    ASSERT_TRUE(change);
+    h.writeSsh("config", "Host web\n    HostName b\nHost db\n");
+    auto done = remover.apply(*change);
+    ASSERT_FALSE(done);
+    EXPECT_EQ(done.error().message, "~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
+    EXPECT_EQ(h.readSsh("config"), "Host web\n    HostName b\nHost db\n");
+    EXPECT_THAT(h.backups(), IsEmpty());
+
+    // Applying twice fails the second time for the same reason.
+    change = remover.plan("web", {h.ssh("config"), true});
+    ASSERT_TRUE(remover.apply(*change));
+    EXPECT_FALSE(remover.apply(*change));
+}
+
+TEST(SSHConfigRemoveFlow, LastOwnHostBacksUpBothFilesInOrder) {
+    TestHome h;
+    h.writeSsh("quillmar_config", kHeader + "\nHost lab\n    HostName lab.example\n");
+    h.writeSsh("config", kInclude + "\nHost work\n    HostName work.example\n", 0644);
+    SSHConfigRemove remover(writerFor(h));
+    auto change = remover.plan("lab", {h.ssh("quillmar_config"), true});
+    ASSERT_TRUE(change && change->cleanup);
+    EXPECT_THAT(change->cleanup->configDiff,
+                ElementsAre(DiffLine{'-', SSHConfigWriter::kIncludeComment}, DiffLine{'-', "Include quillmar_config"}));
+    auto done = remover.apply(*change);
+    ASSERT_TRUE(done) << done.error().message;
+    ASSERT_EQ(done.value().size(), 2u);
+    EXPECT_THAT(done.value()[0], ::testing::HasSubstr("/quillmar-backups/quillmar_config."));
+    EXPECT_THAT(done.value()[1], ::testing::HasSubstr("/quillmar-backups/config."));
+    EXPECT_EQ(TestHome::read(done.value()[1]), kInclude + "\nHost work\n    HostName work.example\n");
+    EXPECT_EQ(TestHome::mode(h.ssh("config")), 0644u);
+    EXPECT_FALSE(TestHome::exists(h.ssh("quillmar_config")));
+    EXPECT_THAT(aliasesOf(h), ElementsAre("work"));
+}
+
+TEST(SSHConfigRemoveFlow, NoCleanupForSharedOrLowIncludeLines) {
+    for (const std::string& config : {std::string("Include quillmar_config other\nHost work\n"),
+                                      std::string("Host work\nInclude quillmar_config\n"),
+                                      std::string("Include work/quillmar_config\nHost work\n")}) {
+        TestHome h;
+        h.writeSsh("quillmar_config", kHeader + "\nHost lab\n");
+        h.writeSsh("config", config);
+        SSHConfigRemove remover(writerFor(h));
+        auto change = remover.plan("lab", {h.ssh("quillmar_config"), true});
+        ASSERT_TRUE(change);
+        EXPECT_FALSE(change->cleanup) << config;
+        ASSERT_TRUE(remover.apply(*change));
+        EXPECT_EQ(h.readSsh("quillmar_config"), kHeader);
+        EXPECT_EQ(h.readSsh("config"), config);
+    }
+}
+
+TEST(SSHConfigRemoveFlow, FailedDeletionPutsTheConfigBack) {
+    TestHome h;
+    const std::string config = kInclude + "\nHost work\n";
+    h.write(h.path("dot/config"), config);
+    std::filesystem::create_symlink("../dot/config", h.ssh("config"));
+    h.writeSsh("quillmar_config", kHeader + "\nHost lab\n");
+    std::filesystem::create_directory(h.ssh("quillmar-backups"));
+    SSHConfigRemove remover(writerFor(h));
+    auto change = remover.plan("lab", {h.ssh("quillmar_config"), true});
+    ASSERT_TRUE(change && change->cleanup);
+    // ~/.ssh can't be changed, but the config's real folder and the backups can.
+    ::chmod(h.ssh("").c_str(), 0500);
+    std::string msg = h.runUnprivileged([&] {
+        auto r = remover.apply(*change);
+        return r ? std::string("succeeded") : r.error().message;
+    });
+    ::chmod(h.ssh("").c_str(), 0700);
+    EXPECT_EQ(msg, "Couldn't delete quillmar_config: Permission denied. Nothing was changed.");
+    EXPECT_EQ(TestHome::read(h.path("dot/config")), config);
+    EXPECT_TRUE(std::filesystem::is_symlink(h.ssh("config")));
+    EXPECT_EQ(h.readSsh("quillmar_config"), kHeader + "\nHost lab\n");
+}
+
+TEST(SSHConfigIdentityEdit, BlockShapes) {
+    TestHome h;
+    SSHConfigIdentity identity(writerFor(h));
+    auto edit = identity.editBlock("Host web\nHost db\n", "web", "/k/id");
+    EXPECT_EQ(edit.newText, "Host web\n    IdentityFile /k/id\nHost db\n");
+    EXPECT_THAT(edit.diff, ElementsAre(DiffLine{' ', "Host web"}, DiffLine{'+', "    IdentityFile /k/id"}));
+    // Paths are quoted for white space of any kind, not only spaces.
+    EXPECT_EQ(identity.editBlock("Host web\n", "web", "/k/a\tb").newText, "Host web\n    IdentityFile \"/k/a\tb\"\n");
+    // Match blocks are never used, whatever they match.
+    EXPECT_EQ(identity.editBlock("Match host web\n  User u\n", "web", "/k").kind,
+              SSHConfigIdentity::EditKind::notFound);
+    auto shared = identity.editBlock("Host a web b\n", "web", "/k");
+    EXPECT_THAT(shared.sharedWith, ElementsAre("a", "b"));
+
+    const std::string home = h.home();
+    EXPECT_EQ(identity.editBlock("Host web\n  IdentityFile ~/.ssh/k\n", "web", home + "/.ssh/k").kind,
+              SSHConfigIdentity::EditKind::alreadySet);
+    EXPECT_EQ(identity.editBlock("Host web\n  IdentityFile \"" + home + "/.ssh/k\"\n", "web", "~/.ssh/k").kind,
+              SSHConfigIdentity::EditKind::alreadySet);
+}
+
+TEST(SSHConfigIdentityEdit, PlanApplyAndRefusals) {
+    TestHome h;
+    h.writeSsh("config", "Host web\n    IdentityFile ~/.ssh/k\n");
+    SSHConfigIdentity identity(writerFor(h));
+    auto already = identity.plan("web", "~/.ssh/k");
+    ASSERT_TRUE(already);
+    EXPECT_EQ(already.value().kind, SSHConfigIdentity::OutcomeKind::alreadySet);
+    EXPECT_EQ(already.value().tildePath, "~/.ssh/config");
+    EXPECT_FALSE(identity.plan("web", "/k/\"evil\""));
+
+    auto outcome = identity.plan("web", "~/.ssh/new");
+    ASSERT_TRUE(outcome && outcome.value().change);
+    h.writeSsh("config", "Host web\n    IdentityFile ~/.ssh/k\n    User u\n");
+    auto done = identity.apply(*outcome.value().change);
+    ASSERT_FALSE(done);
+    EXPECT_EQ(done.error().message, "~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
+    EXPECT_EQ(h.readSsh("config"), "Host web\n    IdentityFile ~/.ssh/k\n    User u\n");
+}
+
+TEST(SSHConfigMergeFlow, PlanListsMovesAndConflictsInOrder) {
+    TestHome h;
+    SSHConfigMerge merge(writerFor(h));
+    EXPECT_FALSE(merge.plan());
+    h.writeSsh("config", kInclude + "\nHost b a\nHost c\n");
+    EXPECT_FALSE(merge.plan());  // no own file
+    h.writeSsh("quillmar_config", kHeader);
+    EXPECT_FALSE(merge.plan());  // nothing to move
+    h.writeSsh("quillmar_config", kHeader + "\nHost c x *.corp\nHost a\nMatch host y\nHost c\n");
+    auto plan = merge.plan();
+    ASSERT_TRUE(plan);
+    EXPECT_THAT(plan->movingAliases, ElementsAre("c", "x", "a", "c"));
+    EXPECT_THAT(plan->conflicts, ElementsAre("c", "a"));
+
+    auto missing = merge.preview({{"a", Keep::config}});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().message, "Choose which copy of c to keep. Nothing was changed.");
+
+    h.writeSsh("config", "Host b a\nInclude quillmar_config\n");
+    auto low = merge.preview({{"a", Keep::config}, {"c", Keep::config}});
+    ASSERT_FALSE(low);
+    EXPECT_EQ(low.error().message,
+              "The Include line for quillmar_config wasn't found at the top of ~/.ssh/config. Nothing was changed.");
+}
+
+TEST(SSHConfigMergeFlow, EverythingDroppedStillRemovesIncludeAndFile) {
+    TestHome h;
+    h.writeSsh("config", kInclude + "\nHost lab\n    HostName mine\n");
+    h.writeSsh("quillmar_config", kHeader + "\nHost lab\n    HostName theirs\n");
+    SSHConfigMerge merge(writerFor(h));
+    auto preview = merge.preview({{"lab", Keep::config}});
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview.value().newText, "Host lab\n    HostName mine\n");
+    EXPECT_EQ(preview.value().movedCount, 0);
+    EXPECT_FALSE(preview.value().matchAllAdded);
+
+    // The own file edited after the preview: refused, nothing touched.
+    h.writeSsh("quillmar_config", kHeader + "\nHost lab\n    HostName theirs2\n");
+    auto refused = merge.apply(preview.value());
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message,
+              "~/.ssh/quillmar_config changed since this preview. Nothing was changed; close and try again.");
+    EXPECT_EQ(h.readSsh("config"), kInclude + "\nHost lab\n    HostName mine\n");
+    EXPECT_THAT(h.backups(), IsEmpty());
+
+    preview = merge.preview({{"lab", Keep::config}});
+    auto done = merge.apply(preview.value());
+    ASSERT_TRUE(done) << done.error().message;
+    ASSERT_EQ(done.value().backups.size(), 2u);
+    EXPECT_THAT(done.value().backups[0], ::testing::HasSubstr("/config."));
+    EXPECT_THAT(done.value().backups[1], ::testing::HasSubstr("/quillmar_config."));
+    EXPECT_FALSE(TestHome::exists(h.ssh("quillmar_config")));
+    EXPECT_EQ(h.sshValue("lab", "hostname"), "mine");
+    EXPECT_FALSE(merge.plan());
+}
+
+TEST(SSHConfigMergeFlow, ConflictKeptFromOwnFileDropsConfigBlock) {
+    TestHome h;
+    h.writeSsh("config", kInclude + "\nHost lab *.corp !x\n    # note\n    HostName mine\nHost db\n");
+    h.writeSsh("quillmar_config", kHeader + "\nHost lab\n    HostName theirs\n");
+    SSHConfigMerge merge(writerFor(h));
+    auto preview = merge.preview({{"lab", Keep::quillmar}, {"unrelated", Keep::config}});
+    ASSERT_TRUE(preview) << preview.error().message;
+    EXPECT_EQ(preview.value().newText, std::string(SSHConfigMerge::kMovedHeading) +
+                                           "\nHost lab\n    HostName theirs\n\nHost *.corp !x\n    # note\n"
+                                           "    HostName mine\nHost db\n");
+    EXPECT_EQ(preview.value().movedCount, 1);
+    ASSERT_TRUE(merge.apply(preview.value()));
+    EXPECT_EQ(h.sshValue("lab", "hostname"), "theirs");
+    EXPECT_EQ(h.sshValue("a.corp", "hostname"), "mine");
+}
