@@ -77,8 +77,9 @@ void HeadlessTerminal::resize(int cols, int rows) {
 }
 
 void HeadlessTerminal::processTerminated(LocalProcess&, std::optional<int> exitCode) {
-    // The handler may release us: nothing of ours is touched afterwards.
-    if (onEnd_) onEnd_(exitCode);
+    // The handler may release us, and with us the stored handler itself: run a copy.
+    const EndHandler handler = onEnd_;
+    if (handler) handler(exitCode);
 }
 
 void HeadlessTerminal::dataReceived(std::span<const std::uint8_t> slice) { terminal_->feed(slice); }
