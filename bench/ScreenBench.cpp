@@ -1,6 +1,8 @@
 // Memory and speed of the screen model's scrollback.
 #include <atomic>
 #include <cstdlib>
+#include <map>
+#include <memory>
 #include <new>
 
 #include <benchmark/benchmark.h>
@@ -68,23 +70,26 @@ void BM_MemoryPerScrollbackLine(benchmark::State& state)
 }
 BENCHMARK(BM_MemoryPerScrollbackLine)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-Buffer& fullBuffer()
+// A buffer whose ring is full; small scrollbacks stay in cache, large ones
+// show the cost of touching cold lines.
+Buffer& fullBuffer(int scrollback)
 {
-    static Buffer* buffer = [] {
-        auto* b = new Buffer(cols, rows, 8, 10000);
-        b->scroll = [](bool) {};
-        b->fillViewportRows();
-        while (!b->lines().isFull())
-            b->lines().push(b->getBlankLine(Attribute{}));
-        return b;
-    }();
-    return *buffer;
+    static std::map<int, std::unique_ptr<Buffer>> buffers;
+    auto& slot = buffers[scrollback];
+    if (!slot) {
+        slot = std::make_unique<Buffer>(cols, rows, 8, scrollback);
+        slot->scroll = [](bool) {};
+        slot->fillViewportRows();
+        while (!slot->lines().isFull())
+            slot->lines().push(slot->getBlankLine(Attribute{}));
+    }
+    return *slot;
 }
 
 // What the scroll core does on a full scrollback: reuse the oldest line.
 void BM_RecycleIntoFullRing(benchmark::State& state)
 {
-    Buffer& buffer = fullBuffer();
+    Buffer& buffer = fullBuffer(static_cast<int>(state.range(0)));
     const Attribute erase;
     const long long before = allocationCount.load();
     for (auto _ : state)
@@ -92,12 +97,12 @@ void BM_RecycleIntoFullRing(benchmark::State& state)
     state.counters["allocs_per_op"] =
         benchmark::Counter(static_cast<double>(allocationCount.load() - before), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_RecycleIntoFullRing);
+BENCHMARK(BM_RecycleIntoFullRing)->Arg(100)->Arg(10000);
 
 // push() of an existing line into a full ring: rotates, never allocates.
 void BM_PushIntoFullRing(benchmark::State& state)
 {
-    Buffer& buffer = fullBuffer();
+    Buffer& buffer = fullBuffer(static_cast<int>(state.range(0)));
     auto line = buffer.getBlankLine(Attribute{});
     const long long before = allocationCount.load();
     for (auto _ : state)
@@ -105,18 +110,18 @@ void BM_PushIntoFullRing(benchmark::State& state)
     state.counters["allocs_per_op"] =
         benchmark::Counter(static_cast<double>(allocationCount.load() - before), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_PushIntoFullRing);
+BENCHMARK(BM_PushIntoFullRing)->Arg(100)->Arg(10000);
 
 // A full screen line of text written into a recycled line.
 void BM_ScrollAndWriteLine(benchmark::State& state)
 {
-    Buffer& buffer = fullBuffer();
+    Buffer& buffer = fullBuffer(static_cast<int>(state.range(0)));
     const Attribute erase;
     for (auto _ : state)
         writeText(buffer.lines().recycle(erase));
     state.SetItemsProcessed(state.iterations() * cols);
 }
-BENCHMARK(BM_ScrollAndWriteLine);
+BENCHMARK(BM_ScrollAndWriteLine)->Arg(100)->Arg(10000);
 
 }  // namespace
 
