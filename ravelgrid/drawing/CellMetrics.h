@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QRawFont>
+#include <QSize>
+#include <QSizeF>
+
+namespace ravelgrid {
+
+// Rounding of the design's pixel snapping: halves away from zero.
+double roundHalfAwayFromZero(double v);
+
+// The cell size in logical pixels for a font, a line-spacing factor and a
+// device pixel ratio. Width and height are whole device pixels, so cell
+// edges never blur.
+QSizeF computeCellDimension(const QRawFont& normal, qreal lineSpacing, qreal scale);
+
+// Columns and rows that fit a size (fractions dropped), with the given width
+// kept free on the right.
+QSize gridSizeFor(QSizeF size, QSizeF cell, qreal reservedWidth = 0);
+
+// Distance from a row's bottom edge up to the text baseline.
+qreal baselineOffset(const QRawFont& normal);
+
+// How a glyph is fitted into a slot of several cells: offset of its origin
+// and a uniform scale.
+struct GlyphSlotFit {
+    qreal dx = 0;
+    qreal dy = 0;
+    qreal scale = 1.0;
+};
+
+// Centres a glyph in a slot of `span` cells and shrinks it when its box does
+// not fit. dy is in Qt's y-down sense: add it to the baseline's y.
+GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF cell, const QRawFont& normal);
+
+}  // namespace ravelgrid

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QRawFont>
+
+#include <cstdint>
+
+namespace ravelgrid {
+
+// Fonts for characters the cell font lacks, found through fontconfig and
+// cached process-wide by (base face identity, character). The cache is
+// emptied whole when it reaches its limit. Main thread only.
+class FallbackFonts {
+public:
+    static constexpr size_t capacity = 1024;
+
+    // Which kind of font a character is best drawn with: an emoji without
+    // default emoji presentation as text, one with it in colour.
+    enum class Presentation : uint8_t { any, text, emoji };
+    static Presentation presentationOf(char32_t ch);
+
+    // A face at the base font's size (and weight and slant where the
+    // fallback family has them) that has a glyph for `ch`, of the preferred
+    // presentation where one exists; the base font itself when no installed
+    // font has the character.
+    static QRawFont fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId,
+                                 Presentation presentation = Presentation::any);
+
+    static size_t cachedCount();
+    static void clear();
+};
+
+}  // namespace ravelgrid

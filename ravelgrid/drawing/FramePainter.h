@@ -1,0 +1,91 @@
+#pragma once
+
+#include "ravelgrid/drawing/CellAttributes.h"
+#include "ravelgrid/drawing/ColorResolver.h"
+#include "ravelgrid/drawing/FontSet.h"
+#include "ravelgrid/drawing/GridGeometry.h"
+#include "ravelgrid/drawing/RowBuilder.h"
+
+#include <QRawFont>
+#include <QRectF>
+#include <QSizeF>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class QPainter;
+
+namespace ravelgrid {
+
+class Buffer;
+
+// Everything one frame reads.
+struct FrameInput {
+    Buffer* buffer = nullptr;  // the active buffer
+    int columns = 0;           // the terminal's columns
+    int rows = 0;              // the terminal's rows
+    int startRow = 0;          // buffer row drawn at the top (yDisp)
+    QSizeF viewSize;
+    QRectF dirty;              // what needs drawing, in view coordinates
+    RowContext row;
+};
+
+// Paints the visible part of a terminal with QPainter: backgrounds, then
+// text, per row, DEC double-size rows scaled, and the strip below the last
+// whole row in the default background. Holds the fonts, the cell size, the
+// colour and attribute caches, and scratch storage reused frame to frame.
+class FramePainter {
+public:
+    FramePainter();
+
+    void setFontSet(FontSet fonts);
+    const FontSet& fontSet() const { return fonts_; }
+    void setCellSize(QSizeF cell) { cell_ = cell; }
+    QSizeF cellSize() const { return cell_; }
+    GridGeometry geometry(QSizeF viewSize) const;
+
+    ColorResolver& colors() { return colors_; }
+    const ColorResolver& colors() const { return colors_; }
+    CellAttributes& attributes() { return attributes_; }
+    const CellAttributes& attributes() const { return attributes_; }
+
+    void drawTerminalContents(QPainter& painter, const FrameInput& input);
+
+    // Draws one cell's character in the given colour (the caret's content).
+    void drawCellGlyph(QPainter& painter, const RowCell& cell, FontFace face, const QColor& color, qreal baselineY,
+                       const RowContext& context);
+
+    // How often a frame drew glyph runs; lets tests see that nothing was drawn.
+    uint64_t glyphRunCount() const { return glyphRuns_; }
+
+private:
+    struct Placed {
+        quint32 glyph;
+        QPointF position;
+        size_t fontSlot;  // into fontSlots_
+    };
+
+    void drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geometry, int bufferRow, int screenRow);
+    void drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
+                  const RowContext& context);
+    void placeScalar(const RowCell& cell, FontFace face, qreal baselineY);
+    quint32 glyphFor(FontFace face, char32_t ch);
+    size_t slotFor(const QRawFont& font);
+    void flush(QPainter& painter);
+    void drawCluster(QPainter& painter, const RowCell& cell, FontFace face, qreal baselineY, const RowContext& context);
+
+    FontSet fonts_;
+    QSizeF cell_{8, 16};
+    ColorResolver colors_;
+    CellAttributes attributes_;
+    RowLayout layout_;
+    std::vector<Placed> placed_;
+    std::vector<QRawFont> fontSlots_;  // slot 0: the run's own face
+    std::vector<quint32> glyphScratch_;
+    std::vector<QPointF> positionScratch_;
+    std::array<std::array<quint32, 128>, 4> asciiGlyphs_{};
+    uint64_t glyphRuns_ = 0;
+};
+
+}  // namespace ravelgrid

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "ravelgrid/drawing/CellAttributes.h"
+#include "ravelgrid/screen/BufferLine.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace ravelgrid {
+
+// What the row builder needs beyond the line itself.
+struct RowContext {
+    // Text of an interned grapheme cluster code (empty when unknown).
+    std::function<QString(int32_t code)> clusterText;
+    // Selected columns [first, end) of a buffer row, if any.
+    std::function<std::optional<std::pair<int, int>>(int bufferRow)> selectedColumns;
+    QColor selectedBackground;
+    QColor selectedForeground;
+    bool textBlinkVisible = true;
+    bool reverseColors = false;
+};
+
+// One drawn cell of a row.
+struct RowCell {
+    int column = 0;
+    int width = 1;       // columns covered, 1 or 2
+    int32_t code = 0;    // 0 draws nothing; cluster codes come with text
+    bool hidden = false; // keeps its background, shows no glyph
+};
+
+// A stretch of cells with one look.
+struct RowRun {
+    size_t firstCell = 0;  // index into RowLayout::cells
+    size_t cellCount = 0;
+    int beginColumn = 0;
+    int endColumn = 0;  // exclusive
+    CellStyle style;    // selection colours already applied
+    bool selected = false;
+};
+
+// A row turned into runs. Built into reused storage, one row at a time.
+struct RowLayout {
+    std::vector<RowCell> cells;
+    std::vector<RowRun> runs;
+    void clear() {
+        cells.clear();
+        runs.clear();
+    }
+};
+
+// Cells are visited from column 0 upward. A run ends where the attribute, the
+// selection or the hidden state changes; the cell after a wide character
+// (width 0) belongs to that character and is skipped. Concealed (SGR 8)
+// and hidden blinking cells keep their place and background but draw no glyph.
+void buildRow(const BufferLine& line, int columns, int bufferRow, const RowContext& context, CellAttributes& attributes, RowLayout& out);
+
+}  // namespace ravelgrid

@@ -1,0 +1,243 @@
+#include "ravelgrid/drawing/CellMetrics.h"
+#include "ravelgrid/drawing/FramePainter.h"
+#include "ravelgrid/screen/Buffer.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace ravelgrid;
+using C = Attribute::Color;
+
+namespace {
+
+const QColor nativeFg(200, 200, 200);
+const QColor nativeBg(0, 0, 0);
+const QColor untouched(255, 0, 255);
+
+Color paletteEntry(uint8_t i) {
+    switch (i) {
+    case 1: return Color::fromRgb8(220, 30, 30);
+    case 2: return Color::fromRgb8(30, 220, 30);
+    case 4: return Color::fromRgb8(30, 30, 220);
+    default: return Color::fromRgb8(i, i, i);
+    }
+}
+
+struct Screen {
+    static constexpr int cols = 12;
+    static constexpr int rows = 5;
+
+    Buffer buffer{cols, rows, 8, 100};
+
+    Screen() {
+        buffer.scroll = [](bool) {};
+        buffer.fillViewportRows();
+    }
+
+    void put(int col, int row, char32_t ch, Attribute a = {}, int width = 1) {
+        CharData c;
+        c.code = int32_t(ch);
+        c.width = int8_t(width);
+        c.attribute = a;
+        buffer.screenLine(row).set(col, c);
+        if (width == 2) {
+            CharData tail;
+            tail.width = 0;
+            tail.attribute = a;
+            buffer.screenLine(row).set(col + 1, tail);
+        }
+    }
+};
+
+Attribute withBg(C bg, CharacterStyle style = CharacterStyle::none) {
+    Attribute a;
+    a.bg = bg;
+    a.style = style;
+    return a;
+}
+
+Attribute withFg(C fg, CharacterStyle style = CharacterStyle::none) {
+    Attribute a;
+    a.fg = fg;
+    a.style = style;
+    return a;
+}
+
+struct Canvas {
+    FramePainter painter;
+    QSizeF cell;
+    qreal scale;
+    QImage image;
+
+    Canvas(qreal s, QSizeF viewSize) : scale(s) {
+        painter.colors().setPaletteLookup(paletteEntry);
+        painter.colors().setNativeForeground(nativeFg);
+        painter.colors().setNativeBackground(nativeBg);
+        cell = computeCellDimension(painter.fontSet().rawNormal(), 1.0, scale);
+        painter.setCellSize(cell);
+        image = QImage(int(std::ceil(viewSize.width() * scale)), int(std::ceil(viewSize.height() * scale)),
+                       QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(untouched);
+    }
+
+    QSizeF viewSize() const { return QSizeF(image.width() / scale, image.height() / scale); }
+
+    void paint(Screen& screen, QRectF dirty = {}, bool reverse = false) {
+        FrameInput input;
+        input.buffer = &screen.buffer;
+        input.columns = Screen::cols;
+        input.rows = Screen::rows;
+        input.startRow = screen.buffer.yDisp();
+        input.viewSize = viewSize();
+        input.dirty = dirty.isNull() ? QRectF(QPointF(0, 0), viewSize()) : dirty;
+        input.row.reverseColors = reverse;
+        QPainter p(&image);
+        painter.drawTerminalContents(p, input);
+    }
+
+    // The device pixel at a fraction of a cell.
+    QColor at(int col, int row, qreal fx = 0.5, qreal fy = 0.5) const {
+        return image.pixelColor(int((col + fx) * cell.width() * scale), int((row + fy) * cell.height() * scale));
+    }
+
+    // Whether any pixel inside the cell differs from the colour.
+    bool inkIn(int col, int row, const QColor& background) const {
+        const int x0 = int(std::ceil(col * cell.width() * scale));
+        const int x1 = int((col + 1) * cell.width() * scale);
+        const int y0 = int(std::ceil(row * cell.height() * scale));
+        const int y1 = int((row + 1) * cell.height() * scale);
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (image.pixelColor(x, y) != background)
+                    return true;
+        return false;
+    }
+};
+
+}  // namespace
+
+class FramePainterTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void backgrounds_data() {
+        QTest::addColumn<qreal>("scale");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("1.25x") << 1.25;
+        QTest::newRow("2x") << 2.0;
+    }
+
+    void backgrounds() {
+        QFETCH(qreal, scale);
+        Screen screen;
+        screen.put(0, 0, ' ', withBg(C::ansi256(1)));
+        screen.put(2, 0, ' ', withBg(C::defaultColor(), CharacterStyle::inverse));
+        screen.put(3, 0, ' ', withBg(C::trueColor(10, 200, 30)));
+        // An ideographic space: two columns of background and no ink.
+        screen.put(4, 0, U'\u3000', withBg(C::ansi256(4)), 2);
+        Canvas canvas(scale, QSizeF(200, 100));
+        canvas.paint(screen);
+
+        QCOMPARE(canvas.at(0, 0), QColor(220, 30, 30));
+        QCOMPARE(canvas.at(1, 0), nativeBg);
+        // Inverse of the defaults paints the native foreground.
+        QCOMPARE(canvas.at(2, 0), nativeFg);
+        QCOMPARE(canvas.at(3, 0), QColor(10, 200, 30));
+        QCOMPARE(canvas.at(4, 0), QColor(30, 30, 220));
+        QCOMPARE(canvas.at(5, 0), QColor(30, 30, 220));
+        QCOMPARE(canvas.at(6, 0), nativeBg);
+        // Cell edges are whole device pixels: the colour ends exactly there.
+        QCOMPARE(canvas.at(0, 0, 0.999, 0.5), QColor(220, 30, 30));
+        QCOMPARE(canvas.at(1, 0, 0.001, 0.5), nativeBg);
+    }
+
+    void bottomStripAndReverseVideo() {
+        Screen screen;
+        screen.put(0, 0, ' ', withBg(C::ansi256(1)));
+        Canvas canvas(1.0, QSizeF(150, 5 * 18 + 7));
+        QVERIFY(std::fmod(canvas.viewSize().height(), canvas.cell.height()) > 0);
+        canvas.paint(screen);
+        const int last = canvas.image.height() - 1;
+        QCOMPARE(canvas.image.pixelColor(3, last), nativeBg);
+
+        canvas.image.fill(untouched);
+        canvas.paint(screen, {}, true);
+        // Under reverse video the default background is the native foreground,
+        // strip included; explicit colours stay.
+        QCOMPARE(canvas.at(1, 1), nativeFg);
+        QCOMPARE(canvas.image.pixelColor(3, last), nativeFg);
+        QCOMPARE(canvas.at(0, 0), QColor(220, 30, 30));
+    }
+
+    void textInk() {
+        Screen screen;
+        screen.put(0, 0, 'W', withFg(C::ansi256(2)));
+        screen.put(1, 0, 'W', withFg(C::ansi256(2), CharacterStyle::invisible));
+        screen.put(2, 0, 'W', withFg(C::ansi256(2), CharacterStyle::blink));
+        screen.put(3, 0, U'\u2603');  // a snowman: not in the cell font, found by fallback
+        Canvas canvas(1.0, QSizeF(200, 100));
+        canvas.paint(screen);
+        QVERIFY(canvas.inkIn(0, 0, nativeBg));
+        bool green = false;
+        for (int y = 0; y < int(canvas.cell.height()) && !green; ++y)
+            for (int x = 0; x < int(canvas.cell.width()) && !green; ++x) {
+                const QColor c = canvas.image.pixelColor(x, y);
+                green = c.green() > 100 && c.red() < 80;
+            }
+        QVERIFY(green);
+        // Concealed text shows nothing.
+        QVERIFY(!canvas.inkIn(1, 0, nativeBg));
+        QVERIFY(canvas.inkIn(2, 0, nativeBg));
+        QVERIFY(canvas.inkIn(3, 0, nativeBg));
+    }
+
+    void halfRowDirtyDrawsTheRow() {
+        Screen screen;
+        screen.put(5, 1, ' ', withBg(C::ansi256(1)));
+        screen.put(5, 3, ' ', withBg(C::ansi256(1)));
+        Canvas canvas(1.0, QSizeF(200, 100));
+        const qreal top = canvas.cell.height();
+        canvas.paint(screen, QRectF(0, top, 20, canvas.cell.height() / 2));
+        // The whole of row 1 is drawn, row 3 is not touched.
+        QCOMPARE(canvas.at(5, 1, 0.5, 0.9), QColor(220, 30, 30));
+        QCOMPARE(canvas.at(5, 3), untouched);
+    }
+
+    void doubleWidthLine() {
+        Screen screen;
+        screen.put(0, 2, ' ', withBg(C::ansi256(1)));
+        screen.buffer.screenLine(2).setRenderMode(BufferLine::RenderLineMode::doubleWidth);
+        Canvas canvas(1.0, QSizeF(200, 100));
+        canvas.paint(screen);
+        QCOMPARE(canvas.at(1, 2), QColor(220, 30, 30));
+        QCOMPARE(canvas.at(2, 2), nativeBg);
+    }
+
+    void scrolledViewportDrawsScrollback() {
+        Screen screen;
+        screen.put(0, 0, ' ', withBg(C::ansi256(4)));
+        Canvas canvas(1.0, QSizeF(200, 100));
+        // Start one row lower: the blue row is above the view.
+        FrameInput input;
+        input.buffer = &screen.buffer;
+        input.columns = Screen::cols;
+        input.rows = Screen::rows;
+        input.startRow = 1;
+        input.viewSize = canvas.viewSize();
+        input.dirty = QRectF(QPointF(0, 0), canvas.viewSize());
+        {
+            QPainter p(&canvas.image);
+            canvas.painter.drawTerminalContents(p, input);
+        }
+        QCOMPARE(canvas.at(0, 0), nativeBg);
+        // Rows past the buffer's lines are left as the cleared background.
+        QCOMPARE(canvas.at(0, 4), nativeBg);
+    }
+};
+
+QTEST_MAIN(FramePainterTests)
+#include "FramePainterTests.moc"
