@@ -14,12 +14,36 @@ class Terminal::ParserBridge : public ParserHandler {
 public:
     explicit ParserBridge(Terminal& t) : t_(t) {}
     void print(std::span<const uint8_t> run) override { t_.handlePrint(run); }
-    void execute(uint8_t code) override { t_.execute(code); }
-    void csiDispatch(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override { t_.csiDispatch(p, collect, final); }
-    void escDispatch(std::span<const uint8_t> collect, uint8_t final) override { t_.escDispatch(collect, final); }
-    void oscDispatch(int64_t number, std::span<const uint8_t> payload) override { t_.oscDispatch(number, payload); }
-    void apcDispatch(uint8_t command, std::span<const uint8_t> payload) override { t_.apcDispatch(command, payload); }
-    bool dcsHook(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override { return t_.dcsHook(p, collect, final); }
+    void execute(uint8_t code) override
+    {
+        t_.forgetLastCell();
+        t_.execute(code);
+    }
+    void csiDispatch(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override
+    {
+        t_.forgetLastCell();
+        t_.csiDispatch(p, collect, final);
+    }
+    void escDispatch(std::span<const uint8_t> collect, uint8_t final) override
+    {
+        t_.forgetLastCell();
+        t_.escDispatch(collect, final);
+    }
+    void oscDispatch(int64_t number, std::span<const uint8_t> payload) override
+    {
+        t_.forgetLastCell();
+        t_.oscDispatch(number, payload);
+    }
+    void apcDispatch(uint8_t command, std::span<const uint8_t> payload) override
+    {
+        t_.forgetLastCell();
+        t_.apcDispatch(command, payload);
+    }
+    bool dcsHook(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override
+    {
+        t_.forgetLastCell();
+        return t_.dcsHook(p, collect, final);
+    }
     void dcsPut(std::span<const uint8_t> data) override
     {
         if (t_.activeDcsHandler_)
@@ -27,6 +51,7 @@ public:
     }
     void dcsUnhook() override
     {
+        t_.forgetLastCell();
         if (auto handler = std::move(t_.activeDcsHandler_))
             handler->unhook();
     }

@@ -23,6 +23,7 @@
 #include "ravelgrid/terminal/EscapeSequenceParser.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
 #include "ravelgrid/terminal/GraphemeTable.h"
+#include "ravelgrid/terminal/KittyGraphicsHook.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
 #include "ravelgrid/terminal/TerminalTypes.h"
@@ -292,6 +293,9 @@ public:
     void oscInlineImage(std::span<const uint8_t> payload);
 
     // --- graphics hooks (filled in with the graphics protocols) -------------------------------
+    // Forwarded to the installed hook; without one they do nothing.
+    void setKittyGraphicsHook(std::unique_ptr<KittyGraphicsHook> hook) { kittyGraphicsHook_ = std::move(hook); }
+    KittyGraphicsHook* kittyGraphicsHook() const { return kittyGraphicsHook_.get(); }
     void kittyGraphicsCommand(std::span<const uint8_t> payload);
     void kittyAdjustPlacementsForScroll();
     void resetKittyGraphics();
@@ -303,6 +307,8 @@ public:
     void apcDispatch(uint8_t command, std::span<const uint8_t> payload);
     bool dcsHook(const Params& p, Collect collect, uint8_t final);
     void printStateReset();
+    // Anything but printing may move the cursor or change the cell before it.
+    void forgetLastCell() { lastCellKnown_ = false; }
     void reportUnknownCsi(const Params& p, Collect collect, uint8_t final);
     void reportUnknownEsc(Collect collect, uint8_t final);
     void reportUnknownOsc(int64_t number);
@@ -431,6 +437,18 @@ private:
     bool clusterTableFullLogged_ = false;
     int32_t lastPrintedCode_ = 0;  // for REP
     int lastPrintedWidth_ = 1;
+    // The cell left of the cursor is the last one printed (no other action since).
+    bool lastCellKnown_ = false;
+    const Buffer* lastCellBuffer_ = nullptr;
+    int lastCellX_ = 0;
+    int lastCellRow_ = 0;
+    void rememberLastCell()
+    {
+        lastCellKnown_ = true;
+        lastCellBuffer_ = buffer;
+        lastCellX_ = buffer->x();
+        lastCellRow_ = buffer->yBase() + buffer->y();
+    }
 
     BufferLinePtr blankLine_;
 
@@ -448,6 +466,8 @@ private:
 
     bool parsing_ = false;
     std::vector<uint8_t> deferredInput_;
+
+    std::unique_ptr<KittyGraphicsHook> kittyGraphicsHook_;
 };
 
 }  // namespace ravelgrid

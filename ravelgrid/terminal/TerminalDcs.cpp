@@ -114,9 +114,28 @@ void Terminal::DECRQSS::unhook()
 }
 
 // Graphics hooks: the kitty graphics protocol fills these in.
-void Terminal::kittyGraphicsCommand(std::span<const uint8_t>) {}
-void Terminal::kittyAdjustPlacementsForScroll() {}
-void Terminal::resetKittyGraphics() {}
-void Terminal::kittyCleanupForBufferSwitch(Buffer&, bool) {}
+void Terminal::kittyGraphicsCommand(std::span<const uint8_t> payload)
+{
+    if (kittyGraphicsHook_)
+        kittyGraphicsHook_->kittyGraphicsCommand(payload);
+}
+
+void Terminal::kittyAdjustPlacementsForScroll()
+{
+    if (kittyGraphicsHook_)
+        kittyGraphicsHook_->kittyAdjustPlacementsForScroll();
+}
+
+void Terminal::resetKittyGraphics()
+{
+    if (kittyGraphicsHook_)
+        kittyGraphicsHook_->resetKittyGraphics();
+}
+
+void Terminal::kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate)
+{
+    if (kittyGraphicsHook_)
+        kittyGraphicsHook_->kittyCleanupForBufferSwitch(buffer, isAlternate);
+}
 
 }  // namespace ravelgrid

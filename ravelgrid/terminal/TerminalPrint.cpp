@@ -61,6 +61,31 @@ Utf8 decodeOne(const uint8_t* p, size_t avail, char32_t& out, size_t& consumed)
     return Utf8::ok;
 }
 
+// Width and "has a canonical combining class" for the whole BMP, built once:
+// the print path asks both for every character it prints.
+struct ScalarProperties {
+    int8_t width;
+    bool combining;
+};
+
+ScalarProperties scalarProperties(char32_t s)
+{
+    static const auto table = [] {
+        auto t = std::make_unique<uint8_t[]>(0x10000);
+        for (uint32_t c = 0; c < 0x10000; ++c) {
+            const int w = UnicodeUtil::width(c);
+            const bool ccc = c >= 0x300 && u_getCombiningClass(static_cast<UChar32>(c)) != 0;
+            t[c] = static_cast<uint8_t>((w + 1) | (ccc ? 4 : 0));
+        }
+        return t;
+    }();
+    if (s < 0x10000) {
+        const uint8_t v = table[s];
+        return {static_cast<int8_t>((v & 3) - 1), (v & 4) != 0};
+    }
+    return {UnicodeUtil::width(static_cast<uint32_t>(s)), u_getCombiningClass(static_cast<UChar32>(s)) != 0};
+}
+
 bool isRegionalIndicator(char32_t c)
 {
     return c >= 0x1F1E6 && c <= 0x1F1FF;
@@ -330,6 +355,7 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
         lastPrintedCode_ = cell.code;
         lastPrintedWidth_ = 1;
         b.setX(x + static_cast<int>(take));
+        rememberLastCell();
         bytes += skipTo;
         length -= skipTo;
     }
@@ -415,6 +441,7 @@ void Terminal::insertCharacter(const CharData& input)
             line.set(x, rest);
     }
     b.setX(x);
+    rememberLastCell();
 }
 
 std::optional<std::pair<int, int>> Terminal::combiningTarget(Buffer& b) const
@@ -437,7 +464,8 @@ std::optional<std::pair<int, int>> Terminal::combiningTarget(Buffer& b) const
 
 void Terminal::printScalar(char32_t s)
 {
-    int width = UnicodeUtil::width(static_cast<uint32_t>(s));
+    const ScalarProperties props = scalarProperties(s);
+    int width = props.width;
     if (width < 0)
         return;
     if (options_.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && width == 2 && isRegionalIndicator(s))
@@ -452,7 +480,7 @@ void Terminal::printScalar(char32_t s)
     };
 
     const bool classA = joinsLikeAMark(s, width);
-    const bool classB = !classA && s >= 0x300 && u_getCombiningClass(static_cast<UChar32>(s)) != 0;
+    const bool classB = !classA && props.combining;
     if (classA || classB) {
         if (auto target = combiningTarget(*buffer))
             joinIntoTarget(*target, s);
@@ -461,6 +489,20 @@ void Terminal::printScalar(char32_t s)
         return;
     }
     // Only a joiner or a pending flag half makes an ordinary character join.
+    // While nothing but printing happened since the last cell was written,
+    // that cell is the one left of the cursor and its code is known.
+    if (lastCellKnown_ && lastCellBuffer_ == buffer && lastCellX_ == buffer->x() &&
+        lastCellRow_ == buffer->yBase() + buffer->y()) {
+        bool joinable = lastPrintedCode_ == 0x200D || (isRegionalIndicator(s) && isRegionalIndicator(static_cast<char32_t>(lastPrintedCode_)));
+        if (!joinable && lastPrintedCode_ >= CharData::firstClusterCode) {
+            auto scalars = clusters_.lookup(lastPrintedCode_);
+            joinable = !scalars.empty() && scalars.back() == 0x200D;
+        }
+        if (!joinable) {
+            print();
+            return;
+        }
+    }
     if (buffer->x() > 0) {
         if (auto target = combiningTarget(*buffer)) {
             const CharData& cell = buffer->lines()[target->first][target->second];
@@ -498,7 +540,7 @@ void Terminal::joinIntoTarget(std::pair<int, int> target, char32_t s)
     } else {
         combined[length++] = static_cast<char32_t>(old.code);
     }
-    const int width = UnicodeUtil::width(static_cast<uint32_t>(s));
+    const int width = scalarProperties(s).width;
     if (length == 0 || !continuesCluster(std::span<const char32_t>(combined, length), s)) {
         // Not part of the cluster: a character of its own.
         if (width > 0) {
@@ -560,6 +602,10 @@ void Terminal::joinIntoTarget(std::pair<int, int> target, char32_t s)
     line.set(col, cell);
     lastPrintedCode_ = cell.code;
     lastPrintedWidth_ = cell.width;
+    if (b.x() == col + cell.width)
+        rememberLastCell();
+    else
+        forgetLastCell();
     updateRange(b.y());
 }
 

@@ -19,6 +19,17 @@ private:
     Buffer& b_;
 };
 
+// The oldest line of a large ring is long out of cache; touching it one
+// scroll ahead keeps the refill on the next scroll from stalling on memory.
+void prefetchNextRecycledLine(CircularBufferLineList& ring)
+{
+    const auto cells = ring[0].cellSpan();
+    const auto* p = reinterpret_cast<const char*>(cells.data());
+    const size_t bytes = cells.size_bytes();
+    for (size_t off = 0; off < bytes; off += 64)
+        __builtin_prefetch(p + off, 1, 3);
+}
+
 const char* boolText(bool v)
 {
     return v ? "true" : "false";
@@ -76,6 +87,7 @@ void Terminal::scroll(bool isWrapped)
         if (bottom >= ring.count() - 1) {
             if (ring.isFull()) {
                 BufferLine& line = ring.recycle(erase);
+                prefetchNextRecycledLine(ring);
                 if (line.dataSize() != b.cols()) {
                     CharData blank;
                     blank.attribute = erase;
