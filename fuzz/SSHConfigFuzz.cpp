@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,14 +23,22 @@ void writeFile(const std::string& path, const std::string& data) {
     }
 }
 
-const std::string& scratchHome() {
-    static const std::string home = [] {
+struct ScratchHome {
+    ScratchHome() {
         char tmpl[] = "/tmp/qm-sshfuzz-XXXXXX";
-        std::string h = ::mkdtemp(tmpl);
-        ::mkdir((h + "/.ssh").c_str(), 0700);
-        return h;
-    }();
-    return home;
+        path = ::mkdtemp(tmpl);
+        ::mkdir((path + "/.ssh").c_str(), 0700);
+    }
+    ~ScratchHome() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+const std::string& scratchHome() {
+    static const ScratchHome home;
+    return home.path;
 }
 
 }  // namespace

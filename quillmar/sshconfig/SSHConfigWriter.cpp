@@ -213,8 +213,7 @@ Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
     if (auto s = ensureSSHDirectory(); !s) return s;
     const std::string own = paths_.ownConfigPath();
     std::string text;
-    struct stat st {};
-    if (::stat(own.c_str(), &st) == 0 || somethingAt(own)) {
+    if (somethingAt(own)) {
         // Starting afresh from the header would drop every host already there.
         auto read = readForEdit(own);
         if (!read) return read.error();

@@ -107,14 +107,6 @@ public:
         auto it = g.find(key);
         return it == g.end() ? std::string() : it->second;
     }
-    std::vector<std::string> sshValues(const std::string& alias, const std::string& key) const {
-        auto g = sshG(alias);
-        std::vector<std::string> v;
-        auto [b, e] = g.equal_range(key);
-        for (auto it = b; it != e; ++it) v.push_back(it->second);
-        return v;
-    }
-
     // Runs `op` as the unprivileged user 65534 when we are root (root ignores
     // permissions), giving back the text it returns. Hands the home folder over first.
     std::string runUnprivileged(const std::function<std::string()>& op) const {
