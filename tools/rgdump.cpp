@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/RgdumpHeadless.h"
 #include "tools/TerminalDump.h"
 
 namespace {
@@ -16,7 +17,9 @@ namespace {
 const char* kUsage =
     "usage: rgdump [--cols N] [--rows N] [--scrollback N] [--chunk N] [FILE]\n"
     "Feeds FILE (standard input when absent or \"-\") into a terminal and prints\n"
-    "its rows, the cursor and the replies it sent.\n";
+    "its rows, the cursor and the replies it sent.\n"
+    "   or: rgdump [--cols N] [--rows N] [ACTION...] -- COMMAND [ARG...]\n"
+    "Runs COMMAND in a headless terminal (rgdump -- alone lists the actions).\n";
 
 bool readNumber(const char* text, long max, long& out)
 {
@@ -32,6 +35,9 @@ bool readNumber(const char* text, long max, long& out)
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--") == 0)
+            return ravelgrid::tools::runHeadlessCommand(argc, argv);
     ravelgrid::tools::DumpOptions options;
     std::string path = "-";
     for (int i = 1; i < argc; ++i) {
