@@ -1,0 +1,109 @@
+// `cat` of a 100 MB text file through a pseudo-terminal: a plain reader of the
+// master against a headless terminal of 120x40 that parses everything. The
+// pseudo-terminal itself is the limit; the terminal should cost little.
+#include "ravelgrid/process/HeadlessTerminal.h"
+#include "ravelgrid/process/PseudoTerminalHelpers.h"
+#include "ravelgrid/process/RunLoop.h"
+
+#include <benchmark/benchmark.h>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kFileBytes = 100 * 1000 * 1000;
+
+// Ordinary text lines of varying length, written once per run.
+const std::string& benchFile() {
+    static const std::string path = [] {
+        const auto file = std::filesystem::temp_directory_path() / ("rg-process-bench-" + std::to_string(getpid()));
+        std::ofstream out(file, std::ios::binary);
+        static const char* words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "process",
+                                      "terminal", "0123456789", "build/", "main.cpp:42:", "warning:", "[ok]"};
+        std::string line;
+        std::size_t written = 0;
+        unsigned seed = 1;
+        while (written < kFileBytes) {
+            line.clear();
+            const std::size_t length = 20 + (seed = seed * 1103515245 + 12345) % 100;
+            while (line.size() < length) {
+                line += words[((seed = seed * 1103515245 + 12345) >> 16) % 15];
+                line += ' ';
+            }
+            line += '\n';
+            const std::size_t take = std::min(line.size(), kFileBytes - written);
+            out.write(line.data(), static_cast<std::streamsize>(take));
+            written += take;
+        }
+        std::atexit([] { std::filesystem::remove(path); });
+        return file.string();
+    }();
+    return path;
+}
+
+void plainPtyReader(benchmark::State& state) {
+    const std::string& file = benchFile();
+    std::vector<char> buffer(ravelgrid::LocalProcess::readSize);
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        auto start = ravelgrid::PseudoTerminalHelpers::forkAndExec("/bin/cat", {"cat", file}, {}, std::nullopt,
+                                                                    winsize{40, 120, 0, 0});
+        if (!start) {
+            state.SkipWithError("cannot start cat");
+            return;
+        }
+        for (;;) {
+            pollfd fd{start->masterFd, POLLIN, 0};
+            poll(&fd, 1, -1);
+            const ssize_t n = read(start->masterFd, buffer.data(), buffer.size());
+            if (n > 0) {
+                bytes += static_cast<std::size_t>(n);
+            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                continue;
+            } else {
+                break;
+            }
+        }
+        int status = 0;
+        waitpid(start->pid, &status, 0);
+        close(start->masterFd);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
+    state.counters["ptyBytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
+}
+
+void headlessTerminal(benchmark::State& state) {
+    const std::string& file = benchFile();
+    ravelgrid::RunLoop loop;
+    ravelgrid::DeliveryQueue::setMain(&loop);
+    ravelgrid::TerminalOptions options;
+    options.cols = 120;
+    options.rows = 40;
+    for (auto _ : state) {
+        bool ended = false;
+        ravelgrid::HeadlessTerminal headless(&loop, options, [&](std::optional<int>) { ended = true; });
+        headless.process()->startProcess("/bin/cat", {file}, std::vector<std::string>{});
+        if (!loop.runUntil([&] { return ended; }, std::chrono::minutes(10))) {
+            state.SkipWithError("cat did not finish");
+            break;
+        }
+    }
+    ravelgrid::DeliveryQueue::setMain(nullptr);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
+}
+
+}  // namespace
+
+BENCHMARK(plainPtyReader)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(headlessTerminal)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+BENCHMARK_MAIN();
