@@ -47,6 +47,13 @@ public:
     std::vector<CharData> cells() const;
     // Read-only view of the cells in use, for renderers and bulk readers.
     std::span<const CharData> cellSpan() const { return {data_.get(), static_cast<size_t>(dataSize_)}; }
+    // In-place access for bulk writers (the terminal's print path): advances
+    // generation once for the whole write that follows.
+    std::span<CharData> writableCells()
+    {
+        ++generation_;
+        return {data_.get(), static_cast<size_t>(dataSize_)};
+    }
     // Index of the last non-empty code plus its width; 0 for a blank row.
     int trimmedLength() const;
 

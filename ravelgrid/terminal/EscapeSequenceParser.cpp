@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Log.h"
+#include "ravelgrid/terminal/ByteScan.h"
 
 namespace ravelgrid {
 
@@ -167,9 +168,7 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
         if (state_ == ParserState::ground && c >= 0x20) {
             if (printStart < 0)
                 printStart = static_cast<long>(i);
-            ++i;
-            while (i < n && bytes[i] > 0x1F)
-                ++i;
+            i = ByteScan::skipAtLeast0x20(bytes, i + 1, n);
             continue;
         }
         if (state_ == ParserState::csiParam && c >= '0' && c <= '9') {

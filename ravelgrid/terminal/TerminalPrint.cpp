@@ -1,9 +1,11 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/Log.h"
 #include "ravelgrid/screen/UnicodeUtil.h"
+#include "ravelgrid/terminal/ByteScan.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
@@ -255,9 +257,7 @@ void Terminal::handlePrint(std::span<const uint8_t> data)
 
     while (i < n) {
         if (p[i] < 0x80) {
-            size_t j = i + 1;
-            while (j < n && p[j] < 0x80)
-                ++j;
+            const size_t j = ByteScan::skipAscii(p, i + 1, n);
             writeAsciiRun(p + i, j - i);
             i = j;
             continue;
@@ -319,9 +319,9 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             --length;
             continue;
         }
-        size_t run = 1;
-        while (run < length && bytes[run] >= 0x20 && bytes[run] != 0x7F)
-            ++run;
+        size_t run = ByteScan::skipAtLeast0x20(bytes, 1, length);
+        if (const void* del = std::memchr(bytes, 0x7F, run))
+            run = static_cast<size_t>(static_cast<const uint8_t*>(del) - bytes);
 
         const int right = rightLimit();
         int x = b.x();
@@ -346,12 +346,17 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             skipTo = take;
         }
         clearWideCharacterAround(line, x, static_cast<int>(take));
+        CharData* cells = line.writableCells().data() + x;  // x + take <= cols <= dataSize
+        // Copy the template, then set the code: building each cell on the
+        // stack first would stall on store forwarding.
+        const CharData templ = cell;
         for (size_t k = 0; k + 1 < take; ++k) {
-            cell.code = bytes[k];
-            line.set(x + static_cast<int>(k), cell);
+            std::memcpy(&cells[k], &templ, sizeof templ);
+            cells[k].code = bytes[k];
         }
+        std::memcpy(&cells[take - 1], &templ, sizeof templ);
+        cells[take - 1].code = bytes[skipTo - 1];
         cell.code = bytes[skipTo - 1];
-        line.set(x + static_cast<int>(take) - 1, cell);
         lastPrintedCode_ = cell.code;
         lastPrintedWidth_ = 1;
         b.setX(x + static_cast<int>(take));
