@@ -285,7 +285,8 @@ TEST(ParserState, ResetReturnsToGroundWithEmptyBuffers)
 TEST(ParserProperties, RandomChunkingGivesTheSameActions)
 {
     std::mt19937 rng(1234);
-    const std::string alphabet = std::string("\x1b\x07\x18\x1a\x9c\x90\x9b\x9d\x9f[]P_^X\\;:?$ 0123456789mqhGa\n\r\x7f\xc3\xa9", 44);
+    static const char kAlphabet[] = "\x1b\x07\x18\x1a\x9c\x90\x9b\x9d\x9f[]P_^X\\;:?$ 0123456789mqhGa\n\r\x7f\xc3\xa9";
+    const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
     for (int round = 0; round < 300; ++round) {
         std::vector<uint8_t> input(200 + rng() % 400);
         for (auto& b : input)
