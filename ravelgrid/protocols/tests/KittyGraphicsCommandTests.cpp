@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -265,12 +264,6 @@ TEST_F(KittyGraphicsCommands, OversizedChunkedTransferIsAbandonedWithBoundedMemo
     EXPECT_EQ(texts(), Texts{"Gi=1;OK"});
 }
 
-TEST_F(KittyGraphicsCommands, PendingCapCoversTheLargestEncodedImage)
-{
-    EXPECT_GE(kKittyPendingLimit, kKittyDataLimit / 3 * 4);
-    EXPECT_LT(kKittyPendingLimit, kKittyDataLimit / 3 * 4 + 8);
-}
-
 TEST_F(KittyGraphicsCommands, EvictsUnreferencedOldestFirst)
 {
     host.cacheLimit = 1000;
@@ -314,23 +307,6 @@ TEST_F(KittyGraphicsCommands, ImageLargerThanTheCacheIsRefused)
     host.cacheLimit = -5;
     send("a=t,i=2,s=1,v=1;" + kPixel);
     EXPECT_EQ(texts(), Texts{"Gi=2;EFBIG: image larger than the cache limit"});
-}
-
-TEST_F(KittyGraphicsCommands, FileMediaFollowTrust)
-{
-    TempDir dir;
-    const std::string path = dir.file("tty-graphics-protocol-img");
-    {
-        std::ofstream(path, std::ios::binary).write("\xff\x00\x00\xff", 4);
-    }
-    send("a=t,i=1,t=t,s=1,v=1;" + base64(path));
-    EXPECT_EQ(texts(), Texts{"Gi=1;ENOTSUP: unsupported transmission"});
-    EXPECT_TRUE(std::filesystem::exists(path));
-
-    host.trusted = true;
-    send("a=t,i=1,t=t,s=1,v=1;" + base64(path));
-    EXPECT_EQ(texts(), Texts{"Gi=1;OK"});
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace
