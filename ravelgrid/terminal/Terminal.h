@@ -307,8 +307,13 @@ public:
     void apcDispatch(uint8_t command, std::span<const uint8_t> payload);
     bool dcsHook(const Params& p, Collect collect, uint8_t final);
     void printStateReset();
-    // Anything but printing may move the cursor or change the cell before it.
-    void forgetLastCell() { lastCellKnown_ = false; }
+    // Anything but printing may move the cursor, change the cell before it or
+    // move lines around.
+    void forgetLastCell()
+    {
+        lastCellKnown_ = false;
+        cursorLine_ = nullptr;
+    }
     void reportUnknownCsi(const Params& p, Collect collect, uint8_t final);
     void reportUnknownEsc(Collect collect, uint8_t final);
     void reportUnknownOsc(int64_t number);
@@ -414,6 +419,8 @@ private:
     void printReplacement() { printScalar(0xFFFD); }
     void writeAsciiRun(const uint8_t* bytes, size_t length);
     void wrapCursorToNextLine();
+    // The line under the cursor, cached while only printing happens.
+    BufferLine& cursorLine();
     void joinIntoTarget(std::pair<int, int> target, char32_t s);
     void clearWideCharacterAround(BufferLine& line, int x, int width);
     void flushPendingUtf8();
@@ -439,6 +446,9 @@ private:
     int lastPrintedWidth_ = 1;
     // The cell left of the cursor is the last one printed (no other action since).
     bool lastCellKnown_ = false;
+    BufferLine* cursorLine_ = nullptr;
+    const Buffer* cursorLineBuffer_ = nullptr;
+    int cursorLineRow_ = 0;
     const Buffer* lastCellBuffer_ = nullptr;
     int lastCellX_ = 0;
     int lastCellRow_ = 0;

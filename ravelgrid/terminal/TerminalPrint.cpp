@@ -63,7 +63,7 @@ Utf8 decodeOne(const uint8_t* p, size_t avail, char32_t& out, size_t& consumed)
     return Utf8::ok;
 }
 
-// Width and "has a canonical combining class" for the whole BMP, built once:
+// Width and "has a canonical combining class", built once for the planes in use:
 // the print path asks both for every character it prints.
 struct ScalarProperties {
     int8_t width;
@@ -72,16 +72,18 @@ struct ScalarProperties {
 
 ScalarProperties scalarProperties(char32_t s)
 {
+    // The BMP and the first supplementary plane, where the emoji live.
+    constexpr uint32_t kCached = 0x20000;
     static const auto table = [] {
-        auto t = std::make_unique<uint8_t[]>(0x10000);
-        for (uint32_t c = 0; c < 0x10000; ++c) {
+        auto t = std::make_unique<uint8_t[]>(kCached);
+        for (uint32_t c = 0; c < kCached; ++c) {
             const int w = UnicodeUtil::width(c);
             const bool ccc = c >= 0x300 && u_getCombiningClass(static_cast<UChar32>(c)) != 0;
             t[c] = static_cast<uint8_t>((w + 1) | (ccc ? 4 : 0));
         }
         return t;
     }();
-    if (s < 0x10000) {
+    if (s < kCached) {
         const uint8_t v = table[s];
         return {static_cast<int8_t>((v & 3) - 1), (v & 4) != 0};
     }
@@ -227,6 +229,7 @@ void Terminal::handlePrint(std::span<const uint8_t> data)
     const uint8_t* p = data.data();
     const size_t n = data.size();
     size_t i = 0;
+    cursorLine_ = nullptr;  // the host may have moved lines since the last call
     updateRange(buffer->y());
 
     if (putbackSize_ > 0) {
@@ -333,7 +336,7 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
                 x = right;
             }
         }
-        BufferLine& line = b.screenLine(b.y());
+        BufferLine& line = cursorLine();
         const int room = right - x + 1;
         size_t take;
         size_t skipTo;  // bytes consumed from the input
@@ -386,6 +389,18 @@ void Terminal::clearWideCharacterAround(BufferLine& line, int x, int width)
     }
 }
 
+BufferLine& Terminal::cursorLine()
+{
+    Buffer& b = *buffer;
+    const int row = b.yBase() + b.y();
+    if (!cursorLine_ || cursorLineBuffer_ != buffer || cursorLineRow_ != row) {
+        cursorLine_ = &b.lines()[row];
+        cursorLineBuffer_ = buffer;
+        cursorLineRow_ = row;
+    }
+    return *cursorLine_;
+}
+
 void Terminal::wrapCursorToNextLine()
 {
     Buffer& b = *buffer;
@@ -418,7 +433,7 @@ void Terminal::insertCharacter(const CharData& input)
             wrapCursorToNextLine();
         }
     }
-    BufferLine& line = b.screenLine(b.y());
+    BufferLine& line = cursorLine();
     int x = b.x();
     if (b.insertMode || insertMode) {
         CharData blank;
@@ -434,16 +449,19 @@ void Terminal::insertCharacter(const CharData& input)
     cell.payload = hyperlinkPayload();
     cell.semanticContentCode = b.semanticContent.code();
     clearWideCharacterAround(line, x, w);
-    line.set(x, cell);
+    const std::span<CharData> cells = line.writableCells();
+    const int end = std::min(cols, static_cast<int>(cells.size()));
+    if (x >= end)
+        x = end - 1;
+    cells[static_cast<size_t>(x)] = cell;
     ++x;
     lastPrintedCode_ = cell.code;
     lastPrintedWidth_ = cell.width;
-    if (w >= 2) {
-        CharData rest = cell;
+    for (int k = 1; k < w && x < end; ++k, ++x) {
+        CharData& rest = cells[static_cast<size_t>(x)];
+        rest = cell;
         rest.code = 0;
         rest.width = 0;
-        for (int k = 1; k < w && x < cols; ++k, ++x)
-            line.set(x, rest);
     }
     b.setX(x);
     rememberLastCell();
@@ -454,7 +472,7 @@ std::optional<std::pair<int, int>> Terminal::combiningTarget(Buffer& b) const
     const int x = b.x();
     if (x <= 0)
         return std::nullopt;
-    BufferLine& line = b.screenLine(b.y());
+    const BufferLine& line = &b == buffer ? const_cast<Terminal*>(this)->cursorLine() : b.screenLine(b.y());
     const int size = line.dataSize();
     if (size == 0)
         return std::nullopt;
@@ -532,7 +550,7 @@ void Terminal::printScalar(char32_t s)
 void Terminal::joinIntoTarget(std::pair<int, int> target, char32_t s)
 {
     Buffer& b = *buffer;
-    BufferLine& line = b.lines()[target.first];
+    BufferLine& line = target.first == b.yBase() + b.y() ? cursorLine() : b.lines()[target.first];
     const int col = target.second;
     const CharData old = line[col];
 

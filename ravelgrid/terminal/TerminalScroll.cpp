@@ -39,6 +39,7 @@ const char* boolText(bool v)
 
 void Terminal::scroll(bool isWrapped)
 {
+    cursorLine_ = nullptr;  // lines move
     Buffer& b = *buffer;
     CircularBufferLineList& ring = b.lines();
     const int top = b.yBase() + b.scrollTop();
