@@ -15,6 +15,16 @@ KittyGraphics::KittyGraphics(KittyGraphicsHost& host)
 
 void KittyGraphics::kittyGraphicsCommand(std::span<const uint8_t> data)
 {
+    // Out of memory costs the command, never the terminal.
+    try {
+        runCommand(data);
+    } catch (const std::bad_alloc&) {
+        state_.pending.reset();
+    }
+}
+
+void KittyGraphics::runCommand(std::span<const uint8_t> data)
+{
     const auto [control, payload] = KittyGraphicsControl::parse(data);
     if (control.action == 'd' || control.action == 'D') state_.pending.reset();
 

@@ -47,6 +47,7 @@ public:
     void setPendingLimit(size_t bytes) { pendingLimit_ = bytes; }
 
 private:
+    void runCommand(std::span<const uint8_t> data);
     void appendChunk(KittyGraphicsPending& pending, std::span<const uint8_t> chunk);
     void transmit(const KittyGraphicsControl& control, std::span<const uint8_t> payload);
     void put(const KittyGraphicsControl& control);
