@@ -446,23 +446,28 @@ void Terminal::insertCharacter(const CharData& input)
     }
     if (x >= cols)
         x = cols - 1;
-    cell.payload = hyperlinkPayload();
-    cell.semanticContentCode = b.semanticContent.code();
+    const TinyAtom payload = hyperlinkPayload();
+    const uint8_t semantic = b.semanticContent.code();
     clearWideCharacterAround(line, x, w);
     const std::span<CharData> cells = line.writableCells();
     const int end = std::min(cols, static_cast<int>(cells.size()));
     if (x >= end)
         x = end - 1;
-    cells[static_cast<size_t>(x)] = cell;
+    // Field by field: a whole-cell copy of a freshly built cell would stall
+    // on store forwarding.
+    auto store = [&](CharData& dst, int32_t code, int8_t width) {
+        dst.code = code;
+        dst.width = width;
+        dst.payload = payload;
+        dst.semanticContentCode = semantic;
+        dst.attribute = cell.attribute;
+    };
+    store(cells[static_cast<size_t>(x)], cell.code, cell.width);
     ++x;
     lastPrintedCode_ = cell.code;
     lastPrintedWidth_ = cell.width;
-    for (int k = 1; k < w && x < end; ++k, ++x) {
-        CharData& rest = cells[static_cast<size_t>(x)];
-        rest = cell;
-        rest.code = 0;
-        rest.width = 0;
-    }
+    for (int k = 1; k < w && x < end; ++k, ++x)
+        store(cells[static_cast<size_t>(x)], 0, 0);
     b.setX(x);
     rememberLastCell();
 }

@@ -47,11 +47,15 @@ void Terminal::scroll(bool isWrapped)
     const Attribute erase = eraseAttr();
     const BidiPresentationState bidi = isWrapped && bottom < ring.count() ? ring[bottom].bidiState() : currentBidiState;
 
-    if (!blankLine_ || blankLine_->dataSize() != b.cols() || !(blankLine_->fillCharacter().attribute == erase) ||
-        !((*blankLine_)[0].attribute == erase))
-        blankLine_ = b.getBlankLine(erase, isWrapped);
-    blankLine_->setWrapped(isWrapped);
-    blankLine_->setBidiState(bidi);
+    // The template of new bottom lines, prepared only when a line is added
+    // rather than recycled.
+    auto templateLine = [&]() -> const BufferLine& {
+        if (!blankLine_ || blankLine_->dataSize() != b.cols() || !((*blankLine_)[0].attribute == erase))
+            blankLine_ = b.getBlankLine(erase, isWrapped);
+        blankLine_->setWrapped(isWrapped);
+        blankLine_->setBidiState(bidi);
+        return *blankLine_;
+    };
 
     const bool columnRestricted = marginMode && (b.marginLeft() > 0 || b.marginRight() < cols - 1);
     if (columnRestricted) {
@@ -98,7 +102,7 @@ void Terminal::scroll(bool isWrapped)
                 line.setBidiState(bidi);
                 fullRingSteps();
             } else {
-                ring.push(std::make_shared<BufferLine>(*blankLine_));
+                ring.push(std::make_shared<BufferLine>(templateLine()));
                 b.setYBase(b.yBase() + 1);
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
@@ -106,7 +110,7 @@ void Terminal::scroll(bool isWrapped)
         } else {
             const bool wasFull = ring.isFull();
             SpliceDirty dirty(*this, b);
-            const BufferLinePtr item = std::make_shared<BufferLine>(*blankLine_);
+            const BufferLinePtr item = std::make_shared<BufferLine>(templateLine());
             ring.splice(bottom + 1, 0, std::span<const BufferLinePtr>(&item, 1), &dirty);
             if (wasFull) {
                 fullRingSteps();
@@ -138,7 +142,7 @@ void Terminal::scroll(bool isWrapped)
             reused->setWrapped(isWrapped);
             reused->setBidiState(bidi);
         } else {
-            reused = std::make_shared<BufferLine>(*blankLine_);
+            reused = std::make_shared<BufferLine>(templateLine());
         }
         ring.set(bottom, reused);
         selectionsAdjustForScroll(top, bottom, 1);
