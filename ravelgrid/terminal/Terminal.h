@@ -156,6 +156,13 @@ public:
     {
         return isCurrentBufferAlternate() ? keyboardModeAlt.flags : keyboardModeNormal.flags;
     }
+    // Shell-integration queries on the active buffer (rows count from the top of the ring).
+    std::optional<SemanticContent> semanticContent(Position at);
+    std::vector<SemanticPromptAnchor> semanticPromptMarks(int row) { return buffer->semanticMarksOfRow(row); }
+    std::optional<int> semanticRow(const BufferLine* line, uint64_t recycleGeneration);
+    std::optional<SemanticPromptKind> semanticRowKind(int row) { return buffer->semanticPromptSpan(row); }
+    std::optional<Position> activeSemanticPromptOrigin() { return buffer->semanticInputStart(); }
+
     // The erase cell's attribute: default foreground, current background.
     Attribute eraseAttr() const;
 

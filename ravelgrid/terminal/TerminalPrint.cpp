@@ -786,6 +786,24 @@ void Terminal::garbageCollectPayload()
         payloadCodes.erase(c);
 }
 
+std::optional<SemanticContent> Terminal::semanticContent(Position at)
+{
+    auto& ring = buffer->lines();
+    if (at.col < 0 || at.row < 0 || at.col >= cols || at.row >= ring.count())
+        return std::nullopt;
+    const BufferLine& line = ring[at.row];
+    if (line.dataSize() == 0)
+        return std::nullopt;
+    return line[std::min(at.col, line.dataSize() - 1)].semanticContent();
+}
+
+std::optional<int> Terminal::semanticRow(const BufferLine* line, uint64_t recycleGeneration)
+{
+    if (!line || line->recycleGeneration() != recycleGeneration)
+        return std::nullopt;
+    return buffer->findRowOfLine(buffer->semanticPromptStartRowCache, line);
+}
+
 void Terminal::sendUserInput(std::span<const uint8_t> bytes)
 {
     if (tdel_)

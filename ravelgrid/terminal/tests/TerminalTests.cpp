@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Log.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "tools/TerminalDump.h"
 
@@ -384,4 +385,32 @@ TEST(EscapeSequencesTable, FunctionKeys)
     cc.send8bit = true;
     EXPECT_EQ(cc.osc(), std::vector<uint8_t>{0x9D});
     EXPECT_EQ(cc.st(), std::vector<uint8_t>{0x9C});
+}
+
+TEST(TerminalLog, InfoLinesOnlyWhenNotSilent)
+{
+    std::vector<std::string> lines;
+    platform::setLogSink([&](platform::LogLevel, std::string_view, std::string_view m) { lines.emplace_back(m); });
+    Host host;
+    Terminal t(&host);
+    t.feed("\x1b[5i");
+    EXPECT_TRUE(lines.empty());
+    t.silentLog = false;
+    t.feed("\x1b[5i\x1bP$qx\x1b\\");
+    platform::setLogSink(nullptr);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Info: Ravelgrid: Unknown CSI Code (collect=[] code=i pars=[5])");
+    EXPECT_EQ(lines[1], "Info: Unknown DCS + x");
+}
+
+TEST(TerminalScreen, SemanticContentOfPrintedCells)
+{
+    Host host;
+    Terminal t(&host, size(10, 3));
+    t.activeBuffer().semanticContent = SemanticContent::input();
+    t.feed("ab");
+    EXPECT_EQ(t.semanticContent({1, 0}), SemanticContent::input());
+    EXPECT_EQ(t.semanticContent({2, 0}), SemanticContent::none());
+    EXPECT_FALSE(t.semanticContent({10, 0}));
+    EXPECT_FALSE(t.semanticContent({0, -1}));
 }
