@@ -382,6 +382,7 @@ void readerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
     bool outputEnded = false;
     bool exited = false;
     bool exitReported = false;
+    bool caughtUp = false;  // the last read emptied the terminal's buffer
     std::optional<int> status;
     steady_clock::time_point exitTime;
 
@@ -437,6 +438,7 @@ void readerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
         if (masterIndex >= 0 && readEnabled && (fds[masterIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
             std::size_t filled = 0;
             bool end = false;
+            caughtUp = false;
             while (filled < buffer.size()) {
                 const ssize_t n = read(io->masterFd, buffer.data() + filled, buffer.size() - filled);
                 if (n > 0) {
@@ -444,7 +446,10 @@ void readerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
                     continue;
                 }
                 if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                    caughtUp = true;
+                    break;
+                }
                 end = true;  // 0 or EIO: every holder of the terminal's other side has gone
                 break;
             }
@@ -462,7 +467,9 @@ void readerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
 
         if (exited && !exitReported) {
             const bool idle = ready == 0 && readEnabled;
-            const bool late = readEnabled && steady_clock::now() - exitTime > seconds(1);
+            // Output that keeps coming after the exit can only be a
+            // grandchild's; it may not hold the report back for long.
+            const bool late = readEnabled && caughtUp && steady_clock::now() - exitTime > seconds(1);
             if (outputEnded || idle || late) {
                 reportExit(shared, io, status);
                 exitReported = true;

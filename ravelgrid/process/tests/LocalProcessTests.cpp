@@ -115,6 +115,19 @@ TEST_F(LocalProcessTest, OutputBeforeTheExitArrivesBeforeTheReport) {
     EXPECT_EQ(recorder.exitCount(), 1);
 }
 
+TEST_F(LocalProcessTest, AGrandchildHoldingTheTerminalDoesNotHoldBackTheExit) {
+    LocalProcess process(&recorder);
+    startShell(process, "trap '' HUP; (sleep 0.3; echo late; sleep 10) & echo early; exit 6");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(recorder.exitStatus(), std::optional<int>(6 << 8));
+    EXPECT_TRUE(recorder.outputContains("early"));
+    // Output after the exit is still delivered while the terminal stays open.
+    EXPECT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("late"); }, kTimeout));
+    process.terminate();
+}
+
 TEST_F(LocalProcessTest, ChunksStayInOrderAndWholeOnAPrivateQueue) {
     RunLoop privateQueue;
     std::thread queueThread([&] { privateQueue.run(); });
