@@ -403,6 +403,7 @@ void Terminal::activateNormalBuffer(bool clearAlt)
 {
     if (buffer == normalBuffer.get())
         return;
+    noteScreenSwitch();
     if (altBuffer->x() >= 0)
         normalBuffer->setX(altBuffer->x());
     if (altBuffer->y() >= 0)
@@ -412,56 +413,6 @@ void Terminal::activateNormalBuffer(bool clearAlt)
         altBuffer->clear();
     }
     buffer = normalBuffer.get();
-}
-
-void Terminal::activateAltBuffer(std::optional<Attribute> fillAttribute)
-{
-    if (buffer == altBuffer.get())
-        return;
-    kittyCleanupForBufferSwitch(*altBuffer, true);
-    altBuffer->clear();
-    altBuffer->fillViewportRows(fillAttribute);
-    altBuffer->setX(normalBuffer->x());
-    altBuffer->setY(normalBuffer->y());
-    altBuffer->insertMode = insertMode;
-    altBuffer->marginMode = marginMode;
-    altBuffer->wraparound = wraparound;
-    buffer = altBuffer.get();
-}
-
-// --- synchronized output -------------------------------------------------------------------
-
-void Terminal::beginSynchronizedOutput()
-{
-    const bool was = synchronizedOutputActive;
-    synchronizedOutputActive = true;
-    scheduleSynchronizedOutputTimeout();
-    if (!was && tdel_)
-        tdel_->synchronizedOutputChanged(*this, true);
-}
-
-void Terminal::scheduleSynchronizedOutputTimeout()
-{
-    synchronizedOutputDeadline_ =
-        clock() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(synchronizedOutputTimeoutSeconds));
-}
-
-void Terminal::checkSynchronizedOutputTimeout()
-{
-    if (synchronizedOutputActive && synchronizedOutputDeadline_ && clock() >= *synchronizedOutputDeadline_)
-        endSynchronizedOutput();
-}
-
-void Terminal::endSynchronizedOutput()
-{
-    if (!synchronizedOutputActive)
-        return;
-    synchronizedOutputActive = false;
-    synchronizedOutputDeadline_.reset();
-    updateRange(0);
-    updateRange(rows - 1);
-    if (tdel_)
-        tdel_->synchronizedOutputChanged(*this, false);
 }
 
 // --- environment -------------------------------------------------------------------------------

@@ -26,6 +26,7 @@
 #include "ravelgrid/terminal/KittyGraphicsHook.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
+#include "ravelgrid/terminal/TerminalScheduler.h"
 #include "ravelgrid/terminal/TerminalTypes.h"
 
 namespace ravelgrid {
@@ -181,6 +182,9 @@ public:
     bool synchronizedOutputActive = false;
     // Injectable for tests.
     std::function<Clock::time_point()> clock = [] { return Clock::now(); };
+    // Where the timeout runs; without one only feeding checks it. A scheduler
+    // also replaces `clock`.
+    void setScheduler(std::shared_ptr<TerminalScheduler> scheduler);
 
     // --- print path and C0 --------------------------------------------------------------
     void handlePrint(std::span<const uint8_t> bytes);
@@ -266,7 +270,24 @@ public:
     void setup(bool isReset);
     void cmdSetMode(const Params& p, Collect c);
     void cmdResetMode(const Params& p, Collect c);
+    void setMode(int mode, Collect c);
+    void resetMode(int mode, Collect c);
     void csiPHandler(const Params& p, Collect c);
+    void cmdDecRqm(const Params& p, bool decMode);
+    void softReset();
+    void cmdSoftReset() { softReset(); }
+    static constexpr size_t kMaxKeyboardStackDepth = 16;
+
+    // Fields of currentBidiState, as bits of a set.
+    enum class BidiStateProperty : uint8_t { supportMode = 1, autodetectDirection = 2, fallbackDirection = 4, boxMirroring = 8 };
+    static constexpr uint8_t kAllBidiStateProperties = 15;
+    // Makes `state` current for new rows and pushes `properties` of it into
+    // the paragraph at the cursor.
+    void installBidiState(const BidiPresentationState& state, uint8_t properties);
+    void applyCurrentBidiStateAtParagraphStart(uint8_t properties);
+    // Keep bidi paragraphs from spanning the edges of moved rows (ring rows).
+    void hardenBidiScrollBoundaries(bool insertedAtTop, int count);
+    void hardenBidiLineShiftBoundaries(int firstRow, std::optional<int> movedRow, int lastRow);
     void cmdSavePrivateModes(const Params& p, Collect c);
     void cmdRestorePrivateModes(const Params& p, Collect c);
     void cmdCsiU(const Params& p, Collect c);
@@ -277,12 +298,27 @@ public:
     void cmdDeviceStatus(const Params& p, Collect c);
     void cmdXTVERSION(const Params& p, Collect c);
     void cmdSetCursorStyle(const Params& p, Collect c);
+    void setCursorStyle(CursorStyle style);
+    void cmdSetConformanceLevel(const Params& p, Collect c);
+    static constexpr size_t kMaxTitleStackDepth = 10;
     void cmdSetScrollRegion(const Params& p, Collect c);
     void cmdSetMargins(const Params& p, Collect c);
     void cmdWindowOptions(const Params& p, Collect c);
     void cmdXtermTitleModeSet(const Params& p);
     void cmdXtermTitleModeReset(const Params& p);
     void cmdSetShiftEscape(const Params& p);
+
+    // --- mouse reports ---------------------------------------------------------------------
+    // Marks a release in encodeButton's result, so that the SGR forms can
+    // name the released button; the other forms send release code 3.
+    static constexpr int kMouseReleaseFlag = 0x100;
+    // button: 1 middle, 2 right, 3 left, 4 and 5 wheel up and down.
+    int encodeButton(int button, bool release, bool shift, bool meta, bool control) const;
+    // x and y are 0-based cells of the visible screen.
+    void sendEvent(int buttonFlags, int x, int y) { sendEvent(buttonFlags, x, y, x, y); }
+    void sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY);
+    void sendMotion(int buttonFlags, int x, int y, int pixelX, int pixelY) { sendEvent(buttonFlags + 32, x, y, pixelX, pixelY); }
+    static void encodeMouseUtf(std::vector<uint8_t>& data, int ch);
 
     // --- operating-system commands ----------------------------------------------------------
     void oscDispatch(int64_t number, std::span<const uint8_t> payload);
@@ -437,6 +473,26 @@ private:
 
     void parseOrQueue(std::span<const uint8_t> bytes);
 
+    // modes
+    void setInsertMode(bool on);
+    void setWraparound(bool on);
+    void setMarginMode(bool on);
+    void setReverseColors(bool on);
+    void setBidiFlag(BidiStateProperty property, bool on);
+    void switchColumnMode(int newCols);
+    void afterScreenSwitch();
+    void noteScreenSwitch();
+    int ansiModeStatus(int mode) const;
+    int decModeStatus(int mode) const;
+    void hardenBidiRow(int row);
+    // reports
+    std::pair<int, int> reportedCursorPosition() const;
+    void popWindowTitle();
+    void popIconTitle();
+    Clock::time_point now() const;
+    void armSynchronizedOutputTimer(Clock::duration delay);
+    void synchronizedOutputTimerFired();
+
     TerminalDelegate* tdel_ = nullptr;
     TerminalOptions options_;
     std::unique_ptr<ParserBridge> bridge_;
@@ -480,6 +536,10 @@ private:
     std::vector<std::weak_ptr<SelectionHook>> selections_;
 
     std::optional<Clock::time_point> synchronizedOutputDeadline_;
+    std::shared_ptr<TerminalScheduler> scheduler_;
+    bool synchronizedOutputTimerPending_ = false;
+    // Delayed work holds this weakly, so it does nothing once we are gone.
+    std::shared_ptr<Terminal*> lifeToken_ = std::make_shared<Terminal*>(this);
 
     bool parsing_ = false;
     std::vector<uint8_t> deferredInput_;

@@ -137,9 +137,11 @@ TEST(TerminalReplies, FocusReportsIn7And8Bit)
     t.setTerminalFocus(true);
     t.feed("\x1b G");
     t.setTerminalFocus(false);
-    ASSERT_EQ(host.replies.size(), 2u);
-    EXPECT_EQ(text(host.replies[0]), "\x1b[I");
-    EXPECT_EQ(text(host.replies[1]), "\x9bO");
+    // Turning the mode on reports the current state at once.
+    ASSERT_EQ(host.replies.size(), 3u);
+    EXPECT_EQ(text(host.replies[0]), "\x1b[O");
+    EXPECT_EQ(text(host.replies[1]), "\x1b[I");
+    EXPECT_EQ(text(host.replies[2]), "\x9bO");
 }
 
 TEST(TerminalReplies, DeviceStatusAndAttributes)
