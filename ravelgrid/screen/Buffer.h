@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -199,6 +200,30 @@ private:
     int cols_ = 0;
     int rows_ = 0;
     std::optional<int> scrollback_;
+
+private:
+    // --- reflow (BufferReflow.cpp) ----------------------------------------------
+    // A cell (the cursor) or a row (saved cursor, viewport top, screen top)
+    // followed through a reflow: its ring row and column before, the row
+    // object and column that hold it afterwards.
+    struct ReflowAnchor {
+        int row = 0;
+        int col = 0;
+        BufferLine* line = nullptr;
+        int newCol = 0;
+        bool moved = false;        // its row took part in a reflowed group
+        bool pendingWrap = false;  // afterwards it stands just past a full row
+    };
+    enum ReflowAnchorIndex { anchorCursor, anchorSavedRow, anchorViewportTop, anchorScreenTop, anchorCount };
+    using ReflowAnchors = std::array<ReflowAnchor, anchorCount>;
+
+    void reflowLarger(int oldCols, int newCols, int newRows, ReflowAnchors& anchors);
+    void reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors& anchors);
+    // Pairs (first ring row to remove, number of rows), in increasing order.
+    std::vector<int> reflowLargerGetLinesToRemove(int oldCols, int newCols, ReflowAnchors& anchors, const CharData& nullCell);
+    static std::vector<int> reflowSmallerGetNewLineLengths(const std::vector<BufferLine*>& group, int oldCols, int newCols);
+    void applyInsertions(std::vector<InsertionSet>& toInsert, int countToInsert);
+    void placeViewportAfterReflow(int newCols, int newRows, ReflowAnchors& anchors, int countBefore, bool viewportAtBottom);
 };
 
 }  // namespace ravelgrid
