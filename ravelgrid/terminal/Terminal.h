@@ -172,6 +172,13 @@ public:
     void activateNormalBuffer(bool clearAlt);
     void activateAltBuffer(std::optional<Attribute> fillAttribute);
 
+    // --- size (TerminalResize.cpp) ---------------------------------------------------
+    // The host's resize: clamped to the minimum and to the option bounds; a
+    // new size ends synchronized output and reflows the normal screen.
+    void resize(int cols, int rows);
+    // Both buffers to the new size, the normal one first.
+    void resizeBuffers(int newColumns, int newRows);
+
     // --- synchronized output (mode 2026) --------------------------------------------
     void beginSynchronizedOutput();
     void endSynchronizedOutput();
