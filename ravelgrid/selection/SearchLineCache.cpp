@@ -1,0 +1,298 @@
+#include "ravelgrid/selection/SearchLineCache.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "ravelgrid/screen/Utf8.h"
+#include "ravelgrid/terminal/Terminal.h"
+
+namespace ravelgrid {
+
+namespace {
+
+double nowSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+void appendUtf16(std::u16string& out, char32_t c)
+{
+    if (c < 0x10000) {
+        out += static_cast<char16_t>(c);
+    } else {
+        c -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (c >> 10));
+        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    }
+}
+
+bool sameLine(const std::weak_ptr<BufferLine>& stamp, const BufferLinePtr& line)
+{
+    return !stamp.owner_before(line) && !line.owner_before(stamp);
+}
+
+// Accumulates units, switching to an explicit index table at the first unit
+// that is longer than one code unit.
+class LineBuilder {
+public:
+    explicit LineBuilder(SearchLine& line) : line_(line) {}
+
+    void push(char32_t scalar)
+    {
+        const size_t before = line_.text.size();
+        appendUtf16(line_.text, scalar);
+        noteUnit(before);
+    }
+
+    void pushCluster(const std::string& utf8Text)
+    {
+        const size_t before = line_.text.size();
+        size_t pos = 0;
+        while (pos < utf8Text.size())
+            appendUtf16(line_.text, utf8::next(utf8Text, pos));
+        if (line_.text.size() == before)
+            line_.text += u' ';
+        noteUnit(before);
+    }
+
+    void pop()
+    {
+        if (line_.unitCount == 0)
+            return;
+        --line_.unitCount;
+        if (!indexed_) {
+            line_.text.pop_back();
+        } else {
+            line_.text.resize(static_cast<size_t>(line_.unitStarts.back()));
+            line_.unitStarts.pop_back();
+        }
+    }
+
+    void finish()
+    {
+        if (indexed_)
+            line_.unitStarts.push_back(static_cast<int32_t>(line_.text.size()));
+    }
+
+private:
+    void noteUnit(size_t before)
+    {
+        const bool single = line_.text.size() == before + 1;
+        if (!single && !indexed_) {
+            indexed_ = true;
+            line_.unitStarts.reserve(static_cast<size_t>(line_.unitCount) + 16);
+            for (int i = 0; i < line_.unitCount; ++i)
+                line_.unitStarts.push_back(i);
+        }
+        if (indexed_)
+            line_.unitStarts.push_back(static_cast<int32_t>(before));
+        ++line_.unitCount;
+    }
+
+    SearchLine& line_;
+    bool indexed_ = false;
+};
+
+}  // namespace
+
+// --- SearchLine -----------------------------------------------------------------
+
+int SearchLine::rowUnits(int rowIndex) const
+{
+    const int next = rowIndex + 1 < rowCount() ? lineOffsets[static_cast<size_t>(rowIndex) + 1] : unitCount;
+    return next - lineOffsets[static_cast<size_t>(rowIndex)];
+}
+
+int SearchLine::utf16Index(int unit) const
+{
+    unit = std::clamp(unit, 0, unitCount);
+    return unitStarts.empty() ? unit : unitStarts[static_cast<size_t>(unit)];
+}
+
+int SearchLine::unitAt(int index) const
+{
+    if (index < 0 || index > static_cast<int>(text.size()))
+        return -1;
+    if (unitStarts.empty())
+        return index;
+    auto it = std::lower_bound(unitStarts.begin(), unitStarts.end(), index);
+    if (it == unitStarts.end() || *it != index)
+        return -1;
+    return static_cast<int>(it - unitStarts.begin());
+}
+
+int SearchLine::nextUnitStart(int index) const
+{
+    if (unitStarts.empty())
+        return index + 1;
+    auto it = std::upper_bound(unitStarts.begin(), unitStarts.end(), index);
+    return it == unitStarts.end() ? static_cast<int>(text.size()) + 1 : *it;
+}
+
+std::string SearchLine::utf8(int startUnit, int endUnit) const
+{
+    const int from = utf16Index(startUnit);
+    const int to = utf16Index(endUnit);
+    std::string out;
+    for (int i = from; i < to; ++i) {
+        char32_t c = text[static_cast<size_t>(i)];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < to) {
+            const char32_t low = text[static_cast<size_t>(i) + 1];
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        utf8::append(out, isUnicodeScalar(c) ? c : U'\uFFFD');
+    }
+    return out;
+}
+
+// --- SearchLineCache --------------------------------------------------------------
+
+SearchLineCache::SearchLineCache(Terminal& terminal) : terminal_(&terminal) {}
+
+void SearchLineCache::refreshIfStale()
+{
+    const double now = nowSeconds();
+    const int n = terminal_->activeBuffer().lines().count();
+    const bool keep = linesCache_ && now - lastAccessTimestamp_ < maxAgeSeconds &&
+                      linesCache_->size() == static_cast<size_t>(n);
+    if (!keep) {
+        linesCache_.emplace(static_cast<size_t>(std::max(n, 0)));
+        startOf_.assign(static_cast<size_t>(std::max(n, 0)), -1);
+    }
+    lastAccessTimestamp_ = now;
+}
+
+void SearchLineCache::invalidate()
+{
+    linesCache_.reset();
+    startOf_.clear();
+    lastAccessTimestamp_ = 0;
+}
+
+bool SearchLineCache::fresh(SearchLine& entry, int row) const
+{
+    if (entry.checkedEpoch == epoch_)
+        return true;
+    auto& ring = terminal_->activeBuffer().lines();
+    const int rows = entry.rowCount();
+    const int needed = rows + (entry.hasNextRow ? 1 : 0);
+    if (static_cast<int>(entry.stamps.size()) != needed || row + needed > ring.count())
+        return false;
+    // The line must still end where it ended: no new row wrapped onto it.
+    if (!entry.hasNextRow && row + rows != ring.count())
+        return false;
+    for (int i = 0; i < needed; ++i) {
+        const BufferLinePtr& current = ring.get(row + i);
+        const SearchLine::RowStamp& s = entry.stamps[static_cast<size_t>(i)];
+        if (!sameLine(s.line, current) || s.generation != current->generation() ||
+            s.recycleGeneration != current->recycleGeneration())
+            return false;
+    }
+    entry.checkedEpoch = epoch_;
+    return true;
+}
+
+int SearchLineCache::lineStart(int row)
+{
+    auto& ring = terminal_->activeBuffer().lines();
+    if (row <= 0 || row >= ring.count())
+        return row;
+    if (linesCache_ && static_cast<size_t>(row) < startOf_.size()) {
+        const int s = startOf_[static_cast<size_t>(row)];
+        if (s >= 0 && static_cast<size_t>(s) < linesCache_->size()) {
+            auto& entry = (*linesCache_)[static_cast<size_t>(s)];
+            if (entry && s + entry->rowCount() > row && fresh(*entry, s))
+                return s;
+        }
+    }
+    int s = row;
+    while (s > 0) {
+        const BufferLine* line = ring.peek(s);
+        if (line == nullptr || !line->isWrapped())
+            break;
+        --s;
+    }
+    return s;
+}
+
+const SearchLine* SearchLineCache::line(int startRow)
+{
+    const int count = terminal_->activeBuffer().lines().count();
+    if (startRow < 0 || startRow >= count)
+        return nullptr;
+    if (!linesCache_ || static_cast<size_t>(startRow) >= linesCache_->size()) {
+        scratch_ = std::make_unique<SearchLine>(buildLines(startRow, true));
+        return scratch_.get();
+    }
+    auto& entry = (*linesCache_)[static_cast<size_t>(startRow)];
+    if (entry && fresh(*entry, startRow))
+        return entry.get();
+    entry = std::make_unique<SearchLine>(buildLines(startRow, true));
+    entry->checkedEpoch = epoch_;
+    const int end = std::min(startRow + entry->rowCount(), static_cast<int>(startOf_.size()));
+    for (int r = startRow; r < end; ++r)
+        startOf_[static_cast<size_t>(r)] = startRow;
+    return entry.get();
+}
+
+SearchLine SearchLineCache::buildLines(int row, bool trim) const
+{
+    SearchLine out;
+    auto& ring = terminal_->activeBuffer().lines();
+    const int count = ring.count();
+    if (row < 0 || row >= count)
+        return out;
+    LineBuilder builder(out);
+    out.lineOffsets.push_back(0);
+
+    for (int r = row; r < count; ++r) {
+        const BufferLinePtr linePtr = ring.get(r);
+        const BufferLine& line = *linePtr;
+        out.stamps.push_back({linePtr, line.generation(), line.recycleGeneration()});
+        const BufferLine* next = r + 1 < count ? ring.get(r + 1).get() : nullptr;
+        const bool nextWraps = next != nullptr && next->isWrapped();
+
+        const std::span<const CharData> cells = line.cellSpan();
+        const int size = static_cast<int>(cells.size());
+        const int length = nextWraps || !trim ? size : std::min(line.trimmedLength(), size);
+        const int rowStart = out.unitCount;
+        bool lastCellGaveUnit = false;
+        for (int c = 0; c < length; ++c) {
+            const CharData& cell = cells[static_cast<size_t>(c)];
+            lastCellGaveUnit = false;
+            if (cell.code == 0 && c > 0 && cells[static_cast<size_t>(c) - 1].width == 2)
+                continue;
+            lastCellGaveUnit = true;
+            if (cell.code == 0)
+                builder.push(U' ');
+            else if (cell.code >= CharData::firstClusterCode)
+                builder.pushCluster(terminal_->character(cell.code));
+            else
+                builder.push(isUnicodeScalar(static_cast<uint32_t>(cell.code)) ? static_cast<char32_t>(cell.code) : U' ');
+        }
+        // A wide character that did not fit at the end of this row moved to
+        // the next one and left a blank behind; that blank is not text. The
+        // right half of a wide character ending the row is no such blank.
+        if (nextWraps && size > 0 && next->dataSize() > 0 && (*next)[0].width == 2 && lastCellGaveUnit &&
+            length == size && cells[static_cast<size_t>(size) - 1].code == 0 &&
+            cells[static_cast<size_t>(size) - 1].width <= 1 && out.unitCount > rowStart)
+            builder.pop();
+
+        if (!nextWraps) {
+            if (next != nullptr) {
+                const BufferLinePtr& nextPtr = ring.get(r + 1);
+                out.stamps.push_back({nextPtr, nextPtr->generation(), nextPtr->recycleGeneration()});
+                out.hasNextRow = true;
+            }
+            break;
+        }
+        out.lineOffsets.push_back(out.unitCount);
+    }
+    builder.finish();
+    return out;
+}
+
+}  // namespace ravelgrid

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ravelgrid/screen/BufferLine.h"
+
+namespace ravelgrid {
+
+class Terminal;
+
+// The searchable text of one logical line: a row and the rows wrapped onto
+// it, joined. Every cell that shows a character gives one unit (a wide
+// character or an interned cluster is one unit however many UTF-16 code
+// units it takes); the right half of a wide character gives none and an
+// empty cell gives a space.
+struct SearchLine {
+    std::u16string text;
+    // UTF-16 index where each unit begins, then text.size(); left empty while
+    // every unit is a single code unit, which is the usual case.
+    std::vector<int32_t> unitStarts;
+    // The first unit of each row of the line.
+    std::vector<int> lineOffsets;
+    int unitCount = 0;
+
+    int rowCount() const { return static_cast<int>(lineOffsets.size()); }
+    int rowUnits(int rowIndex) const;
+    int utf16Index(int unit) const;
+    // The unit that begins at a UTF-16 index, or -1 inside a unit.
+    int unitAt(int index) const;
+    // The UTF-16 index of the first unit that begins after `index`.
+    int nextUnitStart(int index) const;
+    // The text of units [start, end) as UTF-8.
+    std::string utf8(int startUnit, int endUnit) const;
+
+    // What the line was built from, to notice when the buffer moved on.
+    struct RowStamp {
+        std::weak_ptr<BufferLine> line;
+        uint64_t generation = 0;
+        uint64_t recycleGeneration = 0;
+    };
+    std::vector<RowStamp> stamps;  // the line's rows, then the row after it
+    bool hasNextRow = false;
+    uint64_t checkedEpoch = 0;
+};
+
+// The joined lines of the active buffer, built lazily, one logical line at a
+// time, and kept so that repeated finds do not rebuild the scrollback's text.
+// Besides the age and line-count rules, every entry is checked against the
+// rows it came from once per operation, so output that arrives without an
+// invalidation never yields matches at stale places.
+class SearchLineCache {
+public:
+    static constexpr double maxAgeSeconds = 15.0;
+
+    explicit SearchLineCache(Terminal& terminal);
+
+    Terminal& terminal() const { return *terminal_; }
+
+    // Replaces the cache by empty entries when it is missing, old, or sized
+    // for another line count; always records the access time.
+    void refreshIfStale();
+    // Entries are checked against the buffer again from the next use on.
+    void beginOperation() { ++epoch_; }
+    void invalidate();
+
+    bool hasCache() const { return linesCache_.has_value(); }
+    double lastAccessTimestamp() const { return lastAccessTimestamp_; }
+
+    // The row where the logical line holding `row` begins. The ring's first
+    // row begins a line even when marked wrapped: its head has left the ring.
+    int lineStart(int row);
+    // The logical line beginning at `startRow`, built when missing or out of
+    // date; nullptr outside the ring. Valid until the next call.
+    const SearchLine* line(int startRow);
+    // The logical line beginning at `row`. With `trim` the last row ends at
+    // its last non-empty cell.
+    SearchLine buildLines(int row, bool trim) const;
+
+private:
+    bool fresh(SearchLine& entry, int row) const;
+
+    Terminal* terminal_;
+    std::optional<std::vector<std::unique_ptr<SearchLine>>> linesCache_;
+    // Line start of each row whose line is cached; -1 when unknown.
+    std::vector<int> startOf_;
+    std::unique_ptr<SearchLine> scratch_;
+    double lastAccessTimestamp_ = 0;
+    uint64_t epoch_ = 1;
+};
+
+}  // namespace ravelgrid
