@@ -47,6 +47,60 @@ std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t
     return out;
 }
 
+std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies, const std::vector<std::string>& events)
+{
+    std::string out = dumpScreen(terminal, replies);
+    for (const auto& event : events)
+        out += "event " + event + "\n";
+    return out;
+}
+
+namespace {
+
+const char* commandName(WindowManipulationCommand::Kind kind)
+{
+    using K = WindowManipulationCommand::Kind;
+    switch (kind) {
+    case K::moveWindowTo: return "moveWindowTo";
+    case K::resizeWindowTo: return "resizeWindowTo";
+    case K::resizeTo: return "resizeTo";
+    case K::resizeTerminal: return "resizeTerminal";
+    case K::resizeToLines: return "resizeToLines";
+    case K::deiconifyWindow: return "deiconifyWindow";
+    case K::iconifyWindow: return "iconifyWindow";
+    case K::bringToFront: return "bringToFront";
+    case K::sendToBack: return "sendToBack";
+    case K::refreshWindow: return "refreshWindow";
+    case K::restoreMaximizedWindow: return "restoreMaximizedWindow";
+    case K::maximizeWindow: return "maximizeWindow";
+    case K::maximizeWindowVertically: return "maximizeWindowVertically";
+    case K::maximizeWindowHorizontally: return "maximizeWindowHorizontally";
+    case K::undoFullScreen: return "undoFullScreen";
+    case K::switchToFullScreen: return "switchToFullScreen";
+    case K::toggleFullScreen: return "toggleFullScreen";
+    case K::reportTerminalState: return "reportTerminalState";
+    case K::reportTerminalPosition: return "reportTerminalPosition";
+    case K::reportTextAreaPosition: return "reportTextAreaPosition";
+    case K::reportTextAreaPixelDimension: return "reportTextAreaPixelDimension";
+    case K::reportTerminalWindowPixelDimension: return "reportTerminalWindowPixelDimension";
+    case K::reportSizeOfScreenInPixels: return "reportSizeOfScreenInPixels";
+    case K::reportCellSizeInPixels: return "reportCellSizeInPixels";
+    case K::reportTextAreaCharacters: return "reportTextAreaCharacters";
+    case K::reportScreenSizeCharacters: return "reportScreenSizeCharacters";
+    case K::reportIconLabel: return "reportIconLabel";
+    case K::reportWindowTitle: return "reportWindowTitle";
+    }
+    return "?";
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> ReplyRecorder::windowCommand(Terminal&, const WindowManipulationCommand& command)
+{
+    note(std::string("window ") + commandName(command.kind) + " " + std::to_string(command.first) + " " + std::to_string(command.second));
+    return std::nullopt;
+}
+
 void feedInChunks(Terminal& terminal, std::span<const uint8_t> input, size_t chunk)
 {
     if (chunk == 0)
@@ -62,9 +116,11 @@ std::string runDump(std::span<const uint8_t> input, const DumpOptions& options)
     o.cols = options.cols;
     o.rows = options.rows;
     o.scrollback = options.scrollback;
+    o.termName = options.termName;
     Terminal terminal(&recorder, o);
+    recorder.recordEvents = options.events;
     feedInChunks(terminal, input, options.chunk);
-    return dumpScreen(terminal, recorder.replies);
+    return dumpScreen(terminal, recorder.replies, recorder.events);
 }
 
 }  // namespace ravelgrid::tools

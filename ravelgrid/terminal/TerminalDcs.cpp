@@ -101,9 +101,9 @@ void Terminal::DECRQSS::unhook()
     else if (request == "s")
         reply = std::to_string(b.marginLeft() + 1) + ";" + std::to_string(b.marginRight() + 1) + "s";
     else if (request == " q")
-        reply = "2 q";
+        reply = std::to_string(static_cast<int>(t.cursorStyle) + 1) + " q";
     else if (request == "\"p")
-        reply = "65;1\"p";
+        reply = std::to_string(61 + static_cast<int>(t.conformance)) + (t.cc.send8bit ? ";0" : ";1") + "\"p";
     else if (request == "\"q")
         reply = "\"q";
     else

@@ -2,6 +2,8 @@
 //
 //   === name
 //   size 10x4            (optional, default 10x4; "scrollback N" likewise)
+//   term NAME            (optional terminal name, default xterm-256color)
+//   events               (optional: also dump "event ..." lines for host notices)
 //   > input bytes        (lines are joined; \e \n \r \t \a \b \0 \\ \xNN \u{HEX})
 //   ---
 //   the expected dump: every row, "cursor X,Y", "reply ..." lines
@@ -122,6 +124,10 @@ std::vector<Case> loadCases()
                 std::sscanf(line.c_str() + 5, "%dx%d", &current->options.cols, &current->options.rows);
             } else if (line.rfind("scrollback ", 0) == 0) {
                 current->options.scrollback = std::stoi(line.substr(11));
+            } else if (line.rfind("term ", 0) == 0) {
+                current->options.termName = line.substr(5);
+            } else if (line == "events") {
+                current->options.events = true;
             }
         }
     }
