@@ -18,12 +18,15 @@
 #include "ravelgrid/screen/CharData.h"
 #include "ravelgrid/screen/CharSets.h"
 #include "ravelgrid/screen/Color.h"
+#include "ravelgrid/screen/Line.h"
 #include "ravelgrid/screen/SelectionHook.h"
 #include "ravelgrid/terminal/DcsHandler.h"
 #include "ravelgrid/terminal/EscapeSequenceParser.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
 #include "ravelgrid/terminal/GraphemeTable.h"
 #include "ravelgrid/terminal/KittyGraphicsHook.h"
+#include "ravelgrid/terminal/LinkMatch.h"
+#include "ravelgrid/terminal/SemanticPromptOptions.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
 #include "ravelgrid/terminal/TerminalScheduler.h"
@@ -341,6 +344,58 @@ public:
     void oscSemanticPrompt(std::span<const uint8_t> payload);
     void oscNotification(std::span<const uint8_t> payload);
     void oscInlineImage(std::span<const uint8_t> payload);
+    static std::optional<ProgressReport> parseProgressReport(std::span<const uint8_t> payload);
+    // The payload atom a printed cell takes from the active OSC 8 link.
+    TinyAtom currentHyperlinkPayload() { return hyperlinkPayload(); }
+    // Registers a value in the process-wide payload table and remembers it
+    // as this terminal's; nothing when the table is full.
+    std::optional<TinyAtom> makePayload(std::string value);
+    // Gives back every payload atom this terminal holds (full reset).
+    void releaseAllPayloads();
+    // Bounds on what a child may hand over through OSC.
+    static constexpr size_t kMaxTitleBytes = 4096;
+    static constexpr size_t kMaxHostLocationBytes = 8192;
+    static constexpr size_t kMaxHyperlinkBytes = 8192;
+    static constexpr size_t kMaxClipboardSelectionBytes = 16;
+    static constexpr size_t kMaxClipboardWriteBytes = 2u << 20;
+
+    // --- colour commands ---------------------------------------------------------------------
+    void resetAllColors();
+    void reportColor(int oscCode, const Color& color);
+
+    // --- shell integration (OSC 133) and the user-input scanner ------------------------------
+    static std::optional<SemanticPromptOptions> parseSemanticPromptOptions(std::span<const std::string_view> fields);
+    void markCurrentSemanticPrompt(SemanticPromptKind kind);
+    // True when the bytes the user sends submit a command line.
+    bool scanUserInputForSubmission(std::span<const uint8_t> bytes);
+    bool interpretSemanticCSI(uint8_t final);
+    void resetUserInputScanner();
+    void resetSemanticPromptState(bool clearingScreenMarks);
+    void semanticNoteAlternateScreenSwitch();
+    SemanticPromptClickMode semanticPromptClickMode() const { return buffer->semanticClickMode; }
+    // A click the view may route to the shell instead of starting a selection.
+    bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers, const SemanticPromptPointerSnapshot& snapshot) const;
+    // Sends the cursor keys or mouse report for a click at a buffer position;
+    // false when nothing was sent.
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers, const SemanticPromptPointerSnapshot& snapshot);
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
+
+    // --- links and text ------------------------------------------------------------------------
+    std::optional<LinkMatch> linkMatch(LinkLookupLocation at, LinkLookupMode mode);
+    std::optional<Position> resolveLinkLocation(LinkLookupLocation at, Buffer& in) const;
+    std::optional<LinkMatch> explicitLinkMatch(Position at, Buffer& in);
+    std::optional<LinkMatch> implicitLinkMatch(Position at, Buffer& in);
+    static std::optional<uint16_t> payloadCode(Position at, Buffer& in);
+    // The URI of an OSC 8 payload ("params;uri").
+    static std::optional<std::string> parseHyperlinkPayload(std::string_view payload);
+    // Text between two positions of the active buffer (rows count from the top of the ring).
+    std::string getText(Position start, Position end);
+    std::vector<Line> getSelectedLines(Position p1, Position p2, Buffer& in);
+    // end -1 = to the end of the line.
+    std::string translateBufferLineToString(Buffer& in, int line, int start, int end);
+    // Every line of a buffer, each ended by a line feed; lines the encoding
+    // cannot hold are left out.
+    std::vector<uint8_t> getBufferAsData(BufferKind kind, TextEncoding encoding);
 
     // --- graphics hooks (filled in with the graphics protocols) -------------------------------
     // Forwarded to the installed hook; without one they do nothing.
@@ -552,6 +607,22 @@ private:
     std::vector<uint8_t> deferredInput_;
 
     std::unique_ptr<KittyGraphicsHook> kittyGraphicsHook_;
+
+    // OSC 8 payload upkeep and shell-integration click helpers.
+    static constexpr size_t kMinPayloadSweepThreshold = 1024;
+    static constexpr int kPayloadFullRetryInterval = 256;
+    size_t payloadSweepThreshold_ = kMinPayloadSweepThreshold;
+    int linkStartsSinceSweep_ = 0;
+    void sweepPayloadsIfDue();
+    std::pair<std::string, int> lineText(Buffer& in, int row, int start, int end);
+    struct SemanticGroupGeometry;
+    struct SemanticOffset;
+    std::optional<SemanticGroupGeometry> semanticGroupGeometry();
+    int semanticInputCellCount(int row, int before);
+    std::optional<SemanticOffset> semanticOffset(Position p, const SemanticGroupGeometry& geometry);
+    Position normalizeSemanticClickTarget(Position p);
+    void appendSemanticCursorMovement(bool right, int count, std::vector<uint8_t>& out) const;
+    void appendSemanticVerticalMovement(bool down, int count, std::vector<uint8_t>& out) const;
 };
 
 }  // namespace ravelgrid

@@ -13,6 +13,9 @@ namespace ravelgrid {
 
 enum class BufferKind : uint8_t { active, normal, alt };
 
+// Encodings for exporting a buffer as bytes.
+enum class TextEncoding : uint8_t { utf8, ascii, isoLatin1 };
+
 enum class MouseMode : uint8_t { off, x10, vt200, buttonEventTracking, anyEvent };
 constexpr bool sendsModifiers(MouseMode m) { return m == MouseMode::vt200 || m == MouseMode::buttonEventTracking || m == MouseMode::anyEvent; }
 constexpr bool sendMotionEvent(MouseMode m) { return m == MouseMode::anyEvent; }
