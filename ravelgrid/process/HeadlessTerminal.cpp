@@ -9,8 +9,8 @@ namespace ravelgrid {
 
 namespace {
 
-// The terminal core gains its input scanner and its resize with later work;
-// until then a submission is never noted and only the child is resized.
+// The terminal core gains its input scanner with later work; until then a
+// submission is never noted.
 template <class T>
 bool submitsCommand(T& terminal, std::span<const std::uint8_t> bytes) {
     if constexpr (requires { terminal.scanUserInputForSubmission(bytes); }) {
@@ -18,11 +18,6 @@ bool submitsCommand(T& terminal, std::span<const std::uint8_t> bytes) {
     } else {
         return false;
     }
-}
-
-template <class T>
-void resizeScreen(T& terminal, int cols, int rows) {
-    if constexpr (requires { terminal.resize(cols, rows); }) terminal.resize(cols, rows);
 }
 
 }  // namespace
@@ -71,7 +66,7 @@ void HeadlessTerminal::changeScrollback(std::optional<int> lines) {
 }
 
 void HeadlessTerminal::resize(int cols, int rows) {
-    resizeScreen(*terminal_, cols, rows);
+    terminal_->resize(cols, rows);
     const int fd = process_->childfd();
     if (process_->running() && fd >= 0) PseudoTerminalHelpers::setWinSize(fd, getWindowSize());
 }
