@@ -191,7 +191,7 @@ void Terminal::setBidiFlag(BidiStateProperty property, bool on)
 // (scrollback, palette, images, modes) is lost.
 void Terminal::switchColumnMode(int newCols)
 {
-    (void)newCols;  // TODO resize once the terminal can
+    resize(newCols, rows);
     Buffer& b = *buffer;
     b.setScrollTop(0);
     b.setScrollBottom(rows - 1);
