@@ -406,6 +406,7 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
     int countToInsert = 0;
     std::vector<BufferLine*> group;
     std::vector<Tracked> tracked;
+    std::vector<int> srcLengths;
 
     for (int y = countBefore - 1; y >= 0; --y) {
         BufferLine* last = &lines_[y];
@@ -427,7 +428,12 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
         while (static_cast<int>(lengths.size()) < groupSize)
             lengths.push_back(0);
         collectTracked(tracked, group, y, oldCols, anchors);
-        const int lastLength = group.back()->trimmedLength();
+        srcLengths.clear();
+        int64_t logicalEnd = 0;
+        for (size_t i = 0; i < group.size(); ++i) {
+            srcLengths.push_back(wrappedLength(group, i, oldCols));
+            logicalEnd += srcLengths.back();
+        }
         const int linesToAdd = static_cast<int>(lengths.size()) - groupSize;
 
         if (linesToAdd > 0) {
@@ -452,15 +458,9 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
         int destCol = lengths[static_cast<size_t>(destLine)];
         while (destCol == 0 && destLine > 0)
             destCol = lengths[static_cast<size_t>(--destLine)];
-        int lastTextRow = destLine;
+        const int lastTextRow = destLine;
         int srcLine = groupSize - 1;
-        int srcCol = lastLength;
-        int64_t logicalEnd = 0;
-        for (int i = 0; i < groupSize; ++i)
-            logicalEnd += i == groupSize - 1 ? lastLength : wrappedLength(group, static_cast<size_t>(i), oldCols);
-        // The source rows are the original ones; wrappedLength must not see
-        // the appended rows as the group's last.
-        const std::vector<BufferLine*> source(group.begin(), group.begin() + groupSize);
+        int srcCol = srcLengths.back();
         while (srcLine >= 0 && destLine >= 0) {
             const int n = std::min(srcCol, destCol);
             if (n > 0) {
@@ -476,7 +476,7 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
             }
             while (srcCol == 0 && srcLine >= 0) {
                 --srcLine;
-                srcCol = srcLine >= 0 ? wrappedLength(source, static_cast<size_t>(srcLine), oldCols) : 0;
+                srcCol = srcLine >= 0 ? srcLengths[static_cast<size_t>(srcLine)] : 0;
             }
         }
         // Blank the place a wide character left when it moved down a row.

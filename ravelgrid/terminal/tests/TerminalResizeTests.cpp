@@ -40,7 +40,7 @@ std::vector<int> stops(const Buffer& b)
 
 }  // namespace
 
-TEST(TerminalResize, SizeIsClampedAndTheSameSizeChangesNothing)
+TEST(TerminalResize, SizeIsClampedAndOnlyANewSizeActs)
 {
     Fixture f(10, 4);
     Terminal& t = *f.terminal;
@@ -57,20 +57,14 @@ TEST(TerminalResize, SizeIsClampedAndTheSameSizeChangesNothing)
     EXPECT_EQ(t.rows, TerminalOptions::kMaxRows);
 
     t.resize(10, 4);
+    t.feed("\x1b[?2026h");
     t.clearUpdateRange();
     t.resize(10, 4);
     EXPECT_FALSE(t.getUpdateRange());
+    EXPECT_TRUE(t.synchronizedOutputActive);
     t.resize(12, 4);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 3));
-}
-
-TEST(TerminalResize, EndsSynchronizedOutput)
-{
-    Fixture f(10, 4);
-    f.terminal->feed("\x1b[?2026h");
-    ASSERT_TRUE(f.terminal->synchronizedOutputActive);
-    f.terminal->resize(12, 4);
-    EXPECT_FALSE(f.terminal->synchronizedOutputActive);
+    EXPECT_FALSE(t.synchronizedOutputActive) << "a resize ends synchronized output";
     EXPECT_EQ(f.host.syncOff, 1);
 }
 
@@ -94,15 +88,13 @@ TEST(TerminalResize, TheLineBeingTypedIsReflowedAndTypingGoesOn)
     f.terminal->feed("!");
     f.terminal->resize(20, 4);
     EXPECT_EQ(f.screen(), "$ echo hello world!\n\n\n\ncursor 19,0\n");
-}
 
-TEST(TerminalResize, PendingWrapAtTheNewEdgeStillWraps)
-{
-    Fixture f(10, 3);
-    f.terminal->feed("abcdefghij");
-    f.terminal->resize(5, 3);
-    f.terminal->feed("X");
-    EXPECT_EQ(f.screen(), "abcde\nfghij\nX\ncursor 1,2\n");
+    // Just past text that fills the new width, the next character wraps.
+    Fixture p(10, 3);
+    p.terminal->feed("abcdefghij");
+    p.terminal->resize(5, 3);
+    p.terminal->feed("X");
+    EXPECT_EQ(p.screen(), "abcde\nfghij\nX\ncursor 1,2\n");
 }
 
 TEST(TerminalResize, AlternateScreenIsNotReflowed)
