@@ -403,7 +403,7 @@ void Terminal::activateNormalBuffer(bool clearAlt)
 {
     if (buffer == normalBuffer.get())
         return;
-    noteScreenSwitch();
+    semanticNoteAlternateScreenSwitch();
     if (altBuffer->x() >= 0)
         normalBuffer->setX(altBuffer->x());
     if (altBuffer->y() >= 0)

@@ -543,7 +543,6 @@ private:
     void setBidiFlag(BidiStateProperty property, bool on);
     void switchColumnMode(int newCols);
     void afterScreenSwitch();
-    void noteScreenSwitch();
     int ansiModeStatus(int mode) const;
     int decModeStatus(int mode) const;
     void hardenBidiRow(int row);

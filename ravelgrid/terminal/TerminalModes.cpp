@@ -119,6 +119,7 @@ void Terminal::softReset()
     buffer->setScrollBottom(rows - 1);
     curAttr = Attribute{};
     buffer->softReset();
+    resetSemanticPromptState(true);
     charset = nullptr;
     setgLevel(0);
     conformance = TerminalConformance::vt500;
@@ -460,22 +461,11 @@ void Terminal::cmdDecRqm(const Params& p, bool decMode)
 
 // --- screens -------------------------------------------------------------------------------
 
-// Whatever was being typed at a prompt counts as submitted once the screen changes.
-void Terminal::noteScreenSwitch()
-{
-    for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
-        b->semanticInput = SemanticInputState::submitted;
-        const auto kind = b->semanticContent.kind();
-        if (kind != SemanticContent::Case::none && kind != SemanticContent::Case::output)
-            b->semanticContent = SemanticContent::output();
-    }
-}
-
 void Terminal::activateAltBuffer(std::optional<Attribute> fillAttribute)
 {
     if (buffer == altBuffer.get())
         return;
-    noteScreenSwitch();
+    semanticNoteAlternateScreenSwitch();
     altBuffer->setX(normalBuffer->x());
     altBuffer->setY(normalBuffer->y());
     if (altBuffer->lines().count() == 0)

@@ -428,3 +428,17 @@ TEST(Screens, HardenedRowsBeginParagraphs)
     EXPECT_FALSE(t.getLine(2)->isWrapped());
     EXPECT_FALSE(t.getLine(4)->isWrapped());
 }
+
+TEST(Screens, SwitchingScreensSubmitsThePromptAndSoftResetForgetsIt)
+{
+    tools::ReplyRecorder host;
+    Terminal t(&host, size(10, 4));
+    t.feed("\x1b]133;A\x07$ \x1b]133;B\x07");
+    ASSERT_EQ(t.normalBuffer->semanticInput, SemanticInputState::armed);
+    t.feed("\x1b[?1049h");
+    EXPECT_EQ(t.normalBuffer->semanticInput, SemanticInputState::submitted);
+    EXPECT_EQ(t.altBuffer->semanticInput, SemanticInputState::submitted);
+    t.feed("\x1b[?1049l\x1b]133;A\x07$ \x1b[!p");
+    EXPECT_EQ(t.normalBuffer->semanticInput, SemanticInputState::idle);
+    EXPECT_EQ(t.normalBuffer->semanticContent, SemanticContent::none());
+}
