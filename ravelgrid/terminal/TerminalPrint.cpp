@@ -806,6 +806,8 @@ std::optional<int> Terminal::semanticRow(const BufferLine* line, uint64_t recycl
 
 void Terminal::sendUserInput(std::span<const uint8_t> bytes)
 {
+    if (scanUserInputForSubmission(bytes) && buffer->semanticInput == SemanticInputState::armed)
+        buffer->semanticInput = SemanticInputState::submitted;
     if (tdel_)
         tdel_->send(*this, bytes);
 }

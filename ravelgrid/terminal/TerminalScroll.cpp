@@ -328,6 +328,9 @@ void Terminal::resetToInitialState()
     options_.cols = cols;
     const bool hidden = cursorHidden;
     setup(true);
+    resetSemanticPromptState(true);
+    // The old screens are gone, and with them every cell that named a link.
+    releaseAllPayloads();
     resetKittyGraphics();
     cursorHidden = hidden;
     updateRange(0);
