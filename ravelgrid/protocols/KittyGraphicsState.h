@@ -2,6 +2,7 @@
 
 #include "ravelgrid/protocols/KittyGraphicsControl.h"
 #include "ravelgrid/protocols/KittyGraphicsPayload.h"
+#include "ravelgrid/terminal/TerminalTypes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,27 @@ struct KittyPlacementRecord {
     int zIndex = 0;
     bool isVirtual = false;
     bool isAlternateBuffer = false;
+};
+
+using KittyPlacementKeySet = std::unordered_set<KittyPlacementKey, KittyPlacementKeyHash>;
+
+// What the cells of a normal placement are stamped with while it is made.
+struct KittyPlacementContext {
+    std::optional<uint32_t> imageId;
+    std::optional<uint32_t> imageNumber;
+    std::optional<uint32_t> placementId;
+    std::optional<uint32_t> parentImageId;
+    std::optional<uint32_t> parentPlacementId;
+    int parentOffsetH = 0;
+    int parentOffsetV = 0;
+    int zIndex = 0;
+    ImageSizeRequest widthRequest;
+    ImageSizeRequest heightRequest;
+    bool preserveAspectRatio = true;
+    int cursorPolicy = 0;
+    bool isRelative = false;
+    int pixelOffsetX = 0;
+    int pixelOffsetY = 0;
 };
 
 // Four base64 characters carry three bytes: the encoded size of the largest

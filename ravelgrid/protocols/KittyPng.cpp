@@ -131,13 +131,6 @@ std::optional<KittyBitmap> kittyDecodePng(std::span<const uint8_t> data)
     if (!runPng(data, PngMode::decode, &size, &bitmap.bytes)) return std::nullopt;
     bitmap.width = size.width;
     bitmap.height = size.height;
-    uint8_t* p = bitmap.bytes.data();
-    const size_t count = bitmap.bytes.size();
-    for (size_t i = 0; i < count; i += 4) {
-        const unsigned alpha = p[i + 3];
-        if (alpha == 255) continue;
-        for (size_t c = 0; c < 3; ++c) p[i + c] = static_cast<uint8_t>((p[i + c] * alpha + 127) / 255);
-    }
     return bitmap;
 }
 

@@ -13,7 +13,7 @@ struct KittyPixelSize {
 };
 
 struct KittyBitmap {
-    std::vector<uint8_t> bytes;  // RGBA, premultiplied, rows top to bottom
+    std::vector<uint8_t> bytes;  // straight RGBA, rows top to bottom
     int64_t width = 0;
     int64_t height = 0;
 };
@@ -25,7 +25,8 @@ bool kittyPngSizeIsValid(std::span<const uint8_t> data);
 // The size from the PNG header, without a range test.
 std::optional<KittyPixelSize> kittyPngPixelSize(std::span<const uint8_t> data);
 
-// Decodes the whole PNG into premultiplied RGBA (for cropping).
+// Decodes the whole PNG into straight RGBA (for cropping); like raw
+// pixels it is premultiplied only where it is drawn.
 std::optional<KittyBitmap> kittyDecodePng(std::span<const uint8_t> data);
 
 }  // namespace ravelgrid

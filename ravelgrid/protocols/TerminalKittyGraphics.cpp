@@ -1,10 +1,27 @@
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 
+#include "ravelgrid/protocols/SixelDcsHandler.h"
 #include "ravelgrid/terminal/Terminal.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace ravelgrid {
+
+namespace {
+
+KittyPlacementImage* kittyCell(const TerminalImagePtr& image)
+{
+    return dynamic_cast<KittyPlacementImage*>(image.get());
+}
+
+std::optional<KittyPlacementKey> keyOf(const KittyPlacementImage& cell)
+{
+    if (!cell.kittyImageId || !cell.kittyPlacementId) return std::nullopt;
+    return KittyPlacementKey{*cell.kittyImageId, *cell.kittyPlacementId};
+}
+
+}  // namespace
 
 TerminalKittyGraphics::TerminalKittyGraphics(Terminal& terminal)
     : terminal_(terminal)
@@ -30,6 +47,11 @@ void TerminalKittyGraphics::kittyGraphicsCommand(std::span<const uint8_t> payloa
     graphics_.kittyGraphicsCommand(payload);
 }
 
+std::unique_ptr<DcsHandler> TerminalKittyGraphics::makeSixelHandler()
+{
+    return std::make_unique<SixelDcsHandler>(terminal_);
+}
+
 void TerminalKittyGraphics::kittySendResponse(std::string_view bytes)
 {
     terminal_.sendResponse(bytes);
@@ -51,15 +73,279 @@ int64_t TerminalKittyGraphics::kittyImageCacheLimitBytes() const
     return terminal_.options().kittyImageCacheLimitBytes;
 }
 
-bool TerminalKittyGraphics::kittyPlaceImage(const KittyGraphicsPayload&, const KittyGraphicsControl&,
-                                            std::optional<uint32_t>, std::optional<uint32_t>)
+// --- cell scans ---------------------------------------------------------------------------
+
+KittyPlacementKeySet TerminalKittyGraphics::scanCells(Buffer& buffer, int first, int last, const CellMatch& match)
 {
-    // Nothing is drawn yet; the image stays in the store for a later put.
-    return true;
+    KittyPlacementKeySet keys;
+    if (!buffer.hasAnyImages()) return keys;
+    CircularBufferLineList& lines = buffer.lines();
+    first = std::max(first, 0);
+    last = std::min(last, lines.count() - 1);
+    int firstChanged = -1;
+    int lastChanged = -1;
+    for (int index = first; index <= last; ++index) {
+        const BufferLine* line = lines.peek(index);
+        if (!line || !line->hasImages()) continue;
+        const TerminalImageList& images = *line->images();
+        const bool any = std::any_of(images.begin(), images.end(), [&](const TerminalImagePtr& image) {
+            const KittyPlacementImage* cell = kittyCell(image);
+            return cell && match(*cell, index);
+        });
+        if (!any) continue;
+        TerminalImageList kept;
+        for (const TerminalImagePtr& image : images) {
+            const KittyPlacementImage* cell = kittyCell(image);
+            if (cell && match(*cell, index)) {
+                if (auto key = keyOf(*cell)) keys.insert(*key);
+            } else {
+                kept.push_back(image);
+            }
+        }
+        buffer.setLineImages(index, std::move(kept));
+        if (firstChanged < 0) firstChanged = index;
+        lastChanged = index;
+    }
+    if (firstChanged >= 0) markLinesDirty(buffer, firstChanged, lastChanged);
+    return keys;
 }
 
-void TerminalKittyGraphics::kittyDelete(const KittyGraphicsControl&) {}
+KittyPlacementKeySet TerminalKittyGraphics::scanAllCells(Buffer& buffer, const CellMatch& match)
+{
+    return scanCells(buffer, 0, buffer.lines().count() - 1, match);
+}
 
-void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t>&) const {}
+KittyPlacementKeySet TerminalKittyGraphics::takeRecords(const RecordMatch& match)
+{
+    KittyPlacementKeySet keys;
+    std::erase_if(state().placementsByKey, [&](const auto& entry) {
+        if (!match(entry.second)) return false;
+        keys.insert(entry.first);
+        return true;
+    });
+    return keys;
+}
+
+void TerminalKittyGraphics::removePlacementCells(const KittyPlacementKeySet& keys)
+{
+    if (keys.empty()) return;
+    const CellMatch inKeys = [&keys](const KittyPlacementImage& cell, int) {
+        auto key = keyOf(cell);
+        return key && keys.contains(*key);
+    };
+    scanAllCells(*terminal_.normalBuffer, inKeys);
+    scanAllCells(*terminal_.altBuffer, inKeys);
+}
+
+void TerminalKittyGraphics::kittyRemovePlacement(KittyPlacementKey key)
+{
+    removePlacementCells({key});
+    state().placementsByKey.erase(key);
+}
+
+void TerminalKittyGraphics::markLinesDirty(Buffer& buffer, int firstLine, int lastLine)
+{
+    if (&buffer != terminal_.buffer) return;
+    const int base = buffer.yBase();
+    const int last = terminal_.rows - 1;
+    terminal_.updateRange(std::clamp(firstLine - base, 0, last));
+    terminal_.updateRange(std::clamp(lastLine - base, 0, last));
+}
+
+void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const
+{
+    for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
+        if (!buffer->hasAnyImages()) continue;
+        const CircularBufferLineList& lines = buffer->lines();
+        for (int index = 0; index < lines.count(); ++index) {
+            const BufferLine* line = lines.peek(index);
+            if (!line || !line->hasImages()) continue;
+            for (const TerminalImagePtr& image : *line->images()) {
+                const KittyPlacementImage* cell = kittyCell(image);
+                if (cell && cell->kittyImageId) ids.insert(*cell->kittyImageId);
+            }
+        }
+    }
+}
+
+void TerminalKittyGraphics::kittyPurgeUnreferencedImages()
+{
+    const std::unordered_set<uint32_t> referenced = graphics_.kittyReferencedImageIds();
+    std::vector<uint32_t> unreferenced;
+    for (const auto& [id, image] : state().imagesById) {
+        if (!referenced.contains(id)) unreferenced.push_back(id);
+    }
+    for (uint32_t id : unreferenced) state().removeImage(id);
+}
+
+TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& buffer)
+{
+    PositionMap positions;
+    if (!buffer.hasAnyImages()) return positions;
+    const CircularBufferLineList& lines = buffer.lines();
+    for (int index = 0; index < lines.count(); ++index) {
+        const BufferLine* line = lines.peek(index);
+        if (!line || !line->hasImages()) continue;
+        for (const TerminalImagePtr& image : *line->images()) {
+            const KittyPlacementImage* cell = kittyCell(image);
+            if (!cell) continue;
+            if (auto key = keyOf(*cell)) positions.try_emplace(*key, index - cell->kittyRowOffset, cell->kittyCol);
+        }
+    }
+    return positions;
+}
+
+// --- buffer switch, reset, scrolling ---------------------------------------------------------
+
+void TerminalKittyGraphics::kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate)
+{
+    KittyPlacementKeySet keys = scanAllCells(buffer, [](const KittyPlacementImage&, int) { return true; });
+    KittyPlacementKeySet records =
+        takeRecords([isAlternate](const KittyPlacementRecord& record) { return record.isAlternateBuffer == isAlternate; });
+    keys.insert(records.begin(), records.end());
+    removePlacementCells(keys);
+    kittyPurgeUnreferencedImages();
+}
+
+void TerminalKittyGraphics::resetKittyGraphics()
+{
+    auto clearImages = [](Buffer& buffer) {
+        if (!buffer.hasAnyImages()) return;
+        for (int index = 0; index < buffer.lines().count(); ++index) {
+            const BufferLine* line = buffer.lines().peek(index);
+            if (line && line->hasImages()) buffer.clearLineImages(index);
+        }
+    };
+    Buffer& active = *terminal_.buffer;
+    clearImages(active);
+    if (&active != terminal_.altBuffer.get()) clearImages(*terminal_.altBuffer);
+
+    KittyGraphicsState& s = state();
+    s.imagesById.clear();
+    s.imageNumbers.clear();
+    s.placementsByKey.clear();
+    s.totalImageBytes = 0;
+    s.nextImageAccessTick = 1;
+    terminal_.updateRange(active.scrollTop());
+    terminal_.updateRange(active.scrollBottom());
+}
+
+void TerminalKittyGraphics::kittyAdjustPlacementsForScroll()
+{
+    auto& records = state().placementsByKey;
+    const bool alternate = terminal_.isCurrentBufferAlternate();
+    // Scrolls are frequent and records rare: only records that follow cells
+    // or parents need the scan.
+    const bool anyToFollow = std::any_of(records.begin(), records.end(), [&](const auto& entry) {
+        const KittyPlacementRecord& r = entry.second;
+        return r.isAlternateBuffer == alternate && (!r.isVirtual || (r.parentImageId && r.parentPlacementId));
+    });
+    if (!anyToFollow) return;
+
+    Buffer& buffer = *terminal_.buffer;
+    const PositionMap cells = cellPositions(buffer);
+    for (auto& [key, record] : records) {
+        if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
+        if (auto it = cells.find(key); it != cells.end()) {
+            record.row = it->second.first;
+            record.col = it->second.second;
+        }
+    }
+    PositionMap memo;
+    for (auto& [key, record] : records) {
+        if (record.isAlternateBuffer != alternate || !record.parentImageId || !record.parentPlacementId) continue;
+        std::optional<CellPosition> resolved = kittyResolvePlacementPosition(key, cells, memo);
+        if (!resolved) continue;
+        // As when it was placed: a column past the edge stands at the edge.
+        resolved->second = std::clamp(resolved->second, 0, terminal_.cols - 1);
+        CellPosition current{record.row, record.col};
+        if (!record.isVirtual) {
+            if (auto it = cells.find(key); it != cells.end()) current = it->second;
+        }
+        if (*resolved == current) continue;
+        if (!record.isVirtual) moveCells(buffer, key, resolved->first - current.first, resolved->second);
+        record.row = resolved->first;
+        record.col = resolved->second;
+    }
+}
+
+void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int rowDelta, int newCol)
+{
+    std::vector<std::pair<std::shared_ptr<KittyPlacementImage>, int64_t>> moving;
+    CircularBufferLineList& lines = buffer.lines();
+    for (int index = 0; index < lines.count(); ++index) {
+        const BufferLine* line = lines.peek(index);
+        if (!line || !line->hasImages()) continue;
+        for (const TerminalImagePtr& image : *line->images()) {
+            const KittyPlacementImage* cell = kittyCell(image);
+            if (cell && keyOf(*cell) == key) {
+                moving.emplace_back(std::static_pointer_cast<KittyPlacementImage>(image),
+                                    static_cast<int64_t>(index) + rowDelta);
+            }
+        }
+    }
+    if (moving.empty()) return;
+    scanAllCells(buffer, [&key](const KittyPlacementImage& cell, int) { return keyOf(cell) == key; });
+    int first = lines.count();
+    int last = -1;
+    for (auto& [cell, target] : moving) {
+        if (target < 0 || target >= lines.count()) continue;
+        const int index = static_cast<int>(target);
+        cell->kittyCol = newCol;
+        const TerminalImageList* existing = lines[index].images();
+        TerminalImageList images = existing ? *existing : TerminalImageList{};
+        images.push_back(cell);
+        buffer.setLineImages(index, std::move(images));
+        first = std::min(first, index);
+        last = std::max(last, index);
+    }
+    if (last >= 0) markLinesDirty(buffer, first, last);
+}
+
+std::optional<TerminalKittyGraphics::CellPosition> TerminalKittyGraphics::kittyResolvePlacementPosition(
+    KittyPlacementKey key, const PositionMap& cellPositions, PositionMap& memo) const
+{
+    const auto& records = graphics_.state().placementsByKey;
+    const bool alternate = terminal_.isCurrentBufferAlternate();
+    // Walked without recursion: a chain may be as long as there are records.
+    struct Link {
+        KittyPlacementKey key;
+        int offsetV;
+        int offsetH;
+    };
+    std::vector<Link> chain;
+    KittyPlacementKeySet visiting;
+    KittyPlacementKey current = key;
+    CellPosition base;
+    for (;;) {
+        if (auto hit = memo.find(current); hit != memo.end()) {
+            base = hit->second;
+            break;
+        }
+        auto it = records.find(current);
+        if (it == records.end() || it->second.isAlternateBuffer != alternate) return std::nullopt;
+        if (!visiting.insert(current).second) return std::nullopt;
+        const KittyPlacementRecord& record = it->second;
+        if (record.parentImageId && record.parentPlacementId) {
+            chain.push_back({current, record.parentOffsetV, record.parentOffsetH});
+            current = {*record.parentImageId, *record.parentPlacementId};
+            continue;
+        }
+        base = {record.row, record.col};
+        if (!record.isVirtual) {
+            if (auto cell = cellPositions.find(current); cell != cellPositions.end()) base = cell->second;
+        }
+        memo[current] = base;
+        break;
+    }
+    // Offsets are bounded and chains by the record cap, but keep sums in range regardless.
+    constexpr int64_t kBound = int64_t{1} << 30;
+    for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+        base.first = static_cast<int>(std::clamp<int64_t>(int64_t{base.first} + link->offsetV, -kBound, kBound));
+        base.second = static_cast<int>(std::clamp<int64_t>(int64_t{base.second} + link->offsetH, -kBound, kBound));
+        memo[link->key] = base;
+    }
+    return base;
+}
 
 }  // namespace ravelgrid

@@ -2,28 +2,67 @@
 
 #include "ravelgrid/protocols/KittyGraphics.h"
 #include "ravelgrid/protocols/KittyGraphicsHost.h"
+#include "ravelgrid/protocols/KittyPlacementImage.h"
 #include "ravelgrid/terminal/KittyGraphicsHook.h"
+
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 namespace ravelgrid {
 
+class Buffer;
 class Terminal;
 
-// Kitty graphics inside a Terminal: receives the terminal's APC "G" strings
-// and answers through the terminal's delegate. The terminal owns it.
+inline constexpr std::string_view kKittyBadCrop = "EINVAL: bad crop";
+inline constexpr std::string_view kKittyCannotCropPng = "ENOTSUP: cannot crop png";
+inline constexpr std::string_view kKittyOutOfRange = "EINVAL: placement out of range";
+inline constexpr std::string_view kKittyVirtualParent = "EINVAL: virtual placement cannot refer to parent";
+inline constexpr std::string_view kKittyParentNotFound = "ENOPARENT: parent placement not found";
+inline constexpr std::string_view kKittyParentOtherBuffer = "ENOPARENT: parent placement not in current buffer";
+inline constexpr std::string_view kKittyTooManyPlacements = "ENOSPC: too many placements";
+inline constexpr std::string_view kKittyMissingImageId = "EINVAL: missing image id";
+inline constexpr std::string_view kKittyMissingImageNumber = "EINVAL: missing image number";
+inline constexpr std::string_view kKittyMissingCellPosition = "EINVAL: missing cell position";
+inline constexpr std::string_view kKittyMissingColumn = "EINVAL: missing column";
+inline constexpr std::string_view kKittyMissingRow = "EINVAL: missing row";
+inline constexpr std::string_view kKittyMissingIdRange = "EINVAL: missing id range";
+inline constexpr std::string_view kKittyUnsupportedDelete = "EINVAL: unsupported delete";
+
+// The most placement records kept; a client cannot grow the store without end.
+inline constexpr size_t kKittyMaxPlacementRecords = 65'536;
+// Cell counts and cell offsets of a placement are read within these.
+inline constexpr int64_t kKittyMaxCells = 10'000;
+inline constexpr int64_t kKittyMaxPixelOffset = 65'535;
+
+// The graphics protocols inside a Terminal: kitty graphics commands (APC
+// "G"), their placements on the buffers and the sixel DCS handler. The
+// terminal owns it once attached.
+//
+// A normal kitty placement puts a KittyPlacementImage on every line it
+// covers, starting at the cursor; hosts draw kitty images from those.
 class TerminalKittyGraphics final : public KittyGraphicsHook, public KittyGraphicsHost {
 public:
     explicit TerminalKittyGraphics(Terminal& terminal);
 
-    // Installs kitty graphics on the terminal, replacing any before.
+    // Installs the graphics protocols on the terminal, replacing any before.
     static TerminalKittyGraphics& attach(Terminal& terminal);
-    // The kitty graphics installed on the terminal, if any.
+    // The graphics protocols installed on the terminal, if any.
     static TerminalKittyGraphics* of(const Terminal& terminal);
 
     KittyGraphics& graphics() { return graphics_; }
     KittyGraphicsState& state() { return graphics_.state(); }
 
+    // KittyGraphicsHook
     void kittyGraphicsCommand(std::span<const uint8_t> payload) override;
+    void kittyAdjustPlacementsForScroll() override;
+    void resetKittyGraphics() override;
+    void kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate) override;
+    std::unique_ptr<DcsHandler> makeSixelHandler() override;
 
+    // KittyGraphicsHost
     void kittySendResponse(std::string_view bytes) override;
     bool kittySend8bit() const override;
     bool kittyIsProcessTrusted() const override;
@@ -33,7 +72,48 @@ public:
     void kittyDelete(const KittyGraphicsControl& control) override;
     void kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const override;
 
+    // Removes the cells of a placement from both buffers, and its record.
+    void kittyRemovePlacement(KittyPlacementKey key);
+    // Drops every stored image that no cell and no record shows.
+    void kittyPurgeUnreferencedImages();
+
+    // (line index, column) of a placement's top-left cell.
+    using CellPosition = std::pair<int, int>;
+    using PositionMap = std::unordered_map<KittyPlacementKey, CellPosition, KittyPlacementKeyHash>;
+    // Where a placement is now, following its parent chain; nothing for a
+    // missing link, a record of the other buffer or a cycle.
+    std::optional<CellPosition> kittyResolvePlacementPosition(KittyPlacementKey key, const PositionMap& cellPositions,
+                                                              PositionMap& memo) const;
+    // The top-left cell of every placement with both ids on the buffer's lines.
+    static PositionMap cellPositions(Buffer& buffer);
+
 private:
+    using CellMatch = std::function<bool(const KittyPlacementImage& cell, int lineIndex)>;
+    using RecordMatch = std::function<bool(const KittyPlacementRecord& record)>;
+
+    // Removes matching kitty cells of lines first...last of the buffer and
+    // returns the keys of those that had both ids.
+    KittyPlacementKeySet scanCells(Buffer& buffer, int first, int last, const CellMatch& match);
+    KittyPlacementKeySet scanAllCells(Buffer& buffer, const CellMatch& match);
+    KittyPlacementKeySet takeRecords(const RecordMatch& match);
+    void removePlacementCells(const KittyPlacementKeySet& keys);
+    void runDelete(char letter, const KittyGraphicsControl& control);
+
+    bool placeVirtual(const KittyGraphicsControl& control, std::optional<uint32_t> imageId);
+    bool placeNormal(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
+                     std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber);
+    std::optional<std::pair<int, int>> coveredCells(const KittyGraphicsPayload& picture,
+                                                    const KittyPlacementContext& context, int64_t columns,
+                                                    int64_t rows) const;
+    void insertCells(const KittyGraphicsPayload& picture, const KittyPlacementContext& context, int col, int topLine,
+                     int cols, int rows, std::vector<std::shared_ptr<KittyPlacementImage>>& pending);
+    void completeCells(std::vector<std::shared_ptr<KittyPlacementImage>>& pending, int coveredRows);
+    std::pair<int, int> clampPixelOffsets(int64_t x, int64_t y) const;
+    std::optional<std::pair<int, int>> cellSize() const;
+    bool storeRecord(const KittyGraphicsControl& control, const KittyPlacementRecord& record);
+    void moveCells(Buffer& buffer, KittyPlacementKey key, int rowDelta, int newCol);
+    void markLinesDirty(Buffer& buffer, int firstLine, int lastLine);
+
     Terminal& terminal_;
     KittyGraphics graphics_;
 };

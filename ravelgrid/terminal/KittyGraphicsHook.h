@@ -1,14 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
+
+#include "ravelgrid/terminal/DcsHandler.h"
 
 namespace ravelgrid {
 
 class Buffer;
 
-// The kitty graphics entry points of a Terminal. The graphics protocol lives
-// in a higher layer, which installs its implementation here.
+// The graphics entry points of a Terminal (kitty graphics and sixel). The
+// graphics protocols live in a higher layer, which installs them here.
 class KittyGraphicsHook {
 public:
     virtual ~KittyGraphicsHook() = default;
@@ -18,6 +21,8 @@ public:
     virtual void kittyAdjustPlacementsForScroll() {}
     virtual void resetKittyGraphics() {}
     virtual void kittyCleanupForBufferSwitch(Buffer& /*buffer*/, bool /*isAlternate*/) {}
+    // The handler of one sixel DCS string; none leaves the string unhandled.
+    virtual std::unique_ptr<DcsHandler> makeSixelHandler() { return nullptr; }
 };
 
 }  // namespace ravelgrid

@@ -619,7 +619,8 @@ bool Terminal::dcsHook(const Params& p, Collect collect, uint8_t final)
     activeDcsHandler_.reset();
     if (final == 'q' && collect.size() == 1 && collect[0] == '$')
         activeDcsHandler_ = std::make_unique<DECRQSS>(*this);
-    // Sixel (empty collect, final q) joins with the graphics protocols.
+    if (final == 'q' && collect.empty() && kittyGraphicsHook_)
+        activeDcsHandler_ = kittyGraphicsHook_->makeSixelHandler();
     if (!activeDcsHandler_)
         return false;
     activeDcsHandler_->hook(collect, p, final);

@@ -225,14 +225,15 @@ TEST(KittyPng, RejectsTruncatedOrCorruptData)
     EXPECT_FALSE(kittyPngSizeIsValid(corrupt));
 }
 
-TEST(KittyPng, DecodesToPremultipliedRgba)
+// Straight alpha, like raw pixels: a crop must not darken half-transparent colour.
+TEST(KittyPng, DecodesToStraightRgba)
 {
     const auto rgba = encodePng({2, 1, PNG_COLOR_TYPE_RGBA, false}, {255, 255, 255, 128, 10, 20, 30, 255});
     auto bitmap = kittyDecodePng(rgba);
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(bitmap->width, 2);
     EXPECT_EQ(bitmap->height, 1);
-    EXPECT_EQ(bitmap->bytes, (std::vector<uint8_t>{128, 128, 128, 128, 10, 20, 30, 255}));
+    EXPECT_EQ(bitmap->bytes, (std::vector<uint8_t>{255, 255, 255, 128, 10, 20, 30, 255}));
 
     const auto gray = encodePng({2, 1, PNG_COLOR_TYPE_GRAY, false}, {0, 200});
     bitmap = kittyDecodePng(gray);
