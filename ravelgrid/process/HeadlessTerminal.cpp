@@ -1,6 +1,7 @@
 #include "ravelgrid/process/HeadlessTerminal.h"
 
 #include "ravelgrid/process/PseudoTerminalHelpers.h"
+#include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/screen/Buffer.h"
 
 #include <utility>
@@ -27,6 +28,7 @@ HeadlessTerminal::HeadlessTerminal(DeliveryQueue* queue, const TerminalOptions& 
       onEnd_(std::move(onEnd)),
       self_(std::make_shared<HeadlessTerminal*>(this)) {
     terminal_ = std::make_unique<Terminal>(this, options);
+    TerminalKittyGraphics::attach(*terminal_);
     process_ = std::make_unique<LocalProcess>(this, queue_);
 }
 
