@@ -37,6 +37,14 @@ class LineBuilder {
 public:
     explicit LineBuilder(SearchLine& line) : line_(line) {}
 
+    void pushSingle(char16_t c)
+    {
+        line_.text.push_back(c);
+        if (indexed_)
+            line_.unitStarts.push_back(static_cast<int32_t>(line_.text.size()) - 1);
+        ++line_.unitCount;
+    }
+
     void push(char32_t scalar)
     {
         const size_t before = line_.text.size();
@@ -155,25 +163,28 @@ SearchLineCache::SearchLineCache(Terminal& terminal) : terminal_(&terminal) {}
 void SearchLineCache::refreshIfStale()
 {
     const double now = nowSeconds();
-    const int n = terminal_->activeBuffer().lines().count();
-    const bool keep = linesCache_ && now - lastAccessTimestamp_ < maxAgeSeconds &&
-                      linesCache_->size() == static_cast<size_t>(n);
+    const size_t n = static_cast<size_t>(std::max(terminal_->activeBuffer().lines().count(), 0));
+    const bool keep = hasCache_ && now - lastAccessTimestamp_ < maxAgeSeconds && linesCache_.size() == n;
     if (!keep) {
-        linesCache_.emplace(static_cast<size_t>(std::max(n, 0)));
-        startOf_.assign(static_cast<size_t>(std::max(n, 0)), -1);
+        linesCache_.resize(n);
+        startOf_.assign(n, -1);
+        ++generation_;
+        hasCache_ = true;
     }
     lastAccessTimestamp_ = now;
 }
 
 void SearchLineCache::invalidate()
 {
-    linesCache_.reset();
-    startOf_.clear();
+    hasCache_ = false;
+    ++generation_;
     lastAccessTimestamp_ = 0;
 }
 
 bool SearchLineCache::fresh(SearchLine& entry, int row) const
 {
+    if (entry.cacheGeneration != generation_)
+        return false;
     if (entry.checkedEpoch == epoch_)
         return true;
     auto& ring = terminal_->activeBuffer().lines();
@@ -200,10 +211,10 @@ int SearchLineCache::lineStart(int row)
     auto& ring = terminal_->activeBuffer().lines();
     if (row <= 0 || row >= ring.count())
         return row;
-    if (linesCache_ && static_cast<size_t>(row) < startOf_.size()) {
+    if (hasCache_ && static_cast<size_t>(row) < startOf_.size()) {
         const int s = startOf_[static_cast<size_t>(row)];
-        if (s >= 0 && static_cast<size_t>(s) < linesCache_->size()) {
-            auto& entry = (*linesCache_)[static_cast<size_t>(s)];
+        if (s >= 0 && static_cast<size_t>(s) < linesCache_.size()) {
+            auto& entry = linesCache_[static_cast<size_t>(s)];
             if (entry && s + entry->rowCount() > row && fresh(*entry, s))
                 return s;
         }
@@ -223,14 +234,19 @@ const SearchLine* SearchLineCache::line(int startRow)
     const int count = terminal_->activeBuffer().lines().count();
     if (startRow < 0 || startRow >= count)
         return nullptr;
-    if (!linesCache_ || static_cast<size_t>(startRow) >= linesCache_->size()) {
-        scratch_ = std::make_unique<SearchLine>(buildLines(startRow, true));
+    if (!hasCache_ || static_cast<size_t>(startRow) >= linesCache_.size()) {
+        if (!scratch_)
+            scratch_ = std::make_unique<SearchLine>();
+        buildInto(*scratch_, startRow, true);
         return scratch_.get();
     }
-    auto& entry = (*linesCache_)[static_cast<size_t>(startRow)];
+    auto& entry = linesCache_[static_cast<size_t>(startRow)];
     if (entry && fresh(*entry, startRow))
         return entry.get();
-    entry = std::make_unique<SearchLine>(buildLines(startRow, true));
+    if (!entry)
+        entry = std::make_unique<SearchLine>();
+    buildInto(*entry, startRow, true);
+    entry->cacheGeneration = generation_;
     entry->checkedEpoch = epoch_;
     const int end = std::min(startRow + entry->rowCount(), static_cast<int>(startOf_.size()));
     for (int r = startRow; r < end; ++r)
@@ -241,44 +257,62 @@ const SearchLine* SearchLineCache::line(int startRow)
 SearchLine SearchLineCache::buildLines(int row, bool trim) const
 {
     SearchLine out;
+    buildInto(out, row, trim);
+    return out;
+}
+
+void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
+{
+    out.text.clear();
+    out.unitStarts.clear();
+    out.lineOffsets.clear();
+    out.stamps.clear();
+    out.unitCount = 0;
+    out.hasNextRow = false;
+    out.cacheGeneration = 0;
+    out.checkedEpoch = 0;
     auto& ring = terminal_->activeBuffer().lines();
     const int count = ring.count();
     if (row < 0 || row >= count)
-        return out;
+        return;
     LineBuilder builder(out);
     out.lineOffsets.push_back(0);
 
     for (int r = row; r < count; ++r) {
-        const BufferLinePtr linePtr = ring.get(r);
+        const BufferLinePtr& linePtr = ring.get(r);
         const BufferLine& line = *linePtr;
         out.stamps.push_back({linePtr, line.generation(), line.recycleGeneration()});
         const BufferLine* next = r + 1 < count ? ring.get(r + 1).get() : nullptr;
         const bool nextWraps = next != nullptr && next->isWrapped();
 
-        const std::span<const CharData> cells = line.cellSpan();
-        const int size = static_cast<int>(cells.size());
+        const CharData* cells = line.cellSpan().data();
+        const int size = line.dataSize();
         const int length = nextWraps || !trim ? size : std::min(line.trimmedLength(), size);
         const int rowStart = out.unitCount;
+        out.text.reserve(out.text.size() + static_cast<size_t>(length));
         bool lastCellGaveUnit = false;
         for (int c = 0; c < length; ++c) {
-            const CharData& cell = cells[static_cast<size_t>(c)];
-            lastCellGaveUnit = false;
-            if (cell.code == 0 && c > 0 && cells[static_cast<size_t>(c) - 1].width == 2)
-                continue;
+            const int32_t code = cells[c].code;
             lastCellGaveUnit = true;
-            if (cell.code == 0)
-                builder.push(U' ');
-            else if (cell.code >= CharData::firstClusterCode)
-                builder.pushCluster(terminal_->character(cell.code));
-            else
-                builder.push(isUnicodeScalar(static_cast<uint32_t>(cell.code)) ? static_cast<char32_t>(cell.code) : U' ');
+            if (code == 0) {
+                if (c > 0 && cells[c - 1].width == 2) {
+                    lastCellGaveUnit = false;
+                    continue;
+                }
+                builder.pushSingle(u' ');
+            } else if (code < 0xD800 || (code >= 0xE000 && code < 0x10000)) {
+                builder.pushSingle(static_cast<char16_t>(code));
+            } else if (code >= CharData::firstClusterCode) {
+                builder.pushCluster(terminal_->character(code));
+            } else {
+                builder.push(isUnicodeScalar(static_cast<uint32_t>(code)) ? static_cast<char32_t>(code) : U' ');
+            }
         }
         // A wide character that did not fit at the end of this row moved to
         // the next one and left a blank behind; that blank is not text. The
         // right half of a wide character ending the row is no such blank.
         if (nextWraps && size > 0 && next->dataSize() > 0 && (*next)[0].width == 2 && lastCellGaveUnit &&
-            length == size && cells[static_cast<size_t>(size) - 1].code == 0 &&
-            cells[static_cast<size_t>(size) - 1].width <= 1 && out.unitCount > rowStart)
+            length == size && cells[size - 1].code == 0 && cells[size - 1].width <= 1 && out.unitCount > rowStart)
             builder.pop();
 
         if (!nextWraps) {
@@ -292,7 +326,6 @@ SearchLine SearchLineCache::buildLines(int row, bool trim) const
         out.lineOffsets.push_back(out.unitCount);
     }
     builder.finish();
-    return out;
 }
 
 }  // namespace ravelgrid

@@ -44,6 +44,7 @@ struct SearchLine {
     };
     std::vector<RowStamp> stamps;  // the line's rows, then the row after it
     bool hasNextRow = false;
+    uint64_t cacheGeneration = 0;
     uint64_t checkedEpoch = 0;
 };
 
@@ -67,7 +68,7 @@ public:
     void beginOperation() { ++epoch_; }
     void invalidate();
 
-    bool hasCache() const { return linesCache_.has_value(); }
+    bool hasCache() const { return hasCache_; }
     double lastAccessTimestamp() const { return lastAccessTimestamp_; }
 
     // The row where the logical line holding `row` begins. The ring's first
@@ -81,10 +82,17 @@ public:
     SearchLine buildLines(int row, bool trim) const;
 
 private:
+    // Builds into `out`, reusing its storage.
+    void buildInto(SearchLine& out, int row, bool trim) const;
     bool fresh(SearchLine& entry, int row) const;
 
     Terminal* terminal_;
-    std::optional<std::vector<std::unique_ptr<SearchLine>>> linesCache_;
+    // One slot per buffer line. Dropping the cache only advances the
+    // generation: the slots keep their storage for the next build, so the
+    // first find after new output does not pay for a million allocations.
+    std::vector<std::unique_ptr<SearchLine>> linesCache_;
+    bool hasCache_ = false;
+    uint64_t generation_ = 1;
     // Line start of each row whose line is cached; -1 when unknown.
     std::vector<int> startOf_;
     std::unique_ptr<SearchLine> scratch_;

@@ -1,5 +1,8 @@
 #include "ravelgrid/selection/SearchPattern.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <unicode/uchar.h>
 #include <unicode/uregex.h>
 
@@ -65,13 +68,14 @@ SearchPattern::SearchPattern(std::string_view term, const SearchOptions& options
             return;
         }
         regex_.reset(re);
-        uregex_setTimeLimit(re, regexTimeLimit, &status);
+        deadline_ = std::chrono::steady_clock::now() + regexBudget;
         uregex_setStackLimit(re, regexStackLimit, &status);
+        // The budget is also checked inside long matches, not only between them.
+        uregex_setMatchCallback(re, keepMatching, this, &status);
         if (U_FAILURE(status)) {
             invalidExpression_ = true;
             return;
         }
-        deadline_ = std::chrono::steady_clock::now() + regexBudget;
     } else {
         needle_ = utf16;
         if (!options.caseSensitive)
@@ -209,10 +213,17 @@ bool SearchPattern::overBudget()
     return true;
 }
 
+UBool SearchPattern::keepMatching(const void* context, int32_t)
+{
+    return std::chrono::steady_clock::now() <= static_cast<const SearchPattern*>(context)->deadline_;
+}
+
 bool SearchPattern::bind(const SearchLine& line)
 {
     UErrorCode status = U_ZERO_ERROR;
     URegularExpression* re = regex_.get();
+    const size_t share = line.text.size() / regexTimeLimitPerLineUnits;
+    uregex_setTimeLimit(re, static_cast<int32_t>(std::min<size_t>(regexTimeLimit + share, INT32_MAX)), &status);
     uregex_setText(re, reinterpret_cast<const UChar*>(line.text.data()), static_cast<int32_t>(line.text.size()), &status);
     uregex_useTransparentBounds(re, true, &status);
     uregex_useAnchoringBounds(re, false, &status);

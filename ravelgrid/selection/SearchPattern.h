@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,8 +21,11 @@ namespace ravelgrid {
 // finds nothing more, so a catastrophic expression ends quickly, empty.
 class SearchPattern {
 public:
-    // ICU match-engine steps allowed for one find call (roughly milliseconds).
+    // ICU time units (10,000 match-engine steps each) one find call may use:
+    // a base, plus a share for every 256 UTF-16 units of the line, so a plain
+    // expression still gets through a very long wrapped line.
     static constexpr int32_t regexTimeLimit = 50;
+    static constexpr int32_t regexTimeLimitPerLineUnits = 256;
     // Bytes of backtracking stack one find call may use.
     static constexpr int32_t regexStackLimit = 4 * 1024 * 1024;
     // Wall time one operation may spend in the expression over all lines.
@@ -74,6 +78,7 @@ private:
     std::optional<Match> regexFind(const SearchLine& line, int from, int limit);
     std::optional<Match> regexLast(const SearchLine& line, int limit);
     bool bind(const SearchLine& line);
+    static int8_t keepMatching(const void* context, int32_t steps);
     bool overBudget();
     void spend(const char* why);
 
