@@ -21,6 +21,9 @@ void check(bool ok)
 void checkInvariants(Terminal& t)
 {
     for (Buffer* b : {t.normalBuffer.get(), t.altBuffer.get()}) {
+        // Leaving the alternate screen empties it until the next visit.
+        if (b == t.altBuffer.get() && !t.isCurrentBufferAlternate() && b->lines().count() == 0)
+            continue;
         check(b->x() >= 0 && b->x() <= t.cols);
         check(b->y() >= 0 && b->y() < t.rows);
         check(b->yBase() >= 0 && b->yDisp() >= 0);

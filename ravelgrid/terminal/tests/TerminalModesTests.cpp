@@ -442,3 +442,17 @@ TEST(Screens, SwitchingScreensSubmitsThePromptAndSoftResetForgetsIt)
     EXPECT_EQ(t.normalBuffer->semanticInput, SemanticInputState::idle);
     EXPECT_EQ(t.normalBuffer->semanticContent, SemanticContent::none());
 }
+
+TEST(Screens, AnEmptiedAlternateScreenSurvivesResizeAndComesBackBlank)
+{
+    tools::ReplyRecorder host;
+    Terminal t(&host, size(10, 4));
+    t.feed("\x1b[?1049hold\x1b[?1049l");
+    EXPECT_EQ(t.altBuffer->lines().count(), 0);
+    t.resize(20, 6);
+    t.feed("\x1b[?40h\x1b[?3h\x1b[?3l\x1b[?1049h\x1b[6;20Hx");
+    EXPECT_EQ(t.altBuffer->lines().count(), t.rows);
+    EXPECT_EQ(text(t, t.getLine(0)), "");
+    EXPECT_EQ(t.cols, 80);
+    EXPECT_EQ(text(t, t.getLine(5)), std::string(19, ' ') + "x");
+}
