@@ -179,8 +179,7 @@ int runHeadlessCommand(int argc, char** argv) {
     auto environment = Terminal::getEnvironmentVariables(settings.options.termName, true);
     if (const char* path = std::getenv("PATH")) environment.push_back(std::string("PATH=") + path);
     const std::vector<std::string> args(settings.command.begin() + 1, settings.command.end());
-    headless.process()->startProcess(*program, args, environment, settings.command[0]);
-    if (!headless.process()->running() && !ended) {
+    if (!headless.process()->startProcess(*program, args, environment, settings.command[0])) {
         std::cerr << "rgdump: cannot start " << *program << "\n";
         DeliveryQueue::setMain(nullptr);
         return 1;

@@ -500,12 +500,12 @@ LocalProcess::~LocalProcess() {
     shared_->delegate = nullptr;
 }
 
-void LocalProcess::startProcess(const std::string& executable, const std::vector<std::string>& args,
+bool LocalProcess::startProcess(const std::string& executable, const std::vector<std::string>& args,
                                 const std::optional<std::vector<std::string>>& environment,
                                 const std::optional<std::string>& execName,
                                 const std::optional<std::string>& currentDirectory) {
-    if (shared_->running) return;
-    if (!shared_->queue || shared_->wakeFd < 0) return;
+    if (shared_->running) return false;
+    if (!shared_->queue || shared_->wakeFd < 0) return false;
 
     winsize size{};
     {
@@ -520,7 +520,7 @@ void LocalProcess::startProcess(const std::string& executable, const std::vector
         environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true);
 
     const auto start = PseudoTerminalHelpers::forkAndExec(executable, argv, env, currentDirectory, size);
-    if (!start) return;
+    if (!start) return false;
 
     // The previous child, if any, is past its output: leave it to the reaper.
     stopChild(false);
@@ -547,9 +547,10 @@ void LocalProcess::startProcess(const std::string& executable, const std::vector
         shared_->running = false;
         shared_->childfd = -1;
         shared_->shellPid = 0;
-        return;
+        return false;
     }
     child_ = std::move(io);
+    return true;
 }
 
 void LocalProcess::stopChild(bool sendTerm) {

@@ -49,8 +49,9 @@ public:
 
     // `args` without element 0, which is `execName` or else `executable`.
     // Without `environment` the terminal's default environment is used.
-    // Does nothing while running; a failure shows only as running() staying false.
-    void startProcess(const std::string& executable, const std::vector<std::string>& args = {},
+    // Does nothing while running. True when a child was started: a quick
+    // child may already have ended by the time running() is asked.
+    bool startProcess(const std::string& executable, const std::vector<std::string>& args = {},
                       const std::optional<std::vector<std::string>>& environment = std::nullopt,
                       const std::optional<std::string>& execName = std::nullopt,
                       const std::optional<std::string>& currentDirectory = std::nullopt);

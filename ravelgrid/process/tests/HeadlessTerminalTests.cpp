@@ -69,8 +69,7 @@ protected:
 
 TEST_F(HeadlessTerminalTest, RealShellSeesTheTerminalSizeTypedInputAndExitStatus) {
     auto headless = make(120, 40);
-    headless->process()->startProcess("/bin/bash", {"--norc", "--noprofile", "-i"});
-    ASSERT_TRUE(headless->process()->running());
+    ASSERT_TRUE(headless->process()->startProcess("/bin/bash", {"--norc", "--noprofile", "-i"}));
     headless->send("stty size\r");
     ASSERT_TRUE(showsEventually(*headless, "\n40 120\n")) << screenText(*headless->terminal());
     headless->resize(100, 30);
@@ -228,8 +227,12 @@ public:
     }
     ~Sshd() {
         const std::string pid = readFile(dir_ / "sshd.pid");
-        if (!pid.empty()) kill(std::stoi(pid), SIGTERM);
-        std::filesystem::remove_all(dir_);
+        if (!pid.empty()) {
+            const pid_t daemon = std::atoi(pid.c_str());
+            if (daemon > 0 && kill(daemon, SIGTERM) == 0) eventually([&] { return processGone(daemon); }, 5s);
+        }
+        std::error_code ignored;  // sshd removes its own pid file as it goes
+        std::filesystem::remove_all(dir_, ignored);
     }
     const std::string& problem() const { return problem_; }
     std::string clientConfig() const { return (dir_ / "ssh_config").string(); }
