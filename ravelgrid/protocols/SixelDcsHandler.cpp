@@ -41,7 +41,13 @@ void SixelDcsHandler::unhook()
         platform::logInfo("sixel", "sixel image dropped: its data passes the size cap");
         return;
     }
-    SixelImage image = SixelImage::decode(data_, terminal_.defaultAnsiColors, limits_);
+    SixelImage image;
+    try {
+        image = SixelImage::decode(data_, terminal_.defaultAnsiColors, limits_);
+    } catch (const std::bad_alloc&) {
+        // Out of memory costs the picture, never the terminal.
+        image = {};
+    }
     std::vector<uint8_t>().swap(data_);
     if (TerminalDelegate* delegate = terminal_.delegate()) {
         delegate->createImageFromBitmap(terminal_, image.pixels, image.width, image.height);

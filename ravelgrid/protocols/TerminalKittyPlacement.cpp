@@ -283,7 +283,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     const int cellRows = covered ? covered->second : rows;
     std::vector<std::shared_ptr<KittyPlacementImage>> pending;
     insertCells(picture, context, col, topLine, cellCols, cellRows, pending);
-    const TerminalImagePtr top = buffer.lines()[topLine].images()->back();
+    const TerminalImageList* topImages = buffer.lines()[topLine].images();
+    const TerminalImagePtr top = topImages ? topImages->back() : nullptr;
 
     if (context.cursorPolicy == 1 || relative) {
         buffer.setX(savedX);
@@ -299,7 +300,7 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     // The placement's top line now, after any scrolling the cursor caused.
     std::optional<int> topNow;
     const int cursorLine = buffer.yBase() + buffer.y();
-    for (int index = cursorLine; index >= 0 && index >= cursorLine - cellRows - 1; --index) {
+    for (int index = cursorLine; top && index >= 0 && index >= cursorLine - cellRows - 1; --index) {
         const TerminalImageList* images = buffer.lines().peek(index) ? buffer.lines().peek(index)->images() : nullptr;
         if (images && std::find(images->begin(), images->end(), top) != images->end()) {
             topNow = index;

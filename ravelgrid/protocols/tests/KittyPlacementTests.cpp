@@ -189,8 +189,10 @@ TEST_F(KittyPlacement, ParentsPlaceRelativeToTheirParent)
     EXPECT_EQ(reply(), "\x1b_Gi=2;ENOPARENT: parent placement not in current buffer\x1b\\");
     terminal.feed("\x1b[?1049l");
 
-    // A parent scrolled into the scrollback cannot take the cursor.
+    // A parent scrolled into the scrollback cannot take the cursor; the
+    // clamped child stays where it was put.
     terminal.feed("\x1b[5;1H\n\n\n");
+    EXPECT_EQ(cells()[1].cell->kittyCol, 9);
     command("a=p,i=2,p=4,P=1,Q=1");
     EXPECT_EQ(reply(), "\x1b_Gi=2;EINVAL: placement out of range\x1b\\");
     EXPECT_FALSE(state().placementsByKey.contains({2, 4}));
