@@ -41,8 +41,9 @@ namespace ravelgrid {
 // dispatch tables), TerminalPrint.cpp (text and C0), TerminalScroll.cpp
 // (scroll core, index, charsets, RIS), TerminalCursor.cpp (cursor moves and
 // erasing), TerminalEdit.cpp (insert/delete/rectangles), TerminalAttributes.cpp
-// (SGR), TerminalModes.cpp (modes and power-on state), TerminalReports.cpp
-// (device reports, window ops, mouse), TerminalOsc.cpp (OSC commands),
+// (SGR), TerminalModes.cpp (modes, screens, power-on state, synchronized
+// output), TerminalReports.cpp (device reports, window ops, titles),
+// TerminalMouse.cpp (mouse reports), TerminalOsc.cpp (OSC commands),
 // TerminalDcs.cpp (DCS handlers, parser hooks and log lines).
 class Terminal {
 public:

@@ -108,11 +108,9 @@ void Terminal::softReset()
     savedBidiPrivateModes.clear();
     cursorHidden = false;
     originMode = false;
-    insertMode = false;
-    normalBuffer->insertMode = altBuffer->insertMode = false;
-    wraparound = true;
+    setInsertMode(false);
+    setWraparound(true);
     reverseWraparound = false;
-    normalBuffer->wraparound = altBuffer->wraparound = true;
     applicationKeypad = false;
     applicationCursor = false;
     buffer->setScrollTop(0);
@@ -125,11 +123,9 @@ void Terminal::softReset()
     conformance = TerminalConformance::vt500;
     activeHyperlink.reset();
     lineFeedMode = options_.convertEol;
-    ansiColors = defaultAnsiColors;
-    if (tdel_) {
-        tdel_->colorChanged(*this, std::nullopt);
+    resetAllColors();
+    if (tdel_)
         tdel_->showCursor(*this);
-    }
 }
 
 // --- SM / RM and DECSET / DECRST ---------------------------------------------------------
