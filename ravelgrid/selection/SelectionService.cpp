@@ -138,14 +138,6 @@ char32_t openerOf(int32_t code)
     }
 }
 
-void appendCharacter(std::string& out, const Terminal& t, int32_t code)
-{
-    if (code >= CharData::firstClusterCode)
-        out += t.character(code);
-    else
-        utf8::append(out, isUnicodeScalar(static_cast<uint32_t>(code)) ? static_cast<char32_t>(code) : U' ');
-}
-
 }  // namespace
 
 std::shared_ptr<SelectionService> SelectionService::create(Terminal& terminal)
@@ -538,44 +530,14 @@ std::string SelectionService::getSelectedText() const
         return {};
     const Position first = std::min(start_, end_);
     const Position last = std::max(start_, end_);
-    const Buffer& b = activeBuffer();
-    const int count = b.lines().count();
+    const int count = activeBuffer().lines().count();
     if (first.row < 0 || first.row >= count)
         return {};
-    const int lastRow = std::min(last.row, count - 1);
-    const Terminal& t = *terminal_;
-
-    std::string out;
-    // Cells from startCol up to endCol (-1: the row's end), never past the
-    // last non-empty cell; the right halves of wide characters give nothing.
-    auto appendRow = [&](int row, int startCol, int endCol) {
-        const BufferLine* line = b.lines().peek(row);
-        if (line == nullptr)
-            return;
-        const int size = line->dataSize();
-        int end = endCol < 0 ? size : std::min(endCol, size);
-        end = std::min(end, line->trimmedLength());
-        for (int i = std::max(startCol, 0); i < end; ++i) {
-            const CharData& cell = (*line)[i];
-            if (cell.code == 0 && i > 0 && (*line)[i - 1].width == 2)
-                continue;
-            // A gap inside a row is a blank to the reader, and a NUL would
-            // cut the text short wherever it is pasted.
-            if (cell.code == 0)
-                out += ' ';
-            else
-                appendCharacter(out, t, cell.code);
-        }
-    };
-
-    appendRow(first.row, first.col, first.row == lastRow ? last.col : -1);
-    for (int row = first.row + 1; row <= lastRow; ++row) {
-        const BufferLine* line = b.lines().peek(row);
-        if (line == nullptr || !line->isWrapped())
-            out += '\n';
-        appendRow(row, 0, row == lastRow ? last.col : -1);
-    }
-    return out;
+    std::string text = terminal_->getText(first, {last.col, std::min(last.row, count - 1)});
+    // A gap inside a row is a blank to the reader, and a NUL would cut the
+    // text short wherever it is pasted.
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    return text;
 }
 
 std::string SelectionService::debugDescription() const
