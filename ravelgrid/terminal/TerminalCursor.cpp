@@ -1,8 +1,27 @@
 #include <algorithm>
 
+#include "ravelgrid/terminal/EditHelpers.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
+
+namespace {
+
+// Erases columns from..end-1 of a line; a wide character cut in half by
+// either edge goes as a whole.
+void eraseCells(BufferLine& line, int from, int end, const CharData& blank)
+{
+    end = std::min(end, line.dataSize());
+    if (from >= end) {
+        line.bumpGeneration();
+        return;
+    }
+    line.fillRange(blank, from, end);
+    EditHelpers::mendSeam(line, from, blank);
+    EditHelpers::mendSeam(line, end, blank);
+}
+
+}  // namespace
 
 void Terminal::restrictCursor(bool pendingWrapNotAllowed)
 {
@@ -68,13 +87,13 @@ void Terminal::cmdCursorDown(const Params& p, Collect)
 void Terminal::cmdCursorNextLine(const Params& p, Collect c)
 {
     cmdCursorDown(p, c);
-    buffer->setX(buffer->marginLeft());
+    buffer->setX(EditHelpers::leftMargin(*this));
 }
 
 void Terminal::cmdCursorPrecedingLine(const Params& p, Collect c)
 {
     cmdCursorUp(p, c);
-    buffer->setX(buffer->marginLeft());
+    buffer->setX(EditHelpers::leftMargin(*this));
 }
 
 void Terminal::cmdCursorCharAbsolute(const Params& p, Collect)
@@ -145,17 +164,10 @@ void Terminal::cmdVPositionRelative(const Params& p, Collect)
         b.setX(b.x() - 1);
 }
 
-void Terminal::cmdHVPosition(const Params& p, Collect)
+// HVP is CUP under another name, origin mode included.
+void Terminal::cmdHVPosition(const Params& p, Collect c)
 {
-    Buffer& b = *buffer;
-    int row = p.count1(0) - 1 + (originMode ? b.scrollTop() : 0);
-    b.setY(row);
-    if (b.y() >= rows)
-        b.setY(rows - 1);
-    int col = (p.size() >= 2 ? p.count1(1) - 1 : 0) + (originMode && marginMode ? b.marginLeft() : 0);
-    b.setX(col);
-    if (b.x() >= cols)
-        b.setX(cols - 1);
+    cmdCursorPosition(p, c);
 }
 
 void Terminal::cmdTabClear(const Params& p, Collect)
@@ -177,9 +189,7 @@ void Terminal::resetBufferLine(int y, bool clearImages, std::optional<BidiPresen
 {
     Buffer& b = *buffer;
     BufferLine& line = b.screenLine(y);
-    CharData blank;
-    blank.attribute = eraseAttr();
-    line.fillRange(blank, 0, std::min(cols, line.dataSize()));
+    line.fillRange(EditHelpers::eraseCell(*this), 0, std::min(cols, line.dataSize()));
     line.setWrapped(false);
     line.setRenderMode(BufferLine::RenderLineMode::single);
     if (bidiState)
@@ -192,18 +202,13 @@ void Terminal::resetBufferLine(int y, bool clearImages, std::optional<BidiPresen
 void Terminal::cmdEraseInDisplay(const Params& p, Collect)
 {
     Buffer& b = *buffer;
-    CharData blank;
-    blank.attribute = eraseAttr();
+    const CharData blank = EditHelpers::eraseCell(*this);
     const int y = b.y();
     switch (p.get(0, 0)) {
     case 0: {
         updateRange(y);
         BufferLine& line = b.screenLine(y);
-        const int end = std::min(cols, line.dataSize());
-        if (b.x() < end)
-            line.fillRange(blank, b.x(), end);
-        else
-            line.bumpGeneration();
+        eraseCells(line, b.x(), std::min(cols, line.dataSize()), blank);
         if (b.x() == 0)
             line.setWrapped(false);
         for (int r = y + 1; r < rows; ++r)
@@ -214,8 +219,9 @@ void Terminal::cmdEraseInDisplay(const Params& p, Collect)
     case 1: {
         updateRange(y);
         BufferLine& line = b.screenLine(y);
-        line.fillRange(blank, 0, std::min(b.x() + 1, line.dataSize()));
+        eraseCells(line, 0, b.x() + 1, blank);
         line.setWrapped(false);
+        // The next row no longer continues an erased line.
         if (b.x() + 1 >= cols && y + 1 < rows)
             b.screenLine(y + 1).setWrapped(false);
         for (int r = y - 1; r >= 0; --r)
@@ -232,13 +238,21 @@ void Terminal::cmdEraseInDisplay(const Params& p, Collect)
         break;
     case 3: {
         CircularBufferLineList& ring = b.lines();
-        const int excess = ring.count() - rows;
+        const int count = ring.count();
+        const int excess = count - rows;
         if (excess < 1)
             break;
+        const bool scrolledBack = b.yDisp() != b.yBase();
         ring.trimStart(excess);
         b.setLinesTop(0);
         b.setYBase(std::max(b.yBase() - excess, 0));
         b.setYDisp(std::max(b.yDisp() - excess, 0));
+        selectionsAdjustForScroll(0, count - 1, excess);
+        // A viewport that showed the dropped lines now shows other ones.
+        if (scrolledBack)
+            updateFullScreen();
+        if (tdel_)
+            tdel_->scrolled(*this, b.yDisp());
         break;
     }
     default: break;
@@ -249,19 +263,11 @@ void Terminal::cmdEraseInLine(const Params& p, Collect)
 {
     Buffer& b = *buffer;
     BufferLine& line = b.screenLine(b.y());
-    CharData blank;
-    blank.attribute = eraseAttr();
+    const CharData blank = EditHelpers::eraseCell(*this);
     switch (p.get(0, 0)) {
-    case 0: {
-        const int end = std::min(cols, line.dataSize());
-        if (b.x() < end)
-            line.fillRange(blank, b.x(), end);
-        else
-            line.bumpGeneration();
-        break;
-    }
-    case 1: line.fillRange(blank, 0, std::min(b.x() + 1, line.dataSize())); break;
-    case 2: line.fillRange(blank, 0, std::min(cols, line.dataSize())); break;
+    case 0: eraseCells(line, b.x(), std::min(cols, line.dataSize()), blank); break;
+    case 1: eraseCells(line, 0, b.x() + 1, blank); break;
+    case 2: eraseCells(line, 0, std::min(cols, line.dataSize()), blank); break;
     default: break;
     }
     updateRange(b.y());
@@ -271,13 +277,10 @@ void Terminal::cmdEraseChars(const Params& p, Collect)
 {
     Buffer& b = *buffer;
     BufferLine& line = b.screenLine(b.y());
-    CharData blank;
-    blank.attribute = eraseAttr();
     const long end = std::min<long>(static_cast<long>(b.x()) + p.count1(), line.dataSize());
-    if (b.x() < end)
-        line.fillRange(blank, b.x(), static_cast<int>(end));
-    else
-        line.bumpGeneration();
+    eraseCells(line, b.x(), static_cast<int>(end), EditHelpers::eraseCell(*this));
+    // The view redraws what is marked, so the row is marked too.
+    updateRange(b.y());
 }
 
 void Terminal::cmdSaveCursor(const Params&, Collect c)
@@ -324,9 +327,7 @@ void Terminal::cmdSelectPresentationDirection(const Params& p, Collect)
         next.fallbackDirection = BidiDirection::rightToLeft;
     else
         return;
-    currentBidiState = next;
-    normalBuffer->defaultBidiState = altBuffer->defaultBidiState = next;
-    updateFullScreen();
+    installBidiState(next, static_cast<uint8_t>(BidiStateProperty::fallbackDirection));
 }
 
 void Terminal::cmdSelectCharacterPath(const Params& p, Collect)
@@ -341,9 +342,7 @@ void Terminal::cmdSelectCharacterPath(const Params& p, Collect)
         next.fallbackDirection = BidiDirection::rightToLeft;
     else
         return;
-    currentBidiState = next;
-    normalBuffer->defaultBidiState = altBuffer->defaultBidiState = next;
-    updateFullScreen();
+    installBidiState(next, static_cast<uint8_t>(BidiStateProperty::fallbackDirection));
 }
 
 }  // namespace ravelgrid

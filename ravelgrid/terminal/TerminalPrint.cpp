@@ -406,8 +406,11 @@ void Terminal::wrapCursorToNextLine()
     Buffer& b = *buffer;
     b.setX(marginMode ? std::max(b.marginLeft(), 0) : 0);
     const int y = b.y();
-    if (y >= b.scrollBottom()) {
+    if (y == b.scrollBottom()) {
         scroll(true);
+    } else if (y >= rows - 1) {
+        // Below the region on the last row: the region stays; the text goes on
+        // from the start of the same row.
     } else {
         b.setY(y + 1);
         BufferLine& above = b.screenLine(y);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "platform/Log.h"
+#include "ravelgrid/terminal/EditHelpers.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
@@ -67,6 +68,8 @@ void Terminal::scroll(bool isWrapped)
             BufferLine& line = ring[r];
             BufferLine& below = ring[r + 1];
             line.copyCellsFrom(below, left, left, right - left + 1);
+            EditHelpers::mendSeam(line, left, blank);
+            EditHelpers::mendSeam(line, right + 1, blank);
             line.setWrapped(false);
             line.setBidiState(below.bidiState());
             b.clearLineImages(r);
@@ -75,6 +78,8 @@ void Terminal::scroll(bool isWrapped)
         if (bottom < ring.count()) {
             BufferLine& last = ring[bottom];
             last.fillRange(blank, left, right + 1);
+            EditHelpers::mendSeam(last, left, blank);
+            EditHelpers::mendSeam(last, right + 1, blank);
             last.setWrapped(false);
             last.setBidiState(currentBidiState);
             b.clearLineImages(bottom);
@@ -168,20 +173,14 @@ void Terminal::cmdIndex()
     restrictCursor(true);
     const int x = b.x(), y = b.y();
     bool moved = false;
-    if (marginMode) {
-        if (y >= b.scrollBottom()) {
-            if (x >= b.marginLeft() && x <= b.marginRight()) {
-                scroll(false);
-                moved = true;
-            }
-        } else {
-            b.setY(y + 1);
+    if (y == b.scrollBottom()) {
+        // Only the region's bottom row scrolls it, and only from inside the margins.
+        if (!marginMode || (x >= b.marginLeft() && x <= b.marginRight())) {
+            scroll(false);
             moved = true;
         }
-    } else if (y >= b.scrollBottom()) {
-        scroll(false);
-        moved = true;
-    } else {
+    } else if (y < rows - 1) {
+        // Above the region, inside it, or below it short of the last row.
         b.setY(y + 1);
         moved = true;
     }
@@ -251,17 +250,21 @@ void Terminal::reverseIndex()
     } else {
         const int left = std::max(b.marginLeft(), 0);
         const int right = std::min(b.marginRight(), cols - 1);
+        CharData blank;
+        blank.attribute = erase;
         for (int r = bottom; r > start; --r) {
             BufferLine& line = ring[r];
             line.copyCellsFrom(ring[r - 1], left, left, right - left + 1);
+            EditHelpers::mendSeam(line, left, blank);
+            EditHelpers::mendSeam(line, right + 1, blank);
             line.setWrapped(false);
             b.clearLineImages(r);
             line.setRenderMode(BufferLine::RenderLineMode::single);
         }
-        CharData blank;
-        blank.attribute = erase;
         BufferLine& first = ring[start];
         first.fillRange(blank, left, right + 1);
+        EditHelpers::mendSeam(first, left, blank);
+        EditHelpers::mendSeam(first, right + 1, blank);
         first.setWrapped(false);
         b.clearLineImages(start);
         first.setRenderMode(BufferLine::RenderLineMode::single);
@@ -274,15 +277,17 @@ void Terminal::reverseIndex()
 void Terminal::columnIndex(bool back)
 {
     Buffer& b = *buffer;
+    const int left = EditHelpers::leftMargin(*this);
+    const int right = EditHelpers::rightMargin(*this);
     if (!back) {
-        if (b.x() != b.marginRight()) {
+        if (b.x() != right) {
             if (b.x() != cols)
                 cursorForward(1);
         } else {
-            columnScroll(false, b.marginLeft());
+            columnScroll(false, left);
         }
     } else {
-        if (b.x() != b.marginLeft())
+        if (b.x() != left)
             cursorBackward(1);
         else
             columnScroll(true, b.x());
@@ -293,23 +298,26 @@ void Terminal::columnScroll(bool back, int at)
 {
     Buffer& b = *buffer;
     const int y = b.y(), x = b.x();
-    if (y < b.scrollTop() || y > b.scrollBottom() || x < b.marginLeft() || x > b.marginRight())
+    const int left = EditHelpers::leftMargin(*this);
+    const int right = EditHelpers::rightMargin(*this);
+    if (y < b.scrollTop() || y > b.scrollBottom() || x < left || x > right)
         return;
-    const int right = std::min(marginMode ? b.marginRight() : cols - 1, cols - 1);
-    at = std::clamp(at, 0, right);
-    CharData space;
+    at = std::clamp(at, left, right);
+    CharData space = EditHelpers::eraseCell(*this);
     space.code = 0x20;
-    space.attribute = eraseAttr();
     for (int row = b.scrollTop(); row <= b.scrollBottom(); ++row) {
         BufferLine& line = b.screenLine(row);
         if (right - at + 1 < 2) {
             line.fillRange(space, at, right + 1);
-            continue;
-        }
-        if (!back)
+        } else if (!back) {
             line.deleteCells(at, 1, right, space);
-        else
+            EditHelpers::mendSeam(line, right, space);
+        } else {
             line.insertCells(at, 1, right, space);
+            EditHelpers::mendSeam(line, at + 1, space);
+        }
+        EditHelpers::mendSeam(line, at, space);
+        EditHelpers::mendSeam(line, right + 1, space);
     }
     updateRange(b.scrollTop());
     updateRange(b.scrollBottom());
