@@ -50,60 +50,97 @@ const std::string& benchFile() {
     return path;
 }
 
-void plainPtyReader(benchmark::State& state) {
-    const std::string& file = benchFile();
-    std::vector<char> buffer(ravelgrid::LocalProcess::readSize);
+// Bytes read from the master, 0 when cat could not start.
+std::size_t catThroughPlainReader(const std::string& file) {
+    static std::vector<char> buffer(ravelgrid::LocalProcess::readSize);
     std::size_t bytes = 0;
-    for (auto _ : state) {
-        auto start = ravelgrid::PseudoTerminalHelpers::forkAndExec("/bin/cat", {"cat", file}, {}, std::nullopt,
-                                                                    winsize{40, 120, 0, 0});
-        if (!start) {
-            state.SkipWithError("cannot start cat");
-            return;
+    auto start = ravelgrid::PseudoTerminalHelpers::forkAndExec("/bin/cat", {"cat", file}, {}, std::nullopt,
+                                                                winsize{40, 120, 0, 0});
+    if (!start) return 0;
+    for (;;) {
+        pollfd fd{start->masterFd, POLLIN, 0};
+        poll(&fd, 1, -1);
+        const ssize_t n = read(start->masterFd, buffer.data(), buffer.size());
+        if (n > 0) {
+            bytes += static_cast<std::size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        } else {
+            break;
         }
-        for (;;) {
-            pollfd fd{start->masterFd, POLLIN, 0};
-            poll(&fd, 1, -1);
-            const ssize_t n = read(start->masterFd, buffer.data(), buffer.size());
-            if (n > 0) {
-                bytes += static_cast<std::size_t>(n);
-            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                continue;
-            } else {
-                break;
-            }
-        }
-        int status = 0;
-        waitpid(start->pid, &status, 0);
-        close(start->masterFd);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
-    state.counters["ptyBytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
+    int status = 0;
+    waitpid(start->pid, &status, 0);
+    close(start->masterFd);
+    return bytes;
 }
 
-void headlessTerminal(benchmark::State& state) {
-    const std::string& file = benchFile();
+// Whether cat ran to its end in a headless terminal of 120x40.
+bool catThroughHeadlessTerminal(const std::string& file) {
     ravelgrid::RunLoop loop;
     ravelgrid::DeliveryQueue::setMain(&loop);
     ravelgrid::TerminalOptions options;
     options.cols = 120;
     options.rows = 40;
-    for (auto _ : state) {
-        bool ended = false;
+    bool ended = false;
+    {
         ravelgrid::HeadlessTerminal headless(&loop, options, [&](std::optional<int>) { ended = true; });
         headless.process()->startProcess("/bin/cat", {file}, std::vector<std::string>{});
-        if (!loop.runUntil([&] { return ended; }, std::chrono::minutes(10))) {
-            state.SkipWithError("cat did not finish");
-            break;
-        }
+        loop.runUntil([&] { return ended; }, std::chrono::minutes(10));
     }
     ravelgrid::DeliveryQueue::setMain(nullptr);
+    return ended;
+}
+
+void plainPtyReader(benchmark::State& state) {
+    const std::string& file = benchFile();
+    for (auto _ : state) {
+        if (catThroughPlainReader(file) == 0) {
+            state.SkipWithError("cannot start cat");
+            return;
+        }
+    }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
+}
+
+void headlessTerminal(benchmark::State& state) {
+    const std::string& file = benchFile();
+    for (auto _ : state) {
+        if (!catThroughHeadlessTerminal(file)) {
+            state.SkipWithError("cat did not finish");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
+}
+
+// Both in turn within each iteration, so a busy machine slows both alike;
+// "share" is the headless terminal's throughput over the plain reader's.
+void headlessShareOfPlainReader(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    const std::string& file = benchFile();
+    Clock::duration plain{}, headless{};
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        catThroughPlainReader(file);
+        const auto t1 = Clock::now();
+        catThroughHeadlessTerminal(file);
+        plain += t1 - t0;
+        headless += Clock::now() - t1;
+    }
+    auto mbps = [&](Clock::duration d) {
+        return static_cast<double>(state.iterations() * kFileBytes) / 1e6 /
+               std::chrono::duration<double>(d).count();
+    };
+    state.counters["plainMBps"] = mbps(plain);
+    state.counters["headlessMBps"] = mbps(headless);
+    state.counters["share"] = mbps(headless) / mbps(plain);
 }
 
 }  // namespace
 
 BENCHMARK(plainPtyReader)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(headlessTerminal)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(headlessShareOfPlainReader)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(4);
 
 BENCHMARK_MAIN();
