@@ -8,21 +8,6 @@
 
 namespace ravelgrid {
 
-namespace {
-
-// The terminal core gains its input scanner with later work; until then a
-// submission is never noted.
-template <class T>
-bool submitsCommand(T& terminal, std::span<const std::uint8_t> bytes) {
-    if constexpr (requires { terminal.scanUserInputForSubmission(bytes); }) {
-        return terminal.scanUserInputForSubmission(bytes);
-    } else {
-        return false;
-    }
-}
-
-}  // namespace
-
 HeadlessTerminal::HeadlessTerminal(DeliveryQueue* queue, const TerminalOptions& options, EndHandler onEnd)
     : queue_(queue ? queue : DeliveryQueue::main()),
       onEnd_(std::move(onEnd)),
@@ -46,7 +31,8 @@ void HeadlessTerminal::send(std::span<const std::uint8_t> data) {
             auto self = weak.lock();
             if (!self) return;
             Terminal& terminal = *(*self)->terminal_;
-            if (submitsCommand(terminal, bytes) && terminal.buffer->semanticInput == SemanticInputState::armed) {
+            if (terminal.scanUserInputForSubmission(bytes) &&
+                terminal.buffer->semanticInput == SemanticInputState::armed) {
                 terminal.buffer->semanticInput = SemanticInputState::submitted;
             }
         });

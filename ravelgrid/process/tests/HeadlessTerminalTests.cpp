@@ -92,6 +92,23 @@ TEST_F(HeadlessTerminalTest, ChildQueriesAreAnsweredByTheTerminal) {
         << screenText(*headless->terminal());
 }
 
+TEST_F(HeadlessTerminalTest, TypedCommandsMarkAnArmedPromptSubmitted) {
+    auto headless = make();
+    Terminal& terminal = *headless->terminal();
+    terminal.buffer->semanticInput = SemanticInputState::armed;
+    headless->send("\x1b[200~pasted\nlines\x1b[201~");
+    main.loop.runPending();
+    EXPECT_EQ(terminal.buffer->semanticInput, SemanticInputState::armed) << "a newline inside a paste submits nothing";
+    headless->send("ls\r");
+    main.loop.runPending();
+    EXPECT_EQ(terminal.buffer->semanticInput, SemanticInputState::submitted);
+
+    terminal.buffer->semanticInput = SemanticInputState::prompt;
+    headless->send("\r");
+    main.loop.runPending();
+    EXPECT_EQ(terminal.buffer->semanticInput, SemanticInputState::prompt) << "only an armed prompt is submitted";
+}
+
 TEST_F(HeadlessTerminalTest, WindowSizeAndScrollback) {
     auto headless = make(80, 25);
     const winsize size = headless->getWindowSize();
