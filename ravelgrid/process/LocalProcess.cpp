@@ -267,219 +267,215 @@ struct LocalProcess::ChildIo {
     }
 };
 
-namespace {
-
-using Shared = LocalProcess::Shared;
-using ChildIo = LocalProcess::ChildIo;
-
-void completeWrite(Shared& shared, const ChildIo::PendingWrite& w) {
-    const std::size_t total = shared.total += w.bytes.size();
-    if (shared.debugIO) {
-        platform::logInfo(logCategory,
-                          "[SEND-" + std::to_string(w.number) + "] completed bytes=" + std::to_string(total));
+// What the reader thread runs.
+struct LocalProcess::Reader {
+    static void completeWrite(Shared& shared, const ChildIo::PendingWrite& w) {
+        const std::size_t total = shared.total += w.bytes.size();
+        if (shared.debugIO) {
+            platform::logInfo(logCategory,
+                              "[SEND-" + std::to_string(w.number) + "] completed bytes=" + std::to_string(total));
+        }
     }
-}
 
-void flushWrites(Shared& shared, ChildIo& io) {
-    std::lock_guard lock(io.writeMutex);
-    while (!io.writes.empty()) {
-        auto& w = io.writes.front();
-        const ssize_t n = write(io.masterFd, w.bytes.data() + w.offset, w.bytes.size() - w.offset);
-        if (n > 0) {
-            w.offset += static_cast<std::size_t>(n);
-            if (w.offset == w.bytes.size()) {
-                io.writeBytes -= w.bytes.size();
-                completeWrite(shared, w);
-                io.writes.pop_front();
-            }
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        const int error = n < 0 ? errno : EIO;
-        platform::logError(logCategory, "Error writing data to the child, errno=" + std::to_string(error));
-        for (const auto& dropped : io.writes) completeWrite(shared, dropped);
-        io.writes.clear();
-        io.writeBytes = 0;
-        io.writeFailed = true;
-        return;
-    }
-}
-
-void deliverSynchronously(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                          std::vector<std::uint8_t> chunk) {
-    {
-        std::lock_guard lock(io->syncMutex);
-        if (io->stop) return;
-        io->syncPending = true;
-    }
-    std::weak_ptr<Shared> weakShared = shared;
-    std::weak_ptr<ChildIo> weakIo = io;
-    shared->queue->post([weakShared, weakIo, chunk = std::move(chunk)] {
-        if (auto s = weakShared.lock()) s->deliverData(chunk);
-        if (auto i = weakIo.lock()) {
-            {
-                std::lock_guard lock(i->syncMutex);
-                i->syncPending = false;
-            }
-            i->syncCv.notify_all();
-        }
-    });
-    std::unique_lock lock(io->syncMutex);
-    io->syncCv.wait(lock, [&] { return !io->syncPending || io->stop; });
-}
-
-void handleChunk(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                 std::span<const std::uint8_t> bytes) {
-    if (shared->debugIO) {
-        const std::size_t total = shared->totalRead += bytes.size();
-        platform::logInfo(logCategory, "[READ] count=" + std::to_string(bytes.size()) +
-                                           " received from host total=" + std::to_string(total));
-    }
-    shared->dumpChunk(bytes);
-    std::vector<std::uint8_t> chunk(bytes.begin(), bytes.end());
-    if (shared->usesMainQueue) {
-        Shared::enqueue(shared, std::move(chunk));
-    } else {
-        deliverSynchronously(shared, io, std::move(chunk));
-    }
-}
-
-void reportExit(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                std::optional<int> status) {
-    Shared::ExitReport report{io->generation, status};
-    if (shared->usesMainQueue) {
-        Shared::enqueueExit(shared, report);
-        return;
-    }
-    std::weak_ptr<Shared> weak = shared;
-    shared->queue->post([weak, report] {
-        if (auto s = weak.lock()) s->deliverExit(report);
-    });
-}
-
-// Returns true once the child is gone; `status` is its wait status, absent
-// when it could not be reaped.
-bool tryReap(ChildIo& io, std::optional<int>& status) {
-    int raw = 0;
-    pid_t result;
-    do {
-        result = waitpid(io.pid, &raw, WNOHANG);
-    } while (result < 0 && errno == EINTR);
-    if (result == 0) return false;
-    if (result == io.pid) {
-        status = raw;
-    } else {
-        platform::logError(logCategory, "Could not reap child " + std::to_string(io.pid) + ": " + strerror(errno));
-        status = std::nullopt;
-    }
-    return true;
-}
-
-void readerLoop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
-    using namespace std::chrono;
-    std::vector<std::uint8_t> buffer(LocalProcess::readSize);
-    bool outputEnded = false;
-    bool exited = false;
-    bool exitReported = false;
-    bool caughtUp = false;  // the last read emptied the terminal's buffer
-    std::optional<int> status;
-    steady_clock::time_point exitTime;
-
-    for (;;) {
-        if (io->stopRequested()) return;
-        const bool readEnabled = !outputEnded && !shared->readingSuspended();
-        bool wantWrite = false;
-        if (!outputEnded) {
-            std::lock_guard lock(io->writeMutex);
-            wantWrite = !io->writes.empty();
-        }
-
-        pollfd fds[3];
-        nfds_t count = 0;
-        fds[count++] = {shared->wakeFd, POLLIN, 0};
-        int masterIndex = -1;
-        int pidIndex = -1;
-        if (readEnabled || wantWrite) {
-            masterIndex = static_cast<int>(count);
-            const short events = static_cast<short>((readEnabled ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
-            fds[count++] = {io->masterFd, events, 0};
-        }
-        if (!exited && io->pidfd >= 0) {
-            pidIndex = static_cast<int>(count);
-            fds[count++] = {io->pidfd, POLLIN, 0};
-        }
-        int timeout = -1;
-        if (!exited && io->pidfd < 0) timeout = 50;
-        // After the exit, output still in flight gets a short grace before
-        // the report; a grandchild holding the terminal must not delay it.
-        if (exited && !exitReported && readEnabled) timeout = 50;
-
-        const int ready = poll(fds, count, timeout);
-        if (ready < 0 && errno != EINTR) {
-            platform::logError(logCategory, std::string("poll failed: ") + strerror(errno));
-            std::this_thread::sleep_for(milliseconds(10));
-        }
-        if (io->stopRequested()) return;
-        if (fds[0].revents & POLLIN) {
-            eventfd_t ignored;
-            eventfd_read(shared->wakeFd, &ignored);
-        }
-
-        if (!exited && (pidIndex < 0 || (fds[pidIndex].revents & (POLLIN | POLLHUP | POLLERR)))) {
-            if (tryReap(*io, status)) {
-                exited = true;
-                io->reaped = true;
-                shared->shellPid = 0;
-                exitTime = steady_clock::now();
-            }
-        }
-
-        if (masterIndex >= 0 && readEnabled && (fds[masterIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-            std::size_t filled = 0;
-            bool end = false;
-            caughtUp = false;
-            while (filled < buffer.size()) {
-                const ssize_t n = read(io->masterFd, buffer.data() + filled, buffer.size() - filled);
-                if (n > 0) {
-                    filled += static_cast<std::size_t>(n);
-                    continue;
+    static void flushWrites(Shared& shared, ChildIo& io) {
+        std::lock_guard lock(io.writeMutex);
+        while (!io.writes.empty()) {
+            auto& w = io.writes.front();
+            const ssize_t n = write(io.masterFd, w.bytes.data() + w.offset, w.bytes.size() - w.offset);
+            if (n > 0) {
+                w.offset += static_cast<std::size_t>(n);
+                if (w.offset == w.bytes.size()) {
+                    io.writeBytes -= w.bytes.size();
+                    completeWrite(shared, w);
+                    io.writes.pop_front();
                 }
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                    caughtUp = true;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            const int error = n < 0 ? errno : EIO;
+            platform::logError(logCategory, "Error writing data to the child, errno=" + std::to_string(error));
+            for (const auto& dropped : io.writes) completeWrite(shared, dropped);
+            io.writes.clear();
+            io.writeBytes = 0;
+            io.writeFailed = true;
+            return;
+        }
+    }
+
+    static void deliverSynchronously(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
+                              std::vector<std::uint8_t> chunk) {
+        {
+            std::lock_guard lock(io->syncMutex);
+            if (io->stop) return;
+            io->syncPending = true;
+        }
+        std::weak_ptr<Shared> weakShared = shared;
+        std::weak_ptr<ChildIo> weakIo = io;
+        shared->queue->post([weakShared, weakIo, chunk = std::move(chunk)] {
+            if (auto s = weakShared.lock()) s->deliverData(chunk);
+            if (auto i = weakIo.lock()) {
+                {
+                    std::lock_guard lock(i->syncMutex);
+                    i->syncPending = false;
+                }
+                i->syncCv.notify_all();
+            }
+        });
+        std::unique_lock lock(io->syncMutex);
+        io->syncCv.wait(lock, [&] { return !io->syncPending || io->stop; });
+    }
+
+    static void handleChunk(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
+                     std::span<const std::uint8_t> bytes) {
+        if (shared->debugIO) {
+            const std::size_t total = shared->totalRead += bytes.size();
+            platform::logInfo(logCategory, "[READ] count=" + std::to_string(bytes.size()) +
+                                               " received from host total=" + std::to_string(total));
+        }
+        shared->dumpChunk(bytes);
+        std::vector<std::uint8_t> chunk(bytes.begin(), bytes.end());
+        if (shared->usesMainQueue) {
+            Shared::enqueue(shared, std::move(chunk));
+        } else {
+            deliverSynchronously(shared, io, std::move(chunk));
+        }
+    }
+
+    static void reportExit(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
+                    std::optional<int> status) {
+        Shared::ExitReport report{io->generation, status};
+        if (shared->usesMainQueue) {
+            Shared::enqueueExit(shared, report);
+            return;
+        }
+        std::weak_ptr<Shared> weak = shared;
+        shared->queue->post([weak, report] {
+            if (auto s = weak.lock()) s->deliverExit(report);
+        });
+    }
+
+    // Returns true once the child is gone; `status` is its wait status, absent
+    // when it could not be reaped.
+    static bool tryReap(ChildIo& io, std::optional<int>& status) {
+        int raw = 0;
+        pid_t result;
+        do {
+            result = waitpid(io.pid, &raw, WNOHANG);
+        } while (result < 0 && errno == EINTR);
+        if (result == 0) return false;
+        if (result == io.pid) {
+            status = raw;
+        } else {
+            platform::logError(logCategory, "Could not reap child " + std::to_string(io.pid) + ": " + strerror(errno));
+            status = std::nullopt;
+        }
+        return true;
+    }
+
+    static void loop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
+        using namespace std::chrono;
+        std::vector<std::uint8_t> buffer(LocalProcess::readSize);
+        bool outputEnded = false;
+        bool exited = false;
+        bool exitReported = false;
+        bool caughtUp = false;  // the last read emptied the terminal's buffer
+        std::optional<int> status;
+        steady_clock::time_point exitTime;
+
+        for (;;) {
+            if (io->stopRequested()) return;
+            const bool readEnabled = !outputEnded && !shared->readingSuspended();
+            bool wantWrite = false;
+            if (!outputEnded) {
+                std::lock_guard lock(io->writeMutex);
+                wantWrite = !io->writes.empty();
+            }
+
+            pollfd fds[3];
+            nfds_t count = 0;
+            fds[count++] = {shared->wakeFd, POLLIN, 0};
+            int masterIndex = -1;
+            int pidIndex = -1;
+            if (readEnabled || wantWrite) {
+                masterIndex = static_cast<int>(count);
+                const short events = static_cast<short>((readEnabled ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
+                fds[count++] = {io->masterFd, events, 0};
+            }
+            if (!exited && io->pidfd >= 0) {
+                pidIndex = static_cast<int>(count);
+                fds[count++] = {io->pidfd, POLLIN, 0};
+            }
+            int timeout = -1;
+            if (!exited && io->pidfd < 0) timeout = 50;
+            // After the exit, output still in flight gets a short grace before
+            // the report; a grandchild holding the terminal must not delay it.
+            if (exited && !exitReported && readEnabled) timeout = 50;
+
+            const int ready = poll(fds, count, timeout);
+            if (ready < 0 && errno != EINTR) {
+                platform::logError(logCategory, std::string("poll failed: ") + strerror(errno));
+                std::this_thread::sleep_for(milliseconds(10));
+            }
+            if (io->stopRequested()) return;
+            if (fds[0].revents & POLLIN) {
+                eventfd_t ignored;
+                eventfd_read(shared->wakeFd, &ignored);
+            }
+
+            if (!exited && (pidIndex < 0 || (fds[pidIndex].revents & (POLLIN | POLLHUP | POLLERR)))) {
+                if (tryReap(*io, status)) {
+                    exited = true;
+                    io->reaped = true;
+                    shared->shellPid = 0;
+                    exitTime = steady_clock::now();
+                }
+            }
+
+            if (masterIndex >= 0 && readEnabled && (fds[masterIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
+                std::size_t filled = 0;
+                bool end = false;
+                caughtUp = false;
+                while (filled < buffer.size()) {
+                    const ssize_t n = read(io->masterFd, buffer.data() + filled, buffer.size() - filled);
+                    if (n > 0) {
+                        filled += static_cast<std::size_t>(n);
+                        continue;
+                    }
+                    if (n < 0 && errno == EINTR) continue;
+                    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                        caughtUp = true;
+                        break;
+                    }
+                    end = true;  // 0 or EIO: every holder of the terminal's other side has gone
                     break;
                 }
-                end = true;  // 0 or EIO: every holder of the terminal's other side has gone
-                break;
+                if (filled > 0) handleChunk(shared, io, std::span(buffer.data(), filled));
+                if (end) {
+                    outputEnded = true;
+                    shared->childfd = -1;
+                    shared->running = false;
+                }
             }
-            if (filled > 0) handleChunk(shared, io, std::span(buffer.data(), filled));
-            if (end) {
-                outputEnded = true;
-                shared->childfd = -1;
-                shared->running = false;
-            }
-        }
 
-        if (masterIndex >= 0 && wantWrite && (fds[masterIndex].revents & (POLLOUT | POLLHUP | POLLERR))) {
-            flushWrites(*shared, *io);
-        }
-
-        if (exited && !exitReported) {
-            const bool idle = ready == 0 && readEnabled;
-            // Output that keeps coming after the exit can only be a
-            // grandchild's; it may not hold the report back for long.
-            const bool late = readEnabled && caughtUp && steady_clock::now() - exitTime > seconds(1);
-            if (outputEnded || idle || late) {
-                reportExit(shared, io, status);
-                exitReported = true;
+            if (masterIndex >= 0 && wantWrite && (fds[masterIndex].revents & (POLLOUT | POLLHUP | POLLERR))) {
+                flushWrites(*shared, *io);
             }
+
+            if (exited && !exitReported) {
+                const bool idle = ready == 0 && readEnabled;
+                // Output that keeps coming after the exit can only be a
+                // grandchild's; it may not hold the report back for long.
+                const bool late = readEnabled && caughtUp && steady_clock::now() - exitTime > seconds(1);
+                if (outputEnded || idle || late) {
+                    reportExit(shared, io, status);
+                    exitReported = true;
+                }
+            }
+            if (exitReported && outputEnded) return;
         }
-        if (exitReported && outputEnded) return;
     }
-}
-
-}  // namespace
+};
 
 LocalProcess::LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispatchQueue)
     : shared_(std::make_shared<Shared>()) {
@@ -539,7 +535,7 @@ bool LocalProcess::startProcess(const std::string& executable, const std::vector
     shared_->childfd = start->masterFd;
     shared_->shellPid = start->pid;
     try {
-        io->thread = std::thread(readerLoop, shared_, io);
+        io->thread = std::thread(Reader::loop, shared_, io);
     } catch (const std::system_error& e) {
         platform::logError(logCategory, std::string("cannot start the reader thread: ") + e.what());
         close(io->masterFd);

@@ -83,10 +83,11 @@ public:
     // For tests of the drain turns; set before starting.
     void setClock(Clock clock);
 
+private:
     struct Shared;
     struct ChildIo;
+    struct Reader;
 
-private:
     void stopChild(bool sendTerm);
 
     std::shared_ptr<Shared> shared_;

@@ -120,11 +120,9 @@ int highestDescriptor() {
 
 }  // namespace
 
-std::optional<PseudoTerminalStart> PseudoTerminalHelpers::forkAndExec(const std::string& path,
-                                                                      const std::vector<std::string>& args,
-                                                                      const std::vector<std::string>& env,
-                                                                      const std::optional<std::string>& currentDirectory,
-                                                                      const winsize& desiredWindowSize) {
+std::optional<PseudoTerminalStart> PseudoTerminalHelpers::forkAndExec(
+    const std::string& path, const std::vector<std::string>& args, const std::vector<std::string>& env,
+    const std::optional<std::string>& currentDirectory, const winsize& desiredWindowSize) {
     auto argv = makeCStringArray(args);
     if (!argv) return std::nullopt;
     auto envp = makeCStringArray(env);

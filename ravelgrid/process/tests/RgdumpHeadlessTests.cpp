@@ -38,7 +38,8 @@ TEST(RgdumpHeadless, DumpsTheScreenCursorAndExitStatus) {
 TEST(RgdumpHeadless, TypesWaitsAndResizesInOrder) {
     const auto run = rgdump(
         "--cols 30 --rows 4 --wait-for ready --type 'abc\\r' --wait-for 'got abc' --resize 40x5 "
-        "--type '\\x71\\r' -- /bin/sh -c 'stty -echo; echo ready; read x; echo \"got $x\"; read y; echo \"$y\"; stty size'");
+        "--type '\\x71\\r' -- "
+        "/bin/sh -c 'stty -echo; echo ready; read x; echo \"got $x\"; read y; echo \"$y\"; stty size'");
     EXPECT_EQ(run.code, 0);
     EXPECT_NE(run.out.find("ready\ngot abc\nq\n5 40\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("exited 0\n"), std::string::npos);
