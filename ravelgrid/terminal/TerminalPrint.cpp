@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "ravelgrid/screen/UnicodeUtil.h"
 #include "ravelgrid/terminal/ByteScan.h"
+#include "ravelgrid/terminal/EditHelpers.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
@@ -443,8 +444,10 @@ void Terminal::insertCharacter(const CharData& input)
         blank.attribute = eraseAttr();
         if (x <= right) {
             line.insertCells(x, w, right, blank);
-            if (line[right].width >= 2)
-                line.set(right, blank);
+            // No wide character may lose its half at either edge of the shift.
+            EditHelpers::mendSeam(line, x, blank);
+            EditHelpers::mendSeam(line, x + w, blank);
+            EditHelpers::mendSeam(line, right + 1, blank);
         }
     }
     if (x >= cols)

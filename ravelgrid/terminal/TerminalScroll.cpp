@@ -340,7 +340,9 @@ void Terminal::resetToInitialState()
     // The old screens are gone, and with them every cell that named a link.
     releaseAllPayloads();
     resetKittyGraphics();
+    // A full reset shows the cursor again, and the host hears of it.
     cursorHidden = hidden;
+    showCursor();
     updateRange(0);
     updateRange(rows - 1);
     if (tdel_)
