@@ -40,7 +40,7 @@ int SearchEngine::characterOffset(const SearchLine& line, int startRow, int rowI
             if (!isSpacer(*row, c))
                 ++counted;
     }
-    const int offset = line.lineOffsets[static_cast<size_t>(rowIndex)] + std::min(counted, line.rowUnits(rowIndex));
+    const int offset = line.lineOffset(rowIndex) + std::min(counted, line.rowUnits(rowIndex));
     return std::min(offset, line.unitCount);
 }
 
@@ -64,14 +64,10 @@ int SearchEngine::columnForOffset(int row, int offset) const
 SearchResult SearchEngine::toResult(const SearchPattern& pattern, const SearchLine& line, int startRow,
                                     const SearchPattern::Match& match) const
 {
-    auto rowIndexOf = [&](int unit) {
-        auto it = std::upper_bound(line.lineOffsets.begin(), line.lineOffsets.end(), unit);
-        return static_cast<int>(it - line.lineOffsets.begin()) - 1;
-    };
-    const int k = std::max(rowIndexOf(match.start), 0);
-    const int kEnd = std::max(rowIndexOf(match.end), 0);
-    const int startCol = columnForOffset(startRow + k, match.start - line.lineOffsets[static_cast<size_t>(k)]);
-    const int endCol = columnForOffset(startRow + kEnd, match.end - line.lineOffsets[static_cast<size_t>(kEnd)]);
+    const int k = line.rowIndexOfUnit(match.start);
+    const int kEnd = line.rowIndexOfUnit(match.end);
+    const int startCol = columnForOffset(startRow + k, match.start - line.lineOffset(k));
+    const int endCol = columnForOffset(startRow + kEnd, match.end - line.lineOffset(kEnd));
     const long long size = static_cast<long long>(endCol) - startCol + static_cast<long long>(cols()) * (kEnd - k);
 
     SearchResult result;

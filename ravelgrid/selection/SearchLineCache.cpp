@@ -107,8 +107,15 @@ private:
 
 int SearchLine::rowUnits(int rowIndex) const
 {
-    const int next = rowIndex + 1 < rowCount() ? lineOffsets[static_cast<size_t>(rowIndex) + 1] : unitCount;
-    return next - lineOffsets[static_cast<size_t>(rowIndex)];
+    const int next = rowIndex + 1 < rowCount() ? lineOffset(rowIndex + 1) : unitCount;
+    return next - lineOffset(rowIndex);
+}
+
+int SearchLine::rowIndexOfUnit(int unit) const
+{
+    auto end = rows.begin() + rowCount();
+    auto it = std::upper_bound(rows.begin(), end, unit, [](int u, const Row& r) { return u < r.offset; });
+    return std::max(static_cast<int>(it - rows.begin()) - 1, 0);
 }
 
 int SearchLine::utf16Index(int unit) const
@@ -188,16 +195,15 @@ bool SearchLineCache::fresh(SearchLine& entry, int row) const
     if (entry.checkedEpoch == epoch_)
         return true;
     auto& ring = terminal_->activeBuffer().lines();
-    const int rows = entry.rowCount();
-    const int needed = rows + (entry.hasNextRow ? 1 : 0);
-    if (static_cast<int>(entry.stamps.size()) != needed || row + needed > ring.count())
+    const int needed = static_cast<int>(entry.rows.size());
+    if (row + needed > ring.count())
         return false;
     // The line must still end where it ended: no new row wrapped onto it.
-    if (!entry.hasNextRow && row + rows != ring.count())
+    if (!entry.hasNextRow && row + needed != ring.count())
         return false;
     for (int i = 0; i < needed; ++i) {
         const BufferLinePtr& current = ring.get(row + i);
-        const SearchLine::RowStamp& s = entry.stamps[static_cast<size_t>(i)];
+        const SearchLine::Row& s = entry.rows[static_cast<size_t>(i)];
         if (!sameLine(s.line, current) || s.generation != current->generation() ||
             s.recycleGeneration != current->recycleGeneration())
             return false;
@@ -214,8 +220,8 @@ int SearchLineCache::lineStart(int row)
     if (hasCache_ && static_cast<size_t>(row) < startOf_.size()) {
         const int s = startOf_[static_cast<size_t>(row)];
         if (s >= 0 && static_cast<size_t>(s) < linesCache_.size()) {
-            auto& entry = linesCache_[static_cast<size_t>(s)];
-            if (entry && s + entry->rowCount() > row && fresh(*entry, s))
+            SearchLine& entry = linesCache_[static_cast<size_t>(s)];
+            if (s + entry.rowCount() > row && fresh(entry, s))
                 return s;
         }
     }
@@ -235,23 +241,19 @@ const SearchLine* SearchLineCache::line(int startRow)
     if (startRow < 0 || startRow >= count)
         return nullptr;
     if (!hasCache_ || static_cast<size_t>(startRow) >= linesCache_.size()) {
-        if (!scratch_)
-            scratch_ = std::make_unique<SearchLine>();
-        buildInto(*scratch_, startRow, true);
-        return scratch_.get();
+        buildInto(scratch_, startRow, true);
+        return &scratch_;
     }
-    auto& entry = linesCache_[static_cast<size_t>(startRow)];
-    if (entry && fresh(*entry, startRow))
-        return entry.get();
-    if (!entry)
-        entry = std::make_unique<SearchLine>();
-    buildInto(*entry, startRow, true);
-    entry->cacheGeneration = generation_;
-    entry->checkedEpoch = epoch_;
-    const int end = std::min(startRow + entry->rowCount(), static_cast<int>(startOf_.size()));
+    SearchLine& entry = linesCache_[static_cast<size_t>(startRow)];
+    if (fresh(entry, startRow))
+        return &entry;
+    buildInto(entry, startRow, true);
+    entry.cacheGeneration = generation_;
+    entry.checkedEpoch = epoch_;
+    const int end = std::min(startRow + entry.rowCount(), static_cast<int>(startOf_.size()));
     for (int r = startRow; r < end; ++r)
         startOf_[static_cast<size_t>(r)] = startRow;
-    return entry.get();
+    return &entry;
 }
 
 SearchLine SearchLineCache::buildLines(int row, bool trim) const
@@ -265,8 +267,7 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
 {
     out.text.clear();
     out.unitStarts.clear();
-    out.lineOffsets.clear();
-    out.stamps.clear();
+    out.rows.clear();
     out.unitCount = 0;
     out.hasNextRow = false;
     out.cacheGeneration = 0;
@@ -276,12 +277,11 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
     if (row < 0 || row >= count)
         return;
     LineBuilder builder(out);
-    out.lineOffsets.push_back(0);
 
     for (int r = row; r < count; ++r) {
         const BufferLinePtr& linePtr = ring.get(r);
         const BufferLine& line = *linePtr;
-        out.stamps.push_back({linePtr, line.generation(), line.recycleGeneration()});
+        out.rows.push_back({out.unitCount, linePtr, line.generation(), line.recycleGeneration()});
         const BufferLine* next = r + 1 < count ? ring.get(r + 1).get() : nullptr;
         const bool nextWraps = next != nullptr && next->isWrapped();
 
@@ -318,12 +318,11 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
         if (!nextWraps) {
             if (next != nullptr) {
                 const BufferLinePtr& nextPtr = ring.get(r + 1);
-                out.stamps.push_back({nextPtr, nextPtr->generation(), nextPtr->recycleGeneration()});
+                out.rows.push_back({out.unitCount, nextPtr, nextPtr->generation(), nextPtr->recycleGeneration()});
                 out.hasNextRow = true;
             }
             break;
         }
-        out.lineOffsets.push_back(out.unitCount);
     }
     builder.finish();
 }

@@ -22,12 +22,28 @@ struct SearchLine {
     // UTF-16 index where each unit begins, then text.size(); left empty while
     // every unit is a single code unit, which is the usual case.
     std::vector<int32_t> unitStarts;
-    // The first unit of each row of the line.
-    std::vector<int> lineOffsets;
     int unitCount = 0;
 
-    int rowCount() const { return static_cast<int>(lineOffsets.size()); }
+    // One entry per row of the line, then one for the row after it when
+    // there is one: where the row's text begins (in units) and what the row
+    // was when the line was built, to notice when the buffer moved on.
+    struct Row {
+        int offset = 0;
+        std::weak_ptr<BufferLine> line;
+        uint64_t generation = 0;
+        uint64_t recycleGeneration = 0;
+    };
+    std::vector<Row> rows;
+    bool hasNextRow = false;
+    uint64_t cacheGeneration = 0;  // 0: never built
+    uint64_t checkedEpoch = 0;
+
+    int rowCount() const { return static_cast<int>(rows.size()) - (hasNextRow ? 1 : 0); }
+    // The first unit of a row of the line.
+    int lineOffset(int rowIndex) const { return rows[static_cast<size_t>(rowIndex)].offset; }
     int rowUnits(int rowIndex) const;
+    // The last row whose text begins at or before `unit`.
+    int rowIndexOfUnit(int unit) const;
     int utf16Index(int unit) const;
     // The unit that begins at a UTF-16 index, or -1 inside a unit.
     int unitAt(int index) const;
@@ -35,17 +51,6 @@ struct SearchLine {
     int nextUnitStart(int index) const;
     // The text of units [start, end) as UTF-8.
     std::string utf8(int startUnit, int endUnit) const;
-
-    // What the line was built from, to notice when the buffer moved on.
-    struct RowStamp {
-        std::weak_ptr<BufferLine> line;
-        uint64_t generation = 0;
-        uint64_t recycleGeneration = 0;
-    };
-    std::vector<RowStamp> stamps;  // the line's rows, then the row after it
-    bool hasNextRow = false;
-    uint64_t cacheGeneration = 0;
-    uint64_t checkedEpoch = 0;
 };
 
 // The joined lines of the active buffer, built lazily, one logical line at a
@@ -90,12 +95,12 @@ private:
     // One slot per buffer line. Dropping the cache only advances the
     // generation: the slots keep their storage for the next build, so the
     // first find after new output does not pay for a million allocations.
-    std::vector<std::unique_ptr<SearchLine>> linesCache_;
+    std::vector<SearchLine> linesCache_;
     bool hasCache_ = false;
     uint64_t generation_ = 1;
     // Line start of each row whose line is cached; -1 when unknown.
     std::vector<int> startOf_;
-    std::unique_ptr<SearchLine> scratch_;
+    SearchLine scratch_;
     double lastAccessTimestamp_ = 0;
     uint64_t epoch_ = 1;
 };
