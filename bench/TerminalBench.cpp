@@ -117,6 +117,41 @@ std::string makeRedraw()
     return s;
 }
 
+// Editing inside a 10-row scroll region in the middle of the screen, as a
+// pager or an editor with a status area does: insert and delete lines, and
+// line feeds at the region's bottom, each followed by a line of text.
+std::string makeRegionEdits()
+{
+    std::mt19937 rng(5);
+    std::string s;
+    s.reserve(kStreamBytes + 4096);
+    auto text = [&] {
+        for (int i = 0; i < 100; ++i)
+            s += static_cast<char>(0x20 + rng() % 95);
+    };
+    while (s.size() < kStreamBytes) {
+        // Appended piece by piece: GCC 12 warns wrongly about std::string operator+ here.
+        s += "\x1b[11;20r\x1b[";
+        s += std::to_string(11 + rng() % 10);
+        s += ";1H\x1b[L";
+        text();
+        s += "\x1b[";
+        s += std::to_string(11 + rng() % 10);
+        s += ";1H\x1b[M";
+        text();
+        s += "\x1b[20;1H\r\n";
+        text();
+    }
+    return s;
+}
+
+// Plain text scrolling in a region that starts at the top and leaves a
+// status line below it: the region still feeds the scrollback.
+std::string makeStatusLineScrolling()
+{
+    return "\x1b[1;39r\x1b[39;1H" + makeAscii();
+}
+
 void feedStream(benchmark::State& state, const std::string& stream)
 {
     NullHost host;
@@ -165,11 +200,25 @@ void BM_CursorAddressedRedraw(benchmark::State& state)
     feedStream(state, stream);
 }
 
+void BM_StatusLineScrolling(benchmark::State& state)
+{
+    static const std::string stream = makeStatusLineScrolling();
+    feedStream(state, stream);
+}
+
+void BM_RegionInsertDeleteLines(benchmark::State& state)
+{
+    static const std::string stream = makeRegionEdits();
+    feedStream(state, stream);
+}
+
 }  // namespace
 
 BENCHMARK(BM_AsciiScrolling)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SgrColours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnicodeText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CursorAddressedRedraw)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StatusLineScrolling)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegionInsertDeleteLines)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

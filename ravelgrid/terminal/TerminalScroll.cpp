@@ -105,6 +105,8 @@ void Terminal::scroll(bool isWrapped)
                 }
                 line.setWrapped(isWrapped);
                 line.setBidiState(bidi);
+                if (line.renderMode() != BufferLine::RenderLineMode::single)
+                    line.setRenderMode(BufferLine::RenderLineMode::single);
                 fullRingSteps();
             } else {
                 ring.push(std::make_shared<BufferLine>(templateLine()));
@@ -115,7 +117,23 @@ void Terminal::scroll(bool isWrapped)
         } else {
             const bool wasFull = ring.isFull();
             SpliceDirty dirty(*this, b);
-            const BufferLinePtr item = std::make_shared<BufferLine>(templateLine());
+            // On a full ring the oldest line falls out; it becomes the new line
+            // unless somebody else still holds it.
+            BufferLinePtr item;
+            if (wasFull) {
+                b.clearLineImages(0);
+                item = ring.get(0);
+                if (item.use_count() == 2 && item->dataSize() == b.cols()) {
+                    item->resetForReuse(erase);
+                    item->setWrapped(isWrapped);
+                    item->setBidiState(bidi);
+                    item->setRenderMode(BufferLine::RenderLineMode::single);
+                } else {
+                    item.reset();
+                }
+            }
+            if (!item)
+                item = std::make_shared<BufferLine>(templateLine());
             ring.splice(bottom + 1, 0, std::span<const BufferLinePtr>(&item, 1), &dirty);
             if (wasFull) {
                 fullRingSteps();
@@ -146,6 +164,7 @@ void Terminal::scroll(bool isWrapped)
             reused->resetForReuse(erase);
             reused->setWrapped(isWrapped);
             reused->setBidiState(bidi);
+            reused->setRenderMode(BufferLine::RenderLineMode::single);
         } else {
             reused = std::make_shared<BufferLine>(templateLine());
         }
@@ -242,6 +261,7 @@ void Terminal::reverseIndex()
         if (reused->dataSize() == b.cols() && reused.use_count() == (bottom > start ? 1 : 2)) {
             reused->resetForReuse(erase);
             reused->setBidiState(currentBidiState);
+            reused->setRenderMode(BufferLine::RenderLineMode::single);
         } else {
             reused = b.getBlankLine(erase, false);
         }

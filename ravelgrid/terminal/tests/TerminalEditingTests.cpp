@@ -193,6 +193,12 @@ TEST(TerminalScrolling, FullRingRecyclesAndKeepsTheUsersView)
     t.feed("Z\r\n");
     EXPECT_EQ(b.yDisp(), b.yBase());
     EXPECT_EQ(tools::dumpScreen(t, {}), "Y\nZ\n\ncursor 0,2\n");
+    // A recycled line starts over as a plain single-width line.
+    for (int i = 0; i < 12; ++i)
+        t.feed(i % 3 ? "\x1b#6w\r\n" : "\x1b#3t\r\n");
+    t.feed("\x1b[1;2r\x1b[2H\n\n\x1b[r\x1b[H\x1bM\x1bM");
+    EXPECT_EQ(t.getLine(0)->renderMode(), BufferLine::RenderLineMode::single);
+    EXPECT_EQ(t.getLine(2)->renderMode(), BufferLine::RenderLineMode::single);
 }
 
 TEST(TerminalScrolling, RegionsAndTheScrollback)
