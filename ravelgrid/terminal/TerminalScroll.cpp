@@ -345,6 +345,7 @@ void Terminal::columnScroll(bool back, int at)
 
 void Terminal::resetToInitialState()
 {
+    forgetLastCell();
     currentBidiState = options_.initialBidiState;
     normalBuffer->defaultBidiState = currentBidiState;
     altBuffer->defaultBidiState = currentBidiState;
@@ -397,6 +398,8 @@ void Terminal::selectCharset(std::span<const uint8_t> bytes)
 
 void Terminal::clearScrollback()
 {
+    // Rows renumber: what the print path remembers of the cursor row is stale.
+    forgetLastCell();
     normalBuffer->clearScrollback();
     updateRange(0);
     updateRange(rows - 1);
@@ -406,6 +409,7 @@ void Terminal::changeScrollback(std::optional<int> lines)
 {
     if (lines)
         lines = std::clamp(*lines, 0, TerminalOptions::kMaxScrollback);
+    forgetLastCell();
     normalBuffer->changeHistorySize(lines);
     options_.scrollback = lines.value_or(0);
     updateRange(0);

@@ -278,6 +278,31 @@ TEST(TerminalEditing, EveryChangeReachesTheDirtyRows)
     }
 }
 
+TEST(TerminalEditing, RestoreAfterShrinkingStaysOnScreen)
+{
+    Host host;
+    Terminal t(&host, size(10, 6));
+    t.feed("\x1b[6;10H\x1b" "7");
+    t.resize(4, 3);
+    t.feed("\x1b" "8X");
+    EXPECT_EQ(t.getCursorLocation(), std::make_pair(4, 2));
+    EXPECT_EQ(t.getCharacter(3, 2), "X");
+}
+
+TEST(TerminalEditing, ScrollbackSizeAndClearing)
+{
+    Host host;
+    Terminal t(&host, size(4, 2, 10));
+    for (int i = 0; i < 8; ++i)
+        t.feed(std::to_string(i) + "\r\n");
+    t.changeScrollback(3);
+    EXPECT_EQ(t.normalBuffer->lines().count(), 5);
+    EXPECT_EQ(t.getScrollInvariantLine(t.normalBuffer->linesTop())->toText(true), "4");
+    t.clearScrollback();
+    EXPECT_EQ(t.normalBuffer->lines().count(), 2);
+    EXPECT_EQ(tools::dumpScreen(t, {}), "7\n\ncursor 0,1\n");
+}
+
 TEST(TerminalEditing, FullResetShowsTheCursor)
 {
     Host host;
