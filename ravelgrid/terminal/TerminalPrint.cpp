@@ -323,10 +323,6 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             --length;
             continue;
         }
-        size_t run = ByteScan::skipAtLeast0x20(bytes, 1, length);
-        if (const void* del = std::memchr(bytes, 0x7F, run))
-            run = static_cast<size_t>(static_cast<const uint8_t*>(del) - bytes);
-
         const int right = rightLimit();
         int x = b.x();
         if (x > right) {
@@ -339,6 +335,13 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
         }
         BufferLine& line = cursorLine();
         const int room = right - x + 1;
+
+        // With autowrap, look no further than the row's room: scanning the
+        // whole rest of a long unbroken line for every row is quadratic.
+        const size_t scanLimit = wraparound ? std::min(length, static_cast<size_t>(room)) : length;
+        size_t run = ByteScan::skipAtLeast0x20(bytes, 1, scanLimit);
+        if (const void* del = std::memchr(bytes, 0x7F, run))
+            run = static_cast<size_t>(static_cast<const uint8_t*>(del) - bytes);
         size_t take;
         size_t skipTo;  // bytes consumed from the input
         if (!wraparound && run > static_cast<size_t>(room)) {

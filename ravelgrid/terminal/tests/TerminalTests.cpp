@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -360,6 +361,20 @@ TEST(TerminalLimits, HugeParametersStayOnScreen)
     EXPECT_LE(x, 10);
     EXPECT_GE(y, 0);
     EXPECT_LT(y, 4);
+}
+
+TEST(TerminalLimits, LongUnbrokenLineIsLinear)
+{
+    // A child writing one huge line without newlines must not stall the host:
+    // the old print path rescanned the rest of the input for every row.
+    Host host;
+    Terminal t(&host, size(80, 24));
+    const std::string line(8u << 20, 'x');
+    const auto start = std::chrono::steady_clock::now();
+    t.feed(line);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
+    EXPECT_EQ(t.getCharacter(79, 22), "x");
 }
 
 TEST(TerminalReset, RisRestoresPowerOnState)
