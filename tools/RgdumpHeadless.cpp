@@ -175,6 +175,10 @@ int runHeadlessCommand(int argc, char** argv) {
     std::optional<std::optional<int>> ended;
     HeadlessTerminal headless(&loop, settings.options, [&](std::optional<int> status) { ended = status; });
     Terminal& terminal = *headless.terminal();
+    const std::string& name = settings.command[0];
+    if (name == "ssh" || (name.size() > 4 && name.compare(name.size() - 4, 4, "/ssh") == 0)) {
+        headless.setProcessTrusted(false);  // the remote end is not ours
+    }
 
     auto environment = Terminal::getEnvironmentVariables(settings.options.termName, true);
     if (const char* path = std::getenv("PATH")) environment.push_back(std::string("PATH=") + path);

@@ -86,6 +86,6 @@ void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t
     images_.push_back(Image{rgba, width, height});
 }
 
-bool HeadlessTerminal::isProcessTrusted(Terminal&) { return true; }
+bool HeadlessTerminal::isProcessTrusted(Terminal&) { return trusted_; }
 
 }  // namespace ravelgrid

@@ -57,6 +57,10 @@ public:
     // New screen size for the terminal and, while the child runs, its pseudo-terminal.
     void resize(int cols, int rows);
 
+    // Whether the child may read back the screen and reach local files
+    // through the terminal. A local program is; an ssh session is not.
+    void setProcessTrusted(bool trusted) { trusted_ = trusted; }
+
     // LocalProcessDelegate
     void processTerminated(LocalProcess& source, std::optional<int> exitCode) override;
     void dataReceived(std::span<const std::uint8_t> slice) override;
@@ -73,6 +77,7 @@ private:
     EndHandler onEnd_;
     std::optional<std::string> dir_;
     std::vector<Image> images_;
+    bool trusted_ = true;
     std::shared_ptr<HeadlessTerminal*> self_;  // lets queued tasks tell whether we still exist
     std::unique_ptr<Terminal> terminal_;
     std::unique_ptr<LocalProcess> process_;

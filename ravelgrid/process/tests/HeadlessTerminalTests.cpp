@@ -92,6 +92,22 @@ TEST_F(HeadlessTerminalTest, ChildQueriesAreAnsweredByTheTerminal) {
         << screenText(*headless->terminal());
 }
 
+TEST_F(HeadlessTerminalTest, ScreenReadBackOnlyForATrustedChild) {
+    // DECRQCRA over "ab": the checksum is 0x00c3 for a trusted child, 0 otherwise.
+    const std::string script =
+        "stty raw -echo; printf 'ab\\033[1;1;1;1;1;2*y'; "
+        "r=$(dd bs=1 count=10 2>/dev/null | od -An -c | tr -d ' \\n'); printf '\\r\\n[%s]' \"$r\"";
+    for (bool trusted : {true, false}) {
+        ended.reset();
+        auto headless = make();
+        headless->setProcessTrusted(trusted);
+        headless->process()->startProcess("/bin/sh", {"-c", script});
+        ASSERT_TRUE(endsEventually());
+        const std::string screen = screenText(*headless->terminal());
+        EXPECT_NE(screen.find(trusted ? "P1!~00c3" : "P1!~0000"), std::string::npos) << screen;
+    }
+}
+
 TEST_F(HeadlessTerminalTest, TypedCommandsMarkAnArmedPromptSubmitted) {
     auto headless = make();
     Terminal& terminal = *headless->terminal();
