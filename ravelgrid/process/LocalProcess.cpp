@@ -545,38 +545,48 @@ bool LocalProcess::startProcess(const std::string& executable, const std::vector
         shared_->shellPid = 0;
         return false;
     }
+    std::lock_guard lock(childMutex_);
     child_ = std::move(io);
     return true;
 }
 
 void LocalProcess::stopChild(bool sendTerm) {
-    if (!child_) return;
+    std::shared_ptr<ChildIo> child;
     {
-        std::lock_guard lock(child_->syncMutex);
-        child_->stop = true;
+        std::lock_guard lock(childMutex_);
+        child = std::move(child_);
     }
-    child_->syncCv.notify_all();
+    if (!child) return;
+    {
+        std::lock_guard lock(child->syncMutex);
+        child->stop = true;
+    }
+    child->syncCv.notify_all();
     shared_->wakeReader();
-    if (child_->thread.joinable()) child_->thread.join();
-    close(child_->masterFd);
-    if (child_->reaped) {
-        if (child_->pidfd >= 0) close(child_->pidfd);
+    if (child->thread.joinable()) child->thread.join();
+    close(child->masterFd);
+    if (child->reaped) {
+        if (child->pidfd >= 0) close(child->pidfd);
     } else {
         if (sendTerm) {
             // Through the pidfd the signal cannot reach a recycled process id.
-            if (child_->pidfd >= 0) {
-                syscall(SYS_pidfd_send_signal, child_->pidfd, SIGTERM, nullptr, 0U);
+            if (child->pidfd >= 0) {
+                syscall(SYS_pidfd_send_signal, child->pidfd, SIGTERM, nullptr, 0U);
             } else {
-                kill(child_->pid, SIGTERM);
+                kill(child->pid, SIGTERM);
             }
         }
-        ChildReaper::shared().adopt(child_->pid, child_->pidfd);
+        ChildReaper::shared().adopt(child->pid, child->pidfd);
     }
-    child_.reset();
 }
 
 void LocalProcess::send(std::span<const std::uint8_t> data) {
-    if (!shared_->running || !child_) return;
+    std::shared_ptr<ChildIo> child;
+    {
+        std::lock_guard lock(childMutex_);
+        child = child_;
+    }
+    if (!shared_->running || !child) return;
     const std::size_t number = shared_->sendCount++;
     if (shared_->debugIO) {
         platform::logInfo(logCategory,
@@ -584,19 +594,19 @@ void LocalProcess::send(std::span<const std::uint8_t> data) {
     }
     if (data.empty()) return;
     {
-        std::lock_guard lock(child_->writeMutex);
-        if (child_->writeFailed) return;
-        if (child_->writeBytes + data.size() > pendingWriteLimitBytes) {
-            if (!child_->overflowReported) {
+        std::lock_guard lock(child->writeMutex);
+        if (child->writeFailed) return;
+        if (child->writeBytes + data.size() > pendingWriteLimitBytes) {
+            if (!child->overflowReported) {
                 platform::logError(logCategory, "The child is not reading its input: dropping " +
                                                     std::to_string(data.size()) + " bytes");
-                child_->overflowReported = true;
+                child->overflowReported = true;
             }
             return;
         }
-        child_->overflowReported = false;
-        child_->writes.push_back({std::vector<std::uint8_t>(data.begin(), data.end()), 0, number});
-        child_->writeBytes += data.size();
+        child->overflowReported = false;
+        child->writes.push_back({std::vector<std::uint8_t>(data.begin(), data.end()), 0, number});
+        child->writeBytes += data.size();
     }
     shared_->wakeReader();
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,8 +27,8 @@ namespace ravelgrid {
 // 1 MiB. Any other delivery queue receives each chunk synchronously from the
 // reader thread, so reading goes no faster than the owner consumes.
 //
-// Start, send, terminate and destruction belong to the owner's thread; the
-// delivery queue must outlive the process.
+// Start, terminate and destruction belong to the owner's thread; send may
+// also come from the delivery queue. The delivery queue must outlive the process.
 class LocalProcess {
 public:
     static constexpr std::size_t readSize = 131072;
@@ -91,6 +92,7 @@ private:
     void stopChild(bool sendTerm);
 
     std::shared_ptr<Shared> shared_;
+    mutable std::mutex childMutex_;  // send() may run on the delivery queue
     std::shared_ptr<ChildIo> child_;
 };
 
