@@ -177,13 +177,24 @@ TEST_F(HeadlessTerminalTest, EndHandlerMayReleaseTheHeadlessTerminal) {
     main.loop.runFor(50ms);
 }
 
+TEST_F(HeadlessTerminalTest, SixelImagesFromTheChildAreRecordedOncePerImage) {
+    auto headless = make();
+    // Two red columns, six pixels high, then a second image of one column.
+    headless->process()->startProcess(
+        "/bin/sh", {"-c", "printf '\\033Pq#1;2;100;0;0#1~~\\033\\\\'; printf '\\033Pq#1;2;0;0;100#1~\\033\\\\'"});
+    ASSERT_TRUE(endsEventually());
+    auto& images = headless->images();
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0].width, 2);
+    EXPECT_EQ(images[0].height, 6);
+    ASSERT_EQ(images[0].bytes.size(), 2u * 6 * 4);
+    EXPECT_EQ(images[0].bytes[0], 255) << "red";
+    EXPECT_EQ(images[0].bytes[2], 0);
+    EXPECT_EQ(images[1].width, 1);
+    EXPECT_EQ(images[1].bytes[2], 255) << "blue";
+}
+
 TEST_F(HeadlessTerminalTest, WorkingDirectoryReportUpdatesDir) {
-    {
-        // Only meaningful once the terminal handles OSC 7.
-        HeadlessTerminal probe(nullptr, sized(80, 25), nullptr);
-        probe.terminal()->feed("\x1b]7;file://host/probe\x07");
-        if (!probe.terminal()->hostCurrentDirectory) GTEST_SKIP() << "the terminal does not handle OSC 7 yet";
-    }
     auto headless = make();
     headless->process()->startProcess("/bin/sh", {"-c", "printf '\\033]7;file://localhost/var/tmp\\007'"});
     ASSERT_TRUE(endsEventually());
