@@ -548,12 +548,7 @@ void Terminal::escDispatch(Collect collect, uint8_t final)
 {
     if (collect.empty()) {
         switch (final) {
-        case '6':
-            if (buffer->x() != buffer->marginLeft())
-                cursorBackward(1);
-            else
-                columnScroll(true, buffer->x());
-            return;
+        case '6': columnIndex(true); return;
         case '7': cmdSaveCursor(); return;
         case '8': cmdRestoreCursor(); return;
         case '9': columnIndex(false); return;
