@@ -22,11 +22,11 @@ namespace {
 
 constexpr std::size_t kFileBytes = 100 * 1000 * 1000;
 
-// Ordinary text lines of varying length, written once per run.
-const std::string& benchFile() {
-    static const std::string path = [] {
-        const auto file = std::filesystem::temp_directory_path() / ("rg-process-bench-" + std::to_string(getpid()));
-        std::ofstream out(file, std::ios::binary);
+// Ordinary text lines of varying length, written once per run and removed at exit.
+class BenchFile {
+public:
+    BenchFile() : path_(std::filesystem::temp_directory_path() / ("rg-process-bench-" + std::to_string(getpid()))) {
+        std::ofstream out(path_, std::ios::binary);
         static const char* words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "process",
                                       "terminal", "0123456789", "build/", "main.cpp:42:", "warning:", "[ok]"};
         std::string line;
@@ -44,9 +44,20 @@ const std::string& benchFile() {
             out.write(line.data(), static_cast<std::streamsize>(take));
             written += take;
         }
-        std::atexit([] { std::filesystem::remove(path); });
-        return file.string();
-    }();
+    }
+    ~BenchFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    std::string path() const { return path_.string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+const std::string& benchFile() {
+    static const BenchFile file;
+    static const std::string path = file.path();
     return path;
 }
 
