@@ -15,7 +15,7 @@ namespace ravelgrid {
 // How 16 installed colours are extended to the 256-entry palette.
 enum class Ansi256PaletteStrategy : uint8_t { xterm, base16Lab, base16LabHarmonious };
 
-// A colour with 16-bit channels, as X11 colour specifications and xterm
+// A colour with 16-bit channels, as X11 colour names and xterm
 // colour replies use them. A plain value: palettes are arrays of these.
 struct Color {
     uint16_t red = 0;
@@ -34,7 +34,7 @@ struct Color {
     // "rgb:rrrr/gggg/bbbb", four lowercase hex digits per channel.
     std::string formatted() const;
 
-    // An X11 colour specification: "#" with 3, 6, 9 or 12 hex digits, or
+    // An X11 colour string: "#" with 3, 6, 9 or 12 hex digits, or
     // "rgb:" with three 1..4-digit hex fields. Nothing for anything else.
     static std::optional<Color> parse(std::string_view spec);
     // The conversion step of parse() without its validation, for OSC
