@@ -1,5 +1,7 @@
 #include "ravelgrid/process/HeadlessTerminal.h"
 
+#include "platform/Log.h"
+
 #include "ravelgrid/process/PseudoTerminalHelpers.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/screen/Buffer.h"
@@ -83,7 +85,18 @@ void HeadlessTerminal::send(Terminal&, std::span<const std::uint8_t> data) {
 void HeadlessTerminal::hostCurrentDirectoryUpdated(Terminal& source) { dir_ = source.hostCurrentDirectory; }
 
 void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t>& rgba, int width, int height) {
-    images_.push_back(Image{rgba, width, height});
+    // A remote host can send picture after picture: keep the newest that fit
+    // the budget instead of letting them exhaust memory.
+    if (rgba.size() > kMaxImageBytes) {
+        platform::logWarning("headless", "dropped an image larger than the image budget");
+        return;
+    }
+    while (!images_.empty() && imageBytes_ + rgba.size() > kMaxImageBytes) {
+        imageBytes_ -= images_.front().bytes.size();
+        images_.erase(images_.begin());
+    }
+    imageBytes_ += rgba.size();
+    images_.push_back(Image{std::move(rgba), width, height});
 }
 
 bool HeadlessTerminal::isProcessTrusted(Terminal&) { return trusted_; }

@@ -44,7 +44,10 @@ public:
     Terminal* terminal() const { return terminal_.get(); }
     LocalProcess* process() const { return process_.get(); }
     const std::optional<std::string>& dir() const { return dir_; }
-    std::vector<Image>& images() { return images_; }
+    // Every bitmap the terminal asked for, oldest first, dropping the oldest
+    // once they would exceed kMaxImageBytes together.
+    const std::vector<Image>& images() const { return images_; }
+    static constexpr std::size_t kMaxImageBytes = 256u << 20;
 
     // Bytes typed by the owner: written to the child on this thread; the
     // terminal notes a submitted command on the delivery queue.
@@ -77,6 +80,7 @@ private:
     EndHandler onEnd_;
     std::optional<std::string> dir_;
     std::vector<Image> images_;
+    std::size_t imageBytes_ = 0;
     bool trusted_ = true;
     std::shared_ptr<HeadlessTerminal*> self_;  // lets queued tasks tell whether we still exist
     std::unique_ptr<Terminal> terminal_;

@@ -183,7 +183,7 @@ TEST_F(HeadlessTerminalTest, SixelImagesFromTheChildAreRecordedOncePerImage) {
     headless->process()->startProcess(
         "/bin/sh", {"-c", "printf '\\033Pq#1;2;100;0;0#1~~\\033\\\\'; printf '\\033Pq#1;2;0;0;100#1~\\033\\\\'"});
     ASSERT_TRUE(endsEventually());
-    auto& images = headless->images();
+    const auto& images = headless->images();
     ASSERT_EQ(images.size(), 2u);
     EXPECT_EQ(images[0].width, 2);
     EXPECT_EQ(images[0].height, 6);
@@ -192,6 +192,26 @@ TEST_F(HeadlessTerminalTest, SixelImagesFromTheChildAreRecordedOncePerImage) {
     EXPECT_EQ(images[0].bytes[2], 0);
     EXPECT_EQ(images[1].width, 1);
     EXPECT_EQ(images[1].bytes[2], 255) << "blue";
+}
+
+TEST_F(HeadlessTerminalTest, RecordedImagesStayWithinTheirBudget) {
+    auto headless = make();
+    Terminal& t = *headless->terminal();
+    const std::size_t quarter = HeadlessTerminal::kMaxImageBytes / 4;
+    for (int i = 0; i < 10; ++i) {
+        std::vector<std::uint8_t> rgba(quarter, static_cast<std::uint8_t>(i));
+        headless->createImageFromBitmap(t, rgba, static_cast<int>(quarter / 4), 1);
+    }
+    std::size_t total = 0;
+    for (const auto& image : headless->images()) total += image.bytes.size();
+    EXPECT_LE(total, HeadlessTerminal::kMaxImageBytes);
+    ASSERT_EQ(headless->images().size(), 4u);
+    EXPECT_EQ(headless->images().front().bytes[0], 6) << "the oldest go first";
+    EXPECT_EQ(headless->images().back().bytes[0], 9);
+
+    std::vector<std::uint8_t> huge(HeadlessTerminal::kMaxImageBytes + 4, 1);
+    headless->createImageFromBitmap(t, huge, 1, 1);
+    EXPECT_EQ(headless->images().back().bytes[0], 9) << "an image over the budget is dropped";
 }
 
 TEST_F(HeadlessTerminalTest, WorkingDirectoryReportUpdatesDir) {
