@@ -301,7 +301,11 @@ void answerGraphicsAttributes(Terminal& t, const CsiParams& p)
 {
     const int item = p[0];
     const int status = item >= 1 && item <= 3 ? 3 : 1;
-    const std::string body = "?" + std::to_string(item) + ";" + std::to_string(status) + ";0S";
+    std::string body = "?";
+    body += std::to_string(item);
+    body += ';';
+    body += std::to_string(status);
+    body += ";0S";
     t.sendResponse({t.cc.csi(), body});
 }
 
