@@ -36,15 +36,15 @@ SESSIONS = {
 }
 
 def record(name):
-    spec = SESSIONS[name]
+    session = SESSIONS[name]
     work = tempfile.mkdtemp(prefix="rec-")
-    spec["setup"](work)
+    session["setup"](work)
     env = {"TERM": "xterm-256color", "LANG": "C.UTF-8", "HOME": work, "PATH": "/usr/bin:/bin",
            "LESSHISTFILE": "-", "LESS": "", "COLUMNS": str(COLS), "LINES": str(ROWS)}
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(work)
-        os.execvpe(spec["argv"][0], spec["argv"], env)
+        os.execvpe(session["argv"][0], session["argv"], env)
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLS, 0, 0))
     out = bytearray()
 
@@ -57,7 +57,7 @@ def record(name):
                     out.extend(os.read(fd, 65536))
                 except OSError:
                     return
-    for k in spec["keys"]:
+    for k in session["keys"]:
         if k:
             os.write(fd, k.encode())
         drain(0.6)
