@@ -186,8 +186,8 @@ std::optional<Rectangle> rectangleFromRequest(const Terminal& t, const CsiParams
     return rectangleOf(t, rule(param(0)), rule(param(1)), param(2), param(3));
 }
 
-// Every cell of the area on each row it covers becomes `cell`, through the
-// callback, then the row's edges are mended and the row marked.
+// Hands the callback each row of the area with its first and last column,
+// then mends the wide characters cut by the area's edges and marks the rows.
 template <typename Change>
 void forEachRectangleRow(Terminal& t, const Rectangle& r, Change change)
 {
