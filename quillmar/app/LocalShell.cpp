@@ -1,0 +1,75 @@
+#include "quillmar/app/LocalShell.h"
+
+#include "ravelgrid/terminal/Terminal.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace quillmar {
+namespace {
+
+bool executableFile(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::optional<std::string> passwordDatabaseShell() {
+    const passwd* pw = ::getpwuid(::getuid());
+    if (!pw || !pw->pw_shell || pw->pw_shell[0] == '\0')
+        return std::nullopt;
+    return std::string(pw->pw_shell);
+}
+
+}  // namespace
+
+ShellCommand localShellCommand(const std::function<bool(const std::string&)>& isExecutable,
+                               const std::optional<std::string>& loginShell) {
+    if (isExecutable("/bin/zsh"))
+        return {"/bin/zsh", {"-l"}};
+    if (loginShell && isExecutable(*loginShell))
+        return {*loginShell, {"-l"}};
+    return {"/bin/sh", {"-l"}};
+}
+
+ShellCommand localShellCommand() { return localShellCommand(executableFile, passwordDatabaseShell()); }
+
+std::vector<std::string> sessionEnvironment(const EnvLookup& lookup) {
+    std::vector<std::string> env = ravelgrid::Terminal::getEnvironmentVariables(std::string("xterm-256color"), true, lookup);
+    for (const char* name : {"PATH", "SSH_AUTH_SOCK", "SHELL", "TMPDIR"}) {
+        if (const char* value = lookup(name))
+            env.push_back(std::string(name) + "=" + value);
+    }
+    return env;
+}
+
+std::vector<std::string> sessionEnvironment() {
+    return sessionEnvironment([](const char* name) -> const char* { return std::getenv(name); });
+}
+
+std::string sessionDirectory() {
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/";
+}
+
+std::string describeExit(std::optional<int> waitStatus) {
+    if (!waitStatus)
+        return "exited: I/O error";
+    if (WIFSIGNALED(*waitStatus))
+        return "killed by signal " + std::to_string(WTERMSIG(*waitStatus));
+    return "exited " + std::to_string(WEXITSTATUS(*waitStatus));
+}
+
+std::optional<int> exitCodeOf(std::optional<int> waitStatus) {
+    if (!waitStatus || WIFSIGNALED(*waitStatus))
+        return std::nullopt;
+    return WEXITSTATUS(*waitStatus);
+}
+
+}  // namespace quillmar

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "ravelgrid/process/LocalProcess.h"
+#include "ravelgrid/process/LocalProcessDelegate.h"
+#include "ravelgrid/view/TerminalView.h"
+
+#include <sys/ioctl.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ravelgrid {
+
+class LocalProcessTerminalView;
+
+// What a LocalProcessTerminalView tells its host.
+class LocalProcessTerminalViewDelegate {
+public:
+    virtual ~LocalProcessTerminalViewDelegate() = default;
+    // The pseudo-terminal was given a new window size.
+    virtual void sizeChanged(LocalProcessTerminalView& source, int newCols, int newRows) = 0;
+    virtual void setTerminalTitle(LocalProcessTerminalView& source, const std::string& title) = 0;
+    virtual void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) = 0;
+    // The child ended: its raw wait status, absent when it could not be reaped.
+    virtual void processTerminated(LocalProcessTerminalView& source, std::optional<int> exitCode) = 0;
+};
+
+// The pty's window size from a grid and a cell size in logical pixels, each
+// field clamped to what its 16 bits hold.
+winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale);
+
+// A TerminalView joined to a child process on a pseudo-terminal: the child's
+// output is fed to the terminal, typed bytes go to the child, and the pty's
+// window size follows the grid. The child's output arrives on the Qt main
+// thread. The host stops the child with terminate(); destroying the view
+// only closes the pseudo-terminal.
+class LocalProcessTerminalView : public TerminalView,
+                                 public TerminalViewDelegate,
+                                 public LocalProcessDelegate {
+    Q_OBJECT
+
+public:
+    explicit LocalProcessTerminalView(QWidget* parent = nullptr, std::optional<FontSet> font = std::nullopt,
+                                      TerminalOptions options = {},
+                                      DisplayScheduler& scheduler = DisplayScheduler::system());
+    ~LocalProcessTerminalView() override;
+
+    LocalProcess& process() { return *process_; }
+    LocalProcessTerminalViewDelegate* processDelegate() const { return processDelegate_; }
+    void setProcessDelegate(LocalProcessTerminalViewDelegate* delegate) { processDelegate_ = delegate; }
+
+    // Starts the child unless one is running. `args` exclude argument 0.
+    virtual void startProcess(const std::string& executable, const std::vector<std::string>& args = {},
+                              const std::optional<std::vector<std::string>>& environment = std::nullopt,
+                              const std::optional<std::string>& execName = std::nullopt,
+                              const std::optional<std::string>& currentDirectory = std::nullopt);
+    // Closes the pseudo-terminal and sends the child SIGTERM.
+    virtual void terminate();
+    virtual void setHostLogging(const std::optional<std::string>& directory);
+
+    // --- TerminalViewDelegate (the view's own events) ------------------------------
+    void sizeChanged(TerminalView& source, int newCols, int newRows) override;
+    void setTerminalTitle(TerminalView& source, const std::string& title) override;
+    void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) override;
+    void send(TerminalView& source, std::span<const uint8_t> data) override;
+    void scrolled(TerminalView& source, double position) override;
+    void bell(TerminalView& source) override;
+    void clipboardCopy(TerminalView& source, std::span<const uint8_t> content) override;
+    std::optional<std::vector<uint8_t>> clipboardRead(TerminalView& source) override;
+    void rangeChanged(TerminalView& source, int startY, int endY) override;
+
+    // --- LocalProcessDelegate ----------------------------------------------------------
+    void processTerminated(LocalProcess& source, std::optional<int> exitCode) override;
+    void dataReceived(std::span<const uint8_t> slice) override;
+    winsize getWindowSize() override;
+
+    using TerminalView::send;
+    using TerminalView::sizeChanged;
+    using TerminalView::setTerminalTitle;
+    using TerminalView::bell;
+    using TerminalView::scrolled;
+    using TerminalView::clipboardCopy;
+    using TerminalView::clipboardRead;
+
+private:
+    std::unique_ptr<LocalProcess> process_;
+    LocalProcessTerminalViewDelegate* processDelegate_ = nullptr;
+};
+
+}  // namespace ravelgrid

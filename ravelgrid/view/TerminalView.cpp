@@ -1,0 +1,789 @@
+#include "ravelgrid/view/TerminalView.h"
+
+#include "ravelgrid/drawing/CellMetrics.h"
+#include "ravelgrid/drawing/ColorResolver.h"
+#include "ravelgrid/screen/Buffer.h"
+#include "ravelgrid/terminal/EscapeSequences.h"
+#include "ravelgrid/view/CaretView.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ravelgrid {
+
+void TerminalViewDelegate::bell(TerminalView&) { QApplication::beep(); }
+
+namespace {
+
+// The chords the window keeps for itself (tab and font shortcuts); every
+// other key goes to the terminal before any shortcut sees it.
+bool isWindowChord(const QKeyEvent& e) {
+    const Qt::KeyboardModifiers m = e.modifiers() & ~Qt::KeypadModifier;
+    const int key = e.key();
+    if ((m & Qt::ControlModifier) && (m & Qt::ShiftModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
+        return true;
+    if (m == Qt::AltModifier && key >= Qt::Key_0 && key <= Qt::Key_9)
+        return true;
+    if (m == Qt::ControlModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown || key == Qt::Key_Comma ||
+                                     key == Qt::Key_Equal || key == Qt::Key_Plus || key == Qt::Key_Minus ||
+                                     key == Qt::Key_0))
+        return true;
+    return false;
+}
+
+// The terminal's own resize entry where it has one; until then the same
+// steps on its buffers.
+template <typename T>
+void resizeTerminal(T& terminal, int cols, int rows) {
+    if constexpr (requires { terminal.resize(cols, rows); }) {
+        terminal.resize(cols, rows);
+    } else {
+        cols = std::clamp(cols, T::MINIMUM_COLS, TerminalOptions::kMaxCols);
+        rows = std::clamp(rows, T::MINIMUM_ROWS, TerminalOptions::kMaxRows);
+        if (cols == terminal.cols && rows == terminal.rows)
+            return;
+        terminal.normalBuffer->resize(cols, rows);
+        terminal.altBuffer->resize(cols, rows);
+        terminal.cols = cols;
+        terminal.rows = rows;
+        terminal.updateFullScreen();
+        if (TerminalDelegate* delegate = terminal.delegate())
+            delegate->sizeChanged(terminal);
+    }
+}
+
+}  // namespace
+
+TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, TerminalOptions options,
+                           DisplayScheduler& scheduler)
+    : QWidget(parent), startupOptions_(std::move(options)), scheduler_(scheduler) {
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setCursor(Qt::IBeamCursor);
+    if (font)
+        frame_.setFontSet(std::move(*font));
+
+    textBlinkTimer_.setInterval(textBlinkIntervalMs);
+    connect(&textBlinkTimer_, &QTimer::timeout, this, &TerminalView::textBlinkTick);
+    if (qGuiApp) {
+        applicationActive_ = QGuiApplication::applicationState() == Qt::ApplicationActive ||
+                             QGuiApplication::platformName() == QLatin1String("offscreen");
+        connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            applicationActive_ = state == Qt::ApplicationActive;
+            updateTextBlinkTimer();
+        });
+    }
+
+    // A widget has no size of its own before it is laid out: the terminal
+    // starts with the options' grid.
+    setupTerminalObjects(QSizeF(0, 0));
+}
+
+TerminalView::~TerminalView() {
+    textBlinkTimer_.stop();
+    if (terminal_)
+        terminal_->setDelegate(nullptr);
+}
+
+// --- fonts and cell metrics ----------------------------------------------------------
+
+qreal TerminalView::backingScale() const {
+    const qreal scale = devicePixelRatioF();
+    return scale > 0 ? scale : 1.0;
+}
+
+QSizeF TerminalView::computeCellDimension() const {
+    return ravelgrid::computeCellDimension(frame_.fontSet().rawNormal(), lineSpacing_, backingScale());
+}
+
+qreal TerminalView::availableGridWidth(qreal width) const { return std::max<qreal>(width - reservedScrollerWidth(), 0); }
+
+QRect TerminalView::fittingFrame() const {
+    const QSizeF cell = cellDimension_.value_or(QSizeF(1, 1));
+    return QRectF(0, 0, terminal_->cols * cell.width() + reservedScrollerWidth(), terminal_->rows * cell.height())
+        .toAlignedRect();
+}
+
+void TerminalView::resetCaches() {
+    frame_.colors().resetAll();
+    frame_.attributes().clear();
+}
+
+void TerminalView::setupTerminalObjects(QSizeF size) {
+    resetCaches();
+    cellDimension_ = computeCellDimension();
+    frame_.setCellSize(*cellDimension_);
+
+    TerminalOptions options = terminal_ ? terminal_->options() : startupOptions_;
+    if (!size.isNull()) {
+        const QSize grid = gridSizeFor(size, *cellDimension_);
+        options.cols = grid.width();
+        options.rows = grid.height();
+    }
+    if (!terminal_) {
+        terminal_ = std::make_unique<Terminal>(this, options);
+        frame_.colors().setPaletteLookup([this](uint8_t index) {
+            if (!terminal_ || index >= terminal_->ansiColors.size())
+                return Color::defaultForeground();
+            return terminal_->ansiColors[index];
+        });
+        terminal_->setBackgroundColor(Color(0, 0, 0));
+        terminal_->setForegroundColor(Color(35389, 35389, 35389));
+    }
+    if (!caret_) {
+        caret_ = new CaretView(this);
+        caret_->setGeometry(QRectF(QPointF(0, 0), *cellDimension_).toAlignedRect());
+    }
+    update();
+}
+
+void TerminalView::setFontSet(FontSet fonts) {
+    frame_.setFontSet(std::move(fonts));
+    resetFont();
+}
+
+void TerminalView::resetToDefaultFont() { setFontSet(FontSet::defaultSet()); }
+
+void TerminalView::setLineSpacing(qreal spacing) {
+    lineSpacing_ = (spacing > 0 && std::isfinite(spacing)) ? spacing : 1.0;
+    resetFont();
+}
+
+void TerminalView::resetFont() {
+    resetCaches();
+    cellDimension_ = computeCellDimension();
+    frame_.setCellSize(*cellDimension_);
+    if (width() > 0 && height() > 0) {
+        const QSize grid = gridSizeFor(QSizeF(size()), *cellDimension_, reservedScrollerWidth());
+        resizeGrid(grid.width(), grid.height());
+    }
+    markFullScreenDirty();
+    updateCursorPosition();
+    update();
+}
+
+void TerminalView::resizeGrid(int cols, int rows) {
+    // No soft reset here: a running full-screen program keeps its modes and
+    // redraws on the SIGWINCH that the new size brings.
+    resizeTerminal(*terminal_, cols, rows);
+    if (terminalDelegate_)
+        terminalDelegate_->sizeChanged(*this, terminal_->cols, terminal_->rows);
+}
+
+bool TerminalView::processSizeChange(QSizeF size) {
+    if (size.isNull() || !cellDimension_)
+        return false;
+    const QSize grid = gridSizeFor(size, *cellDimension_, reservedScrollerWidth());
+    if (grid.width() == terminal_->cols && grid.height() == terminal_->rows)
+        return false;
+    resizeTerminal(*terminal_, grid.width(), grid.height());
+    // The terminal keeps its bounds (at least 2 by 1): report what it holds.
+    if (terminalDelegate_)
+        terminalDelegate_->sizeChanged(*this, terminal_->cols, terminal_->rows);
+    return true;
+}
+
+// --- colours ----------------------------------------------------------------------------
+
+void TerminalView::setNativeForegroundColor(const QColor& c) {
+    if (settingFg_)
+        return;
+    settingFg_ = true;
+    frame_.colors().setNativeForeground(c);
+    if (terminal_)
+        terminal_->setForegroundColor(qColorToColor(c));
+    settingFg_ = false;
+}
+
+void TerminalView::setNativeBackgroundColor(const QColor& c) {
+    if (settingBg_)
+        return;
+    settingBg_ = true;
+    frame_.colors().setNativeBackground(c);
+    if (terminal_)
+        terminal_->setBackgroundColor(qColorToColor(c));
+    settingBg_ = false;
+}
+
+QColor TerminalView::effectiveNativeForeground() const {
+    return frame_.colors().effectiveForeground(terminal_ && terminal_->reverseColors);
+}
+
+QColor TerminalView::effectiveNativeBackground() const {
+    return frame_.colors().effectiveBackground(terminal_ && terminal_->reverseColors);
+}
+
+QColor TerminalView::effectiveCaretColor() const {
+    return cursorColorIsDefault_ ? effectiveNativeForeground() : caretColor_;
+}
+
+QColor TerminalView::effectiveCaretTextColor() const {
+    if (cursorTextColorIsDefault_)
+        return effectiveNativeBackground();
+    return caretTextColor_.value_or(effectiveNativeForeground());
+}
+
+void TerminalView::setCaretColor(const QColor& c) {
+    cursorColorIsDefault_ = false;
+    caretColor_ = c;
+    if (caret_)
+        caret_->update();
+}
+
+void TerminalView::setCaretTextColor(const std::optional<QColor>& c) {
+    cursorTextColorIsDefault_ = !c.has_value();
+    caretTextColor_ = c;
+    if (caret_)
+        caret_->update();
+}
+
+bool TerminalView::useBrightColors() const { return frame_.attributes().useBrightColors(); }
+
+void TerminalView::setUseBrightColors(bool on) {
+    frame_.attributes().setUseBrightColors(on);
+    markFullScreenDirty();
+    queuePendingDisplay();
+}
+
+void TerminalView::installColors(std::span<const Color> colors) {
+    if (colors.size() == 16)
+        terminal_->installPalette(colors);
+    frame_.colors().resetPalette();
+    applyBackgroundColor();
+}
+
+void TerminalView::applyBackgroundColor() {
+    frame_.attributes().clear();
+    if (!terminal_)
+        return;
+    markFullScreenDirty();
+    queuePendingDisplay();
+}
+
+// --- byte paths ----------------------------------------------------------------------------
+
+void TerminalView::feed(std::span<const uint8_t> bytes) {
+    terminal_->feed(bytes);
+    if (shouldDisplayImmediately())
+        displayNow();
+    else
+        queuePendingDisplay();
+}
+
+void TerminalView::feed(std::string_view text) {
+    feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+void TerminalView::send(std::span<const uint8_t> bytes) {
+    lastUserInputUptimeNs_.store(scheduler_.uptimeNs(), std::memory_order_relaxed);
+    ensureCaretIsVisible();
+    if (terminalDelegate_)
+        terminalDelegate_->send(*this, bytes);
+}
+
+void TerminalView::send(std::string_view text) {
+    send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+// --- display -------------------------------------------------------------------------------
+
+void TerminalView::queuePendingDisplay() {
+    if (terminal_->synchronizedOutputActive || pendingDisplay_)
+        return;
+    pendingDisplay_ = true;
+    scheduler_.scheduleAfter(displayCoalescingNs, this, [this] { runDisplayPass(); });
+}
+
+void TerminalView::runDisplayPass() {
+    updateTextBlinkTimer();
+    updateDisplay(true);
+    pendingDisplay_ = false;
+}
+
+void TerminalView::displayNow() {
+    if (QThread::currentThread() == thread()) {
+        runDisplayPass();
+        return;
+    }
+    if (pendingDisplay_)
+        return;
+    pendingDisplay_ = true;
+    QMetaObject::invokeMethod(this, [this] { runDisplayPass(); }, Qt::QueuedConnection);
+}
+
+bool TerminalView::shouldDisplayImmediately() const {
+    if (terminal_->synchronizedOutputActive)
+        return false;
+    const uint64_t last = lastUserInputUptimeNs_.load(std::memory_order_relaxed);
+    if (last == 0)
+        return false;
+    const uint64_t now = scheduler_.uptimeNs();
+    return now >= last && now - last <= interactiveInputDisplayWindowNs;
+}
+
+void TerminalView::updateDisplay(bool) {
+    if (terminal_->synchronizedOutputActive) {
+        pendingDisplay_ = false;
+        return;
+    }
+    updateCursorPosition();
+
+    Buffer& buffer = terminal_->activeBuffer();
+    const auto range = terminal_->getUpdateRange();
+    if (!range) {
+        if (notifyUpdateChanges_ && terminalDelegate_) {
+            const int cursorLine = buffer.yDisp() + buffer.y();
+            terminalDelegate_->rangeChanged(*this, cursorLine, cursorLine);
+        }
+        pendingDisplay_ = false;
+        return;
+    }
+    const int start = range->first;
+    const int end = range->second;
+    if (notifyUpdateChanges_ && terminalDelegate_)
+        terminalDelegate_->rangeChanged(*this, start, end);
+    terminal_->clearUpdateRange();
+
+    int first = start;
+    int last = end;
+    const int lineCount = buffer.lines().count();
+    if (!(start < 0 || end < start || end >= terminal_->rows || lineCount == 0)) {
+        first = std::max(start, 0);
+        last = std::min({end, terminal_->rows - 1, lineCount - 1 - buffer.yDisp()});
+        last = std::max(last, first);
+    }
+    const GridGeometry geometry = frame_.geometry(QSizeF(size()));
+    const QRectF rect = geometry.invalidationRect(std::max(first, 0), std::max(last, 0), terminal_->rows,
+                                                  buffer.yDisp() == buffer.yBase());
+    lastInvalidated_ = rect;
+    if (!rect.isEmpty())
+        update(rect.toAlignedRect());
+    pendingDisplay_ = false;
+}
+
+void TerminalView::updateCursorPosition() {
+    if (!caret_ || !cellDimension_)
+        return;
+    Buffer& buffer = terminal_->activeBuffer();
+    const int cursorLine = buffer.yBase() + buffer.y();
+    if (cursorLine >= buffer.yDisp() + terminal_->rows || cursorLine < buffer.yDisp() ||
+        cursorLine >= buffer.lines().count()) {
+        caret_->hide();
+        return;
+    }
+    caret_->setVisible(!terminal_->cursorHidden);
+
+    BufferLine& line = buffer.lines()[cursorLine];
+    const int column = std::clamp(buffer.x(), 0, std::max(line.dataSize() - 1, 0));
+    const int cellsWide = line.dataSize() > 0 ? std::clamp<int>(line[column].width, 1, 2) : 1;
+    const qreal f = line.renderMode() == BufferLine::RenderLineMode::single ? 1.0 : 2.0;
+    const GridGeometry geometry = frame_.geometry(QSizeF(size()));
+    const QRectF cell(buffer.x() * cellDimension_->width() * f, geometry.rowTop(cursorLine - buffer.yDisp()),
+                      cellsWide * cellDimension_->width() * f, cellDimension_->height());
+    caret_->setGeometry(cell.toAlignedRect());
+    caret_->update();
+}
+
+std::vector<int> TerminalView::blinkingLines() {
+    std::vector<int> result;
+    Buffer& buffer = terminal_->activeBuffer();
+    const int from = std::max(buffer.yDisp(), 0);
+    const int to = std::min(buffer.yDisp() + terminal_->rows, buffer.lines().count());
+    for (int lineIndex = from; lineIndex < to; ++lineIndex) {
+        const BufferLine& line = buffer.lines()[lineIndex];
+        const auto cells = line.cellSpan();
+        if (cells.empty())
+            continue;
+        bool blinking = false;
+        const size_t n = std::min<size_t>(cells.size(), size_t(std::max(terminal_->cols, 0)));
+        for (size_t c = 0; c < n && !blinking; ++c)
+            blinking = cells[c].attribute.style.contains(CharacterStyle::blink);
+        // Columns past the line's cells show its last cell's attribute.
+        if (!blinking && cells.size() < size_t(terminal_->cols))
+            blinking = cells.back().attribute.style.contains(CharacterStyle::blink);
+        if (blinking)
+            result.push_back(lineIndex);
+    }
+    return result;
+}
+
+void TerminalView::markLinesDirty(const std::vector<int>& lines) {
+    const int yDisp = terminal_->activeBuffer().yDisp();
+    for (int line : lines) {
+        const int row = line - yDisp;
+        if (row >= 0)
+            terminal_->updateRange(row);
+    }
+}
+
+void TerminalView::updateTextBlinkTimer() {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this] { updateTextBlinkTimer(); }, Qt::QueuedConnection);
+        return;
+    }
+    const std::vector<int> lines = blinkingLines();
+    const bool shouldRun = isVisible() && applicationActive_ && !lines.empty();
+    if (shouldRun) {
+        if (!textBlinkTimer_.isActive()) {
+            textBlinkVisible_ = true;
+            textBlinkTimer_.start();
+        }
+        return;
+    }
+    textBlinkTimer_.stop();
+    if (!textBlinkVisible_) {
+        textBlinkVisible_ = true;
+        markLinesDirty(lines);
+        queuePendingDisplay();
+    }
+}
+
+void TerminalView::textBlinkTick() {
+    textBlinkVisible_ = !textBlinkVisible_;
+    markLinesDirty(blinkingLines());
+    queuePendingDisplay();
+}
+
+void TerminalView::markFullScreenDirty() { terminal_->updateFullScreen(); }
+
+// --- scrolling -------------------------------------------------------------------------------
+
+double TerminalView::scrollPosition() const {
+    const Buffer& buffer = *terminal_->buffer;
+    if (buffer.yBase() <= 0)
+        return 1.0;
+    return double(buffer.yDisp()) / double(buffer.yBase());
+}
+
+void TerminalView::scrollTo(int row) {
+    Buffer& buffer = terminal_->activeBuffer();
+    row = std::clamp(row, 0, std::max(buffer.yBase(), 0));
+    if (row == buffer.yDisp())
+        return;
+    buffer.setYDisp(row);
+    terminal_->userScrolling = row != buffer.yBase();
+    markFullScreenDirty();
+    updateDisplay(false);
+    if (terminalDelegate_)
+        terminalDelegate_->scrolled(*this, scrollPosition());
+}
+
+void TerminalView::scrollUp(int lines) { scrollTo(terminal_->activeBuffer().yDisp() - lines); }
+
+void TerminalView::scrollDown(int lines) { scrollTo(terminal_->activeBuffer().yDisp() + lines); }
+
+void TerminalView::pageUp() {
+    if (terminal_->isCurrentBufferAlternate())
+        send(std::span<const uint8_t>(EscapeSequences::cmdPageUp));
+    else
+        scrollUp(terminal_->rows);
+}
+
+void TerminalView::pageDown() {
+    if (terminal_->isCurrentBufferAlternate())
+        send(std::span<const uint8_t>(EscapeSequences::cmdPageDown));
+    else
+        scrollDown(terminal_->rows);
+}
+
+void TerminalView::ensureCaretIsVisible() {
+    if (terminal_->synchronizedOutputActive)
+        return;
+    Buffer& buffer = terminal_->activeBuffer();
+    const int cursorRow = buffer.yBase() + buffer.y();
+    if (cursorRow < buffer.yDisp() || cursorRow >= buffer.yDisp() + buffer.rows())
+        scrollTo(buffer.yBase());
+}
+
+// --- drawing ---------------------------------------------------------------------------------
+
+RowContext TerminalView::rowContext() const {
+    RowContext context;
+    Terminal* terminal = terminal_.get();
+    context.clusterText = [terminal](int32_t code) { return QString::fromStdString(terminal->character(code)); };
+    context.selectedBackground = selectedTextBackground_;
+    context.selectedForeground = selectedTextForeground_;
+    context.textBlinkVisible = textBlinkVisible_;
+    context.reverseColors = terminal_->reverseColors;
+    return context;
+}
+
+void TerminalView::drawTerminalContents(QPainter& painter, const QRectF& dirty) {
+    if (!terminal_ || !cellDimension_)
+        return;
+    Buffer& buffer = terminal_->activeBuffer();
+    FrameInput input;
+    input.buffer = &buffer;
+    input.columns = terminal_->cols;
+    input.rows = terminal_->rows;
+    input.startRow = buffer.yDisp();
+    input.viewSize = QSizeF(size());
+    input.dirty = dirty;
+    input.row = rowContext();
+    frame_.drawTerminalContents(painter, input);
+}
+
+bool TerminalView::caretFocused() const { return QWidget::hasFocus() && (!window() || window()->isActiveWindow()); }
+
+void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
+    if (!cellDimension_)
+        return;
+    const QColor caretColor = effectiveCaretColor();
+    const CursorStyle style = terminal_->cursorStyle;
+    const qreal thickness = std::max<qreal>(1.0, std::round(backingScale()) / backingScale() * 2.0);
+    const bool focused = caretFocused();
+
+    if (style == CursorStyle::blinkBar || style == CursorStyle::steadyBar) {
+        painter.fillRect(QRectF(caretRect.left(), caretRect.top(), thickness, caretRect.height()), caretColor);
+        return;
+    }
+    if (style == CursorStyle::blinkUnderline || style == CursorStyle::steadyUnderline) {
+        painter.fillRect(QRectF(caretRect.left(), caretRect.bottom() - thickness, caretRect.width(), thickness),
+                         caretColor);
+        return;
+    }
+    if (!focused) {
+        painter.setPen(QPen(caretColor, 1.0));
+        painter.drawRect(caretRect.adjusted(0.5, 0.5, -0.5, -0.5));
+        return;
+    }
+    painter.fillRect(caretRect, caretColor);
+
+    // The character under a block caret, in the caret's text colour.
+    Buffer& buffer = terminal_->activeBuffer();
+    const int cursorLine = buffer.yBase() + buffer.y();
+    if (cursorLine >= buffer.lines().count())
+        return;
+    BufferLine& line = buffer.lines()[cursorLine];
+    if (line.dataSize() == 0 || buffer.x() >= line.dataSize())
+        return;
+    const CharData& cell = line[buffer.x()];
+    const CellStyle cellStyle = frame_.attributes().attributesForCell(cell.attribute, false, terminal_->reverseColors);
+    RowCell rowCell{0, std::clamp<int>(cell.width, 1, 2), cell.code, false};
+    const GridGeometry geometry = frame_.geometry(QSizeF(size()));
+    // Caret-local: the cell's baseline relative to the caret's top edge.
+    const qreal cellTop = geometry.rowTop(cursorLine - buffer.yDisp());
+    const qreal baseline = geometry.baselineY(cursorLine - buffer.yDisp()) - cellTop + (cellTop - caret_->y());
+    painter.save();
+    painter.translate(QPointF(buffer.x() * cellDimension_->width() - caret_->x(), 0));
+    frame_.drawCellGlyph(painter, rowCell, cellStyle.face, effectiveCaretTextColor(), baseline, rowContext());
+    painter.restore();
+}
+
+// --- events ------------------------------------------------------------------------------------
+
+void TerminalView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    drawTerminalContents(painter, QRectF(event->rect()));
+}
+
+void TerminalView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!cellDimension_)
+        return;
+    processSizeChange(QSizeF(size()));
+    update();
+    updateDisplay(false);
+}
+
+KeyModes TerminalView::keyModes() const {
+    KeyModes modes;
+    modes.applicationCursor = terminal_->applicationCursor;
+    modes.applicationKeypad = terminal_->applicationKeypad;
+    modes.optionAsMetaKey = optionAsMetaKey_;
+    modes.backspaceSendsControlH = backspaceSendsControlH_;
+    return modes;
+}
+
+void TerminalView::keyPressEvent(QKeyEvent* event) {
+    const KeyResult result = encodeKey(KeyInput{event->key(), event->modifiers(), event->text()}, keyModes());
+    switch (result.action) {
+    case KeyAction::send:
+        send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(result.bytes.data()), result.bytes.size()));
+        event->accept();
+        return;
+    case KeyAction::pageUp: pageUp(); event->accept(); return;
+    case KeyAction::pageDown: pageDown(); event->accept(); return;
+    case KeyAction::toggleOptionAsMeta:
+        optionAsMetaKey_ = !optionAsMetaKey_;
+        event->accept();
+        return;
+    case KeyAction::none: event->ignore(); return;
+    }
+}
+
+bool TerminalView::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::ShortcutOverride: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!isWindowChord(*key)) {
+            key->accept();
+            return true;
+        }
+        break;
+    }
+    case QEvent::KeyPress: {
+        // Tab and Backtab would otherwise move the focus.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            keyPressEvent(key);
+            return true;
+        }
+        break;
+    }
+    case QEvent::ScreenChangeInternal:
+        if (cellDimension_ && computeCellDimension() != *cellDimension_)
+            resetFont();
+        break;
+    default: break;
+    }
+    return QWidget::event(event);
+}
+
+void TerminalView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    terminal_->setTerminalFocus(true);
+    if (caret_)
+        caret_->update();
+}
+
+void TerminalView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    terminal_->setTerminalFocus(false);
+    if (caret_)
+        caret_->update();
+}
+
+void TerminalView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The screen (and its pixel ratio) is known only now.
+    if (cellDimension_ && computeCellDimension() != *cellDimension_)
+        resetFont();
+    updateTextBlinkTimer();
+}
+
+void TerminalView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    updateTextBlinkTimer();
+}
+
+// --- TerminalDelegate ------------------------------------------------------------------------
+
+void TerminalView::showCursor(Terminal&) {
+    if (caret_)
+        caret_->show();
+}
+
+void TerminalView::hideCursor(Terminal&) {
+    if (caret_)
+        caret_->hide();
+}
+
+void TerminalView::setTerminalTitle(Terminal&, const std::string& title) {
+    if (terminalDelegate_)
+        terminalDelegate_->setTerminalTitle(*this, title);
+}
+
+void TerminalView::sizeChanged(Terminal& source) {
+    if (terminalDelegate_)
+        terminalDelegate_->sizeChanged(*this, source.cols, source.rows);
+}
+
+void TerminalView::send(Terminal&, std::span<const uint8_t> data) {
+    // Replies of the terminal: no input time stamp, no scrolling.
+    if (terminalDelegate_)
+        terminalDelegate_->send(*this, data);
+}
+
+void TerminalView::scrolled(Terminal&, int) {
+    if (terminalDelegate_)
+        terminalDelegate_->scrolled(*this, scrollPosition());
+}
+
+void TerminalView::linefeed(Terminal&) {}
+
+void TerminalView::bufferActivated(Terminal&) {}
+
+void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {
+    if (active)
+        return;
+    queuePendingDisplay();
+    if (terminalDelegate_)
+        terminalDelegate_->scrolled(*this, scrollPosition());
+}
+
+void TerminalView::bell(Terminal&) {
+    if (terminalDelegate_)
+        terminalDelegate_->bell(*this);
+}
+
+std::optional<std::pair<int, int>> TerminalView::cellSizeInPixels(Terminal&) {
+    const QSizeF cell = cellDimension_.value_or(QSizeF(0, 0));
+    const qreal scale = backingScale();
+    return std::pair<int, int>{int(roundHalfAwayFromZero(cell.width() * scale)),
+                               int(roundHalfAwayFromZero(cell.height() * scale))};
+}
+
+void TerminalView::cursorStyleChanged(Terminal&, CursorStyle) {
+    if (caret_)
+        caret_->update();
+}
+
+void TerminalView::hostCurrentDirectoryUpdated(Terminal& source) {
+    if (terminalDelegate_)
+        terminalDelegate_->hostCurrentDirectoryUpdate(*this, source.hostCurrentDirectory);
+}
+
+void TerminalView::colorChanged(Terminal&, std::optional<int> idx) {
+    if (idx)
+        frame_.colors().resetPaletteEntry(*idx);
+    else
+        frame_.colors().resetPalette();
+    applyBackgroundColor();
+}
+
+void TerminalView::setForegroundColor(Terminal&, const Color& color) {
+    setNativeForegroundColor(colorToQColor(color));
+    applyBackgroundColor();
+}
+
+void TerminalView::setBackgroundColor(Terminal&, const Color& color) {
+    setNativeBackgroundColor(colorToQColor(color));
+    applyBackgroundColor();
+}
+
+void TerminalView::setCursorColor(Terminal& source, const std::optional<Color>& color) {
+    TerminalDelegate::setCursorColor(source, color);
+    if (color) {
+        setCaretColor(colorToQColor(*color));
+    } else {
+        cursorColorIsDefault_ = true;
+        if (caret_)
+            caret_->update();
+    }
+}
+
+void TerminalView::inlineContentReceived(Terminal&, std::span<const uint8_t> content) {
+    if (terminalDelegate_)
+        terminalDelegate_->inlineContent(*this, content);
+}
+
+void TerminalView::clipboardCopy(Terminal&, std::span<const uint8_t> content) {
+    if (terminalDelegate_)
+        terminalDelegate_->clipboardCopy(*this, content);
+}
+
+std::optional<std::vector<uint8_t>> TerminalView::clipboardRead(Terminal&) {
+    if (!terminalDelegate_)
+        return std::nullopt;
+    return terminalDelegate_->clipboardRead(*this);
+}
+
+}  // namespace ravelgrid

@@ -1,0 +1,224 @@
+#pragma once
+
+#include "ravelgrid/drawing/FontSet.h"
+#include "ravelgrid/drawing/FramePainter.h"
+#include "ravelgrid/terminal/Terminal.h"
+#include "ravelgrid/terminal/TerminalDelegate.h"
+#include "ravelgrid/terminal/TerminalOptions.h"
+#include "ravelgrid/view/DisplayScheduler.h"
+#include "ravelgrid/view/KeyEncoder.h"
+#include "ravelgrid/view/TerminalViewDelegate.h"
+
+#include <QColor>
+#include <QPointer>
+#include <QSizeF>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ravelgrid {
+
+class CaretView;
+
+// A widget that shows one Terminal: host output is fed in and redrawn in
+// coalesced passes over the changed rows, keys become xterm byte sequences
+// for the child, the grid follows the widget's size. Main thread only.
+class TerminalView : public QWidget, public TerminalDelegate {
+    Q_OBJECT
+
+public:
+    // 16.67 ms: the latest a change waits before it is drawn.
+    static constexpr uint64_t displayCoalescingNs = 16'670'000;
+    // Output this soon after user input is drawn at once.
+    static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
+    static constexpr int textBlinkIntervalMs = 700;
+
+    explicit TerminalView(QWidget* parent = nullptr, std::optional<FontSet> font = std::nullopt,
+                          TerminalOptions options = {}, DisplayScheduler& scheduler = DisplayScheduler::system());
+    ~TerminalView() override;
+
+    Terminal& terminal() { return *terminal_; }
+    const Terminal& terminal() const { return *terminal_; }
+    TerminalViewDelegate* terminalDelegate() const { return terminalDelegate_; }
+    void setTerminalDelegate(TerminalViewDelegate* delegate) { terminalDelegate_ = delegate; }
+    const TerminalOptions& startupOptions() const { return startupOptions_; }
+
+    // --- fonts and cell metrics ------------------------------------------------
+    const FontSet& fontSet() const { return frame_.fontSet(); }
+    void setFontSet(FontSet fonts);
+    void resetToDefaultFont();
+    qreal lineSpacing() const { return lineSpacing_; }
+    void setLineSpacing(qreal spacing);
+    bool fontSmoothing() const { return fontSmoothing_; }
+    void setFontSmoothing(bool on) { fontSmoothing_ = on; }
+    std::optional<QSizeF> cellDimension() const { return cellDimension_; }
+    QSizeF computeCellDimension() const;
+    qreal backingScale() const;
+    qreal reservedScrollerWidth() const { return 0; }
+    qreal availableGridWidth(qreal width) const;
+    QRect fittingFrame() const;
+    // Resizes the grid to an explicit size and tells the delegate.
+    void resizeGrid(int cols, int rows);
+    // Follows a new widget size; true when the grid changed.
+    bool processSizeChange(QSizeF size);
+
+    // --- colours -------------------------------------------------------------------
+    QColor nativeForegroundColor() const { return frame_.colors().nativeForeground(); }
+    QColor nativeBackgroundColor() const { return frame_.colors().nativeBackground(); }
+    void setNativeForegroundColor(const QColor& c);
+    void setNativeBackgroundColor(const QColor& c);
+    QColor effectiveNativeForeground() const;
+    QColor effectiveNativeBackground() const;
+    QColor effectiveCaretColor() const;
+    QColor effectiveCaretTextColor() const;
+    void setCaretColor(const QColor& c);
+    void setCaretTextColor(const std::optional<QColor>& c);
+    bool useBrightColors() const;
+    void setUseBrightColors(bool on);
+    QColor selectedTextBackgroundColor() const { return selectedTextBackground_; }
+    QColor selectedTextForegroundColor() const { return selectedTextForeground_; }
+    // The 16 ANSI colours of a colour scheme; another count only redraws.
+    void installColors(std::span<const Color> colors);
+    void applyBackgroundColor();
+
+    // --- byte paths ----------------------------------------------------------------
+    // Host output.
+    void feed(std::span<const uint8_t> bytes);
+    void feed(std::string_view text);
+    // User input, on its way to the child through the delegate.
+    void send(std::span<const uint8_t> bytes);
+    void send(std::string_view text);
+
+    // --- display -------------------------------------------------------------------
+    void queuePendingDisplay();
+    void displayNow();
+    bool shouldDisplayImmediately() const;
+    void updateDisplay(bool notifyAccessibility);
+    void updateCursorPosition();
+    bool pendingDisplay() const { return pendingDisplay_; }
+    bool notifyUpdateChanges() const { return notifyUpdateChanges_; }
+    void setNotifyUpdateChanges(bool on) { notifyUpdateChanges_ = on; }
+    bool textBlinkVisible() const { return textBlinkVisible_; }
+    std::vector<int> blinkingLines();
+    bool textBlinkTimerActive() const { return textBlinkTimer_.isActive(); }
+    // The rectangle the last display pass invalidated (empty when none).
+    QRectF lastInvalidatedRect() const { return lastInvalidated_; }
+
+    // --- options -------------------------------------------------------------------
+    bool optionAsMetaKey() const { return optionAsMetaKey_; }
+    void setOptionAsMetaKey(bool on) { optionAsMetaKey_ = on; }
+    bool backspaceSendsControlH() const { return backspaceSendsControlH_; }
+    void setBackspaceSendsControlH(bool on) { backspaceSendsControlH_ = on; }
+    bool allowMouseReporting() const { return allowMouseReporting_; }
+    void setAllowMouseReporting(bool on) { allowMouseReporting_ = on; }
+    // Whether the child may read the screen or the clipboard back: only for
+    // local programs that this application started itself.
+    bool processTrusted() const { return processTrusted_; }
+    void setProcessTrusted(bool on) { processTrusted_ = on; }
+    // Keyboard focus in the active window: what the caret shows.
+    bool caretFocused() const;
+
+    // --- scrolling -----------------------------------------------------------------
+    void pageUp();
+    void pageDown();
+    void scrollUp(int lines);
+    void scrollDown(int lines);
+    void scrollTo(int row);
+    void ensureCaretIsVisible();
+    double scrollPosition() const;
+
+    // Paints the frame for a rectangle; the widget's paint event and tests use it.
+    void drawTerminalContents(QPainter& painter, const QRectF& dirty);
+    // Paints what the caret shows, in caret-local coordinates.
+    void drawCaret(QPainter& painter, const QRectF& caretRect);
+    CaretView* caretView() const { return caret_; }
+
+    // --- TerminalDelegate ---------------------------------------------------------
+    void showCursor(Terminal&) override;
+    void hideCursor(Terminal&) override;
+    void setTerminalTitle(Terminal&, const std::string& title) override;
+    void sizeChanged(Terminal&) override;
+    void send(Terminal& source, std::span<const uint8_t> data) override;
+    void scrolled(Terminal&, int yDisp) override;
+    void linefeed(Terminal&) override;
+    void bufferActivated(Terminal&) override;
+    void synchronizedOutputChanged(Terminal&, bool active) override;
+    void bell(Terminal&) override;
+    bool isProcessTrusted(Terminal&) override { return processTrusted_; }
+    std::optional<std::pair<int, int>> cellSizeInPixels(Terminal&) override;
+    void cursorStyleChanged(Terminal&, CursorStyle style) override;
+    void hostCurrentDirectoryUpdated(Terminal&) override;
+    void colorChanged(Terminal&, std::optional<int> idx) override;
+    void setForegroundColor(Terminal& source, const Color& color) override;
+    void setBackgroundColor(Terminal& source, const Color& color) override;
+    void setCursorColor(Terminal& source, const std::optional<Color>& color) override;
+    void inlineContentReceived(Terminal&, std::span<const uint8_t> content) override;
+    void clipboardCopy(Terminal&, std::span<const uint8_t> content) override;
+    std::optional<std::vector<uint8_t>> clipboardRead(Terminal&) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool) override { return false; }
+
+private:
+    void setupTerminalObjects(QSizeF size);
+    void resetFont();
+    void resetCaches();
+    void markFullScreenDirty();
+    void runDisplayPass();
+    void updateTextBlinkTimer();
+    void textBlinkTick();
+    void markLinesDirty(const std::vector<int>& lines);
+    KeyModes keyModes() const;
+    RowContext rowContext() const;
+
+    std::unique_ptr<Terminal> terminal_;
+    TerminalViewDelegate* terminalDelegate_ = nullptr;
+    TerminalOptions startupOptions_;
+    DisplayScheduler& scheduler_;
+    FramePainter frame_;
+    CaretView* caret_ = nullptr;  // a child widget
+    QTimer textBlinkTimer_;
+
+    std::optional<QSizeF> cellDimension_;
+    qreal lineSpacing_ = 1.0;
+    bool fontSmoothing_ = true;
+
+    bool pendingDisplay_ = false;
+    bool textBlinkVisible_ = true;
+    bool applicationActive_ = true;
+    std::atomic<uint64_t> lastUserInputUptimeNs_{0};
+    bool notifyUpdateChanges_ = false;
+    QRectF lastInvalidated_;
+
+    bool settingFg_ = false;
+    bool settingBg_ = false;
+    bool cursorColorIsDefault_ = true;
+    bool cursorTextColorIsDefault_ = true;
+    QColor caretColor_;
+    std::optional<QColor> caretTextColor_;
+    QColor selectedTextBackground_ = QColor(0, 166, 178);
+    QColor selectedTextForeground_ = QColor(0, 0, 0);
+
+    bool optionAsMetaKey_ = true;
+    bool backspaceSendsControlH_ = false;
+    bool allowMouseReporting_ = true;
+    bool processTrusted_ = false;
+    bool focused_ = false;
+};
+
+}  // namespace ravelgrid

@@ -1,0 +1,204 @@
+#include "support/FakeDisplayScheduler.h"
+#include "support/ViewTestSupport.h"
+
+#include <QtTest>
+
+#include <string>
+
+using namespace ravelgrid;
+using namespace std::string_literals;
+
+Q_DECLARE_METATYPE(std::string)
+
+// Keys typed into a view, as X11 reports them, and the exact bytes the child
+// receives.
+class KeyEncodingTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void typedKeys_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<std::string>("setup");
+        QTest::addColumn<std::string>("expected");
+
+        const int none = Qt::NoModifier;
+        const int shift = Qt::ShiftModifier;
+        const int ctrl = Qt::ControlModifier;
+        const int alt = Qt::AltModifier;
+        const int keypad = Qt::KeypadModifier;
+        auto row = [](const char* name, int key, int mods, const QString& text, std::string setup, std::string expected) {
+            QTest::newRow(name) << key << mods << text << setup << expected;
+        };
+
+        // Text.
+        row("letter", Qt::Key_A, none, "a", "", "a");
+        row("shifted letter", Qt::Key_A, shift, "A", "", "A");
+        row("non-ASCII letter", 0xC9, none, QString::fromUtf8("é"), "", "\xC3\xA9");
+        row("space", Qt::Key_Space, none, " ", "", " ");
+        row("return", Qt::Key_Return, none, "\r", "", "\r");
+        row("keypad enter", Qt::Key_Enter, keypad, "\r", "", "\r");
+        row("tab", Qt::Key_Tab, none, "\t", "", "\t");
+        row("back-tab", Qt::Key_Backtab, shift, "", "", "\x1b[Z");
+        row("escape", Qt::Key_Escape, none, "\x1b", "", "\x1b");
+        row("alt escape", Qt::Key_Escape, alt, "\x1b", "", "\x1b\x1b");
+        row("backspace", Qt::Key_Backspace, none, "\b", "", "\x7f");
+        row("ctrl backspace", Qt::Key_Backspace, ctrl, "\b", "", "\x08");
+        row("alt backspace", Qt::Key_Backspace, alt, "\b", "", "\x1b\x7f");
+
+        // Cursor keys in both cursor modes, with modifiers.
+        row("up", Qt::Key_Up, none, "", "", "\x1b[A");
+        row("up, application cursor", Qt::Key_Up, none, "", "\x1b[?1h", "\x1bOA");
+        row("ctrl up", Qt::Key_Up, ctrl, "", "", "\x1b[1;5A");
+        row("ctrl up, application cursor", Qt::Key_Up, ctrl, "", "\x1b[?1h", "\x1b[1;5A");
+        row("shift right", Qt::Key_Right, shift, "", "", "\x1b[1;2C");
+        row("alt left", Qt::Key_Left, alt, "", "", "\x1b[1;3D");
+        row("ctrl shift left", Qt::Key_Left, ctrl | shift, "", "", "\x1b[1;6D");
+        row("keypad down without num lock", Qt::Key_Down, keypad, "", "", "\x1b[B");
+        row("home", Qt::Key_Home, none, "", "", "\x1b[H");
+        row("end, application cursor", Qt::Key_End, none, "", "\x1b[?1h", "\x1bOF");
+        row("insert", Qt::Key_Insert, none, "", "", "\x1b[2~");
+        row("delete", Qt::Key_Delete, none, "", "", "\x1b[3~");
+        row("shift delete", Qt::Key_Delete, shift, "", "", "\x1b[3;2~");
+
+        // Function keys.
+        row("F1", Qt::Key_F1, none, "", "", "\x1bOP");
+        row("F4", Qt::Key_F4, none, "", "", "\x1bOS");
+        row("F5", Qt::Key_F5, none, "", "", "\x1b[15~");
+        row("F10", Qt::Key_F10, none, "", "", "\x1b[21~");
+        row("F12", Qt::Key_F12, none, "", "", "\x1b[24~");
+        row("shift F1", Qt::Key_F1, shift, "", "", "\x1b[1;2P");
+        row("ctrl F5", Qt::Key_F5, ctrl, "", "", "\x1b[15;5~");
+        row("alt F12", Qt::Key_F12, alt, "", "", "\x1b[24;3~");
+
+        // Page keys: the scrollback on the normal screen, the application otherwise.
+        row("page up, normal screen", Qt::Key_PageUp, none, "", "", "");
+        row("page up, alternate screen", Qt::Key_PageUp, none, "", "\x1b[?1049h", "\x1b[5~");
+        row("page down, application cursor", Qt::Key_PageDown, none, "", "\x1b[?1h", "\x1b[6~");
+        row("shift page up", Qt::Key_PageUp, shift, "", "", "\x1b[5;2~");
+
+        // Control characters.
+        row("ctrl a", Qt::Key_A, ctrl, "\x01", "", "\x01");
+        row("ctrl z", Qt::Key_Z, ctrl, "\x1a", "", "\x1a");
+        row("ctrl [", Qt::Key_BracketLeft, ctrl, "\x1b", "", "\x1b");
+        row("ctrl backslash", Qt::Key_Backslash, ctrl, "\x1c", "", "\x1c");
+        row("ctrl ]", Qt::Key_BracketRight, ctrl, "\x1d", "", "\x1d");
+        row("ctrl ^", Qt::Key_AsciiCircum, ctrl | shift, "\x1e", "", "\x1e");
+        row("ctrl 6", Qt::Key_6, ctrl, "6", "", "\x1e");
+        row("ctrl _", Qt::Key_Underscore, ctrl | shift, "\x1f", "", "\x1f");
+        row("ctrl /", Qt::Key_Slash, ctrl, "\x1f", "", "\x1f");
+        row("ctrl space", Qt::Key_Space, ctrl, " ", "", "\x00"s);
+        row("ctrl @", Qt::Key_At, ctrl | shift, "", "", "\x00"s);
+        row("ctrl ?", Qt::Key_Question, ctrl | shift, "\x7f", "", "\x7f");
+        row("ctrl 1 sends nothing", Qt::Key_1, ctrl, "1", "", "");
+
+        // Alt as Meta: ESC and the key in one write.
+        row("alt x", Qt::Key_X, alt, "x", "", "\x1bx");
+        row("alt shift x", Qt::Key_X, alt | shift, "X", "", "\x1bX");
+        row("ctrl alt a", Qt::Key_A, ctrl | alt, "\x01", "", "\x1b\x01");
+        row("alt digit", Qt::Key_5, alt, "5", "", "\x1b" "5");
+
+        // Keypad in both keypad modes.
+        row("keypad 5", Qt::Key_5, keypad, "5", "", "5");
+        row("keypad 5, application keypad", Qt::Key_5, keypad, "5", "\x1b=", "\x1bOu");
+        row("keypad plus, application keypad", Qt::Key_Plus, keypad, "+", "\x1b=", "\x1bOk");
+        row("keypad enter, application keypad", Qt::Key_Enter, keypad, "\r", "\x1b=", "\x1bOM");
+
+        // The window's chords reach the child as nothing.
+        row("ctrl shift t", Qt::Key_T, ctrl | shift, "\x14", "", "");
+        row("ctrl shift c", Qt::Key_C, ctrl | shift, "\x03", "", "");
+    }
+
+    void typedKeys() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, text);
+        QFETCH(std::string, setup);
+        QFETCH(std::string, expected);
+
+        FakeDisplayScheduler clock;
+        TerminalView view(nullptr, std::nullopt, {}, clock);
+        RecordingDelegate delegate;
+        view.setTerminalDelegate(&delegate);
+        view.feed(setup);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key(key), text, Qt::KeyboardModifiers(modifiers));
+
+        QCOMPARE(delegate.allBytes(), expected);
+        // Every key is one write, so a child never reads a lone ESC.
+        QCOMPARE(delegate.writes.size(), size_t(expected.empty() ? 0 : 1));
+    }
+
+    void metaCanBeTurnedOff() {
+        FakeDisplayScheduler clock;
+        TerminalView view(nullptr, std::nullopt, {}, clock);
+        RecordingDelegate delegate;
+        view.setTerminalDelegate(&delegate);
+
+        // Ctrl+Shift+Alt+O toggles Alt-as-Meta.
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_O, QString(),
+                            Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+        QVERIFY(!view.optionAsMetaKey());
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_X, QStringLiteral("x"), Qt::AltModifier);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Left, QString(), Qt::AltModifier);
+        QCOMPARE(delegate.allBytes(), "x\x1b[D"s);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_O, QString(),
+                            Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+        QVERIFY(view.optionAsMetaKey());
+    }
+
+    void backspaceCanSendControlH() {
+        FakeDisplayScheduler clock;
+        TerminalView view(nullptr, std::nullopt, {}, clock);
+        RecordingDelegate delegate;
+        view.setTerminalDelegate(&delegate);
+        view.setBackspaceSendsControlH(true);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Backspace, QStringLiteral("\b"), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Backspace, QStringLiteral("\b"), Qt::ControlModifier);
+        QCOMPARE(delegate.allBytes(), "\x08\x7f"s);
+    }
+
+    void pageKeysScrollTheNormalScreen() {
+        FakeDisplayScheduler clock;
+        TerminalView view(nullptr, std::nullopt, {}, clock);
+        RecordingDelegate delegate;
+        view.setTerminalDelegate(&delegate);
+        for (int i = 0; i < 100; ++i)
+            view.feed("line " + std::to_string(i) + "\r\n");
+        Buffer& buffer = view.terminal().activeBuffer();
+        const int bottom = buffer.yBase();
+        QVERIFY(bottom > 25);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), Qt::NoModifier);
+        QCOMPARE(buffer.yDisp(), bottom - view.terminal().rows);
+        QVERIFY(!delegate.scrolls.empty());
+        // Typing brings the live screen back.
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_A, QStringLiteral("a"), Qt::NoModifier);
+        QCOMPARE(buffer.yDisp(), bottom);
+        QCOMPARE(delegate.allBytes(), "a"s);
+        // Page down never goes past the live screen.
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), Qt::NoModifier);
+        QCOMPARE(buffer.yDisp(), bottom);
+    }
+
+    void windowChordsAreLeftToShortcuts() {
+        FakeDisplayScheduler clock;
+        TerminalView view(nullptr, std::nullopt, {}, clock);
+        auto override = [&](Qt::Key key, Qt::KeyboardModifiers mods) {
+            QKeyEvent e(QEvent::ShortcutOverride, key, mods);
+            e.ignore();
+            QCoreApplication::sendEvent(&view, &e);
+            return e.isAccepted();
+        };
+        // Keys of the shell win over shortcuts...
+        QVERIFY(override(Qt::Key_C, Qt::ControlModifier));
+        QVERIFY(override(Qt::Key_Up, Qt::NoModifier));
+        // ...the window's chords do not.
+        QVERIFY(!override(Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier));
+        QVERIFY(!override(Qt::Key_3, Qt::AltModifier));
+        QVERIFY(!override(Qt::Key_PageDown, Qt::ControlModifier));
+        QVERIFY(!override(Qt::Key_Equal, Qt::ControlModifier));
+    }
+};
+
+QTEST_MAIN(KeyEncodingTests)
+#include "KeyEncodingTests.moc"

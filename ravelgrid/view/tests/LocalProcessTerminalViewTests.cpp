@@ -1,0 +1,170 @@
+#include "ravelgrid/view/LocalProcessTerminalView.h"
+#include "ravelgrid/view/QtDeliveryQueue.h"
+#include "support/ViewTestSupport.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QtTest>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <memory>
+
+using namespace ravelgrid;
+
+namespace {
+
+struct ProcessRecorder : LocalProcessTerminalViewDelegate {
+    std::vector<std::pair<int, int>> sizes;
+    std::vector<std::optional<int>> exits;
+    std::string title;
+
+    void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
+    void setTerminalTitle(LocalProcessTerminalView&, const std::string& t) override { title = t; }
+    void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
+    void processTerminated(LocalProcessTerminalView&, std::optional<int> exitCode) override {
+        exits.push_back(exitCode);
+    }
+};
+
+bool screenContains(LocalProcessTerminalView& view, const std::string& text) {
+    return screenText(view.terminal()).find(text) != std::string::npos;
+}
+
+}  // namespace
+
+class LocalProcessTerminalViewTests : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QtDeliveryQueue> queue_;
+
+private slots:
+    void initTestCase() { queue_ = QtDeliveryQueue::installAsMain(); }
+
+    // The child sees the grid as its window size, a resize reaches it, and
+    // its exit status arrives raw.
+    void windowSizeFollowsTheGridAndTheExitArrives() {
+        LocalProcessTerminalView view;
+        ProcessRecorder recorder;
+        view.setProcessDelegate(&recorder);
+        const QSizeF cell = *view.cellDimension();
+        view.resize(int(std::ceil(70 * cell.width())), int(std::ceil(20 * cell.height())));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(view.terminal().cols, 70);
+        // Not started yet: no pty, so no size report.
+        QVERIFY(recorder.sizes.empty());
+
+        view.startProcess("/bin/sh", {"-c", "stty size; read line; stty size; exit 3"});
+        QVERIFY(view.process().running());
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "20 70"), 10000);
+
+        view.resize(int(std::ceil(50 * cell.width())), int(std::ceil(12 * cell.height())));
+        QCOMPARE(view.terminal().cols, 50);
+        QVERIFY(!recorder.sizes.empty());
+        QCOMPARE(recorder.sizes.back(), std::make_pair(50, 12));
+        view.send(std::string_view("\r"));
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "12 50"), 10000);
+
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.exits.size(), size_t(1), 10000);
+        QVERIFY(recorder.exits[0].has_value());
+        QVERIFY(WIFEXITED(*recorder.exits[0]));
+        QCOMPARE(WEXITSTATUS(*recorder.exits[0]), 3);
+        QCOMPARE(*recorder.exits[0], 3 << 8);
+        QVERIFY(!view.process().running());
+
+        // Typing after the exit goes nowhere and breaks nothing; the screen stays.
+        QTest::keyClicks(&view, "late");
+        QVERIFY(screenContains(view, "12 50"));
+    }
+
+    void killedChildReportsTheSignal() {
+        LocalProcessTerminalView view;
+        ProcessRecorder recorder;
+        view.setProcessDelegate(&recorder);
+        view.startProcess("/bin/sh", {"-c", "kill -9 $$"});
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.exits.size(), size_t(1), 10000);
+        QVERIFY(recorder.exits[0].has_value());
+        QVERIFY(WIFSIGNALED(*recorder.exits[0]));
+        QCOMPARE(WTERMSIG(*recorder.exits[0]), 9);
+    }
+
+    void secondStartWhileRunningIsIgnored() {
+        LocalProcessTerminalView view;
+        ProcessRecorder recorder;
+        view.setProcessDelegate(&recorder);
+        view.startProcess("/bin/sh", {"-c", "echo ready; read x"});
+        const pid_t first = view.process().shellPid();
+        QVERIFY(first > 0);
+        // Past its exec before it is signalled.
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "ready"), 10000);
+        view.startProcess("/bin/sh", {"-c", "exit 0"});
+        QCOMPARE(view.process().shellPid(), first);
+        view.terminate();
+        QVERIFY(!view.process().running());
+    }
+
+    void typedKeysReachTheChild() {
+        LocalProcessTerminalView view;
+        ProcessRecorder recorder;
+        view.setProcessDelegate(&recorder);
+        // The child echoes what it reads, byte by byte, in hex.
+        view.startProcess("/bin/sh", {"-c", "stty raw -echo; dd bs=1 count=4 2>/dev/null | od -An -tx1; exit 0"});
+        QTRY_VERIFY_WITH_TIMEOUT(view.process().running(), 5000);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_X, QStringLiteral("x"), Qt::AltModifier);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Up, QString(), Qt::NoModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "1b 78 1b 5b"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.exits.size(), size_t(1), 10000);
+    }
+
+    void outputFloodKeepsTheEventLoopResponsive() {
+        LocalProcessTerminalView view;
+        ProcessRecorder recorder;
+        view.setProcessDelegate(&recorder);
+        view.startProcess("/bin/sh", {"-c", "head -c 8000000 /dev/zero | tr '\\0' x; exit 0"});
+        // Timers keep firing while the output streams in.
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(10);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.exits.size(), size_t(1), 60000);
+        QVERIFY(ticks > 0);
+        QVERIFY(screenContains(view, "xxxxxxxxxx"));
+    }
+
+    void windowSizeIsClamped() {
+        const winsize big = ptyWindowSize(70000, 3, QSizeF(8, 16), 2.0);
+        QCOMPARE(int(big.ws_col), 65535);
+        QCOMPARE(int(big.ws_row), 3);
+        QCOMPARE(int(big.ws_xpixel), 65535);
+        QCOMPARE(int(big.ws_ypixel), 96);
+        const winsize none = ptyWindowSize(80, 25, QSizeF(0, 0), 1.0);
+        QCOMPARE(int(none.ws_col), 80);
+        QCOMPARE(int(none.ws_xpixel), 0);
+        const winsize odd = ptyWindowSize(-4, 10, QSizeF(8.5, 17.25), std::nan(""));
+        QCOMPARE(int(odd.ws_col), 0);
+        QCOMPARE(int(odd.ws_ypixel), 172);
+        const winsize scaled = ptyWindowSize(80, 25, QSizeF(8, 18), 2.0);
+        QCOMPARE(int(scaled.ws_xpixel), 1280);
+        QCOMPARE(int(scaled.ws_ypixel), 900);
+    }
+
+    void clipboardTakesOnlyUtf8() {
+        LocalProcessTerminalView view;
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText(QStringLiteral("before"));
+        const std::string invalid = "\xff\xfe";
+        view.clipboardCopy(view, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(invalid.data()), invalid.size()));
+        QCOMPARE(clipboard->text(), QStringLiteral("before"));
+        const std::string text = "caf\xc3\xa9";
+        view.clipboardCopy(view, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+        QCOMPARE(clipboard->text(), QString::fromUtf8("café"));
+        const auto back = view.clipboardRead(view);
+        QVERIFY(back.has_value());
+        QCOMPARE(std::string(back->begin(), back->end()), text);
+    }
+};
+
+QTEST_MAIN(LocalProcessTerminalViewTests)
+#include "LocalProcessTerminalViewTests.moc"
