@@ -5,10 +5,40 @@
 #include <fontconfig/fontconfig.h>
 #include <unicode/uchar.h>
 
+#include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace ravelgrid {
 namespace {
+
+// The installed fonts in fontconfig's fallback order for one base face,
+// asked for once. Finding a character's font is then a walk over coverage
+// sets, so even a screen full of distinct rare characters stays cheap.
+struct Candidate {
+    QString family;
+    QString style;
+    FcCharSet* coverage = nullptr;  // owned by the font set below
+    bool colour = false;
+    bool tried = false;
+    QRawFont font;  // made on first use, at the base size
+};
+
+struct FaceFallbacks {
+    std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)> fonts{nullptr, &FcFontSetDestroy};
+    // Everything any candidate covers: a character outside it is settled
+    // without walking the list.
+    std::unique_ptr<FcCharSet, decltype(&FcCharSetDestroy)> covered{FcCharSetCreate(), &FcCharSetDestroy};
+    std::vector<Candidate> candidates;
+};
+
+// Base faces come and go with font changes; a handful are live at a time.
+constexpr size_t faceCapacity = 32;
+
+std::unordered_map<uint64_t, std::unique_ptr<FaceFallbacks>>& faces() {
+    static std::unordered_map<uint64_t, std::unique_ptr<FaceFallbacks>> f;
+    return f;
+}
 
 struct Key {
     uint64_t baseId;
@@ -23,77 +53,95 @@ struct KeyHash {
     }
 };
 
-std::unordered_map<Key, QRawFont, KeyHash>& cache() {
-    static std::unordered_map<Key, QRawFont, KeyHash> c;
+// Character to candidate index; -1: no installed font has it.
+std::unordered_map<Key, int, KeyHash>& cache() {
+    static std::unordered_map<Key, int, KeyHash> c;
     return c;
 }
 
-QRawFont rawFontFor(const QString& family, const QString& style, const QRawFont& base, char32_t ch) {
-    QFont f(family);
-    if (!style.isEmpty())
-        f.setStyleName(style);
-    f.setStyleStrategy(QFont::NoFontMerging);
-    f.setPixelSize(std::max(1, int(base.pixelSize() + 0.5)));
-    QRawFont raw = QRawFont::fromFont(f);
-    if (!raw.isValid())
+QString fcString(FcPattern* pattern, const char* object) {
+    FcChar8* value = nullptr;
+    if (FcPatternGetString(pattern, object, 0, &value) != FcResultMatch || !value)
         return {};
-    raw.setPixelSize(base.pixelSize());
-    if (!raw.supportsCharacter(uint(ch)))
-        return {};
-    return raw;
+    return QString::fromUtf8(reinterpret_cast<const char*>(value));
 }
 
-QRawFont search(char32_t ch, const QRawFont& base, FallbackFonts::Presentation presentation) {
-    FcPattern* pattern = FcPatternCreate();
-    if (!pattern)
-        return {};
-    const QByteArray family = base.familyName().toUtf8();
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.constData()));
-    FcCharSet* charset = FcCharSetCreate();
-    FcCharSetAddChar(charset, FcChar32(ch));
-    FcPatternAddCharSet(pattern, FC_CHARSET, charset);
-    FcPatternAddInteger(pattern, FC_WEIGHT, base.weight() >= QFont::Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-    FcPatternAddInteger(pattern, FC_SLANT, base.style() == QFont::StyleNormal ? FC_SLANT_ROMAN : FC_SLANT_ITALIC);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-
-    FcResult result = FcResultNoMatch;
-    FcFontSet* fonts = FcFontSort(nullptr, pattern, FcTrue, nullptr, &result);
-    QRawFont found;
-    QRawFont secondChoice;
-    if (fonts) {
-        for (int i = 0; i < fonts->nfont && !found.isValid(); ++i) {
-            FcPattern* candidate = fonts->fonts[i];
-            FcCharSet* covered = nullptr;
-            if (FcPatternGetCharSet(candidate, FC_CHARSET, 0, &covered) != FcResultMatch || !FcCharSetHasChar(covered, ch))
-                continue;
-            FcChar8* fam = nullptr;
-            if (FcPatternGetString(candidate, FC_FAMILY, 0, &fam) != FcResultMatch || !fam)
-                continue;
-            FcChar8* sty = nullptr;
-            FcPatternGetString(candidate, FC_STYLE, 0, &sty);
-            FcBool colour = FcFalse;
-            FcPatternGetBool(candidate, FC_COLOR, 0, &colour);
-            QRawFont raw = rawFontFor(QString::fromUtf8(reinterpret_cast<const char*>(fam)),
-                                      sty ? QString::fromUtf8(reinterpret_cast<const char*>(sty)) : QString(), base, ch);
-            if (!raw.isValid())
-                continue;
-            const bool wrongKind = (presentation == FallbackFonts::Presentation::text && colour) ||
-                                   (presentation == FallbackFonts::Presentation::emoji && !colour);
-            if (wrongKind) {
-                if (!secondChoice.isValid())
-                    secondChoice = raw;
-                continue;
-            }
-            found = raw;
-        }
-        FcFontSetDestroy(fonts);
+FaceFallbacks& fallbacksFor(const QRawFont& base, uint64_t baseId) {
+    auto& all = faces();
+    if (auto it = all.find(baseId); it != all.end())
+        return *it->second;
+    if (all.size() >= faceCapacity) {
+        all.clear();
+        cache().clear();
     }
-    FcCharSetDestroy(charset);
-    FcPatternDestroy(pattern);
-    if (!found.isValid())
-        found = secondChoice;
-    return found;
+    auto entry = std::make_unique<FaceFallbacks>();
+    if (FcPattern* pattern = FcPatternCreate()) {
+        const QByteArray family = base.familyName().toUtf8();
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.constData()));
+        FcPatternAddInteger(pattern, FC_WEIGHT, base.weight() >= QFont::Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+        FcPatternAddInteger(pattern, FC_SLANT, base.style() == QFont::StyleNormal ? FC_SLANT_ROMAN : FC_SLANT_ITALIC);
+        FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        entry->fonts.reset(FcFontSort(nullptr, pattern, FcFalse, nullptr, &result));
+        FcPatternDestroy(pattern);
+    }
+    if (FcFontSet* set = entry->fonts.get()) {
+        entry->candidates.reserve(size_t(set->nfont));
+        for (int i = 0; i < set->nfont; ++i) {
+            FcPattern* font = set->fonts[i];
+            Candidate c;
+            if (FcPatternGetCharSet(font, FC_CHARSET, 0, &c.coverage) != FcResultMatch || !c.coverage)
+                continue;
+            c.family = fcString(font, FC_FAMILY);
+            if (c.family.isEmpty())
+                continue;
+            c.style = fcString(font, FC_STYLE);
+            FcBool colour = FcFalse;
+            FcPatternGetBool(font, FC_COLOR, 0, &colour);
+            c.colour = colour == FcTrue;
+            if (entry->covered)
+                FcCharSetMerge(entry->covered.get(), c.coverage, nullptr);
+            entry->candidates.push_back(std::move(c));
+        }
+    }
+    return *all.emplace(baseId, std::move(entry)).first->second;
+}
+
+const QRawFont& fontOf(Candidate& c, const QRawFont& base) {
+    if (!c.tried) {
+        c.tried = true;
+        QFont f(c.family);
+        if (!c.style.isEmpty())
+            f.setStyleName(c.style);
+        f.setStyleStrategy(QFont::NoFontMerging);
+        f.setPixelSize(std::max(1, int(base.pixelSize() + 0.5)));
+        c.font = QRawFont::fromFont(f);
+        if (c.font.isValid())
+            c.font.setPixelSize(base.pixelSize());
+    }
+    return c.font;
+}
+
+int search(FaceFallbacks& fallbacks, char32_t ch, const QRawFont& base, FallbackFonts::Presentation presentation) {
+    if (fallbacks.covered && !FcCharSetHasChar(fallbacks.covered.get(), FcChar32(ch)))
+        return -1;
+    int secondChoice = -1;
+    for (size_t i = 0; i < fallbacks.candidates.size(); ++i) {
+        Candidate& c = fallbacks.candidates[i];
+        if (!FcCharSetHasChar(c.coverage, FcChar32(ch)))
+            continue;
+        const QRawFont& font = fontOf(c, base);
+        if (!font.isValid() || !font.supportsCharacter(uint(ch)))
+            continue;
+        const bool wrongKind = (presentation == FallbackFonts::Presentation::text && c.colour) ||
+                               (presentation == FallbackFonts::Presentation::emoji && !c.colour);
+        if (!wrongKind)
+            return int(i);
+        if (secondChoice < 0)
+            secondChoice = int(i);
+    }
+    return secondChoice;
 }
 
 }  // namespace
@@ -105,21 +153,28 @@ FallbackFonts::Presentation FallbackFonts::presentationOf(char32_t ch) {
 }
 
 QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId, Presentation presentation) {
+    FaceFallbacks& fallbacks = fallbacksFor(base, baseId);
     auto& c = cache();
     const Key key{baseId, ch, presentation};
-    if (auto it = c.find(key); it != c.end())
-        return it->second;
-    if (c.size() >= capacity)
-        c.clear();
-    QRawFont font = search(ch, base, presentation);
-    if (!font.isValid())
-        font = base;
-    c.emplace(key, font);
-    return font;
+    int index;
+    if (auto it = c.find(key); it != c.end()) {
+        index = it->second;
+    } else {
+        if (c.size() >= capacity)
+            c.clear();
+        index = search(fallbacks, ch, base, presentation);
+        c.emplace(key, index);
+    }
+    if (index < 0)
+        return base;
+    return fontOf(fallbacks.candidates[size_t(index)], base);
 }
 
 size_t FallbackFonts::cachedCount() { return cache().size(); }
 
-void FallbackFonts::clear() { cache().clear(); }
+void FallbackFonts::clear() {
+    cache().clear();
+    faces().clear();
+}
 
 }  // namespace ravelgrid

@@ -205,7 +205,7 @@ void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayou
     painter.setPen(run.style.foreground);
     for (size_t i = run.firstCell; i < run.firstCell + run.cellCount; ++i) {
         const RowCell& cell = layout.cells[i];
-        if (cell.code <= 0x20 || cell.hidden)
+        if (cell.code <= 0x20 || (cell.code >= 0x7f && cell.code <= 0x9f) || cell.hidden)
             continue;
         if (cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code))) {
             flush(painter);

@@ -1,7 +1,10 @@
 #include "ravelgrid/drawing/CellMetrics.h"
+#include "ravelgrid/drawing/FallbackFonts.h"
 #include "ravelgrid/drawing/FramePainter.h"
 #include "ravelgrid/screen/Buffer.h"
 
+#include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QImage>
 #include <QPainter>
 #include <QtTest>
@@ -215,6 +218,55 @@ private slots:
         canvas.paint(screen);
         QCOMPARE(canvas.at(1, 2), QColor(220, 30, 30));
         QCOMPARE(canvas.at(2, 2), nativeBg);
+    }
+
+    void fallbackPrefersThePresentation() {
+        const QString emoji = QStringLiteral("Noto Color Emoji");
+        if (!QFontDatabase::hasFamily(emoji))
+            QSKIP("no colour emoji font installed");
+        const FontSet fonts = FontSet::defaultSet();
+        const QRawFont& base = fonts.rawNormal();
+        auto familyOf = [&](char32_t ch) {
+            return FallbackFonts::fallbackFont(ch, base, fonts.faceId(FontFace::normal), FallbackFonts::presentationOf(ch))
+                .familyName();
+        };
+        // A face with emoji presentation is drawn in colour...
+        QCOMPARE(familyOf(U'\U0001F600'), emoji);
+        // ...one without it as text, where a text font has it.
+        QVERIFY(familyOf(U'\u2603') != emoji);
+        // Nothing has it: the cell font, which draws its missing-glyph box.
+        QCOMPARE(familyOf(U'\U0010FFFD'), base.familyName());
+    }
+
+    // A child can fill the screen with thousands of characters no font has;
+    // drawing must stay quick and the caches bounded.
+    void distinctMissingCharactersStayCheap() {
+        FallbackFonts::clear();
+        Buffer buffer(200, 30, 8, 0);
+        buffer.scroll = [](bool) {};
+        buffer.fillViewportRows();
+        char32_t ch = 0xF0000;  // private use: no font here covers it
+        for (int r = 0; r < 30; ++r)
+            for (int c = 0; c < 200; ++c) {
+                CharData cell;
+                cell.code = int32_t(ch++);
+                buffer.screenLine(r).set(c, cell);
+            }
+        Canvas canvas(1.0, QSizeF(1600, 560));
+        FrameInput input;
+        input.buffer = &buffer;
+        input.columns = 200;
+        input.rows = 30;
+        input.viewSize = canvas.viewSize();
+        input.dirty = QRectF(QPointF(0, 0), canvas.viewSize());
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 3; ++i) {
+            QPainter p(&canvas.image);
+            canvas.painter.drawTerminalContents(p, input);
+        }
+        QVERIFY(FallbackFonts::cachedCount() <= FallbackFonts::capacity);
+        QVERIFY2(timer.elapsed() < 5000, "three frames of missing characters took too long");
     }
 
     void scrolledViewportDrawsScrollback() {
