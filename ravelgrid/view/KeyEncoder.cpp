@@ -5,7 +5,7 @@ namespace {
 
 constexpr char ESC = '\x1b';
 
-// xterm's modifier parameter: 1 + shift 1 + alt 2 + ctrl 4 + meta 8.
+// xterm's modifier parameter, less one: shift 1, alt 2, ctrl 4.
 int modifierParameter(Qt::KeyboardModifiers m, bool altCounts) {
     int p = 0;
     if (m & Qt::ShiftModifier)
@@ -14,8 +14,6 @@ int modifierParameter(Qt::KeyboardModifiers m, bool altCounts) {
         p |= 2;
     if (m & Qt::ControlModifier)
         p |= 4;
-    if (m & Qt::MetaModifier)
-        p |= 8;
     return p;
 }
 
@@ -49,6 +47,11 @@ std::optional<KeyResult> functionalKey(const KeyInput& in, const KeyModes& modes
     const Qt::KeyboardModifiers m = in.modifiers;
     const bool alt = (m & Qt::AltModifier) && modes.optionAsMetaKey;
     const int mods = modifierParameter(m, modes.optionAsMetaKey);
+    // F13 to F24 are xterm's shifted F1 to F12, F25 to F35 its control ones.
+    if (in.key >= Qt::Key_F13 && in.key <= Qt::Key_F24)
+        return functionalKey(KeyInput{in.key - 12, Qt::ShiftModifier, {}}, modes);
+    if (in.key >= Qt::Key_F25 && in.key <= Qt::Key_F35)
+        return functionalKey(KeyInput{in.key - 24, Qt::ControlModifier, {}}, modes);
     switch (in.key) {
     case Qt::Key_Up: return cursorKey('A', mods, modes.applicationCursor);
     case Qt::Key_Down: return cursorKey('B', mods, modes.applicationCursor);
@@ -85,24 +88,33 @@ std::optional<KeyResult> functionalKey(const KeyInput& in, const KeyModes& modes
         return send(alt ? std::string{ESC, '\t'} : std::string{'\t'});
     case Qt::Key_Backtab: return send(std::string{ESC, '[', 'Z'});
     case Qt::Key_Backspace: {
-        // Ctrl swaps the two erase characters, as in xterm.
-        bool controlH = modes.backspaceSendsControlH != bool(m & Qt::ControlModifier);
-        char c = controlH ? '\x08' : '\x7f';
+        const bool controlH = modes.backspaceSendsControlH || (m & Qt::ControlModifier);
+        const char c = controlH ? '\x08' : '\x7f';
         return send(alt ? std::string{ESC, c} : std::string{c});
     }
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if ((m & Qt::KeypadModifier) && modes.applicationKeypad)
-            return send(std::string{ESC, 'O', 'M'});
-        return send(alt ? std::string{ESC, '\r'} : std::string{'\r'});
+    case Qt::Key_Enter: return send(alt ? std::string{ESC, '\r'} : std::string{'\r'});
     default: return std::nullopt;
     }
 }
 
-// Keypad keys in application keypad mode: SS3 and a letter.
+// Keypad keys in application keypad mode: SS3 and a letter. Without num
+// lock the navigation keys stand for the digits printed on them.
 std::optional<KeyResult> applicationKeypadKey(const KeyInput& in) {
     char final = 0;
     switch (in.key) {
+    case Qt::Key_Insert: final = 'p'; break;
+    case Qt::Key_End: final = 'q'; break;
+    case Qt::Key_Down: final = 'r'; break;
+    case Qt::Key_PageDown: final = 's'; break;
+    case Qt::Key_Left: final = 't'; break;
+    case Qt::Key_Clear: final = 'u'; break;
+    case Qt::Key_Right: final = 'v'; break;
+    case Qt::Key_Home: final = 'w'; break;
+    case Qt::Key_Up: final = 'x'; break;
+    case Qt::Key_PageUp: final = 'y'; break;
+    case Qt::Key_Delete: final = 'n'; break;
+    case Qt::Key_Enter: final = 'M'; break;
     case Qt::Key_0: final = 'p'; break;
     case Qt::Key_1: final = 'q'; break;
     case Qt::Key_2: final = 'r'; break;
@@ -172,13 +184,18 @@ KeyResult encodeKey(const KeyInput& in, const KeyModes& modes) {
         return {};
     }
 
-    if ((m & Qt::KeypadModifier) && modes.applicationKeypad && !ctrl && !alt) {
+    const bool anyModifier = (m & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0;
+    if ((m & Qt::KeypadModifier) && modes.applicationKeypad && !anyModifier) {
         if (auto r = applicationKeypadKey(in))
             return *r;
     }
 
-    if (auto r = functionalKey(in, modes))
+    if (auto r = functionalKey(in, modes)) {
+        // With Super held a functional key is the desktop's, not the child's.
+        if (m & Qt::MetaModifier)
+            return {};
         return *r;
+    }
 
     const bool meta = alt && modes.optionAsMetaKey;
     if (ctrl) {
