@@ -57,6 +57,80 @@ std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t
 
 namespace {
 
+std::string colorText(const Attribute::Color& c)
+{
+    char text[16];
+    switch (c.kind()) {
+    case Attribute::Color::Kind::ansi256:
+        std::snprintf(text, sizeof text, "p%d", c.code());
+        return text;
+    case Attribute::Color::Kind::trueColor:
+        std::snprintf(text, sizeof text, "#%02x%02x%02x", c.red(), c.green(), c.blue());
+        return text;
+    default:
+        return "-";
+    }
+}
+
+std::string styleText(const Attribute& a)
+{
+    // Flags in the order the recorder sorts them.
+    std::vector<std::string> flags;
+    const auto flag = [&](CharacterStyle s, const char* name) {
+        if (a.style.contains(s))
+            flags.push_back(name);
+    };
+    flag(CharacterStyle::blink, "blink");
+    flag(CharacterStyle::bold, "bold");
+    flag(CharacterStyle::dim, "dim");
+    flag(CharacterStyle::invisible, "hidden");
+    flag(CharacterStyle::inverse, "inverse");
+    flag(CharacterStyle::italic, "italic");
+    flag(CharacterStyle::crossedOut, "strike");
+    if (a.style.contains(CharacterStyle::underline))
+        flags.push_back("ul" + std::to_string(a.underlineStyle == UnderlineStyle::none ? 1 : static_cast<int>(a.underlineStyle)));
+    std::string out = colorText(a.fg) + " " + colorText(a.bg);
+    for (const auto& f : flags)
+        out += " " + f;
+    return out;
+}
+
+}  // namespace
+
+std::string dumpStyles(Terminal& terminal)
+{
+    std::string out;
+    for (int r = 0; r < terminal.rows; ++r) {
+        const BufferLine* line = terminal.getLine(r);
+        if (!line)
+            continue;
+        std::vector<std::string> styles;
+        size_t used = 0;
+        for (const CharData& cell : line->cellSpan()) {
+            if (cell.width == 0)
+                continue;
+            styles.push_back(styleText(cell.attribute));
+            if (cell.code != 0)
+                used = styles.size();
+        }
+        styles.resize(used);
+        std::string runs;
+        for (size_t x = 0; x < styles.size();) {
+            size_t end = x;
+            while (end + 1 < styles.size() && styles[end + 1] == styles[x])
+                ++end;
+            if (styles[x] != "- -")
+                runs += (runs.empty() ? "" : "; ") + std::to_string(x) + "-" + std::to_string(end) + " " + styles[x];
+            x = end + 1;
+        }
+        if (!runs.empty())
+            out += "attr " + std::to_string(r) + ": " + runs + "\n";
+    }
+    return out;
+}
+
+namespace {
+
 const char* commandName(WindowManipulationCommand::Kind kind)
 {
     using K = WindowManipulationCommand::Kind;

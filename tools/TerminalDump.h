@@ -59,6 +59,14 @@ std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t
 // The same followed by one "event ..." line per host notice.
 std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies, const std::vector<std::string>& events);
 
+// One "attr ROW: FIRST-LAST FG BG FLAGS...; ..." line per row that has runs
+// of cells whose look is not the default, as tests/sessions/record.py
+// writes them: columns
+// count characters (the right half of a wide character is skipped), colours
+// are "-", "pN" or "#rrggbb", and erased cells after a row's last character
+// are left out.
+std::string dumpStyles(Terminal& terminal);
+
 // Feeds `input` into `terminal` `chunk` bytes at a time (all at once for 0).
 void feedInChunks(Terminal& terminal, std::span<const uint8_t> input, size_t chunk);
 

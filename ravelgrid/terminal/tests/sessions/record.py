@@ -5,11 +5,12 @@ are typed into it, for the replay tests.
     record.py NAME             records NAME.out with the script below
     record.py NAME --reference  writes NAME.screen: the same bytes replayed
                                 through tmux (a separate terminal), so the
-                                expected screen does not come from our engine
+                                expected screen does not come from our engine;
+                                its "attr" lines give the runs of styled cells
 
 The programs run in a scratch directory with a fixed environment, so a
 recording does not depend on the machine it was made on."""
-import os, pty, select, shutil, signal, subprocess, sys, tempfile, time, fcntl, termios, struct
+import os, pty, re, select, shutil, signal, subprocess, sys, tempfile, time, fcntl, termios, struct, unicodedata
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 COLS, ROWS = 80, 24
@@ -33,14 +34,64 @@ SESSIONS = {
         argv=["less", "-N", "log.txt"],
         keys=["", " ", " ", "b", "jjjj", "kkkkkk", "/entry 150\r", "n", "kk", "50g", "\x02"],
     ),
+    # htop in its own process namespace (only its own processes show): colour
+    # meters, a tree view, sorting, the help screen.
+    "htop-tree": dict(
+        argv=["unshare", "--pid", "--fork", "--mount-proc", "--kill-child", "htop", "-d", "100"],
+        keys=["", "t", "\x1bOB", "\x1bOB", "M", "P", "h", "\x1b"],
+    ),
+    # tmux as the program: a status line, a vertical and a horizontal split,
+    # scrolling inside a pane's region, zooming a pane.
+    "tmux-split": dict(
+        setup=lambda d: open(os.path.join(d, "tmux.conf"), "w").write(
+            'set -g status-right "ravel"\nset -g status-left "[s] "\nset -g default-shell /bin/sh\n'),
+        argv=["tmux", "-L", "rec", "-f", "tmux.conf", "new-session", "-s", "s"],
+        env={"PS1": "$ ", "SHELL": "/bin/sh", "TMUX_TMPDIR": "."},
+        cleanup=lambda d, env: subprocess.run(["tmux", "-L", "rec", "kill-server"], cwd=d, env=env),
+        keys=["", "echo left pane\r", "\x02%", "seq 1 40\r", "\x02\"", "printf '\\033[1;32mgreen\\033[m plain\\n'\r",
+              "\x02o", "ls -a\r", "\x02z", "seq 100 130\r", "\x02z", "\x02o", "clear\r"],
+    ),
+    # mc: two panels drawn with line-drawing characters in colour, the menu
+    # bar, a viewer.
+    "mc-panels": dict(
+        setup=lambda d: [text_file(os.path.join(d, f"file{i}.txt"), 30, "row") for i in range(1, 6)],
+        argv=["mc", "-u", "-c"],
+        keys=["", "\x1bOB", "\x1bOB", "\t", "\x1bOB", "\x1bOR", "\x1b[6~", "q", "\x1bOT", "\x1bOC", "\x1bOB"],
+    ),
+    # dialog: a checklist in a shadowed box, colours and line drawing.
+    "dialog-checklist": dict(
+        argv=["dialog", "--backtitle", "Ravelgrid", "--title", "Pick", "--checklist", "Choose some", "15", "50", "5",
+              "one", "the first", "off", "two", "the second", "on", "three", "the third", "off",
+              "four", "the fourth", "off", "five", "the fifth", "on"],
+        keys=["", "\x1bOB", " ", "\x1bOB", "\x1bOB", " ", "\x1bOA", "\t"],
+    ),
+    # man through less: bold and underlined text, scrolling, a search.
+    "man-ls": dict(
+        argv=["man", "ls"],
+        env={"MANPAGER": "less", "PAGER": "less", "LESS": None},
+        keys=["", " ", "/sort\r", "n", "b", "G"],
+    ),
+    # nano: the title and key bars in reverse, editing, cutting and pasting,
+    # scrolling, a search, the help screen.
+    "nano-edit": dict(
+        setup=lambda d: text_file(os.path.join(d, "notes.txt"), 60, "line"),
+        argv=["nano", "--ignorercfiles", "notes.txt"],
+        keys=["", "\x0b\x0b", "\x1bOB\x1bOB", "\x15", "hello nano", "\x16", "\x16", "\x17dog 12\r", "\x07", "\x1b[6~", "\x18"],
+    ),
 }
 
 def record(name):
     session = SESSIONS[name]
     work = tempfile.mkdtemp(prefix="rec-")
-    session["setup"](work)
+    if "setup" in session:
+        session["setup"](work)
     env = {"TERM": "xterm-256color", "LANG": "C.UTF-8", "HOME": work, "PATH": "/usr/bin:/bin",
            "LESSHISTFILE": "-", "LESS": "", "COLUMNS": str(COLS), "LINES": str(ROWS)}
+    for key, value in session.get("env", {}).items():
+        if value is None:
+            env.pop(key, None)
+        else:
+            env[key] = value
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(work)
@@ -63,9 +114,104 @@ def record(name):
         drain(0.6)
     os.kill(pid, signal.SIGKILL)
     os.waitpid(pid, 0)
+    if "cleanup" in session:
+        session["cleanup"](work, env)
     shutil.rmtree(work)
     with open(os.path.join(HERE, name + ".out"), "wb") as f:
         f.write(out)
+
+SGR_FLAGS = {1: "bold", 2: "dim", 3: "italic", 5: "blink", 7: "inverse", 8: "hidden", 9: "strike"}
+SGR_CLEAR = {22: ("bold", "dim"), 23: ("italic",), 25: ("blink",), 27: ("inverse",), 28: ("hidden",), 29: ("strike",)}
+
+# tmux keeps line-drawing cells as the letters that chose them and marks them
+# with SO/SI in capture-pane -e; these are the characters they show.
+DEC_GRAPHICS = dict(zip("`abcdefghijklmnopqrstuvwxyz{|}~",
+                        "◆▒␉␌␍␊°±␤␋┘┐┌└┼⎺⎻─⎼⎽├┤┴┬│≤≥π≠£·"))
+
+def styled_rows(capture):
+    """The (character, style) cells of each row of tmux's capture-pane -e,
+    where a style is the text of an "attr" run: fg, bg, then the flags. The
+    capture sets a style once and keeps it across rows."""
+    fg, bg, flags, graphics = "-", "-", set(), False
+    rows = []
+    for line in capture.split("\n")[:ROWS]:
+        cells = []
+        rows.append(cells)
+        for token in re.findall(r"\x1b\[([0-9;:]*)m|(.)", line):
+            if token[1] in ("\x0e", "\x0f"):
+                graphics = token[1] == "\x0e"
+            elif token[1]:
+                c = DEC_GRAPHICS.get(token[1], token[1]) if graphics else token[1]
+                if cells and unicodedata.combining(c):
+                    cells[-1] = (cells[-1][0] + c, cells[-1][1])
+                else:
+                    cells.append((c, " ".join([fg, bg] + sorted(flags))))
+            else:
+                fg, bg, flags = apply_sgr(token[0], fg, bg, flags)
+    return rows + [[]] * (ROWS - len(rows))
+
+def apply_sgr(text, fg, bg, flags):
+    def colour(params, i):
+        if params[i][0] == 5 and i + 1 < len(params):
+            return f"p{params[i + 1][0]}", i + 2
+        if params[i][0] == 2 and i + 3 < len(params):
+            r, g, b = (params[i + k][0] for k in (1, 2, 3))
+            return f"#{r:02x}{g:02x}{b:02x}", i + 4
+        return "-", len(params)
+
+    params = [[int(x) if x else 0 for x in p.split(":")] for p in text.split(";")]
+    i = 0
+    while i < len(params):
+        p, sub = params[i][0], params[i][1:]
+        i += 1
+        if p == 0:
+            fg, bg, flags = "-", "-", set()
+        elif p in (4, 21, 24):
+            flags = {f for f in flags if not f.startswith("ul")}
+            if p == 21:
+                flags.add("ul2")
+            elif p == 4 and (not sub or sub[0] != 0):
+                flags.add(f"ul{sub[0] if sub else 1}")
+        elif p == 5 and sub:
+            pass  # tmux writes overline as 5:3; not part of the comparison
+        elif p in SGR_FLAGS:
+            flags.add(SGR_FLAGS[p])
+        elif p in SGR_CLEAR:
+            flags -= set(SGR_CLEAR[p])
+        elif 30 <= p <= 37 or 90 <= p <= 97:
+            fg = f"p{p - 30 if p < 90 else p - 82}"
+        elif 40 <= p <= 47 or 100 <= p <= 107:
+            bg = f"p{p - 40 if p < 100 else p - 92}"
+        elif p in (38, 48, 58):
+            value, i = colour(params, i)
+            if p == 38:
+                fg = value
+            elif p == 48:
+                bg = value
+        elif p == 39:
+            fg = "-"
+        elif p == 49:
+            bg = "-"
+    return fg, bg, flags
+
+def attr_lines(rows):
+    """One "attr ROW: FIRST-LAST STYLE; ..." line per row with runs of cells
+    whose style is not the default; cells count as characters, so the right
+    half of a wide character has none."""
+    lines = []
+    for y, cells in enumerate(rows):
+        runs, x = [], 0
+        while x < len(cells):
+            style = cells[x][1]
+            end = x
+            while end + 1 < len(cells) and cells[end + 1][1] == style:
+                end += 1
+            if style != "- -":
+                runs.append(f"{x}-{end} {style}")
+            x = end + 1
+        if runs:
+            lines.append(f"attr {y}: " + "; ".join(runs))
+    return lines
 
 def reference(name):
     sock = "rg-session-ref"
@@ -77,17 +223,18 @@ def reference(name):
     subprocess.run(tmux + ["new-session", "-d", "-x", str(COLS), "-y", str(ROWS),
                            f"stty raw -echo -opost; cat '{path}'; sleep 60"], check=True)
     time.sleep(2)
-    screen = subprocess.run(tmux + ["capture-pane", "-p"], capture_output=True, text=True, check=True).stdout
+    styled = subprocess.run(tmux + ["capture-pane", "-p", "-e", "-N"], capture_output=True, text=True, check=True).stdout
     cursor = subprocess.run(tmux + ["display", "-p", "#{cursor_x},#{cursor_y}"], capture_output=True, text=True, check=True).stdout
     subprocess.run(tmux + ["kill-server"])
     os.unlink(conf.name)
-    rows = screen.split("\n")[:ROWS]
-    rows += [""] * (ROWS - len(rows))
+    rows = styled_rows(styled)
     with open(os.path.join(HERE, name + ".screen"), "w") as f:
         f.write(f"size {COLS}x{ROWS}\n")
-        for r in rows:
-            f.write(r.rstrip(" ") + "\n")
+        for cells in rows:
+            f.write("".join(c for c, _ in cells).rstrip(" ") + "\n")
         f.write("cursor " + cursor.strip() + "\n")
+        for line in attr_lines(rows):
+            f.write(line + "\n")
 
 if __name__ == "__main__":
     if "--reference" in sys.argv:
