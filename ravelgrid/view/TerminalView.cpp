@@ -385,7 +385,9 @@ void TerminalView::updateCursorPosition() {
     const int cellsWide = line.dataSize() > 0 ? std::clamp<int>(line[column].width, 1, 2) : 1;
     const qreal f = line.renderMode() == BufferLine::RenderLineMode::single ? 1.0 : 2.0;
     const GridGeometry geometry = frame_.geometry(QSizeF(size()));
-    const QRectF cell(buffer.x() * cellDimension_->width() * f, geometry.rowTop(cursorLine - buffer.yDisp()),
+    // A cursor waiting to wrap sits past the last column; show it on it.
+    const int x = std::clamp(buffer.x(), 0, std::max(terminal_->cols - 1, 0));
+    const QRectF cell(x * cellDimension_->width() * f, geometry.rowTop(cursorLine - buffer.yDisp()),
                       cellsWide * cellDimension_->width() * f, cellDimension_->height());
     caret_->setGeometry(cell.toAlignedRect());
     caret_->update();
@@ -562,17 +564,17 @@ void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
     if (cursorLine >= buffer.lines().count())
         return;
     BufferLine& line = buffer.lines()[cursorLine];
-    if (line.dataSize() == 0 || buffer.x() >= line.dataSize())
+    const int x = std::clamp(buffer.x(), 0, std::max(terminal_->cols - 1, 0));
+    if (line.dataSize() == 0 || x >= line.dataSize())
         return;
-    const CharData& cell = line[buffer.x()];
+    const CharData& cell = line[x];
     const CellStyle cellStyle = frame_.attributes().attributesForCell(cell.attribute, false, terminal_->reverseColors);
     RowCell rowCell{0, std::clamp<int>(cell.width, 1, 2), cell.code, false};
     const GridGeometry geometry = frame_.geometry(QSizeF(size()));
-    // Caret-local: the cell's baseline relative to the caret's top edge.
-    const qreal cellTop = geometry.rowTop(cursorLine - buffer.yDisp());
-    const qreal baseline = geometry.baselineY(cursorLine - buffer.yDisp()) - cellTop + (cellTop - caret_->y());
+    // In caret-local coordinates.
+    const qreal baseline = geometry.baselineY(cursorLine - buffer.yDisp()) - caret_->y();
     painter.save();
-    painter.translate(QPointF(buffer.x() * cellDimension_->width() - caret_->x(), 0));
+    painter.translate(QPointF(x * cellDimension_->width() - caret_->x(), 0));
     frame_.drawCellGlyph(painter, rowCell, cellStyle.face, effectiveCaretTextColor(), baseline, rowContext());
     painter.restore();
 }
