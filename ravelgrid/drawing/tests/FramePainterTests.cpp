@@ -268,27 +268,6 @@ private slots:
         QVERIFY(FallbackFonts::cachedCount() <= FallbackFonts::capacity);
         QVERIFY2(timer.elapsed() < 5000, "three frames of missing characters took too long");
     }
-
-    void scrolledViewportDrawsScrollback() {
-        Screen screen;
-        screen.put(0, 0, ' ', withBg(C::ansi256(4)));
-        Canvas canvas(1.0, QSizeF(200, 100));
-        // Start one row lower: the blue row is above the view.
-        FrameInput input;
-        input.buffer = &screen.buffer;
-        input.columns = Screen::cols;
-        input.rows = Screen::rows;
-        input.startRow = 1;
-        input.viewSize = canvas.viewSize();
-        input.dirty = QRectF(QPointF(0, 0), canvas.viewSize());
-        {
-            QPainter p(&canvas.image);
-            canvas.painter.drawTerminalContents(p, input);
-        }
-        QCOMPARE(canvas.at(0, 0), nativeBg);
-        // Rows past the buffer's lines are left as the cleared background.
-        QCOMPARE(canvas.at(0, 4), nativeBg);
-    }
 };
 
 QTEST_MAIN(FramePainterTests)

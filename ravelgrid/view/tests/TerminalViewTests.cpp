@@ -57,18 +57,6 @@ class TerminalViewTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void startsWithTheOptionsGrid() {
-        FakeDisplayScheduler clock;
-        TerminalOptions options;
-        options.cols = 100;
-        options.rows = 30;
-        TerminalView view(nullptr, std::nullopt, options, clock);
-        QCOMPARE(view.terminal().cols, 100);
-        QCOMPARE(view.terminal().rows, 30);
-        QCOMPARE(view.startupOptions().cols, 100);
-        QVERIFY(view.cellDimension().has_value());
-    }
-
     void gridFollowsTheWidget() {
         Fixture f;
         f.showSized(100, 30, 3, 5);
