@@ -37,27 +37,6 @@ bool isWindowChord(const QKeyEvent& e) {
     return false;
 }
 
-// The terminal's own resize entry where it has one; until then the same
-// steps on its buffers.
-template <typename T>
-void resizeTerminal(T& terminal, int cols, int rows) {
-    if constexpr (requires { terminal.resize(cols, rows); }) {
-        terminal.resize(cols, rows);
-    } else {
-        cols = std::clamp(cols, T::MINIMUM_COLS, TerminalOptions::kMaxCols);
-        rows = std::clamp(rows, T::MINIMUM_ROWS, TerminalOptions::kMaxRows);
-        if (cols == terminal.cols && rows == terminal.rows)
-            return;
-        terminal.normalBuffer->resize(cols, rows);
-        terminal.altBuffer->resize(cols, rows);
-        terminal.cols = cols;
-        terminal.rows = rows;
-        terminal.updateFullScreen();
-        if (TerminalDelegate* delegate = terminal.delegate())
-            delegate->sizeChanged(terminal);
-    }
-}
-
 }  // namespace
 
 TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, TerminalOptions options,
@@ -172,7 +151,7 @@ void TerminalView::resetFont() {
 void TerminalView::resizeGrid(int cols, int rows) {
     // No soft reset here: a running full-screen program keeps its modes and
     // redraws on the SIGWINCH that the new size brings.
-    resizeTerminal(*terminal_, cols, rows);
+    terminal_->resize(cols, rows);
     if (terminalDelegate_)
         terminalDelegate_->sizeChanged(*this, terminal_->cols, terminal_->rows);
 }
@@ -183,7 +162,7 @@ bool TerminalView::processSizeChange(QSizeF size) {
     const QSize grid = gridSizeFor(size, *cellDimension_, reservedScrollerWidth());
     if (grid.width() == terminal_->cols && grid.height() == terminal_->rows)
         return false;
-    resizeTerminal(*terminal_, grid.width(), grid.height());
+    terminal_->resize(grid.width(), grid.height());
     // The terminal keeps its bounds (at least 2 by 1): report what it holds.
     if (terminalDelegate_)
         terminalDelegate_->sizeChanged(*this, terminal_->cols, terminal_->rows);
@@ -284,6 +263,9 @@ void TerminalView::feed(std::string_view text) {
 void TerminalView::send(std::span<const uint8_t> bytes) {
     lastUserInputUptimeNs_.store(scheduler_.uptimeNs(), std::memory_order_relaxed);
     ensureCaretIsVisible();
+    Buffer& active = *terminal_->buffer;
+    if (terminal_->scanUserInputForSubmission(bytes) && active.semanticInput == SemanticInputState::armed)
+        active.semanticInput = SemanticInputState::submitted;
     if (terminalDelegate_)
         terminalDelegate_->send(*this, bytes);
 }

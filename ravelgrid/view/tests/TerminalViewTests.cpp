@@ -288,6 +288,17 @@ private slots:
         QVERIFY(f.delegate.ranges.empty());
     }
 
+    void typedEnterSubmitsAnArmedPrompt() {
+        Fixture f;
+        f.view->feed("\x1b]133;A\x07$ \x1b]133;B\x07");
+        QCOMPARE(f.view->terminal().buffer->semanticInput, SemanticInputState::armed);
+        f.view->send(std::string_view("ls"));
+        QCOMPARE(f.view->terminal().buffer->semanticInput, SemanticInputState::armed);
+        f.view->send(std::string_view("\r"));
+        QCOMPARE(f.view->terminal().buffer->semanticInput, SemanticInputState::submitted);
+        QVERIFY(!f.delegate.writes.empty());
+    }
+
     void hostileOutputDoesNotBreakTheView() {
         Fixture f;
         f.showSized(30, 8);
