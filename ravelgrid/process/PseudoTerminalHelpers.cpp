@@ -1,6 +1,7 @@
 #include "ravelgrid/process/PseudoTerminalHelpers.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -98,8 +99,11 @@ private:
     memset(&deflt, 0, sizeof deflt);
     deflt.sa_handler = SIG_DFL;
     sigemptyset(&deflt.sa_mask);
-    sigaction(SIGPIPE, &deflt, nullptr);
-    sigaction(SIGCHLD, &deflt, nullptr);
+    // The parent's handlers must not run here once signals are unblocked, and
+    // a shell expects default dispositions whatever started this process
+    // (a background job, for one, ignores SIGINT and SIGQUIT).
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &deflt, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -143,12 +147,18 @@ std::optional<PseudoTerminalStart> PseudoTerminalHelpers::forkAndExec(
     if (slave.get() < 0) return std::nullopt;
     ioctl(slave.get(), TIOCSWINSZ, &desiredWindowSize);
 
+    // Signals stay blocked across the fork so that none reaches the child
+    // before it has reset its handlers.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t pid = fork();
-    if (pid < 0) return std::nullopt;
     if (pid == 0) {
         execChild(slave.get(), pathCopy.c_str(), argv->data(), envp->data(), dirCopy ? dirCopy->c_str() : nullptr,
                   highestFd);
     }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) return std::nullopt;
     const int flags = fcntl(master.get(), F_GETFL);
     if (flags >= 0) fcntl(master.get(), F_SETFL, flags | O_NONBLOCK);
     PseudoTerminalStart start;

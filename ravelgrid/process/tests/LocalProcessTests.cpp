@@ -429,11 +429,16 @@ TEST_F(LocalProcessTest, SecondSessionsChildSeesOnlyStandardDescriptorsAndNoBloc
     sigemptyset(&block);
     sigaddset(&block, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &block, &previous);
+    // As when started as a background job: the child still gets defaults.
+    struct sigaction ignoreQuit {}, previousQuit {};
+    ignoreQuit.sa_handler = SIG_IGN;
+    sigaction(SIGQUIT, &ignoreQuit, &previousQuit);
     RecordingDelegate rec;
     LocalProcess second(&rec);
     // grep reads its own mask: the shell blocks signals for a moment around each fork.
     second.startProcess("/bin/sh", {"-c", "ls -1 /proc/$$/fd; exec grep -E '^Sig(Blk|Ign)' /proc/self/status"});
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    sigaction(SIGQUIT, &previousQuit, nullptr);
     ASSERT_TRUE(main.loop.runUntil([&] { return rec.exited(); }, kTimeout));
     close(leaky);
     EXPECT_EQ(rec.output(), "0\r\n1\r\n2\r\nSigBlk:\t0000000000000000\r\nSigIgn:\t0000000000000000\r\n");
