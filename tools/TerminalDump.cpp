@@ -110,7 +110,8 @@ std::string dumpStyles(Terminal& terminal)
             if (cell.width == 0)
                 continue;
             styles.push_back(styleText(cell.attribute));
-            if (cell.code != 0)
+            const CharacterStyle seenOnBlank = CharacterStyle::inverse | CharacterStyle::underline | CharacterStyle::crossedOut;
+            if ((cell.code != 0 && cell.code != ' ') || !(cell.attribute.style & seenOnBlank).isEmpty())
                 used = styles.size();
         }
         styles.resize(used);

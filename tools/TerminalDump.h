@@ -63,7 +63,7 @@ std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t
 // of cells whose look is not the default, as tests/sessions/record.py
 // writes them: columns
 // count characters (the right half of a wide character is skipped), colours
-// are "-", "pN" or "#rrggbb", and erased cells after a row's last character
+// are "-", "pN" or "#rrggbb", and blanks after a row's last visible cell
 // are left out.
 std::string dumpStyles(Terminal& terminal);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,10 +19,21 @@ using namespace ravelgrid;
 
 namespace {
 
+// Where the window changed size, or where the screen is compared as well
+// as at the end: an offset into the output.
+struct Mark {
+    size_t offset = 0;
+    bool resize = false;
+    int cols = 0, rows = 0;
+};
+
 struct Session {
     std::vector<uint8_t> output;
     int cols = 0, rows = 0;
-    std::string screen;  // rows, "cursor X,Y" and "attr" lines, as the dumps write them
+    std::vector<Mark> marks;
+    // One per "at" section: rows, "cursor X,Y" and "attr" lines, as the
+    // dumps write them; the last is the screen at the end.
+    std::vector<std::string> screens;
 };
 
 Session load(const std::string& name)
@@ -30,25 +42,55 @@ Session load(const std::string& name)
     Session s;
     std::ifstream out(base + ".out", std::ios::binary);
     s.output.assign(std::istreambuf_iterator<char>(out), {});
+    std::ifstream marks(base + ".marks");
+    for (std::string line; std::getline(marks, line);) {
+        Mark m;
+        char what[16] = {};
+        if (std::sscanf(line.c_str(), "%zu %15s %dx%d", &m.offset, what, &m.cols, &m.rows) >= 2) {
+            m.resize = std::string(what) == "resize";
+            s.marks.push_back(m);
+        }
+    }
     std::ifstream screen(base + ".screen");
     std::string line;
     std::getline(screen, line);
     std::sscanf(line.c_str(), "size %dx%d", &s.cols, &s.rows);
-    std::stringstream rest;
-    rest << screen.rdbuf();
-    s.screen = rest.str();
+    while (std::getline(screen, line)) {
+        if (line.rfind("at ", 0) == 0)
+            s.screens.emplace_back();
+        else if (!s.screens.empty())
+            s.screens.back() += line + "\n";
+    }
     return s;
 }
 
-std::string replay(const Session& s, size_t chunk)
+// The screens at each compared mark and at the end.
+std::vector<std::string> replay(const Session& s, size_t chunk)
 {
     tools::ReplyRecorder host;
     TerminalOptions o;
     o.cols = s.cols;
     o.rows = s.rows;
     Terminal t(&host, o);
-    tools::feedInChunks(t, s.output, chunk);
-    return tools::dumpScreen(t, {}) + tools::dumpStyles(t);
+    std::vector<std::string> screens;
+    const std::span<const uint8_t> output(s.output);
+    size_t done = 0;
+    auto feedTo = [&](size_t offset) {
+        offset = std::min(offset, output.size());
+        if (offset > done)
+            tools::feedInChunks(t, output.subspan(done, offset - done), chunk);
+        done = std::max(done, offset);
+    };
+    for (const Mark& m : s.marks) {
+        feedTo(m.offset);
+        if (m.resize)
+            t.resize(m.cols, m.rows);
+        else
+            screens.push_back(tools::dumpScreen(t, {}) + tools::dumpStyles(t));
+    }
+    feedTo(output.size());
+    screens.push_back(tools::dumpScreen(t, {}) + tools::dumpStyles(t));
+    return screens;
 }
 
 std::vector<std::string> lines(const std::string& text)
@@ -86,15 +128,21 @@ TEST_P(SessionReplay, LeavesTheScreenTheProgramDrew)
     const Session s = load(GetParam());
     ASSERT_FALSE(s.output.empty());
     ASSERT_GT(s.cols, 0);
-    for (size_t chunk : {0, 1, 7})
-    {
-        const std::string diff = difference(replay(s, chunk), s.screen);
-        EXPECT_TRUE(diff.empty()) << "fed " << chunk << " bytes at a time:\n" << diff;
+    ASSERT_FALSE(s.screens.empty());
+    for (size_t chunk : {0, 1, 7}) {
+        const std::vector<std::string> screens = replay(s, chunk);
+        ASSERT_EQ(screens.size(), s.screens.size());
+        for (size_t i = 0; i < screens.size(); ++i) {
+            const std::string diff = difference(screens[i], s.screens[i]);
+            EXPECT_TRUE(diff.empty()) << "screen " << i + 1 << " of " << screens.size() << ", fed " << chunk
+                                      << " bytes at a time:\n" << diff;
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, SessionReplay, testing::Values("vim-edit", "less-browse", "htop-tree", "tmux-split", "mc-panels",
-                                                         "dialog-checklist", "man-ls", "nano-edit"),
+                                                         "dialog-checklist", "man-ls", "nano-edit", "vim-syntax", "less-wide", "top-colour",
+                                                         "tmux-copy", "mcedit-c", "bash-readline", "bash-resize"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)

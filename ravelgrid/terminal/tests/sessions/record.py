@@ -8,6 +8,12 @@ are typed into it, for the replay tests.
                                 expected screen does not come from our engine;
                                 its "attr" lines give the runs of styled cells
 
+A key may also be ("resize", COLS, ROWS), where the window changes size, or
+("screen",), where the screen is compared as well as at the end. NAME.marks
+keeps them as "OFFSET resize COLSxROWS" and "OFFSET screen" lines, the
+offset being the number of output bytes read before them, and NAME.screen
+then holds one "at OFFSET" section per compared screen, the last "at end".
+
 The programs run in a scratch directory with a fixed environment, so a
 recording does not depend on the machine it was made on."""
 import os, pty, re, select, shutil, signal, subprocess, sys, tempfile, time, fcntl, termios, struct, unicodedata
@@ -19,6 +25,22 @@ def text_file(path, count, word):
     with open(path, "w") as f:
         for i in range(1, count + 1):
             f.write(f"{word} {i:03d}: the quick brown fox jumps over the lazy dog {i * 7 % 13}\n")
+
+def c_file(path):
+    with open(path, "w") as f:
+        f.write("/* 日本語のコメント: wide characters, café with a combining accent, 🎉 */\n")
+        f.write("#include <stdio.h>\n\n")
+        for i in range(1, 30):
+            f.write(f"static int step{i}(int x) {{ return x * {i} + {i * 3 % 7}; }} /* 第{i}段 — a comment long enough to wrap past the edge */\n")
+        f.write("\nint main(void)\n{\n")
+        for i in range(1, 30):
+            f.write(f'    printf("%d 値 %s\\n", step{i}({i}), "ok");\n')
+        f.write("    return 0;\n}\n")
+
+def wide_file(path):
+    with open(path, "w") as f:
+        for i in range(1, 80):
+            f.write(f"{i:03d} 東京 Ωμέγα 한국어 ñandú " + "界" * (i % 40) + " tail-" + "x" * (i % 50) + "\n")
 
 SESSIONS = {
     # vim: scrolling regions, insert and delete lines, redraws, a substitution.
@@ -33,6 +55,69 @@ SESSIONS = {
         setup=lambda d: text_file(os.path.join(d, "log.txt"), 200, "entry"),
         argv=["less", "-N", "log.txt"],
         keys=["", " ", " ", "b", "jjjj", "kkkkkk", "/entry 150\r", "n", "kk", "50g", "\x02"],
+    ),
+    # vim with syntax colours, wide and combining characters, long lines
+    # that wrap, split windows, list mode.
+    "vim-syntax": dict(
+        setup=lambda d: c_file(os.path.join(d, "prog.c")),
+        argv=["vim", "-u", "NONE", "-i", "NONE", "-n", "-N", "-c", "syntax on", "-c", "set t_Co=256 number cursorline",
+              "prog.c"],
+        keys=["", "20j", ":vsplit\r", "\x17l", "40Gzt", "\x17h", "ofoo(\"日本\"); /* 🎉 */\x1b", ":set list\r", "\x04",
+              ":split\r", "gg", "3x", "\x17j"],
+    ),
+    # less with wide characters, lines chopped at the edge and scrolled sideways.
+    "less-wide": dict(
+        setup=lambda d: wide_file(os.path.join(d, "wide.txt")),
+        argv=["less", "-S", "-N", "wide.txt"],
+        keys=["", " ", "\x1bOC", "\x1bOC", "\x1bOD", "/한국\r", "n", "G", "\x1bOD"],
+    ),
+    # top in its own process namespace: colours, highlighting, the forest
+    # view, the per-CPU summary.
+    "top-colour": dict(
+        argv=["unshare", "--pid", "--fork", "--mount-proc", "--kill-child", "top", "-d", "100"],
+        keys=["", "z", "x", "b", "V", "c", "1", "t", "m"],
+    ),
+    # tmux's copy mode over a long history, a second window, vim inside a pane,
+    # the clock.
+    "tmux-copy": dict(
+        setup=lambda d: open(os.path.join(d, "tmux.conf"), "w").write(
+            'set -g status-right "ravel"\nset -g default-shell /bin/sh\nset -g history-limit 500\n'),
+        argv=["tmux", "-L", "rec", "-f", "tmux.conf", "new-session", "-s", "s"],
+        env={"PS1": "$ ", "SHELL": "/bin/sh", "TMUX_TMPDIR": "."},
+        cleanup=lambda d, env: subprocess.run(["tmux", "-L", "rec", "kill-server"], cwd=d, env=env),
+        keys=["", "seq 1 200\r", "\x02[", "\x1b[5~", "kkk", "q", "\x02c", "vim -u NONE -N\r", "ihello from vim\x1b",
+              "\x02%", "\x02t", "\x02o", ":q!\r", "\x02n"],
+    ),
+    # mcedit: syntax colours, wide characters, the menu.
+    "mcedit-c": dict(
+        setup=lambda d: c_file(os.path.join(d, "prog.c")),
+        argv=["mcedit", "prog.c"],
+        keys=["", "\x1bOB\x1bOB\x1bOB", "\x1b[6~", "typed 字 text", "\x1bOB", "\x1bOS"],
+    ),
+    # bash and readline on the normal screen: a coloured prompt, a command
+    # line longer than the row edited in the middle, history, colour ls, a
+    # progress bar drawn with carriage returns, a scroll region that keeps
+    # the last row for a status line (as apt does), clearing the screen.
+    "bash-readline": dict(
+        setup=lambda d: [open(os.path.join(d, n), "w").close() for n in ("a.txt", "b.sh", "c.tar")] and
+                        [os.chmod(os.path.join(d, "b.sh"), 0o755), os.mkdir(os.path.join(d, "sub")),
+                         os.symlink("a.txt", os.path.join(d, "link"))],
+        argv=["bash", "--norc", "--noprofile", "-i"],
+        env={"PS1": "\\[\\e[1;32m\\]rg\\[\\e[m\\]:\\w\\$ ", "HISTFILE": "/dev/null", "COLUMNS": None, "LINES": None},
+        keys=["", "echo " + "the quick brown fox " * 7 + "end", "\x01", "\x1b[C" * 10, "INSERTED ", ("screen",), "\x05", "\r",
+              "\x1b[A", "\x08" * 30, ("screen",), "\r", "ls --color=always -F\r", ("screen",), "for i in 1 2 3 4 5; do printf '\\r[%-20s] %d%%' $(printf '#%.0s' $(seq $i)) $((i*20)); done; echo\r",
+              "printf '\\n\\e7\\e[1;23r\\e8\\e[24;1H\\e[7m Progress: 40%% \\e[m\\e8'; seq 1 30; printf '\\e7\\e[r\\e8'\r", ("screen",),
+              "printf '\\e[3A\\e[2K\\e[1;31mred\\e[m \\e[4munder\\e[m \\e[9mstrike\\e[m\\n\\n\\n'\r"],
+    ),
+    # bash and vim while the window changes size: lines rewrap on the normal
+    # screen, vim redraws on the alternate one.
+    "bash-resize": dict(
+        setup=lambda d: text_file(os.path.join(d, "notes.txt"), 40, "line"),
+        argv=["bash", "--norc", "--noprofile", "-i"],
+        env={"PS1": "$ ", "HISTFILE": "/dev/null", "COLUMNS": None, "LINES": None},
+        keys=["", "cat notes.txt | head -12\r", ("resize", 60, 20), ("screen",), "echo narrower $COLUMNS\r",
+              ("resize", 100, 30), "echo wider $COLUMNS\r", ("screen",), "vim -u NONE -i NONE -n -N notes.txt\r", "15G",
+              ("resize", 70, 20), ("screen",), "dd", ("resize", 90, 26), ("screen",), ":q!\r", "echo back $COLUMNS\r"],
     ),
     # htop in its own process namespace (only its own processes show): colour
     # meters, a tree view, sorting, the help screen.
@@ -108,8 +193,15 @@ def record(name):
                     out.extend(os.read(fd, 65536))
                 except OSError:
                     return
+    marks = []
     for k in session["keys"]:
-        if k:
+        if k == ("screen",):
+            marks.append(f"{len(out)} screen\n")
+            continue
+        if isinstance(k, tuple):
+            marks.append(f"{len(out)} resize {k[1]}x{k[2]}\n")
+            fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", k[2], k[1], 0, 0))
+        elif k:
             os.write(fd, k.encode())
         drain(0.6)
     os.kill(pid, signal.SIGKILL)
@@ -119,6 +211,9 @@ def record(name):
     shutil.rmtree(work)
     with open(os.path.join(HERE, name + ".out"), "wb") as f:
         f.write(out)
+    if marks:
+        with open(os.path.join(HERE, name + ".marks"), "w") as f:
+            f.writelines(marks)
 
 SGR_FLAGS = {1: "bold", 2: "dim", 3: "italic", 5: "blink", 7: "inverse", 8: "hidden", 9: "strike"}
 SGR_CLEAR = {22: ("bold", "dim"), 23: ("italic",), 25: ("blink",), 27: ("inverse",), 28: ("hidden",), 29: ("strike",)}
@@ -128,13 +223,13 @@ SGR_CLEAR = {22: ("bold", "dim"), 23: ("italic",), 25: ("blink",), 27: ("inverse
 DEC_GRAPHICS = dict(zip("`abcdefghijklmnopqrstuvwxyz{|}~",
                         "◆▒␉␌␍␊°±␤␋┘┐┌└┼⎺⎻─⎼⎽├┤┴┬│≤≥π≠£·"))
 
-def styled_rows(capture):
+def styled_rows(capture, height):
     """The (character, style) cells of each row of tmux's capture-pane -e,
     where a style is the text of an "attr" run: fg, bg, then the flags. The
     capture sets a style once and keeps it across rows."""
     fg, bg, flags, graphics = "-", "-", set(), False
     rows = []
-    for line in capture.split("\n")[:ROWS]:
+    for line in capture.split("\n")[:height]:
         cells = []
         rows.append(cells)
         for token in re.findall(r"\x1b\[([0-9;:]*)m|(.)", line):
@@ -148,7 +243,7 @@ def styled_rows(capture):
                     cells.append((c, " ".join([fg, bg] + sorted(flags))))
             else:
                 fg, bg, flags = apply_sgr(token[0], fg, bg, flags)
-    return rows + [[]] * (ROWS - len(rows))
+    return rows + [[]] * (height - len(rows))
 
 def apply_sgr(text, fg, bg, flags):
     def colour(params, i):
@@ -194,12 +289,19 @@ def apply_sgr(text, fg, bg, flags):
             bg = "-"
     return fg, bg, flags
 
+def shows_when_blank(style):
+    return any(f in style.split() for f in ("inverse", "strike")) or " ul" in style
+
 def attr_lines(rows):
     """One "attr ROW: FIRST-LAST STYLE; ..." line per row with runs of cells
     whose style is not the default; cells count as characters, so the right
-    half of a wide character has none."""
+    half of a wide character has none. Blanks after a row's last visible
+    cell are left out: tmux keeps erased cells only where the row had text
+    before, which another terminal has no reason to track."""
     lines = []
     for y, cells in enumerate(rows):
+        while cells and cells[-1][0] == " " and not shows_when_blank(cells[-1][1]):
+            cells = cells[:-1]
         runs, x = [], 0
         while x < len(cells):
             style = cells[x][1]
@@ -219,22 +321,50 @@ def reference(name):
     conf.write("set -g status off\n")
     conf.close()
     tmux = ["tmux", "-L", sock, "-f", conf.name]
-    path = os.path.join(HERE, name + ".out")
-    subprocess.run(tmux + ["new-session", "-d", "-x", str(COLS), "-y", str(ROWS),
-                           f"stty raw -echo -opost; cat '{path}'; sleep 60"], check=True)
-    time.sleep(2)
-    styled = subprocess.run(tmux + ["capture-pane", "-p", "-e", "-N"], capture_output=True, text=True, check=True).stdout
-    cursor = subprocess.run(tmux + ["display", "-p", "#{cursor_x},#{cursor_y}"], capture_output=True, text=True, check=True).stdout
+    marks = []
+    if os.path.exists(os.path.join(HERE, name + ".marks")):
+        for line in open(os.path.join(HERE, name + ".marks")):
+            offset, what, *size = line.split()
+            marks.append((int(offset), what, *(map(int, size[0].split("x")) if size else ())))
+    # The bytes go in parts with a pause between them, for the window to
+    # change size or the screen to be read there.
+    data = open(os.path.join(HERE, name + ".out"), "rb").read()
+    parts, start = [], 0
+    for offset, *_ in marks:
+        parts.append(data[start:offset])
+        start = offset
+    parts.append(data[start:])
+    scratch = tempfile.mkdtemp(prefix="ref-")
+    for i, part in enumerate(parts):
+        with open(os.path.join(scratch, str(i)), "wb") as f:
+            f.write(part)
+    script = "stty raw -echo -opost; " + "; sleep 2; ".join(f"cat '{scratch}/{i}'" for i in range(len(parts))) + "; sleep 60"
+    subprocess.run(tmux + ["new-session", "-d", "-x", str(COLS), "-y", str(ROWS), script], check=True)
+    time.sleep(1)
+    sections, height = [], ROWS
+
+    def capture(label):
+        styled = subprocess.run(tmux + ["capture-pane", "-p", "-e", "-N"], capture_output=True, text=True, check=True).stdout
+        cursor = subprocess.run(tmux + ["display", "-p", "#{cursor_x},#{cursor_y}"], capture_output=True, text=True,
+                                check=True).stdout
+        rows = styled_rows(styled, height)
+        sections.append(f"at {label}\n" + "".join("".join(c for c, _ in cells).rstrip(" ") + "\n" for cells in rows) +
+                        "cursor " + cursor.strip() + "\n" + "".join(line + "\n" for line in attr_lines(rows)))
+
+    for offset, what, *size in marks:
+        if what == "resize":
+            subprocess.run(tmux + ["resize-window", "-x", str(size[0]), "-y", str(size[1])], check=True)
+            height = size[1]
+        else:
+            capture(offset)
+        time.sleep(2)
+    time.sleep(1)
+    capture("end")
     subprocess.run(tmux + ["kill-server"])
     os.unlink(conf.name)
-    rows = styled_rows(styled)
+    shutil.rmtree(scratch)
     with open(os.path.join(HERE, name + ".screen"), "w") as f:
-        f.write(f"size {COLS}x{ROWS}\n")
-        for cells in rows:
-            f.write("".join(c for c, _ in cells).rstrip(" ") + "\n")
-        f.write("cursor " + cursor.strip() + "\n")
-        for line in attr_lines(rows):
-            f.write(line + "\n")
+        f.write(f"size {COLS}x{ROWS}\n" + "".join(sections))
 
 if __name__ == "__main__":
     if "--reference" in sys.argv:
