@@ -4,12 +4,14 @@
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
+#include "ravelgrid/terminal/TerminalScheduler.h"
 #include "ravelgrid/view/CaretView.h"
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
@@ -36,6 +38,27 @@ bool isWindowChord(const QKeyEvent& e) {
         return true;
     return false;
 }
+
+// The terminal's delayed work (the synchronized-output timeout) runs on the
+// view's scheduler, and dies with the view.
+class ViewTerminalScheduler final : public TerminalScheduler {
+public:
+    ViewTerminalScheduler(DisplayScheduler& scheduler, QObject* context) : scheduler_(scheduler), context_(context) {}
+
+    Clock::time_point now() const override {
+        return Clock::time_point(std::chrono::nanoseconds(scheduler_.uptimeNs()));
+    }
+    void scheduleAfter(Clock::duration delay, std::function<void()> task) override {
+        if (!context_)
+            return;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(delay).count();
+        scheduler_.scheduleAfter(ns > 0 ? static_cast<uint64_t>(ns) : 0, context_, std::move(task));
+    }
+
+private:
+    DisplayScheduler& scheduler_;
+    QPointer<QObject> context_;
+};
 
 }  // namespace
 
@@ -108,6 +131,7 @@ void TerminalView::setupTerminalObjects(QSizeF size) {
     }
     if (!terminal_) {
         terminal_ = std::make_unique<Terminal>(this, options);
+        terminal_->setScheduler(std::make_shared<ViewTerminalScheduler>(scheduler_, this));
         frame_.colors().setPaletteLookup([this](uint8_t index) {
             if (!terminal_ || index >= terminal_->ansiColors.size())
                 return Color::defaultForeground();

@@ -163,8 +163,22 @@ private slots:
         f.view->feed("hidden for now");
         f.clock.advance(100 * ms);
         QVERIFY(f.delegate.ranges.empty());
-        QCOMPARE(f.clock.pendingCount(), size_t(0));
+        QCOMPARE(f.clock.pendingCount(), size_t(1));  // only the synchronized-output timeout
         f.view->feed("\x1b[?2026l");
+        f.clock.advance(17 * ms);
+        QCOMPARE(f.delegate.ranges.size(), size_t(1));
+    }
+
+    void synchronizedOutputTimesOutWithoutMoreOutput() {
+        // A program that starts a synchronized update and then goes quiet
+        // must not leave the view frozen.
+        Fixture f;
+        f.view->setNotifyUpdateChanges(true);
+        f.view->feed("\x1b[?2026hstuck");
+        f.clock.advance(900 * ms);
+        QVERIFY(f.delegate.ranges.empty());
+        f.clock.advance(200 * ms);
+        QVERIFY(!f.view->terminal().synchronizedOutputActive);
         f.clock.advance(17 * ms);
         QCOMPARE(f.delegate.ranges.size(), size_t(1));
     }
