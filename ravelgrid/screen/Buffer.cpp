@@ -144,7 +144,7 @@ void Buffer::softReset()
     marginLeft_ = 0;
     savedOriginMode = false;
     savedMarginMode = false;
-    savedWraparound = false;
+    savedWraparound = true;
     savedReverseWraparound = false;
 }
 

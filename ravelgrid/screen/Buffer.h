@@ -149,7 +149,8 @@ public:
     int savedY = 0;  // a screen row
     bool savedOriginMode = false;
     bool savedMarginMode = false;
-    bool savedWraparound = false;
+    // A restore with nothing saved must not turn autowrap off.
+    bool savedWraparound = true;
     bool savedReverseWraparound = false;
     Attribute savedAttr;
     const CharsetMap* savedCharset = nullptr;  // absent = none saved

@@ -240,7 +240,11 @@ void Terminal::setMode(int par, Collect c)
         break;
     case 4: smoothScroll = true; break;
     case 5: setReverseColors(true); break;
-    case 6: originMode = true; break;
+    case 6:
+        // Either way DECOM sends the cursor to the new home, as terminals do.
+        originMode = true;
+        setCursor(0, 0);
+        break;
     case 7: setWraparound(true); break;
     case 9: setMouseMode(MouseMode::x10); break;
     case 12: cursorBlink = true; break;
@@ -304,7 +308,10 @@ void Terminal::resetMode(int par, Collect c)
         break;
     case 4: smoothScroll = false; break;
     case 5: setReverseColors(false); break;
-    case 6: originMode = false; break;
+    case 6:
+        originMode = false;
+        setCursor(0, 0);
+        break;
     case 7: setWraparound(false); break;
     case 9:
     case 1000:

@@ -152,10 +152,11 @@ void Terminal::cmdSetScrollRegion(const Params& p, Collect c)
     const int top = std::max(p.get(0, 0) - 1, 0);
     const int second = p.get(1, 0);
     const int bottom = (second == 0 ? rows : std::min(second, rows)) - 1;
-    if (top < bottom) {
-        b.setScrollTop(top);
-        b.setScrollBottom(bottom);
-    }
+    // A region of fewer than two rows is refused whole: the cursor stays too.
+    if (top >= bottom)
+        return;
+    b.setScrollTop(top);
+    b.setScrollBottom(bottom);
     setCursor(0, 0);
 }
 

@@ -1,6 +1,8 @@
 // Replays what real programs wrote while keys were typed into them (see
 // sessions/record.py) and compares the screen with the one another
-// terminal showed for the same bytes.
+// terminal showed for the same bytes. Where that terminal is not the one to
+// follow, NAME.differences gives the reason in a comment and the line we
+// show instead: "screen N line L: TEXT".
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,6 +38,15 @@ struct Session {
     std::vector<std::string> screens;
 };
 
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
 Session load(const std::string& name)
 {
     const std::string base = std::string(RAVELGRID_SESSIONS_DIR) + "/" + name;
@@ -60,6 +71,27 @@ Session load(const std::string& name)
             s.screens.emplace_back();
         else if (!s.screens.empty())
             s.screens.back() += line + "\n";
+    }
+    std::ifstream differences(base + ".differences");
+    for (std::string line; std::getline(differences, line);) {
+        size_t screenNo = 0, lineNo = 0;
+        int used = 0;
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (std::sscanf(line.c_str(), "screen %zu line %zu: %n", &screenNo, &lineNo, &used) < 2 || used == 0 || screenNo == 0 ||
+            screenNo > s.screens.size() || lineNo == 0) {
+            ADD_FAILURE() << name << ".differences: cannot read \"" << line << "\"";
+            continue;
+        }
+        std::vector<std::string> expected = lines(s.screens[screenNo - 1]);
+        if (lineNo > expected.size()) {
+            ADD_FAILURE() << name << ".differences: no line " << lineNo << " in screen " << screenNo;
+            continue;
+        }
+        expected[lineNo - 1] = line.substr(static_cast<size_t>(used));
+        s.screens[screenNo - 1].clear();
+        for (const auto& e : expected)
+            s.screens[screenNo - 1] += e + "\n";
     }
     return s;
 }
@@ -91,15 +123,6 @@ std::vector<std::string> replay(const Session& s, size_t chunk)
     feedTo(output.size());
     screens.push_back(tools::dumpScreen(t, {}) + tools::dumpStyles(t));
     return screens;
-}
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
 }
 
 // Only the lines that differ, so a failure names the rows or runs at fault.
@@ -142,7 +165,7 @@ TEST_P(SessionReplay, LeavesTheScreenTheProgramDrew)
 
 INSTANTIATE_TEST_SUITE_P(Programs, SessionReplay, testing::Values("vim-edit", "less-browse", "htop-tree", "tmux-split", "mc-panels",
                                                          "dialog-checklist", "man-ls", "nano-edit", "vim-syntax", "less-wide", "top-colour",
-                                                         "tmux-copy", "mcedit-c", "bash-readline", "bash-resize"),
+                                                         "tmux-copy", "mcedit-c", "bash-readline", "bash-resize", "bash-unicode"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)

@@ -42,6 +42,16 @@ def wide_file(path):
         for i in range(1, 80):
             f.write(f"{i:03d} 東京 Ωμέγα 한국어 ñandú " + "界" * (i % 40) + " tail-" + "x" * (i % 50) + "\n")
 
+def unicode_file(path):
+    with open(path, "w") as f:
+        f.write("界" * 45 + "\n")
+        f.write("x" + "界" * 45 + "\n")
+        f.write("wide 漢字 and narrow ｶﾀｶﾅ half-width, full-width ＡＢＣ\n")
+        f.write("emoji 🎉🚀👍 flag 🇫🇷 keycap 1️⃣ skin 👋🏿 family 👨‍👩‍👧 heart ❤️ text ❤ end\n")
+        f.write("combining: e\u0301 a\u0308\u0304 o\u0323\u0302 Hangul jamo \u1100\u1161\u11a8 Devanagari क्षि Thai ที่\n")
+        f.write("zero width: a\u200bb c\u200dd soft\u00adhyphen bidi \u05e9\u05dc\u05d5\u05dd \u0645\u0631\u062d\u0628\u0627\n")
+        f.write("tab\tstops\tat\teight\tcolumns\n")
+
 SESSIONS = {
     # vim: scrolling regions, insert and delete lines, redraws, a substitution.
     "vim-edit": dict(
@@ -108,6 +118,16 @@ SESSIONS = {
               "\x1b[A", "\x08" * 30, ("screen",), "\r", "ls --color=always -F\r", ("screen",), "for i in 1 2 3 4 5; do printf '\\r[%-20s] %d%%' $(printf '#%.0s' $(seq $i)) $((i*20)); done; echo\r",
               "printf '\\n\\e7\\e[1;23r\\e8\\e[24;1H\\e[7m Progress: 40%% \\e[m\\e8'; seq 1 30; printf '\\e7\\e[r\\e8'\r", ("screen",),
               "printf '\\e[3A\\e[2K\\e[1;31mred\\e[m \\e[4munder\\e[m \\e[9mstrike\\e[m\\n\\n\\n'\r"],
+    ),
+    # Text on the normal screen: wide characters meeting the right edge,
+    # emoji, combining marks, tab stops set and cleared, insert mode.
+    "bash-unicode": dict(
+        setup=lambda d: unicode_file(os.path.join(d, "u.txt")),
+        argv=["bash", "--norc", "--noprofile", "-i"],
+        env={"PS1": "$ ", "HISTFILE": "/dev/null", "COLUMNS": None, "LINES": None},
+        keys=["", "cat u.txt\r", ("screen",), "clear; printf 'a\\tb\\tc\\n'; tabs 4; printf 'a\\tb\\tc\\n'; tabs -8\r",
+              "printf 'abcdef\\r\\e[4h12\\e[4l\\e[2G\\e[2@\\e[3P\\n'\r", "printf '%78s界x\\n%79s界\\n' '' ''\r",
+              "printf '\\e[1;31m%s\\e[m\\n' 'é́ é 🇯🇵 👍🏽 ❤️ ✔ ⚡ 🏳️‍🌈'\r"],
     ),
     # bash and vim while the window changes size: lines rewrap on the normal
     # screen, vim redraws on the alternate one.
