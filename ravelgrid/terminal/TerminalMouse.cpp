@@ -95,7 +95,14 @@ void Terminal::sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY)
         const bool pixels = mouseProtocol == MouseProtocolEncoding::sgrPixel;
         const int px = pixels ? pixelX : x + 1;
         const int py = pixels ? pixelY : y + 1;
-        const std::string text = "<" + std::to_string(b) + ";" + std::to_string(px) + ";" + std::to_string(py) + (release ? "m" : "M");
+        // Appended piece by piece: GCC 12 warns falsely on a chain of string sums at -O3.
+        std::string text("<");
+        text += std::to_string(b);
+        text += ';';
+        text += std::to_string(px);
+        text += ';';
+        text += std::to_string(py);
+        text += release ? 'm' : 'M';
         report.insert(report.end(), text.begin(), text.end());
         break;
     }
