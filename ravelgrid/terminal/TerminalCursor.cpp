@@ -65,7 +65,8 @@ void Terminal::cursorBackward(int count)
     int left = marginMode ? b.marginLeft() : 0;
     if (b.x() < left)
         left = 0;
-    b.setX(std::max(b.x() - std::max(count, 1), left));
+    // From the pending-wrap position the count starts at the last column.
+    b.setX(std::max(std::min(b.x(), cols - 1) - std::max(count, 1), left));
 }
 
 void Terminal::cmdCursorUp(const Params& p, Collect)

@@ -658,6 +658,9 @@ void Terminal::execute(uint8_t code)
         break;
     case 0x08: cmdBackspace(); break;
     case 0x09: {
+        // No stop lies after the pending-wrap position: the next character still wraps.
+        if (buffer->x() >= cols)
+            break;
         const int next = buffer->nextTabStop(marginMode);
         if (next >= 0)
             buffer->setX(next);
