@@ -26,37 +26,75 @@ inline void append(std::string& out, char32_t c)
     }
 }
 
-// Decodes the scalar at `pos` and advances past it; a malformed sequence
-// yields U+FFFD and advances by one byte.
+enum class Decoded { ok, invalid, incomplete };
+
+// Decodes one character at p (avail > 0 bytes). An invalid sequence consumes
+// its maximal subpart: the bytes that could still have begun a valid
+// character, never the byte that broke it, so an ASCII byte is never eaten.
+// An incomplete one consumes what there is.
+inline Decoded decode(const uint8_t* p, size_t avail, char32_t& out, size_t& consumed)
+{
+    const uint8_t b0 = p[0];
+    if (b0 < 0x80) {
+        consumed = 1;
+        out = b0;
+        return Decoded::ok;
+    }
+    size_t need;
+    uint8_t lo = 0x80, hi = 0xBF;
+    char32_t v;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+        v = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        v = b0 & 0x0F;
+        if (b0 == 0xE0)
+            lo = 0xA0;  // overlong
+        if (b0 == 0xED)
+            hi = 0x9F;  // surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        v = b0 & 0x07;
+        if (b0 == 0xF0)
+            lo = 0x90;  // overlong
+        if (b0 == 0xF4)
+            hi = 0x8F;  // beyond U+10FFFF
+    } else {
+        consumed = 1;
+        return Decoded::invalid;
+    }
+    for (size_t k = 1; k <= need; ++k) {
+        if (k >= avail) {
+            consumed = k;
+            return Decoded::incomplete;
+        }
+        const uint8_t b = p[k];
+        if (b < lo || b > hi) {
+            consumed = k;
+            return Decoded::invalid;
+        }
+        lo = 0x80;
+        hi = 0xBF;
+        v = v << 6 | (b & 0x3F);
+    }
+    consumed = need + 1;
+    out = v;
+    return Decoded::ok;
+}
+
+// Decodes the scalar at `pos` and advances past it; a malformed or cut-off
+// sequence yields U+FFFD and advances by one byte.
 inline char32_t next(std::string_view s, size_t& pos)
 {
-    auto b = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-    const uint8_t c0 = b(pos);
-    if (c0 < 0x80) {
-        ++pos;
-        return c0;
-    }
-    int len = c0 >= 0xF0 && c0 <= 0xF4 ? 4 : c0 >= 0xE0 ? 3 : c0 >= 0xC2 && c0 < 0xE0 ? 2 : 0;
-    if (len == 0 || pos + static_cast<size_t>(len) > s.size()) {
+    char32_t c = 0;
+    size_t consumed = 0;
+    if (decode(reinterpret_cast<const uint8_t*>(s.data()) + pos, s.size() - pos, c, consumed) != Decoded::ok) {
         ++pos;
         return 0xFFFD;
     }
-    char32_t v = c0 & (0xFF >> (len + 1));
-    for (int i = 1; i < len; ++i) {
-        const uint8_t c = b(pos + static_cast<size_t>(i));
-        if ((c & 0xC0) != 0x80) {
-            ++pos;
-            return 0xFFFD;
-        }
-        v = v << 6 | (c & 0x3F);
-    }
-    const char32_t minimum = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-    if (v < minimum || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) {
-        ++pos;
-        return 0xFFFD;
-    }
-    pos += static_cast<size_t>(len);
-    return v;
+    pos += consumed;
+    return c;
 }
 
 }  // namespace ravelgrid::utf8

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "platform/Log.h"
+#include "ravelgrid/screen/Utf8.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
@@ -25,9 +26,9 @@ std::string listText(std::span<const uint8_t> values)
 
 std::string charText(uint8_t c)
 {
-    if (c < 0x80)
-        return std::string(1, static_cast<char>(c));
-    return {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    std::string s;
+    utf8::append(s, c);
+    return s;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "platform/Log.h"
 #include "ravelgrid/screen/UnicodeUtil.h"
+#include "ravelgrid/screen/Utf8.h"
 #include "ravelgrid/terminal/ByteScan.h"
 #include "ravelgrid/terminal/EditHelpers.h"
 #include "ravelgrid/terminal/Terminal.h"
@@ -12,57 +13,6 @@
 namespace ravelgrid {
 
 namespace {
-
-enum class Utf8 { ok, invalid, incomplete };
-
-// Decodes one character at p (p[0] >= 0x80). An invalid sequence consumes
-// its maximal subpart: the bytes that could still have begun a valid
-// character, never the byte that broke it, so an ASCII byte is never eaten.
-Utf8 decodeOne(const uint8_t* p, size_t avail, char32_t& out, size_t& consumed)
-{
-    const uint8_t b0 = p[0];
-    size_t need;
-    uint8_t lo = 0x80, hi = 0xBF;
-    char32_t v;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-        v = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        v = b0 & 0x0F;
-        if (b0 == 0xE0)
-            lo = 0xA0;  // overlong
-        if (b0 == 0xED)
-            hi = 0x9F;  // surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        v = b0 & 0x07;
-        if (b0 == 0xF0)
-            lo = 0x90;  // overlong
-        if (b0 == 0xF4)
-            hi = 0x8F;  // beyond U+10FFFF
-    } else {
-        consumed = 1;
-        return Utf8::invalid;
-    }
-    for (size_t k = 1; k <= need; ++k) {
-        if (k >= avail) {
-            consumed = k;
-            return Utf8::incomplete;
-        }
-        const uint8_t b = p[k];
-        if (b < lo || b > hi) {
-            consumed = k;
-            return Utf8::invalid;
-        }
-        lo = 0x80;
-        hi = 0xBF;
-        v = v << 6 | (b & 0x3F);
-    }
-    consumed = need + 1;
-    out = v;
-    return Utf8::ok;
-}
 
 // Width and "has a canonical combining class", built once for the planes in use:
 // the print path asks both for every character it prints.
@@ -158,33 +108,16 @@ int32_t Terminal::code(std::span<const char32_t> scalars)
 
 std::string Terminal::character(int32_t code) const
 {
-    auto append = [](std::string& out, char32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    };
     std::string out;
     if (code < CharData::firstClusterCode) {
-        append(out, isUnicodeScalar(static_cast<uint32_t>(code)) ? static_cast<char32_t>(code) : U' ');
+        utf8::append(out, isUnicodeScalar(static_cast<uint32_t>(code)) ? static_cast<char32_t>(code) : U' ');
         return out;
     }
     auto scalars = clusters_.lookup(code);
     if (scalars.empty())
         return " ";
     for (char32_t c : scalars)
-        append(out, c);
+        utf8::append(out, c);
     return out;
 }
 
@@ -241,16 +174,16 @@ void Terminal::handlePrint(std::span<const uint8_t> data)
         std::copy(p, p + extra, joined + kept);
         char32_t s = 0;
         size_t consumed = 0;
-        switch (decodeOne(joined, kept + extra, s, consumed)) {
-        case Utf8::incomplete:
+        switch (utf8::decode(joined, kept + extra, s, consumed)) {
+        case utf8::Decoded::incomplete:
             std::copy(joined, joined + kept + extra, putback_.begin());
             putbackSize_ = static_cast<uint8_t>(kept + extra);
             return;
-        case Utf8::ok:
+        case utf8::Decoded::ok:
             putbackSize_ = 0;
             printScalar(s);
             break;
-        case Utf8::invalid:
+        case utf8::Decoded::invalid:
             putbackSize_ = 0;
             printReplacement();
             break;
@@ -268,13 +201,13 @@ void Terminal::handlePrint(std::span<const uint8_t> data)
         }
         char32_t s = 0;
         size_t consumed = 0;
-        const Utf8 r = decodeOne(p + i, n - i, s, consumed);
-        if (r == Utf8::incomplete) {
+        const utf8::Decoded r = utf8::decode(p + i, n - i, s, consumed);
+        if (r == utf8::Decoded::incomplete) {
             putbackSize_ = static_cast<uint8_t>(n - i);
             std::copy(p + i, p + n, putback_.begin());
             return;
         }
-        if (r == Utf8::ok)
+        if (r == utf8::Decoded::ok)
             printScalar(s);
         else
             printReplacement();
@@ -297,7 +230,7 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
                 const auto* tp = reinterpret_cast<const uint8_t*>(text->data());
                 if (tp[0] < 0x80)
                     s = tp[0];
-                else if (decodeOne(tp, text->size(), decoded, used) == Utf8::ok)
+                else if (utf8::decode(tp, text->size(), decoded, used) == utf8::Decoded::ok)
                     s = decoded;
             }
             CharData cell;

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include "ravelgrid/screen/CharSets.h"
 #include "ravelgrid/screen/UnicodeUtil.h"
+#include "ravelgrid/screen/Utf8.h"
 
 using namespace ravelgrid;
 
@@ -159,4 +163,36 @@ TEST(Widths, TextPresentation)
     EXPECT_EQ(UnicodeUtil::textPresentationString("\U0001F1E9\U0001F1EA"), "\U0001F1E9\U0001F1EA");
     EXPECT_FALSE(UnicodeUtil::prefersTextPresentation(""));
     EXPECT_FALSE(UnicodeUtil::prefersTextPresentation("\xE2\x9D"));  // truncated UTF-8
+}
+
+TEST(Utf8, DecodesStreamsAndNamesTheMaximalBadPart)
+{
+    auto decode = [](std::string_view bytes) {
+        char32_t c = 0;
+        size_t used = 0;
+        const auto r = utf8::decode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), c, used);
+        return std::make_tuple(r, r == utf8::Decoded::ok ? c : U'?', used);
+    };
+    using D = utf8::Decoded;
+    EXPECT_EQ(decode("A"), std::make_tuple(D::ok, U'A', size_t{1}));
+    EXPECT_EQ(decode("\xF0\x9F\x8E\x89!"), std::make_tuple(D::ok, U'\U0001F389', size_t{4}));
+    EXPECT_EQ(decode("\xE2\x82"), std::make_tuple(D::incomplete, U'?', size_t{2}));
+    EXPECT_EQ(decode("\xE2\x82" "A"), std::make_tuple(D::invalid, U'?', size_t{2}));  // A is not eaten
+    EXPECT_EQ(decode("\xE0\x80\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));  // overlong
+    EXPECT_EQ(decode("\xED\xA0\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));  // surrogate
+    EXPECT_EQ(decode("\xF4\x90\x80\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));  // past U+10FFFF
+    EXPECT_EQ(decode("\xC1\xBF"), std::make_tuple(D::invalid, U'?', size_t{1}));
+    EXPECT_EQ(decode("\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));
+
+    // next() replaces anything malformed or cut off and moves one byte on.
+    const std::string_view text = "a\xE2\x82\xAC\xE2\x82";
+    std::u32string out;
+    for (size_t pos = 0; pos < text.size();)
+        out += utf8::next(text, pos);
+    EXPECT_EQ(out, U"a\u20AC\uFFFD\uFFFD");
+
+    std::string encoded;
+    for (char32_t c : {U'a', U'\u00E9', U'\u20AC', U'\U0001F389'})
+        utf8::append(encoded, c);
+    EXPECT_EQ(encoded, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\x89");
 }

@@ -1,97 +1,33 @@
-// Runs the cases in tests/cases/osc/*.txt: operating-system commands, colour
-// commands and shell-integration marks. A case is
+// Runs the cases in tests/cases/osc/*.txt (see support/CaseFile.h):
+// operating-system commands, colour commands and shell-integration marks.
+// Directives:
 //
-//   === name
-//   size 20x4            (optional; default 20x4)
-//   trusted              (optional: the host trusts the child)
-//   nodelegate           (optional: the terminal has no host)
-//   clipboard TEXT       (optional: what reading the clipboard returns)
-//   strategy xterm       (optional: the palette strategy)
-//   > input bytes        (lines are joined; \e \a \n \r \\ \xNN \u{HEX})
-//   show WHAT            (optional, repeatable: state printed after the events)
-//   ---
-//   what the host saw, one call per line, then the "show" lines
+//   size 20x4            (default 20x4)
+//   trusted              (the host trusts the child)
+//   nodelegate           (the terminal has no host)
+//   clipboard TEXT       (what reading the clipboard returns, escaped as input)
+//   strategy xterm       (the palette strategy)
+//   show WHAT            (repeatable: state printed after the events)
 //
 // WHAT is one of: title, icon, cwd, document, palette N, fg, bg, cursor,
-// screen, marks, semantic, link COL,ROW (a buffer position).
+// screen, marks, semantic, link COL,ROW (a buffer position). The expected
+// output is what the host saw, one call per line, then the "show" lines.
 // Every case runs fed whole and fed one byte at a time.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/Log.h"
 #include "ravelgrid/terminal/Terminal.h"
+#include "ravelgrid/terminal/tests/support/CaseFile.h"
 #include "tools/TerminalDump.h"
 
 using namespace ravelgrid;
+using ravelgrid::test::Case;
 
 namespace {
-
-struct Case {
-    std::string name, file;
-    int line = 0;
-    int cols = 20, rows = 4;
-    bool trusted = false, noDelegate = false;
-    std::optional<std::vector<uint8_t>> clipboard;
-    std::optional<Ansi256PaletteStrategy> strategy;
-    std::vector<uint8_t> input;
-    std::vector<std::string> shows;
-    std::string expected;
-};
-
-void appendUtf8(std::vector<uint8_t>& out, uint32_t c)
-{
-    std::string s;
-    if (c < 0x80) {
-        s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        s += static_cast<char>(0xC0 | (c >> 6));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += static_cast<char>(0xE0 | (c >> 12));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | (c >> 18));
-        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    out.insert(out.end(), s.begin(), s.end());
-}
-
-std::vector<uint8_t> unescape(const std::string& s)
-{
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '\\' || i + 1 == s.size()) {
-            out.push_back(static_cast<uint8_t>(s[i]));
-            continue;
-        }
-        switch (const char e = s[++i]) {
-        case 'e': out.push_back(0x1B); break;
-        case 'a': out.push_back(0x07); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 'x':
-            out.push_back(static_cast<uint8_t>(std::stoul(s.substr(i + 1, 2), nullptr, 16)));
-            i += 2;
-            break;
-        case 'u': {
-            const size_t close = s.find('}', i);
-            appendUtf8(out, static_cast<uint32_t>(std::stoul(s.substr(i + 2, close - i - 2), nullptr, 16)));
-            i = close;
-            break;
-        }
-        default: out.push_back(static_cast<uint8_t>(e)); break;
-        }
-    }
-    return out;
-}
 
 std::string escaped(std::span<const uint8_t> bytes)
 {
@@ -238,74 +174,32 @@ std::string show(Terminal& t, const std::string& what)
     return "unknown show: " + what;
 }
 
-std::vector<Case> loadCases()
-{
-    std::vector<Case> cases;
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(RAVELGRID_CASES_DIR "/osc"))
-        if (entry.path().extension() == ".txt")
-            files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    for (const auto& path : files) {
-        std::ifstream in(path);
-        std::string line;
-        int number = 0;
-        Case* c = nullptr;
-        bool inExpected = false;
-        while (std::getline(in, line)) {
-            ++number;
-            if (line.rfind("=== ", 0) == 0) {
-                c = &cases.emplace_back();
-                c->name = path.stem().string() + ": " + line.substr(4);
-                c->file = path.filename().string();
-                c->line = number;
-                inExpected = false;
-            } else if (!c) {
-                continue;
-            } else if (inExpected) {
-                c->expected += line + "\n";
-            } else if (line.rfind("> ", 0) == 0) {
-                auto bytes = unescape(line.substr(2));
-                c->input.insert(c->input.end(), bytes.begin(), bytes.end());
-            } else if (line == "---") {
-                inExpected = true;
-            } else if (line.rfind("size ", 0) == 0) {
-                std::sscanf(line.c_str() + 5, "%dx%d", &c->cols, &c->rows);
-            } else if (line == "trusted") {
-                c->trusted = true;
-            } else if (line == "nodelegate") {
-                c->noDelegate = true;
-            } else if (line.rfind("clipboard ", 0) == 0) {
-                c->clipboard = unescape(line.substr(10));
-            } else if (line == "strategy xterm") {
-                c->strategy = Ansi256PaletteStrategy::xterm;
-            } else if (line.rfind("show ", 0) == 0) {
-                c->shows.push_back(line.substr(5));
-            } else if (!line.empty() && line[0] != '#') {
-                ADD_FAILURE() << path << ":" << number << ": unknown line " << line;
-            }
-        }
-    }
-    for (auto& c : cases) {  // blank lines between cases belong to none
-        while (c.expected.size() >= 2 && c.expected.substr(c.expected.size() - 2) == "\n\n")
-            c.expected.pop_back();
-        if (c.expected == "\n")
-            c.expected.clear();
-    }
-    return cases;
-}
-
 std::string run(const Case& c, size_t chunk)
 {
     EventHost host;
-    host.trusted = c.trusted;
-    host.clipboard = c.clipboard;
     TerminalOptions o;
-    o.cols = c.cols;
-    o.rows = c.rows;
-    if (c.strategy)
-        o.ansi256PaletteStrategy = *c.strategy;
-    Terminal t(c.noDelegate ? nullptr : &host, o);
+    o.cols = 20;
+    o.rows = 4;
+    bool noDelegate = false;
+    std::vector<std::string> shows;
+    for (const auto& d : c.directives) {
+        std::string rest;
+        if (test::directiveValue(d, "size", rest))
+            std::sscanf(rest.c_str(), "%dx%d", &o.cols, &o.rows);
+        else if (d == "trusted")
+            host.trusted = true;
+        else if (d == "nodelegate")
+            noDelegate = true;
+        else if (test::directiveValue(d, "clipboard", rest))
+            host.clipboard = test::unescape(rest);
+        else if (d == "strategy xterm")
+            o.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
+        else if (test::directiveValue(d, "show", rest))
+            shows.push_back(rest);
+        else
+            ADD_FAILURE() << c.file << ":" << c.line << ": unknown line " << d;
+    }
+    Terminal t(noDelegate ? nullptr : &host, o);
     t.silentLog = false;
     platform::setLogSink([&](platform::LogLevel, std::string_view, std::string_view message) {
         constexpr std::string_view unknown = "Unknown OSC code: ";
@@ -317,38 +211,23 @@ std::string run(const Case& c, size_t chunk)
     std::string out;
     for (const auto& e : host.events)
         out += e + "\n";
-    for (const auto& s : c.shows)
+    for (const auto& s : shows)
         out += show(t, s) + "\n";
     return out;
-}
-
-void PrintTo(const Case& c, std::ostream* os)
-{
-    *os << c.name;
 }
 
 class OscCase : public testing::TestWithParam<Case> {};
 
 TEST_P(OscCase, Whole)
 {
-    const Case& c = GetParam();
-    EXPECT_EQ(run(c, 0), c.expected) << c.file << ":" << c.line;
+    EXPECT_EQ(run(GetParam(), 0), GetParam().expected) << GetParam().file << ":" << GetParam().line;
 }
 
 TEST_P(OscCase, OneByteAtATime)
 {
-    const Case& c = GetParam();
-    EXPECT_EQ(run(c, 1), c.expected) << c.file << ":" << c.line;
+    EXPECT_EQ(run(GetParam(), 1), GetParam().expected) << GetParam().file << ":" << GetParam().line;
 }
 
-std::string testName(const testing::TestParamInfo<Case>& info)
-{
-    std::string name;
-    for (char ch : info.param.name)
-        name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name + "_" + std::to_string(info.index);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, OscCase, testing::ValuesIn(loadCases()), testName);
+INSTANTIATE_TEST_SUITE_P(Cases, OscCase, testing::ValuesIn(test::loadCases(RAVELGRID_CASES_DIR "/osc")), test::caseTestName);
 
 }  // namespace
