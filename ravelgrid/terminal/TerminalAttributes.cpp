@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <string>
 
+#include "ravelgrid/terminal/LogText.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
@@ -153,10 +154,7 @@ void Terminal::cmdCharAttributes(const Params& p)
             else if (v >= 100 && v <= 107)
                 a.bg = Attribute::Color::ansi256(static_cast<uint8_t>(v - 92));
             else if (!silentLog) {
-                std::string list = "[";
-                for (int k = 0; k < p.size(); ++k)
-                    list += (k ? ", " : "") + std::to_string(p[k]);
-                log("Unknown SGR attribute: " + std::to_string(v) + " " + list + "]");
+                log("Unknown SGR attribute: " + std::to_string(v) + " " + listText(p.list()));
             }
             break;
         }

@@ -2,27 +2,12 @@
 
 #include "platform/Log.h"
 #include "ravelgrid/screen/Utf8.h"
+#include "ravelgrid/terminal/LogText.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
 
 namespace {
-
-std::string listText(std::span<const int> values)
-{
-    std::string s = "[";
-    for (size_t i = 0; i < values.size(); ++i)
-        s += (i ? ", " : "") + std::to_string(values[i]);
-    return s + "]";
-}
-
-std::string listText(std::span<const uint8_t> values)
-{
-    std::string s = "[";
-    for (size_t i = 0; i < values.size(); ++i)
-        s += (i ? ", " : "") + std::to_string(values[i]);
-    return s + "]";
-}
 
 std::string charText(uint8_t c)
 {

@@ -7,6 +7,7 @@
 
 #include "ravelgrid/screen/UnicodeUtil.h"
 #include "ravelgrid/terminal/EditHelpers.h"
+#include "ravelgrid/terminal/LogText.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
@@ -295,6 +296,81 @@ void copyRectangle(Terminal& t, const CsiParams& p)
     t.updateRange(dTop + height - 1);
 }
 
+// Inserts (or deletes) n cells at x of one line, up to `right`, keeping wide
+// characters whole at the edges the shift creates.
+void shiftCells(BufferLine& line, int x, int n, int right, const CharData& blank, bool insert)
+{
+    if (insert)
+        line.insertCells(x, n, right, blank);
+    else
+        line.deleteCells(x, n, right, blank);
+    H::mendSeam(line, x, blank);
+    H::mendSeam(line, insert ? x + n : right - n + 1, blank);
+    H::mendSeam(line, right + 1, blank);
+}
+
+// ICH and DCH.
+void shiftCellsAtCursor(Terminal& t, int count, bool insert)
+{
+    Buffer& b = *t.buffer;
+    // From the pending-wrap column the edit happens at the last column.
+    if (b.x() >= t.cols)
+        b.setX(t.cols - 1);
+    const int x = b.x();
+    if (!insideMargins(t, x))
+        return;
+    BufferLine& line = b.screenLine(b.y());
+    const int right = std::min(H::rightMargin(t), line.dataSize() - 1);
+    if (x > right)
+        return;
+    shiftCells(line, x, std::min(count, right - x + 1), right, H::eraseCell(t), insert);
+    t.updateRange(b.y());
+}
+
+// DECIC and DECDC: the shift at the cursor column on every row of the region.
+void shiftColumns(Terminal& t, int count, bool insert)
+{
+    Buffer& b = *t.buffer;
+    const int x = b.x();
+    const int limit = H::rightMargin(t);
+    const int n = std::min(count, limit - x + 1);
+    CharData blank = H::eraseCell(t);
+    blank.code = ' ';
+    for (int r = b.scrollTop(); r <= b.scrollBottom(); ++r) {
+        BufferLine& line = b.screenLine(r);
+        shiftCells(line, x, n, limit, blank, insert);
+        line.setWrapped(false);
+    }
+    t.updateRange(b.scrollTop());
+    t.updateRange(b.scrollBottom());
+}
+
+// SU and SD. The lines leave the region for good: SU never feeds the scrollback.
+void scrollRegion(Terminal& t, int count, bool up)
+{
+    Buffer& b = *t.buffer;
+    const int n = std::min(count, b.scrollBottom() - b.scrollTop() + 1);
+    if (t.marginMode && !marginsSpanTheRow(t)) {
+        shiftMarginColumns(t, b, b.scrollTop(), b.scrollBottom(), n, up, t.eraseAttr());
+    } else {
+        rotateRows(t, b, b.scrollTop(), b.scrollBottom(), n, up, t.eraseAttr());
+        t.hardenBidiScrollBoundaries(!up, n);
+        unwrapRow(b, b.yBase() + b.scrollBottom() + 1);
+    }
+    t.updateRange(b.scrollTop());
+    t.updateRange(b.scrollBottom());
+}
+
+// IL and DL mark the cursor row and the region's ends.
+void markLineShift(Terminal& t, int y)
+{
+    const Buffer& b = *t.buffer;
+    t.updateRange(y);
+    t.updateRange(b.scrollBottom());
+    if (!(b.scrollTop() == 0 && b.scrollBottom() == t.rows - 1))
+        t.updateRange(b.scrollTop());
+}
+
 // XTSMGRAPHICS (CSI ? Pi ; Pa ; Pv S) asks about graphics resources; the
 // answer is a failure, so that the asker need not wait for one.
 void answerGraphicsAttributes(Terminal& t, const CsiParams& p)
@@ -313,45 +389,12 @@ void answerGraphicsAttributes(Terminal& t, const CsiParams& p)
 
 void Terminal::cmdInsertChars(const Params& p, Collect)
 {
-    Buffer& b = *buffer;
-    // From the pending-wrap column the insertion happens at the last column.
-    if (b.x() >= cols)
-        b.setX(cols - 1);
-    const int x = b.x();
-    if (!insideMargins(*this, x))
-        return;
-    BufferLine& line = b.screenLine(b.y());
-    const int right = std::min(H::rightMargin(*this), line.dataSize() - 1);
-    if (x > right)
-        return;
-    const CharData blank = H::eraseCell(*this);
-    const int n = std::min(p.count1(), right - x + 1);
-    line.insertCells(x, n, right, blank);
-    H::mendSeam(line, x, blank);
-    H::mendSeam(line, x + n, blank);
-    H::mendSeam(line, right + 1, blank);
-    updateRange(b.y());
+    shiftCellsAtCursor(*this, p.count1(), true);
 }
 
 void Terminal::cmdDeleteChars(const Params& p, Collect)
 {
-    Buffer& b = *buffer;
-    if (b.x() >= cols)
-        b.setX(cols - 1);
-    const int x = b.x();
-    if (!insideMargins(*this, x))
-        return;
-    BufferLine& line = b.screenLine(b.y());
-    const int right = std::min(H::rightMargin(*this), line.dataSize() - 1);
-    if (x > right)
-        return;
-    const CharData blank = H::eraseCell(*this);
-    const int n = std::min(p.count1(), right - x + 1);
-    line.deleteCells(x, n, right, blank);
-    H::mendSeam(line, x, blank);
-    H::mendSeam(line, right - n + 1, blank);
-    H::mendSeam(line, right + 1, blank);
-    updateRange(b.y());
+    shiftCellsAtCursor(*this, p.count1(), false);
 }
 
 void Terminal::cmdInsertLines(const Params& p, Collect)
@@ -369,10 +412,7 @@ void Terminal::cmdInsertLines(const Params& p, Collect)
     } else if (insideMargins(*this, b.x())) {
         shiftMarginColumns(*this, b, y, b.scrollBottom(), n, false, eraseAttr());
     }
-    updateRange(y);
-    updateRange(b.scrollBottom());
-    if (!(b.scrollTop() == 0 && b.scrollBottom() == rows - 1))
-        updateRange(b.scrollTop());
+    markLineShift(*this, y);
 }
 
 void Terminal::cmdDeleteLines(const Params& p, Collect)
@@ -389,10 +429,7 @@ void Terminal::cmdDeleteLines(const Params& p, Collect)
             shiftMarginColumns(*this, b, y, b.scrollBottom(), n, true, eraseAttr());
         }
     }
-    updateRange(y);
-    updateRange(b.scrollBottom());
-    if (!(b.scrollTop() == 0 && b.scrollBottom() == rows - 1))
-        updateRange(b.scrollTop());
+    markLineShift(*this, y);
 }
 
 void Terminal::cmdScrollUp(const Params& p, Collect c)
@@ -401,33 +438,12 @@ void Terminal::cmdScrollUp(const Params& p, Collect c)
         answerGraphicsAttributes(*this, p);
         return;
     }
-    Buffer& b = *buffer;
-    const int n = std::min(p.count1(), b.scrollBottom() - b.scrollTop() + 1);
-    // The lines leave the region for good: SU never feeds the scrollback.
-    if (marginMode && !marginsSpanTheRow(*this)) {
-        shiftMarginColumns(*this, b, b.scrollTop(), b.scrollBottom(), n, true, eraseAttr());
-    } else {
-        rotateRows(*this, b, b.scrollTop(), b.scrollBottom(), n, true, eraseAttr());
-        hardenBidiScrollBoundaries(false, n);
-        unwrapRow(b, b.yBase() + b.scrollBottom() + 1);
-    }
-    updateRange(b.scrollTop());
-    updateRange(b.scrollBottom());
+    scrollRegion(*this, p.count1(), true);
 }
 
 void Terminal::cmdScrollDown(const Params& p, Collect)
 {
-    Buffer& b = *buffer;
-    const int n = std::min(p.count1(), b.scrollBottom() - b.scrollTop() + 1);
-    if (marginMode && !marginsSpanTheRow(*this)) {
-        shiftMarginColumns(*this, b, b.scrollTop(), b.scrollBottom(), n, false, eraseAttr());
-    } else {
-        rotateRows(*this, b, b.scrollTop(), b.scrollBottom(), n, false, eraseAttr());
-        hardenBidiScrollBoundaries(true, n);
-        unwrapRow(b, b.yBase() + b.scrollBottom() + 1);
-    }
-    updateRange(b.scrollTop());
-    updateRange(b.scrollBottom());
+    scrollRegion(*this, p.count1(), false);
 }
 
 void Terminal::cmdRepeatPrecedingCharacter(const Params& p, Collect)
@@ -483,20 +499,7 @@ void Terminal::cmdDeleteColumns(const Params& p, Collect)
     const int x = b.x();
     if (b.y() < b.scrollTop() || b.y() > b.scrollBottom() || x >= cols || !insideMargins(*this, x))
         return;
-    const int limit = H::rightMargin(*this);
-    const int n = std::min(p.count1(), limit - x + 1);
-    CharData blank = H::eraseCell(*this);
-    blank.code = ' ';
-    for (int r = b.scrollTop(); r <= b.scrollBottom(); ++r) {
-        BufferLine& line = b.screenLine(r);
-        line.deleteCells(x, n, limit, blank);
-        H::mendSeam(line, x, blank);
-        H::mendSeam(line, limit - n + 1, blank);
-        H::mendSeam(line, limit + 1, blank);
-        line.setWrapped(false);
-    }
-    updateRange(b.scrollTop());
-    updateRange(b.scrollBottom());
+    shiftColumns(*this, p.count1(), false);
 }
 
 void Terminal::csiCopyRectangularArea(const Params& p, Collect c)
@@ -511,12 +514,7 @@ void Terminal::csiX(const Params& p, Collect c)
         fillRectangle(*this, p);
         return;
     }
-    std::string collect = "[", pars = "[";
-    for (size_t i = 0; i < c.size(); ++i)
-        collect += (i ? ", " : "") + std::to_string(c[i]);
-    for (int i = 0; i < p.size(); ++i)
-        pars += (i ? ", " : "") + std::to_string(p[i]);
-    log("Not implemented CSI x with collect: collect=" + collect + "] and pars=" + pars + "]");
+    log("Not implemented CSI x with collect: collect=" + listText(c) + " and pars=" + listText(p.list()));
 }
 
 void Terminal::cmdDECRQCRA(const Params& p, Collect)
@@ -564,40 +562,19 @@ void Terminal::csiOpenBrace(const Params& p, Collect c)
         selectiveEraseRectangle(*this, p);
         return;
     }
-    std::string pars = "[";
-    for (int i = 0; i < p.size(); ++i)
-        pars += (i ? ", " : "") + std::to_string(p[i]);
-    log("CSI # { not implemented - XTPUSHSGR with " + pars + "]");
+    log("CSI # { not implemented - XTPUSHSGR with " + listText(p.list()));
 }
 
 void Terminal::csiCloseBrace(const Params& p, Collect c)
 {
     if (!(c.size() == 1 && c[0] == '\'')) {
-        std::string pars = "[";
-        for (int i = 0; i < p.size(); ++i)
-            pars += (i ? ", " : "") + std::to_string(p[i]);
-        log("CSI # } not implemented- XTPOPSGR with " + pars + "]");
+        log("CSI # } not implemented- XTPOPSGR with " + listText(p.list()));
         return;
     }
     // DECIC: columns are inserted at the cursor column on every row of the region.
-    Buffer& b = *buffer;
-    const int x = b.x();
-    if (!insideMargins(*this, x))
+    if (!insideMargins(*this, buffer->x()))
         return;
-    const int limit = H::rightMargin(*this);
-    const int n = std::min(p.count1(), limit - x + 1);
-    CharData blank = H::eraseCell(*this);
-    blank.code = ' ';
-    for (int r = b.scrollTop(); r <= b.scrollBottom(); ++r) {
-        BufferLine& line = b.screenLine(r);
-        line.insertCells(x, n, limit, blank);
-        H::mendSeam(line, x, blank);
-        H::mendSeam(line, x + n, blank);
-        H::mendSeam(line, limit + 1, blank);
-        line.setWrapped(false);
-    }
-    updateRange(b.scrollTop());
-    updateRange(b.scrollBottom());
+    shiftColumns(*this, p.count1(), true);
 }
 
 }  // namespace ravelgrid

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <string>
 
+#include "ravelgrid/terminal/LogText.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
@@ -15,14 +16,6 @@ bool isPrivate(Terminal::Collect c)
 bool collectIs(Terminal::Collect c, std::string_view s)
 {
     return c.size() == s.size() && std::equal(c.begin(), c.end(), s.begin());
-}
-
-std::string byteList(Terminal::Collect c)
-{
-    std::string s = "[";
-    for (size_t i = 0; i < c.size(); ++i)
-        s += (i ? ", " : "") + std::to_string(c[i]);
-    return s + "]";
 }
 
 uint8_t bit(Terminal::BidiStateProperty p)
@@ -225,7 +218,7 @@ void Terminal::setMode(int par, Collect c)
         return;
     }
     if (!isPrivate(c)) {
-        log("Unhandled setMode (SM) with " + std::to_string(par) + " and " + byteList(c));
+        log("Unhandled setMode (SM) with " + std::to_string(par) + " and " + listText(c));
         return;
     }
     switch (par) {

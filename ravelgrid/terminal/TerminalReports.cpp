@@ -1,19 +1,12 @@
 #include <algorithm>
 #include <string>
 
+#include "ravelgrid/terminal/LogText.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
 
 namespace {
-
-std::string intList(std::span<const int> values)
-{
-    std::string s = "[";
-    for (size_t i = 0; i < values.size(); ++i)
-        s += (i ? ", " : "") + std::to_string(values[i]);
-    return s + "]";
-}
 
 bool startsWith(const std::string& s, std::string_view prefix)
 {
@@ -34,7 +27,7 @@ void pushBounded(std::vector<std::string>& stack, const std::string& title)
 void Terminal::cmdSendDeviceAttributes(const Params& p, Collect c)
 {
     if (p.get(0, 0) > 0) {
-        log("SendDeviceAttributes got " + intList(p.list()) + " and " + std::string(c.begin(), c.end()));
+        log("SendDeviceAttributes got " + listText(p.list()) + " and " + std::string(c.begin(), c.end()));
         return;
     }
     if (c.empty()) {
@@ -273,7 +266,7 @@ void Terminal::cmdWindowOptions(const Params& p, Collect)
         popWindowTitle();
         return;
     }
-    log("Unhandled Window command: " + intList(list));
+    log("Unhandled Window command: " + listText(list));
 }
 
 void Terminal::popWindowTitle()
