@@ -1,8 +1,21 @@
 #include "tools/TerminalDump.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ravelgrid::tools {
+
+namespace {
+
+// A row of the alternate screen keeps its cells past a narrower width; only
+// the first `cols` show.
+std::span<const CharData> visibleCells(const Terminal& terminal, const BufferLine& line)
+{
+    const auto cells = line.cellSpan();
+    return cells.first(std::min(cells.size(), static_cast<size_t>(std::max(terminal.cols, 0))));
+}
+
+}  // namespace
 
 std::string escapeBytes(std::span<const uint8_t> bytes)
 {
@@ -29,7 +42,7 @@ std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t
     for (int r = 0; r < terminal.rows; ++r) {
         std::string row;
         if (const BufferLine* line = terminal.getLine(r)) {
-            for (const CharData& cell : line->cellSpan()) {
+            for (const CharData& cell : visibleCells(terminal, *line)) {
                 if (cell.width == 0)
                     continue;  // right half of a wide character
                 row += cell.code == 0 ? std::string(" ") : terminal.character(cell.code);
@@ -106,7 +119,7 @@ std::string dumpStyles(Terminal& terminal)
             continue;
         std::vector<std::string> styles;
         size_t used = 0;
-        for (const CharData& cell : line->cellSpan()) {
+        for (const CharData& cell : visibleCells(terminal, *line)) {
             if (cell.width == 0)
                 continue;
             styles.push_back(styleText(cell.attribute));

@@ -53,8 +53,8 @@ struct DumpOptions {
 // Printable ASCII as is, backslash as "\\", ESC as "\e", any other byte as "\xNN".
 std::string escapeBytes(std::span<const uint8_t> bytes);
 
-// The plain dump: the visible rows with trailing blanks trimmed, one per
-// line, then "cursor X,Y" (0-based), then one "reply ..." line per reply.
+// The plain dump: the visible rows (their first `cols` cells) with trailing
+// blanks trimmed, one per line, then "cursor X,Y" (0-based), then one "reply ..." line per reply.
 std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies);
 // The same followed by one "event ..." line per host notice.
 std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies, const std::vector<std::string>& events);

@@ -103,7 +103,7 @@ TEST(TerminalResize, AlternateScreenIsNotReflowed)
     f.terminal->feed("0123456789abc\r\n");
     f.terminal->feed("\x1b[?1049h\x1b[Hfull-width");
     f.terminal->resize(5, 3);
-    EXPECT_EQ(f.screen(), "full-width\n\n\ncursor 4,0\n");  // cells past the edge are kept
+    EXPECT_EQ(f.screen(), "full-\n\n\ncursor 4,0\n");  // the cells past the edge are kept, unseen
     f.terminal->resize(10, 3);
     EXPECT_EQ(f.screen(), "full-width\n\n\ncursor 4,0\n");
 

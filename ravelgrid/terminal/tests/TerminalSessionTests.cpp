@@ -165,7 +165,7 @@ TEST_P(SessionReplay, LeavesTheScreenTheProgramDrew)
 
 INSTANTIATE_TEST_SUITE_P(Programs, SessionReplay, testing::Values("vim-edit", "less-browse", "htop-tree", "tmux-split", "mc-panels",
                                                          "dialog-checklist", "man-ls", "nano-edit", "vim-syntax", "less-wide", "top-colour",
-                                                         "tmux-copy", "mcedit-c", "bash-readline", "bash-resize", "bash-unicode"),
+                                                         "tmux-copy", "mcedit-c", "bash-readline", "bash-resize", "bash-unicode", "resize-extremes"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)

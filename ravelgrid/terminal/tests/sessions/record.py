@@ -139,6 +139,16 @@ SESSIONS = {
               ("resize", 100, 30), "echo wider $COLUMNS\r", ("screen",), "vim -u NONE -i NONE -n -N notes.txt\r", "15G",
               ("resize", 70, 20), ("screen",), "dd", ("resize", 90, 26), ("screen",), ":q!\r", "echo back $COLUMNS\r"],
     ),
+    # Squeezing the window to a sliver and back while vim and htop run.
+    "resize-extremes": dict(
+        setup=lambda d: text_file(os.path.join(d, "notes.txt"), 40, "line"),
+        argv=["bash", "--norc", "--noprofile", "-i"],
+        env={"PS1": "$ ", "HISTFILE": "/dev/null", "COLUMNS": None, "LINES": None},
+        keys=["", "vim -u NONE -i NONE -n -N notes.txt\r", ("resize", 2, 1), ("resize", 3, 2), ("resize", 200, 60), "G",
+              ("screen",), ("resize", 30, 5), ("screen",), ":q!\r", ("screen",),
+              "unshare --pid --fork --mount-proc --kill-child htop -d 100\r", ("resize", 20, 3),
+              ("resize", 100, 30), ("screen",), "q", ("resize", 50, 10), "echo done\r"],
+    ),
     # htop in its own process namespace (only its own processes show): colour
     # meters, a tree view, sorting, the help screen.
     "htop-tree": dict(
