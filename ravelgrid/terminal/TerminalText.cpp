@@ -51,7 +51,8 @@ std::pair<std::string, int> Terminal::lineText(Buffer& in, int row, int start, i
     const BufferLine& line = ring[row];
     if (end < 0)
         end = line.dataSize();
-    end = std::min(end, line.trimmedLength());
+    // An alternate-screen row keeps cells past a narrower width; they are not shown, so not text.
+    end = std::min({end, line.trimmedLength(), in.cols()});
     std::string text;
     int count = 0;
     for (int c = std::max(start, 0); c < end; ++c) {

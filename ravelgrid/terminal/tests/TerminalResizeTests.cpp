@@ -104,6 +104,8 @@ TEST(TerminalResize, AlternateScreenIsNotReflowed)
     f.terminal->feed("\x1b[?1049h\x1b[Hfull-width");
     f.terminal->resize(5, 3);
     EXPECT_EQ(f.screen(), "full-\n\n\ncursor 4,0\n");  // the cells past the edge are kept, unseen
+    Buffer& alt = f.terminal->activeBuffer();
+    EXPECT_EQ(f.terminal->translateBufferLineToString(alt, alt.yBase(), 0, -1), "full-");  // and not copied
     f.terminal->resize(10, 3);
     EXPECT_EQ(f.screen(), "full-width\n\n\ncursor 4,0\n");
 
