@@ -15,7 +15,10 @@ offset being the number of output bytes read before them, and NAME.screen
 then holds one "at OFFSET" section per compared screen, the last "at end".
 
 The programs run in a scratch directory with a fixed environment, so a
-recording does not depend on the machine it was made on."""
+recording does not depend on the machine it was made on; process viewers run
+in a process namespace of their own, so they show no other process. Where
+tmux is not the terminal to follow, NAME.differences (written by hand) says
+why and what we show instead; --reference leaves it alone."""
 import os, pty, re, select, shutil, signal, subprocess, sys, tempfile, time, fcntl, termios, struct, unicodedata
 
 HERE = os.path.dirname(os.path.abspath(__file__))
