@@ -286,7 +286,8 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
         const bool nextWraps = next != nullptr && next->isWrapped();
 
         const CharData* cells = line.cellSpan().data();
-        const int size = line.dataSize();
+        // An alternate-screen row keeps cells past a narrower width; they don't show.
+        const int size = std::min(line.dataSize(), terminal_->cols);
         const int length = nextWraps || !trim ? size : std::min(line.trimmedLength(), size);
         const int rowStart = out.unitCount;
         out.text.reserve(out.text.size() + static_cast<size_t>(length));

@@ -124,6 +124,19 @@ TEST_F(NarrowSearchTest, TheRingsFirstRowBeginsALineEvenWhenWrapped)
 
 // --- options --------------------------------------------------------------------------------
 
+TEST_F(SearchTest, CellsHiddenPastANarrowerWidthAreNotSearched)
+{
+    // The alternate screen keeps a row's cells when the window narrows;
+    // what no longer shows must not be found.
+    h.feed("\x1b[?1049h\x1b[1;15Hsecret");
+    h.terminal->resize(10, 5);
+    search.invalidateCache();
+    EXPECT_EQ(next("secret"), std::nullopt);
+    h.terminal->resize(20, 5);
+    search.invalidateCache();
+    EXPECT_EQ(next("secret"), (Place{14, 0, 6}));
+}
+
 TEST_F(SearchTest, WholeWordKeepsLookingAfterARejectedCandidate)
 {
     h.feed("foo_x foo\r\nfoo-x\r\néfoo foo.");
