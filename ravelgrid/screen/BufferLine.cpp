@@ -113,7 +113,12 @@ std::vector<CharData> BufferLine::cells() const
 
 int BufferLine::trimmedLength() const
 {
-    for (int i = dataSize_ - 1; i >= 0; --i)
+    int i = dataSize_ - 1;
+    // Four cells a step over the blank tail: search and copy call this for
+    // every row of the scrollback.
+    while (i >= 3 && (data_[i].code | data_[i - 1].code | data_[i - 2].code | data_[i - 3].code) == 0)
+        i -= 4;
+    for (; i >= 0; --i)
         if (data_[i].code != 0)
             return i + data_[i].width;
     return 0;

@@ -70,7 +70,12 @@ void Terminal::cmdDeviceStatus(const Params& p, Collect c)
     switch (ps) {
     case 6: {
         const auto [row, col] = reportedCursorPosition();
-        sendResponse({cc.csi(), "?" + std::to_string(row) + ";" + std::to_string(col) + ";1R"});
+        std::string report("?");  // not a string sum: GCC 12 warns falsely on those at -O3
+        report += std::to_string(row);
+        report += ';';
+        report += std::to_string(col);
+        report += ";1R";
+        sendResponse({cc.csi(), report});
         break;
     }
     case 15: sendResponse({cc.csi(), "?10n"}); break;

@@ -87,6 +87,15 @@ TEST(BufferLine, TrimmedLengthCountsWideCharactersAndIgnoresColouredBlanks)
     EXPECT_EQ(coloured.trimmedLength(), 0);
     EXPECT_TRUE(coloured.hasAnyContent());
     EXPECT_FALSE(BufferLine(5).hasAnyContent());
+
+    // The last character found wherever it sits, on lines of every length.
+    for (int cols = 1; cols <= 9; ++cols) {
+        for (int at = 0; at < cols; ++at) {
+            BufferLine l(cols);
+            l.set(at, cell('x'));
+            EXPECT_EQ(l.trimmedLength(), at + 1) << cols << " columns, character at " << at;
+        }
+    }
 }
 
 TEST(BufferLine, InsertCellsStaysWithinTheRightMargin)
