@@ -30,8 +30,10 @@ KeyResult cursorKey(char final, int mods, bool application) {
 KeyResult tildeKey(int number, int mods) {
     std::string s{ESC, '['};
     s += std::to_string(number);
-    if (mods != 0)
-        s += ";" + std::to_string(mods + 1);
+    if (mods != 0) {
+        s += ';';
+        s += std::to_string(mods + 1);
+    }
     s += '~';
     return send(std::move(s));
 }
