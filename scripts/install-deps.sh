@@ -13,7 +13,7 @@ PACKAGES=(
   libsecret-1-dev nlohmann-json3-dev
   openssh-client openssh-server zsh locales procps
   xvfb xauth xdotool imagemagick
-  fonts-jetbrains-mono fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei
+  fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei
   dbus gnome-keyring libsecret-tools
 )
 

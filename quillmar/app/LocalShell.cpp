@@ -51,11 +51,17 @@ std::vector<std::string> sessionEnvironment() {
 }
 
 std::string sessionDirectory() {
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return home;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-        return pw->pw_dir;
-    return "/";
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] == '/')
+        home = env;
+    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        home = pw->pw_dir;
+    // A home that cannot be entered would leave the child wherever the
+    // application happened to be started; the root is at least predictable.
+    struct stat st {};
+    if (home.empty() || ::stat(home.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(home.c_str(), X_OK) != 0)
+        return "/";
+    return home;
 }
 
 std::string describeExit(std::optional<int> waitStatus) {

@@ -26,7 +26,7 @@ ShellCommand localShellCommand(const std::function<bool(const std::string&)>& is
 std::vector<std::string> sessionEnvironment();
 std::vector<std::string> sessionEnvironment(const EnvLookup& lookup);
 
-// The directory a session starts in: the home directory.
+// The directory a session starts in: the home directory, or / when it cannot be entered.
 std::string sessionDirectory();
 
 // "exited <code>", "killed by signal <n>", or "exited: I/O error" when the

@@ -1,35 +1,27 @@
 #include "quillmar/app/MainWindow.h"
 
-#include "quillmar/app/LocalShell.h"
+#include "quillmar/app/Appearance.h"
+#include "quillmar/app/Metro.h"
+#include "quillmar/app/TerminalFont.h"
 #include "platform/Log.h"
 
-#include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QShowEvent>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <time.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 
 namespace quillmar {
 namespace {
-
-const QColor themeBackground(0x0E, 0x11, 0x17);
-const QColor themeSurface(0x16, 0x1B, 0x24);
-const QColor themeLine(0x2C, 0x34, 0x42);
-
-QFrame* separator(QWidget* parent, bool vertical) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::NoFrame);
-    line->setAutoFillBackground(true);
-    QPalette p = line->palette();
-    p.setColor(QPalette::Window, themeLine);
-    line->setPalette(p);
-    if (vertical)
-        line->setFixedWidth(1);
-    else
-        line->setFixedHeight(1);
-    return line;
-}
 
 void fill(QWidget* widget, const QColor& colour) {
     widget->setAutoFillBackground(true);
@@ -38,28 +30,71 @@ void fill(QWidget* widget, const QColor& colour) {
     widget->setPalette(p);
 }
 
+QFrame* rule(QWidget* parent, bool vertical) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::NoFrame);
+    if (vertical)
+        line->setFixedWidth(1);
+    else
+        line->setFixedHeight(1);
+    return line;
+}
+
+ravelgrid::FontSet fontFor(const UserSettings& settings) {
+    const double size = std::clamp(settings.fontSize(), UserSettings::minimumFontSize, UserSettings::maximumFontSize);
+    return ravelgrid::FontSet(TerminalFont::font(settings.fontName(), size));
+}
+
+// Start-up figures, logged when QUILLMAR_PROFILE is "1".
+bool profiling() { return qEnvironmentVariable("QUILLMAR_PROFILE") == QLatin1String("1"); }
+
+// Milliseconds since the kernel started this process (10 ms steps).
+std::optional<double> msSinceProcessStart() {
+    std::ifstream stat("/proc/self/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+        if (i == 22) {
+            const double startSeconds = std::stod(field) / double(::sysconf(_SC_CLK_TCK));
+            timespec now {};
+            ::clock_gettime(CLOCK_BOOTTIME, &now);
+            return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - startSeconds) * 1000.0;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(UserSettings& settings, QWidget* parent)
+    : QMainWindow(parent),
+      settings_(settings),
+      hosts_(std::make_unique<SSHHostStore>()),
+      keyStore_(std::make_unique<SSHKeyStore>()),
+      workspace_(scheduler_),
+      keys_(settings, scheduler_),
+      font_(fontFor(settings)) {
     setWindowTitle(QStringLiteral("quillmar"));
     setMinimumSize(760, 440);
     resize(1100, 700);
 
-    auto* root = new QWidget(this);
-    fill(root, themeBackground);
-    auto* rootLayout = new QHBoxLayout(root);
+    root_ = new QWidget(this);
+    auto* rootLayout = new QHBoxLayout(root_);
     rootLayout->setContentsMargins(0, 0, 0, 0);
     rootLayout->setSpacing(0);
 
-    sidebarColumn_ = new QWidget(root);
+    sidebarColumn_ = new QWidget(root_);
     sidebarColumn_->setFixedWidth(sidebarWidth);
-    fill(sidebarColumn_, themeSurface);
     auto* sidebarLayout = new QVBoxLayout(sidebarColumn_);
     sidebarLayout->setContentsMargins(0, 0, 0, 0);
     sidebarLayout->setSpacing(0);
-    QFrame* sidebarLine = separator(root, true);
+    sidebarLine_ = rule(root_, true);
 
-    auto* detailColumn = new QWidget(root);
+    auto* detailColumn = new QWidget(root_);
     auto* detailLayout = new QVBoxLayout(detailColumn);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(0);
@@ -68,106 +103,265 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     auto* tabLayout = new QHBoxLayout(tabStripRow_);
     tabLayout->setContentsMargins(0, 0, 0, 0);
     tabLayout->setSpacing(0);
-    QFrame* tabLine = separator(detailColumn, false);
+    tabLine_ = rule(detailColumn, false);
     detailStack_ = new QStackedWidget(detailColumn);
     detailLayout->addWidget(tabStripRow_);
-    detailLayout->addWidget(tabLine);
+    detailLayout->addWidget(tabLine_);
     detailLayout->addWidget(detailStack_, 1);
 
+    emptyHint_ = new QLabel(QStringLiteral("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. "
+                                           "Ctrl+, for Settings."),
+                            detailStack_);
+    emptyHint_->setAlignment(Qt::AlignCenter);
+    emptyHint_->setWordWrap(true);
+    emptyHint_->setFont(metroFont(13));
+    blankPage_ = new QWidget(detailStack_);
+    detailStack_->addWidget(emptyHint_);
+    detailStack_->addWidget(blankPage_);
+
     rootLayout->addWidget(sidebarColumn_);
-    rootLayout->addWidget(sidebarLine);
+    rootLayout->addWidget(sidebarLine_);
     rootLayout->addWidget(detailColumn, 1);
-    setCentralWidget(root);
+    setCentralWidget(root_);
 
     // Empty until the sidebar and the tab strip are built.
     sidebarColumn_->hide();
-    sidebarLine->hide();
+    sidebarLine_->hide();
     tabStripRow_->hide();
-    tabLine->hide();
+    tabLine_->hide();
+
+    connect(&workspace_, &Workspace::sessionsChanged, this, &MainWindow::syncSessions);
+    connect(&workspace_, &Workspace::openToolsChanged, this, &MainWindow::syncTools);
+    connect(&workspace_, &Workspace::activeIDChanged, this, &MainWindow::showActive);
+    connect(&settings_, &UserSettings::appearanceChanged, this, &MainWindow::applyTheme);
+    connect(&settings_, &UserSettings::schemeIDChanged, this, &MainWindow::applySchemeToAll);
+    connect(&settings_, &UserSettings::fontNameChanged, this, &MainWindow::rebuildFont);
+    connect(&settings_, &UserSettings::fontSizeChanged, this, &MainWindow::rebuildFont);
+    connect(&systemAppearance_, &SystemAppearance::changed, this, [this] {
+        if (settings_.appearance() == AppAppearance::system)
+            applyTheme();
+    });
+    showActive();
 }
 
 MainWindow::~MainWindow() {
-    for (auto& entry : sessions_) {
-        if (entry.view)
-            entry.view->setProcessDelegate(nullptr);
-    }
+    keys_.stop();
+    // Hosts first: each stops its child while the stores still exist.
+    for (auto& [id, host] : terminalHosts_)
+        delete host.data();
+    terminalHosts_.clear();
 }
 
-ravelgrid::LocalProcessTerminalView* MainWindow::activeTerminal() const {
-    return qobject_cast<ravelgrid::LocalProcessTerminalView*>(detailStack_->currentWidget());
+TerminalHost* MainWindow::hostFor(const QUuid& sessionID) const {
+    auto it = terminalHosts_.find(sessionID);
+    return it == terminalHosts_.end() ? nullptr : it->second.data();
 }
 
-ravelgrid::LocalProcessTerminalView* MainWindow::openLocalShell() {
-    auto* view = new ravelgrid::LocalProcessTerminalView(detailStack_);
-    view->setProcessDelegate(this);
-    // A shell of our own may read the screen and clipboard back.
-    view->setProcessTrusted(true);
-    detailStack_->addWidget(view);
-    detailStack_->setCurrentWidget(view);
-
-    int ordinal = 1;
-    for (const auto& entry : sessions_)
-        ordinal += entry.title.rfind("Local", 0) == 0 ? 1 : 0;
-    TerminalSessionEntry entry;
-    entry.title = ordinal == 1 ? "Local" : "Local " + std::to_string(ordinal);
-    entry.view = view;
-    sessions_.push_back(entry);
-
-    const ShellCommand shell = localShellCommand();
-    view->startProcess(shell.executable, shell.args, sessionEnvironment(), std::nullopt, sessionDirectory());
-    if (!view->process().running())
-        platform::logError("app", "quillmar: could not start " + shell.executable);
-    view->setFocus();
-    refreshTitle();
-    return view;
+TerminalHost* MainWindow::activeHost() const {
+    auto active = workspace_.activeID();
+    return active ? hostFor(*active) : nullptr;
 }
 
-TerminalSessionEntry* MainWindow::entryFor(const ravelgrid::TerminalView& view) {
-    for (auto& entry : sessions_) {
-        if (entry.view == &view)
-            return &entry;
-    }
-    return nullptr;
+QWidget* MainWindow::toolPane(ToolTab tool) const {
+    auto it = toolPanes_.find(tool);
+    return it == toolPanes_.end() ? nullptr : it->second.data();
 }
 
-void MainWindow::setTerminalTitle(ravelgrid::LocalProcessTerminalView&, const std::string&) {}
-
-void MainWindow::processTerminated(ravelgrid::LocalProcessTerminalView& source, std::optional<int> exitCode) {
-    TerminalSessionEntry* entry = entryFor(source);
-    if (!entry)
-        return;
-    entry->running = false;
-    entry->exitCode = exitCodeOf(exitCode);
-    entry->exitDescription = describeExit(exitCode);
-    platform::logInfo("app", "quillmar: " + entry->title + " " + *entry->exitDescription);
-    refreshTitle();
-    emit sessionEnded(QString::fromStdString(*entry->exitDescription));
+bool MainWindow::colourSchemeIsDark() const {
+    return quillmar::colourSchemeIsDark(settings_.appearance(), systemAppearance_.isDark());
 }
 
-void MainWindow::refreshTitle() {
-    QString title = QStringLiteral("quillmar");
-    if (auto* view = activeTerminal()) {
-        if (TerminalSessionEntry* entry = entryFor(*view); entry && entry->exitDescription)
-            title += QStringLiteral(" — ") + QString::fromStdString(entry->title + ": " + *entry->exitDescription);
-    }
-    setWindowTitle(title);
+const TerminalScheme& MainWindow::effectiveScheme() const {
+    return quillmar::effectiveScheme(settings_.schemeID(), settings_.appearanceText(), colourSchemeIsDark());
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (!event->spontaneous() && sessions_.empty())
-        openLocalShell();
+    if (!event->spontaneous()) {
+        applyTheme();
+        installKeyMonitor();
+    }
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
-    // Taking the window down stops every child.
-    for (auto& entry : sessions_) {
-        if (entry.view) {
-            entry.view->setProcessDelegate(nullptr);
-            entry.view->terminate();
+void MainWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    if (!event->spontaneous())
+        removeKeyMonitor();
+}
+
+void MainWindow::installKeyMonitor() {
+    if (workspace_.sessions().empty())
+        workspace_.open(SessionTarget::local());
+    // SNIPPET STORE: load it here once (loaded flag first, then load()).
+    keys_.setWorkspace(&workspace_);
+    keys_.install(this);
+}
+
+void MainWindow::removeKeyMonitor() { keys_.stop(); }
+
+void MainWindow::syncSessions() {
+    QElapsedTimer opening;
+    opening.start();
+    for (auto it = terminalHosts_.begin(); it != terminalHosts_.end();) {
+        if (workspace_.session(it->first)) {
+            ++it;
+            continue;
+        }
+        // Closed: the child gets SIGTERM now, the view goes with the host.
+        if (TerminalHost* host = it->second.data()) {
+            detailStack_->removeWidget(host);
+            host->hide();
+            host->view()->setProcessDelegate(nullptr);
+            host->view()->terminate();
+            host->deleteLater();
+        }
+        it = terminalHosts_.erase(it);
+    }
+    for (const auto& session : workspace_.sessions()) {
+        if (terminalHosts_.count(session->id))
+            continue;
+        std::weak_ptr<TerminalSession> weak = session;
+        auto* host = new TerminalHost(session, effectiveScheme(), font_, scheduler_,
+                                      [this, weak](std::optional<std::int32_t> code) {
+                                          if (auto s = weak.lock())
+                                              handleSessionExit(code, s);
+                                      },
+                                      detailStack_);
+        terminalHosts_[session->id] = host;
+        detailStack_->addWidget(host);
+        if (profiling()) {
+            const bool first = terminalHosts_.size() == 1;
+            host->view()->onFirstFrame = [opening, first] {
+                if (!first)
+                    platform::logInfo("app", "quillmar: new tab first frame after " +
+                                                 std::to_string(double(opening.nsecsElapsed()) / 1e6) + " ms");
+            };
+            if (first) {
+                host->view()->onFirstOutputFrame = [] {
+                    if (auto ms = msSinceProcessStart())
+                        platform::logInfo("app", "quillmar: first prompt painted " + std::to_string(*ms) +
+                                                     " ms after process start");
+                };
+            }
+        }
+        // A host that is never shown still runs its child.
+        QTimer::singleShot(0, host, &TerminalHost::start);
+    }
+    showActive();
+}
+
+void MainWindow::syncTools() {
+    for (auto it = toolPanes_.begin(); it != toolPanes_.end();) {
+        if (workspace_.openTools().count(it->first)) {
+            ++it;
+            continue;
+        }
+        if (QWidget* pane = it->second.data()) {
+            detailStack_->removeWidget(pane);
+            pane->deleteLater();
+        }
+        it = toolPanes_.erase(it);
+    }
+    showActive();
+}
+
+QWidget* MainWindow::makeToolPane(ToolTab tool) {
+    // The panes are built by their own views; until then an empty page.
+    auto* pane = new QWidget(detailStack_);
+    switch (tool) {
+    case ToolTab::addHost: pane->setObjectName(QStringLiteral("addHostPane")); break;
+    case ToolTab::keys: pane->setObjectName(QStringLiteral("keysPane")); break;
+    case ToolTab::snippets: pane->setObjectName(QStringLiteral("snippetsPane")); break;
+    case ToolTab::settings: pane->setObjectName(QStringLiteral("settingsPane")); break;
+    }
+    return pane;
+}
+
+void MainWindow::showActive() {
+    const auto active = workspace_.activeID();
+    QWidget* page = nullptr;
+    if (active) {
+        if (TerminalHost* host = hostFor(*active))
+            page = host;
+        else if (auto tool = toolTabFor(*active); tool && workspace_.openTools().count(*tool)) {
+            QPointer<QWidget>& pane = toolPanes_[*tool];
+            if (!pane) {
+                pane = makeToolPane(*tool);
+                detailStack_->addWidget(pane);
+            }
+            page = pane;
         }
     }
-    QMainWindow::closeEvent(event);
+    if (!page)
+        page = workspace_.sessions().empty() && workspace_.openTools().empty() ? emptyHint_ : blankPage_;
+    for (auto& [id, host] : terminalHosts_) {
+        if (host && host != page)
+            host->setActive(false);
+    }
+    detailStack_->setCurrentWidget(page);
+    if (auto* host = qobject_cast<TerminalHost*>(page))
+        host->setActive(true);
+    refreshTitle();
+}
+
+void MainWindow::applyTheme() {
+    const AppAppearance appearance = settings_.appearance();
+    if (appearance == AppAppearance::system)
+        systemAppearance_.watch();
+    quillmar::applyAppearance(appearance, systemAppearance_.isDark());
+    fill(root_, Metro::background());
+    fill(sidebarColumn_, Metro::surface());
+    QColor strip = Metro::surface();
+    strip.setAlphaF(0.5f);
+    fill(tabStripRow_, strip);
+    fill(sidebarLine_, Metro::line());
+    fill(tabLine_, Metro::line());
+    for (auto& [tool, pane] : toolPanes_) {
+        if (pane)
+            fill(pane, Metro::background());
+    }
+    applySchemeToAll();
+}
+
+void MainWindow::applySchemeToAll() {
+    const TerminalScheme& scheme = effectiveScheme();
+    fill(detailStack_, schemeColor(scheme.background));
+    QColor hint = schemeColor(scheme.foreground);
+    hint.setAlphaF(0.55f);
+    QPalette p = emptyHint_->palette();
+    p.setColor(QPalette::WindowText, hint);
+    emptyHint_->setPalette(p);
+    for (auto& [id, host] : terminalHosts_) {
+        if (host)
+            host->setScheme(scheme);
+    }
+}
+
+void MainWindow::rebuildFont() {
+    font_ = fontFor(settings_);
+    for (auto& [id, host] : terminalHosts_) {
+        if (host)
+            host->setTerminalFont(font_);
+    }
+}
+
+void MainWindow::handleSessionExit(std::optional<std::int32_t>, const std::shared_ptr<TerminalSession>& session) {
+    if (session->target.kind == SessionTarget::Kind::tool)
+        keyStore_->reload();
+    platform::logInfo("app", "quillmar: " + session->title().toStdString() + " " +
+                                 session->exitDescription().value_or(QString()).toStdString());
+    refreshTitle();
+    emit sessionEnded(session->exitDescription().value_or(QStringLiteral("exited")));
+}
+
+void MainWindow::refreshTitle() {
+    QString title = QStringLiteral("quillmar");
+    if (auto session = workspace_.activeSession()) {
+        title += QStringLiteral(" — ") + session->title();
+        if (auto description = session->exitDescription())
+            title += QStringLiteral(": ") + *description;
+    }
+    setWindowTitle(title);
 }
 
 }  // namespace quillmar

@@ -1,72 +1,104 @@
 #pragma once
 
-#include "ravelgrid/view/LocalProcessTerminalView.h"
+#include "quillmar/app/KeyRouter.h"
+#include "quillmar/app/QtScheduler.h"
+#include "quillmar/app/SystemAppearance.h"
+#include "quillmar/app/TerminalHost.h"
+#include "quillmar/app/ToolTab.h"
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Workspace.h"
+#include "quillmar/sshconfig/SSHHostStore.h"
+#include "quillmar/sshkeys/SSHKeyStore.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
+#include <map>
 #include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
+class QLabel;
 class QStackedWidget;
 
 namespace quillmar {
 
-// One terminal tab of the window.
-struct TerminalSessionEntry {
-    std::string title;
-    ravelgrid::LocalProcessTerminalView* view = nullptr;  // owned by the detail stack
-    bool running = true;
-    std::optional<int> exitCode;
-    std::optional<std::string> exitDescription;
-};
-
-// The application's one window: a sidebar column, then a detail column with
-// the tab strip above the detail stack that holds every session's terminal.
-// The sidebar and tab strip slots stay empty and hidden until their views
-// exist. When first shown it opens a local shell.
-class MainWindow final : public QMainWindow, public ravelgrid::LocalProcessTerminalViewDelegate {
+// The application's one window. It owns, in this order, the SSH host store,
+// the key store, the snippet store, the workspace of tabs and the key
+// router, and lays out a sidebar column, a tab-strip row and the detail
+// stack, which holds one TerminalHost per session (only the active one
+// shown) and the pane of an active tool tab. When first shown it opens a
+// local shell and starts routing the window's shortcuts.
+class MainWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
     static constexpr int sidebarWidth = 230;
     static constexpr int tabStripHeight = 40;
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    explicit MainWindow(UserSettings& settings = UserSettings::standard(), QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    UserSettings& settings() const { return settings_; }
+    SSHHostStore& hosts() const { return *hosts_; }
+    SSHKeyStore& keyStore() const { return *keyStore_; }
+    Workspace& workspace() { return workspace_; }
+    KeyRouter& keys() { return keys_; }
+    SystemAppearance& systemAppearance() { return systemAppearance_; }
 
     QWidget* sidebarColumn() const { return sidebarColumn_; }
     QWidget* tabStripRow() const { return tabStripRow_; }
     QStackedWidget* detailStack() const { return detailStack_; }
+    QLabel* emptyHint() const { return emptyHint_; }
 
-    const std::vector<TerminalSessionEntry>& sessions() const { return sessions_; }
-    ravelgrid::LocalProcessTerminalView* activeTerminal() const;
+    TerminalHost* hostFor(const QUuid& sessionID) const;
+    TerminalHost* activeHost() const;
+    QWidget* toolPane(ToolTab tool) const;
 
-    // A new local shell tab, made active.
-    ravelgrid::LocalProcessTerminalView* openLocalShell();
-
-    // --- LocalProcessTerminalViewDelegate -------------------------------------------
-    void sizeChanged(ravelgrid::LocalProcessTerminalView&, int, int) override {}
-    void setTerminalTitle(ravelgrid::LocalProcessTerminalView& source, const std::string& title) override;
-    void hostCurrentDirectoryUpdate(ravelgrid::TerminalView&, const std::optional<std::string>&) override {}
-    void processTerminated(ravelgrid::LocalProcessTerminalView& source, std::optional<int> exitCode) override;
+    // The scheme and font every terminal gets now.
+    const TerminalScheme& effectiveScheme() const;
+    const ravelgrid::FontSet& terminalFont() const { return font_; }
+    bool colourSchemeIsDark() const;
 
 signals:
     void sessionEnded(const QString& description);
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
-    TerminalSessionEntry* entryFor(const ravelgrid::TerminalView& view);
+    void installKeyMonitor();
+    void removeKeyMonitor();
+    void syncSessions();
+    void syncTools();
+    void showActive();
+    void applyTheme();
+    void applySchemeToAll();
+    void rebuildFont();
+    void handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session);
+    QWidget* makeToolPane(ToolTab tool);
     void refreshTitle();
 
+    UserSettings& settings_;
+    QtScheduler scheduler_;
+    std::unique_ptr<SSHHostStore> hosts_;
+    std::unique_ptr<SSHKeyStore> keyStore_;
+    // SNIPPET STORE: created here, between the key store and the workspace,
+    // once quillmar/snippets lands (loaded once in installKeyMonitor).
+    Workspace workspace_;
+    KeyRouter keys_;
+    SystemAppearance systemAppearance_;
+    ravelgrid::FontSet font_;
+
+    QWidget* root_ = nullptr;
     QWidget* sidebarColumn_ = nullptr;
+    QWidget* sidebarLine_ = nullptr;
     QWidget* tabStripRow_ = nullptr;
+    QWidget* tabLine_ = nullptr;
     QStackedWidget* detailStack_ = nullptr;
-    std::vector<TerminalSessionEntry> sessions_;
+    QLabel* emptyHint_ = nullptr;
+    QWidget* blankPage_ = nullptr;
+    std::map<QUuid, QPointer<TerminalHost>> terminalHosts_;
+    std::map<ToolTab, QPointer<QWidget>> toolPanes_;
 };
 
 }  // namespace quillmar

@@ -1,5 +1,6 @@
 #include "quillmar/app/LocalShell.h"
 #include "quillmar/app/MainWindow.h"
+#include "quillmar/app/UserSettings.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
@@ -103,23 +104,32 @@ private slots:
 
     // The first window: one local shell, typed into, ending with its status.
     void windowOpensOneShellAndReportsItsEnd() {
-        MainWindow window;
-        QVERIFY(window.sessions().empty());
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        MainWindow window(settings);
+        QVERIFY(window.workspace().sessions().empty());
         QVERIFY(window.sidebarColumn() && window.tabStripRow() && window.detailStack());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.sessions().size(), size_t(1));
-        QCOMPARE(window.sessions()[0].title, std::string("Local"));
-        ravelgrid::LocalProcessTerminalView* view = window.activeTerminal();
-        QVERIFY(view);
-        QVERIFY(view->process().running());
+        QCOMPARE(window.workspace().sessions().size(), size_t(1));
+        auto session = window.workspace().sessions()[0];
+        QCOMPARE(session->title(), QStringLiteral("Local"));
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(session->id));
+        TerminalHost* host = window.activeHost();
+        QVERIFY(host);
+        QCOMPARE(window.detailStack()->currentWidget(), host);
+        ravelgrid::LocalProcessTerminalView* view = host->view();
+        QTRY_VERIFY(view->process().running());
         QVERIFY(view->processTrusted());
+        QVERIFY(window.keys().installed());
         QVERIFY(window.minimumSize().width() >= 760 && window.minimumSize().height() >= 440);
 
         // Shown again: no second shell.
         window.hide();
+        QVERIFY(!window.keys().installed());
         window.show();
-        QCOMPARE(window.sessions().size(), size_t(1));
+        QVERIFY(window.keys().installed());
+        QCOMPARE(window.workspace().sessions().size(), size_t(1));
 
         QTest::keyClicks(view, "echo $((6*7))");
         QTest::keyClick(view, Qt::Key_Return);
@@ -130,8 +140,8 @@ private slots:
         QTest::keyClick(view, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 15000);
         QCOMPARE(ended.at(0).at(0).toString(), QStringLiteral("exited 3"));
-        QVERIFY(!window.sessions()[0].running);
-        QCOMPARE(window.sessions()[0].exitCode, std::optional<int>(3));
+        QVERIFY(!session->running());
+        QCOMPARE(session->exitCode(), std::optional<std::int32_t>(3));
         QVERIFY(window.windowTitle().contains(QStringLiteral("exited 3")));
     }
 };

@@ -2,8 +2,9 @@
 // text the way the view draws it (default font, default colours, device
 // pixel ratio 1) and searches the screenshot for those exact pixels.
 //
-//   find_text_on_screen <screenshot.png> <text> [minimum matches]
+//   find_text_on_screen <screenshot.png> <text> [minimum matches] [#fg #bg]
 //
+// The colours default to the engine's own (grey on black).
 // Exits 0 when the text appears at least that many times (default 1).
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
@@ -20,7 +21,7 @@ using namespace ravelgrid;
 
 namespace {
 
-QImage renderText(const QString& text) {
+QImage renderText(const QString& text, const QColor& fg, const QColor& bg) {
     const int cols = int(text.size());
     Buffer buffer(cols, 1, 8, 0);
     buffer.scroll = [](bool) {};
@@ -31,8 +32,8 @@ QImage renderText(const QString& text) {
         buffer.screenLine(0).set(i, cell);
     }
     FramePainter painter;
-    painter.colors().setNativeForeground(colorToQColor(Color(35389, 35389, 35389)));
-    painter.colors().setNativeBackground(colorToQColor(Color(0, 0, 0)));
+    painter.colors().setNativeForeground(fg);
+    painter.colors().setNativeBackground(bg);
     const QSizeF cell = computeCellDimension(painter.fontSet().rawNormal(), 1.0, 1.0);
     painter.setCellSize(cell);
     const QSizeF size(cols * cell.width(), cell.height());
@@ -75,7 +76,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
         return 2;
     }
-    const QImage pattern = renderText(QString::fromUtf8(argv[2]));
+    QColor fg = colorToQColor(Color(35389, 35389, 35389));
+    QColor bg = colorToQColor(Color(0, 0, 0));
+    if (argc > 5) {
+        fg = QColor(QString::fromUtf8(argv[4]));
+        bg = QColor(QString::fromUtf8(argv[5]));
+    }
+    const QImage pattern = renderText(QString::fromUtf8(argv[2]), fg, bg);
     const int wanted = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
     int found = 0;
     for (int y = 0; y + pattern.height() <= screen.height(); ++y) {

@@ -10,7 +10,7 @@ keep=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # A quiet shell: no start-up files of the person running the test.
-export HOME=$work ZDOTDIR=$work
+export HOME=$work ZDOTDIR=$work XDG_CONFIG_HOME=$work/.config XDG_DATA_HOME=$work/.local/share
 printf "PS1='$ '\n" >"$work/.zshrc"
 export SMOKE_APP=$app SMOKE_FINDER=$finder SMOKE_WORK=$work
 
@@ -27,7 +27,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     for _ in $(seq 1 40); do
       sleep 0.25
       import -window root "$SMOKE_WORK/shot.png" 2>/dev/null || continue
-      if "$SMOKE_FINDER" "$SMOKE_WORK/shot.png" hello 2 >/dev/null; then
+      if "$SMOKE_FINDER" "$SMOKE_WORK/shot.png" hello 2 "#E1E6EE" "#0E1117" >/dev/null; then
         status=0
         break
       fi

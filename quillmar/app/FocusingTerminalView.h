@@ -1,0 +1,42 @@
+#pragma once
+
+#include "ravelgrid/view/LocalProcessTerminalView.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace quillmar {
+
+// The terminal view of a session tab: takes the keyboard focus when clicked,
+// reports the child's output and its first frames to its host, and writes
+// snippets at the prompt.
+class FocusingTerminalView : public ravelgrid::LocalProcessTerminalView {
+    Q_OBJECT
+
+public:
+    explicit FocusingTerminalView(QWidget* parent = nullptr, std::optional<ravelgrid::FontSet> font = std::nullopt);
+
+    // Writes `text` as typed input without a trailing newline: inside the
+    // bracketed-paste markers while the child has that mode on; bare when it
+    // is off and the text is one line; not at all (false) when it is off and
+    // the text holds a line feed, since the shell would run each line.
+    bool pasteSnippet(const QString& text);
+
+    std::function<void()> onOutput;           // each slice of child output
+    std::function<void()> onFirstFrame;       // the first paint
+    std::function<void()> onFirstOutputFrame; // the first paint after output arrived
+
+    void dataReceived(std::span<const uint8_t> slice) override;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool painted_ = false;
+    bool outputSeen_ = false;
+    bool outputPainted_ = false;
+};
+
+}  // namespace quillmar

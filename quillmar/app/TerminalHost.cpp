@@ -1,0 +1,146 @@
+#include "quillmar/app/TerminalHost.h"
+
+#include "quillmar/app/LocalShell.h"
+#include "platform/Log.h"
+
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillmar {
+
+std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target) {
+    SessionLaunch launch;
+    switch (target.kind) {
+    case SessionTarget::Kind::local: {
+        const ShellCommand shell = localShellCommand();
+        launch = {shell.executable, shell.args, true};
+        break;
+    }
+    case SessionTarget::Kind::ssh:
+        // ssh would read an alias with a leading dash as an option.
+        if (target.alias.isEmpty() || target.alias.startsWith(QLatin1Char('-')))
+            return QStringLiteral("cannot start ssh: \"%1\" is not a host alias").arg(target.alias);
+        launch = {"/usr/bin/ssh", {target.alias.toStdString()}, false};
+        break;
+    case SessionTarget::Kind::tool:
+        launch.executable = target.executable.toStdString();
+        for (const QString& arg : target.arguments)
+            launch.args.push_back(arg.toStdString());
+        launch.trusted = true;
+        break;
+    }
+    if (launch.executable.empty() || launch.executable.front() != '/')
+        return QStringLiteral("cannot start \"%1\": not an absolute path").arg(QString::fromStdString(launch.executable));
+    if (::access(launch.executable.c_str(), X_OK) != 0)
+        return QStringLiteral("cannot start %1: %2")
+            .arg(QString::fromStdString(launch.executable), QString::fromLocal8Bit(std::strerror(errno)));
+    return launch;
+}
+
+TerminalHost::TerminalHost(std::shared_ptr<TerminalSession> session, const TerminalScheme& scheme,
+                           const ravelgrid::FontSet& font, platform::Scheduler& clock, ExitHandler onExit,
+                           QWidget* parent)
+    : QWidget(parent), session_(std::move(session)), scheme_(scheme), clock_(clock), onExit_(std::move(onExit)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    view_ = new FocusingTerminalView(this, font);
+    layout->addWidget(view_);
+    setFocusProxy(view_);
+    view_->setProcessDelegate(this);
+    view_->onOutput = [this] { session_->probe.lastOutputAt = clock_.nowNs(); };
+    session_->probe.view = view_;
+    applyScheme();
+}
+
+TerminalHost::~TerminalHost() {
+    if (view_) {
+        view_->setProcessDelegate(nullptr);
+        view_->terminate();
+    }
+}
+
+void TerminalHost::setActive(bool active) {
+    active_ = active;
+    if (active && view_->isVisible())
+        view_->setFocus(Qt::OtherFocusReason);
+}
+
+void TerminalHost::setScheme(const TerminalScheme& scheme) {
+    if (scheme == scheme_)
+        return;
+    scheme_ = scheme;
+    applyScheme();
+}
+
+void TerminalHost::applyScheme() {
+    view_->setNativeBackgroundColor(schemeColor(scheme_.background));
+    view_->setNativeForegroundColor(schemeColor(scheme_.foreground));
+    view_->setCaretColor(schemeColor(scheme_.cursor));
+    std::array<ravelgrid::Color, 16> palette;
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const auto rgb = hexRGBComponents(scheme_.ansi[i]);
+        palette[i] = ravelgrid::Color::fromRgb8(rgb[0], rgb[1], rgb[2]);
+    }
+    view_->installColors(palette);
+}
+
+void TerminalHost::setTerminalFont(const ravelgrid::FontSet& font) {
+    using ravelgrid::FontFace;
+    if (view_->fontSet().faceId(FontFace::normal) == font.faceId(FontFace::normal))
+        return;
+    view_->setFontSet(font);
+}
+
+void TerminalHost::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    start();
+    if (active_)
+        view_->setFocus(Qt::OtherFocusReason);
+}
+
+void TerminalHost::start() {
+    if (started_)
+        return;
+    started_ = true;
+    auto launch = launchFor(session_->target);
+    if (auto* why = std::get_if<QString>(&launch)) {
+        ended(std::nullopt, *why);
+        return;
+    }
+    const SessionLaunch& l = std::get<SessionLaunch>(launch);
+    view_->setProcessTrusted(l.trusted);
+    // A child that ends at once is reported by the process itself; only a
+    // start that never happened is ours to tell.
+    if (!view_->process().startProcess(l.executable, l.args, sessionEnvironment(), std::nullopt, sessionDirectory()))
+        ended(std::nullopt, QStringLiteral("cannot start %1: no pseudo-terminal or process")
+                                .arg(QString::fromStdString(l.executable)));
+}
+
+void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::optional<int> waitStatus) {
+    ended(exitCodeOf(waitStatus), QString::fromStdString(describeExit(waitStatus)));
+}
+
+void TerminalHost::ended(std::optional<std::int32_t> code, const QString& description) {
+    if (!session_->running())
+        return;
+    if (code == std::nullopt && description.startsWith(QLatin1String("cannot start"))) {
+        // Say it in the terminal too: the tab is not left blank.
+        view_->feed(std::string_view("\r\nquillmar: "));
+        view_->feed(description.toStdString());
+        view_->feed(std::string_view("\r\n"));
+        platform::logWarning("app", "quillmar: " + description.toStdString());
+    }
+    session_->recordExit(code, description);
+    QTimer::singleShot(0, this, [this, code] {
+        if (onExit_)
+            onExit_(code);
+    });
+}
+
+}  // namespace quillmar

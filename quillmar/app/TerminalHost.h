@@ -1,0 +1,78 @@
+#pragma once
+
+#include "quillmar/app/FocusingTerminalView.h"
+#include "quillmar/app/TerminalScheme.h"
+#include "quillmar/app/TerminalSession.h"
+#include "platform/Scheduler.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quillmar {
+
+// The command line a session runs, or why it cannot run.
+struct SessionLaunch {
+    std::string executable;
+    std::vector<std::string> args;  // without argument 0
+    bool trusted = false;           // a local program of ours, not a remote host
+};
+std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target);
+
+// The view of one terminal session: makes its terminal view, starts the
+// session's child when first shown (in the home directory, with the
+// session environment), restyles the terminal when the scheme or font
+// changes, and records the child's end in the session before calling
+// `onExit` from the event loop. Taking the host down sends the child
+// SIGTERM and frees the view.
+class TerminalHost : public QWidget, public ravelgrid::LocalProcessTerminalViewDelegate {
+    Q_OBJECT
+
+public:
+    using ExitHandler = std::function<void(std::optional<std::int32_t>)>;
+
+    TerminalHost(std::shared_ptr<TerminalSession> session, const TerminalScheme& scheme, const ravelgrid::FontSet& font,
+                 platform::Scheduler& clock, ExitHandler onExit, QWidget* parent = nullptr);
+    ~TerminalHost() override;
+
+    const std::shared_ptr<TerminalSession>& session() const { return session_; }
+    FocusingTerminalView* view() const { return view_; }
+
+    bool isActive() const { return active_; }
+    void setActive(bool active);
+    void setScheme(const TerminalScheme& scheme);
+    const TerminalScheme& scheme() const { return scheme_; }
+    void setTerminalFont(const ravelgrid::FontSet& font);
+
+    // Starts the child once; later calls do nothing.
+    void start();
+    bool started() const { return started_; }
+
+    // --- LocalProcessTerminalViewDelegate ---------------------------------------------
+    void sizeChanged(ravelgrid::LocalProcessTerminalView&, int, int) override {}
+    void setTerminalTitle(ravelgrid::LocalProcessTerminalView&, const std::string&) override {}
+    void hostCurrentDirectoryUpdate(ravelgrid::TerminalView&, const std::optional<std::string>&) override {}
+    void processTerminated(ravelgrid::LocalProcessTerminalView& source, std::optional<int> waitStatus) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void applyScheme();
+    void ended(std::optional<std::int32_t> code, const QString& description);
+
+    std::shared_ptr<TerminalSession> session_;
+    TerminalScheme scheme_;
+    platform::Scheduler& clock_;
+    ExitHandler onExit_;
+    FocusingTerminalView* view_ = nullptr;  // a child widget
+    bool active_ = false;
+    bool started_ = false;
+};
+
+}  // namespace quillmar
