@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/Scheduler.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/FramePainter.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
-#include "ravelgrid/view/DisplayScheduler.h"
 #include "ravelgrid/view/KeyEncoder.h"
+#include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
 
 #include <QColor>
@@ -41,7 +42,7 @@ public:
     static constexpr int textBlinkIntervalMs = 700;
 
     explicit TerminalView(QWidget* parent = nullptr, std::optional<FontSet> font = std::nullopt,
-                          TerminalOptions options = {}, DisplayScheduler& scheduler = DisplayScheduler::system());
+                          TerminalOptions options = {}, platform::Scheduler& scheduler = QtScheduler::system());
     ~TerminalView() override;
 
     Terminal& terminal() { return *terminal_; }
@@ -189,7 +190,9 @@ private:
     std::unique_ptr<Terminal> terminal_;
     TerminalViewDelegate* terminalDelegate_ = nullptr;
     TerminalOptions startupOptions_;
-    DisplayScheduler& scheduler_;
+    platform::Scheduler& scheduler_;
+    // The view's deferred redraws; cancelled when the view goes.
+    platform::ScopedTasks displayTasks_;
     FramePainter frame_;
     CaretView* caret_ = nullptr;  // a child widget
     QTimer textBlinkTimer_;
