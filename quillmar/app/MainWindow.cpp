@@ -4,6 +4,7 @@
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/TerminalFont.h"
 #include "platform/Log.h"
+#include "ravelgrid/view/QtScheduler.h"
 
 #include <QElapsedTimer>
 #include <QFrame>
@@ -73,6 +74,7 @@ std::optional<double> msSinceProcessStart() {
 MainWindow::MainWindow(UserSettings& settings, QWidget* parent)
     : QMainWindow(parent),
       settings_(settings),
+      scheduler_(ravelgrid::QtScheduler::system()),
       hosts_(std::make_unique<SSHHostStore>()),
       keyStore_(std::make_unique<SSHKeyStore>()),
       workspace_(scheduler_),

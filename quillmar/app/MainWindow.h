@@ -1,7 +1,6 @@
 #pragma once
 
 #include "quillmar/app/KeyRouter.h"
-#include "quillmar/app/QtScheduler.h"
 #include "quillmar/app/SystemAppearance.h"
 #include "quillmar/app/TerminalHost.h"
 #include "quillmar/app/ToolTab.h"
@@ -9,6 +8,7 @@
 #include "quillmar/app/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
+#include "platform/Scheduler.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -79,7 +79,7 @@ private:
     void refreshTitle();
 
     UserSettings& settings_;
-    QtScheduler scheduler_;
+    platform::Scheduler& scheduler_;  // the event loop's clock
     std::unique_ptr<SSHHostStore> hosts_;
     std::unique_ptr<SSHKeyStore> keyStore_;
     // SNIPPET STORE: created here, between the key store and the workspace,
