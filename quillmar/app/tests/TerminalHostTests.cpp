@@ -1,0 +1,206 @@
+// Terminal hosts with real children on real pseudo-terminals.
+#include "quillmar/app/FocusingTerminalView.h"
+#include "quillmar/app/LocalShell.h"
+#include "quillmar/app/TerminalHost.h"
+#include "quillmar/app/Workspace.h"
+
+#include "ravelgrid/view/QtDeliveryQueue.h"
+#include "ravelgrid/view/QtScheduler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <signal.h>
+
+#include <set>
+
+using namespace quillmar;
+
+namespace {
+
+struct Run {
+    std::shared_ptr<TerminalSession> session;
+    std::unique_ptr<TerminalHost> host;
+    std::vector<std::optional<std::int32_t>> exits;
+};
+
+std::unique_ptr<Run> runTool(const QString& executable, const QStringList& args) {
+    auto run = std::make_unique<Run>();
+    run->session = std::make_shared<TerminalSession>(
+        SessionTarget::tool(QStringLiteral("test"), executable, args), 1, ravelgrid::QtScheduler::system().nowNs());
+    Run* raw = run.get();
+    run->host = std::make_unique<TerminalHost>(
+        run->session, TerminalScheme::named(QStringLiteral("metro-dark")), ravelgrid::FontSet::defaultSet(),
+        ravelgrid::QtScheduler::system(), [raw](std::optional<std::int32_t> code) { raw->exits.push_back(code); });
+    run->host->resize(640, 400);
+    run->host->show();  // starts the child
+    return run;
+}
+
+QString screenText(ravelgrid::Terminal& terminal) {
+    std::string text;
+    for (int r = 0; r < terminal.rows; ++r) {
+        if (ravelgrid::BufferLine* line = terminal.getLine(r))
+            text += line->toText(true, 0, -1, true, [&](const ravelgrid::CharData& c) { return terminal.getCharacter(c); });
+        text += "\n";
+    }
+    return QString::fromStdString(text);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TerminalHostTests : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
+    QTemporaryDir home_;
+    QTemporaryDir work_;
+
+private slots:
+    void initTestCase() {
+        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
+        QVERIFY(home_.isValid() && work_.isValid());
+        qputenv("HOME", home_.path().toLocal8Bit());
+    }
+
+    void exitStatusesAreDescribed() {
+        auto three = runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 3")});
+        QTRY_COMPARE_WITH_TIMEOUT(three->exits.size(), size_t(1), 10000);
+        QCOMPARE(three->exits[0], std::optional<std::int32_t>(3));
+        QVERIFY(!three->session->running());
+        QCOMPARE(three->session->exitCode(), std::optional<std::int32_t>(3));
+        QCOMPARE(three->session->exitDescription(), std::optional<QString>(QStringLiteral("exited 3")));
+
+        auto killed = runTool(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+        QTRY_VERIFY(killed->host->view()->process().shellPid() > 0);
+        QVERIFY(killed->session->running());
+        QCOMPARE(::kill(killed->host->view()->process().shellPid(), SIGKILL), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(killed->exits.size(), size_t(1), 10000);
+        QCOMPARE(killed->exits[0], std::optional<std::int32_t>());
+        QCOMPARE(killed->session->exitCode(), std::optional<std::int32_t>());
+        QCOMPARE(killed->session->exitDescription(), std::optional<QString>(QStringLiteral("killed by signal 9")));
+    }
+
+    // The child gets exactly the session environment and starts at home.
+    void environmentAndDirectory() {
+        const QString envFile = work_.filePath(QStringLiteral("env"));
+        const QString cwdFile = work_.filePath(QStringLiteral("cwd"));
+        auto run = runTool(QStringLiteral("/bin/sh"),
+                           {QStringLiteral("-c"), QStringLiteral("cat /proc/$$/environ > \"$0\"; pwd -P > \"$1\""),
+                            envFile, cwdFile});
+        QTRY_COMPARE_WITH_TIMEOUT(run->exits.size(), size_t(1), 10000);
+        QCOMPARE(run->exits[0], std::optional<std::int32_t>(0));
+
+        std::multiset<std::string> got;
+        for (const QByteArray& entry : readFile(envFile).split('\0')) {
+            if (!entry.isEmpty())
+                got.insert(entry.toStdString());
+        }
+        const auto wanted = sessionEnvironment();
+        QCOMPARE(got, std::multiset<std::string>(wanted.begin(), wanted.end()));
+        QVERIFY(got.count("TERM=xterm-256color"));
+        QVERIFY(got.count("COLORTERM=truecolor"));
+        QCOMPARE(QString::fromUtf8(readFile(cwdFile)).trimmed(), QFileInfo(home_.path()).canonicalFilePath());
+    }
+
+    // A home that cannot be entered: the child starts at / rather than
+    // wherever the application was.
+    void unreadableHomeStartsAtRoot() {
+        if (::geteuid() == 0)
+            QSKIP("root enters every directory");
+        QTemporaryDir locked;
+        QFile::setPermissions(locked.path(), QFileDevice::WriteOwner);
+        qputenv("HOME", locked.path().toLocal8Bit());
+        QCOMPARE(sessionDirectory(), std::string("/"));
+        qputenv("HOME", home_.path().toLocal8Bit());
+        QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    // A child that cannot start ends the session with a sentence, shown in
+    // the terminal too.
+    void childThatCannotStart() {
+        auto missing = runTool(QStringLiteral("/nonexistent/quillmar-tool"), {});
+        QTRY_COMPARE(missing->exits.size(), size_t(1));
+        QVERIFY(!missing->session->running());
+        QCOMPARE(missing->session->exitCode(), std::optional<std::int32_t>());
+        QCOMPARE(*missing->session->exitDescription(),
+                 QStringLiteral("cannot start /nonexistent/quillmar-tool: No such file or directory"));
+        QVERIFY(screenText(missing->host->view()->terminal()).contains(QStringLiteral("cannot start")));
+
+        auto relative = runTool(QStringLiteral("ssh-keygen"), {});
+        QTRY_COMPARE(relative->exits.size(), size_t(1));
+        QVERIFY(relative->session->exitDescription()->contains(QStringLiteral("not an absolute path")));
+
+        // An alias that ssh would read as an option never reaches ssh.
+        auto injected = launchFor(SessionTarget::ssh(QStringLiteral("-oProxyCommand=touch /tmp/x")));
+        QVERIFY(std::holds_alternative<QString>(injected));
+        QVERIFY(std::holds_alternative<QString>(launchFor(SessionTarget::ssh(QString()))));
+        auto ssh = launchFor(SessionTarget::ssh(QStringLiteral("web-1")));
+        if (auto* l = std::get_if<SessionLaunch>(&ssh)) {
+            QCOMPARE(l->executable, std::string("/usr/bin/ssh"));
+            QCOMPARE(l->args, std::vector<std::string>{"web-1"});
+            QVERIFY(!l->trusted);
+        }
+        auto local = launchFor(SessionTarget::local());
+        QVERIFY(std::holds_alternative<SessionLaunch>(local));
+        QVERIFY(std::get<SessionLaunch>(local).trusted);
+    }
+
+    // What pasteSnippet writes, as the child reads it from its pty.
+    void pasteSnippetBytes() {
+        // Bracketed paste on: markers around the text, lines and all.
+        const QByteArray bracketedText = "ls -l\nwc -c";
+        const QByteArray bracketed = "\x1b[200~" + bracketedText + "\x1b[201~";
+        const QString onFile = work_.filePath(QStringLiteral("paste-on"));
+        auto on = runTool(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"),
+                           QStringLiteral("stty raw -echo; printf '\\033[?2004h'; head -c %1 > \"$0\"")
+                               .arg(bracketed.size()),
+                           onFile});
+        FocusingTerminalView* onView = on->host->view();
+        QTRY_VERIFY_WITH_TIMEOUT(onView->terminal().bracketedPasteMode, 10000);
+        QVERIFY(onView->pasteSnippet(QString::fromUtf8(bracketedText)));
+        QTRY_COMPARE_WITH_TIMEOUT(on->exits.size(), size_t(1), 10000);
+        QCOMPARE(readFile(onFile), bracketed);
+
+        // Off: one line goes bare; several lines are refused and send nothing.
+        const QString offFile = work_.filePath(QStringLiteral("paste-off"));
+        auto off = runTool(QStringLiteral("/bin/sh"),
+                           {QStringLiteral("-c"), QStringLiteral("stty raw -echo; echo READY; head -c 7 > \"$0\""),
+                            offFile});
+        FocusingTerminalView* offView = off->host->view();
+        QTRY_VERIFY_WITH_TIMEOUT(screenText(offView->terminal()).contains(QStringLiteral("READY")), 10000);
+        QVERIFY(!offView->terminal().bracketedPasteMode);
+        QVERIFY(!offView->pasteSnippet(QStringLiteral("rm -rf x\nls")));
+        QVERIFY(offView->pasteSnippet(QStringLiteral("echo hi")));
+        QTRY_COMPARE_WITH_TIMEOUT(off->exits.size(), size_t(1), 10000);
+        QCOMPARE(readFile(offFile), QByteArray("echo hi"));
+    }
+
+    void schemeAndFontApplyOnlyWhenTheyChange() {
+        auto run = runTool(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+        FocusingTerminalView* view = run->host->view();
+        QCOMPARE(view->nativeBackgroundColor(), QColor(0x0E, 0x11, 0x17));
+        QCOMPARE(view->nativeForegroundColor(), QColor(0xE1, 0xE6, 0xEE));
+        run->host->setScheme(TerminalScheme::named(QStringLiteral("nord")));
+        QCOMPARE(view->nativeBackgroundColor(), QColor(0x2E, 0x34, 0x40));
+        QCOMPARE(run->host->scheme().id, QStringLiteral("nord"));
+
+        const int colsBefore = view->terminal().cols;
+        run->host->setTerminalFont(ravelgrid::FontSet(ravelgrid::FontSet::defaultFamily(), 24));
+        QCOMPARE(view->fontSet().pixelSize(), 24.0);
+        QVERIFY(view->terminal().cols < colsBefore);
+        QVERIFY(run->session->probe.view == view);
+    }
+};
+
+QTEST_MAIN(TerminalHostTests)
+#include "TerminalHostTests.moc"
