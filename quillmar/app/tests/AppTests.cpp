@@ -4,10 +4,13 @@
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -16,6 +19,15 @@
 using namespace quillmar;
 
 namespace {
+
+bool isZombie(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const auto close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) == "Z";
+}
 
 bool contains(const std::vector<std::string>& list, const std::string& entry) {
     return std::find(list.begin(), list.end(), entry) != list.end();
@@ -143,6 +155,117 @@ private slots:
         QVERIFY(!session->running());
         QCOMPARE(session->exitCode(), std::optional<std::int32_t>(3));
         QVERIFY(window.windowTitle().contains(QStringLiteral("exited 3")));
+    }
+
+    // Tabs through the real event filter: keys sent to the focused terminal.
+    void shortcutsReachTheRouterBeforeTheTerminal() {
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        MainWindow window(settings);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        TerminalHost* first = window.activeHost();
+        QVERIFY(first);
+        QTRY_COMPARE(QApplication::focusWidget(), first->view());
+
+        QTest::keyClick(first->view(), Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(window.workspace().sessions().size(), size_t(2));
+        TerminalHost* second = window.activeHost();
+        QVERIFY(second && second != first);
+        QCOMPARE(window.workspace().sessions()[1]->title(), QStringLiteral("Local 2"));
+        QCOMPARE(window.detailStack()->currentWidget(), second);
+        QTRY_COMPARE(QApplication::focusWidget(), second->view());
+        QTRY_VERIFY(second->view()->process().shellPid() > 0);
+        QTRY_VERIFY(first->view()->process().shellPid() > 0);
+        QVERIFY(second->view()->process().shellPid() != first->view()->process().shellPid());
+
+        // Alt+1 back to the first; Ctrl+Alt+Shift+T is no shortcut.
+        QTest::keyClick(second->view(), Qt::Key_1, Qt::AltModifier);
+        QCOMPARE(window.activeHost(), first);
+        QTRY_COMPARE(QApplication::focusWidget(), first->view());
+        QTest::keyClick(first->view(), Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+        QCOMPARE(window.workspace().sessions().size(), size_t(2));
+
+        // Ctrl+, opens the (empty) Settings pane; the terminals stay alive behind it.
+        QTest::keyClick(first->view(), Qt::Key_Comma, Qt::ControlModifier);
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QVERIFY(window.toolPane(ToolTab::settings));
+        QCOMPARE(window.detailStack()->currentWidget(), window.toolPane(ToolTab::settings));
+        QVERIFY(first->view()->process().running() && second->view()->process().running());
+
+        // Ctrl+= grows the font of every terminal, written to the settings file.
+        window.workspace().activate(window.workspace().sessions()[0]->id);
+        QTRY_COMPARE(QApplication::focusWidget(), first->view());
+        const int cols = first->view()->terminal().cols;
+        // Cells are whole pixels wide: one step may keep the column count.
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(first->view(), Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(settings.fontSize(), 16.0);
+        QCOMPARE(first->view()->fontSet().pixelSize(), 16.0);
+        QCOMPARE(second->view()->fontSet().pixelSize(), 16.0);
+        QVERIFY2(first->view()->terminal().cols < cols, qPrintable(QStringLiteral("%1 -> %2, width %3").arg(cols).arg(first->view()->terminal().cols).arg(first->view()->width())));
+    }
+
+    // Closing a tab stops its child with SIGTERM and frees its view; the last
+    // one closed leaves the hint.
+    void closingATabStopsItsChild() {
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        MainWindow window(settings);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto session = window.workspace().sessions().at(0);
+        QPointer<TerminalHost> host = window.activeHost();
+        QTRY_VERIFY(host->view()->process().shellPid() > 0);
+        const pid_t pid = host->view()->process().shellPid();
+        window.workspace().close(session->id);
+        QTRY_VERIFY(host.isNull());
+        // Ended: gone from the process table, or a zombie until it is reaped.
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0 || isZombie(pid), 10000);
+        QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
+        QVERIFY(window.emptyHint()->text().startsWith(QStringLiteral("No open sessions.")));
+    }
+
+    // Settings changed elsewhere restyle every open terminal at once.
+    void settingsReachEveryTerminal() {
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        MainWindow window(settings);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.workspace().open(SessionTarget::local());
+        std::vector<TerminalHost*> hosts;
+        for (const auto& s : window.workspace().sessions())
+            hosts.push_back(window.hostFor(s->id));
+        QCOMPARE(hosts.size(), size_t(2));
+        for (TerminalHost* h : hosts)
+            QCOMPARE(h->scheme().id, QStringLiteral("metro-dark"));
+
+        settings.setAppearance(AppAppearance::matrix);
+        for (TerminalHost* h : hosts)
+            QCOMPARE(h->scheme().id, QStringLiteral("dot-matrix"));
+        QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(0x0D, 0x02, 0x08));
+        QCOMPARE(window.detailStack()->palette().color(QPalette::Window), QColor(0x0D, 0x02, 0x08));
+
+        settings.setAppearance(AppAppearance::light);
+        for (TerminalHost* h : hosts)
+            QCOMPARE(h->scheme().id, QStringLiteral("metro-light"));
+        QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(0xF6, 0xF7, 0xF9));
+
+        settings.setSchemeID(QStringLiteral("nord"));
+        for (TerminalHost* h : hosts) {
+            QCOMPARE(h->scheme().id, QStringLiteral("nord"));
+            QCOMPARE(h->view()->nativeBackgroundColor(), QColor(0x2E, 0x34, 0x40));
+        }
+
+        settings.setFontSize(20);
+        for (TerminalHost* h : hosts)
+            QCOMPARE(h->view()->fontSet().pixelSize(), 20.0);
+        settings.setFontSize(200);  // written by hand: still bounded
+        for (TerminalHost* h : hosts)
+            QCOMPARE(h->view()->fontSet().pixelSize(), 28.0);
+        settings.setAppearance(AppAppearance::dark);
     }
 };
 
