@@ -1,6 +1,10 @@
 // Terminal hosts with real children on real pseudo-terminals.
 #include "quillmar/app/FocusingTerminalView.h"
+#include "quillmar/app/KeyRouter.h"
 #include "quillmar/app/LocalShell.h"
+#include "quillmar/app/Metro.h"
+#include "quillmar/app/Pill.h"
+#include "quillmar/app/TerminalFont.h"
 #include "quillmar/app/TerminalHost.h"
 #include "quillmar/app/Workspace.h"
 
@@ -10,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -199,6 +205,112 @@ private slots:
         QCOMPARE(view->fontSet().pixelSize(), 24.0);
         QVERIFY(view->terminal().cols < colsBefore);
         QVERIFY(run->session->probe.view == view);
+    }
+
+    // The stall hint: a quiet child waiting in canonical mode, and nothing else.
+    void stallProbeReadsTheChildsTerminalMode() {
+        constexpr std::uint64_t s = 1'000'000'000;
+        auto waiting = runTool(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+        QTRY_VERIFY(waiting->host->view()->process().shellPid() > 0);
+        const StallProbe& probe = waiting->session->probe;
+        QVERIFY(!probe.shouldShowHint(probe.startedAt + s));
+        QVERIFY(probe.shouldShowHint(probe.startedAt + 3 * s));
+        waiting->session->probe.dismissed = true;
+        QVERIFY(!probe.shouldShowHint(probe.startedAt + 3 * s));
+
+        // A program in raw mode (an editor, a password prompt of its own) is not stuck.
+        auto raw = runTool(QStringLiteral("/bin/sh"),
+                           {QStringLiteral("-c"), QStringLiteral("stty -icanon; echo RAW; exec sleep 30")});
+        QTRY_VERIFY_WITH_TIMEOUT(screenText(raw->host->view()->terminal()).contains(QStringLiteral("RAW")), 10000);
+        const StallProbe& rawProbe = raw->session->probe;
+        QVERIFY(rawProbe.lastOutputAt);
+        QVERIFY(!rawProbe.shouldShowHint(*rawProbe.lastOutputAt + 3 * s));
+
+        // Ended, or its view gone: no hint.
+        ::kill(waiting->host->view()->process().shellPid(), SIGKILL);
+        QTRY_COMPARE(waiting->exits.size(), size_t(1));
+        waiting->session->probe.dismissed = false;
+        QVERIFY(!probe.shouldShowHint(probe.startedAt + 3 * s));
+        raw->host.reset();
+        QVERIFY(!rawProbe.shouldShowHint(*rawProbe.lastOutputAt + 3 * s));
+    }
+
+    void fontsByPostScriptName() {
+        const QFont nerd = TerminalFont::font(QStringLiteral("JetBrainsMonoNFM-Regular"), 15);
+        QCOMPARE(nerd.family(), QStringLiteral("JetBrains Mono"));
+        QCOMPARE(nerd.pointSizeF(), 15.0);
+        QCOMPARE(TerminalFont::font(QStringLiteral("NoSuchFace-Regular"), 11).family(), QStringLiteral("JetBrains Mono"));
+        QCOMPARE(TerminalFont::font(QStringLiteral(""), 11).family(), QStringLiteral("JetBrains Mono"));
+        const QFont bold = TerminalFont::font(QStringLiteral("JetBrainsMono-Bold"), 12);
+        QCOMPARE(bold.family(), QStringLiteral("JetBrains Mono"));
+        QCOMPARE(bold.weight(), QFont::Bold);
+        QCOMPARE(TerminalFont::font(QStringLiteral("DejaVu Sans Mono"), 12).family(), QStringLiteral("DejaVu Sans Mono"));
+
+        struct Face {
+            QFont::Weight weight;
+            QFont::Weight ui;
+            QFont::Weight mono;
+        } faces[] = {{QFont::Light, QFont::Normal, QFont::Normal},
+                     {QFont::Normal, QFont::Normal, QFont::Normal},
+                     {QFont::Medium, QFont::Medium, QFont::Medium},
+                     {QFont::DemiBold, QFont::DemiBold, QFont::Bold},
+                     {QFont::Black, QFont::Bold, QFont::Bold}};
+        for (const Face& f : faces) {
+            const QFont ui = metroFont(13, f.weight);
+            QCOMPARE(ui.family(), QStringLiteral("Inter"));
+            QCOMPARE(ui.weight(), f.ui);
+            const QFont mono = metroMonoFont(11, f.weight);
+            QCOMPARE(mono.family(), QStringLiteral("JetBrains Mono"));
+            QCOMPARE(mono.weight(), f.mono);
+        }
+        QCOMPARE(registerFontsIn(work_.filePath(QStringLiteral("no-fonts-here"))), 0);
+    }
+
+    void pillShowsItsTextInItsTone() {
+        Pill pill(QStringLiteral("exited 3"), QColor(0xF5, 0xBF, 0x69));
+        pill.resize(pill.sizeHint());
+        QVERIFY(pill.sizeHint().width() > QFontMetrics(pill.font()).horizontalAdvance(QStringLiteral("exited")));
+        QImage image(pill.size(), QImage::Format_ARGB32);
+        image.fill(Qt::black);
+        pill.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        bool toneSeen = false;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                toneSeen |= image.pixelColor(x, y) == QColor(0xF5, 0xBF, 0x69);
+        }
+        QVERIFY(toneSeen);
+        QCOMPARE(image.pixelColor(0, 0), QColor(Qt::black));  // rounded corners
+    }
+
+    // How Qt key events become router strokes: a modifier key's own press and
+    // release say what is held after it, whatever the platform put in the event.
+    void keyEventsBecomeStrokes() {
+        struct Case {
+            QEvent::Type type;
+            int key;
+            Qt::KeyboardModifiers mods;
+            std::optional<KeyStroke::Kind> kind;
+            Qt::KeyboardModifiers after;
+        } cases[] = {
+            {QEvent::KeyPress, Qt::Key_Alt, Qt::NoModifier, KeyStroke::Kind::modifiersChanged, Qt::AltModifier},
+            {QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier, KeyStroke::Kind::modifiersChanged, Qt::AltModifier},
+            {QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier, KeyStroke::Kind::modifiersChanged, Qt::NoModifier},
+            {QEvent::KeyPress, Qt::Key_Shift, Qt::AltModifier, KeyStroke::Kind::modifiersChanged,
+             Qt::AltModifier | Qt::ShiftModifier},
+            {QEvent::KeyPress, Qt::Key_Super_L, Qt::NoModifier, KeyStroke::Kind::modifiersChanged, Qt::MetaModifier},
+            {QEvent::KeyPress, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier | Qt::KeypadModifier,
+             KeyStroke::Kind::keyDown, Qt::ControlModifier | Qt::ShiftModifier},
+            {QEvent::KeyRelease, Qt::Key_T, Qt::ControlModifier, std::nullopt, {}},
+        };
+        for (const Case& c : cases) {
+            QKeyEvent event(c.type, c.key, c.mods);
+            auto stroke = KeyRouter::strokeFor(event);
+            QCOMPARE(stroke.has_value(), c.kind.has_value());
+            if (stroke) {
+                QCOMPARE(stroke->kind, *c.kind);
+                QCOMPARE(stroke->modifiers, c.after);
+            }
+        }
     }
 };
 
