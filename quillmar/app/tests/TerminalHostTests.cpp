@@ -119,15 +119,21 @@ private slots:
 
     // A home that cannot be entered: the child starts at / rather than
     // wherever the application was.
-    void unreadableHomeStartsAtRoot() {
-        if (::geteuid() == 0)
-            QSKIP("root enters every directory");
-        QTemporaryDir locked;
-        QFile::setPermissions(locked.path(), QFileDevice::WriteOwner);
-        qputenv("HOME", locked.path().toLocal8Bit());
-        QCOMPARE(sessionDirectory(), std::string("/"));
+    void homeThatCannotBeEnteredStartsAtRoot() {
+        QFile file(work_.filePath(QStringLiteral("not-a-directory")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString cwdFile = work_.filePath(QStringLiteral("cwd-root"));
+        for (const QString& home : {file.fileName(), work_.filePath(QStringLiteral("missing"))}) {
+            qputenv("HOME", home.toLocal8Bit());
+            QCOMPARE(sessionDirectory(), std::string("/"));
+        }
+        qputenv("HOME", file.fileName().toLocal8Bit());
+        auto run = runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("pwd -P > \"$0\""), cwdFile});
+        QTRY_COMPARE_WITH_TIMEOUT(run->exits.size(), size_t(1), 10000);
+        QCOMPARE(QString::fromUtf8(readFile(cwdFile)).trimmed(), QStringLiteral("/"));
         qputenv("HOME", home_.path().toLocal8Bit());
-        QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(sessionDirectory(), home_.path().toStdString());
     }
 
     // A child that cannot start ends the session with a sentence, shown in
