@@ -42,7 +42,9 @@ std::optional<GlyphBitmap> FreeTypeGlyphRasterizer::rasterize(const GpuFont& fon
     if (!bitmapScale)
         return std::nullopt;
     FT_Face ft = face.ftFace();
-    if (FT_Load_Glyph(ft, glyph, FT_LOAD_COLOR) != 0)
+    // Light (vertical-only) hinting, as Linux desktops draw text; the full
+    // bytecode interpreter costs four times as much per glyph.
+    if (FT_Load_Glyph(ft, glyph, FT_LOAD_COLOR | FT_LOAD_TARGET_LIGHT) != 0)
         return std::nullopt;
     FT_GlyphSlot slot = ft->glyph;
     if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
