@@ -155,6 +155,35 @@ TEST(GlyphAtlas, AFailedGrowthKeepsTheAtlasAndGoesOnToReset) {
     EXPECT_EQ(log.count("glyph atlas (bgra) reset at size 1024: glyph working set exceeds capacity"), 1);
 }
 
+TEST(GlyphAtlas, AGrowthTheTextureRefusesKeepsTheOldTexture) {
+    FakeGpuBackend backend;
+    LogCapture log;
+    auto atlas = GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::grayscale);
+    GpuTexture* before = &atlas->texture();
+    fillTo1100(*atlas);
+    backend.failUploads = true;
+    EXPECT_EQ(atlas->allocateRegion(100, 100), (AtlasRegion{1, 1, 100, 100}));
+    EXPECT_EQ(&atlas->texture(), before);
+    EXPECT_EQ(atlas->size(), 1024);
+    EXPECT_EQ(log.count("glyph atlas (grayscale) grow to 2048 failed: texture upload"), 1);
+    EXPECT_FALSE(atlas->upload(bitmap(100, 100, 1), AtlasRegion{1, 1, 100, 100}));
+}
+
+TEST(GlyphAtlas, NeverLargerThanTheDeviceOrAQuarterGibibyteMirror) {
+    FakeGpuBackend backend;
+    LogCapture log;
+    auto colour = GlyphAtlas::create(backend, 1024, 16384, GlyphAtlasFormat::bgra);
+    ASSERT_TRUE(colour);
+    EXPECT_EQ(colour->maxSize(), 8192);
+    colour->grow(16384);
+    EXPECT_EQ(colour->size(), 1024);
+    EXPECT_EQ(log.count("glyph atlas (bgra) grow to 16384 failed: texture allocation"), 1);
+    backend.maxTextureSide = 2048;
+    auto gray = GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::grayscale);
+    EXPECT_EQ(gray->maxSize(), 2048);
+    EXPECT_EQ(backend.texturesMade, 2);
+}
+
 TEST(GlyphAtlas, CreationFailsWithoutATexture) {
     FakeGpuBackend backend;
     backend.failTexture = [](GpuTextureFormat, int) { return true; };
