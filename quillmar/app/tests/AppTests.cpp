@@ -225,6 +225,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0 || isZombie(pid), 10000);
         QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
         QVERIFY(window.emptyHint()->text().startsWith(QStringLiteral("No open sessions.")));
+
+        // Only the Settings pane open: the pane, not the hint.
+        window.workspace().openTool(ToolTab::settings);
+        QCOMPARE(window.detailStack()->currentWidget(), window.toolPane(ToolTab::settings));
+        window.workspace().close(tabID(ToolTab::settings));
+        QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
+
+        // Shown again with nothing open: a new local shell.
+        window.hide();
+        window.show();
+        QCOMPARE(window.workspace().sessions().size(), size_t(1));
+        QCOMPARE(window.workspace().sessions()[0]->title(), QStringLiteral("Local"));
+        QVERIFY(window.activeHost());
     }
 
     // Settings changed elsewhere restyle every open terminal at once.
