@@ -410,9 +410,13 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
         go = true;
         auto done = remover.apply(*change);
         appender.join();
+        // Rarely, bytes reach the old file in the instant of the replacement
+        // while the new one is already being appended to: then the old text
+        // is kept as a backup and the message says where.
+        const bool keptAside = !done && done.error().message.find("Its text from just before is in") != std::string::npos;
         if (!done) {
             ++aborted;
-            EXPECT_THAT(done.error().message, ::testing::HasSubstr("Nothing was changed"));
+            if (!keptAside) EXPECT_THAT(done.error().message, ::testing::HasSubstr("Nothing was changed"));
         }
 
         std::string everywhere = h.readSsh("config");
@@ -423,6 +427,8 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
         if (done) {
             ASSERT_EQ(h.backups().size(), 1u);
             EXPECT_EQ(TestHome::read(done.value().front()), change->original);
+        } else if (keptAside) {
+            EXPECT_EQ(h.backups().size(), 1u);
         } else {
             EXPECT_THAT(h.backups(), IsEmpty()) << "nothing replaced, nothing kept";
         }
