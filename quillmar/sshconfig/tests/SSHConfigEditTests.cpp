@@ -416,7 +416,9 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
         const bool keptAside = !done && done.error().message.find("Its text from just before is in") != std::string::npos;
         if (!done) {
             ++aborted;
-            if (!keptAside) EXPECT_THAT(done.error().message, ::testing::HasSubstr("Nothing was changed"));
+            if (!keptAside) {
+                EXPECT_THAT(done.error().message, ::testing::HasSubstr("Nothing was changed"));
+            }
         }
 
         std::string everywhere = h.readSsh("config");
