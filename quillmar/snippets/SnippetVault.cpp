@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 namespace quillmar {
@@ -33,6 +35,13 @@ int makeDirectories(const std::string& path, mode_t mode) {
 }
 
 constexpr const char* kBackupPrefix = "snippets.";
+
+void syncDirectory(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
 
 }  // namespace
 
@@ -118,8 +127,6 @@ SnippetStatus SnippetVault::backUpCurrentFile() {
     const std::string source = paths_.snippetsFile();
     if (!somethingAt(source)) return SnippetDone{};
     auto fail = [](const std::string& why) { return SnippetError{"Couldn't back up the snippets file: " + why + "."}; };
-    auto file = platform::readRegularFile(source, SnippetLimits::maxFileBytes);
-    if (!file.ok()) return fail(file.error->description());
     const std::string dir = paths_.backupsDirectory();
     if (int err = makeDirectories(dir, 0700)) return fail(std::strerror(err));
 
@@ -149,6 +156,17 @@ SnippetStatus SnippetVault::backUpCurrentFile() {
     for (int n = first; n < first + 1000; ++n) {
         std::string candidate = n == 1 ? stem : stem + "-" + std::to_string(n);
         if (somethingAt(candidate)) continue;
+        // The file is only ever replaced by a rename, never written in place, so
+        // a second link keeps the old contents without copying them.
+        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            syncDirectory(dir);
+            pruneBackups();
+            return SnippetDone{};
+        }
+        if (errno == EEXIST) continue;
+        // File systems without hard links get a copy.
+        auto file = platform::readRegularFile(source, SnippetLimits::maxFileBytes);
+        if (!file.ok()) return fail(file.error->description());
         auto err = platform::createFileExclusively(candidate, file.data, 0600);
         if (!err) {
             pruneBackups();

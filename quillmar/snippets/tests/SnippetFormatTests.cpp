@@ -58,6 +58,46 @@ TEST(SnippetJsonTest, ReadsOlderAndNewerShapes) {
     EXPECT_EQ(list.value()[0].note, "");
 }
 
+TEST(SnippetJsonTest, ReadsEveryJsonEscapeAndNumberForm) {
+    const std::string head = R"([{"id":")" + kId1 + R"(","command":"c","category":"K",)";
+    struct Case {
+        std::string title;  // as written in the JSON
+        std::string read;   // what it must read as
+    };
+    const std::vector<Case> cases = {
+        {R"("a\"b\\c\/d\be\ff\ng\rh\ti")", "a\"b\\c/d\be\ff\ng\rh\ti"},
+        {R"("\u00e9\u00E9 \ud83d\ude80 \u0000")", std::string("\xc3\xa9\xc3\xa9 \xf0\x9f\x9a\x80 \0", 11)},
+        {"\"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x9a\x80\"", "caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x9a\x80"},
+    };
+    for (const Case& c : cases) {
+        auto list = SnippetJson::decode(head + R"("title":)" + c.title + "}]", "x");
+        ASSERT_TRUE(list) << c.title << ": " << list.error().message;
+        EXPECT_EQ(list.value()[0].title, c.read);
+    }
+    for (const char* number : {"0", "-0.5", "1e5", "2E-3", "12.5e+10"}) {
+        EXPECT_TRUE(SnippetJson::decode(head + R"("title":"t","n":)" + number + "}]", "x")) << number;
+    }
+    for (const char* bad : {R"("\ud83d")", R"("\ude80")", R"("\ud83d\u0041")", R"("\x")", R"("\u12")", "\"a\tb\"",
+                            "\"\xc0\xaf\"", "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\""}) {
+        auto r = SnippetJson::decode(head + R"("title":)" + bad + "}]", "x");
+        ASSERT_FALSE(r) << bad;
+        EXPECT_EQ(r.error().message, "x is damaged: it isn't valid JSON.") << bad;
+    }
+    for (const char* bad : {"01", "1.", "-", ".5", "1e", "+1", "tru", "nul"}) {
+        EXPECT_FALSE(SnippetJson::decode(head + R"("title":"t","n":)" + bad + "}]", "x")) << bad;
+    }
+    EXPECT_FALSE(SnippetJson::decode(head + R"("title":"t"},])", "x"));
+    EXPECT_FALSE(SnippetJson::decode(head + R"("title":"t",}])", "x"));
+}
+
+TEST(SnippetJsonTest, StrayBytesAreWrittenAsReplacementCharacters) {
+    Snippet s = sample(kId1, "ok \xff then \xe6\x97\xa5 and \xed\xa0\x80");
+    const std::string json = SnippetJson::encode(std::vector<Snippet>{s});
+    auto back = SnippetJson::decode(json, "x");
+    ASSERT_TRUE(back) << back.error().message;
+    EXPECT_EQ(back.value()[0].title, "ok \xef\xbf\xbd then \xe6\x97\xa5 and \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
+}
+
 TEST(SnippetJsonTest, RefusesDamagedListsWithASentence) {
     const std::string good = R"("id":")" + kId1 + R"(","title":"T","command":"c","category":"K")";
     struct Case {
