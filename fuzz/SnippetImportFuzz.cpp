@@ -45,8 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (auto list = quillmar::SnippetJson::decode(json.value(), "The export file")) checkList(list.value());
     }
 
-    // The bytes as the JSON a box holds, directly and through a whole export.
-    if (auto list = quillmar::SnippetJson::decode(bytes, "The export file")) checkList(list.value());
+    // The bytes as the JSON a box holds, directly, and placed where a list's
+    // elements, a snippet's keys or a text would be, so that mutations reach
+    // past the first bracket.
+    const std::string head = R"({"id":"0F8E5E4A-7B1C-4D2A-9E3F-112233445566","command":"c","category":"k",)";
+    const std::string input(bytes);
+    for (const std::string& json : {input, "[" + input + "]", "[" + head + input + "}]",
+                                    "[" + head + R"("title":")" + input + "\"}]"}) {
+        if (auto list = quillmar::SnippetJson::decode(json, "The export file")) checkList(list.value());
+    }
     auto sealed = quillmar::SnippetFileFormat::sealExport("pw", bytes, 1);
     if (!sealed) std::abort();
     auto opened = quillmar::SnippetFileFormat::openExport("pw", sealed.value());
