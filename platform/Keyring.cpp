@@ -68,7 +68,19 @@ KeyringLookup Keyring::lookup(const std::string& account) const {
     if (secret) {
         r.secret = std::string(secret);
         secret_password_free(secret);  // wipes it
+        return r;
     }
+    // A locked keyring hides its secrets: tell "locked" apart from "not there".
+    GError* searchRaw = nullptr;
+    GList* items = secret_password_search_sync(schema(), SECRET_SEARCH_ALL, nullptr, &searchRaw, "service",
+                                               service_.c_str(), "account", account.c_str(), nullptr);
+    ErrorPtr searchError(searchRaw);
+    bool locked = false;
+    for (GList* at = items; at; at = at->next) {
+        if (SECRET_IS_ITEM(at->data) && secret_item_get_locked(SECRET_ITEM(at->data))) locked = true;
+    }
+    g_list_free_full(items, g_object_unref);
+    if (locked) r.error = KeyringError{KeyringError::Kind::locked, "The keyring is locked."};
     return r;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/Keyring.h"
+#include "platform/tests/support/KeyringLock.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,27 @@ TEST_F(KeyringTest, RefusesSecretsItCannotHold) {
     const auto error = keyring.store("test-account", "quillmar test", std::string("a\0b", 3));
     ASSERT_TRUE(error.has_value());
     EXPECT_FALSE(keyring.lookup("test-account").secret.has_value());
+}
+
+TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing) {
+    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST")) GTEST_SKIP() << "locks its own keyring";
+    platform::Keyring keyring("quillmar-test");
+    ASSERT_FALSE(keyring.store("test-account", "quillmar test", "kept").has_value());
+    ASSERT_TRUE(platform::testing::lockDefaultKeyring());
+
+    const auto lookup = keyring.lookup("test-account");
+    ASSERT_FALSE(lookup.ok());
+    EXPECT_EQ(lookup.error->kind, platform::KeyringError::Kind::locked);
+    EXPECT_EQ(lookup.error->message, "The keyring is locked.");
+    EXPECT_FALSE(lookup.secret.has_value());
+    // An item that isn't there at all is still just missing.
+    const auto missing = keyring.lookup("no-such-account");
+    ASSERT_TRUE(missing.ok()) << missing.error->message;
+    EXPECT_FALSE(missing.secret.has_value());
+
+    const auto stored = keyring.store("other-account", "quillmar test", "new");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->kind, platform::KeyringError::Kind::locked) << stored->message;
 }
 
 TEST(NoKeyringTest, EveryCallSaysTheKeyringIsMissing) {

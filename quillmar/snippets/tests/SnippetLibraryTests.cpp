@@ -2,6 +2,7 @@
 // a scratch data folder, and once with no session bus at all.
 #include "platform/Crypto.h"
 #include "platform/Keyring.h"
+#include "platform/tests/support/KeyringLock.h"
 #include "quillmar/snippets/FactorySnippets.h"
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetLibrary.h"
@@ -463,6 +464,32 @@ TEST_F(SnippetLibraryTest, DamagedOrForeignImportsChangeNothing) {
     EXPECT_EQ(slurp(file()), before);
     EXPECT_EQ(library.exportTo(dir / "x.qmsx", "").error().message,
               "Choose a passphrase to protect the export. Nothing was changed.");
+}
+
+TEST(LockedKeyringTest, WithALockedKeyringNothingIsWrittenAndTheStoreSaysSo) {
+    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST")) GTEST_SKIP() << "locks its own keyring";
+    TempDir dir;
+    auto make = [&](const std::string& folder) {
+        return SnippetLibrary(SnippetVault(SnippetPaths(dir / folder), std::make_unique<KeyringKeySource>()));
+    };
+    SnippetLibrary first = make("saved");
+    first.load();
+    ASSERT_FALSE(first.loadError());
+    const std::string saved = slurp(dir / "saved/snippets");
+    ASSERT_TRUE(platform::testing::lockDefaultKeyring());
+
+    SnippetLibrary reopened = make("saved");
+    reopened.load();
+    ASSERT_TRUE(reopened.loadError());
+    EXPECT_EQ(*reopened.loadError(), "Your snippets can't be opened. The keyring is locked.");
+    expectEveryChangeRefused(reopened, dir);
+    EXPECT_EQ(slurp(dir / "saved/snippets"), saved);
+
+    SnippetLibrary fresh = make("fresh");
+    fresh.load();
+    ASSERT_TRUE(fresh.loadError());
+    EXPECT_EQ(*fresh.loadError(), "Your snippets can't be saved. The keyring is locked.");
+    EXPECT_FALSE(fs::exists(dir / "fresh"));
 }
 
 TEST(NoKeyringTest, WithoutAKeyringNothingIsWrittenAndTheStoreSaysSo) {
