@@ -71,15 +71,20 @@ KeyringLookup Keyring::lookup(const std::string& account) const {
         return r;
     }
     // A locked keyring hides its secrets: tell "locked" apart from "not there".
-    GError* searchRaw = nullptr;
-    GList* items = secret_password_search_sync(schema(), SECRET_SEARCH_ALL, nullptr, &searchRaw, "service",
-                                               service_.c_str(), "account", account.c_str(), nullptr);
-    ErrorPtr searchError(searchRaw);
+    // Items are kept in the default collection, so its state is the one that counts.
     bool locked = false;
-    for (GList* at = items; at; at = at->next) {
-        if (SECRET_IS_ITEM(at->data) && secret_item_get_locked(SECRET_ITEM(at->data))) locked = true;
+    GError* serviceRaw = nullptr;
+    if (SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &serviceRaw)) {
+        GError* collectionRaw = nullptr;
+        if (SecretCollection* collection = secret_collection_for_alias_sync(
+                service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &collectionRaw)) {
+            locked = secret_collection_get_locked(collection);
+            g_object_unref(collection);
+        }
+        ErrorPtr collectionError(collectionRaw);
+        g_object_unref(service);
     }
-    g_list_free_full(items, g_object_unref);
+    ErrorPtr serviceError(serviceRaw);
     if (locked) r.error = KeyringError{KeyringError::Kind::locked, "The keyring is locked."};
     return r;
 }

@@ -54,10 +54,10 @@ TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing) {
     EXPECT_EQ(lookup.error->kind, platform::KeyringError::Kind::locked);
     EXPECT_EQ(lookup.error->message, "The keyring is locked.");
     EXPECT_FALSE(lookup.secret.has_value());
-    // An item that isn't there at all is still just missing.
+    // While locked, "not there" can't be told from "hidden", and neither may be made anew.
     const auto missing = keyring.lookup("no-such-account");
-    ASSERT_TRUE(missing.ok()) << missing.error->message;
-    EXPECT_FALSE(missing.secret.has_value());
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error->kind, platform::KeyringError::Kind::locked);
 
     const auto stored = keyring.store("other-account", "quillmar test", "new");
     ASSERT_TRUE(stored.has_value());
