@@ -6,6 +6,7 @@
 #include "quillmar/snippets/SnippetJson.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <unordered_set>
 
 namespace quillmar {
@@ -135,6 +136,12 @@ SnippetStatus SnippetLibrary::exportTo(const std::string& path, std::string_view
                                        std::uint32_t rounds) const {
     if (auto ok = mayChange(); !ok) return ok;
     if (passphrase.empty()) return SnippetError{"Choose a passphrase to protect the export." + std::string(kNothingChanged)};
+    // Writing an export over the snippets file (or a link to it) would lose them.
+    struct stat target {}, own {};
+    if (::stat(path.c_str(), &target) == 0 && ::stat(vault_.paths().snippetsFile().c_str(), &own) == 0 &&
+        target.st_dev == own.st_dev && target.st_ino == own.st_ino)
+        return SnippetError{"That is the file your snippets are kept in; choose another one." +
+                            std::string(kNothingChanged)};
     std::string json = SnippetJson::encode(snippets_);
     auto sealed = SnippetFileFormat::sealExport(passphrase, json, rounds);
     platform::wipe(json);

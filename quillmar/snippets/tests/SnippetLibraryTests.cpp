@@ -464,6 +464,14 @@ TEST_F(SnippetLibraryTest, DamagedOrForeignImportsChangeNothing) {
     EXPECT_EQ(slurp(file()), before);
     EXPECT_EQ(library.exportTo(dir / "x.qmsx", "").error().message,
               "Choose a passphrase to protect the export. Nothing was changed.");
+    fs::create_symlink(file(), dir / "link-to-snippets");
+    for (const std::string& over : {file(), dir / "link-to-snippets"}) {
+        auto refused = library.exportTo(over, "pw", 1);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().message,
+                  "That is the file your snippets are kept in; choose another one. Nothing was changed.");
+    }
+    EXPECT_EQ(slurp(file()), before);
 }
 
 TEST(LockedKeyringTest, WithALockedKeyringNothingIsWrittenAndTheStoreSaysSo) {
