@@ -63,14 +63,14 @@ bool ImageInsertion::insert(Terminal& terminal, const QImage& image, ImageSizeRe
     if (!picture)
         return false;
     const size_t pictureBytes = size_t(std::max<qsizetype>(picture->sizeInBytes(), 0));
-    if (pictureBytes > kMaxImageBytes) {
+    if (pictureBytes > budget_) {
         platform::logWarning("view", "dropped an image larger than the image budget");
         return false;
     }
 
     forgetDropped();
     bool dropped = false;
-    while (!placed_.empty() && bytes_ + pictureBytes > kMaxImageBytes) {
+    while (!placed_.empty() && bytes_ + pictureBytes > budget_) {
         if (auto old = placed_.front().picture.lock()) {
             removeStrips(*terminal.normalBuffer, old.get());
             removeStrips(*terminal.altBuffer, old.get());

@@ -21,6 +21,8 @@ class ImageInsertion {
 public:
     static constexpr size_t kMaxImageBytes = size_t{256} << 20;
 
+    explicit ImageInsertion(size_t budgetBytes = kMaxImageBytes) : budget_(budgetBytes) {}
+
     // Scales the picture to the requests, attaches its strips to the lines
     // from the cursor down (a line feed after each) and puts the cursor back
     // in its column. False, with nothing changed, for a size that cannot be
@@ -42,6 +44,7 @@ private:
 
     std::deque<Placed> placed_;
     size_t bytes_ = 0;
+    size_t budget_;
 };
 
 }  // namespace ravelgrid
