@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <unordered_map>
+#include <vector>
 
 namespace ravelgrid {
 namespace {
@@ -115,9 +117,57 @@ const ArmTable& armTable() {
     return table;
 }
 
+}  // namespace
+
+// Device-pixel rectangles of one colour, filled in one call; a rectangle
+// that continues the last one on the same rows is merged into it, so a line
+// across many cells is one rectangle.
+class RectBatch {
+public:
+    explicit RectBatch(QPainter& painter) : painter_(painter) {}
+    ~RectBatch() { flush(); }
+
+    void add(const QRect& r, const QColor& color) {
+        if (color != color_) {
+            flush();
+            color_ = color;
+        }
+        // The last few: a cell's arms alternate between the two directions.
+        const size_t from = rects_.size() > 4 ? rects_.size() - 4 : 0;
+        for (size_t i = rects_.size(); i-- > from;) {
+            QRect& other = rects_[i];
+            const bool sameRows = other.top() == r.top() && other.height() == r.height() &&
+                                  r.left() <= other.right() + 1 && r.right() + 1 >= other.left();
+            const bool sameColumns = other.left() == r.left() && other.width() == r.width() &&
+                                     r.top() <= other.bottom() + 1 && r.bottom() + 1 >= other.top();
+            if (sameRows || sameColumns) {
+                other = other.united(r);
+                return;
+            }
+        }
+        rects_.push_back(r);
+    }
+    void flush() {
+        if (rects_.empty())
+            return;
+        const QBrush brush(color_);
+        for (const QRect& r : rects_)
+            painter_.fillRect(r, brush);
+        rects_.clear();
+    }
+
+private:
+    QPainter& painter_;
+    QColor color_;
+    std::vector<QRect> rects_;
+};
+
+namespace {
+
 // One cell in device pixels; the painter's unit is one device pixel.
 struct BoxCellGrid {
     QPainter& painter;
+    RectBatch& batch;
     QColor color;
     int x = 0;  // top-left device pixel of the cell
     int y = 0;
@@ -133,7 +183,7 @@ struct BoxCellGrid {
         y0 = std::clamp(y0, 0, heightPx);
         y1 = std::clamp(y1, 0, heightPx);
         if (x0 < x1 && y0 < y1)
-            painter.fillRect(QRect(x + x0, y + y0, x1 - x0, y1 - y0), color);
+            batch.add(QRect(x + x0, y + y0, x1 - x0, y1 - y0), color);
     }
     void fillHorizontalDashSegment(int x0, int x1, int top, int thickness) const {
         fillPixelRect(x0, top, x1, top + thickness);
@@ -308,12 +358,11 @@ void paintBoxArc(const BoxCellGrid& g, int corner) {
     path.addEllipse(QPointF(ax, ay), r + h, r + h);
     if (r - h > 0)
         path.addEllipse(QPointF(ax, ay), r - h, r - h);
-    QPainterPath clipPath;
-    clipPath.addRect(clip);
     g.painter.save();
     g.painter.translate(g.x, g.y);
+    g.painter.setClipRect(clip, Qt::IntersectClip);
     g.painter.setRenderHint(QPainter::Antialiasing, true);
-    g.painter.fillPath(path.intersected(clipPath), g.color);
+    g.painter.fillPath(path, g.color);
     g.painter.restore();
 }
 
@@ -371,6 +420,7 @@ void drawBlockElementItems(QPainter& painter, std::span<const BlockElementRender
     painter.setRenderHint(QPainter::Antialiasing, antiAlias);
     if (!antiAlias)
         painter.scale(1 / s, 1 / s);
+    RectBatch batch(painter);
     for (const BlockElementRenderItem& item : items) {
         if (item.rects.empty())
             continue;
@@ -393,9 +443,10 @@ void drawBlockElementItems(QPainter& painter, std::span<const BlockElementRender
             const int x1 = int(std::ceil(rect.right() * s - 1e-9));
             const int y1 = int(std::ceil(rect.bottom() * s - 1e-9));
             if (x1 > x0 && y1 > y0)
-                painter.fillRect(QRect(x0, y0, x1 - x0, y1 - y0), color);
+                batch.add(QRect(x0, y0, x1 - x0, y1 - y0), color);
         }
     }
+    batch.flush();
     painter.restore();
 }
 
@@ -403,10 +454,90 @@ int boxLineWeight(qreal underlineThickness, qreal scale) {
     return std::max(1, std::max(roundInt(underlineThickness * scale * 1.35), roundInt(scale)));
 }
 
+namespace {
+
+// Shapes drawn with anti-aliased paths are rendered once per size and colour
+// and then copied: a screen of rounded corners stays cheap.
+struct ShapeKey {
+    char32_t cp;
+    int width;
+    int height;
+    int weight;
+    QRgb color;
+    bool operator==(const ShapeKey&) const = default;
+};
+struct ShapeKeyHash {
+    size_t operator()(const ShapeKey& k) const noexcept {
+        size_t h = k.cp;
+        for (size_t v : {size_t(k.width), size_t(k.height), size_t(k.weight), size_t(k.color)})
+            h = h * 1000003u ^ v;
+        return h;
+    }
+};
+constexpr size_t shapeCacheCapacity = 512;
+
+std::unordered_map<ShapeKey, QImage, ShapeKeyHash>& shapeCache() {
+    static std::unordered_map<ShapeKey, QImage, ShapeKeyHash> cache;
+    return cache;
+}
+
+template <typename Paint>
+const QImage& cachedShape(const ShapeKey& key, QSize size, Paint&& paint) {
+    auto& cache = shapeCache();
+    if (auto it = cache.find(key); it != cache.end())
+        return it->second;
+    if (cache.size() >= shapeCacheCapacity)
+        cache.clear();
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        paint(p);
+    }
+    return cache.emplace(key, std::move(image)).first->second;
+}
+
+bool pathShaped(char32_t cp) { return cp >= 0x256D && cp <= 0x2573; }
+
+void paintBoxGlyph(QPainter& painter, RectBatch& batch, char32_t cp, const QColor& color, int lineWeight,
+                   const QRect& cellPx);
+
+}  // namespace
+
 void paintBoxGlyphPx(QPainter& painter, char32_t cp, const QColor& color, int lineWeight, const QRect& cellPx) {
+    RectBatch batch(painter);
+    paintBoxGlyph(painter, batch, cp, color, lineWeight, cellPx);
+}
+
+namespace {
+
+void paintBoxGlyph(QPainter& painter, RectBatch& batch, char32_t cp, const QColor& color, int lineWeight,
+                   const QRect& cellPx) {
     if (!isBoxDrawing(cp))
         return;
-    BoxCellGrid g{painter, color};
+    if (pathShaped(cp) && painter.transform().type() <= QTransform::TxScale) {
+        const ShapeKey key{cp, std::max(1, cellPx.width()), std::max(1, cellPx.height()), lineWeight, color.rgba()};
+        const QImage& shape = cachedShape(key, QSize(key.width, key.height), [&](QPainter& p) {
+            RectBatch own(p);
+            BoxCellGrid g{p, own, color};
+            g.widthPx = key.width;
+            g.heightPx = key.height;
+            g.lineWeight = lineWeight;
+            g.light = std::max(1, lineWeight);
+            g.heavy = 2 * g.light;
+            if (cp == 0x2571 || cp == 0x2573)
+                paintDiagonal(g, true);
+            if (cp == 0x2572 || cp == 0x2573)
+                paintDiagonal(g, false);
+            if (cp >= 0x256D && cp <= 0x2570)
+                paintBoxArc(g, cp == 0x256D ? 3 : cp == 0x256E ? 2 : cp == 0x256F ? 0 : 1);
+        });
+        batch.flush();
+        painter.drawImage(cellPx.topLeft(), shape);
+        return;
+    }
+    BoxCellGrid g{painter, batch, color};
     g.x = cellPx.x();
     g.y = cellPx.y();
     g.widthPx = std::max(1, cellPx.width());
@@ -449,6 +580,8 @@ void paintBoxGlyphPx(QPainter& painter, char32_t cp, const QColor& color, int li
     }
 }
 
+}  // namespace
+
 void paintBlockOrBoxGlyph(QPainter& painter, char32_t cp, const QColor& color, int lineWeight, QPointF origin,
                           QSizeF size, qreal scale) {
     const qreal s = scale > 0 ? scale : 1.0;
@@ -472,14 +605,53 @@ void drawBoxDrawingItems(QPainter& painter, std::span<const BoxDrawingRenderItem
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.scale(1 / s, 1 / s);
-    for (const BoxDrawingRenderItem& item : items) {
-        QColor color = item.foregroundColor;
-        color.setAlphaF(std::clamp<float>(color.alphaF(), 0.f, 1.f));
-        paintBoxGlyphPx(painter, item.codePoint, color, lineWeight,
-                        QRect(item.column * cwPx, rowY, item.columnWidth * cwPx, chPx));
+    {
+        RectBatch batch(painter);
+        for (const BoxDrawingRenderItem& item : items) {
+            // A QColor's alpha is always within 0...1: no clamping needed.
+            paintBoxGlyph(painter, batch, item.codePoint, item.foregroundColor, lineWeight,
+                          QRect(item.column * cwPx, rowY, item.columnWidth * cwPx, chPx));
+        }
     }
     painter.restore();
 }
+
+namespace {
+
+// One separator in a cell, snapped to a grid of sx by sy units per pixel.
+void paintPowerline(QPainter& painter, char32_t cp, const QRectF& cell, qreal sx, qreal sy, const QColor& color) {
+    const qreal px = 1 / sx;
+    const qreal left = std::floor(cell.left() * sx + 1e-9) / sx;
+    const qreal right = std::ceil(cell.right() * sx - 1e-9) / sx;
+    const qreal top = std::floor(cell.top() * sy + 1e-9) / sy;
+    const qreal bottom = std::ceil(cell.bottom() * sy - 1e-9) / sy;
+    const bool pointsRight = cp == 0xE0B0 || cp == 0xE0B4;
+    const qreal base = pointsRight ? left : right;
+    const qreal tip = pointsRight ? right : left;
+
+    QPainterPath path;
+    path.moveTo(base, top);
+    if (cp == 0xE0B0 || cp == 0xE0B2) {
+        const qreal mid = roundHalfAwayFromZero((top + bottom) * sy * 0.5) / sy;
+        path.lineTo(tip, mid);
+        path.lineTo(base, bottom);
+    } else {
+        const qreal c = base + (pointsRight ? 1 : -1) * std::abs(tip - base) * 4.0 / 3.0;
+        path.cubicTo(QPointF(c, top), QPointF(c, bottom), QPointF(base, bottom));
+    }
+    path.closeSubpath();
+
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    // A seam column just outside the base hides the blend with the
+    // neighbouring cell's background.
+    painter.fillRect(QRectF(pointsRight ? left - px : right, top, px, bottom - top), color);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.fillPath(path, color);
+}
+
+bool onDevicePixels(qreal v) { return std::abs(v - std::round(v)) < 1e-6; }
+
+}  // namespace
 
 void drawPowerlineItems(QPainter& painter, std::span<const PowerlineRenderItem> items, BufferLine::RenderLineMode mode,
                         const CustomGlyphCell& at) {
@@ -493,41 +665,32 @@ void drawPowerlineItems(QPainter& painter, std::span<const PowerlineRenderItem> 
         sy *= 2;
     if (!(sx > 0) || !(sy > 0))
         return;
-    const qreal px = 1 / sx;
+    // On a plain row whose cells are whole device pixels every separator of
+    // one colour looks the same: render it once, then copy it.
+    const bool cacheable = mode == BufferLine::RenderLineMode::single &&
+                           painter.transform().type() <= QTransform::TxScale &&
+                           onDevicePixels(at.cell.width() * sx) && onDevicePixels(at.cell.height() * sy) &&
+                           onDevicePixels(at.rowTop * sy);
+    painter.save();
     for (const PowerlineRenderItem& item : items) {
         if (!isPowerlineShape(item.codePoint))
             continue;
         const QRectF cell(item.column * at.cell.width(), at.rowTop, item.columnWidth * at.cell.width(),
                           at.cell.height());
-        const qreal left = std::floor(cell.left() * sx + 1e-9) / sx;
-        const qreal right = std::ceil(cell.right() * sx - 1e-9) / sx;
-        const qreal top = std::floor(cell.top() * sy + 1e-9) / sy;
-        const qreal bottom = std::ceil(cell.bottom() * sy - 1e-9) / sy;
-        const bool pointsRight = item.codePoint == 0xE0B0 || item.codePoint == 0xE0B4;
-        const qreal base = pointsRight ? left : right;
-        const qreal tip = pointsRight ? right : left;
-
-        QPainterPath path;
-        path.moveTo(base, top);
-        if (item.codePoint == 0xE0B0 || item.codePoint == 0xE0B2) {
-            const qreal mid = roundHalfAwayFromZero((top + bottom) * sy * 0.5) / sy;
-            path.lineTo(tip, mid);
-            path.lineTo(base, bottom);
-        } else {
-            const qreal c = base + (pointsRight ? 1 : -1) * std::abs(tip - base) * 4.0 / 3.0;
-            path.cubicTo(QPointF(c, top), QPointF(c, bottom), QPointF(base, bottom));
+        if (!cacheable) {
+            paintPowerline(painter, item.codePoint, cell, sx, sy, item.foregroundColor);
+            continue;
         }
-        path.closeSubpath();
-
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        // A seam column just outside the base hides the blend with the
-        // neighbouring cell's background.
-        painter.fillRect(QRectF(pointsRight ? left - px : right, top, px, bottom - top), item.foregroundColor);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.fillPath(path, item.foregroundColor);
-        painter.restore();
+        const int wPx = int(std::lround(cell.width() * sx));
+        const int hPx = int(std::lround(cell.height() * sy));
+        const ShapeKey key{item.codePoint, wPx, hPx, 0, item.foregroundColor.rgba()};
+        const QImage& shape = cachedShape(key, QSize(wPx + 2, hPx), [&](QPainter& p) {
+            paintPowerline(p, item.codePoint, QRectF(1, 0, wPx, hPx), 1, 1, item.foregroundColor);
+        });
+        const QPointF origin(std::lround(cell.left() * sx) - 1, std::lround(cell.top() * sy));
+        painter.drawImage(QRectF(origin.x() / sx, origin.y() / sy, (wPx + 2) / sx, hPx / sy), shape);
     }
+    painter.restore();
 }
 
 }  // namespace ravelgrid

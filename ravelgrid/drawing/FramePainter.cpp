@@ -205,7 +205,7 @@ std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayl
         std::optional<QImage> decoded = payload.isPng() ? imageFromEncoded(payload.bytes())
                                                         : imageFromRgba(payload.bytes(), payload.width(), payload.height());
         if (decoded)
-            image = std::make_shared<const QImage>(std::move(*decoded));
+            image = std::make_shared<const QImage>(decoded->convertToFormat(QImage::Format_ARGB32_Premultiplied));
     } else if (size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide &&
                size.height() <= kMaxImageSide) {
         if (auto natural = kittyPicture(payload, QSize()))
@@ -250,8 +250,22 @@ void FramePainter::drawKittyBand(QPainter& painter, const KittyPlacementImage& c
     const int y1 = std::min(picture->height(), int(roundHalfAwayFromZero((rowTop + cell_.height() - y) * scale)));
     if (y1 <= y0)
         return;
-    painter.drawImage(QRectF(x, y + y0 / scale, picture->width() / scale, (y1 - y0) / scale), *picture,
-                      QRectF(0, y0, picture->width(), y1 - y0));
+    blitBand(painter, QPointF(x, y + y0 / scale), *picture, y0, y1, scale);
+}
+
+void FramePainter::blitBand(QPainter& painter, QPointF topLeft, const QImage& picture, int y0, int y1, qreal scale) {
+    // Pictures are at device resolution: on a plain row they are copied
+    // pixel for pixel, which is far cheaper than a scaled draw.
+    if (painter.worldTransform().type() <= QTransform::TxTranslate) {
+        painter.save();
+        painter.scale(1 / scale, 1 / scale);
+        painter.drawImage(QPoint(int(std::lround(topLeft.x() * scale)), int(std::lround(topLeft.y() * scale))), picture,
+                          QRect(0, y0, picture.width(), y1 - y0));
+        painter.restore();
+        return;
+    }
+    painter.drawImage(QRectF(topLeft, QSizeF(picture.width() / scale, (y1 - y0) / scale)), picture,
+                      QRectF(0, y0, picture.width(), y1 - y0));
 }
 
 void FramePainter::drawImages(QPainter& painter, const std::vector<ImageDrawEntry>& entries, qreal rowTop,
@@ -275,9 +289,7 @@ void FramePainter::drawImages(QPainter& painter, const std::vector<ImageDrawEntr
             x += strip->kittyPixelOffsetX / scale;
             y += strip->kittyPixelOffsetY / scale;
         }
-        const qreal yScale = strip->pixelHeight / std::max(1, strip->bandHeight);
-        painter.drawImage(QRectF(x, y, strip->pixelWidth, (y1 - y0) * yScale), picture,
-                          QRectF(0, y0, picture.width(), y1 - y0));
+        blitBand(painter, QPointF(x, y), picture, y0, y1, scale);
     }
 }
 
@@ -395,6 +407,12 @@ void FramePainter::flush(QPainter& painter) {
 
 void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
                             const RowContext& context) {
+    // Runs of shapes, blanks and hidden cells have no glyph to draw.
+    bool anyGlyph = false;
+    for (size_t i = run.firstCell; i < run.firstCell + run.cellCount && !anyGlyph; ++i)
+        anyGlyph = layout.cells[i].code > 0x20;
+    if (!anyGlyph)
+        return;
     const FontFace face = run.style.face;
     fontSlots_.clear();
     fontSlots_.push_back(fonts_.raw(face));

@@ -99,6 +99,8 @@ private:
     void drawImages(QPainter& painter, const std::vector<ImageDrawEntry>& entries, qreal rowTop, qreal scale);
     void drawKittyBand(QPainter& painter, const KittyPlacementImage& cell, qreal rowTop, qreal scale);
     void drawPlaceholders(QPainter& painter, const FrameInput& input, qreal rowTop, qreal scale);
+    // Picture rows y0..y1 with their top-left corner at a logical point.
+    static void blitBand(QPainter& painter, QPointF topLeft, const QImage& picture, int y0, int y1, qreal scale);
     // A kitty payload decoded, at its own size (an invalid size) or scaled.
     std::shared_ptr<const QImage> kittyPicture(const KittyGraphicsPayload& payload, QSize size);
 

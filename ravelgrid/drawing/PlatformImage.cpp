@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ravelgrid {
 namespace {
@@ -115,17 +116,40 @@ std::optional<QSizeF> placedImageSize(QSize natural, ImageSizeRequest widthReque
     return QSizeF(width, height);
 }
 
+namespace {
+
+// An opaque picture is kept without its alpha channel: drawing it is then a
+// plain copy.
+QImage withoutUnusedAlpha(QImage image) {
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        return image;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) != 255)
+                return image;
+    }
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+    return image;
+}
+
+}  // namespace
+
 std::shared_ptr<const QImage> renderPlacedPicture(const QImage& source, QSizeF placed, qreal scale, bool fitInside) {
     const qreal s = scale > 0 ? scale : 1.0;
     const int w = std::max(1, int(roundHalfAwayFromZero(placed.width() * s)));
     const int h = std::max(1, int(roundHalfAwayFromZero(placed.height() * s)));
     if (w > kMaxImageSide || h > kMaxImageSide || source.isNull())
         return nullptr;
+    // Kept premultiplied, the format QPainter blends fastest; the straight
+    // alpha of the source is converted, not reinterpreted.
+    constexpr QImage::Format drawn = QImage::Format_ARGB32_Premultiplied;
     if (source.width() == w && source.height() == h)
-        return std::make_shared<const QImage>(source);
+        return std::make_shared<const QImage>(withoutUnusedAlpha(source.convertToFormat(drawn)));
     if (!fitInside)
-        return std::make_shared<const QImage>(source.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    QImage canvas(w, h, QImage::Format_ARGB32_Premultiplied);
+        return std::make_shared<const QImage>(withoutUnusedAlpha(
+            source.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(drawn)));
+    QImage canvas(w, h, drawn);
     if (canvas.isNull())
         return nullptr;
     canvas.fill(Qt::transparent);
