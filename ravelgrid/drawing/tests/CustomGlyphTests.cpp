@@ -240,6 +240,77 @@ private slots:
         QCOMPARE(rows, 1);
     }
 
+    // --- the row builder's side lists -------------------------------------------------
+
+    void rowBuilderCollectsShapesAndPlaceholders() {
+        ColorResolver colors;
+        colors.setPaletteLookup([](uint8_t i) { return Color::fromRgb8(i, i, i); });
+        colors.setNativeForeground(nativeFg);
+        colors.setNativeBackground(nativeBg);
+        CellAttributes attributes(colors);
+        BufferLine line(12);
+        auto put = [&](int col, char32_t ch, Attribute a = {}) {
+            CharData c;
+            c.code = int32_t(ch);
+            c.width = 1;
+            c.attribute = a;
+            line.set(col, c);
+        };
+        Attribute image;
+        image.fg = C::ansi256(5);  // a placeholder's image id
+        put(0, 'a');
+        put(1, U'\u2500', fgTrue(0, 255, 0));
+        put(2, 'b');
+        put(3, U'\u2588');
+        put(4, U'\uE0B0');
+        put(5, U'\uE0B1');  // the thin separator stays text
+        put(6, U'\U0010EEEE', image);
+        put(7, U'\U0010EEEE', image);  // no marks: the next column of the same row
+        Attribute concealed;
+        concealed.style = CharacterStyle::invisible;
+        put(8, U'\u2502', concealed);
+
+        RowContext context;
+        context.selectedColumns = [](int) { return std::optional(std::pair{3, 4}); };
+        context.selectedForeground = QColor(1, 2, 3);
+        context.selectedBackground = QColor(9, 9, 9);
+        RowLayout layout;
+        buildRow(line, 12, 0, context, attributes, layout);
+        QCOMPARE(layout.boxItems.size(), size_t(1));
+        QCOMPARE(layout.boxItems[0].column, 1);
+        QCOMPARE(layout.boxItems[0].foregroundColor, QColor(0, 255, 0));
+        QCOMPARE(layout.blockItems.size(), size_t(1));
+        QCOMPARE(layout.blockItems[0].column, 3);
+        QCOMPARE(layout.blockItems[0].rects.size(), size_t(1));
+        // A selected shape takes the selection's text colour.
+        QCOMPARE(layout.blockItems[0].foregroundColor, QColor(1, 2, 3));
+        QCOMPARE(layout.powerlineItems.size(), size_t(1));
+        QCOMPARE(layout.powerlineItems[0].codePoint, char32_t(0xE0B0));
+        QCOMPARE(layout.placeholderRuns.size(), size_t(1));
+        const KittyPlaceholderRun run = layout.placeholderRuns[0];
+        QCOMPARE(run.column, 6);
+        QCOMPARE(run.width, 2);
+        QCOMPARE(run.imageId, uint32_t(5));
+        QCOMPARE(run.col, 0);
+        // Shapes and placeholders draw no text; the thin separator and a
+        // concealed line do not become shapes.
+        QVERIFY(layout.cells[1].custom);
+        QCOMPARE(layout.cells[1].code, 0);
+        QCOMPARE(layout.cells[5].code, int32_t(0xE0B1));
+        QVERIFY(!layout.cells[8].custom);
+        QVERIFY(layout.cells[8].hidden);
+        // Letters on either side of a shape still draw.
+        QCOMPARE(layout.cells[0].code, int32_t('a'));
+        QCOMPARE(layout.cells[2].code, int32_t('b'));
+
+        // Without custom glyphs every one is text.
+        context.customBlockGlyphs = false;
+        buildRow(line, 12, 0, context, attributes, layout);
+        QVERIFY(layout.boxItems.empty() && layout.blockItems.empty() && layout.powerlineItems.empty());
+        QCOMPARE(layout.cells[4].code, int32_t(0xE0B0));
+        QCOMPARE(layout.placeholderRuns.size(), size_t(1));
+    }
+
     // --- block elements -----------------------------------------------------------
 
     void fullBlockAndEighthAtScale2() {

@@ -97,6 +97,23 @@ private slots:
         QVERIFY(!isRed(f.at(shot, 1, 1)));
     }
 
+    void kittyPlaceholderCellsShowTheirImage() {
+        Fixture f;
+        // An image, a virtual placement of 2 x 1 cells, then its two cells
+        // written as text: the first with row and column marks, the second
+        // taking the next column from it.
+        f.view->feed("\x1b_Ga=t,f=100,i=7,q=2;" + redPngBase64(2) + "\x1b\\");
+        f.view->feed("\x1b_Ga=p,U=1,i=7,c=2,r=1,q=2\x1b\\");
+        f.view->feed("\x1b[3;4H\x1b[38;5;7m\xF4\x8E\xBB\xAE\xCC\x85\xCC\x85\xF4\x8E\xBB\xAE\x1b[0m");
+        const QImage shot = f.grab();
+        QVERIFY(isRed(f.at(shot, 3, 2)));
+        QVERIFY(isRed(f.at(shot, 4, 2)));
+        QVERIFY(!isRed(f.at(shot, 5, 2)));
+        QVERIFY(!isRed(f.at(shot, 2, 2)));
+        // No glyph of the private character is drawn over it.
+        QVERIFY(isRed(f.at(shot, 3, 2, 0.3, 0.6)));
+    }
+
     void sixelKeepsItsSizeOrFitsTheWidth() {
         Fixture f;
         // Narrower than the view: its own size in device pixels.
