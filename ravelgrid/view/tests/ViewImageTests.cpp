@@ -97,6 +97,23 @@ private slots:
         QVERIFY(!isRed(f.at(shot, 1, 1)));
     }
 
+    void inlineImageSequence() {
+        Fixture f;
+        // Three cells wide, two high, stretched: width and height in cells.
+        f.view->feed("\x1b[2;2H\x1b]1337;File=inline=1;width=3;height=2;preserveAspectRatio=0:" + redPngBase64(4) +
+                     "\x07");
+        const QImage shot = f.grab();
+        for (int row : {1, 2})
+            for (int col : {1, 2, 3})
+                QVERIFY(isRed(f.at(shot, col, row)));
+        QVERIFY(!isRed(f.at(shot, 4, 1)));
+        QVERIFY(!isRed(f.at(shot, 1, 3)));
+        QVERIFY(!isRed(f.at(shot, 0, 1)));
+        // The cursor ends below the picture, in its starting column.
+        QCOMPARE(f.view->terminal().activeBuffer().y(), 3);
+        QCOMPARE(f.view->terminal().activeBuffer().x(), 1);
+    }
+
     void kittyPlaceholderCellsShowTheirImage() {
         Fixture f;
         // An image, a virtual placement of 2 x 1 cells, then its two cells
