@@ -358,15 +358,22 @@ private slots:
             QCOMPARE(canvas.image.pixelColor(x, y), QColor(0, 0, 255));
     }
 
+    void shadeBlendsWithTheColoursAlpha_data() { addScales(); }
     void shadeBlendsWithTheColoursAlpha() {
-        QImage image = blank(QSize(20, 40), 1.0);
+        QFETCH(qreal, scale);
+        QImage image = blank(QSize(40, 80), scale);
         const BlockElementRenderItem item{0, 1, U'\u2592', blockElementRects(U'\u2592'), QColor(255, 0, 0, 204)};
         QPainter p(&image);
-        drawBlockElementItems(p, std::span(&item, 1), CustomGlyphCell{QSizeF(8, 17), 1.0, 0}, false);
+        drawBlockElementItems(p, std::span(&item, 1), CustomGlyphCell{QSizeF(8, 17), scale, 0}, false);
         p.end();
-        // Medium shade at alpha 0.8: 0.4 of red over black.
-        QVERIFY(std::abs(image.pixelColor(4, 8).red() - 102) <= 2);
-        QCOMPARE(image.pixelColor(9, 8), QColor(Qt::black));
+        // Medium shade at alpha 0.8: 0.4 of red over black, evenly, and
+        // nothing past the cell's last device pixel.
+        const int right = int(std::ceil(8 * scale)) - 1;
+        const int bottom = int(std::ceil(17 * scale)) - 1;
+        for (QPoint at : {QPoint(0, 0), QPoint(right, bottom), QPoint(right / 2, bottom / 2)})
+            QVERIFY(std::abs(image.pixelColor(at).red() - 102) <= 2);
+        QCOMPARE(image.pixelColor(right + 1, 8), QColor(Qt::black));
+        QCOMPARE(image.pixelColor(2, bottom + 1), QColor(Qt::black));
         QVERIFY(blockElementRects(U'\u257F').empty());
         QVERIFY(blockElementRects(U'\u25A0').empty());
         QCOMPARE(blockElementRects(U'\u2599').size(), size_t(3));
@@ -413,6 +420,14 @@ private slots:
         QCOMPARE(rowsInked(paint(U'\u2506'), 7), expected);
         // Five pixels cannot hold three dashes: a solid line.
         QCOMPARE(columnsInked(paint(U'\u2504', QSizeF(2.5, 17)), 16), (std::vector<int>{0, 1, 2, 3, 4}));
+
+        // Double down and right: two nested corners. The outer one runs along
+        // row 14 and column 5, the inner one along row 18 and column 9.
+        const QImage corner = paint(U'\u2554');
+        auto white = [&](int x, int y) { return corner.pixelColor(x, y) == Qt::white; };
+        QVERIFY(white(5, 14) && white(15, 14) && white(5, 33));
+        QVERIFY(white(9, 18) && white(15, 18) && white(9, 33));
+        QVERIFY(!white(7, 18) && !white(8, 16) && !white(7, 25) && !white(4, 14) && !white(5, 13));
 
         // Rounded corner: a ring of radii 3.8 to 5.8 around (12.8, 21.8).
         const QImage arc = paint(U'\u256D');
