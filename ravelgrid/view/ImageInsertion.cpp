@@ -62,13 +62,14 @@ bool ImageInsertion::insert(Terminal& terminal, const QImage& image, ImageSizeRe
     std::shared_ptr<const QImage> picture = renderPlacedPicture(image, *placed, metrics.scale, fitInside);
     if (!picture)
         return false;
-    const size_t pictureBytes = size_t(std::max<qsizetype>(picture->sizeInBytes(), 0));
+    const size_t pictureBytes = size_t(std::max<qsizetype>(picture->sizeInBytes(), 0)) + kPictureOverheadBytes;
     if (pictureBytes > budget_) {
         platform::logWarning("view", "dropped an image larger than the image budget");
         return false;
     }
 
-    forgetDropped();
+    if (bytes_ + pictureBytes > budget_)
+        forgetDropped();
     bool dropped = false;
     while (!placed_.empty() && bytes_ + pictureBytes > budget_) {
         if (auto old = placed_.front().picture.lock()) {
@@ -90,6 +91,13 @@ bool ImageInsertion::insert(Terminal& terminal, const QImage& image, ImageSizeRe
         if (index >= 0 && index < buffer.lines().count()) {
             const TerminalImageList* existing = buffer.lines()[index].images();
             TerminalImageList images = existing ? *existing : TerminalImageList{};
+            if (images.size() >= kMaxImagesPerLine) {
+                auto oldest = std::find_if(images.begin(), images.end(), [](const TerminalImagePtr& image) {
+                    return dynamic_cast<const PlatformImage*>(image.get()) != nullptr;
+                });
+                if (oldest != images.end())
+                    images.erase(oldest);
+            }
             images.push_back(strip);
             buffer.setLineImages(index, std::move(images));
             terminal.updateRange(buffer.y());

@@ -20,6 +20,13 @@ class Terminal;
 class ImageInsertion {
 public:
     static constexpr size_t kMaxImageBytes = size_t{256} << 20;
+    // Each picture counts at least this much, so that a flood of tiny ones
+    // is bounded too.
+    static constexpr size_t kPictureOverheadBytes = 4096;
+    // A line keeps at most this many strips; the oldest give way. A child
+    // that puts picture after picture on one line cannot make placing or
+    // drawing that line ever slower.
+    static constexpr size_t kMaxImagesPerLine = 256;
 
     explicit ImageInsertion(size_t budgetBytes = kMaxImageBytes) : budget_(budgetBytes) {}
 

@@ -248,7 +248,7 @@ private slots:
         ImagePlacementMetrics metrics{cell, QSizeF(f.view->size()), f.scale()};
         QImage picture(8, 8, QImage::Format_ARGB32);
         picture.fill(Qt::red);
-        const size_t each = size_t(picture.sizeInBytes());
+        const size_t each = size_t(picture.sizeInBytes()) + ImageInsertion::kPictureOverheadBytes;
         ImageInsertion images(each * 2);
         Terminal& terminal = f.view->terminal();
         for (int i = 0; i < 3; ++i) {
@@ -262,10 +262,25 @@ private slots:
         QCOMPARE(f.strips(2).size(), size_t(1));
         QCOMPARE(f.strips(4).size(), size_t(1));
         // One larger than the whole budget is refused.
-        QImage huge(64, 64, QImage::Format_ARGB32);
+        QImage huge(128, 128, QImage::Format_ARGB32);
         huge.fill(Qt::red);
         QVERIFY(!images.insert(terminal, huge, {}, {}, true, metrics));
         QCOMPARE(f.strips(4).size(), size_t(1));
+    }
+
+    void aFloodOfTinyPicturesOnOneLineStaysBounded() {
+        Fixture f;
+        std::string flood;
+        for (int i = 0; i < 2000; ++i)
+            flood += "\x1b[1;1H\x1bPq#1;2;100;0;0#1~\x1b\\";
+        QElapsedTimer timer;
+        timer.start();
+        f.view->feed(flood);
+        f.grab();
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(f.strips(0).size(), ImageInsertion::kMaxImagesPerLine);
+        // Only what the line still shows is counted.
+        QVERIFY(f.view->imageBytes() <= ImageInsertion::kMaxImagesPerLine * (ImageInsertion::kPictureOverheadBytes + 64));
     }
 
     void sizesAndOrder() {
