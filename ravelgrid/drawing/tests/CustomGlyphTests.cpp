@@ -329,6 +329,16 @@ private slots:
         QCOMPARE(canvas.image.pixelColor(30, 10), QColor(255, 0, 0));
         QCOMPARE(canvas.image.pixelColor(31, 10), QColor(255, 0, 0));
         QCOMPARE(canvas.image.pixelColor(32, 10), nativeBg);
+
+        // Anti-aliased, the eighth keeps its exact width: its second device
+        // pixel is only partly covered.
+        Canvas smooth(2.0, QSizeF(7.5, 17));
+        smooth.painter.setAntiAliasCustomBlockGlyphs(true);
+        smooth.paint(screen);
+        QCOMPARE(smooth.image.pixelColor(30, 10), QColor(255, 0, 0));
+        const QColor edge = smooth.image.pixelColor(31, 10);
+        QVERIFY(edge.red() > 150 && edge.red() < 250);
+        QCOMPARE(smooth.image.pixelColor(32, 10), nativeBg);
     }
 
     void blockShapes_data() { addScales(); }
