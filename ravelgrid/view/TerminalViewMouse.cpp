@@ -179,6 +179,12 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event) {
     // A hand that shakes while it clicks does not select.
     if (!dragStarted_ && (point - pressPoint_).manhattanLength() < QApplication::startDragDistance())
         return;
+    if (!dragStarted_ && !selection_->active()) {
+        // The drag is seen only past the threshold: it starts where the
+        // button went down, not where it was first noticed.
+        selection_->setSoftStart(calculateMouseHit(pressPoint_).grid);
+        selection_->startSelection();
+    }
     dragStarted_ = true;
     handleSelectionDrag(point);
 }
