@@ -288,7 +288,7 @@ private:
     bool mouseReportingApplies(Qt::KeyboardModifiers modifiers) const;
     int encodeMouseButton(int button, bool release, Qt::KeyboardModifiers modifiers) const;
     void reportMouse(int code, const MouseHit& hit);
-    int countClick(QPointF point, Qt::MouseButton button);
+    int countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs);
     void handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers);
     void handleSelectionDrag(QPointF point);
     void handleSelectionRelease(const MouseHit& hit, Qt::KeyboardModifiers modifiers);
@@ -346,7 +346,7 @@ private:
     qreal scrollAccumulator_ = 0;
     qreal scrollSensitivity_ = 1.0;
     bool commandActive_ = false;
-    // Clicks are counted here, on the view's clock.
+    // Clicks are counted here, by the events' time stamps.
     uint64_t lastClickNs_ = 0;
     QPointF lastClickPoint_;
     Qt::MouseButton lastClickButton_ = Qt::NoButton;

@@ -87,8 +87,9 @@ void TerminalView::reportMouse(int code, const MouseHit& hit) {
     terminal_->sendEvent(code, hit.grid.col, row, hit.pixels.x(), hit.pixels.y());
 }
 
-int TerminalView::countClick(QPointF point, Qt::MouseButton button) {
-    const uint64_t now = scheduler_.uptimeNs();
+int TerminalView::countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs) {
+    // The event's own time: a busy event loop must not split a double click.
+    const uint64_t now = timestampMs * 1'000'000ull;
     const QPointF moved = point - lastClickPoint_;
     const bool again = clickCount_ > 0 && button == lastClickButton_ && now >= lastClickNs_ &&
                        now - lastClickNs_ <= doubleClickIntervalNs() &&
@@ -112,7 +113,7 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
-    const int count = countClick(point, button);
+    const int count = countClick(point, button, event->timestamp());
     pressPoint_ = point;
     pressButton_ = button;
     dragStarted_ = false;
@@ -138,8 +139,17 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
     handleSelectionPress(hit, count, modifiers);
 }
 
-// Qt sends a press before every double click: the click count is ours.
-void TerminalView::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
+// Qt delivers the second press of a double click as this event alone; the
+// click count is ours all the same. Where a platform sends the press too,
+// the same press is not counted twice.
+void TerminalView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (clickCount_ > 0 && event->button() == lastClickButton_ &&
+        uint64_t(event->timestamp()) * 1'000'000ull == lastClickNs_ && event->position() == lastClickPoint_) {
+        event->accept();
+        return;
+    }
+    mousePressEvent(event);
+}
 
 void TerminalView::handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers) {
     if (clickCount == 2) {
