@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "tools/TerminalDump.h"
 
@@ -61,11 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t seed = data[0] * 131u + data[1] * 7u + data[2];
     const auto input = std::span<const uint8_t>(data + 3, size - 3);
 
+    platform::FakeScheduler frozen;  // never advanced: the time stays put
     tools::ReplyRecorder wholeHost, chunkedHost;
     Terminal whole(&wholeHost, o);
     Terminal chunked(&chunkedHost, o);
-    const auto frozen = Terminal::Clock::now();
-    whole.clock = chunked.clock = [frozen] { return frozen; };
+    whole.setScheduler(&frozen);
+    chunked.setScheduler(&frozen);
 
     whole.feed(input);
     checkInvariants(whole);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 namespace platform {
@@ -42,6 +43,10 @@ public:
         now_.store(target);
     }
     void advanceSeconds(double s) { advance(static_cast<std::uint64_t>(s * 1e9 + 0.5)); }
+    template <class Rep, class Period>
+    void advance(std::chrono::duration<Rep, Period> d) {
+        advance(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count()));
+    }
 
     std::size_t pendingCount() const { return pending_.size(); }
 

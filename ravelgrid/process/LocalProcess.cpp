@@ -103,7 +103,7 @@ struct LocalProcess::Shared {
     bool readSuspendedForBackpressure = false;
     std::optional<ExitReport> pendingExit;
 
-    Clock clock = steadyNanoseconds;
+    const platform::Scheduler* clock = nullptr;  // null: the steady clock
 
     ~Shared() {
         if (wakeFd >= 0) close(wakeFd);
@@ -198,7 +198,8 @@ struct LocalProcess::Shared {
     // before it looks at the clock; the exit comes after the last chunk.
     void drain() {
         std::unique_lock lock(pendingLock);
-        const Clock now = clock;
+        const platform::Scheduler* const time = clock;
+        auto now = [time] { return time ? time->nowNs() : steadyNanoseconds(); };
         const std::uint64_t start = now();
         while (!pendingChunks.empty()) {
             std::vector<std::uint8_t> chunk = std::move(pendingChunks.front());
@@ -652,9 +653,9 @@ void LocalProcess::setDelegate(LocalProcessDelegate* delegate) {
     shared_->delegate = delegate;
 }
 
-void LocalProcess::setClock(Clock clock) {
+void LocalProcess::setClock(const platform::Scheduler* clock) {
     std::lock_guard lock(shared_->pendingLock);
-    shared_->clock = clock ? std::move(clock) : Clock(steadyNanoseconds);
+    shared_->clock = clock;
 }
 
 }  // namespace ravelgrid

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Scheduler.h"
 #include "ravelgrid/process/DeliveryQueue.h"
 #include "ravelgrid/process/LocalProcessDelegate.h"
 
@@ -38,7 +39,6 @@ public:
     // A child that never reads its input cannot make us hold more than this.
     static constexpr std::size_t pendingWriteLimitBytes = 16 * 1024 * 1024;
 
-    using Clock = std::function<std::uint64_t()>;  // monotonic nanoseconds
 
     // A null queue means DeliveryQueue::main().
     explicit LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispatchQueue = nullptr);
@@ -81,8 +81,9 @@ public:
     // Waits for a delegate call in progress on another thread.
     void setDelegate(LocalProcessDelegate* delegate);
 
-    // For tests of the drain turns; set before starting.
-    void setClock(Clock clock);
+    // The clock of the drain turns, for tests; null for the steady clock.
+    // Set before starting; it must outlive the process.
+    void setClock(const platform::Scheduler* clock);
 
 private:
     struct Shared;

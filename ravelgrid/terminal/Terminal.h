@@ -20,6 +20,7 @@
 #include "ravelgrid/screen/Color.h"
 #include "ravelgrid/screen/Line.h"
 #include "ravelgrid/screen/SelectionHook.h"
+#include "platform/Scheduler.h"
 #include "ravelgrid/terminal/DcsHandler.h"
 #include "ravelgrid/terminal/EscapeSequenceParser.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
@@ -29,7 +30,6 @@
 #include "ravelgrid/terminal/SemanticPromptOptions.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
-#include "ravelgrid/terminal/TerminalScheduler.h"
 #include "ravelgrid/terminal/TerminalTypes.h"
 
 namespace ravelgrid {
@@ -51,7 +51,6 @@ public:
     static constexpr int MINIMUM_ROWS = 1;
     static constexpr double synchronizedOutputTimeoutSeconds = 1.0;
 
-    using Clock = std::chrono::steady_clock;
     using Params = CsiParams;
     using Collect = std::span<const uint8_t>;
     using OscHandler = std::function<void(std::span<const uint8_t>)>;
@@ -191,11 +190,11 @@ public:
     // and every feed checks it too.
     void checkSynchronizedOutputTimeout();
     bool synchronizedOutputActive = false;
-    // Injectable for tests.
-    std::function<Clock::time_point()> clock = [] { return Clock::now(); };
-    // Where the timeout runs; without one only feeding checks it. A scheduler
-    // also replaces `clock`.
-    void setScheduler(std::shared_ptr<TerminalScheduler> scheduler);
+    // The clock and the timer of the timeout; without one the steady clock
+    // is read and only feeding checks the timeout. The scheduler must
+    // outlive the terminal or be replaced first; a pending timer is
+    // cancelled when the terminal goes.
+    void setScheduler(platform::Scheduler* scheduler);
 
     // --- print path and C0 --------------------------------------------------------------
     void handlePrint(std::span<const uint8_t> bytes);
@@ -551,8 +550,8 @@ private:
     std::pair<int, int> reportedCursorPosition() const;
     void popWindowTitle();
     void popIconTitle();
-    Clock::time_point now() const;
-    void armSynchronizedOutputTimer(Clock::duration delay);
+    std::uint64_t nowNs() const;
+    void armSynchronizedOutputTimer(std::uint64_t delayNs);
     void synchronizedOutputTimerFired();
 
     TerminalDelegate* tdel_ = nullptr;
@@ -597,11 +596,9 @@ private:
 
     std::vector<std::weak_ptr<SelectionHook>> selections_;
 
-    std::optional<Clock::time_point> synchronizedOutputDeadline_;
-    std::shared_ptr<TerminalScheduler> scheduler_;
+    std::optional<std::uint64_t> synchronizedOutputDeadlineNs_;
+    std::unique_ptr<platform::ScopedTasks> timers_;
     bool synchronizedOutputTimerPending_ = false;
-    // Delayed work holds this weakly, so it does nothing once we are gone.
-    std::shared_ptr<Terminal*> lifeToken_ = std::make_shared<Terminal*>(this);
 
     bool parsing_ = false;
     std::vector<uint8_t> deferredInput_;

@@ -472,17 +472,20 @@ void Terminal::activateAltBuffer(std::optional<Attribute> fillAttribute)
 
 // --- synchronized output (mode 2026) ----------------------------------------------------------
 
-void Terminal::setScheduler(std::shared_ptr<TerminalScheduler> scheduler)
+void Terminal::setScheduler(platform::Scheduler* scheduler)
 {
-    scheduler_ = std::move(scheduler);
+    timers_ = scheduler ? std::make_unique<platform::ScopedTasks>(*scheduler) : nullptr;
     synchronizedOutputTimerPending_ = false;
     if (synchronizedOutputActive)
         scheduleSynchronizedOutputTimeout();
 }
 
-Terminal::Clock::time_point Terminal::now() const
+std::uint64_t Terminal::nowNs() const
 {
-    return scheduler_ ? scheduler_->now() : clock();
+    if (timers_)
+        return timers_->scheduler().nowNs();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
 void Terminal::beginSynchronizedOutput()
@@ -496,39 +499,35 @@ void Terminal::beginSynchronizedOutput()
 
 void Terminal::scheduleSynchronizedOutputTimeout()
 {
-    const auto timeout = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(synchronizedOutputTimeoutSeconds));
-    synchronizedOutputDeadline_ = now() + timeout;
+    const auto timeoutNs = static_cast<std::uint64_t>(synchronizedOutputTimeoutSeconds * 1e9);
+    synchronizedOutputDeadlineNs_ = nowNs() + timeoutNs;
     // Re-arming only moves the deadline: a child that sends the mode in a
     // loop must not pile up timers in the host.
-    if (scheduler_ && !synchronizedOutputTimerPending_)
-        armSynchronizedOutputTimer(timeout);
+    if (timers_ && !synchronizedOutputTimerPending_)
+        armSynchronizedOutputTimer(timeoutNs);
 }
 
-void Terminal::armSynchronizedOutputTimer(Clock::duration delay)
+void Terminal::armSynchronizedOutputTimer(std::uint64_t delayNs)
 {
     synchronizedOutputTimerPending_ = true;
-    std::weak_ptr<Terminal*> alive = lifeToken_;
-    scheduler_->scheduleAfter(delay, [alive] {
-        if (auto self = alive.lock())
-            (*self)->synchronizedOutputTimerFired();
-    });
+    timers_->after(delayNs, [this] { synchronizedOutputTimerFired(); });
 }
 
 void Terminal::synchronizedOutputTimerFired()
 {
     synchronizedOutputTimerPending_ = false;
-    if (!synchronizedOutputActive || !synchronizedOutputDeadline_)
+    if (!synchronizedOutputActive || !synchronizedOutputDeadlineNs_)
         return;
-    const auto left = *synchronizedOutputDeadline_ - now();
-    if (left <= Clock::duration::zero())
+    const std::uint64_t now = nowNs();
+    if (now >= *synchronizedOutputDeadlineNs_)
         endSynchronizedOutput();
-    else if (scheduler_)
-        armSynchronizedOutputTimer(left);
+    else if (timers_)
+        armSynchronizedOutputTimer(*synchronizedOutputDeadlineNs_ - now);
 }
 
 void Terminal::checkSynchronizedOutputTimeout()
 {
-    if (synchronizedOutputActive && synchronizedOutputDeadline_ && now() >= *synchronizedOutputDeadline_)
+    if (synchronizedOutputActive && synchronizedOutputDeadlineNs_ && nowNs() >= *synchronizedOutputDeadlineNs_)
         endSynchronizedOutput();
 }
 
@@ -537,7 +536,7 @@ void Terminal::endSynchronizedOutput()
     if (!synchronizedOutputActive)
         return;
     synchronizedOutputActive = false;
-    synchronizedOutputDeadline_.reset();
+    synchronizedOutputDeadlineNs_.reset();
     updateRange(0);
     updateRange(rows - 1);
     if (tdel_)

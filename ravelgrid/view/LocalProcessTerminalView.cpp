@@ -48,7 +48,7 @@ winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale) {
 }
 
 LocalProcessTerminalView::LocalProcessTerminalView(QWidget* parent, std::optional<FontSet> font,
-                                                   TerminalOptions options, DisplayScheduler& scheduler)
+                                                   TerminalOptions options, platform::Scheduler& scheduler)
     : TerminalView(parent, std::move(font), std::move(options), scheduler) {
     setTerminalDelegate(this);
     process_ = std::make_unique<LocalProcess>(this, mainDeliveryQueue());

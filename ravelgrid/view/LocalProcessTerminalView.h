@@ -44,7 +44,7 @@ class LocalProcessTerminalView : public TerminalView,
 public:
     explicit LocalProcessTerminalView(QWidget* parent = nullptr, std::optional<FontSet> font = std::nullopt,
                                       TerminalOptions options = {},
-                                      DisplayScheduler& scheduler = DisplayScheduler::system());
+                                      platform::Scheduler& scheduler = QtScheduler::system());
     ~LocalProcessTerminalView() override;
 
     LocalProcess& process() { return *process_; }

@@ -4,7 +4,6 @@
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
-#include "ravelgrid/terminal/TerminalScheduler.h"
 #include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/CaretView.h"
 #include "ravelgrid/view/PasteText.h"
@@ -44,32 +43,11 @@ bool isWindowChord(const QKeyEvent& e) {
     return false;
 }
 
-// The terminal's delayed work (the synchronized-output timeout) runs on the
-// view's scheduler, and dies with the view.
-class ViewTerminalScheduler final : public TerminalScheduler {
-public:
-    ViewTerminalScheduler(DisplayScheduler& scheduler, QObject* context) : scheduler_(scheduler), context_(context) {}
-
-    Clock::time_point now() const override {
-        return Clock::time_point(std::chrono::nanoseconds(scheduler_.uptimeNs()));
-    }
-    void scheduleAfter(Clock::duration delay, std::function<void()> task) override {
-        if (!context_)
-            return;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(delay).count();
-        scheduler_.scheduleAfter(ns > 0 ? static_cast<uint64_t>(ns) : 0, context_, std::move(task));
-    }
-
-private:
-    DisplayScheduler& scheduler_;
-    QPointer<QObject> context_;
-};
-
 }  // namespace
 
 TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, TerminalOptions options,
-                           DisplayScheduler& scheduler)
-    : QWidget(parent), startupOptions_(std::move(options)), scheduler_(scheduler) {
+                           platform::Scheduler& scheduler)
+    : QWidget(parent), startupOptions_(std::move(options)), scheduler_(scheduler), displayTasks_(scheduler) {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -99,6 +77,8 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
 
 TerminalView::~TerminalView() {
     textBlinkTimer_.stop();
+    cancelTask(autoScrollTask_);
+    cancelTask(semanticClickTask_);
     // The service outlives nothing it points at: drop it before the terminal.
     selection_.reset();
     search_.reset();
@@ -147,7 +127,9 @@ void TerminalView::setupTerminalObjects(QSizeF size) {
     }
     if (!terminal_) {
         terminal_ = std::make_unique<Terminal>(this, options);
-        terminal_->setScheduler(std::make_shared<ViewTerminalScheduler>(scheduler_, this));
+        // The synchronized-output timeout runs on the view's scheduler; the
+        // terminal cancels its timer when it goes with the view.
+        terminal_->setScheduler(&scheduler_);
         frame_.colors().setPaletteLookup([this](uint8_t index) {
             if (!terminal_ || index >= terminal_->ansiColors.size())
                 return Color::defaultForeground();
@@ -311,7 +293,7 @@ void TerminalView::feed(std::string_view text) {
 }
 
 void TerminalView::send(std::span<const uint8_t> bytes) {
-    lastUserInputUptimeNs_.store(scheduler_.uptimeNs(), std::memory_order_relaxed);
+    lastUserInputUptimeNs_.store(scheduler_.nowNs(), std::memory_order_relaxed);
     ensureCaretIsVisible();
     Buffer& active = *terminal_->buffer;
     if (terminal_->scanUserInputForSubmission(bytes) && active.semanticInput == SemanticInputState::armed)
@@ -330,7 +312,7 @@ void TerminalView::queuePendingDisplay() {
     if (terminal_->synchronizedOutputActive || pendingDisplay_)
         return;
     pendingDisplay_ = true;
-    scheduler_.scheduleAfter(displayCoalescingNs, this, [this] { runDisplayPass(); });
+    displayTasks_.after(displayCoalescingNs, [this] { runDisplayPass(); });
 }
 
 void TerminalView::runDisplayPass() {
@@ -357,7 +339,7 @@ bool TerminalView::shouldDisplayImmediately() const {
     const uint64_t last = lastUserInputUptimeNs_.load(std::memory_order_relaxed);
     if (last == 0)
         return false;
-    const uint64_t now = scheduler_.uptimeNs();
+    const uint64_t now = scheduler_.nowNs();
     return now >= last && now - last <= interactiveInputDisplayWindowNs;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Scheduler.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/FramePainter.h"
 #include "ravelgrid/screen/SemanticPrompt.h"
@@ -9,8 +10,8 @@
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
 #include "ravelgrid/view/BellStyle.h"
-#include "ravelgrid/view/DisplayScheduler.h"
 #include "ravelgrid/view/KeyEncoder.h"
+#include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
 
 #include <QClipboard>
@@ -54,7 +55,7 @@ public:
     static constexpr int textBlinkIntervalMs = 700;
 
     explicit TerminalView(QWidget* parent = nullptr, std::optional<FontSet> font = std::nullopt,
-                          TerminalOptions options = {}, DisplayScheduler& scheduler = DisplayScheduler::system());
+                          TerminalOptions options = {}, platform::Scheduler& scheduler = QtScheduler::system());
     ~TerminalView() override;
 
     Terminal& terminal() { return *terminal_; }
@@ -274,9 +275,10 @@ private:
     void setPrimarySelection();
     std::string clipboardText(QClipboard::Mode mode) const;
 
-    // Deferred calls on the view's clock; dropped with the view. The one
-    // place that knows which scheduler runs them.
-    void runAfter(uint64_t delayNs, std::function<void()> task);
+    // Deferred calls on the view's clock. Each caller keeps its id and
+    // cancels it, at the latest when the view goes.
+    platform::Scheduler::TaskId runAfter(uint64_t delayNs, std::function<void()> task);
+    void cancelTask(platform::Scheduler::TaskId& id);
 
     // Mouse reporting and gestures.
     struct MouseHit {
@@ -291,11 +293,10 @@ private:
     int countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs);
     void handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers);
     void handleSelectionDrag(QPointF point);
-    void handleSelectionRelease(const MouseHit& hit, Qt::KeyboardModifiers modifiers);
     void autoScrollTick(uint64_t generation);
     void runSemanticClick(uint64_t id, BufferLine* line, uint64_t generation, int col,
                           SemanticPromptClickModifiers modifiers, SemanticPromptPointerSnapshot snapshot);
-    void cancelPendingSemanticClick() { pendingSemanticClick_ = 0; }
+    void cancelPendingSemanticClick();
     int wheelLines(QWheelEvent* event, qreal cellHeight);
     void setCommandActive(bool on);
     void updateMouseTracking();
@@ -305,7 +306,9 @@ private:
     std::unique_ptr<SearchService> search_;
     TerminalViewDelegate* terminalDelegate_ = nullptr;
     TerminalOptions startupOptions_;
-    DisplayScheduler& scheduler_;
+    platform::Scheduler& scheduler_;
+    // The view's deferred redraws; cancelled when the view goes.
+    platform::ScopedTasks displayTasks_;
     FramePainter frame_;
     CaretView* caret_ = nullptr;  // a child widget
     QScrollBar* scroller_ = nullptr;  // a child widget
@@ -358,6 +361,8 @@ private:
     int autoScrollDelta_ = 0;
     bool autoScrollRunning_ = false;
     uint64_t autoScrollGeneration_ = 0;
+    platform::Scheduler::TaskId autoScrollTask_ = 0;
+    platform::Scheduler::TaskId semanticClickTask_ = 0;
     std::optional<QPointF> lastSelectionDragPoint_;
     bool didSelectionDrag_ = false;
     bool dragStarted_ = false;

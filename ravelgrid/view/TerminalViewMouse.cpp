@@ -45,8 +45,19 @@ uint64_t doubleClickIntervalNs() { return uint64_t(std::max(QApplication::double
 
 }  // namespace
 
-void TerminalView::runAfter(uint64_t delayNs, std::function<void()> task) {
-    scheduler_.scheduleAfter(delayNs, this, std::move(task));
+platform::Scheduler::TaskId TerminalView::runAfter(uint64_t delayNs, std::function<void()> task) {
+    return scheduler_.scheduleAfter(delayNs, std::move(task));
+}
+
+void TerminalView::cancelTask(platform::Scheduler::TaskId& id) {
+    if (id != 0)
+        scheduler_.cancel(id);
+    id = 0;
+}
+
+void TerminalView::cancelPendingSemanticClick() {
+    pendingSemanticClick_ = 0;
+    cancelTask(semanticClickTask_);
 }
 
 // --- hit test and reports ----------------------------------------------------------------------
@@ -236,15 +247,17 @@ void TerminalView::handleSelectionDrag(QPointF point) {
     if (!keepTimer) {
         ++autoScrollGeneration_;
         autoScrollRunning_ = false;
+        cancelTask(autoScrollTask_);
     } else if (autoScrollDelta_ != 0 && !autoScrollRunning_) {
         autoScrollRunning_ = true;
         const uint64_t generation = ++autoScrollGeneration_;
-        runAfter(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
+        autoScrollTask_ = runAfter(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
     }
     redrawAll();
 }
 
 void TerminalView::autoScrollTick(uint64_t generation) {
+    autoScrollTask_ = 0;
     if (generation != autoScrollGeneration_ || !autoScrollRunning_)
         return;
     if (autoScrollDelta_ < 0)
@@ -256,12 +269,13 @@ void TerminalView::autoScrollTick(uint64_t generation) {
             selection_->dragExtend(calculateMouseHit(*lastSelectionDragPoint_).grid);
         redrawAll();
     }
-    runAfter(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
+    autoScrollTask_ = runAfter(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
 }
 
 void TerminalView::stopSelectionAutoScrollTimer() {
     ++autoScrollGeneration_;
     autoScrollRunning_ = false;
+    cancelTask(autoScrollTask_);
     autoScrollDelta_ = 0;
     lastSelectionDragPoint_.reset();
 }
@@ -307,9 +321,10 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event) {
             BufferLine* line = hit.grid.row < buffer.lines().count() ? &buffer.lines()[hit.grid.row] : nullptr;
             const uint64_t generation = line ? line->recycleGeneration() : 0;
             const uint64_t id = ++semanticClickSequence_;
+            cancelPendingSemanticClick();
             pendingSemanticClick_ = id;
             const int col = hit.grid.col;
-            runAfter(semanticClickDelayNs_, [this, id, line, generation, col, prompt, snapshot] {
+            semanticClickTask_ = runAfter(semanticClickDelayNs_, [this, id, line, generation, col, prompt, snapshot] {
                 runSemanticClick(id, line, generation, col, prompt, snapshot);
             });
         }
@@ -323,6 +338,7 @@ void TerminalView::runSemanticClick(uint64_t id, BufferLine* line, uint64_t gene
     if (pendingSemanticClick_ != id)
         return;
     pendingSemanticClick_ = 0;
+    semanticClickTask_ = 0;
     if (!line)
         return;
     Buffer& buffer = terminal_->activeBuffer();

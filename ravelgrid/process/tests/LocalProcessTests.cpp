@@ -1,3 +1,4 @@
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/process/LocalProcess.h"
 #include "ravelgrid/process/RunLoop.h"
 #include "ravelgrid/process/tests/ProcessTestSupport.h"
@@ -143,10 +144,11 @@ TEST_F(LocalProcessTest, ChunksStayInOrderAndWholeOnAPrivateQueue) {
 }
 
 TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice) {
-    LocalProcess process(&recorder);
-    std::atomic<std::uint64_t> fakeNow{0};
+    platform::FakeScheduler clock;
     std::atomic<std::uint64_t> step{5000000};
-    process.setClock([&] { return fakeNow += step.load(); });
+    recorder.onData = [&](std::span<const std::uint8_t>) { clock.advance(step.load()); };
+    LocalProcess process(&recorder);
+    process.setClock(&clock);
     startShell(process, "stty raw -echo; head -c 600000 /dev/zero");
     // Let the reader queue everything while the loop is stalled.
     ASSERT_TRUE(eventually([&] { return !process.running(); }, kTimeout));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -51,4 +52,38 @@ TEST(RunLoop, RunUntilGivesUpAtTheTimeoutAndAStopDoesNotLeakIntoIt) {
     std::thread setter([&] { loop.post([&] { flag = true; }); });
     EXPECT_TRUE(loop.runUntil([&] { return flag; }, 5s));
     setter.join();
+}
+
+TEST(RunLoop, TimedTasksRunInDueOrderAndCancelledOnesNever) {
+    RunLoop loop;
+    std::vector<int> seen;
+    loop.scheduleAfter(30'000'000, [&] { seen.push_back(3); });
+    const auto dropped = loop.scheduleAfter(10'000'000, [&] { seen.push_back(0); });
+    loop.scheduleAfter(20'000'000, [&] { seen.push_back(2); });
+    loop.scheduleAfter(5'000'000, [&] {
+        seen.push_back(1);
+        loop.cancel(dropped);  // already due or not, it must not run
+    });
+    loop.scheduleAfter(UINT64_MAX, [&] { seen.push_back(99); });  // never falls due
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(loop.runUntil([&] { return seen.size() == 3; }, 5s));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(loop.runPending(), 0u);
+}
+
+TEST(RunLoop, ATimerWaitsNoLongerThanItsDelayAndPostedTasksStillRun) {
+    RunLoop loop;
+    bool fired = false;
+    int posted = 0;
+    loop.scheduleAfter(20'000'000, [&] { fired = true; });
+    std::thread poster([&] {
+        for (int i = 0; i < 50; ++i) loop.post([&] { ++posted; });
+    });
+    poster.join();
+    const auto start = std::chrono::steady_clock::now();
+    loop.runUntil([&] { return fired; }, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(posted, 50);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "tools/TerminalDump.h"
 
@@ -40,43 +41,6 @@ TerminalOptions size(int cols, int rows)
     return o;
 }
 
-// A clock that only moves when told to.
-class FakeScheduler final : public TerminalScheduler {
-public:
-    Clock::time_point now() const override { return now_; }
-    void scheduleAfter(Clock::duration delay, std::function<void()> task) override
-    {
-        pending_.push_back({now_ + delay, sequence_++, std::move(task)});
-    }
-    // Moves the clock on, running every task that falls due, in order.
-    void advance(Clock::duration d)
-    {
-        const auto target = now_ + d;
-        for (;;) {
-            auto next = std::min_element(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
-                return a.due != b.due ? a.due < b.due : a.sequence < b.sequence;
-            });
-            if (next == pending_.end() || next->due > target)
-                break;
-            Pending p = std::move(*next);
-            pending_.erase(next);
-            now_ = std::max(now_, p.due);
-            p.task();
-        }
-        now_ = target;
-    }
-    size_t pendingCount() const { return pending_.size(); }
-
-private:
-    struct Pending {
-        Clock::time_point due;
-        uint64_t sequence;
-        std::function<void()> task;
-    };
-    Clock::time_point now_ = Clock::time_point(1h);
-    uint64_t sequence_ = 0;
-    std::vector<Pending> pending_;
-};
 
 class MouseTest : public testing::Test {
 protected:
@@ -212,86 +176,87 @@ public:
 TEST(SynchronizedOutput, EndsOneSecondAfterTheLastSetAndRedrawsEverything)
 {
     SyncHost host;
-    auto clock = std::make_shared<FakeScheduler>();
+    platform::FakeScheduler clock;
     Terminal t(&host, size(10, 4));
-    t.setScheduler(clock);
+    t.setScheduler(&clock);
     t.feed("\x1b[?2026h");
-    clock->advance(600ms);
+    clock.advance(600ms);
     t.feed("\x1b[?2026h");
     EXPECT_EQ(host.on, 1);
     t.clearUpdateRange();
-    clock->advance(999ms);
+    clock.advance(999ms);
     EXPECT_TRUE(t.synchronizedOutputActive);
     EXPECT_EQ(host.off, 0);
-    clock->advance(1ms);
+    clock.advance(1ms);
     EXPECT_FALSE(t.synchronizedOutputActive);
     EXPECT_EQ(host.off, 1);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 3));
-    clock->advance(5s);
+    clock.advance(5s);
     EXPECT_EQ(host.off, 1);
-    EXPECT_EQ(clock->pendingCount(), 0u);
+    EXPECT_EQ(clock.pendingCount(), 0u);
 }
 
 TEST(SynchronizedOutput, ASetLoopKeepsOneTimerPending)
 {
     SyncHost host;
-    auto clock = std::make_shared<FakeScheduler>();
+    platform::FakeScheduler clock;
     Terminal t(&host);
-    t.setScheduler(clock);
+    t.setScheduler(&clock);
     for (int i = 0; i < 10000; ++i) {
         t.feed("\x1b[?2026h");
-        clock->advance(1ms);
+        clock.advance(1ms);
     }
-    EXPECT_EQ(clock->pendingCount(), 1u);
+    EXPECT_EQ(clock.pendingCount(), 1u);
     EXPECT_EQ(host.on, 1);
     EXPECT_EQ(host.off, 0);
-    clock->advance(1s);
+    clock.advance(1s);
     EXPECT_EQ(host.off, 1);
 }
 
 TEST(SynchronizedOutput, AnEndedPeriodDoesNotCutShortTheNextOne)
 {
     SyncHost host;
-    auto clock = std::make_shared<FakeScheduler>();
+    platform::FakeScheduler clock;
     Terminal t(&host);
-    t.setScheduler(clock);
+    t.setScheduler(&clock);
     t.feed("\x1b[?2026h");
-    clock->advance(200ms);
+    clock.advance(200ms);
     t.feed("\x1b[?2026l");
     EXPECT_EQ(host.off, 1);
-    clock->advance(300ms);
+    clock.advance(300ms);
     t.feed("\x1b[?2026h");
-    clock->advance(500ms);  // the first period's timer runs now
+    clock.advance(500ms);  // the first period's timer runs now
     EXPECT_TRUE(t.synchronizedOutputActive);
-    clock->advance(500ms);
+    clock.advance(500ms);
     EXPECT_FALSE(t.synchronizedOutputActive);
     EXPECT_EQ(host.on, 2);
     EXPECT_EQ(host.off, 2);
 }
 
-TEST(SynchronizedOutput, ATimerOutlivingItsTerminalDoesNothing)
+TEST(SynchronizedOutput, TheTimerGoesWithItsTerminal)
 {
     SyncHost host;
-    auto clock = std::make_shared<FakeScheduler>();
+    platform::FakeScheduler clock;
     {
         Terminal t(&host);
-        t.setScheduler(clock);
+        t.setScheduler(&clock);
         t.feed("\x1b[?2026h");
+        EXPECT_EQ(clock.pendingCount(), 1u);
     }
-    EXPECT_EQ(clock->pendingCount(), 1u);
-    clock->advance(2s);
+    EXPECT_EQ(clock.pendingCount(), 0u) << "the terminal's timer goes with it";
+    clock.advance(2s);
     EXPECT_EQ(host.off, 0);
 }
 
 TEST(SynchronizedOutput, ASchedulerGivenLateStillEndsAPeriodInProgress)
 {
     SyncHost host;
-    auto clock = std::make_shared<FakeScheduler>();
+    platform::FakeScheduler clock;
     Terminal t(&host);
     t.feed("\x1b[?2026h");
-    t.setScheduler(clock);
-    EXPECT_EQ(clock->pendingCount(), 1u);
-    clock->advance(1s);
+    t.setScheduler(&clock);
+    EXPECT_EQ(clock.pendingCount(), 1u);
+    clock.advance(1s);
     EXPECT_EQ(host.off, 1);
 }
 

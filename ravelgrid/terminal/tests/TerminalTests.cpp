@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FakeScheduler.h"
 #include "platform/Log.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "tools/TerminalDump.h"
@@ -167,19 +168,18 @@ TEST(TerminalReplies, FeedingFromInsideADelegateRunsAfterTheCurrentInput)
 TEST(TerminalSynchronizedOutput, NotifiesOnceAndTimesOut)
 {
     Host host;
+    platform::FakeScheduler clock;
     Terminal t(&host);
-    auto now = Terminal::Clock::now();
-    t.clock = [&] { return now; };
+    t.setScheduler(&clock);
     t.feed("\x1b[?2026h");
-    now += std::chrono::milliseconds(600);
+    clock.advance(std::chrono::milliseconds(600));
     t.feed("\x1b[?2026h");  // re-arms the timer
     EXPECT_EQ(host.syncOn, 1);
-    now += std::chrono::milliseconds(600);
+    clock.advance(std::chrono::milliseconds(600));
     t.checkSynchronizedOutputTimeout();
     EXPECT_TRUE(t.synchronizedOutputActive);
     t.clearUpdateRange();
-    now += std::chrono::milliseconds(500);
-    t.feed("");
+    clock.advance(std::chrono::milliseconds(500));
     EXPECT_FALSE(t.synchronizedOutputActive);
     EXPECT_EQ(host.syncOff, 1);
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, t.rows - 1));

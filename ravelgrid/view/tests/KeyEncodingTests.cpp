@@ -1,4 +1,4 @@
-#include "support/FakeDisplayScheduler.h"
+#include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
 #include <QtTest>
@@ -122,7 +122,7 @@ private slots:
         QFETCH(std::string, setup);
         QFETCH(std::string, expected);
 
-        FakeDisplayScheduler clock;
+        platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
         view.setTerminalDelegate(&delegate);
@@ -135,7 +135,7 @@ private slots:
     }
 
     void metaCanBeTurnedOff() {
-        FakeDisplayScheduler clock;
+        platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
         view.setTerminalDelegate(&delegate);
@@ -153,7 +153,7 @@ private slots:
     }
 
     void backspaceCanSendControlH() {
-        FakeDisplayScheduler clock;
+        platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
         view.setTerminalDelegate(&delegate);
@@ -164,7 +164,7 @@ private slots:
     }
 
     void pageKeysScrollTheNormalScreen() {
-        FakeDisplayScheduler clock;
+        platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
         view.setTerminalDelegate(&delegate);
@@ -186,7 +186,7 @@ private slots:
     }
 
     void windowChordsAreLeftToShortcuts() {
-        FakeDisplayScheduler clock;
+        platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         auto override = [&](Qt::Key key, Qt::KeyboardModifiers mods) {
             QKeyEvent e(QEvent::ShortcutOverride, key, mods);

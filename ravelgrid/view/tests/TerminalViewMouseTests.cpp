@@ -1,7 +1,7 @@
 // Mouse reports, the wheel, selection gestures, the clipboard and the scroll
 // bar of TerminalView, on a fake clock.
 #include "ravelgrid/view/PasteText.h"
-#include "support/FakeDisplayScheduler.h"
+#include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
 #include <QAction>
@@ -20,7 +20,7 @@ namespace {
 constexpr uint64_t ms = 1'000'000;
 
 struct Fixture {
-    FakeDisplayScheduler clock;
+    platform::FakeScheduler clock;
     RecordingDelegate delegate;
     std::unique_ptr<TerminalView> view;
 
@@ -51,7 +51,7 @@ struct Fixture {
             held |= button;
         QMouseEvent event(type, pos, view->mapToGlobal(pos), button, held, mods);
         // Clicks are counted by the events' time stamps: the fake clock's.
-        event.setTimestamp(clock.uptimeNs() / ms);
+        event.setTimestamp(clock.nowNs() / ms);
         QApplication::sendEvent(view.get(), &event);
     }
     void press(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButton b = Qt::LeftButton) {

@@ -1,13 +1,14 @@
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/view/CaretView.h"
-#include "support/FakeDisplayScheduler.h"
+#include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
 #include <QtTest>
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 using namespace ravelgrid;
 
@@ -16,7 +17,7 @@ namespace {
 constexpr uint64_t ms = 1'000'000;
 
 struct Fixture {
-    FakeDisplayScheduler clock;
+    platform::FakeScheduler clock;
     RecordingDelegate delegate;
     std::unique_ptr<TerminalView> view;
 
@@ -228,13 +229,38 @@ private slots:
         QCOMPARE(f.view->lastInvalidatedRect(), QRectF(QPointF(0, 0), QSizeF(f.view->size())));
     }
 
+    void qtSchedulerRunsDueTasksInOrderAndNeverCancelledOnes() {
+        QtScheduler scheduler;
+        std::vector<int> seen;
+        scheduler.scheduleAfter(30 * ms, [&] { seen.push_back(3); });
+        const auto dropped = scheduler.scheduleAfter(5 * ms, [&] { seen.push_back(0); });
+        scheduler.scheduleAfter(1 * ms, [&] {
+            seen.push_back(1);
+            scheduler.scheduleAfter(0, [&] { seen.push_back(2); });
+        });
+        scheduler.cancel(dropped);
+        scheduler.cancel(dropped);  // twice is harmless
+        const uint64_t start = scheduler.nowNs();
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), size_t(3), 5000);
+        QVERIFY(scheduler.nowNs() - start >= 30 * ms);
+        QCOMPARE(seen, (std::vector<int>{1, 2, 3}));
+        QCOMPARE(scheduler.pendingCount(), size_t(0));
+        {
+            platform::ScopedTasks owned(scheduler);
+            owned.after(1 * ms, [&] { seen.push_back(4); });
+        }
+        QTest::qWait(20);
+        QCOMPARE(seen.size(), size_t(3));
+    }
+
     void pendingPassDiesWithTheView() {
-        FakeDisplayScheduler clock;
+        platform::FakeScheduler clock;
         auto view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
         view->feed("abc");
         QVERIFY(clock.pendingCount() > 0);
         view.reset();
-        clock.advance(100 * ms);  // must not touch the destroyed view
+        QCOMPARE(clock.pendingCount(), size_t(0));  // the view's tasks and its terminal's go with it
+        clock.advance(100 * ms);
     }
 
     void paintsCellColours() {

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ravelgrid/gpu/GpuFace.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace ravelgrid {
+
+// Opens faces by PostScript name through fontconfig (its file and index),
+// once each. Main thread only.
+class FaceLibrary {
+public:
+    static constexpr std::size_t maxFaces = 256;
+
+    FaceLibrary();
+    bool ok() const { return library_->library != nullptr; }
+
+    // Nothing when no installed font has this PostScript name.
+    std::shared_ptr<GpuFace> face(std::string_view postScriptName);
+    // fontconfig's best match for a family at a weight and slant.
+    std::shared_ptr<GpuFace> faceFor(std::string_view family, bool bold, bool italic);
+    std::optional<GpuFont> font(std::string_view postScriptName, double pixelSize);
+
+private:
+    std::shared_ptr<GpuFace> open(const std::string& file, int index, const std::string& postScriptName);
+
+    std::shared_ptr<FreeTypeLibraryHandle> library_;
+    // Null entries remember names that no font has.
+    std::unordered_map<std::string, std::shared_ptr<GpuFace>> faces_;
+};
+
+}  // namespace ravelgrid
