@@ -36,6 +36,9 @@ bool isWindowChord(const QKeyEvent& e) {
         return true;
     if (m == Qt::AltModifier && key >= Qt::Key_0 && key <= Qt::Key_9)
         return true;
+    // Paste.
+    if (m == Qt::ShiftModifier && key == Qt::Key_Insert)
+        return true;
     if (m == Qt::ControlModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown || key == Qt::Key_Comma ||
                                      key == Qt::Key_Equal || key == Qt::Key_Plus || key == Qt::Key_Minus ||
                                      key == Qt::Key_0))
@@ -150,7 +153,7 @@ void TerminalView::setupTerminalObjects(QSizeF size) {
 void TerminalView::setFontSet(FontSet fonts) {
     frame_.setFontSet(std::move(fonts));
     resetFont();
-    selection_->setActive(false);
+    clearSelectionOnFontChange();
 }
 
 void TerminalView::resetToDefaultFont() { setFontSet(FontSet::defaultSet()); }

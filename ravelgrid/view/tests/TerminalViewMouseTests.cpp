@@ -519,6 +519,26 @@ private slots:
         QVERIFY(!f.view->selectionActive());
     }
 
+    void pasteKeysReachTheActions() {
+        Fixture f;
+        f.view->activateWindow();
+        if (!QTest::qWaitForWindowActive(f.view.get()))
+            QSKIP("the window cannot become active here");
+        f.view->setFocus();
+        QGuiApplication::clipboard()->setText(QStringLiteral("pasted\n"));
+        QTest::keyClick(f.view.get(), Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(f.sent(), std::string("pasted\r"));
+        QTest::keyClick(f.view.get(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(f.sent(), std::string("pasted\r"));
+        f.view->feed("word");
+        f.view->selectAll();
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(f.view.get(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("word")));
+        QVERIFY(f.view->selectionActive());
+        QCOMPARE(f.sent(), std::string());
+    }
+
     void selectionIsDroppedByOutputResizeAndFont() {
         Fixture f;
         f.view->feed("hello world");
