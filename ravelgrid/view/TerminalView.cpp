@@ -543,7 +543,13 @@ void TerminalView::copy() {
 
 void TerminalView::paste() { insertText(clipboardText(QClipboard::Clipboard), true); }
 
-void TerminalView::pastePrimarySelection() { insertText(clipboardText(QClipboard::Selection), true); }
+void TerminalView::pastePrimarySelection() {
+    // Without a primary selection (Wayland, no X server) there is nothing to paste.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard || !clipboard->supportsSelection())
+        return;
+    insertText(clipboardText(QClipboard::Selection), true);
+}
 
 void TerminalView::insertText(std::string_view text, bool isPaste) {
     std::string clean;
@@ -1040,7 +1046,9 @@ void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {
 }
 
 void TerminalView::bell(Terminal&) {
-    if (terminalDelegate_)
+    // The host's bell is the audible part.
+    const bool audible = bellStyle_ == BellStyle::sound || bellStyle_ == BellStyle::soundAndVisual;
+    if (audible && terminalDelegate_)
         terminalDelegate_->bell(*this);
 }
 

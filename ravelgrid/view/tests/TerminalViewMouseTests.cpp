@@ -622,6 +622,19 @@ private slots:
         }
     }
 
+    void bellStyleDecidesTheHostsBell() {
+        Fixture f;
+        const std::pair<BellStyle, int> cases[] = {
+            {BellStyle::sound, 1}, {BellStyle::soundAndVisual, 1}, {BellStyle::none, 0}, {BellStyle::visual, 0}};
+        QCOMPARE(f.view->bellStyle(), BellStyle::sound);
+        for (const auto& [style, bells] : cases) {
+            f.delegate.bells = 0;
+            f.view->setBellStyle(style);
+            f.view->feed("");
+            QCOMPARE(f.delegate.bells, bells);
+        }
+    }
+
     void bellStyleNames() {
         QCOMPARE(bellStyleFromRawValue("sound"), std::optional<BellStyle>(BellStyle::sound));
         QCOMPARE(bellStyleFromRawValue("soundAndVisual"), std::optional<BellStyle>(BellStyle::soundAndVisual));
