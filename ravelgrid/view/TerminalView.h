@@ -355,7 +355,6 @@ private:
     Qt::MouseButton lastClickButton_ = Qt::NoButton;
     int clickCount_ = 0;
     QPointF pressPoint_;
-    bool pressReported_ = false;
     Qt::MouseButton pressButton_ = Qt::NoButton;
     // Selection gestures.
     int autoScrollDelta_ = 0;

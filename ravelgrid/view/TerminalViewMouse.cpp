@@ -134,8 +134,7 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
         pointerPressSnapshot_ = SemanticPromptPointerSnapshot{selection_->active(), false, count, false};
     }
     const MouseHit hit = calculateMouseHit(point);
-    pressReported_ = mouseReportingApplies(modifiers);
-    if (pressReported_) {
+    if (mouseReportingApplies(modifiers)) {
         // x10 reports presses only, without modifier bits.
         reportMouse(encodeMouseButton(*number, false, modifiers), hit);
         return;
