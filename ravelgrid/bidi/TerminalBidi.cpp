@@ -215,7 +215,9 @@ void collectRow(const BufferLine* line, int row, int cols, const ClusterScalars&
         const std::span<const CharData> data = line->cellSpan();
         while (col < limit) {
             const CharData& cell = data[size_t(col)];
-            const int width = std::max<int>(cell.width, 1);
+            // A wide cell cut by the right edge shows one column, so every
+            // column of the row keeps exactly one place.
+            const int width = std::clamp<int>(cell.width, 1, std::max(cols - col, 1));
             out.cells.push_back(Cell{row, col, width, cellText(cell, clusters)});
             col += width;
         }
