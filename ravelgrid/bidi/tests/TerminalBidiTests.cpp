@@ -366,6 +366,13 @@ TEST_F(TerminalBidiLayout, WideCellsKeepBothColumns)
     ASSERT_EQ(row.visualCells.size(), 7u);
     EXPECT_EQ(row.visualCells[5].width, 2);
     EXPECT_EQ(row.visualCells[5].logicalCol, 1);
+
+    // Laid out two columns wide, the wide cell is cut by the edge: one column,
+    // and the Alef keeps its place.
+    const auto narrow = TB::rowLayout(0, *b, 2, 500);
+    ASSERT_TRUE(narrow && narrow->row(0));
+    EXPECT_EQ(narrow->row(0)->logicalToVisualCol, (std::vector<int>{1, 0}));
+    EXPECT_EQ(narrow->row(0)->visualToLogicalCol, (std::vector<int>{1, 0}));
 }
 
 TEST_F(TerminalBidiLayout, WrappedParagraphsAndTheirLimit)
