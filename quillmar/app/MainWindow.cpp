@@ -2,6 +2,7 @@
 
 #include "quillmar/app/LocalShell.h"
 #include "platform/Log.h"
+#include "ravelgrid/protocols/TerminalKittyGraphics.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -99,6 +100,7 @@ ravelgrid::LocalProcessTerminalView* MainWindow::activeTerminal() const {
 
 ravelgrid::LocalProcessTerminalView* MainWindow::openLocalShell() {
     auto* view = new ravelgrid::LocalProcessTerminalView(detailStack_);
+    ravelgrid::TerminalKittyGraphics::attach(view->terminal());
     view->setProcessDelegate(this);
     // A shell of our own may read the screen and clipboard back.
     view->setProcessTrusted(true);

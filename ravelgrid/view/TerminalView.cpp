@@ -2,6 +2,7 @@
 
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
+#include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
 #include "ravelgrid/view/CaretView.h"
@@ -515,6 +516,9 @@ void TerminalView::drawTerminalContents(QPainter& painter, const QRectF& dirty) 
     input.viewSize = QSizeF(size());
     input.dirty = dirty;
     input.row = rowContext();
+    if (TerminalKittyGraphics* kitty = TerminalKittyGraphics::of(*terminal_))
+        input.kitty = &kitty->state();
+    input.alternateBuffer = terminal_->isCurrentBufferAlternate();
     frame_.drawTerminalContents(painter, input);
 }
 

@@ -6,6 +6,7 @@
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
+#include "ravelgrid/view/ImageInsertion.h"
 #include "ravelgrid/view/KeyEncoder.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
@@ -163,6 +164,15 @@ public:
     void inlineContentReceived(Terminal&, std::span<const uint8_t> content) override;
     void clipboardCopy(Terminal&, std::span<const uint8_t> content) override;
     std::optional<std::vector<uint8_t>> clipboardRead(Terminal&) override;
+    void createImageFromBitmap(Terminal&, std::vector<uint8_t>& rgba, int width, int height) override;
+    void createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
+                     bool preserveAspectRatio) override;
+
+    // --- inline images -------------------------------------------------------------
+    // Places a picture at the cursor, cut into one strip per cell row.
+    bool insertImage(const QImage& image, ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio);
+    // Bytes held by the pictures on the buffers' lines.
+    size_t imageBytes() { return images_.bytes(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -222,6 +232,7 @@ private:
     bool allowMouseReporting_ = true;
     bool processTrusted_ = false;
     bool focused_ = false;
+    ImageInsertion images_;
 };
 
 }  // namespace ravelgrid
