@@ -485,6 +485,17 @@ TEST_F(TerminalBidiLayout, MovedTextComesFromTheContentCache)
     EXPECT_NE(moved->row(1)->paragraphRevision, first->row(2)->paragraphRevision);
     EXPECT_EQ(moved->row(1)->paragraphRevision, TB::cachedRowLayout(1, *b, 500));
 
+    // The ring moves the same line down a row: the content cache answers
+    // for the new place.
+    const BufferLinePtr blank = b->getBlankLine(Attribute{});
+    b->lines().splice(0, 0, std::span(&blank, 1), nullptr);
+    const auto shifted = TB::rowLayout(2, *b, 10, 500);
+    ASSERT_TRUE(shifted && shifted->row(2));
+    EXPECT_EQ(shifted->firstRow, 2);
+    EXPECT_EQ(TB::cacheStatistics().layoutPasses, passes);
+    EXPECT_EQ(shifted->row(2)->visualCells, first->row(2)->visualCells);
+    put(*b, 3, U"");
+
     // Other text of the same shape is laid out afresh.
     put(*b, 3, U"שלום (2)");
     const auto other = TB::rowLayout(3, *b, 10, 500);
