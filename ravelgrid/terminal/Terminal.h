@@ -341,6 +341,8 @@ public:
     void oscClipboard(std::span<const uint8_t> payload);
     void oscResetColor(std::span<const uint8_t> payload);
     void oscResetCursorColor();
+    void oscResetDefaultColor(int target);  // 0 foreground, 1 background
+    void applyOscColor(int target, const Color& color);
     void oscSemanticPrompt(std::span<const uint8_t> payload);
     void oscNotification(std::span<const uint8_t> payload);
     void oscInlineImage(std::span<const uint8_t> payload);
@@ -419,6 +421,12 @@ public:
         lastCellKnown_ = false;
         cursorLine_ = nullptr;
     }
+    // Printing that filled a row up to the right margin leaves the cursor one
+    // past the margin with the wrap pending; a cursor moved there is simply
+    // right of the margin. Anything that moves the cursor ends the wrap.
+    bool wrapPendingAtMargin() const;
+    void noteMarginWrap();
+    void clearMarginWrap() { marginWrap_.buffer = nullptr; }
     void reportUnknownCsi(const Params& p, Collect collect, uint8_t final);
     void reportUnknownEsc(Collect collect, uint8_t final);
     void reportUnknownOsc(int64_t number);
@@ -570,6 +578,11 @@ private:
     int lastPrintedWidth_ = 1;
     // The cell left of the cursor is the last one printed (no other action since).
     bool lastCellKnown_ = false;
+    struct MarginWrap {
+        const Buffer* buffer = nullptr;
+        int x = 0;
+        int y = 0;
+    } marginWrap_;
     BufferLine* cursorLine_ = nullptr;
     const Buffer* cursorLineBuffer_ = nullptr;
     int cursorLineRow_ = 0;
@@ -593,6 +606,9 @@ private:
     bool settingFgColor_ = false;
     bool settingBgColor_ = false;
     bool settingCursorColor_ = false;
+    bool settingOscColor_ = false;
+    Color hostForegroundColor_ = Color::defaultForeground();
+    Color hostBackgroundColor_ = Color::defaultBackground();
 
     std::vector<std::weak_ptr<SelectionHook>> selections_;
 

@@ -95,27 +95,42 @@ void Terminal::oscSetColors(std::span<const uint8_t> data, int startAt)
         const auto color = Color::convertSpecBytes(piece);
         if (!color)
             continue;
-        // The second delegate call is deliberate: a host that keeps its own
-        // copy of the colour hears about the command itself as well as the
-        // property change.
-        switch (target) {
-        case 0:
-            setForegroundColor(*color);
-            if (tdel_)
-                tdel_->setForegroundColor(*this, *color);
-            break;
-        case 1:
-            setBackgroundColor(*color);
-            if (tdel_)
-                tdel_->setBackgroundColor(*this, *color);
-            break;
-        default:
-            setCursorColor(*color);
-            if (tdel_)
-                tdel_->setCursorColor(*this, *color);
-            break;
-        }
+        applyOscColor(target, *color);
     }
+}
+
+void Terminal::applyOscColor(int target, const Color& color)
+{
+    // Colours a program sets are not the host's defaults: OSC 110 and 111
+    // go back to what the host set last.
+    const bool was = settingOscColor_;
+    settingOscColor_ = true;
+    // The second delegate call is deliberate: a host that keeps its own
+    // copy of the colour hears about the command itself as well as the
+    // property change.
+    switch (target) {
+    case 0:
+        setForegroundColor(color);
+        if (tdel_)
+            tdel_->setForegroundColor(*this, color);
+        break;
+    case 1:
+        setBackgroundColor(color);
+        if (tdel_)
+            tdel_->setBackgroundColor(*this, color);
+        break;
+    default:
+        setCursorColor(color);
+        if (tdel_)
+            tdel_->setCursorColor(*this, color);
+        break;
+    }
+    settingOscColor_ = was;
+}
+
+void Terminal::oscResetDefaultColor(int target)
+{
+    applyOscColor(target, target == 0 ? hostForegroundColor_ : hostBackgroundColor_);
 }
 
 void Terminal::resetAllColors()

@@ -101,6 +101,7 @@ void Terminal::softReset()
     savedBidiPrivateModes.clear();
     cursorHidden = false;
     originMode = false;
+    setMarginMode(false);
     setInsertMode(false);
     setWraparound(true);
     reverseWraparound = false;
@@ -422,7 +423,10 @@ int Terminal::decModeStatus(int mode) const
     case 25: return flag(!cursorHidden);
     case 40: return flag(allow80To132);
     case 45: return flag(reverseWraparound);
-    case 47: return flag(isCurrentBufferAlternate());
+    case 47:
+    case 1047:
+    case 1049: return flag(isCurrentBufferAlternate());
+    case 1048: return 1;
     case 66: return flag(applicationKeypad);
     case 69: return flag(marginMode);
     case 1000: return flag(mouseMode_ == MouseMode::vt200);

@@ -156,6 +156,8 @@ void Terminal::oscDispatch(int64_t number, std::span<const uint8_t> payload)
     case 12: oscSetColors(payload, static_cast<int>(number - 10)); return;
     case 52: oscClipboard(payload); return;
     case 104: oscResetColor(payload); return;
+    case 110: oscResetDefaultColor(0); return;
+    case 111: oscResetDefaultColor(1); return;
     case 112: oscResetCursorColor(); return;
     case 133: oscSemanticPrompt(payload); return;
     case 777: oscNotification(payload); return;

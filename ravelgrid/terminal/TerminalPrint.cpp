@@ -125,8 +125,30 @@ std::string Terminal::character(int32_t code) const
 
 int Terminal::rightLimit() const
 {
-    const int r = marginMode ? buffer->marginRight() : cols - 1;
-    return std::clamp(r, 0, cols - 1);
+    if (!marginMode)
+        return cols - 1;
+    const int margin = std::clamp(buffer->marginRight(), 0, cols - 1);
+    const int x = buffer->x();
+    // Right of the margin, text runs on to the screen's edge.
+    if (x <= margin || (x == margin + 1 && wrapPendingAtMargin()))
+        return margin;
+    return cols - 1;
+}
+
+bool Terminal::wrapPendingAtMargin() const
+{
+    const Buffer& b = *buffer;
+    return marginMode && marginWrap_.buffer == buffer && marginWrap_.x == b.x() && marginWrap_.y == b.y() &&
+           b.x() == b.marginRight() + 1 && b.x() < cols;
+}
+
+void Terminal::noteMarginWrap()
+{
+    const Buffer& b = *buffer;
+    if (marginMode && b.x() == b.marginRight() + 1 && b.x() < cols)
+        marginWrap_ = MarginWrap{buffer, b.x(), b.y()};
+    else
+        clearMarginWrap();
 }
 
 TinyAtom Terminal::hyperlinkPayload()
@@ -256,12 +278,13 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             --length;
             continue;
         }
-        const int right = rightLimit();
+        int right = rightLimit();
         int x = b.x();
         if (x > right) {
             if (wraparound) {
                 wrapCursorToNextLine();
                 x = b.x();
+                right = rightLimit();
             } else {
                 x = right;
             }
@@ -300,6 +323,7 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
         lastPrintedCode_ = cell.code;
         lastPrintedWidth_ = 1;
         b.setX(x + static_cast<int>(take));
+        noteMarginWrap();
         rememberLastCell();
         bytes += skipTo;
         length -= skipTo;
@@ -363,7 +387,7 @@ void Terminal::insertCharacter(const CharData& input)
     Buffer& b = *buffer;
     CharData cell = input;
     const int w = std::max<int>(cell.width, 1);
-    const int right = rightLimit();
+    int right = rightLimit();
     if (b.x() + w - 1 > right) {
         if (!wraparound) {
             if (w >= 2)
@@ -371,6 +395,7 @@ void Terminal::insertCharacter(const CharData& input)
             b.setX(right);
         } else {
             wrapCursorToNextLine();
+            right = rightLimit();
         }
     }
     BufferLine& line = cursorLine();
@@ -411,6 +436,7 @@ void Terminal::insertCharacter(const CharData& input)
     for (int k = 1; k < w && x < end; ++k, ++x)
         store(cells[static_cast<size_t>(x)], 0, 0);
     b.setX(x);
+    noteMarginWrap();
     rememberLastCell();
 }
 
