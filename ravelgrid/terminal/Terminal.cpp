@@ -100,11 +100,7 @@ Terminal::Terminal(TerminalDelegate* delegate, const TerminalOptions& options)
     setup(false);
 }
 
-Terminal::~Terminal()
-{
-    if (!payloadCodes.empty())
-        TinyAtom::releaseAtoms(payloadCodes);
-}
+Terminal::~Terminal() = default;
 
 std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
 {

@@ -19,6 +19,7 @@
 #include "ravelgrid/screen/CharSets.h"
 #include "ravelgrid/screen/Color.h"
 #include "ravelgrid/screen/Line.h"
+#include "ravelgrid/screen/PayloadTable.h"
 #include "ravelgrid/screen/SelectionHook.h"
 #include "platform/Scheduler.h"
 #include "ravelgrid/terminal/DcsHandler.h"
@@ -347,13 +348,12 @@ public:
     void oscNotification(std::span<const uint8_t> payload);
     void oscInlineImage(std::span<const uint8_t> payload);
     static std::optional<ProgressReport> parseProgressReport(std::span<const uint8_t> payload);
-    // The payload atom a printed cell takes from the active OSC 8 link.
-    TinyAtom currentHyperlinkPayload() { return hyperlinkPayload(); }
-    // Registers a value in the process-wide payload table and remembers it
-    // as this terminal's; nothing when the table is full.
-    std::optional<TinyAtom> makePayload(std::string value);
     // Gives back every payload atom this terminal holds (full reset).
     void releaseAllPayloads();
+    // The values behind this terminal's cell payloads. Each terminal has its
+    // own table: one that runs out of codes only stops linking, and never
+    // takes codes from another.
+    const PayloadTable& payloadTable() const { return payloads_; }
     // Bounds on what a child may hand over through OSC.
     static constexpr size_t kMaxTitleBytes = 4096;
     static constexpr size_t kMaxHostLocationBytes = 8192;
@@ -508,7 +508,6 @@ public:
     std::vector<uint8_t> semanticScanParams;
 
     std::optional<ActiveHyperlink> activeHyperlink;
-    std::unordered_set<uint16_t> payloadCodes;
 
     std::string terminalTitle;
     std::string iconTitle;
@@ -621,11 +620,18 @@ private:
 
     std::unique_ptr<KittyGraphicsHook> kittyGraphicsHook_;
 
-    // OSC 8 payload upkeep and shell-integration click helpers.
+    // OSC 8 payload upkeep and shell-integration click helpers. A sweep scans
+    // every cell of both screens, so sweeps are spaced out: by the table's
+    // growth while it has room, and by link starts in proportion to the
+    // cells last scanned once it is full, so that a full table costs a link
+    // no more than a few cell visits.
+    PayloadTable payloads_;
     static constexpr size_t kMinPayloadSweepThreshold = 1024;
-    static constexpr int kPayloadFullRetryInterval = 256;
+    static constexpr size_t kPayloadFullRetryInterval = 256;
+    static constexpr size_t kSweptCellsPerLinkStart = 16;
     size_t payloadSweepThreshold_ = kMinPayloadSweepThreshold;
-    int linkStartsSinceSweep_ = 0;
+    size_t linkStartsSinceSweep_ = 0;
+    size_t lastSweptCells_ = 0;
     void sweepPayloadsIfDue();
     std::pair<std::string, int> lineText(Buffer& in, int row, int start, int end);
     struct SemanticGroupGeometry;

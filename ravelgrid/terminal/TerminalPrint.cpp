@@ -156,10 +156,9 @@ TinyAtom Terminal::hyperlinkPayload()
     if (!activeHyperlink)
         return {};
     if (activeHyperlink->kind == ActiveHyperlink::Kind::pending) {
-        if (auto atom = TinyAtom::lookup(activeHyperlink->uri)) {
+        if (auto atom = payloads_.lookup(activeHyperlink->uri)) {
             activeHyperlink->kind = ActiveHyperlink::Kind::resolved;
             activeHyperlink->atom = *atom;
-            payloadCodes.insert(atom->code);
         } else {
             activeHyperlink->kind = ActiveHyperlink::Kind::unavailable;
         }
@@ -736,25 +735,24 @@ void Terminal::cmdCarriageReturn()
 
 void Terminal::garbageCollectPayload()
 {
-    if (payloadCodes.empty())
+    if (payloads_.liveCount() == 0)
         return;
-    std::unordered_set<uint16_t> used;
+    // One flag per code: a sweep visits every cell, so each visit stays cheap.
+    std::vector<uint8_t> used(size_t{PayloadTable::maxCode} + 1, 0);
+    size_t cells = 0;
     for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
         auto& ring = b->lines();
-        for (int r = 0; r < ring.count(); ++r)
-            for (const CharData& cell : ring[r].cellSpan())
-                if (cell.payload.code != 0)
-                    used.insert(cell.payload.code);
+        for (int r = 0; r < ring.count(); ++r) {
+            const auto span = ring[r].cellSpan();
+            cells += span.size();
+            for (const CharData& cell : span)
+                used[cell.payload.code] = 1;
+        }
     }
     if (activeHyperlink && activeHyperlink->kind == ActiveHyperlink::Kind::resolved)
-        used.insert(activeHyperlink->atom.code);
-    std::unordered_set<uint16_t> unused;
-    for (uint16_t c : payloadCodes)
-        if (!used.count(c))
-            unused.insert(c);
-    TinyAtom::releaseAtoms(unused);
-    for (uint16_t c : unused)
-        payloadCodes.erase(c);
+        used[activeHyperlink->atom.code] = 1;
+    payloads_.releaseUnused(used);
+    lastSweptCells_ = cells;
 }
 
 std::optional<SemanticContent> Terminal::semanticContent(Position at)
