@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 

@@ -1,9 +1,9 @@
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 #include <algorithm>
 #include <cstdio>
 
-namespace ravelgrid::tools {
+namespace ravelgrid::test {
 
 namespace {
 
@@ -211,4 +211,4 @@ std::string runDump(std::span<const uint8_t> input, const DumpOptions& options)
     return dumpScreen(terminal, recorder.replies, recorder.events);
 }
 
-}  // namespace ravelgrid::tools
+}  // namespace ravelgrid::test
