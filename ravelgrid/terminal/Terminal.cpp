@@ -113,7 +113,6 @@ std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
 
 void Terminal::installBuffer(Buffer& b)
 {
-    b.scroll = [this](bool isWrapped) { scroll(isWrapped); };
     b.resetTabStops(-1, tabStopWidth);
 }
 

@@ -48,8 +48,6 @@ namespace ravelgrid {
 // TerminalDcs.cpp (DCS handlers, parser hooks and log lines).
 class Terminal {
 public:
-    static constexpr int MINIMUM_COLS = 2;
-    static constexpr int MINIMUM_ROWS = 1;
     static constexpr double synchronizedOutputTimeoutSeconds = 1.0;
 
     using Params = CsiParams;
@@ -155,7 +153,6 @@ public:
     int32_t code(std::span<const char32_t> scalars);
     size_t clusterCount() const { return clusters_.size(); }
     std::pair<int, int> getCursorLocation() const { return {buffer->x(), buffer->y()}; }
-    int getTopVisibleRow() const { return buffer->yDisp(); }
     const Attribute& currentAttribute() const { return curAttr; }
     KittyKeyboardFlags keyboardEnhancementFlags() const
     {
@@ -286,7 +283,6 @@ public:
     void csiPHandler(const Params& p, Collect c);
     void cmdDecRqm(const Params& p, bool decMode);
     void softReset();
-    void cmdSoftReset() { softReset(); }
     static constexpr size_t kMaxKeyboardStackDepth = 16;
 
     // Fields of currentBidiState, as bits of a set.

@@ -514,7 +514,7 @@ void Terminal::csiX(const Params& p, Collect c)
         fillRectangle(*this, p);
         return;
     }
-    log("Not implemented CSI x with collect: collect=" + listText(c) + " and pars=" + listText(p.list()));
+    reportUnknownCsi(p, c, 'x');
 }
 
 void Terminal::cmdDECRQCRA(const Params& p, Collect)
@@ -552,8 +552,8 @@ void Terminal::csiZ(const Params& p, Collect c)
 {
     if (c.size() == 1 && c[0] == '$')
         eraseRectangle(*this, p);
-    else if (c.size() == 1 && c[0] == '\'')
-        log("TODO: Enable Locator Reporting (DECELR)");
+    else
+        reportUnknownCsi(p, c, 'z');  // the locator (DECELR) is not offered
 }
 
 void Terminal::csiOpenBrace(const Params& p, Collect c)
@@ -562,13 +562,13 @@ void Terminal::csiOpenBrace(const Params& p, Collect c)
         selectiveEraseRectangle(*this, p);
         return;
     }
-    log("CSI # { not implemented - XTPUSHSGR with " + listText(p.list()));
+    reportUnknownCsi(p, c, '{');
 }
 
 void Terminal::csiCloseBrace(const Params& p, Collect c)
 {
     if (!(c.size() == 1 && c[0] == '\'')) {
-        log("CSI # } not implemented- XTPOPSGR with " + listText(p.list()));
+        reportUnknownCsi(p, c, '}');
         return;
     }
     // DECIC: columns are inserted at the cursor column on every row of the region.

@@ -42,8 +42,8 @@ void copyBidiProperties(BidiPresentationState& to, const BidiPresentationState& 
 
 void Terminal::setup(bool isReset)
 {
-    cols = std::max(options_.cols, MINIMUM_COLS);
-    rows = options_.rows;
+    cols = std::max(options_.cols, Buffer::minCols);
+    rows = std::max(options_.rows, Buffer::minRows);
     if (isReset) {
         normalBuffer = makeBuffer(false);
         altBuffer = makeBuffer(true);

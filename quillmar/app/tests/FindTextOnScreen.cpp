@@ -23,7 +23,6 @@ namespace {
 QImage renderText(const QString& text) {
     const int cols = int(text.size());
     Buffer buffer(cols, 1, 8, 0);
-    buffer.scroll = [](bool) {};
     buffer.fillViewportRows();
     for (int i = 0; i < cols; ++i) {
         CharData cell;
