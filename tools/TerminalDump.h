@@ -7,11 +7,11 @@
 namespace ravelgrid::tools {
 
 using test::DumpOptions;
-using test::ReplyRecorder;
 using test::dumpScreen;
 using test::dumpStyles;
 using test::escapeBytes;
 using test::feedInChunks;
+using test::ReplyRecorder;
 using test::runDump;
 
 }  // namespace ravelgrid::tools

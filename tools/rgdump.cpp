@@ -15,17 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "tools/RgdumpHeadless.h"
 #include "ravelgrid/terminal/testsupport/TerminalDump.h"
+#include "tools/RgdumpHeadless.h"
 
 namespace {
 
-const char* kUsage =
-    "usage: rgdump [--cols N] [--rows N] [--scrollback N] [--chunk N] [FILE]\n"
-    "Feeds FILE (standard input when absent or \"-\") into a terminal and prints\n"
-    "its rows, the cursor and the replies it sent.\n"
-    "   or: rgdump [--cols N] [--rows N] [ACTION...] -- COMMAND [ARG...]\n"
-    "Runs COMMAND in a headless terminal (rgdump -- alone lists the actions).\n";
+const char* kUsage = "usage: rgdump [--cols N] [--rows N] [--scrollback N] [--chunk N] [FILE]\n"
+                     "Feeds FILE (standard input when absent or \"-\") into a terminal and prints\n"
+                     "its rows, the cursor and the replies it sent.\n"
+                     "   or: rgdump [--cols N] [--rows N] [ACTION...] -- COMMAND [ARG...]\n"
+                     "Runs COMMAND in a headless terminal (rgdump -- alone lists the actions).\n";
 
 bool readNumber(const char* text, long max, long& out)
 {
@@ -75,7 +74,7 @@ public:
 private:
     bool load(int fd)
     {
-        struct stat st{};
+        struct stat st {};
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
             const auto size = static_cast<size_t>(st.st_size);
             void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);

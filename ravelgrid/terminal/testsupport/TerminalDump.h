@@ -25,11 +25,20 @@ public:
     void setTerminalIconTitle(Terminal&, const std::string& title) override { note("iconTitle " + title); }
     std::optional<std::vector<uint8_t>> windowCommand(Terminal&, const WindowManipulationCommand& command) override;
     void sizeChanged(Terminal&) override { note("sizeChanged"); }
-    void bufferActivated(Terminal& t) override { note(t.isCurrentBufferAlternate() ? "bufferActivated alt" : "bufferActivated normal"); }
+    void bufferActivated(Terminal& t) override
+    {
+        note(t.isCurrentBufferAlternate() ? "bufferActivated alt" : "bufferActivated normal");
+    }
     void synchronizedOutputChanged(Terminal&, bool active) override { note(active ? "sync on" : "sync off"); }
     void mouseModeChanged(Terminal&) override { note("mouseModeChanged"); }
-    void cursorStyleChanged(Terminal&, CursorStyle style) override { note(std::string("cursorStyle ") + description(style)); }
-    void colorChanged(Terminal&, std::optional<int> idx) override { note(idx ? "colorChanged " + std::to_string(*idx) : "colorChanged all"); }
+    void cursorStyleChanged(Terminal&, CursorStyle style) override
+    {
+        note(std::string("cursorStyle ") + description(style));
+    }
+    void colorChanged(Terminal&, std::optional<int> idx) override
+    {
+        note(idx ? "colorChanged " + std::to_string(*idx) : "colorChanged all");
+    }
     bool recordEvents = false;
     std::vector<std::string> events;
 
@@ -57,7 +66,8 @@ std::string escapeBytes(std::span<const uint8_t> bytes);
 // blanks trimmed, one per line, then "cursor X,Y" (0-based), then one "reply ..." line per reply.
 std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies);
 // The same followed by one "event ..." line per host notice.
-std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies, const std::vector<std::string>& events);
+std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies,
+                       const std::vector<std::string>& events);
 
 // One "attr ROW: FIRST-LAST FG BG FLAGS...; ..." line per row that has runs
 // of cells whose look is not the default, as tests/sessions/record.py
