@@ -548,12 +548,8 @@ void Terminal::csiDispatch(const Params& p, Collect collect, uint8_t final)
             cmdWindowOptions(p, collect);
         else if (single && c0 == '>')
             cmdXtermTitleModeSet(p);
-        else {
-            std::string text = "Unhandled csiT [";
-            for (size_t i = 0; i < collect.size(); ++i)
-                text += (i ? ", " : "") + std::to_string(collect[i]);
-            log(text + "]");
-        }
+        else
+            reportUnknownCsi(p, collect, final);
         return;
     case 'u': cmdCsiU(p, collect); return;
     case 'v': csiCopyRectangularArea(p, collect); return;

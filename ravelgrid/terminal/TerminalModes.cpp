@@ -362,13 +362,7 @@ void Terminal::csiPHandler(const Params& p, Collect c)
     } else if (collectIs(c, "$")) {
         cmdDecRqm(p, false);
     } else {
-        std::string text = "Unhandled CSI ";
-        for (uint8_t b : c)
-            text += std::to_string(b);
-        text += " with pars=[";
-        for (int i = 0; i < p.size(); ++i)
-            text += (i ? ", " : "") + std::to_string(p[i]);
-        log(text + "]");
+        reportUnknownCsi(p, c, 'p');
     }
 }
 
