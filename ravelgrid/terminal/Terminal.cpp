@@ -462,6 +462,10 @@ void Terminal::csiDispatch(const Params& p, Collect collect, uint8_t final)
     // private marker the same final names another function (SL, SR, DECDC,
     // DECRQCRA...) or none, never this one.
     static constexpr std::string_view plainOnly = "@ABCDEFGHILMPSXZ`abdefg";
+    if (single && c0 == ' ' && (final == '@' || final == 'A')) {
+        cmdScrollColumns(p, final == '@');
+        return;
+    }
     if (!noCollect && plainOnly.find(static_cast<char>(final)) != std::string_view::npos &&
         !(final == 'S' && single && (c0 == ' ' || c0 == '?'))) {
         reportUnknownCsi(p, collect, final);

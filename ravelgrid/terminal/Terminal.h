@@ -260,6 +260,7 @@ public:
     void cmdScrollUp(const Params& p, Collect c = {});
     void cmdScrollDown(const Params& p, Collect c = {});
     void cmdRepeatPrecedingCharacter(const Params& p, Collect c = {});
+    void cmdScrollColumns(const Params& p, bool left);  // SL and SR
     void cmdDeleteColumns(const Params& p, Collect c);
     void csiCopyRectangularArea(const Params& p, Collect c);
     void csiX(const Params& p, Collect c);

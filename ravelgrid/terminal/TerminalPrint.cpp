@@ -364,10 +364,17 @@ BufferLine& Terminal::cursorLine()
 void Terminal::wrapCursorToNextLine()
 {
     Buffer& b = *buffer;
+    // Text that began right of the right margin wraps like a line feed from
+    // there: at the bottom margin it goes on at the left margin of the same
+    // row, and the region does not scroll.
+    const int x = b.x();
+    const bool fromRightOfMargin = marginMode && b.marginRight() < cols - 1 &&
+                                   (x > b.marginRight() + 1 || (x == b.marginRight() + 1 && !wrapPendingAtMargin()));
     b.setX(marginMode ? std::max(b.marginLeft(), 0) : 0);
     const int y = b.y();
     if (y == b.scrollBottom()) {
-        scroll(true);
+        if (!fromRightOfMargin)
+            scroll(true);
     } else if (y >= rows - 1) {
         // Below the region on the last row: the region stays; the text goes on
         // from the start of the same row.
