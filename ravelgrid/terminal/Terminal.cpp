@@ -19,7 +19,7 @@ public:
         t_.forgetLastCell();
         // A tab leaves the wrap pending, as at the screen's edge; BEL, SO and
         // SI do not touch the cursor.
-        if (code != 0x09 && code != 0x07 && code != 0x0E && code != 0x0F)
+        if (t_.marginWrap_.buffer && code != 0x09 && code != 0x07 && code != 0x0E && code != 0x0F)
             t_.clearMarginWrap();
         t_.execute(code);
     }
@@ -27,15 +27,15 @@ public:
     {
         t_.forgetLastCell();
         // Attributes, modes, reports and the cursor's shape leave a pending wrap.
-        static constexpr std::string_view keepWrap = "mhlqnctpy";
-        if (keepWrap.find(static_cast<char>(final)) == std::string_view::npos)
+        if (t_.marginWrap_.buffer && final != 'm' && final != 'h' && final != 'l' && final != 'q' && final != 'n' &&
+            final != 'c' && final != 't' && final != 'p' && final != 'y')
             t_.clearMarginWrap();
         t_.csiDispatch(p, collect, final);
     }
     void escDispatch(std::span<const uint8_t> collect, uint8_t final) override
     {
         t_.forgetLastCell();
-        if (collect.empty())  // designating a character set leaves it
+        if (t_.marginWrap_.buffer && collect.empty())  // designating a character set leaves it
             t_.clearMarginWrap();
         t_.escDispatch(collect, final);
     }
@@ -461,20 +461,22 @@ void Terminal::csiDispatch(const Params& p, Collect collect, uint8_t final)
     // Functions named by the final byte alone: with an intermediate or a
     // private marker the same final names another function (SL, SR, DECDC,
     // DECRQCRA...) or none, never this one.
-    static constexpr std::string_view plainOnly = "@ABCDEFGHILMPSXZ`abdefg";
-    if (single && c0 == ' ' && (final == '@' || final == 'A')) {
-        cmdScrollColumns(p, final == '@');
-        return;
-    }
-    if (!noCollect && plainOnly.find(static_cast<char>(final)) != std::string_view::npos &&
-        !(final == 'S' && single && (c0 == ' ' || c0 == '?'))) {
-        reportUnknownCsi(p, collect, final);
-        return;
-    }
-    // DECSED and DECSEL erase like ED and EL: no cell is ever protected here.
-    if ((final == 'J' || final == 'K') && !noCollect && !(single && c0 == '?')) {
-        reportUnknownCsi(p, collect, final);
-        return;
+    if (!noCollect) {
+        static constexpr std::string_view plainOnly = "@ABCDEFGHILMPSXZ`abdefg";
+        if (single && c0 == ' ' && (final == '@' || final == 'A')) {
+            cmdScrollColumns(p, final == '@');
+            return;
+        }
+        if (plainOnly.find(static_cast<char>(final)) != std::string_view::npos &&
+            !(final == 'S' && single && (c0 == ' ' || c0 == '?'))) {
+            reportUnknownCsi(p, collect, final);
+            return;
+        }
+        // DECSED and DECSEL erase like ED and EL: no cell is ever protected here.
+        if ((final == 'J' || final == 'K') && !(single && c0 == '?')) {
+            reportUnknownCsi(p, collect, final);
+            return;
+        }
     }
     switch (final) {
     case '@': cmdInsertChars(p, collect); return;

@@ -147,7 +147,7 @@ void Terminal::noteMarginWrap()
     const Buffer& b = *buffer;
     if (marginMode && b.x() == b.marginRight() + 1 && b.x() < cols)
         marginWrap_ = MarginWrap{buffer, b.x(), b.y()};
-    else
+    else if (marginWrap_.buffer)
         clearMarginWrap();
 }
 
