@@ -27,7 +27,6 @@ enum class Pattern { words, everyCell, boxesAndBlocks };
 // `ls` or a syntax-highlighted file); or every cell its own colours.
 std::unique_ptr<Buffer> makeScreen(Pattern pattern) {
     auto buffer = std::make_unique<Buffer>(cols, rows, 8, 0);
-    buffer->scroll = [](bool) {};
     buffer->fillViewportRows();
     for (int r = 0; r < rows; ++r) {
         BufferLine& line = buffer->screenLine(r);

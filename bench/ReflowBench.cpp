@@ -18,7 +18,6 @@ constexpr int kScreenRows = 50;
 std::unique_ptr<Buffer> makeScrollback()
 {
     auto b = std::make_unique<Buffer>(80, kScreenRows, 8, kRows);
-    b->scroll = [](bool) {};
     int rows = 0;
     int length = 40;
     while (rows < kRows) {

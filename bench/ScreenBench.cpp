@@ -55,7 +55,6 @@ void BM_MemoryPerScrollbackLine(benchmark::State& state)
     for (auto _ : state) {
         const long long before = allocatedBytes.load();
         Buffer buffer(cols, rows, 8, scrollback);
-        buffer.scroll = [](bool) {};
         buffer.fillViewportRows();
         for (int i = 0; i < scrollback; ++i) {
             auto line = buffer.getBlankLine(Attribute{});
@@ -78,7 +77,6 @@ Buffer& fullBuffer(int scrollback)
     auto& slot = buffers[scrollback];
     if (!slot) {
         slot = std::make_unique<Buffer>(cols, rows, 8, scrollback);
-        slot->scroll = [](bool) {};
         slot->fillViewportRows();
         while (!slot->lines().isFull())
             slot->lines().push(slot->getBlankLine(Attribute{}));

@@ -7,7 +7,7 @@
 
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto input = std::span<const uint8_t>(data + 3, size - 3);
 
     platform::FakeScheduler frozen;  // never advanced: the time stays put
-    tools::ReplyRecorder wholeHost, chunkedHost;
+    test::ReplyRecorder wholeHost, chunkedHost;
     Terminal whole(&wholeHost, o);
     Terminal chunked(&chunkedHost, o);
     whole.setScheduler(&frozen);
@@ -79,6 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkInvariants(chunked);
         i += len;
     }
-    check(tools::dumpScreen(whole, wholeHost.replies) == tools::dumpScreen(chunked, chunkedHost.replies));
+    check(test::dumpScreen(whole, wholeHost.replies) == test::dumpScreen(chunked, chunkedHost.replies));
     return 0;
 }

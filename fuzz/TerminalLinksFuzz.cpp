@@ -7,7 +7,7 @@
 #include <span>
 
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     o.scrollback = data[2] % 16;
     const auto input = std::span<const uint8_t>(data + 3, size - 3);
 
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     host.trusted = data[2] & 0x80;
     Terminal t(&host, o);
     t.feed(input);

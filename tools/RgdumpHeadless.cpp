@@ -2,24 +2,31 @@
 
 #include "ravelgrid/process/HeadlessTerminal.h"
 #include "ravelgrid/process/RunLoop.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ravelgrid::tools {
 
 namespace {
+
+using test::dumpScreen;
+using test::escapeBytes;
 
 const char* kHeadlessUsage =
     "usage: rgdump [--cols N] [--rows N] [--scrollback N] [--timeout SECONDS] [ACTION...] -- COMMAND [ARG...]\n"
@@ -156,6 +163,41 @@ bool shows(Terminal& terminal, const std::string& text) {
     return dump.substr(0, dump.rfind("cursor ")).find(text) != std::string::npos;
 }
 
+// Holds the time limit while the terminal is busy with one long feed, which
+// the run loop cannot interrupt: a moment after the deadline it kills the
+// command and ends the program without a dump.
+class Watchdog {
+public:
+    Watchdog(std::chrono::steady_clock::time_point deadline, pid_t child)
+        : thread_([this, deadline, child] {
+              std::unique_lock lock(mutex_);
+              if (wake_.wait_until(lock, deadline + kGrace, [this] { return done_; })) return;
+              static const char message[] = "rgdump: timed out: the terminal is still busy\n";
+              [[maybe_unused]] const auto written = ::write(STDERR_FILENO, message, sizeof message - 1);
+              if (child > 0) ::kill(-child, SIGKILL);
+              std::_Exit(3);
+          }) {}
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    ~Watchdog() { stop(); }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    static constexpr auto kGrace = std::chrono::milliseconds(500);
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 }  // namespace
 
 int runHeadlessCommand(int argc, char** argv) {
@@ -190,6 +232,7 @@ int runHeadlessCommand(int argc, char** argv) {
     }
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(settings.timeoutSeconds);
+    Watchdog watchdog(deadline, headless.process()->shellPid());
     auto remaining = [&] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     };
@@ -213,6 +256,7 @@ int runHeadlessCommand(int argc, char** argv) {
         std::cerr << "rgdump: timed out waiting for the command to end\n";
         result = 3;
     }
+    watchdog.stop();
     if (!ended) headless.process()->terminate();
     std::cout << screen(terminal);
     if (ended) {

@@ -1,25 +1,30 @@
 // rgdump: feeds a byte file (or standard input) into a Terminal and prints
 // what it shows. Used by tests and benchmarks.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 #include "tools/RgdumpHeadless.h"
-#include "tools/TerminalDump.h"
 
 namespace {
 
-const char* kUsage =
-    "usage: rgdump [--cols N] [--rows N] [--scrollback N] [--chunk N] [FILE]\n"
-    "Feeds FILE (standard input when absent or \"-\") into a terminal and prints\n"
-    "its rows, the cursor and the replies it sent.\n"
-    "   or: rgdump [--cols N] [--rows N] [ACTION...] -- COMMAND [ARG...]\n"
-    "Runs COMMAND in a headless terminal (rgdump -- alone lists the actions).\n";
+const char* kUsage = "usage: rgdump [--cols N] [--rows N] [--scrollback N] [--chunk N] [FILE]\n"
+                     "Feeds FILE (standard input when absent or \"-\") into a terminal and prints\n"
+                     "its rows, the cursor and the replies it sent.\n"
+                     "   or: rgdump [--cols N] [--rows N] [ACTION...] -- COMMAND [ARG...]\n"
+                     "Runs COMMAND in a headless terminal (rgdump -- alone lists the actions).\n";
 
 bool readNumber(const char* text, long max, long& out)
 {
@@ -31,6 +36,75 @@ bool readNumber(const char* text, long max, long& out)
     return true;
 }
 
+// The whole input without a copy where it can be mapped, in large reads
+// otherwise: a byte-at-a-time stream cost more than the terminal itself on
+// large files.
+class Input {
+public:
+    Input() = default;
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+    ~Input()
+    {
+        if (mapped_)
+            ::munmap(mapped_, mappedSize_);
+    }
+
+    bool open(const std::string& path)
+    {
+        const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool ok = load(fd);
+        if (fd != STDIN_FILENO) {
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+        }
+        return ok;
+    }
+
+    std::span<const uint8_t> bytes() const
+    {
+        if (mapped_)
+            return {static_cast<const uint8_t*>(mapped_), mappedSize_};
+        return {read_.data(), read_.size()};
+    }
+
+private:
+    bool load(int fd)
+    {
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            const auto size = static_cast<size_t>(st.st_size);
+            void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (p != MAP_FAILED) {
+                mapped_ = p;
+                mappedSize_ = size;
+                return true;
+            }
+        }
+        constexpr size_t kRead = 1 << 20;
+        size_t used = 0;
+        for (;;) {
+            if (read_.size() - used < kRead)
+                read_.resize(std::max(read_.size() * 2, used + kRead));
+            const ssize_t n = ::read(fd, read_.data() + used, kRead);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                read_.resize(used);
+                return n == 0;
+            }
+            used += static_cast<size_t>(n);
+        }
+    }
+
+    void* mapped_ = nullptr;
+    size_t mappedSize_ = 0;
+    std::vector<uint8_t> read_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -38,7 +112,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--") == 0)
             return ravelgrid::tools::runHeadlessCommand(argc, argv);
-    ravelgrid::tools::DumpOptions options;
+    ravelgrid::test::DumpOptions options;
     std::string path = "-";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -70,17 +144,11 @@ int main(int argc, char** argv)
         }
     }
 
-    std::vector<uint8_t> input;
-    if (path == "-") {
-        input.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else {
-        std::ifstream file(path, std::ios::binary);
-        if (!file) {
-            std::cerr << "rgdump: cannot read " << path << ": " << std::strerror(errno) << "\n";
-            return 1;
-        }
-        input.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    Input input;
+    if (!input.open(path)) {
+        std::cerr << "rgdump: cannot read " << path << ": " << std::strerror(errno) << "\n";
+        return 1;
     }
-    std::cout << ravelgrid::tools::runDump(input, options);
+    std::cout << ravelgrid::test::runDump(input.bytes(), options);
     return 0;
 }

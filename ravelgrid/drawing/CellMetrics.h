@@ -6,7 +6,8 @@
 
 namespace ravelgrid {
 
-// Rounding of the design's pixel snapping: halves away from zero.
+// Rounds to whole pixels with halves away from zero, so that a metric of
+// exactly n.5 device pixels rounds the same way whatever its sign.
 double roundHalfAwayFromZero(double v);
 
 // The cell size in logical pixels for a font, a line-spacing factor and a

@@ -15,6 +15,9 @@ HeadlessTerminal::HeadlessTerminal(DeliveryQueue* queue, const TerminalOptions& 
       onEnd_(std::move(onEnd)),
       self_(std::make_shared<HeadlessTerminal*>(this)) {
     terminal_ = std::make_unique<Terminal>(this, options);
+    // A queue with timers (a RunLoop) also ends synchronized output on time
+    // while the child is quiet.
+    if (auto* timers = dynamic_cast<platform::Scheduler*>(queue_)) terminal_->setScheduler(timers);
     TerminalKittyGraphics::attach(*terminal_);
     process_ = std::make_unique<LocalProcess>(this, queue_);
 }

@@ -31,10 +31,6 @@ Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollba
 {
     if (scrollback)
         scrollback_ = std::max(*scrollback, 0);
-    scroll = [](bool) {
-        platform::logError("ravelgrid", "This should be set after creating a buffer");
-        std::abort();
-    };
     lines_.setMaxLength(getCorrectBufferLength(rows_));
     installLineCallbacks();
     scrollBottom_ = rows_ - 1;

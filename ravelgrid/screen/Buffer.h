@@ -31,7 +31,7 @@ public:
     static constexpr int minRows = 1;
 
     // Sizes are clamped: cols >= 2, rows >= 1, scrollback >= 0. The owner
-    // installs `scroll` and calls fillViewportRows() afterwards.
+    // calls fillViewportRows() afterwards.
     Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback, BidiPresentationState bidiState = {});
     ~Buffer();
     Buffer(const Buffer&) = delete;
@@ -69,8 +69,6 @@ public:
     void setYDisp(int v) { if (v >= 0) yDisp_ = v; }
     int yBase() const { return yBase_; }
     void setYBase(int v) { yBase_ = v; }
-    int xDisp() const { return 0; }
-    int xBase() const { return 0; }
     int linesTop() const { return linesTop_; }
     void setLinesTop(int v) { linesTop_ = v; }
     int scrollTop() const { return scrollTop_; }
@@ -83,7 +81,6 @@ public:
     void setMarginRight(int v) { marginRight_ = v; }
     bool hasScrollback() const { return hasScrollback_; }
     std::optional<int> scrollback() const { return scrollback_; }
-    bool isReflowEnabled() const { return hasScrollback_; }
 
     // --- resetting ----------------------------------------------------------
     // Empties the ring and resets cursor, viewport, region, margins and prompt
@@ -178,10 +175,6 @@ public:
 
     BidiPresentationState defaultBidiState;
 
-    // Installed by the owning Terminal right after construction: its scroll
-    // core (the argument is the new bottom line's wrap flag). Until then a
-    // call stops the process.
-    std::function<void(bool isWrapped)> scroll;
 
 private:
     void installLineCallbacks();

@@ -26,13 +26,6 @@ char32_t CharData::getCharacter() const
     return static_cast<char32_t>(code);
 }
 
-std::optional<std::string> CharData::getPayload() const
-{
-    if (!hasPayload())
-        return std::nullopt;
-    return payload.target();
-}
-
 std::string CharData::debugDescription() const
 {
     std::string out = "CharData: " + std::to_string(code) + " ";

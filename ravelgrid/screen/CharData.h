@@ -41,7 +41,6 @@ struct CharData {
     char32_t getCharacter() const;
 
     void setPayload(TinyAtom atom) { payload = atom; }
-    std::optional<std::string> getPayload() const;
 
     // "CharData: <code> <character>" ("?" for a code that is not a scalar).
     std::string debugDescription() const;

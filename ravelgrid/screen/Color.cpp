@@ -75,18 +75,18 @@ std::string Color::formatted() const
     return buf;
 }
 
-std::optional<Color> Color::parse(std::string_view spec)
+std::optional<Color> Color::parse(std::string_view text)
 {
     auto isHex = [](char c) { return hexValue(static_cast<uint8_t>(c)) >= 0; };
-    if (!spec.empty() && spec[0] == '#') {
-        const std::string_view rest = spec.substr(1);
+    if (!text.empty() && text[0] == '#') {
+        const std::string_view rest = text.substr(1);
         if (rest.size() != 3 && rest.size() != 6 && rest.size() != 9 && rest.size() != 12)
             return std::nullopt;
         for (char c : rest)
             if (!isHex(c))
                 return std::nullopt;
-    } else if (spec.substr(0, rgbPrefix.size()) == rgbPrefix) {
-        std::string_view rest = spec.substr(rgbPrefix.size());
+    } else if (text.substr(0, rgbPrefix.size()) == rgbPrefix) {
+        std::string_view rest = text.substr(rgbPrefix.size());
         int pieces = 0;
         while (true) {
             const size_t slash = rest.find('/');
@@ -106,13 +106,13 @@ std::optional<Color> Color::parse(std::string_view spec)
     } else {
         return std::nullopt;
     }
-    return convertSpecBytes({reinterpret_cast<const uint8_t*>(spec.data()), spec.size()});
+    return parseColorText({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
 }
 
-std::optional<Color> Color::convertSpecBytes(std::span<const uint8_t> spec)
+std::optional<Color> Color::parseColorText(std::span<const uint8_t> text)
 {
-    if (!spec.empty() && spec[0] == '#') {
-        const auto rest = spec.subspan(1);
+    if (!text.empty() && text[0] == '#') {
+        const auto rest = text.subspan(1);
         if (rest.size() != 3 && rest.size() != 6 && rest.size() != 9 && rest.size() != 12)
             return std::nullopt;
         const size_t n = rest.size() / 3;
@@ -129,7 +129,7 @@ std::optional<Color> Color::convertSpecBytes(std::span<const uint8_t> spec)
         }
         return Color(channels[0], channels[1], channels[2]);
     }
-    if (!startsWith(spec, rgbPrefix))
+    if (!startsWith(text, rgbPrefix))
         return std::nullopt;
     size_t pos = rgbPrefix.size();
     uint16_t channels[3] = {};
@@ -137,15 +137,15 @@ std::optional<Color> Color::convertSpecBytes(std::span<const uint8_t> spec)
     for (auto& channel : channels) {
         uint32_t v = 0;
         int digits = 0;
-        while (pos < spec.size() && digits < 4) {
-            const int d = hexValue(spec[pos]);
+        while (pos < text.size() && digits < 4) {
+            const int d = hexValue(text[pos]);
             if (d < 0)
                 break;
             v = v << 4 | static_cast<uint32_t>(d);
             ++digits;
             ++pos;
         }
-        if (pos < spec.size() && spec[pos] == '/')
+        if (pos < text.size() && text[pos] == '/')
             ++pos;
         anyDigit = anyDigit || digits > 0;
         channel = scaleRgbField(v, digits);

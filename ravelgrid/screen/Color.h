@@ -36,10 +36,10 @@ struct Color {
 
     // An X11 colour string: "#" with 3, 6, 9 or 12 hex digits, or
     // "rgb:" with three 1..4-digit hex fields. Nothing for anything else.
-    static std::optional<Color> parse(std::string_view spec);
+    static std::optional<Color> parse(std::string_view text);
     // The conversion step of parse() without its validation, for OSC
     // payloads: a non-digit ends a field, missing fields read as 0.
-    static std::optional<Color> convertSpecBytes(std::span<const uint8_t> spec);
+    static std::optional<Color> parseColorText(std::span<const uint8_t> text);
 
     struct LabColor {
         double l = 0;

@@ -17,16 +17,26 @@ public:
     void execute(uint8_t code) override
     {
         t_.forgetLastCell();
+        // A tab leaves the wrap pending, as at the screen's edge; BEL, SO and
+        // SI do not touch the cursor.
+        if (t_.marginWrap_.buffer && code != 0x09 && code != 0x07 && code != 0x0E && code != 0x0F)
+            t_.clearMarginWrap();
         t_.execute(code);
     }
     void csiDispatch(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override
     {
         t_.forgetLastCell();
+        // Attributes, modes, reports and the cursor's shape leave a pending wrap.
+        if (t_.marginWrap_.buffer && final != 'm' && final != 'h' && final != 'l' && final != 'q' && final != 'n' &&
+            final != 'c' && final != 't' && final != 'p' && final != 'y')
+            t_.clearMarginWrap();
         t_.csiDispatch(p, collect, final);
     }
     void escDispatch(std::span<const uint8_t> collect, uint8_t final) override
     {
         t_.forgetLastCell();
+        if (t_.marginWrap_.buffer && collect.empty())  // designating a character set leaves it
+            t_.clearMarginWrap();
         t_.escDispatch(collect, final);
     }
     void oscDispatch(int64_t number, std::span<const uint8_t> payload) override
@@ -90,11 +100,7 @@ Terminal::Terminal(TerminalDelegate* delegate, const TerminalOptions& options)
     setup(false);
 }
 
-Terminal::~Terminal()
-{
-    if (!payloadCodes.empty())
-        TinyAtom::releaseAtoms(payloadCodes);
-}
+Terminal::~Terminal() = default;
 
 std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
 {
@@ -107,7 +113,6 @@ std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
 
 void Terminal::installBuffer(Buffer& b)
 {
-    b.scroll = [this](bool isWrapped) { scroll(isWrapped); };
     b.resetTabStops(-1, tabStopWidth);
 }
 
@@ -249,6 +254,8 @@ void Terminal::notifyColorChange(bool& guard, const std::function<void()>& call)
 void Terminal::setForegroundColor(const Color& c)
 {
     foregroundColor_ = c;
+    if (!settingOscColor_)
+        hostForegroundColor_ = c;
     notifyColorChange(settingFgColor_, [&] { tdel_->setForegroundColor(*this, c); });
     if (!settingFgColor_ && options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
@@ -257,6 +264,8 @@ void Terminal::setForegroundColor(const Color& c)
 void Terminal::setBackgroundColor(const Color& c)
 {
     backgroundColor_ = c;
+    if (!settingOscColor_)
+        hostBackgroundColor_ = c;
     notifyColorChange(settingBgColor_, [&] { tdel_->setBackgroundColor(*this, c); });
     if (!settingBgColor_ && options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
@@ -449,6 +458,26 @@ void Terminal::csiDispatch(const Params& p, Collect collect, uint8_t final)
     const bool noCollect = collect.empty();
     const bool single = collect.size() == 1;
     const uint8_t c0 = single ? collect[0] : 0;
+    // Functions named by the final byte alone: with an intermediate or a
+    // private marker the same final names another function (SL, SR, DECDC,
+    // DECRQCRA...) or none, never this one.
+    if (!noCollect) {
+        static constexpr std::string_view plainOnly = "@ABCDEFGHILMPSXZ`abdefg";
+        if (single && c0 == ' ' && (final == '@' || final == 'A')) {
+            cmdScrollColumns(p, final == '@');
+            return;
+        }
+        if (plainOnly.find(static_cast<char>(final)) != std::string_view::npos &&
+            !(final == 'S' && single && (c0 == ' ' || c0 == '?'))) {
+            reportUnknownCsi(p, collect, final);
+            return;
+        }
+        // DECSED and DECSEL erase like ED and EL: no cell is ever protected here.
+        if ((final == 'J' || final == 'K') && !(single && c0 == '?')) {
+            reportUnknownCsi(p, collect, final);
+            return;
+        }
+    }
     switch (final) {
     case '@': cmdInsertChars(p, collect); return;
     case 'A': cmdCursorUp(p, collect); return;
@@ -525,21 +554,27 @@ void Terminal::csiDispatch(const Params& p, Collect collect, uint8_t final)
             cmdWindowOptions(p, collect);
         else if (single && c0 == '>')
             cmdXtermTitleModeSet(p);
-        else {
-            std::string text = "Unhandled csiT [";
-            for (size_t i = 0; i < collect.size(); ++i)
-                text += (i ? ", " : "") + std::to_string(collect[i]);
-            log(text + "]");
-        }
+        else
+            reportUnknownCsi(p, collect, final);
         return;
     case 'u': cmdCsiU(p, collect); return;
     case 'v': csiCopyRectangularArea(p, collect); return;
     case 'x': csiX(p, collect); return;
-    case 'y': cmdDECRQCRA(p, collect); return;
+    case 'y':
+        if (single && c0 == '*')
+            cmdDECRQCRA(p, collect);
+        else
+            reportUnknownCsi(p, collect, final);
+        return;
     case 'z': csiZ(p, collect); return;
     case '{': csiOpenBrace(p, collect); return;
     case '}': csiCloseBrace(p, collect); return;
-    case '~': cmdDeleteColumns(p, collect); return;
+    case '~':
+        if (single && c0 == '\'')
+            cmdDeleteColumns(p, collect);
+        else
+            reportUnknownCsi(p, collect, final);
+        return;
     default: reportUnknownCsi(p, collect, final); return;
     }
 }

@@ -19,6 +19,7 @@
 #include "ravelgrid/screen/CharSets.h"
 #include "ravelgrid/screen/Color.h"
 #include "ravelgrid/screen/Line.h"
+#include "ravelgrid/screen/PayloadTable.h"
 #include "ravelgrid/screen/SelectionHook.h"
 #include "platform/Scheduler.h"
 #include "ravelgrid/terminal/DcsHandler.h"
@@ -47,8 +48,6 @@ namespace ravelgrid {
 // TerminalDcs.cpp (DCS handlers, parser hooks and log lines).
 class Terminal {
 public:
-    static constexpr int MINIMUM_COLS = 2;
-    static constexpr int MINIMUM_ROWS = 1;
     static constexpr double synchronizedOutputTimeoutSeconds = 1.0;
 
     using Params = CsiParams;
@@ -154,7 +153,6 @@ public:
     int32_t code(std::span<const char32_t> scalars);
     size_t clusterCount() const { return clusters_.size(); }
     std::pair<int, int> getCursorLocation() const { return {buffer->x(), buffer->y()}; }
-    int getTopVisibleRow() const { return buffer->yDisp(); }
     const Attribute& currentAttribute() const { return curAttr; }
     KittyKeyboardFlags keyboardEnhancementFlags() const
     {
@@ -262,6 +260,7 @@ public:
     void cmdScrollUp(const Params& p, Collect c = {});
     void cmdScrollDown(const Params& p, Collect c = {});
     void cmdRepeatPrecedingCharacter(const Params& p, Collect c = {});
+    void cmdScrollColumns(const Params& p, bool left);  // SL and SR
     void cmdDeleteColumns(const Params& p, Collect c);
     void csiCopyRectangularArea(const Params& p, Collect c);
     void csiX(const Params& p, Collect c);
@@ -285,7 +284,6 @@ public:
     void csiPHandler(const Params& p, Collect c);
     void cmdDecRqm(const Params& p, bool decMode);
     void softReset();
-    void cmdSoftReset() { softReset(); }
     static constexpr size_t kMaxKeyboardStackDepth = 16;
 
     // Fields of currentBidiState, as bits of a set.
@@ -341,17 +339,18 @@ public:
     void oscClipboard(std::span<const uint8_t> payload);
     void oscResetColor(std::span<const uint8_t> payload);
     void oscResetCursorColor();
+    void oscResetDefaultColor(int target);  // 0 foreground, 1 background
+    void applyOscColor(int target, const Color& color);
     void oscSemanticPrompt(std::span<const uint8_t> payload);
     void oscNotification(std::span<const uint8_t> payload);
     void oscInlineImage(std::span<const uint8_t> payload);
     static std::optional<ProgressReport> parseProgressReport(std::span<const uint8_t> payload);
-    // The payload atom a printed cell takes from the active OSC 8 link.
-    TinyAtom currentHyperlinkPayload() { return hyperlinkPayload(); }
-    // Registers a value in the process-wide payload table and remembers it
-    // as this terminal's; nothing when the table is full.
-    std::optional<TinyAtom> makePayload(std::string value);
     // Gives back every payload atom this terminal holds (full reset).
     void releaseAllPayloads();
+    // The values behind this terminal's cell payloads. Each terminal has its
+    // own table: one that runs out of codes only stops linking, and never
+    // takes codes from another.
+    const PayloadTable& payloadTable() const { return payloads_; }
     // Bounds on what a child may hand over through OSC.
     static constexpr size_t kMaxTitleBytes = 4096;
     static constexpr size_t kMaxHostLocationBytes = 8192;
@@ -419,6 +418,12 @@ public:
         lastCellKnown_ = false;
         cursorLine_ = nullptr;
     }
+    // Printing that filled a row up to the right margin leaves the cursor one
+    // past the margin with the wrap pending; a cursor moved there is simply
+    // right of the margin. Anything that moves the cursor ends the wrap.
+    bool wrapPendingAtMargin() const;
+    void noteMarginWrap();
+    void clearMarginWrap() { marginWrap_.buffer = nullptr; }
     void reportUnknownCsi(const Params& p, Collect collect, uint8_t final);
     void reportUnknownEsc(Collect collect, uint8_t final);
     void reportUnknownOsc(int64_t number);
@@ -500,7 +505,6 @@ public:
     std::vector<uint8_t> semanticScanParams;
 
     std::optional<ActiveHyperlink> activeHyperlink;
-    std::unordered_set<uint16_t> payloadCodes;
 
     std::string terminalTitle;
     std::string iconTitle;
@@ -570,6 +574,11 @@ private:
     int lastPrintedWidth_ = 1;
     // The cell left of the cursor is the last one printed (no other action since).
     bool lastCellKnown_ = false;
+    struct MarginWrap {
+        const Buffer* buffer = nullptr;
+        int x = 0;
+        int y = 0;
+    } marginWrap_;
     BufferLine* cursorLine_ = nullptr;
     const Buffer* cursorLineBuffer_ = nullptr;
     int cursorLineRow_ = 0;
@@ -593,6 +602,9 @@ private:
     bool settingFgColor_ = false;
     bool settingBgColor_ = false;
     bool settingCursorColor_ = false;
+    bool settingOscColor_ = false;
+    Color hostForegroundColor_ = Color::defaultForeground();
+    Color hostBackgroundColor_ = Color::defaultBackground();
 
     std::vector<std::weak_ptr<SelectionHook>> selections_;
 
@@ -605,11 +617,18 @@ private:
 
     std::unique_ptr<KittyGraphicsHook> kittyGraphicsHook_;
 
-    // OSC 8 payload upkeep and shell-integration click helpers.
+    // OSC 8 payload upkeep and shell-integration click helpers. A sweep scans
+    // every cell of both screens, so sweeps are spaced out: by the table's
+    // growth while it has room, and by link starts in proportion to the
+    // cells last scanned once it is full, so that a full table costs a link
+    // no more than a few cell visits.
+    PayloadTable payloads_;
     static constexpr size_t kMinPayloadSweepThreshold = 1024;
-    static constexpr int kPayloadFullRetryInterval = 256;
+    static constexpr size_t kPayloadFullRetryInterval = 256;
+    static constexpr size_t kSweptCellsPerLinkStart = 16;
     size_t payloadSweepThreshold_ = kMinPayloadSweepThreshold;
-    int linkStartsSinceSweep_ = 0;
+    size_t linkStartsSinceSweep_ = 0;
+    size_t lastSweptCells_ = 0;
     void sweepPayloadsIfDue();
     std::pair<std::string, int> lineText(Buffer& in, int row, int start, int end);
     struct SemanticGroupGeometry;

@@ -49,21 +49,21 @@ void Terminal::oscChangeOrQueryColorIndex(std::span<const uint8_t> data)
         const auto index = paletteIndex(data.subspan(p, semicolon - p));
         if (!index || static_cast<size_t>(*index) >= ansiColors.size())
             return;
-        const size_t specStart = semicolon + 1;
-        if (specStart < n && data[specStart] == '?') {
+        const size_t textStart = semicolon + 1;
+        if (textStart < n && data[textStart] == '?') {
             sendResponse({cc.osc(), "4;" + std::to_string(*index) + ";" + ansiColors[static_cast<size_t>(*index)].formatted(), cc.st()});
-            p = specStart + 1;
+            p = textStart + 1;
             if (p < n && data[p] == ';')
                 ++p;
             continue;
         }
-        const size_t specEnd = findByte(data, specStart, ';');
-        if (const auto color = Color::convertSpecBytes(data.subspan(specStart, specEnd - specStart))) {
+        const size_t textEnd = findByte(data, textStart, ';');
+        if (const auto color = Color::parseColorText(data.subspan(textStart, textEnd - textStart))) {
             ansiColors[static_cast<size_t>(*index)] = *color;
             if (tdel_)
                 tdel_->colorChanged(*this, *index);
         }
-        p = specEnd == n ? n : specEnd + 1;
+        p = textEnd == n ? n : textEnd + 1;
     }
 }
 
@@ -92,30 +92,45 @@ void Terminal::oscSetColors(std::span<const uint8_t> data, int startAt)
             }
             continue;
         }
-        const auto color = Color::convertSpecBytes(piece);
+        const auto color = Color::parseColorText(piece);
         if (!color)
             continue;
-        // The second delegate call is deliberate: a host that keeps its own
-        // copy of the colour hears about the command itself as well as the
-        // property change.
-        switch (target) {
-        case 0:
-            setForegroundColor(*color);
-            if (tdel_)
-                tdel_->setForegroundColor(*this, *color);
-            break;
-        case 1:
-            setBackgroundColor(*color);
-            if (tdel_)
-                tdel_->setBackgroundColor(*this, *color);
-            break;
-        default:
-            setCursorColor(*color);
-            if (tdel_)
-                tdel_->setCursorColor(*this, *color);
-            break;
-        }
+        applyOscColor(target, *color);
     }
+}
+
+void Terminal::applyOscColor(int target, const Color& color)
+{
+    // Colours a program sets are not the host's defaults: OSC 110 and 111
+    // go back to what the host set last.
+    const bool was = settingOscColor_;
+    settingOscColor_ = true;
+    // The second delegate call is deliberate: a host that keeps its own
+    // copy of the colour hears about the command itself as well as the
+    // property change.
+    switch (target) {
+    case 0:
+        setForegroundColor(color);
+        if (tdel_)
+            tdel_->setForegroundColor(*this, color);
+        break;
+    case 1:
+        setBackgroundColor(color);
+        if (tdel_)
+            tdel_->setBackgroundColor(*this, color);
+        break;
+    default:
+        setCursorColor(color);
+        if (tdel_)
+            tdel_->setCursorColor(*this, color);
+        break;
+    }
+    settingOscColor_ = was;
+}
+
+void Terminal::oscResetDefaultColor(int target)
+{
+    applyOscColor(target, target == 0 ? hostForegroundColor_ : hostBackgroundColor_);
 }
 
 void Terminal::resetAllColors()

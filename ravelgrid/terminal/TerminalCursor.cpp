@@ -41,7 +41,11 @@ void Terminal::setCursor(int col, int row)
     Buffer& b = *buffer;
     updateRange(b.y());
     if (originMode) {
-        b.setX(col + (marginMode ? b.marginLeft() : 0));
+        // Columns count from the left margin and stop at the right one.
+        if (marginMode)
+            b.setX(std::min(col + b.marginLeft(), b.marginRight()));
+        else
+            b.setX(col);
         b.setY(row + b.scrollTop());
     } else {
         b.setX(col);

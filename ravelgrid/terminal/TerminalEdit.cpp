@@ -328,10 +328,10 @@ void shiftCellsAtCursor(Terminal& t, int count, bool insert)
 }
 
 // DECIC and DECDC: the shift at the cursor column on every row of the region.
-void shiftColumns(Terminal& t, int count, bool insert)
+// DECIC and DECDC from the cursor column, SR and SL from the left margin.
+void shiftColumns(Terminal& t, int x, int count, bool insert)
 {
     Buffer& b = *t.buffer;
-    const int x = b.x();
     const int limit = H::rightMargin(t);
     const int n = std::min(count, limit - x + 1);
     CharData blank = H::eraseCell(t);
@@ -493,13 +493,23 @@ void Terminal::cmdScreenAlignmentPattern()
     setCursor(0, 0);
 }
 
+void Terminal::cmdScrollColumns(const Params& p, bool left)
+{
+    // The whole region moves, from its left margin, but only while the
+    // cursor is inside it; the cursor stays.
+    const Buffer& b = *buffer;
+    if (b.y() < b.scrollTop() || b.y() > b.scrollBottom() || b.x() >= cols || !insideMargins(*this, b.x()))
+        return;
+    shiftColumns(*this, EditHelpers::leftMargin(*this), p.count1(), !left);
+}
+
 void Terminal::cmdDeleteColumns(const Params& p, Collect)
 {
     Buffer& b = *buffer;
     const int x = b.x();
     if (b.y() < b.scrollTop() || b.y() > b.scrollBottom() || x >= cols || !insideMargins(*this, x))
         return;
-    shiftColumns(*this, p.count1(), false);
+    shiftColumns(*this, x, p.count1(), false);
 }
 
 void Terminal::csiCopyRectangularArea(const Params& p, Collect c)
@@ -514,7 +524,7 @@ void Terminal::csiX(const Params& p, Collect c)
         fillRectangle(*this, p);
         return;
     }
-    log("Not implemented CSI x with collect: collect=" + listText(c) + " and pars=" + listText(p.list()));
+    reportUnknownCsi(p, c, 'x');
 }
 
 void Terminal::cmdDECRQCRA(const Params& p, Collect)
@@ -552,8 +562,8 @@ void Terminal::csiZ(const Params& p, Collect c)
 {
     if (c.size() == 1 && c[0] == '$')
         eraseRectangle(*this, p);
-    else if (c.size() == 1 && c[0] == '\'')
-        log("TODO: Enable Locator Reporting (DECELR)");
+    else
+        reportUnknownCsi(p, c, 'z');  // the locator (DECELR) is not offered
 }
 
 void Terminal::csiOpenBrace(const Params& p, Collect c)
@@ -562,19 +572,19 @@ void Terminal::csiOpenBrace(const Params& p, Collect c)
         selectiveEraseRectangle(*this, p);
         return;
     }
-    log("CSI # { not implemented - XTPUSHSGR with " + listText(p.list()));
+    reportUnknownCsi(p, c, '{');
 }
 
 void Terminal::csiCloseBrace(const Params& p, Collect c)
 {
     if (!(c.size() == 1 && c[0] == '\'')) {
-        log("CSI # } not implemented- XTPOPSGR with " + listText(p.list()));
+        reportUnknownCsi(p, c, '}');
         return;
     }
     // DECIC: columns are inserted at the cursor column on every row of the region.
     if (!insideMargins(*this, buffer->x()))
         return;
-    shiftColumns(*this, p.count1(), true);
+    shiftColumns(*this, buffer->x(), p.count1(), true);
 }
 
 }  // namespace ravelgrid

@@ -457,7 +457,8 @@ std::optional<LinkMatch> Terminal::explicitLinkMatch(Position at, Buffer& in)
         return std::nullopt;
     auto valueAt = [&](int col) -> std::optional<std::string> {
         const uint16_t code = line[std::clamp(col, 0, line.dataSize() - 1)].payload.code;
-        return code == 0 ? std::nullopt : TinyAtom::target(code);
+        const std::string* target = payloads_.target(code);
+        return target ? std::optional<std::string>(*target) : std::nullopt;
     };
     auto value = valueAt(at.col);
     if (!value)

@@ -42,8 +42,8 @@ void copyBidiProperties(BidiPresentationState& to, const BidiPresentationState& 
 
 void Terminal::setup(bool isReset)
 {
-    cols = std::max(options_.cols, MINIMUM_COLS);
-    rows = options_.rows;
+    cols = std::max(options_.cols, Buffer::minCols);
+    rows = std::max(options_.rows, Buffer::minRows);
     if (isReset) {
         normalBuffer = makeBuffer(false);
         altBuffer = makeBuffer(true);
@@ -101,6 +101,7 @@ void Terminal::softReset()
     savedBidiPrivateModes.clear();
     cursorHidden = false;
     originMode = false;
+    setMarginMode(false);
     setInsertMode(false);
     setWraparound(true);
     reverseWraparound = false;
@@ -361,13 +362,7 @@ void Terminal::csiPHandler(const Params& p, Collect c)
     } else if (collectIs(c, "$")) {
         cmdDecRqm(p, false);
     } else {
-        std::string text = "Unhandled CSI ";
-        for (uint8_t b : c)
-            text += std::to_string(b);
-        text += " with pars=[";
-        for (int i = 0; i < p.size(); ++i)
-            text += (i ? ", " : "") + std::to_string(p[i]);
-        log(text + "]");
+        reportUnknownCsi(p, c, 'p');
     }
 }
 
@@ -422,7 +417,10 @@ int Terminal::decModeStatus(int mode) const
     case 25: return flag(!cursorHidden);
     case 40: return flag(allow80To132);
     case 45: return flag(reverseWraparound);
-    case 47: return flag(isCurrentBufferAlternate());
+    case 47:
+    case 1047:
+    case 1049: return flag(isCurrentBufferAlternate());
+    case 1048: return 1;
     case 66: return flag(applicationKeypad);
     case 69: return flag(marginMode);
     case 1000: return flag(mouseMode_ == MouseMode::vt200);

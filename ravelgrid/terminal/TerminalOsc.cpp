@@ -156,6 +156,8 @@ void Terminal::oscDispatch(int64_t number, std::span<const uint8_t> payload)
     case 12: oscSetColors(payload, static_cast<int>(number - 10)); return;
     case 52: oscClipboard(payload); return;
     case 104: oscResetColor(payload); return;
+    case 110: oscResetDefaultColor(0); return;
+    case 111: oscResetDefaultColor(1); return;
     case 112: oscResetCursorColor(); return;
     case 133: oscSemanticPrompt(payload); return;
     case 777: oscNotification(payload); return;
@@ -221,28 +223,18 @@ void Terminal::oscHyperlink(std::span<const uint8_t> payload)
     activeHyperlink = ActiveHyperlink{ActiveHyperlink::Kind::pending, std::string(text), {}};
 }
 
-std::optional<TinyAtom> Terminal::makePayload(std::string value)
-{
-    auto atom = TinyAtom::lookup(std::move(value));
-    if (atom)
-        payloadCodes.insert(atom->code);
-    return atom;
-}
-
 void Terminal::sweepPayloadsIfDue()
 {
     ++linkStartsSinceSweep_;
-    // Sweeping scans both rings, so it runs only after the set has doubled;
-    // a full table (possibly filled by other terminals) is retried now and
-    // then, never on every link.
-    const bool grown = payloadCodes.size() >= payloadSweepThreshold_;
-    const bool tableFull = linkStartsSinceSweep_ >= kPayloadFullRetryInterval && !payloadCodes.empty() &&
-                           TinyAtom::liveCount() >= TinyAtom::maxCode;
-    if (!grown && !tableFull)
+    const bool grown = payloads_.liveCount() >= payloadSweepThreshold_;
+    const bool fullAndDue =
+        payloads_.full() &&
+        linkStartsSinceSweep_ >= std::max(kPayloadFullRetryInterval, lastSweptCells_ / kSweptCellsPerLinkStart);
+    if (!grown && !fullAndDue)
         return;
     garbageCollectPayload();
     linkStartsSinceSweep_ = 0;
-    payloadSweepThreshold_ = std::max(kMinPayloadSweepThreshold, payloadCodes.size() * 2);
+    payloadSweepThreshold_ = std::max(kMinPayloadSweepThreshold, payloads_.liveCount() * 2);
 }
 
 void Terminal::releaseAllPayloads()

@@ -125,8 +125,30 @@ std::string Terminal::character(int32_t code) const
 
 int Terminal::rightLimit() const
 {
-    const int r = marginMode ? buffer->marginRight() : cols - 1;
-    return std::clamp(r, 0, cols - 1);
+    if (!marginMode)
+        return cols - 1;
+    const int margin = std::clamp(buffer->marginRight(), 0, cols - 1);
+    const int x = buffer->x();
+    // Right of the margin, text runs on to the screen's edge.
+    if (x <= margin || (x == margin + 1 && wrapPendingAtMargin()))
+        return margin;
+    return cols - 1;
+}
+
+bool Terminal::wrapPendingAtMargin() const
+{
+    const Buffer& b = *buffer;
+    return marginMode && marginWrap_.buffer == buffer && marginWrap_.x == b.x() && marginWrap_.y == b.y() &&
+           b.x() == b.marginRight() + 1 && b.x() < cols;
+}
+
+void Terminal::noteMarginWrap()
+{
+    const Buffer& b = *buffer;
+    if (marginMode && b.x() == b.marginRight() + 1 && b.x() < cols)
+        marginWrap_ = MarginWrap{buffer, b.x(), b.y()};
+    else if (marginWrap_.buffer)
+        clearMarginWrap();
 }
 
 TinyAtom Terminal::hyperlinkPayload()
@@ -134,10 +156,9 @@ TinyAtom Terminal::hyperlinkPayload()
     if (!activeHyperlink)
         return {};
     if (activeHyperlink->kind == ActiveHyperlink::Kind::pending) {
-        if (auto atom = TinyAtom::lookup(activeHyperlink->uri)) {
+        if (auto atom = payloads_.lookup(activeHyperlink->uri)) {
             activeHyperlink->kind = ActiveHyperlink::Kind::resolved;
             activeHyperlink->atom = *atom;
-            payloadCodes.insert(atom->code);
         } else {
             activeHyperlink->kind = ActiveHyperlink::Kind::unavailable;
         }
@@ -256,12 +277,13 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             --length;
             continue;
         }
-        const int right = rightLimit();
+        int right = rightLimit();
         int x = b.x();
         if (x > right) {
             if (wraparound) {
                 wrapCursorToNextLine();
                 x = b.x();
+                right = rightLimit();
             } else {
                 x = right;
             }
@@ -300,6 +322,7 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
         lastPrintedCode_ = cell.code;
         lastPrintedWidth_ = 1;
         b.setX(x + static_cast<int>(take));
+        noteMarginWrap();
         rememberLastCell();
         bytes += skipTo;
         length -= skipTo;
@@ -341,10 +364,17 @@ BufferLine& Terminal::cursorLine()
 void Terminal::wrapCursorToNextLine()
 {
     Buffer& b = *buffer;
+    // Text that began right of the right margin wraps like a line feed from
+    // there: at the bottom margin it goes on at the left margin of the same
+    // row, and the region does not scroll.
+    const int x = b.x();
+    const bool fromRightOfMargin = marginMode && b.marginRight() < cols - 1 &&
+                                   (x > b.marginRight() + 1 || (x == b.marginRight() + 1 && !wrapPendingAtMargin()));
     b.setX(marginMode ? std::max(b.marginLeft(), 0) : 0);
     const int y = b.y();
     if (y == b.scrollBottom()) {
-        scroll(true);
+        if (!fromRightOfMargin)
+            scroll(true);
     } else if (y >= rows - 1) {
         // Below the region on the last row: the region stays; the text goes on
         // from the start of the same row.
@@ -363,7 +393,7 @@ void Terminal::insertCharacter(const CharData& input)
     Buffer& b = *buffer;
     CharData cell = input;
     const int w = std::max<int>(cell.width, 1);
-    const int right = rightLimit();
+    int right = rightLimit();
     if (b.x() + w - 1 > right) {
         if (!wraparound) {
             if (w >= 2)
@@ -371,6 +401,7 @@ void Terminal::insertCharacter(const CharData& input)
             b.setX(right);
         } else {
             wrapCursorToNextLine();
+            right = rightLimit();
         }
     }
     BufferLine& line = cursorLine();
@@ -411,6 +442,7 @@ void Terminal::insertCharacter(const CharData& input)
     for (int k = 1; k < w && x < end; ++k, ++x)
         store(cells[static_cast<size_t>(x)], 0, 0);
     b.setX(x);
+    noteMarginWrap();
     rememberLastCell();
 }
 
@@ -710,25 +742,24 @@ void Terminal::cmdCarriageReturn()
 
 void Terminal::garbageCollectPayload()
 {
-    if (payloadCodes.empty())
+    if (payloads_.liveCount() == 0)
         return;
-    std::unordered_set<uint16_t> used;
+    // One flag per code: a sweep visits every cell, so each visit stays cheap.
+    std::vector<uint8_t> used(size_t{PayloadTable::maxCode} + 1, 0);
+    size_t cells = 0;
     for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
         auto& ring = b->lines();
-        for (int r = 0; r < ring.count(); ++r)
-            for (const CharData& cell : ring[r].cellSpan())
-                if (cell.payload.code != 0)
-                    used.insert(cell.payload.code);
+        for (int r = 0; r < ring.count(); ++r) {
+            const auto span = ring[r].cellSpan();
+            cells += span.size();
+            for (const CharData& cell : span)
+                used[cell.payload.code] = 1;
+        }
     }
     if (activeHyperlink && activeHyperlink->kind == ActiveHyperlink::Kind::resolved)
-        used.insert(activeHyperlink->atom.code);
-    std::unordered_set<uint16_t> unused;
-    for (uint16_t c : payloadCodes)
-        if (!used.count(c))
-            unused.insert(c);
-    TinyAtom::releaseAtoms(unused);
-    for (uint16_t c : unused)
-        payloadCodes.erase(c);
+        used[activeHyperlink->atom.code] = 1;
+    payloads_.releaseUnused(used);
+    lastSweptCells_ = cells;
 }
 
 std::optional<SemanticContent> Terminal::semanticContent(Position at)

@@ -49,7 +49,10 @@ std::pair<int, int> Terminal::reportedCursorPosition() const
 {
     const Buffer& b = *buffer;
     int row = b.y() + 1 - (originMode ? b.scrollTop() : 0);
-    int col = std::min(b.x(), cols - 1) + 1 - (originMode && marginMode ? b.marginLeft() : 0);
+    // A pending wrap names the last column written, at the screen's edge or
+    // at the right margin.
+    const int x = wrapPendingAtMargin() ? b.marginRight() : std::min(b.x(), cols - 1);
+    int col = x + 1 - (originMode && marginMode ? b.marginLeft() : 0);
     return {std::max(row, 1), std::max(col, 1)};
 }
 

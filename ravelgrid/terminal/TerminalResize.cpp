@@ -6,8 +6,8 @@ namespace ravelgrid {
 
 void Terminal::resize(int newCols, int newRows)
 {
-    newCols = std::clamp(newCols, MINIMUM_COLS, TerminalOptions::kMaxCols);
-    newRows = std::clamp(newRows, MINIMUM_ROWS, TerminalOptions::kMaxRows);
+    newCols = std::clamp(newCols, Buffer::minCols, TerminalOptions::kMaxCols);
+    newRows = std::clamp(newRows, Buffer::minRows, TerminalOptions::kMaxRows);
     if (newCols == cols && newRows == rows)
         return;
     endSynchronizedOutput();

@@ -7,17 +7,20 @@
 
 namespace ravelgrid {
 
-QtScheduler::QtScheduler() : owner_(std::make_unique<QObject>()) {}
+QtScheduler::QtScheduler() : owner_(std::make_unique<QObject>())
+{}
 
 QtScheduler::~QtScheduler() = default;  // the timers are children of owner_
 
-std::uint64_t QtScheduler::nowNs() const {
+std::uint64_t QtScheduler::nowNs() const
+{
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return std::uint64_t(ts.tv_sec) * 1'000'000'000ull + std::uint64_t(ts.tv_nsec);
 }
 
-platform::Scheduler::TaskId QtScheduler::scheduleAfter(std::uint64_t delayNs, std::function<void()> task) {
+platform::Scheduler::TaskId QtScheduler::scheduleAfter(std::uint64_t delayNs, std::function<void()> task)
+{
     const TaskId id = ++lastId_;
     auto* timer = new QTimer(owner_.get());  // owned by owner_
     timer->setSingleShot(true);
@@ -38,7 +41,8 @@ platform::Scheduler::TaskId QtScheduler::scheduleAfter(std::uint64_t delayNs, st
     return id;
 }
 
-void QtScheduler::cancel(TaskId id) {
+void QtScheduler::cancel(TaskId id)
+{
     auto it = timers_.find(id);
     if (it == timers_.end())
         return;
@@ -48,7 +52,8 @@ void QtScheduler::cancel(TaskId id) {
     timer->deleteLater();
 }
 
-QtScheduler& QtScheduler::system() {
+QtScheduler& QtScheduler::system()
+{
     // Never destroyed: views may outlive static destruction order.
     static QtScheduler* scheduler = new QtScheduler;
     return *scheduler;

@@ -25,7 +25,6 @@ namespace {
 QImage renderText(const QString& text, const QColor& fg, const QColor& bg) {
     const int cols = int(text.size());
     Buffer buffer(cols, 1, 8, 0);
-    buffer.scroll = [](bool) {};
     buffer.fillViewportRows();
     for (int i = 0; i < cols; ++i) {
         CharData cell;

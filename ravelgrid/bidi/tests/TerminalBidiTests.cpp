@@ -16,7 +16,6 @@ constexpr BidiPresentationState autoState{BidiSupportMode::implicit, true, BidiD
 std::unique_ptr<Buffer> makeBuffer(int cols, int rows, BidiPresentationState state = autoState)
 {
     auto b = std::make_unique<Buffer>(cols, rows, 8, 100, state);
-    b->scroll = [](bool) {};
     b->fillViewportRows();
     return b;
 }
@@ -529,7 +528,6 @@ TEST_F(TerminalBidiLayout, ABufferAtAFreedOnesAddressLaysOutAfresh)
     std::optional<Buffer> slot;
     auto prepare = [&](std::u32string_view text) {
         slot.emplace(10, 2, 8, 0, autoState);
-        slot->scroll = [](bool) {};
         slot->fillViewportRows();
         put(*slot, 0, text);
     };

@@ -26,7 +26,6 @@ struct Screen {
     explicit Screen(bool boxMirroring = false)
         : buffer(cols, rows, 8, 0, BidiPresentationState{BidiSupportMode::implicit, true, BidiDirection::leftToRight,
                                                          boxMirroring}) {
-        buffer.scroll = [](bool) {};
         buffer.fillViewportRows();
     }
 

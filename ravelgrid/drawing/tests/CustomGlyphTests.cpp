@@ -26,7 +26,6 @@ struct Screen {
     static constexpr int rows = 5;
     Buffer buffer{cols, rows, 8, 100};
     Screen() {
-        buffer.scroll = [](bool) {};
         buffer.fillViewportRows();
     }
     void put(int col, int row, char32_t ch, Attribute a = {}, int width = 1) {

@@ -36,7 +36,6 @@ struct Screen {
     Buffer buffer{cols, rows, 8, 100};
 
     Screen() {
-        buffer.scroll = [](bool) {};
         buffer.fillViewportRows();
     }
 
@@ -243,7 +242,6 @@ private slots:
     void distinctMissingCharactersStayCheap() {
         FallbackFonts::clear();
         Buffer buffer(200, 30, 8, 0);
-        buffer.scroll = [](bool) {};
         buffer.fillViewportRows();
         char32_t ch = 0xF0000;  // private use: no font here covers it
         for (int r = 0; r < 30; ++r)

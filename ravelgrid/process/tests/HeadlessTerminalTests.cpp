@@ -318,3 +318,15 @@ TEST_F(HeadlessTerminalTest, SshSessionShowsOutputAndReportsTheRemoteStatus) {
     EXPECT_EQ(*ended, std::optional<int>(1024)) << screenText(*headless->terminal());
     EXPECT_EQ(screenText(*headless->terminal()).substr(0, 3), "ok\n");
 }
+
+TEST_F(HeadlessTerminalTest, SynchronizedOutputEndsOnTheRunLoopsClockWhileTheChildIsQuiet) {
+    auto headless = make(20, 4);
+    headless->terminal()->feed("\x1b[?2026h");
+    ASSERT_TRUE(headless->terminal()->synchronizedOutputActive);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(main.loop.runUntil([&] { return !headless->terminal()->synchronizedOutputActive; }, kTimeout));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    headless->terminal()->feed("\x1b[?2026h");
+    headless.reset();  // its pending timer goes with it
+    main.loop.runFor(std::chrono::milliseconds(1200));
+}

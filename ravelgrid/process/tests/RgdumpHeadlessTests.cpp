@@ -3,6 +3,7 @@
 
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -54,4 +55,16 @@ TEST(RgdumpHeadless, BadUsageTimeoutsAndMissingCommandsAreClearFailures) {
     EXPECT_EQ(slow.code, 3);
     EXPECT_EQ(slow.out.find("status"), std::string::npos) << "no status for a command that did not end";
     EXPECT_EQ(slow.out.substr(0, 8), "waiting\n");
+}
+
+// One chunk of screen alignment tests on a million cells keeps the terminal
+// busy for many seconds inside a single feed; the time limit holds anyway.
+TEST(RgdumpHeadless, TheTimeoutHoldsWhileTheTerminalIsBusyWithOneFeed) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto busy = rgdump(
+        "--timeout 1 --cols 1000 --rows 1000 -- /bin/sh -c "
+        "'stty raw -echo; while :; do printf \"\\033#8\\033#8\\033#8\\033#8\"; done'");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(busy.code, 3);
+    EXPECT_LT(took, std::chrono::seconds(6)) << "a one-second limit";
 }

@@ -68,7 +68,7 @@ inline std::vector<uint8_t> deflateBytes(std::span<const uint8_t> data, int wind
     return out;
 }
 
-struct PngSpec {
+struct PngDescription {
     uint32_t width = 1;
     uint32_t height = 1;
     int colorType = PNG_COLOR_TYPE_RGBA;
@@ -76,7 +76,7 @@ struct PngSpec {
 };
 
 // Encodes pixels laid out in the colour type's own channel order, 8 bits each.
-inline std::vector<uint8_t> encodePng(const PngSpec& spec, const std::vector<uint8_t>& pixels,
+inline std::vector<uint8_t> encodePng(const PngDescription& description, const std::vector<uint8_t>& pixels,
                                       const std::vector<png_color>& palette = {})
 {
     std::vector<uint8_t> out;
@@ -93,15 +93,15 @@ inline std::vector<uint8_t> encodePng(const PngSpec& spec, const std::vector<uin
             o->insert(o->end(), data, data + length);
         },
         nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, 8, spec.colorType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, description.width, description.height, 8, description.colorType,
+                 description.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     png_write_info(png, info);
     const size_t channels = png_get_channels(png, info);
-    const size_t stride = spec.width * channels;
-    std::vector<png_bytep> rows(spec.height);
-    for (uint32_t y = 0; y < spec.height; ++y) rows[y] = const_cast<png_bytep>(pixels.data() + y * stride);
+    const size_t stride = description.width * channels;
+    std::vector<png_bytep> rows(description.height);
+    for (uint32_t y = 0; y < description.height; ++y) rows[y] = const_cast<png_bytep>(pixels.data() + y * stride);
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);

@@ -36,7 +36,6 @@ Text ascii(const std::string& s)
 std::unique_ptr<Buffer> makeBuffer(int cols, int rows, std::optional<int> scrollback = 1000)
 {
     auto b = std::make_unique<Buffer>(cols, rows, 8, scrollback);
-    b->scroll = [](bool) {};
     b->fillViewportRows();
     return b;
 }

@@ -9,7 +9,6 @@ namespace {
 std::unique_ptr<Buffer> makeBuffer(int cols, int rows, std::optional<int> scrollback = 100)
 {
     auto b = std::make_unique<Buffer>(cols, rows, 8, scrollback);
-    b->scroll = [](bool) {};
     b->fillViewportRows();
     return b;
 }
@@ -50,7 +49,6 @@ TEST(Buffer, ConstructionClampsSizesAndSetsDefaults)
     EXPECT_EQ(b.curAttr.bg, Attribute::Color::defaultInvertedColor());
     EXPECT_EQ(b.scrollBottom(), 0);
     EXPECT_EQ(b.marginRight(), 1);
-    EXPECT_DEATH(b.scroll(false), "This should be set after creating a buffer");
 
     Buffer alt(80, 24, 8, std::nullopt);
     EXPECT_FALSE(alt.hasScrollback());

@@ -1,10 +1,11 @@
-#include <thread>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ravelgrid/screen/CharData.h"
 #include "ravelgrid/screen/Line.h"
+#include "ravelgrid/screen/PayloadTable.h"
 #include "ravelgrid/screen/Position.h"
 #include "ravelgrid/screen/SemanticPrompt.h"
 
@@ -106,68 +107,71 @@ TEST(Attribute, StyleFromPackedWordAndUnderlineRaw)
     EXPECT_FALSE(underlineStyleFromRaw(6).has_value());
 }
 
-TEST(TinyAtom, StoresAndReleasesValues)
+TEST(PayloadTable, StoresAndReleasesValues)
 {
-    auto atom = TinyAtom::lookup("https://example.com");
+    PayloadTable table;
+    auto atom = table.lookup("https://example.com");
     ASSERT_TRUE(atom);
     EXPECT_NE(atom->code, 0);
     CharData c;
     c.setPayload(*atom);
     EXPECT_TRUE(c.hasPayload());
-    EXPECT_EQ(c.getPayload(), "https://example.com");
-    atom->release();
-    EXPECT_FALSE(c.getPayload().has_value());
-    EXPECT_FALSE(TinyAtom{}.target().has_value());
+    ASSERT_NE(table.target(c.payload.code), nullptr);
+    EXPECT_EQ(*table.target(c.payload.code), "https://example.com");
+    table.release(atom->code);
+    EXPECT_EQ(table.target(c.payload.code), nullptr);
+    EXPECT_EQ(table.target(0), nullptr);
 }
 
-TEST(TinyAtom, ReleasedCodesAreReusedSoTheTableNeverRunsDry)
+TEST(PayloadTable, ReleasedCodesAreReusedSoTheTableNeverRunsDry)
 {
     // Fill the table to its last code, holding every atom.
+    PayloadTable table;
     std::vector<uint16_t> held;
-    while (auto atom = TinyAtom::lookup("x"))
+    while (auto atom = table.lookup("x"))
         held.push_back(atom->code);
-    EXPECT_FALSE(TinyAtom::lookup("full").has_value());
+    EXPECT_EQ(held.size(), size_t{PayloadTable::maxCode});
+    EXPECT_TRUE(table.full());
+    EXPECT_FALSE(table.lookup("full").has_value());
 
-    const std::vector<uint16_t> released(held.begin(), held.begin() + 3);
-    TinyAtom::releaseAtoms(std::span<const uint16_t>(released));
+    for (int i = 0; i < 3; ++i)
+        table.release(held[static_cast<size_t>(i)]);
+    EXPECT_FALSE(table.full());
     for (int i = 0; i < 3; ++i) {
-        auto again = TinyAtom::lookup("reused " + std::to_string(i));
+        auto again = table.lookup("reused " + std::to_string(i));
         ASSERT_TRUE(again) << "a released code must be handed out again";
-        EXPECT_EQ(again->code, released[static_cast<size_t>(i)]);  // oldest released first
-        EXPECT_EQ(again->target(), "reused " + std::to_string(i));
+        EXPECT_EQ(again->code, held[static_cast<size_t>(i)]);  // oldest released first
+        EXPECT_EQ(*table.target(again->code), "reused " + std::to_string(i));
     }
-    EXPECT_FALSE(TinyAtom::lookup("full").has_value());
+    EXPECT_FALSE(table.lookup("full").has_value());
 
     // Releasing twice must not hand one code to two owners.
-    TinyAtom::release(held[10]);
-    TinyAtom::release(held[10]);
-    ASSERT_TRUE(TinyAtom::lookup("once"));
-    EXPECT_FALSE(TinyAtom::lookup("twice").has_value());
+    table.release(held[10]);
+    table.release(held[10]);
+    ASSERT_TRUE(table.lookup("once"));
+    EXPECT_FALSE(table.lookup("twice").has_value());
 
-    std::unordered_set<uint16_t> all(held.begin(), held.end());
-    all.insert(0);
-    TinyAtom::releaseAtoms(all);
-    EXPECT_EQ(TinyAtom::liveCount(), 0u);
+    // Only the codes marked used survive a sweep.
+    std::vector<uint8_t> used(PayloadTable::maxCode + 1, 0);
+    used[held[20]] = used[held[30]] = 1;
+    table.releaseUnused(used);
+    EXPECT_EQ(table.liveCount(), 2u);
+    EXPECT_EQ(*table.target(held[20]), "x");
+    table.clear();
+    EXPECT_EQ(table.liveCount(), 0u);
+    EXPECT_EQ(table.lookup("fresh")->code, 1);
 }
 
-TEST(TinyAtom, ConcurrentLookupsHandOutDistinctCodes)
+TEST(PayloadTable, TablesAreIndependent)
 {
-    std::vector<std::vector<uint16_t>> perThread(4);
-    std::vector<std::thread> threads;
-    for (auto& codes : perThread)
-        threads.emplace_back([&codes] {
-            for (int i = 0; i < 500; ++i)
-                if (auto a = TinyAtom::lookup("t"))
-                    codes.push_back(a->code);
-        });
-    for (auto& t : threads)
-        t.join();
-    std::unordered_set<uint16_t> seen;
-    for (const auto& codes : perThread)
-        for (uint16_t c : codes)
-            EXPECT_TRUE(seen.insert(c).second) << c;
-    EXPECT_EQ(seen.size(), 2000u);
-    TinyAtom::releaseAtoms(seen);
+    PayloadTable a, b;
+    while (a.lookup("a"))
+        ;
+    auto atom = b.lookup("b");
+    ASSERT_TRUE(atom);
+    EXPECT_EQ(atom->code, 1);
+    EXPECT_EQ(*a.target(1), "a");
+    EXPECT_EQ(*b.target(1), "b");
 }
 
 TEST(Position, ComparesByRowThenColumn)

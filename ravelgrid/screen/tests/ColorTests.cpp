@@ -10,7 +10,7 @@ namespace {
 
 std::optional<Color> bytes(std::string_view s)
 {
-    return Color::convertSpecBytes({reinterpret_cast<const uint8_t*>(s.data()), s.size()});
+    return Color::parseColorText({reinterpret_cast<const uint8_t*>(s.data()), s.size()});
 }
 
 // Within one 8-bit step on every channel.

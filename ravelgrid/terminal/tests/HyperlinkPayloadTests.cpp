@@ -1,13 +1,15 @@
-// Hyperlink payload atoms are a process-wide, recyclable resource: a terminal
-// must register each link once, give atoms back when the cells naming them
-// are gone, and never let a recycled atom show up under an old cell.
+// Hyperlink payload atoms are a recyclable resource of each terminal: a
+// terminal must register each link once, give atoms back when the cells
+// naming them are gone, never let a recycled atom show up under an old cell,
+// and never run short because another terminal holds many links.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 
@@ -47,37 +49,30 @@ std::string linked(const std::string& uri, const std::string& text)
 TEST(HyperlinkPayload, OneAtomPerLinkAndNoneForALinkThatPrintsNothing)
 {
     Host host;
-    const size_t before = TinyAtom::liveCount();
-    {
-        Terminal t(&host, size(20, 4, 10));
-        t.feed("\x1b]8;id=1;https://a.example\x07" "ab" "\x1b]8;;\x07");
-        EXPECT_EQ(TinyAtom::liveCount(), before + 1);
-        EXPECT_EQ(t.getLine(0)->cellSpan()[0].payload, t.getLine(0)->cellSpan()[1].payload);
-        EXPECT_EQ(t.payloadCodes.size(), 1u);
+    Terminal t(&host, size(20, 4, 10));
+    t.feed("\x1b]8;id=1;https://a.example\x07" "ab" "\x1b]8;;\x07");
+    EXPECT_EQ(t.payloadTable().liveCount(), 1u);
+    EXPECT_EQ(t.getLine(0)->cellSpan()[0].payload, t.getLine(0)->cellSpan()[1].payload);
 
-        t.feed("\x1b]8;;https://unused.example\x07\x1b]8;;\x07");
-        EXPECT_EQ(TinyAtom::liveCount(), before + 1);
+    t.feed("\x1b]8;;https://unused.example\x07\x1b]8;;\x07");
+    EXPECT_EQ(t.payloadTable().liveCount(), 1u);
 
-        // The same link sent again for every piece of text stays one atom.
-        t.feed("\x1b]8;;https://b.example\x07x\x1b]8;;https://b.example\x07y\x1b]8;;\x07");
-        EXPECT_EQ(TinyAtom::liveCount(), before + 2);
-        EXPECT_EQ(linkAt(t, 3, 0), "https://b.example");
-    }
-    EXPECT_EQ(TinyAtom::liveCount(), before);
+    // The same link sent again for every piece of text stays one atom.
+    t.feed("\x1b]8;;https://b.example\x07x\x1b]8;;https://b.example\x07y\x1b]8;;\x07");
+    EXPECT_EQ(t.payloadTable().liveCount(), 2u);
+    EXPECT_EQ(linkAt(t, 3, 0), "https://b.example");
 }
 
 TEST(HyperlinkPayload, FullResetGivesEveryAtomBack)
 {
     Host host;
-    const size_t before = TinyAtom::liveCount();
     Terminal t(&host, size(40, 5, 100));
     for (int i = 0; i < 10; ++i)
         t.feed(linked("https://h.example/" + std::to_string(i), "x") + "\r\n");
     t.feed("\x1b]8;;https://open.example\x07y");  // still open at the reset
-    EXPECT_EQ(TinyAtom::liveCount(), before + 11);
+    EXPECT_EQ(t.payloadTable().liveCount(), 11u);
     t.feed("\x1b" "c");
-    EXPECT_EQ(TinyAtom::liveCount(), before);
-    EXPECT_TRUE(t.payloadCodes.empty());
+    EXPECT_EQ(t.payloadTable().liveCount(), 0u);
     t.feed("z");
     EXPECT_EQ(linkAt(t, 0, 0), std::nullopt);
 }
@@ -85,12 +80,11 @@ TEST(HyperlinkPayload, FullResetGivesEveryAtomBack)
 TEST(HyperlinkPayload, AtomsOfLinesThatLeftTheRingAreRecycled)
 {
     Host host;
-    const size_t before = TinyAtom::liveCount();
     Terminal t(&host, size(20, 5, 10));
     for (int i = 0; i < 5000; ++i)
         t.feed(linked("https://h.example/" + std::to_string(i), "x") + "\r\n");
     // 15 lines can hold links; the rest were released in sweeps.
-    EXPECT_LE(TinyAtom::liveCount() - before, 2 * 1024u + 15);
+    EXPECT_LE(t.payloadTable().liveCount(), 2 * 1024u + 15);
     EXPECT_EQ(linkAt(t, 0, t.activeBuffer().lines().count() - 2), "https://h.example/4999");
 }
 
@@ -99,13 +93,12 @@ TEST(HyperlinkPayload, AtomsOfLinesThatLeftTheRingAreRecycled)
 TEST(HyperlinkPayload, HundredThousandDistinctLinksKeepWorking)
 {
     Host host;
-    const size_t before = TinyAtom::liveCount();
     Terminal t(&host, size(30, 10, 500));
     for (int i = 0; i < 100000; ++i) {
         const std::string n = std::to_string(i);
         t.feed(linked("https://h.example/" + n, n) + "\r\n");
     }
-    EXPECT_LT(TinyAtom::liveCount() - before, 4096u);
+    EXPECT_LT(t.payloadTable().liveCount(), 4096u);
     auto& ring = t.activeBuffer().lines();
     int checked = 0;
     for (int row = 0; row < ring.count(); ++row) {
@@ -119,19 +112,86 @@ TEST(HyperlinkPayload, HundredThousandDistinctLinksKeepWorking)
     EXPECT_EQ(t.translateBufferLineToString(t.activeBuffer(), ring.count() - 2, 0, -1), "99999");
 }
 
+// Every cell of a 100x700 screen and scrollback names a link of its own:
+// more live links than one table holds.
+void fillWithLiveLinks(Terminal& t, const std::string& prefix)
+{
+    std::string feed;
+    for (int i = 0; i < 70000; ++i)
+        feed += linked(prefix + std::to_string(i), "x");
+    t.feed(feed);
+}
+
 TEST(HyperlinkPayload, AFullTableLeavesTextUnlinkedAndRecovers)
 {
     Host host;
-    Terminal t(&host, size(20, 4, 10));
-    std::vector<uint16_t> filler;
-    while (auto atom = TinyAtom::lookup("filler"))
-        filler.push_back(atom->code);
-    t.feed(linked("https://a.example", "a"));
-    EXPECT_EQ(linkAt(t, 0, 0), std::nullopt);
-    EXPECT_TRUE(t.payloadCodes.empty());
-    TinyAtom::releaseAtoms(filler);
-    t.feed(linked("https://a.example", "b"));
-    EXPECT_EQ(linkAt(t, 1, 0), "https://a.example");
+    Terminal t(&host, size(100, 10, 690));
+    fillWithLiveLinks(t, "https://a.example/");
+    EXPECT_EQ(t.payloadTable().liveCount(), size_t{PayloadTable::maxCode});
+    EXPECT_TRUE(t.payloadTable().full());
+    // The screen's rows hold the links that found no code; write over one.
+    const int top = t.activeBuffer().lines().count() - t.rows;
+    t.feed("\x1b[H" + linked("https://late.example", "z"));
+    EXPECT_EQ(linkAt(t, 0, top), std::nullopt) << "no code left: plain text";
+    EXPECT_EQ(t.activeBuffer().lines()[top][0].code, 'z');
+
+    // Once the linked cells are gone, later links find codes again.
+    t.feed("\x1b[3J\x1b[2J\x1b[H");
+    for (int i = 0; i < 5000; ++i)
+        t.feed(linked("https://again.example/" + std::to_string(i), "y") + "\r");
+    EXPECT_EQ(linkAt(t, 0, t.activeBuffer().lines().count() - t.rows), "https://again.example/4999");
+}
+
+// Each terminal has its own table: one that fills it leaves the others
+// linking as before.
+TEST(HyperlinkPayload, ATerminalThatFillsItsTableDoesNotStarveAnother)
+{
+    Host floodHost, quietHost;
+    Terminal flood(&floodHost, size(100, 10, 690));
+    Terminal quiet(&quietHost, size(20, 4, 10));
+    quiet.feed(linked("https://before.example", "a"));
+    fillWithLiveLinks(flood, "https://flood.example/");
+    EXPECT_TRUE(flood.payloadTable().full());
+    quiet.feed(linked("https://after.example", "b"));
+    EXPECT_EQ(linkAt(quiet, 0, 0), "https://before.example");
+    EXPECT_EQ(linkAt(quiet, 1, 0), "https://after.example");
+    EXPECT_EQ(quiet.payloadTable().liveCount(), 2u);
+    // The flooding terminal goes on working, unlinked.
+    const int top = flood.activeBuffer().lines().count() - flood.rows;
+    flood.feed("\x1b[Hplain" + linked("https://more.example", "text"));
+    EXPECT_EQ(flood.translateBufferLineToString(flood.activeBuffer(), top, 0, 9), "plaintext");
+    EXPECT_EQ(linkAt(flood, 6, top), std::nullopt);
+}
+
+// A full table sweeps its screens only now and then: links into a full
+// table cost about what links into an empty one cost.
+TEST(HyperlinkPayload, LinksIntoAFullTableCostNoMoreThanIntoAnEmptyOne)
+{
+    auto timeLinks = [](Terminal& t) {
+        std::string feed;
+        for (int i = 0; i < 200000; ++i)
+            feed += linked("https://b.example/" + std::to_string(i), "x");
+        const auto start = std::chrono::steady_clock::now();
+        t.feed(feed);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    Host fullHost, emptyHost;
+    Terminal full(&fullHost, size(100, 10, 10000));
+    fillWithLiveLinks(full, "https://a.example/");
+    // Then 9,000 lines of text: a million cells for every sweep to visit.
+    std::string text;
+    for (int i = 0; i < 9000; ++i)
+        text += "\r\n" + std::string(100, 'y');
+    full.feed(text);
+    // Keep every code live: new links overwrite the first row of the screen.
+    full.feed("\x1b[?7l\x1b[H");
+    ASSERT_TRUE(full.payloadTable().full());
+    Terminal empty(&emptyHost, size(100, 10, 10000));
+    empty.feed("\x1b[?7l");
+    const double fullSeconds = timeLinks(full);
+    const double emptySeconds = timeLinks(empty);
+    // Sweeping a million cells for every few hundred links took many times longer.
+    EXPECT_LT(fullSeconds, emptySeconds * 4 + 0.5) << "full " << fullSeconds << " s, empty " << emptySeconds << " s";
 }
 
 TEST(HyperlinkPayload, AnOverlongLinkIsNotStarted)

@@ -22,7 +22,7 @@
 #include "platform/Log.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/tests/support/CaseFile.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 using ravelgrid::test::Case;
@@ -31,7 +31,7 @@ namespace {
 
 std::string escaped(std::span<const uint8_t> bytes)
 {
-    return tools::escapeBytes(bytes);
+    return test::escapeBytes(bytes);
 }
 
 std::string sizeText(ImageSizeRequest r)
@@ -141,7 +141,7 @@ std::string show(Terminal& t, const std::string& what)
     if (what == "cursor")
         return "cursor: " + (t.cursorColor() ? t.cursorColor()->formatted() : std::string("none"));
     if (what == "screen") {
-        std::string s = tools::dumpScreen(t, {});
+        std::string s = test::dumpScreen(t, {});
         s.pop_back();
         return s;
     }
@@ -206,7 +206,7 @@ std::string run(const Case& c, size_t chunk)
         if (const size_t at = message.find(unknown); at != std::string_view::npos)
             host.events.push_back("fallback " + std::string(message.substr(at + unknown.size())));
     });
-    tools::feedInChunks(t, c.input, chunk);
+    test::feedInChunks(t, c.input, chunk);
     platform::setLogSink(nullptr);
     std::string out;
     for (const auto& e : host.events)

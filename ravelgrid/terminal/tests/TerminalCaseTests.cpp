@@ -12,7 +12,7 @@
 #include <string>
 
 #include "ravelgrid/terminal/tests/support/CaseFile.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using ravelgrid::test::Case;
 
@@ -20,7 +20,7 @@ namespace {
 
 std::string run(const Case& c, size_t chunk)
 {
-    ravelgrid::tools::DumpOptions options;
+    ravelgrid::test::DumpOptions options;
     options.cols = 10;
     options.rows = 4;
     options.chunk = chunk;
@@ -37,7 +37,7 @@ std::string run(const Case& c, size_t chunk)
         else
             ADD_FAILURE() << c.file << ":" << c.line << ": unknown line " << d;
     }
-    return ravelgrid::tools::runDump(c.input, options);
+    return ravelgrid::test::runDump(c.input, options);
 }
 
 class TerminalCase : public testing::TestWithParam<Case> {};

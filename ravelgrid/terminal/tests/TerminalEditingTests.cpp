@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 using CellColor = Attribute::Color;
 
 namespace {
 
-class Host : public tools::ReplyRecorder {
+class Host : public test::ReplyRecorder {
 public:
     int shown = 0;
     void showCursor(Terminal&) override { ++shown; }
@@ -37,7 +37,7 @@ std::string rowText(Terminal& t, int row)
 
 std::string replyText(const Host& h)
 {
-    return h.replies.empty() ? "" : tools::escapeBytes(h.replies.back());
+    return h.replies.empty() ? "" : test::escapeBytes(h.replies.back());
 }
 
 Attribute attr(CellColor fg, CellColor bg, CharacterStyle style = CharacterStyle::none)
@@ -130,7 +130,7 @@ TEST(TerminalEditing, SelectGraphicRenditionForms)
         Host host;
         Terminal t(&host);
         t.feed(f.sgr);
-        EXPECT_EQ(t.currentAttribute(), f.expected) << tools::escapeBytes(std::span(reinterpret_cast<const uint8_t*>(f.sgr), strlen(f.sgr)));
+        EXPECT_EQ(t.currentAttribute(), f.expected) << test::escapeBytes(std::span(reinterpret_cast<const uint8_t*>(f.sgr), strlen(f.sgr)));
     }
 }
 
@@ -192,7 +192,7 @@ TEST(TerminalScrolling, FullRingRecyclesAndKeepsTheUsersView)
     t.userScrolling = false;
     t.feed("Z\r\n");
     EXPECT_EQ(b.yDisp(), b.yBase());
-    EXPECT_EQ(tools::dumpScreen(t, {}), "Y\nZ\n\ncursor 0,2\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "Y\nZ\n\ncursor 0,2\n");
     // A recycled line starts over as a plain single-width line.
     for (int i = 0; i < 12; ++i)
         t.feed(i % 3 ? "\x1b#6w\r\n" : "\x1b#3t\r\n");
@@ -212,7 +212,7 @@ TEST(TerminalScrolling, RegionsAndTheScrollback)
         t.feed("\r\n" + std::to_string(i));
     EXPECT_EQ(b.lines().count(), 7);
     EXPECT_EQ(t.getScrollInvariantLine(b.linesTop())->toText(true), "0");
-    EXPECT_EQ(tools::dumpScreen(t, {}), "3\n4\n5\nS\ncursor 1,2\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "3\n4\n5\nS\ncursor 1,2\n");
     // A region below the top, SU and the alternate screen never do.
     const int top = b.linesTop();
     t.feed("\x1b[2;3r\x1b[3;1H\n\n\n\x1b[r\x1b[5S");
@@ -221,7 +221,7 @@ TEST(TerminalScrolling, RegionsAndTheScrollback)
     for (int i = 0; i < 6; ++i)
         t.feed("\r\n" + std::to_string(i));
     EXPECT_EQ(t.altBuffer->lines().count(), 4);
-    EXPECT_EQ(tools::dumpScreen(t, {}), "2\n3\n4\n5\ncursor 1,3\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "2\n3\n4\n5\ncursor 1,3\n");
 }
 
 TEST(TerminalScrolling, EraseScrollbackKeepsTheScreen)
@@ -241,7 +241,7 @@ TEST(TerminalScrolling, EraseScrollbackKeepsTheScreen)
     EXPECT_EQ(b.yDisp(), 0);
     EXPECT_EQ(b.linesTop(), 0);
     EXPECT_TRUE(t.getUpdateRange());  // the scrolled-back view changed
-    EXPECT_EQ(tools::dumpScreen(t, {}), "9\nx\ncursor 1,1\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "9\nx\ncursor 1,1\n");
 }
 
 TEST(TerminalEditing, EraseInDisplayEndsSoftWraps)
@@ -300,7 +300,7 @@ TEST(TerminalEditing, ScrollbackSizeAndClearing)
     EXPECT_EQ(t.getScrollInvariantLine(t.normalBuffer->linesTop())->toText(true), "4");
     t.clearScrollback();
     EXPECT_EQ(t.normalBuffer->lines().count(), 2);
-    EXPECT_EQ(tools::dumpScreen(t, {}), "7\n\ncursor 0,1\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "7\n\ncursor 0,1\n");
 }
 
 TEST(TerminalEditing, FullResetShowsTheCursor)
@@ -324,7 +324,7 @@ TEST(TerminalEditing, LinesHeldElsewhereAreNotReused)
     b.semanticPromptStartLine = held;
     t.feed("\x1b[2H\x1b[M\x1b[H\x1b[S");
     EXPECT_EQ(held->toText(true), "2");
-    EXPECT_EQ(tools::dumpScreen(t, {}), "3\n4\n\n\ncursor 0,0\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "3\n4\n\n\ncursor 0,0\n");
 }
 
 TEST(TerminalEditing, PresentationDirectionAndLineRenditions)

@@ -9,7 +9,7 @@
 
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 using namespace std::chrono_literals;
@@ -44,7 +44,7 @@ TerminalOptions size(int cols, int rows)
 
 class MouseTest : public testing::Test {
 protected:
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t{&host};
 
     Bytes press(int button, int x, int y, MouseProtocolEncoding encoding, bool release = false)
@@ -165,7 +165,7 @@ TEST_F(MouseTest, ModifiersOnlyOnceTrackingSendsThem)
 
 namespace {
 
-class SyncHost : public tools::ReplyRecorder {
+class SyncHost : public test::ReplyRecorder {
 public:
     int on = 0, off = 0;
     void synchronizedOutputChanged(Terminal&, bool active) override { ++(active ? on : off); }
@@ -264,7 +264,7 @@ TEST(SynchronizedOutput, ASchedulerGivenLateStillEndsAPeriodInProgress)
 
 namespace {
 
-class WindowHost : public tools::ReplyRecorder {
+class WindowHost : public test::ReplyRecorder {
 public:
     std::optional<std::pair<int, int>> cell;
     std::optional<Bytes> answer;
@@ -298,7 +298,7 @@ TEST(WindowOperations, TheHostsAnswerReplacesTheTerminalsOwn)
 
 TEST(WindowOperations, NothingHappensWithoutAHost)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t(&host);
     host.recordEvents = true;
     t.feed("\x1b]2;first\x07\x1b[22;2t");
@@ -314,7 +314,7 @@ TEST(WindowOperations, NothingHappensWithoutAHost)
 
 TEST(Screens, TheAlternateScreenKeepsNoScrollback)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t(&host, size(10, 4));
     t.feed("\x1b[?1049h");
     for (int i = 0; i < 20; ++i)
@@ -325,7 +325,7 @@ TEST(Screens, TheAlternateScreenKeepsNoScrollback)
 
 TEST(Screens, ColumnModeKeepsScrollbackAndPalette)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t(&host, size(10, 4));
     for (int i = 0; i < 8; ++i)
         t.feed(std::to_string(i) + "\r\n");
@@ -341,7 +341,7 @@ TEST(Screens, ColumnModeKeepsScrollbackAndPalette)
 
 TEST(Screens, SoftResetRestoresThePaletteAndTheBidiState)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     TerminalOptions o = size(10, 4);
     o.initialBidiState.autodetectDirection = true;
     Terminal t(&host, o);
@@ -358,7 +358,7 @@ TEST(Screens, SoftResetRestoresThePaletteAndTheBidiState)
 
 TEST(Screens, BidiModesReachTheParagraphAtTheCursorOnly)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t(&host, size(10, 4));
     t.feed("abcdefghijkl\r\nnext\x1b[H");
     const uint64_t before = t.getLine(0)->generation();
@@ -379,7 +379,7 @@ TEST(Screens, BidiModesReachTheParagraphAtTheCursorOnly)
 
 TEST(Screens, HardenedRowsBeginParagraphs)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t(&host, size(4, 6));
     t.feed("abcdefghijklmnopqrst");  // five rows, each but the first a continuation
     ASSERT_TRUE(t.getLine(1)->isWrapped());
@@ -396,7 +396,7 @@ TEST(Screens, HardenedRowsBeginParagraphs)
 
 TEST(Screens, SwitchingScreensSubmitsThePromptAndSoftResetForgetsIt)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t(&host, size(10, 4));
     t.feed("\x1b]133;A\x07$ \x1b]133;B\x07");
     ASSERT_EQ(t.normalBuffer->semanticInput, SemanticInputState::armed);
@@ -410,7 +410,7 @@ TEST(Screens, SwitchingScreensSubmitsThePromptAndSoftResetForgetsIt)
 
 TEST(Screens, AnEmptiedAlternateScreenSurvivesResizeAndComesBackBlank)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal t(&host, size(10, 4));
     t.feed("\x1b[?1049hold\x1b[?1049l");
     EXPECT_EQ(t.altBuffer->lines().count(), 0);

@@ -3,13 +3,13 @@
 #include <string>
 
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 
 namespace {
 
-class Host : public tools::ReplyRecorder {
+class Host : public test::ReplyRecorder {
 public:
     int syncOff = 0;
     void synchronizedOutputChanged(Terminal&, bool active) override { syncOff += active ? 0 : 1; }
@@ -24,7 +24,7 @@ struct Fixture {
         o.scrollback = scrollback;
         terminal = std::make_unique<Terminal>(&host, o);
     }
-    std::string screen() { return tools::dumpScreen(*terminal, {}); }
+    std::string screen() { return test::dumpScreen(*terminal, {}); }
     Host host;
     std::unique_ptr<Terminal> terminal;
 };

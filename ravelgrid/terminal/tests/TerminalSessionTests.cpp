@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 
@@ -99,7 +99,7 @@ Session load(const std::string& name)
 // The screens at each compared mark and at the end.
 std::vector<std::string> replay(const Session& s, size_t chunk)
 {
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     TerminalOptions o;
     o.cols = s.cols;
     o.rows = s.rows;
@@ -110,7 +110,7 @@ std::vector<std::string> replay(const Session& s, size_t chunk)
     auto feedTo = [&](size_t offset) {
         offset = std::min(offset, output.size());
         if (offset > done)
-            tools::feedInChunks(t, output.subspan(done, offset - done), chunk);
+            test::feedInChunks(t, output.subspan(done, offset - done), chunk);
         done = std::max(done, offset);
     };
     for (const Mark& m : s.marks) {
@@ -118,10 +118,10 @@ std::vector<std::string> replay(const Session& s, size_t chunk)
         if (m.resize)
             t.resize(m.cols, m.rows);
         else
-            screens.push_back(tools::dumpScreen(t, {}) + tools::dumpStyles(t));
+            screens.push_back(test::dumpScreen(t, {}) + test::dumpStyles(t));
     }
     feedTo(output.size());
-    screens.push_back(tools::dumpScreen(t, {}) + tools::dumpStyles(t));
+    screens.push_back(test::dumpScreen(t, {}) + test::dumpStyles(t));
     return screens;
 }
 

@@ -8,10 +8,10 @@
 #include "platform/FakeScheduler.h"
 #include "platform/Log.h"
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
-using ravelgrid::tools::ReplyRecorder;
+using ravelgrid::test::ReplyRecorder;
 
 namespace {
 
@@ -162,7 +162,7 @@ TEST(TerminalReplies, FeedingFromInsideADelegateRunsAfterTheCurrentInput)
     Terminal t(&host, size(10, 3));
     host.feedBack = &t;
     t.feed("a\x1b[5nb");
-    EXPECT_EQ(tools::dumpScreen(t, {}), "abR\n\n\ncursor 3,0\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "abR\n\n\ncursor 3,0\n");
 }
 
 TEST(TerminalSynchronizedOutput, NotifiesOnceAndTimesOut)
@@ -287,7 +287,7 @@ TEST(TerminalScreen, ScrollbackFillsThenRecycles)
     EXPECT_EQ(t.normalBuffer->linesTop(), 23);
     EXPECT_EQ(t.getScrollInvariantLine(23)->toText(true), "23");
     EXPECT_EQ(t.getScrollInvariantLine(22), nullptr);
-    EXPECT_EQ(tools::dumpScreen(t, {}), "28\n29\n\ncursor 0,2\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "28\n29\n\ncursor 0,2\n");
 }
 
 TEST(TerminalPrinting, AsciiFastPathMatchesTheGeneralPath)
@@ -301,12 +301,12 @@ TEST(TerminalPrinting, AsciiFastPathMatchesTheGeneralPath)
         std::string input;
         for (int k = 0; k < 40; ++k)
             input += pieces[rng() % std::size(pieces)];
-        tools::DumpOptions o;
+        test::DumpOptions o;
         o.cols = 7;
         o.rows = 4;
         const auto bytes = std::vector<uint8_t>(input.begin(), input.end());
         const std::string general = "\x1b(B" + input;
-        ASSERT_EQ(tools::runDump(bytes, o), tools::runDump(std::vector<uint8_t>(general.begin(), general.end()), o))
+        ASSERT_EQ(test::runDump(bytes, o), test::runDump(std::vector<uint8_t>(general.begin(), general.end()), o))
             << "round " << round;
     }
 }
@@ -319,12 +319,12 @@ TEST(TerminalPrinting, RandomChunkingGivesTheSameScreen)
         std::vector<uint8_t> input(300);
         for (auto& b : input)
             b = static_cast<uint8_t>(rng() % 8 == 0 ? rng() : alphabet[rng() % alphabet.size()]);
-        tools::DumpOptions whole;
+        test::DumpOptions whole;
         whole.cols = 9;
         whole.rows = 5;
-        tools::DumpOptions chunked = whole;
+        test::DumpOptions chunked = whole;
         chunked.chunk = 1 + rng() % 5;
-        ASSERT_EQ(tools::runDump(input, whole), tools::runDump(input, chunked)) << "round " << round;
+        ASSERT_EQ(test::runDump(input, whole), test::runDump(input, chunked)) << "round " << round;
     }
 }
 
@@ -388,7 +388,7 @@ TEST(TerminalReset, RisRestoresPowerOnState)
     EXPECT_EQ(t.charset, nullptr);
     EXPECT_FALSE(t.isCurrentBufferAlternate());
     EXPECT_EQ(t.activeBuffer().scrollBottom(), 2);
-    EXPECT_EQ(tools::dumpScreen(t, {}), "\n\n\ncursor 0,0\n");
+    EXPECT_EQ(test::dumpScreen(t, {}), "\n\n\ncursor 0,0\n");
 }
 
 TEST(EscapeSequencesTable, FunctionKeys)

@@ -1,9 +1,9 @@
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 #include <algorithm>
 #include <cstdio>
 
-namespace ravelgrid::tools {
+namespace ravelgrid::test {
 
 namespace {
 
@@ -60,7 +60,8 @@ std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t
     return out;
 }
 
-std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies, const std::vector<std::string>& events)
+std::string dumpScreen(Terminal& terminal, const std::vector<std::vector<uint8_t>>& replies,
+                       const std::vector<std::string>& events)
 {
     std::string out = dumpScreen(terminal, replies);
     for (const auto& event : events)
@@ -74,14 +75,11 @@ std::string colorText(const Attribute::Color& c)
 {
     char text[16];
     switch (c.kind()) {
-    case Attribute::Color::Kind::ansi256:
-        std::snprintf(text, sizeof text, "p%d", c.code());
-        return text;
+    case Attribute::Color::Kind::ansi256: std::snprintf(text, sizeof text, "p%d", c.code()); return text;
     case Attribute::Color::Kind::trueColor:
         std::snprintf(text, sizeof text, "#%02x%02x%02x", c.red(), c.green(), c.blue());
         return text;
-    default:
-        return "-";
+    default: return "-";
     }
 }
 
@@ -101,7 +99,8 @@ std::string styleText(const Attribute& a)
     flag(CharacterStyle::italic, "italic");
     flag(CharacterStyle::crossedOut, "strike");
     if (a.style.contains(CharacterStyle::underline))
-        flags.push_back("ul" + std::to_string(a.underlineStyle == UnderlineStyle::none ? 1 : static_cast<int>(a.underlineStyle)));
+        flags.push_back(
+            "ul" + std::to_string(a.underlineStyle == UnderlineStyle::none ? 1 : static_cast<int>(a.underlineStyle)));
     std::string out = colorText(a.fg) + " " + colorText(a.bg);
     for (const auto& f : flags)
         out += " " + f;
@@ -123,7 +122,8 @@ std::string dumpStyles(Terminal& terminal)
             if (cell.width == 0)
                 continue;
             styles.push_back(styleText(cell.attribute));
-            const CharacterStyle seenOnBlank = CharacterStyle::inverse | CharacterStyle::underline | CharacterStyle::crossedOut;
+            const CharacterStyle seenOnBlank =
+                CharacterStyle::inverse | CharacterStyle::underline | CharacterStyle::crossedOut;
             if ((cell.code != 0 && cell.code != ' ') || !(cell.attribute.style & seenOnBlank).isEmpty())
                 used = styles.size();
         }
@@ -185,7 +185,8 @@ const char* commandName(WindowManipulationCommand::Kind kind)
 
 std::optional<std::vector<uint8_t>> ReplyRecorder::windowCommand(Terminal&, const WindowManipulationCommand& command)
 {
-    note(std::string("window ") + commandName(command.kind) + " " + std::to_string(command.first) + " " + std::to_string(command.second));
+    note(std::string("window ") + commandName(command.kind) + " " + std::to_string(command.first) + " " +
+         std::to_string(command.second));
     return std::nullopt;
 }
 
@@ -211,4 +212,4 @@ std::string runDump(std::span<const uint8_t> input, const DumpOptions& options)
     return dumpScreen(terminal, recorder.replies, recorder.events);
 }
 
-}  // namespace ravelgrid::tools
+}  // namespace ravelgrid::test
