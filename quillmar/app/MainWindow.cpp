@@ -95,6 +95,8 @@ MainWindow::MainWindow(UserSettings& settings, QWidget* parent)
     sidebarLayout->setContentsMargins(0, 0, 0, 0);
     sidebarLayout->setSpacing(0);
     sidebarLine_ = rule(root_, true);
+    sidebar_ = new Sidebar(*hosts_, *keyStore_, workspace_, settings_, sidebarColumn_);
+    sidebarLayout->addWidget(sidebar_);
 
     auto* detailColumn = new QWidget(root_);
     auto* detailLayout = new QVBoxLayout(detailColumn);
@@ -126,9 +128,7 @@ MainWindow::MainWindow(UserSettings& settings, QWidget* parent)
     rootLayout->addWidget(detailColumn, 1);
     setCentralWidget(root_);
 
-    // Empty until the sidebar and the tab strip are built.
-    sidebarColumn_->hide();
-    sidebarLine_->hide();
+    // Empty until the tab strip is built.
     tabStripRow_->hide();
     tabLine_->hide();
 
@@ -313,6 +313,7 @@ void MainWindow::applyTheme() {
     quillmar::applyAppearance(appearance, systemAppearance_.isDark());
     fill(root_, Metro::background());
     fill(sidebarColumn_, Metro::surface());
+    sidebar_->applyTheme();
     QColor strip = Metro::surface();
     strip.setAlphaF(0.5f);
     fill(tabStripRow_, strip);
