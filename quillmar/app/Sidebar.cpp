@@ -644,8 +644,10 @@ bool Sidebar::eventFilter(QObject* watched, QEvent* event) {
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     if (watched == filter_ && (enter || key->key() == Qt::Key_Down) && key->modifiers() == Qt::NoModifier) {
         // From the filter into the hosts it left, the first one chosen.
-        if (hostModel_.rowCount() == 0 || !hostList_->isVisible())
+        if (hostModel_.rowCount() == 0 || hostList_->isHidden())
             return false;
+        if (!settings_.hostsExpanded())
+            settings_.setHostsExpanded(true);
         if (!selected_ || hostModel_.rowOf(*selected_) < 0)
             hostList_->selectionModel()->setCurrentIndex(hostModel_.index(0), QItemSelectionModel::ClearAndSelect);
         hostList_->setFocus(Qt::TabFocusReason);
