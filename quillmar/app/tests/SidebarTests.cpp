@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -315,8 +316,38 @@ private slots:
                  QStringList{QStringLiteral("Remove host\u2026")});
         QVERIFY(h.sidebar->contextMenuEntries(SidebarItem::local()).isEmpty());
         QVERIFY(h.sidebar->contextMenuEntries(std::nullopt).isEmpty());
-        QCOMPARE(h.sidebar->localList()->contextMenuPolicy(), Qt::DefaultContextMenu);
-        QCOMPARE(h.sidebar->hostList()->contextMenuPolicy(), Qt::CustomContextMenu);
+
+        // A real right-click: the host's menu holds the one entry and opens the sheet.
+        auto rightClick = [&](QListView* view) {
+            QStringList seen;
+            bool popped = false;
+            QTimer::singleShot(50, [&] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    popped = true;
+                    for (QAction* a : menu->actions())
+                        seen.push_back(a->text());
+                    if (!menu->actions().isEmpty())
+                        menu->actions().first()->trigger();
+                    menu->close();
+                }
+            });
+            const QPoint at = h.rowCentre(view, 0);
+            QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(view->viewport(), &event);
+            QTest::qWait(120);
+            return std::make_pair(popped, seen);
+        };
+        const auto [localPopped, localEntries] = rightClick(h.sidebar->localList());
+        QVERIFY(!localPopped);
+        QVERIFY(!h.sidebar->removeSheet());
+        const auto [hostPopped, hostEntries] = rightClick(h.sidebar->hostList());
+        QVERIFY(hostPopped);
+        QCOMPARE(hostEntries, QStringList{QStringLiteral("Remove host\u2026")});
+        QVERIFY(h.sidebar->removeSheet());
+        QCOMPARE(h.sidebar->removeSheet()->alias(), QStringLiteral("web1"));
+        // The menu acts on the row clicked, without selecting it.
+        QCOMPARE(h.sidebar->selectedItem(), std::nullopt);
+        h.sidebar->removeSheet()->reject();
     }
 
     void buttonsOpenTheirPanesWithoutSelecting() {
