@@ -1,9 +1,11 @@
+#include "quillmar/app/MainWindow.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/RemoveHostSheet.h"
 #include "quillmar/app/Sidebar.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
 
+#include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
 
 #include <QApplication>
@@ -16,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -86,7 +89,48 @@ struct Home {
 class SidebarTests : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
+    QTemporaryDir home_;
+
 private slots:
+    void initTestCase() {
+        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
+        QVERIFY(home_.isValid());
+        writeFile(home_.filePath(QStringLiteral(".zshrc")), "PS1='$ '\n");
+        writeFile(home_.filePath(QStringLiteral(".ssh/config")), "Host web1\n  HostName 127.0.0.1\n");
+        qputenv("HOME", home_.path().toLocal8Bit());
+        qputenv("ZDOTDIR", home_.path().toLocal8Bit());
+    }
+
+    // In the window: the column is there, its rows follow the real shell and
+    // its buttons reach the detail area.
+    void theWindowCarriesTheSidebar() {
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        MainWindow window(settings);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Sidebar* sidebar = window.sidebar();
+        QVERIFY(sidebar && sidebar->isVisible());
+        QCOMPARE(window.sidebarColumn()->width(), MainWindow::sidebarWidth);
+        QCOMPARE(sidebar->listedHosts(), QStringList{QStringLiteral("web1")});
+        auto* local = sidebar->localList()->model();
+        QTRY_VERIFY(local->index(0, 0).data(SessionRowModel::runningRole).toBool());
+
+        QTest::mouseClick(sidebar->addHostButton(), Qt::LeftButton);
+        QVERIFY(window.toolPane(ToolTab::addHost));
+        QCOMPARE(window.detailStack()->currentWidget(), window.toolPane(ToolTab::addHost));
+
+        // A click on the Local row brings the shell back; nothing new opens.
+        QListView* list = sidebar->localList();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(local->index(0, 0)).center());
+        QCOMPARE(window.workspace().sessions().size(), std::size_t(1));
+        QCOMPARE(window.detailStack()->currentWidget(), window.activeHost());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(local->index(0, 0)).center());
+        QCOMPARE(window.workspace().sessions().size(), std::size_t(2));
+        QTRY_VERIFY(window.activeHost() && window.activeHost()->view()->process().running());
+    }
+
     void filterTrimsSpacesAndTabsAndIgnoresCase_data() {
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QStringList>("listed");
