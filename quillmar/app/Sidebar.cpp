@@ -642,7 +642,8 @@ bool Sidebar::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-    if (watched == filter_ && (enter || key->key() == Qt::Key_Down) && key->modifiers() == Qt::NoModifier) {
+    if (watched == filter_ && (enter || key->key() == Qt::Key_Down) &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // From the filter into the hosts it left, the first one chosen.
         if (hostModel_.rowCount() == 0 || hostList_->isHidden())
             return false;

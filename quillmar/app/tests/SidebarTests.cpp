@@ -320,7 +320,7 @@ private slots:
         // From the filter with the keyboard: Return chooses the first match, a second opens it.
         h.sidebar->filterField()->setFocus();
         QTest::keyClicks(h.sidebar->filterField(), QStringLiteral(" WEB"));
-        QTest::keyClick(h.sidebar->filterField(), Qt::Key_Return);
+        QTest::keyClick(h.sidebar->filterField(), Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(h.sidebar->selectedItem(), std::optional(SidebarItem::host(QStringLiteral("web1"))));
         QCOMPARE(ws.sessions().size(), std::size_t(7));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
