@@ -83,7 +83,8 @@ export E2E_APP=$app E2E_WORK=$work E2E_PORT=$port
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   w=$E2E_WORK
   fail() { echo "sidebar_e2e: $*" >&2; kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; exit 1; }
-  waitfile() { for _ in $(seq 1 100); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }
+  waitfile() { for _ in $(seq 1 "${2:-100}"); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }
+  sshchild() { pgrep -P "$pid" -f "^/usr/bin/ssh e2e-target\$" >/dev/null; }
 
   "$E2E_APP" >"$w/app.log" 2>&1 &
   pid=$!
@@ -100,15 +101,17 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   sleep 0.2
   xdotool key Return
 
-  # The new tab runs ssh; retried until the remote shell answers.
-  for _ in $(seq 1 30); do
+  for _ in $(seq 1 100); do sshchild && break; sleep 0.1; done
+  sshchild || fail "no tab running /usr/bin/ssh e2e-target"
+
+  # Retried until the remote shell answers.
+  for _ in $(seq 1 10); do
     xdotool type --delay 10 "echo \$SSH_CONNECTION > $w/remote-ran"
     xdotool key Return
-    waitfile "$w/remote-ran" && break
+    waitfile "$w/remote-ran" 30 && break
   done
   [ -s "$w/remote-ran" ] || fail "the command typed in the new tab did not run on the server"
   grep -q " 127.0.0.1 $E2E_PORT\$" "$w/remote-ran" || fail "the command ran outside the ssh session: $(cat "$w/remote-ran")"
-  pgrep -P "$pid" -f "^/usr/bin/ssh e2e-target\$" >/dev/null || fail "no /usr/bin/ssh e2e-target child"
   echo "sidebar_e2e: ran on the server as $(cat "$w/remote-ran")"
 
   kill "$pid" 2>/dev/null
