@@ -98,6 +98,8 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     sidebarLayout->setContentsMargins(0, 0, 0, 0);
     sidebarLayout->setSpacing(0);
     sidebarLine_ = rule(root_, true);
+    sidebar_ = new Sidebar(*hosts_, *keyStore_, workspace_, settings_, sidebarColumn_);
+    sidebarLayout->addWidget(sidebar_);
 
     auto* detailColumn = new QWidget(root_);
     auto* detailLayout = new QVBoxLayout(detailColumn);
@@ -129,9 +131,7 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     rootLayout->addWidget(detailColumn, 1);
     setCentralWidget(root_);
 
-    // Empty until the sidebar and the tab strip are built.
-    sidebarColumn_->hide();
-    sidebarLine_->hide();
+    // Empty until the tab strip is built.
     tabStripRow_->hide();
     tabLine_->hide();
 
@@ -335,6 +335,7 @@ void MainWindow::applyTheme() {
     quillmar::applyAppearance(appearance, systemAppearance_.isDark());
     fill(root_, Metro::background());
     fill(sidebarColumn_, Metro::surface());
+    sidebar_->applyTheme();
     QColor strip = Metro::surface();
     strip.setAlphaF(0.5f);
     fill(tabStripRow_, strip);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "quillmar/app/KeyRouter.h"
+#include "quillmar/app/Sidebar.h"
 #include "quillmar/app/SystemAppearance.h"
 #include "quillmar/app/TerminalHost.h"
 #include "quillmar/app/ToolTab.h"
@@ -51,6 +52,7 @@ public:
     SystemAppearance& systemAppearance() { return systemAppearance_; }
 
     QWidget* sidebarColumn() const { return sidebarColumn_; }
+    Sidebar* sidebar() const { return sidebar_; }
     QWidget* tabStripRow() const { return tabStripRow_; }
     QStackedWidget* detailStack() const { return detailStack_; }
     QLabel* emptyHint() const { return emptyHint_; }
@@ -98,6 +100,7 @@ private:
     QWidget* root_ = nullptr;
     QWidget* sidebarColumn_ = nullptr;
     QWidget* sidebarLine_ = nullptr;
+    Sidebar* sidebar_ = nullptr;
     QWidget* tabStripRow_ = nullptr;
     QWidget* tabLine_ = nullptr;
     QStackedWidget* detailStack_ = nullptr;
