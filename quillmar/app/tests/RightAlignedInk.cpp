@@ -31,13 +31,14 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QImage shot = QImage(QString::fromLocal8Bit(argv[1])).convertToFormat(QImage::Format_RGB32);
-    if (shot.isNull() || shot.width() < 16 || shot.height() < 16) {
+    const QImage whole = QImage(QString::fromLocal8Bit(argv[1])).convertToFormat(QImage::Format_RGB32);
+    if (whole.isNull() || whole.width() < 16 || whole.height() < 16) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
         return 2;
     }
     const int wantedRows = std::max(1, std::atoi(argv[2]));
-    const int w = shot.width();
+    QImage shot = whole;
+    int w = shot.width();
     const int h = shot.height();
 
     QHash<QRgb, int> counts;
@@ -51,6 +52,31 @@ int main(int argc, char** argv)
             best = it.value();
             background = it.key();
         }
+    // The terminal is the widest stretch of columns mostly in its background;
+    // the sidebar and other panes beside it are left out.
+    {
+        int bestStart = 0, bestLength = 0, start = -1;
+        for (int x = 0; x <= w; ++x) {
+            int n = 0;
+            if (x < w)
+                for (int y = 0; y < h; y += 2)
+                    n += (shot.pixel(x, y) & 0xffffff) == background;
+            const bool terminalColumn = x < w && n > h / 4;
+            if (terminalColumn && start < 0)
+                start = x;
+            if (!terminalColumn && start >= 0) {
+                if (x - start > bestLength) {
+                    bestStart = start;
+                    bestLength = x - start;
+                }
+                start = -1;
+            }
+        }
+        if (bestLength >= 16 && bestLength < w) {
+            shot = shot.copy(bestStart, 0, bestLength, h);
+            w = bestLength;
+        }
+    }
     auto inked = [&](int x, int y) {
         const QRgb p = shot.pixel(x, y);
         return std::abs(qRed(p) - qRed(background)) + std::abs(qGreen(p) - qGreen(background)) +
