@@ -139,7 +139,8 @@ void TerminalKittyGraphics::removePlacementCells(const KittyPlacementKeySet& key
 
 void TerminalKittyGraphics::kittyRemovePlacement(KittyPlacementKey key)
 {
-    removePlacementCells({key});
+    if (keysWithCells_.erase(key) > 0)
+        removePlacementCells({key});
     state().placementsByKey.erase(key);
 }
 
@@ -224,6 +225,7 @@ void TerminalKittyGraphics::resetKittyGraphics()
     s.imagesById.clear();
     s.imageNumbers.clear();
     s.placementsByKey.clear();
+    keysWithCells_.clear();
     s.totalImageBytes = 0;
     s.nextImageAccessTick = 1;
     terminal_.updateRange(active.scrollTop());
@@ -251,6 +253,32 @@ void TerminalKittyGraphics::kittyAdjustPlacementsForScroll()
             record.col = it->second.second;
         }
     }
+    followParents(buffer, cells);
+}
+
+void TerminalKittyGraphics::kittyShiftPlacementsForScroll(int rows)
+{
+    // Every line moved alike: the records move with their cells, and a
+    // placement keeps its place relative to its parent, so nothing else does.
+    if (rows == 0) return;
+    auto& records = state().placementsByKey;
+    const bool alternate = terminal_.isCurrentBufferAlternate();
+    bool anyParent = false;
+    for (auto& [key, record] : records) {
+        if (record.isAlternateBuffer != alternate) continue;
+        if (!record.isVirtual) record.row += rows;
+        anyParent = anyParent || (record.parentImageId && record.parentPlacementId);
+    }
+    if (!anyParent) return;
+    // A parent whose cells left the ring stays where its record says, and
+    // its children follow it there, as after any other scroll.
+    kittyAdjustPlacementsForScroll();
+}
+
+void TerminalKittyGraphics::followParents(Buffer& buffer, const PositionMap& cells)
+{
+    auto& records = state().placementsByKey;
+    const bool alternate = terminal_.isCurrentBufferAlternate();
     PositionMap memo;
     for (auto& [key, record] : records) {
         if (record.isAlternateBuffer != alternate || !record.parentImageId || !record.parentPlacementId) continue;
@@ -292,10 +320,8 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
         if (target < 0 || target >= lines.count()) continue;
         const int index = static_cast<int>(target);
         cell->kittyCol = newCol;
-        const TerminalImageList* existing = lines[index].images();
-        TerminalImageList images = existing ? *existing : TerminalImageList{};
-        images.push_back(cell);
-        buffer.setLineImages(index, std::move(images));
+        buffer.addLineImage(index, cell);
+        keysWithCells_.insert(key);
         first = std::min(first, index);
         last = std::max(last, index);
     }

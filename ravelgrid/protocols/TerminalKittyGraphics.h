@@ -58,6 +58,7 @@ public:
     // KittyGraphicsHook
     void kittyGraphicsCommand(std::span<const uint8_t> payload) override;
     void kittyAdjustPlacementsForScroll() override;
+    void kittyShiftPlacementsForScroll(int rows) override;
     void resetKittyGraphics() override;
     void kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate) override;
     std::unique_ptr<DcsHandler> makeSixelHandler() override;
@@ -112,10 +113,15 @@ private:
     std::optional<std::pair<int, int>> cellSize() const;
     bool storeRecord(const KittyGraphicsControl& control, const KittyPlacementRecord& record);
     void moveCells(Buffer& buffer, KittyPlacementKey key, int rowDelta, int newCol);
+    // Moves placements placed relative to a parent to where the parent now is.
+    void followParents(Buffer& buffer, const PositionMap& cells);
     void markLinesDirty(Buffer& buffer, int firstLine, int lastLine);
 
     Terminal& terminal_;
     KittyGraphics graphics_;
+    // Keys that may still have cells on a buffer: a placement with a new key
+    // needs no search of the buffers for cells to replace.
+    KittyPlacementKeySet keysWithCells_;
 };
 
 }  // namespace ravelgrid

@@ -176,6 +176,7 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
 {
     Buffer& buffer = *terminal_.buffer;
     const int lineCount = std::max(rows, 1);
+    if (context.imageId && context.placementId) keysWithCells_.insert({*context.imageId, *context.placementId});
     for (int offset = 0; offset < lineCount; ++offset) {
         auto cell = std::make_shared<KittyPlacementImage>(picture);
         cell->kittyImageId = context.imageId;
@@ -194,11 +195,7 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
             pending.push_back(std::move(cell));
             continue;
         }
-        const int index = static_cast<int>(line);
-        const TerminalImageList* existing = buffer.lines()[index].images();
-        TerminalImageList images = existing ? *existing : TerminalImageList{};
-        images.push_back(std::move(cell));
-        buffer.setLineImages(index, std::move(images));
+        buffer.addLineImage(static_cast<int>(line), std::move(cell));
     }
     markLinesDirty(buffer, topLine, topLine + lineCount - 1);
 }
@@ -302,7 +299,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     const int cursorLine = buffer.yBase() + buffer.y();
     for (int index = cursorLine; top && index >= 0 && index >= cursorLine - cellRows - 1; --index) {
         const TerminalImageList* images = buffer.lines().peek(index) ? buffer.lines().peek(index)->images() : nullptr;
-        if (images && std::find(images->begin(), images->end(), top) != images->end()) {
+        // Just added, so found from the back at once however many share the line.
+        if (images && std::find(images->rbegin(), images->rend(), top) != images->rend()) {
             topNow = index;
             break;
         }
@@ -312,10 +310,7 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
             const int64_t line = int64_t{*topNow} + cell->kittyRowOffset;
             if (line >= buffer.lines().count()) continue;
             const int index = static_cast<int>(line);
-            const TerminalImageList* existing = buffer.lines()[index].images();
-            TerminalImageList images = existing ? *existing : TerminalImageList{};
-            images.push_back(std::move(cell));
-            buffer.setLineImages(index, std::move(images));
+            buffer.addLineImage(index, std::move(cell));
             markLinesDirty(buffer, index, index);
         }
     }

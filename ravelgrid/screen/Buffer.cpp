@@ -274,6 +274,16 @@ void Buffer::setLineImages(int row, std::optional<TerminalImageList> images)
         ++linesWithImagesCount_;
 }
 
+void Buffer::addLineImage(int row, TerminalImagePtr image)
+{
+    if (row < 0 || row >= lines_.count() || !image)
+        return;
+    BufferLine& line = lines_[row];
+    if (!line.hasImages())
+        ++linesWithImagesCount_;
+    line.addImage(std::move(image));
+}
+
 void Buffer::recountLinesWithImages()
 {
     int n = 0;

@@ -117,6 +117,8 @@ public:
     void clearLineImages(int row);
     // Sets a ring row's images (empty = none), keeping the count right.
     void setLineImages(int row, std::optional<TerminalImageList> images);
+    // Adds one image to a ring row's images in place, keeping the count right.
+    void addLineImage(int row, TerminalImagePtr image);
     void recountLinesWithImages();
 
     // --- rows by identity -----------------------------------------------------

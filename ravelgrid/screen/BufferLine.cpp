@@ -32,6 +32,13 @@ void fillCells(CharData* dst, const CharData& cell, int n)
     }
 }
 
+// Bytewise equality: cells of one run are copies of one another, so this
+// finds them; padding that differs only keeps a cell more than needed.
+bool sameBytes(const CharData& a, const CharData& b)
+{
+    return std::memcmp(static_cast<const void*>(&a), static_cast<const void*>(&b), sizeof(CharData)) == 0;
+}
+
 void stableSortMarks(std::vector<SemanticMark>& marks)
 {
     std::stable_sort(marks.begin(), marks.end(),
@@ -43,12 +50,13 @@ void stableSortMarks(std::vector<SemanticMark>& marks)
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped, BidiPresentationState bidiState)
     : isWrapped_(isWrapped), bidiState_(bidiState), fillCharacter_(fillData.value_or(CharData::Null))
 {
-    const int n = std::max(cols, 0);
-    // Never less than one allocated cell, so a clamped read always has a target.
-    capacity_ = std::max(n, 1);
-    data_ = std::make_unique<CharData[]>(static_cast<size_t>(capacity_));
-    dataSize_ = n;
-    fillCells(data_.get(), fillCharacter_, capacity_);
+    // Made compact: one cell stands for the blank row (and is the target of
+    // a clamped read), so blank rows cost no more than that until written.
+    capacity_ = 1;
+    data_ = std::make_unique<CharData[]>(1);
+    data_[0] = fillCharacter_;
+    dataSize_ = std::max(cols, 0);
+    stored_ = std::min(dataSize_, 1);
 }
 
 BufferLine::BufferLine(const BufferLine& other)
@@ -60,21 +68,68 @@ BufferLine::BufferLine(const BufferLine& other)
       semanticHardContinuationGroup_(other.semanticHardContinuationGroup_),
       fillCharacter_(other.fillCharacter_)
 {
-    capacity_ = std::max(other.dataSize_, 1);
+    capacity_ = std::max(other.stored_, 1);
     data_ = std::make_unique<CharData[]>(static_cast<size_t>(capacity_));
     dataSize_ = other.dataSize_;
-    copyCells(data_.get(), other.data_.get(), dataSize_);
+    stored_ = other.stored_;
+    copyCells(data_.get(), other.data_.get(), stored_);
     if (other.images_)
         images_ = std::make_unique<TerminalImageList>(*other.images_);
 }
 
-void BufferLine::reallocate(int capacity, int keep)
+void BufferLine::reallocate(int capacity, int keep) const
 {
     capacity = std::max(capacity, 1);
     auto fresh = std::make_unique<CharData[]>(static_cast<size_t>(capacity));
     copyCells(fresh.get(), data_.get(), std::min({keep, capacity, capacity_}));
     data_ = std::move(fresh);
     capacity_ = capacity;
+}
+
+void BufferLine::expandSlow() const
+{
+    // stored_ >= 1 here: a compact line keeps at least its tail cell.
+    const CharData tail = data_[stored_ - 1];
+    if (capacity_ < dataSize_)
+        reallocate(dataSize_, stored_);
+    fillCells(data_.get() + stored_, tail, dataSize_ - stored_);
+    stored_ = dataSize_;
+}
+
+void BufferLine::compact(BufferLine* spare)
+{
+    if (stored_ < 2)
+        return;
+    const CharData& tail = data_[stored_ - 1];
+    int keep = stored_;
+    while (keep > 1 && sameBytes(data_[keep - 2], tail))
+        --keep;
+    stored_ = keep;
+    if (capacity_ == keep)
+        return;
+    const bool trade = spare != nullptr && spare != this && spare->capacity_ < capacity_ && spare->stored_ + keep <= capacity_;
+    if (!trade) {
+        reallocate(keep, keep);
+        return;
+    }
+    // The spare's cells wait in this storage past the kept ones, so the
+    // spare keeps them when it takes the storage over.
+    const int spareCells = spare->stored_;
+    copyCells(data_.get() + keep, spare->data_.get(), spareCells);
+    // A spare much larger than needed would keep its waste in the scrollback.
+    if (spare->capacity_ >= keep && spare->capacity_ <= keep + keep / 2 + 4) {
+        copyCells(spare->data_.get(), data_.get(), keep);
+        std::swap(data_, spare->data_);
+        std::swap(capacity_, spare->capacity_);
+    } else {
+        auto fresh = std::make_unique<CharData[]>(static_cast<size_t>(keep));
+        copyCells(fresh.get(), data_.get(), keep);
+        spare->data_ = std::move(data_);
+        spare->capacity_ = capacity_;
+        data_ = std::move(fresh);
+        capacity_ = keep;
+    }
+    copyCells(spare->data_.get(), spare->data_.get() + keep, spareCells);
 }
 
 void BufferLine::set(int col, const CharData& cell)
@@ -86,6 +141,7 @@ void BufferLine::set(int col, const CharData& cell)
             return;
         col = col < 0 ? 0 : dataSize_ - 1;
     }
+    expand();
     data_[col] = cell;
     ++generation_;
 }
@@ -100,7 +156,7 @@ bool BufferLine::cellHasContent(int col) const
 
 bool BufferLine::hasAnyContent() const
 {
-    for (int i = 0; i < dataSize_; ++i)
+    for (int i = 0; i < stored_; ++i)
         if (cellHasContent(i))
             return true;
     return false;
@@ -108,12 +164,17 @@ bool BufferLine::hasAnyContent() const
 
 std::vector<CharData> BufferLine::cells() const
 {
-    return {data_.get(), data_.get() + dataSize_};
+    std::vector<CharData> out(data_.get(), data_.get() + stored_);
+    if (stored_ > 0)
+        out.resize(static_cast<size_t>(dataSize_), data_[stored_ - 1]);
+    return out;
 }
 
 int BufferLine::trimmedLength() const
 {
-    int i = dataSize_ - 1;
+    if (stored_ < dataSize_ && data_[stored_ - 1].code != 0)
+        return dataSize_ - 1 + data_[stored_ - 1].width;
+    int i = stored_ - 1;
     // Four cells a step over the blank tail: search and copy call this for
     // every row of the scrollback.
     while (i >= 3 && (data_[i].code | data_[i - 1].code | data_[i - 2].code | data_[i - 3].code) == 0)
@@ -126,7 +187,9 @@ int BufferLine::trimmedLength() const
 
 void BufferLine::fill(const CharData& cell)
 {
-    fillCells(data_.get(), cell, capacity_);
+    // One cell stands for the whole row; the storage stays for later writes.
+    data_[0] = cell;
+    stored_ = std::min(dataSize_, 1);
     ++generation_;
 }
 
@@ -134,6 +197,11 @@ void BufferLine::fillRange(const CharData& cell, int from, int endExclusive)
 {
     from = std::max(from, 0);
     const int end = std::min(endExclusive, dataSize_);
+    if (from == 0 && end == dataSize_ && end > 0) {
+        fill(cell);
+        return;
+    }
+    expand();
     if (from < end)
         fillCells(data_.get() + from, cell, end - from);
     ++generation_;
@@ -151,6 +219,7 @@ void BufferLine::fillCount(const CharData& cell, int atCol, int len)
 
 void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillData)
 {
+    expand();
     if (dataSize_ == 0 || n <= 0) {
         ++generation_;
         return;
@@ -169,6 +238,7 @@ void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fi
 
 void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fillData)
 {
+    expand();
     if (dataSize_ == 0 || n <= 0) {
         ++generation_;
         return;
@@ -204,16 +274,25 @@ void BufferLine::resize(int cols, const CharData& fillData)
     if (n == dataSize_)
         return;
     if (n < dataSize_) {
-        reallocate(n, n);
+        const int keep = std::min(stored_, n);
+        if (capacity_ > std::max(keep, 1))
+            reallocate(keep, keep);
+        stored_ = keep;
         if (n < 1) {
             semanticMarks_.clear();
         } else {
             for (auto& m : semanticMarks_)
                 m.column = std::clamp(m.column, 0, n - 1);
         }
+    } else if (stored_ > 0 && sameBytes(data_[stored_ - 1], fillData)) {
+        // The blank tail already is the fill: it just reaches further.
     } else {
-        reallocate(n, dataSize_);
-        fillCells(data_.get() + dataSize_, fillData, n - dataSize_);
+        // Grown lazily: the old cells and one fill cell standing for the rest.
+        expand();
+        if (capacity_ < dataSize_ + 1)
+            reallocate(dataSize_ + 1, dataSize_);
+        data_[dataSize_] = fillData;
+        stored_ = dataSize_ + 1;
     }
     dataSize_ = n;
     ++generation_;
@@ -223,12 +302,13 @@ void BufferLine::copyFrom(const BufferLine& line)
 {
     if (&line == this)
         return;
-    if (capacity_ < line.dataSize_) {
-        data_ = std::make_unique<CharData[]>(static_cast<size_t>(std::max(line.dataSize_, 1)));
-        capacity_ = std::max(line.dataSize_, 1);
+    if (capacity_ < line.stored_) {
+        data_ = std::make_unique<CharData[]>(static_cast<size_t>(std::max(line.stored_, 1)));
+        capacity_ = std::max(line.stored_, 1);
     }
-    copyCells(data_.get(), line.data_.get(), line.dataSize_);
+    copyCells(data_.get(), line.data_.get(), line.stored_);
     dataSize_ = line.dataSize_;
+    stored_ = line.stored_;
     isWrapped_ = line.isWrapped_;
     semanticMarks_ = line.semanticMarks_;
     semanticHardContinuationGroup_ = line.semanticHardContinuationGroup_;
@@ -244,6 +324,8 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     len = std::min({len, src.dataSize_ - srcCol, dataSize_ - dstCol});
     if (len <= 0)
         return;
+    src.expand();
+    expand();
 
     const bool sameLine = &src == this;
     const bool wholeLine = srcCol == 0 && dstCol == 0 && len >= dataSize_;
@@ -355,6 +437,16 @@ void BufferLine::setImages(std::optional<TerminalImageList> images)
     ++generation_;
 }
 
+void BufferLine::addImage(TerminalImagePtr image)
+{
+    if (!image)
+        return;
+    if (!images_)
+        images_ = std::make_unique<TerminalImageList>();
+    images_->push_back(std::move(image));
+    ++generation_;
+}
+
 Buffer* BufferLine::owningBuffer() const
 {
     if (auto p = owningBuffer_.lock())
@@ -367,7 +459,10 @@ bool BufferLine::resetForReuse(const Attribute& attribute)
     const bool hadImages = images_ != nullptr;
     CharData blank;
     blank.attribute = attribute;
-    fillCells(data_.get(), blank, dataSize_);
+    // Blank as one cell standing for the row; the storage stays for the
+    // writes that usually follow.
+    data_[0] = blank;
+    stored_ = std::min(dataSize_, 1);
     images_.reset();
     ++recycleGeneration_;
     semanticMarks_.clear();
@@ -387,8 +482,8 @@ std::string BufferLine::toText(bool trimRight, int startCol, int endCol, bool sk
     std::string out;
     out.reserve(static_cast<size_t>(std::max(end - start, 0)));
     for (int i = start; i < end; ++i) {
-        const CharData& cell = data_[i];
-        if (skipNullCellsFollowingWide && cell.code == 0 && i > 0 && data_[i - 1].width == 2)
+        const CharData& cell = (*this)[i];
+        if (skipNullCellsFollowingWide && cell.code == 0 && i > 0 && (*this)[i - 1].width == 2)
             continue;
         if (characterProvider) {
             out += characterProvider(cell);
@@ -403,7 +498,7 @@ std::string BufferLine::debugDescription() const
 {
     std::string out;
     for (int i = 0; i < dataSize_; ++i)
-        utf8::append(out, data_[i].getCharacter());
+        utf8::append(out, (*this)[i].getCharacter());
     return out;
 }
 

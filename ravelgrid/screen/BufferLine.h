@@ -22,6 +22,12 @@ class Buffer;
 // hold them by reference). Every change advances generation(), which lets
 // renderers skip unchanged rows; reuse by the ring advances
 // recycleGeneration().
+//
+// A line may be held compact: only its first storedSize() cells are kept,
+// the last of them standing for every cell up to dataSize() (a blank tail).
+// Readers see the same cells either way; a writer (or cellSpan) makes the
+// line full again first. Scrollback lines are held compact, so their memory
+// follows what they show, not the terminal's width.
 class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
     enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
@@ -45,17 +51,35 @@ public:
     bool cellHasContent(int col) const;
     bool hasAnyContent() const;
     std::vector<CharData> cells() const;
-    // Read-only view of the cells in use, for renderers and bulk readers.
-    std::span<const CharData> cellSpan() const { return {data_.get(), static_cast<size_t>(dataSize_)}; }
+    // Read-only view of all dataSize cells, for renderers: a compact line is
+    // made full first.
+    std::span<const CharData> cellSpan() const
+    {
+        expand();
+        return {data_.get(), static_cast<size_t>(dataSize_)};
+    }
+    // The cells kept: every distinct cell of the line, the last one standing
+    // for the rest of the row. For readers of the whole scrollback, which
+    // must not make every line full.
+    std::span<const CharData> storedCells() const { return {data_.get(), static_cast<size_t>(stored_)}; }
+    int storedSize() const { return stored_; }
+    bool isCompact() const { return stored_ < dataSize_; }
     // In-place access for bulk writers (the terminal's print path): advances
     // generation once for the whole write that follows.
     std::span<CharData> writableCells()
     {
+        expand();
         ++generation_;
         return {data_.get(), static_cast<size_t>(dataSize_)};
     }
     // Index of the last non-empty code plus its width; 0 for a blank row.
     int trimmedLength() const;
+    // Keeps only the cells in use (the trailing run of equal cells as one).
+    // A smaller `spare` (a line about to be written, such as the ring's
+    // recycled one) takes over this line's full-width storage and, when its
+    // own fits, gives it in return, so a scrolling ring need not allocate.
+    // Neither line's content nor generation changes.
+    void compact(BufferLine* spare = nullptr);
 
     // --- editing (each advances generation) ------------------------------
     void fill(const CharData& cell);                                   // every allocated cell
@@ -92,6 +116,8 @@ public:
     // The owning buffer's image count is not touched: go through
     // Buffer::setLineImages / Buffer::clearLineImages for rows in a buffer.
     void setImages(std::optional<TerminalImageList> images);
+    // Appends one image in place (no copy of the list). Advances generation.
+    void addImage(TerminalImagePtr image);
 
     // --- identity and change tracking ------------------------------------
     Buffer* owningBuffer() const;
@@ -117,13 +143,22 @@ private:
     friend class Buffer;
     friend class CircularBufferLineList;
 
-    // Cell 0 always exists (capacity is at least one), so this never leaves the storage.
-    int clampRead(int col) const { return col < 0 ? 0 : col < dataSize_ ? col : dataSize_ > 0 ? dataSize_ - 1 : 0; }
-    void reallocate(int capacity, int keep);
+    // Cell 0 always exists (capacity is at least one), so this never leaves
+    // the storage; past the stored cells the last one stands for the rest.
+    int clampRead(int col) const { return col < 0 ? 0 : col < stored_ ? col : stored_ > 0 ? stored_ - 1 : 0; }
+    void reallocate(int capacity, int keep) const;
+    void expand() const
+    {
+        if (stored_ != dataSize_)
+            expandSlow();
+    }
+    void expandSlow() const;
 
-    std::unique_ptr<CharData[]> data_;
+    // Storage may change under a const reader that needs every cell (expand).
+    mutable std::unique_ptr<CharData[]> data_;
     int dataSize_ = 0;
-    int capacity_ = 0;
+    mutable int stored_ = 0;
+    mutable int capacity_ = 0;
     bool isWrapped_ = false;
     RenderLineMode renderMode_ = RenderLineMode::single;
     BidiPresentationState bidiState_;

@@ -404,6 +404,7 @@ public:
     KittyGraphicsHook* kittyGraphicsHook() const { return kittyGraphicsHook_.get(); }
     void kittyGraphicsCommand(std::span<const uint8_t> payload);
     void kittyAdjustPlacementsForScroll();
+    void kittyShiftPlacementsForScroll(int rows);
     void resetKittyGraphics();
     void kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate);
 

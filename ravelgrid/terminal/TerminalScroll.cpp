@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "platform/Log.h"
@@ -24,7 +25,7 @@ private:
 // scroll ahead keeps the refill on the next scroll from stalling on memory.
 void prefetchNextRecycledLine(CircularBufferLineList& ring)
 {
-    const auto cells = ring[0].cellSpan();
+    const auto cells = ring[0].storedCells();
     const auto* p = reinterpret_cast<const char*>(cells.data());
     const size_t bytes = cells.size_bytes();
     for (size_t off = 0; off < bytes; off += 64)
@@ -58,6 +59,9 @@ void Terminal::scroll(bool isWrapped)
         return *blankLine_;
     };
 
+    // Set when every line moved by the same number of ring rows, so image
+    // placements follow without a search of the whole ring.
+    std::optional<int> uniformShift;
     const bool columnRestricted = marginMode && (b.marginLeft() > 0 || b.marginRight() < cols - 1);
     if (columnRestricted) {
         const int left = std::max(b.marginLeft(), 0);
@@ -96,6 +100,10 @@ void Terminal::scroll(bool isWrapped)
         };
         if (bottom >= ring.count() - 1) {
             if (ring.isFull()) {
+                // The row leaving the screen keeps only the cells it uses; the
+                // line recycled as the new bottom row takes its storage.
+                if (b.yBase() > 0)
+                    ring[b.yBase()].compact(&ring[0]);
                 BufferLine& line = ring.recycle(erase);
                 prefetchNextRecycledLine(ring);
                 if (line.dataSize() != b.cols()) {
@@ -108,9 +116,12 @@ void Terminal::scroll(bool isWrapped)
                 if (line.renderMode() != BufferLine::RenderLineMode::single)
                     line.setRenderMode(BufferLine::RenderLineMode::single);
                 fullRingSteps();
+                uniformShift = -1;
             } else {
                 ring.push(std::make_shared<BufferLine>(templateLine()));
                 b.setYBase(b.yBase() + 1);
+                ring[b.yBase() - 1].compact(&ring[ring.count() - 1]);
+                uniformShift = 0;
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
             }
@@ -142,6 +153,8 @@ void Terminal::scroll(bool isWrapped)
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
             }
+            if (b.yBase() > 0)
+                ring[b.yBase() - 1].compact();
         }
     } else {
         if (bottom >= ring.count()) {
@@ -180,8 +193,12 @@ void Terminal::scroll(bool isWrapped)
         updateRange(b.scrollTop());
         updateRange(b.scrollBottom());
     }
-    if (b.hasAnyImages())
-        kittyAdjustPlacementsForScroll();
+    if (b.hasAnyImages()) {
+        if (uniformShift)
+            kittyShiftPlacementsForScroll(*uniformShift);
+        else
+            kittyAdjustPlacementsForScroll();
+    }
     if (tdel_)
         tdel_->scrolled(*this, b.yDisp());
 }
