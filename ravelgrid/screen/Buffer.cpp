@@ -92,8 +92,28 @@ void Buffer::fillViewportRows(std::optional<Attribute> attribute)
     if (lines_.count() != 0)
         return;
     const Attribute attr = attribute.value_or(Attribute{});
-    for (int r = 0; r < rows_; ++r)
-        lines_.push(getBlankLine(attr, false));
+    for (int r = 0; r < rows_; ++r) {
+        BufferLinePtr line;
+        while (!line && !spareRows_.empty()) {
+            BufferLinePtr spare = std::move(spareRows_.back());
+            spareRows_.pop_back();
+            // Only a row nobody else still holds (a renderer, prompt marks).
+            if (spare.use_count() == 1)
+                line = std::move(spare);
+        }
+        if (line) {
+            line->resetForReuse(attr);
+            CharData blank;
+            blank.attribute = attr;
+            line->resize(cols_, blank);
+            line->setBidiState(defaultBidiState);
+            line->setRenderMode(BufferLine::RenderLineMode::single);
+        } else {
+            line = getBlankLine(attr, false);
+        }
+        lines_.push(std::move(line));
+    }
+    spareRows_.clear();
 }
 
 CharData Buffer::getCharAtBufferRelative(Position pos)
@@ -118,6 +138,10 @@ void Buffer::clear()
     x_ = 0;
     y_ = 0;
     linesTop_ = 0;
+    spareRows_.clear();
+    for (int i = 0; i < lines_.count() && i < rows_; ++i)
+        if (lines_.peek(i) != nullptr)
+            spareRows_.push_back(lines_.get(i));
     lines_ = CircularBufferLineList(getCorrectBufferLength(rows_));
     installLineCallbacks();
     linesWithImagesCount_ = 0;

@@ -189,6 +189,9 @@ private:
 
     std::shared_ptr<Buffer*> self_;
     CircularBufferLineList lines_;
+    // Rows of the last clear, blanked again by the next fill: a program that
+    // switches screens often allocates nothing per row.
+    std::vector<BufferLinePtr> spareRows_;
     int yDisp_ = 0;
     int x_ = 0;
     int y_ = 0;

@@ -39,6 +39,77 @@ bool sameBytes(const CharData& a, const CharData& b)
     return std::memcmp(static_cast<const void*>(&a), static_cast<const void*>(&b), sizeof(CharData)) == 0;
 }
 
+// Equal but for the code: cells that can share one packed run.
+bool sameFields(const CharData& a, const CharData& b)
+{
+    return a.width == b.width && a.payload.code == b.payload.code && a.semanticContentCode == b.semanticContentCode &&
+           a.attribute == b.attribute;
+}
+
+// Packed cells: this header, the runs of cells whose fields other than the
+// code are equal, then each cell's code in codeBytes bytes. Read and written
+// with memcpy, so the block needs no alignment.
+struct PackedHeader {
+    uint32_t cells;
+    uint32_t runs;
+    uint32_t codeBytes;
+};
+struct PackedRun {
+    uint32_t end;    // one past the run's last cell
+    CharData proto;  // the run's fields (its code is unused)
+};
+
+size_t packedBytes(size_t cells, size_t runs, size_t codeBytes)
+{
+    return sizeof(PackedHeader) + runs * sizeof(PackedRun) + cells * codeBytes;
+}
+
+PackedHeader packedHeader(const std::byte* block)
+{
+    PackedHeader h;
+    std::memcpy(&h, block, sizeof h);
+    return h;
+}
+
+PackedRun packedRun(const std::byte* block, size_t r)
+{
+    PackedRun run;
+    std::memcpy(static_cast<void*>(&run), block + sizeof(PackedHeader) + r * sizeof(PackedRun), sizeof run);
+    return run;
+}
+
+int32_t packedCode(const std::byte* block, const PackedHeader& h, size_t i)
+{
+    const std::byte* p = block + sizeof(PackedHeader) + h.runs * sizeof(PackedRun) + i * h.codeBytes;
+    if (h.codeBytes == 1)
+        return static_cast<int32_t>(std::to_integer<uint8_t>(p[0]));
+    if (h.codeBytes == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Cell i of a packed block.
+CharData packedCell(const std::byte* block, size_t i)
+{
+    const PackedHeader h = packedHeader(block);
+    size_t lo = 0, hi = h.runs - 1;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (packedRun(block, mid).end <= i)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    CharData cell = packedRun(block, lo).proto;
+    cell.code = packedCode(block, h, i);
+    return cell;
+}
+
 void stableSortMarks(std::vector<SemanticMark>& marks)
 {
     std::stable_sort(marks.begin(), marks.end(),
@@ -68,6 +139,7 @@ BufferLine::BufferLine(const BufferLine& other)
       semanticHardContinuationGroup_(other.semanticHardContinuationGroup_),
       fillCharacter_(other.fillCharacter_)
 {
+    other.unpack();
     capacity_ = std::max(other.stored_, 1);
     data_ = std::make_unique<CharData[]>(static_cast<size_t>(capacity_));
     dataSize_ = other.dataSize_;
@@ -86,8 +158,107 @@ void BufferLine::reallocate(int capacity, int keep) const
     capacity_ = capacity;
 }
 
+void BufferLine::unpackSlow() const
+{
+    const std::byte* block = packed_.get();
+    const PackedHeader h = packedHeader(block);
+    const int n = static_cast<int>(h.cells);
+    auto cells = std::make_unique<CharData[]>(static_cast<size_t>(std::max(n, 1)));
+    size_t r = 0;
+    PackedRun run = packedRun(block, 0);
+    for (int i = 0; i < n; ++i) {
+        while (static_cast<uint32_t>(i) >= run.end && r + 1 < h.runs)
+            run = packedRun(block, ++r);
+        cells[i] = run.proto;
+        cells[i].code = packedCode(block, h, static_cast<size_t>(i));
+    }
+    data_ = std::move(cells);
+    capacity_ = std::max(n, 1);
+    stored_ = n;
+    packed_.reset();
+}
+
+bool BufferLine::pack(BufferLine* spare)
+{
+    const int n = stored_;
+    if (n < 1)
+        return false;
+    int32_t maxCode = 0;
+    bool negative = false;
+    size_t runs = 1;
+    for (int i = 0; i < n; ++i) {
+        const int32_t c = data_[i].code;
+        negative = negative || c < 0;
+        maxCode = std::max(maxCode, c);
+        if (i > 0 && !sameFields(data_[i - 1], data_[i]))
+            ++runs;
+    }
+    const size_t codeBytes = negative || maxCode > 0xFFFF ? 4 : maxCode > 0xFF ? 2 : 1;
+    const size_t bytes = packedBytes(static_cast<size_t>(n), runs, codeBytes);
+    if (bytes >= static_cast<size_t>(n) * sizeof(CharData))
+        return false;
+
+    // A spare's packed block that fits (without much waste) is reused.
+    std::unique_ptr<std::byte[]> block;
+    size_t blockBytes = bytes;
+    if (spare != nullptr && spare != this && spare->packed_ && static_cast<size_t>(spare->capacity_) >= bytes &&
+        static_cast<size_t>(spare->capacity_) <= bytes + bytes / 2 + 32) {
+        block = std::move(spare->packed_);
+        blockBytes = static_cast<size_t>(spare->capacity_);
+    } else {
+        block.reset(new std::byte[bytes]);
+    }
+
+    const PackedHeader h{static_cast<uint32_t>(n), static_cast<uint32_t>(runs), static_cast<uint32_t>(codeBytes)};
+    std::memcpy(block.get(), &h, sizeof h);
+    std::byte* runOut = block.get() + sizeof(PackedHeader);
+    std::byte* codeOut = runOut + runs * sizeof(PackedRun);
+    PackedRun run{0, data_[0]};
+    run.proto.code = 0;
+    for (int i = 0; i < n; ++i) {
+        if (i > 0 && !sameFields(data_[i - 1], data_[i])) {
+            run.end = static_cast<uint32_t>(i);
+            std::memcpy(runOut, static_cast<const void*>(&run), sizeof run);
+            runOut += sizeof run;
+            run.proto = data_[i];
+            run.proto.code = 0;
+        }
+        const int32_t c = data_[i].code;
+        if (codeBytes == 1) {
+            *codeOut = static_cast<std::byte>(c);
+        } else if (codeBytes == 2) {
+            const auto v = static_cast<uint16_t>(c);
+            std::memcpy(codeOut, &v, 2);
+        } else {
+            std::memcpy(codeOut, &c, 4);
+        }
+        codeOut += codeBytes;
+    }
+    run.end = static_cast<uint32_t>(n);
+    std::memcpy(runOut, static_cast<const void*>(&run), sizeof run);
+
+    // The cell storage goes to a spare that has none or less; the spare is
+    // about to be refilled, so its content does not matter.
+    if (spare != nullptr && spare != this && (!spare->data_ || spare->capacity_ < capacity_)) {
+        spare->packed_.reset();
+        spare->data_ = std::move(data_);
+        spare->capacity_ = capacity_;
+        spare->stored_ = std::min(spare->dataSize_, spare->capacity_);
+        if (spare->stored_ == 0 && spare->dataSize_ > 0)
+            spare->stored_ = 1;
+    } else {
+        data_.reset();
+    }
+    packed_ = std::move(block);
+    capacity_ = static_cast<int>(blockBytes);
+    return true;
+}
+
 void BufferLine::expandSlow() const
 {
+    unpack();
+    if (stored_ == dataSize_)
+        return;
     // stored_ >= 1 here: a compact line keeps at least its tail cell.
     const CharData tail = data_[stored_ - 1];
     if (capacity_ < dataSize_)
@@ -98,25 +269,22 @@ void BufferLine::expandSlow() const
 
 void BufferLine::compact(BufferLine* spare)
 {
-    if (stored_ < 2)
+    if (packed_ || stored_ < 1)
         return;
     const CharData& tail = data_[stored_ - 1];
     int keep = stored_;
-    while (keep > 1 && sameBytes(data_[keep - 2], tail))
+    while (keep > 1 && (sameBytes(data_[keep - 2], tail) || data_[keep - 2] == tail))
         --keep;
     stored_ = keep;
-    if (capacity_ == keep)
+    if (pack(spare) || capacity_ == keep)
         return;
-    const bool trade = spare != nullptr && spare != this && spare->capacity_ < capacity_ && spare->stored_ + keep <= capacity_;
+    const bool trade = spare != nullptr && spare != this && spare->data_ && spare->capacity_ < capacity_;
     if (!trade) {
         reallocate(keep, keep);
         return;
     }
-    // The spare's cells wait in this storage past the kept ones, so the
-    // spare keeps them when it takes the storage over.
-    const int spareCells = spare->stored_;
-    copyCells(data_.get() + keep, spare->data_.get(), spareCells);
-    // A spare much larger than needed would keep its waste in the scrollback.
+    // The spare takes the full-width storage and, when its own fits without
+    // much waste, gives it in return.
     if (spare->capacity_ >= keep && spare->capacity_ <= keep + keep / 2 + 4) {
         copyCells(spare->data_.get(), data_.get(), keep);
         std::swap(data_, spare->data_);
@@ -129,7 +297,9 @@ void BufferLine::compact(BufferLine* spare)
         data_ = std::move(fresh);
         capacity_ = keep;
     }
-    copyCells(spare->data_.get(), spare->data_.get() + keep, spareCells);
+    spare->stored_ = std::min(spare->dataSize_, spare->capacity_);
+    if (spare->stored_ == 0 && spare->dataSize_ > 0)
+        spare->stored_ = 1;
 }
 
 void BufferLine::set(int col, const CharData& cell)
@@ -164,6 +334,7 @@ bool BufferLine::hasAnyContent() const
 
 std::vector<CharData> BufferLine::cells() const
 {
+    unpack();
     std::vector<CharData> out(data_.get(), data_.get() + stored_);
     if (stored_ > 0)
         out.resize(static_cast<size_t>(dataSize_), data_[stored_ - 1]);
@@ -172,6 +343,17 @@ std::vector<CharData> BufferLine::cells() const
 
 int BufferLine::trimmedLength() const
 {
+    if (packed_) {
+        // Read from the packed codes: reflow asks this of every line.
+        const PackedHeader h = packedHeader(packed_.get());
+        for (int i = stored_ - 1; i >= 0; --i) {
+            if (packedCode(packed_.get(), h, static_cast<size_t>(i)) != 0) {
+                const int width = packedCell(packed_.get(), static_cast<size_t>(i)).width;
+                return i == stored_ - 1 && stored_ < dataSize_ ? dataSize_ - 1 + width : i + width;
+            }
+        }
+        return 0;
+    }
     if (stored_ < dataSize_ && data_[stored_ - 1].code != 0)
         return dataSize_ - 1 + data_[stored_ - 1].width;
     int i = stored_ - 1;
@@ -188,6 +370,7 @@ int BufferLine::trimmedLength() const
 void BufferLine::fill(const CharData& cell)
 {
     // One cell stands for the whole row; the storage stays for later writes.
+    dropPacked();
     data_[0] = cell;
     stored_ = std::min(dataSize_, 1);
     ++generation_;
@@ -273,6 +456,18 @@ void BufferLine::resize(int cols, const CharData& fillData)
     const int n = std::max(cols, 0);
     if (n == dataSize_)
         return;
+    if (packed_) {
+        // A packed line stays packed while its blank tail covers the change.
+        const bool tailIsFill = packedCell(packed_.get(), static_cast<size_t>(stored_ - 1)) == fillData;
+        if (n >= stored_ && (n < dataSize_ || tailIsFill)) {
+            for (auto& m : semanticMarks_)
+                m.column = std::clamp(m.column, 0, std::max(n - 1, 0));
+            dataSize_ = n;
+            ++generation_;
+            return;
+        }
+        unpack();
+    }
     if (n < dataSize_) {
         const int keep = std::min(stored_, n);
         if (capacity_ > std::max(keep, 1))
@@ -284,7 +479,7 @@ void BufferLine::resize(int cols, const CharData& fillData)
             for (auto& m : semanticMarks_)
                 m.column = std::clamp(m.column, 0, n - 1);
         }
-    } else if (stored_ > 0 && sameBytes(data_[stored_ - 1], fillData)) {
+    } else if (stored_ > 0 && data_[stored_ - 1] == fillData) {
         // The blank tail already is the fill: it just reaches further.
     } else {
         // Grown lazily: the old cells and one fill cell standing for the rest.
@@ -302,6 +497,8 @@ void BufferLine::copyFrom(const BufferLine& line)
 {
     if (&line == this)
         return;
+    line.unpack();
+    dropPacked();
     if (capacity_ < line.stored_) {
         data_ = std::make_unique<CharData[]>(static_cast<size_t>(std::max(line.stored_, 1)));
         capacity_ = std::max(line.stored_, 1);
@@ -461,6 +658,7 @@ bool BufferLine::resetForReuse(const Attribute& attribute)
     blank.attribute = attribute;
     // Blank as one cell standing for the row; the storage stays for the
     // writes that usually follow.
+    dropPacked();
     data_[0] = blank;
     stored_ = std::min(dataSize_, 1);
     images_.reset();

@@ -25,9 +25,11 @@ class Buffer;
 //
 // A line may be held compact: only its first storedSize() cells are kept,
 // the last of them standing for every cell up to dataSize() (a blank tail).
-// Readers see the same cells either way; a writer (or cellSpan) makes the
-// line full again first. Scrollback lines are held compact, so their memory
-// follows what they show, not the terminal's width.
+// A line that leaves the screen is also packed: its codes in as few bytes as
+// they need and its other cell fields as runs. Readers see the same cells
+// either way; a reader unpacks the kept cells, a writer (or cellSpan) makes
+// the line full again first. So scrollback memory follows what the lines
+// show, not the terminal's width.
 class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
     enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
@@ -44,10 +46,14 @@ public:
     // --- cells -----------------------------------------------------------
     int dataSize() const { return dataSize_; }
     // Reading past the end reads the last cell (a negative column reads cell 0).
-    const CharData& operator[](int col) const { return data_[clampRead(col)]; }
+    const CharData& operator[](int col) const
+    {
+        unpack();
+        return data_[clampRead(col)];
+    }
     // Writing past the end logs once per call and writes the last cell.
     void set(int col, const CharData& cell);
-    int widthAt(int col) const { return data_[clampRead(col)].width; }
+    int widthAt(int col) const { return (*this)[col].width; }
     bool cellHasContent(int col) const;
     bool hasAnyContent() const;
     std::vector<CharData> cells() const;
@@ -61,9 +67,14 @@ public:
     // The cells kept: every distinct cell of the line, the last one standing
     // for the rest of the row. For readers of the whole scrollback, which
     // must not make every line full.
-    std::span<const CharData> storedCells() const { return {data_.get(), static_cast<size_t>(stored_)}; }
+    std::span<const CharData> storedCells() const
+    {
+        unpack();
+        return {data_.get(), static_cast<size_t>(stored_)};
+    }
     int storedSize() const { return stored_; }
     bool isCompact() const { return stored_ < dataSize_; }
+    bool isPacked() const { return packed_ != nullptr; }
     // In-place access for bulk writers (the terminal's print path): advances
     // generation once for the whole write that follows.
     std::span<CharData> writableCells()
@@ -149,13 +160,32 @@ private:
     void reallocate(int capacity, int keep) const;
     void expand() const
     {
-        if (stored_ != dataSize_)
+        if (stored_ != dataSize_ || packed_)
             expandSlow();
     }
     void expandSlow() const;
+    void unpack() const
+    {
+        if (packed_)
+            unpackSlow();
+    }
+    void unpackSlow() const;
+    bool pack(BufferLine* spare);
+    // Forgets packed cells that are about to be overwritten, leaving one
+    // cell of storage.
+    void dropPacked()
+    {
+        if (!packed_)
+            return;
+        packed_.reset();
+        data_ = std::make_unique<CharData[]>(1);
+        capacity_ = 1;
+    }
 
-    // Storage may change under a const reader that needs every cell (expand).
+    // Storage may change under a const reader (unpack, expand). Packed:
+    // data_ is empty and capacity_ counts the bytes of packed_.
     mutable std::unique_ptr<CharData[]> data_;
+    mutable std::unique_ptr<std::byte[]> packed_;
     int dataSize_ = 0;
     mutable int stored_ = 0;
     mutable int capacity_ = 0;

@@ -716,7 +716,7 @@ void Terminal::garbageCollectPayload()
     for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
         auto& ring = b->lines();
         for (int r = 0; r < ring.count(); ++r)
-            for (const CharData& cell : ring[r].cellSpan())
+            for (const CharData& cell : ring[r].storedCells())
                 if (cell.payload.code != 0)
                     used.insert(cell.payload.code);
     }

@@ -120,7 +120,13 @@ void Terminal::scroll(bool isWrapped)
             } else {
                 ring.push(std::make_shared<BufferLine>(templateLine()));
                 b.setYBase(b.yBase() + 1);
-                ring[b.yBase() - 1].compact(&ring[ring.count() - 1]);
+                // The new bottom line takes the storage of the row that left
+                // the screen, then is blanked as the template was.
+                BufferLine& added = ring[ring.count() - 1];
+                ring[b.yBase() - 1].compact(&added);
+                CharData blank;
+                blank.attribute = erase;
+                added.fill(blank);
                 uniformShift = 0;
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
