@@ -68,14 +68,17 @@ void BM_AltScreenSwitches2000x500(benchmark::State& state)
     state.counters["switches"] = 2000;
 }
 
+// Arg 1: the cursor stays (C=1); arg 0: it moves below each placement, so
+// every placement scrolls the screen.
 void BM_KittyOneCellPlacements(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
+    const bool cursorStays = state.range(1) != 0;
     std::string stream;
     for (int i = 1; i <= count; ++i) {
         stream += "\x1b_Ga=p,i=1,p=";
         stream += std::to_string(i);
-        stream += ",c=1,r=1,C=1,q=2\x1b\\";
+        stream += cursorStays ? ",c=1,r=1,C=1,q=2\x1b\\" : ",c=1,r=1,q=2\x1b\\";
     }
     for (auto _ : state) {
         state.PauseTiming();
@@ -185,7 +188,7 @@ void BM_ReflowTo2x1(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_AltScreenSwitches2000x500)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KittyOneCellPlacements)->Arg(200'000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_KittyOneCellPlacements)->Args({200'000, 1})->Args({200'000, 0})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_LineFeedsWithAnImage)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ShortLinesOn1000Columns)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_HundredCharLinesOn120Columns)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -93,7 +93,7 @@ std::pair<int, int> TerminalKittyGraphics::clampPixelOffsets(int64_t x, int64_t 
 
 bool TerminalKittyGraphics::storeRecord(const KittyGraphicsControl& control, const KittyPlacementRecord& record)
 {
-    auto& records = state().placementsByKey;
+    auto& records = graphics_.state().placementsByKey;
     const KittyPlacementKey key{record.imageId, record.placementId};
     if (!records.contains(key) && records.size() >= kKittyMaxPlacementRecords) {
         graphics_.kittySendReply(control, kKittyTooManyPlacements);
@@ -110,7 +110,7 @@ bool TerminalKittyGraphics::placeVirtual(const KittyGraphicsControl& control, st
         return false;
     }
     if (!imageId) return true;
-    KittyGraphicsState& s = state();
+    KittyGraphicsState& s = graphics_.state();
     uint32_t placementId = 0;
     if (control.placementId) {
         placementId = *control.placementId;
@@ -209,7 +209,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     std::optional<CellPosition> relative;
     if (control.parentImageId && control.parentPlacementId) {
         const KittyPlacementKey parent{*control.parentImageId, *control.parentPlacementId};
-        const auto& records = state().placementsByKey;
+        syncRecordRows();
+        const auto& records = graphics_.state().placementsByKey;
         auto it = records.find(parent);
         if (it == records.end()) {
             graphics_.kittySendReply(control, kKittyParentNotFound);
@@ -317,7 +318,7 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
 
     // Placements with a key are recorded so that they can be parents and
     // be found after scrolling.
-    if (key && state().placementsByKey.size() < kKittyMaxPlacementRecords) {
+    if (key && graphics_.state().placementsByKey.size() < kKittyMaxPlacementRecords) {
         KittyPlacementRecord record;
         record.imageId = key->imageId;
         record.placementId = key->placementId;
@@ -326,16 +327,17 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
             record.parentPlacementId = control.parentPlacementId;
             record.parentOffsetH = context.parentOffsetH;
             record.parentOffsetV = context.parentOffsetV;
+            mayHaveParents_ = true;
         }
         record.pixelOffsetX = px;
         record.pixelOffsetY = py;
         record.col = col;
-        record.row = topNow.value_or(topLine);
+        record.row = storedRow(topNow.value_or(topLine), alternate);
         record.cols = cellCols;
         record.rows = cellRows;
         record.zIndex = context.zIndex;
         record.isAlternateBuffer = alternate;
-        state().placementsByKey.insert_or_assign(*key, record);
+        graphics_.state().placementsByKey.insert_or_assign(*key, record);
     }
     return true;
 }
