@@ -102,7 +102,7 @@ void Buffer::fillViewportRows(std::optional<Attribute> attribute)
                 line = std::move(spare);
         }
         if (line) {
-            line->resetForReuse(attr);
+            line->resetForReuse(attr, true);
             CharData blank;
             blank.attribute = attr;
             line->resize(cols_, blank);
@@ -138,6 +138,7 @@ void Buffer::clear()
     x_ = 0;
     y_ = 0;
     linesTop_ = 0;
+    unpackedScrollbackBytes_ = 0;
     spareRows_.clear();
     for (int i = 0; i < lines_.count() && i < rows_; ++i)
         if (lines_.peek(i) != nullptr)
@@ -187,6 +188,7 @@ void Buffer::clearScrollback()
     dropOldestRows(yBase_);
     yBase_ = 0;
     yDisp_ = 0;
+    unpackedScrollbackBytes_ = 0;
 }
 
 void Buffer::changeHistorySize(std::optional<int> newScrollback)
@@ -207,6 +209,24 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback)
         yDisp_ = std::max(yDisp_ - n, 0);
     }
     lines_.setMaxLength(length);
+}
+
+// ---- rows leaving the screen -------------------------------------------------
+
+void Buffer::rowLeavingScrollback(const BufferLine& row)
+{
+    unpackedScrollbackBytes_ -= std::min(unpackedScrollbackBytes_, row.unpackedBytes());
+}
+
+bool Buffer::rowLeftScreen(BufferLine& row, BufferLine* spare)
+{
+    const size_t bytes = row.unpackedBytes();
+    if (unpackedScrollbackBytes_ + bytes <= unpackedScrollbackBudget) {
+        unpackedScrollbackBytes_ += bytes;
+        return false;
+    }
+    row.compact(spare);
+    return true;
 }
 
 // ---- tab stops --------------------------------------------------------------

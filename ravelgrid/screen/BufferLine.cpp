@@ -1,6 +1,7 @@
 #include "ravelgrid/screen/BufferLine.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -39,11 +40,23 @@ bool sameBytes(const CharData& a, const CharData& b)
     return std::memcmp(static_cast<const void*>(&a), static_cast<const void*>(&b), sizeof(CharData)) == 0;
 }
 
-// Equal but for the code: cells that can share one packed run.
+static_assert(sizeof(CharData) == 24 && offsetof(CharData, semanticContentCode) == 8 && offsetof(CharData, attribute) == 9,
+              "sameFields reads bytes 8..23 as the semantic code and the attribute");
+
+// Equal but for the code: cells that can share one packed run. Bytewise
+// first (cells of one run are copies of one another), by member after.
 bool sameFields(const CharData& a, const CharData& b)
 {
-    return a.width == b.width && a.payload.code == b.payload.code && a.semanticContentCode == b.semanticContentCode &&
-           a.attribute == b.attribute;
+    if (a.width != b.width || a.payload.code != b.payload.code)
+        return false;
+    uint64_t a1, a2, b1, b2;
+    std::memcpy(&a1, reinterpret_cast<const char*>(&a) + 8, 8);
+    std::memcpy(&a2, reinterpret_cast<const char*>(&a) + 16, 8);
+    std::memcpy(&b1, reinterpret_cast<const char*>(&b) + 8, 8);
+    std::memcpy(&b2, reinterpret_cast<const char*>(&b) + 16, 8);
+    if (a1 == b1 && a2 == b2)
+        return true;
+    return a.semanticContentCode == b.semanticContentCode && a.attribute == b.attribute;
 }
 
 // Packed cells: this header, the runs of cells whose fields other than the
@@ -119,13 +132,13 @@ void stableSortMarks(std::vector<SemanticMark>& marks)
 }  // namespace
 
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped, BidiPresentationState bidiState)
-    : isWrapped_(isWrapped), bidiState_(bidiState), fillCharacter_(fillData.value_or(CharData::Null))
+    : isWrapped_(isWrapped), bidiState_(bidiState)
 {
     // Made compact: one cell stands for the blank row (and is the target of
     // a clamped read), so blank rows cost no more than that until written.
     capacity_ = 1;
     data_ = std::make_unique<CharData[]>(1);
-    data_[0] = fillCharacter_;
+    data_[0] = fillData.value_or(CharData::Null);
     dataSize_ = std::max(cols, 0);
     stored_ = std::min(dataSize_, 1);
 }
@@ -136,8 +149,7 @@ BufferLine::BufferLine(const BufferLine& other)
       renderMode_(other.renderMode_),
       bidiState_(other.bidiState_),
       semanticMarks_(other.semanticMarks_),
-      semanticHardContinuationGroup_(other.semanticHardContinuationGroup_),
-      fillCharacter_(other.fillCharacter_)
+      semanticHardContinuationGroup_(other.semanticHardContinuationGroup_)
 {
     other.unpack();
     capacity_ = std::max(other.stored_, 1);
@@ -651,16 +663,21 @@ Buffer* BufferLine::owningBuffer() const
     return nullptr;
 }
 
-bool BufferLine::resetForReuse(const Attribute& attribute)
+bool BufferLine::resetForReuse(const Attribute& attribute, bool lazily)
 {
     const bool hadImages = images_ != nullptr;
     CharData blank;
     blank.attribute = attribute;
-    // Blank as one cell standing for the row; the storage stays for the
-    // writes that usually follow.
+    // Refilled in place when the storage holds the row (the writes that
+    // usually follow then find it full); otherwise one cell stands for it.
     dropPacked();
-    data_[0] = blank;
-    stored_ = std::min(dataSize_, 1);
+    if (!lazily && capacity_ >= dataSize_) {
+        fillCells(data_.get(), blank, dataSize_);
+        stored_ = dataSize_;
+    } else {
+        data_[0] = blank;
+        stored_ = std::min(dataSize_, 1);
+    }
     images_.reset();
     ++recycleGeneration_;
     semanticMarks_.clear();

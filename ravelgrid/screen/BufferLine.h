@@ -36,7 +36,7 @@ public:
 
     explicit BufferLine(int cols, std::optional<CharData> fillData = std::nullopt, bool isWrapped = false,
                         BidiPresentationState bidiState = {});
-    // copyInit: a copy of the cells and of the fill cell, wrap flag, bidi
+    // copyInit: a copy of the cells, wrap flag, bidi
     // state, render mode, marks, hard-continuation group and images; no
     // owning buffer, both generations 0.
     BufferLine(const BufferLine& other);
@@ -75,6 +75,8 @@ public:
     int storedSize() const { return stored_; }
     bool isCompact() const { return stored_ < dataSize_; }
     bool isPacked() const { return packed_ != nullptr; }
+    // Bytes of cell storage held while not packed (0 when packed).
+    size_t unpackedBytes() const { return packed_ ? 0 : static_cast<size_t>(capacity_) * sizeof(CharData); }
     // In-place access for bulk writers (the terminal's print path): advances
     // generation once for the whole write that follows.
     std::span<CharData> writableCells()
@@ -110,7 +112,6 @@ public:
     void setBidiState(const BidiPresentationState& state);
     RenderLineMode renderMode() const { return renderMode_; }
     void setRenderMode(RenderLineMode mode);
-    const CharData& fillCharacter() const { return fillCharacter_; }
 
     // --- shell-integration marks -----------------------------------------
     const std::vector<SemanticMark>& semanticMarks() const { return semanticMarks_; }
@@ -138,8 +139,10 @@ public:
 
     // Refill for reuse by the ring: blank cells with the attribute, no
     // images, marks or hard-continuation group, not wrapped; advances
-    // recycleGeneration. Returns whether the row had images.
-    bool resetForReuse(const Attribute& attribute);
+    // recycleGeneration. Returns whether the row had images. `lazily`: one
+    // cell stands for the blank row until it is written (a wide row that may
+    // never be written costs nothing).
+    bool resetForReuse(const Attribute& attribute, bool lazily = false);
 
     // --- text ------------------------------------------------------------
     // Gives the text of one cell as UTF-8 (the Terminal resolves clusters).
@@ -197,7 +200,6 @@ private:
     std::weak_ptr<Buffer*> owningBuffer_;
     uint64_t recycleGeneration_ = 0;
     uint64_t generation_ = 0;
-    CharData fillCharacter_;
     std::unique_ptr<TerminalImageList> images_;
 };
 

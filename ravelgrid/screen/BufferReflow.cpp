@@ -307,10 +307,22 @@ void Buffer::resize(int newCols, int newRows)
         }
     }
 
-    // Rows the reflow or the new width made full go back to what they use.
-    for (int i = 0; i < yBase_ && i < lines_.count(); ++i)
-        if (lines_.peek(i) != nullptr)
-            lines_[i].compact();
+    // Rows the reflow made full go back to what they use, oldest first,
+    // while the scrollback's unpacked rows hold more than the budget.
+    const int scrollbackRows = std::min(yBase_, lines_.count());
+    size_t unpacked = 0;
+    for (int i = 0; i < scrollbackRows; ++i)
+        if (const BufferLine* line = lines_.peek(i))
+            unpacked += line->unpackedBytes();
+    for (int i = 0; i < scrollbackRows && unpacked > unpackedScrollbackBudget; ++i) {
+        if (lines_.peek(i) == nullptr)
+            continue;
+        BufferLine& line = lines_[i];
+        const size_t before = line.unpackedBytes();
+        line.compact();
+        unpacked -= before - std::min(before, line.unpackedBytes());
+    }
+    unpackedScrollbackBytes_ = unpacked;
 
     rows_ = newRows;
     cols_ = newCols;

@@ -25,6 +25,9 @@ private:
 // scroll ahead keeps the refill on the next scroll from stalling on memory.
 void prefetchNextRecycledLine(CircularBufferLineList& ring)
 {
+    // A packed line is small, and reading its cells would unpack it.
+    if (ring[0].isPacked())
+        return;
     const auto cells = ring[0].storedCells();
     const auto* p = reinterpret_cast<const char*>(cells.data());
     const size_t bytes = cells.size_bytes();
@@ -102,8 +105,10 @@ void Terminal::scroll(bool isWrapped)
             if (ring.isFull()) {
                 // The row leaving the screen keeps only the cells it uses; the
                 // line recycled as the new bottom row takes its storage.
-                if (b.yBase() > 0)
-                    ring[b.yBase()].compact(&ring[0]);
+                if (b.yBase() > 0) {
+                    b.rowLeavingScrollback(ring[0]);
+                    b.rowLeftScreen(ring[b.yBase()], &ring[0]);
+                }
                 BufferLine& line = ring.recycle(erase);
                 prefetchNextRecycledLine(ring);
                 if (line.dataSize() != b.cols()) {
@@ -123,10 +128,11 @@ void Terminal::scroll(bool isWrapped)
                 // The new bottom line takes the storage of the row that left
                 // the screen, then is blanked as the template was.
                 BufferLine& added = ring[ring.count() - 1];
-                ring[b.yBase() - 1].compact(&added);
-                CharData blank;
-                blank.attribute = erase;
-                added.fill(blank);
+                if (b.rowLeftScreen(ring[b.yBase() - 1], &added)) {
+                    CharData blank;
+                    blank.attribute = erase;
+                    added.fill(blank);
+                }
                 uniformShift = 0;
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
@@ -140,6 +146,8 @@ void Terminal::scroll(bool isWrapped)
             if (wasFull) {
                 b.clearLineImages(0);
                 item = ring.get(0);
+                if (b.yBase() > 0)
+                    b.rowLeavingScrollback(*item);
                 if (item.use_count() == 2 && item->dataSize() == b.cols()) {
                     item->resetForReuse(erase);
                     item->setWrapped(isWrapped);
@@ -159,8 +167,13 @@ void Terminal::scroll(bool isWrapped)
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
             }
-            if (b.yBase() > 0)
-                ring[b.yBase() - 1].compact();
+            // The row that left the screen keeps what it uses; the new bottom
+            // line takes its storage and is blanked again.
+            if (b.yBase() > 0 && b.rowLeftScreen(ring[b.yBase() - 1], item.get())) {
+                CharData blank;
+                blank.attribute = erase;
+                item->fill(blank);
+            }
         }
     } else {
         if (bottom >= ring.count()) {
