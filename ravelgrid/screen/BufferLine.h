@@ -87,15 +87,16 @@ public:
     }
     // Index of the last non-empty code plus its width; 0 for a blank row.
     int trimmedLength() const;
-    // Keeps only the cells in use (the trailing run of equal cells as one).
-    // A smaller `spare` (a line about to be written, such as the ring's
-    // recycled one) takes over this line's full-width storage and, when its
-    // own fits, gives it in return, so a scrolling ring need not allocate.
-    // Neither line's content nor generation changes.
+    // Keeps only the cells in use (the trailing run of equal cells as one),
+    // packed when that is smaller. A `spare` (a line its owner refills right
+    // after, such as the ring's recycled one) may take over this line's
+    // full-width storage and give its own in return, so a scrolling ring
+    // need not allocate; the spare's cells are then unspecified. This line's
+    // content and generation do not change.
     void compact(BufferLine* spare = nullptr);
 
     // --- editing (each advances generation) ------------------------------
-    void fill(const CharData& cell);                                   // every allocated cell
+    void fill(const CharData& cell);                                   // the whole row (kept as one cell)
     void fillRange(const CharData& cell, int from, int endExclusive);  // clamped to dataSize
     void fillCount(const CharData& cell, int atCol, int len);          // range must lie inside
     void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
