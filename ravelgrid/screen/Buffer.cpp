@@ -200,6 +200,7 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback)
         return;
     if (length > lines_.maxLength()) {
         lines_.setMaxLength(length);
+        recountUnpackedScrollback();
         return;
     }
     const int n = lines_.count() - length;
@@ -209,9 +210,19 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback)
         yDisp_ = std::max(yDisp_ - n, 0);
     }
     lines_.setMaxLength(length);
+    recountUnpackedScrollback();
 }
 
 // ---- rows leaving the screen -------------------------------------------------
+
+void Buffer::recountUnpackedScrollback()
+{
+    size_t bytes = 0;
+    for (int i = 0; i < yBase_ && i < lines_.count(); ++i)
+        if (const BufferLine* line = lines_.peek(i))
+            bytes += line->unpackedBytes();
+    unpackedScrollbackBytes_ = bytes;
+}
 
 void Buffer::rowLeavingScrollback(const BufferLine& row)
 {

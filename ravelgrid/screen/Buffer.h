@@ -109,6 +109,13 @@ public:
     // bytes of cells; past it each row that leaves the screen is compacted,
     // so scrollback memory follows content, not width.
     size_t unpackedScrollbackBudget = size_t{32} << 20;
+    // Whether the whole ring at full width fits the budget: then rows
+    // leaving the screen need no look at all.
+    bool ringFitsUnpacked() const
+    {
+        return static_cast<size_t>(lines_.maxLength()) * static_cast<size_t>(cols_) * sizeof(CharData) <=
+               unpackedScrollbackBudget;
+    }
     // A scrollback row leaves the ring (the oldest, about to be recycled).
     void rowLeavingScrollback(const BufferLine& row);
     // A row just left the screen for the scrollback; `spare` is a line about
@@ -198,6 +205,8 @@ private:
     void installLineCallbacks();
     std::optional<int> findPromptRowNearCursor();
     void dropOldestRows(int n);
+    // Counts the bytes of the scrollback's unpacked rows again.
+    void recountUnpackedScrollback();
     static bool hasPromptStartMark(const BufferLine& line);
 
     std::shared_ptr<Buffer*> self_;

@@ -190,6 +190,12 @@ void BufferLine::unpackSlow() const
     packed_.reset();
 }
 
+const CharData& BufferLine::readSlow(int col) const
+{
+    unpack();
+    return data_[clampRead(col)];
+}
+
 bool BufferLine::pack(BufferLine* spare)
 {
     const int n = stored_;

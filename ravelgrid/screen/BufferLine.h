@@ -48,8 +48,11 @@ public:
     // Reading past the end reads the last cell (a negative column reads cell 0).
     const CharData& operator[](int col) const
     {
-        unpack();
-        return data_[clampRead(col)];
+        // One test for the common case; a packed line has no cell storage.
+        const CharData* cells = data_.get();
+        if (static_cast<unsigned>(col) < static_cast<unsigned>(stored_) && cells != nullptr)
+            return cells[col];
+        return readSlow(col);
     }
     // Writing past the end logs once per call and writes the last cell.
     void set(int col, const CharData& cell);
@@ -174,6 +177,7 @@ private:
             unpackSlow();
     }
     void unpackSlow() const;
+    const CharData& readSlow(int col) const;
     bool pack(BufferLine* spare);
     // Forgets packed cells that are about to be overwritten, leaving one
     // cell of storage.

@@ -105,9 +105,10 @@ void Terminal::scroll(bool isWrapped)
             if (ring.isFull()) {
                 // The row leaving the screen keeps only the cells it uses; the
                 // line recycled as the new bottom row takes its storage.
-                if (b.yBase() > 0) {
-                    b.rowLeavingScrollback(ring[0]);
-                    b.rowLeftScreen(ring[b.yBase()], &ring[0]);
+                if (b.yBase() > 0 && !b.ringFitsUnpacked()) {
+                    BufferLine& oldest = ring[0];
+                    b.rowLeavingScrollback(oldest);
+                    b.rowLeftScreen(ring[b.yBase()], &oldest);
                 }
                 BufferLine& line = ring.recycle(erase);
                 prefetchNextRecycledLine(ring);
@@ -128,7 +129,7 @@ void Terminal::scroll(bool isWrapped)
                 // The new bottom line takes the storage of the row that left
                 // the screen, then is blanked as the template was.
                 BufferLine& added = ring[ring.count() - 1];
-                if (b.rowLeftScreen(ring[b.yBase() - 1], &added)) {
+                if (!b.ringFitsUnpacked() && b.rowLeftScreen(ring[b.yBase() - 1], &added)) {
                     CharData blank;
                     blank.attribute = erase;
                     added.fill(blank);
@@ -146,7 +147,7 @@ void Terminal::scroll(bool isWrapped)
             if (wasFull) {
                 b.clearLineImages(0);
                 item = ring.get(0);
-                if (b.yBase() > 0)
+                if (b.yBase() > 0 && !b.ringFitsUnpacked())
                     b.rowLeavingScrollback(*item);
                 if (item.use_count() == 2 && item->dataSize() == b.cols()) {
                     item->resetForReuse(erase);
@@ -169,7 +170,7 @@ void Terminal::scroll(bool isWrapped)
             }
             // The row that left the screen keeps what it uses; the new bottom
             // line takes its storage and is blanked again.
-            if (b.yBase() > 0 && b.rowLeftScreen(ring[b.yBase() - 1], item.get())) {
+            if (b.yBase() > 0 && !b.ringFitsUnpacked() && b.rowLeftScreen(ring[b.yBase() - 1], item.get())) {
                 CharData blank;
                 blank.attribute = erase;
                 item->fill(blank);
