@@ -167,7 +167,8 @@ private:
     void reallocate(int capacity, int keep) const;
     void expand() const
     {
-        if (stored_ != dataSize_ || packed_)
+        // Packed lines have no cell storage.
+        if (stored_ != dataSize_ || !data_)
             expandSlow();
     }
     void expandSlow() const;
