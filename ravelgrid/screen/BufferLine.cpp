@@ -387,10 +387,16 @@ int BufferLine::trimmedLength() const
 
 void BufferLine::fill(const CharData& cell)
 {
-    // One cell stands for the whole row; the storage stays for later writes.
+    // Filled in place when the storage holds the row (writes usually follow
+    // an erase); otherwise one cell stands for the whole row.
     dropPacked();
-    data_[0] = cell;
-    stored_ = std::min(dataSize_, 1);
+    if (capacity_ >= dataSize_) {
+        fillCells(data_.get(), cell, dataSize_);
+        stored_ = dataSize_;
+    } else {
+        data_[0] = cell;
+        stored_ = std::min(dataSize_, 1);
+    }
     ++generation_;
 }
 

@@ -99,7 +99,7 @@ public:
     void compact(BufferLine* spare = nullptr);
 
     // --- editing (each advances generation) ------------------------------
-    void fill(const CharData& cell);                                   // the whole row (kept as one cell)
+    void fill(const CharData& cell);                                   // the whole row
     void fillRange(const CharData& cell, int from, int endExclusive);  // clamped to dataSize
     void fillCount(const CharData& cell, int atCol, int len);          // range must lie inside
     void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
