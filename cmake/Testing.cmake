@@ -47,7 +47,16 @@ function(qm_add_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -print_final_stats=0)
+  # A run starts from what earlier runs found: fuzz/corpus/<name> in the
+  # repository (read only; scripts/fuzz-corpus.sh grows and minimises it).
+  # What the run adds goes to a folder of the build tree.
+  set(grown "${CMAKE_CURRENT_BINARY_DIR}/corpus/${name}")
+  file(MAKE_DIRECTORY "${grown}")
+  set(corpora "${grown}")
+  if(EXISTS "${PROJECT_SOURCE_DIR}/fuzz/corpus/${name}")
+    list(APPEND corpora "${PROJECT_SOURCE_DIR}/fuzz/corpus/${name}")
+  endif()
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -print_final_stats=0 ${corpora})
   math(EXPR limit "${ARG_SECONDS} + 120")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${limit} LABELS fuzz)
 endfunction()

@@ -47,6 +47,7 @@ void TerminalKittyGraphics::kittyDelete(const KittyGraphicsControl& control)
 
 void TerminalKittyGraphics::runDelete(char op, const KittyGraphicsControl& control)
 {
+    syncRecordRows();
     const unsigned char given = static_cast<unsigned char>(control.deleteMode.value_or('a'));
     const bool freeImages = given == std::toupper(given);
     Buffer& active = *terminal_.buffer;
@@ -109,7 +110,7 @@ void TerminalKittyGraphics::runDelete(char op, const KittyGraphicsControl& contr
         break;
     case 'n': {
         if (!control.imageNumber) return fail(kKittyMissingImageNumber);
-        const auto& numbers = state().imageNumbers;
+        const auto& numbers = graphics_.state().imageNumbers;
         if (auto it = numbers.find(*control.imageNumber); it != numbers.end()) byId(it->second, control.placementId);
         break;
     }

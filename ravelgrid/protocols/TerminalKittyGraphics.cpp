@@ -4,6 +4,7 @@
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 
 namespace ravelgrid {
@@ -40,6 +41,28 @@ TerminalKittyGraphics& TerminalKittyGraphics::attach(Terminal& terminal)
 TerminalKittyGraphics* TerminalKittyGraphics::of(const Terminal& terminal)
 {
     return dynamic_cast<TerminalKittyGraphics*>(terminal.kittyGraphicsHook());
+}
+
+KittyGraphicsState& TerminalKittyGraphics::state()
+{
+    syncRecordRows();
+    return graphics_.state();
+}
+
+void TerminalKittyGraphics::syncRecordRows()
+{
+    if (rowShift_[0] == 0 && rowShift_[1] == 0) return;
+    for (auto& [key, record] : graphics_.state().placementsByKey) {
+        if (record.isVirtual) continue;
+        const int64_t row = int64_t{record.row} + rowShift_[record.isAlternateBuffer ? 1 : 0];
+        record.row = static_cast<int>(std::clamp<int64_t>(row, INT_MIN, INT_MAX));
+    }
+    rowShift_[0] = rowShift_[1] = 0;
+}
+
+int TerminalKittyGraphics::storedRow(int64_t row, bool alternate) const
+{
+    return static_cast<int>(std::clamp<int64_t>(row - rowShift_[alternate ? 1 : 0], INT_MIN, INT_MAX));
 }
 
 void TerminalKittyGraphics::kittyGraphicsCommand(std::span<const uint8_t> payload)
@@ -118,7 +141,7 @@ KittyPlacementKeySet TerminalKittyGraphics::scanAllCells(Buffer& buffer, const C
 KittyPlacementKeySet TerminalKittyGraphics::takeRecords(const RecordMatch& match)
 {
     KittyPlacementKeySet keys;
-    std::erase_if(state().placementsByKey, [&](const auto& entry) {
+    std::erase_if(graphics_.state().placementsByKey, [&](const auto& entry) {
         if (!match(entry.second)) return false;
         keys.insert(entry.first);
         return true;
@@ -139,8 +162,9 @@ void TerminalKittyGraphics::removePlacementCells(const KittyPlacementKeySet& key
 
 void TerminalKittyGraphics::kittyRemovePlacement(KittyPlacementKey key)
 {
-    removePlacementCells({key});
-    state().placementsByKey.erase(key);
+    if (keysWithCells_.erase(key) > 0)
+        removePlacementCells({key});
+    graphics_.state().placementsByKey.erase(key);
 }
 
 void TerminalKittyGraphics::markLinesDirty(Buffer& buffer, int firstLine, int lastLine)
@@ -172,10 +196,10 @@ void TerminalKittyGraphics::kittyPurgeUnreferencedImages()
 {
     const std::unordered_set<uint32_t> referenced = graphics_.kittyReferencedImageIds();
     std::vector<uint32_t> unreferenced;
-    for (const auto& [id, image] : state().imagesById) {
+    for (const auto& [id, image] : graphics_.state().imagesById) {
         if (!referenced.contains(id)) unreferenced.push_back(id);
     }
-    for (uint32_t id : unreferenced) state().removeImage(id);
+    for (uint32_t id : unreferenced) graphics_.state().removeImage(id);
 }
 
 TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& buffer)
@@ -199,6 +223,7 @@ TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& 
 
 void TerminalKittyGraphics::kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate)
 {
+    syncRecordRows();
     KittyPlacementKeySet keys = scanAllCells(buffer, [](const KittyPlacementImage&, int) { return true; });
     KittyPlacementKeySet records =
         takeRecords([isAlternate](const KittyPlacementRecord& record) { return record.isAlternateBuffer == isAlternate; });
@@ -220,10 +245,13 @@ void TerminalKittyGraphics::resetKittyGraphics()
     clearImages(active);
     if (&active != terminal_.altBuffer.get()) clearImages(*terminal_.altBuffer);
 
-    KittyGraphicsState& s = state();
+    KittyGraphicsState& s = graphics_.state();
     s.imagesById.clear();
     s.imageNumbers.clear();
     s.placementsByKey.clear();
+    keysWithCells_.clear();
+    rowShift_[0] = rowShift_[1] = 0;
+    mayHaveParents_ = false;
     s.totalImageBytes = 0;
     s.nextImageAccessTick = 1;
     terminal_.updateRange(active.scrollTop());
@@ -232,8 +260,11 @@ void TerminalKittyGraphics::resetKittyGraphics()
 
 void TerminalKittyGraphics::kittyAdjustPlacementsForScroll()
 {
-    auto& records = state().placementsByKey;
+    syncRecordRows();
+    auto& records = graphics_.state().placementsByKey;
     const bool alternate = terminal_.isCurrentBufferAlternate();
+    mayHaveParents_ = std::any_of(records.begin(), records.end(),
+                                  [](const auto& entry) { return entry.second.parentImageId && entry.second.parentPlacementId; });
     // Scrolls are frequent and records rare: only records that follow cells
     // or parents need the scan.
     const bool anyToFollow = std::any_of(records.begin(), records.end(), [&](const auto& entry) {
@@ -251,6 +282,29 @@ void TerminalKittyGraphics::kittyAdjustPlacementsForScroll()
             record.col = it->second.second;
         }
     }
+    followParents(buffer, cells);
+}
+
+void TerminalKittyGraphics::kittyShiftPlacementsForScroll(int rows)
+{
+    // Every line moved alike: the records move with their cells (in one
+    // shift, applied when read), and a placement keeps its place relative
+    // to its parent, so nothing else does.
+    if (rows == 0) return;
+    if (graphics_.state().placementsByKey.empty()) {
+        rowShift_[0] = rowShift_[1] = 0;
+        return;
+    }
+    rowShift_[terminal_.isCurrentBufferAlternate() ? 1 : 0] += rows;
+    // A parent whose cells left the ring stays where its record says, and
+    // its children follow it there, as after any other scroll.
+    if (mayHaveParents_) kittyAdjustPlacementsForScroll();
+}
+
+void TerminalKittyGraphics::followParents(Buffer& buffer, const PositionMap& cells)
+{
+    auto& records = graphics_.state().placementsByKey;
+    const bool alternate = terminal_.isCurrentBufferAlternate();
     PositionMap memo;
     for (auto& [key, record] : records) {
         if (record.isAlternateBuffer != alternate || !record.parentImageId || !record.parentPlacementId) continue;
@@ -292,10 +346,8 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
         if (target < 0 || target >= lines.count()) continue;
         const int index = static_cast<int>(target);
         cell->kittyCol = newCol;
-        const TerminalImageList* existing = lines[index].images();
-        TerminalImageList images = existing ? *existing : TerminalImageList{};
-        images.push_back(cell);
-        buffer.setLineImages(index, std::move(images));
+        buffer.addLineImage(index, cell);
+        keysWithCells_.insert(key);
         first = std::min(first, index);
         last = std::max(last, index);
     }

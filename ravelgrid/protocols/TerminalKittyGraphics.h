@@ -53,11 +53,13 @@ public:
     static TerminalKittyGraphics* of(const Terminal& terminal);
 
     KittyGraphics& graphics() { return graphics_; }
-    KittyGraphicsState& state() { return graphics_.state(); }
+    // The store, with every record's row a ring row of its buffer now.
+    KittyGraphicsState& state();
 
     // KittyGraphicsHook
     void kittyGraphicsCommand(std::span<const uint8_t> payload) override;
     void kittyAdjustPlacementsForScroll() override;
+    void kittyShiftPlacementsForScroll(int rows) override;
     void resetKittyGraphics() override;
     void kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate) override;
     std::unique_ptr<DcsHandler> makeSixelHandler() override;
@@ -112,10 +114,22 @@ private:
     std::optional<std::pair<int, int>> cellSize() const;
     bool storeRecord(const KittyGraphicsControl& control, const KittyPlacementRecord& record);
     void moveCells(Buffer& buffer, KittyPlacementKey key, int rowDelta, int newCol);
+    // Moves placements placed relative to a parent to where the parent now is.
+    void followParents(Buffer& buffer, const PositionMap& cells);
     void markLinesDirty(Buffer& buffer, int firstLine, int lastLine);
 
     Terminal& terminal_;
     KittyGraphics graphics_;
+    // Keys that may still have cells on a buffer: a placement with a new key
+    // needs no search of the buffers for cells to replace.
+    KittyPlacementKeySet keysWithCells_;
+    // Scrolls that moved every line alike are not applied to each record at
+    // once: a normal placement's true row is its stored row plus the shift
+    // of its buffer (normal, alternate) until syncRecordRows().
+    int64_t rowShift_[2] = {0, 0};
+    bool mayHaveParents_ = false;
+    void syncRecordRows();
+    int storedRow(int64_t row, bool alternate) const;
 };
 
 }  // namespace ravelgrid

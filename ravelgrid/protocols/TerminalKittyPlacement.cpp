@@ -93,7 +93,7 @@ std::pair<int, int> TerminalKittyGraphics::clampPixelOffsets(int64_t x, int64_t 
 
 bool TerminalKittyGraphics::storeRecord(const KittyGraphicsControl& control, const KittyPlacementRecord& record)
 {
-    auto& records = state().placementsByKey;
+    auto& records = graphics_.state().placementsByKey;
     const KittyPlacementKey key{record.imageId, record.placementId};
     if (!records.contains(key) && records.size() >= kKittyMaxPlacementRecords) {
         graphics_.kittySendReply(control, kKittyTooManyPlacements);
@@ -110,7 +110,7 @@ bool TerminalKittyGraphics::placeVirtual(const KittyGraphicsControl& control, st
         return false;
     }
     if (!imageId) return true;
-    KittyGraphicsState& s = state();
+    KittyGraphicsState& s = graphics_.state();
     uint32_t placementId = 0;
     if (control.placementId) {
         placementId = *control.placementId;
@@ -176,6 +176,7 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
 {
     Buffer& buffer = *terminal_.buffer;
     const int lineCount = std::max(rows, 1);
+    if (context.imageId && context.placementId) keysWithCells_.insert({*context.imageId, *context.placementId});
     for (int offset = 0; offset < lineCount; ++offset) {
         auto cell = std::make_shared<KittyPlacementImage>(picture);
         cell->kittyImageId = context.imageId;
@@ -196,11 +197,7 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
             pending.push_back(std::move(cell));
             continue;
         }
-        const int index = static_cast<int>(line);
-        const TerminalImageList* existing = buffer.lines()[index].images();
-        TerminalImageList images = existing ? *existing : TerminalImageList{};
-        images.push_back(std::move(cell));
-        buffer.setLineImages(index, std::move(images));
+        buffer.addLineImage(static_cast<int>(line), std::move(cell));
     }
     markLinesDirty(buffer, topLine, topLine + lineCount - 1);
 }
@@ -214,7 +211,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     std::optional<CellPosition> relative;
     if (control.parentImageId && control.parentPlacementId) {
         const KittyPlacementKey parent{*control.parentImageId, *control.parentPlacementId};
-        const auto& records = state().placementsByKey;
+        syncRecordRows();
+        const auto& records = graphics_.state().placementsByKey;
         auto it = records.find(parent);
         if (it == records.end()) {
             graphics_.kittySendReply(control, kKittyParentNotFound);
@@ -304,7 +302,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     const int cursorLine = buffer.yBase() + buffer.y();
     for (int index = cursorLine; top && index >= 0 && index >= cursorLine - cellRows - 1; --index) {
         const TerminalImageList* images = buffer.lines().peek(index) ? buffer.lines().peek(index)->images() : nullptr;
-        if (images && std::find(images->begin(), images->end(), top) != images->end()) {
+        // Just added, so found from the back at once however many share the line.
+        if (images && std::find(images->rbegin(), images->rend(), top) != images->rend()) {
             topNow = index;
             break;
         }
@@ -314,17 +313,14 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
             const int64_t line = int64_t{*topNow} + cell->kittyRowOffset;
             if (line >= buffer.lines().count()) continue;
             const int index = static_cast<int>(line);
-            const TerminalImageList* existing = buffer.lines()[index].images();
-            TerminalImageList images = existing ? *existing : TerminalImageList{};
-            images.push_back(std::move(cell));
-            buffer.setLineImages(index, std::move(images));
+            buffer.addLineImage(index, std::move(cell));
             markLinesDirty(buffer, index, index);
         }
     }
 
     // Placements with a key are recorded so that they can be parents and
     // be found after scrolling.
-    if (key && state().placementsByKey.size() < kKittyMaxPlacementRecords) {
+    if (key && graphics_.state().placementsByKey.size() < kKittyMaxPlacementRecords) {
         KittyPlacementRecord record;
         record.imageId = key->imageId;
         record.placementId = key->placementId;
@@ -333,16 +329,17 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
             record.parentPlacementId = control.parentPlacementId;
             record.parentOffsetH = context.parentOffsetH;
             record.parentOffsetV = context.parentOffsetV;
+            mayHaveParents_ = true;
         }
         record.pixelOffsetX = px;
         record.pixelOffsetY = py;
         record.col = col;
-        record.row = topNow.value_or(topLine);
+        record.row = storedRow(topNow.value_or(topLine), alternate);
         record.cols = cellCols;
         record.rows = cellRows;
         record.zIndex = context.zIndex;
         record.isAlternateBuffer = alternate;
-        state().placementsByKey.insert_or_assign(*key, record);
+        graphics_.state().placementsByKey.insert_or_assign(*key, record);
     }
     return true;
 }

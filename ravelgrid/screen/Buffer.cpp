@@ -92,8 +92,28 @@ void Buffer::fillViewportRows(std::optional<Attribute> attribute)
     if (lines_.count() != 0)
         return;
     const Attribute attr = attribute.value_or(Attribute{});
-    for (int r = 0; r < rows_; ++r)
-        lines_.push(getBlankLine(attr, false));
+    for (int r = 0; r < rows_; ++r) {
+        BufferLinePtr line;
+        while (!line && !spareRows_.empty()) {
+            BufferLinePtr spare = std::move(spareRows_.back());
+            spareRows_.pop_back();
+            // Only a row nobody else still holds (a renderer, prompt marks).
+            if (spare.use_count() == 1)
+                line = std::move(spare);
+        }
+        if (line) {
+            line->resetForReuse(attr, true);
+            CharData blank;
+            blank.attribute = attr;
+            line->resize(cols_, blank);
+            line->setBidiState(defaultBidiState);
+            line->setRenderMode(BufferLine::RenderLineMode::single);
+        } else {
+            line = getBlankLine(attr, false);
+        }
+        lines_.push(std::move(line));
+    }
+    spareRows_.clear();
 }
 
 CharData Buffer::getCharAtBufferRelative(Position pos)
@@ -118,6 +138,11 @@ void Buffer::clear()
     x_ = 0;
     y_ = 0;
     linesTop_ = 0;
+    unpackedScrollbackBytes_ = 0;
+    spareRows_.clear();
+    for (int i = 0; i < lines_.count() && i < rows_; ++i)
+        if (lines_.peek(i) != nullptr)
+            spareRows_.push_back(lines_.get(i));
     lines_ = CircularBufferLineList(getCorrectBufferLength(rows_));
     installLineCallbacks();
     linesWithImagesCount_ = 0;
@@ -163,6 +188,7 @@ void Buffer::clearScrollback()
     dropOldestRows(yBase_);
     yBase_ = 0;
     yDisp_ = 0;
+    unpackedScrollbackBytes_ = 0;
 }
 
 void Buffer::changeHistorySize(std::optional<int> newScrollback)
@@ -174,6 +200,7 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback)
         return;
     if (length > lines_.maxLength()) {
         lines_.setMaxLength(length);
+        recountUnpackedScrollback();
         return;
     }
     const int n = lines_.count() - length;
@@ -183,6 +210,34 @@ void Buffer::changeHistorySize(std::optional<int> newScrollback)
         yDisp_ = std::max(yDisp_ - n, 0);
     }
     lines_.setMaxLength(length);
+    recountUnpackedScrollback();
+}
+
+// ---- rows leaving the screen -------------------------------------------------
+
+void Buffer::recountUnpackedScrollback()
+{
+    size_t bytes = 0;
+    for (int i = 0; i < yBase_ && i < lines_.count(); ++i)
+        if (const BufferLine* line = lines_.peek(i))
+            bytes += line->unpackedBytes();
+    unpackedScrollbackBytes_ = bytes;
+}
+
+void Buffer::rowLeavingScrollback(const BufferLine& row)
+{
+    unpackedScrollbackBytes_ -= std::min(unpackedScrollbackBytes_, row.unpackedBytes());
+}
+
+bool Buffer::rowLeftScreen(BufferLine& row, BufferLine* spare)
+{
+    const size_t bytes = row.unpackedBytes();
+    if (unpackedScrollbackBytes_ + bytes <= unpackedScrollbackBudget) {
+        unpackedScrollbackBytes_ += bytes;
+        return false;
+    }
+    row.compact(spare);
+    return true;
 }
 
 // ---- tab stops --------------------------------------------------------------
@@ -272,6 +327,16 @@ void Buffer::setLineImages(int row, std::optional<TerminalImageList> images)
         --linesWithImagesCount_;
     else if (!had && line.hasImages())
         ++linesWithImagesCount_;
+}
+
+void Buffer::addLineImage(int row, TerminalImagePtr image)
+{
+    if (row < 0 || row >= lines_.count() || !image)
+        return;
+    BufferLine& line = lines_[row];
+    if (!line.hasImages())
+        ++linesWithImagesCount_;
+    line.addImage(std::move(image));
 }
 
 void Buffer::recountLinesWithImages()

@@ -104,6 +104,26 @@ public:
     };
     void resize(int newCols, int newRows);
 
+    // --- rows leaving the screen ---------------------------------------------
+    // Rows that scrolled into the scrollback stay as they are (no work on
+    // the scrolling path) while the unpacked ones hold at most this many
+    // bytes of cells; past it each row that leaves the screen is compacted,
+    // so scrollback memory follows content, not width.
+    size_t unpackedScrollbackBudget = size_t{32} << 20;
+    // Whether the whole ring at full width fits the budget: then rows
+    // leaving the screen need no look at all.
+    bool ringFitsUnpacked() const
+    {
+        return static_cast<size_t>(lines_.maxLength()) * static_cast<size_t>(cols_) * sizeof(CharData) <=
+               unpackedScrollbackBudget;
+    }
+    // A scrollback row leaves the ring (the oldest, about to be recycled).
+    void rowLeavingScrollback(const BufferLine& row);
+    // A row just left the screen for the scrollback; `spare` is a line about
+    // to be written afresh that may take its storage. True when the row was
+    // compacted, which leaves spare's content unspecified.
+    bool rowLeftScreen(BufferLine& row, BufferLine* spare);
+
     // --- tab stops (column -1 means the cursor column) ----------------------
     std::vector<bool> tabStops;
     void resetTabStops(int index = -1, int tabStopWidth = 8);
@@ -118,6 +138,8 @@ public:
     void clearLineImages(int row);
     // Sets a ring row's images (empty = none), keeping the count right.
     void setLineImages(int row, std::optional<TerminalImageList> images);
+    // Adds one image to a ring row's images in place, keeping the count right.
+    void addLineImage(int row, TerminalImagePtr image);
     void recountLinesWithImages();
 
     // --- rows by identity -----------------------------------------------------
@@ -180,11 +202,19 @@ private:
     void installLineCallbacks();
     std::optional<int> findPromptRowNearCursor();
     void dropOldestRows(int n);
+    // Counts the bytes of the scrollback's unpacked rows again.
+    void recountUnpackedScrollback();
     static bool hasPromptStartMark(const BufferLine& line);
 
     std::shared_ptr<Buffer*> self_;
     uint64_t id_ = 0;
     CircularBufferLineList lines_;
+    // Rows of the last clear, blanked again by the next fill: a program that
+    // switches screens often allocates nothing per row.
+    std::vector<BufferLinePtr> spareRows_;
+    // Bytes of cells the scrollback's unpacked rows hold, as far as scrolling
+    // tracked them; a guide for rowLeftScreen, not an exact count.
+    size_t unpackedScrollbackBytes_ = 0;
     int yDisp_ = 0;
     int x_ = 0;
     int y_ = 0;

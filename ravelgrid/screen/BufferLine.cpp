@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,6 +34,96 @@ void fillCells(CharData* dst, const CharData& cell, int n)
     }
 }
 
+// Bytewise equality: cells of one run are copies of one another, so this
+// finds them; padding that differs only keeps a cell more than needed.
+bool sameBytes(const CharData& a, const CharData& b)
+{
+    return std::memcmp(static_cast<const void*>(&a), static_cast<const void*>(&b), sizeof(CharData)) == 0;
+}
+
+static_assert(sizeof(CharData) == 24 && offsetof(CharData, semanticContentCode) == 8 && offsetof(CharData, attribute) == 9,
+              "sameFields reads bytes 8..23 as the semantic code and the attribute");
+
+// Equal but for the code: cells that can share one packed run. Bytewise
+// first (cells of one run are copies of one another), by member after.
+bool sameFields(const CharData& a, const CharData& b)
+{
+    if (a.width != b.width || a.payload.code != b.payload.code)
+        return false;
+    uint64_t a1, a2, b1, b2;
+    std::memcpy(&a1, reinterpret_cast<const char*>(&a) + 8, 8);
+    std::memcpy(&a2, reinterpret_cast<const char*>(&a) + 16, 8);
+    std::memcpy(&b1, reinterpret_cast<const char*>(&b) + 8, 8);
+    std::memcpy(&b2, reinterpret_cast<const char*>(&b) + 16, 8);
+    if (a1 == b1 && a2 == b2)
+        return true;
+    return a.semanticContentCode == b.semanticContentCode && a.attribute == b.attribute;
+}
+
+// Packed cells: this header, the runs of cells whose fields other than the
+// code are equal, then each cell's code in codeBytes bytes. Read and written
+// with memcpy, so the block needs no alignment.
+struct PackedHeader {
+    uint32_t cells;
+    uint32_t runs;
+    uint32_t codeBytes;
+};
+struct PackedRun {
+    uint32_t end;    // one past the run's last cell
+    CharData proto;  // the run's fields (its code is unused)
+};
+
+size_t packedBytes(size_t cells, size_t runs, size_t codeBytes)
+{
+    return sizeof(PackedHeader) + runs * sizeof(PackedRun) + cells * codeBytes;
+}
+
+PackedHeader packedHeader(const std::byte* block)
+{
+    PackedHeader h;
+    std::memcpy(&h, block, sizeof h);
+    return h;
+}
+
+PackedRun packedRun(const std::byte* block, size_t r)
+{
+    PackedRun run;
+    std::memcpy(static_cast<void*>(&run), block + sizeof(PackedHeader) + r * sizeof(PackedRun), sizeof run);
+    return run;
+}
+
+int32_t packedCode(const std::byte* block, const PackedHeader& h, size_t i)
+{
+    const std::byte* p = block + sizeof(PackedHeader) + h.runs * sizeof(PackedRun) + i * h.codeBytes;
+    if (h.codeBytes == 1)
+        return static_cast<int32_t>(std::to_integer<uint8_t>(p[0]));
+    if (h.codeBytes == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Cell i of a packed block.
+CharData packedCell(const std::byte* block, size_t i)
+{
+    const PackedHeader h = packedHeader(block);
+    size_t lo = 0, hi = h.runs - 1;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (packedRun(block, mid).end <= i)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    CharData cell = packedRun(block, lo).proto;
+    cell.code = packedCode(block, h, i);
+    return cell;
+}
+
 void stableSortMarks(std::vector<SemanticMark>& marks)
 {
     std::stable_sort(marks.begin(), marks.end(),
@@ -49,14 +140,15 @@ uint64_t BufferLine::nextId()
 }
 
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped, BidiPresentationState bidiState)
-    : isWrapped_(isWrapped), bidiState_(bidiState), fillCharacter_(fillData.value_or(CharData::Null))
+    : isWrapped_(isWrapped), bidiState_(bidiState)
 {
-    const int n = std::max(cols, 0);
-    // Never less than one allocated cell, so a clamped read always has a target.
-    capacity_ = std::max(n, 1);
-    data_ = std::make_unique<CharData[]>(static_cast<size_t>(capacity_));
-    dataSize_ = n;
-    fillCells(data_.get(), fillCharacter_, capacity_);
+    // Made compact: one cell stands for the blank row (and is the target of
+    // a clamped read), so blank rows cost no more than that until written.
+    capacity_ = 1;
+    data_ = std::make_unique<CharData[]>(1);
+    data_[0] = fillData.value_or(CharData::Null);
+    dataSize_ = std::max(cols, 0);
+    stored_ = std::min(dataSize_, 1);
 }
 
 BufferLine::BufferLine(const BufferLine& other)
@@ -65,24 +157,175 @@ BufferLine::BufferLine(const BufferLine& other)
       renderMode_(other.renderMode_),
       bidiState_(other.bidiState_),
       semanticMarks_(other.semanticMarks_),
-      semanticHardContinuationGroup_(other.semanticHardContinuationGroup_),
-      fillCharacter_(other.fillCharacter_)
+      semanticHardContinuationGroup_(other.semanticHardContinuationGroup_)
 {
-    capacity_ = std::max(other.dataSize_, 1);
+    other.unpack();
+    capacity_ = std::max(other.stored_, 1);
     data_ = std::make_unique<CharData[]>(static_cast<size_t>(capacity_));
     dataSize_ = other.dataSize_;
-    copyCells(data_.get(), other.data_.get(), dataSize_);
+    stored_ = other.stored_;
+    copyCells(data_.get(), other.data_.get(), stored_);
     if (other.images_)
         images_ = std::make_unique<TerminalImageList>(*other.images_);
 }
 
-void BufferLine::reallocate(int capacity, int keep)
+void BufferLine::reallocate(int capacity, int keep) const
 {
     capacity = std::max(capacity, 1);
     auto fresh = std::make_unique<CharData[]>(static_cast<size_t>(capacity));
     copyCells(fresh.get(), data_.get(), std::min({keep, capacity, capacity_}));
     data_ = std::move(fresh);
     capacity_ = capacity;
+}
+
+void BufferLine::unpackSlow() const
+{
+    const std::byte* block = packed_.get();
+    const PackedHeader h = packedHeader(block);
+    const int n = static_cast<int>(h.cells);
+    auto cells = std::make_unique<CharData[]>(static_cast<size_t>(std::max(n, 1)));
+    size_t r = 0;
+    PackedRun run = packedRun(block, 0);
+    for (int i = 0; i < n; ++i) {
+        while (static_cast<uint32_t>(i) >= run.end && r + 1 < h.runs)
+            run = packedRun(block, ++r);
+        cells[i] = run.proto;
+        cells[i].code = packedCode(block, h, static_cast<size_t>(i));
+    }
+    data_ = std::move(cells);
+    capacity_ = std::max(n, 1);
+    stored_ = n;
+    packed_.reset();
+}
+
+const CharData& BufferLine::readSlow(int col) const
+{
+    unpack();
+    return data_[clampRead(col)];
+}
+
+bool BufferLine::pack(BufferLine* spare)
+{
+    const int n = stored_;
+    if (n < 1)
+        return false;
+    int32_t maxCode = 0;
+    bool negative = false;
+    size_t runs = 1;
+    for (int i = 0; i < n; ++i) {
+        const int32_t c = data_[i].code;
+        negative = negative || c < 0;
+        maxCode = std::max(maxCode, c);
+        if (i > 0 && !sameFields(data_[i - 1], data_[i]))
+            ++runs;
+    }
+    const size_t codeBytes = negative || maxCode > 0xFFFF ? 4 : maxCode > 0xFF ? 2 : 1;
+    const size_t bytes = packedBytes(static_cast<size_t>(n), runs, codeBytes);
+    if (bytes >= static_cast<size_t>(n) * sizeof(CharData))
+        return false;
+
+    // A spare's packed block that fits (without much waste) is reused.
+    std::unique_ptr<std::byte[]> block;
+    size_t blockBytes = bytes;
+    if (spare != nullptr && spare != this && spare->packed_ && static_cast<size_t>(spare->capacity_) >= bytes &&
+        static_cast<size_t>(spare->capacity_) <= bytes + bytes / 2 + 32) {
+        block = std::move(spare->packed_);
+        blockBytes = static_cast<size_t>(spare->capacity_);
+    } else {
+        block.reset(new std::byte[bytes]);
+    }
+
+    const PackedHeader h{static_cast<uint32_t>(n), static_cast<uint32_t>(runs), static_cast<uint32_t>(codeBytes)};
+    std::memcpy(block.get(), &h, sizeof h);
+    std::byte* runOut = block.get() + sizeof(PackedHeader);
+    std::byte* codeOut = runOut + runs * sizeof(PackedRun);
+    PackedRun run{0, data_[0]};
+    run.proto.code = 0;
+    for (int i = 0; i < n; ++i) {
+        if (i > 0 && !sameFields(data_[i - 1], data_[i])) {
+            run.end = static_cast<uint32_t>(i);
+            std::memcpy(runOut, static_cast<const void*>(&run), sizeof run);
+            runOut += sizeof run;
+            run.proto = data_[i];
+            run.proto.code = 0;
+        }
+        const int32_t c = data_[i].code;
+        if (codeBytes == 1) {
+            *codeOut = static_cast<std::byte>(c);
+        } else if (codeBytes == 2) {
+            const auto v = static_cast<uint16_t>(c);
+            std::memcpy(codeOut, &v, 2);
+        } else {
+            std::memcpy(codeOut, &c, 4);
+        }
+        codeOut += codeBytes;
+    }
+    run.end = static_cast<uint32_t>(n);
+    std::memcpy(runOut, static_cast<const void*>(&run), sizeof run);
+
+    // The cell storage goes to a spare that has none or less; the spare is
+    // about to be refilled, so its content does not matter.
+    if (spare != nullptr && spare != this && (!spare->data_ || spare->capacity_ < capacity_)) {
+        spare->packed_.reset();
+        spare->data_ = std::move(data_);
+        spare->capacity_ = capacity_;
+        spare->stored_ = std::min(spare->dataSize_, spare->capacity_);
+        if (spare->stored_ == 0 && spare->dataSize_ > 0)
+            spare->stored_ = 1;
+    } else {
+        data_.reset();
+    }
+    packed_ = std::move(block);
+    capacity_ = static_cast<int>(blockBytes);
+    return true;
+}
+
+void BufferLine::expandSlow() const
+{
+    unpack();
+    if (stored_ == dataSize_)
+        return;
+    // stored_ >= 1 here: a compact line keeps at least its tail cell.
+    const CharData tail = data_[stored_ - 1];
+    if (capacity_ < dataSize_)
+        reallocate(dataSize_, stored_);
+    fillCells(data_.get() + stored_, tail, dataSize_ - stored_);
+    stored_ = dataSize_;
+}
+
+void BufferLine::compact(BufferLine* spare)
+{
+    if (packed_ || stored_ < 1)
+        return;
+    const CharData& tail = data_[stored_ - 1];
+    int keep = stored_;
+    while (keep > 1 && (sameBytes(data_[keep - 2], tail) || data_[keep - 2] == tail))
+        --keep;
+    stored_ = keep;
+    if (pack(spare) || capacity_ == keep)
+        return;
+    const bool trade = spare != nullptr && spare != this && spare->data_ && spare->capacity_ < capacity_;
+    if (!trade) {
+        reallocate(keep, keep);
+        return;
+    }
+    // The spare takes the full-width storage and, when its own fits without
+    // much waste, gives it in return.
+    if (spare->capacity_ >= keep && spare->capacity_ <= keep + keep / 2 + 4) {
+        copyCells(spare->data_.get(), data_.get(), keep);
+        std::swap(data_, spare->data_);
+        std::swap(capacity_, spare->capacity_);
+    } else {
+        auto fresh = std::make_unique<CharData[]>(static_cast<size_t>(keep));
+        copyCells(fresh.get(), data_.get(), keep);
+        spare->data_ = std::move(data_);
+        spare->capacity_ = capacity_;
+        data_ = std::move(fresh);
+        capacity_ = keep;
+    }
+    spare->stored_ = std::min(spare->dataSize_, spare->capacity_);
+    if (spare->stored_ == 0 && spare->dataSize_ > 0)
+        spare->stored_ = 1;
 }
 
 void BufferLine::set(int col, const CharData& cell)
@@ -94,6 +337,7 @@ void BufferLine::set(int col, const CharData& cell)
             return;
         col = col < 0 ? 0 : dataSize_ - 1;
     }
+    expand();
     data_[col] = cell;
     ++generation_;
 }
@@ -108,7 +352,7 @@ bool BufferLine::cellHasContent(int col) const
 
 bool BufferLine::hasAnyContent() const
 {
-    for (int i = 0; i < dataSize_; ++i)
+    for (int i = 0; i < stored_; ++i)
         if (cellHasContent(i))
             return true;
     return false;
@@ -116,12 +360,29 @@ bool BufferLine::hasAnyContent() const
 
 std::vector<CharData> BufferLine::cells() const
 {
-    return {data_.get(), data_.get() + dataSize_};
+    unpack();
+    std::vector<CharData> out(data_.get(), data_.get() + stored_);
+    if (stored_ > 0)
+        out.resize(static_cast<size_t>(dataSize_), data_[stored_ - 1]);
+    return out;
 }
 
 int BufferLine::trimmedLength() const
 {
-    int i = dataSize_ - 1;
+    if (packed_) {
+        // Read from the packed codes: reflow asks this of every line.
+        const PackedHeader h = packedHeader(packed_.get());
+        for (int i = stored_ - 1; i >= 0; --i) {
+            if (packedCode(packed_.get(), h, static_cast<size_t>(i)) != 0) {
+                const int width = packedCell(packed_.get(), static_cast<size_t>(i)).width;
+                return i == stored_ - 1 && stored_ < dataSize_ ? dataSize_ - 1 + width : i + width;
+            }
+        }
+        return 0;
+    }
+    if (stored_ < dataSize_ && data_[stored_ - 1].code != 0)
+        return dataSize_ - 1 + data_[stored_ - 1].width;
+    int i = stored_ - 1;
     // Four cells a step over the blank tail: search and copy call this for
     // every row of the scrollback.
     while (i >= 3 && (data_[i].code | data_[i - 1].code | data_[i - 2].code | data_[i - 3].code) == 0)
@@ -134,7 +395,16 @@ int BufferLine::trimmedLength() const
 
 void BufferLine::fill(const CharData& cell)
 {
-    fillCells(data_.get(), cell, capacity_);
+    // Filled in place when the storage holds the row (writes usually follow
+    // an erase); otherwise one cell stands for the whole row.
+    dropPacked();
+    if (capacity_ >= dataSize_) {
+        fillCells(data_.get(), cell, dataSize_);
+        stored_ = dataSize_;
+    } else {
+        data_[0] = cell;
+        stored_ = std::min(dataSize_, 1);
+    }
     ++generation_;
 }
 
@@ -142,6 +412,11 @@ void BufferLine::fillRange(const CharData& cell, int from, int endExclusive)
 {
     from = std::max(from, 0);
     const int end = std::min(endExclusive, dataSize_);
+    if (from == 0 && end == dataSize_ && end > 0) {
+        fill(cell);
+        return;
+    }
+    expand();
     if (from < end)
         fillCells(data_.get() + from, cell, end - from);
     ++generation_;
@@ -159,6 +434,7 @@ void BufferLine::fillCount(const CharData& cell, int atCol, int len)
 
 void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillData)
 {
+    expand();
     if (dataSize_ == 0 || n <= 0) {
         ++generation_;
         return;
@@ -177,6 +453,7 @@ void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fi
 
 void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fillData)
 {
+    expand();
     if (dataSize_ == 0 || n <= 0) {
         ++generation_;
         return;
@@ -211,17 +488,38 @@ void BufferLine::resize(int cols, const CharData& fillData)
     const int n = std::max(cols, 0);
     if (n == dataSize_)
         return;
+    if (packed_) {
+        // A packed line stays packed while its blank tail covers the change.
+        const bool tailIsFill = packedCell(packed_.get(), static_cast<size_t>(stored_ - 1)) == fillData;
+        if (n >= stored_ && (n < dataSize_ || tailIsFill)) {
+            for (auto& m : semanticMarks_)
+                m.column = std::clamp(m.column, 0, std::max(n - 1, 0));
+            dataSize_ = n;
+            ++generation_;
+            return;
+        }
+        unpack();
+    }
     if (n < dataSize_) {
-        reallocate(n, n);
+        const int keep = std::min(stored_, n);
+        if (capacity_ > std::max(keep, 1))
+            reallocate(keep, keep);
+        stored_ = keep;
         if (n < 1) {
             semanticMarks_.clear();
         } else {
             for (auto& m : semanticMarks_)
                 m.column = std::clamp(m.column, 0, n - 1);
         }
+    } else if (stored_ > 0 && data_[stored_ - 1] == fillData) {
+        // The blank tail already is the fill: it just reaches further.
     } else {
-        reallocate(n, dataSize_);
-        fillCells(data_.get() + dataSize_, fillData, n - dataSize_);
+        // Grown lazily: the old cells and one fill cell standing for the rest.
+        expand();
+        if (capacity_ < dataSize_ + 1)
+            reallocate(dataSize_ + 1, dataSize_);
+        data_[dataSize_] = fillData;
+        stored_ = dataSize_ + 1;
     }
     dataSize_ = n;
     ++generation_;
@@ -231,12 +529,15 @@ void BufferLine::copyFrom(const BufferLine& line)
 {
     if (&line == this)
         return;
-    if (capacity_ < line.dataSize_) {
-        data_ = std::make_unique<CharData[]>(static_cast<size_t>(std::max(line.dataSize_, 1)));
-        capacity_ = std::max(line.dataSize_, 1);
+    line.unpack();
+    dropPacked();
+    if (capacity_ < line.stored_) {
+        data_ = std::make_unique<CharData[]>(static_cast<size_t>(std::max(line.stored_, 1)));
+        capacity_ = std::max(line.stored_, 1);
     }
-    copyCells(data_.get(), line.data_.get(), line.dataSize_);
+    copyCells(data_.get(), line.data_.get(), line.stored_);
     dataSize_ = line.dataSize_;
+    stored_ = line.stored_;
     isWrapped_ = line.isWrapped_;
     semanticMarks_ = line.semanticMarks_;
     semanticHardContinuationGroup_ = line.semanticHardContinuationGroup_;
@@ -252,6 +553,8 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     len = std::min({len, src.dataSize_ - srcCol, dataSize_ - dstCol});
     if (len <= 0)
         return;
+    src.expand();
+    expand();
 
     const bool sameLine = &src == this;
     const bool wholeLine = srcCol == 0 && dstCol == 0 && len >= dataSize_;
@@ -363,6 +666,16 @@ void BufferLine::setImages(std::optional<TerminalImageList> images)
     ++generation_;
 }
 
+void BufferLine::addImage(TerminalImagePtr image)
+{
+    if (!image)
+        return;
+    if (!images_)
+        images_ = std::make_unique<TerminalImageList>();
+    images_->push_back(std::move(image));
+    ++generation_;
+}
+
 Buffer* BufferLine::owningBuffer() const
 {
     if (auto p = owningBuffer_.lock())
@@ -370,12 +683,21 @@ Buffer* BufferLine::owningBuffer() const
     return nullptr;
 }
 
-bool BufferLine::resetForReuse(const Attribute& attribute)
+bool BufferLine::resetForReuse(const Attribute& attribute, bool lazily)
 {
     const bool hadImages = images_ != nullptr;
     CharData blank;
     blank.attribute = attribute;
-    fillCells(data_.get(), blank, dataSize_);
+    // Refilled in place when the storage holds the row (the writes that
+    // usually follow then find it full); otherwise one cell stands for it.
+    dropPacked();
+    if (!lazily && capacity_ >= dataSize_) {
+        fillCells(data_.get(), blank, dataSize_);
+        stored_ = dataSize_;
+    } else {
+        data_[0] = blank;
+        stored_ = std::min(dataSize_, 1);
+    }
     images_.reset();
     ++recycleGeneration_;
     semanticMarks_.clear();
@@ -395,8 +717,8 @@ std::string BufferLine::toText(bool trimRight, int startCol, int endCol, bool sk
     std::string out;
     out.reserve(static_cast<size_t>(std::max(end - start, 0)));
     for (int i = start; i < end; ++i) {
-        const CharData& cell = data_[i];
-        if (skipNullCellsFollowingWide && cell.code == 0 && i > 0 && data_[i - 1].width == 2)
+        const CharData& cell = (*this)[i];
+        if (skipNullCellsFollowingWide && cell.code == 0 && i > 0 && (*this)[i - 1].width == 2)
             continue;
         if (characterProvider) {
             out += characterProvider(cell);
@@ -411,7 +733,7 @@ std::string BufferLine::debugDescription() const
 {
     std::string out;
     for (int i = 0; i < dataSize_; ++i)
-        utf8::append(out, data_[i].getCharacter());
+        utf8::append(out, (*this)[i].getCharacter());
     return out;
 }
 

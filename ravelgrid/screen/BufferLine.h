@@ -22,13 +22,21 @@ class Buffer;
 // hold them by reference). Every change advances generation(), which lets
 // renderers skip unchanged rows; reuse by the ring advances
 // recycleGeneration().
+//
+// A line may be held compact: only its first storedSize() cells are kept,
+// the last of them standing for every cell up to dataSize() (a blank tail).
+// A line that leaves the screen is also packed: its codes in as few bytes as
+// they need and its other cell fields as runs. Readers see the same cells
+// either way; a reader unpacks the kept cells, a writer (or cellSpan) makes
+// the line full again first. So scrollback memory follows what the lines
+// show, not the terminal's width.
 class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
     enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
 
     explicit BufferLine(int cols, std::optional<CharData> fillData = std::nullopt, bool isWrapped = false,
                         BidiPresentationState bidiState = {});
-    // copyInit: a copy of the cells and of the fill cell, wrap flag, bidi
+    // copyInit: a copy of the cells, wrap flag, bidi
     // state, render mode, marks, hard-continuation group and images; no
     // owning buffer, both generations 0.
     BufferLine(const BufferLine& other);
@@ -38,27 +46,60 @@ public:
     // --- cells -----------------------------------------------------------
     int dataSize() const { return dataSize_; }
     // Reading past the end reads the last cell (a negative column reads cell 0).
-    const CharData& operator[](int col) const { return data_[clampRead(col)]; }
+    const CharData& operator[](int col) const
+    {
+        // One test for the common case; a packed line has no cell storage.
+        const CharData* cells = data_.get();
+        if (static_cast<unsigned>(col) < static_cast<unsigned>(stored_) && cells != nullptr)
+            return cells[col];
+        return readSlow(col);
+    }
     // Writing past the end logs once per call and writes the last cell.
     void set(int col, const CharData& cell);
-    int widthAt(int col) const { return data_[clampRead(col)].width; }
+    int widthAt(int col) const { return (*this)[col].width; }
     bool cellHasContent(int col) const;
     bool hasAnyContent() const;
     std::vector<CharData> cells() const;
-    // Read-only view of the cells in use, for renderers and bulk readers.
-    std::span<const CharData> cellSpan() const { return {data_.get(), static_cast<size_t>(dataSize_)}; }
+    // Read-only view of all dataSize cells, for renderers: a compact line is
+    // made full first.
+    std::span<const CharData> cellSpan() const
+    {
+        expand();
+        return {data_.get(), static_cast<size_t>(dataSize_)};
+    }
+    // The cells kept: every distinct cell of the line, the last one standing
+    // for the rest of the row. For readers of the whole scrollback, which
+    // must not make every line full.
+    std::span<const CharData> storedCells() const
+    {
+        unpack();
+        return {data_.get(), static_cast<size_t>(stored_)};
+    }
+    int storedSize() const { return stored_; }
+    bool isCompact() const { return stored_ < dataSize_; }
+    bool isPacked() const { return packed_ != nullptr; }
+    // Bytes of cell storage held while not packed (0 when packed).
+    size_t unpackedBytes() const { return packed_ ? 0 : static_cast<size_t>(capacity_) * sizeof(CharData); }
     // In-place access for bulk writers (the terminal's print path): advances
     // generation once for the whole write that follows.
     std::span<CharData> writableCells()
     {
+        expand();
         ++generation_;
         return {data_.get(), static_cast<size_t>(dataSize_)};
     }
     // Index of the last non-empty code plus its width; 0 for a blank row.
     int trimmedLength() const;
+    // Keeps only the cells in use (the trailing run of equal cells as one),
+    // packed when that is smaller. A `spare` (a line its owner refills right
+    // after, such as the ring's recycled one) may take over this line's
+    // full-width storage and give its own in return, so a scrolling ring
+    // need not allocate; the spare's cells are then unspecified. This line's
+    // content and generation do not change.
+    void compact(BufferLine* spare = nullptr);
 
     // --- editing (each advances generation) ------------------------------
-    void fill(const CharData& cell);                                   // every allocated cell
+    void fill(const CharData& cell);                                   // the whole row
     void fillRange(const CharData& cell, int from, int endExclusive);  // clamped to dataSize
     void fillCount(const CharData& cell, int atCol, int len);          // range must lie inside
     void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
@@ -75,7 +116,6 @@ public:
     void setBidiState(const BidiPresentationState& state);
     RenderLineMode renderMode() const { return renderMode_; }
     void setRenderMode(RenderLineMode mode);
-    const CharData& fillCharacter() const { return fillCharacter_; }
 
     // --- shell-integration marks -----------------------------------------
     const std::vector<SemanticMark>& semanticMarks() const { return semanticMarks_; }
@@ -92,6 +132,8 @@ public:
     // The owning buffer's image count is not touched: go through
     // Buffer::setLineImages / Buffer::clearLineImages for rows in a buffer.
     void setImages(std::optional<TerminalImageList> images);
+    // Appends one image in place (no copy of the list). Advances generation.
+    void addImage(TerminalImagePtr image);
 
     // --- identity and change tracking ------------------------------------
     Buffer* owningBuffer() const;
@@ -104,8 +146,10 @@ public:
 
     // Refill for reuse by the ring: blank cells with the attribute, no
     // images, marks or hard-continuation group, not wrapped; advances
-    // recycleGeneration. Returns whether the row had images.
-    bool resetForReuse(const Attribute& attribute);
+    // recycleGeneration. Returns whether the row had images. `lazily`: one
+    // cell stands for the blank row until it is written (a wide row that may
+    // never be written costs nothing).
+    bool resetForReuse(const Attribute& attribute, bool lazily = false);
 
     // --- text ------------------------------------------------------------
     // Gives the text of one cell as UTF-8 (the Terminal resolves clusters).
@@ -120,14 +164,44 @@ private:
     friend class Buffer;
     friend class CircularBufferLineList;
 
-    // Cell 0 always exists (capacity is at least one), so this never leaves the storage.
     static uint64_t nextId();
-    int clampRead(int col) const { return col < 0 ? 0 : col < dataSize_ ? col : dataSize_ > 0 ? dataSize_ - 1 : 0; }
-    void reallocate(int capacity, int keep);
+    // Cell 0 always exists (capacity is at least one), so this never leaves
+    // the storage; past the stored cells the last one stands for the rest.
+    int clampRead(int col) const { return col < 0 ? 0 : col < stored_ ? col : stored_ > 0 ? stored_ - 1 : 0; }
+    void reallocate(int capacity, int keep) const;
+    void expand() const
+    {
+        // Packed lines have no cell storage.
+        if (stored_ != dataSize_ || !data_)
+            expandSlow();
+    }
+    void expandSlow() const;
+    void unpack() const
+    {
+        if (packed_)
+            unpackSlow();
+    }
+    void unpackSlow() const;
+    const CharData& readSlow(int col) const;
+    bool pack(BufferLine* spare);
+    // Forgets packed cells that are about to be overwritten, leaving one
+    // cell of storage.
+    void dropPacked()
+    {
+        if (!packed_)
+            return;
+        packed_.reset();
+        data_ = std::make_unique<CharData[]>(1);
+        capacity_ = 1;
+    }
 
-    std::unique_ptr<CharData[]> data_;
+    // Storage may change under a const reader (unpack, expand). Packed:
+    // data_ is empty and capacity_ counts the bytes of packed_.
+    mutable std::unique_ptr<CharData[]> data_;
+    mutable std::unique_ptr<std::byte[]> packed_;
     int dataSize_ = 0;
-    int capacity_ = 0;
+    mutable int stored_ = 0;
+    mutable int capacity_ = 0;
     bool isWrapped_ = false;
     RenderLineMode renderMode_ = RenderLineMode::single;
     BidiPresentationState bidiState_;
@@ -137,7 +211,6 @@ private:
     uint64_t recycleGeneration_ = 0;
     uint64_t generation_ = 0;
     uint64_t id_ = nextId();
-    CharData fillCharacter_;
     std::unique_ptr<TerminalImageList> images_;
 };
 

@@ -307,6 +307,23 @@ void Buffer::resize(int newCols, int newRows)
         }
     }
 
+    // Rows the reflow made full go back to what they use, oldest first,
+    // while the scrollback's unpacked rows hold more than the budget.
+    const int scrollbackRows = std::min(yBase_, lines_.count());
+    size_t unpacked = 0;
+    for (int i = 0; i < scrollbackRows; ++i)
+        if (const BufferLine* line = lines_.peek(i))
+            unpacked += line->unpackedBytes();
+    for (int i = 0; i < scrollbackRows && unpacked > unpackedScrollbackBudget; ++i) {
+        if (lines_.peek(i) == nullptr)
+            continue;
+        BufferLine& line = lines_[i];
+        const size_t before = line.unpackedBytes();
+        line.compact();
+        unpacked -= before - std::min(before, line.unpackedBytes());
+    }
+    unpackedScrollbackBytes_ = unpacked;
+
     rows_ = newRows;
     cols_ = newCols;
 }
@@ -407,11 +424,19 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
     std::vector<BufferLine*> group;
     std::vector<Tracked> tracked;
     std::vector<int> srcLengths;
+    std::vector<BufferLine*> dest;
+    // Rows of the result below the current one. Once they fill the ring,
+    // everything above falls out, so it is neither built nor kept: the
+    // memory of a reflow is bounded by its result, however narrow.
+    const int64_t capacity = lines_.maxLength();
+    int64_t produced = 0;
 
-    for (int y = countBefore - 1; y >= 0; --y) {
+    for (int y = countBefore - 1; y >= 0 && produced < capacity; --y) {
         BufferLine* last = &lines_[y];
-        if (!last->isWrapped() && last->trimmedLength() <= newCols)
+        if (!last->isWrapped() && last->trimmedLength() <= newCols) {
+            ++produced;
             continue;
+        }
         group.clear();
         group.push_back(last);
         while (group.back()->isWrapped() && y > 0) {
@@ -434,15 +459,24 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
             srcLengths.push_back(wrappedLength(group, i, oldCols));
             logicalEnd += srcLengths.back();
         }
-        const int linesToAdd = static_cast<int>(lengths.size()) - groupSize;
+        const int64_t totalRows = static_cast<int64_t>(lengths.size());
+        // Only the group's last rows that still fit in the ring are built.
+        const int firstKept = static_cast<int>(std::max<int64_t>(0, totalRows - (capacity - produced)));
+        produced += totalRows - firstKept;
+        const int firstNew = std::max(groupSize, firstKept);
+        const int linesToAdd = static_cast<int>(totalRows) - firstNew;
+        dest.assign(group.begin(), group.end());
+        dest.resize(static_cast<size_t>(totalRows), nullptr);
 
         if (linesToAdd > 0) {
             InsertionSet set;
             set.lines.reserve(static_cast<size_t>(linesToAdd));
             for (int i = 0; i < linesToAdd; ++i) {
-                BufferLinePtr line = getBlankLine(Attribute{}, true);
-                line->setBidiState(group.front()->bidiState());
-                group.push_back(line.get());
+                // Made at the new width: rows built at the old one would
+                // cost the old width each until the end of the resize.
+                auto line = std::make_shared<BufferLine>(newCols, CharData::Null, true, group.front()->bidiState());
+                line->owningBuffer_ = self_;
+                dest[static_cast<size_t>(firstNew + i)] = line.get();
                 set.lines.push_back(std::move(line));
             }
             set.start = y + groupSize + countToInsert;
@@ -461,10 +495,10 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
         const int lastTextRow = destLine;
         int srcLine = groupSize - 1;
         int srcCol = srcLengths.back();
-        while (srcLine >= 0 && destLine >= 0) {
+        while (srcLine >= 0 && destLine >= firstKept) {
             const int n = std::min(srcCol, destCol);
             if (n > 0) {
-                group[static_cast<size_t>(destLine)]->copyCellsFrom(*group[static_cast<size_t>(srcLine)], srcCol - n, destCol - n, n);
+                dest[static_cast<size_t>(destLine)]->copyCellsFrom(*group[static_cast<size_t>(srcLine)], srcCol - n, destCol - n, n);
                 placeCopied(tracked, logicalEnd - n, n, destLine, destCol - n);
             }
             logicalEnd -= n;
@@ -480,12 +514,17 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
             }
         }
         // Blank the place a wide character left when it moved down a row.
-        for (size_t i = 0; i < lengths.size(); ++i)
+        for (size_t i = static_cast<size_t>(firstKept); i < lengths.size(); ++i)
             if (lengths[i] < newCols)
-                group[i]->set(lengths[i], CharData::Null);
+                dest[i]->set(lengths[i], CharData::Null);
 
+        // What lies in the rows left out goes with them.
+        if (firstKept > 0)
+            for (auto& t : tracked)
+                if (t.groupRow < 0 && t.offset < logicalEnd)
+                    t.groupRow = firstKept - 1;
         placeAtEnd(tracked, lastTextRow, lengths[static_cast<size_t>(lastTextRow)], newCols);
-        applyTracked(tracked, group, static_cast<int>(group.size()), anchors);
+        applyTracked(tracked, dest, static_cast<int>(dest.size()), anchors);
     }
     applyInsertions(toInsert, countToInsert);
     placeViewportAfterReflow(newCols, newRows, anchors, countBefore, atBottom);

@@ -68,7 +68,14 @@ public:
     std::function<void(bool hadImages)> onLineDropped;
 
 private:
-    int slot(int i) const { return static_cast<int>((static_cast<long long>(startIndex_) + i) % static_cast<long long>(array_.size())); }
+    // Callers pass 0 <= i < storage size, so one subtraction wraps it (a
+    // division here cost more than the rest of a scroll).
+    int slot(int i) const
+    {
+        const long long s = static_cast<long long>(startIndex_) + i;
+        const auto size = static_cast<long long>(array_.size());
+        return static_cast<int>(s >= size ? s - size : s);
+    }
     BufferLinePtr& raw(int i) { return array_[static_cast<size_t>(slot(i))]; }
     void ensureStorage(int needed);
     void relayout(size_t newSize);

@@ -65,9 +65,20 @@ SearchResult SearchEngine::toResult(const SearchPattern& pattern, const SearchLi
                                     const SearchPattern::Match& match) const
 {
     const int k = line.rowIndexOfUnit(match.start);
-    const int kEnd = line.rowIndexOfUnit(match.end);
     const int startCol = columnForOffset(startRow + k, match.start - line.lineOffset(k));
-    const int endCol = columnForOffset(startRow + kEnd, match.end - line.lineOffset(kEnd));
+    // The end is one past the last matched cell, found from that cell: the
+    // unit after the match may stand on the next row (a wide character that
+    // wrapped leaves a blank behind that is not text).
+    int kEnd = k;
+    int endCol = startCol;
+    if (match.end > match.start) {
+        const int last = match.end - 1;
+        kEnd = line.rowIndexOfUnit(last);
+        const int lastCol = columnForOffset(startRow + kEnd, last - line.lineOffset(kEnd));
+        const BufferLine* row = terminal_->activeBuffer().lines().peek(startRow + kEnd);
+        const int width = row != nullptr && lastCol < row->dataSize() && row->widthAt(lastCol) == 2 ? 2 : 1;
+        endCol = lastCol + width;
+    }
     const long long size = static_cast<long long>(endCol) - startCol + static_cast<long long>(cols()) * (kEnd - k);
 
     SearchResult result;

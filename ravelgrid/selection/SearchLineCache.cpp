@@ -285,7 +285,11 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
         const BufferLine* next = r + 1 < count ? ring.get(r + 1).get() : nullptr;
         const bool nextWraps = next != nullptr && next->isWrapped();
 
-        const CharData* cells = line.cellSpan().data();
+        // The kept cells only: a scrollback line is not made full width; past
+        // them the last one stands for the rest.
+        const std::span<const CharData> kept = line.storedCells();
+        const int keptCount = static_cast<int>(kept.size());
+        auto cellAt = [&](int c) -> const CharData& { return kept[static_cast<size_t>(std::min(c, keptCount - 1))]; };
         // An alternate-screen row keeps cells past a narrower width; they don't show.
         const int size = std::min(line.dataSize(), terminal_->cols);
         const int length = nextWraps || !trim ? size : std::min(line.trimmedLength(), size);
@@ -293,10 +297,10 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
         out.text.reserve(out.text.size() + static_cast<size_t>(length));
         bool lastCellGaveUnit = false;
         for (int c = 0; c < length; ++c) {
-            const int32_t code = cells[c].code;
+            const int32_t code = cellAt(c).code;
             lastCellGaveUnit = true;
             if (code == 0) {
-                if (c > 0 && cells[c - 1].width == 2) {
+                if (c > 0 && cellAt(c - 1).width == 2) {
                     lastCellGaveUnit = false;
                     continue;
                 }
@@ -313,7 +317,7 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
         // the next one and left a blank behind; that blank is not text. The
         // right half of a wide character ending the row is no such blank.
         if (nextWraps && size > 0 && next->dataSize() > 0 && (*next)[0].width == 2 && lastCellGaveUnit &&
-            length == size && cells[size - 1].code == 0 && cells[size - 1].width <= 1 && out.unitCount > rowStart)
+            length == size && cellAt(size - 1).code == 0 && cellAt(size - 1).width <= 1 && out.unitCount > rowStart)
             builder.pop();
 
         if (!nextWraps) {

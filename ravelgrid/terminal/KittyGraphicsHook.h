@@ -19,6 +19,9 @@ public:
     // One APC string, without its leading "G".
     virtual void kittyGraphicsCommand(std::span<const uint8_t> payload) = 0;
     virtual void kittyAdjustPlacementsForScroll() {}
+    // A scroll that moved every line of the active buffer by `rows` ring rows
+    // (0: none moved) and changed nothing else.
+    virtual void kittyShiftPlacementsForScroll(int /*rows*/) { kittyAdjustPlacementsForScroll(); }
     virtual void resetKittyGraphics() {}
     virtual void kittyCleanupForBufferSwitch(Buffer& /*buffer*/, bool /*isAlternate*/) {}
     // The handler of one sixel DCS string; none leaves the string unhandled.

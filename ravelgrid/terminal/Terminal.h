@@ -402,6 +402,7 @@ public:
     KittyGraphicsHook* kittyGraphicsHook() const { return kittyGraphicsHook_.get(); }
     void kittyGraphicsCommand(std::span<const uint8_t> payload);
     void kittyAdjustPlacementsForScroll();
+    void kittyShiftPlacementsForScroll(int rows);
     void resetKittyGraphics();
     void kittyCleanupForBufferSwitch(Buffer& buffer, bool isAlternate);
 

@@ -112,6 +112,12 @@ void Terminal::kittyAdjustPlacementsForScroll()
         kittyGraphicsHook_->kittyAdjustPlacementsForScroll();
 }
 
+void Terminal::kittyShiftPlacementsForScroll(int rows)
+{
+    if (kittyGraphicsHook_)
+        kittyGraphicsHook_->kittyShiftPlacementsForScroll(rows);
+}
+
 void Terminal::resetKittyGraphics()
 {
     if (kittyGraphicsHook_)

@@ -750,7 +750,7 @@ void Terminal::garbageCollectPayload()
     for (Buffer* b : {normalBuffer.get(), altBuffer.get()}) {
         auto& ring = b->lines();
         for (int r = 0; r < ring.count(); ++r) {
-            const auto span = ring[r].cellSpan();
+            const auto span = ring[r].storedCells();
             cells += span.size();
             for (const CharData& cell : span)
                 used[cell.payload.code] = 1;

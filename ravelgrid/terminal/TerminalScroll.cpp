@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "platform/Log.h"
@@ -24,7 +25,10 @@ private:
 // scroll ahead keeps the refill on the next scroll from stalling on memory.
 void prefetchNextRecycledLine(CircularBufferLineList& ring)
 {
-    const auto cells = ring[0].cellSpan();
+    // A packed line is small, and reading its cells would unpack it.
+    if (ring[0].isPacked())
+        return;
+    const auto cells = ring[0].storedCells();
     const auto* p = reinterpret_cast<const char*>(cells.data());
     const size_t bytes = cells.size_bytes();
     for (size_t off = 0; off < bytes; off += 64)
@@ -58,6 +62,9 @@ void Terminal::scroll(bool isWrapped)
         return *blankLine_;
     };
 
+    // Set when every line moved by the same number of ring rows, so image
+    // placements follow without a search of the whole ring.
+    std::optional<int> uniformShift;
     const bool columnRestricted = marginMode && (b.marginLeft() > 0 || b.marginRight() < cols - 1);
     if (columnRestricted) {
         const int left = std::max(b.marginLeft(), 0);
@@ -96,6 +103,13 @@ void Terminal::scroll(bool isWrapped)
         };
         if (bottom >= ring.count() - 1) {
             if (ring.isFull()) {
+                // The row leaving the screen keeps only the cells it uses; the
+                // line recycled as the new bottom row takes its storage.
+                if (b.yBase() > 0 && !b.ringFitsUnpacked()) {
+                    BufferLine& oldest = ring[0];
+                    b.rowLeavingScrollback(oldest);
+                    b.rowLeftScreen(ring[b.yBase()], &oldest);
+                }
                 BufferLine& line = ring.recycle(erase);
                 prefetchNextRecycledLine(ring);
                 if (line.dataSize() != b.cols()) {
@@ -108,9 +122,19 @@ void Terminal::scroll(bool isWrapped)
                 if (line.renderMode() != BufferLine::RenderLineMode::single)
                     line.setRenderMode(BufferLine::RenderLineMode::single);
                 fullRingSteps();
+                uniformShift = -1;
             } else {
                 ring.push(std::make_shared<BufferLine>(templateLine()));
                 b.setYBase(b.yBase() + 1);
+                // The new bottom line takes the storage of the row that left
+                // the screen, then is blanked as the template was.
+                BufferLine& added = ring[ring.count() - 1];
+                if (!b.ringFitsUnpacked() && b.rowLeftScreen(ring[b.yBase() - 1], &added)) {
+                    CharData blank;
+                    blank.attribute = erase;
+                    added.fill(blank);
+                }
+                uniformShift = 0;
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
             }
@@ -123,6 +147,8 @@ void Terminal::scroll(bool isWrapped)
             if (wasFull) {
                 b.clearLineImages(0);
                 item = ring.get(0);
+                if (b.yBase() > 0 && !b.ringFitsUnpacked())
+                    b.rowLeavingScrollback(*item);
                 if (item.use_count() == 2 && item->dataSize() == b.cols()) {
                     item->resetForReuse(erase);
                     item->setWrapped(isWrapped);
@@ -141,6 +167,13 @@ void Terminal::scroll(bool isWrapped)
                 b.setYBase(b.yBase() + 1);
                 if (!userScrolling)
                     b.setYDisp(b.yDisp() + 1);
+            }
+            // The row that left the screen keeps what it uses; the new bottom
+            // line takes its storage and is blanked again.
+            if (b.yBase() > 0 && !b.ringFitsUnpacked() && b.rowLeftScreen(ring[b.yBase() - 1], item.get())) {
+                CharData blank;
+                blank.attribute = erase;
+                item->fill(blank);
             }
         }
     } else {
@@ -180,8 +213,12 @@ void Terminal::scroll(bool isWrapped)
         updateRange(b.scrollTop());
         updateRange(b.scrollBottom());
     }
-    if (b.hasAnyImages())
-        kittyAdjustPlacementsForScroll();
+    if (b.hasAnyImages()) {
+        if (uniformShift)
+            kittyShiftPlacementsForScroll(*uniformShift);
+        else
+            kittyAdjustPlacementsForScroll();
+    }
     if (tdel_)
         tdel_->scrolled(*this, b.yDisp());
 }

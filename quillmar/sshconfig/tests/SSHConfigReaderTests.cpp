@@ -189,7 +189,9 @@ TEST(SSHConfigReaderIncludes, IncludeGlobBombIsBoundedAsAWhole) {
     EXPECT_THAT(snapshot.aliases, ::testing::IsSupersetOf({"before", "after"}));
     ASSERT_FALSE(snapshot.problems.empty()) << "a cut-short read says so";
     const std::string& said = snapshot.problems.back();
-    EXPECT_TRUE(said.find("match too many files") != std::string::npos || said.find("took too long") != std::string::npos)
+    // Which bound ends the read depends on what the machine's folders hold.
+    EXPECT_TRUE(said.find("match too many files") != std::string::npos || said.find("took too long") != std::string::npos ||
+                said.find("includes more than") != std::string::npos)
         << said;
 
     // The bound is per read: the next read starts afresh and a small pattern still works.

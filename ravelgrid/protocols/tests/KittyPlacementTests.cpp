@@ -2,6 +2,15 @@
 
 #include <chrono>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RAVELGRID_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define RAVELGRID_TEST_ASAN 1
+#endif
+
 namespace ravelgrid {
 namespace {
 
@@ -238,6 +247,87 @@ TEST_F(KittyPlacement, RecordsFollowTheirCellsOnceTheRingIsFull)
     EXPECT_EQ(moved.cell->kittyCol, 6);
     EXPECT_EQ(moved.line, placedAt - 3);
     EXPECT_EQ(state().placementsByKey.at({2, 1}).col, 6);
+}
+
+// Each new placement costs about the same however many are there: piled on
+// one cell (the cursor stays), or each scrolling the screen (it moves on).
+TEST_F(KittyPlacement, ManyOneCellPlacementsCostAlikeEach)
+{
+    store(1);
+    for (const bool cursorStays : {true, false}) {
+        SCOPED_TRACE(cursorStays ? "cursor stays" : "cursor moves");
+        // 60,000 records in all, within the store's cap.
+        const int first = cursorStays ? 1 : 100'001;
+        const int count = cursorStays ? 40'000 : 20'000;
+        std::string stream;
+        for (int i = first; i < first + count; ++i) {
+            stream += "\x1b_Ga=p,i=1,p=";
+            stream += std::to_string(i);
+            stream += cursorStays ? ",c=1,r=1,C=1,q=2\x1b\\" : ",c=1,r=1,q=2\x1b\\";
+        }
+        const auto start = std::chrono::steady_clock::now();
+        terminal.feed(stream);
+        // Quadratic, these took from several seconds to minutes.
+#if defined(RAVELGRID_TEST_ASAN)
+        const auto limit = std::chrono::seconds(10);  // an unoptimised, instrumented build
+#else
+        const auto limit = std::chrono::milliseconds(1500);
+#endif
+        EXPECT_LT(std::chrono::steady_clock::now() - start, limit);
+    }
+    // Records still follow their cells: the last one sits on the row the
+    // cursor left, the first ones on the cell where the cursor stayed.
+    const KittyPlacementRecord& last = state().placementsByKey.at({1, 120'000});
+    const Placed lastCell = cells().back();
+    EXPECT_EQ(lastCell.cell->kittyPlacementId, 120'000u);
+    EXPECT_EQ(last.row, lastCell.line);
+    EXPECT_EQ(last.row, terminal.buffer->yBase() + terminal.buffer->y() - 1);
+    // Replacing one of the pile keeps one placement for its key.
+    terminal.feed("\x1b_Ga=p,i=1,p=120000,c=1,r=1,C=1,q=2\x1b\\");
+    int withKey = 0;
+    for (const Placed& p : cells()) withKey += p.cell->kittyPlacementId == 120'000u ? 1 : 0;
+    EXPECT_EQ(withKey, 1);
+}
+
+// With an image on screen a line feed costs what it costs without one.
+TEST(KittyScrolling, LineFeedsWithAnImageCostAsWithout)
+{
+    ScreenDelegate delegate;
+    TerminalOptions o;
+    o.cols = 80;
+    o.rows = 24;
+    o.scrollback = 100'000;
+    Terminal terminal(&delegate, o);
+    TerminalKittyGraphics& kitty = TerminalKittyGraphics::attach(terminal);
+    std::string fill;
+    for (int i = 0; i < 100'000; ++i) fill += "some text\r\n";
+    terminal.feed(fill);
+    terminal.feed("\x1b_Ga=t,i=1,f=32,s=1,v=1,q=2;AAAAAA==\x1b\\\x1b_Ga=p,i=1,p=1,c=4,r=2,q=2\x1b\\");
+    ASSERT_TRUE(terminal.buffer->hasAnyImages());
+    // The ring row of the placement's top cell, found the slow way.
+    auto cellRow = [&terminal]() {
+        auto& lines = terminal.buffer->lines();
+        for (int i = lines.count() - 1; i >= 0; --i) {
+            const BufferLine* line = lines.peek(i);
+            if (!line || !line->images()) continue;
+            for (const auto& image : *line->images()) {
+                auto* cell = dynamic_cast<const KittyPlacementImage*>(image.get());
+                if (cell && cell->kittyRowOffset == 0) return i;
+            }
+        }
+        return -1;
+    };
+    ASSERT_EQ(kitty.state().placementsByKey.at({1, 1}).row, cellRow());
+
+    const auto start = std::chrono::steady_clock::now();
+    terminal.feed(std::string(50'000, '\n'));
+    // The scroll is tracked: the record moved up with the ring.
+    EXPECT_EQ(kitty.state().placementsByKey.at({1, 1}).row, cellRow());
+    EXPECT_LT(cellRow(), 60'000);
+    terminal.feed(std::string(150'000, '\n'));
+    // Each line feed searched the whole scrollback for the image: 38 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(terminal.buffer->hasAnyImages()) << "the image scrolled out of the ring";
 }
 
 }  // namespace

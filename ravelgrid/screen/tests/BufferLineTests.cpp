@@ -329,3 +329,149 @@ TEST(BufferLine, IdsAreNeverReusedNotEvenAtAFreedAddress)
     buffer.emplace(4, 2, 8, 0);
     EXPECT_NE(buffer->id(), bufferId);
 }
+
+// --- compact and packed lines ------------------------------------------------------
+
+namespace {
+
+CharData styled(char32_t c, Attribute::Color fg, int width = 1)
+{
+    CharData d = cell(c, width);
+    d.attribute.fg = fg;
+    return d;
+}
+
+struct CompactCase {
+    const char* name;
+    std::vector<CharData> cells;  // the first cells of a 60-column row
+    CharData tail;                // every cell after them
+    bool packs;                   // small enough packed to be worth it
+};
+
+std::vector<CompactCase> compactCases()
+{
+    CharData blueBlank;
+    blueBlank.attribute.bg = Attribute::Color::ansi256(4);
+    CharData linked = cell('L');
+    linked.payload.code = 7;
+    CharData prompt = cell('$');
+    prompt.semanticContentCode = 2;
+    std::vector<CharData> ascii;
+    for (char c : std::string("make: *** [all] Error 2"))
+        ascii.push_back(cell(static_cast<unsigned char>(c)));
+    std::vector<CharData> runs = {styled('r', Attribute::Color::ansi256(1)), styled('r', Attribute::Color::ansi256(1)),
+                                  styled('g', Attribute::Color::trueColor(0, 200, 0)), cell(' '), cell('x')};
+    std::vector<CharData> wide = {cell(0x4E2D, 2), cell(0, 0), cell(0x6587, 2), cell(0, 0), cell('a')};
+    std::vector<CharData> big = {cell(0x1F600, 2), cell(0, 0), cell(CharData::firstClusterCode + 5, 2), cell(0, 0)};
+    return {
+        {"blank", {}, CharData::Null, false},
+        {"ascii", ascii, CharData::Null, true},
+        {"colour runs", runs, CharData::Null, true},
+        {"wide characters", wide, CharData::Null, false},
+        {"codes past sixteen bits", big, CharData::Null, false},
+        {"coloured blank tail", ascii, blueBlank, true},
+        {"payload and semantic content", {linked, linked, prompt, cell('p')}, CharData::Null, true},
+        {"text to the edge", std::vector<CharData>(60, cell('=')), cell('='), false},
+        {"non-blank tail", {cell('a'), cell('b')}, cell('-'), true},
+    };
+}
+
+std::shared_ptr<BufferLine> lineOfCells(const CompactCase& c)
+{
+    auto line = std::make_shared<BufferLine>(60);
+    for (int i = 0; i < 60; ++i)
+        line->set(i, i < static_cast<int>(c.cells.size()) ? c.cells[static_cast<size_t>(i)] : c.tail);
+    return line;
+}
+
+}  // namespace
+
+TEST(BufferLineCompact, KeepsEveryCellAndReadsTheSame)
+{
+    for (const auto& c : compactCases()) {
+        SCOPED_TRACE(c.name);
+        const auto reference = lineOfCells(c);
+        const auto line = lineOfCells(c);
+        const uint64_t generation = line->generation();
+        line->compact();
+        EXPECT_EQ(line->generation(), generation) << "compaction is no change";
+        EXPECT_EQ(line->isPacked(), c.packs);
+        EXPECT_LT(line->storedSize(), 60) << "the blank tail is kept as one cell";
+        EXPECT_EQ(line->dataSize(), 60);
+        // Read without unpacking first, then by cell, then whole.
+        EXPECT_EQ(line->trimmedLength(), reference->trimmedLength());
+        EXPECT_EQ(line->toText(true), reference->toText(true));
+        for (int i = 0; i < 60; ++i)
+            ASSERT_EQ((*line)[i], (*reference)[i]) << "cell " << i;
+        EXPECT_EQ(line->cells(), reference->cells());
+        EXPECT_EQ((*line)[500], (*reference)[59]) << "reads past the end still give the last cell";
+    }
+}
+
+TEST(BufferLineCompact, WritesAndResizesRegainTheFullRow)
+{
+    for (const auto& c : compactCases()) {
+        SCOPED_TRACE(c.name);
+        // A write anywhere, including past the kept cells.
+        for (int col : {0, 3, 40, 59}) {
+            const auto reference = lineOfCells(c);
+            const auto line = lineOfCells(c);
+            line->compact();
+            reference->set(col, cell('#'));
+            line->set(col, cell('#'));
+            EXPECT_FALSE(line->isCompact());
+            EXPECT_EQ(line->cells(), reference->cells()) << "write at " << col;
+        }
+        // Wider with the blank fill, wider with another fill, narrower.
+        CharData other = cell(0);
+        other.attribute.bg = Attribute::Color::ansi256(9);
+        for (auto [cols, fill] : std::vector<std::pair<int, CharData>>{{90, CharData::Null}, {90, other}, {20, CharData::Null}, {1, CharData::Null}}) {
+            const auto reference = lineOfCells(c);
+            const auto line = lineOfCells(c);
+            line->compact();
+            reference->resize(cols, fill);
+            line->resize(cols, fill);
+            EXPECT_EQ(line->dataSize(), cols);
+            EXPECT_EQ(line->cells(), reference->cells()) << "resized to " << cols;
+            EXPECT_EQ(line->cellSpan().size(), static_cast<size_t>(cols));
+        }
+        // Copies, spans and refills.
+        const auto line = lineOfCells(c);
+        line->compact();
+        BufferLine copy(*line);
+        EXPECT_EQ(copy.cells(), lineOfCells(c)->cells());
+        BufferLine target(60);
+        line->compact();
+        target.copyFrom(*line);
+        EXPECT_EQ(target.cells(), lineOfCells(c)->cells());
+        line->compact();
+        EXPECT_EQ(line->cellSpan().size(), 60u);
+        line->compact();
+        line->resetForReuse(Attribute{});
+        EXPECT_EQ(line->trimmedLength(), 0);
+        EXPECT_EQ(line->cells(), std::vector<CharData>(60, CharData::Null));
+    }
+}
+
+TEST(BufferLineCompact, ASpareTakesTheFullStorageAndStaysWritable)
+{
+    const auto text = lineOfCells(compactCases()[1]);
+    auto spare = std::make_shared<BufferLine>(60);
+    spare->compact();
+    text->compact(spare.get());
+    EXPECT_TRUE(text->isPacked());
+    EXPECT_EQ(text->toText(true), "make: *** [all] Error 2");
+    // The spare is refilled and written by its owner as any line.
+    spare->resetForReuse(Attribute{});
+    spare->set(59, cell('z'));
+    EXPECT_EQ(spare->trimmedLength(), 60);
+    EXPECT_EQ(spare->toText(true), std::string(59, '\0') + "z");
+
+    // A packed spare's block is reused for the next packed row.
+    const auto next = lineOfCells(compactCases()[1]);
+    next->compact(text.get());
+    EXPECT_TRUE(next->isPacked());
+    EXPECT_FALSE(text->isPacked()) << "it gave its block and took the full storage";
+    text->resetForReuse(Attribute{});
+    EXPECT_EQ(next->toText(true), "make: *** [all] Error 2");
+}

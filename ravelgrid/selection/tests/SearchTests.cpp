@@ -102,6 +102,15 @@ TEST_F(NarrowSearchTest, AWideCharacterPushedToTheNextRowLeavesNoBlankInTheText)
     EXPECT_EQ(next("9漢"), (Place{8, 0, 4}));
     search.reset();
     EXPECT_EQ(next("9 漢"), std::nullopt);
+    // A match ending just before the wrapped character ends at its own cell,
+    // not at the blank left behind.
+    search.reset();
+    EXPECT_EQ(next("89"), (Place{7, 0, 2}));
+    EXPECT_EQ(search.lastSelection()->end, (Position{9, 0}));
+    search.reset();
+    EXPECT_EQ(next("9", regex), (Place{8, 0, 1}));
+    search.reset();
+    EXPECT_EQ(next("漢"), (Place{0, 1, 2}));
 }
 
 TEST_F(NarrowSearchTest, AWideCharacterEndingTheRowIsKeptBeforeAnotherOne)
