@@ -58,7 +58,7 @@ void BM_CatInView(benchmark::State& state) {
     for (auto _ : state) {
         LocalProcessTerminalView view;
         const QSizeF cell = *view.cellDimension();
-        view.resize(int(std::ceil(cols * cell.width())), int(std::ceil(rows * cell.height())));
+        view.resize(int(std::ceil(cols * cell.width() + view.reservedScrollerWidth())), int(std::ceil(rows * cell.height())));
         view.show();
         QEventLoop loop;
         ViewHost host;

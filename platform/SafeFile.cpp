@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +13,12 @@
 namespace platform {
 namespace {
 
-FileError errorFrom(int err) { return FileError{err, std::strerror(err)}; }
+FileError errorFrom(int err) {
+    FileError e;
+    e.systemError = err;
+    e.description = std::strerror(err);
+    return e;
+}
 
 std::string dirName(const std::string& path) {
     auto slash = path.rfind('/');
@@ -90,6 +96,51 @@ int writeNewFile(const std::string& path, std::string_view data, mode_t mode, co
     return err;
 }
 
+FileError changedError() {
+    FileError e;
+    e.description = "it changed on disk";
+    e.changed = true;
+    return e;
+}
+
+// Up to `limit` bytes of the file from its start; false on a read error.
+bool readPrefix(int fd, std::size_t limit, std::string& out) {
+    out.assign(limit, '\0');
+    std::size_t got = 0;
+    while (got < limit) {
+        ssize_t n = ::pread(fd, out.data() + got, limit - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    out.resize(got);
+    return true;
+}
+
+// Whether the open file holds exactly `expected`: one byte more is read to
+// notice what was added.
+bool holdsExactly(int fd, std::string_view expected) {
+    std::string now;
+    return readPrefix(fd, expected.size() + 1, now) && now == expected;
+}
+
+bool sameFile(int fd, const std::string& path) {
+    struct stat a {}, b {};
+    return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The whole current content of an open file, bounded by what a config may hold.
+std::string readAllBounded(int fd) {
+    std::string out;
+    readPrefix(fd, 64u * 1024 * 1024, out);
+    return out;
+}
+
+// A writer that opened the old file just before it was replaced may still be
+// writing into it; this is how long we watch for that.
+constexpr useconds_t kSettleMicros = 2000;
+
 }  // namespace
 
 std::string temporaryPathFor(const std::string& target, const std::string& tempSuffix) {
@@ -160,6 +211,123 @@ std::optional<FileError> replaceFileAtomically(const std::string& path, std::str
     if (int syncErr = syncDirectory(dirName(*target)))
         logWarning("file", "couldn't sync the folder of " + *target + ": " + std::strerror(syncErr));
     return std::nullopt;
+}
+
+std::optional<FileError> replaceFileIfUnchanged(const std::string& path, std::optional<std::string_view> expected,
+                                                std::string_view data, const SafeWriteOptions& options) {
+    FileError resolveError;
+    auto target = resolveSymlinks(path, &resolveError);
+    if (!target) return resolveError;
+
+    // The old file stays open: it is compared through this descriptor up to
+    // the moment it is replaced, and watched just after.
+    std::optional<Fd> old;
+    struct stat oldStat {};
+    if (expected) {
+        int raw = ::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (raw < 0) return errno == ENOENT ? changedError() : errorFrom(errno);
+        old.emplace(raw);
+        if (::fstat(raw, &oldStat) != 0) return errorFrom(errno);
+        if (S_ISDIR(oldStat.st_mode)) return errorFrom(EISDIR);
+        if (!S_ISREG(oldStat.st_mode)) return errorFrom(EINVAL);
+        if (!holdsExactly(raw, *expected)) return changedError();
+    } else {
+        struct stat st {};
+        if (::lstat(target->c_str(), &st) == 0) return changedError();
+        if (errno != ENOENT) return errorFrom(errno);
+    }
+    const mode_t mode = expected ? (oldStat.st_mode & 07777) : options.modeWhenNew;
+
+    const std::string temp = temporaryPathFor(*target, options.tempSuffix);
+    int err = writeNewFile(temp, data, mode, expected ? &oldStat : nullptr);
+    if (err == EEXIST) {
+        struct stat leftover {};
+        if (::lstat(temp.c_str(), &leftover) == 0 && !S_ISDIR(leftover.st_mode) && ::unlink(temp.c_str()) == 0)
+            err = writeNewFile(temp, data, mode, expected ? &oldStat : nullptr);
+    }
+    if (err) return errorFrom(err);
+
+    if (!expected) {
+        // Never over a file that appeared meanwhile.
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE) != 0) {
+            int renameErr = errno;
+            if (renameErr == EINVAL || renameErr == ENOSYS) {
+                renameErr = ::link(temp.c_str(), target->c_str()) == 0 ? 0 : errno;
+            }
+            ::unlink(temp.c_str());
+            if (renameErr == EEXIST) return changedError();
+            if (renameErr) return errorFrom(renameErr);
+        }
+        if (int syncErr = syncDirectory(dirName(*target)))
+            logWarning("file", "couldn't sync the folder of " + *target + ": " + std::strerror(syncErr));
+        return std::nullopt;
+    }
+
+    // Last look, immediately before the rename.
+    if (!sameFile(old->get(), *target) || !holdsExactly(old->get(), *expected)) {
+        ::unlink(temp.c_str());
+        return changedError();
+    }
+    struct stat fresh {};
+    ::stat(temp.c_str(), &fresh);
+    if (::rename(temp.c_str(), target->c_str()) != 0) {
+        int renameErr = errno;
+        ::unlink(temp.c_str());
+        return errorFrom(renameErr);
+    }
+    if (int syncErr = syncDirectory(dirName(*target)))
+        logWarning("file", "couldn't sync the folder of " + *target + ": " + std::strerror(syncErr));
+
+    // A writer that opened the old file before the rename writes into it
+    // after: those bytes would be in neither file.
+    bool intact = holdsExactly(old->get(), *expected);
+    if (intact) {
+        ::usleep(kSettleMicros);
+        intact = holdsExactly(old->get(), *expected);
+    }
+    if (intact) return std::nullopt;
+
+    // Undo: the old file's bytes go back, as long as the new file is still ours.
+    std::string replaced = readAllBounded(old->get());
+    struct stat now {};
+    bool ours = ::stat(target->c_str(), &now) == 0 && now.st_dev == fresh.st_dev && now.st_ino == fresh.st_ino;
+    if (ours) {
+        int rawNew = ::open(target->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (rawNew >= 0) {
+            Fd newFd(rawNew);
+            ours = holdsExactly(newFd.get(), data);
+        } else {
+            ours = false;
+        }
+    }
+    if (ours && !replaceFileAtomically(*target, replaced, options)) return changedError();
+    logError("file", "changed while it was replaced, and could not be put back: " + *target);
+    FileError e = changedError();
+    e.replaced = std::move(replaced);
+    return e;
+}
+
+std::optional<FileError> removeFileIfUnchanged(const std::string& path, std::string_view expected) {
+    int raw = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (raw < 0) return errno == ENOENT ? changedError() : errorFrom(errno);
+    Fd old(raw);
+    struct stat st {};
+    if (::fstat(raw, &st) != 0) return errorFrom(errno);
+    if (!S_ISREG(st.st_mode)) return errorFrom(EINVAL);
+    if (!sameFile(raw, path) || !holdsExactly(raw, expected)) return changedError();
+    if (::unlink(path.c_str()) != 0) return errorFrom(errno);
+    bool intact = holdsExactly(raw, expected);
+    if (intact) {
+        ::usleep(kSettleMicros);
+        intact = holdsExactly(raw, expected);
+    }
+    if (intact) return std::nullopt;
+    std::string replaced = readAllBounded(raw);
+    if (!createFileExclusively(path, replaced, st.st_mode & 07777)) return changedError();
+    logError("file", "changed while it was deleted, and could not be put back: " + path);
+    FileError e = changedError();
+    e.replaced = std::move(replaced);
+    return e;
 }
 
 std::optional<FileError> createFileExclusively(const std::string& path, std::string_view data, mode_t mode) {

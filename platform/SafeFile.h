@@ -10,6 +10,12 @@ namespace platform {
 struct FileError {
     int systemError = 0;
     std::string description;  // strerror text, or our own sentence fragment
+    // The file did not hold the bytes the caller planned from, so nothing was
+    // changed (or the change was undone).
+    bool changed = false;
+    // Set only when the file changed under a replacement in a way that could
+    // not be undone: the bytes that were replaced, for the caller to keep.
+    std::optional<std::string> replaced;
 };
 
 struct SafeWriteOptions {
@@ -30,6 +36,18 @@ std::optional<std::string> resolveSymlinks(const std::string& path, FileError* e
 // failure the target is untouched and no temporary file is left behind.
 std::optional<FileError> replaceFileAtomically(const std::string& path, std::string_view data,
                                                const SafeWriteOptions& options = {});
+
+// As replaceFileAtomically, but only while the file holds exactly `expected`
+// (with `expected` absent: only while there is no file). The file is compared
+// when the new text is written and again just before it takes the old one's
+// place; a difference fails with `changed` and leaves the file as it is. Bytes
+// that reach the old file in the moment of the replacement undo it.
+std::optional<FileError> replaceFileIfUnchanged(const std::string& path, std::optional<std::string_view> expected,
+                                                std::string_view data, const SafeWriteOptions& options = {});
+
+// Deletes the file at `path` only while it holds exactly `expected`; bytes
+// that reach it in the moment of the deletion put it back.
+std::optional<FileError> removeFileIfUnchanged(const std::string& path, std::string_view expected);
 
 // Creates `path`, which must not exist yet (not even as a dangling link), with
 // `mode` and `data`, and flushes it to disk. Fails with EEXIST when something

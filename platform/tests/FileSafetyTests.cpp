@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -199,4 +200,63 @@ TEST(SafeFile, CreateExclusivelyNeverOverwrites) {
     fs::create_symlink(dir / "elsewhere", dir / "dangling");
     EXPECT_TRUE(platform::createFileExclusively(dir / "dangling", "x", 0600));
     EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+}
+
+// The replacement and the deletion go ahead only while the file holds the
+// bytes the caller planned from; otherwise nothing changes and nothing is left.
+TEST(SafeFile, ReplaceAndRemoveOnlyWhileUnchanged) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> onDisk;    // absent: no file
+        std::optional<std::string> expected;  // absent: no file expected
+        bool goesAhead;
+    } cases[] = {
+        {"same bytes", "Host a\n", "Host a\n", true},
+        {"a line added", "Host a\nHost b\n", "Host a\n", false},
+        {"a byte changed", "Host b\n", "Host a\n", false},
+        {"shorter", "Host\n", "Host a\n", false},
+        {"file gone", std::nullopt, "Host a\n", false},
+        {"no file, none expected", std::nullopt, std::nullopt, true},
+        {"a file appeared", "Host new\n", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string target = dir / "config";
+        if (c.onDisk) spit(target, *c.onDisk);
+        auto err = platform::replaceFileIfUnchanged(
+            target, c.expected ? std::optional<std::string_view>(*c.expected) : std::nullopt, "Host new text\n");
+        EXPECT_EQ(!err, c.goesAhead);
+        if (err) {
+            EXPECT_TRUE(err->changed);
+            EXPECT_FALSE(err->replaced);
+        }
+        if (c.goesAhead) {
+            EXPECT_EQ(slurp(target), "Host new text\n");
+        } else if (c.onDisk) {
+            EXPECT_EQ(slurp(target), *c.onDisk);
+        } else {
+            EXPECT_FALSE(fs::exists(target));
+        }
+        EXPECT_FALSE(fs::exists(platform::temporaryPathFor(target)));
+
+        if (c.onDisk && c.expected) {
+            spit(target, *c.onDisk);
+            auto removed = platform::removeFileIfUnchanged(target, *c.expected);
+            EXPECT_EQ(!removed, c.goesAhead);
+            EXPECT_EQ(fs::exists(target), !c.goesAhead);
+        }
+    }
+}
+
+// Replacing a file keeps its mode under the precondition too.
+TEST(SafeFile, ReplaceIfUnchangedKeepsModeAndFollowsLinks) {
+    TempDir dir;
+    spit(dir / "real", "old\n");
+    ::chmod((dir / "real").c_str(), 0640);
+    fs::create_symlink("real", dir / "link");
+    ASSERT_FALSE(platform::replaceFileIfUnchanged(dir / "link", std::string_view("old\n"), "new\n"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(slurp(dir / "real"), "new\n");
+    EXPECT_EQ(modeOf(dir / "real"), 0640u);
 }

@@ -4,6 +4,7 @@
 #include "quillmar/app/SessionEndedCard.h"
 #include "quillmar/app/StallHint.h"
 #include "platform/Log.h"
+#include "ravelgrid/protocols/TerminalKittyGraphics.h"
 
 #include <QKeyEvent>
 #include <QTimer>
@@ -53,6 +54,7 @@ TerminalHost::TerminalHost(std::shared_ptr<TerminalSession> session, const Termi
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     view_ = new FocusingTerminalView(this, font);
+    ravelgrid::TerminalKittyGraphics::attach(view_->terminal());
     layout->addWidget(view_);
     setFocusProxy(view_);
     view_->setProcessDelegate(this);

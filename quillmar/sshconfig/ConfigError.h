@@ -11,6 +11,12 @@ struct ConfigError {
     std::string message;
 };
 
+// The sentence of an edit that was undone or never made.
+inline std::string withNothingChanged(std::string message) {
+    if (message.find("Nothing was changed") == std::string::npos) message += " Nothing was changed.";
+    return message;
+}
+
 // A value or the error that kept us from making it.
 template <class T>
 class Result {

@@ -9,6 +9,10 @@ namespace quillmar::configtext {
 
 bool isValidUtf8(std::string_view text);
 
+// The text with every byte that does not begin a valid UTF-8 sequence
+// replaced by U+FFFD; valid text comes back unchanged.
+std::string lenientUtf8(std::string_view text);
+
 // ASCII-only lower-casing: the keywords we look for are ASCII.
 std::string asciiLower(std::string_view text);
 

@@ -101,10 +101,9 @@ Result<std::string> SSHConfigIdentity::apply(const Change& change) const {
     if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
     if (current.value() != change.original)
         return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
-    auto copy = writer_.backup(change.location.path);
-    if (!copy) return copy.error();
-    if (auto s = writer_.writeAtomically(change.newText, change.location.path); !s) return s.error();
-    return copy.value();
+    // The copy holds the bytes the preview planned from, and the file is only
+    // replaced while it still holds them.
+    return writer_.backupAndReplace(change.location.path, change.original, change.newText);
 }
 
 }  // namespace quillmar

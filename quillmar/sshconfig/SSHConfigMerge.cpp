@@ -274,19 +274,20 @@ Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& preview) co
     Applied applied;
     applied.movedCount = preview.movedCount;
     applied.matchAllAdded = preview.matchAllAdded;
-    for (const std::string& path : {paths.configPath(), paths.ownConfigPath()}) {
-        auto copy = writer_.backup(path);
-        if (!copy) return copy.error();
-        applied.backups.push_back(copy.value());
+    auto ownCopy = writer_.backupBytes(paths.ownConfigPath(), preview.ownOriginal);
+    if (!ownCopy) return ownCopy.error();
+    auto configCopy = writer_.backupAndReplace(paths.configPath(), preview.configOriginal, preview.newText);
+    if (!configCopy) {
+        ::unlink(ownCopy.value().c_str());
+        return configCopy.error();
     }
-    if (auto s = writer_.writeSSHConfig(preview.newText); !s) return s.error();
-    if (::unlink(paths.ownConfigPath().c_str()) != 0) {
-        std::string why = std::strerror(errno);
+    applied.backups = {configCopy.value(), ownCopy.value()};
+    if (auto s = writer_.removeIfUnchanged(paths.ownConfigPath(), preview.ownOriginal); !s) {
         // Put the config back so that a failure leaves both files as they were.
-        if (writer_.writeSSHConfig(preview.configOriginal))
-            return ConfigError{"Couldn't delete quillmar_config: " + why + ". Nothing was changed."};
-        return ConfigError{"Hosts were merged, but quillmar_config couldn't be deleted: " + why +
-                           ". A backup of it is in ~/.ssh/quillmar-backups/."};
+        if (writer_.replaceIfUnchanged(paths.configPath(), preview.newText, preview.configOriginal))
+            return ConfigError{withNothingChanged(s.error().message)};
+        return ConfigError{"Hosts were merged, but quillmar_config couldn't be deleted (" + s.error().message +
+                           ") A backup of it is in ~/.ssh/quillmar-backups/."};
     }
     return applied;
 }

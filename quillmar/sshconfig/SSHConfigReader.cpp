@@ -15,11 +15,49 @@ namespace {
 
 using configtext::asciiLower;
 
+using Clock = std::chrono::steady_clock;
+
+// What every glob of one read shares: the directory entries left to visit
+// and the time the read must end by.
+struct GlobBudget {
+    std::size_t entries = 0;
+    Clock::time_point deadline;
+    std::size_t sinceClockCheck = 0;
+    bool entriesRanOut = false;
+    bool timeRanOut = false;
+
+    bool pastDeadline() {
+        if (!timeRanOut && Clock::now() >= deadline) timeRanOut = true;
+        return timeRanOut;
+    }
+};
+
 struct WalkState {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> chain;  // files on the current Include path
     std::size_t files = 0;
     std::size_t bytes = 0;
+    GlobBudget glob;
+    ReadReport report;
+
+    WalkState() {
+        glob.entries = SSHConfigReader::kMaxGlobEntriesPerRead;
+        glob.deadline = Clock::now() + SSHConfigReader::kMaxReadTime;
+    }
+
+    void noteTooLarge(const std::string& path) {
+        auto& list = report.tooLarge;
+        if (std::find(list.begin(), list.end(), path) == list.end()) list.push_back(path);
+    }
+
+    // Copies the bounds that were reached into the caller's report.
+    void finish(ReadReport* out) {
+        report.globLimitReached = report.globLimitReached || glob.entriesRanOut;
+        report.timeLimitReached = report.timeLimitReached || glob.timeRanOut;
+        if (out) *out = report;
+    }
 };
+
+std::vector<std::string> globWithBudget(const std::string& pattern, GlobBudget& budget);
 
 class Visitor {
 public:
@@ -30,14 +68,25 @@ public:
 
 void walk(const SSHPaths& paths, const std::string& path, int depth, WalkState& state, Visitor& visitor) {
     if (depth > SSHConfigReader::kMaxIncludeDepth) return;
-    if (state.files >= SSHConfigReader::kMaxFilesPerRead) return;
+    if (state.glob.pastDeadline()) return;
+    if (state.files >= SSHConfigReader::kMaxFilesPerRead) {
+        state.report.fileLimitReached = true;
+        return;
+    }
     ++state.files;
 
     auto read = platform::readRegularFile(path, kMaxSSHFileBytes);
-    if (!read.ok()) return;
-    if (state.bytes + read.data.size() > SSHConfigReader::kMaxBytesPerRead) return;
+    if (!read.ok()) {
+        if (read.error->kind == platform::FileReadError::Kind::tooLarge) state.noteTooLarge(path);
+        return;
+    }
+    if (state.bytes + read.data.size() > SSHConfigReader::kMaxBytesPerRead) {
+        state.report.byteLimitReached = true;
+        return;
+    }
     state.bytes += read.data.size();
-    if (!configtext::isValidUtf8(read.data)) return;
+    // One stray byte (a Latin-1 comment) must not hide every host of the file.
+    if (!configtext::isValidUtf8(read.data)) read.data = configtext::lenientUtf8(read.data);
 
     // A file that includes itself, directly or not, would otherwise be read
     // again at every level.
@@ -56,6 +105,8 @@ void walk(const SSHPaths& paths, const std::string& path, int depth, WalkState& 
             continue;
         }
         for (const std::string& word : SSHConfigReader::splitWords(value)) {
+            // Once a bound is reached, the rest of the Include lines cost nothing.
+            if (state.glob.entriesRanOut || state.glob.pastDeadline()) break;
             std::string pattern;
             if (word.rfind("~/", 0) == 0)
                 pattern = paths.home() + word.substr(1);
@@ -63,7 +114,7 @@ void walk(const SSHPaths& paths, const std::string& path, int depth, WalkState& 
                 pattern = word;
             else
                 pattern = paths.sshDirectory() + "/" + word;
-            for (const std::string& match : SSHConfigReader::globPaths(pattern))
+            for (const std::string& match : globWithBudget(pattern, state.glob))
                 walk(paths, match, depth + 1, state, visitor);
         }
     }
@@ -74,9 +125,9 @@ void walk(const SSHPaths& paths, const std::string& path, int depth, WalkState& 
 // entries so that a pattern like "/*/*/*" cannot stall the main thread.
 struct GlobDir {
     DIR* dir;
-    std::size_t* budget;
+    GlobBudget* budget;
 };
-thread_local std::size_t* tlsGlobBudget = nullptr;
+thread_local GlobBudget* tlsGlobBudget = nullptr;
 
 void* globOpenDir(const char* name) {
     DIR* d = ::opendir(name);
@@ -86,9 +137,17 @@ void* globOpenDir(const char* name) {
 
 struct dirent* globReadDir(void* p) {
     auto* g = static_cast<GlobDir*>(p);
-    if (g->budget) {
-        if (*g->budget == 0) return nullptr;
-        --*g->budget;
+    if (GlobBudget* b = g->budget) {
+        if (b->entriesRanOut || b->timeRanOut) return nullptr;
+        if (b->entries == 0) {
+            b->entriesRanOut = true;
+            return nullptr;
+        }
+        --b->entries;
+        if (++b->sinceClockCheck >= 64) {
+            b->sinceClockCheck = 0;
+            if (b->pastDeadline()) return nullptr;
+        }
     }
     return ::readdir(g->dir);
 }
@@ -103,6 +162,28 @@ int globLstat(const char* path, struct stat* st) { return ::lstat(path, st); }
 int globStat(const char* path, struct stat* st) { return ::stat(path, st); }
 
 constexpr std::size_t kGlobEntryBudget = 20000;
+
+std::vector<std::string> globWithBudget(const std::string& pattern, GlobBudget& budget) {
+    std::vector<std::string> out;
+    tlsGlobBudget = &budget;
+    glob_t g{};
+    g.gl_opendir = globOpenDir;
+    g.gl_readdir = globReadDir;
+    g.gl_closedir = globCloseDir;
+    g.gl_lstat = globLstat;
+    g.gl_stat = globStat;
+    int rc = ::glob(pattern.c_str(), GLOB_ALTDIRFUNC, nullptr, &g);
+    tlsGlobBudget = nullptr;
+    if (rc == 0) {
+        for (std::size_t i = 0; i < g.gl_pathc; ++i) {
+            const char* p = g.gl_pathv[i];
+            if (p && configtext::isValidUtf8(p)) out.emplace_back(p);
+        }
+    }
+    ::globfree(&g);
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 UCollator* displayCollator() {
     static UCollator* collator = [] {
@@ -157,25 +238,28 @@ std::vector<std::string> SSHConfigReader::splitWords(std::string_view value) {
 }
 
 std::vector<std::string> SSHConfigReader::globPaths(const std::string& pattern) {
+    GlobBudget budget;
+    budget.entries = kGlobEntryBudget;
+    budget.deadline = Clock::now() + kMaxReadTime;
+    return globWithBudget(pattern, budget);
+}
+
+std::vector<std::string> ReadReport::sentences(const SSHPaths& paths) const {
     std::vector<std::string> out;
-    std::size_t budget = kGlobEntryBudget;
-    tlsGlobBudget = &budget;
-    glob_t g{};
-    g.gl_opendir = globOpenDir;
-    g.gl_readdir = globReadDir;
-    g.gl_closedir = globCloseDir;
-    g.gl_lstat = globLstat;
-    g.gl_stat = globStat;
-    int rc = ::glob(pattern.c_str(), GLOB_ALTDIRFUNC, nullptr, &g);
-    tlsGlobBudget = nullptr;
-    if (rc == 0) {
-        for (std::size_t i = 0; i < g.gl_pathc; ++i) {
-            const char* p = g.gl_pathv[i];
-            if (p && configtext::isValidUtf8(p)) out.emplace_back(p);
-        }
-    }
-    ::globfree(&g);
-    std::sort(out.begin(), out.end());
+    for (const std::string& path : tooLarge)
+        out.push_back(paths.tildePath(path) + " is too large to read (over " +
+                      std::to_string(kMaxSSHFileBytes / (1024 * 1024)) + " MB), so its hosts aren't listed.");
+    if (globLimitReached)
+        out.push_back("Include lines in your SSH config match too many files; some weren't read.");
+    if (timeLimitReached)
+        out.push_back("Reading your SSH config took too long and was stopped; some hosts may be missing.");
+    if (fileLimitReached)
+        out.push_back("Your SSH config includes more than " + std::to_string(SSHConfigReader::kMaxFilesPerRead) +
+                      " files; the rest weren't read.");
+    if (byteLimitReached)
+        out.push_back("Your SSH config and its includes hold more than " +
+                      std::to_string(SSHConfigReader::kMaxBytesPerRead / (1024 * 1024)) +
+                      " MB together; the rest wasn't read.");
     return out;
 }
 
@@ -197,7 +281,8 @@ FileSignature SSHConfigReader::fileSignature(const std::vector<std::string>& pat
 }
 
 void SSHConfigReader::parseHostAliases(const std::string& path, int depth, std::vector<std::string>& aliases,
-                                       std::set<std::string>& seen, std::vector<std::string>& filesRead) const {
+                                       std::set<std::string>& seen, std::vector<std::string>& filesRead,
+                                       ReadReport* report) const {
     class AliasVisitor : public Visitor {
     public:
         AliasVisitor(std::vector<std::string>& a, std::set<std::string>& s, std::vector<std::string>& f)
@@ -216,6 +301,7 @@ void SSHConfigReader::parseHostAliases(const std::string& path, int depth, std::
     } visitor(aliases, seen, filesRead);
     WalkState state;
     walk(paths_, path, depth, state, visitor);
+    state.finish(report);
 }
 
 void SSHConfigReader::findDefiningFiles(const std::string& alias, const std::string& path, int depth,
@@ -278,7 +364,11 @@ HostListSnapshot SSHConfigReader::loadHostList() const {
     snapshot.configExists = ::stat(config.c_str(), &st) == 0;
     std::set<std::string> seen;
     std::vector<std::string> files;
-    parseHostAliases(config, 0, snapshot.aliases, seen, files);
+    ReadReport report;
+    parseHostAliases(config, 0, snapshot.aliases, seen, files, &report);
+    snapshot.problems = report.sentences(paths_);
+    // A file left out for its size is watched too, so that trimming it is noticed.
+    files.insert(files.end(), report.tooLarge.begin(), report.tooLarge.end());
     sortForDisplay(snapshot.aliases);
     files.push_back(config);
     snapshot.signature = fileSignature(files);

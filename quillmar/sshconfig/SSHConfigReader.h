@@ -2,6 +2,7 @@
 
 #include "quillmar/sshconfig/SSHPaths.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -33,16 +34,36 @@ struct FileStamp {
 };
 using FileSignature = std::map<std::string, FileStamp>;
 
+// What one read left out because a bound was reached. Files that aren't
+// valid UTF-8 are read leniently and are not mentioned here.
+struct ReadReport {
+    bool globLimitReached = false;  // Include patterns matched more than one read may look at
+    bool timeLimitReached = false;
+    bool fileLimitReached = false;
+    bool byteLimitReached = false;
+    std::vector<std::string> tooLarge;  // files over kMaxSSHFileBytes, each once
+
+    bool complete() const {
+        return !globLimitReached && !timeLimitReached && !fileLimitReached && !byteLimitReached && tooLarge.empty();
+    }
+    // One sentence per problem, for the host list to show.
+    std::vector<std::string> sentences(const SSHPaths& paths) const;
+};
+
 struct HostListSnapshot {
     std::vector<std::string> aliases;  // sorted for display
     bool configExists = false;
     FileSignature signature;  // every file read, plus the config path
+    std::vector<std::string> problems;  // why the list may be incomplete; empty when it is whole
 };
 
 // Reads ~/.ssh/config and the files it includes. Never writes, never reports
 // a parse error: unreadable files, unknown lines and Include patterns that
-// match nothing are passed over. Bounded: Include loops are cut, the number
-// and size of files read are capped, and FIFOs or devices are never opened.
+// match nothing are passed over; bytes that aren't UTF-8 read as U+FFFD.
+// Bounded as a whole: Include loops are cut, the number and size of files,
+// the directory entries all Include patterns may visit and the time of one
+// read are capped, and FIFOs or devices are never opened. What a bound left
+// out is told in a ReadReport.
 class SSHConfigReader {
 public:
     explicit SSHConfigReader(SSHPaths paths);
@@ -52,7 +73,8 @@ public:
     // Concrete Host aliases in reading order, each once (`seen` dedupes), and
     // every file actually read, in reading order. Callers pass depth 0.
     void parseHostAliases(const std::string& path, int depth, std::vector<std::string>& aliases,
-                          std::set<std::string>& seen, std::vector<std::string>& filesRead) const;
+                          std::set<std::string>& seen, std::vector<std::string>& filesRead,
+                          ReadReport* report = nullptr) const;
 
     // Every file, in reading order and each once, with a Host line naming `alias`
     // exactly (case-sensitive, no pattern matching).
@@ -89,6 +111,9 @@ public:
     static constexpr int kMaxIncludeDepth = 15;
     static constexpr std::size_t kMaxFilesPerRead = 128;
     static constexpr std::size_t kMaxBytesPerRead = 16 * 1024 * 1024;
+    // Directory entries all the Include patterns of one read may visit together.
+    static constexpr std::size_t kMaxGlobEntriesPerRead = 20000;
+    static constexpr std::chrono::milliseconds kMaxReadTime{1000};
 
 private:
     SSHPaths paths_;

@@ -191,29 +191,31 @@ Result<std::vector<std::string>> SSHConfigRemove::apply(const Change& change) co
 
     std::vector<std::string> backups;
     if (!change.cleanup) {
-        auto copy = writer_.backup(change.location.path);
+        auto copy = writer_.backupAndReplace(change.location.path, change.original, change.newText);
         if (!copy) return copy.error();
         backups.push_back(copy.value());
-        if (auto s = writer_.writeAtomically(change.newText, change.location.path); !s) return s.error();
         return backups;
     }
 
     auto config = writer_.readForEdit(paths.configPath());
     if (!config || config.value() != change.cleanup->configOriginal)
         return ConfigError{"~/.ssh/config changed since this preview. Nothing was changed; close and try again."};
-    for (const std::string& path : {change.location.path, paths.configPath()}) {
-        auto copy = writer_.backup(path);
-        if (!copy) return copy.error();
-        backups.push_back(copy.value());
+    auto ownCopy = writer_.backupBytes(change.location.path, change.original);
+    if (!ownCopy) return ownCopy.error();
+    auto configCopy = writer_.backupAndReplace(paths.configPath(), change.cleanup->configOriginal,
+                                               change.cleanup->configNewText);
+    if (!configCopy) {
+        ::unlink(ownCopy.value().c_str());
+        return configCopy.error();
     }
-    if (auto s = writer_.writeSSHConfig(change.cleanup->configNewText); !s) return s.error();
-    if (::unlink(change.location.path.c_str()) != 0) {
-        std::string why = std::strerror(errno);
+    backups = {ownCopy.value(), configCopy.value()};
+    if (auto s = writer_.removeIfUnchanged(change.location.path, change.original); !s) {
         // Put the config back so that a failure leaves both files as they were.
-        if (writer_.writeSSHConfig(change.cleanup->configOriginal))
-            return ConfigError{"Couldn't delete quillmar_config: " + why + ". Nothing was changed."};
-        return ConfigError{"The host and the Include line were removed, but quillmar_config couldn't be deleted: " +
-                           why + ". It has no hosts, so it does nothing."};
+        if (writer_.replaceIfUnchanged(paths.configPath(), change.cleanup->configNewText,
+                                       change.cleanup->configOriginal))
+            return ConfigError{withNothingChanged(s.error().message)};
+        return ConfigError{"The host and the Include line were removed, but quillmar_config couldn't be deleted (" +
+                           s.error().message + ") It has no hosts, so it does nothing."};
     }
     return backups;
 }

@@ -190,34 +190,37 @@ Status SSHConfigWriter::ensureSSHDirectory() const {
 Result<std::optional<std::string>> SSHConfigWriter::addInclude() const {
     if (auto s = ensureSSHDirectory(); !s) return s.error();
     const std::string config = paths_.configPath();
-    std::string old;
-    std::optional<std::string> backupPath;
+    std::optional<std::string> old;
     struct stat st {};
     if (::stat(config.c_str(), &st) == 0) {
-        // Read before the backup: a file we can't read whole is never replaced.
+        // A file we can't read whole is never replaced.
         auto text = readForEdit(config);
         if (!text) return text.error();
         old = std::move(text.value());
-        auto copy = backup(config);
-        if (!copy) return copy.error();
-        backupPath = copy.value();
     }
-    const std::string eol = lineEndingOf(old);
+    const std::string eol = lineEndingOf(old.value_or(""));
     std::string text = std::string(kIncludeComment) + eol + kIncludeLine + eol;
-    if (!old.empty()) text += eol + old;
-    if (auto s = writeAtomically(text, config); !s) return s.error();
-    return backupPath;
+    if (old && !old->empty()) text += eol + *old;
+    if (!old) {
+        if (auto s = replaceIfUnchanged(config, std::nullopt, text, false); !s) return s.error();
+        return std::optional<std::string>();
+    }
+    auto copy = backupAndReplace(config, *old, text);
+    if (!copy) return copy.error();
+    return std::optional<std::string>(copy.value());
 }
 
 Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
     if (auto s = ensureSSHDirectory(); !s) return s;
     const std::string own = paths_.ownConfigPath();
     std::string text;
+    std::optional<std::string> old;
     if (somethingAt(own)) {
         // Starting afresh from the header would drop every host already there.
         auto read = readForEdit(own);
         if (!read) return read.error();
-        text = std::move(read.value());
+        old = std::move(read.value());
+        text = *old;
     } else {
         text = kOwnFileHeader;
     }
@@ -228,7 +231,8 @@ Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
     if (!text.empty() && !endsWith("\n")) text += eol;
     if (!endsWith(eol + eol)) text += eol;
     text += withEnding(renderHostBlock(entry), eol);
-    return writeAtomically(text, own);
+    // A line the user added by hand meanwhile must not be written over.
+    return replaceIfUnchanged(own, old ? std::optional<std::string_view>(*old) : std::nullopt, text, false);
 }
 
 std::string SSHConfigWriter::stampNow() const {
@@ -241,26 +245,84 @@ std::string SSHConfigWriter::stampNow() const {
 }
 
 Result<std::string> SSHConfigWriter::backup(const std::string& path) const {
+    auto source = platform::readRegularFile(path, kMaxSSHFileBytes);
+    if (!source.ok()) return ConfigError{"Couldn't back up " + baseName(path) + ": " + source.error->description() + "."};
+    return backupBytes(path, source.data);
+}
+
+Result<std::string> SSHConfigWriter::backupBytes(const std::string& path, std::string_view bytes) const {
+    return makeBackup(path, bytes, true);
+}
+
+Result<std::string> SSHConfigWriter::makeBackup(const std::string& path, std::string_view bytes, bool prune) const {
     const std::string name = baseName(path);
     auto fail = [&](const std::string& why) { return ConfigError{"Couldn't back up " + name + ": " + why + "."}; };
     const std::string dir = paths_.backupsDirectory();
     if (int err = makeDirectories(dir, 0700)) return fail(std::strerror(err));
 
-    auto source = platform::readRegularFile(path, kMaxSSHFileBytes);
-    if (!source.ok()) return fail(source.error->description());
-
     const std::string stem = dir + "/" + name + "." + stampNow();
     for (int n = 1; n <= 1000; ++n) {
         std::string candidate = n == 1 ? stem : stem + "-" + std::to_string(n);
         if (somethingAt(candidate)) continue;
-        auto err = platform::createFileExclusively(candidate, source.data, 0600);
+        auto err = platform::createFileExclusively(candidate, bytes, 0600);
         if (!err) {
-            pruneBackups(name + ".");
+            if (prune) pruneBackups(name + ".");
             return candidate;
         }
         if (err->systemError != EEXIST) return fail(err->description);
     }
     return fail("too many copies with the same time stamp");
+}
+
+Status SSHConfigWriter::replaceIfUnchanged(const std::string& path, std::optional<std::string_view> expected,
+                                           std::string_view newText, bool afterPreview) const {
+    platform::SafeWriteOptions options;
+    options.modeWhenNew = 0600;
+    options.tempSuffix = ".quillmar-tmp";
+    auto err = platform::replaceFileIfUnchanged(path, expected, newText, options);
+    if (!err) return Done{};
+    const std::string shown = paths_.tildePath(path);
+    if (err->replaced) {
+        // Undoing failed: keep what was replaced where the user can find it.
+        auto copy = backupBytes(path, *err->replaced);
+        if (copy)
+            return ConfigError{shown + " changed while it was being saved. Its text from just before is in " +
+                               paths_.tildePath(copy.value()) + "."};
+        return ConfigError{shown + " changed while it was being saved, and its text from just before couldn't be kept: " +
+                           copy.error().message};
+    }
+    if (err->changed) {
+        if (afterPreview) return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
+        return ConfigError{shown + " changed while it was being saved. Nothing was changed; try again."};
+    }
+    return ConfigError{"Couldn't write " + baseName(path) + ": " + err->description + "."};
+}
+
+Result<std::string> SSHConfigWriter::backupAndReplace(const std::string& path, std::string_view expected,
+                                                      std::string_view newText) const {
+    // Pruned only once the copy is needed, so an abort costs no older copy.
+    auto copy = makeBackup(path, expected, false);
+    if (!copy) return copy.error();
+    if (auto s = replaceIfUnchanged(path, expected, newText); !s) {
+        ::unlink(copy.value().c_str());  // nothing was replaced, so there is nothing to keep
+        return s.error();
+    }
+    pruneBackups(baseName(path) + ".");
+    return copy.value();
+}
+
+Status SSHConfigWriter::removeIfUnchanged(const std::string& path, std::string_view expected) const {
+    auto err = platform::removeFileIfUnchanged(path, expected);
+    if (!err) return Done{};
+    const std::string shown = paths_.tildePath(path);
+    if (err->replaced) {
+        auto copy = backupBytes(path, *err->replaced);
+        return ConfigError{shown + " changed while it was being deleted." +
+                           (copy ? " Its text from just before is in " + paths_.tildePath(copy.value()) + "."
+                                 : std::string(" Its text from just before couldn't be kept."))};
+    }
+    if (err->changed) return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
+    return ConfigError{"Couldn't delete " + baseName(path) + ": " + err->description + "."};
 }
 
 void SSHConfigWriter::pruneBackups(const std::string& prefix) const {

@@ -52,6 +52,23 @@ public:
 
     // Copies a file into the backups folder; gives the copy's path.
     Result<std::string> backup(const std::string& path) const;
+    // A copy of `bytes` (the file as an edit read it) in the backups folder,
+    // named after `path`, so the copy is exactly what the edit replaces.
+    Result<std::string> backupBytes(const std::string& path, std::string_view bytes) const;
+
+    // Every change to an existing file goes through here. Writes `newText` to
+    // `path` only while the file still holds exactly `expected` (absent: only
+    // while there is no file), compared again just before the new file takes
+    // its place; otherwise fails with "... Nothing was changed." `afterPreview`
+    // words the message for an edit the user confirmed from a preview.
+    Status replaceIfUnchanged(const std::string& path, std::optional<std::string_view> expected,
+                              std::string_view newText, bool afterPreview = true) const;
+    // A backup of `expected`, then replaceIfUnchanged; when nothing was
+    // changed the backup is taken away again. Gives the backup's path.
+    Result<std::string> backupAndReplace(const std::string& path, std::string_view expected,
+                                         std::string_view newText) const;
+    // Deletes `path` only while it still holds exactly `expected`.
+    Status removeIfUnchanged(const std::string& path, std::string_view expected) const;
     void pruneBackups(const std::string& prefix) const;
 
     Status writeAtomically(std::string_view text, const std::string& path) const;
@@ -69,6 +86,7 @@ public:
 
 private:
     std::string stampNow() const;
+    Result<std::string> makeBackup(const std::string& path, std::string_view bytes, bool prune) const;
 
     SSHPaths paths_;
     Clock clock_;

@@ -26,6 +26,12 @@ void SSHHostStore::reload() {
         configExists_ = snapshot.configExists;
         emit configExistsChanged();
     }
+    QStringList problems;
+    for (const std::string& p : snapshot.problems) problems.push_back(QString::fromStdString(p));
+    if (problems != problems_) {
+        problems_ = std::move(problems);
+        emit problemsChanged();
+    }
     if (aliases != aliases_) {
         aliases_ = std::move(aliases);
         emit aliasesChanged();

@@ -16,6 +16,7 @@ class SSHHostStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(QStringList aliases READ aliases NOTIFY aliasesChanged)
     Q_PROPERTY(bool configExists READ configExists NOTIFY configExistsChanged)
+    Q_PROPERTY(QStringList problems READ problems NOTIFY problemsChanged)
 
 public:
     explicit SSHHostStore(QObject* parent = nullptr);
@@ -24,6 +25,9 @@ public:
 
     QStringList aliases() const { return aliases_; }
     bool configExists() const { return configExists_; }
+    // Why the list may be incomplete (a file too large to read, a read cut
+    // short by its bounds), one sentence each; empty when it is whole.
+    QStringList problems() const { return problems_; }
     QString configPath() const { return QString::fromStdString(reader_.paths().configPath()); }
     const SSHConfigReader& reader() const { return reader_; }
 
@@ -38,11 +42,13 @@ public slots:
 signals:
     void aliasesChanged();
     void configExistsChanged();
+    void problemsChanged();
 
 private:
     SSHConfigReader reader_;
     QStringList aliases_;
     bool configExists_ = false;
+    QStringList problems_;
     FileSignature signature_;
     QTimer timer_;
 };

@@ -3,6 +3,7 @@
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/FallbackFonts.h"
 #include "ravelgrid/drawing/LineCache.h"
+#include "ravelgrid/protocols/KittyPlacementImage.h"
 #include "ravelgrid/screen/Buffer.h"
 
 #include <QGlyphRun>
@@ -57,6 +58,9 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
     const GridGeometry geo = geometry(input.viewSize);
     const QColor background = colors_.effectiveBackground(input.row.reverseColors);
 
+    ++frame_;
+    virtualPlacementsBuilt_ = false;
+    virtualPlacements_.clear();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillRect(input.dirty, background);
@@ -77,6 +81,10 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
     if (strip.intersects(input.dirty))
         painter.fillRect(strip, background);
     painter.restore();
+
+    // Only what this frame drew stays decoded.
+    std::erase_if(pictures_, [this](const CachedPicture& p) { return p.frame != frame_ || p.source.expired(); });
+    virtualPlacements_.clear();
 }
 
 void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geo, int bufferRow,
@@ -120,13 +128,214 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
                          run.style.background);
     }
 
+    const qreal scale = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    below_.clear();
+    above_.clear();
+    other_.clear();
+    if (const TerminalImageList* images = line.images()) {
+        for (const TerminalImagePtr& image : *images) {
+            if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
+                (kitty->kittyZIndex < 0 ? below_ : above_)
+                    .push_back({kitty->kittyZIndex, kitty->kittyImageId, kitty});
+            } else if (const auto* placed = dynamic_cast<const PlatformImage*>(image.get())) {
+                if (placed->kittyIsKitty)
+                    (placed->kittyZIndex < 0 ? below_ : above_)
+                        .push_back({placed->kittyZIndex, placed->kittyImageId, placed});
+                else
+                    other_.push_back({0, std::nullopt, placed});
+            }
+        }
+        sortImagesForDrawing(below_);
+        sortImagesForDrawing(above_);
+    }
+    drawImages(painter, below_, top, scale);
+
+    const CustomGlyphCell glyphCell{geo.cell(), scale, top};
+    if (!layout_.boxItems.empty())
+        drawBoxDrawingItems(painter, layout_.boxItems, glyphCell,
+                            boxLineWeight(fonts_.rawNormal().lineThickness(), scale));
+    if (!layout_.blockItems.empty())
+        drawBlockElementItems(painter, layout_.blockItems, glyphCell, antiAliasBlocks_);
+    if (!layout_.powerlineItems.empty())
+        drawPowerlineItems(painter, layout_.powerlineItems, mode, glyphCell);
+
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     const qreal baseline = geo.baselineY(screenRow);
-    for (const RowRun& run : layout_.runs)
+    for (const RowRun& run : layout_.runs) {
         drawText(painter, run, layout_, baseline, input.row);
+        if (run.style.hasDecorations())
+            drawDecorations(painter, run, layout_, baseline, input, scale);
+    }
+
+    if (!layout_.placeholderRuns.empty())
+        drawPlaceholders(painter, input, top, scale);
+    drawImages(painter, above_, top, scale);
+    drawImages(painter, other_, top, scale);
 
     if (mode != BufferLine::RenderLineMode::single)
         painter.restore();
+}
+
+void FramePainter::drawDecorations(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
+                                   const FrameInput& input, qreal scale) {
+    decorationPositions_.clear();
+    for (size_t i = run.firstCell; i < run.firstCell + run.cellCount; ++i) {
+        const RowCell& cell = layout.cells[i];
+        if (cell.custom || cell.hidden)
+            continue;
+        for (int k = 0; k < cell.width; ++k)
+            decorationPositions_.emplace_back((cell.column + k) * cell_.width(), baselineY);
+    }
+    DecorationMetrics metrics = DecorationMetrics::fromFont(
+        fonts_.rawNormal(), cell_.width(), scale, colors_.effectiveForeground(input.row.reverseColors));
+    metrics.belowBaseline = baselineOffset(fonts_.rawNormal());
+    drawRunDecorations(painter, run.style, decorationPositions_, metrics, StrikeMetrics::fromFont(fonts_.raw(run.style.face)));
+}
+
+std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayload& payload, QSize size) {
+    const void* key = payload.sharedBytes().get();
+    for (CachedPicture& p : pictures_) {
+        if (p.key == key && p.size == size && !p.source.expired()) {
+            p.frame = frame_;
+            return p.image;
+        }
+    }
+    std::shared_ptr<const QImage> image;
+    if (!size.isValid()) {
+        std::optional<QImage> decoded = payload.isPng() ? imageFromEncoded(payload.bytes())
+                                                        : imageFromRgba(payload.bytes(), payload.width(), payload.height());
+        if (decoded)
+            image = std::make_shared<const QImage>(decoded->convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    } else if (size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide &&
+               size.height() <= kMaxImageSide) {
+        if (auto natural = kittyPicture(payload, QSize()))
+            image = natural->size() == size ? natural
+                                            : std::make_shared<const QImage>(natural->scaled(
+                                                  size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    pictures_.push_back(CachedPicture{payload.sharedBytes(), key, size, image, frame_});
+    return image;
+}
+
+void FramePainter::drawKittyBand(QPainter& painter, const KittyPlacementImage& cell, qreal rowTop, qreal scale) {
+    const auto natural = kittyPicture(cell.picture, QSize());
+    if (!natural)
+        return;
+    const int cwPx = std::max(1, int(roundHalfAwayFromZero(cell_.width() * scale)));
+    const int chPx = std::max(1, int(roundHalfAwayFromZero(cell_.height() * scale)));
+    // In device pixels, as the client measured the picture.
+    double w = natural->width();
+    double h = natural->height();
+    if (cell.kittyRequestedCols > 0 && cell.kittyRequestedRows > 0) {
+        w = double(cell.kittyRequestedCols) * cwPx;
+        h = double(cell.kittyRequestedRows) * chPx;
+    } else if (cell.kittyRequestedCols > 0) {
+        w = double(cell.kittyRequestedCols) * cwPx;
+        h = natural->height() * w / natural->width();
+    } else if (cell.kittyRequestedRows > 0) {
+        h = double(cell.kittyRequestedRows) * chPx;
+        w = natural->width() * h / natural->height();
+    }
+    const double dw = std::round(w);
+    const double dh = std::round(h);
+    if (!(dw >= 1 && dh >= 1 && dw <= kMaxImageSide && dh <= kMaxImageSide))
+        return;
+    const auto picture = kittyPicture(cell.picture, QSize(int(dw), int(dh)));
+    if (!picture)
+        return;
+    // The pixel offsets move the picture right and down inside its first cell.
+    const qreal x = cell.kittyCol * cell_.width() + cell.pixelOffsetX / scale;
+    const qreal y = rowTop - cell.kittyRowOffset * cell_.height() + cell.pixelOffsetY / scale;
+    const int y0 = std::max(0, int(roundHalfAwayFromZero((rowTop - y) * scale)));
+    const int y1 = std::min(picture->height(), int(roundHalfAwayFromZero((rowTop + cell_.height() - y) * scale)));
+    if (y1 <= y0)
+        return;
+    blitBand(painter, QPointF(x, y + y0 / scale), *picture, y0, y1, scale);
+}
+
+void FramePainter::blitBand(QPainter& painter, QPointF topLeft, const QImage& picture, int y0, int y1, qreal scale) {
+    // Pictures are at device resolution: on a plain row they are copied
+    // pixel for pixel, which is far cheaper than a scaled draw.
+    if (painter.worldTransform().type() <= QTransform::TxTranslate) {
+        painter.save();
+        painter.scale(1 / scale, 1 / scale);
+        painter.drawImage(QPoint(int(std::lround(topLeft.x() * scale)), int(std::lround(topLeft.y() * scale))), picture,
+                          QRect(0, y0, picture.width(), y1 - y0));
+        painter.restore();
+        return;
+    }
+    painter.drawImage(QRectF(topLeft, QSizeF(picture.width() / scale, (y1 - y0) / scale)), picture,
+                      QRectF(0, y0, picture.width(), y1 - y0));
+}
+
+void FramePainter::drawImages(QPainter& painter, const std::vector<ImageDrawEntry>& entries, qreal rowTop,
+                              qreal scale) {
+    for (const ImageDrawEntry& entry : entries) {
+        if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.image)) {
+            drawKittyBand(painter, *kitty, rowTop, scale);
+            continue;
+        }
+        const auto* strip = static_cast<const PlatformImage*>(entry.image);
+        if (!strip->picture)
+            continue;
+        const QImage& picture = *strip->picture;
+        const int y0 = std::clamp(strip->bandTop, 0, picture.height());
+        const int y1 = std::clamp(strip->bandTop + strip->bandHeight, 0, picture.height());
+        if (y1 <= y0)
+            continue;
+        qreal x = strip->col * cell_.width();
+        qreal y = rowTop;
+        if (strip->kittyIsKitty) {
+            x += strip->kittyPixelOffsetX / scale;
+            y += strip->kittyPixelOffsetY / scale;
+        }
+        blitBand(painter, QPointF(x, y), picture, y0, y1, scale);
+    }
+}
+
+void FramePainter::drawPlaceholders(QPainter& painter, const FrameInput& input, qreal rowTop, qreal scale) {
+    if (!input.kitty)
+        return;
+    if (!virtualPlacementsBuilt_) {
+        virtualPlacementsBuilt_ = true;
+        for (const auto& [key, record] : input.kitty->placementsByKey)
+            if (record.isVirtual && record.isAlternateBuffer == input.alternateBuffer)
+                virtualPlacements_[record.imageId].push_back(&record);
+    }
+    for (const KittyPlaceholderRun& run : layout_.placeholderRuns) {
+        auto found = virtualPlacements_.find(run.imageId);
+        if (found == virtualPlacements_.end())
+            continue;
+        const KittyPlacementRecord* placement = nullptr;
+        for (const KittyPlacementRecord* record : found->second) {
+            if ((run.placementId == 0 || record->placementId == run.placementId) && record->rows > 0 &&
+                record->cols > 0 && record->rows > run.row && record->cols > run.col) {
+                placement = record;
+                break;
+            }
+        }
+        if (!placement)
+            continue;
+        auto image = input.kitty->imagesById.find(run.imageId);
+        if (image == input.kitty->imagesById.end())
+            continue;
+        const auto natural = kittyPicture(image->second.payload, QSize());
+        if (!natural)
+            continue;
+        // The whole placement, placed so that this run's cells show their part.
+        const QRectF area((run.column - run.col) * cell_.width(), rowTop - run.row * cell_.height(),
+                          placement->cols * cell_.width(), placement->rows * cell_.height());
+        const QRectF target = aspectFitRect(QSizeF(natural->size()), area);
+        const QSize device(int(std::round(target.width() * scale)), int(std::round(target.height() * scale)));
+        const auto picture = kittyPicture(image->second.payload, device);
+        if (!picture)
+            continue;
+        painter.save();
+        painter.setClipRect(QRectF(run.column * cell_.width(), rowTop, run.width * cell_.width(), cell_.height()),
+                            Qt::IntersectClip);
+        painter.drawImage(QRectF(target.topLeft(), QSizeF(picture->size()) / scale), *picture);
+        painter.restore();
+    }
 }
 
 quint32 FramePainter::glyphFor(FontFace face, char32_t ch) {
@@ -198,6 +407,12 @@ void FramePainter::flush(QPainter& painter) {
 
 void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
                             const RowContext& context) {
+    // Runs of shapes, blanks and hidden cells have no glyph to draw.
+    bool anyGlyph = false;
+    for (size_t i = run.firstCell; i < run.firstCell + run.cellCount && !anyGlyph; ++i)
+        anyGlyph = layout.cells[i].code > 0x20;
+    if (!anyGlyph)
+        return;
     const FontFace face = run.style.face;
     fontSlots_.clear();
     fontSlots_.push_back(fonts_.raw(face));

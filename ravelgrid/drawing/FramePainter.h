@@ -4,7 +4,10 @@
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/GridGeometry.h"
+#include "ravelgrid/drawing/LineDecorations.h"
+#include "ravelgrid/drawing/PlatformImage.h"
 #include "ravelgrid/drawing/RowBuilder.h"
+#include "ravelgrid/protocols/KittyGraphicsState.h"
 
 #include <QRawFont>
 #include <QRectF>
@@ -12,6 +15,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 class QPainter;
@@ -19,6 +24,7 @@ class QPainter;
 namespace ravelgrid {
 
 class Buffer;
+class KittyPlacementImage;
 
 // Everything one frame reads.
 struct FrameInput {
@@ -29,11 +35,16 @@ struct FrameInput {
     QSizeF viewSize;
     QRectF dirty;              // what needs drawing, in view coordinates
     RowContext row;
+    // The terminal's kitty images and placements, for placeholder cells.
+    const KittyGraphicsState* kitty = nullptr;
+    bool alternateBuffer = false;
 };
 
-// Paints the visible part of a terminal with QPainter: backgrounds, then
-// text, per row, DEC double-size rows scaled, and the strip below the last
-// whole row in the default background. Holds the fonts, the cell size, the
+// Paints the visible part of a terminal with QPainter, per row: backgrounds,
+// pictures below the text, block, box and Powerline shapes, text with its
+// decorations, kitty placeholder cells, pictures above the text; DEC
+// double-size rows scaled, and the strip below the last whole row in the
+// default background. Holds the fonts, the cell size, the
 // colour and attribute caches, and scratch storage reused frame to frame.
 class FramePainter {
 public:
@@ -59,6 +70,15 @@ public:
     // How often a frame drew glyph runs; lets tests see that nothing was drawn.
     uint64_t glyphRunCount() const { return glyphRuns_; }
 
+    // Block elements drawn anti-aliased at their exact eighths instead of
+    // snapped to device pixels.
+    bool antiAliasCustomBlockGlyphs() const { return antiAliasBlocks_; }
+    void setAntiAliasCustomBlockGlyphs(bool on) { antiAliasBlocks_ = on; }
+
+    // Decoded kitty pictures kept between frames: only those the last frame
+    // drew stay.
+    size_t cachedPictureCount() const { return pictures_.size(); }
+
 private:
     struct Placed {
         quint32 glyph;
@@ -74,6 +94,23 @@ private:
     size_t slotFor(const QRawFont& font);
     void flush(QPainter& painter);
     void drawCluster(QPainter& painter, const RowCell& cell, FontFace face, qreal baselineY, const RowContext& context);
+    void drawDecorations(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
+                         const FrameInput& input, qreal scale);
+    void drawImages(QPainter& painter, const std::vector<ImageDrawEntry>& entries, qreal rowTop, qreal scale);
+    void drawKittyBand(QPainter& painter, const KittyPlacementImage& cell, qreal rowTop, qreal scale);
+    void drawPlaceholders(QPainter& painter, const FrameInput& input, qreal rowTop, qreal scale);
+    // Picture rows y0..y1 with their top-left corner at a logical point.
+    static void blitBand(QPainter& painter, QPointF topLeft, const QImage& picture, int y0, int y1, qreal scale);
+    // A kitty payload decoded, at its own size (an invalid size) or scaled.
+    std::shared_ptr<const QImage> kittyPicture(const KittyGraphicsPayload& payload, QSize size);
+
+    struct CachedPicture {
+        std::weak_ptr<const std::vector<uint8_t>> source;
+        const void* key = nullptr;
+        QSize size;
+        std::shared_ptr<const QImage> image;  // null: could not be decoded
+        uint64_t frame = 0;
+    };
 
     FontSet fonts_;
     QSizeF cell_{8, 16};
@@ -86,6 +123,16 @@ private:
     std::vector<QPointF> positionScratch_;
     std::array<std::array<quint32, 128>, 4> asciiGlyphs_{};
     uint64_t glyphRuns_ = 0;
+    bool antiAliasBlocks_ = false;
+    std::vector<ImageDrawEntry> below_;
+    std::vector<ImageDrawEntry> above_;
+    std::vector<ImageDrawEntry> other_;
+    std::vector<QPointF> decorationPositions_;
+    std::vector<CachedPicture> pictures_;
+    uint64_t frame_ = 0;
+    // Virtual placements by image id, built once per frame when needed.
+    std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements_;
+    bool virtualPlacementsBuilt_ = false;
 };
 
 }  // namespace ravelgrid

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ravelgrid/drawing/CellAttributes.h"
+#include "ravelgrid/drawing/CustomGlyphs.h"
 #include "ravelgrid/screen/BufferLine.h"
 
 #include <QString>
@@ -22,6 +23,8 @@ struct RowContext {
     QColor selectedForeground;
     bool textBlinkVisible = true;
     bool reverseColors = false;
+    // Block elements, box drawing and Powerline separators as shapes.
+    bool customBlockGlyphs = true;
 };
 
 // One drawn cell of a row.
@@ -30,6 +33,17 @@ struct RowCell {
     int width = 1;       // columns covered, 1 or 2
     int32_t code = 0;    // 0 draws nothing; cluster codes come with text
     bool hidden = false; // keeps its background, shows no glyph
+    bool custom = false; // painted as a shape or a picture, not as text
+};
+
+// Neighbouring kitty placeholder cells showing one image row.
+struct KittyPlaceholderRun {
+    int column = 0;
+    int width = 0;  // cells
+    uint32_t imageId = 0;
+    uint32_t placementId = 0;
+    int row = 0;  // row inside the image
+    int col = 0;  // column inside the image of the first cell
 };
 
 // A stretch of cells with one look.
@@ -46,9 +60,17 @@ struct RowRun {
 struct RowLayout {
     std::vector<RowCell> cells;
     std::vector<RowRun> runs;
+    std::vector<BlockElementRenderItem> blockItems;
+    std::vector<BoxDrawingRenderItem> boxItems;
+    std::vector<PowerlineRenderItem> powerlineItems;
+    std::vector<KittyPlaceholderRun> placeholderRuns;
     void clear() {
         cells.clear();
         runs.clear();
+        blockItems.clear();
+        boxItems.clear();
+        powerlineItems.clear();
+        placeholderRuns.clear();
     }
 };
 
@@ -56,6 +78,9 @@ struct RowLayout {
 // selection or the hidden state changes; the cell after a wide character
 // (width 0) belongs to that character and is skipped. Concealed (SGR 8)
 // and hidden blinking cells keep their place and background but draw no glyph.
+// Beside the runs it collects the cells painted as shapes (while
+// customBlockGlyphs is on) and the kitty placeholder cells; those keep their
+// background in the runs but draw no text.
 void buildRow(const BufferLine& line, int columns, int bufferRow, const RowContext& context, CellAttributes& attributes, RowLayout& out);
 
 }  // namespace ravelgrid

@@ -2,7 +2,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
+#include <optional>
 
 namespace ravelgrid {
 
@@ -14,10 +16,18 @@ public:
     static ChildReaper& shared();
 
     // Takes over `pidfd` (may be -1: then the child is polled now and then).
-    void adopt(pid_t pid, int pidfd);
+    // With `killAfter`, a child still alive once that time has passed gets
+    // SIGKILL sent to its process group (it leads one: it started a session);
+    // the program's exit waits for those deadlines rather than leave such a
+    // child running.
+    void adopt(pid_t pid, int pidfd, std::optional<std::chrono::milliseconds> killAfter = std::nullopt);
 
     // Children adopted and not yet reaped.
     std::size_t waitingCount() const;
+
+    // Ends the wait for children adopted with a deadline: each is reaped, its
+    // group killed once its deadline has passed. Run at the program's exit.
+    void finishDeadlines();
 
 private:
     ChildReaper();

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -255,7 +256,7 @@ struct LocalProcess::ChildIo {
     std::deque<PendingWrite> writes;
     std::size_t writeBytes = 0;
     bool writeFailed = false;
-    bool overflowReported = false;
+    bool overflowReported = false;  // input is being dropped; said once until the child catches up
 
     bool stopRequested() {
         std::lock_guard lock(syncMutex);
@@ -289,6 +290,8 @@ struct LocalProcess::Reader {
                     io.writeBytes -= w.bytes.size();
                     completeWrite(shared, w);
                     io.writes.pop_front();
+                    // The episode ends once the child has read half of what waited.
+                    if (io.writeBytes <= pendingWriteLimitBytes / 2) io.overflowReported = false;
                 }
                 continue;
             }
@@ -374,13 +377,26 @@ struct LocalProcess::Reader {
         return true;
     }
 
+    // Drops our side of the terminal while keeping the descriptor's number
+    // taken (it now refers to /dev/null), so an owner that read childfd just
+    // before cannot reach an unrelated file through it.
+    static void hangUp(ChildIo& io) {
+        const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0 && dup3(null, io.masterFd, O_CLOEXEC) >= 0) {
+            close(null);
+            return;
+        }
+        if (null >= 0) close(null);
+        close(io.masterFd);
+        io.masterFd = -1;
+    }
+
     static void loop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
         using namespace std::chrono;
         std::vector<std::uint8_t> buffer(LocalProcess::readSize);
         bool outputEnded = false;
         bool exited = false;
         bool exitReported = false;
-        bool caughtUp = false;  // the last read emptied the terminal's buffer
         std::optional<int> status;
         steady_clock::time_point exitTime;
 
@@ -409,9 +425,12 @@ struct LocalProcess::Reader {
             }
             int timeout = -1;
             if (!exited && io->pidfd < 0) timeout = 50;
-            // After the exit, output still in flight gets a short grace before
-            // the report; a grandchild holding the terminal must not delay it.
-            if (exited && !exitReported && readEnabled) timeout = 50;
+            if (exited && !outputEnded) {
+                // After the exit, output still in flight gets a short grace;
+                // a grandchild holding the terminal may not stretch it.
+                const auto left = duration_cast<milliseconds>(exitTime + exitOutputGrace - steady_clock::now()).count();
+                timeout = static_cast<int>(std::clamp<long long>(left + 1, 0, 50));
+            }
 
             const int ready = poll(fds, count, timeout);
             if (ready < 0 && errno != EINTR) {
@@ -436,7 +455,6 @@ struct LocalProcess::Reader {
             if (masterIndex >= 0 && readEnabled && (fds[masterIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
                 std::size_t filled = 0;
                 bool end = false;
-                caughtUp = false;
                 while (filled < buffer.size()) {
                     const ssize_t n = read(io->masterFd, buffer.data() + filled, buffer.size() - filled);
                     if (n > 0) {
@@ -444,10 +462,7 @@ struct LocalProcess::Reader {
                         continue;
                     }
                     if (n < 0 && errno == EINTR) continue;
-                    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                        caughtUp = true;
-                        break;
-                    }
+                    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
                     end = true;  // 0 or EIO: every holder of the terminal's other side has gone
                     break;
                 }
@@ -463,12 +478,17 @@ struct LocalProcess::Reader {
                 flushWrites(*shared, *io);
             }
 
+            if (exited && !outputEnded && steady_clock::now() - exitTime >= exitOutputGrace) {
+                // Whatever still holds the terminal outlived the child: hang
+                // the rest of the session up rather than read it forever.
+                hangUp(*io);
+                outputEnded = true;
+                shared->childfd = -1;
+                shared->running = false;
+            }
             if (exited && !exitReported) {
                 const bool idle = ready == 0 && readEnabled;
-                // Output that keeps coming after the exit can only be a
-                // grandchild's; it may not hold the report back for long.
-                const bool late = readEnabled && caughtUp && steady_clock::now() - exitTime > seconds(1);
-                if (outputEnded || idle || late) {
+                if (outputEnded || idle) {
                     reportExit(shared, io, status);
                     exitReported = true;
                 }
@@ -565,7 +585,7 @@ void LocalProcess::stopChild(bool sendTerm) {
     child->syncCv.notify_all();
     shared_->wakeReader();
     if (child->thread.joinable()) child->thread.join();
-    close(child->masterFd);
+    if (child->masterFd >= 0) close(child->masterFd);
     if (child->reaped) {
         if (child->pidfd >= 0) close(child->pidfd);
     } else {
@@ -577,7 +597,8 @@ void LocalProcess::stopChild(bool sendTerm) {
                 kill(child->pid, SIGTERM);
             }
         }
-        ChildReaper::shared().adopt(child->pid, child->pidfd);
+        ChildReaper::shared().adopt(child->pid, child->pidfd,
+                                    sendTerm ? std::optional(terminateGrace) : std::nullopt);
     }
 }
 
@@ -605,7 +626,6 @@ void LocalProcess::send(std::span<const std::uint8_t> data) {
             }
             return;
         }
-        child->overflowReported = false;
         child->writes.push_back({std::vector<std::uint8_t>(data.begin(), data.end()), 0, number});
         child->writeBytes += data.size();
     }

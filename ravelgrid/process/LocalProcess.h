@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,7 +22,8 @@ namespace ravelgrid {
 // Runs one program on a new pseudo-terminal and joins it to its delegate: a
 // reader thread reads the child's output and hands it over on the delivery
 // queue; the owner's bytes are written to the child in order; the child's
-// exit is reported with its raw wait status after the output before it.
+// exit is reported with its raw wait status after the output before it, at
+// most exitOutputGrace after the child's death, when the terminal is hung up.
 //
 // Bound for the main delivery queue, output waits in a pending list that is
 // drained in turns of about 4 ms; reading stops once 4 MiB wait and resumes at
@@ -39,6 +41,13 @@ public:
     // A child that never reads its input cannot make us hold more than this.
     static constexpr std::size_t pendingWriteLimitBytes = 16 * 1024 * 1024;
 
+    // Output that keeps coming after the child's death (a grandchild holding
+    // the terminal) is read this long; then the terminal is hung up and the
+    // exit reported, whatever still writes.
+    static constexpr std::chrono::milliseconds exitOutputGrace{750};
+    // After terminate()'s SIGTERM, a child still alive this long is killed
+    // with its process group.
+    static constexpr std::chrono::milliseconds terminateGrace{2000};
 
     // A null queue means DeliveryQueue::main().
     explicit LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispatchQueue = nullptr);
@@ -61,6 +70,8 @@ public:
     void send(std::span<const std::uint8_t> data);
 
     // Closes the pseudo-terminal and sends SIGTERM; no exit report follows.
+    // A child still alive after terminateGrace gets SIGKILL with its group,
+    // and is reaped in the background.
     void terminate();
 
     // When set, every chunk read is also written to <directory>/log-<n>.

@@ -30,6 +30,10 @@ public:
     int kittyCol = 0;
     int kittyCols = 0;
     int kittyRows = 0;
+    // The size in cells the client asked for (0: none asked); the picture
+    // is drawn stretched to it, else at its own size.
+    int kittyRequestedCols = 0;
+    int kittyRequestedRows = 0;
     // Which of the placement's rows this line shows; the placement's top
     // line is the holding line's index minus this, so it stays right however
     // the ring moves.

@@ -185,6 +185,8 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
         cell->kittyCol = col;
         cell->kittyCols = cols;
         cell->kittyRows = rows;
+        if (context.widthRequest.kind == ImageSizeRequest::Kind::cells) cell->kittyRequestedCols = context.widthRequest.value;
+        if (context.heightRequest.kind == ImageSizeRequest::Kind::cells) cell->kittyRequestedRows = context.heightRequest.value;
         cell->kittyRowOffset = offset;
         cell->pixelOffsetX = context.pixelOffsetX;
         cell->pixelOffsetY = context.pixelOffsetY;

@@ -2,15 +2,21 @@
 
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
+#include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
+#include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/CaretView.h"
+#include "ravelgrid/view/PasteText.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QScrollBar>
+#include <QStyle>
 #include <QThread>
 
 #include <algorithm>
@@ -31,6 +37,9 @@ bool isWindowChord(const QKeyEvent& e) {
         return true;
     if (m == Qt::AltModifier && key >= Qt::Key_0 && key <= Qt::Key_9)
         return true;
+    // Paste.
+    if (m == Qt::ShiftModifier && key == Qt::Key_Insert)
+        return true;
     if (m == Qt::ControlModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown || key == Qt::Key_Comma ||
                                      key == Qt::Key_Equal || key == Qt::Key_Plus || key == Qt::Key_Minus ||
                                      key == Qt::Key_0))
@@ -49,6 +58,8 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     setCursor(Qt::IBeamCursor);
     if (font)
         frame_.setFontSet(std::move(*font));
+    semanticClickDelayNs_ = uint64_t(std::max(QApplication::doubleClickInterval(), 0)) * 1'000'000ull;
+    setupScroller();
 
     textBlinkTimer_.setInterval(textBlinkIntervalMs);
     connect(&textBlinkTimer_, &QTimer::timeout, this, &TerminalView::textBlinkTick);
@@ -64,10 +75,17 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     // A widget has no size of its own before it is laid out: the terminal
     // starts with the options' grid.
     setupTerminalObjects(QSizeF(0, 0));
+    setupEditActions();
+    updateScroller();
 }
 
 TerminalView::~TerminalView() {
     textBlinkTimer_.stop();
+    cancelTask(autoScrollTask_);
+    cancelTask(semanticClickTask_);
+    // The service outlives nothing it points at: drop it before the terminal.
+    selection_.reset();
+    search_.reset();
     if (terminal_)
         terminal_->setDelegate(nullptr);
 }
@@ -81,6 +99,10 @@ qreal TerminalView::backingScale() const {
 
 QSizeF TerminalView::computeCellDimension() const {
     return ravelgrid::computeCellDimension(frame_.fontSet().rawNormal(), lineSpacing_, backingScale());
+}
+
+qreal TerminalView::reservedScrollerWidth() const {
+    return scroller_ ? qreal(scroller_->sizeHint().width()) : 0;
 }
 
 qreal TerminalView::availableGridWidth(qreal width) const { return std::max<qreal>(width - reservedScrollerWidth(), 0); }
@@ -120,6 +142,8 @@ void TerminalView::setupTerminalObjects(QSizeF size) {
         terminal_->setBackgroundColor(Color(0, 0, 0));
         terminal_->setForegroundColor(Color(35389, 35389, 35389));
     }
+    selection_ = SelectionService::create(*terminal_);
+    search_ = std::make_unique<SearchService>(*terminal_);
     if (!caret_) {
         caret_ = new CaretView(this);
         caret_->setGeometry(QRectF(QPointF(0, 0), *cellDimension_).toAlignedRect());
@@ -130,6 +154,7 @@ void TerminalView::setupTerminalObjects(QSizeF size) {
 void TerminalView::setFontSet(FontSet fonts) {
     frame_.setFontSet(std::move(fonts));
     resetFont();
+    clearSelectionOnFontChange();
 }
 
 void TerminalView::resetToDefaultFont() { setFontSet(FontSet::defaultSet()); }
@@ -158,6 +183,7 @@ void TerminalView::resizeGrid(int cols, int rows) {
     terminal_->resize(cols, rows);
     if (terminalDelegate_)
         terminalDelegate_->sizeChanged(*this, terminal_->cols, terminal_->rows);
+    updateScroller();
 }
 
 bool TerminalView::processSizeChange(QSizeF size) {
@@ -166,10 +192,13 @@ bool TerminalView::processSizeChange(QSizeF size) {
     const QSize grid = gridSizeFor(size, *cellDimension_, reservedScrollerWidth());
     if (grid.width() == terminal_->cols && grid.height() == terminal_->rows)
         return false;
+    selection_->setActive(false);
     terminal_->resize(grid.width(), grid.height());
+    search_->invalidateCache();
     // The terminal keeps its bounds (at least 2 by 1): report what it holds.
     if (terminalDelegate_)
         terminalDelegate_->sizeChanged(*this, terminal_->cols, terminal_->rows);
+    updateScroller();
     return true;
 }
 
@@ -253,6 +282,9 @@ void TerminalView::applyBackgroundColor() {
 // --- byte paths ----------------------------------------------------------------------------
 
 void TerminalView::feed(std::span<const uint8_t> bytes) {
+    search_->invalidateCache();
+    if (allowMouseReporting_)
+        selection_->setActive(false);
     terminal_->feed(bytes);
     if (shouldDisplayImmediately())
         displayNow();
@@ -288,6 +320,7 @@ void TerminalView::queuePendingDisplay() {
 }
 
 void TerminalView::runDisplayPass() {
+    updateScroller();
     updateTextBlinkTimer();
     updateDisplay(true);
     pendingDisplay_ = false;
@@ -441,31 +474,259 @@ void TerminalView::textBlinkTick() {
 
 void TerminalView::markFullScreenDirty() { terminal_->updateFullScreen(); }
 
+// --- selection and edit actions --------------------------------------------------------------
+
+std::optional<std::string> TerminalView::selectedText() const {
+    if (!selection_->active())
+        return std::nullopt;
+    return selection_->getSelectedText();
+}
+
+void TerminalView::selectAll() { selection_->selectAll(); }
+
+void TerminalView::clearSelectionOnFontChange() {
+    if (!selection_->active())
+        return;
+    selection_->setActive(false);
+    selection_->setSelectionMode(SelectionService::SelectionMode::character);
+    selection_->invalidate();
+}
+
+void TerminalView::redrawAll() {
+    markFullScreenDirty();
+    update();
+}
+
+void TerminalView::setupEditActions() {
+    auto make = [this](QAction*& slot, const char* text, QKeySequence keys, auto handler) {
+        slot = new QAction(QString::fromLatin1(text), this);
+        slot->setShortcut(keys);
+        slot->setShortcutContext(Qt::WidgetShortcut);
+        connect(slot, &QAction::triggered, this, handler);
+        addAction(slot);
+    };
+    make(copyAction_, "Copy", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), [this] { copy(); });
+    make(pasteAction_, "Paste", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] { paste(); });
+    make(pasteInsertAction_, "Paste", QKeySequence(Qt::SHIFT | Qt::Key_Insert), [this] { paste(); });
+    make(selectAllAction_, "Select All", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] { selectAll(); });
+    updateEditActions();
+}
+
+void TerminalView::updateEditActions() {
+    if (copyAction_)
+        copyAction_->setEnabled(selection_ && selection_->active());
+}
+
+std::string TerminalView::clipboardText(QClipboard::Mode mode) const {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard || (mode == QClipboard::Selection && !clipboard->supportsSelection()))
+        return {};
+    return clipboard->text(mode).toStdString();
+}
+
+void TerminalView::setPrimarySelection() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard || !clipboard->supportsSelection() || !selection_->active() || !selection_->hasSelectionRange())
+        return;
+    clipboard->setText(QString::fromStdString(selection_->getSelectedText()), QClipboard::Selection);
+}
+
+void TerminalView::copy() {
+    if (!selection_->active())
+        return;
+    const QString text = QString::fromStdString(selection_->getSelectedText());
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        clipboard->setText(text, QClipboard::Clipboard);
+        if (clipboard->supportsSelection())
+            clipboard->setText(text, QClipboard::Selection);
+    }
+}
+
+void TerminalView::paste() { insertText(clipboardText(QClipboard::Clipboard), true); }
+
+void TerminalView::pastePrimarySelection() {
+    // Without a primary selection (Wayland, no X server) there is nothing to paste.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard || !clipboard->supportsSelection())
+        return;
+    insertText(clipboardText(QClipboard::Selection), true);
+}
+
+void TerminalView::insertText(std::string_view text, bool isPaste) {
+    std::string clean;
+    if (isPaste) {
+        clean = sanitizePaste(text);
+        text = clean;
+    }
+    const auto asBytes = [](std::string_view s) {
+        return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    };
+    if (isPaste && terminal_->bracketedPasteMode) {
+        // One write: nothing may slip between the markers and the text.
+        std::vector<uint8_t> bytes;
+        bytes.reserve(EscapeSequences::bracketedPasteStart.size() + text.size() +
+                      EscapeSequences::bracketedPasteEnd.size());
+        bytes.insert(bytes.end(), EscapeSequences::bracketedPasteStart.begin(),
+                     EscapeSequences::bracketedPasteStart.end());
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        bytes.insert(bytes.end(), EscapeSequences::bracketedPasteEnd.begin(), EscapeSequences::bracketedPasteEnd.end());
+        send(std::span<const uint8_t>(bytes));
+        return;
+    }
+    if (text.empty())
+        return;
+    const KittyKeyboardFlags flags = terminal_->keyboardEnhancementFlags();
+    if (flags.rawValue == 0) {
+        send(asBytes(text));
+        return;
+    }
+    KittyKeyEvent event;
+    event.key = KittyKey::noKey();
+    event.text = std::string(text);
+    if (const auto bytes = event.encode(flags, terminal_->applicationCursor, terminal_->applicationKeypad,
+                                        backspaceSendsControlH_))
+        send(asBytes(*bytes));
+}
+
 // --- scrolling -------------------------------------------------------------------------------
+
+int TerminalView::maxScroll() const {
+    const Buffer& buffer = *terminal_->buffer;
+    return std::max(buffer.lines().count() - terminal_->rows, 0);
+}
+
+bool TerminalView::canScroll() const {
+    const Buffer& buffer = *terminal_->buffer;
+    return !terminal_->isCurrentBufferAlternate() && buffer.hasScrollback() && terminal_->rows < buffer.lines().count();
+}
 
 double TerminalView::scrollPosition() const {
     const Buffer& buffer = *terminal_->buffer;
-    if (buffer.yBase() <= 0)
-        return 1.0;
-    return double(buffer.yDisp()) / double(buffer.yBase());
+    if (terminal_->isCurrentBufferAlternate() || buffer.yDisp() <= 0)
+        return 0.0;
+    const int max = maxScroll();
+    return buffer.yDisp() < max ? double(buffer.yDisp()) / double(max) : 1.0;
 }
 
-void TerminalView::scrollTo(int row) {
-    Buffer& buffer = terminal_->activeBuffer();
-    row = std::clamp(row, 0, std::max(buffer.yBase(), 0));
-    if (row == buffer.yDisp())
+double TerminalView::scrollThumbsize() const {
+    if (terminal_->isCurrentBufferAlternate())
+        return 0.0;
+    const int lines = terminal_->buffer->lines().count();
+    if (lines <= 0)
+        return 1.0;
+    return std::max(double(terminal_->rows) / double(lines), 0.01);
+}
+
+void TerminalView::setupScroller() {
+    if (!scroller_) {
+        scroller_ = new QScrollBar(Qt::Vertical, this);
+        scroller_->setFocusPolicy(Qt::NoFocus);
+        scroller_->setCursor(Qt::ArrowCursor);
+        connect(scroller_, &QAbstractSlider::actionTriggered, this, [this](int action) { scrollerAction(action); });
+    }
+    scroller_->setEnabled(false);
+    scroller_->setRange(0, 0);
+    layoutScroller();
+}
+
+void TerminalView::layoutScroller() {
+    if (!scroller_)
         return;
-    buffer.setYDisp(row);
-    terminal_->userScrolling = row != buffer.yBase();
+    const int w = scroller_->sizeHint().width();
+    scroller_->setGeometry(std::max(width() - w, 0), 0, w, height());
+}
+
+void TerminalView::updateScroller() {
+    if (!scroller_ || !terminal_)
+        return;
+    const bool scrollable = canScroll();
+    const int max = scrollable ? maxScroll() : 0;
+    scroller_->setEnabled(scrollable);
+    // Knob proportion = pageStep / (range + pageStep): rows / lines.
+    scroller_->setPageStep(std::max(terminal_->rows, 1));
+    scroller_->setSingleStep(1);
+    scroller_->setRange(0, max);
+    const QSignalBlocker block(scroller_);
+    scroller_->setValue(scrollable ? std::clamp(terminal_->buffer->yDisp(), 0, max) : 0);
+}
+
+void TerminalView::scrollerAction(int action) {
+    switch (action) {
+    case QAbstractSlider::SliderMove: {
+        const int max = maxScroll();
+        scrollToPosition(max > 0 ? double(scroller_->sliderPosition()) / double(max) : 0.0);
+        break;
+    }
+    case QAbstractSlider::SliderPageStepSub: pageUp(); break;
+    case QAbstractSlider::SliderPageStepAdd: pageDown(); break;
+    case QAbstractSlider::SliderSingleStepSub: scrollUp(1); break;
+    case QAbstractSlider::SliderSingleStepAdd: scrollDown(1); break;
+    case QAbstractSlider::SliderToMinimum: scrollTo(0, true); break;
+    case QAbstractSlider::SliderToMaximum: scrollTo(maxScroll(), true); break;
+    default: return;
+    }
+    // The slider applies its own step after this signal: keep ours instead.
+    scroller_->setSliderPosition(canScroll() ? terminal_->buffer->yDisp() : 0);
+}
+
+void TerminalView::updateUserScrolling(int row) { terminal_->userScrolling = row < maxScroll(); }
+
+void TerminalView::scrollTo(int row, bool notifyAccessibility) {
+    Buffer& buffer = terminal_->activeBuffer();
+    const int target = std::clamp(row, 0, maxScroll());
+    updateUserScrolling(target);
+    if (target == buffer.yDisp())
+        return;
+    if (buffer.yDisp() >= 0)
+        buffer.setYDisp(target);
     markFullScreenDirty();
-    updateDisplay(false);
+    updateDisplay(notifyAccessibility);
     if (terminalDelegate_)
         terminalDelegate_->scrolled(*this, scrollPosition());
+    updateScroller();
+    update();
 }
 
-void TerminalView::scrollUp(int lines) { scrollTo(terminal_->activeBuffer().yDisp() - lines); }
+void TerminalView::scrollToPosition(double position) {
+    if (!std::isfinite(position))
+        return;
+    const int max = maxScroll();
+    // A hair over, so that k / max lands on row k despite rounding.
+    const int target = std::clamp(int(std::trunc(position * max + 1e-9)), 0, max);
+    if (target == terminal_->activeBuffer().yDisp())
+        updateUserScrolling(target);
+    else
+        scrollTo(target, true);
+}
 
-void TerminalView::scrollDown(int lines) { scrollTo(terminal_->activeBuffer().yDisp() + lines); }
+void TerminalView::scrollUp(int lines) { scrollTo(std::max(terminal_->activeBuffer().yDisp() - lines, 0), true); }
+
+void TerminalView::scrollDown(int lines) {
+    scrollTo(std::max(std::min(terminal_->activeBuffer().yDisp() + lines, maxScroll()), 0), true);
+}
+
+void TerminalView::changeScrollback(std::optional<int> lines) {
+    if (lines)
+        lines = std::max(*lines, 0);
+    terminal_->normalBuffer->changeHistorySize(lines);
+    TerminalOptions options = terminal_->options();
+    options.scrollback = lines.value_or(0);
+    terminal_->setOptions(options);
+    markFullScreenDirty();
+    updateScroller();
+    if (terminalDelegate_)
+        terminalDelegate_->scrolled(*this, scrollPosition());
+    queuePendingDisplay();
+}
+
+void TerminalView::clearScrollback() {
+    terminal_->normalBuffer->clearScrollback();
+    markFullScreenDirty();
+    updateScroller();
+    if (terminalDelegate_)
+        terminalDelegate_->scrolled(*this, scrollPosition());
+    queuePendingDisplay();
+}
 
 void TerminalView::pageUp() {
     if (terminal_->isCurrentBufferAlternate())
@@ -496,11 +757,30 @@ RowContext TerminalView::rowContext() const {
     RowContext context;
     Terminal* terminal = terminal_.get();
     context.clusterText = [terminal](int32_t code) { return QString::fromStdString(terminal->character(code)); };
+    context.selectedColumns = [this](int bufferRow) { return selectedColumns(bufferRow); };
     context.selectedBackground = selectedTextBackground_;
     context.selectedForeground = selectedTextForeground_;
     context.textBlinkVisible = textBlinkVisible_;
     context.reverseColors = terminal_->reverseColors;
     return context;
+}
+
+std::optional<std::pair<int, int>> TerminalView::selectedColumns(int bufferRow) const {
+    if (!selection_ || !selection_->active() || !selection_->hasSelectionRange())
+        return std::nullopt;
+    const Position first = std::min(selection_->start(), selection_->end());
+    const Position last = std::max(selection_->start(), selection_->end());
+    if (bufferRow < first.row || bufferRow > last.row)
+        return std::nullopt;
+    const int cols = terminal_->cols;
+    if (selection_->selectionMode() == SelectionService::SelectionMode::row)
+        return std::pair<int, int>{0, cols};
+    // The end column is exclusive, as in the copied text.
+    const int begin = bufferRow == first.row ? std::clamp(first.col, 0, cols) : 0;
+    const int end = bufferRow == last.row ? std::clamp(last.col, 0, cols) : cols;
+    if (end <= begin)
+        return std::nullopt;
+    return std::pair<int, int>{begin, end};
 }
 
 void TerminalView::drawTerminalContents(QPainter& painter, const QRectF& dirty) {
@@ -515,6 +795,9 @@ void TerminalView::drawTerminalContents(QPainter& painter, const QRectF& dirty) 
     input.viewSize = QSizeF(size());
     input.dirty = dirty;
     input.row = rowContext();
+    if (TerminalKittyGraphics* kitty = TerminalKittyGraphics::of(*terminal_))
+        input.kitty = &kitty->state();
+    input.alternateBuffer = terminal_->isCurrentBufferAlternate();
     frame_.drawTerminalContents(painter, input);
 }
 
@@ -574,6 +857,7 @@ void TerminalView::paintEvent(QPaintEvent* event) {
 
 void TerminalView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    layoutScroller();
     if (!cellDimension_)
         return;
     processSizeChange(QSizeF(size()));
@@ -590,7 +874,40 @@ KeyModes TerminalView::keyModes() const {
     return modes;
 }
 
+namespace {
+
+bool isModifierKey(int key) {
+    switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+void TerminalView::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Control)
+        setCommandActive(false);
+    QWidget::keyReleaseEvent(event);
+}
+
 void TerminalView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Control)
+        setCommandActive(true);
+    // Every key drops the selection; modifiers alone are no key (Ctrl+Shift+C
+    // must still find it).
+    if (!isModifierKey(event->key()))
+        selection_->setActive(false);
     const KeyResult result = encodeKey(KeyInput{event->key(), event->modifiers(), event->text()}, keyModes());
     switch (result.action) {
     case KeyAction::send:
@@ -644,6 +961,8 @@ void TerminalView::focusInEvent(QFocusEvent* event) {
 
 void TerminalView::focusOutEvent(QFocusEvent* event) {
     QWidget::focusOutEvent(event);
+    // The release of a Ctrl held while the focus left never comes.
+    setCommandActive(false);
     terminal_->setTerminalFocus(false);
     if (caret_)
         caret_->update();
@@ -691,24 +1010,49 @@ void TerminalView::send(Terminal&, std::span<const uint8_t> data) {
 }
 
 void TerminalView::scrolled(Terminal&, int) {
+    // The scroll bar follows in the display pass, not once per line of output.
+    if (terminal_)
+        queuePendingDisplay();
     if (terminalDelegate_)
         terminalDelegate_->scrolled(*this, scrollPosition());
 }
 
-void TerminalView::linefeed(Terminal&) {}
+void TerminalView::linefeed(Terminal&) {
+    if (allowMouseReporting_ && selection_ && selection_->active()) {
+        selection_->setActive(false);
+        selection_->setStart({0, 0});
+        selection_->setEnd({0, 0});
+        selection_->invalidate();
+    }
+}
 
-void TerminalView::bufferActivated(Terminal&) {}
+void TerminalView::bufferActivated(Terminal&) { updateScroller(); }
+
+void TerminalView::selectionChanged(Terminal&) {
+    if (!terminal_)
+        return;
+    redrawAll();
+    updateEditActions();
+}
+
+void TerminalView::mouseModeChanged(Terminal& source) {
+    // Also while the terminal is being made, before terminal_ holds it.
+    setMouseTracking(source.mouseMode() == MouseMode::anyEvent || commandActive_);
+}
 
 void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {
     if (active)
         return;
+    updateScroller();
     queuePendingDisplay();
     if (terminalDelegate_)
         terminalDelegate_->scrolled(*this, scrollPosition());
 }
 
 void TerminalView::bell(Terminal&) {
-    if (terminalDelegate_)
+    // The host's bell is the audible part.
+    const bool audible = bellStyle_ == BellStyle::sound || bellStyle_ == BellStyle::soundAndVisual;
+    if (audible && terminalDelegate_)
         terminalDelegate_->bell(*this);
 }
 

@@ -3,14 +3,21 @@
 #include "platform/Scheduler.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/FramePainter.h"
+#include "ravelgrid/screen/SemanticPrompt.h"
+#include "ravelgrid/selection/SearchService.h"
+#include "ravelgrid/selection/SelectionService.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
+#include "ravelgrid/view/ImageInsertion.h"
+#include "ravelgrid/view/BellStyle.h"
 #include "ravelgrid/view/KeyEncoder.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
 
+#include <QClipboard>
 #include <QColor>
+#include <QPointF>
 #include <QPointer>
 #include <QSizeF>
 #include <QTimer>
@@ -18,11 +25,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <cmath>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+class QAction;
+class QMouseEvent;
+class QScrollBar;
+class QWheelEvent;
 
 namespace ravelgrid {
 
@@ -62,7 +76,8 @@ public:
     std::optional<QSizeF> cellDimension() const { return cellDimension_; }
     QSizeF computeCellDimension() const;
     qreal backingScale() const;
-    qreal reservedScrollerWidth() const { return 0; }
+    // The scroll bar's width, which the grid leaves free at the right edge.
+    qreal reservedScrollerWidth() const;
     qreal availableGridWidth(qreal width) const;
     QRect fittingFrame() const;
     // Resizes the grid to an explicit size and tells the delegate.
@@ -126,14 +141,69 @@ public:
     // Keyboard focus in the active window: what the caret shows.
     bool caretFocused() const;
 
+    BellStyle bellStyle() const { return bellStyle_; }
+    void setBellStyle(BellStyle style) { bellStyle_ = style; }
+
+    // --- selection and search ------------------------------------------------------
+    SelectionService& selection() { return *selection_; }
+    const SelectionService& selection() const { return *selection_; }
+    SearchService& search() { return *search_; }
+    bool selectionActive() const { return selection_->active(); }
+    // The selected text; nothing without an active selection.
+    std::optional<std::string> selectedText() const;
+    void selectAll();
+    void clearSelectionOnFontChange();
+
+    // --- edit actions ----------------------------------------------------------------
+    // Copy (Ctrl+Shift+C, only with a selection), Paste (Ctrl+Shift+V and
+    // Shift+Insert) and Select All (Ctrl+Shift+A).
+    QAction* copyAction() const { return copyAction_; }
+    QAction* pasteAction() const { return pasteAction_; }
+    QAction* selectAllAction() const { return selectAllAction_; }
+    // The selection to the clipboard and the primary selection.
+    void copy();
+    // The clipboard's text, typed as a paste.
+    void paste();
+    // The primary selection's text (the middle button), typed as a paste.
+    void pastePrimarySelection();
+    // Committed text for the child. A paste is cleaned of control characters
+    // first and goes in one write, inside the markers under bracketed paste.
+    void insertText(std::string_view text, bool isPaste);
+
     // --- scrolling -----------------------------------------------------------------
+    QScrollBar* scroller() const { return scroller_; }
+    void updateScroller();
+    int maxScroll() const;
+    bool canScroll() const;
+    double scrollThumbsize() const;
     void pageUp();
     void pageDown();
     void scrollUp(int lines);
     void scrollDown(int lines);
-    void scrollTo(int row);
+    void scrollTo(int row, bool notifyAccessibility = false);
+    void scrollToPosition(double position);
     void ensureCaretIsVisible();
     double scrollPosition() const;
+    void changeScrollback(std::optional<int> lines);
+    void clearScrollback();
+
+    // --- mouse -----------------------------------------------------------------------
+    static constexpr uint64_t autoScrollIntervalNs = 50'000'000;
+    qreal scrollSensitivity() const { return scrollSensitivity_; }
+    void setScrollSensitivity(qreal s) { scrollSensitivity_ = (s > 0 && std::isfinite(s)) ? s : 1.0; }
+    qreal scrollAccumulator() const { return scrollAccumulator_; }
+    // Rows an auto-scroll tick moves for a pointer this many rows outside.
+    static int calcScrollingVelocity(int delta, int rows);
+    int autoScrollDelta() const { return autoScrollDelta_; }
+    bool autoScrollRunning() const { return autoScrollRunning_; }
+    void stopSelectionAutoScrollTimer();
+    // How long a click on a prompt waits for a second click.
+    uint64_t semanticClickCoalescingDelayNs() const { return semanticClickDelayNs_; }
+    void setSemanticClickCoalescingDelayNs(uint64_t ns) { semanticClickDelayNs_ = ns; }
+    int semanticDeferralScheduleCount() const { return semanticDeferralScheduleCount_; }
+    bool semanticClickPending() const { return pendingSemanticClick_ != 0; }
+    bool commandActive() const { return commandActive_; }
+    bool shouldTrackMouse() const;
 
     // Paints the frame for a rectangle; the widget's paint event and tests use it.
     void drawTerminalContents(QPainter& painter, const QRectF& dirty);
@@ -152,6 +222,8 @@ public:
     void bufferActivated(Terminal&) override;
     void synchronizedOutputChanged(Terminal&, bool active) override;
     void bell(Terminal&) override;
+    void selectionChanged(Terminal&) override;
+    void mouseModeChanged(Terminal&) override;
     bool isProcessTrusted(Terminal&) override { return processTrusted_; }
     std::optional<std::pair<int, int>> cellSizeInPixels(Terminal&) override;
     void cursorStyleChanged(Terminal&, CursorStyle style) override;
@@ -163,11 +235,27 @@ public:
     void inlineContentReceived(Terminal&, std::span<const uint8_t> content) override;
     void clipboardCopy(Terminal&, std::span<const uint8_t> content) override;
     std::optional<std::vector<uint8_t>> clipboardRead(Terminal&) override;
+    void createImageFromBitmap(Terminal&, std::vector<uint8_t>& rgba, int width, int height) override;
+    void createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width, ImageSizeRequest height,
+                     bool preserveAspectRatio) override;
+
+    // --- inline images -------------------------------------------------------------
+    // Places a picture at the cursor, cut into one strip per cell row.
+    bool insertImage(const QImage& image, ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio);
+    // Bytes held by the pictures on the buffers' lines.
+    size_t imageBytes() { return images_.bytes(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -186,8 +274,46 @@ private:
     void markLinesDirty(const std::vector<int>& lines);
     KeyModes keyModes() const;
     RowContext rowContext() const;
+    std::optional<std::pair<int, int>> selectedColumns(int bufferRow) const;
+    void setupScroller();
+    void scrollerAction(int action);
+    void layoutScroller();
+    void updateUserScrolling(int row);
+    void redrawAll();
+    void setupEditActions();
+    void updateEditActions();
+    void setPrimarySelection();
+    std::string clipboardText(QClipboard::Mode mode) const;
+
+    // Deferred calls on the view's clock. Each caller keeps its id and
+    // cancels it, at the latest when the view goes.
+    platform::Scheduler::TaskId runAfter(uint64_t delayNs, std::function<void()> task);
+    void cancelTask(platform::Scheduler::TaskId& id);
+
+    // Mouse reporting and gestures.
+    struct MouseHit {
+        Position grid;    // column, buffer row
+        QPoint pixels;    // from the top-left corner, clamped to the view
+    };
+    MouseHit calculateMouseHit(QPointF point) const;
+    bool shiftBypassesMouseReporting(Qt::KeyboardModifiers modifiers) const;
+    bool mouseReportingApplies(Qt::KeyboardModifiers modifiers) const;
+    int encodeMouseButton(int button, bool release, Qt::KeyboardModifiers modifiers) const;
+    void reportMouse(int code, const MouseHit& hit);
+    int countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs);
+    void handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers);
+    void handleSelectionDrag(QPointF point);
+    void autoScrollTick(uint64_t generation);
+    void runSemanticClick(uint64_t id, BufferLine* line, uint64_t generation, int col,
+                          SemanticPromptClickModifiers modifiers, SemanticPromptPointerSnapshot snapshot);
+    void cancelPendingSemanticClick();
+    int wheelLines(QWheelEvent* event, qreal cellHeight);
+    void setCommandActive(bool on);
+    void updateMouseTracking();
 
     std::unique_ptr<Terminal> terminal_;
+    std::shared_ptr<SelectionService> selection_;
+    std::unique_ptr<SearchService> search_;
     TerminalViewDelegate* terminalDelegate_ = nullptr;
     TerminalOptions startupOptions_;
     platform::Scheduler& scheduler_;
@@ -195,6 +321,11 @@ private:
     platform::ScopedTasks displayTasks_;
     FramePainter frame_;
     CaretView* caret_ = nullptr;  // a child widget
+    QScrollBar* scroller_ = nullptr;  // a child widget
+    QAction* copyAction_ = nullptr;
+    QAction* pasteAction_ = nullptr;
+    QAction* pasteInsertAction_ = nullptr;
+    QAction* selectAllAction_ = nullptr;
     QTimer textBlinkTimer_;
 
     std::optional<QSizeF> cellDimension_;
@@ -222,6 +353,34 @@ private:
     bool allowMouseReporting_ = true;
     bool processTrusted_ = false;
     bool focused_ = false;
+    ImageInsertion images_;
+    BellStyle bellStyle_ = BellStyle::sound;
+
+    // Mouse state.
+    qreal scrollAccumulator_ = 0;
+    qreal scrollSensitivity_ = 1.0;
+    bool commandActive_ = false;
+    // Clicks are counted here, by the events' time stamps.
+    uint64_t lastClickNs_ = 0;
+    QPointF lastClickPoint_;
+    Qt::MouseButton lastClickButton_ = Qt::NoButton;
+    int clickCount_ = 0;
+    QPointF pressPoint_;
+    Qt::MouseButton pressButton_ = Qt::NoButton;
+    // Selection gestures.
+    int autoScrollDelta_ = 0;
+    bool autoScrollRunning_ = false;
+    uint64_t autoScrollGeneration_ = 0;
+    platform::Scheduler::TaskId autoScrollTask_ = 0;
+    platform::Scheduler::TaskId semanticClickTask_ = 0;
+    std::optional<QPointF> lastSelectionDragPoint_;
+    bool didSelectionDrag_ = false;
+    bool dragStarted_ = false;
+    SemanticPromptPointerSnapshot pointerPressSnapshot_;
+    uint64_t pendingSemanticClick_ = 0;  // 0: none
+    uint64_t semanticClickSequence_ = 0;
+    uint64_t semanticClickDelayNs_ = 0;
+    int semanticDeferralScheduleCount_ = 0;
 };
 
 }  // namespace ravelgrid

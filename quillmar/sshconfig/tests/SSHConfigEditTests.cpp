@@ -5,6 +5,10 @@
 #include "quillmar/sshconfig/tests/support/TestHome.h"
 
 #include <gmock/gmock.h>
+#include <atomic>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 using namespace quillmar;
@@ -371,4 +375,65 @@ TEST(SSHConfigMergeFlow, ConflictKeptFromOwnFileDropsConfigBlock) {
     ASSERT_TRUE(merge.apply(preview.value()));
     EXPECT_EQ(h.sshValue("lab", "hostname"), "theirs");
     EXPECT_EQ(h.sshValue("a.corp", "hostname"), "mine");
+}
+
+// The user appends to ~/.ssh/config by hand while a removal is being applied:
+// every appended line ends up in the file or in a backup, never in neither,
+// and a removal that would lose one stops with "Nothing was changed".
+TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
+    constexpr int kTries = 200;
+    int aborted = 0;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        TestHome h;
+        h.writeSsh("config", "Host web\n    HostName a\n\nHost db\n    HostName b\n");
+        SSHConfigRemove remover(writerFor(h));
+        auto change = remover.plan("web", {h.ssh("config"), true});
+        ASSERT_TRUE(change);
+
+        std::atomic<bool> go{false};
+        std::vector<std::string> appended;
+        std::thread appender([&] {
+            while (!go) std::this_thread::yield();
+            // Spread the appends over the removal's few milliseconds.
+            std::this_thread::sleep_for(std::chrono::microseconds((attempt * 37) % 3000));
+            for (int k = 0; k < 3; ++k) {
+                std::string line = "# added by hand " + std::to_string(attempt) + "." + std::to_string(k) + "\n";
+                int fd = ::open(h.ssh("config").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+                if (fd >= 0) {
+                    if (::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()))
+                        appended.push_back(line);
+                    ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+        go = true;
+        auto done = remover.apply(*change);
+        appender.join();
+        // Rarely, bytes reach the old file in the instant of the replacement
+        // while the new one is already being appended to: then the old text
+        // is kept as a backup and the message says where.
+        const bool keptAside = !done && done.error().message.find("Its text from just before is in") != std::string::npos;
+        if (!done) {
+            ++aborted;
+            if (!keptAside) {
+                EXPECT_THAT(done.error().message, ::testing::HasSubstr("Nothing was changed"));
+            }
+        }
+
+        std::string everywhere = h.readSsh("config");
+        for (const std::string& name : h.backups()) everywhere += TestHome::read(h.ssh("quillmar-backups/" + name));
+        for (const std::string& line : appended)
+            ASSERT_NE(everywhere.find(line), std::string::npos) << "lost on try " << attempt << ": " << line;
+        // A backup holds exactly what a removal replaced.
+        if (done) {
+            ASSERT_EQ(h.backups().size(), 1u);
+            EXPECT_EQ(TestHome::read(done.value().front()), change->original);
+        } else if (keptAside) {
+            EXPECT_EQ(h.backups().size(), 1u);
+        } else {
+            EXPECT_THAT(h.backups(), IsEmpty()) << "nothing replaced, nothing kept";
+        }
+    }
+    RecordProperty("aborted", aborted);
 }

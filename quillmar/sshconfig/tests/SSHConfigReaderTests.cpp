@@ -1,4 +1,5 @@
 #include "quillmar/sshconfig/SSHConfigReader.h"
+#include "quillmar/sshconfig/SSHConfigWriter.h"
 #include "quillmar/sshconfig/tests/support/TestHome.h"
 
 #include <gmock/gmock.h>
@@ -120,13 +121,83 @@ TEST(SSHConfigReaderIncludes, ManyFilesAreCapped) {
 TEST(SSHConfigReaderIncludes, FifoDeviceAndBadFilesAreSkippedWithoutBlocking) {
     TestHome h;
     ASSERT_EQ(::mkfifo(h.ssh("fifo").c_str(), 0600), 0);
-    h.writeSsh("latin1", "Host caf\xE9\n");
-    h.writeSsh("config", "Include fifo\nInclude /dev/zero\nInclude latin1\nHost after\n");
+    h.writeSsh("config", "Include fifo\nInclude /dev/zero\nHost after\n");
     auto done = std::async(std::launch::async, [&] { return readAliases(h, h.ssh("config")); });
     ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "reading blocked";
     auto r = done.get();
     EXPECT_THAT(r.aliases, ElementsAre("after"));
     EXPECT_THAT(r.files, ElementsAre(h.ssh("config")));
+}
+
+// A byte that isn't UTF-8 (a Latin-1 comment, a Latin-1 alias) no longer
+// hides the file's hosts: the list reads it leniently, with U+FFFD in place
+// of the bad byte. Editing the file is still refused.
+TEST(SSHConfigReaderIncludes, NonUtf8FilesAreListedLeniently) {
+    TestHome h;
+    h.writeSsh("latin1", "# caf\xE9 au lait\nHost caf\xE9 lab\n");
+    h.writeSsh("config", "# r\xE9sum\xE9 of my hosts\nHost web db\nInclude latin1\nHost \xC0\x80overlong\n");
+    auto r = readAliases(h, h.ssh("config"));
+    EXPECT_THAT(r.aliases, ElementsAre("web", "db", "caf\xEF\xBF\xBD", "lab", "\xEF\xBF\xBD\xEF\xBF\xBDoverlong"));
+    EXPECT_THAT(r.files, ElementsAre(h.ssh("config"), h.ssh("latin1")));
+    auto snapshot = SSHConfigReader(h.paths()).loadHostList();
+    EXPECT_THAT(snapshot.problems, IsEmpty());
+
+    std::vector<std::string> defining;
+    SSHConfigReader(h.paths()).findDefiningFiles("web", h.ssh("config"), 0, defining);
+    EXPECT_THAT(defining, ElementsAre(h.ssh("config")));
+    auto edit = quillmar::SSHConfigWriter(h.paths()).readForEdit(h.ssh("config"));
+    ASSERT_FALSE(edit);
+    EXPECT_EQ(edit.error().message, "Couldn't read config: it isn't UTF-8 text, so quillmar won't rewrite it.");
+}
+
+// A file over the size cap is reported, not shown as an empty list; it is
+// watched so that trimming it brings its hosts back.
+TEST(SSHConfigReaderList, TooLargeFilesAreReportedAsSuch) {
+    TestHome h;
+    std::string big = "Host big\n" + std::string(quillmar::kMaxSSHFileBytes, '#') + "\n";
+    h.writeSsh("config", big);
+    auto snapshot = SSHConfigReader(h.paths()).loadHostList();
+    EXPECT_TRUE(snapshot.configExists);
+    EXPECT_THAT(snapshot.aliases, IsEmpty());
+    EXPECT_THAT(snapshot.problems,
+                ElementsAre("~/.ssh/config is too large to read (over 1 MB), so its hosts aren't listed."));
+
+    h.writeSsh("config", "Host small\nInclude huge\n");
+    h.writeSsh("huge", big);
+    snapshot = SSHConfigReader(h.paths()).loadHostList();
+    EXPECT_THAT(snapshot.aliases, ElementsAre("small"));
+    EXPECT_THAT(snapshot.problems,
+                ElementsAre("~/.ssh/huge is too large to read (over 1 MB), so its hosts aren't listed."));
+    EXPECT_EQ(snapshot.signature.count(h.ssh("huge")), 1u);
+}
+
+// A thousand "Include /*/*/*/*" lines: the whole read shares one bound on the
+// directory entries it may visit and on its time, so it ends quickly, still
+// reads the lines after them, and says that it was cut short.
+TEST(SSHConfigReaderIncludes, IncludeGlobBombIsBoundedAsAWhole) {
+    TestHome h;
+    std::string config = "Host before\n";
+    for (int i = 0; i < 1000; ++i) config += "Include /*/*/*/*\n";
+    config += "Host after\n";
+    h.writeSsh("config", config);
+    const auto start = std::chrono::steady_clock::now();
+    auto done = std::async(std::launch::async, [&] { return SSHConfigReader(h.paths()).loadHostList(); });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the read did not end";
+    auto snapshot = done.get();
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, SSHConfigReader::kMaxReadTime + std::chrono::seconds(2));
+    EXPECT_THAT(snapshot.aliases, ::testing::IsSupersetOf({"before", "after"}));
+    ASSERT_FALSE(snapshot.problems.empty()) << "a cut-short read says so";
+    const std::string& said = snapshot.problems.back();
+    EXPECT_TRUE(said.find("match too many files") != std::string::npos || said.find("took too long") != std::string::npos)
+        << said;
+
+    // The bound is per read: the next read starts afresh and a small pattern still works.
+    h.writeSsh("conf.d/one", "Host one\n");
+    h.writeSsh("config", "Include conf.d/*\n");
+    snapshot = SSHConfigReader(h.paths()).loadHostList();
+    EXPECT_THAT(snapshot.aliases, ElementsAre("one"));
+    EXPECT_THAT(snapshot.problems, IsEmpty());
 }
 
 TEST(SSHConfigReaderSearch, DefiningFilesFollowIncludePosition) {

@@ -59,6 +59,22 @@ private slots:
         QCOMPARE(store.aliases(), QStringList({"lab1", "lab2", "top"}));
     }
 
+    void aConfigTooLargeToReadIsAProblemNotAnEmptyList() {
+        TestHome h;
+        h.writeSsh("config", "Host a\n" + std::string(quillmar::kMaxSSHFileBytes, '#'));
+        SSHHostStore store(h.paths());
+        QVERIFY(store.configExists());
+        QVERIFY(store.aliases().isEmpty());
+        QCOMPARE(store.problems(),
+                 QStringList({"~/.ssh/config is too large to read (over 1 MB), so its hosts aren't listed."}));
+        QSignalSpy problems(&store, &SSHHostStore::problemsChanged);
+        h.writeSsh("config", "Host a\n");
+        store.tick();
+        QCOMPARE(problems.count(), 1);
+        QVERIFY(store.problems().isEmpty());
+        QCOMPARE(store.aliases(), QStringList({"a"}));
+    }
+
     void removedConfigEmptiesTheList() {
         TestHome h;
         h.writeSsh("config", "Host a\n");

@@ -1,5 +1,6 @@
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/process/LocalProcess.h"
+#include "ravelgrid/process/ChildReaper.h"
 #include "ravelgrid/process/RunLoop.h"
 #include "ravelgrid/process/tests/ProcessTestSupport.h"
 #include "ravelgrid/terminal/Terminal.h"
@@ -113,14 +114,54 @@ TEST_F(LocalProcessTest, OutputBeforeTheExitArrivesBeforeTheReport) {
 TEST_F(LocalProcessTest, AGrandchildHoldingTheTerminalDoesNotHoldBackTheExit) {
     LocalProcess process(&recorder);
     startShell(process, "trap '' HUP; (sleep 0.3; echo late; sleep 10) & echo early; exit 6");
+    const pid_t pid = process.shellPid();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(runUntilExit(process));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_EQ(recorder.exitStatus(), std::optional<int>(6 << 8));
     EXPECT_TRUE(recorder.outputContains("early"));
-    // Output after the exit is still delivered while the terminal stays open.
+    // Output soon after the exit is still delivered.
     EXPECT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("late"); }, kTimeout));
+    const pid_t sid = pid;
     process.terminate();
+    killSession(sid);
+}
+
+// A grandchild that ignores the hangup and floods the terminal: the exit is
+// reported within a second of the child's death, the terminal is then hung up
+// and the grandchild, whose writes now fail, goes too.
+TEST_F(LocalProcessTest, AFloodingGrandchildDoesNotHoldBackTheExit) {
+    for (const bool privateQueue : {false, true}) {
+        SCOPED_TRACE(privateQueue ? "private queue" : "main queue");
+        RecordingDelegate rec;
+        rec.keepOutput = false;
+        // A consumer slower than the flood: the reader never catches up.
+        rec.onData = [](std::span<const std::uint8_t>) { std::this_thread::sleep_for(5ms); };
+        RunLoop other;
+        std::thread otherThread;
+        if (privateQueue) otherThread = std::thread([&] { other.run(); });
+        LocalProcess process(&rec, privateQueue ? &other : nullptr);
+        ASSERT_TRUE(process.startProcess("/bin/sh", {"-c", "trap '' HUP; yes & sleep 0.3; exit 3"}));
+        const pid_t sid = process.shellPid();
+        const auto start = std::chrono::steady_clock::now();
+        const bool exited = privateQueue ? eventually([&] { return rec.exited(); }, kTimeout)
+                                         : main.loop.runUntil([&] { return rec.exited(); }, kTimeout);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(exited) << std::chrono::duration<double>(elapsed).count();
+        // 0.3 s of life, the grace after death, and room for a loaded machine.
+        EXPECT_LT(elapsed, 0.3s + LocalProcess::exitOutputGrace + 2s);
+        EXPECT_EQ(rec.exitStatus(), std::optional<int>(3 << 8));
+        EXPECT_GT(rec.chunks(), 0u) << "the flood was read until the hangup";
+        EXPECT_EQ(process.childfd(), -1);
+        EXPECT_FALSE(process.running());
+        EXPECT_TRUE(eventually([&] { return sessionMembers(sid).empty(); }, 10s))
+            << sessionMembers(sid).size() << " processes of the session left";
+        killSession(sid);
+        if (privateQueue) {
+            other.stop();
+            otherThread.join();
+        }
+    }
 }
 
 TEST_F(LocalProcessTest, ChunksStayInOrderAndWholeOnAPrivateQueue) {
@@ -259,6 +300,44 @@ TEST_F(LocalProcessTest, InputTheChildNeverReadsIsBounded) {
     EXPECT_TRUE(eventually([&] { return processGone(pid); }, kTimeout));
 }
 
+// Replies for a child that has stopped reading are dropped with one line per
+// episode, however the drops interleave with sends that still fit; once the
+// child has caught up, a new overflow is a new episode.
+TEST_F(LocalProcessTest, DroppedInputIsLoggedOncePerEpisode) {
+    LogCapture log;
+    const std::string gate = ::testing::TempDir() + "/reader-gate-" + std::to_string(getpid());
+    std::filesystem::remove(gate);
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; while [ ! -e '" + gate + "' ]; do sleep 0.05; done; "
+                        "head -c 9000000 >/dev/null; exec sleep 30");
+    const pid_t sid = process.shellPid();
+    const std::vector<std::uint8_t> block(64 * 1024, 'a');
+    const std::vector<std::uint8_t> big(1024 * 1024, 'b');
+    const std::vector<std::uint8_t> reply{'r'};
+    // Fill the queue to just below its limit, leaving room for small replies.
+    for (std::size_t sent = 0; sent + block.size() < LocalProcess::pendingWriteLimitBytes; sent += block.size())
+        process.send(block);
+    for (int i = 0; i < 1000; ++i) {
+        process.send(big);    // dropped
+        process.send(reply);  // still fits
+    }
+    auto dropLines = [&] {
+        std::size_t count = 0;
+        for (const auto& line : log.messages(platform::LogLevel::error))
+            count += line.find("not reading") != std::string::npos ? 1 : 0;
+        return count;
+    };
+    EXPECT_EQ(dropLines(), 1u);
+
+    std::ofstream(gate).put('x');
+    ASSERT_TRUE(eventually([&] { return process.total() >= 8900000; }, kTimeout)) << process.total();
+    for (int i = 0; i < 20; ++i) process.send(big);
+    EXPECT_EQ(dropLines(), 2u) << "a new episode after the child caught up";
+    process.terminate();
+    killSession(sid);
+    std::filesystem::remove(gate);
+}
+
 TEST_F(LocalProcessTest, DebugLinesNumberSendsAndShowRunningTotals) {
     LogCapture log;
     LocalProcess process(&recorder);
@@ -316,6 +395,43 @@ TEST_F(LocalProcessTest, TerminateStopsReportsAndReapsTheChild) {
     EXPECT_TRUE(eventually([&] { return processGone(pid); }, kTimeout)) << "no zombie left behind";
     main.loop.runFor(200ms);
     EXPECT_FALSE(recorder.exited()) << "no exit report after terminate()";
+}
+
+// A child that ignores SIGTERM and the hangup gets the grace, then SIGKILL
+// with its whole group; nothing of its session is left.
+TEST_F(LocalProcessTest, TerminateKillsAChildThatIgnoresItAfterTheGrace) {
+    LocalProcess process(&recorder);
+    startShell(process, "trap '' TERM HUP; sleep 100 & echo ready; while :; do sleep 0.1; done");
+    const pid_t sid = process.shellPid();
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
+    const auto start = std::chrono::steady_clock::now();
+    process.terminate();
+    std::this_thread::sleep_for(LocalProcess::terminateGrace / 2);
+    EXPECT_FALSE(processGone(sid)) << "SIGKILL waits for the grace";
+    EXPECT_TRUE(eventually([&] { return sessionMembers(sid).empty(); }, 10s))
+        << sessionMembers(sid).size() << " processes of the session left";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, LocalProcess::terminateGrace);
+    EXPECT_TRUE(processGone(sid)) << "reaped, not a zombie";
+    main.loop.runFor(100ms);
+    EXPECT_FALSE(recorder.exited());
+    killSession(sid);
+}
+
+// Closing the window terminates its children and the program then exits:
+// the exit waits out the grace and kills what still runs.
+TEST_F(LocalProcessTest, ProgramExitFinishesTheGraceOfTerminatedChildren) {
+    LocalProcess process(&recorder);
+    startShell(process, "trap '' TERM HUP; echo ready; while :; do sleep 0.1; done");
+    const pid_t sid = process.shellPid();
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
+    const auto start = std::chrono::steady_clock::now();
+    process.terminate();
+    ChildReaper::shared().finishDeadlines();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, LocalProcess::terminateGrace);
+    EXPECT_TRUE(processGone(sid)) << "killed and reaped before the exit goes on";
+    // The group's other members were killed too; their parent, gone, leaves them to init.
+    EXPECT_TRUE(eventually([&] { return sessionMembers(sid).empty(); }, 5s));
+    killSession(sid);
 }
 
 TEST_F(LocalProcessTest, ReleaseHangsUpAndTheChildIsReaped) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <span>
 #include <fstream>
@@ -105,6 +106,31 @@ public:
 };
 
 inline bool processGone(pid_t pid) { return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH; }
+
+// Processes (zombies included) whose session is `sid`, read from /proc.
+inline std::vector<pid_t> sessionMembers(pid_t sid) {
+    std::vector<pid_t> members;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text;
+        std::getline(stat, text);
+        // pid (comm) state ppid pgrp session ...; comm may hold anything but ends at the last ')'.
+        const auto close = text.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(text.substr(close + 1));
+        std::string state;
+        long ppid = 0, pgrp = 0, session = 0;
+        if (fields >> state >> ppid >> pgrp >> session && session == sid) members.push_back(std::stoi(name));
+    }
+    return members;
+}
+
+// Test clean-up: kills what is left of a session the test started.
+inline void killSession(pid_t sid) {
+    for (const pid_t pid : sessionMembers(sid)) kill(pid, SIGKILL);
+}
 
 inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

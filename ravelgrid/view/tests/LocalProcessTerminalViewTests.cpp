@@ -49,7 +49,8 @@ private slots:
         ProcessRecorder recorder;
         view.setProcessDelegate(&recorder);
         const QSizeF cell = *view.cellDimension();
-        view.resize(int(std::ceil(70 * cell.width())), int(std::ceil(20 * cell.height())));
+        const qreal bar = view.reservedScrollerWidth();
+        view.resize(int(std::ceil(70 * cell.width() + bar)), int(std::ceil(20 * cell.height())));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QCOMPARE(view.terminal().cols, 70);
@@ -60,7 +61,7 @@ private slots:
         QVERIFY(view.process().running());
         QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "20 70"), 10000);
 
-        view.resize(int(std::ceil(50 * cell.width())), int(std::ceil(12 * cell.height())));
+        view.resize(int(std::ceil(50 * cell.width() + bar)), int(std::ceil(12 * cell.height())));
         QCOMPARE(view.terminal().cols, 50);
         QVERIFY(!recorder.sizes.empty());
         QCOMPARE(recorder.sizes.back(), std::make_pair(50, 12));

@@ -37,7 +37,9 @@ struct Fixture {
     QSizeF cell() const { return *view->cellDimension(); }
 
     void showSized(int cols, int rows, qreal extraW = 0, qreal extraH = 0) {
-        view->resize(int(std::ceil(cols * cell().width() + extraW)), int(std::ceil(rows * cell().height() + extraH)));
+        // The scroll bar takes its width beside the grid.
+        view->resize(int(std::ceil(cols * cell().width() + extraW + view->reservedScrollerWidth())),
+                     int(std::ceil(rows * cell().height() + extraH)));
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));
         settle();
@@ -68,7 +70,8 @@ private slots:
         f.view->resize(f.view->width() + 1, f.view->height() + 1);
         QVERIFY(f.delegate.sizes.empty());
 
-        f.view->resize(int(std::ceil(50 * f.cell().width())), int(std::ceil(10 * f.cell().height())));
+        f.view->resize(int(std::ceil(50 * f.cell().width() + f.view->reservedScrollerWidth())),
+                       int(std::ceil(10 * f.cell().height())));
         QCOMPARE(f.view->terminal().cols, 50);
         QCOMPARE(f.view->terminal().rows, 10);
         QVERIFY(!f.delegate.sizes.empty());
@@ -92,7 +95,7 @@ private slots:
         QCOMPARE(cell, computeCellDimension(f.view->fontSet().rawNormal(), 1.0, dpr));
         QVERIFY(std::abs(cell.width() * dpr - std::round(cell.width() * dpr)) < 1e-6);
         QVERIFY(std::abs(cell.height() * dpr - std::round(cell.height() * dpr)) < 1e-6);
-        QCOMPARE(f.view->terminal().cols, int(f.view->width() / cell.width()));
+        QCOMPARE(f.view->terminal().cols, int((f.view->width() - f.view->reservedScrollerWidth()) / cell.width()));
         QCOMPARE(f.view->terminal().rows, int(f.view->height() / cell.height()));
         const auto pixels = f.view->cellSizeInPixels(f.view->terminal());
         QVERIFY(pixels.has_value());

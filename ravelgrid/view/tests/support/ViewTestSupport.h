@@ -23,7 +23,8 @@ struct RecordingDelegate : TerminalViewDelegate {
         writes.emplace_back(reinterpret_cast<const char*>(data.data()), data.size());
     }
     void scrolled(TerminalView&, double position) override { scrolls.push_back(position); }
-    void bell(TerminalView&) override {}
+    int bells = 0;
+    void bell(TerminalView&) override { ++bells; }
     void rangeChanged(TerminalView&, int startY, int endY) override { ranges.emplace_back(startY, endY); }
 
     std::string allBytes() const {

@@ -1,0 +1,79 @@
+#include "platform/Keyring.h"
+#include "platform/tests/support/KeyringLock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+bool envSet(const char* name) { return std::getenv(name) != nullptr; }
+
+class KeyringTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!envSet("QM_KEYRING_TEST")) GTEST_SKIP() << "needs the throwaway Secret Service of with-keyring.sh";
+        ASSERT_FALSE(keyring.remove("test-account").has_value());
+    }
+    platform::Keyring keyring{"quillmar-test"};
+};
+
+TEST_F(KeyringTest, StoresLooksUpReplacesAndRemoves) {
+    auto missing = keyring.lookup("test-account");
+    ASSERT_TRUE(missing.ok()) << missing.error->message;
+    EXPECT_FALSE(missing.secret.has_value());
+
+    ASSERT_FALSE(keyring.store("test-account", "quillmar test", "first").has_value());
+    EXPECT_EQ(keyring.lookup("test-account").secret, "first");
+    ASSERT_FALSE(keyring.store("test-account", "quillmar test", "second").has_value());
+    EXPECT_EQ(keyring.lookup("test-account").secret, "second");
+
+    // Another service's item of the same account stays apart.
+    platform::Keyring other("quillmar-other");
+    EXPECT_FALSE(other.lookup("test-account").secret.has_value());
+
+    ASSERT_FALSE(keyring.remove("test-account").has_value());
+    EXPECT_FALSE(keyring.lookup("test-account").secret.has_value());
+    EXPECT_FALSE(keyring.remove("test-account").has_value());
+}
+
+TEST_F(KeyringTest, RefusesSecretsItCannotHold) {
+    const auto error = keyring.store("test-account", "quillmar test", std::string("a\0b", 3));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_FALSE(keyring.lookup("test-account").secret.has_value());
+}
+
+TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing) {
+    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST")) GTEST_SKIP() << "locks its own keyring";
+    platform::Keyring keyring("quillmar-test");
+    ASSERT_FALSE(keyring.store("test-account", "quillmar test", "kept").has_value());
+    ASSERT_TRUE(platform::testing::lockDefaultKeyring());
+
+    const auto lookup = keyring.lookup("test-account");
+    ASSERT_FALSE(lookup.ok());
+    EXPECT_EQ(lookup.error->kind, platform::KeyringError::Kind::locked);
+    EXPECT_EQ(lookup.error->message, "The keyring is locked.");
+    EXPECT_FALSE(lookup.secret.has_value());
+    // While locked, "not there" can't be told from "hidden", and neither may be made anew.
+    const auto missing = keyring.lookup("no-such-account");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error->kind, platform::KeyringError::Kind::locked);
+
+    const auto stored = keyring.store("other-account", "quillmar test", "new");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->kind, platform::KeyringError::Kind::locked) << stored->message;
+}
+
+TEST(NoKeyringTest, EveryCallSaysTheKeyringIsMissing) {
+    if (!envSet("QM_NO_KEYRING_TEST")) GTEST_SKIP() << "runs with no session bus";
+    platform::Keyring keyring("quillmar-test");
+    const auto lookup = keyring.lookup("test-account");
+    ASSERT_FALSE(lookup.ok());
+    EXPECT_EQ(lookup.error->kind, platform::KeyringError::Kind::unavailable);
+    EXPECT_EQ(lookup.error->message, "No keyring is available: the desktop's Secret Service isn't running.");
+    const auto stored = keyring.store("test-account", "quillmar test", "secret");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->kind, platform::KeyringError::Kind::unavailable);
+}
+
+}  // namespace

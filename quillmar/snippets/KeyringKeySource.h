@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/Keyring.h"
+#include "quillmar/snippets/SnippetKeySource.h"
+
+#include <string>
+
+namespace quillmar {
+
+// The snippets key in the desktop keyring: service "quillmar", account
+// "snippets-key", the 32 key bytes as base64 text.
+class KeyringKeySource : public SnippetKeySource {
+public:
+    static constexpr const char* kAccount = "snippets-key";
+    static constexpr const char* kLabel = "quillmar snippets key";
+
+    explicit KeyringKeySource(platform::Keyring keyring = platform::Keyring());
+
+    Lookup find() override;
+    SnippetResult<platform::SymmetricKey> create() override;
+
+    static std::string encode(const platform::SymmetricKey& key);
+    static std::optional<platform::SymmetricKey> decode(std::string_view text);
+
+private:
+    platform::Keyring keyring_;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/Crypto.h"
+#include "quillmar/snippets/SnippetError.h"
+
+#include <optional>
+
+namespace quillmar {
+
+// Where the key of the snippets file is kept.
+class SnippetKeySource {
+public:
+    virtual ~SnippetKeySource() = default;
+
+    struct Lookup {
+        std::optional<platform::SymmetricKey> key;  // none when no key was made yet
+        std::optional<SnippetError> error;
+    };
+    virtual Lookup find() = 0;
+    // Makes a new random key and keeps it; gives it only once it is kept.
+    virtual SnippetResult<platform::SymmetricKey> create() = 0;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,194 @@
+#include "quillmar/snippets/SnippetLibrary.h"
+
+#include "platform/FileRead.h"
+#include "platform/SafeFile.h"
+#include "quillmar/snippets/FactorySnippets.h"
+#include "quillmar/snippets/SnippetJson.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <unordered_set>
+
+namespace quillmar {
+namespace {
+
+constexpr const char* kNothingChanged = " Nothing was changed.";
+
+SnippetError unchanged(const SnippetError& error) { return SnippetError{error.message + kNothingChanged}; }
+
+}  // namespace
+
+SnippetLibrary::SnippetLibrary(SnippetVault vault) : vault_(std::move(vault)) {}
+
+const Snippet* SnippetLibrary::find(std::string_view id) const {
+    auto normal = normalizedSnippetId(id);
+    if (!normal) return nullptr;
+    auto it = std::find_if(snippets_.begin(), snippets_.end(), [&](const Snippet& s) { return s.id == *normal; });
+    return it == snippets_.end() ? nullptr : &*it;
+}
+
+std::vector<std::string> SnippetLibrary::categories() const {
+    std::vector<std::string> names;
+    std::unordered_set<std::string_view> seen;
+    for (const Snippet& s : snippets_)
+        if (seen.insert(s.category).second) names.push_back(s.category);
+    return names;
+}
+
+std::vector<Snippet> SnippetLibrary::snippets(std::string_view inCategory) const {
+    std::vector<Snippet> list;
+    for (const Snippet& s : snippets_)
+        if (s.category == inCategory) list.push_back(s);
+    std::stable_sort(list.begin(), list.end(),
+                     [this](const Snippet& a, const Snippet& b) { return order_.compare(a.title, b.title) < 0; });
+    return list;
+}
+
+void SnippetLibrary::load() {
+    loaded_ = true;
+    opened_ = false;
+    std::vector<Snippet> previous = std::move(snippets_);
+    snippets_.clear();
+    readFile();
+    if (snippets_ != previous) ++revision_;
+}
+
+void SnippetLibrary::readFile() {
+    auto contents = vault_.load();
+    if (!contents) {
+        loadError_ = contents.error().message;
+        return;
+    }
+    if (contents.value().fileExisted) {
+        snippets_ = std::move(contents.value().snippets);
+    } else {
+        // Only when there is no file at all: never in place of one we couldn't read.
+        std::vector<Snippet> factory = factorySnippets();
+        if (auto saved = vault_.save(factory); !saved) {
+            loadError_ = saved.error().message;
+            return;
+        }
+        snippets_ = std::move(factory);
+    }
+    loadError_.reset();
+    opened_ = true;
+}
+
+SnippetStatus SnippetLibrary::mayChange() const {
+    if (loadError_) return SnippetError{"Your snippets couldn't be opened, so no change can be saved." +
+                                        std::string(kNothingChanged)};
+    if (!opened_) return SnippetError{"Your snippets haven't been loaded yet." + std::string(kNothingChanged)};
+    return SnippetDone{};
+}
+
+SnippetStatus SnippetLibrary::commit(std::vector<Snippet> next) {
+    if (auto saved = vault_.save(next); !saved) return unchanged(saved.error());
+    snippets_ = std::move(next);
+    ++revision_;
+    return SnippetDone{};
+}
+
+SnippetResult<std::string> SnippetLibrary::add(Snippet snippet) {
+    if (auto ok = mayChange(); !ok) return ok.error();
+    if (snippet.id.empty()) snippet.id = newSnippetId();
+    if (auto id = normalizedSnippetId(snippet.id)) snippet.id = *id;
+    if (auto problem = snippetProblem(snippet)) return SnippetError{*problem + kNothingChanged};
+    if (find(snippet.id)) return SnippetError{"A snippet with this id exists already." + std::string(kNothingChanged)};
+    if (snippets_.size() >= SnippetLimits::maxSnippets)
+        return SnippetError{"There are too many snippets to add another." + std::string(kNothingChanged)};
+    std::vector<Snippet> next = snippets_;
+    next.push_back(snippet);
+    if (auto done = commit(std::move(next)); !done) return done.error();
+    return snippet.id;
+}
+
+SnippetStatus SnippetLibrary::edit(const Snippet& changed) {
+    if (auto ok = mayChange(); !ok) return ok;
+    Snippet snippet = changed;
+    if (auto id = normalizedSnippetId(snippet.id)) snippet.id = *id;
+    if (auto problem = snippetProblem(snippet)) return SnippetError{*problem + kNothingChanged};
+    std::vector<Snippet> next = snippets_;
+    auto it = std::find_if(next.begin(), next.end(), [&](const Snippet& s) { return s.id == snippet.id; });
+    if (it == next.end()) return SnippetError{"That snippet no longer exists." + std::string(kNothingChanged)};
+    if (*it == snippet) return SnippetDone{};
+    *it = snippet;
+    return commit(std::move(next));
+}
+
+SnippetStatus SnippetLibrary::remove(std::string_view id) {
+    if (auto ok = mayChange(); !ok) return ok;
+    const Snippet* existing = find(id);
+    if (!existing) return SnippetError{"That snippet no longer exists." + std::string(kNothingChanged)};
+    const std::string target = existing->id;
+    std::vector<Snippet> next;
+    next.reserve(snippets_.size());
+    for (const Snippet& s : snippets_)
+        if (s.id != target) next.push_back(s);
+    return commit(std::move(next));
+}
+
+SnippetStatus SnippetLibrary::resetToFactory() {
+    if (auto ok = mayChange(); !ok) return ok;
+    return commit(factorySnippets());
+}
+
+SnippetStatus SnippetLibrary::exportTo(const std::string& path, std::string_view passphrase,
+                                       std::uint32_t rounds) const {
+    if (auto ok = mayChange(); !ok) return ok;
+    if (passphrase.empty()) return SnippetError{"Choose a passphrase to protect the export." + std::string(kNothingChanged)};
+    // Writing an export over the snippets file (or a link to it) would lose them.
+    struct stat target {}, own {};
+    if (::stat(path.c_str(), &target) == 0 && ::stat(vault_.paths().snippetsFile().c_str(), &own) == 0 &&
+        target.st_dev == own.st_dev && target.st_ino == own.st_ino)
+        return SnippetError{"That is the file your snippets are kept in; choose another one." +
+                            std::string(kNothingChanged)};
+    std::string json = SnippetJson::encode(snippets_);
+    auto sealed = SnippetFileFormat::sealExport(passphrase, json, rounds);
+    platform::wipe(json);
+    if (!sealed) return unchanged(sealed.error());
+    platform::SafeWriteOptions options;
+    options.modeWhenNew = 0600;
+    if (auto err = platform::replaceFileAtomically(path, sealed.value(), options))
+        return SnippetError{"Couldn't write the export file: " + err->description + "." + kNothingChanged};
+    return SnippetDone{};
+}
+
+SnippetResult<SnippetImportPlan> SnippetLibrary::prepareImport(const std::string& path,
+                                                               std::string_view passphrase) const {
+    if (auto ok = mayChange(); !ok) return ok.error();
+    auto file = platform::readRegularFile(path, SnippetLimits::maxFileBytes);
+    if (!file.ok()) {
+        if (file.error->kind == platform::FileReadError::Kind::tooLarge)
+            return SnippetError{"The file is larger than a snippets export can be (64 MiB)." +
+                                std::string(kNothingChanged)};
+        return SnippetError{"Couldn't read the file: " + file.error->description() + "." + kNothingChanged};
+    }
+    return prepareImportFromData(file.data, passphrase);
+}
+
+SnippetResult<SnippetImportPlan> SnippetLibrary::prepareImportFromData(std::string_view file,
+                                                                       std::string_view passphrase) const {
+    if (auto ok = mayChange(); !ok) return ok.error();
+    if (file.size() > SnippetLimits::maxFileBytes)
+        return SnippetError{"The file is larger than a snippets export can be (64 MiB)." + std::string(kNothingChanged)};
+    auto json = SnippetFileFormat::openExport(passphrase, file);
+    if (!json) return unchanged(json.error());
+    auto list = SnippetJson::decode(json.value(), "The export file");
+    platform::wipe(json.value());
+    if (!list) return unchanged(list.error());
+    return SnippetImport::plan(snippets_, std::move(list.value()));
+}
+
+SnippetResult<SnippetImportOutcome> SnippetLibrary::applyImport(const SnippetImportPlan& plan,
+                                                                SnippetImportChoice choice) {
+    if (auto ok = mayChange(); !ok) return ok.error();
+    SnippetImportOutcome outcome;
+    std::vector<Snippet> next = SnippetImport::merge(snippets_, plan.incoming, choice, &outcome);
+    if (next.size() > SnippetLimits::maxSnippets)
+        return SnippetError{"The import would make more snippets than can be kept." + std::string(kNothingChanged)};
+    if (outcome.added.empty() && outcome.replaced.empty()) return outcome;
+    if (auto done = commit(std::move(next)); !done) return done.error();
+    return outcome;
+}
+
+}  // namespace quillmar

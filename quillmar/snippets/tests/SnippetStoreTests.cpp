@@ -1,0 +1,193 @@
+// The observable store over a real Secret Service (see with-keyring.sh):
+// what it tells its observers, and when.
+#include "platform/Keyring.h"
+#include "quillmar/snippets/FactorySnippets.h"
+#include "quillmar/snippets/KeyringKeySource.h"
+#include "quillmar/snippets/SnippetStore.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+using namespace quillmar;
+
+namespace {
+
+struct Spies {
+    explicit Spies(SnippetStore& store)
+        : loaded(&store, &SnippetStore::loadedChanged),
+          error(&store, &SnippetStore::loadErrorChanged),
+          snippets(&store, &SnippetStore::snippetsChanged),
+          categories(&store, &SnippetStore::categoriesChanged) {}
+    // loaded, loadError, snippets, categories
+    QList<int> counts() const { return {int(loaded.count()), int(error.count()), int(snippets.count()), int(categories.count())}; }
+    void clear() {
+        loaded.clear();
+        error.clear();
+        snippets.clear();
+        categories.clear();
+    }
+    QSignalSpy loaded, error, snippets, categories;
+};
+
+QStringList titles(const std::vector<Snippet>& list) {
+    QStringList out;
+    for (const Snippet& s : list) out << QString::fromStdString(s.title);
+    return out;
+}
+
+std::string slurp(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+}  // namespace
+
+class SnippetStoreTests : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SnippetStore> makeStore(const QString& folder) {
+        return std::make_unique<SnippetStore>(SnippetPaths(dir_.filePath(folder).toStdString()),
+                                              std::make_unique<KeyringKeySource>());
+    }
+    QTemporaryDir dir_;
+
+private slots:
+    void init() {
+        if (!qEnvironmentVariableIsSet("QM_KEYRING_TEST")) QSKIP("needs the throwaway Secret Service of with-keyring.sh");
+        QVERIFY(!platform::Keyring().remove(KeyringKeySource::kAccount).has_value());
+    }
+
+    void newStoreHoldsNothingUntilLoaded() {
+        auto store = makeStore("fresh");
+        Spies spies(*store);
+        QVERIFY(!store->loaded());
+        QVERIFY(!store->hasLoadError());
+        QVERIFY(store->loadError().isEmpty());
+        QVERIFY(store->categories().isEmpty());
+        QVERIFY(store->allSnippets().empty());
+        QVERIFY(!QFileInfo::exists(dir_.filePath("fresh")));
+
+        // The window's protocol: set loaded, then load once.
+        store->setLoaded(true);
+        store->setLoaded(true);
+        QCOMPARE(spies.counts(), (QList<int>{1, 0, 0, 0}));
+        store->load();
+        QCOMPARE(spies.counts(), (QList<int>{1, 0, 1, 1}));
+        QCOMPARE(store->categories(), (QStringList{"Files", "Processes", "Network", "Git", "SSH"}));
+        QCOMPARE(store->allSnippets(), factorySnippets());
+        QVERIFY(QFileInfo::exists(store->snippetsFilePath()));
+        QCOMPARE(store->property("categories").toStringList(), store->categories());
+        QCOMPARE(store->property("loaded").toBool(), true);
+    }
+
+    void changesSignalOnlyWhatChanged() {
+        auto store = makeStore("changes");
+        store->load();
+        Spies spies(*store);
+
+        QString id;
+        QVERIFY(!store->add(Snippet{"", "Item 10", "echo 10", "Numbers", {}, ""}, &id));
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 1}));
+        QVERIFY(store->snippet(id).has_value());
+        QVERIFY(!store->add(Snippet{"", "item 2", "echo 2", "Numbers", {}, ""}));
+        QVERIFY(!store->add(Snippet{"", "Item 1", "echo 1", "Numbers", {}, ""}));
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 3, 1}));
+        QCOMPARE(titles(store->snippets("Numbers")), (QStringList{"Item 1", "item 2", "Item 10"}));
+        QCOMPARE(store->categories().last(), QString("Numbers"));
+
+        spies.clear();
+        const auto refused = store->add(Snippet{"", "", "echo", "Numbers", {}, ""});
+        QCOMPARE(refused.value_or(""), QString("A snippet needs a title. Nothing was changed."));
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 0, 0}));
+
+        Snippet edited = *store->snippet(id);
+        edited.note = "now with a note";
+        QVERIFY(!store->edit(edited));
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 0}));
+        QVERIFY(!store->edit(edited));  // the same again: nothing to tell
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 0}));
+
+        spies.clear();
+        for (const Snippet& s : store->snippets("Numbers")) QVERIFY(!store->remove(QString::fromStdString(s.id)));
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 3, 1}));
+        QVERIFY(!store->categories().contains("Numbers"));
+
+        spies.clear();
+        QVERIFY(!store->resetToFactory());
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 0}));
+    }
+
+    void importIsPlannedThenApplied() {
+        auto source = makeStore("source");
+        source->load();
+        QVERIFY(!source->add(Snippet{"", "From elsewhere", "hostname", "Moved", {"linux"}, ""}));
+        Snippet changed = source->allSnippets().front();
+        changed.title = "Changed title";
+        QVERIFY(!source->edit(changed));
+        const QString exportPath = dir_.filePath("moved.qmsx");
+        QVERIFY(!source->exportTo(exportPath, "secret", 1000));
+
+        auto target = makeStore("target");
+        target->load();
+        Spies spies(*target);
+        auto wrong = target->prepareImport(exportPath, "Secret");
+        QVERIFY(!wrong);
+        QVERIFY(wrong.error().message.ends_with("Nothing was changed."));
+        auto plan = target->prepareImport(exportPath, "secret");
+        QVERIFY(plan);
+        QCOMPARE(plan.value().added.size(), size_t(1));
+        QCOMPARE(plan.value().replaced, std::vector<std::string>{changed.id});
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 0, 0}));
+
+        auto outcome = target->applyImport(plan.value(), SnippetImportChoice::replaceExisting);
+        QVERIFY(outcome);
+        QCOMPARE(outcome.value().replaced, std::vector<std::string>{changed.id});
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 1}));
+        QCOMPARE(target->allSnippets(), source->allSnippets());
+    }
+
+    void unreadableFileGivesALoadErrorAndRefusesChanges() {
+        auto first = makeStore("broken");
+        first->load();
+        const QString path = first->snippetsFilePath();
+        const std::string good = slurp(path);
+        {
+            std::fstream f(path.toStdString(), std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(40);
+            f.put('\x7f');
+        }
+        const std::string damaged = slurp(path);
+
+        auto store = makeStore("broken");
+        Spies spies(*store);
+        store->setLoaded(true);
+        store->load();
+        QCOMPARE(spies.counts(), (QList<int>{1, 1, 0, 0}));
+        QVERIFY(store->hasLoadError());
+        QVERIFY(store->loadError().startsWith("The snippets file couldn't be decrypted"));
+        QVERIFY(store->categories().isEmpty());
+        QVERIFY(store->add(Snippet{"", "t", "c", "k", {}, ""}).has_value());
+        QVERIFY(store->resetToFactory().has_value());
+        QVERIFY(store->exportTo(dir_.filePath("none.qmsx"), "pw", 1).has_value());
+        QCOMPARE(slurp(path), damaged);
+
+        // Put back by hand: loading again clears the error and brings the list.
+        spies.clear();
+        std::ofstream(path.toStdString(), std::ios::binary | std::ios::trunc) << good;
+        store->load();
+        QCOMPARE(spies.counts(), (QList<int>{0, 1, 1, 1}));
+        QVERIFY(!store->hasLoadError());
+        QCOMPARE(store->allSnippets(), factorySnippets());
+    }
+};
+
+QTEST_GUILESS_MAIN(SnippetStoreTests)
+#include "SnippetStoreTests.moc"
