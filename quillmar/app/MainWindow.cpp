@@ -327,6 +327,8 @@ void MainWindow::applyTheme() {
     fill(tabStripRow_, strip);
     fill(sidebarLine_, Metro::line());
     fill(tabLine_, Metro::line());
+    tabStrip_->restyle();
+    badges_->update();
     for (auto& [tool, pane] : toolPanes_) {
         if (pane)
             fill(pane, Metro::background());

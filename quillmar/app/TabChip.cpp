@@ -80,6 +80,15 @@ void ChipBase::setActive(bool active) {
     update();
 }
 
+void ChipBase::restyle() {
+    if (closeButton_) {
+        for (auto* cross : closeButton_->findChildren<LucideIcon*>())
+            cross->setColor(Metro::mutedText());
+    }
+    activeChanged();
+    update();
+}
+
 void ChipBase::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && onSelect_)
         onSelect_();

@@ -28,6 +28,8 @@ public:
     bool isActive() const { return active_; }
     void setActive(bool active);
     QToolButton* closeButton() const { return closeButton_; }
+    // Takes the theme's colours again (the appearance changed).
+    void restyle();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

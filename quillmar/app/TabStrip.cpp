@@ -63,16 +63,12 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), wor
 
     localButton_ = new QPushButton(QStringLiteral("Local"), this);
     localButton_->setFont(metroMonoFont(12));
-    localButton_->setIcon(plusIcon(Metro::secondaryText()));
     localButton_->setIconSize(QSize(13, 13));
     localButton_->setFixedHeight(26);
     localButton_->setFocusPolicy(Qt::NoFocus);
     localButton_->setCursor(Qt::PointingHandCursor);
     localButton_->setToolTip(QStringLiteral("New local shell tab (Ctrl+Shift+T). SSH tabs open from the sidebar. "
                                             "Hold Alt to see tab numbers."));
-    localButton_->setStyleSheet(QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 6px; padding: 0 8px; "
-                                               "color: %2; background: transparent; }")
-                                    .arg(Metro::line().name(), Metro::secondaryText().name()));
     connect(localButton_, &QPushButton::clicked, this, &TabStrip::openLocalShell);
 
     buildButton_ = new QPushButton(this);
@@ -86,6 +82,7 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), wor
     buildButton_->setFixedSize(buildPill_->sizeHint());
     connect(buildButton_, &QPushButton::clicked, this, &TabStrip::openAbout);
 
+    restyle();
     layout->addWidget(scroll_, 1);
     layout->addWidget(localButton_);
     layout->addSpacing(10);
@@ -96,6 +93,16 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), wor
     connect(&workspace_, &Workspace::openToolsChanged, this, &TabStrip::sync);
     connect(&workspace_, &Workspace::activeIDChanged, this, &TabStrip::markActive);
     sync();
+}
+
+void TabStrip::restyle() {
+    localButton_->setIcon(plusIcon(Metro::secondaryText()));
+    localButton_->setStyleSheet(QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 6px; padding: 0 8px; "
+                                               "color: %2; background: transparent; }")
+                                    .arg(Metro::line().name(), Metro::secondaryText().name()));
+    buildPill_->setTone(Metro::accent());
+    for (const auto& [id, chip] : chips())
+        chip->restyle();
 }
 
 void TabStrip::openLocalShell() { workspace_.open(SessionTarget::local()); }

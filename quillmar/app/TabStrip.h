@@ -50,6 +50,9 @@ public:
     Pill* buildPill() const { return buildPill_; }
     QScrollArea* scrollArea() const { return scroll_; }
 
+    // Takes the theme's colours again (the appearance changed).
+    void restyle();
+
     void openLocalShell();
     void openAbout();
 

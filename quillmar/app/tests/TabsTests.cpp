@@ -529,6 +529,29 @@ private slots:
         QCOMPARE(window.tabStripRow()->height() == MainWindow::tabStripHeight || !window.isVisible(), true);
     }
 
+    void stripFollowsTheAppearance() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        settings->setAppearance(AppAppearance::dark);
+        MainWindow window(*settings);
+        window.show();
+        QTRY_VERIFY(window.workspace().sessions().size() == 1);
+        auto second = window.workspace().open(SessionTarget::local());
+        QLabel* inactiveTitle = window.tabStrip()->chipFor(window.workspace().sessions()[0]->id)->findChild<QLabel*>();
+        const auto variantColour = [](Metro::Role role) { return Metro::color(role, Metro::currentVariant()); };
+        QCOMPARE(inactiveTitle->palette().color(QPalette::WindowText), variantColour(Metro::Role::secondaryText));
+        settings->setAppearance(AppAppearance::light);
+        QCOMPARE(Metro::currentVariant(), Metro::Variant::light);
+        QCOMPARE(inactiveTitle->palette().color(QPalette::WindowText),
+                 Metro::color(Metro::Role::secondaryText, Metro::Variant::light));
+        QVERIFY(window.tabStrip()->localButton()->styleSheet().contains(
+            Metro::color(Metro::Role::line, Metro::Variant::light).name()));
+        QCOMPARE(window.tabStrip()->buildPill()->tone(), Metro::color(Metro::Role::accent, Metro::Variant::light));
+        settings->setAppearance(AppAppearance::dark);
+        QCOMPARE(inactiveTitle->palette().color(QPalette::WindowText),
+                 Metro::color(Metro::Role::secondaryText, Metro::Variant::dark));
+        Q_UNUSED(second);
+    }
+
     void hiddenSessionsKeepRunning() {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings);
