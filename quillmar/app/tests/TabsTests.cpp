@@ -457,6 +457,30 @@ private slots:
         QCOMPARE(card->dismissButton()->text(), QStringLiteral("Dismiss"));
     }
 
+    void activeTabClosedByThePolicyMovesTheFocus() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        MainWindow window(*settings);
+        auto a = window.workspace().open(SessionTarget::local());
+        auto b = window.workspace().open(SessionTarget::local());
+        auto c = window.workspace().open(SessionTarget::local());
+        window.workspace().activate(b->id);
+        window.workspace().activate(c->id);
+        for (const auto& s : {a, b, c})
+            QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(s->id)->view()->process().shellPid() > 0, 10000);
+        sendText(window.hostFor(c->id), "exit 0\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workspace().session(c->id), 15000);
+        // The tab focused last before it, shown in the detail area.
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(b->id));
+        QCOMPARE(window.detailStack()->currentWidget(), window.hostFor(b->id));
+        QVERIFY(!window.tabStrip()->chipFor(c->id));
+        // The last tab gone: no active tab, the hint in the detail area.
+        window.workspace().close(a->id);
+        sendText(window.hostFor(b->id), "exit 0\n");
+        QTRY_VERIFY_WITH_TIMEOUT(window.workspace().sessions().empty(), 15000);
+        QCOMPARE(window.workspace().activeID(), std::nullopt);
+        QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
+    }
+
     void toolTabStaysAndReloadsKeys() {
         auto settings = freshSettings(SessionExitPolicy::alwaysClose);
         MainWindow window(*settings);
@@ -494,6 +518,7 @@ private slots:
         QTRY_VERIFY(window.workspace().sessions().size() == 1);
         auto first = window.workspace().sessions()[0];
         auto other = window.workspace().open(SessionTarget::local());
+        QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(first->id)->view()->process().shellPid() > 0, 10000);
         sendText(window.hostFor(first->id), "exit 3\n");
         QTRY_VERIFY_WITH_TIMEOUT(!first->running(), 15000);
         // Hidden while it ended: no card in sight until it is in front.
@@ -590,6 +615,7 @@ private slots:
         QVERIFY(chip->editing());
         const std::size_t sentBefore = host->view()->process().sendCount();
         // Tabs around it change while the name is typed: one ends, one is closed by the policy.
+        QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(doomed->id)->view()->process().shellPid() > 0, 10000);
         sendText(window.hostFor(doomed->id), "exit 0\n");
         QTRY_VERIFY_WITH_TIMEOUT(!window.workspace().session(doomed->id), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!shortLived->running(), 10000);
