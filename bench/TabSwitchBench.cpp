@@ -4,6 +4,8 @@
 #include "quillmar/app/MainWindow.h"
 #include "quillmar/app/TerminalHost.h"
 #include "quillmar/app/UserSettings.h"
+#include "quillmar/snippets/SnippetKeySource.h"
+#include "quillmar/snippets/SnippetStore.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
 #include <benchmark/benchmark.h>
@@ -19,10 +21,25 @@ using namespace quillmar;
 
 namespace {
 
+// The snippets key kept in memory: the benchmark never asks a keyring.
+class MemoryKeys final : public SnippetKeySource {
+public:
+    Lookup find() override { return {key_, std::nullopt}; }
+    SnippetResult<platform::SymmetricKey> create() override {
+        key_ = platform::SymmetricKey::random();
+        return *key_;
+    }
+
+private:
+    std::optional<platform::SymmetricKey> key_;
+};
+
 void BM_TabSwitch(benchmark::State& state) {
     QTemporaryDir dir;
     UserSettings settings(dir.filePath(QStringLiteral("quillmar.conf")));
-    MainWindow window(settings);
+    // Snippets in a folder of ours.
+    MainWindow window(settings, std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(QStringLiteral("data")).toStdString()),
+                                                               std::make_unique<MemoryKeys>()));
     window.resize(1280, 800);
     std::vector<QUuid> ids;
     for (int i = 0; i < 10; ++i) {

@@ -42,13 +42,11 @@ void FocusingTerminalView::paintEvent(QPaintEvent* event) {
     LocalProcessTerminalView::paintEvent(event);
     if (!painted_) {
         painted_ = true;
-        if (onFirstFrame)
-            onFirstFrame();
+        emit firstFramePainted();
     }
     if (outputSeen_ && !outputPainted_) {
         outputPainted_ = true;
-        if (onFirstOutputFrame)
-            onFirstOutputFrame();
+        emit firstOutputPainted();
     }
 }
 

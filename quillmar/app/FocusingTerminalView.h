@@ -23,11 +23,15 @@ public:
     // the text holds a line feed, since the shell would run each line.
     bool pasteSnippet(const QString& text);
 
-    std::function<void()> onOutput;           // each slice of child output
-    std::function<void()> onFirstFrame;       // the first paint
-    std::function<void()> onFirstOutputFrame; // the first paint after output arrived
+    std::function<void()> onOutput;  // each slice of child output
 
     void dataReceived(std::span<const uint8_t> slice) override;
+    bool hasPainted() const { return painted_; }
+
+signals:
+    void firstFramePainted();
+    // The first paint after the child's output arrived: its prompt, usually.
+    void firstOutputPainted();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -74,12 +74,15 @@ std::optional<double> msSinceProcessStart() {
 
 }  // namespace
 
-MainWindow::MainWindow(UserSettings& settings, QWidget* parent)
+MainWindow::MainWindow(UserSettings& settings, QWidget* parent) : MainWindow(settings, nullptr, parent) {}
+
+MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> snippets, QWidget* parent)
     : QMainWindow(parent),
       settings_(settings),
       scheduler_(ravelgrid::QtScheduler::system()),
       hosts_(std::make_unique<SSHHostStore>()),
       keyStore_(std::make_unique<SSHKeyStore>()),
+      snippets_(snippets ? std::move(snippets) : std::make_unique<SnippetStore>()),
       workspace_(scheduler_),
       keys_(settings, scheduler_),
       font_(fontFor(settings)) {
@@ -203,9 +206,26 @@ void MainWindow::hideEvent(QHideEvent* event) {
 void MainWindow::installKeyMonitor() {
     if (workspace_.sessions().empty())
         workspace_.open(SessionTarget::local());
-    // SNIPPET STORE: load it here once (loaded flag first, then load()).
+    // The flag first: the file is read at most once per window, whether or
+    // not reading it works (a failure stays in the store's loadError). The
+    // read asks the keyring, which may hold the thread for an unlock
+    // prompt: it waits until the shell's prompt is drawn, or half a second.
+    if (!snippets_->loaded()) {
+        snippets_->setLoaded(true);
+        if (TerminalHost* host = activeHost())
+            connect(host->view(), &FocusingTerminalView::firstOutputPainted, this, &MainWindow::loadSnippets,
+                    Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        QTimer::singleShot(snippetReadDelayMs, this, &MainWindow::loadSnippets);
+    }
     keys_.setWorkspace(&workspace_);
     keys_.install(this);
+}
+
+void MainWindow::loadSnippets() {
+    if (snippetsRead_)
+        return;
+    snippetsRead_ = true;
+    snippets_->load();
 }
 
 void MainWindow::removeKeyMonitor() { keys_.stop(); }
@@ -241,18 +261,20 @@ void MainWindow::syncSessions() {
         terminalHosts_[session->id] = host;
         detailStack_->addWidget(host);
         if (profiling()) {
-            const bool first = terminalHosts_.size() == 1;
-            host->view()->onFirstFrame = [opening, first] {
-                if (!first)
-                    platform::logInfo("app", "quillmar: new tab first frame after " +
-                                                 std::to_string(double(opening.nsecsElapsed()) / 1e6) + " ms");
-            };
-            if (first) {
-                host->view()->onFirstOutputFrame = [] {
+            if (terminalHosts_.size() == 1 && !firstPromptLogged_) {
+                connect(host->view(), &FocusingTerminalView::firstOutputPainted, this, [this] {
+                    if (firstPromptLogged_)
+                        return;
+                    firstPromptLogged_ = true;
                     if (auto ms = msSinceProcessStart())
                         platform::logInfo("app", "quillmar: first prompt painted " + std::to_string(*ms) +
                                                      " ms after process start");
-                };
+                });
+            } else {
+                connect(host->view(), &FocusingTerminalView::firstFramePainted, this, [opening] {
+                    platform::logInfo("app", "quillmar: new tab first frame after " +
+                                                 std::to_string(double(opening.nsecsElapsed()) / 1e6) + " ms");
+                });
             }
         }
         // A host that is never shown still runs its child.

@@ -7,6 +7,7 @@
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
+#include "quillmar/snippets/SnippetStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
 #include "platform/Scheduler.h"
 
@@ -36,13 +37,18 @@ class MainWindow final : public QMainWindow {
 public:
     static constexpr int sidebarWidth = 230;
     static constexpr int tabStripHeight = 40;
+    // The latest the snippets are read after the window is first shown.
+    static constexpr int snippetReadDelayMs = 500;
 
     explicit MainWindow(UserSettings& settings = UserSettings::standard(), QWidget* parent = nullptr);
+    // With a snippet store of the caller's (tests).
+    MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> snippets, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     UserSettings& settings() const { return settings_; }
     SSHHostStore& hosts() const { return *hosts_; }
     SSHKeyStore& keyStore() const { return *keyStore_; }
+    SnippetStore& snippets() const { return *snippets_; }
     Workspace& workspace() { return workspace_; }
     KeyRouter& keys() { return keys_; }
     SystemAppearance& systemAppearance() { return systemAppearance_; }
@@ -74,6 +80,7 @@ protected:
 private:
     void installKeyMonitor();
     void removeKeyMonitor();
+    void loadSnippets();
     void syncSessions();
     void syncTools();
     void showActive();
@@ -90,8 +97,7 @@ private:
     platform::Scheduler& scheduler_;  // the event loop's clock
     std::unique_ptr<SSHHostStore> hosts_;
     std::unique_ptr<SSHKeyStore> keyStore_;
-    // SNIPPET STORE: created here, between the key store and the workspace,
-    // once quillmar/snippets lands (loaded once in installKeyMonitor).
+    std::unique_ptr<SnippetStore> snippets_;  // read once, when the window is first shown
     Workspace workspace_;
     KeyRouter keys_;
     SystemAppearance systemAppearance_;
@@ -110,6 +116,8 @@ private:
     TabNumberBadges* badges_ = nullptr;
     std::map<QUuid, QPointer<TerminalHost>> terminalHosts_;
     std::map<ToolTab, QPointer<QWidget>> toolPanes_;
+    bool firstPromptLogged_ = false;
+    bool snippetsRead_ = false;
 };
 
 }  // namespace quillmar

@@ -21,8 +21,9 @@ QString UserSettings::standardFilePath() {
 }
 
 UserSettings& UserSettings::standard() {
-    static UserSettings* shared = new UserSettings(standardFilePath());  // lives as long as the process
-    return *shared;
+    // Destroyed at exit, which writes out what is still unsaved.
+    static UserSettings shared(standardFilePath());
+    return shared;
 }
 
 QString UserSettings::filePath() const { return settings_->fileName(); }

@@ -1,6 +1,8 @@
 #include "quillmar/app/LocalShell.h"
 #include "quillmar/app/MainWindow.h"
 #include "quillmar/app/UserSettings.h"
+#include "quillmar/snippets/SnippetKeySource.h"
+#include "quillmar/snippets/SnippetStore.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
@@ -19,6 +21,24 @@
 using namespace quillmar;
 
 namespace {
+
+// The snippets key kept in memory, so no test touches a real keyring.
+class MemoryKeys final : public SnippetKeySource {
+public:
+    Lookup find() override { return {key_, std::nullopt}; }
+    SnippetResult<platform::SymmetricKey> create() override {
+        key_ = platform::SymmetricKey::random();
+        return *key_;
+    }
+
+private:
+    std::optional<platform::SymmetricKey> key_;
+};
+
+std::unique_ptr<SnippetStore> snippetStoreIn(const QTemporaryDir& dir) {
+    return std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(QStringLiteral("data")).toStdString()),
+                                          std::make_unique<MemoryKeys>());
+}
 
 bool isZombie(pid_t pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -118,9 +138,11 @@ private slots:
     void windowOpensOneShellAndReportsItsEnd() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings);
+        MainWindow window(settings, snippetStoreIn(config));
         QVERIFY(window.workspace().sessions().empty());
         QVERIFY(window.sidebarColumn() && window.tabStripRow() && window.detailStack());
+        QVERIFY(!window.snippets().loaded());
+        QSignalSpy snippetsRead(&window.snippets(), &SnippetStore::snippetsChanged);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.workspace().sessions().size(), size_t(1));
@@ -136,10 +158,19 @@ private slots:
         QVERIFY(window.keys().installed());
         QVERIFY(window.minimumSize().width() >= 760 && window.minimumSize().height() >= 440);
 
-        // Shown again: no second shell.
+        // Read once: the factory set, saved to the (new) file.
+        QVERIFY(window.snippets().loaded());
+        QTRY_VERIFY(!window.snippets().allSnippets().empty());
+        QVERIFY(QFile::exists(window.snippets().snippetsFilePath()));
+        QVERIFY(window.snippets().loadError().isEmpty());
+
+        // Shown again: no second shell, no second read.
+        const int reads = snippetsRead.count();
         window.hide();
         QVERIFY(!window.keys().installed());
         window.show();
+        QTest::qWait(50);
+        QCOMPARE(snippetsRead.count(), reads);
         QVERIFY(window.keys().installed());
         QCOMPARE(window.workspace().sessions().size(), size_t(1));
 
@@ -161,7 +192,7 @@ private slots:
     void shortcutsReachTheRouterBeforeTheTerminal() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings);
+        MainWindow window(settings, snippetStoreIn(config));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.activateWindow();
@@ -212,7 +243,7 @@ private slots:
     void closingATabStopsItsChild() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings);
+        MainWindow window(settings, snippetStoreIn(config));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto session = window.workspace().sessions().at(0);
@@ -244,7 +275,7 @@ private slots:
     void settingsReachEveryTerminal() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings);
+        MainWindow window(settings, snippetStoreIn(config));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.workspace().open(SessionTarget::local());

@@ -4,7 +4,8 @@
 //
 //   find_text_on_screen <screenshot.png> <text> [minimum matches] [#fg #bg]
 //
-// The colours default to the engine's own (grey on black).
+// The colours default to those of the application's default scheme,
+// metro-dark.
 // Exits 0 when the text appears at least that many times (default 1).
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
@@ -76,8 +77,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
         return 2;
     }
-    QColor fg = colorToQColor(Color(35389, 35389, 35389));
-    QColor bg = colorToQColor(Color(0, 0, 0));
+    QColor fg(0xE1, 0xE6, 0xEE);
+    QColor bg(0x0E, 0x11, 0x17);
     if (argc > 5) {
         fg = QColor(QString::fromUtf8(argv[4]));
         bg = QColor(QString::fromUtf8(argv[5]));

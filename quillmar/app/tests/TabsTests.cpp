@@ -15,6 +15,9 @@
 #include "quillmar/app/Version.h"
 #include "quillmar/app/Workspace.h"
 
+#include "quillmar/snippets/SnippetKeySource.h"
+#include "quillmar/snippets/SnippetStore.h"
+
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
@@ -46,6 +49,19 @@ void sendText(TerminalHost* host, const std::string& text) {
 
 // Gone from the process table: neither running nor a zombie left unreaped.
 bool gone(pid_t pid) { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); }
+
+// The snippets key kept in memory, so no test touches a real keyring.
+class MemoryKeys final : public SnippetKeySource {
+public:
+    Lookup find() override { return {key_, std::nullopt}; }
+    SnippetResult<platform::SymmetricKey> create() override {
+        key_ = platform::SymmetricKey::random();
+        return *key_;
+    }
+
+private:
+    std::optional<platform::SymmetricKey> key_;
+};
 
 // A TCP socket listening on 127.0.0.1 that never answers: an ssh that
 // connects to it waits for the server's greeting.
@@ -87,6 +103,12 @@ class TabsTests : public QObject {
         auto settings = std::make_unique<UserSettings>(config_.filePath(QStringLiteral("s%1.conf").arg(++n)));
         settings->setExitPolicy(policy);
         return settings;
+    }
+
+    std::unique_ptr<SnippetStore> snippetStore() {
+        static int n = 0;
+        return std::make_unique<SnippetStore>(
+            SnippetPaths(config_.filePath(QStringLiteral("data%1").arg(++n)).toStdString()), std::make_unique<MemoryKeys>());
     }
 
 private slots:
@@ -411,7 +433,7 @@ private slots:
         QFETCH(bool, closes);
         QFETCH(QString, pill);
         auto settings = freshSettings(policy);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         // An ssh that gets no banner waits (to be killed); one refused exits 255.
         SilentServer silent;
         QVERIFY(silent.port != 0);
@@ -459,7 +481,7 @@ private slots:
 
     void activeTabClosedByThePolicyMovesTheFocus() {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         auto a = window.workspace().open(SessionTarget::local());
         auto b = window.workspace().open(SessionTarget::local());
         auto c = window.workspace().open(SessionTarget::local());
@@ -483,7 +505,7 @@ private slots:
 
     void toolTabStaysAndReloadsKeys() {
         auto settings = freshSettings(SessionExitPolicy::alwaysClose);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         const QString keyPath = home_.filePath(QStringLiteral(".ssh/qm_tool_key"));
         QFile::remove(keyPath);
         QFile::remove(keyPath + QStringLiteral(".pub"));
@@ -513,7 +535,7 @@ private slots:
 
     void escapeDismissesForGood() {
         auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         window.show();  // opens the first local shell
         QTRY_VERIFY(window.workspace().sessions().size() == 1);
         auto first = window.workspace().sessions()[0];
@@ -539,7 +561,7 @@ private slots:
 
     void emptyHintAndPanes() {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         QCOMPARE(window.emptyHint()->text(),
                  QStringLiteral("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. Ctrl+, for "
                                 "Settings."));
@@ -557,7 +579,7 @@ private slots:
     void stripFollowsTheAppearance() {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         settings->setAppearance(AppAppearance::dark);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         window.show();
         QTRY_VERIFY(window.workspace().sessions().size() == 1);
         auto second = window.workspace().open(SessionTarget::local());
@@ -579,7 +601,7 @@ private slots:
 
     void hiddenSessionsKeepRunning() {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         window.resize(900, 600);
         auto counter = window.workspace().open(SessionTarget::tool(
             QStringLiteral("count"), QStringLiteral("/bin/sh"),
@@ -598,7 +620,7 @@ private slots:
 
     void renameFieldKeepsItsKeys() {
         auto settings = freshSettings(SessionExitPolicy::alwaysClose);
-        MainWindow window(*settings);
+        MainWindow window(*settings, snippetStore());
         window.resize(900, 600);
         auto cat = window.workspace().open(
             SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
@@ -633,7 +655,7 @@ private slots:
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         std::vector<pid_t> pids;
         {
-            MainWindow window(*settings);
+            MainWindow window(*settings, snippetStore());
             window.show();
             window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
                                                         {QStringLiteral("60")}));
