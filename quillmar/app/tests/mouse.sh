@@ -24,7 +24,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     for _ in $(seq 1 "$tries"); do
       sleep 0.25
       import -window root "$shot" 2>/dev/null || continue
-      if out=$("$MOUSE_FINDER" "$shot" "$text" "$n" "#E1E6EE" "#0E1117"); then
+      if out=$("$MOUSE_FINDER" "$shot" "$text" "$n"); then
         echo "$out" | head -1 | sed "s/found at //"
         return 0
       fi
@@ -33,7 +33,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   }
   count() {
     import -window root "$shot" 2>/dev/null
-    "$MOUSE_FINDER" "$shot" "$1" 1 "#E1E6EE" "#0E1117" | grep -c "found at"
+    "$MOUSE_FINDER" "$shot" "$1" 1 | grep -c "found at"
   }
 
   "$MOUSE_APP" >"$MOUSE_WORK/app.log" 2>&1 &
