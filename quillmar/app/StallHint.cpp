@@ -46,7 +46,12 @@ StallHint::StallHint(std::shared_ptr<TerminalSession> session, platform::Schedul
 
 void StallHint::tick() {
     evaluate();
-    if (!session_->probe.dismissed)
+    // No need to ask again once the answer can only be no: dismissed, ended,
+    // or output came too late after the start to count as a stall.
+    const StallProbe& probe = session_->probe;
+    const bool lateOutput = probe.lastOutputAt && *probe.lastOutputAt >= probe.startedAt &&
+                            *probe.lastOutputAt - probe.startedAt >= StallProbe::quietAfterStartNs;
+    if (!probe.dismissed && session_->running() && !lateOutput)
         ticks_.after(tickNs, [this] { tick(); });
 }
 

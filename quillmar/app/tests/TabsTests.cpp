@@ -722,6 +722,28 @@ private slots:
         host.view()->terminate();
     }
 
+    void stallBannerNeverAfterLateFirstOutput() {
+        platform::FakeScheduler clock;
+        auto session = std::make_shared<TerminalSession>(
+            SessionTarget::tool(QStringLiteral("wait"), QStringLiteral("/bin/sh"),
+                                {QStringLiteral("-c"), QStringLiteral("read x; echo late; read y")}),
+            1, clock.nowNs());
+        TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
+        host.start();
+        QTRY_VERIFY_WITH_TIMEOUT(host.view()->process().shellPid() > 0, 10000);
+        StallHint hint(session, clock);
+        clock.advance(15 * second);
+        QVERIFY(hint.showing());
+        sendText(&host, "go\n");
+        QTRY_VERIFY_WITH_TIMEOUT(session->probe.lastOutputAt.has_value(), 10000);
+        QCOMPARE(*session->probe.lastOutputAt - session->probe.startedAt, 15 * second);
+        for (int i = 0; i < 30; ++i) {
+            clock.advance(second);
+            QVERIFY(!hint.showing());
+        }
+        host.view()->terminate();
+    }
+
     void stallBannerOnlyOverLocalShells() {
         platform::FakeScheduler clock;
         for (auto target : {SessionTarget::local(), SessionTarget::ssh(QStringLiteral("web")),
