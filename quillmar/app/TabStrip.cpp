@@ -154,8 +154,10 @@ void TabStrip::sync() {
             ++it;
             continue;
         }
-        if (it->second)
-            it->second->deleteLater(), it->second->hide();
+        if (it->second) {
+            it->second->hide();
+            it->second->deleteLater();
+        }
         it = sessionChips_.erase(it);
     }
     for (auto it = toolChips_.begin(); it != toolChips_.end();) {
@@ -163,8 +165,10 @@ void TabStrip::sync() {
             ++it;
             continue;
         }
-        if (it->second)
-            it->second->deleteLater(), it->second->hide();
+        if (it->second) {
+            it->second->hide();
+            it->second->deleteLater();
+        }
         it = toolChips_.erase(it);
     }
     int place = 0;
