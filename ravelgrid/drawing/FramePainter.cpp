@@ -117,7 +117,12 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
         }
     }
 
-    buildRow(line, input.columns, bufferRow, input.row, attributes_, layout_);
+    // Right-to-left and mixed rows are drawn in their visual order.
+    TerminalBidi::DisplayedRow shown;
+    if (input.row.bidi)
+        shown = TerminalBidi::displayedRow(bufferRow, *input.buffer, input.columns, input.row.maximumBidiParagraphRows,
+                                           input.row.clusterScalars);
+    buildRow(line, input.columns, bufferRow, input.row, attributes_, layout_, shown.layout());
 
     const QColor defaultBackground = colors_.effectiveBackground(input.row.reverseColors);
     for (const RowRun& run : layout_.runs) {
@@ -422,7 +427,8 @@ void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayou
         const RowCell& cell = layout.cells[i];
         if (cell.code <= 0x20 || (cell.code >= 0x7f && cell.code <= 0x9f) || cell.hidden)
             continue;
-        if (cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code))) {
+        if (!cell.display.isEmpty() || cell.code >= CharData::firstClusterCode ||
+            !isUnicodeScalar(uint32_t(cell.code))) {
             flush(painter);
             drawCluster(painter, cell, face, baselineY, context);
             continue;
@@ -434,9 +440,9 @@ void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayou
 
 void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace face, qreal baselineY,
                                const RowContext& context) {
-    if (cell.code < CharData::firstClusterCode || !context.clusterText)
-        return;
-    QString text = context.clusterText(cell.code);
+    QString text = cell.display;
+    if (text.isEmpty() && cell.code >= CharData::firstClusterCode && context.clusterText)
+        text = context.clusterText(cell.code);
     if (text.isEmpty())
         return;
     const ShapedText shaped = LineCache::cachedLine(text, fonts_.font(face), fonts_.faceId(face));
@@ -474,7 +480,7 @@ void FramePainter::drawCellGlyph(QPainter& painter, const RowCell& cell, FontFac
     fontSlots_.clear();
     fontSlots_.push_back(fonts_.raw(face));
     placed_.clear();
-    if (cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code)))
+    if (!cell.display.isEmpty() || cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code)))
         drawCluster(painter, cell, face, baselineY, context);
     else
         placeScalar(cell, face, baselineY);
