@@ -2,6 +2,8 @@
 
 #include "quillmar/app/Appearance.h"
 #include "quillmar/app/Metro.h"
+#include "quillmar/app/TabNumberBadges.h"
+#include "quillmar/app/TabStrip.h"
 #include "quillmar/app/TerminalFont.h"
 #include "platform/Log.h"
 #include "ravelgrid/view/QtScheduler.h"
@@ -13,6 +15,7 @@
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QVariantAnimation>
 #include <QVBoxLayout>
 
 #include <time.h>
@@ -101,7 +104,7 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     sidebar_ = new Sidebar(*hosts_, *keyStore_, workspace_, settings_, sidebarColumn_);
     sidebarLayout->addWidget(sidebar_);
 
-    auto* detailColumn = new QWidget(root_);
+    auto* detailColumn = detailColumn_ = new QWidget(root_);
     auto* detailLayout = new QVBoxLayout(detailColumn);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(0);
@@ -115,6 +118,12 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     detailLayout->addWidget(tabStripRow_);
     detailLayout->addWidget(tabLine_);
     detailLayout->addWidget(detailStack_, 1);
+    tabStrip_ = new TabStrip(workspace_, tabStripRow_);
+    tabLayout->addWidget(tabStrip_);
+    // Over the top of the detail area while Alt alone is held.
+    // A child of the stack but none of its pages, so clipped to it.
+    badges_ = new TabNumberBadges(workspace_, *tabStrip_, detailStack_);
+    badges_->hide();
 
     emptyHint_ = new QLabel(QStringLiteral("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. "
                                            "Ctrl+, for Settings."),
@@ -131,13 +140,12 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     rootLayout->addWidget(detailColumn, 1);
     setCentralWidget(root_);
 
-    // Empty until the tab strip is built.
-    tabStripRow_->hide();
-    tabLine_->hide();
 
     connect(&workspace_, &Workspace::sessionsChanged, this, &MainWindow::syncSessions);
     connect(&workspace_, &Workspace::openToolsChanged, this, &MainWindow::syncTools);
     connect(&workspace_, &Workspace::activeIDChanged, this, &MainWindow::showActive);
+    connect(&keys_, &KeyRouter::showBadgesChanged, this, &MainWindow::showBadges);
+    connect(tabStrip_, &TabStrip::chipsChanged, badges_, qOverload<>(&QWidget::update));
     connect(&settings_, &UserSettings::appearanceChanged, this, &MainWindow::applyTheme);
     connect(&settings_, &UserSettings::schemeIDChanged, this, &MainWindow::applySchemeToAll);
     connect(&settings_, &UserSettings::fontNameChanged, this, &MainWindow::rebuildFont);
@@ -341,6 +349,8 @@ void MainWindow::applyTheme() {
     fill(tabStripRow_, strip);
     fill(sidebarLine_, Metro::line());
     fill(tabLine_, Metro::line());
+    tabStrip_->restyle();
+    badges_->update();
     for (auto& [tool, pane] : toolPanes_) {
         if (pane)
             fill(pane, Metro::background());
@@ -370,13 +380,61 @@ void MainWindow::rebuildFont() {
     }
 }
 
-void MainWindow::handleSessionExit(std::optional<std::int32_t>, const std::shared_ptr<TerminalSession>& session) {
-    if (session->target.kind == SessionTarget::Kind::tool)
-        keyStore_->reload();
+void MainWindow::handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session) {
     platform::logInfo("app", "quillmar: " + session->title().toStdString() + " " +
                                  session->exitDescription().value_or(QString()).toStdString());
-    refreshTitle();
     emit sessionEnded(session->exitDescription().value_or(QStringLiteral("exited")));
+    // A session already closed (by the user, while its end was on its way) is not closed twice.
+    if (!workspace_.session(session->id))
+        return;
+    if (session->target.kind == SessionTarget::Kind::tool) {
+        // A key tool changed the keys: the list shows it at once; its tab stays.
+        keyStore_->reload();
+        refreshTitle();
+        return;
+    }
+    // Applied alike whether the tab is shown or hidden.
+    bool close = false;
+    switch (settings_.exitPolicy()) {
+    case SessionExitPolicy::closeIfClean: close = code == 0; break;
+    case SessionExitPolicy::alwaysKeep: close = false; break;
+    case SessionExitPolicy::alwaysClose: close = true; break;
+    }
+    if (close)
+        workspace_.close(session->id);
+    refreshTitle();
+}
+
+void MainWindow::showBadges() {
+    const bool on = keys_.showBadges();
+    if (on) {
+        placeBadges();
+        badges_->show();
+        badges_->raise();
+        // Slides in from the top edge.
+        auto* slide = new QVariantAnimation(badges_);
+        slide->setStartValue(-TabNumberBadges::bandHeight);
+        slide->setEndValue(0);
+        slide->setDuration(150);
+        slide->setEasingCurve(QEasingCurve::OutCubic);
+        connect(slide, &QVariantAnimation::valueChanged, badges_, [this](const QVariant& v) {
+            badges_->move(0, v.toInt());
+        });
+        slide->start(QAbstractAnimation::DeleteWhenStopped);
+    } else {
+        badges_->hide();
+    }
+}
+
+void MainWindow::placeBadges() {
+    badges_->setGeometry(0, 0, detailStack_->width(), TabNumberBadges::bandHeight);
+    badges_->update();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (badges_->isVisible())
+        placeBadges();
 }
 
 void MainWindow::refreshTitle() {

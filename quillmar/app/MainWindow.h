@@ -23,6 +23,9 @@ class QStackedWidget;
 
 namespace quillmar {
 
+class TabNumberBadges;
+class TabStrip;
+
 // The application's one window. It owns, in this order, the SSH host store,
 // the key store, the snippet store, the workspace of tabs and the key
 // router, and lays out a sidebar column, a tab-strip row and the detail
@@ -56,6 +59,8 @@ public:
     QWidget* tabStripRow() const { return tabStripRow_; }
     QStackedWidget* detailStack() const { return detailStack_; }
     QLabel* emptyHint() const { return emptyHint_; }
+    TabStrip* tabStrip() const { return tabStrip_; }
+    TabNumberBadges* tabNumberBadges() const { return badges_; }
 
     TerminalHost* hostFor(const QUuid& sessionID) const;
     TerminalHost* activeHost() const;
@@ -72,6 +77,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void installKeyMonitor();
@@ -86,6 +92,8 @@ private:
     void handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session);
     QWidget* makeToolPane(ToolTab tool);
     void refreshTitle();
+    void showBadges();
+    void placeBadges();
 
     UserSettings& settings_;
     platform::Scheduler& scheduler_;  // the event loop's clock
@@ -106,6 +114,9 @@ private:
     QStackedWidget* detailStack_ = nullptr;
     QLabel* emptyHint_ = nullptr;
     QWidget* blankPage_ = nullptr;
+    QWidget* detailColumn_ = nullptr;
+    TabStrip* tabStrip_ = nullptr;
+    TabNumberBadges* badges_ = nullptr;
     std::map<QUuid, QPointer<TerminalHost>> terminalHosts_;
     std::map<ToolTab, QPointer<QWidget>> toolPanes_;
     bool firstPromptLogged_ = false;

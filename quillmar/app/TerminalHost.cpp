@@ -1,9 +1,12 @@
 #include "quillmar/app/TerminalHost.h"
 
 #include "quillmar/app/LocalShell.h"
+#include "quillmar/app/SessionEndedCard.h"
+#include "quillmar/app/StallHint.h"
 #include "platform/Log.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 
+#include <QKeyEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -57,6 +60,13 @@ TerminalHost::TerminalHost(std::shared_ptr<TerminalSession> session, const Termi
     view_->setProcessDelegate(this);
     view_->onOutput = [this] { session_->probe.lastOutputAt = clock_.nowNs(); };
     session_->probe.view = view_;
+    // Escape on the terminal dismisses the ended card while it shows.
+    view_->installEventFilter(this);
+    if (session_->target.kind == SessionTarget::Kind::local) {
+        stallHint_ = new StallHint(session_, clock_, this);
+        connect(stallHint_, &StallHint::showingChanged, this, [this] { placeOverlays(); });
+    }
+    connect(session_.get(), &TerminalSession::exitNoticeDismissedChanged, this, [this] { updateEndedCard(); });
     applyScheme();
 }
 
@@ -68,9 +78,58 @@ TerminalHost::~TerminalHost() {
 }
 
 void TerminalHost::setActive(bool active) {
+    // Focus is taken only on becoming active: a tab that stays active while
+    // the tabs around it change leaves the focus where it is (a rename field).
+    const bool becoming = active && !active_;
     active_ = active;
-    if (active && view_->isVisible())
+    if (becoming && view_->isVisible())
         view_->setFocus(Qt::OtherFocusReason);
+}
+
+bool TerminalHost::endedCardShown() const { return endedCard_ && !endedCard_->isHidden(); }
+
+void TerminalHost::updateEndedCard() {
+    const bool show = !session_->running() && !session_->exitNoticeDismissed();
+    if (show && !endedCard_)
+        endedCard_ = new SessionEndedCard(session_, this);
+    if (!endedCard_)
+        return;
+    if (show) {
+        endedCard_->refresh();
+        endedCard_->show();
+        endedCard_->raise();
+    } else {
+        endedCard_->hide();
+    }
+    placeOverlays();
+}
+
+void TerminalHost::placeOverlays() {
+    if (stallHint_) {
+        const int h = stallHint_->heightForWidth(width());
+        stallHint_->setGeometry(0, 0, width(), h > 0 ? h : stallHint_->sizeHint().height());
+    }
+    if (endedCard_) {
+        endedCard_->adjustSize();
+        const QSize size = endedCard_->sizeHint().boundedTo(this->size());
+        endedCard_->setGeometry(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
+    }
+}
+
+void TerminalHost::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeOverlays();
+}
+
+bool TerminalHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::KeyPress && endedCardShown()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            endedCard_->dismiss();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TerminalHost::setScheme(const TerminalScheme& scheme) {
@@ -142,6 +201,8 @@ void TerminalHost::ended(std::optional<std::int32_t> code, const QString& descri
     QTimer::singleShot(0, this, [this, code] {
         if (onExit_)
             onExit_(code);
+        // A tab the exit policy keeps says how it ended.
+        updateEndedCard();
     });
 }
 

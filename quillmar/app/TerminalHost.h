@@ -16,6 +16,9 @@
 
 namespace quillmar {
 
+class SessionEndedCard;
+class StallHint;
+
 // The command line a session runs, or why it cannot run.
 struct SessionLaunch {
     std::string executable;
@@ -49,6 +52,12 @@ public:
     const TerminalScheme& scheme() const { return scheme_; }
     void setTerminalFont(const ravelgrid::FontSet& font);
 
+    // Over the terminal: the stall banner (local shells only) and, once the
+    // child has ended, the card that says how, until it is dismissed.
+    StallHint* stallHint() const { return stallHint_; }
+    SessionEndedCard* endedCard() const { return endedCard_; }
+    bool endedCardShown() const;
+
     // Starts the child once; later calls do nothing.
     void start();
     bool started() const { return started_; }
@@ -61,16 +70,22 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void applyScheme();
     void ended(std::optional<std::int32_t> code, const QString& description);
+    void placeOverlays();
+    void updateEndedCard();
 
     std::shared_ptr<TerminalSession> session_;
     TerminalScheme scheme_;
     platform::Scheduler& clock_;
     ExitHandler onExit_;
     FocusingTerminalView* view_ = nullptr;  // a child widget
+    StallHint* stallHint_ = nullptr;        // a child widget, local shells only
+    SessionEndedCard* endedCard_ = nullptr;  // a child widget once the child ended
     bool active_ = false;
     bool started_ = false;
 };

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+class QPainter;
+
+namespace quillmar {
+
+// One of the application's monochrome icons ("qm-plus", "qm-x"), drawn as
+// strokes in the widget's foreground colour at a side of `size` pixels.
+// An unknown name draws nothing.
+class LucideIcon : public QWidget {
+    Q_OBJECT
+
+public:
+    LucideIcon(const QString& name, int size, QWidget* parent = nullptr);
+
+    QString name() const { return name_; }
+    void setColor(const QColor& colour);
+    QColor color() const { return colour_; }
+
+    QSize sizeHint() const override { return {size_, size_}; }
+
+    static bool known(const QString& name);
+    // Draws the icon into `box` (the 24-unit artwork scaled to fit).
+    static void paint(QPainter& painter, const QString& name, const QRectF& box, const QColor& colour);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString name_;
+    int size_;
+    QColor colour_;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,51 @@
+#include "quillmar/app/Version.h"
+
+#include "quillmar/app/BuildInfo.h"
+
+#include <QDate>
+
+namespace quillmar {
+namespace {
+
+std::optional<QString> given(const char* text) {
+    const QString value = QString::fromUtf8(text);
+    if (value.isEmpty())
+        return std::nullopt;
+    return value;
+}
+
+QString orQuestionMark(const std::optional<QString>& value) { return value.value_or(QStringLiteral("?")); }
+
+}  // namespace
+
+const VersionInfo& VersionInfo::current() {
+    static const VersionInfo info{given(QM_BUILD_VERSION), given(QM_BUILD_NUMBER), given(QM_BUILD_DEV),
+                                  given(QM_BUILD_STAMP), given(QM_BUILD_YEAR)};
+    return info;
+}
+
+QString appVersion(const VersionInfo& info) { return orQuestionMark(info.version); }
+QString buildNumber(const VersionInfo& info) { return orQuestionMark(info.buildNumber); }
+QString devStamp(const VersionInfo& info) { return orQuestionMark(info.devStamp); }
+bool isDevBuild(const VersionInfo& info) { return info.devBuild == QStringLiteral("YES"); }
+
+QString versionLine(const VersionInfo& info) {
+    QString line = QStringLiteral("v") + appVersion(info);
+    if (isDevBuild(info))
+        line += QStringLiteral(" (DEV \u00B7 ") + devStamp(info);
+    else
+        line += QStringLiteral(" (build ") + buildNumber(info);
+    return line + QLatin1Char(')');
+}
+
+QString buildText(const VersionInfo& info) {
+    return isDevBuild(info) ? QStringLiteral("DEV \u00B7 ") + devStamp(info) : buildNumber(info);
+}
+
+QString copyrightLine(const VersionInfo& info) {
+    // The build's year; a build that did not say takes the current one.
+    const QString year = info.year.value_or(QString::number(QDate::currentDate().year()));
+    return QStringLiteral("Copyright \u00A9 ") + year + QStringLiteral(" The quillmar developers. All rights reserved.");
+}
+
+}  // namespace quillmar

@@ -1,0 +1,768 @@
+// The tab strip, the chips, the detail area's session end, the stall banner
+// and the version lines, offscreen.
+#include "quillmar/app/BrandMark.h"
+#include "quillmar/app/MainWindow.h"
+#include "quillmar/app/Metro.h"
+#include "quillmar/app/Pill.h"
+#include "quillmar/app/SessionEndedCard.h"
+#include "quillmar/app/StallHint.h"
+#include "quillmar/app/TabChip.h"
+#include "quillmar/app/TabNumberBadges.h"
+#include "quillmar/app/TabStrip.h"
+#include "quillmar/app/TerminalHost.h"
+#include "quillmar/app/ToolChip.h"
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Version.h"
+#include "quillmar/app/Workspace.h"
+
+#include "quillmar/snippets/SnippetKeySource.h"
+#include "quillmar/snippets/SnippetStore.h"
+
+#include "platform/FakeScheduler.h"
+#include "ravelgrid/view/QtDeliveryQueue.h"
+#include "ravelgrid/view/QtScheduler.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace quillmar;
+
+namespace {
+
+constexpr std::uint64_t second = 1'000'000'000;
+
+void sendText(TerminalHost* host, const std::string& text) {
+    host->view()->process().send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+// Gone from the process table: neither running nor a zombie left unreaped.
+bool gone(pid_t pid) { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); }
+
+// The snippets key kept in memory, so no test touches a real keyring.
+class MemoryKeys final : public SnippetKeySource {
+public:
+    Lookup find() override { return {key_, std::nullopt}; }
+    SnippetResult<platform::SymmetricKey> create() override {
+        key_ = platform::SymmetricKey::random();
+        return *key_;
+    }
+
+private:
+    std::optional<platform::SymmetricKey> key_;
+};
+
+// A TCP socket listening on 127.0.0.1 that never answers: an ssh that
+// connects to it waits for the server's greeting.
+struct SilentServer {
+    int fd = -1;
+    quint16 port = 0;
+    explicit SilentServer(bool listening = true) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            return;
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        if (listening)
+            ::listen(fd, 4);
+    }
+    ~SilentServer() { ::close(fd); }
+    bool hasPendingConnection() const {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1;
+    }
+};
+
+
+}  // namespace
+
+class TabsTests : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
+    QTemporaryDir home_;
+    QTemporaryDir config_;
+
+    std::unique_ptr<UserSettings> freshSettings(SessionExitPolicy policy) {
+        static int n = 0;
+        auto settings = std::make_unique<UserSettings>(config_.filePath(QStringLiteral("s%1.conf").arg(++n)));
+        settings->setExitPolicy(policy);
+        return settings;
+    }
+
+    std::unique_ptr<SnippetStore> snippetStore() {
+        static int n = 0;
+        return std::make_unique<SnippetStore>(
+            SnippetPaths(config_.filePath(QStringLiteral("data%1").arg(++n)).toStdString()), std::make_unique<MemoryKeys>());
+    }
+
+private slots:
+    void initTestCase() {
+        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
+        QVERIFY(home_.isValid() && config_.isValid());
+        QFile rc(home_.filePath(QStringLiteral(".zshrc")));
+        QVERIFY(rc.open(QIODevice::WriteOnly));
+        rc.write("PS1='$ '\n");
+        rc.close();
+        QDir(home_.path()).mkpath(QStringLiteral(".ssh"));
+        qputenv("HOME", home_.path().toLocal8Bit());
+        qputenv("ZDOTDIR", home_.path().toLocal8Bit());
+    }
+
+    // --- version lines -----------------------------------------------------------
+
+    void versionLines_data() {
+        QTest::addColumn<VersionInfo>("info");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("pill");
+        const auto s = [](const char* t) { return std::optional<QString>(QString::fromUtf8(t)); };
+        QTest::newRow("release") << VersionInfo{s("1.2"), s("34"), std::nullopt, s("x"), {}} << "v1.2 (build 34)"
+                                 << "34";
+        QTest::newRow("dev") << VersionInfo{s("1.2"), s("34"), s("YES"), s("stamp"), {}}
+                             << QString::fromUtf8("v1.2 (DEV \u00B7 stamp)") << QString::fromUtf8("DEV \u00B7 stamp");
+        QTest::newRow("lower-case yes is no dev build")
+            << VersionInfo{s("1.2"), s("34"), s("yes"), s("stamp"), {}} << "v1.2 (build 34)" << "34";
+        QTest::newRow("dev without stamp") << VersionInfo{s("1.2"), s("34"), s("YES"), std::nullopt, {}}
+                                           << QString::fromUtf8("v1.2 (DEV \u00B7 ?)") << QString::fromUtf8("DEV \u00B7 ?");
+        QTest::newRow("missing version") << VersionInfo{std::nullopt, s("34"), {}, {}, {}} << "v? (build 34)" << "34";
+        QTest::newRow("missing build") << VersionInfo{s("1.2"), std::nullopt, {}, {}, {}} << "v1.2 (build ?)" << "?";
+        QTest::newRow("nothing at all") << VersionInfo{} << "v? (build ?)" << "?";
+    }
+
+    void versionLines() {
+        QFETCH(VersionInfo, info);
+        QFETCH(QString, line);
+        QFETCH(QString, pill);
+        QCOMPARE(versionLine(info), line);
+        QCOMPARE(buildText(info), pill);
+    }
+
+    void thisBuildAndCopyright() {
+        const VersionInfo& info = VersionInfo::current();
+        QCOMPARE(appVersion(), QStringLiteral("0.1.0"));
+        QVERIFY(info.buildNumber || isDevBuild());
+        QVERIFY(versionLine().startsWith(QStringLiteral("v0.1.0 (")));
+        QCOMPARE(TabStrip::pillText(), QStringLiteral("Version: ") + buildText());
+        QCOMPARE(TabStrip::pillHelp(), QStringLiteral("Build: ") + buildText() + QStringLiteral(". Click for About."));
+        VersionInfo old;
+        old.year = QStringLiteral("2025");
+        QCOMPARE(copyrightLine(old), QString::fromUtf8("Copyright \u00A9 2025 The quillmar developers. All rights reserved."));
+        QVERIFY(copyrightLine().contains(QString::number(QDate::currentDate().year())));
+    }
+
+    void brandMarkThresholds() {
+        struct Case {
+            double size;
+            bool glows;
+            double border;
+        };
+        for (Case c : {Case{24, false, 0.85}, Case{27.9, false, 0.85}, Case{28, true, 0.85}, Case{39.9, true, 0.85},
+                       Case{40, true, 1.5}, Case{72, true, 1.5}}) {
+            BrandMark mark(c.size);
+            QCOMPARE(mark.glows(), c.glows);
+            QCOMPARE(mark.borderWidth(), c.border);
+            QCOMPARE(mark.borderOpacity(), 0.28);
+            mark.show();
+            QVERIFY(!mark.glowPulse());  // never inside the show itself
+            QCoreApplication::processEvents();
+            QCOMPARE(mark.glowPulse(), c.glows);
+            QCOMPARE(mark.animation() != nullptr, c.glows);
+            if (c.glows) {
+                QCOMPARE(mark.animation()->duration(), 2200);
+                QTRY_VERIFY(mark.phase() > 0.0);
+            }
+        }
+    }
+
+    // --- tab strip and chips -----------------------------------------------------------
+
+    void chipOrderFollowsTabIDs() {
+        platform::FakeScheduler clock;
+        Workspace w(clock);
+        TabStrip strip(w);
+        auto a = w.open(SessionTarget::local());
+        w.openTool(ToolTab::settings);
+        w.openTool(ToolTab::addHost);
+        auto b = w.open(SessionTarget::ssh(QStringLiteral("web")));
+        w.openTool(ToolTab::keys);
+        std::vector<QUuid> order;
+        for (const auto& [id, chip] : strip.chips())
+            order.push_back(id);
+        const std::vector<QUuid> expected{a->id, b->id, tabID(ToolTab::addHost), tabID(ToolTab::keys),
+                                          tabID(ToolTab::settings)};
+        QCOMPARE(order, expected);
+        QCOMPARE(order, w.tabIDs());
+        // The layout shows them in that order too, left to right.
+        strip.resize(1200, 40);
+        strip.show();
+        QCoreApplication::processEvents();
+        int lastX = -1;
+        for (const auto& [id, chip] : strip.chips()) {
+            QVERIFY(chip->x() > lastX);
+            lastX = chip->x();
+        }
+        QCOMPARE(strip.chipFor(ToolTab::settings)->titleText(), QStringLiteral("Settings"));
+        QCOMPARE(strip.chipFor(ToolTab::settings)->toolTip(), QStringLiteral("Settings (Ctrl+,)"));
+        QCOMPARE(strip.chipFor(ToolTab::addHost)->toolTip(), QStringLiteral("Add host"));
+        QCOMPARE(strip.chipFor(ToolTab::keys)->closeButton()->toolTip(), QStringLiteral("Close Keys"));
+        QCOMPARE(strip.chipFor(a->id)->closeButton()->toolTip(), QStringLiteral("Close tab"));
+        // Only the active chip is marked; a closed tab's chip goes at once.
+        QVERIFY(strip.chipFor(ToolTab::keys)->isActive());
+        QVERIFY(!strip.chipFor(a->id)->isActive());
+        w.close(b->id);
+        QVERIFY(!strip.chipFor(b->id));
+        QCOMPARE(strip.chips().size(), std::size_t(4));
+    }
+
+    void badgeNumbers() {
+        const std::vector<std::optional<int>> twelve{1, 2, 3, 4, 5, 6, 7, 8, std::nullopt, std::nullopt, std::nullopt, 9};
+        for (std::size_t i = 0; i < twelve.size(); ++i)
+            QCOMPARE(TabStrip::badgeNumber(i, 12), twelve[i]);
+        QCOMPARE(TabStrip::badgeNumber(7, 8), std::optional<int>(8));  // the last of eight keeps its place
+        QCOMPARE(TabStrip::badgeNumber(8, 9), std::optional<int>(9));
+        QCOMPARE(TabStrip::badgeNumber(0, 1), std::optional<int>(1));
+
+        // Drawn under the chips of a window-sized strip, with 12 tabs.
+        platform::FakeScheduler clock;
+        Workspace w(clock);
+        QWidget column;
+        auto* strip = new TabStrip(w, &column);
+        auto* badges = new TabNumberBadges(w, *strip, &column);
+        strip->setGeometry(0, 0, 4000, 40);
+        badges->setGeometry(0, 41, 4000, TabNumberBadges::bandHeight);
+        QVERIFY(badges->badges().empty());
+        for (int i = 0; i < 10; ++i)
+            w.open(SessionTarget::local());
+        w.openTool(ToolTab::keys);
+        w.openTool(ToolTab::settings);
+        column.resize(4000, 100);
+        column.show();
+        QCoreApplication::processEvents();
+        QStringList texts;
+        const auto drawn = badges->badges();
+        for (const auto& b : drawn)
+            texts << b.text;
+        QCOMPARE(texts, (QStringList{"Alt+1", "Alt+2", "Alt+3", "Alt+4", "Alt+5", "Alt+6", "Alt+7", "Alt+8", "Alt+9"}));
+        // Each badge sits under the middle of its chip.
+        const auto ids = w.tabIDs();
+        QCOMPARE(drawn[1].centre.x(), strip->chipFrame(ids[1], badges)->center().x());
+        QCOMPARE(drawn[8].centre.x(), strip->chipFrame(ids[11], badges)->center().x());
+        QCOMPARE(drawn[8].centre.y(), 18);
+        QVERIFY(badges->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+
+    void localButtonAndBuildPill() {
+        platform::FakeScheduler clock;
+        Workspace w(clock);
+        TabStrip strip(w);
+        QVERIFY(strip.chips().empty());
+        QCOMPARE(strip.localButton()->text(), QStringLiteral("Local"));
+        QCOMPARE(strip.buildPill()->text(), TabStrip::pillText());
+        QCOMPARE(strip.buildPill()->tone(), Metro::accent());
+        QCOMPARE(strip.buildButton()->toolTip(), TabStrip::pillHelp());
+        strip.localButton()->click();
+        QCOMPARE(w.sessions().size(), std::size_t(1));
+        QCOMPARE(w.activeID(), std::optional<QUuid>(w.sessions()[0]->id));
+        QCOMPARE(w.sessions()[0]->target, SessionTarget::local());
+        strip.buildButton()->click();
+        QCOMPARE(w.settingsScrollTarget(), std::optional<QString>(QStringLiteral("about")));
+        QCOMPARE(w.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        // Already open: only activated again, never a second settings tab.
+        w.activate(w.sessions()[0]->id);
+        w.setSettingsScrollTarget(std::nullopt);
+        strip.buildButton()->click();
+        QCOMPARE(w.openTools().size(), std::size_t(1));
+        QCOMPARE(w.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QCOMPARE(w.settingsScrollTarget(), std::optional<QString>(QStringLiteral("about")));
+    }
+
+    void renameCommitClearAndCancel() {
+        platform::FakeScheduler clock;
+        Workspace w(clock);
+        TabStrip strip(w);
+        strip.resize(900, 40);
+        strip.show();
+        strip.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&strip));
+        w.open(SessionTarget::local());
+        auto second = w.open(SessionTarget::local());
+        TabChip* chip = strip.chipFor(second->id);
+        QCOMPARE(chip->titleText(), QStringLiteral("Local 2"));
+
+        // Return keeps the name without the spaces and tabs around it.
+        QTest::mouseDClick(chip, Qt::LeftButton);
+        QVERIFY(chip->editing());
+        QCOMPARE(chip->renameField()->text(), QStringLiteral("Local 2"));
+        QCOMPARE(chip->renameField()->placeholderText(), QStringLiteral("Tab name"));
+        QCOMPARE(QApplication::focusWidget(), chip->renameField());
+        chip->renameField()->clear();
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("  build "));
+        chip->renameField()->insert(QStringLiteral("\t"));  // Tab would move the focus
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!chip->editing());
+        QCOMPARE(second->customName(), std::optional<QString>(QStringLiteral("build")));
+        QCOMPARE(chip->titleText(), QStringLiteral("build"));
+
+        // The field starts from the custom name; Escape leaves it as it was.
+        QTest::mouseDClick(chip, Qt::LeftButton);
+        QCOMPARE(chip->renameField()->text(), QStringLiteral("build"));
+        QTest::keyClicks(chip->renameField(), QStringLiteral("xyz"));
+        QTest::keyClick(chip->renameField(), Qt::Key_Escape);
+        QVERIFY(!chip->editing());
+        QCOMPARE(second->customName(), std::optional<QString>(QStringLiteral("build")));
+        QCOMPARE(chip->titleText(), QStringLiteral("build"));
+
+        // Spaces only: back to the default title.
+        QTest::mouseDClick(chip, Qt::LeftButton);
+        chip->renameField()->setText(QStringLiteral("   "));
+        QTest::keyClick(chip->renameField(), Qt::Key_Enter);
+        QCOMPARE(second->customName(), std::nullopt);
+        QCOMPARE(chip->titleText(), QStringLiteral("Local 2"));
+    }
+
+    void closingAnInactiveChipDoesNotActivateIt() {
+        platform::FakeScheduler clock;
+        Workspace w(clock);
+        TabStrip strip(w);
+        strip.resize(900, 40);
+        strip.show();
+        auto a = w.open(SessionTarget::local());
+        auto b = w.open(SessionTarget::local());
+        w.openTool(ToolTab::keys);
+        w.activate(b->id);
+        QSignalSpy activations(&w, &Workspace::activeIDChanged);
+        QTest::mouseClick(strip.chipFor(a->id)->closeButton(), Qt::LeftButton);
+        QVERIFY(!w.session(a->id));
+        QCOMPARE(w.activeID(), std::optional<QUuid>(b->id));
+        QCOMPARE(activations.count(), 0);
+        QTest::mouseClick(strip.chipFor(ToolTab::keys)->closeButton(), Qt::LeftButton);
+        QVERIFY(!w.openTools().count(ToolTab::keys));
+        QCOMPARE(w.activeID(), std::optional<QUuid>(b->id));
+        // A click on the chip itself selects it.
+        auto c = w.open(SessionTarget::local());
+        QTest::mouseClick(strip.chipFor(b->id), Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(w.activeID(), std::optional<QUuid>(b->id));
+        QVERIFY(w.session(c->id));
+    }
+
+    void statusTones_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<std::optional<std::int32_t>>("code");
+        QTest::addColumn<QColor>("dot");
+        QTest::addColumn<QColor>("card");
+        const int local = int(SessionTarget::Kind::local), ssh = int(SessionTarget::Kind::ssh),
+                  tool = int(SessionTarget::Kind::tool);
+        QColor faded = Metro::success();
+        faded.setAlphaF(0.45f);
+        using C = std::optional<std::int32_t>;
+        QTest::newRow("running") << local << true << C() << Metro::success() << QColor();
+        QTest::newRow("exit 0") << local << false << C(0) << faded << Metro::success();
+        QTest::newRow("signal") << local << false << C() << Metro::danger() << Metro::danger();
+        QTest::newRow("ssh signal") << ssh << false << C() << Metro::danger() << Metro::danger();
+        QTest::newRow("exit 1") << local << false << C(1) << Metro::warning() << Metro::warning();
+        QTest::newRow("ssh 255") << ssh << false << C(255) << Metro::danger() << Metro::danger();
+        QTest::newRow("local 255") << local << false << C(255) << Metro::warning() << Metro::warning();
+        QTest::newRow("tool 255") << tool << false << C(255) << Metro::warning() << Metro::warning();
+        QTest::newRow("ssh 3") << ssh << false << C(3) << Metro::warning() << Metro::warning();
+    }
+
+    void statusTones() {
+        QFETCH(int, kind);
+        QFETCH(bool, running);
+        QFETCH(std::optional<std::int32_t>, code);
+        QFETCH(QColor, dot);
+        QFETCH(QColor, card);
+        SessionTarget target;
+        target.kind = SessionTarget::Kind(kind);
+        target.alias = QStringLiteral("web");
+        TerminalSession session(target, 1, 0);
+        if (!running)
+            session.recordExit(code, QStringLiteral("ended"));
+        QCOMPARE(TabChip::statusColor(session), dot);
+        if (!running)
+            QCOMPARE(exitTone(code, target.kind), card);
+    }
+
+    // --- the detail area: exit policy with real children -------------------------------------
+
+    void exitPolicy_data() {
+        QTest::addColumn<SessionExitPolicy>("policy");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<QString>("pill");
+        const auto add = [](const char* name, SessionExitPolicy p, const char* how, bool closes, const char* pill) {
+            QTest::newRow(name) << p << QString::fromLatin1(how) << closes << QString::fromLatin1(pill);
+        };
+        using P = SessionExitPolicy;
+        add("closeIfClean local exit 0", P::closeIfClean, "local:exit 0", true, "");
+        add("closeIfClean local exit 3", P::closeIfClean, "local:exit 3", false, "exited 3");
+        add("closeIfClean local kill", P::closeIfClean, "local:kill", false, "killed by signal 9");
+        add("closeIfClean ssh 255", P::closeIfClean, "ssh:refused", false, "exited 255");
+        add("closeIfClean ssh kill", P::closeIfClean, "ssh:kill", false, "killed by signal 9");
+        add("alwaysKeep local exit 0", P::alwaysKeep, "local:exit 0", false, "exited 0");
+        add("alwaysKeep local exit 3", P::alwaysKeep, "local:exit 3", false, "exited 3");
+        add("alwaysKeep local kill", P::alwaysKeep, "local:kill", false, "killed by signal 9");
+        add("alwaysKeep ssh 255", P::alwaysKeep, "ssh:refused", false, "exited 255");
+        add("alwaysKeep ssh kill", P::alwaysKeep, "ssh:kill", false, "killed by signal 9");
+        add("alwaysClose local exit 0", P::alwaysClose, "local:exit 0", true, "");
+        add("alwaysClose local exit 3", P::alwaysClose, "local:exit 3", true, "");
+        add("alwaysClose local kill", P::alwaysClose, "local:kill", true, "");
+        add("alwaysClose ssh 255", P::alwaysClose, "ssh:refused", true, "");
+        add("alwaysClose ssh kill", P::alwaysClose, "ssh:kill", true, "");
+    }
+
+    void exitPolicy() {
+        QFETCH(SessionExitPolicy, policy);
+        QFETCH(QString, how);
+        QFETCH(bool, closes);
+        QFETCH(QString, pill);
+        auto settings = freshSettings(policy);
+        MainWindow window(*settings, snippetStore());
+        // An ssh that gets no banner waits (to be killed); one refused exits 255.
+        SilentServer silent;
+        QVERIFY(silent.port != 0);
+        // Bound but not listening: a connection is refused.
+        SilentServer closed(false);
+        const quint16 refusedPort = closed.port;
+        const bool ssh = how.startsWith(QLatin1String("ssh:"));
+        const QString alias = QStringLiteral("ssh://127.0.0.1:%1")
+                                  .arg(how == QLatin1String("ssh:kill") ? silent.port : refusedPort);
+        // The session under test, then a second one that stays in front:
+        // the policy holds for a hidden tab all the same.
+        auto session = window.workspace().open(ssh ? SessionTarget::ssh(alias) : SessionTarget::local());
+        auto front = window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
+                                                                 {QStringLiteral("30")}));
+        TerminalHost* host = window.hostFor(session->id);
+        QVERIFY(host);
+        QTRY_VERIFY_WITH_TIMEOUT(host->view()->process().shellPid() > 0 || !session->running(), 10000);
+        if (how.endsWith(QLatin1String(":kill"))) {
+            if (ssh)
+                QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnection(), 10000);
+            ::kill(host->view()->process().shellPid(), SIGKILL);
+        } else if (!ssh) {
+            sendText(host, how.mid(6).toStdString() + "\n");
+        }
+        QSignalSpy ends(&window, &MainWindow::sessionEnded);
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 15000);
+        QTRY_COMPARE(ends.count(), 1);
+        QCOMPARE(bool(window.workspace().session(session->id)), !closes);
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(front->id));
+        if (closes) {
+            QTRY_VERIFY(!window.hostFor(session->id));
+            return;
+        }
+        QCOMPARE(session->exitDescription(), std::optional<QString>(pill));
+        // The kept tab shows its card once it is in front.
+        window.workspace().activate(session->id);
+        SessionEndedCard* card = window.hostFor(session->id)->endedCard();
+        QVERIFY(card);
+        QCOMPARE(card->pill()->text(), pill);
+        QCOMPARE(card->pill()->tone(), exitTone(session->exitCode(), session->target.kind));
+        QCOMPARE(card->title(), QStringLiteral("Session ended."));
+        QCOMPARE(card->hint(), QStringLiteral("Close the tab, or double-click the host to reconnect."));
+        QCOMPARE(card->dismissButton()->text(), QStringLiteral("Dismiss"));
+    }
+
+    void activeTabClosedByThePolicyMovesTheFocus() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        MainWindow window(*settings, snippetStore());
+        auto a = window.workspace().open(SessionTarget::local());
+        auto b = window.workspace().open(SessionTarget::local());
+        auto c = window.workspace().open(SessionTarget::local());
+        window.workspace().activate(b->id);
+        window.workspace().activate(c->id);
+        for (const auto& s : {a, b, c})
+            QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(s->id)->view()->process().shellPid() > 0, 10000);
+        sendText(window.hostFor(c->id), "exit 0\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workspace().session(c->id), 15000);
+        // The tab focused last before it, shown in the detail area.
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(b->id));
+        QCOMPARE(window.detailStack()->currentWidget(), window.hostFor(b->id));
+        QVERIFY(!window.tabStrip()->chipFor(c->id));
+        // The last tab gone: no active tab, the hint in the detail area.
+        window.workspace().close(a->id);
+        sendText(window.hostFor(b->id), "exit 0\n");
+        QTRY_VERIFY_WITH_TIMEOUT(window.workspace().sessions().empty(), 15000);
+        QCOMPARE(window.workspace().activeID(), std::nullopt);
+        QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
+    }
+
+    void toolTabStaysAndReloadsKeys() {
+        auto settings = freshSettings(SessionExitPolicy::alwaysClose);
+        MainWindow window(*settings, snippetStore());
+        const QString keyPath = home_.filePath(QStringLiteral(".ssh/qm_tool_key"));
+        QFile::remove(keyPath);
+        QFile::remove(keyPath + QStringLiteral(".pub"));
+        auto tool = window.workspace().open(SessionTarget::tool(
+            QStringLiteral("Generate key"), QStringLiteral("/usr/bin/ssh-keygen"),
+            {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"), QString(),
+             QStringLiteral("-f"), keyPath}));
+        bool listedAtEnd = false;
+        connect(&window, &MainWindow::sessionEnded, this, [&] {
+            // Right after the exit is handled, before any poll of the store.
+            QTimer::singleShot(0, this, [&] {
+                for (const auto& key : window.keyStore().keys())
+                    listedAtEnd = listedAtEnd || key.name == "qm_tool_key";
+            });
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!tool->running(), 15000);
+        QTRY_VERIFY(listedAtEnd);
+        QCOMPARE(tool->exitCode(), std::optional<std::int32_t>(0));
+        QVERIFY(window.workspace().session(tool->id));
+        SessionEndedCard* card = window.hostFor(tool->id)->endedCard();
+        QVERIFY(card && !card->isHidden());
+        QCOMPARE(card->title(), QStringLiteral("Finished."));
+        QCOMPARE(card->hint(), QStringLiteral("Read the output above, then close the tab."));
+        QCOMPARE(card->pill()->text(), QStringLiteral("exited 0"));
+        QCOMPARE(card->pill()->tone(), Metro::success());
+    }
+
+    void escapeDismissesForGood() {
+        auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
+        MainWindow window(*settings, snippetStore());
+        window.show();  // opens the first local shell
+        QTRY_VERIFY(window.workspace().sessions().size() == 1);
+        auto first = window.workspace().sessions()[0];
+        auto other = window.workspace().open(SessionTarget::local());
+        QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(first->id)->view()->process().shellPid() > 0, 10000);
+        sendText(window.hostFor(first->id), "exit 3\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!first->running(), 15000);
+        // Hidden while it ended: no card in sight until it is in front.
+        QTRY_VERIFY(window.hostFor(first->id)->endedCard());
+        QVERIFY(!window.hostFor(first->id)->isVisible());
+        window.workspace().activate(first->id);
+        TerminalHost* host = window.hostFor(first->id);
+        QTRY_VERIFY(host->endedCard()->isVisible());
+        QTest::keyClick(host->view(), Qt::Key_Escape);
+        QVERIFY(first->exitNoticeDismissed());
+        QVERIFY(!host->endedCard()->isVisible());
+        window.workspace().activate(other->id);
+        window.workspace().activate(first->id);
+        QCoreApplication::processEvents();
+        QVERIFY(!host->endedCard()->isVisible());
+        QVERIFY(host->isVisible());  // the ended terminal still shows
+    }
+
+    void emptyHintAndPanes() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        MainWindow window(*settings, snippetStore());
+        QCOMPARE(window.emptyHint()->text(),
+                 QStringLiteral("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. Ctrl+, for "
+                                "Settings."));
+        QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
+        window.workspace().openTool(ToolTab::settings);
+        QCOMPARE(window.detailStack()->currentWidget(), window.toolPane(ToolTab::settings));
+        auto s = window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
+                                                             {QStringLiteral("30")}));
+        QCOMPARE(window.detailStack()->currentWidget(), window.hostFor(s->id));
+        // The strip is in the window, 40 high, with a chip per tab.
+        QCOMPARE(window.tabStrip()->chips().size(), std::size_t(2));
+        QCOMPARE(window.tabStripRow()->height() == MainWindow::tabStripHeight || !window.isVisible(), true);
+    }
+
+    void stripFollowsTheAppearance() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        settings->setAppearance(AppAppearance::dark);
+        MainWindow window(*settings, snippetStore());
+        window.show();
+        QTRY_VERIFY(window.workspace().sessions().size() == 1);
+        auto second = window.workspace().open(SessionTarget::local());
+        QLabel* inactiveTitle = window.tabStrip()->chipFor(window.workspace().sessions()[0]->id)->findChild<QLabel*>();
+        const auto variantColour = [](Metro::Role role) { return Metro::color(role, Metro::currentVariant()); };
+        QCOMPARE(inactiveTitle->palette().color(QPalette::WindowText), variantColour(Metro::Role::secondaryText));
+        settings->setAppearance(AppAppearance::light);
+        QCOMPARE(Metro::currentVariant(), Metro::Variant::light);
+        QCOMPARE(inactiveTitle->palette().color(QPalette::WindowText),
+                 Metro::color(Metro::Role::secondaryText, Metro::Variant::light));
+        QVERIFY(window.tabStrip()->localButton()->styleSheet().contains(
+            Metro::color(Metro::Role::line, Metro::Variant::light).name()));
+        QCOMPARE(window.tabStrip()->buildPill()->tone(), Metro::color(Metro::Role::accent, Metro::Variant::light));
+        settings->setAppearance(AppAppearance::dark);
+        QCOMPARE(inactiveTitle->palette().color(QPalette::WindowText),
+                 Metro::color(Metro::Role::secondaryText, Metro::Variant::dark));
+        Q_UNUSED(second);
+    }
+
+    void hiddenSessionsKeepRunning() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        MainWindow window(*settings, snippetStore());
+        window.resize(900, 600);
+        auto counter = window.workspace().open(SessionTarget::tool(
+            QStringLiteral("count"), QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("i=0; while :; do i=$((i+1)); echo $i; sleep 0.05; done")}));
+        window.show();
+        QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(counter->id)->view()->process().shellPid() > 0, 10000);
+        const pid_t pid = window.hostFor(counter->id)->view()->process().shellPid();
+        window.workspace().open(SessionTarget::local());
+        const auto lastOutput = counter->probe.lastOutputAt;
+        QTest::qWait(400);
+        QVERIFY(counter->running());
+        QVERIFY(counter->probe.lastOutputAt > lastOutput);  // still read while hidden
+        QCOMPARE(window.hostFor(counter->id)->view()->process().shellPid(), pid);
+        QVERIFY(!window.hostFor(counter->id)->isVisible());
+    }
+
+    void renameFieldKeepsItsKeys() {
+        auto settings = freshSettings(SessionExitPolicy::alwaysClose);
+        MainWindow window(*settings, snippetStore());
+        window.resize(900, 600);
+        auto cat = window.workspace().open(
+            SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
+        auto shortLived = window.workspace().open(SessionTarget::tool(
+            QStringLiteral("short"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.5")}));
+        auto doomed = window.workspace().open(SessionTarget::local());
+        window.workspace().activate(cat->id);
+        window.show();
+        TerminalHost* host = window.hostFor(cat->id);
+        QTRY_VERIFY_WITH_TIMEOUT(host->view()->process().shellPid() > 0, 10000);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(host->view()));
+        TabChip* chip = window.tabStrip()->chipFor(cat->id);
+        QTest::mouseDClick(chip, Qt::LeftButton, {}, QPoint(4, 4));
+        QVERIFY(chip->editing());
+        const std::size_t sentBefore = host->view()->process().sendCount();
+        // Tabs around it change while the name is typed: one ends, one is closed by the policy.
+        QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(doomed->id)->view()->process().shellPid() > 0, 10000);
+        sendText(window.hostFor(doomed->id), "exit 0\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!window.workspace().session(doomed->id), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!shortLived->running(), 10000);
+        QCoreApplication::processEvents();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(chip->renameField()));
+        chip->renameField()->clear();
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("logs"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(cat->customName(), std::optional<QString>(QStringLiteral("logs")));
+        QCOMPARE(host->view()->process().sendCount(), sentBefore);
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(cat->id));
+    }
+
+    void closingTheWindowReapsEveryChild() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        std::vector<pid_t> pids;
+        {
+            MainWindow window(*settings, snippetStore());
+            window.show();
+            window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
+                                                        {QStringLiteral("60")}));
+            // One that ignores the polite signals: it gets SIGKILL after the grace.
+            window.workspace().open(SessionTarget::tool(
+                QStringLiteral("stubborn"), QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QStringLiteral("trap '' TERM HUP; while :; do sleep 0.2; done")}));
+            QTRY_VERIFY(window.workspace().sessions().size() == 3);
+            for (const auto& s : window.workspace().sessions()) {
+                TerminalHost* host = window.hostFor(s->id);
+                QTRY_VERIFY_WITH_TIMEOUT(host->view()->process().shellPid() > 0, 10000);
+                pids.push_back(host->view()->process().shellPid());
+            }
+            QTest::qWait(300);  // the trap is set
+        }
+        for (pid_t pid : pids)
+            QTRY_VERIFY_WITH_TIMEOUT(gone(pid), 6000);
+    }
+
+    // --- the stall banner on a fake clock ------------------------------------------------------
+
+    void stallBannerOnAFakeClock() {
+        platform::FakeScheduler clock;
+        // A silent child in canonical mode, like a shell blocked before its prompt.
+        auto session = std::make_shared<TerminalSession>(
+            SessionTarget::tool(QStringLiteral("wait"), QStringLiteral("/bin/sh"),
+                                {QStringLiteral("-c"), QStringLiteral("read x; echo got-it; read y")}),
+            1, clock.nowNs());
+        TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
+        QVERIFY(!host.stallHint());  // only local shells get one
+        host.start();
+        QTRY_VERIFY_WITH_TIMEOUT(host.view()->process().shellPid() > 0, 10000);
+        QWidget parent;
+        StallHint hint(session, clock, &parent);
+        QCOMPARE(QString::fromUtf8(StallHint::text),
+                 QStringLiteral("Shell waiting? The desktop may be asking for a password in a separate dialog, "
+                                "possibly behind this window."));
+        parent.show();
+        clock.advance(second);
+        QVERIFY(!hint.showing());
+        clock.advance(second - 1);
+        QVERIFY(!hint.showing());  // no tick yet
+        clock.advance(1);
+        QVERIFY(hint.showing());  // the first tick 2 s after the silent start
+        QVERIFY(hint.isVisible());
+
+        // Output hides it at the next tick.
+        sendText(&host, "go\n");
+        QTRY_VERIFY_WITH_TIMEOUT(session->probe.lastOutputAt.has_value(), 10000);
+        clock.advance(second);
+        QVERIFY(!hint.showing());
+        clock.advance(2 * second);
+        QVERIFY(hint.showing());  // quiet again, still early in its life
+
+        // Dismissed: never again, however long it stays quiet.
+        QTest::mouseClick(hint.dismissButton(), Qt::LeftButton);
+        QVERIFY(!hint.showing());
+        QVERIFY(!hint.isVisible());
+        QVERIFY(session->probe.dismissed);
+        clock.advance(10 * second);
+        QVERIFY(!hint.showing());
+        hint.evaluate();
+        QVERIFY(!hint.showing());
+        host.view()->terminate();
+    }
+
+    void stallBannerNeverAfterLateFirstOutput() {
+        platform::FakeScheduler clock;
+        auto session = std::make_shared<TerminalSession>(
+            SessionTarget::tool(QStringLiteral("wait"), QStringLiteral("/bin/sh"),
+                                {QStringLiteral("-c"), QStringLiteral("read x; echo late; read y")}),
+            1, clock.nowNs());
+        TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
+        host.start();
+        QTRY_VERIFY_WITH_TIMEOUT(host.view()->process().shellPid() > 0, 10000);
+        StallHint hint(session, clock);
+        clock.advance(15 * second);
+        QVERIFY(hint.showing());
+        sendText(&host, "go\n");
+        QTRY_VERIFY_WITH_TIMEOUT(session->probe.lastOutputAt.has_value(), 10000);
+        QCOMPARE(*session->probe.lastOutputAt - session->probe.startedAt, 15 * second);
+        for (int i = 0; i < 30; ++i) {
+            clock.advance(second);
+            QVERIFY(!hint.showing());
+        }
+        host.view()->terminate();
+    }
+
+    void stallBannerOnlyOverLocalShells() {
+        platform::FakeScheduler clock;
+        for (auto target : {SessionTarget::local(), SessionTarget::ssh(QStringLiteral("web")),
+                            SessionTarget::tool(QStringLiteral("t"), QStringLiteral("/bin/true"), {})}) {
+            auto session = std::make_shared<TerminalSession>(target, 1, clock.nowNs());
+            TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
+            QCOMPARE(host.stallHint() != nullptr, target.kind == SessionTarget::Kind::local);
+        }
+        // A child that ended shows no banner, quiet or not.
+        auto session = std::make_shared<TerminalSession>(
+            SessionTarget::tool(QStringLiteral("t"), QStringLiteral("/bin/true"), {}), 1, clock.nowNs());
+        TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
+        host.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 10000);
+        StallHint hint(session, clock);
+        clock.advance(3 * second);
+        QVERIFY(!hint.showing());
+    }
+};
+
+QTEST_MAIN(TabsTests)
+#include "TabsTests.moc"
