@@ -25,6 +25,10 @@ struct RowContext {
     bool reverseColors = false;
     // Block elements, box drawing and Powerline separators as shapes.
     bool customBlockGlyphs = true;
+    // Columns [first, end) of a buffer row under the hovered link, if any.
+    std::function<std::optional<std::pair<int, int>>(int bufferRow)> linkColumns;
+    // Every cell carrying an OSC 8 link takes the link look.
+    bool underlineAllLinks = false;
 };
 
 // One drawn cell of a row.
@@ -54,6 +58,7 @@ struct RowRun {
     int endColumn = 0;  // exclusive
     CellStyle style;    // selection colours already applied
     bool selected = false;
+    bool link = false;  // drawn with the link look
 };
 
 // A row turned into runs. Built into reused storage, one row at a time.
@@ -75,7 +80,7 @@ struct RowLayout {
 };
 
 // Cells are visited from column 0 upward. A run ends where the attribute, the
-// selection or the hidden state changes; the cell after a wide character
+// selection, the link look or the hidden state changes; the cell after a wide character
 // (width 0) belongs to that character and is skipped. Concealed (SGR 8)
 // and hidden blinking cells keep their place and background but draw no glyph.
 // Beside the runs it collects the cells painted as shapes (while
