@@ -238,6 +238,14 @@ private slots:
         QVERIFY(inkBelow(f.grab()) > int(c.width()));
         f.ctrl(false);
         QCOMPARE(inkBelow(f.grab()), 0);
+        // Always: every OSC 8 link is underlined, Ctrl or not.
+        f.view->setLinkHighlightMode(LinkHighlightMode::always);
+        QVERIFY(inkBelow(f.grab()) > int(c.width()));
+        f.view->setLinkHighlightMode(LinkHighlightMode::alwaysWithModifier);
+        QCOMPARE(inkBelow(f.grab()), 0);
+        f.ctrl(true);
+        QVERIFY(inkBelow(f.grab()) > int(c.width()));
+        f.ctrl(false);
     }
 
     void processViewOpensThroughTheSafePath() {
