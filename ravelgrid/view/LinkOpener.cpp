@@ -139,6 +139,9 @@ std::optional<QUrl> LinkOpener::resolve(std::string_view link, const Context& co
             const QUrl url(text, QUrl::StrictMode);
             if (!url.isValid() || (isWebScheme(*scheme) && url.host().isEmpty()))
                 return std::nullopt;
+            // Some mail programs attach a local file named in the link.
+            if (*scheme == QLatin1String("mailto") && url.query().contains(QLatin1String("attach"), Qt::CaseInsensitive))
+                return std::nullopt;
             return url;
         }
         if (*scheme == QLatin1String("file")) {

@@ -292,6 +292,7 @@ private slots:
             {"http://h.test/", &remote, "http://h.test/"},
             {"ftp://h.test/f", &remote, "ftp://h.test/f"},
             {"mailto:a@b.test", &remote, "mailto:a@b.test"},
+            {"mailto:a@b.test?subject=hi&Attach=/etc/passwd", &trusted, ""},
             {"HTTPS://H.test/", &remote, "https://h.test/"},
             {"https:nohost", &remote, ""},
             {"javascript:alert(1)", &trusted, ""},
