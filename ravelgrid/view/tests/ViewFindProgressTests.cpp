@@ -102,6 +102,10 @@ private slots:
         // Shift+Return goes back.
         f.key(f.field(), Qt::Key_Return, Qt::ShiftModifier);
         QCOMPARE(f.selectionStart(), (Position{2, 50}));
+        // The place of the current match among all of them.
+        QCOMPARE(f.view->findMatchSummary("needle", {}, 100), (std::pair<int, int>{1, 2}));
+        QCOMPARE(f.view->findMatchSummary("needle", {}, 1), (std::pair<int, int>{1, 1}));
+        QCOMPARE(f.view->findMatchSummary("haystack", {}, 100), (std::pair<int, int>{0, 0}));
         // A match already on screen does not scroll.
         f.view->scrollTo(3070);
         f.key(f.field(), Qt::Key_Return);
