@@ -97,6 +97,11 @@ void LocalProcessTerminalView::setTerminalTitle(TerminalView&, const std::string
         processDelegate_->setTerminalTitle(*this, title);
 }
 
+void LocalProcessTerminalView::requestOpenLink(TerminalView& source, const std::string& link,
+                                               const std::map<std::string, std::string>&) {
+    source.openLink(link);
+}
+
 void LocalProcessTerminalView::hostCurrentDirectoryUpdate(TerminalView& source,
                                                           const std::optional<std::string>& directory) {
     if (processDelegate_)

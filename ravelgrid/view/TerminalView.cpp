@@ -77,6 +77,8 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     // starts with the options' grid.
     setupTerminalObjects(QSizeF(0, 0));
     setupEditActions();
+    setupFindActions();
+    setupProgressBar();
     updateScroller();
 }
 
@@ -84,6 +86,7 @@ TerminalView::~TerminalView() {
     textBlinkTimer_.stop();
     cancelTask(autoScrollTask_);
     cancelTask(semanticClickTask_);
+    cancelTask(progressTimeoutTask_);
     // The service outlives nothing it points at: drop it before the terminal.
     selection_.reset();
     search_.reset();
@@ -548,6 +551,7 @@ void TerminalView::setupEditActions() {
 void TerminalView::updateEditActions() {
     if (copyAction_)
         copyAction_->setEnabled(selection_ && selection_->active());
+    updateFindActions();
 }
 
 std::string TerminalView::clipboardText(QClipboard::Mode mode) const {
@@ -798,6 +802,10 @@ RowContext TerminalView::rowContext() const {
     context.bidi = bidiHostPolicy_ == BidiHostPolicy::respectTerminal;
     context.maximumBidiParagraphRows = terminal_->options().maximumBidiParagraphRows;
     context.clusterScalars = clusterScalars();
+    if (linkHighlightRange_)
+        context.linkColumns = [this](int bufferRow) { return linkColumns(bufferRow); };
+    context.underlineAllLinks = linkHighlightMode_ == LinkHighlightMode::always ||
+                                (linkHighlightMode_ == LinkHighlightMode::alwaysWithModifier && commandActive_);
     return context;
 }
 
@@ -935,6 +943,8 @@ void TerminalView::paintEvent(QPaintEvent* event) {
 void TerminalView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutScroller();
+    updateProgressBarFrame();
+    layoutFindBar();
     if (!cellDimension_)
         return;
     processSizeChange(QSizeF(size()));

@@ -12,20 +12,24 @@
 #include "ravelgrid/view/ImageInsertion.h"
 #include "ravelgrid/view/BellStyle.h"
 #include "ravelgrid/view/KeyEncoder.h"
+#include "ravelgrid/view/LinkOptions.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
 
 #include <QClipboard>
 #include <QColor>
+#include <QFont>
 #include <QPointF>
 #include <QPointer>
 #include <QSizeF>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <cmath>
 #include <optional>
@@ -34,6 +38,7 @@
 #include <vector>
 
 class QAction;
+class QLabel;
 class QMouseEvent;
 class QScrollBar;
 class QWheelEvent;
@@ -41,6 +46,9 @@ class QWheelEvent;
 namespace ravelgrid {
 
 class CaretView;
+class DebugOverlay;
+class FindBar;
+class ProgressBarView;
 
 // A widget that shows one Terminal: host output is fed in and redrawn in
 // coalesced passes over the changed rows, keys become xterm byte sequences
@@ -212,6 +220,63 @@ public:
     bool commandActive() const { return commandActive_; }
     bool shouldTrackMouse() const;
 
+    // --- links ---------------------------------------------------------------------------
+    LinkReporting linkReporting() const { return linkReporting_; }
+    void setLinkReporting(LinkReporting r) { linkReporting_ = r; }
+    LinkHighlightMode linkHighlightMode() const { return linkHighlightMode_; }
+    void setLinkHighlightMode(LinkHighlightMode mode);
+    const std::optional<std::vector<LinkMatch::RowRange>>& linkHighlightRange() const { return linkHighlightRange_; }
+    QLabel* urlPreview() const { return urlPreview_; }
+    // The OSC 8 payload of a cell (the right half of a wide character belongs to its link).
+    std::optional<std::string> linkAtPosition(int col, int bufferRow) const;
+    // The URI (everything after the first ";") and the "key=value" params before it.
+    static std::optional<std::pair<std::string, std::map<std::string, std::string>>> urlPreviewText(
+        std::string_view payload);
+    void showUrlPreview(const std::string& payload);
+    void hideUrlPreview();
+    // nullopt: Ctrl as the view last saw it.
+    void updateLinkHighlight(Position grid, std::optional<bool> modifierHeld = std::nullopt);
+    // The link a click at a buffer position opens, with its params.
+    std::optional<std::pair<std::string, std::map<std::string, std::string>>> handleMouseUpAction(Position grid,
+                                                                                                   bool ctrlHeld);
+    static QFont tryUrlFont();
+    // Opens a link the safe way: web and mail from anywhere, files only from a
+    // trusted session; a disguised OSC 8 link asks first. False when nothing opened.
+    bool openLink(const std::string& link);
+    std::optional<QUrl> resolveLinkURL(const std::string& link) const;
+
+    // --- find ------------------------------------------------------------------------------
+    FindBar* findBar() const { return findBar_; }
+    FindBar* ensureFindBar();
+    void showFindBar(bool useSelection);
+    void hideFindBar();
+    void findNext();
+    void findPrevious();
+    void useSelectionForFind();
+    // The find string every view shares (the stand-in for a find pasteboard).
+    static QString findString();
+    static void setFindString(const QString& term);
+    void handleFindBarSearchChanged(const QString& term);
+    void handleFindBarOptionsChanged(const SearchOptions& options);
+    bool findNextMatch(const std::string& term, const SearchOptions& options, bool scroll);
+    bool findPreviousMatch(const std::string& term, const SearchOptions& options, bool scroll);
+    std::pair<int, int> findMatchSummary(const std::string& term, const SearchOptions& options, int limit);
+    // The find commands by their menu tags: 1 show, 2 next, 3 previous,
+    // 7 use selection, 11 hide. Others do nothing.
+    void performFindAction(int tag);
+    bool findActionEnabled(int tag) const;
+    const QString& findBarTerm() const { return findBarTerm_; }
+    // The action bound to a find tag's key (Ctrl+Shift+F/G/H/E; Escape in the bar).
+    QAction* findAction(int tag) const;
+
+    // --- progress -----------------------------------------------------------------------
+    static constexpr uint64_t progressReportTimeoutNs = 15'000'000'000ull;
+    ProgressBarView* progressBarView() const { return progressBar_; }
+    void applyProgressReport(const ProgressReport& report);
+    std::optional<uint8_t> resolveProgress(const ProgressReport& report);
+    std::optional<uint8_t> lastProgressValue() const { return lastProgressValue_; }
+    void clearProgressReport();
+
     // Paints the frame for a rectangle; the widget's paint event and tests use it.
     void drawTerminalContents(QPainter& painter, const QRectF& dirty);
     // Paints what the caret shows, in caret-local coordinates.
@@ -229,6 +294,7 @@ public:
     void bufferActivated(Terminal&) override;
     void synchronizedOutputChanged(Terminal&, bool active) override;
     void bell(Terminal&) override;
+    void progressReport(Terminal&, const ProgressReport& report) override;
     void selectionChanged(Terminal&) override;
     void mouseModeChanged(Terminal&) override;
     bool isProcessTrusted(Terminal&) override { return processTrusted_; }
@@ -320,6 +386,20 @@ private:
     int wheelLines(QWheelEvent* event, qreal cellHeight);
     void setCommandActive(bool on);
     void updateMouseTracking();
+    // Links.
+    void invalidateLinkHighlightRows(const std::optional<std::vector<LinkMatch::RowRange>>& before,
+                                     const std::optional<std::vector<LinkMatch::RowRange>>& after);
+    std::optional<std::pair<int, int>> linkColumns(int bufferRow) const;
+    std::optional<LinkMatch> linkUnder(Position grid, bool withImplicit);
+    std::string visibleLinkText(const LinkMatch& match);
+    // Find and progress.
+    void setupFindActions();
+    void setupProgressBar();
+    void updateProgressBarFrame();
+    void layoutFindBar();
+    bool runFind(const std::string& term, const SearchOptions& options, bool scroll, bool forward);
+    void updateFindActions();
+    void scheduleProgressReportTimeout();
 
     std::unique_ptr<Terminal> terminal_;
     std::shared_ptr<SelectionService> selection_;
@@ -392,6 +472,26 @@ private:
     uint64_t semanticClickSequence_ = 0;
     uint64_t semanticClickDelayNs_ = 0;
     int semanticDeferralScheduleCount_ = 0;
+
+    // Links.
+    LinkReporting linkReporting_ = LinkReporting::implicit;
+    LinkHighlightMode linkHighlightMode_ = LinkHighlightMode::hoverWithModifier;
+    std::optional<std::vector<LinkMatch::RowRange>> linkHighlightRange_;
+    QLabel* urlPreview_ = nullptr;  // a child widget
+    std::optional<QPointF> lastPointer_;
+    // The explicit link a click is opening and the text it shows.
+    std::optional<std::pair<std::string, std::string>> clickedLink_;
+
+    // Find.
+    FindBar* findBar_ = nullptr;  // a child widget
+    QString findBarTerm_;
+    SearchOptions findBarOptions_;
+    std::vector<std::pair<int, QAction*>> findActions_;
+
+    // Progress.
+    ProgressBarView* progressBar_ = nullptr;  // a child widget
+    platform::Scheduler::TaskId progressTimeoutTask_ = 0;
+    std::optional<uint8_t> lastProgressValue_;
 };
 
 }  // namespace ravelgrid
