@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(int(none.ws_xpixel), 0);
         const winsize odd = ptyWindowSize(-4, 10, QSizeF(8.5, 17.25), std::nan(""));
         QCOMPARE(int(odd.ws_col), 0);
-        QCOMPARE(int(odd.ws_ypixel), 172);
+        QCOMPARE(int(odd.ws_ypixel), 170);  // 10 whole cells of 17 pixels
         const winsize scaled = ptyWindowSize(80, 25, QSizeF(8, 18), 2.0);
         QCOMPARE(int(scaled.ws_xpixel), 1280);
         QCOMPARE(int(scaled.ws_ypixel), 900);
