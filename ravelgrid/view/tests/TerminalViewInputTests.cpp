@@ -322,6 +322,44 @@ private slots:
         QCOMPARE(qAlpha(hollow.pixel(w / 2, h / 2)), 0);
     }
 
+    void blockCaretShowsPowerlineShapesAndHidesBlinkingText() {
+        if (qApp->devicePixelRatio() != 1.0)
+            QSKIP("pixel positions at scale 1");
+        Fixture f;
+        f.showSized(10, 3);
+        f.focus();
+        const QColor caret(255, 0, 0);
+        const QColor caretText(0, 0, 255);
+        f.view->setCaretColor(caret);
+        f.view->setCaretTextColor(caretText);
+        // U+E0B0, the solid right-pointing separator: a triangle in the
+        // caret's text colour, its base on the left edge.
+        f.view->feed("\x1b[2 q\xee\x82\xb0\x1b[D");
+        f.clock.advance(20 * ms);
+        QImage image = caretImage(*f.view);
+        const int w = image.width();
+        const int h = image.height();
+        QVERIFY(isColor(image.pixel(1, h / 2), caretText));
+        QVERIFY(isColor(image.pixel(w - 1, 1), caret));
+        QVERIFY(isColor(image.pixel(w - 1, h - 2), caret));
+
+        // Blinking text in its hidden phase leaves the block empty.
+        f.view->feed("\x1b[5mW\x1b[0m\x1b[D");
+        f.clock.advance(20 * ms);
+        auto textPixels = [&] {
+            const QImage img = caretImage(*f.view);
+            int n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    n += !isColor(img.pixel(x, y), caret);
+            return n;
+        };
+        QVERIFY(f.view->textBlinkVisible());
+        QVERIFY(textPixels() > 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.view->textBlinkVisible(), 2000);
+        QCOMPARE(textPixels(), 0);
+    }
+
     void caretBlinksOnlyWhileFocused() {
         Fixture f;
         f.showSized(10, 3);
