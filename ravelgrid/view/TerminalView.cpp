@@ -771,6 +771,7 @@ RowContext TerminalView::rowContext() const {
     context.selectedForeground = selectedTextForeground_;
     context.textBlinkVisible = textBlinkVisible_;
     context.reverseColors = terminal_->reverseColors;
+    context.customBlockGlyphs = customBlockGlyphs_;
     return context;
 }
 

@@ -104,6 +104,17 @@ public:
     void setUseBrightColors(bool on);
     QColor selectedTextBackgroundColor() const { return selectedTextBackground_; }
     QColor selectedTextForegroundColor() const { return selectedTextForeground_; }
+    void setSelectedTextBackgroundColor(const QColor& c);
+    void setSelectedTextForegroundColor(const QColor& c);
+    // The native background's alpha; writes are clamped to 0...1.
+    qreal backgroundOpacity() const;
+    void setBackgroundOpacity(qreal opacity);
+    // Block elements, box drawing and Powerline separators as shapes, and
+    // whether those shapes are anti-aliased.
+    bool customBlockGlyphs() const { return customBlockGlyphs_; }
+    void setCustomBlockGlyphs(bool on);
+    bool antiAliasCustomBlockGlyphs() const;
+    void setAntiAliasCustomBlockGlyphs(bool on);
     // The 16 ANSI colours of a colour scheme; another count only redraws.
     void installColors(std::span<const Color> colors);
     void applyBackgroundColor();
@@ -392,6 +403,7 @@ private:
     std::optional<QColor> caretTextColor_;
     QColor selectedTextBackground_ = QColor(0, 166, 178);
     QColor selectedTextForeground_ = QColor(0, 0, 0);
+    bool customBlockGlyphs_ = true;
 
     bool optionAsMetaKey_ = true;
     bool backspaceSendsControlH_ = false;

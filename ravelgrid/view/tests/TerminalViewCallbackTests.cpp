@@ -198,6 +198,42 @@ private slots:
         QCOMPARE(f.delegate.bells, 3);
     }
 
+    void appearanceProperties() {
+        Fixture f;
+        f.view->setNativeBackgroundColor(QColor(10, 20, 30));
+        f.view->setBackgroundOpacity(1.5);
+        QCOMPARE(f.view->backgroundOpacity(), 1.0);
+        f.view->setBackgroundOpacity(-0.2);
+        QCOMPARE(f.view->backgroundOpacity(), 0.0);
+        f.view->setBackgroundOpacity(0.5);
+        QVERIFY(std::abs(f.view->backgroundOpacity() - 0.5) < 0.01);
+        QCOMPARE(f.view->nativeBackgroundColor().rgb(), QColor(10, 20, 30).rgb());
+
+        // Caret colours: the defaults follow the native colours, also under
+        // reverse video; a nil text colour goes back to the default.
+        f.view->setNativeForegroundColor(QColor(200, 200, 200));
+        f.view->setBackgroundOpacity(1.0);
+        QCOMPARE(f.view->effectiveCaretColor(), QColor(200, 200, 200));
+        QCOMPARE(f.view->effectiveCaretTextColor(), QColor(10, 20, 30));
+        f.view->feed("\x1b[?5h");
+        QCOMPARE(f.view->effectiveNativeBackground(), QColor(200, 200, 200));
+        QCOMPARE(f.view->effectiveCaretColor(), QColor(10, 20, 30));
+        f.view->feed("\x1b[?5l");
+        f.view->setCaretColor(QColor(1, 2, 3));
+        f.view->setCaretTextColor(QColor(4, 5, 6));
+        QCOMPARE(f.view->effectiveCaretColor(), QColor(1, 2, 3));
+        QCOMPARE(f.view->effectiveCaretTextColor(), QColor(4, 5, 6));
+        f.view->setCaretTextColor(std::nullopt);
+        QCOMPARE(f.view->effectiveCaretTextColor(), QColor(10, 20, 30));
+
+        f.view->setCustomBlockGlyphs(false);
+        QVERIFY(!f.view->customBlockGlyphs());
+        f.view->setAntiAliasCustomBlockGlyphs(true);
+        QVERIFY(f.view->antiAliasCustomBlockGlyphs());
+        f.view->setSelectedTextBackgroundColor(QColor(9, 9, 9));
+        QCOMPARE(f.view->selectedTextBackgroundColor(), QColor(9, 9, 9));
+    }
+
     void echoIsPaintedAtOnceAndOnlyItsRows() {
         Fixture f;
         f.showSized(40, 20);
