@@ -31,7 +31,7 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setOpacity(opacity);
-        painter.fillRect(rect(), view_->effectiveNativeForeground());
+        painter.fillRect(rect(), view_->nativeForegroundColor());
     }
 
 private:
@@ -64,7 +64,7 @@ void TerminalView::flashVisualBell() {
         bellAnimation_ = new QVariantAnimation(overlay);
         bellAnimation_->setDuration(visualBellDurationMs);
         bellAnimation_->setStartValue(0.0);
-        bellAnimation_->setKeyValueAt(0.5, visualBellPeakOpacity);
+        bellAnimation_->setKeyValueAt(0.3, visualBellPeakOpacity);
         bellAnimation_->setEndValue(0.0);
         connect(bellAnimation_, &QVariantAnimation::valueChanged, overlay, [overlay](const QVariant& v) {
             overlay->opacity = v.toReal();
