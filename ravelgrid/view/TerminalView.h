@@ -9,7 +9,9 @@
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
+#include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/ImageInsertion.h"
+#include "ravelgrid/view/MarkedTextOverlay.h"
 #include "ravelgrid/view/BellStyle.h"
 #include "ravelgrid/view/KeyEncoder.h"
 #include "ravelgrid/view/LinkOptions.h"
@@ -39,6 +41,7 @@
 
 class QAction;
 class QLabel;
+class QVariantAnimation;
 class QMouseEvent;
 class QScrollBar;
 class QWheelEvent;
@@ -49,6 +52,7 @@ class CaretView;
 class DebugOverlay;
 class FindBar;
 class ProgressBarView;
+class MarkedTextOverlay;
 
 // A widget that shows one Terminal: host output is fed in and redrawn in
 // coalesced passes over the changed rows, keys become xterm byte sequences
@@ -108,6 +112,17 @@ public:
     void setUseBrightColors(bool on);
     QColor selectedTextBackgroundColor() const { return selectedTextBackground_; }
     QColor selectedTextForegroundColor() const { return selectedTextForeground_; }
+    void setSelectedTextBackgroundColor(const QColor& c);
+    void setSelectedTextForegroundColor(const QColor& c);
+    // The native background's alpha; writes are clamped to 0...1.
+    qreal backgroundOpacity() const;
+    void setBackgroundOpacity(qreal opacity);
+    // Block elements, box drawing and Powerline separators as shapes, and
+    // whether those shapes are anti-aliased.
+    bool customBlockGlyphs() const { return customBlockGlyphs_; }
+    void setCustomBlockGlyphs(bool on);
+    bool antiAliasCustomBlockGlyphs() const;
+    void setAntiAliasCustomBlockGlyphs(bool on);
     // The 16 ANSI colours of a colour scheme; another count only redraws.
     void installColors(std::span<const Color> colors);
     void applyBackgroundColor();
@@ -158,6 +173,21 @@ public:
 
     BellStyle bellStyle() const { return bellStyle_; }
     void setBellStyle(BellStyle style) { bellStyle_ = style; }
+    // A bell flood beeps and flashes at most once per this interval.
+    static constexpr uint64_t bellIntervalNs = 100'000'000;
+    static constexpr int visualBellDurationMs = 200;
+    static constexpr qreal visualBellPeakOpacity = 0.35;
+    // Flashes the view; a flash already running starts over.
+    void flashVisualBell();
+    bool visualBellActive() const;
+    qreal visualBellOpacity() const;
+    // One cell in whole device pixels (the rule every pixel report shares).
+    QSize cellSizeInDevicePixels() const;
+    // The answer to CSI t: the text-area and cell pixel reports; a resize
+    // request is logged; nothing else is answered here.
+    static std::optional<std::vector<uint8_t>> windowCommandReply(const WindowManipulationCommand& command, int cols,
+                                                                  int rows, std::optional<QSizeF> cell, qreal scale,
+                                                                  bool send8bit);
 
     // --- selection and search ------------------------------------------------------
     SelectionService& selection() { return *selection_; }
@@ -283,6 +313,20 @@ public:
     void drawCaret(QPainter& painter, const QRectF& caretRect);
     CaretView* caretView() const { return caret_; }
 
+    // --- input methods ---------------------------------------------------------------
+    // Uncommitted text at the caret; empty text removes it.
+    void setMarkedText(const QString& text, int cursor = -1);
+    void unmarkText();
+    bool hasMarkedText() const { return !markedText_.isEmpty(); }
+    const QString& markedText() const { return markedText_; }
+    // The overlay showing the marked text; null without marked text.
+    MarkedTextOverlay* markedTextOverlay() const { return markedOverlay_.get(); }
+    // Location and length as linear cell indices, row × cols + column, in
+    // buffer rows: the selection, else the cursor with length 0.
+    std::pair<int, int> selectedRange() const;
+    bool kittyIsComposing() const { return kittyIsComposing_; }
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
     // --- TerminalDelegate ---------------------------------------------------------
     void showCursor(Terminal&) override;
     void hideCursor(Terminal&) override;
@@ -295,6 +339,7 @@ public:
     void synchronizedOutputChanged(Terminal&, bool active) override;
     void bell(Terminal&) override;
     void progressReport(Terminal&, const ProgressReport& report) override;
+    std::optional<std::vector<uint8_t>> windowCommand(Terminal&, const WindowManipulationCommand& command) override;
     void selectionChanged(Terminal&) override;
     void mouseModeChanged(Terminal&) override;
     bool isProcessTrusted(Terminal&) override { return processTrusted_; }
@@ -334,6 +379,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     bool event(QEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     bool focusNextPrevChild(bool) override { return false; }
 
 private:
@@ -346,6 +392,14 @@ private:
     void textBlinkTick();
     void markLinesDirty(const std::vector<int>& lines);
     KeyModes keyModes() const;
+    // Kitty keyboard events; only while the flags are not 0.
+    bool kittyKeyPress(QKeyEvent* event);
+    void kittyKeyRelease(QKeyEvent* event);
+    std::optional<KittyKeyEvent> kittyKeyEvent(const QKeyEvent& event, KittyKeyboardEventType type,
+                                               std::optional<std::string> text) const;
+    KittyKeyEvent kittyTextEvent(std::string_view text) const;
+    bool sendKittyKeyEvent(const KittyKeyEvent& event);
+    void updateMarkedTextOverlay();
     RowContext rowContext() const;
     TerminalBidi::ClusterScalars clusterScalars() const;
     // A buffer row as shown under the bidi policy.
@@ -427,6 +481,8 @@ private:
     bool applicationActive_ = true;
     std::atomic<uint64_t> lastUserInputUptimeNs_{0};
     bool notifyUpdateChanges_ = false;
+    // Set while output in the interactive window is displayed: paint at once.
+    bool paintNow_ = false;
     QRectF lastInvalidated_;
 
     bool settingFg_ = false;
@@ -437,6 +493,7 @@ private:
     std::optional<QColor> caretTextColor_;
     QColor selectedTextBackground_ = QColor(0, 166, 178);
     QColor selectedTextForeground_ = QColor(0, 0, 0);
+    bool customBlockGlyphs_ = true;
 
     bool optionAsMetaKey_ = true;
     bool backspaceSendsControlH_ = false;
@@ -445,7 +502,15 @@ private:
     bool processTrusted_ = false;
     bool focused_ = false;
     ImageInsertion images_;
+    QString markedText_;
+    int markedCursor_ = -1;
+    std::unique_ptr<MarkedTextOverlay> markedOverlay_;
+    bool kittyIsComposing_ = false;
     BellStyle bellStyle_ = BellStyle::sound;
+    std::optional<uint64_t> lastBeepNs_;
+    std::optional<uint64_t> lastFlashNs_;
+    QWidget* bellOverlay_ = nullptr;  // a child widget, made on the first flash
+    QVariantAnimation* bellAnimation_ = nullptr;  // owned by the overlay
 
     // Mouse state.
     qreal scrollAccumulator_ = 0;
