@@ -2,6 +2,7 @@
 
 #include "ravelgrid/drawing/PlatformImage.h"
 #include "ravelgrid/protocols/KittyGraphicsState.h"
+#include "ravelgrid/protocols/KittyPlacementImage.h"
 #include "ravelgrid/protocols/KittyPng.h"
 
 #include <algorithm>
@@ -91,7 +92,14 @@ std::optional<ImageTexture> ImageTextureCache::kittyTexture(const KittyGraphicsS
     if (auto hit = kitty_.find(imageId); hit != kitty_.end() && hit->second.signature == signature)
         return hit->second.texture;
 
-    const KittyGraphicsPayload& payload = found->second.payload;
+    auto texture = payloadTexture(found->second.payload);
+    if (!texture)
+        return std::nullopt;
+    kitty_.insert_or_assign(imageId, KittyEntry{signature, *texture});
+    return texture;
+}
+
+std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphicsPayload& payload) {
     std::optional<std::vector<std::uint8_t>> texels;
     std::int64_t width = payload.width(), height = payload.height();
     if (payload.isPng()) {
@@ -110,15 +118,11 @@ std::optional<ImageTexture> ImageTextureCache::kittyTexture(const KittyGraphicsS
     }
     if (!texels)
         return std::nullopt;
-    auto texture = uploadImageTexture(backend_, *texels, int(width), int(height));
-    if (!texture)
-        return std::nullopt;
-    kitty_.insert_or_assign(imageId, KittyEntry{signature, *texture});
-    return texture;
+    return uploadImageTexture(backend_, *texels, int(width), int(height));
 }
 
-std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_ptr<const PlatformImage>& image) {
-    if (!image || !image->picture || image->picture->isNull())
+std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_ptr<const TerminalImage>& image) {
+    if (!image)
         return std::nullopt;
     if (auto hit = lineImages_.find(image.get()); hit != lineImages_.end()) {
         // The address may have been reused by a newer image.
@@ -126,7 +130,21 @@ std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_pt
             return hit->second.texture;
         lineImages_.erase(hit);
     }
-    const QImage rgba = image->picture->convertToFormat(QImage::Format_RGBA8888);
+    std::optional<ImageTexture> texture;
+    if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
+        texture = payloadTexture(kitty->picture);
+    } else if (const auto* placed = dynamic_cast<const PlatformImage*>(image.get());
+               placed && placed->picture && !placed->picture->isNull()) {
+        texture = pictureTexture(*placed->picture);
+    }
+    if (!texture)
+        return std::nullopt;
+    lineImages_.insert_or_assign(image.get(), LineEntry{image, *texture});
+    return texture;
+}
+
+std::optional<ImageTexture> ImageTextureCache::pictureTexture(const QImage& picture) {
+    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
     const int w = rgba.width(), h = rgba.height();
     std::vector<std::uint8_t> straight(std::size_t(w) * std::size_t(h) * 4);
     for (int row = 0; row < h; ++row)
@@ -134,11 +152,7 @@ std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_pt
     auto texels = premultipliedTexels(straight, w, h);
     if (!texels)
         return std::nullopt;
-    auto texture = uploadImageTexture(backend_, *texels, w, h);
-    if (!texture)
-        return std::nullopt;
-    lineImages_.insert_or_assign(image.get(), LineEntry{image, *texture});
-    return texture;
+    return uploadImageTexture(backend_, *texels, w, h);
 }
 
 void ImageTextureCache::prune(const KittyGraphicsState* state) {

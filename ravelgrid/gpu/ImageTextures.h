@@ -17,7 +17,7 @@ namespace ravelgrid {
 class KittyGraphicsPayload;
 struct KittyGraphicsImage;
 class KittyGraphicsState;
-class PlatformImage;
+class TerminalImage;
 
 // FNV-1a over the first min(limit, size) bytes; 0 for none.
 std::uint32_t fnv1a32(std::span<const std::uint8_t> bytes, std::size_t limit);
@@ -67,7 +67,9 @@ public:
     explicit ImageTextureCache(GpuBackend& backend) : backend_(backend) {}
 
     std::optional<ImageTexture> kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId);
-    std::optional<ImageTexture> imageTexture(const std::shared_ptr<const PlatformImage>& image);
+    // A line image: a picture the view made (sixel, inline images) or a
+    // kitty placement's own, possibly cropped, payload.
+    std::optional<ImageTexture> imageTexture(const std::shared_ptr<const TerminalImage>& image);
 
     // Drops kitty textures whose id left the state (all of them without a
     // state) and line-image textures whose image was released.
@@ -82,13 +84,16 @@ private:
         ImageTexture texture;
     };
     struct LineEntry {
-        std::weak_ptr<const PlatformImage> image;
+        std::weak_ptr<const TerminalImage> image;
         ImageTexture texture;
     };
 
     GpuBackend& backend_;
     std::unordered_map<std::uint32_t, KittyEntry> kitty_;
-    std::map<const PlatformImage*, LineEntry> lineImages_;
+    std::map<const TerminalImage*, LineEntry> lineImages_;
+
+    std::optional<ImageTexture> payloadTexture(const KittyGraphicsPayload& payload);
+    std::optional<ImageTexture> pictureTexture(const QImage& picture);
 };
 
 }  // namespace ravelgrid

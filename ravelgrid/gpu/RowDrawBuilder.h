@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ravelgrid/drawing/FrameRowSnapshot.h"
+#include "ravelgrid/gpu/ImageTextures.h"
+#include "ravelgrid/gpu/RendererView.h"
+#include "ravelgrid/gpu/RowDrawData.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ravelgrid {
+
+class GlyphAtlas;
+class GlyphCache;
+class ShaperCache;
+struct KittyPlacementRecord;
+class KittyGraphicsState;
+
+using VirtualPlacements = std::unordered_map<std::uint32_t, std::vector<const KittyPlacementRecord*>>;
+
+// What one frame's rows share.
+struct RowFrameGeometry {
+    int topRow = 0;  // yDisp
+    double cellWidth = 0, cellHeight = 0;  // points
+    double viewHeight = 0;                 // points
+    double viewportWidthPx = 0;
+    double scale = 1;
+    double baselineOffset = 0;  // points above the row's bottom edge
+    const KittyGraphicsState* kitty = nullptr;
+    const VirtualPlacements* virtualPlacements = nullptr;
+};
+
+// The bottom edge of a row in device pixels, y up from the view's bottom:
+// the one conversion from the grid's y-down rows to the records' y-up pixels.
+double rowBottomPx(const RowFrameGeometry& g, int bufferRow);
+
+// The cell of a UTF-16 index through a run's map; past the map, the last
+// mapped cell (not the first), or -1 when there is none.
+int cellOrdinalAt(const std::vector<int>& map, int index);
+
+// Turns one snapshot row into its nine record lists: backgrounds per run,
+// custom glyphs and Powerline joins, images, text glyphs snapped to their
+// cells, decorations per cell. Main thread, inside the frame build; may
+// change an atlas (the glyph cache notes it).
+class RowDrawBuilder {
+public:
+    RowDrawBuilder(GlyphCache& glyphs, GlyphAtlas& grayscaleAtlas, ShaperCache& shaper, ImageTextureCache& images)
+        : glyphs_(glyphs), gray_(grayscaleAtlas), shaper_(shaper), images_(images) {}
+
+    RowDrawData build(RendererView& view, const FrameRow& row, int columns, const RowFrameGeometry& g);
+
+private:
+    struct RowFrame;
+    void customGlyphs(RendererView& view, const RowFrame& f, RowDrawData& out);
+    void images(const FrameRow& row, const RowFrame& f, RowDrawData& out);
+    void placeholders(const RowFrame& f, RowDrawData& out);
+    void text(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out);
+    void decorations(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out);
+
+    GlyphCache& glyphs_;
+    GlyphAtlas& gray_;
+    ShaperCache& shaper_;
+    ImageTextureCache& images_;
+    RowLayout layout_;
+    std::u16string text_;
+    std::vector<int> ordinals_;  // per UTF-16 unit: index into layout_.cells
+};
+
+}  // namespace ravelgrid
