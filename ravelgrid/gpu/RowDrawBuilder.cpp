@@ -329,7 +329,9 @@ void RowDrawBuilder::text(RendererView& view, const RowRun& run, const RowFrame&
     const RowContext& context = view.rowContext();
     for (std::size_t i = run.firstCell; i < run.firstCell + run.cellCount && i < layout_.cells.size(); ++i) {
         const RowCell& cell = layout_.cells[i];
-        if (cell.code == 0 || cell.hidden || cell.custom)
+        // Blank glyphs are never cached (nothing to draw), so they would be
+        // rasterised again every frame: spaces stay out of the shaped text.
+        if (cell.code == 0 || cell.code == ' ' || cell.hidden || cell.custom)
             continue;
         if (cell.code >= CharData::firstClusterCode) {
             if (context.clusterText) {
