@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ravelgrid/gpu/RowDrawData.h"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -36,13 +38,21 @@ struct CursorFrameInput {
 // The cell a block caret redraws in its text colour.
 struct CursorGlyphCell {
     int column = 0;
+    int bufferRow = 0;
+    double x0 = 0;  // the caret's left edge, device pixels
+    double widthFactor = 1;
     std::int32_t code = 0;
     int width = 1;
 };
 
 struct CursorDrawData {
     std::vector<ColorVertex> colorVertices;  // six per rectangle
+    // The cell a block caret redraws, for the glyph lists below.
     std::optional<CursorGlyphCell> glyph;
+    // Its glyphs in the caret's text colour (white for colour glyphs), six
+    // vertices each, texture coordinates in atlas texels.
+    std::vector<GlyphVertex> glyphVerticesGray;
+    std::vector<GlyphVertex> glyphVerticesColor;
     bool empty() const { return colorVertices.empty(); }
 };
 

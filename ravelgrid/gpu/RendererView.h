@@ -47,6 +47,7 @@ public:
     virtual bool caretTracksFocus() const = 0;
     virtual bool cursorBlinkOn() const = 0;
     virtual QColor caretColor() const = 0;
+    virtual QColor caretTextColor() const = 0;
 
     virtual BufferingMode bufferingMode() const = 0;
     // Line indices to redraw, both included; reading it clears it.

@@ -415,4 +415,72 @@ void RowDrawBuilder::decorations(RendererView& view, const RowRun& run, const Ro
     }
 }
 
+void RowDrawBuilder::caretGlyph(RendererView& view, const RowFrameGeometry& g, CursorDrawData& caret) {
+    if (!caret.glyph || caret.glyph->code == 0 || !(g.scale > 0))
+        return;
+    const CursorGlyphCell& at = *caret.glyph;
+    const Rgba ink = components(view.caretTextColor());
+    const double bottom = rowBottomPx(g, at.bufferRow);
+    const double baselinePt = bottom / g.scale + g.baselineOffset;
+    const int span = std::max(1, at.width);
+    const auto quad = [](std::vector<GlyphVertex>& out, DeviceRect r, const AtlasRegion& tex, const Rgba& c) {
+        const auto v = [&](double x, double y, double u, double w) {
+            return GlyphVertex{float(x), float(y), float(u), float(w), c.v[0], c.v[1], c.v[2], c.v[3]};
+        };
+        const double u0 = tex.x, v0 = tex.y, u1 = tex.x + tex.width, v1 = tex.y + tex.height;
+        out.insert(out.end(), {v(r.x0, r.y0, u0, v0), v(r.x1, r.y0, u1, v0), v(r.x0, r.y1, u0, v1),
+                               v(r.x1, r.y0, u1, v0), v(r.x1, r.y1, u1, v1), v(r.x0, r.y1, u0, v1)});
+    };
+    if (view.rowContext().customBlockGlyphs && powerlineSolidGlyphShape(std::uint32_t(at.code))) {
+        const int w = int(roundHalfAwayFromZero(span * g.cellWidth * g.scale * at.widthFactor));
+        const int h = int(roundHalfAwayFromZero(g.cellHeight * g.scale));
+        if (auto e = customGlyphEntry(glyphs_, gray_, g.scale, std::uint32_t(at.code), std::max(w, 1),
+                                      std::max(h, 1), 0, true))
+            quad(caret.glyphVerticesGray, {at.x0, bottom, at.x0 + e->size.width, bottom + e->size.height}, e->region,
+                 ink);
+        return;
+    }
+    std::u16string text;
+    if (at.code >= CharData::firstClusterCode) {
+        if (view.rowContext().clusterText) {
+            const QString cluster = view.rowContext().clusterText(at.code);
+            text.assign(reinterpret_cast<const char16_t*>(cluster.utf16()), std::size_t(cluster.size()));
+        }
+    } else if (isUnicodeScalar(std::uint32_t(at.code)) && at.code != ' ') {
+        appendUtf16(text, char32_t(at.code));
+    }
+    const GpuFont font = view.font(FontFace::normal);
+    if (text.empty() || !font.valid())
+        return;
+    const ShaperRun* shaped = shaper_.shape(text, font);
+    if (!shaped)
+        return;
+    for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
+        const GpuFont scaled = glyphs_.scaledFont(glyphRun.font, g.scale);
+        double anchor = 0;
+        bool first = true;
+        for (std::size_t k = 0; k < glyphRun.glyphs.size() && k < glyphRun.positions.size(); ++k) {
+            const auto entry = glyphs_.glyphEntry(scaled, glyphRun.glyphs[k]);
+            if (!entry || entry->size.width <= 0 || entry->size.height <= 0)
+                continue;
+            const GpuPoint pos = glyphRun.positions[k];
+            if (first)
+                anchor = pos.x;
+            first = false;
+            double fitScale = 1, fitDx = 0;
+            if (span > 1) {
+                const double slotPx = span * g.cellWidth * g.scale;
+                fitScale = std::min(1.0, slotPx / entry->size.width);
+                fitDx = (slotPx - entry->size.width * fitScale) / 2 - entry->bearing.x * fitScale;
+            }
+            const double x0 = at.x0 + entry->bearing.x * fitScale + (pos.x - anchor) * g.scale + fitDx;
+            const double y0 = entry->bearing.y * fitScale + (pos.y + baselinePt) * g.scale;
+            const DeviceRect r{x0, y0, x0 + entry->size.width * fitScale, y0 + entry->size.height * fitScale};
+            const bool colour = entry->atlasKind == GlyphAtlasKind::color;
+            quad(colour ? caret.glyphVerticesColor : caret.glyphVerticesGray, r, entry->region,
+                 colour || entry->isColor ? Rgba{{1, 1, 1, 1}} : ink);
+        }
+    }
+}
+
 }  // namespace ravelgrid

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ravelgrid/drawing/FrameRowSnapshot.h"
+#include "ravelgrid/gpu/CursorDrawData.h"
 #include "ravelgrid/gpu/ImageTextures.h"
 #include "ravelgrid/gpu/RendererView.h"
 #include "ravelgrid/gpu/RowDrawData.h"
@@ -50,6 +51,10 @@ public:
         : glyphs_(glyphs), gray_(grayscaleAtlas), shaper_(shaper), images_(images) {}
 
     RowDrawData build(RendererView& view, const FrameRow& row, int columns, const RowFrameGeometry& g);
+
+    // The character under a block caret in the caret's text colour: a solid
+    // Powerline separator from its mask, anything else shaped like row text.
+    void caretGlyph(RendererView& view, const RowFrameGeometry& g, CursorDrawData& caret);
 
 private:
     struct RowFrame;

@@ -126,6 +126,7 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     view.caretColor().getRgbF(&r, &g, &b, &a);
     caret.color = {r, g, b, a};
     out.cursor = buildCursorDrawData(*terminal, caret);
+    builder_.caretGlyph(view, geometry, out.cursor);
     return out;
 }
 

@@ -50,6 +50,7 @@ public:
     bool caretTracksFocus() const override { return true; }
     bool cursorBlinkOn() const override { return blinkOn; }
     QColor caretColor() const override { return QColor(200, 200, 200); }
+    QColor caretTextColor() const override { return QColor(10, 20, 30); }
     BufferingMode bufferingMode() const override { return mode; }
     std::optional<std::pair<int, int>> takeDirtyRange() override { return std::exchange(dirty, std::nullopt); }
 

@@ -10,6 +10,7 @@
 
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
+#include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <QByteArray>
@@ -154,6 +155,39 @@ TEST(RowDrawCustomGlyphs, ShapesFromMasksJoinsBesideSeparators) {
     EXPECT_NEAR(joins[0].r, r.paletteColor(1).redF(), 1e-3);
 }
 
+TEST(FrameRowSnapshot, HoldsTheFramesLinesAndOnlyRowsThatExist) {
+    TerminalOptions options;
+    options.rows = 4;
+    options.scrollback = 0;
+    Terminal terminal(nullptr, options);
+    terminal.feed("one\r\n\x1b#6two");
+    Buffer& buffer = terminal.activeBuffer();
+    struct Case {
+        int start, rows;
+        std::vector<int> expected;
+    };
+    for (const Case& c : {Case{0, 4, {0, 1, 2, 3}}, Case{2, 10, {2, 3}}, Case{-2, 3, {0}}, Case{9, 2, {}}}) {
+        const FrameRowSnapshot snap = FrameRowSnapshot::take(buffer, c.start, c.rows);
+        std::vector<int> got;
+        for (const FrameRow& row : snap.rows())
+            got.push_back(row.bufferRow);
+        EXPECT_EQ(got, c.expected) << c.start << "+" << c.rows;
+    }
+    const FrameRowSnapshot snap = FrameRowSnapshot::take(buffer, 0, 4);
+    ASSERT_TRUE(snap.row(1));
+    EXPECT_EQ(snap.row(1)->mode, BufferLine::RenderLineMode::doubleWidth);
+    EXPECT_FALSE(snap.row(7));
+    const std::uint64_t generation = snap.row(0)->generation;
+    const BufferLine* first = snap.row(0)->line.get();
+    // The frame keeps its line while the screen moves on.
+    terminal.feed("\r\n\r\n\r\n\r\nmore");
+    EXPECT_EQ(snap.row(0)->line.get(), first);
+    // The next frame tells the row changed: another object, or the same one
+    // recycled by the ring under a new generation.
+    const FrameRowSnapshot next = FrameRowSnapshot::take(buffer, 0, 4);
+    EXPECT_TRUE(next.row(0)->line.get() != first || next.row(0)->generation != generation);
+}
+
 // ---- the row cache ---------------------------------------------------------
 
 TEST(RowCache, RebuildsOnlyWhatChanged) {
@@ -256,9 +290,33 @@ TEST(RowCache, CaretComesWithTheFrame) {
     const DrawData d = r.build(1, BufferingMode::perRowPersistent);
     ASSERT_EQ(d.cursor.colorVertices.size(), 6u);
     EXPECT_FLOAT_EQ(d.cursor.colorVertices[0].x, float(2 * r.view.cell.width()));
+    EXPECT_TRUE(d.cursor.glyphVerticesGray.empty()) << "nothing under the caret";
     r.view.blinkOn = false;
     r.feed("\x1b[1 q");
     EXPECT_TRUE(r.build(1, BufferingMode::perRowPersistent).cursor.empty());
+
+    // A block over a letter redraws it in the caret's text colour; over an
+    // emoji, in white from the colour atlas.
+    struct Case {
+        const char* bytes;
+        std::size_t gray, colour;
+    };
+    for (const Case c : {Case{"\x1b[2 qx\x1b[1G", 6, 0}, Case{"\x1b[2 q\xf0\x9f\x98\x80\x1b[1G", 0, 6},
+                         Case{"\x1b[2 q\xee\x82\xb0\x1b[1G", 6, 0}, Case{"\x1b[4 qx\x1b[1G", 0, 0}}) {
+        RowRenderer one;
+        one.feed(c.bytes);
+        const CursorDrawData caret = one.build(1, BufferingMode::perRowPersistent).cursor;
+        EXPECT_EQ(caret.glyphVerticesGray.size(), c.gray) << c.bytes;
+        EXPECT_EQ(caret.glyphVerticesColor.size(), c.colour) << c.bytes;
+        if (c.gray) {
+            EXPECT_NEAR(caret.glyphVerticesGray[0].r, 10 / 255.0, 1e-3);
+            EXPECT_GE(caret.glyphVerticesGray[0].x, 0);
+            EXPECT_LE(caret.glyphVerticesGray[4].x, one.view.cell.width() + 0.5);
+        }
+        if (c.colour) {
+            EXPECT_EQ(caret.glyphVerticesColor[0].r, 1);
+        }
+    }
 }
 
 }  // namespace
