@@ -1,6 +1,7 @@
 #include "ravelgrid/gpu/RowDrawBuilder.h"
 
 #include "ravelgrid/drawing/CellMetrics.h"
+#include "ravelgrid/drawing/GridGeometry.h"
 #include "ravelgrid/drawing/PlatformImage.h"
 #include "ravelgrid/gpu/CustomGlyphMasks.h"
 #include "ravelgrid/gpu/GlyphAtlas.h"
@@ -99,7 +100,8 @@ int cellOrdinalAt(const std::vector<int>& map, int index) {
 }
 
 double rowBottomPx(const RowFrameGeometry& g, int bufferRow) {
-    return (g.viewHeight - (bufferRow - g.topRow + 1) * g.cellHeight) * g.scale;
+    const GridGeometry grid(QSizeF(g.cellWidth, g.cellHeight), QSizeF(g.viewportWidthPx / g.scale, g.viewHeight), 0);
+    return grid.deviceRowBottomUp(bufferRow - g.topRow, g.scale);
 }
 
 struct RowDrawBuilder::RowFrame {

@@ -33,8 +33,8 @@ struct RowFrameGeometry {
     const VirtualPlacements* virtualPlacements = nullptr;
 };
 
-// The bottom edge of a row in device pixels, y up from the view's bottom:
-// the one conversion from the grid's y-down rows to the records' y-up pixels.
+// The bottom edge of a row in device pixels, y up from the view's bottom,
+// through GridGeometry like every other row position.
 double rowBottomPx(const RowFrameGeometry& g, int bufferRow);
 
 // The cell of a UTF-16 index through a run's map; past the map, the last
