@@ -12,6 +12,7 @@
 #include "ravelgrid/screen/CharData.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace ravelgrid {
@@ -112,6 +113,31 @@ struct RowDrawBuilder::RowFrame {
     int cellWidthPx = 1, cellHeightPx = 1;
     LineTransform transform;
 };
+
+std::optional<GlyphEntry> RowDrawBuilder::glyphEntry(const GpuFont& scaled, std::uint16_t glyph) {
+    // Everything remembered came from the glyph cache; a cache with fewer
+    // entries was emptied by an atlas reset.
+    if (glyphs_.glyphs().size() < glyphMemo_.size())
+        clearGlyphMemo();
+    const MemoKey key{scaled.face().get(), scaled.size(), glyph};
+    if (auto hit = glyphMemo_.find(key); hit != glyphMemo_.end())
+        return hit->second;
+    const std::size_t before = glyphs_.glyphs().size();
+    auto entry = glyphs_.glyphEntry(scaled, glyph);
+    // Fewer entries than before: an atlas was reset under us.
+    if (glyphs_.glyphs().size() < before)
+        clearGlyphMemo();
+    if (entry)
+        glyphMemo_.emplace(key, *entry);
+    return entry;
+}
+
+GpuFont RowDrawBuilder::scaledFont(const GpuFont& font, double scale) {
+    const MemoKey key{font.face().get(), font.size(), std::bit_cast<std::uint32_t>(float(scale))};
+    if (auto hit = scaledMemo_.find(key); hit != scaledMemo_.end())
+        return hit->second;
+    return scaledMemo_.emplace(key, glyphs_.scaledFont(font, scale)).first->second;
+}
 
 RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRow& row, int columns, const RowFrameGeometry& g) {
     RowDrawData out;
@@ -357,11 +383,11 @@ void RowDrawBuilder::text(RendererView& view, const RowRun& run, const RowFrame&
         return;
     const Rgba color = components(run.style.foreground);
     for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
-        const GpuFont scaled = glyphs_.scaledFont(glyphRun.font, g.scale);
+        const GpuFont scaled = scaledFont(glyphRun.font, g.scale);
         int previous = -2;
         double anchor = 0;
         for (std::size_t k = 0; k < glyphRun.glyphs.size() && k < glyphRun.positions.size(); ++k) {
-            const auto entry = glyphs_.glyphEntry(scaled, glyphRun.glyphs[k]);
+            const auto entry = glyphEntry(scaled, glyphRun.glyphs[k]);
             if (!entry || entry->size.width <= 0 || entry->size.height <= 0)
                 continue;
             const int index = k < glyphRun.stringIndices.size() ? glyphRun.stringIndices[k] : -1;
@@ -458,11 +484,11 @@ void RowDrawBuilder::caretGlyph(RendererView& view, const RowFrameGeometry& g, C
     if (!shaped)
         return;
     for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
-        const GpuFont scaled = glyphs_.scaledFont(glyphRun.font, g.scale);
+        const GpuFont scaled = scaledFont(glyphRun.font, g.scale);
         double anchor = 0;
         bool first = true;
         for (std::size_t k = 0; k < glyphRun.glyphs.size() && k < glyphRun.positions.size(); ++k) {
-            const auto entry = glyphs_.glyphEntry(scaled, glyphRun.glyphs[k]);
+            const auto entry = glyphEntry(scaled, glyphRun.glyphs[k]);
             if (!entry || entry->size.width <= 0 || entry->size.height <= 0)
                 continue;
             const GpuPoint pos = glyphRun.positions[k];

@@ -2,11 +2,13 @@
 
 #include "ravelgrid/drawing/FrameRowSnapshot.h"
 #include "ravelgrid/gpu/CursorDrawData.h"
+#include "ravelgrid/gpu/GlyphKey.h"
 #include "ravelgrid/gpu/ImageTextures.h"
 #include "ravelgrid/gpu/RendererView.h"
 #include "ravelgrid/gpu/RowDrawData.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -56,8 +58,34 @@ public:
     // Powerline separator from its mask, anything else shaped like row text.
     void caretGlyph(RendererView& view, const RowFrameGeometry& g, CursorDrawData& caret);
 
+    // Forgets the glyph places remembered from the glyph cache: call it
+    // whenever that cache drops entries (an atlas reset or growth).
+    void clearGlyphMemo() {
+        glyphMemo_.clear();
+        scaledMemo_.clear();
+    }
+
 private:
     struct RowFrame;
+    // The glyph cache keys by PostScript name; rows look glyphs up by face
+    // identity instead, which needs no string hashing per glyph.
+    struct MemoKey {
+        const void* face = nullptr;
+        double size = 0;
+        std::uint32_t glyph = 0;
+        bool operator==(const MemoKey&) const = default;
+    };
+    struct MemoKeyHash {
+        std::size_t operator()(const MemoKey& k) const noexcept {
+            std::size_t h = std::hash<const void*>()(k.face);
+            h ^= std::hash<double>()(k.size) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+            h ^= std::hash<std::uint32_t>()(k.glyph) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+            return h;
+        }
+    };
+    std::optional<GlyphEntry> glyphEntry(const GpuFont& scaled, std::uint16_t glyph);
+    GpuFont scaledFont(const GpuFont& font, double scale);
+
     void customGlyphs(RendererView& view, const RowFrame& f, RowDrawData& out);
     void images(const FrameRow& row, const RowFrame& f, RowDrawData& out);
     void placeholders(const RowFrame& f, RowDrawData& out);
@@ -71,6 +99,8 @@ private:
     RowLayout layout_;
     std::u16string text_;
     std::vector<int> ordinals_;  // per UTF-16 unit: index into layout_.cells
+    std::unordered_map<MemoKey, GlyphEntry, MemoKeyHash> glyphMemo_;
+    std::unordered_map<MemoKey, GpuFont, MemoKeyHash> scaledMemo_;
 };
 
 }  // namespace ravelgrid

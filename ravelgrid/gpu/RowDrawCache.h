@@ -57,7 +57,10 @@ public:
     DrawData buildDrawData(RendererView& view, double scale);
 
     // Emptied when an atlas grew or was reset during a build.
-    void clear() { entries_.clear(); }
+    void clear() {
+        entries_.clear();
+        builder_.clearGlyphMemo();
+    }
 
     int rowsRebuiltLastBuild() const { return rebuilt_; }
     std::size_t size() const { return entries_.size(); }
