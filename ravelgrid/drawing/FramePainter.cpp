@@ -78,7 +78,7 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
             if (bufferRow < 0 || bufferRow > INT_MAX)
                 continue;
             if (const FrameRow* row = snapshot.row(int(bufferRow)))
-                drawRow(painter, input, geo, *row, screenRow);
+                drawRow(painter, input, geo, snapshot, *row, screenRow);
         }
     }
 
@@ -92,8 +92,8 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
     virtualPlacements_.clear();
 }
 
-void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geo, const FrameRow& row,
-                           int screenRow) {
+void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geo,
+                           const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow) {
     const BufferLine& line = *row.line;
     const BufferLine::RenderLineMode mode = line.renderMode();
     const qreal top = geo.rowTop(screenRow);
@@ -122,7 +122,8 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
         }
     }
 
-    FrameRowSnapshot::layout(row, input.columns, input.row, attributes_, layout_);
+    // Right-to-left and mixed rows are drawn in their visual order.
+    snapshot.layout(row, input.columns, input.row, attributes_, layout_);
 
     const QColor defaultBackground = colors_.effectiveBackground(input.row.reverseColors);
     for (const RowRun& run : layout_.runs) {
@@ -427,7 +428,8 @@ void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayou
         const RowCell& cell = layout.cells[i];
         if (cell.code <= 0x20 || (cell.code >= 0x7f && cell.code <= 0x9f) || cell.hidden)
             continue;
-        if (cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code))) {
+        if (!cell.display.isEmpty() || cell.code >= CharData::firstClusterCode ||
+            !isUnicodeScalar(uint32_t(cell.code))) {
             flush(painter);
             drawCluster(painter, cell, face, baselineY, context);
             continue;
@@ -439,9 +441,9 @@ void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayou
 
 void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace face, qreal baselineY,
                                const RowContext& context) {
-    if (cell.code < CharData::firstClusterCode || !context.clusterText)
-        return;
-    QString text = context.clusterText(cell.code);
+    QString text = cell.display;
+    if (text.isEmpty() && cell.code >= CharData::firstClusterCode && context.clusterText)
+        text = context.clusterText(cell.code);
     if (text.isEmpty())
         return;
     const ShapedText shaped = LineCache::cachedLine(text, fonts_.font(face), fonts_.faceId(face));
@@ -479,7 +481,7 @@ void FramePainter::drawCellGlyph(QPainter& painter, const RowCell& cell, FontFac
     fontSlots_.clear();
     fontSlots_.push_back(fonts_.raw(face));
     placed_.clear();
-    if (cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code)))
+    if (!cell.display.isEmpty() || cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code)))
         drawCluster(painter, cell, face, baselineY, context);
     else
         placeScalar(cell, face, baselineY);

@@ -90,8 +90,8 @@ private:
         size_t fontSlot;  // into fontSlots_
     };
 
-    void drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geometry, const FrameRow& row,
-                 int screenRow);
+    void drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geometry,
+                 const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow);
     void drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
                   const RowContext& context);
     void placeScalar(const RowCell& cell, FontFace face, qreal baselineY);

@@ -1,13 +1,15 @@
 #include "ravelgrid/drawing/FrameRowSnapshot.h"
 
+#include "ravelgrid/bidi/TerminalBidi.h"
 #include "ravelgrid/screen/Buffer.h"
 
 #include <algorithm>
 
 namespace ravelgrid {
 
-FrameRowSnapshot FrameRowSnapshot::take(Buffer& buffer, int startRow, int rows) {
+FrameRowSnapshot FrameRowSnapshot::take(Buffer& buffer, int startRow, int rows, std::optional<int> bidiMaximumRows) {
     FrameRowSnapshot s;
+    s.buffer_ = &buffer;
     s.startRow_ = startRow;
     s.columns_ = buffer.cols();
     const int count = buffer.lines().count();
@@ -21,7 +23,9 @@ FrameRowSnapshot FrameRowSnapshot::take(Buffer& buffer, int startRow, int rows) 
             continue;
         const std::uint64_t generation = line->generation();
         const BufferLine::RenderLineMode mode = line->renderMode();
-        s.rows_.push_back(FrameRow{int(i), std::move(line), generation, mode, 0});
+        const std::uint64_t revision =
+            bidiMaximumRows ? TerminalBidi::cachedRowLayout(int(i), buffer, *bidiMaximumRows) : 0;
+        s.rows_.push_back(FrameRow{int(i), std::move(line), generation, mode, revision});
     }
     return s;
 }
@@ -33,8 +37,12 @@ const FrameRow* FrameRowSnapshot::row(int bufferRow) const {
 }
 
 void FrameRowSnapshot::layout(const FrameRow& row, int columns, const RowContext& context, CellAttributes& attributes,
-                              RowLayout& out) {
-    buildRow(*row.line, columns, row.bufferRow, context, attributes, out);
+                              RowLayout& out) const {
+    TerminalBidi::DisplayedRow shown;
+    if (context.bidi && buffer_)
+        shown = TerminalBidi::displayedRow(row.bufferRow, *buffer_, columns, context.maximumBidiParagraphRows,
+                                           context.clusterScalars);
+    buildRow(*row.line, columns, row.bufferRow, context, attributes, out, shown.layout());
 }
 
 }  // namespace ravelgrid

@@ -4,6 +4,7 @@
 #include "ravelgrid/screen/BufferLine.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace ravelgrid {
@@ -27,8 +28,11 @@ struct FrameRow {
 class FrameRowSnapshot {
 public:
     FrameRowSnapshot() = default;
-    // Rows startRow ... startRow + rows - 1 that exist in the buffer.
-    static FrameRowSnapshot take(Buffer& buffer, int startRow, int rows);
+    // Rows startRow ... startRow + rows - 1 that exist in the buffer, with
+    // their bidi paragraph revisions when a paragraph limit is given. The
+    // buffer must outlive the snapshot's frame (it lays out paragraphs).
+    static FrameRowSnapshot take(Buffer& buffer, int startRow, int rows,
+                                 std::optional<int> bidiMaximumRows = std::nullopt);
 
     int startRow() const { return startRow_; }
     int columns() const { return columns_; }
@@ -36,11 +40,13 @@ public:
     const FrameRow* row(int bufferRow) const;
 
     // buildRow's layout of a row: runs, cells, box, block and Powerline
-    // items, placeholder runs.
-    static void layout(const FrameRow& row, int columns, const RowContext& context, CellAttributes& attributes,
-                       RowLayout& out);
+    // items, placeholder runs; in visual order when the context lays rows
+    // out right to left.
+    void layout(const FrameRow& row, int columns, const RowContext& context, CellAttributes& attributes,
+                RowLayout& out) const;
 
 private:
+    const Buffer* buffer_ = nullptr;
     int startRow_ = 0;
     int columns_ = 0;
     std::vector<FrameRow> rows_;

@@ -35,7 +35,7 @@ std::optional<KittyPlaceholderCell> placeholderOf(const CharData& cell, int buff
 }  // namespace
 
 void buildRow(const BufferLine& line, int columns, int bufferRow, const RowContext& context, CellAttributes& attributes,
-              RowLayout& out) {
+              RowLayout& out, const BidiRowLayout* bidi) {
     out.clear();
     const int count = std::min(columns, line.dataSize());
     if (count <= 0)
@@ -51,13 +51,10 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
     bool runHidden = false;
     std::optional<KittyPlaceholderCell::Previous> previousPlaceholder;
 
-    for (int col = 0; col < count; ++col) {
-        const CharData& cell = cells[size_t(col)];
-        // The second column of a wide character is covered by it.
-        if (cell.width == 0 && col > 0 && cells[size_t(col - 1)].width > 1)
-            continue;
-        const int width = std::clamp<int>(cell.width, 1, 2);
-        const bool selected = selection && col < selection->second && col + width > selection->first;
+    // One cell stored at `logical`, shown at `col`.
+    auto visit = [&](int logical, int col, int width, const std::u32string* display) {
+        const CharData& cell = cells[size_t(logical)];
+        const bool selected = selection && logical < selection->second && logical + width > selection->first;
         const bool hidden = cell.attribute.style.contains(CharacterStyle::invisible) ||
                             (cell.attribute.style.contains(CharacterStyle::blink) && !context.textBlinkVisible);
 
@@ -77,10 +74,12 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
             runHidden = hidden;
         }
         RowRun& run = out.runs.back();
+        // A shaped or mirrored form stands in for the stored character.
+        const int32_t code = display && !display->empty() ? int32_t((*display)[0]) : cell.code;
         bool custom = false;
-        if (!hidden && cell.code > 0) {
-            const char32_t cp = char32_t(cell.code);
-            if (context.customBlockGlyphs && cell.code < CharData::firstClusterCode) {
+        if (!hidden && code > 0) {
+            const char32_t cp = char32_t(code);
+            if (context.customBlockGlyphs && code < CharData::firstClusterCode) {
                 if (isPowerlineShape(cp)) {
                     out.powerlineItems.push_back({col, width, cp, run.style.foreground});
                     custom = true;
@@ -92,7 +91,7 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
                     custom = true;
                 }
             }
-            if (!custom && (cell.code == int32_t(kKittyPlaceholderCharacter) || cell.code >= CharData::firstClusterCode)) {
+            if (!custom && (code == int32_t(kKittyPlaceholderCharacter) || code >= CharData::firstClusterCode)) {
                 if (auto placeholder = placeholderOf(cell, bufferRow, col, context, previousPlaceholder)) {
                     custom = true;
                     KittyPlaceholderRun* last = out.placeholderRuns.empty() ? nullptr : &out.placeholderRuns.back();
@@ -109,9 +108,37 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
                 }
             }
         }
-        out.cells.push_back(RowCell{col, width, (hidden || custom) ? 0 : cell.code, hidden, custom});
+        RowCell drawn;
+        drawn.column = col;
+        drawn.width = width;
+        drawn.code = (hidden || custom) ? 0 : code;
+        drawn.hidden = hidden;
+        drawn.custom = custom;
+        drawn.logicalColumn = logical;
+        if (!hidden && !custom && display && display->size() > 1)
+            drawn.display = QString::fromUcs4(display->data(), qsizetype(display->size()));
+        out.cells.push_back(std::move(drawn));
         ++run.cellCount;
         run.endColumn = col + width;
+    };
+
+    if (bidi) {
+        int col = 0;
+        for (const BidiCell& cell : bidi->visualCells) {
+            const int width = std::clamp(cell.width, 1, 2);
+            // Columns past the stored cells stay in the default background.
+            if (cell.logicalCol >= 0 && cell.logicalCol < count && col < columns)
+                visit(cell.logicalCol, col, width, &cell.display);
+            col += cell.width;
+        }
+        return;
+    }
+    for (int col = 0; col < count; ++col) {
+        const CharData& cell = cells[size_t(col)];
+        // The second column of a wide character is covered by it.
+        if (cell.width == 0 && col > 0 && cells[size_t(col - 1)].width > 1)
+            continue;
+        visit(col, col, std::clamp<int>(cell.width, 1, 2), nullptr);
     }
 }
 

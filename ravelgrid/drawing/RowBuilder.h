@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ravelgrid/bidi/TerminalBidi.h"
 #include "ravelgrid/drawing/CellAttributes.h"
 #include "ravelgrid/drawing/CustomGlyphs.h"
 #include "ravelgrid/screen/BufferLine.h"
@@ -25,6 +26,12 @@ struct RowContext {
     bool reverseColors = false;
     // Block elements, box drawing and Powerline separators as shapes.
     bool customBlockGlyphs = true;
+    // Rows laid out by the bidirectional layout (off: every row left to
+    // right as stored), paragraphs of at most this many rows.
+    bool bidi = false;
+    int maximumBidiParagraphRows = 500;
+    // Scalars of interned clusters, for the layout, which knows no Qt.
+    TerminalBidi::ClusterScalars clusterScalars;
 };
 
 // One drawn cell of a row.
@@ -34,6 +41,10 @@ struct RowCell {
     int32_t code = 0;    // 0 draws nothing; cluster codes come with text
     bool hidden = false; // keeps its background, shows no glyph
     bool custom = false; // painted as a shape or a picture, not as text
+    int logicalColumn = 0;  // where the cell is stored; `column` is where it shows
+    // Text drawn instead of the code when it is more than one scalar (a
+    // shaped letter with its marks); laid out with font fallback.
+    QString display{};
 };
 
 // Neighbouring kitty placeholder cells showing one image row.
@@ -74,13 +85,17 @@ struct RowLayout {
     }
 };
 
-// Cells are visited from column 0 upward. A run ends where the attribute, the
+// Cells are visited from column 0 upward, or in the order of a bidi row
+// layout: then each cell shows at its visual column with its display text (a
+// shaped, mirrored or ligature form), and selection follows logical columns.
+// A run ends where the attribute, the
 // selection or the hidden state changes; the cell after a wide character
 // (width 0) belongs to that character and is skipped. Concealed (SGR 8)
 // and hidden blinking cells keep their place and background but draw no glyph.
 // Beside the runs it collects the cells painted as shapes (while
 // customBlockGlyphs is on) and the kitty placeholder cells; those keep their
 // background in the runs but draw no text.
-void buildRow(const BufferLine& line, int columns, int bufferRow, const RowContext& context, CellAttributes& attributes, RowLayout& out);
+void buildRow(const BufferLine& line, int columns, int bufferRow, const RowContext& context, CellAttributes& attributes,
+              RowLayout& out, const BidiRowLayout* bidi = nullptr);
 
 }  // namespace ravelgrid

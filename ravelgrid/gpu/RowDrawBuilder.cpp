@@ -139,7 +139,8 @@ GpuFont RowDrawBuilder::scaledFont(const GpuFont& font, double scale) {
     return scaledMemo_.emplace(key, glyphs_.scaledFont(font, scale)).first->second;
 }
 
-RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRow& row, int columns, const RowFrameGeometry& g) {
+RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRowSnapshot& snapshot, const FrameRow& row,
+                                  int columns, const RowFrameGeometry& g) {
     RowDrawData out;
     if (!row.line || g.cellWidth <= 0 || g.cellHeight <= 0 || !(g.scale > 0))
         return out;
@@ -153,7 +154,7 @@ RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRow& row, int c
     f.cellHeightPx = std::max(1, int(roundHalfAwayFromZero(g.cellHeight * g.scale)));
     f.transform = LineTransform::forRow(row.mode, f.bottomPx, f.topPx, g.viewportWidthPx);
 
-    FrameRowSnapshot::layout(row, columns, view.rowContext(), view.attributes(), layout_);
+    snapshot.layout(row, columns, view.rowContext(), view.attributes(), layout_);
 
     // Backgrounds: one rectangle per run, none in the default colour.
     const QColor defaultBackground = view.defaultBackground();

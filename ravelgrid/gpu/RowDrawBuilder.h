@@ -52,7 +52,8 @@ public:
     RowDrawBuilder(GlyphCache& glyphs, GlyphAtlas& grayscaleAtlas, ShaperCache& shaper, ImageTextureCache& images)
         : glyphs_(glyphs), gray_(grayscaleAtlas), shaper_(shaper), images_(images) {}
 
-    RowDrawData build(RendererView& view, const FrameRow& row, int columns, const RowFrameGeometry& g);
+    RowDrawData build(RendererView& view, const FrameRowSnapshot& snapshot, const FrameRow& row, int columns,
+                      const RowFrameGeometry& g);
 
     // The character under a block caret in the caret's text colour: a solid
     // Powerline separator from its mask, anything else shaped like row text.

@@ -86,7 +86,10 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     DrawData out;
     if (mode == BufferingMode::perFrameAggregated)
         out.frame.emplace();
-    const FrameRowSnapshot snapshot = FrameRowSnapshot::take(buffer, lower, upper - lower + 1);
+    const RowContext& context = view.rowContext();
+    const FrameRowSnapshot snapshot =
+        FrameRowSnapshot::take(buffer, lower, upper - lower + 1,
+                               context.bidi ? std::optional<int>(context.maximumBidiParagraphRows) : std::nullopt);
     for (const FrameRow& row : snapshot.rows()) {
         const int y = row.bufferRow;
         auto found = entries_.find(y);
@@ -95,7 +98,7 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
                               found->second.bidiRevision == row.bidiRevision && found->second.data;
         const bool isForced = forced && y >= forced->first && y <= forced->second;
         if (fullRebuild || !reusable || isForced) {
-            Entry entry{row.line, row.generation, row.bidiRevision, builder_.build(view, row, buffer.cols(), geometry),
+            Entry entry{row.line, row.generation, row.bidiRevision, builder_.build(view, snapshot, row, buffer.cols(), geometry),
                         std::nullopt};
             if (mode == BufferingMode::perRowPersistent)
                 entry.buffers = makeRowDrawBuffers(backend_, *entry.data);

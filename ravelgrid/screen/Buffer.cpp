@@ -1,6 +1,7 @@
 #include "ravelgrid/screen/Buffer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 
@@ -15,11 +16,14 @@ bool isPromptStartKind(SemanticPromptKind k)
     return k == SemanticPromptKind::initial || k == SemanticPromptKind::secondary;
 }
 
+std::atomic<uint64_t> bufferIds{1};
+
 }  // namespace
 
 Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback, BidiPresentationState bidiState)
     : defaultBidiState(bidiState),
       self_(std::make_shared<Buffer*>(this)),
+      id_(bufferIds.fetch_add(1, std::memory_order_relaxed)),
       lines_(0),
       hasScrollback_(scrollback.has_value()),
       cols_(std::max(cols, minCols)),

@@ -37,6 +37,10 @@ public:
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
 
+    // Process-unique and never reused: caches key a buffer by it, since a new
+    // buffer may be made at a freed one's address.
+    uint64_t id() const { return id_; }
+
     // --- rows --------------------------------------------------------------
     CircularBufferLineList& lines() { return lines_; }
     const CircularBufferLineList& lines() const { return lines_; }
@@ -186,6 +190,7 @@ private:
     static bool hasPromptStartMark(const BufferLine& line);
 
     std::shared_ptr<Buffer*> self_;
+    uint64_t id_ = 0;
     CircularBufferLineList lines_;
     int yDisp_ = 0;
     int x_ = 0;

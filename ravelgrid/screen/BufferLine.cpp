@@ -1,6 +1,7 @@
 #include "ravelgrid/screen/BufferLine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,7 +39,14 @@ void stableSortMarks(std::vector<SemanticMark>& marks)
                      [](const SemanticMark& a, const SemanticMark& b) { return a.column < b.column; });
 }
 
+std::atomic<uint64_t> lineIds{1};
+
 }  // namespace
+
+uint64_t BufferLine::nextId()
+{
+    return lineIds.fetch_add(1, std::memory_order_relaxed);
+}
 
 BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrapped, BidiPresentationState bidiState)
     : isWrapped_(isWrapped), bidiState_(bidiState), fillCharacter_(fillData.value_or(CharData::Null))

@@ -98,6 +98,9 @@ public:
     uint64_t generation() const { return generation_; }
     uint64_t recycleGeneration() const { return recycleGeneration_; }
     void bumpGeneration() { ++generation_; }
+    // Process-unique and never reused (a copy gets its own): caches key rows
+    // by it, since a new line may be made at a freed one's address.
+    uint64_t id() const { return id_; }
 
     // Refill for reuse by the ring: blank cells with the attribute, no
     // images, marks or hard-continuation group, not wrapped; advances
@@ -118,6 +121,7 @@ private:
     friend class CircularBufferLineList;
 
     // Cell 0 always exists (capacity is at least one), so this never leaves the storage.
+    static uint64_t nextId();
     int clampRead(int col) const { return col < 0 ? 0 : col < dataSize_ ? col : dataSize_ > 0 ? dataSize_ - 1 : 0; }
     void reallocate(int capacity, int keep);
 
@@ -132,6 +136,7 @@ private:
     std::weak_ptr<Buffer*> owningBuffer_;
     uint64_t recycleGeneration_ = 0;
     uint64_t generation_ = 0;
+    uint64_t id_ = nextId();
     CharData fillCharacter_;
     std::unique_ptr<TerminalImageList> images_;
 };

@@ -4,6 +4,7 @@
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/screen/Buffer.h"
+#include "ravelgrid/screen/Utf8.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
 #include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/CaretView.h"
@@ -310,6 +311,26 @@ void TerminalView::send(std::string_view text) {
     send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+void TerminalView::sendBidiAwareArrow(bool isLeft) {
+    Buffer& buffer = *terminal_->buffer;
+    const int cursorLine = buffer.yBase() + buffer.y();
+    bool rightToLeft = false;
+    if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal && cursorLine >= 0 && cursorLine < buffer.lines().count()) {
+        const BufferLine* line = buffer.lines().peek(cursorLine);
+        const BidiPresentationState state = line ? line->bidiState() : buffer.defaultBidiState;
+        if (state.supportMode == BidiSupportMode::explicit_)
+            rightToLeft = state.fallbackDirection == BidiDirection::rightToLeft;
+        else if (const auto paragraph = TerminalBidi::rowLayout(cursorLine, buffer, terminal_->cols,
+                                                                terminal_->options().maximumBidiParagraphRows,
+                                                                clusterScalars()))
+            rightToLeft = paragraph->baseDirection == BidiDirection::rightToLeft;
+    }
+    const bool swap = rightToLeft && terminal_->bidiArrowKeySwap;
+    const bool right = isLeft == swap;
+    const char sequence[3] = {'\x1b', terminal_->applicationCursor ? 'O' : '[', right ? 'C' : 'D'};
+    send(std::string_view(sequence, 3));
+}
+
 // --- display -------------------------------------------------------------------------------
 
 void TerminalView::queuePendingDisplay() {
@@ -377,6 +398,14 @@ void TerminalView::updateDisplay(bool) {
         first = std::max(start, 0);
         last = std::min({end, terminal_->rows - 1, lineCount - 1 - buffer.yDisp()});
         last = std::max(last, first);
+        // A change anywhere in a bidi paragraph can move every cell of it.
+        if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal) {
+            const int yDisp = buffer.yDisp();
+            const auto [from, to] = TerminalBidi::expandToParagraphs(
+                first + yDisp, last + yDisp, buffer, terminal_->options().maximumBidiParagraphRows);
+            first = std::max(from - yDisp, 0);
+            last = std::max(std::min(to - yDisp, terminal_->rows - 1), first);
+        }
     }
     const GridGeometry geometry = frame_.geometry(QSizeF(size()));
     const QRectF rect = geometry.invalidationRect(std::max(first, 0), std::max(last, 0), terminal_->rows,
@@ -405,7 +434,11 @@ void TerminalView::updateCursorPosition() {
     const qreal f = line.renderMode() == BufferLine::RenderLineMode::single ? 1.0 : 2.0;
     const GridGeometry geometry = frame_.geometry(QSizeF(size()));
     // A cursor waiting to wrap sits past the last column; show it on it.
-    const int x = std::clamp(buffer.x(), 0, std::max(terminal_->cols - 1, 0));
+    int x = std::clamp(buffer.x(), 0, std::max(terminal_->cols - 1, 0));
+    // On a right-to-left or mixed row the caret sits on the cell's visual column.
+    const TerminalBidi::DisplayedRow shown = displayedRow(cursorLine);
+    if (const BidiRowLayout* layout = shown.layout())
+        x = std::clamp(layout->visualColumn(x), 0, std::max(terminal_->cols - 1, 0));
     const QRectF cell(x * cellDimension_->width() * f, geometry.rowTop(cursorLine - buffer.yDisp()),
                       cellsWide * cellDimension_->width() * f, cellDimension_->height());
     caret_->setGeometry(cell.toAlignedRect());
@@ -762,7 +795,37 @@ RowContext TerminalView::rowContext() const {
     context.selectedForeground = selectedTextForeground_;
     context.textBlinkVisible = textBlinkVisible_;
     context.reverseColors = terminal_->reverseColors;
+    context.bidi = bidiHostPolicy_ == BidiHostPolicy::respectTerminal;
+    context.maximumBidiParagraphRows = terminal_->options().maximumBidiParagraphRows;
+    context.clusterScalars = clusterScalars();
     return context;
+}
+
+TerminalBidi::ClusterScalars TerminalView::clusterScalars() const {
+    const Terminal* terminal = terminal_.get();
+    return [terminal](int32_t code) {
+        const std::string text = terminal->character(code);
+        std::u32string scalars;
+        for (size_t pos = 0; pos < text.size();)
+            scalars.push_back(utf8::next(text, pos));
+        return scalars;
+    };
+}
+
+TerminalBidi::DisplayedRow TerminalView::displayedRow(int bufferRow) const {
+    if (bidiHostPolicy_ != BidiHostPolicy::respectTerminal)
+        return {};
+    return TerminalBidi::displayedRow(bufferRow, *terminal_->buffer, terminal_->cols,
+                                      terminal_->options().maximumBidiParagraphRows, clusterScalars());
+}
+
+void TerminalView::setBidiHostPolicy(BidiHostPolicy policy) {
+    if (policy == bidiHostPolicy_)
+        return;
+    bidiHostPolicy_ = policy;
+    markFullScreenDirty();
+    queuePendingDisplay();
+    updateCursorPosition();
 }
 
 std::optional<std::pair<int, int>> TerminalView::selectedColumns(int bufferRow) const {
@@ -839,11 +902,25 @@ void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
     const CharData& cell = line[x];
     const CellStyle cellStyle = frame_.attributes().attributesForCell(cell.attribute, false, terminal_->reverseColors);
     RowCell rowCell{0, std::clamp<int>(cell.width, 1, 2), cell.code, false};
+    // On a laid-out row: the cell's visual place and the form it shows there.
+    int drawX = x;
+    const TerminalBidi::DisplayedRow shown = displayedRow(cursorLine);
+    if (const BidiRowLayout* layout = shown.layout()) {
+        drawX = layout->visualColumn(x);
+        for (const BidiCell& visual : layout->visualCells) {
+            if (visual.logicalCol != x || visual.display.empty())
+                continue;
+            rowCell.code = int32_t(visual.display[0]);
+            if (visual.display.size() > 1)
+                rowCell.display = QString::fromUcs4(visual.display.data(), qsizetype(visual.display.size()));
+            break;
+        }
+    }
     const GridGeometry geometry = frame_.geometry(QSizeF(size()));
     // In caret-local coordinates.
     const qreal baseline = geometry.baselineY(cursorLine - buffer.yDisp()) - caret_->y();
     painter.save();
-    painter.translate(QPointF(x * cellDimension_->width() - caret_->x(), 0));
+    painter.translate(QPointF(drawX * cellDimension_->width() - caret_->x(), 0));
     frame_.drawCellGlyph(painter, rowCell, cellStyle.face, effectiveCaretTextColor(), baseline, rowContext());
     painter.restore();
 }
@@ -908,6 +985,12 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
     // must still find it).
     if (!isModifierKey(event->key()))
         selection_->setActive(false);
+    if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        sendBidiAwareArrow(event->key() == Qt::Key_Left);
+        event->accept();
+        return;
+    }
     const KeyResult result = encodeKey(KeyInput{event->key(), event->modifiers(), event->text()}, keyModes());
     switch (result.action) {
     case KeyAction::send:

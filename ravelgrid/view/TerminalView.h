@@ -111,6 +111,9 @@ public:
     // User input, on its way to the child through the delegate.
     void send(std::span<const uint8_t> bytes);
     void send(std::string_view text);
+    // Plain Left and Right: exchanged on a right-to-left cursor row while the
+    // terminal asks for it (1243h), in the cursor-key mode's form.
+    void sendBidiAwareArrow(bool isLeft);
 
     // --- display -------------------------------------------------------------------
     void queuePendingDisplay();
@@ -134,6 +137,10 @@ public:
     void setBackspaceSendsControlH(bool on) { backspaceSendsControlH_ = on; }
     bool allowMouseReporting() const { return allowMouseReporting_; }
     void setAllowMouseReporting(bool on) { allowMouseReporting_ = on; }
+    // respectTerminal lays rows out by the terminal's bidirectional settings
+    // (drawing, caret, arrows, clicks); legacyLeftToRight shows every row as stored.
+    BidiHostPolicy bidiHostPolicy() const { return bidiHostPolicy_; }
+    void setBidiHostPolicy(BidiHostPolicy policy);
     // Whether the child may read the screen or the clipboard back: only for
     // local programs that this application started itself.
     bool processTrusted() const { return processTrusted_; }
@@ -274,6 +281,9 @@ private:
     void markLinesDirty(const std::vector<int>& lines);
     KeyModes keyModes() const;
     RowContext rowContext() const;
+    TerminalBidi::ClusterScalars clusterScalars() const;
+    // A buffer row as shown under the bidi policy.
+    TerminalBidi::DisplayedRow displayedRow(int bufferRow) const;
     std::optional<std::pair<int, int>> selectedColumns(int bufferRow) const;
     void setupScroller();
     void scrollerAction(int action);
@@ -351,6 +361,7 @@ private:
     bool optionAsMetaKey_ = true;
     bool backspaceSendsControlH_ = false;
     bool allowMouseReporting_ = true;
+    BidiHostPolicy bidiHostPolicy_ = BidiHostPolicy::respectTerminal;
     bool processTrusted_ = false;
     bool focused_ = false;
     ImageInsertion images_;

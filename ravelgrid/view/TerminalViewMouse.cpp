@@ -75,6 +75,10 @@ TerminalView::MouseHit TerminalView::calculateMouseHit(QPointF point) const {
     const int screenRow = int(std::trunc(std::clamp(point.y() / ch, -limit, limit)));
     const int lastLine = std::max(buffer.lines().count() - 1, 0);
     hit.grid.row = std::clamp(screenRow + buffer.yDisp(), 0, lastLine);
+    // The pointer is over a visual column; the terminal counts logical ones.
+    const TerminalBidi::DisplayedRow shown = displayedRow(hit.grid.row);
+    if (const BidiRowLayout* layout = shown.layout())
+        hit.grid.col = std::clamp(layout->logicalColumn(hit.grid.col), 0, std::max(terminal_->cols - 1, 0));
     hit.pixels = QPoint(int(std::clamp<qreal>(point.x(), 0, width())), int(std::clamp<qreal>(point.y(), 0, height())));
     return hit;
 }

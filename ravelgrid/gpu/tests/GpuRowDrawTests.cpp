@@ -216,6 +216,24 @@ TEST(RowCache, RebuildsOnlyWhatChanged) {
     }
 }
 
+TEST(RowCache, AnEditInAWrappedRightToLeftParagraphRebuildsItsRows) {
+    struct Case {
+        bool bidi;
+        int expected;
+    };
+    for (const Case c : {Case{true, 3}, Case{false, 1}}) {
+        RowRenderer r;
+        r.view.context.bidi = c.bidi;
+        std::string hebrew;
+        for (int i = 0; i < 200; ++i)
+            hebrew += "\xd7\x90";  // alef: three rows of 80 columns
+        r.feed(hebrew + "\r\n\r\nafter");
+        r.rebuilt(BufferingMode::perFrameAggregated);
+        r.feed("\x1b[2;5H\xd7\x91");  // one letter on the paragraph's middle row
+        EXPECT_EQ(r.rebuilt(BufferingMode::perFrameAggregated), c.expected) << c.bidi;
+    }
+}
+
 TEST(RowCache, ALineReplacedAtItsIndexIsRebuilt) {
     TerminalOptions options;
     options.scrollback = 0;

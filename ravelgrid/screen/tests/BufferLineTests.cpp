@@ -304,3 +304,28 @@ TEST(BufferLine, EveryEditAdvancesGeneration)
     line.setSemanticMark(SemanticPromptKind::initial, 0, 1);
     EXPECT_TRUE(advanced());
 }
+
+TEST(BufferLine, IdsAreNeverReusedNotEvenAtAFreedAddress)
+{
+    std::optional<BufferLine> slot;
+    slot.emplace(4);
+    const uint64_t first = slot->id();
+    const BufferLine copy(*slot);
+    EXPECT_NE(copy.id(), first);
+    slot.reset();
+    slot.emplace(4);
+    EXPECT_NE(slot->id(), first);
+    EXPECT_NE(slot->id(), copy.id());
+    // Reuse by the ring keeps the object, and so the id, but not the recycle generation.
+    const uint64_t id = slot->id();
+    const uint64_t recycled = slot->recycleGeneration();
+    slot->resetForReuse(Attribute{});
+    EXPECT_EQ(slot->id(), id);
+    EXPECT_NE(slot->recycleGeneration(), recycled);
+
+    std::optional<Buffer> buffer;
+    buffer.emplace(4, 2, 8, 0);
+    const uint64_t bufferId = buffer->id();
+    buffer.emplace(4, 2, 8, 0);
+    EXPECT_NE(buffer->id(), bufferId);
+}

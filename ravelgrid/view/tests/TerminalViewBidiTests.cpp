@@ -1,0 +1,203 @@
+// Right-to-left rows in TerminalView: the caret, the arrow keys, mouse
+// reports and redraws follow what is shown, and the ink of Hebrew and Arabic
+// rows lies at their right end; legacyLeftToRight turns all of it off.
+#include "ravelgrid/bidi/TerminalBidi.h"
+#include "ravelgrid/view/CaretView.h"
+#include "platform/FakeScheduler.h"
+#include "support/ViewTestSupport.h"
+
+#include <QApplication>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using namespace ravelgrid;
+
+namespace {
+
+constexpr uint64_t ms = 1'000'000;
+constexpr int cols = 10;
+constexpr int rows = 5;
+
+struct Fixture {
+    platform::FakeScheduler clock;
+    RecordingDelegate delegate;
+    std::unique_ptr<TerminalView> view;
+
+    explicit Fixture(BidiHostPolicy policy = BidiHostPolicy::respectTerminal) {
+        TerminalBidi::clearCaches();
+        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
+        view->setTerminalDelegate(&delegate);
+        view->setBidiHostPolicy(policy);
+        view->resize(int(std::ceil(cols * cell().width() + view->reservedScrollerWidth())),
+                     int(std::ceil(rows * cell().height())));
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            qWarning("view not exposed");
+        clock.advance(100 * ms);
+        delegate.writes.clear();
+    }
+
+    QSizeF cell() const { return *view->cellDimension(); }
+    void feed(std::string_view text) {
+        view->feed(text);
+        clock.advance(100 * ms);
+    }
+    std::string sent() {
+        std::string all = delegate.allBytes();
+        delegate.writes.clear();
+        return all;
+    }
+    std::string key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(view.get(), key, mods);
+        return sent();
+    }
+    void mouse(QEvent::Type type, QPointF pos) {
+        QMouseEvent event(type, pos, view->mapToGlobal(pos), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        event.setTimestamp(clock.nowNs() / ms);
+        QApplication::sendEvent(view.get(), &event);
+    }
+    std::string click(int col, int row) {
+        const QPointF pos((col + 0.5) * cell().width(), (row + 0.5) * cell().height());
+        mouse(QEvent::MouseButtonPress, pos);
+        mouse(QEvent::MouseButtonRelease, pos);
+        clock.advance(1000 * ms);
+        return sent();
+    }
+    int caretColumn() const {
+        return int(std::lround(view->caretView()->geometry().x() / cell().width()));
+    }
+    // Columns of a screen row that hold anything but the background.
+    std::vector<int> inkedColumns(const QImage& image, int row) const {
+        const QRgb background = view->nativeBackgroundColor().rgb() & 0xffffff;
+        const qreal s = image.devicePixelRatio();
+        std::vector<int> inked;
+        for (int c = 0; c < cols; ++c) {
+            bool any = false;
+            for (int y = int(std::ceil(row * cell().height() * s)); y < int((row + 1) * cell().height() * s) && !any; ++y)
+                for (int x = int(std::ceil(c * cell().width() * s)); x < int((c + 1) * cell().width() * s) && !any; ++x)
+                    any = (image.pixel(x, y) & 0xffffff) != background;
+            if (any)
+                inked.push_back(c);
+        }
+        return inked;
+    }
+};
+
+}  // namespace
+
+class TerminalViewBidiTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void caretSitsOnTheVisualCell() {
+        Fixture f;
+        f.feed("שלום\r");
+        QCOMPARE(f.caretColumn(), 9);
+        f.feed("\x1b[3G");  // logical column 2
+        QCOMPARE(f.caretColumn(), 7);
+        f.feed("\r\nabc");
+        QCOMPARE(f.caretColumn(), 3);
+
+        Fixture legacy(BidiHostPolicy::legacyLeftToRight);
+        legacy.feed("שלום\r");
+        QCOMPARE(legacy.caretColumn(), 0);
+        // Switching the policy moves the caret at once.
+        legacy.view->setBidiHostPolicy(BidiHostPolicy::respectTerminal);
+        QCOMPARE(legacy.caretColumn(), 9);
+    }
+
+    void arrowsSwapOnRightToLeftRowsWhenAsked() {
+        struct Case {
+            const char* name;
+            const char* setup;
+            BidiHostPolicy policy;
+            Qt::Key key;
+            Qt::KeyboardModifiers mods;
+            std::string expected;
+        };
+        const auto respect = BidiHostPolicy::respectTerminal;
+        const std::vector<Case> cases = {
+            {"rtl row, DECCKM, swap: Left", "\x1b[?1h\x1b[?1243hשלום\r", respect, Qt::Key_Left, {}, "\x1bOC"},
+            {"rtl row, DECCKM, swap: Right", "\x1b[?1h\x1b[?1243hשלום\r", respect, Qt::Key_Right, {}, "\x1bOD"},
+            {"ltr row, DECCKM, swap", "\x1b[?1h\x1b[?1243habc\r", respect, Qt::Key_Left, {}, "\x1bOD"},
+            {"rtl row without 1243h", "\x1b[?1hשלום\r", respect, Qt::Key_Left, {}, "\x1bOD"},
+            {"rtl row, normal cursor keys", "\x1b[?1243hשלום\r", respect, Qt::Key_Left, {}, "\x1b[C"},
+            {"legacy never swaps", "\x1b[?1h\x1b[?1243hשלום\r", BidiHostPolicy::legacyLeftToRight, Qt::Key_Left, {},
+             "\x1bOD"},
+            {"explicit rtl row", "\x1b[8l\x1b[2 k\x1b[?1h\x1b[?1243habc\r", respect, Qt::Key_Left, {}, "\x1bOC"},
+            {"explicit ltr row", "\x1b[8l\x1b[?1h\x1b[?1243hשלום\r", respect, Qt::Key_Left, {}, "\x1bOD"},
+            {"modified arrows keep their form", "\x1b[?1h\x1b[?1243hשלום\r", respect, Qt::Key_Left, Qt::ShiftModifier,
+             "\x1b[1;2D"},
+        };
+        for (const Case& c : cases) {
+            Fixture f(c.policy);
+            f.feed(c.setup);
+            QVERIFY2(f.key(c.key, c.mods) == c.expected, c.name);
+        }
+    }
+
+    void clicksReportTheLogicalCell() {
+        Fixture f;
+        f.feed("\x1b[?1000h\x1b[?1006hשלום\r\n");
+        // "ש", logical column 0, shows in the rightmost cell.
+        QCOMPARE(f.click(9, 0), std::string("\x1b[<0;1;1M\x1b[<0;1;1m"));
+        QCOMPARE(f.click(6, 0), std::string("\x1b[<0;4;1M\x1b[<0;4;1m"));
+        // The blank tail on the left is the row's logical end.
+        QCOMPARE(f.click(0, 0), std::string("\x1b[<0;10;1M\x1b[<0;10;1m"));
+
+        Fixture legacy(BidiHostPolicy::legacyLeftToRight);
+        legacy.feed("\x1b[?1000h\x1b[?1006hשלום\r\n");
+        QCOMPARE(legacy.click(9, 0), std::string("\x1b[<0;10;1M\x1b[<0;10;1m"));
+    }
+
+    void aChangeRedrawsItsWholeParagraph() {
+        for (const auto policy : {BidiHostPolicy::respectTerminal, BidiHostPolicy::legacyLeftToRight}) {
+            Fixture f(policy);
+            const qreal h = f.cell().height();
+            // 25 letters: one paragraph over rows 0 to 2.
+            std::string text;
+            for (int i = 0; i < 25; ++i)
+                text += "א";
+            f.feed(text);
+            f.feed("\x1b[2;3H");
+            f.feed("x");
+            const QRectF rect = f.view->lastInvalidatedRect();
+            if (policy == BidiHostPolicy::respectTerminal) {
+                // The three rows and, as always, the one below.
+                QCOMPARE(rect.top(), 0.0);
+                QCOMPARE(rect.height(), 4 * h);
+            } else {
+                QCOMPARE(rect.top(), h);
+                QCOMPARE(rect.height(), 2 * h);
+            }
+        }
+    }
+
+    void hebrewAndArabicInkLiesAtTheRightEnd() {
+        Fixture f;
+        f.feed("\x1b[?25lשלום\r\nمرحبا\r\nabc");
+        const QImage image = f.view->grab().toImage();
+        const std::vector<int> hebrew = f.inkedColumns(image, 0);
+        const std::vector<int> arabic = f.inkedColumns(image, 1);
+        QVERIFY(!hebrew.empty() && !arabic.empty());
+        // A glyph from a proportional fallback font may reach a pixel into
+        // its left neighbour, no further.
+        QVERIFY(hebrew.front() >= cols - 4 - 1);
+        QVERIFY(arabic.front() >= cols - 5 - 1);
+        QCOMPARE(hebrew.back(), cols - 1);
+        QCOMPARE(arabic.back(), cols - 1);
+        QCOMPARE(f.inkedColumns(image, 2).front(), 0);
+
+        Fixture legacy(BidiHostPolicy::legacyLeftToRight);
+        legacy.feed("\x1b[?25lשלום\r\nمرحبا");
+        const QImage plain = legacy.view->grab().toImage();
+        QCOMPARE(legacy.inkedColumns(plain, 0).front(), 0);
+        QVERIFY(legacy.inkedColumns(plain, 0).back() < cols - 1);
+    }
+};
+
+QTEST_MAIN(TerminalViewBidiTests)
+#include "TerminalViewBidiTests.moc"
