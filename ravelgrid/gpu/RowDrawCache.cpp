@@ -45,7 +45,8 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     const GpuFont font = view.font(FontFace::normal);
     CacheSignature signature{scale, cell.width(), cell.height(), view.viewSize().width(), view.viewSize().height(),
                              lower, buffer.rows(), buffer.cols(), font.valid() ? font.postScriptName() : std::string(),
-                             font.size(), alternate, {}};
+                             font.size(), alternate, {}, view.rowContext().bidi,
+                             view.rowContext().maximumBidiParagraphRows};
     if (kitty)
         signature.kittyStamp = {kitty->imagesById.size(), kitty->placementsByKey.size(), kitty->nextImageId,
                                 kitty->nextPlacementId, kitty->nextContentRevision};

@@ -36,6 +36,9 @@ struct CacheSignature {
     double fontSize = 0;
     bool isAltBuffer = false;
     KittyCacheStamp kittyStamp;
+    // The view's bidi policy as rows see it: layout on or off, paragraph limit.
+    bool bidiLayout = false;
+    int bidiMaximumRows = 0;
     bool operator==(const CacheSignature&) const = default;
 };
 

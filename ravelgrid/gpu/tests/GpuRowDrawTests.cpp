@@ -213,6 +213,9 @@ TEST(RowCache, RebuildsOnlyWhatChanged) {
         EXPECT_EQ(r.rebuilt(mode), r.rows()) << "a new unplaced kitty image";
         r.feed("\x1b_Ga=t,q=2,f=32,i=9,s=1,v=1;AAAA/w==\x1b\\");
         EXPECT_EQ(r.rebuilt(mode), r.rows()) << "new pixels under the same id and size";
+        r.view.context.bidi = !r.view.context.bidi;
+        EXPECT_EQ(r.rebuilt(mode), r.rows()) << "bidi policy";
+        EXPECT_EQ(r.rebuilt(mode), 0);
     }
 }
 
