@@ -35,7 +35,7 @@ std::vector<MonospaceFace> readFaces() {
         return faces;
     std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)> pattern(FcPatternCreate(), FcPatternDestroy);
     std::unique_ptr<FcObjectSet, decltype(&FcObjectSetDestroy)> objects(
-        FcObjectSetBuild(FC_FAMILY, FC_POSTSCRIPT_NAME, FC_WEIGHT, FC_SLANT, FC_SPACING, FC_CHARSET, nullptr),
+        FcObjectSetBuild(FC_FAMILY, FC_POSTSCRIPT_NAME, FC_WEIGHT, FC_SLANT, FC_SPACING, FC_CHARSET, FC_COLOR, nullptr),
         FcObjectSetDestroy);
     if (!pattern || !objects)
         return faces;
@@ -53,7 +53,10 @@ std::vector<MonospaceFace> readFaces() {
         FcPattern* p = set->fonts[i];
         const QString family = text(p, FC_FAMILY);
         const QString name = text(p, FC_POSTSCRIPT_NAME);
-        if (family.isEmpty() || name.isEmpty())
+        FcBool color = FcFalse;
+        // Colour fonts (emoji) call themselves monospaced but draw no text.
+        if (family.isEmpty() || name.isEmpty() ||
+            (FcPatternGetBool(p, FC_COLOR, 0, &color) == FcResultMatch && color))
             continue;
         FcCharSet* chars = nullptr;
         const bool nerd = FcPatternGetCharSet(p, FC_CHARSET, 0, &chars) == FcResultMatch && chars &&
