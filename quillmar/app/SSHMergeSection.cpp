@@ -202,7 +202,9 @@ bool SSHMergeSection::applyMerge() {
         // again from what is there now, and keep the user's choices that
         // still apply.
         const auto kept = choices_;
-        const QString message = QString::fromStdString(withNothingChanged(applied.error().message));
+        QString message = QString::fromStdString(withNothingChanged(applied.error().message));
+        // The new plan below is what to try next, not a fresh start.
+        message.replace(QStringLiteral("; close and try again."), QStringLiteral("."));
         plan_ = merge_.plan();
         choices_.clear();
         preview_.reset();
@@ -217,7 +219,9 @@ bool SSHMergeSection::applyMerge() {
             conflictsBox_->hide();
             previewBox_->hide();
         }
-        setStatus(message, true);
+        setStatus(plan_ ? message + QStringLiteral(" Below is the merge planned again from the files as they are now.")
+                        : message,
+                  true);
         return false;
     }
     plan_.reset();

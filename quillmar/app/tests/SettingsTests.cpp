@@ -427,7 +427,8 @@ private slots:
         QVERIFY(!exists(h.ssh("quillmar-backups")) ||
                 SettingsView::backupsNewestFirst(QString::fromStdString(h.ssh("quillmar-backups"))).empty());
         QVERIFY(merge.statusLabel()->text().contains(QStringLiteral("changed since this preview")));
-        QVERIFY(merge.statusLabel()->text().contains(QStringLiteral("Nothing was changed")));
+        QVERIFY(merge.statusLabel()->text().contains(QStringLiteral("Nothing was changed.")));
+        QVERIFY(merge.statusLabel()->text().contains(QStringLiteral("planned again")));
         // Planned again, with the choice kept: the new preview shows the new text.
         QVERIFY(merge.plan());
         QCOMPARE(merge.choices().count("work"), std::size_t(1));
