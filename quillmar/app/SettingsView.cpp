@@ -422,6 +422,8 @@ void SettingsView::scrollToTarget() {
 
 void SettingsView::showEvent(QShowEvent* event) {
     QScrollArea::showEvent(event);
+    // The desktop's preference may have changed while hidden ("system" theme).
+    fillSchemes();
     refreshFiles();
     scrollToTarget();
     // Once more after the first layout pass has placed the sections.

@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -295,6 +296,23 @@ private slots:
         QTRY_COMPARE(view.verticalScrollBar()->value(), 0);
     }
 
+    // The list holds text faces with one cell width, each family once, in order.
+    void fontListIsMonospacedText() {
+        const auto& faces = monospaceFaces();
+        QStringList families;
+        for (const MonospaceFace& face : faces) {
+            QVERIFY2(QFontDatabase::isFixedPitch(face.family), qPrintable(face.family));
+            QVERIFY2(!face.family.contains(QStringLiteral("Emoji")), qPrintable(face.family));
+            QVERIFY(!face.postScriptName.isEmpty());
+            families << face.family;
+        }
+        QStringList sorted = families;
+        sorted.sort(Qt::CaseInsensitive);
+        QCOMPARE(families, sorted);
+        sorted.removeDuplicates();
+        QCOMPARE(sorted.size(), families.size());
+    }
+
     void backupsNewestFirst() {
         auto w = openWindow();
         QVERIFY(w && w->view);
@@ -327,6 +345,20 @@ private slots:
                                return true;
                            }});
         QCOMPARE(view.backupsList()->count(), 4);
+        // Which SSH files are there: only the backups folder in this home.
+        QLabel* present = nullptr;
+        int absent = 0;
+        for (QLabel* label : view.findChildren<QLabel*>()) {
+            if (label->text().startsWith(QStringLiteral("~/.ssh/quillmar-backups")))
+                present = label;
+            else if (label->text().startsWith(QStringLiteral("~/.ssh/")) &&
+                     label->text().contains(QStringLiteral(" — "))) {
+                QVERIFY2(label->text().endsWith(QStringLiteral("not there yet")), qPrintable(label->text()));
+                ++absent;
+            }
+        }
+        QCOMPARE(absent, 2);
+        QVERIFY(present && present->text().endsWith(QStringLiteral("present")));
         for (int i = 0; i < 4; ++i) {
             QVERIFY(view.backupsList()->item(i)->text().startsWith(names[i]));
             QVERIFY(view.backupsList()->item(i)->text().contains(QLocale().toString(list[std::size_t(i)].modified, QLocale::ShortFormat)));
