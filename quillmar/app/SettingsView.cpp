@@ -331,6 +331,7 @@ void SettingsView::buildFiles() {
         show->setToolTip(QStringLiteral("Show in the file manager"));
         const QString target = folder ? qs(path) : QFileInfo(qs(path)).absolutePath();
         connect(show, &QPushButton::clicked, this, [this, target] { options_.openUrl(QUrl::fromLocalFile(target)); });
+        showButtons_.emplace_back(show, target);
         layout->addWidget(show);
         form->addRow(title, line);
     };
@@ -361,6 +362,9 @@ void SettingsView::refreshFiles() {
     state(configState_, paths_.configPath());
     state(ownState_, paths_.ownConfigPath());
     state(backupsState_, paths_.backupsDirectory());
+    // A folder that is not there can't be shown.
+    for (auto& [button, target] : showButtons_)
+        button->setEnabled(QFileInfo(target).isDir());
     backups_->clear();
     const auto list = backupsNewestFirst(qs(paths_.backupsDirectory()));
     for (const Backup& backup : list) {

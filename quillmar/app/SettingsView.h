@@ -14,6 +14,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QListWidget;
+class QPushButton;
 class QRadioButton;
 class QSpinBox;
 class QVBoxLayout;
@@ -105,6 +106,7 @@ private:
     QLabel* ownState_ = nullptr;
     QLabel* backupsState_ = nullptr;
     QListWidget* backups_ = nullptr;
+    std::vector<std::pair<QPushButton*, QString>> showButtons_;
     SSHMergeSection* merge_ = nullptr;
 };
 
