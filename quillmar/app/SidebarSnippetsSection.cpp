@@ -78,11 +78,14 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
     disclosure_->setFixedSize(16, 18);
     header_ = new QToolButton(headerRow);
     header_->setObjectName(QStringLiteral("snippetsHeader"));
-    header_->setText(QStringLiteral("Snippets"));
+    // The look of the other sections' headers.
+    header_->setText(QStringLiteral("SNIPPETS"));
     header_->setToolTip(QStringLiteral("Open Snippets"));
     header_->setAutoRaise(true);
     header_->setCursor(Qt::PointingHandCursor);
-    header_->setFont(metroFont(11, QFont::DemiBold));
+    QFont headerFont = metroMonoFont(10);
+    headerFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
+    header_->setFont(headerFont);
     connect(header_, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::snippets); });
     headerLayout->addWidget(disclosure_);
     headerLayout->addWidget(header_);

@@ -34,12 +34,15 @@ exec bash "$keyring" xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
 
   xdotool type --delay 15 "cat > $w/out"; xdotool key Return
   sleep 0.5
+  [ -z "${QM_E2E_KEEP:-}" ] || import -window root "$QM_E2E_KEEP"
 
-  # Where the filter field is: the first line edit of the sidebar.
+  # The sidebar of a fresh home: the filter field under the brand header,
+  # the Snippets section (folded at first) below Local, SSH Hosts and Keys.
   geometry=$(xdotool getwindowgeometry --shell "$wid")
   eval "$geometry"
-  fx=${QM_FILTER_X:-110}; fy=${QM_FILTER_Y:-78}
-  xdotool mousemove --window "$wid" "$fx" "$fy" click 1
+  xdotool mousemove --window "$wid" 16 245 click 1
+  sleep 0.3
+  xdotool mousemove --window "$wid" 110 60 click 1
   xdotool key ctrl+a; xdotool type --delay 15 "zzzz-nothing"
   sleep 0.5
   import -window root -crop 230x800+$X+$Y "$w/none.png"
