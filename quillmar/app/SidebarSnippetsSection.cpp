@@ -248,7 +248,8 @@ void SidebarSnippetsSection::fitHeight() {
         if (group->isExpanded())
             rows += int(std::count_if(items.begin(), items.end(), [](const Row& r) { return !r.item->isHidden(); }));
     }
-    const int rowHeight = std::max(18, tree_->fontMetrics().height() + 4);
+    // Rows are uniform: the first one's height holds for all.
+    const int rowHeight = tree_->topLevelItemCount() ? std::max(16, tree_->sizeHintForRow(0)) : 0;
     tree_->setFixedHeight(std::min(maxTreeHeight, rows * rowHeight + 4));
 }
 
