@@ -8,6 +8,7 @@
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -170,6 +171,22 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
 }
 
 SidebarSnippetsSection::~SidebarSnippetsSection() = default;
+
+void SidebarSnippetsSection::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        recolour();
+}
+
+void SidebarSnippetsSection::recolour() {
+    setColour(error_, Metro::danger());
+    setColour(notice_, Metro::warning());
+    for (auto& [group, rows] : groups_) {
+        group->setForeground(0, Metro::secondaryText());
+        for (const Row& row : rows)
+            row.item->setForeground(0, Metro::text());
+    }
+}
 
 void SidebarSnippetsSection::rebuild() {
     const QSignalBlocker block(tree_);

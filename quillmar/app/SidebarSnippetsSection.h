@@ -59,6 +59,10 @@ public:
     // Applies the filter's text to the rows already built.
     void applyFilter();
 
+protected:
+    // A theme change repaints the rows in its colours.
+    void changeEvent(QEvent* event) override;
+
 private:
     struct Row {
         QTreeWidgetItem* item;
@@ -67,6 +71,7 @@ private:
     };
     void rebuild();
     void refreshNotice();
+    void recolour();
     void fitHeight();
     std::optional<Snippet> snippetOf(const QTreeWidgetItem* item) const;
 
