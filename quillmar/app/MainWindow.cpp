@@ -3,6 +3,9 @@
 #include "quillmar/app/Appearance.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/SettingsView.h"
+#include "quillmar/app/SidebarSnippetsSection.h"
+#include "quillmar/app/SnippetInsertion.h"
+#include "quillmar/app/SnippetsView.h"
 #include "quillmar/app/TabNumberBadges.h"
 #include "quillmar/app/TabStrip.h"
 #include "quillmar/app/TerminalFont.h"
@@ -104,6 +107,12 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     sidebarLine_ = rule(root_, true);
     sidebar_ = new Sidebar(*hosts_, *keyStore_, workspace_, settings_, sidebarColumn_);
     sidebarLayout->addWidget(sidebar_);
+    snippetInsertion_ = new SnippetInsertion(
+        workspace_, [this](const QUuid& id) { return hostFor(id); }, scheduler_, this);
+    snippetsSection_ = new SidebarSnippetsSection(*snippets_, *snippetInsertion_, workspace_, settings_,
+                                                  sidebar_->filterField(), sidebar_->snippetsSectionSlot());
+    sidebar_->snippetsSectionSlot()->layout()->addWidget(snippetsSection_);
+    sidebar_->snippetsSectionSlot()->show();
 
     auto* detailColumn = detailColumn_ = new QWidget(root_);
     auto* detailLayout = new QVBoxLayout(detailColumn);
@@ -302,6 +311,8 @@ QWidget* MainWindow::makeToolPane(ToolTab tool) {
     if (tool == ToolTab::settings)
         return new SettingsView(workspace_, settings_, SSHPaths::fromEnvironment(),
                                 {[this] { return systemAppearance_.isDark(); }, {}}, detailStack_);
+    if (tool == ToolTab::snippets)
+        return new SnippetsView(*snippets_, scheduler_, detailStack_);
     // The panes are built by their own views; until then an empty page.
     auto* pane = new QWidget(detailStack_);
     switch (tool) {

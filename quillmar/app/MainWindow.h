@@ -23,6 +23,8 @@ class QStackedWidget;
 
 namespace quillmar {
 
+class SidebarSnippetsSection;
+class SnippetInsertion;
 class TabNumberBadges;
 class TabStrip;
 
@@ -61,6 +63,8 @@ public:
     QLabel* emptyHint() const { return emptyHint_; }
     TabStrip* tabStrip() const { return tabStrip_; }
     TabNumberBadges* tabNumberBadges() const { return badges_; }
+    SnippetInsertion& snippetInsertion() const { return *snippetInsertion_; }
+    SidebarSnippetsSection* snippetsSection() const { return snippetsSection_; }
 
     TerminalHost* hostFor(const QUuid& sessionID) const;
     TerminalHost* activeHost() const;
@@ -117,6 +121,8 @@ private:
     QWidget* detailColumn_ = nullptr;
     TabStrip* tabStrip_ = nullptr;
     TabNumberBadges* badges_ = nullptr;
+    SnippetInsertion* snippetInsertion_ = nullptr;  // a child
+    SidebarSnippetsSection* snippetsSection_ = nullptr;
     std::map<QUuid, QPointer<TerminalHost>> terminalHosts_;
     std::map<ToolTab, QPointer<QWidget>> toolPanes_;
     bool firstPromptLogged_ = false;

@@ -1,0 +1,488 @@
+// Snippets in the window against a real Secret Service (see
+// platform/tests/with-keyring.sh): insertion into a real pty child, the
+// notice line, the sidebar section, the sheets and the Snippets pane.
+#include "quillmar/app/FocusingTerminalView.h"
+#include "quillmar/app/SidebarSnippetsSection.h"
+#include "quillmar/app/SnippetDeleteSheet.h"
+#include "quillmar/app/SnippetEditSheet.h"
+#include "quillmar/app/SnippetInsertion.h"
+#include "quillmar/app/SnippetsView.h"
+#include "quillmar/app/TerminalHost.h"
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Workspace.h"
+#include "quillmar/snippets/KeyringKeySource.h"
+#include "platform/FakeScheduler.h"
+#include "platform/Keyring.h"
+#include "ravelgrid/view/QtScheduler.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <QDir>
+
+#include <csignal>
+#include <map>
+#include <memory>
+
+using namespace quillmar;
+
+namespace {
+
+constexpr std::uint64_t second = 1'000'000'000ULL;
+const QByteArray start("\x1b[200~");
+const QByteArray end("\x1b[201~");
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+Snippet snippet(const char* title, const char* command, const char* category = "Test",
+                std::vector<std::string> tags = {}) {
+    Snippet s;
+    s.id = newSnippetId();
+    s.title = title;
+    s.command = command;
+    s.category = category;
+    s.tags = std::move(tags);
+    return s;
+}
+
+// A workspace whose sessions run a raw-mode `cat` into a file, with their
+// hosts, and the insertion that writes to them.
+struct Window {
+    platform::FakeScheduler clock;
+    Workspace workspace {clock};
+    std::map<QUuid, std::unique_ptr<TerminalHost>> hosts;
+    SnippetInsertion insertion {workspace,
+                                [this](const QUuid& id) {
+                                    auto it = hosts.find(id);
+                                    return it == hosts.end() ? nullptr : it->second.get();
+                                },
+                                clock};
+
+    // A child that copies what it reads to `out`, byte for byte; with
+    // bracketed paste asked for when `bracketed`.
+    TerminalHost* openReader(const QString& out, bool bracketed) {
+        const QString script = QStringLiteral("stty raw -echo; %1exec cat > \"$0\"")
+                                   .arg(bracketed ? QStringLiteral("printf '\\033[?2004h'; ") : QString());
+        auto session = workspace.open(
+            SessionTarget::tool(QStringLiteral("reader"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, out}));
+        auto host = std::make_unique<TerminalHost>(session, TerminalScheme::named(QStringLiteral("metro-dark")),
+                                                   ravelgrid::FontSet::defaultSet(), ravelgrid::QtScheduler::system(),
+                                                   [](std::optional<std::int32_t>) {});
+        host->resize(640, 400);
+        host->show();
+        TerminalHost* raw = host.get();
+        hosts[session->id] = std::move(host);
+        return raw;
+    }
+};
+
+}  // namespace
+
+class SnippetViewsTests : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    int folders_ = 0;
+
+    std::unique_ptr<SnippetStore> loadedStore(const QString& folder = {}) {
+        const QString name = folder.isEmpty() ? QStringLiteral("store%1").arg(++folders_) : folder;
+        auto store = std::make_unique<SnippetStore>(SnippetPaths(dir_.filePath(name).toStdString()),
+                                                    std::make_unique<KeyringKeySource>());
+        store->setLoaded(true);
+        store->load();
+        return store;
+    }
+
+private slots:
+    void init() {
+        if (!qEnvironmentVariableIsSet("QM_KEYRING_TEST"))
+            QSKIP("needs the throwaway Secret Service of with-keyring.sh");
+    }
+
+    void preparingCommands_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("multiLine");
+        QTest::newRow("plain") << QByteArray("ls -la") << QByteArray("ls -la") << false;
+        QTest::newRow("trailing space kept") << QByteArray("ls ") << QByteArray("ls ") << false;
+        QTest::newRow("two line feeds") << QByteArray("ls -la\n\n") << QByteArray("ls -la") << false;
+        QTest::newRow("crlf") << QByteArray("ls\r\n") << QByteArray("ls") << false;
+        QTest::newRow("cr") << QByteArray("ls\r") << QByteArray("ls") << false;
+        QTest::newRow("mixed tail") << QByteArray("ls\r\n\r\n\r") << QByteArray("ls") << false;
+        QTest::newRow("interior lf") << QByteArray("a\nb") << QByteArray("a\nb") << true;
+        QTest::newRow("interior cr") << QByteArray("a\rb") << QByteArray("a\nb") << true;
+        QTest::newRow("interior crlf") << QByteArray("a\r\nb\r\n") << QByteArray("a\nb") << true;
+        QTest::newRow("only breaks") << QByteArray("\r\n\n") << QByteArray("") << false;
+    }
+    void preparingCommands() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, text);
+        QFETCH(bool, multiLine);
+        const PreparedSnippet p = prepareSnippetCommand(command.toStdString());
+        QCOMPARE(QByteArray::fromStdString(p.text), text);
+        QCOMPARE(p.multiLine, multiLine);
+    }
+
+    void bracketedPasteCannotBeEnded_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("safe");
+        QTest::newRow("end marker") << QByteArray("a\x1b[201~b") << QByteArray("ab");
+        QTest::newRow("marker twice") << QByteArray("\x1b[201~\x1b[201~x") << QByteArray("x");
+        QTest::newRow("tab and lf kept") << QByteArray("a\tb\nc") << QByteArray("a\tb\nc");
+        QTest::newRow("controls removed") << QByteArray("a\x03\x04\x1b\x7f" "b") << QByteArray("a\x7f" "b");
+        QTest::newRow("split marker stays plain") << QByteArray("\x1b\x01[201~") << QByteArray("[201~");
+        QTest::newRow("utf8 kept") << QByteArray("echo \xc3\xa9") << QByteArray("echo \xc3\xa9");
+    }
+    void bracketedPasteCannotBeEnded() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, safe);
+        QCOMPARE(QByteArray::fromStdString(bracketedPasteSafe(text.toStdString())), safe);
+    }
+
+    // The bytes a real child reads, with bracketed paste on and off.
+    void bytesReachingTheChild() {
+        Window w;
+        const QString onFile = dir_.filePath(QStringLiteral("on.bytes"));
+        TerminalHost* on = w.openReader(onFile, true);
+        QTRY_VERIFY_WITH_TIMEOUT(on->view()->terminal().bracketedPasteMode && QFile::exists(onFile), 10000);
+        QByteArray expected;
+        const std::vector<std::pair<const char*, QByteArray>> onCases = {
+            {"ls -la\n\n", start + "ls -la" + end},
+            {"a\nb", start + "a\nb" + end},
+            {"a\r\nb\r\n", start + "a\nb" + end},
+            {"ls\r", start + "ls" + end},
+            {"echo x\x1b[201~; rm -rf y", start + "echo x; rm -rf y" + end},
+        };
+        for (const auto& [command, bytes] : onCases) {
+            w.insertion.insert(snippet("t", command));
+            expected += bytes;
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(onFile), expected, 10000);
+        }
+        QVERIFY(!w.insertion.notice());
+
+        const QString offFile = dir_.filePath(QStringLiteral("off.bytes"));
+        TerminalHost* off = w.openReader(offFile, false);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(offFile), 10000);
+        QVERIFY(!off->view()->terminal().bracketedPasteMode);
+        w.insertion.insert(snippet("t", "ls -la\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(offFile), QByteArray("ls -la"), 10000);
+        w.insertion.insert(snippet("t", "pwd\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(offFile), QByteArray("ls -lapwd"), 10000);
+
+        // Several lines without the mode: copied instead, nothing sent.
+        const std::vector<std::pair<const char*, QString>> copied = {
+            {"a\nb\n", QStringLiteral("a\nb")}, {"a\rb", QStringLiteral("a\nb")}, {"x\r\ny", QStringLiteral("x\ny")}};
+        for (const auto& [command, clip] : copied) {
+            QApplication::clipboard()->setText(QStringLiteral("before"));
+            w.insertion.insert(snippet("t", command));
+            QCOMPARE(QApplication::clipboard()->text(), clip);
+            QCOMPARE(w.insertion.notice(), std::optional<QString>(SnippetInsertion::copiedInsteadNotice));
+        }
+        w.insertion.insert(snippet("t", "!"));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(offFile), QByteArray("ls -lapwd!"), 10000);
+    }
+
+    // No running terminal in front: nothing sent, the clipboard untouched.
+    void insertionNeedsARunningTerminal() {
+        Window w;
+        const Snippet s = snippet("t", "echo hi");
+        w.insertion.insert(s);  // no tab at all
+        QCOMPARE(w.insertion.notice(), std::optional<QString>(SnippetInsertion::noTerminalNotice));
+
+        const QString file = dir_.filePath(QStringLiteral("tool.bytes"));
+        TerminalHost* host = w.openReader(file, false);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 10000);
+        QApplication::clipboard()->setText(QStringLiteral("kept"));
+        w.workspace.openTool(ToolTab::settings);
+        w.clock.advance(6 * second);
+        QVERIFY(!w.insertion.notice());
+        w.insertion.insert(s);
+        QCOMPARE(w.insertion.notice(), std::optional<QString>(SnippetInsertion::noTerminalNotice));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
+
+        // Back on the terminal it goes through; once the child ended it doesn't.
+        w.workspace.activate(host->session()->id);
+        w.insertion.insert(snippet("t", "ok"));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(file), QByteArray("ok"), 10000);
+        ::kill(host->view()->process().shellPid(), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(!host->session()->running(), 10000);
+        w.clock.advance(6 * second);
+        w.insertion.insert(s);
+        QCOMPARE(w.insertion.notice(), std::optional<QString>(SnippetInsertion::noTerminalNotice));
+    }
+
+    void copyIsExact() {
+        Window w;
+        w.insertion.copy(snippet("t", "printf 'x\\n'\r\n\n"));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("printf 'x\\n'\r\n\n"));
+        QVERIFY(!w.insertion.notice());
+    }
+
+    // Each notice clears 5 s after it was shown unless another replaced it.
+    void noticesClearOnTheClock() {
+        Window w;
+        w.insertion.showNotice(QStringLiteral("first"));
+        w.clock.advance(3 * second);
+        w.insertion.showNotice(QStringLiteral("second"));
+        w.clock.advance(2 * second);
+        QCOMPARE(w.insertion.notice(), std::optional<QString>(QStringLiteral("second")));
+        w.clock.advance(3 * second - 1);
+        QCOMPARE(w.insertion.notice(), std::optional<QString>(QStringLiteral("second")));
+        w.clock.advance(1);
+        QVERIFY(!w.insertion.notice());
+
+        w.insertion.showNotice(QStringLiteral("same"));
+        w.clock.advance(3 * second);
+        w.insertion.showNotice(QStringLiteral("same"));
+        w.clock.advance(2 * second);
+        QVERIFY(!w.insertion.notice());
+    }
+
+    void sidebarSectionFilters() {
+        auto store = loadedStore();
+        QVERIFY(!store->add(snippet("Running containers", "docker ps -a", "Containers", {"linux", "macos"})));
+        QVERIFY(!store->add(snippet("Brew update", "brew update", "Containers", {"macos"})));
+        QVERIFY(!store->add(snippet("Capital tag", "echo cap", "Zeta", {"Linux"})));
+        Window w;
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        QLineEdit filter;
+        SidebarSnippetsSection section(*store, w.insertion, w.workspace, settings, &filter);
+
+        QTreeWidgetItem* containers = section.groupItem(QStringLiteral("Containers"));
+        QVERIFY(containers);
+        QVERIFY(!containers->isExpanded());
+        QVERIFY(section.groupItem(QStringLiteral("Zeta")));
+        QCOMPARE(store->categories().indexOf(QStringLiteral("Containers")),
+                 section.tree()->indexOfTopLevelItem(containers));
+
+        // Marks: "linux" wins, "macos" alone, "Linux" is no tag of ours.
+        const auto textOf = [&](const char* title) {
+            for (const Snippet& s : store->allSnippets())
+                if (s.title == title)
+                    return section.snippetItem(QString::fromStdString(s.id))->text(0);
+            return QString();
+        };
+        QCOMPARE(textOf("Running containers"), QStringLiteral("Running containers  \u00B7 linux"));
+        QCOMPARE(textOf("Brew update"), QStringLiteral("Brew update  \u00B7 macOS"));
+        QCOMPARE(textOf("Capital tag"), QStringLiteral("Capital tag"));
+
+        filter.setText(QStringLiteral("  DOCKER\t"));
+        QVERIFY(containers->isExpanded());
+        QVERIFY(!section.groupItem(QStringLiteral("Zeta")));
+        int shown = 0;
+        for (int i = 0; i < containers->childCount(); ++i)
+            shown += containers->child(i)->isHidden() ? 0 : 1;
+        QCOMPARE(shown, 1);
+        // Tags are searched too, lower-cased.
+        filter.setText(QStringLiteral("LINUX"));
+        QVERIFY(section.groupItem(QStringLiteral("Zeta")));
+
+        // Blank filter: groups follow what the user opened.
+        filter.setText(QStringLiteral("   "));
+        QVERIFY(!containers->isExpanded());
+        containers->setExpanded(true);
+        QVERIFY(section.openCategories().contains(QStringLiteral("Containers")));
+        filter.setText(QStringLiteral("zzz-nothing"));
+        QVERIFY(!section.groupItem(QStringLiteral("Containers")));
+        filter.clear();
+        QVERIFY(containers->isExpanded());
+
+        // The notice shows under the header until it clears.
+        w.insertion.insert(snippet("t", "x"));
+        QVERIFY(!section.noticeText()->isHidden());
+        QCOMPARE(section.noticeText()->text(), SnippetInsertion::noTerminalNotice);
+        w.clock.advance(5 * second);
+        QVERIFY(section.noticeText()->isHidden());
+
+        // The menu, in order.
+        const QString id = QString::fromStdString(store->allSnippets().front().id);
+        std::unique_ptr<QMenu> menu(section.menuFor(id, nullptr));
+        QStringList entries;
+        for (QAction* a : menu->actions())
+            entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(entries, (QStringList {QStringLiteral("Insert"), QStringLiteral("Copy"), QStringLiteral("-"),
+                                        QStringLiteral("Edit\u2026"), QStringLiteral("Delete\u2026")}));
+        menu->actions().at(1)->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(store->allSnippets().front().command));
+
+        // "Edit…" hands over the stored snippet, id kept, not new.
+        section.requestEdit(id);
+        QVERIFY(section.editSheet());
+        QVERIFY(!section.editSheet()->request().isNew);
+        QCOMPARE(QString::fromStdString(section.editSheet()->request().snippet.id), id);
+        QCOMPARE(section.editSheet()->windowModality(), Qt::WindowModal);
+        section.editSheet()->reject();
+    }
+
+    void doubleClickInserts() {
+        auto store = loadedStore();
+        QVERIFY(!store->add(snippet("Greeting", "echo hello\n", "Mine")));
+        Window w;
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        settings.setSnippetsExpanded(true);
+        QLineEdit filter;
+        SidebarSnippetsSection section(*store, w.insertion, w.workspace, settings, &filter);
+        section.resize(230, 400);
+        section.show();
+        const QString file = dir_.filePath(QStringLiteral("dbl.bytes"));
+        w.openReader(file, false);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 10000);
+        filter.setText(QStringLiteral("greeting"));
+        QTreeWidgetItem* group = section.groupItem(QStringLiteral("Mine"));
+        QVERIFY(group && group->childCount() == 1);
+        QTreeWidgetItem* row = group->child(0);
+        QCOMPARE(row->toolTip(0), QStringLiteral("echo hello\n"));
+        const QRect rect = section.tree()->visualItemRect(row);
+        QVERIFY(rect.isValid());
+        // As a pointer does it: a press and release, then the double-click.
+        QTest::mouseClick(section.tree()->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(section.tree()->viewport(), Qt::LeftButton, {}, rect.center());
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(file), QByteArray("echo hello"), 10000);
+    }
+
+    // With the file unreadable only the message shows, and nothing is offered.
+    void loadErrorShowsOnlyTheMessage() {
+        const QString folder = dir_.filePath(QStringLiteral("broken"));
+        QVERIFY(QDir().mkpath(folder));
+        QFile bad(folder + QStringLiteral("/snippets"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("not a snippets file");
+        bad.close();
+        auto store = loadedStore(QStringLiteral("broken"));
+        QVERIFY(store->hasLoadError());
+
+        Window w;
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        settings.setSnippetsExpanded(true);
+        QLineEdit filter;
+        SidebarSnippetsSection section(*store, w.insertion, w.workspace, settings, &filter);
+        section.show();
+        w.insertion.showNotice(QStringLiteral("pending"));
+        QVERIFY(section.errorText()->isVisible());
+        QCOMPARE(section.errorText()->text(), store->loadError());
+        QVERIFY(!section.noticeText()->isVisible());
+        QVERIFY(!section.tree()->isVisible());
+
+        SnippetsView view(*store, w.clock);
+        view.show();
+        QVERIFY(view.errorText()->isVisible());
+        QVERIFY(!view.actions()->isVisible());
+        QVERIFY(!view.list()->isVisible());
+        view.addSnippet();
+        QVERIFY(!view.editSheet());
+        QCOMPARE(readFile(folder + QStringLiteral("/snippets")), QByteArray("not a snippets file"));
+    }
+
+    // Add, edit and delete through the sheets reach the encrypted file.
+    void sheetsReachTheFile() {
+        const QString folder = QStringLiteral("sheets");
+        auto store = loadedStore(folder);
+        Window w;
+        QWidget window;
+        SnippetsView view(*store, w.clock, &window);
+        window.show();
+
+        view.addSnippet();
+        QVERIFY(view.editSheet());
+        QVERIFY(view.editSheet()->request().isNew);
+        QCOMPARE(view.editSheet()->windowModality(), Qt::WindowModal);
+        view.editSheet()->titleField()->setText(QStringLiteral("Secret title"));
+        view.editSheet()->commandField()->setPlainText(QStringLiteral("uname -a"));
+        view.editSheet()->categoryField()->setEditText(QStringLiteral("System"));
+        view.editSheet()->tagsField()->setText(QStringLiteral("linux, macos"));
+        QVERIFY(view.editSheet()->save());
+        QTRY_VERIFY(!view.editSheet());
+
+        const auto reread = [&] {
+            auto again = loadedStore(folder);
+            std::optional<Snippet> found;
+            for (const Snippet& s : again->allSnippets())
+                if (s.category == "System")
+                    found = s;
+            return found;
+        };
+        auto added = reread();
+        QVERIFY(added);
+        QCOMPARE(added->title, std::string("Secret title"));
+        QCOMPARE(added->tags, (std::vector<std::string> {"linux", "macos"}));
+        QVERIFY(!readFile(dir_.filePath(folder + QStringLiteral("/snippets"))).contains("Secret title"));
+
+        // A refused edit keeps the sheet open with the store's sentence.
+        view.select(QString::fromStdString(added->id));
+        view.editSelected();
+        QVERIFY(view.editSheet());
+        QCOMPARE(view.editSheet()->titleField()->text(), QStringLiteral("Secret title"));
+        view.editSheet()->titleField()->clear();
+        QVERIFY(!view.editSheet()->save());
+        QVERIFY(!view.editSheet()->errorText()->text().isEmpty());
+        view.editSheet()->titleField()->setText(QStringLiteral("Renamed"));
+        QVERIFY(view.editSheet()->save());
+        QTRY_VERIFY(!view.editSheet());
+        QCOMPARE(reread()->title, std::string("Renamed"));
+        QCOMPARE(reread()->id, added->id);
+
+        view.select(QString::fromStdString(added->id));
+        view.deleteSelected();
+        QVERIFY(view.deleteSheet());
+        QVERIFY(view.deleteSheet()->confirm());
+        QTRY_VERIFY(!view.deleteSheet());
+        QVERIFY(!reread());
+
+        view.resetToFactory();
+        QCOMPARE(loadedStore(folder)->allSnippets().size(), store->allSnippets().size());
+        QVERIFY(view.notice());
+        w.clock.advance(5 * second);
+        QVERIFY(!view.notice());
+    }
+
+    void exportThenImportOnAFreshStore() {
+        auto store = loadedStore();
+        const Snippet mine = snippet("Exported one", "echo exported", "Mine");
+        QVERIFY(!store->add(mine));
+        Window w;
+        SnippetsView view(*store, w.clock);
+        const QString file = dir_.filePath(QStringLiteral("export.qmsnippets"));
+        QVERIFY(!view.exportTo(file, QStringLiteral("pass one"), QStringLiteral("pass two"), 1000));
+        QCOMPARE(view.notice(), std::optional<QString>(QStringLiteral("The passphrases don't match. Nothing was exported.")));
+        QVERIFY(!QFile::exists(file));
+        QVERIFY(view.exportTo(file, QStringLiteral("pass one"), QStringLiteral("pass one"), 1000));
+        QVERIFY(QFile::exists(file));
+
+        // A fresh store holding an older copy of one of them.
+        auto fresh = loadedStore();
+        Snippet older = mine;
+        older.command = "echo older";
+        QVERIFY(!fresh->add(older));
+        SnippetsView freshView(*fresh, w.clock);
+        QVERIFY(!freshView.prepareImport(file, QStringLiteral("wrong")));
+        QVERIFY(!freshView.hasPendingImport());
+        QVERIFY(freshView.prepareImport(file, QStringLiteral("pass one")));
+        const QString summary = freshView.importSummary();
+        // The factory set is on both sides unchanged; only ours differs.
+        QVERIFY2(summary.startsWith(QStringLiteral("The file adds 0 snippets and replaces 1 snippet.")),
+                 qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("Exported one")), qPrintable(summary));
+        QVERIFY(freshView.applyImport(SnippetImportChoice::replaceExisting));
+        QCOMPARE(fresh->snippet(QString::fromStdString(mine.id))->command, std::string("echo exported"));
+        QCOMPARE(fresh->allSnippets().size(), store->allSnippets().size());
+    }
+};
+
+QTEST_MAIN(SnippetViewsTests)
+#include "SnippetViewsTests.moc"
