@@ -24,7 +24,7 @@ std::string toHex(std::string_view bytes) {
 
 platform::SymmetricKey keyFromHex(std::string_view hex) { return *platform::SymmetricKey::fromBytes(fromHex(hex)); }
 
-// Known answers from the GCM specification's AES-256 test cases.
+// Known answers: the published AES-256 GCM test vectors.
 struct GcmCase {
     const char* name;
     const char* key;
