@@ -225,7 +225,8 @@ void KeysView::useWithHost() {
     if (!alias)
         return;
     const SSHConfigIdentity identity(writer_);
-    const auto planned = identity.plan(alias->toStdString(), key->privatePath);
+    // Written as ~/.ssh/<name> when the key is at home, as one would type it.
+    const auto planned = identity.plan(alias->toStdString(), writer_.paths().tildePath(key->privatePath));
     if (!planned) {
         status_->setText(q(withNothingChanged(planned.error().message)));
         return;

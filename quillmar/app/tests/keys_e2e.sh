@@ -40,7 +40,7 @@ mount --bind "$work/passwd" /etc/passwd || { echo "keys_e2e: cannot bind a passw
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 d=$work/sshd
 ssh-keygen -q -t ed25519 -N '' -f "$d/hostkey"
-# The key ssh-copy-id logs in with; it lives outside ~/.ssh.
+# The key ssh-copy-id logs in with; it lives outside ~/.ssh, in the agent.
 ssh-keygen -q -t ed25519 -N '' -C boot -f "$work/boot/id_boot"
 cp "$work/boot/id_boot.pub" "$work/.ssh/authorized_keys"
 chmod 600 "$work/.ssh/authorized_keys"
@@ -63,8 +63,6 @@ cat >"$work/.ssh/config" <<EOF
 Host e2e-target
   HostName 127.0.0.1
   Port $port
-  IdentityFile ~/boot/id_boot
-  IdentitiesOnly yes
   StrictHostKeyChecking no
   UserKnownHostsFile /dev/null
   LogLevel ERROR
@@ -73,6 +71,8 @@ chmod 600 "$work/.ssh/config"
 
 eval "$(ssh-agent -s -a "$work/run/agent.sock")" >/dev/null
 agent_pid=$SSH_AGENT_PID
+# ssh-copy-id logs in with the bootstrap key the agent holds.
+ssh-add -q "$work/boot/id_boot" 2>/dev/null || { echo "keys_e2e: ssh-add of the bootstrap key failed" >&2; exit 1; }
 
 export HOME=$work ZDOTDIR=$work XDG_CONFIG_HOME=$work/.config XDG_DATA_HOME=$work/.local/share \
   XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=offscreen E2E_PORT=$port SSH_AUTH_SOCK
