@@ -105,6 +105,16 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
     keyStore_.queryAgent();
 }
 
+QStringList KeysView::hostAliases() const {
+    // ssh and ssh-copy-id would take an alias that begins with "-" for an option.
+    QStringList aliases;
+    for (const QString& alias : hostStore_.aliases()) {
+        if (!alias.startsWith(QLatin1Char('-')))
+            aliases << alias;
+    }
+    return aliases;
+}
+
 QString KeysView::sshDirectory() const { return q(writer_.paths().sshDirectory()); }
 
 QString KeysView::permissionsText(const SSHKeyInfo& key) {
@@ -204,7 +214,7 @@ void KeysView::installOnHost() {
     const auto key = selectedKey();
     if (!key || !key->hasPublic)
         return;
-    const auto alias = chooseHost_(tr("Install %1 on host").arg(q(key->name)), hostStore_.aliases());
+    const auto alias = chooseHost_(tr("Install %1 on host").arg(q(key->name)), hostAliases());
     if (!alias)
         return;
     workspace_.open(KeyToolCommands::install(q(key->privatePath), *alias));
@@ -221,7 +231,7 @@ void KeysView::useWithHost() {
     const auto key = selectedKey();
     if (!key)
         return;
-    const auto alias = chooseHost_(tr("Use %1 with host").arg(q(key->name)), hostStore_.aliases());
+    const auto alias = chooseHost_(tr("Use %1 with host").arg(q(key->name)), hostAliases());
     if (!alias)
         return;
     const SSHConfigIdentity identity(writer_);

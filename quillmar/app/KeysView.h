@@ -66,6 +66,7 @@ private:
     void showAgent();
     void updateButtons();
     QString sshDirectory() const;
+    QStringList hostAliases() const;
 
     SSHKeyStore& keyStore_;
     Workspace& workspace_;

@@ -343,6 +343,7 @@ private slots:
         keygen(home.ssh(QStringLiteral("open key")), QStringLiteral("loose"));
         ::chmod(home.ssh(QStringLiteral("open key")).toLocal8Bit().constData(), 0644);
         writeFile(home.ssh(QStringLiteral("config")),
+                  "Host -oProxyCommand=touch\n    HostName 127.0.0.2\n\n"
                   "Host web1\n    HostName 127.0.0.1\n    IdentityFile \"~/.ssh/open key\"\n");
         home.start();
         KeysView view(*home.keys, *home.workspace, *home.hosts);
@@ -365,9 +366,15 @@ private slots:
         QVERIFY(home.workspace->sessions().empty());
 
         view.selectKey(QStringLiteral("open key"));
-        view.setChooseHost([](const QString&, const QStringList& aliases) { return aliases.value(0); });
+        QStringList offered;
+        view.setChooseHost([&](const QString&, const QStringList& aliases) {
+            offered = aliases;
+            return aliases.value(0);
+        });
         view.installOnHost();
         QCOMPARE(home.lastTarget(), KeyToolCommands::install(home.ssh(QStringLiteral("open key")), "web1"));
+        // An alias ssh-copy-id would read as an option is never offered.
+        QCOMPARE(offered, QStringList{QStringLiteral("web1")});
         QCOMPARE(home.lastTarget().arguments,
                  (QStringList{"-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
         view.loadIntoAgent();
