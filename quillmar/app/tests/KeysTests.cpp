@@ -2,6 +2,8 @@
 #include "quillmar/app/GenerateKeySheet.h"
 #include "quillmar/app/KeyToolCommands.h"
 #include "quillmar/app/KeysView.h"
+#include "quillmar/app/MainWindow.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/TerminalSession.h"
 #include "quillmar/app/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
@@ -120,6 +122,29 @@ class KeysTests : public QObject {
 
 private slots:
     void initTestCase() { queue_ = ravelgrid::QtDeliveryQueue::installAsMain(); }
+
+    // The window's tool tabs are these views, over the window's own stores;
+    // the key file choices are the key store's private keys.
+    void theWindowBuildsThePanes() {
+        QTemporaryDir home;
+        keygen(home.filePath(QStringLiteral(".ssh/id_ed25519")), QStringLiteral("me"));
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        {
+            UserSettings settings(home.filePath(QStringLiteral("quillmar.conf")));
+            MainWindow window(settings);
+            window.workspace().openTool(ToolTab::addHost);
+            auto* add = qobject_cast<AddHostView*>(window.toolPane(ToolTab::addHost));
+            QVERIFY(add);
+            QCOMPARE(add->keyFileBox()->findText(QStringLiteral("~/.ssh/id_ed25519")), 0);
+            QVERIFY(add->keyFileBox()->currentText().isEmpty());
+            window.workspace().openTool(ToolTab::keys);
+            auto* keys = qobject_cast<KeysView*>(window.toolPane(ToolTab::keys));
+            QVERIFY(keys);
+            QCOMPARE(keys->list()->topLevelItemCount(), 1);
+        }
+        qputenv("HOME", oldHome);
+    }
 
     // The first save asks before the Include line goes in; a no writes
     // nothing, a yes writes the host, the Include line and a backup, and ssh
