@@ -30,7 +30,8 @@ struct KeyHome {
     std::unique_ptr<Workspace> workspace;
     KeyStoreSettings settings;
 
-    KeyHome() {
+    KeyHome()
+    {
         const QString ssh = dir.filePath(QStringLiteral(".ssh"));
         QDir().mkpath(ssh);
         QProcess::execute(QStringLiteral("/usr/bin/ssh-keygen"),
@@ -52,7 +53,8 @@ struct KeyHome {
     }
 };
 
-void BM_OpenKeysPaneWithTwoHundredKeys(benchmark::State& state) {
+void BM_OpenKeysPaneWithTwoHundredKeys(benchmark::State& state)
+{
     static KeyHome h;
     for (auto _ : state) {
         SSHKeyStore keys(h.settings);
@@ -68,7 +70,8 @@ BENCHMARK(BM_OpenKeysPaneWithTwoHundredKeys)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -23,16 +23,25 @@ namespace quillmar {
 
 namespace {
 
-std::string text(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
+std::string text(const QLineEdit* edit)
+{
+    return edit->text().trimmed().toStdString();
+}
 
 // Which field a message of the writer is about; its first word names it.
-AddHostView::Field fieldOf(const std::string& message) {
+AddHostView::Field fieldOf(const std::string& message)
+{
     using F = AddHostView::Field;
-    if (message.starts_with("HostName")) return F::hostName;
-    if (message.starts_with("User")) return F::user;
-    if (message.starts_with("Port")) return F::port;
-    if (message.starts_with("Key file")) return F::identityFile;
-    if (message.starts_with("ProxyJump")) return F::proxyJump;
+    if (message.starts_with("HostName"))
+        return F::hostName;
+    if (message.starts_with("User"))
+        return F::user;
+    if (message.starts_with("Port"))
+        return F::port;
+    if (message.starts_with("Key file"))
+        return F::identityFile;
+    if (message.starts_with("ProxyJump"))
+        return F::proxyJump;
     return F::alias;
 }
 
@@ -40,7 +49,8 @@ AddHostView::Field fieldOf(const std::string& message) {
 
 AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeyStore* keyStore, QWidget* parent)
     : QWidget(parent), workspace_(workspace), hostStore_(hostStore), keyStore_(keyStore),
-      writer_(hostStore.reader().paths()) {
+      writer_(hostStore.reader().paths())
+{
     setObjectName(QStringLiteral("addHostPane"));
     confirm_ = [this](const QString& question) {
         return QMessageBox::question(this, tr("Add host"), question) == QMessageBox::Yes;
@@ -57,9 +67,8 @@ AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeySt
     auto* form = new QFormLayout;
     outer->addLayout(form);
     const std::pair<Field, QString> rows[] = {
-        {Field::alias, tr("Alias")},         {Field::hostName, tr("Host name")},
-        {Field::user, tr("User")},           {Field::port, tr("Port")},
-        {Field::identityFile, tr("Key file")}, {Field::proxyJump, tr("Proxy jump")},
+        {Field::alias, tr("Alias")}, {Field::hostName, tr("Host name")},    {Field::user, tr("User")},
+        {Field::port, tr("Port")},   {Field::identityFile, tr("Key file")}, {Field::proxyJump, tr("Proxy jump")},
     };
     for (const auto& [f, label] : rows) {
         auto* column = new QVBoxLayout;
@@ -128,7 +137,8 @@ AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeySt
     refresh();
 }
 
-HostEntry AddHostView::entry() const {
+HostEntry AddHostView::entry() const
+{
     HostEntry e;
     e.alias = text(edits_.at(Field::alias));
     e.hostName = text(edits_.at(Field::hostName));
@@ -139,10 +149,17 @@ HostEntry AddHostView::entry() const {
     return e;
 }
 
-QLineEdit* AddHostView::field(Field f) const { return edits_.at(f); }
-QLabel* AddHostView::messageFor(Field f) const { return messages_.at(f); }
+QLineEdit* AddHostView::field(Field f) const
+{
+    return edits_.at(f);
+}
+QLabel* AddHostView::messageFor(Field f) const
+{
+    return messages_.at(f);
+}
 
-void AddHostView::fillKeyFiles() {
+void AddHostView::fillKeyFiles()
+{
     if (!keyStore_ || !keyFile_)
         return;
     const QString typed = keyFile_->currentText();
@@ -155,14 +172,16 @@ void AddHostView::fillKeyFiles() {
     keyFile_->setEditText(typed);
 }
 
-void AddHostView::chooseKeyFile() {
+void AddHostView::chooseKeyFile()
+{
     const QString start = QString::fromStdString(writer_.paths().sshDirectory());
     const QString path = QFileDialog::getOpenFileName(this, tr("Choose a key file"), start);
     if (!path.isEmpty())
         keyFile_->setEditText(QString::fromStdString(writer_.paths().tildePath(path.toStdString())));
 }
 
-void AddHostView::refresh() {
+void AddHostView::refresh()
+{
     for (auto& [f, label] : messages_) {
         label->clear();
         label->hide();
@@ -195,11 +214,13 @@ void AddHostView::refresh() {
     save_->setEnabled(problems.empty());
 }
 
-void AddHostView::fail(const std::string& sentence) {
+void AddHostView::fail(const std::string& sentence)
+{
     status_->setText(QString::fromStdString(withNothingChanged(sentence)));
 }
 
-bool AddHostView::save() {
+bool AddHostView::save()
+{
     refresh();
     const HostEntry e = entry();
     std::set<std::string> known;
@@ -266,7 +287,8 @@ bool AddHostView::save() {
     return true;
 }
 
-void AddHostView::openSaved() {
+void AddHostView::openSaved()
+{
     if (!savedAlias_.isEmpty() && hostStore_.aliases().contains(savedAlias_))
         workspace_.open(SessionTarget::ssh(savedAlias_));
 }

@@ -11,7 +11,8 @@
 namespace quillmar {
 
 GenerateKeySheet::GenerateKeySheet(QString sshDirectory, QWidget* parent)
-    : QDialog(parent), sshDirectory_(std::move(sshDirectory)) {
+    : QDialog(parent), sshDirectory_(std::move(sshDirectory))
+{
     setWindowTitle(tr("Generate key"));
     setObjectName(QStringLiteral("generateKeySheet"));
     auto* outer = new QVBoxLayout(this);
@@ -49,21 +50,30 @@ GenerateKeySheet::GenerateKeySheet(QString sshDirectory, QWidget* parent)
     refresh();
 }
 
-QString GenerateKeySheet::keyName() const { return name_->text(); }
+QString GenerateKeySheet::keyName() const
+{
+    return name_->text();
+}
 
-KeyToolCommands::KeyType GenerateKeySheet::keyType() const {
+KeyToolCommands::KeyType GenerateKeySheet::keyType() const
+{
     return type_->currentIndex() == 1 ? KeyToolCommands::KeyType::rsa4096 : KeyToolCommands::KeyType::ed25519;
 }
 
-QString GenerateKeySheet::comment() const { return comment_->text(); }
+QString GenerateKeySheet::comment() const
+{
+    return comment_->text();
+}
 
-std::optional<SessionTarget> GenerateKeySheet::command() const {
+std::optional<SessionTarget> GenerateKeySheet::command() const
+{
     if (KeyToolCommands::keyNameProblem(keyName(), sshDirectory_) || KeyToolCommands::commentProblem(comment()))
         return std::nullopt;
     return KeyToolCommands::generate(sshDirectory_, keyName(), keyType(), comment());
 }
 
-void GenerateKeySheet::refresh() {
+void GenerateKeySheet::refresh()
+{
     auto problem = KeyToolCommands::keyNameProblem(keyName(), sshDirectory_);
     if (!problem)
         problem = KeyToolCommands::commentProblem(comment());

@@ -6,7 +6,8 @@ namespace quillmar::KeyToolCommands {
 
 namespace {
 
-bool hasControl(const QString& text) {
+bool hasControl(const QString& text)
+{
     for (QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             return true;
@@ -15,14 +16,16 @@ bool hasControl(const QString& text) {
 }
 
 // lstat-like: a dangling link counts as taken too.
-bool taken(const QString& path) {
+bool taken(const QString& path)
+{
     const QFileInfo info(path);
     return info.exists() || info.isSymLink();
 }
 
 }  // namespace
 
-std::optional<QString> keyNameProblem(const QString& name, const QString& sshDirectory) {
+std::optional<QString> keyNameProblem(const QString& name, const QString& sshDirectory)
+{
     if (name.trimmed().isEmpty())
         return QStringLiteral("Enter a name for the key.");
     if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name.contains(QLatin1String("..")))
@@ -39,7 +42,8 @@ std::optional<QString> keyNameProblem(const QString& name, const QString& sshDir
     return std::nullopt;
 }
 
-std::optional<QString> commentProblem(const QString& comment) {
+std::optional<QString> commentProblem(const QString& comment)
+{
     if (hasControl(comment))
         return QStringLiteral("A comment can't contain control characters.");
     if (comment.size() > 1024)
@@ -47,7 +51,8 @@ std::optional<QString> commentProblem(const QString& comment) {
     return std::nullopt;
 }
 
-SessionTarget generate(const QString& sshDirectory, const QString& name, KeyType type, const QString& comment) {
+SessionTarget generate(const QString& sshDirectory, const QString& name, KeyType type, const QString& comment)
+{
     QStringList args{QStringLiteral("-t")};
     if (type == KeyType::ed25519)
         args << QStringLiteral("ed25519");
@@ -57,12 +62,14 @@ SessionTarget generate(const QString& sshDirectory, const QString& name, KeyType
     return SessionTarget::tool(QStringLiteral("ssh-keygen ") + name, kKeygen, args);
 }
 
-SessionTarget install(const QString& privatePath, const QString& alias) {
+SessionTarget install(const QString& privatePath, const QString& alias)
+{
     return SessionTarget::tool(QStringLiteral("ssh-copy-id ") + alias, kCopyId,
                                {QStringLiteral("-i"), privatePath + QStringLiteral(".pub"), alias});
 }
 
-SessionTarget load(const QString& privatePath) {
+SessionTarget load(const QString& privatePath)
+{
     return SessionTarget::tool(QStringLiteral("ssh-add ") + QFileInfo(privatePath).fileName(), kAdd, {privatePath});
 }
 

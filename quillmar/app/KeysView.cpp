@@ -23,8 +23,14 @@ namespace quillmar {
 
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
-QString q(const std::optional<std::string>& s) { return s ? QString::fromStdString(*s) : QString(); }
+QString q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+QString q(const std::optional<std::string>& s)
+{
+    return s ? QString::fromStdString(*s) : QString();
+}
 
 constexpr int idRole = Qt::UserRole + 1;
 
@@ -32,7 +38,8 @@ constexpr int idRole = Qt::UserRole + 1;
 
 KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& hostStore, QWidget* parent)
     : QWidget(parent), keyStore_(keyStore), workspace_(workspace), hostStore_(hostStore),
-      writer_(hostStore.reader().paths()) {
+      writer_(hostStore.reader().paths())
+{
     setObjectName(QStringLiteral("keysPane"));
     chooseHost_ = [this](const QString& title, const QStringList& aliases) -> std::optional<QString> {
         bool ok = false;
@@ -65,8 +72,8 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
     list_ = new QTreeWidget(this);
     list_->setObjectName(QStringLiteral("keyList"));
     list_->setColumnCount(columnCount);
-    list_->setHeaderLabels({tr("Name"), tr("Type"), tr("Fingerprint"), tr("Comment"), tr("Permissions"),
-                            tr("Hosts"), tr("Agent")});
+    list_->setHeaderLabels(
+        {tr("Name"), tr("Type"), tr("Fingerprint"), tr("Comment"), tr("Permissions"), tr("Hosts"), tr("Agent")});
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -105,7 +112,8 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
     keyStore_.queryAgent();
 }
 
-QStringList KeysView::hostAliases() const {
+QStringList KeysView::hostAliases() const
+{
     // ssh and ssh-copy-id would take an alias that begins with "-" for an option.
     QStringList aliases;
     for (const QString& alias : hostStore_.aliases()) {
@@ -115,9 +123,13 @@ QStringList KeysView::hostAliases() const {
     return aliases;
 }
 
-QString KeysView::sshDirectory() const { return q(writer_.paths().sshDirectory()); }
+QString KeysView::sshDirectory() const
+{
+    return q(writer_.paths().sshDirectory());
+}
 
-QString KeysView::permissionsText(const SSHKeyInfo& key) {
+QString KeysView::permissionsText(const SSHKeyInfo& key)
+{
     if (!key.hasPrivate)
         return key.hasPublic ? tr("public key only") : tr("file missing");
     if (!key.privatePerms)
@@ -129,7 +141,8 @@ QString KeysView::permissionsText(const SSHKeyInfo& key) {
     return text;
 }
 
-void KeysView::rebuild() {
+void KeysView::rebuild()
+{
     const QString selected = selectedKey() ? q(selectedKey()->id()) : QString();
     list_->setUpdatesEnabled(false);
     list_->clear();
@@ -160,9 +173,13 @@ void KeysView::rebuild() {
     updateButtons();
 }
 
-void KeysView::showAgent() { agent_->setText(q(keyStore_.agent().label())); }
+void KeysView::showAgent()
+{
+    agent_->setText(q(keyStore_.agent().label()));
+}
 
-void KeysView::updateButtons() {
+void KeysView::updateButtons()
+{
     const auto key = selectedKey();
     for (QPushButton* b : keyButtons_)
         b->setEnabled(key.has_value());
@@ -173,7 +190,8 @@ void KeysView::updateButtons() {
     keyButtons_[4]->setEnabled(key->hasPrivate);
 }
 
-std::optional<SSHKeyInfo> KeysView::selectedKey() const {
+std::optional<SSHKeyInfo> KeysView::selectedKey() const
+{
     const QTreeWidgetItem* item = list_->currentItem();
     if (!item || !item->isSelected())
         return std::nullopt;
@@ -185,7 +203,8 @@ std::optional<SSHKeyInfo> KeysView::selectedKey() const {
     return std::nullopt;
 }
 
-void KeysView::selectKey(const QString& name) {
+void KeysView::selectKey(const QString& name)
+{
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         if (list_->topLevelItem(i)->text(nameColumn) == name) {
             list_->setCurrentItem(list_->topLevelItem(i));
@@ -194,7 +213,8 @@ void KeysView::selectKey(const QString& name) {
     }
 }
 
-void KeysView::copyPublicLine() {
+void KeysView::copyPublicLine()
+{
     const auto key = selectedKey();
     if (!key || !key->publicLine)
         return;
@@ -202,7 +222,8 @@ void KeysView::copyPublicLine() {
     status_->setText(tr("Copied the public key of %1.").arg(q(key->name)));
 }
 
-void KeysView::showInFileManager() {
+void KeysView::showInFileManager()
+{
     const auto key = selectedKey();
     if (!key)
         return;
@@ -210,7 +231,8 @@ void KeysView::showInFileManager() {
     openUrl_(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }
 
-void KeysView::installOnHost() {
+void KeysView::installOnHost()
+{
     const auto key = selectedKey();
     if (!key || !key->hasPublic)
         return;
@@ -220,14 +242,16 @@ void KeysView::installOnHost() {
     workspace_.open(KeyToolCommands::install(q(key->privatePath), *alias));
 }
 
-void KeysView::loadIntoAgent() {
+void KeysView::loadIntoAgent()
+{
     const auto key = selectedKey();
     if (!key || !key->hasPrivate)
         return;
     workspace_.open(KeyToolCommands::load(q(key->privatePath)));
 }
 
-void KeysView::useWithHost() {
+void KeysView::useWithHost()
+{
     const auto key = selectedKey();
     if (!key)
         return;
@@ -250,9 +274,9 @@ void KeysView::useWithHost() {
         status_->setText(tr("%1 was not found in your SSH config. Nothing was changed.").arg(*alias));
         return;
     case SSHConfigIdentity::OutcomeKind::notEditable:
-        status_->setText(tr("%1 is defined in %2, which Quillmar doesn't edit. Nothing was changed.")
-                             .arg(*alias, outcome.location ? q(writer_.paths().tildePath(outcome.location->path))
-                                                           : QString()));
+        status_->setText(
+            tr("%1 is defined in %2, which Quillmar doesn't edit. Nothing was changed.")
+                .arg(*alias, outcome.location ? q(writer_.paths().tildePath(outcome.location->path)) : QString()));
         return;
     case SSHConfigIdentity::OutcomeKind::change: break;
     }
@@ -264,7 +288,8 @@ void KeysView::useWithHost() {
         QStringList others;
         for (const auto& o : change.sharedWith)
             others << q(o);
-        diff += tr("\nThis Host line also names %1; they will use the key too.\n").arg(others.join(QStringLiteral(", ")));
+        diff +=
+            tr("\nThis Host line also names %1; they will use the key too.\n").arg(others.join(QStringLiteral(", ")));
     }
     diff += tr("\nA backup is made first.");
     if (!confirm_(tr("Use %1 with %2").arg(q(key->name), *alias), diff)) {
@@ -276,14 +301,14 @@ void KeysView::useWithHost() {
         status_->setText(q(withNothingChanged(applied.error().message)));
         return;
     }
-    status_->setText(tr("%1 now uses %2. Backup: %3")
-                         .arg(*alias, q(key->name), q(writer_.paths().tildePath(applied.value()))));
+    status_->setText(
+        tr("%1 now uses %2. Backup: %3").arg(*alias, q(key->name), q(writer_.paths().tildePath(applied.value()))));
     hostStore_.reload();
     keyStore_.reload();
 }
 
-std::optional<QString> KeysView::generateKey(const QString& name, KeyToolCommands::KeyType type,
-                                             const QString& comment) {
+std::optional<QString> KeysView::generateKey(const QString& name, KeyToolCommands::KeyType type, const QString& comment)
+{
     auto problem = KeyToolCommands::keyNameProblem(name, sshDirectory());
     if (!problem)
         problem = KeyToolCommands::commentProblem(comment);
@@ -299,7 +324,8 @@ std::optional<QString> KeysView::generateKey(const QString& name, KeyToolCommand
     return std::nullopt;
 }
 
-void KeysView::openGenerateSheet() {
+void KeysView::openGenerateSheet()
+{
     auto* sheet = new GenerateKeySheet(sshDirectory(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet, &QDialog::accepted, this,

@@ -28,8 +28,16 @@ class Workspace;
 class KeysView : public QWidget {
     Q_OBJECT
 public:
-    enum Column { nameColumn, typeColumn, fingerprintColumn, commentColumn, permissionsColumn, hostsColumn,
-                  agentColumn, columnCount };
+    enum Column {
+        nameColumn,
+        typeColumn,
+        fingerprintColumn,
+        commentColumn,
+        permissionsColumn,
+        hostsColumn,
+        agentColumn,
+        columnCount
+    };
 
     // Picks one of the hosts, or none when the user cancels.
     using ChooseHost = std::function<std::optional<QString>(const QString& title, const QStringList& aliases)>;

@@ -2,6 +2,7 @@
 // ssh-agent, run by keys_e2e.sh: generate without a passphrase in the Keys
 // pane's tool tab, install it with ssh-copy-id, make the host use it, load it
 // into the agent, and log in from the sidebar with nothing but the agent.
+#include "quillmar/app/FocusingTerminalView.h"
 #include "quillmar/app/KeysView.h"
 #include "quillmar/app/MainWindow.h"
 #include "quillmar/app/Sidebar.h"
@@ -9,7 +10,6 @@
 #include "quillmar/app/TerminalSession.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
-#include "quillmar/app/FocusingTerminalView.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
@@ -23,12 +23,14 @@ using namespace quillmar;
 
 namespace {
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QByteArray run(const QString& program, const QStringList& args) {
+QByteArray run(const QString& program, const QStringList& args)
+{
     QProcess p;
     p.start(program, args);
     p.waitForFinished(10000);
@@ -44,7 +46,8 @@ class KeysE2E : public QObject {
 private slots:
     void initTestCase() { queue_ = ravelgrid::QtDeliveryQueue::installAsMain(); }
 
-    void generateInstallUseLoadAndLogIn() {
+    void generateInstallUseLoadAndLogIn()
+    {
         const QString home = QDir::homePath();
         const QString ssh = home + QStringLiteral("/.ssh/");
         QVERIFY(!qgetenv("SSH_AUTH_SOCK").isEmpty());
@@ -61,7 +64,8 @@ private slots:
         QVERIFY(keys);
 
         // ssh-keygen asks twice for the passphrase in its tab; Return is no passphrase.
-        QVERIFY(!keys->generateKey(QStringLiteral("id_e2e"), KeyToolCommands::KeyType::ed25519, QStringLiteral("e2e key")));
+        QVERIFY(
+            !keys->generateKey(QStringLiteral("id_e2e"), KeyToolCommands::KeyType::ed25519, QStringLiteral("e2e key")));
         TerminalHost* tool = window.activeHost();
         QVERIFY(tool);
         QCOMPARE(tool->session()->target.executable, QStringLiteral("/usr/bin/ssh-keygen"));
@@ -84,9 +88,9 @@ private slots:
         });
         keys->installOnHost();
         QCOMPARE(window.activeHost()->session()->target.executable, QStringLiteral("/usr/bin/ssh-copy-id"));
-        QTRY_VERIFY2_WITH_TIMEOUT(readFile(ssh + QStringLiteral("authorized_keys")).contains(pub),
-                                  (readFile(ssh + QStringLiteral("authorized_keys")) + "\n--- wanted ---\n" + pub).constData(),
-                                  30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            readFile(ssh + QStringLiteral("authorized_keys")).contains(pub),
+            (readFile(ssh + QStringLiteral("authorized_keys")) + "\n--- wanted ---\n" + pub).constData(), 30000);
 
         keys->setConfirm([](const QString&, const QString&) { return true; });
         keys->useWithHost();

@@ -3,8 +3,8 @@
 #include "quillmar/app/KeyToolCommands.h"
 #include "quillmar/app/KeysView.h"
 #include "quillmar/app/MainWindow.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/TerminalSession.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
@@ -14,9 +14,9 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QDirIterator>
 #include <QGuiApplication>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -38,7 +38,8 @@ using KeyToolCommands::KeyType;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& text, int mode = 0600) {
+void writeFile(const QString& path, const QByteArray& text, int mode = 0600)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
@@ -47,29 +48,33 @@ void writeFile(const QString& path, const QByteArray& text, int mode = 0600) {
     ::chmod(path.toLocal8Bit().constData(), mode_t(mode));
 }
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QByteArray sshG(const QString& config, const QString& alias) {
+QByteArray sshG(const QString& config, const QString& alias)
+{
     QProcess p;
     p.start(QStringLiteral("/usr/bin/ssh"), {QStringLiteral("-G"), QStringLiteral("-F"), config, alias});
     p.waitForFinished(10000);
     return p.readAllStandardOutput();
 }
 
-void keygen(const QString& path, const QString& comment) {
+void keygen(const QString& path, const QString& comment)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
-                                                     QStringLiteral("-N"), QString(), QStringLiteral("-C"), comment,
-                                                     QStringLiteral("-f"), path});
+    p.start(QStringLiteral("/usr/bin/ssh-keygen"),
+            {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"), QString(),
+             QStringLiteral("-C"), comment, QStringLiteral("-f"), path});
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 0);
 }
 
-QStringList backups(const QString& home) {
+QStringList backups(const QString& home)
+{
     return QDir(home + QStringLiteral("/.ssh/quillmar-backups")).entryList(QDir::Files, QDir::Name);
 }
 
@@ -82,7 +87,8 @@ struct Home {
 
     QString ssh(const QString& rel) const { return dir.filePath(QStringLiteral(".ssh/") + rel); }
 
-    void start() {
+    void start()
+    {
         hosts = std::make_unique<SSHHostStore>(SSHPaths(dir.path().toStdString()));
         KeyStoreSettings ks;
         ks.home = dir.path().toStdString();
@@ -92,7 +98,8 @@ struct Home {
         workspace = std::make_unique<Workspace>(ravelgrid::QtScheduler::system());
     }
     // Every file under ~/.ssh with its bytes, to prove nothing moved.
-    QMap<QString, QByteArray> snapshot() const {
+    QMap<QString, QByteArray> snapshot() const
+    {
         QMap<QString, QByteArray> files;
         QDirIterator it(dir.filePath(QStringLiteral(".ssh")), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
@@ -105,7 +112,8 @@ struct Home {
 };
 
 void fill(AddHostView& view, const QString& alias, const QString& hostName, const QString& user = {},
-          const QString& port = {}, const QString& key = {}, const QString& jump = {}) {
+          const QString& port = {}, const QString& key = {}, const QString& jump = {})
+{
     view.field(Field::alias)->setText(alias);
     view.field(Field::hostName)->setText(hostName);
     view.field(Field::user)->setText(user);
@@ -125,7 +133,8 @@ private slots:
 
     // The window's tool tabs are these views, over the window's own stores;
     // the key file choices are the key store's private keys.
-    void theWindowBuildsThePanes() {
+    void theWindowBuildsThePanes()
+    {
         QTemporaryDir home;
         keygen(home.filePath(QStringLiteral(".ssh/id_ed25519")), QStringLiteral("me"));
         const QByteArray oldHome = qgetenv("HOME");
@@ -149,7 +158,8 @@ private slots:
     // The first save asks before the Include line goes in; a no writes
     // nothing, a yes writes the host, the Include line and a backup, and ssh
     // reads the host back as typed.
-    void aValidHostLandsAfterTheConfirmation() {
+    void aValidHostLandsAfterTheConfirmation()
+    {
         Home home;
         home.start();
         const QByteArray config = "Host old\n    HostName 10.0.0.1\n";
@@ -191,7 +201,8 @@ private slots:
         QVERIFY(g.contains("user deploy\n"));
         QVERIFY(g.contains("port 2222\n"));
         QVERIFY(g.contains("proxyjump old\n"));
-        QVERIFY(g.contains("identityfile ~/.ssh/id_test\n") || g.contains(home.ssh(QStringLiteral("id_test")).toUtf8()));
+        QVERIFY(g.contains("identityfile ~/.ssh/id_test\n") ||
+                g.contains(home.ssh(QStringLiteral("id_test")).toUtf8()));
 
         // Listed at once, and Open opens it.
         QVERIFY(home.hosts->aliases().contains(QStringLiteral("web2")));
@@ -207,14 +218,17 @@ private slots:
         QCOMPARE(asked.size(), 2);
         QCOMPARE(backups(home.dir.path()).size(), 2);
         QVERIFY(readFile(home.ssh(QStringLiteral("quillmar_config"))).startsWith(own));
-        QVERIFY(sshG(home.ssh(QStringLiteral("quillmar_config")), QStringLiteral("web3")).contains("hostname 192.0.2.6\n"));
+        QVERIFY(
+            sshG(home.ssh(QStringLiteral("quillmar_config")), QStringLiteral("web3")).contains("hostname 192.0.2.6\n"));
     }
 
-    void invalidEntriesShowTheWritersMessages_data() {
+    void invalidEntriesShowTheWritersMessages_data()
+    {
         QTest::addColumn<QStringList>("fields");  // alias, host, user, port, key, jump
         QTest::addColumn<int>("field");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no alias") << QStringList{"", "h", "", "", "", ""} << int(Field::alias) << QString("Alias is required.");
+        QTest::newRow("no alias") << QStringList{"", "h", "", "", "", ""} << int(Field::alias)
+                                  << QString("Alias is required.");
         QTest::newRow("alias with space") << QStringList{"a b", "h", "", "", "", ""} << int(Field::alias)
                                           << QString("Alias can't contain spaces or * ? ! # or quotes.");
         QTest::newRow("alias taken") << QStringList{"old", "h", "", "", "", ""} << int(Field::alias)
@@ -231,7 +245,8 @@ private slots:
                                          << QString("ProxyJump can't contain spaces (use commas between hops).");
     }
 
-    void invalidEntriesShowTheWritersMessages() {
+    void invalidEntriesShowTheWritersMessages()
+    {
         QFETCH(QStringList, fields);
         QFETCH(int, field);
         QFETCH(QString, message);
@@ -255,7 +270,8 @@ private slots:
 
     // The Include line can't go in (the config is too large to edit): the
     // host appended a moment before is taken out again.
-    void aFailedSaveChangesNothing() {
+    void aFailedSaveChangesNothing()
+    {
         Home home;
         QByteArray big = "Host old\n    HostName 10.0.0.1\n";
         big.append(QByteArray(1100 * 1024, '#')).append('\n');
@@ -274,23 +290,24 @@ private slots:
         QVERIFY(!home.hosts->aliases().contains(QStringLiteral("web9")));
     }
 
-    void toolCommandLines_data() {
+    void toolCommandLines_data()
+    {
         QTest::addColumn<SessionTarget>("target");
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
         const QString d = QStringLiteral("/h/.ssh");
-        QTest::newRow("keygen ed25519")
-            << KeyToolCommands::generate(d, "id_work", KeyType::ed25519, "me@box") << QString("/usr/bin/ssh-keygen")
-            << QStringList{"-t", "ed25519", "-f", "/h/.ssh/id_work", "-C", "me@box"};
-        QTest::newRow("keygen rsa")
-            << KeyToolCommands::generate(d, "id_rsa", KeyType::rsa4096, "") << QString("/usr/bin/ssh-keygen")
-            << QStringList{"-t", "rsa", "-b", "4096", "-f", "/h/.ssh/id_rsa", "-C", ""};
+        QTest::newRow("keygen ed25519") << KeyToolCommands::generate(d, "id_work", KeyType::ed25519, "me@box")
+                                        << QString("/usr/bin/ssh-keygen")
+                                        << QStringList{"-t", "ed25519", "-f", "/h/.ssh/id_work", "-C", "me@box"};
+        QTest::newRow("keygen rsa") << KeyToolCommands::generate(d, "id_rsa", KeyType::rsa4096, "")
+                                    << QString("/usr/bin/ssh-keygen")
+                                    << QStringList{"-t", "rsa", "-b", "4096", "-f", "/h/.ssh/id_rsa", "-C", ""};
         QTest::newRow("keygen awkward")
             << KeyToolCommands::generate(d, "my key's \"x\"; rm -rf ~", KeyType::ed25519, "it's \"mine\" $(id)")
             << QString("/usr/bin/ssh-keygen")
             << QStringList{"-t", "ed25519", "-f", "/h/.ssh/my key's \"x\"; rm -rf ~", "-C", "it's \"mine\" $(id)"};
-        QTest::newRow("copy-id") << KeyToolCommands::install("/h/.ssh/id_work", "web1") << QString("/usr/bin/ssh-copy-id")
-                                 << QStringList{"-i", "/h/.ssh/id_work.pub", "web1"};
+        QTest::newRow("copy-id") << KeyToolCommands::install("/h/.ssh/id_work", "web1")
+                                 << QString("/usr/bin/ssh-copy-id") << QStringList{"-i", "/h/.ssh/id_work.pub", "web1"};
         QTest::newRow("copy-id awkward") << KeyToolCommands::install("/h/.ssh/my \"key\"", "web1")
                                          << QString("/usr/bin/ssh-copy-id")
                                          << QStringList{"-i", "/h/.ssh/my \"key\".pub", "web1"};
@@ -300,7 +317,8 @@ private slots:
                                      << QStringList{"/h/.ssh/it's a key"};
     }
 
-    void toolCommandLines() {
+    void toolCommandLines()
+    {
         QFETCH(SessionTarget, target);
         QFETCH(QString, program);
         QFETCH(QStringList, arguments);
@@ -309,7 +327,8 @@ private slots:
         QCOMPARE(target.arguments, arguments);
     }
 
-    void keyNamesAreRefusedBeforeAnythingRuns_data() {
+    void keyNamesAreRefusedBeforeAnythingRuns_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("comment");
         QTest::addColumn<QString>("problem");  // empty: accepted
@@ -319,15 +338,22 @@ private slots:
         QTest::newRow("slash") << QString("a/b") << QString("") << QString("A key name can't contain \"/\" or \"..\".");
         QTest::newRow("dotdot") << QString("..") << QString("") << QString("A key name can't contain \"/\" or \"..\".");
         QTest::newRow("up") << QString("../id") << QString("") << QString("A key name can't contain \"/\" or \"..\".");
-        QTest::newRow("option") << QString("-f") << QString("") << QString("A key name can't begin with \"-\" or \".\".");
-        QTest::newRow("existing private") << QString("id_ed25519") << QString("") << QString("A key with that name already exists.");
-        QTest::newRow("existing public only") << QString("only_pub") << QString("") << QString("A key with that name already exists.");
-        QTest::newRow("dangling link") << QString("dangling") << QString("") << QString("A key with that name already exists.");
-        QTest::newRow("control in name") << QString("a\nb") << QString("") << QString("A key name can't contain control characters.");
-        QTest::newRow("control in comment") << QString("ok") << QString("a\nb") << QString("A comment can't contain control characters.");
+        QTest::newRow("option") << QString("-f") << QString("")
+                                << QString("A key name can't begin with \"-\" or \".\".");
+        QTest::newRow("existing private")
+            << QString("id_ed25519") << QString("") << QString("A key with that name already exists.");
+        QTest::newRow("existing public only")
+            << QString("only_pub") << QString("") << QString("A key with that name already exists.");
+        QTest::newRow("dangling link") << QString("dangling") << QString("")
+                                       << QString("A key with that name already exists.");
+        QTest::newRow("control in name") << QString("a\nb") << QString("")
+                                         << QString("A key name can't contain control characters.");
+        QTest::newRow("control in comment")
+            << QString("ok") << QString("a\nb") << QString("A comment can't contain control characters.");
     }
 
-    void keyNamesAreRefusedBeforeAnythingRuns() {
+    void keyNamesAreRefusedBeforeAnythingRuns()
+    {
         QFETCH(QString, name);
         QFETCH(QString, comment);
         QFETCH(QString, problem);
@@ -362,7 +388,8 @@ private slots:
 
     // The list shows what is known of each key and warns of a private key
     // others can read; the per-key actions run the tools with the exact lines.
-    void theListAndItsActions() {
+    void theListAndItsActions()
+    {
         Home home;
         keygen(home.ssh(QStringLiteral("id_ed25519")), QStringLiteral("me@box"));
         keygen(home.ssh(QStringLiteral("open key")), QStringLiteral("loose"));
@@ -400,8 +427,7 @@ private slots:
         QCOMPARE(home.lastTarget(), KeyToolCommands::install(home.ssh(QStringLiteral("open key")), "web1"));
         // An alias ssh-copy-id would read as an option is never offered.
         QCOMPARE(offered, QStringList{QStringLiteral("web1")});
-        QCOMPARE(home.lastTarget().arguments,
-                 (QStringList{"-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
+        QCOMPARE(home.lastTarget().arguments, (QStringList{"-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
         view.loadIntoAgent();
         QCOMPARE(home.lastTarget().executable, QStringLiteral("/usr/bin/ssh-add"));
         QCOMPARE(home.lastTarget().arguments, QStringList{home.ssh(QStringLiteral("open key"))});
@@ -424,7 +450,8 @@ private slots:
 
     // "Use with host…" shows the diff, backs up and writes; a no or a file
     // that changed meanwhile leaves every file as it was.
-    void useWithHostSetsTheIdentityFile() {
+    void useWithHostSetsTheIdentityFile()
+    {
         Home home;
         keygen(home.ssh(QStringLiteral("id_ed25519")), QStringLiteral("me@box"));
         const QByteArray config = "Host web1\n    HostName 127.0.0.1\n    User deploy\n";
@@ -442,7 +469,8 @@ private slots:
 
         const auto before = home.snapshot();
         view.useWithHost();
-        QVERIFY2(diff.contains(QStringLiteral("+ ")) && diff.contains(QStringLiteral("IdentityFile")), qPrintable(diff));
+        QVERIFY2(diff.contains(QStringLiteral("+ ")) && diff.contains(QStringLiteral("IdentityFile")),
+                 qPrintable(diff));
         QCOMPARE(view.statusLabel()->text(), QStringLiteral("Nothing was changed."));
         QCOMPARE(home.snapshot(), before);
 
