@@ -1,6 +1,8 @@
 #include "quillmar/app/MainWindow.h"
 
+#include "quillmar/app/AddHostView.h"
 #include "quillmar/app/Appearance.h"
+#include "quillmar/app/KeysView.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/SettingsView.h"
 #include "quillmar/app/SidebarSnippetsSection.h"
@@ -313,11 +315,16 @@ QWidget* MainWindow::makeToolPane(ToolTab tool) {
                                 {[this] { return systemAppearance_.isDark(); }, {}}, detailStack_);
     if (tool == ToolTab::snippets)
         return new SnippetsView(*snippets_, scheduler_, detailStack_);
+    switch (tool) {
+    case ToolTab::addHost: return new AddHostView(workspace_, *hosts_, keyStore_.get(), detailStack_);
+    case ToolTab::keys: return new KeysView(*keyStore_, workspace_, *hosts_, detailStack_);
+    default: break;
+    }
     // The panes are built by their own views; until then an empty page.
     auto* pane = new QWidget(detailStack_);
     switch (tool) {
-    case ToolTab::addHost: pane->setObjectName(QStringLiteral("addHostPane")); break;
-    case ToolTab::keys: pane->setObjectName(QStringLiteral("keysPane")); break;
+    case ToolTab::addHost:
+    case ToolTab::keys: break;
     case ToolTab::snippets: pane->setObjectName(QStringLiteral("snippetsPane")); break;
     case ToolTab::settings: pane->setObjectName(QStringLiteral("settingsPane")); break;
     }

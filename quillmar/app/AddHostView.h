@@ -1,0 +1,79 @@
+#pragma once
+
+#include "quillmar/sshconfig/HostEntry.h"
+#include "quillmar/sshconfig/SSHConfigWriter.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace quillmar {
+
+class SSHHostStore;
+class SSHKeyStore;
+class Workspace;
+
+// The Add host pane: the fields of one host, the writer's own messages beside
+// them, the lines to be written, and Save. The first save asks before it puts
+// the Include line at the top of ~/.ssh/config; each file is backed up before
+// it changes, and a failed save leaves every file as it was.
+class AddHostView : public QWidget {
+    Q_OBJECT
+public:
+    enum class Field { alias, hostName, user, port, identityFile, proxyJump };
+    // Asked before the Include line goes in; gives whether to go on.
+    using Confirm = std::function<bool(const QString& question)>;
+
+    AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeyStore* keyStore = nullptr,
+                QWidget* parent = nullptr);
+
+    void setConfirm(Confirm confirm) { confirm_ = std::move(confirm); }
+
+    HostEntry entry() const;
+    QLineEdit* field(Field f) const;
+    QComboBox* keyFileBox() const { return keyFile_; }
+    QLabel* messageFor(Field f) const;
+    QPlainTextEdit* preview() const { return preview_; }
+    QPushButton* saveButton() const { return save_; }
+    QPushButton* openButton() const { return open_; }
+    QLabel* statusLabel() const { return status_; }
+    QString savedAlias() const { return savedAlias_; }
+
+    // Validates and writes; true when the host was saved.
+    bool save();
+
+signals:
+    void hostSaved(const QString& alias);
+
+private:
+    void refresh();
+    void chooseKeyFile();
+    void fillKeyFiles();
+    void openSaved();
+    void fail(const std::string& sentence);
+
+    Workspace& workspace_;
+    SSHHostStore& hostStore_;
+    QPointer<SSHKeyStore> keyStore_;
+    SSHConfigWriter writer_;
+    Confirm confirm_;
+    std::map<Field, QLineEdit*> edits_;
+    std::map<Field, QLabel*> messages_;
+    QComboBox* keyFile_ = nullptr;
+    QPlainTextEdit* preview_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* open_ = nullptr;
+    QLabel* status_ = nullptr;
+    QString savedAlias_;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,508 @@
+#include "quillmar/app/AddHostView.h"
+#include "quillmar/app/GenerateKeySheet.h"
+#include "quillmar/app/KeyToolCommands.h"
+#include "quillmar/app/KeysView.h"
+#include "quillmar/app/MainWindow.h"
+#include "quillmar/app/TerminalSession.h"
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Workspace.h"
+#include "quillmar/sshconfig/SSHHostStore.h"
+#include "quillmar/sshkeys/SSHKeyStore.h"
+
+#include "ravelgrid/view/QtDeliveryQueue.h"
+#include "ravelgrid/view/QtScheduler.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+using namespace quillmar;
+
+Q_DECLARE_METATYPE(quillmar::SessionTarget)
+using Field = AddHostView::Field;
+using KeyToolCommands::KeyType;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& text, int mode = 0600)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    f.write(text);
+    f.close();
+    ::chmod(path.toLocal8Bit().constData(), mode_t(mode));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray sshG(const QString& config, const QString& alias)
+{
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/ssh"), {QStringLiteral("-G"), QStringLiteral("-F"), config, alias});
+    p.waitForFinished(10000);
+    return p.readAllStandardOutput();
+}
+
+void keygen(const QString& path, const QString& comment)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/ssh-keygen"),
+            {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"), QString(),
+             QStringLiteral("-C"), comment, QStringLiteral("-f"), path});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 0);
+}
+
+QStringList backups(const QString& home)
+{
+    return QDir(home + QStringLiteral("/.ssh/quillmar-backups")).entryList(QDir::Files, QDir::Name);
+}
+
+// One temporary home with its stores and the workspace.
+struct Home {
+    QTemporaryDir dir;
+    std::unique_ptr<SSHHostStore> hosts;
+    std::unique_ptr<SSHKeyStore> keys;
+    std::unique_ptr<Workspace> workspace;
+
+    QString ssh(const QString& rel) const { return dir.filePath(QStringLiteral(".ssh/") + rel); }
+
+    void start()
+    {
+        hosts = std::make_unique<SSHHostStore>(SSHPaths(dir.path().toStdString()));
+        KeyStoreSettings ks;
+        ks.home = dir.path().toStdString();
+        ks.userName = "tester";
+        ks.authSocket = dir.filePath(QStringLiteral("no-agent.sock")).toStdString();
+        keys = std::make_unique<SSHKeyStore>(ks);
+        workspace = std::make_unique<Workspace>(ravelgrid::QtScheduler::system());
+    }
+    // Every file under ~/.ssh with its bytes, to prove nothing moved.
+    QMap<QString, QByteArray> snapshot() const
+    {
+        QMap<QString, QByteArray> files;
+        QDirIterator it(dir.filePath(QStringLiteral(".ssh")), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString p = it.next();
+            files.insert(p, readFile(p));
+        }
+        return files;
+    }
+    SessionTarget lastTarget() const { return workspace->sessions().back()->target; }
+};
+
+void fill(AddHostView& view, const QString& alias, const QString& hostName, const QString& user = {},
+          const QString& port = {}, const QString& key = {}, const QString& jump = {})
+{
+    view.field(Field::alias)->setText(alias);
+    view.field(Field::hostName)->setText(hostName);
+    view.field(Field::user)->setText(user);
+    view.field(Field::port)->setText(port);
+    view.keyFileBox()->setEditText(key);
+    view.field(Field::proxyJump)->setText(jump);
+}
+
+}  // namespace
+
+class KeysTests : public QObject {
+    Q_OBJECT
+    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
+
+private slots:
+    void initTestCase() { queue_ = ravelgrid::QtDeliveryQueue::installAsMain(); }
+
+    // The window's tool tabs are these views, over the window's own stores;
+    // the key file choices are the key store's private keys.
+    void theWindowBuildsThePanes()
+    {
+        QTemporaryDir home;
+        keygen(home.filePath(QStringLiteral(".ssh/id_ed25519")), QStringLiteral("me"));
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        {
+            UserSettings settings(home.filePath(QStringLiteral("quillmar.conf")));
+            MainWindow window(settings);
+            window.workspace().openTool(ToolTab::addHost);
+            auto* add = qobject_cast<AddHostView*>(window.toolPane(ToolTab::addHost));
+            QVERIFY(add);
+            QCOMPARE(add->keyFileBox()->findText(QStringLiteral("~/.ssh/id_ed25519")), 0);
+            QVERIFY(add->keyFileBox()->currentText().isEmpty());
+            window.workspace().openTool(ToolTab::keys);
+            auto* keys = qobject_cast<KeysView*>(window.toolPane(ToolTab::keys));
+            QVERIFY(keys);
+            QCOMPARE(keys->list()->topLevelItemCount(), 1);
+        }
+        qputenv("HOME", oldHome);
+    }
+
+    // The first save asks before the Include line goes in; a no writes
+    // nothing, a yes writes the host, the Include line and a backup, and ssh
+    // reads the host back as typed.
+    void aValidHostLandsAfterTheConfirmation()
+    {
+        Home home;
+        home.start();
+        const QByteArray config = "Host old\n    HostName 10.0.0.1\n";
+        writeFile(home.ssh(QStringLiteral("config")), config);
+        writeFile(home.ssh(QStringLiteral("id_test")), "not read\n");
+        home.hosts->reload();
+        AddHostView view(*home.workspace, *home.hosts, home.keys.get());
+        QStringList asked;
+        bool answer = false;
+        view.setConfirm([&](const QString& q) {
+            asked << q;
+            return answer;
+        });
+        fill(view, QStringLiteral("web2"), QStringLiteral("192.0.2.5"), QStringLiteral("deploy"),
+             QStringLiteral("2222"), QStringLiteral("~/.ssh/id_test"), QStringLiteral("old"));
+        QVERIFY(view.preview()->toPlainText().contains(QStringLiteral("Include quillmar_config")));
+        QVERIFY(view.preview()->toPlainText().contains(QStringLiteral("Host web2\n")));
+        QVERIFY(view.preview()->toPlainText().contains(QStringLiteral("Port 2222")));
+
+        const auto before = home.snapshot();
+        QVERIFY(!view.save());
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked[0].contains(QStringLiteral("Include quillmar_config")));
+        QCOMPARE(home.snapshot(), before);
+        QVERIFY(view.statusLabel()->text().contains(QStringLiteral("Nothing was changed.")));
+
+        answer = true;
+        QVERIFY(view.save());
+        QCOMPARE(asked.size(), 2);
+        const QByteArray top = readFile(home.ssh(QStringLiteral("config")));
+        QVERIFY(top.contains("Include quillmar_config\n"));
+        QVERIFY(top.indexOf("Include quillmar_config") < top.indexOf("Host old"));
+        QVERIFY(top.endsWith(config));
+        QCOMPARE(backups(home.dir.path()).size(), 1);
+        QCOMPARE(readFile(home.ssh(QStringLiteral("quillmar-backups/")) + backups(home.dir.path())[0]), config);
+        // ssh resolves the Include from the password database's home, so the own file is read directly.
+        const QByteArray g = sshG(home.ssh(QStringLiteral("quillmar_config")), QStringLiteral("web2"));
+        QVERIFY2(g.contains("hostname 192.0.2.5\n"), g.constData());
+        QVERIFY(g.contains("user deploy\n"));
+        QVERIFY(g.contains("port 2222\n"));
+        QVERIFY(g.contains("proxyjump old\n"));
+        QVERIFY(g.contains("identityfile ~/.ssh/id_test\n") ||
+                g.contains(home.ssh(QStringLiteral("id_test")).toUtf8()));
+
+        // Listed at once, and Open opens it.
+        QVERIFY(home.hosts->aliases().contains(QStringLiteral("web2")));
+        QVERIFY(!view.openButton()->isHidden());
+        QTest::mouseClick(view.openButton(), Qt::LeftButton);
+        QCOMPARE(home.workspace->sessions().size(), std::size_t(1));
+        QCOMPARE(home.lastTarget(), SessionTarget::ssh(QStringLiteral("web2")));
+
+        // The second save asks nothing and backs the own file up first.
+        fill(view, QStringLiteral("web3"), QStringLiteral("192.0.2.6"));
+        const QByteArray own = readFile(home.ssh(QStringLiteral("quillmar_config")));
+        QVERIFY(view.save());
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(backups(home.dir.path()).size(), 2);
+        QVERIFY(readFile(home.ssh(QStringLiteral("quillmar_config"))).startsWith(own));
+        QVERIFY(
+            sshG(home.ssh(QStringLiteral("quillmar_config")), QStringLiteral("web3")).contains("hostname 192.0.2.6\n"));
+    }
+
+    void invalidEntriesShowTheWritersMessages_data()
+    {
+        QTest::addColumn<QStringList>("fields");  // alias, host, user, port, key, jump
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no alias") << QStringList{"", "h", "", "", "", ""} << int(Field::alias)
+                                  << QString("Alias is required.");
+        QTest::newRow("alias with space") << QStringList{"a b", "h", "", "", "", ""} << int(Field::alias)
+                                          << QString("Alias can't contain spaces or * ? ! # or quotes.");
+        QTest::newRow("alias taken") << QStringList{"old", "h", "", "", "", ""} << int(Field::alias)
+                                     << QString("old already exists in your SSH config. Pick another alias.");
+        QTest::newRow("no host name") << QStringList{"a", "", "", "", "", ""} << int(Field::hostName)
+                                      << QString("HostName is required.");
+        QTest::newRow("user with space") << QStringList{"a", "h", "x y", "", "", ""} << int(Field::user)
+                                         << QString("User can't contain spaces.");
+        QTest::newRow("port too big") << QStringList{"a", "h", "", "70000", "", ""} << int(Field::port)
+                                      << QString("Port must be a number from 1 to 65535.");
+        QTest::newRow("missing key") << QStringList{"a", "h", "", "", "~/.ssh/nope", ""} << int(Field::identityFile)
+                                     << QString("Key file not found: ~/.ssh/nope");
+        QTest::newRow("jump with space") << QStringList{"a", "h", "", "", "", "j k"} << int(Field::proxyJump)
+                                         << QString("ProxyJump can't contain spaces (use commas between hops).");
+    }
+
+    void invalidEntriesShowTheWritersMessages()
+    {
+        QFETCH(QStringList, fields);
+        QFETCH(int, field);
+        QFETCH(QString, message);
+        Home home;
+        writeFile(home.ssh(QStringLiteral("config")), "Host old\n    HostName 10.0.0.1\n");
+        home.start();
+        AddHostView view(*home.workspace, *home.hosts, home.keys.get());
+        int asked = 0;
+        view.setConfirm([&](const QString&) { return ++asked > 0; });
+        fill(view, fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]);
+        QLabel* label = view.messageFor(Field(field));
+        QVERIFY(!label->isHidden());
+        QVERIFY2(label->text().contains(message), qPrintable(label->text()));
+        QVERIFY(!view.saveButton()->isEnabled());
+        const auto before = home.snapshot();
+        QVERIFY(!view.save());
+        QCOMPARE(asked, 0);
+        QCOMPARE(home.snapshot(), before);
+        QVERIFY(!QFile::exists(home.ssh(QStringLiteral("quillmar_config"))));
+    }
+
+    // The Include line can't go in (the config is too large to edit): the
+    // host appended a moment before is taken out again.
+    void aFailedSaveChangesNothing()
+    {
+        Home home;
+        QByteArray big = "Host old\n    HostName 10.0.0.1\n";
+        big.append(QByteArray(1100 * 1024, '#')).append('\n');
+        writeFile(home.ssh(QStringLiteral("config")), big);
+        writeFile(home.ssh(QStringLiteral("quillmar_config")), "# mine\n\nHost kept\n    HostName 10.0.0.2\n");
+        home.start();
+        AddHostView view(*home.workspace, *home.hosts, home.keys.get());
+        view.setConfirm([](const QString&) { return true; });
+        fill(view, QStringLiteral("web9"), QStringLiteral("192.0.2.9"));
+        const QByteArray own = readFile(home.ssh(QStringLiteral("quillmar_config")));
+        QVERIFY(!view.save());
+        QVERIFY2(view.statusLabel()->text().endsWith(QStringLiteral("Nothing was changed.")),
+                 qPrintable(view.statusLabel()->text()));
+        QCOMPARE(readFile(home.ssh(QStringLiteral("config"))), big);
+        QCOMPARE(readFile(home.ssh(QStringLiteral("quillmar_config"))), own);
+        QVERIFY(!home.hosts->aliases().contains(QStringLiteral("web9")));
+    }
+
+    void toolCommandLines_data()
+    {
+        QTest::addColumn<SessionTarget>("target");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        const QString d = QStringLiteral("/h/.ssh");
+        QTest::newRow("keygen ed25519") << KeyToolCommands::generate(d, "id_work", KeyType::ed25519, "me@box")
+                                        << QString("/usr/bin/ssh-keygen")
+                                        << QStringList{"-t", "ed25519", "-f", "/h/.ssh/id_work", "-C", "me@box"};
+        QTest::newRow("keygen rsa") << KeyToolCommands::generate(d, "id_rsa", KeyType::rsa4096, "")
+                                    << QString("/usr/bin/ssh-keygen")
+                                    << QStringList{"-t", "rsa", "-b", "4096", "-f", "/h/.ssh/id_rsa", "-C", ""};
+        QTest::newRow("keygen awkward")
+            << KeyToolCommands::generate(d, "my key's \"x\"; rm -rf ~", KeyType::ed25519, "it's \"mine\" $(id)")
+            << QString("/usr/bin/ssh-keygen")
+            << QStringList{"-t", "ed25519", "-f", "/h/.ssh/my key's \"x\"; rm -rf ~", "-C", "it's \"mine\" $(id)"};
+        QTest::newRow("copy-id") << KeyToolCommands::install("/h/.ssh/id_work", "web1")
+                                 << QString("/usr/bin/ssh-copy-id") << QStringList{"-i", "/h/.ssh/id_work.pub", "web1"};
+        QTest::newRow("copy-id awkward") << KeyToolCommands::install("/h/.ssh/my \"key\"", "web1")
+                                         << QString("/usr/bin/ssh-copy-id")
+                                         << QStringList{"-i", "/h/.ssh/my \"key\".pub", "web1"};
+        QTest::newRow("add") << KeyToolCommands::load("/h/.ssh/id_work") << QString("/usr/bin/ssh-add")
+                             << QStringList{"/h/.ssh/id_work"};
+        QTest::newRow("add awkward") << KeyToolCommands::load("/h/.ssh/it's a key") << QString("/usr/bin/ssh-add")
+                                     << QStringList{"/h/.ssh/it's a key"};
+    }
+
+    void toolCommandLines()
+    {
+        QFETCH(SessionTarget, target);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QCOMPARE(target.kind, SessionTarget::Kind::tool);
+        QCOMPARE(target.executable, program);
+        QCOMPARE(target.arguments, arguments);
+    }
+
+    void keyNamesAreRefusedBeforeAnythingRuns_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("comment");
+        QTest::addColumn<QString>("problem");  // empty: accepted
+        QTest::newRow("plain") << QString("id_new") << QString("me@box") << QString("");
+        QTest::newRow("spaces and quotes") << QString("my \"new\" key") << QString("it's") << QString("");
+        QTest::newRow("empty") << QString("") << QString("") << QString("Enter a name for the key.");
+        QTest::newRow("slash") << QString("a/b") << QString("") << QString("A key name can't contain \"/\" or \"..\".");
+        QTest::newRow("dotdot") << QString("..") << QString("") << QString("A key name can't contain \"/\" or \"..\".");
+        QTest::newRow("up") << QString("../id") << QString("") << QString("A key name can't contain \"/\" or \"..\".");
+        QTest::newRow("option") << QString("-f") << QString("")
+                                << QString("A key name can't begin with \"-\" or \".\".");
+        QTest::newRow("existing private")
+            << QString("id_ed25519") << QString("") << QString("A key with that name already exists.");
+        QTest::newRow("existing public only")
+            << QString("only_pub") << QString("") << QString("A key with that name already exists.");
+        QTest::newRow("dangling link") << QString("dangling") << QString("")
+                                       << QString("A key with that name already exists.");
+        QTest::newRow("control in name") << QString("a\nb") << QString("")
+                                         << QString("A key name can't contain control characters.");
+        QTest::newRow("control in comment")
+            << QString("ok") << QString("a\nb") << QString("A comment can't contain control characters.");
+    }
+
+    void keyNamesAreRefusedBeforeAnythingRuns()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, comment);
+        QFETCH(QString, problem);
+        Home home;
+        keygen(home.ssh(QStringLiteral("id_ed25519")), QStringLiteral("old"));
+        writeFile(home.ssh(QStringLiteral("only_pub.pub")), "ssh-ed25519 AAAA x\n", 0644);
+        QVERIFY(QFile::link(home.ssh(QStringLiteral("gone")), home.ssh(QStringLiteral("dangling"))));
+        home.start();
+        KeysView view(*home.keys, *home.workspace, *home.hosts);
+        const auto before = home.snapshot();
+        const auto refused = view.generateKey(name, KeyType::ed25519, comment);
+        if (problem.isEmpty()) {
+            QVERIFY(!refused);
+            QCOMPARE(home.workspace->sessions().size(), std::size_t(1));
+            QCOMPARE(home.lastTarget(),
+                     KeyToolCommands::generate(home.ssh({}).chopped(1), name, KeyType::ed25519, comment));
+        } else {
+            QCOMPARE(refused.value_or(QString()), problem);
+            QCOMPARE(view.statusLabel()->text(), problem);
+            QVERIFY(home.workspace->sessions().empty());
+        }
+        QCOMPARE(home.snapshot(), before);
+
+        // The sheet refuses the same names.
+        GenerateKeySheet sheet(home.ssh({}).chopped(1));
+        sheet.nameField()->setText(name);
+        sheet.commentField()->setText(comment);
+        QCOMPARE(sheet.generateButton()->isEnabled(), problem.isEmpty());
+        QCOMPARE(sheet.messageLabel()->text(), problem);
+        QCOMPARE(sheet.command().has_value(), problem.isEmpty());
+    }
+
+    // The list shows what is known of each key and warns of a private key
+    // others can read; the per-key actions run the tools with the exact lines.
+    void theListAndItsActions()
+    {
+        Home home;
+        keygen(home.ssh(QStringLiteral("id_ed25519")), QStringLiteral("me@box"));
+        keygen(home.ssh(QStringLiteral("open key")), QStringLiteral("loose"));
+        ::chmod(home.ssh(QStringLiteral("open key")).toLocal8Bit().constData(), 0644);
+        writeFile(home.ssh(QStringLiteral("config")),
+                  "Host -oProxyCommand=touch\n    HostName 127.0.0.2\n\n"
+                  "Host web1\n    HostName 127.0.0.1\n    IdentityFile \"~/.ssh/open key\"\n");
+        home.start();
+        KeysView view(*home.keys, *home.workspace, *home.hosts);
+        QTreeWidget* list = view.list();
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QTreeWidgetItem* good = list->findItems(QStringLiteral("id_ed25519"), Qt::MatchExactly).value(0);
+        QTreeWidgetItem* loose = list->findItems(QStringLiteral("open key"), Qt::MatchExactly).value(0);
+        QVERIFY(good && loose);
+        QCOMPARE(good->text(KeysView::typeColumn), QStringLiteral("ED25519"));
+        QVERIFY(good->text(KeysView::fingerprintColumn).startsWith(QStringLiteral("SHA256:")));
+        QCOMPARE(good->text(KeysView::commentColumn), QStringLiteral("me@box"));
+        QCOMPARE(good->text(KeysView::permissionsColumn), QStringLiteral("600"));
+        QVERIFY(loose->text(KeysView::permissionsColumn).contains(QStringLiteral("others can read")));
+        QVERIFY(loose->text(KeysView::hostsColumn).contains(QStringLiteral("web1")));
+        QVERIFY(!view.agentLabel()->text().isEmpty());
+
+        // Nothing selected: the actions wait.
+        view.installOnHost();
+        view.loadIntoAgent();
+        QVERIFY(home.workspace->sessions().empty());
+
+        view.selectKey(QStringLiteral("open key"));
+        QStringList offered;
+        view.setChooseHost([&](const QString&, const QStringList& aliases) {
+            offered = aliases;
+            return aliases.value(0);
+        });
+        view.installOnHost();
+        QCOMPARE(home.lastTarget(), KeyToolCommands::install(home.ssh(QStringLiteral("open key")), "web1"));
+        // An alias ssh-copy-id would read as an option is never offered.
+        QCOMPARE(offered, QStringList{QStringLiteral("web1")});
+        QCOMPARE(home.lastTarget().arguments, (QStringList{"-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
+        view.loadIntoAgent();
+        QCOMPARE(home.lastTarget().executable, QStringLiteral("/usr/bin/ssh-add"));
+        QCOMPARE(home.lastTarget().arguments, QStringList{home.ssh(QStringLiteral("open key"))});
+
+        QUrl shown;
+        view.setOpenUrl([&](const QUrl& u) { shown = u; });
+        view.showInFileManager();
+        QCOMPARE(shown, QUrl::fromLocalFile(home.ssh({}).chopped(1)));
+
+        view.copyPublicLine();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QString::fromUtf8(readFile(home.ssh(QStringLiteral("open key.pub")))).trimmed());
+
+        // A cancelled choice runs nothing.
+        const auto count = home.workspace->sessions().size();
+        view.setChooseHost([](const QString&, const QStringList&) { return std::nullopt; });
+        view.installOnHost();
+        QCOMPARE(home.workspace->sessions().size(), count);
+    }
+
+    // "Use with host…" shows the diff, backs up and writes; a no or a file
+    // that changed meanwhile leaves every file as it was.
+    void useWithHostSetsTheIdentityFile()
+    {
+        Home home;
+        keygen(home.ssh(QStringLiteral("id_ed25519")), QStringLiteral("me@box"));
+        const QByteArray config = "Host web1\n    HostName 127.0.0.1\n    User deploy\n";
+        writeFile(home.ssh(QStringLiteral("config")), config);
+        home.start();
+        KeysView view(*home.keys, *home.workspace, *home.hosts);
+        view.selectKey(QStringLiteral("id_ed25519"));
+        view.setChooseHost([](const QString&, const QStringList&) { return QStringLiteral("web1"); });
+        QString diff;
+        bool answer = false;
+        view.setConfirm([&](const QString&, const QString& text) {
+            diff = text;
+            return answer;
+        });
+
+        const auto before = home.snapshot();
+        view.useWithHost();
+        QVERIFY2(diff.contains(QStringLiteral("+ ")) && diff.contains(QStringLiteral("IdentityFile")),
+                 qPrintable(diff));
+        QCOMPARE(view.statusLabel()->text(), QStringLiteral("Nothing was changed."));
+        QCOMPARE(home.snapshot(), before);
+
+        // The file changes while the preview is up: nothing is written.
+        answer = true;
+        view.setConfirm([&](const QString&, const QString&) {
+            writeFile(home.ssh(QStringLiteral("config")), config + "    Port 2200\n");
+            return true;
+        });
+        view.useWithHost();
+        QVERIFY2(view.statusLabel()->text().contains(QStringLiteral("Nothing was changed")),
+                 qPrintable(view.statusLabel()->text()));
+        QCOMPARE(readFile(home.ssh(QStringLiteral("config"))), config + "    Port 2200\n");
+        QVERIFY(backups(home.dir.path()).isEmpty());
+
+        view.setConfirm([](const QString&, const QString&) { return true; });
+        view.useWithHost();
+        QCOMPARE(backups(home.dir.path()).size(), 1);
+        QCOMPARE(readFile(home.ssh(QStringLiteral("quillmar-backups/")) + backups(home.dir.path())[0]),
+                 config + "    Port 2200\n");
+        const QByteArray g = sshG(home.ssh(QStringLiteral("config")), QStringLiteral("web1"));
+        QVERIFY(readFile(home.ssh(QStringLiteral("config"))).contains("IdentityFile ~/.ssh/id_ed25519\n"));
+        QVERIFY2(g.contains("identityfile ~/.ssh/id_ed25519\n"), g.constData());
+        QVERIFY(g.contains("port 2200\n"));
+
+        // Asked again: already set, nothing written.
+        const auto after = home.snapshot();
+        view.useWithHost();
+        QVERIFY(view.statusLabel()->text().contains(QStringLiteral("already uses")));
+        QCOMPARE(home.snapshot(), after);
+    }
+};
+
+QTEST_MAIN(KeysTests)
+#include "KeysTests.moc"
