@@ -4,7 +4,7 @@
 #include "quillmar/snippets/SnippetError.h"
 #include "quillmar/snippets/SnippetFileFormat.h"
 #include "quillmar/snippets/SnippetImport.h"
-#include "quillmar/snippets/SnippetTitleOrder.h"
+#include "platform/NaturalOrder.h"
 #include "quillmar/snippets/SnippetVault.h"
 
 #include <cstdint>
@@ -62,7 +62,7 @@ private:
     SnippetStatus commit(std::vector<Snippet> next);
 
     SnippetVault vault_;
-    SnippetTitleOrder order_;
+    platform::NaturalOrder order_;
     std::vector<Snippet> snippets_;
     std::optional<std::string> loadError_;
     bool loaded_ = false;

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <memory>
-#include <string_view>
+#include "platform/NaturalOrder.h"
 
-struct UCollator;
+#include <string_view>
 
 namespace quillmar {
 
@@ -14,21 +13,13 @@ struct SSHKeyInfo;
 // the list never shuffles between scans.
 class KeyNameOrder {
 public:
-    KeyNameOrder();
-    ~KeyNameOrder();
-    KeyNameOrder(const KeyNameOrder&) = delete;
-    KeyNameOrder& operator=(const KeyNameOrder&) = delete;
-
     // Negative, zero or positive, like strcmp.
     int compareNames(std::string_view a, std::string_view b) const;
     // Keys that need attention first, then by name, then by path.
     bool operator()(const SSHKeyInfo& a, const SSHKeyInfo& b) const;
 
 private:
-    struct Closer {
-        void operator()(UCollator* c) const;
-    };
-    std::unique_ptr<UCollator, Closer> collator_;
+    platform::NaturalOrder names_;
 };
 
 }  // namespace quillmar

@@ -6,7 +6,7 @@
 #include "quillmar/snippets/SnippetImport.h"
 #include "quillmar/snippets/SnippetJson.h"
 #include "quillmar/snippets/SnippetPaths.h"
-#include "quillmar/snippets/SnippetTitleOrder.h"
+#include "platform/NaturalOrder.h"
 
 #include <gtest/gtest.h>
 
@@ -275,8 +275,8 @@ TEST(SnippetImportTest, PlanSaysWhatIsAddedReplacedOrAlreadyThere) {
     EXPECT_FALSE(SnippetImport::plan(stored, {sample(kId1, "one")}).needsConfirmation());
 }
 
-TEST(SnippetTitleOrderTest, NaturalCaseInsensitiveOrder) {
-    SnippetTitleOrder order;
+TEST(NaturalOrderTest, NaturalCaseInsensitiveOrder) {
+    platform::NaturalOrder order;
     std::vector<std::string> titles = {"Item 10", "item 2", "Item 1", "banana", "Apple", "Äpfel", "item 02b"};
     std::stable_sort(titles.begin(), titles.end(), std::ref(order));
     EXPECT_EQ(titles, (std::vector<std::string>{"Äpfel", "Apple", "banana", "Item 1", "item 2", "item 02b", "Item 10"}));

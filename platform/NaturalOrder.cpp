@@ -1,15 +1,15 @@
-#include "quillmar/snippets/SnippetTitleOrder.h"
+#include "platform/NaturalOrder.h"
 
 #include <unicode/ucol.h>
 #include <unicode/uloc.h>
 
 #include <climits>
 
-namespace quillmar {
+namespace platform {
 
-void SnippetTitleOrder::Closer::operator()(UCollator* c) const { ucol_close(c); }
+void NaturalOrder::Closer::operator()(UCollator* c) const { ucol_close(c); }
 
-SnippetTitleOrder::SnippetTitleOrder() {
+NaturalOrder::NaturalOrder() {
     UErrorCode status = U_ZERO_ERROR;
     // The POSIX locale's tailoring puts case before everything; use the root order there.
     const std::string_view locale = uloc_getDefault();
@@ -27,9 +27,9 @@ SnippetTitleOrder::SnippetTitleOrder() {
     ucol_setAttribute(collator_.get(), UCOL_NUMERIC_COLLATION, UCOL_ON, &status);
 }
 
-SnippetTitleOrder::~SnippetTitleOrder() = default;
+NaturalOrder::~NaturalOrder() = default;
 
-int SnippetTitleOrder::compare(std::string_view a, std::string_view b) const {
+int NaturalOrder::compare(std::string_view a, std::string_view b) const {
     if (collator_ && a.size() <= INT32_MAX && b.size() <= INT32_MAX) {
         UErrorCode status = U_ZERO_ERROR;
         const UCollationResult r = ucol_strcollUTF8(collator_.get(), a.data(), static_cast<int32_t>(a.size()),
@@ -39,4 +39,4 @@ int SnippetTitleOrder::compare(std::string_view a, std::string_view b) const {
     return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
 }
 
-}  // namespace quillmar
+}  // namespace platform
