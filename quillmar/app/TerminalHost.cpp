@@ -143,6 +143,7 @@ void TerminalHost::applyScheme() {
     view_->setNativeBackgroundColor(schemeColor(scheme_.background));
     view_->setNativeForegroundColor(schemeColor(scheme_.foreground));
     view_->setCaretColor(schemeColor(scheme_.cursor));
+    view_->setSelectedTextBackgroundColor(schemeColor(scheme_.selection));
     std::array<ravelgrid::Color, 16> palette;
     for (std::size_t i = 0; i < palette.size(); ++i) {
         const auto rgb = hexRGBComponents(scheme_.ansi[i]);

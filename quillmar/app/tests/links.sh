@@ -90,7 +90,7 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   xdotool key Return
   sleep 0.5
   after=$(pixel "$x" "$y")
-  [ "$after" = "0,166,178" ] || fail "the match is not in the selection colour ($before -> $after)"
+  [ "$after" = "44,52,66" ] || fail "the match is not in the selection colour ($before -> $after)"
   xdotool key Escape
   sleep 0.3
 
