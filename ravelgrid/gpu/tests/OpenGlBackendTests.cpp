@@ -1,5 +1,7 @@
 // Runs on a real GL 3.3 core context (llvmpipe under xvfb-run).
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/gpu/opengl/OpenGlBackend.h"
+#include "ravelgrid/gpu/opengl/OpenGlFrameRenderer.h"
 #include "ravelgrid/gpu/opengl/OpenGlPipelines.h"
 #include "ravelgrid/gpu/opengl/OpenGlShaderLibrary.h"
 
@@ -284,6 +286,132 @@ TEST(OpenGlPipelineTests, CellAndVertexRecordsDrawWhereTheySay) {
     EXPECT_TRUE(pipelines->draw(OpenGlPipeline::cellColor, *cells, 0, nullptr, 64, 32));
     EXPECT_FALSE(pipelines->draw(OpenGlPipeline::cellColor, *cells, 4, nullptr, 64, 32));
     EXPECT_EQ(pipelines->drawCalls(), calls);
+}
+
+namespace {
+
+struct FrameHarness {
+    GlContext gl;
+    platform::FakeScheduler scheduler;
+    std::vector<GpuFrameRefusalReason> draws;
+    std::vector<GpuRendererRecoveryReport> recoveries;
+    std::unique_ptr<OpenGlFrameRenderer> renderer;
+
+    FrameHarness() {
+        if (!gl.handle)
+            return;
+        auto made = OpenGlFrameRenderer::create(
+            gl.handle, {}, scheduler,
+            {.isRetryEligible = [] { return true; },
+             .requestDraw = [this](GpuFrameRefusalReason reason) { draws.push_back(reason); },
+             .requestRecovery = [this](const GpuRendererRecoveryReport& report) { recoveries.push_back(report); },
+             .becameIdle = {}});
+        if (auto* ok = std::get_if<std::unique_ptr<OpenGlFrameRenderer>>(&made))
+            renderer = std::move(*ok);
+    }
+    OpenGlFrameContents redCell(float r, float g, float b) {
+        auto buffer = bufferOf<ColorCellRecord>(renderer->backend(), {{{0, 0}, {16, 16}, {r, g, b, 1}}});
+        return {.clearColor = {0, 0, 1, 1}, .layers = {{OpenGlPipeline::cellColor, buffer, 1, nullptr}}};
+    }
+    // Lets the fence be polled until the frame is done.
+    void settle() {
+        for (int i = 0; i < 200 && renderer->coordinator().hasActiveFrame(); ++i) {
+            renderer->context()->gl().glFinish();
+            scheduler.advance(1'000'000);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(OpenGlFrameRendererTests, DrawsOneFrameInFlightAndCompletesOnTheFence) {
+    FrameHarness h;
+    ASSERT_TRUE(h.renderer);
+    QOpenGLFramebufferObject fbo(32, 32);
+    auto draw = [&](float r, float g, float b) {
+        return h.renderer->drawFrame(fbo.handle(), 32, 32, [&] { return h.redCell(r, g, b); });
+    };
+    ASSERT_EQ(draw(1, 0, 0), OpenGlFrameRenderer::Outcome::drawn);
+    // A second frame while the first is in flight waits.
+    EXPECT_EQ(draw(0, 1, 0), OpenGlFrameRenderer::Outcome::busy);
+    QImage image = fbo.toImage();
+    EXPECT_EQ(image.pixel(8, 31 - 8), qRgb(255, 0, 0));
+    EXPECT_EQ(image.pixel(24, 8), qRgb(0, 0, 255));
+    h.settle();
+    EXPECT_FALSE(h.renderer->coordinator().hasActiveFrame());
+    EXPECT_EQ(h.renderer->framesCompleted(), 1u);
+    // The waiting draw is asked for again once the frame is done.
+    EXPECT_FALSE(h.draws.empty());
+    EXPECT_TRUE(h.recoveries.empty());
+}
+
+TEST(OpenGlFrameRendererTests, RefusalsMapToReasonsAndLeaveTheLastFrame) {
+    // An empty drawable, an incomplete framebuffer, a reset: each refused
+    // with its reason and retried; the last frame stays on screen.
+    enum class Fault { emptySize, incompleteFramebuffer, reset };
+    struct Case {
+        Fault fault;
+        GpuFrameRefusalReason reason;
+    };
+    for (const Case& c : {Case{Fault::emptySize, GpuFrameRefusalReason::missingDrawable},
+                          Case{Fault::incompleteFramebuffer, GpuFrameRefusalReason::missingRenderPassDescriptor},
+                          Case{Fault::reset, GpuFrameRefusalReason::missingCommandBuffer}}) {
+        FrameHarness h;
+        ASSERT_TRUE(h.renderer);
+        QOpenGLFramebufferObject fbo(32, 32);
+        ASSERT_EQ(h.renderer->drawFrame(fbo.handle(), 32, 32, [&] { return h.redCell(1, 0, 0); }),
+                  OpenGlFrameRenderer::Outcome::drawn);
+        h.settle();
+        h.draws.clear();
+        GLuint incomplete = 0;
+        h.gl.handle->gl().glGenFramebuffers(1, &incomplete);
+        h.gl.handle->gl().glBindFramebuffer(GL_FRAMEBUFFER, incomplete);
+        if (c.fault == Fault::reset)
+            h.renderer->forceResetOnce();
+        const unsigned target = c.fault == Fault::incompleteFramebuffer ? incomplete : fbo.handle();
+        const int width = c.fault == Fault::emptySize ? 0 : 32;
+        bool built = false;
+        EXPECT_EQ(h.renderer->drawFrame(target, width, 32,
+                                        [&] {
+                                            built = true;
+                                            return h.redCell(0, 1, 0);
+                                        }),
+                  OpenGlFrameRenderer::Outcome::refused);
+        EXPECT_FALSE(built);
+        h.scheduler.advance(20'000'000);
+        ASSERT_FALSE(h.draws.empty());
+        EXPECT_EQ(h.draws.front(), c.reason);
+        EXPECT_EQ(fbo.toImage().pixel(8, 23), qRgb(255, 0, 0));
+        h.gl.handle->gl().glDeleteFramebuffers(1, &incomplete);
+    }
+}
+
+TEST(OpenGlFrameRendererTests, OutOfMemoryFailsTheFrameAndAsksForRecovery) {
+    FrameHarness h;
+    ASSERT_TRUE(h.renderer);
+    QOpenGLFramebufferObject fbo(32, 32);
+    ASSERT_EQ(h.renderer->drawFrame(fbo.handle(), 32, 32, [&] { return h.redCell(1, 0, 0); }),
+              OpenGlFrameRenderer::Outcome::drawn);
+    h.settle();
+    h.renderer->forceErrorOnce(GL_OUT_OF_MEMORY);
+    ASSERT_EQ(h.renderer->drawFrame(fbo.handle(), 32, 32, [&] { return h.redCell(0, 1, 0); }),
+              OpenGlFrameRenderer::Outcome::drawn);
+    h.settle();
+    ASSERT_EQ(h.recoveries.size(), 1u);
+    EXPECT_EQ(h.recoveries[0].commandBufferStatus, GpuTrackedCommandBufferStatus::error);
+    EXPECT_EQ(h.recoveries[0].commandBufferError, "GL_OUT_OF_MEMORY");
+    EXPECT_TRUE(h.renderer->backend().outOfMemory());
+    // The failed frame never reached the screen.
+    EXPECT_EQ(fbo.toImage().pixel(8, 23), qRgb(255, 0, 0));
+}
+
+TEST(OpenGlFrameRendererTests, NoShadersMeansNoRenderer) {
+    GlContext gl;
+    ASSERT_TRUE(gl.handle);
+    platform::FakeScheduler scheduler;
+    auto made = OpenGlFrameRenderer::create(gl.handle, {.builtIn = false, .folders = {}}, scheduler, {});
+    ASSERT_TRUE(std::holds_alternative<GpuError>(made));
+    EXPECT_EQ(std::get<GpuError>(made).description(), "Failed to load OpenGL shader source: ravelgrid/gpu/shaders");
 }
 
 int main(int argc, char** argv) {
