@@ -33,18 +33,12 @@ bool OpenGlBuffer::bindForDraw() {
     if (name_ == 0)
         return false;
     gl.glBindBuffer(GL_ARRAY_BUFFER, name_);
-    // Contents may change between draws (pooled buffers), so they are sent
-    // every time; orphaning keeps the driver from waiting on an old frame.
+    if (!changed_)
+        return true;
     if (bytes_.size() > static_cast<std::size_t>(std::numeric_limits<GLsizeiptr>::max()))
         return false;
-    const auto size = static_cast<GLsizeiptr>(bytes_.size());
-    if (uploaded_ != bytes_.size()) {
-        gl.glBufferData(GL_ARRAY_BUFFER, size, bytes_.data(), GL_STREAM_DRAW);
-        uploaded_ = bytes_.size();
-    } else {
-        gl.glBufferData(GL_ARRAY_BUFFER, size, nullptr, GL_STREAM_DRAW);
-        gl.glBufferSubData(GL_ARRAY_BUFFER, 0, size, bytes_.data());
-    }
+    gl.glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(bytes_.size()), bytes_.data(), GL_STATIC_DRAW);
+    changed_ = false;
     return true;
 }
 

@@ -28,16 +28,21 @@ public:
     OpenGlBuffer(std::shared_ptr<OpenGlContext> context, std::size_t length);
     ~OpenGlBuffer() override;
     std::size_t length() const override { return bytes_.size(); }
-    std::span<std::byte> contents() override { return bytes_; }
-    // Binds the GL buffer to GL_ARRAY_BUFFER holding the current contents;
-    // the context must be current. False when GL refused it.
+    // Handing out the bytes marks them changed: the next draw sends them.
+    std::span<std::byte> contents() override {
+        changed_ = true;
+        return bytes_;
+    }
+    // Binds the GL buffer to GL_ARRAY_BUFFER holding the current contents,
+    // sent only when they were handed out since; the context must be
+    // current. False when GL refused it.
     bool bindForDraw();
 
 private:
     std::shared_ptr<OpenGlContext> context_;
     std::vector<std::byte> bytes_;
     unsigned name_ = 0;
-    std::size_t uploaded_ = 0;
+    bool changed_ = true;
 };
 
 // GpuBackend over the current OpenGL 3.3 core context: R8 and RGBA8
