@@ -10,6 +10,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace ravelgrid {
@@ -53,8 +54,12 @@ GridGeometry FramePainter::geometry(QSizeF viewSize) const {
 }
 
 void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& input) {
-    if (!input.buffer || cell_.isEmpty())
+    if ((!input.buffer && !input.snapshot) || cell_.isEmpty())
         return;
+    FrameRowSnapshot taken;
+    if (!input.snapshot)
+        taken = FrameRowSnapshot::take(*input.buffer, input.startRow, input.rows);
+    const FrameRowSnapshot& snapshot = input.snapshot ? *input.snapshot : taken;
     const GridGeometry geo = geometry(input.viewSize);
     const QColor background = colors_.effectiveBackground(input.row.reverseColors);
 
@@ -68,12 +73,12 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
     if (auto rows = geo.rowsIntersecting(input.dirty)) {
         const int first = std::max(rows->first, 0);
         const int last = std::min(rows->second, input.rows - 1);
-        const int lineCount = input.buffer->lines().count();
         for (int screenRow = first; screenRow <= last; ++screenRow) {
-            const long long bufferRow = (long long)input.startRow + screenRow;
-            if (bufferRow < 0 || bufferRow >= lineCount)
+            const long long bufferRow = (long long)snapshot.startRow() + screenRow;
+            if (bufferRow < 0 || bufferRow > INT_MAX)
                 continue;
-            drawRow(painter, input, geo, int(bufferRow), screenRow);
+            if (const FrameRow* row = snapshot.row(int(bufferRow)))
+                drawRow(painter, input, geo, snapshot, *row, screenRow);
         }
     }
 
@@ -87,9 +92,9 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
     virtualPlacements_.clear();
 }
 
-void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geo, int bufferRow,
-                           int screenRow) {
-    BufferLine& line = input.buffer->lines()[bufferRow];
+void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geo,
+                           const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow) {
+    const BufferLine& line = *row.line;
     const BufferLine::RenderLineMode mode = line.renderMode();
     const qreal top = geo.rowTop(screenRow);
     const qreal bottom = geo.rowBottom(screenRow);
@@ -118,11 +123,7 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
     }
 
     // Right-to-left and mixed rows are drawn in their visual order.
-    TerminalBidi::DisplayedRow shown;
-    if (input.row.bidi)
-        shown = TerminalBidi::displayedRow(bufferRow, *input.buffer, input.columns, input.row.maximumBidiParagraphRows,
-                                           input.row.clusterScalars);
-    buildRow(line, input.columns, bufferRow, input.row, attributes_, layout_, shown.layout());
+    snapshot.layout(row, input.columns, input.row, attributes_, layout_);
 
     const QColor defaultBackground = colors_.effectiveBackground(input.row.reverseColors);
     for (const RowRun& run : layout_.runs) {

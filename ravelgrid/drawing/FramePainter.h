@@ -3,6 +3,7 @@
 #include "ravelgrid/drawing/CellAttributes.h"
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/drawing/FontSet.h"
+#include "ravelgrid/drawing/FrameRowSnapshot.h"
 #include "ravelgrid/drawing/GridGeometry.h"
 #include "ravelgrid/drawing/LineDecorations.h"
 #include "ravelgrid/drawing/PlatformImage.h"
@@ -29,6 +30,9 @@ class KittyPlacementImage;
 // Everything one frame reads.
 struct FrameInput {
     Buffer* buffer = nullptr;  // the active buffer
+    // The frame's rows, taken once and shared with other painters; when
+    // absent they are taken from `buffer`.
+    const FrameRowSnapshot* snapshot = nullptr;
     int columns = 0;           // the terminal's columns
     int rows = 0;              // the terminal's rows
     int startRow = 0;          // buffer row drawn at the top (yDisp)
@@ -86,7 +90,8 @@ private:
         size_t fontSlot;  // into fontSlots_
     };
 
-    void drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geometry, int bufferRow, int screenRow);
+    void drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geometry,
+                 const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow);
     void drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
                   const RowContext& context);
     void placeScalar(const RowCell& cell, FontFace face, qreal baselineY);

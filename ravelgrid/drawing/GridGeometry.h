@@ -25,6 +25,10 @@ public:
     qreal rowBottom(int screenRow) const { return rowTop(screenRow + 1); }
     qreal baselineY(int screenRow) const { return rowBottom(screenRow) - baselineOffset_; }
 
+    // A row's bottom edge in device pixels counted up from the view's
+    // bottom: where the GPU path's records place it.
+    qreal deviceRowBottomUp(int screenRow, qreal scale) const { return (view_.height() - rowBottom(screenRow)) * scale; }
+
     QRectF cellRect(int column, int screenRow, int span = 1) const {
         return {columnX(column), rowTop(screenRow), span * cell_.width(), cell_.height()};
     }

@@ -29,7 +29,8 @@ bool KittyGraphicsState::storeImage(KittyGraphicsPayload payload, uint32_t image
     if (auto old = imagesById.find(imageId); old != imagesById.end()) {
         totalImageBytes = std::max<int64_t>(totalImageBytes - static_cast<int64_t>(old->second.byteSize), 0);
     }
-    imagesById.insert_or_assign(imageId, KittyGraphicsImage{std::move(payload), byteSize, nextImageAccessTick++});
+    imagesById.insert_or_assign(imageId, KittyGraphicsImage{std::move(payload), byteSize, nextImageAccessTick++,
+                                                            nextContentRevision++});
     totalImageBytes += static_cast<int64_t>(byteSize);
     if (imageNumber) imageNumbers[*imageNumber] = imageId;
     if (totalImageBytes > limit) evictImages(limit, referencedIds(), imageId);

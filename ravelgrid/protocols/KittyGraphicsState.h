@@ -18,6 +18,9 @@ struct KittyGraphicsImage {
     KittyGraphicsPayload payload;
     size_t byteSize = 0;
     uint64_t lastAccessTick = 0;
+    // Bumped by every store, same id or not: what a texture made from the
+    // payload is checked against, since a hash of the head misses new pixels.
+    uint64_t contentRevision = 0;
 };
 
 // An unfinished chunked transmission: the first chunk's keys and the
@@ -94,6 +97,7 @@ public:
     std::unordered_map<uint32_t, uint32_t> imageNumbers;
     uint32_t nextImageId = 1;
     uint32_t nextPlacementId = 1;
+    uint64_t nextContentRevision = 1;
     std::optional<KittyGraphicsPending> pending;
     std::unordered_map<KittyPlacementKey, KittyPlacementRecord, KittyPlacementKeyHash> placementsByKey;
     int64_t totalImageBytes = 0;

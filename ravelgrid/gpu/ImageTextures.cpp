@@ -1,0 +1,166 @@
+#include "ravelgrid/gpu/ImageTextures.h"
+
+#include "ravelgrid/drawing/PlatformImage.h"
+#include "ravelgrid/protocols/KittyGraphicsState.h"
+#include "ravelgrid/protocols/KittyPlacementImage.h"
+#include "ravelgrid/protocols/KittyPng.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace ravelgrid {
+
+std::uint32_t fnv1a32(std::span<const std::uint8_t> bytes, std::size_t limit) {
+    const std::size_t n = std::min(limit, bytes.size());
+    if (n == 0)
+        return 0;
+    std::uint32_t h = 0x811C9DC5u;
+    for (std::size_t i = 0; i < n; ++i) {
+        h ^= bytes[i];
+        h *= 0x01000193u;
+    }
+    return h;
+}
+
+KittyImageSignature KittyImageSignature::make(const KittyGraphicsImage& image) {
+    const KittyGraphicsPayload& p = image.payload;
+    KittyImageSignature s;
+    s.kind = p.isPng() ? 1 : 2;
+    s.width = p.isPng() ? 0 : p.width();
+    s.height = p.isPng() ? 0 : p.height();
+    s.byteCount = p.byteSize();
+    s.headHash = fnv1a32(p.bytes(), 64);
+    s.contentRevision = image.contentRevision;
+    return s;
+}
+
+double ImageTexture::uExtent() const {
+    return texture && texture->side() > 0 ? double(width) / texture->side() : 0;
+}
+
+double ImageTexture::vExtent() const {
+    return texture && texture->side() > 0 ? double(height) / texture->side() : 0;
+}
+
+std::optional<std::vector<std::uint8_t>> premultipliedTexels(std::span<const std::uint8_t> rgba, std::int64_t width,
+                                                             std::int64_t height) {
+    if (width <= 0 || height <= 0 || width > kKittyMaxDimension || height > kKittyMaxDimension)
+        return std::nullopt;
+    const std::size_t w = std::size_t(width), h = std::size_t(height);
+    if (rgba.size() / 4 / w < h)
+        return std::nullopt;
+    std::vector<std::uint8_t> out(w * h * 4);
+    for (std::size_t row = 0; row < h; ++row) {
+        const std::uint8_t* from = rgba.data() + row * w * 4;
+        std::uint8_t* to = out.data() + (h - 1 - row) * w * 4;
+        for (std::size_t x = 0; x < w; ++x, from += 4, to += 4) {
+            const unsigned a = from[3];
+            // Rounded, so full coverage stays exact and half alpha halves.
+            auto mul = [a](unsigned c) { return std::uint8_t((c * a + 127) / 255); };
+            to[0] = mul(from[2]);
+            to[1] = mul(from[1]);
+            to[2] = mul(from[0]);
+            to[3] = std::uint8_t(a);
+        }
+    }
+    return out;
+}
+
+std::optional<ImageTexture> uploadImageTexture(GpuBackend& backend, std::span<const std::uint8_t> texels, int width,
+                                               int height) {
+    const std::optional<int> limit = backend.maxTextureSize();
+    if (!limit || width <= 0 || height <= 0 || width > *limit || height > *limit)
+        return std::nullopt;
+    if (texels.size() / 4 / std::size_t(width) < std::size_t(height))
+        return std::nullopt;
+    const int side = std::max(width, height);
+    auto texture = backend.makeTexture(GpuTextureFormat::bgra8, side);
+    if (!texture || texture->side() < side)
+        return std::nullopt;
+    if (!backend.uploadRegion(*texture, {0, 0, width, height}, texels, std::size_t(width)))
+        return std::nullopt;
+    return ImageTexture{std::move(texture), width, height};
+}
+
+std::optional<ImageTexture> ImageTextureCache::kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId) {
+    if (!state)
+        return std::nullopt;
+    const auto found = state->imagesById.find(imageId);
+    if (found == state->imagesById.end())
+        return std::nullopt;
+    const KittyImageSignature signature = KittyImageSignature::make(found->second);
+    if (auto hit = kitty_.find(imageId); hit != kitty_.end() && hit->second.signature == signature)
+        return hit->second.texture;
+
+    auto texture = payloadTexture(found->second.payload);
+    if (!texture)
+        return std::nullopt;
+    kitty_.insert_or_assign(imageId, KittyEntry{signature, *texture});
+    return texture;
+}
+
+std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphicsPayload& payload) {
+    std::optional<std::vector<std::uint8_t>> texels;
+    std::int64_t width = payload.width(), height = payload.height();
+    if (payload.isPng()) {
+        const auto size = kittyPngPixelSize(payload.bytes());
+        const std::optional<int> limit = backend_.maxTextureSize();
+        // Refused before decoding: no point inflating what cannot be shown.
+        if (!size || !limit || size->width > *limit || size->height > *limit)
+            return std::nullopt;
+        if (auto bitmap = kittyDecodePng(payload.bytes())) {
+            width = bitmap->width;
+            height = bitmap->height;
+            texels = premultipliedTexels(bitmap->bytes, width, height);
+        }
+    } else {
+        texels = premultipliedTexels(payload.bytes(), width, height);
+    }
+    if (!texels)
+        return std::nullopt;
+    return uploadImageTexture(backend_, *texels, int(width), int(height));
+}
+
+std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_ptr<const TerminalImage>& image) {
+    if (!image)
+        return std::nullopt;
+    if (auto hit = lineImages_.find(image.get()); hit != lineImages_.end()) {
+        // The address may have been reused by a newer image.
+        if (hit->second.image.lock() == image)
+            return hit->second.texture;
+        lineImages_.erase(hit);
+    }
+    std::optional<ImageTexture> texture;
+    if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
+        texture = payloadTexture(kitty->picture);
+    } else if (const auto* placed = dynamic_cast<const PlatformImage*>(image.get());
+               placed && placed->picture && !placed->picture->isNull()) {
+        texture = pictureTexture(*placed->picture);
+    }
+    if (!texture)
+        return std::nullopt;
+    lineImages_.insert_or_assign(image.get(), LineEntry{image, *texture});
+    return texture;
+}
+
+std::optional<ImageTexture> ImageTextureCache::pictureTexture(const QImage& picture) {
+    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
+    const int w = rgba.width(), h = rgba.height();
+    std::vector<std::uint8_t> straight(std::size_t(w) * std::size_t(h) * 4);
+    for (int row = 0; row < h; ++row)
+        std::copy_n(rgba.constScanLine(row), std::size_t(w) * 4, straight.data() + std::size_t(row) * std::size_t(w) * 4);
+    auto texels = premultipliedTexels(straight, w, h);
+    if (!texels)
+        return std::nullopt;
+    return uploadImageTexture(backend_, *texels, w, h);
+}
+
+void ImageTextureCache::prune(const KittyGraphicsState* state) {
+    if (!state)
+        kitty_.clear();
+    else
+        std::erase_if(kitty_, [state](const auto& e) { return !state->imagesById.contains(e.first); });
+    std::erase_if(lineImages_, [](const auto& e) { return e.second.image.expired(); });
+}
+
+}  // namespace ravelgrid

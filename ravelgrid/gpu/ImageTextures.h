@@ -1,0 +1,99 @@
+#pragma once
+
+#include "ravelgrid/gpu/GpuBackend.h"
+
+#include <QImage>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+namespace ravelgrid {
+
+class KittyGraphicsPayload;
+struct KittyGraphicsImage;
+class KittyGraphicsState;
+class TerminalImage;
+
+// FNV-1a over the first min(limit, size) bytes; 0 for none.
+std::uint32_t fnv1a32(std::span<const std::uint8_t> bytes, std::size_t limit);
+
+// What a kitty texture was made from. The content revision is the store's
+// own count, so new pixels of the same size and head still differ.
+struct KittyImageSignature {
+    std::uint8_t kind = 0;  // 1 PNG, 2 RGBA
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::size_t byteCount = 0;
+    std::uint32_t headHash = 0;
+    std::uint64_t contentRevision = 0;
+    bool operator==(const KittyImageSignature&) const = default;
+
+    static KittyImageSignature make(const KittyGraphicsImage& image);
+};
+
+// An image in the corner of a square texture: its texels cover
+// (0, 0)...(width / side, height / side), the image's bottom row first so a
+// quad with v growing upward shows it upright.
+struct ImageTexture {
+    std::shared_ptr<GpuTexture> texture;
+    int width = 0;
+    int height = 0;
+    double uExtent() const;
+    double vExtent() const;
+};
+
+// Straight RGBA rows (top first) into premultiplied BGRA rows, bottom first:
+// the one conversion every image texture goes through. Nothing when the
+// bytes are short of width * height * 4 or a side is not positive.
+std::optional<std::vector<std::uint8_t>> premultipliedTexels(std::span<const std::uint8_t> rgba, std::int64_t width,
+                                                             std::int64_t height);
+
+// Uploads width x height premultiplied BGRA texels; nothing when a side
+// exceeds the backend's limit or the backend refuses.
+std::optional<ImageTexture> uploadImageTexture(GpuBackend& backend, std::span<const std::uint8_t> texels, int width,
+                                               int height);
+
+// The renderer's two image caches: kitty images by id, checked against the
+// payload's signature, and line images by identity (weakly held, so a
+// released picture's texture goes at the next prune). Failures are not
+// remembered: a later frame tries again.
+class ImageTextureCache {
+public:
+    explicit ImageTextureCache(GpuBackend& backend) : backend_(backend) {}
+
+    std::optional<ImageTexture> kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId);
+    // A line image: a picture the view made (sixel, inline images) or a
+    // kitty placement's own, possibly cropped, payload.
+    std::optional<ImageTexture> imageTexture(const std::shared_ptr<const TerminalImage>& image);
+
+    // Drops kitty textures whose id left the state (all of them without a
+    // state) and line-image textures whose image was released.
+    void prune(const KittyGraphicsState* state);
+
+    std::size_t kittyCount() const { return kitty_.size(); }
+    std::size_t lineImageCount() const { return lineImages_.size(); }
+
+private:
+    struct KittyEntry {
+        KittyImageSignature signature;
+        ImageTexture texture;
+    };
+    struct LineEntry {
+        std::weak_ptr<const TerminalImage> image;
+        ImageTexture texture;
+    };
+
+    GpuBackend& backend_;
+    std::unordered_map<std::uint32_t, KittyEntry> kitty_;
+    std::map<const TerminalImage*, LineEntry> lineImages_;
+
+    std::optional<ImageTexture> payloadTexture(const KittyGraphicsPayload& payload);
+    std::optional<ImageTexture> pictureTexture(const QImage& picture);
+};
+
+}  // namespace ravelgrid
