@@ -3,6 +3,7 @@
 #include "platform/Scheduler.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/FramePainter.h"
+#include "ravelgrid/gpu/GpuRendererStatus.h"
 #include "ravelgrid/screen/SemanticPrompt.h"
 #include "ravelgrid/selection/SearchService.h"
 #include "ravelgrid/selection/SelectionService.h"
@@ -41,6 +42,7 @@ class QWheelEvent;
 namespace ravelgrid {
 
 class CaretView;
+class GpuTerminalHost;
 
 // A widget that shows one Terminal: host output is fed in and redrawn in
 // coalesced passes over the changed rows, keys become xterm byte sequences
@@ -218,6 +220,18 @@ public:
     void drawCaret(QPainter& painter, const QRectF& caretRect);
     CaretView* caretView() const { return caret_; }
 
+    // --- OpenGL --------------------------------------------------------------------
+    // Lays an OpenGL surface over the view that draws it; false when the
+    // renderer cannot be set up (the view keeps drawing with QPainter).
+    bool enableGpuRenderer(bool on);
+    GpuRendererStatus gpuRendererStatus() const;
+    GpuTerminalHost* gpuHost() const { return gpu_.get(); }
+
+signals:
+    void gpuRendererStatusDidChange();
+
+public:
+
     // --- TerminalDelegate ---------------------------------------------------------
     void showCursor(Terminal&) override;
     void hideCursor(Terminal&) override;
@@ -271,6 +285,7 @@ protected:
     bool focusNextPrevChild(bool) override { return false; }
 
 private:
+    friend class GpuTerminalHost;
     void setupTerminalObjects(QSizeF size);
     void resetFont();
     void resetCaches();
@@ -366,6 +381,7 @@ private:
     bool focused_ = false;
     ImageInsertion images_;
     BellStyle bellStyle_ = BellStyle::sound;
+    std::unique_ptr<GpuTerminalHost> gpu_;
 
     // Mouse state.
     qreal scrollAccumulator_ = 0;
