@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth xdotool imagemagick
   fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei
   dbus gnome-keyring libsecret-tools
+  ibus
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "quillmar/app/Appearance.h"
 #include "quillmar/app/Metro.h"
+#include "quillmar/app/SettingsView.h"
 #include "quillmar/app/TabNumberBadges.h"
 #include "quillmar/app/TabStrip.h"
 #include "quillmar/app/TerminalFont.h"
@@ -298,6 +299,9 @@ void MainWindow::syncTools() {
 }
 
 QWidget* MainWindow::makeToolPane(ToolTab tool) {
+    if (tool == ToolTab::settings)
+        return new SettingsView(workspace_, settings_, SSHPaths::fromEnvironment(),
+                                {[this] { return systemAppearance_.isDark(); }, {}}, detailStack_);
     // The panes are built by their own views; until then an empty page.
     auto* pane = new QWidget(detailStack_);
     switch (tool) {

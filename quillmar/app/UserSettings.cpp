@@ -117,6 +117,12 @@ void UserSettings::setSnippetsExpanded(bool on) {
         emit snippetsExpandedChanged();
 }
 
+bool UserSettings::fontNerdOnly() const { return flag(fontNerdOnlyKey, false); }
+void UserSettings::setFontNerdOnly(bool on) {
+    if (write(fontNerdOnlyKey, on))
+        emit fontNerdOnlyChanged();
+}
+
 void UserSettings::sync() { settings_->sync(); }
 
 }  // namespace quillmar

@@ -25,6 +25,7 @@ public:
     static constexpr const char* fontNameKey = "terminal.fontName";
     static constexpr const char* fontSizeKey = "terminal.fontSize";
     static constexpr const char* exitPolicyKey = "session.exitPolicy";
+    static constexpr const char* fontNerdOnlyKey = "terminal.fontNerdOnly";
     static constexpr const char* localExpandedKey = "sidebar.localExpanded";
     static constexpr const char* hostsExpandedKey = "sidebar.hostsExpanded";
     static constexpr const char* keysExpandedKey = "sidebar.keysExpanded";
@@ -68,6 +69,10 @@ public:
     bool snippetsExpanded() const;
     void setSnippetsExpanded(bool on);
 
+    // Whether the font picker lists only faces with the Powerline and icon glyphs.
+    bool fontNerdOnly() const;
+    void setFontNerdOnly(bool on);
+
     void sync();
 
 signals:
@@ -80,6 +85,7 @@ signals:
     void hostsExpandedChanged();
     void keysExpandedChanged();
     void snippetsExpandedChanged();
+    void fontNerdOnlyChanged();
 
 private:
     QString text(const char* key, const QString& fallback) const;

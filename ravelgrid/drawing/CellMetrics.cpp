@@ -24,6 +24,16 @@ int truncatedCount(qreal length, qreal cell) {
 
 double roundHalfAwayFromZero(double v) { return std::round(v); }
 
+QSize devicePixelCellSize(QSizeF cell, qreal scale) {
+    if (!(scale > 0) || !std::isfinite(scale))
+        scale = 1.0;
+    auto px = [scale](qreal v) {
+        const double r = roundHalfAwayFromZero(double(v) * scale);
+        return std::isfinite(r) && r > 0 ? int(std::min(r, 1e6)) : 0;
+    };
+    return QSize(px(cell.width()), px(cell.height()));
+}
+
 QSizeF computeCellDimension(const QRawFont& normal, qreal lineSpacing, qreal scale) {
     if (!(scale > 0) || !std::isfinite(scale))
         scale = 1.0;

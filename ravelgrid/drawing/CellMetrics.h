@@ -10,6 +10,11 @@ namespace ravelgrid {
 // exactly n.5 device pixels rounds the same way whatever its sign.
 double roundHalfAwayFromZero(double v);
 
+// One cell in whole device pixels: round-half-away(cell × scale), the one
+// rule for the cell-size and text-area reports and the pty's pixel size.
+// A non-finite or non-positive scale counts as 1.
+QSize devicePixelCellSize(QSizeF cell, qreal scale);
+
 // The cell size in logical pixels for a font, a line-spacing factor and a
 // device pixel ratio. Width and height are whole device pixels, so cell
 // edges never blur.

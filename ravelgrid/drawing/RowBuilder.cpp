@@ -44,11 +44,15 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
     std::optional<std::pair<int, int>> selection;
     if (context.selectedColumns)
         selection = context.selectedColumns(bufferRow);
+    std::optional<std::pair<int, int>> linkColumns;
+    if (context.linkColumns)
+        linkColumns = context.linkColumns(bufferRow);
 
     const std::span<const CharData> cells = line.cellSpan();
     const Attribute* runAttribute = nullptr;
     bool runSelected = false;
     bool runHidden = false;
+    bool runLink = false;
     std::optional<KittyPlaceholderCell::Previous> previousPlaceholder;
 
     // One cell stored at `logical`, shown at `col`.
@@ -58,12 +62,17 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
         const bool hidden = cell.attribute.style.contains(CharacterStyle::invisible) ||
                             (cell.attribute.style.contains(CharacterStyle::blink) && !context.textBlinkVisible);
 
-        if (!runAttribute || !(*runAttribute == cell.attribute) || runSelected != selected || runHidden != hidden) {
+        const bool link = (linkColumns && col < linkColumns->second && col + width > linkColumns->first) ||
+                          (context.underlineAllLinks && cell.payload.code != 0);
+
+        if (!runAttribute || !(*runAttribute == cell.attribute) || runSelected != selected || runHidden != hidden ||
+            runLink != link) {
             RowRun run;
             run.firstCell = out.cells.size();
             run.beginColumn = col;
-            run.style = attributes.attributesForCell(cell.attribute, false, context.reverseColors);
+            run.style = attributes.attributesForCell(cell.attribute, link, context.reverseColors);
             run.selected = selected;
+            run.link = link;
             if (selected) {
                 run.style.background = context.selectedBackground;
                 run.style.foreground = context.selectedForeground;
@@ -72,6 +81,7 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
             runAttribute = &cell.attribute;
             runSelected = selected;
             runHidden = hidden;
+            runLink = link;
         }
         RowRun& run = out.runs.back();
         // A shaped or mirrored form stands in for the stored character.

@@ -32,6 +32,10 @@ struct RowContext {
     int maximumBidiParagraphRows = 500;
     // Scalars of interned clusters, for the layout, which knows no Qt.
     TerminalBidi::ClusterScalars clusterScalars;
+    // Columns [first, end) of a buffer row under the hovered link, if any.
+    std::function<std::optional<std::pair<int, int>>(int bufferRow)> linkColumns;
+    // Every cell carrying an OSC 8 link takes the link look.
+    bool underlineAllLinks = false;
 };
 
 // One drawn cell of a row.
@@ -65,6 +69,7 @@ struct RowRun {
     int endColumn = 0;  // exclusive
     CellStyle style;    // selection colours already applied
     bool selected = false;
+    bool link = false;  // drawn with the link look
 };
 
 // A row turned into runs. Built into reused storage, one row at a time.
@@ -89,7 +94,7 @@ struct RowLayout {
 // layout: then each cell shows at its visual column with its display text (a
 // shaped, mirrored or ligature form), and selection follows logical columns.
 // A run ends where the attribute, the
-// selection or the hidden state changes; the cell after a wide character
+// selection, the link look or the hidden state changes; the cell after a wide character
 // (width 0) belongs to that character and is skipped. Concealed (SGR 8)
 // and hidden blinking cells keep their place and background but draw no glyph.
 // Beside the runs it collects the cells painted as shapes (while

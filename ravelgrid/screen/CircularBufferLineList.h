@@ -36,6 +36,11 @@ public:
     bool isFull() const { return count_ == maxLength_; }
     // Storage position of logical line 0 (informational).
     int startIndex() const { return startIndex_; }
+    // Slots allocated so far, and a slot by its storage index (debugging views).
+    int storageCount() const { return static_cast<int>(array_.size()); }
+    const BufferLine* storageSlot(int s) const {
+        return s >= 0 && s < storageCount() ? array_[static_cast<size_t>(s)].get() : nullptr;
+    }
 
     // The line at logical index i, made by makeEmpty when the slot is empty.
     const BufferLinePtr& get(int i);

@@ -38,6 +38,8 @@ public:
     Terminal& terminal() const { return *terminal_; }
     const SearchState& state() const { return state_; }
     const std::optional<SearchSelection>& lastSelection() const { return lastSelection_; }
+    // Where the next search starts from: a host's own selection.
+    void setLastSelection(std::optional<SearchSelection> selection) { lastSelection_ = std::move(selection); }
     const std::optional<SearchResult>& lastResult() const { return lastResult_; }
     SearchLineCache& lineCache() { return lineCache_; }
     SearchEngine& engine() { return engine_; }

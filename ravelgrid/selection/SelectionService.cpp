@@ -418,8 +418,24 @@ void SelectionService::dragExtend(Position p)
 
 void SelectionService::selectAll()
 {
+    // Up to what has been written (the cursor's row or the last row holding
+    // a character), not the ring's empty capacity; the end is exclusive, so
+    // the last row keeps its last cell.
+    Buffer& buffer = activeBuffer();
+    const int count = buffer.lines().count();
+    int last = std::min(buffer.yBase() + buffer.y(), count - 1);
+    for (int row = count - 1; row > last; --row) {
+        const BufferLine& line = buffer.lines()[row];
+        bool written = false;
+        for (int c = 0; c < line.dataSize() && !written; ++c)
+            written = line[c].code != 0;
+        if (written) {
+            last = row;
+            break;
+        }
+    }
     start_ = {0, 0};
-    end_ = {terminalCols() - 1, activeBuffer().lines().maxLength() - 1};
+    end_ = {terminalCols(), std::max(last, 0)};
     hasSelectionRange_ = end_ != Position{0, 0};
     activateAndNotify();
 }
@@ -529,7 +545,10 @@ std::string SelectionService::getSelectedText() const
     if (start_ == end_)
         return {};
     const Position first = std::min(start_, end_);
-    const Position last = std::max(start_, end_);
+    Position last = std::max(start_, end_);
+    // A row selection holds whole rows: its last row's last cell included.
+    if (selectionMode_ == SelectionMode::row)
+        last.col = terminalCols();
     const int count = activeBuffer().lines().count();
     if (first.row < 0 || first.row >= count)
         return {};

@@ -1,5 +1,6 @@
 #include "ravelgrid/view/LocalProcessTerminalView.h"
 
+#include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
 #include <QApplication>
@@ -42,8 +43,11 @@ winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale) {
     winsize ws{};
     ws.ws_row = clamp16(rows);
     ws.ws_col = clamp16(cols);
-    ws.ws_xpixel = clamp16(double(cols) * cell.width() * scale);
-    ws.ws_ypixel = clamp16(double(rows) * cell.height() * scale);
+    // Whole device pixels per cell, as the cell-size and text-area reports
+    // give them, so that ws_xpixel / cols is the reported cell width.
+    const QSize px = devicePixelCellSize(cell, scale);
+    ws.ws_xpixel = clamp16(double(std::max(cols, 0)) * px.width());
+    ws.ws_ypixel = clamp16(double(std::max(rows, 0)) * px.height());
     return ws;
 }
 
@@ -95,6 +99,11 @@ void LocalProcessTerminalView::sizeChanged(TerminalView&, int, int) {
 void LocalProcessTerminalView::setTerminalTitle(TerminalView&, const std::string& title) {
     if (processDelegate_)
         processDelegate_->setTerminalTitle(*this, title);
+}
+
+void LocalProcessTerminalView::requestOpenLink(TerminalView& source, const std::string& link,
+                                               const std::map<std::string, std::string>&) {
+    source.openLink(link);
 }
 
 void LocalProcessTerminalView::hostCurrentDirectoryUpdate(TerminalView& source,

@@ -66,6 +66,9 @@ public:
     void hostCurrentDirectoryUpdate(TerminalView& source, const std::optional<std::string>& directory) override;
     void send(TerminalView& source, std::span<const uint8_t> data) override;
     void scrolled(TerminalView& source, double position) override;
+    // The view's own safe opening.
+    void requestOpenLink(TerminalView& source, const std::string& link,
+                         const std::map<std::string, std::string>& params) override;
     void bell(TerminalView& source) override;
     void clipboardCopy(TerminalView& source, std::span<const uint8_t> content) override;
     std::optional<std::vector<uint8_t>> clipboardRead(TerminalView& source) override;

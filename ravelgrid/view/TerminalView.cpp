@@ -56,7 +56,7 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     : QWidget(parent), startupOptions_(std::move(options)), scheduler_(scheduler), displayTasks_(scheduler) {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setAttribute(Qt::WA_InputMethodEnabled, true);
     setCursor(Qt::IBeamCursor);
     if (font)
         frame_.setFontSet(std::move(*font));
@@ -78,6 +78,8 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     // starts with the options' grid.
     setupTerminalObjects(QSizeF(0, 0));
     setupEditActions();
+    setupFindActions();
+    setupProgressBar();
     updateScroller();
 }
 
@@ -86,6 +88,7 @@ TerminalView::~TerminalView() {
     textBlinkTimer_.stop();
     cancelTask(autoScrollTask_);
     cancelTask(semanticClickTask_);
+    cancelTask(progressTimeoutTask_);
     // The service outlives nothing it points at: drop it before the terminal.
     selection_.reset();
     search_.reset();
@@ -289,9 +292,13 @@ void TerminalView::feed(std::span<const uint8_t> bytes) {
     if (allowMouseReporting_)
         selection_->setActive(false);
     terminal_->feed(bytes);
-    if (shouldDisplayImmediately())
+    if (shouldDisplayImmediately()) {
+        // An echo of typing: painted in this turn of the event loop, only
+        // the changed rows and the caret.
+        paintNow_ = isVisible() && QThread::currentThread() == thread();
         displayNow();
-    else
+        paintNow_ = false;
+    } else
         queuePendingDisplay();
 }
 
@@ -384,6 +391,8 @@ void TerminalView::updateDisplay(bool) {
             const int cursorLine = buffer.yDisp() + buffer.y();
             terminalDelegate_->rangeChanged(*this, cursorLine, cursorLine);
         }
+        if (paintNow_ && caret_ && caret_->isVisible())
+            caret_->repaint();
         pendingDisplay_ = false;
         return;
     }
@@ -413,8 +422,15 @@ void TerminalView::updateDisplay(bool) {
     const QRectF rect = geometry.invalidationRect(std::max(first, 0), std::max(last, 0), terminal_->rows,
                                                   buffer.yDisp() == buffer.yBase());
     lastInvalidated_ = rect;
-    if (!rect.isEmpty())
-        update(rect.toAlignedRect());
+    if (!rect.isEmpty()) {
+        if (paintNow_) {
+            repaint(rect.toAlignedRect());
+            // The caret is painted with the rows it sits on.
+            if (caret_ && caret_->isVisible() && !rect.contains(QRectF(caret_->geometry())))
+                caret_->repaint();
+        } else
+            update(rect.toAlignedRect());
+    }
     if (gpu_)
         gpu_->noteDirtyLines(std::max(first, 0) + buffer.yDisp(), std::max(last, 0) + buffer.yDisp());
     pendingDisplay_ = false;
@@ -552,6 +568,7 @@ void TerminalView::setupEditActions() {
 void TerminalView::updateEditActions() {
     if (copyAction_)
         copyAction_->setEnabled(selection_ && selection_->active());
+    updateFindActions();
 }
 
 std::string TerminalView::clipboardText(QClipboard::Mode mode) const {
@@ -617,12 +634,8 @@ void TerminalView::insertText(std::string_view text, bool isPaste) {
         send(asBytes(text));
         return;
     }
-    KittyKeyEvent event;
-    event.key = KittyKey::noKey();
-    event.text = std::string(text);
-    if (const auto bytes = event.encode(flags, terminal_->applicationCursor, terminal_->applicationKeypad,
-                                        backspaceSendsControlH_))
-        send(asBytes(*bytes));
+    kittyIsComposing_ = false;
+    sendKittyKeyEvent(kittyTextEvent(text));
 }
 
 // --- scrolling -------------------------------------------------------------------------------
@@ -802,6 +815,11 @@ RowContext TerminalView::rowContext() const {
     context.bidi = bidiHostPolicy_ == BidiHostPolicy::respectTerminal;
     context.maximumBidiParagraphRows = terminal_->options().maximumBidiParagraphRows;
     context.clusterScalars = clusterScalars();
+    if (linkHighlightRange_)
+        context.linkColumns = [this](int bufferRow) { return linkColumns(bufferRow); };
+    context.underlineAllLinks = linkHighlightMode_ == LinkHighlightMode::always ||
+                                (linkHighlightMode_ == LinkHighlightMode::alwaysWithModifier && commandActive_);
+    context.customBlockGlyphs = customBlockGlyphs_;
     return context;
 }
 
@@ -875,21 +893,26 @@ void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
         return;
     const QColor caretColor = effectiveCaretColor();
     const CursorStyle style = terminal_->cursorStyle;
-    const qreal thickness = std::max<qreal>(1.0, std::round(backingScale()) / backingScale() * 2.0);
-    const bool focused = caretFocused();
+    const qreal scale = backingScale();
+    // Strips and outlines in whole device pixels: 2 and 3 at scale 1.
+    auto px = [scale](qreal n) { return std::max<qreal>(1.0, std::round(n * scale)) / scale; };
 
+    if (caret_ && !caret_->drawsFocused()) {
+        // A hollow box for every style, and no character.
+        const qreal w = std::min({px(3), caretRect.width() / 2, caretRect.height() / 2});
+        const QRectF r = caretRect;
+        painter.fillRect(QRectF(r.left(), r.top(), r.width(), w), caretColor);
+        painter.fillRect(QRectF(r.left(), r.bottom() - w, r.width(), w), caretColor);
+        painter.fillRect(QRectF(r.left(), r.top() + w, w, r.height() - 2 * w), caretColor);
+        painter.fillRect(QRectF(r.right() - w, r.top() + w, w, r.height() - 2 * w), caretColor);
+        return;
+    }
     if (style == CursorStyle::blinkBar || style == CursorStyle::steadyBar) {
-        painter.fillRect(QRectF(caretRect.left(), caretRect.top(), thickness, caretRect.height()), caretColor);
+        painter.fillRect(QRectF(caretRect.left(), caretRect.top(), px(2), caretRect.height()), caretColor);
         return;
     }
     if (style == CursorStyle::blinkUnderline || style == CursorStyle::steadyUnderline) {
-        painter.fillRect(QRectF(caretRect.left(), caretRect.bottom() - thickness, caretRect.width(), thickness),
-                         caretColor);
-        return;
-    }
-    if (!focused) {
-        painter.setPen(QPen(caretColor, 1.0));
-        painter.drawRect(caretRect.adjusted(0.5, 0.5, -0.5, -0.5));
+        painter.fillRect(QRectF(caretRect.left(), caretRect.bottom() - px(2), caretRect.width(), px(2)), caretColor);
         return;
     }
     painter.fillRect(caretRect, caretColor);
@@ -904,8 +927,20 @@ void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
     if (line.dataSize() == 0 || x >= line.dataSize())
         return;
     const CharData& cell = line[x];
+    // Blinking text in its hidden phase leaves the caret blank too.
+    if (cell.attribute.style.contains(CharacterStyle::blink) && !textBlinkVisible_)
+        return;
+    const QColor textColor = effectiveCaretTextColor();
+    const RowContext context = rowContext();
+    const int cellsWide = std::clamp<int>(cell.width, 1, 2);
+    if (context.customBlockGlyphs && cell.code > 0 && isPowerlineShape(char32_t(cell.code))) {
+        const PowerlineRenderItem item{0, cellsWide, char32_t(cell.code), textColor};
+        drawPowerlineItems(painter, std::span<const PowerlineRenderItem>(&item, 1), BufferLine::RenderLineMode::single,
+                           CustomGlyphCell{*cellDimension_, scale, 0});
+        return;
+    }
     const CellStyle cellStyle = frame_.attributes().attributesForCell(cell.attribute, false, terminal_->reverseColors);
-    RowCell rowCell{0, std::clamp<int>(cell.width, 1, 2), cell.code, false};
+    RowCell rowCell{0, cellsWide, cell.code, false};
     // On a laid-out row: the cell's visual place and the form it shows there.
     int drawX = x;
     const TerminalBidi::DisplayedRow shown = displayedRow(cursorLine);
@@ -925,7 +960,7 @@ void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
     const qreal baseline = geometry.baselineY(cursorLine - buffer.yDisp()) - caret_->y();
     painter.save();
     painter.translate(QPointF(drawX * cellDimension_->width() - caret_->x(), 0));
-    frame_.drawCellGlyph(painter, rowCell, cellStyle.face, effectiveCaretTextColor(), baseline, rowContext());
+    frame_.drawCellGlyph(painter, rowCell, cellStyle.face, textColor, baseline, context);
     painter.restore();
 }
 
@@ -959,6 +994,8 @@ void TerminalView::resizeEvent(QResizeEvent* event) {
     layoutScroller();
     if (gpu_)
         gpu_->layout();
+    updateProgressBarFrame();
+    layoutFindBar();
     if (!cellDimension_)
         return;
     processSizeChange(QSizeF(size()));
@@ -999,6 +1036,8 @@ bool isModifierKey(int key) {
 void TerminalView::keyReleaseEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Control)
         setCommandActive(false);
+    if (terminal_->keyboardEnhancementFlags().rawValue != 0)
+        kittyKeyRelease(event);
     QWidget::keyReleaseEvent(event);
 }
 
@@ -1009,13 +1048,27 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
     // must still find it).
     if (!isModifierKey(event->key()))
         selection_->setActive(false);
+    // Kitty keyboard programs get the key itself; the others the arrow that
+    // matches what the row shows.
     if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+        terminal_->keyboardEnhancementFlags().rawValue == 0) {
         sendBidiAwareArrow(event->key() == Qt::Key_Left);
         event->accept();
         return;
     }
     const KeyResult result = encodeKey(KeyInput{event->key(), event->modifiers(), event->text()}, keyModes());
+    // Page keys still page through the scrollback of the normal screen.
+    const bool scrollsBack = (result.action == KeyAction::pageUp || result.action == KeyAction::pageDown) &&
+                             !terminal_->isCurrentBufferAlternate();
+    if (terminal_->keyboardEnhancementFlags().rawValue != 0 && result.action != KeyAction::toggleOptionAsMeta &&
+        !scrollsBack) {
+        if (kittyKeyPress(event))
+            event->accept();
+        else
+            event->ignore();
+        return;
+    }
     switch (result.action) {
     case KeyAction::send:
         send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(result.bytes.data()), result.bytes.size()));
@@ -1050,6 +1103,12 @@ bool TerminalView::event(QEvent* event) {
         }
         break;
     }
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:
+        // The caret's focus also depends on the window being active.
+        if (caret_)
+            caret_->updateAnimations();
+        break;
     case QEvent::ScreenChangeInternal:
         if (cellDimension_ && computeCellDimension() != *cellDimension_)
             resetFont();
@@ -1063,7 +1122,7 @@ void TerminalView::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
     terminal_->setTerminalFocus(true);
     if (caret_)
-        caret_->update();
+        caret_->updateAnimations();
 }
 
 void TerminalView::focusOutEvent(QFocusEvent* event) {
@@ -1072,7 +1131,7 @@ void TerminalView::focusOutEvent(QFocusEvent* event) {
     setCommandActive(false);
     terminal_->setTerminalFocus(false);
     if (caret_)
-        caret_->update();
+        caret_->updateAnimations();
 }
 
 void TerminalView::showEvent(QShowEvent* event) {
@@ -1156,23 +1215,9 @@ void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {
         terminalDelegate_->scrolled(*this, scrollPosition());
 }
 
-void TerminalView::bell(Terminal&) {
-    // The host's bell is the audible part.
-    const bool audible = bellStyle_ == BellStyle::sound || bellStyle_ == BellStyle::soundAndVisual;
-    if (audible && terminalDelegate_)
-        terminalDelegate_->bell(*this);
-}
-
-std::optional<std::pair<int, int>> TerminalView::cellSizeInPixels(Terminal&) {
-    const QSizeF cell = cellDimension_.value_or(QSizeF(0, 0));
-    const qreal scale = backingScale();
-    return std::pair<int, int>{int(roundHalfAwayFromZero(cell.width() * scale)),
-                               int(roundHalfAwayFromZero(cell.height() * scale))};
-}
-
 void TerminalView::cursorStyleChanged(Terminal&, CursorStyle) {
     if (caret_)
-        caret_->update();
+        caret_->updateAnimations();
 }
 
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source) {

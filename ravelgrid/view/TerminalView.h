@@ -10,23 +10,29 @@
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
+#include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/ImageInsertion.h"
+#include "ravelgrid/view/MarkedTextOverlay.h"
 #include "ravelgrid/view/BellStyle.h"
 #include "ravelgrid/view/KeyEncoder.h"
+#include "ravelgrid/view/LinkOptions.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
 
 #include <QClipboard>
 #include <QColor>
+#include <QFont>
 #include <QPointF>
 #include <QPointer>
 #include <QSizeF>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <cmath>
 #include <optional>
@@ -35,6 +41,8 @@
 #include <vector>
 
 class QAction;
+class QLabel;
+class QVariantAnimation;
 class QMouseEvent;
 class QScrollBar;
 class QWheelEvent;
@@ -42,7 +50,11 @@ class QWheelEvent;
 namespace ravelgrid {
 
 class CaretView;
+class DebugOverlay;
+class FindBar;
 class GpuTerminalHost;
+class ProgressBarView;
+class MarkedTextOverlay;
 
 // A widget that shows one Terminal: host output is fed in and redrawn in
 // coalesced passes over the changed rows, keys become xterm byte sequences
@@ -102,6 +114,17 @@ public:
     void setUseBrightColors(bool on);
     QColor selectedTextBackgroundColor() const { return selectedTextBackground_; }
     QColor selectedTextForegroundColor() const { return selectedTextForeground_; }
+    void setSelectedTextBackgroundColor(const QColor& c);
+    void setSelectedTextForegroundColor(const QColor& c);
+    // The native background's alpha; writes are clamped to 0...1.
+    qreal backgroundOpacity() const;
+    void setBackgroundOpacity(qreal opacity);
+    // Block elements, box drawing and Powerline separators as shapes, and
+    // whether those shapes are anti-aliased.
+    bool customBlockGlyphs() const { return customBlockGlyphs_; }
+    void setCustomBlockGlyphs(bool on);
+    bool antiAliasCustomBlockGlyphs() const;
+    void setAntiAliasCustomBlockGlyphs(bool on);
     // The 16 ANSI colours of a colour scheme; another count only redraws.
     void installColors(std::span<const Color> colors);
     void applyBackgroundColor();
@@ -152,6 +175,21 @@ public:
 
     BellStyle bellStyle() const { return bellStyle_; }
     void setBellStyle(BellStyle style) { bellStyle_ = style; }
+    // A bell flood beeps and flashes at most once per this interval.
+    static constexpr uint64_t bellIntervalNs = 100'000'000;
+    static constexpr int visualBellDurationMs = 200;
+    static constexpr qreal visualBellPeakOpacity = 0.35;
+    // Flashes the view; a flash already running starts over.
+    void flashVisualBell();
+    bool visualBellActive() const;
+    qreal visualBellOpacity() const;
+    // One cell in whole device pixels (the rule every pixel report shares).
+    QSize cellSizeInDevicePixels() const;
+    // The answer to CSI t: the text-area and cell pixel reports; a resize
+    // request is logged; nothing else is answered here.
+    static std::optional<std::vector<uint8_t>> windowCommandReply(const WindowManipulationCommand& command, int cols,
+                                                                  int rows, std::optional<QSizeF> cell, qreal scale,
+                                                                  bool send8bit);
 
     // --- selection and search ------------------------------------------------------
     SelectionService& selection() { return *selection_; }
@@ -214,11 +252,82 @@ public:
     bool commandActive() const { return commandActive_; }
     bool shouldTrackMouse() const;
 
+    // --- links ---------------------------------------------------------------------------
+    LinkReporting linkReporting() const { return linkReporting_; }
+    void setLinkReporting(LinkReporting r) { linkReporting_ = r; }
+    LinkHighlightMode linkHighlightMode() const { return linkHighlightMode_; }
+    void setLinkHighlightMode(LinkHighlightMode mode);
+    const std::optional<std::vector<LinkMatch::RowRange>>& linkHighlightRange() const { return linkHighlightRange_; }
+    QLabel* urlPreview() const { return urlPreview_; }
+    // The OSC 8 payload of a cell (the right half of a wide character belongs to its link).
+    std::optional<std::string> linkAtPosition(int col, int bufferRow) const;
+    // The URI (everything after the first ";") and the "key=value" params before it.
+    static std::optional<std::pair<std::string, std::map<std::string, std::string>>> urlPreviewText(
+        std::string_view payload);
+    void showUrlPreview(const std::string& payload);
+    void hideUrlPreview();
+    // nullopt: Ctrl as the view last saw it.
+    void updateLinkHighlight(Position grid, std::optional<bool> modifierHeld = std::nullopt);
+    // The link a click at a buffer position opens, with its params.
+    std::optional<std::pair<std::string, std::map<std::string, std::string>>> handleMouseUpAction(Position grid,
+                                                                                                   bool ctrlHeld);
+    static QFont tryUrlFont();
+    // Opens a link the safe way: web and mail from anywhere, files only from a
+    // trusted session; a disguised OSC 8 link asks first. False when nothing opened.
+    bool openLink(const std::string& link);
+    std::optional<QUrl> resolveLinkURL(const std::string& link) const;
+
+    // --- find ------------------------------------------------------------------------------
+    FindBar* findBar() const { return findBar_; }
+    FindBar* ensureFindBar();
+    void showFindBar(bool useSelection);
+    void hideFindBar();
+    void findNext();
+    void findPrevious();
+    void useSelectionForFind();
+    // The find string every view shares (the stand-in for a find pasteboard).
+    static QString findString();
+    static void setFindString(const QString& term);
+    void handleFindBarSearchChanged(const QString& term);
+    void handleFindBarOptionsChanged(const SearchOptions& options);
+    bool findNextMatch(const std::string& term, const SearchOptions& options, bool scroll);
+    bool findPreviousMatch(const std::string& term, const SearchOptions& options, bool scroll);
+    std::pair<int, int> findMatchSummary(const std::string& term, const SearchOptions& options, int limit);
+    // The find commands by their menu tags: 1 show, 2 next, 3 previous,
+    // 7 use selection, 11 hide. Others do nothing.
+    void performFindAction(int tag);
+    bool findActionEnabled(int tag) const;
+    const QString& findBarTerm() const { return findBarTerm_; }
+    // The action bound to a find tag's key (Ctrl+Shift+F/G/H/E; Escape in the bar).
+    QAction* findAction(int tag) const;
+
+    // --- progress -----------------------------------------------------------------------
+    static constexpr uint64_t progressReportTimeoutNs = 15'000'000'000ull;
+    ProgressBarView* progressBarView() const { return progressBar_; }
+    void applyProgressReport(const ProgressReport& report);
+    std::optional<uint8_t> resolveProgress(const ProgressReport& report);
+    std::optional<uint8_t> lastProgressValue() const { return lastProgressValue_; }
+    void clearProgressReport();
+
     // Paints the frame for a rectangle; the widget's paint event and tests use it.
     void drawTerminalContents(QPainter& painter, const QRectF& dirty);
     // Paints what the caret shows, in caret-local coordinates.
     void drawCaret(QPainter& painter, const QRectF& caretRect);
     CaretView* caretView() const { return caret_; }
+
+    // --- input methods ---------------------------------------------------------------
+    // Uncommitted text at the caret; empty text removes it.
+    void setMarkedText(const QString& text, int cursor = -1);
+    void unmarkText();
+    bool hasMarkedText() const { return !markedText_.isEmpty(); }
+    const QString& markedText() const { return markedText_; }
+    // The overlay showing the marked text; null without marked text.
+    MarkedTextOverlay* markedTextOverlay() const { return markedOverlay_.get(); }
+    // Location and length as linear cell indices, row × cols + column, in
+    // buffer rows: the selection, else the cursor with length 0.
+    std::pair<int, int> selectedRange() const;
+    bool kittyIsComposing() const { return kittyIsComposing_; }
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
     // --- OpenGL --------------------------------------------------------------------
     // Lays an OpenGL surface over the view that draws it; false when the
@@ -243,6 +352,8 @@ public:
     void bufferActivated(Terminal&) override;
     void synchronizedOutputChanged(Terminal&, bool active) override;
     void bell(Terminal&) override;
+    void progressReport(Terminal&, const ProgressReport& report) override;
+    std::optional<std::vector<uint8_t>> windowCommand(Terminal&, const WindowManipulationCommand& command) override;
     void selectionChanged(Terminal&) override;
     void mouseModeChanged(Terminal&) override;
     bool isProcessTrusted(Terminal&) override { return processTrusted_; }
@@ -282,6 +393,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     bool event(QEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     bool focusNextPrevChild(bool) override { return false; }
 
 private:
@@ -295,6 +407,14 @@ private:
     void textBlinkTick();
     void markLinesDirty(const std::vector<int>& lines);
     KeyModes keyModes() const;
+    // Kitty keyboard events; only while the flags are not 0.
+    bool kittyKeyPress(QKeyEvent* event);
+    void kittyKeyRelease(QKeyEvent* event);
+    std::optional<KittyKeyEvent> kittyKeyEvent(const QKeyEvent& event, KittyKeyboardEventType type,
+                                               std::optional<std::string> text) const;
+    KittyKeyEvent kittyTextEvent(std::string_view text) const;
+    bool sendKittyKeyEvent(const KittyKeyEvent& event);
+    void updateMarkedTextOverlay();
     RowContext rowContext() const;
     TerminalBidi::ClusterScalars clusterScalars() const;
     // A buffer row as shown under the bidi policy.
@@ -335,6 +455,20 @@ private:
     int wheelLines(QWheelEvent* event, qreal cellHeight);
     void setCommandActive(bool on);
     void updateMouseTracking();
+    // Links.
+    void invalidateLinkHighlightRows(const std::optional<std::vector<LinkMatch::RowRange>>& before,
+                                     const std::optional<std::vector<LinkMatch::RowRange>>& after);
+    std::optional<std::pair<int, int>> linkColumns(int bufferRow) const;
+    std::optional<LinkMatch> linkUnder(Position grid, bool withImplicit);
+    std::string visibleLinkText(const LinkMatch& match);
+    // Find and progress.
+    void setupFindActions();
+    void setupProgressBar();
+    void updateProgressBarFrame();
+    void layoutFindBar();
+    bool runFind(const std::string& term, const SearchOptions& options, bool scroll, bool forward);
+    void updateFindActions();
+    void scheduleProgressReportTimeout();
 
     std::unique_ptr<Terminal> terminal_;
     std::shared_ptr<SelectionService> selection_;
@@ -362,6 +496,8 @@ private:
     bool applicationActive_ = true;
     std::atomic<uint64_t> lastUserInputUptimeNs_{0};
     bool notifyUpdateChanges_ = false;
+    // Set while output in the interactive window is displayed: paint at once.
+    bool paintNow_ = false;
     QRectF lastInvalidated_;
 
     bool settingFg_ = false;
@@ -372,6 +508,7 @@ private:
     std::optional<QColor> caretTextColor_;
     QColor selectedTextBackground_ = QColor(0, 166, 178);
     QColor selectedTextForeground_ = QColor(0, 0, 0);
+    bool customBlockGlyphs_ = true;
 
     bool optionAsMetaKey_ = true;
     bool backspaceSendsControlH_ = false;
@@ -380,7 +517,15 @@ private:
     bool processTrusted_ = false;
     bool focused_ = false;
     ImageInsertion images_;
+    QString markedText_;
+    int markedCursor_ = -1;
+    std::unique_ptr<MarkedTextOverlay> markedOverlay_;
+    bool kittyIsComposing_ = false;
     BellStyle bellStyle_ = BellStyle::sound;
+    std::optional<uint64_t> lastBeepNs_;
+    std::optional<uint64_t> lastFlashNs_;
+    QWidget* bellOverlay_ = nullptr;  // a child widget, made on the first flash
+    QVariantAnimation* bellAnimation_ = nullptr;  // owned by the overlay
     std::unique_ptr<GpuTerminalHost> gpu_;
 
     // Mouse state.
@@ -408,6 +553,26 @@ private:
     uint64_t semanticClickSequence_ = 0;
     uint64_t semanticClickDelayNs_ = 0;
     int semanticDeferralScheduleCount_ = 0;
+
+    // Links.
+    LinkReporting linkReporting_ = LinkReporting::implicit;
+    LinkHighlightMode linkHighlightMode_ = LinkHighlightMode::hoverWithModifier;
+    std::optional<std::vector<LinkMatch::RowRange>> linkHighlightRange_;
+    QLabel* urlPreview_ = nullptr;  // a child widget
+    std::optional<QPointF> lastPointer_;
+    // The explicit link a click is opening and the text it shows.
+    std::optional<std::pair<std::string, std::string>> clickedLink_;
+
+    // Find.
+    FindBar* findBar_ = nullptr;  // a child widget
+    QString findBarTerm_;
+    SearchOptions findBarOptions_;
+    std::vector<std::pair<int, QAction*>> findActions_;
+
+    // Progress.
+    ProgressBarView* progressBar_ = nullptr;  // a child widget
+    platform::Scheduler::TaskId progressTimeoutTask_ = 0;
+    std::optional<uint8_t> lastProgressValue_;
 };
 
 }  // namespace ravelgrid

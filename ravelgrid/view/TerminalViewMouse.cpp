@@ -187,6 +187,15 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
     const MouseMode mode = terminal_->mouseMode();
     if (event->buttons() == Qt::NoButton) {
+        lastPointer_ = point;
+        if (commandActive_ || linkHighlightMode_ == LinkHighlightMode::hover) {
+            const MouseHit hit = calculateMouseHit(point);
+            if (commandActive_) {
+                if (auto payload = linkAtPosition(hit.grid.col, hit.grid.row))
+                    showUrlPreview(*payload);
+            }
+            updateLinkHighlight(hit.grid);
+        }
         if (mode == MouseMode::anyEvent && mouseReportingApplies(modifiers))
             reportMouse(3 + 32 + encodeMouseButton(0, false, modifiers), calculateMouseHit(point));
         return;
@@ -310,6 +319,17 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event) {
     }
     if (button != Qt::LeftButton)
         return;
+    const bool ctrl = modifiers & Qt::ControlModifier;
+    updateLinkHighlight(hit.grid, commandActive_ || ctrl);
+    if (!didSelectionDrag_) {
+        if (auto link = handleMouseUpAction(hit.grid, ctrl)) {
+            if (terminalDelegate_)
+                terminalDelegate_->requestOpenLink(*this, link->first, link->second);
+            clickedLink_.reset();
+            finish();
+            return;
+        }
+    }
     // A finished gesture offers its text to other programs' middle button.
     if (selection_->active() && selection_->hasSelectionRange())
         setPrimarySelection();
@@ -356,7 +376,14 @@ void TerminalView::runSemanticClick(uint64_t id, BufferLine* line, uint64_t gene
 }
 
 void TerminalView::leaveEvent(QEvent* event) {
+    lastPointer_.reset();
     setCommandActive(false);
+    if (linkHighlightRange_) {
+        auto old = std::move(linkHighlightRange_);
+        linkHighlightRange_.reset();
+        invalidateLinkHighlightRows(old, std::nullopt);
+        queuePendingDisplay();
+    }
     QWidget::leaveEvent(event);
 }
 
@@ -430,13 +457,22 @@ void TerminalView::wheelEvent(QWheelEvent* event) {
 
 // --- tracking -----------------------------------------------------------------------------------------
 
-bool TerminalView::shouldTrackMouse() const { return terminal_->mouseMode() == MouseMode::anyEvent || commandActive_; }
+bool TerminalView::shouldTrackMouse() const {
+    return terminal_->mouseMode() == MouseMode::anyEvent || commandActive_ ||
+           linkHighlightMode_ == LinkHighlightMode::hover;
+}
 
 void TerminalView::setCommandActive(bool on) {
     if (commandActive_ == on)
         return;
     commandActive_ = on;
     updateMouseTracking();
+    if (!on)
+        hideUrlPreview();
+    if (lastPointer_)
+        updateLinkHighlight(calculateMouseHit(*lastPointer_).grid);
+    if (linkHighlightMode_ == LinkHighlightMode::alwaysWithModifier)
+        redrawAll();
 }
 
 void TerminalView::updateMouseTracking() { setMouseTracking(shouldTrackMouse()); }

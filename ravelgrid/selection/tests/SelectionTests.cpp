@@ -233,16 +233,47 @@ TEST_F(SelectionTest, ScreenRowsAreTakenRelativeToTheViewport)
 
 // --- whole buffer and clamping ------------------------------------------------------------
 
-TEST(SelectionSizes, SelectAllEndsAtTheRingCapacity)
+TEST(SelectionSizes, SelectAllStopsAtWhatWasWritten)
 {
-    TerminalHarness h(80, 24, 500);
-    auto sel = SelectionService::create(*h.terminal);
-    sel->selectAll();
-    EXPECT_EQ(sel->start(), (Position{0, 0}));
-    EXPECT_EQ(sel->end(), (Position{79, 523}));
-    EXPECT_TRUE(sel->hasSelectionRange());
-    EXPECT_LT(h.buffer().lines().count(), 524);
-    EXPECT_EQ(sel->getSelectedText(), std::string(23, '\n'));
+    struct Case {
+        const char* output;
+        int endRow;
+        std::string text;
+    };
+    // An empty screen, text ending at the cursor, a row written below the
+    // cursor (cursor moved back up), and a full-width last row.
+    const Case cases[] = {
+        {"", 0, ""},
+        {"ab\r\ncd", 1, "ab\ncd"},
+        {"top\r\n\r\n\x1b[5;1Hlow\x1b[1;1H", 4, "top\n\n\n\nlow"},
+        {"x\r\n0123456789", 1, "x\n0123456789"},
+    };
+    for (const Case& c : cases) {
+        TerminalHarness h(10, 24, 500);
+        auto sel = SelectionService::create(*h.terminal);
+        h.feed(c.output);
+        sel->selectAll();
+        SCOPED_TRACE(c.output);
+        EXPECT_EQ(sel->start(), (Position{0, 0}));
+        EXPECT_EQ(sel->end().row, c.endRow);
+        EXPECT_EQ(sel->getSelectedText(), c.text);
+    }
+}
+
+TEST_F(NarrowSelectionTest, RowSelectionCopiesTheWholeRow)
+{
+    // Triple click on full-width rows: every cell, the last included.
+    h.feed("0123456789abcdefghij\r\nshort");
+    sel->select(0);
+    EXPECT_EQ(sel->getSelectedText(), "0123456789");
+    sel->dragExtend(1, 3);
+    EXPECT_EQ(sel->getSelectedText(), "0123456789abcdefghij");
+    sel->select(2);
+    EXPECT_EQ(sel->getSelectedText(), "short");
+    // A character selection keeps its exclusive end.
+    sel->startSelection(0, 0);
+    sel->dragExtend(0, 9);
+    EXPECT_EQ(sel->getSelectedText(), "012345678");
 }
 
 TEST_F(SelectionTest, SetSelectionClampsToTheLastColumnAndLine)

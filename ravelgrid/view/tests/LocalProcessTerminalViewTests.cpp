@@ -1,3 +1,4 @@
+#include "platform/Log.h"
 #include "ravelgrid/view/LocalProcessTerminalView.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "support/ViewTestSupport.h"
@@ -107,6 +108,14 @@ private slots:
     }
 
     void typedKeysReachTheChild() {
+        // Nothing typed is logged unless a developer asks for it.
+        std::vector<std::string> logged;
+        platform::setLogSink([&](platform::LogLevel, std::string_view, std::string_view message) {
+            logged.emplace_back(message);
+        });
+        struct Restore {
+            ~Restore() { platform::setLogSink(nullptr); }
+        } restore;
         LocalProcessTerminalView view;
         ProcessRecorder recorder;
         view.setProcessDelegate(&recorder);
@@ -117,6 +126,8 @@ private slots:
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Up, QString(), Qt::NoModifier);
         QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "1b 78 1b 5b"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(recorder.exits.size(), size_t(1), 10000);
+        for (const std::string& line : logged)
+            QVERIFY2(line.find("[SEND-") == std::string::npos, line.c_str());
     }
 
     void outputFloodKeepsTheEventLoopResponsive() {
@@ -145,7 +156,7 @@ private slots:
         QCOMPARE(int(none.ws_xpixel), 0);
         const winsize odd = ptyWindowSize(-4, 10, QSizeF(8.5, 17.25), std::nan(""));
         QCOMPARE(int(odd.ws_col), 0);
-        QCOMPARE(int(odd.ws_ypixel), 172);
+        QCOMPARE(int(odd.ws_ypixel), 170);  // 10 whole cells of 17 pixels
         const winsize scaled = ptyWindowSize(80, 25, QSizeF(8, 18), 2.0);
         QCOMPARE(int(scaled.ws_xpixel), 1280);
         QCOMPARE(int(scaled.ws_ypixel), 900);

@@ -504,9 +504,8 @@ private slots:
         QVERIFY(f.view->selectionActive());
         QVERIFY(f.view->copyAction()->isEnabled());
         f.view->copyAction()->trigger();
-        // Everything: the rows below the text are empty lines.
-        QVERIFY(clipboard->text().startsWith(QStringLiteral("one\ntwo\n")));
-        QVERIFY(clipboard->text().trimmed() == QStringLiteral("one\ntwo"));
+        // Everything written, and no empty rows below it.
+        QCOMPARE(clipboard->text(), QStringLiteral("one\ntwo"));
         QCOMPARE(f.view->copyAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
         QCOMPARE(f.view->pasteAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
         // A key drops the selection; a modifier alone does not.
@@ -630,6 +629,7 @@ private slots:
         for (const auto& [style, bells] : cases) {
             f.delegate.bells = 0;
             f.view->setBellStyle(style);
+            f.clock.advance(TerminalView::bellIntervalNs);
             f.view->feed("");
             QCOMPARE(f.delegate.bells, bells);
         }

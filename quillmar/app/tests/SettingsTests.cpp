@@ -1,0 +1,485 @@
+#include "quillmar/app/BrandMark.h"
+#include "quillmar/app/KeyRouter.h"
+#include "quillmar/app/MainWindow.h"
+#include "quillmar/app/MonospaceFonts.h"
+#include "quillmar/app/SSHMergeSection.h"
+#include "quillmar/app/SettingsView.h"
+#include "quillmar/app/TabStrip.h"
+#include "quillmar/app/TerminalFont.h"
+#include "quillmar/app/TerminalHost.h"
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Version.h"
+#include "quillmar/app/Workspace.h"
+#include "quillmar/snippets/SnippetKeySource.h"
+#include "quillmar/snippets/SnippetStore.h"
+#include "quillmar/sshconfig/tests/support/TestHome.h"
+#include "ravelgrid/view/QtDeliveryQueue.h"
+#include "ravelgrid/view/TerminalView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+using namespace quillmar;
+
+namespace {
+
+// The snippets key kept in memory, so no test touches a real keyring.
+class MemoryKeys final : public SnippetKeySource {
+public:
+    Lookup find() override { return {key_, std::nullopt}; }
+    SnippetResult<platform::SymmetricKey> create() override {
+        key_ = platform::SymmetricKey::random();
+        return *key_;
+    }
+
+private:
+    std::optional<platform::SymmetricKey> key_;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string golden(const QString& name) {
+    return readFile((QStringLiteral(QM_SETTINGS_GOLDEN "/") + name).toStdString());
+}
+
+bool exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
+
+// Whether the top of the section lies inside the scroll area's viewport.
+bool inView(SettingsView& view, const QString& id) {
+    QWidget* section = view.section(id);
+    if (!section)
+        return false;
+    const int top = section->mapTo(view.viewport(), QPoint(0, 0)).y();
+    return top >= 0 && top < view.viewport()->height();
+}
+
+void choose(QComboBox* box, const QString& id) {
+    const int index = box->findData(id);
+    QVERIFY2(index >= 0, qPrintable(id));
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+}  // namespace
+
+class SettingsTests : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
+    QTemporaryDir home_;
+
+    struct Window {
+        QTemporaryDir config;
+        std::unique_ptr<UserSettings> settings;
+        std::unique_ptr<MainWindow> window;
+        SettingsView* view = nullptr;
+    };
+
+    // A window with one local terminal and the Settings pane open and shown.
+    std::unique_ptr<Window> openWindow() {
+        auto w = std::make_unique<Window>();
+        w->settings = std::make_unique<UserSettings>(w->config.filePath(QStringLiteral("quillmar.conf")));
+        w->window = std::make_unique<MainWindow>(
+            *w->settings, std::make_unique<SnippetStore>(SnippetPaths(w->config.filePath(QStringLiteral("data")).toStdString()),
+                                                       std::make_unique<MemoryKeys>()));
+        w->window->resize(1000, 640);
+        w->window->show();
+        if (!QTest::qWaitForWindowExposed(w->window.get()))
+            return nullptr;
+        if (w->window->workspace().sessions().empty())
+            w->window->workspace().open(SessionTarget::local());
+        w->window->workspace().openTool(ToolTab::settings);
+        w->view = qobject_cast<SettingsView*>(w->window->toolPane(ToolTab::settings));
+        return w;
+    }
+
+    std::vector<TerminalHost*> hosts(Window& w) {
+        std::vector<TerminalHost*> out;
+        for (const auto& s : w.window->workspace().sessions())
+            out.push_back(w.window->hostFor(s->id));
+        return out;
+    }
+
+private slots:
+    void initTestCase() {
+        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
+        QVERIFY(home_.isValid());
+        QFile rc(home_.filePath(QStringLiteral(".zshrc")));
+        QVERIFY(rc.open(QIODevice::WriteOnly));
+        rc.write("PS1='$ '\n");
+        rc.close();
+        qputenv("HOME", home_.path().toLocal8Bit());
+        qputenv("ZDOTDIR", home_.path().toLocal8Bit());
+    }
+
+    // Each control writes its key, and the open terminal follows at once.
+    void controlsWriteTheirKeys() {
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        SettingsView& view = *w->view;
+        UserSettings& settings = *w->settings;
+        const auto terminals = hosts(*w);
+        QCOMPARE(terminals.size(), std::size_t(1));
+        TerminalHost* host = terminals[0];
+
+        struct Theme {
+            AppAppearance appearance;
+            const char* stored;
+        };
+        for (const Theme& t : {Theme{AppAppearance::light, "light"}, Theme{AppAppearance::matrix, "matrix"},
+                               Theme{AppAppearance::system, "system"}, Theme{AppAppearance::dark, "dark"}}) {
+            view.themeButton(t.appearance)->click();
+            QCOMPARE(settings.appearanceText(), QString::fromLatin1(t.stored));
+        }
+
+        view.sizeBox()->setValue(21);
+        QCOMPARE(settings.fontSize(), 21.0);
+        QCOMPARE(host->view()->fontSet().pixelSize(), 21.0);
+        QCOMPARE(view.sizeBox()->minimum(), 9);
+        QCOMPARE(view.sizeBox()->maximum(), 28);
+        // A size set elsewhere (the shortcuts) shows in the pane.
+        settings.stepFontSize(+1);
+        QCOMPARE(view.sizeBox()->value(), 22);
+
+        choose(view.schemeBox(), QStringLiteral("nord"));
+        QCOMPARE(settings.schemeID(), QStringLiteral("nord"));
+        QCOMPARE(host->scheme().id, QStringLiteral("nord"));
+        QCOMPARE(host->view()->nativeBackgroundColor(), QColor(0x2E, 0x34, 0x40));
+        // The picker lists the whole catalogue plus match-appearance, each with a preview.
+        QCOMPARE(view.schemeBox()->count(), int(TerminalScheme::catalogue().size()) + 1);
+        for (int i = 0; i < view.schemeBox()->count(); ++i)
+            QVERIFY(!view.schemeBox()->itemIcon(i).isNull());
+
+        for (SessionExitPolicy policy :
+             {SessionExitPolicy::alwaysKeep, SessionExitPolicy::alwaysClose, SessionExitPolicy::closeIfClean}) {
+            view.exitPolicyButton(policy)->click();
+            QCOMPARE(settings.exitPolicy(), policy);
+            QVERIFY(!view.exitPolicyButton(policy)->text().contains(exitPolicyName(policy)));
+        }
+
+        // Every listed face is one fontconfig calls monospaced; choosing one
+        // reaches the terminal.
+        QVERIFY(view.fontBox()->count() > 0);
+        int other = -1;
+        for (int i = 0; i < view.fontBox()->count(); ++i) {
+            if (view.fontBox()->itemData(i).toString() != settings.fontName() &&
+                fontForPostScriptName(view.fontBox()->itemData(i).toString(), 13)) {
+                other = i;
+                break;
+            }
+        }
+        if (other >= 0) {
+            const QString name = view.fontBox()->itemData(other).toString();
+            view.fontBox()->setCurrentIndex(other);
+            emit view.fontBox()->activated(other);
+            QCOMPARE(settings.fontName(), name);
+            QCOMPARE(host->view()->fontSet().family(), TerminalFont::font(name, 13).family());
+            QVERIFY(view.fontInUseLabel()->text().contains(QFontInfo(TerminalFont::font(name, 13)).family()));
+        }
+
+        view.nerdOnlyBox()->setChecked(true);
+        QVERIFY(settings.fontNerdOnly());
+        int nerdFaces = 0;
+        for (const MonospaceFace& face : monospaceFaces())
+            nerdFaces += face.nerd;
+        // Only Nerd faces, plus the chosen one kept at the top when it is not one.
+        QVERIFY(view.fontBox()->count() <= nerdFaces + 1);
+        for (int i = 0; i < view.fontBox()->count(); ++i) {
+            const QString name = view.fontBox()->itemData(i).toString();
+            if (name == settings.fontName())
+                continue;
+            const auto it = std::find_if(monospaceFaces().begin(), monospaceFaces().end(),
+                                         [&](const MonospaceFace& f) { return f.postScriptName == name; });
+            QVERIFY(it != monospaceFaces().end() && it->nerd);
+        }
+        view.nerdOnlyBox()->setChecked(false);
+        QVERIFY(!settings.fontNerdOnly());
+        QCOMPARE(view.fontBox()->count() >= int(monospaceFaces().size()), true);
+
+        // Written to the file, not only held in memory.
+        settings.sync();
+        QSettings stored(settings.filePath(), QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("terminal.scheme")).toString(), QStringLiteral("nord"));
+        QCOMPARE(stored.value(QStringLiteral("terminal.fontSize")).toDouble(), 22.0);
+        QCOMPARE(stored.value(QStringLiteral("session.exitPolicy")).toString(), QStringLiteral("closeIfClean"));
+        QCOMPARE(stored.value(QStringLiteral("terminal.fontNerdOnly")).toBool(), false);
+    }
+
+    void matchAppearanceFollowsTheTheme() {
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        SettingsView& view = *w->view;
+        TerminalHost* host = hosts(*w)[0];
+        choose(view.schemeBox(), QStringLiteral("match-appearance"));
+        QCOMPARE(w->settings->schemeID(), QStringLiteral("match-appearance"));
+        struct Case {
+            AppAppearance appearance;
+            const char* scheme;
+        };
+        for (const Case& c : {Case{AppAppearance::matrix, "dot-matrix"}, Case{AppAppearance::light, "metro-light"},
+                              Case{AppAppearance::dark, "metro-dark"}}) {
+            view.themeButton(c.appearance)->click();
+            QCOMPARE(host->scheme().id, QString::fromLatin1(c.scheme));
+            // The picker still shows match-appearance, named after what it resolves to.
+            QCOMPARE(view.schemeBox()->currentData().toString(), QStringLiteral("match-appearance"));
+            QVERIFY(view.schemeBox()->currentText().contains(TerminalScheme::named(QString::fromLatin1(c.scheme)).name));
+        }
+    }
+
+    // A stored face that is not installed falls back, and the pane says to what.
+    void missingFontShowsTheFaceInUse() {
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        SettingsView& view = *w->view;
+        w->settings->setFontName(QStringLiteral("NoSuchFontMono-Regular"));
+        const QString used = QFontInfo(TerminalFont::font(QStringLiteral("NoSuchFontMono-Regular"), 13)).family();
+        QVERIFY(view.fontInUseLabel()->text().contains(QStringLiteral("isn't installed")));
+        QVERIFY(view.fontInUseLabel()->text().contains(used));
+        QCOMPARE(view.fontBox()->currentData().toString(), QStringLiteral("NoSuchFontMono-Regular"));
+        QVERIFY(view.fontBox()->currentText().contains(QStringLiteral("not installed")));
+        QCOMPARE(hosts(*w)[0]->view()->fontSet().family(), TerminalFont::font(QStringLiteral("NoSuchFontMono-Regular"), 13).family());
+    }
+
+    // The build pill opens Settings at About; Ctrl+, clears the target and
+    // opens it at the top.
+    void scrollsToTheNamedSection() {
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        SettingsView& view = *w->view;
+        Workspace& ws = w->window->workspace();
+        QTRY_VERIFY(inView(view, QStringLiteral("appearance")));
+        QVERIFY(!inView(view, QStringLiteral("about")));
+
+        ws.activate(ws.sessions()[0]->id);
+        w->window->tabStrip()->buildButton()->click();
+        QCOMPARE(ws.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QTRY_VERIFY(inView(view, QStringLiteral("about")));
+        QVERIFY(view.verticalScrollBar()->value() > 0);
+        QCOMPARE(view.findChild<BrandMark*>(QStringLiteral("aboutMark"))->markSize(), 72.0);
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("aboutVersion"))->text(), versionLine());
+        QCOMPARE(view.findChild<QLabel*>(QStringLiteral("aboutCopyright"))->text(), copyrightLine());
+
+        // The shortcut while Settings is showing About.
+        QVERIFY(w->window->keys().handle(KeyStroke{KeyStroke::Kind::keyDown, Qt::Key_Comma, Qt::ControlModifier}));
+        QCOMPARE(ws.settingsScrollTarget(), std::optional<QString>());
+        QTRY_COMPARE(view.verticalScrollBar()->value(), 0);
+
+        // From another tab: the pill again, then the shortcut again.
+        ws.activate(ws.sessions()[0]->id);
+        w->window->tabStrip()->buildButton()->click();
+        QTRY_VERIFY(inView(view, QStringLiteral("about")));
+        ws.activate(ws.sessions()[0]->id);
+        QVERIFY(w->window->keys().handle(KeyStroke{KeyStroke::Kind::keyDown, Qt::Key_Comma, Qt::ControlModifier}));
+        QCOMPARE(ws.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QTRY_COMPARE(view.verticalScrollBar()->value(), 0);
+    }
+
+    // The list holds text faces with one cell width, each family once, in order.
+    void fontListIsMonospacedText() {
+        const auto& faces = monospaceFaces();
+        QStringList families;
+        for (const MonospaceFace& face : faces) {
+            QVERIFY2(QFontDatabase::isFixedPitch(face.family), qPrintable(face.family));
+            QVERIFY2(!face.family.contains(QStringLiteral("Emoji")), qPrintable(face.family));
+            QVERIFY(!face.postScriptName.isEmpty());
+            families << face.family;
+        }
+        QStringList sorted = families;
+        sorted.sort(Qt::CaseInsensitive);
+        QCOMPARE(families, sorted);
+        sorted.removeDuplicates();
+        QCOMPARE(sorted.size(), families.size());
+    }
+
+    void backupsNewestFirst() {
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        const QString folder = home_.filePath(QStringLiteral(".ssh/quillmar-backups"));
+        QVERIFY(QDir().mkpath(folder));
+        const QDateTime base = QDateTime::currentDateTime().addDays(-3);
+        struct File {
+            const char* name;
+            int minutes;
+        };
+        // Names that sort the other way from their dates.
+        for (const File& f : {File{"config.a", 30}, File{"config.b", 10}, File{"quillmar_config.c", 20},
+                              File{"config.z", 5}}) {
+            QFile file(folder + QLatin1Char('/') + QLatin1String(f.name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+            file.flush();  // else closing writes, and dates the file now
+            QVERIFY(file.setFileTime(base.addSecs(f.minutes * 60), QFileDevice::FileModificationTime));
+        }
+        const auto list = SettingsView::backupsNewestFirst(folder);
+        QStringList names;
+        for (const auto& b : list)
+            names << QFileInfo(b.path).fileName();
+        QCOMPARE(names, (QStringList{"config.a", "quillmar_config.c", "config.b", "config.z"}));
+
+        std::vector<QUrl> opened;
+        SettingsView view(w->window->workspace(), *w->settings, SSHPaths(home_.path().toStdString()),
+                          {{}, [&](const QUrl& url) {
+                               opened.push_back(url);
+                               return true;
+                           }});
+        QCOMPARE(view.backupsList()->count(), 4);
+        // Which SSH files are there: only the backups folder in this home.
+        QLabel* present = nullptr;
+        int absent = 0;
+        for (QLabel* label : view.findChildren<QLabel*>()) {
+            if (label->text().startsWith(QStringLiteral("~/.ssh/quillmar-backups")))
+                present = label;
+            else if (label->text().startsWith(QStringLiteral("~/.ssh/")) &&
+                     label->text().contains(QStringLiteral(" — "))) {
+                QVERIFY2(label->text().endsWith(QStringLiteral("not there yet")), qPrintable(label->text()));
+                ++absent;
+            }
+        }
+        QCOMPARE(absent, 2);
+        QVERIFY(present && present->text().endsWith(QStringLiteral("present")));
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(view.backupsList()->item(i)->text().startsWith(names[i]));
+            QVERIFY(view.backupsList()->item(i)->text().contains(QLocale().toString(list[std::size_t(i)].modified, QLocale::ShortFormat)));
+        }
+        emit view.backupsList()->itemActivated(view.backupsList()->item(0));
+        QCOMPARE(opened.size(), std::size_t(1));
+        QCOMPARE(opened[0], QUrl::fromLocalFile(folder));
+        QDir(folder).removeRecursively();
+    }
+
+    // One conflict resolved each way: the files end as the golden ones, and
+    // OpenSSH resolves every alias as before (the conflict as the kept copy did).
+    void mergeResolvesEachWay_data() {
+        QTest::addColumn<bool>("keepConfig");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("moved");
+        QTest::newRow("keep config") << true << QStringLiteral("config.after-keep-config")
+                                     << QStringLiteral("Moved 1 host into");
+        QTest::newRow("keep quillmar") << false << QStringLiteral("config.after-keep-quillmar")
+                                       << QStringLiteral("Moved 2 hosts into");
+    }
+    void mergeResolvesEachWay() {
+        QFETCH(bool, keepConfig);
+        QFETCH(QString, expected);
+        QFETCH(QString, moved);
+        test::TestHome h;
+        h.writeSsh("config", golden(QStringLiteral("config.before")));
+        h.writeSsh("quillmar_config", golden(QStringLiteral("quillmar_config.before")));
+        std::map<std::string, std::multimap<std::string, std::string>> before;
+        for (const char* alias : {"lab", "other"})
+            before[alias] = h.sshG(alias);
+        for (const auto& [alias, values] : before)
+            QVERIFY2(!values.count("error") && values.count("hostname"), alias.c_str());
+        // Before, the included copy came first and won; keeping the config's
+        // copy gives what the config says without the Include.
+        auto keptWork = h.sshG("work");
+        if (keepConfig) {
+            std::string text = readFile(h.ssh("config"));
+            text.erase(text.find("Include quillmar_config"), std::string("Include quillmar_config").size());
+            h.writeSsh("only-config", text);
+            keptWork = h.sshG("work", "only-config");
+        }
+        QVERIFY(!keptWork.count("error"));
+
+        SSHMergeSection merge{SSHConfigWriter(h.paths())};
+        merge.startMerge();
+        QVERIFY(merge.plan());
+        QCOMPARE(merge.plan()->conflicts, std::vector<std::string>{"work"});
+        QVERIFY(!merge.applyMerge());  // not before the conflict has a choice
+        QCOMPARE(readFile(h.ssh("config")), golden(QStringLiteral("config.before")));
+        merge.choose("work", keepConfig ? SSHConfigMerge::Keep::config : SSHConfigMerge::Keep::quillmar);
+        QVERIFY(merge.configDiff()->toPlainText().contains(QStringLiteral("- Include quillmar_config")));
+        QVERIFY(merge.ownDiff()->toPlainText().contains(QStringLiteral("- Host lab")));
+        QVERIFY(merge.applyMerge());
+
+        QCOMPARE(readFile(h.ssh("config")), golden(expected));
+        QVERIFY(!exists(h.ssh("quillmar_config")));
+        for (const auto& [alias, values] : before)
+            QCOMPARE(h.sshG(alias), values);
+        QCOMPARE(h.sshG("work"), keptWork);
+        // Both files backed up, byte for byte.
+        int backups = 0;
+        for (const auto& b : SettingsView::backupsNewestFirst(QString::fromStdString(h.ssh("quillmar-backups")))) {
+            const std::string text = readFile(b.path.toStdString());
+            QVERIFY(text == golden(QStringLiteral("config.before")) ||
+                    text == golden(QStringLiteral("quillmar_config.before")));
+            ++backups;
+        }
+        QCOMPARE(backups, 2);
+        QVERIFY2(merge.statusLabel()->text().startsWith(moved), qPrintable(merge.statusLabel()->text()));
+    }
+
+    // A file changed between the preview and the click is not written: the
+    // merge is planned again from the new text.
+    void changedFileIsNotWritten_data() {
+        QTest::addColumn<QString>("changed");
+        QTest::newRow("config") << QStringLiteral("config");
+        QTest::newRow("quillmar_config") << QStringLiteral("quillmar_config");
+    }
+    void changedFileIsNotWritten() {
+        QFETCH(QString, changed);
+        test::TestHome h;
+        h.writeSsh("config", golden(QStringLiteral("config.before")));
+        h.writeSsh("quillmar_config", golden(QStringLiteral("quillmar_config.before")));
+        SSHMergeSection merge{SSHConfigWriter(h.paths())};
+        merge.startMerge();
+        merge.choose("work", SSHConfigMerge::Keep::quillmar);
+        QVERIFY(merge.applyButton()->isVisibleTo(&merge));
+
+        const std::string file = h.ssh(changed.toStdString());
+        const std::string edited = readFile(file) + "\nHost added-meanwhile\n    HostName new.example\n";
+        h.writeSsh(changed.toStdString(), edited);
+        const std::string configNow = readFile(h.ssh("config"));
+        const std::string ownNow = readFile(h.ssh("quillmar_config"));
+        QVERIFY(!merge.applyMerge());
+        QCOMPARE(readFile(h.ssh("config")), configNow);
+        QCOMPARE(readFile(h.ssh("quillmar_config")), ownNow);
+        QVERIFY(!exists(h.ssh("quillmar-backups")) ||
+                SettingsView::backupsNewestFirst(QString::fromStdString(h.ssh("quillmar-backups"))).empty());
+        QVERIFY(merge.statusLabel()->text().contains(QStringLiteral("changed since this preview")));
+        QVERIFY(merge.statusLabel()->text().contains(QStringLiteral("Nothing was changed.")));
+        QVERIFY(merge.statusLabel()->text().contains(QStringLiteral("planned again")));
+        // Planned again, with the choice kept: the new preview shows the new text.
+        QVERIFY(merge.plan());
+        QCOMPARE(merge.choices().count("work"), std::size_t(1));
+        if (changed == QStringLiteral("quillmar_config"))
+            QVERIFY(merge.ownDiff()->toPlainText().contains(QStringLiteral("added-meanwhile")));
+        QVERIFY(merge.applyMerge());
+        QVERIFY(readFile(h.ssh("config")).find("Host added-meanwhile") != std::string::npos);
+    }
+
+    void nothingToMergeSaysSo() {
+        test::TestHome h;
+        h.writeSsh("config", "Host a\n    HostName a.example\n");
+        SSHMergeSection merge{SSHConfigWriter(h.paths())};
+        merge.startMerge();
+        QVERIFY(!merge.plan());
+        QVERIFY(merge.statusLabel()->text().endsWith(QStringLiteral("Nothing was changed.")));
+        QCOMPARE(readFile(h.ssh("config")), std::string("Host a\n    HostName a.example\n"));
+    }
+};
+
+QTEST_MAIN(SettingsTests)
+#include "SettingsTests.moc"

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+class QWidget;
+
+namespace ravelgrid {
+
+// Turns link text from the terminal (untrusted output) into something safe to
+// hand to the desktop, and hands it over. Only web and mail links open from
+// any session; files open only for a trusted (local) session, resolved
+// against the directory the shell reported, and never a program or a
+// launcher file.
+class LinkOpener {
+public:
+    // What the desktop opens a URL with; QDesktopServices::openUrl unless a
+    // test replaced it.
+    using OpenHook = std::function<bool(const QUrl&)>;
+    // Asked before a link whose text names another target opens; true opens.
+    using ConfirmHook = std::function<bool(QWidget* parent, const QString& target)>;
+
+    static void setOpenHook(OpenHook hook);
+    static void setConfirmHook(ConfirmHook hook);
+    static bool open(const QUrl& url);
+    static bool confirm(QWidget* parent, const QString& target);
+
+    struct Context {
+        bool trusted = false;
+        // The shell's working directory as reported (a path or a file: URL).
+        std::optional<std::string> currentDirectory;
+    };
+
+    // The URL a link string stands for, or nothing when it must not open.
+    // Paths may end in ":line" or ":line:column", which are dropped.
+    static std::optional<QUrl> resolve(std::string_view link, const Context& context);
+
+    // Whether an OSC 8 link's visible text hides where it leads: anything
+    // but the target itself or the target without "scheme://".
+    static bool textDisguisesTarget(std::string_view visible, std::string_view target);
+
+private:
+    static std::optional<QUrl> resolvePath(const QString& path, const Context& context);
+    static std::optional<QString> directoryOf(const Context& context);
+};
+
+}  // namespace ravelgrid

@@ -1,0 +1,291 @@
+// The find bar and find commands, the progress bar and the debug overlay.
+#include "platform/FakeScheduler.h"
+#include "ravelgrid/screen/Buffer.h"
+#include "ravelgrid/view/DebugOverlay.h"
+#include "ravelgrid/view/FindBar.h"
+#include "ravelgrid/view/ProgressBarView.h"
+#include "support/ViewTestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using namespace ravelgrid;
+
+namespace {
+
+constexpr uint64_t ms = 1'000'000;
+constexpr uint64_t sec = 1000 * ms;
+
+struct Fixture {
+    platform::FakeScheduler clock;
+    RecordingDelegate delegate;
+    std::unique_ptr<TerminalView> view;
+
+    Fixture() {
+        TerminalOptions options;
+        options.scrollback = 5000;
+        view = std::make_unique<TerminalView>(nullptr, std::nullopt, options, clock);
+        view->setTerminalDelegate(&delegate);
+        view->resize(int(std::ceil(80 * cell().width() + view->reservedScrollerWidth())),
+                     int(std::ceil(25 * cell().height())));
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            qWarning("view not exposed");
+        clock.advance(100 * ms);
+    }
+    QSizeF cell() const { return *view->cellDimension(); }
+    Buffer& buffer() { return view->terminal().activeBuffer(); }
+    int yDisp() { return buffer().yDisp(); }
+    // Lines "line i", with the text put in place of some of them.
+    void fill(int n, const std::map<int, std::string>& special = {}) {
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            auto it = special.find(i);
+            text += it != special.end() ? it->second : "line " + std::to_string(i);
+            text += "\r\n";
+        }
+        view->feed(text);
+        clock.advance(100 * ms);
+    }
+    QLineEdit* field() { return view->findBar()->searchField(); }
+    void type(const QString& text) { QTest::keyClicks(field(), text); }
+    void key(QWidget* target, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(target, k, mods);
+    }
+    Position selectionStart() { return view->selection().start(); }
+};
+
+QColor stripPixel(TerminalView& view, qreal fraction) {
+    const QImage image = view.grab().toImage();
+    const qreal dpr = image.devicePixelRatio();
+    return QColor(image.pixel(int(view.width() * fraction * dpr), 0));
+}
+
+}  // namespace
+
+class ViewFindProgressTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void findBarSelectsAndCentresAMatch() {
+        Fixture f;
+        f.view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+        f.fill(3100, {{50, "a needle here"}, {3090, "second needle"}});
+        QVERIFY(f.yDisp() > 3000);
+        QTest::keyClick(f.view.get(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(f.view->findBar() && f.view->findBar()->isVisible());
+        // At the top right, inside the margins, no wider than 520.
+        const QRect bar = f.view->findBar()->geometry();
+        QCOMPARE(bar.top(), 8);
+        QCOMPARE(f.view->width() - 1 - bar.right(), 8);
+        QVERIFY(bar.width() <= 520);
+        QVERIFY(f.field()->width() >= 200);
+
+        // 3000 lines back: selected and centred.
+        f.field()->setText(QStringLiteral("needle"));
+        QVERIFY(f.view->selectionActive());
+        QCOMPARE(f.selectionStart(), (Position{2, 50}));
+        QCOMPARE(f.view->selectedText().value_or(""), std::string("needle"));
+        QCOMPARE(f.yDisp(), 50 - 25 / 2);
+        // Return: the next one, centred too.
+        f.key(f.field(), Qt::Key_Return);
+        QCOMPARE(f.selectionStart(), (Position{7, 3090}));
+        // Near the bottom the viewport stops at the live screen.
+        QCOMPARE(f.yDisp(), std::min(3090 - 25 / 2, f.view->maxScroll()));
+        // Shift+Return goes back.
+        f.key(f.field(), Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(f.selectionStart(), (Position{2, 50}));
+        // The place of the current match among all of them.
+        QCOMPARE(f.view->findMatchSummary("needle", {}, 100), (std::pair<int, int>{1, 2}));
+        QCOMPARE(f.view->findMatchSummary("needle", {}, 1), (std::pair<int, int>{1, 1}));
+        QCOMPARE(f.view->findMatchSummary("haystack", {}, 100), (std::pair<int, int>{0, 0}));
+        // A match already on screen does not scroll.
+        f.view->scrollTo(3070);
+        f.key(f.field(), Qt::Key_Return);
+        QCOMPARE(f.selectionStart(), (Position{7, 3090}));
+        QCOMPARE(f.yDisp(), 3070);
+
+        // An empty field drops the selection.
+        f.field()->clear();
+        QVERIFY(!f.view->selectionActive());
+        // Escape closes the bar and gives the focus back.
+        f.field()->setText(QStringLiteral("needle"));
+        f.key(f.field(), Qt::Key_Escape);
+        QVERIFY(!f.view->findBar()->isVisible());
+    }
+
+    void invalidRegexFindsNothing() {
+        Fixture f;
+        f.fill(10, {{3, "(paren)"}});
+        f.view->showFindBar(false);
+        f.view->findBar()->regexButton()->setChecked(true);
+        f.type(QStringLiteral("("));
+        QVERIFY(!f.view->selectionActive());
+        // The same term as plain text is found.
+        f.view->findBar()->regexButton()->setChecked(false);
+        QVERIFY(f.view->selectionActive());
+        QCOMPARE(f.selectionStart(), (Position{0, 3}));
+    }
+
+    void findStringIsShared() {
+        Fixture one;
+        Fixture two;
+        one.fill(10, {{4, "the needle"}});
+        two.view->showFindBar(false);
+        two.type(QStringLiteral("needle"));
+        QCOMPARE(TerminalView::findString(), QStringLiteral("needle"));
+        // The first view's bar was never shown: Ctrl+Shift+G uses the shared string.
+        QVERIFY(!one.view->findBar());
+        one.view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(one.view.get()));
+        QTest::keyClick(one.view.get(), Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(one.view->selectionActive());
+        QCOMPARE(one.selectionStart(), (Position{4, 4}));
+        // No bytes of the chord reached the shell.
+        QVERIFY(one.delegate.allBytes().empty());
+    }
+
+    void commandsAndTheirValidation() {
+        Fixture f;
+        f.fill(5, {{2, "pick me"}});
+        QVERIFY(f.view->findActionEnabled(1) && f.view->findActionEnabled(2) && f.view->findActionEnabled(3));
+        QVERIFY(f.view->findActionEnabled(11));
+        QVERIFY(!f.view->findActionEnabled(7));
+        for (int tag : {12, 13, 0, 99})
+            QVERIFY(!f.view->findActionEnabled(tag));
+        QVERIFY(!f.view->findAction(12) && !f.view->findAction(13));
+        TerminalView::setFindString(QStringLiteral("unchanged"));
+        f.view->performFindAction(12);
+        f.view->performFindAction(13);
+        QVERIFY(!f.view->findBar());
+        // Use selection (Ctrl+Shift+E): writes the find string and opens the bar with it.
+        f.view->selection().setSelection(Position{0, 2}, Position{4, 2});
+        QVERIFY(f.view->findActionEnabled(7));
+        f.view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
+        QTest::keyClick(f.view.get(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(TerminalView::findString(), QStringLiteral("pick"));
+        QVERIFY(f.view->findBar()->isVisible());
+        QCOMPARE(f.field()->text(), QStringLiteral("pick"));
+        // Previous (Ctrl+Shift+H) from the field.
+        QTest::keyClick(f.field(), Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(f.selectionStart(), (Position{0, 2}));
+    }
+
+    void findPaintsTheMatchInTheSelectionColour() {
+        Fixture f;
+        f.fill(3, {{1, "xx needle"}});
+        f.view->showFindBar(false);
+        f.type(QStringLiteral("needle"));
+        f.view->displayNow();
+        const QImage image = f.view->grab().toImage();
+        const qreal dpr = image.devicePixelRatio();
+        const QSizeF c = f.cell();
+        auto px = [&](qreal col, qreal row) {
+            return QColor(image.pixel(int((col + 0.5) * c.width() * dpr), int((row + 0.1) * c.height() * dpr)));
+        };
+        QCOMPARE(px(3, 1), f.view->selectedTextBackgroundColor());
+        QVERIFY(px(1, 1) != f.view->selectedTextBackgroundColor());
+    }
+
+    void progressStates() {
+        Fixture f;
+        ProgressBarView* bar = f.view->progressBarView();
+        QVERIFY(bar && !bar->isVisible());
+        QCOMPARE(bar->geometry(), QRect(0, 0, f.view->width(), 2));
+        const QColor accent = bar->palette().color(QPalette::Highlight);
+        const QColor orange(255, 149, 0);
+        const QColor red(255, 59, 48);
+
+        f.view->feed("\x1b]9;4;1;40\x07");
+        QVERIFY(bar->isVisible());
+        bar->finishWidthAnimation();
+        QCOMPARE(bar->barRect().width(), bar->width() * 0.4);
+        QCOMPARE(stripPixel(*f.view, 0.2), accent);
+        QVERIFY(stripPixel(*f.view, 0.6) != accent);
+
+        f.view->feed("\x1b]9;4;4\x07");
+        bar->finishWidthAnimation();
+        QCOMPARE(bar->barColor(), orange);
+        QCOMPARE(bar->barRect().width(), bar->width() * 0.4);
+        QCOMPARE(stripPixel(*f.view, 0.3), orange);
+
+        f.view->feed("\x1b]9;4;1;70\x07\x1b]9;4;2\x07");
+        bar->finishWidthAnimation();
+        QCOMPARE(bar->barColor(), red);
+        QCOMPARE(bar->barRect().width(), bar->width() * 0.7);
+        QVERIFY(!bar->sweeping());
+
+        // A report every 10 s keeps it; 15 s of silence hides it and forgets.
+        f.clock.advance(10 * sec);
+        f.view->feed("\x1b]9;4;1;70\x07");
+        f.clock.advance(10 * sec);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(f.view->lastProgressValue(), std::optional<uint8_t>(70));
+        f.clock.advance(5 * sec);
+        QVERIFY(!bar->isVisible());
+        QVERIFY(!f.view->lastProgressValue());
+
+        // Nothing remembered: error sweeps in red, pause shows 100 % orange.
+        f.view->feed("\x1b]9;4;2\x07");
+        QVERIFY(bar->isVisible() && bar->sweeping());
+        QCOMPARE(bar->barColor(), red);
+        QCOMPARE(bar->barRect().width(), bar->width() * 0.25);
+        f.view->feed("\x1b]9;4;0\x07");
+        QVERIFY(!bar->isVisible() && !bar->sweeping());
+        f.view->feed("\x1b]9;4;4\x07");
+        bar->finishWidthAnimation();
+        QCOMPARE(bar->barRect().width(), qreal(bar->width()));
+        QCOMPARE(bar->barColor(), orange);
+        // Remove hides at once; no time-out is left to fire.
+        f.view->feed("\x1b]9;4;0\x07");
+        QVERIFY(!bar->isVisible());
+        QVERIFY(!f.view->lastProgressValue());
+    }
+
+    void progressFollowsTheWidth() {
+        Fixture f;
+        f.view->feed("\x1b]9;4;1;50\x07");
+        ProgressBarView* bar = f.view->progressBarView();
+        f.view->resize(f.view->width() + 100, f.view->height());
+        QCOMPARE(bar->width(), f.view->width());
+        QCOMPARE(bar->barRect().width(), f.view->width() * 0.5);
+        // The bar never takes the mouse.
+        QVERIFY(bar->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+
+    void debugOverlay() {
+        Fixture f;
+        DebugOverlay overlay(QRect(0, 0, 600, 400), *f.view);
+        QCOMPARE(overlay.statusText(), QStringLiteral("WAITING"));
+        f.fill(30);
+        overlay.refresh();
+        Buffer& buffer = f.buffer();
+        QVERIFY(overlay.statusText().startsWith(QStringLiteral("x: 0 y: ")));
+        QVERIFY(overlay.statusText().contains(QStringLiteral("yDisp: %1 yBase: %1").arg(buffer.yDisp())));
+        // yDisp and yBase on one row: "DB".
+        const int base = buffer.yBase();
+        QVERIFY(overlay.rowText(base).contains(QStringLiteral("]DB")));
+        QVERIFY(overlay.rowText(0).startsWith(QStringLiteral("[000:000]  ")));
+        f.view->scrollTo(2);
+        QVERIFY(overlay.rowText(2).contains(QStringLiteral("]D ")));
+        QVERIFY(overlay.rowText(base).contains(QStringLiteral("] B")));
+        QVERIFY(overlay.rowText(3).contains(QStringLiteral("line 3")));
+        // Slots the ring never filled read "<empty>" on the left, blank on the right.
+        const int last = buffer.lines().maxLength() - 1;
+        const QString empty = overlay.rowText(last);
+        QVERIFY(empty.contains(QStringLiteral("<empty>")));
+        QVERIFY(empty.endsWith(QStringLiteral("  ")));
+        QCOMPARE(overlay.listing(5).size(), 5);
+    }
+};
+
+QTEST_MAIN(ViewFindProgressTests)
+#include "ViewFindProgressTests.moc"

@@ -1,0 +1,365 @@
+// Links in the view: hover highlight and preview with Ctrl, which link a
+// click opens, and which link strings may open at all.
+#include "platform/FakeScheduler.h"
+#include "ravelgrid/view/LinkOpener.h"
+#include "ravelgrid/view/LocalProcessTerminalView.h"
+#include "support/ViewTestSupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using namespace ravelgrid;
+
+namespace {
+
+constexpr uint64_t ms = 1'000'000;
+
+// Records what a click asks to open, then opens it the view's way.
+struct LinkDelegate : RecordingDelegate {
+    std::vector<std::string> requested;
+    void requestOpenLink(TerminalView& source, const std::string& link,
+                         const std::map<std::string, std::string>&) override {
+        requested.push_back(link);
+        source.openLink(link);
+    }
+};
+
+// What reached the desktop, and which targets were asked about.
+struct Desktop {
+    QStringList opened;
+    QStringList asked;
+    bool answer = true;
+    Desktop() {
+        LinkOpener::setOpenHook([this](const QUrl& url) {
+            opened << url.toString();
+            return true;
+        });
+        LinkOpener::setConfirmHook([this](QWidget*, const QString& target) {
+            asked << target;
+            return answer;
+        });
+    }
+    ~Desktop() {
+        LinkOpener::setOpenHook({});
+        LinkOpener::setConfirmHook({});
+    }
+};
+
+struct Fixture {
+    platform::FakeScheduler clock;
+    LinkDelegate delegate;
+    Desktop desktop;
+    std::unique_ptr<TerminalView> view;
+
+    Fixture() {
+        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
+        view->setTerminalDelegate(&delegate);
+        view->resize(int(std::ceil(80 * cell().width() + view->reservedScrollerWidth())),
+                     int(std::ceil(25 * cell().height())));
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            qWarning("view not exposed");
+        clock.advance(100 * ms);
+    }
+    QSizeF cell() const { return *view->cellDimension(); }
+    QPointF at(qreal col, qreal row) const { return {(col + 0.5) * cell().width(), (row + 0.5) * cell().height()}; }
+
+    void mouse(QEvent::Type type, Qt::MouseButton button, QPointF pos, Qt::KeyboardModifiers mods,
+               Qt::MouseButtons held = Qt::NoButton) {
+        QMouseEvent event(type, pos, view->mapToGlobal(pos), button, held, mods);
+        event.setTimestamp(clock.nowNs() / ms);
+        QApplication::sendEvent(view.get(), &event);
+    }
+    void ctrl(bool down) {
+        QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control,
+                        down ? Qt::ControlModifier : Qt::NoModifier);
+        QApplication::sendEvent(view.get(), &event);
+    }
+    void hover(QPointF pos, Qt::KeyboardModifiers mods) { mouse(QEvent::MouseMove, Qt::NoButton, pos, mods); }
+    void click(QPointF pos, Qt::KeyboardModifiers mods) {
+        mouse(QEvent::MouseButtonPress, Qt::LeftButton, pos, mods, Qt::LeftButton);
+        mouse(QEvent::MouseButtonRelease, Qt::LeftButton, pos, mods);
+        clock.advance(1000 * ms);
+    }
+    // Ctrl held, pointer over a cell, click, Ctrl released.
+    void ctrlClick(QPointF pos) {
+        ctrl(true);
+        hover(pos, Qt::ControlModifier);
+        click(pos, Qt::ControlModifier);
+        ctrl(false);
+    }
+    QImage grab() {
+        view->displayNow();
+        return view->grab().toImage();
+    }
+};
+
+std::string osc8(const std::string& uri, const std::string& text, const std::string& params = "") {
+    return "\x1b]8;" + params + ";" + uri + "\x1b\\" + text + "\x1b]8;;\x1b\\";
+}
+
+}  // namespace
+
+class ViewLinkTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ctrlPreviewsAndOpensTheWholeUri() {
+        Fixture f;
+        // The URI keeps everything after the first ";".
+        f.view->feed(osc8("https://h/a;b", "https://h/a;b", "id=x:k=1"));
+        // Without Ctrl: no preview, no highlight, a click opens nothing.
+        f.hover(f.at(3, 0), Qt::NoModifier);
+        QVERIFY(!f.view->urlPreview());
+        f.click(f.at(3, 0), Qt::NoModifier);
+        QVERIFY(f.delegate.requested.empty());
+
+        f.ctrl(true);
+        f.hover(f.at(3, 0), Qt::ControlModifier);
+        QVERIFY(f.view->urlPreview());
+        QCOMPARE(f.view->urlPreview()->text(), QStringLiteral("https://h/a;b"));
+        // At the bottom-left corner.
+        QCOMPARE(f.view->urlPreview()->geometry().left(), 0);
+        QCOMPARE(f.view->urlPreview()->geometry().bottom(), f.view->height() - 1);
+        QVERIFY(f.view->linkHighlightRange());
+        QCOMPARE(f.view->linkHighlightRange()->front().range, (ColumnRange{0, 13}));
+        f.click(f.at(3, 0), Qt::ControlModifier);
+        QCOMPARE(f.delegate.requested, std::vector<std::string>{"https://h/a;b"});
+        QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://h/a;b")});
+        QVERIFY(f.desktop.asked.isEmpty());
+        // Releasing Ctrl takes the preview and the highlight away.
+        f.ctrl(false);
+        QVERIFY(!f.view->urlPreview());
+        QVERIFY(!f.view->linkHighlightRange());
+    }
+
+    void payloadParsing_data() {
+        QTest::addColumn<QString>("payload");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("params");
+        QTest::newRow("params") << "id=a:x=1;https://h/p" << "https://h/p" << "id=a,x=1";
+        QTest::newRow("later key wins") << "id=a:id=b;u" << "u" << "id=b";
+        QTest::newRow("odd pieces dropped") << "a=b=c::z;u;v" << "u;v" << "";
+        QTest::newRow("no uri") << "id=a;" << "-" << "";
+        QTest::newRow("no semicolon") << "https://h" << "-" << "";
+    }
+    void payloadParsing() {
+        QFETCH(QString, payload);
+        QFETCH(QString, url);
+        QFETCH(QString, params);
+        const auto parsed = TerminalView::urlPreviewText(payload.toStdString());
+        if (url == QLatin1String("-")) {
+            QVERIFY(!parsed);
+            return;
+        }
+        QVERIFY(parsed);
+        QCOMPARE(QString::fromStdString(parsed->first), url);
+        QStringList pairs;
+        for (const auto& [k, v] : parsed->second)
+            pairs << QString::fromStdString(k + "=" + v);
+        QCOMPARE(pairs.join(','), params);
+    }
+
+    void modeAlwaysOpensOnlyExplicitLinks() {
+        Fixture f;
+        f.view->setLinkHighlightMode(LinkHighlightMode::always);
+        f.view->feed(osc8("https://a.test/x", "https://a.test/x") + "\r\nsee https://b.test/y here");
+        f.click(f.at(2, 0), Qt::NoModifier);
+        f.click(f.at(8, 1), Qt::NoModifier);
+        f.click(f.at(8, 1), Qt::ControlModifier);
+        QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://a.test/x")});
+    }
+
+    void detectedUrlNeedsCtrlHover() {
+        Fixture f;
+        f.view->feed("see https://b.test/y here");
+        f.click(f.at(8, 0), Qt::NoModifier);
+        QVERIFY(f.desktop.opened.isEmpty());
+        f.ctrlClick(f.at(8, 0));
+        QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://b.test/y")});
+    }
+
+    void wideCharacterRightHalfOpensItsLink() {
+        Fixture f;
+        f.view->feed(osc8("https://w.test/", "\xe4\xb8\xad"));  // U+4E2D, two columns
+        f.ctrlClick(f.at(1, 0));
+        QCOMPARE(f.delegate.requested, std::vector<std::string>{"https://w.test/"});
+        QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://w.test/")});
+    }
+
+    void disguisedLinkAsksFirst() {
+        Fixture f;
+        f.desktop.answer = false;
+        f.view->feed(osc8("https://evil.test", "example.com"));
+        f.ctrlClick(f.at(2, 0));
+        QCOMPARE(f.desktop.asked, QStringList{QStringLiteral("https://evil.test")});
+        QVERIFY(f.desktop.opened.isEmpty());
+        // Text that is the target without its scheme does not ask.
+        f.view->feed("\r\n" + osc8("https://example.com", "example.com"));
+        f.ctrlClick(f.at(2, 1));
+        QCOMPARE(f.desktop.asked.size(), 1);
+        QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://example.com")});
+    }
+
+    void dragNeverOpens() {
+        Fixture f;
+        f.view->feed(osc8("https://a.test/x", "https://a.test/x"));
+        f.ctrl(true);
+        f.hover(f.at(1, 0), Qt::ControlModifier);
+        f.mouse(QEvent::MouseButtonPress, Qt::LeftButton, f.at(1, 0), Qt::ControlModifier, Qt::LeftButton);
+        f.mouse(QEvent::MouseMove, Qt::NoButton, f.at(10, 0), Qt::ControlModifier, Qt::LeftButton);
+        f.mouse(QEvent::MouseButtonRelease, Qt::LeftButton, f.at(10, 0), Qt::ControlModifier);
+        QVERIFY(f.delegate.requested.empty());
+    }
+
+    void highlightIsUnderlined() {
+        Fixture f;
+        // Blank cells carrying a link: only an underline can paint there.
+        f.view->feed(osc8("https://a.test/x", "        "));
+        const QSizeF c = f.cell();
+        auto inkBelow = [&](const QImage& img) {
+            const QColor bg = f.view->nativeBackgroundColor();
+            int ink = 0;
+            for (int y = int(c.height() / 2); y < int(c.height()); ++y)
+                for (int x = 0; x < int(8 * c.width()); ++x)
+                    if (QColor(img.pixel(int(x * img.devicePixelRatio()), int(y * img.devicePixelRatio()))) != bg)
+                        ++ink;
+            return ink;
+        };
+        QCOMPARE(inkBelow(f.grab()), 0);
+        f.ctrl(true);
+        f.hover(f.at(2, 0), Qt::ControlModifier);
+        QVERIFY(inkBelow(f.grab()) > int(c.width()));
+        f.ctrl(false);
+        QCOMPARE(inkBelow(f.grab()), 0);
+        // Always: every OSC 8 link is underlined, Ctrl or not.
+        f.view->setLinkHighlightMode(LinkHighlightMode::always);
+        QVERIFY(inkBelow(f.grab()) > int(c.width()));
+        f.view->setLinkHighlightMode(LinkHighlightMode::alwaysWithModifier);
+        QCOMPARE(inkBelow(f.grab()), 0);
+        f.ctrl(true);
+        QVERIFY(inkBelow(f.grab()) > int(c.width()));
+        f.ctrl(false);
+    }
+
+    void processViewOpensThroughTheSafePath() {
+        Desktop desktop;
+        LocalProcessTerminalView view;
+        view.requestOpenLink(view, "https://p.test/", {});
+        view.requestOpenLink(view, "javascript:alert(1)", {});
+        QCOMPARE(desktop.opened, QStringList{QStringLiteral("https://p.test/")});
+    }
+
+    void resolveIsSafe() {
+        QTemporaryDir home;
+        QTemporaryDir cwd;
+        QVERIFY(home.isValid() && cwd.isValid());
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toUtf8());
+        auto touch = [](const QString& path, bool executable = false) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+            file.close();
+            if (executable)
+                file.setPermissions(file.permissions() | QFile::ExeOwner);
+        };
+        touch(home.filePath(QStringLiteral("n.txt")));
+        touch(home.filePath(QStringLiteral("app.desktop")));
+        touch(home.filePath(QStringLiteral("run.sh")), true);
+        touch(cwd.filePath(QStringLiteral("rel.txt")));
+        QFile::link(home.filePath(QStringLiteral("run.sh")), home.filePath(QStringLiteral("innocent.txt")));
+
+        const LinkOpener::Context trusted{true, "file://" + cwd.path().toStdString()};
+        const LinkOpener::Context plainDir{true, cwd.path().toStdString()};
+        const LinkOpener::Context remote{false, "file://" + cwd.path().toStdString()};
+        const LinkOpener::Context noDir{true, std::nullopt};
+        const QString homeFile = QUrl::fromLocalFile(QFileInfo(home.filePath("n.txt")).canonicalFilePath()).toString();
+        const QString relFile = QUrl::fromLocalFile(QFileInfo(cwd.filePath("rel.txt")).canonicalFilePath()).toString();
+        struct Case {
+            const char* link;
+            const LinkOpener::Context* context;
+            QString expected;  // empty: opens nothing
+        };
+        const Case cases[] = {
+            {"https://h/a;b", &remote, "https://h/a;b"},
+            {"http://h.test/", &remote, "http://h.test/"},
+            {"ftp://h.test/f", &remote, "ftp://h.test/f"},
+            {"mailto:a@b.test", &remote, "mailto:a@b.test"},
+            {"mailto:a@b.test?subject=hi&Attach=/etc/passwd", &trusted, ""},
+            {"HTTPS://H.test/", &remote, "https://h.test/"},
+            {"https:nohost", &remote, ""},
+            {"javascript:alert(1)", &trusted, ""},
+            {"ssh://h.test", &trusted, ""},
+            {"smb://h.test/share", &trusted, ""},
+            {"data:text/html,x", &trusted, ""},
+            {"file:///bin/sh", &trusted, ""},
+            {"/bin/sh", &trusted, ""},
+            {"~/n.txt:12:3", &trusted, homeFile},
+            {"~/n.txt", &trusted, homeFile},
+            {"~/n.txt:12:3", &remote, ""},
+            {"~/app.desktop", &trusted, ""},
+            {"~/run.sh", &trusted, ""},
+            {"~/innocent.txt", &trusted, ""},
+            {"rel.txt", &trusted, relFile},
+            {"rel.txt:4", &plainDir, relFile},
+            {"rel.txt", &noDir, ""},
+            {"rel.txt", &remote, ""},
+            {"~/missing.txt", &trusted, ""},
+            {"", &trusted, ""},
+        };
+        for (const Case& c : cases) {
+            const auto url = LinkOpener::resolve(c.link, *c.context);
+            QVERIFY2((url ? url->toString() : QString()) == c.expected,
+                     qPrintable(QStringLiteral("%1 -> %2").arg(QString::fromUtf8(c.link), url ? url->toString() : "")));
+        }
+        // A file: URL resolves the same way, and only for a trusted view.
+        const std::string fileUrl = "file://" + home.filePath("n.txt").toStdString();
+        QCOMPARE(LinkOpener::resolve(fileUrl, trusted)->toString(), homeFile);
+        QVERIFY(!LinkOpener::resolve(fileUrl, remote));
+        QVERIFY(!LinkOpener::resolve("file://elsewhere" + home.filePath("n.txt").toStdString(), trusted));
+        qputenv("HOME", oldHome);
+    }
+
+    void viewResolvesPathsAgainstTheReportedDirectory() {
+        QTemporaryDir cwd;
+        QFile file(cwd.filePath(QStringLiteral("notes.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        Fixture f;
+        f.view->feed("\x1b]7;file://localhost" + cwd.path().toStdString() + "\x07");
+        // Untrusted: the directory is not even taken, and nothing opens.
+        QVERIFY(!f.view->openLink("notes.txt"));
+        f.view->setProcessTrusted(true);
+        f.view->feed("\x1b]7;file://localhost" + cwd.path().toStdString() + "\x07");
+        QVERIFY(f.view->openLink("notes.txt:3"));
+        QCOMPARE(f.desktop.opened.size(), 1);
+        QVERIFY(f.desktop.opened.front().endsWith(QStringLiteral("/notes.txt")));
+    }
+
+    void disguiseRule_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("same") << "https://a.test/" << "https://a.test/" << false;
+        QTest::newRow("without scheme") << "a.test/" << "https://a.test/" << false;
+        QTest::newRow("other host") << "example.com" << "https://evil.test" << true;
+        QTest::newRow("words") << "click here" << "https://a.test/" << true;
+        QTest::newRow("mailto shown bare") << "a@b.test" << "mailto:a@b.test" << true;
+    }
+    void disguiseRule() {
+        QFETCH(QString, text);
+        QFETCH(QString, target);
+        QFETCH(bool, asks);
+        QCOMPARE(LinkOpener::textDisguisesTarget(text.toStdString(), target.toStdString()), asks);
+    }
+};
+
+QTEST_MAIN(ViewLinkTests)
+#include "ViewLinkTests.moc"
