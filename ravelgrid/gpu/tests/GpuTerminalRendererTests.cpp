@@ -1,6 +1,8 @@
 // Whole frames of a real terminal through the OpenGL path (llvmpipe under
 // xvfb-run); pixels are read in cell interiors only.
 #include "platform/FakeScheduler.h"
+#include "platform/Log.h"
+#include "ravelgrid/gpu/GpuProfile.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 
@@ -131,6 +133,33 @@ TEST(GpuTerminalRendererTests, BothBufferingModesDrawTheSameFrame) {
         for (int x = 0; x < perRow.width(); ++x)
             ink += perRow.pixel(x, y) != perRow.pixel(perRow.width() - 1, perRow.height() - 1);
     EXPECT_GT(ink, 100);
+}
+
+// CTest runs this once with RAVELGRID_PROFILE=1 and once without.
+TEST(GpuTerminalRendererTests, ProfilingLogsTheSixSpansOfAFrameOnlyWhenSwitchedOn) {
+    Harness h;
+    ASSERT_TRUE(h.renderer);
+    h.terminal->feed("profile");
+    h.frame();  // glyphs and caches warm
+    std::vector<std::string> spans;
+    platform::setLogSink([&](platform::LogLevel, std::string_view category, std::string_view message) {
+        if (category == gpuProfileLogCategory)
+            spans.emplace_back(message);
+    });
+    h.frame();
+    platform::setLogSink({});
+    if (!gpuProfilingEnabled()) {
+        EXPECT_TRUE(spans.empty());
+        return;
+    }
+    ASSERT_EQ(spans.size(), 6u);
+    for (std::string_view name : {"Metal.Draw", "Metal.CurrentDrawable", "Metal.RenderPass", "Metal.BuildDrawData",
+                                  "Metal.Encode", "Metal.Commit"}) {
+        EXPECT_EQ(std::count_if(spans.begin(), spans.end(),
+                                [&](const std::string& line) { return line.find(name) != std::string::npos; }),
+                  1)
+            << name;
+    }
 }
 
 int main(int argc, char** argv) {
