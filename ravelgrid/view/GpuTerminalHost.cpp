@@ -64,7 +64,28 @@ OpenGlShaderLibrary::Search& GpuTerminalHost::shaderSearch() {
 }
 
 GpuTerminalHost::GpuTerminalHost(TerminalView& view, platform::Scheduler& scheduler)
-    : view_(view), scheduler_(scheduler) {}
+    : view_(view), scheduler_(scheduler) {
+    blinkTimer_.setInterval(cursorBlinkIntervalMs);
+    connect(&blinkTimer_, &QTimer::timeout, this, [this] {
+        blinkOn_ = !blinkOn_;
+        requestFrame();
+    });
+}
+
+void GpuTerminalHost::updateCursorBlinkTimer() {
+    const Terminal& terminal = view_.terminal();
+    const CursorStyle style = terminal.cursorStyle;
+    const bool blinking = style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
+                          style == CursorStyle::blinkBar;
+    const bool should = blinking && !terminal.cursorHidden && (!caretTracksFocus() || view_.hasFocus());
+    if (should && !blinkTimer_.isActive()) {
+        blinkOn_ = true;
+        blinkTimer_.start();
+    } else if (!should && blinkTimer_.isActive()) {
+        blinkTimer_.stop();
+        blinkOn_ = true;
+    }
+}
 
 GpuTerminalHost::~GpuTerminalHost() {
     // GL objects go while their widget (and context) is still there.
@@ -195,6 +216,7 @@ void GpuTerminalHost::paint(unsigned framebuffer, int width, int height, double 
     if (!renderer_)
         return;
     rowContext_ = view_.rowContext();
+    updateCursorBlinkTimer();
     renderer_->drawFrame(*this, framebuffer, width, height, std::max(scale, 1.0));
 }
 

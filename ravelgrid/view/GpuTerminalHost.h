@@ -9,6 +9,7 @@
 #include <QOpenGLContext>
 #include <QOpenGLWidget>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -64,6 +65,10 @@ public:
     GpuTerminalRenderer* renderer() const { return renderer_.get(); }
     std::size_t retiredCount() const { return retired_.size(); }
     GpuOverlayWidget* overlay() const { return overlay_; }
+    static constexpr int cursorBlinkIntervalMs = 700;
+    bool cursorBlinkTimerActive() const { return blinkTimer_.isActive(); }
+    // Starts or stops the caret's blink timer for the cursor's style.
+    void updateCursorBlinkTimer();
 
     // Called by the overlay widget.
     void contextReady();
@@ -85,7 +90,7 @@ public:
     bool antiAliasCustomBlockGlyphs() const override;
     bool hasFocus() const override;
     bool caretTracksFocus() const override { return true; }
-    bool cursorBlinkOn() const override { return true; }
+    bool cursorBlinkOn() const override { return blinkOn_; }
     QColor caretColor() const override;
     QColor caretTextColor() const override;
     BufferingMode bufferingMode() const override { return bufferingMode_; }
@@ -115,6 +120,8 @@ private:
     RowContext rowContext_;
     std::optional<std::pair<int, int>> dirty_;
     bool replacing_ = false;
+    QTimer blinkTimer_;
+    bool blinkOn_ = true;
 };
 
 }  // namespace ravelgrid

@@ -156,6 +156,23 @@ private slots:
         s.view->setParent(&s.window);
     }
 
+    // The virtual X server gives no window focus, so only the cases that
+    // must not blink are checked here.
+    void caretBlinkTimerStaysOffWhenTheCaretMustNotBlink() {
+        ShownView s;
+        QVERIFY(s.view->enableGpuRenderer(true));
+        QVERIFY(s.pump([&] { return s.healthy(); }));
+        GpuTerminalHost& host = *s.view->gpuHost();
+        // DECSCUSR 6 steady bar; 1 blinking block but hidden (DECTCEM off).
+        for (const char* sequence : {"\x1b[6 q", "\x1b[1 q\x1b[?25l"}) {
+            s.view->terminal().feed(sequence);
+            host.requestFrame();
+            s.pump([] { return false; }, 50);
+            QVERIFY2(!host.cursorBlinkTimerActive(), sequence + 1);
+            QVERIFY(host.cursorBlinkOn());
+        }
+    }
+
     void replacementWithoutShadersFallsBack() {
         ShownView s;
         QVERIFY(s.view->enableGpuRenderer(true));
