@@ -8,6 +8,7 @@
 #include "ravelgrid/terminal/EscapeSequences.h"
 #include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/CaretView.h"
+#include "ravelgrid/view/GpuTerminalHost.h"
 #include "ravelgrid/view/PasteText.h"
 
 #include <QAction>
@@ -83,6 +84,7 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
 }
 
 TerminalView::~TerminalView() {
+    gpu_.reset();
     textBlinkTimer_.stop();
     cancelTask(autoScrollTask_);
     cancelTask(semanticClickTask_);
@@ -429,6 +431,8 @@ void TerminalView::updateDisplay(bool) {
         } else
             update(rect.toAlignedRect());
     }
+    if (gpu_)
+        gpu_->noteDirtyLines(std::max(first, 0) + buffer.yDisp(), std::max(last, 0) + buffer.yDisp());
     pendingDisplay_ = false;
 }
 
@@ -963,13 +967,33 @@ void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
 // --- events ------------------------------------------------------------------------------------
 
 void TerminalView::paintEvent(QPaintEvent* event) {
+    if (gpu_ && gpu_->coversView())
+        return;
     QPainter painter(this);
     drawTerminalContents(painter, QRectF(event->rect()));
 }
 
+bool TerminalView::enableGpuRenderer(bool on) {
+    if (!on) {
+        gpu_.reset();
+        update();
+        emit gpuRendererStatusDidChange();
+        return true;
+    }
+    if (gpu_ && gpu_->status().state != GpuRendererStatus::State::disabled &&
+        gpu_->status().state != GpuRendererStatus::State::fellBackToPainter)
+        return true;
+    gpu_ = std::make_unique<GpuTerminalHost>(*this, scheduler_);
+    return gpu_->enable();
+}
+
+GpuRendererStatus TerminalView::gpuRendererStatus() const { return gpu_ ? gpu_->status() : GpuRendererStatus{}; }
+
 void TerminalView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     layoutScroller();
+    if (gpu_)
+        gpu_->layout();
     updateProgressBarFrame();
     layoutFindBar();
     if (!cellDimension_)

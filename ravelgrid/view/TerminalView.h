@@ -3,6 +3,7 @@
 #include "platform/Scheduler.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/FramePainter.h"
+#include "ravelgrid/gpu/GpuRendererStatus.h"
 #include "ravelgrid/screen/SemanticPrompt.h"
 #include "ravelgrid/selection/SearchService.h"
 #include "ravelgrid/selection/SelectionService.h"
@@ -51,6 +52,7 @@ namespace ravelgrid {
 class CaretView;
 class DebugOverlay;
 class FindBar;
+class GpuTerminalHost;
 class ProgressBarView;
 class MarkedTextOverlay;
 
@@ -327,6 +329,18 @@ public:
     bool kittyIsComposing() const { return kittyIsComposing_; }
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
+    // --- OpenGL --------------------------------------------------------------------
+    // Lays an OpenGL surface over the view that draws it; false when the
+    // renderer cannot be set up (the view keeps drawing with QPainter).
+    bool enableGpuRenderer(bool on);
+    GpuRendererStatus gpuRendererStatus() const;
+    GpuTerminalHost* gpuHost() const { return gpu_.get(); }
+
+signals:
+    void gpuRendererStatusDidChange();
+
+public:
+
     // --- TerminalDelegate ---------------------------------------------------------
     void showCursor(Terminal&) override;
     void hideCursor(Terminal&) override;
@@ -383,6 +397,7 @@ protected:
     bool focusNextPrevChild(bool) override { return false; }
 
 private:
+    friend class GpuTerminalHost;
     void setupTerminalObjects(QSizeF size);
     void resetFont();
     void resetCaches();
@@ -511,6 +526,7 @@ private:
     std::optional<uint64_t> lastFlashNs_;
     QWidget* bellOverlay_ = nullptr;  // a child widget, made on the first flash
     QVariantAnimation* bellAnimation_ = nullptr;  // owned by the overlay
+    std::unique_ptr<GpuTerminalHost> gpu_;
 
     // Mouse state.
     qreal scrollAccumulator_ = 0;
