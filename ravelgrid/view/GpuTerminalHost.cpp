@@ -24,19 +24,28 @@ GpuOverlayWidget::GpuOverlayWidget(QWidget* parent, GpuTerminalHost& host) : QOp
     });
 }
 
+// The base class destroys the context after this destructor has run, when
+// this object is no longer a GpuOverlayWidget: release it here instead.
+GpuOverlayWidget::~GpuOverlayWidget() {
+    QObject::disconnect(contextGone_);
+    if (context())
+        releaseContext();
+}
+
+void GpuOverlayWidget::releaseContext() {
+    if (!host_)
+        return;
+    makeCurrent();
+    host_->contextLost();
+    doneCurrent();
+}
+
 void GpuOverlayWidget::initializeGL() {
     // A new top-level window gives the widget a new context: the old
     // renderer's objects go with the old one still current.
-    connect(
-        context(), &QOpenGLContext::aboutToBeDestroyed, this,
-        [this] {
-            if (host_) {
-                makeCurrent();
-                host_->contextLost();
-                doneCurrent();
-            }
-        },
-        Qt::DirectConnection);
+    QObject::disconnect(contextGone_);
+    contextGone_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { releaseContext(); },
+                           Qt::DirectConnection);
     if (host_)
         host_->contextReady();
 }

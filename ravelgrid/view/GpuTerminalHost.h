@@ -27,6 +27,7 @@ class GpuTerminalHost;
 class GpuOverlayWidget : public QOpenGLWidget {
 public:
     GpuOverlayWidget(QWidget* parent, GpuTerminalHost& host);
+    ~GpuOverlayWidget() override;
     void detach() { host_ = nullptr; }
 
 protected:
@@ -35,7 +36,10 @@ protected:
     void resizeGL(int, int) override {}
 
 private:
+    void releaseContext();
+
     GpuTerminalHost* host_;
+    QMetaObject::Connection contextGone_;
 };
 
 class TerminalView;
