@@ -23,6 +23,7 @@
 #include "ravelgrid/view/QtScheduler.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -443,22 +444,26 @@ private slots:
         const bool ssh = how.startsWith(QLatin1String("ssh:"));
         const QString alias = QStringLiteral("ssh://127.0.0.1:%1")
                                   .arg(how == QLatin1String("ssh:kill") ? silent.port : refusedPort);
+        // A refused ssh may end (and, under alwaysClose, lose its host)
+        // while the test still waits for the child to start.
+        QSignalSpy ends(&window, &MainWindow::sessionEnded);
         // The session under test, then a second one that stays in front:
         // the policy holds for a hidden tab all the same.
         auto session = window.workspace().open(ssh ? SessionTarget::ssh(alias) : SessionTarget::local());
         auto front = window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
                                                                  {QStringLiteral("30")}));
-        TerminalHost* host = window.hostFor(session->id);
+        QPointer<TerminalHost> host = window.hostFor(session->id);
         QVERIFY(host);
-        QTRY_VERIFY_WITH_TIMEOUT(host->view()->process().shellPid() > 0 || !session->running(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!host || !session->running() || host->view()->process().shellPid() > 0, 10000);
         if (how.endsWith(QLatin1String(":kill"))) {
             if (ssh)
                 QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnection(), 10000);
+            QVERIFY(host);
             ::kill(host->view()->process().shellPid(), SIGKILL);
         } else if (!ssh) {
+            QVERIFY(host);
             sendText(host, how.mid(6).toStdString() + "\n");
         }
-        QSignalSpy ends(&window, &MainWindow::sessionEnded);
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 15000);
         QTRY_COMPARE(ends.count(), 1);
         QCOMPARE(bool(window.workspace().session(session->id)), !closes);
