@@ -70,25 +70,34 @@ GpuTerminalRenderer::~GpuTerminalRenderer() {
 }
 
 DrawData GpuTerminalRenderer::buildFrameWithAtlasPasses(RendererView& view, double scale) {
+    // Five rebuilds while the atlases change under the build, then a last
+    // one with both frozen, where glyphs that do not fit are skipped.
+    struct Thaw {
+        GlyphAtlas& gray;
+        GlyphAtlas& colour;
+        ~Thaw() {
+            gray.setFrozen(false);
+            colour.setFrozen(false);
+        }
+    } thaw{*gray_, *colour_};
     DrawData data;
-    for (int pass = 1;; ++pass) {
+    for (int pass = 0;; ++pass) {
+        if (pass == maxAtlasPasses) {
+            platform::logWarning(atlasLogCategory,
+                                 "glyph working set exceeds max atlas capacity; some glyphs will be skipped this frame");
+            gray_->setFrozen(true);
+            colour_->setFrozen(true);
+        }
         glyphs_->atlasInvalidatedDuringBuild = false;
         data = cache_->buildDrawData(view, scale);
-        if (!glyphs_->atlasInvalidatedDuringBuild)
+        if (!glyphs_->atlasInvalidatedDuringBuild || pass >= maxAtlasPasses)
             return data;
-        if (pass > maxAtlasPasses)
-            break;
-        std::string line = "glyph atlas changed during frame build; rebuild pass ";
-        line.append(std::to_string(pass)).append("/").append(std::to_string(maxAtlasPasses));
-        platform::logInfo(atlasLogCategory, line);
+        data = {};
         cache_->clear();
+        std::string line = "glyph atlas changed during frame build; rebuild pass ";
+        line.append(std::to_string(pass + 1)).append("/").append(std::to_string(maxAtlasPasses));
+        platform::logInfo(atlasLogCategory, line);
     }
-    if (!reportedOverflow_) {
-        reportedOverflow_ = true;
-        platform::logWarning(atlasLogCategory,
-                             "glyph working set exceeds max atlas capacity; some glyphs will be skipped this frame");
-    }
-    return data;
 }
 
 OpenGlFrameContents GpuTerminalRenderer::contentsOf(const DrawData& data, const QColor& clear) {

@@ -34,7 +34,7 @@ public:
     GlyphAtlas& colorAtlas() { return *colour_; }
 
     // The frame's draw data, built again while the atlases change under
-    // it, at most five passes.
+    // it: at most five rebuilds, then one with frozen atlases.
     DrawData buildFrameWithAtlasPasses(RendererView& view, double scale);
     // The layers of a frame's draw data.
     OpenGlFrameContents contentsOf(const DrawData& data, const QColor& clear);
@@ -51,7 +51,6 @@ private:
     std::unique_ptr<ImageTextureCache> images_;
     std::unique_ptr<RowDrawBuilder> builder_;
     std::unique_ptr<RowDrawCache> cache_;
-    bool reportedOverflow_ = false;
 };
 
 }  // namespace ravelgrid
