@@ -43,6 +43,7 @@ struct CursorGlyphCell {
     double widthFactor = 1;
     std::int32_t code = 0;
     int width = 1;
+    bool operator==(const CursorGlyphCell&) const = default;
 };
 
 struct CursorDrawData {
@@ -54,6 +55,7 @@ struct CursorDrawData {
     std::vector<GlyphVertex> glyphVerticesGray;
     std::vector<GlyphVertex> glyphVerticesColor;
     bool empty() const { return colorVertices.empty(); }
+    bool operator==(const CursorDrawData&) const = default;
 };
 
 // The caret of one frame. A cursor waiting to wrap (x equal to the column

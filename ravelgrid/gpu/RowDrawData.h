@@ -25,6 +25,7 @@ struct GlyphVertex {
     float x = 0, y = 0;
     float u = 0, v = 0;
     float r = 1, g = 1, b = 1, a = 1;
+    bool operator==(const GlyphVertex&) const = default;
 };
 static_assert(sizeof(GlyphVertex) == 32);
 

@@ -37,6 +37,9 @@ public:
     // sent only when they were handed out since; the context must be
     // current. False when GL refused it.
     bool bindForDraw();
+    unsigned name() const { return name_; }
+    // The records as last written, without marking them changed.
+    std::span<const std::byte> bytes() const { return bytes_; }
 
 private:
     std::shared_ptr<OpenGlContext> context_;

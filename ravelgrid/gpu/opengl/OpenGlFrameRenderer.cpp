@@ -4,6 +4,8 @@
 
 #include <QOpenGLContext>
 
+#include <algorithm>
+
 namespace ravelgrid {
 namespace {
 
@@ -64,6 +66,7 @@ void OpenGlFrameRenderer::releaseTarget() {
     targetFramebuffer_ = targetTexture_ = 0;
     targetWidth_ = targetHeight_ = 0;
     targetHoldsFrame_ = false;
+    lastFrameGood_ = false;
 }
 
 bool OpenGlFrameRenderer::ensureTarget(int width, int height) {
@@ -134,11 +137,24 @@ OpenGlFrameRenderer::Outcome OpenGlFrameRenderer::drawFrame(unsigned framebuffer
         restoreLastFrame(framebuffer, width, height);
         return refuse(GpuFrameRefusalReason::missingCommandBuffer);
     }
+    // Whatever happens from here on, only a frame drawn to the end may be
+    // drawn over partially.
+    partialAllowed_ = lastFrameGood_ && targetHoldsFrame_ && width == targetWidth_ && height == targetHeight_;
+    lastFrameGood_ = false;
     OpenGlFrameContents contents;
     {
         GpuProfileInterval span("Metal.BuildDrawData");
         contents = build();
     }
+    std::optional<OpenGlPixelRect> damage;
+    if (partialAllowed_ && contents.damage) {
+        const OpenGlPixelRect& d = *contents.damage;
+        const int x0 = std::clamp(d.x, 0, width), y0 = std::clamp(d.y, 0, height);
+        const int x1 = std::clamp(d.x + std::max(d.width, 0), 0, width);
+        const int y1 = std::clamp(d.y + std::max(d.height, 0), 0, height);
+        damage = OpenGlPixelRect{x0, y0, x1 - x0, y1 - y0};
+    }
+    partialAllowed_ = false;
     GpuProfileInterval encodeSpan("Metal.Encode");
     if (!ensureTarget(width, height) || gl.glGetError() != GL_NO_ERROR) {
         gl.glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
@@ -148,16 +164,27 @@ OpenGlFrameRenderer::Outcome OpenGlFrameRenderer::drawFrame(unsigned framebuffer
     gl.glBindFramebuffer(GL_FRAMEBUFFER, targetFramebuffer_);
     gl.glViewport(0, 0, width, height);
     gl.glDisable(GL_DEPTH_TEST);
-    gl.glDisable(GL_SCISSOR_TEST);
+    if (damage) {
+        // Clear and draw only the damage: the last frame stays around it.
+        gl.glEnable(GL_SCISSOR_TEST);
+        gl.glScissor(damage->x, damage->y, damage->width, damage->height);
+        ++partialFrames_;
+    } else {
+        gl.glDisable(GL_SCISSOR_TEST);
+    }
     gl.glClearColor(contents.clearColor[0], contents.clearColor[1], contents.clearColor[2], contents.clearColor[3]);
     gl.glClear(GL_COLOR_BUFFER_BIT);
     if (gl.glGetError() != GL_NO_ERROR) {
+        gl.glDisable(GL_SCISSOR_TEST);
         gl.glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        restoreLastFrame(framebuffer, width, height);
+        // The target may be half cleared: only a whole frame goes back.
+        targetHoldsFrame_ = false;
         return refuse(GpuFrameRefusalReason::missingRenderEncoder);
     }
     auto fence = std::make_shared<Fence>();
     fence->token = *token;
+    fence->buffers = std::move(contents.frameBuffers);
+    fence->recycle = std::move(contents.recycle);
     const auto w = static_cast<float>(width), h = static_cast<float>(height);
     for (const OpenGlLayer& layer : contents.layers) {
         auto* buffer = dynamic_cast<OpenGlBuffer*>(layer.buffer.get());
@@ -177,9 +204,13 @@ OpenGlFrameRenderer::Outcome OpenGlFrameRenderer::drawFrame(unsigned framebuffer
         forcedError_.reset();
     }
     gl.glBindSampler(0, 0);
+    gl.glDisable(GL_SCISSOR_TEST);
     // A failed frame shows the last good one; a good one becomes it.
     if (!fence->failed) {
         targetHoldsFrame_ = true;
+        lastFrameGood_ = true;
+        // The whole frame goes out: what the framebuffer held before is
+        // not ours to trust (a widget may have made it anew).
         gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, targetFramebuffer_);
         gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
         gl.glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
@@ -240,6 +271,9 @@ void OpenGlFrameRenderer::pollFence(GpuFrameCoordinator::Token token) {
     GLenum state = context_->gl().glClientWaitSync(static_cast<GLsync>(fence->sync), 0, 0);
     if (state == GL_ALREADY_SIGNALED || state == GL_CONDITION_SATISFIED) {
         ++framesCompleted_;
+        // The GPU is done with the frame's pooled buffers.
+        if (fence->recycle && !fence->buffers.empty())
+            fence->recycle(std::exchange(fence->buffers, {}));
         coordinator_->frameFinished(token, GpuTrackedCommandBufferStatus::completed, std::nullopt);
     } else if (state == GL_WAIT_FAILED) {
         coordinator_->frameFinished(token, GpuTrackedCommandBufferStatus::error, std::string("glClientWaitSync failed"));

@@ -17,14 +17,27 @@ struct OpenGlLayer {
     std::shared_ptr<GpuTexture> texture;
 };
 
+// A rectangle of drawable pixels, origin lower left.
+struct OpenGlPixelRect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const OpenGlPixelRect&) const = default;
+};
+
 struct OpenGlFrameContents {
     std::array<float, 4> clearColor{0, 0, 0, 1};
     std::vector<OpenGlLayer> layers;  // in drawing order
+    // Only this part changed since the last frame (when the renderer said
+    // it may draw partially): the rest of the last frame stays.
+    std::optional<OpenGlPixelRect> damage;
+    // Pooled buffers of this frame, handed to `recycle` once the GPU is done.
+    std::vector<std::shared_ptr<GpuBuffer>> frameBuffers;
+    std::function<void(std::vector<std::shared_ptr<GpuBuffer>>)> recycle;
 };
 
 // Draws frames into a GL framebuffer, one in flight: the frame goes into a
 // texture of our own first and is then copied out, so a refused frame can
-// put the last good one back instead of leaving undefined pixels. The
+// put the last good one back instead of leaving undefined pixels, and a
+// frame that changed little redraws only that part of the texture. The
 // frame's "command buffer" is a fence after the last draw, polled on the
 // scheduler's thread with the context current.
 class OpenGlFrameRenderer {
@@ -46,6 +59,12 @@ public:
     // ahead. Refusals go to the coordinator.
     Outcome drawFrame(unsigned framebuffer, int width, int height,
                       const std::function<OpenGlFrameContents()>& build);
+
+    // Inside `build`: whether the last good frame is still in the target
+    // at this size, so that a frame may redraw only its damage there (the
+    // whole target is copied out all the same).
+    bool mayDrawPartially() const { return partialAllowed_; }
+    std::uint64_t partialFrames() const { return partialFrames_; }
 
     // Tests stand in for a driver failure: the next frame sees this error
     // after its last draw (GL_OUT_OF_MEMORY fails the frame) or a reset.
@@ -71,12 +90,18 @@ private:
     unsigned targetTexture_ = 0;
     int targetWidth_ = 0, targetHeight_ = 0;
     bool targetHoldsFrame_ = false;
+    // The target holds the last frame, drawn to the end.
+    bool lastFrameGood_ = false;
+    bool partialAllowed_ = false;
+    std::uint64_t partialFrames_ = 0;
     // The fence of the frame in flight and whether it failed.
     struct Fence {
         GpuFrameCoordinator::Token token;
         void* sync = nullptr;
         bool failed = false;
         std::optional<std::string> error;
+        std::vector<std::shared_ptr<GpuBuffer>> buffers;
+        std::function<void(std::vector<std::shared_ptr<GpuBuffer>>)> recycle;
     };
     std::shared_ptr<Fence> fence_;
     std::optional<unsigned> forcedError_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 namespace ravelgrid {
 namespace {
@@ -103,8 +104,11 @@ std::variant<std::unique_ptr<OpenGlPipelines>, GpuError> OpenGlPipelines::create
         }
         gl.glUseProgram(program);
         made->viewportLocations_[i] = gl.glGetUniformLocation(program, "viewport");
+        made->fromRecordsLocations_[i] = gl.glGetUniformLocation(program, "fromRecords");
         if (GLint atlas = gl.glGetUniformLocation(program, "atlas"); atlas >= 0)
             gl.glUniform1i(atlas, 0);
+        if (GLint records = gl.glGetUniformLocation(program, "records"); records >= 0)
+            gl.glUniform1i(records, 1);
     }
     gl.glUseProgram(0);
     deleteShaders();
@@ -119,6 +123,10 @@ std::variant<std::unique_ptr<OpenGlPipelines>, GpuError> OpenGlPipelines::create
     gl.glGenVertexArrays(1, &made->vertexArray_);
     if (made->vertexArray_ == 0)
         return GpuError::pipelineCreationFailed({});
+    gl.glGenTextures(1, &made->recordTexture_);
+    GLint texels = 0;
+    gl.glGetIntegerv(GL_MAX_TEXTURE_BUFFER_SIZE, &texels);
+    made->maxRecordTexels_ = static_cast<std::size_t>(std::max(texels, 0));
     return made;
 }
 
@@ -136,9 +144,42 @@ void OpenGlPipelines::release() {
         gl.glDeleteSamplers(1, &sampler_);
     if (vertexArray_)
         gl.glDeleteVertexArrays(1, &vertexArray_);
+    if (recordTexture_)
+        gl.glDeleteTextures(1, &recordTexture_);
+    if (indexBuffer_)
+        gl.glDeleteBuffers(1, &indexBuffer_);
+    indexBuffer_ = 0;
     programs_ = {};
     sampler_ = 0;
     vertexArray_ = 0;
+    recordTexture_ = 0;
+}
+
+bool OpenGlPipelines::ensureIndices(std::size_t records) {
+    auto& gl = context_->gl();
+    if (indexBuffer_ == 0)
+        gl.glGenBuffers(1, &indexBuffer_);
+    if (indexBuffer_ == 0)
+        return false;
+    // Bound while the vertex array is, so the array keeps it.
+    gl.glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indexBuffer_);
+    if (records <= indexRecords_)
+        return true;
+    std::size_t capacity = std::max<std::size_t>(indexRecords_, 4096);
+    while (capacity < records)
+        capacity *= 2;
+    if (capacity > std::numeric_limits<GLuint>::max() / 4)
+        return false;
+    std::vector<GLuint> indices(capacity * 6);
+    for (std::size_t record = 0; record < capacity; ++record) {
+        const auto first = static_cast<GLuint>(record * 4);
+        const GLuint corners[6] = {first, first + 1, first + 2, first + 1, first + 3, first + 2};
+        std::copy(std::begin(corners), std::end(corners), indices.begin() + static_cast<std::ptrdiff_t>(record * 6));
+    }
+    gl.glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(GLuint)),
+                    indices.data(), GL_STATIC_DRAW);
+    indexRecords_ = capacity;
+    return true;
 }
 
 bool OpenGlPipelines::draw(OpenGlPipeline pipeline, OpenGlBuffer& buffer, std::size_t count,
@@ -165,40 +206,58 @@ bool OpenGlPipelines::draw(OpenGlPipeline pipeline, OpenGlBuffer& buffer, std::s
     }
     if (!buffer.bindForDraw())
         return false;
-    const GLuint divisor = spec.instanced ? 1 : 0;
-    auto attribute = [&](GLuint location, GLint size, std::size_t at) {
-        gl.glEnableVertexAttribArray(location);
-        gl.glVertexAttribPointer(location, size, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(stride), offset(at));
-        gl.glVertexAttribDivisor(location, divisor);
-    };
     for (GLuint location = 0; location < 5; ++location)
         gl.glDisableVertexAttribArray(location);
-    attribute(0, 2, 0);
-    switch (pipeline) {
-    case OpenGlPipeline::text:
-    case OpenGlPipeline::textGray:
-        attribute(1, 2, 8);
-        attribute(2, 4, 16);
-        break;
-    case OpenGlPipeline::color:
-        attribute(2, 4, 16);
-        break;
-    case OpenGlPipeline::cellColor:
-        attribute(1, 2, 8);
-        attribute(2, 4, 16);
-        break;
-    case OpenGlPipeline::cellText:
-    case OpenGlPipeline::cellTextGray:
-        attribute(1, 2, 8);
-        attribute(3, 2, 16);
-        attribute(4, 2, 24);
-        attribute(2, 4, 32);
-        break;
+    // Cell records are read by vertex id from a buffer texture: one draw of
+    // six vertices per record, which software rasterisers take in one batch
+    // where they would run every instance through their pipeline alone.
+    // A buffer past the texture's limit is drawn as instances instead.
+    const std::size_t texels = buffer.length() / 16;
+    const bool fromRecords = spec.instanced && recordTexture_ != 0 && texels <= maxRecordTexels_;
+    if (fromRecordsLocations_[index] >= 0)
+        gl.glUniform1i(fromRecordsLocations_[index], fromRecords ? 1 : 0);
+    if (fromRecords) {
+        if (!ensureIndices(count))
+            return false;
+        gl.glActiveTexture(GL_TEXTURE1);
+        gl.glBindTexture(GL_TEXTURE_BUFFER, recordTexture_);
+        gl.glTexBuffer(GL_TEXTURE_BUFFER, GL_RGBA32F, buffer.name());
+        gl.glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(count * 6), GL_UNSIGNED_INT, nullptr);
+        gl.glActiveTexture(GL_TEXTURE0);
+    } else {
+        const GLuint divisor = spec.instanced ? 1 : 0;
+        auto attribute = [&](GLuint location, GLint size, std::size_t at) {
+            gl.glEnableVertexAttribArray(location);
+            gl.glVertexAttribPointer(location, size, GL_FLOAT, GL_FALSE, static_cast<GLsizei>(stride), offset(at));
+            gl.glVertexAttribDivisor(location, divisor);
+        };
+        attribute(0, 2, 0);
+        switch (pipeline) {
+        case OpenGlPipeline::text:
+        case OpenGlPipeline::textGray:
+            attribute(1, 2, 8);
+            attribute(2, 4, 16);
+            break;
+        case OpenGlPipeline::color:
+            attribute(2, 4, 16);
+            break;
+        case OpenGlPipeline::cellColor:
+            attribute(1, 2, 8);
+            attribute(2, 4, 16);
+            break;
+        case OpenGlPipeline::cellText:
+        case OpenGlPipeline::cellTextGray:
+            attribute(1, 2, 8);
+            attribute(3, 2, 16);
+            attribute(4, 2, 24);
+            attribute(2, 4, 32);
+            break;
+        }
+        if (spec.instanced)
+            gl.glDrawArraysInstanced(GL_TRIANGLES, 0, 6, static_cast<GLsizei>(count));
+        else
+            gl.glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(count));
     }
-    if (spec.instanced)
-        gl.glDrawArraysInstanced(GL_TRIANGLES, 0, 6, static_cast<GLsizei>(count));
-    else
-        gl.glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(count));
     ++drawCalls_;
     gl.glBindBuffer(GL_ARRAY_BUFFER, 0);
     gl.glBindVertexArray(0);

@@ -311,7 +311,10 @@ struct FrameHarness {
     }
     OpenGlFrameContents redCell(float r, float g, float b) {
         auto buffer = bufferOf<ColorCellRecord>(renderer->backend(), {{{0, 0}, {16, 16}, {r, g, b, 1}}});
-        return {.clearColor = {0, 0, 1, 1}, .layers = {{OpenGlPipeline::cellColor, buffer, 1, nullptr}}};
+        OpenGlFrameContents contents;
+        contents.clearColor = {0, 0, 1, 1};
+        contents.layers = {{OpenGlPipeline::cellColor, buffer, 1, nullptr}};
+        return contents;
     }
     // Lets the fence be polled until the frame is done.
     void settle() {
