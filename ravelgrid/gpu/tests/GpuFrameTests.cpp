@@ -60,11 +60,12 @@ public:
     // Far from the gray foreground, so a glyph in the wrong colour shows.
     QColor caretColor() const override { return QColor(240, 200, 40); }
     QColor caretTextColor() const override { return QColor(20, 40, 220); }
-    BufferingMode bufferingMode() const override { return BufferingMode::perFrameAggregated; }
+    BufferingMode bufferingMode() const override { return mode; }
     std::optional<std::pair<int, int>> takeDirtyRange() override { return std::nullopt; }
 
     RowContext context;
     QSizeF view;
+    BufferingMode mode = BufferingMode::perFrameAggregated;
 
 private:
     Terminal& terminal_;
@@ -248,6 +249,8 @@ TEST(GpuFrameTests, TheSameScreenMatchesThePainter) {
     const std::vector<Cell> cells = fillVariedScreen(*s.terminal, s.cols, s.rows);
     const QImage gpu = gl.frame(*s.view);
     ASSERT_FALSE(gpu.isNull());
+    s.view->mode = BufferingMode::perRowPersistent;
+    EXPECT_TRUE(gl.frame(*s.view) == gpu) << "the buffering modes drew different frames";
     const QImage painted = s.painted();
     ASSERT_EQ(gpu.size(), painted.size());
 
@@ -310,6 +313,8 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
     s.terminal->feed("\x1b[8;1HH\x1b[8;1H\x1b[2 q");
     const QImage image = gl.frame(*s.view);
     ASSERT_FALSE(image.isNull());
+    s.view->mode = BufferingMode::perRowPersistent;
+    EXPECT_TRUE(gl.frame(*s.view) == image) << "the buffering modes drew different frames";
 
     // Colour, not a gray mask tinted with the foreground.
     int saturated = 0;
@@ -365,6 +370,32 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
         }
     EXPECT_EQ(strays, 0) << "pixels under the caret that are neither caret nor caret text colour";
     EXPECT_GT(inked, 4) << "no glyph under the caret";
+}
+
+// Layers without records make no draw call: a blank screen is only its
+// clear, a caret over a blank cell one draw, in either buffering mode.
+TEST(GpuFrameTests, OnlyLayersWithRecordsAreDrawn) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    for (BufferingMode mode : {BufferingMode::perFrameAggregated, BufferingMode::perRowPersistent}) {
+        Screen s(30, 10);
+        s.view->mode = mode;
+        OpenGlPipelines& pipelines = gl.renderer->frames().pipelines();
+        auto drawsOfAFrame = [&] {
+            const auto before = pipelines.drawCalls();
+            EXPECT_FALSE(gl.frame(*s.view).isNull());
+            return pipelines.drawCalls() - before;
+        };
+        s.terminal->feed("\x1b[?25l");
+        EXPECT_EQ(drawsOfAFrame(), 0u) << "blank screen, hidden caret";
+        s.terminal->feed("\x1b[?25h\x1b[2 q");
+        EXPECT_EQ(drawsOfAFrame(), 1u) << "blank screen, block caret";
+        // Text adds draws; taking it away again takes them away.
+        s.terminal->feed("\x1b[5;3Hsome \x1b[41mtext\x1b[0m");
+        EXPECT_GT(drawsOfAFrame(), 1u);
+        s.terminal->feed("\x1b[2J\x1b[H");
+        EXPECT_EQ(drawsOfAFrame(), 1u) << "cleared screen, block caret";
+    }
 }
 
 namespace {
