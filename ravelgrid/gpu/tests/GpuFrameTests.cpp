@@ -293,8 +293,8 @@ TEST(GpuFrameTests, TheSameScreenMatchesThePainter) {
     EXPECT_EQ(textBad, 0) << report;
 }
 
-// What the colours test of the renderer's own suite leaves out: a colour
-// glyph, a picture the right way up, the glyph under a block caret.
+// A known screen in the widget's colours: palette red, a colour glyph, a
+// picture the right way up, the glyph under a block caret.
 TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
     Gl gl;
     ASSERT_TRUE(gl.renderer);
@@ -310,6 +310,8 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
     // A wide green picture, 8 x 2 over 4 x 1 cells, at column 8 of row 0.
     s.terminal->feed("\x1b[1;9H\x1b_Ga=T,f=32,s=8,v=2,c=4,r=1,C=1,q=2;" +
                      QByteArray("\x00\xff\x00\xff", 4).repeated(16).toBase64().toStdString() + "\x1b\\");
+    // Palette red cells on row 6, read from the terminal's own palette.
+    s.terminal->feed("\x1b[7;11H\x1b[41m  \x1b[0m");
     s.terminal->feed("\x1b[8;1HH\x1b[8;1H\x1b[2 q");
     const QImage image = gl.frame(*s.view);
     ASSERT_FALSE(image.isNull());
@@ -325,6 +327,12 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
             saturated += std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)}) > 80;
         }
     EXPECT_GT(saturated, emoji.width() * emoji.height() / 10) << "emoji cell drawn gray";
+
+    const QColor red = colorToQColor(s.terminal->ansiColors[1]);
+    ASSERT_GT(channelDistance(red.rgb(), s.view->defaultForeground().rgb()), 60);
+    for (int col : {10, 11})
+        EXPECT_LE(channelDistance(image.pixel(s.centre(col, 6)), red.rgb()), 2)
+            << "palette red at " << col << ": " << describe(image.pixel(s.centre(col, 6)));
 
     // Linear sampling must not fade the picture's right edge into the rest
     // of its square texture: the last pixel column inside the picture.
