@@ -260,7 +260,6 @@ TEST(GpuFrameTests, TheSameScreenMatchesThePainter) {
         if (++bad <= 8)
             report.append(line).append("\n");
     };
-    QRgb lastBackground = 0;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const Cell& c = cells[i];
         const std::string where = std::to_string(c.col) + "," + std::to_string(c.row);
@@ -280,9 +279,9 @@ TEST(GpuFrameTests, TheSameScreenMatchesThePainter) {
             ++next;
         if (next >= cells.size() || cells[next].kind != Cell::blank || cells[next].row != c.row)
             continue;
-        lastBackground = painted.pixel(s.centre(cells[next].col, cells[next].row));
+        const QRgb ground = painted.pixel(s.centre(cells[next].col, cells[next].row));
         const QRect rect = s.cellRect(c.col, c.row);
-        const double g = meanInk(gpu, rect, lastBackground), p = meanInk(painted, rect, lastBackground);
+        const double g = meanInk(gpu, rect, ground), p = meanInk(painted, rect, ground);
         ++textChecked;
         if (std::abs(g - p) > 0.10 * std::max(g, p))
             note(textBad, "text " + where + ": gpu ink " + std::to_string(g) + " painter ink " + std::to_string(p));
