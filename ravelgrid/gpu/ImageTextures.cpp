@@ -79,6 +79,16 @@ std::optional<ImageTexture> uploadImageTexture(GpuBackend& backend, std::span<co
         return std::nullopt;
     if (!backend.uploadRegion(*texture, {0, 0, width, height}, texels, std::size_t(width)))
         return std::nullopt;
+    // Linear sampling reads half a texel past the last column (or row) of
+    // a picture narrower (or shorter) than its square: repeat that column
+    // (row) there, or the edge fades into texels nobody wrote.
+    const std::size_t rowBytes = std::size_t(width) * 4;
+    if (width < side &&
+        !backend.uploadRegion(*texture, {width, 0, 1, height}, texels.subspan(rowBytes - 4), std::size_t(width)))
+        return std::nullopt;
+    if (height < side && !backend.uploadRegion(*texture, {0, height, width, 1},
+                                               texels.subspan(rowBytes * std::size_t(height - 1)), std::size_t(width)))
+        return std::nullopt;
     return ImageTexture{std::move(texture), width, height};
 }
 

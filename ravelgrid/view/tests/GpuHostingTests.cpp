@@ -5,6 +5,7 @@
 #include "ravelgrid/view/GpuTerminalHost.h"
 #include "ravelgrid/view/TerminalView.h"
 
+#include <QElapsedTimer>
 #include <QOpenGLWidget>
 #include <QSignalSpy>
 #include <QTest>
@@ -156,21 +157,61 @@ private slots:
         s.view->setParent(&s.window);
     }
 
-    // The virtual X server gives no window focus, so only the cases that
-    // must not blink are checked here.
-    void caretBlinkTimerStaysOffWhenTheCaretMustNotBlink() {
+    // The caret blinks only while it is a blinking style, shown and focused;
+    // the phase flips every 0.7 s and a caret that stops blinking is left on.
+    void caretBlinksOnlyWhenItMust() {
         ShownView s;
         QVERIFY(s.view->enableGpuRenderer(true));
         QVERIFY(s.pump([&] { return s.healthy(); }));
         GpuTerminalHost& host = *s.view->gpuHost();
-        // DECSCUSR 6 steady bar; 1 blinking block but hidden (DECTCEM off).
-        for (const char* sequence : {"\x1b[6 q", "\x1b[1 q\x1b[?25l"}) {
+        auto frameAfter = [&](const char* sequence) {
             s.view->terminal().feed(sequence);
             host.requestFrame();
             s.pump([] { return false; }, 50);
+        };
+        // DECSCUSR 6 steady bar; 1 blinking block but hidden (DECTCEM off);
+        // a blinking block in a view without focus.
+        for (const char* sequence : {"\x1b[6 q", "\x1b[1 q\x1b[?25l", "\x1b[?25h"}) {
+            frameAfter(sequence);
             QVERIFY2(!host.cursorBlinkTimerActive(), sequence + 1);
             QVERIFY(host.cursorBlinkOn());
         }
+
+        s.window.activateWindow();
+        s.view->setFocus();
+        if (!QTest::qWaitForWindowActive(&s.window) || !QTest::qWaitFor([&] { return s.view->hasFocus(); }, 2000))
+            QSKIP("the X server gave the window no focus");
+        frameAfter("\x1b[6 q");
+        QVERIFY2(!host.cursorBlinkTimerActive(), "steady bar");
+        // Two flips, each after about 0.7 s (the first counted from before
+        // the frame that starts the timer), each drawn as a frame.
+        QElapsedTimer clock;
+        clock.start();
+        frameAfter("\x1b[1 q");
+        QVERIFY2(host.cursorBlinkTimerActive(), "blinking block");
+        QVERIFY(host.cursorBlinkOn());
+        qint64 last = 0;
+        for (bool phase : {false, true}) {
+            const auto frames = s.view->gpuRendererStatus().presentedFrameCount;
+            QVERIFY2(s.pump([&] { return host.cursorBlinkOn() == phase; }, 2000), "the phase never flipped");
+            const qint64 interval = clock.elapsed() - last;
+            last = clock.elapsed();
+            // The first also holds the frame that started the timer.
+            QVERIFY2(interval >= 600 && interval <= (phase ? 1000 : 1200), QByteArray::number(interval).constData());
+            QVERIFY(s.pump([&] { return s.view->gpuRendererStatus().presentedFrameCount > frames; }));
+        }
+        // Hiding the caret stops the blink with the caret on; showing it again
+        // starts it; a steady block then stops it, on, whatever the phase was.
+        QVERIFY(s.pump([&] { return !host.cursorBlinkOn(); }, 2000));
+        frameAfter("\x1b[?25l");
+        QVERIFY2(!host.cursorBlinkTimerActive(), "hidden");
+        QVERIFY(host.cursorBlinkOn());
+        frameAfter("\x1b[?25h");
+        QVERIFY2(host.cursorBlinkTimerActive(), "shown again");
+        QVERIFY(s.pump([&] { return !host.cursorBlinkOn(); }, 2000));
+        frameAfter("\x1b[2 q");
+        QVERIFY2(!host.cursorBlinkTimerActive(), "steady block");
+        QVERIFY(host.cursorBlinkOn());
     }
 
     void replacementWithoutShadersFallsBack() {

@@ -1,0 +1,481 @@
+// Whole frames through the OpenGL path (llvmpipe under xvfb-run) held
+// against the QPainter path and against what a screen must show; pixels
+// are read in cell interiors only.
+#include "platform/FakeScheduler.h"
+#include "platform/Log.h"
+#include "ravelgrid/drawing/CellMetrics.h"
+#include "ravelgrid/drawing/FramePainter.h"
+#include "ravelgrid/gpu/FaceLibrary.h"
+#include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
+#include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#include <QImage>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+
+using namespace ravelgrid;
+
+namespace {
+
+// A view read from a FramePainter's own fonts, colours and cell size, the
+// way the widget's GPU host reads them from its view: both paths then draw
+// from the same inputs.
+class PainterBackedView final : public RendererView {
+public:
+    PainterBackedView(Terminal& terminal, FramePainter& painter) : terminal_(terminal), painter_(painter) {
+        context.clusterText = [&terminal](int32_t code) { return QString::fromStdString(terminal.character(code)); };
+    }
+
+    Terminal* terminal() override { return &terminal_; }
+    QSizeF cellSize() const override { return painter_.cellSize(); }
+    QSizeF viewSize() const override { return view; }
+    GpuFont font(FontFace face) const override {
+        const FontSet& fonts = painter_.fontSet();
+        const QFont& qfont = fonts.font(face);
+        auto found = test::sharedFaces().faceFor(fonts.family().toStdString(), qfont.bold(), qfont.italic());
+        return found ? GpuFont(std::move(found), fonts.pixelSize()) : GpuFont();
+    }
+    RendererFontMetrics fontMetrics() const override {
+        const QRawFont& raw = painter_.fontSet().rawNormal();
+        return {raw.descent(), raw.leading(), -raw.underlinePosition(), std::max(raw.lineThickness(), 1.0),
+                raw.xHeight()};
+    }
+    CellAttributes& attributes() override { return painter_.attributes(); }
+    QColor defaultBackground() const override { return painter_.colors().effectiveBackground(context.reverseColors); }
+    QColor defaultForeground() const override { return painter_.colors().effectiveForeground(context.reverseColors); }
+    const RowContext& rowContext() const override { return context; }
+    bool antiAliasCustomBlockGlyphs() const override { return painter_.antiAliasCustomBlockGlyphs(); }
+    bool hasFocus() const override { return true; }
+    bool caretTracksFocus() const override { return true; }
+    bool cursorBlinkOn() const override { return true; }
+    // Far from the gray foreground, so a glyph in the wrong colour shows.
+    QColor caretColor() const override { return QColor(240, 200, 40); }
+    QColor caretTextColor() const override { return QColor(20, 40, 220); }
+    BufferingMode bufferingMode() const override { return mode; }
+    std::optional<std::pair<int, int>> takeDirtyRange() override { return std::nullopt; }
+
+    RowContext context;
+    QSizeF view;
+    BufferingMode mode = BufferingMode::perFrameAggregated;
+
+private:
+    Terminal& terminal_;
+    FramePainter& painter_;
+};
+
+struct Gl {
+    QOffscreenSurface surface;
+    QOpenGLContext context;
+    std::shared_ptr<OpenGlContext> handle;
+    platform::FakeScheduler scheduler;
+    std::unique_ptr<GpuTerminalRenderer> renderer;
+
+    Gl() {
+        QSurfaceFormat format;
+        format.setVersion(3, 3);
+        format.setProfile(QSurfaceFormat::CoreProfile);
+        surface.setFormat(format);
+        surface.create();
+        context.setFormat(format);
+        if (!context.create() || !context.makeCurrent(&surface))
+            return;
+        handle = OpenGlContext::current();
+        auto made = GpuTerminalRenderer::create(handle, {}, test::sharedFaces(), scheduler,
+                                                {.isRetryEligible = [] { return true; }, .requestDraw = {},
+                                                 .requestRecovery = {}, .becameIdle = {}});
+        if (auto* ok = std::get_if<std::unique_ptr<GpuTerminalRenderer>>(&made))
+            renderer = std::move(*ok);
+    }
+    ~Gl() {
+        renderer.reset();
+        context.doneCurrent();
+    }
+
+    // One frame, waited for until its fence signals, read back top row
+    // first; null when the frame was not drawn or never completed.
+    QImage frame(RendererView& view) {
+        const int w = int(view.viewSize().width()), h = int(view.viewSize().height());
+        QOpenGLFramebufferObject fbo(w, h);
+        const auto completed = renderer->frames().framesCompleted();
+        if (renderer->drawFrame(view, fbo.handle(), w, h, 1) != OpenGlFrameRenderer::Outcome::drawn)
+            return {};
+        for (int i = 0; i < 400 && renderer->coordinator().hasActiveFrame(); ++i) {
+            handle->gl().glFinish();
+            scheduler.advance(1'000'000);
+        }
+        if (renderer->frames().framesCompleted() != completed + 1)
+            return {};
+        return fbo.toImage().convertToFormat(QImage::Format_RGB32);
+    }
+};
+
+// One terminal and the painter whose fonts, colours and cell size both
+// paths share.
+struct Screen {
+    std::unique_ptr<Terminal> terminal;
+    FramePainter painter;
+    std::unique_ptr<PainterBackedView> view;
+    int cols, rows;
+
+    Screen(int columns, int lines) : cols(columns), rows(lines) {
+        TerminalOptions options;
+        options.cols = cols;
+        options.rows = rows;
+        terminal = std::make_unique<Terminal>(nullptr, options);
+        TerminalKittyGraphics::attach(*terminal);
+        // The widget's colours: the terminal's palette, light gray on black.
+        Terminal* t = terminal.get();
+        painter.colors().setPaletteLookup([t](uint8_t index) {
+            return index < t->ansiColors.size() ? t->ansiColors[index] : Color::defaultForeground();
+        });
+        painter.colors().setNativeForeground(QColor(138, 138, 138));
+        painter.colors().setNativeBackground(QColor(0, 0, 0));
+        painter.setFontSet(FontSet::defaultSet());
+        painter.setCellSize(computeCellDimension(painter.fontSet().rawNormal(), 1.0, 1.0));
+        view = std::make_unique<PainterBackedView>(*terminal, painter);
+        view->view = QSizeF(cols * cell().width(), rows * cell().height());
+    }
+    QSizeF cell() const { return painter.cellSize(); }
+
+    QImage painted() {
+        // A colour no cell uses: anything left of it was never painted.
+        QImage image(view->view.toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(QColor(255, 0, 255));
+        FrameInput input;
+        input.buffer = &terminal->activeBuffer();
+        input.columns = cols;
+        input.rows = rows;
+        input.viewSize = view->view;
+        input.dirty = QRectF(QPointF(0, 0), view->view);
+        input.row = view->context;
+        if (TerminalKittyGraphics* kitty = TerminalKittyGraphics::of(*terminal))
+            input.kitty = &kitty->state();
+        QPainter p(&image);
+        painter.drawTerminalContents(p, input);
+        p.end();
+        return image.convertToFormat(QImage::Format_RGB32);
+    }
+    // Whole pixels inside a cell, with a margin of `inset` on every side.
+    QRect cellRect(int col, int row, int span = 1, int inset = 0) const {
+        const QSizeF c = cell();
+        const int x0 = int(std::ceil(col * c.width())) + inset;
+        const int x1 = int(std::floor((col + span) * c.width())) - inset;
+        const int y0 = int(std::ceil(row * c.height())) + inset;
+        const int y1 = int(std::floor((row + 1) * c.height())) - inset;
+        return QRect(QPoint(x0, y0), QPoint(x1 - 1, y1 - 1));
+    }
+    QPoint centre(int col, int row) const { return cellRect(col, row).center(); }
+};
+
+int channelDistance(QRgb a, QRgb b) {
+    return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+
+std::string describe(QRgb c) {
+    return std::to_string(qRed(c)) + "," + std::to_string(qGreen(c)) + "," + std::to_string(qBlue(c));
+}
+
+// Mean over a rectangle of each pixel's summed channel distance from `ground`.
+double meanInk(const QImage& image, const QRect& rect, QRgb ground) {
+    double sum = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            sum += std::abs(qRed(p) - qRed(ground)) + std::abs(qGreen(p) - qGreen(ground)) +
+                   std::abs(qBlue(p) - qBlue(ground));
+        }
+    return sum / double(rect.width() * rect.height());
+}
+
+// The 200 x 60 screen: words of many letters in palette colours on
+// palette backgrounds, every third word bold, full blocks between words;
+// each word's attributes run through the blank after it, so that blank
+// shows the word's background.
+struct Cell {
+    enum Kind { blank, block, text } kind;
+    int col, row;
+};
+
+std::vector<Cell> fillVariedScreen(Terminal& terminal, int cols, int rows) {
+    // Foreground and background palette pairs far apart in every case.
+    static constexpr std::pair<int, int> schemes[] = {{15, 0},  {11, 4},  {14, 1},   {0, 7},    {10, 5},
+                                                      {231, 18}, {16, 214}, {226, 90}, {195, 52}, {9, 17}};
+    std::vector<Cell> cells;
+    const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789@#%&*+=?";
+    for (int row = 0; row < rows; ++row) {
+        std::string line = "\x1b[" + std::to_string(row + 1) + ";1H";
+        int col = 0, word = 0;
+        while (col < cols) {
+            const auto [fg, bg] = schemes[(row * 3 + word) % std::size(schemes)];
+            const int length = std::min(2 + (row + word * 5) % 7, cols - col);
+            line.append("\x1b[0;38;5;" + std::to_string(fg) + ";48;5;" + std::to_string(bg) + "m");
+            if (word % 3 == 1)
+                line.append("\x1b[1m");
+            for (int i = 0; i < length; ++i, ++col) {
+                line.push_back(letters[std::size_t(row * 13 + word * 7 + i) % letters.size()]);
+                cells.push_back({Cell::text, col, row});
+            }
+            if (col < cols) {
+                line.push_back(' ');
+                cells.push_back({Cell::blank, col++, row});
+            }
+            if (word % 4 == 2 && col < cols) {
+                line.append("\xe2\x96\x88");
+                cells.push_back({Cell::block, col++, row});
+            }
+            ++word;
+        }
+        terminal.feed(line);
+    }
+    terminal.feed("\x1b[0m\x1b[?25l");
+    return cells;
+}
+
+}  // namespace
+
+TEST(GpuFrameTests, TheSameScreenMatchesThePainter) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer) << "no renderer (run under xvfb-run)";
+    Screen s(200, 60);
+    const std::vector<Cell> cells = fillVariedScreen(*s.terminal, s.cols, s.rows);
+    const QImage gpu = gl.frame(*s.view);
+    ASSERT_FALSE(gpu.isNull());
+    s.view->mode = BufferingMode::perRowPersistent;
+    EXPECT_TRUE(gl.frame(*s.view) == gpu) << "the buffering modes drew different frames";
+    const QImage painted = s.painted();
+    ASSERT_EQ(gpu.size(), painted.size());
+
+    int flatChecked = 0, textChecked = 0, flatBad = 0, textBad = 0;
+    std::string report;
+    auto note = [&](int& bad, std::string line) {
+        if (++bad <= 8)
+            report.append(line).append("\n");
+    };
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const Cell& c = cells[i];
+        const std::string where = std::to_string(c.col) + "," + std::to_string(c.row);
+        if (c.kind != Cell::text) {
+            // Backgrounds and block interiors: the same colour to 2 per channel.
+            const QPoint at = s.centre(c.col, c.row);
+            const QRgb g = gpu.pixel(at), p = painted.pixel(at);
+            ++flatChecked;
+            if (channelDistance(g, p) > 2)
+                note(flatBad, (c.kind == Cell::block ? "block " : "blank ") + where + ": gpu " + describe(g) +
+                                  " painter " + describe(p));
+            continue;
+        }
+        // The blank after the word has the word's background.
+        std::size_t next = i;
+        while (next < cells.size() && cells[next].kind == Cell::text && cells[next].row == c.row)
+            ++next;
+        if (next >= cells.size() || cells[next].kind != Cell::blank || cells[next].row != c.row)
+            continue;
+        const QRgb ground = painted.pixel(s.centre(cells[next].col, cells[next].row));
+        const QRect rect = s.cellRect(c.col, c.row);
+        const double g = meanInk(gpu, rect, ground), p = meanInk(painted, rect, ground);
+        ++textChecked;
+        if (std::abs(g - p) > 0.10 * std::max(g, p))
+            note(textBad, "text " + where + ": gpu ink " + std::to_string(g) + " painter ink " + std::to_string(p));
+    }
+    EXPECT_GT(flatChecked, 2000);
+    EXPECT_GT(textChecked, 7000);
+    EXPECT_EQ(flatBad, 0) << report;
+    EXPECT_EQ(textBad, 0) << report;
+}
+
+// A known screen in the widget's colours: palette red, a colour glyph, a
+// picture the right way up, the glyph under a block caret.
+TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    Screen s(20, 8);
+    // An emoji (two columns) on row 0; a 2 x 8 picture, red above blue,
+    // over 2 x 4 cells from row 2; an H under the caret on row 7.
+    s.terminal->feed("\xf0\x9f\x98\x80");
+    QByteArray rgba;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 2; ++x)
+            rgba.append(y < 4 ? QByteArray("\xff\x00\x00\xff", 4) : QByteArray("\x00\x00\xff\xff", 4));
+    s.terminal->feed("\x1b[3;5H\x1b_Ga=T,f=32,s=2,v=8,c=2,r=4,C=1,q=2;" + rgba.toBase64().toStdString() + "\x1b\\");
+    // A wide green picture, 8 x 2 over 4 x 1 cells, at column 8 of row 0.
+    s.terminal->feed("\x1b[1;9H\x1b_Ga=T,f=32,s=8,v=2,c=4,r=1,C=1,q=2;" +
+                     QByteArray("\x00\xff\x00\xff", 4).repeated(16).toBase64().toStdString() + "\x1b\\");
+    // Palette red cells on row 6, read from the terminal's own palette.
+    s.terminal->feed("\x1b[7;11H\x1b[41m  \x1b[0m");
+    s.terminal->feed("\x1b[8;1HH\x1b[8;1H\x1b[2 q");
+    const QImage image = gl.frame(*s.view);
+    ASSERT_FALSE(image.isNull());
+    s.view->mode = BufferingMode::perRowPersistent;
+    EXPECT_TRUE(gl.frame(*s.view) == image) << "the buffering modes drew different frames";
+
+    // Colour, not a gray mask tinted with the foreground.
+    int saturated = 0;
+    const QRect emoji = s.cellRect(0, 0, 2, 1);
+    for (int y = emoji.top(); y <= emoji.bottom(); ++y)
+        for (int x = emoji.left(); x <= emoji.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            saturated += std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)}) > 80;
+        }
+    EXPECT_GT(saturated, emoji.width() * emoji.height() / 10) << "emoji cell drawn gray";
+
+    const QColor red = colorToQColor(s.terminal->ansiColors[1]);
+    ASSERT_GT(channelDistance(red.rgb(), s.view->defaultForeground().rgb()), 60);
+    for (int col : {10, 11})
+        EXPECT_LE(channelDistance(image.pixel(s.centre(col, 6)), red.rgb()), 2)
+            << "palette red at " << col << ": " << describe(image.pixel(s.centre(col, 6)));
+
+    // Linear sampling must not fade the picture's right edge into the rest
+    // of its square texture: the last pixel column inside the picture.
+    for (int row : {2, 5}) {
+        const QRect right = s.cellRect(5, row, 1, 1);
+        const QRgb edge = image.pixel(right.right(), right.center().y());
+        EXPECT_LE(channelDistance(edge, row == 2 ? qRgb(255, 0, 0) : qRgb(0, 0, 255)), 2)
+            << "picture edge on row " << row << ": " << describe(edge);
+    }
+    // ... nor the top or bottom edge of a wide one.
+    for (int col : {8, 11}) {
+        const QRect cell = s.cellRect(col, 0, 1, 1);
+        for (int y : {cell.top(), cell.bottom()}) {
+            const QRgb edge = image.pixel(cell.center().x(), y);
+            EXPECT_LE(channelDistance(edge, qRgb(0, 255, 0)), 2) << "wide picture at " << col << "," << y << ": "
+                                                                << describe(edge);
+        }
+    }
+    for (int col : {4, 5}) {
+        for (int row : {2, 3})
+            EXPECT_LE(channelDistance(image.pixel(s.centre(col, row)), qRgb(255, 0, 0)), 2)
+                << "top of the picture at " << col << "," << row << ": " << describe(image.pixel(s.centre(col, row)));
+        for (int row : {4, 5})
+            EXPECT_LE(channelDistance(image.pixel(s.centre(col, row)), qRgb(0, 0, 255)), 2)
+                << "bottom of the picture at " << col << "," << row << ": "
+                << describe(image.pixel(s.centre(col, row)));
+    }
+
+    // Under the block caret every pixel mixes the caret colour and the
+    // caret's text colour, and the glyph's stems reach the text colour.
+    const QColor caret = s.view->caretColor(), ink = s.view->caretTextColor();
+    const QRect under = s.cellRect(0, 7, 1, 1);
+    int strays = 0, inked = 0;
+    for (int y = under.top(); y <= under.bottom(); ++y)
+        for (int x = under.left(); x <= under.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            // Distance from the line between the two colours, by the red channel's mix.
+            const double t = double(qRed(p) - caret.red()) / double(ink.red() - caret.red());
+            const auto mix = [&](int a, int b) { return a + t * (b - a); };
+            strays += std::abs(qGreen(p) - mix(caret.green(), ink.green())) > 6 ||
+                      std::abs(qBlue(p) - mix(caret.blue(), ink.blue())) > 6 || t < -0.02 || t > 1.02;
+            inked += t > 0.5;
+        }
+    EXPECT_EQ(strays, 0) << "pixels under the caret that are neither caret nor caret text colour";
+    EXPECT_GT(inked, 4) << "no glyph under the caret";
+}
+
+// Layers without records make no draw call: a blank screen is only its
+// clear, a caret over a blank cell one draw, in either buffering mode.
+TEST(GpuFrameTests, OnlyLayersWithRecordsAreDrawn) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    for (BufferingMode mode : {BufferingMode::perFrameAggregated, BufferingMode::perRowPersistent}) {
+        Screen s(30, 10);
+        s.view->mode = mode;
+        OpenGlPipelines& pipelines = gl.renderer->frames().pipelines();
+        auto drawsOfAFrame = [&] {
+            const auto before = pipelines.drawCalls();
+            EXPECT_FALSE(gl.frame(*s.view).isNull());
+            return pipelines.drawCalls() - before;
+        };
+        s.terminal->feed("\x1b[?25l");
+        EXPECT_EQ(drawsOfAFrame(), 0u) << "blank screen, hidden caret";
+        s.terminal->feed("\x1b[?25h\x1b[2 q");
+        EXPECT_EQ(drawsOfAFrame(), 1u) << "blank screen, block caret";
+        // Text adds draws; taking it away again takes them away.
+        s.terminal->feed("\x1b[5;3Hsome \x1b[41mtext\x1b[0m");
+        EXPECT_GT(drawsOfAFrame(), 1u);
+        s.terminal->feed("\x1b[2J\x1b[H");
+        EXPECT_EQ(drawsOfAFrame(), 1u) << "cleared screen, block caret";
+    }
+}
+
+namespace {
+
+struct AtlasLog {
+    std::mutex lock;
+    std::vector<std::string> lines;
+    AtlasLog() {
+        platform::setLogSink([this](platform::LogLevel, std::string_view category, std::string_view message) {
+            if (category != atlasLogCategory)
+                return;
+            std::lock_guard guard(lock);
+            lines.emplace_back(message);
+        });
+    }
+    ~AtlasLog() { platform::setLogSink({}); }
+    std::size_t count(std::string_view text) {
+        std::lock_guard guard(lock);
+        return std::size_t(std::count_if(lines.begin(), lines.end(),
+                                         [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+    }
+};
+
+std::string utf8(char32_t c) {
+    std::string out;
+    out.push_back(char(0xe0 | (c >> 12)));
+    out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
+    out.push_back(char(0x80 | (c & 0x3f)));
+    return out;
+}
+
+}  // namespace
+
+// CTest runs this once with RAVELGRID_ATLAS_MAX=256, where 1,200 CJK
+// glyphs can never fit, and once without, where they do.
+TEST(GpuFrameTests, AnOverflowingAtlasRebuildsFiveTimesThenDrawsTheFrame) {
+    const char* limit = std::getenv("RAVELGRID_ATLAS_MAX");
+    const bool capped = limit && std::string_view(limit) == "256";
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    Screen s(80, 30);
+    std::string text;
+    for (char32_t c = 0x4e00; c < 0x4e00 + 1200; ++c)
+        text.append(utf8(c));
+    s.terminal->feed(text);
+    ASSERT_EQ(s.terminal->activeBuffer().screenLine(29)[78].code, 0x4e00 + 1199) << "not 1,200 wide cells";
+
+    AtlasLog log;
+    const QImage image = gl.frame(*s.view);
+    ASSERT_FALSE(image.isNull()) << "frame not drawn or not completed";
+    const char* warning = "glyph working set exceeds max atlas capacity; some glyphs will be skipped this frame";
+    if (capped) {
+        for (int pass = 1; pass <= 5; ++pass)
+            EXPECT_EQ(log.count("glyph atlas changed during frame build; rebuild pass " + std::to_string(pass) + "/5"),
+                      1u)
+                << pass;
+        EXPECT_EQ(log.count("rebuild pass 6/"), 0u);
+        EXPECT_EQ(log.count(warning), 1u);
+    } else {
+        EXPECT_EQ(log.count("rebuild pass"), 0u);
+        EXPECT_EQ(log.count(warning), 0u);
+    }
+    // Some glyphs were drawn either way: the frame is not just its clear.
+    int ink = 0;
+    const QRgb clear = s.view->defaultBackground().rgb();
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            ink += channelDistance(image.pixel(x, y), clear) > 60;
+    EXPECT_GT(ink, 500);
+}
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
