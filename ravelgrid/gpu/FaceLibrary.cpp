@@ -68,9 +68,22 @@ std::shared_ptr<GpuFace> FaceLibrary::face(std::string_view postScriptName) {
 }
 
 std::shared_ptr<GpuFace> FaceLibrary::faceFor(std::string_view family, bool bold, bool italic) {
+    std::string key(family);
+    key.push_back(bold ? 'b' : '-');
+    key.push_back(italic ? 'i' : '-');
+    if (auto it = matches_.find(key); it != matches_.end())
+        return it->second.empty() ? nullptr : face(it->second);
+    if (matches_.size() >= maxFaces)
+        matches_.clear();
+    std::string name = matchFor(family, bold, italic);
+    matches_.emplace(std::move(key), name);
+    return name.empty() ? nullptr : face(name);
+}
+
+std::string FaceLibrary::matchFor(std::string_view family, bool bold, bool italic) {
     Pattern pattern(FcPatternCreate());
     if (!pattern)
-        return nullptr;
+        return {};
     const std::string f(family);
     FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(f.c_str()));
     FcPatternAddInteger(pattern.get(), FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
@@ -80,9 +93,8 @@ std::shared_ptr<GpuFace> FaceLibrary::faceFor(std::string_view family, bool bold
     FcResult result = FcResultNoMatch;
     Pattern match(FcFontMatch(nullptr, pattern.get(), &result));
     if (!match)
-        return nullptr;
-    const std::string name = fcString(match.get(), FC_POSTSCRIPT_NAME);
-    return name.empty() ? nullptr : face(name);
+        return {};
+    return fcString(match.get(), FC_POSTSCRIPT_NAME);
 }
 
 std::optional<GpuFont> FaceLibrary::font(std::string_view postScriptName, double pixelSize) {

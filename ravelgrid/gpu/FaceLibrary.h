@@ -27,10 +27,14 @@ public:
 
 private:
     std::shared_ptr<GpuFace> open(const std::string& file, int index, const std::string& postScriptName);
+    static std::string matchFor(std::string_view family, bool bold, bool italic);
 
     std::shared_ptr<FreeTypeLibraryHandle> library_;
     // Null entries remember names that no font has.
     std::unordered_map<std::string, std::shared_ptr<GpuFace>> faces_;
+    // fontconfig's answers by family, weight and slant: asked for every
+    // row drawn, and matching is slow. Bounded like faces_.
+    std::unordered_map<std::string, std::string> matches_;
 };
 
 }  // namespace ravelgrid
