@@ -5,6 +5,7 @@
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/drawing/FramePainter.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
+#include "ravelgrid/gpu/tests/GlTestContext.h"
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 #include "ravelgrid/screen/Buffer.h"
 
@@ -12,8 +13,6 @@
 
 #include <QGuiApplication>
 #include <QImage>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QPainter>
 
@@ -41,24 +40,8 @@ void fill(Terminal& terminal) {
     }
 }
 
-struct Gl {
-    QOffscreenSurface surface;
-    QOpenGLContext context;
-    std::shared_ptr<OpenGlContext> handle;
-    Gl() {
-        QSurfaceFormat format;
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        surface.setFormat(format);
-        surface.create();
-        context.setFormat(format);
-        if (context.create() && context.makeCurrent(&surface))
-            handle = OpenGlContext::current();
-    }
-};
-
 void gpuFrames(benchmark::State& state, bool fullScreen) {
-    Gl gl;
+    test::GlTestContext gl;
     if (!gl.handle) {
         state.SkipWithError("no OpenGL 3.3 core context");
         return;

@@ -7,13 +7,12 @@
 #include "ravelgrid/drawing/FramePainter.h"
 #include "ravelgrid/gpu/FaceLibrary.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
+#include "ravelgrid/gpu/tests/GlTestContext.h"
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QImage>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QPainter>
 
@@ -73,32 +72,21 @@ private:
 };
 
 struct Gl {
-    QOffscreenSurface surface;
-    QOpenGLContext context;
-    std::shared_ptr<OpenGlContext> handle;
+    test::GlTestContext context;
+    std::shared_ptr<OpenGlContext> handle = context.handle;
     platform::FakeScheduler scheduler;
     std::unique_ptr<GpuTerminalRenderer> renderer;
 
     Gl() {
-        QSurfaceFormat format;
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        surface.setFormat(format);
-        surface.create();
-        context.setFormat(format);
-        if (!context.create() || !context.makeCurrent(&surface))
+        if (!handle)
             return;
-        handle = OpenGlContext::current();
         auto made = GpuTerminalRenderer::create(handle, {}, test::sharedFaces(), scheduler,
                                                 {.isRetryEligible = [] { return true; }, .requestDraw = {},
                                                  .requestRecovery = {}, .becameIdle = {}});
         if (auto* ok = std::get_if<std::unique_ptr<GpuTerminalRenderer>>(&made))
             renderer = std::move(*ok);
     }
-    ~Gl() {
-        renderer.reset();
-        context.doneCurrent();
-    }
+    ~Gl() { renderer.reset(); }
 
     // One frame, waited for until its fence signals, read back top row
     // first; null when the frame was not drawn or never completed.

@@ -3,12 +3,11 @@
 // shaders must not change a pixel either (llvmpipe under xvfb-run).
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
+#include "ravelgrid/gpu/tests/GlTestContext.h"
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 
 #include <QGuiApplication>
 #include <QImage>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 
 #include <gtest/gtest.h>
@@ -18,22 +17,6 @@
 using namespace ravelgrid;
 
 namespace {
-
-struct Gl {
-    QOffscreenSurface surface;
-    QOpenGLContext context;
-    std::shared_ptr<OpenGlContext> handle;
-    Gl() {
-        QSurfaceFormat format;
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        surface.setFormat(format);
-        surface.create();
-        context.setFormat(format);
-        if (context.create() && context.makeCurrent(&surface))
-            handle = OpenGlContext::current();
-    }
-};
 
 // One terminal drawn by a renderer of its own.
 struct Screen {
@@ -95,7 +78,7 @@ void fillColoured(Terminal& terminal, int rows) {
 
 class GpuPartialFrameTests : public ::testing::Test {
 protected:
-    Gl gl;
+    test::GlTestContext gl;
 };
 
 TEST_F(GpuPartialFrameTests, ChangedRowsAndTheCaretRedrawToWhatAWholeFrameShows) {

@@ -4,12 +4,11 @@
 #include "platform/Log.h"
 #include "ravelgrid/gpu/GpuProfile.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
+#include "ravelgrid/gpu/tests/GlTestContext.h"
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 
 #include <QGuiApplication>
 #include <QImage>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 
 #include <gtest/gtest.h>
@@ -19,24 +18,16 @@ using namespace ravelgrid;
 namespace {
 
 struct Harness {
-    QOffscreenSurface surface;
-    QOpenGLContext context;
-    std::shared_ptr<OpenGlContext> handle;
+    test::GlTestContext gl;
+    std::shared_ptr<OpenGlContext> handle = gl.handle;
     platform::FakeScheduler scheduler;
     std::unique_ptr<Terminal> terminal;
     std::unique_ptr<test::TestView> view;
     std::unique_ptr<GpuTerminalRenderer> renderer;
 
     explicit Harness(int cols = 20, int rows = 6) {
-        QSurfaceFormat format;
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        surface.setFormat(format);
-        surface.create();
-        context.setFormat(format);
-        if (!context.create() || !context.makeCurrent(&surface))
+        if (!handle)
             return;
-        handle = OpenGlContext::current();
         TerminalOptions options;
         options.cols = cols;
         options.rows = rows;
@@ -49,10 +40,7 @@ struct Harness {
         if (auto* ok = std::get_if<std::unique_ptr<GpuTerminalRenderer>>(&made))
             renderer = std::move(*ok);
     }
-    ~Harness() {
-        renderer.reset();
-        context.doneCurrent();
-    }
+    ~Harness() { renderer.reset(); }
 
     // One finished frame, read back top row first.
     QImage frame(BufferingMode mode = BufferingMode::perRowPersistent) {

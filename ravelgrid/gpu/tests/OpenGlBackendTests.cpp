@@ -1,13 +1,12 @@
 // Runs on a real GL 3.3 core context (llvmpipe under xvfb-run).
 #include "platform/FakeScheduler.h"
+#include "ravelgrid/gpu/tests/GlTestContext.h"
 #include "ravelgrid/gpu/opengl/OpenGlBackend.h"
 #include "ravelgrid/gpu/opengl/OpenGlFrameRenderer.h"
 #include "ravelgrid/gpu/opengl/OpenGlPipelines.h"
 #include "ravelgrid/gpu/opengl/OpenGlShaderLibrary.h"
 
 #include <QGuiApplication>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QOpenGLFramebufferObject>
 #include <QImage>
 
@@ -21,26 +20,7 @@ using namespace ravelgrid;
 
 namespace {
 
-struct GlContext {
-    QOffscreenSurface surface;
-    QOpenGLContext context;
-    std::shared_ptr<OpenGlContext> handle;
-
-    GlContext() {
-        QSurfaceFormat format;
-        format.setVersion(3, 3);
-        format.setProfile(QSurfaceFormat::CoreProfile);
-        surface.setFormat(format);
-        surface.create();
-        context.setFormat(format);
-        if (context.create() && context.makeCurrent(&surface))
-            handle = OpenGlContext::current();
-    }
-    ~GlContext() {
-        handle.reset();
-        context.doneCurrent();
-    }
-};
+using GlContext = test::GlTestContext;
 
 OpenGlShaderLibrary builtInLibrary() {
     auto loaded = OpenGlShaderLibrary::load({});
