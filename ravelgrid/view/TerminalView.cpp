@@ -446,7 +446,8 @@ void TerminalView::updateCursorPosition() {
         caret_->hide();
         return;
     }
-    caret_->setVisible(!terminal_->cursorHidden);
+    // The OpenGL path draws the caret itself.
+    caret_->setVisible(!terminal_->cursorHidden && !(gpu_ && gpu_->active()));
 
     BufferLine& line = buffer.lines()[cursorLine];
     const int column = std::clamp(buffer.x(), 0, std::max(line.dataSize() - 1, 0));
@@ -975,32 +976,77 @@ void TerminalView::paintEvent(QPaintEvent* event) {
 
 bool TerminalView::enableGpuRenderer(bool on) {
     if (!on) {
-        gpu_.reset();
-        update();
-        emit gpuRendererStatusDidChange();
+        // Switching off keeps the host's status (disabled, count kept).
+        if (gpu_ && gpu_->active()) {
+            gpu_->disable();
+            pendingGpuDisplay_ = false;
+            updateCursorPosition();
+            update();
+        } else if (gpu_)
+            gpu_->disable();
         return true;
     }
-    if (gpu_ && gpu_->status().state != GpuRendererStatus::State::disabled &&
-        gpu_->status().state != GpuRendererStatus::State::fellBackToPainter)
-        return true;
-    gpu_ = std::make_unique<GpuTerminalHost>(*this, scheduler_);
+    if (!gpu_)
+        gpu_ = std::make_unique<GpuTerminalHost>(*this, scheduler_);
     return gpu_->enable();
 }
 
 GpuRendererStatus TerminalView::gpuRendererStatus() const { return gpu_ ? gpu_->status() : GpuRendererStatus{}; }
 
+void TerminalView::setGpuScaleFactorOverride(std::optional<double> scale) {
+    if (scale == gpuScaleFactorOverride_)
+        return;
+    gpuScaleFactorOverride_ = scale;
+    if (gpu_)
+        gpu_->requestFrame();
+}
+
+bool TerminalView::inLiveResize() const {
+    return resizeFollowedResize_ && lastResizeNs_ && scheduler_.nowNs() - *lastResizeNs_ < liveResizeIntervalNs;
+}
+
+void TerminalView::queueGpuDisplay() {
+    if (!gpu_ || !gpu_->active() || pendingGpuDisplay_)
+        return;
+    pendingGpuDisplay_ = true;
+    displayTasks_.after(displayCoalescingNs, [this] {
+        pendingGpuDisplay_ = false;
+        if (gpu_)
+            gpu_->endStretch();
+    });
+}
+
 void TerminalView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    const uint64_t now = scheduler_.nowNs();
+    resizeFollowedResize_ = lastResizeNs_ && now - *lastResizeNs_ < liveResizeIntervalNs;
+    lastResizeNs_ = now;
     layoutScroller();
-    if (gpu_)
-        gpu_->layout();
     updateProgressBarFrame();
     layoutFindBar();
-    if (!cellDimension_)
+    if (!cellDimension_) {
+        if (gpu_)
+            gpu_->layout();
         return;
+    }
     processSizeChange(QSizeF(size()));
+    // During a live resize the OpenGL surface draws once per display
+    // interval, not at every step.
+    const bool throttled =
+        gpu_ && gpu_->active() && inLiveResize() && GpuTerminalHost::liveResizeThrottle();
+    if (gpu_)
+        gpu_->layout(throttled);
     update();
-    updateDisplay(false);
+    if (throttled) {
+        gpu_->holdFrames(true);
+        updateDisplay(false);
+        gpu_->holdFrames(false);
+        queueGpuDisplay();
+    } else {
+        updateDisplay(false);
+        if (gpu_)
+            gpu_->requestFrame();
+    }
 }
 
 KeyModes TerminalView::keyModes() const {
@@ -1140,6 +1186,9 @@ void TerminalView::showEvent(QShowEvent* event) {
     if (cellDimension_ && computeCellDimension() != *cellDimension_)
         resetFont();
     updateTextBlinkTimer();
+    // Shown again: a fresh frame.
+    if (gpu_ && gpu_->isRetryEligible())
+        gpu_->requestFrame();
 }
 
 void TerminalView::hideEvent(QHideEvent* event) {
@@ -1150,7 +1199,8 @@ void TerminalView::hideEvent(QHideEvent* event) {
 // --- TerminalDelegate ------------------------------------------------------------------------
 
 void TerminalView::showCursor(Terminal&) {
-    if (caret_)
+    // The OpenGL path draws the caret itself.
+    if (caret_ && !(gpu_ && gpu_->active()))
         caret_->show();
 }
 
