@@ -211,6 +211,8 @@ void GpuTerminalHost::updateCursorBlinkTimer() {
 }
 
 GpuTerminalHost::~GpuTerminalHost() {
+    if (watchedHandle_)
+        watchedHandle_->removeEventFilter(this);
     // GL objects go while their widget (and context) is still there.
     if (overlay_) {
         overlay_->makeCurrent();
@@ -383,8 +385,42 @@ void GpuTerminalHost::contextReady() {
         return;
     }
     renderer_ = std::move(std::get<std::unique_ptr<GpuTerminalRenderer>>(made));
+    watchWindow();
     if (replacing_)
         enterRecovering();
+}
+
+void GpuTerminalHost::watchWindow() {
+    QWidget* top = view_.window();
+    QWindow* handle = top ? top->windowHandle() : nullptr;
+    if (handle == watchedHandle_)
+        return;
+    if (watchedHandle_)
+        watchedHandle_->removeEventFilter(this);
+    watchedHandle_ = handle;
+    watchedExposed_ = handle && handle->isExposed();
+    if (handle)
+        handle->installEventFilter(this);
+}
+
+bool GpuTerminalHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != watchedHandle_ || event->type() != QEvent::Expose)
+        return false;
+    // Only a window that was off screen (unmapped, minimised): an expose of
+    // a shown window comes with its own repaint.
+    const bool exposed = watchedHandle_->isExposed();
+    const bool again = exposed && !watchedExposed_;
+    watchedExposed_ = exposed;
+    // After the event has been handled, so that the window counts as shown.
+    if (again)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isRetryEligible())
+                    requestFrame();
+            },
+            Qt::QueuedConnection);
+    return false;
 }
 
 void GpuTerminalHost::contextLost() {

@@ -11,6 +11,7 @@
 #include <QOpenGLWidget>
 #include <QPointer>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdint>
 #include <memory>
@@ -142,6 +143,8 @@ public:
     void presented();
     void handleRecovery(const GpuRendererRecoveryReport& report, std::uint64_t generation);
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     // RendererView
     Terminal* terminal() override;
     QSizeF cellSize() const override;
@@ -170,6 +173,9 @@ private:
     void fallBack(std::string_view reason);
     void retireCurrent();
     void retire();
+    // Follows the view's top-level window: back on screen (restored,
+    // mapped) it gets a fresh frame.
+    void watchWindow();
 
     TerminalView& view_;
     platform::Scheduler& scheduler_;
@@ -201,6 +207,8 @@ private:
     std::optional<GpuProfileInterval> recoveryInterval_;
     QTimer blinkTimer_;
     bool blinkOn_ = true;
+    QPointer<QWindow> watchedHandle_;
+    bool watchedExposed_ = false;
 };
 
 }  // namespace ravelgrid

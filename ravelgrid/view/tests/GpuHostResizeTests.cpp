@@ -289,6 +289,33 @@ private slots:
         QVERIFY(s.host().isRetryEligible());
     }
 
+    void aWindowOnScreenAgainGetsAFreshFrame_data() {
+        QTest::addColumn<bool>("minimise");
+        QTest::newRow("restored") << true;
+        QTest::newRow("mapped again") << false;
+    }
+    void aWindowOnScreenAgainGetsAFreshFrame() {
+        QFETCH(bool, minimise);
+        ShownView s;
+        QVERIFY(s.enableAndWait());
+        QVERIFY(s.idle());
+        s.pump([] { return false; }, 30);
+        const auto before = s.host().framesRequested();
+        QWindow* handle = s.window.windowHandle();
+        const QString id = QString::number(handle->winId());
+        if (minimise) {
+            s.window.showMinimized();
+            s.pump([] { return false; }, 20);
+            s.window.showNormal();
+        } else {
+            if (QProcess::execute("xdotool", {"windowunmap", id}) != 0)
+                QSKIP("needs xdotool");
+            QVERIFY(QTest::qWaitFor([&] { return !handle->isExposed(); }, 5000));
+            QProcess::execute("xdotool", {"windowmap", id});
+        }
+        QVERIFY(s.pump([&] { return s.host().framesRequested() > before; }));
+    }
+
     void switchingOffKeepsTheCountAndSwitchingOnStartsAgain() {
         ShownView s;
         QSignalSpy spy(s.view, &TerminalView::gpuRendererStatusDidChange);
