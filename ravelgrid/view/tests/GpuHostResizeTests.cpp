@@ -350,6 +350,28 @@ private slots:
         QVERIFY(s.pump([&] { return s.healthy(); }));
     }
 
+    void aRendererSwitchedOffMidFrameIsKeptUntilIdle_data() {
+        QTest::addColumn<bool>("midFrame");
+        QTest::newRow("frame in flight") << true;
+        QTest::newRow("idle") << false;
+    }
+    void aRendererSwitchedOffMidFrameIsKeptUntilIdle() {
+        QFETCH(bool, midFrame);
+        ShownView s;
+        QVERIFY(s.enableAndWait());
+        QVERIFY(s.idle());
+        if (midFrame) {
+            // The frame's fence is polled on the fake clock, which stands still.
+            s.view->terminal().feed("z");
+            s.host().requestFrame();
+            QVERIFY(QTest::qWaitFor([&] { return s.host().renderer()->coordinator().hasActiveFrame(); }, 5000));
+        }
+        QVERIFY(s.view->enableGpuRenderer(false));
+        QCOMPARE(s.host().retiredCount(), std::size_t(midFrame ? 1 : 0));
+        QVERIFY(!s.host().overlay());
+        QVERIFY(s.pump([&] { return s.host().retiredCount() == 0; }));
+    }
+
     void switchingOffAndOnForgetsTheLastReplacement() {
         ShownView s;
         QVERIFY(s.enableAndWait());
