@@ -976,14 +976,14 @@ void TerminalView::paintEvent(QPaintEvent* event) {
 
 bool TerminalView::enableGpuRenderer(bool on) {
     if (!on) {
-        // Switching off keeps the host's status (disabled, count kept).
-        if (gpu_ && gpu_->active()) {
+        // The host stays: its status reads disabled, count and date kept.
+        const bool wasOn = gpu_ && gpu_->active();
+        if (gpu_)
             gpu_->disable();
-            pendingGpuDisplay_ = false;
+        if (wasOn) {
             updateCursorPosition();
             update();
-        } else if (gpu_)
-            gpu_->disable();
+        }
         return true;
     }
     if (!gpu_)
@@ -1032,8 +1032,7 @@ void TerminalView::resizeEvent(QResizeEvent* event) {
     processSizeChange(QSizeF(size()));
     // During a live resize the OpenGL surface draws once per display
     // interval, not at every step.
-    const bool throttled =
-        gpu_ && gpu_->active() && inLiveResize() && GpuTerminalHost::liveResizeThrottle();
+    const bool throttled = gpu_ && gpu_->active() && inLiveResize() && GpuTerminalHost::liveResizeThrottle();
     if (gpu_)
         gpu_->layout(throttled);
     update();

@@ -126,7 +126,8 @@ private slots:
         s.view->displayNow();
         const auto target = [&] { return s.host().lastFrameTarget(); };
         QVERIFY(s.pump([&] {
-            return target().width == width && target().height == height && !s.host().renderer()->coordinator().hasActiveFrame();
+            return target().width == width && target().height == height &&
+                   !s.host().renderer()->coordinator().hasActiveFrame();
         }));
         QCOMPARE(target().scale, drawnScale);
 
@@ -137,7 +138,8 @@ private slots:
         const QRgb background = s.view->effectiveNativeBackground().rgb();
         for (int col : {0, 1, 2})
             for (int row : {0, 1})
-                QVERIFY2(near(s.cellInterior(image, col, row), red), qPrintable(QString("cell %1,%2").arg(col).arg(row)));
+                QVERIFY2(near(s.cellInterior(image, col, row), red),
+                         qPrintable(QString("cell %1,%2").arg(col).arg(row)));
         QVERIFY(near(s.cellInterior(image, 10, 5), background));
         QVERIFY(near(s.cellInterior(image, 4, 0), background));
     }
@@ -231,7 +233,8 @@ private slots:
         // The real frame at the final size: the background, no stretched rows.
         s.view->terminal().feed("\x1b[H\x1b[41m  \x1b[0m");
         s.view->displayNow();
-        QVERIFY(s.pump([&] { return s.host().lastFrameTarget().width == int(300 * s.overlay()->devicePixelRatioF()); }));
+        const int finalWidth = int(300 * s.overlay()->devicePixelRatioF());
+        QVERIFY(s.pump([&] { return s.host().lastFrameTarget().width == finalWidth; }));
         QVERIFY(s.idle());
         const QImage image = s.overlay()->grabFramebuffer();
         QVERIFY(near(s.cellInterior(image, 0, 0), colorToQColor(s.view->terminal().ansiColors[1]).rgb()));
