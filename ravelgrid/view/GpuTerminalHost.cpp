@@ -430,6 +430,7 @@ void GpuTerminalHost::contextLost() {
     renderer_.reset();
     replacing_ = true;
     framePending_ = false;
+    stretching_ = false;
     enterRecovering();
 }
 
