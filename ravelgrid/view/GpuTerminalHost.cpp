@@ -281,6 +281,7 @@ void GpuTerminalHost::disable() {
     blinkTimer_.stop();
     blinkOn_ = true;
     dirty_.reset();
+    lastRenderedCursor_.reset();
     retire();
     setState(GpuRendererStatus::State::disabled);
 }
@@ -334,6 +335,14 @@ void GpuTerminalHost::noteDirtyLines(int first, int last) {
         dirty_ = std::pair(std::min(dirty_->first, first), std::max(dirty_->second, last));
     else
         dirty_ = std::pair(first, last);
+    requestFrame();
+}
+
+void GpuTerminalHost::noteCursor(int x, int bufferY, bool hidden) {
+    const Cursor cursor{x, bufferY, hidden};
+    if (lastRenderedCursor_ == cursor)
+        return;
+    lastRenderedCursor_ = cursor;
     requestFrame();
 }
 

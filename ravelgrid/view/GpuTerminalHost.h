@@ -100,6 +100,8 @@ public:
     // True while the overlay draws the view, so QPainter need not.
     bool coversView() const;
     void noteDirtyLines(int first, int last);
+    // The caret is the renderer's: a changed cursor alone needs a frame.
+    void noteCursor(int x, int bufferY, bool hidden);
     void requestFrame();
     // While held, requests only note what changed; the caller draws later.
     void holdFrames(bool hold) { held_ = hold; }
@@ -192,6 +194,13 @@ private:
     std::vector<Retired> retired_;
     RowContext rowContext_;
     std::optional<std::pair<int, int>> dirty_;
+    struct Cursor {
+        int x = 0;
+        int y = 0;
+        bool hidden = false;
+        bool operator==(const Cursor&) const = default;
+    };
+    std::optional<Cursor> lastRenderedCursor_;
     bool replacing_ = false;
     // From a throttled resize to the coalesced pass after it: paints show
     // the kept frame stretched.

@@ -393,6 +393,8 @@ void TerminalView::updateDisplay(bool) {
         }
         if (paintNow_ && caret_ && caret_->isVisible())
             caret_->repaint();
+        if (gpu_)
+            gpu_->noteCursor(buffer.x(), buffer.yBase() + buffer.y(), terminal_->cursorHidden);
         pendingDisplay_ = false;
         return;
     }
@@ -431,8 +433,10 @@ void TerminalView::updateDisplay(bool) {
         } else
             update(rect.toAlignedRect());
     }
-    if (gpu_)
+    if (gpu_) {
         gpu_->noteDirtyLines(std::max(first, 0) + buffer.yDisp(), std::max(last, 0) + buffer.yDisp());
+        gpu_->noteCursor(buffer.x(), buffer.yBase() + buffer.y(), terminal_->cursorHidden);
+    }
     pendingDisplay_ = false;
 }
 
@@ -1168,6 +1172,8 @@ void TerminalView::focusInEvent(QFocusEvent* event) {
     terminal_->setTerminalFocus(true);
     if (caret_)
         caret_->updateAnimations();
+    // The renderer's caret follows the focus too.
+    queueGpuDisplay();
 }
 
 void TerminalView::focusOutEvent(QFocusEvent* event) {
@@ -1177,6 +1183,7 @@ void TerminalView::focusOutEvent(QFocusEvent* event) {
     terminal_->setTerminalFocus(false);
     if (caret_)
         caret_->updateAnimations();
+    queueGpuDisplay();
 }
 
 void TerminalView::showEvent(QShowEvent* event) {
@@ -1199,12 +1206,16 @@ void TerminalView::hideEvent(QHideEvent* event) {
 
 void TerminalView::showCursor(Terminal&) {
     // The OpenGL path draws the caret itself.
-    if (caret_ && !(gpu_ && gpu_->active()))
+    if (gpu_ && gpu_->active())
+        queueGpuDisplay();
+    else if (caret_)
         caret_->show();
 }
 
 void TerminalView::hideCursor(Terminal&) {
-    if (caret_)
+    if (gpu_ && gpu_->active())
+        queueGpuDisplay();
+    else if (caret_)
         caret_->hide();
 }
 

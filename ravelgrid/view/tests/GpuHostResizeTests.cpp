@@ -319,6 +319,31 @@ private slots:
         QVERIFY(s.pump([&] { return s.host().framesRequested() > before; }));
     }
 
+    // The renderer draws the caret: a change of the cursor alone, with no
+    // row to redraw, still needs a frame.
+    void aCursorChangeAloneDrawsAFrame_data() {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::addColumn<bool>("draws");
+        QTest::newRow("moved") << QByteArray("\x1b[5;10H") << true;
+        QTest::newRow("hidden") << QByteArray("\x1b[?25l") << true;
+        QTest::newRow("shown again") << QByteArray("\x1b[?25h") << false;
+    }
+    void aCursorChangeAloneDrawsAFrame() {
+        QFETCH(QByteArray, sequence);
+        QFETCH(bool, draws);
+        ShownView s;
+        QVERIFY(s.enableAndWait());
+        s.view->terminal().feed("\x1b[H");
+        s.view->displayNow();
+        QVERIFY(s.idle());
+        s.pump([] { return false; }, 30);
+        const auto before = s.host().framesRequested();
+        s.view->terminal().feed(sequence.toStdString());
+        s.view->displayNow();
+        const bool drew = s.pump([&] { return s.host().framesRequested() > before; }, draws ? 400 : 40);
+        QCOMPARE(drew, draws);
+    }
+
     void switchingOffKeepsTheCountAndSwitchingOnStartsAgain() {
         ShownView s;
         QSignalSpy spy(s.view, &TerminalView::gpuRendererStatusDidChange);
