@@ -11,6 +11,7 @@
 #include <QOpenGLWidget>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +79,15 @@ void GpuOverlayWidget::releaseTarget(Target& target) {
     if (target.texture)
         gl.glDeleteTextures(1, &target.texture);
     target = {};
+}
+
+int GpuOverlayWidget::maxTextureSize() {
+    if (!maxTextureSize_) {
+        GLint size = 0;
+        context()->functions()->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
+        maxTextureSize_ = std::max(size, 1);
+    }
+    return maxTextureSize_;
 }
 
 void GpuOverlayWidget::releaseKeptFrame() {
@@ -159,6 +169,7 @@ void GpuOverlayWidget::initializeGL() {
     scaled_ = {};
     kept_ = {};
     keptHoldsFrame_ = false;
+    maxTextureSize_ = 0;
     contextGone_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { releaseContext(); },
                            Qt::DirectConnection);
     if (host_)
@@ -466,8 +477,12 @@ void GpuTerminalHost::paint(GpuOverlayWidget& overlay) {
     }
     // A scale of its own: drawn at that scale into a framebuffer of our
     // own, then scaled onto the widget's.
-    const double scale = std::max(*override, 1.0);
-    const QSize size(int(std::lround(overlay.width() * scale)), int(std::lround(overlay.height() * scale)));
+    // No larger than a texture may be: a huge scale would only fail every
+    // frame and end in the painter.
+    const int longest = std::max({overlay.width(), overlay.height(), 1});
+    const double largest = std::max(double(overlay.maxTextureSize()) / longest, 1.0);
+    const double scale = std::isfinite(*override) ? std::clamp(*override, 1.0, largest) : 1.0;
+    const QSize size(int(std::floor(overlay.width() * scale + 0.5)), int(std::floor(overlay.height() * scale + 0.5)));
     if (size.isEmpty())
         return;
     lastTarget_ = {size.width(), size.height(), scale};

@@ -48,6 +48,7 @@ public:
     // The kept frame stretched over the widget, else `clear`.
     void showKeptFrame(const QColor& clear);
     void releaseScaledTarget() { releaseTarget(scaled_); }
+    int maxTextureSize();
     void releaseKeptFrame();
     void releaseTargets();
 
@@ -71,6 +72,7 @@ private:
     Target scaled_;
     Target kept_;
     bool keptHoldsFrame_ = false;
+    int maxTextureSize_ = 0;
 };
 
 class TerminalView;

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
 #include <mutex>
 
 using namespace ravelgrid;
@@ -109,6 +110,8 @@ private slots:
         QTest::newRow("1.5") << 1.5 << 600 << 450 << 1.5;
         QTest::newRow("0.5 is 1.0") << 0.5 << 400 << 300 << 1.0;
         QTest::newRow("1.0") << 1.0 << 400 << 300 << 1.0;
+        QTest::newRow("not a number is 1.0") << std::nan("") << 400 << 300 << 1.0;
+        QTest::newRow("infinite is 1.0") << HUGE_VAL << 400 << 300 << 1.0;
     }
     void scaleOverrideDrawsIntoItsOwnFramebuffer() {
         QFETCH(double, scale);
@@ -120,7 +123,7 @@ private slots:
             QSKIP("the sizes below are for a screen of one pixel per point");
         QVERIFY(s.enableAndWait());
         QVERIFY(s.idle());
-        s.view->setGpuScaleFactorOverride(scale > 0 ? std::optional(scale) : std::nullopt);
+        s.view->setGpuScaleFactorOverride(scale == 0 ? std::nullopt : std::optional(scale));
         // Red cells at the top left, the rest the background.
         s.view->terminal().feed("\x1b[41m    \x1b[0m\r\n\x1b[41m    \x1b[0m");
         s.view->displayNow();
