@@ -393,6 +393,8 @@ void TerminalView::updateDisplay(bool) {
         }
         if (paintNow_ && caret_ && caret_->isVisible())
             caret_->repaint();
+        if (gpu_)
+            gpu_->noteCursor(buffer.x(), buffer.yBase() + buffer.y(), terminal_->cursorHidden);
         pendingDisplay_ = false;
         return;
     }
@@ -431,8 +433,10 @@ void TerminalView::updateDisplay(bool) {
         } else
             update(rect.toAlignedRect());
     }
-    if (gpu_)
+    if (gpu_) {
         gpu_->noteDirtyLines(std::max(first, 0) + buffer.yDisp(), std::max(last, 0) + buffer.yDisp());
+        gpu_->noteCursor(buffer.x(), buffer.yBase() + buffer.y(), terminal_->cursorHidden);
+    }
     pendingDisplay_ = false;
 }
 
@@ -446,7 +450,8 @@ void TerminalView::updateCursorPosition() {
         caret_->hide();
         return;
     }
-    caret_->setVisible(!terminal_->cursorHidden);
+    // The OpenGL path draws the caret itself.
+    caret_->setVisible(!terminal_->cursorHidden && !(gpu_ && gpu_->active()));
 
     BufferLine& line = buffer.lines()[cursorLine];
     const int column = std::clamp(buffer.x(), 0, std::max(line.dataSize() - 1, 0));
@@ -975,32 +980,76 @@ void TerminalView::paintEvent(QPaintEvent* event) {
 
 bool TerminalView::enableGpuRenderer(bool on) {
     if (!on) {
-        gpu_.reset();
-        update();
-        emit gpuRendererStatusDidChange();
+        // The host stays: its status reads disabled, count and date kept.
+        const bool wasOn = gpu_ && gpu_->active();
+        if (gpu_)
+            gpu_->disable();
+        if (wasOn) {
+            updateCursorPosition();
+            update();
+        }
         return true;
     }
-    if (gpu_ && gpu_->status().state != GpuRendererStatus::State::disabled &&
-        gpu_->status().state != GpuRendererStatus::State::fellBackToPainter)
-        return true;
-    gpu_ = std::make_unique<GpuTerminalHost>(*this, scheduler_);
+    if (!gpu_)
+        gpu_ = std::make_unique<GpuTerminalHost>(*this, scheduler_);
     return gpu_->enable();
 }
 
 GpuRendererStatus TerminalView::gpuRendererStatus() const { return gpu_ ? gpu_->status() : GpuRendererStatus{}; }
 
+void TerminalView::setGpuScaleFactorOverride(std::optional<double> scale) {
+    if (scale == gpuScaleFactorOverride_)
+        return;
+    gpuScaleFactorOverride_ = scale;
+    if (gpu_)
+        gpu_->requestFrame();
+}
+
+bool TerminalView::inLiveResize() const {
+    return resizeFollowedResize_ && lastResizeNs_ && scheduler_.nowNs() - *lastResizeNs_ < liveResizeIntervalNs;
+}
+
+void TerminalView::queueGpuDisplay() {
+    if (!gpu_ || !gpu_->active() || pendingGpuDisplay_)
+        return;
+    pendingGpuDisplay_ = true;
+    displayTasks_.after(displayCoalescingNs, [this] {
+        pendingGpuDisplay_ = false;
+        if (gpu_)
+            gpu_->endStretch();
+    });
+}
+
 void TerminalView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    const uint64_t now = scheduler_.nowNs();
+    resizeFollowedResize_ = lastResizeNs_ && now - *lastResizeNs_ < liveResizeIntervalNs;
+    lastResizeNs_ = now;
     layoutScroller();
-    if (gpu_)
-        gpu_->layout();
     updateProgressBarFrame();
     layoutFindBar();
-    if (!cellDimension_)
+    if (!cellDimension_) {
+        if (gpu_)
+            gpu_->layout();
         return;
+    }
     processSizeChange(QSizeF(size()));
+    // During a live resize the OpenGL surface draws once per display
+    // interval, not at every step.
+    const bool throttled = gpu_ && gpu_->active() && inLiveResize() && GpuTerminalHost::liveResizeThrottle();
+    if (gpu_)
+        gpu_->layout(throttled);
     update();
-    updateDisplay(false);
+    if (throttled) {
+        gpu_->holdFrames(true);
+        updateDisplay(false);
+        gpu_->holdFrames(false);
+        queueGpuDisplay();
+    } else {
+        updateDisplay(false);
+        if (gpu_)
+            gpu_->requestFrame();
+    }
 }
 
 KeyModes TerminalView::keyModes() const {
@@ -1123,6 +1172,8 @@ void TerminalView::focusInEvent(QFocusEvent* event) {
     terminal_->setTerminalFocus(true);
     if (caret_)
         caret_->updateAnimations();
+    // The renderer's caret follows the focus too.
+    queueGpuDisplay();
 }
 
 void TerminalView::focusOutEvent(QFocusEvent* event) {
@@ -1132,6 +1183,7 @@ void TerminalView::focusOutEvent(QFocusEvent* event) {
     terminal_->setTerminalFocus(false);
     if (caret_)
         caret_->updateAnimations();
+    queueGpuDisplay();
 }
 
 void TerminalView::showEvent(QShowEvent* event) {
@@ -1140,6 +1192,9 @@ void TerminalView::showEvent(QShowEvent* event) {
     if (cellDimension_ && computeCellDimension() != *cellDimension_)
         resetFont();
     updateTextBlinkTimer();
+    // Shown again: a fresh frame.
+    if (gpu_ && gpu_->isRetryEligible())
+        gpu_->requestFrame();
 }
 
 void TerminalView::hideEvent(QHideEvent* event) {
@@ -1150,12 +1205,17 @@ void TerminalView::hideEvent(QHideEvent* event) {
 // --- TerminalDelegate ------------------------------------------------------------------------
 
 void TerminalView::showCursor(Terminal&) {
-    if (caret_)
+    // The OpenGL path draws the caret itself.
+    if (gpu_ && gpu_->active())
+        queueGpuDisplay();
+    else if (caret_)
         caret_->show();
 }
 
 void TerminalView::hideCursor(Terminal&) {
-    if (caret_)
+    if (gpu_ && gpu_->active())
+        queueGpuDisplay();
+    else if (caret_)
         caret_->hide();
 }
 

@@ -335,6 +335,18 @@ public:
     bool enableGpuRenderer(bool on);
     GpuRendererStatus gpuRendererStatus() const;
     GpuTerminalHost* gpuHost() const { return gpu_.get(); }
+    // The scale the OpenGL path draws at instead of the screen's: a frame
+    // of that many pixels per point, scaled onto the surface. A scale not
+    // above 1 counts as 1. Unset: the device pixel ratio.
+    std::optional<double> gpuScaleFactorOverride() const { return gpuScaleFactorOverride_; }
+    void setGpuScaleFactorOverride(std::optional<double> scale);
+    // Resizes less than liveResizeIntervalNs apart are one live resize.
+    static constexpr uint64_t liveResizeIntervalNs = 100'000'000;
+    bool inLiveResize() const;
+    // A coalesced redraw of the OpenGL surface, one display interval after
+    // the first request; nothing without the OpenGL path.
+    void queueGpuDisplay();
+    bool pendingGpuDisplay() const { return pendingGpuDisplay_; }
 
 signals:
     void gpuRendererStatusDidChange();
@@ -527,6 +539,11 @@ private:
     QWidget* bellOverlay_ = nullptr;  // a child widget, made on the first flash
     QVariantAnimation* bellAnimation_ = nullptr;  // owned by the overlay
     std::unique_ptr<GpuTerminalHost> gpu_;
+    std::optional<double> gpuScaleFactorOverride_;
+    bool pendingGpuDisplay_ = false;
+    // When the last resize came, and whether it followed another closely.
+    std::optional<uint64_t> lastResizeNs_;
+    bool resizeFollowedResize_ = false;
 
     // Mouse state.
     qreal scrollAccumulator_ = 0;
