@@ -3,7 +3,7 @@
 # after setting E2E_NAME (the prefix of their messages).
 #
 # A script keeps what runs on the virtual X server in a function (a "part")
-# and calls `e2e_part "$@"` before its own set-up: `e2e_xvfb PART` runs the
+# and calls `e2e_part` before its own set-up: `e2e_xvfb PART` runs the
 # script again under xvfb-run with E2E_PART=PART, and that second run only
 # runs the part. What the part needs travels in exported variables:
 # E2E_APP (the program), E2E_WORK (the temporary home), E2E_FINDER (the
