@@ -1,8 +1,7 @@
 #include "quillmar/app/LocalShell.h"
 #include "quillmar/app/MainWindow.h"
 #include "quillmar/app/UserSettings.h"
-#include "quillmar/snippets/SnippetKeySource.h"
-#include "quillmar/snippets/SnippetStore.h"
+#include "quillmar/app/tests/AppTestSupport.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
@@ -19,26 +18,9 @@
 #include <map>
 
 using namespace quillmar;
+using apptests::memorySnippetStore;
 
 namespace {
-
-// The snippets key kept in memory, so no test touches a real keyring.
-class MemoryKeys final : public SnippetKeySource {
-public:
-    Lookup find() override { return {key_, std::nullopt}; }
-    SnippetResult<platform::SymmetricKey> create() override {
-        key_ = platform::SymmetricKey::random();
-        return *key_;
-    }
-
-private:
-    std::optional<platform::SymmetricKey> key_;
-};
-
-std::unique_ptr<SnippetStore> snippetStoreIn(const QTemporaryDir& dir) {
-    return std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(QStringLiteral("data")).toStdString()),
-                                          std::make_unique<MemoryKeys>());
-}
 
 bool isZombie(pid_t pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -74,15 +56,7 @@ class AppTests : public QObject {
 private slots:
     void initTestCase() {
         queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        // A quiet home: no start-up files of the person running the tests,
-        // and an empty .zshrc so zsh asks no first-run questions.
-        QVERIFY(home_.isValid());
-        QFile rc(home_.filePath(QStringLiteral(".zshrc")));
-        QVERIFY(rc.open(QIODevice::WriteOnly));
-        rc.write("PS1='$ '\n");
-        rc.close();
-        qputenv("HOME", home_.path().toLocal8Bit());
-        qputenv("ZDOTDIR", home_.path().toLocal8Bit());
+        QVERIFY(apptests::useQuietHome(home_));
     }
 
     void shellChoice() {
@@ -138,7 +112,7 @@ private slots:
     void windowOpensOneShellAndReportsItsEnd() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings, snippetStoreIn(config));
+        MainWindow window(settings, memorySnippetStore(config));
         QVERIFY(window.workspace().sessions().empty());
         QVERIFY(window.sidebarColumn() && window.tabStripRow() && window.detailStack());
         QVERIFY(!window.snippets().loaded());
@@ -192,7 +166,7 @@ private slots:
     void shortcutsReachTheRouterBeforeTheTerminal() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings, snippetStoreIn(config));
+        MainWindow window(settings, memorySnippetStore(config));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.activateWindow();
@@ -243,7 +217,7 @@ private slots:
     void closingATabStopsItsChild() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings, snippetStoreIn(config));
+        MainWindow window(settings, memorySnippetStore(config));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         auto session = window.workspace().sessions().at(0);
@@ -275,7 +249,7 @@ private slots:
     void settingsReachEveryTerminal() {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
-        MainWindow window(settings, snippetStoreIn(config));
+        MainWindow window(settings, memorySnippetStore(config));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.workspace().open(SessionTarget::local());

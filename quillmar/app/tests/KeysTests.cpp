@@ -6,6 +6,7 @@
 #include "quillmar/app/TerminalSession.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
+#include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
 
@@ -31,36 +32,13 @@
 #include <memory>
 
 using namespace quillmar;
+using namespace quillmar::apptests;
 
 Q_DECLARE_METATYPE(quillmar::SessionTarget)
 using Field = AddHostView::Field;
 using KeyToolCommands::KeyType;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& text, int mode = 0600)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(text);
-    f.close();
-    ::chmod(path.toLocal8Bit().constData(), mode_t(mode));
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray sshG(const QString& config, const QString& alias)
-{
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/ssh"), {QStringLiteral("-G"), QStringLiteral("-F"), config, alias});
-    p.waitForFinished(10000);
-    return p.readAllStandardOutput();
-}
 
 void keygen(const QString& path, const QString& comment)
 {

@@ -10,8 +10,7 @@
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Version.h"
 #include "quillmar/app/Workspace.h"
-#include "quillmar/snippets/SnippetKeySource.h"
-#include "quillmar/snippets/SnippetStore.h"
+#include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/sshconfig/tests/support/TestHome.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/TerminalView.h"
@@ -39,19 +38,6 @@
 using namespace quillmar;
 
 namespace {
-
-// The snippets key kept in memory, so no test touches a real keyring.
-class MemoryKeys final : public SnippetKeySource {
-public:
-    Lookup find() override { return {key_, std::nullopt}; }
-    SnippetResult<platform::SymmetricKey> create() override {
-        key_ = platform::SymmetricKey::random();
-        return *key_;
-    }
-
-private:
-    std::optional<platform::SymmetricKey> key_;
-};
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -101,9 +87,7 @@ class SettingsTests : public QObject {
     std::unique_ptr<Window> openWindow() {
         auto w = std::make_unique<Window>();
         w->settings = std::make_unique<UserSettings>(w->config.filePath(QStringLiteral("quillmar.conf")));
-        w->window = std::make_unique<MainWindow>(
-            *w->settings, std::make_unique<SnippetStore>(SnippetPaths(w->config.filePath(QStringLiteral("data")).toStdString()),
-                                                       std::make_unique<MemoryKeys>()));
+        w->window = std::make_unique<MainWindow>(*w->settings, apptests::memorySnippetStore(w->config));
         w->window->resize(1000, 640);
         w->window->show();
         if (!QTest::qWaitForWindowExposed(w->window.get()))
@@ -125,13 +109,7 @@ class SettingsTests : public QObject {
 private slots:
     void initTestCase() {
         queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(home_.isValid());
-        QFile rc(home_.filePath(QStringLiteral(".zshrc")));
-        QVERIFY(rc.open(QIODevice::WriteOnly));
-        rc.write("PS1='$ '\n");
-        rc.close();
-        qputenv("HOME", home_.path().toLocal8Bit());
-        qputenv("ZDOTDIR", home_.path().toLocal8Bit());
+        QVERIFY(apptests::useQuietHome(home_));
     }
 
     // Each control writes its key, and the open terminal follows at once.

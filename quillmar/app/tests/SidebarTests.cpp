@@ -4,6 +4,7 @@
 #include "quillmar/app/Sidebar.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
+#include "quillmar/app/tests/AppTestSupport.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
@@ -28,30 +29,9 @@
 #include <memory>
 
 using namespace quillmar;
+using namespace quillmar::apptests;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& text, int mode = 0600) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    f.write(text);
-    f.close();
-    ::chmod(path.toLocal8Bit().constData(), mode_t(mode));
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// What ssh itself makes of a host under a config file.
-QByteArray sshG(const QString& config, const QString& alias) {
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/ssh"), {QStringLiteral("-G"), QStringLiteral("-F"), config, alias});
-    p.waitForFinished(10000);
-    return p.readAllStandardOutput();
-}
 
 // One temporary home with its SSH files, settings and the sidebar's models.
 struct Home {
@@ -95,11 +75,8 @@ class SidebarTests : public QObject {
 private slots:
     void initTestCase() {
         queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(home_.isValid());
-        writeFile(home_.filePath(QStringLiteral(".zshrc")), "PS1='$ '\n");
+        QVERIFY(useQuietHome(home_));
         writeFile(home_.filePath(QStringLiteral(".ssh/config")), "Host web1\n  HostName 127.0.0.1\n");
-        qputenv("HOME", home_.path().toLocal8Bit());
-        qputenv("ZDOTDIR", home_.path().toLocal8Bit());
     }
 
     // In the window: the column is there, its rows follow the real shell and

@@ -15,8 +15,7 @@
 #include "quillmar/app/Version.h"
 #include "quillmar/app/Workspace.h"
 
-#include "quillmar/snippets/SnippetKeySource.h"
-#include "quillmar/snippets/SnippetStore.h"
+#include "quillmar/app/tests/AppTestSupport.h"
 
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
@@ -50,19 +49,6 @@ void sendText(TerminalHost* host, const std::string& text) {
 
 // Gone from the process table: neither running nor a zombie left unreaped.
 bool gone(pid_t pid) { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); }
-
-// The snippets key kept in memory, so no test touches a real keyring.
-class MemoryKeys final : public SnippetKeySource {
-public:
-    Lookup find() override { return {key_, std::nullopt}; }
-    SnippetResult<platform::SymmetricKey> create() override {
-        key_ = platform::SymmetricKey::random();
-        return *key_;
-    }
-
-private:
-    std::optional<platform::SymmetricKey> key_;
-};
 
 // A TCP socket listening on 127.0.0.1 that never answers: an ssh that
 // connects to it waits for the server's greeting.
@@ -108,21 +94,15 @@ class TabsTests : public QObject {
 
     std::unique_ptr<SnippetStore> snippetStore() {
         static int n = 0;
-        return std::make_unique<SnippetStore>(
-            SnippetPaths(config_.filePath(QStringLiteral("data%1").arg(++n)).toStdString()), std::make_unique<MemoryKeys>());
+        return apptests::memorySnippetStore(config_, QStringLiteral("data%1").arg(++n));
     }
 
 private slots:
     void initTestCase() {
         queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(home_.isValid() && config_.isValid());
-        QFile rc(home_.filePath(QStringLiteral(".zshrc")));
-        QVERIFY(rc.open(QIODevice::WriteOnly));
-        rc.write("PS1='$ '\n");
-        rc.close();
+        QVERIFY(config_.isValid());
+        QVERIFY(apptests::useQuietHome(home_));
         QDir(home_.path()).mkpath(QStringLiteral(".ssh"));
-        qputenv("HOME", home_.path().toLocal8Bit());
-        qputenv("ZDOTDIR", home_.path().toLocal8Bit());
     }
 
     // --- version lines -----------------------------------------------------------

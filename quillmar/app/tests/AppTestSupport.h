@@ -1,0 +1,80 @@
+#pragma once
+// Fixtures the window tests share: a quiet shell home, a snippet store whose
+// key stays in memory, small file helpers.
+
+#include "quillmar/snippets/SnippetKeySource.h"
+#include "quillmar/snippets/SnippetStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <optional>
+
+namespace quillmar::apptests {
+
+// The snippets key kept in memory, so no test touches a real keyring.
+class MemoryKeys final : public SnippetKeySource {
+public:
+    Lookup find() override { return {key_, std::nullopt}; }
+    SnippetResult<platform::SymmetricKey> create() override {
+        key_ = platform::SymmetricKey::random();
+        return *key_;
+    }
+
+private:
+    std::optional<platform::SymmetricKey> key_;
+};
+
+// A snippet store with its files in `name` under `dir` and its key in memory.
+inline std::unique_ptr<SnippetStore> memorySnippetStore(const QTemporaryDir& dir,
+                                                        const QString& name = QStringLiteral("data")) {
+    return std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(name).toStdString()),
+                                          std::make_unique<MemoryKeys>());
+}
+
+inline void writeFile(const QString& path, const QByteArray& text, int mode = 0600) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    f.write(text);
+    f.close();
+    ::chmod(path.toLocal8Bit().constData(), mode_t(mode));
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Makes `home` the HOME and ZDOTDIR of the shells the tests start: no
+// start-up files of the person running the tests, and a .zshrc that only
+// sets the prompt, so zsh asks no first-run questions. False when the
+// folder is unusable.
+inline bool useQuietHome(const QTemporaryDir& home) {
+    if (!home.isValid())
+        return false;
+    QFile rc(home.filePath(QStringLiteral(".zshrc")));
+    if (!rc.open(QIODevice::WriteOnly) || rc.write("PS1='$ '\n") < 0)
+        return false;
+    rc.close();
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("ZDOTDIR", home.path().toLocal8Bit());
+    return true;
+}
+
+// What ssh itself makes of a host under a config file.
+inline QByteArray sshG(const QString& config, const QString& alias) {
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/ssh"), {QStringLiteral("-G"), QStringLiteral("-F"), config, alias});
+    p.waitForFinished(10000);
+    return p.readAllStandardOutput();
+}
+
+}  // namespace quillmar::apptests

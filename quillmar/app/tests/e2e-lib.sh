@@ -1,0 +1,227 @@
+# shellcheck shell=bash
+# Shared steps of the end-to-end scripts, which source it after `set -u` and
+# after setting E2E_NAME (the prefix of their messages).
+#
+# A script keeps what runs on the virtual X server in a function (a "part")
+# and calls `e2e_part` before its own set-up: `e2e_xvfb PART` runs the
+# script again under xvfb-run with E2E_PART=PART, and that second run only
+# runs the part. What the part needs travels in exported variables:
+# E2E_APP (the program), E2E_WORK (the temporary home), E2E_FINDER (the
+# screenshot checker, where there is one).
+
+# --- outside the X server -------------------------------------------------
+
+# When this run is the one under xvfb-run, runs the part and exits with its
+# status.
+e2e_part() {
+  [ -n "${E2E_PART:-}" ] || return 0
+  local part=$E2E_PART
+  unset E2E_PART
+  "$part"
+  exit $?
+}
+
+# A temporary home with a quiet zsh (no start-up files of the person running
+# the test) and every XDG folder inside it; removed on exit, after the
+# processes named in e2e_pids are stopped. Sets and exports E2E_WORK.
+e2e_pids=()
+e2e_home() {
+  E2E_WORK=$(mktemp -d)
+  trap e2e_cleanup EXIT
+  mkdir -p "$E2E_WORK/run" "$E2E_WORK/.config" "$E2E_WORK/.local/share" "$E2E_WORK/.cache"
+  chmod 700 "$E2E_WORK/run"
+  export E2E_WORK HOME=$E2E_WORK ZDOTDIR=$E2E_WORK XDG_CONFIG_HOME=$E2E_WORK/.config \
+    XDG_DATA_HOME=$E2E_WORK/.local/share XDG_CACHE_HOME=$E2E_WORK/.cache XDG_RUNTIME_DIR=$E2E_WORK/run
+  printf "PS1='$ '\n" >"$E2E_WORK/.zshrc"
+}
+
+e2e_cleanup() {
+  local p
+  for p in "${e2e_pids[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$E2E_WORK"
+}
+
+# Runs PART on a fresh virtual X server; a command given after PART wraps
+# xvfb-run (a session bus, a keyring). Returns the part's status.
+e2e_xvfb() {
+  local part=$1
+  shift
+  E2E_PART=$part "$@" xvfb-run -a -s "-screen 0 1280x800x24" bash "$0"
+}
+
+# Copies the last screenshot to KEEP when one was asked for; on failure
+# says MESSAGE (when not empty) and prints the logs (the application's when
+# none are named). Exits with STATUS.
+#   e2e_finish STATUS KEEP MESSAGE [LOG...]
+e2e_finish() {
+  local status=$1 keep=$2 message=$3
+  shift 3
+  [ $# -gt 0 ] || set -- "$E2E_WORK/app.log"
+  if [ -n "$keep" ] && [ -f "$E2E_WORK/shot.png" ]; then
+    cp "$E2E_WORK/shot.png" "$keep"
+  fi
+  if [ "$status" -ne 0 ]; then
+    [ -z "$message" ] || echo "$E2E_NAME: $message" >&2
+    cat "$@" >&2 2>/dev/null
+  fi
+  exit "$status"
+}
+
+# OpenSSH run as root takes ~ from the password database, not $HOME: re-runs
+# the script in a private mount namespace (where e2e_bind_passwd may bind a
+# copy over /etc/passwd), or skips (77) where there is none.
+e2e_unshare() {
+  [ -z "${E2E_UNSHARED:-}" ] || return 0
+  if ! unshare -m --propagation private true 2>/dev/null; then
+    echo "$E2E_NAME: no mount namespace here (unshare -m refused); skipped"
+    exit 77
+  fi
+  export E2E_UNSHARED=1
+  exec unshare -m --propagation private bash "$0" "$@"
+}
+
+# Binds a copy of /etc/passwd in which this user's home is E2E_WORK (and the
+# login shell SHELL, when given) over /etc/passwd.
+e2e_bind_passwd() {
+  local user shell=${1:-}
+  user=$(id -un)
+  awk -F: -v OFS=: -v u="$user" -v h="$E2E_WORK" -v s="$shell" \
+    '$1 == u { $6 = h; if (s != "") $7 = s } { print }' /etc/passwd >"$E2E_WORK/passwd"
+  mount --bind "$E2E_WORK/passwd" /etc/passwd || { echo "$E2E_NAME: cannot bind a passwd copy; skipped"; exit 77; }
+  [ "$(getent passwd "$user" | cut -d: -f6)" = "$E2E_WORK" ] ||
+    { echo "$E2E_NAME: the passwd copy is not in force" >&2; exit 1; }
+}
+
+# A throwaway sshd on a free port of 127.0.0.1, its files in $E2E_WORK/sshd;
+# the lines given are added to its configuration. Sets and exports E2E_PORT.
+e2e_sshd() {
+  local d=$E2E_WORK/sshd line
+  mkdir -p "$d" /run/sshd
+  E2E_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  export E2E_PORT
+  ssh-keygen -q -t ed25519 -N '' -f "$d/hostkey"
+  {
+    echo "Port $E2E_PORT"
+    echo "ListenAddress 127.0.0.1"
+    echo "HostKey $d/hostkey"
+    echo "PidFile $d/sshd.pid"
+    echo "StrictModes no"
+    echo "UsePAM no"
+    echo "PasswordAuthentication no"
+    for line in "$@"; do echo "$line"; done
+  } >"$d/sshd_config"
+  /usr/sbin/sshd -f "$d/sshd_config" -E "$d/sshd.log" || { echo "$E2E_NAME: sshd did not start" >&2; exit 1; }
+  for _ in $(seq 1 50); do [ -s "$d/sshd.pid" ] && break; sleep 0.1; done
+  e2e_pids+=("$(cat "$d/sshd.pid")")
+}
+
+# --- on the X server (in a part) ------------------------------------------
+
+# Starts the application with its output in $E2E_WORK/app.log, waits for its
+# window and focuses it. Sets pid and wid; fails when no window shows.
+e2e_start() {
+  "$E2E_APP" >"$E2E_WORK/app.log" 2>&1 &
+  pid=$!
+  wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" | tail -1)
+  [ -n "$wid" ] || return 1
+  xdotool windowfocus --sync "$wid" 2>/dev/null || true
+}
+
+# e2e_start, saying so when no window shows, and a second for the shell to
+# settle.
+e2e_open() {
+  if ! e2e_start; then
+    echo "$E2E_NAME: the quillmar window did not appear" >&2
+    e2e_stop
+    return 1
+  fi
+  sleep 1
+}
+
+e2e_stop() {
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+
+e2e_fail() {
+  echo "$E2E_NAME: $*" >&2
+  e2e_stop
+  exit 1
+}
+
+# Types a command line and Return.
+e2e_run() {
+  xdotool type --delay 15 "$1"
+  xdotool key Return
+}
+
+# Types LINE until the shell, which may still be starting, writes FILE.
+e2e_run_until() {
+  for _ in $(seq 1 20); do
+    e2e_run "$1"
+    e2e_waitfile "$2" && return 0
+  done
+  return 1
+}
+
+# Waits until FILE is not empty, at most TENTHS tenths of a second.
+e2e_waitfile() {
+  for _ in $(seq 1 "${2:-100}"); do [ -s "$1" ] && return 0; sleep 0.1; done
+  return 1
+}
+
+# Whether the process has ended (gone, or a zombie).
+e2e_ended() {
+  ! kill -0 "$1" 2>/dev/null || grep -q "^[0-9]* ([^)]*) Z" "/proc/$1/stat" 2>/dev/null
+}
+
+# A screenshot of the screen (or of the window E2E_SNAP_WINDOW) in
+# $E2E_WORK/shot.png.
+e2e_snap() {
+  import -window "${E2E_SNAP_WINDOW:-root}" "$E2E_WORK/shot.png" 2>/dev/null
+}
+
+# Takes screenshots until the command given succeeds on one, at most TRIES
+# (40) times a quarter of a second apart.
+#   e2e_until [-n TRIES] COMMAND...
+e2e_until() {
+  local tries=40
+  if [ "$1" = -n ]; then tries=$2; shift 2; fi
+  for _ in $(seq 1 "$tries"); do
+    sleep 0.25
+    e2e_snap || continue
+    "$@" && return 0
+  done
+  return 1
+}
+
+# e2e_until, then stops the application; returns whether the command
+# succeeded.
+e2e_check() {
+  e2e_until "$@"
+  local status=$?
+  e2e_stop
+  return $status
+}
+
+# Runs the command with its output in LOG, written anew each time.
+e2e_logged() {
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1
+}
+
+# Whether the last screenshot shows TEXT at least N times; prints where it
+# first is ("x,y").
+e2e_found() {
+  local out
+  out=$("$E2E_FINDER" "$E2E_WORK/shot.png" "$1" "$2") || return 1
+  echo "$out" | head -1 | sed "s/found at //"
+}
+
+# Waits until TEXT shows at least N times; prints where it first is.
+#   e2e_await TEXT N [TRIES]
+e2e_await() {
+  e2e_until -n "${3:-40}" e2e_found "$1" "$2"
+}
