@@ -153,8 +153,9 @@ TEST(HostileStreams, ScrollbackOfShortLinesFollowsContentNotWidth)
         return readBack && t.normalBuffer->lines()[1].trimmedLength() == 1000;
     });
     EXPECT_TRUE(run.succeeded);
-    if (!kSanitized)
+    if (!kSanitized) {
         EXPECT_LT(run.peakMiB, 300);
+    }
 }
 
 TEST(HostileStreams, ScrollbackOfFullerLinesFollowsContent)
@@ -168,8 +169,9 @@ TEST(HostileStreams, ScrollbackOfFullerLinesFollowsContent)
         return rowText(t, 0) == line;
     });
     EXPECT_TRUE(run.succeeded);
-    if (!kSanitized)
+    if (!kSanitized) {
         EXPECT_LT(run.peakMiB, 100);
+    }
 }
 
 TEST(HostileStreams, ReflowToTheSmallestSizeIsBoundedByItsResult)
@@ -197,8 +199,9 @@ TEST(HostileStreams, ReflowToTheSmallestSizeIsBoundedByItsResult)
                t.buffer->y() == 0;
     });
     EXPECT_TRUE(run.succeeded);
-    if (!kSanitized)
+    if (!kSanitized) {
         EXPECT_LT(run.peakMiB, 300);
+    }
 }
 
 // Rows that left the screen read, search and reflow the same whether they
