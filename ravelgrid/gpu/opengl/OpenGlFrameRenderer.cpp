@@ -25,7 +25,7 @@ std::string glErrorText(GLenum error) {
 }  // namespace
 
 OpenGlFrameRenderer::OpenGlFrameRenderer(std::shared_ptr<OpenGlContext> context, platform::Scheduler& scheduler)
-    : context_(context), scheduler_(scheduler), backend_(std::move(context)),
+    : context_(context), backend_(std::move(context)),
       tasks_(std::make_unique<platform::ScopedTasks>(scheduler)) {}
 
 std::variant<std::unique_ptr<OpenGlFrameRenderer>, GpuError> OpenGlFrameRenderer::create(

@@ -81,7 +81,6 @@ private:
     void releaseTarget();
 
     std::shared_ptr<OpenGlContext> context_;
-    platform::Scheduler& scheduler_;
     OpenGlBackend backend_;
     std::unique_ptr<OpenGlPipelines> pipelines_;
     std::shared_ptr<GpuFrameCoordinator> coordinator_;
