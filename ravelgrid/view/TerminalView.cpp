@@ -424,7 +424,10 @@ void TerminalView::updateDisplay(bool) {
     const QRectF rect = geometry.invalidationRect(std::max(first, 0), std::max(last, 0), terminal_->rows,
                                                   buffer.yDisp() == buffer.yBase());
     lastInvalidated_ = rect;
-    if (!rect.isEmpty()) {
+    // Under the OpenGL surface the view paints nothing: marking it would
+    // only make Qt compose the window's raster layer again for nothing.
+    const bool covered = gpu_ && gpu_->coversView();
+    if (!rect.isEmpty() && !covered) {
         if (paintNow_) {
             repaint(rect.toAlignedRect());
             // The caret is painted with the rows it sits on.

@@ -96,6 +96,32 @@ private slots:
         QVERIFY(s.view->findChild<QOpenGLWidget*>());
     }
 
+    // Under the OpenGL surface the view paints nothing; switched off, it
+    // paints again, with what changed meanwhile.
+    void aCoveredViewIsNotRepainted() {
+        ShownView s;
+        struct Paints : QObject {
+            int count = 0;
+            bool eventFilter(QObject*, QEvent* event) override {
+                count += event->type() == QEvent::Paint;
+                return false;
+            }
+        } paints;
+        s.view->installEventFilter(&paints);
+        QVERIFY(s.view->enableGpuRenderer(true));
+        QVERIFY(s.pump([&] { return s.healthy(); }));
+        const auto frames = s.view->gpuRendererStatus().presentedFrameCount;
+        s.pump([] { return false; }, 20);
+        paints.count = 0;
+        s.view->feed("\x1b[41mcovered\x1b[0m\r\n");
+        s.view->displayNow();
+        QVERIFY(s.pump([&] { return s.view->gpuRendererStatus().presentedFrameCount > frames; }));
+        s.pump([] { return false; }, 20);
+        QCOMPARE(paints.count, 0);
+        s.view->enableGpuRenderer(false);
+        QVERIFY(s.pump([&] { return paints.count > 0; }));
+    }
+
     void noShadersKeepsThePainter() {
         GpuTerminalHost::shaderSearch() = {.builtIn = false, .folders = {}};
         ShownView s;
