@@ -176,6 +176,11 @@ void GpuOverlayWidget::initializeGL() {
         host_->contextReady();
 }
 
+void GpuOverlayWidget::resizeGL(int, int) {
+    if (host_)
+        host_->framebufferRemade();
+}
+
 void GpuOverlayWidget::paintGL() {
     if (host_)
         host_->paint(*this);
@@ -454,6 +459,11 @@ void GpuTerminalHost::contextLost() {
     enterRecovering();
 }
 
+void GpuTerminalHost::framebufferRemade() {
+    if (renderer_)
+        renderer_->frames().forgetCopies();
+}
+
 void GpuTerminalHost::paint(GpuOverlayWidget& overlay) {
     if (!renderer_)
         return;
@@ -470,8 +480,9 @@ void GpuTerminalHost::paint(GpuOverlayWidget& overlay) {
         overlay.releaseScaledTarget();
         lastTarget_ = {device.width(), device.height(), std::max(overlay.devicePixelRatioF(), 1.0)};
         ++framesRequested_;
+        // The widget updates partially: its framebuffer keeps the last frame.
         if (renderer_->drawFrame(*this, overlay.defaultFramebufferObject(), lastTarget_.width, lastTarget_.height,
-                                 lastTarget_.scale) == OpenGlFrameRenderer::Outcome::drawn)
+                                 lastTarget_.scale, true) == OpenGlFrameRenderer::Outcome::drawn)
             framePending_ = true;
         return;
     }
@@ -488,7 +499,7 @@ void GpuTerminalHost::paint(GpuOverlayWidget& overlay) {
     lastTarget_ = {size.width(), size.height(), scale};
     const unsigned target = overlay.scaledTarget(size, defaultBackground());
     ++framesRequested_;
-    if (renderer_->drawFrame(*this, target, size.width(), size.height(), scale) ==
+    if (renderer_->drawFrame(*this, target, size.width(), size.height(), scale, true) ==
         OpenGlFrameRenderer::Outcome::drawn)
         framePending_ = true;
     // A refused frame left the last good one in our framebuffer.

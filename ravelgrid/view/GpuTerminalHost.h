@@ -55,7 +55,8 @@ public:
 protected:
     void initializeGL() override;
     void paintGL() override;
-    void resizeGL(int, int) override {}
+    // A resize makes the framebuffer anew.
+    void resizeGL(int, int) override;
 
 private:
     struct Target {
@@ -143,6 +144,7 @@ public:
     // Called by the overlay widget.
     void contextReady();
     void contextLost();
+    void framebufferRemade();
     void paint(GpuOverlayWidget& overlay);
     void presented();
     void handleRecovery(const GpuRendererRecoveryReport& report, std::uint64_t generation);

@@ -339,13 +339,13 @@ OpenGlFrameContents GpuTerminalRenderer::contentsOf(const DrawData& data, const 
 }
 
 OpenGlFrameRenderer::Outcome GpuTerminalRenderer::drawFrame(RendererView& view, unsigned framebuffer, int width,
-                                                            int height, double scale) {
+                                                            int height, double scale, bool keepsContents) {
     return frames_->drawFrame(framebuffer, width, height, [&] {
         // Only the atlases' own textures hold glyphs drawn before: one that
         // grew or was reset emptied the row cache, and every row differs.
         DrawData data = buildFrameWithAtlasPasses(view, scale);
         return contentsOf(data, view.defaultBackground(), frames_->mayDrawPartially());
-    });
+    }, keepsContents);
 }
 
 }  // namespace ravelgrid

@@ -25,8 +25,9 @@ public:
     ~GpuTerminalRenderer();
 
     // One frame of `view` into `framebuffer`, the context current.
+    // `keepsContents` as for OpenGlFrameRenderer::drawFrame.
     OpenGlFrameRenderer::Outcome drawFrame(RendererView& view, unsigned framebuffer, int width, int height,
-                                           double scale);
+                                           double scale, bool keepsContents = false);
 
     OpenGlFrameRenderer& frames() { return *frames_; }
     GpuFrameCoordinator& coordinator() { return frames_->coordinator(); }

@@ -109,7 +109,8 @@ bool OpenGlFrameRenderer::contextWasReset() {
 }
 
 OpenGlFrameRenderer::Outcome OpenGlFrameRenderer::drawFrame(unsigned framebuffer, int width, int height,
-                                                            const std::function<OpenGlFrameContents()>& build) {
+                                                            const std::function<OpenGlFrameContents()>& build,
+                                                            bool keepsContents) {
     GpuProfileInterval drawSpan("Metal.Draw");
     auto token = coordinator_->beginFrame();
     if (!token)
@@ -209,11 +210,18 @@ OpenGlFrameRenderer::Outcome OpenGlFrameRenderer::drawFrame(unsigned framebuffer
     if (!fence->failed) {
         targetHoldsFrame_ = true;
         lastFrameGood_ = true;
-        // The whole frame goes out: what the framebuffer held before is
-        // not ours to trust (a widget may have made it anew).
+        // Only the damage goes out to a framebuffer that still holds the
+        // last frame copied into it; anywhere else, the whole frame.
+        const Copy copy{framebuffer, width, height};
+        OpenGlPixelRect out{0, 0, width, height};
+        if (damage && keepsContents && lastCopy_ == copy)
+            out = *damage;
+        else
+            lastCopy_ = keepsContents ? std::optional(copy) : std::nullopt;
         gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, targetFramebuffer_);
         gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
-        gl.glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        gl.glBlitFramebuffer(out.x, out.y, out.x + out.width, out.y + out.height, out.x, out.y, out.x + out.width,
+                             out.y + out.height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
         gl.glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     } else {
         // The target now holds the failed frame; the screen keeps the last.

@@ -57,13 +57,18 @@ public:
     // Draws into `framebuffer` (0: the default one) of `width` x `height`
     // pixels, the context current. `build` runs only once the frame may go
     // ahead. Refusals go to the coordinator.
+    // `keepsContents`: the framebuffer holds what was last copied into it
+    // until it is resized (a widget's that only updates partially), so
+    // only the damage need go out.
     Outcome drawFrame(unsigned framebuffer, int width, int height,
-                      const std::function<OpenGlFrameContents()>& build);
+                      const std::function<OpenGlFrameContents()>& build, bool keepsContents = false);
 
     // Inside `build`: whether the last good frame is still in the target
-    // at this size, so that a frame may redraw only its damage there (the
-    // whole target is copied out all the same).
+    // at this size, so that a frame may redraw only its damage there.
     bool mayDrawPartially() const { return partialAllowed_; }
+    // The framebuffer was made anew (a widget resized): the next copy is
+    // whole.
+    void forgetCopies() { lastCopy_.reset(); }
     std::uint64_t partialFrames() const { return partialFrames_; }
 
     // Tests stand in for a driver failure: the next frame sees this error
@@ -91,6 +96,13 @@ private:
     bool targetHoldsFrame_ = false;
     // The target holds the last frame, drawn to the end.
     bool lastFrameGood_ = false;
+    // Where the whole target last went.
+    struct Copy {
+        unsigned framebuffer = 0;
+        int width = 0, height = 0;
+        bool operator==(const Copy&) const = default;
+    };
+    std::optional<Copy> lastCopy_;
     bool partialAllowed_ = false;
     std::uint64_t partialFrames_ = 0;
     // The fence of the frame in flight and whether it failed.

@@ -119,6 +119,49 @@ TEST_F(GpuPartialFrameTests, ChangedRowsAndTheCaretRedrawToWhatAWholeFrameShows)
     }
 }
 
+TEST_F(GpuPartialFrameTests, AFramebufferThatKeepsItsContentsGetsOnlyTheDamage) {
+    ASSERT_TRUE(gl.handle);
+    Screen s(gl.handle, 30, 6);
+    ASSERT_TRUE(s.renderer);
+    fillColoured(*s.terminal, 6);
+    const int w = int(s.view->view.width()), h = int(s.view->view.height());
+    QOpenGLFramebufferObject fbo(w, h);
+    auto draw = [&] {
+        EXPECT_EQ(s.renderer->drawFrame(*s.view, fbo.handle(), w, h, 1, true), OpenGlFrameRenderer::Outcome::drawn);
+        s.settle();
+        return fbo.toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    // A mark in the bottom-left corner, far from the row that changes.
+    auto mark = [&] {
+        auto& f = gl.handle->gl();
+        fbo.bind();
+        f.glEnable(GL_SCISSOR_TEST);
+        f.glScissor(0, 0, 4, 4);
+        f.glClearColor(1, 0, 1, 1);
+        f.glClear(GL_COLOR_BUFFER_BIT);
+        f.glDisable(GL_SCISSOR_TEST);
+        fbo.release();
+    };
+    const QPoint corner(1, h - 2);  // top-left origin in the image
+    draw();
+    mark();
+    s.terminal->feed("\x1b" "7\x1b[1;1Hchanged\x1b" "8");  // the caret stays
+    QImage partial = draw();
+    EXPECT_EQ(partial.pixel(corner), qRgb(255, 0, 255)) << "only the damage is copied";
+    Screen fresh(gl.handle, 30, 6, s.terminal.get());
+    QImage whole = fresh.frame();
+    for (int y = h - 4; y < h; ++y)
+        for (int x = 0; x < 4; ++x)
+            partial.setPixel(x, y, whole.pixel(x, y));
+    EXPECT_TRUE(partial == whole) << "the damage holds the new frame";
+
+    // Made anew (a resize), the framebuffer gets the whole frame.
+    s.renderer->frames().forgetCopies();
+    s.terminal->feed("\x1b" "7\x1b[1;1Hagain\x1b" "8");
+    partial = draw();
+    EXPECT_NE(partial.pixel(corner), qRgb(255, 0, 255));
+}
+
 TEST_F(GpuPartialFrameTests, AnotherSizeOrAFailedFrameDrawsWhole) {
     ASSERT_TRUE(gl.handle);
     Screen s(gl.handle, 30, 6);
