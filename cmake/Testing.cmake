@@ -60,3 +60,26 @@ function(qm_add_fuzzer name)
   math(EXPR limit "${ARG_SECONDS} + 120")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${limit} LABELS fuzz)
 endfunction()
+
+# qm_add_gl_test(<test> TARGET <executable> [ARGS <args...>] [ENVIRONMENT <k=v...>] [TIMEOUT <s>])
+# A test that needs an OpenGL context or a shown window: run under a virtual
+# X server (Mesa's llvmpipe). Mesa keeps a few bytes it never frees, so the
+# sanitizer's leak check, which would only ever see the driver, is off.
+find_program(QM_XVFB_RUN xvfb-run)
+function(qm_add_gl_test test)
+  cmake_parse_arguments(ARG "" "TARGET;TIMEOUT" "ARGS;ENVIRONMENT" ${ARGN})
+  if(NOT QM_XVFB_RUN)
+    message(WARNING "xvfb-run not found: ${test} is not registered (scripts/install-deps.sh installs it)")
+    return()
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 180)
+  endif()
+  add_test(NAME ${test}
+    COMMAND ${QM_XVFB_RUN} -a -s "-screen 0 1280x800x24" $<TARGET_FILE:${ARG_TARGET}> ${ARG_ARGS})
+  set(environment "QT_QPA_PLATFORM=xcb" ${ARG_ENVIRONMENT})
+  if(QM_SANITIZE)
+    list(APPEND environment "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
+  endif()
+  set_tests_properties(${test} PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${environment}")
+endfunction()
