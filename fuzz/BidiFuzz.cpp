@@ -10,7 +10,7 @@
 #include "ravelgrid/bidi/TerminalBidi.h"
 #include "ravelgrid/screen/Utf8.h"
 #include "ravelgrid/terminal/Terminal.h"
-#include "tools/TerminalDump.h"
+#include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
 using namespace ravelgrid;
 
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto input = std::span<const uint8_t>(data + 3, size - 3);
 
     platform::FakeScheduler frozen;
-    tools::ReplyRecorder host;
+    test::ReplyRecorder host;
     Terminal terminal(&host, o);
     terminal.setScheduler(&frozen);
     terminal.feed(input);
