@@ -7,6 +7,7 @@
 #include "ravelgrid/view/CaretView.h"
 #include "ravelgrid/view/GpuTerminalHost.h"
 #include "ravelgrid/view/TerminalView.h"
+#include "support/GpuViewTestSupport.h"
 
 #include <QOpenGLWidget>
 #include <QProcess>
@@ -33,31 +34,9 @@ std::size_t linesContaining(std::string_view text) {
     return found;
 }
 
-struct ShownView {
-    platform::FakeScheduler clock;
-    QWidget window;
-    TerminalView* view;
-    bool exposed = false;
-    ShownView(int width = 400, int height = 300) {
-        window.resize(width, height);
-        view = new TerminalView(&window, std::nullopt, {}, clock);
-        view->setGeometry(0, 0, width, height);
-        window.show();
-        exposed = QTest::qWaitForWindowExposed(&window);
-    }
+struct ShownView : ShownWindowView {
+    explicit ShownView(int width = 400, int height = 300) : ShownWindowView(width, height) {}
     GpuTerminalHost& host() { return *view->gpuHost(); }
-    // Runs the event loop and the fake clock until `done` or a timeout.
-    template <typename Done>
-    bool pump(Done done, int steps = 400) {
-        for (int i = 0; i < steps; ++i) {
-            if (done())
-                return true;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            clock.advance(1'000'000);
-            QTest::qWait(2);
-        }
-        return done();
-    }
     // Events only; the fake clock stands still, so no coalesced pass runs.
     void settleWithoutClock() {
         for (int i = 0; i < 20; ++i) {
@@ -65,7 +44,6 @@ struct ShownView {
             QTest::qWait(2);
         }
     }
-    bool healthy() { return view->gpuRendererStatus().state == State::healthy; }
     bool enableAndWait() { return exposed && view->enableGpuRenderer(true) && pump([&] { return healthy(); }); }
     // Waits until the frame in flight is done, so the next one is drawn.
     bool idle() {

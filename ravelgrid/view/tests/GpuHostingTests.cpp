@@ -4,6 +4,7 @@
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
 #include "ravelgrid/view/GpuTerminalHost.h"
 #include "ravelgrid/view/TerminalView.h"
+#include "support/GpuViewTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QOpenGLWidget>
@@ -36,31 +37,8 @@ std::vector<std::string> linesContaining(std::string_view text) {
     return found;
 }
 
-struct ShownView {
-    platform::FakeScheduler clock;
-    QWidget window;
-    TerminalView* view;
-    bool exposed = false;
-    ShownView() {
-        window.resize(400, 240);
-        view = new TerminalView(&window, std::nullopt, {}, clock);
-        view->setGeometry(0, 0, 400, 240);
-        window.show();
-        exposed = QTest::qWaitForWindowExposed(&window);
-    }
-    // Runs the event loop and the fake clock until `done` or a timeout.
-    template <typename Done>
-    bool pump(Done done, int steps = 400) {
-        for (int i = 0; i < steps; ++i) {
-            if (done())
-                return true;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            clock.advance(1'000'000);
-            QTest::qWait(2);
-        }
-        return done();
-    }
-    bool healthy() { return view->gpuRendererStatus().state == State::healthy; }
+struct ShownView : ShownWindowView {
+    ShownView() : ShownWindowView(400, 240) {}
     void failNextFrame() {
         view->gpuHost()->renderer()->frames().forceErrorOnce(GL_OUT_OF_MEMORY);
         view->terminal().feed("x");

@@ -20,35 +20,20 @@ constexpr uint64_t ms = 1'000'000;
 constexpr int cols = 10;
 constexpr int rows = 5;
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    RecordingDelegate delegate;
-    std::unique_ptr<TerminalView> view;
-
+struct Fixture : ViewOnFakeClock<> {
     explicit Fixture(BidiHostPolicy policy = BidiHostPolicy::respectTerminal) {
         TerminalBidi::clearCaches();
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
-        view->setTerminalDelegate(&delegate);
         view->setBidiHostPolicy(policy);
-        view->resize(int(std::ceil(cols * cell().width() + view->reservedScrollerWidth())),
-                     int(std::ceil(rows * cell().height())));
-        view->show();
-        if (!QTest::qWaitForWindowExposed(view.get()))
+        if (!showGrid(cols, rows))
             qWarning("view not exposed");
         clock.advance(100 * ms);
         delegate.writes.clear();
     }
-
-    QSizeF cell() const { return *view->cellDimension(); }
     void feed(std::string_view text) {
         view->feed(text);
         clock.advance(100 * ms);
     }
-    std::string sent() {
-        std::string all = delegate.allBytes();
-        delegate.writes.clear();
-        return all;
-    }
+    std::string sent() { return take(); }
     std::string key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QTest::keyClick(view.get(), key, mods);
         return sent();

@@ -27,28 +27,11 @@ struct ClipboardDelegate : RecordingDelegate {
     }
 };
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    ClipboardDelegate delegate;
-    std::unique_ptr<TerminalView> view;
-
-    Fixture() {
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
-        view->setTerminalDelegate(&delegate);
-        clock.advance(100 * ms);
-    }
+struct Fixture : ViewOnFakeClock<ClipboardDelegate> {
+    Fixture() { clock.advance(100 * ms); }
     void showSized(int cols, int rows) {
-        const QSizeF cell = *view->cellDimension();
-        view->resize(int(std::ceil(cols * cell.width() + view->reservedScrollerWidth())),
-                     int(std::ceil(rows * cell.height())));
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        QVERIFY(showGrid(cols, rows));
         clock.advance(100 * ms);
-    }
-    std::string take() {
-        std::string all = delegate.allBytes();
-        delegate.writes.clear();
-        return all;
     }
 };
 

@@ -17,23 +17,11 @@ namespace {
 
 constexpr uint64_t ms = 1'000'000;
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    RecordingDelegate delegate;
-    std::unique_ptr<TerminalView> view;
-
-    Fixture() {
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
-        view->setTerminalDelegate(&delegate);
-        clock.advance(100 * ms);
-    }
+struct Fixture : ViewOnFakeClock<> {
+    Fixture() { clock.advance(100 * ms); }
 
     void showSized(int cols, int rows) {
-        const QSizeF cell = *view->cellDimension();
-        view->resize(int(std::ceil(cols * cell.width() + view->reservedScrollerWidth())),
-                     int(std::ceil(rows * cell.height())));
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        QVERIFY(showGrid(cols, rows));
         clock.advance(100 * ms);
     }
 
@@ -55,11 +43,6 @@ struct Fixture {
         key(QEvent::KeyRelease, qtKey, mods, scan, keysym, text);
     }
 
-    std::string take() {
-        std::string all = delegate.allBytes();
-        delegate.writes.clear();
-        return all;
-    }
 };
 
 // The caret drawn on its own, in caret-local pixels at scale 1.

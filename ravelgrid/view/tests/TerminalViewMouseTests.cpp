@@ -19,24 +19,13 @@ namespace {
 
 constexpr uint64_t ms = 1'000'000;
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    RecordingDelegate delegate;
-    std::unique_ptr<TerminalView> view;
-
-    explicit Fixture(TerminalOptions options = {}, int cols = 80, int rows = 25) {
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, options, clock);
-        view->setTerminalDelegate(&delegate);
-        view->resize(int(std::ceil(cols * cell().width() + view->reservedScrollerWidth())),
-                     int(std::ceil(rows * cell().height())));
-        view->show();
-        if (!QTest::qWaitForWindowExposed(view.get()))
+struct Fixture : ViewOnFakeClock<> {
+    explicit Fixture(TerminalOptions options = {}, int cols = 80, int rows = 25) : ViewOnFakeClock(options) {
+        if (!showGrid(cols, rows))
             qWarning("view not exposed");
         clock.advance(100 * ms);
         delegate.writes.clear();
     }
-
-    QSizeF cell() const { return *view->cellDimension(); }
     Terminal& terminal() { return view->terminal(); }
     int yDisp() { return terminal().activeBuffer().yDisp(); }
 

@@ -16,16 +16,8 @@ namespace {
 
 constexpr uint64_t ms = 1'000'000;
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    RecordingDelegate delegate;
-    std::unique_ptr<TerminalView> view;
-
-    Fixture() {
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
-        view->setTerminalDelegate(&delegate);
-        settle();
-    }
+struct Fixture : ViewOnFakeClock<> {
+    Fixture() { settle(); }
 
     // Runs everything pending and forgets what it reported.
     void settle() {
@@ -34,14 +26,9 @@ struct Fixture {
         delegate.sizes.clear();
     }
 
-    QSizeF cell() const { return *view->cellDimension(); }
-
     void showSized(int cols, int rows, qreal extraW = 0, qreal extraH = 0) {
         // The scroll bar takes its width beside the grid.
-        view->resize(int(std::ceil(cols * cell().width() + extraW + view->reservedScrollerWidth())),
-                     int(std::ceil(rows * cell().height() + extraH)));
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        QVERIFY(showGrid(cols, rows, extraW, extraH));
         settle();
     }
 

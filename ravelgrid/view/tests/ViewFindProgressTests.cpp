@@ -22,24 +22,18 @@ namespace {
 constexpr uint64_t ms = 1'000'000;
 constexpr uint64_t sec = 1000 * ms;
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    RecordingDelegate delegate;
-    std::unique_ptr<TerminalView> view;
+TerminalOptions withScrollback(int lines) {
+    TerminalOptions options;
+    options.scrollback = lines;
+    return options;
+}
 
-    Fixture() {
-        TerminalOptions options;
-        options.scrollback = 5000;
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, options, clock);
-        view->setTerminalDelegate(&delegate);
-        view->resize(int(std::ceil(80 * cell().width() + view->reservedScrollerWidth())),
-                     int(std::ceil(25 * cell().height())));
-        view->show();
-        if (!QTest::qWaitForWindowExposed(view.get()))
+struct Fixture : ViewOnFakeClock<> {
+    Fixture() : ViewOnFakeClock(withScrollback(5000)) {
+        if (!showGrid(80, 25))
             qWarning("view not exposed");
         clock.advance(100 * ms);
     }
-    QSizeF cell() const { return *view->cellDimension(); }
     Buffer& buffer() { return view->terminal().activeBuffer(); }
     int yDisp() { return buffer().yDisp(); }
     // Lines "line i", with the text put in place of some of them.

@@ -19,24 +19,15 @@ namespace {
 
 constexpr uint64_t ms = 1'000'000;
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    RecordingDelegate delegate;
-    std::unique_ptr<TerminalView> view;
-
+struct Fixture : ViewOnFakeClock<> {
     Fixture() {
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
-        view->setTerminalDelegate(&delegate);
         TerminalKittyGraphics::attach(view->terminal());
-        view->resize(int(std::ceil(40 * cell().width())), int(std::ceil(12 * cell().height())));
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        QVERIFY(showGrid(40, 12, 0, 0, false));
         // No caret over the pictures.
         view->feed("\x1b[?25l");
         clock.advance(100 * ms);
     }
 
-    QSizeF cell() const { return *view->cellDimension(); }
     qreal scale() const { return view->devicePixelRatioF(); }
     int cellPx(qreal logical) const { return int(std::lround(logical * scale())); }
     QImage grab() {

@@ -51,23 +51,14 @@ struct Desktop {
     }
 };
 
-struct Fixture {
-    platform::FakeScheduler clock;
-    LinkDelegate delegate;
+struct Fixture : ViewOnFakeClock<LinkDelegate> {
     Desktop desktop;
-    std::unique_ptr<TerminalView> view;
 
     Fixture() {
-        view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
-        view->setTerminalDelegate(&delegate);
-        view->resize(int(std::ceil(80 * cell().width() + view->reservedScrollerWidth())),
-                     int(std::ceil(25 * cell().height())));
-        view->show();
-        if (!QTest::qWaitForWindowExposed(view.get()))
+        if (!showGrid(80, 25))
             qWarning("view not exposed");
         clock.advance(100 * ms);
     }
-    QSizeF cell() const { return *view->cellDimension(); }
     QPointF at(qreal col, qreal row) const { return {(col + 0.5) * cell().width(), (row + 0.5) * cell().height()}; }
 
     void mouse(QEvent::Type type, Qt::MouseButton button, QPointF pos, Qt::KeyboardModifiers mods,

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/view/TerminalView.h"
 
+#include <QTest>
+
+#include <cmath>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +36,38 @@ struct RecordingDelegate : TerminalViewDelegate {
         std::string all;
         for (const auto& w : writes)
             all += w;
+        return all;
+    }
+};
+
+// A view on a fake clock, reporting to a recording delegate.
+template <typename Delegate = RecordingDelegate>
+struct ViewOnFakeClock {
+    platform::FakeScheduler clock;
+    Delegate delegate;
+    std::unique_ptr<TerminalView> view;
+
+    explicit ViewOnFakeClock(TerminalOptions options = {}) {
+        view = std::make_unique<TerminalView>(nullptr, std::nullopt, std::move(options), clock);
+        view->setTerminalDelegate(&delegate);
+    }
+
+    QSizeF cell() const { return *view->cellDimension(); }
+
+    // Sized to a grid of cells (beside the scroll bar's room unless told
+    // otherwise) and shown; false when the window never got exposed.
+    bool showGrid(int cols, int rows, qreal extraWidth = 0, qreal extraHeight = 0, bool besideScroller = true) {
+        const qreal scroller = besideScroller ? view->reservedScrollerWidth() : 0;
+        view->resize(int(std::ceil(cols * cell().width() + extraWidth + scroller)),
+                     int(std::ceil(rows * cell().height() + extraHeight)));
+        view->show();
+        return QTest::qWaitForWindowExposed(view.get());
+    }
+
+    // What the view sent to its child since the last call.
+    std::string take() {
+        std::string all = delegate.allBytes();
+        delegate.writes.clear();
         return all;
     }
 };
