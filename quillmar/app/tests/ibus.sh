@@ -17,15 +17,24 @@ on_screen() {
     # A steady caret: only the preedit may change the screen.
     xdotool type --delay 20 "printf '\e[2 q'; stty raw -echo; cat -v"
     xdotool key Return
-    sleep 1
+    # Waits are polls with room for a busy machine: a fixed half second
+    # was not always enough for ibus and the window to answer.
+    sleep 2
     import -window root "$w/before.png" 2>/dev/null
     xdotool key dead_acute
-    sleep 0.5
-    import -window root "$w/preedit.png" 2>/dev/null
+    local shown=1
+    for _ in $(seq 1 40); do
+      sleep 0.25
+      import -window root "$w/preedit.png" 2>/dev/null || continue
+      if [ "$(compare -metric AE "$w/before.png" "$w/preedit.png" null: 2>&1)" != "0" ]; then
+        shown=0
+        break
+      fi
+    done
     xdotool key e
-    e2e_until "$E2E_FINDER" "$w/shot.png" "M-CM-)" >/dev/null && status=0
+    e2e_until -n 120 "$E2E_FINDER" "$w/shot.png" "M-CM-)" >/dev/null && status=0
     # The preedit changed the screen before anything was committed.
-    if [ $status -eq 0 ] && [ "$(compare -metric AE "$w/before.png" "$w/preedit.png" null: 2>&1)" = "0" ]; then
+    if [ $status -eq 0 ] && [ $shown -ne 0 ]; then
       echo "ibus: the preedit was not shown" >&2
       status=1
     fi
