@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 namespace platform {
+
+int syncDirectory(const std::string& dir);
+
 namespace {
 
 FileError errorFrom(int err) {
@@ -65,16 +68,6 @@ int writeAll(int fd, std::string_view data) {
         left -= static_cast<std::size_t>(n);
     }
     return 0;
-}
-
-int syncDirectory(const std::string& dir) {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int rc = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    // Some file systems cannot sync a directory; the rename itself has happened.
-    if (rc == EINVAL || rc == EROFS) rc = 0;
-    return rc;
 }
 
 // Writes `data` to a new file at `path` created with O_EXCL and O_NOFOLLOW so
@@ -335,6 +328,31 @@ std::optional<FileError> createFileExclusively(const std::string& path, std::str
     if (int err = syncDirectory(dirName(path)))
         logWarning("file", "couldn't sync the folder of " + path + ": " + std::strerror(err));
     return std::nullopt;
+}
+
+int syncDirectory(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int rc = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    // Some file systems cannot sync a directory; the rename itself has happened.
+    if (rc == EINVAL || rc == EROFS) rc = 0;
+    return rc;
+}
+
+bool somethingAt(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+int makeDirectories(const std::string& path, mode_t mode) {
+    if (path.empty() || somethingAt(path)) return 0;
+    auto slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        if (int err = makeDirectories(path.substr(0, slash), mode)) return err;
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return errno;
+    ::chmod(path.c_str(), mode);  // mkdir's mode passes through the umask
+    return 0;
 }
 
 }  // namespace platform

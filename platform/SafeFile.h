@@ -54,6 +54,17 @@ std::optional<FileError> removeFileIfUnchanged(const std::string& path, std::str
 // is there. A partly written file is removed again.
 std::optional<FileError> createFileExclusively(const std::string& path, std::string_view data, mode_t mode);
 
+// Whether anything, a dangling link too, is at `path`.
+bool somethingAt(const std::string& path);
+
+// mkdir -p where every folder it makes gets `mode`, whatever the umask.
+// 0, or the errno of the step that failed.
+int makeDirectories(const std::string& path, mode_t mode);
+
+// Flushes a directory's entries (a rename, a new file) to disk. 0, or an
+// errno; file systems that cannot sync a directory count as done.
+int syncDirectory(const std::string& dir);
+
 // The path of the temporary file `replaceFileAtomically` uses for `target`
 // (after symbolic links are followed).
 std::string temporaryPathFor(const std::string& target, const std::string& tempSuffix = ".quillmar-tmp");

@@ -260,3 +260,24 @@ TEST(SafeFile, ReplaceIfUnchangedKeepsModeAndFollowsLinks) {
     EXPECT_EQ(slurp(dir / "real"), "new\n");
     EXPECT_EQ(modeOf(dir / "real"), 0640u);
 }
+
+TEST(SafeFile, MakeDirectoriesGivesEveryNewFolderItsModeWhateverTheUmask) {
+    TempDir dir;
+    const mode_t old = ::umask(077);
+    const std::string deep = dir / "a/b/c";
+    EXPECT_EQ(platform::makeDirectories(deep, 0750), 0);
+    ::umask(old);
+    for (const std::string& made : {dir / "a", dir / "a/b", deep}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(made.c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_mode & 07777, 0750u) << made;
+    }
+    // What is there already stays as it is; a file in the way is an error.
+    EXPECT_EQ(platform::makeDirectories(deep, 0700), 0);
+    std::ofstream(dir / "file") << "x";
+    EXPECT_EQ(platform::makeDirectories(dir / "file/sub", 0700), ENOTDIR);
+    EXPECT_TRUE(platform::somethingAt(dir / "file"));
+    EXPECT_EQ(::symlink("nowhere", (dir / "dangling").c_str()), 0);
+    EXPECT_TRUE(platform::somethingAt(dir / "dangling"));
+    EXPECT_FALSE(platform::somethingAt(dir / "absent"));
+}

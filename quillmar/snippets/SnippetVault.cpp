@@ -18,30 +18,13 @@
 namespace quillmar {
 namespace {
 
-bool somethingAt(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// mkdir -p where every folder we create gets `mode`.
-int makeDirectories(const std::string& path, mode_t mode) {
-    if (path.empty() || somethingAt(path)) return 0;
-    auto slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        if (int err = makeDirectories(path.substr(0, slash), mode)) return err;
-    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return errno;
-    ::chmod(path.c_str(), mode);  // mkdir's mode passes through the umask
-    return 0;
-}
+using platform::makeDirectories;
+using platform::somethingAt;
 
 constexpr const char* kBackupPrefix = "snippets.";
 
-void syncDirectory(const std::string& dir) {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    (void)::fsync(fd);
-    ::close(fd);
-}
+// Best effort: the backup is made either way.
+void syncDirectory(const std::string& dir) { (void)platform::syncDirectory(dir); }
 
 }  // namespace
 

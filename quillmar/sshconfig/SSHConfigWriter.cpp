@@ -29,21 +29,8 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool somethingAt(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// mkdir -p where every folder we create gets `mode`.
-int makeDirectories(const std::string& path, mode_t mode) {
-    if (path.empty() || somethingAt(path)) return 0;
-    auto slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        if (int err = makeDirectories(path.substr(0, slash), mode)) return err;
-    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return errno;
-    ::chmod(path.c_str(), mode);  // mkdir's mode passes through the umask
-    return 0;
-}
+using platform::makeDirectories;
+using platform::somethingAt;
 
 bool isPortValid(const std::string& port) {
     std::size_t i = 0;
