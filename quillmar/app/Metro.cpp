@@ -5,6 +5,7 @@
 
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPalette>
 
 #include <array>
@@ -64,6 +65,23 @@ QFont metroMonoFont(qreal size, QFont::Weight weight) {
                        : weight >= QFont::Medium ? "JetBrainsMono-Medium"
                                                  : "JetBrainsMono-Regular";
     return themeFace(QLatin1String(name), size, weight, true);
+}
+
+void setTextColour(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    palette.setColor(QPalette::Text, colour);
+    widget->setPalette(palette);
+}
+
+QLabel* makeErrorLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("error"));
+    label->setWordWrap(true);
+    setTextColour(label, Metro::danger());
+    label->hide();
+    return label;
 }
 
 }  // namespace quillmar

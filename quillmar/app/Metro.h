@@ -3,6 +3,9 @@
 #include <QColor>
 #include <QFont>
 
+class QLabel;
+class QWidget;
+
 namespace quillmar {
 
 // The application theme's colours and faces. Each colour has a dark, a light
@@ -38,5 +41,11 @@ public:
 QFont metroFont(qreal size, QFont::Weight weight = QFont::Normal);
 // The theme's monospaced face (JetBrains Mono); the system's fixed font when missing.
 QFont metroMonoFont(qreal size, QFont::Weight weight = QFont::Normal);
+
+// Sets the colour a widget draws its text in (labels, buttons and editors).
+void setTextColour(QWidget* widget, const QColor& colour);
+// A hidden, wrapping label named "error" in the danger colour, where a sheet
+// says what went wrong.
+QLabel* makeErrorLabel(QWidget* parent);
 
 }  // namespace quillmar

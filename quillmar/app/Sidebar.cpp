@@ -66,14 +66,6 @@ QColor idleDot() {
     return c;
 }
 
-void setTextColour(QWidget* widget, const QColor& colour) {
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, colour);
-    p.setColor(QPalette::ButtonText, colour);
-    p.setColor(QPalette::Text, colour);
-    widget->setPalette(p);
-}
-
 // A dot and a monospaced label; the raised colour under the selected or hovered row.
 class RowDelegate final : public QStyledItemDelegate {
 public:

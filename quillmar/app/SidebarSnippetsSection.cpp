@@ -27,12 +27,6 @@ namespace {
 constexpr int idRole = Qt::UserRole + 1;
 constexpr int maxTreeHeight = 360;
 
-void setColour(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget->setPalette(palette);
-}
 
 }  // namespace
 
@@ -179,8 +173,8 @@ void SidebarSnippetsSection::changeEvent(QEvent* event) {
 }
 
 void SidebarSnippetsSection::recolour() {
-    setColour(error_, Metro::danger());
-    setColour(notice_, Metro::warning());
+    setTextColour(error_, Metro::danger());
+    setTextColour(notice_, Metro::warning());
     for (auto& [group, rows] : groups_) {
         group->setForeground(0, Metro::secondaryText());
         for (const Row& row : rows)
@@ -195,7 +189,7 @@ void SidebarSnippetsSection::rebuild() {
     const bool failed = store_.hasLoadError();
     error_->setVisible(failed);
     error_->setText(store_.loadError());
-    setColour(error_, Metro::danger());
+    setTextColour(error_, Metro::danger());
     if (!failed) {
         QFont groupFont = metroFont(12, QFont::Medium);
         QFont rowFont = metroMonoFont(12);
@@ -253,7 +247,7 @@ void SidebarSnippetsSection::refreshNotice() {
     const auto text = insertion_.notice();
     notice_->setVisible(text && !store_.hasLoadError());
     notice_->setText(text.value_or(QString()));
-    setColour(notice_, Metro::warning());
+    setTextColour(notice_, Metro::warning());
 }
 
 void SidebarSnippetsSection::fitHeight() {

@@ -24,13 +24,7 @@ SnippetDeleteSheet::SnippetDeleteSheet(SnippetStore& store, Snippet snippet, QWi
     auto* detail = new QLabel(QStringLiteral("The snippet is removed from your library."), this);
     detail->setWordWrap(true);
     layout->addWidget(detail);
-    error_ = new QLabel(this);
-    error_->setObjectName(QStringLiteral("error"));
-    error_->setWordWrap(true);
-    QPalette palette = error_->palette();
-    palette.setColor(QPalette::WindowText, Metro::danger());
-    error_->setPalette(palette);
-    error_->hide();
+    error_ = makeErrorLabel(this);
     layout->addWidget(error_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

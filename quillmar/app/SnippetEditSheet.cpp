@@ -55,13 +55,7 @@ SnippetEditSheet::SnippetEditSheet(SnippetStore& store, SnippetEditRequest reque
     form->addRow(QStringLiteral("Note"), note_);
     layout->addLayout(form);
 
-    error_ = new QLabel(this);
-    error_->setObjectName(QStringLiteral("error"));
-    error_->setWordWrap(true);
-    QPalette palette = error_->palette();
-    palette.setColor(QPalette::WindowText, Metro::danger());
-    error_->setPalette(palette);
-    error_->hide();
+    error_ = makeErrorLabel(this);
     layout->addWidget(error_);
 
     auto* buttons = new QHBoxLayout;

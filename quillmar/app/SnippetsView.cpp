@@ -23,11 +23,6 @@ namespace {
 
 constexpr int idRole = Qt::UserRole + 1;
 
-void setColour(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    widget->setPalette(palette);
-}
 
 QString count(std::size_t n) {
     return n == 1 ? QStringLiteral("1 snippet") : QStringLiteral("%1 snippets").arg(n);
@@ -132,7 +127,7 @@ void SnippetsView::rebuild() {
     const std::optional<QString> keep = selectedId();
     const bool failed = store_.hasLoadError();
     error_->setText(store_.loadError());
-    setColour(error_, Metro::danger());
+    setTextColour(error_, Metro::danger());
     error_->setVisible(failed);
     content_->setVisible(!failed);
     list_->clear();
@@ -335,7 +330,7 @@ void SnippetsView::chooseImport() {
 void SnippetsView::showNotice(const QString& text) {
     noticeText_ = text;
     notice_->setText(text);
-    setColour(notice_, Metro::warning());
+    setTextColour(notice_, Metro::warning());
     notice_->show();
     tasks_.after(noticeLifetimeNs, [this, text] {
         if (noticeText_ && *noticeText_ == text) {
