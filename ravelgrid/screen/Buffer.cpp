@@ -169,8 +169,7 @@ void Buffer::softReset()
     marginLeft_ = 0;
     savedOriginMode = false;
     savedMarginMode = false;
-    savedWraparound = true;
-    savedReverseWraparound = false;
+    savedWrapAtMargin = false;
 }
 
 void Buffer::dropOldestRows(int n)

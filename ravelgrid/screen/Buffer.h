@@ -172,9 +172,9 @@ public:
     int savedY = 0;  // a screen row
     bool savedOriginMode = false;
     bool savedMarginMode = false;
-    // A restore with nothing saved must not turn autowrap off.
-    bool savedWraparound = true;
-    bool savedReverseWraparound = false;
+    // The wrap was pending at the right margin (at the screen's edge savedX
+    // alone tells: it is then cols).
+    bool savedWrapAtMargin = false;
     Attribute savedAttr;
     const CharsetMap* savedCharset = nullptr;  // absent = none saved
 

@@ -293,6 +293,21 @@ void BufferLine::expandSlow() const
     stored_ = dataSize_;
 }
 
+void BufferLine::storeThroughSlow(int end) const
+{
+    unpack();
+    const int want = std::min(end + 1, dataSize_);
+    if (stored_ >= want)
+        return;
+    // stored_ >= 1 here, as in expandSlow. Growth is geometric: a reflow
+    // joins a row a few cells at a time.
+    const CharData tail = data_[stored_ - 1];
+    if (capacity_ < want)
+        reallocate(std::clamp(capacity_ * 2, want, dataSize_), stored_);
+    fillCells(data_.get() + stored_, tail, want - stored_);
+    stored_ = want;
+}
+
 void BufferLine::compact(BufferLine* spare)
 {
     if (packed_ || stored_ < 1)
@@ -414,6 +429,14 @@ void BufferLine::fillRange(const CharData& cell, int from, int endExclusive)
     const int end = std::min(endExclusive, dataSize_);
     if (from == 0 && end == dataSize_ && end > 0) {
         fill(cell);
+        return;
+    }
+    if (from < end && end == dataSize_ && (packed_ || stored_ < dataSize_)) {
+        // A compact line gets a shorter tail instead of its full width.
+        storeThrough(from);
+        data_[from] = cell;
+        stored_ = from + 1;
+        ++generation_;
         return;
     }
     expand();
@@ -553,8 +576,8 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     len = std::min({len, src.dataSize_ - srcCol, dataSize_ - dstCol});
     if (len <= 0)
         return;
-    src.expand();
-    expand();
+    src.storeThrough(srcCol + len);
+    storeThrough(dstCol + len);
 
     const bool sameLine = &src == this;
     const bool wholeLine = srcCol == 0 && dstCol == 0 && len >= dataSize_;

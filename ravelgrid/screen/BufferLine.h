@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,7 +29,8 @@ class Buffer;
 // A line that leaves the screen is also packed: its codes in as few bytes as
 // they need and its other cell fields as runs. Readers see the same cells
 // either way; a reader unpacks the kept cells, a writer (or cellSpan) makes
-// the line full again first. So scrollback memory follows what the lines
+// the line full again first, except that copies and fills to the end keep
+// only the cells they reach. So scrollback memory follows what the lines
 // show, not the terminal's width.
 class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
@@ -176,6 +178,14 @@ private:
             expandSlow();
     }
     void expandSlow() const;
+    // Stores cells [0, end) one by one, the tail cell still standing for
+    // the rest, so a copy into a wide compact line costs what it writes.
+    void storeThrough(int end) const
+    {
+        if (packed_ || stored_ < std::min(end + 1, dataSize_))
+            storeThroughSlow(end);
+    }
+    void storeThroughSlow(int end) const;
     void unpack() const
     {
         if (packed_)

@@ -176,10 +176,8 @@ bool CircularBufferLineList::shiftElements(int start, int count, int offset)
         return fail("");
     if (start >= count_)
         return fail("start >= self.count");
-    // Row 0 is a valid target: deleting the top line of a screen without
-    // scrollback moves the lines below onto it.
-    if (start + offset < 0)
-        return fail("start+offset < 0");
+    if (start + offset <= 0)
+        return fail("start+offset <= 0");
 
     // Lines past the end hold nothing worth moving.
     count = std::min(count, count_ - start);

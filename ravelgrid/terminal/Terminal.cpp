@@ -20,23 +20,25 @@ public:
         // A tab leaves the wrap pending, as at the screen's edge; BEL, SO and
         // SI do not touch the cursor.
         if (t_.marginWrap_.buffer && code != 0x09 && code != 0x07 && code != 0x0E && code != 0x0F)
-            t_.clearMarginWrap();
+            t_.endMarginWrap();
         t_.execute(code);
     }
     void csiDispatch(const CsiParams& p, std::span<const uint8_t> collect, uint8_t final) override
     {
         t_.forgetLastCell();
-        // Attributes, modes, reports and the cursor's shape leave a pending wrap.
+        // Attributes, modes, reports, the cursor's shape and REP (which
+        // prints) leave a pending wrap.
         if (t_.marginWrap_.buffer && final != 'm' && final != 'h' && final != 'l' && final != 'q' && final != 'n' &&
-            final != 'c' && final != 't' && final != 'p' && final != 'y')
-            t_.clearMarginWrap();
+            final != 'c' && final != 't' && final != 'p' && final != 'y' && final != 'b')
+            t_.endMarginWrap();
         t_.csiDispatch(p, collect, final);
     }
     void escDispatch(std::span<const uint8_t> collect, uint8_t final) override
     {
         t_.forgetLastCell();
-        if (t_.marginWrap_.buffer && collect.empty())  // designating a character set leaves it
-            t_.clearMarginWrap();
+        // Designating a character set, DECSC and the keypad modes leave it.
+        if (t_.marginWrap_.buffer && collect.empty() && final != '7' && final != '=' && final != '>')
+            t_.endMarginWrap();
         t_.escDispatch(collect, final);
     }
     void oscDispatch(int64_t number, std::span<const uint8_t> payload) override
@@ -255,7 +257,7 @@ void Terminal::setForegroundColor(const Color& c)
 {
     foregroundColor_ = c;
     if (!settingOscColor_)
-        hostForegroundColor_ = c;
+        foregroundBeforeOsc_.reset();
     notifyColorChange(settingFgColor_, [&] { tdel_->setForegroundColor(*this, c); });
     if (!settingFgColor_ && options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
@@ -265,7 +267,7 @@ void Terminal::setBackgroundColor(const Color& c)
 {
     backgroundColor_ = c;
     if (!settingOscColor_)
-        hostBackgroundColor_ = c;
+        backgroundBeforeOsc_.reset();
     notifyColorChange(settingBgColor_, [&] { tdel_->setBackgroundColor(*this, c); });
     if (!settingBgColor_ && options_.ansi256PaletteStrategy != Ansi256PaletteStrategy::xterm)
         rebuildAnsiPalette(true);
@@ -274,6 +276,8 @@ void Terminal::setBackgroundColor(const Color& c)
 void Terminal::setCursorColor(const std::optional<Color>& c)
 {
     cursorColor_ = c;
+    if (!settingOscColor_)
+        cursorBeforeOsc_.reset();
     notifyColorChange(settingCursorColor_, [&] { tdel_->setCursorColor(*this, c); });
 }
 

@@ -341,6 +341,7 @@ public:
     void oscResetCursorColor();
     void oscResetDefaultColor(int target);  // 0 foreground, 1 background
     void applyOscColor(int target, const Color& color);
+    std::pair<Color, Color> shownColors();
     void oscSemanticPrompt(std::span<const uint8_t> payload);
     void oscNotification(std::span<const uint8_t> payload);
     void oscInlineImage(std::span<const uint8_t> payload);
@@ -425,6 +426,9 @@ public:
     bool wrapPendingAtMargin() const;
     void noteMarginWrap();
     void clearMarginWrap() { marginWrap_.buffer = nullptr; }
+    // The wrap ends without a move: the cursor stays on the margin's last
+    // column, where reports, erasing and the next character find it.
+    void endMarginWrap();
     void reportUnknownCsi(const Params& p, Collect collect, uint8_t final);
     void reportUnknownEsc(Collect collect, uint8_t final);
     void reportUnknownOsc(int64_t number);
@@ -604,8 +608,12 @@ private:
     bool settingBgColor_ = false;
     bool settingCursorColor_ = false;
     bool settingOscColor_ = false;
-    Color hostForegroundColor_ = Color::defaultForeground();
-    Color hostBackgroundColor_ = Color::defaultBackground();
+    // What the colour queries reported before a program first changed the
+    // colour: OSC 110, 111 and 112 give exactly that back. A change by the
+    // host makes its colour the one to return to.
+    std::optional<Color> foregroundBeforeOsc_;
+    std::optional<Color> backgroundBeforeOsc_;
+    std::optional<std::optional<Color>> cursorBeforeOsc_;
 
     std::vector<std::weak_ptr<SelectionHook>> selections_;
 

@@ -67,6 +67,12 @@ void Terminal::oscChangeOrQueryColorIndex(std::span<const uint8_t> data)
     }
 }
 
+// The foreground and background the host shows, as the queries report them.
+std::pair<Color, Color> Terminal::shownColors()
+{
+    return tdel_ ? tdel_->getColors(*this) : std::pair<Color, Color>{foregroundColor(), backgroundColor()};
+}
+
 void Terminal::oscSetColors(std::span<const uint8_t> data, int startAt)
 {
     // Only three targets exist, so at most three non-empty pieces matter.
@@ -79,8 +85,7 @@ void Terminal::oscSetColors(std::span<const uint8_t> data, int startAt)
     }
     if (pieces.empty())
         return;
-    const auto [shownForeground, shownBackground] =
-        tdel_ ? tdel_->getColors(*this) : std::pair<Color, Color>{foregroundColor(), backgroundColor()};
+    const auto [shownForeground, shownBackground] = shownColors();
     for (size_t i = 0; i < pieces.size(); ++i) {
         const int target = startAt + static_cast<int>(i);
         const auto piece = pieces[i];
@@ -95,14 +100,19 @@ void Terminal::oscSetColors(std::span<const uint8_t> data, int startAt)
         const auto color = Color::parseColorText(piece);
         if (!color)
             continue;
+        if (target == 0 && !foregroundBeforeOsc_)
+            foregroundBeforeOsc_ = shownForeground;
+        else if (target == 1 && !backgroundBeforeOsc_)
+            backgroundBeforeOsc_ = shownBackground;
+        else if (target == 2 && !cursorBeforeOsc_)
+            cursorBeforeOsc_ = cursorColor();
         applyOscColor(target, *color);
     }
 }
 
 void Terminal::applyOscColor(int target, const Color& color)
 {
-    // Colours a program sets are not the host's defaults: OSC 110 and 111
-    // go back to what the host set last.
+    // Colours a program sets are not the host's defaults.
     const bool was = settingOscColor_;
     settingOscColor_ = true;
     // The second delegate call is deliberate: a host that keeps its own
@@ -130,7 +140,14 @@ void Terminal::applyOscColor(int target, const Color& color)
 
 void Terminal::oscResetDefaultColor(int target)
 {
-    applyOscColor(target, target == 0 ? hostForegroundColor_ : hostBackgroundColor_);
+    std::optional<Color>& before = target == 0 ? foregroundBeforeOsc_ : backgroundBeforeOsc_;
+    if (!before) {
+        const auto shown = shownColors();
+        before = target == 0 ? shown.first : shown.second;
+    }
+    const Color color = *before;
+    before.reset();
+    applyOscColor(target, color);
 }
 
 void Terminal::resetAllColors()
@@ -164,9 +181,11 @@ void Terminal::oscResetColor(std::span<const uint8_t> data)
 
 void Terminal::oscResetCursorColor()
 {
-    // The host decides what "reset" means; its default stores no colour.
+    // With no colour of its own the cursor takes the host's default.
+    const std::optional<Color> before = cursorBeforeOsc_.value_or(std::nullopt);
+    cursorBeforeOsc_.reset();
     if (tdel_)
-        tdel_->setCursorColor(*this, std::nullopt);
+        tdel_->setCursorColor(*this, before);
 }
 
 }  // namespace ravelgrid

@@ -101,12 +101,15 @@ void Terminal::cmdCursorPrecedingLine(const Params& p, Collect c)
     buffer->setX(EditHelpers::leftMargin(*this));
 }
 
+// In origin mode, as for CUP, columns count from the left margin and stop
+// at the right one.
 void Terminal::cmdCursorCharAbsolute(const Params& p, Collect)
 {
     Buffer& b = *buffer;
-    const int col = p.count1() - 1;
-    const int left = originMode && marginMode ? b.marginLeft() : 0;
-    b.setX(std::min(left + std::min(col, cols - 1), cols - 1));
+    const bool margins = originMode && marginMode;
+    const int left = margins ? b.marginLeft() : 0;
+    const int right = margins ? b.marginRight() : cols - 1;
+    b.setX(std::max(std::min(left + std::min(p.count1() - 1, cols - 1), right), 0));
 }
 
 void Terminal::cmdCursorPosition(const Params& p, Collect)
@@ -142,29 +145,32 @@ void Terminal::cmdCursorBackwardTab(const Params& p, Collect)
     }
 }
 
-void Terminal::cmdCharPosAbsolute(const Params& p, Collect)
+// HPA is CHA under another name, origin mode included.
+void Terminal::cmdCharPosAbsolute(const Params& p, Collect c)
 {
-    const int n = p.count1();
-    buffer->setX(n > cols ? cols - 1 : n - 1);
+    cmdCursorCharAbsolute(p, c);
 }
 
 void Terminal::cmdHPositionRelative(const Params& p, Collect)
 {
     Buffer& b = *buffer;
-    const int x = b.x() + p.count1();
-    b.setX(x >= cols ? cols - 1 : x);
+    const int limit = originMode && marginMode && b.x() <= b.marginRight() ? b.marginRight() : cols - 1;
+    b.setX(std::min(b.x() + p.count1(), limit));
 }
 
+// In origin mode rows count from the region's top and stop at its bottom.
 void Terminal::cmdLinePosAbsolute(const Params& p, Collect)
 {
-    const int n = p.count1();
-    buffer->setY(n > rows ? rows - 1 : n - 1);
+    Buffer& b = *buffer;
+    const int row = std::min(p.count1(), rows) - 1;
+    b.setY(originMode ? std::min(b.scrollTop() + row, b.scrollBottom()) : row);
 }
 
 void Terminal::cmdVPositionRelative(const Params& p, Collect)
 {
     Buffer& b = *buffer;
-    b.setY(std::min(b.y() + p.count1(), rows - 1));
+    const int bottom = originMode && b.y() <= b.scrollBottom() ? b.scrollBottom() : rows - 1;
+    b.setY(std::min(b.y() + p.count1(), bottom));
     if (b.x() >= cols)
         b.setX(b.x() - 1);
 }
@@ -297,19 +303,21 @@ void Terminal::cmdSaveCursor(const Params&, Collect c)
     b.savedY = b.y();
     b.savedAttr = curAttr;
     b.savedCharset = charset;
-    b.savedWraparound = wraparound;
     b.savedOriginMode = originMode;
     b.savedMarginMode = marginMode;
-    b.savedReverseWraparound = reverseWraparound;
+    b.savedWrapAtMargin = wrapPendingAtMargin();
 }
 
+// A wrap pending at the save is pending again, so a status-line writer that
+// saves after filling a line still wraps. Autowrap and reverse wraparound
+// are not part of the saved state.
 void Terminal::cmdRestoreCursor(const Params&, Collect c)
 {
     if (!c.empty())
         return;
     Buffer& b = *buffer;
     if (cols - 1 >= 0)
-        b.setX(std::clamp(b.savedX, 0, cols - 1));
+        b.setX(std::clamp(b.savedX, 0, cols));
     if (rows - 1 >= 0)
         b.setY(std::clamp(b.savedY, 0, rows - 1));
     curAttr = b.savedAttr;
@@ -317,9 +325,9 @@ void Terminal::cmdRestoreCursor(const Params&, Collect c)
     originMode = b.savedOriginMode;
     marginMode = b.savedMarginMode;
     normalBuffer->marginMode = altBuffer->marginMode = marginMode;
-    wraparound = b.savedWraparound;
-    normalBuffer->wraparound = altBuffer->wraparound = wraparound;
-    reverseWraparound = b.savedReverseWraparound;
+    clearMarginWrap();
+    if (b.savedWrapAtMargin)
+        noteMarginWrap();
 }
 
 void Terminal::cmdSelectPresentationDirection(const Params& p, Collect)

@@ -63,8 +63,14 @@ void rotateRows(Terminal& t, Buffer& b, int first, int last, int n, bool up, con
                 leaving.push_back(ring.get(leaveFrom + i));
             }
         }
-        if (height > k && !ring.shiftElements(up ? top + k : top, height - k, up ? -k : k))
+        if (height > k && up && top == 0) {
+            // The ring moves no line onto its first row; a region there lies
+            // in a ring that holds only the screen, so one by one is cheap.
+            for (int i = 0; i + k < height; ++i)
+                ring.set(i, ring.get(i + k));
+        } else if (height > k && !ring.shiftElements(up ? top + k : top, height - k, up ? -k : k)) {
             return;
+        }
         const int arriveFrom = up ? bottom - k + 1 : top;
         // When the whole region leaves, nothing moved and the ring still holds the lines.
         const long owners = height > k ? 1 : 2;

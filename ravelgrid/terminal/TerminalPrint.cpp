@@ -151,6 +151,13 @@ void Terminal::noteMarginWrap()
         clearMarginWrap();
 }
 
+void Terminal::endMarginWrap()
+{
+    if (wrapPendingAtMargin())
+        buffer->setX(buffer->marginRight());
+    clearMarginWrap();
+}
+
 TinyAtom Terminal::hyperlinkPayload()
 {
     if (!activeHyperlink)

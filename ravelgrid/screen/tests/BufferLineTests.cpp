@@ -475,3 +475,41 @@ TEST(BufferLineCompact, ASpareTakesTheFullStorageAndStaysWritable)
     text->resetForReuse(Attribute{});
     EXPECT_EQ(next->toText(true), "make: *** [all] Error 2");
 }
+
+TEST(BufferLineCompact, CopiesAndTailFillsWriteOnlyWhatTheyReach)
+{
+    CharData other = cell(0);
+    other.attribute.bg = Attribute::Color::ansi256(9);
+    const auto source = lineOfCells(compactCases()[2]);
+    for (const auto& c : compactCases()) {
+        SCOPED_TRACE(c.name);
+        // Into a compact line, from a compact line, a tail fill; before,
+        // across and past the kept cells.
+        for (int col : {1, 20, 45}) {
+            const auto reference = lineOfCells(c);
+            const auto line = lineOfCells(c);
+            line->compact();
+            const int stored = line->storedSize();
+            reference->copyCellsFrom(*source, 0, col, 5);
+            line->copyCellsFrom(*source, 0, col, 5);
+            EXPECT_EQ(line->cells(), reference->cells()) << "copy to " << col;
+            EXPECT_LE(line->storedSize(), std::max(stored, col + 6)) << "copy to " << col;
+
+            auto compactSource = lineOfCells(c);
+            compactSource->compact();
+            BufferLine into(60);
+            BufferLine intoReference(60);
+            into.copyCellsFrom(*compactSource, col, 2, 10);
+            intoReference.copyCellsFrom(*lineOfCells(c), col, 2, 10);
+            EXPECT_EQ(into.cells(), intoReference.cells()) << "copy from " << col;
+
+            reference->fillRange(other, col + 2, 60);
+            line->fillRange(other, col + 2, 60);
+            EXPECT_EQ(line->cells(), reference->cells()) << "tail fill from " << col + 2;
+            EXPECT_TRUE(line->isCompact());
+            line->set(59, cell('z'));
+            reference->set(59, cell('z'));
+            EXPECT_EQ(line->cells(), reference->cells()) << "written after the fill";
+        }
+    }
+}

@@ -171,23 +171,28 @@ TEST(Ring, ShiftElementsRejectsBadArguments)
     EXPECT_FALSE(ring.shiftElements(-1, 1, 1));
     platform::setLogSink(nullptr);
     ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[0], "Assertion at start=1 count=1 offset=-2: start+offset < 0");
+    EXPECT_EQ(messages[0], "Assertion at start=1 count=1 offset=-2: start+offset <= 0");
     EXPECT_EQ(messages[1], "Assertion at start=0 count=-1 offset=1: count < 0");
     EXPECT_EQ(messages[2], "Assertion at start=2 count=1 offset=1: start >= self.count");
     EXPECT_EQ(messages[3], "Assertion at start=-1 count=1 offset=1: ");
     EXPECT_EQ(order(ring), "AB");
 }
 
-TEST(Ring, ShiftElementsOntoRowZero)
+TEST(Ring, ShiftElementsOntoRowZeroIsRefused)
 {
-    // Deleting the top line of a screen without scrollback.
+    std::vector<std::string> messages;
+    platform::setLogSink([&](platform::LogLevel, std::string_view, std::string_view m) { messages.emplace_back(m); });
     CircularBufferLineList ring(3);
     for (char c : std::string("ABC"))
         ring.push(named(c));
-    EXPECT_TRUE(ring.shiftElements(1, 2, -1));
-    EXPECT_EQ(order(ring), "BCC");
-    EXPECT_TRUE(ring.shiftElements(0, 3, 0));
-    EXPECT_EQ(order(ring), "BCC");
+    EXPECT_FALSE(ring.shiftElements(1, 2, -1));
+    EXPECT_FALSE(ring.shiftElements(0, 2, 0));
+    EXPECT_TRUE(ring.shiftElements(2, 1, -1));  // onto row 1 is fine
+    platform::setLogSink(nullptr);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Assertion at start=1 count=2 offset=-1: start+offset <= 0");
+    EXPECT_EQ(messages[1], "Assertion at start=0 count=2 offset=0: start+offset <= 0");
+    EXPECT_EQ(order(ring), "ACC");
 }
 
 TEST(Ring, ShiftElementsMovesLines)
@@ -367,9 +372,10 @@ TEST(Ring, RandomOperationsMatchASimpleModel)
             case 6: {
                 if (size < 2)
                     break;
-                // Moves within the lines in use, as insert and delete line do.
+                // Moves within the lines in use, as insert and delete line
+                // do, never onto row 0.
                 const int start = pick(0, size - 1);
-                const int offset = pick(-start, size - 1 - start);
+                const int offset = pick(1 - start, size - 1 - start);
                 const int count = pick(0, size - start - std::max(offset, 0));
                 ASSERT_TRUE(ring.shiftElements(start, count, offset));
                 std::vector<BufferLinePtr> v(model.begin(), model.end());

@@ -7,6 +7,8 @@
 //   nodelegate           (the terminal has no host)
 //   clipboard TEXT       (what reading the clipboard returns, escaped as input)
 //   strategy xterm       (the palette strategy)
+//   shows FG BG          (the host shows these colours and keeps its own
+//                         copies of the ones it is told)
 //   show WHAT            (repeatable: state printed after the events)
 //
 // WHAT is one of: title, icon, cwd, document, palette N, fg, bg, cursor,
@@ -51,6 +53,7 @@ public:
     std::vector<std::string> events;
     bool trusted = false;
     std::optional<std::vector<uint8_t>> clipboard;
+    std::optional<std::pair<Color, Color>> shown;
 
     void send(Terminal&, std::span<const uint8_t> data) override { events.push_back("reply " + escaped(data)); }
     bool isProcessTrusted(Terminal&) override { return trusted; }
@@ -83,13 +86,18 @@ public:
     void setForegroundColor(Terminal& t, const Color& c) override
     {
         events.push_back("set-fg " + c.formatted());
+        if (shown)
+            shown->first = c;
         TerminalDelegate::setForegroundColor(t, c);
     }
     void setBackgroundColor(Terminal& t, const Color& c) override
     {
         events.push_back("set-bg " + c.formatted());
+        if (shown)
+            shown->second = c;
         TerminalDelegate::setBackgroundColor(t, c);
     }
+    std::pair<Color, Color> getColors(Terminal& t) override { return shown ? *shown : TerminalDelegate::getColors(t); }
     void setCursorColor(Terminal& t, const std::optional<Color>& c) override
     {
         events.push_back("set-cursor " + (c ? c->formatted() : std::string("none")));
@@ -174,6 +182,16 @@ std::string show(Terminal& t, const std::string& what)
     return "unknown show: " + what;
 }
 
+// "FG BG" as colour texts.
+std::pair<Color, Color> shownColors(const std::string& text)
+{
+    const size_t space = text.find(' ');
+    auto parse = [](std::string_view t) {
+        return Color::parseColorText({reinterpret_cast<const uint8_t*>(t.data()), t.size()}).value_or(Color{});
+    };
+    return {parse(std::string_view(text).substr(0, space)), parse(std::string_view(text).substr(space + 1))};
+}
+
 std::string run(const Case& c, size_t chunk)
 {
     EventHost host;
@@ -196,6 +214,8 @@ std::string run(const Case& c, size_t chunk)
             o.ansi256PaletteStrategy = Ansi256PaletteStrategy::xterm;
         else if (test::directiveValue(d, "show", rest))
             shows.push_back(rest);
+        else if (test::directiveValue(d, "shows", rest))
+            host.shown = shownColors(rest);
         else
             ADD_FAILURE() << c.file << ":" << c.line << ": unknown line " << d;
     }

@@ -100,6 +100,14 @@ void feedLines(Terminal& t, int count, Line&& line)
     t.feed(chunk);
 }
 
+// Line i of a history: one letter, the last one replaced by '!'.
+std::string historyLine(int i, size_t length)
+{
+    std::string line(length, static_cast<char>('a' + i % 26));
+    line.back() = '!';
+    return line;
+}
+
 std::string rowText(Terminal& t, int ringRow)
 {
     return t.normalBuffer->lines()[ringRow].toText(true);
@@ -140,7 +148,7 @@ TEST(HostileStreams, ScrollbackOfShortLinesFollowsContentNotWidth)
 {
     // A million short lines on 1000 columns were 23 GB of cells.
     const int count = kSanitized ? 100'000 : 1'000'000;
-    const ChildRun run = inChild(1024, [count] {
+    const ChildRun run = inChild(1024, [=] {
         NullHost host;
         Terminal t(&host, options(1000, 50, 1'000'000));
         feedLines(t, count, [](int i) { return std::to_string(i % 1000); });
@@ -161,7 +169,7 @@ TEST(HostileStreams, ScrollbackOfShortLinesFollowsContentNotWidth)
 TEST(HostileStreams, ScrollbackOfFullerLinesFollowsContent)
 {
     const int count = kSanitized ? 20'000 : 100'000;
-    const ChildRun run = inChild(1024, [count] {
+    const ChildRun run = inChild(1024, [=] {
         NullHost host;
         Terminal t(&host, options(120, 40, 100'000));
         const std::string line(100, 'x');
@@ -179,14 +187,10 @@ TEST(HostileStreams, ReflowToTheSmallestSizeIsBoundedByItsResult)
     // 400 columns with 10,000 lines of history, resized to 2x1, built every
     // wrapped row at the old width first: 7.7 GB, then an abort.
     const int scrollback = kSanitized ? 2'000 : 10'000;
-    const ChildRun run = inChild(1024, [scrollback] {
+    const ChildRun run = inChild(1024, [=] {
         NullHost host;
         Terminal t(&host, options(400, 50, scrollback));
-        feedLines(t, scrollback + 50, [](int i) {
-            std::string line(400, static_cast<char>('a' + i % 26));
-            line.back() = '!';
-            return line;
-        });
+        feedLines(t, scrollback + 50, [](int i) { return historyLine(i, 400); });
         t.feed("end");
         t.resize(2, 1);
         Buffer& b = *t.normalBuffer;
@@ -197,6 +201,33 @@ TEST(HostileStreams, ReflowToTheSmallestSizeIsBoundedByItsResult)
             ok = b.lines()[i].dataSize() == 2;
         return ok && rowText(t, n - 1) == "d" && rowText(t, n - 2) == "en" && rowText(t, n - 3).back() == '!' &&
                t.buffer->y() == 0;
+    });
+    EXPECT_TRUE(run.succeeded);
+    if (!kSanitized) {
+        EXPECT_LT(run.peakMiB, 300);
+    }
+}
+
+TEST(HostileStreams, WideningAfterTheSmallestSizeIsBoundedByItsResult)
+{
+    // 400x100 with 100,000 lines of history, resized to 2x1 and then to
+    // 4096 columns, made every two-column row 4096 cells wide before
+    // joining them: 9.4 GB.
+    const int scrollback = kSanitized ? 2'000 : 100'000;
+    const ChildRun run = inChild(1024, [=] {
+        NullHost host;
+        Terminal t(&host, options(400, 100, scrollback));
+        auto length = [](int i) { return static_cast<size_t>(1 + i * 37 % 400); };
+        feedLines(t, scrollback + 100, [&](int i) { return historyLine(i, length(i)); });
+        t.feed("end");
+        t.resize(2, 1);
+        t.resize(4096, 100);
+        Buffer& b = *t.normalBuffer;
+        const int last = b.yBase() + b.y();
+        // Whole lines again, the cursor after the latest text.
+        const int i = scrollback + 99;
+        return rowText(t, last) == "end" && b.x() == 3 && rowText(t, last - 1) == historyLine(i, length(i)) &&
+               !b.lines()[last].isWrapped() && !b.lines()[last - 1].isWrapped() && b.lines()[last].dataSize() == 4096;
     });
     EXPECT_TRUE(run.succeeded);
     if (!kSanitized) {

@@ -290,6 +290,24 @@ TEST(TerminalScreen, ScrollbackFillsThenRecycles)
     EXPECT_EQ(test::dumpScreen(t, {}), "28\n29\n\ncursor 0,2\n");
 }
 
+// The saved cursor is a screen row, and dropping history leaves the screen
+// where it is: DECRC comes back to the same row, as in xterm.
+TEST(TerminalScreen, DroppingHistoryKeepsTheSavedCursorRow)
+{
+    Host host;
+    Terminal t(&host, size(10, 4, 100));
+    for (int i = 0; i < 30; ++i)
+        t.feed(std::to_string(i) + "\r\n");
+    t.feed("\x1b[3;4H\x1b" "7\x1b[H");
+    t.changeScrollback(2);
+    EXPECT_EQ(t.normalBuffer->yBase(), 2);
+    t.feed("\x1b" "8A\x1b[H");
+    t.clearScrollback();
+    t.feed("\x1b" "8B");  // over the A
+    EXPECT_EQ(t.normalBuffer->yBase(), 0);
+    EXPECT_EQ(test::dumpScreen(t, {}), "27\n28\n29 B\n\ncursor 4,2\n");
+}
+
 TEST(TerminalPrinting, AsciiFastPathMatchesTheGeneralPath)
 {
     // ESC ( B designates the plain ASCII map, which sends every byte through
