@@ -74,18 +74,19 @@ qreal baselineOffset(const QRawFont& normal) {
 }
 
 GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF cell, const QRawFont& normal) {
-    GlyphSlotFit fit;
     if (span < 2 || cell.isEmpty() || !font.isValid())
+        return {};
+    const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
+    const qreal advance = advances.isEmpty() ? 0 : advances.first().x();
+    return glyphSlotFit(advance, font.boundingRect(glyph), span, cell, baselineOffset(normal));
+}
+
+GlyphSlotFit glyphSlotFit(qreal advance, const QRectF& box, int span, QSizeF cell, qreal normalBaselineOffset) {
+    GlyphSlotFit fit;
+    if (span < 2 || cell.isEmpty() || !(advance > 0))
         return fit;
     const qreal slotWidth = span * cell.width();
     const qreal slotHeight = cell.height();
-
-    const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
-    const qreal advance = advances.isEmpty() ? 0 : advances.first().x();
-    if (advance <= 0)
-        return fit;
-
-    const QRectF box = font.boundingRect(glyph);
     if ((box.width() <= slotWidth && box.height() <= slotHeight) || box.width() <= 0 || box.height() <= 0) {
         fit.dx = (slotWidth - advance) * 0.5;
         return fit;
@@ -99,7 +100,7 @@ GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF 
     // Put the scaled box's vertical centre on the slot's centre. The box is
     // y-down around the baseline, the slot centre lies slotHeight / 2 above
     // the row's bottom edge, which is baselineOffset below the baseline.
-    const qreal slotCentreBelowBaseline = baselineOffset(normal) - slotHeight * 0.5;
+    const qreal slotCentreBelowBaseline = normalBaselineOffset - slotHeight * 0.5;
     fit.dy = slotCentreBelowBaseline - box.center().y() * scale;
     return fit;
 }

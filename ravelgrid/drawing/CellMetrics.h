@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QRawFont>
+#include <QRectF>
 #include <QSize>
 #include <QSizeF>
 
@@ -38,5 +39,10 @@ struct GlyphSlotFit {
 // Centres a glyph in a slot of `span` cells and shrinks it when its box does
 // not fit. dy is in Qt's y-down sense: add it to the baseline's y.
 GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF cell, const QRawFont& normal);
+
+// The same fit from measures taken elsewhere (the GPU path reads them from
+// its own faces): the advance and the ink box, y down from the baseline,
+// and the normal font's baselineOffset.
+GlyphSlotFit glyphSlotFit(qreal advance, const QRectF& box, int span, QSizeF cell, qreal normalBaselineOffset);
 
 }  // namespace ravelgrid

@@ -184,18 +184,18 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
 
 void FramePainter::drawDecorations(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
                                    const FrameInput& input, qreal scale) {
-    decorationPositions_.clear();
+    decorationPieces_.clear();
     for (size_t i = run.firstCell; i < run.firstCell + run.cellCount; ++i) {
         const RowCell& cell = layout.cells[i];
         if (cell.custom || cell.hidden)
             continue;
-        for (int k = 0; k < cell.width; ++k)
-            decorationPositions_.emplace_back((cell.column + k) * cell_.width(), baselineY);
+        decorationPieces_.push_back({QPointF(cell.column * cell_.width(), baselineY), cell.width});
     }
     DecorationMetrics metrics = DecorationMetrics::fromFont(
         fonts_.rawNormal(), cell_.width(), scale, colors_.effectiveForeground(input.row.reverseColors));
     metrics.belowBaseline = baselineOffset(fonts_.rawNormal());
-    drawRunDecorations(painter, run.style, decorationPositions_, metrics, StrikeMetrics::fromFont(fonts_.raw(run.style.face)));
+    drawRunDecorations(painter, run.style, decorationPieces_, metrics,
+                       StrikeMetrics::fromFont(fonts_.raw(run.style.face)));
 }
 
 std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayload& payload, QSize size) {
@@ -451,10 +451,24 @@ void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace 
         return;
     const qreal slotWidth = cell.width * cell_.width();
     qreal scale = 1.0;
-    if (shaped.advance > slotWidth && shaped.advance > 0)
+    QPointF origin(cell.column * cell_.width(), baselineY);
+    if (cell.width > 1) {
+        // The whole cluster is fitted like one glyph, so a tall emoji
+        // sequence stays inside its slot as a lone emoji does.
+        QRectF box;
+        for (const QGlyphRun& run : shaped.runs) {
+            const QList<quint32> glyphs = run.glyphIndexes();
+            const QList<QPointF> positions = run.positions();
+            for (qsizetype i = 0; i < glyphs.size() && i < positions.size(); ++i)
+                box |= run.rawFont().boundingRect(glyphs[i]).translated(positions[i]);
+        }
+        const GlyphSlotFit fit =
+            glyphSlotFit(shaped.advance, box, cell.width, cell_, baselineOffset(fonts_.rawNormal()));
+        scale = fit.scale;
+        origin += QPointF(fit.dx, fit.dy);
+    } else if (shaped.advance > slotWidth && shaped.advance > 0) {
         scale = std::max(slotWidth / shaped.advance, 0.1);
-    const qreal dx = cell.width > 1 ? (slotWidth - shaped.advance * scale) * 0.5 : 0;
-    const QPointF origin(cell.column * cell_.width() + dx, baselineY);
+    }
     if (scale == 1.0) {
         for (const QGlyphRun& run : shaped.runs) {
             painter.drawGlyphRun(origin, run);

@@ -132,7 +132,7 @@ private:
     std::vector<ImageDrawEntry> below_;
     std::vector<ImageDrawEntry> above_;
     std::vector<ImageDrawEntry> other_;
-    std::vector<QPointF> decorationPositions_;
+    std::vector<DecorationPiece> decorationPieces_;
     std::vector<CachedPicture> pictures_;
     uint64_t frame_ = 0;
     // Virtual placements by image id, built once per frame when needed.

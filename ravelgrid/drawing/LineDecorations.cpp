@@ -49,12 +49,15 @@ StrikeMetrics StrikeMetrics::fromFont(const QRawFont& font) {
     return m;
 }
 
-void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<const QPointF> positions,
+qreal decorationWidth(int columns, qreal cellWidth) {
+    return (std::max(columns, 1) - 1) * cellWidth + std::ceil(cellWidth);
+}
+
+void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<const DecorationPiece> pieces,
                         const DecorationMetrics& metrics, const StrikeMetrics& strike) {
-    if (positions.empty() || !style.hasDecorations())
+    if (pieces.empty() || !style.hasDecorations())
         return;
     const qreal s = metrics.scale > 0 ? metrics.scale : 1.0;
-    const qreal w = std::ceil(metrics.cellWidth);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
 
@@ -75,7 +78,9 @@ void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<con
             pen.setCapStyle(Qt::FlatCap);
             painter.setPen(pen);
             QPolygonF wave;
-            for (const QPointF& p : positions) {
+            for (const DecorationPiece& piece : pieces) {
+                const QPointF p = piece.origin;
+                const qreal w = decorationWidth(piece.columns, metrics.cellWidth);
                 const qreal y0 = p.y() + metrics.underlinePosition;
                 wave.clear();
                 for (qreal x = p.x(); x <= p.x() + w + 1e-9; x += a)
@@ -85,9 +90,10 @@ void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<con
         } else {
             painter.save();
             painter.scale(1 / s, 1 / s);
-            for (const QPointF& p : positions) {
+            for (const DecorationPiece& piece : pieces) {
+                const QPointF p = piece.origin;
                 const int x0 = roundInt(p.x() * s);
-                const int x1 = roundInt((p.x() + w) * s);
+                const int x1 = roundInt((p.x() + decorationWidth(piece.columns, metrics.cellWidth)) * s);
                 int top = lineTop(p.y() + metrics.underlinePosition, thPx);
                 const int bottom = metrics.belowBaseline > 0 ? roundInt((p.y() + metrics.belowBaseline) * s) : INT_MAX;
                 const int singleTop = bottom == INT_MAX ? top : std::min(top, bottom - thPx);
@@ -125,9 +131,10 @@ void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<con
         const int thPx = std::max(1, roundInt(lw * s));
         const qreal off = (strike.xHeight + lw) * 0.5;
         painter.scale(1 / s, 1 / s);
-        for (const QPointF& p : positions) {
+        for (const DecorationPiece& piece : pieces) {
+            const QPointF p = piece.origin;
             const int x0 = roundInt(p.x() * s);
-            const int x1 = roundInt((p.x() + w) * s);
+            const int x1 = roundInt((p.x() + decorationWidth(piece.columns, metrics.cellWidth)) * s);
             fillLine(painter, x0, x1, lineTop(p.y() - off, thPx), thPx, 0, 0, color);
         }
     }

@@ -35,11 +35,23 @@ struct StrikeMetrics {
     static StrikeMetrics fromFont(const QRawFont& font);
 };
 
-// Strokes a run's underline and strikethrough cell by cell: each position is
-// one cell's left edge at the baseline, and every cell's segment starts its
-// own dash pattern. Lines are whole device pixels thick and start on whole
-// device pixels. The painter's state is left as it was.
-void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<const QPointF> positions,
+// One cell's share of a run's decorations: its left edge on the baseline and
+// the columns it covers. A wide cell is one piece, so a pattern runs on
+// across its columns instead of starting again in the second.
+struct DecorationPiece {
+    QPointF origin;
+    int columns = 1;
+};
+
+// How wide a decoration under a cell of `columns` columns is, in the unit of
+// cellWidth: ceil() on the last column closes the hair-line gap a fractional
+// cell width would leave.
+qreal decorationWidth(int columns, qreal cellWidth);
+
+// Strokes a run's underline and strikethrough cell by cell; every cell's
+// segment starts its own dash pattern. Lines are whole device pixels thick
+// and start on whole device pixels. The painter's state is left as it was.
+void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<const DecorationPiece> pieces,
                         const DecorationMetrics& metrics, const StrikeMetrics& strike);
 
 }  // namespace ravelgrid

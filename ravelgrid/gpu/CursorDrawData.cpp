@@ -64,7 +64,7 @@ CursorDrawData buildCursorDrawData(Terminal& terminal, const CursorFrameInput& i
     case CursorStyle::steadyBlock:
         pushRect(out.colorVertices, x0, y0, x1, y1, in.color);
         if (in.textBlinkVisible || !cell.attribute.style.contains(CharacterStyle::blink))
-            out.glyph = CursorGlyphCell{column, row, x0, widthFactor, cell.code, int(cell.width)};
+            out.glyph = CursorGlyphCell{column, row, x0, widthFactor, cell.code, int(cell.width), cell.attribute};
         break;
     case CursorStyle::blinkUnderline:
     case CursorStyle::steadyUnderline:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ravelgrid/gpu/RowDrawData.h"
+#include "ravelgrid/screen/Attribute.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,6 +44,7 @@ struct CursorGlyphCell {
     double widthFactor = 1;
     std::int32_t code = 0;
     int width = 1;
+    Attribute attribute;  // for the face the glyph is drawn in
     bool operator==(const CursorGlyphCell&) const = default;
 };
 

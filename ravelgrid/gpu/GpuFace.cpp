@@ -105,6 +105,22 @@ hb_font_t* GpuFace::hbFont(double pixelSize) {
     return e ? e->hb : nullptr;
 }
 
+std::optional<GpuFace::GlyphMeasure> GpuFace::measure(double pixelSize, std::uint16_t glyph) {
+    hb_font_t* hb = hbFont(pixelSize);
+    if (!hb)
+        return std::nullopt;
+    GlyphMeasure m;
+    m.advance = hb_font_get_glyph_h_advance(hb, glyph) / 64.0;
+    hb_glyph_extents_t e{};
+    if (hb_font_get_glyph_extents(hb, glyph, &e)) {
+        m.left = e.x_bearing / 64.0;
+        m.top = -e.y_bearing / 64.0;
+        m.width = e.width / 64.0;
+        m.height = -e.height / 64.0;
+    }
+    return m;
+}
+
 namespace {
 
 double saneSize(double size) {

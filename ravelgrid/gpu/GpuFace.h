@@ -5,6 +5,7 @@
 #include FT_SIZES_H
 #include <hb.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,14 @@ public:
     std::optional<double> activateSize(double pixelSize);
     // HarfBuzz at this size, positions in 26.6 pixels; null on failure.
     hb_font_t* hbFont(double pixelSize);
+
+    // A glyph's advance and ink box at a size, in pixels, the box y down
+    // from the baseline (top < 0 above it) as the painter's fonts give it.
+    struct GlyphMeasure {
+        double advance = 0;
+        double left = 0, top = 0, width = 0, height = 0;
+    };
+    std::optional<GlyphMeasure> measure(double pixelSize, std::uint16_t glyph);
 
 private:
     struct SizeEntry {

@@ -16,7 +16,7 @@ class Terminal;
 
 enum class BufferingMode { perRowPersistent, perFrameAggregated };
 
-// Normal-font measures in points, y up from the baseline.
+// A face's measures in points, y up from the baseline.
 struct RendererFontMetrics {
     double descent = 0;
     double leading = 0;
@@ -35,7 +35,12 @@ public:
     virtual QSizeF viewSize() const = 0;  // points
     // The font of a face at its point size; invalid when it has none.
     virtual GpuFont font(FontFace face) const = 0;
-    virtual RendererFontMetrics fontMetrics() const = 0;
+    // Measured as the painter measures them, so both draw lines alike.
+    virtual RendererFontMetrics fontMetrics(FontFace face) const = 0;
+    // Device pixels per point of the window the view is in (1 without one).
+    // Kitty pixel offsets count in these even when frames are drawn at a
+    // scale of their own.
+    virtual double windowScale() const = 0;
     virtual CellAttributes& attributes() = 0;
     virtual QColor defaultBackground() const = 0;  // after reverse video
     virtual QColor defaultForeground() const = 0;

@@ -1,5 +1,7 @@
 #include "ravelgrid/gpu/RowDecorations.h"
 
+#include "ravelgrid/drawing/LineDecorations.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -102,12 +104,16 @@ void appendUnderline(std::vector<ColorCell>& out, DeviceRect span, double yPt, d
     appendDecorationQuads(out, span.x0, span.x1, yPt * scale, thicknessPt * scale, color, scale, style, t);
 }
 
+double underlineKeptInRow(double yPt, double thicknessPt, UnderlineStyle style, double rowBottomPt) {
+    if (style == UnderlineStyle::curly || style == UnderlineStyle::none)
+        return yPt;
+    const double lowest = (style == UnderlineStyle::double_ ? yPt - thicknessPt - 1.0 : yPt) - thicknessPt * 0.5;
+    return lowest < rowBottomPt ? yPt + (rowBottomPt - lowest) : yPt;
+}
+
 DeviceRect decorationSpan(int column, int columnWidth, double cellWidth, double scale) {
-    const int span = std::max(1, columnWidth);
     const double left = column * cellWidth;
-    // ceil() closes the hair-line gap a fractional cell width leaves.
-    const double right = left + (span - 1) * cellWidth + std::ceil(cellWidth);
-    return {left * scale, 0, right * scale, 0};
+    return {left * scale, 0, (left + decorationWidth(columnWidth, cellWidth)) * scale, 0};
 }
 
 double decorationThickness(double fontThickness, double scale) {

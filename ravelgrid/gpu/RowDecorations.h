@@ -49,6 +49,11 @@ void appendDecorationQuads(std::vector<ColorCell>& out, double x0, double x1, do
 void appendUnderline(std::vector<ColorCell>& out, DeviceRect span, double yPt, double thicknessPt,
                      const float (&color)[4], double scale, UnderlineStyle style, const LineTransform& t);
 
+// Where an underline at yPt (points, y up) is drawn so that it stays above
+// the row's bottom edge, which the next row's background would cover: a
+// double one is lifted as a pair. Curly lines are left where they are.
+double underlineKeptInRow(double yPt, double thicknessPt, UnderlineStyle style, double rowBottomPt);
+
 // The pixel span a decoration covers under a cell `columnWidth` columns wide:
 // all of its columns, not only the first.
 DeviceRect decorationSpan(int column, int columnWidth, double cellWidth, double scale);

@@ -92,12 +92,30 @@ void appendUtf16(std::u16string& out, char32_t c) {
     }
 }
 
+// A cell's text as the shaper takes it: its scalar, or its cluster's text.
+void appendCellText(std::u16string& out, std::int32_t code, const RowContext& context) {
+    if (code >= CharData::firstClusterCode) {
+        if (context.clusterText) {
+            const QString cluster = context.clusterText(code);
+            out.append(reinterpret_cast<const char16_t*>(cluster.utf16()), std::size_t(cluster.size()));
+        }
+    } else if (isUnicodeScalar(std::uint32_t(code))) {
+        appendUtf16(out, char32_t(code));
+    }
+}
+
+// The font of a cell's face, the normal one when that face has none.
+GpuFont faceFont(RendererView& view, FontFace face) {
+    GpuFont font = view.font(face);
+    return font.valid() ? font : view.font(FontFace::normal);
+}
+
 }  // namespace
 
 int cellOrdinalAt(const std::vector<int>& map, int index) {
     if (index >= 0 && std::size_t(index) < map.size())
         return map[std::size_t(index)];
-    return map.empty() || map.back() < 0 ? -1 : map.back();
+    return map.empty() || map.back() < 0 ? 0 : map.back();
 }
 
 double rowBottomPx(const RowFrameGeometry& g, int bufferRow) {
@@ -183,9 +201,8 @@ RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRowSnapshot& sn
 void RowDrawBuilder::customGlyphs(RendererView& view, const RowFrame& f, RowDrawData& out) {
     const RowFrameGeometry& g = f.g;
     const int scaleInt = int(roundHalfAwayFromZero(g.scale));
-    const int base = std::max(1, std::max(int(roundHalfAwayFromZero(view.fontMetrics().underlineThickness * g.scale *
-                                                                     1.35)),
-                                          scaleInt));
+    const double lineThickness = view.fontMetrics(FontFace::normal).underlineThickness;
+    const int base = std::max(1, std::max(int(roundHalfAwayFromZero(lineThickness * g.scale * 1.35)), scaleInt));
     const bool antiAlias = view.antiAliasCustomBlockGlyphs();
     const double bottom = roundHalfAwayFromZero(f.bottomPx);
     const auto put = [&](const CustomGlyphEntry& e, DeviceRect r, const QColor& color) {
@@ -274,8 +291,8 @@ void RowDrawBuilder::images(const FrameRow& row, const RowFrame& f, RowDrawData&
                                                            : texture->width / g.scale;
             const double h = kitty->kittyRequestedRows > 0 ? kitty->kittyRequestedRows * g.cellHeight
                                                            : texture->height / g.scale;
-            const double x = kitty->kittyCol * g.cellWidth + kitty->pixelOffsetX / g.scale;
-            const double top = f.topPt + kitty->kittyRowOffset * g.cellHeight - kitty->pixelOffsetY / g.scale;
+            const double x = kitty->kittyCol * g.cellWidth + kitty->pixelOffsetX / g.windowScale;
+            const double top = f.topPt + kitty->kittyRowOffset * g.cellHeight - kitty->pixelOffsetY / g.windowScale;
             draw = makeImageQuad(texture->texture, {x * g.scale, (top - h) * g.scale, (x + w) * g.scale, top * g.scale},
                                  0, 0, ue, ve, f.transform, rowClip);
         } else if (const auto* placed = dynamic_cast<const PlatformImage*>(image)) {
@@ -288,12 +305,13 @@ void RowDrawBuilder::images(const FrameRow& row, const RowFrame& f, RowDrawData&
             const double side = texture->texture->side();
             const double v0 = (pictureHeight - bandBottom) / side, v1 = (pictureHeight - bandTop) / side;
             const double visible = double(bandBottom - bandTop) / std::max(placed->bandHeight, 1);
-            const double x = placed->col * g.cellWidth +
-                             (placed->kittyIsKitty ? placed->kittyPixelOffsetX / g.scale : 0.0);
+            // Offsets move the picture right and down, as the painter does.
+            const bool offset = placed->kittyIsKitty;
+            const double x = placed->col * g.cellWidth + (offset ? placed->kittyPixelOffsetX / g.windowScale : 0.0);
+            const double top = f.topPt - (offset ? placed->kittyPixelOffsetY / g.windowScale : 0.0);
             const double h = placed->pixelHeight * visible;
             draw = makeImageQuad(texture->texture,
-                                 {x * g.scale, (f.topPt - h) * g.scale, (x + placed->pixelWidth) * g.scale,
-                                  f.topPt * g.scale},
+                                 {x * g.scale, (top - h) * g.scale, (x + placed->pixelWidth) * g.scale, top * g.scale},
                                  0, v0, ue, v1, f.transform, std::nullopt);
         }
         if (draw)
@@ -328,9 +346,9 @@ void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out) {
             if (!texture)
                 continue;
             // The placement's rectangle in points (y up), the image fitted in it.
-            const double px = (column - inCol) * g.cellWidth + placement->pixelOffsetX / g.scale;
+            const double px = (column - inCol) * g.cellWidth + placement->pixelOffsetX / g.windowScale;
             const double py = (inRow * g.cellHeight + f.bottomPt) - (placement->rows - 1) * g.cellHeight +
-                              placement->pixelOffsetY / g.scale;
+                              placement->pixelOffsetY / g.windowScale;
             const double pw = placement->cols * g.cellWidth, ph = placement->rows * g.cellHeight;
             const QRectF fitted = aspectFitRect(QSizeF(texture->width / g.scale, texture->height / g.scale),
                                                 QRectF(px, py, pw, ph));
@@ -351,82 +369,99 @@ void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out) {
     }
 }
 
+template <class SlotOf, class Put>
+void RowDrawBuilder::placeGlyphs(const ShaperRun& shaped, const RowFrameGeometry& g, double baselinePt, SlotOf slotOf,
+                                 Put put) {
+    // Across the piece's glyph runs: a mark from a fallback face keeps its
+    // distance from the letter it sits on.
+    int previous = -1;
+    double anchor = 0;
+    for (const ShaperGlyphRun& glyphRun : shaped.glyphRuns) {
+        const GpuFont scaled = scaledFont(glyphRun.font, g.scale);
+        for (std::size_t k = 0; k < glyphRun.glyphs.size() && k < glyphRun.positions.size(); ++k) {
+            const std::uint16_t glyph = glyphRun.glyphs[k];
+            const GlyphSlot slot = slotOf(k < glyphRun.stringIndices.size() ? glyphRun.stringIndices[k] : -1);
+            GlyphSlotFit fit;
+            if (slot.columns > 1) {
+                if (auto m = glyphRun.font.face()->measure(glyphRun.font.size(), glyph))
+                    fit = glyphSlotFit(m->advance, QRectF(m->left, m->top, m->width, m->height), slot.columns,
+                                       QSizeF(g.cellWidth, g.cellHeight), g.baselineOffset);
+            }
+            // A shrunk glyph is rasterised at its own size, as the painter
+            // draws it, not a bitmap scaled down; sizes in quarter pixels
+            // keep the faces' sizes few.
+            std::optional<GlyphEntry> entry;
+            if (fit.scale != 1.0) {
+                const double px = std::max(1.0, std::round(glyphRun.font.size() * g.scale * fit.scale * 4) / 4);
+                entry = glyphEntry(scaledFont(glyphRun.font, px / glyphRun.font.size()), glyph);
+            } else {
+                entry = glyphEntry(scaled, glyph);
+            }
+            if (!entry || entry->size.width <= 0 || entry->size.height <= 0)
+                continue;
+            const GpuPoint pos = glyphRun.positions[k];
+            double dx = 0;
+            if (slot.ordinal == previous)
+                dx = pos.x - anchor;
+            else
+                anchor = pos.x;
+            previous = slot.ordinal;
+            // The fit's dy counts down; rows count up.
+            const double x0 = entry->bearing.x + (dx + slot.xPt + fit.dx) * g.scale;
+            const double y0 = entry->bearing.y + (pos.y + baselinePt - fit.dy) * g.scale;
+            put(DeviceRect{x0, y0, x0 + entry->size.width, y0 + entry->size.height}, *entry);
+        }
+    }
+}
+
 void RowDrawBuilder::text(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out) {
     const RowFrameGeometry& g = f.g;
     text_.clear();
     ordinals_.clear();
     const RowContext& context = view.rowContext();
-    for (std::size_t i = run.firstCell; i < run.firstCell + run.cellCount && i < layout_.cells.size(); ++i) {
+    const std::size_t end = std::min(run.firstCell + run.cellCount, layout_.cells.size());
+    for (std::size_t i = run.firstCell; i < end; ++i) {
         const RowCell& cell = layout_.cells[i];
         // Blank glyphs are never cached (nothing to draw), so they would be
         // rasterised again every frame: spaces stay out of the shaped text.
         if (cell.code == 0 || cell.code == ' ' || cell.hidden || cell.custom)
             continue;
-        if (cell.code >= CharData::firstClusterCode) {
-            if (context.clusterText) {
-                const QString cluster = context.clusterText(cell.code);
-                text_.append(reinterpret_cast<const char16_t*>(cluster.utf16()), std::size_t(cluster.size()));
-            }
-        } else if (isUnicodeScalar(std::uint32_t(cell.code))) {
-            appendUtf16(text_, char32_t(cell.code));
-        }
-        ordinals_.resize(text_.size(), int(i));
+        appendCellText(text_, cell.code, context);
+        ordinals_.resize(text_.size(), int(i - run.firstCell));
     }
     if (text_.empty())
         return;
-    GpuFont font = view.font(run.style.face);
-    if (!font.valid())
-        font = view.font(FontFace::normal);
+    const GpuFont font = faceFont(view, run.style.face);
     if (!font.valid())
         return;
     const ShaperRun* shaped = shaper_.shape(text_, font);
     if (!shaped)
         return;
     const Rgba color = components(run.style.foreground);
-    for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
-        const GpuFont scaled = scaledFont(glyphRun.font, g.scale);
-        int previous = -2;
-        double anchor = 0;
-        for (std::size_t k = 0; k < glyphRun.glyphs.size() && k < glyphRun.positions.size(); ++k) {
-            const auto entry = glyphEntry(scaled, glyphRun.glyphs[k]);
-            if (!entry || entry->size.width <= 0 || entry->size.height <= 0)
-                continue;
-            const int index = k < glyphRun.stringIndices.size() ? glyphRun.stringIndices[k] : -1;
-            const int cellIndex = cellOrdinalAt(ordinals_, index);
-            if (cellIndex < 0)
-                continue;
-            const RowCell& cell = layout_.cells[std::size_t(cellIndex)];
-            const GpuPoint pos = glyphRun.positions[k];
-            double dx = 0;
-            if (cellIndex == previous) {
-                dx = pos.x - anchor;
-            } else {
-                anchor = pos.x;
-            }
-            previous = cellIndex;
-            double fitScale = 1, fitDx = 0;
-            if (cell.width > 1) {
-                // Centred in its slot, shrunk only when wider than it.
-                const double slotPx = cell.width * g.cellWidth * g.scale;
-                fitScale = std::min(1.0, slotPx / entry->size.width);
-                fitDx = (slotPx - entry->size.width * fitScale) / 2 - entry->bearing.x * fitScale;
-            }
-            const double x0 = entry->bearing.x * fitScale + (dx + cell.column * g.cellWidth) * g.scale + fitDx;
-            const double y0 = entry->bearing.y * fitScale + (pos.y + f.baselinePt) * g.scale;
-            const DeviceRect r{x0, y0, x0 + entry->size.width * fitScale, y0 + entry->size.height * fitScale};
-            const bool colour = entry->atlasKind == GlyphAtlasKind::color;
-            appendTextCell(colour ? out.glyphCellsColor : out.glyphCellsGray, r, entry->region.x, entry->region.y,
-                           entry->region.width, entry->region.height, f.transform, colour || entry->isColor ? Rgba{{1, 1, 1, 1}} : color);
-        }
-    }
+    const auto slotOf = [&](int index) {
+        const int ordinal = cellOrdinalAt(ordinals_, index);
+        const RowCell& cell = layout_.cells[std::min(run.firstCell + std::size_t(ordinal), end - 1)];
+        return GlyphSlot{ordinal, cell.column * g.cellWidth, cell.width};
+    };
+    placeGlyphs(*shaped, g, f.baselinePt, slotOf, [&](const DeviceRect& r, const GlyphEntry& entry) {
+        const bool colour = entry.atlasKind == GlyphAtlasKind::color;
+        appendTextCell(colour ? out.glyphCellsColor : out.glyphCellsGray, r, entry.region.x, entry.region.y,
+                       entry.region.width, entry.region.height, f.transform,
+                       colour || entry.isColor ? Rgba{{1, 1, 1, 1}} : color);
+    });
 }
 
 void RowDrawBuilder::decorations(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out) {
     const RowFrameGeometry& g = f.g;
-    const RendererFontMetrics metrics = view.fontMetrics();
+    const RendererFontMetrics metrics = view.fontMetrics(FontFace::normal);
     const double thickness = decorationThickness(metrics.underlineThickness, g.scale);
+    // The strikethrough is measured on the run's own face, like the painter's.
+    const RendererFontMetrics strikeMetrics = view.fontMetrics(run.style.face);
+    const double strikeThickness = decorationThickness(strikeMetrics.underlineThickness, g.scale);
     const Rgba underline = components(run.style.underlineColor.isValid() ? run.style.underlineColor
                                                                          : run.style.foreground);
+    const double underlineY = underlineKeptInRow(f.baselinePt + metrics.underlinePosition, thickness,
+                                                 run.style.underlineStyle, f.bottomPt);
     const Rgba strike = components(run.style.strikethroughColor.isValid() ? run.style.strikethroughColor
                                                                           : run.style.foreground);
     for (std::size_t i = run.firstCell; i < run.firstCell + run.cellCount && i < layout_.cells.size(); ++i) {
@@ -436,11 +471,12 @@ void RowDrawBuilder::decorations(RendererView& view, const RowRun& run, const Ro
         // One piece per cell over all its columns: patterns restart per cell.
         const DeviceRect span = decorationSpan(cell.column, cell.width, g.cellWidth, g.scale);
         if (run.style.underlineStyle != UnderlineStyle::none)
-            appendUnderline(out.decorationCells, span, f.baselinePt + metrics.underlinePosition, thickness,
-                            underline.v, g.scale, run.style.underlineStyle, f.transform);
+            appendUnderline(out.decorationCells, span, underlineY, thickness, underline.v, g.scale,
+                            run.style.underlineStyle, f.transform);
         if (run.style.strikethrough)
-            appendUnderline(out.decorationCells, span, f.baselinePt + strikethroughOffset(metrics.xHeight, thickness),
-                            thickness, strike.v, g.scale, UnderlineStyle::single, f.transform);
+            appendUnderline(out.decorationCells, span,
+                            f.baselinePt + strikethroughOffset(strikeMetrics.xHeight, strikeThickness),
+                            strikeThickness, strike.v, g.scale, UnderlineStyle::single, f.transform);
     }
 }
 
@@ -460,7 +496,8 @@ void RowDrawBuilder::caretGlyph(RendererView& view, const RowFrameGeometry& g, C
         out.insert(out.end(), {v(r.x0, r.y0, u0, v0), v(r.x1, r.y0, u1, v0), v(r.x0, r.y1, u0, v1),
                                v(r.x1, r.y0, u1, v0), v(r.x1, r.y1, u1, v1), v(r.x0, r.y1, u0, v1)});
     };
-    if (view.rowContext().customBlockGlyphs && powerlineSolidGlyphShape(std::uint32_t(at.code))) {
+    const RowContext& context = view.rowContext();
+    if (context.customBlockGlyphs && powerlineSolidGlyphShape(std::uint32_t(at.code))) {
         const int w = int(roundHalfAwayFromZero(span * g.cellWidth * g.scale * at.widthFactor));
         const int h = int(roundHalfAwayFromZero(g.cellHeight * g.scale));
         if (auto e = customGlyphEntry(glyphs_, gray_, g.scale, std::uint32_t(at.code), std::max(w, 1),
@@ -469,47 +506,25 @@ void RowDrawBuilder::caretGlyph(RendererView& view, const RowFrameGeometry& g, C
                  ink);
         return;
     }
+    // Text-style symbols (U+263A) find a text face in the shaper's fallback,
+    // as in rows and in the painter.
     std::u16string text;
-    if (at.code >= CharData::firstClusterCode) {
-        if (view.rowContext().clusterText) {
-            const QString cluster = view.rowContext().clusterText(at.code);
-            text.assign(reinterpret_cast<const char16_t*>(cluster.utf16()), std::size_t(cluster.size()));
-        }
-    } else if (isUnicodeScalar(std::uint32_t(at.code)) && at.code != ' ') {
-        appendUtf16(text, char32_t(at.code));
-    }
-    const GpuFont font = view.font(FontFace::normal);
+    if (at.code != ' ')
+        appendCellText(text, at.code, context);
+    // In the cell's own face, as the painter draws it.
+    const CellStyle& style = view.attributes().attributesForCell(at.attribute, false, context.reverseColors);
+    const GpuFont font = faceFont(view, style.face);
     if (text.empty() || !font.valid())
         return;
     const ShaperRun* shaped = shaper_.shape(text, font);
     if (!shaped)
         return;
-    for (const ShaperGlyphRun& glyphRun : shaped->glyphRuns) {
-        const GpuFont scaled = scaledFont(glyphRun.font, g.scale);
-        double anchor = 0;
-        bool first = true;
-        for (std::size_t k = 0; k < glyphRun.glyphs.size() && k < glyphRun.positions.size(); ++k) {
-            const auto entry = glyphEntry(scaled, glyphRun.glyphs[k]);
-            if (!entry || entry->size.width <= 0 || entry->size.height <= 0)
-                continue;
-            const GpuPoint pos = glyphRun.positions[k];
-            if (first)
-                anchor = pos.x;
-            first = false;
-            double fitScale = 1, fitDx = 0;
-            if (span > 1) {
-                const double slotPx = span * g.cellWidth * g.scale;
-                fitScale = std::min(1.0, slotPx / entry->size.width);
-                fitDx = (slotPx - entry->size.width * fitScale) / 2 - entry->bearing.x * fitScale;
-            }
-            const double x0 = at.x0 + entry->bearing.x * fitScale + (pos.x - anchor) * g.scale + fitDx;
-            const double y0 = entry->bearing.y * fitScale + (pos.y + baselinePt) * g.scale;
-            const DeviceRect r{x0, y0, x0 + entry->size.width * fitScale, y0 + entry->size.height * fitScale};
-            const bool colour = entry->atlasKind == GlyphAtlasKind::color;
-            quad(colour ? caret.glyphVerticesColor : caret.glyphVerticesGray, r, entry->region,
-                 colour || entry->isColor ? Rgba{{1, 1, 1, 1}} : ink);
-        }
-    }
+    const auto slotOf = [&](int) { return GlyphSlot{0, at.x0 / g.scale, span}; };
+    placeGlyphs(*shaped, g, baselinePt, slotOf, [&](const DeviceRect& r, const GlyphEntry& entry) {
+        const bool colour = entry.atlasKind == GlyphAtlasKind::color;
+        quad(colour ? caret.glyphVerticesColor : caret.glyphVerticesGray, r, entry.region,
+             colour || entry.isColor ? Rgba{{1, 1, 1, 1}} : ink);
+    });
 }
 
 }  // namespace ravelgrid

@@ -18,6 +18,7 @@ namespace ravelgrid {
 class GlyphAtlas;
 class GlyphCache;
 class ShaperCache;
+struct ShaperRun;
 struct KittyPlacementRecord;
 class KittyGraphicsState;
 
@@ -30,6 +31,7 @@ struct RowFrameGeometry {
     double viewHeight = 0;                 // points
     double viewportWidthPx = 0;
     double scale = 1;
+    double windowScale = 1;     // the view's window's, for kitty pixel offsets
     double baselineOffset = 0;  // points above the row's bottom edge
     const KittyGraphicsState* kitty = nullptr;
     const VirtualPlacements* virtualPlacements = nullptr;
@@ -39,8 +41,8 @@ struct RowFrameGeometry {
 // through GridGeometry like every other row position.
 double rowBottomPx(const RowFrameGeometry& g, int bufferRow);
 
-// The cell of a UTF-16 index through a run's map; past the map, the last
-// mapped cell (not the first), or -1 when there is none.
+// The cell ordinal of a UTF-16 index through a run's map; past the map, the
+// last mapped ordinal (not the first), and 0 when there is none.
 int cellOrdinalAt(const std::vector<int>& map, int index);
 
 // Turns one snapshot row into its nine record lists: backgrounds per run,
@@ -86,6 +88,18 @@ private:
     };
     std::optional<GlyphEntry> glyphEntry(const GpuFont& scaled, std::uint16_t glyph);
     GpuFont scaledFont(const GpuFont& font, double scale);
+    // Where a glyph lands: the cell's ordinal, its left edge in points and
+    // the columns it covers.
+    struct GlyphSlot {
+        int ordinal = 0;
+        double xPt = 0;
+        int columns = 1;
+    };
+    // Every glyph of a shaped piece on its cell, in pixels: a cell's first
+    // glyph on its left edge, later ones at their shaped distance from it,
+    // glyphs of wide cells fitted into their slot.
+    template <class SlotOf, class Put>
+    void placeGlyphs(const ShaperRun& shaped, const RowFrameGeometry& g, double baselinePt, SlotOf slotOf, Put put);
 
     void customGlyphs(RendererView& view, const RowFrame& f, RowDrawData& out);
     void images(const FrameRow& row, const RowFrame& f, RowDrawData& out);
@@ -99,7 +113,7 @@ private:
     ImageTextureCache& images_;
     RowLayout layout_;
     std::u16string text_;
-    std::vector<int> ordinals_;  // per UTF-16 unit: index into layout_.cells
+    std::vector<int> ordinals_;  // per UTF-16 unit: the cell's place in its run
     std::unordered_map<MemoKey, GlyphEntry, MemoKeyHash> glyphMemo_;
     std::unordered_map<MemoKey, GpuFont, MemoKeyHash> scaledMemo_;
 };

@@ -42,11 +42,13 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     }
 
     const bool alternate = terminal->isCurrentBufferAlternate();
+    const double windowScale = view.windowScale();
     const GpuFont font = view.font(FontFace::normal);
     CacheSignature signature{scale, cell.width(), cell.height(), view.viewSize().width(), view.viewSize().height(),
                              lower, buffer.rows(), buffer.cols(), font.valid() ? font.postScriptName() : std::string(),
                              font.size(), alternate, {}, view.rowContext().bidi,
-                             view.rowContext().maximumBidiParagraphRows};
+                             view.rowContext().maximumBidiParagraphRows,
+                             windowScale > 0 && std::isfinite(windowScale) ? windowScale : 1.0};
     if (kitty)
         signature.kittyStamp = {kitty->imagesById.size(), kitty->placementsByKey.size(), kitty->nextImageId,
                                 kitty->nextPlacementId, kitty->nextContentRevision};
@@ -72,7 +74,7 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
             if (record.isVirtual && record.isAlternateBuffer == alternate)
                 virtualPlacements[record.imageId].push_back(&record);
 
-    const RendererFontMetrics metrics = view.fontMetrics();
+    const RendererFontMetrics metrics = view.fontMetrics(FontFace::normal);
     RowFrameGeometry geometry;
     geometry.topRow = lower;
     geometry.cellWidth = cell.width();
@@ -80,6 +82,7 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     geometry.viewHeight = view.viewSize().height();
     geometry.viewportWidthPx = view.viewSize().width() * scale;
     geometry.scale = scale;
+    geometry.windowScale = signature.windowScale;
     geometry.baselineOffset = std::ceil(metrics.descent + metrics.leading);
     geometry.kitty = kitty;
     geometry.virtualPlacements = &virtualPlacements;

@@ -39,6 +39,8 @@ struct CacheSignature {
     // The view's bidi policy as rows see it: layout on or off, paragraph limit.
     bool bidiLayout = false;
     int bidiMaximumRows = 0;
+    // Kitty pixel offsets are counted in the window's pixels.
+    double windowScale = 1;
     bool operator==(const CacheSignature&) const = default;
 };
 

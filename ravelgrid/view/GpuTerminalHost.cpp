@@ -616,10 +616,13 @@ GpuFont GpuTerminalHost::font(FontFace face) const {
     return GpuFont(std::move(found), fonts.pixelSize());
 }
 
-RendererFontMetrics GpuTerminalHost::fontMetrics() const {
-    const QRawFont& raw = view_.frame_.fontSet().rawNormal();
+RendererFontMetrics GpuTerminalHost::fontMetrics(FontFace face) const {
+    const QRawFont& raw = view_.frame_.fontSet().raw(face);
     return {raw.descent(), raw.leading(), -raw.underlinePosition(), std::max(raw.lineThickness(), 1.0), raw.xHeight()};
 }
+
+// The painter's scale: the device it paints the view on.
+double GpuTerminalHost::windowScale() const { return view_.devicePixelRatioF(); }
 
 CellAttributes& GpuTerminalHost::attributes() { return view_.frame_.attributes(); }
 QColor GpuTerminalHost::defaultBackground() const { return view_.effectiveNativeBackground(); }

@@ -156,7 +156,8 @@ public:
     QSizeF cellSize() const override;
     QSizeF viewSize() const override;
     GpuFont font(FontFace face) const override;
-    RendererFontMetrics fontMetrics() const override;
+    RendererFontMetrics fontMetrics(FontFace face) const override;
+    double windowScale() const override;
     CellAttributes& attributes() override;
     QColor defaultBackground() const override;
     QColor defaultForeground() const override;

@@ -175,6 +175,25 @@ private slots:
         }
     }
 
+    // A wide cell's underline is one piece: its dots keep their spacing
+    // across the second column instead of starting again there.
+    void wideCellPatternRunsOn_data() { addScales(); }
+    void wideCellPatternRunsOn() {
+        QFETCH(qreal, scale);
+        Screen screen;
+        screen.put(0, 0, ' ', underlined(UnderlineStyle::dotted), 2);
+        Canvas canvas(scale);
+        canvas.paint(screen);
+        const int y = canvas.inkedRows(canvas.cellX(0), canvas.cellY(0), canvas.cellY(1)).at(0);
+        std::vector<int> starts;
+        for (int x = canvas.cellX(0); x < canvas.cellX(2); ++x)
+            if (canvas.inked(x, y) && (x == canvas.cellX(0) || !canvas.inked(x - 1, y)))
+                starts.push_back(x);
+        QVERIFY(starts.size() >= 4);
+        for (size_t i = 2; i < starts.size(); ++i)
+            QCOMPARE(starts[i] - starts[i - 1], starts[1] - starts[0]);
+    }
+
     void underlineColourStrikeAndReverse_data() { addScales(); }
     void underlineColourStrikeAndReverse() {
         QFETCH(qreal, scale);
@@ -229,9 +248,9 @@ private slots:
         m.underlineThickness = 0.6;
         m.cellWidth = 8;
         m.scale = 2.0;
-        const QPointF at(2, 10);
+        const DecorationPiece at{QPointF(2, 10)};
         QPainter p(&image);
-        drawRunDecorations(p, style, std::span<const QPointF>(&at, 1), m, StrikeMetrics{});
+        drawRunDecorations(p, style, std::span<const DecorationPiece>(&at, 1), m, StrikeMetrics{});
         p.end();
         int rows = 0;
         for (int y = 0; y < 40; ++y)

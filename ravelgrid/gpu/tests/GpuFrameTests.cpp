@@ -43,11 +43,12 @@ public:
         auto found = test::sharedFaces().faceFor(fonts.family().toStdString(), qfont.bold(), qfont.italic());
         return found ? GpuFont(std::move(found), fonts.pixelSize()) : GpuFont();
     }
-    RendererFontMetrics fontMetrics() const override {
-        const QRawFont& raw = painter_.fontSet().rawNormal();
+    RendererFontMetrics fontMetrics(FontFace face) const override {
+        const QRawFont& raw = painter_.fontSet().raw(face);
         return {raw.descent(), raw.leading(), -raw.underlinePosition(), std::max(raw.lineThickness(), 1.0),
                 raw.xHeight()};
     }
+    double windowScale() const override { return window; }
     CellAttributes& attributes() override { return painter_.attributes(); }
     QColor defaultBackground() const override { return painter_.colors().effectiveBackground(context.reverseColors); }
     QColor defaultForeground() const override { return painter_.colors().effectiveForeground(context.reverseColors); }
@@ -65,6 +66,7 @@ public:
     RowContext context;
     QSizeF view;
     BufferingMode mode = BufferingMode::perFrameAggregated;
+    double window = 1;
 
 private:
     Terminal& terminal_;
@@ -90,11 +92,12 @@ struct Gl {
 
     // One frame, waited for until its fence signals, read back top row
     // first; null when the frame was not drawn or never completed.
-    QImage frame(RendererView& view) {
-        const int w = int(view.viewSize().width()), h = int(view.viewSize().height());
+    QImage frame(RendererView& view, double scale = 1) {
+        const int w = int(std::lround(view.viewSize().width() * scale));
+        const int h = int(std::lround(view.viewSize().height() * scale));
         QOpenGLFramebufferObject fbo(w, h);
         const auto completed = renderer->frames().framesCompleted();
-        if (renderer->drawFrame(view, fbo.handle(), w, h, 1) != OpenGlFrameRenderer::Outcome::drawn)
+        if (renderer->drawFrame(view, fbo.handle(), w, h, scale) != OpenGlFrameRenderer::Outcome::drawn)
             return {};
         for (int i = 0; i < 400 && renderer->coordinator().hasActiveFrame(); ++i) {
             handle->gl().glFinish();
@@ -114,7 +117,8 @@ struct Screen {
     std::unique_ptr<PainterBackedView> view;
     int cols, rows;
 
-    Screen(int columns, int lines) : cols(columns), rows(lines) {
+    // A line spacing below 1 makes cells shorter than the font's glyphs.
+    Screen(int columns, int lines, qreal lineSpacing = 1.0) : cols(columns), rows(lines) {
         TerminalOptions options;
         options.cols = cols;
         options.rows = rows;
@@ -128,15 +132,17 @@ struct Screen {
         painter.colors().setNativeForeground(QColor(138, 138, 138));
         painter.colors().setNativeBackground(QColor(0, 0, 0));
         painter.setFontSet(FontSet::defaultSet());
-        painter.setCellSize(computeCellDimension(painter.fontSet().rawNormal(), 1.0, 1.0));
+        painter.setCellSize(computeCellDimension(painter.fontSet().rawNormal(), lineSpacing, 1.0));
         view = std::make_unique<PainterBackedView>(*terminal, painter);
         view->view = QSizeF(cols * cell().width(), rows * cell().height());
     }
     QSizeF cell() const { return painter.cellSize(); }
 
-    QImage painted() {
+    // At a device pixel ratio of `scale`, the window's.
+    QImage painted(double scale = 1) {
         // A colour no cell uses: anything left of it was never painted.
-        QImage image(view->view.toSize(), QImage::Format_ARGB32_Premultiplied);
+        QImage image((view->view * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
         image.fill(QColor(255, 0, 255));
         FrameInput input;
         input.buffer = &terminal->activeBuffer();
@@ -150,7 +156,20 @@ struct Screen {
         QPainter p(&image);
         painter.drawTerminalContents(p, input);
         p.end();
+        image.setDevicePixelRatio(1);
         return image.convertToFormat(QImage::Format_RGB32);
+    }
+    // What the view's caret shows over a cell: its block, and the cell's
+    // character in the caret's text colour and the cell's own face.
+    void paintCaret(QImage& image, int col, int row) {
+        const CharData& cell = terminal->activeBuffer().screenLine(row)[col];
+        const int width = std::max(1, int(cell.width));
+        const GridGeometry geometry = painter.geometry(view->view);
+        QPainter p(&image);
+        p.fillRect(geometry.cellRect(col, row, width), view->caretColor());
+        const CellStyle style = painter.attributes().attributesForCell(cell.attribute, false, false);
+        painter.drawCellGlyph(p, RowCell{col, width, cell.code, false}, style.face, view->caretTextColor(),
+                              geometry.baselineY(row), view->context);
     }
     // Whole pixels inside a cell, with a margin of `inset` on every side.
     QRect cellRect(int col, int row, int span = 1, int inset = 0) const {
@@ -172,16 +191,35 @@ std::string describe(QRgb c) {
     return std::to_string(qRed(c)) + "," + std::to_string(qGreen(c)) + "," + std::to_string(qBlue(c));
 }
 
-// Mean over a rectangle of each pixel's summed channel distance from `ground`.
-double meanInk(const QImage& image, const QRect& rect, QRgb ground) {
-    double sum = 0;
+int summedDistance(QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+}
+
+// Ink over a rectangle: summed channel distance from a ground colour, and
+// the point its weight centres on.
+struct Ink {
+    double total = 0, x = 0, y = 0;
+};
+
+Ink inkOf(const QImage& image, const QRect& rect, QRgb ground) {
+    Ink ink;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(ground)) + std::abs(qGreen(p) - qGreen(ground)) +
-                   std::abs(qBlue(p) - qBlue(ground));
+            const double w = summedDistance(image.pixel(x, y), ground);
+            ink.total += w;
+            ink.x += w * x;
+            ink.y += w * y;
         }
-    return sum / double(rect.width() * rect.height());
+    if (ink.total > 0) {
+        ink.x /= ink.total;
+        ink.y /= ink.total;
+    }
+    return ink;
+}
+
+// Mean over a rectangle of each pixel's summed channel distance from `ground`.
+double meanInk(const QImage& image, const QRect& rect, QRgb ground) {
+    return inkOf(image, rect, ground).total / double(rect.width() * rect.height());
 }
 
 // The 200 x 60 screen: words of many letters in palette colours on
@@ -365,6 +403,163 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
         }
     EXPECT_EQ(strays, 0) << "pixels under the caret that are neither caret nor caret text colour";
     EXPECT_GT(inked, 4) << "no glyph under the caret";
+}
+
+namespace {
+
+// The bounding box of the pixels of a rectangle that pass a test.
+template <class Test>
+QRect boxWhere(const QImage& image, const QRect& rect, Test test) {
+    QRect box;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (test(image.pixel(x, y)))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// The pixels clearly inked: more than 90 in summed channels from the
+// ground. A glyph's faint fringe does not count.
+QRect inkedBox(const QImage& image, const QRect& rect, QRgb ground) {
+    return boxWhere(image, rect, [ground](QRgb p) { return summedDistance(p, ground) > 90; });
+}
+
+// The pixels within 40 per channel of a colour.
+QRect extentOf(const QImage& image, QRgb colour) {
+    return boxWhere(image, image.rect(), [colour](QRgb p) { return channelDistance(p, colour) <= 40; });
+}
+
+}  // namespace
+
+// Emoji, ideographs and an emoji cluster in cells shorter than they are:
+// both paths shrink them into their two-column slot and centre them there.
+// The rasterisers' ink differs by a pixel or so (emoji most); where it
+// lies may not differ more.
+TEST(GpuFrameTests, WideGlyphsFitTheirSlotsLikeThePainter) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    Screen s(24, 9, 0.5);
+    s.terminal->feed("\x1b[2;1H\xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x98\x80 \xe3\x81\x82");
+    s.terminal->feed("\x1b[5;1H\xf0\x9f\x8e\x89 \xe5\xad\x97 \xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd");
+    s.terminal->feed("\x1b[8;3H\x1b[1m\xe6\xbc\xa2\x1b[0m \xf0\x9f\x9a\x80\x1b[?25l");
+    const QImage gpu = gl.frame(*s.view);
+    ASSERT_FALSE(gpu.isNull());
+    const QImage painted = s.painted();
+    const QRgb ground = s.view->defaultBackground().rgb();
+
+    int wide = 0;
+    for (int row : {1, 4, 7}) {
+        const BufferLine& line = s.terminal->activeBuffer().screenLine(row);
+        for (int col = 0; col + 1 < s.cols; ++col) {
+            if (line[col].width != 2)
+                continue;
+            ++wide;
+            const std::string where = std::to_string(col) + "," + std::to_string(row);
+            // The slot and a row above and below it.
+            const QRect slot = s.cellRect(col, row, 2);
+            const QRect around = slot.adjusted(0, -slot.height(), 0, slot.height());
+            const QRect g = inkedBox(gpu, around, ground), p = inkedBox(painted, around, ground);
+            ASSERT_FALSE(p.isEmpty()) << where;
+            EXPECT_TRUE(slot.contains(g)) << "overflows its slot at " << where;
+            for (const auto& [a, b] : {std::pair{g.left(), p.left()}, std::pair{g.right(), p.right()},
+                                       std::pair{g.top(), p.top()}, std::pair{g.bottom(), p.bottom()}})
+                EXPECT_LE(std::abs(a - b), 2) << "not where the painter put it at " << where;
+            const Ink gi = inkOf(gpu, around, ground), pi = inkOf(painted, around, ground);
+            EXPECT_NEAR(gi.x, pi.x, 1.5) << "not centred alike at " << where;
+            EXPECT_NEAR(gi.y, pi.y, 1.5) << "not raised alike at " << where;
+        }
+    }
+    EXPECT_EQ(wide, 9);
+}
+
+// Underlines in every straight style under narrow and wide cells, and
+// strikethrough in three faces, pixel for pixel at 1x and 2x. The cells' ink
+// is the background colour, so only the lines show; a wide cell's dotted
+// line runs on across its second column.
+TEST(GpuFrameTests, DecorationsMatchThePainter) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    for (const double scale : {1.0, 2.0}) {
+        Screen s(24, 10);
+        s.view->window = scale;
+        const std::string invisible = "38;2;0;0;0;58;2;250;220;0";
+        const char* styles[] = {"4", "4:2", "4:4", "4:5"};
+        for (int i = 0; i < 4; ++i)
+            s.terminal->feed("\x1b[" + std::to_string(2 * i + 2) + ";1H\x1b[" + styles[i] + ";" + invisible +
+                             "mab \xe4\xb8\xad \xe6\x96\x87\xe5\xad\x97 x\x1b[0m");
+        s.terminal->feed("\x1b[10;1H\x1b[9;38;2;40;250;40m    \x1b[1m    \x1b[3m    \x1b[0m\x1b[?25l");
+        const QImage gpu = gl.frame(*s.view, scale);
+        ASSERT_FALSE(gpu.isNull());
+        const QImage painted = s.painted(scale);
+        ASSERT_EQ(gpu.size(), painted.size());
+        int bad = 0, lit = 0;
+        std::string report;
+        for (int y = 0; y < gpu.height(); ++y)
+            for (int x = 0; x < gpu.width(); ++x) {
+                const QRgb g = gpu.pixel(x, y), p = painted.pixel(x, y);
+                lit += channelDistance(p, qRgb(0, 0, 0)) > 60;
+                if (channelDistance(g, p) > 60 && ++bad <= 8)
+                    report += std::to_string(x) + "," + std::to_string(y) + ": gpu " + describe(g) + " painter " +
+                              describe(p) + "\n";
+            }
+        EXPECT_GT(lit, 300 * scale);
+        EXPECT_EQ(bad, 0) << "at " << scale << "x\n" << report;
+    }
+}
+
+// The character under a block caret in its own face, and a text-style
+// symbol drawn as text in the caret's text colour.
+TEST(GpuFrameTests, TheCaretGlyphMatchesThePainter) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    Screen s(20, 4);
+    // Bold W, italic g, U+263A, bold U+2764, bold-italic M, a wide ideograph.
+    s.terminal->feed("\x1b[2;1H\x1b[1mW\x1b[0m \x1b[3mg\x1b[0m \xe2\x98\xba \x1b[1m\xe2\x9d\xa4\x1b[0m "
+                     "\x1b[1;3mM\x1b[0m \xe4\xb8\xad\x1b[2 q");
+    const QImage background = s.painted();
+    const QRgb caret = s.view->caretColor().rgb();
+    for (const int col : {0, 2, 4, 6, 8, 10}) {
+        s.terminal->feed("\x1b[2;" + std::to_string(col + 1) + "H");
+        const QImage gpu = gl.frame(*s.view);
+        ASSERT_FALSE(gpu.isNull());
+        QImage painted = background;
+        s.paintCaret(painted, col, 1);
+        const int width = s.terminal->activeBuffer().screenLine(1)[col].width;
+        const QRect under = s.cellRect(col, 1, width);
+        const Ink g = inkOf(gpu, under, caret), p = inkOf(painted, under, caret);
+        ASSERT_GT(p.total, 0) << col;
+        // The pixels, not just their sum: a bold stem where the painter has
+        // a regular one counts twice.
+        double apart = 0;
+        for (int y = under.top(); y <= under.bottom(); ++y)
+            for (int x = under.left(); x <= under.right(); ++x)
+                apart += summedDistance(gpu.pixel(x, y), painted.pixel(x, y));
+        // The rasterisers agree exactly on these fonts but for the ideograph.
+        EXPECT_LE(apart, (width > 1 ? 0.25 : 0.05) * p.total) << "caret glyph at " << col;
+        EXPECT_NEAR(g.x, p.x, 0.5) << col;
+    }
+}
+
+// Frames drawn at a scale of their own (2) in a window of scale 1: the
+// offsets a client gave in the window's pixels move the picture as far as
+// the painter moves it.
+TEST(GpuFrameTests, KittyPixelOffsetsCountInTheWindowsPixels) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    Screen s(16, 6);
+    s.view->window = 1;
+    s.terminal->feed("\x1b[2;3H\x1b_Ga=T,f=32,s=1,v=1,c=3,r=2,X=5,Y=4,C=1,q=2;" +
+                     QByteArray("\xff\x20\x20\xff", 4).toBase64().toStdString() + "\x1b\\\x1b[?25l");
+    const QImage gpu = gl.frame(*s.view, 2);
+    ASSERT_FALSE(gpu.isNull());
+    const QImage painted = s.painted(1);
+    const QRect g = extentOf(gpu, qRgb(255, 32, 32)), p = extentOf(painted, qRgb(255, 32, 32));
+    ASSERT_FALSE(p.isEmpty());
+    ASSERT_FALSE(g.isEmpty());
+    EXPECT_NEAR(p.left(), 2 * s.cell().width() + 5, 0.5);
+    EXPECT_NEAR(g.left() / 2.0, p.left(), 0.5);
+    EXPECT_NEAR(g.top() / 2.0, p.top(), 0.5);
+    EXPECT_NEAR((g.right() + 1) / 2.0, p.right() + 1, 0.5);
 }
 
 // Layers without records make no draw call: a blank screen is only its

@@ -15,6 +15,7 @@
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/terminal/Terminal.h"
 
+#include <array>
 #include <memory>
 #include <string_view>
 
@@ -39,8 +40,12 @@ public:
     Terminal* terminal() override { return &terminal_; }
     QSizeF cellSize() const override { return cell; }
     QSizeF viewSize() const override { return view; }
-    GpuFont font(FontFace) const override { return normal_; }
-    RendererFontMetrics fontMetrics() const override { return {3, 0, -1.5, 1, 7}; }
+    GpuFont font(FontFace face) const override {
+        const GpuFont& own = faces[std::size_t(face)];
+        return own.valid() ? own : normal_;
+    }
+    RendererFontMetrics fontMetrics(FontFace face) const override { return metrics[std::size_t(face)]; }
+    double windowScale() const override { return window; }
     CellAttributes& attributes() override { return attributes_; }
     QColor defaultBackground() const override { return colors.effectiveBackground(context.reverseColors); }
     QColor defaultForeground() const override { return colors.effectiveForeground(context.reverseColors); }
@@ -58,6 +63,10 @@ public:
     RowContext context;
     QSizeF cell{8, 17};
     QSizeF view;
+    std::array<GpuFont, 4> faces;  // an invalid one draws with the normal font
+    std::array<RendererFontMetrics, 4> metrics{{{3, 0, -1.5, 1, 7}, {3, 0, -1.5, 1, 7}, {3, 0, -1.5, 1, 7},
+                                                 {3, 0, -1.5, 1, 7}}};
+    double window = 1;
     bool focused = true;
     bool blinkOn = true;
     BufferingMode mode = BufferingMode::perRowPersistent;

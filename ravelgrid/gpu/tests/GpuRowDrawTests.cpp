@@ -101,8 +101,9 @@ TEST(RowDrawText, StringIndicesPastTheMapLandInTheLastMappedCell) {
         int index;
         int expected;
     };
+    // With no mapped cell to fall back on, cell 0: the glyph is still drawn.
     for (const Case& c : {Case{{0, 0, 1, 2}, 1, 0}, Case{{0, 0, 1, 2}, 9, 2}, Case{{0, 0, 1, 2}, -1, 2},
-                          Case{{}, 0, -1}, Case{{3}, 5, 3}})
+                          Case{{}, 0, 0}, Case{{}, -1, 0}, Case{{4, -1}, 7, 0}, Case{{3}, 5, 3}})
         EXPECT_EQ(cellOrdinalAt(c.map, c.index), c.expected);
 }
 
@@ -133,10 +134,33 @@ TEST(RowDrawDecorations, WideCellUnderlineCoversBothColumns) {
         EXPECT_FLOAT_EQ(deco[0].width, float((cw + std::ceil(cw)) * scale));
         // Strikethrough of x at column 3, (x-height + t) / 2 above the baseline.
         EXPECT_FLOAT_EQ(deco[1].x, float(3 * cw * scale));
-        const RendererFontMetrics m = r.view.fontMetrics();
+        const RendererFontMetrics m = r.view.fontMetrics(FontFace::normal);
         const double t = decorationThickness(m.underlineThickness, scale);
         const double baseline = r.view.view.height() - r.view.cell.height() + std::ceil(m.descent + m.leading);
         EXPECT_NEAR(deco[1].y + deco[1].height / 2, (baseline + (m.xHeight + t) / 2) * scale, 1e-3);
+    }
+}
+
+// The strikethrough takes its thickness and height from the run's own
+// face, the underline from the normal one.
+TEST(RowDrawDecorations, StrikethroughMeasuresTheRunsFace) {
+    for (const double scale : {1.0, 2.0}) {
+        RowRenderer r;
+        r.view.metrics[std::size_t(FontFace::bold)] = {3, 0, -4, 3, 12};
+        r.feed("\x1b[9mx\x1b[1my\x1b[0;1;4mz");
+        const DrawData d = r.build(scale, BufferingMode::perFrameAggregated);
+        const auto& deco = d.frame->decorationCells;
+        ASSERT_EQ(deco.size(), 3u);
+        const double baseline = r.view.view.height() - r.view.cell.height() + 3;
+        struct Case {
+            std::size_t index;
+            double yPt, thicknessPt;
+        };
+        for (const Case c : {Case{0, baseline + (7 + 1) / 2.0, 1}, Case{1, baseline + (12 + 3) / 2.0, 3},
+                             Case{2, baseline - 1.5, 1}}) {
+            EXPECT_NEAR(deco[c.index].y + deco[c.index].height / 2, c.yPt * scale, 1e-3) << c.index << " " << scale;
+            EXPECT_NEAR(deco[c.index].height, c.thicknessPt * scale, 1e-3) << c.index << " " << scale;
+        }
     }
 }
 
