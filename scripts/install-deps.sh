@@ -10,7 +10,7 @@ PACKAGES=(
   libicu-dev zlib1g-dev libpng-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglx-dev
   libfontconfig-dev libfreetype-dev libharfbuzz-dev
-  libsecret-1-dev nlohmann-json3-dev
+  libsecret-1-dev
   openssh-client openssh-server zsh locales procps
   xvfb xauth xdotool imagemagick
   fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei

@@ -1,33 +1,12 @@
 #include "quillmar/snippets/SnippetJson.h"
 
+#include "platform/Utf8.h"
+
 #include <optional>
 #include <unordered_set>
 
 namespace quillmar {
 namespace {
-
-// Length of the well-formed UTF-8 sequence starting at `p` (before `end`), or
-// 0 when there is none: no overlong forms, surrogates or values past U+10FFFF.
-std::size_t utf8SequenceLength(const char* p, const char* end) {
-    const auto b0 = static_cast<unsigned char>(p[0]);
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(p[k]); };
-    const auto cont = [&](std::size_t k) { return (at(k) & 0xc0) == 0x80; };
-    const std::size_t left = static_cast<std::size_t>(end - p);
-    if (b0 >= 0xc2 && b0 <= 0xdf) return left >= 2 && cont(1) ? 2 : 0;
-    if (b0 >= 0xe0 && b0 <= 0xef) {
-        if (left < 3 || !cont(1) || !cont(2)) return 0;
-        if (b0 == 0xe0 && at(1) < 0xa0) return 0;  // overlong
-        if (b0 == 0xed && at(1) > 0x9f) return 0;  // surrogate
-        return 3;
-    }
-    if (b0 >= 0xf0 && b0 <= 0xf4) {
-        if (left < 4 || !cont(1) || !cont(2) || !cont(3)) return 0;
-        if (b0 == 0xf0 && at(1) < 0x90) return 0;
-        if (b0 == 0xf4 && at(1) > 0x8f) return 0;
-        return 4;
-    }
-    return 0;
-}
 
 // A strict JSON reader (RFC 8259) that builds snippets as it goes: nothing
 // larger than the snippets themselves is ever held, every bound is checked
@@ -233,7 +212,7 @@ private:
             out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
         }
     }
-    std::size_t utf8Length() const { return utf8SequenceLength(s_.data() + i_, s_.data() + s_.size()); }
+    std::size_t utf8Length() const { return platform::utf8SequenceLength(s_.substr(i_)); }
 
     // An escape at i_ (on its backslash), appended to `out` when there is one.
     bool readEscape(std::string* out) {
@@ -417,7 +396,7 @@ void appendText(std::string& out, std::string_view text) {
             continue;
         }
         if (c >= 0x80) {
-            if (const std::size_t len = utf8SequenceLength(p, end)) {
+            if (const std::size_t len = platform::utf8SequenceLength({p, static_cast<std::size_t>(end - p)})) {
                 p += len;
                 continue;
             }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Utf8.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -7,11 +9,8 @@
 // Small text helpers shared by the SSH config readers and editors.
 namespace quillmar::configtext {
 
-bool isValidUtf8(std::string_view text);
-
-// The text with every byte that does not begin a valid UTF-8 sequence
-// replaced by U+FFFD; valid text comes back unchanged.
-std::string lenientUtf8(std::string_view text);
+using platform::isValidUtf8;
+using platform::lenientUtf8;
 
 // ASCII-only lower-casing: the keywords we look for are ASCII.
 std::string asciiLower(std::string_view text);

@@ -1,7 +1,7 @@
 #include "quillmar/sshkeys/AgentListing.h"
 
 #include "platform/Spawn.h"
-#include "quillmar/sshkeys/Utf8Text.h"
+#include "platform/Utf8.h"
 
 #include <string_view>
 
@@ -28,7 +28,7 @@ AgentListing AgentListing::runSSHAdd(const KeyStoreSettings& settings) {
     std::string_view text = result.output;
     // A cut-off last line would give a bogus fingerprint.
     if (result.outputTruncated) text = text.substr(0, text.rfind('\n') + 1);
-    listing.output = Utf8Text::withReplacements(text);
+    listing.output = platform::lenientUtf8(text);
     return listing;
 }
 

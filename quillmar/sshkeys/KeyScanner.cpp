@@ -1,9 +1,9 @@
 #include "quillmar/sshkeys/KeyScanner.h"
 
 #include "platform/FileRead.h"
+#include "platform/Utf8.h"
 #include "quillmar/sshkeys/KeyNameOrder.h"
 #include "quillmar/sshkeys/PublicKeyLine.h"
-#include "quillmar/sshkeys/Utf8Text.h"
 
 #include <algorithm>
 #include <dirent.h>
@@ -80,7 +80,7 @@ std::vector<SSHKeyInfo> KeyScanner::scanKeys() const {
         const std::string privatePath = publicPath.substr(0, publicPath.size() - 4);
         // A FIFO or device named *.pub is refused without blocking.
         const auto file = platform::readRegularFile(publicPath, kMaxPublicFileBytes);
-        if (!file.ok() || !Utf8Text::isValid(file.data)) continue;
+        if (!file.ok() || !platform::isValidUtf8(file.data)) continue;
         auto parsed = PublicKeyLine::parse(file.data);
         if (!parsed) continue;
 

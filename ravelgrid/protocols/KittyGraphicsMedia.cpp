@@ -1,6 +1,7 @@
 #include "ravelgrid/protocols/KittyGraphicsMedia.h"
 
 #include "ravelgrid/protocols/Base64.h"
+#include "ravelgrid/terminal/OscText.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -28,42 +29,6 @@ struct FdCloser {
         if (fd >= 0) ::close(fd);
     }
 };
-
-bool isValidUtf8(std::span<const uint8_t> bytes)
-{
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const uint8_t lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra;
-        uint32_t cp;
-        if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (bytes.size() - i <= extra) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            const uint8_t b = bytes[i + k];
-            if ((b & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (b & 0x3F);
-        }
-        static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 bool hasNul(std::span<const uint8_t> bytes)
 {

@@ -32,6 +32,8 @@ enum class Decoded { ok, invalid, incomplete };
 // its maximal subpart: the bytes that could still have begun a valid
 // character, never the byte that broke it, so an ASCII byte is never eaten.
 // An incomplete one consumes what there is.
+// It reads as platform::lenientUtf8 does, kept inline here for the print
+// path, which also needs to tell a cut-off sequence from a bad one.
 inline Decoded decode(const uint8_t* p, size_t avail, char32_t& out, size_t& consumed)
 {
     const uint8_t b0 = p[0];

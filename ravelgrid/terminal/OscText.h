@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Utf8.h"
+
 #include <charconv>
 #include <cstdint>
 #include <optional>
@@ -15,40 +17,9 @@ inline std::string_view asText(std::span<const uint8_t> bytes)
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// Strict UTF-8: no overlong forms, surrogates or values above U+10FFFF.
 inline bool isValidUtf8(std::span<const uint8_t> s)
 {
-    size_t i = 0;
-    while (i < s.size()) {
-        const uint8_t b = s[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t need;
-        uint8_t lo = 0x80, hi = 0xBF;
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            lo = b == 0xE0 ? 0xA0 : 0x80;
-            hi = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            lo = b == 0xF0 ? 0x90 : 0x80;
-            hi = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        for (size_t k = 1; k <= need; ++k) {
-            if (i + k >= s.size() || s[i + k] < lo || s[i + k] > hi)
-                return false;
-            lo = 0x80;
-            hi = 0xBF;
-        }
-        i += need + 1;
-    }
-    return true;
+    return platform::isValidUtf8(asText(s));
 }
 
 inline bool isAscii(std::span<const uint8_t> s)

@@ -1,8 +1,8 @@
+#include "platform/Utf8.h"
 #include "quillmar/sshkeys/AgentListing.h"
 #include "quillmar/sshkeys/KeyScanner.h"
 #include "quillmar/sshkeys/PublicKeyLine.h"
 #include "quillmar/sshkeys/SSHKeyInfo.h"
-#include "quillmar/sshkeys/Utf8Text.h"
 
 #include <gtest/gtest.h>
 
@@ -73,13 +73,14 @@ TEST(PublicKeyLine, FingerprintIsUnpaddedSha256) {
 }
 
 TEST(Utf8Text, RejectsWhatIsNotUtf8) {
-    EXPECT_TRUE(Utf8Text::isValid("plain \xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x94\x91"));
-    EXPECT_FALSE(Utf8Text::isValid("\xC3"));              // cut short
-    EXPECT_FALSE(Utf8Text::isValid("\xC0\xAF"));          // overlong
-    EXPECT_FALSE(Utf8Text::isValid("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(Utf8Text::isValid("\xF4\x90\x80\x80"));  // past U+10FFFF
-    EXPECT_FALSE(Utf8Text::isValid("\xFF"));
-    EXPECT_EQ(Utf8Text::withReplacements("a\xFF" "b\xC3"), "a\uFFFD" "b\uFFFD");
+    using platform::isValidUtf8;
+    EXPECT_TRUE(isValidUtf8("plain \xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x94\x91"));
+    EXPECT_FALSE(isValidUtf8("\xC3"));              // cut short
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
+    EXPECT_FALSE(isValidUtf8("\xFF"));
+    EXPECT_EQ(platform::lenientUtf8("a\xFF" "b\xC3"), "a\uFFFD" "b\uFFFD");
 }
 
 TEST(SSHKeyInfo, TypeLabels) {
