@@ -1,6 +1,6 @@
 // Link strings and OSC 8 payloads from untrusted output: whatever they hold,
 // only the allowed schemes come out, files only for a trusted session and
-// never a program.
+// only regular files that are no program.
 
 #include "ravelgrid/view/LinkOpener.h"
 #include "ravelgrid/view/TerminalView.h"
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (scheme != QLatin1String("file") || !trusted)
                 std::abort();
             const QFileInfo info(url->toLocalFile());
-            if ((info.isFile() && info.isExecutable()) ||
+            if (!info.isFile() || info.isExecutable() ||
                 info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0)
                 std::abort();
         }
@@ -37,5 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     }
     (void)ravelgrid::LinkOpener::textDisguisesTarget(text, text.substr(text.size() / 2));
+    (void)ravelgrid::LinkOpener::targetHidesText(QString::fromUtf8(text.data(), qsizetype(text.size())));
     return 0;
 }

@@ -27,9 +27,14 @@ void checkList(const std::vector<quillmar::Snippet>& list) {
 
     const auto stored = quillmar::factorySnippets();
     auto plan = quillmar::SnippetImport::plan(stored, list);
-    if (plan.added.size() + plan.replaced.size() + plan.unchanged.size() != list.size()) std::abort();
+    const std::size_t taken = plan.added.size() + plan.replaced.size() + plan.unchanged.size();
+    if (taken + plan.refused != list.size() || plan.incoming.size() != taken) std::abort();
+    // Only what the editor could have saved is taken.
+    for (const auto& s : plan.incoming)
+        if (quillmar::snippetProblem(s)) std::abort();
     quillmar::SnippetImportOutcome outcome;
-    auto merged = quillmar::SnippetImport::merge(stored, list, quillmar::SnippetImportChoice::replaceExisting, &outcome);
+    auto merged =
+        quillmar::SnippetImport::merge(stored, plan.incoming, quillmar::SnippetImportChoice::replaceExisting, &outcome);
     if (merged.size() != stored.size() + plan.added.size()) std::abort();
     if (outcome.replaced.size() != plan.replaced.size()) std::abort();
 }

@@ -24,6 +24,8 @@ struct FileReadResult {
     // Identity of the file read, for telling two paths to one file apart.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    // Permission bits of the file read (st_mode & 07777).
+    std::uint32_t mode = 0;
 
     bool ok() const { return !error.has_value(); }
 };
@@ -33,5 +35,9 @@ struct FileReadResult {
 // before it is opened, opened non-blocking, and checked again on the
 // descriptor. Symbolic links are followed.
 FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes);
+
+// The same checks, but reads only the first `maxBytes` bytes of a file of
+// any size (enough to tell what kind of file it is).
+FileReadResult readRegularFileHead(const std::string& path, std::size_t maxBytes);
 
 }  // namespace platform

@@ -4,7 +4,10 @@
 
 #include <libsecret/secret.h>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -28,9 +31,18 @@ struct ErrorFree {
 };
 using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 
-KeyringError classify(const GError* e) {
+constexpr const char* kNoAnswer = "The keyring didn't answer in time.";
+
+// `cancelled`: our own cancel ended the call, which a dismissed prompt also looks like.
+KeyringError classify(const GError* e, bool cancelled) {
     const std::string detail = e && e->message ? e->message : "unknown error";
     logWarning("keyring", detail);
+    if (cancelled) return {KeyringError::Kind::noAnswer, kNoAnswer};
+    const bool slow = e && ((e->domain == G_IO_ERROR && e->code == G_IO_ERROR_TIMED_OUT) ||
+                            (e->domain == G_DBUS_ERROR &&
+                             (e->code == G_DBUS_ERROR_NO_REPLY || e->code == G_DBUS_ERROR_TIMEOUT ||
+                              e->code == G_DBUS_ERROR_TIMED_OUT)));
+    if (slow) return {KeyringError::Kind::noAnswer, kNoAnswer};
     if (e && e->domain == SECRET_ERROR && e->code == SECRET_ERROR_IS_LOCKED)
         return {KeyringError::Kind::locked, "The keyring is locked."};
     if (e && (e->domain == G_DBUS_ERROR || e->domain == G_IO_ERROR)) {
@@ -52,17 +64,58 @@ KeyringError classify(const GError* e) {
 
 }  // namespace
 
-Keyring::Keyring(std::string service) : service_(std::move(service)) {}
+// The cancellables of the calls in progress, for `cancel` on another thread.
+class Keyring::Calls {
+public:
+    // One call's cancellable, registered for as long as the call runs.
+    class Call {
+    public:
+        explicit Call(Calls& calls) : calls_(calls), cancellable_(g_cancellable_new()) {
+            std::lock_guard lock(calls_.mutex_);
+            calls_.live_.push_back(cancellable_);
+        }
+        ~Call() {
+            {
+                std::lock_guard lock(calls_.mutex_);
+                calls_.live_.erase(std::find(calls_.live_.begin(), calls_.live_.end(), cancellable_));
+            }
+            g_object_unref(cancellable_);
+        }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+        GCancellable* get() const { return cancellable_; }
+        bool cancelled() const { return g_cancellable_is_cancelled(cancellable_); }
+
+    private:
+        Calls& calls_;
+        GCancellable* cancellable_;
+    };
+
+    void cancelAll() {
+        std::lock_guard lock(mutex_);
+        for (GCancellable* c : live_) g_cancellable_cancel(c);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<GCancellable*> live_;
+};
+
+Keyring::Keyring(std::string service) : service_(std::move(service)), calls_(std::make_shared<Calls>()) {}
+
+void Keyring::cancel() const { calls_->cancelAll(); }
 
 KeyringLookup Keyring::lookup(const std::string& account) const {
+    Calls::Call call(*calls_);
     GError* raw = nullptr;
-    gchar* secret = secret_password_lookup_sync(schema(), nullptr, &raw, "service", service_.c_str(), "account",
+    gchar* secret = secret_password_lookup_sync(schema(), call.get(), &raw, "service", service_.c_str(), "account",
                                                 account.c_str(), nullptr);
     ErrorPtr error(raw);
     KeyringLookup r;
     if (error) {
         if (secret) secret_password_free(secret);
-        r.error = classify(error.get());
+        r.error = classify(error.get(), call.cancelled());
         return r;
     }
     if (secret) {
@@ -74,10 +127,10 @@ KeyringLookup Keyring::lookup(const std::string& account) const {
     // Items are kept in the default collection, so its state is the one that counts.
     bool locked = false;
     GError* serviceRaw = nullptr;
-    if (SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &serviceRaw)) {
+    if (SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, call.get(), &serviceRaw)) {
         GError* collectionRaw = nullptr;
         if (SecretCollection* collection = secret_collection_for_alias_sync(
-                service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &collectionRaw)) {
+                service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, call.get(), &collectionRaw)) {
             locked = secret_collection_get_locked(collection);
             g_object_unref(collection);
         }
@@ -85,7 +138,8 @@ KeyringLookup Keyring::lookup(const std::string& account) const {
         g_object_unref(service);
     }
     ErrorPtr serviceError(serviceRaw);
-    if (locked) r.error = KeyringError{KeyringError::Kind::locked, "The keyring is locked."};
+    if (call.cancelled()) r.error = KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
+    else if (locked) r.error = KeyringError{KeyringError::Kind::locked, "The keyring is locked."};
     return r;
 }
 
@@ -94,21 +148,23 @@ std::optional<KeyringError> Keyring::store(const std::string& account, const std
     // The service takes NUL-terminated text.
     const std::string text(secret);
     if (text.find('\0') != std::string::npos) return KeyringError{KeyringError::Kind::failed, "A keyring secret can't hold a NUL byte."};
+    Calls::Call call(*calls_);
     GError* raw = nullptr;
     const gboolean ok = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), text.c_str(),
-                                                   nullptr, &raw, "service", service_.c_str(), "account",
+                                                   call.get(), &raw, "service", service_.c_str(), "account",
                                                    account.c_str(), nullptr);
     ErrorPtr error(raw);
-    if (error || !ok) return classify(error.get());
+    if (error || !ok) return classify(error.get(), call.cancelled());
     return std::nullopt;
 }
 
 std::optional<KeyringError> Keyring::remove(const std::string& account) const {
+    Calls::Call call(*calls_);
     GError* raw = nullptr;
-    secret_password_clear_sync(schema(), nullptr, &raw, "service", service_.c_str(), "account", account.c_str(),
+    secret_password_clear_sync(schema(), call.get(), &raw, "service", service_.c_str(), "account", account.c_str(),
                                nullptr);
     ErrorPtr error(raw);
-    if (error) return classify(error.get());
+    if (error) return classify(error.get(), call.cancelled());
     return std::nullopt;
 }
 

@@ -98,6 +98,20 @@ TEST(FileRead, SizeCapIsExact) {
     EXPECT_TRUE(empty.data.empty());
 }
 
+TEST(FileRead, HeadTakesTheStartOfAnySizeWithTheSameChecks) {
+    TempDir dir;
+    spit(dir / "ten", "0123456789");
+    ::chmod((dir / "ten").c_str(), 0750);
+    auto head = platform::readRegularFileHead(dir / "ten", 4);
+    ASSERT_TRUE(head.ok());
+    EXPECT_EQ(head.data, "0123");
+    EXPECT_EQ(head.mode, 0750u);
+    EXPECT_EQ(platform::readRegularFileHead(dir / "ten", 64).data, "0123456789");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(platform::readRegularFileHead(dir / "fifo", 4).error->kind, platform::FileReadError::Kind::notRegular);
+    EXPECT_EQ(platform::readRegularFileHead("/dev/zero", 4).error->kind, platform::FileReadError::Kind::notRegular);
+}
+
 TEST(SafeFile, ReplacesContentKeepsModeAndLeavesNoTemporary) {
     TempDir dir;
     std::string target = dir / "config";

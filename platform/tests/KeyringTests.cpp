@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 
 namespace {
 
@@ -74,6 +76,51 @@ TEST(NoKeyringTest, EveryCallSaysTheKeyringIsMissing) {
     const auto stored = keyring.store("test-account", "quillmar test", "secret");
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->kind, platform::KeyringError::Kind::unavailable);
+}
+
+// A service that owns the name and never answers (with-keyring.sh --silent).
+class SilentKeyringTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!envSet("QM_SILENT_KEYRING_TEST")) GTEST_SKIP() << "needs the silent service of with-keyring.sh";
+    }
+    static void expectNoAnswer(const std::optional<platform::KeyringError>& error) {
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->kind, platform::KeyringError::Kind::noAnswer);
+        EXPECT_EQ(error->message, "The keyring didn't answer in time.");
+    }
+};
+
+TEST_F(SilentKeyringTest, CancelEndsEveryWaitingCallOfTheKeyringAndItsCopies) {
+    using namespace std::chrono_literals;
+    platform::Keyring keyring("quillmar-test");
+    const platform::Keyring copy = keyring;
+    auto lookup = std::async(std::launch::async, [&] { return keyring.lookup("test-account"); });
+    auto stored = std::async(std::launch::async, [&] { return copy.store("test-account", "quillmar test", "s"); });
+    ASSERT_EQ(lookup.wait_for(500ms), std::future_status::timeout) << "the service answered";
+    const auto asked = std::chrono::steady_clock::now();
+    keyring.cancel();
+    ASSERT_EQ(lookup.wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(stored.wait_for(5s), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+    const auto found = lookup.get();
+    expectNoAnswer(found.error);
+    EXPECT_FALSE(found.secret.has_value());
+    expectNoAnswer(stored.get());
+
+    // Calls made after the cancel wait again.
+    auto removed = std::async(std::launch::async, [&] { return keyring.remove("test-account"); });
+    ASSERT_EQ(removed.wait_for(500ms), std::future_status::timeout);
+    copy.cancel();
+    ASSERT_EQ(removed.wait_for(5s), std::future_status::ready);
+    expectNoAnswer(removed.get());
+}
+
+TEST_F(SilentKeyringTest, LeftAloneACallEndsWithTheBusTimeLimit) {
+    const auto asked = std::chrono::steady_clock::now();
+    const auto found = platform::Keyring("quillmar-test").lookup("test-account");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(60));
+    expectNoAnswer(found.error);
 }
 
 }  // namespace

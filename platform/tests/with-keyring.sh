@@ -1,23 +1,36 @@
 #!/usr/bin/env bash
 # Runs a command against a throwaway Secret Service: a private session bus,
-# and gnome-keyring-daemon unlocked with a test password in a fresh HOME.
-# Usage: with-keyring.sh <command> [args...]
+# and gnome-keyring-daemon unlocked with a test password in a fresh HOME;
+# with --silent, the given stand-in that owns the name and never answers.
+# Usage: with-keyring.sh [--silent <service>] <command> [args...]
 set -euo pipefail
 
 if [ -z "${QM_KEYRING_SESSION:-}" ]; then
   exec env QM_KEYRING_SESSION=1 dbus-run-session -- bash "$0" "$@"
 fi
 
+silent=
+if [ "${1:-}" = --silent ]; then
+  silent=$2
+  shift 2
+fi
+
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qm-keyring-XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+service=
+trap '[ -z "$service" ] || kill "$service" 2>/dev/null; rm -rf "$scratch"' EXIT
 export HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run" XDG_DATA_HOME="$scratch/data"
 export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
 mkdir -p "$HOME/.local/share/keyrings" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-# A non-empty password: with an empty one the daemon wants a prompt it can't show.
-eval "$(printf '%s' 'test-password' | gnome-keyring-daemon --daemonize --unlock --components=secrets)"
-export GNOME_KEYRING_CONTROL
+if [ -n "$silent" ]; then
+  "$silent" &
+  service=$!
+else
+  # A non-empty password: with an empty one the daemon wants a prompt it can't show.
+  eval "$(printf '%s' 'test-password' | gnome-keyring-daemon --daemonize --unlock --components=secrets)"
+  export GNOME_KEYRING_CONTROL
+fi
 
 # Wait until the daemon owns the service name, so that no second one is activated.
 for _ in $(seq 1 100); do
@@ -28,5 +41,9 @@ for _ in $(seq 1 100); do
   sleep 0.05
 done
 
-export QM_KEYRING_TEST=1
+if [ -n "$silent" ]; then
+  export QM_SILENT_KEYRING_TEST=1
+else
+  export QM_KEYRING_TEST=1
+fi
 "$@"

@@ -4,6 +4,7 @@
 #include "quillmar/app/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -93,7 +94,7 @@ AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeySt
             column->addWidget(edit);
             edits_[f] = edit;
         }
-        auto* message = new QLabel(this);
+        auto* message = ravelgrid::plainLabel(QString(), this);
         message->setWordWrap(true);
         message->setStyleSheet(QStringLiteral("color: #c0392b;"));
         message->hide();
@@ -113,7 +114,7 @@ AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeySt
     preview_->setObjectName(QStringLiteral("addHostPreview"));
     outer->addWidget(preview_, 1);
 
-    status_ = new QLabel(this);
+    status_ = ravelgrid::plainLabel(QString(), this);
     status_->setWordWrap(true);
     status_->setObjectName(QStringLiteral("addHostStatus"));
     outer->addWidget(status_);
@@ -243,6 +244,12 @@ bool AddHostView::save()
 
     const std::string own = writer_.paths().ownConfigPath();
     std::optional<std::string> before;
+    std::string ownCopy;
+    // A copy of a file that ends up unchanged is no backup of anything.
+    auto dropCopy = [&] {
+        if (!ownCopy.empty())
+            QFile::remove(QString::fromStdString(ownCopy));
+    };
     if (QFile::exists(QString::fromStdString(own))) {
         auto read = writer_.readForEdit(own);
         if (!read) {
@@ -250,12 +257,15 @@ bool AddHostView::save()
             return false;
         }
         before = read.value();
-        if (auto copy = writer_.backupBytes(own, *before); !copy) {
+        auto copy = writer_.backupBytes(own, *before);
+        if (!copy) {
             fail(copy.error().message);
             return false;
         }
+        ownCopy = copy.value();
     }
     if (auto done = writer_.appendHost(e); !done) {
+        dropCopy();
         fail(done.error().message);
         return false;
     }
@@ -264,10 +274,10 @@ bool AddHostView::save()
             // Take the host out again so the save is all or nothing.
             auto now = writer_.readForEdit(own);
             if (now) {
-                if (before)
-                    (void)writer_.replaceIfUnchanged(own, now.value(), *before, false);
-                else
-                    (void)writer_.removeIfUnchanged(own, now.value());
+                const bool undone = before ? bool(writer_.replaceIfUnchanged(own, now.value(), *before, false))
+                                           : bool(writer_.removeIfUnchanged(own, now.value()));
+                if (undone)
+                    dropCopy();
             }
             fail(added.error().message);
             return false;

@@ -1,7 +1,5 @@
 #include "quillmar/app/FocusingTerminalView.h"
 
-#include "ravelgrid/terminal/EscapeSequences.h"
-
 #include <QMouseEvent>
 
 namespace quillmar {
@@ -12,15 +10,12 @@ FocusingTerminalView::FocusingTerminalView(QWidget* parent, std::optional<ravelg
 bool FocusingTerminalView::pasteSnippet(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
     const std::string_view bytes(utf8.constData(), std::size_t(utf8.size()));
-    if (terminal().bracketedPasteMode) {
-        send(std::span<const uint8_t>(ravelgrid::EscapeSequences::bracketedPasteStart));
-        send(bytes);
-        send(std::span<const uint8_t>(ravelgrid::EscapeSequences::bracketedPasteEnd));
-    } else if (bytes.find('\n') != std::string_view::npos) {
+    if (!terminal().bracketedPasteMode && bytes.find_first_of("\r\n") != std::string_view::npos)
         return false;
-    } else {
-        send(bytes);
-    }
+    // The paste path of every other text: cleaned of controls whatever the
+    // mode, markers and text in one write. A line feed, not the Return a
+    // keyboard paste sends, so the shell keeps the lines as one command.
+    insertText(bytes, true, '\n');
     if (window())
         setFocus(Qt::OtherFocusReason);
     return true;

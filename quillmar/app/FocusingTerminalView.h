@@ -17,10 +17,11 @@ class FocusingTerminalView : public ravelgrid::LocalProcessTerminalView {
 public:
     explicit FocusingTerminalView(QWidget* parent = nullptr, std::optional<ravelgrid::FontSet> font = std::nullopt);
 
-    // Writes `text` as typed input without a trailing newline: inside the
-    // bracketed-paste markers while the child has that mode on; bare when it
-    // is off and the text is one line; not at all (false) when it is off and
-    // the text holds a line feed, since the shell would run each line.
+    // Writes `text` as a paste without a trailing newline, cleaned of control
+    // characters but tab and line feed: inside the bracketed-paste markers
+    // while the child has that mode on; bare when it is off and the text is
+    // one line; not at all (false) when it is off and the text holds a line
+    // break, since the shell would run each line.
     bool pasteSnippet(const QString& text);
 
     std::function<void()> onOutput;  // each slice of child output

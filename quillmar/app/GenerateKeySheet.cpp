@@ -1,5 +1,7 @@
 #include "quillmar/app/GenerateKeySheet.h"
 
+#include "ravelgrid/view/PlainText.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -26,7 +28,7 @@ GenerateKeySheet::GenerateKeySheet(QString sshDirectory, QWidget* parent)
     form->addRow(tr("Type"), type_);
     form->addRow(tr("Comment"), comment_);
     outer->addLayout(form);
-    message_ = new QLabel(this);
+    message_ = ravelgrid::plainLabel(QString(), this);
     message_->setWordWrap(true);
     message_->setStyleSheet(QStringLiteral("color: #c0392b;"));
     outer->addWidget(message_);

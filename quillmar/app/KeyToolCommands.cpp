@@ -1,5 +1,7 @@
 #include "quillmar/app/KeyToolCommands.h"
 
+#include "quillmar/sshconfig/SSHConfigReader.h"
+
 #include <QFileInfo>
 
 namespace quillmar::KeyToolCommands {
@@ -13,6 +15,19 @@ bool hasControl(const QString& text)
             return true;
     }
     return false;
+}
+
+// Files in ~/.ssh that ssh or quillmar read or keep; a key written over one
+// of them breaks every ssh or loses the file.
+bool isReservedName(const QString& name)
+{
+    static const QStringList reserved{
+        QStringLiteral("config"),           QStringLiteral("quillmar_config"),  QStringLiteral("quillmar-backups"),
+        QStringLiteral("authorized_keys"),  QStringLiteral("authorized_keys2"), QStringLiteral("known_hosts"),
+        QStringLiteral("known_hosts2"),     QStringLiteral("known_hosts.old"),  QStringLiteral("rc"),
+        QStringLiteral("environment"),
+    };
+    return reserved.contains(name);
 }
 
 // lstat-like: a dangling link counts as taken too.
@@ -36,7 +51,18 @@ std::optional<QString> keyNameProblem(const QString& name, const QString& sshDir
         return QStringLiteral("A key name can't contain control characters.");
     if (name.size() > 200)
         return QStringLiteral("That key name is too long.");
+    if (name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?')) || name.contains(QLatin1Char('~')) ||
+        name.contains(QLatin1Char('=')))
+        return QStringLiteral("A key name can't contain \"*\", \"?\", \"~\" or \"=\".");
+    // "x.pub" would take the place of key x's public half, "x-cert.pub" of its certificate.
+    if (name.endsWith(QStringLiteral(".pub")))
+        return QStringLiteral("A key name can't end in \".pub\".");
+    if (isReservedName(name))
+        return QStringLiteral("A key name can't be that of a file ssh or quillmar reads.");
     const QString path = sshDirectory + QLatin1Char('/') + name;
+    const SSHConfigReader reader(SSHPaths(QFileInfo(sshDirectory).path().toStdString()));
+    if (reader.readsAsConfig(path.toStdString()) || reader.readsAsConfig((path + QStringLiteral(".pub")).toStdString()))
+        return QStringLiteral("A key name can't be that of a file your SSH config includes.");
     if (taken(path) || taken(path + QStringLiteral(".pub")))
         return QStringLiteral("A key with that name already exists.");
     return std::nullopt;

@@ -20,7 +20,9 @@ inline const QString kAdd = QStringLiteral("/usr/bin/ssh-add");
 
 // Why a new key may not take this name in `sshDirectory`, or none. Refuses
 // empty names, "/" and "..", names that begin with "-" or hold control
-// characters, and any name whose private or public file exists already.
+// characters or * ? ~ =, names ending in ".pub", names of files ssh or
+// quillmar read (those the SSH config includes too), and any name whose
+// private or public file exists already.
 std::optional<QString> keyNameProblem(const QString& name, const QString& sshDirectory);
 // Why a comment can't be given to ssh-keygen, or none (control characters, length).
 std::optional<QString> commentProblem(const QString& comment);

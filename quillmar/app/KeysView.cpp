@@ -5,6 +5,7 @@
 #include "quillmar/sshconfig/SSHConfigIdentity.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -47,7 +48,9 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
         return ok && !alias.isEmpty() ? std::optional<QString>(alias) : std::nullopt;
     };
     confirm_ = [this](const QString& title, const QString& text) {
-        return QMessageBox::question(this, title, text) == QMessageBox::Yes;
+        // The text quotes lines of the SSH config as they stand.
+        return ravelgrid::ask(ravelgrid::plainQuestion(this, title, text, QMessageBox::Yes | QMessageBox::No)) ==
+               QMessageBox::Yes;
     };
     openUrl_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
@@ -60,7 +63,7 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
     title->setFont(big);
     top->addWidget(title);
     top->addStretch();
-    agent_ = new QLabel(this);
+    agent_ = ravelgrid::plainLabel(QString(), this);
     agent_->setObjectName(QStringLiteral("agentStatus"));
     top->addWidget(agent_);
     generate_ = new QPushButton(tr("Generate key…"), this);
@@ -96,7 +99,7 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
     actions->addStretch();
     outer->addLayout(actions);
 
-    status_ = new QLabel(this);
+    status_ = ravelgrid::plainLabel(QString(), this);
     status_->setObjectName(QStringLiteral("keysStatus"));
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -161,7 +164,7 @@ void KeysView::rebuild()
             item->setForeground(permissionsColumn, QColor(0xc0, 0x39, 0x2b));
         item->setText(hostsColumn, q(SSHKeyInfo::usageText(key)));
         item->setText(agentColumn, key.loaded ? tr("in agent") : QString());
-        item->setToolTip(nameColumn, q(writer_.paths().tildePath(key.privatePath)));
+        item->setToolTip(nameColumn, ravelgrid::plainToolTip(q(writer_.paths().tildePath(key.privatePath))));
         if (q(key.id()) == selected)
             again = item;
         items.append(item);

@@ -219,8 +219,8 @@ void MainWindow::installKeyMonitor() {
         workspace_.open(SessionTarget::local());
     // The flag first: the file is read at most once per window, whether or
     // not reading it works (a failure stays in the store's loadError). The
-    // read asks the keyring, which may hold the thread for an unlock
-    // prompt: it waits until the shell's prompt is drawn, or half a second.
+    // read waits until the shell's prompt is drawn, or half a second, so the
+    // first prompt comes first; the keyring is asked off the main thread.
     if (!snippets_->loaded()) {
         snippets_->setLoaded(true);
         if (TerminalHost* host = activeHost())

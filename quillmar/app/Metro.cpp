@@ -77,6 +77,8 @@ void setTextColour(QWidget* widget, const QColor& colour) {
 
 QLabel* makeErrorLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
+    // What went wrong often quotes a path or a title.
+    label->setTextFormat(Qt::PlainText);
     label->setObjectName(QStringLiteral("error"));
     label->setWordWrap(true);
     setTextColour(label, Metro::danger());

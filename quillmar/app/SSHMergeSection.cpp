@@ -1,5 +1,7 @@
 #include "quillmar/app/SSHMergeSection.h"
 
+#include "ravelgrid/view/PlainText.h"
+
 #include <QButtonGroup>
 #include <QFontDatabase>
 #include <QLabel>
@@ -84,7 +86,7 @@ SSHMergeSection::SSHMergeSection(SSHConfigWriter writer, QWidget* parent)
     apply_->setObjectName(QStringLiteral("mergeApply"));
     previewLayout->addWidget(apply_, 0, Qt::AlignLeft);
     layout->addWidget(previewBox_);
-    status_ = new QLabel(this);
+    status_ = ravelgrid::plainLabel(QString(), this);
     status_->setObjectName(QStringLiteral("mergeStatus"));
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -140,7 +142,11 @@ void SSHMergeSection::rebuildConflicts() {
         row->setObjectName(QStringLiteral("conflict-") + qs(alias));
         auto* rowLayout = new QVBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
-        rowLayout->addWidget(new QLabel(QStringLiteral("<b>%1</b>").arg(qs(alias).toHtmlEscaped()), row));
+        auto* name = ravelgrid::plainLabel(qs(alias), row);
+        QFont bold = name->font();
+        bold.setBold(true);
+        name->setFont(bold);
+        rowLayout->addWidget(name);
         auto* group = new QButtonGroup(row);
         auto* config = new QRadioButton(QStringLiteral("Keep the copy in ~/.ssh/config"), row);
         config->setObjectName(QStringLiteral("keepConfig"));

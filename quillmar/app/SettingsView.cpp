@@ -9,6 +9,7 @@
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Version.h"
 #include "quillmar/app/Workspace.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -171,7 +172,7 @@ void SettingsView::buildTerminal() {
     nerdOnly_ = new QCheckBox(QStringLiteral("Only fonts with Powerline and icon glyphs"), section);
     nerdOnly_->setObjectName(QStringLiteral("nerdOnly"));
     form->addRow(QString(), nerdOnly_);
-    fontInUse_ = new QLabel(section);
+    fontInUse_ = ravelgrid::plainLabel(QString(), section);
     fontInUse_->setObjectName(QStringLiteral("fontInUse"));
     fontInUse_->setWordWrap(true);
     form->addRow(QString(), fontInUse_);
@@ -324,7 +325,7 @@ void SettingsView::buildFiles() {
         auto* line = new QWidget(section);
         auto* layout = new QHBoxLayout(line);
         layout->setContentsMargins(0, 0, 0, 0);
-        state = new QLabel(line);
+        state = ravelgrid::plainLabel(QString(), line);
         state->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(state, 1);
         auto* show = new QPushButton(QStringLiteral("Show"), line);

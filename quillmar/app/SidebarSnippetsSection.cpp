@@ -1,5 +1,6 @@
 #include "quillmar/app/SidebarSnippetsSection.h"
 
+#include "quillmar/app/KeyringWaitLabel.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/SnippetDeleteSheet.h"
 #include "quillmar/app/SnippetEditSheet.h"
@@ -7,6 +8,7 @@
 #include "quillmar/app/ToolTab.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -15,7 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -24,33 +26,9 @@ namespace quillmar {
 
 namespace {
 
-constexpr int idRole = Qt::UserRole + 1;
 constexpr int maxTreeHeight = 360;
 
-
 }  // namespace
-
-QString snippetRowText(const Snippet& snippet) {
-    QString text = QString::fromStdString(snippet.title);
-    const auto has = [&](const char* tag) {
-        return std::find(snippet.tags.begin(), snippet.tags.end(), tag) != snippet.tags.end();
-    };
-    if (has("linux"))
-        text.append(QStringLiteral("  \u00B7 linux"));
-    else if (has("macos"))
-        text.append(QStringLiteral("  \u00B7 macOS"));
-    return text;
-}
-
-QString snippetQuery(const QString& filterText) {
-    qsizetype begin = 0, end = filterText.size();
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (begin < end && blank(filterText[begin]))
-        ++begin;
-    while (end > begin && blank(filterText[end - 1]))
-        --end;
-    return filterText.mid(begin, end - begin);
-}
 
 SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInsertion& insertion,
                                                Workspace& workspace, UserSettings& settings, QLineEdit* filter,
@@ -91,27 +69,32 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
     auto* bodyLayout = new QVBoxLayout(body_);
     bodyLayout->setContentsMargins(0, 0, 0, 0);
     bodyLayout->setSpacing(2);
-    error_ = new QLabel(body_);
+    error_ = ravelgrid::plainLabel(QString(), body_);
     error_->setObjectName(QStringLiteral("snippetsError"));
     error_->setWordWrap(true);
     error_->setFont(metroFont(12));
     error_->setContentsMargins(14, 4, 14, 4);
-    notice_ = new QLabel(body_);
+    notice_ = ravelgrid::plainLabel(QString(), body_);
     notice_->setObjectName(QStringLiteral("snippetNotice"));
     notice_->setWordWrap(true);
     notice_->setFont(metroFont(11));
     notice_->setContentsMargins(14, 2, 14, 2);
-    tree_ = new QTreeWidget(body_);
+    model_ = SnippetTreeModel::of(store_);
+    rows_ = new SnippetRowsModel(model_, SnippetRowsModel::Look::sidebar, this);
+    tree_ = new SnippetRowsView(body_);
     tree_->setObjectName(QStringLiteral("snippetTree"));
+    tree_->setRows(rows_);
     tree_->setHeaderHidden(true);
-    tree_->setColumnCount(1);
+    tree_->setColumnHidden(SnippetTreeModel::commandColumn, true);
     tree_->setFrameShape(QFrame::NoFrame);
     tree_->setIndentation(14);
-    tree_->setUniformRowHeights(true);
-    tree_->setExpandsOnDoubleClick(true);
     tree_->setTextElideMode(Qt::ElideRight);
     tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    QLabel* waiting = makeKeyringWaitLabel(store_, body_);
+    waiting->setFont(metroFont(12));
+    waiting->setContentsMargins(14, 4, 14, 4);
+    bodyLayout->addWidget(waiting);
     bodyLayout->addWidget(error_);
     bodyLayout->addWidget(notice_);
     bodyLayout->addWidget(tree_);
@@ -132,36 +115,31 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
     connect(&settings_, &UserSettings::snippetsExpandedChanged, this,
             [this] { disclosure_->setChecked(settings_.snippetsExpanded()); });
 
-    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        if (auto s = snippetOf(item))
+    connect(tree_, &SnippetRowsView::snippetActivated, this, [this](const QModelIndex& row) {
+        if (auto s = snippetOf(row))
             insertion_.insert(*s);
     });
-    connect(tree_, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
-        if (!syncing_ && !item->parent())
-            openCategories_.insert(item->text(0));
-        fitHeight();
-    });
-    connect(tree_, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
-        if (!syncing_ && !item->parent())
-            openCategories_.remove(item->text(0));
-        fitHeight();
-    });
     connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        QTreeWidgetItem* item = tree_->itemAt(pos);
-        if (!item || !item->parent())
+        const QModelIndex index = tree_->indexAt(pos);
+        if (!index.isValid() || rows_->isHeader(index))
             return;
-        QMenu* menu = menuFor(item->data(0, idRole).toString(), this);
+        QMenu* menu = menuFor(index.data(SnippetTreeModel::idRole).toString(), this);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(tree_->viewport()->mapToGlobal(pos));
     });
 
-    connect(&store_, &SnippetStore::snippetsChanged, this, &SidebarSnippetsSection::rebuild);
-    connect(&store_, &SnippetStore::categoriesChanged, this, &SidebarSnippetsSection::rebuild);
-    connect(&store_, &SnippetStore::loadErrorChanged, this, &SidebarSnippetsSection::rebuild);
+    // The list as context: the models outlive it while the section goes.
+    const auto fit = [this] { fitHeight(); };
+    connect(rows_, &QAbstractItemModel::modelReset, tree_, fit);
+    connect(rows_, &QAbstractItemModel::rowsInserted, tree_, fit);
+    connect(rows_, &QAbstractItemModel::rowsRemoved, tree_, fit);
+    connect(&store_, &SnippetStore::loadErrorChanged, this, &SidebarSnippetsSection::showStore);
     connect(&insertion_, &SnippetInsertion::noticeChanged, this, &SidebarSnippetsSection::refreshNotice);
     if (filter_)
         connect(filter_, &QLineEdit::textChanged, this, &SidebarSnippetsSection::applyFilter);
-    rebuild();
+    showStore();
+    applyFilter();
+    fitHeight();
 }
 
 SidebarSnippetsSection::~SidebarSnippetsSection() = default;
@@ -175,72 +153,20 @@ void SidebarSnippetsSection::changeEvent(QEvent* event) {
 void SidebarSnippetsSection::recolour() {
     setTextColour(error_, Metro::danger());
     setTextColour(notice_, Metro::warning());
-    for (auto& [group, rows] : groups_) {
-        group->setForeground(0, Metro::secondaryText());
-        for (const Row& row : rows)
-            row.item->setForeground(0, Metro::text());
-    }
+    tree_->viewport()->update();
 }
 
-void SidebarSnippetsSection::rebuild() {
-    const QSignalBlocker block(tree_);
-    tree_->clear();
-    groups_.clear();
+void SidebarSnippetsSection::showStore() {
     const bool failed = store_.hasLoadError();
     error_->setVisible(failed);
     error_->setText(store_.loadError());
     setTextColour(error_, Metro::danger());
-    if (!failed) {
-        QFont groupFont = metroFont(12, QFont::Medium);
-        QFont rowFont = metroMonoFont(12);
-        for (const QString& category : store_.categories()) {
-            auto* group = new QTreeWidgetItem(tree_, QStringList(category));
-            group->setFont(0, groupFont);
-            group->setForeground(0, Metro::secondaryText());
-            group->setFlags(Qt::ItemIsEnabled);
-            std::vector<Row> rows;
-            for (const Snippet& s : store_.snippets(category)) {
-                auto* item = new QTreeWidgetItem(group, QStringList(snippetRowText(s)));
-                item->setData(0, idRole, QString::fromStdString(s.id));
-                item->setToolTip(0, QString::fromStdString(s.command));
-                item->setFont(0, rowFont);
-                item->setForeground(0, Metro::text());
-                Row row {item, QString::fromStdString(s.title).toLower(), QString::fromStdString(s.command).toLower(),
-                         category.toLower(), {}};
-                for (const std::string& tag : s.tags)
-                    row.tags << QString::fromStdString(tag).toLower();
-                rows.push_back(std::move(row));
-            }
-            groups_.emplace_back(group, std::move(rows));
-        }
-    }
     tree_->setVisible(!failed);
     refreshNotice();
-    applyFilter();
 }
 
 void SidebarSnippetsSection::applyFilter() {
-    const QString query = snippetQuery(filter_ ? filter_->text() : QString()).toLower();
-    syncing_ = true;
-    tree_->setUpdatesEnabled(false);
-    for (auto& [group, rows] : groups_) {
-        int shown = 0;
-        for (const Row& row : rows) {
-            const bool match = query.isEmpty() || row.title.contains(query) || row.command.contains(query) ||
-                               row.category.contains(query) ||
-                               std::any_of(row.tags.begin(), row.tags.end(),
-                                           [&](const QString& tag) { return tag.contains(query); });
-            row.item->setHidden(!match);
-            shown += match ? 1 : 0;
-        }
-        group->setHidden(shown == 0);
-        const bool open = !query.isEmpty() || openCategories_.contains(group->text(0));
-        if (group->isExpanded() != open)
-            group->setExpanded(open);
-    }
-    tree_->setUpdatesEnabled(true);
-    syncing_ = false;
-    fitHeight();
+    rows_->setFilterText(filter_ ? filter_->text() : QString());
 }
 
 void SidebarSnippetsSection::refreshNotice() {
@@ -251,41 +177,27 @@ void SidebarSnippetsSection::refreshNotice() {
 }
 
 void SidebarSnippetsSection::fitHeight() {
-    int rows = 0;
-    for (const auto& [group, items] : groups_) {
-        if (group->isHidden())
-            continue;
-        ++rows;
-        if (group->isExpanded())
-            rows += int(std::count_if(items.begin(), items.end(), [](const Row& r) { return !r.item->isHidden(); }));
-    }
     // Rows are uniform: the first one's height holds for all.
-    const int rowHeight = tree_->topLevelItemCount() ? std::max(16, tree_->sizeHintForRow(0)) : 0;
+    const int rows = rows_->rowCount();
+    const int rowHeight = rows ? std::max(16, tree_->sizeHintForRow(0)) : 0;
     tree_->setFixedHeight(std::min(maxTreeHeight, rows * rowHeight + 4));
 }
 
-QTreeWidgetItem* SidebarSnippetsSection::groupItem(const QString& category) const {
-    for (const auto& [group, rows] : groups_) {
-        if (group->text(0) == category)
-            return group->isHidden() ? nullptr : group;
-    }
-    return nullptr;
+QModelIndex SidebarSnippetsSection::groupIndex(const QString& category) const {
+    return rows_->rowOf(model_->groupIndex(category));
 }
 
-QTreeWidgetItem* SidebarSnippetsSection::snippetItem(const QString& id) const {
-    for (const auto& [group, rows] : groups_) {
-        for (const Row& row : rows) {
-            if (row.item->data(0, idRole).toString() == id)
-                return row.item;
-        }
-    }
-    return nullptr;
+QModelIndex SidebarSnippetsSection::snippetIndex(const QString& id) const {
+    return rows_->rowOf(model_->snippetIndex(id));
 }
 
-std::optional<Snippet> SidebarSnippetsSection::snippetOf(const QTreeWidgetItem* item) const {
-    if (!item || !item->parent())
-        return std::nullopt;
-    return store_.snippet(item->data(0, idRole).toString());
+bool SidebarSnippetsSection::isOpen(const QString& category) const { return rows_->isOpen(category); }
+
+void SidebarSnippetsSection::setOpen(const QString& category, bool open) { rows_->setOpen(category, open); }
+
+std::optional<Snippet> SidebarSnippetsSection::snippetOf(const QModelIndex& row) const {
+    const Snippet* s = model_->snippetAt(rows_->treeIndex(row));
+    return s ? std::optional<Snippet>(*s) : std::nullopt;
 }
 
 QMenu* SidebarSnippetsSection::menuFor(const QString& id, QWidget* parent) {

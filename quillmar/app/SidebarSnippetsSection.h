@@ -2,32 +2,25 @@
 
 #include "quillmar/app/SnippetDeleteSheet.h"
 #include "quillmar/app/SnippetEditSheet.h"
+#include "quillmar/app/SnippetRowsView.h"
+#include "quillmar/app/SnippetTreeModel.h"
 #include "quillmar/snippets/SnippetStore.h"
 
+#include <QModelIndex>
 #include <QPointer>
 #include <QSet>
 #include <QWidget>
-
-#include <vector>
 
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace quillmar {
 
 class SnippetInsertion;
 class UserSettings;
 class Workspace;
-
-// The text of a snippet row: the title and a platform mark for the tag
-// "linux" (first) or "macos", compared exactly.
-QString snippetRowText(const Snippet& snippet);
-// The filter field's text trimmed of spaces and tabs.
-QString snippetQuery(const QString& filterText);
 
 // The sidebar's Snippets section: the snippets by category under the shared
 // filter, the notice line, or only the store's error. A double-click
@@ -41,13 +34,18 @@ public:
     ~SidebarSnippetsSection() override;
 
     QToolButton* headerButton() const { return header_; }
-    QTreeWidget* tree() const { return tree_; }
+    // The list; its model is the `SnippetRowsModel` of the section.
+    SnippetRowsView* tree() const { return tree_; }
     QLabel* noticeText() const { return notice_; }
     QLabel* errorText() const { return error_; }
-    // The group of a category, none when it is hidden or absent.
-    QTreeWidgetItem* groupItem(const QString& category) const;
-    QTreeWidgetItem* snippetItem(const QString& id) const;
-    const QSet<QString>& openCategories() const { return openCategories_; }
+    // A category's row in the list, invalid when it is filtered out or absent.
+    QModelIndex groupIndex(const QString& category) const;
+    // A snippet's row, invalid when it is filtered out, closed or absent.
+    QModelIndex snippetIndex(const QString& id) const;
+    // Open while filtering, otherwise open when the user opened it.
+    bool isOpen(const QString& category) const;
+    void setOpen(const QString& category, bool open);
+    const QSet<QString>& openCategories() const { return rows_->toggled(); }
 
     // "Insert", "Copy", a divider, "Edit…", "Delete…"; the caller owns it.
     QMenu* menuFor(const QString& id, QWidget* parent);
@@ -56,7 +54,7 @@ public:
     SnippetEditSheet* editSheet() const { return editSheet_; }
     SnippetDeleteSheet* deleteSheet() const { return deleteSheet_; }
 
-    // Applies the filter's text to the rows already built.
+    // Applies the filter's text to the grouped rows.
     void applyFilter();
 
 protected:
@@ -64,16 +62,11 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    struct Row {
-        QTreeWidgetItem* item;
-        QString title, command, category;
-        QStringList tags;
-    };
-    void rebuild();
+    void showStore();
     void refreshNotice();
     void recolour();
     void fitHeight();
-    std::optional<Snippet> snippetOf(const QTreeWidgetItem* item) const;
+    std::optional<Snippet> snippetOf(const QModelIndex& index) const;
 
     SnippetStore& store_;
     SnippetInsertion& insertion_;
@@ -85,12 +78,11 @@ private:
     QWidget* body_ = nullptr;
     QLabel* error_ = nullptr;
     QLabel* notice_ = nullptr;
-    QTreeWidget* tree_ = nullptr;
-    std::vector<std::pair<QTreeWidgetItem*, std::vector<Row>>> groups_;
-    QSet<QString> openCategories_;
+    SnippetTreeModel* model_ = nullptr;
+    SnippetRowsModel* rows_ = nullptr;
+    SnippetRowsView* tree_ = nullptr;
     QPointer<SnippetEditSheet> editSheet_;
     QPointer<SnippetDeleteSheet> deleteSheet_;
-    bool syncing_ = false;
 };
 
 }  // namespace quillmar

@@ -1,6 +1,7 @@
 #include "quillmar/app/SnippetDeleteSheet.h"
 
 #include "quillmar/app/Metro.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,7 +17,7 @@ SnippetDeleteSheet::SnippetDeleteSheet(SnippetStore& store, Snippet snippet, QWi
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Delete Snippet"));
     auto* layout = new QVBoxLayout(this);
-    auto* question = new QLabel(
+    auto* question = ravelgrid::plainLabel(
         QStringLiteral("Delete \u201C%1\u201D?").arg(QString::fromStdString(snippet_.title)), this);
     question->setFont(metroFont(14, QFont::DemiBold));
     question->setWordWrap(true);

@@ -82,7 +82,7 @@ Snippet SnippetEditSheet::edited() const {
             s.tags.push_back(t.toStdString());
     }
     s.note = note_->toPlainText().toStdString();
-    return s;
+    return tidiedSnippet(std::move(s));
 }
 
 bool SnippetEditSheet::save() {

@@ -32,7 +32,7 @@ public:
     QLabel* errorText() const { return error_; }
     QPushButton* saveButton() const { return save_; }
 
-    // The snippet as the fields describe it now.
+    // The snippet as the fields describe it now, tidied as it is saved.
     Snippet edited() const;
     // Saves; true when the store took it (the sheet then closes).
     bool save();

@@ -65,9 +65,9 @@ void SnippetInsertion::insert(const Snippet& snippet) {
         return;
     }
     const PreparedSnippet prepared = prepareSnippetCommand(snippet.command);
-    const bool bracketed = view->terminal().bracketedPasteMode;
-    const std::string text = bracketed ? bracketedPasteSafe(prepared.text) : prepared.text;
-    if (!view->pasteSnippet(QString::fromStdString(text))) {
+    // The view drops every control; taking a stored end marker out whole
+    // first leaves no "[201~" of it at the prompt.
+    if (!view->pasteSnippet(QString::fromStdString(bracketedPasteSafe(prepared.text)))) {
         if (QClipboard* clipboard = QGuiApplication::clipboard())
             clipboard->setText(QString::fromStdString(prepared.text), QClipboard::Clipboard);
         showNotice(copiedInsteadNotice);

@@ -25,9 +25,9 @@ struct PreparedSnippet {
 };
 PreparedSnippet prepareSnippetCommand(std::string_view command);
 
-// What may go between the bracketed-paste markers: the end marker and every
-// C0 control but tab and line feed are removed, so the text can't end the
-// paste early or steer the shell's line editor.
+// A command made safe to paste, with or without the markers: the end marker
+// and every C0 control but tab and line feed are removed, so the text can't
+// end a bracketed paste early or steer the shell's line editor.
 std::string bracketedPasteSafe(std::string_view text);
 
 // Writes snippets at the prompt of the active terminal tab, copies them to

@@ -1,8 +1,11 @@
 #include "quillmar/app/SnippetsView.h"
 
+#include "quillmar/app/KeyringWaitLabel.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/SnippetDeleteSheet.h"
 #include "quillmar/app/SnippetEditSheet.h"
+#include "quillmar/app/SnippetTreeModel.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -14,15 +17,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace quillmar {
 
 namespace {
-
-constexpr int idRole = Qt::UserRole + 1;
-
 
 QString count(std::size_t n) {
     return n == 1 ? QStringLiteral("1 snippet") : QStringLiteral("%1 snippets").arg(n);
@@ -66,11 +67,14 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
     heading->setFont(metroFont(20, QFont::DemiBold));
     layout->addWidget(heading);
 
-    error_ = new QLabel(this);
+    error_ = ravelgrid::plainLabel(QString(), this);
     error_->setObjectName(QStringLiteral("snippetsError"));
     error_->setWordWrap(true);
     error_->setFont(metroFont(13));
     layout->addWidget(error_);
+    QLabel* waiting = makeKeyringWaitLabel(store_, this);
+    waiting->setFont(metroFont(13));
+    layout->addWidget(waiting);
 
     content_ = new QWidget(this);
     auto* contentLayout = new QVBoxLayout(content_);
@@ -88,16 +92,17 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
         row->addWidget(b);
     row->addStretch(1);
     contentLayout->addWidget(actions_);
-    notice_ = new QLabel(content_);
+    notice_ = ravelgrid::plainLabel(QString(), content_);
     notice_->setObjectName(QStringLiteral("snippetsNotice"));
     notice_->setWordWrap(true);
     notice_->hide();
     contentLayout->addWidget(notice_);
-    list_ = new QTreeWidget(content_);
+    model_ = SnippetTreeModel::of(store_);
+    rows_ = new SnippetRowsModel(model_, SnippetRowsModel::Look::pane, this);
+    list_ = new SnippetRowsView(content_);
     list_->setObjectName(QStringLiteral("snippetList"));
-    list_->setColumnCount(2);
-    list_->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("Command")});
-    list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    list_->setRows(rows_);
+    list_->header()->setSectionResizeMode(SnippetTreeModel::titleColumn, QHeaderView::ResizeToContents);
     list_->setUniformRowHeights(true);
     contentLayout->addWidget(list_, 1);
     layout->addWidget(content_, 1);
@@ -108,68 +113,46 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
     connect(reset, &QPushButton::clicked, this, &SnippetsView::confirmReset);
     connect(exportButton, &QPushButton::clicked, this, &SnippetsView::chooseExport);
     connect(importButton, &QPushButton::clicked, this, &SnippetsView::chooseImport);
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] {
-        edit_->setEnabled(selectedId().has_value());
-        delete_->setEnabled(selectedId().has_value());
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SnippetsView::updateButtons);
+    connect(list_, &SnippetRowsView::snippetActivated, this, &SnippetsView::editSelected);
+    connect(rows_, &QAbstractItemModel::modelAboutToBeReset, this, [this] { keep_ = selectedId(); });
+    connect(rows_, &QAbstractItemModel::modelReset, this, [this] {
+        if (keep_)
+            select(*keep_);
+        keep_.reset();
+        updateButtons();
     });
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        if (item && item->parent())
-            editSelected();
-    });
-    connect(&store_, &SnippetStore::snippetsChanged, this, &SnippetsView::rebuild);
-    connect(&store_, &SnippetStore::loadErrorChanged, this, &SnippetsView::rebuild);
-    rebuild();
+    connect(&store_, &SnippetStore::loadErrorChanged, this, &SnippetsView::showStore);
+    showStore();
+    updateButtons();
 }
 
 SnippetsView::~SnippetsView() = default;
 
-void SnippetsView::rebuild() {
-    const std::optional<QString> keep = selectedId();
+void SnippetsView::showStore() {
     const bool failed = store_.hasLoadError();
     error_->setText(store_.loadError());
     setTextColour(error_, Metro::danger());
     error_->setVisible(failed);
     content_->setVisible(!failed);
-    list_->clear();
-    if (!failed) {
-        for (const QString& category : store_.categories()) {
-            auto* group = new QTreeWidgetItem(list_, QStringList(category));
-            group->setFlags(Qt::ItemIsEnabled);
-            group->setFont(0, metroFont(12, QFont::Medium));
-            for (const Snippet& s : store_.snippets(category)) {
-                QString command = QString::fromStdString(s.command);
-                auto* item = new QTreeWidgetItem(group, {QString::fromStdString(s.title),
-                                                         command.section(QLatin1Char('\n'), 0, 0)});
-                item->setData(0, idRole, QString::fromStdString(s.id));
-                item->setToolTip(1, command);
-                item->setFont(1, metroMonoFont(12));
-            }
-            group->setExpanded(true);
-        }
-    }
-    if (keep)
-        select(*keep);
-    edit_->setEnabled(selectedId().has_value());
-    delete_->setEnabled(selectedId().has_value());
+}
+
+void SnippetsView::updateButtons() {
+    const bool chosen = selectedId().has_value();
+    edit_->setEnabled(chosen);
+    delete_->setEnabled(chosen);
 }
 
 std::optional<QString> SnippetsView::selectedId() const {
-    const auto items = list_->selectedItems();
-    if (items.isEmpty() || !items.front()->parent())
+    const QModelIndexList rows = list_->selectionModel()->selectedRows();
+    if (rows.isEmpty() || rows_->isHeader(rows.front()))
         return std::nullopt;
-    return items.front()->data(0, idRole).toString();
+    return rows.front().data(SnippetTreeModel::idRole).toString();
 }
 
 void SnippetsView::select(const QString& id) {
-    for (int g = 0; g < list_->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = list_->topLevelItem(g);
-        for (int i = 0; i < group->childCount(); ++i) {
-            if (group->child(i)->data(0, idRole).toString() == id) {
-                list_->setCurrentItem(group->child(i));
-                return;
-            }
-        }
-    }
+    if (const QModelIndex row = rows_->rowOf(model_->snippetIndex(id)); row.isValid())
+        list_->setCurrentIndex(row);
 }
 
 void SnippetsView::addSnippet() {
@@ -260,12 +243,19 @@ QString SnippetsView::importSummary() const {
                        .arg(count(pending_->added.size()), count(pending_->replaced.size()));
     if (!pending_->unchanged.empty())
         text.append(QStringLiteral(" %1 already stored unchanged.").arg(count(pending_->unchanged.size())));
+    for (std::size_t i = 0; i < pending_->notes.size(); ++i)
+        text.append(QLatin1String(i ? "\n" : "\n\n")).append(QString::fromStdString(pending_->notes[i]));
     if (!pending_->replaced.empty()) {
+        // A file can replace thousands; a box lists no more than one can read.
+        constexpr std::size_t listed = 20;
         text.append(QStringLiteral("\n\nReplaced:"));
-        for (const std::string& id : pending_->replaced) {
-            if (const auto s = store_.snippet(QString::fromStdString(id)))
+        for (std::size_t i = 0; i < std::min(listed, pending_->replaced.size()); ++i) {
+            const QString id = QString::fromStdString(pending_->replaced[i]);
+            if (const Snippet* s = model_->snippetAt(model_->snippetIndex(id)))
                 text.append(QStringLiteral("\n\u2022 ")).append(QString::fromStdString(s->title));
         }
+        if (pending_->replaced.size() > listed)
+            text.append(QStringLiteral("\n\u2026 and %1 more.").arg(pending_->replaced.size() - listed));
     }
     return text;
 }
@@ -306,8 +296,11 @@ void SnippetsView::chooseImport() {
     const auto pass = askPassphrase(window(), QStringLiteral("Passphrase of the Export"), false);
     if (!pass || !prepareImport(path, pass->first))
         return;
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Import Snippets"), importSummary(), QMessageBox::NoButton,
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Import Snippets"), QString(), QMessageBox::NoButton,
                     window());
+    // The summary lists the titles of the snippets it replaces.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(importSummary());
     box.setWindowModality(Qt::WindowModal);
     QPushButton* replace = nullptr;
     QPushButton* keep = nullptr;

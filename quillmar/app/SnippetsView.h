@@ -2,6 +2,7 @@
 
 #include "quillmar/app/SnippetDeleteSheet.h"
 #include "quillmar/app/SnippetEditSheet.h"
+#include "quillmar/app/SnippetRowsView.h"
 #include "quillmar/snippets/SnippetStore.h"
 #include "platform/Scheduler.h"
 
@@ -12,10 +13,10 @@
 
 class QLabel;
 class QPushButton;
-class QTreeWidget;
 
 namespace quillmar {
 
+class SnippetTreeModel;
 
 // The Snippets tool pane: the list by category, add, edit, delete, reset to
 // the factory set, export to and import from a passphrase file. A store
@@ -29,7 +30,7 @@ public:
     SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWidget* parent = nullptr);
     ~SnippetsView() override;
 
-    QTreeWidget* list() const { return list_; }
+    SnippetRowsView* list() const { return list_; }
     QLabel* errorText() const { return error_; }
     QLabel* noticeText() const { return notice_; }
     QWidget* actions() const { return actions_; }
@@ -60,7 +61,8 @@ public:
     void showNotice(const QString& text);
 
 private:
-    void rebuild();
+    void showStore();
+    void updateButtons();
     void chooseExport();
     void chooseImport();
     void confirmReset();
@@ -70,7 +72,11 @@ private:
     QLabel* error_ = nullptr;
     QWidget* content_ = nullptr;
     QWidget* actions_ = nullptr;
-    QTreeWidget* list_ = nullptr;
+    SnippetTreeModel* model_ = nullptr;
+    SnippetRowsModel* rows_ = nullptr;
+    SnippetRowsView* list_ = nullptr;
+    // The selection kept across a regrouping of the store.
+    std::optional<QString> keep_;
     QLabel* notice_ = nullptr;
     QPushButton* edit_ = nullptr;
     QPushButton* delete_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include "quillmar/app/LucideIcon.h"
 #include "quillmar/app/Metro.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -110,7 +111,7 @@ TabChip::TabChip(std::shared_ptr<TerminalSession> session, std::function<void()>
                  std::function<void()> onClose, QWidget* parent)
     : ChipBase(std::move(onSelect), std::move(onClose), parent), session_(std::move(session)) {
     dot_ = new StatusDot(this);
-    title_ = new QLabel(this);
+    title_ = ravelgrid::plainLabel(QString(), this);
     title_->setFont(metroMonoFont(12));
     field_ = new QLineEdit(this);
     field_->setPlaceholderText(QStringLiteral("Tab name"));
@@ -159,7 +160,7 @@ void TabChip::refresh() {
     title_->setText(session_->title());
     textColour(title_, active_ ? Metro::text() : Metro::secondaryText());
     textColour(field_, Metro::text());
-    setToolTip(session_->summary());
+    setToolTip(ravelgrid::plainToolTip(session_->summary()));
     adjustSize();
 }
 

@@ -4,6 +4,7 @@
 #include "quillmar/app/SessionEndedCard.h"
 #include "quillmar/app/StallHint.h"
 #include "platform/Log.h"
+#include "ravelgrid/process/RemoteLoginProbe.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 
 #include <QKeyEvent>
@@ -35,7 +36,8 @@ std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target) {
         launch.executable = target.executable.toStdString();
         for (const QString& arg : target.arguments)
             launch.args.push_back(arg.toStdString());
-        launch.trusted = true;
+        // ssh-copy-id shows what the host says; a local tool like ssh-keygen is ours.
+        launch.trusted = !ravelgrid::RemoteLoginProbe::isRemoteLoginProgram(launch.executable);
         break;
     }
     if (launch.executable.empty() || launch.executable.front() != '/')

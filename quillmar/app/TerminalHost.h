@@ -23,7 +23,7 @@ class StallHint;
 struct SessionLaunch {
     std::string executable;
     std::vector<std::string> args;  // without argument 0
-    bool trusted = false;           // a local program of ours, not a remote host
+    bool trusted = false;           // a local program of ours, not one that connects to a host
 };
 std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target);
 

@@ -18,6 +18,7 @@ public:
 
     Lookup find() override;
     SnippetResult<platform::SymmetricKey> create() override;
+    void cancel() override { keyring_.cancel(); }
 
     static std::string encode(const platform::SymmetricKey& key);
     static std::optional<platform::SymmetricKey> decode(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include "platform/Crypto.h"
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -9,6 +10,38 @@ namespace quillmar {
 namespace {
 
 bool isBlank(std::string_view s) { return s.find_first_not_of(" \t\r\n") == std::string_view::npos; }
+
+std::string trimmed(std::string_view s) {
+    constexpr std::string_view space = " \t\r\n\v\f";
+    const auto begin = s.find_first_not_of(space);
+    if (begin == std::string_view::npos) return {};
+    return std::string(s.substr(begin, s.find_last_not_of(space) - begin + 1));
+}
+
+std::string plainLineBreaks(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\r') {
+            out.push_back(s[i]);
+            continue;
+        }
+        out.push_back('\n');
+        if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
+    }
+    return out;
+}
+
+// C0, DEL and C1 (U+0080...U+009F, "\xC2\x80"..."\xC2\x9F" in valid UTF-8).
+bool hasControl(std::string_view s, bool lineBreaksAndTabs) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (lineBreaksAndTabs && (c == '\t' || c == '\n' || c == '\r')) continue;
+        if (c < 0x20 || c == 0x7f) return true;
+        if (c == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9f) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -52,42 +85,6 @@ std::optional<std::string> normalizedSnippetId(std::string_view id) {
     return out;
 }
 
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        std::uint32_t cp;
-        if ((c & 0xe0) == 0xc0) {
-            len = 2;
-            cp = c & 0x1f;
-        } else if ((c & 0xf0) == 0xe0) {
-            len = 3;
-            cp = c & 0x0f;
-        } else if ((c & 0xf8) == 0xf0) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xc0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3f);
-        }
-        const bool overlong = (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-        if (overlong || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
-        i += len;
-    }
-    return true;
-}
-
 std::optional<std::string> snippetProblem(const Snippet& s) {
     if (!normalizedSnippetId(s.id)) return "The snippet has no valid id.";
     if (isBlank(s.title)) return "A snippet needs a title.";
@@ -101,7 +98,35 @@ std::optional<std::string> snippetProblem(const Snippet& s) {
         if (tag.size() > SnippetLimits::maxTagBytes) return "A tag may be at most 1024 bytes long.";
         if (!isValidUtf8(tag)) return "A snippet's text must be valid UTF-8.";
     }
+    if (hasControl(s.title, false)) return "A snippet's title can't hold control characters.";
+    if (hasControl(s.category, false)) return "A snippet's category can't hold control characters.";
+    for (const std::string& tag : s.tags)
+        if (hasControl(tag, false)) return "A snippet's tags can't hold control characters.";
+    if (hasControl(s.command, true))
+        return "A snippet's command can't hold control characters other than tabs and line breaks.";
+    if (hasControl(s.note, true))
+        return "A snippet's note can't hold control characters other than tabs and line breaks.";
     return std::nullopt;
+}
+
+Snippet tidiedSnippet(Snippet s) {
+    s.title = trimmed(s.title);
+    s.category = trimmed(s.category);
+    if (s.category.empty()) s.category = defaultSnippetCategory;
+    std::vector<std::string> tags;
+    for (const std::string& tag : s.tags) {
+        const std::string_view whole = tag;
+        for (std::size_t start = 0; start <= whole.size();) {
+            const std::size_t comma = std::min(whole.find(',', start), whole.size());
+            if (std::string piece = trimmed(whole.substr(start, comma - start)); !piece.empty())
+                tags.push_back(std::move(piece));
+            start = comma + 1;
+        }
+    }
+    s.tags = std::move(tags);
+    s.command = plainLineBreaks(s.command);
+    s.note = plainLineBreaks(s.note);
+    return s;
 }
 
 }  // namespace quillmar

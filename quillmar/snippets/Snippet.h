@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Utf8.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -36,9 +38,21 @@ std::string newSnippetId();
 // The id in upper case when it is a UUID ("8-4-4-4-12" hex digits), else none.
 std::optional<std::string> normalizedSnippetId(std::string_view id);
 
-bool isValidUtf8(std::string_view text);
+using platform::isValidUtf8;
 
-// Why the snippet can't be stored (a sentence), or none when it can.
+// Where a snippet without a category is filed and shown.
+inline constexpr std::string_view defaultSnippetCategory = "Uncategorized";
+
+// The snippet as the editor saves it: title, category and tags trimmed, tags
+// split at commas and blank ones dropped, a blank category filed under
+// `defaultSnippetCategory`, and "\r\n" or a lone "\r" in the command and the
+// note made "\n". Changes nothing else, so `snippetProblem` still has its say.
+Snippet tidiedSnippet(Snippet snippet);
+
+// Why the snippet can't be stored (a sentence), or none when it can. Besides
+// blanks, bounds and UTF-8, control characters are refused: none at all in
+// the title, category and tags, none but tab and line feed in the command
+// and the note, since they would reach a shell or a one-line label.
 std::optional<std::string> snippetProblem(const Snippet& snippet);
 
 }  // namespace quillmar

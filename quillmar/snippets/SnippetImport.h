@@ -2,6 +2,7 @@
 
 #include "quillmar/snippets/Snippet.h"
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <vector>
@@ -11,10 +12,14 @@ namespace quillmar {
 // What an import would do to the stored list, for the caller to show and
 // confirm before anything changes.
 struct SnippetImportPlan {
-    std::vector<Snippet> incoming;      // the file's snippets, in its order
+    std::vector<Snippet> incoming;      // the file's snippets as they will be stored, in its order
     std::vector<std::string> added;     // ids not stored yet
     std::vector<std::string> replaced;  // stored ids whose snippet differs
     std::vector<std::string> unchanged; // stored ids whose snippet is the same
+    std::size_t tidied = 0;             // taken in the form the editor saves
+    std::size_t refused = 0;            // left out, as the editor would refuse them
+    // A sentence on the tidied ones and one for each reason of leaving out.
+    std::vector<std::string> notes;
 
     // Replacing stored snippets needs the user's yes.
     bool needsConfirmation() const { return !replaced.empty(); }
@@ -32,6 +37,9 @@ struct SnippetImportOutcome {
 
 class SnippetImport {
 public:
+    // A file is as untrusted as anything pasted: each snippet goes through
+    // the editor's rules (`tidiedSnippet`, `snippetProblem`) before it is
+    // compared with the stored ones.
     static SnippetImportPlan plan(std::span<const Snippet> stored, std::vector<Snippet> incoming);
 
     // The merged list: stored snippets keep their places (replaced ones take

@@ -14,7 +14,15 @@ namespace {
 
 constexpr const char* kNothingChanged = " Nothing was changed.";
 
+// How often a save is redone on another window's newer file before giving up.
+constexpr int kSaveAttempts = 5;
+
 SnippetError unchanged(const SnippetError& error) { return SnippetError{error.message + kNothingChanged}; }
+SnippetError refused(const char* sentence) { return SnippetError{sentence + std::string(kNothingChanged)}; }
+
+auto sameId(const std::string& id) {
+    return [&id](const Snippet& s) { return s.id == id; };
+}
 
 }  // namespace
 
@@ -55,21 +63,24 @@ void SnippetLibrary::load() {
 
 void SnippetLibrary::readFile() {
     auto contents = vault_.load();
+    if (contents && !contents.value().fileExisted) {
+        // Only when there is no file at all: never in place of one we couldn't read.
+        std::vector<Snippet> factory = factorySnippets();
+        auto saved = vault_.save(factory);
+        if (!saved) {
+            loadError_ = saved.error().message;
+            return;
+        }
+        if (saved.value() == SnippetVault::SaveOutcome::written)
+            contents.value().snippets = std::move(factory);
+        else
+            contents = vault_.load();  // another window made the file first
+    }
     if (!contents) {
         loadError_ = contents.error().message;
         return;
     }
-    if (contents.value().fileExisted) {
-        snippets_ = std::move(contents.value().snippets);
-    } else {
-        // Only when there is no file at all: never in place of one we couldn't read.
-        std::vector<Snippet> factory = factorySnippets();
-        if (auto saved = vault_.save(factory); !saved) {
-            loadError_ = saved.error().message;
-            return;
-        }
-        snippets_ = std::move(factory);
-    }
+    snippets_ = std::move(contents.value().snippets);
     loadError_.reset();
     opened_ = true;
 }
@@ -81,10 +92,39 @@ SnippetStatus SnippetLibrary::mayChange() const {
     return SnippetDone{};
 }
 
-SnippetStatus SnippetLibrary::commit(std::vector<Snippet> next) {
-    if (auto saved = vault_.save(next); !saved) return unchanged(saved.error());
-    snippets_ = std::move(next);
-    ++revision_;
+SnippetStatus SnippetLibrary::commit(const Change& change) {
+    for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
+        auto next = change(snippets_);
+        if (!next) return next.error();
+        auto saved = vault_.save(next.value());
+        if (!saved) return unchanged(saved.error());
+        if (saved.value() == SnippetVault::SaveOutcome::written) {
+            snippets_ = std::move(next.value());
+            ++revision_;
+            return SnippetDone{};
+        }
+        if (auto taken = takeFileOnDisk(); !taken) return taken.error();
+    }
+    return refused("The snippets file kept changing while the change was saved.");
+}
+
+SnippetStatus SnippetLibrary::takeFileOnDisk() {
+    auto contents = vault_.load();
+    if (!contents) {
+        // Whatever is there now can't be opened here, so it is never written over.
+        loadError_ = contents.error().message;
+        opened_ = false;
+        if (!snippets_.empty()) {
+            snippets_.clear();
+            ++revision_;
+        }
+        return unchanged(contents.error());
+    }
+    // A file removed by hand holds nothing to keep: the list stays and is written anew.
+    if (contents.value().fileExisted && contents.value().snippets != snippets_) {
+        snippets_ = std::move(contents.value().snippets);
+        ++revision_;
+    }
     return SnippetDone{};
 }
 
@@ -93,12 +133,15 @@ SnippetResult<std::string> SnippetLibrary::add(Snippet snippet) {
     if (snippet.id.empty()) snippet.id = newSnippetId();
     if (auto id = normalizedSnippetId(snippet.id)) snippet.id = *id;
     if (auto problem = snippetProblem(snippet)) return SnippetError{*problem + kNothingChanged};
-    if (find(snippet.id)) return SnippetError{"A snippet with this id exists already." + std::string(kNothingChanged)};
-    if (snippets_.size() >= SnippetLimits::maxSnippets)
-        return SnippetError{"There are too many snippets to add another." + std::string(kNothingChanged)};
-    std::vector<Snippet> next = snippets_;
-    next.push_back(snippet);
-    if (auto done = commit(std::move(next)); !done) return done.error();
+    auto done = commit([&snippet](const std::vector<Snippet>& list) -> SnippetResult<std::vector<Snippet>> {
+        if (std::any_of(list.begin(), list.end(), sameId(snippet.id)))
+            return refused("A snippet with this id exists already.");
+        if (list.size() >= SnippetLimits::maxSnippets) return refused("There are too many snippets to add another.");
+        std::vector<Snippet> next = list;
+        next.push_back(snippet);
+        return next;
+    });
+    if (!done) return done.error();
     return snippet.id;
 }
 
@@ -107,29 +150,32 @@ SnippetStatus SnippetLibrary::edit(const Snippet& changed) {
     Snippet snippet = changed;
     if (auto id = normalizedSnippetId(snippet.id)) snippet.id = *id;
     if (auto problem = snippetProblem(snippet)) return SnippetError{*problem + kNothingChanged};
-    std::vector<Snippet> next = snippets_;
-    auto it = std::find_if(next.begin(), next.end(), [&](const Snippet& s) { return s.id == snippet.id; });
-    if (it == next.end()) return SnippetError{"That snippet no longer exists." + std::string(kNothingChanged)};
-    if (*it == snippet) return SnippetDone{};
-    *it = snippet;
-    return commit(std::move(next));
+    if (const Snippet* existing = find(snippet.id); existing && *existing == snippet) return SnippetDone{};
+    return commit([&snippet](const std::vector<Snippet>& list) -> SnippetResult<std::vector<Snippet>> {
+        std::vector<Snippet> next = list;
+        auto it = std::find_if(next.begin(), next.end(), sameId(snippet.id));
+        if (it == next.end()) return refused("That snippet no longer exists.");
+        *it = snippet;
+        return next;
+    });
 }
 
 SnippetStatus SnippetLibrary::remove(std::string_view id) {
     if (auto ok = mayChange(); !ok) return ok;
-    const Snippet* existing = find(id);
-    if (!existing) return SnippetError{"That snippet no longer exists." + std::string(kNothingChanged)};
-    const std::string target = existing->id;
-    std::vector<Snippet> next;
-    next.reserve(snippets_.size());
-    for (const Snippet& s : snippets_)
-        if (s.id != target) next.push_back(s);
-    return commit(std::move(next));
+    auto target = normalizedSnippetId(id);
+    if (!target) return refused("That snippet no longer exists.");
+    return commit([&target](const std::vector<Snippet>& list) -> SnippetResult<std::vector<Snippet>> {
+        std::vector<Snippet> next = list;
+        auto gone = std::remove_if(next.begin(), next.end(), sameId(*target));
+        if (gone == next.end()) return refused("That snippet no longer exists.");
+        next.erase(gone, next.end());
+        return next;
+    });
 }
 
 SnippetStatus SnippetLibrary::resetToFactory() {
     if (auto ok = mayChange(); !ok) return ok;
-    return commit(factorySnippets());
+    return commit([](const std::vector<Snippet>&) -> SnippetResult<std::vector<Snippet>> { return factorySnippets(); });
 }
 
 SnippetStatus SnippetLibrary::exportTo(const std::string& path, std::string_view passphrase,
@@ -183,11 +229,17 @@ SnippetResult<SnippetImportOutcome> SnippetLibrary::applyImport(const SnippetImp
                                                                 SnippetImportChoice choice) {
     if (auto ok = mayChange(); !ok) return ok.error();
     SnippetImportOutcome outcome;
-    std::vector<Snippet> next = SnippetImport::merge(snippets_, plan.incoming, choice, &outcome);
-    if (next.size() > SnippetLimits::maxSnippets)
-        return SnippetError{"The import would make more snippets than can be kept." + std::string(kNothingChanged)};
+    const auto change = [&](const std::vector<Snippet>& list) -> SnippetResult<std::vector<Snippet>> {
+        outcome = {};
+        std::vector<Snippet> next = SnippetImport::merge(list, plan.incoming, choice, &outcome);
+        if (next.size() > SnippetLimits::maxSnippets)
+            return refused("The import would make more snippets than can be kept.");
+        return next;
+    };
+    auto first = change(snippets_);
+    if (!first) return first.error();
     if (outcome.added.empty() && outcome.replaced.empty()) return outcome;
-    if (auto done = commit(std::move(next)); !done) return done.error();
+    if (auto done = commit(change); !done) return done.error();
     return outcome;
 }
 

@@ -8,6 +8,7 @@
 #include "quillmar/snippets/SnippetVault.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,9 @@ namespace quillmar {
 
 // The user's snippets in memory and on disk. Every change is saved before it
 // is kept: a change that can't be saved leaves the list as it was. While the
-// file couldn't be opened (`loadError`), every change is refused.
+// file couldn't be opened (`loadError`), every change is refused. When
+// another window saved the file since it was read, its list is taken and the
+// change made again on it, by id, so neither loses the other's snippets.
 class SnippetLibrary {
 public:
     explicit SnippetLibrary(SnippetVault vault);
@@ -27,6 +30,7 @@ public:
     void setLoaded(bool loaded) { loaded_ = loaded; }
     const std::optional<std::string>& loadError() const { return loadError_; }
     const SnippetVault& vault() const { return vault_; }
+    SnippetVault& vault() { return vault_; }
 
     // Goes up whenever the list is replaced, so observers can tell cheaply.
     std::uint64_t revision() const { return revision_; }
@@ -59,7 +63,11 @@ public:
 private:
     void readFile();
     SnippetStatus mayChange() const;
-    SnippetStatus commit(std::vector<Snippet> next);
+    // The list a change makes of the list it is given, or why it can't.
+    using Change = std::function<SnippetResult<std::vector<Snippet>>(const std::vector<Snippet>&)>;
+    SnippetStatus commit(const Change& change);
+    // The list another window saved; failing that, the load error.
+    SnippetStatus takeFileOnDisk();
 
     SnippetVault vault_;
     platform::NaturalOrder order_;

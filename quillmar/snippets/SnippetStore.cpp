@@ -2,6 +2,12 @@
 
 #include "quillmar/snippets/KeyringKeySource.h"
 
+#include "platform/SafeFile.h"
+
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 namespace quillmar {
 namespace {
 
@@ -9,13 +15,31 @@ QString toQt(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
+struct SnippetStore::Mailbox {
+    std::mutex mutex;
+    SnippetStore* store = nullptr;
+};
+
 SnippetStore::SnippetStore(QObject* parent)
     : SnippetStore(SnippetPaths::fromEnvironment(), std::make_unique<KeyringKeySource>(), parent) {}
 
 SnippetStore::SnippetStore(SnippetPaths paths, std::unique_ptr<SnippetKeySource> keys, QObject* parent)
-    : QObject(parent), library_(SnippetVault(std::move(paths), std::move(keys))) {}
+    : QObject(parent), library_(SnippetVault(std::move(paths), std::move(keys))),
+      mailbox_(std::make_shared<Mailbox>()) {
+    mailbox_->store = this;
+    keyWait_.setSingleShot(true);
+    keyWait_.setInterval(kKeyringTimeLimit);
+    connect(&keyWait_, &QTimer::timeout, this, &SnippetStore::keyringTooSlow);
+}
 
-SnippetStore::~SnippetStore() = default;
+SnippetStore::~SnippetStore() {
+    {
+        std::lock_guard lock(mailbox_->mutex);
+        mailbox_->store = nullptr;
+    }
+    // The worker gives up soon and finds no one to tell.
+    if (waitingForKeyring()) library_.vault().keySource()->cancel();
+}
 
 void SnippetStore::setLoaded(bool loaded) {
     if (loaded == library_.loaded()) return;
@@ -64,6 +88,47 @@ std::optional<QString> SnippetStore::finish(const Before& was, const SnippetStat
 }
 
 void SnippetStore::load() {
+    if (waitingForKeyring()) return;
+    if (library_.vault().hasKey()) {
+        readNow();
+        return;
+    }
+    keyForOpening_ = platform::somethingAt(library_.vault().paths().snippetsFile());
+    const std::uint64_t ticket = ++ticket_;
+    try {
+        std::thread([mailbox = mailbox_, keys = library_.vault().keySource(), forOpening = keyForOpening_, ticket] {
+            auto fetched = SnippetVault::fetchKey(*keys, forOpening);
+            std::lock_guard lock(mailbox->mutex);
+            if (SnippetStore* store = mailbox->store)
+                QMetaObject::invokeMethod(
+                    store, [store, ticket, fetched] { store->keyFetched(ticket, fetched); }, Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error&) {
+        library_.vault().setFetchedKey(
+            SnippetVault::keyFailure(keyForOpening_, "No thread could be started to ask the keyring."));
+        readNow();
+        return;
+    }
+    keyWait_.start();
+    emit waitingForKeyringChanged();
+}
+
+void SnippetStore::keyFetched(std::uint64_t ticket, SnippetResult<platform::SymmetricKey> fetched) {
+    if (ticket != ticket_ || !waitingForKeyring()) return;  // given up on already
+    keyWait_.stop();
+    library_.vault().setFetchedKey(std::move(fetched));
+    readNow();
+    emit waitingForKeyringChanged();
+}
+
+void SnippetStore::keyringTooSlow() {
+    library_.vault().keySource()->cancel();
+    library_.vault().setFetchedKey(SnippetVault::keyFailure(keyForOpening_, "The keyring didn't answer in time."));
+    readNow();
+    emit waitingForKeyringChanged();
+}
+
+void SnippetStore::readNow() {
     const Before was = before();
     library_.load();
     publish(was);

@@ -5,7 +5,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -14,7 +16,8 @@ namespace quillmar {
 
 // The snippets for the views: the library with a signal per changed
 // property. A new store holds nothing, has no load error, is not loaded and
-// reads nothing until `load`. Main thread only.
+// reads nothing until `load`. Main thread only; the key is asked for on a
+// thread of its own, since the keyring may wait on an unlock prompt.
 //
 // Every change returns none when it was saved, else the sentence to show
 // (ending in "Nothing was changed.").
@@ -23,6 +26,7 @@ class SnippetStore : public QObject {
     Q_PROPERTY(bool loaded READ loaded WRITE setLoaded NOTIFY loadedChanged)
     Q_PROPERTY(QString loadError READ loadError NOTIFY loadErrorChanged)
     Q_PROPERTY(QStringList categories READ categories NOTIFY categoriesChanged)
+    Q_PROPERTY(bool waitingForKeyring READ waitingForKeyring NOTIFY waitingForKeyringChanged)
 
 public:
     // The user's data folder and keyring.
@@ -36,6 +40,12 @@ public:
     bool hasLoadError() const { return library_.loadError().has_value(); }
     // Empty when there is none.
     QString loadError() const;
+    // Between `load` and the keyring's answer; nothing is open meanwhile,
+    // and every change is refused.
+    bool waitingForKeyring() const { return keyWait_.isActive(); }
+    // How long the keyring may take before the load gives up (tests shorten it).
+    static constexpr std::chrono::milliseconds kKeyringTimeLimit {30000};
+    void setKeyringTimeLimit(std::chrono::milliseconds limit) { keyWait_.setInterval(limit); }
 
     const std::vector<Snippet>& allSnippets() const { return library_.all(); }
     std::optional<Snippet> snippet(const QString& id) const;
@@ -57,6 +67,8 @@ public:
 
 public slots:
     // Reads the snippets file (saving the factory set when there is none).
+    // Until the key is known, it is first asked for off the main thread; the
+    // file is read when the answer comes, or fails when none comes in time.
     void load();
 
 signals:
@@ -64,8 +76,15 @@ signals:
     void loadErrorChanged();
     void snippetsChanged();
     void categoriesChanged();
+    void waitingForKeyringChanged();
 
 private:
+    // The worker's way back, cut when the store goes.
+    struct Mailbox;
+    void keyFetched(std::uint64_t ticket, SnippetResult<platform::SymmetricKey> fetched);
+    void keyringTooSlow();
+    void readNow();
+
     // Emits what differs from the state before a step.
     struct Before {
         bool loaded;
@@ -78,6 +97,10 @@ private:
 
     SnippetLibrary library_;
     QStringList categories_;
+    std::shared_ptr<Mailbox> mailbox_;
+    QTimer keyWait_;  // runs while the keyring is asked
+    std::uint64_t ticket_ = 0;  // tells the answer of the current ask from stale ones
+    bool keyForOpening_ = false;
 };
 
 }  // namespace quillmar

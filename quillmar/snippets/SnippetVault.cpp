@@ -37,6 +37,7 @@ SnippetResult<SnippetVault::Contents> SnippetVault::load() {
     if (!file.ok()) {
         using Kind = platform::FileReadError::Kind;
         if (file.error->kind == Kind::notFound && !somethingAt(paths_.snippetsFile())) {
+            seen_.reset();
             mayWrite_ = true;
             return Contents{};
         }
@@ -46,39 +47,61 @@ SnippetResult<SnippetVault::Contents> SnippetVault::load() {
     }
     if (auto header = SnippetFileFormat::checkSnippetsHeader(file.data); !header) return header.error();
 
-    if (!key_) {
-        auto found = keys_->find();
-        if (found.error) return SnippetError{"Your snippets can't be opened. " + found.error->message};
-        if (!found.key)
-            return SnippetError{"Your snippets can't be opened: the key they were saved with isn't in your keyring."};
-        key_ = std::move(found.key);
-    }
+    if (auto key = knownKey(true); !key) return key.error();
     auto json = SnippetFileFormat::openSnippets(*key_, file.data);
     if (!json) return json.error();
     auto list = SnippetJson::decode(json.value(), "The snippets file");
     platform::wipe(json.value());
     if (!list) return list.error();
+    seen_ = std::move(file.data);
     mayWrite_ = true;
     return Contents{true, std::move(list.value())};
 }
 
-SnippetResult<platform::SymmetricKey> SnippetVault::keyForSaving() {
-    if (key_) return *key_;
-    auto found = keys_->find();
-    if (found.error) return SnippetError{"Your snippets can't be saved. " + found.error->message};
-    if (!found.key) {
-        auto made = keys_->create();
-        if (!made) return SnippetError{"Your snippets can't be saved. " + made.error().message};
-        found.key = std::move(made.value());
-    }
-    key_ = std::move(found.key);
-    return *key_;
+SnippetError SnippetVault::keyFailure(bool forOpening, const std::string& why) {
+    return SnippetError{std::string(forOpening ? "Your snippets can't be opened. " : "Your snippets can't be saved. ") +
+                        why};
 }
 
-SnippetStatus SnippetVault::save(std::span<const Snippet> snippets) {
+SnippetResult<platform::SymmetricKey> SnippetVault::fetchKey(SnippetKeySource& keys, bool forOpening) {
+    auto found = keys.find();
+    if (found.error) return keyFailure(forOpening, found.error->message);
+    if (found.key) return std::move(*found.key);
+    if (forOpening)
+        return SnippetError{"Your snippets can't be opened: the key they were saved with isn't in your keyring."};
+    auto made = keys.create();
+    if (!made) return keyFailure(false, made.error().message);
+    return made;
+}
+
+void SnippetVault::setFetchedKey(SnippetResult<platform::SymmetricKey> fetched) {
+    if (fetched) {
+        key_ = std::move(fetched.value());
+        keyError_.reset();
+    } else {
+        keyError_ = fetched.error();
+    }
+}
+
+SnippetResult<platform::SymmetricKey> SnippetVault::knownKey(bool forOpening) {
+    if (key_) return *key_;
+    auto key = keyError_ ? SnippetResult<platform::SymmetricKey>(*keyError_) : fetchKey(*keys_, forOpening);
+    if (key) key_ = key.value();
+    return key;
+}
+
+bool SnippetVault::onDiskAsSeen() const {
+    if (!seen_) return !somethingAt(paths_.snippetsFile());
+    auto file = platform::readRegularFile(paths_.snippetsFile(), SnippetLimits::maxFileBytes);
+    return file.ok() && file.data == *seen_;
+}
+
+SnippetResult<SnippetVault::SaveOutcome> SnippetVault::save(std::span<const Snippet> snippets) {
     if (!mayWrite_)
         return SnippetError{"The snippets file couldn't be opened, so it is left as it is."};
-    auto key = keyForSaving();
+    // A first look, so that another window's file isn't backed up on each try.
+    if (!onDiskAsSeen()) return SaveOutcome::fileChanged;
+    auto key = knownKey(false);
     if (!key) return key.error();
 
     std::string json = SnippetJson::encode(snippets);
@@ -88,13 +111,20 @@ SnippetStatus SnippetVault::save(std::span<const Snippet> snippets) {
 
     if (int err = makeDirectories(paths_.dataDirectory(), 0700))
         return SnippetError{"Couldn't make the folder " + paths_.dataDirectory() + ": " + std::strerror(err) + "."};
-    if (auto backed = backUpCurrentFile(); !backed) return backed.error();
+    if (auto backed = backUp(); !backed) return backed.error();
 
     platform::SafeWriteOptions options;
     options.modeWhenNew = 0600;
-    if (auto err = platform::replaceFileAtomically(paths_.snippetsFile(), sealed.value(), options))
-        return SnippetError{"Couldn't write the snippets file: " + err->description + "."};
-    return SnippetDone{};
+    const std::optional<std::string_view> expected = seen_ ? std::optional<std::string_view>(*seen_) : std::nullopt;
+    if (auto err = platform::replaceFileIfUnchanged(paths_.snippetsFile(), expected, sealed.value(), options)) {
+        if (!err->changed)
+            return SnippetError{"Couldn't write the snippets file: " + err->description + "."};
+        // Bytes written into the old file as ours took its place: keep them.
+        if (err->replaced) (void)backUp(&*err->replaced);
+        return SaveOutcome::fileChanged;
+    }
+    seen_ = std::move(sealed.value());
+    return SaveOutcome::written;
 }
 
 std::string SnippetVault::stampNow() const {
@@ -106,9 +136,9 @@ std::string SnippetVault::stampNow() const {
     return buf;
 }
 
-SnippetStatus SnippetVault::backUpCurrentFile() {
+SnippetStatus SnippetVault::backUp(const std::string* bytes) {
     const std::string source = paths_.snippetsFile();
-    if (!somethingAt(source)) return SnippetDone{};
+    if (!bytes && !somethingAt(source)) return SnippetDone{};
     auto fail = [](const std::string& why) { return SnippetError{"Couldn't back up the snippets file: " + why + "."}; };
     const std::string dir = paths_.backupsDirectory();
     if (int err = makeDirectories(dir, 0700)) return fail(std::strerror(err));
@@ -141,16 +171,19 @@ SnippetStatus SnippetVault::backUpCurrentFile() {
         if (somethingAt(candidate)) continue;
         // The file is only ever replaced by a rename, never written in place, so
         // a second link keeps the old contents without copying them.
-        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (!bytes && ::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             syncDirectory(dir);
             pruneBackups();
             return SnippetDone{};
         }
-        if (errno == EEXIST) continue;
-        // File systems without hard links get a copy.
-        auto file = platform::readRegularFile(source, SnippetLimits::maxFileBytes);
-        if (!file.ok()) return fail(file.error->description());
-        auto err = platform::createFileExclusively(candidate, file.data, 0600);
+        if (!bytes && errno == EEXIST) continue;
+        // Given bytes, and file systems without hard links, get a copy.
+        platform::FileReadResult file;
+        if (!bytes) {
+            file = platform::readRegularFile(source, SnippetLimits::maxFileBytes);
+            if (!file.ok()) return fail(file.error->description());
+        }
+        auto err = platform::createFileExclusively(candidate, bytes ? *bytes : file.data, 0600);
         if (!err) {
             pruneBackups();
             return SnippetDone{};

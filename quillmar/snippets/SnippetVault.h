@@ -18,8 +18,9 @@ namespace quillmar {
 
 // The snippets file on disk: reads and decrypts it, and writes it sealed
 // under the key from the key source, backing the old file up first. Nothing
-// is ever written in plain text, and a file that couldn't be opened is never
-// written over.
+// is ever written in plain text, a file that couldn't be opened is never
+// written over, and neither is one that changed since it was last read or
+// written (another window saved it).
 class SnippetVault {
 public:
     using Clock = std::function<std::time_t()>;
@@ -35,22 +36,46 @@ public:
     };
     SnippetResult<Contents> load();
 
+    enum class SaveOutcome {
+        written,
+        // The file isn't the one last read or written; nothing was written.
+        // `load` it again and redo the change on what it holds.
+        fileChanged,
+    };
     // Allowed only after a load that found no file or opened it. Makes the
     // key when there is none yet.
-    SnippetStatus save(std::span<const Snippet> snippets);
+    SnippetResult<SaveOutcome> save(std::span<const Snippet> snippets);
+
+    // The key to open the file with (`forOpening`), or to save a new file
+    // with, made anew when the source has none; a failure carries the
+    // sentence `load` or `save` would give. Waits as long as the source does.
+    static SnippetResult<platform::SymmetricKey> fetchKey(SnippetKeySource& keys, bool forOpening);
+    // "Your snippets can't be opened." (or "saved.") and `why`.
+    static SnippetError keyFailure(bool forOpening, const std::string& why);
+    // What `fetchKey` gave on another thread: load and save use it instead
+    // of asking the key source, a failure too.
+    void setFetchedKey(SnippetResult<platform::SymmetricKey> fetched);
+    bool hasKey() const { return key_.has_value(); }
+    const std::shared_ptr<SnippetKeySource>& keySource() const { return keys_; }
 
     static constexpr std::size_t kBackupsKept = 20;
 
 private:
-    SnippetResult<platform::SymmetricKey> keyForSaving();
-    SnippetStatus backUpCurrentFile();
+    // The key known, fetched before, or fetched now.
+    SnippetResult<platform::SymmetricKey> knownKey(bool forOpening);
+    bool onDiskAsSeen() const;
+    // Links the file into the backups, or keeps `bytes` there when given.
+    SnippetStatus backUp(const std::string* bytes = nullptr);
     void pruneBackups() const;
     std::string stampNow() const;
 
     SnippetPaths paths_;
-    std::unique_ptr<SnippetKeySource> keys_;
+    std::shared_ptr<SnippetKeySource> keys_;
     Clock clock_;
     std::optional<platform::SymmetricKey> key_;
+    std::optional<SnippetError> keyError_;  // a fetched failure, until the next fetch
+    // The file's bytes as last read or written; none when there was no file.
+    std::optional<std::string> seen_;
     bool mayWrite_ = false;
 };
 

@@ -91,7 +91,7 @@ Result<SSHConfigIdentity::Outcome> SSHConfigIdentity::plan(const std::string& al
     }
     outcome.kind = OutcomeKind::change;
     outcome.change = Change{first, std::move(text.value()), std::move(edit.newText), std::move(edit.diff),
-                            std::move(edit.sharedWith)};
+                            std::move(edit.sharedWith), alias};
     return outcome;
 }
 
@@ -101,6 +101,7 @@ Result<std::string> SSHConfigIdentity::apply(const Change& change) const {
     if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
     if (current.value() != change.original)
         return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
+    if (auto s = writer_.checkWithSSH(change.newText, change.location.path, change.alias); !s) return s.error();
     // The copy holds the bytes the preview planned from, and the file is only
     // replaced while it still holds them.
     return writer_.backupAndReplace(change.location.path, change.original, change.newText);

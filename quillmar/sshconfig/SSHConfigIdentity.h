@@ -24,6 +24,7 @@ public:
         std::string newText;
         std::vector<DiffLine> diff;           // two lines
         std::vector<std::string> sharedWith;  // the other names of that Host line
+        std::string alias;
     };
 
     enum class OutcomeKind { change, alreadySet, notEditable, notFound };
@@ -51,7 +52,8 @@ public:
 
     BlockEdit editBlock(std::string_view text, const std::string& alias, const std::string& keyPath) const;
 
-    // Backs up and writes the change when the file is still as planned; gives the backup.
+    // Backs up and writes the change when the file is still as planned and
+    // ssh reads the new text; gives the backup.
     Result<std::string> apply(const Change& change) const;
 
 private:

@@ -271,6 +271,8 @@ Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& preview) co
         return ConfigError{
             "~/.ssh/quillmar_config changed since this preview. Nothing was changed; close and try again."};
 
+    if (auto s = writer_.checkWithSSH(preview.newText, paths.configPath()); !s) return s.error();
+
     Applied applied;
     applied.movedCount = preview.movedCount;
     applied.matchAllAdded = preview.matchAllAdded;

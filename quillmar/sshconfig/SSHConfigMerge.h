@@ -74,7 +74,8 @@ public:
     // Reads both files and builds the merged text; nothing is written.
     Result<Preview> preview(const std::map<std::string, Keep>& choices) const;
 
-    // Writes a preview, provided both files are still what it was built from.
+    // Writes a preview, provided both files are still what it was built from
+    // and ssh reads the merged text.
     Result<Applied> apply(const Preview& preview) const;
 
     static const char* const kMovedHeading;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fnmatch.h>
 #include <glob.h>
 #include <memory>
 #include <sys/stat.h>
@@ -63,6 +64,7 @@ class Visitor {
 public:
     virtual ~Visitor() = default;
     virtual void fileRead(const std::string&) {}
+    virtual void includePattern(const std::string&) {}
     virtual void directive(const std::string& keyword, const std::string& value, const std::string& path) = 0;
 };
 
@@ -114,6 +116,7 @@ void walk(const SSHPaths& paths, const std::string& path, int depth, WalkState& 
                 pattern = word;
             else
                 pattern = paths.sshDirectory() + "/" + word;
+            visitor.includePattern(pattern);
             for (const std::string& match : globWithBudget(pattern, state.glob))
                 walk(paths, match, depth + 1, state, visitor);
         }
@@ -320,6 +323,25 @@ void SSHConfigReader::findDefiningFiles(const std::string& alias, const std::str
     } visitor(alias, paths);
     WalkState state;
     walk(paths_, path, depth, state, visitor);
+}
+
+bool SSHConfigReader::readsAsConfig(const std::string& path) const {
+    class ConfigFilesVisitor : public Visitor {
+    public:
+        explicit ConfigFilesVisitor(const std::string& p) : path(p) {}
+        void fileRead(const std::string& file) override { found = found || file == path; }
+        // A file that doesn't exist yet is read once something is written there.
+        void includePattern(const std::string& pattern) override {
+            found = found || ::fnmatch(pattern.c_str(), path.c_str(), FNM_PATHNAME | FNM_PERIOD) == 0;
+        }
+        void directive(const std::string&, const std::string&, const std::string&) override {}
+        const std::string& path;
+        bool found = false;
+    } visitor(path);
+    if (path == paths_.configPath() || path == paths_.ownConfigPath()) return true;
+    WalkState state;
+    walk(paths_, paths_.configPath(), 0, state, visitor);
+    return visitor.found;
 }
 
 void SSHConfigReader::parseIdentityFiles(const std::string& path, int depth, std::vector<std::string>& currentHosts,

@@ -81,6 +81,11 @@ public:
     void findDefiningFiles(const std::string& alias, const std::string& path, int depth,
                            std::vector<std::string>& paths) const;
 
+    // Whether ssh reads `path` as configuration: ~/.ssh/config, the own file,
+    // a file they include now, or one an Include pattern of theirs would pick
+    // up once it exists.
+    bool readsAsConfig(const std::string& path) const;
+
     // One record per IdentityFile line with a value. `currentHosts` is carried
     // across Include boundaries; start it as {"*"} so that lines before any
     // Host or Match line belong to every host.

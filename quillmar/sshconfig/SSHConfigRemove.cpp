@@ -189,6 +189,12 @@ Result<std::vector<std::string>> SSHConfigRemove::apply(const Change& change) co
     if (current.value() != change.original)
         return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
 
+    // With the cleanup the own file goes, so only the config's new text is left to check.
+    if (auto s = change.cleanup ? writer_.checkWithSSH(change.cleanup->configNewText, paths.configPath())
+                                : writer_.checkWithSSH(change.newText, change.location.path);
+        !s)
+        return s.error();
+
     std::vector<std::string> backups;
     if (!change.cleanup) {
         auto copy = writer_.backupAndReplace(change.location.path, change.original, change.newText);

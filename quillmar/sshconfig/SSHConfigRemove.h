@@ -65,8 +65,8 @@ public:
     // None when the header of ~/.ssh/config has no Include line of the own file alone.
     std::optional<CleanupEdit> cleanupConfig(std::string_view text) const;
 
-    // Backs up and writes the planned texts when the files are still as planned;
-    // gives the backups made, in order.
+    // Backs up and writes the planned texts when the files are still as planned
+    // and ssh reads the new text; gives the backups made, in order.
     Result<std::vector<std::string>> apply(const Change& change) const;
 
 private:

@@ -47,6 +47,74 @@ bool isPortValid(const std::string& port) {
     return value >= 1 && value <= 65535;
 }
 
+bool isJumpName(std::string_view s) {
+    if (s.empty() || s.front() == '-') return false;
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+               c == '_';
+    });
+}
+
+bool isIPv6Literal(std::string_view s) {
+    return s.find(':') != std::string_view::npos && std::all_of(s.begin(), s.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+                      c == '.';
+           });
+}
+
+enum class HopShape { ok, badPort, bad };
+
+// One hop, [ssh://][user@]host[:port] with host a name or, outside the URL
+// form, a bracketed IPv6 address. Stricter than ssh, which would also pass
+// shell metacharacters on to the command line it builds for the jump.
+HopShape hopShape(std::string_view hop) {
+    const bool url = hop.starts_with("ssh://");
+    if (url) hop.remove_prefix(6);
+    if (auto at = hop.find('@'); at != std::string_view::npos) {
+        if (!isJumpName(hop.substr(0, at))) return HopShape::bad;
+        hop.remove_prefix(at + 1);
+    }
+    std::string_view port;
+    bool hasPort = false;
+    if (!url && hop.starts_with('[')) {
+        auto close = hop.find(']');
+        if (close == std::string_view::npos || !isIPv6Literal(hop.substr(1, close - 1))) return HopShape::bad;
+        std::string_view rest = hop.substr(close + 1);
+        if (!rest.empty() && rest.front() != ':') return HopShape::bad;
+        hasPort = !rest.empty();
+        port = hasPort ? rest.substr(1) : rest;
+    } else {
+        auto colon = hop.find(':');
+        if (!isJumpName(hop.substr(0, colon))) return HopShape::bad;
+        hasPort = colon != std::string_view::npos;
+        if (hasPort) port = hop.substr(colon + 1);
+    }
+    if (!hasPort) return HopShape::ok;
+    const bool digits = !port.empty() && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return digits && isPortValid(std::string(port)) ? HopShape::ok : HopShape::badPort;
+}
+
+std::optional<std::string> proxyJumpProblem(std::string_view value) {
+    if (value.empty() || configtext::asciiLower(value) == "none") return std::nullopt;
+    bool badPort = false;
+    for (std::size_t start = 0;;) {
+        auto comma = value.find(',', start);
+        switch (hopShape(value.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start))) {
+        case HopShape::bad:
+            return "ProxyJump must be none or hosts like bastion, user@bastion:2222 or [::1]:22, separated by commas.";
+        case HopShape::badPort:
+            badPort = true;
+            break;
+        case HopShape::ok:
+            break;
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (badPort) return "ProxyJump ports must be numbers from 1 to 65535.";
+    return std::nullopt;
+}
+
 // The line ending a text already uses, so that added lines match it.
 std::string lineEndingOf(std::string_view text) {
     auto lf = text.find('\n');
@@ -92,6 +160,11 @@ std::vector<std::string> SSHConfigWriter::validate(const HostEntry& e, const std
     } else if (e.alias.front() == '-') {
         // ssh would take it for an option.
         problems.push_back("Alias can't start with a hyphen.");
+    } else if (e.alias.front() == '=') {
+        // "Host =x" is read as "Host x".
+        problems.push_back("Alias can't start with an equals sign.");
+    } else if (e.alias.find_first_of(kDestinationSpecials) != std::string::npos) {
+        problems.push_back("Alias can't contain commas, @ or any of $ & ; | < > ( ) { } `.");
     } else if (known.count(e.alias)) {
         problems.push_back(e.alias + " already exists in your SSH config. Pick another alias.");
     } else {
@@ -131,6 +204,8 @@ std::vector<std::string> SSHConfigWriter::validate(const HostEntry& e, const std
         problems.push_back("ProxyJump can't contain spaces (use commas between hops).");
     else if (!isWritableValue(e.proxyJump))
         problems.push_back("ProxyJump" + unsafe);
+    else if (auto jump = proxyJumpProblem(e.proxyJump))
+        problems.push_back(*jump);
     return problems;
 }
 
@@ -188,6 +263,7 @@ Result<std::optional<std::string>> SSHConfigWriter::addInclude() const {
     const std::string eol = lineEndingOf(old.value_or(""));
     std::string text = std::string(kIncludeComment) + eol + kIncludeLine + eol;
     if (old && !old->empty()) text += eol + *old;
+    if (auto s = checkWithSSH(text, config); !s) return s.error();
     if (!old) {
         if (auto s = replaceIfUnchanged(config, std::nullopt, text, false); !s) return s.error();
         return std::optional<std::string>();
@@ -218,6 +294,7 @@ Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
     if (!text.empty() && !endsWith("\n")) text += eol;
     if (!endsWith(eol + eol)) text += eol;
     text += withEnding(renderHostBlock(entry), eol);
+    if (auto s = checkWithSSH(text, own, entry.alias); !s) return s;
     // A line the user added by hand meanwhile must not be written over.
     return replaceIfUnchanged(own, old ? std::optional<std::string_view>(*old) : std::nullopt, text, false);
 }
@@ -348,6 +425,13 @@ Status SSHConfigWriter::writeAtomically(std::string_view text, const std::string
     return Done{};
 }
 
-Status SSHConfigWriter::writeSSHConfig(std::string_view text) const { return writeAtomically(text, paths_.configPath()); }
+Status SSHConfigWriter::writeSSHConfig(std::string_view text) const {
+    if (auto s = checkWithSSH(text, paths_.configPath()); !s) return s;
+    return writeAtomically(text, paths_.configPath());
+}
+
+Status SSHConfigWriter::checkWithSSH(std::string_view newText, const std::string& path, std::string_view alias) const {
+    return SSHConfigCheck(sshExecutable_, paths_.home()).check(newText, paths_.tildePath(path), alias);
+}
 
 }  // namespace quillmar

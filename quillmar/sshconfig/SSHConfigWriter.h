@@ -2,6 +2,7 @@
 
 #include "quillmar/sshconfig/ConfigError.h"
 #include "quillmar/sshconfig/HostEntry.h"
+#include "quillmar/sshconfig/SSHConfigCheck.h"
 #include "quillmar/sshconfig/SSHPaths.h"
 
 #include <ctime>
@@ -27,6 +28,13 @@ public:
 
     const SSHPaths& paths() const { return paths_; }
 
+    // The ssh that checks every planned text before it is written.
+    void setSSHExecutable(std::string path) { sshExecutable_ = std::move(path); }
+
+    // Whether ssh reads `newText` as the file at `path`, asked for `alias`
+    // when there is one; refuses with "... Nothing was changed." otherwise.
+    Status checkWithSSH(std::string_view newText, const std::string& path, std::string_view alias = {}) const;
+
     // Every problem with the entry, in field order; empty when it may be saved.
     std::vector<std::string> validate(const HostEntry& entry, const std::set<std::string>& knownAliases) const;
 
@@ -35,6 +43,7 @@ public:
     bool includePresentAtTop() const;
 
     // Puts the Include block at the top of ~/.ssh/config, backing it up first.
+    // The new config is checked with ssh, which reads quillmar_config as it is now.
     // Gives the backup's path, or none when there was no config yet.
     Result<std::optional<std::string>> addInclude() const;
 
@@ -90,6 +99,7 @@ private:
 
     SSHPaths paths_;
     Clock clock_;
+    std::string sshExecutable_ = SSHConfigCheck::kDefaultSSH;
 };
 
 }  // namespace quillmar

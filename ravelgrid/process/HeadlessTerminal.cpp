@@ -102,6 +102,8 @@ void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t
     images_.push_back(Image{std::move(rgba), width, height});
 }
 
-bool HeadlessTerminal::isProcessTrusted(Terminal&) { return trusted_; }
+bool HeadlessTerminal::isProcessTrusted(Terminal&) {
+    return trusted_ && !(process_ && process_->foregroundIsRemoteLogin());
+}
 
 }  // namespace ravelgrid

@@ -61,7 +61,8 @@ public:
     void resize(int cols, int rows);
 
     // Whether the child may read back the screen and reach local files
-    // through the terminal. A local program is; an ssh session is not.
+    // through the terminal. A local program is; an ssh session is not, nor a
+    // local one while a remote-login client has the terminal's foreground.
     void setProcessTrusted(bool trusted) { trusted_ = trusted; }
 
     // LocalProcessDelegate

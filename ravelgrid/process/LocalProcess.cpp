@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "ravelgrid/process/ChildReaper.h"
 #include "ravelgrid/process/PseudoTerminalHelpers.h"
+#include "ravelgrid/process/RemoteLoginProbe.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <fcntl.h>
@@ -30,6 +31,10 @@ namespace ravelgrid {
 namespace {
 
 constexpr std::string_view logCategory = "process";
+
+// A terminal holds some kilobytes of output; once this much more has been read
+// after the child's death, nothing it wrote before can still be waiting.
+constexpr std::size_t exitBacklogBytes = 1024 * 1024;
 
 std::uint64_t steadyNanoseconds() {
     return static_cast<std::uint64_t>(
@@ -122,6 +127,18 @@ struct LocalProcess::Shared {
     void deliverData(std::span<const std::uint8_t> bytes) {
         std::lock_guard lock(gate);
         if (delegate) delegate->dataReceived(bytes);
+    }
+
+    void deliverPasteDropped(PasteDrop why) {
+        std::lock_guard lock(gate);
+        if (delegate) delegate->pasteDropped(why);
+    }
+
+    static void postPasteDropped(const std::shared_ptr<Shared>& self, PasteDrop why) {
+        std::weak_ptr<Shared> weak = self;
+        self->queue->post([weak, why] {
+            if (auto strong = weak.lock()) strong->deliverPasteDropped(why);
+        });
     }
 
     void deliverExit(const ExitReport& report) {
@@ -238,6 +255,10 @@ struct LocalProcess::ChildIo {
         std::vector<std::uint8_t> bytes;
         std::size_t offset = 0;
         std::size_t number = 0;
+        std::size_t length = 0;  // as sent, whatever of a paste is dropped later
+        bool paste = false;
+        PasteFrame frame;
+        std::chrono::steady_clock::time_point queued;
     };
 
     int masterFd = -1;
@@ -255,6 +276,7 @@ struct LocalProcess::ChildIo {
     std::mutex writeMutex;
     std::deque<PendingWrite> writes;
     std::size_t writeBytes = 0;
+    std::size_t pasteWrites = 0;  // entries of `writes` still marked as pastes
     bool writeFailed = false;
     bool overflowReported = false;  // input is being dropped; said once until the child catches up
 
@@ -272,7 +294,7 @@ struct LocalProcess::ChildIo {
 // What the reader thread runs.
 struct LocalProcess::Reader {
     static void completeWrite(Shared& shared, const ChildIo::PendingWrite& w) {
-        const std::size_t total = shared.total += w.bytes.size();
+        const std::size_t total = shared.total += w.length;
         if (shared.debugIO) {
             platform::logInfo(logCategory,
                               "[SEND-" + std::to_string(w.number) + "] completed bytes=" + std::to_string(total));
@@ -288,6 +310,7 @@ struct LocalProcess::Reader {
                 w.offset += static_cast<std::size_t>(n);
                 if (w.offset == w.bytes.size()) {
                     io.writeBytes -= w.bytes.size();
+                    if (w.paste) --io.pasteWrites;
                     completeWrite(shared, w);
                     io.writes.pop_front();
                     // The episode ends once the child has read half of what waited.
@@ -302,9 +325,74 @@ struct LocalProcess::Reader {
             for (const auto& dropped : io.writes) completeWrite(shared, dropped);
             io.writes.clear();
             io.writeBytes = 0;
+            io.pasteWrites = 0;
             io.writeFailed = true;
             return;
         }
+    }
+
+    // Drops what is not written yet of the pastes among the first `end`
+    // writes. A paste already begun keeps its frame's bytes, so a bracketed
+    // paste is still closed, and those go as typed input. Under writeMutex;
+    // true when anything was dropped.
+    static bool cutPastes(Shared& shared, ChildIo& io, std::size_t end) {
+        bool cut = false;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < io.writes.size(); ++i) {
+            auto& w = io.writes[i];
+            if (i < end && w.paste) {
+                const std::size_t size = w.bytes.size();
+                std::vector<std::uint8_t> rest;
+                if (w.offset > 0) {
+                    const std::size_t headEnd = std::max(w.offset, std::min(w.frame.head, size));
+                    const std::size_t tailStart = std::max(headEnd, size - std::min(w.frame.tail, size));
+                    rest.assign(w.bytes.begin() + static_cast<std::ptrdiff_t>(w.offset),
+                                w.bytes.begin() + static_cast<std::ptrdiff_t>(headEnd));
+                    rest.insert(rest.end(), w.bytes.begin() + static_cast<std::ptrdiff_t>(tailStart), w.bytes.end());
+                }
+                io.writeBytes -= size - rest.size();
+                --io.pasteWrites;
+                w.bytes = std::move(rest);
+                w.offset = 0;
+                w.paste = false;
+                cut = true;
+                if (w.bytes.empty()) {
+                    completeWrite(shared, w);
+                    continue;
+                }
+            }
+            if (kept != i) io.writes[kept] = std::move(w);
+            ++kept;
+        }
+        io.writes.resize(kept);
+        return cut;
+    }
+
+    // The first typed write with a paste ahead of it: its index. Under writeMutex.
+    static std::optional<std::size_t> typedBehindPaste(const ChildIo& io) {
+        if (io.pasteWrites == 0) return std::nullopt;
+        bool pasteAhead = false;
+        for (std::size_t i = 0; i < io.writes.size(); ++i) {
+            if (io.writes[i].paste) {
+                pasteAhead = true;
+            } else if (pasteAhead) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // When typed input has waited behind pastes for pasteWaitLimit, those
+    // pastes lose their rest; the delegate hears of it.
+    static void cutStalledPastes(const std::shared_ptr<Shared>& shared, ChildIo& io,
+                                 std::chrono::steady_clock::time_point now) {
+        bool cut = false;
+        {
+            std::lock_guard lock(io.writeMutex);
+            const auto typed = typedBehindPaste(io);
+            if (typed && now - io.writes[*typed].queued >= pasteWaitLimit) cut = cutPastes(*shared, io, *typed);
+        }
+        if (cut) Shared::postPasteDropped(shared, PasteDrop::notRead);
     }
 
     static void deliverSynchronously(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
@@ -398,15 +486,24 @@ struct LocalProcess::Reader {
         bool exited = false;
         bool exitReported = false;
         std::optional<int> status;
-        steady_clock::time_point exitTime;
+        // After the child's death: how much of the grace has run, and how
+        // much output has been read since.
+        steady_clock::duration graceUsed{};
+        std::size_t readSinceExit = 0;
 
         for (;;) {
             if (io->stopRequested()) return;
+            const auto turnStart = steady_clock::now();
             const bool readEnabled = !outputEnded && !shared->readingSuspended();
+            // While reading waits for the owner, what the child wrote before
+            // its death may still be in the terminal: the grace stands still.
+            const bool graceRuns = exited && !outputEnded && (readEnabled || readSinceExit >= exitBacklogBytes);
             bool wantWrite = false;
+            std::optional<steady_clock::time_point> pasteDeadline;
             if (!outputEnded) {
                 std::lock_guard lock(io->writeMutex);
                 wantWrite = !io->writes.empty();
+                if (const auto typed = typedBehindPaste(*io)) pasteDeadline = io->writes[*typed].queued + pasteWaitLimit;
             }
 
             pollfd fds[3];
@@ -424,13 +521,15 @@ struct LocalProcess::Reader {
                 fds[count++] = {io->pidfd, POLLIN, 0};
             }
             int timeout = -1;
-            if (!exited && io->pidfd < 0) timeout = 50;
-            if (exited && !outputEnded) {
-                // After the exit, output still in flight gets a short grace;
-                // a grandchild holding the terminal may not stretch it.
-                const auto left = duration_cast<milliseconds>(exitTime + exitOutputGrace - steady_clock::now()).count();
-                timeout = static_cast<int>(std::clamp<long long>(left + 1, 0, 50));
-            }
+            auto shorten = [&timeout](long long ms) {
+                const int t = static_cast<int>(std::clamp<long long>(ms, 0, 50));
+                timeout = timeout < 0 ? t : std::min(timeout, t);
+            };
+            if (!exited && io->pidfd < 0) shorten(50);
+            // After the exit, output still in flight gets a short grace; a
+            // grandchild holding the terminal may not stretch it.
+            if (graceRuns) shorten(duration_cast<milliseconds>(exitOutputGrace - graceUsed).count() + 1);
+            if (pasteDeadline) shorten(ceil<milliseconds>(*pasteDeadline - turnStart).count());
 
             const int ready = poll(fds, count, timeout);
             if (ready < 0 && errno != EINTR) {
@@ -448,7 +547,6 @@ struct LocalProcess::Reader {
                     exited = true;
                     io->reaped = true;
                     shared->shellPid = 0;
-                    exitTime = steady_clock::now();
                 }
             }
 
@@ -466,7 +564,10 @@ struct LocalProcess::Reader {
                     end = true;  // 0 or EIO: every holder of the terminal's other side has gone
                     break;
                 }
-                if (filled > 0) handleChunk(shared, io, std::span(buffer.data(), filled));
+                if (filled > 0) {
+                    if (exited) readSinceExit += filled;
+                    handleChunk(shared, io, std::span(buffer.data(), filled));
+                }
                 if (end) {
                     outputEnded = true;
                     shared->childfd = -1;
@@ -477,8 +578,10 @@ struct LocalProcess::Reader {
             if (masterIndex >= 0 && wantWrite && (fds[masterIndex].revents & (POLLOUT | POLLHUP | POLLERR))) {
                 flushWrites(*shared, *io);
             }
+            if (pasteDeadline) cutStalledPastes(shared, *io, steady_clock::now());
 
-            if (exited && !outputEnded && steady_clock::now() - exitTime >= exitOutputGrace) {
+            if (graceRuns) graceUsed += steady_clock::now() - turnStart;
+            if (exited && !outputEnded && graceUsed >= exitOutputGrace) {
                 // Whatever still holds the terminal outlived the child: hang
                 // the rest of the session up rather than read it forever.
                 hangUp(*io);
@@ -602,7 +705,11 @@ void LocalProcess::stopChild(bool sendTerm) {
     }
 }
 
-void LocalProcess::send(std::span<const std::uint8_t> data) {
+void LocalProcess::send(std::span<const std::uint8_t> data) { queueInput(data, false, {}); }
+
+void LocalProcess::sendPaste(std::span<const std::uint8_t> data, PasteFrame frame) { queueInput(data, true, frame); }
+
+void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, PasteFrame frame) {
     std::shared_ptr<ChildIo> child;
     {
         std::lock_guard lock(childMutex_);
@@ -615,21 +722,45 @@ void LocalProcess::send(std::span<const std::uint8_t> data) {
                           "[SEND-" + std::to_string(number) + "] Queuing data to client: " + byteList(data) + " ");
     }
     if (data.empty()) return;
+    std::optional<PasteDrop> dropped;
+    bool queued = false;
     {
         std::lock_guard lock(child->writeMutex);
         if (child->writeFailed) return;
-        if (child->writeBytes + data.size() > pendingWriteLimitBytes) {
-            if (!child->overflowReported) {
+        const auto fits = [&] { return child->writeBytes + data.size() <= pendingWriteLimitBytes; };
+        if (!fits() && paste) {
+            dropped = PasteDrop::tooLarge;
+        } else if (!fits()) {
+            // Typed input goes before whatever of the waiting pastes is left.
+            if (Reader::cutPastes(*shared_, *child, child->writes.size())) dropped = PasteDrop::notRead;
+        }
+        if (!fits()) {
+            if (!paste && !child->overflowReported) {
                 platform::logError(logCategory, "The child is not reading its input: dropping " +
                                                     std::to_string(data.size()) + " bytes");
                 child->overflowReported = true;
             }
-            return;
+        } else {
+            ChildIo::PendingWrite w;
+            w.bytes.assign(data.begin(), data.end());
+            w.number = number;
+            w.length = data.size();
+            w.paste = paste;
+            w.frame = frame;
+            w.queued = std::chrono::steady_clock::now();
+            child->writes.push_back(std::move(w));
+            child->writeBytes += data.size();
+            if (paste) ++child->pasteWrites;
+            queued = true;
         }
-        child->writes.push_back({std::vector<std::uint8_t>(data.begin(), data.end()), 0, number});
-        child->writeBytes += data.size();
     }
-    shared_->wakeReader();
+    if (dropped) Shared::postPasteDropped(shared_, *dropped);
+    if (queued) shared_->wakeReader();
+}
+
+bool LocalProcess::foregroundIsRemoteLogin() const {
+    if (!shared_->running) return false;
+    return RemoteLoginProbe::foregroundIsRemoteLogin(shared_->childfd);
 }
 
 void LocalProcess::terminate() {

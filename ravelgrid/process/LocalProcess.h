@@ -19,11 +19,19 @@
 
 namespace ravelgrid {
 
+// The bytes at either end of a paste that must still be written when its
+// middle is dropped after it began: the bracketed-paste markers.
+struct PasteFrame {
+    std::size_t head = 0;
+    std::size_t tail = 0;
+};
+
 // Runs one program on a new pseudo-terminal and joins it to its delegate: a
 // reader thread reads the child's output and hands it over on the delivery
 // queue; the owner's bytes are written to the child in order; the child's
 // exit is reported with its raw wait status after the output before it, at
-// most exitOutputGrace after the child's death, when the terminal is hung up.
+// the latest when the terminal is hung up, exitOutputGrace of reading after
+// the child's death.
 //
 // Bound for the main delivery queue, output waits in a pending list that is
 // drained in turns of about 4 ms; reading stops once 4 MiB wait and resumes at
@@ -40,10 +48,15 @@ public:
     static constexpr std::uint64_t pendingTimeSliceNs = 4000000;
     // A child that never reads its input cannot make us hold more than this.
     static constexpr std::size_t pendingWriteLimitBytes = 16 * 1024 * 1024;
+    // Typed input waits behind a paste at most this long; then the rest of
+    // the paste is dropped, so that keys (Ctrl+C above all) get through to a
+    // program that is not reading the paste.
+    static constexpr std::chrono::milliseconds pasteWaitLimit{500};
 
     // Output that keeps coming after the child's death (a grandchild holding
     // the terminal) is read this long; then the terminal is hung up and the
-    // exit reported, whatever still writes.
+    // exit reported, whatever still writes. The time counts only while
+    // reading runs, so output that waits behind back-pressure is not lost.
     static constexpr std::chrono::milliseconds exitOutputGrace{750};
     // After terminate()'s SIGTERM, a child still alive this long is killed
     // with its process group.
@@ -67,7 +80,18 @@ public:
                       const std::optional<std::string>& currentDirectory = std::nullopt);
 
     // Queues a copy of the bytes for the child; dropped when not running.
+    // Typed input (keys, and the terminal's replies) is never dropped while
+    // it fits in pendingWriteLimitBytes: to make room, waiting pastes go first.
     void send(std::span<const std::uint8_t> data);
+
+    // A paste: dropped whole when it does not fit beside what waits, and in
+    // its rest when typed input has waited behind it for pasteWaitLimit. The
+    // delegate hears of either through pasteDropped.
+    void sendPaste(std::span<const std::uint8_t> data, PasteFrame frame = {});
+
+    // Whether the foreground of the child's terminal is a remote-login
+    // client right now (see RemoteLoginProbe); false when no child runs.
+    bool foregroundIsRemoteLogin() const;
 
     // Closes the pseudo-terminal and sends SIGTERM; no exit report follows.
     // A child still alive after terminateGrace gets SIGKILL with its group,
@@ -102,6 +126,7 @@ private:
     struct Reader;
 
     void stopChild(bool sendTerm);
+    void queueInput(std::span<const std::uint8_t> data, bool paste, PasteFrame frame);
 
     std::shared_ptr<Shared> shared_;
     mutable std::mutex childMutex_;  // send() may run on the delivery queue

@@ -10,6 +10,12 @@ namespace ravelgrid {
 
 class LocalProcess;
 
+// Why a paste did not reach the child whole.
+enum class PasteDrop {
+    tooLarge,  // it did not fit beside the input already waiting: nothing was sent
+    notRead,   // typed input waited behind it: its rest was dropped
+};
+
 // What a LocalProcess reports to its owner. Every call but getWindowSize
 // arrives on the process's delivery queue.
 class LocalProcessDelegate {
@@ -27,6 +33,9 @@ public:
     // Asked once at each start, on the starting thread, for the new
     // pseudo-terminal's size.
     virtual winsize getWindowSize() = 0;
+
+    // A paste, or its rest, was dropped; the owner may say so.
+    virtual void pasteDropped(PasteDrop /*why*/) {}
 };
 
 }  // namespace ravelgrid

@@ -1,11 +1,17 @@
 #include "ravelgrid/view/LinkOpener.h"
 
+#include "platform/FileRead.h"
+#include "platform/Log.h"
+#include "ravelgrid/view/PlainText.h"
+
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSysInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 namespace ravelgrid {
 namespace {
@@ -36,11 +42,94 @@ bool isWebScheme(const QString& scheme) {
     return scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("ftp");
 }
 
-// A file the desktop would run rather than show.
-bool isRunnable(const QFileInfo& info) {
-    if (info.suffix().compare(QLatin1String("desktop"), Qt::CaseInsensitive) == 0)
-        return true;
-    return info.isFile() && info.isExecutable();
+// Enough of a file's start for every content rule of the MIME database (an
+// ISO image, as the first AppImages are, names itself past 32 KiB).
+constexpr size_t kSniffBytes = 64 * 1024;
+
+// What the desktop runs rather than shows: programs and libraries, scripts,
+// launchers, and archives that start a program. Their subtypes count too.
+constexpr const char* kRunnableTypes[] = {
+    "application/x-executable", "application/x-pie-executable", "application/x-sharedlib",
+    "application/x-elf", "application/x-ms-dos-executable", "application/x-msdownload",
+    "application/x-dosexec", "application/vnd.microsoft.portable-executable", "application/x-msi",
+    "application/x-ms-installer", "application/x-bat", "application/x-msdos-program",
+    "application/x-shellscript", "application/x-csh", "text/x-python", "text/x-python3",
+    "application/x-python-bytecode", "application/x-perl", "text/x-perl", "application/x-ruby",
+    "application/x-php", "text/tcl", "text/x-tcl", "text/x-lua", "application/x-awk",
+    "application/ecmascript", "application/javascript", "text/javascript", "text/vbscript",
+    "application/x-java", "application/x-desktop", "application/x-ms-shortcut", "application/x-mswinurl",
+    "application/x-java-jnlp-file", "application/vnd.flatpak", "application/vnd.flatpak.ref",
+    "application/vnd.flatpak.repo", "application/java-archive", "application/x-java-archive",
+    "application/x-iso9660-appimage", "application/vnd.appimage", "application/x-appimage",
+};
+
+bool isRunnableType(const QMimeType& type) {
+    if (!type.isValid())
+        return false;
+    // JSON is data, though the database files it under JavaScript.
+    if (type.inherits(QStringLiteral("application/json")))
+        return false;
+    for (const char* name : kRunnableTypes)
+        if (type.inherits(QLatin1String(name)))
+            return true;
+    QStringList names = type.allAncestors();
+    names << type.name() << type.aliases();
+    for (const QString& name : names)
+        if (name.startsWith(QLatin1String("text/x-script.")) || name.contains(QLatin1String("executable")))
+            return true;
+    return false;
+}
+
+bool isSystemPath(const QString& path) {
+    for (const char* root : {"/proc", "/sys", "/dev"}) {
+        const QLatin1String r(root);
+        if (path == r || (path.startsWith(r) && path.at(r.size()) == QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
+// Why the desktop must not be handed this file (the final target of a path
+// as asked for), or nothing when it may show it.
+std::optional<const char*> refusalOf(const QString& asked, const QString& canonical) {
+    if (hasHiddenCharacters(asked) || hasHiddenCharacters(canonical))
+        return "its name hides characters";
+    if (isSystemPath(asked) || isSystemPath(canonical))
+        return "it is a system file";
+    // One descriptor answers every question, so a pipe or a device swapped in
+    // meanwhile is never read.
+    const auto head = platform::readRegularFileHead(QFile::encodeName(canonical).toStdString(), kSniffBytes);
+    if (!head.ok())
+        return "it is not a regular file";
+    if (head.mode & 0111)
+        return "it is a program";
+    const QByteArray data = QByteArray::fromRawData(head.data.data(), qsizetype(head.data.size()));
+    QString name = QFileInfo(canonical).fileName();
+    QMimeDatabase db;
+    // The desktop may go by the name, the content or both; none of them may
+    // say "run". Trailing dots and spaces are dropped by some openers.
+    QList<QMimeType> types{db.mimeTypeForFileNameAndData(name, data), db.mimeTypeForData(data)};
+    types << db.mimeTypesForFileName(name);
+    while (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        name.chop(1);
+    types << db.mimeTypesForFileName(name);
+    for (const QMimeType& type : types)
+        if (isRunnableType(type))
+            return "the desktop would run it";
+    return std::nullopt;
+}
+
+// The ASCII form of a URL's host when it is written in international
+// letters (any label in punycode).
+std::optional<QString> internationalHostOf(const QString& target) {
+    const QUrl url(target);
+    if (!url.isValid())
+        return std::nullopt;
+    const QString ace = url.host(QUrl::EncodeUnicode);
+    for (const QString& label : ace.split(QLatin1Char('.')))
+        if (label.startsWith(QLatin1String("xn--"), Qt::CaseInsensitive))
+            return ace;
+    return std::nullopt;
 }
 
 // The local path of a file: URL naming this machine (no host, "localhost"
@@ -69,14 +158,30 @@ bool LinkOpener::open(const QUrl& url) {
     return QDesktopServices::openUrl(url);
 }
 
-bool LinkOpener::confirm(QWidget* parent, const QString& target) {
+bool LinkOpener::confirm(QWidget* parent, const QString& target, bool disguised) {
     if (confirmHook())
         return confirmHook()(parent, target);
-    const auto answer = QMessageBox::question(
-        parent, QObject::tr("Open Link"),
-        QObject::tr("The link's text differs from where it leads. Open %1?").arg(target),
-        QMessageBox::Open | QMessageBox::Cancel, QMessageBox::Cancel);
-    return answer == QMessageBox::Open;
+    return ask(question(parent, target, disguised)) == QMessageBox::Open;
+}
+
+std::unique_ptr<QMessageBox> LinkOpener::question(QWidget* parent, const QString& target, bool disguised) {
+    QStringList sentences;
+    if (disguised)
+        sentences << QObject::tr("The link's text differs from where it leads.");
+    for (const char32_t c : target.toUcs4()) {
+        if (isHiddenCharacter(c)) {
+            sentences << QObject::tr("The target hides characters; they are written out here as code points, "
+                                     "like %1.")
+                             .arg(revealHiddenCharacters(QString::fromUcs4(&c, 1)));
+            break;
+        }
+    }
+    if (const auto ace = internationalHostOf(target))
+        sentences << QObject::tr("The host name %1 is written in international letters; in ASCII it reads %2.")
+                         .arg(QUrl::fromAce(ace->toLatin1(), QUrl::IgnoreIDNWhitelist), *ace);
+    sentences << QObject::tr("Open %1?").arg(revealHiddenCharacters(target));
+    return plainQuestion(parent, QObject::tr("Open Link"), sentences.join(QLatin1Char(' ')),
+                         QMessageBox::Open | QMessageBox::Cancel, QMessageBox::Cancel);
 }
 
 std::optional<QString> LinkOpener::directoryOf(const Context& context) {
@@ -110,16 +215,15 @@ std::optional<QUrl> LinkOpener::resolvePath(const QString& raw, const Context& c
             return std::nullopt;
         path = QDir(*dir).filePath(path);
     }
-    const QFileInfo info(QDir::cleanPath(path));
-    if (!info.exists() || isRunnable(info))
-        return std::nullopt;
-    // A link pointing at a program is as bad as the program.
-    const QString canonical = info.canonicalFilePath();
+    const QString asked = QDir::cleanPath(path);
+    // Links resolved: what opens is the final target.
+    const QString canonical = QFileInfo(asked).canonicalFilePath();
     if (canonical.isEmpty())
         return std::nullopt;
-    const QFileInfo target(canonical);
-    if (isRunnable(target))
+    if (const auto why = refusalOf(asked, canonical)) {
+        platform::logWarning("view", "did not open " + revealHiddenCharacters(asked).toStdString() + ": " + *why);
         return std::nullopt;
+    }
     return QUrl::fromLocalFile(canonical);
 }
 
@@ -173,6 +277,10 @@ bool LinkOpener::textDisguisesTarget(std::string_view visible, std::string_view 
     if (sep > 0 && shown == to.mid(sep + 3))
         return false;
     return true;
+}
+
+bool LinkOpener::targetHidesText(const QString& target) {
+    return hasHiddenCharacters(target) || internationalHostOf(target).has_value();
 }
 
 }  // namespace ravelgrid

@@ -4,9 +4,11 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
+class QMessageBox;
 class QWidget;
 
 namespace ravelgrid {
@@ -14,20 +16,24 @@ namespace ravelgrid {
 // Turns link text from the terminal (untrusted output) into something safe to
 // hand to the desktop, and hands it over. Only web and mail links open from
 // any session; files open only for a trusted (local) session, resolved
-// against the directory the shell reported, and never a program or a
-// launcher file.
+// against the directory the shell reported, and only regular files that the
+// desktop would show rather than run.
 class LinkOpener {
 public:
     // What the desktop opens a URL with; QDesktopServices::openUrl unless a
     // test replaced it.
     using OpenHook = std::function<bool(const QUrl&)>;
-    // Asked before a link whose text names another target opens; true opens.
+    // Asked before a link opens whose text names another target or whose
+    // target hides characters; true opens.
     using ConfirmHook = std::function<bool(QWidget* parent, const QString& target)>;
 
     static void setOpenHook(OpenHook hook);
     static void setConfirmHook(ConfirmHook hook);
     static bool open(const QUrl& url);
-    static bool confirm(QWidget* parent, const QString& target);
+    static bool confirm(QWidget* parent, const QString& target, bool disguised);
+    // The question confirm() asks: `disguised` when the link's text differs
+    // from the target.
+    static std::unique_ptr<QMessageBox> question(QWidget* parent, const QString& target, bool disguised);
 
     struct Context {
         bool trusted = false;
@@ -42,6 +48,11 @@ public:
     // Whether an OSC 8 link's visible text hides where it leads: anything
     // but the target itself or the target without "scheme://".
     static bool textDisguisesTarget(std::string_view visible, std::string_view target);
+
+    // Whether a target reads as something it is not: it holds invisible or
+    // direction-changing characters, or its host is in international
+    // letters that may pass for another name.
+    static bool targetHidesText(const QString& target);
 
 private:
     static std::optional<QUrl> resolvePath(const QString& path, const Context& context);

@@ -1,11 +1,13 @@
 #include "ravelgrid/view/LocalProcessTerminalView.h"
 
 #include "ravelgrid/drawing/CellMetrics.h"
+#include "ravelgrid/terminal/EscapeSequences.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMimeData>
 #include <QStringDecoder>
 
@@ -35,6 +37,21 @@ DeliveryQueue* mainDeliveryQueue() {
     return fallback;
 }
 
+// A bracketed paste keeps its markers when its middle is dropped, so the
+// program does not take the keys after it for more of the paste. A paste
+// sent as one kitty key event (cleaned text never starts with ESC) is not
+// cut at all once begun.
+PasteFrame pasteFrame(std::span<const uint8_t> data) {
+    const auto& start = EscapeSequences::bracketedPasteStart;
+    const auto& end = EscapeSequences::bracketedPasteEnd;
+    if (data.size() >= start.size() + end.size() && std::equal(start.begin(), start.end(), data.begin()) &&
+        std::equal(end.begin(), end.end(), data.end() - std::ptrdiff_t(end.size())))
+        return {start.size(), end.size()};
+    if (!data.empty() && data.front() == 0x1b)
+        return {data.size(), 0};
+    return {};
+}
+
 }  // namespace
 
 winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale) {
@@ -56,6 +73,12 @@ LocalProcessTerminalView::LocalProcessTerminalView(QWidget* parent, std::optiona
     : TerminalView(parent, std::move(font), std::move(options), scheduler) {
     setTerminalDelegate(this);
     process_ = std::make_unique<LocalProcess>(this, mainDeliveryQueue());
+    inputNoticeTimer_.setSingleShot(true);
+    inputNoticeTimer_.setInterval(inputNoticeDurationMs);
+    connect(&inputNoticeTimer_, &QTimer::timeout, this, [this] {
+        if (inputNotice_)
+            inputNotice_->hide();
+    });
 }
 
 LocalProcessTerminalView::~LocalProcessTerminalView() {
@@ -113,8 +136,51 @@ void LocalProcessTerminalView::hostCurrentDirectoryUpdate(TerminalView& source,
 }
 
 void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data) {
-    if (process_ && process_->running())
+    if (!process_ || !process_->running())
+        return;
+    if (sendingPaste())
+        process_->sendPaste(data, pasteFrame(data));
+    else
         process_->send(data);
+}
+
+bool LocalProcessTerminalView::isProcessTrusted(Terminal&) {
+    return processTrusted() && !(process_ && process_->foregroundIsRemoteLogin());
+}
+
+void LocalProcessTerminalView::pasteDropped(PasteDrop why) {
+    if (!inputNotice_) {
+        inputNotice_ = new QLabel(this);
+        inputNotice_->setObjectName(QStringLiteral("inputNotice"));
+        inputNotice_->setTextFormat(Qt::PlainText);
+        inputNotice_->setAutoFillBackground(true);
+        inputNotice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+        inputNotice_->setContentsMargins(6, 3, 6, 3);
+        QPalette palette = inputNotice_->palette();
+        // Inverted, so it stands out from the terminal's text.
+        palette.setColor(QPalette::Window, nativeForegroundColor());
+        palette.setColor(QPalette::WindowText, nativeBackgroundColor());
+        inputNotice_->setPalette(palette);
+    }
+    inputNotice_->setText(why == PasteDrop::tooLarge ? tr("Paste too large: nothing was sent.")
+                                                     : tr("Paste stopped: the program is not reading it."));
+    inputNotice_->adjustSize();
+    placeInputNotice();
+    inputNotice_->show();
+    inputNotice_->raise();
+    inputNoticeTimer_.start();
+}
+
+void LocalProcessTerminalView::placeInputNotice() {
+    if (!inputNotice_)
+        return;
+    const int right = width() - int(std::ceil(reservedScrollerWidth()));
+    inputNotice_->move(std::max(0, right - inputNotice_->width()), 0);
+}
+
+void LocalProcessTerminalView::resizeEvent(QResizeEvent* event) {
+    TerminalView::resizeEvent(event);
+    placeInputNotice();
 }
 
 void LocalProcessTerminalView::scrolled(TerminalView&, double) {}

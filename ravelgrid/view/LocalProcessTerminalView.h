@@ -6,6 +6,8 @@
 
 #include <sys/ioctl.h>
 
+#include <QTimer>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,10 +34,14 @@ public:
 winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale);
 
 // A TerminalView joined to a child process on a pseudo-terminal: the child's
-// output is fed to the terminal, typed bytes go to the child, and the pty's
-// window size follows the grid. The child's output arrives on the Qt main
-// thread. The host stops the child with terminate(); destroying the view
-// only closes the pseudo-terminal.
+// output is fed to the terminal, typed bytes and pastes go to the child, and
+// the pty's window size follows the grid. The child's output arrives on the
+// Qt main thread. The host stops the child with terminate(); destroying the
+// view only closes the pseudo-terminal.
+//
+// Trust follows the foreground: while a remote-login client runs in it, the
+// child is not trusted, whatever the host set. A paste the child did not
+// take is said so in a short notice over the terminal.
 class LocalProcessTerminalView : public TerminalView,
                                  public TerminalViewDelegate,
                                  public LocalProcessDelegate {
@@ -60,6 +66,14 @@ public:
     virtual void terminate();
     virtual void setHostLogging(const std::optional<std::string>& directory);
 
+    // The notice that a paste was dropped, hidden again after
+    // inputNoticeDurationMs; null before the first.
+    QLabel* inputNotice() const { return inputNotice_; }
+    static constexpr int inputNoticeDurationMs = 4000;
+
+    // The host's trust, unless a remote-login client has the foreground now.
+    bool isProcessTrusted(Terminal& source) override;
+
     // --- TerminalViewDelegate (the view's own events) ------------------------------
     void sizeChanged(TerminalView& source, int newCols, int newRows) override;
     void setTerminalTitle(TerminalView& source, const std::string& title) override;
@@ -78,6 +92,7 @@ public:
     void processTerminated(LocalProcess& source, std::optional<int> exitCode) override;
     void dataReceived(std::span<const uint8_t> slice) override;
     winsize getWindowSize() override;
+    void pasteDropped(PasteDrop why) override;
 
     using TerminalView::send;
     using TerminalView::sizeChanged;
@@ -87,9 +102,16 @@ public:
     using TerminalView::clipboardCopy;
     using TerminalView::clipboardRead;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void placeInputNotice();
+
     std::unique_ptr<LocalProcess> process_;
     LocalProcessTerminalViewDelegate* processDelegate_ = nullptr;
+    QLabel* inputNotice_ = nullptr;  // a child widget, made on the first notice
+    QTimer inputNoticeTimer_;
 };
 
 }  // namespace ravelgrid

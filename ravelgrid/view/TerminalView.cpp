@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyle>
 #include <QThread>
@@ -614,10 +615,12 @@ void TerminalView::pastePrimarySelection() {
     insertText(clipboardText(QClipboard::Selection), true);
 }
 
-void TerminalView::insertText(std::string_view text, bool isPaste) {
+void TerminalView::insertText(std::string_view text, bool isPaste, char pasteLineBreak) {
+    // What this sends is tagged, so the child's input queue can tell a paste from typing.
+    const QScopedValueRollback pasting(sendingPaste_, isPaste);
     std::string clean;
     if (isPaste) {
-        clean = sanitizePaste(text);
+        clean = sanitizePaste(text, pasteLineBreak);
         text = clean;
     }
     const auto asBytes = [](std::string_view s) {

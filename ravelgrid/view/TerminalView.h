@@ -167,9 +167,13 @@ public:
     BidiHostPolicy bidiHostPolicy() const { return bidiHostPolicy_; }
     void setBidiHostPolicy(BidiHostPolicy policy);
     // Whether the child may read the screen or the clipboard back: only for
-    // local programs that this application started itself.
+    // local programs that this application started itself. This is the
+    // host's word; isProcessTrusted asks at the moment of each request, when
+    // a view that knows its child's foreground may say no.
     bool processTrusted() const { return processTrusted_; }
     void setProcessTrusted(bool on) { processTrusted_ = on; }
+    // True while insertText sends a paste.
+    bool sendingPaste() const { return sendingPaste_; }
     // Keyboard focus in the active window: what the caret shows.
     bool caretFocused() const;
 
@@ -214,8 +218,9 @@ public:
     // The primary selection's text (the middle button), typed as a paste.
     void pastePrimarySelection();
     // Committed text for the child. A paste is cleaned of control characters
-    // first and goes in one write, inside the markers under bracketed paste.
-    void insertText(std::string_view text, bool isPaste);
+    // first and goes in one write, inside the markers under bracketed paste;
+    // its line breaks reach the child as `pasteLineBreak` (CR or LF).
+    void insertText(std::string_view text, bool isPaste, char pasteLineBreak = '\r');
 
     // --- scrolling -----------------------------------------------------------------
     QScrollBar* scroller() const { return scroller_; }
@@ -273,9 +278,11 @@ public:
                                                                                                    bool ctrlHeld);
     static QFont tryUrlFont();
     // Opens a link the safe way: web and mail from anywhere, files only from a
-    // trusted session; a disguised OSC 8 link asks first. False when nothing opened.
+    // trusted session; a disguised OSC 8 link, or a target hiding characters,
+    // asks first. False when nothing opened.
     bool openLink(const std::string& link);
-    std::optional<QUrl> resolveLinkURL(const std::string& link) const;
+    // Trust is asked at this moment: the foreground program may have changed.
+    std::optional<QUrl> resolveLinkURL(const std::string& link);
 
     // --- find ------------------------------------------------------------------------------
     FindBar* findBar() const { return findBar_; }
@@ -527,6 +534,7 @@ private:
     bool allowMouseReporting_ = true;
     BidiHostPolicy bidiHostPolicy_ = BidiHostPolicy::respectTerminal;
     bool processTrusted_ = false;
+    bool sendingPaste_ = false;
     bool focused_ = false;
     ImageInsertion images_;
     QString markedText_;

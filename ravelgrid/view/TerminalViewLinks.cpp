@@ -236,9 +236,9 @@ std::optional<std::pair<std::string, std::map<std::string, std::string>>> Termin
     return std::pair{match->text, std::map<std::string, std::string>{}};
 }
 
-std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link) const {
+std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link) {
     LinkOpener::Context context;
-    context.trusted = processTrusted_;
+    context.trusted = isProcessTrusted(*terminal_);
     context.currentDirectory = terminal_->hostCurrentDirectory;
     return LinkOpener::resolve(link, context);
 }
@@ -249,8 +249,9 @@ bool TerminalView::openLink(const std::string& link) {
     if (!url)
         return false;
     // An OSC 8 link's text is the output's to choose: say where it leads.
-    if (clicked && clicked->first == link && LinkOpener::textDisguisesTarget(clicked->second, link) &&
-        !LinkOpener::confirm(this, QString::fromStdString(link)))
+    const bool disguised = clicked && clicked->first == link && LinkOpener::textDisguisesTarget(clicked->second, link);
+    const QString target = QString::fromStdString(link);
+    if ((disguised || LinkOpener::targetHidesText(target)) && !LinkOpener::confirm(this, target, disguised))
         return false;
     return LinkOpener::open(*url);
 }

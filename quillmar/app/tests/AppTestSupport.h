@@ -4,6 +4,7 @@
 
 #include "quillmar/snippets/SnippetKeySource.h"
 #include "quillmar/snippets/SnippetStore.h"
+#include "ravelgrid/terminal/Terminal.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,6 +68,17 @@ inline bool useQuietHome(const QTemporaryDir& home) {
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("ZDOTDIR", home.path().toLocal8Bit());
     return true;
+}
+
+// The terminal's visible rows, one text line each.
+inline QString screenText(ravelgrid::Terminal& terminal) {
+    std::string text;
+    for (int r = 0; r < terminal.rows; ++r) {
+        if (ravelgrid::BufferLine* line = terminal.getLine(r))
+            text += line->toText(true, 0, -1, true, [&](const ravelgrid::CharData& c) { return terminal.getCharacter(c); });
+        text += "\n";
+    }
+    return QString::fromStdString(text);
 }
 
 // What ssh itself makes of a host under a config file.

@@ -1,7 +1,10 @@
 #include "quillmar/app/LocalShell.h"
 #include "quillmar/app/MainWindow.h"
+#include "quillmar/app/ToolTab.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/tests/AppTestSupport.h"
+#include "quillmar/snippets/FactorySnippets.h"
+#include "quillmar/snippets/tests/support/HeldKeys.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
@@ -19,6 +22,7 @@
 
 using namespace quillmar;
 using apptests::memorySnippetStore;
+using quillmar::testing::HeldKeys;
 
 namespace {
 
@@ -33,16 +37,6 @@ bool isZombie(pid_t pid) {
 
 bool contains(const std::vector<std::string>& list, const std::string& entry) {
     return std::find(list.begin(), list.end(), entry) != list.end();
-}
-
-std::string screenText(ravelgrid::Terminal& terminal) {
-    std::string text;
-    for (int r = 0; r < terminal.rows; ++r) {
-        if (ravelgrid::BufferLine* line = terminal.getLine(r))
-            text += line->toText(true, 0, -1, true, [&](const ravelgrid::CharData& c) { return terminal.getCharacter(c); });
-        text += "\n";
-    }
-    return text;
 }
 
 }  // namespace
@@ -150,7 +144,7 @@ private slots:
 
         QTest::keyClicks(view, "echo $((6*7))");
         QTest::keyClick(view, Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(screenText(view->terminal()).find("\n42\n") != std::string::npos, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(apptests::screenText(view->terminal()).contains(QStringLiteral("\n42\n")), 15000);
 
         QSignalSpy ended(&window, &MainWindow::sessionEnded);
         QTest::keyClicks(view, "exit 3");
@@ -160,6 +154,45 @@ private slots:
         QVERIFY(!session->running());
         QCOMPARE(session->exitCode(), std::optional<std::int32_t>(3));
         QVERIFY(window.windowTitle().contains(QStringLiteral("exited 3")));
+    }
+
+    // A keyring that doesn't answer: the shell still runs what is typed, and
+    // the Snippets section and pane say what they wait for.
+    void snippetsWaitingForTheKeyringLeaveTheShellLive() {
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        auto gate = std::make_shared<HeldKeys::Gate>();
+        MainWindow window(settings, std::make_unique<SnippetStore>(
+                                        SnippetPaths(config.filePath(QStringLiteral("data")).toStdString()),
+                                        std::make_unique<HeldKeys>(gate)));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(quillmar::testing::seen(*gate, &HeldKeys::Gate::asked));
+        QVERIFY(window.snippets().waitingForKeyring());
+
+        window.workspace().openTool(ToolTab::snippets);
+        const auto waitLabels = [&] { return window.findChildren<QLabel*>(QStringLiteral("snippetsWaiting")); };
+        QTRY_COMPARE(waitLabels().size(), qsizetype(2));  // the sidebar's and the pane's
+        for (QLabel* label : waitLabels()) {
+            QCOMPARE(label->text(), QStringLiteral("Waiting for the keyring\u2026"));
+            QVERIFY(!label->isHidden());
+        }
+
+        // The shell in the first tab runs what is typed meanwhile.
+        window.workspace().activate(window.workspace().sessions().front()->id);
+        QTRY_VERIFY(window.activeHost());
+        const QString out = home_.filePath(QStringLiteral("answer"));
+        QTest::keyClicks(window.activeHost()->view(), QStringLiteral("echo $((6*7)) > %1").arg(out));
+        QTest::keyClick(window.activeHost()->view(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(apptests::readFile(out), QByteArray("42\n"), 15000);
+        QVERIFY(window.snippets().waitingForKeyring());
+        QVERIFY(window.snippets().allSnippets().empty());
+
+        quillmar::testing::release(*gate);
+        QTRY_VERIFY(!window.snippets().waitingForKeyring());
+        for (QLabel* label : waitLabels())
+            QVERIFY(label->isHidden());
+        QCOMPARE(window.snippets().allSnippets(), factorySnippets());
     }
 
     // Tabs through the real event filter: keys sent to the focused terminal.

@@ -221,6 +221,18 @@ private slots:
                                      << QString("Key file not found: ~/.ssh/nope");
         QTest::newRow("jump with space") << QStringList{"a", "h", "", "", "", "j k"} << int(Field::proxyJump)
                                          << QString("ProxyJump can't contain spaces (use commas between hops).");
+        // ssh reads every block's ProxyJump, so one bad value would break every host.
+        const QString shape =
+            "ProxyJump must be none or hosts like bastion, user@bastion:2222 or [::1]:22, separated by commas.";
+        const QString port = "ProxyJump ports must be numbers from 1 to 65535.";
+        const std::pair<const char*, QString> jumps[] = {{"h:0", port},   {"a,,b", shape},
+                                                         {"@@", shape},   {",", shape},
+                                                         {"user@host:99999", port}, {"[::1", shape},
+                                                         {"x;touch${IFS}pwned", shape}};
+        for (const auto& [jump, sentence] : jumps)
+            QTest::newRow(jump) << QStringList{"a", "h", "", "", "", jump} << int(Field::proxyJump) << sentence;
+        QTest::newRow("alias read as x") << QStringList{"=x", "h", "", "", "", ""} << int(Field::alias)
+                                         << QString("Alias can't start with an equals sign.");
     }
 
     void invalidEntriesShowTheWritersMessages()
@@ -244,6 +256,26 @@ private slots:
         QCOMPARE(asked, 0);
         QCOMPARE(home.snapshot(), before);
         QVERIFY(!QFile::exists(home.ssh(QStringLiteral("quillmar_config"))));
+    }
+
+    // ssh refuses the new text though every field passed (it can't expand
+    // "%q" in the host name): no file changes and no backup is left behind.
+    void aSaveSshWouldRefuseChangesNothing()
+    {
+        Home home;
+        writeFile(home.ssh(QStringLiteral("config")), "Include quillmar_config\n");
+        writeFile(home.ssh(QStringLiteral("quillmar_config")), "Host kept\n    HostName 10.0.0.2\n");
+        home.start();
+        AddHostView view(*home.workspace, *home.hosts, home.keys.get());
+        fill(view, QStringLiteral("web"), QStringLiteral("h%q"));
+        QVERIFY(view.saveButton()->isEnabled());
+        const auto before = home.snapshot();
+        QVERIFY(!view.save());
+        const QString status = view.statusLabel()->text();
+        QVERIFY2(status.startsWith(QStringLiteral("ssh would refuse ~/.ssh/quillmar_config with this change")) &&
+                     status.endsWith(QStringLiteral("Nothing was changed.")),
+                 qPrintable(status));
+        QCOMPARE(home.snapshot(), before);
     }
 
     // The Include line can't go in (the config is too large to edit): the
@@ -328,6 +360,20 @@ private slots:
                                          << QString("A key name can't contain control characters.");
         QTest::newRow("control in comment")
             << QString("ok") << QString("a\nb") << QString("A comment can't contain control characters.");
+        // ssh-keygen would write over a file that ssh or quillmar reads.
+        for (const char* name : {"config", "quillmar_config", "authorized_keys", "authorized_keys2", "known_hosts",
+                                 "known_hosts2", "known_hosts.old", "rc", "environment", "quillmar-backups"})
+            QTest::newRow(name) << QString(name) << QString("")
+                                << QString("A key name can't be that of a file ssh or quillmar reads.");
+        for (const char* name : {"id_work.pub", "id_work-cert.pub"})
+            QTest::newRow(name) << QString(name) << QString("") << QString("A key name can't end in \".pub\".");
+        for (const char* name : {"a*", "a?", "~x", "a=b"})
+            QTest::newRow(name) << QString(name) << QString("")
+                                << QString("A key name can't contain \"*\", \"?\", \"~\" or \"=\".");
+        const QString included("A key name can't be that of a file your SSH config includes.");
+        QTest::newRow("included file") << QString("team") << QString("") << included;
+        QTest::newRow("included, not there yet") << QString("later") << QString("") << included;
+        QTest::newRow("matched by an Include pattern") << QString("work.inc") << QString("") << included;
     }
 
     void keyNamesAreRefusedBeforeAnythingRuns()
@@ -339,6 +385,8 @@ private slots:
         keygen(home.ssh(QStringLiteral("id_ed25519")), QStringLiteral("old"));
         writeFile(home.ssh(QStringLiteral("only_pub.pub")), "ssh-ed25519 AAAA x\n", 0644);
         QVERIFY(QFile::link(home.ssh(QStringLiteral("gone")), home.ssh(QStringLiteral("dangling"))));
+        writeFile(home.ssh(QStringLiteral("config")), "Include team later *.inc\n");
+        writeFile(home.ssh(QStringLiteral("team")), "# shared settings\n");
         home.start();
         KeysView view(*home.keys, *home.workspace, *home.hosts);
         const auto before = home.snapshot();

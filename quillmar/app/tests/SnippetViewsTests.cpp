@@ -1,6 +1,8 @@
 // Snippets in the window against a real Secret Service (see
 // platform/tests/with-keyring.sh): insertion into a real pty child, the
 // notice line, the sidebar section, the sheets and the Snippets pane.
+#include "AppTestSupport.h"
+
 #include "quillmar/app/FocusingTerminalView.h"
 #include "quillmar/app/SidebarSnippetsSection.h"
 #include "quillmar/app/SnippetDeleteSheet.h"
@@ -11,6 +13,8 @@
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
 #include "quillmar/snippets/KeyringKeySource.h"
+#include "quillmar/snippets/SnippetFileFormat.h"
+#include "quillmar/snippets/SnippetJson.h"
 #include "platform/FakeScheduler.h"
 #include "platform/Keyring.h"
 #include "ravelgrid/view/QtScheduler.h"
@@ -23,9 +27,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 
 #include <QDir>
 
@@ -75,8 +79,12 @@ struct Window {
     TerminalHost* openReader(const QString& out, bool bracketed) {
         const QString script = QStringLiteral("stty raw -echo; %1exec cat > \"$0\"")
                                    .arg(bracketed ? QStringLiteral("printf '\\033[?2004h'; ") : QString());
-        auto session = workspace.open(
+        return open(
             SessionTarget::tool(QStringLiteral("reader"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, out}));
+    }
+
+    TerminalHost* open(const SessionTarget& target) {
+        auto session = workspace.open(target);
         auto host = std::make_unique<TerminalHost>(session, TerminalScheme::named(QStringLiteral("metro-dark")),
                                                    ravelgrid::FontSet::defaultSet(), ravelgrid::QtScheduler::system(),
                                                    [](std::optional<std::int32_t>) {});
@@ -85,6 +93,16 @@ struct Window {
         TerminalHost* raw = host.get();
         hosts[session->id] = std::move(host);
         return raw;
+    }
+};
+
+// A view with no child that keeps each write it would make to one.
+class RecordingView final : public FocusingTerminalView {
+public:
+    std::vector<QByteArray> writes;
+    using FocusingTerminalView::send;
+    void send(ravelgrid::TerminalView&, std::span<const uint8_t> data) override {
+        writes.emplace_back(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
     }
 };
 
@@ -103,6 +121,9 @@ private:
                                                     std::make_unique<KeyringKeySource>());
         store->setLoaded(true);
         store->load();
+        // The keyring answers on another thread.
+        if (!QTest::qWaitFor([&] { return !store->waitingForKeyring(); }, 20000))
+            qWarning("the keyring did not answer within 20 s");
         return store;
     }
 
@@ -195,6 +216,67 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readFile(offFile), QByteArray("ls -lapwd!"), 10000);
     }
 
+    // Cleaned as any paste is, whatever the mode, and in one write.
+    void aSnippetIsOnePasteWrite() {
+        RecordingView view;
+        view.feed(std::string_view("\x1b[?2004h"));
+        QVERIFY(view.terminal().bracketedPasteMode);
+        QVERIFY(view.pasteSnippet(QStringLiteral("a\nb\x0f\x1b\u0085\u009b\x7f" "c\td")));
+        QCOMPARE(view.writes, std::vector<QByteArray> {start + "a\nbc\td" + end});
+
+        view.writes.clear();
+        view.feed(std::string_view("\x1b[?2004l"));
+        QVERIFY(view.pasteSnippet(QString::fromLatin1("ls\x0f -la\0\x1b", 9)));
+        QCOMPARE(view.writes, std::vector<QByteArray> {"ls -la"});
+        // Lines need the markers; without them nothing is written.
+        QVERIFY(!view.pasteSnippet(QStringLiteral("a\rb")));
+        QVERIFY(!view.pasteSnippet(QStringLiteral("a\nb")));
+        QCOMPARE(view.writes.size(), std::size_t(1));
+    }
+
+    // Without bracketed paste zsh takes each control character as a key:
+    // Ctrl+O runs the line, Ctrl+J ends it. A snippet never runs by itself.
+    void controlsNeverRunACommandInAShellWithoutBracketedPaste() {
+        const QString zsh = QStandardPaths::findExecutable(QStringLiteral("zsh"));
+        if (zsh.isEmpty())
+            QSKIP("needs zsh");
+        Window w;
+        QTemporaryDir work;
+        const QString d = work.path();
+        TerminalHost* host = w.open(SessionTarget::tool(QStringLiteral("zsh"), zsh, {QStringLiteral("-f")}));
+        FocusingTerminalView* view = host->view();
+        view->send(QStringLiteral("unset zle_bracketed_paste; PS1='> '; cd %1; touch ready\r").arg(d).toStdString());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(d + QStringLiteral("/ready")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!view->terminal().bracketedPasteMode, 10000);
+
+        const std::vector<std::pair<const char*, QStringList>> cases = {
+            {"touch o1\x0f", {QStringLiteral("o1")}},
+            {"touch o2\x0f; touch o3", {QStringLiteral("o2"), QStringLiteral("o3")}},
+            {"touch j1\x0a", {QStringLiteral("j1")}},
+        };
+        for (const auto& [command, files] : cases) {
+            w.insertion.insert(snippet("t", command));
+            QVERIFY(!w.insertion.notice());
+            // Once the line shows at the prompt, a control key in it would have run it.
+            QTRY_VERIFY2_WITH_TIMEOUT(apptests::screenText(view->terminal()).contains(QStringLiteral("touch ") + files.back()),
+                                      qPrintable(apptests::screenText(view->terminal())), 10000);
+            QTest::qWait(400);
+            for (const QString& f : files)
+                QVERIFY2(!QFile::exists(d + QLatin1Char('/') + f), qPrintable(f + QStringLiteral(" ran without Return")));
+            // The user's Return runs what was inserted.
+            view->send(std::string_view("\r"));
+            for (const QString& f : files)
+                QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(d + QLatin1Char('/') + f), 10000);
+        }
+        // Ctrl+J inside makes two lines: nothing goes to the shell at all.
+        w.insertion.insert(snippet("t", "touch j2\x0a touch j3"));
+        QCOMPARE(w.insertion.notice(), std::optional<QString>(SnippetInsertion::copiedInsteadNotice));
+        view->send(std::string_view("\r"));
+        QTest::qWait(400);
+        QVERIFY(!QFile::exists(d + QStringLiteral("/j2")));
+        QVERIFY(!QFile::exists(d + QStringLiteral("/j3")));
+    }
+
     // No running terminal in front: nothing sent, the clipboard untouched.
     void insertionNeedsARunningTerminal() {
         Window w;
@@ -262,44 +344,44 @@ private slots:
         QLineEdit filter;
         SidebarSnippetsSection section(*store, w.insertion, w.workspace, settings, &filter);
 
-        QTreeWidgetItem* containers = section.groupItem(QStringLiteral("Containers"));
-        QVERIFY(containers);
-        QVERIFY(!containers->isExpanded());
-        QVERIFY(section.groupItem(QStringLiteral("Zeta")));
-        QCOMPARE(store->categories().indexOf(QStringLiteral("Containers")),
-                 section.tree()->indexOfTopLevelItem(containers));
+        const auto containers = [&] { return section.groupIndex(QStringLiteral("Containers")); };
+        const auto isOpen = [&](const QModelIndex& group) { return section.isOpen(group.data().toString()); };
+        QVERIFY(containers().isValid());
+        QVERIFY(!isOpen(containers()));
+        QVERIFY(section.groupIndex(QStringLiteral("Zeta")).isValid());
+        QCOMPARE(store->categories().indexOf(QStringLiteral("Containers")), containers().row());
 
         // Marks: "linux" wins, "macos" alone, "Linux" is no tag of ours.
+        // (A filter all three pass opens their groups.)
+        filter.setText(QStringLiteral("e"));
         const auto textOf = [&](const char* title) {
             for (const Snippet& s : store->allSnippets())
                 if (s.title == title)
-                    return section.snippetItem(QString::fromStdString(s.id))->text(0);
+                    return section.snippetIndex(QString::fromStdString(s.id)).data().toString();
             return QString();
         };
         QCOMPARE(textOf("Running containers"), QStringLiteral("Running containers  \u00B7 linux"));
         QCOMPARE(textOf("Brew update"), QStringLiteral("Brew update  \u00B7 macOS"));
         QCOMPARE(textOf("Capital tag"), QStringLiteral("Capital tag"));
+        filter.clear();
 
         filter.setText(QStringLiteral("  DOCKER\t"));
-        QVERIFY(containers->isExpanded());
-        QVERIFY(!section.groupItem(QStringLiteral("Zeta")));
-        int shown = 0;
-        for (int i = 0; i < containers->childCount(); ++i)
-            shown += containers->child(i)->isHidden() ? 0 : 1;
-        QCOMPARE(shown, 1);
+        QVERIFY(isOpen(containers()));
+        QVERIFY(!section.groupIndex(QStringLiteral("Zeta")).isValid());
+        QCOMPARE(section.tree()->model()->rowCount(), 2);  // the group and its one row
         // Tags are searched too, lower-cased.
         filter.setText(QStringLiteral("LINUX"));
-        QVERIFY(section.groupItem(QStringLiteral("Zeta")));
+        QVERIFY(section.groupIndex(QStringLiteral("Zeta")).isValid());
 
         // Blank filter: groups follow what the user opened.
         filter.setText(QStringLiteral("   "));
-        QVERIFY(!containers->isExpanded());
-        containers->setExpanded(true);
+        QVERIFY(!isOpen(containers()));
+        section.setOpen(QStringLiteral("Containers"), true);
         QVERIFY(section.openCategories().contains(QStringLiteral("Containers")));
         filter.setText(QStringLiteral("zzz-nothing"));
-        QVERIFY(!section.groupItem(QStringLiteral("Containers")));
+        QVERIFY(!section.groupIndex(QStringLiteral("Containers")).isValid());
         filter.clear();
-        QVERIFY(containers->isExpanded());
+        QVERIFY(isOpen(containers()));
 
         // The notice shows under the header until it clears.
         w.insertion.insert(snippet("t", "x"));
@@ -343,11 +425,11 @@ private slots:
         w.openReader(file, false);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 10000);
         filter.setText(QStringLiteral("greeting"));
-        QTreeWidgetItem* group = section.groupItem(QStringLiteral("Mine"));
-        QVERIFY(group && group->childCount() == 1);
-        QTreeWidgetItem* row = group->child(0);
-        QCOMPARE(row->toolTip(0), QStringLiteral("echo hello\n"));
-        const QRect rect = section.tree()->visualItemRect(row);
+        const QModelIndex group = section.groupIndex(QStringLiteral("Mine"));
+        QVERIFY(group.isValid() && section.tree()->model()->rowCount() == 2);
+        const QModelIndex row = section.tree()->model()->index(group.row() + 1, 0);
+        QCOMPARE(row.data(Qt::ToolTipRole).toString(), QStringLiteral("echo hello\n"));
+        const QRect rect = section.tree()->visualRect(row);
         QVERIFY(rect.isValid());
         // As a pointer does it: a press and release, then the double-click.
         QTest::mouseClick(section.tree()->viewport(), Qt::LeftButton, {}, rect.center());
@@ -449,6 +531,51 @@ private slots:
         QVERIFY(view.notice());
         w.clock.advance(5 * second);
         QVERIFY(!view.notice());
+    }
+
+    // An export file is untrusted: it brings only what the editor would save.
+    void importTakesOnlyWhatTheEditorWould() {
+        auto store = loadedStore();
+        Window w;
+        SnippetsView view(*store, w.clock);
+        const Snippet tidy = snippet("  Tidy me\t", "line one\r\nline two\r", "  ");
+        std::vector<Snippet> list = {tidy,
+                                     snippet("   ", "ls", "X"),
+                                     snippet("", "ls", "X"),
+                                     snippet("ok", "", "X"),
+                                     snippet("Esc", "printf '\x1b[2J'", "X"),
+                                     snippet("Bell", "echo \a", "X"),
+                                     snippet("cr\rtitle", "ls", "X")};
+        list.push_back(snippet("nul", "ls", "X"));
+        list.back().title = std::string("nul\0title", 9);
+        const QString file = dir_.filePath(QStringLiteral("hostile.qmsnippets"));
+        auto sealed = SnippetFileFormat::sealExport("pw", SnippetJson::encode(list), 1000);
+        QVERIFY(sealed.ok());
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(sealed.value().data(), qint64(sealed.value().size()));
+        out.close();
+
+        QVERIFY(view.prepareImport(file, QStringLiteral("pw")));
+        const QString summary = view.importSummary();
+        for (const char* sentence :
+             {"The file adds 1 snippet and replaces 0 snippets.",
+              "1 snippet was tidied as the editor saves snippets: spaces trimmed, line breaks made plain, a blank "
+              "category filed under \"Uncategorized\".",
+              "2 snippets were left out. A snippet needs a title.",
+              "1 snippet was left out. A snippet needs a command.",
+              "2 snippets were left out. A snippet's command can't hold control characters other than tabs and line "
+              "breaks.",
+              "2 snippets were left out. A snippet's title can't hold control characters."})
+            QVERIFY2(summary.contains(QString::fromUtf8(sentence)), qPrintable(summary));
+        QVERIFY(view.applyImport(SnippetImportChoice::keepExisting));
+        const auto taken = store->snippet(QString::fromStdString(tidy.id));
+        QVERIFY(taken);
+        QCOMPARE(taken->title, std::string("Tidy me"));
+        QCOMPARE(taken->command, std::string("line one\nline two\n"));
+        QCOMPARE(taken->category, std::string("Uncategorized"));
+        for (std::size_t i = 1; i < list.size(); ++i)
+            QVERIFY(!store->snippet(QString::fromStdString(list[i].id)));
     }
 
     void exportThenImportOnAFreshStore() {

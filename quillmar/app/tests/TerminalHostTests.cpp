@@ -1,12 +1,14 @@
 // Terminal hosts with real children on real pseudo-terminals.
 #include "quillmar/app/FocusingTerminalView.h"
 #include "quillmar/app/KeyRouter.h"
+#include "quillmar/app/KeyToolCommands.h"
 #include "quillmar/app/LocalShell.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/Pill.h"
 #include "quillmar/app/TerminalFont.h"
 #include "quillmar/app/TerminalHost.h"
 #include "quillmar/app/Workspace.h"
+#include "quillmar/app/tests/AppTestSupport.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
@@ -24,6 +26,7 @@
 #include <set>
 
 using namespace quillmar;
+using quillmar::apptests::screenText;
 
 namespace {
 
@@ -44,16 +47,6 @@ std::unique_ptr<Run> runTool(const QString& executable, const QStringList& args)
     run->host->resize(640, 400);
     run->host->show();  // starts the child
     return run;
-}
-
-QString screenText(ravelgrid::Terminal& terminal) {
-    std::string text;
-    for (int r = 0; r < terminal.rows; ++r) {
-        if (ravelgrid::BufferLine* line = terminal.getLine(r))
-            text += line->toText(true, 0, -1, true, [&](const ravelgrid::CharData& c) { return terminal.getCharacter(c); });
-        text += "\n";
-    }
-    return QString::fromStdString(text);
 }
 
 QByteArray readFile(const QString& path) {
@@ -164,6 +157,18 @@ private slots:
         auto local = launchFor(SessionTarget::local());
         QVERIFY(std::holds_alternative<SessionLaunch>(local));
         QVERIFY(std::get<SessionLaunch>(local).trusted);
+        // A tool tab that connects to a host shows that host's output.
+        const QString key = work_.filePath(QStringLiteral("id_test"));
+        auto copyId = launchFor(KeyToolCommands::install(key, QStringLiteral("web-1")));
+        if (auto* l = std::get_if<SessionLaunch>(&copyId))
+            QVERIFY(!l->trusted);
+        auto remoteTool = launchFor(SessionTarget::tool(QStringLiteral("ssh"), QStringLiteral("/usr/bin/ssh"), {}));
+        if (auto* l = std::get_if<SessionLaunch>(&remoteTool))
+            QVERIFY(!l->trusted);
+        auto keygen = launchFor(KeyToolCommands::generate(work_.path(), QStringLiteral("k"),
+                                                          KeyToolCommands::KeyType::ed25519, QString()));
+        if (auto* l = std::get_if<SessionLaunch>(&keygen))
+            QVERIFY(l->trusted);
     }
 
     // What pasteSnippet writes, as the child reads it from its pty.

@@ -35,6 +35,16 @@ e2e_home() {
   printf "PS1='$ '\n" >"$E2E_WORK/.zshrc"
 }
 
+# Inside a keyring session, which gives HOME and the XDG folders: a
+# temporary folder for the shell's files, with a quiet zsh, removed on exit.
+# Sets and exports E2E_WORK.
+e2e_shell_scratch() {
+  E2E_WORK=$(mktemp -d)
+  export E2E_WORK ZDOTDIR=$E2E_WORK
+  trap 'rm -rf "$E2E_WORK"' EXIT
+  printf 'PS1="$ "\n' >"$E2E_WORK/.zshrc"
+}
+
 e2e_cleanup() {
   local p
   for p in "${e2e_pids[@]}"; do kill "$p" 2>/dev/null; done

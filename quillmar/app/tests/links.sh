@@ -46,6 +46,27 @@ on_screen() {
   sleep 1
   [ "$(wc -l <"$opened")" -eq 1 ] || e2e_fail "a javascript: link reached xdg-open"
 
+  # Files from the local shell: a launcher under an innocent name stays
+  # shut, a plain text file opens.
+  mkdir -p "$HOME/f"
+  printf '[Desktop Entry]\nType=Application\nExec=xterm\n' >"$HOME/f/readme.txt"
+  printf 'meeting at ten\n' >"$HOME/f/notes.txt"
+  cat >"$HOME/f/link.sh" <<'LINK'
+printf '\033]8;;file://%s/%s\033\\file://%s/%s\033]8;;\033\\\n' "$PWD" "$1" "$PWD" "$1"
+LINK
+  xdotool type --delay 10 "cd ~/f"
+  xdotool key Return
+  local name
+  for name in readme notes; do
+    xdotool type --delay 10 "sh link.sh $name.txt"
+    xdotool key Return
+    at=$(e2e_await "f/$name.txt" 1) || e2e_fail "the $name.txt link did not show"
+    ctrlclick $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 ))
+    sleep 1
+  done
+  [ "$(wc -l <"$opened")" -eq 2 ] && tail -1 "$opened" | grep -q "/f/notes.txt$" ||
+    e2e_fail "xdg-open got \"$(tail -n +2 "$opened")\" for the launcher and the notes"
+
   # Find.
   xdotool type --delay 10 "echo nee''dle"
   xdotool key Return

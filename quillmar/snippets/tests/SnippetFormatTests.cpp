@@ -276,6 +276,58 @@ TEST(SnippetImportTest, PlanSaysWhatIsAddedReplacedOrAlreadyThere) {
     EXPECT_FALSE(SnippetImport::plan(stored, {sample(kId1, "one")}).needsConfirmation());
 }
 
+// The editor's rules, which every import goes through: what can be tidied
+// is, what the editor would refuse is left out with its sentence.
+TEST(SnippetImportTest, TheEditorsRulesDecideWhatIsTaken) {
+    const std::vector<Snippet> stored = {sample(kId1, "one")};
+    Snippet tidy{kId2, " two\t", "a\r\nb\rc", " ", {" x , y", " ", ""}, "n\r\n"};
+    Snippet same = sample(kId1, " one ");  // equal to the stored one once trimmed
+    std::vector<Snippet> incoming = {tidy, same, sample(kId3, "\r\n"), sample(newSnippetId(), "esc\x1b[2J"),
+                                     sample(newSnippetId(), "nul")};
+    incoming.back().title.push_back('\0');
+    auto plan = SnippetImport::plan(stored, incoming);
+    EXPECT_EQ(plan.added, std::vector<std::string>{kId2});
+    EXPECT_EQ(plan.unchanged, std::vector<std::string>{kId1});
+    EXPECT_TRUE(plan.replaced.empty());
+    EXPECT_EQ(plan.refused, 3u);
+    EXPECT_EQ(plan.tidied, 2u);
+    EXPECT_EQ(plan.incoming.front(), (Snippet{kId2, "two", "a\nb\nc", "Uncategorized", {"x", "y"}, "n\n"}));
+    EXPECT_EQ(plan.notes,
+              (std::vector<std::string>{"2 snippets were tidied as the editor saves snippets: spaces trimmed, line "
+                                        "breaks made plain, a blank category filed under \"Uncategorized\".",
+                                        "1 snippet was left out. A snippet needs a title.",
+                                        "2 snippets were left out. A snippet's title can't hold control characters."}));
+}
+
+TEST(SnippetRulesTest, ControlCharactersOnlyWhereTheEditorTakesThem) {
+    const Snippet s = sample(kId1, "ok");
+    auto with = [&](auto change) {
+        Snippet c = s;
+        change(c);
+        return snippetProblem(c).value_or("");
+    };
+    const std::string title = "A snippet's title can't hold control characters.";
+    const std::string command = "A snippet's command can't hold control characters other than tabs and line breaks.";
+    for (const std::string& bad : {std::string(1, '\0'), std::string("\x1b"), std::string("\r"), std::string("\t"),
+                                  std::string("\x7f"), std::string("\xc2\x85"), std::string("\xc2\x9b")}) {
+        EXPECT_EQ(with([&](Snippet& c) { c.title += bad; }), title) << bad;
+        EXPECT_EQ(with([&](Snippet& c) { c.category += bad; }), "A snippet's category can't hold control characters.");
+        EXPECT_EQ(with([&](Snippet& c) { c.tags = {"t" + bad}; }), "A snippet's tags can't hold control characters.");
+    }
+    for (const std::string& bad : {std::string(1, '\0'), std::string("\x1b"), std::string("\x0f"),
+                                  std::string("\x7f"), std::string("\xc2\x85")}) {
+        EXPECT_EQ(with([&](Snippet& c) { c.command += bad; }), command) << bad;
+        EXPECT_EQ(with([&](Snippet& c) { c.note += bad; }),
+                  "A snippet's note can't hold control characters other than tabs and line breaks.");
+    }
+    // Tabs and line breaks, and text beyond the controls, are the editor's own.
+    EXPECT_EQ(with([](Snippet& c) { c.command = "a\tb\nc\r\nd \xc2\xa0\xc2\xbf \xe2\x80\xa8"; }), "");
+    EXPECT_EQ(with([](Snippet& c) { c.note = "n\r\n\t"; }), "");
+    // Tidying twice changes nothing more.
+    const Snippet messy{kId1, " t ", "a\r\r\n", "", {"a,,b", " c "}, "x\r"};
+    EXPECT_EQ(tidiedSnippet(tidiedSnippet(messy)), tidiedSnippet(messy));
+}
+
 TEST(NaturalOrderTest, NaturalCaseInsensitiveOrder) {
     platform::NaturalOrder order;
     std::vector<std::string> titles = {"Item 10", "item 2", "Item 1", "banana", "Apple", "Äpfel", "item 02b"};

@@ -5,6 +5,7 @@
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetStore.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,6 +48,16 @@ std::string slurp(const QString& path) {
     return out.str();
 }
 
+// Loads and lets the event loop take the keyring's answer, as the window's would.
+bool loadNow(SnippetStore& store) {
+    store.load();
+    return QTest::qWaitFor([&] { return !store.waitingForKeyring(); }, 20000);
+}
+
+Snippet made(const std::string& title, const std::string& category = "Shared") {
+    return Snippet{"", title, "echo " + title, category, {}, ""};
+}
+
 }  // namespace
 
 class SnippetStoreTests : public QObject {
@@ -79,7 +90,16 @@ private slots:
         store->setLoaded(true);
         store->setLoaded(true);
         QCOMPARE(spies.counts(), (QList<int>{1, 0, 0, 0}));
+        // The keyring is asked off the main thread; until it answers nothing
+        // is open and every change is refused.
+        QSignalSpy waiting(store.get(), &SnippetStore::waitingForKeyringChanged);
         store->load();
+        QVERIFY(store->waitingForKeyring());
+        QCOMPARE(store->add(made("Too early")).value_or(""),
+                 QString("Your snippets haven't been loaded yet. Nothing was changed."));
+        QCOMPARE(spies.counts(), (QList<int>{1, 0, 0, 0}));
+        QTRY_VERIFY(!store->waitingForKeyring());
+        QCOMPARE(waiting.count(), 2);
         QCOMPARE(spies.counts(), (QList<int>{1, 0, 1, 1}));
         QCOMPARE(store->categories(), (QStringList{"Files", "Processes", "Network", "Git", "SSH"}));
         QCOMPARE(store->allSnippets(), factorySnippets());
@@ -90,7 +110,7 @@ private slots:
 
     void changesSignalOnlyWhatChanged() {
         auto store = makeStore("changes");
-        store->load();
+        QVERIFY(loadNow(*store));
         Spies spies(*store);
 
         QString id;
@@ -127,7 +147,7 @@ private slots:
 
     void importIsPlannedThenApplied() {
         auto source = makeStore("source");
-        source->load();
+        QVERIFY(loadNow(*source));
         QVERIFY(!source->add(Snippet{"", "From elsewhere", "hostname", "Moved", {"linux"}, ""}));
         Snippet changed = source->allSnippets().front();
         changed.title = "Changed title";
@@ -136,7 +156,7 @@ private slots:
         QVERIFY(!source->exportTo(exportPath, "secret", 1000));
 
         auto target = makeStore("target");
-        target->load();
+        QVERIFY(loadNow(*target));
         Spies spies(*target);
         auto wrong = target->prepareImport(exportPath, "Secret");
         QVERIFY(!wrong);
@@ -156,7 +176,7 @@ private slots:
 
     void unreadableFileGivesALoadErrorAndRefusesChanges() {
         auto first = makeStore("broken");
-        first->load();
+        QVERIFY(loadNow(*first));
         const QString path = first->snippetsFilePath();
         const std::string good = slurp(path);
         {
@@ -169,7 +189,7 @@ private slots:
         auto store = makeStore("broken");
         Spies spies(*store);
         store->setLoaded(true);
-        store->load();
+        QVERIFY(loadNow(*store));
         QCOMPARE(spies.counts(), (QList<int>{1, 1, 0, 0}));
         QVERIFY(store->hasLoadError());
         QVERIFY(store->loadError().startsWith("The snippets file couldn't be decrypted"));
@@ -186,6 +206,85 @@ private slots:
         QCOMPARE(spies.counts(), (QList<int>{0, 1, 1, 1}));
         QVERIFY(!store->hasLoadError());
         QCOMPARE(store->allSnippets(), factorySnippets());
+    }
+
+    // Two windows on one file: each save first takes what the other saved.
+    void twoStoresOnOneFileKeepEachOthersChanges() {
+        auto a = makeStore("shared");
+        auto b = makeStore("shared");
+        QVERIFY(loadNow(*a));
+        QVERIFY(loadNow(*b));
+        const std::vector<Snippet> factory = factorySnippets();
+        QCOMPARE(b->allSnippets(), factory);
+
+        QString fromA, fromB;
+        QVERIFY(!a->add(made("From A"), &fromA));
+        Spies spies(*b);
+        QVERIFY(!b->add(made("From B"), &fromB));
+        QCOMPARE(titles(b->snippets("Shared")), (QStringList{"From A", "From B"}));
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 1}));
+
+        // An edit in one and a delete in the other, each on a stale list.
+        Snippet edited = factory[0];
+        edited.title = "Edited in A";
+        QVERIFY(!a->edit(edited));
+        QVERIFY(!b->remove(QString::fromStdString(factory[1].id)));
+        QVERIFY(b->snippet(QString::fromStdString(edited.id)) == edited);
+
+        auto reader = makeStore("shared");
+        QVERIFY(loadNow(*reader));
+        QCOMPARE(reader->allSnippets(), b->allSnippets());
+        QCOMPARE(titles(reader->snippets("Shared")), (QStringList{"From A", "From B"}));
+        QVERIFY(reader->snippet(QString::fromStdString(edited.id)) == edited);
+        QVERIFY(!reader->snippet(QString::fromStdString(factory[1].id)));
+
+        // A change to what the other deleted is refused, and shows the list as it is.
+        Snippet gone = factory[1];
+        gone.note = "too late";
+        QCOMPARE(a->edit(gone).value_or(""), QString("That snippet no longer exists. Nothing was changed."));
+        QCOMPARE(a->allSnippets(), b->allSnippets());
+        QVERIFY(!a->hasLoadError());
+
+        // An import merges into the other's newer list too.
+        const QString exportPath = dir_.filePath("shared.qmsx");
+        auto other = makeStore("elsewhere");
+        QVERIFY(loadNow(*other));
+        QVERIFY(!other->add(made("Imported", "Moved")));
+        QVERIFY(!other->exportTo(exportPath, "pw", 1000));
+        auto plan = a->prepareImport(exportPath, "pw");
+        QVERIFY(plan);
+        QVERIFY(!b->add(made("B again")));
+        QVERIFY(a->applyImport(plan.value(), SnippetImportChoice::keepExisting));
+        QCOMPARE(titles(a->snippets("Shared")), (QStringList{"B again", "From A", "From B"}));
+        QCOMPARE(titles(a->snippets("Moved")), QStringList{"Imported"});
+    }
+
+    void aFileTheOtherWroteThatCantBeOpenedIsNeverWrittenOver() {
+        auto a = makeStore("foreign");
+        QVERIFY(loadNow(*a));
+        const QString path = a->snippetsFilePath();
+
+        // Removed by hand: nothing to lose, so the list is written anew.
+        QVERIFY(QFile::remove(path));
+        QVERIFY(!a->add(made("After removal")));
+        auto reader = makeStore("foreign");
+        QVERIFY(loadNow(*reader));
+        QCOMPARE(reader->allSnippets(), a->allSnippets());
+
+        // Sealed under a key this keyring doesn't hold.
+        const std::string foreign =
+            SnippetFileFormat::sealSnippets(*platform::SymmetricKey::random(), "[]").value();
+        std::ofstream(path.toStdString(), std::ios::binary | std::ios::trunc) << foreign;
+        Spies spies(*a);
+        const auto refused = a->add(made("Lost?"));
+        QVERIFY(refused.has_value());
+        QVERIFY(refused->startsWith("The snippets file couldn't be decrypted"));
+        QVERIFY(refused->endsWith("Nothing was changed."));
+        QVERIFY(a->hasLoadError());
+        QVERIFY(a->allSnippets().empty());
+        QCOMPARE(spies.counts(), (QList<int>{0, 1, 1, 1}));
+        QVERIFY(a->resetToFactory().has_value());
+        QCOMPARE(slurp(path), foreign);
     }
 };
 

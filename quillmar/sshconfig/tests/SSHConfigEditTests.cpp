@@ -377,6 +377,39 @@ TEST(SSHConfigMergeFlow, ConflictKeptFromOwnFileDropsConfigBlock) {
     EXPECT_EQ(h.sshValue("a.corp", "hostname"), "mine");
 }
 
+// A file ssh can't read stays as it is through every edit, with no backup left.
+TEST(SSHConfigEditCheck, EditsSshWouldRefuseChangeNothing) {
+    TestHome h;
+    const std::string config = kInclude + "\nHost web\n    HostName a\nHost db\n    Bogus x\n";
+    const std::string own = kHeader + "\nHost lab\n    HostName lab.example\n";
+    h.writeSsh("config", config);
+    h.writeSsh("quillmar_config", own);
+    const std::string refused = "ssh would refuse ~/.ssh/config with this change";
+
+    SSHConfigRemove remover(writerFor(h));
+    auto removal = remover.plan("web", {h.ssh("config"), true});
+    ASSERT_TRUE(removal);
+    auto cleanup = remover.plan("lab", {h.ssh("quillmar_config"), true});
+    ASSERT_TRUE(cleanup && cleanup->cleanup);
+    SSHConfigIdentity identity(writerFor(h));
+    auto key = identity.plan("web", "~/.ssh/id_x");
+    ASSERT_TRUE(key && key.value().change);
+    SSHConfigMerge merge(writerFor(h));
+    auto merged = merge.preview({});
+    ASSERT_TRUE(merged) << merged.error().message;
+
+    for (const std::string& message :
+         {remover.apply(*removal).error().message, remover.apply(*cleanup).error().message,
+          identity.apply(*key.value().change).error().message, merge.apply(merged.value()).error().message}) {
+        EXPECT_THAT(message, ::testing::StartsWith(refused));
+        EXPECT_THAT(message, ::testing::HasSubstr("Bad configuration option: bogus"));
+        EXPECT_THAT(message, ::testing::EndsWith(" Nothing was changed."));
+    }
+    EXPECT_EQ(h.readSsh("config"), config);
+    EXPECT_EQ(h.readSsh("quillmar_config"), own);
+    EXPECT_THAT(h.backups(), IsEmpty());
+}
+
 // The user appends to ~/.ssh/config by hand while a removal is being applied:
 // every appended line ends up in the file or in a backup, never in neither,
 // and a removal that would lose one stops with "Nothing was changed".
@@ -386,7 +419,10 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
     for (int attempt = 0; attempt < kTries; ++attempt) {
         TestHome h;
         h.writeSsh("config", "Host web\n    HostName a\n\nHost db\n    HostName b\n");
-        SSHConfigRemove remover(writerFor(h));
+        // Without the ssh check the appends land in the replacement itself.
+        SSHConfigWriter writer = writerFor(h);
+        writer.setSSHExecutable(h.path("no-ssh"));
+        SSHConfigRemove remover(writer);
         auto change = remover.plan("web", {h.ssh("config"), true});
         ASSERT_TRUE(change);
 

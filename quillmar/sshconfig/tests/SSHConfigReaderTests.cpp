@@ -221,6 +221,18 @@ TEST(SSHConfigReaderSearch, DefiningFilesFollowIncludePosition) {
     EXPECT_THAT(found, IsEmpty());
 }
 
+// Files ssh reads as configuration, those an Include would pick up once they exist too.
+TEST(SSHConfigReaderSearch, ReadsAsConfigFollowsIncludes) {
+    TestHome h;
+    h.writeSsh("config", "Host a\n    Include team\nInclude ~/.ssh/*.inc later /etc/qm-none/x\n");
+    h.writeSsh("team", "Include deeper\n");
+    SSHConfigReader reader(h.paths());
+    for (const char* rel : {"config", "quillmar_config", "team", "deeper", "x.inc", "later"})
+        EXPECT_TRUE(reader.readsAsConfig(h.ssh(rel))) << rel;
+    for (const char* rel : {"id_x", "x.inc.pub", ".x.inc", "sub/x.inc", "teams"})
+        EXPECT_FALSE(reader.readsAsConfig(h.ssh(rel))) << rel;
+}
+
 TEST(SSHConfigReaderSearch, IdentityFilesWithTheirBlocks) {
     TestHome h;
     h.writeSsh("config",

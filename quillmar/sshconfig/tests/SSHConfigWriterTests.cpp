@@ -101,6 +101,49 @@ TEST(SSHConfigWriterValidate, ValuesThatCannotBeWrittenSafelyAreRefused) {
                 ElementsAre("Alias can't contain double quotes, backslashes or control characters."));
 }
 
+// ssh checks ProxyJump in every block, so one bad value breaks every host.
+TEST(SSHConfigWriterValidate, ProxyJumpIsRefusedUnlessSafeForSsh) {
+    TestHome h;
+    const std::string shape =
+        "ProxyJump must be none or hosts like bastion, user@bastion:2222 or [::1]:22, separated by commas.";
+    const std::string port = "ProxyJump ports must be numbers from 1 to 65535.";
+    // Option-like, doubled @, empty or signed ports, URL and zone forms, trailing commas.
+    const std::pair<const char*, std::string> refused[] = {
+        {"-oProxyCommand=x", shape}, {"a@b@c", shape}, {"h:", port},     {"ssh://[::1]:22", shape},
+        {"[fe80::1%eth0]:22", shape}, {"a,", shape},   {"[::1]x", shape}, {"h:+22", port},
+    };
+    for (const auto& [value, sentence] : refused) {
+        HostEntry e = entry("web", "h");
+        e.proxyJump = value;
+        EXPECT_THAT(problems(h, e), ElementsAre(sentence)) << value;
+    }
+    // Whatever passes is read back by ssh as written (the URL form without its scheme).
+    SSHConfigWriter w(h.paths());
+    int n = 0;
+    for (const char* value : {"bastion", "user@bastion:2222", "[::1]:22", "a,b", "u@[::1]", "ssh://u@b.example:22",
+                              "h_1.x-y:022,[2001:db8::1]"}) {
+        HostEntry e = entry("web" + std::to_string(++n), "h");
+        e.proxyJump = value;
+        EXPECT_THAT(problems(h, e), IsEmpty()) << value;
+        ASSERT_TRUE(w.appendHost(e)) << value;
+        const std::string shown = std::string_view(value).starts_with("ssh://") ? value + 6 : value;
+        EXPECT_EQ(h.sshValue(e.alias, "proxyjump", "quillmar_config"), shown);
+    }
+    HostEntry none = entry("web", "h");
+    none.proxyJump = "None";
+    EXPECT_THAT(problems(h, none), IsEmpty());
+}
+
+TEST(SSHConfigWriterValidate, AliasesSshWouldReadDifferently) {
+    TestHome h;
+    EXPECT_THAT(problems(h, entry("=x", "h")), ElementsAre("Alias can't start with an equals sign."));
+    for (const char* bad : {"a,b", "me@web", "a;b", "a$b", "a|b", "a`b`", "a(b)", "a{b}", "a<b", "a&b"})
+        EXPECT_THAT(problems(h, entry(bad, "h")),
+                    ElementsAre("Alias can't contain commas, @ or any of $ & ; | < > ( ) { } `."))
+            << bad;
+    for (const char* ok : {"a=b", "web:22", "web.example-1_2", "x%y"}) EXPECT_THAT(problems(h, entry(ok, "h")), IsEmpty()) << ok;
+}
+
 TEST(SSHConfigWriterRender, BlockLinesAndQuoting) {
     HostEntry e = entry("web", "10.0.0.5");
     EXPECT_EQ(SSHConfigWriter::renderHostBlock(e), "Host web\n    HostName 10.0.0.5\n");
@@ -314,4 +357,51 @@ TEST(SSHConfigWriterSafety, ReadOnlySshFolderChangesNothing) {
     EXPECT_FALSE(TestHome::exists(h.ssh("quillmar_config")));
     EXPECT_FALSE(TestHome::exists(h.ssh(".quillmar_config.quillmar-tmp")));
     EXPECT_FALSE(TestHome::exists(h.ssh(".config.quillmar-tmp")));
+}
+
+// A text ssh would refuse never replaces a file, whatever let it through.
+TEST(SSHConfigWriterCheck, TextsSshRefusesAreNeverWritten) {
+    TestHome h;
+    SSHConfigWriter w(h.paths());
+    // Passes our checks, but ssh can't expand the host name when it is used.
+    HostEntry bad = entry("web", "h%q");
+    ASSERT_THAT(problems(h, bad), IsEmpty());
+    auto refused = w.appendHost(bad);
+    ASSERT_FALSE(refused);
+    EXPECT_THAT(refused.error().message, ::testing::StartsWith("ssh would refuse ~/.ssh/quillmar_config with this change"));
+    EXPECT_THAT(refused.error().message, ::testing::EndsWith(" Nothing was changed."));
+    EXPECT_FALSE(TestHome::exists(h.ssh("quillmar_config")));
+
+    // A line typed by hand that ssh can't read: told with ssh's own words.
+    const std::string own = std::string(SSHConfigWriter::kOwnFileHeader) + "\nHost old\n    Bogus yes\n";
+    h.writeSsh("quillmar_config", own);
+    refused = w.appendHost(entry("web", "h"));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message, "ssh would refuse ~/.ssh/quillmar_config with this change: "
+                                       "~/.ssh/quillmar_config: line 6: Bad configuration option: bogus. "
+                                       "Nothing was changed.");
+    EXPECT_EQ(h.readSsh("quillmar_config"), own);
+
+    // The Include line would pull that file into every ssh: refused too.
+    h.writeSsh("config", "Host a\n");
+    auto include = w.addInclude();
+    ASSERT_FALSE(include);
+    EXPECT_THAT(include.error().message, ::testing::StartsWith("ssh would refuse ~/.ssh/config with this change"));
+    EXPECT_EQ(h.readSsh("config"), "Host a\n");
+    EXPECT_THAT(h.backups(), IsEmpty());
+
+    // An ssh that never answers is cut off in bounded time, and nothing is written.
+    h.write(h.path("slow-ssh"), "#!/bin/sh\nsleep 30\n", 0755);
+    w.setSSHExecutable(h.path("slow-ssh"));
+    const auto started = std::chrono::steady_clock::now();
+    refused = w.appendHost(entry("web", "h"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().message,
+              "ssh took too long to check ~/.ssh/quillmar_config with this change. Nothing was changed.");
+    EXPECT_EQ(h.readSsh("quillmar_config"), own);
+
+    // Without an ssh to ask, writes still go through.
+    w.setSSHExecutable(h.path("no-such-ssh"));
+    EXPECT_TRUE(w.appendHost(entry("web", "h")));
 }

@@ -97,15 +97,32 @@ TEST_F(HeadlessTerminalTest, ScreenReadBackOnlyForATrustedChild) {
     const std::string script =
         "stty raw -echo; printf 'ab\\033[1;1;1;1;1;2*y'; "
         "r=$(dd bs=1 count=10 2>/dev/null | od -An -c | tr -d ' \\n'); printf '\\r\\n[%s]' \"$r\"";
-    for (bool trusted : {true, false}) {
+    // The same script as a program named ssh is remote, whatever the host said.
+    const auto dir = std::filesystem::temp_directory_path() / ("rg-headless-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto ssh = dir / "ssh";
+    std::ofstream(ssh) << "#!/bin/sh\n" << script << "\n";
+    std::filesystem::permissions(ssh, std::filesystem::perms::owner_all);
+    struct Case {
+        bool trusted;
+        std::string program;
+        const char* checksum;
+    };
+    for (const Case& c : {Case{true, "/bin/sh", "P1!~00c3"}, Case{false, "/bin/sh", "P1!~0000"},
+                          Case{true, ssh.string(), "P1!~0000"}}) {
         ended.reset();
         auto headless = make();
-        headless->setProcessTrusted(trusted);
-        headless->process()->startProcess("/bin/sh", {"-c", script});
+        headless->setProcessTrusted(c.trusted);
+        if (c.program == "/bin/sh") {
+            headless->process()->startProcess("/bin/sh", {"-c", script});
+        } else {
+            headless->process()->startProcess(c.program);
+        }
         ASSERT_TRUE(endsEventually());
         const std::string screen = screenText(*headless->terminal());
-        EXPECT_NE(screen.find(trusted ? "P1!~00c3" : "P1!~0000"), std::string::npos) << screen;
+        EXPECT_NE(screen.find(c.checksum), std::string::npos) << c.program << "\n" << screen;
     }
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(HeadlessTerminalTest, TypedCommandsMarkAnArmedPromptSubmitted) {

@@ -128,6 +128,23 @@ TEST_F(LocalProcessTest, AGrandchildHoldingTheTerminalDoesNotHoldBackTheExit) {
     killSession(sid);
 }
 
+// A child that fills the queue of a busy owner, then writes a last word and
+// exits while reading is paused: the word still arrives, before the exit.
+TEST_F(LocalProcessTest, OutputWaitingBehindBackPressureOutlivesTheExit) {
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; head -c " + std::to_string(LocalProcess::pendingHighWaterBytes) +
+                            " /dev/zero; sleep 0.3; printf TAIL; exit 4");
+    // The owner is busy well past the grace after the child's death.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(recorder.chunks(), 0u);
+    ASSERT_TRUE(runUntilExit(process));
+    EXPECT_EQ(recorder.exitStatus(), std::optional<int>(4 << 8));
+    const std::string output = recorder.output();
+    EXPECT_EQ(output.size(), LocalProcess::pendingHighWaterBytes + 4);
+    EXPECT_EQ(output.substr(output.size() - std::min<std::size_t>(output.size(), 4)), "TAIL");
+    EXPECT_EQ(recorder.outputAtExit(), output.size());
+}
+
 // A grandchild that ignores the hangup and floods the terminal: the exit is
 // reported within a second of the child's death, the terminal is then hung up
 // and the grandchild, whose writes now fail, goes too.
@@ -363,6 +380,68 @@ TEST_F(LocalProcessTest, DebugLinesNumberSendsAndShowRunningTotals) {
     for (const auto& line : lines)
         if (line.rfind("[READ]", 0) == 0) lastRead = line;
     EXPECT_NE(lastRead.find(" received from host total=11"), std::string::npos) << lastRead;
+}
+
+namespace {
+
+std::span<const std::uint8_t> bytesOf(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+// A child that reads nothing for a while: keys typed behind a paste wait at
+// most pasteWaitLimit, then the paste's rest is dropped (its bracketed end
+// still written) and the keys follow in order.
+TEST_F(LocalProcessTest, TypedInputDoesNotWaitLongBehindAnUnreadPaste) {
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; echo ready; sleep 2; exec cat");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
+    const std::string start = "\x1b[200~", end = "\x1b[201~";
+    const std::string paste = start + std::string(1 << 20, 'p') + end;
+    process.sendPaste(bytesOf(paste), {start.size(), end.size()});
+    const auto sent = std::chrono::steady_clock::now();
+    process.send(bytesOf("k1"));
+    process.send(bytesOf("k2"));
+    ASSERT_TRUE(main.loop.runUntil([&] { return !recorder.pasteDrops().empty(); }, kTimeout));
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, LocalProcess::pasteWaitLimit + 1s);
+    EXPECT_EQ(recorder.pasteDrops(), std::vector<PasteDrop>{PasteDrop::notRead});
+
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains(end + "k1k2"); }, kTimeout));
+    const std::string output = recorder.output();
+    const auto first = output.find(start);
+    const auto last = output.find(end);
+    ASSERT_NE(first, std::string::npos);
+    const std::string middle = output.substr(first + start.size(), last - first - start.size());
+    EXPECT_GT(middle.size(), 0u) << "what the terminal took was written";
+    EXPECT_LT(middle.size(), paste.size() / 4) << "the rest was not";
+    EXPECT_EQ(middle.find_first_not_of('p'), std::string::npos);
+    EXPECT_EQ(output.substr(last), end + "k1k2");
+    process.terminate();
+}
+
+// The bound on unread input holds for pastes: one that does not fit is
+// dropped whole; typed input that does not fit takes the room of waiting
+// pastes and is not dropped.
+TEST_F(LocalProcessTest, PastesGiveWayWhenInputDoesNotFit) {
+    LogCapture log;
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; echo ready; sleep 1; exec cat");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
+    process.sendPaste(std::vector<std::uint8_t>(LocalProcess::pendingWriteLimitBytes + 1, 'h'));
+    const std::vector<std::uint8_t> fitting(LocalProcess::pendingWriteLimitBytes - 1000, 'b');
+    process.sendPaste(fitting);
+    process.sendPaste(std::vector<std::uint8_t>(2000, 'h'));
+    process.send(std::vector<std::uint8_t>(2000, 't'));
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.pasteDrops().size() >= 3; }, kTimeout));
+    EXPECT_EQ(recorder.pasteDrops(),
+              (std::vector<PasteDrop>{PasteDrop::tooLarge, PasteDrop::tooLarge, PasteDrop::notRead}));
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains(std::string(2000, 't')); }, kTimeout));
+    const std::string output = recorder.output().substr(recorder.output().find("ready") + 5);
+    EXPECT_EQ(output.find('h'), std::string::npos) << "nothing of a paste that did not fit";
+    EXPECT_LT(std::count(output.begin(), output.end(), 'b'), 1000000);
+    EXPECT_TRUE(log.messages(platform::LogLevel::error).empty()) << "typed input was kept";
+    process.terminate();
 }
 
 // --- lifecycle ---------------------------------------------------------------

@@ -47,6 +47,15 @@ public:
 
     winsize getWindowSize() override { return size; }
 
+    void pasteDropped(PasteDrop why) override {
+        std::lock_guard lock(mutex_);
+        pasteDrops_.push_back(why);
+    }
+    std::vector<PasteDrop> pasteDrops() const {
+        std::lock_guard lock(mutex_);
+        return pasteDrops_;
+    }
+
     bool exited() const {
         std::lock_guard lock(mutex_);
         return exitCount_ > 0;
@@ -95,6 +104,7 @@ private:
     std::size_t chunks_ = 0;
     std::size_t maxChunk_ = 0;
     std::thread::id thread_;
+    std::vector<PasteDrop> pasteDrops_;
 };
 
 // A run loop registered as the main delivery queue for the test's life.

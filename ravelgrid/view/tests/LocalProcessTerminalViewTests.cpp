@@ -1,10 +1,14 @@
 #include "platform/Log.h"
+#include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/view/LocalProcessTerminalView.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "support/ViewTestSupport.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/wait.h>
@@ -31,6 +35,19 @@ struct ProcessRecorder : LocalProcessTerminalViewDelegate {
 
 bool screenContains(LocalProcessTerminalView& view, const std::string& text) {
     return screenText(view.terminal()).find(text) != std::string::npos;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeProgram(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
 }  // namespace
@@ -160,6 +177,97 @@ private slots:
         const winsize scaled = ptyWindowSize(80, 25, QSizeF(8, 18), 2.0);
         QCOMPARE(int(scaled.ws_xpixel), 1280);
         QCOMPARE(int(scaled.ws_ypixel), 900);
+    }
+
+    // A local shell trusted by its host runs a program named ssh: while it
+    // has the terminal, its clipboard reads, screen read-back and file
+    // transmission get nothing of ours. The same queries from the shell
+    // itself (the script sourced) are answered.
+    void remoteLoginInTheForegroundGetsNoLocalData() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray secret = "clipboard-secret-7";
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(secret));
+        QFile pixel(dir.filePath(QStringLiteral("pixel")));
+        QVERIFY(pixel.open(QIODevice::WriteOnly));
+        pixel.write("\x10\x20\x30\xff");
+        pixel.close();
+        // Asks, then reads the replies in raw mode until two quiet seconds.
+        writeProgram(dir.filePath(QStringLiteral("ssh")),
+                     "#!/bin/sh\n"
+                     "stty raw -echo min 0 time 20\n"
+                     "printf '\\033]52;c;?\\a\\033]52;p;?\\a\\033[1;1;1;1;1;5*y"
+                     "\\033_Gi=31,a=t,t=f,f=32,s=1,v=1;%s\\033\\\\' \"$(printf %s \"$2\" | base64 -w0)\"\n"
+                     "cat >\"$1\"\n"
+                     "stty sane\n");
+        const QString remoteOut = dir.filePath(QStringLiteral("remote.out"));
+        const QString localOut = dir.filePath(QStringLiteral("local.out"));
+        const QString script = QStringLiteral("set -m; '%1' '%2' '%4'; . '%1' '%3' '%4'; echo finished")
+                                   .arg(dir.filePath(QStringLiteral("ssh")), remoteOut, localOut, pixel.fileName());
+
+        LocalProcessTerminalView view;
+        TerminalKittyGraphics::attach(view.terminal());
+        view.setProcessTrusted(true);
+        view.startProcess("/bin/bash", {"--norc", "--noprofile", "-c", script.toStdString()});
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "finished"), 30000);
+        QVERIFY2(view.isProcessTrusted(view.terminal()), "the shell is trusted again");
+
+        const QByteArray encoded = secret.toBase64();
+        const QByteArray remote = readAll(remoteOut);
+        QVERIFY2(!remote.contains(encoded), remote.constData());
+        QVERIFY2(remote.contains("!~0000"), remote.constData());
+        QVERIFY2(remote.contains("Gi=31;ENOTSUP"), remote.constData());
+        QVERIFY2(!remote.contains(";OK"), remote.constData());
+
+        const QByteArray local = readAll(localOut);
+        QVERIFY2(local.contains("52;c;" + encoded), local.constData());
+        QVERIFY2(local.contains("52;p;" + encoded), local.constData());
+        QVERIFY2(local.contains("!~00a0"), local.constData());  // five blank cells
+        QVERIFY2(local.contains("Gi=31;OK"), local.constData());
+    }
+
+    // 8 MB without a line break pasted into cat, which takes none of it:
+    // Ctrl+C typed behind it interrupts cat within a second or two, the tab
+    // says the paste stopped, and the keys typed behind it and after reach
+    // the shell in order, with nothing of the paste before them.
+    void keysGetPastAPasteTheChildDoesNotRead() {
+        LocalProcessTerminalView view;
+        view.resize(640, 400);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.startProcess("/bin/sh", {"-c", "trap 'echo interrupted' INT; echo ready; cat; echo \"after $?\"; "
+                                            "read line; echo \"got $line.\"; sleep 30"});
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "ready"), 10000);
+        view.insertText(std::string(8 * 1024 * 1024, 'a'), true);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        // No line for the dying cat to take: these wait for the shell.
+        QTest::keyClicks(&view, QStringLiteral("xy"));
+        QTRY_VERIFY_WITH_TIMEOUT(view.inputNotice() && !view.inputNotice()->isHidden(), 5000);
+        QCOMPARE(view.inputNotice()->text(), QStringLiteral("Paste stopped: the program is not reading it."));
+        QCOMPARE(view.inputNotice()->textFormat(), Qt::PlainText);
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "after 130"), 10000);
+        // About pasteWaitLimit and the echo already read; room for a loaded machine.
+        QVERIFY2(clock.elapsed() < 3000, QByteArray::number(clock.elapsed()).constData());
+        QTest::keyClicks(&view, QStringLiteral("z"));
+        QTest::keyClick(&view, Qt::Key_Return);
+        QTRY_VERIFY2_WITH_TIMEOUT(screenContains(view, "got xyz."), screenText(view.terminal()).c_str(), 10000);
+        view.terminate();
+    }
+
+    // A paste over the bound on unread input is not sent at all, and says so.
+    void pasteTooLargeIsNotSent() {
+        LocalProcessTerminalView view;
+        view.startProcess("/bin/sh", {"-c", "stty raw -echo; echo ready; exec od -An -c"});
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "ready"), 10000);
+        view.insertText(std::string(LocalProcess::pendingWriteLimitBytes + 1, 'q'), true);
+        QTRY_VERIFY_WITH_TIMEOUT(view.inputNotice() && !view.inputNotice()->isHidden(), 5000);
+        QCOMPARE(view.inputNotice()->text(), QStringLiteral("Paste too large: nothing was sent."));
+        view.send(std::string_view("kkkkkkkkkkkkkkkk"));
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "k   k   k"), 10000);
+        QVERIFY(!screenContains(view, "q"));
+        view.terminate();
     }
 
     void clipboardTakesOnlyUtf8() {

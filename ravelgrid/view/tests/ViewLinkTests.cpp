@@ -3,16 +3,21 @@
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/view/LinkOpener.h"
 #include "ravelgrid/view/LocalProcessTerminalView.h"
+#include "ravelgrid/view/PlainText.h"
 #include "support/ViewTestSupport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace ravelgrid;
 
@@ -94,6 +99,23 @@ struct Fixture : ViewOnFakeClock<LinkDelegate> {
 std::string osc8(const std::string& uri, const std::string& text, const std::string& params = "") {
     return "\x1b]8;" + params + ";" + uri + "\x1b\\" + text + "\x1b]8;;\x1b\\";
 }
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// A view whose trust is asked, and counted, each time it matters.
+struct TrustCountingView : TerminalView {
+    using TerminalView::TerminalView;
+    bool trust = false;
+    int asked = 0;
+    bool isProcessTrusted(Terminal&) override {
+        ++asked;
+        return trust;
+    }
+};
 
 }  // namespace
 
@@ -332,6 +354,124 @@ private slots:
         QVERIFY(f.view->openLink("notes.txt:3"));
         QCOMPARE(f.desktop.opened.size(), 1);
         QVERIFY(f.desktop.opened.front().endsWith(QStringLiteral("/notes.txt")));
+    }
+
+    // Only regular files the desktop would show open; programs, launchers,
+    // archives that run, pipes, devices and names hiding characters do not,
+    // whatever their names say and wherever a link points.
+    void filesThatWouldRunNeverOpen() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString d = QFileInfo(dir.path()).canonicalFilePath();
+        const QByteArray launcher("[Desktop Entry]\nType=Application\nExec=xterm\n");
+        writeFile(d + "/notes.txt", "meeting at ten\n");
+        QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(d + "/picture.png"));
+        writeFile(d + "/data.json", "{\"a\": 1}\n");
+        writeFile(d + "/tool.exe", QByteArray("MZ\x90\0\3\0\0\0", 8));
+        writeFile(d + "/tool.jar", QByteArray("PK\3\4\24\0\0\0\0\0", 10) + "META-INF/MANIFEST.MF");
+        // An ELF header carrying the AppImage mark at offset 8.
+        writeFile(d + "/app.AppImage", QByteArray("\x7f" "ELF\2\1\1\0AI\2\0\0\0\0\0", 16));
+        QFile::copy(d + "/app.AppImage", d + "/app.bin");
+        writeFile(d + "/readme.txt", launcher);
+        writeFile(d + "/x.desktop.", launcher);
+        writeFile(d + "/notes\u200B.txt", "hi\n");
+        writeFile(d + "/tidy", "#!/bin/sh\nrm -rf ~/tmp\n");
+        QVERIFY(QDir(d).mkdir("linked"));
+        QVERIFY(QFile::link(d + "/tidy", d + "/linked/notes.txt"));
+        QCOMPARE(::mkfifo(QFile::encodeName(d + "/pipe.txt").constData(), 0600), 0);
+
+        const LinkOpener::Context trusted{true, d.toStdString()};
+        for (const char* link : {"notes.txt", "notes.txt:3", "picture.png", "data.json"}) {
+            const auto url = LinkOpener::resolve(link, trusted);
+            QVERIFY2(url, link);
+            QCOMPARE(url->toLocalFile(), d + "/" + QString::fromLatin1(link).section(':', 0, 0));
+        }
+        for (const char* link : {"tool.exe", "tool.jar", "app.AppImage", "app.bin", "readme.txt", "x.desktop.",
+                                 "notes\u200B.txt", "tidy", "linked/notes.txt", "pipe.txt", "/dev/zero",
+                                 "file:///dev/zero", "/proc/self/environ", "/sys/kernel/notes", "linked"})
+            QVERIFY2(!LinkOpener::resolve(link, trusted), link);
+    }
+
+    // Trust is the view's answer when the link opens, not what it was when
+    // the directory was reported.
+    void trustIsAskedWhenALinkOpens() {
+        QTemporaryDir cwd;
+        writeFile(cwd.filePath("notes.txt"), "x");
+        Desktop desktop;
+        platform::FakeScheduler clock;
+        TrustCountingView view(nullptr, std::nullopt, TerminalOptions(), clock);
+        view.trust = true;
+        view.feed("\x1b]7;file://localhost" + cwd.path().toStdString() + "\x07");
+        view.trust = false;
+        const int before = view.asked;
+        QVERIFY(!view.openLink("notes.txt"));
+        view.trust = true;
+        QVERIFY(view.openLink("notes.txt"));
+        QCOMPARE(view.asked, before + 2);
+        QCOMPARE(desktop.opened.size(), 1);
+    }
+
+    void targetHidesText_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("hides");
+        QTest::newRow("plain") << "https://apple.com/x" << false;
+        QTest::newRow("letters in the path") << QString::fromUtf8("https://a.test/\u00fcber") << false;
+        QTest::newRow("right-to-left override") << QString::fromUtf8("https://a.test/\u202Efdp.exe") << true;
+        QTest::newRow("isolate") << QString::fromUtf8("https://a.test/\u2067x") << true;
+        QTest::newRow("arabic letter mark") << QString::fromUtf8("https://a.test/\u061Cx") << true;
+        QTest::newRow("left-to-right mark") << QString::fromUtf8("https://a.test/\u200Ex") << true;
+        QTest::newRow("zero-width space") << QString::fromUtf8("https://pay\u200Bpal.test/") << true;
+        QTest::newRow("word joiner") << QString::fromUtf8("https://a.test/\u2060") << true;
+        QTest::newRow("byte order mark") << QString::fromUtf8("https://a.test/\uFEFF") << true;
+        QTest::newRow("tag character") << QString::fromUtf8("https://a.test/\U000E0041") << true;
+        QTest::newRow("international host") << QString::fromUtf8("https://\u0430pple.com/") << true;
+        QTest::newRow("host in punycode") << "https://xn--pple-43d.com/" << true;
+    }
+    void targetHidesText() {
+        QFETCH(QString, target);
+        QFETCH(bool, hides);
+        QCOMPARE(LinkOpener::targetHidesText(target), hides);
+    }
+
+    // The question shows the target as written, hidden characters spelled
+    // out and an international host beside its ASCII form.
+    void openLinkQuestionIsPlainText() {
+        auto box = LinkOpener::question(nullptr, QStringLiteral("https://a.test/?q=&lt;b&gt;<img src=x>"), true);
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(label);
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->text(), QStringLiteral("The link's text differs from where it leads. "
+                                               "Open https://a.test/?q=&lt;b&gt;<img src=x>?"));
+        QCOMPARE(box->windowTitle(), QStringLiteral("Open Link"));
+
+        box = LinkOpener::question(nullptr, QString::fromUtf8("https://a.test/\u202Efdp.exe"), false);
+        QVERIFY(!box->text().contains(QChar(0x202E)));
+        QVERIFY(box->text().contains(QStringLiteral("hides characters")));
+        QVERIFY(box->text().endsWith(QStringLiteral("Open https://a.test/<U+202E>fdp.exe?")));
+
+        box = LinkOpener::question(nullptr, QString::fromUtf8("https://\u0430pple.com/"), false);
+        QVERIFY(box->text().contains(QString::fromUtf8("\u0430pple.com")));
+        QVERIFY(box->text().contains(QStringLiteral("xn--pple-43d.com")));
+    }
+
+    void targetsHidingCharactersAskFirst() {
+        Fixture f;
+        f.desktop.answer = false;
+        QVERIFY(!f.view->openLink("https://a.test/\u202E" "fdp.exe"));
+        QVERIFY(!f.view->openLink("https://xn--pple-43d.com/"));
+        QCOMPARE(f.desktop.asked.size(), 2);
+        QVERIFY(f.desktop.opened.isEmpty());
+        QVERIFY(f.view->openLink("https://apple.com/"));
+        QCOMPARE(f.desktop.asked.size(), 2);
+        f.desktop.answer = true;
+        QVERIFY(f.view->openLink("https://xn--pple-43d.com/"));
+        QCOMPARE(f.desktop.opened.size(), 2);
+    }
+
+    void hiddenCharactersAreSpelledOut() {
+        QCOMPARE(revealHiddenCharacters(QString::fromUtf8("a\u200Bb\u202Ec\U000E0041d\u00e9")),
+                 QString::fromUtf8("a<U+200B>b<U+202E>c<U+E0041>d\u00e9"));
     }
 
     void disguiseRule_data() {

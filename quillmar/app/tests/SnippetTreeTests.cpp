@@ -1,0 +1,287 @@
+// The snippet tree the sidebar and the Snippets pane share: grouping, the
+// sidebar's filter rule, a snippet without a category, and how long a store
+// at its bounds takes to list and to filter.
+#include "AppTestSupport.h"
+
+#include "quillmar/app/SidebarSnippetsSection.h"
+#include "quillmar/app/SnippetEditSheet.h"
+#include "quillmar/app/SnippetInsertion.h"
+#include "quillmar/app/SnippetRowsModel.h"
+#include "quillmar/app/SnippetsView.h"
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Workspace.h"
+#include "quillmar/snippets/SnippetImport.h"
+#include "platform/FakeScheduler.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+
+using namespace quillmar;
+
+namespace {
+
+Snippet snippet(std::string title, std::string command, std::string category, std::vector<std::string> tags = {},
+                std::string note = {}) {
+    return Snippet {newSnippetId(), std::move(title), std::move(command), std::move(category), std::move(tags),
+                    std::move(note)};
+}
+
+// Stores `list` after the factory set in one save, as an import does.
+bool storeAll(SnippetStore& store, std::vector<Snippet> list) {
+    const auto plan = SnippetImport::plan(store.allSnippets(), std::move(list));
+    return store.applyImport(plan, SnippetImportChoice::keepExisting).ok();
+}
+
+// The titles a proxy or model shows under a group, in order.
+QStringList titlesUnder(const QAbstractItemModel& model, const QModelIndex& group) {
+    QStringList titles;
+    for (int r = 0; r < model.rowCount(group); ++r)
+        titles << model.index(r, 0, group).data().toString();
+    return titles;
+}
+
+QStringList groupNames(const QAbstractItemModel& model) {
+    QStringList names;
+    for (int g = 0; g < model.rowCount(); ++g)
+        names << model.index(g, 0).data().toString();
+    return names;
+}
+
+}  // namespace
+
+class SnippetTreeTests : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    int stores_ = 0;
+
+    std::unique_ptr<SnippetStore> loadedStore() {
+        auto store = apptests::memorySnippetStore(dir_, QStringLiteral("store%1").arg(++stores_));
+        store->setLoaded(true);
+        store->load();
+        // The factory set is there once the key was fetched.
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!store->allSnippets().empty() || store->hasLoadError(), 10000); }();
+        return store;
+    }
+
+    struct Section {
+        platform::FakeScheduler clock;
+        Workspace workspace {clock};
+        SnippetInsertion insertion {workspace, nullptr, clock};
+        QTemporaryDir config;
+        UserSettings settings {config.filePath(QStringLiteral("quillmar.conf"))};
+        QLineEdit filter;
+        std::unique_ptr<SidebarSnippetsSection> section;
+
+        explicit Section(SnippetStore& store) {
+            settings.setSnippetsExpanded(true);
+            section = std::make_unique<SidebarSnippetsSection>(store, insertion, workspace, settings, &filter);
+        }
+    };
+
+private slots:
+    void groupsInFirstSeenOrderByTitle() {
+        auto store = loadedStore();
+        QVERIFY(storeAll(*store, {snippet("item 10", "a", "Numbers"), snippet("Beta", "b", "Letters"),
+                                  snippet("Item 2", "c", "Numbers"), snippet("alpha", "d", "Letters")}));
+        SnippetTreeModel* model = SnippetTreeModel::of(*store);
+        QCOMPARE(SnippetTreeModel::of(*store), model);  // one per store
+        QStringList expected = store->categories();
+        QCOMPARE(groupNames(*model), expected);
+        QCOMPARE(titlesUnder(*model, model->groupIndex(QStringLiteral("Numbers"))),
+                 (QStringList {QStringLiteral("Item 2"), QStringLiteral("item 10")}));
+        QCOMPARE(titlesUnder(*model, model->groupIndex(QStringLiteral("Letters"))),
+                 (QStringList {QStringLiteral("alpha"), QStringLiteral("Beta")}));
+
+        // A change regroups: the renamed category moves, the emptied one goes.
+        Snippet moved = *model->snippetAt(model->index(0, 0, model->groupIndex(QStringLiteral("Letters"))));
+        moved.category = "Numbers";
+        QVERIFY(!store->edit(moved));
+        QCOMPARE(model->rowCount(model->groupIndex(QStringLiteral("Numbers"))), 3);
+        moved = *model->snippetAt(model->index(0, 0, model->groupIndex(QStringLiteral("Letters"))));
+        QVERIFY(!store->remove(QString::fromStdString(moved.id)));
+        QVERIFY(!model->groupIndex(QStringLiteral("Letters")).isValid());
+        QVERIFY(!model->snippetIndex(QString::fromStdString(moved.id)).isValid());
+    }
+
+    // A snippet always shows under a named group, however it was saved.
+    void aSnippetWithoutCategoryShowsUnderANamedGroup() {
+        auto store = loadedStore();
+        // Through the store as an older file holds it: an empty category.
+        QVERIFY(!store->add(snippet("Bare", "uptime", "")));
+        QVERIFY(!store->add(snippet("Named", "whoami", "Uncategorized")));
+        SnippetTreeModel* model = SnippetTreeModel::of(*store);
+        QVERIFY(!groupNames(*model).contains(QString()));
+        QCOMPARE(groupNames(*model).count(QStringLiteral("Uncategorized")), 1);
+        QCOMPARE(titlesUnder(*model, model->groupIndex(QStringLiteral("Uncategorized"))),
+                 (QStringList {QStringLiteral("Bare"), QStringLiteral("Named")}));
+        Section s(*store);
+        s.filter.setText(QStringLiteral("uncategorized"));
+        QCOMPARE(s.section->tree()->model()->rowCount(), 3);  // the group and both rows
+        QCOMPARE(s.section->groupIndex(QStringLiteral("Uncategorized")).row(), 0);
+
+        // Through the editor: a blank category is saved under the name.
+        QWidget window;
+        SnippetEditRequest request;
+        request.isNew = true;
+        request.snippet.id = newSnippetId();
+        auto* sheet = new SnippetEditSheet(*store, request, &window);
+        sheet->titleField()->setText(QStringLiteral("From the sheet"));
+        sheet->commandField()->setPlainText(QStringLiteral("id"));
+        sheet->categoryField()->setEditText(QStringLiteral("   "));
+        QVERIFY(sheet->save());
+        QCOMPARE(store->snippet(QString::fromStdString(request.snippet.id))->category, std::string("Uncategorized"));
+    }
+
+    // Trimmed of spaces and tabs, lower-cased, title, command, category and
+    // tags but not the note; typing on and deleting back give the same rows.
+    void theSidebarFilterRule() {
+        auto store = loadedStore();
+        QVERIFY(storeAll(*store, {snippet("Deploy", "kubectl apply", "Kube", {"Cluster"}),
+                                  snippet("Pods", "kubectl get pods", "Kube"),
+                                  snippet("Docker ps", "docker ps", "Containers"),
+                                  snippet("Noted", "true", "Notes", {}, "docker in the note only"),
+                                  snippet("\u00c4pfel", "echo \u00dcBER", "Obst")}));
+        Section s(*store);
+        const QAbstractItemModel& list = *s.section->tree()->model();
+        // "Group/row" for every row of the list, "Group" for a closed group.
+        const auto shown = [&] {
+            QStringList all;
+            QString group;
+            for (int r = 0; r < list.rowCount(); ++r) {
+                const QModelIndex row = list.index(r, 0);
+                if (row.data(SnippetRowsModel::headerRole).toBool()) {
+                    group = row.data().toString();
+                    if (!row.data(SnippetRowsModel::openRole).toBool())
+                        all << group;
+                } else {
+                    all << group + QLatin1Char('/') + row.data().toString();
+                }
+            }
+            return all;
+        };
+        const std::vector<std::pair<QString, QStringList>> cases = {
+            {QStringLiteral(" \tDOCKER\t "), {QStringLiteral("Containers/Docker ps")}},
+            {QStringLiteral("cluster"), {QStringLiteral("Kube/Deploy")}},
+            {QStringLiteral("kube"), {QStringLiteral("Kube/Deploy"), QStringLiteral("Kube/Pods")}},
+            {QStringLiteral("kubectl g"), {QStringLiteral("Kube/Pods")}},
+            {QStringLiteral("kubectl"), {QStringLiteral("Kube/Deploy"), QStringLiteral("Kube/Pods")}},
+            {QStringLiteral("in the note"), {}},
+            {QStringLiteral("pods"), {QStringLiteral("Kube/Pods")}},
+            {QStringLiteral("\u00fcber"), {QStringLiteral("Obst/\u00c4pfel")}},
+            {QStringLiteral("\u00c4PF"), {QStringLiteral("Obst/\u00c4pfel")}},
+        };
+        for (const auto& [text, expected] : cases) {
+            s.filter.setText(text);
+            QCOMPARE(shown(), expected);
+        }
+        // Rows read with their platform mark, also when the store changes under a query.
+        s.filter.setText(QStringLiteral("deploy"));
+        QVERIFY(!store->add(snippet("Deploy linux", "make", "Kube", {"macos", "linux"})));
+        QCOMPARE(shown(), (QStringList {QStringLiteral("Kube/Deploy"), QStringLiteral("Kube/Deploy linux  \u00B7 linux")}));
+        // A space-only filter is none: every group, each as the user left it.
+        s.filter.setText(QStringLiteral("  "));
+        QCOMPARE(list.rowCount(), store->categories().size());
+        QVERIFY(!s.section->isOpen(QStringLiteral("Kube")));
+        // Opened by the user, it stays so through a filter that keeps it;
+        // closed while filtering, it reads open until the query goes.
+        s.section->setOpen(QStringLiteral("Kube"), true);
+        QCOMPARE(list.rowCount(), store->categories().size() + 3);
+        QVERIFY(shown().contains(QStringLiteral("Kube/Pods")));
+        s.filter.setText(QStringLiteral("pods"));
+        s.section->setOpen(QStringLiteral("Kube"), false);
+        QCOMPARE(shown(), QStringList {QStringLiteral("Kube/Pods")});
+        s.filter.clear();
+        QVERIFY(!s.section->isOpen(QStringLiteral("Kube")));
+        QCOMPARE(list.rowCount(), store->categories().size());
+        QVERIFY(s.section->openCategories().isEmpty());
+    }
+
+    // As a tree: the arrow or a double-click on a category, or Left and
+    // Right on it, open and close it; a double-click on a snippet inserts.
+    void categoriesOpenFromTheList() {
+        auto store = loadedStore();
+        QVERIFY(storeAll(*store, {snippet("One", "true", "Mine"), snippet("Two", "false", "Mine")}));
+        Section s(*store);
+        s.section->resize(230, 600);
+        s.section->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.section.get()));
+        SnippetRowsView* list = s.section->tree();
+        const auto header = [&] { return s.section->groupIndex(QStringLiteral("Mine")); };
+        const QRect row = list->visualRect(header());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 4, row.center().y()));
+        QVERIFY(s.section->isOpen(QStringLiteral("Mine")));
+        QVERIFY(s.section->openCategories().contains(QStringLiteral("Mine")));
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(row.right() - 4, row.center().y()));
+        QVERIFY(!s.section->isOpen(QStringLiteral("Mine")));
+        list->setCurrentIndex(header());
+        QTest::keyClick(list, Qt::Key_Right);
+        QVERIFY(s.section->isOpen(QStringLiteral("Mine")));
+        QSignalSpy activated(list, &SnippetRowsView::snippetActivated);
+        const QRect first = list->visualRect(list->model()->index(header().row() + 1, 0));
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first.center());
+        QCOMPARE(activated.count(), 1);
+        QCOMPARE(s.insertion.notice(), std::optional<QString>(SnippetInsertion::noTerminalNotice));
+        QTest::keyClick(list, Qt::Key_Up);
+        QTest::keyClick(list, Qt::Key_Left);
+        QVERIFY(!s.section->isOpen(QStringLiteral("Mine")));
+        QCOMPARE(list->model()->rowCount(), store->categories().size());
+    }
+
+    // A store at its bounds: every snippet in a category of its own.
+    void theLargestStoreListsAndFiltersInTime() {
+        auto store = loadedStore();
+        std::vector<Snippet> many;
+        many.reserve(SnippetLimits::maxSnippets - store->allSnippets().size());
+        for (std::size_t i = 0; many.size() < many.capacity(); ++i)
+            many.push_back(snippet("Deploy service " + std::to_string(i), "kubectl rollout restart api-" +
+                                       std::to_string(i), "Category " + std::to_string(i), {"linux"}));
+        QVERIFY(storeAll(*store, std::move(many)));
+        QCOMPARE(store->allSnippets().size(), SnippetLimits::maxSnippets);
+
+        QElapsedTimer clock;
+        clock.start();
+        Section s(*store);
+        s.section->resize(230, 800);
+        s.section->show();
+        platform::FakeScheduler paneClock;
+        SnippetsView pane(*store, paneClock);
+        pane.resize(900, 700);
+        pane.show();
+        s.section->grab();
+        pane.grab();
+        const qint64 load = clock.elapsed();
+        qInfo("listing %zu snippets in as many categories: %lld ms", store->allSnippets().size(), load);
+        QVERIFY2(load < 2000, qPrintable(QStringLiteral("%1 ms").arg(load)));
+
+        // A change regroups once for both views.
+        clock.restart();
+        emit store->snippetsChanged();
+        s.section->grab();
+        pane.grab();
+        const qint64 regroup = clock.elapsed();
+        qInfo("regrouping after a change: %lld ms", regroup);
+        QVERIFY2(regroup < 2000, qPrintable(QStringLiteral("%1 ms").arg(regroup)));
+
+        for (const QString& text : {QStringLiteral("d"), QStringLiteral("de"), QStringLiteral("dep"),
+                                    QStringLiteral("deploy service 9999"), QStringLiteral("de"),
+                                    QString()}) {
+            clock.restart();
+            s.filter.setText(text);
+            s.section->grab();
+            const qint64 keystroke = clock.elapsed();
+            qInfo("filter \"%s\": %lld ms", qPrintable(text), keystroke);
+            QVERIFY2(keystroke < 500, qPrintable(QStringLiteral("\"%1\": %2 ms").arg(text).arg(keystroke)));
+        }
+        s.filter.setText(QStringLiteral("deploy service 12345"));
+        QCOMPARE(s.section->tree()->model()->rowCount(), 2);
+        QCOMPARE(s.section->groupIndex(QStringLiteral("Category 12345")).row(), 0);
+    }
+};
+
+QTEST_MAIN(SnippetTreeTests)
+#include "SnippetTreeTests.moc"

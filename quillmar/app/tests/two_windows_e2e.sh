@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Two real quillmar processes on one snippets file, on a virtual X server
+# with a throwaway keyring: each adds a snippet through its Snippets pane,
+# the second from a list that lacks the first one's. After both are gone,
+# both snippets are in the file.
+#   two_windows_e2e.sh <quillmar> <with-keyring.sh> <list_snippets>
+set -u
+E2E_NAME=two_windows_e2e
+. "$(dirname "$0")/e2e-lib.sh"
+
+# Opens the Snippets pane of window WID from the sidebar's section header
+# and adds a snippet titled TITLE through the sheet.
+add_snippet() {
+  local window=$1 title=$2
+  xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
+  sleep 0.3
+  xdotool mousemove --window "$window" 75 245 click 1
+  sleep 0.7
+  xdotool mousemove --window "$window" 294 114 click 1
+  sleep 0.7
+  xdotool type --delay 15 "$title"
+  xdotool key Tab
+  xdotool type --delay 15 "echo $title"
+  # Back to the title line, where Return presses the sheet's Add.
+  xdotool key shift+Tab
+  xdotool key Return
+  sleep 0.7
+}
+
+on_screen() {
+  local w first second list
+  e2e_shell_scratch
+  w=$E2E_WORK
+  fail() { echo "$E2E_NAME: $*" >&2; cat "$w/app.log" >&2 2>/dev/null; kill "$first" "$second" 2>/dev/null; exit 1; }
+
+  # One after the other: the first makes the file and the keyring's key.
+  e2e_start || fail "the first window did not appear"
+  first=$pid
+  xdotool windowmove --sync "$wid" 0 0 2>/dev/null || true
+  e2e_run_until "echo \$\$ > $w/ready1" "$w/ready1" || fail "the first shell did not answer"
+  for _ in $(seq 1 50); do [ -s "$XDG_DATA_HOME/quillmar/snippets" ] && break; sleep 0.1; done
+  [ -s "$XDG_DATA_HOME/quillmar/snippets" ] || fail "no snippets file was written"
+  local one=$wid
+  e2e_start || fail "the second window did not appear"
+  second=$pid
+  xdotool windowmove --sync "$wid" 0 0 2>/dev/null || true
+  e2e_run_until "echo \$\$ > $w/ready2" "$w/ready2" || fail "the second shell did not answer"
+  local two=$wid
+
+  add_snippet "$two" "From window two"
+  add_snippet "$one" "From window one"
+  [ -z "${QM_E2E_KEEP:-}" ] || import -window root "$QM_E2E_KEEP"
+  kill "$first" "$second"
+  wait "$first" "$second" 2>/dev/null
+
+  list=$("$E2E_LIST" "$XDG_DATA_HOME/quillmar") || fail "the snippets file could not be read back"
+  grep -qx "From window one" <<<"$list" || fail "the first window's snippet is missing: $list"
+  grep -qx "From window two" <<<"$list" || fail "the second window's snippet is missing: $list"
+  echo "$E2E_NAME: both snippets are in the file"
+}
+e2e_part
+
+export E2E_APP=$1 E2E_LIST=$3
+e2e_xvfb on_screen bash "$2"

@@ -1,0 +1,83 @@
+#include "ravelgrid/process/RemoteLoginProbe.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <string>
+
+namespace ravelgrid {
+
+namespace {
+
+// Clients whose output is a remote host's. sftp and scp are in although they
+// drive no remote terminal: they print names the remote chose, and trust costs
+// them nothing. ssh-copy-id is a script that runs ssh in its own process group.
+constexpr std::array<std::string_view, 17> remoteLoginPrograms = {
+    "autossh", "dbclient", "et",   "mosh",   "mosh-client", "nc",          "ncat",   "netcat", "rlogin",
+    "rsh",     "scp",      "sftp", "slogin", "ssh",         "ssh-copy-id", "telnet", "xxh"};
+
+std::string_view programName(std::string_view program) {
+    constexpr std::string_view deleted = " (deleted)";
+    if (program.size() >= deleted.size() && program.substr(program.size() - deleted.size()) == deleted)
+        program.remove_suffix(deleted.size());
+    if (const auto slash = program.rfind('/'); slash != std::string_view::npos)
+        program.remove_prefix(slash + 1);
+    // Debian's alternatives: telnet.netkit, nc.openbsd.
+    if (const auto dot = program.find('.'); dot != std::string_view::npos && dot > 0)
+        program = program.substr(0, dot);
+    return program;
+}
+
+bool readLink(const std::string& path, std::string& target) {
+    std::array<char, PATH_MAX> buffer;
+    const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size())
+        return false;
+    target.assign(buffer.data(), static_cast<std::size_t>(n));
+    return true;
+}
+
+bool readSmallFile(const std::string& path, std::string& text) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    std::array<char, 64> buffer;  // a command name is at most 15 bytes
+    ssize_t n;
+    do {
+        n = read(fd, buffer.data(), buffer.size());
+    } while (n < 0 && errno == EINTR);
+    close(fd);
+    if (n <= 0)
+        return false;
+    text.assign(buffer.data(), static_cast<std::size_t>(n));
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return true;
+}
+
+}  // namespace
+
+bool RemoteLoginProbe::isRemoteLoginProgram(std::string_view program) {
+    const std::string_view name = programName(program);
+    return std::find(remoteLoginPrograms.begin(), remoteLoginPrograms.end(), name) != remoteLoginPrograms.end();
+}
+
+bool RemoteLoginProbe::foregroundIsRemoteLogin(int masterFd) {
+    if (masterFd < 0)
+        return false;
+    const pid_t group = tcgetpgrp(masterFd);
+    if (group <= 0)
+        return false;
+    const std::string dir = "/proc/" + std::to_string(group);
+    std::string name;
+    if (readLink(dir + "/exe", name) && isRemoteLoginProgram(name))
+        return true;
+    return readSmallFile(dir + "/comm", name) && isRemoteLoginProgram(name);
+}
+
+}  // namespace ravelgrid
