@@ -8,23 +8,33 @@ set -u
 E2E_NAME=two_windows_e2e
 . "$(dirname "$0")/e2e-lib.sh"
 
-# Opens the Snippets pane of window WID from the sidebar's section header
-# and adds a snippet titled TITLE through the sheet.
+# Waits up to ten seconds until process PID shows COUNT windows.
+windows_of() {
+  local owner=$1 count=$2
+  for _ in $(seq 1 100); do
+    [ "$(xdotool search --onlyvisible --pid "$owner" 2>/dev/null | wc -l)" -eq "$count" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Opens the Snippets pane of window WID (of process PID) from the sidebar's
+# section header and adds a snippet titled TITLE through the sheet.
 add_snippet() {
-  local window=$1 title=$2
+  local window=$1 owner=$2 title=$3
   xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
   sleep 0.3
   xdotool mousemove --window "$window" 75 245 click 1
   sleep 0.7
   xdotool mousemove --window "$window" 294 114 click 1
-  sleep 0.7
+  windows_of "$owner" 2 || fail "the Add Snippet sheet did not open"
   xdotool type --delay 15 "$title"
   xdotool key Tab
   xdotool type --delay 15 "echo $title"
   # Back to the title line, where Return presses the sheet's Add.
   xdotool key shift+Tab
   xdotool key Return
-  sleep 0.7
+  windows_of "$owner" 1 || fail "the Add Snippet sheet did not close"
 }
 
 on_screen() {
@@ -47,8 +57,8 @@ on_screen() {
   e2e_run_until "echo \$\$ > $w/ready2" "$w/ready2" || fail "the second shell did not answer"
   local two=$wid
 
-  add_snippet "$two" "From window two"
-  add_snippet "$one" "From window one"
+  add_snippet "$two" "$second" "From window two"
+  add_snippet "$one" "$first" "From window one"
   [ -z "${QM_E2E_KEEP:-}" ] || import -window root "$QM_E2E_KEEP"
   kill "$first" "$second"
   wait "$first" "$second" 2>/dev/null
