@@ -146,6 +146,9 @@ void TerminalHost::applyScheme() {
     view_->setNativeForegroundColor(schemeColor(scheme_.foreground));
     view_->setCaretColor(schemeColor(scheme_.cursor));
     view_->setSelectedTextBackgroundColor(schemeColor(scheme_.selection));
+    // The schemes name no selection text colour: selected cells keep their
+    // own colours wherever those stay readable on the selection.
+    view_->setSelectedTextForegroundColor(QColor());
     std::array<ravelgrid::Color, 16> palette;
     for (std::size_t i = 0; i < palette.size(); ++i) {
         const auto rgb = hexRGBComponents(scheme_.ansi[i]);

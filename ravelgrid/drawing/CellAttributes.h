@@ -42,6 +42,8 @@ public:
     // no dim blending, no link look.
     CellStyle attributesWithColors(const Attribute& style, const QColor& fg, const QColor& bg, bool reverse);
 
+    const ColorResolver& colors() const { return colors_; }
+
     void clear();
     size_t cachedCount(bool withUrl) const { return withUrl ? urlAttributes_.size() : attributes_.size(); }
 

@@ -1,5 +1,7 @@
 #include "ravelgrid/drawing/ColorResolver.h"
 
+#include <algorithm>
+#include <cmath>
 
 namespace ravelgrid {
 
@@ -20,6 +22,36 @@ QColor blendColors(const QColor& first, const QColor& second) {
     const QColor b = second.toRgb();
     return QColor::fromRgbF((a.redF() + b.redF()) * 0.5f, (a.greenF() + b.greenF()) * 0.5f,
                             (a.blueF() + b.blueF()) * 0.5f, a.alphaF());
+}
+
+namespace {
+
+double relativeLuminance(const QColor& c) {
+    const auto linear = [](float v) {
+        return v <= 0.04045f ? double(v) / 12.92 : std::pow((double(v) + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = c.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+}
+
+}  // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = relativeLuminance(a), lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor selectedTextColor(const QColor& background, const QColor& preferred, const QColor& cellColor,
+                         const QColor& defaultForeground) {
+    if (!background.isValid())
+        return preferred.isValid() ? preferred : cellColor;
+    // A see-through colour's contrast depends on what lies under it.
+    for (const QColor* candidate : {&preferred, &cellColor, &defaultForeground})
+        if (candidate->isValid() && candidate->alpha() == 255 &&
+            contrastRatio(*candidate, background) >= minimumSelectionContrast)
+            return *candidate;
+    const QColor black(0, 0, 0), white(255, 255, 255);
+    return contrastRatio(black, background) >= contrastRatio(white, background) ? black : white;
 }
 
 ColorResolver::ColorResolver()

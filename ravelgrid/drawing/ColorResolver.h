@@ -19,6 +19,17 @@ Color qColorToColor(const QColor& c);
 // The channel-wise mean of two colours, with the first one's alpha.
 QColor blendColors(const QColor& first, const QColor& second);
 
+// The contrast ratio of two colours as WCAG measures it, 1 to 21; alpha is
+// ignored.
+double contrastRatio(const QColor& a, const QColor& b);
+// Selected text must stay readable on the selection background, whatever
+// the scheme: the first of `preferred` (invalid: none), the cell's own
+// colour and the default foreground that stands out from the background
+// by at least this ratio, else black or white, whichever stands out more.
+inline constexpr double minimumSelectionContrast = 4.5;
+QColor selectedTextColor(const QColor& background, const QColor& preferred, const QColor& cellColor,
+                         const QColor& defaultForeground);
+
 // Turns cell colours into Qt colours through two caches: one slot per
 // palette index, and up to 4096 24-bit colours (emptied whole when full).
 // Every change that can alter a resolved colour advances generation(), so

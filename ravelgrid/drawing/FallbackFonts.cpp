@@ -152,6 +152,24 @@ FallbackFonts::Presentation FallbackFonts::presentationOf(char32_t ch) {
     return u_hasBinaryProperty(UChar32(ch), UCHAR_EMOJI_PRESENTATION) ? Presentation::emoji : Presentation::text;
 }
 
+bool FallbackFonts::asksForEmoji(char32_t ch, char32_t next) {
+    return next == 0xFE0F && ch >= 0x20 && u_hasBinaryProperty(UChar32(ch), UCHAR_EMOJI);
+}
+
+char32_t FallbackFonts::emojiWithSelector(const QString& cluster) {
+    if (cluster.size() < 2 || cluster.size() > 3 || cluster.back() != QChar(0xFE0F))
+        return 0;
+    char32_t ch = cluster[0].unicode();
+    if (cluster.size() == 3) {
+        if (!cluster[0].isHighSurrogate() || !cluster[1].isLowSurrogate())
+            return 0;
+        ch = QChar::surrogateToUcs4(cluster[0], cluster[1]);
+    } else if (cluster[0].isSurrogate()) {
+        return 0;
+    }
+    return asksForEmoji(ch, 0xFE0F) ? ch : 0;
+}
+
 QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId, Presentation presentation) {
     FaceFallbacks& fallbacks = fallbacksFor(base, baseId);
     auto& c = cache();

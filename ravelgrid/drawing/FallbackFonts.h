@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QRawFont>
+#include <QString>
 
 #include <cstdint>
 
@@ -17,6 +18,11 @@ public:
     // default emoji presentation as text, one with it in colour.
     enum class Presentation : uint8_t { any, text, emoji };
     static Presentation presentationOf(char32_t ch);
+    // Whether U+FE0F after an emoji asks for its colour form, even where
+    // the cell font has a text one.
+    static bool asksForEmoji(char32_t ch, char32_t next);
+    // The emoji of a cluster that is one emoji and U+FE0F; 0 for any other.
+    static char32_t emojiWithSelector(const QString& cluster);
 
     // A face at the base font's size (and weight and slant where the
     // fallback family has them) that has a glyph for `ch`, of the preferred

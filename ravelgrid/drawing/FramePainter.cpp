@@ -363,17 +363,19 @@ size_t FramePainter::slotFor(const QRawFont& font) {
     return fontSlots_.size() - 1;
 }
 
-void FramePainter::placeScalar(const RowCell& cell, FontFace face, qreal baselineY) {
-    const char32_t ch = char32_t(cell.code);
-    quint32 glyph = glyphFor(face, ch);
+void FramePainter::placeScalar(const RowCell& cell, char32_t ch, FontFace face, qreal baselineY, bool emoji) {
+    quint32 glyph = emoji ? 0 : glyphFor(face, ch);
     size_t slot = 0;
     if (glyph == 0) {
         const QRawFont fallback =
-            FallbackFonts::fallbackFont(ch, fonts_.raw(face), fonts_.faceId(face), FallbackFonts::presentationOf(ch));
+            FallbackFonts::fallbackFont(ch, fonts_.raw(face), fonts_.faceId(face),
+                                        emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch));
         glyph = glyphIn(fallback, ch);
-        // No installed font has it: the cell font's missing-glyph box.
         if (glyph != 0)
             slot = slotFor(fallback);
+        else if (emoji)
+            glyph = glyphFor(face, ch);
+        // Otherwise no installed font has it: the cell font's missing-glyph box.
     }
 
     QPointF position(cell.column * cell_.width(), baselineY);
@@ -434,7 +436,7 @@ void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayou
             drawCluster(painter, cell, face, baselineY, context);
             continue;
         }
-        placeScalar(cell, face, baselineY);
+        placeScalar(cell, char32_t(cell.code), face, baselineY);
     }
     flush(painter);
 }
@@ -446,6 +448,12 @@ void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace 
         text = context.clusterText(cell.code);
     if (text.isEmpty())
         return;
+    // The layout would take the cell font's text form of the emoji.
+    if (const char32_t emoji = FallbackFonts::emojiWithSelector(text)) {
+        placeScalar(cell, emoji, face, baselineY, true);
+        flush(painter);
+        return;
+    }
     const ShapedText shaped = LineCache::cachedLine(text, fonts_.font(face), fonts_.faceId(face));
     if (shaped.runs.isEmpty())
         return;
@@ -498,7 +506,7 @@ void FramePainter::drawCellGlyph(QPainter& painter, const RowCell& cell, FontFac
     if (!cell.display.isEmpty() || cell.code >= CharData::firstClusterCode || !isUnicodeScalar(uint32_t(cell.code)))
         drawCluster(painter, cell, face, baselineY, context);
     else
-        placeScalar(cell, face, baselineY);
+        placeScalar(cell, char32_t(cell.code), face, baselineY);
     flush(painter);
     painter.restore();
 }

@@ -94,7 +94,7 @@ private:
                  const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow);
     void drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
                   const RowContext& context);
-    void placeScalar(const RowCell& cell, FontFace face, qreal baselineY);
+    void placeScalar(const RowCell& cell, char32_t ch, FontFace face, qreal baselineY, bool emoji = false);
     quint32 glyphFor(FontFace face, char32_t ch);
     size_t slotFor(const QRawFont& font);
     void flush(QPainter& painter);

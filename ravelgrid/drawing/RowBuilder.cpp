@@ -75,7 +75,9 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
             run.link = link;
             if (selected) {
                 run.style.background = context.selectedBackground;
-                run.style.foreground = context.selectedForeground;
+                run.style.foreground =
+                    selectedTextColor(context.selectedBackground, context.selectedForeground, run.style.foreground,
+                                      attributes.colors().effectiveForeground(context.reverseColors));
             }
             out.runs.push_back(run);
             runAttribute = &cell.attribute;

@@ -21,6 +21,8 @@ struct RowContext {
     // Selected columns [first, end) of a buffer row, if any.
     std::function<std::optional<std::pair<int, int>>(int bufferRow)> selectedColumns;
     QColor selectedBackground;
+    // Used where it stands out from the selection background; invalid:
+    // each cell keeps its own colour where that does.
     QColor selectedForeground;
     bool textBlinkVisible = true;
     bool reverseColors = false;

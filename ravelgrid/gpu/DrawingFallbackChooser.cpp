@@ -66,7 +66,7 @@ std::string DrawingFallbackChooser::postScriptNameFromNameTable(std::string_view
     return best;
 }
 
-std::string DrawingFallbackChooser::fallbackFace(const GpuFont& base, char32_t ch) {
+std::string DrawingFallbackChooser::fallbackFace(const GpuFont& base, char32_t ch, bool emoji) {
     if (!base.valid())
         return {};
     std::string baseKey = base.postScriptName();
@@ -88,7 +88,8 @@ std::string DrawingFallbackChooser::fallbackFace(const GpuFont& base, char32_t c
     if (!b.raw.isValid())
         return {};
     const QRawFont fallback =
-        FallbackFonts::fallbackFont(ch, b.raw, b.id, FallbackFonts::presentationOf(ch));
+        FallbackFonts::fallbackFont(ch, b.raw, b.id,
+                                    emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch));
     if (!fallback.isValid() || !fallback.supportsCharacter(uint(ch)))
         return {};
     const QString identity = fallback.familyName() + QLatin1Char('\n') + fallback.styleName();

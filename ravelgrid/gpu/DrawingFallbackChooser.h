@@ -15,7 +15,7 @@ public:
     DrawingFallbackChooser();
     ~DrawingFallbackChooser() override;
 
-    std::string fallbackFace(const GpuFont& base, char32_t ch) override;
+    std::string fallbackFace(const GpuFont& base, char32_t ch, bool emoji) override;
 
     // Name ID 6 of an sfnt 'name' table; empty when it has none.
     static std::string postScriptNameFromNameTable(std::string_view table);

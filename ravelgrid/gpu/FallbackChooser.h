@@ -12,8 +12,8 @@ class FallbackChooser {
 public:
     virtual ~FallbackChooser() = default;
     // The PostScript name of the face to use; empty when no installed font
-    // has the character.
-    virtual std::string fallbackFace(const GpuFont& base, char32_t ch) = 0;
+    // has the character. `emoji`: a colour face is wanted (U+FE0F follows).
+    virtual std::string fallbackFace(const GpuFont& base, char32_t ch, bool emoji) = 0;
 };
 
 }  // namespace ravelgrid

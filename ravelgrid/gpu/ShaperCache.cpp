@@ -1,5 +1,7 @@
 #include "ravelgrid/gpu/ShaperCache.h"
 
+#include "ravelgrid/drawing/FallbackFonts.h"
+
 #include <unicode/uchar.h>
 
 #include <memory>
@@ -89,12 +91,14 @@ std::optional<ShaperRun> ShaperCache::shapeUncached(std::u16string_view text, co
         int start, length;
     };
     std::vector<FaceRun> runs;
-    for (const CodePoint& cp : points) {
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const CodePoint& cp = points[i];
+        const bool emoji = i + 1 < points.size() && FallbackFonts::asksForEmoji(cp.ch, points[i + 1].ch);
         GpuFont face = font;
         if (!runs.empty() && attaches(cp.ch)) {
             face = runs.back().font;
-        } else if (!font.face()->hasGlyphFor(cp.ch) && fallbacks_) {
-            const std::string name = fallbacks_->fallbackFace(font, cp.ch);
+        } else if ((emoji || !font.face()->hasGlyphFor(cp.ch)) && fallbacks_) {
+            const std::string name = fallbacks_->fallbackFace(font, cp.ch, emoji);
             if (!name.empty() && name != font.postScriptName())
                 if (std::optional<GpuFont> f = faces_.font(name, font.size()))
                     face = *f;

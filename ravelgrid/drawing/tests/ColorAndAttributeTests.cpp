@@ -248,6 +248,79 @@ private slots:
         buildRow(line, 3, 0, RowContext{}, a, layout);
         QCOMPARE(layout.cells.size(), size_t(3));
     }
+
+    void contrastRatios() {
+        QCOMPARE(contrastRatio(Qt::black, Qt::white), 21.0);
+        QCOMPARE(contrastRatio(Qt::white, Qt::black), 21.0);
+        QCOMPARE(contrastRatio(QColor(44, 52, 66), QColor(44, 52, 66)), 1.0);
+        // The app's old selected text: black on #2C3442.
+        QVERIFY(std::abs(contrastRatio(Qt::black, QColor(0x2C, 0x34, 0x42)) - 1.677) < 0.01);
+    }
+
+    // Selected text takes the first readable colour of: the selection text
+    // colour, the cell's own, the default foreground; else black or white.
+    void selectedTextColourStaysReadable_data() {
+        QTest::addColumn<QColor>("background");
+        QTest::addColumn<QColor>("preferred");
+        QTest::addColumn<QColor>("cell");
+        QTest::addColumn<QColor>("defaultFg");
+        QTest::addColumn<QColor>("expected");
+        const QColor dark(0x2C, 0x34, 0x42), light(0xE0, 0xE4, 0xEB), pale(0xE1, 0xE6, 0xEE), none;
+        QTest::newRow("preferred") << dark << QColor(Qt::white) << pale << pale << QColor(Qt::white);
+        QTest::newRow("unreadable preferred") << dark << QColor(Qt::black) << pale << QColor(Qt::red) << pale;
+        QTest::newRow("no preferred") << dark << none << pale << QColor(Qt::red) << pale;
+        QTest::newRow("unreadable cell") << dark << none << QColor(0x1E, 0x24, 0x2F) << pale << pale;
+        QTest::newRow("see-through cell") << dark << none << QColor(225, 230, 238, 128) << pale << pale;
+        QTest::newRow("nothing readable, dark") << dark << none << dark << dark << QColor(Qt::white);
+        QTest::newRow("nothing readable, light") << light << QColor(Qt::white) << light << light << QColor(Qt::black);
+        // Mid gray: black stands out more than white.
+        QTest::newRow("mid gray") << QColor(128, 128, 128) << none << QColor(128, 128, 128) << QColor(120, 120, 120)
+                                  << QColor(Qt::black);
+    }
+
+    void selectedTextColourStaysReadable() {
+        QFETCH(QColor, background);
+        QFETCH(QColor, preferred);
+        QFETCH(QColor, cell);
+        QFETCH(QColor, defaultFg);
+        QFETCH(QColor, expected);
+        QCOMPARE(selectedTextColor(background, preferred, cell, defaultFg), expected);
+    }
+
+    // The row builder applies it with the cell's resolved colour and the
+    // native foreground; a selected wide cell too.
+    void selectedRunsAreReadable() {
+        ColorResolver r;
+        r.setNativeForeground(QColor(0xE1, 0xE6, 0xEE));
+        r.setNativeBackground(QColor(0x0E, 0x11, 0x17));
+        r.setPaletteLookup([](uint8_t i) {
+            return i == 0 ? Color::fromRgb8(0x1E, 0x24, 0x2F) : Color::fromRgb8(0x6F, 0xCF, 0x97);
+        });
+        CellAttributes a(r);
+        BufferLine line(6);
+        auto put = [&](int col, Attribute at) {
+            CharData c;
+            c.code = 'x';
+            c.attribute = at;
+            line.set(col, c);
+        };
+        put(0, attr(C::ansi256(0), C::defaultColor()));
+        put(1, attr(C::ansi256(2), C::defaultColor()));
+        put(2, attr(C::defaultColor(), C::defaultColor()));
+        RowContext context;
+        context.selectedColumns = [](int) { return std::make_optional(std::make_pair(0, 3)); };
+        context.selectedBackground = QColor(0x2C, 0x34, 0x42);
+        RowLayout layout;
+        buildRow(line, 6, 0, context, a, layout);
+        QCOMPARE(layout.runs.size(), size_t(4));
+        QCOMPARE(layout.runs[0].style.foreground, QColor(0xE1, 0xE6, 0xEE));  // palette 0 would vanish
+        QCOMPARE(layout.runs[1].style.foreground, QColor(0x6F, 0xCF, 0x97));  // green stays green
+        QCOMPARE(layout.runs[2].style.foreground, QColor(0xE1, 0xE6, 0xEE));
+        // Under reverse video the default foreground is the native background.
+        context.reverseColors = true;
+        buildRow(line, 6, 0, context, a, layout);
+        QCOMPARE(layout.runs[0].style.foreground, QColor(Qt::white));
+    }
 };
 
 QTEST_MAIN(ColorAndAttributeTests)

@@ -290,7 +290,7 @@ private slots:
 
         RowContext context;
         context.selectedColumns = [](int) { return std::optional(std::pair{3, 4}); };
-        context.selectedForeground = QColor(1, 2, 3);
+        context.selectedForeground = QColor(251, 252, 253);
         context.selectedBackground = QColor(9, 9, 9);
         RowLayout layout;
         buildRow(line, 12, 0, context, attributes, layout);
@@ -301,7 +301,7 @@ private slots:
         QCOMPARE(layout.blockItems[0].column, 3);
         QCOMPARE(layout.blockItems[0].rects.size(), size_t(1));
         // A selected shape takes the selection's text colour.
-        QCOMPARE(layout.blockItems[0].foregroundColor, QColor(1, 2, 3));
+        QCOMPARE(layout.blockItems[0].foregroundColor, QColor(251, 252, 253));
         QCOMPARE(layout.powerlineItems.size(), size_t(1));
         QCOMPARE(layout.powerlineItems[0].codePoint, char32_t(0xE0B0));
         QCOMPARE(layout.placeholderRuns.size(), size_t(1));

@@ -237,6 +237,31 @@ private slots:
         QCOMPARE(familyOf(U'\U0010FFFD'), base.familyName());
     }
 
+    // Only one emoji followed by U+FE0F asks for the colour form; clusters
+    // come from the child, so broken surrogates must not be read as one.
+    void emojiSelectorCluster() {
+        const auto of = [](const char16_t* text) { return FallbackFonts::emojiWithSelector(QString::fromUtf16(text)); };
+        QCOMPARE(of(u"\u2764\uFE0F"), char32_t(0x2764));
+        QCOMPARE(of(u"\U0001F600\uFE0F"), char32_t(0x1F600));
+        QCOMPARE(of(u"A\uFE0F"), char32_t(0));             // not an emoji
+        QCOMPARE(of(u"\u2764"), char32_t(0));
+        QCOMPARE(of(u"\u2764\uFE0E"), char32_t(0));        // text form asked for
+        QCOMPARE(of(u"\u2764\uFE0F\u200D\U0001F525"), char32_t(0));  // a sequence: laid out whole
+        QCOMPARE(of(u""), char32_t(0));
+        const QChar high(char16_t(0xD83D)), low(char16_t(0xDE00)), selector(char16_t(0xFE0F));
+        QCOMPARE(FallbackFonts::emojiWithSelector(QString(high) + selector), char32_t(0));
+        QCOMPARE(FallbackFonts::emojiWithSelector(QString(low) + high + selector), char32_t(0));
+        QCOMPARE(FallbackFonts::emojiWithSelector(QString(high) + high + selector), char32_t(0));
+
+        if (!QFontDatabase::hasFamily(QStringLiteral("Noto Color Emoji")))
+            QSKIP("no colour emoji font installed");
+        const FontSet fonts = FontSet::defaultSet();
+        QCOMPARE(FallbackFonts::fallbackFont(0x2764, fonts.rawNormal(), fonts.faceId(FontFace::normal),
+                                             FallbackFonts::Presentation::emoji)
+                     .familyName(),
+                 QStringLiteral("Noto Color Emoji"));
+    }
+
     // A child can fill the screen with thousands of characters no font has;
     // drawing must stay quick and the caches bounded.
     void distinctMissingCharactersStayCheap() {

@@ -217,6 +217,17 @@ Ink inkOf(const QImage& image, const QRect& rect, QRgb ground) {
     return ink;
 }
 
+// Pixels of a rectangle with colour in them, not a shade of gray.
+int saturatedPixels(const QImage& image, const QRect& rect) {
+    int saturated = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            saturated += std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)}) > 80;
+        }
+    return saturated;
+}
+
 // Mean over a rectangle of each pixel's summed channel distance from `ground`.
 double meanInk(const QImage& image, const QRect& rect, QRgb ground) {
     return inkOf(image, rect, ground).total / double(rect.width() * rect.height());
@@ -344,14 +355,8 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
     EXPECT_TRUE(gl.frame(*s.view) == image) << "the buffering modes drew different frames";
 
     // Colour, not a gray mask tinted with the foreground.
-    int saturated = 0;
     const QRect emoji = s.cellRect(0, 0, 2, 1);
-    for (int y = emoji.top(); y <= emoji.bottom(); ++y)
-        for (int x = emoji.left(); x <= emoji.right(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            saturated += std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)}) > 80;
-        }
-    EXPECT_GT(saturated, emoji.width() * emoji.height() / 10) << "emoji cell drawn gray";
+    EXPECT_GT(saturatedPixels(image, emoji), emoji.width() * emoji.height() / 10) << "emoji cell drawn gray";
 
     const QColor red = colorToQColor(s.terminal->ansiColors[1]);
     ASSERT_GT(channelDistance(red.rgb(), s.view->defaultForeground().rgb()), 60);
@@ -403,6 +408,41 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
         }
     EXPECT_EQ(strays, 0) << "pixels under the caret that are neither caret nor caret text colour";
     EXPECT_GT(inked, 4) << "no glyph under the caret";
+}
+
+// A text symbol that U+FE0F makes an emoji (and two columns wide) comes
+// from the colour emoji font, across both its columns, in both paths: the
+// cell font's own text form would be small and gray. Under the caret too.
+TEST(GpuFrameTests, SymbolsWithTheEmojiSelectorAreDrawnInColour) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    Screen s(12, 3);
+    // A heart and a sun, each with U+FE0F; the second heart under the caret.
+    s.terminal->feed("\xe2\x9d\xa4\xef\xb8\x8f \xe2\x98\x80\xef\xb8\x8f\x1b[2;1H\xe2\x9d\xa4\xef\xb8\x8f");
+    s.terminal->feed("\x1b[2;1H\x1b[2 q");
+    for (int col : {0, 3})
+        ASSERT_EQ(s.terminal->activeBuffer().screenLine(0)[col].width, 2) << "not wide at " << col;
+    const QImage gpu = gl.frame(*s.view);
+    ASSERT_FALSE(gpu.isNull());
+    QImage painted = s.painted();
+    s.paintCaret(painted, 0, 1);
+    // Red for the hearts (the caret is yellow), any colour for the sun.
+    const auto red = [](QRgb p) { return qRed(p) - std::max(qGreen(p), qBlue(p)) > 100; };
+    const auto coloured = [](QRgb p) {
+        return std::max({qRed(p), qGreen(p), qBlue(p)}) - std::min({qRed(p), qGreen(p), qBlue(p)}) > 80;
+    };
+    for (const auto& [image, path] : {std::pair<const QImage*, const char*>{&gpu, "gpu"}, {&painted, "painter"}})
+        for (const auto& [col, row] : {std::pair{0, 0}, std::pair{3, 0}, std::pair{0, 1}})
+            for (int half : {0, 1}) {
+                // Each column of the pair carries its share of the colour.
+                const QRect rect = s.cellRect(col + half, row);
+                int count = 0;
+                for (int y = rect.top(); y <= rect.bottom(); ++y)
+                    for (int x = rect.left(); x <= rect.right(); ++x)
+                        count += col == 3 ? coloured(image->pixel(x, y)) : red(image->pixel(x, y));
+                EXPECT_GT(count, rect.width() * rect.height() / 8)
+                    << path << ": no colour at " << col + half << "," << row;
+            }
 }
 
 namespace {
