@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
+#include <QResizeEvent>
 #include <QToolButton>
 
 namespace quillmar {
@@ -72,12 +74,28 @@ void StallHint::dismiss() {
     evaluate();
 }
 
+QPainterPath StallHint::card() const {
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()).adjusted(10.5, 10.5, -10.5, -10.5), 8, 8);
+    return path;
+}
+
+// The see-through margin around the card belongs to the terminal below: a
+// middle click there must paste into it, not vanish.
+void StallHint::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    QPainterPath outline = card();
+    // A pixel out on every side, so the card's edge stroke lies inside.
+    QPainterPathStroker stroker;
+    stroker.setWidth(2);
+    outline = outline.united(stroker.createStroke(outline));
+    setMask(QRegion(outline.toFillPolygon().toPolygon()));
+}
+
 void StallHint::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF card = QRectF(rect()).adjusted(10.5, 10.5, -10.5, -10.5);
-    QPainterPath path;
-    path.addRoundedRect(card, 8, 8);
+    const QPainterPath path = card();
     p.fillPath(path, Metro::raised());
     QColor edge = Metro::warning();
     edge.setAlphaF(0.45f);

@@ -8,6 +8,7 @@
 #include <memory>
 
 class QLabel;
+class QPainterPath;
 class QToolButton;
 
 namespace quillmar {
@@ -42,9 +43,11 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void tick();
+    QPainterPath card() const;
 
     std::shared_ptr<TerminalSession> session_;
     platform::ScopedTasks ticks_;

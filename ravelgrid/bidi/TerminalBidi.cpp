@@ -57,7 +57,10 @@ const BufferLine* lineAt(const Buffer& buffer, int row)
 // default state.
 BidiPresentationState stateOf(const Buffer& buffer, const BufferLine* line)
 {
-    return line ? line->bidiState() : buffer.defaultBidiState;
+    BidiPresentationState state = line ? line->bidiState() : buffer.defaultBidiState;
+    if (!buffer.detectsDirection)
+        state.autodetectDirection = false;
+    return state;
 }
 
 uint32_t packState(const BidiPresentationState& s)

@@ -196,6 +196,10 @@ public:
     uint64_t activeSemanticGroupID = 0;
 
     BidiPresentationState defaultBidiState;
+    // Whether rows may take their direction from their first strong letter.
+    // Off on the alternate screen until the program asks: full-screen
+    // programs place every cell themselves.
+    bool detectsDirection = true;
 
 
 private:

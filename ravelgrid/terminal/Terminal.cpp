@@ -110,6 +110,7 @@ std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
                                       currentBidiState);
     installBuffer(*b);
     b->fillViewportRows(std::nullopt);
+    b->detectsDirection = !alternate;
     return b;
 }
 

@@ -97,6 +97,7 @@ void Terminal::setup(bool isReset)
 void Terminal::softReset()
 {
     installBidiState(options_.initialBidiState, kAllBidiStateProperties);
+    altBuffer->detectsDirection = false;
     bidiArrowKeySwap = options_.initialBidiArrowKeySwap;
     savedBidiPrivateModes.clear();
     cursorHidden = false;
@@ -169,7 +170,10 @@ void Terminal::setBidiFlag(BidiStateProperty property, bool on)
     BidiPresentationState next = currentBidiState;
     switch (property) {
     case BidiStateProperty::supportMode: next.supportMode = on ? BidiSupportMode::implicit : BidiSupportMode::explicit_; break;
-    case BidiStateProperty::autodetectDirection: next.autodetectDirection = on; break;
+    case BidiStateProperty::autodetectDirection:
+        next.autodetectDirection = on;
+        altBuffer->detectsDirection = on;
+        break;
     case BidiStateProperty::boxMirroring: next.boxMirroring = on; break;
     case BidiStateProperty::fallbackDirection:
         next.fallbackDirection = on ? BidiDirection::rightToLeft : BidiDirection::leftToRight;
@@ -626,6 +630,7 @@ void Terminal::cmdRestorePrivateModes(const Params& p, Collect)
             break;
         case 2501:
             next.autodetectDirection = saved->second;
+            altBuffer->detectsDirection = saved->second;
             restored |= bit(BidiStateProperty::autodetectDirection);
             break;
         default: break;

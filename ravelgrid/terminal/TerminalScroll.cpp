@@ -386,6 +386,7 @@ void Terminal::resetToInitialState()
     currentBidiState = options_.initialBidiState;
     normalBuffer->defaultBidiState = currentBidiState;
     altBuffer->defaultBidiState = currentBidiState;
+    altBuffer->detectsDirection = false;
     updateFullScreen();
     bidiArrowKeySwap = options_.initialBidiArrowKeySwap;
     savedBidiPrivateModes.clear();

@@ -63,14 +63,10 @@ std::optional<KeyResult> functionalKey(const KeyInput& in, const KeyModes& modes
     case Qt::Key_End: return cursorKey('F', mods, modes.applicationCursor);
     case Qt::Key_Insert: return tildeKey(2, mods);
     case Qt::Key_Delete: return tildeKey(3, mods);
-    case Qt::Key_PageUp:
-        if (mods == 0 && !modes.applicationCursor)
-            return KeyResult{KeyAction::pageUp, {}};
-        return tildeKey(5, mods);
-    case Qt::Key_PageDown:
-        if (mods == 0 && !modes.applicationCursor)
-            return KeyResult{KeyAction::pageDown, {}};
-        return tildeKey(6, mods);
+    // The program's own: Shift+PageUp/PageDown page the scrollback (the view
+    // takes those before encoding).
+    case Qt::Key_PageUp: return tildeKey(5, mods);
+    case Qt::Key_PageDown: return tildeKey(6, mods);
     case Qt::Key_F1: return pfKey('P', mods);
     case Qt::Key_F2: return pfKey('Q', mods);
     case Qt::Key_F3: return pfKey('R', mods);

@@ -20,8 +20,6 @@ struct KeyModes {
 enum class KeyAction {
     none,                // nothing to send
     send,                // write `bytes` to the child, in one write
-    pageUp,              // the view's page-up (scrollback or ESC [ 5 ~)
-    pageDown,            // the view's page-down
     toggleOptionAsMeta,  // Ctrl+Shift+Alt+O
 };
 

@@ -15,6 +15,8 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPointer>
 #include <QScopedValueRollback>
@@ -571,8 +573,42 @@ void TerminalView::setupEditActions() {
     make(pasteAction_, "Paste", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] { paste(); });
     make(pasteInsertAction_, "Paste", QKeySequence(Qt::SHIFT | Qt::Key_Insert), [this] { paste(); });
     make(selectAllAction_, "Select All", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] { selectAll(); });
+    // Every right press reaches mousePressEvent, which reports it or opens the menu.
+    setContextMenuPolicy(Qt::PreventContextMenu);
     updateEditActions();
 }
+
+// The right-click menu stands in for the menu bar's Edit and Find commands.
+// Its items mirror the view's actions, so that Paste is greyed out with an
+// empty clipboard while Ctrl+Shift+V itself stays bound.
+QMenu* TerminalView::showContextMenu(QPoint globalPos) {
+    if (contextMenu_)
+        contextMenu_->close();
+    updateEditActions();
+    const QClipboard* clipboard = QGuiApplication::clipboard();
+    const QMimeData* data = clipboard ? clipboard->mimeData(QClipboard::Clipboard) : nullptr;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const auto mirror = [menu](QAction* source, bool enabled) {
+        QAction* item = menu->addAction(source->text());
+        item->setShortcut(source->shortcut());
+        // The shortcut is shown only; the view's own action handles the key.
+        item->setShortcutContext(Qt::WidgetShortcut);
+        item->setEnabled(enabled && source->isEnabled());
+        connect(item, &QAction::triggered, source, &QAction::trigger);
+    };
+    mirror(copyAction_, true);
+    mirror(pasteAction_, data && data->hasText());
+    mirror(selectAllAction_, true);
+    menu->addSeparator();
+    if (QAction* find = findAction(1))
+        mirror(find, true);
+    contextMenu_ = menu;
+    menu->popup(globalPos);
+    return menu;
+}
+
+QMenu* TerminalView::contextMenu() const { return contextMenu_; }
 
 void TerminalView::updateEditActions() {
     if (copyAction_)
@@ -801,6 +837,21 @@ void TerminalView::pageDown() {
         send(std::span<const uint8_t>(EscapeSequences::cmdPageDown));
     else
         scrollDown(terminal_->rows);
+}
+
+// Shift with the Page keys, Home and End pages the normal screen's scrollback
+// whatever the cursor-key mode, as Linux terminals do; the alternate screen
+// has none, so there the keys go to the program.
+bool TerminalView::scrollbackKey(int key, Qt::KeyboardModifiers modifiers) {
+    if ((modifiers & ~Qt::KeypadModifier) != Qt::ShiftModifier || terminal_->isCurrentBufferAlternate())
+        return false;
+    switch (key) {
+    case Qt::Key_PageUp: scrollUp(terminal_->rows); return true;
+    case Qt::Key_PageDown: scrollDown(terminal_->rows); return true;
+    case Qt::Key_Home: scrollTo(0, true); return true;
+    case Qt::Key_End: scrollTo(maxScroll(), true); return true;
+    default: return false;
+    }
 }
 
 void TerminalView::ensureCaretIsVisible() {
@@ -1099,6 +1150,10 @@ void TerminalView::keyReleaseEvent(QKeyEvent* event) {
 void TerminalView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Control)
         setCommandActive(true);
+    if (scrollbackKey(event->key(), event->modifiers())) {
+        event->accept();
+        return;
+    }
     // Every key drops the selection; modifiers alone are no key (Ctrl+Shift+C
     // must still find it).
     if (!isModifierKey(event->key()))
@@ -1113,11 +1168,7 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const KeyResult result = encodeKey(KeyInput{event->key(), event->modifiers(), event->text()}, keyModes());
-    // Page keys still page through the scrollback of the normal screen.
-    const bool scrollsBack = (result.action == KeyAction::pageUp || result.action == KeyAction::pageDown) &&
-                             !terminal_->isCurrentBufferAlternate();
-    if (terminal_->keyboardEnhancementFlags().rawValue != 0 && result.action != KeyAction::toggleOptionAsMeta &&
-        !scrollsBack) {
+    if (terminal_->keyboardEnhancementFlags().rawValue != 0 && result.action != KeyAction::toggleOptionAsMeta) {
         if (kittyKeyPress(event))
             event->accept();
         else
@@ -1129,8 +1180,6 @@ void TerminalView::keyPressEvent(QKeyEvent* event) {
         send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(result.bytes.data()), result.bytes.size()));
         event->accept();
         return;
-    case KeyAction::pageUp: pageUp(); event->accept(); return;
-    case KeyAction::pageDown: pageDown(); event->accept(); return;
     case KeyAction::toggleOptionAsMeta:
         optionAsMetaKey_ = !optionAsMetaKey_;
         event->accept();
@@ -1269,7 +1318,7 @@ void TerminalView::selectionChanged(Terminal&) {
 
 void TerminalView::mouseModeChanged(Terminal& source) {
     // Also while the terminal is being made, before terminal_ holds it.
-    setMouseTracking(source.mouseMode() == MouseMode::anyEvent || commandActive_);
+    setMouseTracking(shouldTrackMouse(source.mouseMode()));
 }
 
 void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {

@@ -41,6 +41,7 @@
 #include <vector>
 
 class QAction;
+class QMenu;
 class QLabel;
 class QVariantAnimation;
 class QMouseEvent;
@@ -211,6 +212,9 @@ public:
     QAction* copyAction() const { return copyAction_; }
     QAction* pasteAction() const { return pasteAction_; }
     QAction* selectAllAction() const { return selectAllAction_; }
+    // Copy, Paste, Select All and Find…, opened by the right button; the open one, if any.
+    QMenu* showContextMenu(QPoint globalPos);
+    QMenu* contextMenu() const;
     // The selection to the clipboard and the primary selection.
     void copy();
     // The clipboard's text, typed as a paste.
@@ -230,6 +234,8 @@ public:
     double scrollThumbsize() const;
     void pageUp();
     void pageDown();
+    // Shift+PageUp/PageDown/Home/End on the normal screen; false for any other key.
+    bool scrollbackKey(int key, Qt::KeyboardModifiers modifiers);
     void scrollUp(int lines);
     void scrollDown(int lines);
     void scrollTo(int row, bool notifyAccessibility = false);
@@ -474,12 +480,31 @@ private:
     int wheelLines(QWheelEvent* event, qreal cellHeight);
     void setCommandActive(bool on);
     void updateMouseTracking();
+    // The one rule for motion events, also while the terminal is being made.
+    bool shouldTrackMouse(MouseMode mode) const;
+    // A Ctrl+click here would open a link: the press is the link's, not the program's.
+    bool opensLinkOnCtrlClick(Position grid);
+    // Hands the link a click at the position opens to the delegate; false when there is none.
+    bool requestLinkOpen(Position grid, bool ctrlHeld);
+    // The link state under the pointer: the preview while Ctrl is held, and the highlight.
+    void followPointer(Position grid);
     // Links.
     void invalidateLinkHighlightRows(const std::optional<std::vector<LinkMatch::RowRange>>& before,
                                      const std::optional<std::vector<LinkMatch::RowRange>>& after);
     std::optional<std::pair<int, int>> linkColumns(int bufferRow) const;
     std::optional<LinkMatch> linkUnder(Position grid, bool withImplicit);
     std::string visibleLinkText(const LinkMatch& match);
+    // What a click on the link hands to the opener: an OSC 8 link's parsed
+    // target, else the link's text.
+    struct LinkTarget {
+        std::string url;
+        std::map<std::string, std::string> params;
+        bool fromPayload = false;
+    };
+    LinkTarget linkTarget(const LinkMatch& match, Position grid);
+    // Whether the opener would take the link: the one rule for showing a
+    // link as one and for opening it.
+    bool linkWouldOpen(const LinkMatch& match, const std::string& url);
     // Find and progress.
     void setupFindActions();
     void setupProgressBar();
@@ -504,6 +529,7 @@ private:
     QAction* pasteAction_ = nullptr;
     QAction* pasteInsertAction_ = nullptr;
     QAction* selectAllAction_ = nullptr;
+    QPointer<QMenu> contextMenu_;
     QTimer textBlinkTimer_;
 
     std::optional<QSizeF> cellDimension_;
@@ -587,6 +613,16 @@ private:
     std::optional<QPointF> lastPointer_;
     // The explicit link a click is opening and the text it shows.
     std::optional<std::pair<std::string, std::string>> clickedLink_;
+    // The opener's last answer for the link under the pointer: a file link
+    // is not looked at again on every move over it.
+    struct LinkVerdict {
+        std::vector<LinkMatch::RowRange> ranges;
+        std::string url;
+        bool opens = false;
+    };
+    std::optional<LinkVerdict> linkVerdict_;
+    // The left button went down with Ctrl on a link while the program takes the mouse.
+    bool linkPress_ = false;
 
     // Find.
     FindBar* findBar_ = nullptr;  // a child widget

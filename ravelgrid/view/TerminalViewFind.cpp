@@ -30,7 +30,8 @@ void TerminalView::setFindString(const QString& term) { sharedFindString() = ter
 
 void TerminalView::setupFindActions() {
     auto make = [this](int tag, const char* text, QKeySequence keys) {
-        auto* action = new QAction(QString::fromLatin1(text), this);
+        // UTF-8: "Find…" ends in an ellipsis.
+        auto* action = new QAction(QString::fromUtf8(text), this);
         action->setShortcut(keys);
         // The bar is a child: the keys work while its field has the focus.
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);

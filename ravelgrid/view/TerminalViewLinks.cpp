@@ -148,6 +148,11 @@ void TerminalView::updateLinkHighlight(Position grid, std::optional<bool> modifi
     std::optional<LinkMatch> match;
     if (allowed && linkReporting_ != LinkReporting::none)
         match = linkUnder(grid, linkReporting_ == LinkReporting::implicit);
+    // A link that would not open is not shown as one.
+    if (match && !linkWouldOpen(*match, linkTarget(*match, grid).url))
+        match.reset();
+    if (!match)
+        linkVerdict_.reset();
     if (match && linkHighlightRange_ && *linkHighlightRange_ == match->rowRanges)
         return;
     if (!match && !linkHighlightRange_)
@@ -225,15 +230,28 @@ std::optional<std::pair<std::string, std::map<std::string, std::string>>> Termin
     }
     if (!ok)
         return std::nullopt;
-    if (match->isExplicit) {
-        if (const auto payload = linkAtPosition(grid.col, grid.row)) {
-            if (auto parsed = urlPreviewText(*payload)) {
-                clickedLink_ = std::pair{parsed->first, visibleLinkText(*match)};
-                return parsed;
-            }
-        }
-    }
-    return std::pair{match->text, std::map<std::string, std::string>{}};
+    LinkTarget target = linkTarget(*match, grid);
+    if (!linkWouldOpen(*match, target.url))
+        return std::nullopt;
+    if (target.fromPayload)
+        clickedLink_ = std::pair{target.url, visibleLinkText(*match)};
+    return std::pair{std::move(target.url), std::move(target.params)};
+}
+
+TerminalView::LinkTarget TerminalView::linkTarget(const LinkMatch& match, Position grid) {
+    if (match.isExplicit)
+        if (const auto payload = linkAtPosition(grid.col, grid.row))
+            if (auto parsed = urlPreviewText(*payload))
+                return {std::move(parsed->first), std::move(parsed->second), true};
+    return {match.text, {}, false};
+}
+
+bool TerminalView::linkWouldOpen(const LinkMatch& match, const std::string& url) {
+    if (linkVerdict_ && linkVerdict_->ranges == match.rowRanges && linkVerdict_->url == url)
+        return linkVerdict_->opens;
+    const bool opens = resolveLinkURL(url).has_value();
+    linkVerdict_ = LinkVerdict{match.rowRanges, url, opens};
+    return opens;
 }
 
 std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link) {

@@ -5,6 +5,7 @@
 #include "ravelgrid/screen/Buffer.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QMouseEvent>
 #include <QWheelEvent>
 
@@ -138,6 +139,10 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
         pointerPressSnapshot_ = SemanticPromptPointerSnapshot{selection_->active(), false, count, false};
     }
     const MouseHit hit = calculateMouseHit(point);
+    linkPress_ = button == Qt::LeftButton && (modifiers & Qt::ControlModifier) && mouseReportingApplies(modifiers) &&
+                 opensLinkOnCtrlClick(hit.grid);
+    if (linkPress_)
+        return;
     if (mouseReportingApplies(modifiers)) {
         // x10 reports presses only, without modifier bits.
         reportMouse(encodeMouseButton(*number, false, modifiers), hit);
@@ -145,6 +150,10 @@ void TerminalView::mousePressEvent(QMouseEvent* event) {
     }
     if (button == Qt::MiddleButton) {
         pastePrimarySelection();
+        return;
+    }
+    if (button == Qt::RightButton) {
+        showContextMenu(event->globalPosition().toPoint());
         return;
     }
     if (button != Qt::LeftButton)
@@ -188,18 +197,14 @@ void TerminalView::mouseMoveEvent(QMouseEvent* event) {
     const MouseMode mode = terminal_->mouseMode();
     if (event->buttons() == Qt::NoButton) {
         lastPointer_ = point;
-        if (commandActive_ || linkHighlightMode_ == LinkHighlightMode::hover) {
-            const MouseHit hit = calculateMouseHit(point);
-            if (commandActive_) {
-                if (auto payload = linkAtPosition(hit.grid.col, hit.grid.row))
-                    showUrlPreview(*payload);
-            }
-            updateLinkHighlight(hit.grid);
-        }
+        if (commandActive_ || linkHighlightMode_ == LinkHighlightMode::hover)
+            followPointer(calculateMouseHit(point).grid);
         if (mode == MouseMode::anyEvent && mouseReportingApplies(modifiers))
             reportMouse(3 + 32 + encodeMouseButton(0, false, modifiers), calculateMouseHit(point));
         return;
     }
+    if (linkPress_)
+        return;
     const std::optional<int> number = buttonNumber(pressButton_);
     if (mouseReportingApplies(modifiers)) {
         // x10 and vt200 take no drags: dropped, and no selection either.
@@ -310,6 +315,13 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event) {
         didSelectionDrag_ = false;
         pointerPressSnapshot_.pressWasSemanticEligible = false;
     };
+    if (button == Qt::LeftButton && std::exchange(linkPress_, false)) {
+        // The link opens before, and instead of, any report.
+        updateLinkHighlight(hit.grid, true);
+        requestLinkOpen(hit.grid, true);
+        finish();
+        return;
+    }
     if (mouseReportingApplies(modifiers)) {
         // x10 reports no releases.
         if (terminal_->mouseMode() != MouseMode::x10)
@@ -321,14 +333,9 @@ void TerminalView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     const bool ctrl = modifiers & Qt::ControlModifier;
     updateLinkHighlight(hit.grid, commandActive_ || ctrl);
-    if (!didSelectionDrag_) {
-        if (auto link = handleMouseUpAction(hit.grid, ctrl)) {
-            if (terminalDelegate_)
-                terminalDelegate_->requestOpenLink(*this, link->first, link->second);
-            clickedLink_.reset();
-            finish();
-            return;
-        }
+    if (!didSelectionDrag_ && requestLinkOpen(hit.grid, ctrl)) {
+        finish();
+        return;
     }
     // A finished gesture offers its text to other programs' middle button.
     if (selection_->active() && selection_->hasSelectionRange())
@@ -391,6 +398,8 @@ void TerminalView::leaveEvent(QEvent* event) {
 
 int TerminalView::wheelLines(QWheelEvent* event, qreal cellHeight) {
     const qreal s = scrollSensitivity_;
+    // The desktop's rows per notch; a setting of 0 or less still moves.
+    const int notchRows = std::clamp(QApplication::wheelScrollLines(), 1, kMaxWheelLines);
     const auto accumulate = [&](qreal pixels) {
         const qreal total = pixels * s + scrollAccumulator_;
         // A hair toward the sign: three thirds of a cell make one line.
@@ -403,16 +412,15 @@ int TerminalView::wheelLines(QWheelEvent* event, qreal cellHeight) {
         return accumulate(event->pixelDelta().y());
     const int angle = event->angleDelta().y();
     if (angle % 120 == 0) {
-        // Whole notches: a line each.
         scrollAccumulator_ = 0;
-        const qreal notches = qreal(angle) / 120.0 * s;
-        int lines = int(std::clamp<qreal>(std::round(notches), -kMaxWheelLines, kMaxWheelLines));
+        const qreal rows = qreal(angle) / 120.0 * notchRows * s;
+        int lines = int(std::clamp<qreal>(std::round(rows), -kMaxWheelLines, kMaxWheelLines));
         if (lines == 0)
             lines = angle > 0 ? 1 : -1;
         return lines;
     }
     // A high-resolution wheel sends fractions of a notch.
-    return accumulate(qreal(angle) / 120.0 * cellHeight);
+    return accumulate(qreal(angle) / 120.0 * notchRows * cellHeight);
 }
 
 void TerminalView::wheelEvent(QWheelEvent* event) {
@@ -457,9 +465,34 @@ void TerminalView::wheelEvent(QWheelEvent* event) {
 
 // --- tracking -----------------------------------------------------------------------------------------
 
-bool TerminalView::shouldTrackMouse() const {
-    return terminal_->mouseMode() == MouseMode::anyEvent || commandActive_ ||
-           linkHighlightMode_ == LinkHighlightMode::hover;
+bool TerminalView::shouldTrackMouse() const { return shouldTrackMouse(terminal_->mouseMode()); }
+
+bool TerminalView::shouldTrackMouse(MouseMode mode) const {
+    return mode == MouseMode::anyEvent || commandActive_ || linkHighlightMode_ == LinkHighlightMode::hover;
+}
+
+void TerminalView::followPointer(Position grid) {
+    if (commandActive_)
+        if (auto payload = linkAtPosition(grid.col, grid.row))
+            showUrlPreview(*payload);
+    updateLinkHighlight(grid);
+}
+
+bool TerminalView::requestLinkOpen(Position grid, bool ctrlHeld) {
+    const auto link = handleMouseUpAction(grid, ctrlHeld);
+    if (!link)
+        return false;
+    if (terminalDelegate_)
+        terminalDelegate_->requestOpenLink(*this, link->first, link->second);
+    clickedLink_.reset();
+    return true;
+}
+
+bool TerminalView::opensLinkOnCtrlClick(Position grid) {
+    updateLinkHighlight(grid, true);
+    const bool opens = handleMouseUpAction(grid, true).has_value();
+    clickedLink_.reset();
+    return opens;
 }
 
 void TerminalView::setCommandActive(bool on) {
@@ -469,8 +502,13 @@ void TerminalView::setCommandActive(bool on) {
     updateMouseTracking();
     if (!on)
         hideUrlPreview();
+    // Without tracking no move told us where the pointer rests: ask for it,
+    // so Ctrl over a link shows it at once.
+    const QPointF pointer = mapFromGlobal(QCursor::pos());
+    if (on && rect().contains(pointer.toPoint()))
+        lastPointer_ = pointer;
     if (lastPointer_)
-        updateLinkHighlight(calculateMouseHit(*lastPointer_).grid);
+        followPointer(calculateMouseHit(*lastPointer_).grid);
     if (linkHighlightMode_ == LinkHighlightMode::alwaysWithModifier)
         redrawAll();
 }

@@ -747,6 +747,49 @@ private slots:
         clock.advance(3 * second);
         QVERIFY(!hint.showing());
     }
+
+    // Only the card takes the pointer; the clear margin around it is the
+    // terminal's (a middle click there pastes into the shell).
+    void stallBannerMarginReachesTheTerminal() {
+        platform::FakeScheduler clock;
+        auto session = std::make_shared<TerminalSession>(SessionTarget::local(), 1, clock.nowNs());
+        TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
+        host.resize(640, 300);
+        host.show();
+        StallHint* hint = host.stallHint();
+        QVERIFY(hint);
+        hint->show();
+        hint->raise();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QVERIFY(hint->height() > 30);
+        const auto owner = [&](QPoint p) {
+            QWidget* w = host.childAt(p);
+            while (w && w != hint && w != host.view())
+                w = w->parentWidget();
+            return w;
+        };
+        const int mid = hint->height() / 2;
+        for (QPoint margin : {QPoint(3, 3), QPoint(320, 4), QPoint(5, mid), QPoint(636, mid), QPoint(320, hint->height() - 4),
+                              QPoint(11, 11)})  // beside the card's rounded corner
+            QVERIFY2(owner(margin) == host.view(), qPrintable(QStringLiteral("%1,%2").arg(margin.x()).arg(margin.y())));
+        for (QPoint card : {QPoint(320, mid), QPoint(20, mid), QPoint(620, mid)})
+            QVERIFY2(owner(card) == hint, qPrintable(QStringLiteral("%1,%2").arg(card.x()).arg(card.y())));
+        // A real middle click in the margin arrives at the view.
+        bool viewGotIt = false;
+        struct Spy : QObject {
+            bool* got;
+            explicit Spy(bool* g) : got(g) {}
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::MouseButtonPress)
+                    *got = true;
+                return false;
+            }
+        } spy(&viewGotIt);
+        host.view()->installEventFilter(&spy);
+        QTest::mouseClick(host.window()->windowHandle(), Qt::MiddleButton, {}, host.mapTo(host.window(), QPoint(320, 4)));
+        host.view()->removeEventFilter(&spy);
+        QVERIFY(viewGotIt);
+    }
 };
 
 QTEST_MAIN(TabsTests)

@@ -230,6 +230,12 @@ e2e_found() {
   echo "$out" | head -1 | sed "s/found at //"
 }
 
+# How many times a fresh screenshot shows TEXT.
+e2e_count() {
+  e2e_snap
+  "$E2E_FINDER" "$E2E_WORK/shot.png" "$1" 1 | grep -c "found at"
+}
+
 # Waits until TEXT shows at least N times; prints where it first is.
 #   e2e_await TEXT N [TRIES]
 e2e_await() {

@@ -8,11 +8,6 @@ set -u
 E2E_NAME=mouse
 . "$(dirname "$0")/e2e-lib.sh"
 
-count() {
-  e2e_snap
-  "$E2E_FINDER" "$E2E_WORK/shot.png" "$1" 1 | grep -c "found at"
-}
-
 on_screen() {
   local at x y
   e2e_start || e2e_fail "the quillmar window did not appear"
@@ -56,7 +51,7 @@ on_screen() {
   xdotool key Return
   e2e_await 300 1 >/dev/null || e2e_fail "seq printed nothing"
   sleep 0.3
-  [ "$(count "seq 1 300")" -eq 0 ] || e2e_fail "the command line should have scrolled away"
+  [ "$(e2e_count "seq 1 300")" -eq 0 ] || e2e_fail "the command line should have scrolled away"
   xdotool mousemove "$x" "$y"
   for _ in $(seq 1 8); do
     xdotool click --repeat 50 --delay 2 4

@@ -75,11 +75,15 @@ private slots:
         row("F25 is ctrl F1", Qt::Key_F25, none, "", "", "\x1b[1;5P");
         row("super up is the desktop's", Qt::Key_Up, int(Qt::MetaModifier), "", "", "");
 
-        // Page keys: the scrollback on the normal screen, the application otherwise.
-        row("page up, normal screen", Qt::Key_PageUp, none, "", "", "");
+        // Plain page keys are the program's on either screen.
+        row("page up, normal screen", Qt::Key_PageUp, none, "", "", "\x1b[5~");
         row("page up, alternate screen", Qt::Key_PageUp, none, "", "\x1b[?1049h", "\x1b[5~");
         row("page down, application cursor", Qt::Key_PageDown, none, "", "\x1b[?1h", "\x1b[6~");
-        row("shift page up", Qt::Key_PageUp, shift, "", "", "\x1b[5;2~");
+        row("page up, application cursor", Qt::Key_PageUp, none, "", "\x1b[?1h", "\x1b[5~");
+        // Shift pages the scrollback instead, but the alternate screen has none.
+        row("shift page up, normal screen", Qt::Key_PageUp, shift, "", "\x1b[?1h", "");
+        row("shift page up, alternate screen", Qt::Key_PageUp, shift, "", "\x1b[?1049h", "\x1b[5;2~");
+        row("shift end, alternate screen", Qt::Key_End, shift, "", "\x1b[?1049h\x1b[?1h", "\x1b[1;2F");
 
         // Control characters.
         row("ctrl a", Qt::Key_A, ctrl, "\x01", "", "\x01");
@@ -163,7 +167,7 @@ private slots:
         QCOMPARE(delegate.allBytes(), "\x08\x08"s);
     }
 
-    void pageKeysScrollTheNormalScreen() {
+    void shiftPageKeysScrollTheNormalScreen() {
         platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
@@ -173,7 +177,7 @@ private slots:
         Buffer& buffer = view.terminal().activeBuffer();
         const int bottom = buffer.yBase();
         QVERIFY(bottom > 25);
-        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), Qt::ShiftModifier);
         QCOMPARE(buffer.yDisp(), bottom - view.terminal().rows);
         QVERIFY(!delegate.scrolls.empty());
         // Typing brings the live screen back.
@@ -181,8 +185,47 @@ private slots:
         QCOMPARE(buffer.yDisp(), bottom);
         QCOMPARE(delegate.allBytes(), "a"s);
         // Page down never goes past the live screen.
-        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), Qt::ShiftModifier);
         QCOMPARE(buffer.yDisp(), bottom);
+        // The plain page keys are the shell's.
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), Qt::NoModifier);
+        QCOMPARE(buffer.yDisp(), bottom);
+        QCOMPARE(delegate.allBytes(), "a\x1b[5~"s);
+    }
+
+    void shiftPageKeysScrollTheScrollback() {
+        platform::FakeScheduler clock;
+        TerminalView view(nullptr, std::nullopt, {}, clock);
+        RecordingDelegate delegate;
+        view.setTerminalDelegate(&delegate);
+        // Application cursor mode, as zsh's line editor sets it.
+        view.feed("\x1b[?1h");
+        for (int i = 0; i < 100; ++i)
+            view.feed("line " + std::to_string(i) + "\r\n");
+        Buffer& buffer = view.terminal().activeBuffer();
+        const int bottom = buffer.yBase();
+        const int rows = view.terminal().rows;
+        QVERIFY(bottom > 2 * rows);
+        auto shifted = [&](Qt::Key key) { QTest::sendKeyEvent(QTest::Click, &view, key, QString(), Qt::ShiftModifier); };
+        shifted(Qt::Key_PageUp);
+        QCOMPARE(buffer.yDisp(), bottom - rows);
+        shifted(Qt::Key_Home);
+        QCOMPARE(buffer.yDisp(), 0);
+        shifted(Qt::Key_PageDown);
+        QCOMPARE(buffer.yDisp(), rows);
+        shifted(Qt::Key_End);
+        QCOMPARE(buffer.yDisp(), bottom);
+        QCOMPARE(delegate.allBytes(), ""s);
+        // The plain key is the program's.
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), Qt::NoModifier);
+        QCOMPARE(delegate.allBytes(), "\x1b[5~"s);
+        QCOMPARE(buffer.yDisp(), bottom);
+        // A kitty keyboard program does not get them either.
+        delegate.writes.clear();
+        view.feed("\x1b[>1u");
+        shifted(Qt::Key_PageUp);
+        QCOMPARE(buffer.yDisp(), bottom - rows);
+        QCOMPARE(delegate.allBytes(), ""s);
     }
 
     void windowChordsAreLeftToShortcuts() {

@@ -182,6 +182,32 @@ private slots:
         QCOMPARE(legacy.inkedColumns(plain, 0).front(), 0);
         QVERIFY(legacy.inkedColumns(plain, 0).back() < cols - 1);
     }
+
+    // Full-screen programs place every cell: their rows keep logical order
+    // unless the program asks for detection itself.
+    void theAlternateScreenKeepsLogicalOrder() {
+        const auto firstInk = [](Fixture& f) { return f.inkedColumns(f.view->grab().toImage(), 0).front(); };
+        Fixture f;
+        // The word still reads right to left, but from the left edge.
+        f.feed("\x1b[?25l\x1b[?1049h\x1b[Hשלום\r");
+        QCOMPARE(firstInk(f), 0);
+        QCOMPARE(f.caretColumn(), 3);
+        // Back on the normal screen the same text is laid out right to left.
+        f.feed("\x1b[?1049l\x1b[2J\x1b[Hשלום\r");
+        QVERIFY(firstInk(f) >= cols - 5);
+        QCOMPARE(f.caretColumn(), 9);
+
+        // The program's own request holds on the alternate screen too...
+        f.feed("\x1b[?2501h\x1b[?1049h\x1b[Hשלום\r");
+        QVERIFY(firstInk(f) >= cols - 5);
+        QCOMPARE(f.caretColumn(), 9);
+        // ...until a reset forgets it.
+        f.feed("\x1b[!p\x1b[2J\x1b[Hשלום\r");
+        QCOMPARE(firstInk(f), 0);
+        QCOMPARE(f.caretColumn(), 3);
+        f.feed("\x1b[?1049l\x1b[2J\x1b[Hשלום\r");
+        QCOMPARE(f.caretColumn(), 9);
+    }
 };
 
 QTEST_MAIN(TerminalViewBidiTests)

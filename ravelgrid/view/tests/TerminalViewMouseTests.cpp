@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QMenu>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -107,11 +108,11 @@ private slots:
             QCOMPARE(f.sent(), std::string("\x1b[<1;1;1M"));
             f.press(f.at(0, 0), Qt::NoModifier, Qt::RightButton);
             QCOMPARE(f.sent(), std::string("\x1b[<2;1;1M"));
-            // The wheel: 64 up, 65 down, one report per line.
+            // The wheel: 64 up, 65 down, one report per line, three lines a notch.
             f.wheel(QPoint(0, 240));
-            QCOMPARE(f.sent(), repeat(2, "\x1b[<64;3;3M"));
+            QCOMPARE(f.sent(), repeat(6, "\x1b[<64;3;3M"));
             f.wheel(QPoint(0, -120));
-            QCOMPARE(f.sent(), std::string("\x1b[<65;3;3M"));
+            QCOMPARE(f.sent(), repeat(3, "\x1b[<65;3;3M"));
         }
         {  // x10: presses without modifier bits, no releases, no drags
             Fixture f;
@@ -178,23 +179,36 @@ private slots:
         f.fillLines(100);
         const int bottom = f.yDisp();
         QVERIFY(bottom > 20);
-        // A notch is one line.
+        // A notch is the desktop's three lines.
+        QCOMPARE(QApplication::wheelScrollLines(), 3);
         f.wheel(QPoint(0, 120));
-        QCOMPARE(f.yDisp(), bottom - 1);
+        QCOMPARE(f.yDisp(), bottom - 3);
         QCOMPARE(f.view->scrollAccumulator(), 0.0);
-        // A high-resolution wheel: eight eighths of a notch make one line.
+        // A high-resolution wheel: eighths of a notch add up to its three lines.
         for (int i = 0; i < 7; ++i)
             f.wheel(QPoint(0, 15));
-        QCOMPARE(f.yDisp(), bottom - 1);
+        QCOMPARE(f.yDisp(), bottom - 5);
         f.wheel(QPoint(0, 15));
-        QCOMPARE(f.yDisp(), bottom - 2);
+        QCOMPARE(f.yDisp(), bottom - 6);
         // Precise deltas of a third of a cell: the third one moves a line.
         const int third = int(std::ceil(f.cell().height() / 3));
         f.wheel(QPoint(0, 0), QPoint(0, third));
         f.wheel(QPoint(0, 0), QPoint(0, third));
-        QCOMPARE(f.yDisp(), bottom - 2);
+        QCOMPARE(f.yDisp(), bottom - 6);
         f.wheel(QPoint(0, 0), QPoint(0, third));
-        QCOMPARE(f.yDisp(), bottom - 3);
+        QCOMPARE(f.yDisp(), bottom - 7);
+        // The sensitivity scales the notch: 1.5 lines round away from zero...
+        f.view->setScrollSensitivity(0.5);
+        f.wheel(QPoint(0, 120));
+        QCOMPARE(f.yDisp(), bottom - 9);
+        // ...and a notch that rounds to nothing still moves a line, as does
+        // a desktop setting of no lines at all.
+        QApplication::setWheelScrollLines(0);
+        f.view->setScrollSensitivity(0.3);
+        f.wheel(QPoint(0, 120));
+        QCOMPARE(f.yDisp(), bottom - 10);
+        QApplication::setWheelScrollLines(3);
+        f.view->setScrollSensitivity(1);
         // Down again, and never past the bottom.
         f.wheel(QPoint(0, -120 * 10));
         QCOMPARE(f.yDisp(), bottom);
@@ -204,19 +218,83 @@ private slots:
     void wheelOnTheAlternateScreen() {
         Fixture f;
         f.view->feed("\x1b[?1049h\x1b[?1h\x1b[?1007h");
+        // As many arrows as the notch has lines.
         f.wheel(QPoint(0, 240));
-        QCOMPARE(f.sent(), std::string("\x1bOA\x1bOA"));
+        QCOMPARE(f.sent(), repeat(6, "\x1bOA"));
         f.wheel(QPoint(0, -120));
-        QCOMPARE(f.sent(), std::string("\x1bOB"));
+        QCOMPARE(f.sent(), repeat(3, "\x1bOB"));
         f.view->feed("\x1b[?1l");
         f.wheel(QPoint(0, 120));
-        QCOMPARE(f.sent(), std::string("\x1b[A"));
+        QCOMPARE(f.sent(), repeat(3, "\x1b[A"));
         f.view->feed("\x1b[?1007l");
         f.wheel(QPoint(0, 120));
         f.wheel(QPoint(0, 0), QPoint(0, 1));
         QCOMPARE(f.sent(), std::string());
         QCOMPARE(f.view->scrollAccumulator(), 0.0);
         QCOMPARE(f.yDisp(), 0);
+    }
+
+    void rightClickMenu() {
+        Fixture f;
+        f.view->feed("hello world");
+        const auto menuOpen = [&] { return f.view->contextMenu() && f.view->contextMenu()->isVisible(); };
+        struct Entry {
+            QString text, keys;
+            bool enabled;
+            bool operator==(const Entry&) const = default;
+        };
+        const auto entries = [&] {
+            QList<Entry> out;
+            for (QAction* a : f.view->contextMenu()->actions())
+                if (!a->isSeparator())
+                    out.append({a->text(), a->shortcut().toString(), a->isEnabled()});
+            return out;
+        };
+        const auto item = [&](const QString& text) -> QAction* {
+            for (QAction* a : f.view->contextMenu()->actions())
+                if (a->text() == text)
+                    return a;
+            return nullptr;
+        };
+
+        // No selection, nothing on the clipboard: Copy and Paste are greyed out.
+        QApplication::clipboard()->clear();
+        f.press(f.at(0, 0), Qt::NoModifier, Qt::RightButton);
+        f.release(f.at(0, 0), Qt::NoModifier, Qt::RightButton);
+        QVERIFY(menuOpen());
+        const QList<Entry> idle{{"Copy", "Ctrl+Shift+C", false},
+                                {"Paste", "Ctrl+Shift+V", false},
+                                {"Select All", "Ctrl+Shift+A", true},
+                                {QStringLiteral("Find…"), "Ctrl+Shift+F", true}};
+        QVERIFY(entries() == idle);
+        f.view->contextMenu()->close();
+        QVERIFY(f.sent().empty());
+
+        // A selected word and text on the clipboard: the items work.
+        QApplication::clipboard()->setText("pasted");
+        f.click(f.at(1, 0));
+        f.click(f.at(1, 0));
+        f.pause();
+        f.press(f.at(1, 0), Qt::NoModifier, Qt::RightButton);
+        QVERIFY(menuOpen());
+        QVERIFY(f.view->selectionActive());
+        QVERIFY(item("Copy")->isEnabled() && item("Paste")->isEnabled());
+        item("Copy")->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QString("hello"));
+        item("Paste")->trigger();
+        QCOMPARE(f.sent(), std::string("hello"));
+        f.view->contextMenu()->close();
+
+        // A program that asked for mouse reports gets the right button...
+        f.view->feed("\x1b[?1000h\x1b[?1006h");
+        f.press(f.at(5, 3), Qt::NoModifier, Qt::RightButton);
+        QCOMPARE(f.sent(), std::string("\x1b[<2;6;4M"));
+        QVERIFY(!menuOpen());
+        // ...unless Shift is held.
+        f.press(f.at(5, 3), Qt::ShiftModifier, Qt::RightButton);
+        QVERIFY(menuOpen());
+        QVERIFY(f.sent().empty());
+        f.view->contextMenu()->close();
     }
 
     void clicksSelectWordsExpressionsAndRows() {

@@ -261,6 +261,89 @@ private slots:
         f.ctrl(false);
     }
 
+    // Only what a Ctrl+click would open is shown as a link; the rest is text.
+    void refusedLinksAreNeitherShownNorOpened() {
+        Fixture f;
+        f.view->feed(osc8("javascript:alert(1)", "run me") + "\r\n" + osc8("file:///etc/hostname", "hostname") +
+                     "\r\n" + osc8("https://ok.test/", "fine"));
+        for (int row : {0, 1}) {
+            f.ctrl(true);
+            f.hover(f.at(2, row), Qt::ControlModifier);
+            QVERIFY2(!f.view->linkHighlightRange(), qPrintable(QString::number(row)));
+            f.click(f.at(2, row), Qt::ControlModifier);
+            f.ctrl(false);
+        }
+        QVERIFY(f.delegate.requested.empty());
+        QVERIFY(f.desktop.asked.isEmpty());
+        // A link that opens, beside them, still does.
+        f.ctrl(true);
+        f.hover(f.at(2, 2), Qt::ControlModifier);
+        QVERIFY(f.view->linkHighlightRange());
+        f.click(f.at(2, 2), Qt::ControlModifier);
+        f.ctrl(false);
+        QCOMPARE(f.delegate.requested, std::vector<std::string>{"https://ok.test/"});
+        // The always modes open only what may open, too.
+        f.view->setLinkHighlightMode(LinkHighlightMode::always);
+        f.click(f.at(2, 0), Qt::NoModifier);
+        QCOMPARE(f.delegate.requested.size(), size_t(1));
+    }
+
+    // A program switching a mouse mode off, or a reset, leaves motion events
+    // on while plain hover highlights links.
+    void mouseModesKeepHoverTracking() {
+        Fixture f;
+        QVERIFY(!f.view->hasMouseTracking());  // Ctrl hover: no moves wanted yet
+        f.view->feed("\x1b[?1003h");
+        QVERIFY(f.view->hasMouseTracking());
+        f.view->feed("\x1b[?1003l");
+        QVERIFY(!f.view->hasMouseTracking());
+        f.view->setLinkHighlightMode(LinkHighlightMode::hover);
+        for (const char* bytes : {"\x1b[?1000h", "\x1b[?1000l", "\x1b[?1003h\x1b[?1003l", "\x1b" "c"}) {
+            f.view->feed(bytes);
+            QVERIFY2(f.view->hasMouseTracking(), bytes);
+        }
+        f.view->feed(osc8("https://h.test/", "hover"));
+        f.hover(f.at(1, 0), Qt::NoModifier);
+        QVERIFY(f.view->linkHighlightRange());
+    }
+
+    void ctrlOverARestingPointerPreviewsAtOnce() {
+        Fixture f;
+        f.view->feed(osc8("https://rest.test/", "resting"));
+        QCursor::setPos(f.view->mapToGlobal(f.at(2, 0).toPoint()));
+        if (f.view->mapFromGlobal(QCursor::pos()) != f.at(2, 0).toPoint())
+            QSKIP("this platform cannot place the pointer");
+        f.ctrl(true);  // no move at all
+        QVERIFY(f.view->urlPreview());
+        QCOMPARE(f.view->urlPreview()->text(), QStringLiteral("https://rest.test/"));
+        QVERIFY(f.view->linkHighlightRange());
+        f.ctrl(false);
+        QVERIFY(!f.view->urlPreview());
+        QVERIFY(!f.view->linkHighlightRange());
+    }
+
+    // The program's mouse reports never swallow a Ctrl+click on a link.
+    void ctrlClickOpensWhileTheProgramTakesTheMouse() {
+        Fixture f;
+        f.view->feed("\x1b[?1002h\x1b[?1006h" + osc8("https://m.test/", "mouse") + " plain");
+        f.take();
+        f.ctrl(true);
+        f.mouse(QEvent::MouseButtonPress, Qt::LeftButton, f.at(1, 0), Qt::ControlModifier, Qt::LeftButton);
+        f.mouse(QEvent::MouseMove, Qt::NoButton, f.at(2, 0), Qt::ControlModifier, Qt::LeftButton);
+        f.mouse(QEvent::MouseButtonRelease, Qt::LeftButton, f.at(2, 0), Qt::ControlModifier);
+        QCOMPARE(f.delegate.requested, std::vector<std::string>{"https://m.test/"});
+        QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://m.test/")});
+        QCOMPARE(f.take(), std::string());
+        // Off the link, Ctrl+click is the program's, Ctrl bit and all.
+        f.click(f.at(8, 0), Qt::ControlModifier);
+        QCOMPARE(f.take(), std::string("\x1b[<16;9;1M\x1b[<16;9;1m"));
+        f.ctrl(false);
+        // And a plain click on the link is reported, not opened.
+        f.click(f.at(1, 0), Qt::NoModifier);
+        QCOMPARE(f.take(), std::string("\x1b[<0;2;1M\x1b[<0;2;1m"));
+        QCOMPARE(f.delegate.requested.size(), size_t(1));
+    }
+
     void processViewOpensThroughTheSafePath() {
         Desktop desktop;
         LocalProcessTerminalView view;

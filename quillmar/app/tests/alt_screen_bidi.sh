@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# A full-screen program's two panes, as tmux draws them on the alternate
+# screen: Hebrew on the left of a divider, Latin on the right. The rows must
+# not be mirrored: the right pane's text stays where it is when the same
+# bytes are drawn with spaces in place of the Hebrew, and only the left
+# pane's area changes.
+#   alt_screen_bidi.sh <quillmar> <find_text_on_screen> [screenshot to keep]
+set -u
+E2E_NAME="alternate screen bidi"
+. "$(dirname "$0")/e2e-lib.sh"
+
+# Where the right pane's text shows (all three rows of it), or nothing.
+right_pane_at() {
+  e2e_found "RIGHT-PANE" 3
+}
+
+# Draws the panes (with Hebrew when asked) and waits for them; prints where
+# the right pane's text is.
+panes() {
+  e2e_run "sh ~/panes.sh $1"
+  e2e_until right_pane_at >/dev/null || return 1
+  local at
+  at=$(right_pane_at) || return 1
+  cp "$E2E_WORK/shot.png" "$E2E_WORK/panes-$1.png"
+  echo "$at"
+  # Leaves the program: back to the shell on the normal screen.
+  xdotool key Return
+  sleep 0.5
+}
+
+on_screen() {
+  e2e_open || return 1
+  E2E_SNAP_WINDOW=$wid
+  local with without
+  with=$(panes hebrew) || e2e_fail "the panes with Hebrew did not show unmirrored"
+  without=$(panes blank) || e2e_fail "the panes without Hebrew did not show"
+  e2e_stop
+  [ "$with" = "$without" ] || { echo "$E2E_NAME: the right pane moved: $with with Hebrew, $without without" >&2; return 1; }
+  # The Hebrew itself is drawn: the two pictures differ, left of the pane.
+  local x=${with%,*} diff
+  diff=$(compare -metric AE "$E2E_WORK/panes-hebrew.png" "$E2E_WORK/panes-blank.png" null: 2>&1)
+  [ "${diff%% *}" != 0 ] || { echo "$E2E_NAME: no Hebrew drawn" >&2; return 1; }
+  right=$(compare -metric AE -extract "$(identify -format '%w' "$E2E_WORK/panes-blank.png" | awk -v x="$x" '{ print $1 - x + 12 "x10000+" x - 12 "+0" }')" \
+    "$E2E_WORK/panes-hebrew.png" "$E2E_WORK/panes-blank.png" null: 2>&1)
+  [ "${right%% *}" = 0 ] || { echo "$E2E_NAME: the right pane's area changed ($right pixels)" >&2; return 1; }
+}
+e2e_part
+
+export E2E_APP=$1 E2E_FINDER=$2
+e2e_home
+# The program: the alternate screen, each row placed cell by cell (the left
+# pane, a divider in the middle, the right pane), then a wait for Return.
+cat >"$E2E_WORK/panes.sh" <<'EOF'
+set -- "$1" $(stty size)
+left='          '
+[ "$1" = hebrew ] && left='שלום עולם '
+mid=$(($3 / 2))
+printf '\033[?1049h\033[?25l\033[2J'
+for row in 3 4 5; do
+  printf '\033[%d;2H%s\033[%d;%dH\342\224\202RIGHT-PANE' "$row" "$left" "$row" "$mid"
+done
+read -r _
+printf '\033[?25h\033[?1049l'
+EOF
+e2e_xvfb on_screen
+e2e_finish $? "${3:-}" "full-screen rows were mirrored" "$E2E_WORK/app.log"
