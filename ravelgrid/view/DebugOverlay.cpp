@@ -30,6 +30,7 @@ DebugOverlay::DebugOverlay(const QRect& frame, TerminalView& view)
     dbg_->setFont(font_);
     dbg_->setGeometry(0, 8, frame.width(), 14);
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    view.setDebugOverlay(this);
 }
 
 QString DebugOverlay::statusText() const { return dbg_->text(); }

@@ -8,8 +8,10 @@
 #include "ravelgrid/terminal/EscapeSequences.h"
 #include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/CaretView.h"
+#include "ravelgrid/view/DebugOverlay.h"
 #include "ravelgrid/view/GpuTerminalHost.h"
 #include "ravelgrid/view/PasteText.h"
+#include "ravelgrid/view/TerminalAccessible.h"
 
 #include <QAction>
 #include <QApplication>
@@ -61,6 +63,7 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, true);
     setCursor(Qt::IBeamCursor);
+    TerminalAccessible::install();
     if (font)
         frame_.setFontSet(std::move(*font));
     semanticClickDelayNs_ = uint64_t(std::max(QApplication::doubleClickInterval(), 0)) * 1'000'000ull;
@@ -380,7 +383,22 @@ bool TerminalView::shouldDisplayImmediately() const {
     return now >= last && now - last <= interactiveInputDisplayWindowNs;
 }
 
-void TerminalView::updateDisplay(bool) {
+DebugOverlay* TerminalView::debugOverlay() const { return debug_; }
+
+void TerminalView::setDebugOverlay(DebugOverlay* overlay) { debug_ = overlay; }
+
+void TerminalView::displayed(bool notifyAccessibility, bool rowsChanged) {
+    if (debug_)
+        debug_->refresh();
+    // Costs nothing unless a screen reader (or any accessibility client) listens.
+    if (!notifyAccessibility || !TerminalAccessibilityNotifier::listening())
+        return;
+    if (!accessibility_)
+        accessibility_ = std::make_unique<TerminalAccessibilityNotifier>(*this);
+    accessibility_->displayed(rowsChanged);
+}
+
+void TerminalView::updateDisplay(bool notifyAccessibility) {
     if (terminal_->synchronizedOutputActive) {
         pendingDisplay_ = false;
         return;
@@ -398,6 +416,7 @@ void TerminalView::updateDisplay(bool) {
             caret_->repaint();
         if (gpu_)
             gpu_->noteCursor(buffer.x(), buffer.yBase() + buffer.y(), terminal_->cursorHidden);
+        displayed(notifyAccessibility, false);
         pendingDisplay_ = false;
         return;
     }
@@ -443,6 +462,7 @@ void TerminalView::updateDisplay(bool) {
         gpu_->noteDirtyLines(std::max(first, 0) + buffer.yDisp(), std::max(last, 0) + buffer.yDisp());
         gpu_->noteCursor(buffer.x(), buffer.yBase() + buffer.y(), terminal_->cursorHidden);
     }
+    displayed(notifyAccessibility, true);
     pendingDisplay_ = false;
 }
 

@@ -56,6 +56,7 @@ class FindBar;
 class GpuTerminalHost;
 class ProgressBarView;
 class MarkedTextOverlay;
+class TerminalAccessibilityNotifier;
 
 // A widget that shows one Terminal: host output is fed in and redrawn in
 // coalesced passes over the changed rows, keys become xterm byte sequences
@@ -155,6 +156,9 @@ public:
     bool textBlinkTimerActive() const { return textBlinkTimer_.isActive(); }
     // The rectangle the last display pass invalidated (empty when none).
     QRectF lastInvalidatedRect() const { return lastInvalidated_; }
+    // Off unless a host asks for one; every display pass refreshes it.
+    DebugOverlay* debugOverlay() const;
+    void setDebugOverlay(DebugOverlay* overlay);
 
     // --- options -------------------------------------------------------------------
     bool optionAsMetaKey() const { return optionAsMetaKey_; }
@@ -428,6 +432,8 @@ private:
     void resetCaches();
     void markFullScreenDirty();
     void runDisplayPass();
+    // The end of every display pass: the debug overlay and screen readers.
+    void displayed(bool notifyAccessibility, bool rowsChanged);
     void updateTextBlinkTimer();
     void textBlinkTick();
     void markLinesDirty(const std::vector<int>& lines);
@@ -544,6 +550,9 @@ private:
     // Set while output in the interactive window is displayed: paint at once.
     bool paintNow_ = false;
     QRectF lastInvalidated_;
+    QPointer<DebugOverlay> debug_;
+    // Made on the first pass that finds a screen reader listening.
+    std::unique_ptr<TerminalAccessibilityNotifier> accessibility_;
 
     bool settingFg_ = false;
     bool settingBg_ = false;

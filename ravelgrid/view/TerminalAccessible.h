@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QAccessibleWidget>
+#include <QString>
+
+#include <vector>
+
+namespace ravelgrid {
+
+class Terminal;
+class TerminalView;
+
+// What a screen reader sees of a terminal: the visible rows only, so its
+// size is bounded by the grid whatever the scrollback holds.
+struct VisibleText {
+    // Rows joined with "\n", trailing blanks dropped; the cursor's row keeps
+    // its blanks up to the cursor so the caret never lands on the next row.
+    QString text;
+    // For each UTF-16 unit of text: its screen row and column.
+    std::vector<int> rowOf;
+    std::vector<int> columnOf;
+    // Offset of the first unit of each row.
+    std::vector<int> rowStart;
+    int caret = 0;
+
+    static VisibleText of(Terminal& terminal);
+};
+
+// Keeps what was last announced for one view and tells Qt's accessibility
+// layer about changes: once per display pass, and only while something
+// listens.
+class TerminalAccessibilityNotifier {
+public:
+    explicit TerminalAccessibilityNotifier(TerminalView& view) : view_(view) {}
+    // textMayHaveChanged is false for a pass that found no dirty rows: then
+    // only a moved caret is worth telling.
+    void displayed(bool textMayHaveChanged);
+    // Whether a pass tells anything: while a sink is set or QAccessible is
+    // active.
+    static bool listening();
+    // Qt drops every event while no accessibility client is active, and the
+    // offscreen platform has no bridge to activate: its tests take the
+    // events here instead. nullptr gives them back to Qt.
+    using Sink = void (*)(QAccessibleEvent*);
+    static void setSink(Sink sink);
+
+private:
+    static void post(QAccessibleEvent& event);
+
+    TerminalView& view_;
+    QString text_;
+    int caret_ = -1;
+    bool known_ = false;
+};
+
+class TerminalAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit TerminalAccessible(TerminalView* view);
+
+    // Registers the factory with Qt once; safe to call again.
+    static void install();
+
+    void* interface_cast(QAccessible::InterfaceType type) override;
+    QString text(QAccessible::Text t) const override;
+
+    // QAccessibleTextInterface
+    void selection(int selectionIndex, int* startOffset, int* endOffset) const override;
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override;
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override;
+    // Line, word and character boundaries come from Qt's defaults, which
+    // split text() on "\n" and by QTextBoundaryFinder.
+    int characterCount() const override;
+    QRect characterRect(int offset) const override;
+    int offsetAtPoint(const QPoint& point) const override;
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override;
+
+private:
+    TerminalView* view() const;
+    VisibleText snapshot() const;
+};
+
+}  // namespace ravelgrid
