@@ -12,7 +12,7 @@ PACKAGES=(
   libfontconfig-dev libfreetype-dev libharfbuzz-dev
   libsecret-1-dev
   openssh-client openssh-server zsh locales procps
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick x11-utils desktop-file-utils
   fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei
   dbus gnome-keyring libsecret-tools
   ibus

@@ -135,6 +135,7 @@ AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeySt
 
     if (keyStore_)
         connect(keyStore_, &SSHKeyStore::keysChanged, this, &AddHostView::fillKeyFiles);
+    connect(&hostStore_, &SSHHostStore::aliasesChanged, this, &AddHostView::dropGoneHost);
     refresh();
 }
 
@@ -285,7 +286,7 @@ bool AddHostView::save()
     }
     savedAlias_ = QString::fromStdString(e.alias);
     hostStore_.reload();
-    status_->setText(tr("Saved %1. It is listed in the sidebar.").arg(savedAlias_));
+    status_->setText(savedNote(savedAlias_));
     open_->setText(tr("Open %1").arg(savedAlias_));
     open_->show();
     for (auto& [f, edit] : edits_) {
@@ -295,6 +296,20 @@ bool AddHostView::save()
     refresh();
     emit hostSaved(savedAlias_);
     return true;
+}
+
+QString AddHostView::savedNote(const QString& alias) const {
+    return tr("Saved %1. It is listed in the sidebar.").arg(alias);
+}
+
+void AddHostView::dropGoneHost() {
+    if (savedAlias_.isEmpty() || hostStore_.aliases().contains(savedAlias_))
+        return;
+    // Removed since the save: the note and the button would point at nothing.
+    if (status_->text() == savedNote(savedAlias_))
+        status_->clear();
+    savedAlias_.clear();
+    open_->hide();
 }
 
 void AddHostView::openSaved()

@@ -59,6 +59,8 @@ private:
     void chooseKeyFile();
     void fillKeyFiles();
     void openSaved();
+    void dropGoneHost();
+    QString savedNote(const QString& alias) const;
     void fail(const std::string& sentence);
 
     Workspace& workspace_;

@@ -78,15 +78,35 @@ void BrandMark::startPulse() {
     animation_->start();
 }
 
+BrandMark::Outlines BrandMark::outlines(double s, QPointF origin) {
+    Outlines o;
+    const QRectF card(origin, QSizeF(s, s));
+    o.radius = 0.225 * s;
+    o.card.addRoundedRect(card, o.radius, o.radius);
+    QFont font(QStringLiteral("JetBrains Mono"));
+    font.setBold(true);
+    font.setPixelSize(std::max(1, int(std::lround(0.4 * s))));
+    const QFontMetricsF fm(font);
+    const double textWidth = fm.horizontalAdvance(QStringLiteral("qm"));
+    const double cursorW = 0.17 * s, cursorH = 0.33 * s, gap = 0.02 * s;
+    const double total = textWidth + gap + cursorW;
+    const double baseline = card.center().y() + (fm.ascent() - fm.descent()) / 2;
+    const double x0 = card.center().x() - total / 2;
+    o.letters.addText(QPointF(x0, baseline), font, QStringLiteral("qm"));
+    const QRectF cursor(x0 + textWidth + gap, baseline - cursorH, cursorW, cursorH);
+    o.cursor.addRoundedRect(cursor, 0.02 * s, 0.02 * s);
+    return o;
+}
+
 void BrandMark::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const double s = size_;
-    const QRectF card((width() - s) / 2, (height() - s) / 2, s, s);
     const double t = phase_;
-    const double radius = 0.225 * s;
-    QPainterPath cardPath;
-    cardPath.addRoundedRect(card, radius, radius);
+    const Outlines o = outlines(s, QPointF((width() - s) / 2, (height() - s) / 2));
+    const QRectF card = o.card.boundingRect();
+    const double radius = o.radius;
+    const QPainterPath& cardPath = o.card;
 
     if (glows())
         glow(p, cardPath, amber(), mix(0.12, 0.55, t), mix(3, 12, t));
@@ -99,20 +119,8 @@ void BrandMark::paintEvent(QPaintEvent*) {
     const QRectF inner = card.adjusted(bw / 2, bw / 2, -bw / 2, -bw / 2);
     p.drawRoundedRect(inner, radius - bw / 2, radius - bw / 2);
 
-    QFont font(QStringLiteral("JetBrains Mono"));
-    font.setBold(true);
-    font.setPixelSize(std::max(1, int(std::lround(0.4 * s))));
-    const QFontMetricsF fm(font);
-    const double textWidth = fm.horizontalAdvance(QStringLiteral("qm"));
-    const double cursorW = 0.17 * s, cursorH = 0.33 * s, gap = 0.02 * s;
-    const double total = textWidth + gap + cursorW;
-    const double baseline = card.center().y() + (fm.ascent() - fm.descent()) / 2;
-    const double x0 = card.center().x() - total / 2;
-    QPainterPath letters;
-    letters.addText(QPointF(x0, baseline), font, QStringLiteral("qm"));
-    const QRectF cursor(x0 + textWidth + gap, baseline - cursorH, cursorW, cursorH);
-    QPainterPath cursorPath;
-    cursorPath.addRoundedRect(cursor, 0.02 * s, 0.02 * s);
+    const QPainterPath& letters = o.letters;
+    const QPainterPath& cursorPath = o.cursor;
     if (glows()) {
         glow(p, letters, ink(), 0.45, mix(1, 5, t));
         glow(p, cursorPath, amber(), mix(0.35, 0.9, t), mix(3, 10, t));

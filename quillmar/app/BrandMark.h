@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPainterPath>
 #include <QWidget>
 
 #include <memory>
@@ -37,6 +38,16 @@ public:
     QVariantAnimation* animation() const { return animation_.get(); }
 
     QSize sizeHint() const override;
+
+    // The mark's outlines at rest for a card of side `s` at the origin; the
+    // installed icons are drawn from the same outlines.
+    struct Outlines {
+        QPainterPath card;
+        QPainterPath letters;
+        QPainterPath cursor;
+        double radius = 0;
+    };
+    static Outlines outlines(double s, QPointF origin = {});
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -131,7 +131,7 @@ bool KeyRouter::handleKeyDown(int key, Qt::KeyboardModifiers mods) {
 
     if (ctrlShift && key == Qt::Key_W) {
         if (auto id = ws.activeID())
-            ws.close(*id);
+            ws.requestClose(*id);
         return true;
     }
     if (ctrlShift && key == Qt::Key_T) {

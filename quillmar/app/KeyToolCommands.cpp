@@ -3,6 +3,7 @@
 #include "quillmar/sshconfig/SSHConfigReader.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace quillmar::KeyToolCommands {
 
@@ -90,8 +91,24 @@ SessionTarget generate(const QString& sshDirectory, const QString& name, KeyType
 
 SessionTarget install(const QString& privatePath, const QString& alias)
 {
-    return SessionTarget::tool(QStringLiteral("ssh-copy-id ") + alias, kCopyId,
-                               {QStringLiteral("-i"), privatePath + QStringLiteral(".pub"), alias});
+    // ssh-copy-id's own "already installed?" login offers the host's
+    // IdentityFile beside the new key, and no option takes that file away, so
+    // any host that already let us in looked as if it held the new key and
+    // nothing was copied. -f skips that login; a key already there is
+    // appended once more, which sshd ignores.
+    return SessionTarget::tool(
+        QStringLiteral("ssh-copy-id ") + alias, kCopyId,
+        {QStringLiteral("-f"), QStringLiteral("-i"), privatePath + QStringLiteral(".pub"), alias});
+}
+
+bool installedNothing(const SessionTarget& target, const QString& output)
+{
+    if (target.kind != SessionTarget::Kind::tool ||
+        QFileInfo(target.executable).fileName() != QLatin1String("ssh-copy-id"))
+        return false;
+    static const QRegularExpression none(QStringLiteral("All keys were skipped|Number of key\\(s\\) added:\\s*0\\s*$"),
+                                         QRegularExpression::MultilineOption);
+    return none.match(output).hasMatch();
 }
 
 SessionTarget load(const QString& privatePath)

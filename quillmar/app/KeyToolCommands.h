@@ -29,6 +29,9 @@ std::optional<QString> commentProblem(const QString& comment);
 
 SessionTarget generate(const QString& sshDirectory, const QString& name, KeyType type, const QString& comment);
 SessionTarget install(const QString& privatePath, const QString& alias);
+// Whether a tool that exited 0 still installed no key: ssh-copy-id says so
+// in its output ("All keys were skipped", "Number of key(s) added: 0").
+bool installedNothing(const SessionTarget& target, const QString& output);
 SessionTarget load(const QString& privatePath);
 
 }  // namespace KeyToolCommands

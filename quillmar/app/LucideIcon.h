@@ -1,13 +1,17 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QWidget>
 
+class QAbstractButton;
 class QPainter;
 
 namespace quillmar {
 
-// One of the application's monochrome icons ("qm-plus", "qm-x"), drawn as
+// One of the application's monochrome icons ("qm-plus", "qm-x",
+// "qm-square-terminal", "qm-server", "qm-key-round", "qm-scroll-text",
+// "qm-settings"), drawn as
 // strokes in the widget's foreground colour at a side of `size` pixels.
 // An unknown name draws nothing.
 class LucideIcon : public QWidget {
@@ -25,6 +29,11 @@ public:
     static bool known(const QString& name);
     // Draws the icon into `box` (the 24-unit artwork scaled to fit).
     static void paint(QPainter& painter, const QString& name, const QRectF& box, const QColor& colour);
+    // The icon as pixmaps for 1x and 2x screens, with `gap` clear pixels on
+    // its right (a button's own space before its text is too narrow).
+    static QIcon icon(const QString& name, int size, const QColor& colour, int gap = 0);
+    // Gives the button this icon in its text colour, redrawn when that changes.
+    static void decorate(QAbstractButton* button, const QString& name, int size, int gap = 0);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -12,8 +12,10 @@
 #include "quillmar/app/TabStrip.h"
 #include "quillmar/app/TerminalFont.h"
 #include "platform/Log.h"
+#include "ravelgrid/view/PlainText.h"
 #include "ravelgrid/view/QtScheduler.h"
 
+#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -166,6 +168,7 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
         if (settings_.appearance() == AppAppearance::system)
             applyTheme();
     });
+    workspace_.setCloseGuard([this](const QUuid& id) { return allowTabClose(id); });
     showActive();
 }
 
@@ -271,6 +274,8 @@ void MainWindow::syncSessions() {
                                       detailStack_);
         terminalHosts_[session->id] = host;
         detailStack_->addWidget(host);
+        // A rename shows in the title at once, not when another tab is chosen.
+        connect(session.get(), &TerminalSession::titleChanged, host, [this] { refreshTitle(); });
         if (profiling()) {
             if (terminalHosts_.size() == 1 && !firstPromptLogged_) {
                 connect(host->view(), &FocusingTerminalView::firstOutputPainted, this, [this] {
@@ -425,6 +430,62 @@ void MainWindow::handleSessionExit(std::optional<std::int32_t> code, const std::
     if (close)
         workspace_.close(session->id);
     refreshTitle();
+}
+
+namespace {
+
+// The name is the program's own choice: nothing in it may hide or turn text.
+QString stillRunning(const QString& program) {
+    return program.isEmpty() ? MainWindow::tr("A program is still running.")
+                             : MainWindow::tr("%1 is still running.").arg(ravelgrid::revealHiddenCharacters(program));
+}
+
+}  // namespace
+
+bool MainWindow::confirmClose(const QString& text) {
+    if (askingToClose_)
+        return false;
+    askingToClose_ = true;
+    auto box = ravelgrid::plainQuestion(this, tr("quillmar"), text, QMessageBox::Close | QMessageBox::Cancel,
+                                        QMessageBox::Close);
+    box->setEscapeButton(QMessageBox::Cancel);
+    const bool yes = ravelgrid::ask(std::move(box)) == QMessageBox::Close;
+    askingToClose_ = false;
+    return yes;
+}
+
+bool MainWindow::allowTabClose(const QUuid& id) {
+    const TerminalHost* host = hostFor(id);
+    const auto program = host ? host->runningProgram() : std::nullopt;
+    if (!program)
+        return true;
+    // Not from inside the key filter or the chip's click: the chip may be
+    // gone by the time the answer comes.
+    QTimer::singleShot(0, this, [this, id, text = tr("Close this tab? ") + stillRunning(*program)] {
+        if (workspace_.session(id) && confirmClose(text))
+            workspace_.close(id);
+    });
+    return false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    std::vector<QString> busy;
+    for (const auto& session : workspace_.sessions()) {
+        if (const TerminalHost* host = hostFor(session->id)) {
+            if (auto program = host->runningProgram())
+                busy.push_back(*program);
+        }
+    }
+    if (!busy.empty()) {
+        const QString text = busy.size() == 1
+                                 ? tr("Close the window? ") + stillRunning(busy.front())
+                                 : tr("Close the window? %1 tabs still run programs.").arg(busy.size());
+        if (!confirmClose(text)) {
+            event->ignore();
+            return;
+        }
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::showBadges() {

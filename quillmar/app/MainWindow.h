@@ -82,6 +82,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Asks first while a tab still runs a program; no answer keeps the window.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void installKeyMonitor();
@@ -93,6 +95,10 @@ private:
     void applyTheme();
     void applySchemeToAll();
     void rebuildFont();
+    // The workspace's close guard: a tab that still runs a program closes
+    // only once the user agrees, asked from the event loop.
+    bool allowTabClose(const QUuid& id);
+    bool confirmClose(const QString& text);
     void handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session);
     QWidget* makeToolPane(ToolTab tool);
     void refreshTitle();
@@ -127,6 +133,7 @@ private:
     std::map<ToolTab, QPointer<QWidget>> toolPanes_;
     bool firstPromptLogged_ = false;
     bool snippetsRead_ = false;
+    bool askingToClose_ = false;  // one close question at a time
 };
 
 }  // namespace quillmar

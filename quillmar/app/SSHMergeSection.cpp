@@ -54,6 +54,11 @@ QPlainTextEdit* diffView(QWidget* parent, const QString& name) {
     return view;
 }
 
+QString nothingToMerge() {
+    return QStringLiteral("There is nothing to merge: ~/.ssh/config has no Include line for quillmar_config, or "
+                          "that file isn't there. Nothing was changed.");
+}
+
 }  // namespace
 
 SSHMergeSection::SSHMergeSection(SSHConfigWriter writer, QWidget* parent)
@@ -115,13 +120,20 @@ void SSHMergeSection::startMerge() {
     if (!plan_) {
         conflictsBox_->hide();
         previewBox_->hide();
-        setStatus(QStringLiteral("There is nothing to merge: ~/.ssh/config has no Include line for "
-                                 "quillmar_config, or that file isn't there. Nothing was changed."),
-                  false);
+        setStatus(nothingToMerge(), false);
         return;
     }
     rebuildConflicts();
     refreshPreview();
+}
+
+void SSHMergeSection::filesChanged() {
+    // Only the "nothing to merge" answer is re-asked; a preview on show is
+    // checked against the files when it is applied.
+    if (plan_ || status_->isHidden() || status_->text() != nothingToMerge())
+        return;
+    if (merge_.plan())
+        setStatus({}, false);
 }
 
 void SSHMergeSection::rebuildConflicts() {

@@ -39,6 +39,9 @@ public:
     void startMerge();
     // Writes the previewed merge; false when nothing was written.
     bool applyMerge();
+    // The SSH files changed on disk: a "nothing to merge" note that no
+    // longer holds goes.
+    void filesChanged();
 
 signals:
     // Files were written (the backups list has grown).

@@ -9,6 +9,7 @@
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Version.h"
 #include "quillmar/app/Workspace.h"
+#include "quillmar/sshconfig/SSHHostStore.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QButtonGroup>
@@ -73,6 +74,9 @@ QLabel* wrapped(const QString& text, QWidget* parent) {
     label->setWordWrap(true);
     return label;
 }
+
+// Nobody chose the default; its absence is how the platform is, not a fault.
+bool standsInQuietly(const QString& name) { return name == QLatin1String(TerminalFont::nerdFontName); }
 
 }  // namespace
 
@@ -226,10 +230,19 @@ void SettingsView::fillFonts() {
             currentIndex = fontBox_->count();
         fontBox_->addItem(face.family, face.postScriptName);
     }
+    const bool installed = fontForPostScriptName(current, 13).has_value();
+    if (currentIndex < 0 && !installed && standsInQuietly(current)) {
+        // The default's stand-in is shown as what it is; the setting is left alone.
+        const QString drawn = QFontInfo(TerminalFont::font(current, 13)).family();
+        currentIndex = fontBox_->findText(drawn);
+        if (currentIndex < 0) {
+            fontBox_->insertItem(0, drawn, current);
+            currentIndex = 0;
+        }
+    }
     if (currentIndex < 0) {
         // The stored name stays chosen even when it is not in the list (not
         // installed, or narrowed away); the line below says what is drawn.
-        const bool installed = fontForPostScriptName(current, 13).has_value();
         fontBox_->insertItem(0, installed ? current : current + QStringLiteral(" (not installed)"), current);
         currentIndex = 0;
     }
@@ -243,7 +256,7 @@ void SettingsView::showFontInUse() {
     QString face = info.family();
     if (!info.styleName().isEmpty())
         face += QLatin1Char(' ') + info.styleName();
-    if (fontForPostScriptName(name, settings_.fontSize()))
+    if (fontForPostScriptName(name, settings_.fontSize()) || standsInQuietly(name))
         fontInUse_->setText(QStringLiteral("Drawn with %1.").arg(face));
     else
         fontInUse_->setText(QStringLiteral("%1 isn't installed; terminals use %2 instead.").arg(name, face));
@@ -384,6 +397,25 @@ void SettingsView::buildMerge() {
     merge_ = new SSHMergeSection(SSHConfigWriter(paths_), section);
     section->layout()->addWidget(merge_);
     connect(merge_, &SSHMergeSection::merged, this, &SettingsView::refreshFiles);
+    // The files change behind the pane too (an editor, a save in Add host):
+    // checked as often as the host list checks them, while shown.
+    auto* poll = new QTimer(this);
+    poll->setInterval(SSHHostStore::kPollIntervalMs);
+    connect(poll, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            pollFiles();
+    });
+    poll->start();
+}
+
+void SettingsView::pollFiles() {
+    auto signature = SSHConfigReader::fileSignature(
+        {paths_.configPath(), paths_.ownConfigPath(), paths_.backupsDirectory()});
+    if (signature == filesSignature_)
+        return;
+    filesSignature_ = std::move(signature);
+    refreshFiles();
+    merge_->filesChanged();
 }
 
 void SettingsView::buildFolderAccess() {
@@ -430,6 +462,7 @@ void SettingsView::showEvent(QShowEvent* event) {
     // The desktop's preference may have changed while hidden ("system" theme).
     fillSchemes();
     refreshFiles();
+    merge_->filesChanged();
     scrollToTarget();
     // Once more after the first layout pass has placed the sections.
     QTimer::singleShot(0, this, [this] {

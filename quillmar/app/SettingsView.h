@@ -1,6 +1,7 @@
 #pragma once
 
 #include "quillmar/app/AppAppearance.h"
+#include "quillmar/sshconfig/SSHConfigReader.h"
 #include "quillmar/sshconfig/SSHPaths.h"
 
 #include <QDateTime>
@@ -88,6 +89,7 @@ private:
     void syncFromSettings();
     void showFontInUse();
     void scrollToTarget();
+    void pollFiles();
 
     Workspace& workspace_;
     UserSettings& settings_;
@@ -108,6 +110,7 @@ private:
     QListWidget* backups_ = nullptr;
     std::vector<std::pair<QPushButton*, QString>> showButtons_;
     SSHMergeSection* merge_ = nullptr;
+    FileSignature filesSignature_;
 };
 
 }  // namespace quillmar

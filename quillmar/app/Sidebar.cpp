@@ -1,6 +1,8 @@
 #include "quillmar/app/Sidebar.h"
 
+#include "quillmar/app/BrandMark.h"
 #include "quillmar/app/LocalShell.h"
+#include "quillmar/app/LucideIcon.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/RemoveHostSheet.h"
 
@@ -100,26 +102,6 @@ public:
     }
 };
 
-// The monogram beside the name; its colours are fixed, not the theme's.
-class BrandMark final : public QWidget {
-public:
-    explicit BrandMark(QWidget* parent) : QWidget(parent) { setFixedSize(24, 24); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0x0E, 0x11, 0x17));
-        p.drawRoundedRect(QRectF(0, 0, 24, 24), 6, 6);
-        QPen amber(QColor(0xFF, 0xB7, 0x4D), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        p.setPen(amber);
-        p.drawPolyline(QPolygonF({QPointF(6.5, 8), QPointF(11, 12), QPointF(6.5, 16)}));
-        p.setPen(QPen(QColor(0xE1, 0xE6, 0xEE), 2.2, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(13, 16.5), QPointF(18, 16.5));
-    }
-};
-
 QListView* makeList(QWidget* parent, QAbstractItemModel* model, const char* name) {
     auto* view = new QListView(parent);
     view->setObjectName(QLatin1String(name));
@@ -143,9 +125,14 @@ struct Section {
     QToolButton* disclosure = nullptr;
 };
 
-QToolButton* headerTitle(QWidget* parent, const QString& title) {
+// Added to the style's own space between a header's icon and its title.
+constexpr int headerIconGap = 5;
+
+QToolButton* headerTitle(QWidget* parent, const QString& title, const QString& icon) {
     auto* button = new QToolButton(parent);
     button->setText(title.toUpper());
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    LucideIcon::decorate(button, icon, 15, headerIconGap);
     QFont f = metroMonoFont(10);
     f.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
     button->setFont(f);
@@ -319,7 +306,9 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     auto* brandRow = new QHBoxLayout(brand);
     brandRow->setContentsMargins(14, 14, 14, 8);
     brandRow->setSpacing(8);
-    brandRow->addWidget(new BrandMark(brand));
+    auto* mark = new BrandMark(24, brand);
+    mark->setObjectName(QStringLiteral("brandMark"));
+    brandRow->addWidget(mark);
     auto* name = new QLabel(QStringLiteral("quillmar"), brand);
     name->setObjectName(QStringLiteral("brandName"));
     name->setFont(metroFont(14, QFont::DemiBold));
@@ -334,14 +323,14 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     filter_->setFont(metroFont(12));
     filter_->installEventFilter(this);
     auto* filterRow = new QHBoxLayout;
-    filterRow->setContentsMargins(10, 0, 10, 8);
+    filterRow->setContentsMargins(10, 0, 10, 6);
     filterRow->addWidget(filter_);
     column->addLayout(filterRow);
 
     // Local.
     Section local = makeSection(this, "localSection", settings_.localExpanded(),
                                 [this](bool on) { settings_.setLocalExpanded(on); });
-    local.header->addWidget(headerTitle(local.box, QStringLiteral("Local")));
+    local.header->addWidget(headerTitle(local.box, QStringLiteral("Local"), QStringLiteral("qm-square-terminal")));
     local.header->addStretch(1);
     QObject::connect(qobject_cast<QToolButton*>(local.header->itemAt(1)->widget()), &QToolButton::clicked,
                      local.disclosure, &QToolButton::toggle);
@@ -360,17 +349,16 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
         settings_.setHostsExpanded(on);
     });
     hostsSection_ = hostsSection.box;
-    auto* hostsTitle = headerTitle(hostsSection.box, QStringLiteral("SSH Hosts"));
+    auto* hostsTitle = headerTitle(hostsSection.box, QStringLiteral("SSH Hosts"), QStringLiteral("qm-server"));
     hostsSection.header->addWidget(hostsTitle);
     connect(hostsTitle, &QToolButton::clicked, hostsSection.disclosure, &QToolButton::toggle);
     hostsSection.header->addStretch(1);
     addHost_ = new QToolButton(hostsSection.box);
     addHost_->setObjectName(QStringLiteral("addHost"));
-    addHost_->setText(QStringLiteral("+"));
+    LucideIcon::decorate(addHost_, QStringLiteral("qm-plus"), 13);
     addHost_->setToolTip(QStringLiteral("Add host"));
     addHost_->setAutoRaise(true);
     addHost_->setFixedSize(22, 18);
-    addHost_->setFont(metroMonoFont(13));
     connect(addHost_, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::addHost); });
     hostsSection.header->addWidget(addHost_);
     hostList_ = makeList(hostsSection.box, &hostModel_, "hostList");
@@ -382,8 +370,17 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     hostsEmpty_->setFont(metroFont(12));
     hostsEmpty_->setContentsMargins(14, 4, 14, 4);
     hostsEmpty_->setTextInteractionFlags(Qt::NoTextInteraction);
+    // Why hosts of the config are missing: the reader's limits and unreadable files.
+    hostsProblems_ = new QLabel(hostsSection.box);
+    hostsProblems_->setObjectName(QStringLiteral("hostsProblems"));
+    hostsProblems_->setTextFormat(Qt::PlainText);
+    hostsProblems_->setWordWrap(true);
+    hostsProblems_->setFont(metroFont(11));
+    hostsProblems_->setContentsMargins(14, 4, 14, 4);
+    hostsProblems_->setTextInteractionFlags(Qt::NoTextInteraction);
     hostsSection.content->addWidget(hostList_, 1);
     hostsSection.content->addWidget(hostsEmpty_);
+    hostsSection.content->addWidget(hostsProblems_);
     column->addWidget(hostsSection.box);
     connect(&settings_, &UserSettings::hostsExpandedChanged, hostsSection.disclosure,
             [this, d = hostsSection.disclosure] { d->setChecked(settings_.hostsExpanded()); });
@@ -391,7 +388,7 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     // Keys.
     Section keys = makeSection(this, "keysSection", settings_.keysExpanded(),
                                [this](bool on) { settings_.setKeysExpanded(on); });
-    keysHeader_ = headerTitle(keys.box, QStringLiteral("Keys"));
+    keysHeader_ = headerTitle(keys.box, QStringLiteral("Keys"), QStringLiteral("qm-key-round"));
     keysHeader_->setObjectName(QStringLiteral("keysHeader"));
     keysHeader_->setToolTip(QStringLiteral("Open Keys"));
     connect(keysHeader_, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::keys); });
@@ -429,21 +426,43 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     balance(settings_.hostsExpanded());
     connect(hostsSection.disclosure, &QToolButton::toggled, this, balance);
 
-    settingsButton_ = new QPushButton(QStringLiteral("Settings"), this);
+    auto* hairline = new QWidget(this);
+    hairline->setObjectName(QStringLiteral("hairline"));
+    hairline->setFixedHeight(1);
+    hairline->setAutoFillBackground(true);
+    column->addWidget(hairline);
+
+    // The label is a row of its own so the shortcut can sit at the far end.
+    settingsButton_ = new QPushButton(this);
     settingsButton_->setObjectName(QStringLiteral("settingsButton"));
+    settingsButton_->setAccessibleName(QStringLiteral("Settings"));
     settingsButton_->setToolTip(QStringLiteral("Open Settings (Ctrl+,)"));
     settingsButton_->setFlat(true);
-    settingsButton_->setFont(metroFont(12, QFont::Medium));
     settingsButton_->setCursor(Qt::PointingHandCursor);
+    settingsButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    auto* settingsLabel = new QHBoxLayout(settingsButton_);
+    settingsLabel->setContentsMargins(14, 10, 14, 10);
+    settingsLabel->setSpacing(8);
+    auto* gear = new LucideIcon(QStringLiteral("qm-settings"), 15, settingsButton_);
+    gear->setObjectName(QStringLiteral("settingsIcon"));
+    settingsLabel->addWidget(gear);
+    auto* settingsText = new QLabel(QStringLiteral("Settings"), settingsButton_);
+    settingsText->setObjectName(QStringLiteral("settingsText"));
+    settingsText->setFont(metroFont(12));
+    settingsLabel->addWidget(settingsText);
+    settingsLabel->addStretch(1);
+    auto* shortcut = new QLabel(QStringLiteral("Ctrl+,"), settingsButton_);
+    shortcut->setObjectName(QStringLiteral("settingsShortcut"));
+    shortcut->setFont(metroMonoFont(11));
+    settingsLabel->addWidget(shortcut);
+    for (QWidget* part : std::initializer_list<QWidget*>{settingsText, shortcut})
+        part->setAttribute(Qt::WA_TransparentForMouseEvents);
+    settingsButton_->setMinimumHeight(settingsLabel->sizeHint().height());
     connect(settingsButton_, &QPushButton::clicked, this, [this] {
         workspace_.setSettingsScrollTarget(std::nullopt);
         workspace_.openTool(ToolTab::settings);
     });
-    auto* settingsRow = new QHBoxLayout;
-    settingsRow->setContentsMargins(10, 6, 10, 10);
-    settingsRow->addWidget(settingsButton_);
-    settingsRow->addStretch(1);
-    column->addLayout(settingsRow);
+    column->addWidget(settingsButton_);
 
     // Behaviour.
     for (QListView* view : {localList_, hostList_}) {
@@ -460,10 +479,12 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     connect(filter_, &QLineEdit::textChanged, this, &Sidebar::rebuildHosts);
     connect(&hosts_, &SSHHostStore::aliasesChanged, this, &Sidebar::rebuildHosts);
     connect(&hosts_, &SSHHostStore::configExistsChanged, this, &Sidebar::rebuildHosts);
+    connect(&hosts_, &SSHHostStore::problemsChanged, this, &Sidebar::showHostProblems);
     connect(&keyStore_, &SSHKeyStore::keysChanged, this, &Sidebar::rebuildKeys);
     connect(&workspace_, &Workspace::sessionsChanged, this, &Sidebar::watchSessions);
 
     rebuildHosts();
+    showHostProblems();
     rebuildKeys();
     watchSessions();
     applyTheme();
@@ -494,12 +515,23 @@ void Sidebar::applyTheme() {
     }
     setTextColour(addHost_, Metro::secondaryText());
     setTextColour(findChild<QLabel*>(QStringLiteral("brandName")), Metro::text());
-    setTextColour(settingsButton_, Metro::secondaryText());
+    setTextColour(hostsProblems_, Metro::danger());
+    setTextColour(findChild<QLabel*>(QStringLiteral("settingsText")), Metro::secondaryText());
+    setTextColour(findChild<QLabel*>(QStringLiteral("settingsShortcut")), Metro::mutedText());
+    findChild<LucideIcon*>(QStringLiteral("settingsIcon"))->setColor(Metro::secondaryText());
+    auto* hairline = findChild<QWidget*>(QStringLiteral("hairline"));
+    QPalette hp = hairline->palette();
+    hp.setColor(QPalette::Window, Metro::line());
+    hairline->setPalette(hp);
     QPalette p = filter_->palette();
     p.setColor(QPalette::Base, Metro::raised());
     p.setColor(QPalette::Text, Metro::text());
     p.setColor(QPalette::PlaceholderText, Metro::mutedText());
     filter_->setPalette(p);
+    // The 1-px border lies inside the 8/5 inner padding.
+    filter_->setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 6px;"
+                                          " padding: 4px 7px; }")
+                               .arg(Metro::raised().name(QColor::HexArgb), Metro::line().name(QColor::HexArgb)));
     for (QListView* view : {localList_, hostList_, keyList_})
         view->viewport()->update();
 }
@@ -523,6 +555,24 @@ void Sidebar::rebuildHosts() {
             hostList_->selectionModel()->select(hostModel_.index(row), QItemSelectionModel::ClearAndSelect);
     }
     syncingSelection_ = false;
+}
+
+void Sidebar::showHostProblems() {
+    // Bounded: the sentences carry file names from the config.
+    constexpr qsizetype maxShown = 6;
+    constexpr qsizetype maxChars = 300;
+    const QStringList problems = hosts_.problems();
+    QStringList lines;
+    for (qsizetype i = 0; i < std::min(problems.size(), maxShown); ++i) {
+        QString line = problems[i];
+        if (line.size() > maxChars)
+            line = line.left(maxChars - 1) + QChar(0x2026);
+        lines.push_back(line);
+    }
+    if (problems.size() > maxShown)
+        lines.push_back(QChar(0x2026));
+    hostsProblems_->setText(lines.join(QLatin1Char('\n')));
+    hostsProblems_->setVisible(!lines.isEmpty());
 }
 
 void Sidebar::rebuildKeys() {
@@ -634,7 +684,10 @@ bool Sidebar::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-    if (watched == filter_ && (enter || key->key() == Qt::Key_Down) &&
+    // Return in the filter does nothing, and must not reach a default button either.
+    if (watched == filter_ && enter)
+        return true;
+    if (watched == filter_ && key->key() == Qt::Key_Down &&
         (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // From the filter into the hosts it left, the first one chosen.
         if (hostModel_.rowCount() == 0 || hostList_->isHidden())

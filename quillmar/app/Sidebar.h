@@ -106,6 +106,8 @@ public:
     QListView* keyList() const { return keyList_; }
     QLabel* hostsEmptyText() const { return hostsEmpty_; }
     QLabel* keysEmptyText() const { return keysEmpty_; }
+    // Why hosts of the config are left out; hidden when nothing is.
+    QLabel* hostProblemsText() const { return hostsProblems_; }
     QToolButton* addHostButton() const { return addHost_; }
     QToolButton* keysHeaderButton() const { return keysHeader_; }
     QPushButton* settingsButton() const { return settingsButton_; }
@@ -139,6 +141,7 @@ protected:
 private:
     void rebuildHosts();
     void rebuildKeys();
+    void showHostProblems();
     void refreshRunning();
     void watchSessions();
     void followSelection(const std::optional<SidebarItem>& item);
@@ -156,6 +159,7 @@ private:
     QListView* keyList_ = nullptr;
     QLabel* hostsEmpty_ = nullptr;
     QLabel* keysEmpty_ = nullptr;
+    QLabel* hostsProblems_ = nullptr;
     QToolButton* addHost_ = nullptr;
     QToolButton* keysHeader_ = nullptr;
     QPushButton* settingsButton_ = nullptr;

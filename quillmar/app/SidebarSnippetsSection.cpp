@@ -1,6 +1,7 @@
 #include "quillmar/app/SidebarSnippetsSection.h"
 
 #include "quillmar/app/KeyringWaitLabel.h"
+#include "quillmar/app/LucideIcon.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/SnippetDeleteSheet.h"
 #include "quillmar/app/SnippetEditSheet.h"
@@ -59,6 +60,8 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
     QFont headerFont = metroMonoFont(10);
     headerFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
     header_->setFont(headerFont);
+    header_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    LucideIcon::decorate(header_, QStringLiteral("qm-scroll-text"), 15, 5);
     connect(header_, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::snippets); });
     headerLayout->addWidget(disclosure_);
     headerLayout->addWidget(header_);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 
 namespace quillmar {
@@ -60,6 +61,7 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), wor
     scroll_->setWidget(row_);
     // A wheel turned over the chips scrolls them sideways.
     scroll_->viewport()->installEventFilter(this);
+    row_->installEventFilter(this);
 
     localButton_ = new QPushButton(QStringLiteral("Local"), this);
     localButton_->setFont(metroMonoFont(12));
@@ -177,7 +179,7 @@ void TabStrip::sync() {
         if (!chip) {
             const QUuid id = session->id;
             chip = new TabChip(
-                session, [this, id] { workspace_.activate(id); }, [this, id] { workspace_.close(id); }, row_);
+                session, [this, id] { workspace_.activate(id); }, [this, id] { workspace_.requestClose(id); }, row_);
         }
         rowLayout_->insertWidget(place++, chip);
     }
@@ -206,14 +208,34 @@ void TabStrip::markActive() {
         if (chip)
             chip->setActive(active && toolTabFor(*active) == tool);
     }
-    // The active chip scrolls into view.
+    revealActive();
+    // A chip just added has no place yet; once the row is laid out again.
+    scheduleReveal();
+}
+
+void TabStrip::scheduleReveal() {
+    if (revealPending_)
+        return;
+    revealPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        revealPending_ = false;
+        revealActive();
+    });
+}
+
+void TabStrip::revealActive() {
     for (const auto& [id, chip] : chips()) {
+        // With the row's padding, so the first and last chips show their edge.
         if (chip->isActive())
-            scroll_->ensureWidgetVisible(chip, 0, 0);
+            scroll_->ensureWidgetVisible(chip, rowLayout_->contentsMargins().left(), 0);
     }
 }
 
 bool TabStrip::eventFilter(QObject* watched, QEvent* event) {
+    // The row grows with its chips and the viewport with the window: either
+    // can push the active chip out of sight.
+    if ((watched == row_ || watched == scroll_->viewport()) && event->type() == QEvent::Resize)
+        scheduleReveal();
     if (watched == scroll_->viewport() && event->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         const QPoint delta = wheel->angleDelta();

@@ -66,6 +66,9 @@ protected:
 private:
     void sync();
     void markActive();
+    // Scrolls the chips so that the active one is whole in view.
+    void revealActive();
+    void scheduleReveal();
 
     Workspace& workspace_;
     QScrollArea* scroll_ = nullptr;
@@ -76,6 +79,7 @@ private:
     Pill* buildPill_ = nullptr;
     std::map<QUuid, QPointer<TabChip>> sessionChips_;
     std::map<ToolTab, QPointer<ToolChip>> toolChips_;
+    bool revealPending_ = false;
 };
 
 }  // namespace quillmar

@@ -1,5 +1,6 @@
 #include "quillmar/app/TerminalHost.h"
 
+#include "quillmar/app/KeyToolCommands.h"
 #include "quillmar/app/LocalShell.h"
 #include "quillmar/app/SessionEndedCard.h"
 #include "quillmar/app/StallHint.h"
@@ -7,6 +8,7 @@
 #include "ravelgrid/process/RemoteLoginProbe.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -86,6 +88,20 @@ void TerminalHost::setActive(bool active) {
     active_ = active;
     if (becoming && view_->isVisible())
         view_->setFocus(Qt::OtherFocusReason);
+}
+
+std::optional<QString> TerminalHost::runningProgram() const {
+    if (!started_ || !session_->running() || !view_->process().running())
+        return std::nullopt;
+    switch (session_->target.kind) {
+    case SessionTarget::Kind::local:
+        if (auto program = view_->process().foregroundProgram())
+            return QString::fromLocal8Bit(*program);
+        return std::nullopt;
+    case SessionTarget::Kind::ssh: return QStringLiteral("ssh");
+    case SessionTarget::Kind::tool: return QFileInfo(session_->target.executable).fileName();
+    }
+    return std::nullopt;
 }
 
 bool TerminalHost::endedCardShown() const { return endedCard_ && !endedCard_->isHidden(); }
@@ -190,7 +206,22 @@ void TerminalHost::start() {
 }
 
 void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::optional<int> waitStatus) {
-    ended(exitCodeOf(waitStatus), QString::fromStdString(describeExit(waitStatus)));
+    const std::optional<std::int32_t> code = exitCodeOf(waitStatus);
+    if (code == 0 && session_->target.kind == SessionTarget::Kind::tool) {
+        // ssh-copy-id exits 0 when it copied nothing; that must not read as success.
+        constexpr std::size_t kTail = 64 * 1024;
+        const auto bytes =
+            view_->terminal().getBufferAsData(ravelgrid::BufferKind::normal, ravelgrid::TextEncoding::utf8);
+        const std::size_t from = bytes.size() > kTail ? bytes.size() - kTail : 0;
+        const QString tail = QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()) + from,
+                                               static_cast<qsizetype>(bytes.size() - from));
+        if (KeyToolCommands::installedNothing(session_->target, tail)) {
+            view_->feed(std::string_view("\r\nquillmar: no key was installed on the host.\r\n"));
+            ended(std::nullopt, QStringLiteral("nothing installed"));
+            return;
+        }
+    }
+    ended(code, QString::fromStdString(describeExit(waitStatus)));
 }
 
 void TerminalHost::ended(std::optional<std::int32_t> code, const QString& description) {

@@ -62,6 +62,12 @@ public:
     void start();
     bool started() const { return started_; }
 
+    // What closing this tab would end: the program a local shell runs in the
+    // foreground, "ssh" while a connection's client runs, or a tool's
+    // program. Empty when the name cannot be told; none when nothing would
+    // be lost (an idle shell, an ended session).
+    std::optional<QString> runningProgram() const;
+
     // --- LocalProcessTerminalViewDelegate ---------------------------------------------
     void sizeChanged(ravelgrid::LocalProcessTerminalView&, int, int) override {}
     void setTerminalTitle(ravelgrid::LocalProcessTerminalView&, const std::string&) override {}

@@ -46,6 +46,12 @@ void Workspace::activate(const QUuid& id) {
     setActive(id);
 }
 
+void Workspace::requestClose(const QUuid& id) {
+    if (closeGuard_ && !closeGuard_(id))
+        return;
+    close(id);
+}
+
 void Workspace::close(const QUuid& id) {
     if (auto tool = toolTabFor(id)) {
         if (!openTools_.erase(*tool))

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QUuid>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -38,6 +39,11 @@ public:
     void openTool(ToolTab tool);
     void activate(const QUuid& id);
     void close(const QUuid& id);
+    // Closing as the user asks for it (a key, a chip's cross): the guard,
+    // when set, may keep the tab by answering false.
+    using CloseGuard = std::function<bool(const QUuid&)>;
+    void setCloseGuard(CloseGuard guard) { closeGuard_ = std::move(guard); }
+    void requestClose(const QUuid& id);
 
     std::shared_ptr<TerminalSession> session(const QUuid& id) const;
     std::shared_ptr<TerminalSession> activeSession() const;
@@ -61,6 +67,7 @@ private:
     std::set<ToolTab> openTools_;
     std::map<ToolTab, std::uint64_t> toolLastFocused_;
     std::optional<QString> settingsScrollTarget_;
+    CloseGuard closeGuard_;
     // Focus times are a strictly growing count, so two activations in the
     // same clock tick still have an order.
     std::uint64_t focusCounter_ = 0;

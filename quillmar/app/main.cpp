@@ -2,6 +2,7 @@
 #include "quillmar/app/TerminalFont.h"
 
 #include "platform/Log.h"
+#include "ravelgrid/view/GpuTerminalHost.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
 #include <QApplication>
@@ -25,8 +26,13 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillmar"));
     QApplication::setOrganizationName(QStringLiteral("quillmar"));
+    // Ties the window (its X class and Wayland app id) to quillmar.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillmar"));
     platform::setLogSink(logToQt);
     quillmar::registerApplicationFonts();
+    // An installed copy of the shader source, beside the one built in.
+    ravelgrid::GpuTerminalHost::shaderSearch().folders.push_back(
+        (QApplication::applicationDirPath() + QStringLiteral("/../share/quillmar/shaders")).toStdString());
 
     // Child output is delivered on this thread's event loop; the queue
     // outlives every window and so every process.

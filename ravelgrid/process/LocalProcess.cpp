@@ -763,6 +763,11 @@ bool LocalProcess::foregroundIsRemoteLogin() const {
     return RemoteLoginProbe::foregroundIsRemoteLogin(shared_->childfd);
 }
 
+std::optional<std::string> LocalProcess::foregroundProgram() const {
+    if (!shared_->running) return std::nullopt;
+    return RemoteLoginProbe::foregroundProgram(shared_->childfd, shared_->shellPid);
+}
+
 void LocalProcess::terminate() {
     ++shared_->generation;
     {

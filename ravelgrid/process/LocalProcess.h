@@ -92,6 +92,10 @@ public:
     // Whether the foreground of the child's terminal is a remote-login
     // client right now (see RemoteLoginProbe); false when no child runs.
     bool foregroundIsRemoteLogin() const;
+    // The program the child's shell runs in the foreground right now (see
+    // RemoteLoginProbe::foregroundProgram); none when the shell itself has
+    // the terminal or no child runs.
+    std::optional<std::string> foregroundProgram() const;
 
     // Closes the pseudo-terminal and sends SIGTERM; no exit report follows.
     // A child still alive after terminateGrace gets SIGKILL with its group,

@@ -80,4 +80,20 @@ bool RemoteLoginProbe::foregroundIsRemoteLogin(int masterFd) {
     return readSmallFile(dir + "/comm", name) && isRemoteLoginProgram(name);
 }
 
+std::optional<std::string> RemoteLoginProbe::foregroundProgram(int masterFd, pid_t shellPid) {
+    if (masterFd < 0 || shellPid <= 0)
+        return std::nullopt;
+    const pid_t group = tcgetpgrp(masterFd);
+    if (group <= 0 || group == shellPid)
+        return std::nullopt;
+    std::string name;
+    if (!readSmallFile("/proc/" + std::to_string(group) + "/comm", name))
+        return std::string();
+    for (char& c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return name;
+}
+
 }  // namespace ravelgrid

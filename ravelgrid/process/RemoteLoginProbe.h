@@ -1,5 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace ravelgrid {
@@ -23,6 +27,15 @@ public:
     // False when nothing can be told: no terminal, no foreground group, a
     // leader already gone. A tcgetpgrp, a readlink and one small read.
     static bool foregroundIsRemoteLogin(int masterFd);
+
+    // The command name of the foreground group's leader when that group is
+    // not the shell's own (`shellPid` leads its session and its group), so
+    // that a program the shell started runs: "vim", "sleep". Empty when such
+    // a group runs but its leader's name cannot be read (the leader has
+    // ended before the rest of its pipeline). None when the shell itself is
+    // in the foreground or nothing can be told. Control characters in the
+    // name, which the program chose, become '?'.
+    static std::optional<std::string> foregroundProgram(int masterFd, pid_t shellPid);
 };
 
 }  // namespace ravelgrid

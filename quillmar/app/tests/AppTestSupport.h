@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <memory>
 #include <optional>
@@ -47,6 +48,16 @@ inline void writeFile(const QString& path, const QByteArray& text, int mode = 06
     f.write(text);
     f.close();
     ::chmod(path.toLocal8Bit().constData(), mode_t(mode));
+}
+
+// Ended but not yet reaped by its parent.
+inline bool isZombie(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const auto close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) == "Z";
 }
 
 inline QByteArray readFile(const QString& path) {

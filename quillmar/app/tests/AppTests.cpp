@@ -26,15 +26,6 @@ using quillmar::testing::HeldKeys;
 
 namespace {
 
-bool isZombie(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const auto close = text.lastIndexOf(')');
-    return close > 0 && text.mid(close + 2, 1) == "Z";
-}
-
 bool contains(const std::vector<std::string>& list, const std::string& entry) {
     return std::find(list.begin(), list.end(), entry) != list.end();
 }
@@ -260,7 +251,7 @@ private slots:
         window.workspace().close(session->id);
         QTRY_VERIFY(host.isNull());
         // Ended: gone from the process table, or a zombie until it is reaped.
-        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0 || isZombie(pid), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0 || apptests::isZombie(pid), 10000);
         QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
         QVERIFY(window.emptyHint()->text().startsWith(QStringLiteral("No open sessions.")));
 

@@ -91,6 +91,29 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(
             readFile(ssh + QStringLiteral("authorized_keys")).contains(pub),
             (readFile(ssh + QStringLiteral("authorized_keys")) + "\n--- wanted ---\n" + pub).constData(), 30000);
+        // The host's own IdentityFile already logs in; the new key must have been copied all the same.
+        TerminalHost* copy = window.activeHost();
+        QTRY_VERIFY_WITH_TIMEOUT(!copy->session()->running(), 30000);
+        QCOMPARE(copy->session()->exitCode(), 0);
+        QProcess only;
+        const QStringList onlyNew{"-F", "/dev/null", "-o", "IdentitiesOnly=yes", "-o", "BatchMode=yes",
+                                  "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
+                                  "-i", ssh + QStringLiteral("id_e2e"), "-p",
+                                  QString::fromLocal8Bit(qgetenv("E2E_PORT")), "127.0.0.1", "true"};
+        only.start(QStringLiteral("/usr/bin/ssh"), onlyNew);
+        QVERIFY(only.waitForFinished(20000));
+        QVERIFY2(only.exitCode() == 0, only.readAllStandardError().constData());
+
+        // ssh-copy-id left to its own check skips a key the host holds and still exits 0.
+        window.workspace().open(SessionTarget::tool(
+            QStringLiteral("ssh-copy-id again"), KeyToolCommands::kCopyId,
+            {QStringLiteral("-i"), ssh + QStringLiteral("id_e2e.pub"), QStringLiteral("e2e-target")}));
+        TerminalHost* again = window.activeHost();
+        QVERIFY(again != copy);
+        QTRY_VERIFY_WITH_TIMEOUT(!again->session()->running(), 30000);
+        QCOMPARE(again->session()->exitCode(), std::nullopt);
+        QCOMPARE(again->session()->exitDescription(), QStringLiteral("nothing installed"));
+        QTRY_VERIFY(again->endedCardShown());
 
         keys->setConfirm([](const QString&, const QString&) { return true; });
         keys->useWithHost();

@@ -3,6 +3,7 @@
 #include "quillmar/app/KeyToolCommands.h"
 #include "quillmar/app/KeysView.h"
 #include "quillmar/app/MainWindow.h"
+#include "quillmar/app/TerminalHost.h"
 #include "quillmar/app/TerminalSession.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Workspace.h"
@@ -300,6 +301,82 @@ private slots:
         QVERIFY(!home.hosts->aliases().contains(QStringLiteral("web9")));
     }
 
+    // The "Saved" note and its Open button go with the host they name, and
+    // only with it.
+    void savedNoteGoesWithItsHost()
+    {
+        Home home;
+        writeFile(home.ssh(QStringLiteral("config")), "Include quillmar_config\n");
+        writeFile(home.ssh(QStringLiteral("quillmar_config")), "Host kept\n    HostName 10.0.0.2\n");
+        home.start();
+        AddHostView view(*home.workspace, *home.hosts, home.keys.get());
+        fill(view, QStringLiteral("web"), QStringLiteral("192.0.2.7"));
+        QVERIFY(view.save());
+        QVERIFY(!view.openButton()->isHidden());
+        const QString note = view.statusLabel()->text();
+        QVERIFY(note.startsWith(QStringLiteral("Saved web")));
+        // Another host removed: the note stays.
+        writeFile(home.ssh(QStringLiteral("quillmar_config")), "Host web\n    HostName 192.0.2.7\n");
+        home.hosts->tick();
+        QCOMPARE(view.statusLabel()->text(), note);
+        QVERIFY(!view.openButton()->isHidden());
+        // The saved host removed by hand, seen on the store's poll.
+        writeFile(home.ssh(QStringLiteral("quillmar_config")), "# empty now\n");
+        home.hosts->tick();
+        QVERIFY(!home.hosts->aliases().contains(QStringLiteral("web")));
+        QVERIFY(view.openButton()->isHidden());
+        QVERIFY(view.statusLabel()->text().isEmpty());
+        QVERIFY(view.savedAlias().isEmpty());
+        // A host of the same name written later brings no stale button back.
+        writeFile(home.ssh(QStringLiteral("quillmar_config")), "Host web\n    HostName 192.0.2.8\n");
+        home.hosts->tick();
+        QVERIFY(view.openButton()->isHidden());
+        QVERIFY(view.statusLabel()->text().isEmpty());
+    }
+
+    // ssh-copy-id exits 0 when it copied nothing; its tab must not end green.
+    void copyIdThatCopiedNothing_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("nothing");
+        const QString skipped = QStringLiteral(
+            "/usr/bin/ssh-copy-id: WARNING: All keys were skipped because they already exist on the remote system.");
+        QTest::newRow("skipped") << "ssh-copy-id" << skipped << true;
+        QTest::newRow("none added") << "ssh-copy-id" << "Number of key(s) added: 0" << true;
+        QTest::newRow("one added") << "ssh-copy-id" << "Number of key(s) added: 1" << false;
+        QTest::newRow("ten added") << "ssh-copy-id" << "Number of key(s) added: 10" << false;
+        QTest::newRow("other tool") << "ssh-add" << skipped << false;
+    }
+
+    void copyIdThatCopiedNothing()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, said);
+        QFETCH(bool, nothing);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(program);
+        QFile script(path);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$1\"\nexit 0\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+        const SessionTarget target = SessionTarget::tool(program, path, {said});
+        QCOMPARE(KeyToolCommands::installedNothing(target, said), nothing);
+
+        ravelgrid::QtScheduler clock;
+        auto session = std::make_shared<TerminalSession>(target, 1, clock.nowNs());
+        TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
+        host.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 10000);
+        if (nothing) {
+            QCOMPARE(session->exitCode(), std::nullopt);
+            QCOMPARE(session->exitDescription(), QStringLiteral("nothing installed"));
+        } else {
+            QCOMPARE(session->exitCode(), 0);
+        }
+    }
+
     void toolCommandLines_data()
     {
         QTest::addColumn<SessionTarget>("target");
@@ -317,10 +394,10 @@ private slots:
             << QString("/usr/bin/ssh-keygen")
             << QStringList{"-t", "ed25519", "-f", "/h/.ssh/my key's \"x\"; rm -rf ~", "-C", "it's \"mine\" $(id)"};
         QTest::newRow("copy-id") << KeyToolCommands::install("/h/.ssh/id_work", "web1")
-                                 << QString("/usr/bin/ssh-copy-id") << QStringList{"-i", "/h/.ssh/id_work.pub", "web1"};
+                                 << QString("/usr/bin/ssh-copy-id") << QStringList{"-f", "-i", "/h/.ssh/id_work.pub", "web1"};
         QTest::newRow("copy-id awkward") << KeyToolCommands::install("/h/.ssh/my \"key\"", "web1")
                                          << QString("/usr/bin/ssh-copy-id")
-                                         << QStringList{"-i", "/h/.ssh/my \"key\".pub", "web1"};
+                                         << QStringList{"-f", "-i", "/h/.ssh/my \"key\".pub", "web1"};
         QTest::newRow("add") << KeyToolCommands::load("/h/.ssh/id_work") << QString("/usr/bin/ssh-add")
                              << QStringList{"/h/.ssh/id_work"};
         QTest::newRow("add awkward") << KeyToolCommands::load("/h/.ssh/it's a key") << QString("/usr/bin/ssh-add")
@@ -453,7 +530,7 @@ private slots:
         QCOMPARE(home.lastTarget(), KeyToolCommands::install(home.ssh(QStringLiteral("open key")), "web1"));
         // An alias ssh-copy-id would read as an option is never offered.
         QCOMPARE(offered, QStringList{QStringLiteral("web1")});
-        QCOMPARE(home.lastTarget().arguments, (QStringList{"-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
+        QCOMPARE(home.lastTarget().arguments, (QStringList{"-f", "-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
         view.loadIntoAgent();
         QCOMPARE(home.lastTarget().executable, QStringLiteral("/usr/bin/ssh-add"));
         QCOMPARE(home.lastTarget().arguments, QStringList{home.ssh(QStringLiteral("open key"))});

@@ -11,8 +11,10 @@
 #include "quillmar/app/Version.h"
 #include "quillmar/app/Workspace.h"
 #include "quillmar/app/tests/AppTestSupport.h"
+#include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshconfig/tests/support/TestHome.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
+#include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalView.h"
 
 #include <QApplication>
@@ -240,6 +242,26 @@ private slots:
         QCOMPARE(hosts(*w)[0]->view()->fontSet().family(), TerminalFont::font(QStringLiteral("NoSuchFontMono-Regular"), 13).family());
     }
 
+    // A fresh install: the default Nerd Font stands in quietly for whatever
+    // face draws it; the pane names that face and warns of nothing.
+    void defaultFontNamesTheDrawnFace() {
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        SettingsView& view = *w->view;
+        QCOMPARE(w->settings->fontName(), QString::fromLatin1(TerminalFont::nerdFontName));
+        const QString drawn = QFontInfo(TerminalFont::font(w->settings->fontName(), 13)).family();
+        QVERIFY2(view.fontInUseLabel()->text().startsWith(QStringLiteral("Drawn with ") + drawn),
+                 qPrintable(view.fontInUseLabel()->text()));
+        QVERIFY(!view.fontInUseLabel()->text().contains(QStringLiteral("installed")));
+        QCOMPARE(view.fontBox()->currentText(), drawn);
+        // Narrowed to Nerd faces the drawn one may be gone from the list; still no warning.
+        view.nerdOnlyBox()->setChecked(true);
+        QCOMPARE(view.fontBox()->currentText(), drawn);
+        view.nerdOnlyBox()->setChecked(false);
+        // The setting itself is left as it was.
+        QCOMPARE(w->settings->fontName(), QString::fromLatin1(TerminalFont::nerdFontName));
+    }
+
     // The build pill opens Settings at About; Ctrl+, clears the target and
     // opens it at the top.
     void scrollsToTheNamedSection() {
@@ -456,6 +478,34 @@ private slots:
         QVERIFY(!merge.plan());
         QVERIFY(merge.statusLabel()->text().endsWith(QStringLiteral("Nothing was changed.")));
         QCOMPARE(readFile(h.ssh("config")), std::string("Host a\n    HostName a.example\n"));
+    }
+
+    // The note follows the files: it goes once quillmar_config appears, seen
+    // by the pane's poll, and stays while there is still nothing to merge.
+    void nothingToMergeFollowsTheFiles() {
+        test::TestHome h;
+        h.writeSsh("config", "Include quillmar_config\n\nHost a\n    HostName a.example\n");
+        Workspace workspace(ravelgrid::QtScheduler::system());
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        SettingsView view(workspace, settings, h.paths(), {});
+        view.resize(800, 600);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        SSHMergeSection& merge = *view.mergeSection();
+        merge.startMerge();
+        QVERIFY(!merge.plan());
+        QVERIFY(!merge.statusLabel()->isHidden());
+        // A file that changes without making a merge possible keeps the note.
+        h.writeSsh("config", "Include quillmar_config\n\nHost b\n    HostName b.example\n");
+        merge.filesChanged();
+        QVERIFY(!merge.statusLabel()->isHidden());
+        h.writeSsh("quillmar_config", "Host web\n    HostName 192.0.2.7\n");
+        QTRY_VERIFY_WITH_TIMEOUT(merge.statusLabel()->isHidden(), 3 * SSHHostStore::kPollIntervalMs);
+        QVERIFY(merge.statusLabel()->text().isEmpty());
+        // The files row followed on the same poll.
+        merge.startMerge();
+        QVERIFY(merge.plan());
     }
 };
 

@@ -1,3 +1,5 @@
+#include "quillmar/app/BrandMark.h"
+#include "quillmar/app/LucideIcon.h"
 #include "quillmar/app/MainWindow.h"
 #include "quillmar/app/Metro.h"
 #include "quillmar/app/RemoveHostSheet.h"
@@ -294,10 +296,19 @@ private slots:
         QCOMPARE(ws.sessions().back()->target, SessionTarget::local());
         QCOMPARE(ws.sessions().size(), std::size_t(7));
 
-        // From the filter with the keyboard: Return chooses the first match, a second opens it.
+        // From the filter with the keyboard: Return there does nothing, Down chooses the
+        // first match and Return in the list opens it.
         h.sidebar->filterField()->setFocus();
         QTest::keyClicks(h.sidebar->filterField(), QStringLiteral(" WEB"));
-        QTest::keyClick(h.sidebar->filterField(), Qt::Key_Enter, Qt::KeypadModifier);
+        for (auto modifier : {Qt::NoModifier, Qt::KeypadModifier}) {
+            QTest::keyClick(h.sidebar->filterField(), Qt::Key_Return, modifier);
+            QTest::keyClick(h.sidebar->filterField(), Qt::Key_Enter, modifier);
+        }
+        QCOMPARE(h.sidebar->selectedItem(), std::optional(SidebarItem::local()));
+        QCOMPARE(QApplication::focusWidget(), h.sidebar->filterField());
+        QCOMPARE(h.sidebar->filterField()->text(), QStringLiteral(" WEB"));
+        QCOMPARE(ws.sessions().size(), std::size_t(7));
+        QTest::keyClick(h.sidebar->filterField(), Qt::Key_Down);
         QCOMPARE(h.sidebar->selectedItem(), std::optional(SidebarItem::host(QStringLiteral("web1"))));
         QCOMPARE(ws.sessions().size(), std::size_t(7));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -397,6 +408,88 @@ private slots:
         QCOMPARE(ws.activeID(), std::optional(tabID(ToolTab::settings)));
         QCOMPARE(h.sidebar->filterField()->placeholderText(), QStringLiteral("Filter hosts and snippets"));
         QVERIFY(h.sidebar->snippetsSectionSlot() != nullptr);
+    }
+
+    void hostsLeftOutAreExplained() {
+        Home h;
+        // One included file over the per-file limit: its host is missing, the rest listed.
+        writeFile(h.ssh("config"), "Include big.conf\nHost web1\n");
+        writeFile(h.ssh("big.conf"), "Host hidden\n" + QByteArray(1024 * 1024, '#') + "\n");
+        h.start();
+        QLabel* problems = h.sidebar->hostProblemsText();
+        QCOMPARE(h.sidebar->listedHosts(), QStringList({QStringLiteral("web1")}));
+        QVERIFY(problems->isVisible());
+        QCOMPARE(problems->textFormat(), Qt::PlainText);
+        QVERIFY2(problems->text().contains(QStringLiteral("~/.ssh/big.conf is too large to read")),
+                 qPrintable(problems->text()));
+        QCOMPARE(problems->text(), h.hosts->problems().join(QLatin1Char('\n')));
+        // A filter narrows the hosts, never the explanation.
+        h.sidebar->filterField()->setText(QStringLiteral("nothing"));
+        QVERIFY(problems->isVisible());
+
+        writeFile(h.ssh("big.conf"), "Host hidden\n");
+        h.hosts->reload();
+        h.sidebar->filterField()->clear();
+        QCOMPARE(h.sidebar->listedHosts(), QStringList({QStringLiteral("hidden"), QStringLiteral("web1")}));
+        QVERIFY(problems->isHidden());
+    }
+
+    void iconsAndHairlineAreDrawn() {
+        Home h;
+        writeFile(h.ssh("config"), "Host web1\n");
+        h.start();
+        auto inked = [](const QImage& image) {
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += qAlpha(image.pixel(x, y)) > 96 ? 1 : 0;
+            return n;
+        };
+        // Every header icon, at both scales, in the header's colour.
+        QStringList seen;
+        for (QToolButton* header : h.sidebar->findChildren<QToolButton*>()) {
+            // The filter's clear button is the line edit's own.
+            if (header->icon().isNull() || h.sidebar->filterField()->isAncestorOf(header))
+                continue;
+            const int side = header == h.sidebar->addHostButton() ? 13 : 15;
+            const QSize box = header->iconSize();
+            QCOMPARE(box.height(), side);
+            for (qreal scale : {1.0, 2.0}) {
+                // Only the square: the rest is the space before the title.
+                const QImage image =
+                    header->icon().pixmap(box, scale).toImage().copy(QRect(0, 0, side * scale, side * scale));
+                QVERIFY2(inked(image) > 8 * scale * scale, qPrintable(header->text()));
+            }
+            seen.push_back(header->text());
+        }
+        seen.sort();
+        // The nameless one is Add host.
+        QCOMPARE(seen,
+                 QStringList({QString(), QStringLiteral("KEYS"), QStringLiteral("LOCAL"), QStringLiteral("SSH HOSTS")}));
+        QVERIFY(h.sidebar->addHostButton()->text().isEmpty());
+        for (const char* name : {"qm-scroll-text", "qm-settings", "qm-square-terminal", "qm-server", "qm-key-round"})
+            QVERIFY2(LucideIcon::known(QLatin1String(name)), name);
+        QVERIFY(!LucideIcon::known(QStringLiteral("qm-nothing")));
+
+        // The settings row: the gear, then the shortcut; above it the hairline.
+        const QImage shot = h.sidebar->grab().toImage();
+        auto* gear = h.sidebar->findChild<LucideIcon*>(QStringLiteral("settingsIcon"));
+        QVERIFY(gear && gear->isVisible());
+        const QRect gearBox(gear->mapTo(h.sidebar.get(), QPoint(0, 0)), gear->size());
+        const QColor background = shot.pixelColor(gearBox.topLeft() - QPoint(4, 0));
+        int differing = 0;
+        for (int y = gearBox.top(); y <= gearBox.bottom(); ++y)
+            for (int x = gearBox.left(); x <= gearBox.right(); ++x)
+                differing += shot.pixelColor(x, y) != background ? 1 : 0;
+        QVERIFY(differing > 10);
+        auto* line = h.sidebar->findChild<QWidget*>(QStringLiteral("hairline"));
+        const int lineY = line->mapTo(h.sidebar.get(), QPoint(0, 0)).y();
+        QCOMPARE(line->height(), 1);
+        QCOMPARE(line->width(), h.sidebar->width());
+        for (int x : {0, 100, 229})
+            QCOMPARE(shot.pixelColor(x, lineY).rgb(), Metro::line().rgb());
+        QCOMPARE(h.sidebar->findChild<QLabel*>(QStringLiteral("settingsShortcut"))->text(), QStringLiteral("Ctrl+,"));
+        QVERIFY(h.sidebar->findChild<BrandMark*>(QStringLiteral("brandMark")));
     }
 
     void collapseStateIsPersisted() {

@@ -22,9 +22,12 @@
 #include "ravelgrid/view/QtScheduler.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -49,6 +52,26 @@ void sendText(TerminalHost* host, const std::string& text) {
 
 // Gone from the process table: neither running nor a zombie left unreaped.
 bool gone(pid_t pid) { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); }
+
+// Ended: gone, or a zombie its new parent has yet to reap.
+bool ended(pid_t pid) { return gone(pid) || apptests::isZombie(pid); }
+
+// Answers the next question box with `key` and gives its text.
+void answerNextQuestion(QObject* owner, Qt::Key key, QString* text) {
+    auto* poll = new QTimer(owner);
+    QObject::connect(poll, &QTimer::timeout, owner, [poll, key, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        *text = box->text();
+        QTest::keyClick(box, key);
+    });
+    poll->start(20);
+}
+
+const KeyStroke closeTabKey{KeyStroke::Kind::keyDown, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier};
 
 // A TCP socket listening on 127.0.0.1 that never answers: an ssh that
 // connects to it waits for the server's greeting.
@@ -584,6 +607,75 @@ private slots:
         Q_UNUSED(second);
     }
 
+    // At the default size the fourth chip and later ones no longer fit; the
+    // active one is scrolled fully into the chips' viewport, which ends before
+    // the buttons.
+    void activeChipStaysInView() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        MainWindow window(*settings, snippetStore());
+        window.resize(1100, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_VERIFY(window.workspace().sessions().size() == 1);
+        TabStrip* strip = window.tabStrip();
+        QWidget* viewport = strip->scrollArea()->viewport();
+        const auto activeInView = [&] {
+            const auto active = window.workspace().activeID();
+            if (!active)
+                return false;
+            const auto frame = strip->chipFrame(*active, viewport);
+            return frame && viewport->rect().contains(*frame);
+        };
+        const auto clearOfButtons = [&] {
+            const QRect view(viewport->mapTo(strip, QPoint(0, 0)), viewport->size());
+            return view.right() < strip->localButton()->geometry().left() &&
+                   view.right() < strip->buildButton()->geometry().left();
+        };
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(window.windowHandle(), Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+            QTRY_COMPARE(window.workspace().sessions().size(), std::size_t(i + 2));
+            QTRY_VERIFY(activeInView());
+        }
+        QVERIFY(strip->scrollArea()->horizontalScrollBar()->value() > 0);
+        QVERIFY(clearOfButtons());
+        window.workspace().openTool(ToolTab::keys);
+        QTRY_VERIFY(activeInView());
+        // Back to the first by key, then to the last by click after scrolling it into view.
+        QTest::keyClick(window.windowHandle(), Qt::Key_1, Qt::AltModifier);
+        QTRY_COMPARE(window.workspace().activeID(), std::optional<QUuid>(window.workspace().sessions()[0]->id));
+        QTRY_VERIFY(activeInView());
+        QCOMPARE(strip->scrollArea()->horizontalScrollBar()->value(), 0);
+        const QUuid last = window.workspace().sessions().back()->id;
+        strip->scrollArea()->horizontalScrollBar()->setValue(strip->scrollArea()->horizontalScrollBar()->maximum());
+        QTest::mouseClick(strip->chipFor(last), Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(last));
+        QTRY_VERIFY(activeInView());
+        // Narrower, the active chip is still in view and the buttons still clear.
+        window.resize(800, 700);
+        QTRY_VERIFY(activeInView());
+        QVERIFY(clearOfButtons());
+        window.resize(1600, 700);
+        QTRY_VERIFY(activeInView());
+    }
+
+    // A rename shows in the window title at once.
+    void titleFollowsARename() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        MainWindow window(*settings, snippetStore());
+        auto cat = window.workspace().open(SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
+        QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — cat"));
+        cat->setCustomName(QStringLiteral("logs"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — logs"));
+        // Another tab's rename leaves the title alone.
+        auto other = window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
+                                                                 {QStringLiteral("30")}));
+        window.workspace().activate(cat->id);
+        other->setCustomName(QStringLiteral("nap"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — logs"));
+        cat->setCustomName(std::nullopt);
+        QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — cat"));
+    }
+
     void hiddenSessionsKeepRunning() {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
@@ -658,6 +750,73 @@ private slots:
         }
         for (pid_t pid : pids)
             QTRY_VERIFY_WITH_TIMEOUT(gone(pid), 6000);
+    }
+
+    // --- asking before ending what runs ------------------------------------------------
+
+    void closingATabAsksWhileAProgramRuns() {
+        auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
+        MainWindow window(*settings, snippetStore());
+        window.show();
+        QTRY_VERIFY(window.workspace().sessions().size() == 1);
+        auto idle = window.workspace().sessions()[0];
+        auto busy = window.workspace().open(SessionTarget::local());
+        TerminalHost* idleHost = window.hostFor(idle->id);
+        TerminalHost* busyHost = window.hostFor(busy->id);
+        QTRY_VERIFY_WITH_TIMEOUT(busyHost->view()->process().shellPid() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(idleHost->view()->process().shellPid() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(apptests::screenText(idleHost->view()->terminal()).contains(QStringLiteral("$ ")),
+                                 10000);
+        QCOMPARE(idleHost->runningProgram(), std::nullopt);
+
+        sendText(busyHost, "sleep 1000\n");
+        QTRY_COMPARE_WITH_TIMEOUT(busyHost->runningProgram(), std::optional<QString>(QStringLiteral("sleep")), 10000);
+        const pid_t sleepPid = ::tcgetpgrp(busyHost->view()->process().childfd());
+        QVERIFY(sleepPid > 0);
+
+        QString asked;
+        answerNextQuestion(this, Qt::Key_Escape, &asked);
+        QVERIFY(window.keys().handle(closeTabKey));
+        QTRY_COMPARE(asked, QStringLiteral("Close this tab? sleep is still running."));
+        QTest::qWait(50);
+        QVERIFY(window.workspace().session(busy->id));
+        QVERIFY(!ended(sleepPid));
+
+        asked.clear();
+        answerNextQuestion(this, Qt::Key_Return, &asked);
+        QVERIFY(window.keys().handle(closeTabKey));
+        QTRY_VERIFY(!window.workspace().session(busy->id));
+        QCOMPARE(asked, QStringLiteral("Close this tab? sleep is still running."));
+        QTRY_VERIFY_WITH_TIMEOUT(ended(sleepPid), 6000);
+
+        // An idle shell closes at once: nothing is asked, nothing waits.
+        window.workspace().requestClose(idle->id);
+        QVERIFY(!window.workspace().session(idle->id));
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void closingTheWindowAsksWhileTabsRunPrograms() {
+        auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
+        MainWindow window(*settings, snippetStore());
+        window.show();
+        for (int i = 0; i < 2; ++i)
+            window.workspace().open(
+                SessionTarget::tool(QStringLiteral("wait"), QStringLiteral("/bin/sleep"), {QStringLiteral("60")}));
+        QTRY_VERIFY(window.workspace().sessions().size() == 3);
+        for (const auto& s : window.workspace().sessions())
+            QTRY_VERIFY_WITH_TIMEOUT(window.hostFor(s->id)->view()->process().shellPid() > 0, 10000);
+        QCOMPARE(window.hostFor(window.workspace().sessions()[1]->id)->runningProgram(),
+                 std::optional<QString>(QStringLiteral("sleep")));
+
+        QString asked;
+        answerNextQuestion(this, Qt::Key_Escape, &asked);
+        QVERIFY(!window.close());
+        QCOMPARE(asked, QStringLiteral("Close the window? 2 tabs still run programs."));
+        QVERIFY(window.isVisible());
+
+        answerNextQuestion(this, Qt::Key_Return, &asked);
+        QVERIFY(window.close());
+        QVERIFY(!window.isVisible());
     }
 
     // --- the stall banner on a fake clock ------------------------------------------------------

@@ -215,6 +215,16 @@ e2e_check() {
   return $status
 }
 
+# e2e_check with the checker E2E_FINDER run on each screenshot (ARGS after
+# the file); prints what it said last.
+#   e2e_check_shot [ARG...]
+e2e_check_shot() {
+  e2e_check e2e_logged "$E2E_WORK/check.log" "$E2E_FINDER" "$E2E_WORK/shot.png" "$@"
+  local status=$?
+  cat "$E2E_WORK/check.log"
+  return $status
+}
+
 # Runs the command with its output in LOG, written anew each time.
 e2e_logged() {
   local log=$1

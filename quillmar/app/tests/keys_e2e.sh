@@ -25,10 +25,12 @@ cp "$E2E_WORK/boot/id_boot.pub" "$E2E_WORK/.ssh/authorized_keys"
 chmod 600 "$E2E_WORK/.ssh/authorized_keys"
 e2e_sshd "KbdInteractiveAuthentication no"
 
+# The host's own IdentityFile already logs in before any new key is installed.
 cat >"$E2E_WORK/.ssh/config" <<CONFIG
 Host e2e-target
   HostName 127.0.0.1
   Port $E2E_PORT
+  IdentityFile $E2E_WORK/boot/id_boot
   StrictHostKeyChecking no
   UserKnownHostsFile /dev/null
   LogLevel ERROR

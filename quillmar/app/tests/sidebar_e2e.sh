@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the real quillmar on a virtual X server against a throwaway sshd on
 # 127.0.0.1: the host is named in a temporary ~/.ssh/config, picked in the
-# sidebar with the keyboard (filter, Return, Return), and a command typed in
+# sidebar with the keyboard (filter, Down, Return), and a command typed in
 # the new tab must run on the server.
 #
 # ssh reads ~/.ssh/config from the password database's home, not from $HOME,
@@ -26,7 +26,10 @@ on_screen() {
   xdotool mousemove --window "$wid" 110 58 click 1
   sleep 0.2
   xdotool type --delay 20 " E2E "
+  # Return in the filter does nothing; Down moves into the hosts it left.
   xdotool key Return
+  sleep 0.2
+  xdotool key Down
   sleep 0.2
   xdotool key Return
 

@@ -88,3 +88,34 @@ TEST(RemoteLoginProbe, FollowsTheForegroundJobOfTheShell) {
     EXPECT_FALSE(process.foregroundIsRemoteLogin());
     std::filesystem::remove_all(dir);
 }
+
+// The job the shell gave its terminal to is named; the shell itself, a
+// pipe and a closed terminal are not.
+TEST(RemoteLoginProbe, NamesTheForegroundJobButNotTheShell) {
+    EXPECT_EQ(RemoteLoginProbe::foregroundProgram(-1, 1), std::nullopt);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_EQ(RemoteLoginProbe::foregroundProgram(fds[0], getpid()), std::nullopt) << "not a terminal";
+    close(fds[0]);
+    close(fds[1]);
+
+    MainLoopScope main;
+    RecordingDelegate recorder;
+    LocalProcess process(&recorder);
+    ASSERT_TRUE(process.startProcess(
+        "/bin/bash", {"--norc", "--noprofile", "-c", "set -m; echo at-shell; read line; cat; echo back; read line"}));
+    auto type = [&](std::string_view text) {
+        process.send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    };
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("at-shell"); }, kTimeout));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(process.foregroundProgram(), std::nullopt) << "the shell reads its own line";
+    type("\r");
+    EXPECT_TRUE(eventually([&] { return process.foregroundProgram() == std::optional<std::string>("cat"); }, kTimeout));
+    type("\x04");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("back"); }, kTimeout));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(process.foregroundProgram(), std::nullopt);
+    process.terminate();
+    EXPECT_EQ(process.foregroundProgram(), std::nullopt);
+}
