@@ -11,10 +11,19 @@ E2E_NAME=desktop_habits
 # Right-clicks at x,y and picks the menu's first enabled item: Down from a
 # menu opened by the mouse lands on it.
 menu_pick() {
+  local before
+  before=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)
   xdotool mousemove "$1" "$2" click 3
-  sleep 0.5
+  for _ in $(seq 1 50); do
+    [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -gt "$before" ] && break
+    sleep 0.1
+  done
+  [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -gt "$before" ] || e2e_fail "no menu opened"
   xdotool key Down Return
-  sleep 0.3
+  for _ in $(seq 1 50); do
+    [ "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l)" -le "$before" ] && break
+    sleep 0.1
+  done
 }
 
 on_screen() {
