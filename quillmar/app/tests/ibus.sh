@@ -10,8 +10,17 @@ E2E_NAME=ibus
 on_screen() {
   local w=$E2E_WORK status=1
   ibus-daemon --daemonize --replace --panel=disable >"$w/ibus.log" 2>&1
-  for _ in $(seq 1 40); do ibus engine >/dev/null 2>&1 && break; sleep 0.25; done
-  ibus engine xkb:us::eng >>"$w/ibus.log" 2>&1
+  # A loaded machine can take many seconds to bring ibus up; the window
+  # only finds the input method if it is there when it starts.
+  local ready=1
+  for _ in $(seq 1 120); do
+    ibus engine xkb:us::eng >>"$w/ibus.log" 2>&1 && ready=0 && break
+    sleep 0.25
+  done
+  if [ $ready -ne 0 ]; then
+    echo "ibus: the ibus daemon did not come up" >&2
+    return 1
+  fi
   export QT_IM_MODULE=ibus
   if e2e_open; then
     # A steady caret: only the preedit may change the screen.
