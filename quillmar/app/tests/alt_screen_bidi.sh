@@ -25,7 +25,7 @@ panes() {
   echo "$at"
   # Leaves the program: back to the shell on the normal screen.
   xdotool key Return
-  sleep 0.5
+  e2e_waitfile "$E2E_WORK/left-$1" 100 || return 1
 }
 
 on_screen() {
@@ -61,6 +61,7 @@ for row in 3 4 5; do
 done
 read -r _
 printf '\033[?25h\033[?1049l'
+echo done >~/"left-$1"
 EOF
 e2e_xvfb on_screen
 e2e_finish $? "${3:-}" "full-screen rows were mirrored" "$E2E_WORK/app.log"
