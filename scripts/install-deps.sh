@@ -6,13 +6,14 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config git
   clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev
   libicu-dev zlib1g-dev libpng-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglx-dev
   libfontconfig-dev libfreetype-dev libharfbuzz-dev
   libsecret-1-dev
   openssh-client openssh-server zsh locales procps
   xvfb xauth xdotool imagemagick x11-utils desktop-file-utils
+  xterm libxtst-dev libxdamage-dev libxfixes-dev
   fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei
   dbus gnome-keyring libsecret-tools
   ibus

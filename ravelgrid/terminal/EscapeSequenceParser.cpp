@@ -1,5 +1,6 @@
 #include "ravelgrid/terminal/EscapeSequenceParser.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -81,17 +82,10 @@ void EscapeSequenceParser::addParamByte(uint8_t c)
         return;
     if (c >= '0' && c <= '9') {
         int& v = params_.values[static_cast<size_t>(params_.count - 1)];
-        const int d = c - '0';
-        v = v > (CsiParams::kMaxValue - d) / 10 ? CsiParams::kMaxValue : v * 10 + d;
+        v = appendDigit(v, c - '0');
         return;
     }
-    if (params_.count == CsiParams::kMaxParams) {
-        parameterLimitExceeded_ = true;
-        return;
-    }
-    params_.separators[static_cast<size_t>(params_.count - 1)] = c;
-    params_.values[static_cast<size_t>(params_.count)] = 0;
-    ++params_.count;
+    addSeparator(c);
 }
 
 void EscapeSequenceParser::addCollect(uint8_t c)
@@ -140,17 +134,82 @@ void EscapeSequenceParser::endString(uint8_t terminator)
     releaseStringBuffer(buffer);
 }
 
+// The common CSI shapes (an optional private marker, digits and separators,
+// a final byte) without a table look-up per byte. It takes exactly the
+// actions the table would and returns at the first byte it does not handle,
+// with state_ where the table would have it, for the table to go on.
+size_t EscapeSequenceParser::parseCsiBody(const uint8_t* bytes, size_t i, size_t n)
+{
+    if (i < n && bytes[i] >= 0x3C && bytes[i] <= 0x3F) {
+        addCollect(bytes[i++]);
+        state_ = ParserState::csiParam;
+    }
+    while (i < n) {
+        const uint8_t c = bytes[i];
+        if (c >= '0' && c <= '9') {
+            state_ = ParserState::csiParam;
+            if (parameterLimitExceeded_) {
+                ++i;
+                continue;
+            }
+            int v = params_.values[static_cast<size_t>(params_.count - 1)];
+            if constexpr (ByteScan::kLittleEndian) {
+                // Up to eight digits at once: a loop whose length varies from
+                // one number to the next costs a mispredicted branch each time.
+                // The word gives the whole value, so only a parameter's first
+                // digits may take this road.
+                if (v == 0 && i + 8 <= n) {
+                    const uint64_t w = ByteScan::load(bytes + i);
+                    const size_t k = ByteScan::leadingDigits(w);
+                    v = static_cast<int>(std::min<uint32_t>(ByteScan::digitsValue(w, k), CsiParams::kMaxValue));
+                    i += k;
+                    if (k < 8 || i >= n || bytes[i] < '0' || bytes[i] > '9') {
+                        params_.values[static_cast<size_t>(params_.count - 1)] = v;
+                        continue;
+                    }
+                }
+            }
+            do {
+                v = appendDigit(v, bytes[i] - '0');
+                ++i;
+            } while (i < n && bytes[i] >= '0' && bytes[i] <= '9');
+            params_.values[static_cast<size_t>(params_.count - 1)] = v;
+            continue;
+        }
+        if (c == ';' || (c == ':' && state_ == ParserState::csiParam)) {
+            state_ = ParserState::csiParam;
+            ++i;
+            if (!parameterLimitExceeded_)
+                addSeparator(c);
+            continue;
+        }
+        if (c >= 0x40 && c <= 0x7E) {
+            if (!parameterLimitExceeded_ && !collectOverflow_)
+                handler_.csiDispatch(params_, collect(), c);
+            state_ = ParserState::ground;
+            return i + 1;
+        }
+        return i;
+    }
+    return i;
+}
+
 void EscapeSequenceParser::parse(std::span<const uint8_t> data)
 {
     const auto profileStart = profile_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     const uint8_t* bytes = data.data();
     const size_t n = data.size();
     long printStart = -1;
+    bool printablePending = false;  // the pending print run is all printable ASCII
     long dcsStart = -1;
 
     auto flushPrint = [&](size_t end) {
         if (printStart >= 0) {
-            handler_.print(std::span<const uint8_t>(bytes + printStart, end - static_cast<size_t>(printStart)));
+            const std::span<const uint8_t> run(bytes + printStart, end - static_cast<size_t>(printStart));
+            if (printablePending)
+                handler_.printAscii(run);
+            else
+                handler_.print(run);
             printStart = -1;
         }
     };
@@ -166,14 +225,28 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
     while (i < n) {
         const uint8_t c = bytes[i];
         if (state_ == ParserState::ground && c >= 0x20) {
-            if (printStart < 0)
+            bool printable = false;
+            const size_t end = ByteScan::skipAtLeast0x20(bytes, i + 1, n, printable);
+            if (printStart < 0) {
                 printStart = static_cast<long>(i);
-            i = ByteScan::skipAtLeast0x20(bytes, i + 1, n);
+                printablePending = printable && c < 0x7F;
+            } else {
+                printablePending = printablePending && printable && c < 0x7F;
+            }
+            i = end;
             continue;
         }
         if (state_ == ParserState::csiParam && c >= '0' && c <= '9') {
             addParamByte(c);
             ++i;
+            continue;
+        }
+        if (c == 0x1B && state_ == ParserState::ground && i + 1 < n && bytes[i + 1] == '[') {
+            // ESC and '[' each clear; once does the same.
+            flushPrint(i);
+            clear();
+            state_ = ParserState::csiEntry;
+            i = parseCsiBody(bytes, i + 2, n);
             continue;
         }
 
@@ -195,6 +268,7 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
                 if (state_ == ParserState::ground) {
                     if (printStart < 0)
                         printStart = static_cast<long>(i);
+                    printablePending = false;
                     next = state_;
                     break;
                 }
@@ -233,6 +307,7 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
         case ParserAction::print:
             if (printStart < 0)
                 printStart = static_cast<long>(i);
+            printablePending = false;
             break;
         case ParserAction::execute:
             flushPrint(i);

@@ -34,6 +34,25 @@ public:
 private:
     void clear();
     void addParamByte(uint8_t c);
+    // v * 10 + d, held at the largest value.
+    static int appendDigit(int v, int d)
+    {
+        // Below the bound no digit can pass the maximum: one test for the common case.
+        if (v <= (CsiParams::kMaxValue - 9) / 10)
+            return v * 10 + d;
+        return v > (CsiParams::kMaxValue - d) / 10 ? CsiParams::kMaxValue : v * 10 + d;
+    }
+    void addSeparator(uint8_t c)
+    {
+        if (params_.count == CsiParams::kMaxParams) {
+            parameterLimitExceeded_ = true;
+            return;
+        }
+        params_.separators[static_cast<size_t>(params_.count - 1)] = c;
+        params_.values[static_cast<size_t>(params_.count)] = 0;
+        ++params_.count;
+    }
+    size_t parseCsiBody(const uint8_t* bytes, size_t i, size_t n);
     void addCollect(uint8_t c);
     void endString(uint8_t terminator);
     void dispatchOsc();

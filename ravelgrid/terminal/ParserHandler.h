@@ -53,6 +53,8 @@ public:
 
     // A run of bytes >= 0x20 seen in the ground state, as a slice of the input.
     virtual void print(std::span<const uint8_t> run) = 0;
+    // The same for a run known to hold only printable ASCII (0x20-0x7E).
+    virtual void printAscii(std::span<const uint8_t> run) { print(run); }
     virtual void execute(uint8_t code) = 0;
     virtual void csiDispatch(const CsiParams& params, std::span<const uint8_t> collect, uint8_t final) = 0;
     virtual void escDispatch(std::span<const uint8_t> collect, uint8_t final) = 0;

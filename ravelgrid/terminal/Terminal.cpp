@@ -14,6 +14,7 @@ class Terminal::ParserBridge : public ParserHandler {
 public:
     explicit ParserBridge(Terminal& t) : t_(t) {}
     void print(std::span<const uint8_t> run) override { t_.handlePrint(run); }
+    void printAscii(std::span<const uint8_t> run) override { t_.handlePrint(run, true); }
     void execute(uint8_t code) override
     {
         t_.forgetLastCell();
@@ -72,7 +73,13 @@ public:
         t_.reportParseError(s);
         return false;
     }
-    void printStateReset() override { t_.printStateReset(); }
+    // Called at the start of every sequence: the call is skipped when no
+    // character is half received.
+    void printStateReset() override
+    {
+        if (t_.putbackSize_ != 0)
+            t_.printStateReset();
+    }
 
 private:
     Terminal& t_;
@@ -149,26 +156,6 @@ void Terminal::parseOrQueue(std::span<const uint8_t> bytes)
 }
 
 // --- dirty rows --------------------------------------------------------------------
-
-void Terminal::updateRange(int y, bool scrolling)
-{
-    updateRange(*buffer, y, scrolling);
-}
-
-void Terminal::updateRange(Buffer& borrowing, int y, bool scrolling)
-{
-    if (!scrolling) {
-        const int invariant = y + borrowing.yDisp();
-        if (invariant >= 0) {
-            scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, invariant);
-            scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, invariant);
-        }
-    }
-    if (y >= 0) {
-        refreshStart = std::min(refreshStart, y);
-        refreshEnd = std::max(refreshEnd, y);
-    }
-}
 
 void Terminal::updateRange(int startLine, int endLine, bool scrolling)
 {

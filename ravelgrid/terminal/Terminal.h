@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -95,8 +96,22 @@ public:
     void registerOscHandler(int code, OscHandler handler) { oscHandlers_[code] = std::move(handler); }
 
     // --- dirty rows --------------------------------------------------------------
-    void updateRange(int y, bool scrolling = false);
-    void updateRange(Buffer& borrowing, int y, bool scrolling = false);
+    // Inline: every print and cursor move marks a row or two.
+    void updateRange(int y, bool scrolling = false) { updateRange(*buffer, y, scrolling); }
+    void updateRange(Buffer& borrowing, int y, bool scrolling = false)
+    {
+        if (!scrolling) {
+            const int invariant = y + borrowing.yDisp();
+            if (invariant >= 0) {
+                scrollInvariantRefreshStart = std::min(scrollInvariantRefreshStart, invariant);
+                scrollInvariantRefreshEnd = std::max(scrollInvariantRefreshEnd, invariant);
+            }
+        }
+        if (y >= 0) {
+            refreshStart = std::min(refreshStart, y);
+            refreshEnd = std::max(refreshEnd, y);
+        }
+    }
     void updateRange(int startLine, int endLine, bool scrolling);
     void updateFullScreen();
     // (startY, endY) in screen rows; endY may equal rows after updateFullScreen().
@@ -195,7 +210,8 @@ public:
     void setScheduler(platform::Scheduler* scheduler);
 
     // --- print path and C0 --------------------------------------------------------------
-    void handlePrint(std::span<const uint8_t> bytes);
+    // printableAscii: the caller knows every byte is in 0x20-0x7E.
+    void handlePrint(std::span<const uint8_t> bytes, bool printableAscii = false);
     void insertCharacter(const CharData& cell);
     void execute(uint8_t code);
     void cmdLineFeed();
@@ -531,7 +547,9 @@ private:
     // print path helpers
     void printScalar(char32_t s);
     void printReplacement() { printScalar(0xFFFD); }
-    void writeAsciiRun(const uint8_t* bytes, size_t length);
+    // Returns false when it stayed on the cursor's row and called nothing
+    // outside the terminal.
+    bool writeAsciiRun(const uint8_t* bytes, size_t length, bool printable);
     void wrapCursorToNextLine();
     // The line under the cursor, cached while only printing happens.
     BufferLine& cursorLine();

@@ -186,13 +186,15 @@ void Terminal::printStateReset()
     flushPendingUtf8();
 }
 
-void Terminal::handlePrint(std::span<const uint8_t> data)
+void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
 {
     const uint8_t* p = data.data();
     const size_t n = data.size();
     size_t i = 0;
     cursorLine_ = nullptr;  // the host may have moved lines since the last call
     updateRange(buffer->y());
+    // Marking the row again at the end changes nothing unless the print may have left it.
+    bool leftRow = false;
 
     if (putbackSize_ > 0) {
         uint8_t joined[8];
@@ -216,14 +218,16 @@ void Terminal::handlePrint(std::span<const uint8_t> data)
             printReplacement();
             break;
         }
+        leftRow = true;
         // The kept bytes were a valid prefix, so at least all of them were consumed.
         i = consumed - kept;
     }
 
     while (i < n) {
         if (p[i] < 0x80) {
-            const size_t j = ByteScan::skipAscii(p, i + 1, n);
-            writeAsciiRun(p + i, j - i);
+            const size_t j = printableAscii ? n : ByteScan::skipAscii(p, i + 1, n);
+            if (writeAsciiRun(p + i, j - i, printableAscii))
+                leftRow = true;
             i = j;
             continue;
         }
@@ -239,13 +243,16 @@ void Terminal::handlePrint(std::span<const uint8_t> data)
             printScalar(s);
         else
             printReplacement();
+        leftRow = true;
         i += consumed;
     }
-    updateRange(buffer->y());
+    if (leftRow)
+        updateRange(buffer->y());
 }
 
-void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
+bool Terminal::writeAsciiRun(const uint8_t* bytes, size_t length, bool printable)
 {
+    constexpr size_t kShortRun = 8;
     if (charset != nullptr || insertMode || buffer->insertMode) {
         for (size_t k = 0; k < length; ++k) {
             const uint8_t b = bytes[k];
@@ -267,15 +274,14 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             cell.attribute = curAttr;
             insertCharacter(cell);
         }
-        return;
+        return true;
     }
 
     Buffer& b = *buffer;
-    CharData cell;
-    cell.width = 1;
-    cell.attribute = curAttr;
-    cell.payload = hyperlinkPayload();
-    cell.semanticContentCode = b.semanticContent.code();
+    bool wrapped = false;
+    // The calls are skipped in the common case of no link and no margins.
+    const TinyAtom payload = activeHyperlink ? hyperlinkPayload() : TinyAtom{};
+    const uint8_t semanticCode = b.semanticContent.code();
 
     while (length > 0) {
         // DEL and stray C0 bytes print nothing.
@@ -284,11 +290,12 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             --length;
             continue;
         }
-        int right = rightLimit();
+        int right = marginMode ? rightLimit() : cols - 1;
         int x = b.x();
         if (x > right) {
             if (wraparound) {
                 wrapCursorToNextLine();
+                wrapped = true;
                 x = b.x();
                 right = rightLimit();
             } else {
@@ -301,9 +308,18 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
         // With autowrap, look no further than the row's room: scanning the
         // whole rest of a long unbroken line for every row is quadratic.
         const size_t scanLimit = wraparound ? std::min(length, static_cast<size_t>(room)) : length;
-        size_t run = ByteScan::skipAtLeast0x20(bytes, 1, scanLimit);
-        if (const void* del = std::memchr(bytes, 0x7F, run))
-            run = static_cast<size_t>(static_cast<const uint8_t*>(del) - bytes);
+        size_t run = 1;
+        if (printable) {
+            run = scanLimit;
+        } else if (scanLimit <= kShortRun) {
+            // A few bytes between cursor moves: one pass finds both stops.
+            while (run < scanLimit && bytes[run] >= 0x20 && bytes[run] != 0x7F)
+                ++run;
+        } else {
+            run = ByteScan::skipAtLeast0x20(bytes, 1, scanLimit);
+            if (const void* del = std::memchr(bytes, 0x7F, run))
+                run = static_cast<size_t>(static_cast<const uint8_t*>(del) - bytes);
+        }
         size_t take;
         size_t skipTo;  // bytes consumed from the input
         if (!wraparound && run > static_cast<size_t>(room)) {
@@ -314,26 +330,51 @@ void Terminal::writeAsciiRun(const uint8_t* bytes, size_t length)
             take = std::min(run, static_cast<size_t>(room));
             skipTo = take;
         }
-        clearWideCharacterAround(line, x, static_cast<int>(take));
         CharData* cells = line.writableCells().data() + x;  // x + take <= cols <= dataSize
-        // Copy the template, then set the code: building each cell on the
-        // stack first would stall on store forwarding.
-        const CharData templ = cell;
-        for (size_t k = 0; k + 1 < take; ++k) {
-            std::memcpy(&cells[k], &templ, sizeof templ);
-            cells[k].code = bytes[k];
+        // Only a wide character's half under either end of the run needs mending.
+        if (cells[0].width == 0 || cells[take - 1].width >= 2)
+            clearWideCharacterAround(line, x, static_cast<int>(take));
+        if (take <= kShortRun) {
+            // A few characters between cursor moves. A template on the stack
+            // would stall on store forwarding when read back right after its
+            // narrow stores, so the fields go straight to the cells. A fixed
+            // number of stores, the surplus ones repeating the last cell,
+            // spares the mispredicted end of a loop as long as each run.
+            const size_t stores = take <= 4 ? 4 : kShortRun;
+            for (size_t k = 0; k < stores; ++k) {
+                const size_t j = std::min(k, take - 1);
+                CharData& c = cells[j];
+                c.code = bytes[j];
+                c.width = 1;
+                c.payload = payload;
+                c.semanticContentCode = semanticCode;
+                c.attribute = curAttr;
+            }
+            cells[take - 1].code = bytes[skipTo - 1];
+        } else {
+            // Copy the template, then set the code: building each cell on the
+            // stack first would stall on store forwarding.
+            CharData templ;
+            templ.attribute = curAttr;
+            templ.payload = payload;
+            templ.semanticContentCode = semanticCode;
+            for (size_t k = 0; k + 1 < take; ++k) {
+                std::memcpy(&cells[k], &templ, sizeof templ);
+                cells[k].code = bytes[k];
+            }
+            std::memcpy(&cells[take - 1], &templ, sizeof templ);
+            cells[take - 1].code = bytes[skipTo - 1];
         }
-        std::memcpy(&cells[take - 1], &templ, sizeof templ);
-        cells[take - 1].code = bytes[skipTo - 1];
-        cell.code = bytes[skipTo - 1];
-        lastPrintedCode_ = cell.code;
+        lastPrintedCode_ = bytes[skipTo - 1];
         lastPrintedWidth_ = 1;
         b.setX(x + static_cast<int>(take));
-        noteMarginWrap();
+        if (marginMode || marginWrap_.buffer)
+            noteMarginWrap();
         rememberLastCell();
         bytes += skipTo;
         length -= skipTo;
     }
+    return wrapped;
 }
 
 void Terminal::clearWideCharacterAround(BufferLine& line, int x, int width)
@@ -361,7 +402,9 @@ BufferLine& Terminal::cursorLine()
     Buffer& b = *buffer;
     const int row = b.yBase() + b.y();
     if (!cursorLine_ || cursorLineBuffer_ != buffer || cursorLineRow_ != row) {
-        cursorLine_ = &b.lines()[row];
+        // A line that exists needs none of get()'s checks; get() makes a missing one.
+        const BufferLine* existing = b.lines().peek(row);
+        cursorLine_ = existing ? const_cast<BufferLine*>(existing) : &b.lines()[row];
         cursorLineBuffer_ = buffer;
         cursorLineRow_ = row;
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ravelgrid/terminal/ByteScan.h"
 #include "ravelgrid/terminal/EscapeSequenceParser.h"
 
 using namespace ravelgrid;
@@ -126,6 +127,78 @@ TEST(ParserSequences, CsiAndParameters)
     expectBoth("\x1b[ q", {"csi: |0|q"});
     // 0x9B is CSI only outside ground; after ESC it starts a sequence.
     expectBoth("\x1b\x9b" "2J", {"csi:|2|J"});
+}
+
+TEST(ParserSequences, ParametersClampAtTheLargestValue)
+{
+    expectBoth("\x1b[6552;6553;6554;65535;65536;0065535;999999A", {"csi:|6552;6553;6554;65535;65535;65535;65535|A"});
+    expectBoth("\x1b[65535:7;1m", {"csi:|65535:7;1|m"});
+}
+
+// Whole CSI sequences take a shorter road than the table; any split of the
+// input must give what the table alone gives byte by byte.
+TEST(ParserSequences, CsiSplitAnywhereMatchesTheTable)
+{
+    const char* inputs[] = {"ab\x1b[12;34Hcd", "\x1b[?25h\x1b[>1;2c", "\x1b[1:2:3m", "\x1b[:1mx", "\x1b[1\x08;2H",
+                            "\x1b[1 q", "\x1b[1?hz", "\x1b[\x7f" "1m", "\x1b[1\x1b[2m", "\x1b[;;H", "\x1b[<0;5;9M",
+                            "\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24;25mk",
+                            "\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24Hk",
+                            "\x1b[12\x9c" "3H", "\x1b[5\xe4H", "\x1b[\x18" "A", "\x1b[=1c\x1b[?1;2$p", "\x1b[!p\x1b[3'~"};
+    for (std::string_view input : inputs) {
+        const Log reference = run(input, true);
+        EXPECT_EQ(run(input), reference) << input;
+        for (size_t cut = 1; cut < input.size(); ++cut) {
+            Recorder r;
+            EscapeSequenceParser p(r);
+            const auto b = bytes(input);
+            p.parse(std::span<const uint8_t>(b.data(), cut));
+            p.parse(std::span<const uint8_t>(b.data() + cut, b.size() - cut));
+            EXPECT_EQ(r.log, reference) << input << " cut at " << cut;
+        }
+    }
+}
+
+TEST(ParserScan, WordScansStopWhereAByteLoopStops)
+{
+    // Bytes at the edges of both tests, so a wrong borrow between the bytes
+    // of a word would show.
+    const uint8_t edges[] = {0x00, 0x1B, 0x1F, 0x20, 0x21, 0x7E, 0x7F, 0x80, 0x9F, 0xA0, 0xDF, 0xE0, 0xFF, 'a'};
+    std::mt19937 rng(5);
+    std::vector<uint8_t> data(64);
+    for (int round = 0; round < 2000; ++round) {
+        for (auto& b : data)
+            b = rng() % 3 == 0 ? edges[rng() % std::size(edges)] : static_cast<uint8_t>(0x20 + rng() % 0x5F);
+        const size_t n = rng() % data.size();
+        for (size_t i = 0; i <= n; ++i) {
+            size_t below = i, ascii = i;
+            while (below < n && data[below] >= 0x20)
+                ++below;
+            while (ascii < n && data[ascii] < 0x80)
+                ++ascii;
+            ASSERT_EQ(ByteScan::skipAtLeast0x20(data.data(), i, n), below) << round << " from " << i;
+            ASSERT_EQ(ByteScan::skipAscii(data.data(), i, n), ascii) << round << " from " << i;
+        }
+    }
+}
+
+TEST(ParserScan, DigitsReadAWordAtATime)
+{
+    std::mt19937 rng(6);
+    const uint8_t others[] = {'/', ':', ';', 'H', 0x00, 0xB0, 0xB9, 0xFF, 0x1B};
+    for (int round = 0; round < 20000; ++round) {
+        uint8_t word[8];
+        for (auto& b : word)
+            b = rng() % 4 == 0 ? others[rng() % std::size(others)] : static_cast<uint8_t>('0' + rng() % 10);
+        const uint64_t w = ByteScan::load(word);
+        size_t k = 0;
+        uint64_t value = 0;
+        while (k < 8 && word[k] >= '0' && word[k] <= '9')
+            value = value * 10 + (word[k++] - '0');
+        ASSERT_EQ(ByteScan::leadingDigits(w), k) << round;
+        if (k > 0) {
+            ASSERT_EQ(ByteScan::digitsValue(w, k), value) << round;
+        }
+    }
 }
 
 TEST(ParserSequences, MalformedCsi)

@@ -119,6 +119,25 @@ TEST(TerminalDirtyRange, WrappedPrintingMarksEveryRowItTouches)
     EXPECT_EQ(t.getUpdateRange(), std::make_pair(0, 2));
 }
 
+TEST(TerminalDirtyRange, ShortPrintsAfterCursorMoves)
+{
+    Host host;
+    Terminal t(&host, size(10, 5, 20));
+    using Range = std::optional<std::pair<int, int>>;
+    auto marks = [&](std::string_view input) {
+        t.clearUpdateRange();
+        t.feed(input);
+        return std::pair{t.getUpdateRange(), t.getScrollInvariantUpdateRange()};
+    };
+    // The old and the new row of each move, and the row a wrap reaches.
+    EXPECT_EQ(marks("\x1b[2;3Hab\x1b[4;1Hc"), std::pair(Range({0, 3}), Range({0, 3})));
+    EXPECT_EQ(marks("\x1b[1;1Hab\x1b[Cc"), std::pair(Range({0, 3}), Range({0, 3})));
+    EXPECT_EQ(marks("\x1b[4;9Habc"), std::pair(Range({0, 4}), Range({0, 4})));
+    // A wrap on the last row scrolls the screen up into the history.
+    EXPECT_EQ(marks("\x1b[5;9Habc"), std::pair(Range({0, 4}), Range({4, 5})));
+    EXPECT_EQ(marks("\x1b[Cd"), std::pair(Range({4, 4}), Range({5, 5})));
+}
+
 TEST(TerminalReplies, SendResponseJoinsItemsIntoOneSend)
 {
     Host host;
