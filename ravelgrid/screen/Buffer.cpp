@@ -230,8 +230,10 @@ void Buffer::rowLeavingScrollback(const BufferLine& row)
 
 bool Buffer::rowLeftScreen(BufferLine& row, BufferLine* spare)
 {
+    // Rows stayed full while the scrollback was small: a budget counted by
+    // rows kept that much at full width for good, however little they show.
     const size_t bytes = row.unpackedBytes();
-    if (unpackedScrollbackBytes_ + bytes <= unpackedScrollbackBudget) {
+    if (ringFitsUnpacked() && unpackedScrollbackBytes_ + bytes <= unpackedScrollbackBudget) {
         unpackedScrollbackBytes_ += bytes;
         return false;
     }

@@ -105,10 +105,10 @@ public:
     void resize(int newCols, int newRows);
 
     // --- rows leaving the screen ---------------------------------------------
-    // Rows that scrolled into the scrollback stay as they are (no work on
-    // the scrolling path) while the unpacked ones hold at most this many
-    // bytes of cells; past it each row that leaves the screen is compacted,
-    // so scrollback memory follows content, not width.
+    // A ring whose rows all fit in this many bytes of cells at full width
+    // leaves them as they are (no work on the scrolling path). A larger one
+    // compacts each row that leaves the screen, so its memory follows what
+    // the rows show, not the width times the scrollback.
     size_t unpackedScrollbackBudget = size_t{32} << 20;
     // Whether the whole ring at full width fits the budget: then rows
     // leaving the screen need no look at all.

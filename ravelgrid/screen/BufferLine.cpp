@@ -60,44 +60,74 @@ bool sameFields(const CharData& a, const CharData& b)
     return a.semanticContentCode == b.semanticContentCode && a.attribute == b.attribute;
 }
 
-// Packed cells: this header, the runs of cells whose fields other than the
-// code are equal, then each cell's code in codeBytes bytes. Read and written
-// with memcpy, so the block needs no alignment.
-struct PackedHeader {
-    uint32_t cells;
-    uint32_t runs;
-    uint32_t codeBytes;
-};
-struct PackedRun {
-    uint32_t end;    // one past the run's last cell
-    CharData proto;  // the run's fields (its code is unused)
-};
+// Packed cells, read and written bytewise (no alignment needed): runs that
+// together hold the line's stored cells. A run is a tag byte, its length,
+// the cell fields other than the code when they differ from a blank cell's,
+// then either one code for the whole run or each cell's code in 1, 2 or 4
+// bytes. Lengths and lone codes are LEB128 varints.
+constexpr size_t kFieldsOffset = offsetof(CharData, width);
+constexpr size_t kFieldsBytes = sizeof(CharData) - kFieldsOffset;
+static_assert(offsetof(CharData, code) == 0 && kFieldsOffset == 4);
+constexpr uint8_t kRunCodeMask = 3;  // 0: one code for the run, else bytes per code (1, 2, 4)
+constexpr uint8_t kRunFields = 4;
 
-size_t packedBytes(size_t cells, size_t runs, size_t codeBytes)
+std::byte* putVarint(std::byte* out, uint32_t v)
 {
-    return sizeof(PackedHeader) + runs * sizeof(PackedRun) + cells * codeBytes;
+    while (v >= 0x80) {
+        *out++ = static_cast<std::byte>(v | 0x80);
+        v >>= 7;
+    }
+    *out++ = static_cast<std::byte>(v);
+    return out;
 }
 
-PackedHeader packedHeader(const std::byte* block)
+uint32_t getVarint(const std::byte*& in)
 {
-    PackedHeader h;
-    std::memcpy(&h, block, sizeof h);
-    return h;
+    uint32_t v = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+        const auto b = std::to_integer<uint32_t>(*in++);
+        v |= (b & 0x7F) << shift;
+        if (b < 0x80)
+            break;
+    }
+    return v;
 }
 
-PackedRun packedRun(const std::byte* block, size_t r)
+// One run's cells: its prototype (code of a one-code run included), its
+// length and where its per-cell codes start (null for a one-code run).
+struct PackedRunView {
+    CharData proto;
+    uint32_t length = 0;
+    int codeBytes = 0;
+    const std::byte* codes = nullptr;
+};
+
+PackedRunView readRun(const std::byte*& in)
 {
-    PackedRun run;
-    std::memcpy(static_cast<void*>(&run), block + sizeof(PackedHeader) + r * sizeof(PackedRun), sizeof run);
+    PackedRunView run;
+    const auto tag = std::to_integer<uint8_t>(*in++);
+    run.length = getVarint(in);
+    if (tag & kRunFields) {
+        std::memcpy(reinterpret_cast<char*>(&run.proto) + kFieldsOffset, in, kFieldsBytes);
+        in += kFieldsBytes;
+    }
+    const int mode = tag & kRunCodeMask;
+    if (mode == 0) {
+        run.proto.code = static_cast<int32_t>(getVarint(in));
+    } else {
+        run.codeBytes = mode == 3 ? 4 : mode;
+        run.codes = in;
+        in += static_cast<size_t>(run.length) * static_cast<size_t>(run.codeBytes);
+    }
     return run;
 }
 
-int32_t packedCode(const std::byte* block, const PackedHeader& h, size_t i)
+int32_t runCode(const PackedRunView& run, size_t i)
 {
-    const std::byte* p = block + sizeof(PackedHeader) + h.runs * sizeof(PackedRun) + i * h.codeBytes;
-    if (h.codeBytes == 1)
+    const std::byte* p = run.codes + i * static_cast<size_t>(run.codeBytes);
+    if (run.codeBytes == 1)
         return static_cast<int32_t>(std::to_integer<uint8_t>(p[0]));
-    if (h.codeBytes == 2) {
+    if (run.codeBytes == 2) {
         uint16_t v;
         std::memcpy(&v, p, 2);
         return v;
@@ -107,21 +137,139 @@ int32_t packedCode(const std::byte* block, const PackedHeader& h, size_t i)
     return v;
 }
 
-// Cell i of a packed block.
-CharData packedCell(const std::byte* block, size_t i)
+// The last of the n cells of a packed block.
+CharData packedLastCell(const std::byte* block, int n)
 {
-    const PackedHeader h = packedHeader(block);
-    size_t lo = 0, hi = h.runs - 1;
-    while (lo < hi) {
-        const size_t mid = (lo + hi) / 2;
-        if (packedRun(block, mid).end <= i)
-            lo = mid + 1;
-        else
-            hi = mid;
+    const std::byte* in = block;
+    CharData cell;
+    for (int64_t done = 0; done < n;) {
+        const PackedRunView run = readRun(in);
+        if (run.length == 0)
+            break;
+        cell = run.proto;
+        if (run.codes)
+            cell.code = runCode(run, run.length - 1);
+        done += run.length;
     }
-    CharData cell = packedRun(block, lo).proto;
-    cell.code = packedCode(block, h, i);
     return cell;
+}
+
+// One past the last of the n cells of a packed block that has a code, and
+// that cell's width; {0, 0} for a blank row.
+std::pair<int, int> packedContentEnd(const std::byte* block, int n)
+{
+    const std::byte* in = block;
+    std::pair<int, int> found{0, 0};
+    for (int64_t done = 0; done < n;) {
+        const PackedRunView run = readRun(in);
+        if (run.length == 0)
+            break;
+        const auto len = static_cast<int64_t>(std::min<int64_t>(run.length, n - done));
+        if (!run.codes) {
+            if (run.proto.code != 0)
+                found = {static_cast<int>(done + len), run.proto.width};
+        } else {
+            for (int64_t k = len - 1; k >= 0; --k)
+                if (runCode(run, static_cast<size_t>(k)) != 0) {
+                    found = {static_cast<int>(done + k + 1), run.proto.width};
+                    break;
+                }
+        }
+        done += run.length;
+    }
+    return found;
+}
+
+// Shortest repeat of one code worth a run of its own: breaking a run costs
+// a tag, a length and, for cells that are not blank-like, their fields twice.
+int minRepeat(bool explicitFields)
+{
+    return explicitFields ? 48 : 8;
+}
+
+// Appends one run of cells [from, to) sharing fields; `one` stores a single
+// code for all of them.
+std::byte* putRun(std::byte* out, const CharData* cells, int from, int to, bool explicitFields, bool one)
+{
+    int codeBytes = 0;
+    if (!one) {
+        int32_t maxCode = 0;
+        bool negative = false;
+        for (int i = from; i < to; ++i) {
+            negative = negative || cells[i].code < 0;
+            maxCode = std::max(maxCode, cells[i].code);
+        }
+        codeBytes = negative || maxCode > 0xFFFF ? 4 : maxCode > 0xFF ? 2 : 1;
+    }
+    const int codeMode = one ? 0 : codeBytes == 4 ? 3 : codeBytes;
+    const auto tag = static_cast<uint8_t>((explicitFields ? kRunFields : 0) | codeMode);
+    *out++ = static_cast<std::byte>(tag);
+    out = putVarint(out, static_cast<uint32_t>(to - from));
+    if (explicitFields) {
+        std::memcpy(out, reinterpret_cast<const char*>(&cells[from]) + kFieldsOffset, kFieldsBytes);
+        out += kFieldsBytes;
+    }
+    if (one)
+        return putVarint(out, static_cast<uint32_t>(cells[from].code));
+    for (int i = from; i < to; ++i) {
+        const int32_t c = cells[i].code;
+        if (codeBytes == 1) {
+            *out++ = static_cast<std::byte>(c);
+        } else if (codeBytes == 2) {
+            const auto v = static_cast<uint16_t>(c);
+            std::memcpy(out, &v, 2);
+            out += 2;
+        } else {
+            std::memcpy(out, &c, 4);
+            out += 4;
+        }
+    }
+    return out;
+}
+
+// Per cell at worst a run of its own: tag, length, fields, code.
+size_t maxPackedBytes(int n)
+{
+    return static_cast<size_t>(n) * (1 + 5 + kFieldsBytes + 5);
+}
+
+// Encodes n cells (n >= 1) into out, which holds at least maxPackedBytes(n);
+// returns the end.
+std::byte* encodeCells(std::byte* out, const CharData* cells, int n)
+{
+    for (int i = 0; i < n;) {
+        int j = i + 1;
+        while (j < n && sameFields(cells[j - 1], cells[j]))
+            ++j;
+        const bool explicitFields = !sameFields(cells[i], CharData::Null);
+        const int repeat = minRepeat(explicitFields);
+        // Within the fields run: long repeats of one code as runs of their
+        // own, the cells between them with a code each.
+        int k = i;
+        while (k < j) {
+            int e = k + 1;
+            while (e < j && cells[e].code == cells[k].code)
+                ++e;
+            if (e - k >= repeat || (k == i && e == j)) {
+                out = putRun(out, cells, k, e, explicitFields, true);
+                k = e;
+                continue;
+            }
+            int m = e;
+            while (m < j) {
+                int r = m + 1;
+                while (r < j && cells[r].code == cells[m].code)
+                    ++r;
+                if (r - m >= repeat)
+                    break;
+                m = r;
+            }
+            out = putRun(out, cells, k, m, explicitFields, false);
+            k = m;
+        }
+        i = j;
+    }
+    return out;
 }
 
 void stableSortMarks(std::vector<SemanticMark>& marks)
@@ -155,9 +303,7 @@ BufferLine::BufferLine(const BufferLine& other)
     : std::enable_shared_from_this<BufferLine>(),
       isWrapped_(other.isWrapped_),
       renderMode_(other.renderMode_),
-      bidiState_(other.bidiState_),
-      semanticMarks_(other.semanticMarks_),
-      semanticHardContinuationGroup_(other.semanticHardContinuationGroup_)
+      bidiState_(other.bidiState_)
 {
     other.unpack();
     capacity_ = std::max(other.stored_, 1);
@@ -165,8 +311,23 @@ BufferLine::BufferLine(const BufferLine& other)
     dataSize_ = other.dataSize_;
     stored_ = other.stored_;
     copyCells(data_.get(), other.data_.get(), stored_);
-    if (other.images_)
-        images_ = std::make_unique<TerminalImageList>(*other.images_);
+    if (other.extras_) {
+        extras_ = std::make_unique<Extras>();
+        extras_->marks = other.extras_->marks;
+        extras_->hardGroup = other.extras_->hardGroup;
+        if (other.extras_->images)
+            extras_->images = std::make_unique<TerminalImageList>(*other.extras_->images);
+    }
+}
+
+void BufferLine::storeHardGroup(std::optional<uint64_t> group)
+{
+    if (group) {
+        extras().hardGroup = group;
+    } else if (extras_) {
+        extras_->hardGroup.reset();
+        trimExtras();
+    }
 }
 
 void BufferLine::reallocate(int capacity, int keep) const
@@ -180,22 +341,28 @@ void BufferLine::reallocate(int capacity, int keep) const
 
 void BufferLine::unpackSlow() const
 {
-    const std::byte* block = packed_.get();
-    const PackedHeader h = packedHeader(block);
-    const int n = static_cast<int>(h.cells);
+    const std::byte* in = packedData();
+    const int n = stored_;
     auto cells = std::make_unique<CharData[]>(static_cast<size_t>(std::max(n, 1)));
-    size_t r = 0;
-    PackedRun run = packedRun(block, 0);
-    for (int i = 0; i < n; ++i) {
-        while (static_cast<uint32_t>(i) >= run.end && r + 1 < h.runs)
-            run = packedRun(block, ++r);
-        cells[i] = run.proto;
-        cells[i].code = packedCode(block, h, static_cast<size_t>(i));
+    for (int i = 0; i < n;) {
+        const PackedRunView run = readRun(in);
+        const int len = std::min(static_cast<int>(std::min<uint32_t>(run.length, INT32_MAX)), n - i);
+        if (len <= 0)
+            break;
+        if (!run.codes) {
+            fillCells(cells.get() + i, run.proto, len);
+        } else {
+            CharData cell = run.proto;
+            for (int k = 0; k < len; ++k) {
+                cell.code = runCode(run, static_cast<size_t>(k));
+                cells[i + k] = cell;
+            }
+        }
+        i += len;
     }
     data_ = std::move(cells);
     capacity_ = std::max(n, 1);
-    stored_ = n;
-    packed_.reset();
+    freePacked();
 }
 
 const CharData& BufferLine::readSlow(int col) const
@@ -209,64 +376,36 @@ bool BufferLine::pack(BufferLine* spare)
     const int n = stored_;
     if (n < 1)
         return false;
-    int32_t maxCode = 0;
-    bool negative = false;
-    size_t runs = 1;
-    for (int i = 0; i < n; ++i) {
-        const int32_t c = data_[i].code;
-        negative = negative || c < 0;
-        maxCode = std::max(maxCode, c);
-        if (i > 0 && !sameFields(data_[i - 1], data_[i]))
-            ++runs;
-    }
-    const size_t codeBytes = negative || maxCode > 0xFFFF ? 4 : maxCode > 0xFF ? 2 : 1;
-    const size_t bytes = packedBytes(static_cast<size_t>(n), runs, codeBytes);
+    // Encoded into scratch first: the exact size is known only afterwards.
+    thread_local std::vector<std::byte> scratch;
+    const size_t most = maxPackedBytes(n);
+    if (scratch.size() < most)
+        scratch.resize(most);
+    const size_t bytes = static_cast<size_t>(encodeCells(scratch.data(), data_.get(), n) - scratch.data());
     if (bytes >= static_cast<size_t>(n) * sizeof(CharData))
         return false;
 
-    // A spare's packed block that fits (without much waste) is reused.
-    std::unique_ptr<std::byte[]> block;
+    // A block small enough sits in place; otherwise a spare's block that
+    // fits (without much waste) is reused.
+    std::byte* block = nullptr;
     size_t blockBytes = bytes;
-    if (spare != nullptr && spare != this && spare->packed_ && static_cast<size_t>(spare->capacity_) >= bytes &&
-        static_cast<size_t>(spare->capacity_) <= bytes + bytes / 2 + 32) {
-        block = std::move(spare->packed_);
-        blockBytes = static_cast<size_t>(spare->capacity_);
-    } else {
-        block.reset(new std::byte[bytes]);
-    }
-
-    const PackedHeader h{static_cast<uint32_t>(n), static_cast<uint32_t>(runs), static_cast<uint32_t>(codeBytes)};
-    std::memcpy(block.get(), &h, sizeof h);
-    std::byte* runOut = block.get() + sizeof(PackedHeader);
-    std::byte* codeOut = runOut + runs * sizeof(PackedRun);
-    PackedRun run{0, data_[0]};
-    run.proto.code = 0;
-    for (int i = 0; i < n; ++i) {
-        if (i > 0 && !sameFields(data_[i - 1], data_[i])) {
-            run.end = static_cast<uint32_t>(i);
-            std::memcpy(runOut, static_cast<const void*>(&run), sizeof run);
-            runOut += sizeof run;
-            run.proto = data_[i];
-            run.proto.code = 0;
-        }
-        const int32_t c = data_[i].code;
-        if (codeBytes == 1) {
-            *codeOut = static_cast<std::byte>(c);
-        } else if (codeBytes == 2) {
-            const auto v = static_cast<uint16_t>(c);
-            std::memcpy(codeOut, &v, 2);
+    if (bytes > sizeof(PackedStore)) {
+        if (spare != nullptr && spare != this && spare->packing_ == kPackedHeap &&
+            static_cast<size_t>(spare->capacity_) >= bytes &&
+            static_cast<size_t>(spare->capacity_) <= bytes + bytes / 2 + 32) {
+            block = spare->packed_.heap;
+            blockBytes = static_cast<size_t>(spare->capacity_);
+            spare->packing_ = kUnpacked;
         } else {
-            std::memcpy(codeOut, &c, 4);
+            block = new std::byte[bytes];
         }
-        codeOut += codeBytes;
+        std::memcpy(block, scratch.data(), bytes);
     }
-    run.end = static_cast<uint32_t>(n);
-    std::memcpy(runOut, static_cast<const void*>(&run), sizeof run);
 
     // The cell storage goes to a spare that has none or less; the spare is
     // about to be refilled, so its content does not matter.
     if (spare != nullptr && spare != this && (!spare->data_ || spare->capacity_ < capacity_)) {
-        spare->packed_.reset();
+        spare->freePacked();
         spare->data_ = std::move(data_);
         spare->capacity_ = capacity_;
         spare->stored_ = std::min(spare->dataSize_, spare->capacity_);
@@ -275,7 +414,13 @@ bool BufferLine::pack(BufferLine* spare)
     } else {
         data_.reset();
     }
-    packed_ = std::move(block);
+    if (block != nullptr) {
+        packed_.heap = block;
+        packing_ = kPackedHeap;
+    } else {
+        std::memcpy(packed_.bytes, scratch.data(), bytes);
+        packing_ = kPackedInPlace;
+    }
     capacity_ = static_cast<int>(blockBytes);
     return true;
 }
@@ -310,7 +455,7 @@ void BufferLine::storeThroughSlow(int end) const
 
 void BufferLine::compact(BufferLine* spare)
 {
-    if (packed_ || stored_ < 1)
+    if (isPacked() || stored_ < 1)
         return;
     const CharData& tail = data_[stored_ - 1];
     int keep = stored_;
@@ -352,8 +497,13 @@ void BufferLine::set(int col, const CharData& cell)
             return;
         col = col < 0 ? 0 : dataSize_ - 1;
     }
-    expand();
-    data_[col] = cell;
+    if (stored_ != dataSize_ || !data_) {
+        const CharData value = cell;  // it may lie in the storage expand replaces
+        expandSlow();
+        data_[col] = value;
+    } else {
+        data_[col] = cell;
+    }
     ++generation_;
 }
 
@@ -384,16 +534,13 @@ std::vector<CharData> BufferLine::cells() const
 
 int BufferLine::trimmedLength() const
 {
-    if (packed_) {
-        // Read from the packed codes: reflow asks this of every line.
-        const PackedHeader h = packedHeader(packed_.get());
-        for (int i = stored_ - 1; i >= 0; --i) {
-            if (packedCode(packed_.get(), h, static_cast<size_t>(i)) != 0) {
-                const int width = packedCell(packed_.get(), static_cast<size_t>(i)).width;
-                return i == stored_ - 1 && stored_ < dataSize_ ? dataSize_ - 1 + width : i + width;
-            }
-        }
-        return 0;
+    if (isPacked()) {
+        // From the packed runs: reflow asks this of every line.
+        const auto [end, width] = packedContentEnd(packedData(), stored_);
+        if (end == 0)
+            return 0;
+        const int i = end - 1;
+        return i == stored_ - 1 && stored_ < dataSize_ ? dataSize_ - 1 + width : i + width;
     }
     if (stored_ < dataSize_ && data_[stored_ - 1].code != 0)
         return dataSize_ - 1 + data_[stored_ - 1].width;
@@ -408,8 +555,9 @@ int BufferLine::trimmedLength() const
     return 0;
 }
 
-void BufferLine::fill(const CharData& cell)
+void BufferLine::fill(const CharData& cellIn)
 {
+    const CharData cell = cellIn;  // may be one of this line's cells
     // Filled in place when the storage holds the row (writes usually follow
     // an erase); otherwise one cell stands for the whole row.
     dropPacked();
@@ -423,15 +571,16 @@ void BufferLine::fill(const CharData& cell)
     ++generation_;
 }
 
-void BufferLine::fillRange(const CharData& cell, int from, int endExclusive)
+void BufferLine::fillRange(const CharData& cellIn, int from, int endExclusive)
 {
+    const CharData cell = cellIn;  // may be one of this line's cells
     from = std::max(from, 0);
     const int end = std::min(endExclusive, dataSize_);
     if (from == 0 && end == dataSize_ && end > 0) {
         fill(cell);
         return;
     }
-    if (from < end && end == dataSize_ && (packed_ || stored_ < dataSize_)) {
+    if (from < end && end == dataSize_ && (isPacked() || stored_ < dataSize_)) {
         // A compact line gets a shorter tail instead of its full width.
         storeThrough(from);
         data_[from] = cell;
@@ -455,8 +604,9 @@ void BufferLine::fillCount(const CharData& cell, int atCol, int len)
     fillRange(cell, atCol, atCol + std::min(len, dataSize_ - atCol));
 }
 
-void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillData)
+void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fillIn)
 {
+    const CharData fillData = fillIn;  // may be one of this line's cells
     expand();
     if (dataSize_ == 0 || n <= 0) {
         ++generation_;
@@ -474,8 +624,9 @@ void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fi
     shiftSemanticMarks(p, n, len - 1);
 }
 
-void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fillData)
+void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fillIn)
 {
+    const CharData fillData = fillIn;  // may be one of this line's cells
     expand();
     if (dataSize_ == 0 || n <= 0) {
         ++generation_;
@@ -495,9 +646,9 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
 
 void BufferLine::shiftSemanticMarks(int lower, int delta, int upper)
 {
-    if (delta == 0 || semanticMarks_.empty())
+    if (delta == 0 || !extras_ || extras_->marks.empty())
         return;
-    for (auto& m : semanticMarks_) {
+    for (auto& m : extras_->marks) {
         if (m.column >= lower && m.column <= upper) {
             const long long moved = static_cast<long long>(m.column) + delta;
             m.column = static_cast<int>(std::clamp<long long>(moved, lower, upper));
@@ -506,17 +657,19 @@ void BufferLine::shiftSemanticMarks(int lower, int delta, int upper)
     ++generation_;
 }
 
-void BufferLine::resize(int cols, const CharData& fillData)
+void BufferLine::resize(int cols, const CharData& fillIn)
 {
+    const CharData fillData = fillIn;  // may be one of this line's cells
     const int n = std::max(cols, 0);
     if (n == dataSize_)
         return;
-    if (packed_) {
+    if (isPacked()) {
         // A packed line stays packed while its blank tail covers the change.
-        const bool tailIsFill = packedCell(packed_.get(), static_cast<size_t>(stored_ - 1)) == fillData;
+        const bool tailIsFill = packedLastCell(packedData(), stored_) == fillData;
         if (n >= stored_ && (n < dataSize_ || tailIsFill)) {
-            for (auto& m : semanticMarks_)
-                m.column = std::clamp(m.column, 0, std::max(n - 1, 0));
+            if (extras_)
+                for (auto& m : extras_->marks)
+                    m.column = std::clamp(m.column, 0, std::max(n - 1, 0));
             dataSize_ = n;
             ++generation_;
             return;
@@ -529,9 +682,12 @@ void BufferLine::resize(int cols, const CharData& fillData)
             reallocate(keep, keep);
         stored_ = keep;
         if (n < 1) {
-            semanticMarks_.clear();
-        } else {
-            for (auto& m : semanticMarks_)
+            if (extras_) {
+                extras_->marks.clear();
+                trimExtras();
+            }
+        } else if (extras_) {
+            for (auto& m : extras_->marks)
                 m.column = std::clamp(m.column, 0, n - 1);
         }
     } else if (stored_ > 0 && data_[stored_ - 1] == fillData) {
@@ -562,8 +718,12 @@ void BufferLine::copyFrom(const BufferLine& line)
     dataSize_ = line.dataSize_;
     stored_ = line.stored_;
     isWrapped_ = line.isWrapped_;
-    semanticMarks_ = line.semanticMarks_;
-    semanticHardContinuationGroup_ = line.semanticHardContinuationGroup_;
+    if (line.extras_ || extras_) {
+        // Images stay with this row; marks and group come from the source.
+        extras().marks = line.semanticMarks();
+        extras_->hardGroup = line.semanticHardContinuationGroup();
+        trimExtras();
+    }
     bidiState_ = line.bidiState_;
     ++generation_;
 }
@@ -581,14 +741,14 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
 
     const bool sameLine = &src == this;
     const bool wholeLine = srcCol == 0 && dstCol == 0 && len >= dataSize_;
-    const auto srcHardGroup = src.semanticHardContinuationGroup_;
+    const auto srcHardGroup = src.semanticHardContinuationGroup();
 
     copyCells(data_.get() + dstCol, src.data_.get() + srcCol, len);
 
     const int srcEnd = srcCol + len - 1;
     const int dstEnd = dstCol + len - 1;
     std::vector<SemanticMark> moved;
-    for (const auto& m : src.semanticMarks_)
+    for (const auto& m : src.semanticMarks())
         if (m.column >= srcCol && m.column <= srcEnd)
             moved.push_back(m);
 
@@ -599,15 +759,17 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
 
     auto inRange = [](int c, int lo, int hi) { return c >= lo && c <= hi; };
     if (sameLine) {
-        std::erase_if(semanticMarks_, [&](const SemanticMark& m) {
-            return inRange(m.column, srcCol, srcEnd) || inRange(m.column, dstCol, dstEnd);
-        });
+        if (extras_)
+            std::erase_if(extras_->marks, [&](const SemanticMark& m) {
+                return inRange(m.column, srcCol, srcEnd) || inRange(m.column, dstCol, dstEnd);
+            });
     } else {
-        const auto before = src.semanticMarks_.size();
-        std::erase_if(src.semanticMarks_, [&](const SemanticMark& m) { return inRange(m.column, srcCol, srcEnd); });
-        if (src.semanticMarks_.size() != before)
+        if (!moved.empty()) {
+            std::erase_if(src.extras_->marks, [&](const SemanticMark& m) { return inRange(m.column, srcCol, srcEnd); });
             ++src.generation_;
-        std::erase_if(semanticMarks_, [&](const SemanticMark& m) { return inRange(m.column, dstCol, dstEnd); });
+        }
+        if (extras_)
+            std::erase_if(extras_->marks, [&](const SemanticMark& m) { return inRange(m.column, dstCol, dstEnd); });
     }
 
     bool movedAnchor = false;
@@ -616,15 +778,15 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
             anchor && anchor->line.get() == &src && anchor->kind == m.kind && anchor->column == m.column;
         if (isAnchor) {
             const bool thisIsAnchorLine = anchor->line.get() == this;
-            std::erase_if(semanticMarks_, [&](const SemanticMark& x) {
+            std::erase_if(extras().marks, [&](const SemanticMark& x) {
                 return x.kind == m.kind && !(thisIsAnchorLine && x.column == anchor->column);
             });
             movedAnchor = true;
         }
-        semanticMarks_.push_back({m.kind, m.column - srcCol + dstCol, m.group});
+        extras().marks.push_back({m.kind, m.column - srcCol + dstCol, m.group});
     }
     if (!moved.empty())
-        stableSortMarks(semanticMarks_);
+        stableSortMarks(extras_->marks);
 
     if (movedAnchor && owner != nullptr) {
         if (auto self = weak_from_this().lock())
@@ -632,12 +794,14 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     }
 
     if (wholeLine) {
-        semanticHardContinuationGroup_ = srcHardGroup;
+        storeHardGroup(srcHardGroup);
         if (!sameLine) {
-            src.semanticHardContinuationGroup_.reset();
+            src.storeHardGroup(std::nullopt);
             ++src.generation_;
         }
     }
+    src.trimExtras();
+    trimExtras();
     ++generation_;
 }
 
@@ -661,31 +825,37 @@ void BufferLine::setRenderMode(RenderLineMode mode)
 
 void BufferLine::setSemanticMark(SemanticPromptKind kind, int column, uint64_t group)
 {
-    std::erase_if(semanticMarks_, [&](const SemanticMark& m) { return m.kind == kind; });
-    semanticMarks_.push_back({kind, column, group});
-    stableSortMarks(semanticMarks_);
+    auto& marks = extras().marks;
+    std::erase_if(marks, [&](const SemanticMark& m) { return m.kind == kind; });
+    marks.push_back({kind, column, group});
+    stableSortMarks(marks);
     ++generation_;
 }
 
 void BufferLine::clearSemanticMarks()
 {
-    semanticMarks_.clear();
-    semanticHardContinuationGroup_.reset();
+    if (extras_) {
+        extras_->marks.clear();
+        extras_->hardGroup.reset();
+        trimExtras();
+    }
     ++generation_;
 }
 
 void BufferLine::setSemanticHardContinuationGroup(std::optional<uint64_t> group)
 {
-    semanticHardContinuationGroup_ = group;
+    storeHardGroup(group);
     ++generation_;
 }
 
 void BufferLine::setImages(std::optional<TerminalImageList> images)
 {
-    if (images && !images->empty())
-        images_ = std::make_unique<TerminalImageList>(std::move(*images));
-    else
-        images_.reset();
+    if (images && !images->empty()) {
+        extras().images = std::make_unique<TerminalImageList>(std::move(*images));
+    } else if (extras_) {
+        extras_->images.reset();
+        trimExtras();
+    }
     ++generation_;
 }
 
@@ -693,9 +863,10 @@ void BufferLine::addImage(TerminalImagePtr image)
 {
     if (!image)
         return;
-    if (!images_)
-        images_ = std::make_unique<TerminalImageList>();
-    images_->push_back(std::move(image));
+    auto& list = extras().images;
+    if (!list)
+        list = std::make_unique<TerminalImageList>();
+    list->push_back(std::move(image));
     ++generation_;
 }
 
@@ -708,7 +879,7 @@ Buffer* BufferLine::owningBuffer() const
 
 bool BufferLine::resetForReuse(const Attribute& attribute, bool lazily)
 {
-    const bool hadImages = images_ != nullptr;
+    const bool hadImages = hasImages();
     CharData blank;
     blank.attribute = attribute;
     // Refilled in place when the storage holds the row (the writes that
@@ -721,10 +892,8 @@ bool BufferLine::resetForReuse(const Attribute& attribute, bool lazily)
         data_[0] = blank;
         stored_ = std::min(dataSize_, 1);
     }
-    images_.reset();
+    extras_.reset();
     ++recycleGeneration_;
-    semanticMarks_.clear();
-    semanticHardContinuationGroup_.reset();
     isWrapped_ = false;
     ++generation_;
     return hadImages;

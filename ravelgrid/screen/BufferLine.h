@@ -26,8 +26,9 @@ class Buffer;
 //
 // A line may be held compact: only its first storedSize() cells are kept,
 // the last of them standing for every cell up to dataSize() (a blank tail).
-// A line that leaves the screen is also packed: its codes in as few bytes as
-// they need and its other cell fields as runs. Readers see the same cells
+// A line that leaves the screen is also packed: runs of cells, a run of one
+// repeated cell stored once, other codes in as few bytes as they need, and
+// fields equal to a blank cell's not stored at all. Readers see the same cells
 // either way; a reader unpacks the kept cells, a writer (or cellSpan) makes
 // the line full again first, except that copies and fills to the end keep
 // only the cells they reach. So scrollback memory follows what the lines
@@ -43,7 +44,7 @@ public:
     // owning buffer, both generations 0.
     BufferLine(const BufferLine& other);
     BufferLine& operator=(const BufferLine&) = delete;
-    ~BufferLine() = default;
+    ~BufferLine() { freePacked(); }
 
     // --- cells -----------------------------------------------------------
     int dataSize() const { return dataSize_; }
@@ -57,6 +58,8 @@ public:
         return readSlow(col);
     }
     // Writing past the end logs once per call and writes the last cell.
+    // Writers may be passed one of this line's own cells, even where the
+    // write replaces the storage holding it.
     void set(int col, const CharData& cell);
     int widthAt(int col) const { return (*this)[col].width; }
     bool cellHasContent(int col) const;
@@ -79,9 +82,9 @@ public:
     }
     int storedSize() const { return stored_; }
     bool isCompact() const { return stored_ < dataSize_; }
-    bool isPacked() const { return packed_ != nullptr; }
+    bool isPacked() const { return packing_ != kUnpacked; }
     // Bytes of cell storage held while not packed (0 when packed).
-    size_t unpackedBytes() const { return packed_ ? 0 : static_cast<size_t>(capacity_) * sizeof(CharData); }
+    size_t unpackedBytes() const { return isPacked() ? 0 : static_cast<size_t>(capacity_) * sizeof(CharData); }
     // In-place access for bulk writers (the terminal's print path): advances
     // generation once for the whole write that follows.
     std::span<CharData> writableCells()
@@ -120,16 +123,19 @@ public:
     void setRenderMode(RenderLineMode mode);
 
     // --- shell-integration marks -----------------------------------------
-    const std::vector<SemanticMark>& semanticMarks() const { return semanticMarks_; }
+    const std::vector<SemanticMark>& semanticMarks() const { return extras_ ? extras_->marks : kNoMarks; }
     void setSemanticMark(SemanticPromptKind kind, int column, uint64_t group);
     void clearSemanticMarks();
-    std::optional<uint64_t> semanticHardContinuationGroup() const { return semanticHardContinuationGroup_; }
+    std::optional<uint64_t> semanticHardContinuationGroup() const
+    {
+        return extras_ ? extras_->hardGroup : std::nullopt;
+    }
     void setSemanticHardContinuationGroup(std::optional<uint64_t> group);
 
     // --- images ----------------------------------------------------------
-    bool hasImages() const { return images_ != nullptr; }
+    bool hasImages() const { return extras_ && extras_->images; }
     // Absent (nullptr) when the row has no images.
-    const TerminalImageList* images() const { return images_.get(); }
+    const TerminalImageList* images() const { return extras_ ? extras_->images.get() : nullptr; }
     // Replaces the images; an empty list means none. Advances generation.
     // The owning buffer's image count is not touched: go through
     // Buffer::setLineImages / Buffer::clearLineImages for rows in a buffer.
@@ -182,13 +188,13 @@ private:
     // the rest, so a copy into a wide compact line costs what it writes.
     void storeThrough(int end) const
     {
-        if (packed_ || stored_ < std::min(end + 1, dataSize_))
+        if (isPacked() || stored_ < std::min(end + 1, dataSize_))
             storeThroughSlow(end);
     }
     void storeThroughSlow(int end) const;
     void unpack() const
     {
-        if (packed_)
+        if (isPacked())
             unpackSlow();
     }
     void unpackSlow() const;
@@ -198,30 +204,67 @@ private:
     // cell of storage.
     void dropPacked()
     {
-        if (!packed_)
+        if (!isPacked())
             return;
-        packed_.reset();
+        freePacked();
         data_ = std::make_unique<CharData[]>(1);
         capacity_ = 1;
     }
 
     // Storage may change under a const reader (unpack, expand). Packed:
-    // data_ is empty and capacity_ counts the bytes of packed_.
+    // data_ is empty and capacity_ counts the bytes of the packed block,
+    // which sits in packed_ itself when it fits there (a blank or short row
+    // then costs no block at all).
+    enum : uint8_t { kUnpacked, kPackedHeap, kPackedInPlace };
+    union PackedStore {
+        std::byte* heap;
+        std::byte bytes[sizeof(std::byte*)];
+    };
+    const std::byte* packedData() const { return packing_ == kPackedInPlace ? packed_.bytes : packed_.heap; }
+    void freePacked() const
+    {
+        if (packing_ == kPackedHeap)
+            delete[] packed_.heap;
+        packing_ = kUnpacked;
+    }
+
     mutable std::unique_ptr<CharData[]> data_;
-    mutable std::unique_ptr<std::byte[]> packed_;
+    mutable PackedStore packed_{nullptr};
     int dataSize_ = 0;
     mutable int stored_ = 0;
     mutable int capacity_ = 0;
     bool isWrapped_ = false;
     RenderLineMode renderMode_ = RenderLineMode::single;
+    mutable uint8_t packing_ = kUnpacked;
     BidiPresentationState bidiState_;
-    std::vector<SemanticMark> semanticMarks_;
-    std::optional<uint64_t> semanticHardContinuationGroup_;
     std::weak_ptr<Buffer*> owningBuffer_;
     uint64_t recycleGeneration_ = 0;
     uint64_t generation_ = 0;
     uint64_t id_ = nextId();
-    std::unique_ptr<TerminalImageList> images_;
+
+    static inline const std::vector<SemanticMark> kNoMarks{};
+    // What few rows carry, kept apart so that a scrollback row of plain text
+    // pays one pointer for it.
+    struct Extras {
+        std::vector<SemanticMark> marks;
+        std::optional<uint64_t> hardGroup;
+        std::unique_ptr<TerminalImageList> images;
+        bool empty() const { return marks.empty() && !hardGroup && !images; }
+    };
+    Extras& extras()
+    {
+        if (!extras_)
+            extras_ = std::make_unique<Extras>();
+        return *extras_;
+    }
+    void storeHardGroup(std::optional<uint64_t> group);
+    // Frees the extras once nothing is left in them.
+    void trimExtras()
+    {
+        if (extras_ && extras_->empty())
+            extras_.reset();
+    }
+    std::unique_ptr<Extras> extras_;
 };
 
 using BufferLinePtr = std::shared_ptr<BufferLine>;

@@ -308,13 +308,18 @@ void Buffer::resize(int newCols, int newRows)
     }
 
     // Rows the reflow made full go back to what they use, oldest first,
-    // while the scrollback's unpacked rows hold more than the budget.
+    // while the scrollback's unpacked rows hold more than the budget; all of
+    // them when the ring at its new width does not fit it.
     const int scrollbackRows = std::min(yBase_, lines_.count());
+    const bool ringFits = static_cast<size_t>(lines_.maxLength()) * static_cast<size_t>(std::max(newCols, 0)) *
+                              sizeof(CharData) <=
+                          unpackedScrollbackBudget;
+    const size_t keepUnpacked = ringFits ? unpackedScrollbackBudget : 0;
     size_t unpacked = 0;
     for (int i = 0; i < scrollbackRows; ++i)
         if (const BufferLine* line = lines_.peek(i))
             unpacked += line->unpackedBytes();
-    for (int i = 0; i < scrollbackRows && unpacked > unpackedScrollbackBudget; ++i) {
+    for (int i = 0; i < scrollbackRows && unpacked > keepUnpacked; ++i) {
         if (lines_.peek(i) == nullptr)
             continue;
         BufferLine& line = lines_[i];

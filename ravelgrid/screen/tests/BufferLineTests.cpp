@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "platform/Log.h"
 #include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/screen/BufferLine.h"
@@ -363,16 +365,22 @@ std::vector<CompactCase> compactCases()
                                   styled('g', Attribute::Color::trueColor(0, 200, 0)), cell(' '), cell('x')};
     std::vector<CharData> wide = {cell(0x4E2D, 2), cell(0, 0), cell(0x6587, 2), cell(0, 0), cell('a')};
     std::vector<CharData> big = {cell(0x1F600, 2), cell(0, 0), cell(CharData::firstClusterCode + 5, 2), cell(0, 0)};
+    std::vector<CharData> blankThenX(10, CharData::Null);
+    blankThenX.push_back(cell('x'));
+    const CharData rule = styled('-', Attribute::Color::ansi256(3));
     return {
-        {"blank", {}, CharData::Null, false},
+        {"blank", {}, CharData::Null, true},
         {"ascii", ascii, CharData::Null, true},
         {"colour runs", runs, CharData::Null, true},
-        {"wide characters", wide, CharData::Null, false},
-        {"codes past sixteen bits", big, CharData::Null, false},
+        {"wide characters", wide, CharData::Null, true},
+        {"codes past sixteen bits", big, CharData::Null, true},
         {"coloured blank tail", ascii, blueBlank, true},
         {"payload and semantic content", {linked, linked, prompt, cell('p')}, CharData::Null, true},
-        {"text to the edge", std::vector<CharData>(60, cell('=')), cell('='), false},
+        {"text to the edge", std::vector<CharData>(60, cell('=')), cell('='), true},
         {"non-blank tail", {cell('a'), cell('b')}, cell('-'), true},
+        {"blank run before a character", blankThenX, CharData::Null, true},
+        {"combining cluster and a long coloured rule", {cell(CharData::firstClusterCode + 70000), rule}, rule, true},
+        {"invalid codes", {cell(0x110000), cell(static_cast<char32_t>(-5)), cell(0xD800)}, CharData::Null, true},
     };
 }
 
@@ -511,5 +519,90 @@ TEST(BufferLineCompact, CopiesAndTailFillsWriteOnlyWhatTheyReach)
             reference->set(59, cell('z'));
             EXPECT_EQ(line->cells(), reference->cells()) << "written after the fill";
         }
+    }
+}
+
+TEST(BufferLineCompact, RandomRowsPackAndReadBackExactly)
+{
+    // Rows mixing the encoder's cases: runs of one code long enough to be
+    // stored once, codes of every size, and fields that differ per run.
+    std::mt19937 rng(4242);
+    const std::vector<int32_t> codes = {0, 'a', ' ', 0xE9, 0x4E2D, 0x1F600, CharData::firstClusterCode + 3, -1};
+    for (int round = 0; round < 300; ++round) {
+        const int cols = std::uniform_int_distribution<int>(1, 200)(rng);
+        auto reference = std::make_shared<BufferLine>(cols);
+        auto line = std::make_shared<BufferLine>(cols);
+        CharData c;
+        for (int i = 0; i < cols; ++i) {
+            const int what = std::uniform_int_distribution<int>(0, 9)(rng);
+            if (what == 0)
+                c.attribute.bg = Attribute::Color::ansi256(static_cast<uint8_t>(rng() % 256));
+            if (what == 1)
+                c.payload.code = static_cast<uint16_t>(rng() % 3);
+            if (what == 2)
+                c.semanticContentCode = static_cast<uint8_t>(rng() % 4);
+            if (what == 3)
+                c.width = static_cast<int8_t>(rng() % 3);
+            if (what < 6)
+                c.code = codes[rng() % codes.size()];
+            reference->set(i, c);
+            line->set(i, c);
+        }
+        line->compact();
+        SCOPED_TRACE("round " + std::to_string(round));
+        EXPECT_EQ(line->trimmedLength(), reference->trimmedLength());
+        ASSERT_EQ(line->cells(), reference->cells());
+    }
+}
+
+TEST(BufferLineCompact, RowPropertiesSurvivePackingAndCopies)
+{
+    auto line = lineOfCells(compactCases()[1]);
+    line->setWrapped(true);
+    BidiPresentationState bidi;
+    bidi.fallbackDirection = BidiDirection::rightToLeft;
+    bidi.boxMirroring = true;
+    line->setBidiState(bidi);
+    line->setSemanticMark(SemanticPromptKind::initial, 0, 7);
+    line->setSemanticHardContinuationGroup(7);
+    line->addImage(std::make_shared<TerminalImage>());
+    line->compact();
+    EXPECT_TRUE(line->isPacked());
+    const BufferLine copy(*line);
+    for (const BufferLine* l : {static_cast<const BufferLine*>(line.get()), &copy}) {
+        EXPECT_TRUE(l->isWrapped());
+        EXPECT_EQ(l->bidiState(), bidi);
+        ASSERT_EQ(l->semanticMarks().size(), 1u);
+        EXPECT_EQ(l->semanticMarks()[0].group, 7u);
+        EXPECT_EQ(l->semanticHardContinuationGroup(), 7u);
+        ASSERT_TRUE(l->hasImages());
+        EXPECT_EQ(l->images()->size(), 1u);
+        EXPECT_EQ(l->toText(true), "make: *** [all] Error 2");
+    }
+    line->clearSemanticMarks();
+    line->setImages(std::nullopt);
+    EXPECT_TRUE(line->semanticMarks().empty());
+    EXPECT_FALSE(line->semanticHardContinuationGroup());
+    EXPECT_FALSE(line->hasImages());
+}
+
+TEST(BufferLineCompact, WritingOneOfItsOwnCellsIntoAPackedRow)
+{
+    // The cell read is in storage that the write replaces with a full row.
+    for (auto edit : {0, 1, 2, 3}) {
+        auto line = lineOfCells(compactCases()[1]);
+        line->compact();
+        const CharData& own = (*line)[0];
+        if (edit == 0)
+            line->set(59, own);
+        else if (edit == 1)
+            line->fillRange(own, 50, 55);
+        else if (edit == 2)
+            line->insertCells(0, 2, 59, own);
+        else
+            line->resize(90, own);
+        SCOPED_TRACE("edit " + std::to_string(edit));
+        const int col = edit == 0 ? 59 : edit == 1 ? 52 : edit == 2 ? 1 : 80;
+        EXPECT_EQ((*line)[col], cell('m'));
     }
 }

@@ -409,11 +409,16 @@ TEST(BufferReflow, RandomTextSurvivesWideningAndNarrowingBack)
     }
 }
 
-TEST(BufferReflow, RandomTextSurvivesChangesOfBothSizes)
+// Random text through random changes of both sizes; `packed`: as a large
+// scrollback holds them, every row packed before each change and the rows
+// left in the scrollback packed after it.
+static void changeBothSizesRandomly(unsigned seed, int rounds, bool packed)
 {
-    std::mt19937 rng(77);
-    for (int round = 0; round < 300; ++round) {
+    std::mt19937 rng(seed);
+    for (int round = 0; round < rounds; ++round) {
         auto b = makeBuffer(std::uniform_int_distribution<int>(4, 30)(rng), 10, 5000);
+        if (packed)
+            b->unpackedScrollbackBudget = 0;
         const int cols = b->cols();
         const auto start = loadRandom(*b, rng, 1);
         if (!start)
@@ -422,13 +427,30 @@ TEST(BufferReflow, RandomTextSurvivesChangesOfBothSizes)
         const std::vector<Text> original = logicalLines(*b, &cursor);
         for (int step = 0; step < 6; ++step) {
             SCOPED_TRACE("round " + std::to_string(round) + " step " + std::to_string(step));
+            for (int i = 0; packed && i < b->lines().count(); ++i)
+                b->lines()[i].compact();
             b->resize(std::uniform_int_distribution<int>(std::max(2, cols / 2), cols * 2)(rng),
                       std::uniform_int_distribution<int>(8, 16)(rng));
             EXPECT_EQ(logicalLines(*b, &cursor), original);
             EXPECT_EQ(cursor, *start);
             expectConsistent(*b);
+            for (int i = 0; packed && i < b->yBase(); ++i)
+                EXPECT_LE(b->lines()[i].unpackedBytes(), b->lines()[i].storedSize() * sizeof(CharData))
+                    << "scrollback row " << i << " holds more than its cells";
             if (testing::Test::HasFailure())
                 return;
         }
     }
+}
+
+TEST(BufferReflow, RandomTextSurvivesChangesOfBothSizes)
+{
+    changeBothSizesRandomly(77, 300, false);
+}
+
+TEST(BufferReflow, PackedRowsReflowAndComeBackToTheScreen)
+{
+    // Widths join and split packed rows; heights bring rows back from the
+    // scrollback onto the screen and send them away again.
+    changeBothSizesRandomly(515, 200, true);
 }
