@@ -301,6 +301,16 @@ struct LocalProcess::Reader {
         }
     }
 
+    // A non-blocking write of what fits now; errors are left for the reader
+    // thread's next write to meet and report.
+    static std::size_t writeNow(int fd, std::span<const std::uint8_t> data) {
+        for (;;) {
+            const ssize_t n = write(fd, data.data(), data.size());
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) return 0;
+        }
+    }
+
     static void flushWrites(Shared& shared, ChildIo& io) {
         std::lock_guard lock(io.writeMutex);
         while (!io.writes.empty()) {
@@ -469,6 +479,8 @@ struct LocalProcess::Reader {
     // taken (it now refers to /dev/null), so an owner that read childfd just
     // before cannot reach an unrelated file through it.
     static void hangUp(ChildIo& io) {
+        // The owner's thread may be writing typed input right now.
+        std::lock_guard lock(io.writeMutex);
         const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
         if (null >= 0 && dup3(null, io.masterFd, O_CLOEXEC) >= 0) {
             close(null);
@@ -688,7 +700,11 @@ void LocalProcess::stopChild(bool sendTerm) {
     child->syncCv.notify_all();
     shared_->wakeReader();
     if (child->thread.joinable()) child->thread.join();
-    if (child->masterFd >= 0) close(child->masterFd);
+    {
+        std::lock_guard lock(child->writeMutex);
+        if (child->masterFd >= 0) close(child->masterFd);
+        child->masterFd = -1;
+    }
     if (child->reaped) {
         if (child->pidfd >= 0) close(child->pidfd);
     } else {
@@ -724,6 +740,7 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
     if (data.empty()) return;
     std::optional<PasteDrop> dropped;
     bool queued = false;
+    std::size_t written = 0;
     {
         std::lock_guard lock(child->writeMutex);
         if (child->writeFailed) return;
@@ -734,7 +751,14 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
             // Typed input goes before whatever of the waiting pastes is left.
             if (Reader::cutPastes(*shared_, *child, child->writes.size())) dropped = PasteDrop::notRead;
         }
-        if (!fits()) {
+        if (fits() && !paste && child->writes.empty() && child->masterFd >= 0) {
+            // Nothing waits: write typed input now rather than wake the
+            // reader for it, which keeps a keystroke's echo a thread hop shorter.
+            written = Reader::writeNow(child->masterFd, data);
+        }
+        if (written == data.size()) {
+            // Gone already.
+        } else if (!fits()) {
             if (!paste && !child->overflowReported) {
                 platform::logError(logCategory, "The child is not reading its input: dropping " +
                                                     std::to_string(data.size()) + " bytes");
@@ -743,6 +767,7 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
         } else {
             ChildIo::PendingWrite w;
             w.bytes.assign(data.begin(), data.end());
+            w.offset = written;
             w.number = number;
             w.length = data.size();
             w.paste = paste;
@@ -753,6 +778,12 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
             if (paste) ++child->pasteWrites;
             queued = true;
         }
+    }
+    if (written == data.size()) {
+        ChildIo::PendingWrite done;
+        done.number = number;
+        done.length = data.size();
+        Reader::completeWrite(*shared_, done);
     }
     if (dropped) Shared::postPasteDropped(shared_, *dropped);
     if (queued) shared_->wakeReader();

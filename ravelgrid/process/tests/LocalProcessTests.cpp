@@ -444,6 +444,28 @@ TEST_F(LocalProcessTest, PastesGiveWayWhenInputDoesNotFit) {
     process.terminate();
 }
 
+// Typed input goes straight to the terminal while nothing waits; keys sent
+// all through the child's end and the hang-up of a terminal a grandchild
+// still holds are written or dropped, never sent anywhere else.
+TEST_F(LocalProcessTest, KeysSentWhileTheTerminalIsHungUpAreHarmless) {
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; sleep 3 & echo ready; exec head -c 3");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
+    std::size_t sent = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (!(recorder.exited() && process.childfd() < 0) && std::chrono::steady_clock::now() < deadline) {
+        process.send(bytesOf("k"));
+        ++sent;
+        main.loop.runFor(1ms);
+    }
+    ASSERT_TRUE(recorder.exited());
+    EXPECT_LT(process.childfd(), 0) << "the grandchild's terminal was hung up";
+    EXPECT_TRUE(recorder.outputContains("ready"));
+    EXPECT_LE(process.sendCount(), sent);
+    EXPECT_LE(process.total(), process.sendCount());
+    EXPECT_GE(process.total(), 3u) << "head took its three keys";
+}
+
 // --- lifecycle ---------------------------------------------------------------
 
 TEST_F(LocalProcessTest, StartWhileRunningDoesNothingAndRestartAfterExitWorks) {
