@@ -216,6 +216,10 @@ void Buffer::resize(int newCols, int newRows)
         // With history to keep them in, rows that hold something are not cut
         // off below the cursor: the screen slides up instead.
         const bool keepBelow = hasScrollback_ && scrollback_.value_or(0) > 0;
+        // With the cursor on the top row they stay for the reflow to place,
+        // as a new width may make room for them (a wider screen needs fewer
+        // rows); as many as the ring keeps without losing the cursor's row.
+        const bool reflowFollows = keepBelow && oldCols != newCols;
         for (int i = 0; i < oldRows - newRows; ++i) {
             const int count = lines_.count();
             if (newRows + yBase_ >= count)
@@ -227,6 +231,8 @@ void Buffer::resize(int newCols, int newRows)
                 ++yBase_;
                 ++yDisp_;
                 --y_;
+            } else if (reflowFollows && count - newMax <= yBase_ && !rowIsBlank(lines_[count - 1])) {
+                break;
             } else {
                 lines_.setCount(count - 1);
             }
