@@ -1,8 +1,8 @@
 // The Keys pane over 200 key pairs: scanning ~/.ssh, building the list and
 // painting it once. The agent's listing runs on the store's worker and is
 // not waited for.
-#include "quillmar/app/KeysView.h"
-#include "quillmar/app/Workspace.h"
+#include "quillmar/app/panes/KeysView.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
 #include "ravelgrid/view/QtScheduler.h"

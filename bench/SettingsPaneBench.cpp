@@ -3,10 +3,10 @@
 // families installed. With --many-fonts, fontconfig sees 200 more families:
 // copies of one monospaced font, each renamed at scan time by a private
 // configuration that includes the system's.
-#include "quillmar/app/MonospaceFonts.h"
-#include "quillmar/app/SettingsView.h"
+#include "quillmar/app/style/MonospaceFonts.h"
+#include "quillmar/app/panes/SettingsView.h"
 #include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Workspace.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
 

@@ -1,7 +1,7 @@
 // The sidebar over a large SSH configuration: 2,000 hosts in 20 included
 // files read, listed and painted; and one keystroke in the filter narrowing
 // the list and painting it again.
-#include "quillmar/app/Sidebar.h"
+#include "quillmar/app/sidebar/Sidebar.h"
 #include "ravelgrid/view/QtScheduler.h"
 
 #include <benchmark/benchmark.h>

@@ -3,11 +3,11 @@
 // frame), the same with the section painted, and for 1,000, 10,000 and
 // 100,000 snippets each in a category of its own: listing them in both
 // views, regrouping after a change, and one keystroke of the filter.
-#include "quillmar/app/SidebarSnippetsSection.h"
-#include "quillmar/app/SnippetInsertion.h"
-#include "quillmar/app/SnippetsView.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
+#include "quillmar/app/panes/SnippetInsertion.h"
+#include "quillmar/app/panes/SnippetsView.h"
 #include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Workspace.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/snippets/SnippetImport.h"
 #include "ravelgrid/view/QtScheduler.h"
 

@@ -1,8 +1,8 @@
 // Switching tabs among 10 running sessions: from the activation to the new
 // terminal painted (a synchronous repaint of the detail area), offscreen.
 // The budget is one frame, 16 ms.
-#include "quillmar/app/MainWindow.h"
-#include "quillmar/app/TerminalHost.h"
+#include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/snippets/SnippetKeySource.h"
 #include "quillmar/snippets/SnippetStore.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "quillmar/app/AppAppearance.h"
+#include "quillmar/app/style/AppAppearance.h"
 
 #include <QObject>
 #include <QSettings>

@@ -1,5 +1,5 @@
-#include "quillmar/app/MainWindow.h"
-#include "quillmar/app/TerminalFont.h"
+#include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/style/TerminalFont.h"
 
 #include "platform/Log.h"
 #include "ravelgrid/view/GpuTerminalHost.h"

@@ -1,7 +1,7 @@
 // Draws the brand mark into the icons the desktop shows for the installed
 // application: PNGs of the sizes given and one scalable SVG.
 //   quillmar_brand_icons OUTDIR SIZE...
-#include "quillmar/app/BrandMark.h"
+#include "quillmar/app/style/BrandMark.h"
 
 #include <QApplication>
 #include <QDir>

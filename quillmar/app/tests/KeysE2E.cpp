@@ -2,14 +2,14 @@
 // ssh-agent, run by keys_e2e.sh: generate without a passphrase in the Keys
 // pane's tool tab, install it with ssh-copy-id, make the host use it, load it
 // into the agent, and log in from the sidebar with nothing but the agent.
-#include "quillmar/app/FocusingTerminalView.h"
-#include "quillmar/app/KeysView.h"
-#include "quillmar/app/MainWindow.h"
-#include "quillmar/app/Sidebar.h"
-#include "quillmar/app/TerminalHost.h"
-#include "quillmar/app/TerminalSession.h"
+#include "quillmar/app/shell/FocusingTerminalView.h"
+#include "quillmar/app/panes/KeysView.h"
+#include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/sidebar/Sidebar.h"
+#include "quillmar/app/shell/TerminalHost.h"
+#include "quillmar/app/shell/TerminalSession.h"
 #include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Workspace.h"
+#include "quillmar/app/shell/Workspace.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 

@@ -1,14 +1,14 @@
 // Text that came from the user or a file is shown as written in labels and
 // tooltips: markup in a snippet or a tab name is neither rendered nor able
 // to pull in a local image.
-#include "quillmar/app/SidebarSnippetsSection.h"
-#include "quillmar/app/SnippetDeleteSheet.h"
-#include "quillmar/app/SnippetInsertion.h"
-#include "quillmar/app/SnippetsView.h"
-#include "quillmar/app/TabChip.h"
-#include "quillmar/app/TerminalSession.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
+#include "quillmar/app/sheets/SnippetDeleteSheet.h"
+#include "quillmar/app/panes/SnippetInsertion.h"
+#include "quillmar/app/panes/SnippetsView.h"
+#include "quillmar/app/shell/TabChip.h"
+#include "quillmar/app/shell/TerminalSession.h"
 #include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Workspace.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/snippets/SnippetStore.h"
 #include "platform/FakeScheduler.h"
 #include "ravelgrid/view/PlainText.h"

@@ -2,9 +2,9 @@
 // scheme, measured in the pixels both renderers draw (run under xvfb-run:
 // the OpenGL path needs a real window). At two pixels per point, so that a
 // regular stem has pixels of full ink to measure.
-#include "quillmar/app/FocusingTerminalView.h"
-#include "quillmar/app/TerminalHost.h"
-#include "quillmar/app/TerminalScheme.h"
+#include "quillmar/app/shell/FocusingTerminalView.h"
+#include "quillmar/app/shell/TerminalHost.h"
+#include "quillmar/app/style/TerminalScheme.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 
 #include "ravelgrid/drawing/ColorResolver.h"

@@ -1,14 +1,14 @@
 // The window's model without a window: workspace, sessions, the key table,
 // settings, schemes and appearance.
-#include "quillmar/app/AppAppearance.h"
-#include "quillmar/app/Appearance.h"
-#include "quillmar/app/KeyRouter.h"
-#include "quillmar/app/Metro.h"
-#include "quillmar/app/StallProbe.h"
-#include "quillmar/app/SystemAppearance.h"
-#include "quillmar/app/TerminalScheme.h"
+#include "quillmar/app/style/AppAppearance.h"
+#include "quillmar/app/style/Appearance.h"
+#include "quillmar/app/shell/KeyRouter.h"
+#include "quillmar/app/style/Metro.h"
+#include "quillmar/app/shell/StallProbe.h"
+#include "quillmar/app/style/SystemAppearance.h"
+#include "quillmar/app/style/TerminalScheme.h"
 #include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Workspace.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "platform/FakeScheduler.h"
 
 #include <QSettings>

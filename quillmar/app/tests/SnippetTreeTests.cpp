@@ -3,13 +3,13 @@
 // at its bounds takes to list and to filter.
 #include "AppTestSupport.h"
 
-#include "quillmar/app/SidebarSnippetsSection.h"
-#include "quillmar/app/SnippetEditSheet.h"
-#include "quillmar/app/SnippetInsertion.h"
-#include "quillmar/app/SnippetRowsModel.h"
-#include "quillmar/app/SnippetsView.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
+#include "quillmar/app/sheets/SnippetEditSheet.h"
+#include "quillmar/app/panes/SnippetInsertion.h"
+#include "quillmar/app/panes/SnippetRowsModel.h"
+#include "quillmar/app/panes/SnippetsView.h"
 #include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Workspace.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/snippets/SnippetImport.h"
 #include "platform/FakeScheduler.h"
 

@@ -1,0 +1,321 @@
+#include "quillmar/app/panes/AddHostView.h"
+
+#include "quillmar/app/shell/SessionTarget.h"
+#include "quillmar/app/shell/Workspace.h"
+#include "quillmar/sshconfig/SSHHostStore.h"
+#include "quillmar/sshkeys/SSHKeyStore.h"
+#include "ravelgrid/view/PlainText.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <set>
+
+namespace quillmar {
+
+namespace {
+
+std::string text(const QLineEdit* edit)
+{
+    return edit->text().trimmed().toStdString();
+}
+
+// Which field a message of the writer is about; its first word names it.
+AddHostView::Field fieldOf(const std::string& message)
+{
+    using F = AddHostView::Field;
+    if (message.starts_with("HostName"))
+        return F::hostName;
+    if (message.starts_with("User"))
+        return F::user;
+    if (message.starts_with("Port"))
+        return F::port;
+    if (message.starts_with("Key file"))
+        return F::identityFile;
+    if (message.starts_with("ProxyJump"))
+        return F::proxyJump;
+    return F::alias;
+}
+
+}  // namespace
+
+AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeyStore* keyStore, QWidget* parent)
+    : QWidget(parent), workspace_(workspace), hostStore_(hostStore), keyStore_(keyStore),
+      writer_(hostStore.reader().paths())
+{
+    setObjectName(QStringLiteral("addHostPane"));
+    confirm_ = [this](const QString& question) {
+        return QMessageBox::question(this, tr("Add host"), question) == QMessageBox::Yes;
+    };
+
+    auto* outer = new QVBoxLayout(this);
+    auto* title = new QLabel(tr("Add host"), this);
+    QFont big = title->font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    big.setBold(true);
+    title->setFont(big);
+    outer->addWidget(title);
+
+    auto* form = new QFormLayout;
+    outer->addLayout(form);
+    const std::pair<Field, QString> rows[] = {
+        {Field::alias, tr("Alias")}, {Field::hostName, tr("Host name")},    {Field::user, tr("User")},
+        {Field::port, tr("Port")},   {Field::identityFile, tr("Key file")}, {Field::proxyJump, tr("Proxy jump")},
+    };
+    for (const auto& [f, label] : rows) {
+        auto* column = new QVBoxLayout;
+        if (f == Field::identityFile) {
+            auto* line = new QHBoxLayout;
+            keyFile_ = new QComboBox(this);
+            keyFile_->setEditable(true);
+            keyFile_->setInsertPolicy(QComboBox::NoInsert);
+            keyFile_->setObjectName(QStringLiteral("keyFile"));
+            auto* choose = new QPushButton(tr("Choose…"), this);
+            choose->setObjectName(QStringLiteral("chooseKeyFile"));
+            connect(choose, &QPushButton::clicked, this, &AddHostView::chooseKeyFile);
+            line->addWidget(keyFile_, 1);
+            line->addWidget(choose);
+            column->addLayout(line);
+            edits_[f] = keyFile_->lineEdit();
+            fillKeyFiles();
+            keyFile_->setCurrentIndex(-1);
+            keyFile_->setEditText({});
+        } else {
+            auto* edit = new QLineEdit(this);
+            column->addWidget(edit);
+            edits_[f] = edit;
+        }
+        auto* message = ravelgrid::plainLabel(QString(), this);
+        message->setWordWrap(true);
+        message->setStyleSheet(QStringLiteral("color: #c0392b;"));
+        message->hide();
+        column->addWidget(message);
+        messages_[f] = message;
+        form->addRow(label, column);
+        connect(edits_[f], &QLineEdit::textChanged, this, &AddHostView::refresh);
+    }
+    edits_[Field::alias]->setPlaceholderText(tr("web1"));
+    edits_[Field::hostName]->setPlaceholderText(tr("example.com or 192.0.2.10"));
+    edits_[Field::port]->setPlaceholderText(QStringLiteral("22"));
+    edits_[Field::proxyJump]->setPlaceholderText(tr("bastion (optional)"));
+
+    outer->addWidget(new QLabel(tr("Lines to be written"), this));
+    preview_ = new QPlainTextEdit(this);
+    preview_->setReadOnly(true);
+    preview_->setObjectName(QStringLiteral("addHostPreview"));
+    outer->addWidget(preview_, 1);
+
+    status_ = ravelgrid::plainLabel(QString(), this);
+    status_->setWordWrap(true);
+    status_->setObjectName(QStringLiteral("addHostStatus"));
+    outer->addWidget(status_);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    open_ = new QPushButton(tr("Open"), this);
+    open_->setObjectName(QStringLiteral("openSavedHost"));
+    open_->hide();
+    connect(open_, &QPushButton::clicked, this, &AddHostView::openSaved);
+    save_ = new QPushButton(tr("Save"), this);
+    save_->setObjectName(QStringLiteral("saveHost"));
+    save_->setDefault(true);
+    connect(save_, &QPushButton::clicked, this, [this] { save(); });
+    buttons->addWidget(open_);
+    buttons->addWidget(save_);
+    outer->addLayout(buttons);
+
+    if (keyStore_)
+        connect(keyStore_, &SSHKeyStore::keysChanged, this, &AddHostView::fillKeyFiles);
+    connect(&hostStore_, &SSHHostStore::aliasesChanged, this, &AddHostView::dropGoneHost);
+    refresh();
+}
+
+HostEntry AddHostView::entry() const
+{
+    HostEntry e;
+    e.alias = text(edits_.at(Field::alias));
+    e.hostName = text(edits_.at(Field::hostName));
+    e.user = text(edits_.at(Field::user));
+    e.port = text(edits_.at(Field::port));
+    e.identityFile = text(edits_.at(Field::identityFile));
+    e.proxyJump = text(edits_.at(Field::proxyJump));
+    return e;
+}
+
+QLineEdit* AddHostView::field(Field f) const
+{
+    return edits_.at(f);
+}
+QLabel* AddHostView::messageFor(Field f) const
+{
+    return messages_.at(f);
+}
+
+void AddHostView::fillKeyFiles()
+{
+    if (!keyStore_ || !keyFile_)
+        return;
+    const QString typed = keyFile_->currentText();
+    const QSignalBlocker block(keyFile_);
+    keyFile_->clear();
+    for (const auto& key : keyStore_->keys()) {
+        if (key.hasPrivate)
+            keyFile_->addItem(QString::fromStdString(writer_.paths().tildePath(key.privatePath)));
+    }
+    keyFile_->setEditText(typed);
+}
+
+void AddHostView::chooseKeyFile()
+{
+    const QString start = QString::fromStdString(writer_.paths().sshDirectory());
+    const QString path = QFileDialog::getOpenFileName(this, tr("Choose a key file"), start);
+    if (!path.isEmpty())
+        keyFile_->setEditText(QString::fromStdString(writer_.paths().tildePath(path.toStdString())));
+}
+
+void AddHostView::refresh()
+{
+    for (auto& [f, label] : messages_) {
+        label->clear();
+        label->hide();
+    }
+    const HostEntry e = entry();
+    // Empty required fields are not worth a red word before the first save.
+    const bool touched = !e.alias.empty() || !e.hostName.empty();
+    std::set<std::string> known;
+    for (const QString& a : hostStore_.aliases())
+        known.insert(a.toStdString());
+    const auto problems = writer_.validate(e, known);
+    if (touched) {
+        for (const auto& message : problems) {
+            QLabel* label = messages_.at(fieldOf(message));
+            const QString line = QString::fromStdString(message);
+            label->setText(label->text().isEmpty() ? line : label->text() + QLatin1Char('\n') + line);
+            label->show();
+        }
+    }
+    QString shown;
+    if (!writer_.includePresentAtTop()) {
+        shown += QStringLiteral("~/.ssh/config, at the top:\n");
+        shown += QString::fromUtf8(SSHConfigWriter::kIncludeComment) + QLatin1Char('\n');
+        shown += QString::fromUtf8(SSHConfigWriter::kIncludeLine) + QStringLiteral("\n\n");
+    }
+    shown += QStringLiteral("~/.ssh/quillmar_config, at the end:\n");
+    if (problems.empty())
+        shown += QString::fromStdString(SSHConfigWriter::renderHostBlock(e));
+    preview_->setPlainText(shown);
+    save_->setEnabled(problems.empty());
+}
+
+void AddHostView::fail(const std::string& sentence)
+{
+    status_->setText(QString::fromStdString(withNothingChanged(sentence)));
+}
+
+bool AddHostView::save()
+{
+    refresh();
+    const HostEntry e = entry();
+    std::set<std::string> known;
+    for (const QString& a : hostStore_.aliases())
+        known.insert(a.toStdString());
+    if (const auto problems = writer_.validate(e, known); !problems.empty()) {
+        std::string all;
+        for (const auto& p : problems)
+            all.append(all.empty() ? "" : " ").append(p);
+        fail(all);
+        return false;
+    }
+    const bool needInclude = !writer_.includePresentAtTop();
+    if (needInclude &&
+        !confirm_(tr("Quillmar keeps its hosts in ~/.ssh/quillmar_config. Add \"Include quillmar_config\" at "
+                     "the top of ~/.ssh/config so that ssh reads them? A backup is made first."))) {
+        status_->setText(tr("Nothing was changed."));
+        return false;
+    }
+
+    const std::string own = writer_.paths().ownConfigPath();
+    std::optional<std::string> before;
+    std::string ownCopy;
+    // A copy of a file that ends up unchanged is no backup of anything.
+    auto dropCopy = [&] {
+        if (!ownCopy.empty())
+            QFile::remove(QString::fromStdString(ownCopy));
+    };
+    if (QFile::exists(QString::fromStdString(own))) {
+        auto read = writer_.readForEdit(own);
+        if (!read) {
+            fail(read.error().message);
+            return false;
+        }
+        before = read.value();
+        auto copy = writer_.backupBytes(own, *before);
+        if (!copy) {
+            fail(copy.error().message);
+            return false;
+        }
+        ownCopy = copy.value();
+    }
+    if (auto done = writer_.appendHost(e); !done) {
+        dropCopy();
+        fail(done.error().message);
+        return false;
+    }
+    if (needInclude) {
+        if (auto added = writer_.addInclude(); !added) {
+            // Take the host out again so the save is all or nothing.
+            auto now = writer_.readForEdit(own);
+            if (now) {
+                const bool undone = before ? bool(writer_.replaceIfUnchanged(own, now.value(), *before, false))
+                                           : bool(writer_.removeIfUnchanged(own, now.value()));
+                if (undone)
+                    dropCopy();
+            }
+            fail(added.error().message);
+            return false;
+        }
+    }
+    savedAlias_ = QString::fromStdString(e.alias);
+    hostStore_.reload();
+    status_->setText(savedNote(savedAlias_));
+    open_->setText(tr("Open %1").arg(savedAlias_));
+    open_->show();
+    for (auto& [f, edit] : edits_) {
+        const QSignalBlocker block(edit);
+        edit->clear();
+    }
+    refresh();
+    emit hostSaved(savedAlias_);
+    return true;
+}
+
+QString AddHostView::savedNote(const QString& alias) const {
+    return tr("Saved %1. It is listed in the sidebar.").arg(alias);
+}
+
+void AddHostView::dropGoneHost() {
+    if (savedAlias_.isEmpty() || hostStore_.aliases().contains(savedAlias_))
+        return;
+    // Removed since the save: the note and the button would point at nothing.
+    if (status_->text() == savedNote(savedAlias_))
+        status_->clear();
+    savedAlias_.clear();
+    open_->hide();
+}
+
+void AddHostView::openSaved()
+{
+    if (!savedAlias_.isEmpty() && hostStore_.aliases().contains(savedAlias_))
+        workspace_.open(SessionTarget::ssh(savedAlias_));
+}
+
+}  // namespace quillmar

@@ -1,0 +1,533 @@
+#include "quillmar/app/shell/MainWindow.h"
+
+#include "quillmar/app/panes/AddHostView.h"
+#include "quillmar/app/style/Appearance.h"
+#include "quillmar/app/panes/KeysView.h"
+#include "quillmar/app/style/Metro.h"
+#include "quillmar/app/panes/SettingsView.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
+#include "quillmar/app/panes/SnippetInsertion.h"
+#include "quillmar/app/panes/SnippetsView.h"
+#include "quillmar/app/shell/TabNumberBadges.h"
+#include "quillmar/app/shell/TabStrip.h"
+#include "quillmar/app/style/TerminalFont.h"
+#include "platform/Log.h"
+#include "ravelgrid/view/PlainText.h"
+#include "ravelgrid/view/QtScheduler.h"
+
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVariantAnimation>
+#include <QVBoxLayout>
+
+#include <time.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace quillmar {
+namespace {
+
+void fill(QWidget* widget, const QColor& colour) {
+    widget->setAutoFillBackground(true);
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, colour);
+    widget->setPalette(p);
+}
+
+QFrame* rule(QWidget* parent, bool vertical) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::NoFrame);
+    if (vertical)
+        line->setFixedWidth(1);
+    else
+        line->setFixedHeight(1);
+    return line;
+}
+
+ravelgrid::FontSet fontFor(const UserSettings& settings) {
+    const double size = std::clamp(settings.fontSize(), UserSettings::minimumFontSize, UserSettings::maximumFontSize);
+    return ravelgrid::FontSet(TerminalFont::font(settings.fontName(), size));
+}
+
+// Start-up figures, logged when QUILLMAR_PROFILE is "1".
+bool profiling() { return qEnvironmentVariable("QUILLMAR_PROFILE") == QLatin1String("1"); }
+
+// Milliseconds since the kernel started this process (10 ms steps).
+std::optional<double> msSinceProcessStart() {
+    std::ifstream stat("/proc/self/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+        if (i == 22) {
+            const double startSeconds = std::stod(field) / double(::sysconf(_SC_CLK_TCK));
+            timespec now {};
+            ::clock_gettime(CLOCK_BOOTTIME, &now);
+            return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - startSeconds) * 1000.0;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(UserSettings& settings, QWidget* parent) : MainWindow(settings, nullptr, parent) {}
+
+MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> snippets, QWidget* parent)
+    : QMainWindow(parent),
+      settings_(settings),
+      scheduler_(ravelgrid::QtScheduler::system()),
+      hosts_(std::make_unique<SSHHostStore>()),
+      keyStore_(std::make_unique<SSHKeyStore>()),
+      snippets_(snippets ? std::move(snippets) : std::make_unique<SnippetStore>()),
+      workspace_(scheduler_),
+      keys_(settings, scheduler_),
+      font_(fontFor(settings)) {
+    setWindowTitle(QStringLiteral("quillmar"));
+    setMinimumSize(760, 440);
+    resize(1100, 700);
+
+    root_ = new QWidget(this);
+    auto* rootLayout = new QHBoxLayout(root_);
+    rootLayout->setContentsMargins(0, 0, 0, 0);
+    rootLayout->setSpacing(0);
+
+    sidebarColumn_ = new QWidget(root_);
+    sidebarColumn_->setFixedWidth(sidebarWidth);
+    auto* sidebarLayout = new QVBoxLayout(sidebarColumn_);
+    sidebarLayout->setContentsMargins(0, 0, 0, 0);
+    sidebarLayout->setSpacing(0);
+    sidebarLine_ = rule(root_, true);
+    sidebar_ = new Sidebar(*hosts_, *keyStore_, workspace_, settings_, sidebarColumn_);
+    sidebarLayout->addWidget(sidebar_);
+    snippetInsertion_ = new SnippetInsertion(
+        workspace_, [this](const QUuid& id) { return hostFor(id); }, scheduler_, this);
+    snippetsSection_ = new SidebarSnippetsSection(*snippets_, *snippetInsertion_, workspace_, settings_,
+                                                  sidebar_->filterField(), sidebar_->snippetsSectionSlot());
+    sidebar_->snippetsSectionSlot()->layout()->addWidget(snippetsSection_);
+    sidebar_->snippetsSectionSlot()->show();
+
+    auto* detailColumn = detailColumn_ = new QWidget(root_);
+    auto* detailLayout = new QVBoxLayout(detailColumn);
+    detailLayout->setContentsMargins(0, 0, 0, 0);
+    detailLayout->setSpacing(0);
+    tabStripRow_ = new QWidget(detailColumn);
+    tabStripRow_->setFixedHeight(tabStripHeight);
+    auto* tabLayout = new QHBoxLayout(tabStripRow_);
+    tabLayout->setContentsMargins(0, 0, 0, 0);
+    tabLayout->setSpacing(0);
+    tabLine_ = rule(detailColumn, false);
+    detailStack_ = new QStackedWidget(detailColumn);
+    detailLayout->addWidget(tabStripRow_);
+    detailLayout->addWidget(tabLine_);
+    detailLayout->addWidget(detailStack_, 1);
+    tabStrip_ = new TabStrip(workspace_, tabStripRow_);
+    tabLayout->addWidget(tabStrip_);
+    // Over the top of the detail area while Alt alone is held.
+    // A child of the stack but none of its pages, so clipped to it.
+    badges_ = new TabNumberBadges(workspace_, *tabStrip_, detailStack_);
+    badges_->hide();
+
+    emptyHint_ = new QLabel(QStringLiteral("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. "
+                                           "Ctrl+, for Settings."),
+                            detailStack_);
+    emptyHint_->setAlignment(Qt::AlignCenter);
+    emptyHint_->setWordWrap(true);
+    emptyHint_->setFont(metroFont(13));
+    blankPage_ = new QWidget(detailStack_);
+    detailStack_->addWidget(emptyHint_);
+    detailStack_->addWidget(blankPage_);
+
+    rootLayout->addWidget(sidebarColumn_);
+    rootLayout->addWidget(sidebarLine_);
+    rootLayout->addWidget(detailColumn, 1);
+    setCentralWidget(root_);
+
+
+    connect(&workspace_, &Workspace::sessionsChanged, this, &MainWindow::syncSessions);
+    connect(&workspace_, &Workspace::openToolsChanged, this, &MainWindow::syncTools);
+    connect(&workspace_, &Workspace::activeIDChanged, this, &MainWindow::showActive);
+    connect(&keys_, &KeyRouter::showBadgesChanged, this, &MainWindow::showBadges);
+    connect(tabStrip_, &TabStrip::chipsChanged, badges_, qOverload<>(&QWidget::update));
+    connect(&settings_, &UserSettings::appearanceChanged, this, &MainWindow::applyTheme);
+    connect(&settings_, &UserSettings::schemeIDChanged, this, &MainWindow::applySchemeToAll);
+    connect(&settings_, &UserSettings::fontNameChanged, this, &MainWindow::rebuildFont);
+    connect(&settings_, &UserSettings::fontSizeChanged, this, &MainWindow::rebuildFont);
+    connect(&systemAppearance_, &SystemAppearance::changed, this, [this] {
+        if (settings_.appearance() == AppAppearance::system)
+            applyTheme();
+    });
+    workspace_.setCloseGuard([this](const QUuid& id) { return allowTabClose(id); });
+    showActive();
+}
+
+MainWindow::~MainWindow() {
+    keys_.stop();
+    // Hosts first: each stops its child while the stores still exist.
+    for (auto& [id, host] : terminalHosts_)
+        delete host.data();
+    terminalHosts_.clear();
+}
+
+TerminalHost* MainWindow::hostFor(const QUuid& sessionID) const {
+    auto it = terminalHosts_.find(sessionID);
+    return it == terminalHosts_.end() ? nullptr : it->second.data();
+}
+
+TerminalHost* MainWindow::activeHost() const {
+    auto active = workspace_.activeID();
+    return active ? hostFor(*active) : nullptr;
+}
+
+QWidget* MainWindow::toolPane(ToolTab tool) const {
+    auto it = toolPanes_.find(tool);
+    return it == toolPanes_.end() ? nullptr : it->second.data();
+}
+
+bool MainWindow::colourSchemeIsDark() const {
+    return quillmar::colourSchemeIsDark(settings_.appearance(), systemAppearance_.isDark());
+}
+
+const TerminalScheme& MainWindow::effectiveScheme() const {
+    return quillmar::effectiveScheme(settings_.schemeID(), settings_.appearanceText(), colourSchemeIsDark());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) {
+        applyTheme();
+        installKeyMonitor();
+    }
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    if (!event->spontaneous())
+        removeKeyMonitor();
+}
+
+void MainWindow::installKeyMonitor() {
+    if (workspace_.sessions().empty())
+        workspace_.open(SessionTarget::local());
+    // The flag first: the file is read at most once per window, whether or
+    // not reading it works (a failure stays in the store's loadError). The
+    // read waits until the shell's prompt is drawn, or half a second, so the
+    // first prompt comes first; the keyring is asked off the main thread.
+    if (!snippets_->loaded()) {
+        snippets_->setLoaded(true);
+        if (TerminalHost* host = activeHost())
+            connect(host->view(), &FocusingTerminalView::firstOutputPainted, this, &MainWindow::loadSnippets,
+                    Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        QTimer::singleShot(snippetReadDelayMs, this, &MainWindow::loadSnippets);
+    }
+    keys_.setWorkspace(&workspace_);
+    keys_.install(this);
+}
+
+void MainWindow::loadSnippets() {
+    if (snippetsRead_)
+        return;
+    snippetsRead_ = true;
+    snippets_->load();
+}
+
+void MainWindow::removeKeyMonitor() { keys_.stop(); }
+
+void MainWindow::syncSessions() {
+    QElapsedTimer opening;
+    opening.start();
+    for (auto it = terminalHosts_.begin(); it != terminalHosts_.end();) {
+        if (workspace_.session(it->first)) {
+            ++it;
+            continue;
+        }
+        // Closed: the child gets SIGTERM now, the view goes with the host.
+        if (TerminalHost* host = it->second.data()) {
+            detailStack_->removeWidget(host);
+            host->hide();
+            host->view()->setProcessDelegate(nullptr);
+            host->view()->terminate();
+            host->deleteLater();
+        }
+        it = terminalHosts_.erase(it);
+    }
+    for (const auto& session : workspace_.sessions()) {
+        if (terminalHosts_.count(session->id))
+            continue;
+        std::weak_ptr<TerminalSession> weak = session;
+        auto* host = new TerminalHost(session, effectiveScheme(), font_, scheduler_,
+                                      [this, weak](std::optional<std::int32_t> code) {
+                                          if (auto s = weak.lock())
+                                              handleSessionExit(code, s);
+                                      },
+                                      detailStack_);
+        terminalHosts_[session->id] = host;
+        detailStack_->addWidget(host);
+        // A rename shows in the title at once, not when another tab is chosen.
+        connect(session.get(), &TerminalSession::titleChanged, host, [this] { refreshTitle(); });
+        if (profiling()) {
+            if (terminalHosts_.size() == 1 && !firstPromptLogged_) {
+                connect(host->view(), &FocusingTerminalView::firstOutputPainted, this, [this] {
+                    if (firstPromptLogged_)
+                        return;
+                    firstPromptLogged_ = true;
+                    if (auto ms = msSinceProcessStart())
+                        platform::logInfo("app", "quillmar: first prompt painted " + std::to_string(*ms) +
+                                                     " ms after process start");
+                });
+            } else {
+                connect(host->view(), &FocusingTerminalView::firstFramePainted, this, [opening] {
+                    platform::logInfo("app", "quillmar: new tab first frame after " +
+                                                 std::to_string(double(opening.nsecsElapsed()) / 1e6) + " ms");
+                });
+            }
+        }
+        // A host that is never shown still runs its child.
+        QTimer::singleShot(0, host, &TerminalHost::start);
+    }
+    showActive();
+}
+
+void MainWindow::syncTools() {
+    for (auto it = toolPanes_.begin(); it != toolPanes_.end();) {
+        if (workspace_.openTools().count(it->first)) {
+            ++it;
+            continue;
+        }
+        if (QWidget* pane = it->second.data()) {
+            detailStack_->removeWidget(pane);
+            pane->deleteLater();
+        }
+        it = toolPanes_.erase(it);
+    }
+    showActive();
+}
+
+QWidget* MainWindow::makeToolPane(ToolTab tool) {
+    if (tool == ToolTab::settings)
+        return new SettingsView(workspace_, settings_, SSHPaths::fromEnvironment(),
+                                {[this] { return systemAppearance_.isDark(); }, {}}, detailStack_);
+    if (tool == ToolTab::snippets)
+        return new SnippetsView(*snippets_, scheduler_, detailStack_);
+    switch (tool) {
+    case ToolTab::addHost: return new AddHostView(workspace_, *hosts_, keyStore_.get(), detailStack_);
+    case ToolTab::keys: return new KeysView(*keyStore_, workspace_, *hosts_, detailStack_);
+    default: break;
+    }
+    // The panes are built by their own views; until then an empty page.
+    auto* pane = new QWidget(detailStack_);
+    switch (tool) {
+    case ToolTab::addHost:
+    case ToolTab::keys: break;
+    case ToolTab::snippets: pane->setObjectName(QStringLiteral("snippetsPane")); break;
+    case ToolTab::settings: pane->setObjectName(QStringLiteral("settingsPane")); break;
+    }
+    return pane;
+}
+
+void MainWindow::showActive() {
+    const auto active = workspace_.activeID();
+    QWidget* page = nullptr;
+    if (active) {
+        if (TerminalHost* host = hostFor(*active))
+            page = host;
+        else if (auto tool = toolTabFor(*active); tool && workspace_.openTools().count(*tool)) {
+            QPointer<QWidget>& pane = toolPanes_[*tool];
+            if (!pane) {
+                pane = makeToolPane(*tool);
+                detailStack_->addWidget(pane);
+            }
+            page = pane;
+        }
+    }
+    if (!page)
+        page = workspace_.sessions().empty() && workspace_.openTools().empty() ? emptyHint_ : blankPage_;
+    for (auto& [id, host] : terminalHosts_) {
+        if (host && host != page)
+            host->setActive(false);
+    }
+    detailStack_->setCurrentWidget(page);
+    if (auto* host = qobject_cast<TerminalHost*>(page))
+        host->setActive(true);
+    refreshTitle();
+}
+
+void MainWindow::applyTheme() {
+    const AppAppearance appearance = settings_.appearance();
+    if (appearance == AppAppearance::system)
+        systemAppearance_.watch();
+    quillmar::applyAppearance(appearance, systemAppearance_.isDark());
+    fill(root_, Metro::background());
+    fill(sidebarColumn_, Metro::surface());
+    sidebar_->applyTheme();
+    QColor strip = Metro::surface();
+    strip.setAlphaF(0.5f);
+    fill(tabStripRow_, strip);
+    fill(sidebarLine_, Metro::line());
+    fill(tabLine_, Metro::line());
+    tabStrip_->restyle();
+    badges_->update();
+    for (auto& [tool, pane] : toolPanes_) {
+        if (pane)
+            fill(pane, Metro::background());
+    }
+    applySchemeToAll();
+}
+
+void MainWindow::applySchemeToAll() {
+    const TerminalScheme& scheme = effectiveScheme();
+    fill(detailStack_, schemeColor(scheme.background));
+    QColor hint = schemeColor(scheme.foreground);
+    hint.setAlphaF(0.55f);
+    QPalette p = emptyHint_->palette();
+    p.setColor(QPalette::WindowText, hint);
+    emptyHint_->setPalette(p);
+    for (auto& [id, host] : terminalHosts_) {
+        if (host)
+            host->setScheme(scheme);
+    }
+}
+
+void MainWindow::rebuildFont() {
+    font_ = fontFor(settings_);
+    for (auto& [id, host] : terminalHosts_) {
+        if (host)
+            host->setTerminalFont(font_);
+    }
+}
+
+void MainWindow::handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session) {
+    platform::logInfo("app", "quillmar: " + session->title().toStdString() + " " +
+                                 session->exitDescription().value_or(QString()).toStdString());
+    emit sessionEnded(session->exitDescription().value_or(QStringLiteral("exited")));
+    // A session already closed (by the user, while its end was on its way) is not closed twice.
+    if (!workspace_.session(session->id))
+        return;
+    if (session->target.kind == SessionTarget::Kind::tool) {
+        // A key tool changed the keys: the list shows it at once; its tab stays.
+        keyStore_->reload();
+        refreshTitle();
+        return;
+    }
+    // Applied alike whether the tab is shown or hidden.
+    bool close = false;
+    switch (settings_.exitPolicy()) {
+    case SessionExitPolicy::closeIfClean: close = code == 0; break;
+    case SessionExitPolicy::alwaysKeep: close = false; break;
+    case SessionExitPolicy::alwaysClose: close = true; break;
+    }
+    if (close)
+        workspace_.close(session->id);
+    refreshTitle();
+}
+
+namespace {
+
+// The name is the program's own choice: nothing in it may hide or turn text.
+QString stillRunning(const QString& program) {
+    return program.isEmpty() ? MainWindow::tr("A program is still running.")
+                             : MainWindow::tr("%1 is still running.").arg(ravelgrid::revealHiddenCharacters(program));
+}
+
+}  // namespace
+
+bool MainWindow::confirmClose(const QString& text) {
+    if (askingToClose_)
+        return false;
+    askingToClose_ = true;
+    auto box = ravelgrid::plainQuestion(this, tr("quillmar"), text, QMessageBox::Close | QMessageBox::Cancel,
+                                        QMessageBox::Close);
+    box->setEscapeButton(QMessageBox::Cancel);
+    const bool yes = ravelgrid::ask(std::move(box)) == QMessageBox::Close;
+    askingToClose_ = false;
+    return yes;
+}
+
+bool MainWindow::allowTabClose(const QUuid& id) {
+    const TerminalHost* host = hostFor(id);
+    const auto program = host ? host->runningProgram() : std::nullopt;
+    if (!program)
+        return true;
+    // Not from inside the key filter or the chip's click: the chip may be
+    // gone by the time the answer comes.
+    QTimer::singleShot(0, this, [this, id, text = tr("Close this tab? ") + stillRunning(*program)] {
+        if (workspace_.session(id) && confirmClose(text))
+            workspace_.close(id);
+    });
+    return false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    std::vector<QString> busy;
+    for (const auto& session : workspace_.sessions()) {
+        if (const TerminalHost* host = hostFor(session->id)) {
+            if (auto program = host->runningProgram())
+                busy.push_back(*program);
+        }
+    }
+    if (!busy.empty()) {
+        const QString text = busy.size() == 1
+                                 ? tr("Close the window? ") + stillRunning(busy.front())
+                                 : tr("Close the window? %1 tabs still run programs.").arg(busy.size());
+        if (!confirmClose(text)) {
+            event->ignore();
+            return;
+        }
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::showBadges() {
+    const bool on = keys_.showBadges();
+    if (on) {
+        placeBadges();
+        badges_->show();
+        badges_->raise();
+        // Slides in from the top edge.
+        auto* slide = new QVariantAnimation(badges_);
+        slide->setStartValue(-TabNumberBadges::bandHeight);
+        slide->setEndValue(0);
+        slide->setDuration(150);
+        slide->setEasingCurve(QEasingCurve::OutCubic);
+        connect(slide, &QVariantAnimation::valueChanged, badges_, [this](const QVariant& v) {
+            badges_->move(0, v.toInt());
+        });
+        slide->start(QAbstractAnimation::DeleteWhenStopped);
+    } else {
+        badges_->hide();
+    }
+}
+
+void MainWindow::placeBadges() {
+    badges_->setGeometry(0, 0, detailStack_->width(), TabNumberBadges::bandHeight);
+    badges_->update();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (badges_->isVisible())
+        placeBadges();
+}
+
+void MainWindow::refreshTitle() {
+    QString title = QStringLiteral("quillmar");
+    if (auto session = workspace_.activeSession()) {
+        title += QStringLiteral(" — ") + session->title();
+        if (auto description = session->exitDescription())
+            title += QStringLiteral(": ") + *description;
+    }
+    setWindowTitle(title);
+}
+
+}  // namespace quillmar
