@@ -2,6 +2,7 @@
 
 #include "quillmar/app/BuildInfo.h"
 
+#include <QCoreApplication>
 #include <QDate>
 
 namespace quillmar {
@@ -30,22 +31,23 @@ QString devStamp(const VersionInfo& info) { return orQuestionMark(info.devStamp)
 bool isDevBuild(const VersionInfo& info) { return info.devBuild == QStringLiteral("YES"); }
 
 QString versionLine(const VersionInfo& info) {
-    QString line = QStringLiteral("v") + appVersion(info);
     if (isDevBuild(info))
-        line += QStringLiteral(" (DEV \u00B7 ") + devStamp(info);
-    else
-        line += QStringLiteral(" (build ") + buildNumber(info);
-    return line + QLatin1Char(')');
+        return QCoreApplication::translate("quillmar::Version", "v%1 (DEV \u00B7 %2)")
+            .arg(appVersion(info), devStamp(info));
+    return QCoreApplication::translate("quillmar::Version", "v%1 (build %2)").arg(appVersion(info), buildNumber(info));
 }
 
 QString buildText(const VersionInfo& info) {
-    return isDevBuild(info) ? QStringLiteral("DEV \u00B7 ") + devStamp(info) : buildNumber(info);
+    return isDevBuild(info) ? QCoreApplication::translate("quillmar::Version", "DEV \u00B7 %1").arg(devStamp(info))
+                            : buildNumber(info);
 }
 
 QString copyrightLine(const VersionInfo& info) {
     // The build's year; a build that did not say takes the current one.
     const QString year = info.year.value_or(QString::number(QDate::currentDate().year()));
-    return QStringLiteral("Copyright \u00A9 ") + year + QStringLiteral(" The quillmar developers. All rights reserved.");
+    return QCoreApplication::translate("quillmar::Version",
+                                       "Copyright \u00A9 %1 The quillmar developers. All rights reserved.")
+        .arg(year);
 }
 
 }  // namespace quillmar

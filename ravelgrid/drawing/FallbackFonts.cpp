@@ -108,13 +108,14 @@ FaceFallbacks& fallbacksFor(const QRawFont& base, uint64_t baseId) {
     return *all.emplace(baseId, std::move(entry)).first->second;
 }
 
-const QRawFont& fontOf(Candidate& c, const QRawFont& base) {
+const QRawFont& fontOf(Candidate& c, const QRawFont& base, bool antialiased) {
     if (!c.tried) {
         c.tried = true;
         QFont f(c.family);
         if (!c.style.isEmpty())
             f.setStyleName(c.style);
-        f.setStyleStrategy(QFont::NoFontMerging);
+        f.setStyleStrategy(antialiased ? QFont::NoFontMerging
+                                       : QFont::StyleStrategy(QFont::NoFontMerging | QFont::NoAntialias));
         f.setPixelSize(std::max(1, int(base.pixelSize() + 0.5)));
         c.font = QRawFont::fromFont(f);
         if (c.font.isValid())
@@ -123,7 +124,8 @@ const QRawFont& fontOf(Candidate& c, const QRawFont& base) {
     return c.font;
 }
 
-int search(FaceFallbacks& fallbacks, char32_t ch, const QRawFont& base, FallbackFonts::Presentation presentation) {
+int search(FaceFallbacks& fallbacks, char32_t ch, const QRawFont& base, FallbackFonts::Presentation presentation,
+           bool antialiased) {
     if (fallbacks.covered && !FcCharSetHasChar(fallbacks.covered.get(), FcChar32(ch)))
         return -1;
     int secondChoice = -1;
@@ -131,7 +133,7 @@ int search(FaceFallbacks& fallbacks, char32_t ch, const QRawFont& base, Fallback
         Candidate& c = fallbacks.candidates[i];
         if (!FcCharSetHasChar(c.coverage, FcChar32(ch)))
             continue;
-        const QRawFont& font = fontOf(c, base);
+        const QRawFont& font = fontOf(c, base, antialiased);
         if (!font.isValid() || !font.supportsCharacter(uint(ch)))
             continue;
         const bool wrongKind = (presentation == FallbackFonts::Presentation::text && c.colour) ||
@@ -170,7 +172,8 @@ char32_t FallbackFonts::emojiWithSelector(const QString& cluster) {
     return asksForEmoji(ch, 0xFE0F) ? ch : 0;
 }
 
-QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId, Presentation presentation) {
+QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId, Presentation presentation,
+                                     bool antialiased) {
     FaceFallbacks& fallbacks = fallbacksFor(base, baseId);
     auto& c = cache();
     const Key key{baseId, ch, presentation};
@@ -180,12 +183,12 @@ QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t
     } else {
         if (c.size() >= capacity)
             c.clear();
-        index = search(fallbacks, ch, base, presentation);
+        index = search(fallbacks, ch, base, presentation, antialiased);
         c.emplace(key, index);
     }
     if (index < 0)
         return base;
-    return fontOf(fallbacks.candidates[size_t(index)], base);
+    return fontOf(fallbacks.candidates[size_t(index)], base, antialiased);
 }
 
 size_t FallbackFonts::cachedCount() { return cache().size(); }

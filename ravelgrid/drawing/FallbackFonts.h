@@ -27,9 +27,10 @@ public:
     // A face at the base font's size (and weight and slant where the
     // fallback family has them) that has a glyph for `ch`, of the preferred
     // presentation where one exists; the base font itself when no installed
-    // font has the character.
+    // font has the character. A base id always comes with the same
+    // `antialiased`, since the faces found for it are kept.
     static QRawFont fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId,
-                                 Presentation presentation = Presentation::any);
+                                 Presentation presentation = Presentation::any, bool antialiased = true);
 
     static size_t cachedCount();
     static void clear();

@@ -42,7 +42,14 @@ FramePainter::FramePainter() : fonts_(FontSet::defaultSet()), attributes_(colors
     cell_ = computeCellDimension(fonts_.rawNormal(), 1.0, 1.0);
 }
 
-void FramePainter::setFontSet(FontSet fonts) {
+void FramePainter::setFontSet(FontSet fonts) { adoptFonts(fonts.withAntialiasing(fonts_.antialiased())); }
+
+void FramePainter::setFontSmoothing(bool on) {
+    if (on != fonts_.antialiased())
+        adoptFonts(fonts_.withAntialiasing(on));
+}
+
+void FramePainter::adoptFonts(FontSet fonts) {
     fonts_ = std::move(fonts);
     for (auto& table : asciiGlyphs_)
         table.fill(unknownGlyph);
@@ -369,7 +376,8 @@ void FramePainter::placeScalar(const RowCell& cell, char32_t ch, FontFace face, 
     if (glyph == 0) {
         const QRawFont fallback =
             FallbackFonts::fallbackFont(ch, fonts_.raw(face), fonts_.faceId(face),
-                                        emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch));
+                                        emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch),
+                                        fonts_.antialiased());
         glyph = glyphIn(fallback, ch);
         if (glyph != 0)
             slot = slotFor(fallback);
@@ -454,7 +462,30 @@ void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace 
         flush(painter);
         return;
     }
-    const ShapedText shaped = LineCache::cachedLine(text, fonts_.font(face), fonts_.faceId(face));
+    // Qt shapes a cluster first with the font it is given and warns for
+    // every installed font that lacks tables for the cluster's script (a
+    // Latin face asked for Devanagari): lay it out in a font that has its
+    // first character, and draw the missing-glyph box when none has it. The
+    // choice follows from the text and the face, as the line cache's key.
+    const char32_t first = text.at(0).isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate()
+                               ? char32_t(QChar::surrogateToUcs4(text.at(0), text.at(1)))
+                               : char32_t(text.at(0).unicode());
+    QFont layoutFont = fonts_.font(face);
+    if (isUnicodeScalar(uint32_t(first)) && !fonts_.raw(face).supportsCharacter(uint(first))) {
+        // A selector or a joiner makes an emoji sequence of the cluster.
+        const bool sequence = text.contains(QChar(0xFE0F)) || text.contains(QChar(0x200D));
+        const QRawFont fallback = FallbackFonts::fallbackFont(
+            first, fonts_.raw(face), fonts_.faceId(face),
+            sequence ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(first), fonts_.antialiased());
+        if (!fallback.supportsCharacter(uint(first))) {
+            placeScalar(cell, first, face, baselineY);
+            flush(painter);
+            return;
+        }
+        // The face's weight and slant stay: the family's own style closest to them.
+        layoutFont.setFamilies({fallback.familyName()});
+    }
+    const ShapedText shaped = LineCache::cachedLine(text, layoutFont, fonts_.faceId(face));
     if (shaped.runs.isEmpty())
         return;
     const qreal slotWidth = cell.width * cell_.width();

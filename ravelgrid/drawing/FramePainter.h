@@ -54,8 +54,12 @@ class FramePainter {
 public:
     FramePainter();
 
+    // Kept with antialiasing as fontSmoothing says.
     void setFontSet(FontSet fonts);
     const FontSet& fontSet() const { return fonts_; }
+    // Off: every glyph's pixels fully on or off.
+    bool fontSmoothing() const { return fonts_.antialiased(); }
+    void setFontSmoothing(bool on);
     void setCellSize(QSizeF cell) { cell_ = cell; }
     QSizeF cellSize() const { return cell_; }
     GridGeometry geometry(QSizeF viewSize) const;
@@ -90,6 +94,7 @@ private:
         size_t fontSlot;  // into fontSlots_
     };
 
+    void adoptFonts(FontSet fonts);
     void drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geometry,
                  const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow);
     void drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,

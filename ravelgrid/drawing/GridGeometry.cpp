@@ -1,5 +1,6 @@
 #include "ravelgrid/drawing/GridGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -28,8 +29,14 @@ std::optional<std::pair<int, int>> GridGeometry::rowsIntersecting(const QRectF& 
 QRectF GridGeometry::bottomStrip() const {
     if (!(cell_.height() > 0))
         return {};
-    const qreal remainder = std::fmod(view_.height(), cell_.height());
-    return {0, view_.height() - remainder, view_.width(), remainder};
+    // Whole rows counted as the grid counts them: a remainder taken with
+    // fmod can come out one rounding short of a whole cell when the height
+    // is an exact multiple, and the strip would then cover the last row.
+    const qreal rows = std::trunc(view_.height() / cell_.height());
+    if (!std::isfinite(rows) || rows < 0)
+        return {};
+    const qreal top = std::min(rows * cell_.height(), view_.height());
+    return {0, top, view_.width(), view_.height() - top};
 }
 
 QRectF GridGeometry::invalidationRect(int firstRow, int lastRow, int terminalRows, bool showingBottom) const {

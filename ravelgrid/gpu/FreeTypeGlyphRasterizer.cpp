@@ -44,10 +44,12 @@ std::optional<GlyphBitmap> FreeTypeGlyphRasterizer::rasterize(const GpuFont& fon
     FT_Face ft = face.ftFace();
     // Light (vertical-only) hinting, as Linux desktops draw text; the full
     // bytecode interpreter costs four times as much per glyph.
-    if (FT_Load_Glyph(ft, glyph, FT_LOAD_COLOR | FT_LOAD_TARGET_LIGHT) != 0)
+    const FT_Int32 target = fontSmoothing ? FT_LOAD_TARGET_LIGHT : FT_LOAD_TARGET_MONO;
+    if (FT_Load_Glyph(ft, glyph, FT_LOAD_COLOR | target) != 0)
         return std::nullopt;
     FT_GlyphSlot slot = ft->glyph;
-    if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
+    if (slot->format != FT_GLYPH_FORMAT_BITMAP &&
+        FT_Render_Glyph(slot, fontSmoothing ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0)
         return std::nullopt;
     const FT_Bitmap& bm = slot->bitmap;
     const int w = int(bm.width), h = int(bm.rows);

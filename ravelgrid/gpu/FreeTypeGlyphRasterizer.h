@@ -15,8 +15,9 @@ public:
     // No glyph is bigger than this on either side.
     static constexpr int maxGlyphSide = 2048;
 
-    // Copied from the view each frame. Coverage is grayscale either way: LCD
-    // antialiasing would make every glyph a colour one.
+    // Copied from the view each frame. On: grayscale coverage (LCD
+    // antialiasing would make every glyph a colour one); off: monochrome
+    // outlines, hinted for it, every pixel fully on or off.
     bool fontSmoothing = true;
 
     // Nothing for a blank glyph or one that cannot be loaded.

@@ -39,6 +39,15 @@ GpuFont GlyphCache::scaledFont(const GpuFont& font, double scale) {
     return scaled;
 }
 
+void GlyphCache::setFontSmoothing(bool on) {
+    if (on == rasterizer_.fontSmoothing)
+        return;
+    rasterizer_.fontSmoothing = on;
+    glyphCache_.clear();
+    if (clearRowCache)
+        clearRowCache();
+}
+
 void GlyphCache::noteAtlasChange(const GlyphAtlas& atlas, int sizeBefore) {
     if (atlas.didReset()) {
         glyphCache_.clear();

@@ -29,6 +29,11 @@ public:
     std::optional<GlyphEntry> glyphEntry(const GpuFont& font, std::uint16_t glyph);
     GpuFont scaledFont(const GpuFont& font, double scale);
 
+    // Hands the setting to the rasterizer; a change forgets every glyph
+    // (their places in the atlases go with the atlas's next reset) and the
+    // rows drawn from them.
+    void setFontSmoothing(bool on);
+
     // After every allocation in an atlas during a build, with its side read
     // before: a reset drops every region, a growth every texture coordinate.
     void noteAtlasChange(const GlyphAtlas& atlas, int sizeBefore);

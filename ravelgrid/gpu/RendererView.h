@@ -47,6 +47,8 @@ public:
     // Selection, blink phase of text, reverse video, custom glyphs.
     virtual const RowContext& rowContext() const = 0;
     virtual bool antiAliasCustomBlockGlyphs() const = 0;
+    // Off: glyphs are rasterised monochrome. Read at the start of every frame.
+    virtual bool fontSmoothing() const { return true; }
 
     virtual bool hasFocus() const = 0;
     virtual bool caretTracksFocus() const = 0;

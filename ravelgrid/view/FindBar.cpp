@@ -44,27 +44,24 @@ FindBar::FindBar(QWidget* parent) : QFrame(parent) {
                                                        regexButton_, wordButton_, closeButton_})
         row->addWidget(w, 0, Qt::AlignVCenter);
 
-    connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (onSearchChanged)
-            onSearchChanged(text);
-    });
-    connect(previousButton_, &QToolButton::clicked, this, [this] {
-        if (onFindPrevious)
-            onFindPrevious();
-    });
-    connect(nextButton_, &QToolButton::clicked, this, [this] {
-        if (onFindNext)
-            onFindNext();
-    });
-    connect(closeButton_, &QToolButton::clicked, this, [this] {
-        if (onClose)
-            onClose();
-    });
+    connect(searchField_, &QLineEdit::textChanged, this, &FindBar::termChanged);
+    connect(previousButton_, &QToolButton::clicked, this, &FindBar::previousRequested);
+    connect(nextButton_, &QToolButton::clicked, this, &FindBar::nextRequested);
+    connect(closeButton_, &QToolButton::clicked, this, &FindBar::closeRequested);
     for (QToolButton* toggle : {caseButton_, regexButton_, wordButton_})
-        connect(toggle, &QToolButton::toggled, this, [this] {
-            if (onOptionsChanged)
-                onOptionsChanged(options());
-        });
+        connect(toggle, &QToolButton::toggled, this, &FindBar::optionsChanged);
+}
+
+QString FindBar::term() const { return searchField_->text(); }
+
+void FindBar::setTerm(const QString& term) {
+    const QSignalBlocker block(searchField_);
+    searchField_->setText(term);
+}
+
+void FindBar::focusTerm() {
+    searchField_->setFocus(Qt::ShortcutFocusReason);
+    searchField_->selectAll();
 }
 
 SearchOptions FindBar::options() const {
@@ -82,15 +79,12 @@ bool FindBar::eventFilter(QObject* watched, QEvent* event) {
                 key->accept();
                 return true;
             }
-            if (escape) {
-                if (onClose)
-                    onClose();
-            } else if (key->modifiers() & Qt::ShiftModifier) {
-                if (onFindPrevious)
-                    onFindPrevious();
-            } else if (onFindNext) {
-                onFindNext();
-            }
+            if (escape)
+                emit closeRequested();
+            else if (key->modifiers() & Qt::ShiftModifier)
+                emit previousRequested();
+            else
+                emit nextRequested();
             return true;
         }
     }

@@ -4,16 +4,15 @@
 
 #include <QFrame>
 
-#include <functional>
-
 class QLineEdit;
 class QToolButton;
 
 namespace ravelgrid {
 
 // The small find bar at the top right of a terminal view: the term, previous
-// and next, the three search options and close. Return finds the next match,
-// Shift+Return the previous one, Escape closes.
+// and next, the three search options and close. Return asks for the next
+// match, Shift+Return for the previous one, Escape to close; whoever owns the
+// bar answers its signals and reads the term and options from it.
 class FindBar : public QFrame {
     Q_OBJECT
 
@@ -23,12 +22,6 @@ public:
 
     explicit FindBar(QWidget* parent = nullptr);
 
-    std::function<void(const QString&)> onSearchChanged;
-    std::function<void()> onFindNext;
-    std::function<void()> onFindPrevious;
-    std::function<void()> onClose;
-    std::function<void(const SearchOptions&)> onOptionsChanged;
-
     QLineEdit* searchField() const { return searchField_; }
     QToolButton* previousButton() const { return previousButton_; }
     QToolButton* nextButton() const { return nextButton_; }
@@ -36,7 +29,19 @@ public:
     QToolButton* caseSensitiveButton() const { return caseButton_; }
     QToolButton* regexButton() const { return regexButton_; }
     QToolButton* wholeWordButton() const { return wordButton_; }
+    QString term() const;
+    // Puts a term in the field without a termChanged.
+    void setTerm(const QString& term);
+    // The field takes the focus with its text selected, to be typed over.
+    void focusTerm();
     SearchOptions options() const;
+
+signals:
+    void termChanged(const QString& term);
+    void nextRequested();
+    void previousRequested();
+    void optionsChanged();
+    void closeRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

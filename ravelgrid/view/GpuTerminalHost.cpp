@@ -4,7 +4,7 @@
 #include "platform/Scheduler.h"
 #include "ravelgrid/gpu/FaceLibrary.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
-#include "ravelgrid/view/TerminalView.h"
+#include "ravelgrid/terminal/Terminal.h"
 
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
@@ -202,7 +202,7 @@ OpenGlShaderLibrary::Search& GpuTerminalHost::shaderSearch() {
     return search;
 }
 
-GpuTerminalHost::GpuTerminalHost(TerminalView& view, platform::Scheduler& scheduler)
+GpuTerminalHost::GpuTerminalHost(GpuHostedView& view, platform::Scheduler& scheduler)
     : view_(view), scheduler_(scheduler) {
     blinkTimer_.setInterval(cursorBlinkIntervalMs);
     connect(&blinkTimer_, &QTimer::timeout, this, [this] {
@@ -216,7 +216,7 @@ void GpuTerminalHost::updateCursorBlinkTimer() {
     const CursorStyle style = terminal.cursorStyle;
     const bool blinking = style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
                           style == CursorStyle::blinkBar;
-    const bool should = blinking && !terminal.cursorHidden && (!caretTracksFocus() || view_.hasFocus());
+    const bool should = blinking && !terminal.cursorHidden && (!caretTracksFocus() || hasFocus());
     if (should && !blinkTimer_.isActive()) {
         blinkOn_ = true;
         blinkTimer_.start();
@@ -263,7 +263,7 @@ void GpuTerminalHost::setState(GpuRendererStatus::State state) {
     if (status_.state == state)
         return;
     status_.state = state;
-    emit view_.gpuRendererStatusDidChange();
+    view_.rendererStatusChanged();
 }
 
 void GpuTerminalHost::enterRecovering() {
@@ -285,7 +285,7 @@ bool GpuTerminalHost::enable() {
     policy_.reset();
     replacing_ = false;
     status_ = {GpuRendererStatus::State::waitingForFirstFrame, 0, std::nullopt};
-    emit view_.gpuRendererStatusDidChange();
+    view_.rendererStatusChanged();
     makeOverlay();
     return true;
 }
@@ -305,13 +305,15 @@ void GpuTerminalHost::disable() {
 void GpuTerminalHost::makeOverlay() {
     // Showing it may set up the renderer at once, and a failure there drops
     // overlay_ (the widget itself goes later).
-    auto* widget = new GpuOverlayWidget(&view_, *this);
+    auto* widget = new GpuOverlayWidget(&view_.widget(), *this);
     overlay_ = widget;
-    widget->setGeometry(view_.rect());
-    widget->raise();
+    widget->setGeometry(view_.widget().rect());
+    // Under every other child: the scroll bar, the find and progress bars
+    // and the bell's flash stay visible and take the pointer over it.
+    widget->lower();
     widget->show();
     // The renderer draws the caret itself.
-    view_.updateCursorPosition();
+    view_.placeCaret();
 }
 
 bool GpuTerminalHost::coversView() const {
@@ -320,7 +322,7 @@ bool GpuTerminalHost::coversView() const {
 }
 
 void GpuTerminalHost::layout(bool throttled) {
-    if (!overlay_ || overlay_->geometry() == view_.rect())
+    if (!overlay_ || overlay_->geometry() == view_.widget().rect())
         return;
     if (throttled && renderer_ && !stretching_) {
         // The resized widget shows the last frame stretched until the
@@ -328,7 +330,7 @@ void GpuTerminalHost::layout(bool throttled) {
         overlay_->keepFrameForResize();
         stretching_ = true;
     }
-    overlay_->setGeometry(view_.rect());
+    overlay_->setGeometry(view_.widget().rect());
 }
 
 void GpuTerminalHost::endStretch() {
@@ -337,9 +339,10 @@ void GpuTerminalHost::endStretch() {
 }
 
 bool GpuTerminalHost::isRetryEligible() const {
-    if (!overlay_ || !view_.isVisible() || view_.width() <= 0 || view_.height() <= 0)
+    const QWidget& view = view_.widget();
+    if (!overlay_ || !view.isVisible() || view.width() <= 0 || view.height() <= 0)
         return false;
-    const QWidget* top = view_.window();
+    const QWidget* top = view.window();
     if (!top || !top->isVisible() || top->isMinimized())
         return false;
     const QWindow* handle = top->windowHandle();
@@ -416,7 +419,7 @@ void GpuTerminalHost::contextReady() {
 }
 
 void GpuTerminalHost::watchWindow() {
-    QWidget* top = view_.window();
+    QWidget* top = view_.widget().window();
     QWindow* handle = top ? top->windowHandle() : nullptr;
     if (handle == watchedHandle_)
         return;
@@ -475,7 +478,7 @@ void GpuTerminalHost::paint(GpuOverlayWidget& overlay) {
     rowContext_ = view_.rowContext();
     updateCursorBlinkTimer();
     const QSize device = overlay.deviceSize();
-    const std::optional<double> override = view_.gpuScaleFactorOverride();
+    const std::optional<double> override = view_.scaleFactorOverride();
     if (!override) {
         overlay.releaseScaledTarget();
         lastTarget_ = {device.width(), device.height(), std::max(overlay.devicePixelRatioF(), 1.0)};
@@ -516,7 +519,7 @@ void GpuTerminalHost::presented() {
     recoveryInterval_.reset();
     if (status_.state != GpuRendererStatus::State::healthy) {
         status_.state = GpuRendererStatus::State::healthy;
-        emit view_.gpuRendererStatusDidChange();
+        view_.rendererStatusChanged();
     }
 }
 
@@ -593,8 +596,8 @@ void GpuTerminalHost::fallBack(std::string_view reason) {
     blinkOn_ = true;
     setState(GpuRendererStatus::State::fellBackToPainter);
     // QPainter and the caret view draw again.
-    view_.updateCursorPosition();
-    view_.update();
+    view_.placeCaret();
+    view_.widget().update();
 }
 
 std::optional<std::pair<int, int>> GpuTerminalHost::takeDirtyRange() { return std::exchange(dirty_, std::nullopt); }
@@ -604,11 +607,11 @@ std::optional<std::pair<int, int>> GpuTerminalHost::takeDirtyRange() { return st
 namespace ravelgrid {
 
 Terminal* GpuTerminalHost::terminal() { return &view_.terminal(); }
-QSizeF GpuTerminalHost::cellSize() const { return view_.frame_.cellSize(); }
-QSizeF GpuTerminalHost::viewSize() const { return QSizeF(view_.size()); }
+QSizeF GpuTerminalHost::cellSize() const { return view_.cellSize(); }
+QSizeF GpuTerminalHost::viewSize() const { return QSizeF(view_.widget().size()); }
 
 GpuFont GpuTerminalHost::font(FontFace face) const {
-    const FontSet& fonts = view_.frame_.fontSet();
+    const FontSet& fonts = view_.fontSet();
     const QFont& qfont = fonts.font(face);
     auto found = faces().faceFor(fonts.family().toStdString(), qfont.bold(), qfont.italic());
     if (!found)
@@ -617,19 +620,22 @@ GpuFont GpuTerminalHost::font(FontFace face) const {
 }
 
 RendererFontMetrics GpuTerminalHost::fontMetrics(FontFace face) const {
-    const QRawFont& raw = view_.frame_.fontSet().raw(face);
+    const QRawFont& raw = view_.fontSet().raw(face);
     return {raw.descent(), raw.leading(), -raw.underlinePosition(), std::max(raw.lineThickness(), 1.0), raw.xHeight()};
 }
 
 // The painter's scale: the device it paints the view on.
-double GpuTerminalHost::windowScale() const { return view_.devicePixelRatioF(); }
+double GpuTerminalHost::windowScale() const { return view_.widget().devicePixelRatioF(); }
 
-CellAttributes& GpuTerminalHost::attributes() { return view_.frame_.attributes(); }
-QColor GpuTerminalHost::defaultBackground() const { return view_.effectiveNativeBackground(); }
-QColor GpuTerminalHost::defaultForeground() const { return view_.effectiveNativeForeground(); }
-bool GpuTerminalHost::antiAliasCustomBlockGlyphs() const { return view_.frame_.antiAliasCustomBlockGlyphs(); }
-bool GpuTerminalHost::hasFocus() const { return view_.hasFocus(); }
-QColor GpuTerminalHost::caretColor() const { return view_.effectiveCaretColor(); }
-QColor GpuTerminalHost::caretTextColor() const { return view_.effectiveCaretTextColor(); }
+CellAttributes& GpuTerminalHost::attributes() { return view_.attributes(); }
+QColor GpuTerminalHost::defaultBackground() const { return view_.defaultBackground(); }
+QColor GpuTerminalHost::defaultForeground() const { return view_.defaultForeground(); }
+bool GpuTerminalHost::antiAliasCustomBlockGlyphs() const { return view_.antiAliasCustomBlockGlyphs(); }
+bool GpuTerminalHost::fontSmoothing() const { return view_.fontSmoothing(); }
+// The caret view's rules, so both renderers show the focus alike.
+bool GpuTerminalHost::hasFocus() const { return view_.caretFocused(); }
+bool GpuTerminalHost::caretTracksFocus() const { return view_.caretTracksFocus(); }
+QColor GpuTerminalHost::caretColor() const { return view_.caretColor(); }
+QColor GpuTerminalHost::caretTextColor() const { return view_.caretTextColor(); }
 
 }  // namespace ravelgrid

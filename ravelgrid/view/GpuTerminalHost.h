@@ -5,6 +5,7 @@
 #include "ravelgrid/gpu/GpuRendererStatus.h"
 #include "ravelgrid/gpu/RendererView.h"
 #include "ravelgrid/gpu/opengl/OpenGlShaderLibrary.h"
+#include "ravelgrid/view/GpuHostedView.h"
 
 #include <QObject>
 #include <QOpenGLContext>
@@ -76,9 +77,7 @@ private:
     int maxTextureSize_ = 0;
 };
 
-class TerminalView;
-
-// Hosts the OpenGL renderer of one TerminalView: a QOpenGLWidget laid over
+// Hosts the OpenGL renderer of one terminal view: a QOpenGLWidget laid over
 // the view and drawn on demand, the published status, and recovery: a
 // renderer that stops presenting is replaced at most once in 30 s, else the
 // view goes back to QPainter.
@@ -86,7 +85,7 @@ class GpuTerminalHost : public QObject, public RendererView {
     Q_OBJECT
 
 public:
-    GpuTerminalHost(TerminalView& view, platform::Scheduler& scheduler);
+    GpuTerminalHost(GpuHostedView& view, platform::Scheduler& scheduler);
     ~GpuTerminalHost() override;
 
     // Where the shader source is looked for; tests offer none.
@@ -163,8 +162,9 @@ public:
     QColor defaultForeground() const override;
     const RowContext& rowContext() const override { return rowContext_; }
     bool antiAliasCustomBlockGlyphs() const override;
+    bool fontSmoothing() const override;
     bool hasFocus() const override;
-    bool caretTracksFocus() const override { return true; }
+    bool caretTracksFocus() const override;
     bool cursorBlinkOn() const override { return blinkOn_; }
     QColor caretColor() const override;
     QColor caretTextColor() const override;
@@ -184,7 +184,7 @@ private:
     // mapped) it gets a fresh frame.
     void watchWindow();
 
-    TerminalView& view_;
+    GpuHostedView& view_;
     platform::Scheduler& scheduler_;
     GpuRendererStatus status_;
     GpuAutomaticRecoveryPolicy policy_;

@@ -33,29 +33,6 @@ namespace ravelgrid {
 
 void TerminalViewDelegate::bell(TerminalView&) { QApplication::beep(); }
 
-namespace {
-
-// The chords the window keeps for itself (tab and font shortcuts); every
-// other key goes to the terminal before any shortcut sees it.
-bool isWindowChord(const QKeyEvent& e) {
-    const Qt::KeyboardModifiers m = e.modifiers() & ~Qt::KeypadModifier;
-    const int key = e.key();
-    if ((m & Qt::ControlModifier) && (m & Qt::ShiftModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
-        return true;
-    if (m == Qt::AltModifier && key >= Qt::Key_0 && key <= Qt::Key_9)
-        return true;
-    // Paste.
-    if (m == Qt::ShiftModifier && key == Qt::Key_Insert)
-        return true;
-    if (m == Qt::ControlModifier && (key == Qt::Key_PageUp || key == Qt::Key_PageDown || key == Qt::Key_Comma ||
-                                     key == Qt::Key_Equal || key == Qt::Key_Plus || key == Qt::Key_Minus ||
-                                     key == Qt::Key_0))
-        return true;
-    return false;
-}
-
-}  // namespace
-
 TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, TerminalOptions options,
                            platform::Scheduler& scheduler)
     : QWidget(parent), startupOptions_(std::move(options)), scheduler_(scheduler), displayTasks_(scheduler) {
@@ -66,7 +43,6 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     TerminalAccessible::install();
     if (font)
         frame_.setFontSet(std::move(*font));
-    semanticClickDelayNs_ = uint64_t(std::max(QApplication::doubleClickInterval(), 0)) * 1'000'000ull;
     setupScroller();
 
     textBlinkTimer_.setInterval(textBlinkIntervalMs);
@@ -84,17 +60,17 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     // starts with the options' grid.
     setupTerminalObjects(QSizeF(0, 0));
     setupEditActions();
-    setupFindActions();
-    setupProgressBar();
+    find_ = std::make_unique<FindController>(*this, [this] { redrawAll(); });
+    applyCommandKeys();
+    notices_ = std::make_unique<BellAndProgress>(*this, scheduler_);
     updateScroller();
 }
 
 TerminalView::~TerminalView() {
     gpu_.reset();
     textBlinkTimer_.stop();
-    cancelTask(autoScrollTask_);
-    cancelTask(semanticClickTask_);
-    cancelTask(progressTimeoutTask_);
+    pointer_.cancelDeferred();
+    cancelTask(scrollerHideTask_);
     // The service outlives nothing it points at: drop it before the terminal.
     selection_.reset();
     search_.reset();
@@ -114,7 +90,7 @@ QSizeF TerminalView::computeCellDimension() const {
 }
 
 qreal TerminalView::reservedScrollerWidth() const {
-    return scroller_ ? qreal(scroller_->sizeHint().width()) : 0;
+    return scroller_ && scrollerStyle_ == ScrollerStyle::legacy ? qreal(scroller_->sizeHint().width()) : 0;
 }
 
 qreal TerminalView::availableGridWidth(qreal width) const { return std::max<qreal>(width - reservedScrollerWidth(), 0); }
@@ -245,27 +221,42 @@ QColor TerminalView::effectiveNativeBackground() const {
 }
 
 QColor TerminalView::effectiveCaretColor() const {
-    return cursorColorIsDefault_ ? effectiveNativeForeground() : caretColor_;
+    return programCaretColor_.value_or(caretColor_.value_or(effectiveNativeForeground()));
 }
 
-QColor TerminalView::effectiveCaretTextColor() const {
-    if (cursorTextColorIsDefault_)
-        return effectiveNativeBackground();
-    return caretTextColor_.value_or(effectiveNativeForeground());
-}
+QColor TerminalView::effectiveCaretTextColor() const { return caretTextColor_.value_or(effectiveNativeBackground()); }
 
 void TerminalView::setCaretColor(const QColor& c) {
-    cursorColorIsDefault_ = false;
+    // The host's colour is what a program's reset returns to.
     caretColor_ = c;
-    if (caret_)
-        caret_->update();
+    programCaretColor_.reset();
+    caretColorsChanged();
 }
 
 void TerminalView::setCaretTextColor(const std::optional<QColor>& c) {
-    cursorTextColorIsDefault_ = !c.has_value();
     caretTextColor_ = c;
+    caretColorsChanged();
+}
+
+void TerminalView::caretColorsChanged() {
     if (caret_)
         caret_->update();
+    // The renderer's caret has no change of its own to wait for.
+    queueGpuDisplay();
+}
+
+bool TerminalView::caretViewTracksFocus() const { return caret_->tracksFocus(); }
+
+void TerminalView::setCaretViewTracksFocus(bool on) {
+    caret_->setTracksFocus(on);
+    queueGpuDisplay();
+}
+
+void TerminalView::applySystemTextColors() {
+    const QPalette& colors = palette();
+    setNativeForegroundColor(colors.color(QPalette::Active, QPalette::Text));
+    // The terminal reports the change back and the view repaints from it.
+    setNativeBackgroundColor(colors.color(QPalette::Active, QPalette::Base));
 }
 
 bool TerminalView::useBrightColors() const { return frame_.attributes().useBrightColors(); }
@@ -298,7 +289,8 @@ void TerminalView::feed(std::span<const uint8_t> bytes) {
     if (allowMouseReporting_)
         selection_->setActive(false);
     terminal_->feed(bytes);
-    if (shouldDisplayImmediately()) {
+    const uint64_t sinceInput = outputSinceInput_.fetch_add(bytes.size(), std::memory_order_relaxed) + bytes.size();
+    if (shouldDisplayImmediately() && sinceInput <= interactiveOutputBytes) {
         // An echo of typing: painted in this turn of the event loop, only
         // the changed rows and the caret.
         paintNow_ = isVisible() && QThread::currentThread() == thread();
@@ -314,6 +306,7 @@ void TerminalView::feed(std::string_view text) {
 
 void TerminalView::send(std::span<const uint8_t> bytes) {
     lastUserInputUptimeNs_.store(scheduler_.nowNs(), std::memory_order_relaxed);
+    outputSinceInput_.store(0, std::memory_order_relaxed);
     ensureCaretIsVisible();
     Buffer& active = *terminal_->buffer;
     if (terminal_->scanUserInputForSubmission(bytes) && active.semanticInput == SemanticInputState::armed)
@@ -582,17 +575,16 @@ void TerminalView::redrawAll() {
 }
 
 void TerminalView::setupEditActions() {
-    auto make = [this](QAction*& slot, const char* text, QKeySequence keys, auto handler) {
+    // Their keys come from the command keys once the find actions exist too.
+    auto make = [this](QAction*& slot, const char* text, auto handler) {
         slot = new QAction(QString::fromLatin1(text), this);
-        slot->setShortcut(keys);
         slot->setShortcutContext(Qt::WidgetShortcut);
         connect(slot, &QAction::triggered, this, handler);
         addAction(slot);
     };
-    make(copyAction_, "Copy", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), [this] { copy(); });
-    make(pasteAction_, "Paste", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), [this] { paste(); });
-    make(pasteInsertAction_, "Paste", QKeySequence(Qt::SHIFT | Qt::Key_Insert), [this] { paste(); });
-    make(selectAllAction_, "Select All", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] { selectAll(); });
+    make(copyAction_, "Copy", [this] { copy(); });
+    make(pasteAction_, "Paste", [this] { paste(); });
+    make(selectAllAction_, "Select All", [this] { selectAll(); });
     // Every right press reaches mousePressEvent, which reports it or opens the menu.
     setContextMenuPolicy(Qt::PreventContextMenu);
     updateEditActions();
@@ -621,7 +613,7 @@ QMenu* TerminalView::showContextMenu(QPoint globalPos) {
     mirror(pasteAction_, data && data->hasText());
     mirror(selectAllAction_, true);
     menu->addSeparator();
-    if (QAction* find = findAction(1))
+    if (QAction* find = findAction(FindCommand::showFindBar))
         mirror(find, true);
     contextMenu_ = menu;
     menu->popup(globalPos);
@@ -630,10 +622,35 @@ QMenu* TerminalView::showContextMenu(QPoint globalPos) {
 
 QMenu* TerminalView::contextMenu() const { return contextMenu_; }
 
+void TerminalView::setCommandKeys(std::vector<ViewKeyBinding> bindings) {
+    keyboard_.setCommandKeys(std::move(bindings));
+    applyCommandKeys();
+}
+
+void TerminalView::applyCommandKeys() {
+    const auto bind = [this](QAction* action, ViewCommand command) {
+        if (!action)
+            return;
+        QList<QKeySequence> keys;
+        for (const KeyChord& chord : keyboard_.chordsFor(command))
+            keys.append(chord.sequence());
+        // The first is the one menus show.
+        action->setShortcuts(keys);
+    };
+    bind(copyAction_, ViewCommand::copy);
+    bind(pasteAction_, ViewCommand::paste);
+    bind(selectAllAction_, ViewCommand::selectAll);
+    bind(findAction(FindCommand::showFindBar), ViewCommand::showFindBar);
+    bind(findAction(FindCommand::findNext), ViewCommand::findNext);
+    bind(findAction(FindCommand::findPrevious), ViewCommand::findPrevious);
+    bind(findAction(FindCommand::useSelectionForFind), ViewCommand::useSelectionForFind);
+}
+
 void TerminalView::updateEditActions() {
     if (copyAction_)
         copyAction_->setEnabled(selection_ && selection_->active());
-    updateFindActions();
+    if (find_)
+        find_->updateActions();
 }
 
 std::string TerminalView::clipboardText(QClipboard::Mode mode) const {
@@ -701,8 +718,7 @@ void TerminalView::insertText(std::string_view text, bool isPaste, char pasteLin
         send(asBytes(text));
         return;
     }
-    kittyIsComposing_ = false;
-    sendKittyKeyEvent(kittyTextEvent(text));
+    keyboard_.sendKittyText(text);
 }
 
 // --- scrolling -------------------------------------------------------------------------------
@@ -740,10 +756,47 @@ void TerminalView::setupScroller() {
         scroller_->setFocusPolicy(Qt::NoFocus);
         scroller_->setCursor(Qt::ArrowCursor);
         connect(scroller_, &QAbstractSlider::actionTriggered, this, [this](int action) { scrollerAction(action); });
+        // A released knob may hide again.
+        connect(scroller_, &QAbstractSlider::sliderReleased, this, [this] { hideOverlayScrollerWhenIdle(); });
     }
     scroller_->setEnabled(false);
     scroller_->setRange(0, 0);
+    scroller_->setVisible(scrollerStyle_ == ScrollerStyle::legacy);
     layoutScroller();
+}
+
+void TerminalView::setScrollerStyle(ScrollerStyle style) {
+    scrollerStyle_ = style;
+    cancelTask(scrollerHideTask_);
+    scroller_->setVisible(style == ScrollerStyle::legacy);
+    layoutScroller();
+    // The grid gains or gives up the bar's width.
+    if (width() > 0 && height() > 0)
+        processSizeChange(QSizeF(size()));
+    updateScroller();
+    markFullScreenDirty();
+    update();
+}
+
+void TerminalView::revealOverlayScroller() {
+    if (scrollerStyle_ != ScrollerStyle::overlay || !canScroll())
+        return;
+    scroller_->show();
+    hideOverlayScrollerWhenIdle();
+}
+
+void TerminalView::hideOverlayScrollerWhenIdle() {
+    if (scrollerStyle_ != ScrollerStyle::overlay)
+        return;
+    cancelTask(scrollerHideTask_);
+    scrollerHideTask_ = runAfter(overlayScrollerHideDelayNs, [this] {
+        scrollerHideTask_ = 0;
+        // Kept while the pointer rests on it or holds its knob.
+        if (scroller_->underMouse() || scroller_->isSliderDown())
+            hideOverlayScrollerWhenIdle();
+        else
+            scroller_->hide();
+    });
 }
 
 void TerminalView::layoutScroller() {
@@ -759,6 +812,10 @@ void TerminalView::updateScroller() {
     const bool scrollable = canScroll();
     const int max = scrollable ? maxScroll() : 0;
     scroller_->setEnabled(scrollable);
+    if (!scrollable && scrollerStyle_ == ScrollerStyle::overlay) {
+        cancelTask(scrollerHideTask_);
+        scroller_->hide();
+    }
     // Knob proportion = pageStep / (range + pageStep): rows / lines.
     scroller_->setPageStep(std::max(terminal_->rows, 1));
     scroller_->setSingleStep(1);
@@ -801,6 +858,7 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility) {
     if (terminalDelegate_)
         terminalDelegate_->scrolled(*this, scrollPosition());
     updateScroller();
+    revealOverlayScroller();
     update();
 }
 
@@ -859,21 +917,6 @@ void TerminalView::pageDown() {
         scrollDown(terminal_->rows);
 }
 
-// Shift with the Page keys, Home and End pages the normal screen's scrollback
-// whatever the cursor-key mode, as Linux terminals do; the alternate screen
-// has none, so there the keys go to the program.
-bool TerminalView::scrollbackKey(int key, Qt::KeyboardModifiers modifiers) {
-    if ((modifiers & ~Qt::KeypadModifier) != Qt::ShiftModifier || terminal_->isCurrentBufferAlternate())
-        return false;
-    switch (key) {
-    case Qt::Key_PageUp: scrollUp(terminal_->rows); return true;
-    case Qt::Key_PageDown: scrollDown(terminal_->rows); return true;
-    case Qt::Key_Home: scrollTo(0, true); return true;
-    case Qt::Key_End: scrollTo(maxScroll(), true); return true;
-    default: return false;
-    }
-}
-
 void TerminalView::ensureCaretIsVisible() {
     if (terminal_->synchronizedOutputActive)
         return;
@@ -897,10 +940,9 @@ RowContext TerminalView::rowContext() const {
     context.bidi = bidiHostPolicy_ == BidiHostPolicy::respectTerminal;
     context.maximumBidiParagraphRows = terminal_->options().maximumBidiParagraphRows;
     context.clusterScalars = clusterScalars();
-    if (linkHighlightRange_)
-        context.linkColumns = [this](int bufferRow) { return linkColumns(bufferRow); };
-    context.underlineAllLinks = linkHighlightMode_ == LinkHighlightMode::always ||
-                                (linkHighlightMode_ == LinkHighlightMode::alwaysWithModifier && commandActive_);
+    if (links_.highlightRange())
+        context.linkColumns = [links = &links_](int bufferRow) { return links->columns(bufferRow); };
+    context.underlineAllLinks = links_.underlinesAll();
     context.customBlockGlyphs = customBlockGlyphs_;
     return context;
 }
@@ -1068,7 +1110,7 @@ bool TerminalView::enableGpuRenderer(bool on) {
         return true;
     }
     if (!gpu_)
-        gpu_ = std::make_unique<GpuTerminalHost>(*this, scheduler_);
+        gpu_ = std::make_unique<GpuTerminalHost>(gpuAccess(), scheduler_);
     return gpu_->enable();
 }
 
@@ -1103,8 +1145,8 @@ void TerminalView::resizeEvent(QResizeEvent* event) {
     resizeFollowedResize_ = lastResizeNs_ && now - *lastResizeNs_ < liveResizeIntervalNs;
     lastResizeNs_ = now;
     layoutScroller();
-    updateProgressBarFrame();
-    layoutFindBar();
+    notices_->layoutProgressBar();
+    find_->layoutBar();
     if (!cellDimension_) {
         if (gpu_)
             gpu_->layout();
@@ -1129,90 +1171,18 @@ void TerminalView::resizeEvent(QResizeEvent* event) {
     }
 }
 
-KeyModes TerminalView::keyModes() const {
-    KeyModes modes;
-    modes.applicationCursor = terminal_->applicationCursor;
-    modes.applicationKeypad = terminal_->applicationKeypad;
-    modes.optionAsMetaKey = optionAsMetaKey_;
-    modes.backspaceSendsControlH = backspaceSendsControlH_;
-    return modes;
-}
-
-namespace {
-
-bool isModifierKey(int key) {
-    switch (key) {
-    case Qt::Key_Shift:
-    case Qt::Key_Control:
-    case Qt::Key_Alt:
-    case Qt::Key_AltGr:
-    case Qt::Key_Meta:
-    case Qt::Key_Super_L:
-    case Qt::Key_Super_R:
-    case Qt::Key_Hyper_L:
-    case Qt::Key_Hyper_R:
-    case Qt::Key_CapsLock:
-    case Qt::Key_NumLock: return true;
-    default: return false;
-    }
-}
-
-}  // namespace
-
 void TerminalView::keyReleaseEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Control)
-        setCommandActive(false);
-    if (terminal_->keyboardEnhancementFlags().rawValue != 0)
-        kittyKeyRelease(event);
+    keyboard_.release(event);
     QWidget::keyReleaseEvent(event);
 }
 
-void TerminalView::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Control)
-        setCommandActive(true);
-    if (scrollbackKey(event->key(), event->modifiers())) {
-        event->accept();
-        return;
-    }
-    // Every key drops the selection; modifiers alone are no key (Ctrl+Shift+C
-    // must still find it).
-    if (!isModifierKey(event->key()))
-        selection_->setActive(false);
-    // Kitty keyboard programs get the key itself; the others the arrow that
-    // matches what the row shows.
-    if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
-        terminal_->keyboardEnhancementFlags().rawValue == 0) {
-        sendBidiAwareArrow(event->key() == Qt::Key_Left);
-        event->accept();
-        return;
-    }
-    const KeyResult result = encodeKey(KeyInput{event->key(), event->modifiers(), event->text()}, keyModes());
-    if (terminal_->keyboardEnhancementFlags().rawValue != 0 && result.action != KeyAction::toggleOptionAsMeta) {
-        if (kittyKeyPress(event))
-            event->accept();
-        else
-            event->ignore();
-        return;
-    }
-    switch (result.action) {
-    case KeyAction::send:
-        send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(result.bytes.data()), result.bytes.size()));
-        event->accept();
-        return;
-    case KeyAction::toggleOptionAsMeta:
-        optionAsMetaKey_ = !optionAsMetaKey_;
-        event->accept();
-        return;
-    case KeyAction::none: event->ignore(); return;
-    }
-}
+void TerminalView::keyPressEvent(QKeyEvent* event) { keyboard_.press(event); }
 
 bool TerminalView::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::ShortcutOverride: {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (!isWindowChord(*key)) {
+        if (keyboard_.claimsShortcutOverride(*key)) {
             key->accept();
             return true;
         }
@@ -1299,11 +1269,6 @@ void TerminalView::setTerminalTitle(Terminal&, const std::string& title) {
         terminalDelegate_->setTerminalTitle(*this, title);
 }
 
-void TerminalView::sizeChanged(Terminal& source) {
-    if (terminalDelegate_)
-        terminalDelegate_->sizeChanged(*this, source.cols, source.rows);
-}
-
 void TerminalView::send(Terminal&, std::span<const uint8_t> data) {
     // Replies of the terminal: no input time stamp, no scrolling.
     if (terminalDelegate_)
@@ -1353,6 +1318,8 @@ void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {
 void TerminalView::cursorStyleChanged(Terminal&, CursorStyle) {
     if (caret_)
         caret_->updateAnimations();
+    // The renderer's caret: a new shape, and its blink starts or stops.
+    queueGpuDisplay();
 }
 
 void TerminalView::hostCurrentDirectoryUpdated(Terminal& source) {
@@ -1380,13 +1347,9 @@ void TerminalView::setBackgroundColor(Terminal&, const Color& color) {
 
 void TerminalView::setCursorColor(Terminal& source, const std::optional<Color>& color) {
     TerminalDelegate::setCursorColor(source, color);
-    if (color) {
-        setCaretColor(colorToQColor(*color));
-    } else {
-        cursorColorIsDefault_ = true;
-        if (caret_)
-            caret_->update();
-    }
+    // A reset uncovers the host's colour.
+    programCaretColor_ = color ? std::optional<QColor>(colorToQColor(*color)) : std::nullopt;
+    caretColorsChanged();
 }
 
 void TerminalView::inlineContentReceived(Terminal&, std::span<const uint8_t> content) {

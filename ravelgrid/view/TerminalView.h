@@ -13,9 +13,15 @@
 #include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/ImageInsertion.h"
 #include "ravelgrid/view/MarkedTextOverlay.h"
+#include "ravelgrid/view/BellAndProgress.h"
 #include "ravelgrid/view/BellStyle.h"
+#include "ravelgrid/view/FindController.h"
 #include "ravelgrid/view/KeyEncoder.h"
+#include "ravelgrid/view/TerminalViewKeyboard.h"
+#include "ravelgrid/view/ViewKeys.h"
+#include "ravelgrid/view/LinkHover.h"
 #include "ravelgrid/view/LinkOptions.h"
+#include "ravelgrid/view/PointerInput.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
 
@@ -43,7 +49,6 @@
 class QAction;
 class QMenu;
 class QLabel;
-class QVariantAnimation;
 class QMouseEvent;
 class QScrollBar;
 class QWheelEvent;
@@ -53,6 +58,7 @@ namespace ravelgrid {
 class CaretView;
 class DebugOverlay;
 class FindBar;
+class GpuHostedView;
 class GpuTerminalHost;
 class ProgressBarView;
 class MarkedTextOverlay;
@@ -69,6 +75,9 @@ public:
     static constexpr uint64_t displayCoalescingNs = 16'670'000;
     // Output this soon after user input is drawn at once.
     static constexpr uint64_t interactiveInputDisplayWindowNs = 150'000'000;
+    // Output past this much since the last user input is a flood rather than
+    // an echo: it waits for the coalesced pass even inside that window.
+    static constexpr uint64_t interactiveOutputBytes = 32768;
     static constexpr int textBlinkIntervalMs = 700;
 
     explicit TerminalView(QWidget* parent = nullptr, std::optional<FontSet> font = std::nullopt,
@@ -87,8 +96,9 @@ public:
     void resetToDefaultFont();
     qreal lineSpacing() const { return lineSpacing_; }
     void setLineSpacing(qreal spacing);
-    bool fontSmoothing() const { return fontSmoothing_; }
-    void setFontSmoothing(bool on) { fontSmoothing_ = on; }
+    // Off: text is drawn without antialiasing, on both paths.
+    bool fontSmoothing() const { return frame_.fontSmoothing(); }
+    void setFontSmoothing(bool on);
     std::optional<QSizeF> cellDimension() const { return cellDimension_; }
     QSizeF computeCellDimension() const;
     qreal backingScale() const;
@@ -110,8 +120,17 @@ public:
     QColor effectiveNativeBackground() const;
     QColor effectiveCaretColor() const;
     QColor effectiveCaretTextColor() const;
+    // The host's caret colours. A program's own caret colour (OSC 12) is
+    // shown instead until the program resets it or the host sets another.
     void setCaretColor(const QColor& c);
     void setCaretTextColor(const std::optional<QColor>& c);
+    // Whether the caret shows the focus (a hollow, steady box without it);
+    // otherwise it is drawn as focused. Both renderers follow it.
+    bool caretViewTracksFocus() const;
+    void setCaretViewTracksFocus(bool on);
+    // The desktop's text colours (the palette's text and base) as the
+    // default foreground and background.
+    void applySystemTextColors();
     bool useBrightColors() const;
     void setUseBrightColors(bool on);
     QColor selectedTextBackgroundColor() const { return selectedTextBackground_; }
@@ -161,10 +180,18 @@ public:
     void setDebugOverlay(DebugOverlay* overlay);
 
     // --- options -------------------------------------------------------------------
-    bool optionAsMetaKey() const { return optionAsMetaKey_; }
-    void setOptionAsMetaKey(bool on) { optionAsMetaKey_ = on; }
-    bool backspaceSendsControlH() const { return backspaceSendsControlH_; }
-    void setBackspaceSendsControlH(bool on) { backspaceSendsControlH_ = on; }
+    bool optionAsMetaKey() const { return keyboard_.optionAsMetaKey(); }
+    void setOptionAsMetaKey(bool on) { keyboard_.setOptionAsMetaKey(on); }
+    bool backspaceSendsControlH() const { return keyboard_.backspaceSendsControlH(); }
+    void setBackspaceSendsControlH(bool on) { keyboard_.setBackspaceSendsControlH(on); }
+    // The chords the host's window keeps for itself (none by default): they
+    // are left to its shortcuts and never reach the program.
+    const std::vector<KeyChord>& reservedKeys() const { return keyboard_.reservedKeys(); }
+    void setReservedKeys(std::vector<KeyChord> chords) { keyboard_.setReservedKeys(std::move(chords)); }
+    // The chords of the view's own commands (defaultViewKeyBindings unless
+    // the host sets others): its actions, its menu and the scrollback keys.
+    const std::vector<ViewKeyBinding>& commandKeys() const { return keyboard_.commandKeys(); }
+    void setCommandKeys(std::vector<ViewKeyBinding> bindings);
     bool allowMouseReporting() const { return allowMouseReporting_; }
     void setAllowMouseReporting(bool on) { allowMouseReporting_ = on; }
     // respectTerminal lays rows out by the terminal's bidirectional settings
@@ -182,16 +209,14 @@ public:
     // Keyboard focus in the active window: what the caret shows.
     bool caretFocused() const;
 
-    BellStyle bellStyle() const { return bellStyle_; }
-    void setBellStyle(BellStyle style) { bellStyle_ = style; }
-    // A bell flood beeps and flashes at most once per this interval.
-    static constexpr uint64_t bellIntervalNs = 100'000'000;
-    static constexpr int visualBellDurationMs = 200;
-    static constexpr qreal visualBellPeakOpacity = 0.35;
-    // Flashes the view; a flash already running starts over.
-    void flashVisualBell();
-    bool visualBellActive() const;
-    qreal visualBellOpacity() const;
+    BellStyle bellStyle() const { return notices_->bellStyle(); }
+    void setBellStyle(BellStyle style) { notices_->setBellStyle(style); }
+    static constexpr uint64_t bellIntervalNs = BellAndProgress::bellIntervalNs;
+    static constexpr int visualBellDurationMs = BellAndProgress::visualBellDurationMs;
+    static constexpr qreal visualBellPeakOpacity = BellAndProgress::visualBellPeakOpacity;
+    void flashVisualBell() { notices_->flash(); }
+    bool visualBellActive() const { return notices_->flashActive(); }
+    qreal visualBellOpacity() const { return notices_->flashOpacity(); }
     // One cell in whole device pixels (the rule every pixel report shares).
     QSize cellSizeInDevicePixels() const;
     // The answer to CSI t: the text-area and cell pixel reports; a resize
@@ -211,8 +236,8 @@ public:
     void clearSelectionOnFontChange();
 
     // --- edit actions ----------------------------------------------------------------
-    // Copy (Ctrl+Shift+C, only with a selection), Paste (Ctrl+Shift+V and
-    // Shift+Insert) and Select All (Ctrl+Shift+A).
+    // Copy (only with a selection), Paste and Select All, on the command keys
+    // (Ctrl+Shift+C; Ctrl+Shift+V and Shift+Insert; Ctrl+Shift+A by default).
     QAction* copyAction() const { return copyAction_; }
     QAction* pasteAction() const { return pasteAction_; }
     QAction* selectAllAction() const { return selectAllAction_; }
@@ -232,14 +257,22 @@ public:
 
     // --- scrolling -----------------------------------------------------------------
     QScrollBar* scroller() const { return scroller_; }
+    // legacy: the bar is always shown, beside the grid. overlay: the grid
+    // takes the whole width and the bar shows over it only while the
+    // viewport moves or the pointer is on it.
+    enum class ScrollerStyle { legacy, overlay };
+    static constexpr uint64_t overlayScrollerHideDelayNs = 1'000'000'000;
+    ScrollerStyle scrollerStyle() const { return scrollerStyle_; }
+    void setScrollerStyle(ScrollerStyle style);
     void updateScroller();
     int maxScroll() const;
     bool canScroll() const;
     double scrollThumbsize() const;
     void pageUp();
     void pageDown();
-    // Shift+PageUp/PageDown/Home/End on the normal screen; false for any other key.
-    bool scrollbackKey(int key, Qt::KeyboardModifiers modifiers);
+    // The scrollback command keys (Shift+PageUp/PageDown/Home/End by default)
+    // on the normal screen; false for any other key.
+    bool scrollbackKey(int key, Qt::KeyboardModifiers modifiers) { return keyboard_.scrollbackKey(key, modifiers); }
     void scrollUp(int lines);
     void scrollDown(int lines);
     void scrollTo(int row, bool notifyAccessibility = false);
@@ -251,41 +284,49 @@ public:
 
     // --- mouse -----------------------------------------------------------------------
     static constexpr uint64_t autoScrollIntervalNs = 50'000'000;
-    qreal scrollSensitivity() const { return scrollSensitivity_; }
-    void setScrollSensitivity(qreal s) { scrollSensitivity_ = (s > 0 && std::isfinite(s)) ? s : 1.0; }
-    qreal scrollAccumulator() const { return scrollAccumulator_; }
+    qreal scrollSensitivity() const { return pointer_.scrollSensitivity(); }
+    // Writes below the floor (NaN too) store the floor; the ceiling keeps
+    // the wheel arithmetic finite.
+    static constexpr qreal minScrollSensitivity = 0.05;
+    static constexpr qreal maxScrollSensitivity = 1000;
+    void setScrollSensitivity(qreal s) { pointer_.setScrollSensitivity(s); }
+    qreal scrollAccumulator() const { return pointer_.scrollAccumulator(); }
     // Rows an auto-scroll tick moves for a pointer this many rows outside.
-    static int calcScrollingVelocity(int delta, int rows);
-    int autoScrollDelta() const { return autoScrollDelta_; }
-    bool autoScrollRunning() const { return autoScrollRunning_; }
-    void stopSelectionAutoScrollTimer();
+    static int calcScrollingVelocity(int delta, int rows) { return PointerInput::calcScrollingVelocity(delta, rows); }
+    int autoScrollDelta() const { return pointer_.autoScrollDelta(); }
+    bool autoScrollRunning() const { return pointer_.autoScrollRunning(); }
+    void stopSelectionAutoScrollTimer() { pointer_.stopAutoScroll(); }
     // How long a click on a prompt waits for a second click.
-    uint64_t semanticClickCoalescingDelayNs() const { return semanticClickDelayNs_; }
-    void setSemanticClickCoalescingDelayNs(uint64_t ns) { semanticClickDelayNs_ = ns; }
-    int semanticDeferralScheduleCount() const { return semanticDeferralScheduleCount_; }
-    bool semanticClickPending() const { return pendingSemanticClick_ != 0; }
-    bool commandActive() const { return commandActive_; }
+    uint64_t semanticClickCoalescingDelayNs() const { return pointer_.semanticClickDelayNs(); }
+    void setSemanticClickCoalescingDelayNs(uint64_t ns) { pointer_.setSemanticClickDelayNs(ns); }
+    int semanticDeferralScheduleCount() const { return pointer_.semanticDeferralScheduleCount(); }
+    bool semanticClickPending() const { return pointer_.semanticClickPending(); }
+    bool commandActive() const { return links_.modifierHeld(); }
     bool shouldTrackMouse() const;
 
     // --- links ---------------------------------------------------------------------------
-    LinkReporting linkReporting() const { return linkReporting_; }
-    void setLinkReporting(LinkReporting r) { linkReporting_ = r; }
-    LinkHighlightMode linkHighlightMode() const { return linkHighlightMode_; }
+    LinkReporting linkReporting() const { return links_.reporting(); }
+    void setLinkReporting(LinkReporting r) { links_.setReporting(r); }
+    LinkHighlightMode linkHighlightMode() const { return links_.mode(); }
     void setLinkHighlightMode(LinkHighlightMode mode);
-    const std::optional<std::vector<LinkMatch::RowRange>>& linkHighlightRange() const { return linkHighlightRange_; }
-    QLabel* urlPreview() const { return urlPreview_; }
+    const std::optional<std::vector<LinkMatch::RowRange>>& linkHighlightRange() const { return links_.highlightRange(); }
+    QLabel* urlPreview() const { return links_.preview(); }
     // The OSC 8 payload of a cell (the right half of a wide character belongs to its link).
     std::optional<std::string> linkAtPosition(int col, int bufferRow) const;
     // The URI (everything after the first ";") and the "key=value" params before it.
     static std::optional<std::pair<std::string, std::map<std::string, std::string>>> urlPreviewText(
         std::string_view payload);
-    void showUrlPreview(const std::string& payload);
-    void hideUrlPreview();
+    void showUrlPreview(const std::string& payload) { links_.showPreview(payload); }
+    void hideUrlPreview() { links_.hidePreview(); }
     // nullopt: Ctrl as the view last saw it.
-    void updateLinkHighlight(Position grid, std::optional<bool> modifierHeld = std::nullopt);
+    void updateLinkHighlight(Position grid, std::optional<bool> modifierHeld = std::nullopt) {
+        links_.updateHighlight(grid, modifierHeld);
+    }
     // The link a click at a buffer position opens, with its params.
     std::optional<std::pair<std::string, std::map<std::string, std::string>>> handleMouseUpAction(Position grid,
-                                                                                                   bool ctrlHeld);
+                                                                                                   bool ctrlHeld) {
+        return links_.clickTarget(grid, ctrlHeld);
+    }
     static QFont tryUrlFont();
     // Opens a link the safe way: web and mail from anywhere, files only from a
     // trusted session; a disguised OSC 8 link, or a target hiding characters,
@@ -295,36 +336,37 @@ public:
     std::optional<QUrl> resolveLinkURL(const std::string& link);
 
     // --- find ------------------------------------------------------------------------------
-    FindBar* findBar() const { return findBar_; }
-    FindBar* ensureFindBar();
-    void showFindBar(bool useSelection);
-    void hideFindBar();
-    void findNext();
-    void findPrevious();
-    void useSelectionForFind();
+    FindBar* findBar() const { return find_->bar(); }
+    FindBar* ensureFindBar() { return find_->ensureBar(); }
+    void showFindBar(bool useSelection) { find_->showBar(useSelection); }
+    void hideFindBar() { find_->hideBar(); }
+    void findNext() { find_->findNext(); }
+    void findPrevious() { find_->findPrevious(); }
+    void useSelectionForFind() { find_->useSelectionForFind(); }
     // The find string every view shares (the stand-in for a find pasteboard).
-    static QString findString();
-    static void setFindString(const QString& term);
-    void handleFindBarSearchChanged(const QString& term);
-    void handleFindBarOptionsChanged(const SearchOptions& options);
-    bool findNextMatch(const std::string& term, const SearchOptions& options, bool scroll);
-    bool findPreviousMatch(const std::string& term, const SearchOptions& options, bool scroll);
-    std::pair<int, int> findMatchSummary(const std::string& term, const SearchOptions& options, int limit);
-    // The find commands by their menu tags: 1 show, 2 next, 3 previous,
-    // 7 use selection, 11 hide. Others do nothing.
-    void performFindAction(int tag);
-    bool findActionEnabled(int tag) const;
-    const QString& findBarTerm() const { return findBarTerm_; }
-    // The action bound to a find tag's key (Ctrl+Shift+F/G/H/E; Escape in the bar).
-    QAction* findAction(int tag) const;
+    static QString findString() { return FindController::findString(); }
+    static void setFindString(const QString& term) { FindController::setFindString(term); }
+    void handleFindBarSearchChanged(const QString& term) { find_->termChanged(term); }
+    bool findNextMatch(const std::string& term, const SearchOptions& options, bool scroll) {
+        return find_->findMatch(term, options, scroll, true);
+    }
+    bool findPreviousMatch(const std::string& term, const SearchOptions& options, bool scroll) {
+        return find_->findMatch(term, options, scroll, false);
+    }
+    std::pair<int, int> findMatchSummary(const std::string& term, const SearchOptions& options, int limit) {
+        return find_->matchSummary(term, options, limit);
+    }
+    void performFindAction(FindCommand command) { find_->perform(command); }
+    bool findActionEnabled(FindCommand command) const { return find_->enabled(command); }
+    QAction* findAction(FindCommand command) const { return find_->action(command); }
 
     // --- progress -----------------------------------------------------------------------
-    static constexpr uint64_t progressReportTimeoutNs = 15'000'000'000ull;
-    ProgressBarView* progressBarView() const { return progressBar_; }
-    void applyProgressReport(const ProgressReport& report);
-    std::optional<uint8_t> resolveProgress(const ProgressReport& report);
-    std::optional<uint8_t> lastProgressValue() const { return lastProgressValue_; }
-    void clearProgressReport();
+    static constexpr uint64_t progressReportTimeoutNs = BellAndProgress::progressReportTimeoutNs;
+    ProgressBarView* progressBarView() const { return notices_->progressBar(); }
+    void applyProgressReport(const ProgressReport& report) { notices_->applyProgressReport(report); }
+    std::optional<uint8_t> resolveProgress(const ProgressReport& report) { return notices_->resolveProgress(report); }
+    std::optional<uint8_t> lastProgressValue() const { return notices_->lastProgressValue(); }
+    void clearProgressReport() { notices_->clearProgressReport(); }
 
     // Paints the frame for a rectangle; the widget's paint event and tests use it.
     void drawTerminalContents(QPainter& painter, const QRectF& dirty);
@@ -334,16 +376,16 @@ public:
 
     // --- input methods ---------------------------------------------------------------
     // Uncommitted text at the caret; empty text removes it.
-    void setMarkedText(const QString& text, int cursor = -1);
-    void unmarkText();
-    bool hasMarkedText() const { return !markedText_.isEmpty(); }
-    const QString& markedText() const { return markedText_; }
+    void setMarkedText(const QString& text, int cursor = -1) { keyboard_.setMarkedText(text, cursor); }
+    void unmarkText() { keyboard_.unmarkText(); }
+    bool hasMarkedText() const { return !keyboard_.markedText().isEmpty(); }
+    const QString& markedText() const { return keyboard_.markedText(); }
     // The overlay showing the marked text; null without marked text.
-    MarkedTextOverlay* markedTextOverlay() const { return markedOverlay_.get(); }
+    MarkedTextOverlay* markedTextOverlay() const { return keyboard_.markedTextOverlay(); }
     // Location and length as linear cell indices, row × cols + column, in
     // buffer rows: the selection, else the cursor with length 0.
     std::pair<int, int> selectedRange() const;
-    bool kittyIsComposing() const { return kittyIsComposing_; }
+    bool kittyIsComposing() const { return keyboard_.kittyIsComposing(); }
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
     // --- OpenGL --------------------------------------------------------------------
@@ -426,7 +468,11 @@ protected:
     bool focusNextPrevChild(bool) override { return false; }
 
 private:
-    friend class GpuTerminalHost;
+    // The OpenGL host's view of this one.
+    class GpuAccess;
+    GpuHostedView& gpuAccess();
+    friend class PointerInput;
+    friend class KeyboardInput;
     void setupTerminalObjects(QSizeF size);
     void resetFont();
     void resetCaches();
@@ -437,15 +483,6 @@ private:
     void updateTextBlinkTimer();
     void textBlinkTick();
     void markLinesDirty(const std::vector<int>& lines);
-    KeyModes keyModes() const;
-    // Kitty keyboard events; only while the flags are not 0.
-    bool kittyKeyPress(QKeyEvent* event);
-    void kittyKeyRelease(QKeyEvent* event);
-    std::optional<KittyKeyEvent> kittyKeyEvent(const QKeyEvent& event, KittyKeyboardEventType type,
-                                               std::optional<std::string> text) const;
-    KittyKeyEvent kittyTextEvent(std::string_view text) const;
-    bool sendKittyKeyEvent(const KittyKeyEvent& event);
-    void updateMarkedTextOverlay();
     RowContext rowContext() const;
     TerminalBidi::ClusterScalars clusterScalars() const;
     // A buffer row as shown under the bidi policy.
@@ -454,9 +491,16 @@ private:
     void setupScroller();
     void scrollerAction(int action);
     void layoutScroller();
+    // Overlay style: shows the bar and hides it again after a quiet while.
+    void revealOverlayScroller();
+    void hideOverlayScrollerWhenIdle();
+    // The caret's look changed: both renderers draw it again.
+    void caretColorsChanged();
     void updateUserScrolling(int row);
     void redrawAll();
     void setupEditActions();
+    // The command keys onto the edit and find actions.
+    void applyCommandKeys();
     void updateEditActions();
     void setPrimarySelection();
     std::string clipboardText(QClipboard::Mode mode) const;
@@ -466,59 +510,11 @@ private:
     platform::Scheduler::TaskId runAfter(uint64_t delayNs, std::function<void()> task);
     void cancelTask(platform::Scheduler::TaskId& id);
 
-    // Mouse reporting and gestures.
-    struct MouseHit {
-        Position grid;    // column, buffer row
-        QPoint pixels;    // from the top-left corner, clamped to the view
-    };
-    MouseHit calculateMouseHit(QPointF point) const;
-    bool shiftBypassesMouseReporting(Qt::KeyboardModifiers modifiers) const;
-    bool mouseReportingApplies(Qt::KeyboardModifiers modifiers) const;
-    int encodeMouseButton(int button, bool release, Qt::KeyboardModifiers modifiers) const;
-    void reportMouse(int code, const MouseHit& hit);
-    int countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs);
-    void handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers);
-    void handleSelectionDrag(QPointF point);
-    void autoScrollTick(uint64_t generation);
-    void runSemanticClick(uint64_t id, BufferLine* line, uint64_t generation, int col,
-                          SemanticPromptClickModifiers modifiers, SemanticPromptPointerSnapshot snapshot);
-    void cancelPendingSemanticClick();
-    int wheelLines(QWheelEvent* event, qreal cellHeight);
+    // Ctrl as the pointer and the links see it.
     void setCommandActive(bool on);
     void updateMouseTracking();
     // The one rule for motion events, also while the terminal is being made.
     bool shouldTrackMouse(MouseMode mode) const;
-    // A Ctrl+click here would open a link: the press is the link's, not the program's.
-    bool opensLinkOnCtrlClick(Position grid);
-    // Hands the link a click at the position opens to the delegate; false when there is none.
-    bool requestLinkOpen(Position grid, bool ctrlHeld);
-    // The link state under the pointer: the preview while Ctrl is held, and the highlight.
-    void followPointer(Position grid);
-    // Links.
-    void invalidateLinkHighlightRows(const std::optional<std::vector<LinkMatch::RowRange>>& before,
-                                     const std::optional<std::vector<LinkMatch::RowRange>>& after);
-    std::optional<std::pair<int, int>> linkColumns(int bufferRow) const;
-    std::optional<LinkMatch> linkUnder(Position grid, bool withImplicit);
-    std::string visibleLinkText(const LinkMatch& match);
-    // What a click on the link hands to the opener: an OSC 8 link's parsed
-    // target, else the link's text.
-    struct LinkTarget {
-        std::string url;
-        std::map<std::string, std::string> params;
-        bool fromPayload = false;
-    };
-    LinkTarget linkTarget(const LinkMatch& match, Position grid);
-    // Whether the opener would take the link: the one rule for showing a
-    // link as one and for opening it.
-    bool linkWouldOpen(const LinkMatch& match, const std::string& url);
-    // Find and progress.
-    void setupFindActions();
-    void setupProgressBar();
-    void updateProgressBarFrame();
-    void layoutFindBar();
-    bool runFind(const std::string& term, const SearchOptions& options, bool scroll, bool forward);
-    void updateFindActions();
-    void scheduleProgressReportTimeout();
 
     std::unique_ptr<Terminal> terminal_;
     std::shared_ptr<SelectionService> selection_;
@@ -531,21 +527,22 @@ private:
     FramePainter frame_;
     CaretView* caret_ = nullptr;  // a child widget
     QScrollBar* scroller_ = nullptr;  // a child widget
+    ScrollerStyle scrollerStyle_ = ScrollerStyle::overlay;
+    platform::Scheduler::TaskId scrollerHideTask_ = 0;
     QAction* copyAction_ = nullptr;
     QAction* pasteAction_ = nullptr;
-    QAction* pasteInsertAction_ = nullptr;
     QAction* selectAllAction_ = nullptr;
     QPointer<QMenu> contextMenu_;
     QTimer textBlinkTimer_;
 
     std::optional<QSizeF> cellDimension_;
     qreal lineSpacing_ = 1.0;
-    bool fontSmoothing_ = true;
 
     bool pendingDisplay_ = false;
     bool textBlinkVisible_ = true;
     bool applicationActive_ = true;
     std::atomic<uint64_t> lastUserInputUptimeNs_{0};
+    std::atomic<uint64_t> outputSinceInput_{0};
     bool notifyUpdateChanges_ = false;
     // Set while output in the interactive window is displayed: paint at once.
     bool paintNow_ = false;
@@ -556,31 +553,24 @@ private:
 
     bool settingFg_ = false;
     bool settingBg_ = false;
-    bool cursorColorIsDefault_ = true;
-    bool cursorTextColorIsDefault_ = true;
-    QColor caretColor_;
+    // Unset: the default (effective foreground, effective background).
+    std::optional<QColor> caretColor_;
     std::optional<QColor> caretTextColor_;
+    // The program's caret colour (OSC 12), over the host's until reset.
+    std::optional<QColor> programCaretColor_;
     QColor selectedTextBackground_ = QColor(0, 166, 178);
     QColor selectedTextForeground_ = QColor(0, 0, 0);
     bool customBlockGlyphs_ = true;
 
-    bool optionAsMetaKey_ = true;
-    bool backspaceSendsControlH_ = false;
     bool allowMouseReporting_ = true;
     BidiHostPolicy bidiHostPolicy_ = BidiHostPolicy::respectTerminal;
     bool processTrusted_ = false;
     bool sendingPaste_ = false;
     bool focused_ = false;
     ImageInsertion images_;
-    QString markedText_;
-    int markedCursor_ = -1;
-    std::unique_ptr<MarkedTextOverlay> markedOverlay_;
-    bool kittyIsComposing_ = false;
-    BellStyle bellStyle_ = BellStyle::sound;
-    std::optional<uint64_t> lastBeepNs_;
-    std::optional<uint64_t> lastFlashNs_;
-    QWidget* bellOverlay_ = nullptr;  // a child widget, made on the first flash
-    QVariantAnimation* bellAnimation_ = nullptr;  // owned by the overlay
+    // Keys, Option-as-Meta and the input method's marked text.
+    KeyboardInput keyboard_{*this};
+    std::unique_ptr<GpuHostedView> gpuAccess_;
     std::unique_ptr<GpuTerminalHost> gpu_;
     std::optional<double> gpuScaleFactorOverride_;
     bool pendingGpuDisplay_ = false;
@@ -588,61 +578,15 @@ private:
     std::optional<uint64_t> lastResizeNs_;
     bool resizeFollowedResize_ = false;
 
-    // Mouse state.
-    qreal scrollAccumulator_ = 0;
-    qreal scrollSensitivity_ = 1.0;
-    bool commandActive_ = false;
-    // Clicks are counted here, by the events' time stamps.
-    uint64_t lastClickNs_ = 0;
-    QPointF lastClickPoint_;
-    Qt::MouseButton lastClickButton_ = Qt::NoButton;
-    int clickCount_ = 0;
-    QPointF pressPoint_;
-    Qt::MouseButton pressButton_ = Qt::NoButton;
-    // Selection gestures.
-    int autoScrollDelta_ = 0;
-    bool autoScrollRunning_ = false;
-    uint64_t autoScrollGeneration_ = 0;
-    platform::Scheduler::TaskId autoScrollTask_ = 0;
-    platform::Scheduler::TaskId semanticClickTask_ = 0;
-    std::optional<QPointF> lastSelectionDragPoint_;
-    bool didSelectionDrag_ = false;
-    bool dragStarted_ = false;
-    SemanticPromptPointerSnapshot pointerPressSnapshot_;
-    uint64_t pendingSemanticClick_ = 0;  // 0: none
-    uint64_t semanticClickSequence_ = 0;
-    uint64_t semanticClickDelayNs_ = 0;
-    int semanticDeferralScheduleCount_ = 0;
+    // The link under the pointer, and the mouse and wheel (after the links it uses).
+    LinkHover links_{*this};
+    PointerInput pointer_{*this, links_, scheduler_};
 
-    // Links.
-    LinkReporting linkReporting_ = LinkReporting::implicit;
-    LinkHighlightMode linkHighlightMode_ = LinkHighlightMode::hoverWithModifier;
-    std::optional<std::vector<LinkMatch::RowRange>> linkHighlightRange_;
-    QLabel* urlPreview_ = nullptr;  // a child widget
-    std::optional<QPointF> lastPointer_;
-    // The explicit link a click is opening and the text it shows.
-    std::optional<std::pair<std::string, std::string>> clickedLink_;
-    // The opener's last answer for the link under the pointer: a file link
-    // is not looked at again on every move over it.
-    struct LinkVerdict {
-        std::vector<LinkMatch::RowRange> ranges;
-        std::string url;
-        bool opens = false;
-    };
-    std::optional<LinkVerdict> linkVerdict_;
-    // The left button went down with Ctrl on a link while the program takes the mouse.
-    bool linkPress_ = false;
+    // Find: the bar, the commands and their actions.
+    std::unique_ptr<FindController> find_;
 
-    // Find.
-    FindBar* findBar_ = nullptr;  // a child widget
-    QString findBarTerm_;
-    SearchOptions findBarOptions_;
-    std::vector<std::pair<int, QAction*>> findActions_;
-
-    // Progress.
-    ProgressBarView* progressBar_ = nullptr;  // a child widget
-    platform::Scheduler::TaskId progressTimeoutTask_ = 0;
-    std::optional<uint8_t> lastProgressValue_;
+    // The progress bar and the bell.
+    std::unique_ptr<BellAndProgress> notices_;
 };
 
 }  // namespace ravelgrid

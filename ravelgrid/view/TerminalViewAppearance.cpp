@@ -28,6 +28,17 @@ void TerminalView::setCustomBlockGlyphs(bool on) {
         caret_->update();
 }
 
+void TerminalView::setFontSmoothing(bool on) {
+    if (on == frame_.fontSmoothing())
+        return;
+    // The line cache is keyed by face, so the new faces shape afresh.
+    frame_.setFontSmoothing(on);
+    markFullScreenDirty();
+    queuePendingDisplay();
+    if (caret_)
+        caret_->update();
+}
+
 bool TerminalView::antiAliasCustomBlockGlyphs() const { return frame_.antiAliasCustomBlockGlyphs(); }
 
 void TerminalView::setAntiAliasCustomBlockGlyphs(bool on) {

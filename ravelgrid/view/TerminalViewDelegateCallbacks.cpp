@@ -1,12 +1,11 @@
-// The view's answers to the terminal that need more than a line: the bell and
-// its flash, pixel sizes and window commands.
+// The view's answers to the terminal that need more than a line: pixel sizes,
+// window commands, size changes and progress reports.
 #include "ravelgrid/view/TerminalView.h"
 
 #include "platform/Log.h"
 #include "ravelgrid/drawing/CellMetrics.h"
 
-#include <QPainter>
-#include <QVariantAnimation>
+#include <QThread>
 
 #include <string>
 
@@ -16,74 +15,9 @@ namespace {
 
 constexpr std::string_view logCategory = "ravelgrid.view";
 
-// The flash: a child over the whole view, painted in the foreground colour
-// at the animation's opacity, transparent to the pointer.
-class VisualBellOverlay final : public QWidget {
-public:
-    explicit VisualBellOverlay(TerminalView* view) : QWidget(view), view_(view) {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_TranslucentBackground);
-        setFocusPolicy(Qt::NoFocus);
-    }
-    qreal opacity = 0;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setOpacity(opacity);
-        painter.fillRect(rect(), view_->nativeForegroundColor());
-    }
-
-private:
-    TerminalView* view_;
-};
-
 }  // namespace
 
-void TerminalView::bell(Terminal&) {
-    // A flood of bells (cat of a binary) beeps and flashes once per interval.
-    const uint64_t now = scheduler_.nowNs();
-    auto due = [now](const std::optional<uint64_t>& last) { return !last || now < *last || now - *last >= bellIntervalNs; };
-    const bool audible = bellStyle_ == BellStyle::sound || bellStyle_ == BellStyle::soundAndVisual;
-    const bool visual = bellStyle_ == BellStyle::visual || bellStyle_ == BellStyle::soundAndVisual;
-    if (audible && due(lastBeepNs_)) {
-        lastBeepNs_ = now;
-        if (terminalDelegate_)
-            terminalDelegate_->bell(*this);
-    }
-    if (visual && due(lastFlashNs_)) {
-        lastFlashNs_ = now;
-        flashVisualBell();
-    }
-}
-
-void TerminalView::flashVisualBell() {
-    if (!bellOverlay_) {
-        auto* overlay = new VisualBellOverlay(this);
-        bellOverlay_ = overlay;
-        bellAnimation_ = new QVariantAnimation(overlay);
-        bellAnimation_->setDuration(visualBellDurationMs);
-        bellAnimation_->setStartValue(0.0);
-        bellAnimation_->setKeyValueAt(0.3, visualBellPeakOpacity);
-        bellAnimation_->setEndValue(0.0);
-        connect(bellAnimation_, &QVariantAnimation::valueChanged, overlay, [overlay](const QVariant& v) {
-            overlay->opacity = v.toReal();
-            overlay->update();
-        });
-        connect(bellAnimation_, &QVariantAnimation::finished, overlay, [overlay] { overlay->hide(); });
-    }
-    bellAnimation_->stop();
-    bellOverlay_->setGeometry(rect());
-    bellOverlay_->show();
-    bellOverlay_->raise();
-    bellAnimation_->start();
-}
-
-bool TerminalView::visualBellActive() const { return bellOverlay_ && bellOverlay_->isVisible(); }
-
-qreal TerminalView::visualBellOpacity() const {
-    return visualBellActive() ? static_cast<VisualBellOverlay*>(bellOverlay_)->opacity : 0.0;
-}
+void TerminalView::bell(Terminal&) { notices_->ring(); }
 
 QSize TerminalView::cellSizeInDevicePixels() const {
     return devicePixelCellSize(cellDimension_.value_or(QSizeF(0, 0)), backingScale());
@@ -125,6 +59,24 @@ std::optional<std::vector<uint8_t>> TerminalView::windowCommandReply(const Windo
     }
     default: return std::nullopt;
     }
+}
+
+void TerminalView::sizeChanged(Terminal& source) {
+    if (terminalDelegate_)
+        terminalDelegate_->sizeChanged(*this, source.cols, source.rows);
+    // New rows or reflowed lines: a new page and range for the bar.
+    updateScroller();
+}
+
+void TerminalView::progressReport(Terminal&, const ProgressReport& report) {
+    // A terminal fed off the view's thread touches no widget: the bar is
+    // updated when the view's thread gets to it, and not at all once the
+    // view is gone.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, report] { applyProgressReport(report); }, Qt::QueuedConnection);
+        return;
+    }
+    applyProgressReport(report);
 }
 
 std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source,

@@ -4,15 +4,18 @@
 
 #include "ravelgrid/view/CaretView.h"
 #include "ravelgrid/view/MarkedTextOverlay.h"
+#include "ravelgrid/view/TerminalViewKeyboard.h"
 
 #include <QInputMethodEvent>
 
 namespace ravelgrid {
 
-void TerminalView::inputMethodEvent(QInputMethodEvent* event) {
+void TerminalView::inputMethodEvent(QInputMethodEvent* event) { keyboard_.inputMethod(event); }
+
+void KeyboardInput::inputMethod(QInputMethodEvent* event) {
     if (!event->commitString().isEmpty()) {
         unmarkText();
-        insertText(event->commitString().toStdString(), false);
+        view_.insertText(event->commitString().toStdString(), false);
         kittyIsComposing_ = false;
     }
     int cursor = -1;
@@ -25,7 +28,7 @@ void TerminalView::inputMethodEvent(QInputMethodEvent* event) {
     event->accept();
 }
 
-void TerminalView::setMarkedText(const QString& text, int cursor) {
+void KeyboardInput::setMarkedText(const QString& text, int cursor) {
     markedText_ = text;
     markedCursor_ = cursor;
     // Composing until a commit or an unmark, even when the text went empty.
@@ -33,29 +36,31 @@ void TerminalView::setMarkedText(const QString& text, int cursor) {
     updateMarkedTextOverlay();
 }
 
-void TerminalView::unmarkText() {
+void KeyboardInput::unmarkText() {
     markedText_.clear();
     markedCursor_ = -1;
     kittyIsComposing_ = false;
     updateMarkedTextOverlay();
 }
 
-void TerminalView::updateMarkedTextOverlay() {
+void KeyboardInput::updateMarkedTextOverlay() {
     if (markedText_.isEmpty()) {
         markedOverlay_.reset();
         return;
     }
-    if (!cellDimension_ || !caret_)
+    const std::optional<QSizeF> cell = view_.cellDimension();
+    const CaretView* caret = view_.caretView();
+    if (!cell || !caret)
         return;
     if (!markedOverlay_)
-        markedOverlay_ = std::make_unique<MarkedTextOverlay>(this);
-    const bool reverse = terminal_->reverseColors;
+        markedOverlay_ = std::make_unique<MarkedTextOverlay>(&view_);
+    const bool reverse = view_.terminal().reverseColors;
     MarkedTextOverlay::Look look;
-    look.font = frame_.fontSet().normal();
-    look.foreground = reverse ? nativeBackgroundColor() : nativeForegroundColor();
-    look.background = reverse ? nativeForegroundColor() : nativeBackgroundColor();
-    look.cell = *cellDimension_;
-    markedOverlay_->setText(markedText_, markedCursor_, look, QRectF(caret_->geometry()), width());
+    look.font = view_.fontSet().normal();
+    look.foreground = reverse ? view_.nativeBackgroundColor() : view_.nativeForegroundColor();
+    look.background = reverse ? view_.nativeForegroundColor() : view_.nativeBackgroundColor();
+    look.cell = *cell;
+    markedOverlay_->setText(markedText_, markedCursor_, look, QRectF(caret->geometry()), view_.width());
     markedOverlay_->show();
     markedOverlay_->raise();
 }

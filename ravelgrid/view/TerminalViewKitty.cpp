@@ -1,6 +1,8 @@
 // Key events as kitty keyboard events, while the program in the terminal has
 // turned the protocol on (non-zero flags); with flags 0 the legacy encoder
 // answers. Modifier keys arrive from Qt as key events of their own.
+#include "ravelgrid/view/TerminalViewKeyboard.h"
+
 #include "ravelgrid/view/TerminalView.h"
 
 #include "ravelgrid/protocols/KittyKeyEvent.h"
@@ -185,16 +187,17 @@ char32_t firstScalar(const QString& s) {
 
 }  // namespace
 
-bool TerminalView::sendKittyKeyEvent(const KittyKeyEvent& event) {
-    const auto bytes = event.encode(terminal_->keyboardEnhancementFlags(), terminal_->applicationCursor,
-                                    terminal_->applicationKeypad, backspaceSendsControlH_);
+bool KeyboardInput::sendKittyKeyEvent(const KittyKeyEvent& event) {
+    const Terminal& terminal = view_.terminal();
+    const auto bytes = event.encode(terminal.keyboardEnhancementFlags(), terminal.applicationCursor,
+                                    terminal.applicationKeypad, backspaceSendsControlH_);
     if (!bytes)
         return false;
-    send(std::string_view(*bytes));
+    view_.send(std::string_view(*bytes));
     return true;
 }
 
-std::optional<KittyKeyEvent> TerminalView::kittyKeyEvent(const QKeyEvent& e, KittyKeyboardEventType type,
+std::optional<KittyKeyEvent> KeyboardInput::kittyKeyEvent(const QKeyEvent& e, KittyKeyboardEventType type,
                                                          std::optional<std::string> text) const {
     // The key is the layout's unshifted character. Qt names letters by their
     // capital; a shifted symbol's own key comes from the base layout.
@@ -229,8 +232,8 @@ std::optional<KittyKeyEvent> TerminalView::kittyKeyEvent(const QKeyEvent& e, Kit
     return event;
 }
 
-bool TerminalView::kittyKeyPress(QKeyEvent* e) {
-    const KittyKeyboardFlags flags = terminal_->keyboardEnhancementFlags();
+bool KeyboardInput::kittyKeyPress(QKeyEvent* e) {
+    const KittyKeyboardFlags flags = view_.terminal().keyboardEnhancementFlags();
 
     if (const auto modifier = modifierKey(*e)) {
         if (!flags.contains(KittyKeyboardFlags::reportAllKeys) || kittyIsComposing_)
@@ -274,7 +277,7 @@ bool TerminalView::kittyKeyPress(QKeyEvent* e) {
     if (!optionAsMetaKey_ && (m & Qt::AltModifier) && !(m & (Qt::ControlModifier | Qt::MetaModifier)) &&
         isPlainPrintableText(text)) {
         // Characters composed with Alt are typed, not encoded.
-        send(std::string_view(text));
+        view_.send(std::string_view(text));
         return true;
     }
     const KittyKeyboardEventType pendingType =
@@ -290,7 +293,7 @@ bool TerminalView::kittyKeyPress(QKeyEvent* e) {
     return true;
 }
 
-KittyKeyEvent TerminalView::kittyTextEvent(std::string_view text) const {
+KittyKeyEvent KeyboardInput::kittyTextEvent(std::string_view text) const {
     KittyKeyEvent event;
     event.key = KittyKey::noKey();
     event.text = std::string(text);
@@ -298,8 +301,13 @@ KittyKeyEvent TerminalView::kittyTextEvent(std::string_view text) const {
     return event;
 }
 
-void TerminalView::kittyKeyRelease(QKeyEvent* e) {
-    const KittyKeyboardFlags flags = terminal_->keyboardEnhancementFlags();
+void KeyboardInput::sendKittyText(std::string_view text) {
+    kittyIsComposing_ = false;
+    sendKittyKeyEvent(kittyTextEvent(text));
+}
+
+void KeyboardInput::kittyKeyRelease(QKeyEvent* e) {
+    const KittyKeyboardFlags flags = view_.terminal().keyboardEnhancementFlags();
     // Qt reports auto-repeat as release and press pairs: only the presses count.
     if (e->isAutoRepeat() || !flags.contains(KittyKeyboardFlags::reportEvents))
         return;

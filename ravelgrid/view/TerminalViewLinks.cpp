@@ -1,5 +1,5 @@
-// The link side of TerminalView: which link lies under the pointer, its
-// highlight and preview, which link a click opens and how it is opened.
+// The link side of TerminalView: the payload of a cell and how a link is
+// opened. The link under the pointer is LinkHover's.
 #include "ravelgrid/view/TerminalView.h"
 
 #include "ravelgrid/screen/Buffer.h"
@@ -7,28 +7,13 @@
 #include "ravelgrid/view/LinkOpener.h"
 
 #include <QFontDatabase>
-#include <QLabel>
 
 #include <algorithm>
-#include <set>
 
 namespace ravelgrid {
-namespace {
-
-// The preview never grows past this, however long the target.
-constexpr int kMaxPreviewChars = 2000;
-
-}  // namespace
 
 void TerminalView::setLinkHighlightMode(LinkHighlightMode mode) {
-    if (linkHighlightMode_ == mode)
-        return;
-    linkHighlightMode_ = mode;
-    if (linkHighlightRange_ && mode != LinkHighlightMode::hover && mode != LinkHighlightMode::hoverWithModifier) {
-        auto old = std::move(linkHighlightRange_);
-        linkHighlightRange_.reset();
-        invalidateLinkHighlightRows(old, std::nullopt);
-    }
+    links_.setMode(mode);
     updateMouseTracking();
     redrawAll();
 }
@@ -93,167 +78,6 @@ QFont TerminalView::tryUrlFont() {
     return font;
 }
 
-void TerminalView::showUrlPreview(const std::string& payload) {
-    const auto parsed = urlPreviewText(payload);
-    if (!parsed)
-        return;
-    QString text = QString::fromStdString(parsed->first);
-    if (text.size() > kMaxPreviewChars)
-        text = text.left(kMaxPreviewChars) + QChar(0x2026);
-    if (!urlPreview_) {
-        urlPreview_ = new QLabel(this);
-        urlPreview_->setObjectName(QStringLiteral("urlPreview"));
-        urlPreview_->setTextFormat(Qt::PlainText);
-        urlPreview_->setFont(tryUrlFont());
-        urlPreview_->setAutoFillBackground(true);
-        urlPreview_->setAttribute(Qt::WA_TransparentForMouseEvents);
-        QPalette palette = urlPreview_->palette();
-        // Inverted, so it stands out from the terminal's text.
-        palette.setColor(QPalette::Window, nativeForegroundColor());
-        palette.setColor(QPalette::WindowText, nativeBackgroundColor());
-        urlPreview_->setPalette(palette);
-    }
-    if (urlPreview_->text() != text)
-        urlPreview_->setText(text);
-    urlPreview_->adjustSize();
-    urlPreview_->move(0, height() - urlPreview_->height());
-    urlPreview_->show();
-    urlPreview_->raise();
-}
-
-void TerminalView::hideUrlPreview() {
-    if (!urlPreview_)
-        return;
-    urlPreview_->deleteLater();
-    urlPreview_->hide();
-    urlPreview_ = nullptr;
-}
-
-std::optional<LinkMatch> TerminalView::linkUnder(Position grid, bool withImplicit) {
-    Buffer& buffer = terminal_->activeBuffer();
-    const auto at = terminal_->resolveLinkLocation(LinkLookupLocation::buffer(grid), buffer);
-    if (!at)
-        return std::nullopt;
-    if (auto match = terminal_->explicitLinkMatch(*at, buffer))
-        return match;
-    if (!withImplicit)
-        return std::nullopt;
-    return terminal_->implicitLinkMatch(*at, buffer);
-}
-
-void TerminalView::updateLinkHighlight(Position grid, std::optional<bool> modifierHeld) {
-    const bool held = modifierHeld.value_or(commandActive_);
-    const bool allowed = linkHighlightMode_ == LinkHighlightMode::hover ||
-                         (linkHighlightMode_ == LinkHighlightMode::hoverWithModifier && held);
-    std::optional<LinkMatch> match;
-    if (allowed && linkReporting_ != LinkReporting::none)
-        match = linkUnder(grid, linkReporting_ == LinkReporting::implicit);
-    // A link that would not open is not shown as one.
-    if (match && !linkWouldOpen(*match, linkTarget(*match, grid).url))
-        match.reset();
-    if (!match)
-        linkVerdict_.reset();
-    if (match && linkHighlightRange_ && *linkHighlightRange_ == match->rowRanges)
-        return;
-    if (!match && !linkHighlightRange_)
-        return;
-    auto old = std::move(linkHighlightRange_);
-    linkHighlightRange_.reset();
-    if (match)
-        linkHighlightRange_ = std::move(match->rowRanges);
-    invalidateLinkHighlightRows(old, linkHighlightRange_);
-    queuePendingDisplay();
-}
-
-void TerminalView::invalidateLinkHighlightRows(const std::optional<std::vector<LinkMatch::RowRange>>& before,
-                                               const std::optional<std::vector<LinkMatch::RowRange>>& after) {
-    std::set<int> rows;
-    for (const auto* ranges : {&before, &after})
-        if (*ranges)
-            for (const auto& r : **ranges)
-                rows.insert(r.row);
-    const int yDisp = terminal_->activeBuffer().yDisp();
-    for (int row : rows) {
-        const int screenRow = row - yDisp;
-        if (screenRow >= 0 && screenRow < terminal_->rows)
-            terminal_->updateRange(screenRow);
-    }
-}
-
-std::optional<std::pair<int, int>> TerminalView::linkColumns(int bufferRow) const {
-    if (!linkHighlightRange_)
-        return std::nullopt;
-    for (const auto& r : *linkHighlightRange_)
-        if (r.row == bufferRow && !r.range.empty())
-            return std::pair<int, int>{r.range.lowerBound, r.range.upperBound};
-    return std::nullopt;
-}
-
-std::string TerminalView::visibleLinkText(const LinkMatch& match) {
-    std::string text;
-    for (const auto& r : match.rowRanges) {
-        if (r.range.empty())
-            continue;
-        text += terminal_->translateBufferLineToString(terminal_->activeBuffer(), r.row, r.range.lowerBound,
-                                                       r.range.upperBound);
-    }
-    return text;
-}
-
-std::optional<std::pair<std::string, std::map<std::string, std::string>>> TerminalView::handleMouseUpAction(
-    Position grid, bool ctrlHeld) {
-    clickedLink_.reset();
-    if (linkReporting_ == LinkReporting::none)
-        return std::nullopt;
-    const bool highlightShown =
-        (linkHighlightMode_ == LinkHighlightMode::hover && linkHighlightRange_) ||
-        (linkHighlightMode_ == LinkHighlightMode::hoverWithModifier && ctrlHeld && linkHighlightRange_);
-    Buffer& buffer = terminal_->activeBuffer();
-    const auto at = terminal_->resolveLinkLocation(LinkLookupLocation::buffer(grid), buffer);
-    if (!at)
-        return std::nullopt;
-    std::optional<LinkMatch> match = terminal_->explicitLinkMatch(*at, buffer);
-    if (!match) {
-        if (!highlightShown || linkReporting_ != LinkReporting::implicit)
-            return std::nullopt;
-        match = terminal_->implicitLinkMatch(*at, buffer);
-        if (!match)
-            return std::nullopt;
-    }
-    const bool sameAsHighlight = linkHighlightRange_ && *linkHighlightRange_ == match->rowRanges;
-    bool ok = false;
-    switch (linkHighlightMode_) {
-    case LinkHighlightMode::hover: ok = sameAsHighlight; break;
-    case LinkHighlightMode::hoverWithModifier: ok = ctrlHeld && sameAsHighlight; break;
-    case LinkHighlightMode::always: ok = match->isExplicit; break;
-    case LinkHighlightMode::alwaysWithModifier: ok = match->isExplicit && ctrlHeld; break;
-    }
-    if (!ok)
-        return std::nullopt;
-    LinkTarget target = linkTarget(*match, grid);
-    if (!linkWouldOpen(*match, target.url))
-        return std::nullopt;
-    if (target.fromPayload)
-        clickedLink_ = std::pair{target.url, visibleLinkText(*match)};
-    return std::pair{std::move(target.url), std::move(target.params)};
-}
-
-TerminalView::LinkTarget TerminalView::linkTarget(const LinkMatch& match, Position grid) {
-    if (match.isExplicit)
-        if (const auto payload = linkAtPosition(grid.col, grid.row))
-            if (auto parsed = urlPreviewText(*payload))
-                return {std::move(parsed->first), std::move(parsed->second), true};
-    return {match.text, {}, false};
-}
-
-bool TerminalView::linkWouldOpen(const LinkMatch& match, const std::string& url) {
-    if (linkVerdict_ && linkVerdict_->ranges == match.rowRanges && linkVerdict_->url == url)
-        return linkVerdict_->opens;
-    const bool opens = resolveLinkURL(url).has_value();
-    linkVerdict_ = LinkVerdict{match.rowRanges, url, opens};
-    return opens;
-}
-
 std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link) {
     LinkOpener::Context context;
     context.trusted = isProcessTrusted(*terminal_);
@@ -262,7 +86,7 @@ std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link) {
 }
 
 bool TerminalView::openLink(const std::string& link) {
-    const auto clicked = std::exchange(clickedLink_, std::nullopt);
+    const auto clicked = links_.takeClickedLink();
     const auto url = resolveLinkURL(link);
     if (!url)
         return false;

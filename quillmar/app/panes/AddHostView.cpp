@@ -1,5 +1,6 @@
 #include "quillmar/app/panes/AddHostView.h"
 
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/SessionTarget.h"
 #include "quillmar/app/shell/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
@@ -58,12 +59,7 @@ AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeySt
     };
 
     auto* outer = new QVBoxLayout(this);
-    auto* title = new QLabel(tr("Add host"), this);
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    big.setBold(true);
-    title->setFont(big);
-    outer->addWidget(title);
+    outer->addWidget(makeTitle(tr("Add host"), this));
 
     auto* form = new QFormLayout;
     outer->addLayout(form);
@@ -96,7 +92,7 @@ AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeySt
         }
         auto* message = ravelgrid::plainLabel(QString(), this);
         message->setWordWrap(true);
-        message->setStyleSheet(QStringLiteral("color: #c0392b;"));
+        setTextRole(message, Metro::Role::danger);
         message->hide();
         column->addWidget(message);
         messages_[f] = message;
@@ -205,11 +201,11 @@ void AddHostView::refresh()
     }
     QString shown;
     if (!writer_.includePresentAtTop()) {
-        shown += QStringLiteral("~/.ssh/config, at the top:\n");
+        shown += tr("~/.ssh/config, at the top:") + QLatin1Char('\n');
         shown += QString::fromUtf8(SSHConfigWriter::kIncludeComment) + QLatin1Char('\n');
         shown += QString::fromUtf8(SSHConfigWriter::kIncludeLine) + QStringLiteral("\n\n");
     }
-    shown += QStringLiteral("~/.ssh/quillmar_config, at the end:\n");
+    shown += tr("~/.ssh/quillmar_config, at the end:") + QLatin1Char('\n');
     if (problems.empty())
         shown += QString::fromStdString(SSHConfigWriter::renderHostBlock(e));
     preview_->setPlainText(shown);

@@ -2,12 +2,14 @@
 
 #include "quillmar/snippets/SnippetStore.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 
 namespace quillmar {
 
 QLabel* makeKeyringWaitLabel(SnippetStore& store, QWidget* parent) {
-    auto* label = new QLabel(QStringLiteral("Waiting for the keyring\u2026"), parent);
+    auto* label =
+        new QLabel(QCoreApplication::translate("quillmar::KeyringWaitLabel", "Waiting for the keyring\u2026"), parent);
     label->setObjectName(QStringLiteral("snippetsWaiting"));
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);

@@ -1,6 +1,8 @@
 #include "quillmar/app/panes/KeysView.h"
 
 #include "quillmar/app/sheets/GenerateKeySheet.h"
+#include "quillmar/app/sidebar/KeyListModel.h"
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/Workspace.h"
 #include "quillmar/sshconfig/SSHConfigIdentity.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
@@ -38,7 +40,8 @@ constexpr int idRole = Qt::UserRole + 1;
 }  // namespace
 
 KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& hostStore, QWidget* parent)
-    : QWidget(parent), keyStore_(keyStore), workspace_(workspace), hostStore_(hostStore),
+    : QWidget(parent), keyStore_(keyStore), keys_(KeyListModel::of(keyStore)), workspace_(workspace),
+      hostStore_(hostStore),
       writer_(hostStore.reader().paths())
 {
     setObjectName(QStringLiteral("keysPane"));
@@ -56,12 +59,7 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
 
     auto* outer = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
-    auto* title = new QLabel(tr("Keys"), this);
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    big.setBold(true);
-    title->setFont(big);
-    top->addWidget(title);
+    top->addWidget(makeTitle(tr("Keys"), this));
     top->addStretch();
     agent_ = ravelgrid::plainLabel(QString(), this);
     agent_->setObjectName(QStringLiteral("agentStatus"));
@@ -105,8 +103,7 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     outer->addWidget(status_);
 
-    connect(&keyStore_, &SSHKeyStore::keysChanged, this, &KeysView::rebuild);
-    connect(&keyStore_, &SSHKeyStore::agentFingerprintsChanged, this, &KeysView::rebuild);
+    connect(keys_, &QAbstractItemModel::modelReset, this, &KeysView::rebuild);
     connect(&keyStore_, &SSHKeyStore::agentChanged, this, &KeysView::showAgent);
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &KeysView::updateButtons);
     rebuild();
@@ -140,7 +137,7 @@ QString KeysView::permissionsText(const SSHKeyInfo& key)
     const int perms = *key.privatePerms & 0777;
     QString text = QString::number(perms, 8).rightJustified(3, QLatin1Char('0'));
     if ((perms & 077) != 0)
-        text += tr(" — others can read this private key; run chmod 600");
+        text = tr("%1 — others can read this private key; run chmod 600").arg(text);
     return text;
 }
 
@@ -150,9 +147,9 @@ void KeysView::rebuild()
     list_->setUpdatesEnabled(false);
     list_->clear();
     QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(keyStore_.keys().size()));
+    items.reserve(static_cast<qsizetype>(keys_->keys().size()));
     QTreeWidgetItem* again = nullptr;
-    for (const auto& key : keyStore_.keys()) {
+    for (const auto& key : keys_->keys()) {
         auto* item = new QTreeWidgetItem;
         item->setText(nameColumn, q(key.name));
         item->setData(nameColumn, idRole, q(key.id()));
@@ -161,7 +158,7 @@ void KeysView::rebuild()
         item->setText(commentColumn, q(key.comment));
         item->setText(permissionsColumn, permissionsText(key));
         if (key.needsAttention())
-            item->setForeground(permissionsColumn, QColor(0xc0, 0x39, 0x2b));
+            item->setForeground(permissionsColumn, Metro::danger(this));
         item->setText(hostsColumn, q(SSHKeyInfo::usageText(key)));
         item->setText(agentColumn, key.loaded ? tr("in agent") : QString());
         item->setToolTip(nameColumn, ravelgrid::plainToolTip(q(writer_.paths().tildePath(key.privatePath))));
@@ -198,12 +195,8 @@ std::optional<SSHKeyInfo> KeysView::selectedKey() const
     const QTreeWidgetItem* item = list_->currentItem();
     if (!item || !item->isSelected())
         return std::nullopt;
-    const std::string id = item->data(nameColumn, idRole).toString().toStdString();
-    for (const auto& key : keyStore_.keys()) {
-        if (key.id() == id)
-            return key;
-    }
-    return std::nullopt;
+    const SSHKeyInfo* key = keys_->keyWithID(item->data(nameColumn, idRole).toString().toStdString());
+    return key ? std::optional(*key) : std::nullopt;
 }
 
 void KeysView::selectKey(const QString& name)

@@ -18,6 +18,7 @@ class QTreeWidget;
 
 namespace quillmar {
 
+class KeyListModel;
 class SSHHostStore;
 class SSHKeyStore;
 class Workspace;
@@ -77,6 +78,7 @@ private:
     QStringList hostAliases() const;
 
     SSHKeyStore& keyStore_;
+    KeyListModel* keys_ = nullptr;  // the store's, shared with the sidebar
     Workspace& workspace_;
     SSHHostStore& hostStore_;
     SSHConfigWriter writer_;

@@ -3,6 +3,7 @@
 #include "ravelgrid/view/PlainText.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -55,8 +56,9 @@ QPlainTextEdit* diffView(QWidget* parent, const QString& name) {
 }
 
 QString nothingToMerge() {
-    return QStringLiteral("There is nothing to merge: ~/.ssh/config has no Include line for quillmar_config, or "
-                          "that file isn't there. Nothing was changed.");
+    return QCoreApplication::translate("quillmar::SSHMergeSection",
+                                       "There is nothing to merge: ~/.ssh/config has no Include line for "
+                                       "quillmar_config, or that file isn't there. Nothing was changed.");
 }
 
 }  // namespace
@@ -65,13 +67,13 @@ SSHMergeSection::SSHMergeSection(SSHConfigWriter writer, QWidget* parent)
     : QWidget(parent), merge_(writer), ownPath_(writer.paths().ownConfigPath()) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* intro = new QLabel(QStringLiteral("Moves the hosts of ~/.ssh/quillmar_config into ~/.ssh/config, where its "
-                                            "Include line stands, and removes that line and the file. Both files are "
-                                            "backed up first."),
+    auto* intro = new QLabel(tr("Moves the hosts of ~/.ssh/quillmar_config into ~/.ssh/config, where its "
+                                "Include line stands, and removes that line and the file. Both files are "
+                                "backed up first."),
                              this);
     intro->setWordWrap(true);
     layout->addWidget(intro);
-    start_ = new QPushButton(QStringLiteral("Merge into my SSH config"), this);
+    start_ = new QPushButton(tr("Merge into my SSH config"), this);
     start_->setObjectName(QStringLiteral("mergeStart"));
     layout->addWidget(start_, 0, Qt::AlignLeft);
     conflictsBox_ = new QWidget(this);
@@ -84,10 +86,10 @@ SSHMergeSection::SSHMergeSection(SSHConfigWriter writer, QWidget* parent)
     previewLayout->addWidget(new QLabel(QStringLiteral("~/.ssh/config"), previewBox_));
     configDiff_ = diffView(previewBox_, QStringLiteral("mergeConfigDiff"));
     previewLayout->addWidget(configDiff_);
-    previewLayout->addWidget(new QLabel(QStringLiteral("~/.ssh/quillmar_config (removed)"), previewBox_));
+    previewLayout->addWidget(new QLabel(tr("~/.ssh/quillmar_config (removed)"), previewBox_));
     ownDiff_ = diffView(previewBox_, QStringLiteral("mergeOwnDiff"));
     previewLayout->addWidget(ownDiff_);
-    apply_ = new QPushButton(QStringLiteral("Merge"), previewBox_);
+    apply_ = new QPushButton(tr("Merge"), previewBox_);
     apply_->setObjectName(QStringLiteral("mergeApply"));
     previewLayout->addWidget(apply_, 0, Qt::AlignLeft);
     layout->addWidget(previewBox_);
@@ -146,7 +148,7 @@ void SSHMergeSection::rebuildConflicts() {
         conflictsBox_->hide();
         return;
     }
-    auto* heading = new QLabel(QStringLiteral("These hosts are in both files. Choose which copy to keep:"), conflictsBox_);
+    auto* heading = new QLabel(tr("These hosts are in both files. Choose which copy to keep:"), conflictsBox_);
     heading->setWordWrap(true);
     conflictsLayout_->addWidget(heading);
     for (const std::string& alias : plan_->conflicts) {
@@ -160,9 +162,9 @@ void SSHMergeSection::rebuildConflicts() {
         name->setFont(bold);
         rowLayout->addWidget(name);
         auto* group = new QButtonGroup(row);
-        auto* config = new QRadioButton(QStringLiteral("Keep the copy in ~/.ssh/config"), row);
+        auto* config = new QRadioButton(tr("Keep the copy in ~/.ssh/config"), row);
         config->setObjectName(QStringLiteral("keepConfig"));
-        auto* own = new QRadioButton(QStringLiteral("Keep the copy from quillmar"), row);
+        auto* own = new QRadioButton(tr("Keep the copy from quillmar"), row);
         own->setObjectName(QStringLiteral("keepQuillmar"));
         group->addButton(config);
         group->addButton(own);
@@ -237,7 +239,7 @@ bool SSHMergeSection::applyMerge() {
             conflictsBox_->hide();
             previewBox_->hide();
         }
-        setStatus(plan_ ? message + QStringLiteral(" Below is the merge planned again from the files as they are now.")
+        setStatus(plan_ ? tr("%1 Below is the merge planned again from the files as they are now.").arg(message)
                         : message,
                   true);
         return false;
@@ -247,10 +249,12 @@ bool SSHMergeSection::applyMerge() {
     preview_.reset();
     conflictsBox_->hide();
     previewBox_->hide();
-    QString done = applied.value().movedCount == 1 ? QStringLiteral("Moved 1 host into ~/.ssh/config")
-                                           : QStringLiteral("Moved %1 hosts into ~/.ssh/config")
-                                                 .arg(applied.value().movedCount);
-    done += QStringLiteral(" and removed ~/.ssh/quillmar_config. Backups are in ~/.ssh/quillmar-backups/.");
+    const QString done = applied.value().movedCount == 1
+                             ? tr("Moved 1 host into ~/.ssh/config and removed ~/.ssh/quillmar_config. "
+                                  "Backups are in ~/.ssh/quillmar-backups/.")
+                             : tr("Moved %1 hosts into ~/.ssh/config and removed ~/.ssh/quillmar_config. "
+                                  "Backups are in ~/.ssh/quillmar-backups/.")
+                                   .arg(applied.value().movedCount);
     setStatus(done, false);
     emit merged();
     return true;

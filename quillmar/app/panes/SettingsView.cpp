@@ -2,6 +2,7 @@
 
 #include "quillmar/app/style/Appearance.h"
 #include "quillmar/app/style/BrandMark.h"
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/MonospaceFonts.h"
 #include "quillmar/app/panes/SSHMergeSection.h"
 #include "quillmar/app/style/TerminalFont.h"
@@ -15,6 +16,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -46,10 +48,10 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 QString themeLabel(AppAppearance appearance) {
     switch (appearance) {
-    case AppAppearance::dark: return QStringLiteral("Dark");
-    case AppAppearance::light: return QStringLiteral("Light");
-    case AppAppearance::system: return QStringLiteral("Same as the desktop");
-    case AppAppearance::matrix: return QStringLiteral("Matrix");
+    case AppAppearance::dark: return QCoreApplication::translate("quillmar::SettingsView", "Dark");
+    case AppAppearance::light: return QCoreApplication::translate("quillmar::SettingsView", "Light");
+    case AppAppearance::system: return QCoreApplication::translate("quillmar::SettingsView", "Same as the desktop");
+    case AppAppearance::matrix: return QCoreApplication::translate("quillmar::SettingsView", "Matrix");
     }
     return {};
 }
@@ -125,12 +127,7 @@ QWidget* SettingsView::addSection(const QString& id, const QString& title) {
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    auto* heading = new QLabel(title, section);
-    QFont font = heading->font();
-    font.setPointSizeF(font.pointSizeF() * 1.3);
-    font.setBold(true);
-    heading->setFont(font);
-    layout->addWidget(heading);
+    layout->addWidget(makeTitle(title, section, TitleLevel::section));
     column_->addWidget(section);
     sections_.emplace_back(id, section);
     return section;
@@ -145,7 +142,7 @@ QWidget* SettingsView::section(const QString& id) const {
 }
 
 void SettingsView::buildAppearance() {
-    QWidget* section = addSection(QStringLiteral("appearance"), QStringLiteral("Appearance"));
+    QWidget* section = addSection(QStringLiteral("appearance"), tr("Appearance"));
     auto* group = new QButtonGroup(section);
     for (AppAppearance a : {AppAppearance::dark, AppAppearance::light, AppAppearance::system, AppAppearance::matrix}) {
         auto* button = new QRadioButton(themeLabel(a), section);
@@ -159,21 +156,21 @@ void SettingsView::buildAppearance() {
 
 QString SettingsView::exitPolicyLabel(SessionExitPolicy policy) {
     switch (policy) {
-    case SessionExitPolicy::closeIfClean: return QStringLiteral("Close the tab when the session ends without an error");
-    case SessionExitPolicy::alwaysKeep: return QStringLiteral("Keep the tab open when the session ends");
-    case SessionExitPolicy::alwaysClose: return QStringLiteral("Close the tab whenever the session ends");
+    case SessionExitPolicy::closeIfClean: return tr("Close the tab when the session ends without an error");
+    case SessionExitPolicy::alwaysKeep: return tr("Keep the tab open when the session ends");
+    case SessionExitPolicy::alwaysClose: return tr("Close the tab whenever the session ends");
     }
     return {};
 }
 
 void SettingsView::buildTerminal() {
-    QWidget* section = addSection(QStringLiteral("terminal"), QStringLiteral("Terminal"));
+    QWidget* section = addSection(QStringLiteral("terminal"), tr("Terminal"));
     auto* form = new QFormLayout;
     fontBox_ = new QComboBox(section);
     fontBox_->setObjectName(QStringLiteral("fontBox"));
     fontBox_->setMinimumWidth(240);
-    form->addRow(QStringLiteral("Font"), fontBox_);
-    nerdOnly_ = new QCheckBox(QStringLiteral("Only fonts with Powerline and icon glyphs"), section);
+    form->addRow(tr("Font"), fontBox_);
+    nerdOnly_ = new QCheckBox(tr("Only fonts with Powerline and icon glyphs"), section);
     nerdOnly_->setObjectName(QStringLiteral("nerdOnly"));
     form->addRow(QString(), nerdOnly_);
     fontInUse_ = ravelgrid::plainLabel(QString(), section);
@@ -183,15 +180,15 @@ void SettingsView::buildTerminal() {
     sizeBox_ = new QSpinBox(section);
     sizeBox_->setObjectName(QStringLiteral("sizeBox"));
     sizeBox_->setRange(int(UserSettings::minimumFontSize), int(UserSettings::maximumFontSize));
-    sizeBox_->setSuffix(QStringLiteral(" pt"));
-    form->addRow(QStringLiteral("Size"), sizeBox_);
+    sizeBox_->setSuffix(tr(" pt"));
+    form->addRow(tr("Size"), sizeBox_);
     schemeBox_ = new QComboBox(section);
     schemeBox_->setObjectName(QStringLiteral("schemeBox"));
     schemeBox_->setIconSize(QSize(72, 18));
-    form->addRow(QStringLiteral("Colours"), schemeBox_);
+    form->addRow(tr("Colours"), schemeBox_);
     static_cast<QVBoxLayout*>(section->layout())->addLayout(form);
 
-    section->layout()->addWidget(new QLabel(QStringLiteral("When a session ends:"), section));
+    section->layout()->addWidget(new QLabel(tr("When a session ends:"), section));
     auto* group = new QButtonGroup(section);
     for (SessionExitPolicy policy :
          {SessionExitPolicy::closeIfClean, SessionExitPolicy::alwaysKeep, SessionExitPolicy::alwaysClose}) {
@@ -243,7 +240,7 @@ void SettingsView::fillFonts() {
     if (currentIndex < 0) {
         // The stored name stays chosen even when it is not in the list (not
         // installed, or narrowed away); the line below says what is drawn.
-        fontBox_->insertItem(0, installed ? current : current + QStringLiteral(" (not installed)"), current);
+        fontBox_->insertItem(0, installed ? current : tr("%1 (not installed)").arg(current), current);
         currentIndex = 0;
     }
     fontBox_->setCurrentIndex(currentIndex);
@@ -257,9 +254,9 @@ void SettingsView::showFontInUse() {
     if (!info.styleName().isEmpty())
         face += QLatin1Char(' ') + info.styleName();
     if (fontForPostScriptName(name, settings_.fontSize()) || standsInQuietly(name))
-        fontInUse_->setText(QStringLiteral("Drawn with %1.").arg(face));
+        fontInUse_->setText(tr("Drawn with %1.").arg(face));
     else
-        fontInUse_->setText(QStringLiteral("%1 isn't installed; terminals use %2 instead.").arg(name, face));
+        fontInUse_->setText(tr("%1 isn't installed; terminals use %2 instead.").arg(name, face));
 }
 
 void SettingsView::fillSchemes() {
@@ -267,7 +264,7 @@ void SettingsView::fillSchemes() {
     schemeBox_->clear();
     const bool dark = colourSchemeIsDark(settings_.appearance(), options_.systemIsDark());
     const TerminalScheme& matching = effectiveScheme(matchAppearanceID, settings_.appearanceText(), dark);
-    schemeBox_->addItem(schemePreview(matching), QStringLiteral("Match appearance (%1)").arg(matching.name),
+    schemeBox_->addItem(schemePreview(matching), tr("Match appearance (%1)").arg(matching.name),
                         matchAppearanceID);
     for (const TerminalScheme& scheme : TerminalScheme::catalogue())
         schemeBox_->addItem(schemePreview(scheme), scheme.name, scheme.id);
@@ -332,7 +329,7 @@ std::vector<SettingsView::Backup> SettingsView::backupsNewestFirst(const QString
 }
 
 void SettingsView::buildFiles() {
-    QWidget* section = addSection(QStringLiteral("sshFiles"), QStringLiteral("SSH files"));
+    QWidget* section = addSection(QStringLiteral("sshFiles"), tr("SSH files"));
     auto* form = new QFormLayout;
     auto row = [&](const QString& title, const std::string& path, bool folder, QLabel*& state) {
         auto* line = new QWidget(section);
@@ -341,22 +338,22 @@ void SettingsView::buildFiles() {
         state = ravelgrid::plainLabel(QString(), line);
         state->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(state, 1);
-        auto* show = new QPushButton(QStringLiteral("Show"), line);
-        show->setToolTip(QStringLiteral("Show in the file manager"));
+        auto* show = new QPushButton(tr("Show"), line);
+        show->setToolTip(tr("Show in the file manager"));
         const QString target = folder ? qs(path) : QFileInfo(qs(path)).absolutePath();
         connect(show, &QPushButton::clicked, this, [this, target] { options_.openUrl(QUrl::fromLocalFile(target)); });
         showButtons_.emplace_back(show, target);
         layout->addWidget(show);
         form->addRow(title, line);
     };
-    row(QStringLiteral("Your SSH config"), paths_.configPath(), false, configState_);
-    row(QStringLiteral("quillmar's hosts"), paths_.ownConfigPath(), false, ownState_);
-    row(QStringLiteral("Backups"), paths_.backupsDirectory(), true, backupsState_);
+    row(tr("Your SSH config"), paths_.configPath(), false, configState_);
+    row(tr("quillmar's hosts"), paths_.ownConfigPath(), false, ownState_);
+    row(tr("Backups"), paths_.backupsDirectory(), true, backupsState_);
     static_cast<QVBoxLayout*>(section->layout())->addLayout(form);
     backups_ = new QListWidget(section);
     backups_->setObjectName(QStringLiteral("backupsList"));
     backups_->setMaximumHeight(160);
-    backups_->setToolTip(QStringLiteral("Double-click to show the backup in the file manager"));
+    backups_->setToolTip(tr("Double-click to show the backup in the file manager"));
     section->layout()->addWidget(backups_);
     connect(backups_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
         const QString path = item->data(Qt::UserRole).toString();
@@ -369,8 +366,7 @@ void SettingsView::buildFiles() {
 void SettingsView::refreshFiles() {
     auto state = [this](QLabel* label, const std::string& path) {
         const bool exists = QFileInfo::exists(qs(path));
-        label->setText(qs(paths_.tildePath(path)) +
-                       (exists ? QStringLiteral(" — present") : QStringLiteral(" — not there yet")));
+        label->setText((exists ? tr("%1 — present") : tr("%1 — not there yet")).arg(qs(paths_.tildePath(path))));
         label->setProperty("exists", exists);
     };
     state(configState_, paths_.configPath());
@@ -389,11 +385,11 @@ void SettingsView::refreshFiles() {
         item->setData(Qt::UserRole, backup.path);
     }
     if (list.empty())
-        backups_->addItem(QStringLiteral("No backups yet."));
+        backups_->addItem(tr("No backups yet."));
 }
 
 void SettingsView::buildMerge() {
-    QWidget* section = addSection(QStringLiteral("merge"), QStringLiteral("Merge"));
+    QWidget* section = addSection(QStringLiteral("merge"), tr("Merge"));
     merge_ = new SSHMergeSection(SSHConfigWriter(paths_), section);
     section->layout()->addWidget(merge_);
     connect(merge_, &SSHMergeSection::merged, this, &SettingsView::refreshFiles);
@@ -419,15 +415,15 @@ void SettingsView::pollFiles() {
 }
 
 void SettingsView::buildFolderAccess() {
-    QWidget* section = addSection(QStringLiteral("folderAccess"), QStringLiteral("Folder access"));
+    QWidget* section = addSection(QStringLiteral("folderAccess"), tr("Folder access"));
     section->layout()->addWidget(wrapped(
-        QStringLiteral("quillmar reads and writes only your SSH files in ~/.ssh (config, quillmar_config and the "
-                       "quillmar-backups folder) and its own data in ~/.config/quillmar and ~/.local/share/quillmar."),
+        tr("quillmar reads and writes only your SSH files in ~/.ssh (config, quillmar_config and the "
+           "quillmar-backups folder) and its own data in ~/.config/quillmar and ~/.local/share/quillmar."),
         section));
 }
 
 void SettingsView::buildAbout() {
-    QWidget* section = addSection(QStringLiteral("about"), QStringLiteral("About"));
+    QWidget* section = addSection(QStringLiteral("about"), tr("About"));
     auto* mark = new BrandMark(72, section);
     mark->setObjectName(QStringLiteral("aboutMark"));
     section->layout()->addWidget(mark);

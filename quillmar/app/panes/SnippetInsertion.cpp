@@ -54,14 +54,15 @@ SnippetInsertion::SnippetInsertion(Workspace& workspace, HostLookup hostFor, pla
 
 void SnippetInsertion::insert(const Snippet& snippet) {
     const auto active = workspace_.activeID();
+    const auto sessionID = active ? active->session() : std::nullopt;
     TerminalHost* host = nullptr;
-    if (active && !toolTabFor(*active)) {
-        if (auto session = workspace_.session(*active); session && session->running())
-            host = hostFor_ ? hostFor_(*active) : nullptr;
+    if (sessionID) {
+        if (auto session = workspace_.session(*sessionID); session && session->running())
+            host = hostFor_ ? hostFor_(*sessionID) : nullptr;
     }
     FocusingTerminalView* view = host ? host->view() : nullptr;
     if (!view) {
-        showNotice(noTerminalNotice);
+        showNotice(tr(qUtf8Printable(noTerminalNotice)));
         return;
     }
     const PreparedSnippet prepared = prepareSnippetCommand(snippet.command);
@@ -70,7 +71,7 @@ void SnippetInsertion::insert(const Snippet& snippet) {
     if (!view->pasteSnippet(QString::fromStdString(bracketedPasteSafe(prepared.text)))) {
         if (QClipboard* clipboard = QGuiApplication::clipboard())
             clipboard->setText(QString::fromStdString(prepared.text), QClipboard::Clipboard);
-        showNotice(copiedInsteadNotice);
+        showNotice(tr(qUtf8Printable(copiedInsteadNotice)));
     }
 }
 

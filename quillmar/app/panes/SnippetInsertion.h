@@ -38,10 +38,11 @@ class SnippetInsertion final : public QObject {
 
 public:
     static constexpr std::uint64_t noticeLifetimeNs = 5'000'000'000ULL;
+    // The untranslated texts; they are shown through tr().
     static inline const QString noTerminalNotice =
-        QStringLiteral("Open or switch to a running terminal tab, then insert again.");
-    static inline const QString copiedInsteadNotice =
-        QStringLiteral("This shell can't take a multi-line paste safely, so the command was copied instead.");
+        QStringLiteral(QT_TR_NOOP("Open or switch to a running terminal tab, then insert again."));
+    static inline const QString copiedInsteadNotice = QStringLiteral(
+        QT_TR_NOOP("This shell can't take a multi-line paste safely, so the command was copied instead."));
 
     using HostLookup = std::function<TerminalHost*(const QUuid&)>;
     SnippetInsertion(Workspace& workspace, HostLookup hostFor, platform::Scheduler& clock, QObject* parent = nullptr);

@@ -2,6 +2,8 @@
 
 #include "quillmar/app/style/Metro.h"
 
+#include <QWidget>
+
 #include <algorithm>
 
 namespace quillmar {
@@ -212,8 +214,11 @@ QVariant SnippetRowsModel::data(const QModelIndex& index, int role) const {
             return header ? source.data(role) : source.data(SnippetTreeModel::rowTextRole);
         case Qt::FontRole:
             return header ? source.data(role) : QVariant(rowFont_);
-        case Qt::ForegroundRole:
-            return header ? Metro::secondaryText() : Metro::text();
+        case Qt::ForegroundRole: {
+            // In the theme of the window the owning view is in.
+            const auto* owner = qobject_cast<const QWidget*>(QObject::parent());
+            return header ? Metro::secondaryText(owner) : Metro::text(owner);
+        }
         default:
             break;
         }

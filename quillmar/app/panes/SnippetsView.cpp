@@ -7,6 +7,7 @@
 #include "quillmar/app/sidebar/SnippetTreeModel.h"
 #include "ravelgrid/view/PlainText.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -26,7 +27,8 @@ namespace quillmar {
 namespace {
 
 QString count(std::size_t n) {
-    return n == 1 ? QStringLiteral("1 snippet") : QStringLiteral("%1 snippets").arg(n);
+    return n == 1 ? QCoreApplication::translate("quillmar::SnippetsView", "1 snippet")
+                  : QCoreApplication::translate("quillmar::SnippetsView", "%1 snippets").arg(n);
 }
 
 // Asks for a passphrase, twice when `twice`; none when cancelled.
@@ -40,9 +42,9 @@ std::optional<std::pair<QString, QString>> askPassphrase(QWidget* parent, const 
     first->setEchoMode(QLineEdit::Password);
     auto* second = new QLineEdit(&dialog);
     second->setEchoMode(QLineEdit::Password);
-    form->addRow(QStringLiteral("Passphrase"), first);
+    form->addRow(QCoreApplication::translate("quillmar::SnippetsView", "Passphrase"), first);
     if (twice)
-        form->addRow(QStringLiteral("Repeat passphrase"), second);
+        form->addRow(QCoreApplication::translate("quillmar::SnippetsView", "Repeat passphrase"), second);
     else
         second->hide();
     layout->addLayout(form);
@@ -63,14 +65,13 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(10);
-    auto* heading = new QLabel(QStringLiteral("Snippets"), this);
-    heading->setFont(metroFont(20, QFont::DemiBold));
-    layout->addWidget(heading);
+    layout->addWidget(makeTitle(tr("Snippets"), this));
 
     error_ = ravelgrid::plainLabel(QString(), this);
     error_->setObjectName(QStringLiteral("snippetsError"));
     error_->setWordWrap(true);
     error_->setFont(metroFont(13));
+    setTextRole(error_, Metro::Role::danger);
     layout->addWidget(error_);
     QLabel* waiting = makeKeyringWaitLabel(store_, this);
     waiting->setFont(metroFont(13));
@@ -82,12 +83,12 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
     actions_ = new QWidget(content_);
     auto* row = new QHBoxLayout(actions_);
     row->setContentsMargins(0, 0, 0, 0);
-    auto* add = new QPushButton(QStringLiteral("Add Snippet"), actions_);
-    edit_ = new QPushButton(QStringLiteral("Edit\u2026"), actions_);
-    delete_ = new QPushButton(QStringLiteral("Delete\u2026"), actions_);
-    auto* reset = new QPushButton(QStringLiteral("Reset to Factory Set\u2026"), actions_);
-    auto* exportButton = new QPushButton(QStringLiteral("Export\u2026"), actions_);
-    auto* importButton = new QPushButton(QStringLiteral("Import\u2026"), actions_);
+    auto* add = new QPushButton(tr("Add Snippet"), actions_);
+    edit_ = new QPushButton(tr("Edit\u2026"), actions_);
+    delete_ = new QPushButton(tr("Delete\u2026"), actions_);
+    auto* reset = new QPushButton(tr("Reset to Factory Set\u2026"), actions_);
+    auto* exportButton = new QPushButton(tr("Export\u2026"), actions_);
+    auto* importButton = new QPushButton(tr("Import\u2026"), actions_);
     for (QPushButton* b : {add, edit_, delete_, reset, exportButton, importButton})
         row->addWidget(b);
     row->addStretch(1);
@@ -95,6 +96,7 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
     notice_ = ravelgrid::plainLabel(QString(), content_);
     notice_->setObjectName(QStringLiteral("snippetsNotice"));
     notice_->setWordWrap(true);
+    setTextRole(notice_, Metro::Role::warning);
     notice_->hide();
     contentLayout->addWidget(notice_);
     model_ = SnippetTreeModel::of(store_);
@@ -132,7 +134,6 @@ SnippetsView::~SnippetsView() = default;
 void SnippetsView::showStore() {
     const bool failed = store_.hasLoadError();
     error_->setText(store_.loadError());
-    setTextColour(error_, Metro::danger());
     error_->setVisible(failed);
     content_->setVisible(!failed);
 }
@@ -190,17 +191,17 @@ void SnippetsView::resetToFactory() {
     if (const auto problem = store_.resetToFactory())
         showNotice(*problem);
     else
-        showNotice(QStringLiteral("The factory snippets are back."));
+        showNotice(tr("The factory snippets are back."));
 }
 
 void SnippetsView::confirmReset() {
     if (store_.hasLoadError())
         return;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Reset Snippets"),
-                    QStringLiteral("Replace all snippets with the factory set?"), QMessageBox::NoButton, window());
+    QMessageBox box(QMessageBox::Warning, tr("Reset Snippets"), tr("Replace all snippets with the factory set?"),
+                    QMessageBox::NoButton, window());
     box.setWindowModality(Qt::WindowModal);
-    box.setInformativeText(QStringLiteral("Your own snippets are removed. Export them first to keep a copy."));
-    QPushButton* yes = box.addButton(QStringLiteral("Reset"), QMessageBox::DestructiveRole);
+    box.setInformativeText(tr("Your own snippets are removed. Export them first to keep a copy."));
+    QPushButton* yes = box.addButton(tr("Reset"), QMessageBox::DestructiveRole);
     box.addButton(QMessageBox::Cancel);
     box.exec();
     if (box.clickedButton() == yes)
@@ -210,18 +211,18 @@ void SnippetsView::confirmReset() {
 bool SnippetsView::exportTo(const QString& path, const QString& passphrase, const QString& confirmation,
                             std::uint32_t rounds) {
     if (passphrase.isEmpty()) {
-        showNotice(QStringLiteral("Enter a passphrase to protect the export."));
+        showNotice(tr("Enter a passphrase to protect the export."));
         return false;
     }
     if (passphrase != confirmation) {
-        showNotice(QStringLiteral("The passphrases don't match. Nothing was exported."));
+        showNotice(tr("The passphrases don't match. Nothing was exported."));
         return false;
     }
     if (const auto problem = store_.exportTo(path, passphrase, rounds)) {
         showNotice(*problem);
         return false;
     }
-    showNotice(QStringLiteral("Exported %1.").arg(count(store_.allSnippets().size())));
+    showNotice(tr("Exported %1.").arg(count(store_.allSnippets().size())));
     return true;
 }
 
@@ -239,23 +240,23 @@ bool SnippetsView::prepareImport(const QString& path, const QString& passphrase)
 QString SnippetsView::importSummary() const {
     if (!pending_)
         return {};
-    QString text = QStringLiteral("The file adds %1 and replaces %2.")
-                       .arg(count(pending_->added.size()), count(pending_->replaced.size()));
+    QString text =
+        tr("The file adds %1 and replaces %2.").arg(count(pending_->added.size()), count(pending_->replaced.size()));
     if (!pending_->unchanged.empty())
-        text.append(QStringLiteral(" %1 already stored unchanged.").arg(count(pending_->unchanged.size())));
+        text = tr("%1 %2 already stored unchanged.").arg(text, count(pending_->unchanged.size()));
     for (std::size_t i = 0; i < pending_->notes.size(); ++i)
         text.append(QLatin1String(i ? "\n" : "\n\n")).append(QString::fromStdString(pending_->notes[i]));
     if (!pending_->replaced.empty()) {
         // A file can replace thousands; a box lists no more than one can read.
         constexpr std::size_t listed = 20;
-        text.append(QStringLiteral("\n\nReplaced:"));
+        text.append(QLatin1String("\n\n")).append(tr("Replaced:"));
         for (std::size_t i = 0; i < std::min(listed, pending_->replaced.size()); ++i) {
             const QString id = QString::fromStdString(pending_->replaced[i]);
             if (const Snippet* s = model_->snippetAt(model_->snippetIndex(id)))
                 text.append(QStringLiteral("\n\u2022 ")).append(QString::fromStdString(s->title));
         }
         if (pending_->replaced.size() > listed)
-            text.append(QStringLiteral("\n\u2026 and %1 more.").arg(pending_->replaced.size() - listed));
+            text.append(QLatin1Char('\n')).append(tr("\u2026 and %1 more.").arg(pending_->replaced.size() - listed));
     }
     return text;
 }
@@ -270,7 +271,7 @@ bool SnippetsView::applyImport(SnippetImportChoice choice) {
         showNotice(QString::fromStdString(outcome.error().message));
         return false;
     }
-    showNotice(QStringLiteral("Imported: %1 added, %2 replaced.")
+    showNotice(tr("Imported: %1 added, %2 replaced.")
                    .arg(outcome.value().added.size())
                    .arg(outcome.value().replaced.size()));
     return true;
@@ -279,24 +280,24 @@ bool SnippetsView::applyImport(SnippetImportChoice choice) {
 void SnippetsView::chooseExport() {
     if (store_.hasLoadError())
         return;
-    const QString path = QFileDialog::getSaveFileName(window(), QStringLiteral("Export Snippets"),
+    const QString path = QFileDialog::getSaveFileName(window(), tr("Export Snippets"),
                                                       QStringLiteral("snippets.qmsnippets"));
     if (path.isEmpty())
         return;
-    if (const auto pass = askPassphrase(window(), QStringLiteral("Protect the Export"), true))
+    if (const auto pass = askPassphrase(window(), tr("Protect the Export"), true))
         exportTo(path, pass->first, pass->second);
 }
 
 void SnippetsView::chooseImport() {
     if (store_.hasLoadError())
         return;
-    const QString path = QFileDialog::getOpenFileName(window(), QStringLiteral("Import Snippets"));
+    const QString path = QFileDialog::getOpenFileName(window(), tr("Import Snippets"));
     if (path.isEmpty())
         return;
-    const auto pass = askPassphrase(window(), QStringLiteral("Passphrase of the Export"), false);
+    const auto pass = askPassphrase(window(), tr("Passphrase of the Export"), false);
     if (!pass || !prepareImport(path, pass->first))
         return;
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Import Snippets"), QString(), QMessageBox::NoButton,
+    QMessageBox box(QMessageBox::Question, tr("Import Snippets"), QString(), QMessageBox::NoButton,
                     window());
     // The summary lists the titles of the snippets it replaces.
     box.setTextFormat(Qt::PlainText);
@@ -305,10 +306,10 @@ void SnippetsView::chooseImport() {
     QPushButton* replace = nullptr;
     QPushButton* keep = nullptr;
     if (pending_->needsConfirmation()) {
-        replace = box.addButton(QStringLiteral("Add and Replace"), QMessageBox::AcceptRole);
-        keep = box.addButton(QStringLiteral("Add New Only"), QMessageBox::AcceptRole);
+        replace = box.addButton(tr("Add and Replace"), QMessageBox::AcceptRole);
+        keep = box.addButton(tr("Add New Only"), QMessageBox::AcceptRole);
     } else {
-        keep = box.addButton(QStringLiteral("Import"), QMessageBox::AcceptRole);
+        keep = box.addButton(tr("Import"), QMessageBox::AcceptRole);
     }
     box.addButton(QMessageBox::Cancel);
     box.exec();
@@ -323,7 +324,6 @@ void SnippetsView::chooseImport() {
 void SnippetsView::showNotice(const QString& text) {
     noticeText_ = text;
     notice_->setText(text);
-    setTextColour(notice_, Metro::warning());
     notice_->show();
     tasks_.after(noticeLifetimeNs, [this, text] {
         if (noticeText_ && *noticeText_ == text) {

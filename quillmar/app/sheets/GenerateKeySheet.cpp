@@ -1,5 +1,6 @@
 #include "quillmar/app/sheets/GenerateKeySheet.h"
 
+#include "quillmar/app/style/Metro.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QComboBox>
@@ -30,7 +31,7 @@ GenerateKeySheet::GenerateKeySheet(QString sshDirectory, QWidget* parent)
     outer->addLayout(form);
     message_ = ravelgrid::plainLabel(QString(), this);
     message_->setWordWrap(true);
-    message_->setStyleSheet(QStringLiteral("color: #c0392b;"));
+    setTextRole(message_, Metro::Role::danger);
     outer->addWidget(message_);
     outer->addWidget(new QLabel(tr("ssh-keygen opens in a tab of its own and asks for the passphrase there."), this));
     auto* box = new QDialogButtonBox(QDialogButtonBox::Cancel, this);

@@ -33,15 +33,14 @@ RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWid
       hosts_(hosts),
       remover_(SSHConfigWriter(hosts.reader().paths())) {
     setObjectName(QStringLiteral("removeHostSheet"));
-    setWindowTitle(QStringLiteral("Remove host"));
+    setWindowTitle(tr("Remove host"));
     setWindowModality(Qt::WindowModal);
     setMinimumWidth(520);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 18, 20, 16);
     layout->setSpacing(10);
-    auto* title = new QLabel(QStringLiteral("Remove %1").arg(alias_), this);
-    title->setFont(metroFont(15, QFont::DemiBold));
+    auto* title = makeTitle(tr("Remove %1").arg(alias_), this, TitleLevel::section);
     title->setTextFormat(Qt::PlainText);
     layout->addWidget(title);
 
@@ -69,9 +68,9 @@ RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWid
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    closeButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    closeButton_ = new QPushButton(tr("Cancel"), this);
     closeButton_->setObjectName(QStringLiteral("close"));
-    removeButton_ = new QPushButton(QStringLiteral("Remove"), this);
+    removeButton_ = new QPushButton(tr("Remove"), this);
     removeButton_->setObjectName(QStringLiteral("remove"));
     buttons->addWidget(closeButton_);
     buttons->addWidget(removeButton_);
@@ -94,7 +93,7 @@ void RemoveHostSheet::load() {
         const auto& location = locations_[i];
         QString label = q(remover_.tildePath(location.path));
         if (!location.editable)
-            label += QStringLiteral("  (read-only)");
+            label = tr("%1  (read-only)").arg(label);
         list_->addItem(label);
         if (location.editable && !first)
             first = int(i);
@@ -136,16 +135,16 @@ void RemoveHostSheet::remove() {
         backups.push_back(lastComponent(b));
     QString text;
     if (change.cleanup)
-        text = QStringLiteral("Removed %1. quillmar_config had no other hosts, so it was deleted and its Include "
-                              "line taken out of ~/.ssh/config.")
+        text = tr("Removed %1. quillmar_config had no other hosts, so it was deleted and its Include "
+                  "line taken out of ~/.ssh/config.")
                    .arg(alias_);
     else if (change.onlyNameRemoved)
-        text = QStringLiteral("Removed %1 from its Host line in %2; the line keeps its other names.").arg(alias_, file);
+        text = tr("Removed %1 from its Host line in %2; the line keeps its other names.").arg(alias_, file);
     else
-        text = QStringLiteral("Removed %1 from %2.").arg(alias_, file);
+        text = tr("Removed %1 from %2.").arg(alias_, file);
     if (!backups.isEmpty())
-        text += (backups.size() == 1 ? QStringLiteral(" Backup: ") : QStringLiteral(" Backups: ")) +
-                backups.join(QStringLiteral(", ")) + QLatin1Char('.');
+        text = (backups.size() == 1 ? tr("%1 Backup: %2.") : tr("%1 Backups: %2."))
+                   .arg(text, backups.join(QStringLiteral(", ")));
     result_ = text;
     hosts_.reload();
     refresh();
@@ -156,23 +155,23 @@ QString RemoveHostSheet::noteText() const { return note_->text(); }
 void RemoveHostSheet::refresh() {
     QString diff;
     QString note;
-    QColor tone = Metro::secondaryText();
+    Metro::Role tone = Metro::Role::secondaryText;
     if (result_) {
         note = *result_;
-        tone = Metro::success();
+        tone = Metro::Role::success;
     } else if (error_) {
         note = *error_;
-        tone = Metro::danger();
+        tone = Metro::Role::danger;
     } else if (locations_.empty()) {
-        note = QStringLiteral("No Host line in ~/.ssh/config or the files it includes names %1.").arg(alias_);
+        note = tr("No Host line in ~/.ssh/config or the files it includes names %1.").arg(alias_);
     } else if (chosen_) {
         const auto& location = locations_[std::size_t(*chosen_)];
         const QString file = q(remover_.tildePath(location.path));
         if (!location.editable) {
-            note = QStringLiteral("%1 is defined in %2, which quillmar doesn't edit. Remove it there by hand.")
+            note = tr("%1 is defined in %2, which quillmar doesn't edit. Remove it there by hand.")
                        .arg(alias_, file);
         } else if (!change_) {
-            note = QStringLiteral("%1 can't be removed from %2: the file can't be read or no longer names it.")
+            note = tr("%1 can't be removed from %2: the file can't be read or no longer names it.")
                        .arg(alias_, file);
         } else {
             diff = file + QStringLiteral(":\n");
@@ -182,24 +181,21 @@ void RemoveHostSheet::refresh() {
                 appendDiff(diff, change_->cleanup->configDiff);
             }
             note = change_->cleanup
-                       ? QStringLiteral("quillmar_config will have no hosts left, so it is deleted and its Include "
-                                        "line leaves ~/.ssh/config. Both files are backed up first.")
-                       : QStringLiteral("%1 is backed up to ~/.ssh/quillmar-backups first.").arg(file);
+                       ? tr("quillmar_config will have no hosts left, so it is deleted and its Include "
+                            "line leaves ~/.ssh/config. Both files are backed up first.")
+                       : tr("%1 is backed up to ~/.ssh/quillmar-backups first.").arg(file);
             if (locations_.size() > 1)
-                note += QStringLiteral(" %1 is defined in %2 files; this removes it from the one chosen.")
-                            .arg(alias_)
-                            .arg(locations_.size());
+                note = tr("%1 %2 is defined in %3 files; this removes it from the one chosen.")
+                           .arg(note, alias_, QString::number(locations_.size()));
         }
     }
     diff_->setPlainText(diff);
     diff_->setVisible(!diff.isEmpty() || (!result_ && !error_));
     note_->setText(note);
-    QPalette p = note_->palette();
-    p.setColor(QPalette::WindowText, tone);
-    note_->setPalette(p);
+    setTextRole(note_, tone);
     removeButton_->setEnabled(change_.has_value() && !result_);
     removeButton_->setVisible(!result_);
-    closeButton_->setText(result_ ? QStringLiteral("Done") : QStringLiteral("Cancel"));
+    closeButton_->setText(result_ ? tr("Done") : tr("Cancel"));
     list_->setEnabled(!result_);
 }
 

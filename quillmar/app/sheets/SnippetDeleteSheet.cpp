@@ -15,22 +15,22 @@ SnippetDeleteSheet::SnippetDeleteSheet(SnippetStore& store, Snippet snippet, QWi
     setObjectName(QStringLiteral("snippetDeleteSheet"));
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Delete Snippet"));
+    setWindowTitle(tr("Delete Snippet"));
     auto* layout = new QVBoxLayout(this);
     auto* question = ravelgrid::plainLabel(
-        QStringLiteral("Delete \u201C%1\u201D?").arg(QString::fromStdString(snippet_.title)), this);
+        tr("Delete \u201C%1\u201D?").arg(QString::fromStdString(snippet_.title)), this);
     question->setFont(metroFont(14, QFont::DemiBold));
     question->setWordWrap(true);
     layout->addWidget(question);
-    auto* detail = new QLabel(QStringLiteral("The snippet is removed from your library."), this);
+    auto* detail = new QLabel(tr("The snippet is removed from your library."), this);
     detail->setWordWrap(true);
     layout->addWidget(detail);
     error_ = makeErrorLabel(this);
     layout->addWidget(error_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    delete_ = new QPushButton(QStringLiteral("Delete"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    delete_ = new QPushButton(tr("Delete"), this);
     cancel->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addWidget(delete_);

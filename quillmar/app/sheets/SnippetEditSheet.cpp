@@ -18,13 +18,11 @@ SnippetEditSheet::SnippetEditSheet(SnippetStore& store, SnippetEditRequest reque
     setObjectName(QStringLiteral("snippetEditSheet"));
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(request_.isNew ? QStringLiteral("New Snippet") : QStringLiteral("Edit Snippet"));
+    setWindowTitle(request_.isNew ? tr("New Snippet") : tr("Edit Snippet"));
     setMinimumWidth(460);
 
     auto* layout = new QVBoxLayout(this);
-    auto* heading = new QLabel(windowTitle(), this);
-    heading->setFont(metroFont(15, QFont::DemiBold));
-    layout->addWidget(heading);
+    layout->addWidget(makeTitle(windowTitle(), this, TitleLevel::section));
 
     auto* form = new QFormLayout;
     title_ = new QLineEdit(QString::fromStdString(request_.snippet.title), this);
@@ -43,16 +41,16 @@ SnippetEditSheet::SnippetEditSheet(SnippetStore& store, SnippetEditRequest reque
         tags << QString::fromStdString(tag);
     tags_ = new QLineEdit(tags.join(QStringLiteral(", ")), this);
     tags_->setObjectName(QStringLiteral("tags"));
-    tags_->setPlaceholderText(QStringLiteral("linux, macos"));
+    tags_->setPlaceholderText(tr("linux, macos"));
     note_ = new QPlainTextEdit(QString::fromStdString(request_.snippet.note), this);
     note_->setObjectName(QStringLiteral("note"));
     note_->setTabChangesFocus(true);
     note_->setMaximumHeight(80);
-    form->addRow(QStringLiteral("Title"), title_);
-    form->addRow(QStringLiteral("Command"), command_);
-    form->addRow(QStringLiteral("Category"), category_);
-    form->addRow(QStringLiteral("Tags"), tags_);
-    form->addRow(QStringLiteral("Note"), note_);
+    form->addRow(tr("Title"), title_);
+    form->addRow(tr("Command"), command_);
+    form->addRow(tr("Category"), category_);
+    form->addRow(tr("Tags"), tags_);
+    form->addRow(tr("Note"), note_);
     layout->addLayout(form);
 
     error_ = makeErrorLabel(this);
@@ -60,8 +58,8 @@ SnippetEditSheet::SnippetEditSheet(SnippetStore& store, SnippetEditRequest reque
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    save_ = new QPushButton(request_.isNew ? QStringLiteral("Add") : QStringLiteral("Save"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    save_ = new QPushButton(request_.isNew ? tr("Add") : tr("Save"), this);
     save_->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addWidget(save_);

@@ -1,11 +1,16 @@
 #include "quillmar/app/shell/FocusingTerminalView.h"
 
+#include "quillmar/app/shell/Shortcuts.h"
+
 #include <QMouseEvent>
 
 namespace quillmar {
 
 FocusingTerminalView::FocusingTerminalView(QWidget* parent, std::optional<ravelgrid::FontSet> font)
-    : LocalProcessTerminalView(parent, std::move(font)) {}
+    : LocalProcessTerminalView(parent, std::move(font)) {
+    setReservedKeys(windowChords());
+    setCommandKeys(viewKeyBindings());
+}
 
 bool FocusingTerminalView::pasteSnippet(const QString& text) {
     const QByteArray utf8 = text.toUtf8();

@@ -9,6 +9,7 @@
 namespace quillmar {
 
 // The terminal view of a session tab: takes the keyboard focus when clicked,
+// keys as the window's shortcut table says (its chords left to the window),
 // reports the child's output and its first frames to its host, and writes
 // snippets at the prompt.
 class FocusingTerminalView : public ravelgrid::LocalProcessTerminalView {

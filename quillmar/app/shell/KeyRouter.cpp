@@ -1,5 +1,6 @@
 #include "quillmar/app/shell/KeyRouter.h"
 
+#include "quillmar/app/shell/Shortcuts.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
 
@@ -10,7 +11,7 @@
 namespace quillmar {
 namespace {
 
-constexpr Qt::KeyboardModifiers counted = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+constexpr Qt::KeyboardModifiers counted = ravelgrid::KeyChord::counted;
 
 std::optional<Qt::KeyboardModifier> modifierOfKey(int key) {
     switch (key) {
@@ -124,89 +125,50 @@ bool KeyRouter::handle(const KeyStroke& stroke) {
 }
 
 bool KeyRouter::handleKeyDown(int key, Qt::KeyboardModifiers mods) {
+    const std::optional<WindowCommand> command = windowCommandFor(key, mods);
+    if (!command)
+        return false;
     Workspace& ws = *workspace_;
-    const bool ctrl = mods == Qt::ControlModifier;
-    const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
-    const bool alt = mods == Qt::AltModifier;
-
-    if (ctrlShift && key == Qt::Key_W) {
+    switch (*command) {
+    case WindowCommand::closeTab:
         if (auto id = ws.activeID())
             ws.requestClose(*id);
-        return true;
-    }
-    if (ctrlShift && key == Qt::Key_T) {
-        ws.open(SessionTarget::local());
-        return true;
-    }
-    if ((ctrl || ctrlShift) && (key == Qt::Key_Equal || key == Qt::Key_Plus)) {
-        settings_.stepFontSize(+1);
-        return true;
-    }
-    if (ctrl && key == Qt::Key_Minus) {
-        settings_.stepFontSize(-1);
-        return true;
-    }
-    if (ctrl && key == Qt::Key_0) {
-        settings_.setFontSize(UserSettings::defaultFontSize);
-        return true;
-    }
-    if (ctrl && key == Qt::Key_Comma) {
+        break;
+    case WindowCommand::newLocalTab: ws.open(SessionTarget::local()); break;
+    case WindowCommand::biggerText: settings_.stepFontSize(+1); break;
+    case WindowCommand::smallerText: settings_.stepFontSize(-1); break;
+    case WindowCommand::actualSizeText: settings_.setFontSize(UserSettings::defaultFontSize); break;
+    case WindowCommand::openSettings:
         ws.setSettingsScrollTarget(std::nullopt);
         ws.openTool(ToolTab::settings);
-        return true;
-    }
-    if (ctrlShift && key == Qt::Key_Home) {
-        activateAt(0);
-        return true;
-    }
-    if (ctrlShift && key == Qt::Key_End) {
-        const auto count = ws.tabIDs().size();
-        if (count)
+        break;
+    case WindowCommand::firstTab: activateAt(0); break;
+    case WindowCommand::lastTab:
+        if (const auto count = ws.tabIDs().size())
             activateAt(count - 1);
-        return true;
+        break;
+    case WindowCommand::previousTab: step(-1); break;
+    case WindowCommand::nextTab: step(+1); break;
+    case WindowCommand::tab1:
+    case WindowCommand::tab2:
+    case WindowCommand::tab3:
+    case WindowCommand::tab4:
+    case WindowCommand::tab5:
+    case WindowCommand::tab6:
+    case WindowCommand::tab7:
+    case WindowCommand::tab8: activateAt(std::size_t(int(*command) - int(WindowCommand::tab1))); break;
     }
-    if (ctrl && (key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
-        step(key == Qt::Key_PageUp ? -1 : +1);
-        return true;
-    }
-    if (alt && key >= Qt::Key_1 && key <= Qt::Key_8) {
-        activateAt(std::size_t(key - Qt::Key_1));
-        return true;
-    }
-    if (alt && key == Qt::Key_9) {
-        const auto count = ws.tabIDs().size();
-        if (count)
-            activateAt(count - 1);
-        return true;
-    }
-    // Shift turns the bracket keys into braces on most layouts.
-    if (ctrlShift && (key == Qt::Key_BracketRight || key == Qt::Key_BraceRight)) {
-        step(+1);
-        return true;
-    }
-    if (ctrlShift && (key == Qt::Key_BracketLeft || key == Qt::Key_BraceLeft)) {
-        step(-1);
-        return true;
-    }
-    if (ctrl && key == Qt::Key_Tab) {
-        step(+1);
-        return true;
-    }
-    if (ctrlShift && (key == Qt::Key_Tab || key == Qt::Key_Backtab)) {
-        step(-1);
-        return true;
-    }
-    return false;
+    return true;
 }
 
 void KeyRouter::activateAt(std::size_t index) {
-    const std::vector<QUuid> ids = workspace_->tabIDs();
+    const std::vector<TabID> ids = workspace_->tabIDs();
     if (index < ids.size())
         workspace_->activate(ids[index]);
 }
 
 void KeyRouter::step(int delta) {
-    const std::vector<QUuid> ids = workspace_->tabIDs();
+    const std::vector<TabID> ids = workspace_->tabIDs();
     if (ids.empty())
         return;
     const auto n = std::ptrdiff_t(ids.size());

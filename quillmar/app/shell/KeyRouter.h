@@ -23,8 +23,9 @@ struct KeyStroke {
     Qt::KeyboardModifiers modifiers;  // after the change, for modifiersChanged
 };
 
-// The window's keyboard shortcuts, seen before any widget gets the key: an
-// application event filter over the keys of one window. Shortcuts compare
+// The window's keyboard shortcuts (the window commands of shortcuts()), seen
+// before any widget gets the key: an application event filter over the keys
+// of one window. Shortcuts compare
 // Shift, Ctrl, Alt and Super exactly; every key it does not consume reaches
 // the focused widget unchanged. Holding Alt alone for `badgeDelay` shows the
 // tab-number badges. Main thread only.

@@ -2,6 +2,7 @@
 
 #include "quillmar/sshconfig/SSHConfigReader.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -43,38 +44,41 @@ bool taken(const QString& path)
 std::optional<QString> keyNameProblem(const QString& name, const QString& sshDirectory)
 {
     if (name.trimmed().isEmpty())
-        return QStringLiteral("Enter a name for the key.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "Enter a name for the key.");
     if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name.contains(QLatin1String("..")))
-        return QStringLiteral("A key name can't contain \"/\" or \"..\".");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "A key name can't contain \"/\" or \"..\".");
     if (name.startsWith(QLatin1Char('-')) || name.startsWith(QLatin1Char('.')))
-        return QStringLiteral("A key name can't begin with \"-\" or \".\".");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "A key name can't begin with \"-\" or \".\".");
     if (hasControl(name))
-        return QStringLiteral("A key name can't contain control characters.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "A key name can't contain control characters.");
     if (name.size() > 200)
-        return QStringLiteral("That key name is too long.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "That key name is too long.");
     if (name.contains(QLatin1Char('*')) || name.contains(QLatin1Char('?')) || name.contains(QLatin1Char('~')) ||
         name.contains(QLatin1Char('=')))
-        return QStringLiteral("A key name can't contain \"*\", \"?\", \"~\" or \"=\".");
+        return QCoreApplication::translate("quillmar::KeyToolCommands",
+                                           "A key name can't contain \"*\", \"?\", \"~\" or \"=\".");
     // "x.pub" would take the place of key x's public half, "x-cert.pub" of its certificate.
     if (name.endsWith(QStringLiteral(".pub")))
-        return QStringLiteral("A key name can't end in \".pub\".");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "A key name can't end in \".pub\".");
     if (isReservedName(name))
-        return QStringLiteral("A key name can't be that of a file ssh or quillmar reads.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands",
+                                           "A key name can't be that of a file ssh or quillmar reads.");
     const QString path = sshDirectory + QLatin1Char('/') + name;
     const SSHConfigReader reader(SSHPaths(QFileInfo(sshDirectory).path().toStdString()));
     if (reader.readsAsConfig(path.toStdString()) || reader.readsAsConfig((path + QStringLiteral(".pub")).toStdString()))
-        return QStringLiteral("A key name can't be that of a file your SSH config includes.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands",
+                                           "A key name can't be that of a file your SSH config includes.");
     if (taken(path) || taken(path + QStringLiteral(".pub")))
-        return QStringLiteral("A key with that name already exists.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "A key with that name already exists.");
     return std::nullopt;
 }
 
 std::optional<QString> commentProblem(const QString& comment)
 {
     if (hasControl(comment))
-        return QStringLiteral("A comment can't contain control characters.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "A comment can't contain control characters.");
     if (comment.size() > 1024)
-        return QStringLiteral("That comment is too long.");
+        return QCoreApplication::translate("quillmar::KeyToolCommands", "That comment is too long.");
     return std::nullopt;
 }
 

@@ -49,6 +49,7 @@ QFrame* rule(QWidget* parent, bool vertical) {
         line->setFixedWidth(1);
     else
         line->setFixedHeight(1);
+    setFillRole(line, Metro::Role::line);
     return line;
 }
 
@@ -93,8 +94,10 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
       snippets_(snippets ? std::move(snippets) : std::make_unique<SnippetStore>()),
       workspace_(scheduler_),
       keys_(settings, scheduler_),
-      font_(fontFor(settings)) {
-    setWindowTitle(QStringLiteral("quillmar"));
+      theme_(settings, systemAppearance_, *this),
+      font_(fontFor(settings)),
+      pages_(workspace_, [this](const TabID& id) { return makePage(id); }, [this](QWidget* page) { dropPage(page); }) {
+    setWindowTitle(tr("quillmar"));
     setMinimumSize(760, 440);
     resize(1100, 700);
 
@@ -105,6 +108,8 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
 
     sidebarColumn_ = new QWidget(root_);
     sidebarColumn_->setFixedWidth(sidebarWidth);
+    setFillRole(root_, Metro::Role::background);
+    setFillRole(sidebarColumn_, Metro::Role::surface);
     auto* sidebarLayout = new QVBoxLayout(sidebarColumn_);
     sidebarLayout->setContentsMargins(0, 0, 0, 0);
     sidebarLayout->setSpacing(0);
@@ -124,6 +129,7 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     detailLayout->setSpacing(0);
     tabStripRow_ = new QWidget(detailColumn);
     tabStripRow_->setFixedHeight(tabStripHeight);
+    setFillRole(tabStripRow_, Metro::Role::surface, 0.5);
     auto* tabLayout = new QHBoxLayout(tabStripRow_);
     tabLayout->setContentsMargins(0, 0, 0, 0);
     tabLayout->setSpacing(0);
@@ -139,8 +145,8 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     badges_ = new TabNumberBadges(workspace_, *tabStrip_, detailStack_);
     badges_->hide();
 
-    emptyHint_ = new QLabel(QStringLiteral("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. "
-                                           "Ctrl+, for Settings."),
+    emptyHint_ = new QLabel(tr("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. "
+                                "Ctrl+, for Settings."),
                             detailStack_);
     emptyHint_->setAlignment(Qt::AlignCenter);
     emptyHint_->setWordWrap(true);
@@ -155,49 +161,47 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     setCentralWidget(root_);
 
 
-    connect(&workspace_, &Workspace::sessionsChanged, this, &MainWindow::syncSessions);
-    connect(&workspace_, &Workspace::openToolsChanged, this, &MainWindow::syncTools);
+    connect(&workspace_, &Workspace::sessionsChanged, this, &MainWindow::syncPages);
+    connect(&workspace_, &Workspace::openToolsChanged, this, &MainWindow::syncPages);
     connect(&workspace_, &Workspace::activeIDChanged, this, &MainWindow::showActive);
     connect(&keys_, &KeyRouter::showBadgesChanged, this, &MainWindow::showBadges);
     connect(tabStrip_, &TabStrip::chipsChanged, badges_, qOverload<>(&QWidget::update));
-    connect(&settings_, &UserSettings::appearanceChanged, this, &MainWindow::applyTheme);
+    connect(&theme_, &Theme::changed, this, &MainWindow::applySchemeToAll);
     connect(&settings_, &UserSettings::schemeIDChanged, this, &MainWindow::applySchemeToAll);
     connect(&settings_, &UserSettings::fontNameChanged, this, &MainWindow::rebuildFont);
     connect(&settings_, &UserSettings::fontSizeChanged, this, &MainWindow::rebuildFont);
-    connect(&systemAppearance_, &SystemAppearance::changed, this, [this] {
-        if (settings_.appearance() == AppAppearance::system)
-            applyTheme();
-    });
-    workspace_.setCloseGuard([this](const QUuid& id) { return allowTabClose(id); });
+    workspace_.setCloseGuard([this](const TabID& id) { return allowTabClose(id); });
     showActive();
 }
 
 MainWindow::~MainWindow() {
     keys_.stop();
     // Hosts first: each stops its child while the stores still exist.
-    for (auto& [id, host] : terminalHosts_)
-        delete host.data();
-    terminalHosts_.clear();
+    for (TerminalHost* host : terminalHosts())
+        delete host;
 }
 
 TerminalHost* MainWindow::hostFor(const QUuid& sessionID) const {
-    auto it = terminalHosts_.find(sessionID);
-    return it == terminalHosts_.end() ? nullptr : it->second.data();
+    return qobject_cast<TerminalHost*>(pages_.find(sessionID));
 }
 
 TerminalHost* MainWindow::activeHost() const {
     auto active = workspace_.activeID();
-    return active ? hostFor(*active) : nullptr;
+    return active ? qobject_cast<TerminalHost*>(pages_.find(*active)) : nullptr;
 }
 
-QWidget* MainWindow::toolPane(ToolTab tool) const {
-    auto it = toolPanes_.find(tool);
-    return it == toolPanes_.end() ? nullptr : it->second.data();
+QWidget* MainWindow::toolPane(ToolTab tool) const { return pages_.find(tool); }
+
+std::vector<TerminalHost*> MainWindow::terminalHosts() const {
+    std::vector<TerminalHost*> hosts;
+    pages_.forEach([&](QWidget* page) {
+        if (auto* host = qobject_cast<TerminalHost*>(page))
+            hosts.push_back(host);
+    });
+    return hosts;
 }
 
-bool MainWindow::colourSchemeIsDark() const {
-    return quillmar::colourSchemeIsDark(settings_.appearance(), systemAppearance_.isDark());
-}
+bool MainWindow::colourSchemeIsDark() const { return theme_.colourSchemeIsDark(); }
 
 const TerminalScheme& MainWindow::effectiveScheme() const {
     return quillmar::effectiveScheme(settings_.schemeID(), settings_.appearanceText(), colourSchemeIsDark());
@@ -206,7 +210,7 @@ const TerminalScheme& MainWindow::effectiveScheme() const {
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {
-        applyTheme();
+        theme_.apply();
         installKeyMonitor();
     }
 }
@@ -244,74 +248,68 @@ void MainWindow::loadSnippets() {
 
 void MainWindow::removeKeyMonitor() { keys_.stop(); }
 
-void MainWindow::syncSessions() {
-    QElapsedTimer opening;
-    opening.start();
-    for (auto it = terminalHosts_.begin(); it != terminalHosts_.end();) {
-        if (workspace_.session(it->first)) {
-            ++it;
-            continue;
-        }
-        // Closed: the child gets SIGTERM now, the view goes with the host.
-        if (TerminalHost* host = it->second.data()) {
-            detailStack_->removeWidget(host);
-            host->hide();
-            host->view()->setProcessDelegate(nullptr);
-            host->view()->terminate();
-            host->deleteLater();
-        }
-        it = terminalHosts_.erase(it);
-    }
-    for (const auto& session : workspace_.sessions()) {
-        if (terminalHosts_.count(session->id))
-            continue;
-        std::weak_ptr<TerminalSession> weak = session;
-        auto* host = new TerminalHost(session, effectiveScheme(), font_, scheduler_,
-                                      [this, weak](std::optional<std::int32_t> code) {
-                                          if (auto s = weak.lock())
-                                              handleSessionExit(code, s);
-                                      },
-                                      detailStack_);
-        terminalHosts_[session->id] = host;
-        detailStack_->addWidget(host);
-        // A rename shows in the title at once, not when another tab is chosen.
-        connect(session.get(), &TerminalSession::titleChanged, host, [this] { refreshTitle(); });
-        if (profiling()) {
-            if (terminalHosts_.size() == 1 && !firstPromptLogged_) {
-                connect(host->view(), &FocusingTerminalView::firstOutputPainted, this, [this] {
-                    if (firstPromptLogged_)
-                        return;
-                    firstPromptLogged_ = true;
-                    if (auto ms = msSinceProcessStart())
-                        platform::logInfo("app", "quillmar: first prompt painted " + std::to_string(*ms) +
-                                                     " ms after process start");
-                });
-            } else {
-                connect(host->view(), &FocusingTerminalView::firstFramePainted, this, [opening] {
-                    platform::logInfo("app", "quillmar: new tab first frame after " +
-                                                 std::to_string(double(opening.nsecsElapsed()) / 1e6) + " ms");
-                });
-            }
-        }
-        // A host that is never shown still runs its child.
-        QTimer::singleShot(0, host, &TerminalHost::start);
-    }
+void MainWindow::syncPages() {
+    pages_.sync();
     showActive();
 }
 
-void MainWindow::syncTools() {
-    for (auto it = toolPanes_.begin(); it != toolPanes_.end();) {
-        if (workspace_.openTools().count(it->first)) {
-            ++it;
-            continue;
-        }
-        if (QWidget* pane = it->second.data()) {
-            detailStack_->removeWidget(pane);
-            pane->deleteLater();
-        }
-        it = toolPanes_.erase(it);
+QWidget* MainWindow::makePage(const TabID& id) {
+    QWidget* page = nullptr;
+    if (auto tool = id.tool()) {
+        page = makeToolPane(*tool);
+        setFillRole(page, Metro::Role::background);
+    } else if (auto session = workspace_.session(*id.session())) {
+        page = makeHost(session);
     }
-    showActive();
+    if (page)
+        detailStack_->addWidget(page);
+    return page;
+}
+
+TerminalHost* MainWindow::makeHost(const std::shared_ptr<TerminalSession>& session) {
+    QElapsedTimer opening;
+    opening.start();
+    const bool first = terminalHosts().empty();
+    std::weak_ptr<TerminalSession> weak = session;
+    auto* host = new TerminalHost(session, effectiveScheme(), font_, scheduler_,
+                                  [this, weak](std::optional<std::int32_t> code) {
+                                      if (auto s = weak.lock())
+                                          handleSessionExit(code, s);
+                                  },
+                                  detailStack_);
+    // A rename shows in the title at once, not when another tab is chosen.
+    connect(session.get(), &TerminalSession::titleChanged, host, [this] { refreshTitle(); });
+    if (profiling()) {
+        if (first && !firstPromptLogged_) {
+            connect(host->view(), &FocusingTerminalView::firstOutputPainted, this, [this] {
+                if (firstPromptLogged_)
+                    return;
+                firstPromptLogged_ = true;
+                if (auto ms = msSinceProcessStart())
+                    platform::logInfo("app", "quillmar: first prompt painted " + std::to_string(*ms) +
+                                                 " ms after process start");
+            });
+        } else {
+            connect(host->view(), &FocusingTerminalView::firstFramePainted, this, [opening] {
+                platform::logInfo("app", "quillmar: new tab first frame after " +
+                                             std::to_string(double(opening.nsecsElapsed()) / 1e6) + " ms");
+            });
+        }
+    }
+    // A host that is never shown still runs its child.
+    QTimer::singleShot(0, host, &TerminalHost::start);
+    return host;
+}
+
+void MainWindow::dropPage(QWidget* page) {
+    detailStack_->removeWidget(page);
+    if (auto* host = qobject_cast<TerminalHost*>(page)) {
+        // Closed: the child gets SIGTERM now, the view goes with the host.
+        host->hide();
+        host->view()->setProcessDelegate(nullptr);
+        host->view()->terminate();
+    }
+    page->deleteLater();
 }
 
 QWidget* MainWindow::makeToolPane(ToolTab tool) {
@@ -339,50 +337,18 @@ QWidget* MainWindow::makeToolPane(ToolTab tool) {
 void MainWindow::showActive() {
     const auto active = workspace_.activeID();
     QWidget* page = nullptr;
-    if (active) {
-        if (TerminalHost* host = hostFor(*active))
-            page = host;
-        else if (auto tool = toolTabFor(*active); tool && workspace_.openTools().count(*tool)) {
-            QPointer<QWidget>& pane = toolPanes_[*tool];
-            if (!pane) {
-                pane = makeToolPane(*tool);
-                detailStack_->addWidget(pane);
-            }
-            page = pane;
-        }
-    }
+    if (active)
+        page = pages_.find(*active);
     if (!page)
         page = workspace_.sessions().empty() && workspace_.openTools().empty() ? emptyHint_ : blankPage_;
-    for (auto& [id, host] : terminalHosts_) {
-        if (host && host != page)
+    for (TerminalHost* host : terminalHosts()) {
+        if (host != page)
             host->setActive(false);
     }
     detailStack_->setCurrentWidget(page);
     if (auto* host = qobject_cast<TerminalHost*>(page))
         host->setActive(true);
     refreshTitle();
-}
-
-void MainWindow::applyTheme() {
-    const AppAppearance appearance = settings_.appearance();
-    if (appearance == AppAppearance::system)
-        systemAppearance_.watch();
-    quillmar::applyAppearance(appearance, systemAppearance_.isDark());
-    fill(root_, Metro::background());
-    fill(sidebarColumn_, Metro::surface());
-    sidebar_->applyTheme();
-    QColor strip = Metro::surface();
-    strip.setAlphaF(0.5f);
-    fill(tabStripRow_, strip);
-    fill(sidebarLine_, Metro::line());
-    fill(tabLine_, Metro::line());
-    tabStrip_->restyle();
-    badges_->update();
-    for (auto& [tool, pane] : toolPanes_) {
-        if (pane)
-            fill(pane, Metro::background());
-    }
-    applySchemeToAll();
 }
 
 void MainWindow::applySchemeToAll() {
@@ -393,24 +359,20 @@ void MainWindow::applySchemeToAll() {
     QPalette p = emptyHint_->palette();
     p.setColor(QPalette::WindowText, hint);
     emptyHint_->setPalette(p);
-    for (auto& [id, host] : terminalHosts_) {
-        if (host)
-            host->setScheme(scheme);
-    }
+    for (TerminalHost* host : terminalHosts())
+        host->setScheme(scheme);
 }
 
 void MainWindow::rebuildFont() {
     font_ = fontFor(settings_);
-    for (auto& [id, host] : terminalHosts_) {
-        if (host)
-            host->setTerminalFont(font_);
-    }
+    for (TerminalHost* host : terminalHosts())
+        host->setTerminalFont(font_);
 }
 
 void MainWindow::handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session) {
     platform::logInfo("app", "quillmar: " + session->title().toStdString() + " " +
                                  session->exitDescription().value_or(QString()).toStdString());
-    emit sessionEnded(session->exitDescription().value_or(QStringLiteral("exited")));
+    emit sessionEnded(session->exitDescription().value_or(tr("exited")));
     // A session already closed (by the user, while its end was on its way) is not closed twice.
     if (!workspace_.session(session->id))
         return;
@@ -454,15 +416,16 @@ bool MainWindow::confirmClose(const QString& text) {
     return yes;
 }
 
-bool MainWindow::allowTabClose(const QUuid& id) {
-    const TerminalHost* host = hostFor(id);
+bool MainWindow::allowTabClose(const TabID& id) {
+    const auto sessionID = id.session();
+    const TerminalHost* host = sessionID ? hostFor(*sessionID) : nullptr;
     const auto program = host ? host->runningProgram() : std::nullopt;
     if (!program)
         return true;
     // Not from inside the key filter or the chip's click: the chip may be
     // gone by the time the answer comes.
-    QTimer::singleShot(0, this, [this, id, text = tr("Close this tab? ") + stillRunning(*program)] {
-        if (workspace_.session(id) && confirmClose(text))
+    QTimer::singleShot(0, this, [this, id, text = tr("Close this tab? %1").arg(stillRunning(*program))] {
+        if (workspace_.isOpen(id) && confirmClose(text))
             workspace_.close(id);
     });
     return false;
@@ -478,7 +441,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     if (!busy.empty()) {
         const QString text = busy.size() == 1
-                                 ? tr("Close the window? ") + stillRunning(busy.front())
+                                 ? tr("Close the window? %1").arg(stillRunning(busy.front()))
                                  : tr("Close the window? %1 tabs still run programs.").arg(busy.size());
         if (!confirmClose(text)) {
             event->ignore();
@@ -521,11 +484,11 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::refreshTitle() {
-    QString title = QStringLiteral("quillmar");
+    QString title = tr("quillmar");
     if (auto session = workspace_.activeSession()) {
-        title += QStringLiteral(" — ") + session->title();
-        if (auto description = session->exitDescription())
-            title += QStringLiteral(": ") + *description;
+        const auto description = session->exitDescription();
+        title = description ? tr("quillmar — %1: %2").arg(session->title(), *description)
+                            : tr("quillmar — %1").arg(session->title());
     }
     setWindowTitle(title);
 }

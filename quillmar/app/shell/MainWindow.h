@@ -3,7 +3,9 @@
 #include "quillmar/app/shell/KeyRouter.h"
 #include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/style/SystemAppearance.h"
+#include "quillmar/app/shell/TabWidgets.h"
 #include "quillmar/app/shell/TerminalHost.h"
+#include "quillmar/app/style/Theme.h"
 #include "quillmar/app/shell/ToolTab.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
@@ -13,10 +15,9 @@
 #include "platform/Scheduler.h"
 
 #include <QMainWindow>
-#include <QPointer>
 
-#include <map>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class QStackedWidget;
@@ -55,6 +56,7 @@ public:
     Workspace& workspace() { return workspace_; }
     KeyRouter& keys() { return keys_; }
     SystemAppearance& systemAppearance() { return systemAppearance_; }
+    const Theme& theme() const { return theme_; }
 
     QWidget* sidebarColumn() const { return sidebarColumn_; }
     Sidebar* sidebar() const { return sidebar_; }
@@ -89,15 +91,18 @@ private:
     void installKeyMonitor();
     void removeKeyMonitor();
     void loadSnippets();
-    void syncSessions();
-    void syncTools();
+    void syncPages();
+    // The page of a new tab: a terminal host for a session, the pane of a tool.
+    QWidget* makePage(const TabID& id);
+    TerminalHost* makeHost(const std::shared_ptr<TerminalSession>& session);
+    void dropPage(QWidget* page);
+    std::vector<TerminalHost*> terminalHosts() const;
     void showActive();
-    void applyTheme();
     void applySchemeToAll();
     void rebuildFont();
     // The workspace's close guard: a tab that still runs a program closes
     // only once the user agrees, asked from the event loop.
-    bool allowTabClose(const QUuid& id);
+    bool allowTabClose(const TabID& id);
     bool confirmClose(const QString& text);
     void handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session);
     QWidget* makeToolPane(ToolTab tool);
@@ -113,6 +118,7 @@ private:
     Workspace workspace_;
     KeyRouter keys_;
     SystemAppearance systemAppearance_;
+    Theme theme_;  // before the widgets, which take its palette
     ravelgrid::FontSet font_;
 
     QWidget* root_ = nullptr;
@@ -129,8 +135,7 @@ private:
     TabNumberBadges* badges_ = nullptr;
     SnippetInsertion* snippetInsertion_ = nullptr;  // a child
     SidebarSnippetsSection* snippetsSection_ = nullptr;
-    std::map<QUuid, QPointer<TerminalHost>> terminalHosts_;
-    std::map<ToolTab, QPointer<QWidget>> toolPanes_;
+    TabWidgets<QWidget> pages_;  // in the detail stack
     bool firstPromptLogged_ = false;
     bool snippetsRead_ = false;
     bool askingToClose_ = false;  // one close question at a time

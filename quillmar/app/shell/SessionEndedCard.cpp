@@ -12,44 +12,40 @@
 
 namespace quillmar {
 
-QColor exitTone(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind) {
+Metro::Role exitRole(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind) {
     if (!exitCode)
-        return Metro::danger();
+        return Metro::Role::danger;
     if (*exitCode == 0)
-        return Metro::success();
+        return Metro::Role::success;
     if (*exitCode == 255 && kind == SessionTarget::Kind::ssh)
-        return Metro::danger();
-    return Metro::warning();
+        return Metro::Role::danger;
+    return Metro::Role::warning;
 }
 
-namespace {
-
-void colour(QWidget* w, const QColor& c) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, c);
-    p.setColor(QPalette::ButtonText, c);
-    w->setPalette(p);
+QColor exitTone(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind, const QWidget* widget) {
+    return Metro::color(exitRole(exitCode, kind), Metro::variantOf(widget));
 }
-
-}  // namespace
 
 SessionEndedCard::SessionEndedCard(std::shared_ptr<TerminalSession> session, QWidget* parent)
     : QWidget(parent), session_(std::move(session)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(22, 16, 22, 16);
     layout->setSpacing(10);
-    pill_ = new Pill(QString(), Metro::danger(), this);
+    pill_ = new Pill(QString(), Metro::Role::danger, this);
     title_ = new QLabel(this);
     title_->setFont(metroFont(14, QFont::DemiBold));
     title_->setAlignment(Qt::AlignCenter);
     hint_ = new QLabel(this);
     hint_->setFont(metroFont(12));
     hint_->setAlignment(Qt::AlignCenter);
-    dismissButton_ = new QPushButton(QStringLiteral("Dismiss"), this);
+    dismissButton_ = new QPushButton(tr("Dismiss"), this);
     dismissButton_->setFlat(true);
     dismissButton_->setCursor(Qt::PointingHandCursor);
     dismissButton_->setFont(metroMonoFont(11));
     dismissButton_->setFocusPolicy(Qt::NoFocus);
+    setTextRole(title_, Metro::Role::text);
+    setTextRole(hint_, Metro::Role::secondaryText);
+    setTextRole(dismissButton_, Metro::Role::mutedText);
     connect(dismissButton_, &QPushButton::clicked, this, &SessionEndedCard::dismiss);
     layout->addWidget(pill_, 0, Qt::AlignHCenter);
     layout->addWidget(title_, 0, Qt::AlignHCenter);
@@ -68,14 +64,11 @@ QString SessionEndedCard::hint() const { return hint_->text(); }
 
 void SessionEndedCard::refresh() {
     const bool tool = session_->target.kind == SessionTarget::Kind::tool;
-    pill_->setText(session_->exitDescription().value_or(QStringLiteral("exited")));
-    pill_->setTone(exitTone(session_->exitCode(), session_->target.kind));
-    title_->setText(tool ? QStringLiteral("Finished.") : QStringLiteral("Session ended."));
-    hint_->setText(tool ? QStringLiteral("Read the output above, then close the tab.")
-                        : QStringLiteral("Close the tab, or double-click the host to reconnect."));
-    colour(title_, Metro::text());
-    colour(hint_, Metro::secondaryText());
-    colour(dismissButton_, Metro::mutedText());
+    pill_->setText(session_->exitDescription().value_or(tr("exited")));
+    pill_->setTone(exitRole(session_->exitCode(), session_->target.kind));
+    title_->setText(tool ? tr("Finished.") : tr("Session ended."));
+    hint_->setText(tool ? tr("Read the output above, then close the tab.")
+                        : tr("Close the tab, or double-click the host to reconnect."));
     adjustSize();
     update();
 }
@@ -90,8 +83,8 @@ void SessionEndedCard::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
-    p.fillPath(path, Metro::raised());
-    QColor edge = exitTone(session_->exitCode(), session_->target.kind);
+    p.fillPath(path, Metro::raised(this));
+    QColor edge = exitTone(session_->exitCode(), session_->target.kind, this);
     edge.setAlphaF(0.32f);
     p.setPen(QPen(edge, 1));
     p.drawPath(path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/TerminalSession.h"
 
 #include <QWidget>
@@ -16,7 +17,9 @@ class Pill;
 // The tone of an ended session: green for exit 0, red for an end without a
 // code (a signal, a failed start or channel) and for ssh's own failure code
 // 255, amber for any other code.
-QColor exitTone(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind);
+Metro::Role exitRole(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind);
+// That tone in the variant of the widget's window.
+QColor exitTone(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind, const QWidget* widget = nullptr);
 
 // The card laid over an ended session's terminal: a pill with how it ended,
 // "Session ended." (or "Finished." for a tool), what to do next, and

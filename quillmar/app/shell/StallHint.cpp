@@ -20,20 +20,18 @@ StallHint::StallHint(std::shared_ptr<TerminalSession> session, platform::Schedul
     // 10 outside the card, then 12 across and 8 down inside it.
     layout->setContentsMargins(22, 18, 22, 18);
     layout->setSpacing(10);
-    pill_ = new Pill(QStringLiteral("Waiting"), Metro::warning(), this);
-    label_ = new QLabel(QString::fromUtf8(text), this);
+    pill_ = new Pill(tr("Waiting"), Metro::Role::warning, this);
+    label_ = new QLabel(tr(text), this);
     label_->setWordWrap(true);
     label_->setFont(metroFont(12));
     label_->setMaximumHeight(QFontMetrics(label_->font()).lineSpacing() * 2 + 2);
-    QPalette lp = label_->palette();
-    lp.setColor(QPalette::WindowText, Metro::text());
-    label_->setPalette(lp);
+    setTextRole(label_, Metro::Role::text);
     dismissButton_ = new QToolButton(this);
     dismissButton_->setAutoRaise(true);
-    dismissButton_->setToolTip(QStringLiteral("Dismiss"));
-    dismissButton_->setAccessibleName(QStringLiteral("Dismiss"));
+    dismissButton_->setToolTip(tr("Dismiss"));
+    dismissButton_->setAccessibleName(tr("Dismiss"));
     auto* cross = new LucideIcon(QStringLiteral("qm-x"), 12, dismissButton_);
-    cross->setColor(Metro::mutedText());
+    setTextRole(cross, Metro::Role::mutedText);
     dismissButton_->setFixedSize(20, 20);
     cross->move(4, 4);
     connect(dismissButton_, &QToolButton::clicked, this, &StallHint::dismiss);
@@ -96,8 +94,8 @@ void StallHint::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPainterPath path = card();
-    p.fillPath(path, Metro::raised());
-    QColor edge = Metro::warning();
+    p.fillPath(path, Metro::raised(this));
+    QColor edge = Metro::warning(this);
     edge.setAlphaF(0.45f);
     p.setPen(QPen(edge, 1));
     p.drawPath(path);

@@ -25,8 +25,8 @@ class StallHint : public QWidget {
 
 public:
     static constexpr std::uint64_t tickNs = 1'000'000'000;
-    static constexpr const char* text =
-        "Shell waiting? The desktop may be asking for a password in a separate dialog, possibly behind this window.";
+    static constexpr const char* text = QT_TR_NOOP(
+        "Shell waiting? The desktop may be asking for a password in a separate dialog, possibly behind this window.");
 
     StallHint(std::shared_ptr<TerminalSession> session, platform::Scheduler& clock, QWidget* parent = nullptr);
 

@@ -2,6 +2,7 @@
 
 #include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
+#include "quillmar/app/shell/SessionEndedCard.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QHBoxLayout>
@@ -15,13 +16,6 @@
 
 namespace quillmar {
 namespace {
-
-void textColour(QWidget* w, const QColor& c) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, c);
-    p.setColor(QPalette::Text, c);
-    w->setPalette(p);
-}
 
 // Spaces and tabs only: a line break typed into the name stays.
 QString trimmedName(const QString& text) {
@@ -60,7 +54,7 @@ QToolButton* makeCloseButton(const QString& help, QWidget* parent) {
     button->setFixedSize(16, 16);
     button->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
     auto* cross = new LucideIcon(QStringLiteral("qm-x"), 12, button);
-    cross->setColor(Metro::mutedText());
+    setTextRole(cross, Metro::Role::mutedText);
     cross->move(2, 2);
     return button;
 }
@@ -82,12 +76,14 @@ void ChipBase::setActive(bool active) {
 }
 
 void ChipBase::restyle() {
-    if (closeButton_) {
-        for (auto* cross : closeButton_->findChildren<LucideIcon*>())
-            cross->setColor(Metro::mutedText());
-    }
     activeChanged();
     update();
+}
+
+void ChipBase::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        restyle();
 }
 
 void ChipBase::mousePressEvent(QMouseEvent* event) {
@@ -103,8 +99,8 @@ void ChipBase::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()), 6, 6);
-    p.fillPath(path, Metro::raised());
-    p.fillRect(QRectF(6, height() - 2, width() - 12, 2), Metro::accent());
+    p.fillPath(path, Metro::raised(this));
+    p.fillRect(QRectF(6, height() - 2, width() - 12, 2), Metro::accent(this));
 }
 
 TabChip::TabChip(std::shared_ptr<TerminalSession> session, std::function<void()> onSelect,
@@ -114,7 +110,7 @@ TabChip::TabChip(std::shared_ptr<TerminalSession> session, std::function<void()>
     title_ = ravelgrid::plainLabel(QString(), this);
     title_->setFont(metroMonoFont(12));
     field_ = new QLineEdit(this);
-    field_->setPlaceholderText(QStringLiteral("Tab name"));
+    field_->setPlaceholderText(tr("Tab name"));
     field_->setFont(metroMonoFont(12));
     field_->setFrame(false);
     field_->setFixedWidth(110);
@@ -122,7 +118,7 @@ TabChip::TabChip(std::shared_ptr<TerminalSession> session, std::function<void()>
     // Return and Escape end the rename here; no key typed into the field
     // reaches the terminal or a shortcut meant for it.
     field_->installEventFilter(this);
-    closeButton_ = makeCloseButton(QStringLiteral("Close tab"), this);
+    closeButton_ = makeCloseButton(tr("Close tab"), this);
     connect(closeButton_, &QToolButton::clicked, this, [this] {
         if (onClose_)
             onClose_();
@@ -138,28 +134,21 @@ TabChip::TabChip(std::shared_ptr<TerminalSession> session, std::function<void()>
 
 QString TabChip::titleText() const { return title_->text(); }
 
-QColor TabChip::statusColor(const TerminalSession& session) {
+QColor TabChip::statusColor(const TerminalSession& session, const QWidget* widget) {
     if (session.running())
-        return Metro::success();
-    const auto code = session.exitCode();
-    if (code == 0) {
-        QColor faded = Metro::success();
-        faded.setAlphaF(0.45f);
-        return faded;
-    }
-    if (!code)
-        return Metro::danger();
-    if (*code == 255 && session.target.kind == SessionTarget::Kind::ssh)
-        return Metro::danger();
-    return Metro::warning();
+        return Metro::success(widget);
+    QColor tone = exitTone(session.exitCode(), session.target.kind, widget);
+    if (session.exitCode() == 0)
+        tone.setAlphaF(0.45f);
+    return tone;
 }
 
 void TabChip::refresh() {
-    static_cast<StatusDot*>(dot_)->colour = statusColor(*session_);
+    static_cast<StatusDot*>(dot_)->colour = statusColor(*session_, this);
     dot_->update();
     title_->setText(session_->title());
-    textColour(title_, active_ ? Metro::text() : Metro::secondaryText());
-    textColour(field_, Metro::text());
+    setTextRole(title_, active_ ? Metro::Role::text : Metro::Role::secondaryText);
+    setTextRole(field_, Metro::Role::text);
     setToolTip(ravelgrid::plainToolTip(session_->summary()));
     adjustSize();
 }

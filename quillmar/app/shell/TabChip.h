@@ -34,6 +34,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     virtual void activeChanged() {}
 
     QHBoxLayout* row_ = nullptr;
@@ -59,8 +60,9 @@ public:
     QLineEdit* renameField() const { return field_; }
 
     // running or 0: green (faded once ended); no code or ssh's 255: red; else amber.
-    static QColor statusColor(const TerminalSession& session);
-    QColor dotColor() const { return statusColor(*session_); }
+    // In the variant of the widget's window.
+    static QColor statusColor(const TerminalSession& session, const QWidget* widget = nullptr);
+    QColor dotColor() const { return statusColor(*session_, this); }
 
     void beginRename();
     void commitRename();

@@ -17,7 +17,7 @@ TabNumberBadges::TabNumberBadges(Workspace& workspace, TabStrip& strip, QWidget*
 
 std::vector<TabNumberBadges::Badge> TabNumberBadges::badges() const {
     std::vector<Badge> list;
-    const std::vector<QUuid> ids = workspace_.tabIDs();
+    const std::vector<TabID> ids = workspace_.tabIDs();
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const auto number = TabStrip::badgeNumber(i, ids.size());
         if (!number)
@@ -26,7 +26,7 @@ std::vector<TabNumberBadges::Badge> TabNumberBadges::badges() const {
         const auto frame = strip_.chipFrame(ids[i], this);
         if (!frame)
             continue;
-        list.push_back({QStringLiteral("Alt+") + QString::number(*number), QPoint(frame->center().x(), 18)});
+        list.push_back({tr("Alt+%1").arg(*number), QPoint(frame->center().x(), 18)});
     }
     return list;
 }
@@ -34,10 +34,10 @@ std::vector<TabNumberBadges::Badge> TabNumberBadges::badges() const {
 void TabNumberBadges::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    QColor band = Metro::surface();
+    QColor band = Metro::surface(this);
     band.setAlphaF(0.96f);
     p.fillRect(rect(), band);
-    p.fillRect(QRect(0, height() - 1, width(), 1), Metro::line());
+    p.fillRect(QRect(0, height() - 1, width(), 1), Metro::line(this));
     const QFont font = metroMonoFont(14, QFont::Bold);
     p.setFont(font);
     const QFontMetrics fm(font);
@@ -49,8 +49,8 @@ void TabNumberBadges::paintEvent(QPaintEvent*) {
         p.fillPath(shadow, QColor(0, 0, 0, 115));
         QPainterPath capsule;
         capsule.addRoundedRect(box, box.height() / 2, box.height() / 2);
-        p.fillPath(capsule, Metro::accent());
-        p.setPen(Metro::background());
+        p.fillPath(capsule, Metro::accent(this));
+        p.setPen(Metro::background(this));
         p.drawText(box, Qt::AlignCenter, badge.text);
     }
 }

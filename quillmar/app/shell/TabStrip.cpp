@@ -39,10 +39,16 @@ std::optional<int> TabStrip::badgeNumber(std::size_t index, std::size_t count) {
     return std::nullopt;
 }
 
-QString TabStrip::pillText() { return QStringLiteral("Version: ") + buildText(); }
-QString TabStrip::pillHelp() { return QStringLiteral("Build: ") + buildText() + QStringLiteral(". Click for About."); }
+QString TabStrip::pillText() { return tr("Version: %1").arg(buildText()); }
+QString TabStrip::pillHelp() { return tr("Build: %1. Click for About.").arg(buildText()); }
 
-TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), workspace_(workspace) {
+TabStrip::TabStrip(Workspace& workspace, QWidget* parent)
+    : QWidget(parent), workspace_(workspace),
+      chips_(workspace, [this](const TabID& id) { return makeChip(id); },
+             [](ChipBase* chip) {
+                 chip->hide();
+                 chip->deleteLater();
+             }) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -63,14 +69,14 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), wor
     scroll_->viewport()->installEventFilter(this);
     row_->installEventFilter(this);
 
-    localButton_ = new QPushButton(QStringLiteral("Local"), this);
+    localButton_ = new QPushButton(tr("Local"), this);
     localButton_->setFont(metroMonoFont(12));
     localButton_->setIconSize(QSize(13, 13));
     localButton_->setFixedHeight(26);
     localButton_->setFocusPolicy(Qt::NoFocus);
     localButton_->setCursor(Qt::PointingHandCursor);
-    localButton_->setToolTip(QStringLiteral("New local shell tab (Ctrl+Shift+T). SSH tabs open from the sidebar. "
-                                            "Hold Alt to see tab numbers."));
+    localButton_->setToolTip(tr("New local shell tab (Ctrl+Shift+T). SSH tabs open from the sidebar. "
+                                 "Hold Alt to see tab numbers."));
     connect(localButton_, &QPushButton::clicked, this, &TabStrip::openLocalShell);
 
     buildButton_ = new QPushButton(this);
@@ -79,7 +85,7 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), wor
     buildButton_->setCursor(Qt::PointingHandCursor);
     buildButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     buildButton_->setToolTip(pillHelp());
-    buildPill_ = new Pill(pillText(), Metro::accent(), buildButton_);
+    buildPill_ = new Pill(pillText(), Metro::Role::accent, buildButton_);
     buildPill_->setAttribute(Qt::WA_TransparentForMouseEvents);
     buildButton_->setFixedSize(buildPill_->sizeHint());
     connect(buildButton_, &QPushButton::clicked, this, &TabStrip::openAbout);
@@ -98,13 +104,23 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent) : QWidget(parent), wor
 }
 
 void TabStrip::restyle() {
-    localButton_->setIcon(plusIcon(Metro::secondaryText()));
-    localButton_->setStyleSheet(QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 6px; padding: 0 8px; "
-                                               "color: %2; background: transparent; }")
-                                    .arg(Metro::line().name(), Metro::secondaryText().name()));
-    buildPill_->setTone(Metro::accent());
+    localButton_->setIcon(plusIcon(Metro::secondaryText(this)));
+    const QString sheet = QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 6px; padding: 0 8px; "
+                                         "color: %2; background: transparent; }")
+                              .arg(Metro::line(this).name(), Metro::secondaryText(this).name());
+    // A new style sheet changes the palette again: set only what differs.
+    if (localButton_->styleSheet() != sheet)
+        localButton_->setStyleSheet(sheet);
+    buildPill_->update();
+    // Below the scroll area's style sheet no palette change reaches them.
     for (const auto& [id, chip] : chips())
         chip->restyle();
+}
+
+void TabStrip::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        restyle();
 }
 
 void TabStrip::openLocalShell() { workspace_.open(SessionTarget::local()); }
@@ -114,100 +130,37 @@ void TabStrip::openAbout() {
     workspace_.openTool(ToolTab::settings);
 }
 
-std::vector<std::pair<QUuid, ChipBase*>> TabStrip::chips() const {
-    std::vector<std::pair<QUuid, ChipBase*>> list;
-    for (const auto& session : workspace_.sessions()) {
-        if (TabChip* chip = chipFor(session->id))
-            list.emplace_back(session->id, chip);
-    }
-    for (ToolTab tool : allToolTabs) {
-        if (ToolChip* chip = chipFor(tool))
-            list.emplace_back(tabID(tool), chip);
-    }
-    return list;
-}
+TabChip* TabStrip::chipFor(const QUuid& sessionID) const { return qobject_cast<TabChip*>(chips_.find(sessionID)); }
 
-TabChip* TabStrip::chipFor(const QUuid& sessionID) const {
-    auto it = sessionChips_.find(sessionID);
-    return it == sessionChips_.end() ? nullptr : it->second.data();
-}
+ToolChip* TabStrip::chipFor(ToolTab tool) const { return qobject_cast<ToolChip*>(chips_.find(tool)); }
 
-ToolChip* TabStrip::chipFor(ToolTab tool) const {
-    auto it = toolChips_.find(tool);
-    return it == toolChips_.end() ? nullptr : it->second.data();
-}
-
-std::optional<QRect> TabStrip::chipFrame(const QUuid& id, const QWidget* reference) const {
-    ChipBase* chip = nullptr;
-    if (auto tool = toolTabFor(id))
-        chip = chipFor(*tool);
-    else
-        chip = chipFor(id);
+std::optional<QRect> TabStrip::chipFrame(const TabID& id, const QWidget* reference) const {
+    ChipBase* chip = chips_.find(id);
     if (!chip || !chip->isVisible() || !reference)
         return std::nullopt;
     return QRect(reference->mapFromGlobal(chip->mapToGlobal(QPoint(0, 0))), chip->size());
 }
 
+ChipBase* TabStrip::makeChip(const TabID& id) {
+    auto select = [this, id] { workspace_.activate(id); };
+    if (auto tool = id.tool())
+        return new ToolChip(*tool, select, [this, id] { workspace_.close(id); }, row_);
+    return new TabChip(workspace_.session(*id.session()), select, [this, id] { workspace_.requestClose(id); }, row_);
+}
+
 void TabStrip::sync() {
-    // Chips of closed tabs go; a chip lives as long as its tab, so a rename
-    // in progress survives changes to the other tabs.
-    for (auto it = sessionChips_.begin(); it != sessionChips_.end();) {
-        if (workspace_.session(it->first)) {
-            ++it;
-            continue;
-        }
-        if (it->second) {
-            it->second->hide();
-            it->second->deleteLater();
-        }
-        it = sessionChips_.erase(it);
-    }
-    for (auto it = toolChips_.begin(); it != toolChips_.end();) {
-        if (workspace_.openTools().count(it->first)) {
-            ++it;
-            continue;
-        }
-        if (it->second) {
-            it->second->hide();
-            it->second->deleteLater();
-        }
-        it = toolChips_.erase(it);
-    }
+    chips_.sync();
     int place = 0;
-    for (const auto& session : workspace_.sessions()) {
-        QPointer<TabChip>& chip = sessionChips_[session->id];
-        if (!chip) {
-            const QUuid id = session->id;
-            chip = new TabChip(
-                session, [this, id] { workspace_.activate(id); }, [this, id] { workspace_.requestClose(id); }, row_);
-        }
+    for (const auto& [id, chip] : chips_.inOrder())
         rowLayout_->insertWidget(place++, chip);
-    }
-    for (ToolTab tool : allToolTabs) {
-        if (!workspace_.openTools().count(tool))
-            continue;
-        QPointer<ToolChip>& chip = toolChips_[tool];
-        if (!chip) {
-            const QUuid id = tabID(tool);
-            chip = new ToolChip(
-                tool, [this, id] { workspace_.activate(id); }, [this, id] { workspace_.close(id); }, row_);
-        }
-        rowLayout_->insertWidget(place++, chip);
-    }
     markActive();
     emit chipsChanged();
 }
 
 void TabStrip::markActive() {
     const auto active = workspace_.activeID();
-    for (auto& [id, chip] : sessionChips_) {
-        if (chip)
-            chip->setActive(active == id);
-    }
-    for (auto& [tool, chip] : toolChips_) {
-        if (chip)
-            chip->setActive(active && toolTabFor(*active) == tool);
-    }
+    ChipBase* activeChip = active ? chips_.find(*active) : nullptr;
+    chips_.forEach([&](ChipBase* chip) { chip->setActive(chip == activeChip); });
     revealActive();
     // A chip just added has no place yet; once the row is laid out again.
     scheduleReveal();
@@ -224,11 +177,11 @@ void TabStrip::scheduleReveal() {
 }
 
 void TabStrip::revealActive() {
-    for (const auto& [id, chip] : chips()) {
-        // With the row's padding, so the first and last chips show their edge.
-        if (chip->isActive())
-            scroll_->ensureWidgetVisible(chip, rowLayout_->contentsMargins().left(), 0);
-    }
+    const auto active = workspace_.activeID();
+    ChipBase* chip = active ? chips_.find(*active) : nullptr;
+    // With the row's padding, so the first and last chips show their edge.
+    if (chip)
+        scroll_->ensureWidgetVisible(chip, rowLayout_->contentsMargins().left(), 0);
 }
 
 bool TabStrip::eventFilter(QObject* watched, QEvent* event) {

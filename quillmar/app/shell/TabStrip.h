@@ -1,13 +1,13 @@
 #pragma once
 
+#include "quillmar/app/shell/TabChip.h"
+#include "quillmar/app/shell/TabWidgets.h"
 #include "quillmar/app/shell/ToolTab.h"
 #include "quillmar/app/shell/Workspace.h"
 
-#include <QPointer>
 #include <QRect>
 #include <QWidget>
 
-#include <map>
 #include <optional>
 
 class QHBoxLayout;
@@ -16,9 +16,7 @@ class QScrollArea;
 
 namespace quillmar {
 
-class ChipBase;
 class Pill;
-class TabChip;
 class ToolChip;
 
 // The row above the detail area: a chip per session, then per open tool in
@@ -39,18 +37,18 @@ public:
     static QString pillHelp();
 
     // The chips in strip order, each with its tab id.
-    std::vector<std::pair<QUuid, ChipBase*>> chips() const;
+    std::vector<std::pair<TabID, ChipBase*>> chips() const { return chips_.inOrder(); }
     TabChip* chipFor(const QUuid& sessionID) const;
     ToolChip* chipFor(ToolTab tool) const;
     // A laid-out chip's frame in `reference`'s coordinates; none before layout.
-    std::optional<QRect> chipFrame(const QUuid& id, const QWidget* reference) const;
+    std::optional<QRect> chipFrame(const TabID& id, const QWidget* reference) const;
 
     QPushButton* localButton() const { return localButton_; }
     QPushButton* buildButton() const { return buildButton_; }
     Pill* buildPill() const { return buildPill_; }
     QScrollArea* scrollArea() const { return scroll_; }
 
-    // Takes the theme's colours again (the appearance changed).
+    // Takes the theme's colours again (on a palette change).
     void restyle();
 
     void openLocalShell();
@@ -62,9 +60,11 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void sync();
+    ChipBase* makeChip(const TabID& id);
     void markActive();
     // Scrolls the chips so that the active one is whole in view.
     void revealActive();
@@ -77,8 +77,7 @@ private:
     QPushButton* localButton_ = nullptr;
     QPushButton* buildButton_ = nullptr;
     Pill* buildPill_ = nullptr;
-    std::map<QUuid, QPointer<TabChip>> sessionChips_;
-    std::map<ToolTab, QPointer<ToolChip>> toolChips_;
+    TabWidgets<ChipBase> chips_;
     bool revealPending_ = false;
 };
 

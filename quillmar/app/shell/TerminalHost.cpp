@@ -216,7 +216,8 @@ void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::
         const QString tail = QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()) + from,
                                                static_cast<qsizetype>(bytes.size() - from));
         if (KeyToolCommands::installedNothing(session_->target, tail)) {
-            view_->feed(std::string_view("\r\nquillmar: no key was installed on the host.\r\n"));
+            view_->feed(
+                QStringLiteral("\r\n%1\r\n").arg(tr("quillmar: no key was installed on the host.")).toStdString());
             ended(std::nullopt, QStringLiteral("nothing installed"));
             return;
         }

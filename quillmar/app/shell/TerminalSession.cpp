@@ -37,7 +37,7 @@ QString TerminalSession::title() const {
     switch (target.kind) {
     case SessionTarget::Kind::ssh: base = target.alias; break;
     case SessionTarget::Kind::tool: base = target.title; break;
-    case SessionTarget::Kind::local: base = QStringLiteral("Local"); break;
+    case SessionTarget::Kind::local: base = tr("Local"); break;
     }
     if (ordinal != 1)
         base += QLatin1Char(' ') + QString::number(ordinal);
@@ -61,9 +61,9 @@ QString TerminalSession::summary() const {
         for (const QString& arg : target.arguments)
             text += QLatin1Char(' ') + arg;
         break;
-    case SessionTarget::Kind::local: text = QStringLiteral("Local shell (") + localShellLine() + QLatin1Char(')'); break;
+    case SessionTarget::Kind::local: text = tr("Local shell (%1)").arg(localShellLine()); break;
     }
-    return text + QStringLiteral(" — ") + (running_ ? QStringLiteral("running") : QStringLiteral("exited"));
+    return (running_ ? tr("%1 — running") : tr("%1 — exited")).arg(text);
 }
 
 }  // namespace quillmar

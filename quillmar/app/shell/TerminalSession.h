@@ -36,8 +36,6 @@ public:
     std::optional<QString> customName() const { return customName_; }
     void setCustomName(const std::optional<QString>& name);
 
-    // Higher stamps were focused later (see Workspace).
-    std::uint64_t lastFocused = 0;
     StallProbe probe;
 
     QString title() const;

@@ -20,7 +20,7 @@ std::shared_ptr<TerminalSession> Workspace::open(const SessionTarget& target) {
             highest = std::max(highest, s->ordinal);
     }
     auto session = std::make_shared<TerminalSession>(target, highest + 1, clock_.nowNs());
-    session->lastFocused = nextFocusStamp();
+    stampFocus(session->id);
     sessions_.push_back(session);
     emit sessionsChanged();
     setActive(session->id);
@@ -30,54 +30,50 @@ std::shared_ptr<TerminalSession> Workspace::open(const SessionTarget& target) {
 void Workspace::openTool(ToolTab tool) {
     if (openTools_.insert(tool).second)
         emit openToolsChanged();
-    activate(tabID(tool));
+    activate(tool);
 }
 
-void Workspace::activate(const QUuid& id) {
-    if (auto tool = toolTabFor(id)) {
-        if (!openTools_.count(*tool))
-            return;
-        toolLastFocused_[*tool] = nextFocusStamp();
-    } else if (auto s = session(id)) {
-        s->lastFocused = nextFocusStamp();
-    } else {
-        return;  // not an open tab
-    }
+bool Workspace::isOpen(const TabID& id) const {
+    if (auto tool = id.tool())
+        return openTools_.count(*tool) > 0;
+    return session(*id.session()) != nullptr;
+}
+
+void Workspace::activate(const TabID& id) {
+    if (!isOpen(id))
+        return;
+    stampFocus(id);
     setActive(id);
 }
 
-void Workspace::requestClose(const QUuid& id) {
+void Workspace::requestClose(const TabID& id) {
     if (closeGuard_ && !closeGuard_(id))
         return;
     close(id);
 }
 
-void Workspace::close(const QUuid& id) {
-    if (auto tool = toolTabFor(id)) {
+void Workspace::close(const TabID& id) {
+    if (auto tool = id.tool()) {
         if (!openTools_.erase(*tool))
             return;
-        toolLastFocused_.erase(*tool);
+        lastFocused_.erase(id);
         emit openToolsChanged();
     } else {
-        auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& s) { return s->id == id; });
+        const QUuid sessionID = *id.session();
+        auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& s) { return s->id == sessionID; });
         if (it == sessions_.end())
             return;
         sessions_.erase(it);
+        lastFocused_.erase(id);
         emit sessionsChanged();
     }
     if (activeID_ != id)
         return;
-    std::optional<QUuid> next;
+    std::optional<TabID> next;
     std::uint64_t latest = 0;
-    for (const auto& s : sessions_) {
-        if (!next || s->lastFocused > latest) {
-            next = s->id;
-            latest = s->lastFocused;
-        }
-    }
-    for (const auto& [tool, stamp] : toolLastFocused_) {
+    for (const auto& [tab, stamp] : lastFocused_) {
         if (!next || stamp > latest) {
-            next = tabID(tool);
+            next = tab;
             latest = stamp;
         }
     }
@@ -93,31 +89,39 @@ std::shared_ptr<TerminalSession> Workspace::session(const QUuid& id) const {
 }
 
 std::shared_ptr<TerminalSession> Workspace::activeSession() const {
-    return activeID_ ? session(*activeID_) : nullptr;
+    const auto id = activeID_ ? activeID_->session() : std::nullopt;
+    return id ? session(*id) : nullptr;
 }
 
 std::shared_ptr<TerminalSession> Workspace::mostRecentSession(const SessionTarget& target) const {
     std::shared_ptr<TerminalSession> best;
+    std::uint64_t latest = 0;
     for (const auto& s : sessions_) {
-        if (s->target == target && (!best || s->lastFocused > best->lastFocused))
+        if (s->target != target)
+            continue;
+        const auto it = lastFocused_.find(s->id);
+        const std::uint64_t stamp = it == lastFocused_.end() ? 0 : it->second;
+        if (!best || stamp > latest) {
             best = s;
+            latest = stamp;
+        }
     }
     return best;
 }
 
-std::vector<QUuid> Workspace::tabIDs() const {
-    std::vector<QUuid> ids;
+std::vector<TabID> Workspace::tabIDs() const {
+    std::vector<TabID> ids;
     ids.reserve(sessions_.size() + openTools_.size());
     for (const auto& s : sessions_)
-        ids.push_back(s->id);
+        ids.emplace_back(s->id);
     for (ToolTab tool : allToolTabs) {
         if (openTools_.count(tool))
-            ids.push_back(tabID(tool));
+            ids.emplace_back(tool);
     }
     return ids;
 }
 
-void Workspace::setActive(const std::optional<QUuid>& id) {
+void Workspace::setActive(const std::optional<TabID>& id) {
     if (id == activeID_)
         return;
     activeID_ = id;

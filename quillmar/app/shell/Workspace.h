@@ -27,9 +27,10 @@ public:
     explicit Workspace(platform::Scheduler& clock, QObject* parent = nullptr);
 
     const std::vector<std::shared_ptr<TerminalSession>>& sessions() const { return sessions_; }
-    std::optional<QUuid> activeID() const { return activeID_; }
+    std::optional<TabID> activeID() const { return activeID_; }
     const std::set<ToolTab>& openTools() const { return openTools_; }
-    const std::map<ToolTab, std::uint64_t>& toolLastFocused() const { return toolLastFocused_; }
+    // Every open tab's last activation; a higher stamp is more recent.
+    const std::map<TabID, std::uint64_t>& lastFocused() const { return lastFocused_; }
     std::optional<QString> settingsScrollTarget() const { return settingsScrollTarget_; }
     void setSettingsScrollTarget(const std::optional<QString>& target);
 
@@ -37,19 +38,20 @@ public:
     std::shared_ptr<TerminalSession> open(const SessionTarget& target);
     // Opens the pane once; opening it again only activates it.
     void openTool(ToolTab tool);
-    void activate(const QUuid& id);
-    void close(const QUuid& id);
+    void activate(const TabID& id);
+    void close(const TabID& id);
     // Closing as the user asks for it (a key, a chip's cross): the guard,
     // when set, may keep the tab by answering false.
-    using CloseGuard = std::function<bool(const QUuid&)>;
+    using CloseGuard = std::function<bool(const TabID&)>;
     void setCloseGuard(CloseGuard guard) { closeGuard_ = std::move(guard); }
-    void requestClose(const QUuid& id);
+    void requestClose(const TabID& id);
+    bool isOpen(const TabID& id) const;
 
     std::shared_ptr<TerminalSession> session(const QUuid& id) const;
     std::shared_ptr<TerminalSession> activeSession() const;
     std::shared_ptr<TerminalSession> mostRecentSession(const SessionTarget& target) const;
     // Sessions in order, then the open tools in declaration order.
-    std::vector<QUuid> tabIDs() const;
+    std::vector<TabID> tabIDs() const;
 
 signals:
     void sessionsChanged();
@@ -58,14 +60,14 @@ signals:
     void settingsScrollTargetChanged();
 
 private:
-    void setActive(const std::optional<QUuid>& id);
-    std::uint64_t nextFocusStamp() { return ++focusCounter_; }
+    void setActive(const std::optional<TabID>& id);
+    void stampFocus(const TabID& id) { lastFocused_[id] = ++focusCounter_; }
 
     platform::Scheduler& clock_;
     std::vector<std::shared_ptr<TerminalSession>> sessions_;
-    std::optional<QUuid> activeID_;
+    std::optional<TabID> activeID_;
     std::set<ToolTab> openTools_;
-    std::map<ToolTab, std::uint64_t> toolLastFocused_;
+    std::map<TabID, std::uint64_t> lastFocused_;
     std::optional<QString> settingsScrollTarget_;
     CloseGuard closeGuard_;
     // Focus times are a strictly growing count, so two activations in the

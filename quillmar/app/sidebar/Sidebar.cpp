@@ -5,6 +5,7 @@
 #include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/sheets/RemoveHostSheet.h"
+#include "quillmar/app/sidebar/SidebarSection.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -44,14 +45,6 @@ QStringList filteredHosts(const QStringList& aliases, const QString& filter) {
 
 bool isListableAlias(const QString& alias) { return !alias.isEmpty() && !alias.startsWith(QLatin1Char('-')); }
 
-KeyDot keyDot(const SSHKeyInfo& key) {
-    if (!key.hasPrivate && !key.hasPublic)
-        return KeyDot::danger;
-    if (key.hasPrivate && key.privatePerms && (*key.privatePerms & 0077) != 0)
-        return KeyDot::danger;
-    return key.loaded ? KeyDot::loaded : KeyDot::idle;
-}
-
 bool hasRunningSession(const Workspace& workspace, const SessionTarget& target) {
     return std::any_of(workspace.sessions().begin(), workspace.sessions().end(),
                        [&](const auto& s) { return s->target == target && s->running(); });
@@ -62,8 +55,8 @@ namespace {
 constexpr int rowHeight = 24;
 constexpr int maxKeyRows = 8;
 
-QColor idleDot() {
-    QColor c = Metro::mutedText();
+QColor idleDot(const QWidget* widget = nullptr) {
+    QColor c = Metro::mutedText(widget);
     c.setAlphaF(0.4f);
     return c;
 }
@@ -78,7 +71,7 @@ public:
         p->setRenderHint(QPainter::Antialiasing);
         const QRect r = option.rect.adjusted(6, 1, -6, -1);
         if (option.state & (QStyle::State_Selected | QStyle::State_MouseOver)) {
-            QColor bg = Metro::raised();
+            QColor bg = Metro::raised(option.widget);
             if (!(option.state & QStyle::State_Selected))
                 bg.setAlphaF(0.6f);
             p->setPen(Qt::NoPen);
@@ -90,7 +83,7 @@ public:
         p->setBrush(dot);
         p->drawEllipse(QRectF(r.left() + 10, r.center().y() - 2.5, 6, 6));
         p->setFont(metroMonoFont(12));
-        p->setPen(Metro::text());
+        p->setPen(Metro::text(option.widget));
         const QRect text = r.adjusted(24, 0, -6, 0);
         p->drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
                     p->fontMetrics().elidedText(index.data().toString(), Qt::ElideRight, text.width()));
@@ -116,71 +109,6 @@ QListView* makeList(QWidget* parent, QAbstractItemModel* model, const char* name
     view->setAutoFillBackground(false);
     view->setAttribute(Qt::WA_MacShowFocusRect, false);
     return view;
-}
-
-struct Section {
-    QWidget* box = nullptr;
-    QVBoxLayout* content = nullptr;
-    QHBoxLayout* header = nullptr;
-    QToolButton* disclosure = nullptr;
-};
-
-// Added to the style's own space between a header's icon and its title.
-constexpr int headerIconGap = 5;
-
-QToolButton* headerTitle(QWidget* parent, const QString& title, const QString& icon) {
-    auto* button = new QToolButton(parent);
-    button->setText(title.toUpper());
-    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    LucideIcon::decorate(button, icon, 15, headerIconGap);
-    QFont f = metroMonoFont(10);
-    f.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
-    button->setFont(f);
-    button->setAutoRaise(true);
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
-}
-
-// A header with a disclosure and a body that folds away; the flag is read
-// from and written to the settings at once.
-Section makeSection(QWidget* parent, const char* name, bool expanded, const std::function<void(bool)>& store) {
-    Section s;
-    s.box = new QWidget(parent);
-    s.box->setObjectName(QLatin1String(name));
-    auto* layout = new QVBoxLayout(s.box);
-    layout->setContentsMargins(0, 4, 0, 2);
-    layout->setSpacing(0);
-    auto* header = new QWidget(s.box);
-    header->setObjectName(QStringLiteral("header"));
-    s.header = new QHBoxLayout(header);
-    s.header->setContentsMargins(8, 0, 8, 0);
-    s.header->setSpacing(2);
-    s.disclosure = new QToolButton(header);
-    s.disclosure->setObjectName(QStringLiteral("disclosure"));
-    s.disclosure->setAutoRaise(true);
-    s.disclosure->setCheckable(true);
-    s.disclosure->setFixedSize(16, 18);
-    s.header->addWidget(s.disclosure);
-    auto* body = new QWidget(s.box);
-    body->setObjectName(QStringLiteral("body"));
-    s.content = new QVBoxLayout(body);
-    s.content->setContentsMargins(0, 0, 0, 0);
-    s.content->setSpacing(0);
-    layout->addWidget(header);
-    layout->addWidget(body, 1);
-    QToolButton* disclosure = s.disclosure;
-    auto show = [disclosure, body](bool on) {
-        disclosure->setArrowType(on ? Qt::DownArrow : Qt::RightArrow);
-        disclosure->setToolTip(on ? QStringLiteral("Collapse") : QStringLiteral("Expand"));
-        body->setVisible(on);
-    };
-    disclosure->setChecked(expanded);
-    show(expanded);
-    QObject::connect(disclosure, &QToolButton::toggled, body, [show, store](bool on) {
-        show(on);
-        store(on);
-    });
-    return s;
 }
 
 }  // namespace
@@ -254,49 +182,13 @@ int SessionRowModel::rowOf(const SidebarItem& item) const {
     return item.kind == SidebarItem::Kind::host ? int(aliases_.indexOf(item.alias)) : -1;
 }
 
-class KeyRowModel final : public QAbstractListModel {
-public:
-    using QAbstractListModel::QAbstractListModel;
-
-    void setKeys(std::vector<SSHKeyInfo> keys) {
-        beginResetModel();
-        keys_ = std::move(keys);
-        endResetModel();
-    }
-    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(keys_.size()); }
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || std::size_t(index.row()) >= keys_.size())
-            return {};
-        const SSHKeyInfo& key = keys_[std::size_t(index.row())];
-        switch (role) {
-        case Qt::DisplayRole: return QString::fromStdString(key.name);
-        case Qt::ToolTipRole: return QStringLiteral("Open Keys");
-        case Qt::DecorationRole:
-            switch (keyDot(key)) {
-            case KeyDot::danger: return Metro::danger();
-            case KeyDot::loaded: return Metro::success();
-            case KeyDot::idle: return idleDot();
-            }
-            return {};
-        default: return {};
-        }
-    }
-    // Clicking a key acts through its button, never by selecting it.
-    Qt::ItemFlags flags(const QModelIndex& index) const override {
-        return index.isValid() ? Qt::ItemIsEnabled : Qt::NoItemFlags;
-    }
-
-private:
-    std::vector<SSHKeyInfo> keys_;
-};
-
 // --- the column ------------------------------------------------------------------------
 
 Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspace, UserSettings& settings,
                  QWidget* parent)
     : QWidget(parent), hosts_(hosts), keyStore_(keyStore), workspace_(workspace), settings_(settings) {
     setObjectName(QStringLiteral("sidebar"));
-    keyModel_ = new KeyRowModel(this);
+    keyModel_ = KeyListModel::of(keyStore_);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -309,7 +201,7 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     auto* mark = new BrandMark(24, brand);
     mark->setObjectName(QStringLiteral("brandMark"));
     brandRow->addWidget(mark);
-    auto* name = new QLabel(QStringLiteral("quillmar"), brand);
+    auto* name = new QLabel(tr("quillmar"), brand);
     name->setObjectName(QStringLiteral("brandName"));
     name->setFont(metroFont(14, QFont::DemiBold));
     brandRow->addWidget(name);
@@ -318,7 +210,7 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
 
     filter_ = new QLineEdit(this);
     filter_->setObjectName(QStringLiteral("filter"));
-    filter_->setPlaceholderText(QStringLiteral("Filter hosts and snippets"));
+    filter_->setPlaceholderText(tr("Filter hosts and snippets"));
     filter_->setClearButtonEnabled(true);
     filter_->setFont(metroFont(12));
     filter_->installEventFilter(this);
@@ -328,86 +220,79 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     column->addLayout(filterRow);
 
     // Local.
-    Section local = makeSection(this, "localSection", settings_.localExpanded(),
-                                [this](bool on) { settings_.setLocalExpanded(on); });
-    local.header->addWidget(headerTitle(local.box, QStringLiteral("Local"), QStringLiteral("qm-square-terminal")));
-    local.header->addStretch(1);
-    QObject::connect(qobject_cast<QToolButton*>(local.header->itemAt(1)->widget()), &QToolButton::clicked,
-                     local.disclosure, &QToolButton::toggle);
+    auto* local = new SidebarSection(tr("Local"), QStringLiteral("qm-square-terminal"), this);
+    local->setObjectName(QStringLiteral("localSection"));
+    local->followSetting(settings_, &UserSettings::localExpanded, &UserSettings::setLocalExpanded,
+                         &UserSettings::localExpandedChanged);
+    connect(local->titleButton(), &QToolButton::clicked, local->disclosure(), &QToolButton::toggle);
     localModel_.setLocal(QString::fromStdString(localShellCommand().executable).section(QLatin1Char('/'), -1));
-    localList_ = makeList(local.box, &localModel_, "localList");
+    localList_ = makeList(local, &localModel_, "localList");
     localList_->setSelectionMode(QAbstractItemView::SingleSelection);
     localList_->setFixedHeight(rowHeight + 2);
     localList_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    local.content->addWidget(localList_);
-    column->addWidget(local.box);
-    connect(&settings_, &UserSettings::localExpandedChanged, local.disclosure,
-            [this, d = local.disclosure] { d->setChecked(settings_.localExpanded()); });
+    local->bodyLayout()->addWidget(localList_);
+    column->addWidget(local);
 
     // SSH Hosts.
-    Section hostsSection = makeSection(this, "hostsSection", settings_.hostsExpanded(), [this](bool on) {
-        settings_.setHostsExpanded(on);
-    });
-    hostsSection_ = hostsSection.box;
-    auto* hostsTitle = headerTitle(hostsSection.box, QStringLiteral("SSH Hosts"), QStringLiteral("qm-server"));
-    hostsSection.header->addWidget(hostsTitle);
-    connect(hostsTitle, &QToolButton::clicked, hostsSection.disclosure, &QToolButton::toggle);
-    hostsSection.header->addStretch(1);
-    addHost_ = new QToolButton(hostsSection.box);
+    auto* hostsSection = new SidebarSection(tr("SSH Hosts"), QStringLiteral("qm-server"), this);
+    hostsSection->setObjectName(QStringLiteral("hostsSection"));
+    hostsSection->followSetting(settings_, &UserSettings::hostsExpanded, &UserSettings::setHostsExpanded,
+                                &UserSettings::hostsExpandedChanged);
+    hostsSection_ = hostsSection;
+    connect(hostsSection->titleButton(), &QToolButton::clicked, hostsSection->disclosure(), &QToolButton::toggle);
+    addHost_ = new QToolButton(hostsSection);
     addHost_->setObjectName(QStringLiteral("addHost"));
     LucideIcon::decorate(addHost_, QStringLiteral("qm-plus"), 13);
-    addHost_->setToolTip(QStringLiteral("Add host"));
+    addHost_->setToolTip(tr("Add host"));
     addHost_->setAutoRaise(true);
     addHost_->setFixedSize(22, 18);
     connect(addHost_, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::addHost); });
-    hostsSection.header->addWidget(addHost_);
-    hostList_ = makeList(hostsSection.box, &hostModel_, "hostList");
+    hostsSection->addHeaderButton(addHost_);
+    hostList_ = makeList(hostsSection, &hostModel_, "hostList");
     hostList_->setSelectionMode(QAbstractItemView::SingleSelection);
     hostList_->setContextMenuPolicy(Qt::CustomContextMenu);
-    hostsEmpty_ = new QLabel(hostsSection.box);
+    hostsEmpty_ = new QLabel(hostsSection);
     hostsEmpty_->setObjectName(QStringLiteral("hostsEmpty"));
     hostsEmpty_->setWordWrap(true);
     hostsEmpty_->setFont(metroFont(12));
     hostsEmpty_->setContentsMargins(14, 4, 14, 4);
     hostsEmpty_->setTextInteractionFlags(Qt::NoTextInteraction);
     // Why hosts of the config are missing: the reader's limits and unreadable files.
-    hostsProblems_ = new QLabel(hostsSection.box);
+    hostsProblems_ = new QLabel(hostsSection);
     hostsProblems_->setObjectName(QStringLiteral("hostsProblems"));
     hostsProblems_->setTextFormat(Qt::PlainText);
     hostsProblems_->setWordWrap(true);
     hostsProblems_->setFont(metroFont(11));
     hostsProblems_->setContentsMargins(14, 4, 14, 4);
     hostsProblems_->setTextInteractionFlags(Qt::NoTextInteraction);
-    hostsSection.content->addWidget(hostList_, 1);
-    hostsSection.content->addWidget(hostsEmpty_);
-    hostsSection.content->addWidget(hostsProblems_);
-    column->addWidget(hostsSection.box);
-    connect(&settings_, &UserSettings::hostsExpandedChanged, hostsSection.disclosure,
-            [this, d = hostsSection.disclosure] { d->setChecked(settings_.hostsExpanded()); });
+    hostsSection->bodyLayout()->addWidget(hostList_, 1);
+    hostsSection->bodyLayout()->addWidget(hostsEmpty_);
+    hostsSection->bodyLayout()->addWidget(hostsProblems_);
+    column->addWidget(hostsSection);
 
     // Keys.
-    Section keys = makeSection(this, "keysSection", settings_.keysExpanded(),
-                               [this](bool on) { settings_.setKeysExpanded(on); });
-    keysHeader_ = headerTitle(keys.box, QStringLiteral("Keys"), QStringLiteral("qm-key-round"));
+    auto* keys = new SidebarSection(tr("Keys"), QStringLiteral("qm-key-round"), this);
+    keys->setObjectName(QStringLiteral("keysSection"));
+    keys->followSetting(settings_, &UserSettings::keysExpanded, &UserSettings::setKeysExpanded,
+                        &UserSettings::keysExpandedChanged);
+    keysHeader_ = keys->titleButton();
     keysHeader_->setObjectName(QStringLiteral("keysHeader"));
-    keysHeader_->setToolTip(QStringLiteral("Open Keys"));
+    keysHeader_->setToolTip(tr("Open Keys"));
     connect(keysHeader_, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::keys); });
-    keys.header->addWidget(keysHeader_);
-    keys.header->addStretch(1);
-    keyList_ = makeList(keys.box, keyModel_, "keyList");
+    keyList_ = makeList(keys, keyModel_, "keyList");
     keyList_->setSelectionMode(QAbstractItemView::NoSelection);
     keyList_->setFocusPolicy(Qt::NoFocus);
     keyList_->setCursor(Qt::PointingHandCursor);
+    // Every row leads to the same pane.
+    keyList_->setToolTip(tr("Open Keys"));
     connect(keyList_, &QListView::clicked, this, [this] { workspace_.openTool(ToolTab::keys); });
-    keysEmpty_ = new QLabel(QStringLiteral("No keys found in ~/.ssh."), keys.box);
+    keysEmpty_ = new QLabel(tr("No keys found in ~/.ssh."), keys);
     keysEmpty_->setObjectName(QStringLiteral("keysEmpty"));
     keysEmpty_->setFont(metroFont(12));
     keysEmpty_->setContentsMargins(14, 4, 14, 4);
-    keys.content->addWidget(keyList_);
-    keys.content->addWidget(keysEmpty_);
-    column->addWidget(keys.box);
-    connect(&settings_, &UserSettings::keysExpandedChanged, keys.disclosure,
-            [this, d = keys.disclosure] { d->setChecked(settings_.keysExpanded()); });
+    keys->bodyLayout()->addWidget(keyList_);
+    keys->bodyLayout()->addWidget(keysEmpty_);
+    column->addWidget(keys);
 
     // The Snippets section is built with the snippet store; this is its place.
     snippetsSlot_ = new QWidget(this);
@@ -424,7 +309,7 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
         column->setStretchFactor(filler_, hostsOpen ? 0 : 1);
     };
     balance(settings_.hostsExpanded());
-    connect(hostsSection.disclosure, &QToolButton::toggled, this, balance);
+    connect(hostsSection->disclosure(), &QToolButton::toggled, this, balance);
 
     auto* hairline = new QWidget(this);
     hairline->setObjectName(QStringLiteral("hairline"));
@@ -435,8 +320,8 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     // The label is a row of its own so the shortcut can sit at the far end.
     settingsButton_ = new QPushButton(this);
     settingsButton_->setObjectName(QStringLiteral("settingsButton"));
-    settingsButton_->setAccessibleName(QStringLiteral("Settings"));
-    settingsButton_->setToolTip(QStringLiteral("Open Settings (Ctrl+,)"));
+    settingsButton_->setAccessibleName(tr("Settings"));
+    settingsButton_->setToolTip(tr("Open Settings (Ctrl+,)"));
     settingsButton_->setFlat(true);
     settingsButton_->setCursor(Qt::PointingHandCursor);
     settingsButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
@@ -446,12 +331,12 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     auto* gear = new LucideIcon(QStringLiteral("qm-settings"), 15, settingsButton_);
     gear->setObjectName(QStringLiteral("settingsIcon"));
     settingsLabel->addWidget(gear);
-    auto* settingsText = new QLabel(QStringLiteral("Settings"), settingsButton_);
+    auto* settingsText = new QLabel(tr("Settings"), settingsButton_);
     settingsText->setObjectName(QStringLiteral("settingsText"));
     settingsText->setFont(metroFont(12));
     settingsLabel->addWidget(settingsText);
     settingsLabel->addStretch(1);
-    auto* shortcut = new QLabel(QStringLiteral("Ctrl+,"), settingsButton_);
+    auto* shortcut = new QLabel(tr("Ctrl+,"), settingsButton_);
     shortcut->setObjectName(QStringLiteral("settingsShortcut"));
     shortcut->setFont(metroMonoFont(11));
     settingsLabel->addWidget(shortcut);
@@ -480,7 +365,7 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     connect(&hosts_, &SSHHostStore::aliasesChanged, this, &Sidebar::rebuildHosts);
     connect(&hosts_, &SSHHostStore::configExistsChanged, this, &Sidebar::rebuildHosts);
     connect(&hosts_, &SSHHostStore::problemsChanged, this, &Sidebar::showHostProblems);
-    connect(&keyStore_, &SSHKeyStore::keysChanged, this, &Sidebar::rebuildKeys);
+    connect(keyModel_, &QAbstractItemModel::modelReset, this, &Sidebar::rebuildKeys);
     connect(&workspace_, &Workspace::sessionsChanged, this, &Sidebar::watchSessions);
 
     rebuildHosts();
@@ -508,40 +393,47 @@ QStringList Sidebar::listedHosts() const {
 
 void Sidebar::applyTheme() {
     for (QLabel* muted : {hostsEmpty_, keysEmpty_})
-        setTextColour(muted, Metro::mutedText());
+        setTextRole(muted, Metro::Role::mutedText);
     for (QToolButton* header : findChildren<QToolButton*>()) {
         if (header != addHost_)
-            setTextColour(header, Metro::mutedText());
+            setTextRole(header, Metro::Role::mutedText);
     }
-    setTextColour(addHost_, Metro::secondaryText());
-    setTextColour(findChild<QLabel*>(QStringLiteral("brandName")), Metro::text());
-    setTextColour(hostsProblems_, Metro::danger());
-    setTextColour(findChild<QLabel*>(QStringLiteral("settingsText")), Metro::secondaryText());
-    setTextColour(findChild<QLabel*>(QStringLiteral("settingsShortcut")), Metro::mutedText());
-    findChild<LucideIcon*>(QStringLiteral("settingsIcon"))->setColor(Metro::secondaryText());
-    auto* hairline = findChild<QWidget*>(QStringLiteral("hairline"));
-    QPalette hp = hairline->palette();
-    hp.setColor(QPalette::Window, Metro::line());
-    hairline->setPalette(hp);
+    setTextRole(addHost_, Metro::Role::secondaryText);
+    setTextRole(findChild<QLabel*>(QStringLiteral("brandName")), Metro::Role::text);
+    setTextRole(hostsProblems_, Metro::Role::danger);
+    setTextRole(findChild<QLabel*>(QStringLiteral("settingsText")), Metro::Role::secondaryText);
+    setTextRole(findChild<QLabel*>(QStringLiteral("settingsShortcut")), Metro::Role::mutedText);
+    setTextRole(findChild<LucideIcon*>(QStringLiteral("settingsIcon")), Metro::Role::secondaryText);
+    setFillRole(findChild<QWidget*>(QStringLiteral("hairline")), Metro::Role::line);
     QPalette p = filter_->palette();
-    p.setColor(QPalette::Base, Metro::raised());
-    p.setColor(QPalette::Text, Metro::text());
-    p.setColor(QPalette::PlaceholderText, Metro::mutedText());
-    filter_->setPalette(p);
+    p.setColor(QPalette::Base, Metro::raised(this));
+    p.setColor(QPalette::Text, Metro::text(this));
+    p.setColor(QPalette::PlaceholderText, Metro::mutedText(this));
+    if (p != filter_->palette())
+        filter_->setPalette(p);
     // The 1-px border lies inside the 8/5 inner padding.
-    filter_->setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 6px;"
-                                          " padding: 4px 7px; }")
-                               .arg(Metro::raised().name(QColor::HexArgb), Metro::line().name(QColor::HexArgb)));
+    const QString sheet = QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 6px;"
+                                         " padding: 4px 7px; }")
+                              .arg(Metro::raised(this).name(QColor::HexArgb), Metro::line(this).name(QColor::HexArgb));
+    // A new style sheet changes the palette again: set only what differs.
+    if (filter_->styleSheet() != sheet)
+        filter_->setStyleSheet(sheet);
     for (QListView* view : {localList_, hostList_, keyList_})
         view->viewport()->update();
+}
+
+void Sidebar::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyTheme();
 }
 
 void Sidebar::rebuildHosts() {
     QStringList all = hosts_.aliases();
     all.removeIf([](const QString& a) { return !isListableAlias(a); });
     const bool none = all.isEmpty();
-    hostsEmpty_->setText(hosts_.configExists() ? QStringLiteral("No SSH hosts found in ~/.ssh/config.")
-                                               : QStringLiteral("No ~/.ssh/config found."));
+    hostsEmpty_->setText(hosts_.configExists() ? tr("No SSH hosts found in ~/.ssh/config.")
+                                               : tr("No ~/.ssh/config found."));
     hostsEmpty_->setVisible(none);
     hostList_->setVisible(!none);
 
@@ -576,7 +468,6 @@ void Sidebar::showHostProblems() {
 }
 
 void Sidebar::rebuildKeys() {
-    keyModel_->setKeys(keyStore_.keys());
     const int rows = keyModel_->rowCount();
     keysEmpty_->setVisible(rows == 0);
     keyList_->setVisible(rows > 0);
@@ -652,7 +543,7 @@ void Sidebar::openSelectedItem(const std::optional<SidebarItem>& item) {
 
 QStringList Sidebar::contextMenuEntries(const std::optional<SidebarItem>& item) const {
     if (item && item->kind == SidebarItem::Kind::host)
-        return {QStringLiteral("Remove host\u2026")};
+        return {tr("Remove host\u2026")};
     return {};
 }
 

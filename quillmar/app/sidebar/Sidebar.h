@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quillmar/app/sidebar/KeyListModel.h"
 #include "quillmar/app/shell/SessionTarget.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
@@ -22,7 +23,6 @@ class QToolButton;
 
 namespace quillmar {
 
-class KeyRowModel;
 class RemoveHostSheet;
 
 // What the sidebar list can select: a host alias or the local shell row.
@@ -48,11 +48,6 @@ QStringList filteredHosts(const QStringList& aliases, const QString& filter);
 
 // An alias ssh would read as an option can't be opened, so it isn't listed.
 bool isListableAlias(const QString& alias);
-
-enum class KeyDot { danger, loaded, idle };
-// Danger for a key without files or with a private file open to group or
-// others (even when loaded), else loaded when the agent holds it.
-KeyDot keyDot(const SSHKeyInfo& key);
 
 // True when an open session runs this target and has not ended.
 bool hasRunningSession(const Workspace& workspace, const SessionTarget& target);
@@ -129,7 +124,7 @@ public:
     std::optional<RemoveHostTarget> removeTarget() const { return removeTarget_; }
     RemoveHostSheet* removeSheet() const;
 
-    // Colours of the theme in force now.
+    // Colours of the theme of its window (again on each palette change).
     void applyTheme();
 
 signals:
@@ -137,6 +132,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void rebuildHosts();
@@ -166,7 +162,7 @@ private:
     QWidget* snippetsSlot_ = nullptr;
     SessionRowModel localModel_;
     SessionRowModel hostModel_;
-    KeyRowModel* keyModel_ = nullptr;  // a child
+    KeyListModel* keyModel_ = nullptr;  // the key store's
     QWidget* filler_ = nullptr;
     QWidget* hostsSection_ = nullptr;
     std::optional<SidebarItem> selected_;

@@ -1,7 +1,6 @@
 #include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 
 #include "quillmar/app/panes/KeyringWaitLabel.h"
-#include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/sheets/SnippetEditSheet.h"
@@ -12,7 +11,6 @@
 #include "ravelgrid/view/PlainText.h"
 
 #include <QEvent>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,57 +32,32 @@ constexpr int maxTreeHeight = 360;
 SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInsertion& insertion,
                                                Workspace& workspace, UserSettings& settings, QLineEdit* filter,
                                                QWidget* parent)
-    : QWidget(parent), store_(store), insertion_(insertion), workspace_(workspace), settings_(settings),
-      filter_(filter) {
+    : SidebarSection(tr("Snippets"), QStringLiteral("qm-scroll-text"), parent), store_(store),
+      insertion_(insertion), workspace_(workspace), settings_(settings), filter_(filter) {
     setObjectName(QStringLiteral("snippetsSectionBody"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 4, 0, 2);
-    layout->setSpacing(0);
+    QToolButton* header = titleButton();
+    header->setObjectName(QStringLiteral("snippetsHeader"));
+    header->setToolTip(tr("Open Snippets"));
+    connect(header, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::snippets); });
+    for (QToolButton* button : {disclosure(), header})
+        setTextRole(button, Metro::Role::mutedText);
 
-    auto* headerRow = new QWidget(this);
-    auto* headerLayout = new QHBoxLayout(headerRow);
-    headerLayout->setContentsMargins(8, 0, 8, 0);
-    headerLayout->setSpacing(2);
-    disclosure_ = new QToolButton(headerRow);
-    disclosure_->setObjectName(QStringLiteral("disclosure"));
-    disclosure_->setAutoRaise(true);
-    disclosure_->setCheckable(true);
-    disclosure_->setFixedSize(16, 18);
-    header_ = new QToolButton(headerRow);
-    header_->setObjectName(QStringLiteral("snippetsHeader"));
-    // The look of the other sections' headers.
-    header_->setText(QStringLiteral("SNIPPETS"));
-    header_->setToolTip(QStringLiteral("Open Snippets"));
-    header_->setAutoRaise(true);
-    header_->setCursor(Qt::PointingHandCursor);
-    QFont headerFont = metroMonoFont(10);
-    headerFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
-    header_->setFont(headerFont);
-    header_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    LucideIcon::decorate(header_, QStringLiteral("qm-scroll-text"), 15, 5);
-    connect(header_, &QToolButton::clicked, this, [this] { workspace_.openTool(ToolTab::snippets); });
-    headerLayout->addWidget(disclosure_);
-    headerLayout->addWidget(header_);
-    headerLayout->addStretch(1);
-    layout->addWidget(headerRow);
-
-    body_ = new QWidget(this);
-    auto* bodyLayout = new QVBoxLayout(body_);
-    bodyLayout->setContentsMargins(0, 0, 0, 0);
-    bodyLayout->setSpacing(2);
-    error_ = ravelgrid::plainLabel(QString(), body_);
+    bodyLayout()->setSpacing(2);
+    error_ = ravelgrid::plainLabel(QString(), body());
     error_->setObjectName(QStringLiteral("snippetsError"));
     error_->setWordWrap(true);
     error_->setFont(metroFont(12));
     error_->setContentsMargins(14, 4, 14, 4);
-    notice_ = ravelgrid::plainLabel(QString(), body_);
+    notice_ = ravelgrid::plainLabel(QString(), body());
     notice_->setObjectName(QStringLiteral("snippetNotice"));
     notice_->setWordWrap(true);
     notice_->setFont(metroFont(11));
     notice_->setContentsMargins(14, 2, 14, 2);
+    setTextRole(error_, Metro::Role::danger);
+    setTextRole(notice_, Metro::Role::warning);
     model_ = SnippetTreeModel::of(store_);
     rows_ = new SnippetRowsModel(model_, SnippetRowsModel::Look::sidebar, this);
-    tree_ = new SnippetRowsView(body_);
+    tree_ = new SnippetRowsView(body());
     tree_->setObjectName(QStringLiteral("snippetTree"));
     tree_->setRows(rows_);
     tree_->setHeaderHidden(true);
@@ -94,29 +67,15 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
     tree_->setTextElideMode(Qt::ElideRight);
     tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
-    QLabel* waiting = makeKeyringWaitLabel(store_, body_);
+    QLabel* waiting = makeKeyringWaitLabel(store_, body());
     waiting->setFont(metroFont(12));
     waiting->setContentsMargins(14, 4, 14, 4);
-    bodyLayout->addWidget(waiting);
-    bodyLayout->addWidget(error_);
-    bodyLayout->addWidget(notice_);
-    bodyLayout->addWidget(tree_);
-    layout->addWidget(body_);
-
-    const auto showBody = [this](bool on) {
-        disclosure_->setArrowType(on ? Qt::DownArrow : Qt::RightArrow);
-        disclosure_->setToolTip(on ? QStringLiteral("Collapse") : QStringLiteral("Expand"));
-        body_->setVisible(on);
-    };
-    disclosure_->setChecked(settings_.snippetsExpanded());
-    showBody(settings_.snippetsExpanded());
-    connect(disclosure_, &QToolButton::toggled, this, [this, showBody](bool on) {
-        showBody(on);
-        if (settings_.snippetsExpanded() != on)
-            settings_.setSnippetsExpanded(on);
-    });
-    connect(&settings_, &UserSettings::snippetsExpandedChanged, this,
-            [this] { disclosure_->setChecked(settings_.snippetsExpanded()); });
+    bodyLayout()->addWidget(waiting);
+    bodyLayout()->addWidget(error_);
+    bodyLayout()->addWidget(notice_);
+    bodyLayout()->addWidget(tree_);
+    followSetting(settings_, &UserSettings::snippetsExpanded, &UserSettings::setSnippetsExpanded,
+                  &UserSettings::snippetsExpandedChanged);
 
     connect(tree_, &SnippetRowsView::snippetActivated, this, [this](const QModelIndex& row) {
         if (auto s = snippetOf(row))
@@ -153,17 +112,12 @@ void SidebarSnippetsSection::changeEvent(QEvent* event) {
         recolour();
 }
 
-void SidebarSnippetsSection::recolour() {
-    setTextColour(error_, Metro::danger());
-    setTextColour(notice_, Metro::warning());
-    tree_->viewport()->update();
-}
+void SidebarSnippetsSection::recolour() { tree_->viewport()->update(); }
 
 void SidebarSnippetsSection::showStore() {
     const bool failed = store_.hasLoadError();
     error_->setVisible(failed);
     error_->setText(store_.loadError());
-    setTextColour(error_, Metro::danger());
     tree_->setVisible(!failed);
     refreshNotice();
 }
@@ -176,7 +130,6 @@ void SidebarSnippetsSection::refreshNotice() {
     const auto text = insertion_.notice();
     notice_->setVisible(text && !store_.hasLoadError());
     notice_->setText(text.value_or(QString()));
-    setTextColour(notice_, Metro::warning());
 }
 
 void SidebarSnippetsSection::fitHeight() {
@@ -205,17 +158,17 @@ std::optional<Snippet> SidebarSnippetsSection::snippetOf(const QModelIndex& row)
 
 QMenu* SidebarSnippetsSection::menuFor(const QString& id, QWidget* parent) {
     auto* menu = new QMenu(parent);
-    menu->addAction(QStringLiteral("Insert"), this, [this, id] {
+    menu->addAction(tr("Insert"), this, [this, id] {
         if (auto s = store_.snippet(id))
             insertion_.insert(*s);
     });
-    menu->addAction(QStringLiteral("Copy"), this, [this, id] {
+    menu->addAction(tr("Copy"), this, [this, id] {
         if (auto s = store_.snippet(id))
             insertion_.copy(*s);
     });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Edit\u2026"), this, [this, id] { requestEdit(id); });
-    menu->addAction(QStringLiteral("Delete\u2026"), this, [this, id] { requestDelete(id); });
+    menu->addAction(tr("Edit\u2026"), this, [this, id] { requestEdit(id); });
+    menu->addAction(tr("Delete\u2026"), this, [this, id] { requestDelete(id); });
     return menu;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quillmar/app/sidebar/SidebarSection.h"
 #include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/sheets/SnippetEditSheet.h"
 #include "quillmar/app/panes/SnippetRowsView.h"
@@ -25,7 +26,7 @@ class Workspace;
 // The sidebar's Snippets section: the snippets by category under the shared
 // filter, the notice line, or only the store's error. A double-click
 // inserts; the context menu inserts, copies, edits or deletes.
-class SidebarSnippetsSection final : public QWidget {
+class SidebarSnippetsSection final : public SidebarSection {
     Q_OBJECT
 
 public:
@@ -33,7 +34,7 @@ public:
                            UserSettings& settings, QLineEdit* filter, QWidget* parent = nullptr);
     ~SidebarSnippetsSection() override;
 
-    QToolButton* headerButton() const { return header_; }
+    QToolButton* headerButton() const { return titleButton(); }
     // The list; its model is the `SnippetRowsModel` of the section.
     SnippetRowsView* tree() const { return tree_; }
     QLabel* noticeText() const { return notice_; }
@@ -73,9 +74,6 @@ private:
     Workspace& workspace_;
     UserSettings& settings_;
     QLineEdit* filter_;
-    QToolButton* disclosure_ = nullptr;
-    QToolButton* header_ = nullptr;
-    QWidget* body_ = nullptr;
     QLabel* error_ = nullptr;
     QLabel* notice_ = nullptr;
     SnippetTreeModel* model_ = nullptr;

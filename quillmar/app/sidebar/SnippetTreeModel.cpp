@@ -207,9 +207,9 @@ QVariant SnippetTreeModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     if (section == titleColumn)
-        return QStringLiteral("Title");
+        return tr("Title");
     if (section == commandColumn)
-        return QStringLiteral("Command");
+        return tr("Command");
     return {};
 }
 

@@ -2,13 +2,10 @@
 
 #include "quillmar/app/UserSettings.h"
 
-#include <QApplication>
 
 namespace quillmar {
 
 bool isMatrixAppearance(const UserSettings& settings) { return settings.appearanceText() == QLatin1String("matrix"); }
-
-bool isMatrixAppearance() { return isMatrixAppearance(UserSettings::standard()); }
 
 bool colourSchemeIsDark(AppAppearance appearance, bool systemIsDark) {
     switch (appearance) {
@@ -62,15 +59,10 @@ QPalette themePalette(Metro::Variant v) {
     return p;
 }
 
-void applyAppearance(AppAppearance appearance, bool systemIsDark) {
-    if (!qApp)
-        return;
-    Metro::Variant variant = Metro::Variant::dark;
+Metro::Variant themeVariant(AppAppearance appearance, bool systemIsDark) {
     if (appearance == AppAppearance::matrix)
-        variant = Metro::Variant::matrix;
-    else if (!colourSchemeIsDark(appearance, systemIsDark))
-        variant = Metro::Variant::light;
-    QApplication::setPalette(themePalette(variant));
+        return Metro::Variant::matrix;
+    return colourSchemeIsDark(appearance, systemIsDark) ? Metro::Variant::dark : Metro::Variant::light;
 }
 
 }  // namespace quillmar

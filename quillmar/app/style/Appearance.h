@@ -12,7 +12,6 @@ namespace quillmar {
 class UserSettings;
 
 // True when the settings hold exactly "matrix" under "appearance".
-bool isMatrixAppearance();
 bool isMatrixAppearance(const UserSettings& settings);
 
 // Whether the window is drawn dark: dark and matrix are, light is not, and
@@ -25,10 +24,10 @@ bool colourSchemeIsDark(AppAppearance appearance, bool systemIsDark);
 QString effectiveSchemeID(const QString& schemeID, const QString& appearanceText, bool colourSchemeDark);
 const TerminalScheme& effectiveScheme(const QString& schemeID, const QString& appearanceText, bool colourSchemeDark);
 
-// The application palette drawn from the theme's colours of one variant.
+// The palette drawn from the theme's colours of one variant.
 QPalette themePalette(Metro::Variant variant);
-// Sets the application palette for a theme; system takes the dark or light
-// palette by what the desktop prefers.
-void applyAppearance(AppAppearance appearance, bool systemIsDark);
+// The variant a theme draws in; system takes dark or light by what the
+// desktop prefers.
+Metro::Variant themeVariant(AppAppearance appearance, bool systemIsDark);
 
 }  // namespace quillmar

@@ -37,7 +37,7 @@ void glow(QPainter& p, const QPainterPath& shape, const QColor& colour, double o
 BrandMark::BrandMark(double size, QWidget* parent) : QWidget(parent), size_(size) {
     const int side = int(std::ceil(size));
     setFixedSize(side, side);
-    setAccessibleName(QStringLiteral("quillmar"));
+    setAccessibleName(tr("quillmar"));
 }
 
 BrandMark::~BrandMark() = default;

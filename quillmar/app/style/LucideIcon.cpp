@@ -107,7 +107,7 @@ private:
 }  // namespace
 
 LucideIcon::LucideIcon(const QString& name, int size, QWidget* parent)
-    : QWidget(parent), name_(name), size_(size), colour_(palette().color(QPalette::WindowText)) {
+    : QWidget(parent), name_(name), size_(size) {
     setFixedSize(size, size);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAccessibleName(QString());
@@ -159,7 +159,7 @@ void LucideIcon::paint(QPainter& painter, const QString& name, const QRectF& box
 
 void LucideIcon::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    paint(p, name_, QRectF(rect()), colour_);
+    paint(p, name_, QRectF(rect()), color());
 }
 
 }  // namespace quillmar

@@ -4,6 +4,8 @@
 #include <QIcon>
 #include <QWidget>
 
+#include <optional>
+
 class QAbstractButton;
 class QPainter;
 
@@ -12,7 +14,8 @@ namespace quillmar {
 // One of the application's monochrome icons ("qm-plus", "qm-x",
 // "qm-square-terminal", "qm-server", "qm-key-round", "qm-scroll-text",
 // "qm-settings"), drawn as
-// strokes in the widget's foreground colour at a side of `size` pixels.
+// strokes in the widget's foreground colour (its palette's window text,
+// unless a colour is set) at a side of `size` pixels.
 // An unknown name draws nothing.
 class LucideIcon : public QWidget {
     Q_OBJECT
@@ -22,7 +25,7 @@ public:
 
     QString name() const { return name_; }
     void setColor(const QColor& colour);
-    QColor color() const { return colour_; }
+    QColor color() const { return colour_.value_or(palette().color(QPalette::WindowText)); }
 
     QSize sizeHint() const override { return {size_, size_}; }
 
@@ -41,7 +44,7 @@ protected:
 private:
     QString name_;
     int size_;
-    QColor colour_;
+    std::optional<QColor> colour_;
 };
 
 }  // namespace quillmar

@@ -1,12 +1,14 @@
 #include "quillmar/app/style/Metro.h"
 
-#include "quillmar/app/style/Appearance.h"
 #include "quillmar/app/style/TerminalFont.h"
+#include "quillmar/app/style/Theme.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFontDatabase>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
+#include <QPointer>
 
 #include <array>
 
@@ -31,12 +33,10 @@ QColor Metro::color(Role role, Variant variant) {
     return QColor::fromRgb(table[std::size_t(role)][std::size_t(variant)] | 0xFF000000u);
 }
 
-Metro::Variant Metro::currentVariant() {
-    if (isMatrixAppearance())
-        return Variant::matrix;
-    if (!qGuiApp)
-        return Variant::dark;
-    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128 ? Variant::dark : Variant::light;
+Metro::Variant Metro::variantOf(const QWidget* widget) {
+    if (const Theme* theme = Theme::of(widget))
+        return theme->variant();
+    return Theme::applicationVariant();
 }
 
 namespace {
@@ -67,12 +67,87 @@ QFont metroMonoFont(qreal size, QFont::Weight weight) {
     return themeFace(QLatin1String(name), size, weight, true);
 }
 
-void setTextColour(QWidget* widget, const QColor& colour) {
+namespace {
+
+const char* const textRoleKey = "quillmarTextRole";
+const char* const fillRoleKey = "quillmarFillRole";
+const char* const fillOpacityKey = "quillmarFillOpacity";
+
+// Puts the widget's kept roles into its palette. Setting the palette sends
+// the widget another palette change, which then finds nothing to do.
+void restyle(QWidget* widget) {
+    const QVariant text = widget->property(textRoleKey);
+    const QVariant fill = widget->property(fillRoleKey);
+    if (!text.isValid() && !fill.isValid())
+        return;
+    const Metro::Variant variant = Metro::variantOf(widget);
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget->setPalette(palette);
+    if (text.isValid()) {
+        const QColor colour = Metro::color(Metro::Role(text.toInt()), variant);
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            palette.setColor(role, colour);
+    }
+    if (fill.isValid()) {
+        QColor colour = Metro::color(Metro::Role(fill.toInt()), variant);
+        colour.setAlphaF(float(widget->property(fillOpacityKey).toDouble()));
+        palette.setColor(QPalette::Window, colour);
+    }
+    if (palette != widget->palette())
+        widget->setPalette(palette);
+}
+
+class RoleKeeper final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange)
+            restyle(static_cast<QWidget*>(watched));
+        return false;
+    }
+};
+
+void keep(QWidget* widget) {
+    static QPointer<RoleKeeper> keeper;
+    if (!keeper)
+        keeper = new RoleKeeper(qApp);
+    // Installing again moves it to the front: still once.
+    widget->installEventFilter(keeper);
+    restyle(widget);
+}
+
+}  // namespace
+
+void setTextRole(QWidget* widget, Metro::Role role) {
+    if (!widget)
+        return;
+    widget->setProperty(textRoleKey, int(role));
+    keep(widget);
+}
+
+void setFillRole(QWidget* widget, Metro::Role role, qreal opacity) {
+    if (!widget)
+        return;
+    widget->setAutoFillBackground(true);
+    widget->setProperty(fillRoleKey, int(role));
+    widget->setProperty(fillOpacityKey, opacity);
+    keep(widget);
+}
+
+void restyleKeptRoles(QWidget* root) {
+    if (!root)
+        return;
+    restyle(root);
+    for (QWidget* widget : root->findChildren<QWidget*>())
+        restyle(widget);
+}
+
+QLabel* makeTitle(const QString& text, QWidget* parent, TitleLevel level) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(level == TitleLevel::pane ? metroFont(20, QFont::DemiBold) : metroFont(15, QFont::DemiBold));
+    setTextRole(label, Metro::Role::text);
+    return label;
 }
 
 QLabel* makeErrorLabel(QWidget* parent) {
@@ -81,7 +156,7 @@ QLabel* makeErrorLabel(QWidget* parent) {
     label->setTextFormat(Qt::PlainText);
     label->setObjectName(QStringLiteral("error"));
     label->setWordWrap(true);
-    setTextColour(label, Metro::danger());
+    setTextRole(label, Metro::Role::danger);
     label->hide();
     return label;
 }

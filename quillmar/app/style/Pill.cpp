@@ -11,7 +11,7 @@ constexpr int padX = 8;
 constexpr int padY = 3;
 }  // namespace
 
-Pill::Pill(const QString& text, const QColor& tone, QWidget* parent) : QWidget(parent), text_(text), tone_(tone) {
+Pill::Pill(const QString& text, Metro::Role tone, QWidget* parent) : QWidget(parent), text_(text), tone_(tone) {
     setFont(metroMonoFont(11, QFont::Medium));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
@@ -24,7 +24,9 @@ void Pill::setText(const QString& text) {
     update();
 }
 
-void Pill::setTone(const QColor& tone) {
+void Pill::setTone(Metro::Role tone) {
+    if (tone == tone_)
+        return;
     tone_ = tone;
     update();
 }
@@ -39,14 +41,15 @@ void Pill::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const qreal radius = r.height() / 2;
-    QColor fill = tone_;
+    const QColor colour = tone();
+    QColor fill = colour;
     fill.setAlphaF(0.14f);
-    QColor edge = tone_;
+    QColor edge = colour;
     edge.setAlphaF(0.45f);
     p.setPen(QPen(edge, 1));
     p.setBrush(fill);
     p.drawRoundedRect(r, radius, radius);
-    p.setPen(tone_);
+    p.setPen(colour);
     p.drawText(rect(), Qt::AlignCenter, text_);
 }
 

@@ -29,9 +29,11 @@ std::optional<unsigned> unwrapUint(QVariant value) {
 }  // namespace
 
 SystemAppearance::SystemAppearance(QObject* parent) : QObject(parent) {
-    // Read before the theme replaces the application palette.
-    if (qGuiApp)
-        paletteDark_ = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    // Read once, before the first window's theme replaces the application
+    // palette: a later window would read that theme instead of the desktop.
+    static const bool desktopDark =
+        qGuiApp && QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    paletteDark_ = desktopDark;
 }
 
 std::optional<bool> SystemAppearance::darkFromPortalValue(unsigned value) {

@@ -218,7 +218,7 @@ private slots:
 
         // Ctrl+, opens the (empty) Settings pane; the terminals stay alive behind it.
         QTest::keyClick(first->view(), Qt::Key_Comma, Qt::ControlModifier);
-        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QCOMPARE(window.workspace().activeID(), std::optional<TabID>(ToolTab::settings));
         QVERIFY(window.toolPane(ToolTab::settings));
         QCOMPARE(window.detailStack()->currentWidget(), window.toolPane(ToolTab::settings));
         QVERIFY(first->view()->process().running() && second->view()->process().running());
@@ -231,8 +231,10 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(first->view(), Qt::Key_Equal, Qt::ControlModifier);
         QCOMPARE(settings.fontSize(), 16.0);
-        QCOMPARE(first->view()->fontSet().pixelSize(), 16.0);
-        QCOMPARE(second->view()->fontSet().pixelSize(), 16.0);
+        // Points, as everywhere on the desktop: 16 pt at 96 DPI is 21 1/3 px.
+        QCOMPARE(first->view()->fontSet().pointSize(), 16.0);
+        QCOMPARE(second->view()->fontSet().pointSize(), 16.0);
+        QCOMPARE(first->view()->fontSet().pixelSize(), 16.0 * 96 / 72);
         QVERIFY2(first->view()->terminal().cols < cols, qPrintable(QStringLiteral("%1 -> %2, width %3").arg(cols).arg(first->view()->terminal().cols).arg(first->view()->width())));
     }
 
@@ -258,7 +260,7 @@ private slots:
         // Only the Settings pane open: the pane, not the hint.
         window.workspace().openTool(ToolTab::settings);
         QCOMPARE(window.detailStack()->currentWidget(), window.toolPane(ToolTab::settings));
-        window.workspace().close(tabID(ToolTab::settings));
+        window.workspace().close(TabID(ToolTab::settings));
         QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
 
         // Shown again with nothing open: a new local shell.
@@ -303,10 +305,10 @@ private slots:
 
         settings.setFontSize(20);
         for (TerminalHost* h : hosts)
-            QCOMPARE(h->view()->fontSet().pixelSize(), 20.0);
+            QCOMPARE(h->view()->fontSet().pointSize(), 20.0);
         settings.setFontSize(200);  // written by hand: still bounded
         for (TerminalHost* h : hosts)
-            QCOMPARE(h->view()->fontSet().pixelSize(), 28.0);
+            QCOMPARE(h->view()->fontSet().pointSize(), 28.0);
         settings.setAppearance(AppAppearance::dark);
     }
 };

@@ -1,12 +1,15 @@
 // Looks for a line of text in a screenshot of the terminal view: renders the
-// text the way the view draws it (default font, default colours, device
-// pixel ratio 1) and searches the screenshot for those exact pixels.
+// text the way the view draws it (the application's default terminal font
+// and colours, device pixel ratio 1) and searches the screenshot for those
+// exact pixels.
 //
 //   find_text_on_screen <screenshot.png> <text> [minimum matches] [#fg #bg]
 //
 // The colours default to those of the application's default scheme,
 // metro-dark.
 // Exits 0 when the text appears at least that many times (default 1).
+#include "quillmar/app/style/TerminalFont.h"
+#include "quillmar/app/UserSettings.h"
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/drawing/FramePainter.h"
@@ -32,6 +35,8 @@ QImage renderText(const QString& text, const QColor& fg, const QColor& bg) {
         buffer.screenLine(0).set(i, cell);
     }
     FramePainter painter;
+    painter.setFontSet(FontSet(quillmar::TerminalFont::font(QLatin1String(quillmar::TerminalFont::nerdFontName),
+                                                            quillmar::UserSettings::defaultFontSize)));
     painter.colors().setNativeForeground(fg);
     painter.colors().setNativeBackground(bg);
     const QSizeF cell = computeCellDimension(painter.fontSet().rawNormal(), 1.0, 1.0);

@@ -1,8 +1,10 @@
 #include "quillmar/app/panes/AddHostView.h"
 #include "quillmar/app/sheets/GenerateKeySheet.h"
+#include "quillmar/app/sidebar/KeyListModel.h"
 #include "quillmar/app/shell/KeyToolCommands.h"
 #include "quillmar/app/panes/KeysView.h"
 #include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/TerminalSession.h"
 #include "quillmar/app/UserSettings.h"
@@ -21,6 +23,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -132,6 +135,40 @@ private slots:
             QCOMPARE(keys->list()->topLevelItemCount(), 1);
         }
         qputenv("HOME", oldHome);
+    }
+
+    // The sidebar and the pane list the keys of one model, which follows the
+    // store; the pane's choice survives a rescan.
+    void oneKeyListForTheSidebarAndThePane()
+    {
+        Home home;
+        keygen(home.ssh(QStringLiteral("id_b")), QStringLiteral("b"));
+        home.start();
+        UserSettings settings(home.dir.filePath(QStringLiteral("quillmar.conf")));
+        Sidebar sidebar(*home.hosts, *home.keys, *home.workspace, settings);
+        KeysView view(*home.keys, *home.workspace, *home.hosts);
+        KeyListModel* model = KeyListModel::of(*home.keys);
+        QCOMPARE(sidebar.keyList()->model(), model);
+        QCOMPARE(model->rowCount(), 1);
+        QCOMPARE(view.list()->topLevelItemCount(), 1);
+        view.selectKey(QStringLiteral("id_b"));
+
+        keygen(home.ssh(QStringLiteral("id_a")), QStringLiteral("a"));
+        home.keys->reload();
+        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 2, 5000);
+        QCOMPARE(view.list()->topLevelItemCount(), 2);
+        for (int row = 0; row < 2; ++row)
+            QCOMPARE(view.list()->topLevelItem(row)->text(KeysView::nameColumn), model->index(row).data().toString());
+        QVERIFY(!sidebar.keyList()->isHidden());
+        QCOMPARE(sidebar.keyList()->height(), 2 * 24 + 2);
+        QVERIFY(view.selectedKey());
+        QCOMPARE(QString::fromStdString(view.selectedKey()->name), QStringLiteral("id_b"));
+
+        QVERIFY(QFile::remove(home.ssh(QStringLiteral("id_b"))) && QFile::remove(home.ssh(QStringLiteral("id_b.pub"))));
+        home.keys->reload();
+        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 1, 5000);
+        QCOMPARE(view.list()->topLevelItemCount(), 1);
+        QVERIFY2(!view.selectedKey(), "a key that went is no longer chosen");
     }
 
     // The first save asks before the Include line goes in; a no writes

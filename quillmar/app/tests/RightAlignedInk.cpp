@@ -9,6 +9,8 @@
 // when all its ink lies in the right half and reaches the last tenth of the
 // width. Exits 0 when right-aligned bands cover at least the given number of
 // cell rows and left-aligned text (the command line, the prompt) exists too.
+#include "quillmar/app/style/TerminalFont.h"
+#include "quillmar/app/UserSettings.h"
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/FontSet.h"
 
@@ -115,7 +117,9 @@ int main(int argc, char** argv)
         open = true;
     }
 
-    const qreal cellHeight = computeCellDimension(FontSet::defaultSet().rawNormal(), 1.0, 1.0).height();
+    const FontSet appFont(quillmar::TerminalFont::font(QLatin1String(quillmar::TerminalFont::nerdFontName),
+                                                       quillmar::UserSettings::defaultFontSize));
+    const qreal cellHeight = computeCellDimension(appFont.rawNormal(), 1.0, 1.0).height();
     int rightPixels = 0;
     bool leftText = false;
     for (const Band& b : bands) {

@@ -136,7 +136,8 @@ private slots:
 
         view.sizeBox()->setValue(21);
         QCOMPARE(settings.fontSize(), 21.0);
-        QCOMPARE(host->view()->fontSet().pixelSize(), 21.0);
+        QCOMPARE(host->view()->fontSet().pointSize(), 21.0);
+        QCOMPARE(host->view()->fontSet().pixelSize(), 21.0 * 96 / 72);
         QCOMPARE(view.sizeBox()->minimum(), 9);
         QCOMPARE(view.sizeBox()->maximum(), 28);
         // A size set elsewhere (the shortcuts) shows in the pane.
@@ -274,7 +275,7 @@ private slots:
 
         ws.activate(ws.sessions()[0]->id);
         w->window->tabStrip()->buildButton()->click();
-        QCOMPARE(ws.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QCOMPARE(ws.activeID(), std::optional<TabID>(ToolTab::settings));
         QTRY_VERIFY(inView(view, QStringLiteral("about")));
         QVERIFY(view.verticalScrollBar()->value() > 0);
         QCOMPARE(view.findChild<BrandMark*>(QStringLiteral("aboutMark"))->markSize(), 72.0);
@@ -292,7 +293,7 @@ private slots:
         QTRY_VERIFY(inView(view, QStringLiteral("about")));
         ws.activate(ws.sessions()[0]->id);
         QVERIFY(w->window->keys().handle(KeyStroke{KeyStroke::Kind::keyDown, Qt::Key_Comma, Qt::ControlModifier}));
-        QCOMPARE(ws.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QCOMPARE(ws.activeID(), std::optional<TabID>(ToolTab::settings));
         QTRY_COMPARE(view.verticalScrollBar()->value(), 0);
     }
 

@@ -3,9 +3,11 @@
 #include "quillmar/app/style/AppAppearance.h"
 #include "quillmar/app/style/Appearance.h"
 #include "quillmar/app/shell/KeyRouter.h"
+#include "quillmar/app/shell/Shortcuts.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/StallProbe.h"
 #include "quillmar/app/style/SystemAppearance.h"
+#include "quillmar/app/shell/TabWidgets.h"
 #include "quillmar/app/style/TerminalScheme.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
@@ -58,7 +60,7 @@ TEST(Workspace, NewWorkspaceIsEmpty) {
     EXPECT_TRUE(ws.sessions().empty());
     EXPECT_FALSE(ws.activeID());
     EXPECT_TRUE(ws.openTools().empty());
-    EXPECT_TRUE(ws.toolLastFocused().empty());
+    EXPECT_TRUE(ws.lastFocused().empty());
     EXPECT_FALSE(ws.settingsScrollTarget());
     EXPECT_TRUE(ws.tabIDs().empty());
 }
@@ -104,8 +106,8 @@ TEST(Workspace, OpenMakesTheNewSessionActiveAndTabIDsListSessionsThenToolsInDecl
     auto s2 = ws.open(SessionTarget::ssh(QStringLiteral("h")));
     EXPECT_EQ(ws.activeID(), s2->id);
     ws.openTool(ToolTab::keys);
-    EXPECT_EQ(ws.tabIDs(), (std::vector<QUuid>{s1->id, s2->id, tabID(ToolTab::addHost), tabID(ToolTab::keys),
-                                                 tabID(ToolTab::settings)}));
+    EXPECT_EQ(ws.tabIDs(), (std::vector<TabID>{s1->id, s2->id, TabID(ToolTab::addHost), TabID(ToolTab::keys),
+                                                 TabID(ToolTab::settings)}));
 }
 
 TEST(Workspace, ReopeningAToolOnlyActivatesIt) {
@@ -117,7 +119,7 @@ TEST(Workspace, ReopeningAToolOnlyActivatesIt) {
     auto s = ws.open(SessionTarget::local());
     EXPECT_EQ(ws.activeID(), s->id);
     ws.openTool(ToolTab::settings);
-    EXPECT_EQ(ws.activeID(), tabID(ToolTab::settings));
+    EXPECT_EQ(ws.activeID(), TabID(ToolTab::settings));
     EXPECT_EQ(ws.openTools().size(), 1u);
     EXPECT_EQ(toolSignals, 1);
     EXPECT_EQ(ws.tabIDs().size(), 2u);
@@ -135,8 +137,8 @@ TEST(Workspace, ClosingTheActiveTabActivatesTheMostRecentlyFocused) {
     ws.close(c->id);
     EXPECT_EQ(ws.activeID(), a->id);
     ws.close(a->id);
-    EXPECT_EQ(ws.activeID(), tabID(ToolTab::keys)) << "tools count as tabs";
-    ws.close(tabID(ToolTab::keys));
+    EXPECT_EQ(ws.activeID(), TabID(ToolTab::keys)) << "tools count as tabs";
+    ws.close(TabID(ToolTab::keys));
     EXPECT_EQ(ws.activeID(), b->id);
     ws.close(b->id);
     EXPECT_FALSE(ws.activeID());
@@ -151,9 +153,9 @@ TEST(Workspace, ClosingAnInactiveTabKeepsTheActiveOneAndUnknownIdsDoNothing) {
     ws.close(a->id);
     EXPECT_EQ(ws.activeID(), b->id);
     ws.close(QUuid::createUuid());
-    ws.close(tabID(ToolTab::snippets));  // not open
+    ws.close(TabID(ToolTab::snippets));  // not open
     ws.activate(QUuid::createUuid());
-    ws.activate(tabID(ToolTab::snippets));
+    ws.activate(TabID(ToolTab::snippets));
     EXPECT_EQ(ws.activeID(), b->id);
     EXPECT_EQ(ws.sessions().size(), 1u);
 }
@@ -184,15 +186,79 @@ TEST(Workspace, SettingsScrollTargetSignalsOnlyRealChanges) {
     EXPECT_EQ(changes, 2);
 }
 
-TEST(ToolTab, FixedIdsRoundTripAndMatchNoSession) {
-    std::set<QUuid> ids;
+TEST(ToolTab, IdsRoundTripAndMatchNoSession) {
+    std::set<TabID> ids;
     for (ToolTab t : allToolTabs) {
-        ids.insert(tabID(t));
-        EXPECT_EQ(toolTabFor(tabID(t)), t);
+        ids.insert(TabID(t));
+        EXPECT_EQ(TabID(t).tool(), t);
+        EXPECT_FALSE(TabID(t).session());
     }
     EXPECT_EQ(ids.size(), 4u);
-    EXPECT_FALSE(toolTabFor(QUuid::createUuid()));
-    EXPECT_FALSE(toolTabFor(QUuid()));
+    const QUuid session = QUuid::createUuid();
+    EXPECT_FALSE(TabID(session).tool());
+    EXPECT_EQ(TabID(session).session(), session);
+    EXPECT_FALSE(TabID(QUuid()).tool()) << "even the null id is a session's";
+    EXPECT_FALSE(ids.count(TabID(QUuid())));
+}
+
+TEST(TabWidgets, OneWidgetPerOpenTabKeptUntilItCloses) {
+    platform::FakeScheduler clock;
+    Workspace ws(clock);
+    std::vector<TabID> made;
+    std::vector<TabID> dropped;
+    bool refuseSettings = true;
+    TabWidgets<QObject> widgets(
+        ws,
+        [&](const TabID& id) -> QObject* {
+            if (id == TabID(ToolTab::settings) && refuseSettings)
+                return nullptr;
+            made.push_back(id);
+            auto* widget = new QObject;
+            widget->setProperty("tab", int(made.size()));
+            return widget;
+        },
+        [&](QObject* widget) {
+            dropped.push_back(made[std::size_t(widget->property("tab").toInt() - 1)]);
+            delete widget;
+        });
+    auto a = ws.open(SessionTarget::local());
+    ws.openTool(ToolTab::settings);
+    ws.openTool(ToolTab::keys);
+    auto b = ws.open(SessionTarget::local());
+    widgets.sync();
+    EXPECT_EQ(made, (std::vector<TabID>{a->id, b->id, ToolTab::keys}));
+    std::vector<TabID> order;
+    for (const auto& [id, widget] : widgets.inOrder())
+        order.push_back(id);
+    EXPECT_EQ(order, (std::vector<TabID>{a->id, b->id, ToolTab::keys})) << "a tab without a widget is left out";
+    EXPECT_FALSE(widgets.find(ToolTab::settings));
+
+    // Again: nothing new for tabs that have one; the refused tab is asked again.
+    QObject* kept = widgets.find(b->id);
+    refuseSettings = false;
+    widgets.sync();
+    EXPECT_EQ(made.size(), 4u);
+    EXPECT_EQ(made.back(), TabID(ToolTab::settings));
+    EXPECT_EQ(widgets.find(b->id), kept);
+
+    ws.close(a->id);
+    ws.close(ToolTab::keys);
+    widgets.sync();
+    EXPECT_EQ(dropped, (std::vector<TabID>{a->id, ToolTab::keys}));
+    EXPECT_FALSE(widgets.find(a->id));
+    EXPECT_EQ(widgets.find(b->id), kept);
+    EXPECT_EQ(ws.lastFocused().size(), ws.tabIDs().size()) << "closed tabs leave the focus order";
+
+    // A widget that went by other means is made anew, not dropped.
+    delete widgets.find(b->id);
+    widgets.sync();
+    EXPECT_EQ(made.size(), 5u);
+    EXPECT_EQ(dropped.size(), 2u);
+    ws.close(b->id);
+    ws.close(ToolTab::settings);
+    widgets.sync();
+    EXPECT_TRUE(widgets.inOrder().empty());
+    EXPECT_EQ(dropped.size(), 4u);
 }
 
 // --- TerminalSession -----------------------------------------------------------------------
@@ -330,6 +396,22 @@ TEST(KeyRouter, ShortcutTableWithExactModifiers) {
     EXPECT_EQ(f.workspace.sessions().size(), 1u);
 }
 
+// The router carries out the table's window commands and leaves the terminal
+// views' own chords to them; no chord means two things.
+TEST(KeyRouter, DispatchesFromTheShortcutTable) {
+    std::set<std::pair<int, int>> seen;
+    for (const Shortcut& s : shortcuts()) {
+        EXPECT_TRUE(seen.insert({s.chord.key, int(s.chord.modifiers)}).second) << s.chord.key;
+        Fixture f;
+        f.workspace.open(SessionTarget::local());
+        const bool window = std::holds_alternative<WindowCommand>(s.command);
+        EXPECT_EQ(f.key(s.chord.key, s.chord.modifiers), window) << s.chord.key << " " << int(s.chord.modifiers);
+        if (window)
+            EXPECT_EQ(windowCommandFor(s.chord.key, s.chord.modifiers), std::get<WindowCommand>(s.command));
+    }
+    EXPECT_EQ(windowChords().size() + viewKeyBindings().size(), shortcuts().size());
+}
+
 TEST(KeyRouter, TabsByPlaceAndStepsWrapAround) {
     const Qt::KeyboardModifiers C = Qt::ControlModifier, S = Qt::ShiftModifier, A = Qt::AltModifier;
     Fixture f;
@@ -377,7 +459,7 @@ TEST(KeyRouter, NewCloseAndSettings) {
     EXPECT_EQ(f.workspace.sessions()[0]->title(), "Local");
     f.workspace.setSettingsScrollTarget(QStringLiteral("about"));
     f.key(Qt::Key_Comma, C);
-    EXPECT_EQ(f.workspace.activeID(), tabID(ToolTab::settings));
+    EXPECT_EQ(f.workspace.activeID(), TabID(ToolTab::settings));
     EXPECT_FALSE(f.workspace.settingsScrollTarget());
 }
 

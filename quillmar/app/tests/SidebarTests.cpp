@@ -4,6 +4,7 @@
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/sheets/RemoveHostSheet.h"
 #include "quillmar/app/sidebar/Sidebar.h"
+#include "quillmar/app/sidebar/SidebarSection.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
 #include "quillmar/app/tests/AppTestSupport.h"
@@ -24,6 +25,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -389,15 +391,15 @@ private slots:
         h.start();
         Workspace& ws = *h.workspace;
         QTest::mouseClick(h.sidebar->addHostButton(), Qt::LeftButton);
-        QCOMPARE(ws.activeID(), std::optional(tabID(ToolTab::addHost)));
+        QCOMPARE(ws.activeID(), std::optional(TabID(ToolTab::addHost)));
         QCOMPARE(h.sidebar->addHostButton()->toolTip(), QStringLiteral("Add host"));
         QTest::mouseClick(h.sidebar->keysHeaderButton(), Qt::LeftButton);
-        QCOMPARE(ws.activeID(), std::optional(tabID(ToolTab::keys)));
-        ws.activate(tabID(ToolTab::addHost));
+        QCOMPARE(ws.activeID(), std::optional(TabID(ToolTab::keys)));
+        ws.activate(TabID(ToolTab::addHost));
         QListView* keys = h.sidebar->keyList();
         QCOMPARE(keys->model()->rowCount(), 1);
         QTest::mouseClick(keys->viewport(), Qt::LeftButton, {}, h.rowCentre(keys, 0));
-        QCOMPARE(ws.activeID(), std::optional(tabID(ToolTab::keys)));
+        QCOMPARE(ws.activeID(), std::optional(TabID(ToolTab::keys)));
         QCOMPARE(h.sidebar->selectedItem(), std::nullopt);
         QCOMPARE(ws.openTools().size(), std::size_t(2));
 
@@ -405,7 +407,7 @@ private slots:
         QCOMPARE(h.sidebar->settingsButton()->toolTip(), QStringLiteral("Open Settings (Ctrl+,)"));
         QTest::mouseClick(h.sidebar->settingsButton(), Qt::LeftButton);
         QCOMPARE(ws.settingsScrollTarget(), std::nullopt);
-        QCOMPARE(ws.activeID(), std::optional(tabID(ToolTab::settings)));
+        QCOMPARE(ws.activeID(), std::optional(TabID(ToolTab::settings)));
         QCOMPARE(h.sidebar->filterField()->placeholderText(), QStringLiteral("Filter hosts and snippets"));
         QVERIFY(h.sidebar->snippetsSectionSlot() != nullptr);
     }
@@ -490,6 +492,8 @@ private slots:
             QCOMPARE(shot.pixelColor(x, lineY).rgb(), Metro::line().rgb());
         QCOMPARE(h.sidebar->findChild<QLabel*>(QStringLiteral("settingsShortcut"))->text(), QStringLiteral("Ctrl+,"));
         QVERIFY(h.sidebar->findChild<BrandMark*>(QStringLiteral("brandMark")));
+        // The header's mark is the only one: none drawn a second way.
+        QCOMPARE(h.sidebar->findChildren<BrandMark*>().size(), qsizetype(1));
     }
 
     void collapseStateIsPersisted() {
@@ -530,6 +534,45 @@ private slots:
         // A change made elsewhere (another window) reaches the section.
         again.setKeysExpanded(true);
         QVERIFY(bodyShown(sidebar, names[2]));
+    }
+
+    // A section folds its body with the disclosure and keeps the setting in
+    // step both ways, without echoes; its title does nothing of itself and a
+    // header button sits at the far end.
+    void aSectionFoldsWithItsSetting() {
+        QTemporaryDir dir;
+        UserSettings settings(dir.filePath(QStringLiteral("q.conf")));
+        QWidget column;
+        auto* layout = new QVBoxLayout(&column);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* section = new SidebarSection(QStringLiteral("Snippets"), QStringLiteral("qm-scroll-text"), &column);
+        layout->addWidget(section);
+        auto* button = new QToolButton(section);
+        section->addHeaderButton(button);
+        QCOMPARE(section->titleButton()->text(), QStringLiteral("SNIPPETS"));
+        QVERIFY(section->body()->isHidden());
+        QCOMPARE(section->disclosure()->toolTip(), QStringLiteral("Expand"));
+
+        section->followSetting(settings, &UserSettings::snippetsExpanded, &UserSettings::setSnippetsExpanded,
+                               &UserSettings::snippetsExpandedChanged);
+        const bool first = settings.snippetsExpanded();
+        QCOMPARE(section->body()->isHidden(), !first);
+        QSignalSpy changes(&settings, &UserSettings::snippetsExpandedChanged);
+        section->titleButton()->click();
+        QCOMPARE(settings.snippetsExpanded(), first);
+        section->disclosure()->click();
+        QCOMPARE(settings.snippetsExpanded(), !first);
+        QCOMPARE(section->body()->isHidden(), first);
+        QCOMPARE(section->disclosure()->toolTip(), first ? QStringLiteral("Expand") : QStringLiteral("Collapse"));
+        settings.setSnippetsExpanded(first);
+        QCOMPARE(section->body()->isHidden(), !first);
+        QCOMPARE(changes.count(), 2);
+
+        column.resize(230, 200);
+        column.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&column));
+        QVERIFY(button->x() > section->titleButton()->geometry().right());
+        QCOMPARE(button->mapTo(section, QPoint(button->width(), 0)).x(), section->width() - 8);
     }
 
     void sheetRemovesWithBackupAndLeavesTheRestAlone() {

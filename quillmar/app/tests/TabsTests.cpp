@@ -204,11 +204,11 @@ private slots:
         w.openTool(ToolTab::addHost);
         auto b = w.open(SessionTarget::ssh(QStringLiteral("web")));
         w.openTool(ToolTab::keys);
-        std::vector<QUuid> order;
+        std::vector<TabID> order;
         for (const auto& [id, chip] : strip.chips())
             order.push_back(id);
-        const std::vector<QUuid> expected{a->id, b->id, tabID(ToolTab::addHost), tabID(ToolTab::keys),
-                                          tabID(ToolTab::settings)};
+        const std::vector<TabID> expected{a->id, b->id, TabID(ToolTab::addHost), TabID(ToolTab::keys),
+                                          TabID(ToolTab::settings)};
         QCOMPARE(order, expected);
         QCOMPARE(order, w.tabIDs());
         // The layout shows them in that order too, left to right.
@@ -285,13 +285,13 @@ private slots:
         QCOMPARE(w.sessions()[0]->target, SessionTarget::local());
         strip.buildButton()->click();
         QCOMPARE(w.settingsScrollTarget(), std::optional<QString>(QStringLiteral("about")));
-        QCOMPARE(w.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QCOMPARE(w.activeID(), std::optional<TabID>(ToolTab::settings));
         // Already open: only activated again, never a second settings tab.
         w.activate(w.sessions()[0]->id);
         w.setSettingsScrollTarget(std::nullopt);
         strip.buildButton()->click();
         QCOMPARE(w.openTools().size(), std::size_t(1));
-        QCOMPARE(w.activeID(), std::optional<QUuid>(tabID(ToolTab::settings)));
+        QCOMPARE(w.activeID(), std::optional<TabID>(ToolTab::settings));
         QCOMPARE(w.settingsScrollTarget(), std::optional<QString>(QStringLiteral("about")));
     }
 

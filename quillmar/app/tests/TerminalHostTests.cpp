@@ -5,6 +5,7 @@
 #include "quillmar/app/shell/LocalShell.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/Pill.h"
+#include "quillmar/app/shell/Shortcuts.h"
 #include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/Workspace.h"
@@ -12,6 +13,7 @@
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
+#include "ravelgrid/view/TerminalViewDelegate.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,6 +31,19 @@ using namespace quillmar;
 using quillmar::apptests::screenText;
 
 namespace {
+
+// What a view writes for its child.
+struct WrittenBytes : ravelgrid::TerminalViewDelegate {
+    std::string bytes;
+    void send(ravelgrid::TerminalView&, std::span<const uint8_t> data) override {
+        bytes.append(reinterpret_cast<const char*>(data.data()), data.size());
+    }
+    void sizeChanged(ravelgrid::TerminalView&, int, int) override {}
+    void setTerminalTitle(ravelgrid::TerminalView&, const std::string&) override {}
+    void hostCurrentDirectoryUpdate(ravelgrid::TerminalView&, const std::optional<std::string>&) override {}
+    void scrolled(ravelgrid::TerminalView&, double) override {}
+    void rangeChanged(ravelgrid::TerminalView&, int, int) override {}
+};
 
 struct Run {
     std::shared_ptr<TerminalSession> session;
@@ -213,7 +228,7 @@ private slots:
 
         const int colsBefore = view->terminal().cols;
         run->host->setTerminalFont(ravelgrid::FontSet(ravelgrid::FontSet::defaultFamily(), 24));
-        QCOMPARE(view->fontSet().pixelSize(), 24.0);
+        QCOMPARE(view->fontSet().pointSize(), 24.0);
         QVERIFY(view->terminal().cols < colsBefore);
         QVERIFY(run->session->probe.view == view);
     }
@@ -278,7 +293,9 @@ private slots:
     }
 
     void pillShowsItsTextInItsTone() {
-        Pill pill(QStringLiteral("exited 3"), QColor(0xF5, 0xBF, 0x69));
+        Pill pill(QStringLiteral("exited 3"), Metro::Role::warning);
+        const QColor tone = Metro::warning(&pill);
+        QCOMPARE(pill.tone(), tone);
         pill.resize(pill.sizeHint());
         QVERIFY(pill.sizeHint().width() > QFontMetrics(pill.font()).horizontalAdvance(QStringLiteral("exited")));
         QImage image(pill.size(), QImage::Format_ARGB32);
@@ -287,7 +304,7 @@ private slots:
         bool toneSeen = false;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x)
-                toneSeen |= image.pixelColor(x, y) == QColor(0xF5, 0xBF, 0x69);
+                toneSeen |= image.pixelColor(x, y) == tone;
         }
         QVERIFY(toneSeen);
         QCOMPARE(image.pixelColor(0, 0), QColor(Qt::black));  // rounded corners
@@ -322,6 +339,46 @@ private slots:
                 QCOMPARE(stroke->modifiers, c.after);
             }
         }
+    }
+
+    // A session's view takes its keys from the shortcut table: the window's
+    // chords are left to the window and never typed, under either keyboard
+    // protocol; any other chord is the program's.
+    void sessionViewsLeaveExactlyTheWindowChords() {
+        FocusingTerminalView view;
+        WrittenBytes delegate;
+        view.setTerminalDelegate(&delegate);
+        QVERIFY(view.reservedKeys() == windowChords());
+        QVERIFY(view.commandKeys() == viewKeyBindings());
+        const auto overridden = [&](int key, Qt::KeyboardModifiers mods) {
+            QKeyEvent e(QEvent::ShortcutOverride, key, mods);
+            e.ignore();
+            QCoreApplication::sendEvent(&view, &e);
+            return e.isAccepted();
+        };
+        int windowChordCount = 0;
+        for (const char* protocol : {"", "\x1b[>1u"}) {
+            view.feed(protocol);
+            for (const Shortcut& s : shortcuts()) {
+                if (!std::holds_alternative<WindowCommand>(s.command))
+                    continue;
+                ++windowChordCount;
+                QVERIFY(!overridden(s.chord.key, s.chord.modifiers));
+                QTest::sendKeyEvent(QTest::Click, &view, Qt::Key(s.chord.key), QString(), s.chord.modifiers);
+            }
+        }
+        QCOMPARE(windowChordCount, 2 * 29);
+        QCOMPARE(delegate.bytes, std::string());
+        // Kitty keyboard programs get a Ctrl+Shift letter the table leaves free...
+        QVERIFY(overridden(Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier));
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_X, QString(), Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(delegate.bytes, std::string("\x1b[120;6u"));
+        delegate.bytes.clear();
+        // ...and every program Alt+0, unlike Alt+1.
+        view.feed("\x1b[<u");
+        QVERIFY(overridden(Qt::Key_0, Qt::AltModifier));
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_0, QStringLiteral("0"), Qt::AltModifier);
+        QCOMPARE(delegate.bytes, std::string("\x1b" "0"));
     }
 };
 

@@ -3,21 +3,24 @@
 # shows the second, `exit` there closes it (the default policy closes a
 # clean exit), `exit 3` in another keeps it with the session-ended card,
 # which Escape dismisses. The card is seen as a large patch of its fill
-# colour appearing in a screenshot.
+# colour appearing in a screenshot; choosing Light in Settings turns that
+# patch into the light theme's fill while the card stays.
 #   detail_e2e.sh <quillmar>
 set -u
 E2E_NAME=detail_e2e
 . "$(dirname "$0")/e2e-lib.sh"
 
 title() { xdotool getwindowname "$wid"; }
-# Pixels of the card fill (the raised colour of the dark theme) on the screen.
+# Pixels of the card fill (the raised colour of the dark theme, or the one
+# given) on the screen.
 cardPixels() {
+  local fill=${1:-#1E242F}
   e2e_snap
-  /usr/bin/convert "$E2E_WORK/shot.png" -fill black +opaque "#1E242F" -fill white -opaque "#1E242F" -format "%[fx:int(mean*w*h)]" info:
+  /usr/bin/convert "$E2E_WORK/shot.png" -fill black +opaque "$fill" -fill white -opaque "$fill" -format "%[fx:int(mean*w*h)]" info:
 }
 
 on_screen() {
-  local w=$E2E_WORK pid1 pid2 pid3 now before with after
+  local w=$E2E_WORK pid1 pid2 pid3 now before with after light dark darkText cardTab
   e2e_start || e2e_fail "the window did not appear"
 
   e2e_run_until "echo \$\$ > $w/pid1" "$w/pid1" || e2e_fail "the first shell did not answer"
@@ -51,10 +54,25 @@ on_screen() {
   sleep 0.5
   with=$(cardPixels)
   [ "$with" -gt $((before + 8000)) ] || e2e_fail "no session-ended card ($before -> $with card pixels)"
+
+  # Light in Settings (the second choice under Appearance, at the top of the
+  # pane), then back to the tab with the card: the same card, in light.
+  cardTab=2; [ "$now" = "$pid1" ] && cardTab=1
+  xdotool key ctrl+comma; sleep 0.7
+  xdotool mousemove --window "$wid" 290 131 click 1; sleep 0.5
+  xdotool key "alt+$cardTab"; sleep 0.7
+  dark=$(cardPixels)
+  light=$(cardPixels "#ECEFF3")
+  [ "$dark" -lt $((with - 8000)) ] || e2e_fail "the card kept the dark fill after Light was clicked ($with -> $dark; is Light still at 290,131?)"
+  # Nor does its title keep the dark theme's text colour.
+  darkText=$(cardPixels "#E1E6EE")
+  [ "$darkText" -lt 20 ] || e2e_fail "$darkText pixels still in the dark theme's text colour"
   xdotool key Escape; sleep 0.5
-  after=$(cardPixels)
-  [ "$after" -lt $((with - 8000)) ] || e2e_fail "Escape did not dismiss the card ($with -> $after)"
-  echo "detail_e2e: shells $pid1 $pid2 $pid3; card pixels $before -> $with -> $after"
+  after=$(cardPixels "#ECEFF3")
+  [ "$after" -lt $((light - 8000)) ] ||
+    e2e_fail "no card in the light fill, or Escape did not dismiss it ($light -> $after light pixels)"
+  echo "detail_e2e: shells $pid1 $pid2 $pid3; dark card pixels $before -> $with -> $dark; light $light -> $after;" \
+    "dark text $darkText"
   e2e_stop
 }
 e2e_part

@@ -2,6 +2,8 @@
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/GridGeometry.h"
 
+#include <QFontMetricsF>
+#include <QScreen>
 #include <QtTest>
 
 #include <cmath>
@@ -27,13 +29,13 @@ class CellMetricsTests : public QObject {
 
 private slots:
     void cellSnapsToDevicePixels_data() {
-        QTest::addColumn<qreal>("pixelSize");
+        QTest::addColumn<qreal>("pointSize");
         QTest::addColumn<qreal>("scale");
         QTest::addColumn<qreal>("spacing");
         for (qreal size : {9.0, 13.0, 17.5}) {
             for (qreal scale : {1.0, 1.25, 1.5, 2.0}) {
                 for (qreal spacing : {1.0, 1.5}) {
-                    const QByteArray name = QByteArray::number(size) + "px@" + QByteArray::number(scale) + "x/" +
+                    const QByteArray name = QByteArray::number(size) + "pt@" + QByteArray::number(scale) + "x/" +
                                             QByteArray::number(spacing);
                     QTest::newRow(name.constData()) << size << scale << spacing;
                 }
@@ -44,10 +46,10 @@ private slots:
     // The cell must be whole device pixels at every ratio, the width the
     // nearest such to the advance, the height the line height rounded up.
     void cellSnapsToDevicePixels() {
-        QFETCH(qreal, pixelSize);
+        QFETCH(qreal, pointSize);
         QFETCH(qreal, scale);
         QFETCH(qreal, spacing);
-        const FontSet fonts(FontSet::defaultFamily(), pixelSize);
+        const FontSet fonts(FontSet::defaultFamily(), pointSize);
         const QRawFont& raw = fonts.rawNormal();
         const QSizeF cell = computeCellDimension(raw, spacing, scale);
 
@@ -58,6 +60,35 @@ private slots:
         const qreal lineHeight = std::ceil((raw.ascent() + raw.descent() + raw.leading()) * spacing);
         QVERIFY(cell.height() >= lineHeight - 1e-9);
         QVERIFY(cell.height() - lineHeight < 1.0 / scale);
+    }
+
+    // Sizes are points: 13 pt at 96 DPI is a 17.3-pixel em, and the cell is
+    // as tall as Qt's own 13-point text of the same face.
+    void sizesArePointsAtTheScreensDpi() {
+        QCOMPARE(QGuiApplication::primaryScreen()->logicalDotsPerInchY(), 96.0);
+        QCOMPARE(FontSet::pixelsPerPoint(), 96.0 / 72.0);
+        for (qreal points : {9.0, 13.0, 28.0}) {
+            const FontSet fonts(FontSet::defaultFamily(), points);
+            QCOMPARE(fonts.pointSize(), points);
+            QCOMPARE(fonts.rawNormal().pixelSize(), points * 96.0 / 72.0);
+            QCOMPARE(fonts.normal().pointSizeF(), points);
+            QFont reference(FontSet::defaultFamily());
+            reference.setPointSizeF(points);
+            const QFontMetricsF metrics(reference);
+            // Qt sets its own text at whole pixels; ours keeps the fraction.
+            QVERIFY2(std::abs(fonts.rawNormal().ascent() - metrics.ascent()) < 0.05 * metrics.ascent() + 0.5,
+                     qPrintable(QString::number(fonts.rawNormal().ascent())));
+            const QSizeF cell = computeCellDimension(fonts.rawNormal(), 1.0, 1.0);
+            QVERIFY2(cell.height() >= std::floor(metrics.height()) && cell.height() <= std::ceil(metrics.height()) + 1,
+                     qPrintable(QString::number(cell.height()) + " against " + QString::number(metrics.height())));
+        }
+        // A pixel-sized font keeps its pixels; nonsense sizes take the default.
+        QFont pixels(FontSet::defaultFamily());
+        pixels.setPixelSize(24);
+        QCOMPARE(FontSet(pixels).pixelSize(), 24.0);
+        QCOMPARE(FontSet(pixels).pointSize(), 18.0);
+        QCOMPARE(FontSet(FontSet::defaultFamily(), std::nan("")).pointSize(), FontSet::defaultSize);
+        QCOMPARE(FontSet(FontSet::defaultFamily(), 1e9).pixelSize(), 1024.0);
     }
 
     void cellLimits() {
@@ -145,6 +176,12 @@ private slots:
         QVERIFY(!geo.rowsIntersecting(QRectF(0, 1e300, 10, 1e300)).has_value());
         // 100 = 5 rows of 18 and a 10-pixel strip at the bottom.
         QCOMPARE(geo.bottomStrip(), QRectF(0, 90, 100, 10));
+        // Five rows of 27 device pixels at 1.25: the strip is empty, not
+        // the fifth row (fmod gives a remainder one rounding short of 21.6).
+        const qreal cell = 27 / 1.25;
+        const GridGeometry exact(QSizeF(10, cell), QSizeF(100, 135 / 1.25), 4);
+        QCOMPARE(exact.bottomStrip().height(), 0.0);
+        QVERIFY(exact.bottomStrip().top() >= exact.rowBottom(4) - 1e-9);
     }
 
     void invalidation() {

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 
 using namespace ravelgrid;
 using C = Attribute::Color;
@@ -97,9 +98,12 @@ struct Canvas {
         input.viewSize = viewSize();
         input.dirty = dirty.isNull() ? QRectF(QPointF(0, 0), viewSize()) : dirty;
         input.row.reverseColors = reverse;
+        input.row.clusterText = clusterText;
         QPainter p(&image);
         painter.drawTerminalContents(p, input);
     }
+
+    std::function<QString(int32_t)> clusterText;
 
     // The device pixel at a fraction of a cell.
     QColor at(int col, int row, qreal fx = 0.5, qreal fy = 0.5) const {
@@ -178,7 +182,8 @@ private slots:
     void textInk() {
         Screen screen;
         screen.put(0, 0, 'W', withFg(C::ansi256(2)));
-        screen.put(1, 0, 'W', withFg(C::ansi256(2), CharacterStyle::invisible));
+        // Blanks around the concealed W: a W's ink may reach past its cell.
+        screen.put(5, 0, 'W', withFg(C::ansi256(2), CharacterStyle::invisible));
         screen.put(2, 0, 'W', withFg(C::ansi256(2), CharacterStyle::blink));
         screen.put(3, 0, U'\u2603');  // a snowman: not in the cell font, found by fallback
         Canvas canvas(1.0, QSizeF(200, 100));
@@ -192,7 +197,7 @@ private slots:
             }
         QVERIFY(green);
         // Concealed text shows nothing.
-        QVERIFY(!canvas.inkIn(1, 0, nativeBg));
+        QVERIFY(!canvas.inkIn(5, 0, nativeBg));
         QVERIFY(canvas.inkIn(2, 0, nativeBg));
         QVERIFY(canvas.inkIn(3, 0, nativeBg));
     }
@@ -260,6 +265,97 @@ private slots:
                                              FallbackFonts::Presentation::emoji)
                      .familyName(),
                  QStringLiteral("Noto Color Emoji"));
+    }
+
+    void smoothingOffDrawsWholePixels_data() {
+        QTest::addColumn<qreal>("scale");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("2x") << 2.0;
+    }
+
+    // Text in white on black: with smoothing off every pixel of it is one
+    // or the other, for cell-font glyphs, fallback glyphs and clusters alike.
+    void smoothingOffDrawsWholePixels() {
+        QFETCH(qreal, scale);
+        const QStringList clusters = {QStringLiteral("e\u0301"), QStringLiteral("\u05E9\u05B8")};
+        auto fill = [&](Screen& screen) {
+            const std::u32string text = U"Wg@\u00e9\u2603";
+            for (size_t i = 0; i < text.size(); ++i)
+                screen.put(int(i), 0, text[i], withFg(C::trueColor(255, 255, 255)));
+            for (qsizetype i = 0; i < clusters.size(); ++i)
+                screen.put(int(i), 1, char32_t(CharData::firstClusterCode + i), withFg(C::trueColor(255, 255, 255)));
+        };
+        auto partial = [](const QImage& image) {
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb p = image.pixel(x, y);
+                    n += qGray(p) != 0 && qGray(p) != 255;
+                }
+            return n;
+        };
+        for (bool smoothing : {true, false}) {
+            Screen screen;
+            fill(screen);
+            Canvas canvas(scale, QSizeF(100, 50));
+            canvas.clusterText = [&](int32_t code) { return clusters.value(code - CharData::firstClusterCode); };
+            canvas.painter.setFontSmoothing(smoothing);
+            QCOMPARE(canvas.painter.fontSmoothing(), smoothing);
+            canvas.paint(screen);
+            for (int col = 0; col < 5; ++col)
+                QVERIFY(canvas.inkIn(col, 0, nativeBg));
+            QVERIFY(canvas.inkIn(0, 1, nativeBg));
+            QVERIFY(canvas.inkIn(1, 1, nativeBg));
+            if (smoothing)
+                QVERIFY(partial(canvas.image) > 0);
+            else
+                QCOMPARE(partial(canvas.image), 0);
+        }
+        // A new font set keeps the setting.
+        FramePainter painter;
+        painter.setFontSmoothing(false);
+        painter.setFontSet(FontSet(FontSet::defaultFamily(), 20));
+        QVERIFY(!painter.fontSmoothing());
+        QVERIFY(!painter.fontSet().antialiased());
+        QCOMPARE(painter.fontSet().pointSize(), 20.0);
+    }
+
+    // Drawing text of every kind says nothing on the log: no Qt warning
+    // about fonts that cannot shape a script no installed font has.
+    void drawingWarnsAboutNothing() {
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& message) { messages.append(message); });
+        const QStringList clusters = {
+            QStringLiteral("\u0928\u094D"),  // Devanagari with virama
+            QStringLiteral("\u0915\u093F"),  // Devanagari with a vowel sign
+            QStringLiteral("\u0DC3\u0DD2"),  // Sinhala
+            QStringLiteral("\u0710\u0711"),  // Syriac
+            QStringLiteral("\u1780\u17B6"),  // Khmer
+            QStringLiteral("e\u0301"),
+            QStringLiteral("\u05E9\u05B8"),
+            QStringLiteral("\U0001F44D\U0001F3FD"),
+            QStringLiteral("\u0644\u0627"),
+        };
+        Screen screen;
+        const std::u32string text = U"a\u2500\u2588\u05E9\u0645\u4F60\u0928\U0001F600\u2603\U0010FFFD";
+        for (size_t i = 0; i < text.size() && i < Screen::cols; ++i)
+            screen.put(int(i), 0, text[i]);
+        for (qsizetype i = 0; i < clusters.size(); ++i)
+            screen.put(int(i), 1 + int(i) / Screen::cols, char32_t(CharData::firstClusterCode + i));
+        bool boxShown = true;
+        for (bool smoothing : {true, false}) {
+            Canvas canvas(1.0, QSizeF(200, 100));
+            canvas.clusterText = [&](int32_t code) { return clusters.value(code - CharData::firstClusterCode); };
+            canvas.painter.setFontSmoothing(smoothing);
+            canvas.paint(screen);
+            boxShown = boxShown && canvas.inkIn(0, 1, nativeBg);
+        }
+        qInstallMessageHandler(previous);
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n'))));
+        // Where no font has the script, the cell still shows a box.
+        QVERIFY(boxShown);
     }
 
     // A child can fill the screen with thousands of characters no font has;

@@ -73,6 +73,7 @@ DrawData GpuTerminalRenderer::buildFrameWithAtlasPasses(RendererView& view, doub
             colour.setFrozen(false);
         }
     } thaw{*gray_, *colour_};
+    glyphs_->setFontSmoothing(view.fontSmoothing());
     DrawData data;
     for (int pass = 0;; ++pass) {
         if (pass == maxAtlasPasses) {

@@ -105,6 +105,59 @@ TEST(FreeTypeGlyphRasterizer, ColourEmojiIsScaledPremultipliedBgra) {
     EXPECT_NEAR(big->height, 2 * smile->height, 2);
 }
 
+namespace {
+
+// Coverage values of a glyph bitmap that are neither 0 nor 255.
+int partialCoverage(const GlyphBitmap& bitmap) {
+    int partial = 0;
+    for (std::size_t i = 3; i < bitmap.pixels.size(); i += 4)
+        partial += bitmap.pixels[i] != 0 && bitmap.pixels[i] != 255;
+    return partial;
+}
+
+}  // namespace
+
+TEST(FreeTypeGlyphRasterizer, WithoutSmoothingEveryPixelIsFullyOnOrOff) {
+    const GpuFont font = mono(17.3);
+    FreeTypeGlyphRasterizer rasterizer;
+    const auto smooth = rasterizer.rasterize(font, glyphOf(font, 'W'));
+    ASSERT_TRUE(smooth);
+    EXPECT_GT(partialCoverage(*smooth), 0);
+    rasterizer.fontSmoothing = false;
+    for (char32_t ch : {U'W', U'g', U'@', U'\u00e9'}) {
+        const auto sharp = rasterizer.rasterize(font, glyphOf(font, ch));
+        ASSERT_TRUE(sharp);
+        EXPECT_FALSE(sharp->isColor);
+        EXPECT_EQ(partialCoverage(*sharp), 0) << "U+" << std::hex << unsigned(ch);
+        EXPECT_NEAR(sharp->height, smooth->height, ch == U'W' ? 2 : 100);
+    }
+    // Colour glyphs keep their colours.
+    const GpuFont face = emoji(26);
+    const auto smile = rasterizer.rasterize(face, glyphOf(face, U'\U0001F600'));
+    ASSERT_TRUE(smile);
+    EXPECT_TRUE(smile->isColor);
+}
+
+TEST(GlyphCache, ASmoothingChangeForgetsTheGlyphsAndTheRowsDrawnFromThem) {
+    Renderer r;
+    const GpuFont font = mono(26);
+    const auto smooth = r.cache->glyphEntry(font, glyphOf(font, 'A'));
+    ASSERT_TRUE(smooth);
+    r.cache->setFontSmoothing(true);
+    EXPECT_EQ(r.rowCacheCleared, 0);
+    EXPECT_EQ(r.cache->glyphs().size(), 1u);
+
+    const int uploads = r.backend.uploads;
+    r.cache->setFontSmoothing(false);
+    EXPECT_FALSE(r.rasterizer.fontSmoothing);
+    EXPECT_EQ(r.rowCacheCleared, 1);
+    EXPECT_TRUE(r.cache->glyphs().empty());
+    const auto sharp = r.cache->glyphEntry(font, glyphOf(font, 'A'));
+    ASSERT_TRUE(sharp);
+    EXPECT_NE(sharp->region, smooth->region);
+    EXPECT_EQ(r.backend.uploads, uploads + 1);
+}
+
 TEST(GlyphCache, GlyphsGoToTheirAtlasOncePerFontNameAndSize) {
     Renderer r;
     const GpuFont font = mono(26);

@@ -11,6 +11,7 @@
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 
 #include <QByteArray>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
 #include <QOpenGLFramebufferObject>
@@ -60,6 +61,7 @@ public:
     // Far from the gray foreground, so a glyph in the wrong colour shows.
     QColor caretColor() const override { return QColor(240, 200, 40); }
     QColor caretTextColor() const override { return QColor(20, 40, 220); }
+    bool fontSmoothing() const override { return painter_.fontSmoothing(); }
     BufferingMode bufferingMode() const override { return mode; }
     std::optional<std::pair<int, int>> takeDirtyRange() override { return std::nullopt; }
 
@@ -701,4 +703,84 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+namespace {
+
+// Pixels of a rectangle neither the ground nor the ink colour.
+int inBetween(const QImage& image, const QRect& rect, QRgb ground, QRgb ink) {
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            n += channelDistance(image.pixel(x, y), ground) > 2 && channelDistance(image.pixel(x, y), ink) > 2;
+    return n;
+}
+
+QRect scaled(const QRect& r, int scale) { return QRect(r.topLeft() * scale, r.size() * scale); }
+
+}  // namespace
+
+// Sizes are points: at 96 DPI a 13-point H stands as tall as in Qt's own
+// 13-point text of the face, on both paths, and twice as tall on a 2x
+// screen; with smoothing off both draw its pixels fully on or off.
+TEST(GpuFrameTests, TextIsSetInPointsAlikeOnBothPaths) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    Screen s(6, 2);
+    ASSERT_EQ(s.painter.fontSet().pointSize(), 13.0);
+    s.terminal->feed("HHHH\x1b[?25l");
+    QFont reference(FontSet::defaultFamily());
+    reference.setPointSizeF(13);
+    const double cap = QFontMetricsF(reference).capHeight();
+    const QRgb ground = s.view->defaultBackground().rgb();
+    const QRgb ink = s.view->defaultForeground().rgb();
+    for (int scale : {1, 2}) {
+        const QImage gpu = gl.frame(*s.view, scale);
+        ASSERT_FALSE(gpu.isNull());
+        const QImage painted = s.painted(scale);
+        const QRect cell = scaled(s.cellRect(1, 0), scale);
+        const QRect g = inkedBox(gpu, cell, ground), p = inkedBox(painted, cell, ground);
+        EXPECT_NEAR(g.height(), cap * scale, 1.0 * scale) << "GPU at " << scale << "x";
+        EXPECT_NEAR(p.height(), cap * scale, 1.0 * scale) << "painter at " << scale << "x";
+        EXPECT_LE(std::abs(g.height() - p.height()), 1) << scale << "x";
+        EXPECT_LE(std::abs(g.width() - p.width()), 1) << scale << "x";
+    }
+    s.painter.setFontSmoothing(false);
+    for (int scale : {1, 2}) {
+        const QImage gpu = gl.frame(*s.view, scale);
+        ASSERT_FALSE(gpu.isNull());
+        const QImage painted = s.painted(scale);
+        const QRect cells = scaled(s.cellRect(0, 0, 4), scale);
+        EXPECT_FALSE(inkedBox(gpu, cells, ground).isEmpty());
+        EXPECT_EQ(inBetween(gpu, cells, ground, ink), 0) << "GPU at " << scale << "x";
+        EXPECT_EQ(inBetween(painted, cells, ground, ink), 0) << "painter at " << scale << "x";
+    }
+}
+
+// Text of every kind, scripts that no installed font can shape among it,
+// drawn by both paths: nothing is said on the log.
+TEST(GpuFrameTests, DrawingEveryKindOfTextWarnsAboutNothing) {
+    Gl gl;
+    ASSERT_TRUE(gl.renderer);
+    static std::vector<std::string> messages;
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { messages.push_back(message.toStdString()); });
+    Screen s(40, 6);
+    s.terminal->feed("plain \xe2\x94\x8c\xe2\x94\x80\xe2\x94\x90 \xe2\x96\x88\xe2\x96\x91 \xe4\xbd\xa0\xe5\xa5\xbd\r\n");
+    s.terminal->feed("\xf0\x9f\x98\x80 \xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd \xe2\x9c\x94\xef\xb8\x8f e\xcc\x81\r\n");
+    s.terminal->feed("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d \xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7\r\n");
+    // Devanagari, Sinhala and Khmer clusters.
+    s.terminal->feed("\xe0\xa4\xa8\xe0\xa4\xae\xe0\xa4\xb8\xe0\xa5\x8d\xe0\xa4\xa4\xe0\xa5\x87 "
+                     "\xe0\xb7\x83\xe0\xb7\x92 \xe1\x9e\x80\xe1\x9e\xb6\x1b[?25l");
+    for (bool smoothing : {true, false}) {
+        s.painter.setFontSmoothing(smoothing);
+        EXPECT_FALSE(gl.frame(*s.view).isNull());
+        s.painted();
+    }
+    qInstallMessageHandler(previous);
+    std::string said;
+    for (const std::string& m : messages)
+        said.append(m).append("\n");
+    EXPECT_TRUE(messages.empty()) << said;
 }

@@ -1,6 +1,8 @@
 #include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QtTest>
 
 #include <string>
@@ -237,14 +239,94 @@ private slots:
             QCoreApplication::sendEvent(&view, &e);
             return e.isAccepted();
         };
+        view.setReservedKeys({{Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier},
+                              {Qt::Key_3, Qt::AltModifier},
+                              {Qt::Key_PageDown, Qt::ControlModifier},
+                              {Qt::Key_Equal, Qt::ControlModifier}});
         // Keys of the shell win over shortcuts...
         QVERIFY(override(Qt::Key_C, Qt::ControlModifier));
         QVERIFY(override(Qt::Key_Up, Qt::NoModifier));
-        // ...the window's chords do not.
+        QVERIFY(override(Qt::Key_4, Qt::AltModifier));
+        // ...the window's chords do not, nor the view's own actions.
         QVERIFY(!override(Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier));
         QVERIFY(!override(Qt::Key_3, Qt::AltModifier));
         QVERIFY(!override(Qt::Key_PageDown, Qt::ControlModifier));
         QVERIFY(!override(Qt::Key_Equal, Qt::ControlModifier));
+        QVERIFY(!override(Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier));
+        QVERIFY(!override(Qt::Key_Insert, Qt::ShiftModifier));
+        // The scrollback keys are handled on the press, by screen.
+        QVERIFY(override(Qt::Key_PageUp, Qt::ShiftModifier));
+    }
+
+    // The host's chords: a reserved one is neither overridden nor typed, in
+    // either keyboard protocol; the same key with other modifiers is typed.
+    void reservedChordsNeverReachTheProgram() {
+        ViewOnFakeClock<> f;
+        TerminalView& view = *f.view;
+        RecordingDelegate& delegate = f.delegate;
+        const auto ctrl = Qt::ControlModifier;
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl);
+        QCOMPARE(delegate.allBytes(), "\x1b[6;5~"s);
+        delegate.writes.clear();
+        view.setReservedKeys({{Qt::Key_PageDown, ctrl}, {Qt::Key_X, ctrl | Qt::ShiftModifier}});
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl | Qt::KeypadModifier);
+        QCOMPARE(delegate.allBytes(), ""s);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), ctrl);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl | Qt::AltModifier);
+        QCOMPARE(delegate.allBytes(), "\x1b[5;5~\x1b[6;7~"s);
+        delegate.writes.clear();
+        // Under the kitty protocol an unreserved Ctrl+Shift letter is the program's.
+        view.feed("\x1b[>1u");
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_X, QStringLiteral("\x18"), ctrl | Qt::ShiftModifier);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl);
+        QCOMPARE(delegate.allBytes(), ""s);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Y, QStringLiteral("\x19"), ctrl | Qt::ShiftModifier);
+        QCOMPARE(delegate.allBytes(), "\x1b[121;6u"s);
+    }
+
+    // A host's own command keys: the actions, the menu and the scrollback
+    // keys follow them; the default chords become the program's.
+    void customCommandKeys() {
+        ViewOnFakeClock<> f;
+        TerminalView& view = *f.view;
+        RecordingDelegate& delegate = f.delegate;
+        const auto ctrlAlt = Qt::ControlModifier | Qt::AltModifier;
+        using C = ViewCommand;
+        view.setCommandKeys({{C::copy, {Qt::Key_C, ctrlAlt}},
+                             {C::paste, {Qt::Key_V, ctrlAlt}},
+                             {C::paste, {Qt::Key_Insert, Qt::ControlModifier}},
+                             {C::showFindBar, {Qt::Key_F, ctrlAlt}},
+                             {C::scrollPageUp, {Qt::Key_PageUp, Qt::AltModifier}},
+                             {C::scrollToBottom, {Qt::Key_End, Qt::AltModifier}}});
+        QCOMPARE(view.copyAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C));
+        QCOMPARE(view.pasteAction()->shortcuts(),
+                 QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V), QKeySequence(Qt::CTRL | Qt::Key_Insert)}));
+        QVERIFY(view.selectAllAction()->shortcuts().isEmpty());
+        QCOMPARE(view.findAction(FindCommand::showFindBar)->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
+        QVERIFY(view.findAction(FindCommand::findNext)->shortcuts().isEmpty());
+
+        QMenu* menu = view.showContextMenu(QPoint(0, 0));
+        QStringList shown;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                shown << a->text() + " " + a->shortcut().toString();
+        menu->close();
+        QCOMPARE(shown, QStringList({"Copy Ctrl+Alt+C", "Paste Ctrl+Alt+V", "Select All ",
+                                     QStringLiteral("Find… Ctrl+Alt+F")}));
+
+        for (int i = 0; i < 100; ++i)
+            view.feed("line " + std::to_string(i) + "\r\n");
+        Buffer& buffer = view.terminal().activeBuffer();
+        const int bottom = buffer.yBase();
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), Qt::AltModifier);
+        QCOMPARE(buffer.yDisp(), bottom - view.terminal().rows);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_End, QString(), Qt::AltModifier);
+        QCOMPARE(buffer.yDisp(), bottom);
+        QCOMPARE(delegate.allBytes(), ""s);
+        QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageUp, QString(), Qt::ShiftModifier);
+        QCOMPARE(buffer.yDisp(), bottom);
+        QCOMPARE(delegate.allBytes(), "\x1b[5;2~"s);
     }
 };
 

@@ -432,6 +432,31 @@ private slots:
         f.release(f.at(3, 30));
     }
 
+    // A running auto-scroll or a waiting prompt click leaves nothing on the
+    // clock once the view goes.
+    void pointerTasksGoWithTheView() {
+        {
+            TerminalOptions options;
+            options.scrollback = 1000;
+            Fixture f(options);
+            f.fillLines(300);
+            f.view->scrollTo(200);
+            f.press(f.at(3, 5));
+            f.drag(f.above(3, 3));
+            QVERIFY(f.view->autoScrollRunning());
+            f.view.reset();
+            QCOMPARE(f.clock.pendingCount(), size_t(0));
+        }
+        {
+            Fixture f;
+            f.view->feed("\x1b]133;A;cl=line\x07$ \x1b]133;B\x07hello");
+            f.click(f.at(3, 0));
+            QVERIFY(f.view->semanticClickPending());
+            f.view.reset();
+            QCOMPARE(f.clock.pendingCount(), size_t(0));
+        }
+    }
+
     void promptClicksWaitForTheDoubleClickInterval() {
         const std::string prompt = "\x1b]133;A;cl=line\x07$ \x1b]133;B\x07hello";
         const std::string fourLeft = repeat(4, "\x1b[D");

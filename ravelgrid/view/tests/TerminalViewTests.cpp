@@ -4,6 +4,8 @@
 #include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QtTest>
 
 #include <cmath>
@@ -90,6 +92,28 @@ private slots:
         QCOMPARE(pixels->second, int(std::round(cell.height() * dpr)));
     }
 
+    // Made without a font, a view draws the desktop's monospaced face
+    // (fontconfig's "monospace", not a face of our choosing) at 13 points,
+    // and returns to it on a reset; smoothing survives the change.
+    void defaultFontIsTheDesktopsMonospace() {
+        const QString desktop = QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
+        Fixture f;
+        QCOMPARE(f.view->fontSet().family(), desktop);
+        QCOMPARE(f.view->fontSet().rawNormal().familyName(), desktop);
+        QCOMPARE(f.view->fontSet().pointSize(), 13.0);
+        QCOMPARE(f.view->fontSet().pixelSize(), 13.0 * FontSet::pixelsPerPoint());
+
+        f.view->setFontSet(FontSet(QStringLiteral("JetBrains Mono"), 20));
+        f.view->setFontSmoothing(false);
+        f.view->resetToDefaultFont();
+        QCOMPARE(f.view->fontSet().family(), desktop);
+        QCOMPARE(f.view->fontSet().pointSize(), 13.0);
+        QVERIFY(!f.view->fontSmoothing());
+        QVERIFY(!f.view->fontSet().antialiased());
+        f.view->setFontSmoothing(true);
+        QVERIFY(f.view->fontSet().antialiased());
+    }
+
     void fontChangeKeepsTheTerminalState() {
         Fixture f;
         f.showSized(80, 24);
@@ -145,6 +169,28 @@ private slots:
         QCOMPARE(f.delegate.ranges.size(), size_t(2));
         f.clock.advance(17 * ms);
         QCOMPARE(f.delegate.ranges.size(), size_t(3));
+    }
+
+    // Output a keystroke set off (cat of a large file) is drawn at once only
+    // up to interactiveOutputBytes; the flood after it waits for one pass.
+    void floodAfterTypingIsCoalesced() {
+        Fixture f;
+        f.view->setNotifyUpdateChanges(true);
+        f.view->send(std::string_view("\r"));
+        const std::string chunk(8192, 'a');
+        const size_t atOnce = TerminalView::interactiveOutputBytes / chunk.size();
+        for (int i = 0; i < 16; ++i)
+            f.view->feed(chunk);
+        QCOMPARE(f.delegate.ranges.size(), atOnce);
+        f.clock.advance(17 * ms);
+        QVERIFY(f.delegate.ranges.size() > atOnce);
+        QCOMPARE(f.delegate.ranges[atOnce], std::make_pair(0, f.view->terminal().rows - 1));
+
+        // The next key starts afresh: its echo is drawn at once.
+        f.settle();
+        f.view->send(std::string_view("x"));
+        f.view->feed("x");
+        QCOMPARE(f.delegate.ranges.size(), size_t(1));
     }
 
     void synchronizedOutputHoldsPasses() {

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
 
@@ -149,19 +150,17 @@ private slots:
     void commandsAndTheirValidation() {
         Fixture f;
         f.fill(5, {{2, "pick me"}});
-        QVERIFY(f.view->findActionEnabled(1) && f.view->findActionEnabled(2) && f.view->findActionEnabled(3));
-        QVERIFY(f.view->findActionEnabled(11));
-        QVERIFY(!f.view->findActionEnabled(7));
-        for (int tag : {12, 13, 0, 99})
-            QVERIFY(!f.view->findActionEnabled(tag));
-        QVERIFY(!f.view->findAction(12) && !f.view->findAction(13));
-        TerminalView::setFindString(QStringLiteral("unchanged"));
-        f.view->performFindAction(12);
-        f.view->performFindAction(13);
+        using enum FindCommand;
+        for (FindCommand command : {showFindBar, findNext, findPrevious, hideFindBar})
+            QVERIFY(f.view->findActionEnabled(command) && f.view->findAction(command)->isEnabled());
+        QVERIFY(!f.view->findActionEnabled(useSelectionForFind));
+        QVERIFY(!f.view->findAction(useSelectionForFind)->isEnabled());
+        // Hiding a bar never made makes none; the focus comes back to the view.
+        f.view->performFindAction(hideFindBar);
         QVERIFY(!f.view->findBar());
         // Use selection (Ctrl+Shift+E): writes the find string and opens the bar with it.
         f.view->selection().setSelection(Position{0, 2}, Position{4, 2});
-        QVERIFY(f.view->findActionEnabled(7));
+        QVERIFY(f.view->findActionEnabled(useSelectionForFind));
         f.view->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
         QTest::keyClick(f.view.get(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
@@ -171,6 +170,58 @@ private slots:
         // Previous (Ctrl+Shift+H) from the field.
         QTest::keyClick(f.field(), Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(f.selectionStart(), (Position{0, 2}));
+    }
+
+    // The bar only reports: Return, Shift+Return, Escape, the buttons and
+    // the toggles each become one signal, and the term and options are read
+    // from its controls.
+    void findBarSignals() {
+        FindBar bar;
+        QSignalSpy term(&bar, &FindBar::termChanged);
+        QSignalSpy next(&bar, &FindBar::nextRequested);
+        QSignalSpy previous(&bar, &FindBar::previousRequested);
+        QSignalSpy options(&bar, &FindBar::optionsChanged);
+        QSignalSpy close(&bar, &FindBar::closeRequested);
+        QTest::keyClicks(bar.searchField(), QStringLiteral("ab"));
+        QCOMPARE(term.size(), 2);
+        QCOMPARE(term.last().first().toString(), QStringLiteral("ab"));
+        QCOMPARE(bar.term(), QStringLiteral("ab"));
+        QTest::keyClick(bar.searchField(), Qt::Key_Return);
+        QTest::keyClick(bar.searchField(), Qt::Key_Enter, Qt::ShiftModifier);
+        QTest::keyClick(bar.searchField(), Qt::Key_Escape);
+        QCOMPARE(next.size(), 1);
+        QCOMPARE(previous.size(), 1);
+        QCOMPARE(close.size(), 1);
+        // Return and Escape never reach the field.
+        QCOMPARE(bar.term(), QStringLiteral("ab"));
+        bar.nextButton()->click();
+        bar.previousButton()->click();
+        bar.closeButton()->click();
+        QCOMPARE(next.size(), 2);
+        QCOMPARE(previous.size(), 2);
+        QCOMPARE(close.size(), 2);
+        bar.wholeWordButton()->click();
+        bar.caseSensitiveButton()->click();
+        QCOMPARE(options.size(), 2);
+        const SearchOptions read = bar.options();
+        QVERIFY(read.caseSensitive && !read.regex && read.wholeWord);
+    }
+
+    // Find Next without a shown bar searches the shared string with the
+    // options the bar was left with.
+    void hiddenBarKeepsItsOptions() {
+        Fixture f;
+        f.fill(6, {{1, "Needle"}, {4, "needle"}});
+        f.view->showFindBar(false);
+        f.view->findBar()->caseSensitiveButton()->setChecked(true);
+        f.type(QStringLiteral("needle"));
+        QCOMPARE(f.selectionStart(), (Position{0, 4}));
+        f.view->performFindAction(FindCommand::hideFindBar);
+        QVERIFY(!f.view->findBar()->isVisible());
+        // Ignoring case it would wrap round to "Needle".
+        f.view->performFindAction(FindCommand::findNext);
+        QCOMPARE(f.selectionStart(), (Position{0, 4}));
+        QCOMPARE(f.view->selectedText().value_or(""), std::string("needle"));
     }
 
     void findPaintsTheMatchInTheSelectionColour() {
@@ -242,6 +293,16 @@ private slots:
         f.view->feed("\x1b]9;4;0\x07");
         QVERIFY(!bar->isVisible());
         QVERIFY(!f.view->lastProgressValue());
+    }
+
+    // The time-out belongs to the view: a view gone with a bar shown leaves
+    // nothing behind on the clock.
+    void progressTimeoutGoesWithTheView() {
+        Fixture f;
+        f.view->feed("\x1b]9;4;1;50\x07");
+        QVERIFY(f.view->progressBarView()->isVisible());
+        f.view.reset();
+        f.clock.advance(2 * TerminalView::progressReportTimeoutNs);
     }
 
     void progressFollowsTheWidth() {

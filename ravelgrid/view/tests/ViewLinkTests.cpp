@@ -288,6 +288,56 @@ private slots:
         QCOMPARE(f.delegate.requested.size(), size_t(1));
     }
 
+    // Hover and click ask one rule: in the hover modes a link opens exactly
+    // when it is shown; the always modes open OSC 8 links only.
+    void highlightAndClickAgree_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("ctrl");
+        QTest::addColumn<bool>("explicitLink");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<bool>("opens");
+        struct Row {
+            const char* name;
+            LinkHighlightMode mode;
+            bool ctrl;
+            bool shownExplicit, opensExplicit, shownDetected, opensDetected;
+        };
+        const Row rows[] = {
+            {"hover", LinkHighlightMode::hover, false, true, true, true, true},
+            {"hover+ctrl", LinkHighlightMode::hover, true, true, true, true, true},
+            {"hoverWithModifier", LinkHighlightMode::hoverWithModifier, false, false, false, false, false},
+            {"hoverWithModifier+ctrl", LinkHighlightMode::hoverWithModifier, true, true, true, true, true},
+            {"always", LinkHighlightMode::always, false, false, true, false, false},
+            {"always+ctrl", LinkHighlightMode::always, true, false, true, false, false},
+            {"alwaysWithModifier", LinkHighlightMode::alwaysWithModifier, false, false, false, false, false},
+            {"alwaysWithModifier+ctrl", LinkHighlightMode::alwaysWithModifier, true, false, true, false, false},
+        };
+        for (const Row& r : rows) {
+            QTest::addRow("%s osc8", r.name) << int(r.mode) << r.ctrl << true << r.shownExplicit << r.opensExplicit;
+            QTest::addRow("%s detected", r.name) << int(r.mode) << r.ctrl << false << r.shownDetected << r.opensDetected;
+        }
+    }
+    void highlightAndClickAgree() {
+        QFETCH(int, mode);
+        QFETCH(bool, ctrl);
+        QFETCH(bool, explicitLink);
+        QFETCH(bool, shown);
+        QFETCH(bool, opens);
+        Fixture f;
+        f.view->setLinkHighlightMode(LinkHighlightMode(mode));
+        f.view->feed(explicitLink ? osc8("https://a.test/x", "https://a.test/x") : std::string("https://b.test/y"));
+        const Qt::KeyboardModifiers mods = ctrl ? Qt::ControlModifier : Qt::NoModifier;
+        if (ctrl)
+            f.ctrl(true);
+        f.hover(f.at(3, 0), mods);
+        QCOMPARE(f.view->linkHighlightRange().has_value(), shown);
+        f.click(f.at(3, 0), mods);
+        QCOMPARE(f.delegate.requested.size(), size_t(opens));
+        if (ctrl)
+            f.ctrl(false);
+        QVERIFY(!f.view->linkHighlightRange() || LinkHighlightMode(mode) == LinkHighlightMode::hover);
+    }
+
     // A program switching a mouse mode off, or a reset, leaves motion events
     // on while plain hover highlights links.
     void mouseModesKeepHoverTracking() {
