@@ -2,6 +2,8 @@
 
 #include "ravelgrid/terminal/Terminal.h"
 
+#include <QCoreApplication>
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -64,12 +66,13 @@ std::string sessionDirectory() {
     return home;
 }
 
-std::string describeExit(std::optional<int> waitStatus) {
+QString describeExit(std::optional<int> waitStatus) {
+    const auto tr = [](const char* text) { return QCoreApplication::translate("quillmar::LocalShell", text); };
     if (!waitStatus)
-        return "exited: I/O error";
+        return tr("exited: I/O error");
     if (WIFSIGNALED(*waitStatus))
-        return "killed by signal " + std::to_string(WTERMSIG(*waitStatus));
-    return "exited " + std::to_string(WEXITSTATUS(*waitStatus));
+        return tr("killed by signal %1").arg(WTERMSIG(*waitStatus));
+    return tr("exited %1").arg(WEXITSTATUS(*waitStatus));
 }
 
 std::optional<int> exitCodeOf(std::optional<int> waitStatus) {

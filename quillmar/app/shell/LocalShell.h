@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,7 +33,7 @@ std::string sessionDirectory();
 
 // "exited <code>", "killed by signal <n>", or "exited: I/O error" when the
 // wait status is missing.
-std::string describeExit(std::optional<int> waitStatus);
+QString describeExit(std::optional<int> waitStatus);
 // A clean exit is exit code 0; signals and missing statuses are not clean.
 std::optional<int> exitCodeOf(std::optional<int> waitStatus);
 

@@ -31,7 +31,7 @@ std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target) {
     case SessionTarget::Kind::ssh:
         // ssh would read an alias with a leading dash as an option.
         if (target.alias.isEmpty() || target.alias.startsWith(QLatin1Char('-')))
-            return QStringLiteral("cannot start ssh: \"%1\" is not a host alias").arg(target.alias);
+            return TerminalHost::tr("cannot start ssh: \"%1\" is not a host alias").arg(target.alias);
         launch = {"/usr/bin/ssh", {target.alias.toStdString()}, false};
         break;
     case SessionTarget::Kind::tool:
@@ -43,9 +43,9 @@ std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target) {
         break;
     }
     if (launch.executable.empty() || launch.executable.front() != '/')
-        return QStringLiteral("cannot start \"%1\": not an absolute path").arg(QString::fromStdString(launch.executable));
+        return TerminalHost::tr("cannot start \"%1\": not an absolute path").arg(QString::fromStdString(launch.executable));
     if (::access(launch.executable.c_str(), X_OK) != 0)
-        return QStringLiteral("cannot start %1: %2")
+        return TerminalHost::tr("cannot start %1: %2")
             .arg(QString::fromStdString(launch.executable), QString::fromLocal8Bit(std::strerror(errno)));
     return launch;
 }
@@ -193,7 +193,7 @@ void TerminalHost::start() {
     started_ = true;
     auto launch = launchFor(session_->target);
     if (auto* why = std::get_if<QString>(&launch)) {
-        ended(std::nullopt, *why);
+        ended(std::nullopt, *why, true);
         return;
     }
     const SessionLaunch& l = std::get<SessionLaunch>(launch);
@@ -201,8 +201,8 @@ void TerminalHost::start() {
     // A child that ends at once is reported by the process itself; only a
     // start that never happened is ours to tell.
     if (!view_->process().startProcess(l.executable, l.args, sessionEnvironment(), std::nullopt, sessionDirectory()))
-        ended(std::nullopt, QStringLiteral("cannot start %1: no pseudo-terminal or process")
-                                .arg(QString::fromStdString(l.executable)));
+        ended(std::nullopt, tr("cannot start %1: no pseudo-terminal or process").arg(QString::fromStdString(l.executable)),
+              true);
 }
 
 void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::optional<int> waitStatus) {
@@ -218,17 +218,17 @@ void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::
         if (KeyToolCommands::installedNothing(session_->target, tail)) {
             view_->feed(
                 QStringLiteral("\r\n%1\r\n").arg(tr("quillmar: no key was installed on the host.")).toStdString());
-            ended(std::nullopt, QStringLiteral("nothing installed"));
+            ended(std::nullopt, tr("nothing installed"));
             return;
         }
     }
-    ended(code, QString::fromStdString(describeExit(waitStatus)));
+    ended(code, describeExit(waitStatus));
 }
 
-void TerminalHost::ended(std::optional<std::int32_t> code, const QString& description) {
+void TerminalHost::ended(std::optional<std::int32_t> code, const QString& description, bool neverStarted) {
     if (!session_->running())
         return;
-    if (code == std::nullopt && description.startsWith(QLatin1String("cannot start"))) {
+    if (neverStarted) {
         // Say it in the terminal too: the tab is not left blank.
         view_->feed(std::string_view("\r\nquillmar: "));
         view_->feed(description.toStdString());

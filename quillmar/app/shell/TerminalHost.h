@@ -81,7 +81,8 @@ protected:
 
 private:
     void applyScheme();
-    void ended(std::optional<std::int32_t> code, const QString& description);
+    // A session that never started also says why in the terminal.
+    void ended(std::optional<std::int32_t> code, const QString& description, bool neverStarted = false);
     void placeOverlays();
     void updateEndedCard();
 

@@ -84,10 +84,10 @@ private slots:
     }
 
     void exitDescriptions() {
-        QCOMPARE(describeExit(0), std::string("exited 0"));
-        QCOMPARE(describeExit(3 << 8), std::string("exited 3"));
-        QCOMPARE(describeExit(9), std::string("killed by signal 9"));
-        QCOMPARE(describeExit(std::nullopt), std::string("exited: I/O error"));
+        QCOMPARE(describeExit(0), QStringLiteral("exited 0"));
+        QCOMPARE(describeExit(3 << 8), QStringLiteral("exited 3"));
+        QCOMPARE(describeExit(9), QStringLiteral("killed by signal 9"));
+        QCOMPARE(describeExit(std::nullopt), QStringLiteral("exited: I/O error"));
         QCOMPARE(exitCodeOf(3 << 8), std::optional<int>(3));
         QCOMPARE(exitCodeOf(15), std::optional<int>());
         QCOMPARE(exitCodeOf(std::nullopt), std::optional<int>());
