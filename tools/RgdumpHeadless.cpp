@@ -4,6 +4,7 @@
 #include "ravelgrid/process/RunLoop.h"
 #include "ravelgrid/terminal/testsupport/TerminalDump.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -211,6 +212,11 @@ int runHeadlessCommand(int argc, char** argv) {
         std::cerr << "rgdump: " << settings.command[0] << ": command not found\n";
         return 1;
     }
+
+    // One heap for every thread: output chunks come from the pty reader's
+    // thread and die on this one, and an arena of the reader's own would keep
+    // the queue's high water resident for good, out of reach of the rows.
+    mallopt(M_ARENA_MAX, 1);
 
     RunLoop loop;
     DeliveryQueue::setMain(&loop);

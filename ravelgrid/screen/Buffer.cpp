@@ -22,7 +22,7 @@ std::atomic<uint64_t> bufferIds{1};
 
 Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback, BidiPresentationState bidiState)
     : defaultBidiState(bidiState),
-      self_(std::make_shared<Buffer*>(this)),
+      self_(this),
       id_(bufferIds.fetch_add(1, std::memory_order_relaxed)),
       lines_(0),
       hasScrollback_(scrollback.has_value()),

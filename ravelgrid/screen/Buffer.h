@@ -210,7 +210,7 @@ private:
     void recountUnpackedScrollback();
     static bool hasPromptStartMark(const BufferLine& line);
 
-    std::shared_ptr<Buffer*> self_;
+    BufferOwnerRef self_;
     uint64_t id_ = 0;
     CircularBufferLineList lines_;
     // Rows of the last clear, blanked again by the next fill: a program that

@@ -282,6 +282,10 @@ std::atomic<uint64_t> lineIds{1};
 
 }  // namespace
 
+// A million rows of scrollback pay every word of a row: with make_shared's
+// count in front, 88 bytes is what one 112-byte heap chunk holds.
+static_assert(sizeof(BufferLine) <= 88);
+
 uint64_t BufferLine::nextId()
 {
     return lineIds.fetch_add(1, std::memory_order_relaxed);
@@ -293,8 +297,8 @@ BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrappe
     // Made compact: one cell stands for the blank row (and is the target of
     // a clamped read), so blank rows cost no more than that until written.
     capacity_ = 1;
-    data_ = std::make_unique<CharData[]>(1);
-    data_[0] = fillData.value_or(CharData::Null);
+    store_.cells = newCells(1);
+    store_.cells[0] = fillData.value_or(CharData::Null);
     dataSize_ = std::max(cols, 0);
     stored_ = std::min(dataSize_, 1);
 }
@@ -307,10 +311,10 @@ BufferLine::BufferLine(const BufferLine& other)
 {
     other.unpack();
     capacity_ = std::max(other.stored_, 1);
-    data_ = std::make_unique<CharData[]>(static_cast<size_t>(capacity_));
+    store_.cells = newCells(capacity_);
     dataSize_ = other.dataSize_;
     stored_ = other.stored_;
-    copyCells(data_.get(), other.data_.get(), stored_);
+    copyCells(store_.cells, other.store_.cells, stored_);
     if (other.extras_) {
         extras_ = std::make_unique<Extras>();
         extras_->marks = other.extras_->marks;
@@ -333,10 +337,9 @@ void BufferLine::storeHardGroup(std::optional<uint64_t> group)
 void BufferLine::reallocate(int capacity, int keep) const
 {
     capacity = std::max(capacity, 1);
-    auto fresh = std::make_unique<CharData[]>(static_cast<size_t>(capacity));
-    copyCells(fresh.get(), data_.get(), std::min({keep, capacity, capacity_}));
-    data_ = std::move(fresh);
-    capacity_ = capacity;
+    CharData* fresh = newCells(capacity);
+    copyCells(fresh, store_.cells, std::min({keep, capacity, capacity_}));
+    adoptCells(fresh, capacity);
 }
 
 void BufferLine::unpackSlow() const
@@ -360,15 +363,13 @@ void BufferLine::unpackSlow() const
         }
         i += len;
     }
-    data_ = std::move(cells);
-    capacity_ = std::max(n, 1);
-    freePacked();
+    adoptCells(cells.release(), std::max(n, 1));
 }
 
 const CharData& BufferLine::readSlow(int col) const
 {
     unpack();
-    return data_[clampRead(col)];
+    return store_.cells[clampRead(col)];
 }
 
 bool BufferLine::pack(BufferLine* spare)
@@ -381,7 +382,7 @@ bool BufferLine::pack(BufferLine* spare)
     const size_t most = maxPackedBytes(n);
     if (scratch.size() < most)
         scratch.resize(most);
-    const size_t bytes = static_cast<size_t>(encodeCells(scratch.data(), data_.get(), n) - scratch.data());
+    const size_t bytes = static_cast<size_t>(encodeCells(scratch.data(), store_.cells, n) - scratch.data());
     if (bytes >= static_cast<size_t>(n) * sizeof(CharData))
         return false;
 
@@ -389,12 +390,14 @@ bool BufferLine::pack(BufferLine* spare)
     // fits (without much waste) is reused.
     std::byte* block = nullptr;
     size_t blockBytes = bytes;
-    if (bytes > sizeof(PackedStore)) {
+    if (bytes > sizeof(Store)) {
         if (spare != nullptr && spare != this && spare->packing_ == kPackedHeap &&
             static_cast<size_t>(spare->capacity_) >= bytes &&
             static_cast<size_t>(spare->capacity_) <= bytes + bytes / 2 + 32) {
-            block = spare->packed_.heap;
+            block = spare->store_.heap;
             blockBytes = static_cast<size_t>(spare->capacity_);
+            // Left without storage: it gets this line's cells just below.
+            spare->store_.heap = nullptr;
             spare->packing_ = kUnpacked;
         } else {
             block = new std::byte[bytes];
@@ -404,21 +407,20 @@ bool BufferLine::pack(BufferLine* spare)
 
     // The cell storage goes to a spare that has none or less; the spare is
     // about to be refilled, so its content does not matter.
-    if (spare != nullptr && spare != this && (!spare->data_ || spare->capacity_ < capacity_)) {
-        spare->freePacked();
-        spare->data_ = std::move(data_);
-        spare->capacity_ = capacity_;
+    const bool spareHasCells = spare != nullptr && spare->packing_ == kUnpacked && spare->store_.cells != nullptr;
+    if (spare != nullptr && spare != this && (!spareHasCells || spare->capacity_ < capacity_)) {
+        spare->adoptCells(releaseCells(), capacity_);
         spare->stored_ = std::min(spare->dataSize_, spare->capacity_);
         if (spare->stored_ == 0 && spare->dataSize_ > 0)
             spare->stored_ = 1;
     } else {
-        data_.reset();
+        freeStorage();
     }
     if (block != nullptr) {
-        packed_.heap = block;
+        store_.heap = block;
         packing_ = kPackedHeap;
     } else {
-        std::memcpy(packed_.bytes, scratch.data(), bytes);
+        std::memcpy(store_.bytes, scratch.data(), bytes);
         packing_ = kPackedInPlace;
     }
     capacity_ = static_cast<int>(blockBytes);
@@ -431,10 +433,10 @@ void BufferLine::expandSlow() const
     if (stored_ == dataSize_)
         return;
     // stored_ >= 1 here: a compact line keeps at least its tail cell.
-    const CharData tail = data_[stored_ - 1];
+    const CharData tail = store_.cells[stored_ - 1];
     if (capacity_ < dataSize_)
         reallocate(dataSize_, stored_);
-    fillCells(data_.get() + stored_, tail, dataSize_ - stored_);
+    fillCells(store_.cells + stored_, tail, dataSize_ - stored_);
     stored_ = dataSize_;
 }
 
@@ -446,10 +448,10 @@ void BufferLine::storeThroughSlow(int end) const
         return;
     // stored_ >= 1 here, as in expandSlow. Growth is geometric: a reflow
     // joins a row a few cells at a time.
-    const CharData tail = data_[stored_ - 1];
+    const CharData tail = store_.cells[stored_ - 1];
     if (capacity_ < want)
         reallocate(std::clamp(capacity_ * 2, want, dataSize_), stored_);
-    fillCells(data_.get() + stored_, tail, want - stored_);
+    fillCells(store_.cells + stored_, tail, want - stored_);
     stored_ = want;
 }
 
@@ -457,14 +459,14 @@ void BufferLine::compact(BufferLine* spare)
 {
     if (isPacked() || stored_ < 1)
         return;
-    const CharData& tail = data_[stored_ - 1];
+    const CharData& tail = store_.cells[stored_ - 1];
     int keep = stored_;
-    while (keep > 1 && (sameBytes(data_[keep - 2], tail) || data_[keep - 2] == tail))
+    while (keep > 1 && (sameBytes(store_.cells[keep - 2], tail) || store_.cells[keep - 2] == tail))
         --keep;
     stored_ = keep;
     if (pack(spare) || capacity_ == keep)
         return;
-    const bool trade = spare != nullptr && spare != this && spare->data_ && spare->capacity_ < capacity_;
+    const bool trade = spare != nullptr && spare != this && !spare->isPacked() && spare->capacity_ < capacity_;
     if (!trade) {
         reallocate(keep, keep);
         return;
@@ -472,15 +474,14 @@ void BufferLine::compact(BufferLine* spare)
     // The spare takes the full-width storage and, when its own fits without
     // much waste, gives it in return.
     if (spare->capacity_ >= keep && spare->capacity_ <= keep + keep / 2 + 4) {
-        copyCells(spare->data_.get(), data_.get(), keep);
-        std::swap(data_, spare->data_);
+        copyCells(spare->store_.cells, store_.cells, keep);
+        std::swap(store_.cells, spare->store_.cells);
         std::swap(capacity_, spare->capacity_);
     } else {
-        auto fresh = std::make_unique<CharData[]>(static_cast<size_t>(keep));
-        copyCells(fresh.get(), data_.get(), keep);
-        spare->data_ = std::move(data_);
-        spare->capacity_ = capacity_;
-        data_ = std::move(fresh);
+        CharData* fresh = newCells(keep);
+        copyCells(fresh, store_.cells, keep);
+        spare->adoptCells(releaseCells(), capacity_);
+        store_.cells = fresh;
         capacity_ = keep;
     }
     spare->stored_ = std::min(spare->dataSize_, spare->capacity_);
@@ -497,12 +498,12 @@ void BufferLine::set(int col, const CharData& cell)
             return;
         col = col < 0 ? 0 : dataSize_ - 1;
     }
-    if (stored_ != dataSize_ || !data_) {
+    if (stored_ != dataSize_ || isPacked()) {
         const CharData value = cell;  // it may lie in the storage expand replaces
         expandSlow();
-        data_[col] = value;
+        store_.cells[col] = value;
     } else {
-        data_[col] = cell;
+        store_.cells[col] = cell;
     }
     ++generation_;
 }
@@ -526,9 +527,9 @@ bool BufferLine::hasAnyContent() const
 std::vector<CharData> BufferLine::cells() const
 {
     unpack();
-    std::vector<CharData> out(data_.get(), data_.get() + stored_);
+    std::vector<CharData> out(store_.cells, store_.cells + stored_);
     if (stored_ > 0)
-        out.resize(static_cast<size_t>(dataSize_), data_[stored_ - 1]);
+        out.resize(static_cast<size_t>(dataSize_), store_.cells[stored_ - 1]);
     return out;
 }
 
@@ -542,16 +543,17 @@ int BufferLine::trimmedLength() const
         const int i = end - 1;
         return i == stored_ - 1 && stored_ < dataSize_ ? dataSize_ - 1 + width : i + width;
     }
-    if (stored_ < dataSize_ && data_[stored_ - 1].code != 0)
-        return dataSize_ - 1 + data_[stored_ - 1].width;
+    const CharData* cells = store_.cells;
+    if (stored_ < dataSize_ && cells[stored_ - 1].code != 0)
+        return dataSize_ - 1 + cells[stored_ - 1].width;
     int i = stored_ - 1;
     // Four cells a step over the blank tail: search and copy call this for
     // every row of the scrollback.
-    while (i >= 3 && (data_[i].code | data_[i - 1].code | data_[i - 2].code | data_[i - 3].code) == 0)
+    while (i >= 3 && (cells[i].code | cells[i - 1].code | cells[i - 2].code | cells[i - 3].code) == 0)
         i -= 4;
     for (; i >= 0; --i)
-        if (data_[i].code != 0)
-            return i + data_[i].width;
+        if (cells[i].code != 0)
+            return i + cells[i].width;
     return 0;
 }
 
@@ -562,10 +564,10 @@ void BufferLine::fill(const CharData& cellIn)
     // an erase); otherwise one cell stands for the whole row.
     dropPacked();
     if (capacity_ >= dataSize_) {
-        fillCells(data_.get(), cell, dataSize_);
+        fillCells(store_.cells, cell, dataSize_);
         stored_ = dataSize_;
     } else {
-        data_[0] = cell;
+        store_.cells[0] = cell;
         stored_ = std::min(dataSize_, 1);
     }
     ++generation_;
@@ -583,14 +585,14 @@ void BufferLine::fillRange(const CharData& cellIn, int from, int endExclusive)
     if (from < end && end == dataSize_ && (isPacked() || stored_ < dataSize_)) {
         // A compact line gets a shorter tail instead of its full width.
         storeThrough(from);
-        data_[from] = cell;
+        store_.cells[from] = cell;
         stored_ = from + 1;
         ++generation_;
         return;
     }
     expand();
     if (from < end)
-        fillCells(data_.get() + from, cell, end - from);
+        fillCells(store_.cells + from, cell, end - from);
     ++generation_;
 }
 
@@ -615,10 +617,10 @@ void BufferLine::insertCells(int pos, int n, int rightMargin, const CharData& fi
     const int len = std::clamp(rightMargin, 0, dataSize_ - 1) + 1;
     const int p = std::max(pos, 0) % len;
     if (n < len - p) {
-        copyCells(data_.get() + p + n, data_.get() + p, len - p - n);
-        fillCells(data_.get() + p, fillData, n);
+        copyCells(store_.cells + p + n, store_.cells + p, len - p - n);
+        fillCells(store_.cells + p, fillData, n);
     } else {
-        fillCells(data_.get() + p, fillData, len - p);
+        fillCells(store_.cells + p, fillData, len - p);
     }
     ++generation_;
     shiftSemanticMarks(p, n, len - 1);
@@ -635,10 +637,10 @@ void BufferLine::deleteCells(int pos, int n, int rightMargin, const CharData& fi
     const int len = std::clamp(rightMargin, 0, dataSize_ - 1) + 1;
     const int p = std::max(pos, 0) % len;
     if (n < len - p) {
-        copyCells(data_.get() + p, data_.get() + p + n, len - p - n);
-        fillCells(data_.get() + len - n, fillData, n);
+        copyCells(store_.cells + p, store_.cells + p + n, len - p - n);
+        fillCells(store_.cells + len - n, fillData, n);
     } else {
-        fillCells(data_.get() + p, fillData, len - p);
+        fillCells(store_.cells + p, fillData, len - p);
     }
     ++generation_;
     shiftSemanticMarks(p, -n, len - 1);
@@ -690,14 +692,14 @@ void BufferLine::resize(int cols, const CharData& fillIn)
             for (auto& m : extras_->marks)
                 m.column = std::clamp(m.column, 0, n - 1);
         }
-    } else if (stored_ > 0 && data_[stored_ - 1] == fillData) {
+    } else if (stored_ > 0 && store_.cells[stored_ - 1] == fillData) {
         // The blank tail already is the fill: it just reaches further.
     } else {
         // Grown lazily: the old cells and one fill cell standing for the rest.
         expand();
         if (capacity_ < dataSize_ + 1)
             reallocate(dataSize_ + 1, dataSize_);
-        data_[dataSize_] = fillData;
+        store_.cells[dataSize_] = fillData;
         stored_ = dataSize_ + 1;
     }
     dataSize_ = n;
@@ -711,10 +713,9 @@ void BufferLine::copyFrom(const BufferLine& line)
     line.unpack();
     dropPacked();
     if (capacity_ < line.stored_) {
-        data_ = std::make_unique<CharData[]>(static_cast<size_t>(std::max(line.stored_, 1)));
-        capacity_ = std::max(line.stored_, 1);
+        adoptCells(newCells(line.stored_), std::max(line.stored_, 1));
     }
-    copyCells(data_.get(), line.data_.get(), line.stored_);
+    copyCells(store_.cells, line.store_.cells, line.stored_);
     dataSize_ = line.dataSize_;
     stored_ = line.stored_;
     isWrapped_ = line.isWrapped_;
@@ -743,7 +744,7 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     const bool wholeLine = srcCol == 0 && dstCol == 0 && len >= dataSize_;
     const auto srcHardGroup = src.semanticHardContinuationGroup();
 
-    copyCells(data_.get() + dstCol, src.data_.get() + srcCol, len);
+    copyCells(store_.cells + dstCol, src.store_.cells + srcCol, len);
 
     const int srcEnd = srcCol + len - 1;
     const int dstEnd = dstCol + len - 1;
@@ -872,9 +873,7 @@ void BufferLine::addImage(TerminalImagePtr image)
 
 Buffer* BufferLine::owningBuffer() const
 {
-    if (auto p = owningBuffer_.lock())
-        return *p;
-    return nullptr;
+    return owningBuffer_.get();
 }
 
 bool BufferLine::resetForReuse(const Attribute& attribute, bool lazily)
@@ -886,10 +885,10 @@ bool BufferLine::resetForReuse(const Attribute& attribute, bool lazily)
     // usually follow then find it full); otherwise one cell stands for it.
     dropPacked();
     if (!lazily && capacity_ >= dataSize_) {
-        fillCells(data_.get(), blank, dataSize_);
+        fillCells(store_.cells, blank, dataSize_);
         stored_ = dataSize_;
     } else {
-        data_[0] = blank;
+        store_.cells[0] = blank;
         stored_ = std::min(dataSize_, 1);
     }
     extras_.reset();

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ravelgrid/screen/BidiPresentationState.h"
@@ -17,6 +19,58 @@
 namespace ravelgrid {
 
 class Buffer;
+
+// The buffer that lines belong to, as the lines see it: one block counted
+// by the buffer and each of its lines, emptied when the buffer dies so that
+// a line that outlives it finds no owner. A line pays one pointer for it.
+class BufferOwnerRef {
+public:
+    BufferOwnerRef() = default;
+    explicit BufferOwnerRef(Buffer* buffer) : box_(new Box{buffer, {1}}) {}
+    BufferOwnerRef(const BufferOwnerRef& other) : box_(other.box_) { retain(); }
+    BufferOwnerRef(BufferOwnerRef&& other) noexcept : box_(std::exchange(other.box_, nullptr)) {}
+    BufferOwnerRef& operator=(const BufferOwnerRef& other)
+    {
+        if (box_ != other.box_) {
+            other.retain();
+            release();
+            box_ = other.box_;
+        }
+        return *this;
+    }
+    BufferOwnerRef& operator=(BufferOwnerRef&& other) noexcept
+    {
+        if (this != &other) {
+            release();
+            box_ = std::exchange(other.box_, nullptr);
+        }
+        return *this;
+    }
+    ~BufferOwnerRef() { release(); }
+
+    Buffer* get() const { return box_ ? box_->buffer : nullptr; }
+    // The owning buffer itself, to empty on its way out.
+    Buffer*& operator*() const { return box_->buffer; }
+
+private:
+    struct Box {
+        Buffer* buffer;
+        std::atomic<size_t> refs;
+    };
+    void retain() const
+    {
+        if (box_)
+            box_->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+    void release()
+    {
+        // Lines may be let go on another thread than the buffer.
+        if (box_ && box_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete box_;
+        box_ = nullptr;
+    }
+    Box* box_ = nullptr;
+};
 
 // One row of a screen buffer: a run of cells plus the row's own properties.
 // Lines are shared objects (the ring, the prompt bookkeeping and renderers
@@ -44,7 +98,7 @@ public:
     // owning buffer, both generations 0.
     BufferLine(const BufferLine& other);
     BufferLine& operator=(const BufferLine&) = delete;
-    ~BufferLine() { freePacked(); }
+    ~BufferLine() { freeStorage(); }
 
     // --- cells -----------------------------------------------------------
     int dataSize() const { return dataSize_; }
@@ -52,9 +106,8 @@ public:
     const CharData& operator[](int col) const
     {
         // One test for the common case; a packed line has no cell storage.
-        const CharData* cells = data_.get();
-        if (static_cast<unsigned>(col) < static_cast<unsigned>(stored_) && cells != nullptr)
-            return cells[col];
+        if (static_cast<unsigned>(col) < static_cast<unsigned>(stored_) && packing_ == kUnpacked)
+            return store_.cells[col];
         return readSlow(col);
     }
     // Writing past the end logs once per call and writes the last cell.
@@ -70,7 +123,7 @@ public:
     std::span<const CharData> cellSpan() const
     {
         expand();
-        return {data_.get(), static_cast<size_t>(dataSize_)};
+        return {store_.cells, static_cast<size_t>(dataSize_)};
     }
     // The cells kept: every distinct cell of the line, the last one standing
     // for the rest of the row. For readers of the whole scrollback, which
@@ -78,7 +131,7 @@ public:
     std::span<const CharData> storedCells() const
     {
         unpack();
-        return {data_.get(), static_cast<size_t>(stored_)};
+        return {store_.cells, static_cast<size_t>(stored_)};
     }
     int storedSize() const { return stored_; }
     bool isCompact() const { return stored_ < dataSize_; }
@@ -91,7 +144,7 @@ public:
     {
         expand();
         ++generation_;
-        return {data_.get(), static_cast<size_t>(dataSize_)};
+        return {store_.cells, static_cast<size_t>(dataSize_)};
     }
     // Index of the last non-empty code plus its width; 0 for a blank row.
     int trimmedLength() const;
@@ -180,7 +233,7 @@ private:
     void expand() const
     {
         // Packed lines have no cell storage.
-        if (stored_ != dataSize_ || !data_)
+        if (stored_ != dataSize_ || packing_ != kUnpacked)
             expandSlow();
     }
     void expandSlow() const;
@@ -204,42 +257,58 @@ private:
     // cell of storage.
     void dropPacked()
     {
-        if (!isPacked())
-            return;
-        freePacked();
-        data_ = std::make_unique<CharData[]>(1);
-        capacity_ = 1;
+        if (isPacked())
+            adoptCells(newCells(1), 1);
     }
 
-    // Storage may change under a const reader (unpack, expand). Packed:
-    // data_ is empty and capacity_ counts the bytes of the packed block,
-    // which sits in packed_ itself when it fits there (a blank or short row
-    // then costs no block at all).
+    // Storage may change under a const reader (unpack, expand). Unpacked:
+    // store_.cells holds capacity_ cells (at least one). Packed: capacity_
+    // counts the bytes of the packed block, which sits in store_ itself when
+    // it fits there (a blank or short row then costs no block at all).
     enum : uint8_t { kUnpacked, kPackedHeap, kPackedInPlace };
-    union PackedStore {
+    union Store {
+        CharData* cells;
         std::byte* heap;
-        std::byte bytes[sizeof(std::byte*)];
+        std::byte bytes[sizeof(CharData*)];
     };
-    const std::byte* packedData() const { return packing_ == kPackedInPlace ? packed_.bytes : packed_.heap; }
-    void freePacked() const
+    const std::byte* packedData() const { return packing_ == kPackedInPlace ? store_.bytes : store_.heap; }
+    static CharData* newCells(int n) { return new CharData[static_cast<size_t>(std::max(n, 1))](); }
+    // Frees whatever the line holds, cells or packed block.
+    void freeStorage() const
     {
-        if (packing_ == kPackedHeap)
-            delete[] packed_.heap;
+        if (packing_ == kUnpacked)
+            delete[] store_.cells;
+        else if (packing_ == kPackedHeap)
+            delete[] store_.heap;
+        store_.cells = nullptr;
         packing_ = kUnpacked;
     }
+    // Takes `cells` (from newCells) as the unpacked storage.
+    void adoptCells(CharData* cells, int capacity) const
+    {
+        freeStorage();
+        store_.cells = cells;
+        capacity_ = capacity;
+    }
+    // Hands the unpacked storage over (the line is left with none, for its
+    // caller to fill at once).
+    CharData* releaseCells() const { return std::exchange(store_.cells, nullptr); }
 
-    mutable std::unique_ptr<CharData[]> data_;
-    mutable PackedStore packed_{nullptr};
-    int dataSize_ = 0;
-    mutable int stored_ = 0;
-    mutable int capacity_ = 0;
-    bool isWrapped_ = false;
-    RenderLineMode renderMode_ = RenderLineMode::single;
-    mutable uint8_t packing_ = kUnpacked;
-    BidiPresentationState bidiState_;
-    std::weak_ptr<Buffer*> owningBuffer_;
+    // Grouped by who reads them together, each group in one aligned 16
+    // bytes of the row's block: the generations (a cache checks them for
+    // every row of the scrollback), then what a cell read needs.
     uint64_t recycleGeneration_ = 0;
     uint64_t generation_ = 0;
+    // One word: cells, a packed block or the packed bytes themselves.
+    mutable Store store_{nullptr};
+    mutable int stored_ = 0;
+    mutable uint8_t packing_ = kUnpacked;
+    bool isWrapped_ = false;
+    RenderLineMode renderMode_ = RenderLineMode::single;
+    int dataSize_ = 0;
+    mutable int capacity_ = 0;
+    BidiPresentationState bidiState_;
+    BufferOwnerRef owningBuffer_;
     uint64_t id_ = nextId();
 
     static inline const std::vector<SemanticMark> kNoMarks{};

@@ -606,3 +606,35 @@ TEST(BufferLineCompact, WritingOneOfItsOwnCellsIntoAPackedRow)
         EXPECT_EQ((*line)[col], cell('m'));
     }
 }
+
+TEST(BufferLineCompact, ScrollingThroughSparesKeepsEveryRowExact)
+{
+    // As a full ring scrolls: the row leaving the screen is compacted with
+    // the oldest row as its spare, which is then refilled and written. Cell
+    // storage and packed blocks change hands on every step.
+    std::mt19937 rng(77);
+    constexpr int cols = 90;
+    std::vector<std::shared_ptr<BufferLine>> ring;
+    std::vector<std::vector<CharData>> expected;
+    for (int i = 0; i < 12; ++i) {
+        ring.push_back(std::make_shared<BufferLine>(cols));
+        expected.push_back(ring.back()->cells());
+    }
+    for (int step = 0; step < 400; ++step) {
+        const size_t leaving = static_cast<size_t>(step) % ring.size();
+        const size_t oldest = (leaving + 1) % ring.size();
+        ring[leaving]->compact(ring[oldest].get());
+        BufferLine& fresh = *ring[oldest];
+        fresh.resetForReuse(Attribute{}, rng() % 2 == 0);
+        // Blank, short, full-width or wide-glyph rows.
+        const int kind = static_cast<int>(rng() % 4);
+        const int len = kind == 0 ? 0 : kind == 1 ? static_cast<int>(rng() % 20) : cols;
+        for (int c = 0; c < len; ++c)
+            fresh.set(c, kind == 3 ? cell(0x4E2D + static_cast<char32_t>(rng() % 50), 2) : cell('!' + rng() % 90));
+        expected[oldest] = fresh.cells();
+        for (size_t r = 0; r < ring.size(); ++r) {
+            SCOPED_TRACE("step " + std::to_string(step) + " row " + std::to_string(r));
+            ASSERT_EQ(ring[r]->cells(), expected[r]);
+        }
+    }
+}

@@ -97,6 +97,25 @@ TEST(Buffer, LinesDoNotReachBackIntoADestroyedBuffer)
     EXPECT_EQ(other.semanticMarks().size(), 1u);
 }
 
+TEST(Buffer, ALineMovedToAnotherBufferFollowsIt)
+{
+    BufferLinePtr moved;
+    auto first = makeBuffer(10, 2);
+    {
+        auto second = makeBuffer(10, 2);
+        moved = first->lines().get(0);
+        second->lines().set(1, moved);
+        EXPECT_EQ(moved->owningBuffer(), second.get());
+        EXPECT_EQ(first->lines().get(1)->owningBuffer(), first.get());
+        // A copy belongs to no buffer until a ring takes it.
+        EXPECT_EQ(BufferLine(*moved).owningBuffer(), nullptr);
+    }
+    EXPECT_EQ(moved->owningBuffer(), nullptr);
+    EXPECT_EQ(first->lines().get(1)->owningBuffer(), first.get());
+    first->lines().set(0, moved);
+    EXPECT_EQ(moved->owningBuffer(), first.get());
+}
+
 TEST(Buffer, GetCharOutsideTheRowIsTheNullCell)
 {
     auto b = makeBuffer(10, 3);
