@@ -5,6 +5,7 @@
 #include "quillmar/snippets/SnippetKeySource.h"
 #include "quillmar/snippets/SnippetStore.h"
 #include "ravelgrid/terminal/Terminal.h"
+#include "ravelgrid/view/QtDeliveryQueue.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,6 +81,18 @@ inline bool useQuietHome(const QTemporaryDir& home) {
     qputenv("ZDOTDIR", home.path().toLocal8Bit());
     return true;
 }
+
+// What a window test starts with: the process's deliveries on the main
+// thread and a quiet home. False when the home cannot be made.
+struct WindowTestEnvironment {
+    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue;
+    QTemporaryDir home;
+
+    bool start() {
+        queue = ravelgrid::QtDeliveryQueue::installAsMain();
+        return useQuietHome(home);
+    }
+};
 
 // The terminal's visible rows, one text line each.
 inline QString screenText(ravelgrid::Terminal& terminal) {

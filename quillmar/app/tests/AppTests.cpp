@@ -35,13 +35,12 @@ bool contains(const std::vector<std::string>& list, const std::string& entry) {
 class AppTests : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
-    QTemporaryDir home_;
+    apptests::WindowTestEnvironment environment_;
+    QTemporaryDir& home_ = environment_.home;
 
 private slots:
     void initTestCase() {
-        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(apptests::useQuietHome(home_));
+        QVERIFY(environment_.start());
     }
 
     void shellChoice() {

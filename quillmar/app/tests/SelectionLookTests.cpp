@@ -117,13 +117,12 @@ QString unreadableCells(Host& h, const QImage& image, const QColor& selection, i
 class SelectionLookTests : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
-    QTemporaryDir home_;
+    apptests::WindowTestEnvironment environment_;
+    QTemporaryDir& home_ = environment_.home;
 
 private slots:
     void initTestCase() {
-        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(apptests::useQuietHome(home_));
+        QVERIFY(environment_.start());
     }
 
     void selectedTextAndTheFindMatchAreReadable_data() {

@@ -75,8 +75,8 @@ void choose(QComboBox* box, const QString& id) {
 class SettingsTests : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
-    QTemporaryDir home_;
+    apptests::WindowTestEnvironment environment_;
+    QTemporaryDir& home_ = environment_.home;
 
     struct Window {
         QTemporaryDir config;
@@ -110,8 +110,7 @@ class SettingsTests : public QObject {
 
 private slots:
     void initTestCase() {
-        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(apptests::useQuietHome(home_));
+        QVERIFY(environment_.start());
     }
 
     // Each control writes its key, and the open terminal follows at once.

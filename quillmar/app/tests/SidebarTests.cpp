@@ -73,13 +73,12 @@ struct Home {
 class SidebarTests : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
-    QTemporaryDir home_;
+    apptests::WindowTestEnvironment environment_;
+    QTemporaryDir& home_ = environment_.home;
 
 private slots:
     void initTestCase() {
-        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(useQuietHome(home_));
+        QVERIFY(environment_.start());
         writeFile(home_.filePath(QStringLiteral(".ssh/config")), "Host web1\n  HostName 127.0.0.1\n");
     }
 

@@ -45,14 +45,13 @@ public:
 class TranslationTests : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ravelgrid::QtDeliveryQueue> queue_;
-    QTemporaryDir home_;
+    apptests::WindowTestEnvironment environment_;
+    QTemporaryDir& home_ = environment_.home;
     MarkingTranslator translator_;
 
 private slots:
     void initTestCase() {
-        queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
-        QVERIFY(useQuietHome(home_));
+        QVERIFY(environment_.start());
         QVERIFY(QCoreApplication::installTranslator(&translator_));
     }
 
