@@ -19,6 +19,9 @@ cardPixels() {
   /usr/bin/convert "$E2E_WORK/shot.png" -fill black +opaque "$fill" -fill white -opaque "$fill" -format "%[fx:int(mean*w*h)]" info:
 }
 
+# The card drawn in the light theme's fill.
+lightCard() { [ "$(cardPixels "#ECEFF3")" -gt 8000 ]; }
+
 on_screen() {
   local w=$E2E_WORK pid1 pid2 pid3 now before with after light dark darkText cardTab
   e2e_start || e2e_fail "the window did not appear"
@@ -58,9 +61,13 @@ on_screen() {
   # Light in Settings (the second choice under Appearance, at the top of the
   # pane), then back to the tab with the card: the same card, in light.
   cardTab=2; [ "$now" = "$pid1" ] && cardTab=1
-  xdotool key ctrl+comma; sleep 0.7
-  xdotool mousemove --window "$wid" 290 131 click 1; sleep 0.5
-  xdotool key "alt+$cardTab"; sleep 0.7
+  xdotool key ctrl+comma
+  # The Settings tab names no session in the title.
+  for _ in $(seq 1 40); do case "$(title)" in *"exited 3"*) sleep 0.1;; *) break;; esac; done
+  case "$(title)" in *"exited 3"*) e2e_fail "Ctrl+, did not open Settings: $(title)";; esac
+  xdotool mousemove --window "$wid" 290 131 click 1
+  xdotool key "alt+$cardTab"
+  e2e_until lightCard || e2e_fail "no card in the light fill after Light was clicked (is Light still at 290,131?)"
   dark=$(cardPixels)
   light=$(cardPixels "#ECEFF3")
   [ "$dark" -lt $((with - 8000)) ] || e2e_fail "the card kept the dark fill after Light was clicked ($with -> $dark; is Light still at 290,131?)"
