@@ -203,6 +203,9 @@ public:
     // and every feed checks it too.
     void checkSynchronizedOutputTimeout();
     bool synchronizedOutputActive = false;
+    // Whether any cell may blink: set by the first SGR 5, never cleared.
+    // Until then hosts need not look for blinking text.
+    bool blinkEverSet = false;
     // The clock and the timer of the timeout; without one the steady clock
     // is read and only feeding checks the timeout. The scheduler must
     // outlive the terminal or be replaced first; a pending timer is

@@ -105,7 +105,10 @@ void Terminal::cmdCharAttributes(const Params& p)
                 a.underlineStyle = UnderlineStyle::single;
             }
             break;
-        case 5: a.style.insert(CharacterStyle::blink); break;
+        case 5:
+            a.style.insert(CharacterStyle::blink);
+            blinkEverSet = true;
+            break;
         case 7: a.style.insert(CharacterStyle::inverse); break;
         case 8: a.style.insert(CharacterStyle::invisible); break;
         case 9: a.style.insert(CharacterStyle::crossedOut); break;

@@ -14,6 +14,7 @@
 #include "ravelgrid/view/TerminalAccessible.h"
 
 #include <QAction>
+#include <QBackingStore>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -295,9 +296,36 @@ void TerminalView::feed(std::span<const uint8_t> bytes) {
         // the changed rows and the caret.
         paintNow_ = isVisible() && QThread::currentThread() == thread();
         displayNow();
+        if (paintNow_ && !(gpu_ && gpu_->coversView()))
+            settleBackingStoreSoon();
         paintNow_ = false;
     } else
         queuePendingDisplay();
+}
+
+// Qt's X11 backing store makes the next paint wait for the X server to have
+// read the shared image of the last one (a round trip). Taking that wait on
+// the next turn of the loop, after this echo's pixels went out, keeps it off
+// the next keystroke's path.
+void TerminalView::settleBackingStoreSoon() {
+    // Other platforms' stores may swap or clear buffers when a paint begins.
+    static const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    if (!x11 || settleQueued_)
+        return;
+    settleQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        settleQueued_ = false;
+        QWidget* top = window();
+        QBackingStore* store = top->backingStore();
+        // A store that is due a resize is left to the next real paint; a
+        // translucent window's store clears what a paint begins on.
+        if (!store || !top->isVisible() || store->size() != top->size() ||
+            top->testAttribute(Qt::WA_TranslucentBackground))
+            return;
+        // Only a paint over what was just sent waits.
+        store->beginPaint(QRegion(QRect(mapTo(top, QPoint(0, 0)), size())));
+        store->endPaint();
+    });
 }
 
 void TerminalView::feed(std::string_view text) {
@@ -491,12 +519,17 @@ void TerminalView::updateCursorPosition() {
 
 std::vector<int> TerminalView::blinkingLines() {
     std::vector<int> result;
+    // Scanning every shown cell costs a typed echo tens of microseconds.
+    if (!terminal_->blinkEverSet)
+        return result;
     Buffer& buffer = terminal_->activeBuffer();
     const int from = std::max(buffer.yDisp(), 0);
     const int to = std::min(buffer.yDisp() + terminal_->rows, buffer.lines().count());
     for (int lineIndex = from; lineIndex < to; ++lineIndex) {
         const BufferLine& line = buffer.lines()[lineIndex];
-        const auto cells = line.cellSpan();
+        // The kept cells only: the last one stands for the rest of the row,
+        // and reading them does not make a compact line full.
+        const auto cells = line.storedCells();
         if (cells.empty())
             continue;
         bool blinking = false;
@@ -504,7 +537,7 @@ std::vector<int> TerminalView::blinkingLines() {
         for (size_t c = 0; c < n && !blinking; ++c)
             blinking = cells[c].attribute.style.contains(CharacterStyle::blink);
         // Columns past the line's cells show its last cell's attribute.
-        if (!blinking && cells.size() < size_t(terminal_->cols))
+        if (!blinking && line.dataSize() < terminal_->cols)
             blinking = cells.back().attribute.style.contains(CharacterStyle::blink);
         if (blinking)
             result.push_back(lineIndex);

@@ -164,6 +164,7 @@ public:
     // --- display -------------------------------------------------------------------
     void queuePendingDisplay();
     void displayNow();
+    void settleBackingStoreSoon();
     bool shouldDisplayImmediately() const;
     void updateDisplay(bool notifyAccessibility);
     void updateCursorPosition();
@@ -546,6 +547,7 @@ private:
     bool notifyUpdateChanges_ = false;
     // Set while output in the interactive window is displayed: paint at once.
     bool paintNow_ = false;
+    bool settleQueued_ = false;
     QRectF lastInvalidated_;
     QPointer<DebugOverlay> debug_;
     // Made on the first pass that finds a screen reader listening.
