@@ -291,9 +291,13 @@ void TerminalView::feed(std::span<const uint8_t> bytes) {
         selection_->setActive(false);
     terminal_->feed(bytes);
     const uint64_t sinceInput = outputSinceInput_.fetch_add(bytes.size(), std::memory_order_relaxed) + bytes.size();
-    if (shouldDisplayImmediately() && sinceInput <= interactiveOutputBytes) {
+    const uint64_t now = scheduler_.nowNs();
+    const uint64_t lastImmediate = lastImmediateDisplayNs_.load(std::memory_order_relaxed);
+    const bool spaced = lastImmediate == 0 || now - lastImmediate >= immediateDisplaySpacingNs;
+    if (spaced && sinceInput <= interactiveOutputBytes && shouldDisplayImmediately()) {
         // An echo of typing: painted in this turn of the event loop, only
         // the changed rows and the caret.
+        lastImmediateDisplayNs_.store(std::max<uint64_t>(now, 1), std::memory_order_relaxed);
         paintNow_ = isVisible() && QThread::currentThread() == thread();
         displayNow();
         if (paintNow_ && !(gpu_ && gpu_->coversView()))
@@ -335,6 +339,7 @@ void TerminalView::feed(std::string_view text) {
 void TerminalView::send(std::span<const uint8_t> bytes) {
     lastUserInputUptimeNs_.store(scheduler_.nowNs(), std::memory_order_relaxed);
     outputSinceInput_.store(0, std::memory_order_relaxed);
+    lastImmediateDisplayNs_.store(0, std::memory_order_relaxed);
     ensureCaretIsVisible();
     Buffer& active = *terminal_->buffer;
     if (terminal_->scanUserInputForSubmission(bytes) && active.semanticInput == SemanticInputState::armed)
@@ -373,7 +378,11 @@ void TerminalView::queuePendingDisplay() {
     if (terminal_->synchronizedOutputActive || pendingDisplay_)
         return;
     pendingDisplay_ = true;
-    displayTasks_.after(displayCoalescingNs, [this] { runDisplayPass(); });
+    displayTasks_.after(displayCoalescingNs, [this] {
+        // A pass drawn at once meanwhile took this one's changes.
+        if (pendingDisplay_)
+            runDisplayPass();
+    });
 }
 
 void TerminalView::runDisplayPass() {

@@ -78,6 +78,9 @@ public:
     // Output past this much since the last user input is a flood rather than
     // an echo: it waits for the coalesced pass even inside that window.
     static constexpr uint64_t interactiveOutputBytes = 32768;
+    // Output this soon after a pass drawn at once waits for the coalesced
+    // pass: a burst after a key is drawn at its start, not chunk by chunk.
+    static constexpr uint64_t immediateDisplaySpacingNs = 8'000'000;
     static constexpr int textBlinkIntervalMs = 700;
 
     explicit TerminalView(QWidget* parent = nullptr, std::optional<FontSet> font = std::nullopt,
@@ -548,6 +551,8 @@ private:
     // Set while output in the interactive window is displayed: paint at once.
     bool paintNow_ = false;
     bool settleQueued_ = false;
+    // When output was last drawn at once; 0 after user input.
+    std::atomic<uint64_t> lastImmediateDisplayNs_{0};
     QRectF lastInvalidated_;
     QPointer<DebugOverlay> debug_;
     // Made on the first pass that finds a screen reader listening.
