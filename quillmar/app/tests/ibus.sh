@@ -24,11 +24,11 @@ on_screen() {
     timeout 10 ibus engine xkb:us::eng >>"$w/ibus.log" 2>&1 && ready=0 && break
     sleep 0.25
   done
-  step "ibus is up"
   if [ $ready -ne 0 ]; then
     echo "ibus: the ibus daemon did not come up" >&2
     return 1
   fi
+  step "ibus is up"
   export QT_IM_MODULE=ibus
   if e2e_open; then
     step "the window is open"
@@ -38,6 +38,18 @@ on_screen() {
     # Waits are polls with room for a busy machine: a fixed half second
     # was not always enough for ibus and the window to answer.
     sleep 2
+    # One composition first, until it reaches the child: on a busy machine
+    # ibus may give the window's input context its engine only later.
+    local warm=1
+    for _ in $(seq 1 5); do
+      xdotool key dead_acute e
+      if e2e_until -n 20 "$E2E_FINDER" "$w/shot.png" "M-CM-)" 1 >/dev/null; then
+        warm=0
+        break
+      fi
+    done
+    step "a first composition reached the child: $((1 - warm))"
+    sleep 0.5
     import -window root "$w/before.png" 2>/dev/null
     xdotool key dead_acute
     local shown=1
@@ -51,7 +63,7 @@ on_screen() {
     done
     step "preedit shown: $((1 - shown))"
     xdotool key e
-    e2e_until -n 120 "$E2E_FINDER" "$w/shot.png" "M-CM-)" >/dev/null && status=0
+    e2e_until -n 120 "$E2E_FINDER" "$w/shot.png" "M-CM-)" 2 >/dev/null && status=0
     # The preedit changed the screen before anything was committed.
     if [ $status -eq 0 ] && [ $shown -ne 0 ]; then
       echo "ibus: the preedit was not shown" >&2
