@@ -85,13 +85,6 @@ const BufferLinePtr& CircularBufferLineList::get(int i)
     return p;
 }
 
-const BufferLine* CircularBufferLineList::peek(int i) const
-{
-    if (i < 0 || i >= count_ || array_.empty())
-        return nullptr;
-    return array_[static_cast<size_t>(slot(i))].get();
-}
-
 void CircularBufferLineList::set(int i, BufferLinePtr line)
 {
     if (i < 0 || i >= maxLength_ || !line) {

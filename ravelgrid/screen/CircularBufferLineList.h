@@ -46,7 +46,13 @@ public:
     const BufferLinePtr& get(int i);
     BufferLine& operator[](int i) { return *get(i); }
     // The line at logical index i without materialising an empty slot.
-    const BufferLine* peek(int i) const;
+    // Inline: the print path looks up the cursor's line after every move.
+    const BufferLine* peek(int i) const
+    {
+        if (i < 0 || i >= count_ || array_.empty())
+            return nullptr;
+        return array_[static_cast<size_t>(slot(i))].get();
+    }
     // Stores a line at logical index i (i < count), then onLineAttached.
     void set(int i, BufferLinePtr line);
 

@@ -454,12 +454,19 @@ void Terminal::csiDispatch(const Params& p, Collect collect, uint8_t final)
     // private marker the same final names another function (SL, SR, DECDC,
     // DECRQCRA...) or none, never this one.
     if (!noCollect) {
-        static constexpr std::string_view plainOnly = "@ABCDEFGHILMPSXZ`abdefg";
+        // One bit per final from '@' on: a look-up with no call keeps this
+        // function free of a stack frame on the common path.
+        static constexpr uint64_t plainOnly = [] {
+            uint64_t mask = 0;
+            for (const char f : std::string_view("@ABCDEFGHILMPSXZ`abdefg"))
+                mask |= uint64_t{1} << (f - '@');
+            return mask;
+        }();
         if (single && c0 == ' ' && (final == '@' || final == 'A')) {
             cmdScrollColumns(p, final == '@');
             return;
         }
-        if (plainOnly.find(static_cast<char>(final)) != std::string_view::npos &&
+        if (final >= '@' && final - '@' < 64 && (plainOnly >> (final - '@') & 1) != 0 &&
             !(final == 'S' && single && (c0 == ' ' || c0 == '?'))) {
             reportUnknownCsi(p, collect, final);
             return;

@@ -1,6 +1,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/Log.h"
@@ -89,6 +90,63 @@ bool continuesCluster(std::span<const char32_t> cluster, char32_t s)
         return run % 2 == 1;
     }
     return false;
+}
+
+// Runs of up to this many characters between cursor moves take the
+// fixed-store path below.
+constexpr size_t kShortRun = 8;
+
+// A narrow cell as three little-endian words: code, width and payload; the
+// semantic code and the attribute's first seven bytes; its last eight.
+constexpr bool kCellAsWords = ByteScan::kLittleEndian && sizeof(CharData) == 24 && offsetof(CharData, width) == 4 &&
+                              offsetof(CharData, payload) == 6 && offsetof(CharData, semanticContentCode) == 8 &&
+                              offsetof(CharData, attribute) == 9 && sizeof(Attribute) == 15;
+
+// Writes take (1 to kShortRun) narrow cells from bytes; the last cell gets
+// bytes[skipTo - 1], the byte that lands in the last column without autowrap.
+// A template on the stack would stall on store forwarding when read back right
+// after its narrow stores, so the cell goes straight to memory: as three words
+// built in registers where the layout allows. A fixed number of stores, the
+// surplus ones repeating the last cell, spares the mispredicted end of a loop
+// as long as each run.
+template <size_t Stores>
+void storeShortRun(CharData* cells, const uint8_t* bytes, size_t take, TinyAtom payload, uint8_t semanticCode,
+                   const Attribute& attribute)
+{
+    if constexpr (kCellAsWords) {
+        const auto* a = reinterpret_cast<const uint8_t*>(&attribute);
+        const uint64_t head = uint64_t{1} << 32 | uint64_t{payload.code} << 48;
+        const uint64_t middle = semanticCode | ByteScan::load(a) << 8;
+        const uint64_t tail = ByteScan::load(a + 7);
+        for (size_t k = 0; k < Stores; ++k) {
+            const size_t j = std::min(k, take - 1);
+            auto* cell = reinterpret_cast<unsigned char*>(&cells[j]);
+            const uint64_t first = head | bytes[j];
+            std::memcpy(cell, &first, 8);
+            std::memcpy(cell + 8, &middle, 8);
+            std::memcpy(cell + 16, &tail, 8);
+        }
+    } else {
+        for (size_t k = 0; k < Stores; ++k) {
+            const size_t j = std::min(k, take - 1);
+            CharData& c = cells[j];
+            c.code = bytes[j];
+            c.width = 1;
+            c.payload = payload;
+            c.semanticContentCode = semanticCode;
+            c.attribute = attribute;
+        }
+    }
+}
+
+inline void writeShortRun(CharData* cells, const uint8_t* bytes, size_t take, size_t skipTo, TinyAtom payload,
+                          uint8_t semanticCode, const Attribute& attribute)
+{
+    if (take <= 4)
+        storeShortRun<4>(cells, bytes, take, payload, semanticCode, attribute);
+    else
+        storeShortRun<kShortRun>(cells, bytes, take, payload, semanticCode, attribute);
+    cells[take - 1].code = bytes[skipTo - 1];
 }
 
 }  // namespace
@@ -193,6 +251,29 @@ void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
     size_t i = 0;
     cursorLine_ = nullptr;  // the host may have moved lines since the last call
     updateRange(buffer->y());
+
+    // The few characters that follow a cursor move, when they fit the row
+    // and no mode, margin, link or wide character asks for more, skip the
+    // general loop: it costs more than the cells themselves.
+    if (printableAscii && putbackSize_ == 0 && n - 1 < kShortRun && charset == nullptr && !insertMode &&
+        !marginMode && !marginWrap_.buffer && !activeHyperlink) {
+        Buffer& b = *buffer;
+        const int x = b.x();
+        if (!b.insertMode && x >= 0 && static_cast<size_t>(x) + n <= static_cast<size_t>(cols)) {
+            // A line not yet made is left to the general path.
+            auto* line = const_cast<BufferLine*>(b.lines().peek(b.yBase() + b.y()));
+            CharData* cells = line ? line->writableCells().data() + x : nullptr;
+            if (cells && cells[0].width != 0 && cells[n - 1].width < 2) {
+                writeShortRun(cells, p, n, n, TinyAtom{}, b.semanticContent.code(), curAttr);
+                lastPrintedCode_ = p[n - 1];
+                lastPrintedWidth_ = 1;
+                b.setX(x + static_cast<int>(n));
+                rememberLastCell();
+                return;
+            }
+        }
+    }
+
     // Marking the row again at the end changes nothing unless the print may have left it.
     bool leftRow = false;
 
@@ -252,7 +333,6 @@ void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
 
 bool Terminal::writeAsciiRun(const uint8_t* bytes, size_t length, bool printable)
 {
-    constexpr size_t kShortRun = 8;
     if (charset != nullptr || insertMode || buffer->insertMode) {
         for (size_t k = 0; k < length; ++k) {
             const uint8_t b = bytes[k];
@@ -335,22 +415,7 @@ bool Terminal::writeAsciiRun(const uint8_t* bytes, size_t length, bool printable
         if (cells[0].width == 0 || cells[take - 1].width >= 2)
             clearWideCharacterAround(line, x, static_cast<int>(take));
         if (take <= kShortRun) {
-            // A few characters between cursor moves. A template on the stack
-            // would stall on store forwarding when read back right after its
-            // narrow stores, so the fields go straight to the cells. A fixed
-            // number of stores, the surplus ones repeating the last cell,
-            // spares the mispredicted end of a loop as long as each run.
-            const size_t stores = take <= 4 ? 4 : kShortRun;
-            for (size_t k = 0; k < stores; ++k) {
-                const size_t j = std::min(k, take - 1);
-                CharData& c = cells[j];
-                c.code = bytes[j];
-                c.width = 1;
-                c.payload = payload;
-                c.semanticContentCode = semanticCode;
-                c.attribute = curAttr;
-            }
-            cells[take - 1].code = bytes[skipTo - 1];
+            writeShortRun(cells, bytes, take, skipTo, payload, semanticCode, curAttr);
         } else {
             // Copy the template, then set the code: building each cell on the
             // stack first would stall on store forwarding.

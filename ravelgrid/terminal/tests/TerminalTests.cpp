@@ -348,6 +348,38 @@ TEST(TerminalPrinting, AsciiFastPathMatchesTheGeneralPath)
     }
 }
 
+TEST(TerminalPrinting, ShortRunsAfterMovesMatchTheGeneralPath)
+{
+    // A few characters right after a cursor move take a shortcut of their
+    // own. Every cell it writes (code, width, look, link, semantic content),
+    // the wide characters it cuts, and what joins or repeats after it must be
+    // as the general path (forced by ESC ( B) leaves them.
+    std::mt19937 rng(11);
+    const char* pieces[] = {"a", "bc", "defg", "hijklmn", "\x1b[2;6H", "\x1b[5G", "\x1b[7G", "\x1b[C", "\x1b[2D",
+                            "\x1b[A", "\x1b[B", "\x1b[H", "\xe4\xb8\xad", "\x1b[1;31m", "\x1b[0m",
+                            "\x1b[4:3;58;2;1;2;3m", "\x1b[2b", "\x1b[?7l", "\x1b[?7h", "\x1b]8;;https://a.example\x07",
+                            "\x1b]8;;\x07", "\x1b[?69h\x1b[2;5s", "\x1b[?69l", "\x1b[4h", "\x1b[4l", "\r\n",
+                            "\xe2\x80\x8d", "\xf0\x9f\x98\x80", "\xf0\x9f\x87\xa6"};
+    for (int round = 0; round < 300; ++round) {
+        std::string input;
+        for (int k = 0; k < 30; ++k)
+            input += pieces[rng() % std::size(pieces)];
+        Host host;
+        Terminal fast(&host, size(7, 4));
+        Terminal general(&host, size(7, 4));
+        fast.activeBuffer().semanticContent = SemanticContent::output();
+        general.activeBuffer().semanticContent = SemanticContent::output();
+        fast.feed(input);
+        general.feed("\x1b(B" + input);
+        ASSERT_EQ(test::dumpScreen(fast, {}), test::dumpScreen(general, {})) << "round " << round;
+        ASSERT_EQ(test::dumpStyles(fast), test::dumpStyles(general)) << "round " << round;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 7; ++x)
+                ASSERT_EQ(fast.activeBuffer().screenLine(y)[x], general.activeBuffer().screenLine(y)[x])
+                    << "round " << round << " cell " << x << "," << y;
+    }
+}
+
 TEST(TerminalPrinting, RandomChunkingGivesTheSameScreen)
 {
     std::mt19937 rng(99);
