@@ -455,6 +455,38 @@ void BufferLine::storeThroughSlow(int end) const
     stored_ = want;
 }
 
+std::span<CharData> BufferLine::overwriteSlow(int from, int len)
+{
+    from = std::clamp(from, 0, dataSize_);
+    len = std::clamp(len, 0, dataSize_ - from);
+    const int end = from + len;
+    ++generation_;
+    unpack();
+    const int kept = stored_;
+    if (kept == dataSize_ || end < kept)
+        return {store_.cells + from, static_cast<size_t>(len)};
+    // kept >= 1 here, as in expandSlow. A long write moves the tail past
+    // its cells; a short one makes the line full, as a row printed a word
+    // at a time would otherwise come here for every word.
+    constexpr int kLongWrite = 16;
+    const CharData tail = store_.cells[kept - 1];
+    const int want = len < kLongWrite ? dataSize_ : std::min(end + 1, dataSize_);
+    if (capacity_ < want)
+        reallocate(dataSize_, kept);
+    CharData* cells = store_.cells;
+    if (from > kept)
+        fillCells(cells + kept, tail, from - kept);
+    if (from < end) {
+        if (from >= kept)
+            cells[from] = tail;
+        if (end - 1 >= kept)
+            cells[end - 1] = tail;
+    }
+    fillCells(cells + end, tail, want - end);
+    stored_ = want;
+    return {cells + from, static_cast<size_t>(len)};
+}
+
 void BufferLine::compact(BufferLine* spare)
 {
     if (isPacked() || stored_ < 1)
@@ -557,13 +589,13 @@ int BufferLine::trimmedLength() const
     return 0;
 }
 
-void BufferLine::fill(const CharData& cellIn)
+void BufferLine::fill(const CharData& cellIn, bool lazily)
 {
     const CharData cell = cellIn;  // may be one of this line's cells
     // Filled in place when the storage holds the row (writes usually follow
     // an erase); otherwise one cell stands for the whole row.
     dropPacked();
-    if (capacity_ >= dataSize_) {
+    if (!lazily && capacity_ >= dataSize_) {
         fillCells(store_.cells, cell, dataSize_);
         stored_ = dataSize_;
     } else {

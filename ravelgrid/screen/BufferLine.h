@@ -84,9 +84,10 @@ private:
 // repeated cell stored once, other codes in as few bytes as they need, and
 // fields equal to a blank cell's not stored at all. Readers see the same cells
 // either way; a reader unpacks the kept cells, a writer (or cellSpan) makes
-// the line full again first, except that copies and fills to the end keep
-// only the cells they reach. So scrollback memory follows what the lines
-// show, not the terminal's width.
+// the line full again first, except that copies and fills to the end, and
+// writers of a run of cells, keep only the cells they reach. So scrollback
+// memory follows what the lines show, not the terminal's width, and a
+// recycled row that is printed on part way costs what was printed.
 class BufferLine : public std::enable_shared_from_this<BufferLine> {
 public:
     enum class RenderLineMode : uint8_t { single, doubleWidth, doubledTop, doubledDown };
@@ -146,6 +147,21 @@ public:
         ++generation_;
         return {store_.cells, static_cast<size_t>(dataSize_)};
     }
+    // In-place access to cells [from, from + len) for a writer that sets
+    // every one of them (the print path): a compact line keeps its blank
+    // tail past them unfilled. Until written, only the first and the last
+    // of them hold the line's cells (a writer checks for wide characters
+    // there); the others are unspecified. Clamped to the line; advances
+    // generation once.
+    std::span<CharData> cellsToOverwrite(int from, int len)
+    {
+        // One test for the common case: stored cells, or a full line.
+        const int end = from + len;
+        if (packing_ != kUnpacked || from < 0 || len < 0 || (end >= stored_ && (stored_ != dataSize_ || end > dataSize_)))
+            return overwriteSlow(from, len);
+        ++generation_;
+        return {store_.cells + from, static_cast<size_t>(len)};
+    }
     // Index of the last non-empty code plus its width; 0 for a blank row.
     int trimmedLength() const;
     // Keeps only the cells in use (the trailing run of equal cells as one),
@@ -157,7 +173,8 @@ public:
     void compact(BufferLine* spare = nullptr);
 
     // --- editing (each advances generation) ------------------------------
-    void fill(const CharData& cell);                                   // the whole row
+    // The whole row; `lazily` as for resetForReuse.
+    void fill(const CharData& cell, bool lazily = false);
     void fillRange(const CharData& cell, int from, int endExclusive);  // clamped to dataSize
     void fillCount(const CharData& cell, int atCol, int len);          // range must lie inside
     void insertCells(int pos, int n, int rightMargin, const CharData& fillData);
@@ -245,6 +262,7 @@ private:
             storeThroughSlow(end);
     }
     void storeThroughSlow(int end) const;
+    std::span<CharData> overwriteSlow(int from, int len);
     void unpack() const
     {
         if (isPacked())

@@ -130,7 +130,9 @@ BufferLine& CircularBufferLineList::recycle(const Attribute& attribute)
         programmingError("recycle on a ring that is not full");
     startIndex_ = (startIndex_ + 1) % static_cast<int>(array_.size());
     BufferLine& line = *get(count_ - 1);
-    const bool hadImages = line.resetForReuse(attribute);
+    // Blanked lazily: the print path writes a compact line's cells without
+    // filling the rest of the row first.
+    const bool hadImages = line.resetForReuse(attribute, true);
     if (onLineRecycled)
         onLineRecycled(hadImages);
     return line;

@@ -12,6 +12,7 @@ public:
     virtual ~SelectionHook() = default;
 
     // Lines of ring rows top..bottom moved by delta rows (+1 = up one row).
+    // Only an active selection is told: an inactive one has nothing to move.
     virtual void adjustForScroll(int top, int bottom, int delta) = 0;
 
     virtual bool active() const = 0;

@@ -315,24 +315,27 @@ void Terminal::setMouseMode(MouseMode m)
 
 void Terminal::registerSelection(const std::shared_ptr<SelectionHook>& selection)
 {
-    std::erase_if(selections_, [](const auto& w) { return w.expired(); });
-    for (const auto& w : selections_)
-        if (w.lock() == selection)
+    std::erase_if(selections_, [](const auto& s) { return s.ref.expired(); });
+    for (const auto& s : selections_)
+        if (s.hook == selection.get())
             return;
-    selections_.push_back(selection);
+    selections_.push_back({selection, selection.get()});
 }
 
 void Terminal::selectionsAdjustForScroll(int top, int bottom, int delta)
 {
-    for (const auto& w : selections_)
-        if (auto s = w.lock())
-            s->adjustForScroll(top, bottom, delta);
+    // Called for every scrolled line: a reference is taken only for an
+    // active selection, as an inactive one ignores scrolls.
+    for (const auto& s : selections_)
+        if (!s.ref.expired() && s.hook->active())
+            if (auto held = s.ref.lock())
+                held->adjustForScroll(top, bottom, delta);
 }
 
 void Terminal::selectionsInvalidateForColumnRestrictedScroll(int top, int bottom, int left, int right)
 {
-    for (const auto& w : selections_) {
-        auto s = w.lock();
+    for (const auto& registered : selections_) {
+        auto s = registered.ref.lock();
         if (!s || !s->active())
             continue;
         Position a = s->start(), b = s->end();
@@ -384,13 +387,6 @@ std::string Terminal::getCharacter(int col, int row)
 {
     auto cell = getCharData(col, row);
     return cell ? character(cell->code) : std::string();
-}
-
-Attribute Terminal::eraseAttr() const
-{
-    Attribute a;
-    a.bg = curAttr.bg;
-    return a;
 }
 
 // --- buffers ----------------------------------------------------------------------------

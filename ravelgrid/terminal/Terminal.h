@@ -181,7 +181,13 @@ public:
     std::optional<Position> activeSemanticPromptOrigin() { return buffer->semanticInputStart(); }
 
     // The erase cell's attribute: default foreground, current background.
-    Attribute eraseAttr() const;
+    // Inline: every scrolled line asks for it.
+    Attribute eraseAttr() const
+    {
+        Attribute a;
+        a.bg = curAttr.bg;
+        return a;
+    }
 
     // --- buffers -------------------------------------------------------------------
     void resetNormalBuffer();
@@ -558,6 +564,9 @@ private:
     BufferLine& cursorLine();
     void joinIntoTarget(std::pair<int, int> target, char32_t s);
     void clearWideCharacterAround(BufferLine& line, int x, int width);
+    // Mends the wide characters that a narrow run about to be written cuts
+    // into; returns the run's cells again, as mending may move them.
+    CharData* mendRunEnds(BufferLine& line, int x, int width);
     void flushPendingUtf8();
     int rightLimit() const;
     void joinSemanticGroupAfterMove();
@@ -636,7 +645,13 @@ private:
     std::optional<Color> backgroundBeforeOsc_;
     std::optional<std::optional<Color>> cursorBeforeOsc_;
 
-    std::vector<std::weak_ptr<SelectionHook>> selections_;
+    // Selections die on the terminal's own thread, so one whose reference
+    // has not expired may be asked through the raw pointer.
+    struct RegisteredSelection {
+        std::weak_ptr<SelectionHook> ref;
+        SelectionHook* hook = nullptr;
+    };
+    std::vector<RegisteredSelection> selections_;
 
     std::optional<std::uint64_t> synchronizedOutputDeadlineNs_;
     std::unique_ptr<platform::ScopedTasks> timers_;

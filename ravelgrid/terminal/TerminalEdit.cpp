@@ -24,7 +24,7 @@ using H = EditHelpers;
 BufferLinePtr blankLineFrom(Terminal& t, Buffer& b, BufferLinePtr line, const Attribute& fill, long owners)
 {
     if (line && line.use_count() == owners && line->dataSize() == b.cols()) {
-        line->resetForReuse(fill);
+        line->resetForReuse(fill, true);
         line->setRenderMode(BufferLine::RenderLineMode::single);
         line->setBidiState(t.currentBidiState);
         return line;

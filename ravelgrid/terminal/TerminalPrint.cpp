@@ -244,6 +244,12 @@ void Terminal::printStateReset()
     flushPendingUtf8();
 }
 
+CharData* Terminal::mendRunEnds(BufferLine& line, int x, int width)
+{
+    clearWideCharacterAround(line, x, width);
+    return line.cellsToOverwrite(x, width).data();  // mending may have moved them
+}
+
 void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
 {
     const uint8_t* p = data.data();
@@ -253,8 +259,8 @@ void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
     updateRange(buffer->y());
 
     // The few characters that follow a cursor move, when they fit the row
-    // and no mode, margin, link or wide character asks for more, skip the
-    // general loop: it costs more than the cells themselves.
+    // and no mode, margin or link asks for more, skip the general loop: it
+    // costs more than the cells themselves.
     if (printableAscii && putbackSize_ == 0 && n - 1 < kShortRun && charset == nullptr && !insertMode &&
         !marginMode && !marginWrap_.buffer && !activeHyperlink) {
         Buffer& b = *buffer;
@@ -262,8 +268,12 @@ void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
         if (!b.insertMode && x >= 0 && static_cast<size_t>(x) + n <= static_cast<size_t>(cols)) {
             // A line not yet made is left to the general path.
             auto* line = const_cast<BufferLine*>(b.lines().peek(b.yBase() + b.y()));
-            CharData* cells = line ? line->writableCells().data() + x : nullptr;
-            if (cells && cells[0].width != 0 && cells[n - 1].width < 2) {
+            if (line && x + static_cast<int>(n) <= line->dataSize()) {
+                // Every cell of the run is written: a compact line need not be filled first.
+                CharData* cells = line->cellsToOverwrite(x, static_cast<int>(n)).data();
+                // Only a wide character's half under either end of the run needs mending.
+                if (cells[0].width == 0 || cells[n - 1].width >= 2) [[unlikely]]
+                    cells = mendRunEnds(*line, x, static_cast<int>(n));
                 writeShortRun(cells, p, n, n, TinyAtom{}, b.semanticContent.code(), curAttr);
                 lastPrintedCode_ = p[n - 1];
                 lastPrintedWidth_ = 1;
@@ -410,10 +420,10 @@ bool Terminal::writeAsciiRun(const uint8_t* bytes, size_t length, bool printable
             take = std::min(run, static_cast<size_t>(room));
             skipTo = take;
         }
-        CharData* cells = line.writableCells().data() + x;  // x + take <= cols <= dataSize
+        CharData* cells = line.cellsToOverwrite(x, static_cast<int>(take)).data();  // x + take <= cols <= dataSize
         // Only a wide character's half under either end of the run needs mending.
-        if (cells[0].width == 0 || cells[take - 1].width >= 2)
-            clearWideCharacterAround(line, x, static_cast<int>(take));
+        if (cells[0].width == 0 || cells[take - 1].width >= 2) [[unlikely]]
+            cells = mendRunEnds(line, x, static_cast<int>(take));
         if (take <= kShortRun) {
             writeShortRun(cells, bytes, take, skipTo, payload, semanticCode, curAttr);
         } else {
@@ -537,10 +547,13 @@ void Terminal::insertCharacter(const CharData& input)
     const TinyAtom payload = hyperlinkPayload();
     const uint8_t semantic = b.semanticContent.code();
     clearWideCharacterAround(line, x, w);
-    const std::span<CharData> cells = line.writableCells();
-    const int end = std::min(cols, static_cast<int>(cells.size()));
+    const int end = std::min(cols, line.dataSize());
     if (x >= end)
         x = end - 1;
+    // Every cell handed out is written: a compact line need not be filled first.
+    const std::span<CharData> cells = line.cellsToOverwrite(x, std::min(w, end - x));
+    if (cells.empty())
+        return;
     // Field by field: a whole-cell copy of a freshly built cell would stall
     // on store forwarding.
     auto store = [&](CharData& dst, int32_t code, int8_t width) {
@@ -550,13 +563,12 @@ void Terminal::insertCharacter(const CharData& input)
         dst.semanticContentCode = semantic;
         dst.attribute = cell.attribute;
     };
-    store(cells[static_cast<size_t>(x)], cell.code, cell.width);
-    ++x;
+    store(cells[0], cell.code, cell.width);
     lastPrintedCode_ = cell.code;
     lastPrintedWidth_ = cell.width;
-    for (int k = 1; k < w && x < end; ++k, ++x)
-        store(cells[static_cast<size_t>(x)], 0, 0);
-    b.setX(x);
+    for (size_t k = 1; k < cells.size(); ++k)
+        store(cells[k], 0, 0);
+    b.setX(x + static_cast<int>(cells.size()));
     noteMarginWrap();
     rememberLastCell();
 }

@@ -132,7 +132,7 @@ void Terminal::scroll(bool isWrapped)
                 if (!b.ringFitsUnpacked() && b.rowLeftScreen(ring[b.yBase() - 1], &added)) {
                     CharData blank;
                     blank.attribute = erase;
-                    added.fill(blank);
+                    added.fill(blank, true);
                 }
                 uniformShift = 0;
                 if (!userScrolling)
@@ -150,7 +150,7 @@ void Terminal::scroll(bool isWrapped)
                 if (b.yBase() > 0 && !b.ringFitsUnpacked())
                     b.rowLeavingScrollback(*item);
                 if (item.use_count() == 2 && item->dataSize() == b.cols()) {
-                    item->resetForReuse(erase);
+                    item->resetForReuse(erase, true);
                     item->setWrapped(isWrapped);
                     item->setBidiState(bidi);
                     item->setRenderMode(BufferLine::RenderLineMode::single);
@@ -162,6 +162,7 @@ void Terminal::scroll(bool isWrapped)
                 item = std::make_shared<BufferLine>(templateLine());
             ring.splice(bottom + 1, 0, std::span<const BufferLinePtr>(&item, 1), &dirty);
             if (wasFull) {
+                prefetchNextRecycledLine(ring);
                 fullRingSteps();
             } else {
                 b.setYBase(b.yBase() + 1);
@@ -173,7 +174,7 @@ void Terminal::scroll(bool isWrapped)
             if (b.yBase() > 0 && !b.ringFitsUnpacked() && b.rowLeftScreen(ring[b.yBase() - 1], item.get())) {
                 CharData blank;
                 blank.attribute = erase;
-                item->fill(blank);
+                item->fill(blank, true);
             }
         }
     } else {
@@ -194,7 +195,7 @@ void Terminal::scroll(bool isWrapped)
         }
         // Reuse only a line nobody else holds (prompt bookkeeping, renderers).
         if (reused->dataSize() == b.cols() && reused.use_count() == 1) {
-            reused->resetForReuse(erase);
+            reused->resetForReuse(erase, true);
             reused->setWrapped(isWrapped);
             reused->setBidiState(bidi);
             reused->setRenderMode(BufferLine::RenderLineMode::single);
@@ -296,7 +297,7 @@ void Terminal::reverseIndex()
             return;
         }
         if (reused->dataSize() == b.cols() && reused.use_count() == (bottom > start ? 1 : 2)) {
-            reused->resetForReuse(erase);
+            reused->resetForReuse(erase, true);
             reused->setBidiState(currentBidiState);
             reused->setRenderMode(BufferLine::RenderLineMode::single);
         } else {

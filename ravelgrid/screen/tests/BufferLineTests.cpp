@@ -522,6 +522,59 @@ TEST(BufferLineCompact, CopiesAndTailFillsWriteOnlyWhatTheyReach)
     }
 }
 
+TEST(BufferLineCompact, RunWritersPayOnlyForTheCellsTheyWrite)
+{
+    // The print path takes a run of cells to overwrite: a compact or packed
+    // row keeps its tail past a long run, and the ends of the run read as
+    // before (the writer looks there for wide characters it cuts).
+    for (const auto& c : compactCases()) {
+        SCOPED_TRACE(c.name);
+        // Short and long runs; inside, across and past the kept cells; to
+        // the edge; empty; and ranges the line clamps.
+        const std::pair<int, int> runs[] = {{0, 3}, {0, 30}, {2, 40}, {20, 5}, {30, 20}, {45, 15}, {59, 1},
+                                            {10, 0}, {60, 0}, {50, 30}, {-4, 6}};
+        for (const auto& [from, len] : runs) {
+            for (bool packed : {false, true}) {
+                SCOPED_TRACE("from " + std::to_string(from) + " len " + std::to_string(len) + (packed ? " packed" : ""));
+                const auto reference = lineOfCells(c);
+                const auto line = lineOfCells(c);
+                line->compact();
+                if (!packed)
+                    line->storedCells();  // unpacked, still compact
+                const uint64_t generation = line->generation();
+                const std::span<CharData> cells = line->cellsToOverwrite(from, len);
+                const int start = std::clamp(from, 0, 60);
+                ASSERT_EQ(cells.size(), static_cast<size_t>(std::clamp(len, 0, 60 - start)));
+                EXPECT_GT(line->generation(), generation);
+                if (cells.empty())
+                    continue;
+                EXPECT_EQ(cells.front(), (*reference)[start]);
+                EXPECT_EQ(cells.back(), (*reference)[start + static_cast<int>(cells.size()) - 1]);
+                for (size_t k = 0; k < cells.size(); ++k) {
+                    cells[k] = styled(static_cast<char32_t>('A' + k % 26), Attribute::Color::ansi256(2));
+                    reference->set(start + static_cast<int>(k), cells[k]);
+                }
+                ASSERT_EQ(line->cells(), reference->cells());
+                if (cells.size() >= 16 && start + static_cast<int>(cells.size()) < 59 && c.tail == CharData::Null) {
+                    EXPECT_TRUE(line->isCompact()) << "the blank tail past a long run is not filled";
+                }
+            }
+        }
+    }
+    // A recycled row starts as one blank cell of the erase colour.
+    const auto line = lineOfCells(compactCases()[1]);
+    Attribute red;
+    red.bg = Attribute::Color::ansi256(1);
+    line->resetForReuse(red, true);
+    const std::span<CharData> cells = line->cellsToOverwrite(0, 20);
+    for (auto& cell : cells)
+        cell = styled('z', Attribute::Color::ansi256(5));
+    EXPECT_TRUE(line->isCompact());
+    EXPECT_EQ(line->toText(true), std::string(20, 'z'));
+    EXPECT_EQ((*line)[20].attribute, red);
+    EXPECT_EQ(line->cellSpan()[59].attribute, red);
+}
+
 TEST(BufferLineCompact, RandomRowsPackAndReadBackExactly)
 {
     // Rows mixing the encoder's cases: runs of one code long enough to be

@@ -380,6 +380,38 @@ TEST(TerminalPrinting, ShortRunsAfterMovesMatchTheGeneralPath)
     }
 }
 
+TEST(TerminalPrinting, RecycledRowsPrintedPartWayReadWhole)
+{
+    // A row recycled by a scroll starts as one blank cell of the erase
+    // colour and is printed on without being filled first: every reader,
+    // filling or not, must still see the whole row blank in that colour
+    // past the text.
+    Host host;
+    Terminal t(&host, size(30, 3, 2));
+    std::string input = "\x1b[44m";
+    for (int i = 0; i < 12; ++i)
+        input += std::string(static_cast<size_t>(5 + i * 2), static_cast<char>('a' + i)) + "\r\n";
+    // A long run, then a short one past a gap; a long run that cuts a wide character.
+    input += std::string(20, 'L') + "\x1b[25Gxy\r\n\xe4\xb8\xad\xe4\xb8\xad\x1b[2G" + std::string(18, 'R');
+    t.feed(input);
+    const std::string rows[] = {std::string(27, 'l'), std::string(20, 'L') + "    xy", " " + std::string(18, 'R')};
+    for (int row = 0; row < 3; ++row) {
+        BufferLine* line = t.getLine(row);
+        ASSERT_NE(line, nullptr);
+        const std::vector<CharData> kept = line->cells();  // read without making the row full
+        const std::span<const CharData> whole = line->cellSpan();
+        ASSERT_EQ(whole.size(), 30u);
+        for (size_t x = 0; x < 30; ++x) {
+            SCOPED_TRACE("row " + std::to_string(row) + " col " + std::to_string(x));
+            const char want = x < rows[row].size() ? rows[row][x] : ' ';
+            EXPECT_EQ(whole[x].code, want == ' ' ? 0 : want);
+            EXPECT_EQ(whole[x].width, 1);
+            EXPECT_EQ(whole[x].attribute.bg, Attribute::Color::ansi256(4));
+            EXPECT_EQ(kept[x], whole[x]);
+        }
+    }
+}
+
 TEST(TerminalPrinting, RandomChunkingGivesTheSameScreen)
 {
     std::mt19937 rng(99);
