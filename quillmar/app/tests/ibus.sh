@@ -49,8 +49,14 @@ on_screen() {
       fi
     done
     step "a first composition reached the child: $((1 - warm))"
-    sleep 0.5
+    # The reference: the first of two screenshots in a row that agree.
     import -window root "$w/before.png" 2>/dev/null
+    for _ in $(seq 1 20); do
+      sleep 0.2
+      import -window root "$w/again.png" 2>/dev/null || continue
+      [ "$(compare -metric AE "$w/before.png" "$w/again.png" null: 2>&1)" = "0" ] && break
+      mv "$w/again.png" "$w/before.png"
+    done
     xdotool key dead_acute
     local shown=1
     for _ in $(seq 1 40); do
