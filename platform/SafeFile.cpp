@@ -1,6 +1,7 @@
 #include "platform/SafeFile.h"
 
 #include "platform/Log.h"
+#include "platform/WriterLock.h"
 
 #include <cerrno>
 #include <climits>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace platform {
@@ -89,6 +91,24 @@ int writeNewFile(const std::string& path, std::string_view data, mode_t mode, co
     return err;
 }
 
+// Writes `data` to a new temporary file of a name no other writer uses, so
+// that two saves never take each other's file for a crash leftover.
+int writeTemporaryFile(const std::string& target, const std::string& suffix, std::string_view data, mode_t mode,
+                       const struct stat* owner, std::string& path) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    const std::string dir = dirName(target);
+    const std::string stem = (dir == "/" ? "/" : dir + "/") + "." + baseName(target) + suffix + ".";
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        unsigned char random[8] {};
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return errno ? errno : EIO;
+        path = stem;
+        for (unsigned char r : random) path += kLetters[r % (sizeof kLetters - 1)];
+        int err = writeNewFile(path, data, mode, owner);
+        if (err != EEXIST) return err;
+    }
+    return EEXIST;
+}
+
 FileError changedError() {
     FileError e;
     e.description = "it changed on disk";
@@ -136,12 +156,6 @@ constexpr useconds_t kSettleMicros = 2000;
 
 }  // namespace
 
-std::string temporaryPathFor(const std::string& target, const std::string& tempSuffix) {
-    std::string dir = dirName(target);
-    std::string prefix = dir == "/" ? "/" : dir + "/";
-    return prefix + "." + baseName(target) + tempSuffix;
-}
-
 std::optional<std::string> resolveSymlinks(const std::string& path, FileError* error) {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
@@ -179,21 +193,18 @@ std::optional<FileError> replaceFileAtomically(const std::string& path, std::str
     FileError resolveError;
     auto target = resolveSymlinks(path, &resolveError);
     if (!target) return resolveError;
+    FileError lockError;
+    auto lock = WriterLock::acquire(*target, &lockError);
+    if (!lock) return lockError;
 
     struct stat old {};
     bool exists = ::stat(target->c_str(), &old) == 0;
     if (exists && S_ISDIR(old.st_mode)) return errorFrom(EISDIR);
     mode_t mode = exists ? (old.st_mode & 07777) : options.modeWhenNew;
 
-    std::string temp = temporaryPathFor(*target, options.tempSuffix);
-    int err = writeNewFile(temp, data, mode, exists ? &old : nullptr);
-    if (err == EEXIST) {
-        // Left over from a crash. unlink removes a planted link, never its target.
-        struct stat leftover {};
-        if (::lstat(temp.c_str(), &leftover) == 0 && !S_ISDIR(leftover.st_mode) && ::unlink(temp.c_str()) == 0)
-            err = writeNewFile(temp, data, mode, exists ? &old : nullptr);
-    }
-    if (err) return errorFrom(err);
+    std::string temp;
+    if (int err = writeTemporaryFile(*target, options.tempSuffix, data, mode, exists ? &old : nullptr, temp))
+        return errorFrom(err);
 
     if (::rename(temp.c_str(), target->c_str()) != 0) {
         int renameErr = errno;
@@ -211,6 +222,9 @@ std::optional<FileError> replaceFileIfUnchanged(const std::string& path, std::op
     FileError resolveError;
     auto target = resolveSymlinks(path, &resolveError);
     if (!target) return resolveError;
+    FileError lockError;
+    auto lock = WriterLock::acquire(*target, &lockError);
+    if (!lock) return lockError;
 
     // The old file stays open: it is compared through this descriptor up to
     // the moment it is replaced, and watched just after.
@@ -231,14 +245,9 @@ std::optional<FileError> replaceFileIfUnchanged(const std::string& path, std::op
     }
     const mode_t mode = expected ? (oldStat.st_mode & 07777) : options.modeWhenNew;
 
-    const std::string temp = temporaryPathFor(*target, options.tempSuffix);
-    int err = writeNewFile(temp, data, mode, expected ? &oldStat : nullptr);
-    if (err == EEXIST) {
-        struct stat leftover {};
-        if (::lstat(temp.c_str(), &leftover) == 0 && !S_ISDIR(leftover.st_mode) && ::unlink(temp.c_str()) == 0)
-            err = writeNewFile(temp, data, mode, expected ? &oldStat : nullptr);
-    }
-    if (err) return errorFrom(err);
+    std::string temp;
+    if (int err = writeTemporaryFile(*target, options.tempSuffix, data, mode, expected ? &oldStat : nullptr, temp))
+        return errorFrom(err);
 
     if (!expected) {
         // Never over a file that appeared meanwhile.
@@ -301,6 +310,9 @@ std::optional<FileError> replaceFileIfUnchanged(const std::string& path, std::op
 }
 
 std::optional<FileError> removeFileIfUnchanged(const std::string& path, std::string_view expected) {
+    FileError lockError;
+    auto lock = WriterLock::acquire(path, &lockError);
+    if (!lock) return lockError;
     int raw = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
     if (raw < 0) return errno == ENOENT ? changedError() : errorFrom(errno);
     Fd old(raw);

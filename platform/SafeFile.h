@@ -18,16 +18,24 @@ struct FileError {
     std::optional<std::string> replaced;
 };
 
+// What every temporary file beside a target carries after "." + its name.
+inline constexpr const char* kTemporaryMarker = ".quillmar-tmp";
+
 struct SafeWriteOptions {
     // Mode of a file that did not exist before.
     mode_t modeWhenNew = 0600;
-    // The temporary file is "." + the target's name + this suffix, beside the target.
-    std::string tempSuffix = ".quillmar-tmp";
+    // The temporary file is "." + the target's name + this suffix + a random
+    // part, beside the target.
+    std::string tempSuffix = kTemporaryMarker;
 };
 
 // Follows symbolic links from `path` to the path of the file they end at;
 // that file need not exist. Gives `path` itself when it is no link.
 std::optional<std::string> resolveSymlinks(const std::string& path, FileError* error = nullptr);
+
+// The replacing and removing functions below hold the target's WriterLock
+// while they work (nested when the caller holds it already), and each write
+// goes through a temporary file of its own name.
 
 // Replaces the file at `path` with `data` so that a reader sees either the old
 // or the new file, never a mix, and a crash leaves the old one. When `path` is
@@ -65,8 +73,5 @@ int makeDirectories(const std::string& path, mode_t mode);
 // errno; file systems that cannot sync a directory count as done.
 int syncDirectory(const std::string& dir);
 
-// The path of the temporary file `replaceFileAtomically` uses for `target`
-// (after symbolic links are followed).
-std::string temporaryPathFor(const std::string& target, const std::string& tempSuffix = ".quillmar-tmp");
 
 }  // namespace platform

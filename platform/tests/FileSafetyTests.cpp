@@ -47,6 +47,14 @@ void spit(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
+// Whether a temporary file of a save is still beside `target`.
+bool temporaryBeside(const fs::path& target) {
+    const std::string prefix = "." + target.filename().string() + platform::kTemporaryMarker;
+    for (const auto& entry : fs::directory_iterator(target.parent_path()))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
 mode_t modeOf(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
@@ -120,7 +128,7 @@ TEST(SafeFile, ReplacesContentKeepsModeAndLeavesNoTemporary) {
     ASSERT_FALSE(platform::replaceFileAtomically(target, "new\n"));
     EXPECT_EQ(slurp(target), "new\n");
     EXPECT_EQ(modeOf(target), 0644u);
-    EXPECT_FALSE(fs::exists(dir / ".config.quillmar-tmp"));
+    EXPECT_FALSE(temporaryBeside(target));
 
     std::string fresh = dir / "fresh";
     ASSERT_FALSE(platform::replaceFileAtomically(fresh, "x"));
@@ -132,8 +140,10 @@ TEST(SafeFile, LeftoverTemporaryIsReplacedAndPlantedLinkNotFollowed) {
     std::string target = dir / "config";
     spit(target, "old");
     spit(dir / ".config.quillmar-tmp", "stale");
+    spit(dir / ".config.quillmar-tmp.k3x9q2mz", "stale");
     ASSERT_FALSE(platform::replaceFileAtomically(target, "new"));
     EXPECT_EQ(slurp(target), "new");
+    EXPECT_FALSE(temporaryBeside(target)) << "leftovers go once the lock is held";
 
     // A link planted at the temporary path must not redirect the write.
     spit(dir / "victim", "precious");
@@ -154,7 +164,7 @@ TEST(SafeFile, SymlinkStaysAndItsTargetIsReplacedWithTargetMode) {
     EXPECT_TRUE(fs::is_symlink(dir / "config"));
     EXPECT_EQ(slurp(real), "new");
     EXPECT_EQ(modeOf(real), 0640u);
-    EXPECT_FALSE(fs::exists(dir / "dotfiles/.ssh_config.quillmar-tmp"));
+    EXPECT_FALSE(temporaryBeside(real));
 
     // A dangling link: the file is created where the link points.
     fs::create_symlink(dir / "dotfiles/later", dir / "dangling");
@@ -174,7 +184,7 @@ TEST(SafeFile, FailedRenameRemovesTemporaryAndKeepsTarget) {
     auto err = platform::replaceFileAtomically(dir / "adir", "x");
     ASSERT_TRUE(err);
     EXPECT_TRUE(fs::is_directory(dir / "adir"));
-    EXPECT_FALSE(fs::exists(dir / ".adir.quillmar-tmp"));
+    EXPECT_FALSE(temporaryBeside(dir / "adir"));
 }
 
 TEST(SafeFile, ReadOnlyFolderFailsCleanly) {
@@ -200,7 +210,7 @@ TEST(SafeFile, ReadOnlyFolderFailsCleanly) {
         EXPECT_EQ(WEXITSTATUS(status), 0) << "the write should have failed";
     }
     EXPECT_EQ(slurp(target), "old");
-    EXPECT_FALSE(fs::exists(dir / ".config.quillmar-tmp"));
+    EXPECT_FALSE(temporaryBeside(target));
 }
 
 TEST(SafeFile, CreateExclusivelyNeverOverwrites) {
@@ -252,7 +262,7 @@ TEST(SafeFile, ReplaceAndRemoveOnlyWhileUnchanged) {
         } else {
             EXPECT_FALSE(fs::exists(target));
         }
-        EXPECT_FALSE(fs::exists(platform::temporaryPathFor(target)));
+        EXPECT_FALSE(temporaryBeside(target));
 
         if (c.onDisk && c.expected) {
             spit(target, *c.onDisk);

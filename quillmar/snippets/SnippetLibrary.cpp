@@ -6,6 +6,7 @@
 #include "quillmar/snippets/SnippetJson.h"
 
 #include <algorithm>
+#include <cstring>
 #include <sys/stat.h>
 #include <unordered_set>
 
@@ -61,6 +62,16 @@ void SnippetLibrary::load() {
     if (snippets_ != previous) ++revision_;
 }
 
+SnippetResult<platform::WriterLock> SnippetLibrary::lockFile() {
+    const SnippetPaths& paths = vault_.paths();
+    if (int err = platform::makeDirectories(paths.dataDirectory(), 0700))
+        return SnippetError{"Couldn't make the folder " + paths.dataDirectory() + ": " + std::strerror(err) + "."};
+    platform::FileError error;
+    auto lock = platform::WriterLock::acquire(paths.snippetsFile(), &error);
+    if (!lock) return SnippetError{"Couldn't write the snippets file: " + error.description + "."};
+    return std::move(*lock);
+}
+
 void SnippetLibrary::readFile() {
     auto contents = vault_.load();
     if (contents && !contents.value().fileExisted) {
@@ -93,6 +104,12 @@ SnippetStatus SnippetLibrary::mayChange() const {
 }
 
 SnippetStatus SnippetLibrary::commit(const Change& change) {
+    // Held from the look at the file to the rename, so that another
+    // process's save can't come between the two and be written over.
+    auto lock = lockFile();
+    if (!lock) return unchanged(lock.error());
+    if (!vault_.onDiskAsSeen())
+        if (auto taken = takeFileOnDisk(); !taken) return taken.error();
     for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
         auto next = change(snippets_);
         if (!next) return next.error();
@@ -126,6 +143,12 @@ SnippetStatus SnippetLibrary::takeFileOnDisk() {
         ++revision_;
     }
     return SnippetDone{};
+}
+
+SnippetStatus SnippetLibrary::reloadIfChanged() {
+    if (auto ok = mayChange(); !ok) return ok;
+    if (vault_.onDiskAsSeen()) return SnippetDone{};
+    return takeFileOnDisk();
 }
 
 SnippetResult<std::string> SnippetLibrary::add(Snippet snippet) {

@@ -6,6 +6,7 @@
 #include "quillmar/snippets/SnippetImport.h"
 #include "platform/NaturalOrder.h"
 #include "quillmar/snippets/SnippetVault.h"
+#include "platform/WriterLock.h"
 
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,10 @@ public:
     // Failures end up in `loadError`. Sets `loaded`.
     void load();
 
+    // Takes the list another process saved since this one last read or wrote
+    // the file; nothing when the file is as seen. Refused while not opened.
+    SnippetStatus reloadIfChanged();
+
     // An empty id gets a new one; the id given is the snippet's.
     SnippetResult<std::string> add(Snippet snippet);
     SnippetStatus edit(const Snippet& snippet);
@@ -68,6 +73,8 @@ private:
     SnippetStatus commit(const Change& change);
     // The list another window saved; failing that, the load error.
     SnippetStatus takeFileOnDisk();
+    // The writers' lock of the snippets file, its folder made first.
+    SnippetResult<platform::WriterLock> lockFile();
 
     SnippetVault vault_;
     platform::NaturalOrder order_;

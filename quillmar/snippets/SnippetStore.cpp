@@ -30,6 +30,10 @@ SnippetStore::SnippetStore(SnippetPaths paths, std::unique_ptr<SnippetKeySource>
     keyWait_.setSingleShot(true);
     keyWait_.setInterval(kKeyringTimeLimit);
     connect(&keyWait_, &QTimer::timeout, this, &SnippetStore::keyringTooSlow);
+    settle_.setSingleShot(true);
+    settle_.setInterval(100);
+    connect(&settle_, &QTimer::timeout, this, &SnippetStore::takeOtherSave);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_, qOverload<>(&QTimer::start));
 }
 
 SnippetStore::~SnippetStore() {
@@ -83,6 +87,7 @@ void SnippetStore::publish(const Before& was) {
 
 std::optional<QString> SnippetStore::finish(const Before& was, const SnippetStatus& status) {
     publish(was);
+    watchFolder();
     if (!status) return toQt(status.error().message);
     return std::nullopt;
 }
@@ -131,6 +136,19 @@ void SnippetStore::keyringTooSlow() {
 void SnippetStore::readNow() {
     const Before was = before();
     library_.load();
+    publish(was);
+    watchFolder();
+}
+
+void SnippetStore::watchFolder() {
+    const QString folder = toQt(library_.vault().paths().dataDirectory());
+    if (watcher_.directories().isEmpty() && platform::somethingAt(folder.toStdString())) watcher_.addPath(folder);
+}
+
+void SnippetStore::takeOtherSave() {
+    if (!library_.loaded() || library_.loadError() || waitingForKeyring()) return;
+    const Before was = before();
+    (void)library_.reloadIfChanged();
     publish(was);
 }
 

@@ -2,6 +2,7 @@
 
 #include "quillmar/snippets/SnippetLibrary.h"
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -84,6 +85,10 @@ private:
     void keyFetched(std::uint64_t ticket, SnippetResult<platform::SymmetricKey> fetched);
     void keyringTooSlow();
     void readNow();
+    // Watches the snippets folder once it exists, so that another process's
+    // save reaches this store's list.
+    void watchFolder();
+    void takeOtherSave();
 
     // Emits what differs from the state before a step.
     struct Before {
@@ -99,6 +104,8 @@ private:
     QStringList categories_;
     std::shared_ptr<Mailbox> mailbox_;
     QTimer keyWait_;  // runs while the keyring is asked
+    QFileSystemWatcher watcher_;
+    QTimer settle_;  // one look after a burst of folder changes
     std::uint64_t ticket_ = 0;  // tells the answer of the current ask from stale ones
     bool keyForOpening_ = false;
 };

@@ -60,10 +60,12 @@ public:
 
     static constexpr std::size_t kBackupsKept = 20;
 
+    // Whether the file holds what was last read or written (no file: none seen).
+    bool onDiskAsSeen() const;
+
 private:
     // The key known, fetched before, or fetched now.
     SnippetResult<platform::SymmetricKey> knownKey(bool forOpening);
-    bool onDiskAsSeen() const;
     // Links the file into the backups, or keeps `bytes` there when given.
     SnippetStatus backUp(const std::string* bytes = nullptr);
     void pruneBackups() const;

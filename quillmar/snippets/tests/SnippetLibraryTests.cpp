@@ -145,7 +145,9 @@ TEST_F(SnippetLibraryTest, FirstLoadSavesTheFactorySetUnderANewKey) {
     ASSERT_EQ(::stat(file().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_FALSE(fs::exists(backups()));  // nothing to back up yet
-    EXPECT_EQ(namesIn(dir / "data"), std::vector<std::string>{"snippets"});
+    // Beside it only the writers' lock (empty; the file itself is never locked).
+    EXPECT_EQ(namesIn(dir / "data"), (std::vector<std::string>{".snippets.quillmar-lock", "snippets"}));
+    EXPECT_EQ(fs::file_size(dir / "data/.snippets.quillmar-lock"), 0u);
 
     // Loading again finds the file and keeps the key.
     SnippetLibrary again = loaded();
@@ -192,7 +194,7 @@ TEST_F(SnippetLibraryTest, EveryFieldSurvivesARestartAndNothingIsPlainOnDisk) {
     for (const char* key : {"\"title\"", "\"command\"", "Grüße", "printf"})
         EXPECT_EQ(bytes.find(key), std::string::npos) << key;
     // No temporary or other file is left beside it.
-    EXPECT_EQ(namesIn(dir / "data"), (std::vector<std::string>{"backups", "snippets"}));
+    EXPECT_EQ(namesIn(dir / "data"), (std::vector<std::string>{".snippets.quillmar-lock", "backups", "snippets"}));
     for (const std::string& name : namesIn(backups())) EXPECT_EQ(slurp(backups() + "/" + name).substr(0, 4), "QMSN");
 }
 

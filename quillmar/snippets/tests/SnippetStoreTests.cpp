@@ -108,6 +108,27 @@ private slots:
         QCOMPARE(store->property("loaded").toBool(), true);
     }
 
+    // Two windows (stores) on one file: each one's saves reach the other's
+    // list without a save of its own.
+    void anotherStoresSaveReachesTheList() {
+        auto first = makeStore("watched");
+        auto second = makeStore("watched");
+        QVERIFY(loadNow(*first));
+        QVERIFY(loadNow(*second));
+        Spies spies(*second);
+        QString id;
+        QVERIFY(!first->add(made("From the first"), &id));
+        QTRY_VERIFY_WITH_TIMEOUT(second->snippet(id).has_value(), 2000);
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 1}));
+        QVERIFY(!second->remove(id));
+        QTRY_VERIFY_WITH_TIMEOUT(!first->snippet(id).has_value(), 2000);
+        // A store's own save is no news to it.
+        spies.clear();
+        QVERIFY(!second->add(made("Mine")));
+        QTest::qWait(300);
+        QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 1}));
+    }
+
     void changesSignalOnlyWhatChanged() {
         auto store = makeStore("changes");
         QVERIFY(loadNow(*store));
