@@ -134,6 +134,19 @@ std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphic
 std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_ptr<const TerminalImage>& image) {
     if (!image)
         return std::nullopt;
+    if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
+        const auto& bytes = kitty->picture.sharedBytes();
+        if (auto hit = kittyPictures_.find(bytes.get()); hit != kittyPictures_.end()) {
+            // The address may have been reused by newer pixels.
+            if (hit->second.bytes.lock() == bytes)
+                return hit->second.texture;
+            kittyPictures_.erase(hit);
+        }
+        auto texture = payloadTexture(kitty->picture);
+        if (texture)
+            kittyPictures_.insert_or_assign(bytes.get(), PictureEntry{bytes, *texture});
+        return texture;
+    }
     if (auto hit = lineImages_.find(image.get()); hit != lineImages_.end()) {
         // The address may have been reused by a newer image.
         if (hit->second.image.lock() == image)
@@ -141,10 +154,8 @@ std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_pt
         lineImages_.erase(hit);
     }
     std::optional<ImageTexture> texture;
-    if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
-        texture = payloadTexture(kitty->picture);
-    } else if (const auto* placed = dynamic_cast<const PlatformImage*>(image.get());
-               placed && placed->picture && !placed->picture->isNull()) {
+    if (const auto* placed = dynamic_cast<const PlatformImage*>(image.get());
+        placed && placed->picture && !placed->picture->isNull()) {
         texture = pictureTexture(*placed->picture);
     }
     if (!texture)
@@ -171,6 +182,7 @@ void ImageTextureCache::prune(const KittyGraphicsState* state) {
     else
         std::erase_if(kitty_, [state](const auto& e) { return !state->imagesById.contains(e.first); });
     std::erase_if(lineImages_, [](const auto& e) { return e.second.image.expired(); });
+    std::erase_if(kittyPictures_, [](const auto& e) { return e.second.bytes.expired(); });
 }
 
 }  // namespace ravelgrid

@@ -77,6 +77,9 @@ public:
 
     std::size_t kittyCount() const { return kitty_.size(); }
     std::size_t lineImageCount() const { return lineImages_.size(); }
+    // Textures of kitty cells' pictures: one per picture, however many
+    // lines its cells cover.
+    std::size_t kittyPictureCount() const { return kittyPictures_.size(); }
 
 private:
     struct KittyEntry {
@@ -87,10 +90,16 @@ private:
         std::weak_ptr<const TerminalImage> image;
         ImageTexture texture;
     };
+    struct PictureEntry {
+        std::weak_ptr<const std::vector<std::uint8_t>> bytes;
+        ImageTexture texture;
+    };
 
     GpuBackend& backend_;
     std::unordered_map<std::uint32_t, KittyEntry> kitty_;
     std::map<const TerminalImage*, LineEntry> lineImages_;
+    // By the pixels' shared bytes: evicted pixels leave with the next prune.
+    std::unordered_map<const void*, PictureEntry> kittyPictures_;
 
     std::optional<ImageTexture> payloadTexture(const KittyGraphicsPayload& payload);
     std::optional<ImageTexture> pictureTexture(const QImage& picture);

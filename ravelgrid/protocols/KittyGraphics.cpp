@@ -8,6 +8,13 @@
 
 namespace ravelgrid {
 
+namespace {
+
+// Up to this a chunked transfer grows its buffer by doubling.
+constexpr size_t kGrowInOneStep = size_t{1} << 20;
+
+}  // namespace
+
 KittyGraphics::KittyGraphics(KittyGraphicsHost& host)
     : host_(host)
 {
@@ -30,7 +37,15 @@ void KittyGraphics::runCommand(std::span<const uint8_t> data)
 
     if (control.more == 1) {
         // Later chunks only add payload; their keys are ignored.
-        if (!state_.pending) state_.pending = KittyGraphicsPending{control, {}, false};
+        if (!state_.pending) {
+            state_.pending = KittyGraphicsPending{control, {}, false};
+            if ((control.action == 't' || control.action == 'T') && declaredOverLimit(control)) {
+                // Refused before a byte is gathered; the rest of its chunks are swallowed.
+                state_.pending->abandoned = true;
+                kittySendReply(control, kKittyImageTooLarge);
+                return;
+            }
+        }
         appendChunk(*state_.pending, payload);
         return;
     }
@@ -45,16 +60,30 @@ void KittyGraphics::runCommand(std::span<const uint8_t> data)
     kittyDispatchAction(control, payload);
 }
 
+size_t KittyGraphics::pendingLimitFor(const KittyGraphicsControl& control) const
+{
+    // Base64 of the most pixel bytes the image can bring, with room for a
+    // deflate stream's overhead and line breaks in the text.
+    const auto encoded = [](uint64_t bytes) { return (bytes + bytes / 16 + 65'536 + 2) / 3 * 4; };
+    uint64_t bytes = static_cast<uint64_t>(KittyGraphicsState::clampCacheLimit(host_.kittyImageCacheLimitBytes()));
+    if (auto raw = kittyExpectedRawByteCount(control)) bytes = std::min<uint64_t>(bytes, *raw);
+    return static_cast<size_t>(std::min<uint64_t>(pendingLimit_, encoded(bytes)));
+}
+
 void KittyGraphics::appendChunk(KittyGraphicsPending& pending, std::span<const uint8_t> chunk)
 {
     if (pending.abandoned) return;
     std::vector<uint8_t>& joined = pending.base64Payload;
-    bool fits = chunk.size() <= pendingLimit_ - std::min(joined.size(), pendingLimit_);
+    const size_t limit = pendingLimitFor(pending.control);
+    bool fits = chunk.size() <= limit - std::min(joined.size(), limit);
     if (fits) {
         try {
-            if (joined.size() + chunk.size() > joined.capacity()) {
-                // Double, but never past the cap, so memory stays bounded by it.
-                joined.reserve(std::min(std::max(joined.capacity() * 2, joined.size() + chunk.size()), pendingLimit_));
+            const size_t needed = joined.size() + chunk.size();
+            if (needed > joined.capacity()) {
+                // Small transfers double; a large one gets the whole cap at
+                // once, which costs address space only as far as it is written
+                // and spares copying a half-full buffer into a bigger one.
+                joined.reserve(needed <= kGrowInOneStep ? std::min(std::max(joined.capacity() * 2, needed), limit) : limit);
             }
             joined.insert(joined.end(), chunk.begin(), chunk.end());
         } catch (const std::bad_alloc&) {
@@ -107,10 +136,20 @@ void KittyGraphics::transmit(const KittyGraphicsControl& control, std::span<cons
         kittySendReply(control, kKittyIdAndNumber);
         return;
     }
+    if (declaredOverLimit(control)) {
+        kittySendReply(control, kKittyImageTooLarge);
+        return;
+    }
     const bool trusted = control.transmission != 'd' && host_.kittyIsProcessTrusted();
     KittyTransmissionResult loaded = kittyLoadTransmittedPayload(control, payload, trusted);
     if (!loaded.payload) {
         kittySendReply(control, loaded.error.empty() ? kKittyBadPayload : std::string_view(loaded.error));
+        return;
+    }
+    // A PNG's size is known only now, still before its pixels are decoded.
+    const auto limit = static_cast<uint64_t>(KittyGraphicsState::clampCacheLimit(host_.kittyImageCacheLimitBytes()));
+    if (loaded.payload->decodedByteSize() > limit) {
+        kittySendReply(control, kKittyImageTooLarge);
         return;
     }
     std::optional<uint32_t> imageId = control.imageNumber ? std::optional(state_.assignImageId()) : control.imageId;
@@ -154,8 +193,25 @@ void KittyGraphics::put(const KittyGraphicsControl& control)
 bool KittyGraphics::kittyStoreImage(KittyGraphicsPayload payload, uint32_t imageId,
                                     std::optional<uint32_t> imageNumber)
 {
-    return state_.storeImage(std::move(payload), imageId, imageNumber, host_.kittyImageCacheLimitBytes(),
-                             [this] { return kittyReferencedImageIds(); });
+    KittyReleasedPictures released;
+    const bool stored = state_.storeImage(std::move(payload), imageId, imageNumber, host_.kittyImageCacheLimitBytes(),
+                                          [this] { return kittyReferencedImageIds(); }, released);
+    if (!released.empty()) host_.kittyReleasePictures(released);
+    return stored;
+}
+
+void KittyGraphics::kittyShowPicture(const KittyGraphicsPayload& picture)
+{
+    KittyReleasedPictures released;
+    state_.showPicture(picture, host_.kittyImageCacheLimitBytes(), [this] { return kittyReferencedImageIds(); },
+                       released);
+    if (!released.empty()) host_.kittyReleasePictures(released);
+}
+
+bool KittyGraphics::declaredOverLimit(const KittyGraphicsControl& control) const
+{
+    const std::optional<size_t> bytes = kittyDeclaredPixelBytes(control);
+    return bytes && *bytes > static_cast<uint64_t>(KittyGraphicsState::clampCacheLimit(host_.kittyImageCacheLimitBytes()));
 }
 
 const KittyGraphicsImage* KittyGraphics::kittyTouchImage(uint32_t imageId)

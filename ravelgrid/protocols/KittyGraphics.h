@@ -34,6 +34,8 @@ public:
     void kittySendOk(const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
                      std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId);
     bool kittyStoreImage(KittyGraphicsPayload payload, uint32_t imageId, std::optional<uint32_t> imageNumber);
+    // Counts pixels that cells show outside the store against the limit.
+    void kittyShowPicture(const KittyGraphicsPayload& picture);
     const KittyGraphicsImage* kittyTouchImage(uint32_t imageId);
 
     // Ids of images that cells or placement records still refer to.
@@ -49,9 +51,13 @@ public:
 private:
     void runCommand(std::span<const uint8_t> data);
     void appendChunk(KittyGraphicsPending& pending, std::span<const uint8_t> chunk);
+    // The most encoded bytes a chunked transfer of this control may gather.
+    size_t pendingLimitFor(const KittyGraphicsControl& control) const;
     void transmit(const KittyGraphicsControl& control, std::span<const uint8_t> payload);
     void put(const KittyGraphicsControl& control);
     void sendReplyText(std::string_view text);
+    // A raw image declared larger than the cache limit, refused unread.
+    bool declaredOverLimit(const KittyGraphicsControl& control) const;
 
     KittyGraphicsHost& host_;
     KittyGraphicsState state_;

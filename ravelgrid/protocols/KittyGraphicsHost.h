@@ -30,6 +30,9 @@ public:
     virtual void kittyDelete(const KittyGraphicsControl& control) = 0;
     // Adds the ids of images that cells on the screen still show.
     virtual void kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const = 0;
+    // Evicted pixels, by their shared bytes: the cells showing them let go
+    // and draw nothing from then on.
+    virtual void kittyReleasePictures(const std::unordered_set<const void*>& pictures) { (void)pictures; }
 };
 
 }  // namespace ravelgrid

@@ -74,7 +74,7 @@ KittyTransmissionResult failure(std::string_view text)
 
 KittyTransmissionResult finishDecoding(const KittyGraphicsControl& control, std::vector<uint8_t> data)
 {
-    auto inflated = kittyDecompressPayload(std::move(data), control.compression);
+    auto inflated = kittyDecompressPayload(std::move(data), control.compression, kittyExpectedRawByteCount(control));
     if (!inflated || inflated->size() > kKittyDataLimit) return failure(kKittyBadPayload);
     auto payload = kittyDecodePayloadFormat(control, std::move(*inflated));
     if (!payload) return failure(kKittyBadPayload);

@@ -1,6 +1,7 @@
 #include "ravelgrid/protocols/KittyGraphicsPayload.h"
 
 #include "ravelgrid/protocols/Base64.h"
+#include "ravelgrid/protocols/KittyGraphicsMedia.h"
 #include "ravelgrid/protocols/KittyPng.h"
 
 #include <zlib.h>
@@ -29,22 +30,48 @@ KittyGraphicsPayload KittyGraphicsPayload::rgba(std::vector<uint8_t> bytes, int6
     return KittyGraphicsPayload(Kind::rgba, std::move(bytes), width, height);
 }
 
+KittyGraphicsPayload KittyGraphicsPayload::released()
+{
+    static const auto none = std::make_shared<const std::vector<uint8_t>>();
+    KittyGraphicsPayload payload(Kind::rgba, {}, 0, 0);
+    payload.bytes_ = none;
+    return payload;
+}
+
+size_t KittyGraphicsPayload::decodedByteSize() const
+{
+    if (kind_ == Kind::rgba) return bytes_->size();
+    const auto size = kittyPngPixelSize(bytes());
+    if (!size || size->width < 0 || size->height < 0) return bytes_->size();
+    // Header sides are 31-bit, so the product fits.
+    return std::max(bytes_->size(), static_cast<size_t>(size->width) * static_cast<size_t>(size->height) * 4);
+}
+
+std::optional<size_t> kittyDeclaredPixelBytes(const KittyGraphicsControl& control)
+{
+    if (!kittyExpectedRawByteCount(control)) return std::nullopt;
+    return static_cast<size_t>(control.width) * static_cast<size_t>(control.height) * 4;
+}
+
 std::optional<KittyGraphicsPayload> kittyDecodeBase64Payload(const KittyGraphicsControl& control,
                                                              std::span<const uint8_t> payload)
 {
     if (payload.empty()) return std::nullopt;
     auto decoded = decodeBase64(payload);
     if (!decoded || decoded->size() > kKittyDataLimit) return std::nullopt;
-    auto data = kittyDecompressPayload(std::move(*decoded), control.compression);
+    auto data = kittyDecompressPayload(std::move(*decoded), control.compression, kittyExpectedRawByteCount(control));
     if (!data || data->size() > kKittyDataLimit) return std::nullopt;
     return kittyDecodePayloadFormat(control, std::move(*data));
 }
 
 std::optional<std::vector<uint8_t>> kittyDecompressPayload(std::vector<uint8_t> data,
-                                                           std::optional<char> compression)
+                                                           std::optional<char> compression,
+                                                           std::optional<size_t> expectedSize)
 {
     if (!compression) return data;
     if (*compression != 'z') return std::nullopt;
+    // Anything past the declared size is refused anyway: stop inflating there.
+    if (expectedSize && *expectedSize <= kKittyDataLimit) return kittyInflateZlib(data, *expectedSize, true);
     return kittyInflateZlib(data);
 }
 
@@ -52,7 +79,8 @@ namespace {
 
 enum class InflateOutcome { ok, dataError, overLimit };
 
-InflateOutcome inflateWith(std::span<const uint8_t> data, int windowBits, size_t limit, std::vector<uint8_t>& out)
+InflateOutcome inflateWith(std::span<const uint8_t> data, int windowBits, size_t limit, bool reserveLimit,
+                           std::vector<uint8_t>& out)
 {
     out.clear();
     z_stream stream{};
@@ -77,7 +105,10 @@ InflateOutcome inflateWith(std::span<const uint8_t> data, int windowBits, size_t
                 outcome = InflateOutcome::overLimit;
                 break;
             }
-            if (out.size() + produced > out.capacity()) {
+            if (reserveLimit && out.capacity() < limit) {
+                // The exact size is known: one buffer, no copy of a half-full one.
+                out.reserve(limit);
+            } else if (out.size() + produced > out.capacity()) {
                 // Grow geometrically, but never reserve past the limit.
                 const size_t want = std::max(out.capacity() * 2, out.size() + produced);
                 out.reserve(std::min(std::max<size_t>(want, 1 << 20), limit));
@@ -107,16 +138,16 @@ bool looksLikeZlibHeader(std::span<const uint8_t> data)
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> kittyInflateZlib(std::span<const uint8_t> data, size_t limit)
+std::optional<std::vector<uint8_t>> kittyInflateZlib(std::span<const uint8_t> data, size_t limit, bool reserveLimit)
 {
     std::vector<uint8_t> out;
     if (looksLikeZlibHeader(data)) {
-        const InflateOutcome outcome = inflateWith(data, MAX_WBITS, limit, out);
+        const InflateOutcome outcome = inflateWith(data, MAX_WBITS, limit, reserveLimit, out);
         if (outcome == InflateOutcome::ok) return out;
         // A bomb is not worth a second pass.
         if (outcome == InflateOutcome::overLimit) return std::nullopt;
     }
-    if (inflateWith(data, -MAX_WBITS, limit, out) == InflateOutcome::ok) return out;
+    if (inflateWith(data, -MAX_WBITS, limit, reserveLimit, out) == InflateOutcome::ok) return out;
     return std::nullopt;
 }
 

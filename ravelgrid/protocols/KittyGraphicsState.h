@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -31,6 +32,18 @@ struct KittyGraphicsPending {
     // Over the size cap: the rest of its chunks are swallowed unread.
     bool abandoned = false;
 };
+
+// Pixels that cells show but the store does not hold: a crop, an image
+// placed without an id, the old pixels of a replaced image. They count
+// against the cache limit like stored images while any cell keeps them.
+struct KittyShownPicture {
+    std::weak_ptr<const std::vector<uint8_t>> bytes;
+    size_t byteSize = 0;
+    uint64_t lastAccessTick = 0;
+};
+
+// Pixel blocks (a payload's shared bytes) whose cells must let go of them.
+using KittyReleasedPictures = std::unordered_set<const void*>;
 
 struct KittyPlacementKey {
     uint32_t imageId = 0;
@@ -102,6 +115,7 @@ public:
     std::unordered_map<KittyPlacementKey, KittyPlacementRecord, KittyPlacementKeyHash> placementsByKey;
     int64_t totalImageBytes = 0;
     uint64_t nextImageAccessTick = 1;
+    std::vector<KittyShownPicture> shownPictures;
 
     // The id for an image transmitted with a number only: the next value of
     // the counter that is neither 0 nor held by a stored image.
@@ -110,17 +124,30 @@ public:
     // Stores the image under `imageId` (replacing any), maps the number to
     // it, then evicts down to `limitBytes` without ever evicting this image.
     // False, with the store untouched, when the image alone is over the limit.
-    // `referencedIds` is asked only when something must go.
+    // `referencedIds` is asked only when something must go; the pixels of
+    // evicted images that cells still show are added to `released`.
     bool storeImage(KittyGraphicsPayload payload, uint32_t imageId, std::optional<uint32_t> imageNumber,
-                    int64_t limitBytes, const std::function<std::unordered_set<uint32_t>()>& referencedIds);
+                    int64_t limitBytes, const std::function<std::unordered_set<uint32_t>()>& referencedIds,
+                    KittyReleasedPictures& released);
+
+    // Counts pixels that cells now show outside the store (nothing when the
+    // store holds them), then evicts down to the limit, sparing them.
+    void showPicture(const KittyGraphicsPayload& picture, int64_t limitBytes,
+                     const std::function<std::unordered_set<uint32_t>()>& referencedIds,
+                     KittyReleasedPictures& released);
+
+    // Decoded bytes of every kitty picture the terminal holds: the store's
+    // and those only cells still show.
+    int64_t pixelBytes();
 
     // The stored image, stamped as just used; null when there is none.
     const KittyGraphicsImage* touchImage(uint32_t imageId);
 
     // Evicts unreferenced images first, least recently used first, then
-    // referenced ones, until the total fits; `keep` is never evicted.
+    // referenced ones and the pictures only cells show, until all of them
+    // fit; the pixels `keep` names are never evicted.
     void evictImages(int64_t limitBytes, const std::unordered_set<uint32_t>& referencedIds,
-                     std::optional<uint32_t> keep = std::nullopt);
+                     KittyReleasedPictures& released, const void* keep = nullptr);
 
     void removeImage(uint32_t imageId);
     void forgetImageNumbers(uint32_t imageId);

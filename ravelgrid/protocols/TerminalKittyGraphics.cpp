@@ -192,6 +192,33 @@ void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t
     }
 }
 
+void TerminalKittyGraphics::kittyReleasePictures(const std::unordered_set<const void*>& pictures)
+{
+    for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
+        if (!buffer->hasAnyImages()) continue;
+        CircularBufferLineList& lines = buffer->lines();
+        int first = -1;
+        int last = -1;
+        for (int index = 0; index < lines.count(); ++index) {
+            const BufferLine* line = lines.peek(index);
+            if (!line || !line->hasImages()) continue;
+            bool changed = false;
+            for (const TerminalImagePtr& image : *line->images()) {
+                KittyPlacementImage* cell = kittyCell(image);
+                if (!cell || !pictures.contains(cell->picture.sharedBytes().get())) continue;
+                cell->picture = KittyGraphicsPayload::released();
+                changed = true;
+            }
+            if (!changed) continue;
+            // A new generation, so that whatever drew the line draws it again.
+            buffer->setLineImages(index, *line->images());
+            if (first < 0) first = index;
+            last = index;
+        }
+        if (first >= 0) markLinesDirty(*buffer, first, last);
+    }
+}
+
 void TerminalKittyGraphics::kittyPurgeUnreferencedImages()
 {
     const std::unordered_set<uint32_t> referenced = graphics_.kittyReferencedImageIds();
@@ -246,7 +273,11 @@ void TerminalKittyGraphics::resetKittyGraphics()
     if (&active != terminal_.altBuffer.get()) clearImages(*terminal_.altBuffer);
 
     KittyGraphicsState& s = graphics_.state();
-    s.imagesById.clear();
+    // Cells the reset leaves (the normal buffer's, seen from the alternate
+    // one) keep their pixels, which then still count against the limit.
+    std::vector<uint32_t> ids;
+    for (const auto& [id, image] : s.imagesById) ids.push_back(id);
+    for (uint32_t id : ids) s.removeImage(id);
     s.imageNumbers.clear();
     s.placementsByKey.clear();
     keysWithCells_.clear();

@@ -73,6 +73,7 @@ public:
                          std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber) override;
     void kittyDelete(const KittyGraphicsControl& control) override;
     void kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const override;
+    void kittyReleasePictures(const std::unordered_set<const void*>& pictures) override;
 
     // Removes the cells of a placement from both buffers, and its record.
     void kittyRemovePlacement(KittyPlacementKey key);

@@ -318,6 +318,10 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
         }
     }
 
+    // Pixels of their own (a crop, an image not stored) count against the
+    // cache limit too, so the cells cannot hold more than it.
+    graphics_.kittyShowPicture(picture);
+
     // Placements with a key are recorded so that they can be parents and
     // be found after scrolling.
     if (key && graphics_.state().placementsByKey.size() < kKittyMaxPlacementRecords) {

@@ -298,6 +298,44 @@ TEST_F(ImageTextureTest, EveryStoreGivesNewPixelsANewTexture) {
     EXPECT_FALSE(cache.kittyTexture(state(), 5));
 }
 
+TEST(ImageTextureUpload, KittyCellsShareOneTextureAndDropEvictedPixels) {
+    FakeGpuBackend backend;
+    ImageTextureCache cache(backend);
+    TerminalOptions options;
+    options.kittyImageCacheLimitBytes = 16 * 16 * 4 + 16;  // one image
+    Terminal terminal(nullptr, options);
+    TerminalKittyGraphics& kitty = TerminalKittyGraphics::attach(terminal);
+    const QByteArray rgba(16 * 16 * 4, '\x40');
+    auto place = [&](int id) {
+        terminal.feed("\x1b[H\x1b_Ga=T,q=2,f=32,c=2,r=3,s=16,v=16,i=" + std::to_string(id) + ";" + base64(rgba) +
+                      "\x1b\\");
+    };
+    auto textureOfLine = [&](int line) {
+        const TerminalImageList* images = terminal.buffer->lines()[line].images();
+        return images ? cache.imageTexture(images->back()) : std::nullopt;
+    };
+    place(1);
+    std::shared_ptr<GpuTexture> first;
+    for (int line = 0; line < 3; ++line) {
+        const auto t = textureOfLine(line);
+        ASSERT_TRUE(t) << line;
+        if (!first)
+            first = t->texture;
+        EXPECT_EQ(t->texture, first) << "every line of a placement draws from one texture";
+    }
+    EXPECT_EQ(backend.texturesMade, 1);
+    EXPECT_EQ(cache.kittyPictureCount(), 1u);
+
+    place(2);  // evicts image 1, whose cells stay and draw nothing
+    ASSERT_FALSE(kitty.state().imagesById.contains(1));
+    cache.prune(&kitty.state());
+    EXPECT_EQ(cache.kittyPictureCount(), 0u) << "no texture kept for evicted pixels";
+    first.reset();
+    const TerminalImageList* images = terminal.buffer->lines()[0].images();
+    ASSERT_TRUE(images);
+    EXPECT_FALSE(cache.imageTexture(images->front()));
+}
+
 TEST(ImageTextureUpload, ShortOrOversizeGivesNoTexture) {
     FakeGpuBackend backend;
     backend.maxTextureSide = 64;

@@ -274,6 +274,27 @@ private slots:
         QVERIFY(f.view->imageBytes() <= ImageInsertion::kMaxImagesPerLine * (ImageInsertion::kPictureOverheadBytes + 64));
     }
 
+    void anEvictedKittyImageDrawsNothing() {
+        Fixture f;
+        TerminalOptions options = f.view->terminal().options();
+        options.kittyImageCacheLimitBytes = 8 * 8 * 4;  // one image at a time
+        f.view->terminal().setOptions(options);
+        auto place = [&](int id, int col, const char* pixel) {
+            QByteArray rgba;
+            for (int i = 0; i < 8 * 8; ++i)
+                rgba.append(pixel, 4);
+            f.view->feed("\x1b[2;" + std::to_string(col) + "H\x1b_Ga=T,f=32,s=8,v=8,q=2,C=1,c=2,r=1,i=" +
+                         std::to_string(id) + ";" + rgba.toBase64().toStdString() + "\x1b\\");
+        };
+        place(1, 3, "\xff\x00\x00\xff");
+        QVERIFY(isRed(f.at(f.grab(), 2, 1)));
+        place(2, 9, "\x00\x00\xff\xff");
+        const QImage shot = f.grab();
+        QVERIFY(!isRed(f.at(shot, 2, 1)));
+        QCOMPARE(shot.pixelColor(int(8.5 * f.cell().width() * f.scale()), int(1.5 * f.cell().height() * f.scale())),
+                 QColor(0, 0, 255));
+    }
+
     void sizesAndOrder() {
         ImagePlacementMetrics m{QSizeF(10, 20), QSizeF(1000, 600), 2.0};
         using K = ImageSizeRequest::Kind;
