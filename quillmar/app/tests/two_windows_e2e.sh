@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Two real quillmar processes on one snippets file, on a virtual X server
 # with a throwaway keyring: each adds a snippet through its Snippets pane,
-# the second from a list that lacks the first one's. After both are gone,
-# both snippets are in the file.
+# the second from a list that lacks the first one's. The first window's
+# sidebar shows the second one's snippet before it saves anything itself,
+# and inserting it runs it there. After both are gone, both snippets are in
+# the file.
 #   two_windows_e2e.sh <quillmar> <with-keyring.sh> <list_snippets>
 set -u
 E2E_NAME=two_windows_e2e
@@ -19,9 +21,10 @@ windows_of() {
 }
 
 # Opens the Snippets pane of window WID (of process PID) from the sidebar's
-# section header and adds a snippet titled TITLE through the sheet.
+# section header and adds a snippet titled TITLE (command COMMAND, else
+# "echo TITLE") through the sheet.
 add_snippet() {
-  local window=$1 owner=$2 title=$3
+  local window=$1 owner=$2 title=$3 command=${4:-echo $3}
   xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
   sleep 0.3
   xdotool mousemove --window "$window" 75 245 click 1
@@ -30,11 +33,41 @@ add_snippet() {
   windows_of "$owner" 2 || fail "the Add Snippet sheet did not open"
   xdotool type --delay 15 "$title"
   xdotool key Tab
-  xdotool type --delay 15 "echo $title"
+  xdotool type --delay 15 "$command"
   # Back to the title line, where Return presses the sheet's Add.
   xdotool key shift+Tab
   xdotool key Return
   windows_of "$owner" 1 || fail "the Add Snippet sheet did not close"
+}
+
+# Whether the sidebar crops ONE and TWO differ; prints the lowest changed row.
+row_between() {
+  local box
+  box=$(convert "$1" "$2" -compose difference -composite -threshold 5% -trim -format "%h %Y" info: 2>/dev/null)
+  set -- $box
+  [ -n "${2:-}" ] && [ "$1" -gt 4 ] || return 1
+  echo $(( $2 + $1 - 5 ))
+}
+
+# In window WID, filters the sidebar for TEXT and double-clicks the one
+# snippet row left, which writes its command at the prompt.
+insert_from_sidebar() {
+  local window=$1 text=$2 X Y WIDTH HEIGHT SCREEN rowy=""
+  xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  xdotool mousemove --window "$window" 16 245 click 1
+  xdotool mousemove --window "$window" 110 60 click 1
+  xdotool key ctrl+a; xdotool type --delay 15 "zzzz-nothing"
+  sleep 0.5
+  import -window root -crop 230x800+$X+$Y "$w/none.png"
+  xdotool key ctrl+a; xdotool type --delay 15 "$text"
+  for _ in $(seq 1 40); do
+    sleep 0.25
+    import -window root -crop 230x800+$X+$Y "$w/one.png" 2>/dev/null || continue
+    rowy=$(row_between "$w/none.png" "$w/one.png") && break
+  done
+  [ -n "$rowy" ] || return 1
+  xdotool mousemove --window "$window" 60 "$rowy" click --repeat 2 --delay 80 1
 }
 
 on_screen() {
@@ -57,7 +90,11 @@ on_screen() {
   e2e_run_until "echo \$\$ > $w/ready2" "$w/ready2" || fail "the second shell did not answer"
   local two=$wid
 
-  add_snippet "$two" "$second" "From window two"
+  add_snippet "$two" "$second" "From window two" "echo two > $w/ran-two"
+  # Window one has saved nothing since it read the file.
+  insert_from_sidebar "$one" "From window two" || fail "window one's sidebar does not list window two's snippet"
+  xdotool key Return
+  e2e_waitfile "$w/ran-two" || fail "window two's snippet did not run in window one"
   add_snippet "$one" "$first" "From window one"
   [ -z "${QM_E2E_KEEP:-}" ] || import -window root "$QM_E2E_KEEP"
   kill "$first" "$second"
