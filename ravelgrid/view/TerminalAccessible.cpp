@@ -10,7 +10,14 @@
 
 namespace ravelgrid {
 
+namespace {
+uint64_t snapshotsMade = 0;
+}  // namespace
+
+uint64_t VisibleText::made() { return snapshotsMade; }
+
 VisibleText VisibleText::of(Terminal& terminal) {
+    ++snapshotsMade;
     VisibleText v;
     Buffer& buffer = terminal.activeBuffer();
     const int rows = std::max(terminal.rows, 0);
@@ -148,7 +155,14 @@ void TerminalAccessible::install() {
 
 TerminalView* TerminalAccessible::view() const { return static_cast<TerminalView*>(widget()); }
 
-VisibleText TerminalAccessible::snapshot() const { return VisibleText::of(view()->terminal()); }
+const VisibleText& TerminalAccessible::snapshot() const {
+    const uint64_t pass = view()->displayPasses();
+    if (snapshotPass_ != pass) {
+        snapshot_ = VisibleText::of(view()->terminal());
+        snapshotPass_ = pass;
+    }
+    return snapshot_;
+}
 
 void* TerminalAccessible::interface_cast(QAccessible::InterfaceType type) {
     if (type == QAccessible::TextInterface)
@@ -175,7 +189,7 @@ void TerminalAccessible::selection(int, int* startOffset, int* endOffset) const 
 int TerminalAccessible::cursorPosition() const { return snapshot().caret; }
 
 QString TerminalAccessible::text(int startOffset, int endOffset) const {
-    const QString all = snapshot().text;
+    const QString& all = snapshot().text;
     const int start = std::clamp(startOffset, 0, int(all.size()));
     const int end = endOffset < 0 ? int(all.size()) : std::clamp(endOffset, start, int(all.size()));
     return all.mid(start, end - start);
@@ -185,7 +199,7 @@ int TerminalAccessible::characterCount() const { return int(snapshot().text.size
 
 QRect TerminalAccessible::characterRect(int offset) const {
     const auto cell = view()->cellDimension();
-    const VisibleText v = snapshot();
+    const VisibleText& v = snapshot();
     if (!cell || offset < 0 || v.rowOf.empty())
         return {};
     // The end of the text is where the next character would go.
@@ -205,14 +219,17 @@ int TerminalAccessible::offsetAtPoint(const QPoint& point) const {
     const QPoint local = view()->mapFromGlobal(point);
     const int row = int(local.y() / cell->height());
     const int column = int(local.x() / cell->width());
-    const VisibleText v = snapshot();
+    const VisibleText& v = snapshot();
     if (local.x() < 0 || local.y() < 0 || row >= int(v.rowStart.size()))
         return -1;
     // The first unit at or past the column on that row, else the row's end.
     int offset = v.rowStart[row];
     while (size_t(offset) < v.rowOf.size() && v.rowOf[offset] == row && v.columnOf[offset] < column)
         ++offset;
-    if (size_t(offset) < v.rowOf.size() && v.rowOf[offset] == row && v.columnOf[offset] > column)
+    // Past the row's last character the answer is the row's end; a column
+    // skipped inside the row is the second half of a wide character.
+    const bool rowEnd = size_t(offset) >= v.rowOf.size() || v.text[offset] == QLatin1Char('\n');
+    if (!rowEnd && v.rowOf[offset] == row && v.columnOf[offset] > column)
         --offset;
     return std::max(offset, v.rowStart[row]);
 }

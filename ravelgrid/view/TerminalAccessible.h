@@ -3,6 +3,8 @@
 #include <QAccessibleWidget>
 #include <QString>
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace ravelgrid {
@@ -24,6 +26,8 @@ struct VisibleText {
     int caret = 0;
 
     static VisibleText of(Terminal& terminal);
+    // How many have been made so far (tests count them).
+    static uint64_t made();
 };
 
 // Keeps what was last announced for one view and tells Qt's accessibility
@@ -82,7 +86,12 @@ public:
 
 private:
     TerminalView* view() const;
-    VisibleText snapshot() const;
+    // One snapshot per display pass, so that a reader walking the screen a
+    // character at a time does not rebuild the whole text for each one.
+    const VisibleText& snapshot() const;
+
+    mutable VisibleText snapshot_;
+    mutable std::optional<uint64_t> snapshotPass_;
 };
 
 }  // namespace ravelgrid

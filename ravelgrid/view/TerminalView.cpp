@@ -418,6 +418,7 @@ DebugOverlay* TerminalView::debugOverlay() const { return debug_; }
 void TerminalView::setDebugOverlay(DebugOverlay* overlay) { debug_ = overlay; }
 
 void TerminalView::displayed(bool notifyAccessibility, bool rowsChanged) {
+    ++displayPasses_;
     if (debug_)
         debug_->refresh();
     // Costs nothing unless a screen reader (or any accessibility client) listens.

@@ -103,6 +103,9 @@ public:
     bool fontSmoothing() const { return frame_.fontSmoothing(); }
     void setFontSmoothing(bool on);
     std::optional<QSizeF> cellDimension() const { return cellDimension_; }
+    // Goes up with every display pass: what was read of the screen before
+    // one is still what it shows until the next.
+    uint64_t displayPasses() const { return displayPasses_; }
     QSizeF computeCellDimension() const;
     qreal backingScale() const;
     // The scroll bar's width, which the grid leaves free at the right edge.
@@ -557,6 +560,7 @@ private:
     QPointer<DebugOverlay> debug_;
     // Made on the first pass that finds a screen reader listening.
     std::unique_ptr<TerminalAccessibilityNotifier> accessibility_;
+    uint64_t displayPasses_ = 0;
 
     bool settingFg_ = false;
     bool settingBg_ = false;

@@ -133,6 +133,43 @@ private slots:
         QCOMPARE(text->offsetAtPoint(origin - QPoint(5, 5)), -1);
     }
 
+    void pointsPastARowsEndAnswerTheRowsEnd() {
+        Fixture f;
+        f.view->feed("ab\r\n\xe4\xb8\xad" "c");
+        f.pass();
+        QAccessibleTextInterface* text = f.text();
+        const QSizeF cell = f.cell();
+        const QPoint origin = f.view->mapToGlobal(QPoint(0, 0));
+        const auto at = [&](int column, int row) {
+            return text->offsetAtPoint(origin + QPointF((column + 0.5) * cell.width(), (row + 0.5) * cell.height()).toPoint());
+        };
+        QCOMPARE(at(1, 0), 1);
+        QCOMPARE(at(10, 0), 2);  // the "\n" after "ab", not "b"
+        QCOMPARE(at(1, 1), 3);   // the wide character's second half is the character
+        QCOMPARE(at(2, 1), 4);
+        QCOMPARE(at(15, 1), 5);
+    }
+
+    // A reader walking the screen a character at a time reads one snapshot
+    // per display pass, not one per character.
+    void readsBetweenPassesShareOneSnapshot() {
+        Fixture f;
+        for (int row = 0; row < 4; ++row)
+            f.view->feed(row < 3 ? "abcdefghijklmnopqrs\r\n" : "abcdefghij");
+        f.pass();
+        QAccessibleTextInterface* text = f.text();
+        const uint64_t before = VisibleText::made();
+        int start = -1, end = -1;
+        QString walked;
+        for (int i = 0; i < text->characterCount(); ++i)
+            walked += text->textAtOffset(i, QAccessible::CharBoundary, &start, &end);
+        QCOMPARE(walked, text->text(0, text->characterCount()));
+        QCOMPARE(VisibleText::made() - before, uint64_t(1));
+        f.view->feed("\r\x1b[2KX");
+        f.pass();
+        QVERIFY(text->text(0, text->characterCount()).endsWith(QStringLiteral("\nX")));
+    }
+
     void aPassPostsTheChangeAndTheCaret() {
         Fixture f;
         QVERIFY(TerminalAccessibilityNotifier::listening());
