@@ -343,6 +343,29 @@ private slots:
         QCOMPARE(textPixels(), 0);
     }
 
+    // Under mode 1004 the program hears of the view's focus, and only then.
+    void focusReportsFollowTheViewsFocus() {
+        Fixture f;
+        f.showSized(10, 3);
+        f.focus();
+        f.take();
+        f.view->clearFocus();
+        QTRY_VERIFY(!f.view->caretFocused());
+        f.focus();
+        QCOMPARE(f.take(), std::string());
+        f.view->feed("\x1b[?1004h");
+        QCOMPARE(f.take(), std::string("\x1b[I"));  // the state it starts from
+        f.view->clearFocus();
+        QTRY_VERIFY(!f.view->caretFocused());
+        QCOMPARE(f.take(), std::string("\x1b[O"));
+        f.focus();
+        QCOMPARE(f.take(), std::string("\x1b[I"));
+        f.view->feed("\x1b[?1004l");
+        f.view->clearFocus();
+        QTRY_VERIFY(!f.view->caretFocused());
+        QCOMPARE(f.take(), std::string());
+    }
+
     void caretBlinksOnlyWhileFocused() {
         Fixture f;
         f.showSized(10, 3);
