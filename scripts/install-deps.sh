@@ -10,7 +10,7 @@ PACKAGES=(
   libicu-dev zlib1g-dev libpng-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglx-dev
   libfontconfig-dev libfreetype-dev libharfbuzz-dev
-  libsecret-1-dev
+  libsecret-1-dev libglib2.0-dev
   openssh-client openssh-server zsh locales procps
   xvfb xauth xdotool imagemagick x11-utils desktop-file-utils
   xterm libxtst-dev libxdamage-dev libxfixes-dev

@@ -1,4 +1,5 @@
 #include "ravelgrid/view/TerminalView.h"
+#include "ravelgrid/view/ReduceMotion.h"
 
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
@@ -55,6 +56,7 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
             applicationActive_ = state == Qt::ApplicationActive;
             updateTextBlinkTimer();
         });
+        connect(&ReduceMotion::instance(), &ReduceMotion::changed, this, &TerminalView::updateTextBlinkTimer);
     }
 
     // A widget has no size of its own before it is laid out: the terminal
@@ -570,7 +572,7 @@ void TerminalView::updateTextBlinkTimer() {
         return;
     }
     const std::vector<int> lines = blinkingLines();
-    const bool shouldRun = isVisible() && applicationActive_ && !lines.empty();
+    const bool shouldRun = isVisible() && applicationActive_ && !ReduceMotion::instance().reduced() && !lines.empty();
     if (shouldRun) {
         if (!textBlinkTimer_.isActive()) {
             textBlinkVisible_ = true;
