@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -97,16 +98,21 @@ void placeAtEnd(std::vector<Tracked>& tracked, int row, int col, int newCols)
     }
 }
 
+// An anchor left unplaced went with rows that were dropped.
 template <typename Anchors>
 void applyTracked(const std::vector<Tracked>& tracked, const std::vector<BufferLine*>& group, int keptRows, Anchors& anchors)
 {
     for (const auto& t : tracked) {
         auto& a = anchors[static_cast<size_t>(t.anchor)];
+        a.moved = true;
+        if (t.groupRow < 0) {
+            a.line = nullptr;
+            continue;
+        }
         const int row = std::clamp(t.groupRow, 0, keptRows - 1);
         a.line = group[static_cast<size_t>(row)];
         a.newCol = row == t.groupRow ? t.col : 0;
         a.pendingWrap = row == t.groupRow && t.pending;
-        a.moved = true;
     }
 }
 
@@ -180,6 +186,42 @@ int joinGroup(const std::vector<BufferLine*>& g, int firstRow, int oldCols, int 
     return toRemove;
 }
 
+// A row that keeps its place and its cells at the narrower width.
+bool staysAtWidth(const BufferLine& row, int newCols)
+{
+    return !row.isWrapped() && row.trimmedLength() <= newCols;
+}
+
+// The wrapped group whose last row is ring row `last`, first row first;
+// returns the ring row of its first row.
+int collectGroup(CircularBufferLineList& lines, int last, std::vector<BufferLine*>& group)
+{
+    group.clear();
+    int y = last;
+    group.push_back(&lines[y]);
+    while (group.back()->isWrapped() && y > 0)
+        group.push_back(&lines[--y]);
+    std::reverse(group.begin(), group.end());
+    return y;
+}
+
+// The new row that holds text offset `offset`, given the new rows' lengths;
+// past the end of the text it is the last row with text, as placeAtEnd has it.
+int rowOfOffset(const std::vector<int>& lengths, int64_t offset)
+{
+    int64_t start = 0;
+    int lastText = 0;
+    for (size_t r = 0; r < lengths.size(); ++r) {
+        if (lengths[r] == 0)
+            continue;
+        if (offset < start + lengths[r])
+            return static_cast<int>(r);
+        start += lengths[r];
+        lastText = static_cast<int>(r);
+    }
+    return lastText;
+}
+
 }  // namespace
 
 void Buffer::resize(int newCols, int newRows)
@@ -218,7 +260,8 @@ void Buffer::resize(int newCols, int newRows)
         const bool keepBelow = hasScrollback_ && scrollback_.value_or(0) > 0;
         // With the cursor on the top row they stay for the reflow to place,
         // as a new width may make room for them (a wider screen needs fewer
-        // rows); as many as the ring keeps without losing the cursor's row.
+        // rows); those the new screen has no room for go after the reflow,
+        // before any history.
         const bool reflowFollows = keepBelow && oldCols != newCols;
         for (int i = 0; i < oldRows - newRows; ++i) {
             const int count = lines_.count();
@@ -231,7 +274,7 @@ void Buffer::resize(int newCols, int newRows)
                 ++yBase_;
                 ++yDisp_;
                 --y_;
-            } else if (reflowFollows && count - newMax <= yBase_ && !rowIsBlank(lines_[count - 1])) {
+            } else if (reflowFollows && !rowIsBlank(lines_[count - 1])) {
                 break;
             } else {
                 lines_.setCount(count - 1);
@@ -252,17 +295,6 @@ void Buffer::resize(int newCols, int newRows)
         }
     }
 
-    // Trimming drops history rows only; savedY is a screen row and stays.
-    if (newMax < lines_.maxLength()) {
-        const int n = lines_.count() - newMax;
-        if (n > 0) {
-            dropOldestRows(n);
-            yBase_ = std::max(yBase_ - n, 0);
-            yDisp_ = std::max(yDisp_ - n, 0);
-        }
-        lines_.setMaxLength(newMax);
-    }
-
     const int cursorX = std::clamp(x_, 0, oldCols);
     // At an unchanged width a pending wrap stays pending, so the next
     // character still wraps instead of overwriting the last one.
@@ -277,7 +309,8 @@ void Buffer::resize(int newCols, int newRows)
 
     tabStops.resize(static_cast<size_t>(newCols), false);
 
-    if (hasScrollback_ && oldCols != newCols) {
+    const bool reflows = hasScrollback_ && oldCols != newCols;
+    if (reflows) {
         ReflowAnchors anchors;
         const int last = lines_.count() - 1;
         auto anchor = [&](ReflowAnchorIndex i, int row, int col) {
@@ -295,6 +328,23 @@ void Buffer::resize(int newCols, int newRows)
             reflowLarger(oldCols, newCols, newRows, anchors);
         else
             reflowSmaller(oldCols, newCols, newRows, anchors);
+    }
+
+    // Trimming comes last, once the reflow has placed the text and the
+    // screen has dropped the rows below it that it has no room for: only
+    // history rows go then, oldest first, and only those the ring cannot
+    // hold. savedY is a screen row and stays.
+    if (newMax < lines_.maxLength()) {
+        const int n = lines_.count() - newMax;
+        if (n > 0) {
+            dropOldestRows(n);
+            yBase_ = std::max(yBase_ - n, 0);
+            yDisp_ = std::max(yDisp_ - n, 0);
+        }
+        lines_.setMaxLength(newMax);
+    }
+
+    if (reflows) {
         recountLinesWithImages();
         if (newCols < oldCols)
             for (int i = 0; i < lines_.count(); ++i)
@@ -430,52 +480,101 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
 {
     const int countBefore = lines_.count();
     const bool atBottom = yDisp_ == yBase_;
+    const int cursorRingRow = anchors[anchorCursor].row;
     std::vector<InsertionSet> toInsert;
     int countToInsert = 0;
     std::vector<BufferLine*> group;
     std::vector<Tracked> tracked;
     std::vector<int> srcLengths;
     std::vector<BufferLine*> dest;
-    // Rows of the result below the current one. Once they fill the ring,
-    // everything above falls out, so it is neither built nor kept: the
-    // memory of a reflow is bounded by its result, however narrow.
-    const int64_t capacity = lines_.maxLength();
-    int64_t produced = 0;
 
-    for (int y = countBefore - 1; y >= 0 && produced < capacity; --y) {
-        BufferLine* last = &lines_[y];
-        if (!last->isWrapped() && last->trimmedLength() <= newCols) {
-            ++produced;
+    // The group ending at ring row `last` and the lengths of its rows at the
+    // new width (its blank rows at the end carry no text but keep their
+    // place); no lengths for a row that stays as it is. Returns its first row.
+    auto unitAt = [&](int last, std::vector<int>& lengths) {
+        lengths.clear();
+        if (staysAtWidth(lines_[last], newCols))
+            return last;
+        const int first = collectGroup(lines_, last, group);
+        lengths = reflowSmallerGetNewLineLengths(group, oldCols, newCols);
+        if (!lengths.empty() && lengths.size() < group.size())
+            lengths.resize(group.size(), 0);
+        return first;
+    };
+    // The cursor's new row within its group (tracked holds the group's anchors).
+    auto cursorRowIn = [&](const std::vector<int>& lengths) {
+        for (const auto& t : tracked)
+            if (t.anchor == anchorCursor)
+                return rowOfOffset(lengths, t.offset);
+        return 0;
+    };
+    std::vector<int> lengths;
+
+    // The rows of the result below the cursor's. The screen keeps newRows - 1
+    // of them; the others go first, before any history, and are not built.
+    int64_t below = 0;
+    for (int y = countBefore - 1; y >= 0; --y) {
+        const int first = unitAt(y, lengths);
+        if (lengths.empty()) {
+            if (y <= cursorRingRow)
+                break;
+            ++below;
             continue;
         }
-        group.clear();
-        group.push_back(last);
-        while (group.back()->isWrapped() && y > 0) {
-            --y;
-            group.push_back(&lines_[y]);
+        if (first <= cursorRingRow) {
+            collectTracked(tracked, group, first, oldCols, anchors);
+            below += static_cast<int64_t>(lengths.size()) - 1 - cursorRowIn(lengths);
+            break;
         }
-        std::reverse(group.begin(), group.end());
+        below += static_cast<int64_t>(lengths.size());
+        y = first;
+    }
+    int64_t skip = std::max<int64_t>(0, below - (newRows - 1));
+    // Rows of the result from the cursor's up that the ring keeps. Once they
+    // are all built, everything above falls out, so it is neither built nor
+    // kept: the memory of a reflow is bounded by its result, however narrow.
+    int64_t budget = getCorrectBufferLength(newRows);
+    int cut = 0;  // old rows at the bottom that go with the skipped rows
+
+    for (int y = countBefore - 1; y >= 0 && budget > 0; --y) {
+        const int last = y;
+        const int first = unitAt(last, lengths);
+        if (lengths.empty()) {
+            if (last <= cursorRingRow) {
+                --budget;
+            } else if (skip > 0) {
+                --skip;
+                ++cut;
+            }
+            continue;
+        }
+        y = first;
         const int groupSize = static_cast<int>(group.size());
+        const int totalRows = static_cast<int>(lengths.size());
+        collectTracked(tracked, group, first, oldCols, anchors);
 
-        std::vector<int> lengths = reflowSmallerGetNewLineLengths(group, oldCols, newCols);
-        if (lengths.empty())
+        // Rows [0, counted) count against the budget, the rest lie below the
+        // cursor; of those, the last ones are skipped.
+        const int counted = first > cursorRingRow ? 0 : last < cursorRingRow ? totalRows : cursorRowIn(lengths) + 1;
+        const int end = totalRows - static_cast<int>(std::min<int64_t>(skip, totalRows - counted));
+        skip -= totalRows - end;
+        cut += std::max(0, groupSize - end);
+        if (end == 0)
             continue;
-        // Blank rows at the end of a group carry no text but keep their place.
-        while (static_cast<int>(lengths.size()) < groupSize)
-            lengths.push_back(0);
-        collectTracked(tracked, group, y, oldCols, anchors);
+        const int firstKept = static_cast<int>(std::max<int64_t>(0, counted - budget));
+        budget -= counted - firstKept;
+
         srcLengths.clear();
-        int64_t logicalEnd = 0;
+        int64_t text = 0;
         for (size_t i = 0; i < group.size(); ++i) {
             srcLengths.push_back(wrappedLength(group, i, oldCols));
-            logicalEnd += srcLengths.back();
+            text += srcLengths.back();
         }
-        const int64_t totalRows = static_cast<int64_t>(lengths.size());
-        // Only the group's last rows that still fit in the ring are built.
-        const int firstKept = static_cast<int>(std::max<int64_t>(0, totalRows - (capacity - produced)));
-        produced += totalRows - firstKept;
+        int64_t textEnd = 0;  // of the rows kept
+        for (int i = 0; i < end; ++i)
+            textEnd += lengths[static_cast<size_t>(i)];
         const int firstNew = std::max(groupSize, firstKept);
-        const int linesToAdd = static_cast<int>(totalRows) - firstNew;
+        const int linesToAdd = std::max(0, end - firstNew);
         dest.assign(group.begin(), group.end());
         dest.resize(static_cast<size_t>(totalRows), nullptr);
 
@@ -490,22 +589,27 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
                 dest[static_cast<size_t>(firstNew + i)] = line.get();
                 set.lines.push_back(std::move(line));
             }
-            set.start = y + groupSize + countToInsert;
+            set.start = first + groupSize + countToInsert;
             countToInsert += linesToAdd;
             toInsert.push_back(std::move(set));
         }
         for (BufferLine* row : group)
             row->setBidiState(group.front()->bidiState());
 
-        // Backwards and in place: every cell moves to the same or a later
-        // row, so nothing is overwritten before it was copied.
-        int destLine = static_cast<int>(lengths.size()) - 1;
+        // Backwards and in place from the end of the kept text: every cell
+        // moves to the same or a later row, so nothing is overwritten before
+        // it was copied.
+        int destLine = end - 1;
         int destCol = lengths[static_cast<size_t>(destLine)];
         while (destCol == 0 && destLine > 0)
             destCol = lengths[static_cast<size_t>(--destLine)];
         const int lastTextRow = destLine;
-        int srcLine = groupSize - 1;
-        int srcCol = srcLengths.back();
+        int srcLine = 0;
+        int64_t srcStart = 0;
+        while (srcLine + 1 < groupSize && srcStart + srcLengths[static_cast<size_t>(srcLine)] < textEnd)
+            srcStart += srcLengths[static_cast<size_t>(srcLine++)];
+        int srcCol = static_cast<int>(textEnd - srcStart);
+        int64_t logicalEnd = textEnd;
         while (srcLine >= 0 && destLine >= firstKept) {
             const int n = std::min(srcCol, destCol);
             if (n > 0) {
@@ -525,18 +629,36 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
             }
         }
         // Blank the place a wide character left when it moved down a row.
-        for (size_t i = static_cast<size_t>(firstKept); i < lengths.size(); ++i)
-            if (lengths[i] < newCols)
-                dest[i]->set(lengths[i], CharData::Null);
+        for (int i = firstKept; i < end; ++i)
+            if (lengths[static_cast<size_t>(i)] < newCols)
+                dest[static_cast<size_t>(i)]->set(lengths[static_cast<size_t>(i)], CharData::Null);
 
-        // What lies in the rows left out goes with them.
+        // What lies in the rows left out above goes with them, and what lies
+        // in text skipped below is dropped; past the end of the text is the
+        // last row with text.
         if (firstKept > 0)
             for (auto& t : tracked)
                 if (t.groupRow < 0 && t.offset < logicalEnd)
                     t.groupRow = firstKept - 1;
-        placeAtEnd(tracked, lastTextRow, lengths[static_cast<size_t>(lastTextRow)], newCols);
+        if (textEnd == text)
+            placeAtEnd(tracked, lastTextRow, lengths[static_cast<size_t>(lastTextRow)], newCols);
         applyTracked(tracked, dest, static_cast<int>(dest.size()), anchors);
     }
+
+    // The skipped rows' old rows are the last of the ring, after every
+    // insertion point.
+    if (cut > 0) {
+        lines_.setCount(countBefore - cut);
+        for (auto& a : anchors)
+            if (!a.moved && a.row >= countBefore - cut)
+                a.line = nullptr;
+    }
+    // Rows above the budget that were not built are the oldest; they stay
+    // until the resize trims the ring, so that rows the screen later drops
+    // below the cursor leave room for history rather than a gap.
+    const int64_t needed = int64_t{lines_.count()} + countToInsert;
+    if (needed > lines_.maxLength())
+        lines_.setMaxLength(static_cast<int>(std::min<int64_t>(needed, INT_MAX)));
     applyInsertions(toInsert, countToInsert);
     placeViewportAfterReflow(newCols, newRows, anchors, countBefore, atBottom);
 }

@@ -88,30 +88,55 @@ std::pair<int, int> load(Buffer& b, const std::vector<Text>& lines, TextPos targ
     return found;
 }
 
+// A row as the ring holds it: the cells of its text (up to the width when
+// the next row continues it, one short where a wide character moved on) and
+// whether it continues the row above.
+struct Row {
+    Text cells;
+    bool wrapped = false;
+    friend bool operator==(const Row&, const Row&) = default;
+    friend void PrintTo(const Row& row, std::ostream* os)
+    {
+        *os << (row.wrapped ? "wrapped [" : "[");
+        for (const Glyph& g : row.cells)
+            if (g.width > 0)
+                *os << ' ' << std::hex << g.code << std::dec << (g.width == 2 ? "W" : "");
+        *os << " ] " << row.cells.size() << " cells";
+    }
+};
+
+std::vector<Row> ringRows(Buffer& b)
+{
+    std::vector<Row> out;
+    const int count = b.lines().count();
+    const int w = b.cols();
+    for (int i = 0; i < count; ++i) {
+        BufferLine& line = b.lines()[i];
+        int len = line.trimmedLength();
+        if (i + 1 < count && b.lines()[i + 1].isWrapped())
+            len = line[w - 1] == CharData::Null && b.lines()[i + 1][0].width == 2 ? w - 1 : w;
+        Row row{{}, line.isWrapped()};
+        for (int c = 0; c < len; ++c)
+            row.cells.push_back({line[c].width ? line[c].code : -1, line[c].width});
+        out.push_back(std::move(row));
+    }
+    return out;
+}
+
 // The logical lines of the ring (trailing empty ones dropped) read back by
 // joining wrapped rows, and the cursor's place in them in cells.
 std::vector<Text> logicalLines(Buffer& b, TextPos* cursor = nullptr)
 {
     std::vector<Text> out;
-    const int count = b.lines().count();
-    const int w = b.cols();
-    for (int r = 0; r < count;) {
-        int end = r + 1;
-        while (end < count && b.lines()[end].isWrapped())
-            ++end;
-        Text text;
-        for (int i = r; i < end; ++i) {
-            BufferLine& line = b.lines()[i];
-            int len = line.trimmedLength();
-            if (i + 1 < end)
-                len = line[w - 1] == CharData::Null && b.lines()[i + 1][0].width == 2 ? w - 1 : w;
-            if (cursor && i == b.yBase() + b.y())
-                *cursor = {static_cast<int>(out.size()), static_cast<int>(text.size()) + std::min(b.x(), len)};
-            for (int c = 0; c < len; ++c)
-                text.push_back({line[c].width ? line[c].code : -1, line[c].width});
-        }
-        out.push_back(std::move(text));
-        r = end;
+    const std::vector<Row> rows = ringRows(b);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i == 0 || !rows[i].wrapped)
+            out.emplace_back();
+        Text& text = out.back();
+        if (cursor && static_cast<int>(i) == b.yBase() + b.y())
+            *cursor = {static_cast<int>(out.size()) - 1,
+                       static_cast<int>(text.size()) + std::min(b.x(), static_cast<int>(rows[i].cells.size()))};
+        text.insert(text.end(), rows[i].cells.begin(), rows[i].cells.end());
     }
     while (!out.empty() && out.back().empty() && (!cursor || cursor->line + 1 < static_cast<int>(out.size())))
         out.pop_back();
@@ -276,14 +301,22 @@ TEST(BufferReflow, FewerRowsKeepTheEndOfTheCursorsLineThatTheNewWidthMakesRoomFo
     EXPECT_EQ(b->x(), 1);
     expectConsistent(*b);
 
-    // A history too short for the rows waiting for the reflow: they go from
-    // the bottom, never the cursor's own row from the top.
+    // A ring too short for the rows waiting for the reflow at the old
+    // width: it is trimmed after the reflow, which needs one row for them.
     auto small = makeBuffer(2, 6, 1);
     load(*small, {ascii("abcdefghijkl")});
     small->setY(0);
     small->resize(12, 2);
-    EXPECT_EQ(screenRow(*small, small->y()), "abcdef");
+    EXPECT_EQ(screenRow(*small, small->y()), "abcdefghijkl");
     EXPECT_EQ(small->x(), 0);
+    expectConsistent(*small);
+    // Narrower again, the rows below the cursor that the screen cannot show
+    // go from the bottom, never the cursor's own row from the top.
+    small->resize(2, 2);
+    EXPECT_EQ(screenRow(*small, 0), "ab");
+    EXPECT_EQ(screenRow(*small, 1), "cd");
+    EXPECT_EQ(small->y(), 0);
+    EXPECT_EQ(small->lines().count(), 2);
     expectConsistent(*small);
 
     // Where no width makes room, the cursor keeps its cell on the top row
@@ -300,6 +333,57 @@ TEST(BufferReflow, FewerRowsKeepTheEndOfTheCursorsLineThatTheNewWidthMakesRoomFo
     EXPECT_EQ(screenRow(*tall, 0), "abcd");
     EXPECT_EQ(screenRow(*tall, 1), "ef");
     expectConsistent(*tall);
+}
+
+TEST(BufferReflow, ShorterAndNarrowerAtOnceKeepTheCursorsLineAndTheHistory)
+{
+    // A prompt on the top row over a screen of full rows, 100 lines of
+    // history: 100x30 to 20x10 once lost the prompt and every history line.
+    std::vector<Text> lines;
+    for (int i = 0; i < 100; ++i)
+        lines.push_back(ascii("h" + std::to_string(i)));
+    lines.push_back(ascii("prompt$"));
+    for (int i = 1; i < 30; ++i)
+        lines.push_back(ascii(std::string(100, static_cast<char>('a' + i))));
+    auto b = makeBuffer(100, 30, 100);
+    load(*b, lines);
+    b->setY(0);
+    b->setX(8);
+    b->resize(20, 10);
+    EXPECT_EQ(screenRow(*b, 0), "prompt$");
+    EXPECT_EQ(b->y(), 0);
+    EXPECT_EQ(b->x(), 8);
+    for (int row = 1; row < 10; ++row)
+        EXPECT_EQ(screenRow(*b, row), std::string(20, row <= 5 ? 'b' : 'c')) << "row " << row;
+    // The rows below the screen went; the ring still holds all the history.
+    EXPECT_EQ(b->yBase(), 100);
+    EXPECT_EQ(rowText(*b, 0), "h0");
+    EXPECT_EQ(rowText(*b, 99), "h99");
+    expectConsistent(*b);
+
+    // Ordinary sizes, 80x24 with a full history of 500 short lines to
+    // 40x12: output rows under the prompt that the screen has no room for
+    // go before any history does.
+    for (int promptRow : {0, 5, 23}) {
+        SCOPED_TRACE("prompt on row " + std::to_string(promptRow));
+        std::vector<Text> text;
+        for (int i = 0; i < 500; ++i)
+            text.push_back(ascii("line " + std::to_string(i)));
+        for (int i = 0; i < 24; ++i)
+            text.push_back(i == promptRow ? ascii("$ ls") : ascii(std::string(80, static_cast<char>('a' + i))));
+        auto o = makeBuffer(80, 24, 500);
+        load(*o, text);
+        o->setY(promptRow);
+        o->setX(4);
+        o->resize(40, 12);
+        EXPECT_EQ(screenRow(*o, o->y()), "$ ls");
+        EXPECT_EQ(o->x(), 4);
+        const int kept = 500 + 2 * promptRow + 1 + std::min(2 * (23 - promptRow), 11);
+        const int lost = std::max(0, kept - 512);
+        EXPECT_EQ(rowText(*o, 0), "line " + std::to_string(lost));
+        EXPECT_EQ(o->lines().count(), std::min(kept, 512));
+        expectConsistent(*o);
+    }
 }
 
 TEST(BufferReflow, AlternateBufferKeepsCellsPastANarrowerWidth)
@@ -528,4 +612,114 @@ TEST(BufferReflow, PackedRowsReflowAndComeBackToTheScreen)
     // scrollback onto the screen and send them away again.
     for (unsigned seed : {515u, 516u, 517u})
         changeBothSizesRandomly(seed, 200, true);
+}
+
+// ---- against a plain model -----------------------------------------------------------
+
+namespace {
+
+// The model: every line laid out at width w as autowrap prints it, with no
+// bound on the rows; `cursorRow` and `cursorCol` are where the cursor lands.
+std::vector<Row> layOut(const std::vector<Text>& lines, int w, TextPos cursor, int& cursorRow, int& cursorCol)
+{
+    std::vector<Row> rows;
+    for (size_t l = 0; l < lines.size(); ++l) {
+        const Text& line = lines[l];
+        rows.push_back({});
+        int col = 0;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (static_cast<int>(l) == cursor.line && static_cast<int>(i) == cursor.offset) {
+                cursorRow = static_cast<int>(rows.size()) - 1;
+                cursorCol = col;
+                if (col + line[i].width > w) {  // a wide character that moves down
+                    ++cursorRow;
+                    cursorCol = 0;
+                }
+            }
+            if (col + line[i].width > w) {
+                rows.push_back({{}, true});
+                col = 0;
+            }
+            rows.back().cells.push_back(line[i]);
+            col += line[i].width;
+        }
+        if (static_cast<int>(l) == cursor.line && cursor.offset >= static_cast<int>(line.size())) {
+            cursorRow = static_cast<int>(rows.size()) - 1;
+            cursorCol = col;
+        }
+    }
+    return rows;
+}
+
+}  // namespace
+
+// Random text through random changes of both sizes with rings smaller than
+// the wrapped text, the cursor anywhere on the screen, compared with the
+// model: all text laid out at the new width, rows below the cursor that the
+// screen cannot show dropped first, then the oldest rows that the ring
+// cannot hold. Blank rows at the bottom may come or go; nothing else.
+TEST(BufferReflow, RandomResizesOfSmallRingsDropRowsBelowTheScreenFirstThenTheOldest)
+{
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 600; ++round) {
+        const int cols = std::uniform_int_distribution<int>(4, 30)(rng);
+        const int height = std::uniform_int_distribution<int>(2, 16)(rng);
+        auto b = makeBuffer(cols, height, std::uniform_int_distribution<int>(1, 30)(rng));
+        const bool packed = round % 2 == 1;  // rows as a large scrollback holds them
+        if (packed)
+            b->unpackedScrollbackBudget = 0;
+        loadRandom(*b, rng, height);
+        // The cursor on any cell of the screen that holds text, or just
+        // past the text of a line's last row.
+        const int y = std::uniform_int_distribution<int>(0, height - 1)(rng);
+        b->setY(y);
+        const std::vector<Row> before = ringRows(*b);
+        const Row& onRow = before[static_cast<size_t>(b->yBase() + y)];
+        const bool lineEnds = b->yBase() + y + 1 == static_cast<int>(before.size()) ||
+                              !before[static_cast<size_t>(b->yBase() + y + 1)].wrapped;
+        const int room = static_cast<int>(onRow.cells.size()) - (lineEnds ? 0 : 1);
+        int x = std::uniform_int_distribution<int>(0, std::max(room, 0))(rng);
+        while (x > 0 && x < static_cast<int>(onRow.cells.size()) && onRow.cells[static_cast<size_t>(x)].width == 0)
+            --x;  // not on the second half of a wide character
+        b->setX(x);
+
+        TextPos cursor;
+        std::vector<Text> text = logicalLines(*b, &cursor);
+        for (int step = 0; step < 6; ++step) {
+            SCOPED_TRACE("round " + std::to_string(round) + " step " + std::to_string(step));
+            const int newCols = std::uniform_int_distribution<int>(2, cols * 2)(rng);
+            const int newRows = std::uniform_int_distribution<int>(1, 16)(rng);
+            int cursorRow = -1;
+            int cursorCol = 0;
+            std::vector<Row> model = layOut(text, newCols, cursor, cursorRow, cursorCol);
+            ASSERT_GE(cursorRow, 0);
+            model.resize(std::min(model.size(), static_cast<size_t>(cursorRow + newRows)));
+
+            if (packed)
+                for (int i = 0; i < b->lines().count(); ++i)
+                    b->lines()[i].compact();
+            b->resize(newCols, newRows);
+            expectConsistent(*b);
+            const std::vector<Row> rows = ringRows(*b);
+            const int at = b->yBase() + b->y();
+            const int dropped = cursorRow - at;
+            ASSERT_GE(dropped, 0) << "rows appeared above the cursor";
+            EXPECT_EQ(b->x(), cursorCol) << "the cursor left its cell";
+            for (size_t i = 0; i < rows.size(); ++i) {
+                const size_t m = static_cast<size_t>(dropped) + i;
+                Row expected = m < model.size() ? model[m] : Row{};
+                if (i == 0)
+                    expected.wrapped = rows[0].wrapped;  // the first row may continue a dropped one
+                EXPECT_EQ(rows[i], expected) << "ring row " << i << " of " << rows.size();
+            }
+            for (size_t m = static_cast<size_t>(dropped) + rows.size(); m < model.size(); ++m)
+                EXPECT_TRUE(model[m].cells.empty()) << "a row with text went from below the cursor";
+            if (dropped > 0) {
+                EXPECT_EQ(b->lines().count(), b->lines().maxLength()) << "rows dropped from a ring with room";
+            }
+            if (testing::Test::HasFailure())
+                return;
+            text = logicalLines(*b, &cursor);
+        }
+    }
 }

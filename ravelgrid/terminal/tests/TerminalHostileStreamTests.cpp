@@ -208,6 +208,30 @@ TEST(HostileStreams, ReflowToTheSmallestSizeIsBoundedByItsResult)
     }
 }
 
+TEST(HostileStreams, ReflowWithTheCursorOnTheTopRowIsBoundedByItsResult)
+{
+    // A full 2000x1000 screen under a prompt on its top row, resized to 2x1:
+    // the million two-column rows below the prompt have no place on the new
+    // screen and are not built; the history above fills the ring.
+    const ChildRun run = inChild(1024, [] {
+        NullHost host;
+        Terminal t(&host, options(2000, 1000, 100));
+        feedLines(t, 1100, [](int i) { return historyLine(i, 2000); });
+        t.feed("\x1b[H\x1b[2K$ ");
+        t.resize(2, 1);
+        Buffer& b = *t.normalBuffer;
+        const int n = b.lines().count();
+        bool ok = n == 101 && b.yBase() == 100 && b.y() == 0 && rowText(t, n - 1) == "$ ";
+        for (int i = 0; i < n - 1 && ok; ++i)
+            ok = b.lines()[i].dataSize() == 2 && !rowText(t, i).empty();
+        return ok;
+    });
+    EXPECT_TRUE(run.succeeded);
+    if (!kSanitized) {
+        EXPECT_LT(run.peakMiB, 150);
+    }
+}
+
 TEST(HostileStreams, WideningAfterTheSmallestSizeIsBoundedByItsResult)
 {
     // 400x100 with 100,000 lines of history, resized to 2x1 and then to
