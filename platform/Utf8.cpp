@@ -1,5 +1,6 @@
 #include "platform/Utf8.h"
 
+#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 #include <cstdint>
@@ -68,6 +69,33 @@ std::string lenientUtf8(std::string_view text)
     }
     out.append(text.substr(run));
     return out;
+}
+
+bool isHiddenCharacter(char32_t c)
+{
+    switch (c) {
+    case 0x034F:  // combining grapheme joiner
+    case 0x115F:
+    case 0x1160:
+    case 0x3164:
+    case 0xFFA0:  // Hangul fillers, drawn as blanks
+    case 0x17B4:
+    case 0x17B5:
+    case 0x2028:
+    case 0x2029: return true;
+    default: break;
+    }
+    // Bidi embeddings, overrides, isolates and marks, zero-width spaces and
+    // joiners, the byte order mark and tag characters are all format controls.
+    return u_charType(UChar32(c)) == U_FORMAT_CHAR;
+}
+
+bool containsHiddenCharacter(std::string_view text)
+{
+    for (std::size_t pos = 0; pos < text.size();)
+        if (isHiddenCharacter(nextUtf8Scalar(text, pos)))
+            return true;
+    return false;
 }
 
 }  // namespace platform

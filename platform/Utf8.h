@@ -24,4 +24,11 @@ char32_t nextUtf8Scalar(std::string_view text, std::size_t& pos);
 // terminal prints it; well-formed text comes back unchanged.
 std::string lenientUtf8(std::string_view text);
 
+// Characters that show nothing or turn the text around them: format and
+// bidirectional controls, zero-width characters and blank fillers. A name
+// holding one may read as another.
+bool isHiddenCharacter(char32_t c);
+// Whether well-formed or lenient UTF-8 text holds one.
+bool containsHiddenCharacter(std::string_view text);
+
 }  // namespace platform

@@ -82,14 +82,34 @@ SSHConfigCheck::SSHConfigCheck(std::string sshExecutable, std::string home)
     : ssh_(std::move(sshExecutable)), home_(std::move(home)) {}
 
 Status SSHConfigCheck::check(std::string_view text, const std::string& shownPath, std::string_view alias) const {
+    return run(text, std::nullopt, shownPath, alias);
+}
+
+Status SSHConfigCheck::checkInclude(std::string_view included, const std::string& shownPath,
+                                    std::string_view alias) const {
+    return run({}, included, shownPath, alias);
+}
+
+Status SSHConfigCheck::run(std::string_view text, std::optional<std::string_view> included,
+                           const std::string& shownPath, std::string_view alias) const {
     const std::string refused = "ssh would refuse " + shownPath + " with this change";
+    const std::string cannot = "Couldn't check " + shownPath + " with ssh. Nothing was changed.";
     ScratchFolder scratch;
-    if (scratch.path().empty()) return ConfigError{"Couldn't check " + shownPath + " with ssh. Nothing was changed."};
+    if (scratch.path().empty()) return ConfigError{cannot};
     const auto slash = shownPath.rfind('/');
     const std::string file = scratch.path() + "/" + (slash == std::string::npos ? shownPath : shownPath.substr(slash + 1));
+    const std::string target = scratch.path() + "/quillmar_config";
     const std::string log = scratch.path() + "/ssh.log";
-    if (platform::createFileExclusively(file, text, 0600))
-        return ConfigError{"Couldn't check " + shownPath + " with ssh. Nothing was changed."};
+    std::string checked(text);
+    if (included) {
+        // The Include line as written names the own file relative to ~/.ssh,
+        // which ssh finds through the password database; the scratch copy
+        // stands in for it, so nothing but our own text is read.
+        const bool quote = configtext::containsWhitespace(target);
+        checked = std::string("Include ") + (quote ? "\"" + target + "\"" : target) + "\n";
+        if (platform::createFileExclusively(target, *included, 0600)) return ConfigError{cannot};
+    }
+    if (platform::createFileExclusively(file, checked, 0600)) return ConfigError{cannot};
 
     platform::SpawnRequest request;
     request.executable = ssh_;
@@ -116,7 +136,8 @@ Status SSHConfigCheck::check(std::string_view text, const std::string& shownPath
         break;
     }
     if (result.code == 0) return Done{};
-    const std::string why = firstComplaint(log, file, shownPath, home_);
+    std::string why = firstComplaint(log, file, shownPath, home_);
+    replaceAll(why, target, "~/.ssh/quillmar_config");
     return ConfigError{refused + (why.empty() ? std::string() : ": " + why) + ". Nothing was changed."};
 }
 

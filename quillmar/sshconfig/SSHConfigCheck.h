@@ -3,6 +3,7 @@
 #include "quillmar/sshconfig/ConfigError.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,10 +14,11 @@ namespace quillmar {
 // a user off at it): a host named with one of them can't be reached by name.
 inline constexpr std::string_view kDestinationSpecials = ",@$&;|<>(){}`";
 
-// Asks OpenSSH itself whether it reads a planned config text, before that
-// text replaces a file ssh reads. The text goes to a private temporary file
-// and `ssh -G -F` reads it with HOME set to the edited home, so its own
-// Include lines resolve against the real ~/.ssh as they will after the write.
+// Asks OpenSSH itself whether it reads the lines quillmar is about to write,
+// before they go into a file ssh reads. Only those lines are checked, alone in
+// a private temporary file read with `ssh -G -F`: none of the user's files is
+// read, so none of their Match exec commands runs, and what ssh would refuse
+// in our lines is still never written.
 class SSHConfigCheck {
 public:
     SSHConfigCheck(std::string sshExecutable, std::string home);
@@ -27,11 +29,20 @@ public:
     // `shownPath` names the file in the sentence.
     Status check(std::string_view text, const std::string& shownPath, std::string_view alias) const;
 
+    // The Include line of the own host file as ssh reads it, with that file
+    // holding `included` (what quillmar writes there): the line is checked
+    // together with its target, still apart from the user's files.
+    Status checkInclude(std::string_view included, const std::string& shownPath, std::string_view alias) const;
+
     static constexpr const char* kDefaultSSH = "/usr/bin/ssh";
-    // Runs on the thread that saves, often the main one.
+    // The check reads only our own few lines, so this is ample even on a busy
+    // machine; the callers run it off the window's thread.
     static constexpr std::chrono::milliseconds kTimeLimit{2000};
 
 private:
+    Status run(std::string_view text, std::optional<std::string_view> included, const std::string& shownPath,
+               std::string_view alias) const;
+
     std::string ssh_;
     std::string home_;
 };

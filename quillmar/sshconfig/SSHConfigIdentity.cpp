@@ -29,6 +29,8 @@ SSHConfigIdentity::BlockEdit SSHConfigIdentity::editBlock(std::string_view text,
     while (end < lines.size() && parsed[end].keyword != "host" && parsed[end].keyword != "match") ++end;
     for (const std::string& name : parsed[h].args)
         if (name != alias) edit.sharedWith.push_back(name);
+    for (std::size_t i = h; i < end; ++i) edit.block += lines[i].text + "\n";
+    edit.hostLine = h;
 
     std::string indent = "    ";
     for (std::size_t i = h + 1; i < end; ++i) {
@@ -49,6 +51,7 @@ SSHConfigIdentity::BlockEdit SSHConfigIdentity::editBlock(std::string_view text,
         edit.diff = {{'-', lines[i].text}, {'+', line}};
         lines[i].text = std::move(line);
         edit.kind = EditKind::edited;
+        edit.keyLine = i;
         ConfigDocument joiner = doc;
         joiner.endedWithBreak = true;
         edit.newText = joiner.join(lines);
@@ -58,6 +61,7 @@ SSHConfigIdentity::BlockEdit SSHConfigIdentity::editBlock(std::string_view text,
     edit.diff = {{' ', lines[h].text}, {'+', line}};
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(h) + 1, doc.newLine(std::move(line)));
     edit.kind = EditKind::edited;
+    edit.keyLine = h + 1;
     edit.newText = doc.join(lines);
     return edit;
 }
@@ -91,19 +95,49 @@ Result<SSHConfigIdentity::Outcome> SSHConfigIdentity::plan(const std::string& al
     }
     outcome.kind = OutcomeKind::change;
     outcome.change = Change{first, std::move(text.value()), std::move(edit.newText), std::move(edit.diff),
-                            std::move(edit.sharedWith), alias};
+                            std::move(edit.sharedWith), alias, keyPath};
     return outcome;
 }
 
-Result<std::string> SSHConfigIdentity::apply(const Change& change) const {
-    const std::string shown = writer_.paths().tildePath(change.location.path);
-    auto current = writer_.readForEdit(change.location.path);
+Result<std::string> SSHConfigIdentity::apply(const Change& planned) const {
+    const std::string shown = writer_.paths().tildePath(planned.location.path);
+    auto locks = writer_.lockFiles({{planned.location.path}});
+    if (!locks) return locks.error();
+    auto current = writer_.readForEdit(planned.location.path);
     if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
-    if (current.value() != change.original)
-        return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
-    if (auto s = writer_.checkWithSSH(change.newText, change.location.path, change.alias); !s) return s.error();
-    // The copy holds the bytes the preview planned from, and the file is only
-    // replaced while it still holds them.
+    const ConfigError changed{shown + " changed since this preview. Nothing was changed; close and try again."};
+    if (planned.keyPath.empty()) {
+        if (current.value() != planned.original) return changed;
+    }
+    Change change = planned;
+    BlockEdit edit;
+    if (!planned.keyPath.empty()) {
+        edit = editBlock(current.value(), planned.alias, planned.keyPath);
+        switch (edit.kind) {
+        case EditKind::notFound:
+            return ConfigError{planned.alias + " is no longer in " + shown + ". Nothing was changed."};
+        case EditKind::alreadySet:
+            return ConfigError{planned.alias + " already uses this key in " + shown + ". Nothing was changed."};
+        case EditKind::edited:
+            break;
+        }
+        // The user confirmed this block; an edit of it asks again.
+        if (edit.diff != planned.diff || edit.block != editBlock(planned.original, planned.alias, planned.keyPath).block)
+            return changed;
+        change.original = std::move(current.value());
+        change.newText = edit.newText;
+    }
+    // ssh reads the Host line and the new IdentityFile line alone, on their own line numbers.
+    const auto lines = ConfigDocument::parse(change.newText).lines;
+    if (edit.kind == EditKind::edited && edit.keyLine < lines.size() && edit.hostLine < edit.keyLine) {
+        const std::string checked = std::string(edit.hostLine, '\n') + lines[edit.hostLine].text + "\n" +
+                                    std::string(edit.keyLine - edit.hostLine - 1, '\n') + lines[edit.keyLine].text + "\n";
+        if (auto s = writer_.checkWithSSH(checked, change.location.path, change.alias); !s) return s.error();
+    } else if (auto s = writer_.checkWithSSH(change.newText, change.location.path, change.alias); !s) {
+        return s.error();
+    }
+    // The copy holds the bytes the change was planned from, and the file is
+    // only replaced while it still holds them.
     return writer_.backupAndReplace(change.location.path, change.original, change.newText);
 }
 

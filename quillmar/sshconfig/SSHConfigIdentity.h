@@ -25,6 +25,7 @@ public:
         std::vector<DiffLine> diff;           // two lines
         std::vector<std::string> sharedWith;  // the other names of that Host line
         std::string alias;
+        std::string keyPath;
     };
 
     enum class OutcomeKind { change, alreadySet, notEditable, notFound };
@@ -43,6 +44,9 @@ public:
         std::string newText;
         std::vector<DiffLine> diff;
         std::vector<std::string> sharedWith;
+        std::string block;            // the Host block as it was, its lines joined
+        std::size_t hostLine = 0;     // from 0, in the new text
+        std::size_t keyLine = 0;
     };
 
     explicit SSHConfigIdentity(SSHConfigWriter writer);
@@ -52,8 +56,11 @@ public:
 
     BlockEdit editBlock(std::string_view text, const std::string& alias, const std::string& keyPath) const;
 
-    // Backs up and writes the change when the file is still as planned and
-    // ssh reads the new text; gives the backup.
+    // Backs up and writes the change, holding the file's lock throughout.
+    // When another window changed the file since the plan, the change is
+    // planned again on its text as it is now, provided the host's block is
+    // still the one the preview showed; ssh checks the line quillmar writes,
+    // with its Host line. Gives the backup.
     Result<std::string> apply(const Change& change) const;
 
 private:

@@ -157,9 +157,14 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::preview(const std::map<std::stri
     auto config = writer_.readForEdit(paths.configPath());
     if (!own || !config)
         return ConfigError{"Couldn't read ~/.ssh/config or ~/.ssh/quillmar_config. Nothing was changed."};
+    return previewFrom(std::move(config.value()), std::move(own.value()), choices);
+}
 
-    ConfigDocument ownDoc = ConfigDocument::parse(own.value());
-    ConfigDocument configDoc = ConfigDocument::parse(config.value());
+Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configText, std::string ownText,
+                                                            const std::map<std::string, Keep>& choices) const {
+    const SSHPaths& paths = writer_.paths();
+    ConfigDocument ownDoc = ConfigDocument::parse(ownText);
+    ConfigDocument configDoc = ConfigDocument::parse(configText);
     auto [ownHead, ownBlocks] = splitBlocks(ownDoc.lines);
     auto [configHead, configBlocks] = splitBlocks(configDoc.lines);
 
@@ -252,26 +257,44 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::preview(const std::map<std::stri
     ConfigDocument joiner = configDoc;
     joiner.endedWithBreak = true;
     preview.newText = joiner.join(out);
-    preview.configOriginal = std::move(config.value());
-    preview.ownOriginal = std::move(own.value());
+    preview.configOriginal = std::move(configText);
+    preview.ownOriginal = std::move(ownText);
+    preview.choices = choices;
     preview.diff = lineDiff(lineTexts(configDoc.lines), lineTexts(out));
     preview.movedCount = static_cast<int>(blockAliases(ownBlocks).size());
     return preview;
 }
 
-Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& preview) const {
+Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& planned) const {
     const SSHPaths& paths = writer_.paths();
+    auto locks = writer_.lockFiles({{paths.ownConfigPath(), "delete"}, {paths.configPath()}});
+    if (!locks) return locks.error();
     auto own = writer_.readForEdit(paths.ownConfigPath());
     auto config = writer_.readForEdit(paths.configPath());
     if (!own || !config)
         return ConfigError{"Couldn't read ~/.ssh/config or ~/.ssh/quillmar_config. Nothing was changed."};
-    if (config.value() != preview.configOriginal)
+    // Hosts another window appended to the own file since the preview move
+    // along; any other change asks again, since the preview no longer shows it.
+    if (config.value() != planned.configOriginal)
         return ConfigError{"~/.ssh/config changed since this preview. Nothing was changed; close and try again."};
-    if (own.value() != preview.ownOriginal)
+    if (!own.value().starts_with(planned.ownOriginal))
         return ConfigError{
             "~/.ssh/quillmar_config changed since this preview. Nothing was changed; close and try again."};
+    std::optional<Preview> rebuilt;
+    if (own.value() != planned.ownOriginal) {
+        auto again = previewFrom(std::move(config.value()), std::move(own.value()), planned.choices);
+        if (!again) return again.error();
+        rebuilt = std::move(again.value());
+    }
+    const Preview& preview = rebuilt ? *rebuilt : planned;
 
-    if (auto s = writer_.checkWithSSH(preview.newText, paths.configPath()); !s) return s.error();
+    // The merge moves the user's own lines; what it adds is its headings and
+    // the Match all line.
+    std::string added;
+    for (const DiffLine& d : preview.diff)
+        if (d.sign == '+' && (d.text == kMovedHeading || d.text == kMatchAllComment || d.text == "Match all"))
+            added += d.text + "\n";
+    if (auto s = writer_.checkWithSSH(added, paths.configPath()); !s) return s.error();
 
     Applied applied;
     applied.movedCount = preview.movedCount;

@@ -58,6 +58,7 @@ public:
         std::vector<DiffLine> diff;  // changes of ~/.ssh/config
         int movedCount = 0;
         bool matchAllAdded = false;
+        std::map<std::string, Keep> choices;  // what it was built for
     };
 
     struct Applied {
@@ -74,14 +75,17 @@ public:
     // Reads both files and builds the merged text; nothing is written.
     Result<Preview> preview(const std::map<std::string, Keep>& choices) const;
 
-    // Writes a preview, provided both files are still what it was built from
-    // and ssh reads the merged text.
+    // Writes a preview, holding both files' locks throughout. When another
+    // window changed a file since, the merge is built again from the files as
+    // they are now with the same choices. ssh checks the lines the merge adds.
     Result<Applied> apply(const Preview& preview) const;
 
     static const char* const kMovedHeading;
     static const char* const kMatchAllComment;
 
 private:
+    Result<Preview> previewFrom(std::string config, std::string own, const std::map<std::string, Keep>& choices) const;
+
     SSHConfigWriter writer_;
 };
 

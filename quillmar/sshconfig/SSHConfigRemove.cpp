@@ -169,6 +169,7 @@ std::optional<SSHConfigRemove::Change> SSHConfigRemove::plan(const std::string& 
     change.newText = std::move(edit->newText);
     change.diff = std::move(edit->diff);
     change.onlyNameRemoved = edit->onlyNameRemoved;
+    change.alias = alias;
 
     const SSHPaths& paths = writer_.paths();
     if (location.path != paths.ownConfigPath() || change.onlyNameRemoved) return change;
@@ -181,19 +182,59 @@ std::optional<SSHConfigRemove::Change> SSHConfigRemove::plan(const std::string& 
     return change;
 }
 
-Result<std::vector<std::string>> SSHConfigRemove::apply(const Change& change) const {
+Result<SSHConfigRemove::Change> SSHConfigRemove::replan(const Change& planned, std::string text) const {
     const SSHPaths& paths = writer_.paths();
-    const std::string shown = tildePath(change.location.path);
-    auto current = writer_.readForEdit(change.location.path);
-    if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
-    if (current.value() != change.original)
-        return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
+    const std::string shown = tildePath(planned.location.path);
+    const ConfigError changed{shown + " changed since this preview. Nothing was changed; close and try again."};
+    Change change = planned;
+    if (text != planned.original) {
+        if (planned.alias.empty()) return changed;
+        auto edit = removeFromText(text, planned.alias);
+        if (!edit)
+            return ConfigError{planned.alias + " is no longer in " + shown +
+                               "; it was removed meanwhile. Nothing was changed."};
+        // The user confirmed these very lines; an edit of them asks again.
+        if (edit->diff != planned.diff) return changed;
+        change.original = std::move(text);
+        change.newText = std::move(edit->newText);
+        change.onlyNameRemoved = edit->onlyNameRemoved;
+    }
+    if (!planned.cleanup) return change;
+    // The Include line goes only while the own file is left without hosts and
+    // the line is still the one the preview showed.
+    change.cleanup.reset();
+    for (const ConfigLine& l : ConfigDocument::parse(change.newText).lines)
+        if (!SSHConfigMerge::parseLine(l.text).keyword.empty()) return change;
+    auto config = writer_.readForEdit(paths.configPath());
+    if (!config) return change;
+    auto cleanup = cleanupConfig(config.value());
+    if (!cleanup || cleanup->diff != planned.cleanup->configDiff) return change;
+    change.cleanup = Cleanup{std::move(config.value()), std::move(cleanup->newText), std::move(cleanup->diff)};
+    return change;
+}
 
-    // With the cleanup the own file goes, so only the config's new text is left to check.
-    if (auto s = change.cleanup ? writer_.checkWithSSH(change.cleanup->configNewText, paths.configPath())
-                                : writer_.checkWithSSH(change.newText, change.location.path);
-        !s)
-        return s.error();
+Result<std::vector<std::string>> SSHConfigRemove::apply(const Change& planned) const {
+    const SSHPaths& paths = writer_.paths();
+    const std::string shown = tildePath(planned.location.path);
+    std::vector<SSHConfigWriter::LockRequest> files{{planned.location.path, planned.cleanup ? "delete" : "write"}};
+    if (planned.cleanup && planned.location.path != paths.configPath()) files.push_back({paths.configPath()});
+    auto locks = writer_.lockFiles(files);
+    if (!locks) return locks.error();
+
+    auto current = writer_.readForEdit(planned.location.path);
+    if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
+    auto replanned = replan(planned, std::move(current.value()));
+    if (!replanned) return replanned.error();
+    const Change& change = replanned.value();
+
+    // Only a Host line that keeps other names is written anew; lines that go
+    // leave nothing for ssh to refuse.
+    if (change.onlyNameRemoved) {
+        std::string written;
+        for (const DiffLine& d : change.diff)
+            if (d.sign == '+') written += d.text + "\n";
+        if (auto s = writer_.checkWithSSH(written, change.location.path); !s) return s.error();
+    }
 
     std::vector<std::string> backups;
     if (!change.cleanup) {
@@ -203,9 +244,6 @@ Result<std::vector<std::string>> SSHConfigRemove::apply(const Change& change) co
         return backups;
     }
 
-    auto config = writer_.readForEdit(paths.configPath());
-    if (!config || config.value() != change.cleanup->configOriginal)
-        return ConfigError{"~/.ssh/config changed since this preview. Nothing was changed; close and try again."};
     auto ownCopy = writer_.backupBytes(change.location.path, change.original);
     if (!ownCopy) return ownCopy.error();
     auto configCopy = writer_.backupAndReplace(paths.configPath(), change.cleanup->configOriginal,

@@ -39,6 +39,7 @@ public:
         std::vector<DiffLine> diff;
         bool onlyNameRemoved = false;  // no whole block goes
         std::optional<Cleanup> cleanup;
+        std::string alias;
     };
 
     struct TextEdit {
@@ -65,11 +66,17 @@ public:
     // None when the header of ~/.ssh/config has no Include line of the own file alone.
     std::optional<CleanupEdit> cleanupConfig(std::string_view text) const;
 
-    // Backs up and writes the planned texts when the files are still as planned
-    // and ssh reads the new text; gives the backups made, in order.
+    // Backs up and writes the planned texts, holding the files' locks
+    // throughout. When another window changed a file since the plan, the same
+    // removal is planned again on its text as it is now, provided it takes
+    // out exactly the lines the preview showed; ssh checks the lines quillmar
+    // writes. Gives the backups made, in order.
     Result<std::vector<std::string>> apply(const Change& change) const;
 
 private:
+    // The planned removal, planned again on the files as they are now.
+    Result<Change> replan(const Change& planned, std::string text) const;
+
     SSHConfigWriter writer_;
 };
 

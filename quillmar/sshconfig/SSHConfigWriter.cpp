@@ -3,6 +3,7 @@
 #include "platform/FileRead.h"
 #include "platform/SafeFile.h"
 #include "quillmar/sshconfig/ConfigText.h"
+#include "quillmar/sshconfig/SSHConfigMerge.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -157,6 +158,9 @@ std::vector<std::string> SSHConfigWriter::validate(const HostEntry& e, const std
         problems.push_back("Alias can't contain spaces or * ? ! # or quotes.");
     } else if (!isWritableValue(e.alias)) {
         problems.push_back("Alias" + unsafe);
+    } else if (platform::containsHiddenCharacter(e.alias)) {
+        // The sidebar and the tabs would draw it as another name.
+        problems.push_back("Alias can't contain invisible characters or characters that change the direction of text.");
     } else if (e.alias.front() == '-') {
         // ssh would take it for an option.
         problems.push_back("Alias can't start with a hyphen.");
@@ -249,44 +253,96 @@ Status SSHConfigWriter::ensureSSHDirectory() const {
     return Done{};
 }
 
-Result<std::optional<std::string>> SSHConfigWriter::addInclude() const {
-    if (auto s = ensureSSHDirectory(); !s) return s.error();
-    const std::string config = paths_.configPath();
-    std::optional<std::string> old;
-    struct stat st {};
-    if (::stat(config.c_str(), &st) == 0) {
-        // A file we can't read whole is never replaced.
-        auto text = readForEdit(config);
-        if (!text) return text.error();
-        old = std::move(text.value());
+Result<std::vector<platform::WriterLock>> SSHConfigWriter::lockFiles(const std::vector<LockRequest>& files) const {
+    struct Entry {
+        std::string lockPath;
+        const LockRequest* request;
+    };
+    std::vector<Entry> order;
+    for (const LockRequest& f : files) {
+        auto resolved = platform::resolveSymlinks(f.path);
+        order.push_back({platform::lockPathFor(resolved.value_or(f.path)), &f});
     }
+    std::sort(order.begin(), order.end(), [](const Entry& a, const Entry& b) { return a.lockPath < b.lockPath; });
+    std::vector<platform::WriterLock> held;
+    for (const Entry& e : order) {
+        platform::FileError error;
+        auto lock = platform::WriterLock::acquire(e.request->path, &error);
+        if (!lock) {
+            // Where no lock file can be made, no writer can replace or delete
+            // the file either; the edit then fails at that step with its own words.
+            if (error.systemError == EACCES || error.systemError == EPERM || error.systemError == EROFS) continue;
+            const std::string name = baseName(e.request->path);
+            if (error.systemError == EWOULDBLOCK)
+                return ConfigError{"Another quillmar window kept " + paths_.tildePath(e.request->path) +
+                                   " busy for too long. Nothing was changed; try again."};
+            return ConfigError{"Couldn't " + std::string(e.request->verb) + " " + name + ": " + error.description + "."};
+        }
+        held.push_back(std::move(*lock));
+    }
+    return held;
+}
+
+Result<std::optional<std::string>> SSHConfigWriter::readIfPresent(const std::string& path) const {
+    if (!somethingAt(path)) return std::optional<std::string>();
+    // A file we can't read whole is never replaced.
+    auto text = readForEdit(path);
+    if (!text) return text.error();
+    return std::optional<std::string>(std::move(text.value()));
+}
+
+std::string SSHConfigWriter::includeText(const std::optional<std::string>& old) const {
     const std::string eol = lineEndingOf(old.value_or(""));
     std::string text = std::string(kIncludeComment) + eol + kIncludeLine + eol;
     if (old && !old->empty()) text += eol + *old;
-    if (auto s = checkWithSSH(text, config); !s) return s.error();
-    if (!old) {
+    return text;
+}
+
+Result<std::optional<std::string>> SSHConfigWriter::addInclude() const {
+    if (auto s = ensureSSHDirectory(); !s) return s.error();
+    const std::string config = paths_.configPath();
+    auto locks = lockFiles({{config}});
+    if (!locks) return locks.error();
+    auto old = readIfPresent(config);
+    if (!old) return old.error();
+    const std::string text = includeText(old.value());
+    if (auto s = checkIncludeWithSSH(kOwnFileHeader); !s) return s.error();
+    if (!old.value()) {
         if (auto s = replaceIfUnchanged(config, std::nullopt, text, false); !s) return s.error();
         return std::optional<std::string>();
     }
-    auto copy = backupAndReplace(config, *old, text);
+    auto copy = backupAndReplace(config, *old.value(), text);
     if (!copy) return copy.error();
     return std::optional<std::string>(copy.value());
 }
 
-Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
-    if (auto s = ensureSSHDirectory(); !s) return s;
-    const std::string own = paths_.ownConfigPath();
-    std::string text;
-    std::optional<std::string> old;
-    if (somethingAt(own)) {
-        // Starting afresh from the header would drop every host already there.
-        auto read = readForEdit(own);
-        if (!read) return read.error();
-        old = std::move(read.value());
-        text = *old;
-    } else {
-        text = kOwnFileHeader;
-    }
+namespace {
+
+// `text` moved down so that its first line is line `line` (from 1) of the
+// checked file, as in the real one, and ssh's line numbers stay true.
+std::string placedAtLine(std::size_t line, std::string_view text) {
+    return std::string(line > 1 ? line - 1 : 0, '\n') + std::string(text);
+}
+
+std::size_t lineCount(std::string_view text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+}  // namespace
+
+Result<std::string> SSHConfigWriter::planAppend(const HostEntry& entry, const std::optional<std::string>& old,
+                                                const std::set<std::string>& knownAliases) const {
+    std::string text = old ? *old : std::string(kOwnFileHeader);
+    // Another window may have added the same alias since the caller looked.
+    std::set<std::string> known = knownAliases;
+    if (old)
+        for (std::string& a :
+             SSHConfigMerge::blockAliases(SSHConfigMerge::splitBlocks(ConfigDocument::parse(*old).lines).second))
+            known.insert(std::move(a));
+    HostEntry aliasOnly;
+    aliasOnly.alias = entry.alias;
+    aliasOnly.hostName = "-";
+    if (auto problems = validate(aliasOnly, known); !problems.empty())
+        return ConfigError{withNothingChanged(problems.front())};
+
     const std::string eol = lineEndingOf(text);
     auto endsWith = [&](const std::string& tail) {
         return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -294,9 +350,93 @@ Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
     if (!text.empty() && !endsWith("\n")) text += eol;
     if (!endsWith(eol + eol)) text += eol;
     text += withEnding(renderHostBlock(entry), eol);
-    if (auto s = checkWithSSH(text, own, entry.alias); !s) return s;
+    return text;
+}
+
+Status SSHConfigWriter::appendHost(const HostEntry& entry) const {
+    if (auto s = ensureSSHDirectory(); !s) return s;
+    const std::string own = paths_.ownConfigPath();
+    auto locks = lockFiles({{own}});
+    if (!locks) return locks.error();
+    auto old = readIfPresent(own);
+    if (!old) return old.error();
+    auto text = planAppend(entry, old.value(), {});
+    if (!text) return text.error();
+    const std::string block = withEnding(renderHostBlock(entry), lineEndingOf(text.value()));
+    const std::size_t at = lineCount(text.value()) - lineCount(block) + 1;
+    if (auto s = checkWithSSH(placedAtLine(at, block), own, entry.alias); !s) return s;
     // A line the user added by hand meanwhile must not be written over.
-    return replaceIfUnchanged(own, old ? std::optional<std::string_view>(*old) : std::nullopt, text, false);
+    const auto& before = old.value();
+    return replaceIfUnchanged(own, before ? std::optional<std::string_view>(*before) : std::nullopt, text.value(),
+                              false);
+}
+
+Result<SSHConfigWriter::HostAdded> SSHConfigWriter::addHost(const HostEntry& entry,
+                                                            const std::set<std::string>& knownAliases) const {
+    if (auto s = ensureSSHDirectory(); !s) return s.error();
+    const std::string own = paths_.ownConfigPath();
+    const std::string config = paths_.configPath();
+    auto locks = lockFiles({{own}, {config}});
+    if (!locks) return locks.error();
+
+    // Everything is planned and checked from the files as they are now, under
+    // the locks, before anything is written.
+    auto oldOwn = readIfPresent(own);
+    if (!oldOwn) return oldOwn.error();
+    auto ownText = planAppend(entry, oldOwn.value(), knownAliases);
+    if (!ownText) return ownText.error();
+    const std::string block = withEnding(renderHostBlock(entry), lineEndingOf(ownText.value()));
+    const std::size_t at = lineCount(ownText.value()) - lineCount(block) + 1;
+    if (auto s = checkWithSSH(placedAtLine(at, block), own, entry.alias); !s) return s.error();
+
+    HostAdded added;
+    std::optional<std::string> oldConfig;
+    std::string configText;
+    const bool needInclude = !includePresentAtTop();
+    if (needInclude) {
+        auto read = readIfPresent(config);
+        if (!read) return read.error();
+        oldConfig = std::move(read.value());
+        configText = includeText(oldConfig);
+        if (auto s = checkIncludeWithSSH(block, entry.alias); !s) return s.error();
+    }
+
+    const auto& before = oldOwn.value();
+    if (before) {
+        auto copy = makeBackup(own, *before, false);
+        if (!copy) return copy.error();
+        added.ownBackup = copy.value();
+    }
+    // A copy of a file that ends up unchanged is no backup of anything.
+    auto dropOwnCopy = [&] {
+        if (added.ownBackup) ::unlink(added.ownBackup->c_str());
+    };
+    if (auto s = replaceIfUnchanged(own, before ? std::optional<std::string_view>(*before) : std::nullopt,
+                                    ownText.value(), false);
+        !s) {
+        dropOwnCopy();
+        return s.error();
+    }
+    if (needInclude) {
+        Status written = Done{};
+        if (oldConfig) {
+            auto copy = backupAndReplace(config, *oldConfig, configText);
+            if (copy) added.configBackup = copy.value();
+            else written = copy.error();
+        } else {
+            written = replaceIfUnchanged(config, std::nullopt, configText, false);
+        }
+        if (!written) {
+            // Take the host out again so the save is all or nothing.
+            const bool undone = before ? bool(replaceIfUnchanged(own, ownText.value(), *before, false))
+                                       : bool(removeIfUnchanged(own, ownText.value()));
+            if (undone) dropOwnCopy();
+            return ConfigError{undone ? withNothingChanged(written.error().message) : written.error().message};
+        }
+        added.includeAdded = true;
+    }
+    if (added.ownBackup) pruneBackups(baseName(own) + ".");
+    return added;
 }
 
 std::string SSHConfigWriter::stampNow() const {
@@ -342,7 +482,6 @@ Status SSHConfigWriter::replaceIfUnchanged(const std::string& path, std::optiona
                                            std::string_view newText, bool afterPreview) const {
     platform::SafeWriteOptions options;
     options.modeWhenNew = 0600;
-    options.tempSuffix = ".quillmar-tmp";
     auto err = platform::replaceFileIfUnchanged(path, expected, newText, options);
     if (!err) return Done{};
     const std::string shown = paths_.tildePath(path);
@@ -419,7 +558,6 @@ void SSHConfigWriter::pruneBackups(const std::string& prefix) const {
 Status SSHConfigWriter::writeAtomically(std::string_view text, const std::string& path) const {
     platform::SafeWriteOptions options;
     options.modeWhenNew = 0600;
-    options.tempSuffix = ".quillmar-tmp";
     if (auto err = platform::replaceFileAtomically(path, text, options))
         return ConfigError{"Couldn't write " + baseName(path) + ": " + err->description + "."};
     return Done{};
@@ -432,6 +570,11 @@ Status SSHConfigWriter::writeSSHConfig(std::string_view text) const {
 
 Status SSHConfigWriter::checkWithSSH(std::string_view newText, const std::string& path, std::string_view alias) const {
     return SSHConfigCheck(sshExecutable_, paths_.home()).check(newText, paths_.tildePath(path), alias);
+}
+
+Status SSHConfigWriter::checkIncludeWithSSH(std::string_view included, std::string_view alias) const {
+    return SSHConfigCheck(sshExecutable_, paths_.home()).checkInclude(included, paths_.tildePath(paths_.configPath()),
+                                                                      alias);
 }
 
 }  // namespace quillmar

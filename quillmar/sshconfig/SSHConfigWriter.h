@@ -4,6 +4,7 @@
 #include "quillmar/sshconfig/HostEntry.h"
 #include "quillmar/sshconfig/SSHConfigCheck.h"
 #include "quillmar/sshconfig/SSHPaths.h"
+#include "platform/WriterLock.h"
 
 #include <ctime>
 #include <functional>
@@ -31,9 +32,23 @@ public:
     // The ssh that checks every planned text before it is written.
     void setSSHExecutable(std::string path) { sshExecutable_ = std::move(path); }
 
-    // Whether ssh reads `newText` as the file at `path`, asked for `alias`
-    // when there is one; refuses with "... Nothing was changed." otherwise.
+    // Whether ssh reads `newText`, the lines quillmar writes into the file at
+    // `path`, alone; asked for `alias` when there is one; refuses with
+    // "... Nothing was changed." otherwise.
     Status checkWithSSH(std::string_view newText, const std::string& path, std::string_view alias = {}) const;
+    // Whether ssh reads the Include line of the own file, that file holding
+    // `included` (the lines quillmar writes there), apart from the user's files.
+    Status checkIncludeWithSSH(std::string_view included, std::string_view alias = {}) const;
+
+    // Every edit holds the WriterLock of each file it writes from its read to
+    // its rename. Several are taken in one fixed order (by lock file), so two
+    // edits of the same files never wait on each other crosswise. `verb`
+    // words the failure ("write", "delete").
+    struct LockRequest {
+        std::string path;
+        const char* verb = "write";
+    };
+    Result<std::vector<platform::WriterLock>> lockFiles(const std::vector<LockRequest>& files) const;
 
     // Every problem with the entry, in field order; empty when it may be saved.
     std::vector<std::string> validate(const HostEntry& entry, const std::set<std::string>& knownAliases) const;
@@ -47,8 +62,22 @@ public:
     // Gives the backup's path, or none when there was no config yet.
     Result<std::optional<std::string>> addInclude() const;
 
-    // Appends the entry's block to ~/.ssh/quillmar_config (no backup).
+    // Appends the entry's block to ~/.ssh/quillmar_config as it is now (no
+    // backup); refuses an alias that is already there.
     Status appendHost(const HostEntry& entry) const;
+
+    struct HostAdded {
+        std::optional<std::string> ownBackup;     // the own file before the block
+        std::optional<std::string> configBackup;  // ~/.ssh/config before the Include line
+        bool includeAdded = false;
+    };
+    // The whole save of the Add host pane, under the locks of both files:
+    // backs up the own file, appends the block to it as it is now and, when
+    // the Include line is missing from ~/.ssh/config at that moment, puts it
+    // in (the pane asks first when it sees it missing). All or nothing. An
+    // alias in `knownAliases` or already in the own file is refused with the
+    // validation's sentence.
+    Result<HostAdded> addHost(const HostEntry& entry, const std::set<std::string>& knownAliases = {}) const;
 
     static std::string renderHostBlock(const HostEntry& entry);
 
@@ -95,6 +124,12 @@ public:
 
 private:
     std::string stampNow() const;
+    // The own file's text with the entry's block appended; `old` is the file
+    // as read under its lock (none: no file yet).
+    Result<std::string> planAppend(const HostEntry& entry, const std::optional<std::string>& old,
+                                   const std::set<std::string>& knownAliases) const;
+    Result<std::optional<std::string>> readIfPresent(const std::string& path) const;
+    std::string includeText(const std::optional<std::string>& old) const;
     Result<std::string> makeBackup(const std::string& path, std::string_view bytes, bool prune) const;
 
     SSHPaths paths_;

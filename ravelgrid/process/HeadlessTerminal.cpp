@@ -102,8 +102,12 @@ void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t
     images_.push_back(Image{std::move(rgba), width, height});
 }
 
-bool HeadlessTerminal::isProcessTrusted(Terminal&) {
-    return trusted_ && !(process_ && process_->foregroundIsRemoteLogin());
+bool HeadlessTerminal::isProcessTrusted(Terminal& source) {
+    return !isOutputRemote(source) && !(process_ && process_->sessionHasRemote());
+}
+
+bool HeadlessTerminal::isOutputRemote(Terminal&) {
+    return !trusted_ || (process_ && process_->deliveringRemoteOutput());
 }
 
 }  // namespace ravelgrid

@@ -62,7 +62,8 @@ public:
 
     // Whether the child may read back the screen and reach local files
     // through the terminal. A local program is; an ssh session is not, nor a
-    // local one while a remote-login client has the terminal's foreground.
+    // local one for output read while a process of its session was remote,
+    // nor while one is.
     void setProcessTrusted(bool trusted) { trusted_ = trusted; }
 
     // LocalProcessDelegate
@@ -75,6 +76,7 @@ public:
     void hostCurrentDirectoryUpdated(Terminal& source) override;
     void createImageFromBitmap(Terminal& source, std::vector<std::uint8_t>& rgba, int width, int height) override;
     bool isProcessTrusted(Terminal& source) override;
+    bool isOutputRemote(Terminal& source) override;
 
 private:
     DeliveryQueue* queue_;

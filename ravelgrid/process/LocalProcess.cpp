@@ -4,13 +4,16 @@
 #include "ravelgrid/process/ChildReaper.h"
 #include "ravelgrid/process/PseudoTerminalHelpers.h"
 #include "ravelgrid/process/RemoteLoginProbe.h"
+#include "ravelgrid/process/RemoteSessionProbe.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,14 +105,26 @@ struct LocalProcess::Shared {
     std::optional<std::string> loggingDir;
     std::size_t logFileCounter = 0;
 
+    // Output and whether it was read while a remote session was present.
+    struct Chunk {
+        std::vector<std::uint8_t> bytes;
+        bool remote = false;
+    };
+
     std::mutex pendingLock;
-    std::deque<std::vector<std::uint8_t>> pendingChunks;
+    std::deque<Chunk> pendingChunks;
     std::size_t pendingBytes = 0;
     bool pendingScheduled = false;
     bool readSuspendedForBackpressure = false;
     std::optional<ExitReport> pendingExit;
 
     const platform::Scheduler* clock = nullptr;  // null: the steady clock
+
+    // The chunk being delivered (or the last one): read while a remote
+    // session was present; and a count of deliveries.
+    std::atomic<bool> deliveringRemote{false};
+    std::atomic<bool> delivering{false};
+    std::atomic<std::uint64_t> deliverySeq{0};
 
     ~Shared() {
         if (wakeFd >= 0) close(wakeFd);
@@ -124,9 +139,13 @@ struct LocalProcess::Shared {
         return readSuspendedForBackpressure;
     }
 
-    void deliverData(std::span<const std::uint8_t> bytes) {
+    void deliverData(std::span<const std::uint8_t> bytes, bool remote) {
         std::lock_guard lock(gate);
+        deliveringRemote = remote;
+        ++deliverySeq;
+        delivering = true;
         if (delegate) delegate->dataReceived(bytes);
+        delivering = false;
     }
 
     void deliverPasteDropped(PasteDrop why) {
@@ -185,13 +204,13 @@ struct LocalProcess::Shared {
     }
 
     // Reader thread; returns whether reading may go on.
-    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk) {
+    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk, bool remote) {
         bool schedule = false;
         bool more = true;
         {
             std::lock_guard lock(self->pendingLock);
             self->pendingBytes += chunk.size();
-            self->pendingChunks.push_back(std::move(chunk));
+            self->pendingChunks.push_back(Chunk{std::move(chunk), remote});
             if (self->pendingBytes >= pendingHighWaterBytes) self->readSuspendedForBackpressure = true;
             schedule = !self->pendingScheduled;
             self->pendingScheduled = true;
@@ -220,9 +239,9 @@ struct LocalProcess::Shared {
         auto now = [time] { return time ? time->nowNs() : steadyNanoseconds(); };
         const std::uint64_t start = now();
         while (!pendingChunks.empty()) {
-            std::vector<std::uint8_t> chunk = std::move(pendingChunks.front());
+            Chunk chunk = std::move(pendingChunks.front());
             pendingChunks.pop_front();
-            pendingBytes -= chunk.size();
+            pendingBytes -= chunk.bytes.size();
             bool resume = false;
             if (readSuspendedForBackpressure && pendingBytes <= pendingLowWaterBytes) {
                 readSuspendedForBackpressure = false;
@@ -230,7 +249,7 @@ struct LocalProcess::Shared {
             }
             lock.unlock();
             if (resume) wakeReader();
-            deliverData(chunk);
+            deliverData(chunk.bytes, chunk.remote);
             if (now() - start >= pendingTimeSliceNs) {
                 // The next turn queues behind whatever else the owner has to do.
                 queue->post([weak = selfWeak] {
@@ -267,6 +286,11 @@ struct LocalProcess::ChildIo {
     std::uint64_t generation = 0;
     std::thread thread;
     std::atomic<bool> reaped{false};
+    std::shared_ptr<RemoteSessionProbe> probe;
+    // Input handed over so far, and whether the reader sleeps through long
+    // gaps between looks; then new input wakes it.
+    std::atomic<std::uint64_t> inputs{0};
+    std::atomic<bool> looksSlowly{false};
 
     std::mutex syncMutex;
     std::condition_variable syncCv;
@@ -406,7 +430,7 @@ struct LocalProcess::Reader {
     }
 
     static void deliverSynchronously(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                              std::vector<std::uint8_t> chunk) {
+                              std::vector<std::uint8_t> chunk, bool remote) {
         {
             std::lock_guard lock(io->syncMutex);
             if (io->stop) return;
@@ -414,8 +438,8 @@ struct LocalProcess::Reader {
         }
         std::weak_ptr<Shared> weakShared = shared;
         std::weak_ptr<ChildIo> weakIo = io;
-        shared->queue->post([weakShared, weakIo, chunk = std::move(chunk)] {
-            if (auto s = weakShared.lock()) s->deliverData(chunk);
+        shared->queue->post([weakShared, weakIo, chunk = std::move(chunk), remote] {
+            if (auto s = weakShared.lock()) s->deliverData(chunk, remote);
             if (auto i = weakIo.lock()) {
                 {
                     std::lock_guard lock(i->syncMutex);
@@ -429,7 +453,7 @@ struct LocalProcess::Reader {
     }
 
     static void handleChunk(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                     std::span<const std::uint8_t> bytes) {
+                     std::span<const std::uint8_t> bytes, bool remote) {
         if (shared->debugIO) {
             const std::size_t total = shared->totalRead += bytes.size();
             platform::logInfo(logCategory, "[READ] count=" + std::to_string(bytes.size()) +
@@ -438,9 +462,9 @@ struct LocalProcess::Reader {
         shared->dumpChunk(bytes);
         std::vector<std::uint8_t> chunk(bytes.begin(), bytes.end());
         if (shared->usesMainQueue) {
-            Shared::enqueue(shared, std::move(chunk));
+            Shared::enqueue(shared, std::move(chunk), remote);
         } else {
-            deliverSynchronously(shared, io, std::move(chunk));
+            deliverSynchronously(shared, io, std::move(chunk), remote);
         }
     }
 
@@ -493,6 +517,7 @@ struct LocalProcess::Reader {
 
     static void loop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
         using namespace std::chrono;
+        pthread_setname_np(pthread_self(), "rg-pty-reader");  // for whoever counts its wake-ups
         std::vector<std::uint8_t> buffer(LocalProcess::readSize);
         bool outputEnded = false;
         bool exited = false;
@@ -502,6 +527,49 @@ struct LocalProcess::Reader {
         // much output has been read since.
         steady_clock::duration graceUsed{};
         std::size_t readSinceExit = 0;
+        // Whether output read now may be a remote session's: `remote` since
+        // a look saw one; `draining` once a look saw none, until a read that
+        // began after it has emptied the terminal of what was written before.
+        enum class Taint { none, remote, draining };
+        Taint taint = Taint::none;
+        bool drained = true;  // the last read emptied the terminal
+        std::optional<steady_clock::time_point> lastRead;
+        std::optional<steady_clock::time_point> lastLook;
+        // The last output read or input seen, for the idle looks.
+        steady_clock::time_point lastActivity = steady_clock::now();
+        std::uint64_t seenInputs = 0;
+        // Looks at the session; true when a process of it is remote. A look
+        // that finds none ends the taint at once when nothing waits unread.
+        // The remote process the last look found is watched for its exit, so
+        // that what the shell prints next is not taken for its output; its
+        // exit is followed by quick looks until its parent has reaped it.
+        struct ExitWatch {
+            int fd = -1;
+            pid_t pid = 0;
+            int quickLooks = 0;
+            ~ExitWatch() {
+                if (fd >= 0) close(fd);
+            }
+        } watch;
+        auto look = [&] {
+            lastLook = steady_clock::now();
+            const bool seen = io->probe->remoteNow();
+            const pid_t remotePid = seen ? io->probe->lastRemote() : 0;
+            if (remotePid != watch.pid) {
+                if (watch.fd >= 0) close(watch.fd);
+                watch.fd = remotePid > 0 ? static_cast<int>(syscall(SYS_pidfd_open, remotePid, 0U)) : -1;
+                watch.pid = remotePid;
+            }
+            if (watch.quickLooks > 0) watch.quickLooks = seen ? watch.quickLooks - 1 : 0;
+            if (seen) {
+                taint = Taint::remote;
+            } else if (taint != Taint::none) {
+                int waiting = 0;
+                const bool empty = ioctl(io->masterFd, FIONREAD, &waiting) == 0 && waiting == 0;
+                taint = empty ? Taint::none : Taint::draining;
+            }
+            return seen;
+        };
 
         for (;;) {
             if (io->stopRequested()) return;
@@ -518,7 +586,7 @@ struct LocalProcess::Reader {
                 if (const auto typed = typedBehindPaste(*io)) pasteDeadline = io->writes[*typed].queued + pasteWaitLimit;
             }
 
-            pollfd fds[3];
+            pollfd fds[4];
             nfds_t count = 0;
             fds[count++] = {shared->wakeFd, POLLIN, 0};
             int masterIndex = -1;
@@ -532,9 +600,14 @@ struct LocalProcess::Reader {
                 pidIndex = static_cast<int>(count);
                 fds[count++] = {io->pidfd, POLLIN, 0};
             }
+            int watchIndex = -1;
+            if (watch.fd >= 0 && !outputEnded) {
+                watchIndex = static_cast<int>(count);
+                fds[count++] = {watch.fd, POLLIN, 0};
+            }
             int timeout = -1;
             auto shorten = [&timeout](long long ms) {
-                const int t = static_cast<int>(std::clamp<long long>(ms, 0, 50));
+                const int t = static_cast<int>(std::clamp<long long>(ms, 0, idleLookInterval.count()));
                 timeout = timeout < 0 ? t : std::min(timeout, t);
             };
             if (!exited && io->pidfd < 0) shorten(50);
@@ -542,6 +615,26 @@ struct LocalProcess::Reader {
             // grandchild holding the terminal may not stretch it.
             if (graceRuns) shorten(duration_cast<milliseconds>(exitOutputGrace - graceUsed).count() + 1);
             if (pasteDeadline) shorten(ceil<milliseconds>(*pasteDeadline - turnStart).count());
+            // Quiet or not, the session is looked at now and then, so that a
+            // remote session is seen while it connects, before it prints.
+            const bool looks = io->probe && !outputEnded;
+            bool idleLooks = false;
+            if (looks) {
+                // The flag goes up before the count is read, and input bumps
+                // the count before it looks at the flag: either we see the
+                // input here or it wakes us.
+                const bool alone = io->probe->leaderWasAlone();
+                io->looksSlowly = alone;
+                if (const auto inputs = io->inputs.load(); inputs != seenInputs) {
+                    seenInputs = inputs;
+                    lastActivity = turnStart;
+                }
+                idleLooks = alone && turnStart - lastActivity >= idleAfter;
+                if (alone && !idleLooks) io->looksSlowly = false;
+            }
+            const milliseconds lookEvery =
+                watch.quickLooks > 0 ? milliseconds(1) : idleLooks ? idleLookInterval : quietLookInterval;
+            if (looks) shorten(lastLook ? ceil<milliseconds>(*lastLook + lookEvery - turnStart).count() : 0);
 
             const int ready = poll(fds, count, timeout);
             if (ready < 0 && errno != EINTR) {
@@ -562,6 +655,15 @@ struct LocalProcess::Reader {
                 }
             }
 
+            bool lookNow = false;
+            if (watchIndex >= 0 && (fds[watchIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
+                close(watch.fd);
+                watch.fd = -1;  // the same process is not watched again
+                watch.quickLooks = 20;
+                lookNow = true;
+            }
+
+            bool readThisTurn = false;
             if (masterIndex >= 0 && readEnabled && (fds[masterIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
                 std::size_t filled = 0;
                 bool end = false;
@@ -578,7 +680,27 @@ struct LocalProcess::Reader {
                 }
                 if (filled > 0) {
                     if (exited) readSinceExit += filled;
-                    handleChunk(shared, io, std::span(buffer.data(), filled));
+                    // Output after a pause, and output that keeps flowing at
+                    // every lookInterval, is looked at before it is handed
+                    // over (not at every read: a look costs more than a
+                    // read). What was read while a taint held is remote,
+                    // whatever the look says of the moment after.
+                    const Taint before = taint;
+                    bool seen = false;
+                    const auto now = steady_clock::now();
+                    const bool paused = !lastRead || now - *lastRead >= lookInterval;
+                    lastRead = now;
+                    // Once the remote process it watched has gone, or when
+                    // it has none to watch, a tainted reader looks at every
+                    // read until a look ends the taint.
+                    const bool unsure = taint != Taint::none && watch.fd < 0;
+                    if (io->probe && (paused || unsure || !lastLook || now - *lastLook >= lookInterval)) seen = look();
+                    handleChunk(shared, io, std::span(buffer.data(), filled), before != Taint::none || seen);
+                    drained = !end && filled < buffer.size();
+                    // A read begun after the look emptied the terminal of what came before it.
+                    if (drained && before == Taint::draining && taint == Taint::draining) taint = Taint::none;
+                    readThisTurn = true;
+                    lastActivity = steady_clock::now();
                 }
                 if (end) {
                     outputEnded = true;
@@ -586,6 +708,10 @@ struct LocalProcess::Reader {
                     shared->running = false;
                 }
             }
+
+            if (looks && !outputEnded &&
+                (lookNow || (!readThisTurn && (!lastLook || steady_clock::now() - *lastLook >= lookEvery))))
+                look();
 
             if (masterIndex >= 0 && wantWrite && (fds[masterIndex].revents & (POLLOUT | POLLHUP | POLLERR))) {
                 flushWrites(*shared, *io);
@@ -663,6 +789,7 @@ bool LocalProcess::startProcess(const std::string& executable, const std::vector
     io->pidfd = static_cast<int>(syscall(SYS_pidfd_open, start->pid, 0U));
     if (io->pidfd >= 0) fcntl(io->pidfd, F_SETFD, FD_CLOEXEC);
     io->generation = ++shared_->generation;
+    io->probe = std::make_shared<RemoteSessionProbe>(start->masterFd, start->pid);
     {
         std::lock_guard lock(shared_->pendingLock);
         shared_->pendingExit.reset();
@@ -738,6 +865,7 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
                           "[SEND-" + std::to_string(number) + "] Queuing data to client: " + byteList(data) + " ");
     }
     if (data.empty()) return;
+    ++child->inputs;
     std::optional<PasteDrop> dropped;
     bool queued = false;
     std::size_t written = 0;
@@ -786,7 +914,27 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
         Reader::completeWrite(*shared_, done);
     }
     if (dropped) Shared::postPasteDropped(shared_, *dropped);
-    if (queued) shared_->wakeReader();
+    // A reader between idle looks looks again soon: what the input starts may be remote.
+    if (child->looksSlowly.exchange(false) || queued) shared_->wakeReader();
+}
+
+bool LocalProcess::deliveringRemoteOutput() const { return shared_->delivering && shared_->deliveringRemote; }
+
+bool LocalProcess::sessionHasRemote() const {
+    std::shared_ptr<ChildIo> child;
+    {
+        std::lock_guard lock(childMutex_);
+        child = child_;
+    }
+    if (!shared_->running || !child || !child->probe) return false;
+    // Every request in one chunk gets the same answer for one look.
+    const bool delivering = shared_->delivering;
+    const std::uint64_t seq = shared_->deliverySeq;
+    std::lock_guard lock(lookMutex_);
+    if (delivering && lookSeq_ == seq) return lookRemote_;
+    lookRemote_ = child->probe->remoteNow();
+    lookSeq_ = delivering ? seq : 0;
+    return lookRemote_;
 }
 
 bool LocalProcess::foregroundIsRemoteLogin() const {

@@ -307,6 +307,7 @@ BufferLine::BufferLine(const BufferLine& other)
     : std::enable_shared_from_this<BufferLine>(),
       isWrapped_(other.isWrapped_),
       renderMode_(other.renderMode_),
+      printedByRemote_(other.printedByRemote_),
       bidiState_(other.bidiState_)
 {
     other.unpack();
@@ -751,6 +752,7 @@ void BufferLine::copyFrom(const BufferLine& line)
     dataSize_ = line.dataSize_;
     stored_ = line.stored_;
     isWrapped_ = line.isWrapped_;
+    printedByRemote_ = line.printedByRemote_;
     if (line.extras_ || extras_) {
         // Images stay with this row; marks and group come from the source.
         extras().marks = line.semanticMarks();
@@ -777,6 +779,8 @@ void BufferLine::copyCellsFrom(BufferLine& src, int srcCol, int dstCol, int len)
     const auto srcHardGroup = src.semanticHardContinuationGroup();
 
     copyCells(store_.cells + dstCol, src.store_.cells + srcCol, len);
+    // Remote text stays marked wherever it moves (scroll regions, reflow).
+    printedByRemote_ = printedByRemote_ || src.printedByRemote_;
 
     const int srcEnd = srcCol + len - 1;
     const int dstEnd = dstCol + len - 1;
@@ -926,6 +930,7 @@ bool BufferLine::resetForReuse(const Attribute& attribute, bool lazily)
     extras_.reset();
     ++recycleGeneration_;
     isWrapped_ = false;
+    printedByRemote_ = false;
     ++generation_;
     return hadImages;
 }

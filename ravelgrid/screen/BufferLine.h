@@ -191,6 +191,11 @@ public:
     void setBidiState(const BidiPresentationState& state);
     RenderLineMode renderMode() const { return renderMode_; }
     void setRenderMode(RenderLineMode mode);
+    // Something on this row was printed by a remote session: links found
+    // here stay remote output whatever runs later. Follows the row's text
+    // (copies carry it); a recycled row starts without it.
+    bool printedByRemote() const { return printedByRemote_; }
+    void setPrintedByRemote(bool on) { printedByRemote_ = on; }
 
     // --- shell-integration marks -----------------------------------------
     const std::vector<SemanticMark>& semanticMarks() const { return extras_ ? extras_->marks : kNoMarks; }
@@ -323,6 +328,7 @@ private:
     mutable uint8_t packing_ = kUnpacked;
     bool isWrapped_ = false;
     RenderLineMode renderMode_ = RenderLineMode::single;
+    bool printedByRemote_ = false;
     int dataSize_ = 0;
     mutable int capacity_ = 0;
     BidiPresentationState bidiState_;

@@ -4,7 +4,7 @@
 
 namespace ravelgrid {
 
-std::optional<TinyAtom> PayloadTable::lookup(std::string value)
+std::optional<TinyAtom> PayloadTable::lookup(std::string value, bool remote)
 {
     uint16_t code = 0;
     if (counter_ < maxCode) {
@@ -16,6 +16,10 @@ std::optional<TinyAtom> PayloadTable::lookup(std::string value)
         return std::nullopt;
     }
     values_[code] = std::move(value);
+    if (remote)
+        remoteCodes_.insert(code);
+    else
+        remoteCodes_.erase(code);
     return TinyAtom{code};
 }
 
@@ -29,6 +33,7 @@ const std::string* PayloadTable::target(uint16_t code) const
 
 void PayloadTable::release(uint16_t code)
 {
+    remoteCodes_.erase(code);
     if (code != 0 && values_.erase(code) > 0)
         freeCodes_.push_back(code);
 }
@@ -46,6 +51,7 @@ void PayloadTable::releaseUnused(std::span<const uint8_t> used)
 void PayloadTable::clear()
 {
     values_.clear();
+    remoteCodes_.clear();
     freeCodes_.clear();
     counter_ = 0;
 }

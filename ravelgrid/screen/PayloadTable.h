@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace ravelgrid {
 
@@ -20,8 +21,10 @@ class PayloadTable {
 public:
     static constexpr uint16_t maxCode = 65534;
 
-    // Registers a value; no atom when every code is in use.
-    std::optional<TinyAtom> lookup(std::string value);
+    // Registers a value; no atom when every code is in use. `remote`: a
+    // remote session sent it, which the code keeps until released.
+    std::optional<TinyAtom> lookup(std::string value, bool remote = false);
+    bool isRemote(uint16_t code) const { return remoteCodes_.count(code) > 0; }
 
     // The stored value; null for atom 0 or a released atom.
     const std::string* target(uint16_t code) const;
@@ -36,6 +39,7 @@ public:
 
 private:
     std::unordered_map<uint16_t, std::string> values_;
+    std::unordered_set<uint16_t> remoteCodes_;
     uint32_t counter_ = 0;  // highest code ever handed out
     // Released codes, reused oldest first and only once the fresh codes are
     // gone, so a code stays unused as long as possible after its release.

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdlib>
+#include <langinfo.h>
 #include <locale.h>
+#include <unistd.h>
 
 #include "platform/Log.h"
 
@@ -130,6 +132,11 @@ void Terminal::installBuffer(Buffer& b)
 
 void Terminal::feed(std::span<const uint8_t> bytes)
 {
+    const bool remote = tdel_ && tdel_->isOutputRemote(*this);
+    if (remote != outputRemote_) {
+        outputRemote_ = remote;
+        cursorLine_ = nullptr;  // the next print marks its row
+    }
     checkSynchronizedOutputTimeout();
     parseOrQueue(bytes);
 }
@@ -414,28 +421,104 @@ void Terminal::activateNormalBuffer(bool clearAlt)
 
 // --- environment -------------------------------------------------------------------------------
 
+namespace {
+
+// What belongs to this launch or to the terminal this process was started
+// from, not to the desktop session: a child that kept them would answer our
+// startup notification or think itself inside that other terminal.
+constexpr std::string_view kLaunchOnly[] = {
+    "TERM",          "COLORTERM",          "DESKTOP_STARTUP_ID",          "XDG_ACTIVATION_TOKEN",
+    "DESKTOP_AUTOSTART_ID", "GIO_LAUNCHED_DESKTOP_FILE", "GIO_LAUNCHED_DESKTOP_FILE_PID", "BAMF_DESKTOP_FILE_HINT",
+    "WINDOWID",      "TERM_PROGRAM",       "TERM_PROGRAM_VERSION",        "VTE_VERSION",
+    "COLUMNS",       "LINES"};
+
+// Every category but the character type, for spelling out LC_ALL.
+constexpr std::string_view kOtherLocaleCategories[] = {
+    "LC_COLLATE", "LC_MONETARY", "LC_NUMERIC", "LC_TIME",      "LC_MESSAGES",    "LC_PAPER",
+    "LC_NAME",    "LC_ADDRESS",  "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"};
+
+bool installedUtf8Locale(const std::string& name)
+{
+    locale_t l = newlocale(LC_CTYPE_MASK, name.c_str(), static_cast<locale_t>(0));
+    if (!l)
+        return false;
+    const char* codeset = nl_langinfo_l(CODESET, l);
+    const bool utf8 = codeset && std::string_view(codeset) == "UTF-8";
+    freelocale(l);
+    return utf8;
+}
+
+std::string_view nameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+}  // namespace
+
 std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor)
 {
-    return getEnvironmentVariables(termName, trueColor, [](const char* name) -> const char* { return std::getenv(name); });
+    std::vector<std::string> own;
+    for (char** e = environ; e && *e; ++e)
+        own.emplace_back(*e);
+    return getEnvironmentVariables(termName, trueColor, own, installedUtf8Locale);
 }
 
 std::vector<std::string> Terminal::getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor,
-                                                           const std::function<const char*(const char*)>& lookup)
+                                                           std::span<const std::string> inherited,
+                                                           const std::function<bool(const std::string&)>& isUtf8Locale)
 {
     std::vector<std::string> env;
     env.push_back("TERM=" + termName.value_or("xterm-256color"));
     if (trueColor)
         env.emplace_back("COLORTERM=truecolor");
-    static const bool haveEnUs = [] {
-        locale_t l = newlocale(LC_ALL_MASK, "en_US.UTF-8", static_cast<locale_t>(0));
-        if (l)
-            freelocale(l);
-        return l != static_cast<locale_t>(0);
-    }();
-    env.emplace_back(haveEnUs ? "LANG=en_US.UTF-8" : "LANG=C.UTF-8");
-    for (const char* name : {"LOGNAME", "USER", "DISPLAY", "LC_CTYPE", "HOME"})
-        if (const char* value = lookup(name))
-            env.push_back(std::string(name) + "=" + value);
+    std::unordered_set<std::string_view> seen;
+    for (const std::string& entry : inherited) {
+        const std::string_view name = nameOf(entry);
+        if (name.empty() || name.size() == entry.size())
+            continue;
+        // getenv finds the first of two equal names; the child must see the same.
+        if (std::find(std::begin(kLaunchOnly), std::end(kLaunchOnly), name) != std::end(kLaunchOnly) ||
+            !seen.insert(name).second)
+            continue;
+        env.push_back(entry);
+    }
+
+    auto valueOf = [&env](std::string_view name) {
+        for (const std::string& entry : env)
+            if (nameOf(entry) == name)
+                return entry.substr(name.size() + 1);
+        return std::string();
+    };
+    auto erase = [&env](std::string_view name) {
+        std::erase_if(env, [name](const std::string& entry) { return nameOf(entry) == name; });
+    };
+    // The character type as the C library picks it; an empty value counts as unset.
+    const std::string all = valueOf("LC_ALL");
+    std::string ctype = all;
+    if (ctype.empty())
+        ctype = valueOf("LC_CTYPE");
+    if (ctype.empty())
+        ctype = valueOf("LANG");
+    if (!ctype.empty() && isUtf8Locale(ctype))
+        return env;
+
+    // Only the character type changes: language, formats and messages stay
+    // the user's. The same language in UTF-8 where it is installed.
+    std::string utf8 = "C.UTF-8";
+    if (!ctype.empty() && ctype != "C" && ctype != "POSIX") {
+        const std::size_t at = ctype.find('@');
+        const std::string modifier = at == std::string::npos ? std::string() : ctype.substr(at);
+        const std::string same = ctype.substr(0, ctype.find_first_of(".@")) + ".UTF-8" + modifier;
+        if (isUtf8Locale(same))
+            utf8 = same;
+    }
+    if (!all.empty()) {
+        // LC_ALL would override LC_CTYPE: it becomes each other category.
+        erase("LC_ALL");
+        for (std::string_view category : kOtherLocaleCategories) {
+            erase(category);
+            env.push_back(std::string(category) + "=" + all);
+        }
+    }
+    erase("LC_CTYPE");
+    env.push_back("LC_CTYPE=" + utf8);
     return env;
 }
 

@@ -82,11 +82,15 @@ public:
     void setOptions(const TerminalOptions& o) { options_ = o; }
     std::pair<int, int> getDims() const { return {cols, rows}; }
 
-    // The environment offered to a child process, as name=value entries.
+    // The environment offered to a child process, as name=value entries: this
+    // process's own, as terminals pass on the desktop session's, without what
+    // belongs to this launch, with TERM and COLORTERM ours and, when the
+    // locale variables name no UTF-8 locale, LC_CTYPE one that is installed.
     static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor);
-    // The same, reading the host variables through `lookup` (for tests).
+    // The same from `inherited`, asking `isUtf8Locale` which locales exist in UTF-8.
     static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor,
-                                                            const std::function<const char*(const char*)>& lookup);
+                                                            std::span<const std::string> inherited,
+                                                            const std::function<bool(const std::string&)>& isUtf8Locale);
 
     // --- feeding ---------------------------------------------------------------
     void feed(std::span<const uint8_t> bytes);
@@ -411,6 +415,11 @@ public:
     std::optional<LinkMatch> explicitLinkMatch(Position at, Buffer& in);
     std::optional<LinkMatch> implicitLinkMatch(Position at, Buffer& in);
     static std::optional<uint16_t> payloadCode(Position at, Buffer& in);
+    // Whether a remote session printed the link (its text or its OSC 8
+    // target), whatever runs now.
+    bool linkPrintedByRemote(const LinkMatch& match, Buffer& in) const;
+    // The output being fed is a remote session's (see TerminalDelegate::isOutputRemote).
+    bool outputRemote() const { return outputRemote_; }
     // The URI of an OSC 8 payload ("params;uri").
     static std::optional<std::string> parseHyperlinkPayload(std::string_view payload);
     // Text between two positions of the active buffer (rows count from the top of the ring).
@@ -615,6 +624,7 @@ private:
         int y = 0;
     } marginWrap_;
     BufferLine* cursorLine_ = nullptr;
+    bool outputRemote_ = false;
     const Buffer* cursorLineBuffer_ = nullptr;
     int cursorLineRow_ = 0;
     const Buffer* lastCellBuffer_ = nullptr;

@@ -39,6 +39,10 @@ public:
     // Whether the child may read back the screen or the clipboard. Only hosts
     // that started a local program themselves say yes.
     virtual bool isProcessTrusted(Terminal&) { return false; }
+    // Whether the output being fed now came from a remote session: asked once
+    // per feed, so it must be cheap. What it prints is marked (rows and OSC 8
+    // targets), and links found there stay remote output.
+    virtual bool isOutputRemote(Terminal& source) { return !isProcessTrusted(source); }
     virtual std::optional<std::pair<int, int>> cellSizeInPixels(Terminal&) { return std::nullopt; }
     virtual void mouseModeChanged(Terminal&) {}
     virtual void cursorStyleChanged(Terminal&, CursorStyle) {}

@@ -431,6 +431,21 @@ std::optional<uint16_t> Terminal::payloadCode(Position at, Buffer& in)
     return code == 0 ? std::nullopt : std::optional<uint16_t>(code);
 }
 
+bool Terminal::linkPrintedByRemote(const LinkMatch& match, Buffer& in) const
+{
+    auto& ring = in.lines();
+    for (const auto& r : match.rowRanges) {
+        if (r.row < 0 || r.row >= ring.count())
+            continue;
+        if (ring[r.row].printedByRemote())
+            return true;
+        if (match.isExplicit && !r.range.empty())
+            if (const auto code = payloadCode({r.range.lowerBound, r.row}, in); code && payloads_.isRemote(*code))
+                return true;
+    }
+    return false;
+}
+
 std::optional<std::string> Terminal::parseHyperlinkPayload(std::string_view payload)
 {
     const size_t semicolon = payload.find(';');

@@ -217,10 +217,11 @@ void Terminal::oscHyperlink(std::span<const uint8_t> payload)
         return;
     }
     // Programs often repeat the sequence for every piece of one link.
-    if (activeHyperlink && activeHyperlink->kind != ActiveHyperlink::Kind::unavailable && activeHyperlink->uri == text)
+    if (activeHyperlink && activeHyperlink->kind != ActiveHyperlink::Kind::unavailable && activeHyperlink->uri == text &&
+        activeHyperlink->remote == outputRemote_)
         return;
     sweepPayloadsIfDue();
-    activeHyperlink = ActiveHyperlink{ActiveHyperlink::Kind::pending, std::string(text), {}};
+    activeHyperlink = ActiveHyperlink{ActiveHyperlink::Kind::pending, std::string(text), {}, outputRemote_};
 }
 
 void Terminal::sweepPayloadsIfDue()

@@ -221,7 +221,7 @@ TinyAtom Terminal::hyperlinkPayload()
     if (!activeHyperlink)
         return {};
     if (activeHyperlink->kind == ActiveHyperlink::Kind::pending) {
-        if (auto atom = payloads_.lookup(activeHyperlink->uri)) {
+        if (auto atom = payloads_.lookup(activeHyperlink->uri, activeHyperlink->remote)) {
             activeHyperlink->kind = ActiveHyperlink::Kind::resolved;
             activeHyperlink->atom = *atom;
         } else {
@@ -270,6 +270,8 @@ void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
             auto* line = const_cast<BufferLine*>(b.lines().peek(b.yBase() + b.y()));
             if (line && x + static_cast<int>(n) <= line->dataSize()) {
                 // Every cell of the run is written: a compact line need not be filled first.
+                if (outputRemote_) [[unlikely]]
+                    line->setPrintedByRemote(true);
                 CharData* cells = line->cellsToOverwrite(x, static_cast<int>(n)).data();
                 // Only a wide character's half under either end of the run needs mending.
                 if (cells[0].width == 0 || cells[n - 1].width >= 2) [[unlikely]]
@@ -480,6 +482,8 @@ BufferLine& Terminal::cursorLine()
         // A line that exists needs none of get()'s checks; get() makes a missing one.
         const BufferLine* existing = b.lines().peek(row);
         cursorLine_ = existing ? const_cast<BufferLine*>(existing) : &b.lines()[row];
+        if (outputRemote_) [[unlikely]]
+            cursorLine_->setPrintedByRemote(true);
         cursorLineBuffer_ = buffer;
         cursorLineRow_ = row;
     }

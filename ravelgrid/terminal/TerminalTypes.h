@@ -39,6 +39,7 @@ struct ActiveHyperlink {
     Kind kind = Kind::pending;
     std::string uri;
     TinyAtom atom;
+    bool remote = false;  // sent by a remote session
 };
 
 enum class SemanticScanState : uint8_t { ground, escape, csi, ss3 };

@@ -144,6 +144,7 @@ std::string LinkHover::visibleLinkText(const LinkMatch& match) {
 
 std::optional<LinkHover::Target> LinkHover::clickTarget(Position grid, bool ctrlHeld) {
     clickedLink_.reset();
+    clickedRemote_.reset();
     if (reporting_ == LinkReporting::none)
         return std::nullopt;
     const bool hover = mayHighlight(ctrlHeld);
@@ -160,6 +161,8 @@ std::optional<LinkHover::Target> LinkHover::clickTarget(Position grid, bool ctrl
         return std::nullopt;
     if (target.fromPayload)
         clickedLink_ = std::pair{target.url, visibleLinkText(*match)};
+    if (printedByRemote(*match))
+        clickedRemote_ = target.url;
     return Target{std::move(target.url), std::move(target.params)};
 }
 
@@ -170,13 +173,15 @@ bool LinkHover::requestOpen(Position grid, bool ctrlHeld) {
     if (TerminalViewDelegate* delegate = view_.terminalDelegate())
         delegate->requestOpenLink(view_, link->first, link->second);
     clickedLink_.reset();
+    clickedRemote_.reset();
     return true;
 }
 
-bool LinkHover::opensOnCtrlClick(Position grid) {
-    updateHighlight(grid, true);
-    const bool opens = clickTarget(grid, true).has_value();
+bool LinkHover::opensOnClick(Position grid, bool ctrlHeld) {
+    updateHighlight(grid, ctrlHeld);
+    const bool opens = clickTarget(grid, ctrlHeld).has_value();
     clickedLink_.reset();
+    clickedRemote_.reset();
     return opens;
 }
 
@@ -188,10 +193,15 @@ LinkHover::LinkTarget LinkHover::linkTarget(const LinkMatch& match, Position gri
     return {match.text, {}, false};
 }
 
+bool LinkHover::printedByRemote(const LinkMatch& match) {
+    Terminal& terminal = view_.terminal();
+    return terminal.linkPrintedByRemote(match, terminal.activeBuffer());
+}
+
 bool LinkHover::linkWouldOpen(const LinkMatch& match, const std::string& url) {
     if (verdict_ && verdict_->ranges == match.rowRanges && verdict_->url == url)
         return verdict_->opens;
-    const bool opens = view_.resolveLinkURL(url).has_value();
+    const bool opens = view_.resolveLinkURL(url, printedByRemote(match)).has_value();
     verdict_ = Verdict{match.rowRanges, url, opens};
     return opens;
 }

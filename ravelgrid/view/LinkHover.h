@@ -62,10 +62,13 @@ public:
     std::optional<Target> clickTarget(Position grid, bool ctrlHeld);
     // Hands the link a click at the cell opens to the delegate; false when there is none.
     bool requestOpen(Position grid, bool ctrlHeld);
-    // A Ctrl+click here would open a link.
-    bool opensOnCtrlClick(Position grid);
+    // A click here, with Ctrl held or not, would open a link.
+    bool opensOnClick(Position grid, bool ctrlHeld);
     // The explicit link a click is opening and the text it shows; taken once.
     std::optional<std::pair<std::string, std::string>> takeClickedLink() { return std::exchange(clickedLink_, {}); }
+    // Whether the link a click is opening, when it is `url`, was printed by a
+    // remote session; taken once.
+    bool takeClickedRemote(const std::string& url) { return std::exchange(clickedRemote_, {}) == url; }
 
 private:
     // The hover modes: the link under the pointer, with Ctrl where the mode asks for it.
@@ -86,6 +89,7 @@ private:
     // Whether the opener would take the link: the one rule for showing a
     // link as one and for opening it.
     bool linkWouldOpen(const LinkMatch& match, const std::string& url);
+    bool printedByRemote(const LinkMatch& match);
     std::string visibleLinkText(const LinkMatch& match);
     void invalidateRows(const std::optional<Ranges>& before, const std::optional<Ranges>& after);
 
@@ -96,6 +100,7 @@ private:
     std::optional<Ranges> highlight_;
     QLabel* preview_ = nullptr;  // a child widget of the view
     std::optional<std::pair<std::string, std::string>> clickedLink_;
+    std::optional<std::string> clickedRemote_;  // the target of a click on remote output
     // The opener's last answer for the link under the pointer: a file link
     // is not looked at again on every move over it.
     struct Verdict {

@@ -8,16 +8,26 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSysInfo>
+#include <QTextBoundaryFinder>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
 
 namespace ravelgrid {
 namespace {
 
 // Longer link strings are not links anyone clicks on purpose.
 constexpr size_t kMaxLinkBytes = 8192;
+// The longest host name DNS carries.
+constexpr qsizetype kMaxHostChars = 253;
 
 LinkOpener::OpenHook& openHook() {
     static LinkOpener::OpenHook hook;
@@ -46,8 +56,8 @@ bool isWebScheme(const QString& scheme) {
 // ISO image, as the first AppImages are, names itself past 32 KiB).
 constexpr size_t kSniffBytes = 64 * 1024;
 
-// What the desktop runs rather than shows: programs and libraries, scripts,
-// launchers, and archives that start a program. Their subtypes count too.
+// What the desktop runs, installs or renders with scripts rather than shows,
+// though it may call it text, an image or a document. Subtypes count too.
 constexpr const char* kRunnableTypes[] = {
     "application/x-executable", "application/x-pie-executable", "application/x-sharedlib",
     "application/x-elf", "application/x-ms-dos-executable", "application/x-msdownload",
@@ -55,29 +65,98 @@ constexpr const char* kRunnableTypes[] = {
     "application/x-ms-installer", "application/x-bat", "application/x-msdos-program",
     "application/x-shellscript", "application/x-csh", "text/x-python", "text/x-python3",
     "application/x-python-bytecode", "application/x-perl", "text/x-perl", "application/x-ruby",
-    "application/x-php", "text/tcl", "text/x-tcl", "text/x-lua", "application/x-awk",
+    "application/x-php", "application/x-asp", "text/tcl", "text/x-tcl", "text/x-lua", "application/x-awk",
     "application/ecmascript", "application/javascript", "text/javascript", "text/vbscript",
     "application/x-java", "application/x-desktop", "application/x-ms-shortcut", "application/x-mswinurl",
     "application/x-java-jnlp-file", "application/vnd.flatpak", "application/vnd.flatpak.ref",
     "application/vnd.flatpak.repo", "application/java-archive", "application/x-java-archive",
     "application/x-iso9660-appimage", "application/vnd.appimage", "application/x-appimage",
+    // Pages and drawings a browser opens with their scripts.
+    "text/html", "text/htmlh", "application/xhtml+xml", "image/svg+xml", "image/svg+xml-compressed",
+    "application/vnd.mozilla.xul+xml", "application/xslt+xml", "text/vnd.wap.wml",
+    // Programs in documents' clothing, and files that import, connect or launch.
+    "application/postscript", "application/rtf", "application/x-ipynb+json", "text/x-ms-regedit",
+    "application/x-ica", "application/x-cisco-vpn-settings", "application/x-nautilus-link",
+    "application/zip",
 };
 
-bool isRunnableType(const QMimeType& type) {
-    if (!type.isValid())
-        return false;
-    // JSON is data, though the database files it under JavaScript.
-    if (type.inherits(QStringLiteral("application/json")))
-        return false;
-    for (const char* name : kRunnableTypes)
-        if (type.inherits(QLatin1String(name)))
-            return true;
+// The type, its aliases and every parent type.
+QStringList lineageOf(const QMimeType& type) {
     QStringList names = type.allAncestors();
     names << type.name() << type.aliases();
-    for (const QString& name : names)
-        if (name.startsWith(QLatin1String("text/x-script.")) || name.contains(QLatin1String("executable")))
+    // JSON is data, though the database files it under JavaScript.
+    if (type.inherits(QStringLiteral("application/json")))
+        names.removeIf([](const QString& name) {
+            return name == QLatin1String("application/javascript") ||
+                   name == QLatin1String("application/ecmascript") ||
+                   name == QLatin1String("application/x-executable");
+        });
+    return names;
+}
+
+bool isRunnableName(const QString& name) {
+    for (const char* runnable : kRunnableTypes)
+        if (name == QLatin1String(runnable))
             return true;
-    return false;
+    return name.startsWith(QLatin1String("text/x-script.")) || name.contains(QLatin1String("executable")) ||
+           name.contains(QLatin1String("script")) || name.contains(QLatin1String("macroenabled"), Qt::CaseInsensitive);
+}
+
+// What the desktop shows: plain text and its kinds, images, PDF, sound and
+// video; never a kind that runs.
+bool desktopShows(const QMimeType& type) {
+    if (!type.isValid())
+        return false;
+    const QStringList lineage = lineageOf(type);
+    bool shown = false;
+    for (const QString& name : lineage) {
+        if (isRunnableName(name))
+            return false;
+        shown = shown || name == QLatin1String("text/plain") || name == QLatin1String("application/pdf") ||
+                name.startsWith(QLatin1String("image/")) || name.startsWith(QLatin1String("audio/")) ||
+                name.startsWith(QLatin1String("video/"));
+    }
+    return shown;
+}
+
+// A line that opens a launcher or shortcut, wherever comments put it: a
+// database rule looks only near the start.
+bool holdsLauncherGroup(std::string_view data, bool more) {
+    static constexpr std::string_view kGroups[] = {"[desktop entry]", "[kde desktop entry]", "[internetshortcut]",
+                                                   "[flatpak ref]", "[flatpak repo]"};
+    bool onlyComments = true;
+    size_t pos = 0;
+    if (data.starts_with("\xEF\xBB\xBF"))
+        pos = 3;
+    while (pos < data.size()) {
+        size_t end = data.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos)
+            end = data.size();
+        std::string_view line = data.substr(pos, end - pos);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+            line.remove_suffix(1);
+        std::string lower(line.substr(0, 32));
+        for (char& c : lower)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        for (std::string_view group : kGroups)
+            if (lower == group)
+                return true;
+        if (!line.empty() && line.front() != '#' && line.front() != ';')
+            onlyComments = false;
+        pos = end + 1;
+    }
+    // Nothing but comments as far as we read, and more to come: the group may follow.
+    return more && onlyComments;
+}
+
+// "name.ext": an extension after the last dot that does not start the name.
+bool hasExtension(const QString& name) {
+    qsizetype start = 0;
+    while (start < name.size() && name.at(start) == QLatin1Char('.'))
+        ++start;
+    return name.indexOf(QLatin1Char('.'), start) >= 0;
 }
 
 bool isSystemPath(const QString& path) {
@@ -93,29 +172,40 @@ bool isSystemPath(const QString& path) {
 // as asked for), or nothing when it may show it.
 std::optional<const char*> refusalOf(const QString& asked, const QString& canonical) {
     if (hasHiddenCharacters(asked) || hasHiddenCharacters(canonical))
-        return "its name hides characters";
+        return QT_TR_NOOP("its name hides characters");
     if (isSystemPath(asked) || isSystemPath(canonical))
-        return "it is a system file";
+        return QT_TR_NOOP("it is a system file");
     // One descriptor answers every question, so a pipe or a device swapped in
-    // meanwhile is never read.
-    const auto head = platform::readRegularFileHead(QFile::encodeName(canonical).toStdString(), kSniffBytes);
+    // meanwhile is never read. One byte more tells whether the file goes on.
+    auto head = platform::readRegularFileHead(QFile::encodeName(canonical).toStdString(), kSniffBytes + 1);
     if (!head.ok())
-        return "it is not a regular file";
+        return QT_TR_NOOP("it is not a regular file");
     if (head.mode & 0111)
-        return "it is a program";
+        return QT_TR_NOOP("it is a program");
+    const bool more = head.data.size() > kSniffBytes;
+    head.data.resize(std::min(head.data.size(), kSniffBytes));
+    if (holdsLauncherGroup(head.data, more))
+        return QT_TR_NOOP("it may be a launcher");
     const QByteArray data = QByteArray::fromRawData(head.data.data(), qsizetype(head.data.size()));
     QString name = QFileInfo(canonical).fileName();
     QMimeDatabase db;
-    // The desktop may go by the name, the content or both; none of them may
-    // say "run". Trailing dots and spaces are dropped by some openers.
+    // The desktop may go by the name, the content or both: each reading,
+    // with every parent type, must be one it shows. Trailing dots and
+    // spaces are dropped by some openers.
+    const QString zeroSize = QStringLiteral("application/x-zerosize");
     QList<QMimeType> types{db.mimeTypeForFileNameAndData(name, data), db.mimeTypeForData(data)};
-    types << db.mimeTypesForFileName(name);
+    types.removeIf([&](const QMimeType& type) { return type.name() == zeroSize; });
+    QList<QMimeType> byName = db.mimeTypesForFileName(name);
     while (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
         name.chop(1);
-    types << db.mimeTypesForFileName(name);
+    byName << db.mimeTypesForFileName(name);
+    // An extension the database does not know may be one a program claims.
+    if (byName.isEmpty() && hasExtension(name))
+        return QT_TR_NOOP("its kind is not known");
+    types << byName;
     for (const QMimeType& type : types)
-        if (isRunnableType(type))
-            return "the desktop would run it";
+        if (!desktopShows(type))
+            return QT_TR_NOOP("the desktop would not just show it");
     return std::nullopt;
 }
 
@@ -130,6 +220,62 @@ std::optional<QString> internationalHostOf(const QString& target) {
         if (label.startsWith(QLatin1String("xn--"), Qt::CaseInsensitive))
             return ace;
     return std::nullopt;
+}
+
+// Longest run of a question's text without a break, in pixels: narrower
+// than the message box's label, which is a little less than half the screen.
+constexpr int kQuestionRunWidth = 360;
+
+// Runs without a space wider than `width` are cut into lines at character
+// boundaries, so the label wraps them instead of losing their ends.
+QString wrapLongRuns(const QString& text, const QFontMetrics& metrics, int width) {
+    QString out;
+    out.reserve(text.size() + text.size() / 32);
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    int run = 0;
+    for (qsizetype end = clusters.toNextBoundary(); end > 0; start = end, end = clusters.toNextBoundary()) {
+        const QStringView cluster = QStringView(text).mid(start, end - start);
+        if (cluster.front().isSpace()) {
+            out += cluster;
+            run = 0;
+            continue;
+        }
+        const int advance = metrics.horizontalAdvance(cluster.toString());
+        if (run > 0 && run + advance > width) {
+            out += QLatin1Char('\n');
+            run = 0;
+        }
+        out += cluster;
+        run += advance;
+    }
+    return out;
+}
+
+// A target short enough to read in a question: the scheme, user and host
+// always whole, the rest shortened in the middle when it is very long.
+QString shownTarget(const QString& target) {
+    constexpr qsizetype kMaxRest = 600;
+    constexpr qsizetype kMaxUser = 200;
+    auto shortened = [](const QString& part, qsizetype max) {
+        if (part.size() <= max)
+            return part;
+        return part.left(max / 2) + QChar(0x2026) + part.right(max / 2);
+    };
+    const qsizetype sep = target.indexOf(QLatin1String("://"));
+    if (sep < 0)
+        return shortened(target, 2 * kMaxRest);
+    const qsizetype begin = sep + 3;
+    qsizetype end = target.size();
+    for (const QChar c : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+        const qsizetype at = target.indexOf(c, begin);
+        if (at >= 0)
+            end = std::min(end, at);
+    }
+    const QString authority = target.mid(begin, end - begin);
+    const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
+    const QString user = at >= 0 ? shortened(authority.left(at), kMaxUser) + QLatin1Char('@') : QString();
+    return target.left(begin) + user + authority.mid(at + 1) + shortened(target.mid(end), kMaxRest);
 }
 
 // The local path of a file: URL naming this machine (no host, "localhost"
@@ -179,9 +325,39 @@ std::unique_ptr<QMessageBox> LinkOpener::question(QWidget* parent, const QString
     if (const auto ace = internationalHostOf(target))
         sentences << QObject::tr("The host name %1 is written in international letters; in ASCII it reads %2.")
                          .arg(QUrl::fromAce(ace->toLatin1(), QUrl::IgnoreIDNWhitelist), *ace);
-    sentences << QObject::tr("Open %1?").arg(revealHiddenCharacters(target));
-    return plainQuestion(parent, QObject::tr("Open Link"), sentences.join(QLatin1Char(' ')),
-                         QMessageBox::Open | QMessageBox::Cancel, QMessageBox::Cancel);
+    sentences << QObject::tr("Open %1?").arg(shownTarget(revealHiddenCharacters(target)));
+    auto box = plainQuestion(parent, QObject::tr("Open Link"), QString(), QMessageBox::Open | QMessageBox::Cancel,
+                             QMessageBox::Cancel);
+    // A message box lets a word wider than itself run out of sight: the end
+    // of a long host name would not show.
+    const int screenWidth = box->screen() ? box->screen()->availableGeometry().width() : 800;
+    const int runWidth = std::clamp(screenWidth / 2 - 100, 120, kQuestionRunWidth);
+    box->setText(wrapLongRuns(sentences.join(QLatin1Char(' ')), box->fontMetrics(), runWidth));
+    return box;
+}
+
+void LinkOpener::showRefusal(QWidget* parent, const QString& text) {
+    auto* label = parent->findChild<QLabel*>(QLatin1String(kNoticeName), Qt::FindDirectChildrenOnly);
+    if (!label) {
+        label = plainLabel(QString(), parent);
+        label->setObjectName(QLatin1String(kNoticeName));
+        label->setAutoFillBackground(true);
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setContentsMargins(6, 3, 6, 3);
+        label->setBackgroundRole(QPalette::ToolTipBase);
+        label->setForegroundRole(QPalette::ToolTipText);
+        auto* timer = new QTimer(label);
+        timer->setObjectName(QStringLiteral("hide"));
+        timer->setSingleShot(true);
+        timer->setInterval(kNoticeMs);
+        QObject::connect(timer, &QTimer::timeout, label, &QWidget::hide);
+    }
+    label->setText(text);
+    label->adjustSize();
+    label->move(std::max(0, parent->width() - label->width()), 0);
+    label->show();
+    label->raise();
+    label->findChild<QTimer*>(QStringLiteral("hide"))->start();
 }
 
 std::optional<QString> LinkOpener::directoryOf(const Context& context) {
@@ -222,6 +398,10 @@ std::optional<QUrl> LinkOpener::resolvePath(const QString& raw, const Context& c
         return std::nullopt;
     if (const auto why = refusalOf(asked, canonical)) {
         platform::logWarning("view", "did not open " + revealHiddenCharacters(asked).toStdString() + ": " + *why);
+        if (context.noticeParent)
+            showRefusal(context.noticeParent, QObject::tr("Did not open %1: %2.")
+                                                  .arg(revealHiddenCharacters(QFileInfo(asked).fileName()),
+                                                       QObject::tr(*why)));
         return std::nullopt;
     }
     return QUrl::fromLocalFile(canonical);
@@ -242,6 +422,9 @@ std::optional<QUrl> LinkOpener::resolve(std::string_view link, const Context& co
         if (isWebScheme(*scheme) || *scheme == QLatin1String("mailto")) {
             const QUrl url(text, QUrl::StrictMode);
             if (!url.isValid() || (isWebScheme(*scheme) && url.host().isEmpty()))
+                return std::nullopt;
+            // No name server answers a longer name; the question shows it whole.
+            if (url.host(QUrl::EncodeUnicode).size() > kMaxHostChars)
                 return std::nullopt;
             // Some mail programs attach a local file named in the link.
             if (*scheme == QLatin1String("mailto") && url.query().contains(QLatin1String("attach"), Qt::CaseInsensitive))

@@ -39,7 +39,16 @@ public:
         bool trusted = false;
         // The shell's working directory as reported (a path or a file: URL).
         std::optional<std::string> currentDirectory;
+        // Where a refused file is noticed with a short label; without one
+        // only the log says so.
+        QWidget* noticeParent = nullptr;
     };
+
+    // The label that says why a file did not open, shown on `parent` for a
+    // few seconds; made on the first refusal.
+    static constexpr const char* kNoticeName = "linkRefusalNotice";
+    static constexpr int kNoticeMs = 4000;
+    static void showRefusal(QWidget* parent, const QString& text);
 
     // The URL a link string stands for, or nothing when it must not open.
     // Paths may end in ":line" or ":line:column", which are dropped.

@@ -144,8 +144,12 @@ void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data
         process_->send(data);
 }
 
-bool LocalProcessTerminalView::isProcessTrusted(Terminal&) {
-    return processTrusted() && !(process_ && process_->foregroundIsRemoteLogin());
+bool LocalProcessTerminalView::isProcessTrusted(Terminal& source) {
+    return !isOutputRemote(source) && !(process_ && process_->sessionHasRemote());
+}
+
+bool LocalProcessTerminalView::isOutputRemote(Terminal&) {
+    return !processTrusted() || (process_ && process_->deliveringRemoteOutput());
 }
 
 void LocalProcessTerminalView::pasteDropped(PasteDrop why) {

@@ -71,8 +71,10 @@ public:
     QLabel* inputNotice() const { return inputNotice_; }
     static constexpr int inputNoticeDurationMs = 4000;
 
-    // The host's trust, unless a remote-login client has the foreground now.
+    // The host's trust, unless the output being parsed was read while a
+    // process of the terminal's session was remote, or one is now.
     bool isProcessTrusted(Terminal& source) override;
+    bool isOutputRemote(Terminal& source) override;
 
     // --- TerminalViewDelegate (the view's own events) ------------------------------
     void sizeChanged(TerminalView& source, int newCols, int newRows) override;

@@ -1,5 +1,7 @@
 #include "ravelgrid/view/PlainText.h"
 
+#include "platform/Utf8.h"
+
 #include <QLabel>
 #include <QPointer>
 
@@ -55,23 +57,8 @@ QMessageBox::StandardButton ask(std::unique_ptr<QMessageBox> box) {
     return QMessageBox::StandardButton(answer);
 }
 
-bool isHiddenCharacter(char32_t c) {
-    switch (c) {
-    case 0x034F:  // combining grapheme joiner
-    case 0x115F:
-    case 0x1160:
-    case 0x3164:
-    case 0xFFA0:  // Hangul fillers, drawn as blanks
-    case 0x17B4:
-    case 0x17B5:
-    case 0x2028:
-    case 0x2029: return true;
-    default: break;
-    }
-    // Bidi embeddings, overrides, isolates and marks, zero-width spaces and
-    // joiners, the byte order mark and tag characters are all format controls.
-    return QChar::category(c) == QChar::Other_Format;
-}
+// One rule for every name shown, here and where the application checks names.
+bool isHiddenCharacter(char32_t c) { return platform::isHiddenCharacter(c); }
 
 bool hasHiddenCharacters(const QString& text) {
     for (const char32_t c : text.toUcs4())

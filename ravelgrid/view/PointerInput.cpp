@@ -142,8 +142,11 @@ void PointerInput::press(QMouseEvent* event) {
         pointerPressSnapshot_ = SemanticPromptPointerSnapshot{view_.selection().active(), false, count, false};
     }
     const MouseHit hit = calculateMouseHit(point);
-    linkPress_ = button == Qt::LeftButton && (modifiers & Qt::ControlModifier) && mouseReportingApplies(modifiers) &&
-                 links_.opensOnCtrlClick(hit.grid);
+    // While a program takes the mouse, a link opens on a click where it looks
+    // like one: with Ctrl held, or plainly in the modes that show links so.
+    linkPressCtrl_ = modifiers & Qt::ControlModifier;
+    linkPress_ = button == Qt::LeftButton && mouseReportingApplies(modifiers) &&
+                 links_.opensOnClick(hit.grid, linkPressCtrl_);
     if (linkPress_)
         return;
     if (mouseReportingApplies(modifiers)) {
@@ -324,8 +327,8 @@ void PointerInput::release(QMouseEvent* event) {
     };
     if (button == Qt::LeftButton && std::exchange(linkPress_, false)) {
         // The link opens before, and instead of, any report.
-        links_.updateHighlight(hit.grid, true);
-        links_.requestOpen(hit.grid, true);
+        links_.updateHighlight(hit.grid, linkPressCtrl_);
+        links_.requestOpen(hit.grid, linkPressCtrl_);
         finish();
         return;
     }

@@ -87,7 +87,10 @@ private:
     // Where the pointer rests without a button, while it is over the view.
     std::optional<QPointF> lastPointer_;
     // The left button went down with Ctrl on a link while the program takes the mouse.
+    // A press on a link that opens on its release, instead of any report;
+    // with whether Ctrl was held.
     bool linkPress_ = false;
+    bool linkPressCtrl_ = false;
 
     // Selection gestures.
     int autoScrollDelta_ = 0;

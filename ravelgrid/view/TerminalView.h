@@ -339,8 +339,9 @@ public:
     // trusted session; a disguised OSC 8 link, or a target hiding characters,
     // asks first. False when nothing opened.
     bool openLink(const std::string& link);
-    // Trust is asked at this moment: the foreground program may have changed.
-    std::optional<QUrl> resolveLinkURL(const std::string& link);
+    // Trust is asked at this moment: the session's programs may have changed.
+    // A link that a remote session printed is never trusted.
+    std::optional<QUrl> resolveLinkURL(const std::string& link, bool printedByRemote = false);
 
     // --- find ------------------------------------------------------------------------------
     FindBar* findBar() const { return find_->bar(); }

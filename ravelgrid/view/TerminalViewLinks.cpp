@@ -78,16 +78,17 @@ QFont TerminalView::tryUrlFont() {
     return font;
 }
 
-std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link) {
+std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link, bool printedByRemote) {
     LinkOpener::Context context;
-    context.trusted = isProcessTrusted(*terminal_);
+    context.trusted = !printedByRemote && isProcessTrusted(*terminal_);
     context.currentDirectory = terminal_->hostCurrentDirectory;
+    context.noticeParent = this;
     return LinkOpener::resolve(link, context);
 }
 
 bool TerminalView::openLink(const std::string& link) {
     const auto clicked = links_.takeClickedLink();
-    const auto url = resolveLinkURL(link);
+    const auto url = resolveLinkURL(link, links_.takeClickedRemote(link));
     if (!url)
         return false;
     // An OSC 8 link's text is the output's to choose: say where it leads.

@@ -51,7 +51,7 @@ AddHostView::Field fieldOf(const std::string& message)
 
 AddHostView::AddHostView(Workspace& workspace, SSHHostStore& hostStore, SSHKeyStore* keyStore, QWidget* parent)
     : QWidget(parent), workspace_(workspace), hostStore_(hostStore), keyStore_(keyStore),
-      writer_(hostStore.reader().paths())
+      writer_(hostStore.reader().paths()), saving_(this)
 {
     setObjectName(QStringLiteral("addHostPane"));
     confirm_ = [this](const QString& question) {
@@ -209,7 +209,7 @@ void AddHostView::refresh()
     if (problems.empty())
         shown += QString::fromStdString(SSHConfigWriter::renderHostBlock(e));
     preview_->setPlainText(shown);
-    save_->setEnabled(problems.empty());
+    save_->setEnabled(problems.empty() && !saving_.running());
 }
 
 void AddHostView::fail(const std::string& sentence)
@@ -219,6 +219,8 @@ void AddHostView::fail(const std::string& sentence)
 
 bool AddHostView::save()
 {
+    if (saving_.running())
+        return false;
     refresh();
     const HostEntry e = entry();
     std::set<std::string> known;
@@ -239,46 +241,21 @@ bool AddHostView::save()
         return false;
     }
 
-    const std::string own = writer_.paths().ownConfigPath();
-    std::optional<std::string> before;
-    std::string ownCopy;
-    // A copy of a file that ends up unchanged is no backup of anything.
-    auto dropCopy = [&] {
-        if (!ownCopy.empty())
-            QFile::remove(QString::fromStdString(ownCopy));
-    };
-    if (QFile::exists(QString::fromStdString(own))) {
-        auto read = writer_.readForEdit(own);
-        if (!read) {
-            fail(read.error().message);
-            return false;
-        }
-        before = read.value();
-        auto copy = writer_.backupBytes(own, *before);
-        if (!copy) {
-            fail(copy.error().message);
-            return false;
-        }
-        ownCopy = copy.value();
-    }
-    if (auto done = writer_.appendHost(e); !done) {
-        dropCopy();
-        fail(done.error().message);
-        return false;
-    }
-    if (needInclude) {
-        if (auto added = writer_.addInclude(); !added) {
-            // Take the host out again so the save is all or nothing.
-            auto now = writer_.readForEdit(own);
-            if (now) {
-                const bool undone = before ? bool(writer_.replaceIfUnchanged(own, now.value(), *before, false))
-                                           : bool(writer_.removeIfUnchanged(own, now.value()));
-                if (undone)
-                    dropCopy();
-            }
-            fail(added.error().message);
-            return false;
-        }
+    // The writer locks the files, checks the new lines with ssh and writes.
+    saving_.start([writer = writer_, e, known] { return writer.addHost(e, known); },
+                  [this, e](const Result<SSHConfigWriter::HostAdded>& result) { finishSave(e, result); });
+    save_->setEnabled(false);
+    status_->setText(tr("Saving…"));
+    return true;
+}
+
+void AddHostView::finishSave(const HostEntry& e, const Result<SSHConfigWriter::HostAdded>& result)
+{
+    if (!result) {
+        fail(result.error().message);
+        refresh();
+        emit saveFinished(false);
+        return;
     }
     savedAlias_ = QString::fromStdString(e.alias);
     hostStore_.reload();
@@ -290,8 +267,8 @@ bool AddHostView::save()
         edit->clear();
     }
     refresh();
+    emit saveFinished(true);
     emit hostSaved(savedAlias_);
-    return true;
 }
 
 QString AddHostView::savedNote(const QString& alias) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quillmar/app/shell/BackgroundSave.h"
 #include "quillmar/sshconfig/HostEntry.h"
 #include "quillmar/sshconfig/SSHConfigWriter.h"
 
@@ -48,11 +49,19 @@ public:
     QLabel* statusLabel() const { return status_; }
     QString savedAlias() const { return savedAlias_; }
 
-    // Validates and writes; true when the host was saved.
+    // Validates, asks about the Include line when due, then writes on a
+    // worker thread, so ssh's check never holds up the window; Save stays
+    // disabled meanwhile. False when nothing was started; saveFinished tells
+    // how a started save ended.
     bool save();
+    bool saving() const { return saving_.running(); }
+
+    // The ssh that checks the new lines (tests).
+    void setSSHExecutable(std::string path) { writer_.setSSHExecutable(std::move(path)); }
 
 signals:
     void hostSaved(const QString& alias);
+    void saveFinished(bool saved);
 
 private:
     void refresh();
@@ -62,6 +71,7 @@ private:
     void dropGoneHost();
     QString savedNote(const QString& alias) const;
     void fail(const std::string& sentence);
+    void finishSave(const HostEntry& entry, const Result<SSHConfigWriter::HostAdded>& result);
 
     Workspace& workspace_;
     SSHHostStore& hostStore_;
@@ -76,6 +86,7 @@ private:
     QPushButton* open_ = nullptr;
     QLabel* status_ = nullptr;
     QString savedAlias_;
+    BackgroundSave saving_;
 };
 
 }  // namespace quillmar

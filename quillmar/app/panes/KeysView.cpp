@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -173,6 +174,21 @@ void KeysView::rebuild()
     updateButtons();
 }
 
+void KeysView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::PaletteChange)
+        return;
+    // A warning keeps the red of the theme now in force.
+    const QColor danger = Metro::danger(this);
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list_->topLevelItem(i);
+        const bool warned = item->data(permissionsColumn, Qt::ForegroundRole).isValid();
+        if (warned && item->foreground(permissionsColumn).color() != danger)
+            item->setForeground(permissionsColumn, danger);
+    }
+}
+
 void KeysView::showAgent()
 {
     agent_->setText(q(keyStore_.agent().label()));
@@ -187,6 +203,7 @@ void KeysView::updateButtons()
         return;
     keyButtons_[0]->setEnabled(key->publicLine.has_value());
     keyButtons_[2]->setEnabled(key->hasPublic);
+    keyButtons_[3]->setEnabled(!saving_.running());
     keyButtons_[4]->setEnabled(key->hasPrivate);
 }
 
@@ -249,7 +266,7 @@ void KeysView::loadIntoAgent()
 void KeysView::useWithHost()
 {
     const auto key = selectedKey();
-    if (!key)
+    if (!key || saving_.running())
         return;
     const auto alias = chooseHost_(tr("Use %1 with host").arg(q(key->name)), hostAliases());
     if (!alias)
@@ -292,15 +309,28 @@ void KeysView::useWithHost()
         status_->setText(tr("Nothing was changed."));
         return;
     }
-    const auto applied = identity.apply(change);
+    // Waiting for another window's lock or for ssh runs on a worker.
+    if (!saving_.start([identity, change] { return identity.apply(change); },
+                       [this, alias = *alias, name = q(key->name)](const Result<std::string>& applied) {
+                           finishUse(alias, name, applied);
+                       }))
+        return;
+    status_->setText(tr("Saving…"));
+    updateButtons();
+}
+
+void KeysView::finishUse(const QString& alias, const QString& keyName, const Result<std::string>& applied)
+{
+    updateButtons();
     if (!applied) {
         status_->setText(q(withNothingChanged(applied.error().message)));
+        emit useFinished(false);
         return;
     }
-    status_->setText(
-        tr("%1 now uses %2. Backup: %3").arg(*alias, q(key->name), q(writer_.paths().tildePath(applied.value()))));
+    status_->setText(tr("%1 now uses %2. Backup: %3").arg(alias, keyName, q(writer_.paths().tildePath(applied.value()))));
     hostStore_.reload();
     keyStore_.reload();
+    emit useFinished(true);
 }
 
 std::optional<QString> KeysView::generateKey(const QString& name, KeyToolCommands::KeyType type, const QString& comment)

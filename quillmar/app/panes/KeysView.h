@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quillmar/app/shell/BackgroundSave.h"
 #include "quillmar/app/shell/KeyToolCommands.h"
 #include "quillmar/sshconfig/SSHConfigWriter.h"
 #include "quillmar/sshkeys/SSHKeyInfo.h"
@@ -62,7 +63,9 @@ public:
     void copyPublicLine();
     void showInFileManager();
     void installOnHost();
+    // Asks, then writes on a worker; useFinished tells how a started write ended.
     void useWithHost();
+    bool saving() const { return saving_.running(); }
     void loadIntoAgent();
     void openGenerateSheet();
     // Refuses a bad name or comment with its sentence before anything runs.
@@ -70,7 +73,14 @@ public:
 
     static QString permissionsText(const SSHKeyInfo& key);
 
+signals:
+    void useFinished(bool written);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void finishUse(const QString& alias, const QString& keyName, const Result<std::string>& applied);
     void rebuild();
     void showAgent();
     void updateButtons();
@@ -90,6 +100,7 @@ private:
     QLabel* status_ = nullptr;
     QPushButton* generate_ = nullptr;
     std::vector<QPushButton*> keyButtons_;
+    BackgroundSave saving_{this};
 };
 
 }  // namespace quillmar

@@ -64,7 +64,7 @@ QString nothingToMerge() {
 }  // namespace
 
 SSHMergeSection::SSHMergeSection(SSHConfigWriter writer, QWidget* parent)
-    : QWidget(parent), merge_(writer), ownPath_(writer.paths().ownConfigPath()) {
+    : QWidget(parent), merge_(writer), ownPath_(writer.paths().ownConfigPath()), saving_(this) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* intro = new QLabel(tr("Moves the hosts of ~/.ssh/quillmar_config into ~/.ssh/config, where its "
@@ -116,6 +116,8 @@ void SSHMergeSection::setStatus(const QString& text, bool error) {
 }
 
 void SSHMergeSection::startMerge() {
+    if (saving_.running())
+        return;
     plan_ = merge_.plan();
     choices_.clear();
     preview_.reset();
@@ -178,6 +180,8 @@ void SSHMergeSection::rebuildConflicts() {
 }
 
 void SSHMergeSection::choose(const std::string& alias, SSHConfigMerge::Keep keep) {
+    if (saving_.running())
+        return;
     choices_[alias] = keep;
     if (QWidget* row = conflictsBox_->findChild<QWidget*>(QStringLiteral("conflict-") + qs(alias))) {
         const char* name = keep == SSHConfigMerge::Keep::config ? "keepConfig" : "keepQuillmar";
@@ -214,9 +218,24 @@ void SSHMergeSection::refreshPreview() {
 }
 
 bool SSHMergeSection::applyMerge() {
-    if (!preview_)
+    if (!preview_ || saving_.running())
         return false;
-    auto applied = merge_.apply(*preview_);
+    // Waiting for another window's lock or for ssh runs on a worker.
+    saving_.start([merge = merge_, preview = *preview_] { return merge.apply(preview); },
+                  [this](const Result<SSHConfigMerge::Applied>& applied) { finishMerge(applied); });
+    setBusy(true);
+    setStatus(tr("Saving…"), false);
+    return true;
+}
+
+void SSHMergeSection::setBusy(bool busy) {
+    start_->setEnabled(!busy);
+    apply_->setEnabled(!busy);
+    conflictsBox_->setEnabled(!busy);
+}
+
+void SSHMergeSection::finishMerge(const Result<SSHConfigMerge::Applied>& applied) {
+    setBusy(false);
     if (!applied) {
         // A file changed since the preview (or couldn't be written): plan
         // again from what is there now, and keep the user's choices that
@@ -242,7 +261,8 @@ bool SSHMergeSection::applyMerge() {
         setStatus(plan_ ? tr("%1 Below is the merge planned again from the files as they are now.").arg(message)
                         : message,
                   true);
-        return false;
+        emit mergeFinished(false);
+        return;
     }
     plan_.reset();
     choices_.clear();
@@ -257,7 +277,7 @@ bool SSHMergeSection::applyMerge() {
                                    .arg(applied.value().movedCount);
     setStatus(done, false);
     emit merged();
-    return true;
+    emit mergeFinished(true);
 }
 
 }  // namespace quillmar

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quillmar/app/shell/BackgroundSave.h"
 #include "quillmar/sshconfig/SSHConfigMerge.h"
 
 #include <QWidget>
@@ -17,8 +18,9 @@ namespace quillmar {
 
 // "Merge into my SSH config": plans the merge, shows what both files become
 // and each conflict with the user's choice, and applies it. A write happens
-// only while both files are still what the preview was built from; when one
-// changed, the merge is planned again and nothing is written.
+// only while both files still hold what the preview shows (hosts another
+// window added to the own file meanwhile move along); otherwise the merge is
+// planned again and nothing is written.
 class SSHMergeSection : public QWidget {
     Q_OBJECT
 
@@ -37,8 +39,10 @@ public:
 
     // Plans the merge and shows its preview (the button's action).
     void startMerge();
-    // Writes the previewed merge; false when nothing was written.
+    // Writes the previewed merge on a worker; false when nothing was
+    // started. mergeFinished tells how a started merge ended.
     bool applyMerge();
+    bool saving() const { return saving_.running(); }
     // The SSH files changed on disk: a "nothing to merge" note that no
     // longer holds goes.
     void filesChanged();
@@ -46,14 +50,18 @@ public:
 signals:
     // Files were written (the backups list has grown).
     void merged();
+    void mergeFinished(bool written);
 
 private:
+    void finishMerge(const Result<SSHConfigMerge::Applied>& applied);
+    void setBusy(bool busy);
     void rebuildConflicts();
     void refreshPreview();
     void setStatus(const QString& text, bool error);
 
     SSHConfigMerge merge_;
     std::string ownPath_;
+    BackgroundSave saving_;
     QPushButton* start_ = nullptr;
     QPushButton* apply_ = nullptr;
     QLabel* status_ = nullptr;

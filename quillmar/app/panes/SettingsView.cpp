@@ -80,6 +80,10 @@ QLabel* wrapped(const QString& text, QWidget* parent) {
 // Nobody chose the default; its absence is how the platform is, not a fault.
 bool standsInQuietly(const QString& name) { return name == QLatin1String(TerminalFont::nerdFontName); }
 
+// The family as the list names it: Qt adds " [foundry]" to a family that
+// two foundries install.
+QString drawnFamily(const QFontInfo& info) { return info.family().section(QStringLiteral(" ["), 0, 0); }
+
 }  // namespace
 
 SettingsView::SettingsView(Workspace& workspace, UserSettings& settings, SSHPaths paths, Options options,
@@ -227,10 +231,10 @@ void SettingsView::fillFonts() {
             currentIndex = fontBox_->count();
         fontBox_->addItem(face.family, face.postScriptName);
     }
-    const bool installed = fontForPostScriptName(current, 13).has_value();
+    const bool installed = TerminalFont::chosen(current, 13).has_value();
     if (currentIndex < 0 && !installed && standsInQuietly(current)) {
         // The default's stand-in is shown as what it is; the setting is left alone.
-        const QString drawn = QFontInfo(TerminalFont::font(current, 13)).family();
+        const QString drawn = drawnFamily(QFontInfo(TerminalFont::font(current, 13)));
         currentIndex = fontBox_->findText(drawn);
         if (currentIndex < 0) {
             fontBox_->insertItem(0, drawn, current);
@@ -250,10 +254,10 @@ void SettingsView::showFontInUse() {
     const QString name = settings_.fontName();
     const QFont font = TerminalFont::font(name, settings_.fontSize());
     const QFontInfo info(font);
-    QString face = info.family();
+    QString face = drawnFamily(info);
     if (!info.styleName().isEmpty())
         face += QLatin1Char(' ') + info.styleName();
-    if (fontForPostScriptName(name, settings_.fontSize()) || standsInQuietly(name))
+    if (TerminalFont::chosen(name, settings_.fontSize()) || standsInQuietly(name))
         fontInUse_->setText(tr("Drawn with %1.").arg(face));
     else
         fontInUse_->setText(tr("%1 isn't installed; terminals use %2 instead.").arg(name, face));

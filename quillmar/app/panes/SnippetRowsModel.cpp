@@ -1,6 +1,7 @@
 #include "quillmar/app/panes/SnippetRowsModel.h"
 
 #include "quillmar/app/style/Metro.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QWidget>
 
@@ -219,6 +220,12 @@ QVariant SnippetRowsModel::data(const QModelIndex& index, int role) const {
             const auto* owner = qobject_cast<const QWidget*>(QObject::parent());
             return header ? Metro::secondaryText(owner) : Metro::text(owner);
         }
+        case Qt::ToolTipRole:
+            // The row may be cut short: the whole title, then the command.
+            if (const Snippet* s = header || !tree_ ? nullptr : tree_->snippetAt(source))
+                return ravelgrid::plainToolTip(QString::fromStdString(s->title) + QLatin1Char('\n') +
+                                               QString::fromStdString(s->command));
+            break;
         default:
             break;
         }

@@ -1,5 +1,6 @@
 #include "quillmar/app/panes/SnippetRowsView.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -34,7 +35,19 @@ public:
         } else {
             shifted.rect.setLeft(option.rect.left() + 2 * indent);
         }
-        QStyledItemDelegate::paint(painter, shifted, index);
+        const QString mark = index.data(SnippetTreeModel::markRole).toString();
+        if (mark.isEmpty()) {
+            QStyledItemDelegate::paint(painter, shifted, index);
+            return;
+        }
+        // A long title gives way, not its platform mark.
+        QStyleOptionViewItem item = shifted;
+        initStyleOption(&item, index);
+        QStyle* style = view_->style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_) + 1;
+        const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view_).width() - 2 * margin;
+        item.text = fitSnippetRowText(item.text, mark, item.fontMetrics, room);
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, view_);
     }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -49,6 +62,17 @@ private:
 };
 
 }  // namespace
+
+QString fitSnippetRowText(const QString& text, const QString& mark, const QFontMetrics& metrics, int width) {
+    if (mark.isEmpty() || !text.endsWith(mark) || metrics.horizontalAdvance(text) <= width)
+        return text;
+    const QString title = text.left(text.size() - mark.size());
+    // Whole pixels here, fractional ones where the row is drawn: a pixel to spare.
+    const int titleRoom = width - metrics.horizontalAdvance(mark) - 1;
+    if (titleRoom <= metrics.horizontalAdvance(QChar(0x2026)))
+        return text;
+    return metrics.elidedText(title, Qt::ElideRight, titleRoom) + mark;
+}
 
 SnippetRowsView::SnippetRowsView(QWidget* parent) : QTreeView(parent) {
     setRootIsDecorated(false);

@@ -6,7 +6,13 @@
 
 #include <optional>
 
+class QFontMetrics;
+
 namespace quillmar {
+
+// A snippet row's text that fits `width`: a title too long is cut at its end
+// while the platform mark `mark` that ends the text stays whole.
+QString fitSnippetRowText(const QString& text, const QString& mark, const QFontMetrics& metrics, int width);
 
 // A snippet list that looks and acts like a tree over `SnippetRowsModel`:
 // an arrow on each category's row and its snippets indented below it. A

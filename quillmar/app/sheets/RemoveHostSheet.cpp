@@ -31,7 +31,8 @@ RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWid
     : QDialog(parent),
       alias_(alias),
       hosts_(hosts),
-      remover_(SSHConfigWriter(hosts.reader().paths())) {
+      remover_(SSHConfigWriter(hosts.reader().paths())),
+      saving_(this) {
     setObjectName(QStringLiteral("removeHostSheet"));
     setWindowTitle(tr("Remove host"));
     setWindowModality(Qt::WindowModal);
@@ -105,7 +106,7 @@ void RemoveHostSheet::load() {
 }
 
 void RemoveHostSheet::choose(int index) {
-    if (index < 0 || std::size_t(index) >= locations_.size() || result_)
+    if (index < 0 || std::size_t(index) >= locations_.size() || result_ || saving_.running())
         return;
     chosen_ = index;
     error_.reset();
@@ -118,15 +119,22 @@ void RemoveHostSheet::choose(int index) {
 }
 
 void RemoveHostSheet::remove() {
-    if (!change_ || result_)
+    if (!change_ || result_ || saving_.running())
         return;
-    auto applied = remover_.apply(*change_);
+    // Waiting for another window's lock or for ssh runs on a worker.
+    saving_.start([remover = remover_, change = *change_] { return remover.apply(change); },
+                  [this](const Result<std::vector<std::string>>& applied) { finishRemoval(applied); });
+    refresh();
+}
+
+void RemoveHostSheet::finishRemoval(const Result<std::vector<std::string>>& applied) {
     // A plan is good for one try: after a failure the files must be read again.
     const SSHConfigRemove::Change change = *change_;
     change_.reset();
     if (!applied) {
         error_ = q(applied.error().message);
         refresh();
+        emit removalFinished(false);
         return;
     }
     const QString file = q(remover_.tildePath(change.location.path));
@@ -148,6 +156,7 @@ void RemoveHostSheet::remove() {
     result_ = text;
     hosts_.reload();
     refresh();
+    emit removalFinished(true);
 }
 
 QString RemoveHostSheet::noteText() const { return note_->text(); }
@@ -189,14 +198,16 @@ void RemoveHostSheet::refresh() {
                            .arg(note, alias_, QString::number(locations_.size()));
         }
     }
+    if (saving_.running())
+        note = tr("Removing %1…").arg(alias_);
     diff_->setPlainText(diff);
     diff_->setVisible(!diff.isEmpty() || (!result_ && !error_));
     note_->setText(note);
     setTextRole(note_, tone);
-    removeButton_->setEnabled(change_.has_value() && !result_);
+    removeButton_->setEnabled(change_.has_value() && !result_ && !saving_.running());
     removeButton_->setVisible(!result_);
     closeButton_->setText(result_ ? tr("Done") : tr("Cancel"));
-    list_->setEnabled(!result_);
+    list_->setEnabled(!result_ && !saving_.running());
 }
 
 }  // namespace quillmar

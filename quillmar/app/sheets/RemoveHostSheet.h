@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quillmar/app/shell/BackgroundSave.h"
 #include "quillmar/sshconfig/SSHConfigRemove.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 
@@ -30,8 +31,10 @@ public:
     std::optional<int> chosen() const { return chosen_; }
     // Plans the removal from that file and shows its preview.
     void choose(int index);
-    // Applies the preview; the files must still be as they were read.
+    // Applies the preview on a worker; the files must still hold the lines
+    // it shows. removalFinished tells how it ended.
     void remove();
+    bool removing() const { return saving_.running(); }
 
     QListWidget* locationList() const { return list_; }
     QPlainTextEdit* diffView() const { return diff_; }
@@ -41,9 +44,13 @@ public:
     std::optional<QString> resultText() const { return result_; }
     std::optional<QString> errorText() const { return error_; }
 
+signals:
+    void removalFinished(bool removed);
+
 private:
     void load();
     void refresh();
+    void finishRemoval(const Result<std::vector<std::string>>& applied);
 
     QString alias_;
     SSHHostStore& hosts_;
@@ -53,6 +60,7 @@ private:
     std::optional<SSHConfigRemove::Change> change_;
     std::optional<QString> result_;
     std::optional<QString> error_;
+    BackgroundSave saving_;
 
     QLabel* note_ = nullptr;
     QListWidget* list_ = nullptr;

@@ -29,27 +29,30 @@ std::optional<std::string> passwordDatabaseShell() {
 }  // namespace
 
 ShellCommand localShellCommand(const std::function<bool(const std::string&)>& isExecutable,
-                               const std::optional<std::string>& loginShell) {
-    if (isExecutable("/bin/zsh"))
-        return {"/bin/zsh", {"-l"}};
-    if (loginShell && isExecutable(*loginShell))
-        return {*loginShell, {"-l"}};
+                               const std::optional<std::string>& passwordDatabaseShell,
+                               const std::optional<std::string>& shellVariable) {
+    // nologin and false are run-able but end the tab at once.
+    const auto usable = [&](const std::optional<std::string>& shell) {
+        if (!shell || shell->empty() || shell->front() != '/' || !isExecutable(*shell))
+            return false;
+        const std::string name = shell->substr(shell->rfind('/') + 1);
+        return name != "nologin" && name != "false";
+    };
+    if (usable(passwordDatabaseShell))
+        return {*passwordDatabaseShell, {"-l"}};
+    if (usable(shellVariable))
+        return {*shellVariable, {"-l"}};
     return {"/bin/sh", {"-l"}};
 }
 
-ShellCommand localShellCommand() { return localShellCommand(executableFile, passwordDatabaseShell()); }
-
-std::vector<std::string> sessionEnvironment(const EnvLookup& lookup) {
-    std::vector<std::string> env = ravelgrid::Terminal::getEnvironmentVariables(std::string("xterm-256color"), true, lookup);
-    for (const char* name : {"PATH", "SSH_AUTH_SOCK", "SHELL", "TMPDIR"}) {
-        if (const char* value = lookup(name))
-            env.push_back(std::string(name) + "=" + value);
-    }
-    return env;
+ShellCommand localShellCommand() {
+    const char* variable = std::getenv("SHELL");
+    return localShellCommand(executableFile, passwordDatabaseShell(),
+                             variable ? std::optional<std::string>(variable) : std::nullopt);
 }
 
 std::vector<std::string> sessionEnvironment() {
-    return sessionEnvironment([](const char* name) -> const char* { return std::getenv(name); });
+    return ravelgrid::Terminal::getEnvironmentVariables(std::string("xterm-256color"), true);
 }
 
 std::string sessionDirectory() {

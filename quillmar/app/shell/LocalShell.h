@@ -15,18 +15,16 @@ struct ShellCommand {
     std::vector<std::string> args;  // without argument 0
 };
 
-using EnvLookup = std::function<const char*(const char*)>;
-
-// /bin/zsh -l where zsh is installed, else the user's login shell from the
-// password database (or /bin/sh) with -l.
+// The account's login shell, as a login shell: the password database's
+// shell, else $SHELL, else /bin/sh, each only where it can be run.
 ShellCommand localShellCommand();
 ShellCommand localShellCommand(const std::function<bool(const std::string&)>& isExecutable,
-                               const std::optional<std::string>& passwordDatabaseShell);
+                               const std::optional<std::string>& passwordDatabaseShell,
+                               const std::optional<std::string>& shellVariable);
 
-// The terminal's default environment plus PATH, SSH_AUTH_SOCK, SHELL and
-// TMPDIR from the application's own.
+// What every terminal child (local shell, ssh, key tool) starts with: the
+// desktop session's environment as the terminal hands it on.
 std::vector<std::string> sessionEnvironment();
-std::vector<std::string> sessionEnvironment(const EnvLookup& lookup);
 
 // The directory a session starts in: the home directory, or / when it cannot be entered.
 std::string sessionDirectory();

@@ -166,6 +166,14 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     connect(&workspace_, &Workspace::activeIDChanged, this, &MainWindow::showActive);
     connect(&keys_, &KeyRouter::showBadgesChanged, this, &MainWindow::showBadges);
     connect(tabStrip_, &TabStrip::chipsChanged, badges_, qOverload<>(&QWidget::update));
+    // Escape in the sidebar's empty filter and the end of a tab rename give
+    // the keyboard back to the terminal in front.
+    const auto focusTerminal = [this] {
+        if (TerminalHost* host = activeHost())
+            host->setFocus(Qt::OtherFocusReason);
+    };
+    connect(sidebar_, &Sidebar::leaveToTerminal, this, focusTerminal);
+    connect(tabStrip_, &TabStrip::renameEnded, this, focusTerminal);
     connect(&theme_, &Theme::changed, this, &MainWindow::applySchemeToAll);
     connect(&settings_, &UserSettings::schemeIDChanged, this, &MainWindow::applySchemeToAll);
     connect(&settings_, &UserSettings::fontNameChanged, this, &MainWindow::rebuildFont);
@@ -487,8 +495,8 @@ void MainWindow::refreshTitle() {
     QString title = tr("quillmar");
     if (auto session = workspace_.activeSession()) {
         const auto description = session->exitDescription();
-        title = description ? tr("quillmar — %1: %2").arg(session->title(), *description)
-                            : tr("quillmar — %1").arg(session->title());
+        const QString name = ravelgrid::revealHiddenCharacters(session->title());
+        title = description ? tr("quillmar — %1: %2").arg(name, *description) : tr("quillmar — %1").arg(name);
     }
     setWindowTitle(title);
 }

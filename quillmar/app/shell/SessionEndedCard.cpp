@@ -67,8 +67,12 @@ void SessionEndedCard::refresh() {
     pill_->setText(session_->exitDescription().value_or(tr("exited")));
     pill_->setTone(exitRole(session_->exitCode(), session_->target.kind));
     title_->setText(tool ? tr("Finished.") : tr("Session ended."));
-    hint_->setText(tool ? tr("Read the output above, then close the tab.")
-                        : tr("Close the tab, or double-click the host to reconnect."));
+    // A local session has no host to double-click.
+    switch (session_->target.kind) {
+    case SessionTarget::Kind::tool: hint_->setText(tr("Read the output above, then close the tab.")); break;
+    case SessionTarget::Kind::local: hint_->setText(tr("Close the tab, or press Ctrl+Shift+T for a new local shell.")); break;
+    case SessionTarget::Kind::ssh: hint_->setText(tr("Close the tab, or double-click the host to reconnect.")); break;
+    }
     adjustSize();
     update();
 }

@@ -146,10 +146,10 @@ QColor TabChip::statusColor(const TerminalSession& session, const QWidget* widge
 void TabChip::refresh() {
     static_cast<StatusDot*>(dot_)->colour = statusColor(*session_, this);
     dot_->update();
-    title_->setText(session_->title());
+    title_->setText(ravelgrid::revealHiddenCharacters(session_->title()));
     setTextRole(title_, active_ ? Metro::Role::text : Metro::Role::secondaryText);
     setTextRole(field_, Metro::Role::text);
-    setToolTip(ravelgrid::plainToolTip(session_->summary()));
+    setToolTip(ravelgrid::plainToolTip(ravelgrid::revealHiddenCharacters(session_->summary())));
     adjustSize();
 }
 
@@ -174,10 +174,13 @@ void TabChip::commitRename() {
 }
 
 void TabChip::cancelRename() {
+    const bool hadKeyboard = editing_ && field_->hasFocus();
     editing_ = false;
     field_->hide();
     title_->show();
     refresh();
+    if (hadKeyboard)
+        emit renameEnded();
 }
 
 void TabChip::mouseDoubleClickEvent(QMouseEvent* event) {

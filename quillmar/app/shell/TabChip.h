@@ -68,6 +68,10 @@ public:
     void commitRename();
     void cancelRename();
 
+signals:
+    // The rename field had the keyboard and is gone.
+    void renameEnded();
+
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

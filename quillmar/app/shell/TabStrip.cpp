@@ -19,15 +19,8 @@
 namespace quillmar {
 namespace {
 
-QIcon plusIcon(const QColor& colour) {
-    const qreal dpr = 2.0;
-    QPixmap pixmap(QSize(13, 13) * dpr);
-    pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    LucideIcon::paint(p, QStringLiteral("qm-plus"), QRectF(0, 0, 13, 13), colour);
-    return QIcon(pixmap);
-}
+// Drawn at 1x and 2x: a 2x drawing scaled down blurs the cross.
+QIcon plusIcon(const QColor& colour) { return LucideIcon::icon(QStringLiteral("qm-plus"), 13, colour); }
 
 }  // namespace
 
@@ -58,6 +51,8 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent)
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setWidgetResizable(true);
+    // A click on the strip, of any button, leaves the keyboard in the terminal.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
     row_ = new QWidget(scroll_);
     rowLayout_ = new QHBoxLayout(row_);
@@ -145,7 +140,10 @@ ChipBase* TabStrip::makeChip(const TabID& id) {
     auto select = [this, id] { workspace_.activate(id); };
     if (auto tool = id.tool())
         return new ToolChip(*tool, select, [this, id] { workspace_.close(id); }, row_);
-    return new TabChip(workspace_.session(*id.session()), select, [this, id] { workspace_.requestClose(id); }, row_);
+    auto* chip =
+        new TabChip(workspace_.session(*id.session()), select, [this, id] { workspace_.requestClose(id); }, row_);
+    connect(chip, &TabChip::renameEnded, this, &TabStrip::renameEnded);
+    return chip;
 }
 
 void TabStrip::sync() {

@@ -57,6 +57,8 @@ public:
 signals:
     // A chip moved, appeared or went.
     void chipsChanged();
+    // A rename that had the keyboard ended: it goes back to the terminal.
+    void renameEnded();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

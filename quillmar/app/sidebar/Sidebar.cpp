@@ -5,7 +5,9 @@
 #include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/sheets/RemoveHostSheet.h"
+#include "quillmar/app/sidebar/RowMenuKeys.h"
 #include "quillmar/app/sidebar/SidebarSection.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -164,7 +166,9 @@ QVariant SessionRowModel::data(const QModelIndex& index, int role) const {
         return {};
     const bool running = running_[std::size_t(index.row())] != 0;
     switch (role) {
-    case Qt::DisplayRole: return local_ ? localLabel_ : aliases_[index.row()];
+    // Drawn on one line: a direction override or an invisible character is
+    // spelt out so that the name cannot read as another.
+    case Qt::DisplayRole: return local_ ? localLabel_ : ravelgrid::revealHiddenCharacters(aliases_[index.row()]);
     case Qt::UserRole: return local_ ? QString() : aliases_[index.row()];
     case Qt::DecorationRole: return running ? Metro::success() : idleDot();
     case runningRole: return running;
@@ -361,6 +365,7 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     }
     connect(hostList_, &QListView::customContextMenuRequested, this,
             [this](const QPoint& pos) { showContextMenu(hostList_, pos); });
+    openRowMenusFromKeyboard(hostList_);
     connect(filter_, &QLineEdit::textChanged, this, &Sidebar::rebuildHosts);
     connect(&hosts_, &SSHHostStore::aliasesChanged, this, &Sidebar::rebuildHosts);
     connect(&hosts_, &SSHHostStore::configExistsChanged, this, &Sidebar::rebuildHosts);
@@ -578,6 +583,14 @@ bool Sidebar::eventFilter(QObject* watched, QEvent* event) {
     // Return in the filter does nothing, and must not reach a default button either.
     if (watched == filter_ && enter)
         return true;
+    // Escape clears the filter, then gives the keyboard back to the terminal.
+    if (watched == filter_ && key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+        if (!filter_->text().isEmpty())
+            filter_->clear();
+        else
+            emit leaveToTerminal();
+        return true;
+    }
     if (watched == filter_ && key->key() == Qt::Key_Down &&
         (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         // From the filter into the hosts it left, the first one chosen.
@@ -585,8 +598,10 @@ bool Sidebar::eventFilter(QObject* watched, QEvent* event) {
             return false;
         if (!settings_.hostsExpanded())
             settings_.setHostsExpanded(true);
-        if (!selected_ || hostModel_.rowOf(*selected_) < 0)
-            hostList_->selectionModel()->setCurrentIndex(hostModel_.index(0), QItemSelectionModel::ClearAndSelect);
+        // The highlighted row is also the current one, which the keys act on.
+        const int row = selected_ ? hostModel_.rowOf(*selected_) : -1;
+        hostList_->selectionModel()->setCurrentIndex(hostModel_.index(std::max(row, 0)),
+                                                     QItemSelectionModel::ClearAndSelect);
         hostList_->setFocus(Qt::TabFocusReason);
         return true;
     }

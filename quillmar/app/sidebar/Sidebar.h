@@ -129,6 +129,8 @@ public:
 
 signals:
     void selectedItemChanged();
+    // Escape in an empty filter: the keyboard goes back to the active terminal.
+    void leaveToTerminal();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

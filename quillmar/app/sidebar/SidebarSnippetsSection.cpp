@@ -4,6 +4,7 @@
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/sheets/SnippetEditSheet.h"
+#include "quillmar/app/sidebar/RowMenuKeys.h"
 #include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/shell/ToolTab.h"
 #include "quillmar/app/UserSettings.h"
@@ -89,6 +90,7 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(tree_->viewport()->mapToGlobal(pos));
     });
+    openRowMenusFromKeyboard(tree_);
 
     // The list as context: the models outlive it while the section goes.
     const auto fit = [this] { fitHeight(); };

@@ -30,16 +30,19 @@ void appendLowered(std::string& out, std::string_view text) {
 
 }  // namespace
 
-QString snippetRowText(const Snippet& snippet) {
-    QString text = QString::fromStdString(snippet.title);
+QString snippetPlatformMark(const Snippet& snippet) {
     const auto has = [&](const char* tag) {
         return std::find(snippet.tags.begin(), snippet.tags.end(), tag) != snippet.tags.end();
     };
     if (has("linux"))
-        text.append(QStringLiteral("  \u00B7 linux"));
-    else if (has("macos"))
-        text.append(QStringLiteral("  \u00B7 macOS"));
-    return text;
+        return QStringLiteral("  \u00B7 linux");
+    if (has("macos"))
+        return QStringLiteral("  \u00B7 macOS");
+    return {};
+}
+
+QString snippetRowText(const Snippet& snippet) {
+    return QString::fromStdString(snippet.title) + snippetPlatformMark(snippet);
 }
 
 SnippetTreeModel* SnippetTreeModel::of(SnippetStore& store) {
@@ -198,6 +201,8 @@ QVariant SnippetTreeModel::data(const QModelIndex& index, int role) const {
         return QString::fromStdString(s->id);
     case rowTextRole:
         return snippetRowText(*s);
+    case markRole:
+        return snippetPlatformMark(*s);
     default:
         return {};
     }

@@ -17,6 +17,8 @@ namespace quillmar {
 // The text of a snippet row: the title and a platform mark for the tag
 // "linux" (first) or "macos", compared exactly.
 QString snippetRowText(const Snippet& snippet);
+// That mark alone ("  · linux", "  · macOS"), or empty.
+QString snippetPlatformMark(const Snippet& snippet);
 
 // The store's snippets as a tree, category → snippet: categories in the
 // order they first occur, each one's snippets by title. A snippet without a
@@ -31,6 +33,7 @@ public:
     enum Role {
         idRole = Qt::UserRole + 1,  // a snippet's id
         rowTextRole,                // `snippetRowText`
+        markRole,                   // `snippetPlatformMark`
     };
 
     // The store's model, made on first use and owned by the store.

@@ -1,5 +1,7 @@
 #include "quillmar/app/style/TerminalFont.h"
 
+#include "quillmar/app/style/MonospaceFonts.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFontDatabase>
@@ -61,8 +63,25 @@ std::optional<QFont> fontForPostScriptName(const QString& name, qreal size) {
     return std::nullopt;
 }
 
+std::optional<QFont> TerminalFont::chosen(const QString& name, qreal size) {
+    if (name.isEmpty() || name.size() > 256)
+        return std::nullopt;
+    // Settings offers fontconfig's families: whatever it offers is drawn,
+    // whatever the regular face's style is called (DejaVu's is "Book").
+    for (const MonospaceFace& face : monospaceFaces()) {
+        if (face.postScriptName == name || face.family == name) {
+            QFont f(face.family);
+            f.setPointSizeF(size > 0 ? size : 13.0);
+            f.setWeight(QFont::Normal);
+            f.setItalic(false);
+            return f;
+        }
+    }
+    return fontForPostScriptName(name, size);
+}
+
 QFont TerminalFont::font(const QString& name, qreal size) {
-    if (auto f = fontForPostScriptName(name, size))
+    if (auto f = chosen(name, size))
         return *f;
     if (auto f = fontForPostScriptName(QLatin1String(nerdFontName), size))
         return *f;

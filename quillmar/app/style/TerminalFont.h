@@ -15,6 +15,10 @@ std::optional<QFont> fontForPostScriptName(const QString& name, qreal size);
 struct TerminalFont {
     // The Nerd Font the settings name by default; JetBrains Mono stands in for it.
     static constexpr const char* nerdFontName = "JetBrainsMonoNFM-Regular";
+    // The font a stored name chooses, none when it names nothing installed:
+    // a family of Settings' list (by its regular face's PostScript name or
+    // its family name) upright and regular, else any face of that name.
+    static std::optional<QFont> chosen(const QString& name, qreal size);
     // The face of that name at that size; else "JetBrainsMonoNFM-Regular"
     // (JetBrains Mono where the Nerd Font is absent); else the system's
     // monospaced font.

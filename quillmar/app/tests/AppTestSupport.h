@@ -67,16 +67,17 @@ inline QByteArray readFile(const QString& path) {
 }
 
 // Makes `home` the HOME and ZDOTDIR of the shells the tests start: no
-// start-up files of the person running the tests, and a .zshrc that only
-// sets the prompt, so zsh asks no first-run questions. False when the
-// folder is unusable.
+// start-up files of the person running the tests, and start-up files that
+// only set the prompt for whichever login shell the account has (zsh then
+// asks no first-run questions). False when the folder is unusable.
 inline bool useQuietHome(const QTemporaryDir& home) {
     if (!home.isValid())
         return false;
-    QFile rc(home.filePath(QStringLiteral(".zshrc")));
-    if (!rc.open(QIODevice::WriteOnly) || rc.write("PS1='$ '\n") < 0)
-        return false;
-    rc.close();
+    for (const char* name : {".zshrc", ".bash_profile", ".profile"}) {
+        QFile rc(home.filePath(QString::fromLatin1(name)));
+        if (!rc.open(QIODevice::WriteOnly) || rc.write("PS1='$ '\n") < 0)
+            return false;
+    }
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("ZDOTDIR", home.path().toLocal8Bit());
     return true;

@@ -116,7 +116,9 @@ private slots:
         QTRY_VERIFY(again->endedCardShown());
 
         keys->setConfirm([](const QString&, const QString&) { return true; });
+        QSignalSpy used(keys, &KeysView::useFinished);
         keys->useWithHost();
+        QVERIFY(used.wait(15000));
         QVERIFY2(readFile(ssh + QStringLiteral("config")).contains("IdentityFile ~/.ssh/id_e2e"),
                  readFile(ssh + QStringLiteral("config")).constData());
         QVERIFY(!QDir(ssh + QStringLiteral("quillmar-backups")).entryList(QDir::Files).isEmpty());

@@ -9,10 +9,12 @@
 #include "quillmar/app/shell/TerminalSession.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
 
+#include "platform/WriterLock.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
 
@@ -20,6 +22,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -86,7 +91,9 @@ struct Home {
         QDirIterator it(dir.filePath(QStringLiteral(".ssh")), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString p = it.next();
-            files.insert(p, readFile(p));
+            // The writers' lock files stay by design; they hold no text.
+            if (!p.endsWith(QStringLiteral(".quillmar-lock")))
+                files.insert(p, readFile(p));
         }
         return files;
     }
@@ -102,6 +109,26 @@ void fill(AddHostView& view, const QString& alias, const QString& hostName, cons
     view.field(Field::port)->setText(port);
     view.keyFileBox()->setEditText(key);
     view.field(Field::proxyJump)->setText(jump);
+}
+
+// Saves as the Save button does and waits for the worker's answer.
+bool saveAndWait(AddHostView& view)
+{
+    QSignalSpy finished(&view, &AddHostView::saveFinished);
+    if (!view.save())
+        return false;
+    if (!finished.wait(10000))
+        return false;
+    return finished.front().front().toBool();
+}
+
+// Uses the key as the button does; waits for the worker when one started.
+void useAndWait(KeysView& view)
+{
+    QSignalSpy finished(&view, &KeysView::useFinished);
+    view.useWithHost();
+    if (view.saving())
+        QVERIFY(finished.wait(15000));
 }
 
 }  // namespace
@@ -133,6 +160,38 @@ private slots:
             auto* keys = qobject_cast<KeysView*>(window.toolPane(ToolTab::keys));
             QVERIFY(keys);
             QCOMPARE(keys->list()->topLevelItemCount(), 1);
+        }
+        qputenv("HOME", oldHome);
+    }
+
+    // The warning of a key others can read is in the red of the theme in
+    // force, also after the theme changes under the open pane.
+    void permissionWarningFollowsTheTheme()
+    {
+        QTemporaryDir home;
+        const QString key = home.filePath(QStringLiteral(".ssh/id_loose"));
+        keygen(key, QStringLiteral("loose"));
+        ::chmod(key.toLocal8Bit().constData(), 0644);
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        {
+            UserSettings settings(home.filePath(QStringLiteral("quillmar.conf")));
+            settings.setAppearance(AppAppearance::dark);
+            MainWindow window(settings);
+            window.show();
+            window.workspace().openTool(ToolTab::keys);
+            auto* keys = qobject_cast<KeysView*>(window.toolPane(ToolTab::keys));
+            QVERIFY(keys);
+            QTreeWidgetItem* item = keys->list()->topLevelItem(0);
+            QVERIFY(item);
+            QCOMPARE(item->foreground(KeysView::permissionsColumn).color(),
+                     Metro::color(Metro::Role::danger, Metro::Variant::dark));
+            for (auto [appearance, variant] : {std::pair(AppAppearance::light, Metro::Variant::light),
+                                               std::pair(AppAppearance::matrix, Metro::Variant::matrix)}) {
+                settings.setAppearance(appearance);
+                QTRY_COMPARE(keys->list()->topLevelItem(0)->foreground(KeysView::permissionsColumn).color(),
+                             Metro::color(Metro::Role::danger, variant));
+            }
         }
         qputenv("HOME", oldHome);
     }
@@ -196,14 +255,14 @@ private slots:
         QVERIFY(view.preview()->toPlainText().contains(QStringLiteral("Port 2222")));
 
         const auto before = home.snapshot();
-        QVERIFY(!view.save());
+        QVERIFY(!saveAndWait(view));
         QCOMPARE(asked.size(), 1);
         QVERIFY(asked[0].contains(QStringLiteral("Include quillmar_config")));
         QCOMPARE(home.snapshot(), before);
         QVERIFY(view.statusLabel()->text().contains(QStringLiteral("Nothing was changed.")));
 
         answer = true;
-        QVERIFY(view.save());
+        QVERIFY(saveAndWait(view));
         QCOMPARE(asked.size(), 2);
         const QByteArray top = readFile(home.ssh(QStringLiteral("config")));
         QVERIFY(top.contains("Include quillmar_config\n"));
@@ -230,7 +289,7 @@ private slots:
         // The second save asks nothing and backs the own file up first.
         fill(view, QStringLiteral("web3"), QStringLiteral("192.0.2.6"));
         const QByteArray own = readFile(home.ssh(QStringLiteral("quillmar_config")));
-        QVERIFY(view.save());
+        QVERIFY(saveAndWait(view));
         QCOMPARE(asked.size(), 2);
         QCOMPARE(backups(home.dir.path()).size(), 2);
         QVERIFY(readFile(home.ssh(QStringLiteral("quillmar_config"))).startsWith(own));
@@ -290,7 +349,7 @@ private slots:
         QVERIFY2(label->text().contains(message), qPrintable(label->text()));
         QVERIFY(!view.saveButton()->isEnabled());
         const auto before = home.snapshot();
-        QVERIFY(!view.save());
+        QVERIFY(!saveAndWait(view));
         QCOMPARE(asked, 0);
         QCOMPARE(home.snapshot(), before);
         QVERIFY(!QFile::exists(home.ssh(QStringLiteral("quillmar_config"))));
@@ -308,7 +367,7 @@ private slots:
         fill(view, QStringLiteral("web"), QStringLiteral("h%q"));
         QVERIFY(view.saveButton()->isEnabled());
         const auto before = home.snapshot();
-        QVERIFY(!view.save());
+        QVERIFY(!saveAndWait(view));
         const QString status = view.statusLabel()->text();
         QVERIFY2(status.startsWith(QStringLiteral("ssh would refuse ~/.ssh/quillmar_config with this change")) &&
                      status.endsWith(QStringLiteral("Nothing was changed.")),
@@ -330,12 +389,78 @@ private slots:
         view.setConfirm([](const QString&) { return true; });
         fill(view, QStringLiteral("web9"), QStringLiteral("192.0.2.9"));
         const QByteArray own = readFile(home.ssh(QStringLiteral("quillmar_config")));
-        QVERIFY(!view.save());
+        QVERIFY(!saveAndWait(view));
         QVERIFY2(view.statusLabel()->text().endsWith(QStringLiteral("Nothing was changed.")),
                  qPrintable(view.statusLabel()->text()));
         QCOMPARE(readFile(home.ssh(QStringLiteral("config"))), big);
         QCOMPARE(readFile(home.ssh(QStringLiteral("quillmar_config"))), own);
         QVERIFY(!home.hosts->aliases().contains(QStringLiteral("web9")));
+    }
+
+    // ssh checks only the new lines, off the window's thread: the user's slow
+    // Match exec never runs, and while a check hangs the pane answers, Save
+    // stays off, and the end of the wait is told in a sentence.
+    void aSaveNeverWaitsOnTheWindowsThread()
+    {
+        Home home;
+        // The save puts the Include line above the user's own lines.
+        const QString started = home.ssh(QStringLiteral("started"));
+        const QString marker = home.ssh(QStringLiteral("ran"));
+        writeFile(home.ssh(QStringLiteral("config")), "Match exec \"touch " + started.toUtf8() + "; sleep 5; touch " +
+                                                          marker.toUtf8() + "\"\n    User u\n");
+        writeFile(home.ssh(QStringLiteral("quillmar_config")), "Host kept\n    HostName 10.0.0.2\n");
+        home.start();
+        AddHostView view(*home.workspace, *home.hosts, home.keys.get());
+        view.setConfirm([](const QString&) { return true; });
+        fill(view, QStringLiteral("fast"), QStringLiteral("192.0.2.1"));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY2(saveAndWait(view), qPrintable(view.statusLabel()->text()));
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(readFile(home.ssh(QStringLiteral("config"))).startsWith("# Added by quillmar"));
+        QVERIFY(!QFile::exists(started) && !QFile::exists(marker));
+
+        const QString hung = home.ssh(QStringLiteral("hung-ssh"));
+        writeFile(hung, "#!/bin/sh\nexec sleep 30\n");
+        QFile::setPermissions(hung, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        view.setSSHExecutable(hung.toStdString());
+        fill(view, QStringLiteral("slow"), QStringLiteral("192.0.2.2"));
+        const QByteArray own = readFile(home.ssh(QStringLiteral("quillmar_config")));
+        QSignalSpy finished(&view, &AddHostView::saveFinished);
+        clock.restart();
+        QVERIFY(view.save());
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(!view.saveButton()->isEnabled());
+        bool answered = false;
+        QTimer::singleShot(0, &view, [&] { answered = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 1000);
+        QVERIFY(finished.isEmpty());
+        QVERIFY(!view.save());  // one save at a time
+        QVERIFY(finished.wait(10000));
+        QVERIFY(!finished.front().front().toBool());
+        QCOMPARE(view.statusLabel()->text(),
+                 QStringLiteral("ssh took too long to check ~/.ssh/quillmar_config with this change. Nothing was changed."));
+        QCOMPARE(readFile(home.ssh(QStringLiteral("quillmar_config"))), own);
+        QVERIFY(view.saveButton()->isEnabled());
+    }
+
+    // A pane closed while its save waits for another window: the save still
+    // ends in the file, and its answer finds no pane.
+    void aSaveOutlivesItsPane()
+    {
+        Home home;
+        writeFile(home.ssh(QStringLiteral("config")), "Include quillmar_config\n");
+        home.start();
+        auto view = std::make_unique<AddHostView>(*home.workspace, *home.hosts, home.keys.get());
+        fill(*view, QStringLiteral("late"), QStringLiteral("192.0.2.3"));
+        auto held = platform::WriterLock::acquire(home.ssh(QStringLiteral("quillmar_config")).toStdString());
+        QVERIFY(held);
+        QVERIFY(view->save());
+        view.reset();
+        held.reset();
+        QVERIFY(BackgroundSave::waitForAll(std::chrono::seconds(15)));
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(readFile(home.ssh(QStringLiteral("quillmar_config"))).contains("Host late\n"));
     }
 
     // The "Saved" note and its Open button go with the host they name, and
@@ -348,7 +473,7 @@ private slots:
         home.start();
         AddHostView view(*home.workspace, *home.hosts, home.keys.get());
         fill(view, QStringLiteral("web"), QStringLiteral("192.0.2.7"));
-        QVERIFY(view.save());
+        QVERIFY(saveAndWait(view));
         QVERIFY(!view.openButton()->isHidden());
         const QString note = view.statusLabel()->text();
         QVERIFY(note.startsWith(QStringLiteral("Saved web")));
@@ -608,7 +733,7 @@ private slots:
         });
 
         const auto before = home.snapshot();
-        view.useWithHost();
+        useAndWait(view);
         QVERIFY2(diff.contains(QStringLiteral("+ ")) && diff.contains(QStringLiteral("IdentityFile")),
                  qPrintable(diff));
         QCOMPARE(view.statusLabel()->text(), QStringLiteral("Nothing was changed."));
@@ -620,14 +745,29 @@ private slots:
             writeFile(home.ssh(QStringLiteral("config")), config + "    Port 2200\n");
             return true;
         });
-        view.useWithHost();
+        useAndWait(view);
         QVERIFY2(view.statusLabel()->text().contains(QStringLiteral("Nothing was changed")),
                  qPrintable(view.statusLabel()->text()));
         QCOMPARE(readFile(home.ssh(QStringLiteral("config"))), config + "    Port 2200\n");
         QVERIFY(backups(home.dir.path()).isEmpty());
 
+        // Another window holds the file: the write waits on a worker while
+        // the window answers, and the button stays off meanwhile.
         view.setConfirm([](const QString&, const QString&) { return true; });
+        auto held = platform::WriterLock::acquire(home.ssh(QStringLiteral("config")).toStdString());
+        QVERIFY(held);
+        QSignalSpy finished(&view, &KeysView::useFinished);
         view.useWithHost();
+        QVERIFY(view.saving());
+        QVERIFY(!view.findChild<QPushButton*>(QStringLiteral("useWithHost"))->isEnabled());
+        bool answered = false;
+        QTimer::singleShot(0, &view, [&] { answered = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 1000);
+        QVERIFY(finished.isEmpty());
+        held.reset();
+        QVERIFY(finished.wait(15000));
+        QVERIFY(finished.front().front().toBool());
+        QVERIFY(view.findChild<QPushButton*>(QStringLiteral("useWithHost"))->isEnabled());
         QCOMPARE(backups(home.dir.path()).size(), 1);
         QCOMPARE(readFile(home.ssh(QStringLiteral("quillmar-backups/")) + backups(home.dir.path())[0]),
                  config + "    Port 2200\n");
@@ -638,7 +778,7 @@ private slots:
 
         // Asked again: already set, nothing written.
         const auto after = home.snapshot();
-        view.useWithHost();
+        useAndWait(view);
         QVERIFY(view.statusLabel()->text().contains(QStringLiteral("already uses")));
         QCOMPARE(home.snapshot(), after);
     }

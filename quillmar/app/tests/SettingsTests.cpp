@@ -13,6 +13,7 @@
 #include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshconfig/tests/support/TestHome.h"
+#include "platform/WriterLock.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalView.h"
@@ -30,6 +31,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,6 +63,16 @@ bool inView(SettingsView& view, const QString& id) {
         return false;
     const int top = section->mapTo(view.viewport(), QPoint(0, 0)).y();
     return top >= 0 && top < view.viewport()->height();
+}
+
+// Merges as the button does and waits for the worker's answer.
+bool mergeAndWait(SSHMergeSection& merge) {
+    QSignalSpy finished(&merge, &SSHMergeSection::mergeFinished);
+    if (!merge.applyMerge())
+        return false;
+    if (!finished.wait(15000))
+        return false;
+    return finished.front().front().toBool();
 }
 
 void choose(QComboBox* box, const QString& id) {
@@ -296,6 +308,31 @@ private slots:
         QTRY_COMPARE(view.verticalScrollBar()->value(), 0);
     }
 
+    // Whatever the list offers is drawn, whatever its regular face's style is
+    // called (DejaVu Sans Mono's is "Book"), with no word of a stand-in.
+    void everyListedFamilyCanBeChosen() {
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        SettingsView& view = *w->view;
+        QVERIFY2(monospaceFaces().size() >= 2, "needs two monospaced families (fonts-dejavu-core, fonts-jetbrains-mono)");
+        QCOMPARE(view.fontBox()->count(), int(monospaceFaces().size()));
+        // Qt names a family found from two foundries "Family [foundry]".
+        const auto drawn = [](const QFont& font) { return QFontInfo(font).family().section(QStringLiteral(" ["), 0, 0); };
+        for (const MonospaceFace& face : monospaceFaces()) {
+            const int index = view.fontBox()->findText(face.family);
+            QVERIFY2(index >= 0, qPrintable(face.family));
+            view.fontBox()->setCurrentIndex(index);
+            emit view.fontBox()->activated(index);
+            QCOMPARE(w->settings->fontName(), face.postScriptName);
+            QVERIFY2(view.fontInUseLabel()->text().startsWith(QStringLiteral("Drawn with ") + face.family),
+                     qPrintable(face.family + QStringLiteral(": ") + view.fontInUseLabel()->text()));
+            QTRY_COMPARE(drawn(hosts(*w)[0]->view()->fontSet().normal()), face.family);
+            QCOMPARE(view.fontBox()->currentText(), face.family);
+            // By family name too, as a hand-edited setting might say.
+            QCOMPARE(drawn(TerminalFont::font(face.family, 13)), face.family);
+        }
+    }
+
     // The list holds text faces with one cell width, each family once, in order.
     void fontListIsMonospacedText() {
         const auto& faces = monospaceFaces();
@@ -408,11 +445,12 @@ private slots:
         QVERIFY(merge.plan());
         QCOMPARE(merge.plan()->conflicts, std::vector<std::string>{"work"});
         QVERIFY(!merge.applyMerge());  // not before the conflict has a choice
+        QVERIFY(!merge.saving());
         QCOMPARE(readFile(h.ssh("config")), golden(QStringLiteral("config.before")));
         merge.choose("work", keepConfig ? SSHConfigMerge::Keep::config : SSHConfigMerge::Keep::quillmar);
         QVERIFY(merge.configDiff()->toPlainText().contains(QStringLiteral("- Include quillmar_config")));
         QVERIFY(merge.ownDiff()->toPlainText().contains(QStringLiteral("- Host lab")));
-        QVERIFY(merge.applyMerge());
+        QVERIFY(mergeAndWait(merge));
 
         QCOMPARE(readFile(h.ssh("config")), golden(expected));
         QVERIFY(!exists(h.ssh("quillmar_config")));
@@ -431,15 +469,22 @@ private slots:
         QVERIFY2(merge.statusLabel()->text().startsWith(moved), qPrintable(merge.statusLabel()->text()));
     }
 
-    // A file changed between the preview and the click is not written: the
-    // merge is planned again from the new text.
+    // A file changed between the preview and the click otherwise than by
+    // hosts appended to the own file is not written: the merge is planned
+    // again from the new text.
     void changedFileIsNotWritten_data() {
         QTest::addColumn<QString>("changed");
-        QTest::newRow("config") << QStringLiteral("config");
-        QTest::newRow("quillmar_config") << QStringLiteral("quillmar_config");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("config") << QStringLiteral("config") << QStringLiteral("ServerAliveInterval 30")
+                                << QStringLiteral("ServerAliveInterval 30\n\nHost added-meanwhile\n    HostName new.example");
+        QTest::newRow("quillmar_config") << QStringLiteral("quillmar_config") << QStringLiteral("Host lab\n")
+                                         << QStringLiteral("Host added-meanwhile\n    HostName new.example\n\nHost lab\n");
     }
     void changedFileIsNotWritten() {
         QFETCH(QString, changed);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
         test::TestHome h;
         h.writeSsh("config", golden(QStringLiteral("config.before")));
         h.writeSsh("quillmar_config", golden(QStringLiteral("quillmar_config.before")));
@@ -449,11 +494,14 @@ private slots:
         QVERIFY(merge.applyButton()->isVisibleTo(&merge));
 
         const std::string file = h.ssh(changed.toStdString());
-        const std::string edited = readFile(file) + "\nHost added-meanwhile\n    HostName new.example\n";
+        std::string edited = readFile(file);
+        const auto at = edited.find(from.toStdString());
+        QVERIFY(at != std::string::npos);
+        edited.replace(at, std::size_t(from.size()), to.toStdString());
         h.writeSsh(changed.toStdString(), edited);
         const std::string configNow = readFile(h.ssh("config"));
         const std::string ownNow = readFile(h.ssh("quillmar_config"));
-        QVERIFY(!merge.applyMerge());
+        QVERIFY(!mergeAndWait(merge));
         QCOMPARE(readFile(h.ssh("config")), configNow);
         QCOMPARE(readFile(h.ssh("quillmar_config")), ownNow);
         QVERIFY(!exists(h.ssh("quillmar-backups")) ||
@@ -466,8 +514,45 @@ private slots:
         QCOMPARE(merge.choices().count("work"), std::size_t(1));
         if (changed == QStringLiteral("quillmar_config"))
             QVERIFY(merge.ownDiff()->toPlainText().contains(QStringLiteral("added-meanwhile")));
-        QVERIFY(merge.applyMerge());
+        QVERIFY(mergeAndWait(merge));
         QVERIFY(readFile(h.ssh("config")).find("Host added-meanwhile") != std::string::npos);
+    }
+
+    // Another window appends a host to the own file after the preview: the
+    // merge takes it along, and the window answers while the merge waits for
+    // that window's lock.
+    void hostAppendedToTheOwnFileMovesAlong() {
+        test::TestHome h;
+        h.writeSsh("config", golden(QStringLiteral("config.before")));
+        h.writeSsh("quillmar_config", golden(QStringLiteral("quillmar_config.before")));
+        SSHMergeSection merge{SSHConfigWriter(h.paths())};
+        merge.startMerge();
+        merge.choose("work", SSHConfigMerge::Keep::quillmar);
+        const std::string own = readFile(h.ssh("quillmar_config")) + "\nHost added-meanwhile\n    HostName new.example\n";
+
+        auto held = platform::WriterLock::acquire(h.ssh("quillmar_config"));
+        QVERIFY(held);
+        h.writeSsh("quillmar_config", own);
+        QSignalSpy finished(&merge, &SSHMergeSection::mergeFinished);
+        QVERIFY(merge.applyMerge());
+        QVERIFY(!merge.applyButton()->isEnabled());
+        QVERIFY(!merge.startButton()->isEnabled());
+        bool answered = false;
+        QTimer::singleShot(0, &merge, [&] { answered = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 1000);
+        QVERIFY(finished.isEmpty());
+        held.reset();
+        QVERIFY(finished.wait(15000));
+        QVERIFY2(finished.front().front().toBool(), qPrintable(merge.statusLabel()->text()));
+        QVERIFY2(merge.statusLabel()->text().startsWith(QStringLiteral("Moved 3 hosts into")),
+                 qPrintable(merge.statusLabel()->text()));
+        QVERIFY(!exists(h.ssh("quillmar_config")));
+        QCOMPARE(h.sshG("added-meanwhile").find("hostname")->second, std::string("new.example"));
+        bool ownBackedUp = false;
+        for (const auto& b : SettingsView::backupsNewestFirst(QString::fromStdString(h.ssh("quillmar-backups"))))
+            ownBackedUp = ownBackedUp || readFile(b.path.toStdString()) == own;
+        QVERIFY(ownBackedUp);
+        QVERIFY(merge.startButton()->isEnabled());
     }
 
     void nothingToMergeSaysSo() {

@@ -9,6 +9,7 @@
 #include "quillmar/app/shell/Workspace.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 
+#include "platform/WriterLock.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
 
@@ -67,6 +68,15 @@ struct Home {
 
     QPoint rowCentre(QListView* view, int row) const { return view->visualRect(view->model()->index(row, 0)).center(); }
 };
+
+// Removes as the button does and waits for the worker's answer.
+bool removeAndWait(RemoveHostSheet* sheet) {
+    QSignalSpy finished(sheet, &RemoveHostSheet::removalFinished);
+    sheet->remove();
+    if (!sheet->removing() || !finished.wait(15000))
+        return false;
+    return finished.front().front().toBool();
+}
 
 }  // namespace
 
@@ -383,6 +393,61 @@ private slots:
         h.sidebar->removeSheet()->reject();
     }
 
+    // The Menu key and Shift+F10 open the highlighted host's menu at its
+    // row: never the row under the pointer, which the X server reports.
+    void menuKeysActOnTheHighlightedHost() {
+        Home h;
+        writeFile(h.ssh("config"), "Host bastion\nHost db-primary\nHost web\n");
+        h.start();
+        QListView* list = h.sidebar->hostList();
+        // Down from the filter, then Down: db-primary is highlighted.
+        h.sidebar->filterField()->setFocus();
+        QTest::keyClick(h.sidebar->filterField(), Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(h.sidebar->selectedItem(), std::optional(SidebarItem::host(QStringLiteral("db-primary"))));
+        for (int way = 0; way < 2; ++way) {
+            QPoint at;
+            QTimer::singleShot(50, [&] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    at = menu->pos();
+                    menu->actions().first()->trigger();
+                    menu->close();
+                }
+            });
+            if (way == 0) {
+                const QPoint pointer = h.rowCentre(list, 0);  // over bastion
+                QContextMenuEvent event(QContextMenuEvent::Keyboard, pointer, list->viewport()->mapToGlobal(pointer));
+                QApplication::sendEvent(list, &event);
+            } else {
+                QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+            }
+            QTRY_VERIFY(h.sidebar->removeSheet());
+            QCOMPARE(h.sidebar->removeSheet()->alias(), QStringLiteral("db-primary"));
+            const QRect row = list->visualRect(list->model()->index(1, 0));
+            QVERIFY(QRect(list->viewport()->mapToGlobal(row.topLeft()), row.size()).contains(at));
+            h.sidebar->removeSheet()->reject();
+            QTRY_VERIFY(!h.sidebar->removeSheet());
+        }
+    }
+
+    // Escape in the filter empties it, and then hands the keyboard back.
+    void escapeClearsTheFilterThenLeaves() {
+        Home h;
+        writeFile(h.ssh("config"), "Host web1\nHost db\n");
+        h.start();
+        QSignalSpy leaving(h.sidebar.get(), &Sidebar::leaveToTerminal);
+        QLineEdit* filter = h.sidebar->filterField();
+        filter->setFocus();
+        QTest::keyClicks(filter, QStringLiteral("web"));
+        QCOMPARE(h.sidebar->listedHosts(), QStringList {QStringLiteral("web1")});
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QCOMPARE(filter->text(), QString());
+        QCOMPARE(h.sidebar->listedHosts().size(), 2);
+        QCOMPARE(leaving.count(), 0);
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QCOMPARE(leaving.count(), 1);
+    }
+
     void buttonsOpenTheirPanesWithoutSelecting() {
         Home h;
         writeFile(h.ssh("id_x"), "x", 0600);
@@ -599,7 +664,22 @@ private slots:
         QVERIFY(!diff.contains(QStringLiteral("db")));
         QVERIFY(sheet->removeButton()->isEnabled());
 
+        // Another window holds the file: the sheet waits on a worker, the
+        // window answers meanwhile, and Remove can't be pressed twice.
+        auto held = platform::WriterLock::acquire(cfg.toStdString());
+        QVERIFY(held);
+        QSignalSpy finished(sheet, &RemoveHostSheet::removalFinished);
         QTest::mouseClick(sheet->removeButton(), Qt::LeftButton);
+        QVERIFY(sheet->removing());
+        QVERIFY(!sheet->removeButton()->isEnabled());
+        QVERIFY(!sheet->locationList()->isEnabled());
+        bool answered = false;
+        QTimer::singleShot(0, sheet, [&] { answered = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 1000);
+        QVERIFY(finished.isEmpty());
+        QCOMPARE(readFile(cfg), config);
+        held.reset();
+        QVERIFY(finished.wait(15000));
         QVERIFY2(sheet->resultText() && sheet->resultText()->startsWith(QStringLiteral("Removed web1 from ~/.ssh/config.")),
                  qPrintable(sheet->noteText()));
         QVERIFY2(sheet->noteText().contains(QStringLiteral("Backup: config")), qPrintable(sheet->noteText()));
@@ -621,27 +701,39 @@ private slots:
         h.sidebar->requestRemoval(QStringLiteral("db-alias"));
         sheet = h.sidebar->removeSheet();
         QVERIFY(sheet->diffView()->toPlainText().contains(QStringLiteral("+ Host db\n")));
-        sheet->remove();
+        QVERIFY(removeAndWait(sheet));
         QVERIFY(sheet->resultText()->contains(QStringLiteral("keeps its other names")));
         QCOMPARE(sshG(cfg, QStringLiteral("db")), dbBefore);
         sheet->reject();
     }
 
-    void sheetRefusesWhenTheFileChangedAfterReading() {
+    // A host added elsewhere in the file after the preview stays, and the
+    // removal goes ahead; lines of the removed host edited meanwhile stop it.
+    void sheetKeepsHostsAddedAfterReadingAndRefusesAnEditedHost() {
         Home h;
         writeFile(h.ssh("config"), "Host web1\n  User a\nHost db\n");
         h.start();
         h.sidebar->requestRemoval(QStringLiteral("web1"));
         RemoveHostSheet* sheet = h.sidebar->removeSheet();
         QVERIFY(sheet->removeButton()->isEnabled());
-        const QByteArray edited = "Host web1\n  User a\nHost db\nHost added-meanwhile\n";
+        writeFile(h.ssh("config"), "Host web1\n  User a\nHost db\nHost added-meanwhile\n");
+        QVERIFY2(removeAndWait(sheet), qPrintable(sheet->noteText()));
+        QCOMPARE(readFile(h.ssh("config")), QByteArray("Host db\nHost added-meanwhile\n"));
+        QCOMPARE(QDir(h.ssh("quillmar-backups")).entryList(QDir::Files).size(), 1);
+        sheet->reject();
+        QTRY_VERIFY(!h.sidebar->removeSheet());
+
+        h.sidebar->requestRemoval(QStringLiteral("db"));
+        sheet = h.sidebar->removeSheet();
+        QVERIFY(sheet->removeButton()->isEnabled());
+        const QByteArray edited = "Host db\n  Port 2200\nHost added-meanwhile\n";
         writeFile(h.ssh("config"), edited);
-        sheet->remove();
+        QVERIFY(!removeAndWait(sheet));
         QVERIFY(!sheet->resultText());
         QVERIFY2(sheet->errorText() && sheet->errorText()->contains(QStringLiteral("changed since this preview. Nothing was changed")),
                  qPrintable(sheet->noteText()));
         QCOMPARE(readFile(h.ssh("config")), edited);
-        QVERIFY(QDir(h.ssh("quillmar-backups")).entryList(QDir::Files).isEmpty());
+        QCOMPARE(QDir(h.ssh("quillmar-backups")).entryList(QDir::Files).size(), 1);
         QVERIFY(!sheet->removeButton()->isEnabled());  // the plan is spent
         sheet->reject();
     }
@@ -665,6 +757,7 @@ private slots:
         QVERIFY(sheet->noteText().contains(QStringLiteral("doesn't edit")));
         QVERIFY(sheet->diffView()->toPlainText().isEmpty());
         sheet->remove();
+        QVERIFY(!sheet->removing());
         QCOMPARE(readFile(h.ssh("team.conf")), other);
         sheet->reject();
         QTRY_VERIFY(!h.sidebar->removeSheet());
@@ -688,7 +781,7 @@ private slots:
         h.sidebar->requestRemoval(QStringLiteral("mine"));
         RemoveHostSheet* sheet = h.sidebar->removeSheet();
         QVERIFY(sheet->diffView()->toPlainText().contains(QStringLiteral("- Include quillmar_config")));
-        sheet->remove();
+        QVERIFY(removeAndWait(sheet));
         QVERIFY2(sheet->resultText() && sheet->resultText()->contains(QStringLiteral("Backups: ")),
                  qPrintable(sheet->noteText()));
         QVERIFY(!QFileInfo::exists(h.ssh("quillmar_config")));

@@ -7,6 +7,7 @@
 #include "quillmar/app/sheets/SnippetEditSheet.h"
 #include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/panes/SnippetRowsModel.h"
+#include "quillmar/app/panes/SnippetRowsView.h"
 #include "quillmar/app/panes/SnippetsView.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
@@ -14,6 +15,9 @@
 #include "platform/FakeScheduler.h"
 
 #include <QComboBox>
+#include <QMenu>
+#include <QProxyStyle>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -230,6 +234,106 @@ private slots:
         QTest::keyClick(list, Qt::Key_Left);
         QVERIFY(!s.section->isOpen(QStringLiteral("Mine")));
         QCOMPARE(list->model()->rowCount(), store->categories().size());
+    }
+
+    // A title too long for the sidebar is cut, not its platform mark, and
+    // the tooltip holds the whole title (then the command), as plain text.
+    void longTitlesKeepTheirPlatformMark() {
+        auto store = loadedStore();
+        const std::string title = "Listening ports and the <b>processes</b> that own each of them";
+        QVERIFY(storeAll(*store, {snippet(title, "ss -tlnp", "Net", {"linux"}),
+                                  snippet(title + " too", "lsof -iTCP -sTCP:LISTEN", "Net", {"macos"})}));
+        Section s(*store);
+        s.section->resize(220, 600);
+        s.section->setOpen(QStringLiteral("Net"), true);
+        s.section->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.section.get()));
+        SnippetRowsView* list = s.section->tree();
+
+        // What the delegate hands the style to draw, row by row.
+        struct Recorder final : QProxyStyle {
+            QStringList texts;
+            void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                             const QWidget* widget) const override {
+                if (element == CE_ItemViewItem)
+                    const_cast<Recorder*>(this)->texts << static_cast<const QStyleOptionViewItem*>(option)->text;
+                QProxyStyle::drawControl(element, option, painter, widget);
+            }
+        };
+        auto* recorder = new Recorder;
+        list->setStyle(recorder);
+        list->viewport()->grab();
+        QStringList marks;
+        for (const QString& text : recorder->texts) {
+            if (!text.startsWith(QStringLiteral("Listening")))
+                continue;
+            QVERIFY2(text.contains(QChar(0x2026)), qPrintable(text));
+            QVERIFY2(text.endsWith(QStringLiteral("  \u00B7 linux")) || text.endsWith(QStringLiteral("  \u00B7 macOS")),
+                     qPrintable(text));
+            marks << text.right(5);
+        }
+        marks.sort();
+        QCOMPARE(marks, (QStringList {QStringLiteral("linux"), QStringLiteral("macOS")}));
+        // Short text is left alone; a mark that is not the text's end is not taken for one.
+        const QFontMetrics metrics(list->font());
+        QCOMPARE(fitSnippetRowText(QStringLiteral("ls  \u00B7 linux"), QStringLiteral("  \u00B7 linux"), metrics, 400),
+                 QStringLiteral("ls  \u00B7 linux"));
+        QCOMPARE(fitSnippetRowText(QString(60, QLatin1Char('x')), QStringLiteral("  \u00B7 linux"), metrics, 40),
+                 QString(60, QLatin1Char('x')));
+
+        const QModelIndex row = s.section->snippetIndex(QString::fromStdString(store->allSnippets().back().id));
+        const QString tip = row.data(Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(QStringLiteral("&lt;b&gt;processes&lt;/b&gt; that own each of them too")), qPrintable(tip));
+        QVERIFY2(tip.contains(QStringLiteral("lsof -iTCP")), qPrintable(tip));
+        list->setStyle(nullptr);
+        delete recorder;
+    }
+
+    // The Menu key and Shift+F10 open the menu of the highlighted snippet,
+    // at its row, wherever the pointer is.
+    void menuKeysActOnTheHighlightedSnippet() {
+        auto store = loadedStore();
+        QVERIFY(storeAll(*store, {snippet("Alpha", "true", "Keys"), snippet("Beta", "false", "Keys")}));
+        Section s(*store);
+        s.section->resize(230, 600);
+        s.section->setOpen(QStringLiteral("Keys"), true);
+        s.section->show();
+        QVERIFY(QTest::qWaitForWindowExposed(s.section.get()));
+        SnippetRowsView* list = s.section->tree();
+        const auto idOf = [&](const char* title) {
+            for (const Snippet& sn : store->allSnippets())
+                if (sn.title == title)
+                    return QString::fromStdString(sn.id);
+            return QString();
+        };
+        const QModelIndex alpha = s.section->snippetIndex(idOf("Alpha"));
+        const QModelIndex beta = s.section->snippetIndex(idOf("Beta"));
+        list->setFocus();
+        list->setCurrentIndex(beta);
+        for (int way = 0; way < 2; ++way) {
+            QPoint at;
+            QTimer::singleShot(50, [&] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    at = menu->pos();
+                    menu->actions().at(3)->trigger();  // Edit…
+                    menu->close();
+                }
+            });
+            if (way == 0) {
+                // As the X server reports the Menu key: at the pointer, here over Alpha.
+                const QPoint pointer = list->visualRect(alpha).center();
+                QContextMenuEvent event(QContextMenuEvent::Keyboard, pointer, list->viewport()->mapToGlobal(pointer));
+                QApplication::sendEvent(list, &event);
+            } else {
+                QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+            }
+            QTRY_VERIFY(s.section->editSheet());
+            const QRect row = list->visualRect(beta);
+            QVERIFY(QRect(list->viewport()->mapToGlobal(row.topLeft()), row.size()).contains(at));
+            QCOMPARE(QString::fromStdString(s.section->editSheet()->request().snippet.id), idOf("Beta"));
+            s.section->editSheet()->reject();
+            QTRY_VERIFY(!s.section->editSheet());
+        }
     }
 
     // A store at its bounds: every snippet in a category of its own.

@@ -1,6 +1,7 @@
 // The tab strip, the chips, the detail area's session end, the stall banner
 // and the version lines, offscreen.
 #include "quillmar/app/style/BrandMark.h"
+#include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/shell/MainWindow.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/Pill.h"
@@ -9,6 +10,7 @@
 #include "quillmar/app/shell/TabChip.h"
 #include "quillmar/app/shell/TabNumberBadges.h"
 #include "quillmar/app/shell/TabStrip.h"
+#include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/ToolChip.h"
 #include "quillmar/app/UserSettings.h"
@@ -23,6 +25,7 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -279,6 +282,15 @@ private slots:
         QCOMPARE(strip.buildPill()->text(), TabStrip::pillText());
         QCOMPARE(strip.buildPill()->tone(), Metro::accent());
         QCOMPARE(strip.buildButton()->toolTip(), TabStrip::pillHelp());
+        // The plus is drawn for a 1x screen, not a 2x drawing scaled down.
+        QImage drawn(13, 13, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        {
+            QPainter p(&drawn);
+            LucideIcon::paint(p, QStringLiteral("qm-plus"), QRectF(0, 0, 13, 13), Metro::secondaryText(&strip));
+        }
+        QCOMPARE(strip.localButton()->icon().pixmap(QSize(13, 13), 1.0).toImage().convertToFormat(drawn.format()),
+                 drawn);
         strip.localButton()->click();
         QCOMPARE(w.sessions().size(), std::size_t(1));
         QCOMPARE(w.activeID(), std::optional<QUuid>(w.sessions()[0]->id));
@@ -483,7 +495,8 @@ private slots:
         QCOMPARE(card->pill()->text(), pill);
         QCOMPARE(card->pill()->tone(), exitTone(session->exitCode(), session->target.kind));
         QCOMPARE(card->title(), QStringLiteral("Session ended."));
-        QCOMPARE(card->hint(), QStringLiteral("Close the tab, or double-click the host to reconnect."));
+        QCOMPARE(card->hint(), ssh ? QStringLiteral("Close the tab, or double-click the host to reconnect.")
+                                   : QStringLiteral("Close the tab, or press Ctrl+Shift+T for a new local shell."));
         QCOMPARE(card->dismissButton()->text(), QStringLiteral("Dismiss"));
     }
 
@@ -676,6 +689,25 @@ private slots:
         QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — cat"));
     }
 
+    // A name drawn on one line spells out what would reorder or hide its
+    // letters: the sidebar row, the chip, its tooltip and the window title.
+    void namesHidingCharactersAreSpeltOut() {
+        auto settings = freshSettings(SessionExitPolicy::closeIfClean);
+        MainWindow window(*settings, snippetStore());
+        const QString alias = QString::fromUtf8("zz\u202Egnp.exe");
+        const QString spelt = QStringLiteral("zz<U+202E>gnp.exe");
+        auto session = window.workspace().open(SessionTarget::ssh(alias));
+        QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — ") + spelt);
+        TabChip* chip = window.tabStrip()->chipFor(session->id);
+        QCOMPARE(chip->titleText(), spelt);
+        QCOMPARE(chip->toolTip(), QStringLiteral("ssh ") + spelt + QStringLiteral(" — running"));
+        SessionRowModel rows;
+        rows.setAliases({alias, QString::fromUtf8("\u05E9\u05E8\u05EA")});
+        QCOMPARE(rows.data(rows.index(0), Qt::DisplayRole).toString(), spelt);
+        QCOMPARE(rows.data(rows.index(0), Qt::UserRole).toString(), alias);
+        QCOMPARE(rows.data(rows.index(1), Qt::DisplayRole).toString(), QString::fromUtf8("\u05E9\u05E8\u05EA"));
+    }
+
     void hiddenSessionsKeepRunning() {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
@@ -693,6 +725,58 @@ private slots:
         QVERIFY(counter->probe.lastOutputAt > lastOutput);  // still read while hidden
         QCOMPARE(window.hostFor(counter->id)->view()->process().shellPid(), pid);
         QVERIFY(!window.hostFor(counter->id)->isVisible());
+    }
+
+    // No click on the strip takes the keyboard from the terminal in front,
+    // and a rename gives it back when it ends.
+    void stripClicksLeaveTheKeyboardInTheTerminal() {
+        auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
+        MainWindow window(*settings, snippetStore());
+        window.resize(900, 600);
+        auto cat = window.workspace().open(SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
+        auto other = window.workspace().open(SessionTarget::tool(QStringLiteral("cat2"), QStringLiteral("/bin/cat"), {}));
+        window.workspace().activate(cat->id);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        TerminalHost* host = window.hostFor(cat->id);
+        QTRY_VERIFY_WITH_TIMEOUT(host->view()->process().shellPid() > 0, 10000);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(host->view()));
+        QWidget* view = host->view();
+        int typed = 0;
+        const auto typeAndSee = [&] {
+            const QString word = QStringLiteral("typed%1").arg(++typed);
+            QTest::keyClicks(QApplication::focusWidget(), word);
+            QTRY_VERIFY_WITH_TIMEOUT(apptests::screenText(host->view()->terminal()).contains(word), 10000);
+        };
+        TabChip* mine = window.tabStrip()->chipFor(cat->id);
+        TabChip* theirs = window.tabStrip()->chipFor(other->id);
+        for (Qt::MouseButton button : {Qt::MiddleButton, Qt::RightButton, Qt::LeftButton}) {
+            QTest::mouseClick(mine, button, {}, QPoint(4, 4));
+            QCOMPARE(QApplication::focusWidget(), view);
+            typeAndSee();
+        }
+        QTest::mouseClick(theirs, Qt::MiddleButton, {}, QPoint(4, 4));
+        QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(cat->id));
+        QCOMPARE(QApplication::focusWidget(), view);
+        QWidget* emptyStrip = window.tabStrip()->findChild<QScrollArea*>()->viewport();
+        QTest::mouseClick(emptyStrip, Qt::MiddleButton, {}, QPoint(emptyStrip->width() - 4, 4));
+        QCOMPARE(QApplication::focusWidget(), view);
+        typeAndSee();
+
+        QTest::mouseDClick(mine, Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(mine->renameField()));
+        QTest::keyClick(mine->renameField(), Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), view);
+
+        // Escape in the sidebar's filter: once to empty it, once to leave.
+        QLineEdit* filter = window.sidebar()->filterField();
+        filter->setFocus();
+        QTest::keyClicks(filter, QStringLiteral("x"));
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(filter));
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), view);
+        typeAndSee();
     }
 
     void renameFieldKeepsItsKeys() {

@@ -21,8 +21,8 @@ e2e_part() {
   exit $?
 }
 
-# A temporary home with a quiet zsh (no start-up files of the person running
-# the test) and every XDG folder inside it; removed on exit, after the
+# A temporary home with a quiet login shell (no start-up files of the person
+# running the test) and every XDG folder inside it; removed on exit, after the
 # processes named in e2e_pids are stopped. Sets and exports E2E_WORK.
 e2e_pids=()
 e2e_home() {
@@ -32,7 +32,9 @@ e2e_home() {
   chmod 700 "$E2E_WORK/run"
   export E2E_WORK HOME=$E2E_WORK ZDOTDIR=$E2E_WORK XDG_CONFIG_HOME=$E2E_WORK/.config \
     XDG_DATA_HOME=$E2E_WORK/.local/share XDG_CACHE_HOME=$E2E_WORK/.cache XDG_RUNTIME_DIR=$E2E_WORK/run
-  printf "PS1='$ '\n" >"$E2E_WORK/.zshrc"
+  # The same quiet prompt for bash or sh as the account's login shell.
+  local rc
+  for rc in .zshrc .bash_profile .profile; do printf "PS1='$ '\n" >"$E2E_WORK/$rc"; done
 }
 
 # Inside a keyring session, which gives HOME and the XDG folders: a
@@ -43,6 +45,9 @@ e2e_shell_scratch() {
   export E2E_WORK ZDOTDIR=$E2E_WORK
   trap 'rm -rf "$E2E_WORK"' EXIT
   printf 'PS1="$ "\n' >"$E2E_WORK/.zshrc"
+  # bash or sh as the login shell read these from the keyring session's home.
+  printf 'PS1="$ "\n' >"$HOME/.bash_profile"
+  printf 'PS1="$ "\n' >"$HOME/.profile"
 }
 
 e2e_cleanup() {
@@ -179,6 +184,29 @@ e2e_run_until() {
 e2e_waitfile() {
   for _ in $(seq 1 "${2:-100}"); do [ -s "$1" ] && return 0; sleep 0.1; done
   return 1
+}
+
+# Waits up to ten seconds until process PID shows COUNT windows.
+e2e_windows_of() {
+  local owner=$1 count=$2
+  for _ in $(seq 1 100); do
+    [ "$(xdotool search --onlyvisible --pid "$owner" 2>/dev/null | wc -l)" -eq "$count" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# A Ctrl+click at screen point X Y, with Ctrl pressed before the pointer
+# moves onto the spot, as a person's hand would.
+e2e_ctrl_click() {
+  xdotool mousemove "$1" "$2"
+  xdotool keydown ctrl
+  sleep 0.2
+  xdotool mousemove_relative 1 0
+  sleep 0.2
+  xdotool click 1
+  sleep 0.2
+  xdotool keyup ctrl
 }
 
 # Whether the process has ended (gone, or a zombie).

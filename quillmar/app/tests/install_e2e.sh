@@ -48,6 +48,10 @@ for f in bin/quillmar share/applications/quillmar.desktop share/quillmar/shaders
   [ -s "$E2E_PREFIX/$f" ] || fail "$f was not installed"
 done
 [ -x "$E2E_PREFIX/bin/quillmar" ] || fail "bin/quillmar is not executable"
+# A user gets the program, not its debug information.
+if readelf -S "$E2E_PREFIX/bin/quillmar" | grep -qE '\.debug_info|\.symtab'; then
+  fail "bin/quillmar was installed with its debug information ($(du -h "$E2E_PREFIX/bin/quillmar" | cut -f1))"
+fi
 grep -q '^Categories=System;TerminalEmulator;$' "$E2E_PREFIX/share/applications/quillmar.desktop" ||
   fail "the entry is not in System;TerminalEmulator;"
 out=$(desktop-file-validate "$E2E_PREFIX/share/applications/quillmar.desktop" 2>&1) ||

@@ -13,16 +13,6 @@ pixel() {  # x y -> "r,g,b"
   e2e_snap
   convert "$E2E_WORK/shot.png" -crop "1x1+$1+$2" -depth 8 txt:- | tail -1 | sed -E "s/.*\(([0-9]+),([0-9]+),([0-9]+).*/\1,\2,\3/"
 }
-ctrlclick() {
-  xdotool mousemove "$1" "$2"
-  xdotool keydown ctrl
-  sleep 0.2
-  xdotool mousemove_relative 1 0
-  sleep 0.2
-  xdotool click 1
-  sleep 0.2
-  xdotool keyup ctrl
-}
 
 on_screen() {
   local opened=$E2E_WORK/opened shot=$E2E_WORK/shot.png at x y before after
@@ -34,7 +24,7 @@ on_screen() {
   xdotool type --delay 10 "printf '\e]8;;%s%s\e\\%s%s\e]8;;\e\\\n' https://example.com /a\;b https://example.com /a\;b"
   xdotool key Return
   at=$(e2e_await "example.com/a;b" 1) || e2e_fail "the link did not show"
-  ctrlclick $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 ))
+  e2e_ctrl_click $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 ))
   for _ in $(seq 1 20); do [ -s "$opened" ] && break; sleep 0.25; done
   [ "$(cat "$opened" 2>/dev/null)" = "https://example.com/a;b" ] ||
     e2e_fail "xdg-open got \"$(cat "$opened" 2>/dev/null)\""
@@ -42,14 +32,15 @@ on_screen() {
   xdotool type --delay 10 "printf '\e]8;;%s%s\e\\%s%s\e]8;;\e\\\n' javascript: alert\\(1\\) JS LINK"
   xdotool key Return
   at=$(e2e_await "JSLINK" 1) || e2e_fail "the javascript link did not show"
-  ctrlclick $(( ${at%,*} + 10 )) $(( ${at#*,} + 6 ))
+  e2e_ctrl_click $(( ${at%,*} + 10 )) $(( ${at#*,} + 6 ))
   sleep 1
   [ "$(wc -l <"$opened")" -eq 1 ] || e2e_fail "a javascript: link reached xdg-open"
 
   # Files from the local shell: a launcher under an innocent name stays
-  # shut, a plain text file opens.
+  # shut, even behind 4 KB of comments; a plain text file opens.
   mkdir -p "$HOME/f"
   printf '[Desktop Entry]\nType=Application\nExec=xterm\n' >"$HOME/f/readme.txt"
+  { head -c 4200 /dev/zero | tr '\0' '#'; printf '\n[Desktop Entry]\nExec=xterm\n'; } >"$HOME/f/late.txt"
   printf 'meeting at ten\n' >"$HOME/f/notes.txt"
   cat >"$HOME/f/link.sh" <<'LINK'
 printf '\033]8;;file://%s/%s\033\\file://%s/%s\033]8;;\033\\\n' "$PWD" "$1" "$PWD" "$1"
@@ -57,11 +48,11 @@ LINK
   xdotool type --delay 10 "cd ~/f"
   xdotool key Return
   local name
-  for name in readme notes; do
+  for name in readme late notes; do
     xdotool type --delay 10 "sh link.sh $name.txt"
     xdotool key Return
     at=$(e2e_await "f/$name.txt" 1) || e2e_fail "the $name.txt link did not show"
-    ctrlclick $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 ))
+    e2e_ctrl_click $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 ))
     sleep 1
   done
   [ "$(wc -l <"$opened")" -eq 2 ] && tail -1 "$opened" | grep -q "/f/notes.txt$" ||

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Trust follows the foreground in the real window: the local shell puts text
-# on the clipboard, then a stand-in ssh typed at its prompt asks for the
+# Trust follows the tab's session in the real window: the local shell puts
+# text on the clipboard, then a stand-in ssh typed at its prompt asks for the
 # clipboard, a screen checksum and a local file as a kitty image, and gets
-# none of them; the same program under a local name gets all three.
-#   trust_e2e.sh <quillmar>
+# none of them; the same program under a local name gets all three. Where a
+# throwaway sshd can run, a real ssh started through `sh -c` reaches one whose
+# command asks the same and gets nothing, the local program asked again
+# afterwards gets its answers, and a path the host printed stays shut on
+# Ctrl+click after the session ended while the same path printed locally
+# reaches a stand-in xdg-open.
+#   trust_e2e.sh <quillmar> <find_text_on_screen>
 set -u
 E2E_NAME=trust
 . "$(dirname "$0")/e2e-lib.sh"
@@ -19,28 +24,72 @@ on_screen() {
   e2e_waitfile "$w/remote.out.done" 300 || e2e_fail "the stand-in ssh did not finish"
   e2e_run "$w/bin/local-query $w/local.out $w/pixel"
   e2e_waitfile "$w/local.out.done" 300 || e2e_fail "the local program did not finish"
-  e2e_stop
+  refused remote.out
+  answered local.out
+  [ -n "${E2E_PORT:-}" ] || { e2e_stop; return 0; }
 
-  local remote mine
-  remote=$(od -An -c "$w/remote.out" | tr -d ' \n')
-  mine=$(od -An -c "$w/local.out" | tr -d ' \n')
-  case $remote in *"$SECRET"*) e2e_fail "the remote side read the clipboard: $remote" ;; esac
-  case $remote in *'!~0000'*) ;; *) e2e_fail "the remote side got a screen checksum: $remote" ;; esac
-  case $remote in *'Gi=31;ENOTSUP'*) ;; *) e2e_fail "the remote side loaded a local file: $remote" ;; esac
-  case $mine in *"52;c;$SECRET"*) ;; *) e2e_fail "the local program got no clipboard: $mine" ;; esac
-  case $mine in *'Gi=31;OK'*) ;; *) e2e_fail "the local program could not load its file: $mine" ;; esac
-  case $mine in *'!~0000'*) e2e_fail "the local program got no screen checksum: $mine" ;; esac
+  # A real ssh whose leader is not ssh by any name; it prints a path first.
+  e2e_run "sh -c 'ssh e2e-target; true'; echo x >$w/ssh.back"
+  e2e_waitfile "$w/ssh.back" 300 || e2e_fail "ssh did not come back: $(tail -3 "$w/sshd/sshd.log")"
+  [ -s "$w/sshd.out.done" ] || e2e_fail "the host's probe did not run"
+  e2e_run "$w/bin/local-query $w/after.out $w/pixel"
+  e2e_waitfile "$w/after.out.done" 300 || e2e_fail "the local program did not finish after ssh"
+  refused sshd.out
+  answered after.out
+
+  # The host's path, clicked after the session ended, then the same path
+  # printed locally: only the second reaches xdg-open.
+  local at opened=$w/opened
+  at=$(e2e_await "$w/notes.txt" 1) || e2e_fail "the host's path did not show"
+  ctrlclick "$at"
+  e2e_run "cat $w/where"
+  e2e_until e2e_found "$w/notes.txt" 2 >/dev/null || e2e_fail "the local path did not show"
+  at=$("$E2E_FINDER" "$w/shot.png" "$w/notes.txt" 1 | grep "found at" | tail -1 | sed "s/found at //")
+  ctrlclick "$at"
+  for _ in $(seq 1 40); do [ -s "$opened" ] && break; sleep 0.25; done
+  e2e_stop
+  [ "$(sed 's|^file://||' "$opened" 2>/dev/null)" = "$w/notes.txt" ] ||
+    e2e_fail "xdg-open got \"$(cat "$opened" 2>/dev/null)\" for the host's path and the local one"
   return 0
+}
+
+# What came back to the probe's OUT: nothing of ours.
+refused() {
+  local got
+  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
+  case $got in *"$SECRET"*) e2e_fail "$1: the remote side read the clipboard: $got" ;; esac
+  case $got in *'!~0000'*) ;; *) e2e_fail "$1: the remote side got a screen checksum: $got" ;; esac
+  case $got in *'Gi=31;ENOTSUP'*) ;; *) e2e_fail "$1: the remote side loaded a local file: $got" ;; esac
+}
+
+# What came back to the probe's OUT: all three answers.
+answered() {
+  local got
+  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
+  case $got in *"52;c;$SECRET"*) ;; *) e2e_fail "$1: the local program got no clipboard: $got" ;; esac
+  case $got in *'Gi=31;OK'*) ;; *) e2e_fail "$1: the local program could not load its file: $got" ;; esac
+  case $got in *'!~0000'*) e2e_fail "$1: the local program got no screen checksum: $got" ;; esac
+}
+
+ctrlclick() {  # "x,y" of the text's top left corner
+  e2e_ctrl_click $(( ${1%,*} + 20 )) $(( ${1#*,} + 6 ))
 }
 e2e_part
 
-export E2E_APP=$1
+app=$1 finder=$2
+# The sshd half needs a private mount namespace to give ssh our home.
+if [ -z "${E2E_UNSHARED:-}" ] && [ -x /usr/sbin/sshd ] && unshare -m --propagation private true 2>/dev/null; then
+  e2e_unshare "$@"
+fi
+export E2E_APP=$app E2E_FINDER=$finder
 e2e_home
-mkdir -p "$E2E_WORK/bin"
+mkdir -p "$E2E_WORK/bin" "$E2E_WORK/opener"
 printf '\x10\x20\x30\xff' >"$E2E_WORK/pixel"
-# Asks, reads the replies in raw mode until two quiet seconds, says it is done.
+# Prints its third argument when given, asks, reads the replies in raw mode
+# until two quiet seconds, says it is done.
 cat >"$E2E_WORK/bin/ssh" <<'STANDIN'
 #!/bin/sh
+[ -z "${3:-}" ] || printf '%s\n' "$3"
 stty raw -echo min 0 time 20
 printf '\033]52;c;?\a\033]52;p;?\a\033[1;1;1;1;1;5*y\033_Gi=31,a=t,t=f,f=32,s=1,v=1;%s\033\\' \
   "$(printf %s "$2" | base64 -w0)"
@@ -50,5 +99,36 @@ echo x >"$1.done"
 STANDIN
 cp "$E2E_WORK/bin/ssh" "$E2E_WORK/bin/local-query"
 chmod +x "$E2E_WORK/bin/ssh" "$E2E_WORK/bin/local-query"
+if [ -n "${E2E_UNSHARED:-}" ]; then
+  e2e_bind_passwd
+  mkdir -p "$E2E_WORK/.ssh"
+  chmod 700 "$E2E_WORK/.ssh"
+  ssh-keygen -q -t ed25519 -N '' -f "$E2E_WORK/.ssh/id_e2e"
+  printf 'meeting at ten\n' >"$E2E_WORK/notes.txt"
+  printf '%s\n' "$E2E_WORK/notes.txt" >"$E2E_WORK/where"
+  e2e_sshd "AuthorizedKeysFile $E2E_WORK/.ssh/id_e2e.pub" \
+    "ForceCommand $E2E_WORK/bin/local-query $E2E_WORK/sshd.out $E2E_WORK/pixel $E2E_WORK/notes.txt"
+  cat >"$E2E_WORK/.ssh/config" <<CONFIG
+Host e2e-target
+  HostName 127.0.0.1
+  Port $E2E_PORT
+  IdentityFile ~/.ssh/id_e2e
+  IdentitiesOnly yes
+  StrictHostKeyChecking no
+  UserKnownHostsFile /dev/null
+  LogLevel ERROR
+CONFIG
+  chmod 600 "$E2E_WORK/.ssh/config"
+  unset SSH_AUTH_SOCK
+else
+  echo "$E2E_NAME: no sshd or no mount namespace; only the stand-in ssh is tried"
+fi
+cat >"$E2E_WORK/opener/xdg-open" <<'STANDIN'
+#!/bin/sh
+printf '%s\n' "$1" >>"$E2E_WORK/opened"
+STANDIN
+chmod +x "$E2E_WORK/opener/xdg-open"
+unset BROWSER DEFAULT_BROWSER
+export PATH="$E2E_WORK/opener:$PATH" XDG_CURRENT_DESKTOP=X-Generic
 e2e_xvfb on_screen
 e2e_finish $? "" ""

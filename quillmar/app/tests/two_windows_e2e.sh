@@ -10,16 +10,6 @@ set -u
 E2E_NAME=two_windows_e2e
 . "$(dirname "$0")/e2e-lib.sh"
 
-# Waits up to ten seconds until process PID shows COUNT windows.
-windows_of() {
-  local owner=$1 count=$2
-  for _ in $(seq 1 100); do
-    [ "$(xdotool search --onlyvisible --pid "$owner" 2>/dev/null | wc -l)" -eq "$count" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # Opens the Snippets pane of window WID (of process PID) from the sidebar's
 # section header and adds a snippet titled TITLE (command COMMAND, else
 # "echo TITLE") through the sheet.
@@ -30,14 +20,14 @@ add_snippet() {
   xdotool mousemove --window "$window" 75 245 click 1
   sleep 0.7
   xdotool mousemove --window "$window" 294 114 click 1
-  windows_of "$owner" 2 || fail "the Add Snippet sheet did not open"
+  e2e_windows_of "$owner" 2 || fail "the Add Snippet sheet did not open"
   xdotool type --delay 15 "$title"
   xdotool key Tab
   xdotool type --delay 15 "$command"
   # Back to the title line, where Return presses the sheet's Add.
   xdotool key shift+Tab
   xdotool key Return
-  windows_of "$owner" 1 || fail "the Add Snippet sheet did not close"
+  e2e_windows_of "$owner" 1 || fail "the Add Snippet sheet did not close"
 }
 
 # Whether the sidebar crops ONE and TWO differ; prints the lowest changed row.

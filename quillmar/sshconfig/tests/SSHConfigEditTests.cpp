@@ -104,7 +104,7 @@ TEST_P(GoldenEdit, ProducesExactlyTheExpectedFiles) {
         else
             EXPECT_FALSE(TestHome::exists(h.ssh(name))) << name << " should be gone";
     }
-    EXPECT_FALSE(TestHome::exists(h.ssh(".config.quillmar-tmp")));
+    EXPECT_FALSE(h.temporaryLeft());
     // OpenSSH sees every other host exactly as before.
     for (const auto& [alias, resolved] : resolvedBefore)
         if (!asked.count(alias) && (op[0] != "remove" || alias != op[1])) {
@@ -377,37 +377,57 @@ TEST(SSHConfigMergeFlow, ConflictKeptFromOwnFileDropsConfigBlock) {
     EXPECT_EQ(h.sshValue("a.corp", "hostname"), "mine");
 }
 
-// A file ssh can't read stays as it is through every edit, with no backup left.
-TEST(SSHConfigEditCheck, EditsSshWouldRefuseChangeNothing) {
+// ssh checks only the lines an edit writes: what it refuses there changes
+// nothing and leaves no backup, while the user's own lines (a bad option, a
+// slow Match exec) neither stop an edit nor run.
+TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked) {
     TestHome h;
-    const std::string config = kInclude + "\nHost web\n    HostName a\nHost db\n    Bogus x\n";
+    const std::string marker = h.path("ran");
+    const std::string config = kInclude + "\nHost web other\n    HostName a\nHost db\n    Bogus x\n" +
+                               "Match exec \"sleep 5; touch " + marker + "\"\n    User u\n";
     const std::string own = kHeader + "\nHost lab\n    HostName lab.example\n";
     h.writeSsh("config", config);
     h.writeSsh("quillmar_config", own);
-    const std::string refused = "ssh would refuse ~/.ssh/config with this change";
-
-    SSHConfigRemove remover(writerFor(h));
+    // An ssh that refuses whatever it is given, in its own words.
+    h.write(h.path("refusing-ssh"),
+            "#!/bin/sh\nwhile [ $# -gt 0 ]; do [ \"$1\" = -E ] && echo 'line 1: Bad configuration option: x' > \"$2\"; "
+            "shift; done\nexit 255\n",
+            0755);
+    SSHConfigWriter refusing = writerFor(h);
+    refusing.setSSHExecutable(h.path("refusing-ssh"));
+    SSHConfigRemove remover(refusing);
     auto removal = remover.plan("web", {h.ssh("config"), true});
-    ASSERT_TRUE(removal);
-    auto cleanup = remover.plan("lab", {h.ssh("quillmar_config"), true});
-    ASSERT_TRUE(cleanup && cleanup->cleanup);
-    SSHConfigIdentity identity(writerFor(h));
+    ASSERT_TRUE(removal && removal->onlyNameRemoved);
+    SSHConfigIdentity identity(refusing);
     auto key = identity.plan("web", "~/.ssh/id_x");
     ASSERT_TRUE(key && key.value().change);
-    SSHConfigMerge merge(writerFor(h));
+    SSHConfigMerge merge(refusing);
     auto merged = merge.preview({});
     ASSERT_TRUE(merged) << merged.error().message;
-
-    for (const std::string& message :
-         {remover.apply(*removal).error().message, remover.apply(*cleanup).error().message,
-          identity.apply(*key.value().change).error().message, merge.apply(merged.value()).error().message}) {
-        EXPECT_THAT(message, ::testing::StartsWith(refused));
-        EXPECT_THAT(message, ::testing::HasSubstr("Bad configuration option: bogus"));
-        EXPECT_THAT(message, ::testing::EndsWith(" Nothing was changed."));
+    for (const std::string& message : {remover.apply(*removal).error().message,
+                                       identity.apply(*key.value().change).error().message,
+                                       merge.apply(merged.value()).error().message}) {
+        EXPECT_EQ(message, "ssh would refuse ~/.ssh/config with this change: line 1: Bad configuration option: x. "
+                           "Nothing was changed.");
     }
     EXPECT_EQ(h.readSsh("config"), config);
     EXPECT_EQ(h.readSsh("quillmar_config"), own);
     EXPECT_THAT(h.backups(), IsEmpty());
+
+    // The real ssh passes our lines without reading the user's.
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(SSHConfigIdentity(writerFor(h)).apply(*key.value().change));
+    ASSERT_TRUE(SSHConfigRemove(writerFor(h)).apply(*removal));
+    SSHConfigWriter writer = writerFor(h);
+    HostEntry added;
+    added.alias = "new";
+    added.hostName = "n.example";
+    ASSERT_TRUE(writer.addHost(added, {}));
+    ASSERT_TRUE(SSHConfigMerge(writerFor(h)).apply(SSHConfigMerge(writerFor(h)).preview({}).value()));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+    EXPECT_FALSE(TestHome::exists(marker));
+    EXPECT_THAT(h.readSsh("config"), ::testing::HasSubstr("Host other\n    IdentityFile ~/.ssh/id_x\n"));
+    EXPECT_THAT(h.readSsh("config"), ::testing::HasSubstr("Host new\n"));
 }
 
 // The user appends to ~/.ssh/config by hand while a removal is being applied:

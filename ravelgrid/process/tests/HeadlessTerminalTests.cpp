@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -276,7 +277,8 @@ std::string readFile(const std::filesystem::path& path) {
 
 class Sshd {
 public:
-    Sshd() {
+    // `forceCommand`: the one program every login runs (ForceCommand).
+    explicit Sshd(const std::string& forceCommand = {}) {
         dir_ = std::filesystem::temp_directory_path() / ("rg-sshd-" + std::to_string(getpid()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
@@ -296,7 +298,8 @@ public:
         port_ = freeLoopbackPort();
         std::ofstream(dir_ / "sshd_config") << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << d
                                             << "/hostkey\nAuthorizedKeysFile " << d << "/authorized_keys\nPidFile "
-                                            << d << "/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n";
+                                            << d << "/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+                                            << (forceCommand.empty() ? "" : "ForceCommand " + forceCommand + "\n");
         std::ofstream(dir_ / "ssh_config") << "Host testhost\n  HostName 127.0.0.1\n  Port " << port_
                                            << "\n  IdentityFile " << d << "/userkey\n  IdentitiesOnly yes\n"
                                            << "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n"
@@ -317,6 +320,7 @@ public:
     }
     const std::string& problem() const { return problem_; }
     std::string clientConfig() const { return (dir_ / "ssh_config").string(); }
+    int port() const { return port_; }
 
 private:
     std::filesystem::path dir_;
@@ -346,4 +350,157 @@ TEST_F(HeadlessTerminalTest, SynchronizedOutputEndsOnTheRunLoopsClockWhileTheChi
     headless->terminal()->feed("\x1b[?2026h");
     headless.reset();  // its pending timer goes with it
     main.loop.runFor(std::chrono::milliseconds(1200));
+}
+
+// A host whose output asks for local data (here OSC 7, gated like the
+// clipboard, the screen checksum and file media) gets nothing however ssh is
+// started from a local tab, also when what it sent is parsed after it ended;
+// the same request from the local shell right after still gets through, and
+// a path the host printed stays remote output.
+TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTrusted) {
+    const auto dir = std::filesystem::temp_directory_path() / ("rg-remote-forms-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string d = dir.string();
+    {
+        std::ofstream probe(dir / "probe");
+        probe << "#!/bin/sh\ntag=\"$SSH_ORIGINAL_COMMAND\"\n"
+                 "case \"$tag\" in burst*) head -c 1000000 /dev/zero | tr '\\0' x;; esac\n"
+                 "printf '\\r\\n/etc/hostname\\r\\n\\033]7;file://localhost/remote-%s\\033\\\\done-%s\\r\\n' \"$tag\" \"$tag\"\n";
+    }
+    std::filesystem::permissions(dir / "probe", std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::others_read |
+                                                    std::filesystem::perms::others_exec |
+                                                    std::filesystem::perms::group_exec);
+    Sshd sshd((dir / "probe").string());
+    if (!sshd.problem().empty()) GTEST_SKIP() << "skipped: " << sshd.problem();
+    std::filesystem::copy_file("/usr/bin/ssh", dir / "xfer");
+    const std::string ssh = "ssh -F " + sshd.clientConfig() + " testhost ";
+
+    auto headless = make(100, 30);
+    headless->changeScrollback(20000);
+    ASSERT_TRUE(headless->process()->startProcess("/bin/bash", {"--norc", "--noprofile"}));
+    headless->send("set -m; PS1=; echo ready\n");
+    ASSERT_TRUE(showsEventually(*headless, "ready"));
+
+    auto remoteDir = [&](const std::string& tag) { return "file://localhost/remote-" + tag; };
+    auto localCheck = [&](const std::string& tag) {
+        const std::string local = "file://localhost/local-" + tag;
+        headless->send("printf '\\033]7;" + local + "\\033\\\\'; echo local-$((6*7))-" + tag + "\n");
+        EXPECT_TRUE(showsEventually(*headless, "local-42-" + tag)) << tag;
+        EXPECT_EQ(headless->dir().value_or(""), local) << "the local shell is trusted again after " << tag;
+    };
+    const std::vector<std::pair<std::string, std::string>> forms = {
+        {"copy", d + "/xfer -F " + sshd.clientConfig() + " testhost copy"},
+        {"timeout", "timeout 60 " + ssh + "timeout"},
+        {"script", "script -qc '" + ssh + "script' /dev/null"},
+        {"shc", "sh -c '" + ssh + "shc; true'"},
+        {"pty", "/usr/bin/python3 -c 'import pty,sys; pty.spawn(sys.argv[1:])' " + ssh + "pty"},
+        {"setsid", "setsid -w " + ssh + "setsid"},
+        {"bg", ssh.substr(0, 4) + "-n " + ssh.substr(4) + "bg & wait"},
+    };
+    for (const auto& [tag, command] : forms) {
+        headless->send(command + "; echo back-$((6*7))-" + tag + "\n");
+        ASSERT_TRUE(showsEventually(*headless, "back-42-" + tag)) << tag << "\n" << screenText(*headless->terminal());
+        EXPECT_NE(headless->dir().value_or(""), remoteDir(tag)) << tag;
+        localCheck(tag);
+    }
+
+    // A burst the tab parses only once the session is over: the reader knew.
+    headless->send(ssh + "burst; touch " + d + "/after\n");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir / "after"); }, kTimeout));
+    headless->send("echo back-$((6*7))-burst\n");
+    ASSERT_TRUE(showsEventually(*headless, "back-42-burst"));
+    EXPECT_NE(headless->dir().value_or(""), remoteDir("burst"));
+    localCheck("burst");
+
+    // A shell holding a TCP connection itself is remote, whatever its name.
+    headless->send("exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(sshd.port()) +
+                   "; printf '\\033]7;file://localhost/sock\\033\\\\'; echo back-$((6*7))-sock\n");
+    ASSERT_TRUE(showsEventually(*headless, "back-42-sock"));
+    EXPECT_NE(headless->dir().value_or(""), "file://localhost/sock");
+    // The first output after it closed may still be what it relayed.
+    headless->send("exec 3>&-; echo closed-$((6*7))\n");
+    ASSERT_TRUE(showsEventually(*headless, "closed-42"));
+    localCheck("sock");
+
+    // The path the host printed stays remote; the same path printed locally does not.
+    headless->send("echo /etc/hostname; echo back-$((6*7))-path\n");
+    ASSERT_TRUE(showsEventually(*headless, "back-42-path"));
+    Terminal& terminal = *headless->terminal();
+    Buffer& buffer = *terminal.buffer;
+    int remoteRows = 0;
+    int localRows = 0;
+    for (int row = 0; row < buffer.lines().count(); ++row) {
+        if (terminal.translateBufferLineToString(buffer, row, 0, -1).rfind("/etc/hostname", 0) != 0) continue;
+        const auto match = terminal.implicitLinkMatch({1, row}, buffer);
+        ASSERT_TRUE(match) << row;
+        (terminal.linkPrintedByRemote(*match, buffer) ? remoteRows : localRows)++;
+    }
+    EXPECT_EQ(remoteRows, static_cast<int>(forms.size()) + 1) << "every remote printed the path once";
+    EXPECT_EQ(localRows, 1);
+    std::filesystem::remove_all(dir);
+}
+
+namespace {
+
+// Wake-ups of every terminal reader thread of this process so far.
+long readerWakeUps() {
+    long total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (readFile(task.path() / "comm") != "rg-pty-reader\n") continue;
+        std::istringstream status(readFile(task.path() / "status"));
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::stol(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
+}  // namespace
+
+// A shell alone at its prompt costs next to nothing, and a remote session
+// that input then starts is still seen while it connects: here a client
+// that drops its connection before it prints, with the terminal's echo off
+// so that nothing read wakes the reader first.
+TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStillSeen) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const auto dir = std::filesystem::temp_directory_path() / ("rg-idle-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "fetch") << "#!/bin/bash\nexec 3<>/dev/tcp/127.0.0.1/" << ntohs(address.sin_port)
+                                 << " || exit 1\nsleep 0.1\nexec 3>&-\n"
+                                    "printf '\\033]7;file://localhost/fetched\\033\\\\'; echo back-$((6*7))\n";
+    std::filesystem::permissions(dir / "fetch", std::filesystem::perms::owner_all);
+
+    auto headless = make();
+    ASSERT_TRUE(headless->process()->startProcess(
+        "/bin/sh", {"-c", "stty -echo; echo ready; while read -r line; do eval \"$line\"; done"}));
+    ASSERT_TRUE(showsEventually(*headless, "ready"));
+    // Some second soon has a handful of wake-ups at most (40 at the quiet pace).
+    bool rare = false;
+    for (int second = 0; second < 15 && !rare; ++second) {
+        const long before = readerWakeUps();
+        main.loop.runFor(1s);
+        rare = readerWakeUps() - before <= 5;
+    }
+    EXPECT_TRUE(rare);
+
+    // Typed just after an idle look, long before the next.
+    const long woken = readerWakeUps();
+    eventually([&] { return readerWakeUps() != woken; }, 2s);
+    headless->send((dir / "fetch").string() + "\n");
+    ASSERT_TRUE(showsEventually(*headless, "back-42")) << screenText(*headless->terminal());
+    EXPECT_NE(headless->dir().value_or(""), "file://localhost/fetched");
+    headless->send("printf '\\033]7;file://localhost/local\\033\\\\'; echo local-$((6*7))\n");
+    ASSERT_TRUE(showsEventually(*headless, "local-42"));
+    EXPECT_EQ(headless->dir().value_or(""), "file://localhost/local");
+    close(listener);
+    std::filesystem::remove_all(dir);
 }

@@ -587,15 +587,16 @@ TEST_F(LocalProcessTest, ReleasingWhileOutputIsPendingOnAPrivateQueue) {
 // --- what the child gets -----------------------------------------------------
 
 TEST_F(LocalProcessTest, ChildGetsTheDefaultEnvironmentExactly) {
+    // The session's variables reach the child; the launch's and the old terminal's do not.
     const std::vector<std::pair<const char*, const char*>> host{
-        {"LOGNAME", "lname"}, {"USER", "uname"}, {"DISPLAY", ":7"}, {"LC_CTYPE", "C.UTF-8"}, {"HOME", "/home/h"}};
+        {"DISPLAY", ":7"}, {"QM_USERS_OWN", "1"}, {"DESKTOP_STARTUP_ID", "launch"}, {"TERM", "dumb"}};
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
     for (auto [name, value] : host) {
         const char* old = getenv(name);
         saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
         setenv(name, value, 1);
     }
-    setenv("SHOULD_NOT_LEAK", "1", 1);
+    const auto expected = Terminal::getEnvironmentVariables("xterm-256color", true);
     LocalProcess process(&recorder);
     process.startProcess("/usr/bin/env");
     for (auto& [name, value] : saved) {
@@ -605,15 +606,19 @@ TEST_F(LocalProcessTest, ChildGetsTheDefaultEnvironmentExactly) {
             unsetenv(name.c_str());
         }
     }
-    unsetenv("SHOULD_NOT_LEAK");
     ASSERT_TRUE(runUntilExit(process));
 
-    locale_t english = newlocale(LC_ALL_MASK, "en_US.UTF-8", static_cast<locale_t>(nullptr));
-    const std::string lang = english ? "LANG=en_US.UTF-8" : "LANG=C.UTF-8";  // a missing locale falls back
-    if (english) freelocale(english);
-    EXPECT_EQ(recorder.output(), "TERM=xterm-256color\r\nCOLORTERM=truecolor\r\n" + lang +
-                                     "\r\nLOGNAME=lname\r\nUSER=uname\r\nDISPLAY=:7\r\nLC_CTYPE=C.UTF-8\r\n"
-                                     "HOME=/home/h\r\n");
+    std::string lines;
+    for (const std::string& entry : expected) {
+        for (char c : entry) lines += c == '\n' ? std::string("\r\n") : std::string(1, c);  // the pty's line ends
+        lines += "\r\n";
+    }
+    EXPECT_EQ(recorder.output(), lines);
+    for (const char* want : {"\r\nDISPLAY=:7\r\n", "\r\nQM_USERS_OWN=1\r\n"})
+        EXPECT_NE(recorder.output().find(want), std::string::npos) << want;
+    EXPECT_EQ(recorder.output().rfind("TERM=xterm-256color\r\nCOLORTERM=truecolor\r\n", 0), 0u);
+    EXPECT_EQ(recorder.output().find("launch"), std::string::npos);
+    EXPECT_EQ(recorder.output().find("dumb"), std::string::npos);
 }
 
 TEST_F(LocalProcessTest, ExplicitEnvironmentArgumentZeroAndDirectory) {

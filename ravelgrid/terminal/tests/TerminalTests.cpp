@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -229,28 +232,87 @@ TEST(TerminalColours, PaletteNeedsSixteenColours)
     EXPECT_EQ(t.ansiColors[1], Color(0xffff, 0, 0));
 }
 
-TEST(TerminalEnvironment, ChildEnvironment)
+namespace {
+
+std::vector<std::string> childEnv(std::vector<std::string> inherited, std::optional<std::string> term = std::nullopt,
+                                  bool trueColor = false)
 {
-    auto lookup = [](const char* name) -> const char* {
-        const std::string n = name;
-        if (n == "USER")
-            return "ann";
-        if (n == "LC_CTYPE")
-            return "C.UTF-8";
-        if (n == "HOME")
-            return "/home/ann";
-        return nullptr;
+    static const std::set<std::string> installed = {"C.UTF-8", "de_DE.UTF-8", "sr_RS.UTF-8@latin"};
+    return Terminal::getEnvironmentVariables(term, trueColor, inherited,
+                                             [](const std::string& name) { return installed.count(name) > 0; });
+}
+
+std::optional<std::string> entry(const std::vector<std::string>& env, const std::string& name)
+{
+    for (const std::string& e : env)
+        if (e.rfind(name + "=", 0) == 0)
+            return e.substr(name.size() + 1);
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST(TerminalEnvironment, ChildInheritsTheSessionButNotTheLaunch)
+{
+    const auto env = childEnv({"TERM=dumb", "COLORTERM=24bit", "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/bus",
+                               "XDG_RUNTIME_DIR=/run/user/1000", "MY_OWN=1=2", "MY_OWN=second", "DESKTOP_STARTUP_ID=x_TIME1",
+                               "XDG_ACTIVATION_TOKEN=tok", "WINDOWID=4", "=junk", "NOEQUALS", "LANG=de_DE.UTF-8"},
+                              std::string("vt100"), true);
+    EXPECT_EQ(env, (std::vector<std::string>{"TERM=vt100", "COLORTERM=truecolor",
+                                             "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/bus",
+                                             "XDG_RUNTIME_DIR=/run/user/1000", "MY_OWN=1=2", "LANG=de_DE.UTF-8"}));
+    EXPECT_EQ(childEnv({})[0], "TERM=xterm-256color");
+    EXPECT_FALSE(entry(childEnv({"COLORTERM=truecolor"}), "COLORTERM"));
+}
+
+TEST(TerminalEnvironment, LocaleIsUtf8OnlyWhereTheUserHasNone)
+{
+    struct Case {
+        std::vector<std::string> inherited;
+        std::optional<std::string> lcCtype, lang, lcAll, lcTime;
     };
-    auto env = Terminal::getEnvironmentVariables(std::nullopt, false, lookup);
-    ASSERT_EQ(env.size(), 5u);
-    EXPECT_EQ(env[0], "TERM=xterm-256color");
-    EXPECT_EQ(env[1].rfind("LANG=", 0), 0u);
-    EXPECT_EQ(env[2], "USER=ann");
-    EXPECT_EQ(env[3], "LC_CTYPE=C.UTF-8");
-    EXPECT_EQ(env[4], "HOME=/home/ann");
-    env = Terminal::getEnvironmentVariables(std::string("vt100"), true, lookup);
-    EXPECT_EQ(env[0], "TERM=vt100");
-    EXPECT_EQ(env[1], "COLORTERM=truecolor");
+    const Case cases[] = {
+        // A UTF-8 choice of the user's stays as it is.
+        {{"LANG=de_DE.UTF-8"}, std::nullopt, "de_DE.UTF-8", std::nullopt, std::nullopt},
+        {{"LC_CTYPE=de_DE.UTF-8", "LANG=C"}, "de_DE.UTF-8", "C", std::nullopt, std::nullopt},
+        {{"LC_ALL=", "LANG=de_DE.UTF-8"}, std::nullopt, "de_DE.UTF-8", "", std::nullopt},
+        // None: the character type alone, in the same language where installed.
+        {{}, "C.UTF-8", std::nullopt, std::nullopt, std::nullopt},
+        {{"LANG=de_DE.ISO-8859-1", "LC_TIME=en_DK"}, "de_DE.UTF-8", "de_DE.ISO-8859-1", std::nullopt, "en_DK"},
+        {{"LANG=sr_RS@latin"}, "sr_RS.UTF-8@latin", "sr_RS@latin", std::nullopt, std::nullopt},
+        {{"LANG=fr_FR.UTF-8"}, "C.UTF-8", "fr_FR.UTF-8", std::nullopt, std::nullopt},  // not installed
+        {{"LANG=de_DE.UTF-8", "LC_CTYPE=POSIX"}, "C.UTF-8", "de_DE.UTF-8", std::nullopt, std::nullopt},
+        // LC_ALL would hide LC_CTYPE: it becomes every other category.
+        {{"LC_ALL=de_DE", "LC_TIME=en_DK", "LANG=de_DE.UTF-8"}, "de_DE.UTF-8", "de_DE.UTF-8", std::nullopt, "de_DE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.inherited));
+        const auto env = childEnv(c.inherited);
+        EXPECT_EQ(entry(env, "LC_CTYPE"), c.lcCtype);
+        EXPECT_EQ(entry(env, "LANG"), c.lang);
+        EXPECT_EQ(entry(env, "LC_ALL"), c.lcAll);
+        EXPECT_EQ(entry(env, "LC_TIME"), c.lcTime);
+        EXPECT_EQ(std::count_if(env.begin(), env.end(), [](const std::string& e) { return e.rfind("LC_CTYPE=", 0) == 0; }),
+                  c.lcCtype ? 1 : 0);
+    }
+}
+
+TEST(TerminalEnvironment, ThisProcessAndTheInstalledLocales)
+{
+    ::setenv("QM_ENV_PROBE", "seen", 1);
+    ::setenv("XDG_ACTIVATION_TOKEN", "launch", 1);
+    ::setenv("LC_ALL", "C", 1);
+    auto env = Terminal::getEnvironmentVariables(std::nullopt, true);
+    EXPECT_EQ(entry(env, "QM_ENV_PROBE"), "seen");
+    EXPECT_FALSE(entry(env, "XDG_ACTIVATION_TOKEN"));
+    EXPECT_EQ(entry(env, "LC_CTYPE"), "C.UTF-8");  // C.UTF-8 is always there
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+    env = Terminal::getEnvironmentVariables(std::nullopt, true);
+    EXPECT_EQ(entry(env, "LC_ALL"), "C.UTF-8");
+    EXPECT_FALSE(entry(env, "LC_CTYPE"));
+    ::unsetenv("LC_ALL");
+    ::unsetenv("XDG_ACTIVATION_TOKEN");
+    ::unsetenv("QM_ENV_PROBE");
 }
 
 TEST(TerminalHost, TitlesBellAndLineFeeds)

@@ -11,7 +11,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <memory>
@@ -223,6 +226,82 @@ private slots:
         QVERIFY2(local.contains("52;c;" + encoded), local.constData());
         QVERIFY2(local.contains("52;p;" + encoded), local.constData());
         QVERIFY2(local.contains("!~00a0"), local.constData());  // five blank cells
+        QVERIFY2(local.contains("Gi=31;OK"), local.constData());
+    }
+
+    // However the remote side is started, while it runs its clipboard reads,
+    // screen read-back and file transmission get nothing of ours: a client
+    // behind `sh -c`, an unknown client that holds a TCP connection behind
+    // `script`, and ssh asking from the background while `sleep` leads the
+    // foreground. The same queries from the shell itself are answered.
+    void remoteSessionsStartedAnyWayGetNoLocalData() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray secret = "clipboard-secret-9";
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(secret));
+        const QString pixel = dir.filePath(QStringLiteral("pixel"));
+        {
+            QFile file(pixel);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("\x10\x20\x30\xff");
+        }
+        const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        QVERIFY(listen(listener, 4) == 0);
+        QVERIFY(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        struct Close {
+            int fd;
+            ~Close() { close(fd); }
+        } closeListener{listener};
+        // ask OUT PIXEL [keep]: asks, then reads the replies up to the device
+        // attributes' (the last one); `keep` leaves the terminal's modes alone.
+        const QByteArray ask =
+            "#!/bin/bash\n"
+            "[ -z \"${ASK_PORT:-}\" ] || exec 3<>/dev/tcp/127.0.0.1/$ASK_PORT || exit 1\n"
+            "[ -n \"${3:-}\" ] || stty raw -echo\n"
+            "printf '\\033]52;c;?\\a\\033[1;1;1;1;1;5*y\\033_Gi=31,a=t,t=f,f=32,s=1,v=1;%s\\033\\\\\\033[c' "
+            "\"$(printf %s \"$2\" | base64 -w0)\"\n"
+            ": >\"$1.asked\"\n"
+            "all=\n"
+            "while IFS= read -r -d c -t 20 part; do all+=\"${part}c\"; [[ $all == *$'\\e[?'*c ]] && break; done\n"
+            "printf %s \"$all\" >\"$1\"\n"
+            "[ -n \"${3:-}\" ] || stty sane\n";
+        writeProgram(dir.filePath(QStringLiteral("ssh")), ask);
+        writeProgram(dir.filePath(QStringLiteral("fetch")), ask);
+        const QString script =
+            QStringLiteral(
+                "set -m; D='%1'; P='%2'; cls() { printf '\\033[H\\033[2J'; }\n"
+                "cls; sh -c \"'$D/ssh' '$D/shc.out' '$P'; true\"\n"
+                "cls; script -qc \"ASK_PORT=%3 '$D/fetch' '$D/script.out' '$P'\" /dev/null\n"
+                "cls; stty raw -echo; \"$D/ssh\" \"$D/bg.out\" \"$P\" keep &\n"
+                "until [ -e \"$D/bg.out.asked\" ]; do sleep 0.05; done; sleep 1; fg; stty sane\n"
+                "cls; . \"$D/ssh\" \"$D/local.out\" \"$P\"; echo finished\n")
+                .arg(dir.path(), pixel)
+                .arg(ntohs(address.sin_port));
+
+        LocalProcessTerminalView view;
+        TerminalKittyGraphics::attach(view.terminal());
+        view.setProcessTrusted(true);
+        view.startProcess("/bin/bash", {"--norc", "--noprofile", "-c", script.toStdString()});
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "finished"), 60000);
+
+        const QByteArray encoded = secret.toBase64();
+        for (const char* form : {"shc", "script", "bg"}) {
+            const QByteArray remote = readAll(dir.filePath(QString::fromLatin1(form) + ".out"));
+            const QByteArray says = QByteArray(form) + ": " + remote;
+            QVERIFY2(remote.contains("\x1b[?"), says.constData());  // it read every reply
+            QVERIFY2(!remote.contains(encoded), says.constData());
+            QVERIFY2(remote.contains("!~0000"), says.constData());
+            QVERIFY2(remote.contains("Gi=31;ENOTSUP"), says.constData());
+            QVERIFY2(!remote.contains(";OK"), says.constData());
+        }
+        const QByteArray local = readAll(dir.filePath(QStringLiteral("local.out")));
+        QVERIFY2(local.contains("52;c;" + encoded), local.constData());
+        QVERIFY2(local.contains("!~") && !local.contains("!~0000"), local.constData());
         QVERIFY2(local.contains("Gi=31;OK"), local.constData());
     }
 

@@ -388,10 +388,39 @@ private slots:
         f.click(f.at(8, 0), Qt::ControlModifier);
         QCOMPARE(f.take(), std::string("\x1b[<16;9;1M\x1b[<16;9;1m"));
         f.ctrl(false);
-        // And a plain click on the link is reported, not opened.
+        // And in this mode (links look like links only with Ctrl) a plain
+        // click on the link is reported, not opened.
         f.click(f.at(1, 0), Qt::NoModifier);
         QCOMPARE(f.take(), std::string("\x1b[<0;2;1M\x1b[<0;2;1m"));
         QCOMPARE(f.delegate.requested.size(), size_t(1));
+    }
+
+    // Where a link looks like one without a modifier, a plain click opens
+    // it, program or no program; where it does not, the program gets it.
+    void plainClickOpensWhereTheModeShowsTheLink() {
+        struct Case {
+            const char* name;
+            LinkHighlightMode mode;
+            bool opens;
+        } cases[] = {
+            {"hover", LinkHighlightMode::hover, true},
+            {"always", LinkHighlightMode::always, true},
+            {"hoverWithModifier", LinkHighlightMode::hoverWithModifier, false},
+            {"alwaysWithModifier", LinkHighlightMode::alwaysWithModifier, false},
+        };
+        for (const Case& c : cases) {
+            Fixture f;
+            f.view->setLinkHighlightMode(c.mode);
+            f.view->feed("\x1b[?1002h\x1b[?1006h" + osc8("https://m.test/", "mouse") + " plain");
+            f.take();
+            f.hover(f.at(1, 0), Qt::NoModifier);
+            f.click(f.at(1, 0), Qt::NoModifier);
+            QVERIFY2(f.delegate.requested.size() == (c.opens ? 1u : 0u), c.name);
+            QVERIFY2(f.take() == (c.opens ? "" : "\x1b[<0;2;1M\x1b[<0;2;1m"), c.name);
+            // Off the link the click is always the program's.
+            f.click(f.at(8, 0), Qt::NoModifier);
+            QVERIFY2(f.take() == "\x1b[<0;9;1M\x1b[<0;9;1m", c.name);
+        }
     }
 
     void processViewOpensThroughTheSafePath() {
@@ -525,6 +554,61 @@ private slots:
             QVERIFY2(!LinkOpener::resolve(link, trusted), link);
     }
 
+    // An allow-list: text, images, PDF, sound and video open; whatever else
+    // the desktop might run, install or render with scripts does not, named
+    // or sniffed, and a launcher group hidden past the first kilobytes too.
+    void onlyWhatTheDesktopShowsOpens() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString d = QFileInfo(dir.path()).canonicalFilePath();
+        const QByteArray zip = QByteArray("PK\3\4\24\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\24\0\0\0", 30) +
+                               "META-INF/MANIFEST.MF";
+        const QByteArray mz("MZ\x90\0\3\0\0\0\4\0\0\0", 12);
+        const QByteArray script("echo hello\n");
+        const std::pair<const char*, QByteArray> refused[] = {
+            {"a.ps1", "Write-Host hello\r\n"}, {"a.hta", "<html><script>alert(1)</script></html>"},
+            {"a.cmd", "@echo off\r\ndir\r\n"}, {"a.com", QByteArray("\xB4\x09\xBA\x0E\x01\xCD\x21", 7)},
+            {"a.scr", mz}, {"a.pif", QByteArray("\0\x78MS-DOS PROGRAM", 16)},
+            {"a.wsf", "<job><script language=\"VBScript\">x</script></job>"}, {"a.vbe", "#@~^AAAAAA==x==^#~@"},
+            {"a.jse", "#@~^AAAAAA==x==^#~@"}, {"a.lnk", QByteArray("L\0\0\0\1\x14\2\0\0\0\0\0\xC0\0\0\0\0\0\0F", 20)},
+            {"a.reg", "Windows Registry Editor Version 5.00\r\n"}, {"a.bash", script}, {"a.zsh", script},
+            {"a.fish", script}, {"a.deb", "!<arch>\ndebian-binary   "}, {"a.rpm", QByteArray("\xED\xAB\xEE\xDB\3\0", 6)},
+            {"a.run", "#!/bin/sh\nexit 0\n"}, {"a.snap", "hsqs\0\0\0\0"}, {"a.xpi", zip}, {"a.crx", "Cr24\3\0\0\0" + zip},
+            {"a.pyw", "import os\n"}, {"a.pyz", "#!/usr/bin/env python3\n" + zip}, {"a.whl", zip},
+            {"a.ica", "[WFClient]\nVersion=2\n"}, {"a.rdp", "full address:s:h.test\n"},
+            {"a.ovpn", "client\nremote h.test 1194\n"}, {"a.docm", zip}, {"a.xlsm", zip},
+            {"a.html", "<!DOCTYPE html><html><body>hi</body></html>\n"},
+            {"a.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>x()</script></svg>\n"},
+            {"a.eps", "%!PS-Adobe-3.0 EPSF-3.0\n"}, {"manifest.txt", zip}, {"notes.txt.", zip},
+            {"late.txt", QByteArray(4200, '#').replace(100, 1, "\n") + "\n[Desktop Entry]\nExec=xterm\n"},
+            {"later", QByteArray(70000, '#') + "\n[Desktop Entry]\nExec=xterm\n"},
+        };
+        for (const auto& [name, bytes] : refused)
+            writeFile(d + "/" + name, bytes);
+        writeFile(d + "/notes.txt", "meeting at ten\n");
+        writeFile(d + "/empty.txt", "");
+        writeFile(d + "/main.c", "int main(void) { return 0; }\n");
+        writeFile(d + "/paper.pdf", "%PDF-1.4\n1 0 obj << >> endobj\ntrailer << >>\n%%EOF\n");
+        QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(d + "/picture.png"));
+
+        const LinkOpener::Context trusted{true, d.toStdString()};
+        for (const auto& [name, bytes] : refused)
+            QVERIFY2(!LinkOpener::resolve(name, trusted), name);
+        for (const char* name : {"notes.txt", "empty.txt", "main.c:12:3", "paper.pdf", "picture.png"})
+            QVERIFY2(LinkOpener::resolve(name, trusted), name);
+
+        // A refusal is noticed in the tab, not only in the log.
+        Fixture f;
+        f.view->setProcessTrusted(true);
+        f.view->feed("\x1b]7;file://localhost" + d.toStdString() + "\x07");
+        QVERIFY(!f.view->openLink("a.html"));
+        QVERIFY(f.view->openLink("paper.pdf"));
+        QCOMPARE(f.desktop.opened, QStringList{QUrl::fromLocalFile(d + "/paper.pdf").toString()});
+        const auto* notice = f.view->findChild<QLabel*>(QLatin1String(LinkOpener::kNoticeName));
+        QVERIFY(notice && notice->isVisible());
+        QCOMPARE(notice->text(), QStringLiteral("Did not open a.html: the desktop would not just show it."));
+    }
+
     // Trust is the view's answer when the link opens, not what it was when
     // the directory was reported.
     void trustIsAskedWhenALinkOpens() {
@@ -586,6 +670,30 @@ private slots:
         box = LinkOpener::question(nullptr, QString::fromUtf8("https://\u0430pple.com/"), false);
         QVERIFY(box->text().contains(QString::fromUtf8("\u0430pple.com")));
         QVERIFY(box->text().contains(QStringLiteral("xn--pple-43d.com")));
+    }
+
+    // However long, the host shows whole, wrapped inside the box; only a
+    // very long path is shortened, and a longer host than DNS carries never opens.
+    void longHostShowsWhole() {
+        QString host = QStringLiteral("www.bank.example");
+        while (host.size() < 240)
+            host += QStringLiteral(".loginsecure");
+        host += QStringLiteral(".evil.example");
+        const QString path = QStringLiteral("/") + QString(3000, QLatin1Char('p'));
+        auto box = LinkOpener::question(nullptr, QStringLiteral("https://") + host + path, false);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(label);
+        const QString text = label->text();
+        QVERIFY(QString(text).remove(QLatin1Char('\n')).contains(QStringLiteral("https://") + host + "/ppp"));
+        QVERIFY(text.size() < 1200);
+        const QFontMetrics metrics(label->font());
+        for (const QString& line : text.split(QLatin1Char('\n')))
+            for (const QString& word : line.split(QLatin1Char(' ')))
+                QVERIFY2(metrics.horizontalAdvance(word) <= label->contentsRect().width(), qPrintable(word));
+        QVERIFY(box->frameGeometry().width() <= box->screen()->availableGeometry().width());
+        QVERIFY(!LinkOpener::resolve("https://" + QString(254, QLatin1Char('a')).toStdString() + "/", {}));
     }
 
     void targetsHidingCharactersAskFirst() {

@@ -68,6 +68,13 @@ public:
         ::stat(absPath.c_str(), &st);
         return st.st_mode & 07777;
     }
+    // Whether a temporary file of a save is left in ~/.ssh.
+    bool temporaryLeft() const {
+        std::error_code ec;
+        for (auto& e : std::filesystem::directory_iterator(ssh(""), ec))
+            if (e.path().filename().string().find(".quillmar-tmp") != std::string::npos) return true;
+        return false;
+    }
     std::vector<std::string> backups() const {
         std::vector<std::string> names;
         std::error_code ec;
