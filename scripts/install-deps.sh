@@ -14,7 +14,7 @@ PACKAGES=(
   openssh-client openssh-server zsh locales procps
   xvfb xauth xdotool imagemagick x11-utils desktop-file-utils
   xterm libxtst-dev libxdamage-dev libxfixes-dev
-  fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei
+  fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei fonts-noto-mono
   dbus gnome-keyring libsecret-tools
   ibus
 )

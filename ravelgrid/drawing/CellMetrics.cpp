@@ -105,4 +105,10 @@ GlyphSlotFit glyphSlotFit(qreal advance, const QRectF& box, int span, QSizeF cel
     return fit;
 }
 
+qreal bitmapGlyphSlotDy(const QRectF& drawn, QSizeF cell, qreal normalBaselineOffset) {
+    // The rasterisers put the bitmap's top on the pixel above its exact top.
+    const qreal slotCentreBelowBaseline = normalBaselineOffset - cell.height() * 0.5;
+    return slotCentreBelowBaseline - (std::floor(drawn.top() + 1e-9) + drawn.height() * 0.5);
+}
+
 }  // namespace ravelgrid

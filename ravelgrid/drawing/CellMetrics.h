@@ -45,4 +45,10 @@ GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF 
 // and the normal font's baselineOffset.
 GlyphSlotFit glyphSlotFit(qreal advance, const QRectF& box, int span, QSizeF cell, qreal normalBaselineOffset);
 
+// The dy that centres a shrunk bitmap-strike glyph (colour emoji) in its
+// slot as it is really drawn: at the size the font scales it to, its top
+// on a whole pixel. `drawn` is its box at that size. Both paths use it, as
+// the fitted box alone leaves such a glyph up to a pixel out of its slot.
+qreal bitmapGlyphSlotDy(const QRectF& drawn, QSizeF cell, qreal normalBaselineOffset);
+
 }  // namespace ravelgrid

@@ -6,6 +6,7 @@
 #include <unicode/uchar.h>
 
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -189,6 +190,37 @@ QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t
     if (index < 0)
         return base;
     return fontOf(fallbacks.candidates[size_t(index)], base, antialiased);
+}
+
+bool FallbackFonts::hasBitmapStrikes(const QRawFont& font) {
+    static std::unordered_map<std::string, bool> known;
+    if (!font.isValid())
+        return false;
+    const QByteArray family = font.familyName().toUtf8(), style = font.styleName().toUtf8();
+    std::string key = family.toStdString() + '\n' + style.toStdString();
+    if (auto it = known.find(key); it != known.end())
+        return it->second;
+    if (known.size() >= capacity)
+        known.clear();
+    bool strikes = false;
+    FcPattern* pattern = FcPatternCreate();
+    FcObjectSet* objects = FcObjectSetBuild(FC_OUTLINE, nullptr);
+    if (pattern && objects) {
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.constData()));
+        FcPatternAddString(pattern, FC_STYLE, reinterpret_cast<const FcChar8*>(style.constData()));
+        if (FcFontSet* set = FcFontList(nullptr, pattern, objects)) {
+            FcBool outline = FcTrue;
+            strikes = set->nfont > 0 && FcPatternGetBool(set->fonts[0], FC_OUTLINE, 0, &outline) == FcResultMatch &&
+                      outline == FcFalse;
+            FcFontSetDestroy(set);
+        }
+    }
+    if (objects)
+        FcObjectSetDestroy(objects);
+    if (pattern)
+        FcPatternDestroy(pattern);
+    known.emplace(std::move(key), strikes);
+    return strikes;
 }
 
 size_t FallbackFonts::cachedCount() { return cache().size(); }

@@ -32,6 +32,10 @@ public:
     static QRawFont fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId,
                                  Presentation presentation = Presentation::any, bool antialiased = true);
 
+    // Whether a font has only bitmap strikes (colour emoji), which Qt
+    // scales itself and draws on whole pixels. Remembered by face.
+    static bool hasBitmapStrikes(const QRawFont& font);
+
     static size_t cachedCount();
     static void clear();
 };

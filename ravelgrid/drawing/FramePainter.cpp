@@ -388,13 +388,15 @@ void FramePainter::placeScalar(const RowCell& cell, char32_t ch, FontFace face, 
 
     QPointF position(cell.column * cell_.width(), baselineY);
     if (cell.width > 1) {
-        const GlyphSlotFit fit = glyphSlotFit(fontSlots_[slot], glyph, cell.width, cell_, fonts_.rawNormal());
-        position += QPointF(fit.dx, fit.dy);
+        GlyphSlotFit fit = glyphSlotFit(fontSlots_[slot], glyph, cell.width, cell_, fonts_.rawNormal());
         if (fit.scale != 1.0) {
             QRawFont scaled = fontSlots_[slot];
             scaled.setPixelSize(scaled.pixelSize() * fit.scale);
+            if (FallbackFonts::hasBitmapStrikes(scaled))
+                fit.dy = bitmapGlyphSlotDy(scaled.boundingRect(glyph), cell_, baselineOffset(fonts_.rawNormal()));
             slot = slotFor(scaled);
         }
+        position += QPointF(fit.dx, fit.dy);
     }
     placed_.push_back(Placed{glyph, position, slot});
 }
@@ -505,6 +507,34 @@ void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace 
             glyphSlotFit(shaped.advance, box, cell.width, cell_, baselineOffset(fonts_.rawNormal()));
         scale = fit.scale;
         origin += QPointF(fit.dx, fit.dy);
+        if (scale != 1.0 && std::all_of(shaped.runs.begin(), shaped.runs.end(), [](const QGlyphRun& run) {
+                return FallbackFonts::hasBitmapStrikes(run.rawFont());
+            })) {
+            // An emoji sequence: its fonts scaled, as for a lone emoji, so
+            // that it lands where it does on the GPU path.
+            QList<QGlyphRun> runs;
+            QRectF drawn;
+            for (const QGlyphRun& run : shaped.runs) {
+                QRawFont font = run.rawFont();
+                font.setPixelSize(font.pixelSize() * scale);
+                QList<QPointF> positions = run.positions();
+                for (QPointF& p : positions)
+                    p *= scale;
+                const QList<quint32> glyphs = run.glyphIndexes();
+                for (qsizetype i = 0; i < glyphs.size() && i < positions.size(); ++i)
+                    drawn |= font.boundingRect(glyphs[i]).translated(positions[i]);
+                QGlyphRun scaled = run;
+                scaled.setRawFont(font);
+                scaled.setPositions(positions);
+                runs.push_back(scaled);
+            }
+            origin.setY(baselineY + bitmapGlyphSlotDy(drawn, cell_, baselineOffset(fonts_.rawNormal())));
+            for (const QGlyphRun& run : runs) {
+                painter.drawGlyphRun(origin, run);
+                ++glyphRuns_;
+            }
+            return;
+        }
     } else if (shaped.advance > slotWidth && shaped.advance > 0) {
         scale = std::max(slotWidth / shaped.advance, 0.1);
     }

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QRawFont>
 
+#include <atomic>
 #include <unordered_map>
 
 namespace ravelgrid {
@@ -15,8 +16,10 @@ unsigned be16(std::string_view t, std::size_t at) {
     return (unsigned(static_cast<unsigned char>(t[at])) << 8) | static_cast<unsigned char>(t[at + 1]);
 }
 
-// Identities for bases this adapter makes; far from the font sets' own.
-constexpr uint64_t firstBaseId = uint64_t(1) << 62;
+// Identities for bases the adapters make; far from the font sets' own, and
+// never the same for two adapters: the painter's fallback cache is shared
+// by the whole process.
+std::atomic<uint64_t> nextBaseId{uint64_t(1) << 62};
 
 }  // namespace
 
@@ -27,7 +30,6 @@ struct DrawingFallbackChooser::State {
     };
     std::unordered_map<std::string, Base> bases;  // by PostScript name and size
     QHash<QString, std::string> names;             // family + style to PostScript name
-    uint64_t nextId = firstBaseId;
 };
 
 DrawingFallbackChooser::DrawingFallbackChooser() : state_(std::make_unique<State>()) {}
@@ -82,7 +84,7 @@ std::string DrawingFallbackChooser::fallbackFace(const GpuFont& base, char32_t c
         QRawFont raw = QRawFont::fromFont(f);
         if (raw.isValid())
             raw.setPixelSize(base.size());
-        it = state_->bases.emplace(std::move(baseKey), State::Base{raw, state_->nextId++}).first;
+        it = state_->bases.emplace(std::move(baseKey), State::Base{raw, nextBaseId.fetch_add(1)}).first;
     }
     const State::Base& b = it->second;
     if (!b.raw.isValid())

@@ -23,7 +23,8 @@ std::string fcString(FcPattern* pattern, const char* object) {
 
 FaceLibrary::FaceLibrary() : library_(std::make_shared<FreeTypeLibraryHandle>()) {}
 
-std::shared_ptr<GpuFace> FaceLibrary::open(const std::string& file, int index, const std::string& postScriptName) {
+std::shared_ptr<GpuFace> FaceLibrary::open(const std::string& file, int index, const std::string& postScriptName,
+                                           FaceSynthesis synthesis) {
     if (!ok() || file.empty())
         return nullptr;
     FT_Face face = nullptr;
@@ -33,12 +34,13 @@ std::shared_ptr<GpuFace> FaceLibrary::open(const std::string& file, int index, c
     }
     if (FT_Select_Charmap(face, FT_ENCODING_UNICODE) != 0 && face->num_charmaps > 0)
         FT_Set_Charmap(face, face->charmaps[0]);
-    return std::make_shared<GpuFace>(library_, face, postScriptName);
+    return std::make_shared<GpuFace>(library_, face, postScriptName, synthesis);
 }
 
-std::shared_ptr<GpuFace> FaceLibrary::face(std::string_view postScriptName) {
+std::shared_ptr<GpuFace> FaceLibrary::face(std::string_view postScriptName, FaceSynthesis synthesis) {
     std::string name(postScriptName);
-    if (auto it = faces_.find(name); it != faces_.end())
+    std::string key = GpuFace::keyFor(name, synthesis);
+    if (auto it = faces_.find(key); it != faces_.end())
         return it->second;
     if (faces_.size() >= maxFaces) {
         // Faces in use stay alive through their fonts; only the index goes.
@@ -56,15 +58,40 @@ std::shared_ptr<GpuFace> FaceLibrary::face(std::string_view postScriptName) {
                     continue;
                 int index = 0;
                 FcPatternGetInteger(font, FC_INDEX, 0, &index);
-                result = open(fcString(font, FC_FILE), index, name);
+                result = open(fcString(font, FC_FILE), index, name, synthesis);
             }
             FcFontSetDestroy(set);
         }
     }
     if (objects)
         FcObjectSetDestroy(objects);
-    faces_.emplace(std::move(name), result);
+    faces_.emplace(std::move(key), result);
     return result;
+}
+
+std::shared_ptr<GpuFace> FaceLibrary::faceNamed(std::string_view family, std::string_view style) {
+    std::string key = std::string(family) + '\n' + std::string(style);
+    if (auto it = matches_.find(key); it != matches_.end())
+        return it->second.empty() ? nullptr : face(it->second);
+    if (matches_.size() >= maxFaces)
+        matches_.clear();
+    std::string name;
+    Pattern pattern(FcPatternCreate());
+    FcObjectSet* objects = FcObjectSetBuild(FC_POSTSCRIPT_NAME, nullptr);
+    if (pattern && objects) {
+        const std::string f(family), st(style);
+        FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(f.c_str()));
+        FcPatternAddString(pattern.get(), FC_STYLE, reinterpret_cast<const FcChar8*>(st.c_str()));
+        if (FcFontSet* set = FcFontList(nullptr, pattern.get(), objects)) {
+            for (int i = 0; i < set->nfont && name.empty(); ++i)
+                name = fcString(set->fonts[i], FC_POSTSCRIPT_NAME);
+            FcFontSetDestroy(set);
+        }
+    }
+    if (objects)
+        FcObjectSetDestroy(objects);
+    matches_.emplace(std::move(key), name);
+    return name.empty() ? nullptr : face(name);
 }
 
 std::shared_ptr<GpuFace> FaceLibrary::faceFor(std::string_view family, bool bold, bool italic) {

@@ -1,5 +1,7 @@
 #include "ravelgrid/gpu/FreeTypeGlyphRasterizer.h"
 
+#include FT_SYNTHESIS_H
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -48,6 +50,12 @@ std::optional<GlyphBitmap> FreeTypeGlyphRasterizer::rasterize(const GpuFont& fon
     if (FT_Load_Glyph(ft, glyph, FT_LOAD_COLOR | target) != 0)
         return std::nullopt;
     FT_GlyphSlot slot = ft->glyph;
+    // In the painter's order: embolden, then slant.
+    const FaceSynthesis synthesis = face.synthesis();
+    if (synthesis.embolden)
+        FT_GlyphSlot_Embolden(slot);
+    if (synthesis.oblique)
+        FT_GlyphSlot_Oblique(slot);
     if (slot->format != FT_GLYPH_FORMAT_BITMAP &&
         FT_Render_Glyph(slot, fontSmoothing ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0)
         return std::nullopt;
@@ -89,8 +97,10 @@ std::optional<GlyphBitmap> FreeTypeGlyphRasterizer::rasterize(const GpuFont& fon
         pixels = resample(pixels, w, h, dw, dh);
         out.width = dw;
         out.height = dh;
-        left = int(std::lround(left * s));
-        top = int(std::lround(top * s));
+        // Where the painter puts a scaled strike: its origin floored, so
+        // the top rounds up.
+        left = int(std::floor(left * s + 1e-9));
+        top = int(std::ceil(top * s - 1e-9));
     } else {
         if (w > maxGlyphSide || h > maxGlyphSide)
             return std::nullopt;

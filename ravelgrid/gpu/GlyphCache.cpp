@@ -6,7 +6,7 @@ GlyphCache::GlyphCache(FreeTypeGlyphRasterizer& rasterizer, GlyphAtlas& grayscal
     : rasterizer_(rasterizer), grayscaleAtlas_(grayscaleAtlas), colorAtlas_(colorAtlas) {}
 
 std::optional<GlyphEntry> GlyphCache::glyphEntry(const GpuFont& font, std::uint16_t glyph) {
-    const GlyphKeyView key{font.postScriptName(), font.size(), glyph};
+    const GlyphKeyView key{font.key(), font.size(), glyph};
     if (auto it = glyphCache_.find(key); it != glyphCache_.end())
         return it->second;
     std::optional<GlyphBitmap> bitmap = rasterizer_.rasterize(font, glyph);
@@ -23,19 +23,19 @@ std::optional<GlyphEntry> GlyphCache::glyphEntry(const GpuFont& font, std::uint1
         return std::nullopt;
     const GlyphEntry entry{*region, GpuSize{double(bitmap->width), double(bitmap->height)}, bitmap->bearing,
                            bitmap->isColor, bitmap->isColor ? GlyphAtlasKind::color : GlyphAtlasKind::grayscale};
-    glyphCache_.emplace(GlyphKey{font.postScriptName(), font.size(), glyph}, entry);
+    glyphCache_.emplace(GlyphKey{font.key(), font.size(), glyph}, entry);
     return entry;
 }
 
 GpuFont GlyphCache::scaledFont(const GpuFont& font, double scale) {
     const GpuFont scaled = font.withSize(font.size() * scale);
-    const GlyphKeyView key{font.postScriptName(), scaled.size(), 0};
+    const GlyphKeyView key{font.key(), scaled.size(), 0};
     if (auto it = scaledFontCache_.find(key); it != scaledFontCache_.end())
         return it->second;
     // Scales come from the window; a stream of odd ones must not grow this.
     if (scaledFontCache_.size() >= maxScaledFonts)
         scaledFontCache_.clear();
-    scaledFontCache_.emplace(GlyphKey{font.postScriptName(), scaled.size(), 0}, scaled);
+    scaledFontCache_.emplace(GlyphKey{font.key(), scaled.size(), 0}, scaled);
     return scaled;
 }
 

@@ -20,7 +20,7 @@ inline std::size_t hashSize(double size) { return std::hash<double>()(size == 0.
 
 // A glyph of a face at a size; with glyph 0, a face at a scaled size.
 struct GlyphKey {
-    std::string fontName;  // PostScript name
+    std::string fontName;  // the face's key: PostScript name and synthesis
     double size = 0;
     std::uint16_t glyph = 0;
     bool operator==(const GlyphKey&) const = default;

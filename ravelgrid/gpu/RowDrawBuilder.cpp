@@ -378,20 +378,31 @@ void RowDrawBuilder::placeGlyphs(const ShaperRun& shaped, const RowFrameGeometry
     double anchor = 0;
     for (const ShaperGlyphRun& glyphRun : shaped.glyphRuns) {
         const GpuFont scaled = scaledFont(glyphRun.font, g.scale);
+        // Bitmap strikes (colour emoji) the painter scales by a factor of its
+        // own and puts on whole pixels: so are they here.
+        GpuFace& face = *glyphRun.font.face();
+        const bool strikes = face.hasBitmapStrikes();
         for (std::size_t k = 0; k < glyphRun.glyphs.size() && k < glyphRun.positions.size(); ++k) {
             const std::uint16_t glyph = glyphRun.glyphs[k];
             const GlyphSlot slot = slotOf(k < glyphRun.stringIndices.size() ? glyphRun.stringIndices[k] : -1);
             GlyphSlotFit fit;
             if (slot.columns > 1) {
-                if (auto m = glyphRun.font.face()->measure(glyphRun.font.size(), glyph))
-                    fit = glyphSlotFit(m->advance, QRectF(m->left, m->top, m->width, m->height), slot.columns,
-                                       QSizeF(g.cellWidth, g.cellHeight), g.baselineOffset);
+                const QSizeF cell(g.cellWidth, g.cellHeight);
+                if (auto m = face.measure(glyphRun.font.size(), glyph))
+                    fit = glyphSlotFit(m->advance, QRectF(m->left, m->top, m->width, m->height), slot.columns, cell,
+                                       g.baselineOffset);
+                if (strikes && fit.scale != 1.0)
+                    if (auto d = face.measure(glyphRun.font.size() * fit.scale, glyph))
+                        fit.dy = bitmapGlyphSlotDy(QRectF(d->left, d->top, d->width, d->height), cell, g.baselineOffset);
             }
             // A shrunk glyph is rasterised at its own size, as the painter
             // draws it, not a bitmap scaled down; sizes in quarter pixels
             // keep the faces' sizes few.
             std::optional<GlyphEntry> entry;
-            if (fit.scale != 1.0) {
+            if (strikes) {
+                const double px = face.painterPixelSize(glyphRun.font.size() * fit.scale) * g.scale;
+                entry = glyphEntry(scaledFont(glyphRun.font, px / glyphRun.font.size()), glyph);
+            } else if (fit.scale != 1.0) {
                 const double px = std::max(1.0, std::round(glyphRun.font.size() * g.scale * fit.scale * 4) / 4);
                 entry = glyphEntry(scaledFont(glyphRun.font, px / glyphRun.font.size()), glyph);
             } else {
@@ -407,8 +418,15 @@ void RowDrawBuilder::placeGlyphs(const ShaperRun& shaped, const RowFrameGeometry
                 anchor = pos.x;
             previous = slot.ordinal;
             // The fit's dy counts down; rows count up.
-            const double x0 = entry->bearing.x + (dx + slot.xPt + fit.dx) * g.scale;
-            const double y0 = entry->bearing.y + (pos.y + baselinePt - fit.dy) * g.scale;
+            double x = (dx + slot.xPt + fit.dx) * g.scale;
+            double y = (pos.y + baselinePt - fit.dy) * g.scale;
+            if (strikes) {
+                // The baseline rounded as counted from the top.
+                x = std::floor(x + 1e-9);
+                y = std::ceil(y - 0.5 - 1e-9);
+            }
+            const double x0 = entry->bearing.x + x;
+            const double y0 = entry->bearing.y + y;
             put(DeviceRect{x0, y0, x0 + entry->size.width, y0 + entry->size.height}, *entry);
         }
     }

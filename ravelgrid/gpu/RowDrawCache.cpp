@@ -45,7 +45,7 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     const double windowScale = view.windowScale();
     const GpuFont font = view.font(FontFace::normal);
     CacheSignature signature{scale, cell.width(), cell.height(), view.viewSize().width(), view.viewSize().height(),
-                             lower, buffer.rows(), buffer.cols(), font.valid() ? font.postScriptName() : std::string(),
+                             lower, buffer.rows(), buffer.cols(), font.valid() ? font.key() : std::string(),
                              font.size(), alternate, {}, view.rowContext().bidi,
                              view.rowContext().maximumBidiParagraphRows,
                              windowScale > 0 && std::isfinite(windowScale) ? windowScale : 1.0};

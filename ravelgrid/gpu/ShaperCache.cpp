@@ -57,12 +57,12 @@ bool ShaperCache::contains(std::string_view fontName, double fontSize, std::u16s
 const ShaperRun* ShaperCache::shape(std::u16string_view text, const GpuFont& font) {
     if (text.empty() || text.size() > maxTextLength || !font.valid())
         return nullptr;
-    if (auto it = cache_.find(ShaperKeyView{font.postScriptName(), font.size(), text}); it != cache_.end())
+    if (auto it = cache_.find(ShaperKeyView{font.key(), font.size(), text}); it != cache_.end())
         return &it->second;
     std::optional<ShaperRun> run = shapeUncached(text, font);
     if (!run)
         return nullptr;
-    ShaperKey key{font.postScriptName(), font.size(), std::u16string(text)};
+    ShaperKey key{font.key(), font.size(), std::u16string(text)};
     store(key, std::move(*run));
     return &cache_.find(key)->second;
 }

@@ -14,7 +14,7 @@
 namespace ravelgrid {
 
 struct ShaperKey {
-    std::string fontName;  // PostScript name
+    std::string fontName;  // the face's key: PostScript name and synthesis
     double fontSize = 0;
     std::u16string text;
     bool operator==(const ShaperKey&) const = default;

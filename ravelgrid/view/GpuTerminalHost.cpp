@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "platform/Scheduler.h"
 #include "ravelgrid/gpu/FaceLibrary.h"
+#include "ravelgrid/gpu/FontSetFaces.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
 #include "ravelgrid/terminal/Terminal.h"
 
@@ -182,8 +183,21 @@ void GpuOverlayWidget::resizeGL(int, int) {
 }
 
 void GpuOverlayWidget::paintGL() {
-    if (host_)
+    // A frame drawn at once is already in the framebuffer, which keeps it.
+    if (host_ && !std::exchange(paintedNow_, false))
         host_->paint(*this);
+}
+
+void GpuOverlayWidget::paintNow() {
+    // The widget's own repaint goes through the window's composition and
+    // may not reach paintGL at once; drawing into its framebuffer does.
+    if (!host_ || !context())
+        return;
+    makeCurrent();
+    host_->paint(*this);
+    doneCurrent();
+    paintedNow_ = true;
+    update();  // composes the frame into the window
 }
 
 namespace {
@@ -193,6 +207,11 @@ constexpr std::string_view logCategory = "MetalRenderer";
 FaceLibrary& faces() {
     static FaceLibrary library;
     return library;
+}
+
+FontSetFaces& fontSetFaces() {
+    static FontSetFaces chosen(faces());
+    return chosen;
 }
 
 }  // namespace
@@ -368,6 +387,11 @@ void GpuTerminalHost::noteCursor(int x, int bufferY, bool hidden) {
 void GpuTerminalHost::requestFrame() {
     if (overlay_ && !held_)
         overlay_->update();
+}
+
+void GpuTerminalHost::drawNow() {
+    if (overlay_ && overlay_->isVisible())
+        overlay_->paintNow();
 }
 
 void GpuTerminalHost::contextReady() {
@@ -610,14 +634,7 @@ Terminal* GpuTerminalHost::terminal() { return &view_.terminal(); }
 QSizeF GpuTerminalHost::cellSize() const { return view_.cellSize(); }
 QSizeF GpuTerminalHost::viewSize() const { return QSizeF(view_.widget().size()); }
 
-GpuFont GpuTerminalHost::font(FontFace face) const {
-    const FontSet& fonts = view_.fontSet();
-    const QFont& qfont = fonts.font(face);
-    auto found = faces().faceFor(fonts.family().toStdString(), qfont.bold(), qfont.italic());
-    if (!found)
-        return {};
-    return GpuFont(std::move(found), fonts.pixelSize());
-}
+GpuFont GpuTerminalHost::font(FontFace face) const { return fontSetFaces().font(view_.fontSet(), face); }
 
 RendererFontMetrics GpuTerminalHost::fontMetrics(FontFace face) const {
     const QRawFont& raw = view_.fontSet().raw(face);

@@ -34,6 +34,8 @@ public:
     GpuOverlayWidget(QWidget* parent, GpuTerminalHost& host);
     ~GpuOverlayWidget() override;
     void detach() { host_ = nullptr; }
+    // Draws the host's frame into the framebuffer before it returns.
+    void paintNow();
     // The widget's framebuffer in device pixels.
     QSize deviceSize() const;
 
@@ -70,6 +72,7 @@ private:
     void releaseContext();
 
     GpuTerminalHost* host_;
+    bool paintedNow_ = false;
     QMetaObject::Connection contextGone_;
     Target scaled_;
     Target kept_;
@@ -105,6 +108,8 @@ public:
     // The caret is the renderer's: a changed cursor alone needs a frame.
     void noteCursor(int x, int bufferY, bool hidden);
     void requestFrame();
+    // Draws a frame before it returns, where requestFrame only schedules one.
+    void drawNow();
     // While held, requests only note what changed; the caller draws later.
     void holdFrames(bool hold) { held_ = hold; }
     // Follows the view's size. `throttled` (a step of a live resize): the

@@ -1142,6 +1142,11 @@ void TerminalView::paintEvent(QPaintEvent* event) {
     drawTerminalContents(painter, QRectF(event->rect()));
 }
 
+void TerminalView::drawGpuViewNow() {
+    if (gpu_)
+        gpu_->drawNow();
+}
+
 bool TerminalView::enableGpuRenderer(bool on) {
     if (!on) {
         // The host stays: its status reads disabled, count and date kept.

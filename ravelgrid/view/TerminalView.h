@@ -400,6 +400,8 @@ public:
     // Lays an OpenGL surface over the view that draws it; false when the
     // renderer cannot be set up (the view keeps drawing with QPainter).
     bool enableGpuRenderer(bool on);
+    // With the OpenGL surface on, draws its frame before returning; else nothing.
+    void drawGpuViewNow();
     GpuRendererStatus gpuRendererStatus() const;
     GpuTerminalHost* gpuHost() const { return gpu_.get(); }
     // The scale the OpenGL path draws at instead of the screen's: a frame

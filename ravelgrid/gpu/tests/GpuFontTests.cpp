@@ -1,6 +1,8 @@
+#include "ravelgrid/drawing/FallbackFonts.h"
 #include "ravelgrid/gpu/DrawingFallbackChooser.h"
 #include "ravelgrid/gpu/FaceLibrary.h"
 #include "ravelgrid/gpu/FakeGpuBackend.h"
+#include "ravelgrid/gpu/FontSetFaces.h"
 #include "ravelgrid/gpu/FreeTypeGlyphRasterizer.h"
 #include "ravelgrid/gpu/GlyphCache.h"
 #include "ravelgrid/gpu/ShaperCache.h"
@@ -10,8 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QRawFont>
 
+#include <cmath>
 #include <random>
+#include <set>
 
 using namespace ravelgrid;
 
@@ -103,6 +108,89 @@ TEST(FreeTypeGlyphRasterizer, ColourEmojiIsScaledPremultipliedBgra) {
     const auto big = rasterizer.rasterize(emoji(52), glyphOf(font, U'\U0001F600'));
     ASSERT_TRUE(big);
     EXPECT_NEAR(big->height, 2 * smile->height, 2);
+}
+
+// The painter scales a strike by the size over the strike's height, cut
+// down to 64ths, and puts it on whole pixels; HarfBuzz's scale (by ppem)
+// would make emoji a quarter bigger on the GPU path.
+TEST(GpuFace, BitmapStrikesAreMeasuredAndDrawnAtThePaintersScale) {
+    QFont f(QStringLiteral("Noto Color Emoji"));
+    f.setPixelSize(17);
+    const QRawFont base = QRawFont::fromFont(f);
+    const GpuFont font = emoji(17);
+    ASSERT_TRUE(base.isValid() && font.valid());
+    const std::uint16_t glyph = glyphOf(font, U'\U0001F600');
+    ASSERT_EQ(base.glyphIndexesForString(QString::fromUtf8("\xf0\x9f\x98\x80")).value(0), glyph);
+    FreeTypeGlyphRasterizer rasterizer;
+    for (const double px : {10.4, 13.0, 17.333, 26.0}) {
+        QRawFont raw = base;
+        raw.setPixelSize(px);
+        const QRectF box = raw.boundingRect(glyph);
+        const auto m = font.face()->measure(px, glyph);
+        ASSERT_TRUE(m) << px;
+        EXPECT_DOUBLE_EQ(m->advance, raw.advancesForGlyphIndexes({glyph}).value(0).x()) << px;
+        EXPECT_DOUBLE_EQ(m->left, box.left()) << px;
+        EXPECT_DOUBLE_EQ(m->top, box.top()) << px;
+        EXPECT_DOUBLE_EQ(m->width, box.width()) << px;
+        EXPECT_DOUBLE_EQ(m->height, box.height()) << px;
+        const auto bitmap = rasterizer.rasterize(font.withSize(font.face()->painterPixelSize(px)), glyph);
+        ASSERT_TRUE(bitmap) << px;
+        EXPECT_EQ(bitmap->width, std::lround(box.width())) << px;
+        EXPECT_EQ(bitmap->height, std::lround(box.height())) << px;
+        EXPECT_EQ(bitmap->bearing.y + bitmap->height, std::ceil(-box.top())) << px;
+    }
+}
+
+TEST(FontSetFaces, FacesTheFamilyLacksAreSynthesisedWhereQtSynthesisesThem) {
+    FontSetFaces chosen(library());
+    const FontFace faces[] = {FontFace::normal, FontFace::bold, FontFace::italic, FontFace::boldItalic};
+    // Every face there: the family's own four.
+    const FontSet jetBrains(QStringLiteral("JetBrains Mono"), 13);
+    std::set<std::string> names;
+    for (FontFace face : faces) {
+        const GpuFont font = chosen.font(jetBrains, face);
+        ASSERT_TRUE(font.valid());
+        EXPECT_EQ(font.face()->synthesis(), FaceSynthesis{});
+        EXPECT_EQ(font.face()->isBold(), face == FontFace::bold || face == FontFace::boldItalic);
+        names.insert(font.postScriptName());
+    }
+    EXPECT_EQ(names.size(), 4u);
+    // A proportional family of one face: three synthesised from it.
+    const FontSet wqy(QStringLiteral("WenQuanYi Micro Hei"), 13);
+    const GpuFont regular = chosen.font(wqy, FontFace::normal);
+    ASSERT_TRUE(regular.valid());
+    std::set<std::string> keys;
+    for (FontFace face : faces) {
+        const GpuFont font = chosen.font(wqy, face);
+        ASSERT_TRUE(font.valid());
+        EXPECT_EQ(font.postScriptName(), regular.postScriptName());
+        const bool bold = face == FontFace::bold || face == FontFace::boldItalic;
+        const bool italic = face == FontFace::italic || face == FontFace::boldItalic;
+        EXPECT_EQ(font.face()->synthesis(), (FaceSynthesis{italic, bold}));
+        keys.insert(font.key());
+    }
+    EXPECT_EQ(keys.size(), 4u);
+    // No bold made of a fixed-pitch face, nor at 64 pixels and up.
+    const auto dejaVu = library().faceFor("DejaVu Sans Mono", false, false);
+    ASSERT_TRUE(dejaVu);
+    EXPECT_FALSE(FontSetFaces::synthesisFor(*dejaVu, true, false, 17).embolden);
+    EXPECT_FALSE(FontSetFaces::synthesisFor(*regular.face(), true, false, 64).embolden);
+
+    // The rasterizer follows: more ink in a bold l, a wider slanted one.
+    FreeTypeGlyphRasterizer rasterizer;
+    const auto plain = rasterizer.rasterize(regular, glyphOf(regular, U'l'));
+    const GpuFont boldFont = chosen.font(wqy, FontFace::bold), slanted = chosen.font(wqy, FontFace::italic);
+    const auto bold = rasterizer.rasterize(boldFont, glyphOf(boldFont, U'l'));
+    const auto oblique = rasterizer.rasterize(slanted, glyphOf(slanted, U'l'));
+    ASSERT_TRUE(plain && bold && oblique);
+    const auto ink = [](const GlyphBitmap& b) {
+        int sum = 0;
+        for (std::size_t i = 3; i < b.pixels.size(); i += 4)
+            sum += b.pixels[i];
+        return sum;
+    };
+    EXPECT_GT(ink(*bold), ink(*plain) * 5 / 4);
+    EXPECT_GT(oblique->width, plain->width + 1);
 }
 
 namespace {
@@ -307,6 +395,26 @@ TEST(ShaperCache, KeysAndFirstInFirstOutEviction) {
     EXPECT_TRUE(shaper.contains("JetBrainsMono-Regular", 13, u"first"));
     ASSERT_TRUE(shaper.shape(u"first", font));
     EXPECT_EQ(shaper.shapedCount(), shaped + 2);
+}
+
+// The painter's fallback cache is process-wide and keyed by base identity:
+// two adapters (two views) must not hand it the same identity for
+// different bases, or one reads the other's fallbacks.
+TEST(DrawingFallbackChooser, TwoAdaptersKeepTheirBasesApart) {
+    const GpuFont wqy = GpuFont(library().faceFor("WenQuanYi Micro Hei", false, false), 17);
+    ASSERT_TRUE(wqy.valid());
+    const FontSet painted(QStringLiteral("WenQuanYi Micro Hei"), 13);
+    QRawFont base = painted.rawNormal();
+    base.setPixelSize(17);
+    for (const char32_t ch : {U'\u263A', U'\u2603', U'\u2654'}) {
+        DrawingFallbackChooser first, second;
+        (void)first.fallbackFace(mono(17), ch, false);
+        const std::string name = second.fallbackFace(wqy, ch, false);
+        const QRawFont expected = FallbackFonts::fallbackFont(ch, base, painted.faceId(FontFace::normal));
+        auto face = library().face(name);
+        ASSERT_TRUE(face) << name;
+        EXPECT_EQ(face->familyName(), expected.familyName().toStdString()) << std::hex << unsigned(ch);
+    }
 }
 
 TEST(DrawingFallbackChooser, NameTablesAreReadWithinTheirBounds) {

@@ -6,11 +6,13 @@
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/FramePainter.h"
 #include "ravelgrid/gpu/FaceLibrary.h"
+#include "ravelgrid/gpu/FontSetFaces.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
 #include "ravelgrid/gpu/tests/GlTestContext.h"
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 
 #include <QByteArray>
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
@@ -38,11 +40,10 @@ public:
     Terminal* terminal() override { return &terminal_; }
     QSizeF cellSize() const override { return painter_.cellSize(); }
     QSizeF viewSize() const override { return view; }
+    // The widget's own choice of faces.
     GpuFont font(FontFace face) const override {
-        const FontSet& fonts = painter_.fontSet();
-        const QFont& qfont = fonts.font(face);
-        auto found = test::sharedFaces().faceFor(fonts.family().toStdString(), qfont.bold(), qfont.italic());
-        return found ? GpuFont(std::move(found), fonts.pixelSize()) : GpuFont();
+        static FontSetFaces chosen(test::sharedFaces());
+        return chosen.font(painter_.fontSet(), face);
     }
     RendererFontMetrics fontMetrics(FontFace face) const override {
         const QRawFont& raw = painter_.fontSet().raw(face);
@@ -120,7 +121,8 @@ struct Screen {
     int cols, rows;
 
     // A line spacing below 1 makes cells shorter than the font's glyphs.
-    Screen(int columns, int lines, qreal lineSpacing = 1.0) : cols(columns), rows(lines) {
+    // Without a family, the desktop's monospace one.
+    Screen(int columns, int lines, qreal lineSpacing = 1.0, const QString& family = {}) : cols(columns), rows(lines) {
         TerminalOptions options;
         options.cols = cols;
         options.rows = rows;
@@ -133,7 +135,7 @@ struct Screen {
         });
         painter.colors().setNativeForeground(QColor(138, 138, 138));
         painter.colors().setNativeBackground(QColor(0, 0, 0));
-        painter.setFontSet(FontSet::defaultSet());
+        painter.setFontSet(family.isEmpty() ? FontSet::defaultSet() : FontSet(family, FontSet::defaultSize));
         painter.setCellSize(computeCellDimension(painter.fontSet().rawNormal(), lineSpacing, 1.0));
         view = std::make_unique<PainterBackedView>(*terminal, painter);
         view->view = QSizeF(cols * cell().width(), rows * cell().height());
@@ -191,6 +193,20 @@ int channelDistance(QRgb a, QRgb b) {
 
 std::string describe(QRgb c) {
     return std::to_string(qRed(c)) + "," + std::to_string(qGreen(c)) + "," + std::to_string(qBlue(c));
+}
+
+// Cell fonts named, not left to the desktop: one with every face, one
+// without italics (as fontconfig's monospace often is), and a proportional
+// one with neither bold nor italic, whose faces Qt synthesises all but the
+// first. Those not installed are left out; the first must be there.
+std::vector<QString> cellFamilies() {
+    const QStringList installed = QFontDatabase::families();
+    std::vector<QString> families;
+    for (const char* family : {"DejaVu Sans Mono", "Noto Sans Mono", "WenQuanYi Micro Hei"})
+        if (installed.contains(QString::fromLatin1(family)))
+            families.emplace_back(QString::fromLatin1(family));
+    EXPECT_TRUE(!families.empty() && families.front() == "DejaVu Sans Mono") << "run scripts/install-deps.sh";
+    return families;
 }
 
 int summedDistance(QRgb a, QRgb b) {
@@ -477,10 +493,18 @@ QRect extentOf(const QImage& image, QRgb colour) {
 // both paths shrink them into their two-column slot and centre them there.
 // The rasterisers' ink differs by a pixel or so (emoji most); where it
 // lies may not differ more.
+void wideGlyphsFitTheirSlotsLikeThePainter(Gl& gl, const QString& family);
+
 TEST(GpuFrameTests, WideGlyphsFitTheirSlotsLikeThePainter) {
     Gl gl;
     ASSERT_TRUE(gl.renderer);
-    Screen s(24, 9, 0.5);
+    for (const QString& family : cellFamilies())
+        wideGlyphsFitTheirSlotsLikeThePainter(gl, family);
+}
+
+void wideGlyphsFitTheirSlotsLikeThePainter(Gl& gl, const QString& family) {
+    SCOPED_TRACE(family.toStdString());
+    Screen s(24, 9, 0.5, family);
     s.terminal->feed("\x1b[2;1H\xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x98\x80 \xe3\x81\x82");
     s.terminal->feed("\x1b[5;1H\xf0\x9f\x8e\x89 \xe5\xad\x97 \xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd");
     s.terminal->feed("\x1b[8;3H\x1b[1m\xe6\xbc\xa2\x1b[0m \xf0\x9f\x9a\x80\x1b[?25l");
@@ -551,10 +575,18 @@ TEST(GpuFrameTests, DecorationsMatchThePainter) {
 
 // The character under a block caret in its own face, and a text-style
 // symbol drawn as text in the caret's text colour.
+void theCaretGlyphMatchesThePainter(Gl& gl, const QString& family);
+
 TEST(GpuFrameTests, TheCaretGlyphMatchesThePainter) {
     Gl gl;
     ASSERT_TRUE(gl.renderer);
-    Screen s(20, 4);
+    for (const QString& family : cellFamilies())
+        theCaretGlyphMatchesThePainter(gl, family);
+}
+
+void theCaretGlyphMatchesThePainter(Gl& gl, const QString& family) {
+    SCOPED_TRACE(family.toStdString());
+    Screen s(20, 4, 1.0, family);
     // Bold W, italic g, U+263A, bold U+2764, bold-italic M, a wide ideograph.
     s.terminal->feed("\x1b[2;1H\x1b[1mW\x1b[0m \x1b[3mg\x1b[0m \xe2\x98\xba \x1b[1m\xe2\x9d\xa4\x1b[0m "
                      "\x1b[1;3mM\x1b[0m \xe4\xb8\xad\x1b[2 q");

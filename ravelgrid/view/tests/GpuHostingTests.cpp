@@ -74,6 +74,22 @@ private slots:
         QVERIFY(s.view->findChild<QOpenGLWidget*>());
     }
 
+    // Drawing now draws before it returns; a request only schedules.
+    void drawNowDrawsBeforeItReturns() {
+        ShownView s;
+        s.view->drawGpuViewNow();  // no surface yet: nothing to do
+        QVERIFY(s.view->enableGpuRenderer(true));
+        QVERIFY(s.pump([&] { return s.healthy(); }));
+        GpuTerminalHost& host = *s.view->gpuHost();
+        s.view->feed("now");
+        s.view->displayNow();
+        const auto before = host.framesRequested();
+        host.requestFrame();
+        QCOMPARE(host.framesRequested(), before);
+        s.view->drawGpuViewNow();
+        QCOMPARE(host.framesRequested(), before + 1);
+    }
+
     // Under the OpenGL surface the view paints nothing; switched off, it
     // paints again, with what changed meanwhile.
     void aCoveredViewIsNotRepainted() {
