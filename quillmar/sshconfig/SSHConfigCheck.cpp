@@ -95,7 +95,7 @@ Status SSHConfigCheck::run(std::string_view text, std::optional<std::string_view
     const std::string refused = "ssh would refuse " + shownPath + " with this change";
     const std::string cannot = "Couldn't check " + shownPath + " with ssh. Nothing was changed.";
     ScratchFolder scratch;
-    if (scratch.path().empty()) return ConfigError{cannot};
+    if (scratch.path().empty()) return ConfigError::unchanged(cannot);
     const auto slash = shownPath.rfind('/');
     const std::string file = scratch.path() + "/" + (slash == std::string::npos ? shownPath : shownPath.substr(slash + 1));
     const std::string target = scratch.path() + "/quillmar_config";
@@ -107,9 +107,9 @@ Status SSHConfigCheck::run(std::string_view text, std::optional<std::string_view
         // stands in for it, so nothing but our own text is read.
         const bool quote = configtext::containsWhitespace(target);
         checked = std::string("Include ") + (quote ? "\"" + target + "\"" : target) + "\n";
-        if (platform::createFileExclusively(target, *included, 0600)) return ConfigError{cannot};
+        if (platform::createFileExclusively(target, *included, 0600)) return ConfigError::unchanged(cannot);
     }
-    if (platform::createFileExclusively(file, checked, 0600)) return ConfigError{cannot};
+    if (platform::createFileExclusively(file, checked, 0600)) return ConfigError::unchanged(cannot);
 
     platform::SpawnRequest request;
     request.executable = ssh_;
@@ -129,16 +129,16 @@ Status SSHConfigCheck::run(std::string_view text, std::optional<std::string_view
         return Done{};
     }
     case Ending::timedOut:
-        return ConfigError{"ssh took too long to check " + shownPath + " with this change. Nothing was changed."};
+        return ConfigError::unchanged("ssh took too long to check " + shownPath + " with this change. Nothing was changed.");
     case Ending::signalled:
-        return ConfigError{refused + ". Nothing was changed."};
+        return ConfigError::unchanged(refused + ". Nothing was changed.");
     case Ending::exited:
         break;
     }
     if (result.code == 0) return Done{};
     std::string why = firstComplaint(log, file, shownPath, home_);
     replaceAll(why, target, "~/.ssh/quillmar_config");
-    return ConfigError{refused + (why.empty() ? std::string() : ": " + why) + ". Nothing was changed."};
+    return ConfigError::unchanged(refused + (why.empty() ? std::string() : ": " + why) + ". Nothing was changed.");
 }
 
 }  // namespace quillmar

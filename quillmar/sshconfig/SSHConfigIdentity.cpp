@@ -68,8 +68,8 @@ SSHConfigIdentity::BlockEdit SSHConfigIdentity::editBlock(std::string_view text,
 
 Result<SSHConfigIdentity::Outcome> SSHConfigIdentity::plan(const std::string& alias, const std::string& keyPath) const {
     if (keyPath.empty() || !SSHConfigWriter::isWritableValue(keyPath))
-        return ConfigError{"The key's path can't be written into an SSH config: it holds double quotes, "
-                           "backslashes or control characters. Nothing was changed."};
+        return ConfigError::unchanged("The key's path can't be written into an SSH config: it holds double quotes, "
+                           "backslashes or control characters. Nothing was changed.");
     Outcome outcome;
     SSHConfigRemove remover(writer_);
     auto locations = remover.locate(alias);
@@ -104,8 +104,8 @@ Result<std::string> SSHConfigIdentity::apply(const Change& planned) const {
     auto locks = writer_.lockFiles({{planned.location.path}});
     if (!locks) return locks.error();
     auto current = writer_.readForEdit(planned.location.path);
-    if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
-    const ConfigError changed{shown + " changed since this preview. Nothing was changed; close and try again."};
+    if (!current) return ConfigError::unchanged("Couldn't read " + shown + ". Nothing was changed.");
+    const ConfigError changed = ConfigError::unchanged(shown + " changed since this preview. Nothing was changed; close and try again.");
     if (planned.keyPath.empty()) {
         if (current.value() != planned.original) return changed;
     }
@@ -115,9 +115,9 @@ Result<std::string> SSHConfigIdentity::apply(const Change& planned) const {
         edit = editBlock(current.value(), planned.alias, planned.keyPath);
         switch (edit.kind) {
         case EditKind::notFound:
-            return ConfigError{planned.alias + " is no longer in " + shown + ". Nothing was changed."};
+            return ConfigError::unchanged(planned.alias + " is no longer in " + shown + ". Nothing was changed.");
         case EditKind::alreadySet:
-            return ConfigError{planned.alias + " already uses this key in " + shown + ". Nothing was changed."};
+            return ConfigError::unchanged(planned.alias + " already uses this key in " + shown + ". Nothing was changed.");
         case EditKind::edited:
             break;
         }

@@ -156,7 +156,7 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::preview(const std::map<std::stri
     auto own = writer_.readForEdit(paths.ownConfigPath());
     auto config = writer_.readForEdit(paths.configPath());
     if (!own || !config)
-        return ConfigError{"Couldn't read ~/.ssh/config or ~/.ssh/quillmar_config. Nothing was changed."};
+        return ConfigError::unchanged("Couldn't read ~/.ssh/config or ~/.ssh/quillmar_config. Nothing was changed.");
     return previewFrom(std::move(config.value()), std::move(own.value()), choices);
 }
 
@@ -175,7 +175,7 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
     for (const std::string& alias : blockAliases(ownBlocks)) {
         if (!inConfig.count(alias) || !handled.insert(alias).second) continue;
         auto choice = choices.find(alias);
-        if (choice == choices.end()) return ConfigError{"Choose which copy of " + alias + " to keep. Nothing was changed."};
+        if (choice == choices.end()) return ConfigError::unchanged("Choose which copy of " + alias + " to keep. Nothing was changed.");
         takeOut(choice->second == Keep::config ? ownBlocks : configBlocks, alias);
     }
 
@@ -210,8 +210,8 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
         }
     }
     if (!includeAt)
-        return ConfigError{
-            "The Include line for quillmar_config wasn't found at the top of ~/.ssh/config. Nothing was changed."};
+        return ConfigError::unchanged(
+            "The Include line for quillmar_config wasn't found at the top of ~/.ssh/config. Nothing was changed.");
 
     std::vector<ConfigLine> upper(configHead.begin(), configHead.begin() + static_cast<std::ptrdiff_t>(*includeAt));
     std::vector<ConfigLine> lower(configHead.begin() + static_cast<std::ptrdiff_t>(*includeAt) + 1, configHead.end());
@@ -272,14 +272,14 @@ Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& planned) co
     auto own = writer_.readForEdit(paths.ownConfigPath());
     auto config = writer_.readForEdit(paths.configPath());
     if (!own || !config)
-        return ConfigError{"Couldn't read ~/.ssh/config or ~/.ssh/quillmar_config. Nothing was changed."};
+        return ConfigError::unchanged("Couldn't read ~/.ssh/config or ~/.ssh/quillmar_config. Nothing was changed.");
     // Hosts another window appended to the own file since the preview move
     // along; any other change asks again, since the preview no longer shows it.
     if (config.value() != planned.configOriginal)
-        return ConfigError{"~/.ssh/config changed since this preview. Nothing was changed; close and try again."};
+        return ConfigError::unchanged("~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
     if (!own.value().starts_with(planned.ownOriginal))
-        return ConfigError{
-            "~/.ssh/quillmar_config changed since this preview. Nothing was changed; close and try again."};
+        return ConfigError::unchanged(
+            "~/.ssh/quillmar_config changed since this preview. Nothing was changed; close and try again.");
     std::optional<Preview> rebuilt;
     if (own.value() != planned.ownOriginal) {
         auto again = previewFrom(std::move(config.value()), std::move(own.value()), planned.choices);
@@ -310,7 +310,7 @@ Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& planned) co
     if (auto s = writer_.removeIfUnchanged(paths.ownConfigPath(), preview.ownOriginal); !s) {
         // Put the config back so that a failure leaves both files as they were.
         if (writer_.replaceIfUnchanged(paths.configPath(), preview.newText, preview.configOriginal))
-            return ConfigError{withNothingChanged(s.error().message)};
+            return withNothingChanged(s.error());
         return ConfigError{"Hosts were merged, but quillmar_config couldn't be deleted (" + s.error().message +
                            ") A backup of it is in ~/.ssh/quillmar-backups/."};
     }

@@ -185,14 +185,14 @@ std::optional<SSHConfigRemove::Change> SSHConfigRemove::plan(const std::string& 
 Result<SSHConfigRemove::Change> SSHConfigRemove::replan(const Change& planned, std::string text) const {
     const SSHPaths& paths = writer_.paths();
     const std::string shown = tildePath(planned.location.path);
-    const ConfigError changed{shown + " changed since this preview. Nothing was changed; close and try again."};
+    const ConfigError changed = ConfigError::unchanged(shown + " changed since this preview. Nothing was changed; close and try again.");
     Change change = planned;
     if (text != planned.original) {
         if (planned.alias.empty()) return changed;
         auto edit = removeFromText(text, planned.alias);
         if (!edit)
-            return ConfigError{planned.alias + " is no longer in " + shown +
-                               "; it was removed meanwhile. Nothing was changed."};
+            return ConfigError::unchanged(planned.alias + " is no longer in " + shown +
+                               "; it was removed meanwhile. Nothing was changed.");
         // The user confirmed these very lines; an edit of them asks again.
         if (edit->diff != planned.diff) return changed;
         change.original = std::move(text);
@@ -222,7 +222,7 @@ Result<std::vector<std::string>> SSHConfigRemove::apply(const Change& planned) c
     if (!locks) return locks.error();
 
     auto current = writer_.readForEdit(planned.location.path);
-    if (!current) return ConfigError{"Couldn't read " + shown + ". Nothing was changed."};
+    if (!current) return ConfigError::unchanged("Couldn't read " + shown + ". Nothing was changed.");
     auto replanned = replan(planned, std::move(current.value()));
     if (!replanned) return replanned.error();
     const Change& change = replanned.value();
@@ -257,7 +257,7 @@ Result<std::vector<std::string>> SSHConfigRemove::apply(const Change& planned) c
         // Put the config back so that a failure leaves both files as they were.
         if (writer_.replaceIfUnchanged(paths.configPath(), change.cleanup->configNewText,
                                        change.cleanup->configOriginal))
-            return ConfigError{withNothingChanged(s.error().message)};
+            return withNothingChanged(s.error());
         return ConfigError{"The host and the Include line were removed, but quillmar_config couldn't be deleted (" +
                            s.error().message + ") It has no hosts, so it does nothing."};
     }

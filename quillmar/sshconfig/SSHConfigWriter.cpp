@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <dirent.h>
+#include <netdb.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,61 +49,84 @@ bool isPortValid(const std::string& port) {
     return value >= 1 && value <= 65535;
 }
 
-bool isJumpName(std::string_view s) {
-    if (s.empty() || s.front() == '-') return false;
-    return std::all_of(s.begin(), s.end(), [](char c) {
+// Characters that would reach the shell running ssh's jump command as
+// syntax: the hop is pasted into it unquoted. ssh itself passes them on.
+constexpr std::string_view kHopUnsafe = ";$`|&<>(){}'*?#";
+
+bool isDomainName(std::string_view s) {
+    return !s.empty() && s.front() != '-' && std::all_of(s.begin(), s.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
                c == '_';
     });
 }
 
-bool isIPv6Literal(std::string_view s) {
-    return s.find(':') != std::string_view::npos && std::all_of(s.begin(), s.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
-                      c == '.';
-           });
+// A port as ssh reads it: a number from 1 to 65535 (an optional "+", zeros in
+// front) or a TCP service name the system knows.
+bool isJumpPort(std::string_view port) {
+    std::string_view digits = port.starts_with('+') ? port.substr(1) : port;
+    if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return isPortValid(std::string(digits));
+    if (port.empty() || port.size() > 64 || port.front() == '+' || port.front() == '-') return false;
+    struct servent entry {};
+    struct servent* found = nullptr;
+    char buffer[1024];
+    return ::getservbyname_r(std::string(port).c_str(), "tcp", &entry, buffer, sizeof buffer, &found) == 0 && found &&
+           found->s_port != 0;
 }
 
 enum class HopShape { ok, badPort, bad };
 
-// One hop, [ssh://][user@]host[:port] with host a name or, outside the URL
-// form, a bracketed IPv6 address. Stricter than ssh, which would also pass
-// shell metacharacters on to the command line it builds for the jump.
+// One hop as ssh reads it: ssh://[user@]host[:port][/] with host a domain
+// name, or [user@]host[:port] with the user up to the last "@" and host a
+// name or anything in brackets. Parts that start with "-" would be read as
+// options by the jump command.
 HopShape hopShape(std::string_view hop) {
-    const bool url = hop.starts_with("ssh://");
-    if (url) hop.remove_prefix(6);
-    if (auto at = hop.find('@'); at != std::string_view::npos) {
-        if (!isJumpName(hop.substr(0, at))) return HopShape::bad;
+    if (hop.empty() || hop.front() == '-' || hop.front() == '~') return HopShape::bad;
+    if (hop.starts_with("ssh://")) {
+        hop.remove_prefix(6);
+        if (auto at = hop.find('@'); at != std::string_view::npos) {
+            if (at == 0 || hop.front() == '-') return HopShape::bad;
+            hop.remove_prefix(at + 1);
+        }
+        if (hop.ends_with('/')) hop.remove_suffix(1);
+        const auto colon = hop.find(':');
+        if (!isDomainName(hop.substr(0, colon))) return HopShape::bad;
+        if (colon == std::string_view::npos || colon + 1 == hop.size()) return HopShape::ok;
+        const std::string_view port = hop.substr(colon + 1);
+        if (port.find('/') != std::string_view::npos) return HopShape::bad;
+        return isJumpPort(port) ? HopShape::ok : HopShape::badPort;
+    }
+    if (auto at = hop.rfind('@'); at != std::string_view::npos) {
+        if (at == 0) return HopShape::bad;
         hop.remove_prefix(at + 1);
     }
+    if (hop.empty() || hop.front() == '-' || hop.find('/') != std::string_view::npos) return HopShape::bad;
     std::string_view port;
-    bool hasPort = false;
-    if (!url && hop.starts_with('[')) {
-        auto close = hop.find(']');
-        if (close == std::string_view::npos || !isIPv6Literal(hop.substr(1, close - 1))) return HopShape::bad;
-        std::string_view rest = hop.substr(close + 1);
+    if (hop.starts_with('[')) {
+        const auto close = hop.find(']');
+        if (close == std::string_view::npos) return HopShape::bad;
+        const std::string_view rest = hop.substr(close + 1);
         if (!rest.empty() && rest.front() != ':') return HopShape::bad;
-        hasPort = !rest.empty();
-        port = hasPort ? rest.substr(1) : rest;
+        port = rest.empty() ? rest : rest.substr(1);
     } else {
-        auto colon = hop.find(':');
-        if (!isJumpName(hop.substr(0, colon))) return HopShape::bad;
-        hasPort = colon != std::string_view::npos;
-        if (hasPort) port = hop.substr(colon + 1);
+        const auto colon = hop.find(':');
+        if (colon == 0) return HopShape::bad;
+        if (colon != std::string_view::npos) port = hop.substr(colon + 1);
     }
-    if (!hasPort) return HopShape::ok;
-    const bool digits = !port.empty() && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
-    return digits && isPortValid(std::string(port)) ? HopShape::ok : HopShape::badPort;
+    // An empty port is ssh's default one.
+    return port.empty() || isJumpPort(port) ? HopShape::ok : HopShape::badPort;
 }
 
-std::optional<std::string> proxyJumpProblem(std::string_view value) {
+std::optional<EntryProblem> proxyJumpProblem(std::string_view value) {
     if (value.empty() || configtext::asciiLower(value) == "none") return std::nullopt;
+    if (value.find_first_of(kHopUnsafe) != std::string_view::npos)
+        return EntryProblem::make(ProblemCode::proxyJumpShape);
     bool badPort = false;
     for (std::size_t start = 0;;) {
         auto comma = value.find(',', start);
         switch (hopShape(value.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start))) {
         case HopShape::bad:
-            return "ProxyJump must be none or hosts like bastion, user@bastion:2222 or [::1]:22, separated by commas.";
+            return EntryProblem::make(ProblemCode::proxyJumpShape);
         case HopShape::badPort:
             badPort = true;
             break;
@@ -112,7 +136,7 @@ std::optional<std::string> proxyJumpProblem(std::string_view value) {
         if (comma == std::string_view::npos) break;
         start = comma + 1;
     }
-    if (badPort) return "ProxyJump ports must be numbers from 1 to 65535.";
+    if (badPort) return EntryProblem::make(ProblemCode::proxyJumpPort);
     return std::nullopt;
 }
 
@@ -148,66 +172,74 @@ std::string SSHConfigWriter::quoteValue(const std::string& value) {
 }
 
 std::vector<std::string> SSHConfigWriter::validate(const HostEntry& e, const std::set<std::string>& known) const {
+    std::vector<std::string> sentences;
+    for (const EntryProblem& p : problems(e, known)) sentences.push_back(describe(p));
+    return sentences;
+}
+
+std::vector<EntryProblem> SSHConfigWriter::problems(const HostEntry& e, const std::set<std::string>& known) const {
     using configtext::containsWhitespace;
-    std::vector<std::string> problems;
-    const std::string unsafe = " can't contain double quotes, backslashes or control characters.";
+    using P = ProblemCode;
+    std::vector<EntryProblem> problems;
+    auto add = [&](ProblemCode code, std::vector<std::string> arguments = {}) {
+        problems.push_back(EntryProblem::make(code, std::move(arguments)));
+    };
 
     if (e.alias.empty()) {
-        problems.push_back("Alias is required.");
+        add(P::aliasRequired);
     } else if (containsWhitespace(e.alias) || e.alias.find_first_of("*?!#\"'") != std::string::npos) {
-        problems.push_back("Alias can't contain spaces or * ? ! # or quotes.");
+        add(P::aliasBadCharacters);
     } else if (!isWritableValue(e.alias)) {
-        problems.push_back("Alias" + unsafe);
+        add(P::aliasUnsafe);
     } else if (platform::containsHiddenCharacter(e.alias)) {
         // The sidebar and the tabs would draw it as another name.
-        problems.push_back("Alias can't contain invisible characters or characters that change the direction of text.");
+        add(P::aliasInvisible);
     } else if (e.alias.front() == '-') {
         // ssh would take it for an option.
-        problems.push_back("Alias can't start with a hyphen.");
+        add(P::aliasLeadingHyphen);
     } else if (e.alias.front() == '=') {
         // "Host =x" is read as "Host x".
-        problems.push_back("Alias can't start with an equals sign.");
+        add(P::aliasLeadingEquals);
     } else if (e.alias.find_first_of(kDestinationSpecials) != std::string::npos) {
-        problems.push_back("Alias can't contain commas, @ or any of $ & ; | < > ( ) { } `.");
+        add(P::aliasDestinationSpecials);
     } else if (known.count(e.alias)) {
-        problems.push_back(e.alias + " already exists in your SSH config. Pick another alias.");
+        add(P::aliasExists, {e.alias});
     } else {
         std::string lower = configtext::asciiLower(e.alias);
         for (const std::string& k : known) {
             if (configtext::asciiLower(k) == lower) {
-                problems.push_back(e.alias + " differs from " + k +
-                                   " in your SSH config only in letter case. Pick another alias.");
+                add(P::aliasCaseClash, {e.alias, k});
                 break;
             }
         }
     }
 
     if (e.hostName.empty())
-        problems.push_back("HostName is required.");
+        add(P::hostNameRequired);
     else if (containsWhitespace(e.hostName))
-        problems.push_back("HostName can't contain spaces.");
+        add(P::hostNameSpaces);
     else if (!isWritableValue(e.hostName))
-        problems.push_back("HostName" + unsafe);
+        add(P::hostNameUnsafe);
 
     if (containsWhitespace(e.user))
-        problems.push_back("User can't contain spaces.");
+        add(P::userSpaces);
     else if (!isWritableValue(e.user))
-        problems.push_back("User" + unsafe);
+        add(P::userUnsafe);
 
-    if (!e.port.empty() && !isPortValid(e.port)) problems.push_back("Port must be a number from 1 to 65535.");
+    if (!e.port.empty() && !isPortValid(e.port)) add(P::portRange);
 
     if (!e.identityFile.empty()) {
         struct stat st {};
         if (!isWritableValue(e.identityFile))
-            problems.push_back("Key file path" + unsafe);
+            add(P::keyFileUnsafe);
         else if (::stat(paths_.expandTilde(e.identityFile).c_str(), &st) != 0)
-            problems.push_back("Key file not found: " + e.identityFile);
+            add(P::keyFileMissing, {e.identityFile});
     }
 
     if (containsWhitespace(e.proxyJump))
-        problems.push_back("ProxyJump can't contain spaces (use commas between hops).");
+        add(P::proxyJumpSpaces);
     else if (!isWritableValue(e.proxyJump))
-        problems.push_back("ProxyJump" + unsafe);
+        add(P::proxyJumpUnsafe);
     else if (auto jump = proxyJumpProblem(e.proxyJump))
         problems.push_back(*jump);
     return problems;
@@ -274,8 +306,8 @@ Result<std::vector<platform::WriterLock>> SSHConfigWriter::lockFiles(const std::
             if (error.systemError == EACCES || error.systemError == EPERM || error.systemError == EROFS) continue;
             const std::string name = baseName(e.request->path);
             if (error.systemError == EWOULDBLOCK)
-                return ConfigError{"Another quillmar window kept " + paths_.tildePath(e.request->path) +
-                                   " busy for too long. Nothing was changed; try again."};
+                return ConfigError::unchanged("Another quillmar window kept " + paths_.tildePath(e.request->path) +
+                                   " busy for too long. Nothing was changed; try again.");
             return ConfigError{"Couldn't " + std::string(e.request->verb) + " " + name + ": " + error.description + "."};
         }
         held.push_back(std::move(*lock));
@@ -340,8 +372,8 @@ Result<std::string> SSHConfigWriter::planAppend(const HostEntry& entry, const st
     HostEntry aliasOnly;
     aliasOnly.alias = entry.alias;
     aliasOnly.hostName = "-";
-    if (auto problems = validate(aliasOnly, known); !problems.empty())
-        return ConfigError{withNothingChanged(problems.front())};
+    if (auto found = problems(aliasOnly, known); !found.empty())
+        return withNothingChanged(ConfigError{describe(found.front()), false, found.front()});
 
     const std::string eol = lineEndingOf(text);
     auto endsWith = [&](const std::string& tail) {
@@ -431,7 +463,7 @@ Result<SSHConfigWriter::HostAdded> SSHConfigWriter::addHost(const HostEntry& ent
             const bool undone = before ? bool(replaceIfUnchanged(own, ownText.value(), *before, false))
                                        : bool(removeIfUnchanged(own, ownText.value()));
             if (undone) dropOwnCopy();
-            return ConfigError{undone ? withNothingChanged(written.error().message) : written.error().message};
+            return undone ? withNothingChanged(written.error()) : written.error();
         }
         added.includeAdded = true;
     }
@@ -495,8 +527,8 @@ Status SSHConfigWriter::replaceIfUnchanged(const std::string& path, std::optiona
                            copy.error().message};
     }
     if (err->changed) {
-        if (afterPreview) return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
-        return ConfigError{shown + " changed while it was being saved. Nothing was changed; try again."};
+        if (afterPreview) return ConfigError::unchanged(shown + " changed since this preview. Nothing was changed; close and try again.");
+        return ConfigError::unchanged(shown + " changed while it was being saved. Nothing was changed; try again.");
     }
     return ConfigError{"Couldn't write " + baseName(path) + ": " + err->description + "."};
 }
@@ -524,7 +556,7 @@ Status SSHConfigWriter::removeIfUnchanged(const std::string& path, std::string_v
                            (copy ? " Its text from just before is in " + paths_.tildePath(copy.value()) + "."
                                  : std::string(" Its text from just before couldn't be kept."))};
     }
-    if (err->changed) return ConfigError{shown + " changed since this preview. Nothing was changed; close and try again."};
+    if (err->changed) return ConfigError::unchanged(shown + " changed since this preview. Nothing was changed; close and try again.");
     return ConfigError{"Couldn't delete " + baseName(path) + ": " + err->description + "."};
 }
 

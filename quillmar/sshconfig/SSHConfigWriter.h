@@ -51,6 +51,8 @@ public:
     Result<std::vector<platform::WriterLock>> lockFiles(const std::vector<LockRequest>& files) const;
 
     // Every problem with the entry, in field order; empty when it may be saved.
+    std::vector<EntryProblem> problems(const HostEntry& entry, const std::set<std::string>& knownAliases) const;
+    // The same problems in English sentences.
     std::vector<std::string> validate(const HostEntry& entry, const std::set<std::string>& knownAliases) const;
 
     // Whether an Include of quillmar_config stands above the first Host or

@@ -7,6 +7,7 @@
 
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using quillmar::HostEntry;
 using quillmar::SSHConfigReader;
@@ -107,10 +108,10 @@ TEST(SSHConfigWriterValidate, ProxyJumpIsRefusedUnlessSafeForSsh) {
     const std::string shape =
         "ProxyJump must be none or hosts like bastion, user@bastion:2222 or [::1]:22, separated by commas.";
     const std::string port = "ProxyJump ports must be numbers from 1 to 65535.";
-    // Option-like, doubled @, empty or signed ports, URL and zone forms, trailing commas.
+    // Option-like, no user or host, zero or too large ports, URL with IPv6, trailing commas.
     const std::pair<const char*, std::string> refused[] = {
-        {"-oProxyCommand=x", shape}, {"a@b@c", shape}, {"h:", port},     {"ssh://[::1]:22", shape},
-        {"[fe80::1%eth0]:22", shape}, {"a,", shape},   {"[::1]x", shape}, {"h:+22", port},
+        {"-oProxyCommand=x", shape}, {"@h", shape}, {"h:0", port},     {"ssh://[::1]:22", shape},
+        {"u@", shape},               {"a,", shape}, {"[::1]x", shape}, {"h:65536", port},
     };
     for (const auto& [value, sentence] : refused) {
         HostEntry e = entry("web", "h");
@@ -121,7 +122,7 @@ TEST(SSHConfigWriterValidate, ProxyJumpIsRefusedUnlessSafeForSsh) {
     SSHConfigWriter w(h.paths());
     int n = 0;
     for (const char* value : {"bastion", "user@bastion:2222", "[::1]:22", "a,b", "u@[::1]", "ssh://u@b.example:22",
-                              "h_1.x-y:022,[2001:db8::1]"}) {
+                              "h_1.x-y:022,[2001:db8::1]", "alice@corp.com@bastion", "jump+eu,box~1:2222"}) {
         HostEntry e = entry("web" + std::to_string(++n), "h");
         e.proxyJump = value;
         EXPECT_THAT(problems(h, e), IsEmpty()) << value;
@@ -132,6 +133,41 @@ TEST(SSHConfigWriterValidate, ProxyJumpIsRefusedUnlessSafeForSsh) {
     HostEntry none = entry("web", "h");
     none.proxyJump = "None";
     EXPECT_THAT(problems(h, none), IsEmpty());
+}
+
+// Each verdict on a ProxyJump value matches ssh's own reading of it, except
+// where the value would reach the shell that runs the jump unsafely.
+TEST(SSHConfigWriterValidate, ProxyJumpVerdictsMatchSsh) {
+    TestHome h;
+    enum Verdict { accepted, refused, unsafe };  // unsafe: ssh reads it, we refuse on purpose
+    const std::pair<const char*, Verdict> table[] = {
+        {"alice@corp.com@bastion", accepted}, {"a@@b", accepted}, {"jump+eu", accepted}, {"box~1", accepted},
+        {"b\xC3\xBCro", accepted}, {"a%b=c!d", accepted}, {"[::1]:22", accepted}, {"u@[::1]", accepted},
+        {"[fe80::1%eth0]:22", accepted}, {"h:1", accepted}, {"h:65535", accepted}, {"h:+22", accepted},
+        {"h:022", accepted}, {"h:", accepted}, {"h:ssh", accepted}, {"ssh://u@h:22", accepted},
+        {"ssh://a_b", accepted}, {"ssh://u@h:", accepted}, {"ssh://h/", accepted}, {"a,b,c", accepted},
+        {"none", accepted}, {"NONE", accepted}, {"u@h:22,v@[2001:db8::1]:2", accepted},
+        {"h:0", refused}, {"h:65536", refused}, {"h:99999999999", refused}, {"h:-0", refused},
+        {"h:0x16", refused}, {"h:nosuchservice", refused}, {"@h", refused}, {"u@", refused}, {"@", refused},
+        {",", refused}, {"a,", refused}, {"a,,b", refused}, {"a/b", refused}, {"a/22", refused},
+        {"a:b:c", refused}, {"::1", refused}, {"[::1", refused}, {"[::1]x", refused}, {"a'b", refused},
+        {"ssh://[::1]:22", refused}, {"ssh://@h", refused}, {"ssh://jump+eu", refused}, {"ssh://h/x", refused},
+        {"ssh://h:0", refused}, {"ssh://a@b@c", refused},
+        {"a;b", unsafe}, {"a$b", unsafe}, {"a`b`", unsafe}, {"a|b", unsafe}, {"a&b", unsafe}, {"a<b", unsafe},
+        {"a>b", unsafe}, {"a(b)", unsafe}, {"a{b}", unsafe}, {"a*b", unsafe}, {"a?b", unsafe}, {"a#b", unsafe},
+        {"-a", unsafe}, {"a,-b", unsafe}, {"-u@h", unsafe}, {"u@-h", unsafe}, {"~root", unsafe},
+        {"x;touch${IFS}pwned", unsafe}, {"ssh://u;x@h", unsafe},
+    };
+    const bool haveSsh = ::access("/usr/bin/ssh", X_OK) == 0;
+    for (const auto& [value, verdict] : table) {
+        HostEntry e = entry("web", "h");
+        e.proxyJump = value;
+        EXPECT_EQ(problems(h, e).empty(), verdict == accepted) << value;
+        if (!haveSsh) continue;
+        h.writeSsh("probe", std::string("Host x\n  ProxyJump ") + value + "\n");
+        const bool sshReads = !h.sshG("x", "probe").count("error");
+        EXPECT_EQ(sshReads, verdict != refused) << value;
+    }
 }
 
 TEST(SSHConfigWriterValidate, AliasesSshWouldReadDifferently) {
