@@ -1,5 +1,6 @@
 #include "quillmar/app/panes/AddHostView.h"
 
+#include "quillmar/app/panes/SSHConfigMessages.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/SessionTarget.h"
 #include "quillmar/app/shell/Workspace.h"
@@ -28,23 +29,6 @@ namespace {
 std::string text(const QLineEdit* edit)
 {
     return edit->text().trimmed().toStdString();
-}
-
-// Which field a message of the writer is about; its first word names it.
-AddHostView::Field fieldOf(const std::string& message)
-{
-    using F = AddHostView::Field;
-    if (message.starts_with("HostName"))
-        return F::hostName;
-    if (message.starts_with("User"))
-        return F::user;
-    if (message.starts_with("Port"))
-        return F::port;
-    if (message.starts_with("Key file"))
-        return F::identityFile;
-    if (message.starts_with("ProxyJump"))
-        return F::proxyJump;
-    return F::alias;
 }
 
 }  // namespace
@@ -190,11 +174,11 @@ void AddHostView::refresh()
     std::set<std::string> known;
     for (const QString& a : hostStore_.aliases())
         known.insert(a.toStdString());
-    const auto problems = writer_.validate(e, known);
+    const auto problems = writer_.problems(e, known);
     if (touched) {
-        for (const auto& message : problems) {
-            QLabel* label = messages_.at(fieldOf(message));
-            const QString line = QString::fromStdString(message);
+        for (const EntryProblem& problem : problems) {
+            QLabel* label = messages_.at(problem.field);
+            const QString line = SSHConfigMessages::problem(problem);
             label->setText(label->text().isEmpty() ? line : label->text() + QLatin1Char('\n') + line);
             label->show();
         }
@@ -212,9 +196,9 @@ void AddHostView::refresh()
     save_->setEnabled(problems.empty() && !saving_.running());
 }
 
-void AddHostView::fail(const std::string& sentence)
+void AddHostView::fail(const ConfigError& error)
 {
-    status_->setText(QString::fromStdString(withNothingChanged(sentence)));
+    status_->setText(SSHConfigMessages::error(withNothingChanged(error)));
 }
 
 bool AddHostView::save()
@@ -226,11 +210,11 @@ bool AddHostView::save()
     std::set<std::string> known;
     for (const QString& a : hostStore_.aliases())
         known.insert(a.toStdString());
-    if (const auto problems = writer_.validate(e, known); !problems.empty()) {
-        std::string all;
-        for (const auto& p : problems)
-            all.append(all.empty() ? "" : " ").append(p);
-        fail(all);
+    if (const auto problems = writer_.problems(e, known); !problems.empty()) {
+        QString all;
+        for (const EntryProblem& p : problems)
+            all += (all.isEmpty() ? QString() : QStringLiteral(" ")) + SSHConfigMessages::problem(p);
+        status_->setText(all + QLatin1Char(' ') + SSHConfigMessages::tr("Nothing was changed."));
         return false;
     }
     const bool needInclude = !writer_.includePresentAtTop();
@@ -252,7 +236,7 @@ bool AddHostView::save()
 void AddHostView::finishSave(const HostEntry& e, const Result<SSHConfigWriter::HostAdded>& result)
 {
     if (!result) {
-        fail(result.error().message);
+        fail(result.error());
         refresh();
         emit saveFinished(false);
         return;

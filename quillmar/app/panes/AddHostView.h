@@ -30,7 +30,7 @@ class Workspace;
 class AddHostView : public QWidget {
     Q_OBJECT
 public:
-    enum class Field { alias, hostName, user, port, identityFile, proxyJump };
+    using Field = EntryField;
     // Asked before the Include line goes in; gives whether to go on.
     using Confirm = std::function<bool(const QString& question)>;
 
@@ -70,7 +70,7 @@ private:
     void openSaved();
     void dropGoneHost();
     QString savedNote(const QString& alias) const;
-    void fail(const std::string& sentence);
+    void fail(const ConfigError& error);
     void finishSave(const HostEntry& entry, const Result<SSHConfigWriter::HostAdded>& result);
 
     Workspace& workspace_;

@@ -1,5 +1,6 @@
 #include "quillmar/app/panes/KeysView.h"
 
+#include "quillmar/app/panes/SSHConfigMessages.h"
 #include "quillmar/app/sheets/GenerateKeySheet.h"
 #include "quillmar/app/sidebar/KeyListModel.h"
 #include "quillmar/app/style/Metro.h"
@@ -275,7 +276,7 @@ void KeysView::useWithHost()
     // Written as ~/.ssh/<name> when the key is at home, as one would type it.
     const auto planned = identity.plan(alias->toStdString(), writer_.paths().tildePath(key->privatePath));
     if (!planned) {
-        status_->setText(q(withNothingChanged(planned.error().message)));
+        status_->setText(SSHConfigMessages::error(withNothingChanged(planned.error())));
         return;
     }
     const auto& outcome = planned.value();
@@ -323,7 +324,7 @@ void KeysView::finishUse(const QString& alias, const QString& keyName, const Res
 {
     updateButtons();
     if (!applied) {
-        status_->setText(q(withNothingChanged(applied.error().message)));
+        status_->setText(SSHConfigMessages::error(withNothingChanged(applied.error())));
         emit useFinished(false);
         return;
     }
@@ -343,8 +344,8 @@ std::optional<QString> KeysView::generateKey(const QString& name, KeyToolCommand
         return problem;
     }
     if (auto made = writer_.ensureSSHDirectory(); !made) {
-        status_->setText(q(made.error().message));
-        return q(made.error().message);
+        status_->setText(SSHConfigMessages::error(made.error()));
+        return SSHConfigMessages::error(made.error());
     }
     workspace_.open(KeyToolCommands::generate(sshDirectory(), name, type, comment));
     return std::nullopt;

@@ -1,5 +1,6 @@
 #include "quillmar/app/panes/SSHMergeSection.h"
 
+#include "quillmar/app/panes/SSHConfigMessages.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QButtonGroup>
@@ -207,7 +208,7 @@ void SSHMergeSection::refreshPreview() {
     auto preview = merge_.preview(choices_);
     if (!preview) {
         previewBox_->hide();
-        setStatus(QString::fromStdString(withNothingChanged(preview.error().message)), true);
+        setStatus(SSHConfigMessages::error(withNothingChanged(preview.error())), true);
         return;
     }
     preview_ = std::move(preview.value());
@@ -241,7 +242,7 @@ void SSHMergeSection::finishMerge(const Result<SSHConfigMerge::Applied>& applied
         // again from what is there now, and keep the user's choices that
         // still apply.
         const auto kept = choices_;
-        QString message = QString::fromStdString(withNothingChanged(applied.error().message));
+        QString message = SSHConfigMessages::error(withNothingChanged(applied.error()));
         // The new plan below is what to try next, not a fresh start.
         message.replace(QStringLiteral("; close and try again."), QStringLiteral("."));
         plan_ = merge_.plan();

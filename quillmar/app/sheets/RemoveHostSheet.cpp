@@ -1,5 +1,6 @@
 #include "quillmar/app/sheets/RemoveHostSheet.h"
 
+#include "quillmar/app/panes/SSHConfigMessages.h"
 #include "quillmar/app/style/Metro.h"
 
 #include <QHBoxLayout>
@@ -132,7 +133,7 @@ void RemoveHostSheet::finishRemoval(const Result<std::vector<std::string>>& appl
     const SSHConfigRemove::Change change = *change_;
     change_.reset();
     if (!applied) {
-        error_ = q(applied.error().message);
+        error_ = SSHConfigMessages::error(applied.error());
         refresh();
         emit removalFinished(false);
         return;
