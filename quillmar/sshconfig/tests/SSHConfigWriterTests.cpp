@@ -144,7 +144,7 @@ TEST(SSHConfigWriterValidate, ProxyJumpVerdictsMatchSsh) {
         {"alice@corp.com@bastion", accepted}, {"a@@b", accepted}, {"jump+eu", accepted}, {"box~1", accepted},
         {"b\xC3\xBCro", accepted}, {"a%b=c!d", accepted}, {"[::1]:22", accepted}, {"u@[::1]", accepted},
         {"[fe80::1%eth0]:22", accepted}, {"h:1", accepted}, {"h:65535", accepted}, {"h:+22", accepted},
-        {"h:022", accepted}, {"h:", accepted}, {"h:ssh", accepted}, {"ssh://u@h:22", accepted},
+        {"h:022", accepted}, {"h:", accepted}, {"ssh://u@h:22", accepted},
         {"ssh://a_b", accepted}, {"ssh://u@h:", accepted}, {"ssh://h/", accepted}, {"a,b,c", accepted},
         {"none", accepted}, {"NONE", accepted}, {"u@h:22,v@[2001:db8::1]:2", accepted},
         {"h:0", refused}, {"h:65536", refused}, {"h:99999999999", refused}, {"h:-0", refused},
