@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -59,6 +60,14 @@ inline bool isZombie(pid_t pid) {
     const QByteArray text = stat.readAll();
     const auto close = text.lastIndexOf(')');
     return close > 0 && text.mid(close + 2, 1) == "Z";
+}
+
+// Ended: gone from the process table, or a zombie until it is reaped. Asked
+// again after the zombie check, which fails once the reaping wins the race.
+inline bool hasEnded(pid_t pid) {
+    if (::kill(pid, 0) != 0 || isZombie(pid))
+        return true;
+    return ::kill(pid, 0) != 0;
 }
 
 inline QByteArray readFile(const QString& path) {

@@ -56,8 +56,7 @@ void sendText(TerminalHost* host, const std::string& text) {
 // Gone from the process table: neither running nor a zombie left unreaped.
 bool gone(pid_t pid) { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); }
 
-// Ended: gone, or a zombie its new parent has yet to reap.
-bool ended(pid_t pid) { return gone(pid) || apptests::isZombie(pid); }
+bool ended(pid_t pid) { return apptests::hasEnded(pid); }
 
 // Answers the next question box with `key` and gives its text.
 void answerNextQuestion(QObject* owner, Qt::Key key, QString* text) {
