@@ -64,7 +64,7 @@ void BM_FindKeystroke100k(benchmark::State& state) {
     for (auto _ : state) {
         view->selection().setActive(false);
         view->search().invalidateCache();
-        view->handleFindBarSearchChanged(longer ? QStringLiteral("needle") : QStringLiteral("needl"));
+        view->find().termChanged(longer ? QStringLiteral("needle") : QStringLiteral("needl"));
         longer = !longer;
         benchmark::DoNotOptimize(view->selectionActive());
     }
@@ -87,7 +87,7 @@ void BM_CtrlHoverMove(benchmark::State& state) {
         const QPointF at((col + 0.5) * cell.width(), (row + 0.5) * cell.height());
         QMouseEvent move(QEvent::MouseMove, at, at, Qt::NoButton, Qt::NoButton, Qt::ControlModifier);
         QApplication::sendEvent(view.get(), &move);
-        hits += view->linkHighlightRange() ? 1 : 0;
+        hits += view->links().highlightRange() ? 1 : 0;
     }
     state.counters["onLink"] = benchmark::Counter(hits, benchmark::Counter::kAvgIterations);
 }
@@ -98,13 +98,13 @@ void BM_ProgressSweepRepaint(benchmark::State& state) {
     view->displayNow();
     view->terminal().clearUpdateRange();
     ProgressReport report{ProgressReportState::set, 0};
-    ProgressBarView* bar = view->progressBarView();
+    ProgressBarView* bar = view->notices().progressBar();
     uint8_t value = 0;
     int dirtyRows = 0;
     for (auto _ : state) {
         report.progress = value;
         value = uint8_t((value + 1) % 101);
-        view->applyProgressReport(report);
+        view->notices().applyProgressReport(report);
         bar->finishWidthAnimation();
         bar->repaint();
         if (view->terminal().getUpdateRange())

@@ -279,7 +279,7 @@ void PointerInput::handleSelectionDrag(QPointF point) {
         autoScrollRunning_ = true;
         const uint64_t generation = ++autoScrollGeneration_;
         autoScrollTask_ =
-            tasks_.after(TerminalView::autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
+            tasks_.after(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
     }
     view_.redrawAll();
 }
@@ -299,7 +299,7 @@ void PointerInput::autoScrollTick(uint64_t generation) {
         view_.redrawAll();
     }
     autoScrollTask_ =
-        tasks_.after(TerminalView::autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
+        tasks_.after(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
 }
 
 void PointerInput::stopAutoScroll() {
@@ -424,9 +424,8 @@ void PointerInput::setModifierHeld(bool on) {
 // --- wheel ------------------------------------------------------------------------------------------
 
 void PointerInput::setScrollSensitivity(qreal s) {
-    scrollSensitivity_ = std::isnan(s) ? TerminalView::minScrollSensitivity
-                                       : std::clamp(s, TerminalView::minScrollSensitivity,
-                                                    TerminalView::maxScrollSensitivity);
+    scrollSensitivity_ =
+        std::isnan(s) ? minScrollSensitivity : std::clamp(s, minScrollSensitivity, maxScrollSensitivity);
 }
 
 int PointerInput::wheelLines(QWheelEvent* event, qreal cellHeight) {

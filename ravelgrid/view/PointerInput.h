@@ -39,13 +39,20 @@ public:
     // Ctrl went down or up: links under the pointer show or hide at once.
     void setModifierHeld(bool on);
 
+    static constexpr uint64_t autoScrollIntervalNs = 50'000'000;
+    // Writes below the floor (NaN too) store the floor; the ceiling keeps
+    // the wheel arithmetic finite.
+    static constexpr qreal minScrollSensitivity = 0.05;
+    static constexpr qreal maxScrollSensitivity = 1000;
     qreal scrollSensitivity() const { return scrollSensitivity_; }
     void setScrollSensitivity(qreal s);
     qreal scrollAccumulator() const { return scrollAccumulator_; }
+    // Rows an auto-scroll tick moves for a pointer this many rows outside.
     static int calcScrollingVelocity(int delta, int rows);
     int autoScrollDelta() const { return autoScrollDelta_; }
     bool autoScrollRunning() const { return autoScrollRunning_; }
     void stopAutoScroll();
+    // How long a click on a prompt waits for a second click.
     uint64_t semanticClickDelayNs() const { return semanticClickDelayNs_; }
     void setSemanticClickDelayNs(uint64_t ns) { semanticClickDelayNs_ = ns; }
     int semanticDeferralScheduleCount() const { return semanticDeferralScheduleCount_; }

@@ -96,14 +96,6 @@ qreal TerminalView::reservedScrollerWidth() const {
     return scroller_ && scrollerStyle_ == ScrollerStyle::legacy ? qreal(scroller_->sizeHint().width()) : 0;
 }
 
-qreal TerminalView::availableGridWidth(qreal width) const { return std::max<qreal>(width - reservedScrollerWidth(), 0); }
-
-QRect TerminalView::fittingFrame() const {
-    const QSizeF cell = cellDimension_.value_or(QSizeF(1, 1));
-    return QRectF(0, 0, terminal_->cols * cell.width() + reservedScrollerWidth(), terminal_->rows * cell.height())
-        .toAlignedRect();
-}
-
 void TerminalView::resetCaches() {
     frame_.colors().resetAll();
     frame_.attributes().clear();
@@ -261,8 +253,6 @@ void TerminalView::applySystemTextColors() {
     // The terminal reports the change back and the view repaints from it.
     setNativeBackgroundColor(colors.color(QPalette::Active, QPalette::Base));
 }
-
-bool TerminalView::useBrightColors() const { return frame_.attributes().useBrightColors(); }
 
 void TerminalView::setUseBrightColors(bool on) {
     frame_.attributes().setUseBrightColors(on);
@@ -658,7 +648,7 @@ QMenu* TerminalView::showContextMenu(QPoint globalPos) {
     mirror(pasteAction_, data && data->hasText());
     mirror(selectAllAction_, true);
     menu->addSeparator();
-    if (QAction* find = findAction(FindCommand::showFindBar))
+    if (QAction* find = find_->action(FindCommand::showFindBar))
         mirror(find, true);
     contextMenu_ = menu;
     menu->popup(globalPos);
@@ -685,10 +675,10 @@ void TerminalView::applyCommandKeys() {
     bind(copyAction_, ViewCommand::copy);
     bind(pasteAction_, ViewCommand::paste);
     bind(selectAllAction_, ViewCommand::selectAll);
-    bind(findAction(FindCommand::showFindBar), ViewCommand::showFindBar);
-    bind(findAction(FindCommand::findNext), ViewCommand::findNext);
-    bind(findAction(FindCommand::findPrevious), ViewCommand::findPrevious);
-    bind(findAction(FindCommand::useSelectionForFind), ViewCommand::useSelectionForFind);
+    bind(find_->action(FindCommand::showFindBar), ViewCommand::showFindBar);
+    bind(find_->action(FindCommand::findNext), ViewCommand::findNext);
+    bind(find_->action(FindCommand::findPrevious), ViewCommand::findPrevious);
+    bind(find_->action(FindCommand::useSelectionForFind), ViewCommand::useSelectionForFind);
 }
 
 void TerminalView::updateEditActions() {

@@ -91,13 +91,25 @@ public:
     const Terminal& terminal() const { return *terminal_; }
     TerminalViewDelegate* terminalDelegate() const { return terminalDelegate_; }
     void setTerminalDelegate(TerminalViewDelegate* delegate) { terminalDelegate_ = delegate; }
-    const TerminalOptions& startupOptions() const { return startupOptions_; }
+
+    // --- the view's parts ------------------------------------------------------
+    // Command keys and the link highlight mode are set on the view: it
+    // rebinds its actions and its mouse tracking to them.
+    KeyboardInput& keyboard() { return keyboard_; }
+    const KeyboardInput& keyboard() const { return keyboard_; }
+    PointerInput& pointer() { return pointer_; }
+    const PointerInput& pointer() const { return pointer_; }
+    LinkHover& links() { return links_; }
+    const LinkHover& links() const { return links_; }
+    FindController& find() { return *find_; }
+    const FindController& find() const { return *find_; }
+    BellAndProgress& notices() { return *notices_; }
+    const BellAndProgress& notices() const { return *notices_; }
 
     // --- fonts and cell metrics ------------------------------------------------
     const FontSet& fontSet() const { return frame_.fontSet(); }
     void setFontSet(FontSet fonts);
     void resetToDefaultFont();
-    qreal lineSpacing() const { return lineSpacing_; }
     void setLineSpacing(qreal spacing);
     // Off: text is drawn without antialiasing, on both paths.
     bool fontSmoothing() const { return frame_.fontSmoothing(); }
@@ -110,12 +122,6 @@ public:
     qreal backingScale() const;
     // The scroll bar's width, which the grid leaves free at the right edge.
     qreal reservedScrollerWidth() const;
-    qreal availableGridWidth(qreal width) const;
-    QRect fittingFrame() const;
-    // Resizes the grid to an explicit size and tells the delegate.
-    void resizeGrid(int cols, int rows);
-    // Follows a new widget size; true when the grid changed.
-    bool processSizeChange(QSizeF size);
 
     // --- colours -------------------------------------------------------------------
     QColor nativeForegroundColor() const { return frame_.colors().nativeForeground(); }
@@ -137,10 +143,8 @@ public:
     // The desktop's text colours (the palette's text and base) as the
     // default foreground and background.
     void applySystemTextColors();
-    bool useBrightColors() const;
     void setUseBrightColors(bool on);
     QColor selectedTextBackgroundColor() const { return selectedTextBackground_; }
-    QColor selectedTextForegroundColor() const { return selectedTextForeground_; }
     void setSelectedTextBackgroundColor(const QColor& c);
     void setSelectedTextForegroundColor(const QColor& c);
     // The native background's alpha; writes are clamped to 0...1.
@@ -154,7 +158,6 @@ public:
     void setAntiAliasCustomBlockGlyphs(bool on);
     // The 16 ANSI colours of a colour scheme; another count only redraws.
     void installColors(std::span<const Color> colors);
-    void applyBackgroundColor();
 
     // --- byte paths ----------------------------------------------------------------
     // Host output.
@@ -163,19 +166,10 @@ public:
     // User input, on its way to the child through the delegate.
     void send(std::span<const uint8_t> bytes);
     void send(std::string_view text);
-    // Plain Left and Right: exchanged on a right-to-left cursor row while the
-    // terminal asks for it (1243h), in the cursor-key mode's form.
-    void sendBidiAwareArrow(bool isLeft);
 
     // --- display -------------------------------------------------------------------
     void queuePendingDisplay();
     void displayNow();
-    void settleBackingStoreSoon();
-    bool shouldDisplayImmediately() const;
-    void updateDisplay(bool notifyAccessibility);
-    void updateCursorPosition();
-    bool pendingDisplay() const { return pendingDisplay_; }
-    bool notifyUpdateChanges() const { return notifyUpdateChanges_; }
     void setNotifyUpdateChanges(bool on) { notifyUpdateChanges_ = on; }
     bool textBlinkVisible() const { return textBlinkVisible_; }
     std::vector<int> blinkingLines();
@@ -187,23 +181,13 @@ public:
     void setDebugOverlay(DebugOverlay* overlay);
 
     // --- options -------------------------------------------------------------------
-    bool optionAsMetaKey() const { return keyboard_.optionAsMetaKey(); }
-    void setOptionAsMetaKey(bool on) { keyboard_.setOptionAsMetaKey(on); }
-    bool backspaceSendsControlH() const { return keyboard_.backspaceSendsControlH(); }
-    void setBackspaceSendsControlH(bool on) { keyboard_.setBackspaceSendsControlH(on); }
-    // The chords the host's window keeps for itself (none by default): they
-    // are left to its shortcuts and never reach the program.
-    const std::vector<KeyChord>& reservedKeys() const { return keyboard_.reservedKeys(); }
-    void setReservedKeys(std::vector<KeyChord> chords) { keyboard_.setReservedKeys(std::move(chords)); }
     // The chords of the view's own commands (defaultViewKeyBindings unless
     // the host sets others): its actions, its menu and the scrollback keys.
-    const std::vector<ViewKeyBinding>& commandKeys() const { return keyboard_.commandKeys(); }
     void setCommandKeys(std::vector<ViewKeyBinding> bindings);
     bool allowMouseReporting() const { return allowMouseReporting_; }
     void setAllowMouseReporting(bool on) { allowMouseReporting_ = on; }
     // respectTerminal lays rows out by the terminal's bidirectional settings
     // (drawing, caret, arrows, clicks); legacyLeftToRight shows every row as stored.
-    BidiHostPolicy bidiHostPolicy() const { return bidiHostPolicy_; }
     void setBidiHostPolicy(BidiHostPolicy policy);
     // Whether the child may read the screen or the clipboard back: only for
     // local programs that this application started itself. This is the
@@ -216,14 +200,6 @@ public:
     // Keyboard focus in the active window: what the caret shows.
     bool caretFocused() const;
 
-    BellStyle bellStyle() const { return notices_->bellStyle(); }
-    void setBellStyle(BellStyle style) { notices_->setBellStyle(style); }
-    static constexpr uint64_t bellIntervalNs = BellAndProgress::bellIntervalNs;
-    static constexpr int visualBellDurationMs = BellAndProgress::visualBellDurationMs;
-    static constexpr qreal visualBellPeakOpacity = BellAndProgress::visualBellPeakOpacity;
-    void flashVisualBell() { notices_->flash(); }
-    bool visualBellActive() const { return notices_->flashActive(); }
-    qreal visualBellOpacity() const { return notices_->flashOpacity(); }
     // One cell in whole device pixels (the rule every pixel report shares).
     QSize cellSizeInDevicePixels() const;
     // The answer to CSI t: the text-area and cell pixel reports; a resize
@@ -271,69 +247,26 @@ public:
     static constexpr uint64_t overlayScrollerHideDelayNs = 1'000'000'000;
     ScrollerStyle scrollerStyle() const { return scrollerStyle_; }
     void setScrollerStyle(ScrollerStyle style);
-    void updateScroller();
     int maxScroll() const;
     bool canScroll() const;
     double scrollThumbsize() const;
     void pageUp();
     void pageDown();
-    // The scrollback command keys (Shift+PageUp/PageDown/Home/End by default)
-    // on the normal screen; false for any other key.
-    bool scrollbackKey(int key, Qt::KeyboardModifiers modifiers) { return keyboard_.scrollbackKey(key, modifiers); }
     void scrollUp(int lines);
     void scrollDown(int lines);
     void scrollTo(int row, bool notifyAccessibility = false);
     void scrollToPosition(double position);
-    void ensureCaretIsVisible();
     double scrollPosition() const;
     void changeScrollback(std::optional<int> lines);
     void clearScrollback();
 
-    // --- mouse -----------------------------------------------------------------------
-    static constexpr uint64_t autoScrollIntervalNs = 50'000'000;
-    qreal scrollSensitivity() const { return pointer_.scrollSensitivity(); }
-    // Writes below the floor (NaN too) store the floor; the ceiling keeps
-    // the wheel arithmetic finite.
-    static constexpr qreal minScrollSensitivity = 0.05;
-    static constexpr qreal maxScrollSensitivity = 1000;
-    void setScrollSensitivity(qreal s) { pointer_.setScrollSensitivity(s); }
-    qreal scrollAccumulator() const { return pointer_.scrollAccumulator(); }
-    // Rows an auto-scroll tick moves for a pointer this many rows outside.
-    static int calcScrollingVelocity(int delta, int rows) { return PointerInput::calcScrollingVelocity(delta, rows); }
-    int autoScrollDelta() const { return pointer_.autoScrollDelta(); }
-    bool autoScrollRunning() const { return pointer_.autoScrollRunning(); }
-    void stopSelectionAutoScrollTimer() { pointer_.stopAutoScroll(); }
-    // How long a click on a prompt waits for a second click.
-    uint64_t semanticClickCoalescingDelayNs() const { return pointer_.semanticClickDelayNs(); }
-    void setSemanticClickCoalescingDelayNs(uint64_t ns) { pointer_.setSemanticClickDelayNs(ns); }
-    int semanticDeferralScheduleCount() const { return pointer_.semanticDeferralScheduleCount(); }
-    bool semanticClickPending() const { return pointer_.semanticClickPending(); }
-    bool commandActive() const { return links_.modifierHeld(); }
-    bool shouldTrackMouse() const;
-
     // --- links ---------------------------------------------------------------------------
-    LinkReporting linkReporting() const { return links_.reporting(); }
-    void setLinkReporting(LinkReporting r) { links_.setReporting(r); }
-    LinkHighlightMode linkHighlightMode() const { return links_.mode(); }
     void setLinkHighlightMode(LinkHighlightMode mode);
-    const std::optional<std::vector<LinkMatch::RowRange>>& linkHighlightRange() const { return links_.highlightRange(); }
-    QLabel* urlPreview() const { return links_.preview(); }
     // The OSC 8 payload of a cell (the right half of a wide character belongs to its link).
     std::optional<std::string> linkAtPosition(int col, int bufferRow) const;
     // The URI (everything after the first ";") and the "key=value" params before it.
     static std::optional<std::pair<std::string, std::map<std::string, std::string>>> urlPreviewText(
         std::string_view payload);
-    void showUrlPreview(const std::string& payload) { links_.showPreview(payload); }
-    void hideUrlPreview() { links_.hidePreview(); }
-    // nullopt: Ctrl as the view last saw it.
-    void updateLinkHighlight(Position grid, std::optional<bool> modifierHeld = std::nullopt) {
-        links_.updateHighlight(grid, modifierHeld);
-    }
-    // The link a click at a buffer position opens, with its params.
-    std::optional<std::pair<std::string, std::map<std::string, std::string>>> handleMouseUpAction(Position grid,
-                                                                                                   bool ctrlHeld) {
-        return links_.clickTarget(grid, ctrlHeld);
-    }
     static QFont tryUrlFont();
     // Opens a link the safe way: web and mail from anywhere, files only from a
     // trusted session; a disguised OSC 8 link, or a target hiding characters,
@@ -343,39 +276,6 @@ public:
     // A link that a remote session printed is never trusted.
     std::optional<QUrl> resolveLinkURL(const std::string& link, bool printedByRemote = false);
 
-    // --- find ------------------------------------------------------------------------------
-    FindBar* findBar() const { return find_->bar(); }
-    FindBar* ensureFindBar() { return find_->ensureBar(); }
-    void showFindBar(bool useSelection) { find_->showBar(useSelection); }
-    void hideFindBar() { find_->hideBar(); }
-    void findNext() { find_->findNext(); }
-    void findPrevious() { find_->findPrevious(); }
-    void useSelectionForFind() { find_->useSelectionForFind(); }
-    // The find string every view shares (the stand-in for a find pasteboard).
-    static QString findString() { return FindController::findString(); }
-    static void setFindString(const QString& term) { FindController::setFindString(term); }
-    void handleFindBarSearchChanged(const QString& term) { find_->termChanged(term); }
-    bool findNextMatch(const std::string& term, const SearchOptions& options, bool scroll) {
-        return find_->findMatch(term, options, scroll, true);
-    }
-    bool findPreviousMatch(const std::string& term, const SearchOptions& options, bool scroll) {
-        return find_->findMatch(term, options, scroll, false);
-    }
-    std::pair<int, int> findMatchSummary(const std::string& term, const SearchOptions& options, int limit) {
-        return find_->matchSummary(term, options, limit);
-    }
-    void performFindAction(FindCommand command) { find_->perform(command); }
-    bool findActionEnabled(FindCommand command) const { return find_->enabled(command); }
-    QAction* findAction(FindCommand command) const { return find_->action(command); }
-
-    // --- progress -----------------------------------------------------------------------
-    static constexpr uint64_t progressReportTimeoutNs = BellAndProgress::progressReportTimeoutNs;
-    ProgressBarView* progressBarView() const { return notices_->progressBar(); }
-    void applyProgressReport(const ProgressReport& report) { notices_->applyProgressReport(report); }
-    std::optional<uint8_t> resolveProgress(const ProgressReport& report) { return notices_->resolveProgress(report); }
-    std::optional<uint8_t> lastProgressValue() const { return notices_->lastProgressValue(); }
-    void clearProgressReport() { notices_->clearProgressReport(); }
-
     // Paints the frame for a rectangle; the widget's paint event and tests use it.
     void drawTerminalContents(QPainter& painter, const QRectF& dirty);
     // Paints what the caret shows, in caret-local coordinates.
@@ -383,17 +283,9 @@ public:
     CaretView* caretView() const { return caret_; }
 
     // --- input methods ---------------------------------------------------------------
-    // Uncommitted text at the caret; empty text removes it.
-    void setMarkedText(const QString& text, int cursor = -1) { keyboard_.setMarkedText(text, cursor); }
-    void unmarkText() { keyboard_.unmarkText(); }
-    bool hasMarkedText() const { return !keyboard_.markedText().isEmpty(); }
-    const QString& markedText() const { return keyboard_.markedText(); }
-    // The overlay showing the marked text; null without marked text.
-    MarkedTextOverlay* markedTextOverlay() const { return keyboard_.markedTextOverlay(); }
     // Location and length as linear cell indices, row × cols + column, in
     // buffer rows: the selection, else the cursor with length 0.
     std::pair<int, int> selectedRange() const;
-    bool kittyIsComposing() const { return keyboard_.kittyIsComposing(); }
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
     // --- OpenGL --------------------------------------------------------------------
@@ -407,14 +299,10 @@ public:
     // The scale the OpenGL path draws at instead of the screen's: a frame
     // of that many pixels per point, scaled onto the surface. A scale not
     // above 1 counts as 1. Unset: the device pixel ratio.
-    std::optional<double> gpuScaleFactorOverride() const { return gpuScaleFactorOverride_; }
     void setGpuScaleFactorOverride(std::optional<double> scale);
     // Resizes less than liveResizeIntervalNs apart are one live resize.
     static constexpr uint64_t liveResizeIntervalNs = 100'000'000;
     bool inLiveResize() const;
-    // A coalesced redraw of the OpenGL surface, one display interval after
-    // the first request; nothing without the OpenGL path.
-    void queueGpuDisplay();
     bool pendingGpuDisplay() const { return pendingGpuDisplay_; }
 
 signals:
@@ -483,6 +371,23 @@ private:
     GpuHostedView& gpuAccess();
     friend class PointerInput;
     friend class KeyboardInput;
+    // Resizes the grid to an explicit size and tells the delegate.
+    void resizeGrid(int cols, int rows);
+    // Follows a new widget size; true when the grid changed.
+    bool processSizeChange(QSizeF size);
+    void applyBackgroundColor();
+    // Plain Left and Right: exchanged on a right-to-left cursor row while the
+    // terminal asks for it (1243h), in the cursor-key mode's form.
+    void sendBidiAwareArrow(bool isLeft);
+    void settleBackingStoreSoon();
+    bool shouldDisplayImmediately() const;
+    void updateDisplay(bool notifyAccessibility);
+    void updateCursorPosition();
+    void updateScroller();
+    void ensureCaretIsVisible();
+    // A coalesced redraw of the OpenGL surface, one display interval after
+    // the first request; nothing without the OpenGL path.
+    void queueGpuDisplay();
     void setupTerminalObjects(QSizeF size);
     void resetFont();
     void resetCaches();
@@ -523,6 +428,7 @@ private:
     // Ctrl as the pointer and the links see it.
     void setCommandActive(bool on);
     void updateMouseTracking();
+    bool shouldTrackMouse() const;
     // The one rule for motion events, also while the terminal is being made.
     bool shouldTrackMouse(MouseMode mode) const;
 

@@ -73,10 +73,11 @@ void TerminalView::progressReport(Terminal&, const ProgressReport& report) {
     // updated when the view's thread gets to it, and not at all once the
     // view is gone.
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, report] { applyProgressReport(report); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, report] { notices_->applyProgressReport(report); }, Qt::QueuedConnection);
         return;
     }
-    applyProgressReport(report);
+    notices_->applyProgressReport(report);
 }
 
 std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source,

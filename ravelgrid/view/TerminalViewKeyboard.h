@@ -51,9 +51,11 @@ public:
     // A scrollback key on the normal screen, carried out; false for any other key.
     bool scrollbackKey(int key, Qt::KeyboardModifiers modifiers);
 
-    void setMarkedText(const QString& text, int cursor);
+    // Uncommitted text at the caret; empty text removes it.
+    void setMarkedText(const QString& text, int cursor = -1);
     void unmarkText();
     const QString& markedText() const { return markedText_; }
+    // Null without marked text.
     MarkedTextOverlay* markedTextOverlay() const { return markedOverlay_.get(); }
     bool kittyIsComposing() const { return kittyIsComposing_; }
 

@@ -8,7 +8,7 @@ namespace quillmar {
 
 FocusingTerminalView::FocusingTerminalView(QWidget* parent, std::optional<ravelgrid::FontSet> font)
     : LocalProcessTerminalView(parent, std::move(font)) {
-    setReservedKeys(windowChords());
+    keyboard().setReservedKeys(windowChords());
     setCommandKeys(viewKeyBindings());
 }
 

@@ -148,7 +148,7 @@ private slots:
 
         // The find bar's current match is the selection, drawn the same way.
         h.view().selection().setActive(false);
-        QVERIFY(h.view().findNextMatch("HHHHHH", {}, false));
+        QVERIFY(h.view().find().findMatch("HHHHHH", {}, false, true));
         const QImage found = h.painted();
         failures = unreadableCells(h, found, selection, 3, 4, 9, 15);
         QVERIFY2(failures.isEmpty(), qPrintable("painter, find match: " + failures));

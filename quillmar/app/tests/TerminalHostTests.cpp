@@ -348,8 +348,8 @@ private slots:
         FocusingTerminalView view;
         WrittenBytes delegate;
         view.setTerminalDelegate(&delegate);
-        QVERIFY(view.reservedKeys() == windowChords());
-        QVERIFY(view.commandKeys() == viewKeyBindings());
+        QVERIFY(view.keyboard().reservedKeys() == windowChords());
+        QVERIFY(view.keyboard().commandKeys() == viewKeyBindings());
         const auto overridden = [&](int key, Qt::KeyboardModifiers mods) {
             QKeyEvent e(QEvent::ShortcutOverride, key, mods);
             e.ignore();

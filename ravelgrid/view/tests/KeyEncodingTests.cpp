@@ -149,13 +149,13 @@ private slots:
         // Ctrl+Shift+Alt+O toggles Alt-as-Meta.
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_O, QString(),
                             Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-        QVERIFY(!view.optionAsMetaKey());
+        QVERIFY(!view.keyboard().optionAsMetaKey());
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_X, QStringLiteral("x"), Qt::AltModifier);
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Left, QString(), Qt::AltModifier);
         QCOMPARE(delegate.allBytes(), "x\x1b[D"s);
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_O, QString(),
                             Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
-        QVERIFY(view.optionAsMetaKey());
+        QVERIFY(view.keyboard().optionAsMetaKey());
     }
 
     void backspaceCanSendControlH() {
@@ -163,7 +163,7 @@ private slots:
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
         view.setTerminalDelegate(&delegate);
-        view.setBackspaceSendsControlH(true);
+        view.keyboard().setBackspaceSendsControlH(true);
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Backspace, QStringLiteral("\b"), Qt::NoModifier);
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_Backspace, QStringLiteral("\b"), Qt::ControlModifier);
         QCOMPARE(delegate.allBytes(), "\x08\x08"s);
@@ -239,7 +239,7 @@ private slots:
             QCoreApplication::sendEvent(&view, &e);
             return e.isAccepted();
         };
-        view.setReservedKeys({{Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier},
+        view.keyboard().setReservedKeys({{Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier},
                               {Qt::Key_3, Qt::AltModifier},
                               {Qt::Key_PageDown, Qt::ControlModifier},
                               {Qt::Key_Equal, Qt::ControlModifier}});
@@ -268,7 +268,7 @@ private slots:
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl);
         QCOMPARE(delegate.allBytes(), "\x1b[6;5~"s);
         delegate.writes.clear();
-        view.setReservedKeys({{Qt::Key_PageDown, ctrl}, {Qt::Key_X, ctrl | Qt::ShiftModifier}});
+        view.keyboard().setReservedKeys({{Qt::Key_PageDown, ctrl}, {Qt::Key_X, ctrl | Qt::ShiftModifier}});
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl);
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_PageDown, QString(), ctrl | Qt::KeypadModifier);
         QCOMPARE(delegate.allBytes(), ""s);
@@ -303,8 +303,9 @@ private slots:
         QCOMPARE(view.pasteAction()->shortcuts(),
                  QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V), QKeySequence(Qt::CTRL | Qt::Key_Insert)}));
         QVERIFY(view.selectAllAction()->shortcuts().isEmpty());
-        QCOMPARE(view.findAction(FindCommand::showFindBar)->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
-        QVERIFY(view.findAction(FindCommand::findNext)->shortcuts().isEmpty());
+        QCOMPARE(view.find().action(FindCommand::showFindBar)->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
+        QVERIFY(view.find().action(FindCommand::findNext)->shortcuts().isEmpty());
 
         QMenu* menu = view.showContextMenu(QPoint(0, 0));
         QStringList shown;

@@ -162,20 +162,20 @@ private slots:
         QCOMPARE(f.delegate.bells, 2);
 
         // No sound for the visual style; one flash, gone after 200 ms.
-        f.view->setBellStyle(BellStyle::visual);
+        f.view->notices().setBellStyle(BellStyle::visual);
         f.clock.advance(200 * ms);
         f.view->feed("\a");
         QCOMPARE(f.delegate.bells, 2);
-        QVERIFY(f.view->visualBellActive());
-        QTRY_VERIFY_WITH_TIMEOUT(f.view->visualBellOpacity() > 0.1, 1000);
-        QTRY_VERIFY_WITH_TIMEOUT(!f.view->visualBellActive(), 2000);
+        QVERIFY(f.view->notices().flashActive());
+        QTRY_VERIFY_WITH_TIMEOUT(f.view->notices().flashOpacity() > 0.1, 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.view->notices().flashActive(), 2000);
         // Both, and none.
-        f.view->setBellStyle(BellStyle::soundAndVisual);
+        f.view->notices().setBellStyle(BellStyle::soundAndVisual);
         f.clock.advance(200 * ms);
         f.view->feed("\a");
         QCOMPARE(f.delegate.bells, 3);
-        QVERIFY(f.view->visualBellActive());
-        f.view->setBellStyle(BellStyle::none);
+        QVERIFY(f.view->notices().flashActive());
+        f.view->notices().setBellStyle(BellStyle::none);
         f.clock.advance(200 * ms);
         f.view->feed("\a");
         QCOMPARE(f.delegate.bells, 3);

@@ -152,19 +152,19 @@ private slots:
         QCOMPARE(f.take(), std::string());
         // Nor while an input method composes.
         f.view->feed("\x1b[=10u");
-        f.view->setMarkedText(QStringLiteral("k"));
+        f.view->keyboard().setMarkedText(QStringLiteral("k"));
         f.key(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50, 0xffe1);
         QCOMPARE(f.take(), std::string());
     }
 
     void altTypesComposedTextWhenNotMeta() {
         Fixture f;
-        f.view->setOptionAsMetaKey(false);
+        f.view->keyboard().setOptionAsMetaKey(false);
         f.view->feed("\x1b[>1u");
         f.take();
         f.key(QEvent::KeyPress, Qt::Key_A, Qt::AltModifier, 38, 0xe5, QString::fromUtf8("å"));
         QCOMPARE(f.take(), std::string("\xc3\xa5"));
-        f.view->setOptionAsMetaKey(true);
+        f.view->keyboard().setOptionAsMetaKey(true);
         f.key(QEvent::KeyPress, Qt::Key_A, Qt::AltModifier, 38, 0x61, "a");
         QCOMPARE(f.take(), std::string("\x1b[97;3u"));
     }
@@ -181,32 +181,32 @@ private slots:
 
         QInputMethodEvent preedit(QStringLiteral("´"), {});
         QCoreApplication::sendEvent(f.view.get(), &preedit);
-        MarkedTextOverlay* overlay = f.view->markedTextOverlay();
+        MarkedTextOverlay* overlay = f.view->keyboard().markedTextOverlay();
         QVERIFY(overlay);
         QVERIFY(overlay->isVisible());
         QCOMPARE(overlay->geometry().top(), caret.top());
         QCOMPARE(overlay->text(), QStringLiteral("´"));
         QCOMPARE(f.view->inputMethodQuery(Qt::ImCursorRectangle).toRectF(), QRectF(caret));
-        QVERIFY(f.view->kittyIsComposing());
+        QVERIFY(f.view->keyboard().kittyIsComposing());
         QVERIFY(f.delegate.writes.empty());
 
         QInputMethodEvent commit;
         commit.setCommitString(QString::fromUtf8("é"));
         QCoreApplication::sendEvent(f.view.get(), &commit);
         QCOMPARE(f.take(), std::string("\xc3\xa9"));
-        QVERIFY(!f.view->markedTextOverlay());
-        QVERIFY(!f.view->kittyIsComposing());
+        QVERIFY(!f.view->keyboard().markedTextOverlay());
+        QVERIFY(!f.view->keyboard().kittyIsComposing());
 
         // An empty preedit removes the overlay but the composition goes on.
         QInputMethodEvent again(QStringLiteral("k"), {});
         QCoreApplication::sendEvent(f.view.get(), &again);
-        QVERIFY(f.view->markedTextOverlay());
+        QVERIFY(f.view->keyboard().markedTextOverlay());
         QInputMethodEvent empty(QString(), {});
         QCoreApplication::sendEvent(f.view.get(), &empty);
-        QVERIFY(!f.view->markedTextOverlay());
-        QVERIFY(f.view->kittyIsComposing());
-        f.view->unmarkText();
-        QVERIFY(!f.view->kittyIsComposing());
+        QVERIFY(!f.view->keyboard().markedTextOverlay());
+        QVERIFY(f.view->keyboard().kittyIsComposing());
+        f.view->keyboard().unmarkText();
+        QVERIFY(!f.view->keyboard().kittyIsComposing());
     }
 
     void longMarkedTextWrapsBelowTheCaret() {
@@ -214,8 +214,8 @@ private slots:
         f.showSized(20, 5);
         f.view->feed("\x1b[1;15H");
         f.clock.advance(20 * ms);
-        f.view->setMarkedText(QStringLiteral("abcdefghijklmnopqrstuvwxyz"));
-        MarkedTextOverlay* overlay = f.view->markedTextOverlay();
+        f.view->keyboard().setMarkedText(QStringLiteral("abcdefghijklmnopqrstuvwxyz"));
+        MarkedTextOverlay* overlay = f.view->keyboard().markedTextOverlay();
         QVERIFY(overlay);
         QVERIFY(overlay->lineCount() >= 2);
         QCOMPARE(overlay->geometry().top(), f.view->caretView()->geometry().top());

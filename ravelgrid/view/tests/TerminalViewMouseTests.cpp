@@ -183,7 +183,7 @@ private slots:
         QCOMPARE(QApplication::wheelScrollLines(), 3);
         f.wheel(QPoint(0, 120));
         QCOMPARE(f.yDisp(), bottom - 3);
-        QCOMPARE(f.view->scrollAccumulator(), 0.0);
+        QCOMPARE(f.view->pointer().scrollAccumulator(), 0.0);
         // A high-resolution wheel: eighths of a notch add up to its three lines.
         for (int i = 0; i < 7; ++i)
             f.wheel(QPoint(0, 15));
@@ -198,17 +198,17 @@ private slots:
         f.wheel(QPoint(0, 0), QPoint(0, third));
         QCOMPARE(f.yDisp(), bottom - 7);
         // The sensitivity scales the notch: 1.5 lines round away from zero...
-        f.view->setScrollSensitivity(0.5);
+        f.view->pointer().setScrollSensitivity(0.5);
         f.wheel(QPoint(0, 120));
         QCOMPARE(f.yDisp(), bottom - 9);
         // ...and a notch that rounds to nothing still moves a line, as does
         // a desktop setting of no lines at all.
         QApplication::setWheelScrollLines(0);
-        f.view->setScrollSensitivity(0.3);
+        f.view->pointer().setScrollSensitivity(0.3);
         f.wheel(QPoint(0, 120));
         QCOMPARE(f.yDisp(), bottom - 10);
         QApplication::setWheelScrollLines(3);
-        f.view->setScrollSensitivity(1);
+        f.view->pointer().setScrollSensitivity(1);
         // Down again, and never past the bottom.
         f.wheel(QPoint(0, -120 * 10));
         QCOMPARE(f.yDisp(), bottom);
@@ -230,7 +230,7 @@ private slots:
         f.wheel(QPoint(0, 120));
         f.wheel(QPoint(0, 0), QPoint(0, 1));
         QCOMPARE(f.sent(), std::string());
-        QCOMPARE(f.view->scrollAccumulator(), 0.0);
+        QCOMPARE(f.view->pointer().scrollAccumulator(), 0.0);
         QCOMPARE(f.yDisp(), 0);
     }
 
@@ -387,11 +387,11 @@ private slots:
         f.press(f.at(3, 5));
         f.drag(f.at(3, 6));
         QVERIFY(f.view->selectionActive());
-        QVERIFY(!f.view->autoScrollRunning());
+        QVERIFY(!f.view->pointer().autoScrollRunning());
         // Seven rows above the view: 10 rows a tick.
         f.drag(f.above(3, 7));
-        QCOMPARE(f.view->autoScrollDelta(), -10);
-        QVERIFY(f.view->autoScrollRunning());
+        QCOMPARE(f.view->pointer().autoScrollDelta(), -10);
+        QVERIFY(f.view->pointer().autoScrollRunning());
         f.clock.advance(49 * ms);
         QCOMPARE(f.yDisp(), 200);
         f.clock.advance(1 * ms);
@@ -400,23 +400,23 @@ private slots:
         QCOMPARE(f.yDisp(), 180);
         // Twelve rows above: max(20, rows).
         f.drag(f.above(3, 12));
-        QCOMPARE(f.view->autoScrollDelta(), -25);
+        QCOMPARE(f.view->pointer().autoScrollDelta(), -25);
         f.clock.advance(50 * ms);
         QCOMPARE(f.yDisp(), 155);
         // The selection followed the scrolling.
         QCOMPARE(std::min(f.view->selection().start(), f.view->selection().end()).row, 155 - 12);
         // Back inside: the timer stops.
         f.drag(f.at(3, 10));
-        QVERIFY(!f.view->autoScrollRunning());
+        QVERIFY(!f.view->pointer().autoScrollRunning());
         f.clock.advance(200 * ms);
         QCOMPARE(f.yDisp(), 155);
         // The top row itself scrolls one row a tick; release stops it.
         f.drag(f.at(3, 0));
-        QCOMPARE(f.view->autoScrollDelta(), -1);
+        QCOMPARE(f.view->pointer().autoScrollDelta(), -1);
         f.clock.advance(50 * ms);
         QCOMPARE(f.yDisp(), 154);
         f.release(f.at(3, 0));
-        QVERIFY(!f.view->autoScrollRunning());
+        QVERIFY(!f.view->pointer().autoScrollRunning());
         f.clock.advance(200 * ms);
         QCOMPARE(f.yDisp(), 154);
 
@@ -426,7 +426,7 @@ private slots:
         const int bottom = f.yDisp();
         f.press(f.at(3, 5));
         f.drag(f.at(3, 30));
-        QVERIFY(!f.view->autoScrollRunning());
+        QVERIFY(!f.view->pointer().autoScrollRunning());
         f.clock.advance(200 * ms);
         QCOMPARE(f.yDisp(), bottom);
         f.release(f.at(3, 30));
@@ -443,7 +443,7 @@ private slots:
             f.view->scrollTo(200);
             f.press(f.at(3, 5));
             f.drag(f.above(3, 3));
-            QVERIFY(f.view->autoScrollRunning());
+            QVERIFY(f.view->pointer().autoScrollRunning());
             f.view.reset();
             QCOMPARE(f.clock.pendingCount(), size_t(0));
         }
@@ -451,7 +451,7 @@ private slots:
             Fixture f;
             f.view->feed("\x1b]133;A;cl=line\x07$ \x1b]133;B\x07hello");
             f.click(f.at(3, 0));
-            QVERIFY(f.view->semanticClickPending());
+            QVERIFY(f.view->pointer().semanticClickPending());
             f.view.reset();
             QCOMPARE(f.clock.pendingCount(), size_t(0));
         }
@@ -465,12 +465,12 @@ private slots:
             Fixture f;
             f.view->feed(prompt);
             f.click(f.at(3, 0));
-            QVERIFY(f.view->semanticClickPending());
+            QVERIFY(f.view->pointer().semanticClickPending());
             f.clock.advance(interval - 1 * ms);
             QCOMPARE(f.sent(), std::string());
             f.clock.advance(2 * ms);
             QCOMPARE(f.sent(), fourLeft);
-            QCOMPARE(f.view->semanticDeferralScheduleCount(), 1);
+            QCOMPARE(f.view->pointer().semanticDeferralScheduleCount(), 1);
             QVERIFY(!f.view->selectionActive());
         }
         {  // never after a double click
@@ -507,11 +507,11 @@ private slots:
             Fixture f(options);
             f.view->feed(prompt);
             f.click(f.at(3, 0));
-            QVERIFY(f.view->semanticClickPending());
+            QVERIFY(f.view->pointer().semanticClickPending());
             f.view->feed(repeat(60, "\r\n"));
             f.clock.advance(interval * 2);
             QCOMPARE(f.sent(), std::string());
-            QVERIFY(!f.view->semanticClickPending());
+            QVERIFY(!f.view->pointer().semanticClickPending());
         }
         {  // the view may go while the click waits
             Fixture f;
@@ -603,9 +603,9 @@ private slots:
         // A key drops the selection; a modifier alone does not.
         QTest::keyPress(f.view.get(), Qt::Key_Control, Qt::ControlModifier);
         QVERIFY(f.view->selectionActive());
-        QVERIFY(f.view->commandActive());
+        QVERIFY(f.view->links().modifierHeld());
         QTest::keyRelease(f.view.get(), Qt::Key_Control);
-        QVERIFY(!f.view->commandActive());
+        QVERIFY(!f.view->links().modifierHeld());
         QTest::keyClick(f.view.get(), Qt::Key_X);
         QVERIFY(!f.view->selectionActive());
     }
@@ -717,11 +717,11 @@ private slots:
         Fixture f;
         const std::pair<BellStyle, int> cases[] = {
             {BellStyle::sound, 1}, {BellStyle::soundAndVisual, 1}, {BellStyle::none, 0}, {BellStyle::visual, 0}};
-        QCOMPARE(f.view->bellStyle(), BellStyle::sound);
+        QCOMPARE(f.view->notices().bellStyle(), BellStyle::sound);
         for (const auto& [style, bells] : cases) {
             f.delegate.bells = 0;
-            f.view->setBellStyle(style);
-            f.clock.advance(TerminalView::bellIntervalNs);
+            f.view->notices().setBellStyle(style);
+            f.clock.advance(BellAndProgress::bellIntervalNs);
             f.view->feed("");
             QCOMPARE(f.delegate.bells, bells);
         }

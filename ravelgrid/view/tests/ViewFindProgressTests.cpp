@@ -48,7 +48,7 @@ struct Fixture : ViewOnFakeClock<> {
         view->feed(text);
         clock.advance(100 * ms);
     }
-    QLineEdit* field() { return view->findBar()->searchField(); }
+    QLineEdit* field() { return view->find().bar()->searchField(); }
     void type(const QString& text) { QTest::keyClicks(field(), text); }
     void key(QWidget* target, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QTest::keyClick(target, k, mods);
@@ -75,9 +75,9 @@ private slots:
         f.fill(3100, {{50, "a needle here"}, {3090, "second needle"}});
         QVERIFY(f.yDisp() > 3000);
         QTest::keyClick(f.view.get(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
-        QVERIFY(f.view->findBar() && f.view->findBar()->isVisible());
+        QVERIFY(f.view->find().bar() && f.view->find().bar()->isVisible());
         // At the top right, inside the margins, no wider than 520.
-        const QRect bar = f.view->findBar()->geometry();
+        const QRect bar = f.view->find().bar()->geometry();
         QCOMPARE(bar.top(), 8);
         QCOMPARE(f.view->width() - 1 - bar.right(), 8);
         QVERIFY(bar.width() <= 520);
@@ -98,9 +98,9 @@ private slots:
         f.key(f.field(), Qt::Key_Return, Qt::ShiftModifier);
         QCOMPARE(f.selectionStart(), (Position{2, 50}));
         // The place of the current match among all of them.
-        QCOMPARE(f.view->findMatchSummary("needle", {}, 100), (std::pair<int, int>{1, 2}));
-        QCOMPARE(f.view->findMatchSummary("needle", {}, 1), (std::pair<int, int>{1, 1}));
-        QCOMPARE(f.view->findMatchSummary("haystack", {}, 100), (std::pair<int, int>{0, 0}));
+        QCOMPARE(f.view->find().matchSummary("needle", {}, 100), (std::pair<int, int>{1, 2}));
+        QCOMPARE(f.view->find().matchSummary("needle", {}, 1), (std::pair<int, int>{1, 1}));
+        QCOMPARE(f.view->find().matchSummary("haystack", {}, 100), (std::pair<int, int>{0, 0}));
         // A match already on screen does not scroll.
         f.view->scrollTo(3070);
         f.key(f.field(), Qt::Key_Return);
@@ -113,18 +113,18 @@ private slots:
         // Escape closes the bar and gives the focus back.
         f.field()->setText(QStringLiteral("needle"));
         f.key(f.field(), Qt::Key_Escape);
-        QVERIFY(!f.view->findBar()->isVisible());
+        QVERIFY(!f.view->find().bar()->isVisible());
     }
 
     void invalidRegexFindsNothing() {
         Fixture f;
         f.fill(10, {{3, "(paren)"}});
-        f.view->showFindBar(false);
-        f.view->findBar()->regexButton()->setChecked(true);
+        f.view->find().showBar(false);
+        f.view->find().bar()->regexButton()->setChecked(true);
         f.type(QStringLiteral("("));
         QVERIFY(!f.view->selectionActive());
         // The same term as plain text is found.
-        f.view->findBar()->regexButton()->setChecked(false);
+        f.view->find().bar()->regexButton()->setChecked(false);
         QVERIFY(f.view->selectionActive());
         QCOMPARE(f.selectionStart(), (Position{0, 3}));
     }
@@ -133,11 +133,11 @@ private slots:
         Fixture one;
         Fixture two;
         one.fill(10, {{4, "the needle"}});
-        two.view->showFindBar(false);
+        two.view->find().showBar(false);
         two.type(QStringLiteral("needle"));
-        QCOMPARE(TerminalView::findString(), QStringLiteral("needle"));
+        QCOMPARE(FindController::findString(), QStringLiteral("needle"));
         // The first view's bar was never shown: Ctrl+Shift+G uses the shared string.
-        QVERIFY(!one.view->findBar());
+        QVERIFY(!one.view->find().bar());
         one.view->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(one.view.get()));
         QTest::keyClick(one.view.get(), Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
@@ -152,20 +152,20 @@ private slots:
         f.fill(5, {{2, "pick me"}});
         using enum FindCommand;
         for (FindCommand command : {showFindBar, findNext, findPrevious, hideFindBar})
-            QVERIFY(f.view->findActionEnabled(command) && f.view->findAction(command)->isEnabled());
-        QVERIFY(!f.view->findActionEnabled(useSelectionForFind));
-        QVERIFY(!f.view->findAction(useSelectionForFind)->isEnabled());
+            QVERIFY(f.view->find().enabled(command) && f.view->find().action(command)->isEnabled());
+        QVERIFY(!f.view->find().enabled(useSelectionForFind));
+        QVERIFY(!f.view->find().action(useSelectionForFind)->isEnabled());
         // Hiding a bar never made makes none; the focus comes back to the view.
-        f.view->performFindAction(hideFindBar);
-        QVERIFY(!f.view->findBar());
+        f.view->find().perform(hideFindBar);
+        QVERIFY(!f.view->find().bar());
         // Use selection (Ctrl+Shift+E): writes the find string and opens the bar with it.
         f.view->selection().setSelection(Position{0, 2}, Position{4, 2});
-        QVERIFY(f.view->findActionEnabled(useSelectionForFind));
+        QVERIFY(f.view->find().enabled(useSelectionForFind));
         f.view->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
         QTest::keyClick(f.view.get(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(TerminalView::findString(), QStringLiteral("pick"));
-        QVERIFY(f.view->findBar()->isVisible());
+        QCOMPARE(FindController::findString(), QStringLiteral("pick"));
+        QVERIFY(f.view->find().bar()->isVisible());
         QCOMPARE(f.field()->text(), QStringLiteral("pick"));
         // Previous (Ctrl+Shift+H) from the field.
         QTest::keyClick(f.field(), Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
@@ -212,14 +212,14 @@ private slots:
     void hiddenBarKeepsItsOptions() {
         Fixture f;
         f.fill(6, {{1, "Needle"}, {4, "needle"}});
-        f.view->showFindBar(false);
-        f.view->findBar()->caseSensitiveButton()->setChecked(true);
+        f.view->find().showBar(false);
+        f.view->find().bar()->caseSensitiveButton()->setChecked(true);
         f.type(QStringLiteral("needle"));
         QCOMPARE(f.selectionStart(), (Position{0, 4}));
-        f.view->performFindAction(FindCommand::hideFindBar);
-        QVERIFY(!f.view->findBar()->isVisible());
+        f.view->find().perform(FindCommand::hideFindBar);
+        QVERIFY(!f.view->find().bar()->isVisible());
         // Ignoring case it would wrap round to "Needle".
-        f.view->performFindAction(FindCommand::findNext);
+        f.view->find().perform(FindCommand::findNext);
         QCOMPARE(f.selectionStart(), (Position{0, 4}));
         QCOMPARE(f.view->selectedText().value_or(""), std::string("needle"));
     }
@@ -227,7 +227,7 @@ private slots:
     void findPaintsTheMatchInTheSelectionColour() {
         Fixture f;
         f.fill(3, {{1, "xx needle"}});
-        f.view->showFindBar(false);
+        f.view->find().showBar(false);
         f.type(QStringLiteral("needle"));
         f.view->displayNow();
         const QImage image = f.view->grab().toImage();
@@ -242,7 +242,7 @@ private slots:
 
     void progressStates() {
         Fixture f;
-        ProgressBarView* bar = f.view->progressBarView();
+        ProgressBarView* bar = f.view->notices().progressBar();
         QVERIFY(bar && !bar->isVisible());
         QCOMPARE(bar->geometry(), QRect(0, 0, f.view->width(), 2));
         const QColor accent = bar->palette().color(QPalette::Highlight);
@@ -273,10 +273,10 @@ private slots:
         f.view->feed("\x1b]9;4;1;70\x07");
         f.clock.advance(10 * sec);
         QVERIFY(bar->isVisible());
-        QCOMPARE(f.view->lastProgressValue(), std::optional<uint8_t>(70));
+        QCOMPARE(f.view->notices().lastProgressValue(), std::optional<uint8_t>(70));
         f.clock.advance(5 * sec);
         QVERIFY(!bar->isVisible());
-        QVERIFY(!f.view->lastProgressValue());
+        QVERIFY(!f.view->notices().lastProgressValue());
 
         // Nothing remembered: error sweeps in red, pause shows 100 % orange.
         f.view->feed("\x1b]9;4;2\x07");
@@ -292,7 +292,7 @@ private slots:
         // Remove hides at once; no time-out is left to fire.
         f.view->feed("\x1b]9;4;0\x07");
         QVERIFY(!bar->isVisible());
-        QVERIFY(!f.view->lastProgressValue());
+        QVERIFY(!f.view->notices().lastProgressValue());
     }
 
     // The time-out belongs to the view: a view gone with a bar shown leaves
@@ -300,15 +300,15 @@ private slots:
     void progressTimeoutGoesWithTheView() {
         Fixture f;
         f.view->feed("\x1b]9;4;1;50\x07");
-        QVERIFY(f.view->progressBarView()->isVisible());
+        QVERIFY(f.view->notices().progressBar()->isVisible());
         f.view.reset();
-        f.clock.advance(2 * TerminalView::progressReportTimeoutNs);
+        f.clock.advance(2 * BellAndProgress::progressReportTimeoutNs);
     }
 
     void progressFollowsTheWidth() {
         Fixture f;
         f.view->feed("\x1b]9;4;1;50\x07");
-        ProgressBarView* bar = f.view->progressBarView();
+        ProgressBarView* bar = f.view->notices().progressBar();
         f.view->resize(f.view->width() + 100, f.view->height());
         QCOMPARE(bar->width(), f.view->width());
         QCOMPARE(bar->barRect().width(), f.view->width() * 0.5);

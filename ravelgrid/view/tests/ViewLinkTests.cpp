@@ -129,27 +129,27 @@ private slots:
         f.view->feed(osc8("https://h/a;b", "https://h/a;b", "id=x:k=1"));
         // Without Ctrl: no preview, no highlight, a click opens nothing.
         f.hover(f.at(3, 0), Qt::NoModifier);
-        QVERIFY(!f.view->urlPreview());
+        QVERIFY(!f.view->links().preview());
         f.click(f.at(3, 0), Qt::NoModifier);
         QVERIFY(f.delegate.requested.empty());
 
         f.ctrl(true);
         f.hover(f.at(3, 0), Qt::ControlModifier);
-        QVERIFY(f.view->urlPreview());
-        QCOMPARE(f.view->urlPreview()->text(), QStringLiteral("https://h/a;b"));
+        QVERIFY(f.view->links().preview());
+        QCOMPARE(f.view->links().preview()->text(), QStringLiteral("https://h/a;b"));
         // At the bottom-left corner.
-        QCOMPARE(f.view->urlPreview()->geometry().left(), 0);
-        QCOMPARE(f.view->urlPreview()->geometry().bottom(), f.view->height() - 1);
-        QVERIFY(f.view->linkHighlightRange());
-        QCOMPARE(f.view->linkHighlightRange()->front().range, (ColumnRange{0, 13}));
+        QCOMPARE(f.view->links().preview()->geometry().left(), 0);
+        QCOMPARE(f.view->links().preview()->geometry().bottom(), f.view->height() - 1);
+        QVERIFY(f.view->links().highlightRange());
+        QCOMPARE(f.view->links().highlightRange()->front().range, (ColumnRange{0, 13}));
         f.click(f.at(3, 0), Qt::ControlModifier);
         QCOMPARE(f.delegate.requested, std::vector<std::string>{"https://h/a;b"});
         QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://h/a;b")});
         QVERIFY(f.desktop.asked.isEmpty());
         // Releasing Ctrl takes the preview and the highlight away.
         f.ctrl(false);
-        QVERIFY(!f.view->urlPreview());
-        QVERIFY(!f.view->linkHighlightRange());
+        QVERIFY(!f.view->links().preview());
+        QVERIFY(!f.view->links().highlightRange());
     }
 
     void payloadParsing_data() {
@@ -269,7 +269,7 @@ private slots:
         for (int row : {0, 1}) {
             f.ctrl(true);
             f.hover(f.at(2, row), Qt::ControlModifier);
-            QVERIFY2(!f.view->linkHighlightRange(), qPrintable(QString::number(row)));
+            QVERIFY2(!f.view->links().highlightRange(), qPrintable(QString::number(row)));
             f.click(f.at(2, row), Qt::ControlModifier);
             f.ctrl(false);
         }
@@ -278,7 +278,7 @@ private slots:
         // A link that opens, beside them, still does.
         f.ctrl(true);
         f.hover(f.at(2, 2), Qt::ControlModifier);
-        QVERIFY(f.view->linkHighlightRange());
+        QVERIFY(f.view->links().highlightRange());
         f.click(f.at(2, 2), Qt::ControlModifier);
         f.ctrl(false);
         QCOMPARE(f.delegate.requested, std::vector<std::string>{"https://ok.test/"});
@@ -330,12 +330,12 @@ private slots:
         if (ctrl)
             f.ctrl(true);
         f.hover(f.at(3, 0), mods);
-        QCOMPARE(f.view->linkHighlightRange().has_value(), shown);
+        QCOMPARE(f.view->links().highlightRange().has_value(), shown);
         f.click(f.at(3, 0), mods);
         QCOMPARE(f.delegate.requested.size(), size_t(opens));
         if (ctrl)
             f.ctrl(false);
-        QVERIFY(!f.view->linkHighlightRange() || LinkHighlightMode(mode) == LinkHighlightMode::hover);
+        QVERIFY(!f.view->links().highlightRange() || LinkHighlightMode(mode) == LinkHighlightMode::hover);
     }
 
     // A program switching a mouse mode off, or a reset, leaves motion events
@@ -354,7 +354,7 @@ private slots:
         }
         f.view->feed(osc8("https://h.test/", "hover"));
         f.hover(f.at(1, 0), Qt::NoModifier);
-        QVERIFY(f.view->linkHighlightRange());
+        QVERIFY(f.view->links().highlightRange());
     }
 
     void ctrlOverARestingPointerPreviewsAtOnce() {
@@ -364,12 +364,12 @@ private slots:
         if (f.view->mapFromGlobal(QCursor::pos()) != f.at(2, 0).toPoint())
             QSKIP("this platform cannot place the pointer");
         f.ctrl(true);  // no move at all
-        QVERIFY(f.view->urlPreview());
-        QCOMPARE(f.view->urlPreview()->text(), QStringLiteral("https://rest.test/"));
-        QVERIFY(f.view->linkHighlightRange());
+        QVERIFY(f.view->links().preview());
+        QCOMPARE(f.view->links().preview()->text(), QStringLiteral("https://rest.test/"));
+        QVERIFY(f.view->links().highlightRange());
         f.ctrl(false);
-        QVERIFY(!f.view->urlPreview());
-        QVERIFY(!f.view->linkHighlightRange());
+        QVERIFY(!f.view->links().preview());
+        QVERIFY(!f.view->links().highlightRange());
     }
 
     // The program's mouse reports never swallow a Ctrl+click on a link.

@@ -99,8 +99,8 @@ private slots:
         QFETCH(double, written);
         QFETCH(double, stored);
         Fixture f;
-        f.view->setScrollSensitivity(written);
-        QCOMPARE(f.view->scrollSensitivity(), stored);
+        f.view->pointer().setScrollSensitivity(written);
+        QCOMPARE(f.view->pointer().scrollSensitivity(), stored);
     }
 
     // Overlay (the default): the grid takes the whole width, the bar shows
@@ -157,16 +157,16 @@ private slots:
         f.view->feed("\x1b]8;;https://a.test/x\x1b\\a link\x1b]8;;\x1b\\");
         f.view->setLinkHighlightMode(LinkHighlightMode::hover);
         f.mouse(QEvent::MouseMove, f.at(2, 0), Qt::NoModifier);
-        QVERIFY(f.view->linkHighlightRange());
+        QVERIFY(f.view->links().highlightRange());
         f.view->setLinkHighlightMode(LinkHighlightMode::hover);
-        QVERIFY(!f.view->linkHighlightRange());
+        QVERIFY(!f.view->links().highlightRange());
 
         f.view->setLinkHighlightMode(LinkHighlightMode::hoverWithModifier);
         f.ctrl(true);
         f.mouse(QEvent::MouseMove, f.at(3, 0), Qt::ControlModifier);
-        QVERIFY(f.view->linkHighlightRange());
+        QVERIFY(f.view->links().highlightRange());
         f.view->setLinkHighlightMode(LinkHighlightMode::hoverWithModifier);
-        QVERIFY(!f.view->linkHighlightRange());
+        QVERIFY(!f.view->links().highlightRange());
         f.ctrl(false);
     }
 
@@ -261,7 +261,7 @@ private slots:
     // view's thread; one for a view that is gone does nothing.
     void progressFromAnotherThreadArrivesOnTheViewsThread() {
         Fixture f;
-        ProgressBarView* bar = f.view->progressBarView();
+        ProgressBarView* bar = f.view->notices().progressBar();
         struct Threads : QObject {
             bool offThread = false;
             bool eventFilter(QObject*, QEvent*) override {
@@ -272,8 +272,8 @@ private slots:
         bar->installEventFilter(&threads);
         const ProgressReport report{ProgressReportState::set, 42};
         std::thread([&] { f.view->progressReport(f.view->terminal(), report); }).join();
-        QVERIFY(!f.view->lastProgressValue());
-        QTRY_COMPARE(f.view->lastProgressValue(), std::optional<uint8_t>(42));
+        QVERIFY(!f.view->notices().lastProgressValue());
+        QTRY_COMPARE(f.view->notices().lastProgressValue(), std::optional<uint8_t>(42));
         QVERIFY(bar->isVisible());
         QVERIFY(!threads.offThread);
         bar->removeEventFilter(&threads);
