@@ -71,6 +71,7 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
     const QColor background = colors_.effectiveBackground(input.row.reverseColors);
 
     ++frame_;
+    adoptFinishedPictures();
     virtualPlacementsBuilt_ = false;
     virtualPlacements_.clear();
     painter.save();
@@ -94,8 +95,11 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
         painter.fillRect(strip, background);
     painter.restore();
 
-    // Only what this frame drew stays decoded.
-    std::erase_if(pictures_, [this](const CachedPicture& p) { return p.frame != frame_ || p.source.expired(); });
+    // Only what the last whole frame drew stays decoded: a frame of a few
+    // rows keeps the pictures of the others, which may have been slow to make.
+    const bool whole = input.dirty.contains(QRectF(QPointF(0, 0), input.viewSize));
+    std::erase_if(pictures_,
+                  [&](const CachedPicture& p) { return (whole && p.frame != frame_) || p.source.expired(); });
     virtualPlacements_.clear();
 }
 
@@ -221,6 +225,19 @@ std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayl
             image = std::make_shared<const QImage>(decoded->convertToFormat(QImage::Format_ARGB32_Premultiplied));
     } else if (size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide &&
                size.height() <= kMaxImageSide) {
+        if (isLargePicture(payload)) {
+            // Made on a worker straight at this size; nothing drawn until then.
+            if (!jobs_) {
+                jobs_ = std::make_unique<PictureJobs>();
+                jobs_->setReady(pictureReady_);
+            }
+            const bool png = payload.isPng();
+            const QSize natural = payloadPixelSize(payload).value_or(QSize());
+            jobs_->request({key, size}, payload.sharedBytes(), [png, natural, size](std::span<const uint8_t> bytes) {
+                return preparePayloadPicture(bytes, png, natural, size);
+            });
+            return nullptr;
+        }
         if (auto natural = kittyPicture(payload, QSize()))
             image = natural->size() == size ? natural
                                             : std::make_shared<const QImage>(natural->scaled(
@@ -230,8 +247,26 @@ std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayl
     return image;
 }
 
+void FramePainter::setPictureReadyCallback(std::function<void()> ready) {
+    pictureReady_ = std::move(ready);
+    if (jobs_)
+        jobs_->setReady(pictureReady_);
+}
+
+void FramePainter::adoptFinishedPictures() {
+    if (!jobs_)
+        return;
+    for (PictureJobs::Finished& done : jobs_->takeFinished()) {
+        if (done.source.expired())
+            continue;
+        // Stays until a whole frame leaves it out.
+        pictures_.push_back(CachedPicture{done.source, done.key.bytes, done.key.size, std::move(done.image), frame_});
+    }
+}
+
 void FramePainter::drawKittyBand(QPainter& painter, const KittyPlacementImage& cell, qreal rowTop, qreal scale) {
-    const auto natural = kittyPicture(cell.picture, QSize());
+    // From the header: a large picture is never decoded at its own size here.
+    const auto natural = payloadPixelSize(cell.picture);
     if (!natural)
         return;
     const int cwPx = std::max(1, int(roundHalfAwayFromZero(cell_.width() * scale)));
@@ -332,13 +367,13 @@ void FramePainter::drawPlaceholders(QPainter& painter, const FrameInput& input, 
         auto image = input.kitty->imagesById.find(run.imageId);
         if (image == input.kitty->imagesById.end())
             continue;
-        const auto natural = kittyPicture(image->second.payload, QSize());
+        const auto natural = payloadPixelSize(image->second.payload);
         if (!natural)
             continue;
         // The whole placement, placed so that this run's cells show their part.
         const QRectF area((run.column - run.col) * cell_.width(), rowTop - run.row * cell_.height(),
                           placement->cols * cell_.width(), placement->rows * cell_.height());
-        const QRectF target = aspectFitRect(QSizeF(natural->size()), area);
+        const QRectF target = aspectFitRect(QSizeF(*natural), area);
         const QSize device(int(std::round(target.width() * scale)), int(std::round(target.height() * scale)));
         const auto picture = kittyPicture(image->second.payload, device);
         if (!picture)

@@ -6,6 +6,7 @@
 #include "ravelgrid/drawing/FrameRowSnapshot.h"
 #include "ravelgrid/drawing/GridGeometry.h"
 #include "ravelgrid/drawing/LineDecorations.h"
+#include "ravelgrid/drawing/PictureJobs.h"
 #include "ravelgrid/drawing/PlatformImage.h"
 #include "ravelgrid/drawing/RowBuilder.h"
 #include "ravelgrid/protocols/KittyGraphicsState.h"
@@ -16,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -83,9 +85,15 @@ public:
     bool antiAliasCustomBlockGlyphs() const { return antiAliasBlocks_; }
     void setAntiAliasCustomBlockGlyphs(bool on) { antiAliasBlocks_ = on; }
 
-    // Decoded kitty pictures kept between frames: only those the last frame
-    // drew stay.
+    // Decoded kitty pictures kept between frames: only those the last whole
+    // frame drew stay.
     size_t cachedPictureCount() const { return pictures_.size(); }
+    // Large pictures are prepared on a worker: a frame draws nothing for one
+    // until it is ready, then this runs (on the painter's thread) so that
+    // the owner draws again.
+    void setPictureReadyCallback(std::function<void()> ready);
+    // Pictures being prepared on a worker.
+    size_t pendingPictureCount() const { return jobs_ ? jobs_->pendingCount() : 0; }
 
 private:
     struct Placed {
@@ -111,8 +119,10 @@ private:
     void drawPlaceholders(QPainter& painter, const FrameInput& input, qreal rowTop, qreal scale);
     // Picture rows y0..y1 with their top-left corner at a logical point.
     static void blitBand(QPainter& painter, QPointF topLeft, const QImage& picture, int y0, int y1, qreal scale);
-    // A kitty payload decoded, at its own size (an invalid size) or scaled.
+    // A kitty payload decoded, at its own size (an invalid size) or scaled;
+    // null while a large one is being prepared.
     std::shared_ptr<const QImage> kittyPicture(const KittyGraphicsPayload& payload, QSize size);
+    void adoptFinishedPictures();
 
     struct CachedPicture {
         std::weak_ptr<const std::vector<uint8_t>> source;
@@ -139,6 +149,8 @@ private:
     std::vector<ImageDrawEntry> other_;
     std::vector<DecorationPiece> decorationPieces_;
     std::vector<CachedPicture> pictures_;
+    std::unique_ptr<PictureJobs> jobs_;  // made when a large picture first shows
+    std::function<void()> pictureReady_;
     uint64_t frame_ = 0;
     // Virtual placements by image id, built once per frame when needed.
     std::unordered_map<uint32_t, std::vector<const KittyPlacementRecord*>> virtualPlacements_;

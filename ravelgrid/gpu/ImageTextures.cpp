@@ -1,11 +1,13 @@
 #include "ravelgrid/gpu/ImageTextures.h"
 
+#include "ravelgrid/drawing/PictureJobs.h"
 #include "ravelgrid/drawing/PlatformImage.h"
 #include "ravelgrid/protocols/KittyGraphicsState.h"
 #include "ravelgrid/protocols/KittyPlacementImage.h"
 #include "ravelgrid/protocols/KittyPng.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace ravelgrid {
@@ -92,24 +94,104 @@ std::optional<ImageTexture> uploadImageTexture(GpuBackend& backend, std::span<co
     return ImageTexture{std::move(texture), width, height};
 }
 
-std::optional<ImageTexture> ImageTextureCache::kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId) {
+namespace {
+
+// A texture made for less detail is made again; one with more serves, so
+// placements of one picture at two sizes share the larger.
+bool detailedEnough(const ImageTexture& texture, const std::optional<QSize>& wanted) {
+    return !wanted || (texture.width >= wanted->width() && texture.height >= wanted->height());
+}
+
+}  // namespace
+
+ImageTextureCache::ImageTextureCache(GpuBackend& backend) : backend_(backend) {}
+
+ImageTextureCache::~ImageTextureCache() = default;
+
+void ImageTextureCache::setPictureReadyCallback(std::function<void()> ready) {
+    ready_ = std::move(ready);
+    if (jobs_)
+        jobs_->setReady(ready_);
+}
+
+std::size_t ImageTextureCache::pendingPictureCount() const { return jobs_ ? jobs_->pendingCount() : 0; }
+
+std::optional<ImageTexture> ImageTextureCache::kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId,
+                                                            QSizeF detail) {
     if (!state)
         return std::nullopt;
     const auto found = state->imagesById.find(imageId);
     if (found == state->imagesById.end())
         return std::nullopt;
     const KittyImageSignature signature = KittyImageSignature::make(found->second);
-    if (auto hit = kitty_.find(imageId); hit != kitty_.end() && hit->second.signature == signature)
+    const auto hit = kitty_.find(imageId);
+    const bool current = hit != kitty_.end() && hit->second.signature == signature;
+    const auto large = largeTextureSize(found->second.payload, detail);
+    if (current && detailedEnough(hit->second.texture, large))
         return hit->second.texture;
 
-    auto texture = payloadTexture(found->second.payload);
+    auto texture = payloadTexture(found->second.payload, detail);
     if (!texture)
-        return std::nullopt;
+        // While a sharper one is made, the one there is.
+        return current ? std::optional(hit->second.texture) : std::nullopt;
     kitty_.insert_or_assign(imageId, KittyEntry{signature, *texture});
     return texture;
 }
 
-std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphicsPayload& payload) {
+std::optional<QSize> ImageTextureCache::largeTextureSize(const KittyGraphicsPayload& payload, QSizeF detail) const {
+    if (!isLargePicture(payload))
+        return std::nullopt;
+    const QSize natural = payloadPixelSize(payload).value_or(QSize(1, 1));
+    double s = 1;
+    if (detail.width() > 0 && detail.height() > 0)
+        s = std::min(1.0, std::max(detail.width() / natural.width(), detail.height() / natural.height()));
+    if (const std::optional<int> limit = backend_.maxTextureSize(); limit && *limit > 0)
+        s = std::min({s, double(*limit) / natural.width(), double(*limit) / natural.height()});
+    const auto side = [s](int n) { return std::max(1, int(std::ceil(n * s - 1e-6))); };
+    return QSize(side(natural.width()), side(natural.height()));
+}
+
+std::optional<ImageTexture> ImageTextureCache::largePayloadTexture(const KittyGraphicsPayload& payload, QSize size) {
+    const auto& bytes = payload.sharedBytes();
+    const QSize natural = payloadPixelSize(payload).value_or(QSize());
+    const auto [first, last] = prepared_.equal_range(bytes.get());
+    for (auto it = first; it != last; ++it) {
+        Prepared& ready = it->second;
+        if (ready.size != size || ready.bytes.lock() != bytes)
+            continue;
+        // A failure stays, so that it is not tried again every frame.
+        if (!ready.image)
+            return std::nullopt;
+        const QImage& image = *ready.image;
+        auto texture = uploadImageTexture(
+            backend_, std::span(image.constBits(), std::size_t(image.sizeInBytes())), image.width(), image.height());
+        if (!texture) {
+            ready.image.reset();
+            return std::nullopt;
+        }
+        prepared_.erase(it);
+        texture->sourceWidth = natural.width();
+        texture->sourceHeight = natural.height();
+        return texture;
+    }
+    if (!jobs_) {
+        jobs_ = std::make_unique<PictureJobs>();
+        jobs_->setReady(ready_);
+    }
+    const bool png = payload.isPng();
+    jobs_->request({bytes.get(), size}, bytes, [png, natural, size](std::span<const std::uint8_t> source) {
+        std::optional<QImage> picture = preparePayloadPicture(source, png, natural, size);
+        if (picture)
+            // Premultiplied ARGB32 is BGRA in memory; textures go bottom row first.
+            picture = std::move(*picture).mirrored(false, true);
+        return picture;
+    });
+    return std::nullopt;
+}
+
+std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphicsPayload& payload, QSizeF detail) {
+    if (const auto large = largeTextureSize(payload, detail))
+        return largePayloadTexture(payload, *large);
     std::optional<std::vector<std::uint8_t>> texels;
     std::int64_t width = payload.width(), height = payload.height();
     if (payload.isPng()) {
@@ -131,20 +213,27 @@ std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphic
     return uploadImageTexture(backend_, *texels, int(width), int(height));
 }
 
-std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_ptr<const TerminalImage>& image) {
+std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_ptr<const TerminalImage>& image,
+                                                            QSizeF detail) {
     if (!image)
         return std::nullopt;
     if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
         const auto& bytes = kitty->picture.sharedBytes();
+        std::optional<ImageTexture> older;
         if (auto hit = kittyPictures_.find(bytes.get()); hit != kittyPictures_.end()) {
             // The address may have been reused by newer pixels.
-            if (hit->second.bytes.lock() == bytes)
+            if (hit->second.bytes.lock() != bytes) {
+                kittyPictures_.erase(hit);
+            } else if (detailedEnough(hit->second.texture, largeTextureSize(kitty->picture, detail))) {
                 return hit->second.texture;
-            kittyPictures_.erase(hit);
+            } else {
+                older = hit->second.texture;
+            }
         }
-        auto texture = payloadTexture(kitty->picture);
-        if (texture)
-            kittyPictures_.insert_or_assign(bytes.get(), PictureEntry{bytes, *texture});
+        auto texture = payloadTexture(kitty->picture, detail);
+        if (!texture)
+            return older;
+        kittyPictures_.insert_or_assign(bytes.get(), PictureEntry{bytes, *texture});
         return texture;
     }
     if (auto hit = lineImages_.find(image.get()); hit != lineImages_.end()) {
@@ -176,13 +265,31 @@ std::optional<ImageTexture> ImageTextureCache::pictureTexture(const QImage& pict
     return uploadImageTexture(backend_, *texels, w, h);
 }
 
-void ImageTextureCache::prune(const KittyGraphicsState* state) {
+bool ImageTextureCache::prune(const KittyGraphicsState* state) {
+    bool arrived = false;
+    if (jobs_) {
+        for (PictureJobs::Finished& done : jobs_->takeFinished()) {
+            if (done.source.expired())
+                continue;
+            prepared_.emplace(done.key.bytes, Prepared{done.source, done.key.size, std::move(done.image)});
+            arrived = true;
+        }
+    }
+    // Pictures nobody drew within two frames go; failures stay with their bytes.
+    for (auto it = prepared_.begin(); it != prepared_.end();) {
+        Prepared& p = it->second;
+        if (p.bytes.expired() || (p.image && ++p.age > 2))
+            it = prepared_.erase(it);
+        else
+            ++it;
+    }
     if (!state)
         kitty_.clear();
     else
         std::erase_if(kitty_, [state](const auto& e) { return !state->imagesById.contains(e.first); });
     std::erase_if(lineImages_, [](const auto& e) { return e.second.image.expired(); });
     std::erase_if(kittyPictures_, [](const auto& e) { return e.second.bytes.expired(); });
+    return arrived;
 }
 
 }  // namespace ravelgrid

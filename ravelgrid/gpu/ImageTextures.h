@@ -3,8 +3,11 @@
 #include "ravelgrid/gpu/GpuBackend.h"
 
 #include <QImage>
+#include <QSize>
+#include <QSizeF>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -15,6 +18,7 @@
 namespace ravelgrid {
 
 class KittyGraphicsPayload;
+class PictureJobs;
 struct KittyGraphicsImage;
 class KittyGraphicsState;
 class TerminalImage;
@@ -43,8 +47,13 @@ struct ImageTexture {
     std::shared_ptr<GpuTexture> texture;
     int width = 0;
     int height = 0;
+    // The picture's own size when the texels are a smaller copy; 0: theirs.
+    int sourceWidth = 0;
+    int sourceHeight = 0;
     double uExtent() const;
     double vExtent() const;
+    int shownWidth() const { return sourceWidth > 0 ? sourceWidth : width; }
+    int shownHeight() const { return sourceHeight > 0 ? sourceHeight : height; }
 };
 
 // Straight RGBA rows (top first) into premultiplied BGRA rows, bottom first:
@@ -62,18 +71,31 @@ std::optional<ImageTexture> uploadImageTexture(GpuBackend& backend, std::span<co
 // payload's signature, and line images by identity (weakly held, so a
 // released picture's texture goes at the next prune). Failures are not
 // remembered: a later frame tries again.
+//
+// Large kitty pictures are made on a worker thread, shrunk to the detail
+// they are drawn with: nothing is drawn for one until it is ready (or, for a
+// new size, its older texture is), then the ready callback asks for a frame.
 class ImageTextureCache {
 public:
-    explicit ImageTextureCache(GpuBackend& backend) : backend_(backend) {}
+    explicit ImageTextureCache(GpuBackend& backend);
+    ~ImageTextureCache();
 
-    std::optional<ImageTexture> kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId);
+    // `detail`: the device pixels the picture covers at most, in each axis;
+    // empty: its own size.
+    std::optional<ImageTexture> kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId,
+                                             QSizeF detail = {});
     // A line image: a picture the view made (sixel, inline images) or a
     // kitty placement's own, possibly cropped, payload.
-    std::optional<ImageTexture> imageTexture(const std::shared_ptr<const TerminalImage>& image);
+    std::optional<ImageTexture> imageTexture(const std::shared_ptr<const TerminalImage>& image, QSizeF detail = {});
 
     // Drops kitty textures whose id left the state (all of them without a
-    // state) and line-image textures whose image was released.
-    void prune(const KittyGraphicsState* state);
+    // state) and line-image textures whose image was released. True when
+    // pictures made on a worker arrived: rows drawn without them are stale.
+    bool prune(const KittyGraphicsState* state);
+
+    // Runs on this thread when a picture made on a worker is ready.
+    void setPictureReadyCallback(std::function<void()> ready);
+    std::size_t pendingPictureCount() const;
 
     std::size_t kittyCount() const { return kitty_.size(); }
     std::size_t lineImageCount() const { return lineImages_.size(); }
@@ -94,6 +116,13 @@ private:
         std::weak_ptr<const std::vector<std::uint8_t>> bytes;
         ImageTexture texture;
     };
+    // A large picture made on a worker, waiting for its upload.
+    struct Prepared {
+        std::weak_ptr<const std::vector<std::uint8_t>> bytes;
+        QSize size;
+        std::shared_ptr<const QImage> image;  // null: the bytes did not decode
+        int age = 0;                          // prunes since it arrived
+    };
 
     GpuBackend& backend_;
     std::unordered_map<std::uint32_t, KittyEntry> kitty_;
@@ -101,7 +130,15 @@ private:
     // By the pixels' shared bytes: evicted pixels leave with the next prune.
     std::unordered_map<const void*, PictureEntry> kittyPictures_;
 
-    std::optional<ImageTexture> payloadTexture(const KittyGraphicsPayload& payload);
+    std::unique_ptr<PictureJobs> jobs_;
+    std::function<void()> ready_;
+    std::multimap<const void*, Prepared> prepared_;
+
+    std::optional<ImageTexture> payloadTexture(const KittyGraphicsPayload& payload, QSizeF detail);
+    // The texel size of a large payload drawn with that detail; nothing for
+    // a small one (made here, at its own size).
+    std::optional<QSize> largeTextureSize(const KittyGraphicsPayload& payload, QSizeF detail) const;
+    std::optional<ImageTexture> largePayloadTexture(const KittyGraphicsPayload& payload, QSize size);
     std::optional<ImageTexture> pictureTexture(const QImage& picture);
 };
 

@@ -281,16 +281,21 @@ void RowDrawBuilder::images(const FrameRow& row, const RowFrame& f, RowDrawData&
 
     const auto place = [&](const Item& item, std::vector<ImageDraw>& to) {
         const TerminalImage* image = item.image->get();
-        auto texture = images_.imageTexture(*item.image);
+        QSizeF detail;
+        if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image);
+            kitty && kitty->kittyRequestedCols > 0 && kitty->kittyRequestedRows > 0)
+            detail = QSizeF(kitty->kittyRequestedCols * g.cellWidth * g.scale,
+                            kitty->kittyRequestedRows * g.cellHeight * g.scale);
+        auto texture = images_.imageTexture(*item.image, detail);
         if (!texture)
             return;
         const double ue = texture->uExtent(), ve = texture->vExtent();
         std::optional<ImageDraw> draw;
         if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image)) {
             const double w = kitty->kittyRequestedCols > 0 ? kitty->kittyRequestedCols * g.cellWidth
-                                                           : texture->width / g.scale;
+                                                           : texture->shownWidth() / g.scale;
             const double h = kitty->kittyRequestedRows > 0 ? kitty->kittyRequestedRows * g.cellHeight
-                                                           : texture->height / g.scale;
+                                                           : texture->shownHeight() / g.scale;
             const double x = kitty->kittyCol * g.cellWidth + kitty->pixelOffsetX / g.windowScale;
             const double top = f.topPt + kitty->kittyRowOffset * g.cellHeight - kitty->pixelOffsetY / g.windowScale;
             draw = makeImageQuad(texture->texture, {x * g.scale, (top - h) * g.scale, (x + w) * g.scale, top * g.scale},
@@ -342,15 +347,15 @@ void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out) {
             }
             if (!placement)
                 continue;
-            auto texture = images_.kittyTexture(g.kitty, run.imageId);
+            const double pw = placement->cols * g.cellWidth, ph = placement->rows * g.cellHeight;
+            auto texture = images_.kittyTexture(g.kitty, run.imageId, QSizeF(pw * g.scale, ph * g.scale));
             if (!texture)
                 continue;
             // The placement's rectangle in points (y up), the image fitted in it.
             const double px = (column - inCol) * g.cellWidth + placement->pixelOffsetX / g.windowScale;
             const double py = (inRow * g.cellHeight + f.bottomPt) - (placement->rows - 1) * g.cellHeight +
                               placement->pixelOffsetY / g.windowScale;
-            const double pw = placement->cols * g.cellWidth, ph = placement->rows * g.cellHeight;
-            const QRectF fitted = aspectFitRect(QSizeF(texture->width / g.scale, texture->height / g.scale),
+            const QRectF fitted = aspectFitRect(QSizeF(texture->shownWidth() / g.scale, texture->shownHeight() / g.scale),
                                                 QRectF(px, py, pw, ph));
             const QRectF piece = fitted.intersected(QRectF(column * g.cellWidth, f.bottomPt, g.cellWidth, g.cellHeight));
             if (piece.isEmpty() || fitted.width() <= 0 || fitted.height() <= 0)

@@ -18,7 +18,9 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     Terminal* terminal = view.terminal();
     TerminalKittyGraphics* graphics = terminal ? TerminalKittyGraphics::of(*terminal) : nullptr;
     const KittyGraphicsState* kitty = graphics ? &graphics->state() : nullptr;
-    images_.prune(kitty);
+    // Rows built while their pictures were being made are built again.
+    if (images_.prune(kitty))
+        entries_.clear();
     const QSizeF cell = view.cellSize();
     if (!terminal || cell.isEmpty())
         return {};

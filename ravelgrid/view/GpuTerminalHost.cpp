@@ -437,6 +437,7 @@ void GpuTerminalHost::contextReady() {
         return;
     }
     renderer_ = std::move(std::get<std::unique_ptr<GpuTerminalRenderer>>(made));
+    renderer_->images().setPictureReadyCallback([this] { requestFrame(); });
     watchWindow();
     if (replacing_)
         enterRecovering();

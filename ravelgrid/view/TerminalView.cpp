@@ -45,6 +45,7 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     TerminalAccessible::install();
     if (font)
         frame_.setFontSet(std::move(*font));
+    frame_.setPictureReadyCallback([this] { update(); });
     setupScroller();
 
     textBlinkTimer_.setInterval(textBlinkIntervalMs);

@@ -32,6 +32,7 @@ public:
     OpenGlFrameRenderer& frames() { return *frames_; }
     GpuFrameCoordinator& coordinator() { return frames_->coordinator(); }
     RowDrawCache& rowCache() { return *cache_; }
+    ImageTextureCache& images() { return *images_; }
     GlyphAtlas& grayscaleAtlas() { return *gray_; }
     GlyphAtlas& colorAtlas() { return *colour_; }
 

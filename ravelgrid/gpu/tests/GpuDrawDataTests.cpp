@@ -9,6 +9,7 @@
 
 #include "ravelgrid/drawing/PlatformImage.h"
 #include "ravelgrid/protocols/KittyGraphicsState.h"
+#include "ravelgrid/protocols/KittyPlacementImage.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/terminal/Terminal.h"
 
@@ -16,6 +17,7 @@
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QImage>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -334,6 +336,78 @@ TEST(ImageTextureUpload, KittyCellsShareOneTextureAndDropEvictedPixels) {
     const TerminalImageList* images = terminal.buffer->lines()[0].images();
     ASSERT_TRUE(images);
     EXPECT_FALSE(cache.imageTexture(images->front()));
+}
+
+// Red left and blue right, green in the bottom half.
+std::shared_ptr<const TerminalImage> quartersPlacement(int w, int h) {
+    std::vector<std::uint8_t> rgba(std::size_t(w) * std::size_t(h) * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* p = &rgba[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 4];
+            p[0] = x < w / 2 ? 220 : 10;
+            p[1] = y < h / 2 ? 0 : 200;
+            p[2] = x < w / 2 ? 10 : 220;
+            p[3] = 255;
+        }
+    return std::make_shared<KittyPlacementImage>(KittyGraphicsPayload::rgba(std::move(rgba), w, h));
+}
+
+// What the workers made, taken in as the next frame does.
+bool takeWorkersPictures(ImageTextureCache& cache) {
+    if (!QThreadPool::globalInstance()->waitForDone(30000))
+        return false;
+    QCoreApplication::processEvents();
+    return cache.prune(nullptr);
+}
+
+TEST(ImageTextureUpload, LargeKittyPictureIsMadeOnAWorkerAtItsDetail) {
+    FakeGpuBackend backend;
+    int readies = 0;
+    {
+        ImageTextureCache cache(backend);
+        cache.setPictureReadyCallback([&] { ++readies; });
+        const auto image = quartersPlacement(1600, 800);
+        EXPECT_FALSE(cache.imageTexture(image, QSizeF(80, 40))) << "nothing drawn while it is made";
+        EXPECT_FALSE(cache.imageTexture(image, QSizeF(80, 40)));
+        EXPECT_EQ(cache.pendingPictureCount(), 1u) << "one job per picture and size";
+        ASSERT_TRUE(takeWorkersPictures(cache));
+        EXPECT_EQ(readies, 1);
+        const auto made = cache.imageTexture(image, QSizeF(80, 40));
+        ASSERT_TRUE(made);
+        EXPECT_EQ(made->width, 80);
+        EXPECT_EQ(made->height, 40);
+        EXPECT_EQ(made->shownWidth(), 1600) << "placed at the picture's own size";
+        EXPECT_EQ(made->shownHeight(), 800);
+        // Premultiplied BGRA, the picture's bottom row first.
+        const auto& texels = dynamic_cast<FakeGpuBackend::Texture&>(*made->texture).texels();
+        const std::size_t side = std::size_t(made->texture->side());
+        auto texel = [&](int x, int row) {
+            const std::uint8_t* t = &texels[(std::size_t(row) * side + std::size_t(x)) * 4];
+            return std::vector<int>{t[0], t[1], t[2], t[3]};
+        };
+        EXPECT_EQ(texel(0, 0), (std::vector<int>{10, 200, 220, 255}));
+        EXPECT_EQ(texel(79, 39), (std::vector<int>{220, 0, 10, 255}));
+
+        // More detail: the older texture serves while a sharper one is made.
+        const auto older = cache.imageTexture(image, QSizeF(160, 80));
+        ASSERT_TRUE(older);
+        EXPECT_EQ(older->texture, made->texture);
+        ASSERT_TRUE(takeWorkersPictures(cache));
+        const auto sharper = cache.imageTexture(image, QSizeF(160, 80));
+        ASSERT_TRUE(sharper);
+        EXPECT_EQ(sharper->width, 160);
+        const auto again = cache.imageTexture(image, QSizeF(80, 40));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->texture, sharper->texture) << "two sizes share the larger, no job back and forth";
+        EXPECT_EQ(cache.pendingPictureCount(), 0u);
+
+        // Gone with a job still running.
+        EXPECT_TRUE(cache.imageTexture(image, QSizeF(400, 200)));
+        EXPECT_EQ(cache.pendingPictureCount(), 1u);
+    }
+    EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(30000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(readies, 2);
 }
 
 TEST(ImageTextureUpload, ShortOrOversizeGivesNoTexture) {
