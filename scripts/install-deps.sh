@@ -12,7 +12,7 @@ PACKAGES=(
   libfontconfig-dev libfreetype-dev libharfbuzz-dev
   libsecret-1-dev libglib2.0-dev
   openssh-client openssh-server zsh locales procps
-  xvfb xauth xdotool imagemagick x11-utils desktop-file-utils
+  xvfb xauth xdotool xclip imagemagick x11-utils desktop-file-utils
   xterm libxtst-dev libxdamage-dev libxfixes-dev
   fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei fonts-noto-mono
   dbus gnome-keyring libsecret-tools

@@ -115,6 +115,7 @@ struct LocalProcess::Shared {
     std::deque<Chunk> pendingChunks;
     std::size_t pendingBytes = 0;
     bool pendingScheduled = false;
+    bool deliveryPaused = false;  // the delegate holds output; pendingScheduled stays set
     bool readSuspendedForBackpressure = false;
     std::optional<ExitReport> pendingExit;
 
@@ -137,6 +138,20 @@ struct LocalProcess::Shared {
     bool readingSuspended() {
         std::lock_guard lock(pendingLock);
         return readSuspendedForBackpressure;
+    }
+
+    bool outputHeld() {
+        std::lock_guard lock(gate);
+        return delegate && delegate->outputHeld();
+    }
+
+    void resumeDelivery(const std::shared_ptr<Shared>& self) {
+        {
+            std::lock_guard lock(pendingLock);
+            if (!deliveryPaused) return;
+            deliveryPaused = false;
+        }
+        postDrain(self);
     }
 
     void deliverData(std::span<const std::uint8_t> bytes, bool remote) {
@@ -234,6 +249,11 @@ struct LocalProcess::Shared {
     // One turn on the delivery queue. Always delivers at least one chunk
     // before it looks at the clock; the exit comes after the last chunk.
     void drain() {
+        if (outputHeld()) {
+            std::lock_guard lock(pendingLock);
+            deliveryPaused = true;
+            return;
+        }
         std::unique_lock lock(pendingLock);
         const platform::Scheduler* const time = clock;
         auto now = [time] { return time ? time->nowNs() : steadyNanoseconds(); };
@@ -250,6 +270,11 @@ struct LocalProcess::Shared {
             lock.unlock();
             if (resume) wakeReader();
             deliverData(chunk.bytes, chunk.remote);
+            if (outputHeld()) {
+                std::lock_guard relock(pendingLock);
+                deliveryPaused = true;
+                return;
+            }
             if (now() - start >= pendingTimeSliceNs) {
                 // The next turn queues behind whatever else the owner has to do.
                 queue->post([weak = selfWeak] {
@@ -917,6 +942,8 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
     // A reader between idle looks looks again soon: what the input starts may be remote.
     if (child->looksSlowly.exchange(false) || queued) shared_->wakeReader();
 }
+
+void LocalProcess::resumeOutput() { shared_->resumeDelivery(shared_); }
 
 bool LocalProcess::deliveringRemoteOutput() const { return shared_->delivering && shared_->deliveringRemote; }
 

@@ -101,6 +101,9 @@ public:
     // delegate hears of either through pasteDropped.
     void sendPaste(std::span<const std::uint8_t> data, PasteFrame frame = {});
 
+    // Delivery paused by the delegate's outputHeld() goes on.
+    void resumeOutput();
+
     // Whether the output being delivered right now was read while some
     // process of the terminal's session was remote, or after such a process
     // ended but before the terminal had been emptied of what it wrote. False

@@ -36,6 +36,10 @@ public:
 
     // A paste, or its rest, was dropped; the owner may say so.
     virtual void pasteDropped(PasteDrop /*why*/) {}
+
+    // Asked on the main queue after each chunk: true pauses delivery (the
+    // reader stops at the usual back-pressure) until resumeOutput().
+    virtual bool outputHeld() { return false; }
 };
 
 }  // namespace ravelgrid

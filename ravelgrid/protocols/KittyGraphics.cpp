@@ -13,6 +13,25 @@ namespace {
 // Up to this a chunked transfer grows its buffer by doubling.
 constexpr size_t kGrowInOneStep = size_t{1} << 20;
 
+// Images that take this much decoding are loaded off the terminal's thread.
+constexpr size_t kSlowLoadBytes = size_t{1} << 20;
+
+bool slowToLoad(const KittyGraphicsControl& control, size_t payloadBytes, bool trusted)
+{
+    if (control.transmission != 'd') return trusted;  // a file of any size; refused at once otherwise
+    if (payloadBytes >= kSlowLoadBytes) return true;
+    if (control.compression != 'z') return false;
+    // A small deflate stream can inflate to the whole cache limit.
+    if (auto raw = kittyExpectedRawByteCount(control)) return *raw >= kSlowLoadBytes;
+    return payloadBytes >= kSlowLoadBytes / 16;
+}
+
+std::vector<uint8_t> takeBytes(std::span<const uint8_t> payload, std::vector<uint8_t>* owned)
+{
+    if (owned) return std::move(*owned);
+    return std::vector<uint8_t>(payload.begin(), payload.end());
+}
+
 }  // namespace
 
 KittyGraphics::KittyGraphics(KittyGraphicsHost& host)
@@ -54,10 +73,10 @@ void KittyGraphics::runCommand(std::span<const uint8_t> data)
         state_.pending.reset();
         appendChunk(pending, payload);
         if (pending.abandoned) return;
-        kittyDispatchAction(pending.control, pending.base64Payload);
+        dispatchAction(pending.control, pending.base64Payload, &pending.base64Payload);
         return;
     }
-    kittyDispatchAction(control, payload);
+    dispatchAction(control, payload, nullptr);
 }
 
 size_t KittyGraphics::pendingLimitFor(const KittyGraphicsControl& control) const
@@ -99,23 +118,19 @@ void KittyGraphics::appendChunk(KittyGraphicsPending& pending, std::span<const u
 
 void KittyGraphics::kittyDispatchAction(const KittyGraphicsControl& control, std::span<const uint8_t> payload)
 {
+    dispatchAction(control, payload, nullptr);
+}
+
+void KittyGraphics::dispatchAction(const KittyGraphicsControl& control, std::span<const uint8_t> payload,
+                                   std::vector<uint8_t>* owned)
+{
     switch (control.action) {
-    case 'q': {
-        std::optional<KittyGraphicsPayload> decoded;
-        try {
-            decoded = kittyDecodeBase64Payload(control, payload);
-        } catch (const std::bad_alloc&) {
-        }
-        if (!decoded) {
-            kittySendReply(control, kKittyBadPayload);
-        } else {
-            kittySendOk(control, control.imageId, control.imageNumber, control.placementId);
-        }
+    case 'q':
+        query(control, payload, owned);
         return;
-    }
     case 't':
     case 'T':
-        transmit(control, payload);
+        transmit(control, payload, owned);
         return;
     case 'p':
         put(control);
@@ -130,7 +145,52 @@ void KittyGraphics::kittyDispatchAction(const KittyGraphicsControl& control, std
     }
 }
 
-void KittyGraphics::transmit(const KittyGraphicsControl& control, std::span<const uint8_t> payload)
+void KittyGraphics::load(std::function<KittyTransmissionResult()> work,
+                         std::function<void(KittyTransmissionResult)> then)
+{
+    auto result = std::make_shared<KittyTransmissionResult>();
+    auto run = [result, work = std::move(work)] {
+        try {
+            *result = work();
+        } catch (const std::exception&) {
+            // Out of memory, or anything else: the command fails, never the thread.
+            *result = {std::nullopt, std::string(kKittyBadPayload)};
+        }
+    };
+    auto finish = [result, then = std::move(then)] { then(std::move(*result)); };
+    if (!host_.kittyRunInBackground(run, finish)) {
+        run();
+        finish();
+    }
+}
+
+void KittyGraphics::query(const KittyGraphicsControl& control, std::span<const uint8_t> payload,
+                          std::vector<uint8_t>* owned)
+{
+    auto answer = [this, control](const KittyTransmissionResult& decoded) {
+        if (!decoded.payload) {
+            kittySendReply(control, kKittyBadPayload);
+        } else {
+            kittySendOk(control, control.imageId, control.imageNumber, control.placementId);
+        }
+    };
+    if (!slowToLoad(control, payload.size(), false)) {
+        KittyTransmissionResult decoded;
+        try {
+            decoded.payload = kittyDecodeBase64Payload(control, payload);
+        } catch (const std::bad_alloc&) {
+        }
+        answer(decoded);
+        return;
+    }
+    load([control, bytes = takeBytes(payload, owned)] {
+             return KittyTransmissionResult{kittyDecodeBase64Payload(control, bytes), {}};
+         },
+         answer);
+}
+
+void KittyGraphics::transmit(const KittyGraphicsControl& control, std::span<const uint8_t> payload,
+                             std::vector<uint8_t>* owned)
 {
     if (control.imageId && control.imageNumber) {
         kittySendReply(control, kKittyIdAndNumber);
@@ -140,8 +200,20 @@ void KittyGraphics::transmit(const KittyGraphicsControl& control, std::span<cons
         kittySendReply(control, kKittyImageTooLarge);
         return;
     }
+    // Trust is that of the moment the command was read, whenever it is loaded.
     const bool trusted = control.transmission != 'd' && host_.kittyIsProcessTrusted();
-    KittyTransmissionResult loaded = kittyLoadTransmittedPayload(control, payload, trusted);
+    if (!slowToLoad(control, payload.size(), trusted)) {
+        finishTransmit(control, kittyLoadTransmittedPayload(control, payload, trusted));
+        return;
+    }
+    load([control, bytes = takeBytes(payload, owned), trusted] {
+             return kittyLoadTransmittedPayload(control, bytes, trusted);
+         },
+         [this, control](KittyTransmissionResult loaded) { finishTransmit(control, std::move(loaded)); });
+}
+
+void KittyGraphics::finishTransmit(const KittyGraphicsControl& control, KittyTransmissionResult loaded)
+{
     if (!loaded.payload) {
         kittySendReply(control, loaded.error.empty() ? kKittyBadPayload : std::string_view(loaded.error));
         return;

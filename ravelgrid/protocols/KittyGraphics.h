@@ -2,12 +2,15 @@
 
 #include "ravelgrid/protocols/KittyGraphicsControl.h"
 #include "ravelgrid/protocols/KittyGraphicsHost.h"
+#include "ravelgrid/protocols/KittyGraphicsMedia.h"
 #include "ravelgrid/protocols/KittyGraphicsState.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace ravelgrid {
 
@@ -53,7 +56,14 @@ private:
     void appendChunk(KittyGraphicsPending& pending, std::span<const uint8_t> chunk);
     // The most encoded bytes a chunked transfer of this control may gather.
     size_t pendingLimitFor(const KittyGraphicsControl& control) const;
-    void transmit(const KittyGraphicsControl& control, std::span<const uint8_t> payload);
+    void dispatchAction(const KittyGraphicsControl& control, std::span<const uint8_t> payload,
+                        std::vector<uint8_t>* owned);
+    void transmit(const KittyGraphicsControl& control, std::span<const uint8_t> payload, std::vector<uint8_t>* owned);
+    void finishTransmit(const KittyGraphicsControl& control, KittyTransmissionResult loaded);
+    void query(const KittyGraphicsControl& control, std::span<const uint8_t> payload, std::vector<uint8_t>* owned);
+    // Loads on a worker when the host allows, else now; `then` gets the result
+    // on the terminal's thread either way.
+    void load(std::function<KittyTransmissionResult()> work, std::function<void(KittyTransmissionResult)> then);
     void put(const KittyGraphicsControl& control);
     void sendReplyText(std::string_view text);
     // A raw image declared larger than the cache limit, refused unread.

@@ -4,6 +4,7 @@
 #include "ravelgrid/protocols/KittyGraphicsPayload.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <unordered_set>
@@ -33,6 +34,14 @@ public:
     // Evicted pixels, by their shared bytes: the cells showing them let go
     // and draw nothing from then on.
     virtual void kittyReleasePictures(const std::unordered_set<const void*>& pictures) { (void)pictures; }
+    // Runs `work` off the terminal's thread and `then` back on it, holding
+    // later input until then; false when it cannot, and the caller works now.
+    virtual bool kittyRunInBackground(std::function<void()> work, std::function<void()> then)
+    {
+        (void)work;
+        (void)then;
+        return false;
+    }
 };
 
 }  // namespace ravelgrid

@@ -87,8 +87,12 @@ bool TerminalKittyGraphics::kittySend8bit() const
 
 bool TerminalKittyGraphics::kittyIsProcessTrusted() const
 {
-    TerminalDelegate* delegate = terminal_.delegate();
-    return delegate && delegate->isProcessTrusted(terminal_);
+    return terminal_.isRequestTrusted();
+}
+
+bool TerminalKittyGraphics::kittyRunInBackground(std::function<void()> work, std::function<void()> then)
+{
+    return terminal_.runHoldingInput(std::move(work), std::move(then));
 }
 
 int64_t TerminalKittyGraphics::kittyImageCacheLimitBytes() const

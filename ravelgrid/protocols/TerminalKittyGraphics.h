@@ -74,6 +74,7 @@ public:
     void kittyDelete(const KittyGraphicsControl& control) override;
     void kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const override;
     void kittyReleasePictures(const std::unordered_set<const void*>& pictures) override;
+    bool kittyRunInBackground(std::function<void()> work, std::function<void()> then) override;
 
     // Removes the cells of a placement from both buffers, and its record.
     void kittyRemovePlacement(KittyPlacementKey key);

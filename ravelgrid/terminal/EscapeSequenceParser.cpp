@@ -194,7 +194,7 @@ size_t EscapeSequenceParser::parseCsiBody(const uint8_t* bytes, size_t i, size_t
     return i;
 }
 
-void EscapeSequenceParser::parse(std::span<const uint8_t> data)
+size_t EscapeSequenceParser::parse(std::span<const uint8_t> data)
 {
     const auto profileStart = profile_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     const uint8_t* bytes = data.data();
@@ -223,6 +223,12 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
 
     size_t i = 0;
     while (i < n) {
+        if (stopRequested_) {
+            stopRequested_ = false;
+            flushPrint(i);
+            flushDcs(i);
+            return i;
+        }
         const uint8_t c = bytes[i];
         if (state_ == ParserState::ground && c >= 0x20) {
             bool printable = false;
@@ -300,7 +306,7 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
                     state_ = ParserState::ground;
                     clear();
                     dcsActive_ = false;
-                    return;
+                    return n;
                 }
             }
             break;
@@ -409,6 +415,7 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
         state_ = next;
         ++i;
     }
+    stopRequested_ = false;
 
     if (state_ == ParserState::ground)
         flushPrint(n);
@@ -419,6 +426,7 @@ void EscapeSequenceParser::parse(std::span<const uint8_t> data)
         const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - profileStart);
         platform::logDebug("ParserProfile", "Parser.Parse " + std::to_string(n) + " bytes " + std::to_string(us.count()) + " us");
     }
+    return n;
 }
 
 }  // namespace ravelgrid

@@ -21,7 +21,11 @@ public:
 
     explicit EscapeSequenceParser(ParserHandler& handler);
 
-    void parse(std::span<const uint8_t> data);
+    // Returns how many bytes were taken: all of them, unless a handler asked
+    // to stop after its sequence.
+    size_t parse(std::span<const uint8_t> data);
+    // Called from a handler: parse() returns once the current sequence is done.
+    void stopAfterSequence() { stopRequested_ = true; }
     // Back to ground with empty buffers (RIS).
     void reset();
 
@@ -71,6 +75,7 @@ private:
     bool stringOverflow_ = false;
     bool dcsActive_ = false;
     bool profile_ = false;
+    bool stopRequested_ = false;
 };
 
 }  // namespace ravelgrid

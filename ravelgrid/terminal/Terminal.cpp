@@ -1,6 +1,10 @@
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <clocale>
 #include <cstdlib>
 #include <langinfo.h>
@@ -111,6 +115,13 @@ Terminal::Terminal(TerminalDelegate* delegate, const TerminalOptions& options)
     setup(false);
 }
 
+// A worker's share of held work: done once `work` has returned.
+struct Terminal::HeldJob {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+};
+
 Terminal::~Terminal() = default;
 
 std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
@@ -152,14 +163,140 @@ void Terminal::parseOrQueue(std::span<const uint8_t> bytes)
             platform::logWarning("terminal", "re-entrant input dropped: too much queued");
         return;
     }
+    if (heldJob_ || !heldInput_.empty()) {
+        holdInput(bytes);
+        // The host did not pause: wait rather than hold without bound.
+        if (heldInputBytes_ > kMaxHeldInputBytes)
+            finishHeldInput();
+        return;
+    }
     parsing_ = true;
-    parser_.parse(bytes);
+    parseTakingHolds(bytes);
     while (!deferredInput_.empty()) {
         std::vector<uint8_t> pending;
         pending.swap(deferredInput_);
-        parser_.parse(pending);
+        parseTakingHolds(pending);
     }
     parsing_ = false;
+}
+
+void Terminal::parseTakingHolds(std::span<const uint8_t> bytes)
+{
+    if (heldJob_) {
+        holdInput(bytes);
+        return;
+    }
+    const size_t taken = parser_.parse(bytes);
+    if (taken < bytes.size())
+        holdInput(bytes.subspan(taken));
+}
+
+void Terminal::holdInput(std::span<const uint8_t> bytes)
+{
+    if (bytes.empty())
+        return;
+    if (!heldInput_.empty() && heldInput_.back().remote == outputRemote_) {
+        auto& last = heldInput_.back().bytes;
+        last.insert(last.end(), bytes.begin(), bytes.end());
+    } else {
+        heldInput_.push_back(HeldInput{std::vector<uint8_t>(bytes.begin(), bytes.end()), outputRemote_});
+    }
+    heldInputBytes_ += bytes.size();
+}
+
+bool Terminal::runHoldingInput(std::function<void()> work, std::function<void()> then)
+{
+    if (!backgroundWorkAllowed_ || !timers_ || heldJob_ || !parsing_)
+        return false;
+    auto job = std::make_shared<HeldJob>();
+    try {
+        std::thread([job, work = std::move(work)] {
+            work();
+            std::lock_guard lock(job->mutex);
+            job->done = true;
+            job->finished.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;  // no thread to be had: the caller works now
+    }
+    heldJob_ = std::move(job);
+    heldThen_ = std::move(then);
+    parser_.stopAfterSequence();
+    timers_->after(heldPollNs, [this] { pollHeldInput(); });
+    return true;
+}
+
+void Terminal::pollHeldInput()
+{
+    if (!heldJob_)
+        return;
+    bool done = false;
+    {
+        std::lock_guard lock(heldJob_->mutex);
+        done = heldJob_->done;
+    }
+    if (!done) {
+        timers_->after(heldPollNs, [this] { pollHeldInput(); });
+        return;
+    }
+    resumeHeldInput();
+}
+
+void Terminal::finishHeldInput()
+{
+    if (parsing_)
+        return;
+    while (heldJob_) {
+        {
+            std::unique_lock lock(heldJob_->mutex);
+            heldJob_->finished.wait(lock, [&] { return heldJob_->done; });
+        }
+        resumeHeldInput();
+    }
+}
+
+void Terminal::resumeHeldInput()
+{
+    if (parsing_)
+        return;
+    heldJob_.reset();
+    if (auto then = std::exchange(heldThen_, nullptr))
+        then();
+    const bool remote = outputRemote_;
+    parsing_ = true;
+    while (!heldJob_ && !heldInput_.empty()) {
+        HeldInput piece = std::move(heldInput_.front());
+        heldInput_.pop_front();
+        heldInputBytes_ -= piece.bytes.size();
+        if (piece.remote != outputRemote_) {
+            outputRemote_ = piece.remote;
+            cursorLine_ = nullptr;  // the next print marks its row
+        }
+        const size_t taken = parser_.parse(piece.bytes);
+        if (taken < piece.bytes.size()) {
+            // Held again: the rest goes back in front, as it was read.
+            piece.bytes.erase(piece.bytes.begin(), piece.bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+            heldInputBytes_ += piece.bytes.size();
+            heldInput_.push_front(std::move(piece));
+        }
+    }
+    while (!deferredInput_.empty()) {
+        std::vector<uint8_t> pending;
+        pending.swap(deferredInput_);
+        parseTakingHolds(pending);
+    }
+    parsing_ = false;
+    if (remote != outputRemote_) {
+        outputRemote_ = remote;
+        cursorLine_ = nullptr;
+    }
+    if (!heldJob_ && tdel_)
+        tdel_->inputResumed(*this);
+}
+
+bool Terminal::isRequestTrusted()
+{
+    return !outputRemote_ && tdel_ && tdel_->isProcessTrusted(*this);
 }
 
 // --- dirty rows --------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -97,6 +98,26 @@ public:
     void feed(std::string_view text) { feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())); }
     void parse(std::span<const uint8_t> bytes) { feed(bytes); }
     EscapeSequenceParser& parser() { return parser_; }
+
+    // --- slow work held off the parser (Terminal.cpp) -----------------------------
+    // Lets a handler run slow work (decoding a large image) on a worker
+    // thread: input after the current sequence waits, in order and with the
+    // trust it was read with, until `then` has run on this thread. Only with
+    // a scheduler and a host that allows it; false means: do the work now.
+    bool runHoldingInput(std::function<void()> work, std::function<void()> then);
+    // Hosts that can pause their output while input is held allow it.
+    void setBackgroundWorkAllowed(bool allowed) { backgroundWorkAllowed_ = allowed; }
+    bool inputHeld() const { return heldJob_ != nullptr; }
+    // Waits for the held work and parses what waited.
+    void finishHeldInput();
+    // Whether a request that reads local data may be answered: the delegate's
+    // word, and never for output a remote session printed.
+    bool isRequestTrusted();
+    // More held input than this waits for the work instead of growing.
+    static constexpr size_t kMaxHeldInputBytes = 16u << 20;
+    // How often the terminal's thread looks whether held work is done.
+    static constexpr std::uint64_t heldPollNs = 1'000'000;
+
     void registerOscHandler(int code, OscHandler handler) { oscHandlers_[code] = std::move(handler); }
 
     // --- dirty rows --------------------------------------------------------------
@@ -669,6 +690,22 @@ private:
 
     bool parsing_ = false;
     std::vector<uint8_t> deferredInput_;
+
+    // Input waiting for held work, each piece with whether a remote session printed it.
+    struct HeldInput {
+        std::vector<uint8_t> bytes;
+        bool remote = false;
+    };
+    struct HeldJob;
+    void holdInput(std::span<const uint8_t> bytes);
+    void parseTakingHolds(std::span<const uint8_t> bytes);
+    void pollHeldInput();
+    void resumeHeldInput();
+    bool backgroundWorkAllowed_ = false;
+    std::shared_ptr<HeldJob> heldJob_;
+    std::function<void()> heldThen_;
+    std::deque<HeldInput> heldInput_;
+    size_t heldInputBytes_ = 0;
 
     std::unique_ptr<KittyGraphicsHook> kittyGraphicsHook_;
 

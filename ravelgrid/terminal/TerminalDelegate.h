@@ -43,6 +43,9 @@ public:
     // per feed, so it must be cheap. What it prints is marked (rows and OSC 8
     // targets), and links found there stay remote output.
     virtual bool isOutputRemote(Terminal& source) { return !isProcessTrusted(source); }
+    // Input held for slow work (see Terminal::runHoldingInput) has been
+    // parsed; the screen may have changed and more output is welcome.
+    virtual void inputResumed(Terminal&) {}
     virtual std::optional<std::pair<int, int>> cellSizeInPixels(Terminal&) { return std::nullopt; }
     virtual void mouseModeChanged(Terminal&) {}
     virtual void cursorStyleChanged(Terminal&, CursorStyle) {}

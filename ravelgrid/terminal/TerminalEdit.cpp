@@ -539,7 +539,7 @@ void Terminal::cmdDECRQCRA(const Params& p, Collect)
     uint32_t sum = 0;
     bool computed = false;
     // Reading the screen back is for programs we started ourselves only.
-    if (tdel_ && p.size() >= 3 && tdel_->isProcessTrusted(*this)) {
+    if (p.size() >= 3 && isRequestTrusted()) {
         if (const auto r = rectangleFromRequest(*this, p, 2)) {
             computed = true;
             for (int row = r->top; row <= r->bottom; ++row) {

@@ -478,6 +478,13 @@ void Terminal::setScheduler(platform::Scheduler* scheduler)
 {
     timers_ = scheduler ? std::make_unique<platform::ScopedTasks>(*scheduler) : nullptr;
     synchronizedOutputTimerPending_ = false;
+    // Held work is looked after by the new scheduler, or finished now without one.
+    if (heldJob_) {
+        if (timers_)
+            timers_->after(heldPollNs, [this] { pollHeldInput(); });
+        else
+            finishHeldInput();
+    }
     if (synchronizedOutputActive)
         scheduleSynchronizedOutputTimeout();
 }

@@ -173,9 +173,8 @@ namespace {
 // The text of OSC 6 / OSC 7, or nothing when the sender may not set it.
 std::optional<std::string> hostLocationText(Terminal& terminal, std::span<const uint8_t> payload)
 {
-    TerminalDelegate* d = terminal.delegate();
     // A remote host must not be able to point local actions at a path of its choosing.
-    if (!d || !d->isProcessTrusted(terminal))
+    if (!terminal.isRequestTrusted())
         return std::nullopt;
     if (payload.size() > Terminal::kMaxHostLocationBytes || !isValidUtf8(payload))
         return std::nullopt;
@@ -295,7 +294,7 @@ void Terminal::oscClipboard(std::span<const uint8_t> payload)
     if (pd.size() == 1 && pd[0] == '?') {
         // Reading the clipboard hands the user's data to the child: only a
         // process the host trusts gets an answer.
-        if (!tdel_ || !tdel_->isProcessTrusted(*this))
+        if (!isRequestTrusted())
             return;
         const auto content = tdel_->clipboardRead(*this);
         if (!content)

@@ -152,6 +152,16 @@ bool LocalProcessTerminalView::isOutputRemote(Terminal&) {
     return !processTrusted() || (process_ && process_->deliveringRemoteOutput());
 }
 
+// Output waits in the process while the terminal decodes a large image, so
+// that nothing piles up in between; it flows again once the terminal resumes.
+bool LocalProcessTerminalView::outputHeld() { return terminal().inputHeld(); }
+
+void LocalProcessTerminalView::inputResumed(Terminal& source) {
+    TerminalView::inputResumed(source);
+    if (process_)
+        process_->resumeOutput();
+}
+
 void LocalProcessTerminalView::pasteDropped(PasteDrop why) {
     if (!inputNotice_) {
         inputNotice_ = new QLabel(this);

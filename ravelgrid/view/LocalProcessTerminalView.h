@@ -75,6 +75,7 @@ public:
     // process of the terminal's session was remote, or one is now.
     bool isProcessTrusted(Terminal& source) override;
     bool isOutputRemote(Terminal& source) override;
+    void inputResumed(Terminal& source) override;
 
     // --- TerminalViewDelegate (the view's own events) ------------------------------
     void sizeChanged(TerminalView& source, int newCols, int newRows) override;
@@ -95,6 +96,7 @@ public:
     void dataReceived(std::span<const uint8_t> slice) override;
     winsize getWindowSize() override;
     void pasteDropped(PasteDrop why) override;
+    bool outputHeld() override;
 
     using TerminalView::send;
     using TerminalView::sizeChanged;

@@ -118,6 +118,8 @@ void TerminalView::setupTerminalObjects(QSizeF size) {
         // The synchronized-output timeout runs on the view's scheduler; the
         // terminal cancels its timer when it goes with the view.
         terminal_->setScheduler(&scheduler_);
+        // Large images decode off the window's thread while input waits.
+        terminal_->setBackgroundWorkAllowed(true);
         frame_.colors().setPaletteLookup([this](uint8_t index) {
             if (!terminal_ || index >= terminal_->ansiColors.size())
                 return Color::defaultForeground();
@@ -277,6 +279,11 @@ void TerminalView::applyBackgroundColor() {
 }
 
 // --- byte paths ----------------------------------------------------------------------------
+
+void TerminalView::inputResumed(Terminal&) {
+    search_->invalidateCache();
+    queuePendingDisplay();
+}
 
 void TerminalView::feed(std::span<const uint8_t> bytes) {
     search_->invalidateCache();

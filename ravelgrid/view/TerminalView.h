@@ -326,6 +326,7 @@ public:
     void selectionChanged(Terminal&) override;
     void mouseModeChanged(Terminal&) override;
     bool isProcessTrusted(Terminal&) override { return processTrusted_; }
+    void inputResumed(Terminal&) override;
     std::optional<std::pair<int, int>> cellSizeInPixels(Terminal&) override;
     void cursorStyleChanged(Terminal&, CursorStyle style) override;
     void hostCurrentDirectoryUpdated(Terminal&) override;

@@ -224,6 +224,35 @@ TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice) {
     EXPECT_TRUE(recorder.exited());
 }
 
+// A delegate busy with held work pauses delivery: the rest waits in the
+// process (the reader stops at back-pressure) and arrives whole on resume.
+TEST_F(LocalProcessTest, HeldOutputWaitsInTheProcessUntilResumed) {
+    struct HoldingDelegate : RecordingDelegate {
+        bool outputHeld() override { return held.load(); }
+        std::atomic<bool> held{false};
+    } holder;
+    holder.onData = [&](std::span<const std::uint8_t>) { holder.held = true; };
+    LocalProcess process(&holder);
+    ASSERT_TRUE(process.startProcess("/bin/sh", {"-c", "stty raw -echo; head -c 12000000 /dev/zero; printf end"}));
+    ASSERT_TRUE(main.loop.runUntil([&] { return holder.chunks() == 1; }, kTimeout));
+    // Everything the reader may hold arrives; delivery stays paused.
+    for (int i = 0; i < 10; ++i) {
+        main.loop.runPending();
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(holder.chunks(), 1u);
+    EXPECT_TRUE(process.running()) << "the child waits behind back-pressure";
+
+    holder.onData = nullptr;
+    holder.held = false;
+    process.resumeOutput();
+    ASSERT_TRUE(main.loop.runUntil([&] { return holder.exited(); }, kTimeout));
+    const std::string out = holder.output();
+    EXPECT_EQ(out.size(), 12000003u);
+    EXPECT_EQ(out.substr(out.size() - 3), "end");
+    EXPECT_EQ(holder.outputAtExit(), out.size()) << "the exit after the output";
+}
+
 TEST_F(LocalProcessTest, BackPressureBoundsMemoryAndKeepsEveryByte) {
     // seq in raw mode: every number once, in order, about 300 MB.
     constexpr long last = 34700000;
