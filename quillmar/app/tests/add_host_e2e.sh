@@ -25,7 +25,8 @@ fill_and_save() {
   local window=$1 owner=$2
   xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
   xdotool mousemove --window "$window" 211 157 click 1
-  sleep 0.5
+  # The pane in front names no session in the title.
+  e2e_poll 100 e2e_titled quillmar "$window" || fail "Add host did not open in window $window: $(xdotool getwindowname "$window")"
   xdotool type --delay 15 "$3"
   xdotool key Tab
   xdotool type --delay 15 "$4"

@@ -8,6 +8,8 @@ set -u
 E2E_NAME=close_question_e2e
 . "$(dirname "$0")/e2e-lib.sh"
 
+both_ended() { e2e_ended "$1" && e2e_ended "$2"; }
+
 # How many windows of the application are visible.
 visible_windows() {
   xdotool search --onlyvisible --pid "$pid" 2>/dev/null | wc -l
@@ -31,12 +33,13 @@ start_sleep() {
   return 1
 }
 
-# Focuses the newest visible window, the question.
+# Focuses the newest visible window, the question, and waits until it has
+# the keyboard.
 focus_question() {
   local q
   q=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | grep -vx "$wid" | tail -1)
   [ -n "$q" ] && xdotool windowfocus --sync "$q" 2>/dev/null
-  sleep 0.2
+  e2e_poll 50 e2e_focused "$q"
 }
 
 on_screen() {
@@ -52,14 +55,15 @@ on_screen() {
   focus_question
   xdotool key Escape
   await_windows 1 || e2e_fail "Escape left the question open"
-  sleep 0.3
+  # Closing the tab would have ended them at once; the kept shell's answer
+  # below checks it again.
   e2e_ended "$sleeper" && e2e_fail "Escape ended the sleep"
   e2e_ended "$shell" && e2e_fail "Escape ended the shell"
   xdotool windowfocus --sync "$wid" 2>/dev/null
+  e2e_poll 50 e2e_focused "$wid"
   xdotool key ctrl+c
-  sleep 0.3
-  e2e_run "echo \$\$ > $w/pid2"
-  e2e_waitfile "$w/pid2" || e2e_fail "the kept tab's shell does not answer"
+  e2e_poll 50 e2e_ended "$sleeper"
+  e2e_run_until "echo \$\$ > $w/pid2" "$w/pid2" || e2e_fail "the kept tab's shell does not answer"
   [ "$(cat "$w/pid2")" = "$shell" ] || e2e_fail "another shell answered after Escape"
 
   sleeper=$(start_sleep "$shell") || e2e_fail "the shell did not start sleep again"
@@ -68,7 +72,7 @@ on_screen() {
   focus_question
   xdotool key Return
   await_windows 1 || e2e_fail "Return left the question open"
-  for _ in $(seq 1 60); do e2e_ended "$shell" && e2e_ended "$sleeper" && break; sleep 0.1; done
+  e2e_poll 60 both_ended "$shell" "$sleeper"
   e2e_ended "$shell" || e2e_fail "Return left the shell ($shell) running"
   e2e_ended "$sleeper" || e2e_fail "Return left the sleep ($sleeper) running"
   kill -0 "$pid" 2>/dev/null || e2e_fail "closing the tab ended the application"

@@ -35,15 +35,16 @@ on_screen() {
   # Shift+PageUp pages back to the command line.
   e2e_run "seq 300"
   e2e_await 300 1 >/dev/null || e2e_fail "seq printed nothing"
-  sleep 0.3
-  [ "$(e2e_count "seq 300")" -eq 0 ] || e2e_fail "the command line should have scrolled away"
+  # "300" is on the command line too: the output has come once the line is gone.
+  e2e_until e2e_absent "seq 300" || e2e_fail "the command line should have scrolled away"
   for _ in $(seq 1 15); do
     xdotool key shift+Prior
     if e2e_await "seq 300" 1 2 >/dev/null; then paged=1; break; fi
   done
   [ "$paged" -eq 1 ] || e2e_fail "Shift+PageUp did not bring back the start of the output"
   xdotool key shift+End
-  sleep 0.3
+  # Back at the end, where the next line is typed (a wait, not a check).
+  e2e_until e2e_absent "seq 300" || true
   # Nothing reached the line editor: the next command runs as typed.
   e2e_run "echo paged >| $E2E_WORK/paged.txt"
   e2e_waitfile "$E2E_WORK/paged.txt" 50 && [ "$(cat "$E2E_WORK/paged.txt")" = paged ] ||
@@ -55,7 +56,8 @@ on_screen() {
   at=$(e2e_await menuword 2) || e2e_fail "the echoed word did not show"
   x=$(( ${at%,*} + 3 )); y=$(( ${at#*,} + 6 ))
   xdotool mousemove "$x" "$y" click --repeat 2 --delay 60 1
-  sleep 0.4
+  # The word in the selection's colour: selected, there is something to copy.
+  e2e_until e2e_colour_in "#2C3442" "40x16+${at%,*}+${at#*,}" 20 || e2e_fail "the double click selected nothing"
   menu_pick "$x" "$y"
   # Paste through the menu: typing dropped the selection, so Copy is greyed
   # out and Paste is the first item the keys reach.

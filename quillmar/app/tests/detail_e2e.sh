@@ -21,28 +21,32 @@ cardPixels() {
 
 # The card drawn in the light theme's fill.
 lightCard() { [ "$(cardPixels "#ECEFF3")" -gt 8000 ]; }
+# More than N pixels of the dark card's fill; fewer than N of the light one's.
+cardAbove() { [ "$(cardPixels)" -gt "$1" ]; }
+lightBelow() { [ "$(cardPixels "#ECEFF3")" -lt "$1" ]; }
 
 on_screen() {
   local w=$E2E_WORK pid1 pid2 pid3 now before with after light dark darkText cardTab
   e2e_start || e2e_fail "the window did not appear"
 
   e2e_run_until "echo \$\$ > $w/pid1" "$w/pid1" || e2e_fail "the first shell did not answer"
-  xdotool key ctrl+shift+t; sleep 0.3
-  e2e_run "echo \$\$ > $w/pid2"; e2e_waitfile "$w/pid2" || e2e_fail "no second shell"
-  xdotool key ctrl+shift+t; sleep 0.3
-  e2e_run "echo \$\$ > $w/pid3"; e2e_waitfile "$w/pid3" || e2e_fail "no third shell"
+  # The title names the tab in front, which has the keyboard; its shell
+  # may still be starting.
+  xdotool key ctrl+shift+t; e2e_poll 100 e2e_titled "*Local 2" || e2e_fail "no second tab: $(title)"
+  e2e_run_until "echo \$\$ > $w/pid2" "$w/pid2" || e2e_fail "no second shell"
+  xdotool key ctrl+shift+t; e2e_poll 100 e2e_titled "*Local 3" || e2e_fail "no third tab: $(title)"
+  e2e_run_until "echo \$\$ > $w/pid3" "$w/pid3" || e2e_fail "no third shell"
   pid1=$(cat $w/pid1); pid2=$(cat $w/pid2); pid3=$(cat $w/pid3)
   [ "$pid1" != "$pid2" ] && [ "$pid2" != "$pid3" ] || e2e_fail "tabs share a shell"
 
-  xdotool key alt+2; sleep 0.3
+  xdotool key alt+2; e2e_poll 50 e2e_titled "*Local 2*"
   e2e_run "echo \$\$ > $w/pid4"; e2e_waitfile "$w/pid4" || e2e_fail "no answer after Alt+2"
   [ "$(cat $w/pid4)" = "$pid2" ] || e2e_fail "Alt+2 did not show the second tab"
   case "$(title)" in *"Local 2"*) ;; *) e2e_fail "title after Alt+2: $(title)";; esac
 
   e2e_run "exit"
-  for _ in $(seq 1 50); do e2e_ended "$pid2" && break; sleep 0.1; done
-  e2e_ended "$pid2" || e2e_fail "exit left the second shell running"
-  sleep 0.5
+  e2e_poll 50 e2e_ended "$pid2" || e2e_fail "exit left the second shell running"
+  e2e_poll 50 e2e_not e2e_titled "*Local 2*"
   case "$(title)" in *"Local 2"*) e2e_fail "the cleanly ended tab stayed: $(title)";; esac
   e2e_run "echo \$\$ > $w/pid5"; e2e_waitfile "$w/pid5" || e2e_fail "no answer after the tab closed"
   now=$(cat $w/pid5)
@@ -50,11 +54,10 @@ on_screen() {
 
   before=$(cardPixels)
   e2e_run "exit 3"
-  for _ in $(seq 1 50); do e2e_ended "$now" && break; sleep 0.1; done
-  e2e_ended "$now" || e2e_fail "exit 3 left the shell running"
-  for _ in $(seq 1 30); do case "$(title)" in *"exited 3"*) break;; esac; sleep 0.1; done
+  e2e_poll 50 e2e_ended "$now" || e2e_fail "exit 3 left the shell running"
+  e2e_poll 30 e2e_titled "*exited 3*"
   case "$(title)" in *"exited 3"*) ;; *) e2e_fail "the tab that exited 3 did not stay: $(title)";; esac
-  sleep 0.5
+  e2e_poll 50 cardAbove $((before + 8000))
   with=$(cardPixels)
   [ "$with" -gt $((before + 8000)) ] || e2e_fail "no session-ended card ($before -> $with card pixels)"
 
@@ -63,7 +66,7 @@ on_screen() {
   cardTab=2; [ "$now" = "$pid1" ] && cardTab=1
   xdotool key ctrl+comma
   # The Settings tab names no session in the title.
-  for _ in $(seq 1 40); do case "$(title)" in *"exited 3"*) sleep 0.1;; *) break;; esac; done
+  e2e_poll 40 e2e_not e2e_titled "*exited 3*"
   case "$(title)" in *"exited 3"*) e2e_fail "Ctrl+, did not open Settings: $(title)";; esac
   xdotool mousemove --window "$wid" 290 131 click 1
   xdotool key "alt+$cardTab"
@@ -74,7 +77,7 @@ on_screen() {
   # Nor does its title keep the dark theme's text colour.
   darkText=$(cardPixels "#E1E6EE")
   [ "$darkText" -lt 20 ] || e2e_fail "$darkText pixels still in the dark theme's text colour"
-  xdotool key Escape; sleep 0.5
+  xdotool key Escape; e2e_poll 50 lightBelow $((light - 8000))
   after=$(cardPixels "#ECEFF3")
   [ "$after" -lt $((light - 8000)) ] ||
     e2e_fail "no card in the light fill, or Escape did not dismiss it ($light -> $after light pixels)"

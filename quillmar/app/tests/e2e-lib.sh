@@ -142,15 +142,23 @@ e2e_start() {
   xdotool windowfocus --sync "$wid" 2>/dev/null || true
 }
 
-# e2e_start, saying so when no window shows, and a second for the shell to
-# settle.
+# e2e_start, saying so when no window shows, then waits until the shell has
+# started and answers a typed line (it writes E2E_READY, a short name to
+# type), typed again every three seconds while it does not.
 e2e_open() {
+  export E2E_READY=$E2E_WORK/shell.ready
+  rm -f "$E2E_READY"
   if ! e2e_start; then
     echo "$E2E_NAME: the quillmar window did not appear" >&2
     e2e_stop
     return 1
   fi
-  sleep 1
+  e2e_poll 200 pgrep -P "$pid" >/dev/null
+  if ! e2e_run_until 'echo>$E2E_READY' "$E2E_READY" 30; then
+    echo "$E2E_NAME: the shell did not answer" >&2
+    e2e_stop
+    return 1
+  fi
 }
 
 e2e_stop() {
@@ -171,11 +179,12 @@ e2e_run() {
   xdotool key Return
 }
 
-# Types LINE until the shell, which may still be starting, writes FILE.
+# Types LINE until the shell, which may still be starting, writes FILE; each
+# try waits TENTHS (100) tenths of a second.
 e2e_run_until() {
   for _ in $(seq 1 20); do
     e2e_run "$1"
-    e2e_waitfile "$2" && return 0
+    e2e_waitfile "$2" "${3:-100}" && return 0
   done
   return 1
 }
@@ -183,6 +192,66 @@ e2e_run_until() {
 # Waits until FILE is not empty, at most TENTHS tenths of a second.
 e2e_waitfile() {
   for _ in $(seq 1 "${2:-100}"); do [ -s "$1" ] && return 0; sleep 0.1; done
+  return 1
+}
+
+# Waits until COMMAND... succeeds, at most TENTHS tenths of a second.
+#   e2e_poll TENTHS COMMAND...
+e2e_poll() {
+  local tenths=$1
+  shift
+  for _ in $(seq 1 "$tenths"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+# Whether COMMAND... fails (for e2e_poll, which takes a command).
+e2e_not() { ! "$@"; }
+
+# Whether the name of window WID (the application's, $wid, by default)
+# matches the pattern, a shell glob such as "*Local 2*".
+e2e_titled() {
+  # shellcheck disable=SC2053  # a pattern on purpose
+  [[ "$(xdotool getwindowname "${2:-$wid}" 2>/dev/null)" == $1 ]]
+}
+
+# Whether window WID has the keyboard focus.
+e2e_focused() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+
+# Whether a process named NAME runs in one of the application's shells
+# (a child of a child of $pid).
+e2e_running() {
+  local shell
+  for shell in $(pgrep -P "$pid"); do
+    pgrep -P "$shell" -x "$1" >/dev/null && return 0
+  done
+  return 1
+}
+
+# The columns of the terminal of process PID (its standard input), as the
+# kernel has them: what a program started there now would see.
+e2e_tty_cols() {
+  stty -F "/proc/$1/fd/0" size 2>/dev/null | cut -d' ' -f2
+}
+
+# Takes crops GEOMETRY (WxH+X+Y of the screen) until one differs from the
+# picture REF and the next one is the same: the screen has answered and
+# settled. Leaves it in OUT; at most TENTHS (40) tenths of a second.
+#   e2e_settled GEOMETRY REF OUT [TENTHS]
+e2e_settled() {
+  local geometry=$1 ref=$2 out=$3 last="" tmp
+  tmp=$out.next.png
+  for _ in $(seq 1 $(( ${4:-40} / 2 ))); do
+    sleep 0.2
+    import -window root -crop "$geometry" "$tmp" 2>/dev/null || continue
+    if [ "$(compare -metric AE "$ref" "$tmp" null: 2>&1)" != 0 ]; then
+      if [ -n "$last" ] && [ "$(compare -metric AE "$out" "$tmp" null: 2>&1)" = 0 ]; then
+        rm -f "$tmp"
+        return 0
+      fi
+      last=1
+      mv "$tmp" "$out"
+    fi
+  done
   return 1
 }
 
@@ -197,15 +266,14 @@ e2e_windows_of() {
 }
 
 # A Ctrl+click at screen point X Y, with Ctrl pressed before the pointer
-# moves onto the spot, as a person's hand would.
+# moves onto the spot, as a person's hand would. The X server and the
+# application take the events in order, and the click carries the modifiers
+# of its moment: no pause is needed between them.
 e2e_ctrl_click() {
   xdotool mousemove "$1" "$2"
   xdotool keydown ctrl
-  sleep 0.2
   xdotool mousemove_relative 1 0
-  sleep 0.2
   xdotool click 1
-  sleep 0.2
   xdotool keyup ctrl
 }
 
@@ -272,6 +340,25 @@ e2e_found() {
 e2e_count() {
   e2e_snap
   "$E2E_FINDER" "$E2E_WORK/shot.png" "$1" 1 | grep -c "found at"
+}
+
+# Whether the last screenshot does not show TEXT (and could be read).
+e2e_absent() {
+  "$E2E_FINDER" "$E2E_WORK/shot.png" "$1" 1 >/dev/null 2>&1
+  [ $? -eq 1 ]
+}
+
+# Pixels of COLOUR ("#RRGGBB") in the box WxH+X+Y of the last screenshot.
+e2e_colour_count() {
+  convert "$E2E_WORK/shot.png" -crop "$2" +repage -fill black +opaque "$1" -fill white -opaque "$1" \
+    -format "%[fx:int(mean*w*h+0.5)]" info: 2>/dev/null
+}
+
+# Whether the box WxH+X+Y of the last screenshot holds more than N pixels of
+# COLOUR.
+#   e2e_colour_in COLOUR BOX N
+e2e_colour_in() {
+  [ "$(e2e_colour_count "$1" "$2")" -gt "$3" ] 2>/dev/null
 }
 
 # Waits until TEXT shows at least N times; prints where it first is.

@@ -37,7 +37,7 @@ on_screen() {
     xdotool key Return
     # Waits are polls with room for a busy machine: a fixed half second
     # was not always enough for ibus and the window to answer.
-    sleep 2
+    e2e_poll 200 e2e_running cat || echo "ibus: cat did not start" >&2
     # One composition first, until it reaches the child: on a busy machine
     # ibus may give the window's input context its engine only later.
     local warm=1

@@ -26,18 +26,26 @@ on_screen() {
   [ -s "$w/ready" ] || e2e_fail "the shell did not answer within ten seconds of the window showing"
   # The Snippets section unfolded, to show what it waits for.
   xdotool mousemove --window "$wid" 16 245 click 1
-  for i in $(seq 1 10); do
+  # Commands one after the other while the keyring is silent: the store
+  # waits 30 s for it, the test keeps busy until well into that wait.
+  i=0
+  while [ $((SECONDS - begun)) -lt 20 ] || [ "$i" -lt 10 ]; do
+    i=$((i + 1))
     took=$(date +%s%N)
     e2e_run "echo $i > $w/command$i"
     e2e_waitfile "$w/command$i" 20 || e2e_fail "command $i did not run within two seconds"
     echo "$E2E_NAME: command $i ran after $(( ($(date +%s%N) - took) / 1000000 )) ms"
     [ "$i" != 5 ] || [ -z "${QM_E2E_KEEP:-}" ] || import -window root "$QM_E2E_KEEP"
-    sleep 1
   done
   [ ! -e "$XDG_DATA_HOME/quillmar/snippets" ] || e2e_fail "a snippets file was written while the keyring was silent"
 
-  # Past the store's time limit (30 s) the window gives up on the keyring.
-  while [ $((SECONDS - begun)) -lt 36 ]; do sleep 1; done
+  # Past the store's time limit (30 s) the window gives up on the keyring;
+  # the commands go on meanwhile (the time is the store's, nothing to see).
+  while [ $((SECONDS - begun)) -lt 36 ]; do
+    i=$((i + 1))
+    e2e_run "echo $i > $w/command$i"
+    e2e_waitfile "$w/command$i" 20 || e2e_fail "command $i did not run within two seconds"
+  done
   e2e_run "echo late > $w/late"
   e2e_waitfile "$w/late" 20 || e2e_fail "the shell did not answer after the keyring's time was up"
   kill -0 "$pid" 2>/dev/null || e2e_fail "quillmar is gone"

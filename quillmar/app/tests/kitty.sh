@@ -8,9 +8,12 @@ E2E_NAME=kitty
 
 on_screen() {
   e2e_open || return 1
-  xdotool type --delay 20 "printf '\e[>11u'; stty raw -echo; cat -v"
+  # The mode's own report (^[[?11u), read back by cat, says the terminal
+  # took the mode, and cat reads raw keys, before "a" is pressed.
+  xdotool type --delay 20 "printf '\e[>11u\e[?u'; stty raw -echo; cat -v"
   xdotool key Return
-  sleep 1
+  e2e_poll 100 e2e_running cat || e2e_fail "cat did not start"
+  e2e_await "^[[?11u" 1 >/dev/null || e2e_fail "the terminal did not report the keyboard mode"
   xdotool key a
   e2e_check "$E2E_FINDER" "$E2E_WORK/shot.png" "^[[97u^[[97;1:3u" >/dev/null
 }

@@ -8,6 +8,12 @@ set -u
 E2E_NAME=mouse
 . "$(dirname "$0")/e2e-lib.sh"
 
+# Waits until the word whose top left corner is at "x,y" shows in the
+# selection's colour.
+selected() {
+  e2e_until e2e_colour_in "#2C3442" "40x16+${1%,*}+${1#*,}" 20
+}
+
 on_screen() {
   local at x y
   e2e_start || e2e_fail "the quillmar window did not appear"
@@ -16,19 +22,18 @@ on_screen() {
   # A quiet `cat` this soon after the start gets the stall banner over the
   # top rows: the test works below it.
   xdotool key Return Return Return Return Return Return
-  sleep 0.3
   xdotool type --delay 20 "cat"
   xdotool key Return
-  sleep 0.5
+  e2e_poll 100 e2e_running cat || e2e_fail "cat did not start"
   xdotool type --delay 20 "hello"
   at=$(e2e_await hello 1) || e2e_fail "the typed word did not show"
   x=$(( ${at%,*} + 3 )); y=$(( ${at#*,} + 6 ))
 
   # A double click selects the word; the middle button pastes it.
   xdotool mousemove "$x" "$y" click --repeat 2 --delay 60 1
-  sleep 0.4
+  selected "$at" || e2e_fail "the double click selected nothing"
   xdotool click 2
-  sleep 0.3
+  e2e_await hellohello 1 >/dev/null || e2e_fail "the middle button pasted nothing"
   xdotool key Return
   e2e_await hellohello 2 >/dev/null || e2e_fail "the middle button did not paste the double-clicked word"
 
@@ -36,22 +41,22 @@ on_screen() {
   at=$(e2e_await hellohello 1) || e2e_fail "lost the line"
   x=$(( ${at%,*} + 3 )); y=$(( ${at#*,} + 6 ))
   xdotool mousemove "$x" "$y" click --repeat 2 --delay 60 1
-  sleep 0.4
+  selected "$at" || e2e_fail "the double click selected nothing"
+  # The application takes the keys in order: the copy is done before the paste.
   xdotool key ctrl+shift+c
-  sleep 0.2
   xdotool key ctrl+shift+v
-  sleep 0.3
+  e2e_await hellohello 3 >/dev/null || e2e_fail "Ctrl+Shift+V pasted nothing"
   xdotool key Return
   e2e_await hellohello 4 >/dev/null || e2e_fail "Ctrl+Shift+C / Ctrl+Shift+V did not copy and paste"
 
   # Scrollback: the wheel brings the command line back.
   xdotool key ctrl+d
-  sleep 0.3
+  e2e_poll 100 e2e_not e2e_running cat || e2e_fail "cat did not end on Ctrl+D"
   xdotool type --delay 20 "seq 1 300"
   xdotool key Return
   e2e_await 300 1 >/dev/null || e2e_fail "seq printed nothing"
-  sleep 0.3
-  [ "$(e2e_count "seq 1 300")" -eq 0 ] || e2e_fail "the command line should have scrolled away"
+  # "300" is on the command line too: the output has come once the line is gone.
+  e2e_until e2e_absent "seq 1 300" || e2e_fail "the command line should have scrolled away"
   xdotool mousemove "$x" "$y"
   for _ in $(seq 1 8); do
     xdotool click --repeat 50 --delay 2 4

@@ -20,21 +20,19 @@ on_screen() {
   local w=$E2E_WORK
   e2e_start || e2e_fail "the window did not appear"
   xdotool windowactivate --sync "$wid" 2>/dev/null || true
-  sleep 0.5
+  e2e_poll 50 e2e_focused "$wid" || e2e_fail "the window did not get the keyboard"
 
   # The filter field sits under the brand header at the top of the sidebar.
+  # The click focuses it before the keys after it are taken, and the list
+  # follows the filter as it changes.
   xdotool mousemove --window "$wid" 110 58 click 1
-  sleep 0.2
   xdotool type --delay 20 " E2E "
   # Return in the filter does nothing; Down moves into the hosts it left.
   xdotool key Return
-  sleep 0.2
   xdotool key Down
-  sleep 0.2
   xdotool key Return
 
-  for _ in $(seq 1 100); do sshchild && break; sleep 0.1; done
-  sshchild || e2e_fail "no tab running /usr/bin/ssh e2e-target"
+  e2e_poll 100 sshchild || e2e_fail "no tab running /usr/bin/ssh e2e-target"
 
   # Retried until the remote shell answers.
   for _ in $(seq 1 10); do

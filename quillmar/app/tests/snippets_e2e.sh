@@ -22,32 +22,34 @@ on_screen() {
   xdotool windowfocus --sync "$wid" 2>/dev/null || true
   e2e_run_until "echo \$\$ > $w/ready" "$w/ready" || fail "the shell did not answer"
   # The snippets file is made on first start.
-  for _ in $(seq 1 50); do [ -s "$XDG_DATA_HOME/quillmar/snippets" ] && break; sleep 0.1; done
+  e2e_waitfile "$XDG_DATA_HOME/quillmar/snippets" 50
   [ -s "$XDG_DATA_HOME/quillmar/snippets" ] || fail "no snippets file was written"
 
   e2e_run "cat > $w/out"
-  sleep 0.5
+  e2e_poll 100 e2e_running cat || fail "cat did not start"
   [ -z "${QM_E2E_KEEP:-}" ] || import -window root "$QM_E2E_KEEP"
 
   # The sidebar of a fresh home: the filter field under the brand header,
   # the Snippets section (folded at first) below Local, SSH Hosts and Keys.
+  # Each crop is taken once the sidebar has changed and settled.
   eval "$(xdotool getwindowgeometry --shell "$wid")"
   xdotool mousemove --window "$wid" 16 245 click 1
-  sleep 0.3
   xdotool mousemove --window "$wid" 110 60 click 1
+  import -window root -crop 230x800+$X+$Y "$w/before.png"
   xdotool key ctrl+a; xdotool type --delay 15 "zzzz-nothing"
-  sleep 0.5
-  import -window root -crop 230x800+$X+$Y "$w/none.png"
+  e2e_settled 230x800+$X+$Y "$w/before.png" "$w/none.png" || fail "the sidebar did not follow the filter"
   xdotool key ctrl+a; xdotool type --delay 15 "free space on every"
-  sleep 0.5
-  import -window root -crop 230x800+$X+$Y "$w/one.png"
+  e2e_settled 230x800+$X+$Y "$w/none.png" "$w/one.png" || fail "the snippet row did not appear"
   # The lowest line that changed is the one snippet row left.
   box=$(convert "$w/none.png" "$w/one.png" -compose difference -composite -threshold 5% -trim -format "%h %Y" info: 2>/dev/null)
   set -- $box
   [ -n "${2:-}" ] || fail "the snippet row did not appear"
   rowy=$(( $2 + $1 - 5 ))
+  # The sidebar shows the double click taken (the row chosen, the filter
+  # left), and the command was written to the terminal in that same step:
+  # by then a line break in it would have reached cat.
   xdotool mousemove --window "$wid" 60 "$rowy" click --repeat 2 --delay 80 1
-  sleep 0.5
+  e2e_settled 230x800+$X+$Y "$w/one.png" "$w/chosen.png" || fail "the sidebar did not take the double click"
   [ ! -s "$w/out" ] || fail "something reached cat before Return: $(cat -v "$w/out")"
   xdotool key Return
   e2e_waitfile "$w/out" || fail "the snippet did not reach cat"

@@ -16,9 +16,10 @@ E2E_NAME=two_windows_e2e
 add_snippet() {
   local window=$1 owner=$2 title=$3 command=${4:-echo $3}
   xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
-  sleep 0.3
+  e2e_poll 50 e2e_focused "$window" || fail "window $window did not get the keyboard"
+  # The pane in front names no session in the title.
   xdotool mousemove --window "$window" 75 245 click 1
-  sleep 0.7
+  e2e_poll 100 e2e_titled quillmar "$window" || fail "the Snippets pane did not open: $(xdotool getwindowname "$window")"
   xdotool mousemove --window "$window" 294 114 click 1
   e2e_windows_of "$owner" 2 || fail "the Add Snippet sheet did not open"
   xdotool type --delay 15 "$title"
@@ -45,18 +46,15 @@ insert_from_sidebar() {
   local window=$1 text=$2 X Y WIDTH HEIGHT SCREEN rowy=""
   xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
   eval "$(xdotool getwindowgeometry --shell "$window")"
+  # Each crop is taken once the sidebar has changed and settled.
   xdotool mousemove --window "$window" 16 245 click 1
   xdotool mousemove --window "$window" 110 60 click 1
+  import -window root -crop 230x800+$X+$Y "$w/before.png"
   xdotool key ctrl+a; xdotool type --delay 15 "zzzz-nothing"
-  sleep 0.5
-  import -window root -crop 230x800+$X+$Y "$w/none.png"
+  e2e_settled 230x800+$X+$Y "$w/before.png" "$w/none.png" || return 1
   xdotool key ctrl+a; xdotool type --delay 15 "$text"
-  for _ in $(seq 1 40); do
-    sleep 0.25
-    import -window root -crop 230x800+$X+$Y "$w/one.png" 2>/dev/null || continue
-    rowy=$(row_between "$w/none.png" "$w/one.png") && break
-  done
-  [ -n "$rowy" ] || return 1
+  e2e_settled 230x800+$X+$Y "$w/none.png" "$w/one.png" || return 1
+  rowy=$(row_between "$w/none.png" "$w/one.png") || return 1
   xdotool mousemove --window "$window" 60 "$rowy" click --repeat 2 --delay 80 1
 }
 
@@ -71,7 +69,7 @@ on_screen() {
   first=$pid
   xdotool windowmove --sync "$wid" 0 0 2>/dev/null || true
   e2e_run_until "echo \$\$ > $w/ready1" "$w/ready1" || fail "the first shell did not answer"
-  for _ in $(seq 1 50); do [ -s "$XDG_DATA_HOME/quillmar/snippets" ] && break; sleep 0.1; done
+  e2e_waitfile "$XDG_DATA_HOME/quillmar/snippets" 50
   [ -s "$XDG_DATA_HOME/quillmar/snippets" ] || fail "no snippets file was written"
   local one=$wid
   e2e_start || fail "the second window did not appear"
