@@ -20,11 +20,11 @@ constexpr int rows = 60;
 // paragraphs wrapped over two rows.
 std::unique_ptr<Buffer> makeScreen()
 {
-    auto buffer = std::make_unique<Buffer>(cols, rows, 8, 0,
-                                           BidiPresentationState{BidiSupportMode::implicit, true,
-                                                                 BidiDirection::leftToRight, false});
+    auto buffer = std::make_unique<Buffer>(
+        cols, rows, 8, 0, BidiPresentationState{BidiSupportMode::implicit, true, BidiDirection::leftToRight, false});
     buffer->fillViewportRows();
-    const std::u32string words[] = {U"שלום", U"עולם", U"مرحبا", U"بالعالم", U"hello", U"world", U"(123)", U"4.5%", U"لا"};
+    const std::u32string words[] = {U"שלום",  U"עולם",  U"مرحبا", U"بالعالم", U"hello",
+                                    U"world", U"(123)", U"4.5%",  U"لا"};
     for (int r = 0; r < rows; ++r) {
         BufferLine& line = buffer->screenLine(r);
         int col = 0;

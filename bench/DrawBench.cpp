@@ -25,7 +25,8 @@ enum class Pattern { words, everyCell, boxesAndBlocks };
 
 // Words of five letters, each word in its own palette colour (a coloured
 // `ls` or a syntax-highlighted file); or every cell its own colours.
-std::unique_ptr<Buffer> makeScreen(Pattern pattern) {
+std::unique_ptr<Buffer> makeScreen(Pattern pattern)
+{
     auto buffer = std::make_unique<Buffer>(cols, rows, 8, 0);
     buffer->fillViewportRows();
     for (int r = 0; r < rows; ++r) {
@@ -58,7 +59,8 @@ std::unique_ptr<Buffer> makeScreen(Pattern pattern) {
 
 // Twenty picture strips of 400 x one cell on the screen's first rows, in the
 // format placing leaves them in.
-void addImageStrips(Buffer& buffer, QSizeF cell, qreal scale, int alpha) {
+void addImageStrips(Buffer& buffer, QSizeF cell, qreal scale, int alpha)
+{
     QImage source(int(std::round(400 * scale)), int(std::round(20 * cell.height() * scale)), QImage::Format_RGBA8888);
     source.fill(QColor(200, 40, 40, alpha));
     auto shared = renderPlacedPicture(source, QSizeF(400, 20 * cell.height()), scale, false);
@@ -67,7 +69,8 @@ void addImageStrips(Buffer& buffer, QSizeF cell, qreal scale, int alpha) {
         buffer.setLineImages(int(r), TerminalImageList{strips[r]});
 }
 
-void drawFullScreen(benchmark::State& state, Pattern pattern, qreal scale, int imageAlpha = -1) {
+void drawFullScreen(benchmark::State& state, Pattern pattern, qreal scale, int imageAlpha = -1)
+{
     auto buffer = makeScreen(pattern);
     FramePainter painter;
     painter.colors().setPaletteLookup([](uint8_t i) { return Color::fromRgb8(i, 255 - i, (i * 7) % 256); });
@@ -94,18 +97,45 @@ void drawFullScreen(benchmark::State& state, Pattern pattern, qreal scale, int i
     }
 }
 
-void BM_DrawWords(benchmark::State& state) { drawFullScreen(state, Pattern::words, 1.0); }
-void BM_DrawWordsHiDpi(benchmark::State& state) { drawFullScreen(state, Pattern::words, 2.0); }
-void BM_DrawEveryCellColoured(benchmark::State& state) { drawFullScreen(state, Pattern::everyCell, 1.0); }
+void BM_DrawWords(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::words, 1.0);
+}
+void BM_DrawWordsHiDpi(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::words, 2.0);
+}
+void BM_DrawEveryCellColoured(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::everyCell, 1.0);
+}
 // A screen of box-drawing and block characters, all painted as shapes.
-void BM_DrawBoxesAndBlocks(benchmark::State& state) { drawFullScreen(state, Pattern::boxesAndBlocks, 1.0); }
-void BM_DrawBoxesAndBlocksFractional(benchmark::State& state) { drawFullScreen(state, Pattern::boxesAndBlocks, 1.5); }
-void BM_DrawBoxesAndBlocksHiDpi(benchmark::State& state) { drawFullScreen(state, Pattern::boxesAndBlocks, 2.0); }
+void BM_DrawBoxesAndBlocks(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::boxesAndBlocks, 1.0);
+}
+void BM_DrawBoxesAndBlocksFractional(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::boxesAndBlocks, 1.5);
+}
+void BM_DrawBoxesAndBlocksHiDpi(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::boxesAndBlocks, 2.0);
+}
 // The words screen with twenty picture strips: compare with BM_DrawWords.
-void BM_DrawWordsWithImageStrips(benchmark::State& state) { drawFullScreen(state, Pattern::words, 1.0, 255); }
-void BM_DrawWordsWithImageStripsHiDpi(benchmark::State& state) { drawFullScreen(state, Pattern::words, 2.0, 255); }
+void BM_DrawWordsWithImageStrips(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::words, 1.0, 255);
+}
+void BM_DrawWordsWithImageStripsHiDpi(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::words, 2.0, 255);
+}
 // Translucent pictures are blended, not copied.
-void BM_DrawWordsWithTranslucentStrips(benchmark::State& state) { drawFullScreen(state, Pattern::words, 1.0, 200); }
+void BM_DrawWordsWithTranslucentStrips(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::words, 1.0, 200);
+}
 
 }  // namespace
 
@@ -119,7 +149,8 @@ BENCHMARK(BM_DrawWordsWithImageStrips)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawWordsWithImageStripsHiDpi)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawWordsWithTranslucentStrips)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);

@@ -34,12 +34,14 @@ public:
     bool waiting = false;
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
+    void paintEvent(QPaintEvent* event) override
+    {
         LocalProcessTerminalView::paintEvent(event);
         ++paints;
         lastPaintEndNs = clock.nsecsElapsed();
     }
-    void dataReceived(std::span<const uint8_t> slice) override {
+    void dataReceived(std::span<const uint8_t> slice) override
+    {
         LocalProcessTerminalView::dataReceived(slice);
         // Painted in this turn, not in a later pass.
         if (waiting && paints > paintsAtKey) {
@@ -49,12 +51,14 @@ protected:
     }
 };
 
-void BM_KeypressToPaintedEcho(benchmark::State& state) {
+void BM_KeypressToPaintedEcho(benchmark::State& state)
+{
     for (auto _ : state) {
         TimedView view;
         view.clock.start();
         const QSizeF cell = *view.cellDimension();
-        view.resize(int(std::ceil(100 * cell.width() + view.reservedScrollerWidth())), int(std::ceil(30 * cell.height())));
+        view.resize(int(std::ceil(100 * cell.width() + view.reservedScrollerWidth())),
+                    int(std::ceil(30 * cell.height())));
         view.show();
         view.activateWindow();
         view.setFocus();
@@ -65,7 +69,8 @@ void BM_KeypressToPaintedEcho(benchmark::State& state) {
         view.startProcess("/bin/sh", {"-c", "stty raw -echo; echo ready; exec cat"});
         QElapsedTimer start;
         start.start();
-        while (!view.terminal().getLine(0) || view.terminal().getText({0, 0}, {5, 0}).find("ready") == std::string::npos) {
+        while (!view.terminal().getLine(0) ||
+               view.terminal().getText({0, 0}, {5, 0}).find("ready") == std::string::npos) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             if (start.elapsed() > 5000) {
                 state.SkipWithError("cat did not start");
@@ -109,7 +114,9 @@ void BM_KeypressToPaintedEcho(benchmark::State& state) {
             state.SkipWithError("no echo was painted");
             return;
         }
-        auto at = [&](double q) { return latenciesMs[std::min(latenciesMs.size() - 1, size_t(q * latenciesMs.size()))]; };
+        auto at = [&](double q) {
+            return latenciesMs[std::min(latenciesMs.size() - 1, size_t(q * latenciesMs.size()))];
+        };
         state.counters["median_ms"] = at(0.5);
         state.counters["p95_ms"] = at(0.95);
         state.counters["max_ms"] = latenciesMs.back();
@@ -122,7 +129,8 @@ void BM_KeypressToPaintedEcho(benchmark::State& state) {
 
 BENCHMARK(BM_KeypressToPaintedEcho)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     auto queue = QtDeliveryQueue::installAsMain();
     benchmark::Initialize(&argc, argv);

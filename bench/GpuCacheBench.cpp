@@ -16,28 +16,48 @@ namespace {
 std::atomic<long long> allocationCount{0};
 }
 
-void* operator new(std::size_t size) {
+void* operator new(std::size_t size)
+{
     allocationCount.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size))
         return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 using namespace ravelgrid;
 
 namespace {
 
-FaceLibrary& library() {
+FaceLibrary& library()
+{
     static FaceLibrary faces;
     return faces;
 }
 
-GpuFont face(bool bold, bool italic) { return GpuFont(library().faceFor("JetBrains Mono", bold, italic), 26); }
+GpuFont face(bool bold, bool italic)
+{
+    return GpuFont(library().faceFor("JetBrains Mono", bold, italic), 26);
+}
 
 struct Atlases {
     FakeGpuBackend backend;
@@ -47,16 +67,19 @@ struct Atlases {
     GlyphCache cache{rasterizer, *gray, *colour};
 };
 
-std::uint16_t glyphOf(const GpuFont& font, char32_t ch) {
+std::uint16_t glyphOf(const GpuFont& font, char32_t ch)
+{
     return std::uint16_t(FT_Get_Char_Index(font.face()->ftFace(), FT_ULong(ch)));
 }
 
-void allocationsPerOp(benchmark::State& state, long long before) {
+void allocationsPerOp(benchmark::State& state, long long before)
+{
     state.counters["allocs_per_op"] =
         benchmark::Counter(double(allocationCount.load() - before), benchmark::Counter::kAvgIterations);
 }
 
-void BM_GlyphCacheHit(benchmark::State& state) {
+void BM_GlyphCacheHit(benchmark::State& state)
+{
     Atlases a;
     const GpuFont font = face(false, false);
     std::uint16_t glyphs[16];
@@ -72,7 +95,8 @@ void BM_GlyphCacheHit(benchmark::State& state) {
 }
 BENCHMARK(BM_GlyphCacheHit);
 
-void BM_ShaperCacheHit(benchmark::State& state) {
+void BM_ShaperCacheHit(benchmark::State& state)
+{
     ShaperCache shaper(library(), nullptr);
     const GpuFont font = face(false, false);
     const std::u16string pieces[4] = {u"user@host:~/src/quillmar$ ", u"make -j4", u"[ 42%] Building CXX object",
@@ -89,7 +113,8 @@ BENCHMARK(BM_ShaperCacheHit);
 
 // From empty atlases: rasterise, place and upload every printable ASCII
 // glyph of the regular, bold, italic and bold-italic faces at 26 px.
-void BM_RasteriseAsciiFourFaces(benchmark::State& state) {
+void BM_RasteriseAsciiFourFaces(benchmark::State& state)
+{
     const GpuFont faces[4] = {face(false, false), face(true, false), face(false, true), face(true, true)};
     for (auto _ : state) {
         state.PauseTiming();

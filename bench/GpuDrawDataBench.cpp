@@ -17,7 +17,8 @@ namespace {
 constexpr int cols = 200;
 constexpr int rows = 60;
 
-std::unique_ptr<test::RowRenderer> makeRenderer() {
+std::unique_ptr<test::RowRenderer> makeRenderer()
+{
     TerminalOptions options;
     options.cols = cols;
     options.rows = rows;
@@ -39,7 +40,8 @@ std::unique_ptr<test::RowRenderer> makeRenderer() {
     return r;
 }
 
-void fullRebuild(benchmark::State& state, BufferingMode mode) {
+void fullRebuild(benchmark::State& state, BufferingMode mode)
+{
     auto r = makeRenderer();
     r->build(1, mode);  // warms the glyph and shaper caches
     const QSizeF view = r->view.view;
@@ -54,7 +56,8 @@ void fullRebuild(benchmark::State& state, BufferingMode mode) {
     state.counters["rows"] = r->cache.rowsRebuiltLastBuild();
 }
 
-void oneChangedRow(benchmark::State& state, BufferingMode mode) {
+void oneChangedRow(benchmark::State& state, BufferingMode mode)
+{
     auto r = makeRenderer();
     r->build(1, mode);
     Buffer& buffer = r->terminal().activeBuffer();
@@ -68,10 +71,22 @@ void oneChangedRow(benchmark::State& state, BufferingMode mode) {
     state.counters["rows"] = r->cache.rowsRebuiltLastBuild();
 }
 
-void BM_FullRebuildPerRow(benchmark::State& s) { fullRebuild(s, BufferingMode::perRowPersistent); }
-void BM_FullRebuildAggregated(benchmark::State& s) { fullRebuild(s, BufferingMode::perFrameAggregated); }
-void BM_OneRowPerRow(benchmark::State& s) { oneChangedRow(s, BufferingMode::perRowPersistent); }
-void BM_OneRowAggregated(benchmark::State& s) { oneChangedRow(s, BufferingMode::perFrameAggregated); }
+void BM_FullRebuildPerRow(benchmark::State& s)
+{
+    fullRebuild(s, BufferingMode::perRowPersistent);
+}
+void BM_FullRebuildAggregated(benchmark::State& s)
+{
+    fullRebuild(s, BufferingMode::perFrameAggregated);
+}
+void BM_OneRowPerRow(benchmark::State& s)
+{
+    oneChangedRow(s, BufferingMode::perRowPersistent);
+}
+void BM_OneRowAggregated(benchmark::State& s)
+{
+    oneChangedRow(s, BufferingMode::perFrameAggregated);
+}
 
 }  // namespace
 
@@ -80,7 +95,8 @@ BENCHMARK(BM_FullRebuildAggregated)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OneRowPerRow)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OneRowAggregated)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -23,7 +23,8 @@ namespace {
 constexpr int cols = 200;
 constexpr int rows = 60;
 
-void fill(Terminal& terminal) {
+void fill(Terminal& terminal)
+{
     Buffer& buffer = terminal.activeBuffer();
     for (int row = 0; row < rows; ++row) {
         BufferLine& line = buffer.screenLine(row);
@@ -40,7 +41,8 @@ void fill(Terminal& terminal) {
     }
 }
 
-void gpuFrames(benchmark::State& state, bool fullScreen) {
+void gpuFrames(benchmark::State& state, bool fullScreen)
+{
     test::GlTestContext gl;
     if (!gl.handle) {
         state.SkipWithError("no OpenGL 3.3 core context");
@@ -55,8 +57,9 @@ void gpuFrames(benchmark::State& state, bool fullScreen) {
     view.view = QSizeF(cols * view.cell.width(), rows * view.cell.height());
     view.colors.setPaletteLookup([](uint8_t i) { return Color::fromRgb8(i, 255 - i, (i * 7) % 256); });
     fill(terminal);
-    auto made = GpuTerminalRenderer::create(gl.handle, {}, test::sharedFaces(), scheduler,
-                                            {.isRetryEligible = [] { return true; }, .requestDraw = {}, .requestRecovery = {}, .becameIdle = {}});
+    auto made = GpuTerminalRenderer::create(
+        gl.handle, {}, test::sharedFaces(), scheduler,
+        {.isRetryEligible = [] { return true; }, .requestDraw = {}, .requestRecovery = {}, .becameIdle = {}});
     auto& renderer = *std::get<std::unique_ptr<GpuTerminalRenderer>>(made);
     const int w = int(view.view.width()), h = int(view.view.height());
     QOpenGLFramebufferObject fbo(w, h);
@@ -89,7 +92,8 @@ void gpuFrames(benchmark::State& state, bool fullScreen) {
     }
 }
 
-void painterFrames(benchmark::State& state, bool fullScreen) {
+void painterFrames(benchmark::State& state, bool fullScreen)
+{
     TerminalOptions options;
     options.cols = cols;
     options.rows = rows;
@@ -108,8 +112,8 @@ void painterFrames(benchmark::State& state, bool fullScreen) {
     input.viewSize = size;
     int row = 0;
     for (auto _ : state) {
-        input.dirty = fullScreen ? QRectF(QPointF(0, 0), size)
-                                 : QRectF(0, row * cell.height(), size.width(), cell.height());
+        input.dirty =
+            fullScreen ? QRectF(QPointF(0, 0), size) : QRectF(0, row * cell.height(), size.width(), cell.height());
         row = (row + 1) % rows;
         QPainter p(&image);
         painter.drawTerminalContents(p, input);
@@ -118,10 +122,22 @@ void painterFrames(benchmark::State& state, bool fullScreen) {
     }
 }
 
-void BM_GpuFullScreen(benchmark::State& s) { gpuFrames(s, true); }
-void BM_GpuOneRow(benchmark::State& s) { gpuFrames(s, false); }
-void BM_PainterFullScreen(benchmark::State& s) { painterFrames(s, true); }
-void BM_PainterOneRow(benchmark::State& s) { painterFrames(s, false); }
+void BM_GpuFullScreen(benchmark::State& s)
+{
+    gpuFrames(s, true);
+}
+void BM_GpuOneRow(benchmark::State& s)
+{
+    gpuFrames(s, false);
+}
+void BM_PainterFullScreen(benchmark::State& s)
+{
+    painterFrames(s, true);
+}
+void BM_PainterOneRow(benchmark::State& s)
+{
+    painterFrames(s, false);
+}
 
 }  // namespace
 
@@ -130,7 +146,8 @@ BENCHMARK(BM_GpuOneRow)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PainterFullScreen)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PainterOneRow)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -25,7 +25,8 @@ constexpr int cols = 200;
 constexpr int rows = 60;
 
 // One row of coloured words; `salt` makes every row differ from before.
-std::string colouredRow(int row, int salt) {
+std::string colouredRow(int row, int salt)
+{
     std::string line = "\x1b[" + std::to_string(row + 1) + ";1H";
     for (int word = 0; word < cols / 6; ++word) {
         line.append("\x1b[").append(word % 4 == 0 ? "1;" : "22;");
@@ -43,7 +44,8 @@ struct Shown {
     TerminalView* view;
     int paints = 0;
 
-    explicit Shown(bool gpu) {
+    explicit Shown(bool gpu)
+    {
         view = new TerminalView(&window, std::nullopt, {}, QtScheduler::system());
         const QSizeF cell = view->cellDimension().value_or(QSizeF(8, 17));
         QSize size(int(cols * cell.width()) + 40, int(rows * cell.height()) + 2);
@@ -66,11 +68,13 @@ struct Shown {
         fill(0);
         settle();
     }
-    bool ok() const {
+    bool ok() const
+    {
         return view->terminal().cols == cols && view->terminal().rows == rows &&
                (!view->gpuHost() || view->gpuRendererStatus().state == GpuRendererStatus::State::healthy);
     }
-    void fill(int salt) {
+    void fill(int salt)
+    {
         std::string all;
         for (int r = 0; r < rows; ++r)
             all += colouredRow(r, salt);
@@ -78,7 +82,8 @@ struct Shown {
     }
     std::uint64_t presented() const { return view->gpuRendererStatus().presentedFrameCount; }
     // Until nothing is pending: no frame in flight, no paint queued.
-    void settle() {
+    void settle()
+    {
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 200) {
@@ -90,7 +95,8 @@ struct Shown {
         }
     }
     // One frame on screen after the change just fed.
-    void frame() {
+    void frame()
+    {
         const auto before = view->gpuHost() ? presented() : std::uint64_t(paints);
         view->displayNow();
         // Blocking waits: idle time is no drawing time.
@@ -106,7 +112,8 @@ struct Shown {
 
     struct PaintCounter : QObject {
         int* paints = nullptr;
-        bool eventFilter(QObject*, QEvent* event) override {
+        bool eventFilter(QObject*, QEvent* event) override
+        {
             if (event->type() == QEvent::Paint && paints)
                 ++*paints;
             return false;
@@ -114,7 +121,8 @@ struct Shown {
     } counter;
 };
 
-void frames(benchmark::State& state, bool gpu, bool fullScreen) {
+void frames(benchmark::State& state, bool gpu, bool fullScreen)
+{
     Shown s(gpu);
     if (!s.ok()) {
         state.SkipWithError("no 200 x 60 view on a healthy renderer (screen too small, or no OpenGL 3.3)");
@@ -135,10 +143,22 @@ void frames(benchmark::State& state, bool gpu, bool fullScreen) {
         state.counters["partialFrames"] = double(s.view->gpuHost()->renderer()->frames().partialFrames());
 }
 
-void BM_ViewGpuFullScreen(benchmark::State& s) { frames(s, true, true); }
-void BM_ViewGpuOneRow(benchmark::State& s) { frames(s, true, false); }
-void BM_ViewPainterFullScreen(benchmark::State& s) { frames(s, false, true); }
-void BM_ViewPainterOneRow(benchmark::State& s) { frames(s, false, false); }
+void BM_ViewGpuFullScreen(benchmark::State& s)
+{
+    frames(s, true, true);
+}
+void BM_ViewGpuOneRow(benchmark::State& s)
+{
+    frames(s, true, false);
+}
+void BM_ViewPainterFullScreen(benchmark::State& s)
+{
+    frames(s, false, true);
+}
+void BM_ViewPainterOneRow(benchmark::State& s)
+{
+    frames(s, false, false);
+}
 
 }  // namespace
 
@@ -147,7 +167,8 @@ BENCHMARK(BM_ViewGpuOneRow)->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_ViewPainterFullScreen)->Unit(benchmark::kMillisecond)->Iterations(60);
 BENCHMARK(BM_ViewPainterOneRow)->Unit(benchmark::kMillisecond)->Iterations(200);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -188,7 +188,11 @@ void BM_ReflowTo2x1(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_AltScreenSwitches2000x500)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KittyOneCellPlacements)->Args({200'000, 1})->Args({200'000, 0})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_KittyOneCellPlacements)
+    ->Args({200'000, 1})
+    ->Args({200'000, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_LineFeedsWithAnImage)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ShortLinesOn1000Columns)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_HundredCharLinesOn120Columns)->Unit(benchmark::kMillisecond)->Iterations(1);

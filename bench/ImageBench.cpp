@@ -24,7 +24,8 @@ namespace {
 
 constexpr int side = 1000;
 
-std::unique_ptr<TerminalView> shownView() {
+std::unique_ptr<TerminalView> shownView()
+{
     auto view = std::make_unique<TerminalView>();
     TerminalKittyGraphics::attach(view->terminal());
     view->resize(1600, 1000);
@@ -33,7 +34,8 @@ std::unique_ptr<TerminalView> shownView() {
     return view;
 }
 
-void BM_PlaceSixelBitmap(benchmark::State& state) {
+void BM_PlaceSixelBitmap(benchmark::State& state)
+{
     auto view = shownView();
     std::vector<uint8_t> pixels(size_t(side) * side * 4);
     for (size_t i = 0; i < pixels.size(); i += 4) {
@@ -53,7 +55,8 @@ void BM_PlaceSixelBitmap(benchmark::State& state) {
 }
 
 // A wider picture than the view: scaled to fit its width on placing.
-void BM_PlaceSixelBitmapScaled(benchmark::State& state) {
+void BM_PlaceSixelBitmapScaled(benchmark::State& state)
+{
     auto view = shownView();
     view->resize(800, 1000);
     std::vector<uint8_t> pixels(size_t(side) * side * 4, 0x80);
@@ -66,7 +69,8 @@ void BM_PlaceSixelBitmapScaled(benchmark::State& state) {
     }
 }
 
-void BM_FeedSixel(benchmark::State& state) {
+void BM_FeedSixel(benchmark::State& state)
+{
     auto view = shownView();
     // Two colours in stripes, each band of six rows one run per colour.
     std::string sixel = "\x1bP0;1;0q\"1;1;1000;1000#1;2;100;0;0#2;2;0;0;100";
@@ -86,13 +90,13 @@ void BM_FeedSixel(benchmark::State& state) {
 // One SIDE x SIDE RGBA image, zlib-compressed, in 4 KiB chunks as a program
 // sends it; "feedMs" is the longest single feed, which is how long the
 // window cannot answer.
-std::vector<std::string> kittyChunks(int imageSide, int id) {
+std::vector<std::string> kittyChunks(int imageSide, int id)
+{
     const std::vector<uint8_t> raw(size_t(imageSide) * imageSide * 4, 0x40);
     uLongf packedSize = compressBound(uLong(raw.size()));
     std::vector<uint8_t> packed(packedSize);
     compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), 6);
-    const QByteArray data =
-        QByteArray(reinterpret_cast<const char*>(packed.data()), qsizetype(packedSize)).toBase64();
+    const QByteArray data = QByteArray(reinterpret_cast<const char*>(packed.data()), qsizetype(packedSize)).toBase64();
     std::vector<std::string> chunks;
     for (qsizetype at = 0; at < data.size(); at += 4096) {
         const bool more = at + 4096 < data.size();
@@ -104,7 +108,8 @@ std::vector<std::string> kittyChunks(int imageSide, int id) {
     return chunks;
 }
 
-void BM_FeedLargeKittyImage(benchmark::State& state) {
+void BM_FeedLargeKittyImage(benchmark::State& state)
+{
     auto view = shownView();
     const int imageSide = int(state.range(0));
     const std::vector<std::string> chunks = kittyChunks(imageSide, 1);
@@ -129,7 +134,8 @@ void BM_FeedLargeKittyImage(benchmark::State& state) {
 
 // The first draw of a placed large image: the picture is prepared for its
 // cells then. "drawMs" is how long that frame keeps the window's thread.
-void BM_FirstDrawLargeKittyImage(benchmark::State& state) {
+void BM_FirstDrawLargeKittyImage(benchmark::State& state)
+{
     auto view = shownView();
     const std::vector<std::string> chunks = kittyChunks(int(state.range(0)), 1);
     qint64 longest = 0;
@@ -154,7 +160,8 @@ void BM_FirstDrawLargeKittyImage(benchmark::State& state) {
     const QSize cell = view->cellSizeInDevicePixels();
     QElapsedTimer worker;
     worker.start();
-    const auto picture = preparePayloadPicture(rgba, false, QSize(side, side), QSize(cell.width() * 10, cell.height() * 4));
+    const auto picture =
+        preparePayloadPicture(rgba, false, QSize(side, side), QSize(cell.width() * 10, cell.height() * 4));
     state.counters["workerMs"] = double(worker.nsecsElapsed()) / 1e6;
     state.counters["pictureBytes"] = picture ? double(picture->sizeInBytes()) : 0;
 }
@@ -167,7 +174,8 @@ BENCHMARK(BM_PlaceSixelBitmap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlaceSixelBitmapScaled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FeedSixel)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

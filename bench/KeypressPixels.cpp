@@ -24,26 +24,30 @@
 
 namespace {
 
-double nowMs() {
+double nowMs()
+{
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 struct ImageDeleter {
-    void operator()(XImage* image) const {
+    void operator()(XImage* image) const
+    {
         if (image)
             XDestroyImage(image);
     }
 };
 using Image = std::unique_ptr<XImage, ImageDeleter>;
 
-Image grab(Display* display, Window window, int x, int y, unsigned width, unsigned height) {
+Image grab(Display* display, Window window, int x, int y, unsigned width, unsigned height)
+{
     return Image(XGetImage(display, window, x, y, width, height, AllPlanes, ZPixmap));
 }
 
 // Whether the rectangle of the window now differs from the snapshot.
-bool changed(Display* display, Window window, const XImage& before, const XRectangle& r) {
+bool changed(Display* display, Window window, const XImage& before, const XRectangle& r)
+{
     const int x0 = std::max<int>(r.x, 0);
     const int y0 = std::max<int>(r.y, 0);
     const int x1 = std::min<int>(r.x + r.width, before.width);
@@ -61,7 +65,8 @@ bool changed(Display* display, Window window, const XImage& before, const XRecta
 }
 
 // Takes the damage reported so far; true when any of it changed pixels.
-bool takeDamage(Display* display, Window window, Damage damage, XserverRegion region, const XImage* before) {
+bool takeDamage(Display* display, Window window, Damage damage, XserverRegion region, const XImage* before)
+{
     XDamageSubtract(display, damage, None, region);
     int count = 0;
     XRectangle* rects = XFixesFetchRegion(display, region, &count);
@@ -75,7 +80,8 @@ bool takeDamage(Display* display, Window window, Damage damage, XserverRegion re
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s <window id> [samples] [pause ms]\n", argv[0]);
         return 2;
@@ -165,7 +171,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::sort(latencies.begin(), latencies.end());
-    auto at = [&](double q) { return latencies[std::min(latencies.size() - 1, std::size_t(q * double(latencies.size())))]; };
+    auto at = [&](double q) {
+        return latencies[std::min(latencies.size() - 1, std::size_t(q * double(latencies.size())))];
+    };
     std::printf("median %.3f p95 %.3f max %.3f samples %zu missed %d\n", at(0.5), at(0.95), latencies.back(),
                 latencies.size(), missed);
     return 0;

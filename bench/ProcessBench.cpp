@@ -25,10 +25,12 @@ constexpr std::size_t kFileBytes = 100 * 1000 * 1000;
 // Ordinary text lines of varying length, written once per run and removed at exit.
 class BenchFile {
 public:
-    BenchFile() : path_(std::filesystem::temp_directory_path() / ("rg-process-bench-" + std::to_string(getpid()))) {
+    BenchFile() : path_(std::filesystem::temp_directory_path() / ("rg-process-bench-" + std::to_string(getpid())))
+    {
         std::ofstream out(path_, std::ios::binary);
-        static const char* words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "process",
-                                      "terminal", "0123456789", "build/", "main.cpp:42:", "warning:", "[ok]"};
+        static const char* words[] = {"the",        "quick",  "brown",        "fox",      "jumps",
+                                      "over",       "lazy",   "dog",          "process",  "terminal",
+                                      "0123456789", "build/", "main.cpp:42:", "warning:", "[ok]"};
         std::string line;
         std::size_t written = 0;
         unsigned seed = 1;
@@ -45,7 +47,8 @@ public:
             written += take;
         }
     }
-    ~BenchFile() {
+    ~BenchFile()
+    {
         std::error_code ignored;
         std::filesystem::remove(path_, ignored);
     }
@@ -55,19 +58,22 @@ private:
     std::filesystem::path path_;
 };
 
-const std::string& benchFile() {
+const std::string& benchFile()
+{
     static const BenchFile file;
     static const std::string path = file.path();
     return path;
 }
 
 // Bytes read from the master, 0 when cat could not start.
-std::size_t catThroughPlainReader(const std::string& file) {
+std::size_t catThroughPlainReader(const std::string& file)
+{
     static std::vector<char> buffer(ravelgrid::LocalProcess::readSize);
     std::size_t bytes = 0;
     auto start = ravelgrid::PseudoTerminalHelpers::forkAndExec("/bin/cat", {"cat", file}, {}, std::nullopt,
-                                                                winsize{40, 120, 0, 0});
-    if (!start) return 0;
+                                                               winsize{40, 120, 0, 0});
+    if (!start)
+        return 0;
     for (;;) {
         pollfd fd{start->masterFd, POLLIN, 0};
         poll(&fd, 1, -1);
@@ -87,7 +93,8 @@ std::size_t catThroughPlainReader(const std::string& file) {
 }
 
 // Whether cat ran to its end in a headless terminal of 120x40.
-bool catThroughHeadlessTerminal(const std::string& file) {
+bool catThroughHeadlessTerminal(const std::string& file)
+{
     ravelgrid::RunLoop loop;
     ravelgrid::DeliveryQueue::setMain(&loop);
     ravelgrid::TerminalOptions options;
@@ -103,7 +110,8 @@ bool catThroughHeadlessTerminal(const std::string& file) {
     return ended;
 }
 
-void plainPtyReader(benchmark::State& state) {
+void plainPtyReader(benchmark::State& state)
+{
     const std::string& file = benchFile();
     for (auto _ : state) {
         if (catThroughPlainReader(file) == 0) {
@@ -114,7 +122,8 @@ void plainPtyReader(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileBytes));
 }
 
-void headlessTerminal(benchmark::State& state) {
+void headlessTerminal(benchmark::State& state)
+{
     const std::string& file = benchFile();
     for (auto _ : state) {
         if (!catThroughHeadlessTerminal(file)) {
@@ -127,7 +136,8 @@ void headlessTerminal(benchmark::State& state) {
 
 // Both in turn within each iteration, so a busy machine slows both alike;
 // "share" is the headless terminal's throughput over the plain reader's.
-void headlessShareOfPlainReader(benchmark::State& state) {
+void headlessShareOfPlainReader(benchmark::State& state)
+{
     using Clock = std::chrono::steady_clock;
     const std::string& file = benchFile();
     Clock::duration plain{}, headless{};
@@ -140,8 +150,7 @@ void headlessShareOfPlainReader(benchmark::State& state) {
         headless += Clock::now() - t1;
     }
     auto mbps = [&](Clock::duration d) {
-        return static_cast<double>(state.iterations() * kFileBytes) / 1e6 /
-               std::chrono::duration<double>(d).count();
+        return static_cast<double>(state.iterations() * kFileBytes) / 1e6 / std::chrono::duration<double>(d).count();
     };
     state.counters["plainMBps"] = mbps(plain);
     state.counters["headlessMBps"] = mbps(headless);

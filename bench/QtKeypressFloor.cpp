@@ -11,17 +11,20 @@ namespace {
 
 class Cell final : public QWidget {
 public:
-    Cell() {
+    Cell()
+    {
         setAttribute(Qt::WA_OpaquePaintEvent);
         resize(1000, 700);
     }
 
 protected:
-    void keyPressEvent(QKeyEvent*) override {
+    void keyPressEvent(QKeyEvent*) override
+    {
         on_ = !on_;
         repaint(cell_);
     }
-    void paintEvent(QPaintEvent* event) override {
+    void paintEvent(QPaintEvent* event) override
+    {
         QPainter painter(this);
         painter.fillRect(event->rect(), Qt::black);
         painter.fillRect(cell_, on_ ? Qt::white : Qt::black);
@@ -34,7 +37,8 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     Cell cell;
     cell.show();

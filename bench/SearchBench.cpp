@@ -32,8 +32,9 @@ struct Scrollback {
         o.scrollback = kLines;
         terminal = std::make_unique<Terminal>(&host, o);
         std::mt19937 rng(7);
-        static const char* words[] = {"error", "warning", "connected", "to", "host", "build", "step", "0x1f3a",
-                                      "user@example", "path/to/file.cpp:120", "done", "retry", "[ok]", "timeout"};
+        static const char* words[] = {"error", "warning", "connected", "to",           "host",
+                                      "build", "step",    "0x1f3a",    "user@example", "path/to/file.cpp:120",
+                                      "done",  "retry",   "[ok]",      "timeout"};
         std::string text;
         for (int i = 0; i < kLines; ++i) {
             std::string line = std::to_string(i) + ":";

@@ -3,10 +3,10 @@
 // families installed. With --many-fonts, fontconfig sees 200 more families:
 // copies of one monospaced font, each renamed at scan time by a private
 // configuration that includes the system's.
-#include "quillmar/app/style/MonospaceFonts.h"
-#include "quillmar/app/panes/SettingsView.h"
 #include "quillmar/app/UserSettings.h"
+#include "quillmar/app/panes/SettingsView.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/style/MonospaceFonts.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
 
@@ -26,7 +26,8 @@ using namespace quillmar;
 namespace {
 
 // fresh: fontconfig is asked again, as on the first open of a run.
-void openPane(benchmark::State& state, bool fresh) {
+void openPane(benchmark::State& state, bool fresh)
+{
     QTemporaryDir dir;
     UserSettings settings(dir.filePath(QStringLiteral("quillmar.conf")));
     Workspace workspace(ravelgrid::QtScheduler::system());
@@ -45,13 +46,21 @@ void openPane(benchmark::State& state, bool fresh) {
     state.counters["families"] = double(monospaceFaces().size());
 }
 
-void BM_SettingsPaneOpenFresh(benchmark::State& state) { openPane(state, true); }
-void BM_SettingsPaneOpen(benchmark::State& state) { openPane(state, false); }
+void BM_SettingsPaneOpenFresh(benchmark::State& state)
+{
+    openPane(state, true);
+}
+void BM_SettingsPaneOpen(benchmark::State& state)
+{
+    openPane(state, false);
+}
 
 // A private fontconfig setup with `count` extra monospaced families.
-bool installManyFonts(const QTemporaryDir& dir, int count) {
+bool installManyFonts(const QTemporaryDir& dir, int count)
+{
     QProcess match;
-    match.start(QStringLiteral("fc-match"), {QStringLiteral("-f"), QStringLiteral("%{file}"), QStringLiteral("monospace")});
+    match.start(QStringLiteral("fc-match"),
+                {QStringLiteral("-f"), QStringLiteral("%{file}"), QStringLiteral("monospace")});
     if (!match.waitForFinished(10000))
         return false;
     const QString source = QString::fromLocal8Bit(match.readAllStandardOutput()).trimmed();
@@ -66,10 +75,12 @@ bool installManyFonts(const QTemporaryDir& dir, int count) {
         const QString file = dir.filePath(QStringLiteral("fonts/mono%1.ttf").arg(i));
         if (!QFile::copy(source, file))
             return false;
-        conf += QStringLiteral("<match target=\"scan\"><test name=\"file\"><string>%1</string></test>"
-                               "<edit name=\"family\" mode=\"assign\" binding=\"same\"><string>Bench Mono %2</string></edit>"
-                               "<edit name=\"postscriptname\" mode=\"assign\" binding=\"same\"><string>BenchMono%2-Regular</string></edit>"
-                               "</match>\n")
+        conf += QStringLiteral(
+                    "<match target=\"scan\"><test name=\"file\"><string>%1</string></test>"
+                    "<edit name=\"family\" mode=\"assign\" binding=\"same\"><string>Bench Mono %2</string></edit>"
+                    "<edit name=\"postscriptname\" mode=\"assign\" "
+                    "binding=\"same\"><string>BenchMono%2-Regular</string></edit>"
+                    "</match>\n")
                     .arg(file)
                     .arg(i);
     }
@@ -88,7 +99,8 @@ bool installManyFonts(const QTemporaryDir& dir, int count) {
 BENCHMARK(BM_SettingsPaneOpenFresh)->UseManualTime()->Iterations(30)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SettingsPaneOpen)->UseManualTime()->Iterations(30)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QTemporaryDir fonts;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--many-fonts") == 0) {

@@ -24,16 +24,17 @@ struct LargeHome {
     std::unique_ptr<SSHKeyStore> keys;
     std::unique_ptr<Workspace> workspace;
 
-    LargeHome() {
+    LargeHome()
+    {
         QDir().mkpath(dir.filePath(QStringLiteral(".ssh/conf.d")));
         QByteArray config = "Include conf.d/*.conf\n";
         for (int f = 0; f < 20; ++f) {
             QByteArray part;
             for (int h = 0; h < 100; ++h) {
-                const QByteArray alias = QByteArray(h % 3 ? "web" : "db") + QByteArray::number(f) + "-" +
-                                         QByteArray::number(h);
-                part += "Host " + alias + "\n  HostName 10.0." + QByteArray::number(f) + "." +
-                        QByteArray::number(h) + "\n  User deploy\n\n";
+                const QByteArray alias =
+                    QByteArray(h % 3 ? "web" : "db") + QByteArray::number(f) + "-" + QByteArray::number(h);
+                part += "Host " + alias + "\n  HostName 10.0." + QByteArray::number(f) + "." + QByteArray::number(h) +
+                        "\n  User deploy\n\n";
             }
             QFile file(dir.filePath(QStringLiteral(".ssh/conf.d/%1.conf").arg(f, 2, 10, QLatin1Char('0'))));
             file.open(QIODevice::WriteOnly);
@@ -53,13 +54,15 @@ struct LargeHome {
     }
 };
 
-LargeHome& home() {
+LargeHome& home()
+{
     static LargeHome h;
     return h;
 }
 
 // Reading every file, building the rows and painting the column once.
-void BM_ListTwoThousandHosts(benchmark::State& state) {
+void BM_ListTwoThousandHosts(benchmark::State& state)
+{
     LargeHome& h = home();
     for (auto _ : state) {
         SSHHostStore hosts(SSHPaths(h.dir.path().toStdString()));
@@ -74,7 +77,8 @@ void BM_ListTwoThousandHosts(benchmark::State& state) {
 BENCHMARK(BM_ListTwoThousandHosts)->Unit(benchmark::kMillisecond);
 
 // One keystroke: the filter narrows 2,000 aliases and the column is painted.
-void BM_FilterKeystroke(benchmark::State& state) {
+void BM_FilterKeystroke(benchmark::State& state)
+{
     LargeHome& h = home();
     SSHHostStore hosts(SSHPaths(h.dir.path().toStdString()));
     Sidebar sidebar(hosts, *h.keys, *h.workspace, *h.settings);
@@ -92,7 +96,8 @@ BENCHMARK(BM_FilterKeystroke)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -3,11 +3,11 @@
 // frame), the same with the section painted, and for 1,000, 10,000 and
 // 100,000 snippets each in a category of its own: listing them in both
 // views, regrouping after a change, and one keystroke of the filter.
-#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/panes/SnippetsView.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 #include "quillmar/snippets/SnippetImport.h"
 #include "ravelgrid/view/QtScheduler.h"
 
@@ -45,7 +45,8 @@ struct Library {
 
     // `count` snippets, the factory set's among them, in `categories`
     // categories, stored in one save.
-    Library(int count, int categories) {
+    Library(int count, int categories)
+    {
         store = std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(QStringLiteral("data")).toStdString()),
                                                std::make_unique<FixedKey>());
         store->setLoaded(true);
@@ -74,13 +75,15 @@ struct Library {
     bool filled(int count) const { return int(store->allSnippets().size()) >= count; }
 };
 
-Library& library() {
+Library& library()
+{
     static Library l(1000, 20);
     return l;
 }
 
 // One category per snippet, up to the store's bound.
-Library& spread(int count) {
+Library& spread(int count)
+{
     static std::map<int, std::unique_ptr<Library>> made;
     auto& l = made[count];
     if (!l)
@@ -90,7 +93,8 @@ Library& spread(int count) {
 
 const QStringList typed = {"d", "do", "doc", "dock", "DOCKER", "dock", "doc", "do", "d", ""};
 
-void BM_SnippetFilterKeystroke(benchmark::State& state) {
+void BM_SnippetFilterKeystroke(benchmark::State& state)
+{
     Library& l = library();
     QLineEdit filter;
     SidebarSnippetsSection section(*l.store, *l.insertion, *l.workspace, *l.settings, &filter);
@@ -103,7 +107,8 @@ void BM_SnippetFilterKeystroke(benchmark::State& state) {
 }
 BENCHMARK(BM_SnippetFilterKeystroke)->Unit(benchmark::kMillisecond);
 
-void BM_SnippetFilterKeystrokePainted(benchmark::State& state) {
+void BM_SnippetFilterKeystrokePainted(benchmark::State& state)
+{
     Library& l = library();
     QLineEdit filter;
     SidebarSnippetsSection section(*l.store, *l.insertion, *l.workspace, *l.settings, &filter);
@@ -126,11 +131,13 @@ struct Views {
 
     explicit Views(Library& l)
         : section(*l.store, *l.insertion, *l.workspace, *l.settings, &filter),
-          pane(*l.store, ravelgrid::QtScheduler::system()) {
+          pane(*l.store, ravelgrid::QtScheduler::system())
+    {
         section.resize(230, 800);
         pane.resize(900, 700);
     }
-    void paint() {
+    void paint()
+    {
         QPixmap a = section.grab();
         QPixmap b = pane.grab();
         benchmark::DoNotOptimize(a);
@@ -139,7 +146,8 @@ struct Views {
 };
 
 // Both views made over the store and painted once.
-void BM_SnippetCategoriesListed(benchmark::State& state) {
+void BM_SnippetCategoriesListed(benchmark::State& state)
+{
     Library& l = spread(int(state.range(0)));
     if (!l.filled(int(state.range(0))))
         state.SkipWithError("the snippets were not stored");
@@ -149,7 +157,8 @@ void BM_SnippetCategoriesListed(benchmark::State& state) {
 BENCHMARK(BM_SnippetCategoriesListed)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // A change of the store regrouped for both views, which then repaint.
-void BM_SnippetCategoriesRegrouped(benchmark::State& state) {
+void BM_SnippetCategoriesRegrouped(benchmark::State& state)
+{
     Library& l = spread(int(state.range(0)));
     Views views(l);
     for (auto _ : state) {
@@ -160,7 +169,8 @@ void BM_SnippetCategoriesRegrouped(benchmark::State& state) {
 BENCHMARK(BM_SnippetCategoriesRegrouped)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // One keystroke of "d", "de", "dep", … and back, the section repainted.
-void BM_SnippetCategoriesFilterKeystroke(benchmark::State& state) {
+void BM_SnippetCategoriesFilterKeystroke(benchmark::State& state)
+{
     Library& l = spread(int(state.range(0)));
     QLineEdit filter;
     SidebarSnippetsSection section(*l.store, *l.insertion, *l.workspace, *l.settings, &filter);
@@ -178,7 +188,8 @@ BENCHMARK(BM_SnippetCategoriesFilterKeystroke)->Arg(1000)->Arg(10000)->Arg(10000
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -1,9 +1,9 @@
 // Switching tabs among 10 running sessions: from the activation to the new
 // terminal painted (a synchronous repaint of the detail area), offscreen.
 // The budget is one frame, 16 ms.
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/MainWindow.h"
 #include "quillmar/app/shell/TerminalHost.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/snippets/SnippetKeySource.h"
 #include "quillmar/snippets/SnippetStore.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
@@ -25,7 +25,8 @@ namespace {
 class MemoryKeys final : public SnippetKeySource {
 public:
     Lookup find() override { return {key_, std::nullopt}; }
-    SnippetResult<platform::SymmetricKey> create() override {
+    SnippetResult<platform::SymmetricKey> create() override
+    {
         key_ = platform::SymmetricKey::random();
         return *key_;
     }
@@ -34,12 +35,14 @@ private:
     std::optional<platform::SymmetricKey> key_;
 };
 
-void BM_TabSwitch(benchmark::State& state) {
+void BM_TabSwitch(benchmark::State& state)
+{
     QTemporaryDir dir;
     UserSettings settings(dir.filePath(QStringLiteral("quillmar.conf")));
     // Snippets in a folder of ours.
-    MainWindow window(settings, std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(QStringLiteral("data")).toStdString()),
-                                                               std::make_unique<MemoryKeys>()));
+    MainWindow window(settings,
+                      std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(QStringLiteral("data")).toStdString()),
+                                                     std::make_unique<MemoryKeys>()));
     window.resize(1280, 800);
     std::vector<QUuid> ids;
     for (int i = 0; i < 10; ++i) {
@@ -83,7 +86,8 @@ void BM_TabSwitch(benchmark::State& state) {
 
 BENCHMARK(BM_TabSwitch)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -83,10 +83,20 @@ std::string makeSgr()
 std::string makeUnicode()
 {
     std::mt19937 rng(3);
-    const char* pieces[] = {"\xe4\xb8\xad", "\xe6\x96\x87", "\xe5\xad\x97", "\xe3\x81\x82", "\xed\x95\x9c",  // CJK, kana, hangul
-                            "\xf0\x9f\x98\x80", "\xf0\x9f\x9a\x80", "\xe2\x9d\xa4\xef\xb8\x8f",            // emoji, VS16
-                            "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd",                                          // skin tone
-                            "e\xcc\x81", "a\xcc\x88", "o\xcc\x83\xcc\x84", " ", "x"};
+    const char* pieces[] = {"\xe4\xb8\xad",
+                            "\xe6\x96\x87",
+                            "\xe5\xad\x97",
+                            "\xe3\x81\x82",
+                            "\xed\x95\x9c",  // CJK, kana, hangul
+                            "\xf0\x9f\x98\x80",
+                            "\xf0\x9f\x9a\x80",
+                            "\xe2\x9d\xa4\xef\xb8\x8f",          // emoji, VS16
+                            "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd",  // skin tone
+                            "e\xcc\x81",
+                            "a\xcc\x88",
+                            "o\xcc\x83\xcc\x84",
+                            " ",
+                            "x"};
     std::string s;
     s.reserve(kStreamBytes + 256);
     while (s.size() < kStreamBytes) {
@@ -173,7 +183,8 @@ void feedStream(benchmark::State& state, const std::string& stream)
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
     state.counters["allocs_per_MiB"] =
-        static_cast<double>(allocTotal) / (static_cast<double>(state.iterations()) * static_cast<double>(stream.size()) / (1 << 20));
+        static_cast<double>(allocTotal) /
+        (static_cast<double>(state.iterations()) * static_cast<double>(stream.size()) / (1 << 20));
 }
 
 void BM_AsciiScrolling(benchmark::State& state)

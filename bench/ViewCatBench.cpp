@@ -25,7 +25,8 @@ constexpr int cols = 200;
 constexpr int rows = 60;
 
 // Source-code-like lines with a coloured word now and then.
-const std::string& fiftyMegabytes() {
+const std::string& fiftyMegabytes()
+{
     static QTemporaryDir dir;
     static const std::string path = [] {
         const std::string p = dir.filePath(QStringLiteral("cat.txt")).toStdString();
@@ -53,12 +54,14 @@ struct ViewHost : LocalProcessTerminalViewDelegate {
     void processTerminated(LocalProcessTerminalView&, std::optional<int>) override { loop->quit(); }
 };
 
-void BM_CatInView(benchmark::State& state) {
+void BM_CatInView(benchmark::State& state)
+{
     const std::string& file = fiftyMegabytes();
     for (auto _ : state) {
         LocalProcessTerminalView view;
         const QSizeF cell = *view.cellDimension();
-        view.resize(int(std::ceil(cols * cell.width() + view.reservedScrollerWidth())), int(std::ceil(rows * cell.height())));
+        view.resize(int(std::ceil(cols * cell.width() + view.reservedScrollerWidth())),
+                    int(std::ceil(rows * cell.height())));
         view.show();
         QEventLoop loop;
         ViewHost host;
@@ -72,7 +75,8 @@ void BM_CatInView(benchmark::State& state) {
     }
 }
 
-void BM_CatHeadless(benchmark::State& state) {
+void BM_CatHeadless(benchmark::State& state)
+{
     const std::string& file = fiftyMegabytes();
     for (auto _ : state) {
         QEventLoop loop;
@@ -93,7 +97,8 @@ void BM_CatHeadless(benchmark::State& state) {
 BENCHMARK(BM_CatHeadless)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CatInView)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -21,14 +21,16 @@ namespace {
 constexpr int cols = 200;
 constexpr int rows = 60;
 
-std::unique_ptr<TerminalView> makeView(int lines, const std::string& (*lineOf)(int, std::string&)) {
+std::unique_ptr<TerminalView> makeView(int lines, const std::string& (*lineOf)(int, std::string&))
+{
     TerminalOptions options;
     options.cols = cols;
     options.rows = rows;
     options.scrollback = lines + rows;
     auto view = std::make_unique<TerminalView>(nullptr, std::nullopt, options);
     const QSizeF cell = *view->cellDimension();
-    view->resize(int(std::ceil(cols * cell.width() + view->reservedScrollerWidth())), int(std::ceil(rows * cell.height())));
+    view->resize(int(std::ceil(cols * cell.width() + view->reservedScrollerWidth())),
+                 int(std::ceil(rows * cell.height())));
     std::string text;
     std::string scratch;
     for (int i = 0; i < lines; ++i) {
@@ -39,7 +41,8 @@ std::unique_ptr<TerminalView> makeView(int lines, const std::string& (*lineOf)(i
     return view;
 }
 
-const std::string& plainLine(int i, std::string& line) {
+const std::string& plainLine(int i, std::string& line)
+{
     line = i == 50'000 ? "the needle is here " : "line " + std::to_string(i) + " ";
     while (line.size() < size_t(cols))
         line += char('a' + (line.size() + size_t(i)) % 26);
@@ -47,7 +50,8 @@ const std::string& plainLine(int i, std::string& line) {
 }
 
 // Detected URLs and OSC 8 links side by side, filling the row.
-const std::string& linkLine(int i, std::string& line) {
+const std::string& linkLine(int i, std::string& line)
+{
     line.clear();
     for (int k = 0; k < 4; ++k) {
         line += "see https://h" + std::to_string(i) + ".test/p" + std::to_string(k) + " ";
@@ -58,7 +62,8 @@ const std::string& linkLine(int i, std::string& line) {
 
 // A keystroke with nothing selected, the only match half-way through the
 // scrollback, over a cache that new output has just thrown away (the worst case).
-void BM_FindKeystroke100k(benchmark::State& state) {
+void BM_FindKeystroke100k(benchmark::State& state)
+{
     auto view = makeView(100'000, plainLine);
     bool longer = false;
     for (auto _ : state) {
@@ -72,7 +77,8 @@ void BM_FindKeystroke100k(benchmark::State& state) {
         state.SkipWithError("the first match was not found");
 }
 
-void BM_CtrlHoverMove(benchmark::State& state) {
+void BM_CtrlHoverMove(benchmark::State& state)
+{
     auto view = makeView(rows, linkLine);
     QKeyEvent ctrl(QEvent::KeyPress, Qt::Key_Control, Qt::ControlModifier);
     QApplication::sendEvent(view.get(), &ctrl);
@@ -92,7 +98,8 @@ void BM_CtrlHoverMove(benchmark::State& state) {
     state.counters["onLink"] = benchmark::Counter(hits, benchmark::Counter::kAvgIterations);
 }
 
-void BM_ProgressSweepRepaint(benchmark::State& state) {
+void BM_ProgressSweepRepaint(benchmark::State& state)
+{
     auto view = makeView(rows, plainLine);
     view->show();
     view->displayNow();
@@ -120,7 +127,8 @@ BENCHMARK(BM_FindKeystroke100k)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CtrlHoverMove)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ProgressSweepRepaint)->Unit(benchmark::kMicrosecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

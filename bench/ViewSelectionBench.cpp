@@ -32,14 +32,16 @@ struct NullDelegate : TerminalViewDelegate {
 };
 
 // A view of 200 x 60 holding `lines` full lines of text, scrollback included.
-std::unique_ptr<TerminalView> makeView(int lines) {
+std::unique_ptr<TerminalView> makeView(int lines)
+{
     TerminalOptions options;
     options.cols = cols;
     options.rows = rows;
     options.scrollback = lines + rows;
     auto view = std::make_unique<TerminalView>(nullptr, std::nullopt, options);
     const QSizeF cell = *view->cellDimension();
-    view->resize(int(std::ceil(cols * cell.width() + view->reservedScrollerWidth())), int(std::ceil(rows * cell.height())));
+    view->resize(int(std::ceil(cols * cell.width() + view->reservedScrollerWidth())),
+                 int(std::ceil(rows * cell.height())));
     std::string text;
     for (int i = 0; i < lines; ++i) {
         std::string line = "line " + std::to_string(i) + " ";
@@ -52,7 +54,8 @@ std::unique_ptr<TerminalView> makeView(int lines) {
     return view;
 }
 
-void BM_SelectAllAndCopy(benchmark::State& state) {
+void BM_SelectAllAndCopy(benchmark::State& state)
+{
     auto view = makeView(10'000);
     size_t bytes = 0;
     for (auto _ : state) {
@@ -64,7 +67,8 @@ void BM_SelectAllAndCopy(benchmark::State& state) {
     state.counters["chars"] = double(bytes);
 }
 
-void BM_WheelNotchRepaint(benchmark::State& state) {
+void BM_WheelNotchRepaint(benchmark::State& state)
+{
     auto view = makeView(2'000);
     view->scrollTo(1'000);
     const QRectF full(QPointF(0, 0), QSizeF(view->size()));
@@ -72,8 +76,8 @@ void BM_WheelNotchRepaint(benchmark::State& state) {
     bool up = true;
     for (auto _ : state) {
         const QPointF at(100, 100);
-        QWheelEvent event(at, at, QPoint(), QPoint(0, up ? 120 : -120), Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
+        QWheelEvent event(at, at, QPoint(), QPoint(0, up ? 120 : -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
         QApplication::sendEvent(view.get(), &event);
         up = !up;
         QPainter painter(&image);
@@ -86,7 +90,8 @@ void BM_WheelNotchRepaint(benchmark::State& state) {
 BENCHMARK(BM_SelectAllAndCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WheelNotchRepaint)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

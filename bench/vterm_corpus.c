@@ -70,10 +70,20 @@ static void sgr(void)
  * combining marks. */
 static void unicode(void)
 {
-    static const char* pieces[] = {"\xe4\xb8\xad", "\xe6\x96\x87", "\xe5\xad\x97", "\xe3\x81\x82", "\xed\x95\x9c",
-                                   "\xf0\x9f\x98\x80", "\xf0\x9f\x9a\x80", "\xe2\x9d\xa4\xef\xb8\x8f",
-                                   "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd", "e\xcc\x81", "a\xcc\x88", "o\xcc\x83\xcc\x84",
-                                   " ", "x"};
+    static const char* pieces[] = {"\xe4\xb8\xad",
+                                   "\xe6\x96\x87",
+                                   "\xe5\xad\x97",
+                                   "\xe3\x81\x82",
+                                   "\xed\x95\x9c",
+                                   "\xf0\x9f\x98\x80",
+                                   "\xf0\x9f\x9a\x80",
+                                   "\xe2\x9d\xa4\xef\xb8\x8f",
+                                   "\xf0\x9f\x91\x8b\xf0\x9f\x8f\xbd",
+                                   "e\xcc\x81",
+                                   "a\xcc\x88",
+                                   "o\xcc\x83\xcc\x84",
+                                   " ",
+                                   "x"};
     for (int i = 0; i < 50; ++i)
         put(pieces[rnd(sizeof pieces / sizeof pieces[0])]);
     put("\r\n");
@@ -118,7 +128,8 @@ int main(int argc, char** argv)
         const char* name;
         void (*piece)(void);
         unsigned long long seed;
-    } corpora[] = {{"ascii", ascii, 1}, {"sgr", sgr, 2}, {"unicode", unicode, 3}, {"cursor", cursor, 4}, {"region", region, 5}};
+    } corpora[] = {
+        {"ascii", ascii, 1}, {"sgr", sgr, 2}, {"unicode", unicode, 3}, {"cursor", cursor, 4}, {"region", region, 5}};
     if (argc < 2 || argc > 3) {
         fprintf(stderr, "usage: vterm_corpus ascii|sgr|unicode|cursor|region [MiB]\n");
         return 2;

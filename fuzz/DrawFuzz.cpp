@@ -33,18 +33,21 @@ public:
 
     void send(Terminal&, std::span<const uint8_t>) override {}
     std::optional<std::pair<int, int>> cellSizeInPixels(Terminal&) override { return std::pair{12, 24}; }
-    void createImageFromBitmap(Terminal& t, std::vector<uint8_t>& rgba, int width, int height) override {
+    void createImageFromBitmap(Terminal& t, std::vector<uint8_t>& rgba, int width, int height) override
+    {
         if (auto image = imageFromRgba(std::move(rgba), width, height))
             images.insert(t, *image, {}, {}, true, metrics);
     }
     void createImage(Terminal& t, std::span<const uint8_t> data, ImageSizeRequest w, ImageSizeRequest h,
-                     bool preserve) override {
+                     bool preserve) override
+    {
         if (auto image = imageFromEncoded(data))
             images.insert(t, *image, w, h, preserve, metrics);
     }
 };
 
-QGuiApplication& application() {
+QGuiApplication& application()
+{
     static int argc = 1;
     static char name[] = "DrawFuzz";
     static char* argv[] = {name, nullptr};
@@ -55,7 +58,8 @@ QGuiApplication& application() {
 
 // Starts the fuzzer's bytes can be put after, so that pictures, placeholder
 // cells and shapes are on the screen from the first run.
-const std::string& prefix(uint8_t which) {
+const std::string& prefix(uint8_t which)
+{
     static const std::string png = [] {
         QImage picture(3, 2, QImage::Format_ARGB32);
         picture.fill(QColor(255, 0, 0, 128));
@@ -67,8 +71,9 @@ const std::string& prefix(uint8_t which) {
     }();
     static const std::string prefixes[] = {
         "",
-        "\x1b_Ga=t,f=100,i=7,q=2;" + png + "\x1b\\\x1b_Ga=p,U=1,i=7,c=3,r=2,q=2\x1b\\\x1b[38;5;7m"
-        "\xF4\x8E\xBB\xAE\xCC\x85\xCC\x85\xF4\x8E\xBB\xAE\r\n\xF4\x8E\xBB\xAE\xCC\x8D",
+        "\x1b_Ga=t,f=100,i=7,q=2;" + png +
+            "\x1b\\\x1b_Ga=p,U=1,i=7,c=3,r=2,q=2\x1b\\\x1b[38;5;7m"
+            "\xF4\x8E\xBB\xAE\xCC\x85\xCC\x85\xF4\x8E\xBB\xAE\r\n\xF4\x8E\xBB\xAE\xCC\x8D",
         "\x1b_Ga=T,f=100,q=2,c=2,r=1,z=-1,Y=3;" + png + "\x1b\\\x1b]1337;File=inline=1;width=2:" + png + "\x07",
         "\x1bPq#1;2;100;0;0#1!8~-#1!8~",
         "\x1b[4:3m\xE2\x94\x8C\xE2\x94\x80\xE2\x96\x92\xEE\x82\xB0\x1b[9;58;5;1m\xE2\x95\xAD ab",
@@ -79,9 +84,13 @@ const std::string& prefix(uint8_t which) {
 }  // namespace
 
 // Fontconfig keeps its configuration for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size == 0 || size > 65536)
         return 0;
     application();

@@ -59,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     const auto& state = graphics.state();
-    if (state.totalImageBytes < 0 || state.totalImageBytes > (1 << 20)) __builtin_trap();
-    if (state.pending && state.pending->base64Payload.size() > (1 << 16)) __builtin_trap();
+    if (state.totalImageBytes < 0 || state.totalImageBytes > (1 << 20))
+        __builtin_trap();
+    if (state.pending && state.pending->base64Payload.size() > (1 << 16))
+        __builtin_trap();
     return 0;
 }

@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <string_view>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 1)
         return 0;
     const bool trusted = data[0] & 1;

@@ -16,7 +16,8 @@
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& data) {
+void writeFile(const std::string& path, const std::string& data)
+{
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data.data(), 1, data.size(), f);
         std::fclose(f);
@@ -24,26 +25,30 @@ void writeFile(const std::string& path, const std::string& data) {
 }
 
 struct ScratchHome {
-    ScratchHome() {
+    ScratchHome()
+    {
         char tmpl[] = "/tmp/qm-sshfuzz-XXXXXX";
         path = ::mkdtemp(tmpl);
         ::mkdir((path + "/.ssh").c_str(), 0700);
     }
-    ~ScratchHome() {
+    ~ScratchHome()
+    {
         std::error_code ec;
         std::filesystem::remove_all(path, ec);
     }
     std::string path;
 };
 
-const std::string& scratchHome() {
+const std::string& scratchHome()
+{
     static const ScratchHome home;
     return home.path;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     // Input: the config, then optionally a NUL and quillmar_config.
     const std::string input(reinterpret_cast<const char*>(data), size);
     const auto nul = input.find('\0');
@@ -73,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quillmar::SSHConfigMerge merge(writer);
     if (auto plan = merge.plan()) {
         std::map<std::string, quillmar::SSHConfigMerge::Keep> choices;
-        for (const auto& c : plan->conflicts) choices[c] = quillmar::SSHConfigMerge::Keep::quillmar;
+        for (const auto& c : plan->conflicts)
+            choices[c] = quillmar::SSHConfigMerge::Keep::quillmar;
         (void)merge.preview(choices);
     }
     (void)writer.includePresentAtTop();

@@ -32,7 +32,8 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     const std::span<const uint8_t> rest(data + 1, size - 1);
     if (data[0] & 1) {
         SixelLimits limits;

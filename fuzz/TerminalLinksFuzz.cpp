@@ -73,9 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint32_t seed = data[0] * 131u + data[1] * 7u + data[2];
     for (int i = 0; i < 8; ++i) {
         seed = seed * 1103515245u + 12345u;
-        const Position p{static_cast<int>(seed >> 8) % (t.cols + 4) - 2, static_cast<int>(seed >> 16) % (count + 4) - 2};
+        const Position p{static_cast<int>(seed >> 8) % (t.cols + 4) - 2,
+                         static_cast<int>(seed >> 16) % (count + 4) - 2};
         seed = seed * 1103515245u + 12345u;
-        const Position q{static_cast<int>(seed >> 8) % (t.cols + 4) - 2, static_cast<int>(seed >> 16) % (count + 4) - 2};
+        const Position q{static_cast<int>(seed >> 8) % (t.cols + 4) - 2,
+                         static_cast<int>(seed >> 16) % (count + 4) - 2};
         check(t.getText(p, q) == t.getText(q, p));
         t.handleSemanticPromptClick(p, {}, {false, false, 1, true});
     }

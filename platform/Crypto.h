@@ -44,7 +44,7 @@ public:
     bool operator==(const SymmetricKey& other) const;
 
 private:
-    std::array<std::uint8_t, kAesKeyBytes> bytes_ {};
+    std::array<std::uint8_t, kAesKeyBytes> bytes_{};
 };
 
 // `count` bytes from the system's random source.

@@ -15,19 +15,22 @@ class FakeScheduler final : public Scheduler {
 public:
     std::uint64_t nowNs() const override { return now_.load(); }
 
-    TaskId scheduleAfter(std::uint64_t delayNs, std::function<void()> task) override {
+    TaskId scheduleAfter(std::uint64_t delayNs, std::function<void()> task) override
+    {
         const TaskId id = ++lastId_;
         pending_.push_back(Pending{now_.load() + delayNs, id, std::move(task)});
         return id;
     }
 
-    void cancel(TaskId id) override {
+    void cancel(TaskId id) override
+    {
         pending_.erase(std::remove_if(pending_.begin(), pending_.end(), [id](const Pending& p) { return p.id == id; }),
                        pending_.end());
     }
 
     // Moves the clock forward by `ns`, running every task that falls due.
-    void advance(std::uint64_t ns) {
+    void advance(std::uint64_t ns)
+    {
         const std::uint64_t target = now_.load() + ns;
         for (;;) {
             auto next = std::min_element(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
@@ -44,7 +47,8 @@ public:
     }
     void advanceSeconds(double s) { advance(static_cast<std::uint64_t>(s * 1e9 + 0.5)); }
     template <class Rep, class Period>
-    void advance(std::chrono::duration<Rep, Period> d) {
+    void advance(std::chrono::duration<Rep, Period> d)
+    {
         advance(static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(d).count()));
     }
 

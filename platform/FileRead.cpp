@@ -2,14 +2,15 @@
 
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 
-std::string FileReadError::description() const {
+std::string FileReadError::description() const
+{
     switch (kind) {
     case Kind::notFound: return std::strerror(systemError ? systemError : ENOENT);
     case Kind::notRegular: return "not a regular file";
@@ -21,14 +22,17 @@ std::string FileReadError::description() const {
 
 namespace {
 
-FileReadResult failure(FileReadError::Kind kind, int err, std::size_t limit = 0) {
+FileReadResult failure(FileReadError::Kind kind, int err, std::size_t limit = 0)
+{
     FileReadResult r;
     r.error = FileReadError{kind, err, limit};
     return r;
 }
 
-FileReadResult fromErrno(int err) {
-    if (err == ENOENT || err == ENOTDIR) return failure(FileReadError::Kind::notFound, err);
+FileReadResult fromErrno(int err)
+{
+    if (err == ENOENT || err == ENOTDIR)
+        return failure(FileReadError::Kind::notFound, err);
     return failure(FileReadError::Kind::io, err);
 }
 
@@ -37,12 +41,15 @@ struct OpenedFile {
     int fd = -1;
     struct stat st {};
     std::optional<FileReadResult> failed;
-    ~OpenedFile() {
-        if (fd >= 0) ::close(fd);
+    ~OpenedFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
     }
 };
 
-void openRegular(const std::string& path, OpenedFile& file) {
+void openRegular(const std::string& path, OpenedFile& file)
+{
     struct stat& st = file.st;
     // Checking first keeps us from ever opening a device, whose open alone may act.
     if (::stat(path.c_str(), &st) != 0) {
@@ -65,7 +72,8 @@ void openRegular(const std::string& path, OpenedFile& file) {
         file.failed = failure(FileReadError::Kind::notRegular, 0);
 }
 
-FileReadResult described(const struct stat& st) {
+FileReadResult described(const struct stat& st)
+{
     FileReadResult result;
     result.device = static_cast<std::uint64_t>(st.st_dev);
     result.inode = static_cast<std::uint64_t>(st.st_ino);
@@ -75,10 +83,12 @@ FileReadResult described(const struct stat& st) {
 
 }  // namespace
 
-FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes) {
+FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes)
+{
     OpenedFile file;
     openRegular(path, file);
-    if (file.failed) return std::move(*file.failed);
+    if (file.failed)
+        return std::move(*file.failed);
     const int fd = file.fd;
     const struct stat& st = file.st;
     if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > maxBytes)
@@ -101,10 +111,12 @@ FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes) {
         }
         ssize_t n = ::read(fd, dst, room);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return fromErrno(errno);
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (dst == extra) {
             if (used + static_cast<std::size_t>(n) > maxBytes)
                 return failure(FileReadError::Kind::tooLarge, 0, maxBytes);
@@ -116,20 +128,24 @@ FileReadResult readRegularFile(const std::string& path, std::size_t maxBytes) {
     return result;
 }
 
-FileReadResult readRegularFileHead(const std::string& path, std::size_t maxBytes) {
+FileReadResult readRegularFileHead(const std::string& path, std::size_t maxBytes)
+{
     OpenedFile file;
     openRegular(path, file);
-    if (file.failed) return std::move(*file.failed);
+    if (file.failed)
+        return std::move(*file.failed);
     FileReadResult result = described(file.st);
     result.data.resize(maxBytes);
     std::size_t used = 0;
     while (used < maxBytes) {
         const ssize_t n = ::read(file.fd, result.data.data() + used, maxBytes - used);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return fromErrno(errno);
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         used += static_cast<std::size_t>(n);
     }
     result.data.resize(used);

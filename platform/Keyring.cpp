@@ -14,9 +14,10 @@ namespace {
 
 // Matched by attributes alone, so that items made by hand with secret-tool
 // (service … account …) are found too.
-const SecretSchema* schema() {
+const SecretSchema* schema()
+{
     static const SecretSchema s = [] {
-        SecretSchema made {};
+        SecretSchema made{};
         made.name = "org.quillmar.Password";
         made.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
         made.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
@@ -34,25 +35,28 @@ using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 constexpr const char* kNoAnswer = "The keyring didn't answer in time.";
 
 // `cancelled`: our own cancel ended the call, which a dismissed prompt also looks like.
-KeyringError classify(const GError* e, bool cancelled) {
+KeyringError classify(const GError* e, bool cancelled)
+{
     const std::string detail = e && e->message ? e->message : "unknown error";
     logWarning("keyring", detail);
-    if (cancelled) return {KeyringError::Kind::noAnswer, kNoAnswer};
-    const bool slow = e && ((e->domain == G_IO_ERROR && e->code == G_IO_ERROR_TIMED_OUT) ||
-                            (e->domain == G_DBUS_ERROR &&
-                             (e->code == G_DBUS_ERROR_NO_REPLY || e->code == G_DBUS_ERROR_TIMEOUT ||
-                              e->code == G_DBUS_ERROR_TIMED_OUT)));
-    if (slow) return {KeyringError::Kind::noAnswer, kNoAnswer};
+    if (cancelled)
+        return {KeyringError::Kind::noAnswer, kNoAnswer};
+    const bool slow =
+        e && ((e->domain == G_IO_ERROR && e->code == G_IO_ERROR_TIMED_OUT) ||
+              (e->domain == G_DBUS_ERROR && (e->code == G_DBUS_ERROR_NO_REPLY || e->code == G_DBUS_ERROR_TIMEOUT ||
+                                             e->code == G_DBUS_ERROR_TIMED_OUT)));
+    if (slow)
+        return {KeyringError::Kind::noAnswer, kNoAnswer};
     if (e && e->domain == SECRET_ERROR && e->code == SECRET_ERROR_IS_LOCKED)
         return {KeyringError::Kind::locked, "The keyring is locked."};
     if (e && (e->domain == G_DBUS_ERROR || e->domain == G_IO_ERROR)) {
-        const bool noService = e->domain == G_DBUS_ERROR &&
-                               (e->code == G_DBUS_ERROR_SERVICE_UNKNOWN || e->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER ||
-                                e->code == G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND ||
-                                e->code == G_DBUS_ERROR_SPAWN_EXEC_FAILED);
-        const bool noBus = e->domain == G_IO_ERROR &&
-                           (e->code == G_IO_ERROR_NOT_FOUND || e->code == G_IO_ERROR_CONNECTION_REFUSED ||
-                            e->code == G_IO_ERROR_FAILED || e->code == G_IO_ERROR_CLOSED);
+        const bool noService =
+            e->domain == G_DBUS_ERROR &&
+            (e->code == G_DBUS_ERROR_SERVICE_UNKNOWN || e->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER ||
+             e->code == G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND || e->code == G_DBUS_ERROR_SPAWN_EXEC_FAILED);
+        const bool noBus =
+            e->domain == G_IO_ERROR && (e->code == G_IO_ERROR_NOT_FOUND || e->code == G_IO_ERROR_CONNECTION_REFUSED ||
+                                        e->code == G_IO_ERROR_FAILED || e->code == G_IO_ERROR_CLOSED);
         if (noService || noBus)
             return {KeyringError::Kind::unavailable,
                     "No keyring is available: the desktop's Secret Service isn't running."};
@@ -70,11 +74,13 @@ public:
     // One call's cancellable, registered for as long as the call runs.
     class Call {
     public:
-        explicit Call(Calls& calls) : calls_(calls), cancellable_(g_cancellable_new()) {
+        explicit Call(Calls& calls) : calls_(calls), cancellable_(g_cancellable_new())
+        {
             std::lock_guard lock(calls_.mutex_);
             calls_.live_.push_back(cancellable_);
         }
-        ~Call() {
+        ~Call()
+        {
             {
                 std::lock_guard lock(calls_.mutex_);
                 calls_.live_.erase(std::find(calls_.live_.begin(), calls_.live_.end(), cancellable_));
@@ -92,9 +98,11 @@ public:
         GCancellable* cancellable_;
     };
 
-    void cancelAll() {
+    void cancelAll()
+    {
         std::lock_guard lock(mutex_);
-        for (GCancellable* c : live_) g_cancellable_cancel(c);
+        for (GCancellable* c : live_)
+            g_cancellable_cancel(c);
     }
 
 private:
@@ -102,11 +110,16 @@ private:
     std::vector<GCancellable*> live_;
 };
 
-Keyring::Keyring(std::string service) : service_(std::move(service)), calls_(std::make_shared<Calls>()) {}
+Keyring::Keyring(std::string service) : service_(std::move(service)), calls_(std::make_shared<Calls>())
+{}
 
-void Keyring::cancel() const { calls_->cancelAll(); }
+void Keyring::cancel() const
+{
+    calls_->cancelAll();
+}
 
-KeyringLookup Keyring::lookup(const std::string& account) const {
+KeyringLookup Keyring::lookup(const std::string& account) const
+{
     Calls::Call call(*calls_);
     GError* raw = nullptr;
     gchar* secret = secret_password_lookup_sync(schema(), call.get(), &raw, "service", service_.c_str(), "account",
@@ -114,7 +127,8 @@ KeyringLookup Keyring::lookup(const std::string& account) const {
     ErrorPtr error(raw);
     KeyringLookup r;
     if (error) {
-        if (secret) secret_password_free(secret);
+        if (secret)
+            secret_password_free(secret);
         r.error = classify(error.get(), call.cancelled());
         return r;
     }
@@ -138,33 +152,40 @@ KeyringLookup Keyring::lookup(const std::string& account) const {
         g_object_unref(service);
     }
     ErrorPtr serviceError(serviceRaw);
-    if (call.cancelled()) r.error = KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
-    else if (locked) r.error = KeyringError{KeyringError::Kind::locked, "The keyring is locked."};
+    if (call.cancelled())
+        r.error = KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
+    else if (locked)
+        r.error = KeyringError{KeyringError::Kind::locked, "The keyring is locked."};
     return r;
 }
 
 std::optional<KeyringError> Keyring::store(const std::string& account, const std::string& label,
-                                           std::string_view secret) const {
+                                           std::string_view secret) const
+{
     // The service takes NUL-terminated text.
     const std::string text(secret);
-    if (text.find('\0') != std::string::npos) return KeyringError{KeyringError::Kind::failed, "A keyring secret can't hold a NUL byte."};
+    if (text.find('\0') != std::string::npos)
+        return KeyringError{KeyringError::Kind::failed, "A keyring secret can't hold a NUL byte."};
     Calls::Call call(*calls_);
     GError* raw = nullptr;
-    const gboolean ok = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), text.c_str(),
-                                                   call.get(), &raw, "service", service_.c_str(), "account",
-                                                   account.c_str(), nullptr);
+    const gboolean ok =
+        secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), text.c_str(), call.get(), &raw,
+                                   "service", service_.c_str(), "account", account.c_str(), nullptr);
     ErrorPtr error(raw);
-    if (error || !ok) return classify(error.get(), call.cancelled());
+    if (error || !ok)
+        return classify(error.get(), call.cancelled());
     return std::nullopt;
 }
 
-std::optional<KeyringError> Keyring::remove(const std::string& account) const {
+std::optional<KeyringError> Keyring::remove(const std::string& account) const
+{
     Calls::Call call(*calls_);
     GError* raw = nullptr;
     secret_password_clear_sync(schema(), call.get(), &raw, "service", service_.c_str(), "account", account.c_str(),
                                nullptr);
     ErrorPtr error(raw);
-    if (error) return classify(error.get(), call.cancelled());
+    if (error)
+        return classify(error.get(), call.cancelled());
     return std::nullopt;
 }
 

@@ -7,17 +7,20 @@
 namespace platform {
 namespace {
 
-std::mutex& sinkMutex() {
+std::mutex& sinkMutex()
+{
     static std::mutex m;
     return m;
 }
 
-LogSink& currentSink() {
+LogSink& currentSink()
+{
     static LogSink sink;
     return sink;
 }
 
-const char* levelName(LogLevel level) {
+const char* levelName(LogLevel level)
+{
     switch (level) {
     case LogLevel::debug: return "debug";
     case LogLevel::info: return "info";
@@ -29,18 +32,21 @@ const char* levelName(LogLevel level) {
 
 }  // namespace
 
-void setLogSink(LogSink sink) {
+void setLogSink(LogSink sink)
+{
     std::lock_guard lock(sinkMutex());
     currentSink() = std::move(sink);
 }
 
-void log(LogLevel level, std::string_view category, std::string_view message) {
+void log(LogLevel level, std::string_view category, std::string_view message)
+{
     std::lock_guard lock(sinkMutex());
     if (currentSink()) {
         currentSink()(level, category, message);
         return;
     }
-    if (level == LogLevel::debug) return;
+    if (level == LogLevel::debug)
+        return;
     std::string line;
     line.reserve(category.size() + message.size() + 16);
     line.append("[").append(levelName(level)).append("] ");

@@ -14,9 +14,21 @@ using LogSink = std::function<void(LogLevel, std::string_view category, std::str
 void setLogSink(LogSink sink);
 void log(LogLevel level, std::string_view category, std::string_view message);
 
-inline void logDebug(std::string_view category, std::string_view message) { log(LogLevel::debug, category, message); }
-inline void logInfo(std::string_view category, std::string_view message) { log(LogLevel::info, category, message); }
-inline void logWarning(std::string_view category, std::string_view message) { log(LogLevel::warning, category, message); }
-inline void logError(std::string_view category, std::string_view message) { log(LogLevel::error, category, message); }
+inline void logDebug(std::string_view category, std::string_view message)
+{
+    log(LogLevel::debug, category, message);
+}
+inline void logInfo(std::string_view category, std::string_view message)
+{
+    log(LogLevel::info, category, message);
+}
+inline void logWarning(std::string_view category, std::string_view message)
+{
+    log(LogLevel::warning, category, message);
+}
+inline void logError(std::string_view category, std::string_view message)
+{
+    log(LogLevel::error, category, message);
+}
 
 }  // namespace platform

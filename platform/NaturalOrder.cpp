@@ -7,9 +7,13 @@
 
 namespace platform {
 
-void NaturalOrder::Closer::operator()(UCollator* c) const { ucol_close(c); }
+void NaturalOrder::Closer::operator()(UCollator* c) const
+{
+    ucol_close(c);
+}
 
-NaturalOrder::NaturalOrder() {
+NaturalOrder::NaturalOrder()
+{
     UErrorCode status = U_ZERO_ERROR;
     // The POSIX locale's tailoring puts case before everything; use the root order there.
     const std::string_view locale = uloc_getDefault();
@@ -29,12 +33,14 @@ NaturalOrder::NaturalOrder() {
 
 NaturalOrder::~NaturalOrder() = default;
 
-int NaturalOrder::compare(std::string_view a, std::string_view b) const {
+int NaturalOrder::compare(std::string_view a, std::string_view b) const
+{
     if (collator_ && a.size() <= INT32_MAX && b.size() <= INT32_MAX) {
         UErrorCode status = U_ZERO_ERROR;
-        const UCollationResult r = ucol_strcollUTF8(collator_.get(), a.data(), static_cast<int32_t>(a.size()),
-                                                    b.data(), static_cast<int32_t>(b.size()), &status);
-        if (U_SUCCESS(status)) return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+        const UCollationResult r = ucol_strcollUTF8(collator_.get(), a.data(), static_cast<int32_t>(a.size()), b.data(),
+                                                    static_cast<int32_t>(b.size()), &status);
+        if (U_SUCCESS(status))
+            return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
     }
     return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
 }

@@ -73,5 +73,4 @@ int makeDirectories(const std::string& path, mode_t mode);
 // errno; file systems that cannot sync a directory count as done.
 int syncDirectory(const std::string& dir);
 
-
 }  // namespace platform

@@ -35,14 +35,16 @@ public:
 
     Scheduler& scheduler() const { return *scheduler_; }
 
-    Scheduler::TaskId after(std::uint64_t delayNs, std::function<void()> task) {
+    Scheduler::TaskId after(std::uint64_t delayNs, std::function<void()> task)
+    {
         prune();
         const Scheduler::TaskId id = scheduler_->scheduleAfter(delayNs, std::move(task));
         ids_.push_back(id);
         return id;
     }
     void cancel(Scheduler::TaskId id) { scheduler_->cancel(id); }
-    void cancelAll() {
+    void cancelAll()
+    {
         for (Scheduler::TaskId id : ids_)
             scheduler_->cancel(id);
         ids_.clear();
@@ -50,7 +52,8 @@ public:
 
 private:
     // Ids of finished tasks are harmless to cancel; keep the list short.
-    void prune() {
+    void prune()
+    {
         if (ids_.size() > 64) {
             std::vector<Scheduler::TaskId> keep(ids_.end() - 32, ids_.end());
             ids_.swap(keep);

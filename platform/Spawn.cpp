@@ -24,8 +24,10 @@ public:
     Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
     int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = fd;
     }
 
@@ -36,8 +38,10 @@ private:
 class FileActions {
 public:
     FileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-    ~FileActions() {
-        if (ok_) posix_spawn_file_actions_destroy(&actions_);
+    ~FileActions()
+    {
+        if (ok_)
+            posix_spawn_file_actions_destroy(&actions_);
     }
     FileActions(const FileActions&) = delete;
     FileActions& operator=(const FileActions&) = delete;
@@ -52,8 +56,10 @@ private:
 class SpawnAttributes {
 public:
     SpawnAttributes() { ok_ = posix_spawnattr_init(&attr_) == 0; }
-    ~SpawnAttributes() {
-        if (ok_) posix_spawnattr_destroy(&attr_);
+    ~SpawnAttributes()
+    {
+        if (ok_)
+            posix_spawnattr_destroy(&attr_);
     }
     SpawnAttributes(const SpawnAttributes&) = delete;
     SpawnAttributes& operator=(const SpawnAttributes&) = delete;
@@ -65,26 +71,32 @@ private:
     bool ok_ = false;
 };
 
-std::vector<std::string> buildEnvironment(const SpawnRequest& request) {
+std::vector<std::string> buildEnvironment(const SpawnRequest& request)
+{
     std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
+    for (char** e = environ; e && *e; ++e)
+        env.emplace_back(*e);
     for (const auto& [name, value] : request.environmentChanges) {
         const std::string prefix = name + "=";
         std::erase_if(env, [&](const std::string& entry) { return entry.compare(0, prefix.size(), prefix) == 0; });
-        if (value) env.push_back(prefix + *value);
+        if (value)
+            env.push_back(prefix + *value);
     }
     return env;
 }
 
-std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+std::vector<char*> pointersTo(std::vector<std::string>& strings)
+{
     std::vector<char*> out;
     out.reserve(strings.size() + 1);
-    for (auto& s : strings) out.push_back(s.data());
+    for (auto& s : strings)
+        out.push_back(s.data());
     out.push_back(nullptr);
     return out;
 }
 
-int openPidFd(pid_t pid) {
+int openPidFd(pid_t pid)
+{
 #ifdef SYS_pidfd_open
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 #else
@@ -94,19 +106,24 @@ int openPidFd(pid_t pid) {
 }
 
 // Returns true once the child has been reaped.
-bool reapIfDone(pid_t pid, int& status) {
+bool reapIfDone(pid_t pid, int& status)
+{
     for (;;) {
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) return true;
-        if (r == 0) return false;
-        if (errno == EINTR) continue;
+        if (r == pid)
+            return true;
+        if (r == 0)
+            return false;
+        if (errno == EINTR)
+            continue;
         // ECHILD: someone else reaped it; there is nothing left to wait for.
         status = W_EXITCODE(255, 0);
         return true;
     }
 }
 
-void reapBlocking(pid_t pid, int& status) {
+void reapBlocking(pid_t pid, int& status)
+{
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
             status = W_EXITCODE(255, 0);
@@ -117,7 +134,8 @@ void reapBlocking(pid_t pid, int& status) {
 
 }  // namespace
 
-SpawnResult spawn(const SpawnRequest& request) {
+SpawnResult spawn(const SpawnRequest& request)
+{
     using Clock = std::chrono::steady_clock;
     SpawnResult result;
 
@@ -146,15 +164,14 @@ SpawnResult spawn(const SpawnRequest& request) {
     sigemptyset(&emptyMask);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2, SIGTSTP,
-                    SIGTTIN, SIGTTOU}) {
+    for (int sig :
+         {SIGPIPE, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2, SIGTSTP, SIGTTIN, SIGTTOU}) {
         sigaddset(&defaults, sig);
     }
     posix_spawnattr_setpgroup(attributes.get(), 0);
     posix_spawnattr_setsigmask(attributes.get(), &emptyMask);
     posix_spawnattr_setsigdefault(attributes.get(), &defaults);
-    posix_spawnattr_setflags(attributes.get(),
-                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<std::string> argStrings;
     argStrings.reserve(request.arguments.size() + 1);
@@ -166,8 +183,8 @@ SpawnResult spawn(const SpawnRequest& request) {
 
     const auto deadline = Clock::now() + request.timeLimit;
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, request.executable.c_str(), actions.get(), attributes.get(), argv.data(),
-                                 envp.data());
+    const int rc =
+        ::posix_spawn(&pid, request.executable.c_str(), actions.get(), attributes.get(), argv.data(), envp.data());
     if (rc != 0) {
         result.code = rc;
         return result;
@@ -183,8 +200,10 @@ SpawnResult spawn(const SpawnRequest& request) {
     char buffer[65536];
 
     while (pipeOpen || !reaped) {
-        if (!reaped) reaped = reapIfDone(pid, status);
-        if (!pipeOpen && reaped) break;
+        if (!reaped)
+            reaped = reapIfDone(pid, status);
+        if (!pipeOpen && reaped)
+            break;
 
         const auto now = Clock::now();
         if (now >= deadline) {
@@ -195,12 +214,15 @@ SpawnResult spawn(const SpawnRequest& request) {
         }
         pollfd fds[2];
         nfds_t count = 0;
-        if (pipeOpen) fds[count++] = {readEnd.get(), POLLIN, 0};
-        if (!reaped && pidFd.get() >= 0) fds[count++] = {pidFd.get(), POLLIN, 0};
+        if (pipeOpen)
+            fds[count++] = {readEnd.get(), POLLIN, 0};
+        if (!reaped && pidFd.get() >= 0)
+            fds[count++] = {pidFd.get(), POLLIN, 0};
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
         int wait = static_cast<int>(std::min<long long>(left.count(), 1000));
         // Without a pid descriptor the exit is only seen by polling.
-        if (!reaped && pidFd.get() < 0) wait = std::min(wait, 10);
+        if (!reaped && pidFd.get() < 0)
+            wait = std::min(wait, 10);
         if (count == 0) {
             ::poll(nullptr, 0, wait);
             continue;
@@ -216,12 +238,16 @@ SpawnResult spawn(const SpawnRequest& request) {
                     const std::size_t room = request.outputLimit - result.output.size();
                     const std::size_t take = std::min(room, static_cast<std::size_t>(n));
                     result.output.append(buffer, take);
-                    if (take < static_cast<std::size_t>(n)) result.outputTruncated = true;
+                    if (take < static_cast<std::size_t>(n))
+                        result.outputTruncated = true;
                     continue;
                 }
-                if (n == 0) pipeOpen = false;
-                else if (errno == EINTR) continue;
-                else if (errno != EAGAIN) pipeOpen = false;
+                if (n == 0)
+                    pipeOpen = false;
+                else if (errno == EINTR)
+                    continue;
+                else if (errno != EAGAIN)
+                    pipeOpen = false;
                 break;
             }
         }

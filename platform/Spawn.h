@@ -13,8 +13,8 @@ namespace platform {
 // /dev/null as standard input and standard error, its own process group, and
 // default signal handling; everything else is inherited.
 struct SpawnRequest {
-    std::string executable;               // used as given, never searched in PATH
-    std::vector<std::string> arguments;   // without argv[0]
+    std::string executable;              // used as given, never searched in PATH
+    std::vector<std::string> arguments;  // without argv[0]
     // Applied on top of the inherited environment: a value sets, nullopt unsets.
     std::vector<std::pair<std::string, std::optional<std::string>>> environmentChanges;
     std::chrono::milliseconds timeLimit{5000};

@@ -19,7 +19,10 @@ int32_t decodeAt(std::string_view text, std::size_t& pos)
     return c;
 }
 
-bool isAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
+bool isAscii(char c)
+{
+    return static_cast<unsigned char>(c) < 0x80;
+}
 
 }  // namespace
 

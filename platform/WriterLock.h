@@ -27,7 +27,7 @@ public:
     static std::optional<WriterLock> acquire(const std::string& target, FileError* error = nullptr,
                                              std::chrono::milliseconds wait = kDefaultWait);
 
-    static constexpr std::chrono::milliseconds kDefaultWait {10000};
+    static constexpr std::chrono::milliseconds kDefaultWait{10000};
 
     WriterLock(WriterLock&& other) noexcept;
     WriterLock& operator=(WriterLock&& other) noexcept;

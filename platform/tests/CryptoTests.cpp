@@ -6,13 +6,16 @@
 
 namespace {
 
-std::string fromHex(std::string_view hex) {
+std::string fromHex(std::string_view hex)
+{
     std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return out;
 }
 
-std::string toHex(std::string_view bytes) {
+std::string toHex(std::string_view bytes)
+{
     static const char* digits = "0123456789abcdef";
     std::string out;
     for (unsigned char c : bytes) {
@@ -22,7 +25,10 @@ std::string toHex(std::string_view bytes) {
     return out;
 }
 
-platform::SymmetricKey keyFromHex(std::string_view hex) { return *platform::SymmetricKey::fromBytes(fromHex(hex)); }
+platform::SymmetricKey keyFromHex(std::string_view hex)
+{
+    return *platform::SymmetricKey::fromBytes(fromHex(hex));
+}
 
 // Known answers: the published AES-256 GCM test vectors.
 struct GcmCase {
@@ -50,11 +56,13 @@ const GcmCase kGcmCases[] = {
      "76fc6ece0f4e1768cddf8853bb2d551b"},
 };
 
-TEST(CryptoTest, AesGcmMatchesKnownAnswersAndOpensThem) {
+TEST(CryptoTest, AesGcmMatchesKnownAnswersAndOpensThem)
+{
     for (const GcmCase& c : kGcmCases) {
         SCOPED_TRACE(c.name);
         const auto key = keyFromHex(c.key);
-        const auto sealed = platform::sealAesGcmWithNonce(key, fromHex(c.nonce), fromHex(c.plaintext), fromHex(c.associated));
+        const auto sealed =
+            platform::sealAesGcmWithNonce(key, fromHex(c.nonce), fromHex(c.plaintext), fromHex(c.associated));
         ASSERT_TRUE(sealed.ok());
         EXPECT_EQ(toHex(sealed.data), std::string(c.nonce) + c.ciphertext + c.tag);
         const auto opened = platform::openAesGcm(key, sealed.data, fromHex(c.associated));
@@ -63,7 +71,8 @@ TEST(CryptoTest, AesGcmMatchesKnownAnswersAndOpensThem) {
     }
 }
 
-TEST(CryptoTest, EveryChangedByteOrWrongKeyOrContextIsRefused) {
+TEST(CryptoTest, EveryChangedByteOrWrongKeyOrContextIsRefused)
+{
     const auto key = *platform::SymmetricKey::random();
     const std::string plaintext = "ssh -J bastion db.internal";
     const auto sealed = platform::sealAesGcm(key, plaintext, "header");
@@ -87,7 +96,8 @@ TEST(CryptoTest, EveryChangedByteOrWrongKeyOrContextIsRefused) {
     }
 }
 
-TEST(CryptoTest, SealingTwiceUsesFreshNonces) {
+TEST(CryptoTest, SealingTwiceUsesFreshNonces)
+{
     const auto key = *platform::SymmetricKey::random();
     const auto a = platform::sealAesGcm(key, "same text");
     const auto b = platform::sealAesGcm(key, "same text");
@@ -96,7 +106,8 @@ TEST(CryptoTest, SealingTwiceUsesFreshNonces) {
     EXPECT_NE(*platform::SymmetricKey::random(), key);
 }
 
-TEST(CryptoTest, Pbkdf2Sha256KnownAnswers) {
+TEST(CryptoTest, Pbkdf2Sha256KnownAnswers)
+{
     struct Case {
         const char* passphrase;
         const char* salt;
@@ -112,12 +123,14 @@ TEST(CryptoTest, Pbkdf2Sha256KnownAnswers) {
         const auto key = platform::deriveKeyPbkdf2Sha256(c.passphrase, c.salt, c.rounds);
         ASSERT_TRUE(key.has_value());
         const auto bytes = key->bytes();
-        EXPECT_EQ(toHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())), c.key) << c.rounds;
+        EXPECT_EQ(toHex(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())), c.key)
+            << c.rounds;
     }
     EXPECT_FALSE(platform::deriveKeyPbkdf2Sha256("password", "salt", 0).has_value());
 }
 
-TEST(CryptoTest, KeysComeOnlyFromExactly32Bytes) {
+TEST(CryptoTest, KeysComeOnlyFromExactly32Bytes)
+{
     EXPECT_FALSE(platform::SymmetricKey::fromBytes(std::string(31, 'k')).has_value());
     EXPECT_FALSE(platform::SymmetricKey::fromBytes(std::string(33, 'k')).has_value());
     EXPECT_TRUE(platform::SymmetricKey::fromBytes(std::string(32, 'k')).has_value());

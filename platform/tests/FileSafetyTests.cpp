@@ -20,11 +20,13 @@ namespace {
 
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         std::string tmpl = (fs::temp_directory_path() / "qm-file-XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         std::error_code ec;
         fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(path_, ec);
@@ -36,26 +38,31 @@ private:
     std::string path_;
 };
 
-std::string slurp(const std::string& path) {
+std::string slurp(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-void spit(const std::string& path, const std::string& data) {
+void spit(const std::string& path, const std::string& data)
+{
     std::ofstream(path, std::ios::binary) << data;
 }
 
 // Whether a temporary file of a save is still beside `target`.
-bool temporaryBeside(const fs::path& target) {
+bool temporaryBeside(const fs::path& target)
+{
     const std::string prefix = "." + target.filename().string() + platform::kTemporaryMarker;
     for (const auto& entry : fs::directory_iterator(target.parent_path()))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) return true;
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            return true;
     return false;
 }
 
-mode_t modeOf(const std::string& path) {
+mode_t modeOf(const std::string& path)
+{
     struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 07777;
@@ -63,7 +70,8 @@ mode_t modeOf(const std::string& path) {
 
 }  // namespace
 
-TEST(FileRead, ReadsRegularFilesAndRefusesEverythingElse) {
+TEST(FileRead, ReadsRegularFilesAndRefusesEverythingElse)
+{
     TempDir dir;
     spit(dir / "plain", std::string("a\0b\n", 4));
     auto ok = platform::readRegularFile(dir / "plain", 100);
@@ -92,7 +100,8 @@ TEST(FileRead, ReadsRegularFilesAndRefusesEverythingElse) {
     EXPECT_TRUE(platform::readRegularFile(dir / "link", 100).ok());
 }
 
-TEST(FileRead, SizeCapIsExact) {
+TEST(FileRead, SizeCapIsExact)
+{
     TempDir dir;
     spit(dir / "ten", "0123456789");
     EXPECT_TRUE(platform::readRegularFile(dir / "ten", 10).ok());
@@ -106,7 +115,8 @@ TEST(FileRead, SizeCapIsExact) {
     EXPECT_TRUE(empty.data.empty());
 }
 
-TEST(FileRead, HeadTakesTheStartOfAnySizeWithTheSameChecks) {
+TEST(FileRead, HeadTakesTheStartOfAnySizeWithTheSameChecks)
+{
     TempDir dir;
     spit(dir / "ten", "0123456789");
     ::chmod((dir / "ten").c_str(), 0750);
@@ -120,7 +130,8 @@ TEST(FileRead, HeadTakesTheStartOfAnySizeWithTheSameChecks) {
     EXPECT_EQ(platform::readRegularFileHead("/dev/zero", 4).error->kind, platform::FileReadError::Kind::notRegular);
 }
 
-TEST(SafeFile, ReplacesContentKeepsModeAndLeavesNoTemporary) {
+TEST(SafeFile, ReplacesContentKeepsModeAndLeavesNoTemporary)
+{
     TempDir dir;
     std::string target = dir / "config";
     spit(target, "old\n");
@@ -135,7 +146,8 @@ TEST(SafeFile, ReplacesContentKeepsModeAndLeavesNoTemporary) {
     EXPECT_EQ(modeOf(fresh), 0600u);
 }
 
-TEST(SafeFile, LeftoverTemporaryIsReplacedAndPlantedLinkNotFollowed) {
+TEST(SafeFile, LeftoverTemporaryIsReplacedAndPlantedLinkNotFollowed)
+{
     TempDir dir;
     std::string target = dir / "config";
     spit(target, "old");
@@ -153,7 +165,8 @@ TEST(SafeFile, LeftoverTemporaryIsReplacedAndPlantedLinkNotFollowed) {
     EXPECT_EQ(slurp(target), "newer");
 }
 
-TEST(SafeFile, SymlinkStaysAndItsTargetIsReplacedWithTargetMode) {
+TEST(SafeFile, SymlinkStaysAndItsTargetIsReplacedWithTargetMode)
+{
     TempDir dir;
     fs::create_directory(dir / "dotfiles");
     std::string real = dir / "dotfiles/ssh_config";
@@ -178,7 +191,8 @@ TEST(SafeFile, SymlinkStaysAndItsTargetIsReplacedWithTargetMode) {
     EXPECT_EQ(err->systemError, ELOOP);
 }
 
-TEST(SafeFile, FailedRenameRemovesTemporaryAndKeepsTarget) {
+TEST(SafeFile, FailedRenameRemovesTemporaryAndKeepsTarget)
+{
     TempDir dir;
     fs::create_directory(dir / "adir");
     auto err = platform::replaceFileAtomically(dir / "adir", "x");
@@ -187,7 +201,8 @@ TEST(SafeFile, FailedRenameRemovesTemporaryAndKeepsTarget) {
     EXPECT_FALSE(temporaryBeside(dir / "adir"));
 }
 
-TEST(SafeFile, ReadOnlyFolderFailsCleanly) {
+TEST(SafeFile, ReadOnlyFolderFailsCleanly)
+{
     TempDir dir;
     std::string target = dir / "config";
     spit(target, "old");
@@ -201,7 +216,8 @@ TEST(SafeFile, ReadOnlyFolderFailsCleanly) {
         pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(3);
             ::_exit(platform::replaceFileAtomically(target, "new") ? 0 : 1);
         }
         int status = 0;
@@ -213,7 +229,8 @@ TEST(SafeFile, ReadOnlyFolderFailsCleanly) {
     EXPECT_FALSE(temporaryBeside(target));
 }
 
-TEST(SafeFile, CreateExclusivelyNeverOverwrites) {
+TEST(SafeFile, CreateExclusivelyNeverOverwrites)
+{
     TempDir dir;
     ASSERT_FALSE(platform::createFileExclusively(dir / "copy", "one", 0600));
     EXPECT_EQ(modeOf(dir / "copy"), 0600u);
@@ -228,7 +245,8 @@ TEST(SafeFile, CreateExclusivelyNeverOverwrites) {
 
 // The replacement and the deletion go ahead only while the file holds the
 // bytes the caller planned from; otherwise nothing changes and nothing is left.
-TEST(SafeFile, ReplaceAndRemoveOnlyWhileUnchanged) {
+TEST(SafeFile, ReplaceAndRemoveOnlyWhileUnchanged)
+{
     struct Case {
         const char* name;
         std::optional<std::string> onDisk;    // absent: no file
@@ -247,7 +265,8 @@ TEST(SafeFile, ReplaceAndRemoveOnlyWhileUnchanged) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         const std::string target = dir / "config";
-        if (c.onDisk) spit(target, *c.onDisk);
+        if (c.onDisk)
+            spit(target, *c.onDisk);
         auto err = platform::replaceFileIfUnchanged(
             target, c.expected ? std::optional<std::string_view>(*c.expected) : std::nullopt, "Host new text\n");
         EXPECT_EQ(!err, c.goesAhead);
@@ -274,7 +293,8 @@ TEST(SafeFile, ReplaceAndRemoveOnlyWhileUnchanged) {
 }
 
 // Replacing a file keeps its mode under the precondition too.
-TEST(SafeFile, ReplaceIfUnchangedKeepsModeAndFollowsLinks) {
+TEST(SafeFile, ReplaceIfUnchangedKeepsModeAndFollowsLinks)
+{
     TempDir dir;
     spit(dir / "real", "old\n");
     ::chmod((dir / "real").c_str(), 0640);
@@ -285,7 +305,8 @@ TEST(SafeFile, ReplaceIfUnchangedKeepsModeAndFollowsLinks) {
     EXPECT_EQ(modeOf(dir / "real"), 0640u);
 }
 
-TEST(SafeFile, MakeDirectoriesGivesEveryNewFolderItsModeWhateverTheUmask) {
+TEST(SafeFile, MakeDirectoriesGivesEveryNewFolderItsModeWhateverTheUmask)
+{
     TempDir dir;
     const mode_t old = ::umask(077);
     const std::string deep = dir / "a/b/c";

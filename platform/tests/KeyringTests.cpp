@@ -9,18 +9,24 @@
 
 namespace {
 
-bool envSet(const char* name) { return std::getenv(name) != nullptr; }
+bool envSet(const char* name)
+{
+    return std::getenv(name) != nullptr;
+}
 
 class KeyringTest : public testing::Test {
 protected:
-    void SetUp() override {
-        if (!envSet("QM_KEYRING_TEST")) GTEST_SKIP() << "needs the throwaway Secret Service of with-keyring.sh";
+    void SetUp() override
+    {
+        if (!envSet("QM_KEYRING_TEST"))
+            GTEST_SKIP() << "needs the throwaway Secret Service of with-keyring.sh";
         ASSERT_FALSE(keyring.remove("test-account").has_value());
     }
     platform::Keyring keyring{"quillmar-test"};
 };
 
-TEST_F(KeyringTest, StoresLooksUpReplacesAndRemoves) {
+TEST_F(KeyringTest, StoresLooksUpReplacesAndRemoves)
+{
     auto missing = keyring.lookup("test-account");
     ASSERT_TRUE(missing.ok()) << missing.error->message;
     EXPECT_FALSE(missing.secret.has_value());
@@ -39,14 +45,17 @@ TEST_F(KeyringTest, StoresLooksUpReplacesAndRemoves) {
     EXPECT_FALSE(keyring.remove("test-account").has_value());
 }
 
-TEST_F(KeyringTest, RefusesSecretsItCannotHold) {
+TEST_F(KeyringTest, RefusesSecretsItCannotHold)
+{
     const auto error = keyring.store("test-account", "quillmar test", std::string("a\0b", 3));
     ASSERT_TRUE(error.has_value());
     EXPECT_FALSE(keyring.lookup("test-account").secret.has_value());
 }
 
-TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing) {
-    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST")) GTEST_SKIP() << "locks its own keyring";
+TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing)
+{
+    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST"))
+        GTEST_SKIP() << "locks its own keyring";
     platform::Keyring keyring("quillmar-test");
     ASSERT_FALSE(keyring.store("test-account", "quillmar test", "kept").has_value());
     ASSERT_TRUE(platform::testing::lockDefaultKeyring());
@@ -66,8 +75,10 @@ TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing) {
     EXPECT_EQ(stored->kind, platform::KeyringError::Kind::locked) << stored->message;
 }
 
-TEST(NoKeyringTest, EveryCallSaysTheKeyringIsMissing) {
-    if (!envSet("QM_NO_KEYRING_TEST")) GTEST_SKIP() << "runs with no session bus";
+TEST(NoKeyringTest, EveryCallSaysTheKeyringIsMissing)
+{
+    if (!envSet("QM_NO_KEYRING_TEST"))
+        GTEST_SKIP() << "runs with no session bus";
     platform::Keyring keyring("quillmar-test");
     const auto lookup = keyring.lookup("test-account");
     ASSERT_FALSE(lookup.ok());
@@ -81,17 +92,21 @@ TEST(NoKeyringTest, EveryCallSaysTheKeyringIsMissing) {
 // A service that owns the name and never answers (with-keyring.sh --silent).
 class SilentKeyringTest : public testing::Test {
 protected:
-    void SetUp() override {
-        if (!envSet("QM_SILENT_KEYRING_TEST")) GTEST_SKIP() << "needs the silent service of with-keyring.sh";
+    void SetUp() override
+    {
+        if (!envSet("QM_SILENT_KEYRING_TEST"))
+            GTEST_SKIP() << "needs the silent service of with-keyring.sh";
     }
-    static void expectNoAnswer(const std::optional<platform::KeyringError>& error) {
+    static void expectNoAnswer(const std::optional<platform::KeyringError>& error)
+    {
         ASSERT_TRUE(error.has_value());
         EXPECT_EQ(error->kind, platform::KeyringError::Kind::noAnswer);
         EXPECT_EQ(error->message, "The keyring didn't answer in time.");
     }
 };
 
-TEST_F(SilentKeyringTest, CancelEndsEveryWaitingCallOfTheKeyringAndItsCopies) {
+TEST_F(SilentKeyringTest, CancelEndsEveryWaitingCallOfTheKeyringAndItsCopies)
+{
     using namespace std::chrono_literals;
     platform::Keyring keyring("quillmar-test");
     const platform::Keyring copy = keyring;
@@ -116,7 +131,8 @@ TEST_F(SilentKeyringTest, CancelEndsEveryWaitingCallOfTheKeyringAndItsCopies) {
     expectNoAnswer(removed.get());
 }
 
-TEST_F(SilentKeyringTest, LeftAloneACallEndsWithTheBusTimeLimit) {
+TEST_F(SilentKeyringTest, LeftAloneACallEndsWithTheBusTimeLimit)
+{
     const auto asked = std::chrono::steady_clock::now();
     const auto found = platform::Keyring("quillmar-test").lookup("test-account");
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(60));

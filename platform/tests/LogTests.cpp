@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-TEST(Log, SinkReceivesMessagesAndCanBeRemoved) {
+TEST(Log, SinkReceivesMessagesAndCanBeRemoved)
+{
     std::vector<std::string> seen;
     platform::setLogSink([&](platform::LogLevel level, std::string_view cat, std::string_view msg) {
         seen.push_back(std::to_string(static_cast<int>(level)) + std::string(cat) + ":" + std::string(msg));

@@ -17,7 +17,8 @@ using platform::SpawnRequest;
 using platform::SpawnResult;
 using namespace std::chrono_literals;
 
-SpawnRequest shell(const std::string& script) {
+SpawnRequest shell(const std::string& script)
+{
     SpawnRequest r;
     r.executable = "/bin/sh";
     r.arguments = {"-c", script};
@@ -25,16 +26,19 @@ SpawnRequest shell(const std::string& script) {
 }
 
 // A process that is gone or only a zombie no longer counts as left behind.
-bool processAlive(pid_t pid) {
+bool processAlive(pid_t pid)
+{
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat) return false;
+    if (!stat)
+        return false;
     std::string line;
     std::getline(stat, line);
     const auto close = line.rfind(')');
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
 }
 
-pid_t readPid(const std::filesystem::path& file) {
+pid_t readPid(const std::filesystem::path& file)
+{
     std::ifstream in(file);
     long pid = 0;
     in >> pid;
@@ -43,7 +47,8 @@ pid_t readPid(const std::filesystem::path& file) {
 
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         std::string tmpl = (std::filesystem::temp_directory_path() / "spawn-XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
     }
@@ -54,7 +59,8 @@ private:
     std::filesystem::path path_;
 };
 
-TEST(Spawn, CollectsOutputAndExitStatus) {
+TEST(Spawn, CollectsOutputAndExitStatus)
+{
     auto r = platform::spawn(shell("printf 'a b\\nc'; exit 3"));
     EXPECT_EQ(r.ending, SpawnResult::Ending::exited);
     EXPECT_EQ(r.code, 3);
@@ -71,14 +77,16 @@ TEST(Spawn, CollectsOutputAndExitStatus) {
     EXPECT_EQ(platform::spawn(shell("cat; echo end")).output, "end\n");
 }
 
-TEST(Spawn, StandardErrorGoesNowhereAndCannotBlockTheChild) {
+TEST(Spawn, StandardErrorGoesNowhereAndCannotBlockTheChild)
+{
     // Far more than a pipe buffer on stderr: a tool writing there must still finish.
     auto r = platform::spawn(shell("head -c 2000000 /dev/zero >&2; echo done"));
     EXPECT_EQ(r.ending, SpawnResult::Ending::exited);
     EXPECT_EQ(r.output, "done\n");
 }
 
-TEST(Spawn, FailuresToStartAreReportedNotThrown) {
+TEST(Spawn, FailuresToStartAreReportedNotThrown)
+{
     SpawnRequest missing;
     missing.executable = "/nonexistent/tool";
     auto r = platform::spawn(missing);
@@ -99,13 +107,15 @@ TEST(Spawn, FailuresToStartAreReportedNotThrown) {
     EXPECT_EQ(platform::spawn(bare).ending, SpawnResult::Ending::failedToStart);
 }
 
-TEST(Spawn, DeathBySignalIsNotAnExitStatus) {
+TEST(Spawn, DeathBySignalIsNotAnExitStatus)
+{
     auto r = platform::spawn(shell("kill -TERM $$"));
     EXPECT_EQ(r.ending, SpawnResult::Ending::signalled);
     EXPECT_EQ(r.code, SIGTERM);
 }
 
-TEST(Spawn, OutputIsBoundedWhileTheChildStillFinishes) {
+TEST(Spawn, OutputIsBoundedWhileTheChildStillFinishes)
+{
     auto req = shell("head -c 3000000 /dev/zero; exit 0");
     req.outputLimit = 1000;
     auto r = platform::spawn(req);
@@ -121,7 +131,8 @@ TEST(Spawn, OutputIsBoundedWhileTheChildStillFinishes) {
     EXPECT_FALSE(r.outputTruncated);
 }
 
-TEST(Spawn, EnvironmentChangesSetAndUnsetOnTopOfOurs) {
+TEST(Spawn, EnvironmentChangesSetAndUnsetOnTopOfOurs)
+{
     ::setenv("QM_SPAWN_KEEP", "kept", 1);
     ::setenv("QM_SPAWN_DROP", "dropped", 1);
     auto req = shell("echo \"$QM_SPAWN_KEEP|${QM_SPAWN_DROP-unset}|$QM_SPAWN_NEW\"");
@@ -131,7 +142,8 @@ TEST(Spawn, EnvironmentChangesSetAndUnsetOnTopOfOurs) {
     ::unsetenv("QM_SPAWN_DROP");
 }
 
-TEST(Spawn, IgnoredSignalsOfTheParentAreNotInherited) {
+TEST(Spawn, IgnoredSignalsOfTheParentAreNotInherited)
+{
     // Qt applications and test runners ignore SIGPIPE; the tool must not.
     auto old = ::signal(SIGPIPE, SIG_IGN);
     auto r = platform::spawn(shell("awk '/SigIgn/ {print $2}' /proc/self/status"));
@@ -141,12 +153,13 @@ TEST(Spawn, IgnoredSignalsOfTheParentAreNotInherited) {
     EXPECT_EQ(ignored & (1ul << (SIGPIPE - 1)), 0ul);
 }
 
-TEST(Spawn, HangingToolIsKilledWithEverythingItStarted) {
+TEST(Spawn, HangingToolIsKilledWithEverythingItStarted)
+{
     TempDir dir;
     const auto self = dir.path() / "self.pid";
     const auto child = dir.path() / "child.pid";
-    auto req = shell("echo $$ > '" + self.string() + "'; sleep 300 & echo $! > '" + child.string() +
-                     "'; echo started; wait");
+    auto req =
+        shell("echo $$ > '" + self.string() + "'; sleep 300 & echo $! > '" + child.string() + "'; echo started; wait");
     req.timeLimit = 400ms;
     const auto start = std::chrono::steady_clock::now();
     auto r = platform::spawn(req);
@@ -160,11 +173,13 @@ TEST(Spawn, HangingToolIsKilledWithEverythingItStarted) {
     ASSERT_GT(shellPid, 0);
     ASSERT_GT(sleepPid, 0);
     EXPECT_FALSE(processAlive(shellPid));
-    for (int i = 0; i < 100 && processAlive(sleepPid); ++i) ::usleep(10000);
+    for (int i = 0; i < 100 && processAlive(sleepPid); ++i)
+        ::usleep(10000);
     EXPECT_FALSE(processAlive(sleepPid));
 }
 
-TEST(Spawn, TheLimitHoldsWhateverHappensToThePipe) {
+TEST(Spawn, TheLimitHoldsWhateverHappensToThePipe)
+{
     // Closes its output but lingers: still cut off.
     auto req = shell("exec >&-; sleep 300");
     req.timeLimit = 300ms;
@@ -180,7 +195,8 @@ TEST(Spawn, TheLimitHoldsWhateverHappensToThePipe) {
     auto r = platform::spawn(req);
     EXPECT_EQ(r.ending, SpawnResult::Ending::exited);
     EXPECT_EQ(r.output, "bye\n");
-    if (const pid_t sleepPid = readPid(child); sleepPid > 0) ::kill(sleepPid, SIGKILL);
+    if (const pid_t sleepPid = readPid(child); sleepPid > 0)
+        ::kill(sleepPid, SIGKILL);
 }
 
 }  // namespace

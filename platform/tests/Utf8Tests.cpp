@@ -33,7 +33,9 @@ TEST(Utf8Readers, EachCaseReadsAsTheTableSays)
         EXPECT_EQ(pos == c.bytes.size(), c.valid);
     }
     EXPECT_EQ(platform::utf8SequenceLength(""), 0u);
-    EXPECT_EQ(platform::utf8SequenceLength("\xE2\x82\xAC" "a"), 3u);
+    EXPECT_EQ(platform::utf8SequenceLength("\xE2\x82\xAC"
+                                           "a"),
+              3u);
 }
 
 // On any bytes the lenient text is well formed, and it is the input itself
@@ -42,7 +44,7 @@ TEST(Utf8Readers, LenientTextIsAlwaysValid)
 {
     std::mt19937 random(20240611);
     // Mostly bytes near the edges of the ranges, where readers go wrong.
-    const unsigned char pool[] = {'a', 0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
+    const unsigned char pool[] = {'a',  0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
                                   0xC1, 0xC2, 0xDF, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
     for (int round = 0; round < 20000; ++round) {
         std::string bytes(random() % 12, '\0');

@@ -22,7 +22,8 @@ using namespace std::chrono_literals;
 namespace {
 
 struct TempDir {
-    TempDir() {
+    TempDir()
+    {
         char tmpl[] = "/tmp/qm-lock-XXXXXX";
         path = ::mkdtemp(tmpl);
     }
@@ -30,7 +31,8 @@ struct TempDir {
     fs::path path;
 };
 
-std::string slurp(const fs::path& p) {
+std::string slurp(const fs::path& p)
+{
     std::ifstream in(p, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
@@ -38,17 +40,21 @@ std::string slurp(const fs::path& p) {
 }
 
 // One save as the stores make it: read under the lock, add a line, write.
-bool appendLine(const std::string& target, const std::string& line) {
+bool appendLine(const std::string& target, const std::string& line)
+{
     auto lock = platform::WriterLock::acquire(target);
-    if (!lock) return false;
+    if (!lock)
+        return false;
     std::optional<std::string> before;
-    if (fs::exists(target)) before = slurp(target);
+    if (fs::exists(target))
+        before = slurp(target);
     std::string after = before.value_or("") + line + "\n";
-    return !platform::replaceFileIfUnchanged(
-        target, before ? std::optional<std::string_view>(*before) : std::nullopt, after);
+    return !platform::replaceFileIfUnchanged(target, before ? std::optional<std::string_view>(*before) : std::nullopt,
+                                             after);
 }
 
-void sleepUntil(const timespec& when) {
+void sleepUntil(const timespec& when)
+{
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
     }
 }
@@ -57,13 +63,14 @@ void sleepUntil(const timespec& when) {
 
 // Writers in separate processes start each round at the same instant; every
 // save that reports success must be in the file, and none may be refused.
-TEST(WriterLock, ConcurrentProcessesLoseNoAcknowledgedSave) {
+TEST(WriterLock, ConcurrentProcessesLoseNoAcknowledgedSave)
+{
     TempDir dir;
     const std::string target = (dir.path / "notes").string();
     constexpr int kWriters = 4, kRounds = 40;
     int acks[2];
     ASSERT_EQ(::pipe(acks), 0);
-    timespec start {};
+    timespec start{};
     ::clock_gettime(CLOCK_MONOTONIC, &start);
     start.tv_sec += 1;
     std::vector<pid_t> children;
@@ -80,7 +87,8 @@ TEST(WriterLock, ConcurrentProcessesLoseNoAcknowledgedSave) {
                 sleepUntil(at);
                 const std::string line = "w" + std::to_string(w) + "r" + std::to_string(r);
                 const char verdict = appendLine(target, line) ? '+' : '-';
-                if (::write(acks[1], &verdict, 1) != 1) ::_exit(2);
+                if (::write(acks[1], &verdict, 1) != 1)
+                    ::_exit(2);
             }
             ::_exit(0);
         }
@@ -89,7 +97,8 @@ TEST(WriterLock, ConcurrentProcessesLoseNoAcknowledgedSave) {
     ::close(acks[1]);
     std::string verdicts;
     char c;
-    while (::read(acks[0], &c, 1) == 1) verdicts += c;
+    while (::read(acks[0], &c, 1) == 1)
+        verdicts += c;
     ::close(acks[0]);
     for (pid_t pid : children) {
         int status = 0;
@@ -104,11 +113,11 @@ TEST(WriterLock, ConcurrentProcessesLoseNoAcknowledgedSave) {
             EXPECT_NE(text.find(line), std::string::npos) << "lost " << line;
         }
     for (const auto& entry : fs::directory_iterator(dir.path))
-        EXPECT_EQ(entry.path().filename().string().find(platform::kTemporaryMarker), std::string::npos)
-            << entry.path();
+        EXPECT_EQ(entry.path().filename().string().find(platform::kTemporaryMarker), std::string::npos) << entry.path();
 }
 
-TEST(WriterLock, HeldElsewhereWaitsAndADeadHolderFreesIt) {
+TEST(WriterLock, HeldElsewhereWaitsAndADeadHolderFreesIt)
+{
     TempDir dir;
     const std::string target = (dir.path / "config").string();
     int ready[2];
@@ -119,7 +128,8 @@ TEST(WriterLock, HeldElsewhereWaitsAndADeadHolderFreesIt) {
         auto lock = platform::WriterLock::acquire(target);
         // A crashed save's temporary file, left while the lock is held.
         std::ofstream(dir.path / ".config.quillmar-tmp.crashed") << "half";
-        if (::write(ready[1], "x", 1) != 1) ::_exit(2);
+        if (::write(ready[1], "x", 1) != 1)
+            ::_exit(2);
         ::pause();
         ::_exit(0);
     }

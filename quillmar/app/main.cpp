@@ -9,7 +9,8 @@
 
 namespace {
 
-void logToQt(platform::LogLevel level, std::string_view category, std::string_view message) {
+void logToQt(platform::LogLevel level, std::string_view category, std::string_view message)
+{
     const QByteArray text = QByteArray(message.data(), qsizetype(message.size()));
     const QByteArray cat = QByteArray(category.data(), qsizetype(category.size()));
     switch (level) {
@@ -22,7 +23,8 @@ void logToQt(platform::LogLevel level, std::string_view category, std::string_vi
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillmar"));
     QApplication::setOrganizationName(QStringLiteral("quillmar"));

@@ -4,9 +4,11 @@
 
 namespace quillmar {
 
-KeyringKeySource::KeyringKeySource(platform::Keyring keyring) : keyring_(std::move(keyring)) {}
+KeyringKeySource::KeyringKeySource(platform::Keyring keyring) : keyring_(std::move(keyring))
+{}
 
-std::string KeyringKeySource::encode(const platform::SymmetricKey& key) {
+std::string KeyringKeySource::encode(const platform::SymmetricKey& key)
+{
     std::string text(((platform::kAesKeyBytes + 2) / 3) * 4 + 1, '\0');
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), key.bytes().data(),
                                   static_cast<int>(platform::kAesKeyBytes));
@@ -14,9 +16,11 @@ std::string KeyringKeySource::encode(const platform::SymmetricKey& key) {
     return text;
 }
 
-std::optional<platform::SymmetricKey> KeyringKeySource::decode(std::string_view text) {
+std::optional<platform::SymmetricKey> KeyringKeySource::decode(std::string_view text)
+{
     // 32 bytes are 44 base64 characters with one "=" of padding.
-    if (text.size() != 44 || text[43] != '=' || text[42] == '=') return std::nullopt;
+    if (text.size() != 44 || text[43] != '=' || text[42] == '=')
+        return std::nullopt;
     std::string bytes(33, '\0');
     const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
                                   reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
@@ -31,27 +35,33 @@ std::optional<platform::SymmetricKey> KeyringKeySource::decode(std::string_view 
     return key;
 }
 
-SnippetKeySource::Lookup KeyringKeySource::find() {
+SnippetKeySource::Lookup KeyringKeySource::find()
+{
     Lookup r;
     auto found = keyring_.lookup(kAccount);
     if (!found.ok()) {
         r.error = SnippetError{found.error->message};
         return r;
     }
-    if (!found.secret) return r;
+    if (!found.secret)
+        return r;
     r.key = decode(*found.secret);
     platform::wipe(*found.secret);
-    if (!r.key) r.error = SnippetError{"The snippets key in your keyring is damaged."};
+    if (!r.key)
+        r.error = SnippetError{"The snippets key in your keyring is damaged."};
     return r;
 }
 
-SnippetResult<platform::SymmetricKey> KeyringKeySource::create() {
+SnippetResult<platform::SymmetricKey> KeyringKeySource::create()
+{
     auto key = platform::SymmetricKey::random();
-    if (!key) return SnippetError{"The system's random source failed."};
+    if (!key)
+        return SnippetError{"The system's random source failed."};
     std::string text = encode(*key);
     auto error = keyring_.store(kAccount, kLabel, text);
     platform::wipe(text);
-    if (error) return SnippetError{error->message};
+    if (error)
+        return SnippetError{error->message};
     return *key;
 }
 

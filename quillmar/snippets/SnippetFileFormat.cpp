@@ -7,29 +7,36 @@ constexpr std::size_t kBoxOverhead = platform::kGcmNonceBytes + platform::kGcmTa
 
 }  // namespace
 
-SnippetResult<std::string> SnippetFileFormat::sealSnippets(const platform::SymmetricKey& key, std::string_view json) {
+SnippetResult<std::string> SnippetFileFormat::sealSnippets(const platform::SymmetricKey& key, std::string_view json)
+{
     std::string file(kSnippetsMagic);
     file.push_back(static_cast<char>(kSnippetsVersion));
     auto box = platform::sealAesGcm(key, json, file);
-    if (!box.ok()) return SnippetError{box.error->message};
+    if (!box.ok())
+        return SnippetError{box.error->message};
     file.append(box.data);
     return file;
 }
 
-SnippetStatus SnippetFileFormat::checkSnippetsHeader(std::string_view file) {
+SnippetStatus SnippetFileFormat::checkSnippetsHeader(std::string_view file)
+{
     if (file.size() < kSnippetsMagic.size() || file.substr(0, kSnippetsMagic.size()) != kSnippetsMagic)
         return SnippetError{"The snippets file isn't a quillmar snippets file."};
-    if (file.size() < kSnippetsHeaderBytes) return SnippetError{"The snippets file is cut short."};
+    if (file.size() < kSnippetsHeaderBytes)
+        return SnippetError{"The snippets file is cut short."};
     const auto version = static_cast<std::uint8_t>(file[4]);
     if (version != kSnippetsVersion)
         return SnippetError{"The snippets file has a format version this quillmar doesn't know (" +
                             std::to_string(version) + ")."};
-    if (file.size() < kSnippetsHeaderBytes + kBoxOverhead) return SnippetError{"The snippets file is cut short."};
+    if (file.size() < kSnippetsHeaderBytes + kBoxOverhead)
+        return SnippetError{"The snippets file is cut short."};
     return SnippetDone{};
 }
 
-SnippetResult<std::string> SnippetFileFormat::openSnippets(const platform::SymmetricKey& key, std::string_view file) {
-    if (auto header = checkSnippetsHeader(file); !header) return header.error();
+SnippetResult<std::string> SnippetFileFormat::openSnippets(const platform::SymmetricKey& key, std::string_view file)
+{
+    if (auto header = checkSnippetsHeader(file); !header)
+        return header.error();
     auto json = platform::openAesGcm(key, file.substr(kSnippetsHeaderBytes), file.substr(0, kSnippetsHeaderBytes));
     if (!json.ok())
         return SnippetError{"The snippets file couldn't be decrypted: it was damaged or changed, or the key in your "
@@ -38,31 +45,40 @@ SnippetResult<std::string> SnippetFileFormat::openSnippets(const platform::Symme
 }
 
 SnippetResult<std::string> SnippetFileFormat::sealExport(std::string_view passphrase, std::string_view json,
-                                                         std::uint32_t rounds) {
-    if (rounds == 0 || rounds > kMaxExportRounds) return SnippetError{"The number of key rounds is out of range."};
+                                                         std::uint32_t rounds)
+{
+    if (rounds == 0 || rounds > kMaxExportRounds)
+        return SnippetError{"The number of key rounds is out of range."};
     auto salt = platform::randomBytes(kSaltBytes);
-    if (!salt.ok()) return SnippetError{salt.error->message};
+    if (!salt.ok())
+        return SnippetError{salt.error->message};
     auto key = platform::deriveKeyPbkdf2Sha256(passphrase, salt.data, rounds);
-    if (!key) return SnippetError{"The key couldn't be derived from the passphrase."};
+    if (!key)
+        return SnippetError{"The key couldn't be derived from the passphrase."};
     std::string file(kExportMagic);
     file.push_back(static_cast<char>(kExportVersion));
     file.append(salt.data);
-    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<char>((rounds >> shift) & 0xff));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        file.push_back(static_cast<char>((rounds >> shift) & 0xff));
     auto box = platform::sealAesGcm(*key, json, file);
-    if (!box.ok()) return SnippetError{box.error->message};
+    if (!box.ok())
+        return SnippetError{box.error->message};
     file.append(box.data);
     return file;
 }
 
-SnippetResult<SnippetFileFormat::ExportHeader> SnippetFileFormat::readExportHeader(std::string_view file) {
+SnippetResult<SnippetFileFormat::ExportHeader> SnippetFileFormat::readExportHeader(std::string_view file)
+{
     if (file.size() < kExportMagic.size() || file.substr(0, kExportMagic.size()) != kExportMagic)
         return SnippetError{"The file isn't a quillmar snippets export."};
-    if (file.size() < 5) return SnippetError{"The export file is cut short."};
+    if (file.size() < 5)
+        return SnippetError{"The export file is cut short."};
     const auto version = static_cast<std::uint8_t>(file[4]);
     if (version != kExportVersion)
         return SnippetError{"The export file has a format version this quillmar doesn't know (" +
                             std::to_string(version) + ")."};
-    if (file.size() < kExportHeaderBytes + kBoxOverhead) return SnippetError{"The export file is cut short."};
+    if (file.size() < kExportHeaderBytes + kBoxOverhead)
+        return SnippetError{"The export file is cut short."};
     ExportHeader header;
     header.salt = std::string(file.substr(5, kSaltBytes));
     for (std::size_t i = 0; i < 4; ++i)
@@ -73,13 +89,17 @@ SnippetResult<SnippetFileFormat::ExportHeader> SnippetFileFormat::readExportHead
     return header;
 }
 
-SnippetResult<std::string> SnippetFileFormat::openExport(std::string_view passphrase, std::string_view file) {
+SnippetResult<std::string> SnippetFileFormat::openExport(std::string_view passphrase, std::string_view file)
+{
     auto header = readExportHeader(file);
-    if (!header) return header.error();
+    if (!header)
+        return header.error();
     auto key = platform::deriveKeyPbkdf2Sha256(passphrase, header.value().salt, header.value().rounds);
-    if (!key) return SnippetError{"The key couldn't be derived from the passphrase."};
+    if (!key)
+        return SnippetError{"The key couldn't be derived from the passphrase."};
     auto json = platform::openAesGcm(*key, file.substr(kExportHeaderBytes), file.substr(0, kExportHeaderBytes));
-    if (!json.ok()) return SnippetError{"The passphrase is wrong, or the export file was damaged or changed."};
+    if (!json.ok())
+        return SnippetError{"The passphrase is wrong, or the export file was damaged or changed."};
     return std::move(json.data);
 }
 

@@ -12,12 +12,12 @@ namespace quillmar {
 // What an import would do to the stored list, for the caller to show and
 // confirm before anything changes.
 struct SnippetImportPlan {
-    std::vector<Snippet> incoming;      // the file's snippets as they will be stored, in its order
-    std::vector<std::string> added;     // ids not stored yet
-    std::vector<std::string> replaced;  // stored ids whose snippet differs
-    std::vector<std::string> unchanged; // stored ids whose snippet is the same
-    std::size_t tidied = 0;             // taken in the form the editor saves
-    std::size_t refused = 0;            // left out, as the editor would refuse them
+    std::vector<Snippet> incoming;       // the file's snippets as they will be stored, in its order
+    std::vector<std::string> added;      // ids not stored yet
+    std::vector<std::string> replaced;   // stored ids whose snippet differs
+    std::vector<std::string> unchanged;  // stored ids whose snippet is the same
+    std::size_t tidied = 0;              // taken in the form the editor saves
+    std::size_t refused = 0;             // left out, as the editor would refuse them
     // A sentence on the tidied ones and one for each reason of leaving out.
     std::vector<std::string> notes;
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/NaturalOrder.h"
+#include "platform/WriterLock.h"
 #include "quillmar/snippets/Snippet.h"
 #include "quillmar/snippets/SnippetError.h"
 #include "quillmar/snippets/SnippetFileFormat.h"
 #include "quillmar/snippets/SnippetImport.h"
-#include "platform/NaturalOrder.h"
 #include "quillmar/snippets/SnippetVault.h"
-#include "platform/WriterLock.h"
 
 #include <cstdint>
 #include <functional>

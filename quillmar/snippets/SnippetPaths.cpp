@@ -6,15 +6,19 @@
 
 namespace quillmar {
 
-SnippetPaths::SnippetPaths(std::string dataDirectory) : dir_(std::move(dataDirectory)) {
-    while (dir_.size() > 1 && dir_.back() == '/') dir_.pop_back();
+SnippetPaths::SnippetPaths(std::string dataDirectory) : dir_(std::move(dataDirectory))
+{
+    while (dir_.size() > 1 && dir_.back() == '/')
+        dir_.pop_back();
 }
 
-SnippetPaths SnippetPaths::fromEnvironment() {
+SnippetPaths SnippetPaths::fromEnvironment()
+{
     // Relative values are invalid by the XDG rules and are ignored.
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
         std::string dir = data;
-        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+        while (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
         return SnippetPaths(dir == "/" ? "/quillmar" : dir + "/quillmar");
     }
     std::string home;

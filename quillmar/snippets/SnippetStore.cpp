@@ -11,7 +11,10 @@
 namespace quillmar {
 namespace {
 
-QString toQt(const std::string& s) { return QString::fromStdString(s); }
+QString toQt(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
 }  // namespace
 
@@ -21,11 +24,12 @@ struct SnippetStore::Mailbox {
 };
 
 SnippetStore::SnippetStore(QObject* parent)
-    : SnippetStore(SnippetPaths::fromEnvironment(), std::make_unique<KeyringKeySource>(), parent) {}
+    : SnippetStore(SnippetPaths::fromEnvironment(), std::make_unique<KeyringKeySource>(), parent)
+{}
 
 SnippetStore::SnippetStore(SnippetPaths paths, std::unique_ptr<SnippetKeySource> keys, QObject* parent)
-    : QObject(parent), library_(SnippetVault(std::move(paths), std::move(keys))),
-      mailbox_(std::make_shared<Mailbox>()) {
+    : QObject(parent), library_(SnippetVault(std::move(paths), std::move(keys))), mailbox_(std::make_shared<Mailbox>())
+{
     mailbox_->store = this;
     keyWait_.setSingleShot(true);
     keyWait_.setInterval(kKeyringTimeLimit);
@@ -36,64 +40,85 @@ SnippetStore::SnippetStore(SnippetPaths paths, std::unique_ptr<SnippetKeySource>
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_, qOverload<>(&QTimer::start));
 }
 
-SnippetStore::~SnippetStore() {
+SnippetStore::~SnippetStore()
+{
     {
         std::lock_guard lock(mailbox_->mutex);
         mailbox_->store = nullptr;
     }
     // The worker gives up soon and finds no one to tell.
-    if (waitingForKeyring()) library_.vault().keySource()->cancel();
+    if (waitingForKeyring())
+        library_.vault().keySource()->cancel();
 }
 
-void SnippetStore::setLoaded(bool loaded) {
-    if (loaded == library_.loaded()) return;
+void SnippetStore::setLoaded(bool loaded)
+{
+    if (loaded == library_.loaded())
+        return;
     library_.setLoaded(loaded);
     emit loadedChanged();
 }
 
-QString SnippetStore::loadError() const {
+QString SnippetStore::loadError() const
+{
     const auto& error = library_.loadError();
     return error ? toQt(*error) : QString();
 }
 
-std::optional<Snippet> SnippetStore::snippet(const QString& id) const {
+std::optional<Snippet> SnippetStore::snippet(const QString& id) const
+{
     const Snippet* s = library_.find(id.toStdString());
-    if (!s) return std::nullopt;
+    if (!s)
+        return std::nullopt;
     return *s;
 }
 
-std::vector<Snippet> SnippetStore::snippets(const QString& inCategory) const {
+std::vector<Snippet> SnippetStore::snippets(const QString& inCategory) const
+{
     return library_.snippets(inCategory.toStdString());
 }
 
-QString SnippetStore::snippetsFilePath() const { return toQt(library_.vault().paths().snippetsFile()); }
+QString SnippetStore::snippetsFilePath() const
+{
+    return toQt(library_.vault().paths().snippetsFile());
+}
 
-SnippetStore::Before SnippetStore::before() const {
+SnippetStore::Before SnippetStore::before() const
+{
     return {library_.loaded(), library_.loadError(), library_.revision()};
 }
 
-void SnippetStore::publish(const Before& was) {
-    if (was.loaded != library_.loaded()) emit loadedChanged();
-    if (was.loadError != library_.loadError()) emit loadErrorChanged();
+void SnippetStore::publish(const Before& was)
+{
+    if (was.loaded != library_.loaded())
+        emit loadedChanged();
+    if (was.loadError != library_.loadError())
+        emit loadErrorChanged();
     if (was.revision != library_.revision()) {
         QStringList categories;
-        for (const std::string& c : library_.categories()) categories.push_back(toQt(c));
+        for (const std::string& c : library_.categories())
+            categories.push_back(toQt(c));
         const bool categoriesDiffer = categories != categories_;
         categories_ = std::move(categories);
         emit snippetsChanged();
-        if (categoriesDiffer) emit categoriesChanged();
+        if (categoriesDiffer)
+            emit categoriesChanged();
     }
 }
 
-std::optional<QString> SnippetStore::finish(const Before& was, const SnippetStatus& status) {
+std::optional<QString> SnippetStore::finish(const Before& was, const SnippetStatus& status)
+{
     publish(was);
     watchFolder();
-    if (!status) return toQt(status.error().message);
+    if (!status)
+        return toQt(status.error().message);
     return std::nullopt;
 }
 
-void SnippetStore::load() {
-    if (waitingForKeyring()) return;
+void SnippetStore::load()
+{
+    if (waitingForKeyring())
+        return;
     if (library_.vault().hasKey()) {
         readNow();
         return;
@@ -118,79 +143,95 @@ void SnippetStore::load() {
     emit waitingForKeyringChanged();
 }
 
-void SnippetStore::keyFetched(std::uint64_t ticket, SnippetResult<platform::SymmetricKey> fetched) {
-    if (ticket != ticket_ || !waitingForKeyring()) return;  // given up on already
+void SnippetStore::keyFetched(std::uint64_t ticket, SnippetResult<platform::SymmetricKey> fetched)
+{
+    if (ticket != ticket_ || !waitingForKeyring())
+        return;  // given up on already
     keyWait_.stop();
     library_.vault().setFetchedKey(std::move(fetched));
     readNow();
     emit waitingForKeyringChanged();
 }
 
-void SnippetStore::keyringTooSlow() {
+void SnippetStore::keyringTooSlow()
+{
     library_.vault().keySource()->cancel();
     library_.vault().setFetchedKey(SnippetVault::keyFailure(keyForOpening_, "The keyring didn't answer in time."));
     readNow();
     emit waitingForKeyringChanged();
 }
 
-void SnippetStore::readNow() {
+void SnippetStore::readNow()
+{
     const Before was = before();
     library_.load();
     publish(was);
     watchFolder();
 }
 
-void SnippetStore::watchFolder() {
+void SnippetStore::watchFolder()
+{
     const QString folder = toQt(library_.vault().paths().dataDirectory());
-    if (watcher_.directories().isEmpty() && platform::somethingAt(folder.toStdString())) watcher_.addPath(folder);
+    if (watcher_.directories().isEmpty() && platform::somethingAt(folder.toStdString()))
+        watcher_.addPath(folder);
 }
 
-void SnippetStore::takeOtherSave() {
-    if (!library_.loaded() || library_.loadError() || waitingForKeyring()) return;
+void SnippetStore::takeOtherSave()
+{
+    if (!library_.loaded() || library_.loadError() || waitingForKeyring())
+        return;
     const Before was = before();
     (void)library_.reloadIfChanged();
     publish(was);
 }
 
-std::optional<QString> SnippetStore::add(const Snippet& snippet, QString* newId) {
+std::optional<QString> SnippetStore::add(const Snippet& snippet, QString* newId)
+{
     const Before was = before();
     auto id = library_.add(snippet);
-    if (id && newId) *newId = toQt(id.value());
+    if (id && newId)
+        *newId = toQt(id.value());
     return finish(was, id ? SnippetStatus(SnippetDone{}) : SnippetStatus(id.error()));
 }
 
-std::optional<QString> SnippetStore::edit(const Snippet& snippet) {
+std::optional<QString> SnippetStore::edit(const Snippet& snippet)
+{
     const Before was = before();
     return finish(was, library_.edit(snippet));
 }
 
-std::optional<QString> SnippetStore::remove(const QString& id) {
+std::optional<QString> SnippetStore::remove(const QString& id)
+{
     const Before was = before();
     return finish(was, library_.remove(id.toStdString()));
 }
 
-std::optional<QString> SnippetStore::resetToFactory() {
+std::optional<QString> SnippetStore::resetToFactory()
+{
     const Before was = before();
     return finish(was, library_.resetToFactory());
 }
 
-std::optional<QString> SnippetStore::exportTo(const QString& path, const QString& passphrase, std::uint32_t rounds) {
+std::optional<QString> SnippetStore::exportTo(const QString& path, const QString& passphrase, std::uint32_t rounds)
+{
     std::string secret = passphrase.toStdString();
     auto done = library_.exportTo(path.toStdString(), secret, rounds);
     platform::wipe(secret);
-    if (!done) return toQt(done.error().message);
+    if (!done)
+        return toQt(done.error().message);
     return std::nullopt;
 }
 
-SnippetResult<SnippetImportPlan> SnippetStore::prepareImport(const QString& path, const QString& passphrase) const {
+SnippetResult<SnippetImportPlan> SnippetStore::prepareImport(const QString& path, const QString& passphrase) const
+{
     std::string secret = passphrase.toStdString();
     auto plan = library_.prepareImport(path.toStdString(), secret);
     platform::wipe(secret);
     return plan;
 }
 
-SnippetResult<SnippetImportOutcome> SnippetStore::applyImport(const SnippetImportPlan& plan,
-                                                              SnippetImportChoice choice) {
+SnippetResult<SnippetImportOutcome> SnippetStore::applyImport(const SnippetImportPlan& plan, SnippetImportChoice choice)
+{
     const Before was = before();
     auto outcome = library_.applyImport(plan, choice);
     publish(was);

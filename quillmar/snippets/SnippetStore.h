@@ -45,7 +45,7 @@ public:
     // and every change is refused.
     bool waitingForKeyring() const { return keyWait_.isActive(); }
     // How long the keyring may take before the load gives up (tests shorten it).
-    static constexpr std::chrono::milliseconds kKeyringTimeLimit {30000};
+    static constexpr std::chrono::milliseconds kKeyringTimeLimit{30000};
     void setKeyringTimeLimit(std::chrono::milliseconds limit) { keyWait_.setInterval(limit); }
 
     const std::vector<Snippet>& allSnippets() const { return library_.all(); }
@@ -105,7 +105,7 @@ private:
     std::shared_ptr<Mailbox> mailbox_;
     QTimer keyWait_;  // runs while the keyring is asked
     QFileSystemWatcher watcher_;
-    QTimer settle_;  // one look after a burst of folder changes
+    QTimer settle_;             // one look after a burst of folder changes
     std::uint64_t ticket_ = 0;  // tells the answer of the current ask from stale ones
     bool keyForOpening_ = false;
 };

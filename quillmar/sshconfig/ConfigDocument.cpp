@@ -5,7 +5,8 @@
 
 namespace quillmar {
 
-ConfigDocument ConfigDocument::parse(std::string_view text) {
+ConfigDocument ConfigDocument::parse(std::string_view text)
+{
     ConfigDocument doc;
     std::size_t start = 0;
     bool sawFirstBreak = false;
@@ -32,8 +33,10 @@ ConfigDocument ConfigDocument::parse(std::string_view text) {
     return doc;
 }
 
-std::string ConfigDocument::join(const std::vector<ConfigLine>& out) const {
-    if (out.empty()) return endedWithBreak ? eol : std::string();
+std::string ConfigDocument::join(const std::vector<ConfigLine>& out) const
+{
+    if (out.empty())
+        return endedWithBreak ? eol : std::string();
     std::string text;
     for (const ConfigLine& line : out) {
         text += line.text;
@@ -42,16 +45,20 @@ std::string ConfigDocument::join(const std::vector<ConfigLine>& out) const {
     return text;
 }
 
-std::vector<std::string> lineTexts(const std::vector<ConfigLine>& lines) {
+std::vector<std::string> lineTexts(const std::vector<ConfigLine>& lines)
+{
     std::vector<std::string> texts;
     texts.reserve(lines.size());
-    for (const ConfigLine& l : lines) texts.push_back(l.text);
+    for (const ConfigLine& l : lines)
+        texts.push_back(l.text);
     return texts;
 }
 
-std::vector<DiffLine> lineDiff(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+std::vector<DiffLine> lineDiff(const std::vector<std::string>& a, const std::vector<std::string>& b)
+{
     std::size_t prefix = 0;
-    while (prefix < a.size() && prefix < b.size() && a[prefix] == b[prefix]) ++prefix;
+    while (prefix < a.size() && prefix < b.size() && a[prefix] == b[prefix])
+        ++prefix;
     std::size_t suffix = 0;
     while (suffix < a.size() - prefix && suffix < b.size() - prefix &&
            a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix])
@@ -66,8 +73,10 @@ std::vector<DiffLine> lineDiff(const std::vector<std::string>& a, const std::vec
     // otherwise everything in it is shown as replaced, which is still correct.
     constexpr std::size_t kMaxCells = 4u * 1024 * 1024;
     if (n == 0 || m == 0 || (n + 1) * (m + 1) > kMaxCells) {
-        for (std::size_t i = 0; i < n; ++i) del(i);
-        for (std::size_t j = 0; j < m; ++j) add(j);
+        for (std::size_t i = 0; i < n; ++i)
+            del(i);
+        for (std::size_t j = 0; j < m; ++j)
+            add(j);
         return out;
     }
     std::vector<std::uint32_t> lcs((n + 1) * (m + 1), 0);
@@ -86,8 +95,10 @@ std::vector<DiffLine> lineDiff(const std::vector<std::string>& a, const std::vec
             add(j++);
         }
     }
-    while (i < n) del(i++);
-    while (j < m) add(j++);
+    while (i < n)
+        del(i++);
+    while (j < m)
+        add(j++);
     return out;
 }
 

@@ -2,7 +2,8 @@
 
 namespace quillmar {
 
-EntryField EntryProblem::fieldOf(ProblemCode code) {
+EntryField EntryProblem::fieldOf(ProblemCode code)
+{
     using P = ProblemCode;
     switch (code) {
     case P::aliasRequired:
@@ -13,30 +14,25 @@ EntryField EntryProblem::fieldOf(ProblemCode code) {
     case P::aliasLeadingEquals:
     case P::aliasDestinationSpecials:
     case P::aliasExists:
-    case P::aliasCaseClash:
-        return EntryField::alias;
+    case P::aliasCaseClash: return EntryField::alias;
     case P::hostNameRequired:
     case P::hostNameSpaces:
-    case P::hostNameUnsafe:
-        return EntryField::hostName;
+    case P::hostNameUnsafe: return EntryField::hostName;
     case P::userSpaces:
-    case P::userUnsafe:
-        return EntryField::user;
-    case P::portRange:
-        return EntryField::port;
+    case P::userUnsafe: return EntryField::user;
+    case P::portRange: return EntryField::port;
     case P::keyFileUnsafe:
-    case P::keyFileMissing:
-        return EntryField::identityFile;
+    case P::keyFileMissing: return EntryField::identityFile;
     case P::proxyJumpSpaces:
     case P::proxyJumpUnsafe:
     case P::proxyJumpShape:
-    case P::proxyJumpPort:
-        return EntryField::proxyJump;
+    case P::proxyJumpPort: return EntryField::proxyJump;
     }
     return EntryField::alias;
 }
 
-std::string describe(const EntryProblem& problem) {
+std::string describe(const EntryProblem& problem)
+{
     using P = ProblemCode;
     const std::string unsafe = " can't contain double quotes, backslashes or control characters.";
     auto arg = [&](std::size_t i) { return i < problem.arguments.size() ? problem.arguments[i] : std::string(); };

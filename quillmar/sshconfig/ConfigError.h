@@ -21,8 +21,8 @@ enum class ProblemCode {
     aliasLeadingHyphen,
     aliasLeadingEquals,
     aliasDestinationSpecials,
-    aliasExists,    // the alias
-    aliasCaseClash, // the alias, the known alias it clashes with
+    aliasExists,     // the alias
+    aliasCaseClash,  // the alias, the known alias it clashes with
     hostNameRequired,
     hostNameSpaces,
     hostNameUnsafe,
@@ -30,7 +30,7 @@ enum class ProblemCode {
     userUnsafe,
     portRange,
     keyFileUnsafe,
-    keyFileMissing, // the path as typed
+    keyFileMissing,  // the path as typed
     proxyJumpSpaces,
     proxyJumpUnsafe,
     proxyJumpShape,
@@ -43,7 +43,8 @@ struct EntryProblem {
     std::vector<std::string> arguments;
 
     static EntryField fieldOf(ProblemCode code);
-    static EntryProblem make(ProblemCode code, std::vector<std::string> arguments = {}) {
+    static EntryProblem make(ProblemCode code, std::vector<std::string> arguments = {})
+    {
         return {code, fieldOf(code), std::move(arguments)};
     }
 };
@@ -57,7 +58,8 @@ std::string describe(const EntryProblem& problem);
 struct ConfigError {
     ConfigError() = default;
     explicit ConfigError(std::string sentence, bool unchangedSaid = false, std::optional<EntryProblem> entry = {})
-        : message(std::move(sentence)), nothingChanged(unchangedSaid), problem(std::move(entry)) {}
+        : message(std::move(sentence)), nothingChanged(unchangedSaid), problem(std::move(entry))
+    {}
 
     std::string message;
     // Whether the failure left every file as it was and `message` says so.
@@ -69,7 +71,8 @@ struct ConfigError {
 };
 
 // The error of an edit that was undone or never made.
-inline ConfigError withNothingChanged(ConfigError error) {
+inline ConfigError withNothingChanged(ConfigError error)
+{
     if (!error.nothingChanged) {
         error.message += " Nothing was changed.";
         error.nothingChanged = true;

@@ -17,8 +17,10 @@ namespace {
 constexpr const char* kProbeAlias = "quillmar-check";
 constexpr std::size_t kMaxReasonBytes = 300;
 
-bool usableAsDestination(std::string_view alias) {
-    return !alias.empty() && alias.front() != '-' && alias.find_first_of(kDestinationSpecials) == std::string_view::npos &&
+bool usableAsDestination(std::string_view alias)
+{
+    return !alias.empty() && alias.front() != '-' &&
+           alias.find_first_of(kDestinationSpecials) == std::string_view::npos &&
            alias.find_first_of("'\"\\") == std::string_view::npos && !configtext::containsWhitespace(alias) &&
            !configtext::containsControl(alias);
 }
@@ -26,7 +28,8 @@ bool usableAsDestination(std::string_view alias) {
 // A private folder for the planned text and ssh's log, gone afterwards.
 class ScratchFolder {
 public:
-    ScratchFolder() {
+    ScratchFolder()
+    {
         std::error_code ec;
         const auto tmp = std::filesystem::temp_directory_path(ec);
         // A TMPDIR that can't be used must not stop every edit.
@@ -38,8 +41,10 @@ public:
             }
         }
     }
-    ~ScratchFolder() {
-        if (path_.empty()) return;
+    ~ScratchFolder()
+    {
+        if (path_.empty())
+            return;
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
@@ -51,16 +56,19 @@ private:
     std::string path_;
 };
 
-void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+void replaceAll(std::string& text, const std::string& from, const std::string& to)
+{
     for (std::size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
 }
 
 // ssh's first complaint, with the scratch file's name replaced by the real one.
 std::string firstComplaint(const std::string& logPath, const std::string& scratchFile, const std::string& shown,
-                           const std::string& home) {
+                           const std::string& home)
+{
     auto log = platform::readRegularFileHead(logPath, 4096);
-    if (!log.ok()) return {};
+    if (!log.ok())
+        return {};
     std::string line;
     for (std::string_view l : configtext::splitAtLineBreaks(log.data)) {
         if (!configtext::trimSpacesTabs(l).empty()) {
@@ -70,34 +78,42 @@ std::string firstComplaint(const std::string& logPath, const std::string& scratc
     }
     replaceAll(line, scratchFile, shown);
     replaceAll(line, home + "/", "~/");
-    if (line.size() > kMaxReasonBytes) line = line.substr(0, kMaxReasonBytes) + "…";
+    if (line.size() > kMaxReasonBytes)
+        line = line.substr(0, kMaxReasonBytes) + "…";
     std::string clean;
-    for (char c : configtext::lenientUtf8(line)) clean.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c);
+    for (char c : configtext::lenientUtf8(line))
+        clean.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c);
     return clean;
 }
 
 }  // namespace
 
 SSHConfigCheck::SSHConfigCheck(std::string sshExecutable, std::string home)
-    : ssh_(std::move(sshExecutable)), home_(std::move(home)) {}
+    : ssh_(std::move(sshExecutable)), home_(std::move(home))
+{}
 
-Status SSHConfigCheck::check(std::string_view text, const std::string& shownPath, std::string_view alias) const {
+Status SSHConfigCheck::check(std::string_view text, const std::string& shownPath, std::string_view alias) const
+{
     return run(text, std::nullopt, shownPath, alias);
 }
 
 Status SSHConfigCheck::checkInclude(std::string_view included, const std::string& shownPath,
-                                    std::string_view alias) const {
+                                    std::string_view alias) const
+{
     return run({}, included, shownPath, alias);
 }
 
 Status SSHConfigCheck::run(std::string_view text, std::optional<std::string_view> included,
-                           const std::string& shownPath, std::string_view alias) const {
+                           const std::string& shownPath, std::string_view alias) const
+{
     const std::string refused = "ssh would refuse " + shownPath + " with this change";
     const std::string cannot = "Couldn't check " + shownPath + " with ssh. Nothing was changed.";
     ScratchFolder scratch;
-    if (scratch.path().empty()) return ConfigError::unchanged(cannot);
+    if (scratch.path().empty())
+        return ConfigError::unchanged(cannot);
     const auto slash = shownPath.rfind('/');
-    const std::string file = scratch.path() + "/" + (slash == std::string::npos ? shownPath : shownPath.substr(slash + 1));
+    const std::string file =
+        scratch.path() + "/" + (slash == std::string::npos ? shownPath : shownPath.substr(slash + 1));
     const std::string target = scratch.path() + "/quillmar_config";
     const std::string log = scratch.path() + "/ssh.log";
     std::string checked(text);
@@ -107,14 +123,16 @@ Status SSHConfigCheck::run(std::string_view text, std::optional<std::string_view
         // stands in for it, so nothing but our own text is read.
         const bool quote = configtext::containsWhitespace(target);
         checked = std::string("Include ") + (quote ? "\"" + target + "\"" : target) + "\n";
-        if (platform::createFileExclusively(target, *included, 0600)) return ConfigError::unchanged(cannot);
+        if (platform::createFileExclusively(target, *included, 0600))
+            return ConfigError::unchanged(cannot);
     }
-    if (platform::createFileExclusively(file, checked, 0600)) return ConfigError::unchanged(cannot);
+    if (platform::createFileExclusively(file, checked, 0600))
+        return ConfigError::unchanged(cannot);
 
     platform::SpawnRequest request;
     request.executable = ssh_;
-    request.arguments = {"-G", "-F", file, "-E", log, "--",
-                         usableAsDestination(alias) ? std::string(alias) : std::string(kProbeAlias)};
+    request.arguments = {
+        "-G", "-F", file, "-E", log, "--", usableAsDestination(alias) ? std::string(alias) : std::string(kProbeAlias)};
     request.environmentChanges = {{"HOME", home_}};
     request.timeLimit = kTimeLimit;
     request.outputLimit = 256 * 1024;
@@ -124,18 +142,19 @@ Status SSHConfigCheck::run(std::string_view text, std::optional<std::string_view
     case Ending::failedToStart: {
         static std::once_flag logged;
         std::call_once(logged, [&] {
-            platform::logWarning("sshconfig", ssh_ + " can't be run, so SSH files are written without asking it first.");
+            platform::logWarning("sshconfig",
+                                 ssh_ + " can't be run, so SSH files are written without asking it first.");
         });
         return Done{};
     }
     case Ending::timedOut:
-        return ConfigError::unchanged("ssh took too long to check " + shownPath + " with this change. Nothing was changed.");
-    case Ending::signalled:
-        return ConfigError::unchanged(refused + ". Nothing was changed.");
-    case Ending::exited:
-        break;
+        return ConfigError::unchanged("ssh took too long to check " + shownPath +
+                                      " with this change. Nothing was changed.");
+    case Ending::signalled: return ConfigError::unchanged(refused + ". Nothing was changed.");
+    case Ending::exited: break;
     }
-    if (result.code == 0) return Done{};
+    if (result.code == 0)
+        return Done{};
     std::string why = firstComplaint(log, file, shownPath, home_);
     replaceAll(why, target, "~/.ssh/quillmar_config");
     return ConfigError::unchanged(refused + (why.empty() ? std::string() : ": " + why) + ". Nothing was changed.");

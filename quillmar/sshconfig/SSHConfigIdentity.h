@@ -32,9 +32,9 @@ public:
 
     struct Outcome {
         OutcomeKind kind = OutcomeKind::notFound;
-        std::optional<Change> change;       // for change
-        std::string tildePath;              // for alreadySet
-        std::optional<Location> location;   // for notEditable
+        std::optional<Change> change;      // for change
+        std::string tildePath;             // for alreadySet
+        std::optional<Location> location;  // for notEditable
     };
 
     enum class EditKind { edited, alreadySet, notFound };
@@ -44,8 +44,8 @@ public:
         std::string newText;
         std::vector<DiffLine> diff;
         std::vector<std::string> sharedWith;
-        std::string block;            // the Host block as it was, its lines joined
-        std::size_t hostLine = 0;     // from 0, in the new text
+        std::string block;         // the Host block as it was, its lines joined
+        std::size_t hostLine = 0;  // from 0, in the new text
         std::size_t keyLine = 0;
     };
 

@@ -16,24 +16,29 @@ const char* const SSHConfigMerge::kMatchAllComment =
 
 namespace {
 
-bool isConcreteAlias(const std::string& word) {
+bool isConcreteAlias(const std::string& word)
+{
     return !word.empty() && word.front() != '!' && word.find_first_of("*?") == std::string::npos;
 }
 
-std::string joinWords(const std::vector<std::string>& words) {
+std::string joinWords(const std::vector<std::string>& words)
+{
     std::string out;
     for (const std::string& w : words) {
-        if (!out.empty()) out += ' ';
+        if (!out.empty())
+            out += ' ';
         out += w;
     }
     return out;
 }
 
 // Takes `alias` off the Host lines of `blocks`; a block left without names goes.
-void takeOut(std::vector<ConfigBlock>& blocks, const std::string& alias) {
+void takeOut(std::vector<ConfigBlock>& blocks, const std::string& alias)
+{
     std::vector<ConfigBlock> kept;
     for (ConfigBlock& block : blocks) {
-        if (block.lines.empty()) continue;
+        if (block.lines.empty())
+            continue;
         auto parsed = SSHConfigMerge::parseLine(block.lines.front().text);
         if (parsed.keyword != "host" || std::find(parsed.args.begin(), parsed.args.end(), alias) == parsed.args.end()) {
             kept.push_back(std::move(block));
@@ -41,10 +46,13 @@ void takeOut(std::vector<ConfigBlock>& blocks, const std::string& alias) {
         }
         std::vector<std::string> remaining;
         for (std::size_t i = 0; i < parsed.args.size(); ++i)
-            if (parsed.args[i] != alias) remaining.push_back(parsed.rawArgs[i]);
-        if (remaining.empty()) continue;
+            if (parsed.args[i] != alias)
+                remaining.push_back(parsed.rawArgs[i]);
+        if (remaining.empty())
+            continue;
         std::string line = parsed.indent + "Host " + joinWords(remaining);
-        if (!parsed.comment.empty()) line += " " + parsed.comment;
+        if (!parsed.comment.empty())
+            line += " " + parsed.comment;
         block.lines.front().text = std::move(line);
         kept.push_back(std::move(block));
     }
@@ -59,13 +67,16 @@ const char* const kOwnHeaderLines[] = {
 
 }  // namespace
 
-SSHConfigMerge::ParsedLine SSHConfigMerge::parseLine(std::string_view line) {
+SSHConfigMerge::ParsedLine SSHConfigMerge::parseLine(std::string_view line)
+{
     ParsedLine out;
     std::size_t lead = 0;
-    while (lead < line.size() && (line[lead] == ' ' || line[lead] == '\t')) ++lead;
+    while (lead < line.size() && (line[lead] == ' ' || line[lead] == '\t'))
+        ++lead;
     out.indent = std::string(line.substr(0, lead));
     std::string_view trimmed = configtext::trimSpacesTabs(line);
-    if (trimmed.empty() || trimmed.front() == '#') return out;
+    if (trimmed.empty() || trimmed.front() == '#')
+        return out;
 
     auto sep = trimmed.find_first_of(" \t=");
     if (sep == std::string_view::npos) {
@@ -75,7 +86,8 @@ SSHConfigMerge::ParsedLine SSHConfigMerge::parseLine(std::string_view line) {
     out.keyword = configtext::asciiLower(trimmed.substr(0, sep));
     std::size_t i = sep;
     auto skipBlanks = [&] {
-        while (i < trimmed.size() && (trimmed[i] == ' ' || trimmed[i] == '\t')) ++i;
+        while (i < trimmed.size() && (trimmed[i] == ' ' || trimmed[i] == '\t'))
+            ++i;
     };
     skipBlanks();
     if (i < trimmed.size() && trimmed[i] == '=') {
@@ -84,7 +96,8 @@ SSHConfigMerge::ParsedLine SSHConfigMerge::parseLine(std::string_view line) {
     }
     while (i < trimmed.size()) {
         skipBlanks();
-        if (i >= trimmed.size()) break;
+        if (i >= trimmed.size())
+            break;
         if (trimmed[i] == '#') {
             out.comment = std::string(trimmed.substr(i));
             break;
@@ -98,15 +111,17 @@ SSHConfigMerge::ParsedLine SSHConfigMerge::parseLine(std::string_view line) {
             else
                 value.push_back(trimmed[i]);
         }
-        if (value.empty()) continue;  // "" names nothing
+        if (value.empty())
+            continue;  // "" names nothing
         out.args.push_back(std::move(value));
         out.rawArgs.emplace_back(trimmed.substr(start, i - start));
     }
     return out;
 }
 
-std::pair<std::vector<ConfigLine>, std::vector<ConfigBlock>> SSHConfigMerge::splitBlocks(
-    const std::vector<ConfigLine>& lines) {
+std::pair<std::vector<ConfigLine>, std::vector<ConfigBlock>>
+SSHConfigMerge::splitBlocks(const std::vector<ConfigLine>& lines)
+{
     std::vector<ConfigLine> head;
     std::vector<ConfigBlock> blocks;
     for (const ConfigLine& line : lines) {
@@ -121,37 +136,48 @@ std::pair<std::vector<ConfigLine>, std::vector<ConfigBlock>> SSHConfigMerge::spl
     return {std::move(head), std::move(blocks)};
 }
 
-std::vector<std::string> SSHConfigMerge::blockAliases(const std::vector<ConfigBlock>& blocks) {
+std::vector<std::string> SSHConfigMerge::blockAliases(const std::vector<ConfigBlock>& blocks)
+{
     std::vector<std::string> aliases;
     for (const ConfigBlock& block : blocks) {
-        if (block.lines.empty()) continue;
+        if (block.lines.empty())
+            continue;
         auto parsed = parseLine(block.lines.front().text);
-        if (parsed.keyword != "host") continue;
+        if (parsed.keyword != "host")
+            continue;
         for (const std::string& a : parsed.args)
-            if (isConcreteAlias(a)) aliases.push_back(a);
+            if (isConcreteAlias(a))
+                aliases.push_back(a);
     }
     return aliases;
 }
 
-SSHConfigMerge::SSHConfigMerge(SSHConfigWriter writer) : writer_(std::move(writer)) {}
+SSHConfigMerge::SSHConfigMerge(SSHConfigWriter writer) : writer_(std::move(writer))
+{}
 
-std::optional<SSHConfigMerge::Plan> SSHConfigMerge::plan() const {
-    if (!writer_.includePresentAtTop()) return std::nullopt;
+std::optional<SSHConfigMerge::Plan> SSHConfigMerge::plan() const
+{
+    if (!writer_.includePresentAtTop())
+        return std::nullopt;
     auto own = writer_.readForEdit(writer_.paths().ownConfigPath());
     auto config = writer_.readForEdit(writer_.paths().configPath());
-    if (!own || !config) return std::nullopt;
+    if (!own || !config)
+        return std::nullopt;
     Plan plan;
     plan.movingAliases = blockAliases(splitBlocks(ConfigDocument::parse(own.value()).lines).second);
-    if (plan.movingAliases.empty()) return std::nullopt;
+    if (plan.movingAliases.empty())
+        return std::nullopt;
     auto configAliases = blockAliases(splitBlocks(ConfigDocument::parse(config.value()).lines).second);
     std::set<std::string> inConfig(configAliases.begin(), configAliases.end());
     std::set<std::string> listed;
     for (const std::string& a : plan.movingAliases)
-        if (inConfig.count(a) && listed.insert(a).second) plan.conflicts.push_back(a);
+        if (inConfig.count(a) && listed.insert(a).second)
+            plan.conflicts.push_back(a);
     return plan;
 }
 
-Result<SSHConfigMerge::Preview> SSHConfigMerge::preview(const std::map<std::string, Keep>& choices) const {
+Result<SSHConfigMerge::Preview> SSHConfigMerge::preview(const std::map<std::string, Keep>& choices) const
+{
     const SSHPaths& paths = writer_.paths();
     auto own = writer_.readForEdit(paths.ownConfigPath());
     auto config = writer_.readForEdit(paths.configPath());
@@ -161,7 +187,8 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::preview(const std::map<std::stri
 }
 
 Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configText, std::string ownText,
-                                                            const std::map<std::string, Keep>& choices) const {
+                                                            const std::map<std::string, Keep>& choices) const
+{
     const SSHPaths& paths = writer_.paths();
     ConfigDocument ownDoc = ConfigDocument::parse(ownText);
     ConfigDocument configDoc = ConfigDocument::parse(configText);
@@ -173,9 +200,11 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
     std::set<std::string> inConfig(configAliases.begin(), configAliases.end());
     std::set<std::string> handled;
     for (const std::string& alias : blockAliases(ownBlocks)) {
-        if (!inConfig.count(alias) || !handled.insert(alias).second) continue;
+        if (!inConfig.count(alias) || !handled.insert(alias).second)
+            continue;
         auto choice = choices.find(alias);
-        if (choice == choices.end()) return ConfigError::unchanged("Choose which copy of " + alias + " to keep. Nothing was changed.");
+        if (choice == choices.end())
+            return ConfigError::unchanged("Choose which copy of " + alias + " to keep. Nothing was changed.");
         takeOut(choice->second == Keep::config ? ownBlocks : configBlocks, alias);
     }
 
@@ -184,11 +213,13 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
     std::optional<ConfigLine> reducedInclude;
     for (std::size_t i = 0; i < configHead.size() && !includeAt; ++i) {
         auto parsed = parseLine(configHead[i].text);
-        if (parsed.keyword != "include") continue;
+        if (parsed.keyword != "include")
+            continue;
         bool names = std::any_of(parsed.args.begin(), parsed.args.end(), [](const std::string& a) {
             return a.size() >= 15 && a.compare(a.size() - 15, 15, "quillmar_config") == 0;
         });
-        if (!names) continue;
+        if (!names)
+            continue;
         std::vector<std::string> others;
         bool ours = false;
         for (std::size_t k = 0; k < parsed.args.size(); ++k) {
@@ -201,11 +232,13 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
             else
                 others.push_back(parsed.rawArgs[k]);
         }
-        if (!ours) break;  // names some other quillmar_config; not ours to edit
+        if (!ours)
+            break;  // names some other quillmar_config; not ours to edit
         includeAt = i;
         if (!others.empty()) {
             std::string text = parsed.indent + "Include " + joinWords(others);
-            if (!parsed.comment.empty()) text += " " + parsed.comment;
+            if (!parsed.comment.empty())
+                text += " " + parsed.comment;
             reducedInclude = ConfigLine{std::move(text), configHead[i].ending};
         }
     }
@@ -215,35 +248,45 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
 
     std::vector<ConfigLine> upper(configHead.begin(), configHead.begin() + static_cast<std::ptrdiff_t>(*includeAt));
     std::vector<ConfigLine> lower(configHead.begin() + static_cast<std::ptrdiff_t>(*includeAt) + 1, configHead.end());
-    if (!upper.empty() && upper.back().text == SSHConfigWriter::kIncludeComment) upper.pop_back();
-    if (!lower.empty() && configtext::trimSpacesTabs(lower.front().text).empty()) lower.erase(lower.begin());
-    if (reducedInclude) lower.insert(lower.begin(), *reducedInclude);
-    bool globalSettings = std::any_of(lower.begin(), lower.end(),
-                                      [](const ConfigLine& l) { return !parseLine(l.text).keyword.empty(); });
+    if (!upper.empty() && upper.back().text == SSHConfigWriter::kIncludeComment)
+        upper.pop_back();
+    if (!lower.empty() && configtext::trimSpacesTabs(lower.front().text).empty())
+        lower.erase(lower.begin());
+    if (reducedInclude)
+        lower.insert(lower.begin(), *reducedInclude);
+    bool globalSettings =
+        std::any_of(lower.begin(), lower.end(), [](const ConfigLine& l) { return !parseLine(l.text).keyword.empty(); });
 
     // Settings written by hand above the first host of the application file
     // applied to every host at the Include line; they stay at that place.
     std::vector<ConfigLine> carried;
     for (const ConfigLine& l : ownHead) {
-        bool header = std::find(std::begin(kOwnHeaderLines), std::end(kOwnHeaderLines), l.text) != std::end(kOwnHeaderLines);
-        if (!header) carried.push_back(configDoc.newLine(l.text));
+        bool header =
+            std::find(std::begin(kOwnHeaderLines), std::end(kOwnHeaderLines), l.text) != std::end(kOwnHeaderLines);
+        if (!header)
+            carried.push_back(configDoc.newLine(l.text));
     }
     bool carriesSettings = std::any_of(carried.begin(), carried.end(),
                                        [](const ConfigLine& l) { return !parseLine(l.text).keyword.empty(); });
-    if (!carriesSettings) carried.clear();
-    while (!carried.empty() && configtext::isBlank(carried.front().text)) carried.erase(carried.begin());
-    while (!carried.empty() && configtext::isBlank(carried.back().text)) carried.pop_back();
+    if (!carriesSettings)
+        carried.clear();
+    while (!carried.empty() && configtext::isBlank(carried.front().text))
+        carried.erase(carried.begin());
+    while (!carried.empty() && configtext::isBlank(carried.back().text))
+        carried.pop_back();
 
     Preview preview;
     std::vector<ConfigLine> out = upper;
     out.insert(out.end(), carried.begin(), carried.end());
     std::vector<ConfigLine> moved;
     for (const ConfigBlock& b : ownBlocks)
-        for (const ConfigLine& l : b.lines) moved.push_back(configDoc.newLine(l.text));  // the config's breaks
+        for (const ConfigLine& l : b.lines)
+            moved.push_back(configDoc.newLine(l.text));  // the config's breaks
     if (!moved.empty()) {
         out.push_back(configDoc.newLine(kMovedHeading));
         out.insert(out.end(), moved.begin(), moved.end());
-        if (!configtext::trimSpacesTabs(moved.back().text).empty()) out.push_back(configDoc.newLine(""));
+        if (!configtext::trimSpacesTabs(moved.back().text).empty())
+            out.push_back(configDoc.newLine(""));
         if (globalSettings) {
             out.push_back(configDoc.newLine(kMatchAllComment));
             out.push_back(configDoc.newLine("Match all"));
@@ -251,7 +294,8 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
         }
     }
     out.insert(out.end(), lower.begin(), lower.end());
-    for (const ConfigBlock& b : configBlocks) out.insert(out.end(), b.lines.begin(), b.lines.end());
+    for (const ConfigBlock& b : configBlocks)
+        out.insert(out.end(), b.lines.begin(), b.lines.end());
 
     // The result always ends with a line break.
     ConfigDocument joiner = configDoc;
@@ -265,10 +309,12 @@ Result<SSHConfigMerge::Preview> SSHConfigMerge::previewFrom(std::string configTe
     return preview;
 }
 
-Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& planned) const {
+Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& planned) const
+{
     const SSHPaths& paths = writer_.paths();
     auto locks = writer_.lockFiles({{paths.ownConfigPath(), "delete"}, {paths.configPath()}});
-    if (!locks) return locks.error();
+    if (!locks)
+        return locks.error();
     auto own = writer_.readForEdit(paths.ownConfigPath());
     auto config = writer_.readForEdit(paths.configPath());
     if (!own || !config)
@@ -276,14 +322,16 @@ Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& planned) co
     // Hosts another window appended to the own file since the preview move
     // along; any other change asks again, since the preview no longer shows it.
     if (config.value() != planned.configOriginal)
-        return ConfigError::unchanged("~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
+        return ConfigError::unchanged(
+            "~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
     if (!own.value().starts_with(planned.ownOriginal))
         return ConfigError::unchanged(
             "~/.ssh/quillmar_config changed since this preview. Nothing was changed; close and try again.");
     std::optional<Preview> rebuilt;
     if (own.value() != planned.ownOriginal) {
         auto again = previewFrom(std::move(config.value()), std::move(own.value()), planned.choices);
-        if (!again) return again.error();
+        if (!again)
+            return again.error();
         rebuilt = std::move(again.value());
     }
     const Preview& preview = rebuilt ? *rebuilt : planned;
@@ -294,13 +342,15 @@ Result<SSHConfigMerge::Applied> SSHConfigMerge::apply(const Preview& planned) co
     for (const DiffLine& d : preview.diff)
         if (d.sign == '+' && (d.text == kMovedHeading || d.text == kMatchAllComment || d.text == "Match all"))
             added += d.text + "\n";
-    if (auto s = writer_.checkWithSSH(added, paths.configPath()); !s) return s.error();
+    if (auto s = writer_.checkWithSSH(added, paths.configPath()); !s)
+        return s.error();
 
     Applied applied;
     applied.movedCount = preview.movedCount;
     applied.matchAllAdded = preview.matchAllAdded;
     auto ownCopy = writer_.backupBytes(paths.ownConfigPath(), preview.ownOriginal);
-    if (!ownCopy) return ownCopy.error();
+    if (!ownCopy)
+        return ownCopy.error();
     auto configCopy = writer_.backupAndReplace(paths.configPath(), preview.configOriginal, preview.newText);
     if (!configCopy) {
         ::unlink(ownCopy.value().c_str());

@@ -37,7 +37,8 @@ public:
     static ParsedLine parseLine(std::string_view line);
 
     // The lines before the first Host or Match line, and the blocks.
-    static std::pair<std::vector<ConfigLine>, std::vector<ConfigBlock>> splitBlocks(const std::vector<ConfigLine>& lines);
+    static std::pair<std::vector<ConfigLine>, std::vector<ConfigBlock>>
+    splitBlocks(const std::vector<ConfigLine>& lines);
 
     // Concrete aliases (no wildcards, no negation) of the blocks' Host lines;
     // a name written twice is given twice.

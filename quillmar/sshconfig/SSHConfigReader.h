@@ -43,7 +43,8 @@ struct ReadReport {
     bool byteLimitReached = false;
     std::vector<std::string> tooLarge;  // files over kMaxSSHFileBytes, each once
 
-    bool complete() const {
+    bool complete() const
+    {
         return !globLimitReached && !timeLimitReached && !fileLimitReached && !byteLimitReached && tooLarge.empty();
     }
     // One sentence per problem, for the host list to show.
@@ -53,7 +54,7 @@ struct ReadReport {
 struct HostListSnapshot {
     std::vector<std::string> aliases;  // sorted for display
     bool configExists = false;
-    FileSignature signature;  // every file read, plus the config path
+    FileSignature signature;            // every file read, plus the config path
     std::vector<std::string> problems;  // why the list may be incomplete; empty when it is whole
 };
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/WriterLock.h"
 #include "quillmar/sshconfig/ConfigError.h"
 #include "quillmar/sshconfig/HostEntry.h"
 #include "quillmar/sshconfig/SSHConfigCheck.h"
 #include "quillmar/sshconfig/SSHPaths.h"
-#include "platform/WriterLock.h"
 
 #include <ctime>
 #include <functional>

@@ -13,26 +13,31 @@ constexpr std::size_t kMaxListingBytes = 1u << 20;
 
 }  // namespace
 
-AgentListing AgentListing::runSSHAdd(const KeyStoreSettings& settings) {
+AgentListing AgentListing::runSSHAdd(const KeyStoreSettings& settings)
+{
     platform::SpawnRequest request;
     request.executable = settings.sshAddPath;
     request.arguments = {"-l", "-E", "sha256"};
     request.timeLimit = settings.agentTimeLimit;
     request.outputLimit = kMaxListingBytes;
-    if (settings.authSocket) request.environmentChanges.emplace_back("SSH_AUTH_SOCK", *settings.authSocket);
+    if (settings.authSocket)
+        request.environmentChanges.emplace_back("SSH_AUTH_SOCK", *settings.authSocket);
 
     const platform::SpawnResult result = platform::spawn(request);
     AgentListing listing;
-    if (result.ending != platform::SpawnResult::Ending::exited) return listing;
+    if (result.ending != platform::SpawnResult::Ending::exited)
+        return listing;
     listing.status = result.code;
     std::string_view text = result.output;
     // A cut-off last line would give a bogus fingerprint.
-    if (result.outputTruncated) text = text.substr(0, text.rfind('\n') + 1);
+    if (result.outputTruncated)
+        text = text.substr(0, text.rfind('\n') + 1);
     listing.output = platform::lenientUtf8(text);
     return listing;
 }
 
-AgentAnswer AgentAnswer::from(const AgentListing& listing) {
+AgentAnswer AgentAnswer::from(const AgentListing& listing)
+{
     AgentAnswer answer;
     if (!listing.output) {
         answer.status = AgentStatus::notReachable();
@@ -54,7 +59,8 @@ AgentAnswer AgentAnswer::from(const AgentListing& listing) {
         int field = 0;
         while (!line.empty()) {
             const auto start = line.find_first_not_of(' ');
-            if (start == std::string_view::npos) break;
+            if (start == std::string_view::npos)
+                break;
             line.remove_prefix(start);
             const auto end = line.find(' ');
             if (++field == 2) {

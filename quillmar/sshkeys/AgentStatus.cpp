@@ -2,7 +2,8 @@
 
 namespace quillmar {
 
-std::string AgentStatus::label() const {
+std::string AgentStatus::label() const
+{
     switch (kind) {
     case Kind::unknown: return "ssh-agent: checking\u2026";
     case Kind::empty: return "ssh-agent: no keys loaded";

@@ -18,7 +18,8 @@ struct AgentStatus {
     // The agent line of the Keys pane.
     std::string label() const;
 
-    friend bool operator==(const AgentStatus& a, const AgentStatus& b) {
+    friend bool operator==(const AgentStatus& a, const AgentStatus& b)
+    {
         return a.kind == b.kind && (a.kind != Kind::loaded || a.count == b.count);
     }
 };

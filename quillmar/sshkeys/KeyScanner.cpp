@@ -15,14 +15,17 @@
 namespace quillmar {
 namespace {
 
-bool somethingExists(const std::string& path) {
+bool somethingExists(const std::string& path)
+{
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string lastPathComponent(const std::string& path) {
+std::string lastPathComponent(const std::string& path)
+{
     std::string_view p = path;
-    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    while (p.size() > 1 && p.back() == '/')
+        p.remove_suffix(1);
     const auto slash = p.rfind('/');
     return std::string(slash == std::string_view::npos ? p : p.substr(slash + 1));
 }
@@ -31,15 +34,19 @@ struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
 };
 
-std::vector<std::string> listDirectory(const std::string& path, std::size_t limit) {
+std::vector<std::string> listDirectory(const std::string& path, std::size_t limit)
+{
     std::vector<std::string> names;
     std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
-    if (!dir) return names;
+    if (!dir)
+        return names;
     while (names.size() < limit) {
         const dirent* entry = ::readdir(dir.get());
-        if (!entry) break;
+        if (!entry)
+            break;
         const std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
+        if (name == "." || name == "..")
+            continue;
         names.emplace_back(name);
     }
     return names;
@@ -47,7 +54,8 @@ std::vector<std::string> listDirectory(const std::string& path, std::size_t limi
 
 }  // namespace
 
-ConfigSource ConfigSource::forHome(const std::string& home) {
+ConfigSource ConfigSource::forHome(const std::string& home)
+{
     const SSHConfigReader reader{SSHPaths(home)};
     ConfigSource source;
     source.filesRead = [reader](const std::string& configPath) {
@@ -67,22 +75,27 @@ ConfigSource ConfigSource::forHome(const std::string& home) {
 }
 
 KeyScanner::KeyScanner(std::string home, std::string userName, ConfigSource config)
-    : home_(std::move(home)), userName_(std::move(userName)), config_(std::move(config)) {}
+    : home_(std::move(home)), userName_(std::move(userName)), config_(std::move(config))
+{}
 
-std::vector<SSHKeyInfo> KeyScanner::scanKeys() const {
+std::vector<SSHKeyInfo> KeyScanner::scanKeys() const
+{
     std::vector<SSHKeyInfo> keys;
     std::unordered_map<std::string, std::size_t> byPath;
     const std::string dir = keyDirectory();
 
     for (const auto& entry : listDirectory(dir, kMaxDirectoryEntries)) {
-        if (!entry.ends_with(".pub")) continue;
+        if (!entry.ends_with(".pub"))
+            continue;
         const std::string publicPath = dir + "/" + entry;
         const std::string privatePath = publicPath.substr(0, publicPath.size() - 4);
         // A FIFO or device named *.pub is refused without blocking.
         const auto file = platform::readRegularFile(publicPath, kMaxPublicFileBytes);
-        if (!file.ok() || !platform::isValidUtf8(file.data)) continue;
+        if (!file.ok() || !platform::isValidUtf8(file.data))
+            continue;
         auto parsed = PublicKeyLine::parse(file.data);
-        if (!parsed) continue;
+        if (!parsed)
+            continue;
 
         SSHKeyInfo key;
         key.name = entry.substr(0, entry.size() - 4);
@@ -101,15 +114,18 @@ std::vector<SSHKeyInfo> KeyScanner::scanKeys() const {
     if (config_.identityFiles) {
         for (const auto& ref : config_.identityFiles(configPath())) {
             auto resolved = expandIdentityPath(ref.value, home_, userName_);
-            if (!resolved) continue;
-            if (resolved->ends_with(".pub")) resolved->resize(resolved->size() - 4);
+            if (!resolved)
+                continue;
+            if (resolved->ends_with(".pub"))
+                resolved->resize(resolved->size() - 4);
             auto it = byPath.find(*resolved);
             if (it == byPath.end()) {
                 SSHKeyInfo key;
                 key.name = lastPathComponent(*resolved);
                 key.privatePath = *resolved;
                 key.hasPrivate = somethingExists(*resolved);
-                if (key.hasPrivate) key.privatePerms = filePermissions(*resolved);
+                if (key.hasPrivate)
+                    key.privatePerms = filePermissions(*resolved);
                 it = byPath.emplace(*resolved, keys.size()).first;
                 keys.push_back(std::move(key));
             }
@@ -119,7 +135,8 @@ std::vector<SSHKeyInfo> KeyScanner::scanKeys() const {
                     key.hosts.push_back(pattern);
                 }
             }
-            if (!key.configFile) key.configFile = ref.file;
+            if (!key.configFile)
+                key.configFile = ref.file;
         }
     }
 
@@ -128,7 +145,8 @@ std::vector<SSHKeyInfo> KeyScanner::scanKeys() const {
     return keys;
 }
 
-DirectorySignature KeyScanner::directorySignature() const {
+DirectorySignature KeyScanner::directorySignature() const
+{
     std::vector<std::string> paths{keyDirectory()};
     if (config_.filesRead) {
         auto files = config_.filesRead(configPath());
@@ -147,7 +165,8 @@ DirectorySignature KeyScanner::directorySignature() const {
 }
 
 std::optional<std::string> KeyScanner::expandIdentityPath(std::string_view value, std::string_view home,
-                                                          std::string_view userName) {
+                                                          std::string_view userName)
+{
     std::string out;
     if (value.starts_with("~/")) {
         out = home;
@@ -160,7 +179,8 @@ std::optional<std::string> KeyScanner::expandIdentityPath(std::string_view value
             out.push_back(value[i]);
             continue;
         }
-        if (i + 1 == value.size()) return std::nullopt;
+        if (i + 1 == value.size())
+            return std::nullopt;
         switch (value[++i]) {
         case '%': out.push_back('%'); break;
         case 'd': out += home; break;
@@ -168,13 +188,16 @@ std::optional<std::string> KeyScanner::expandIdentityPath(std::string_view value
         default: return std::nullopt;
         }
     }
-    if (!out.starts_with("/")) out = std::string(home) + "/" + out;
+    if (!out.starts_with("/"))
+        out = std::string(home) + "/" + out;
     return out;
 }
 
-std::optional<int> KeyScanner::filePermissions(const std::string& path) {
+std::optional<int> KeyScanner::filePermissions(const std::string& path)
+{
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
     return static_cast<int>(st.st_mode & 07777);
 }
 

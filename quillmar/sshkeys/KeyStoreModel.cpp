@@ -2,9 +2,11 @@
 
 namespace quillmar {
 
-KeyStoreModel::KeyStoreModel(KeyScanner scanner) : scanner_(std::move(scanner)) {}
+KeyStoreModel::KeyStoreModel(KeyScanner scanner) : scanner_(std::move(scanner))
+{}
 
-KeyStoreModel::Changes KeyStoreModel::reload() {
+KeyStoreModel::Changes KeyStoreModel::reload()
+{
     signature_ = scanner_.directorySignature();
     auto scanned = scanner_.scanKeys();
     markLoadedIn(scanned);
@@ -13,7 +15,8 @@ KeyStoreModel::Changes KeyStoreModel::reload() {
     return changes;
 }
 
-KeyStoreModel::Tick KeyStoreModel::timerTick() {
+KeyStoreModel::Tick KeyStoreModel::timerTick()
+{
     Tick tick;
     ++ticks_;
     if (scanner_.directorySignature() != signature_) {
@@ -24,18 +27,21 @@ KeyStoreModel::Tick KeyStoreModel::timerTick() {
     return tick;
 }
 
-KeyStoreModel::Changes KeyStoreModel::applyAgentListing(const AgentListing& listing) {
+KeyStoreModel::Changes KeyStoreModel::applyAgentListing(const AgentListing& listing)
+{
     AgentAnswer answer = AgentAnswer::from(listing);
     Changes changes;
     changes.agent = !(answer.status == agent_);
     agent_ = answer.status;
     changes.agentFingerprints = answer.fingerprints != agentFingerprints_;
-    if (changes.agentFingerprints) agentFingerprints_ = std::move(answer.fingerprints);
+    if (changes.agentFingerprints)
+        agentFingerprints_ = std::move(answer.fingerprints);
     changes |= markLoaded();
     return changes;
 }
 
-KeyStoreModel::Changes KeyStoreModel::markLoaded() {
+KeyStoreModel::Changes KeyStoreModel::markLoaded()
+{
     auto marked = keys_;
     markLoadedIn(marked);
     Changes changes;
@@ -43,14 +49,18 @@ KeyStoreModel::Changes KeyStoreModel::markLoaded() {
     return changes;
 }
 
-bool KeyStoreModel::setKeys(std::vector<SSHKeyInfo> keys) {
-    if (keys == keys_) return false;
+bool KeyStoreModel::setKeys(std::vector<SSHKeyInfo> keys)
+{
+    if (keys == keys_)
+        return false;
     keys_ = std::move(keys);
     return true;
 }
 
-void KeyStoreModel::markLoadedIn(std::vector<SSHKeyInfo>& keys) const {
-    for (auto& key : keys) key.loaded = key.fingerprint && agentFingerprints_.contains(*key.fingerprint);
+void KeyStoreModel::markLoadedIn(std::vector<SSHKeyInfo>& keys) const
+{
+    for (auto& key : keys)
+        key.loaded = key.fingerprint && agentFingerprints_.contains(*key.fingerprint);
 }
 
 }  // namespace quillmar

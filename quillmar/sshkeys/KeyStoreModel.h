@@ -20,7 +20,8 @@ public:
         bool keys = false;
         bool agent = false;
         bool agentFingerprints = false;
-        Changes& operator|=(const Changes& o) {
+        Changes& operator|=(const Changes& o)
+        {
             keys |= o.keys;
             agent |= o.agent;
             agentFingerprints |= o.agentFingerprints;
@@ -29,8 +30,8 @@ public:
     };
     struct Tick {
         Changes changes;
-        bool reloaded = false;    // the reload wants an agent query
-        bool agentDue = false;    // every fifth tick asks the agent too
+        bool reloaded = false;  // the reload wants an agent query
+        bool agentDue = false;  // every fifth tick asks the agent too
     };
 
     explicit KeyStoreModel(KeyScanner scanner);

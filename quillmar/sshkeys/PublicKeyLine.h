@@ -8,9 +8,9 @@ namespace quillmar {
 
 // The first line of an OpenSSH public key file: "<type> <base64 blob> [comment]".
 struct PublicKeyLine {
-    std::string line;      // exactly as read
+    std::string line;  // exactly as read
     std::string typeWord;
-    std::string blob;      // decoded second field
+    std::string blob;  // decoded second field
     std::optional<std::string> comment;
 
     // Takes the file's text (already known to be UTF-8); empty when it holds

@@ -7,13 +7,13 @@
 
 namespace quillmar {
 
-SSHKeyStore::SSHKeyStore(QObject* parent)
-    : SSHKeyStore(KeyStoreSettings::forCurrentUser(), parent) {}
+SSHKeyStore::SSHKeyStore(QObject* parent) : SSHKeyStore(KeyStoreSettings::forCurrentUser(), parent)
+{}
 
 SSHKeyStore::SSHKeyStore(KeyStoreSettings settings, QObject* parent)
-    : QObject(parent),
-      settings_(std::move(settings)),
-      model_(KeyScanner(settings_.home, settings_.userName, ConfigSource::forHome(settings_.home))) {
+    : QObject(parent), settings_(std::move(settings)),
+      model_(KeyScanner(settings_.home, settings_.userName, ConfigSource::forHome(settings_.home)))
+{
     reload();
     timer_.setInterval(static_cast<int>(settings_.pollInterval.count()));
     connect(&timer_, &QTimer::timeout, this, &SSHKeyStore::timerTick);
@@ -22,19 +22,23 @@ SSHKeyStore::SSHKeyStore(KeyStoreSettings settings, QObject* parent)
 
 SSHKeyStore::~SSHKeyStore() = default;
 
-void SSHKeyStore::reload() {
+void SSHKeyStore::reload()
+{
     publish(model_.reload());
     queryAgent();
 }
 
-void SSHKeyStore::timerTick() {
+void SSHKeyStore::timerTick()
+{
     Q_ASSERT(QThread::currentThread() == thread());
     const auto tick = model_.timerTick();
     publish(tick.changes);
-    if (tick.reloaded || tick.agentDue) queryAgent();
+    if (tick.reloaded || tick.agentDue)
+        queryAgent();
 }
 
-void SSHKeyStore::queryAgent() {
+void SSHKeyStore::queryAgent()
+{
     if (queryRunning_) {
         queryPending_ = true;
         return;
@@ -50,13 +54,15 @@ void SSHKeyStore::queryAgent() {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, listing = std::move(listing)]() {
-                if (self) self->applyAgentListing(listing);
+                if (self)
+                    self->applyAgentListing(listing);
             },
             Qt::QueuedConnection);
     });
 }
 
-void SSHKeyStore::applyAgentListing(const AgentListing& listing) {
+void SSHKeyStore::applyAgentListing(const AgentListing& listing)
+{
     Q_ASSERT(QThread::currentThread() == thread());
     queryRunning_ = false;
     publish(model_.applyAgentListing(listing));
@@ -66,10 +72,14 @@ void SSHKeyStore::applyAgentListing(const AgentListing& listing) {
     }
 }
 
-void SSHKeyStore::publish(const KeyStoreModel::Changes& changes) {
-    if (changes.keys) emit keysChanged();
-    if (changes.agent) emit agentChanged();
-    if (changes.agentFingerprints) emit agentFingerprintsChanged();
+void SSHKeyStore::publish(const KeyStoreModel::Changes& changes)
+{
+    if (changes.keys)
+        emit keysChanged();
+    if (changes.agent)
+        emit agentChanged();
+    if (changes.agentFingerprints)
+        emit agentFingerprintsChanged();
 }
 
 }  // namespace quillmar

@@ -248,8 +248,8 @@ struct UBiDiCloser {
 using UBiDiPtr = std::unique_ptr<UBiDi, UBiDiCloser>;
 
 struct RowOrder {
-    std::vector<int> order;                 // cell indices relative to the row, in screen order
-    std::vector<bool> rightToLeft;          // per cell of the row
+    std::vector<int> order;         // cell indices relative to the row, in screen order
+    std::vector<bool> rightToLeft;  // per cell of the row
 };
 
 std::optional<RowOrder> visualOrder(UBiDi* paragraph, int lo, int hi, bool baseRightToLeft)
@@ -338,12 +338,11 @@ void mirrorInto(const Cell& cell, std::u32string& display, bool boxMirroring)
 }
 
 std::shared_ptr<CachedParagraph> buildParagraph(const CollectedCells& collected, int cols,
-                                                const BidiPresentationState& state, bool neededBidi,
-                                                uint64_t revision)
+                                                const BidiPresentationState& state, bool neededBidi, uint64_t revision)
 {
     auto result = std::make_shared<CachedParagraph>();
-    const BidiDirection base = state.autodetectDirection ? detectDirection(collected.cells, state.fallbackDirection)
-                                                         : state.fallbackDirection;
+    const BidiDirection base =
+        state.autodetectDirection ? detectDirection(collected.cells, state.fallbackDirection) : state.fallbackDirection;
     result->baseDirection = base;
     if (base == BidiDirection::leftToRight && !neededBidi)
         return result;
@@ -532,8 +531,9 @@ char16_t typesetterUnit(std::u32string_view text)
     return 0x00B7;
 }
 
-std::optional<std::vector<int>> completeVisualOrder(std::vector<int> placed, std::vector<std::optional<bool>>& directions,
-                                                    int count, bool baseRightToLeft)
+std::optional<std::vector<int>> completeVisualOrder(std::vector<int> placed,
+                                                    std::vector<std::optional<bool>>& directions, int count,
+                                                    bool baseRightToLeft)
 {
     if (count <= 0)
         return std::vector<int>{};

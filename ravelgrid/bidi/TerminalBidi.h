@@ -34,9 +34,9 @@ struct BidiCell {
 
 // The visual order of one row.
 struct BidiRowLayout {
-    std::vector<BidiCell> visualCells;      // left to right on screen
-    std::vector<int> logicalToVisualCol;    // cols entries
-    std::vector<int> visualToLogicalCol;    // cols entries
+    std::vector<BidiCell> visualCells;    // left to right on screen
+    std::vector<int> logicalToVisualCol;  // cols entries
+    std::vector<int> visualToLogicalCol;  // cols entries
     BidiDirection baseDirection = BidiDirection::leftToRight;
     uint64_t paragraphRevision = 0;
 
@@ -95,7 +95,8 @@ struct DisplayedRow {
     // nullptr: the row is drawn left to right as stored.
     const BidiRowLayout* layout() const;
 };
-DisplayedRow displayedRow(int row, const Buffer& buffer, int cols, int maximumRows, const ClusterScalars& clusters = {});
+DisplayedRow displayedRow(int row, const Buffer& buffer, int cols, int maximumRows,
+                          const ClusterScalars& clusters = {});
 
 // The revision of the paragraph holding `row`, or 0 when the row is outside
 // the buffer, in explicit mode, or in an over-long paragraph. Renderers
@@ -138,8 +139,9 @@ char16_t typesetterUnit(std::u32string_view text);
 // neighbour (left first; none: the base) and goes beside it. `directions`
 // holds the known run direction per cell (true = right to left), nothing for
 // unplaced cells. Nothing when the order still misses a cell.
-std::optional<std::vector<int>> completeVisualOrder(std::vector<int> placed, std::vector<std::optional<bool>>& directions,
-                                                    int count, bool baseRightToLeft);
+std::optional<std::vector<int>> completeVisualOrder(std::vector<int> placed,
+                                                    std::vector<std::optional<bool>>& directions, int count,
+                                                    bool baseRightToLeft);
 
 // The mirrored glyph of a scalar shown in a right-to-left run, if any
 // (Bidi_Mirroring_Glyph), and the 38-entry box-drawing table.

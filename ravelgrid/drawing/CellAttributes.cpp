@@ -3,25 +3,29 @@
 namespace ravelgrid {
 namespace {
 
-bool isDefaultCase(const Attribute::Color& c) {
+bool isDefaultCase(const Attribute::Color& c)
+{
     return c.kind() == Attribute::Color::Kind::defaultColor || c.kind() == Attribute::Color::Kind::defaultInvertedColor;
 }
 
 }  // namespace
 
-void CellAttributes::setUseBrightColors(bool on) {
+void CellAttributes::setUseBrightColors(bool on)
+{
     if (on == useBright_)
         return;
     useBright_ = on;
     clear();
 }
 
-void CellAttributes::clear() {
+void CellAttributes::clear()
+{
     attributes_.clear();
     urlAttributes_.clear();
 }
 
-void CellAttributes::revalidate(bool reverse) {
+void CellAttributes::revalidate(bool reverse)
+{
     if (builtGeneration_ != colors_.generation() || builtReverse_ != reverse) {
         clear();
         builtGeneration_ = colors_.generation();
@@ -29,11 +33,13 @@ void CellAttributes::revalidate(bool reverse) {
     }
 }
 
-FontFace CellAttributes::faceFor(const Attribute& a, const Attribute::Color& fg, bool withException) const {
+FontFace CellAttributes::faceFor(const Attribute& a, const Attribute::Color& fg, bool withException) const
+{
     bool bold = a.style.contains(CharacterStyle::bold);
     // Without bright colours, bright palette text is drawn in its normal
     // colour, so boldness carries the difference.
-    if (withException && !useBright_ && fg.kind() == Attribute::Color::Kind::ansi256 && fg.code() >= 8 && fg.code() <= 15)
+    if (withException && !useBright_ && fg.kind() == Attribute::Color::Kind::ansi256 && fg.code() >= 8 &&
+        fg.code() <= 15)
         bold = true;
     const bool italic = a.style.contains(CharacterStyle::italic);
     if (bold)
@@ -41,7 +47,8 @@ FontFace CellAttributes::faceFor(const Attribute& a, const Attribute::Color& fg,
     return italic ? FontFace::italic : FontFace::normal;
 }
 
-const CellStyle& CellAttributes::attributesForCell(const Attribute& a, bool withUrl, bool reverse) {
+const CellStyle& CellAttributes::attributesForCell(const Attribute& a, bool withUrl, bool reverse)
+{
     revalidate(reverse);
     auto& cache = withUrl ? urlAttributes_ : attributes_;
     if (auto it = cache.find(a); it != cache.end())
@@ -63,8 +70,8 @@ const CellStyle& CellAttributes::attributesForCell(const Attribute& a, bool with
         s.foreground = blendColors(s.foreground, s.background);
 
     if (a.style.contains(CharacterStyle::underline)) {
-        s.underlineColor = a.underlineColor ? colors_.resolveColor(*a.underlineColor, true, bold, useBright_, reverse)
-                                            : s.foreground;
+        s.underlineColor =
+            a.underlineColor ? colors_.resolveColor(*a.underlineColor, true, bold, useBright_, reverse) : s.foreground;
         s.underlineStyle = a.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : a.underlineStyle;
     }
     if (a.style.contains(CharacterStyle::crossedOut)) {
@@ -81,7 +88,8 @@ const CellStyle& CellAttributes::attributesForCell(const Attribute& a, bool with
     return cache.emplace(a, s).first->second;
 }
 
-CellStyle CellAttributes::attributesWithColors(const Attribute& a, const QColor& fg, const QColor& bg, bool reverse) {
+CellStyle CellAttributes::attributesWithColors(const Attribute& a, const QColor& fg, const QColor& bg, bool reverse)
+{
     const bool inverse = a.style.contains(CharacterStyle::inverse);
     const bool bold = a.style.contains(CharacterStyle::bold);
     CellStyle s;
@@ -89,8 +97,8 @@ CellStyle CellAttributes::attributesWithColors(const Attribute& a, const QColor&
     s.foreground = inverse ? bg : fg;
     s.background = inverse ? fg : bg;
     if (a.style.contains(CharacterStyle::underline)) {
-        s.underlineColor = a.underlineColor ? colors_.resolveColor(*a.underlineColor, true, bold, useBright_, reverse)
-                                            : s.foreground;
+        s.underlineColor =
+            a.underlineColor ? colors_.resolveColor(*a.underlineColor, true, bold, useBright_, reverse) : s.foreground;
         s.underlineStyle = a.underlineStyle == UnderlineStyle::none ? UnderlineStyle::single : a.underlineStyle;
     }
     if (a.style.contains(CharacterStyle::crossedOut)) {

@@ -11,7 +11,8 @@ namespace {
 constexpr qreal maximumCellHeight = 8192.0;
 constexpr int maximumGridExtent = 65535;
 
-int truncatedCount(qreal length, qreal cell) {
+int truncatedCount(qreal length, qreal cell)
+{
     if (!(cell > 0) || !std::isfinite(length) || length <= 0)
         return 0;
     qreal n = std::trunc(length / cell);
@@ -22,9 +23,13 @@ int truncatedCount(qreal length, qreal cell) {
 
 }  // namespace
 
-double roundHalfAwayFromZero(double v) { return std::round(v); }
+double roundHalfAwayFromZero(double v)
+{
+    return std::round(v);
+}
 
-QSize devicePixelCellSize(QSizeF cell, qreal scale) {
+QSize devicePixelCellSize(QSizeF cell, qreal scale)
+{
     if (!(scale > 0) || !std::isfinite(scale))
         scale = 1.0;
     auto px = [scale](qreal v) {
@@ -34,7 +39,8 @@ QSize devicePixelCellSize(QSizeF cell, qreal scale) {
     return QSize(px(cell.width()), px(cell.height()));
 }
 
-QSizeF computeCellDimension(const QRawFont& normal, qreal lineSpacing, qreal scale) {
+QSizeF computeCellDimension(const QRawFont& normal, qreal lineSpacing, qreal scale)
+{
     if (!(scale > 0) || !std::isfinite(scale))
         scale = 1.0;
     if (!(lineSpacing > 0) || !std::isfinite(lineSpacing))
@@ -62,18 +68,21 @@ QSizeF computeCellDimension(const QRawFont& normal, qreal lineSpacing, qreal sca
     return {width, height};
 }
 
-QSize gridSizeFor(QSizeF size, QSizeF cell, qreal reservedWidth) {
+QSize gridSizeFor(QSizeF size, QSizeF cell, qreal reservedWidth)
+{
     const qreal available = std::max<qreal>(size.width() - reservedWidth, 0);
     return {truncatedCount(available, cell.width()), truncatedCount(size.height(), cell.height())};
 }
 
-qreal baselineOffset(const QRawFont& normal) {
+qreal baselineOffset(const QRawFont& normal)
+{
     if (!normal.isValid())
         return 0;
     return std::ceil(normal.descent() + normal.leading());
 }
 
-GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF cell, const QRawFont& normal) {
+GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF cell, const QRawFont& normal)
+{
     if (span < 2 || cell.isEmpty() || !font.isValid())
         return {};
     const QList<QPointF> advances = font.advancesForGlyphIndexes(QList<quint32>{glyph});
@@ -81,7 +90,8 @@ GlyphSlotFit glyphSlotFit(const QRawFont& font, quint32 glyph, int span, QSizeF 
     return glyphSlotFit(advance, font.boundingRect(glyph), span, cell, baselineOffset(normal));
 }
 
-GlyphSlotFit glyphSlotFit(qreal advance, const QRectF& box, int span, QSizeF cell, qreal normalBaselineOffset) {
+GlyphSlotFit glyphSlotFit(qreal advance, const QRectF& box, int span, QSizeF cell, qreal normalBaselineOffset)
+{
     GlyphSlotFit fit;
     if (span < 2 || cell.isEmpty() || !(advance > 0))
         return fit;
@@ -105,7 +115,8 @@ GlyphSlotFit glyphSlotFit(qreal advance, const QRectF& box, int span, QSizeF cel
     return fit;
 }
 
-qreal bitmapGlyphSlotDy(const QRectF& drawn, QSizeF cell, qreal normalBaselineOffset) {
+qreal bitmapGlyphSlotDy(const QRectF& drawn, QSizeF cell, qreal normalBaselineOffset)
+{
     // The rasterisers put the bitmap's top on the pixel above its exact top.
     const qreal slotCentreBelowBaseline = normalBaselineOffset - cell.height() * 0.5;
     return slotCentreBelowBaseline - (std::floor(drawn.top() + 1e-9) + drawn.height() * 0.5);

@@ -6,16 +6,21 @@
 namespace ravelgrid {
 
 // QColor keeps 16 bits per channel, so both directions are exact.
-QColor colorToQColor(const Color& c) { return QColor::fromRgba64(c.red, c.green, c.blue, 0xffff); }
+QColor colorToQColor(const Color& c)
+{
+    return QColor::fromRgba64(c.red, c.green, c.blue, 0xffff);
+}
 
-Color qColorToColor(const QColor& c) {
+Color qColorToColor(const QColor& c)
+{
     if (!c.isValid())
         return Color::defaultForeground();
     const QRgba64 rgb = c.toRgb().rgba64();
     return {rgb.red(), rgb.green(), rgb.blue()};
 }
 
-QColor blendColors(const QColor& first, const QColor& second) {
+QColor blendColors(const QColor& first, const QColor& second)
+{
     if (!first.isValid() || !second.isValid())
         return first;
     const QColor a = first.toRgb();
@@ -26,7 +31,8 @@ QColor blendColors(const QColor& first, const QColor& second) {
 
 namespace {
 
-double relativeLuminance(const QColor& c) {
+double relativeLuminance(const QColor& c)
+{
     const auto linear = [](float v) {
         return v <= 0.04045f ? double(v) / 12.92 : std::pow((double(v) + 0.055) / 1.055, 2.4);
     };
@@ -36,13 +42,15 @@ double relativeLuminance(const QColor& c) {
 
 }  // namespace
 
-double contrastRatio(const QColor& a, const QColor& b) {
+double contrastRatio(const QColor& a, const QColor& b)
+{
     const double la = relativeLuminance(a), lb = relativeLuminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 QColor selectedTextColor(const QColor& background, const QColor& preferred, const QColor& cellColor,
-                         const QColor& defaultForeground) {
+                         const QColor& defaultForeground)
+{
     if (!background.isValid())
         return preferred.isValid() ? preferred : cellColor;
     // A see-through colour's contrast depends on what lies under it.
@@ -55,33 +63,38 @@ QColor selectedTextColor(const QColor& background, const QColor& preferred, cons
 }
 
 ColorResolver::ColorResolver()
-    : lookup_([](uint8_t) { return Color::defaultForeground(); }),
-      nativeFg_(colorToQColor(Color::defaultForeground())),
-      nativeBg_(colorToQColor(Color::defaultBackground())) {}
+    : lookup_([](uint8_t) { return Color::defaultForeground(); }), nativeFg_(colorToQColor(Color::defaultForeground())),
+      nativeBg_(colorToQColor(Color::defaultBackground()))
+{}
 
-void ColorResolver::setPaletteLookup(PaletteLookup lookup) {
+void ColorResolver::setPaletteLookup(PaletteLookup lookup)
+{
     lookup_ = std::move(lookup);
     resetPalette();
 }
 
-void ColorResolver::setNativeForeground(const QColor& c) {
+void ColorResolver::setNativeForeground(const QColor& c)
+{
     nativeFg_ = c;
     ++generation_;
 }
 
-void ColorResolver::setNativeBackground(const QColor& c) {
+void ColorResolver::setNativeBackground(const QColor& c)
+{
     nativeBg_ = c;
     ++generation_;
 }
 
-uint8_t ColorResolver::paletteIndex(uint8_t index, bool isBold, bool useBright) {
+uint8_t ColorResolver::paletteIndex(uint8_t index, bool isBold, bool useBright)
+{
     if (useBright)
         return (isBold && index <= 6) ? uint8_t(index + 8) : index;
     return (index >= 8 && index <= 15) ? uint8_t(index - 8) : index;
 }
 
 QColor ColorResolver::resolveColor(const Attribute::Color& color, bool isForeground, bool isBold, bool useBright,
-                                   bool reverse) {
+                                   bool reverse)
+{
     switch (color.kind()) {
     case Attribute::Color::Kind::ansi256: {
         const uint8_t p = paletteIndex(color.code(), isBold, useBright);
@@ -116,7 +129,8 @@ QColor ColorResolver::resolveColor(const Attribute::Color& color, bool isForegro
     return nativeFg_;
 }
 
-void ColorResolver::resetPaletteEntry(int index) {
+void ColorResolver::resetPaletteEntry(int index)
+{
     // The terminal never names another index; one that is out of range
     // must not touch the cache.
     if (index < 0 || index > 255)
@@ -125,12 +139,14 @@ void ColorResolver::resetPaletteEntry(int index) {
     ++generation_;
 }
 
-void ColorResolver::resetPalette() {
+void ColorResolver::resetPalette()
+{
     colors_.fill(std::nullopt);
     ++generation_;
 }
 
-void ColorResolver::resetAll() {
+void ColorResolver::resetAll()
+{
     colors_.fill(std::nullopt);
     trueColors_.clear();
     ++generation_;

@@ -14,7 +14,10 @@
 namespace ravelgrid {
 namespace {
 
-int roundInt(double v) { return int(roundHalfAwayFromZero(v)); }
+int roundInt(double v)
+{
+    return int(roundHalfAwayFromZero(v));
+}
 
 // --- block elements -------------------------------------------------------------
 
@@ -27,37 +30,37 @@ struct BlockEntry {
 };
 
 constexpr std::array<BlockEntry, 32> blockTable{{
-    {{R{0, 8, 0, 4, F}}, 1},                                  // 2580 upper half
-    {{R{0, 8, 7, 8, F}}, 1},                                  // 2581
-    {{R{0, 8, 6, 8, F}}, 1},                                  // 2582
-    {{R{0, 8, 5, 8, F}}, 1},                                  // 2583
-    {{R{0, 8, 4, 8, F}}, 1},                                  // 2584 lower half
-    {{R{0, 8, 3, 8, F}}, 1},                                  // 2585
-    {{R{0, 8, 2, 8, F}}, 1},                                  // 2586
-    {{R{0, 8, 1, 8, F}}, 1},                                  // 2587
-    {{R{0, 8, 0, 8, F}}, 1},                                  // 2588 full block
-    {{R{0, 7, 0, 8, F}}, 1},                                  // 2589
-    {{R{0, 6, 0, 8, F}}, 1},                                  // 258A
-    {{R{0, 5, 0, 8, F}}, 1},                                  // 258B
-    {{R{0, 4, 0, 8, F}}, 1},                                  // 258C left half
-    {{R{0, 3, 0, 8, F}}, 1},                                  // 258D
-    {{R{0, 2, 0, 8, F}}, 1},                                  // 258E
-    {{R{0, 1, 0, 8, F}}, 1},                                  // 258F
-    {{R{4, 8, 0, 8, F}}, 1},                                  // 2590 right half
-    {{R{0, 8, 0, 8, BlockAlpha::light}}, 1},                  // 2591
-    {{R{0, 8, 0, 8, BlockAlpha::medium}}, 1},                 // 2592
-    {{R{0, 8, 0, 8, BlockAlpha::dark}}, 1},                   // 2593
-    {{R{0, 8, 0, 1, F}}, 1},                                  // 2594
-    {{R{7, 8, 0, 8, F}}, 1},                                  // 2595
-    {{R{0, 4, 4, 8, F}}, 1},                                  // 2596
-    {{R{4, 8, 4, 8, F}}, 1},                                  // 2597
-    {{R{0, 4, 0, 4, F}}, 1},                                  // 2598
+    {{R{0, 8, 0, 4, F}}, 1},                                      // 2580 upper half
+    {{R{0, 8, 7, 8, F}}, 1},                                      // 2581
+    {{R{0, 8, 6, 8, F}}, 1},                                      // 2582
+    {{R{0, 8, 5, 8, F}}, 1},                                      // 2583
+    {{R{0, 8, 4, 8, F}}, 1},                                      // 2584 lower half
+    {{R{0, 8, 3, 8, F}}, 1},                                      // 2585
+    {{R{0, 8, 2, 8, F}}, 1},                                      // 2586
+    {{R{0, 8, 1, 8, F}}, 1},                                      // 2587
+    {{R{0, 8, 0, 8, F}}, 1},                                      // 2588 full block
+    {{R{0, 7, 0, 8, F}}, 1},                                      // 2589
+    {{R{0, 6, 0, 8, F}}, 1},                                      // 258A
+    {{R{0, 5, 0, 8, F}}, 1},                                      // 258B
+    {{R{0, 4, 0, 8, F}}, 1},                                      // 258C left half
+    {{R{0, 3, 0, 8, F}}, 1},                                      // 258D
+    {{R{0, 2, 0, 8, F}}, 1},                                      // 258E
+    {{R{0, 1, 0, 8, F}}, 1},                                      // 258F
+    {{R{4, 8, 0, 8, F}}, 1},                                      // 2590 right half
+    {{R{0, 8, 0, 8, BlockAlpha::light}}, 1},                      // 2591
+    {{R{0, 8, 0, 8, BlockAlpha::medium}}, 1},                     // 2592
+    {{R{0, 8, 0, 8, BlockAlpha::dark}}, 1},                       // 2593
+    {{R{0, 8, 0, 1, F}}, 1},                                      // 2594
+    {{R{7, 8, 0, 8, F}}, 1},                                      // 2595
+    {{R{0, 4, 4, 8, F}}, 1},                                      // 2596
+    {{R{4, 8, 4, 8, F}}, 1},                                      // 2597
+    {{R{0, 4, 0, 4, F}}, 1},                                      // 2598
     {{R{0, 4, 0, 4, F}, R{0, 4, 4, 8, F}, R{4, 8, 4, 8, F}}, 3},  // 2599
-    {{R{0, 4, 0, 4, F}, R{4, 8, 4, 8, F}}, 2},                // 259A
+    {{R{0, 4, 0, 4, F}, R{4, 8, 4, 8, F}}, 2},                    // 259A
     {{R{0, 4, 0, 4, F}, R{4, 8, 0, 4, F}, R{0, 4, 4, 8, F}}, 3},  // 259B
     {{R{0, 4, 0, 4, F}, R{4, 8, 0, 4, F}, R{4, 8, 4, 8, F}}, 3},  // 259C
-    {{R{4, 8, 0, 4, F}}, 1},                                  // 259D
-    {{R{4, 8, 0, 4, F}, R{0, 4, 4, 8, F}}, 2},                // 259E
+    {{R{4, 8, 0, 4, F}}, 1},                                      // 259D
+    {{R{4, 8, 0, 4, F}, R{0, 4, 4, 8, F}}, 2},                    // 259E
     {{R{4, 8, 0, 4, F}, R{0, 4, 4, 8, F}, R{4, 8, 4, 8, F}}, 3},  // 259F
 }};
 
@@ -69,7 +72,10 @@ struct BoxArms {
     uint8_t up = none, right = none, down = none, left = none;
 };
 
-constexpr uint8_t armOf(char c) { return c == 'L' ? light : c == 'H' ? heavy : c == 'D' ? dbl : none; }
+constexpr uint8_t armOf(char c)
+{
+    return c == 'L' ? light : c == 'H' ? heavy : c == 'D' ? dbl : none;
+}
 
 struct ArmEntry {
     char32_t cp;
@@ -77,26 +83,25 @@ struct ArmEntry {
 };
 
 constexpr ArmEntry armEntries[] = {
-    {0x2500, "-L-L"}, {0x2501, "-H-H"}, {0x2502, "L-L-"}, {0x2503, "H-H-"},
-    {0x250C, "-LL-"}, {0x250D, "-HL-"}, {0x250E, "-LH-"}, {0x250F, "-HH-"}, {0x2510, "--LL"}, {0x2511, "--LH"},
-    {0x2512, "--HL"}, {0x2513, "--HH"}, {0x2514, "LL--"}, {0x2515, "LH--"}, {0x2516, "HL--"}, {0x2517, "HH--"},
-    {0x2518, "L--L"}, {0x2519, "L--H"}, {0x251A, "H--L"}, {0x251B, "H--H"},
-    {0x251C, "LLL-"}, {0x251D, "LHL-"}, {0x251E, "HLL-"}, {0x251F, "LLH-"}, {0x2520, "HLH-"}, {0x2521, "HHL-"},
-    {0x2522, "LHH-"}, {0x2523, "HHH-"}, {0x2524, "L-LL"}, {0x2525, "L-LH"}, {0x2526, "H-LL"}, {0x2527, "L-HL"},
-    {0x2528, "H-HL"}, {0x2529, "H-LH"}, {0x252A, "L-HH"}, {0x252B, "H-HH"},
+    {0x2500, "-L-L"}, {0x2501, "-H-H"}, {0x2502, "L-L-"}, {0x2503, "H-H-"}, {0x250C, "-LL-"}, {0x250D, "-HL-"},
+    {0x250E, "-LH-"}, {0x250F, "-HH-"}, {0x2510, "--LL"}, {0x2511, "--LH"}, {0x2512, "--HL"}, {0x2513, "--HH"},
+    {0x2514, "LL--"}, {0x2515, "LH--"}, {0x2516, "HL--"}, {0x2517, "HH--"}, {0x2518, "L--L"}, {0x2519, "L--H"},
+    {0x251A, "H--L"}, {0x251B, "H--H"}, {0x251C, "LLL-"}, {0x251D, "LHL-"}, {0x251E, "HLL-"}, {0x251F, "LLH-"},
+    {0x2520, "HLH-"}, {0x2521, "HHL-"}, {0x2522, "LHH-"}, {0x2523, "HHH-"}, {0x2524, "L-LL"}, {0x2525, "L-LH"},
+    {0x2526, "H-LL"}, {0x2527, "L-HL"}, {0x2528, "H-HL"}, {0x2529, "H-LH"}, {0x252A, "L-HH"}, {0x252B, "H-HH"},
     {0x252C, "-LLL"}, {0x252D, "-LLH"}, {0x252E, "-HLL"}, {0x252F, "-HLH"}, {0x2530, "-LHL"}, {0x2531, "-LHH"},
     {0x2532, "-HHL"}, {0x2533, "-HHH"}, {0x2534, "LL-L"}, {0x2535, "LL-H"}, {0x2536, "LH-L"}, {0x2537, "LH-H"},
-    {0x2538, "HL-L"}, {0x2539, "HL-H"}, {0x253A, "HH-L"}, {0x253B, "HH-H"},
-    {0x253C, "LLLL"}, {0x253D, "LLLH"}, {0x253E, "LHLL"}, {0x253F, "LHLH"}, {0x2540, "HLLL"}, {0x2541, "LLHL"},
-    {0x2542, "HLHL"}, {0x2543, "HLLH"}, {0x2544, "HHLL"}, {0x2545, "LLHH"}, {0x2546, "LHHL"}, {0x2547, "HHLH"},
-    {0x2548, "LHHH"}, {0x2549, "HLHH"}, {0x254A, "HHHL"}, {0x254B, "HHHH"},
-    {0x2550, "-D-D"}, {0x2551, "D-D-"}, {0x2552, "-DL-"}, {0x2553, "-LD-"}, {0x2554, "-DD-"}, {0x2555, "--LD"},
-    {0x2556, "--DL"}, {0x2557, "--DD"}, {0x2558, "LD--"}, {0x2559, "DL--"}, {0x255A, "DD--"}, {0x255B, "L--D"},
-    {0x255C, "D--L"}, {0x255D, "D--D"}, {0x255E, "LDL-"}, {0x255F, "DLD-"}, {0x2560, "DDD-"}, {0x2561, "L-LD"},
-    {0x2562, "D-DL"}, {0x2563, "D-DD"}, {0x2564, "-DLD"}, {0x2565, "-LDL"}, {0x2566, "-DDD"}, {0x2567, "LD-D"},
-    {0x2568, "DL-L"}, {0x2569, "DD-D"}, {0x256A, "LDLD"}, {0x256B, "DLDL"}, {0x256C, "DDDD"},
-    {0x2574, "---L"}, {0x2575, "L---"}, {0x2576, "-L--"}, {0x2577, "--L-"}, {0x2578, "---H"}, {0x2579, "H---"},
-    {0x257A, "-H--"}, {0x257B, "--H-"}, {0x257C, "-H-L"}, {0x257D, "L-H-"}, {0x257E, "-L-H"}, {0x257F, "H-L-"},
+    {0x2538, "HL-L"}, {0x2539, "HL-H"}, {0x253A, "HH-L"}, {0x253B, "HH-H"}, {0x253C, "LLLL"}, {0x253D, "LLLH"},
+    {0x253E, "LHLL"}, {0x253F, "LHLH"}, {0x2540, "HLLL"}, {0x2541, "LLHL"}, {0x2542, "HLHL"}, {0x2543, "HLLH"},
+    {0x2544, "HHLL"}, {0x2545, "LLHH"}, {0x2546, "LHHL"}, {0x2547, "HHLH"}, {0x2548, "LHHH"}, {0x2549, "HLHH"},
+    {0x254A, "HHHL"}, {0x254B, "HHHH"}, {0x2550, "-D-D"}, {0x2551, "D-D-"}, {0x2552, "-DL-"}, {0x2553, "-LD-"},
+    {0x2554, "-DD-"}, {0x2555, "--LD"}, {0x2556, "--DL"}, {0x2557, "--DD"}, {0x2558, "LD--"}, {0x2559, "DL--"},
+    {0x255A, "DD--"}, {0x255B, "L--D"}, {0x255C, "D--L"}, {0x255D, "D--D"}, {0x255E, "LDL-"}, {0x255F, "DLD-"},
+    {0x2560, "DDD-"}, {0x2561, "L-LD"}, {0x2562, "D-DL"}, {0x2563, "D-DD"}, {0x2564, "-DLD"}, {0x2565, "-LDL"},
+    {0x2566, "-DDD"}, {0x2567, "LD-D"}, {0x2568, "DL-L"}, {0x2569, "DD-D"}, {0x256A, "LDLD"}, {0x256B, "DLDL"},
+    {0x256C, "DDDD"}, {0x2574, "---L"}, {0x2575, "L---"}, {0x2576, "-L--"}, {0x2577, "--L-"}, {0x2578, "---H"},
+    {0x2579, "H---"}, {0x257A, "-H--"}, {0x257B, "--H-"}, {0x257C, "-H-L"}, {0x257D, "L-H-"}, {0x257E, "-L-H"},
+    {0x257F, "H-L-"},
 };
 
 struct ArmTable {
@@ -104,7 +109,8 @@ struct ArmTable {
     std::array<bool, 128> present{};
 };
 
-const ArmTable& armTable() {
+const ArmTable& armTable()
+{
     static const ArmTable table = [] {
         ArmTable t;
         for (const ArmEntry& e : armEntries) {
@@ -127,7 +133,8 @@ public:
     explicit RectBatch(QPainter& painter) : painter_(painter) {}
     ~RectBatch() { flush(); }
 
-    void add(const QRect& r, const QColor& color) {
+    void add(const QRect& r, const QColor& color)
+    {
         if (color != color_) {
             flush();
             color_ = color;
@@ -147,7 +154,8 @@ public:
         }
         rects_.push_back(r);
     }
-    void flush() {
+    void flush()
+    {
         if (rects_.empty())
             return;
         const QBrush brush(color_);
@@ -177,7 +185,8 @@ struct BoxCellGrid {
     int light = 1;
     int heavy = 2;
 
-    void fillPixelRect(int x0, int y0, int x1, int y1) const {
+    void fillPixelRect(int x0, int y0, int x1, int y1) const
+    {
         x0 = std::clamp(x0, 0, widthPx);
         x1 = std::clamp(x1, 0, widthPx);
         y0 = std::clamp(y0, 0, heightPx);
@@ -185,10 +194,12 @@ struct BoxCellGrid {
         if (x0 < x1 && y0 < y1)
             batch.add(QRect(x + x0, y + y0, x1 - x0, y1 - y0), color);
     }
-    void fillHorizontalDashSegment(int x0, int x1, int top, int thickness) const {
+    void fillHorizontalDashSegment(int x0, int x1, int top, int thickness) const
+    {
         fillPixelRect(x0, top, x1, top + thickness);
     }
-    void fillVerticalDashSegment(int y0, int y1, int left, int thickness) const {
+    void fillVerticalDashSegment(int y0, int y1, int left, int thickness) const
+    {
         fillPixelRect(left, y0, left + thickness, y1);
     }
 };
@@ -197,7 +208,8 @@ struct Bands {
     int lt, lb, ht, hb, dt, db;
 };
 
-Bands bandsFor(int extent, int light, int heavy) {
+Bands bandsFor(int extent, int light, int heavy)
+{
     Bands b{};
     b.lt = std::max(0, extent - light) / 2;
     b.lb = std::min(b.lt + light, extent);
@@ -210,7 +222,8 @@ Bands bandsFor(int extent, int light, int heavy) {
 
 // How far the arms along one axis reach into the centre, given the two arms
 // across it (a, b) and the two along it (p, q).
-std::pair<int, int> reach(uint8_t a, uint8_t b, uint8_t p, uint8_t q, const Bands& across) {
+std::pair<int, int> reach(uint8_t a, uint8_t b, uint8_t p, uint8_t q, const Bands& across)
+{
     if (a == heavy || b == heavy)
         return {across.ht, across.hb};
     if (a == b && p != q) {
@@ -223,7 +236,8 @@ std::pair<int, int> reach(uint8_t a, uint8_t b, uint8_t p, uint8_t q, const Band
     return {across.lt, across.lb};
 }
 
-void paintBoxArms(const BoxCellGrid& g, const BoxArms& arms) {
+void paintBoxArms(const BoxCellGrid& g, const BoxArms& arms)
+{
     const int W = g.widthPx;
     const int H = g.heightPx;
     const Bands row = bandsFor(H, g.light, g.heavy);
@@ -271,7 +285,8 @@ void paintBoxArms(const BoxCellGrid& g, const BoxArms& arms) {
     }
 }
 
-void paintDashes(const BoxCellGrid& g, bool horizontal, int n, int t, int gapLimit) {
+void paintDashes(const BoxCellGrid& g, bool horizontal, int n, int t, int gapLimit)
+{
     const int L = horizontal ? g.widthPx : g.heightPx;
     const int cross = horizontal ? g.heightPx : g.widthPx;
     if (L < 2 * n) {
@@ -300,7 +315,8 @@ void paintDashes(const BoxCellGrid& g, bool horizontal, int n, int t, int gapLim
     }
 }
 
-void paintBoxArc(const BoxCellGrid& g, int corner) {
+void paintBoxArc(const BoxCellGrid& g, int corner)
+{
     const int W = g.widthPx;
     const int H = g.heightPx;
     const int t = std::max(1, g.light);
@@ -366,7 +382,8 @@ void paintBoxArc(const BoxCellGrid& g, int corner) {
     g.painter.restore();
 }
 
-void paintDiagonal(const BoxCellGrid& g, bool rising) {
+void paintDiagonal(const BoxCellGrid& g, bool rising)
+{
     const double W = g.widthPx;
     const double H = g.heightPx;
     const double a = W / H;
@@ -392,7 +409,8 @@ void paintDiagonal(const BoxCellGrid& g, bool rising) {
 
 }  // namespace
 
-qreal blockAlphaFactor(BlockAlpha a) {
+qreal blockAlphaFactor(BlockAlpha a)
+{
     switch (a) {
     case BlockAlpha::full: return 1.0;
     case BlockAlpha::dark: return 0.75;
@@ -402,7 +420,8 @@ qreal blockAlphaFactor(BlockAlpha a) {
     return 1.0;
 }
 
-std::span<const BlockElementRect> blockElementRects(char32_t cp) {
+std::span<const BlockElementRect> blockElementRects(char32_t cp)
+{
     if (cp < 0x2580 || cp > 0x259F)
         return {};
     const BlockEntry& e = blockTable[cp - 0x2580];
@@ -410,7 +429,8 @@ std::span<const BlockElementRect> blockElementRects(char32_t cp) {
 }
 
 void drawBlockElementItems(QPainter& painter, std::span<const BlockElementRenderItem> items, const CustomGlyphCell& at,
-                           bool antiAlias) {
+                           bool antiAlias)
+{
     if (items.empty())
         return;
     const qreal s = at.scale > 0 ? at.scale : 1.0;
@@ -450,7 +470,8 @@ void drawBlockElementItems(QPainter& painter, std::span<const BlockElementRender
     painter.restore();
 }
 
-int boxLineWeight(qreal underlineThickness, qreal scale) {
+int boxLineWeight(qreal underlineThickness, qreal scale)
+{
     return std::max(1, std::max(roundInt(underlineThickness * scale * 1.35), roundInt(scale)));
 }
 
@@ -467,7 +488,8 @@ struct ShapeKey {
     bool operator==(const ShapeKey&) const = default;
 };
 struct ShapeKeyHash {
-    size_t operator()(const ShapeKey& k) const noexcept {
+    size_t operator()(const ShapeKey& k) const noexcept
+    {
         size_t h = k.cp;
         for (size_t v : {size_t(k.width), size_t(k.height), size_t(k.weight), size_t(k.color)})
             h = h * 1000003u ^ v;
@@ -476,13 +498,15 @@ struct ShapeKeyHash {
 };
 constexpr size_t shapeCacheCapacity = 512;
 
-std::unordered_map<ShapeKey, QImage, ShapeKeyHash>& shapeCache() {
+std::unordered_map<ShapeKey, QImage, ShapeKeyHash>& shapeCache()
+{
     static std::unordered_map<ShapeKey, QImage, ShapeKeyHash> cache;
     return cache;
 }
 
 template <typename Paint>
-const QImage& cachedShape(const ShapeKey& key, QSize size, Paint&& paint) {
+const QImage& cachedShape(const ShapeKey& key, QSize size, Paint&& paint)
+{
     auto& cache = shapeCache();
     if (auto it = cache.find(key); it != cache.end())
         return it->second;
@@ -498,14 +522,18 @@ const QImage& cachedShape(const ShapeKey& key, QSize size, Paint&& paint) {
     return cache.emplace(key, std::move(image)).first->second;
 }
 
-bool pathShaped(char32_t cp) { return cp >= 0x256D && cp <= 0x2573; }
+bool pathShaped(char32_t cp)
+{
+    return cp >= 0x256D && cp <= 0x2573;
+}
 
 void paintBoxGlyph(QPainter& painter, RectBatch& batch, char32_t cp, const QColor& color, int lineWeight,
                    const QRect& cellPx);
 
 }  // namespace
 
-void paintBoxGlyphPx(QPainter& painter, char32_t cp, const QColor& color, int lineWeight, const QRect& cellPx) {
+void paintBoxGlyphPx(QPainter& painter, char32_t cp, const QColor& color, int lineWeight, const QRect& cellPx)
+{
     RectBatch batch(painter);
     paintBoxGlyph(painter, batch, cp, color, lineWeight, cellPx);
 }
@@ -513,7 +541,8 @@ void paintBoxGlyphPx(QPainter& painter, char32_t cp, const QColor& color, int li
 namespace {
 
 void paintBoxGlyph(QPainter& painter, RectBatch& batch, char32_t cp, const QColor& color, int lineWeight,
-                   const QRect& cellPx) {
+                   const QRect& cellPx)
+{
     if (!isBoxDrawing(cp))
         return;
     if (pathShaped(cp) && painter.transform().type() <= QTransform::TxScale) {
@@ -583,7 +612,8 @@ void paintBoxGlyph(QPainter& painter, RectBatch& batch, char32_t cp, const QColo
 }  // namespace
 
 void paintBlockOrBoxGlyph(QPainter& painter, char32_t cp, const QColor& color, int lineWeight, QPointF origin,
-                          QSizeF size, qreal scale) {
+                          QSizeF size, qreal scale)
+{
     const qreal s = scale > 0 ? scale : 1.0;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
@@ -595,7 +625,8 @@ void paintBlockOrBoxGlyph(QPainter& painter, char32_t cp, const QColor& color, i
 }
 
 void drawBoxDrawingItems(QPainter& painter, std::span<const BoxDrawingRenderItem> items, const CustomGlyphCell& at,
-                         int lineWeight) {
+                         int lineWeight)
+{
     if (items.empty())
         return;
     const qreal s = at.scale > 0 ? at.scale : 1.0;
@@ -619,7 +650,8 @@ void drawBoxDrawingItems(QPainter& painter, std::span<const BoxDrawingRenderItem
 namespace {
 
 // One separator in a cell, snapped to a grid of sx by sy units per pixel.
-void paintPowerline(QPainter& painter, char32_t cp, const QRectF& cell, qreal sx, qreal sy, const QColor& color) {
+void paintPowerline(QPainter& painter, char32_t cp, const QRectF& cell, qreal sx, qreal sy, const QColor& color)
+{
     const qreal px = 1 / sx;
     const qreal left = std::floor(cell.left() * sx + 1e-9) / sx;
     const qreal right = std::ceil(cell.right() * sx - 1e-9) / sx;
@@ -649,12 +681,16 @@ void paintPowerline(QPainter& painter, char32_t cp, const QRectF& cell, qreal sx
     painter.fillPath(path, color);
 }
 
-bool onDevicePixels(qreal v) { return std::abs(v - std::round(v)) < 1e-6; }
+bool onDevicePixels(qreal v)
+{
+    return std::abs(v - std::round(v)) < 1e-6;
+}
 
 }  // namespace
 
 void drawPowerlineItems(QPainter& painter, std::span<const PowerlineRenderItem> items, BufferLine::RenderLineMode mode,
-                        const CustomGlyphCell& at) {
+                        const CustomGlyphCell& at)
+{
     if (items.empty())
         return;
     qreal sx = at.scale;
@@ -668,9 +704,8 @@ void drawPowerlineItems(QPainter& painter, std::span<const PowerlineRenderItem> 
     // On a plain row whose cells are whole device pixels every separator of
     // one colour looks the same: render it once, then copy it.
     const bool cacheable = mode == BufferLine::RenderLineMode::single &&
-                           painter.transform().type() <= QTransform::TxScale &&
-                           onDevicePixels(at.cell.width() * sx) && onDevicePixels(at.cell.height() * sy) &&
-                           onDevicePixels(at.rowTop * sy);
+                           painter.transform().type() <= QTransform::TxScale && onDevicePixels(at.cell.width() * sx) &&
+                           onDevicePixels(at.cell.height() * sy) && onDevicePixels(at.rowTop * sy);
     painter.save();
     for (const PowerlineRenderItem& item : items) {
         if (!isPowerlineShape(item.codePoint))

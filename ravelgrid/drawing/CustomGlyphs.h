@@ -48,13 +48,19 @@ struct BoxDrawingRenderItem {
 };
 using PowerlineRenderItem = BoxDrawingRenderItem;
 
-inline bool isBoxDrawing(char32_t cp) { return cp >= 0x2500 && cp <= 0x257F; }
-inline bool isPowerlineShape(char32_t cp) { return cp == 0xE0B0 || cp == 0xE0B2 || cp == 0xE0B4 || cp == 0xE0B6; }
+inline bool isBoxDrawing(char32_t cp)
+{
+    return cp >= 0x2500 && cp <= 0x257F;
+}
+inline bool isPowerlineShape(char32_t cp)
+{
+    return cp == 0xE0B0 || cp == 0xE0B2 || cp == 0xE0B4 || cp == 0xE0B6;
+}
 
 // Where a row's cells are, for the shape painters.
 struct CustomGlyphCell {
-    QSizeF cell;     // logical cell size
-    qreal scale = 1; // device pixels per logical pixel
+    QSizeF cell;      // logical cell size
+    qreal scale = 1;  // device pixels per logical pixel
     qreal rowTop = 0;
 };
 

@@ -36,7 +36,8 @@ struct FaceFallbacks {
 // Base faces come and go with font changes; a handful are live at a time.
 constexpr size_t faceCapacity = 32;
 
-std::unordered_map<uint64_t, std::unique_ptr<FaceFallbacks>>& faces() {
+std::unordered_map<uint64_t, std::unique_ptr<FaceFallbacks>>& faces()
+{
     static std::unordered_map<uint64_t, std::unique_ptr<FaceFallbacks>> f;
     return f;
 }
@@ -49,25 +50,30 @@ struct Key {
 };
 
 struct KeyHash {
-    size_t operator()(const Key& k) const noexcept {
-        return std::hash<uint64_t>()(k.baseId * 0x9E3779B97F4A7C15ull ^ (uint64_t(k.ch) << 2) ^ uint64_t(k.presentation));
+    size_t operator()(const Key& k) const noexcept
+    {
+        return std::hash<uint64_t>()(k.baseId * 0x9E3779B97F4A7C15ull ^ (uint64_t(k.ch) << 2) ^
+                                     uint64_t(k.presentation));
     }
 };
 
 // Character to candidate index; -1: no installed font has it.
-std::unordered_map<Key, int, KeyHash>& cache() {
+std::unordered_map<Key, int, KeyHash>& cache()
+{
     static std::unordered_map<Key, int, KeyHash> c;
     return c;
 }
 
-QString fcString(FcPattern* pattern, const char* object) {
+QString fcString(FcPattern* pattern, const char* object)
+{
     FcChar8* value = nullptr;
     if (FcPatternGetString(pattern, object, 0, &value) != FcResultMatch || !value)
         return {};
     return QString::fromUtf8(reinterpret_cast<const char*>(value));
 }
 
-FaceFallbacks& fallbacksFor(const QRawFont& base, uint64_t baseId) {
+FaceFallbacks& fallbacksFor(const QRawFont& base, uint64_t baseId)
+{
     auto& all = faces();
     if (auto it = all.find(baseId); it != all.end())
         return *it->second;
@@ -109,7 +115,8 @@ FaceFallbacks& fallbacksFor(const QRawFont& base, uint64_t baseId) {
     return *all.emplace(baseId, std::move(entry)).first->second;
 }
 
-const QRawFont& fontOf(Candidate& c, const QRawFont& base, bool antialiased) {
+const QRawFont& fontOf(Candidate& c, const QRawFont& base, bool antialiased)
+{
     if (!c.tried) {
         c.tried = true;
         QFont f(c.family);
@@ -126,7 +133,8 @@ const QRawFont& fontOf(Candidate& c, const QRawFont& base, bool antialiased) {
 }
 
 int search(FaceFallbacks& fallbacks, char32_t ch, const QRawFont& base, FallbackFonts::Presentation presentation,
-           bool antialiased) {
+           bool antialiased)
+{
     if (fallbacks.covered && !FcCharSetHasChar(fallbacks.covered.get(), FcChar32(ch)))
         return -1;
     int secondChoice = -1;
@@ -149,17 +157,20 @@ int search(FaceFallbacks& fallbacks, char32_t ch, const QRawFont& base, Fallback
 
 }  // namespace
 
-FallbackFonts::Presentation FallbackFonts::presentationOf(char32_t ch) {
+FallbackFonts::Presentation FallbackFonts::presentationOf(char32_t ch)
+{
     if (ch < 0x100 || !u_hasBinaryProperty(UChar32(ch), UCHAR_EMOJI))
         return Presentation::any;
     return u_hasBinaryProperty(UChar32(ch), UCHAR_EMOJI_PRESENTATION) ? Presentation::emoji : Presentation::text;
 }
 
-bool FallbackFonts::asksForEmoji(char32_t ch, char32_t next) {
+bool FallbackFonts::asksForEmoji(char32_t ch, char32_t next)
+{
     return next == 0xFE0F && ch >= 0x20 && u_hasBinaryProperty(UChar32(ch), UCHAR_EMOJI);
 }
 
-char32_t FallbackFonts::emojiWithSelector(const QString& cluster) {
+char32_t FallbackFonts::emojiWithSelector(const QString& cluster)
+{
     if (cluster.size() < 2 || cluster.size() > 3 || cluster.back() != QChar(0xFE0F))
         return 0;
     char32_t ch = cluster[0].unicode();
@@ -174,7 +185,8 @@ char32_t FallbackFonts::emojiWithSelector(const QString& cluster) {
 }
 
 QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t baseId, Presentation presentation,
-                                     bool antialiased) {
+                                     bool antialiased)
+{
     FaceFallbacks& fallbacks = fallbacksFor(base, baseId);
     auto& c = cache();
     const Key key{baseId, ch, presentation};
@@ -192,7 +204,8 @@ QRawFont FallbackFonts::fallbackFont(char32_t ch, const QRawFont& base, uint64_t
     return fontOf(fallbacks.candidates[size_t(index)], base, antialiased);
 }
 
-bool FallbackFonts::hasBitmapStrikes(const QRawFont& font) {
+bool FallbackFonts::hasBitmapStrikes(const QRawFont& font)
+{
     static std::unordered_map<std::string, bool> known;
     if (!font.isValid())
         return false;
@@ -223,9 +236,13 @@ bool FallbackFonts::hasBitmapStrikes(const QRawFont& font) {
     return strikes;
 }
 
-size_t FallbackFonts::cachedCount() { return cache().size(); }
+size_t FallbackFonts::cachedCount()
+{
+    return cache().size();
+}
 
-void FallbackFonts::clear() {
+void FallbackFonts::clear()
+{
     cache().clear();
     faces().clear();
 }

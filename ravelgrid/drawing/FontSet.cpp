@@ -17,7 +17,8 @@ std::atomic<uint64_t> nextSerial{1};
 // Past this a glyph outgrows every atlas and cache sized for text.
 constexpr qreal maximumPixelSize = 1024.0;
 
-qreal sanePointSize(qreal size) {
+qreal sanePointSize(qreal size)
+{
     if (!std::isfinite(size) || size < 1.0)
         return FontSet::defaultSize;
     return size;
@@ -25,31 +26,44 @@ qreal sanePointSize(qreal size) {
 
 }  // namespace
 
-FontSet::FontSet() { build(QFont(defaultFamily()), defaultSize); }
+FontSet::FontSet()
+{
+    build(QFont(defaultFamily()), defaultSize);
+}
 
-FontSet::FontSet(const QString& family, qreal pointSize) { build(QFont(family), pointSize); }
+FontSet::FontSet(const QString& family, qreal pointSize)
+{
+    build(QFont(family), pointSize);
+}
 
-FontSet::FontSet(const QFont& base) {
+FontSet::FontSet(const QFont& base)
+{
     const qreal points = base.pixelSize() > 0 ? qreal(base.pixelSize()) / pixelsPerPoint() : base.pointSizeF();
     build(base, points);
 }
 
-FontSet FontSet::defaultSet() { return FontSet(defaultFamily(), defaultSize); }
+FontSet FontSet::defaultSet()
+{
+    return FontSet(defaultFamily(), defaultSize);
+}
 
-QString FontSet::defaultFamily() {
+QString FontSet::defaultFamily()
+{
     // The fixed font names fontconfig's alias ("monospace"), which the GPU
     // path cannot open by name: take the family it resolves to.
     static const QString family = QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
     return family;
 }
 
-qreal FontSet::pixelsPerPoint() {
+qreal FontSet::pixelsPerPoint()
+{
     const QScreen* screen = QGuiApplication::primaryScreen();
     const qreal dpi = screen ? screen->logicalDotsPerInchY() : 0;
     return (std::isfinite(dpi) && dpi >= 1 ? dpi : 96.0) / 72.0;
 }
 
-FontSet FontSet::withAntialiasing(bool on) const {
+FontSet FontSet::withAntialiasing(bool on) const
+{
     if (on == antialiased_)
         return *this;
     FontSet other = *this;
@@ -58,7 +72,8 @@ FontSet FontSet::withAntialiasing(bool on) const {
     return other;
 }
 
-void FontSet::build(const QFont& base, qreal pointSize) {
+void FontSet::build(const QFont& base, qreal pointSize)
+{
     const qreal perPoint = pixelsPerPoint();
     pixelSize_ = std::min(sanePointSize(pointSize) * perPoint, maximumPixelSize);
     pointSize_ = pixelSize_ / perPoint;

@@ -19,7 +19,8 @@ namespace {
 constexpr quint32 unknownGlyph = 0xFFFFFFFFu;
 
 // The glyph of one character in a font; 0 when the font has none.
-quint32 glyphIn(const QRawFont& font, char32_t ch) {
+quint32 glyphIn(const QRawFont& font, char32_t ch)
+{
     char16_t units[2] = {char16_t(ch), 0};
     int length = 1;
     if (ch >= 0x10000) {
@@ -36,31 +37,39 @@ quint32 glyphIn(const QRawFont& font, char32_t ch) {
 
 }  // namespace
 
-FramePainter::FramePainter() : fonts_(FontSet::defaultSet()), attributes_(colors_) {
+FramePainter::FramePainter() : fonts_(FontSet::defaultSet()), attributes_(colors_)
+{
     for (auto& table : asciiGlyphs_)
         table.fill(unknownGlyph);
     cell_ = computeCellDimension(fonts_.rawNormal(), 1.0, 1.0);
 }
 
-void FramePainter::setFontSet(FontSet fonts) { adoptFonts(fonts.withAntialiasing(fonts_.antialiased())); }
+void FramePainter::setFontSet(FontSet fonts)
+{
+    adoptFonts(fonts.withAntialiasing(fonts_.antialiased()));
+}
 
-void FramePainter::setFontSmoothing(bool on) {
+void FramePainter::setFontSmoothing(bool on)
+{
     if (on != fonts_.antialiased())
         adoptFonts(fonts_.withAntialiasing(on));
 }
 
-void FramePainter::adoptFonts(FontSet fonts) {
+void FramePainter::adoptFonts(FontSet fonts)
+{
     fonts_ = std::move(fonts);
     for (auto& table : asciiGlyphs_)
         table.fill(unknownGlyph);
     attributes_.clear();
 }
 
-GridGeometry FramePainter::geometry(QSizeF viewSize) const {
+GridGeometry FramePainter::geometry(QSizeF viewSize) const
+{
     return GridGeometry(cell_, viewSize, baselineOffset(fonts_.rawNormal()));
 }
 
-void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& input) {
+void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& input)
+{
     if ((!input.buffer && !input.snapshot) || cell_.isEmpty())
         return;
     FrameRowSnapshot taken;
@@ -104,7 +113,8 @@ void FramePainter::drawTerminalContents(QPainter& painter, const FrameInput& inp
 }
 
 void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const GridGeometry& geo,
-                           const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow) {
+                           const FrameRowSnapshot& snapshot, const FrameRow& row, int screenRow)
+{
     const BufferLine& line = *row.line;
     const BufferLine::RenderLineMode mode = line.renderMode();
     const qreal top = geo.rowTop(screenRow);
@@ -140,8 +150,8 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
     for (const RowRun& run : layout_.runs) {
         if (run.style.background == defaultBackground || run.endColumn <= run.beginColumn)
             continue;
-        painter.fillRect(QRectF(geo.columnX(run.beginColumn), top, (run.endColumn - run.beginColumn) * geo.cell().width(),
-                                geo.cell().height()),
+        painter.fillRect(QRectF(geo.columnX(run.beginColumn), top,
+                                (run.endColumn - run.beginColumn) * geo.cell().width(), geo.cell().height()),
                          run.style.background);
     }
 
@@ -152,8 +162,7 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
     if (const TerminalImageList* images = line.images()) {
         for (const TerminalImagePtr& image : *images) {
             if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
-                (kitty->kittyZIndex < 0 ? below_ : above_)
-                    .push_back({kitty->kittyZIndex, kitty->kittyImageId, kitty});
+                (kitty->kittyZIndex < 0 ? below_ : above_).push_back({kitty->kittyZIndex, kitty->kittyImageId, kitty});
             } else if (const auto* placed = dynamic_cast<const PlatformImage*>(image.get())) {
                 if (placed->kittyIsKitty)
                     (placed->kittyZIndex < 0 ? below_ : above_)
@@ -194,7 +203,8 @@ void FramePainter::drawRow(QPainter& painter, const FrameInput& input, const Gri
 }
 
 void FramePainter::drawDecorations(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
-                                   const FrameInput& input, qreal scale) {
+                                   const FrameInput& input, qreal scale)
+{
     decorationPieces_.clear();
     for (size_t i = run.firstCell; i < run.firstCell + run.cellCount; ++i) {
         const RowCell& cell = layout.cells[i];
@@ -202,14 +212,15 @@ void FramePainter::drawDecorations(QPainter& painter, const RowRun& run, const R
             continue;
         decorationPieces_.push_back({QPointF(cell.column * cell_.width(), baselineY), cell.width});
     }
-    DecorationMetrics metrics = DecorationMetrics::fromFont(
-        fonts_.rawNormal(), cell_.width(), scale, colors_.effectiveForeground(input.row.reverseColors));
+    DecorationMetrics metrics = DecorationMetrics::fromFont(fonts_.rawNormal(), cell_.width(), scale,
+                                                            colors_.effectiveForeground(input.row.reverseColors));
     metrics.belowBaseline = baselineOffset(fonts_.rawNormal());
     drawRunDecorations(painter, run.style, decorationPieces_, metrics,
                        StrikeMetrics::fromFont(fonts_.raw(run.style.face)));
 }
 
-std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayload& payload, QSize size) {
+std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayload& payload, QSize size)
+{
     const void* key = payload.sharedBytes().get();
     for (CachedPicture& p : pictures_) {
         if (p.key == key && p.size == size && !p.source.expired()) {
@@ -219,8 +230,9 @@ std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayl
     }
     std::shared_ptr<const QImage> image;
     if (!size.isValid()) {
-        std::optional<QImage> decoded = payload.isPng() ? imageFromEncoded(payload.bytes())
-                                                        : imageFromRgba(payload.bytes(), payload.width(), payload.height());
+        std::optional<QImage> decoded = payload.isPng()
+                                            ? imageFromEncoded(payload.bytes())
+                                            : imageFromRgba(payload.bytes(), payload.width(), payload.height());
         if (decoded)
             image = std::make_shared<const QImage>(decoded->convertToFormat(QImage::Format_ARGB32_Premultiplied));
     } else if (size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide &&
@@ -247,13 +259,15 @@ std::shared_ptr<const QImage> FramePainter::kittyPicture(const KittyGraphicsPayl
     return image;
 }
 
-void FramePainter::setPictureReadyCallback(std::function<void()> ready) {
+void FramePainter::setPictureReadyCallback(std::function<void()> ready)
+{
     pictureReady_ = std::move(ready);
     if (jobs_)
         jobs_->setReady(pictureReady_);
 }
 
-void FramePainter::adoptFinishedPictures() {
+void FramePainter::adoptFinishedPictures()
+{
     if (!jobs_)
         return;
     for (PictureJobs::Finished& done : jobs_->takeFinished()) {
@@ -264,7 +278,8 @@ void FramePainter::adoptFinishedPictures() {
     }
 }
 
-void FramePainter::drawKittyBand(QPainter& painter, const KittyPlacementImage& cell, qreal rowTop, qreal scale) {
+void FramePainter::drawKittyBand(QPainter& painter, const KittyPlacementImage& cell, qreal rowTop, qreal scale)
+{
     // From the header: a large picture is never decoded at its own size here.
     const auto natural = payloadPixelSize(cell.picture);
     if (!natural)
@@ -301,7 +316,8 @@ void FramePainter::drawKittyBand(QPainter& painter, const KittyPlacementImage& c
     blitBand(painter, QPointF(x, y + y0 / scale), *picture, y0, y1, scale);
 }
 
-void FramePainter::blitBand(QPainter& painter, QPointF topLeft, const QImage& picture, int y0, int y1, qreal scale) {
+void FramePainter::blitBand(QPainter& painter, QPointF topLeft, const QImage& picture, int y0, int y1, qreal scale)
+{
     // Pictures are at device resolution: on a plain row they are copied
     // pixel for pixel, which is far cheaper than a scaled draw.
     if (painter.worldTransform().type() <= QTransform::TxTranslate) {
@@ -316,8 +332,8 @@ void FramePainter::blitBand(QPainter& painter, QPointF topLeft, const QImage& pi
                       QRectF(0, y0, picture.width(), y1 - y0));
 }
 
-void FramePainter::drawImages(QPainter& painter, const std::vector<ImageDrawEntry>& entries, qreal rowTop,
-                              qreal scale) {
+void FramePainter::drawImages(QPainter& painter, const std::vector<ImageDrawEntry>& entries, qreal rowTop, qreal scale)
+{
     for (const ImageDrawEntry& entry : entries) {
         if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(entry.image)) {
             drawKittyBand(painter, *kitty, rowTop, scale);
@@ -341,7 +357,8 @@ void FramePainter::drawImages(QPainter& painter, const std::vector<ImageDrawEntr
     }
 }
 
-void FramePainter::drawPlaceholders(QPainter& painter, const FrameInput& input, qreal rowTop, qreal scale) {
+void FramePainter::drawPlaceholders(QPainter& painter, const FrameInput& input, qreal rowTop, qreal scale)
+{
     if (!input.kitty)
         return;
     if (!virtualPlacementsBuilt_) {
@@ -386,7 +403,8 @@ void FramePainter::drawPlaceholders(QPainter& painter, const FrameInput& input, 
     }
 }
 
-quint32 FramePainter::glyphFor(FontFace face, char32_t ch) {
+quint32 FramePainter::glyphFor(FontFace face, char32_t ch)
+{
     if (ch < 128) {
         quint32& cached = asciiGlyphs_[size_t(face)][ch];
         if (cached == unknownGlyph)
@@ -396,7 +414,8 @@ quint32 FramePainter::glyphFor(FontFace face, char32_t ch) {
     return glyphIn(fonts_.raw(face), ch);
 }
 
-size_t FramePainter::slotFor(const QRawFont& font) {
+size_t FramePainter::slotFor(const QRawFont& font)
+{
     for (size_t i = 0; i < fontSlots_.size(); ++i) {
         if (fontSlots_[i] == font)
             return i;
@@ -405,14 +424,14 @@ size_t FramePainter::slotFor(const QRawFont& font) {
     return fontSlots_.size() - 1;
 }
 
-void FramePainter::placeScalar(const RowCell& cell, char32_t ch, FontFace face, qreal baselineY, bool emoji) {
+void FramePainter::placeScalar(const RowCell& cell, char32_t ch, FontFace face, qreal baselineY, bool emoji)
+{
     quint32 glyph = emoji ? 0 : glyphFor(face, ch);
     size_t slot = 0;
     if (glyph == 0) {
-        const QRawFont fallback =
-            FallbackFonts::fallbackFont(ch, fonts_.raw(face), fonts_.faceId(face),
-                                        emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch),
-                                        fonts_.antialiased());
+        const QRawFont fallback = FallbackFonts::fallbackFont(
+            ch, fonts_.raw(face), fonts_.faceId(face),
+            emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch), fonts_.antialiased());
         glyph = glyphIn(fallback, ch);
         if (glyph != 0)
             slot = slotFor(fallback);
@@ -436,7 +455,8 @@ void FramePainter::placeScalar(const RowCell& cell, char32_t ch, FontFace face, 
     placed_.push_back(Placed{glyph, position, slot});
 }
 
-void FramePainter::flush(QPainter& painter) {
+void FramePainter::flush(QPainter& painter)
+{
     size_t i = 0;
     while (i < placed_.size()) {
         size_t j = i + 1;
@@ -459,7 +479,8 @@ void FramePainter::flush(QPainter& painter) {
 }
 
 void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayout& layout, qreal baselineY,
-                            const RowContext& context) {
+                            const RowContext& context)
+{
     // Runs of shapes, blanks and hidden cells have no glyph to draw.
     bool anyGlyph = false;
     for (size_t i = run.firstCell; i < run.firstCell + run.cellCount && !anyGlyph; ++i)
@@ -487,7 +508,8 @@ void FramePainter::drawText(QPainter& painter, const RowRun& run, const RowLayou
 }
 
 void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace face, qreal baselineY,
-                               const RowContext& context) {
+                               const RowContext& context)
+{
     QString text = cell.display;
     if (text.isEmpty() && cell.code >= CharData::firstClusterCode && context.clusterText)
         text = context.clusterText(cell.code);
@@ -591,7 +613,8 @@ void FramePainter::drawCluster(QPainter& painter, const RowCell& cell, FontFace 
 }
 
 void FramePainter::drawCellGlyph(QPainter& painter, const RowCell& cell, FontFace face, const QColor& color,
-                                 qreal baselineY, const RowContext& context) {
+                                 qreal baselineY, const RowContext& context)
+{
     if (cell.code <= 0x20 || cell.hidden)
         return;
     painter.save();

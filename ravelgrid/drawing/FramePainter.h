@@ -35,11 +35,11 @@ struct FrameInput {
     // The frame's rows, taken once and shared with other painters; when
     // absent they are taken from `buffer`.
     const FrameRowSnapshot* snapshot = nullptr;
-    int columns = 0;           // the terminal's columns
-    int rows = 0;              // the terminal's rows
-    int startRow = 0;          // buffer row drawn at the top (yDisp)
+    int columns = 0;   // the terminal's columns
+    int rows = 0;      // the terminal's rows
+    int startRow = 0;  // buffer row drawn at the top (yDisp)
     QSizeF viewSize;
-    QRectF dirty;              // what needs drawing, in view coordinates
+    QRectF dirty;  // what needs drawing, in view coordinates
     RowContext row;
     // The terminal's kitty images and placements, for placeholder cells.
     const KittyGraphicsState* kitty = nullptr;

@@ -7,7 +7,8 @@
 
 namespace ravelgrid {
 
-FrameRowSnapshot FrameRowSnapshot::take(Buffer& buffer, int startRow, int rows, std::optional<int> bidiMaximumRows) {
+FrameRowSnapshot FrameRowSnapshot::take(Buffer& buffer, int startRow, int rows, std::optional<int> bidiMaximumRows)
+{
     FrameRowSnapshot s;
     s.buffer_ = &buffer;
     s.startRow_ = startRow;
@@ -30,14 +31,16 @@ FrameRowSnapshot FrameRowSnapshot::take(Buffer& buffer, int startRow, int rows, 
     return s;
 }
 
-const FrameRow* FrameRowSnapshot::row(int bufferRow) const {
+const FrameRow* FrameRowSnapshot::row(int bufferRow) const
+{
     const auto it = std::lower_bound(rows_.begin(), rows_.end(), bufferRow,
                                      [](const FrameRow& r, int want) { return r.bufferRow < want; });
     return it != rows_.end() && it->bufferRow == bufferRow ? &*it : nullptr;
 }
 
 void FrameRowSnapshot::layout(const FrameRow& row, int columns, const RowContext& context, CellAttributes& attributes,
-                              RowLayout& out) const {
+                              RowLayout& out) const
+{
     TerminalBidi::DisplayedRow shown;
     if (context.bidi && buffer_)
         shown = TerminalBidi::displayedRow(row.bufferRow, *buffer_, columns, context.maximumBidiParagraphRows,

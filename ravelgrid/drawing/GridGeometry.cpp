@@ -7,7 +7,8 @@
 namespace ravelgrid {
 namespace {
 
-std::optional<int> rowOf(qreal y, qreal cellHeight) {
+std::optional<int> rowOf(qreal y, qreal cellHeight)
+{
     const qreal q = std::trunc(y / cellHeight);
     if (!std::isfinite(q) || q < qreal(std::numeric_limits<int>::min()) || q > qreal(std::numeric_limits<int>::max()))
         return std::nullopt;
@@ -16,7 +17,8 @@ std::optional<int> rowOf(qreal y, qreal cellHeight) {
 
 }  // namespace
 
-std::optional<std::pair<int, int>> GridGeometry::rowsIntersecting(const QRectF& rect) const {
+std::optional<std::pair<int, int>> GridGeometry::rowsIntersecting(const QRectF& rect) const
+{
     if (rect.isEmpty() || !(cell_.height() > 0))
         return std::nullopt;
     auto first = rowOf(rect.top(), cell_.height());
@@ -26,7 +28,8 @@ std::optional<std::pair<int, int>> GridGeometry::rowsIntersecting(const QRectF& 
     return std::make_pair(*first, *last);
 }
 
-QRectF GridGeometry::bottomStrip() const {
+QRectF GridGeometry::bottomStrip() const
+{
     if (!(cell_.height() > 0))
         return {};
     // Whole rows counted as the grid counts them: a remainder taken with
@@ -39,7 +42,8 @@ QRectF GridGeometry::bottomStrip() const {
     return {0, top, view_.width(), view_.height() - top};
 }
 
-QRectF GridGeometry::invalidationRect(int firstRow, int lastRow, int terminalRows, bool showingBottom) const {
+QRectF GridGeometry::invalidationRect(int firstRow, int lastRow, int terminalRows, bool showingBottom) const
+{
     if (!showingBottom)
         return {QPointF(0, 0), view_};
     const qreal top = rowTop(firstRow);

@@ -15,7 +15,8 @@ class GridGeometry {
 public:
     GridGeometry() = default;
     GridGeometry(QSizeF cell, QSizeF viewSize, qreal baselineOffset)
-        : cell_(cell), view_(viewSize), baselineOffset_(baselineOffset) {}
+        : cell_(cell), view_(viewSize), baselineOffset_(baselineOffset)
+    {}
 
     QSizeF cell() const { return cell_; }
     QSizeF viewSize() const { return view_; }
@@ -27,9 +28,13 @@ public:
 
     // A row's bottom edge in device pixels counted up from the view's
     // bottom: where the GPU path's records place it.
-    qreal deviceRowBottomUp(int screenRow, qreal scale) const { return (view_.height() - rowBottom(screenRow)) * scale; }
+    qreal deviceRowBottomUp(int screenRow, qreal scale) const
+    {
+        return (view_.height() - rowBottom(screenRow)) * scale;
+    }
 
-    QRectF cellRect(int column, int screenRow, int span = 1) const {
+    QRectF cellRect(int column, int screenRow, int span = 1) const
+    {
         return {columnX(column), rowTop(screenRow), span * cell_.width(), cell_.height()};
     }
     QRectF rowRect(int screenRow) const { return {0, rowTop(screenRow), view_.width(), cell_.height()}; }

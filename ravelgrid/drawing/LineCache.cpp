@@ -17,19 +17,22 @@ struct KeyHash {
     size_t operator()(const Key& k) const noexcept { return qHash(k.text) ^ std::hash<uint64_t>()(k.faceId); }
 };
 
-std::unordered_map<Key, ShapedText, KeyHash>& cache() {
+std::unordered_map<Key, ShapedText, KeyHash>& cache()
+{
     static std::unordered_map<Key, ShapedText, KeyHash> c;
     return c;
 }
 
-uint64_t& shapes() {
+uint64_t& shapes()
+{
     static uint64_t n = 0;
     return n;
 }
 
 }  // namespace
 
-ShapedText LineCache::shape(const QString& text, const QFont& font) {
+ShapedText LineCache::shape(const QString& text, const QFont& font)
+{
     ++shapes();
     ShapedText shaped;
     QTextLayout layout(text, font);
@@ -56,7 +59,8 @@ ShapedText LineCache::shape(const QString& text, const QFont& font) {
     return shaped;
 }
 
-ShapedText LineCache::cachedLine(const QString& text, const QFont& font, uint64_t faceId) {
+ShapedText LineCache::cachedLine(const QString& text, const QFont& font, uint64_t faceId)
+{
     if (text.size() > maximumCachedLength)
         return shape(text, font);
     auto& c = cache();
@@ -70,10 +74,19 @@ ShapedText LineCache::cachedLine(const QString& text, const QFont& font, uint64_
     return shaped;
 }
 
-size_t LineCache::cachedCount() { return cache().size(); }
+size_t LineCache::cachedCount()
+{
+    return cache().size();
+}
 
-uint64_t LineCache::shapeCount() { return shapes(); }
+uint64_t LineCache::shapeCount()
+{
+    return shapes();
+}
 
-void LineCache::clear() { cache().clear(); }
+void LineCache::clear()
+{
+    cache().clear();
+}
 
 }  // namespace ravelgrid

@@ -13,12 +13,16 @@
 namespace ravelgrid {
 namespace {
 
-int roundInt(double v) { return int(roundHalfAwayFromZero(v)); }
+int roundInt(double v)
+{
+    return int(roundHalfAwayFromZero(v));
+}
 
 // One horizontal line, in device pixels: the painter's unit is one device
 // pixel here. `on` and `off` make a dash pattern that starts at x0; off 0
 // draws solid.
-void fillLine(QPainter& painter, int x0, int x1, int top, int thickness, int on, int off, const QColor& color) {
+void fillLine(QPainter& painter, int x0, int x1, int top, int thickness, int on, int off, const QColor& color)
+{
     if (x1 <= x0 || thickness <= 0)
         return;
     if (off <= 0) {
@@ -32,7 +36,8 @@ void fillLine(QPainter& painter, int x0, int x1, int top, int thickness, int on,
 }  // namespace
 
 DecorationMetrics DecorationMetrics::fromFont(const QRawFont& normal, qreal cellWidth, qreal scale,
-                                              const QColor& fallback) {
+                                              const QColor& fallback)
+{
     DecorationMetrics m;
     m.underlinePosition = normal.underlinePosition();
     m.underlineThickness = normal.lineThickness();
@@ -42,19 +47,22 @@ DecorationMetrics DecorationMetrics::fromFont(const QRawFont& normal, qreal cell
     return m;
 }
 
-StrikeMetrics StrikeMetrics::fromFont(const QRawFont& font) {
+StrikeMetrics StrikeMetrics::fromFont(const QRawFont& font)
+{
     StrikeMetrics m;
     m.thickness = font.lineThickness();
     m.xHeight = font.xHeight();
     return m;
 }
 
-qreal decorationWidth(int columns, qreal cellWidth) {
+qreal decorationWidth(int columns, qreal cellWidth)
+{
     return (std::max(columns, 1) - 1) * cellWidth + std::ceil(cellWidth);
 }
 
 void drawRunDecorations(QPainter& painter, const CellStyle& style, std::span<const DecorationPiece> pieces,
-                        const DecorationMetrics& metrics, const StrikeMetrics& strike) {
+                        const DecorationMetrics& metrics, const StrikeMetrics& strike)
+{
     if (pieces.empty() || !style.hasDecorations())
         return;
     const qreal s = metrics.scale > 0 ? metrics.scale : 1.0;

@@ -14,12 +14,16 @@
 namespace ravelgrid {
 namespace {
 
-bool sideInRange(int64_t side) { return side > 0 && side <= kMaxImageSide; }
+bool sideInRange(int64_t side)
+{
+    return side > 0 && side <= kMaxImageSide;
+}
 
 // Straight RGBA shrunk by averaging each destination pixel's whole source
 // area, premultiplied: a good downscale at any ratio that reads the source
 // once and allocates only the result.
-QImage boxShrunk(const uint8_t* rgba, int sw, int sh, int dw, int dh) {
+QImage boxShrunk(const uint8_t* rgba, int sw, int sh, int dw, int dh)
+{
     QImage out(dw, dh, QImage::Format_ARGB32_Premultiplied);
     if (out.isNull())
         return out;
@@ -36,7 +40,8 @@ QImage boxShrunk(const uint8_t* rgba, int sw, int sh, int dw, int dh) {
             for (int x = 0; x < dw; ++x) {
                 uint64_t* s = &sums[size_t(x) * 4];
                 uint64_t r = 0, g = 0, b = 0, a = 0;
-                for (const uint8_t* p = row + size_t(columns[size_t(x)]) * 4, *end = row + size_t(columns[size_t(x) + 1]) * 4;
+                for (const uint8_t *p = row + size_t(columns[size_t(x)]) * 4,
+                                   *end = row + size_t(columns[size_t(x) + 1]) * 4;
                      p < end; p += 4) {
                     const uint32_t alpha = p[3];
                     r += p[0] * alpha;
@@ -63,7 +68,8 @@ QImage boxShrunk(const uint8_t* rgba, int sw, int sh, int dw, int dh) {
 
 }  // namespace
 
-std::optional<QSize> payloadPixelSize(const KittyGraphicsPayload& payload) {
+std::optional<QSize> payloadPixelSize(const KittyGraphicsPayload& payload)
+{
     int64_t w = payload.width(), h = payload.height();
     if (payload.isPng()) {
         const auto size = kittyPngPixelSize(payload.bytes());
@@ -77,12 +83,14 @@ std::optional<QSize> payloadPixelSize(const KittyGraphicsPayload& payload) {
     return QSize(int(w), int(h));
 }
 
-bool isLargePicture(const KittyGraphicsPayload& payload) {
+bool isLargePicture(const KittyGraphicsPayload& payload)
+{
     const auto size = payloadPixelSize(payload);
     return size && int64_t(size->width()) * size->height() > kLargePicturePixels;
 }
 
-std::optional<QImage> preparePayloadPicture(std::span<const uint8_t> bytes, bool png, QSize natural, QSize size) {
+std::optional<QImage> preparePayloadPicture(std::span<const uint8_t> bytes, bool png, QSize natural, QSize size)
+{
     if (!size.isValid() || !sideInRange(size.width()) || !sideInRange(size.height()))
         return std::nullopt;
     constexpr QImage::Format drawn = QImage::Format_ARGB32_Premultiplied;
@@ -124,12 +132,14 @@ struct PictureJobs::Shared {
     std::vector<Finished> finished;
 };
 
-PictureJobs::PictureJobs() : shared_(std::make_shared<Shared>()), receiver_(std::make_unique<QObject>()) {
+PictureJobs::PictureJobs() : shared_(std::make_shared<Shared>()), receiver_(std::make_unique<QObject>())
+{
     shared_->owner = this;
     shared_->receiver = receiver_.get();
 }
 
-PictureJobs::~PictureJobs() {
+PictureJobs::~PictureJobs()
+{
     {
         std::lock_guard lock(shared_->mutex);
         shared_->owner = nullptr;
@@ -139,7 +149,8 @@ PictureJobs::~PictureJobs() {
     receiver_.reset();
 }
 
-bool PictureJobs::request(Key key, const std::shared_ptr<const std::vector<uint8_t>>& source, Prepare prepare) {
+bool PictureJobs::request(Key key, const std::shared_ptr<const std::vector<uint8_t>>& source, Prepare prepare)
+{
     if (!source)
         return false;
     {
@@ -177,25 +188,29 @@ bool PictureJobs::request(Key key, const std::shared_ptr<const std::vector<uint8
         // new bytes at a released payload's address among them.
         if (shared->receiver && QCoreApplication::instance()) {
             PictureJobs* owner = shared->owner;
-            QMetaObject::invokeMethod(shared->receiver, [owner] { owner->notifyReady(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                shared->receiver, [owner] { owner->notifyReady(); }, Qt::QueuedConnection);
         }
     });
     return true;
 }
 
-std::vector<PictureJobs::Finished> PictureJobs::takeFinished() {
+std::vector<PictureJobs::Finished> PictureJobs::takeFinished()
+{
     std::lock_guard lock(shared_->mutex);
     std::vector<Finished> taken;
     taken.swap(shared_->finished);
     return taken;
 }
 
-size_t PictureJobs::pendingCount() const {
+size_t PictureJobs::pendingCount() const
+{
     std::lock_guard lock(shared_->mutex);
     return shared_->pending.size();
 }
 
-void PictureJobs::notifyReady() {
+void PictureJobs::notifyReady()
+{
     if (ready_)
         ready_();
 }

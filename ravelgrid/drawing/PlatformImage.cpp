@@ -14,16 +14,21 @@
 namespace ravelgrid {
 namespace {
 
-bool sideAccepted(int64_t side) { return side > 0 && side <= kMaxImageSide; }
+bool sideAccepted(int64_t side)
+{
+    return side > 0 && side <= kMaxImageSide;
+}
 
-bool rgbaLengthAccepted(size_t size, int64_t width, int64_t height) {
+bool rgbaLengthAccepted(size_t size, int64_t width, int64_t height)
+{
     if (!sideAccepted(width) || !sideAccepted(height))
         return false;
     // Both sides are at most 10^4, so the product cannot overflow.
     return size >= size_t(width) * size_t(height) * 4;
 }
 
-std::optional<qreal> requested(ImageSizeRequest r, qreal cellExtent, qreal viewExtent) {
+std::optional<qreal> requested(ImageSizeRequest r, qreal cellExtent, qreal viewExtent)
+{
     switch (r.kind) {
     case ImageSizeRequest::Kind::cells: return r.value * cellExtent;
     case ImageSizeRequest::Kind::pixels: return qreal(r.value);
@@ -35,7 +40,8 @@ std::optional<qreal> requested(ImageSizeRequest r, qreal cellExtent, qreal viewE
 
 }  // namespace
 
-void sortImagesForDrawing(std::vector<ImageDrawEntry>& entries) {
+void sortImagesForDrawing(std::vector<ImageDrawEntry>& entries)
+{
     std::stable_sort(entries.begin(), entries.end(), [](const ImageDrawEntry& a, const ImageDrawEntry& b) {
         if (a.zIndex != b.zIndex)
             return a.zIndex < b.zIndex;
@@ -43,7 +49,8 @@ void sortImagesForDrawing(std::vector<ImageDrawEntry>& entries) {
     });
 }
 
-QRectF aspectFitRect(QSizeF imageSize, const QRectF& rect) {
+QRectF aspectFitRect(QSizeF imageSize, const QRectF& rect)
+{
     if (!(imageSize.width() > 0 && imageSize.height() > 0 && rect.width() > 0 && rect.height() > 0))
         return rect;
     const qreal scale = std::min(rect.width() / imageSize.width(), rect.height() / imageSize.height());
@@ -52,13 +59,15 @@ QRectF aspectFitRect(QSizeF imageSize, const QRectF& rect) {
     return QRectF(rect.x() + (rect.width() - w) * 0.5, rect.y() + (rect.height() - h) * 0.5, w, h);
 }
 
-std::optional<QImage> imageFromRgba(std::vector<uint8_t>&& rgba, int64_t width, int64_t height) {
+std::optional<QImage> imageFromRgba(std::vector<uint8_t>&& rgba, int64_t width, int64_t height)
+{
     if (!rgbaLengthAccepted(rgba.size(), width, height))
         return std::nullopt;
     // The pixels move into the image without a copy.
     auto* owned = new std::vector<uint8_t>(std::move(rgba));
-    QImage image(owned->data(), int(width), int(height), int(width) * 4, QImage::Format_RGBA8888,
-                 [](void* info) { delete static_cast<std::vector<uint8_t>*>(info); }, owned);
+    QImage image(
+        owned->data(), int(width), int(height), int(width) * 4, QImage::Format_RGBA8888,
+        [](void* info) { delete static_cast<std::vector<uint8_t>*>(info); }, owned);
     if (image.isNull()) {
         delete owned;
         return std::nullopt;
@@ -66,7 +75,8 @@ std::optional<QImage> imageFromRgba(std::vector<uint8_t>&& rgba, int64_t width, 
     return image;
 }
 
-std::optional<QImage> imageFromRgba(std::span<const uint8_t> rgba, int64_t width, int64_t height) {
+std::optional<QImage> imageFromRgba(std::span<const uint8_t> rgba, int64_t width, int64_t height)
+{
     if (!rgbaLengthAccepted(rgba.size(), width, height))
         return std::nullopt;
     // Straight alpha: QPainter blends it as such.
@@ -77,7 +87,8 @@ std::optional<QImage> imageFromRgba(std::span<const uint8_t> rgba, int64_t width
     return copy;
 }
 
-std::optional<QImage> imageFromEncoded(std::span<const uint8_t> data) {
+std::optional<QImage> imageFromEncoded(std::span<const uint8_t> data)
+{
     if (data.empty() || data.size() > size_t(std::numeric_limits<int>::max()))
         return std::nullopt;
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
@@ -94,7 +105,8 @@ std::optional<QImage> imageFromEncoded(std::span<const uint8_t> data) {
 }
 
 std::optional<QSizeF> placedImageSize(QSize natural, ImageSizeRequest widthRequest, ImageSizeRequest heightRequest,
-                                      bool preserveAspectRatio, const ImagePlacementMetrics& m) {
+                                      bool preserveAspectRatio, const ImagePlacementMetrics& m)
+{
     const qreal scale = m.scale > 0 ? m.scale : 1.0;
     if (natural.width() <= 0 || natural.height() <= 0)
         return std::nullopt;
@@ -120,7 +132,8 @@ namespace {
 
 // An opaque picture is kept without its alpha channel: drawing it is then a
 // plain copy.
-QImage withoutUnusedAlpha(QImage image) {
+QImage withoutUnusedAlpha(QImage image)
+{
     if (image.format() != QImage::Format_ARGB32_Premultiplied)
         return image;
     for (int y = 0; y < image.height(); ++y) {
@@ -135,7 +148,8 @@ QImage withoutUnusedAlpha(QImage image) {
 
 }  // namespace
 
-std::shared_ptr<const QImage> renderPlacedPicture(const QImage& source, QSizeF placed, qreal scale, bool fitInside) {
+std::shared_ptr<const QImage> renderPlacedPicture(const QImage& source, QSizeF placed, qreal scale, bool fitInside)
+{
     const qreal s = scale > 0 ? scale : 1.0;
     const int w = std::max(1, int(roundHalfAwayFromZero(placed.width() * s)));
     const int h = std::max(1, int(roundHalfAwayFromZero(placed.height() * s)));
@@ -161,7 +175,8 @@ std::shared_ptr<const QImage> renderPlacedPicture(const QImage& source, QSizeF p
 }
 
 std::vector<std::shared_ptr<PlatformImage>> makeImageStrips(std::shared_ptr<const QImage> picture, QSizeF placed,
-                                                            int col, const ImagePlacementMetrics& m) {
+                                                            int col, const ImagePlacementMetrics& m)
+{
     std::vector<std::shared_ptr<PlatformImage>> strips;
     if (!picture || !(m.cell.height() > 0))
         return strips;

@@ -25,8 +25,8 @@ inline constexpr int kMaxImageSide = 10'000;
 class PlatformImage final : public TerminalImage {
 public:
     std::shared_ptr<const QImage> picture;
-    int bandTop = 0;     // first picture row of this strip, device pixels
-    int bandHeight = 0;  // device pixels; the last band may reach past the picture
+    int bandTop = 0;        // first picture row of this strip, device pixels
+    int bandHeight = 0;     // device pixels; the last band may reach past the picture
     qreal pixelWidth = 0;   // logical width as placed
     qreal pixelHeight = 0;  // logical height: one cell
     int col = 0;

@@ -7,7 +7,8 @@
 namespace ravelgrid {
 namespace {
 
-bool startsWithPlaceholder(const QString& text) {
+bool startsWithPlaceholder(const QString& text)
+{
     return text.size() >= 2 && text[0].isHighSurrogate() &&
            QChar::surrogateToUcs4(text[0], text[1]) == kKittyPlaceholderCharacter;
 }
@@ -16,7 +17,8 @@ bool startsWithPlaceholder(const QString& text) {
 // theirs from the placeholder on their left.
 std::optional<KittyPlaceholderCell> placeholderOf(const CharData& cell, int bufferRow, int col,
                                                   const RowContext& context,
-                                                  const std::optional<KittyPlaceholderCell::Previous>& previous) {
+                                                  const std::optional<KittyPlaceholderCell::Previous>& previous)
+{
     std::string text;
     if (cell.code == int32_t(kKittyPlaceholderCharacter)) {
         text = "\xF4\x8E\xBB\xAE";
@@ -35,7 +37,8 @@ std::optional<KittyPlaceholderCell> placeholderOf(const CharData& cell, int buff
 }  // namespace
 
 void buildRow(const BufferLine& line, int columns, int bufferRow, const RowContext& context, CellAttributes& attributes,
-              RowLayout& out, const BidiRowLayout* bidi) {
+              RowLayout& out, const BidiRowLayout* bidi)
+{
     out.clear();
     const int count = std::min(columns, line.dataSize());
     if (count <= 0)
@@ -107,8 +110,8 @@ void buildRow(const BufferLine& line, int columns, int bufferRow, const RowConte
                 if (auto placeholder = placeholderOf(cell, bufferRow, col, context, previousPlaceholder)) {
                     custom = true;
                     KittyPlaceholderRun* last = out.placeholderRuns.empty() ? nullptr : &out.placeholderRuns.back();
-                    if (last && last->imageId == placeholder->imageId && last->placementId == placeholder->placementId &&
-                        last->row == placeholder->placeholderRow &&
+                    if (last && last->imageId == placeholder->imageId &&
+                        last->placementId == placeholder->placementId && last->row == placeholder->placeholderRow &&
                         last->col + last->width == placeholder->placeholderCol && last->column + last->width == col) {
                         last->width += 1;
                     } else {

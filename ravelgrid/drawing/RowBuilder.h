@@ -43,10 +43,10 @@ struct RowContext {
 // One drawn cell of a row.
 struct RowCell {
     int column = 0;
-    int width = 1;       // columns covered, 1 or 2
-    int32_t code = 0;    // 0 draws nothing; cluster codes come with text
-    bool hidden = false; // keeps its background, shows no glyph
-    bool custom = false; // painted as a shape or a picture, not as text
+    int width = 1;          // columns covered, 1 or 2
+    int32_t code = 0;       // 0 draws nothing; cluster codes come with text
+    bool hidden = false;    // keeps its background, shows no glyph
+    bool custom = false;    // painted as a shape or a picture, not as text
     int logicalColumn = 0;  // where the cell is stored; `column` is where it shows
     // Text drawn instead of the code when it is more than one scalar (a
     // shaped letter with its marks); laid out with font fallback.
@@ -82,7 +82,8 @@ struct RowLayout {
     std::vector<BoxDrawingRenderItem> boxItems;
     std::vector<PowerlineRenderItem> powerlineItems;
     std::vector<KittyPlaceholderRun> placeholderRuns;
-    void clear() {
+    void clear()
+    {
         cells.clear();
         runs.clear();
         blockItems.clear();

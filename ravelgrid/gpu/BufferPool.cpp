@@ -6,9 +6,11 @@
 namespace ravelgrid {
 
 BufferPool::BufferPool(GpuBackend& backend, std::size_t alignment, std::size_t maxBuffersPerSize)
-    : backend_(backend), alignment_(alignment == 0 ? 1 : alignment), maxBuffersPerSize_(maxBuffersPerSize) {}
+    : backend_(backend), alignment_(alignment == 0 ? 1 : alignment), maxBuffersPerSize_(maxBuffersPerSize)
+{}
 
-std::size_t BufferPool::sizeClass(std::size_t byteCount) const {
+std::size_t BufferPool::sizeClass(std::size_t byteCount) const
+{
     if (byteCount == 0)
         return 0;
     if (byteCount <= 4096)
@@ -20,7 +22,8 @@ std::size_t BufferPool::sizeClass(std::size_t byteCount) const {
     return (p + alignment_ - 1) / alignment_ * alignment_;
 }
 
-std::shared_ptr<GpuBuffer> BufferPool::makeBuffer(std::size_t length) {
+std::shared_ptr<GpuBuffer> BufferPool::makeBuffer(std::size_t length)
+{
     if (length == 0)
         return nullptr;
     {
@@ -34,7 +37,8 @@ std::shared_ptr<GpuBuffer> BufferPool::makeBuffer(std::size_t length) {
     return backend_.makeBuffer(length);
 }
 
-void BufferPool::recycle(std::vector<std::shared_ptr<GpuBuffer>> buffers) {
+void BufferPool::recycle(std::vector<std::shared_ptr<GpuBuffer>> buffers)
+{
     std::vector<std::shared_ptr<GpuBuffer>> dropped;
     {
         std::lock_guard guard(lock_);
@@ -51,7 +55,8 @@ void BufferPool::recycle(std::vector<std::shared_ptr<GpuBuffer>> buffers) {
     // Released here, outside the lock.
 }
 
-std::size_t BufferPool::idleCount(std::size_t length) const {
+std::size_t BufferPool::idleCount(std::size_t length) const
+{
     std::lock_guard guard(lock_);
     auto it = available_.find(length);
     return it == available_.end() ? 0 : it->second.size();

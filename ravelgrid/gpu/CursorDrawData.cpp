@@ -8,20 +8,21 @@ namespace ravelgrid {
 
 namespace {
 
-void pushRect(std::vector<ColorVertex>& out, double x0, double y0, double x1, double y1, CaretColor c) {
-    const auto v = [&](double x, double y) {
-        return ColorVertex{float(x), float(y), c.r, c.g, c.b, c.a};
-    };
+void pushRect(std::vector<ColorVertex>& out, double x0, double y0, double x1, double y1, CaretColor c)
+{
+    const auto v = [&](double x, double y) { return ColorVertex{float(x), float(y), c.r, c.g, c.b, c.a}; };
     out.insert(out.end(), {v(x0, y0), v(x1, y0), v(x0, y1), v(x1, y0), v(x1, y1), v(x0, y1)});
 }
 
-bool blinks(CursorStyle s) {
+bool blinks(CursorStyle s)
+{
     return s == CursorStyle::blinkBlock || s == CursorStyle::blinkUnderline || s == CursorStyle::blinkBar;
 }
 
 }  // namespace
 
-CursorDrawData buildCursorDrawData(Terminal& terminal, const CursorFrameInput& in) {
+CursorDrawData buildCursorDrawData(Terminal& terminal, const CursorFrameInput& in)
+{
     CursorDrawData out;
     if (terminal.cursorHidden)
         return out;
@@ -67,13 +68,9 @@ CursorDrawData buildCursorDrawData(Terminal& terminal, const CursorFrameInput& i
             out.glyph = CursorGlyphCell{column, row, x0, widthFactor, cell.code, int(cell.width), cell.attribute};
         break;
     case CursorStyle::blinkUnderline:
-    case CursorStyle::steadyUnderline:
-        pushRect(out.colorVertices, x0, y0, x1, y0 + t, in.color);
-        break;
+    case CursorStyle::steadyUnderline: pushRect(out.colorVertices, x0, y0, x1, y0 + t, in.color); break;
     case CursorStyle::blinkBar:
-    case CursorStyle::steadyBar:
-        pushRect(out.colorVertices, x0, y0, x0 + t, y1, in.color);
-        break;
+    case CursorStyle::steadyBar: pushRect(out.colorVertices, x0, y0, x0 + t, y1, in.color); break;
     }
     return out;
 }

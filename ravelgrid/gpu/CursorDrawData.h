@@ -31,7 +31,7 @@ struct CursorFrameInput {
     int firstLine = 0, lastLine = -1;      // shown line indices, both included
     bool tracksFocus = true;
     bool focused = true;
-    bool blinkOn = true;       // the caret's own blink phase
+    bool blinkOn = true;  // the caret's own blink phase
     bool textBlinkVisible = true;
     CaretColor color;
 };

@@ -14,7 +14,8 @@
 
 namespace ravelgrid {
 
-std::optional<PowerlineSolidShape> powerlineSolidGlyphShape(std::uint32_t codePoint) {
+std::optional<PowerlineSolidShape> powerlineSolidGlyphShape(std::uint32_t codePoint)
+{
     switch (codePoint) {
     case 0xE0B0: return PowerlineSolidShape{true, false};
     case 0xE0B2: return PowerlineSolidShape{false, false};
@@ -24,7 +25,8 @@ std::optional<PowerlineSolidShape> powerlineSolidGlyphShape(std::uint32_t codePo
     }
 }
 
-std::optional<PixelRect> powerlineJoinRect(std::uint32_t codePoint, PixelRect cell) {
+std::optional<PixelRect> powerlineJoinRect(std::uint32_t codePoint, PixelRect cell)
+{
     const auto shape = powerlineSolidGlyphShape(codePoint);
     if (!shape)
         return std::nullopt;
@@ -36,7 +38,8 @@ std::optional<PixelRect> powerlineJoinRect(std::uint32_t codePoint, PixelRect ce
 
 namespace {
 
-void paintPowerline(QPainter& p, PowerlineSolidShape shape, double w, double h) {
+void paintPowerline(QPainter& p, PowerlineSolidShape shape, double w, double h)
+{
     // Qt's y grows downward; the shape is symmetric, so only the tip's
     // snapping needs care: it lands on a whole device-pixel row.
     const double flat = shape.pointsRight ? 0 : w;
@@ -55,7 +58,8 @@ void paintPowerline(QPainter& p, PowerlineSolidShape shape, double w, double h) 
     p.fillPath(path, Qt::white);
 }
 
-bool paintBlock(QPainter& p, std::uint32_t cp, double w, double h, bool antiAlias) {
+bool paintBlock(QPainter& p, std::uint32_t cp, double w, double h, bool antiAlias)
+{
     const auto rects = blockElementRects(char32_t(cp));
     if (rects.empty())
         return false;
@@ -78,8 +82,9 @@ bool paintBlock(QPainter& p, std::uint32_t cp, double w, double h, bool antiAlia
 
 }  // namespace
 
-std::optional<GlyphBitmap> paintCustomGlyphMask(std::uint32_t codePoint, int widthPx, int heightPx,
-                                                int baseThicknessPx, double scale, bool antiAlias) {
+std::optional<GlyphBitmap> paintCustomGlyphMask(std::uint32_t codePoint, int widthPx, int heightPx, int baseThicknessPx,
+                                                double scale, bool antiAlias)
+{
     (void)scale;  // the painters work in device pixels already
     if (widthPx < 1 || heightPx < 1)
         return std::nullopt;
@@ -115,9 +120,10 @@ std::optional<GlyphBitmap> paintCustomGlyphMask(std::uint32_t codePoint, int wid
 
 std::optional<CustomGlyphEntry> customGlyphEntry(GlyphCache& cache, GlyphAtlas& grayscaleAtlas, double scale,
                                                  std::uint32_t codePoint, int widthPx, int heightPx,
-                                                 int baseThicknessPx, bool antiAlias) {
-    const CustomGlyphKey key{codePoint, widthPx, heightPx, baseThicknessPx,
-                             std::max(1, int(std::lround(scale))), antiAlias};
+                                                 int baseThicknessPx, bool antiAlias)
+{
+    const CustomGlyphKey key{codePoint, widthPx, heightPx, baseThicknessPx, std::max(1, int(std::lround(scale))),
+                             antiAlias};
     if (auto hit = cache.customGlyphs().find(key); hit != cache.customGlyphs().end())
         return hit->second;
     const auto bitmap = paintCustomGlyphMask(codePoint, widthPx, heightPx, baseThicknessPx, scale, antiAlias);

@@ -34,8 +34,8 @@ std::optional<PixelRect> powerlineJoinRect(std::uint32_t codePoint, PixelRect ce
 // character, block element or solid Powerline separator at exactly
 // width x height device pixels; nothing for any other code point, a block
 // without rectangles or an empty cell. Painted by the view's own painters.
-std::optional<GlyphBitmap> paintCustomGlyphMask(std::uint32_t codePoint, int widthPx, int heightPx,
-                                                int baseThicknessPx, double scale, bool antiAlias);
+std::optional<GlyphBitmap> paintCustomGlyphMask(std::uint32_t codePoint, int widthPx, int heightPx, int baseThicknessPx,
+                                                double scale, bool antiAlias);
 
 // The mask's place in the grayscale atlas, painted and uploaded once per
 // key; every allocation is reported to the glyph cache.

@@ -12,7 +12,8 @@
 namespace ravelgrid {
 namespace {
 
-unsigned be16(std::string_view t, std::size_t at) {
+unsigned be16(std::string_view t, std::size_t at)
+{
     return (unsigned(static_cast<unsigned char>(t[at])) << 8) | static_cast<unsigned char>(t[at + 1]);
 }
 
@@ -29,13 +30,15 @@ struct DrawingFallbackChooser::State {
         uint64_t id;
     };
     std::unordered_map<std::string, Base> bases;  // by PostScript name and size
-    QHash<QString, std::string> names;             // family + style to PostScript name
+    QHash<QString, std::string> names;            // family + style to PostScript name
 };
 
-DrawingFallbackChooser::DrawingFallbackChooser() : state_(std::make_unique<State>()) {}
+DrawingFallbackChooser::DrawingFallbackChooser() : state_(std::make_unique<State>())
+{}
 DrawingFallbackChooser::~DrawingFallbackChooser() = default;
 
-std::string DrawingFallbackChooser::postScriptNameFromNameTable(std::string_view table) {
+std::string DrawingFallbackChooser::postScriptNameFromNameTable(std::string_view table)
+{
     if (table.size() < 6)
         return {};
     const std::size_t count = be16(table, 2), storage = be16(table, 4);
@@ -68,7 +71,8 @@ std::string DrawingFallbackChooser::postScriptNameFromNameTable(std::string_view
     return best;
 }
 
-std::string DrawingFallbackChooser::fallbackFace(const GpuFont& base, char32_t ch, bool emoji) {
+std::string DrawingFallbackChooser::fallbackFace(const GpuFont& base, char32_t ch, bool emoji)
+{
     if (!base.valid())
         return {};
     std::string baseKey = base.postScriptName();
@@ -89,9 +93,8 @@ std::string DrawingFallbackChooser::fallbackFace(const GpuFont& base, char32_t c
     const State::Base& b = it->second;
     if (!b.raw.isValid())
         return {};
-    const QRawFont fallback =
-        FallbackFonts::fallbackFont(ch, b.raw, b.id,
-                                    emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch));
+    const QRawFont fallback = FallbackFonts::fallbackFont(
+        ch, b.raw, b.id, emoji ? FallbackFonts::Presentation::emoji : FallbackFonts::presentationOf(ch));
     if (!fallback.isValid() || !fallback.supportsCharacter(uint(ch)))
         return {};
     const QString identity = fallback.familyName() + QLatin1Char('\n') + fallback.styleName();

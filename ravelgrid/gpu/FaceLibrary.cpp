@@ -12,7 +12,8 @@ struct PatternDeleter {
 };
 using Pattern = std::unique_ptr<FcPattern, PatternDeleter>;
 
-std::string fcString(FcPattern* pattern, const char* object) {
+std::string fcString(FcPattern* pattern, const char* object)
+{
     FcChar8* value = nullptr;
     if (FcPatternGetString(pattern, object, 0, &value) != FcResultMatch || !value)
         return {};
@@ -21,10 +22,12 @@ std::string fcString(FcPattern* pattern, const char* object) {
 
 }  // namespace
 
-FaceLibrary::FaceLibrary() : library_(std::make_shared<FreeTypeLibraryHandle>()) {}
+FaceLibrary::FaceLibrary() : library_(std::make_shared<FreeTypeLibraryHandle>())
+{}
 
 std::shared_ptr<GpuFace> FaceLibrary::open(const std::string& file, int index, const std::string& postScriptName,
-                                           FaceSynthesis synthesis) {
+                                           FaceSynthesis synthesis)
+{
     if (!ok() || file.empty())
         return nullptr;
     FT_Face face = nullptr;
@@ -37,7 +40,8 @@ std::shared_ptr<GpuFace> FaceLibrary::open(const std::string& file, int index, c
     return std::make_shared<GpuFace>(library_, face, postScriptName, synthesis);
 }
 
-std::shared_ptr<GpuFace> FaceLibrary::face(std::string_view postScriptName, FaceSynthesis synthesis) {
+std::shared_ptr<GpuFace> FaceLibrary::face(std::string_view postScriptName, FaceSynthesis synthesis)
+{
     std::string name(postScriptName);
     std::string key = GpuFace::keyFor(name, synthesis);
     if (auto it = faces_.find(key); it != faces_.end())
@@ -69,7 +73,8 @@ std::shared_ptr<GpuFace> FaceLibrary::face(std::string_view postScriptName, Face
     return result;
 }
 
-std::shared_ptr<GpuFace> FaceLibrary::faceNamed(std::string_view family, std::string_view style) {
+std::shared_ptr<GpuFace> FaceLibrary::faceNamed(std::string_view family, std::string_view style)
+{
     std::string key = std::string(family) + '\n' + std::string(style);
     if (auto it = matches_.find(key); it != matches_.end())
         return it->second.empty() ? nullptr : face(it->second);
@@ -94,7 +99,8 @@ std::shared_ptr<GpuFace> FaceLibrary::faceNamed(std::string_view family, std::st
     return name.empty() ? nullptr : face(name);
 }
 
-std::shared_ptr<GpuFace> FaceLibrary::faceFor(std::string_view family, bool bold, bool italic) {
+std::shared_ptr<GpuFace> FaceLibrary::faceFor(std::string_view family, bool bold, bool italic)
+{
     std::string key(family);
     key.push_back(bold ? 'b' : '-');
     key.push_back(italic ? 'i' : '-');
@@ -107,7 +113,8 @@ std::shared_ptr<GpuFace> FaceLibrary::faceFor(std::string_view family, bool bold
     return name.empty() ? nullptr : face(name);
 }
 
-std::string FaceLibrary::matchFor(std::string_view family, bool bold, bool italic) {
+std::string FaceLibrary::matchFor(std::string_view family, bool bold, bool italic)
+{
     Pattern pattern(FcPatternCreate());
     if (!pattern)
         return {};
@@ -124,7 +131,8 @@ std::string FaceLibrary::matchFor(std::string_view family, bool bold, bool itali
     return fcString(match.get(), FC_POSTSCRIPT_NAME);
 }
 
-std::optional<GpuFont> FaceLibrary::font(std::string_view postScriptName, double pixelSize) {
+std::optional<GpuFont> FaceLibrary::font(std::string_view postScriptName, double pixelSize)
+{
     std::shared_ptr<GpuFace> f = face(postScriptName);
     if (!f)
         return std::nullopt;

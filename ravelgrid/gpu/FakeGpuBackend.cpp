@@ -5,14 +5,16 @@
 
 namespace ravelgrid {
 
-std::shared_ptr<GpuBuffer> FakeGpuBackend::makeBuffer(std::size_t length) {
+std::shared_ptr<GpuBuffer> FakeGpuBackend::makeBuffer(std::size_t length)
+{
     if (length == 0 || (failBuffer && failBuffer(length)))
         return nullptr;
     ++buffersMade;
     return std::make_shared<Buffer>(length);
 }
 
-std::shared_ptr<GpuTexture> FakeGpuBackend::makeTexture(GpuTextureFormat format, int side) {
+std::shared_ptr<GpuTexture> FakeGpuBackend::makeTexture(GpuTextureFormat format, int side)
+{
     if (side <= 0 || (maxTextureSide && side > *maxTextureSide) || (failTexture && failTexture(format, side)))
         return nullptr;
     ++texturesMade;
@@ -20,7 +22,8 @@ std::shared_ptr<GpuTexture> FakeGpuBackend::makeTexture(GpuTextureFormat format,
 }
 
 bool FakeGpuBackend::uploadRegion(GpuTexture& texture, GpuRect rect, std::span<const std::uint8_t> bytes,
-                                  std::size_t rowLength) {
+                                  std::size_t rowLength)
+{
     auto* t = dynamic_cast<Texture*>(&texture);
     if (failUploads || !t || rect.x < 0 || rect.y < 0 || rect.width <= 0 || rect.height <= 0 ||
         rect.x + rect.width > t->side() || rect.y + rect.height > t->side() || rowLength < std::size_t(rect.width))
@@ -31,7 +34,8 @@ bool FakeGpuBackend::uploadRegion(GpuTexture& texture, GpuRect rect, std::span<c
         return false;
     for (int r = 0; r < rect.height; ++r) {
         const std::uint8_t* from = bytes.data() + std::size_t(r) * rowLength * bpp;
-        std::uint8_t* to = t->texels().data() + (std::size_t(rect.y + r) * std::size_t(t->side()) + std::size_t(rect.x)) * bpp;
+        std::uint8_t* to =
+            t->texels().data() + (std::size_t(rect.y + r) * std::size_t(t->side()) + std::size_t(rect.x)) * bpp;
         std::memcpy(to, from, std::size_t(rect.width) * bpp);
     }
     ++uploads;

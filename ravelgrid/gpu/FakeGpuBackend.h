@@ -14,7 +14,9 @@ public:
     class Texture final : public GpuTexture {
     public:
         Texture(GpuTextureFormat format, int side)
-            : format_(format), side_(side), texels_(std::size_t(side) * std::size_t(side) * std::size_t(bytesPerTexel(format))) {}
+            : format_(format), side_(side),
+              texels_(std::size_t(side) * std::size_t(side) * std::size_t(bytesPerTexel(format)))
+        {}
         GpuTextureFormat format() const override { return format_; }
         int side() const override { return side_; }
         const std::vector<std::uint8_t>& texels() const { return texels_; }

@@ -7,7 +7,8 @@
 
 namespace ravelgrid {
 
-FaceSynthesis FontSetFaces::synthesisFor(const GpuFace& face, bool bold, bool italic, double pixelSize) {
+FaceSynthesis FontSetFaces::synthesisFor(const GpuFace& face, bool bold, bool italic, double pixelSize)
+{
     // Qt's own switches turn its synthesis off; they must turn this off too.
     static const bool noItalic = std::getenv("QT_NO_SYNTHESIZED_ITALIC") != nullptr;
     static const bool noBold = std::getenv("QT_NO_SYNTHESIZED_BOLD") != nullptr;
@@ -24,7 +25,8 @@ FaceSynthesis FontSetFaces::synthesisFor(const GpuFace& face, bool bold, bool it
     return s;
 }
 
-GpuFont FontSetFaces::font(const FontSet& fonts, FontFace which) {
+GpuFont FontSetFaces::font(const FontSet& fonts, FontFace which)
+{
     const std::uint64_t id = fonts.faceId(which);
     if (auto it = chosen_.find(id); it != chosen_.end())
         return it->second;

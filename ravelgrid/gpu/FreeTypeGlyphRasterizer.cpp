@@ -11,7 +11,8 @@ namespace {
 
 // Box filter over the source texels each target texel covers; fine for the
 // big emoji strikes scaled down to text sizes.
-std::vector<std::uint8_t> resample(const std::vector<std::uint8_t>& src, int sw, int sh, int dw, int dh) {
+std::vector<std::uint8_t> resample(const std::vector<std::uint8_t>& src, int sw, int sh, int dw, int dh)
+{
     std::vector<std::uint8_t> out(std::size_t(dw) * std::size_t(dh) * 4);
     const double fx = double(sw) / dw, fy = double(sh) / dh;
     for (int y = 0; y < dh; ++y) {
@@ -36,7 +37,8 @@ std::vector<std::uint8_t> resample(const std::vector<std::uint8_t>& src, int sw,
 
 }  // namespace
 
-std::optional<GlyphBitmap> FreeTypeGlyphRasterizer::rasterize(const GpuFont& font, std::uint16_t glyph) const {
+std::optional<GlyphBitmap> FreeTypeGlyphRasterizer::rasterize(const GpuFont& font, std::uint16_t glyph) const
+{
     if (!font.valid())
         return std::nullopt;
     GpuFace& face = *font.face();
@@ -71,17 +73,16 @@ std::optional<GlyphBitmap> FreeTypeGlyphRasterizer::rasterize(const GpuFont& fon
     const std::size_t pitch = std::size_t(std::abs(bm.pitch));
     for (int y = 0; y < h; ++y) {
         // A negative pitch means the rows are stored bottom-up.
-        const std::uint8_t* row = bm.pitch >= 0 ? bm.buffer + std::size_t(y) * pitch
-                                                : bm.buffer + std::size_t(h - 1 - y) * pitch;
+        const std::uint8_t* row =
+            bm.pitch >= 0 ? bm.buffer + std::size_t(y) * pitch : bm.buffer + std::size_t(h - 1 - y) * pitch;
         std::uint8_t* out = pixels.data() + std::size_t(y) * std::size_t(w) * 4;
         for (int x = 0; x < w; ++x) {
             std::uint8_t* px = out + std::size_t(x) * 4;
             if (bm.pixel_mode == FT_PIXEL_MODE_BGRA) {
                 std::copy(row + std::size_t(x) * 4, row + std::size_t(x) * 4 + 4, px);
             } else {
-                const std::uint8_t c = bm.pixel_mode == FT_PIXEL_MODE_GRAY
-                                           ? row[x]
-                                           : ((row[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0);
+                const std::uint8_t c =
+                    bm.pixel_mode == FT_PIXEL_MODE_GRAY ? row[x] : ((row[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0);
                 px[0] = px[1] = px[2] = px[3] = c;
             }
         }

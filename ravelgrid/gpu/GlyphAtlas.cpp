@@ -13,14 +13,19 @@
 namespace ravelgrid {
 namespace {
 
-GpuTextureFormat textureFormat(GlyphAtlasFormat format) {
+GpuTextureFormat textureFormat(GlyphAtlasFormat format)
+{
     return format == GlyphAtlasFormat::grayscale ? GpuTextureFormat::r8 : GpuTextureFormat::bgra8;
 }
 
-int formatBytes(GlyphAtlasFormat format) { return format == GlyphAtlasFormat::grayscale ? 1 : 4; }
+int formatBytes(GlyphAtlasFormat format)
+{
+    return format == GlyphAtlasFormat::grayscale ? 1 : 4;
+}
 
 // The largest side whose mirror stays within the limit.
-int mirrorSideLimit(GlyphAtlasFormat format) {
+int mirrorSideLimit(GlyphAtlasFormat format)
+{
     const std::size_t texels = GlyphAtlas::maxMirrorBytes / std::size_t(formatBytes(format));
     int side = 1;
     while (std::size_t(side) * 2 * std::size_t(side) * 2 <= texels && side < (1 << 20))
@@ -29,7 +34,8 @@ int mirrorSideLimit(GlyphAtlasFormat format) {
 }
 
 // Optional sign, then one or more ASCII digits, nothing else, in range.
-std::optional<long long> parseWhole(const char* text) {
+std::optional<long long> parseWhole(const char* text)
+{
     if (!text)
         return std::nullopt;
     std::string_view s(text);
@@ -50,11 +56,13 @@ std::optional<long long> parseWhole(const char* text) {
     return value;
 }
 
-std::vector<std::uint8_t> zeroMirror(int side, int bpp) {
+std::vector<std::uint8_t> zeroMirror(int side, int bpp)
+{
     return std::vector<std::uint8_t>(std::size_t(side) * std::size_t(side) * std::size_t(bpp), 0);
 }
 
-std::string message(const char* format, std::string_view name, long a, long b = 0) {
+std::string message(const char* format, std::string_view name, long a, long b = 0)
+{
     char text[160];
     const std::string n(name);
     std::snprintf(text, sizeof text, format, n.c_str(), a, b);
@@ -63,11 +71,13 @@ std::string message(const char* format, std::string_view name, long a, long b = 
 
 }  // namespace
 
-int GlyphAtlas::resolveMaxSize(const GpuBackend& backend, GlyphAtlasFormat format) {
+int GlyphAtlas::resolveMaxSize(const GpuBackend& backend, GlyphAtlasFormat format)
+{
     return resolveMaxSize(backend, format, std::getenv("RAVELGRID_ATLAS_MAX"));
 }
 
-int GlyphAtlas::resolveMaxSize(const GpuBackend& backend, GlyphAtlasFormat format, const char* environmentValue) {
+int GlyphAtlas::resolveMaxSize(const GpuBackend& backend, GlyphAtlasFormat format, const char* environmentValue)
+{
     const std::optional<int> deviceMax = backend.maxTextureSize();
     long long side;
     if (const std::optional<long long> v = parseWhole(environmentValue)) {
@@ -82,7 +92,8 @@ int GlyphAtlas::resolveMaxSize(const GpuBackend& backend, GlyphAtlasFormat forma
     return int(side);
 }
 
-std::unique_ptr<GlyphAtlas> GlyphAtlas::create(GpuBackend& backend, int size, int maxSize, GlyphAtlasFormat format) {
+std::unique_ptr<GlyphAtlas> GlyphAtlas::create(GpuBackend& backend, int size, int maxSize, GlyphAtlasFormat format)
+{
     maxSize = std::min(maxSize, mirrorSideLimit(format));
     if (const std::optional<int> deviceMax = backend.maxTextureSize(); deviceMax && *deviceMax > 0)
         maxSize = std::min(maxSize, *deviceMax);
@@ -105,9 +116,11 @@ std::unique_ptr<GlyphAtlas> GlyphAtlas::create(GpuBackend& backend, int size, in
 GlyphAtlas::GlyphAtlas(GpuBackend& backend, GlyphAtlasFormat format, int side, int maxSize,
                        std::shared_ptr<GpuTexture> texture, std::vector<std::uint8_t> data)
     : backend_(backend), format_(format), bytesPerPixel_(formatBytes(format)), maxSize_(maxSize), size_(side),
-      texture_(std::move(texture)), data_(std::move(data)) {}
+      texture_(std::move(texture)), data_(std::move(data))
+{}
 
-std::optional<AtlasRegion> GlyphAtlas::placeInShelf(int w, int h) {
+std::optional<AtlasRegion> GlyphAtlas::placeInShelf(int w, int h)
+{
     if (w > size_ || h > size_)
         return std::nullopt;
     if (nextX_ + w > size_) {
@@ -123,7 +136,8 @@ std::optional<AtlasRegion> GlyphAtlas::placeInShelf(int w, int h) {
     return r;
 }
 
-std::optional<AtlasRegion> GlyphAtlas::allocateRegion(int width, int height) {
+std::optional<AtlasRegion> GlyphAtlas::allocateRegion(int width, int height)
+{
     didReset_ = false;
     // Beyond any side an atlas can have; keeps the padding from overflowing.
     if (width <= 0 || height <= 0 || width > (1 << 28) || height > (1 << 28))
@@ -135,8 +149,9 @@ std::optional<AtlasRegion> GlyphAtlas::allocateRegion(int width, int height) {
     if (frozen_) {
         if (!loggedFrozenMiss_) {
             loggedFrozenMiss_ = true;
-            platform::logError(atlasLogCategory,
-                               message("glyph atlas (%s) frozen and full; glyphs will be skipped this frame", formatName(), 0));
+            platform::logError(
+                atlasLogCategory,
+                message("glyph atlas (%s) frozen and full; glyphs will be skipped this frame", formatName(), 0));
         }
         return std::nullopt;
     }
@@ -153,8 +168,9 @@ std::optional<AtlasRegion> GlyphAtlas::allocateRegion(int width, int height) {
     }
     if (!loggedResetOverflow_) {
         loggedResetOverflow_ = true;
-        platform::logError(atlasLogCategory,
-                           message("glyph atlas (%s) reset at size %ld: glyph working set exceeds capacity", formatName(), size_));
+        platform::logError(
+            atlasLogCategory,
+            message("glyph atlas (%s) reset at size %ld: glyph working set exceeds capacity", formatName(), size_));
     }
     reset();
     didReset_ = true;
@@ -163,12 +179,12 @@ std::optional<AtlasRegion> GlyphAtlas::allocateRegion(int width, int height) {
     return std::nullopt;
 }
 
-void GlyphAtlas::grow(int newSize) {
+void GlyphAtlas::grow(int newSize)
+{
     if (size_ >= newSize)
         return;
     const auto failed = [&](const char* what) {
-        platform::logError(atlasLogCategory,
-                           message(what, formatName(), newSize));
+        platform::logError(atlasLogCategory, message(what, formatName(), newSize));
     };
     if (newSize > maxSize_ || newSize > mirrorSideLimit(format_)) {
         failed("glyph atlas (%s) grow to %ld failed: texture allocation");
@@ -203,27 +219,33 @@ void GlyphAtlas::grow(int newSize) {
     loggedResetOverflow_ = false;
 }
 
-bool GlyphAtlas::uploadWhole() {
+bool GlyphAtlas::uploadWhole()
+{
     return backend_.uploadRegion(*texture_, GpuRect{0, 0, size_, size_}, data_, std::size_t(size_));
 }
 
-void GlyphAtlas::reset() {
+void GlyphAtlas::reset()
+{
     nextX_ = nextY_ = rowHeight_ = 0;
     std::fill(data_.begin(), data_.end(), std::uint8_t(0));
     // Texels left behind are never sampled: every glyph placed from now on
     // uploads its own rectangle and border.
     if (!uploadWhole())
-        platform::logWarning(atlasLogCategory, message("glyph atlas (%s) reset at size %ld: texture not cleared", formatName(), size_));
+        platform::logWarning(atlasLogCategory,
+                             message("glyph atlas (%s) reset at size %ld: texture not cleared", formatName(), size_));
 }
 
-bool GlyphAtlas::upload(const GlyphBitmap& bitmap, AtlasRegion region) {
+bool GlyphAtlas::upload(const GlyphBitmap& bitmap, AtlasRegion region)
+{
     const int x = region.x, y = region.y, w = region.width, h = region.height;
     if (w != bitmap.width || h != bitmap.height || w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > size_ ||
         y + h > size_ || bitmap.pixels.size() < std::size_t(w) * std::size_t(h) * 4)
         return false;
     const std::size_t bpp = std::size_t(bytesPerPixel_);
     const std::size_t rowBytes = std::size_t(size_) * bpp;
-    const auto at = [&](int col, int row) { return data_.data() + std::size_t(row) * rowBytes + std::size_t(col) * bpp; };
+    const auto at = [&](int col, int row) {
+        return data_.data() + std::size_t(row) * rowBytes + std::size_t(col) * bpp;
+    };
     for (int r = 0; r < h; ++r) {
         const std::uint8_t* src = bitmap.pixels.data() + std::size_t(h - 1 - r) * std::size_t(w) * 4;
         std::uint8_t* dst = at(x, y + r);
@@ -251,7 +273,8 @@ bool GlyphAtlas::upload(const GlyphBitmap& bitmap, AtlasRegion region) {
                                  std::span<const std::uint8_t>(data_).subspan(offset), std::size_t(size_));
 }
 
-bool hasColour(const std::vector<std::uint8_t>& bgra) {
+bool hasColour(const std::vector<std::uint8_t>& bgra)
+{
     for (std::size_t i = 0; i + 3 < bgra.size(); i += 4)
         if (bgra[i] != bgra[i + 1] || bgra[i] != bgra[i + 2])
             return true;

@@ -60,8 +60,8 @@ public:
     bool frozen() const { return frozen_; }
     void setFrozen(bool frozen) { frozen_ = frozen; }
 
-    GlyphAtlas(GpuBackend& backend, GlyphAtlasFormat format, int side, int maxSize,
-               std::shared_ptr<GpuTexture> texture, std::vector<std::uint8_t> data);
+    GlyphAtlas(GpuBackend& backend, GlyphAtlasFormat format, int side, int maxSize, std::shared_ptr<GpuTexture> texture,
+               std::vector<std::uint8_t> data);
 
 private:
     std::string_view formatName() const { return format_ == GlyphAtlasFormat::grayscale ? "grayscale" : "bgra"; }

@@ -3,9 +3,11 @@
 namespace ravelgrid {
 
 GlyphCache::GlyphCache(FreeTypeGlyphRasterizer& rasterizer, GlyphAtlas& grayscaleAtlas, GlyphAtlas& colorAtlas)
-    : rasterizer_(rasterizer), grayscaleAtlas_(grayscaleAtlas), colorAtlas_(colorAtlas) {}
+    : rasterizer_(rasterizer), grayscaleAtlas_(grayscaleAtlas), colorAtlas_(colorAtlas)
+{}
 
-std::optional<GlyphEntry> GlyphCache::glyphEntry(const GpuFont& font, std::uint16_t glyph) {
+std::optional<GlyphEntry> GlyphCache::glyphEntry(const GpuFont& font, std::uint16_t glyph)
+{
     const GlyphKeyView key{font.key(), font.size(), glyph};
     if (auto it = glyphCache_.find(key); it != glyphCache_.end())
         return it->second;
@@ -27,7 +29,8 @@ std::optional<GlyphEntry> GlyphCache::glyphEntry(const GpuFont& font, std::uint1
     return entry;
 }
 
-GpuFont GlyphCache::scaledFont(const GpuFont& font, double scale) {
+GpuFont GlyphCache::scaledFont(const GpuFont& font, double scale)
+{
     const GpuFont scaled = font.withSize(font.size() * scale);
     const GlyphKeyView key{font.key(), scaled.size(), 0};
     if (auto it = scaledFontCache_.find(key); it != scaledFontCache_.end())
@@ -39,7 +42,8 @@ GpuFont GlyphCache::scaledFont(const GpuFont& font, double scale) {
     return scaled;
 }
 
-void GlyphCache::setFontSmoothing(bool on) {
+void GlyphCache::setFontSmoothing(bool on)
+{
     if (on == rasterizer_.fontSmoothing)
         return;
     rasterizer_.fontSmoothing = on;
@@ -48,7 +52,8 @@ void GlyphCache::setFontSmoothing(bool on) {
         clearRowCache();
 }
 
-void GlyphCache::noteAtlasChange(const GlyphAtlas& atlas, int sizeBefore) {
+void GlyphCache::noteAtlasChange(const GlyphAtlas& atlas, int sizeBefore)
+{
     if (atlas.didReset()) {
         glyphCache_.clear();
         customGlyphCache_.clear();

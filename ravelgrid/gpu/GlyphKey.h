@@ -11,11 +11,15 @@
 namespace ravelgrid {
 
 namespace detail {
-inline std::size_t mixHash(std::size_t seed, std::size_t value) {
+inline std::size_t mixHash(std::size_t seed, std::size_t value)
+{
     return seed ^ (value + 0x9E3779B97F4A7C15ull + (seed << 6) + (seed >> 2));
 }
 // 0.0 and -0.0 compare equal, so they must hash alike.
-inline std::size_t hashSize(double size) { return std::hash<double>()(size == 0.0 ? 0.0 : size); }
+inline std::size_t hashSize(double size)
+{
+    return std::hash<double>()(size == 0.0 ? 0.0 : size);
+}
 }  // namespace detail
 
 // A glyph of a face at a size; with glyph 0, a face at a scaled size.
@@ -35,12 +39,16 @@ struct GlyphKeyView {
 
 struct GlyphKeyHash {
     using is_transparent = void;
-    std::size_t operator()(const GlyphKeyView& k) const noexcept {
+    std::size_t operator()(const GlyphKeyView& k) const noexcept
+    {
         std::size_t h = std::hash<std::string_view>()(k.fontName);
         h = detail::mixHash(h, detail::hashSize(k.size));
         return detail::mixHash(h, k.glyph);
     }
-    std::size_t operator()(const GlyphKey& k) const noexcept { return (*this)(GlyphKeyView{k.fontName, k.size, k.glyph}); }
+    std::size_t operator()(const GlyphKey& k) const noexcept
+    {
+        return (*this)(GlyphKeyView{k.fontName, k.size, k.glyph});
+    }
 };
 
 struct GlyphKeyEqual {
@@ -48,7 +56,8 @@ struct GlyphKeyEqual {
     static GlyphKeyView view(const GlyphKey& k) { return {k.fontName, k.size, k.glyph}; }
     static GlyphKeyView view(const GlyphKeyView& k) { return k; }
     template <class A, class B>
-    bool operator()(const A& a, const B& b) const noexcept {
+    bool operator()(const A& a, const B& b) const noexcept
+    {
         const GlyphKeyView x = view(a), y = view(b);
         return x.size == y.size && x.glyph == y.glyph && x.fontName == y.fontName;
     }
@@ -76,7 +85,8 @@ struct CustomGlyphKey {
 };
 
 struct CustomGlyphKeyHash {
-    std::size_t operator()(const CustomGlyphKey& k) const noexcept {
+    std::size_t operator()(const CustomGlyphKey& k) const noexcept
+    {
         std::size_t h = std::hash<std::uint32_t>()(k.codePoint);
         for (int v : {k.cellWidthPx, k.cellHeightPx, k.baseThicknessPx, k.scale, int(k.antiAlias)})
             h = detail::mixHash(h, std::hash<int>()(v));

@@ -10,7 +10,10 @@ namespace ravelgrid {
 
 enum class GpuTextureFormat : std::uint8_t { r8, bgra8 };
 
-inline constexpr int bytesPerTexel(GpuTextureFormat format) { return format == GpuTextureFormat::r8 ? 1 : 4; }
+inline constexpr int bytesPerTexel(GpuTextureFormat format)
+{
+    return format == GpuTextureFormat::r8 ? 1 : 4;
+}
 
 struct GpuRect {
     int x = 0, y = 0, width = 0, height = 0;

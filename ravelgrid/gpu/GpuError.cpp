@@ -3,27 +3,28 @@
 namespace ravelgrid {
 namespace {
 
-bool carriesDetail(GpuError::Kind kind) {
+bool carriesDetail(GpuError::Kind kind)
+{
     switch (kind) {
     case GpuError::Kind::shaderLibraryLoadFailed:
     case GpuError::Kind::shaderFunctionMissing:
     case GpuError::Kind::shaderSourceMissing:
     case GpuError::Kind::shaderCompilationFailed:
-    case GpuError::Kind::pipelineCreationFailed:
-        return true;
-    default:
-        return false;
+    case GpuError::Kind::pipelineCreationFailed: return true;
+    default: return false;
     }
 }
 
 }  // namespace
 
-GpuError::GpuError(Kind kind, std::string detail) : kind_(kind) {
+GpuError::GpuError(Kind kind, std::string detail) : kind_(kind)
+{
     if (carriesDetail(kind))
         detail_ = std::move(detail);
 }
 
-GpuError GpuError::shaderFunctionMissing(std::span<const std::string_view> missing) {
+GpuError GpuError::shaderFunctionMissing(std::span<const std::string_view> missing)
+{
     std::string joined;
     for (std::string_view name : missing) {
         if (!joined.empty())
@@ -33,14 +34,16 @@ GpuError GpuError::shaderFunctionMissing(std::span<const std::string_view> missi
     return GpuError(Kind::shaderFunctionMissing, std::move(joined));
 }
 
-GpuError GpuError::pipelineCreationFailed(std::string_view infoLog) {
+GpuError GpuError::pipelineCreationFailed(std::string_view infoLog)
+{
     std::string detail = "text/color/cell";
     if (!infoLog.empty())
         detail.append(": ").append(infoLog);
     return GpuError(Kind::pipelineCreationFailed, std::move(detail));
 }
 
-std::string GpuError::description() const {
+std::string GpuError::description() const
+{
     std::string text;
     switch (kind_) {
     case Kind::shaderLibraryLoadFailed: text = "Failed to load OpenGL library: "; break;

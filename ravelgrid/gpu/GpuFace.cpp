@@ -7,31 +7,36 @@
 
 namespace ravelgrid {
 
-FreeTypeLibraryHandle::FreeTypeLibraryHandle() {
+FreeTypeLibraryHandle::FreeTypeLibraryHandle()
+{
     if (FT_Init_FreeType(&library) != 0)
         library = nullptr;
 }
 
-FreeTypeLibraryHandle::~FreeTypeLibraryHandle() {
+FreeTypeLibraryHandle::~FreeTypeLibraryHandle()
+{
     if (library)
         FT_Done_FreeType(library);
 }
 
 GpuFace::GpuFace(std::shared_ptr<FreeTypeLibraryHandle> library, FT_Face face, std::string postScriptName,
                  FaceSynthesis synthesis)
-    : library_(std::move(library)), face_(face), postScriptName_(std::move(postScriptName)), synthesis_(synthesis) {
+    : library_(std::move(library)), face_(face), postScriptName_(std::move(postScriptName)), synthesis_(synthesis)
+{
     key_ = keyFor(postScriptName_, synthesis_);
     hbFace_ = hb_ft_face_create_referenced(face_);
 }
 
-GpuFace::~GpuFace() {
+GpuFace::~GpuFace()
+{
     dropSizes();
     if (hbFace_)
         hb_face_destroy(hbFace_);
     FT_Done_Face(face_);
 }
 
-void GpuFace::dropSizes() {
+void GpuFace::dropSizes()
+{
     for (SizeEntry& e : sizes_) {
         if (e.hb)
             hb_font_destroy(e.hb);
@@ -40,7 +45,8 @@ void GpuFace::dropSizes() {
     sizes_.clear();
 }
 
-std::string GpuFace::keyFor(std::string_view postScriptName, FaceSynthesis synthesis) {
+std::string GpuFace::keyFor(std::string_view postScriptName, FaceSynthesis synthesis)
+{
     // No PostScript name has a slash.
     std::string key(postScriptName);
     if (synthesis.embolden)
@@ -50,13 +56,29 @@ std::string GpuFace::keyFor(std::string_view postScriptName, FaceSynthesis synth
     return key;
 }
 
-std::string GpuFace::familyName() const { return face_->family_name ? face_->family_name : ""; }
-std::string GpuFace::styleName() const { return face_->style_name ? face_->style_name : ""; }
-bool GpuFace::isBold() const { return (face_->style_flags & FT_STYLE_FLAG_BOLD) != 0; }
-bool GpuFace::isItalic() const { return (face_->style_flags & FT_STYLE_FLAG_ITALIC) != 0; }
-bool GpuFace::hasColourGlyphs() const { return FT_HAS_COLOR(face_); }
+std::string GpuFace::familyName() const
+{
+    return face_->family_name ? face_->family_name : "";
+}
+std::string GpuFace::styleName() const
+{
+    return face_->style_name ? face_->style_name : "";
+}
+bool GpuFace::isBold() const
+{
+    return (face_->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+}
+bool GpuFace::isItalic() const
+{
+    return (face_->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+}
+bool GpuFace::hasColourGlyphs() const
+{
+    return FT_HAS_COLOR(face_);
+}
 
-int GpuFace::strikeFor(double pixelSize) const {
+int GpuFace::strikeFor(double pixelSize) const
+{
     // The painter's choice: the shortest strike at least as tall as asked,
     // else the tallest.
     int best = 0;
@@ -68,7 +90,8 @@ int GpuFace::strikeFor(double pixelSize) const {
     return best;
 }
 
-double GpuFace::painterPixelSize(double pixelSize) const {
+double GpuFace::painterPixelSize(double pixelSize) const
+{
     if (!hasBitmapStrikes())
         return pixelSize;
     const double height = face_->available_sizes[strikeFor(pixelSize)].height;
@@ -78,7 +101,8 @@ double GpuFace::painterPixelSize(double pixelSize) const {
     return std::floor(pixelSize / height * 64 + 1e-9) / 64 * height;
 }
 
-GpuFace::SizeEntry* GpuFace::entryFor(double pixelSize) {
+GpuFace::SizeEntry* GpuFace::entryFor(double pixelSize)
+{
     for (SizeEntry& e : sizes_)
         if (e.pixelSize == pixelSize)
             return &e;
@@ -114,7 +138,8 @@ GpuFace::SizeEntry* GpuFace::entryFor(double pixelSize) {
     return &sizes_.back();
 }
 
-std::optional<double> GpuFace::activateSize(double pixelSize) {
+std::optional<double> GpuFace::activateSize(double pixelSize)
+{
     SizeEntry* e = entryFor(pixelSize);
     if (!e)
         return std::nullopt;
@@ -122,12 +147,14 @@ std::optional<double> GpuFace::activateSize(double pixelSize) {
     return e->bitmapScale;
 }
 
-hb_font_t* GpuFace::hbFont(double pixelSize) {
+hb_font_t* GpuFace::hbFont(double pixelSize)
+{
     SizeEntry* e = entryFor(pixelSize);
     return e ? e->hb : nullptr;
 }
 
-std::optional<GpuFace::GlyphMeasure> GpuFace::measure(double pixelSize, std::uint16_t glyph) {
+std::optional<GpuFace::GlyphMeasure> GpuFace::measure(double pixelSize, std::uint16_t glyph)
+{
     if (hasBitmapStrikes()) {
         // HarfBuzz scales strikes by their ppem; the painter by their height.
         const std::optional<double> s = activateSize(painterPixelSize(pixelSize));
@@ -136,8 +163,8 @@ std::optional<GpuFace::GlyphMeasure> GpuFace::measure(double pixelSize, std::uin
         const FT_Glyph_Metrics& g = face_->glyph->metrics;
         const double left = std::floor(g.horiBearingX / 64.0), right = std::ceil((g.horiBearingX + g.width) / 64.0);
         const double top = std::ceil(g.horiBearingY / 64.0), bottom = std::floor((g.horiBearingY - g.height) / 64.0);
-        return GlyphMeasure{std::round(face_->glyph->advance.x / 64.0) * *s, left * *s, -top * *s,
-                            (right - left) * *s, (top - bottom) * *s};
+        return GlyphMeasure{std::round(face_->glyph->advance.x / 64.0) * *s, left * *s, -top * *s, (right - left) * *s,
+                            (top - bottom) * *s};
     }
     hb_font_t* hb = hbFont(pixelSize);
     if (!hb)
@@ -178,22 +205,31 @@ std::optional<GpuFace::GlyphMeasure> GpuFace::measure(double pixelSize, std::uin
 
 namespace {
 
-double saneSize(double size) {
+double saneSize(double size)
+{
     if (!std::isfinite(size))
         return 13.0;
     return std::clamp(size, 1.0, 1024.0);
 }
 
-const std::string& noName() {
+const std::string& noName()
+{
     static const std::string empty;
     return empty;
 }
 
 }  // namespace
 
-GpuFont::GpuFont(std::shared_ptr<GpuFace> face, double pixelSize) : face_(std::move(face)), size_(saneSize(pixelSize)) {}
+GpuFont::GpuFont(std::shared_ptr<GpuFace> face, double pixelSize) : face_(std::move(face)), size_(saneSize(pixelSize))
+{}
 
-const std::string& GpuFont::postScriptName() const { return face_ ? face_->postScriptName() : noName(); }
-const std::string& GpuFont::key() const { return face_ ? face_->key() : noName(); }
+const std::string& GpuFont::postScriptName() const
+{
+    return face_ ? face_->postScriptName() : noName();
+}
+const std::string& GpuFont::key() const
+{
+    return face_ ? face_->key() : noName();
+}
 
 }  // namespace ravelgrid

@@ -4,26 +4,34 @@
 
 namespace ravelgrid {
 
-std::shared_ptr<GpuFrameCoordinator> GpuFrameCoordinator::create(platform::Scheduler& scheduler, Callbacks callbacks) {
+std::shared_ptr<GpuFrameCoordinator> GpuFrameCoordinator::create(platform::Scheduler& scheduler, Callbacks callbacks)
+{
     return std::make_shared<GpuFrameCoordinator>(scheduler, std::move(callbacks));
 }
 
 GpuFrameCoordinator::GpuFrameCoordinator(platform::Scheduler& scheduler, Callbacks callbacks)
-    : scheduler_(scheduler), callbacks_(std::move(callbacks)) {}
+    : scheduler_(scheduler), callbacks_(std::move(callbacks))
+{}
 
-double GpuFrameCoordinator::now() const { return static_cast<double>(scheduler_.nowNs()) / 1e9; }
+double GpuFrameCoordinator::now() const
+{
+    return static_cast<double>(scheduler_.nowNs()) / 1e9;
+}
 
-double GpuFrameCoordinator::duration(double since) const {
+double GpuFrameCoordinator::duration(double since) const
+{
     const double d = now() - since;
     return std::isnan(d) || d < 0 ? 0.0 : d;
 }
 
-bool GpuFrameCoordinator::hasActiveFrame() const {
+bool GpuFrameCoordinator::hasActiveFrame() const
+{
     std::lock_guard guard(lock_);
     return activeFrame_.has_value();
 }
 
-platform::Scheduler::TaskId GpuFrameCoordinator::schedule(double delay, std::function<void(GpuFrameCoordinator&)> job) {
+platform::Scheduler::TaskId GpuFrameCoordinator::schedule(double delay, std::function<void(GpuFrameCoordinator&)> job)
+{
     std::weak_ptr<GpuFrameCoordinator> weak = weak_from_this();
     return scheduler_.scheduleAfter(static_cast<std::uint64_t>(std::llround(delay * 1e9)),
                                     [weak, job = std::move(job)] {
@@ -32,18 +40,21 @@ platform::Scheduler::TaskId GpuFrameCoordinator::schedule(double delay, std::fun
                                     });
 }
 
-void GpuFrameCoordinator::cancel(std::optional<platform::Scheduler::TaskId>& task) {
+void GpuFrameCoordinator::cancel(std::optional<platform::Scheduler::TaskId>& task)
+{
     if (task)
         scheduler_.cancel(*task);
     task.reset();
 }
 
-void GpuFrameCoordinator::armWatchdog(ActiveFrame& frame) {
+void GpuFrameCoordinator::armWatchdog(ActiveFrame& frame)
+{
     const Token token = frame.token;
     frame.watchdog = schedule(watchdogDelay, [token](GpuFrameCoordinator& c) { c.frameWatchdogFired(token); });
 }
 
-std::optional<GpuFrameCoordinator::Token> GpuFrameCoordinator::beginFrame() {
+std::optional<GpuFrameCoordinator::Token> GpuFrameCoordinator::beginFrame()
+{
     std::lock_guard guard(lock_);
     if (!activeFrame_) {
         if (invalidated_)
@@ -62,7 +73,8 @@ std::optional<GpuFrameCoordinator::Token> GpuFrameCoordinator::beginFrame() {
     return std::nullopt;
 }
 
-void GpuFrameCoordinator::scheduleRetry(GpuFrameRefusalReason reason) {
+void GpuFrameCoordinator::scheduleRetry(GpuFrameRefusalReason reason)
+{
     if (invalidated_ || retryTask_ || !eligible())
         return;
     const double delay = retryDelays[std::min(retryIndex_, retryDelays.size() - 1)];
@@ -70,7 +82,8 @@ void GpuFrameCoordinator::scheduleRetry(GpuFrameRefusalReason reason) {
     retryTask_ = schedule(delay, [reason](GpuFrameCoordinator& c) { c.retryFired(reason); });
 }
 
-void GpuFrameCoordinator::refuseFrame(Token token, GpuFrameRefusalReason reason) {
+void GpuFrameCoordinator::refuseFrame(Token token, GpuFrameRefusalReason reason)
+{
     {
         std::lock_guard guard(lock_);
         if (!activeFrame_ || activeFrame_->token != token)
@@ -83,7 +96,8 @@ void GpuFrameCoordinator::refuseFrame(Token token, GpuFrameRefusalReason reason)
     idle();
 }
 
-void GpuFrameCoordinator::noteFailure(GpuFrameRefusalReason reason) {
+void GpuFrameCoordinator::noteFailure(GpuFrameRefusalReason reason)
+{
     lastFailureReason_ = reason;
     if (!eligible()) {
         failureStartedAt_.reset();
@@ -99,7 +113,8 @@ void GpuFrameCoordinator::noteFailure(GpuFrameRefusalReason reason) {
     }
 }
 
-void GpuFrameCoordinator::retryFired(GpuFrameRefusalReason reason) {
+void GpuFrameCoordinator::retryFired(GpuFrameRefusalReason reason)
+{
     {
         std::lock_guard guard(lock_);
         retryTask_.reset();
@@ -111,7 +126,8 @@ void GpuFrameCoordinator::retryFired(GpuFrameRefusalReason reason) {
     scheduleRetry(reason);
 }
 
-void GpuFrameCoordinator::attachCommandBuffer(Token token, CommandBufferProbe probe) {
+void GpuFrameCoordinator::attachCommandBuffer(Token token, CommandBufferProbe probe)
+{
     std::lock_guard guard(lock_);
     if (!activeFrame_ || activeFrame_->token != token)
         return;
@@ -125,7 +141,8 @@ void GpuFrameCoordinator::attachCommandBuffer(Token token, CommandBufferProbe pr
 }
 
 void GpuFrameCoordinator::frameFinished(Token token, GpuTrackedCommandBufferStatus status,
-                                        std::optional<std::string> error) {
+                                        std::optional<std::string> error)
+{
     std::optional<GpuRendererRecoveryReport> report;
     bool pendingRedraw = false;
     {
@@ -156,7 +173,8 @@ void GpuFrameCoordinator::frameFinished(Token token, GpuTrackedCommandBufferStat
     }
 }
 
-void GpuFrameCoordinator::frameWatchdogFired(Token token) {
+void GpuFrameCoordinator::frameWatchdogFired(Token token)
+{
     std::optional<CommandBufferProbe> probe;
     double startedAt;
     {
@@ -174,8 +192,7 @@ void GpuFrameCoordinator::frameWatchdogFired(Token token) {
         recover({GpuFrameRefusalReason::activeFrame, duration(startedAt), std::nullopt, std::nullopt});
         return;
     }
-    const GpuTrackedCommandBufferStatus status =
-        probe->status ? probe->status() : GpuTrackedCommandBufferStatus::error;
+    const GpuTrackedCommandBufferStatus status = probe->status ? probe->status() : GpuTrackedCommandBufferStatus::error;
     std::optional<std::string> error = probe->error ? probe->error() : std::nullopt;
     if (status == GpuTrackedCommandBufferStatus::completed) {
         // The completion was lost or is late.
@@ -187,7 +204,8 @@ void GpuFrameCoordinator::frameWatchdogFired(Token token) {
     }
 }
 
-void GpuFrameCoordinator::failureWatchdogFired() {
+void GpuFrameCoordinator::failureWatchdogFired()
+{
     GpuRendererRecoveryReport report;
     {
         std::lock_guard guard(lock_);
@@ -209,7 +227,8 @@ void GpuFrameCoordinator::failureWatchdogFired() {
     recover(report);
 }
 
-void GpuFrameCoordinator::invalidate() {
+void GpuFrameCoordinator::invalidate()
+{
     bool dropped = false;
     {
         std::lock_guard guard(lock_);

@@ -77,15 +77,18 @@ private:
     void frameWatchdogFired(Token token);
     void failureWatchdogFired();
 
-    void idle() const {
+    void idle() const
+    {
         if (callbacks_.becameIdle)
             callbacks_.becameIdle();
     }
-    void draw(GpuFrameRefusalReason reason) const {
+    void draw(GpuFrameRefusalReason reason) const
+    {
         if (callbacks_.requestDraw)
             callbacks_.requestDraw(reason);
     }
-    void recover(const GpuRendererRecoveryReport& report) const {
+    void recover(const GpuRendererRecoveryReport& report) const
+    {
         if (callbacks_.requestRecovery)
             callbacks_.requestRecovery(report);
     }

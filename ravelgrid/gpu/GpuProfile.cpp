@@ -9,19 +9,25 @@
 
 namespace ravelgrid {
 
-bool profilingSwitchValue(const char* value) { return value && std::strcmp(value, "1") == 0; }
+bool profilingSwitchValue(const char* value)
+{
+    return value && std::strcmp(value, "1") == 0;
+}
 
-bool gpuProfilingEnabled() {
+bool gpuProfilingEnabled()
+{
     static const bool enabled = profilingSwitchValue(std::getenv("RAVELGRID_PROFILE"));
     return enabled;
 }
 
-GpuProfileInterval::GpuProfileInterval(std::string_view name) : name_(name), active_(gpuProfilingEnabled()) {
+GpuProfileInterval::GpuProfileInterval(std::string_view name) : name_(name), active_(gpuProfilingEnabled())
+{
     if (active_)
         start_ = std::chrono::steady_clock::now();
 }
 
-GpuProfileInterval::~GpuProfileInterval() {
+GpuProfileInterval::~GpuProfileInterval()
+{
     if (!active_)
         return;
     const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start_).count();

@@ -5,7 +5,8 @@
 
 namespace ravelgrid {
 
-std::string_view toString(GpuTrackedCommandBufferStatus status) {
+std::string_view toString(GpuTrackedCommandBufferStatus status)
+{
     switch (status) {
     case GpuTrackedCommandBufferStatus::notEnqueued: return "notEnqueued";
     case GpuTrackedCommandBufferStatus::enqueued: return "enqueued";
@@ -17,13 +18,15 @@ std::string_view toString(GpuTrackedCommandBufferStatus status) {
     return "error";
 }
 
-GpuTrackedCommandBufferStatus trackedStatusFromRaw(unsigned long raw) {
+GpuTrackedCommandBufferStatus trackedStatusFromRaw(unsigned long raw)
+{
     if (raw > 4)
         return GpuTrackedCommandBufferStatus::error;
     return static_cast<GpuTrackedCommandBufferStatus>(raw);
 }
 
-GpuAutomaticRecoveryPolicy::Decision GpuAutomaticRecoveryPolicy::decide(double now) {
+GpuAutomaticRecoveryPolicy::Decision GpuAutomaticRecoveryPolicy::decide(double now)
+{
     if (lastReplacementAt_) {
         const double since = now - *lastReplacementAt_;
         // A clock that went backwards (or NaN) must not allow a burst.

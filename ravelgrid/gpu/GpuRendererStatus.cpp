@@ -16,14 +16,16 @@ constexpr std::array<std::pair<GpuFrameRefusalReason, std::string_view>, 5> reas
 
 }  // namespace
 
-std::string_view toString(GpuFrameRefusalReason reason) {
+std::string_view toString(GpuFrameRefusalReason reason)
+{
     for (const auto& [r, name] : reasonNames)
         if (r == reason)
             return name;
     return {};
 }
 
-std::optional<GpuFrameRefusalReason> refusalReasonFromString(std::string_view text) {
+std::optional<GpuFrameRefusalReason> refusalReasonFromString(std::string_view text)
+{
     for (const auto& [r, name] : reasonNames)
         if (name == text)
             return r;

@@ -12,7 +12,8 @@
 
 namespace ravelgrid {
 
-std::uint32_t fnv1a32(std::span<const std::uint8_t> bytes, std::size_t limit) {
+std::uint32_t fnv1a32(std::span<const std::uint8_t> bytes, std::size_t limit)
+{
     const std::size_t n = std::min(limit, bytes.size());
     if (n == 0)
         return 0;
@@ -24,7 +25,8 @@ std::uint32_t fnv1a32(std::span<const std::uint8_t> bytes, std::size_t limit) {
     return h;
 }
 
-KittyImageSignature KittyImageSignature::make(const KittyGraphicsImage& image) {
+KittyImageSignature KittyImageSignature::make(const KittyGraphicsImage& image)
+{
     const KittyGraphicsPayload& p = image.payload;
     KittyImageSignature s;
     s.kind = p.isPng() ? 1 : 2;
@@ -36,16 +38,19 @@ KittyImageSignature KittyImageSignature::make(const KittyGraphicsImage& image) {
     return s;
 }
 
-double ImageTexture::uExtent() const {
+double ImageTexture::uExtent() const
+{
     return texture && texture->side() > 0 ? double(width) / texture->side() : 0;
 }
 
-double ImageTexture::vExtent() const {
+double ImageTexture::vExtent() const
+{
     return texture && texture->side() > 0 ? double(height) / texture->side() : 0;
 }
 
 std::optional<std::vector<std::uint8_t>> premultipliedTexels(std::span<const std::uint8_t> rgba, std::int64_t width,
-                                                             std::int64_t height) {
+                                                             std::int64_t height)
+{
     if (width <= 0 || height <= 0 || width > kKittyMaxDimension || height > kKittyMaxDimension)
         return std::nullopt;
     const std::size_t w = std::size_t(width), h = std::size_t(height);
@@ -69,7 +74,8 @@ std::optional<std::vector<std::uint8_t>> premultipliedTexels(std::span<const std
 }
 
 std::optional<ImageTexture> uploadImageTexture(GpuBackend& backend, std::span<const std::uint8_t> texels, int width,
-                                               int height) {
+                                               int height)
+{
     const std::optional<int> limit = backend.maxTextureSize();
     if (!limit || width <= 0 || height <= 0 || width > *limit || height > *limit)
         return std::nullopt;
@@ -98,26 +104,33 @@ namespace {
 
 // A texture made for less detail is made again; one with more serves, so
 // placements of one picture at two sizes share the larger.
-bool detailedEnough(const ImageTexture& texture, const std::optional<QSize>& wanted) {
+bool detailedEnough(const ImageTexture& texture, const std::optional<QSize>& wanted)
+{
     return !wanted || (texture.width >= wanted->width() && texture.height >= wanted->height());
 }
 
 }  // namespace
 
-ImageTextureCache::ImageTextureCache(GpuBackend& backend) : backend_(backend) {}
+ImageTextureCache::ImageTextureCache(GpuBackend& backend) : backend_(backend)
+{}
 
 ImageTextureCache::~ImageTextureCache() = default;
 
-void ImageTextureCache::setPictureReadyCallback(std::function<void()> ready) {
+void ImageTextureCache::setPictureReadyCallback(std::function<void()> ready)
+{
     ready_ = std::move(ready);
     if (jobs_)
         jobs_->setReady(ready_);
 }
 
-std::size_t ImageTextureCache::pendingPictureCount() const { return jobs_ ? jobs_->pendingCount() : 0; }
+std::size_t ImageTextureCache::pendingPictureCount() const
+{
+    return jobs_ ? jobs_->pendingCount() : 0;
+}
 
 std::optional<ImageTexture> ImageTextureCache::kittyTexture(const KittyGraphicsState* state, std::uint32_t imageId,
-                                                            QSizeF detail) {
+                                                            QSizeF detail)
+{
     if (!state)
         return std::nullopt;
     const auto found = state->imagesById.find(imageId);
@@ -138,7 +151,8 @@ std::optional<ImageTexture> ImageTextureCache::kittyTexture(const KittyGraphicsS
     return texture;
 }
 
-std::optional<QSize> ImageTextureCache::largeTextureSize(const KittyGraphicsPayload& payload, QSizeF detail) const {
+std::optional<QSize> ImageTextureCache::largeTextureSize(const KittyGraphicsPayload& payload, QSizeF detail) const
+{
     if (!isLargePicture(payload))
         return std::nullopt;
     const QSize natural = payloadPixelSize(payload).value_or(QSize(1, 1));
@@ -151,7 +165,8 @@ std::optional<QSize> ImageTextureCache::largeTextureSize(const KittyGraphicsPayl
     return QSize(side(natural.width()), side(natural.height()));
 }
 
-std::optional<ImageTexture> ImageTextureCache::largePayloadTexture(const KittyGraphicsPayload& payload, QSize size) {
+std::optional<ImageTexture> ImageTextureCache::largePayloadTexture(const KittyGraphicsPayload& payload, QSize size)
+{
     const auto& bytes = payload.sharedBytes();
     const QSize natural = payloadPixelSize(payload).value_or(QSize());
     const auto [first, last] = prepared_.equal_range(bytes.get());
@@ -163,8 +178,8 @@ std::optional<ImageTexture> ImageTextureCache::largePayloadTexture(const KittyGr
         if (!ready.image)
             return std::nullopt;
         const QImage& image = *ready.image;
-        auto texture = uploadImageTexture(
-            backend_, std::span(image.constBits(), std::size_t(image.sizeInBytes())), image.width(), image.height());
+        auto texture = uploadImageTexture(backend_, std::span(image.constBits(), std::size_t(image.sizeInBytes())),
+                                          image.width(), image.height());
         if (!texture) {
             ready.image.reset();
             return std::nullopt;
@@ -189,7 +204,8 @@ std::optional<ImageTexture> ImageTextureCache::largePayloadTexture(const KittyGr
     return std::nullopt;
 }
 
-std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphicsPayload& payload, QSizeF detail) {
+std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphicsPayload& payload, QSizeF detail)
+{
     if (const auto large = largeTextureSize(payload, detail))
         return largePayloadTexture(payload, *large);
     std::optional<std::vector<std::uint8_t>> texels;
@@ -214,7 +230,8 @@ std::optional<ImageTexture> ImageTextureCache::payloadTexture(const KittyGraphic
 }
 
 std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_ptr<const TerminalImage>& image,
-                                                            QSizeF detail) {
+                                                            QSizeF detail)
+{
     if (!image)
         return std::nullopt;
     if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get())) {
@@ -253,19 +270,22 @@ std::optional<ImageTexture> ImageTextureCache::imageTexture(const std::shared_pt
     return texture;
 }
 
-std::optional<ImageTexture> ImageTextureCache::pictureTexture(const QImage& picture) {
+std::optional<ImageTexture> ImageTextureCache::pictureTexture(const QImage& picture)
+{
     const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
     const int w = rgba.width(), h = rgba.height();
     std::vector<std::uint8_t> straight(std::size_t(w) * std::size_t(h) * 4);
     for (int row = 0; row < h; ++row)
-        std::copy_n(rgba.constScanLine(row), std::size_t(w) * 4, straight.data() + std::size_t(row) * std::size_t(w) * 4);
+        std::copy_n(rgba.constScanLine(row), std::size_t(w) * 4,
+                    straight.data() + std::size_t(row) * std::size_t(w) * 4);
     auto texels = premultipliedTexels(straight, w, h);
     if (!texels)
         return std::nullopt;
     return uploadImageTexture(backend_, *texels, w, h);
 }
 
-bool ImageTextureCache::prune(const KittyGraphicsState* state) {
+bool ImageTextureCache::prune(const KittyGraphicsState* state)
+{
     bool arrived = false;
     if (jobs_) {
         for (PictureJobs::Finished& done : jobs_->takeFinished()) {

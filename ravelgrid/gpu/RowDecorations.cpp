@@ -9,13 +9,13 @@
 namespace ravelgrid {
 
 LineTransform LineTransform::forRow(BufferLine::RenderLineMode mode, double rowBottomPx, double rowTopPx,
-                                    double viewportWidthPx) {
+                                    double viewportWidthPx)
+{
     LineTransform t;
     t.mode = mode;
     switch (mode) {
     case BufferLine::RenderLineMode::single:
-    case BufferLine::RenderLineMode::doubleWidth:
-        break;
+    case BufferLine::RenderLineMode::doubleWidth: break;
     case BufferLine::RenderLineMode::doubledTop:
         t.anchor = rowTopPx;
         t.clip = DeviceRect{0, rowBottomPx, viewportWidthPx, rowTopPx};
@@ -28,7 +28,8 @@ LineTransform LineTransform::forRow(BufferLine::RenderLineMode mode, double rowB
     return t;
 }
 
-DeviceRect applyLineRenderMode(DeviceRect r, const LineTransform& t) {
+DeviceRect applyLineRenderMode(DeviceRect r, const LineTransform& t)
+{
     using Mode = BufferLine::RenderLineMode;
     if (t.mode != Mode::single) {
         r.x0 *= 2;
@@ -41,7 +42,8 @@ DeviceRect applyLineRenderMode(DeviceRect r, const LineTransform& t) {
     return {std::min(r.x0, r.x1), std::min(r.y0, r.y1), std::max(r.x0, r.x1), std::max(r.y0, r.y1)};
 }
 
-bool appendColorRect(std::vector<ColorCell>& out, DeviceRect r, const LineTransform& t, const float (&color)[4]) {
+bool appendColorRect(std::vector<ColorCell>& out, DeviceRect r, const LineTransform& t, const float (&color)[4])
+{
     r = applyLineRenderMode(r, t);
     if (t.clip) {
         r.x0 = std::max(r.x0, t.clip->x0);
@@ -57,18 +59,16 @@ bool appendColorRect(std::vector<ColorCell>& out, DeviceRect r, const LineTransf
 }
 
 void appendDecorationQuads(std::vector<ColorCell>& out, double x0, double x1, double y, double thickness,
-                           const float (&color)[4], double scale, UnderlineStyle style, const LineTransform& t) {
+                           const float (&color)[4], double scale, UnderlineStyle style, const LineTransform& t)
+{
     if (!(x1 > x0))
         return;
     const double half = thickness * 0.5;
     const double step = std::max(thickness, scale);
     switch (style) {
-    case UnderlineStyle::none:
-        return;
+    case UnderlineStyle::none: return;
     case UnderlineStyle::single:
-    case UnderlineStyle::double_:
-        appendColorRect(out, {x0, y - half, x1, y + half}, t, color);
-        return;
+    case UnderlineStyle::double_: appendColorRect(out, {x0, y - half, x1, y + half}, t, color); return;
     case UnderlineStyle::curly: {
         const double wavelength = std::max(4 * thickness, 4 * scale);
         for (double x = x0; x < x1;) {
@@ -93,7 +93,8 @@ void appendDecorationQuads(std::vector<ColorCell>& out, double x0, double x1, do
 }
 
 void appendUnderline(std::vector<ColorCell>& out, DeviceRect span, double yPt, double thicknessPt,
-                     const float (&color)[4], double scale, UnderlineStyle style, const LineTransform& t) {
+                     const float (&color)[4], double scale, UnderlineStyle style, const LineTransform& t)
+{
     if (style == UnderlineStyle::double_) {
         appendDecorationQuads(out, span.x0, span.x1, yPt * scale, thicknessPt * scale, color, scale,
                               UnderlineStyle::single, t);
@@ -104,19 +105,22 @@ void appendUnderline(std::vector<ColorCell>& out, DeviceRect span, double yPt, d
     appendDecorationQuads(out, span.x0, span.x1, yPt * scale, thicknessPt * scale, color, scale, style, t);
 }
 
-double underlineKeptInRow(double yPt, double thicknessPt, UnderlineStyle style, double rowBottomPt) {
+double underlineKeptInRow(double yPt, double thicknessPt, UnderlineStyle style, double rowBottomPt)
+{
     if (style == UnderlineStyle::curly || style == UnderlineStyle::none)
         return yPt;
     const double lowest = (style == UnderlineStyle::double_ ? yPt - thicknessPt - 1.0 : yPt) - thicknessPt * 0.5;
     return lowest < rowBottomPt ? yPt + (rowBottomPt - lowest) : yPt;
 }
 
-DeviceRect decorationSpan(int column, int columnWidth, double cellWidth, double scale) {
+DeviceRect decorationSpan(int column, int columnWidth, double cellWidth, double scale)
+{
     const double left = column * cellWidth;
     return {left * scale, 0, (left + decorationWidth(columnWidth, cellWidth)) * scale, 0};
 }
 
-double decorationThickness(double fontThickness, double scale) {
+double decorationThickness(double fontThickness, double scale)
+{
     if (!(scale > 0))
         return 0.5;
     return std::max(0.5, std::round(fontThickness * scale) / scale);

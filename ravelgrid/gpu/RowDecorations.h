@@ -63,6 +63,9 @@ DeviceRect decorationSpan(int column, int columnWidth, double cellWidth, double 
 double decorationThickness(double fontThickness, double scale);
 
 // Where a strikethrough runs, in points above the baseline.
-inline double strikethroughOffset(double xHeight, double thickness) { return (xHeight + thickness) * 0.5; }
+inline double strikethroughOffset(double xHeight, double thickness)
+{
+    return (xHeight + thickness) * 0.5;
+}
 
 }  // namespace ravelgrid

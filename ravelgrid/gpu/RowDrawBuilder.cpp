@@ -23,7 +23,8 @@ struct Rgba {
     float v[4] = {0, 0, 0, 1};
 };
 
-Rgba components(const QColor& c) {
+Rgba components(const QColor& c)
+{
     if (!c.isValid())
         return {};
     float r, g, b, a;
@@ -33,7 +34,8 @@ Rgba components(const QColor& c) {
 
 // Transformed and clipped, the texture rectangle cut in proportion.
 void appendTextCell(std::vector<TextCell>& out, DeviceRect r, double tx, double ty, double tw, double th,
-                    const LineTransform& t, const Rgba& color) {
+                    const LineTransform& t, const Rgba& color)
+{
     const DeviceRect full = applyLineRenderMode(r, t);
     DeviceRect c = full;
     if (t.clip) {
@@ -54,8 +56,8 @@ void appendTextCell(std::vector<TextCell>& out, DeviceRect r, double tx, double 
 // Six vertices of a textured rectangle (texture v grows upward with y),
 // clipped to the row for doubled lines.
 std::optional<ImageDraw> makeImageQuad(const std::shared_ptr<GpuTexture>& texture, DeviceRect r, double u0, double v0,
-                                       double u1, double v1, const LineTransform& t,
-                                       std::optional<DeviceRect> clip) {
+                                       double u1, double v1, const LineTransform& t, std::optional<DeviceRect> clip)
+{
     const DeviceRect full = applyLineRenderMode(r, t);
     DeviceRect c = full;
     if (!clip)
@@ -77,12 +79,14 @@ std::optional<ImageDraw> makeImageQuad(const std::shared_ptr<GpuTexture>& textur
     const auto v = [](double x, double y, double u, double w) {
         return GlyphVertex{float(x), float(y), float(u), float(w), 1, 1, 1, 1};
     };
-    ImageDraw draw{texture, {v(c.x0, c.y0, u0, v0), v(c.x1, c.y0, u1, v0), v(c.x0, c.y1, u0, v1),
-                             v(c.x1, c.y0, u1, v0), v(c.x1, c.y1, u1, v1), v(c.x0, c.y1, u0, v1)}};
+    ImageDraw draw{texture,
+                   {v(c.x0, c.y0, u0, v0), v(c.x1, c.y0, u1, v0), v(c.x0, c.y1, u0, v1), v(c.x1, c.y0, u1, v0),
+                    v(c.x1, c.y1, u1, v1), v(c.x0, c.y1, u0, v1)}};
     return draw;
 }
 
-void appendUtf16(std::u16string& out, char32_t c) {
+void appendUtf16(std::u16string& out, char32_t c)
+{
     if (c >= 0x10000) {
         c -= 0x10000;
         out.push_back(char16_t(0xD800 + (c >> 10)));
@@ -93,7 +97,8 @@ void appendUtf16(std::u16string& out, char32_t c) {
 }
 
 // A cell's text as the shaper takes it: its scalar, or its cluster's text.
-void appendCellText(std::u16string& out, std::int32_t code, const RowContext& context) {
+void appendCellText(std::u16string& out, std::int32_t code, const RowContext& context)
+{
     if (code >= CharData::firstClusterCode) {
         if (context.clusterText) {
             const QString cluster = context.clusterText(code);
@@ -105,20 +110,23 @@ void appendCellText(std::u16string& out, std::int32_t code, const RowContext& co
 }
 
 // The font of a cell's face, the normal one when that face has none.
-GpuFont faceFont(RendererView& view, FontFace face) {
+GpuFont faceFont(RendererView& view, FontFace face)
+{
     GpuFont font = view.font(face);
     return font.valid() ? font : view.font(FontFace::normal);
 }
 
 }  // namespace
 
-int cellOrdinalAt(const std::vector<int>& map, int index) {
+int cellOrdinalAt(const std::vector<int>& map, int index)
+{
     if (index >= 0 && std::size_t(index) < map.size())
         return map[std::size_t(index)];
     return map.empty() || map.back() < 0 ? 0 : map.back();
 }
 
-double rowBottomPx(const RowFrameGeometry& g, int bufferRow) {
+double rowBottomPx(const RowFrameGeometry& g, int bufferRow)
+{
     const GridGeometry grid(QSizeF(g.cellWidth, g.cellHeight), QSizeF(g.viewportWidthPx / g.scale, g.viewHeight), 0);
     return grid.deviceRowBottomUp(bufferRow - g.topRow, g.scale);
 }
@@ -132,7 +140,8 @@ struct RowDrawBuilder::RowFrame {
     LineTransform transform;
 };
 
-std::optional<GlyphEntry> RowDrawBuilder::glyphEntry(const GpuFont& scaled, std::uint16_t glyph) {
+std::optional<GlyphEntry> RowDrawBuilder::glyphEntry(const GpuFont& scaled, std::uint16_t glyph)
+{
     // Everything remembered came from the glyph cache; a cache with fewer
     // entries was emptied by an atlas reset.
     if (glyphs_.glyphs().size() < glyphMemo_.size())
@@ -150,7 +159,8 @@ std::optional<GlyphEntry> RowDrawBuilder::glyphEntry(const GpuFont& scaled, std:
     return entry;
 }
 
-GpuFont RowDrawBuilder::scaledFont(const GpuFont& font, double scale) {
+GpuFont RowDrawBuilder::scaledFont(const GpuFont& font, double scale)
+{
     const MemoKey key{font.face().get(), font.size(), std::bit_cast<std::uint32_t>(float(scale))};
     if (auto hit = scaledMemo_.find(key); hit != scaledMemo_.end())
         return hit->second;
@@ -158,7 +168,8 @@ GpuFont RowDrawBuilder::scaledFont(const GpuFont& font, double scale) {
 }
 
 RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRowSnapshot& snapshot, const FrameRow& row,
-                                  int columns, const RowFrameGeometry& g) {
+                                  int columns, const RowFrameGeometry& g)
+{
     RowDrawData out;
     if (!row.line || g.cellWidth <= 0 || g.cellHeight <= 0 || !(g.scale > 0))
         return out;
@@ -180,10 +191,10 @@ RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRowSnapshot& sn
         if (run.endColumn <= run.beginColumn || run.style.background == defaultBackground)
             continue;
         const Rgba c = components(run.style.background);
-        appendColorRect(out.backgroundCells,
-                        {run.beginColumn * g.cellWidth * g.scale, f.bottomPx, run.endColumn * g.cellWidth * g.scale,
-                         f.topPx},
-                        f.transform, c.v);
+        appendColorRect(
+            out.backgroundCells,
+            {run.beginColumn * g.cellWidth * g.scale, f.bottomPx, run.endColumn * g.cellWidth * g.scale, f.topPx},
+            f.transform, c.v);
     }
     if (!layout_.boxItems.empty() || !layout_.blockItems.empty() || !layout_.powerlineItems.empty())
         customGlyphs(view, f, out);
@@ -198,7 +209,8 @@ RowDrawData RowDrawBuilder::build(RendererView& view, const FrameRowSnapshot& sn
     return out;
 }
 
-void RowDrawBuilder::customGlyphs(RendererView& view, const RowFrame& f, RowDrawData& out) {
+void RowDrawBuilder::customGlyphs(RendererView& view, const RowFrame& f, RowDrawData& out)
+{
     const RowFrameGeometry& g = f.g;
     const int scaleInt = int(roundHalfAwayFromZero(g.scale));
     const double lineThickness = view.fontMetrics(FontFace::normal).underlineThickness;
@@ -243,8 +255,8 @@ void RowDrawBuilder::customGlyphs(RendererView& view, const RowFrame& f, RowDraw
         const DeviceRect r{x0, bottom, x0 + e->size.width, bottom + e->size.height};
         put(*e, r, item.foregroundColor);
         const DeviceRect moved = applyLineRenderMode(r, f.transform);
-        if (auto join = powerlineJoinRect(item.codePoint,
-                                          {moved.x0, moved.y0, moved.x1 - moved.x0, moved.y1 - moved.y0})) {
+        if (auto join =
+                powerlineJoinRect(item.codePoint, {moved.x0, moved.y0, moved.x1 - moved.x0, moved.y1 - moved.y0})) {
             // Already transformed: only the clip applies.
             LineTransform clipOnly;
             clipOnly.clip = f.transform.clip;
@@ -254,7 +266,8 @@ void RowDrawBuilder::customGlyphs(RendererView& view, const RowFrame& f, RowDraw
     }
 }
 
-void RowDrawBuilder::images(const FrameRow& row, const RowFrame& f, RowDrawData& out) {
+void RowDrawBuilder::images(const FrameRow& row, const RowFrame& f, RowDrawData& out)
+{
     const TerminalImageList* list = row.line->images();
     if (!list || list->empty())
         return;
@@ -267,9 +280,11 @@ void RowDrawBuilder::images(const FrameRow& row, const RowFrame& f, RowDrawData&
     std::vector<Item> under, over, other;
     for (const TerminalImagePtr& image : *list) {
         if (const auto* kitty = dynamic_cast<const KittyPlacementImage*>(image.get()))
-            (kitty->kittyZIndex < 0 ? under : over).push_back({kitty->kittyZIndex, kitty->kittyImageId.value_or(0), &image});
+            (kitty->kittyZIndex < 0 ? under : over)
+                .push_back({kitty->kittyZIndex, kitty->kittyImageId.value_or(0), &image});
         else if (const auto* placed = dynamic_cast<const PlatformImage*>(image.get()); placed && placed->kittyIsKitty)
-            (placed->kittyZIndex < 0 ? under : over).push_back({placed->kittyZIndex, placed->kittyImageId.value_or(0), &image});
+            (placed->kittyZIndex < 0 ? under : over)
+                .push_back({placed->kittyZIndex, placed->kittyImageId.value_or(0), &image});
         else
             other.push_back({0, 0, &image});
     }
@@ -330,7 +345,8 @@ void RowDrawBuilder::images(const FrameRow& row, const RowFrame& f, RowDrawData&
         place(i, out.otherImageDraws);
 }
 
-void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out) {
+void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out)
+{
     const RowFrameGeometry& g = f.g;
     for (const KittyPlaceholderRun& run : layout_.placeholderRuns) {
         const auto found = g.virtualPlacements->find(run.imageId);
@@ -355,9 +371,10 @@ void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out) {
             const double px = (column - inCol) * g.cellWidth + placement->pixelOffsetX / g.windowScale;
             const double py = (inRow * g.cellHeight + f.bottomPt) - (placement->rows - 1) * g.cellHeight +
                               placement->pixelOffsetY / g.windowScale;
-            const QRectF fitted = aspectFitRect(QSizeF(texture->shownWidth() / g.scale, texture->shownHeight() / g.scale),
-                                                QRectF(px, py, pw, ph));
-            const QRectF piece = fitted.intersected(QRectF(column * g.cellWidth, f.bottomPt, g.cellWidth, g.cellHeight));
+            const QRectF fitted = aspectFitRect(
+                QSizeF(texture->shownWidth() / g.scale, texture->shownHeight() / g.scale), QRectF(px, py, pw, ph));
+            const QRectF piece =
+                fitted.intersected(QRectF(column * g.cellWidth, f.bottomPt, g.cellWidth, g.cellHeight));
             if (piece.isEmpty() || fitted.width() <= 0 || fitted.height() <= 0)
                 continue;
             const double ue = texture->uExtent(), ve = texture->vExtent();
@@ -365,10 +382,10 @@ void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out) {
             const double u1 = (piece.right() - fitted.left()) / fitted.width() * ue;
             const double v0 = (piece.top() - fitted.top()) / fitted.height() * ve;
             const double v1 = (piece.bottom() - fitted.top()) / fitted.height() * ve;
-            if (auto draw = makeImageQuad(texture->texture,
-                                          {piece.left() * g.scale, piece.top() * g.scale, piece.right() * g.scale,
-                                           piece.bottom() * g.scale},
-                                          u0, v0, u1, v1, f.transform, std::nullopt))
+            if (auto draw = makeImageQuad(
+                    texture->texture,
+                    {piece.left() * g.scale, piece.top() * g.scale, piece.right() * g.scale, piece.bottom() * g.scale},
+                    u0, v0, u1, v1, f.transform, std::nullopt))
                 out.placeholderImageDraws.push_back(std::move(*draw));
         }
     }
@@ -376,7 +393,8 @@ void RowDrawBuilder::placeholders(const RowFrame& f, RowDrawData& out) {
 
 template <class SlotOf, class Put>
 void RowDrawBuilder::placeGlyphs(const ShaperRun& shaped, const RowFrameGeometry& g, double baselinePt, SlotOf slotOf,
-                                 Put put) {
+                                 Put put)
+{
     // Across the piece's glyph runs: a mark from a fallback face keeps its
     // distance from the letter it sits on.
     int previous = -1;
@@ -398,7 +416,8 @@ void RowDrawBuilder::placeGlyphs(const ShaperRun& shaped, const RowFrameGeometry
                                        g.baselineOffset);
                 if (strikes && fit.scale != 1.0)
                     if (auto d = face.measure(glyphRun.font.size() * fit.scale, glyph))
-                        fit.dy = bitmapGlyphSlotDy(QRectF(d->left, d->top, d->width, d->height), cell, g.baselineOffset);
+                        fit.dy =
+                            bitmapGlyphSlotDy(QRectF(d->left, d->top, d->width, d->height), cell, g.baselineOffset);
             }
             // A shrunk glyph is rasterised at its own size, as the painter
             // draws it, not a bitmap scaled down; sizes in quarter pixels
@@ -437,7 +456,8 @@ void RowDrawBuilder::placeGlyphs(const ShaperRun& shaped, const RowFrameGeometry
     }
 }
 
-void RowDrawBuilder::text(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out) {
+void RowDrawBuilder::text(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out)
+{
     const RowFrameGeometry& g = f.g;
     text_.clear();
     ordinals_.clear();
@@ -474,19 +494,20 @@ void RowDrawBuilder::text(RendererView& view, const RowRun& run, const RowFrame&
     });
 }
 
-void RowDrawBuilder::decorations(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out) {
+void RowDrawBuilder::decorations(RendererView& view, const RowRun& run, const RowFrame& f, RowDrawData& out)
+{
     const RowFrameGeometry& g = f.g;
     const RendererFontMetrics metrics = view.fontMetrics(FontFace::normal);
     const double thickness = decorationThickness(metrics.underlineThickness, g.scale);
     // The strikethrough is measured on the run's own face, like the painter's.
     const RendererFontMetrics strikeMetrics = view.fontMetrics(run.style.face);
     const double strikeThickness = decorationThickness(strikeMetrics.underlineThickness, g.scale);
-    const Rgba underline = components(run.style.underlineColor.isValid() ? run.style.underlineColor
-                                                                         : run.style.foreground);
-    const double underlineY = underlineKeptInRow(f.baselinePt + metrics.underlinePosition, thickness,
-                                                 run.style.underlineStyle, f.bottomPt);
-    const Rgba strike = components(run.style.strikethroughColor.isValid() ? run.style.strikethroughColor
-                                                                          : run.style.foreground);
+    const Rgba underline =
+        components(run.style.underlineColor.isValid() ? run.style.underlineColor : run.style.foreground);
+    const double underlineY =
+        underlineKeptInRow(f.baselinePt + metrics.underlinePosition, thickness, run.style.underlineStyle, f.bottomPt);
+    const Rgba strike =
+        components(run.style.strikethroughColor.isValid() ? run.style.strikethroughColor : run.style.foreground);
     for (std::size_t i = run.firstCell; i < run.firstCell + run.cellCount && i < layout_.cells.size(); ++i) {
         const RowCell& cell = layout_.cells[i];
         if (cell.custom || cell.hidden)
@@ -498,12 +519,13 @@ void RowDrawBuilder::decorations(RendererView& view, const RowRun& run, const Ro
                             run.style.underlineStyle, f.transform);
         if (run.style.strikethrough)
             appendUnderline(out.decorationCells, span,
-                            f.baselinePt + strikethroughOffset(strikeMetrics.xHeight, strikeThickness),
-                            strikeThickness, strike.v, g.scale, UnderlineStyle::single, f.transform);
+                            f.baselinePt + strikethroughOffset(strikeMetrics.xHeight, strikeThickness), strikeThickness,
+                            strike.v, g.scale, UnderlineStyle::single, f.transform);
     }
 }
 
-void RowDrawBuilder::caretGlyph(RendererView& view, const RowFrameGeometry& g, CursorDrawData& caret) {
+void RowDrawBuilder::caretGlyph(RendererView& view, const RowFrameGeometry& g, CursorDrawData& caret)
+{
     if (!caret.glyph || caret.glyph->code == 0 || !(g.scale > 0))
         return;
     const CursorGlyphCell& at = *caret.glyph;
@@ -523,8 +545,8 @@ void RowDrawBuilder::caretGlyph(RendererView& view, const RowFrameGeometry& g, C
     if (context.customBlockGlyphs && powerlineSolidGlyphShape(std::uint32_t(at.code))) {
         const int w = int(roundHalfAwayFromZero(span * g.cellWidth * g.scale * at.widthFactor));
         const int h = int(roundHalfAwayFromZero(g.cellHeight * g.scale));
-        if (auto e = customGlyphEntry(glyphs_, gray_, g.scale, std::uint32_t(at.code), std::max(w, 1),
-                                      std::max(h, 1), 0, true))
+        if (auto e = customGlyphEntry(glyphs_, gray_, g.scale, std::uint32_t(at.code), std::max(w, 1), std::max(h, 1),
+                                      0, true))
             quad(caret.glyphVerticesGray, {at.x0, bottom, at.x0 + e->size.width, bottom + e->size.height}, e->region,
                  ink);
         return;

@@ -26,7 +26,7 @@ using VirtualPlacements = std::unordered_map<std::uint32_t, std::vector<const Ki
 
 // What one frame's rows share.
 struct RowFrameGeometry {
-    int topRow = 0;  // yDisp
+    int topRow = 0;                        // yDisp
     double cellWidth = 0, cellHeight = 0;  // points
     double viewHeight = 0;                 // points
     double viewportWidthPx = 0;
@@ -52,7 +52,8 @@ int cellOrdinalAt(const std::vector<int>& map, int index);
 class RowDrawBuilder {
 public:
     RowDrawBuilder(GlyphCache& glyphs, GlyphAtlas& grayscaleAtlas, ShaperCache& shaper, ImageTextureCache& images)
-        : glyphs_(glyphs), gray_(grayscaleAtlas), shaper_(shaper), images_(images) {}
+        : glyphs_(glyphs), gray_(grayscaleAtlas), shaper_(shaper), images_(images)
+    {}
 
     RowDrawData build(RendererView& view, const FrameRowSnapshot& snapshot, const FrameRow& row, int columns,
                       const RowFrameGeometry& g);
@@ -63,7 +64,8 @@ public:
 
     // Forgets the glyph places remembered from the glyph cache: call it
     // whenever that cache drops entries (an atlas reset or growth).
-    void clearGlyphMemo() {
+    void clearGlyphMemo()
+    {
         glyphMemo_.clear();
         scaledMemo_.clear();
     }
@@ -79,7 +81,8 @@ private:
         bool operator==(const MemoKey&) const = default;
     };
     struct MemoKeyHash {
-        std::size_t operator()(const MemoKey& k) const noexcept {
+        std::size_t operator()(const MemoKey& k) const noexcept
+        {
             std::size_t h = std::hash<const void*>()(k.face);
             h ^= std::hash<double>()(k.size) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
             h ^= std::hash<std::uint32_t>()(k.glyph) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);

@@ -9,11 +9,14 @@
 
 namespace ravelgrid {
 
-std::size_t RowDrawCache::entriesWithBuffers() const {
-    return std::size_t(std::count_if(entries_.begin(), entries_.end(), [](const auto& e) { return e.second.buffers.has_value(); }));
+std::size_t RowDrawCache::entriesWithBuffers() const
+{
+    return std::size_t(
+        std::count_if(entries_.begin(), entries_.end(), [](const auto& e) { return e.second.buffers.has_value(); }));
 }
 
-DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
+DrawData RowDrawCache::buildDrawData(RendererView& view, double scale)
+{
     rebuilt_ = 0;
     Terminal* terminal = view.terminal();
     TerminalKittyGraphics* graphics = terminal ? TerminalKittyGraphics::of(*terminal) : nullptr;
@@ -46,9 +49,19 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
     const bool alternate = terminal->isCurrentBufferAlternate();
     const double windowScale = view.windowScale();
     const GpuFont font = view.font(FontFace::normal);
-    CacheSignature signature{scale, cell.width(), cell.height(), view.viewSize().width(), view.viewSize().height(),
-                             lower, buffer.rows(), buffer.cols(), font.valid() ? font.key() : std::string(),
-                             font.size(), alternate, {}, view.rowContext().bidi,
+    CacheSignature signature{scale,
+                             cell.width(),
+                             cell.height(),
+                             view.viewSize().width(),
+                             view.viewSize().height(),
+                             lower,
+                             buffer.rows(),
+                             buffer.cols(),
+                             font.valid() ? font.key() : std::string(),
+                             font.size(),
+                             alternate,
+                             {},
+                             view.rowContext().bidi,
                              view.rowContext().maximumBidiParagraphRows,
                              windowScale > 0 && std::isfinite(windowScale) ? windowScale : 1.0};
     if (kitty)
@@ -104,8 +117,8 @@ DrawData RowDrawCache::buildDrawData(RendererView& view, double scale) {
                               found->second.bidiRevision == row.bidiRevision && found->second.data;
         const bool isForced = forced && y >= forced->first && y <= forced->second;
         if (fullRebuild || !reusable || isForced) {
-            Entry entry{row.line, row.generation, row.bidiRevision, builder_.build(view, snapshot, row, buffer.cols(), geometry),
-                        std::nullopt};
+            Entry entry{row.line, row.generation, row.bidiRevision,
+                        builder_.build(view, snapshot, row, buffer.cols(), geometry), std::nullopt};
             if (mode == BufferingMode::perRowPersistent)
                 entry.buffers = makeRowDrawBuffers(backend_, *entry.data);
             found = entries_.insert_or_assign(y, std::move(entry)).first;

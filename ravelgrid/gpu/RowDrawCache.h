@@ -57,12 +57,14 @@ struct DrawData {
 class RowDrawCache {
 public:
     RowDrawCache(GpuBackend& backend, RowDrawBuilder& builder, ImageTextureCache& images)
-        : backend_(backend), builder_(builder), images_(images) {}
+        : backend_(backend), builder_(builder), images_(images)
+    {}
 
     DrawData buildDrawData(RendererView& view, double scale);
 
     // Emptied when an atlas grew or was reset during a build.
-    void clear() {
+    void clear()
+    {
         entries_.clear();
         builder_.clearGlyphMemo();
     }

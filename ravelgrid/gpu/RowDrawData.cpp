@@ -7,12 +7,14 @@ namespace ravelgrid {
 namespace {
 
 template <class T>
-void appendAll(std::vector<T>& to, const std::vector<T>& from) {
+void appendAll(std::vector<T>& to, const std::vector<T>& from)
+{
     to.insert(to.end(), from.begin(), from.end());
 }
 
 template <class T>
-std::shared_ptr<GpuBuffer> bufferOf(GpuBackend& backend, const std::vector<T>& records, int& count) {
+std::shared_ptr<GpuBuffer> bufferOf(GpuBackend& backend, const std::vector<T>& records, int& count)
+{
     count = 0;
     if (records.empty())
         return nullptr;
@@ -25,7 +27,8 @@ std::shared_ptr<GpuBuffer> bufferOf(GpuBackend& backend, const std::vector<T>& r
     return buffer;
 }
 
-std::vector<ImageDrawBuffer> imageBuffers(GpuBackend& backend, const std::vector<ImageDraw>& draws) {
+std::vector<ImageDrawBuffer> imageBuffers(GpuBackend& backend, const std::vector<ImageDraw>& draws)
+{
     std::vector<ImageDrawBuffer> out;
     for (const ImageDraw& draw : draws) {
         int count = 0;
@@ -37,7 +40,8 @@ std::vector<ImageDrawBuffer> imageBuffers(GpuBackend& backend, const std::vector
 
 }  // namespace
 
-void RowDrawData::append(const RowDrawData& row) {
+void RowDrawData::append(const RowDrawData& row)
+{
     appendAll(backgroundCells, row.backgroundCells);
     appendAll(powerlineJoinCells, row.powerlineJoinCells);
     appendAll(glyphCellsGray, row.glyphCellsGray);
@@ -49,17 +53,20 @@ void RowDrawData::append(const RowDrawData& row) {
     appendAll(otherImageDraws, row.otherImageDraws);
 }
 
-void RowDrawData::clear() {
+void RowDrawData::clear()
+{
     *this = RowDrawData();
 }
 
-bool RowDrawData::empty() const {
-    return backgroundCells.empty() && powerlineJoinCells.empty() && glyphCellsGray.empty() &&
-           glyphCellsColor.empty() && decorationCells.empty() && underImageDraws.empty() &&
-           placeholderImageDraws.empty() && overImageDraws.empty() && otherImageDraws.empty();
+bool RowDrawData::empty() const
+{
+    return backgroundCells.empty() && powerlineJoinCells.empty() && glyphCellsGray.empty() && glyphCellsColor.empty() &&
+           decorationCells.empty() && underImageDraws.empty() && placeholderImageDraws.empty() &&
+           overImageDraws.empty() && otherImageDraws.empty();
 }
 
-RowDrawBuffers makeRowDrawBuffers(GpuBackend& backend, const RowDrawData& data) {
+RowDrawBuffers makeRowDrawBuffers(GpuBackend& backend, const RowDrawData& data)
+{
     RowDrawBuffers b;
     b.backgroundBuffer = bufferOf(backend, data.backgroundCells, b.backgroundCount);
     b.powerlineJoinBuffer = bufferOf(backend, data.powerlineJoinCells, b.powerlineJoinCount);

@@ -14,7 +14,8 @@ struct HbBufferDeleter {
 };
 
 // Characters that belong with the one before them, whatever font has them.
-bool attaches(char32_t ch) {
+bool attaches(char32_t ch)
+{
     if (ch == 0x200D || (ch >= 0xFE00 && ch <= 0xFE0F) || (ch >= 0xE0100 && ch <= 0xE01EF) ||
         (ch >= 0x1F3FB && ch <= 0x1F3FF) || (ch >= 0xE0020 && ch <= 0xE007F) || ch == 0x20E3)
         return true;
@@ -28,7 +29,8 @@ struct CodePoint {
     int length;  // 1 or 2
 };
 
-std::vector<CodePoint> decode(std::u16string_view text) {
+std::vector<CodePoint> decode(std::u16string_view text)
+{
     std::vector<CodePoint> out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -48,13 +50,16 @@ std::vector<CodePoint> decode(std::u16string_view text) {
 }  // namespace
 
 ShaperCache::ShaperCache(FaceLibrary& faces, FallbackChooser* fallbacks, std::size_t maxEntries)
-    : faces_(faces), fallbacks_(fallbacks), maxEntries_(maxEntries == 0 ? 1 : maxEntries) {}
+    : faces_(faces), fallbacks_(fallbacks), maxEntries_(maxEntries == 0 ? 1 : maxEntries)
+{}
 
-bool ShaperCache::contains(std::string_view fontName, double fontSize, std::u16string_view text) const {
+bool ShaperCache::contains(std::string_view fontName, double fontSize, std::u16string_view text) const
+{
     return cache_.find(ShaperKeyView{fontName, fontSize, text}) != cache_.end();
 }
 
-const ShaperRun* ShaperCache::shape(std::u16string_view text, const GpuFont& font) {
+const ShaperRun* ShaperCache::shape(std::u16string_view text, const GpuFont& font)
+{
     if (text.empty() || text.size() > maxTextLength || !font.valid())
         return nullptr;
     if (auto it = cache_.find(ShaperKeyView{font.key(), font.size(), text}); it != cache_.end())
@@ -67,7 +72,8 @@ const ShaperRun* ShaperCache::shape(std::u16string_view text, const GpuFont& fon
     return &cache_.find(key)->second;
 }
 
-void ShaperCache::store(ShaperKey key, ShaperRun run) {
+void ShaperCache::store(ShaperKey key, ShaperRun run)
+{
     auto it = cache_.find(key);
     if (it == cache_.end()) {
         order_.push_back(key);
@@ -81,7 +87,8 @@ void ShaperCache::store(ShaperKey key, ShaperRun run) {
     }
 }
 
-std::optional<ShaperRun> ShaperCache::shapeUncached(std::u16string_view text, const GpuFont& font) {
+std::optional<ShaperRun> ShaperCache::shapeUncached(std::u16string_view text, const GpuFont& font)
+{
     const std::vector<CodePoint> points = decode(text);
 
     // Face runs: the requested face where it has the character, the chosen

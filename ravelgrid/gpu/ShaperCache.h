@@ -28,12 +28,16 @@ struct ShaperKeyView {
 
 struct ShaperKeyHash {
     using is_transparent = void;
-    std::size_t operator()(const ShaperKeyView& k) const noexcept {
+    std::size_t operator()(const ShaperKeyView& k) const noexcept
+    {
         std::size_t h = std::hash<std::string_view>()(k.fontName);
         h = detail::mixHash(h, detail::hashSize(k.fontSize));
         return detail::mixHash(h, std::hash<std::u16string_view>()(k.text));
     }
-    std::size_t operator()(const ShaperKey& k) const noexcept { return (*this)(ShaperKeyView{k.fontName, k.fontSize, k.text}); }
+    std::size_t operator()(const ShaperKey& k) const noexcept
+    {
+        return (*this)(ShaperKeyView{k.fontName, k.fontSize, k.text});
+    }
 };
 
 struct ShaperKeyEqual {
@@ -41,7 +45,8 @@ struct ShaperKeyEqual {
     static ShaperKeyView view(const ShaperKey& k) { return {k.fontName, k.fontSize, k.text}; }
     static ShaperKeyView view(const ShaperKeyView& k) { return k; }
     template <class A, class B>
-    bool operator()(const A& a, const B& b) const noexcept {
+    bool operator()(const A& a, const B& b) const noexcept
+    {
         const ShaperKeyView x = view(a), y = view(b);
         return x.fontSize == y.fontSize && x.fontName == y.fontName && x.text == y.text;
     }

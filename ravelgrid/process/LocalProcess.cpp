@@ -39,14 +39,16 @@ constexpr std::string_view logCategory = "process";
 // after the child's death, nothing it wrote before can still be waiting.
 constexpr std::size_t exitBacklogBytes = 1024 * 1024;
 
-std::uint64_t steadyNanoseconds() {
+std::uint64_t steadyNanoseconds()
+{
     return static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count());
 }
 
 // A write to a child that has gone must be an error, not the end of us.
-void ignoreSigpipeOnce() {
+void ignoreSigpipeOnce()
+{
     static std::once_flag once;
     std::call_once(once, [] {
         struct sigaction current;
@@ -61,14 +63,17 @@ void ignoreSigpipeOnce() {
     });
 }
 
-std::string byteList(std::span<const std::uint8_t> bytes) {
+std::string byteList(std::span<const std::uint8_t> bytes)
+{
     constexpr std::size_t shown = 1024;
     std::string out = "[";
     for (std::size_t i = 0; i < bytes.size() && i < shown; ++i) {
-        if (i) out += ", ";
+        if (i)
+            out += ", ";
         out += std::to_string(bytes[i]);
     }
-    if (bytes.size() > shown) out += ", …";
+    if (bytes.size() > shown)
+        out += ", …";
     out += "]";
     return out;
 }
@@ -127,65 +132,84 @@ struct LocalProcess::Shared {
     std::atomic<bool> delivering{false};
     std::atomic<std::uint64_t> deliverySeq{0};
 
-    ~Shared() {
-        if (wakeFd >= 0) close(wakeFd);
+    ~Shared()
+    {
+        if (wakeFd >= 0)
+            close(wakeFd);
     }
 
-    void wakeReader() const {
-        if (wakeFd >= 0) eventfd_write(wakeFd, 1);
+    void wakeReader() const
+    {
+        if (wakeFd >= 0)
+            eventfd_write(wakeFd, 1);
     }
 
-    bool readingSuspended() {
+    bool readingSuspended()
+    {
         std::lock_guard lock(pendingLock);
         return readSuspendedForBackpressure;
     }
 
-    bool outputHeld() {
+    bool outputHeld()
+    {
         std::lock_guard lock(gate);
         return delegate && delegate->outputHeld();
     }
 
-    void resumeDelivery(const std::shared_ptr<Shared>& self) {
+    void resumeDelivery(const std::shared_ptr<Shared>& self)
+    {
         {
             std::lock_guard lock(pendingLock);
-            if (!deliveryPaused) return;
+            if (!deliveryPaused)
+                return;
             deliveryPaused = false;
         }
         postDrain(self);
     }
 
-    void deliverData(std::span<const std::uint8_t> bytes, bool remote) {
+    void deliverData(std::span<const std::uint8_t> bytes, bool remote)
+    {
         std::lock_guard lock(gate);
         deliveringRemote = remote;
         ++deliverySeq;
         delivering = true;
-        if (delegate) delegate->dataReceived(bytes);
+        if (delegate)
+            delegate->dataReceived(bytes);
         delivering = false;
     }
 
-    void deliverPasteDropped(PasteDrop why) {
+    void deliverPasteDropped(PasteDrop why)
+    {
         std::lock_guard lock(gate);
-        if (delegate) delegate->pasteDropped(why);
+        if (delegate)
+            delegate->pasteDropped(why);
     }
 
-    static void postPasteDropped(const std::shared_ptr<Shared>& self, PasteDrop why) {
+    static void postPasteDropped(const std::shared_ptr<Shared>& self, PasteDrop why)
+    {
         std::weak_ptr<Shared> weak = self;
         self->queue->post([weak, why] {
-            if (auto strong = weak.lock()) strong->deliverPasteDropped(why);
+            if (auto strong = weak.lock())
+                strong->deliverPasteDropped(why);
         });
     }
 
-    void deliverExit(const ExitReport& report) {
+    void deliverExit(const ExitReport& report)
+    {
         std::lock_guard lock(gate);
         // A newer start or a terminate() makes this report stale.
-        if (report.generation != generation.load()) return;
+        if (report.generation != generation.load())
+            return;
         running = false;
-        if (delegate && owner) delegate->processTerminated(*owner, report.status);
+        if (delegate && owner)
+            delegate->processTerminated(*owner, report.status);
     }
 
-    void dumpChunk(std::span<const std::uint8_t> bytes) {
+    void dumpChunk(std::span<const std::uint8_t> bytes)
+    {
         std::lock_guard lock(loggingMutex);
-        if (!loggingDir) return;
+        if (!loggingDir)
+            return;
         const std::string path = *loggingDir + "/log-" + std::to_string(logFileCounter);
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         std::size_t written = 0;
@@ -195,14 +219,16 @@ struct LocalProcess::Shared {
         } else {
             while (written < bytes.size()) {
                 const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && errno == EINTR)
+                    continue;
                 if (n <= 0) {
                     error = n < 0 ? errno : EIO;
                     break;
                 }
                 written += static_cast<std::size_t>(n);
             }
-            if (close(fd) != 0 && error == 0) error = errno;
+            if (close(fd) != 0 && error == 0)
+                error = errno;
         }
         if (error == 0) {
             ++logFileCounter;
@@ -211,31 +237,37 @@ struct LocalProcess::Shared {
         }
     }
 
-    static void postDrain(const std::shared_ptr<Shared>& self) {
+    static void postDrain(const std::shared_ptr<Shared>& self)
+    {
         std::weak_ptr<Shared> weak = self;
         self->queue->post([weak] {
-            if (auto strong = weak.lock()) strong->drain();
+            if (auto strong = weak.lock())
+                strong->drain();
         });
     }
 
     // Reader thread; returns whether reading may go on.
-    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk, bool remote) {
+    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk, bool remote)
+    {
         bool schedule = false;
         bool more = true;
         {
             std::lock_guard lock(self->pendingLock);
             self->pendingBytes += chunk.size();
             self->pendingChunks.push_back(Chunk{std::move(chunk), remote});
-            if (self->pendingBytes >= pendingHighWaterBytes) self->readSuspendedForBackpressure = true;
+            if (self->pendingBytes >= pendingHighWaterBytes)
+                self->readSuspendedForBackpressure = true;
             schedule = !self->pendingScheduled;
             self->pendingScheduled = true;
             more = self->pendingBytes < pendingHighWaterBytes;
         }
-        if (schedule) postDrain(self);
+        if (schedule)
+            postDrain(self);
         return more;
     }
 
-    static void enqueueExit(const std::shared_ptr<Shared>& self, ExitReport report) {
+    static void enqueueExit(const std::shared_ptr<Shared>& self, ExitReport report)
+    {
         bool schedule = false;
         {
             std::lock_guard lock(self->pendingLock);
@@ -243,12 +275,14 @@ struct LocalProcess::Shared {
             schedule = !self->pendingScheduled;
             self->pendingScheduled = true;
         }
-        if (schedule) postDrain(self);
+        if (schedule)
+            postDrain(self);
     }
 
     // One turn on the delivery queue. Always delivers at least one chunk
     // before it looks at the clock; the exit comes after the last chunk.
-    void drain() {
+    void drain()
+    {
         if (outputHeld()) {
             std::lock_guard lock(pendingLock);
             deliveryPaused = true;
@@ -268,7 +302,8 @@ struct LocalProcess::Shared {
                 resume = true;
             }
             lock.unlock();
-            if (resume) wakeReader();
+            if (resume)
+                wakeReader();
             deliverData(chunk.bytes, chunk.remote);
             if (outputHeld()) {
                 std::lock_guard relock(pendingLock);
@@ -278,7 +313,8 @@ struct LocalProcess::Shared {
             if (now() - start >= pendingTimeSliceNs) {
                 // The next turn queues behind whatever else the owner has to do.
                 queue->post([weak = selfWeak] {
-                    if (auto strong = weak.lock()) strong->drain();
+                    if (auto strong = weak.lock())
+                        strong->drain();
                 });
                 return;
             }
@@ -288,7 +324,8 @@ struct LocalProcess::Shared {
         pendingScheduled = false;
         std::optional<ExitReport> exit = std::exchange(pendingExit, std::nullopt);
         lock.unlock();
-        if (exit) deliverExit(*exit);
+        if (exit)
+            deliverExit(*exit);
     }
 
     std::weak_ptr<Shared> selfWeak;
@@ -329,12 +366,14 @@ struct LocalProcess::ChildIo {
     bool writeFailed = false;
     bool overflowReported = false;  // input is being dropped; said once until the child catches up
 
-    bool stopRequested() {
+    bool stopRequested()
+    {
         std::lock_guard lock(syncMutex);
         return stop;
     }
 
-    bool hasWrites() {
+    bool hasWrites()
+    {
         std::lock_guard lock(writeMutex);
         return !writes.empty();
     }
@@ -342,7 +381,8 @@ struct LocalProcess::ChildIo {
 
 // What the reader thread runs.
 struct LocalProcess::Reader {
-    static void completeWrite(Shared& shared, const ChildIo::PendingWrite& w) {
+    static void completeWrite(Shared& shared, const ChildIo::PendingWrite& w)
+    {
         const std::size_t total = shared.total += w.length;
         if (shared.debugIO) {
             platform::logInfo(logCategory,
@@ -352,15 +392,19 @@ struct LocalProcess::Reader {
 
     // A non-blocking write of what fits now; errors are left for the reader
     // thread's next write to meet and report.
-    static std::size_t writeNow(int fd, std::span<const std::uint8_t> data) {
+    static std::size_t writeNow(int fd, std::span<const std::uint8_t> data)
+    {
         for (;;) {
             const ssize_t n = write(fd, data.data(), data.size());
-            if (n >= 0) return static_cast<std::size_t>(n);
-            if (errno != EINTR) return 0;
+            if (n >= 0)
+                return static_cast<std::size_t>(n);
+            if (errno != EINTR)
+                return 0;
         }
     }
 
-    static void flushWrites(Shared& shared, ChildIo& io) {
+    static void flushWrites(Shared& shared, ChildIo& io)
+    {
         std::lock_guard lock(io.writeMutex);
         while (!io.writes.empty()) {
             auto& w = io.writes.front();
@@ -369,19 +413,24 @@ struct LocalProcess::Reader {
                 w.offset += static_cast<std::size_t>(n);
                 if (w.offset == w.bytes.size()) {
                     io.writeBytes -= w.bytes.size();
-                    if (w.paste) --io.pasteWrites;
+                    if (w.paste)
+                        --io.pasteWrites;
                     completeWrite(shared, w);
                     io.writes.pop_front();
                     // The episode ends once the child has read half of what waited.
-                    if (io.writeBytes <= pendingWriteLimitBytes / 2) io.overflowReported = false;
+                    if (io.writeBytes <= pendingWriteLimitBytes / 2)
+                        io.overflowReported = false;
                 }
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
             const int error = n < 0 ? errno : EIO;
             platform::logError(logCategory, "Error writing data to the child, errno=" + std::to_string(error));
-            for (const auto& dropped : io.writes) completeWrite(shared, dropped);
+            for (const auto& dropped : io.writes)
+                completeWrite(shared, dropped);
             io.writes.clear();
             io.writeBytes = 0;
             io.pasteWrites = 0;
@@ -394,7 +443,8 @@ struct LocalProcess::Reader {
     // writes. A paste already begun keeps its frame's bytes, so a bracketed
     // paste is still closed, and those go as typed input. Under writeMutex;
     // true when anything was dropped.
-    static bool cutPastes(Shared& shared, ChildIo& io, std::size_t end) {
+    static bool cutPastes(Shared& shared, ChildIo& io, std::size_t end)
+    {
         bool cut = false;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < io.writes.size(); ++i) {
@@ -420,7 +470,8 @@ struct LocalProcess::Reader {
                     continue;
                 }
             }
-            if (kept != i) io.writes[kept] = std::move(w);
+            if (kept != i)
+                io.writes[kept] = std::move(w);
             ++kept;
         }
         io.writes.resize(kept);
@@ -428,8 +479,10 @@ struct LocalProcess::Reader {
     }
 
     // The first typed write with a paste ahead of it: its index. Under writeMutex.
-    static std::optional<std::size_t> typedBehindPaste(const ChildIo& io) {
-        if (io.pasteWrites == 0) return std::nullopt;
+    static std::optional<std::size_t> typedBehindPaste(const ChildIo& io)
+    {
+        if (io.pasteWrites == 0)
+            return std::nullopt;
         bool pasteAhead = false;
         for (std::size_t i = 0; i < io.writes.size(); ++i) {
             if (io.writes[i].paste) {
@@ -444,27 +497,33 @@ struct LocalProcess::Reader {
     // When typed input has waited behind pastes for pasteWaitLimit, those
     // pastes lose their rest; the delegate hears of it.
     static void cutStalledPastes(const std::shared_ptr<Shared>& shared, ChildIo& io,
-                                 std::chrono::steady_clock::time_point now) {
+                                 std::chrono::steady_clock::time_point now)
+    {
         bool cut = false;
         {
             std::lock_guard lock(io.writeMutex);
             const auto typed = typedBehindPaste(io);
-            if (typed && now - io.writes[*typed].queued >= pasteWaitLimit) cut = cutPastes(*shared, io, *typed);
+            if (typed && now - io.writes[*typed].queued >= pasteWaitLimit)
+                cut = cutPastes(*shared, io, *typed);
         }
-        if (cut) Shared::postPasteDropped(shared, PasteDrop::notRead);
+        if (cut)
+            Shared::postPasteDropped(shared, PasteDrop::notRead);
     }
 
     static void deliverSynchronously(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                              std::vector<std::uint8_t> chunk, bool remote) {
+                                     std::vector<std::uint8_t> chunk, bool remote)
+    {
         {
             std::lock_guard lock(io->syncMutex);
-            if (io->stop) return;
+            if (io->stop)
+                return;
             io->syncPending = true;
         }
         std::weak_ptr<Shared> weakShared = shared;
         std::weak_ptr<ChildIo> weakIo = io;
         shared->queue->post([weakShared, weakIo, chunk = std::move(chunk), remote] {
-            if (auto s = weakShared.lock()) s->deliverData(chunk, remote);
+            if (auto s = weakShared.lock())
+                s->deliverData(chunk, remote);
             if (auto i = weakIo.lock()) {
                 {
                     std::lock_guard lock(i->syncMutex);
@@ -478,7 +537,8 @@ struct LocalProcess::Reader {
     }
 
     static void handleChunk(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                     std::span<const std::uint8_t> bytes, bool remote) {
+                            std::span<const std::uint8_t> bytes, bool remote)
+    {
         if (shared->debugIO) {
             const std::size_t total = shared->totalRead += bytes.size();
             platform::logInfo(logCategory, "[READ] count=" + std::to_string(bytes.size()) +
@@ -494,7 +554,8 @@ struct LocalProcess::Reader {
     }
 
     static void reportExit(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                    std::optional<int> status) {
+                           std::optional<int> status)
+    {
         Shared::ExitReport report{io->generation, status};
         if (shared->usesMainQueue) {
             Shared::enqueueExit(shared, report);
@@ -502,19 +563,22 @@ struct LocalProcess::Reader {
         }
         std::weak_ptr<Shared> weak = shared;
         shared->queue->post([weak, report] {
-            if (auto s = weak.lock()) s->deliverExit(report);
+            if (auto s = weak.lock())
+                s->deliverExit(report);
         });
     }
 
     // Returns true once the child is gone; `status` is its wait status, absent
     // when it could not be reaped.
-    static bool tryReap(ChildIo& io, std::optional<int>& status) {
+    static bool tryReap(ChildIo& io, std::optional<int>& status)
+    {
         int raw = 0;
         pid_t result;
         do {
             result = waitpid(io.pid, &raw, WNOHANG);
         } while (result < 0 && errno == EINTR);
-        if (result == 0) return false;
+        if (result == 0)
+            return false;
         if (result == io.pid) {
             status = raw;
         } else {
@@ -527,7 +591,8 @@ struct LocalProcess::Reader {
     // Drops our side of the terminal while keeping the descriptor's number
     // taken (it now refers to /dev/null), so an owner that read childfd just
     // before cannot reach an unrelated file through it.
-    static void hangUp(ChildIo& io) {
+    static void hangUp(ChildIo& io)
+    {
         // The owner's thread may be writing typed input right now.
         std::lock_guard lock(io.writeMutex);
         const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -535,12 +600,14 @@ struct LocalProcess::Reader {
             close(null);
             return;
         }
-        if (null >= 0) close(null);
+        if (null >= 0)
+            close(null);
         close(io.masterFd);
         io.masterFd = -1;
     }
 
-    static void loop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io) {
+    static void loop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io)
+    {
         using namespace std::chrono;
         pthread_setname_np(pthread_self(), "rg-pty-reader");  // for whoever counts its wake-ups
         std::vector<std::uint8_t> buffer(LocalProcess::readSize);
@@ -572,8 +639,10 @@ struct LocalProcess::Reader {
             int fd = -1;
             pid_t pid = 0;
             int quickLooks = 0;
-            ~ExitWatch() {
-                if (fd >= 0) close(fd);
+            ~ExitWatch()
+            {
+                if (fd >= 0)
+                    close(fd);
             }
         } watch;
         auto look = [&] {
@@ -581,11 +650,13 @@ struct LocalProcess::Reader {
             const bool seen = io->probe->remoteNow();
             const pid_t remotePid = seen ? io->probe->lastRemote() : 0;
             if (remotePid != watch.pid) {
-                if (watch.fd >= 0) close(watch.fd);
+                if (watch.fd >= 0)
+                    close(watch.fd);
                 watch.fd = remotePid > 0 ? static_cast<int>(syscall(SYS_pidfd_open, remotePid, 0U)) : -1;
                 watch.pid = remotePid;
             }
-            if (watch.quickLooks > 0) watch.quickLooks = seen ? watch.quickLooks - 1 : 0;
+            if (watch.quickLooks > 0)
+                watch.quickLooks = seen ? watch.quickLooks - 1 : 0;
             if (seen) {
                 taint = Taint::remote;
             } else if (taint != Taint::none) {
@@ -597,7 +668,8 @@ struct LocalProcess::Reader {
         };
 
         for (;;) {
-            if (io->stopRequested()) return;
+            if (io->stopRequested())
+                return;
             const auto turnStart = steady_clock::now();
             const bool readEnabled = !outputEnded && !shared->readingSuspended();
             // While reading waits for the owner, what the child wrote before
@@ -608,7 +680,8 @@ struct LocalProcess::Reader {
             if (!outputEnded) {
                 std::lock_guard lock(io->writeMutex);
                 wantWrite = !io->writes.empty();
-                if (const auto typed = typedBehindPaste(*io)) pasteDeadline = io->writes[*typed].queued + pasteWaitLimit;
+                if (const auto typed = typedBehindPaste(*io))
+                    pasteDeadline = io->writes[*typed].queued + pasteWaitLimit;
             }
 
             pollfd fds[4];
@@ -635,11 +708,14 @@ struct LocalProcess::Reader {
                 const int t = static_cast<int>(std::clamp<long long>(ms, 0, idleLookInterval.count()));
                 timeout = timeout < 0 ? t : std::min(timeout, t);
             };
-            if (!exited && io->pidfd < 0) shorten(50);
+            if (!exited && io->pidfd < 0)
+                shorten(50);
             // After the exit, output still in flight gets a short grace; a
             // grandchild holding the terminal may not stretch it.
-            if (graceRuns) shorten(duration_cast<milliseconds>(exitOutputGrace - graceUsed).count() + 1);
-            if (pasteDeadline) shorten(ceil<milliseconds>(*pasteDeadline - turnStart).count());
+            if (graceRuns)
+                shorten(duration_cast<milliseconds>(exitOutputGrace - graceUsed).count() + 1);
+            if (pasteDeadline)
+                shorten(ceil<milliseconds>(*pasteDeadline - turnStart).count());
             // Quiet or not, the session is looked at now and then, so that a
             // remote session is seen while it connects, before it prints.
             const bool looks = io->probe && !outputEnded;
@@ -655,18 +731,22 @@ struct LocalProcess::Reader {
                     lastActivity = turnStart;
                 }
                 idleLooks = alone && turnStart - lastActivity >= idleAfter;
-                if (alone && !idleLooks) io->looksSlowly = false;
+                if (alone && !idleLooks)
+                    io->looksSlowly = false;
             }
-            const milliseconds lookEvery =
-                watch.quickLooks > 0 ? milliseconds(1) : idleLooks ? idleLookInterval : quietLookInterval;
-            if (looks) shorten(lastLook ? ceil<milliseconds>(*lastLook + lookEvery - turnStart).count() : 0);
+            const milliseconds lookEvery = watch.quickLooks > 0 ? milliseconds(1)
+                                           : idleLooks          ? idleLookInterval
+                                                                : quietLookInterval;
+            if (looks)
+                shorten(lastLook ? ceil<milliseconds>(*lastLook + lookEvery - turnStart).count() : 0);
 
             const int ready = poll(fds, count, timeout);
             if (ready < 0 && errno != EINTR) {
                 platform::logError(logCategory, std::string("poll failed: ") + strerror(errno));
                 std::this_thread::sleep_for(milliseconds(10));
             }
-            if (io->stopRequested()) return;
+            if (io->stopRequested())
+                return;
             if (fds[0].revents & POLLIN) {
                 eventfd_t ignored;
                 eventfd_read(shared->wakeFd, &ignored);
@@ -698,13 +778,16 @@ struct LocalProcess::Reader {
                         filled += static_cast<std::size_t>(n);
                         continue;
                     }
-                    if (n < 0 && errno == EINTR) continue;
-                    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                        break;
                     end = true;  // 0 or EIO: every holder of the terminal's other side has gone
                     break;
                 }
                 if (filled > 0) {
-                    if (exited) readSinceExit += filled;
+                    if (exited)
+                        readSinceExit += filled;
                     // Output after a pause, and output that keeps flowing at
                     // every lookInterval, is looked at before it is handed
                     // over (not at every read: a look costs more than a
@@ -719,11 +802,13 @@ struct LocalProcess::Reader {
                     // it has none to watch, a tainted reader looks at every
                     // read until a look ends the taint.
                     const bool unsure = taint != Taint::none && watch.fd < 0;
-                    if (io->probe && (paused || unsure || !lastLook || now - *lastLook >= lookInterval)) seen = look();
+                    if (io->probe && (paused || unsure || !lastLook || now - *lastLook >= lookInterval))
+                        seen = look();
                     handleChunk(shared, io, std::span(buffer.data(), filled), before != Taint::none || seen);
                     drained = !end && filled < buffer.size();
                     // A read begun after the look emptied the terminal of what came before it.
-                    if (drained && before == Taint::draining && taint == Taint::draining) taint = Taint::none;
+                    if (drained && before == Taint::draining && taint == Taint::draining)
+                        taint = Taint::none;
                     readThisTurn = true;
                     lastActivity = steady_clock::now();
                 }
@@ -741,9 +826,11 @@ struct LocalProcess::Reader {
             if (masterIndex >= 0 && wantWrite && (fds[masterIndex].revents & (POLLOUT | POLLHUP | POLLERR))) {
                 flushWrites(*shared, *io);
             }
-            if (pasteDeadline) cutStalledPastes(shared, *io, steady_clock::now());
+            if (pasteDeadline)
+                cutStalledPastes(shared, *io, steady_clock::now());
 
-            if (graceRuns) graceUsed += steady_clock::now() - turnStart;
+            if (graceRuns)
+                graceUsed += steady_clock::now() - turnStart;
             if (exited && !outputEnded && graceUsed >= exitOutputGrace) {
                 // Whatever still holds the terminal outlived the child: hang
                 // the rest of the session up rather than read it forever.
@@ -759,13 +846,15 @@ struct LocalProcess::Reader {
                     exitReported = true;
                 }
             }
-            if (exitReported && outputEnded) return;
+            if (exitReported && outputEnded)
+                return;
         }
     }
 };
 
 LocalProcess::LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispatchQueue)
-    : shared_(std::make_shared<Shared>()) {
+    : shared_(std::make_shared<Shared>())
+{
     ignoreSigpipeOnce();
     shared_->selfWeak = shared_;
     shared_->queue = dispatchQueue ? dispatchQueue : DeliveryQueue::main();
@@ -773,10 +862,12 @@ LocalProcess::LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispat
     shared_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     shared_->owner = this;
     shared_->delegate = delegate;
-    if (!shared_->queue) platform::logError(logCategory, "no delivery queue: processes cannot start");
+    if (!shared_->queue)
+        platform::logError(logCategory, "no delivery queue: processes cannot start");
 }
 
-LocalProcess::~LocalProcess() {
+LocalProcess::~LocalProcess()
+{
     stopChild(false);
     std::lock_guard lock(shared_->gate);
     shared_->owner = nullptr;
@@ -786,14 +877,18 @@ LocalProcess::~LocalProcess() {
 bool LocalProcess::startProcess(const std::string& executable, const std::vector<std::string>& args,
                                 const std::optional<std::vector<std::string>>& environment,
                                 const std::optional<std::string>& execName,
-                                const std::optional<std::string>& currentDirectory) {
-    if (shared_->running) return false;
-    if (!shared_->queue || shared_->wakeFd < 0) return false;
+                                const std::optional<std::string>& currentDirectory)
+{
+    if (shared_->running)
+        return false;
+    if (!shared_->queue || shared_->wakeFd < 0)
+        return false;
 
     winsize size{};
     {
         std::lock_guard lock(shared_->gate);
-        if (shared_->delegate) size = shared_->delegate->getWindowSize();
+        if (shared_->delegate)
+            size = shared_->delegate->getWindowSize();
     }
     std::vector<std::string> argv;
     argv.reserve(args.size() + 1);
@@ -803,7 +898,8 @@ bool LocalProcess::startProcess(const std::string& executable, const std::vector
         environment ? *environment : Terminal::getEnvironmentVariables("xterm-256color", true);
 
     const auto start = PseudoTerminalHelpers::forkAndExec(executable, argv, env, currentDirectory, size);
-    if (!start) return false;
+    if (!start)
+        return false;
 
     // The previous child, if any, is past its output: leave it to the reaper.
     stopChild(false);
@@ -812,7 +908,8 @@ bool LocalProcess::startProcess(const std::string& executable, const std::vector
     io->masterFd = start->masterFd;
     io->pid = start->pid;
     io->pidfd = static_cast<int>(syscall(SYS_pidfd_open, start->pid, 0U));
-    if (io->pidfd >= 0) fcntl(io->pidfd, F_SETFD, FD_CLOEXEC);
+    if (io->pidfd >= 0)
+        fcntl(io->pidfd, F_SETFD, FD_CLOEXEC);
     io->generation = ++shared_->generation;
     io->probe = std::make_shared<RemoteSessionProbe>(start->masterFd, start->pid);
     {
@@ -838,27 +935,32 @@ bool LocalProcess::startProcess(const std::string& executable, const std::vector
     return true;
 }
 
-void LocalProcess::stopChild(bool sendTerm) {
+void LocalProcess::stopChild(bool sendTerm)
+{
     std::shared_ptr<ChildIo> child;
     {
         std::lock_guard lock(childMutex_);
         child = std::move(child_);
     }
-    if (!child) return;
+    if (!child)
+        return;
     {
         std::lock_guard lock(child->syncMutex);
         child->stop = true;
     }
     child->syncCv.notify_all();
     shared_->wakeReader();
-    if (child->thread.joinable()) child->thread.join();
+    if (child->thread.joinable())
+        child->thread.join();
     {
         std::lock_guard lock(child->writeMutex);
-        if (child->masterFd >= 0) close(child->masterFd);
+        if (child->masterFd >= 0)
+            close(child->masterFd);
         child->masterFd = -1;
     }
     if (child->reaped) {
-        if (child->pidfd >= 0) close(child->pidfd);
+        if (child->pidfd >= 0)
+            close(child->pidfd);
     } else {
         if (sendTerm) {
             // Through the pidfd the signal cannot reach a recycled process id.
@@ -868,41 +970,51 @@ void LocalProcess::stopChild(bool sendTerm) {
                 kill(child->pid, SIGTERM);
             }
         }
-        ChildReaper::shared().adopt(child->pid, child->pidfd,
-                                    sendTerm ? std::optional(terminateGrace) : std::nullopt);
+        ChildReaper::shared().adopt(child->pid, child->pidfd, sendTerm ? std::optional(terminateGrace) : std::nullopt);
     }
 }
 
-void LocalProcess::send(std::span<const std::uint8_t> data) { queueInput(data, false, {}); }
+void LocalProcess::send(std::span<const std::uint8_t> data)
+{
+    queueInput(data, false, {});
+}
 
-void LocalProcess::sendPaste(std::span<const std::uint8_t> data, PasteFrame frame) { queueInput(data, true, frame); }
+void LocalProcess::sendPaste(std::span<const std::uint8_t> data, PasteFrame frame)
+{
+    queueInput(data, true, frame);
+}
 
-void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, PasteFrame frame) {
+void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, PasteFrame frame)
+{
     std::shared_ptr<ChildIo> child;
     {
         std::lock_guard lock(childMutex_);
         child = child_;
     }
-    if (!shared_->running || !child) return;
+    if (!shared_->running || !child)
+        return;
     const std::size_t number = shared_->sendCount++;
     if (shared_->debugIO) {
         platform::logInfo(logCategory,
                           "[SEND-" + std::to_string(number) + "] Queuing data to client: " + byteList(data) + " ");
     }
-    if (data.empty()) return;
+    if (data.empty())
+        return;
     ++child->inputs;
     std::optional<PasteDrop> dropped;
     bool queued = false;
     std::size_t written = 0;
     {
         std::lock_guard lock(child->writeMutex);
-        if (child->writeFailed) return;
+        if (child->writeFailed)
+            return;
         const auto fits = [&] { return child->writeBytes + data.size() <= pendingWriteLimitBytes; };
         if (!fits() && paste) {
             dropped = PasteDrop::tooLarge;
         } else if (!fits()) {
             // Typed input goes before whatever of the waiting pastes is left.
-            if (Reader::cutPastes(*shared_, *child, child->writes.size())) dropped = PasteDrop::notRead;
+            if (Reader::cutPastes(*shared_, *child, child->writes.size()))
+                dropped = PasteDrop::notRead;
         }
         if (fits() && !paste && child->writes.empty() && child->masterFd >= 0) {
             // Nothing waits: write typed input now rather than wake the
@@ -928,7 +1040,8 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
             w.queued = std::chrono::steady_clock::now();
             child->writes.push_back(std::move(w));
             child->writeBytes += data.size();
-            if (paste) ++child->pasteWrites;
+            if (paste)
+                ++child->pasteWrites;
             queued = true;
         }
     }
@@ -938,43 +1051,59 @@ void LocalProcess::queueInput(std::span<const std::uint8_t> data, bool paste, Pa
         done.length = data.size();
         Reader::completeWrite(*shared_, done);
     }
-    if (dropped) Shared::postPasteDropped(shared_, *dropped);
+    if (dropped)
+        Shared::postPasteDropped(shared_, *dropped);
     // A reader between idle looks looks again soon: what the input starts may be remote.
-    if (child->looksSlowly.exchange(false) || queued) shared_->wakeReader();
+    if (child->looksSlowly.exchange(false) || queued)
+        shared_->wakeReader();
 }
 
-void LocalProcess::resumeOutput() { shared_->resumeDelivery(shared_); }
+void LocalProcess::resumeOutput()
+{
+    shared_->resumeDelivery(shared_);
+}
 
-bool LocalProcess::deliveringRemoteOutput() const { return shared_->delivering && shared_->deliveringRemote; }
+bool LocalProcess::deliveringRemoteOutput() const
+{
+    return shared_->delivering && shared_->deliveringRemote;
+}
 
-bool LocalProcess::sessionHasRemote() const {
+bool LocalProcess::sessionHasRemote() const
+{
     std::shared_ptr<ChildIo> child;
     {
         std::lock_guard lock(childMutex_);
         child = child_;
     }
-    if (!shared_->running || !child || !child->probe) return false;
+    if (!shared_->running || !child || !child->probe)
+        return false;
     // Every request in one chunk gets the same answer for one look.
     const bool delivering = shared_->delivering;
     const std::uint64_t seq = shared_->deliverySeq;
     std::lock_guard lock(lookMutex_);
-    if (delivering && lookSeq_ == seq) return lookRemote_;
+    if (delivering && lookSeq_ == seq)
+        return lookRemote_;
     lookRemote_ = child->probe->remoteNow();
     lookSeq_ = delivering ? seq : 0;
     return lookRemote_;
 }
 
-bool LocalProcess::foregroundIsRemoteLogin() const {
-    if (!shared_->running) return false;
+bool LocalProcess::foregroundIsRemoteLogin() const
+{
+    if (!shared_->running)
+        return false;
     return RemoteLoginProbe::foregroundIsRemoteLogin(shared_->childfd);
 }
 
-std::optional<std::string> LocalProcess::foregroundProgram() const {
-    if (!shared_->running) return std::nullopt;
+std::optional<std::string> LocalProcess::foregroundProgram() const
+{
+    if (!shared_->running)
+        return std::nullopt;
     return RemoteLoginProbe::foregroundProgram(shared_->childfd, shared_->shellPid);
 }
 
-void LocalProcess::terminate() {
+void LocalProcess::terminate()
+{
     ++shared_->generation;
     {
         std::lock_guard lock(shared_->pendingLock);
@@ -986,36 +1115,65 @@ void LocalProcess::terminate() {
     shared_->shellPid = 0;
 }
 
-void LocalProcess::setHostLogging(std::optional<std::string> directory) {
+void LocalProcess::setHostLogging(std::optional<std::string> directory)
+{
     std::lock_guard lock(shared_->loggingMutex);
     shared_->loggingDir = std::move(directory);
 }
 
-std::optional<std::string> LocalProcess::loggingDir() const {
+std::optional<std::string> LocalProcess::loggingDir() const
+{
     std::lock_guard lock(shared_->loggingMutex);
     return shared_->loggingDir;
 }
 
-bool LocalProcess::running() const { return shared_->running; }
-int LocalProcess::childfd() const { return shared_->childfd; }
-pid_t LocalProcess::shellPid() const { return shared_->shellPid; }
-bool LocalProcess::usesMainQueue() const { return shared_->usesMainQueue; }
-bool LocalProcess::debugIO() const { return shared_->debugIO; }
-void LocalProcess::setDebugIO(bool on) { shared_->debugIO = on; }
-std::size_t LocalProcess::sendCount() const { return shared_->sendCount; }
-std::size_t LocalProcess::total() const { return shared_->total; }
+bool LocalProcess::running() const
+{
+    return shared_->running;
+}
+int LocalProcess::childfd() const
+{
+    return shared_->childfd;
+}
+pid_t LocalProcess::shellPid() const
+{
+    return shared_->shellPid;
+}
+bool LocalProcess::usesMainQueue() const
+{
+    return shared_->usesMainQueue;
+}
+bool LocalProcess::debugIO() const
+{
+    return shared_->debugIO;
+}
+void LocalProcess::setDebugIO(bool on)
+{
+    shared_->debugIO = on;
+}
+std::size_t LocalProcess::sendCount() const
+{
+    return shared_->sendCount;
+}
+std::size_t LocalProcess::total() const
+{
+    return shared_->total;
+}
 
-LocalProcessDelegate* LocalProcess::delegate() const {
+LocalProcessDelegate* LocalProcess::delegate() const
+{
     std::lock_guard lock(shared_->gate);
     return shared_->delegate;
 }
 
-void LocalProcess::setDelegate(LocalProcessDelegate* delegate) {
+void LocalProcess::setDelegate(LocalProcessDelegate* delegate)
+{
     std::lock_guard lock(shared_->gate);
     shared_->delegate = delegate;
 }
 
-void LocalProcess::setClock(const platform::Scheduler* clock) {
+void LocalProcess::setClock(const platform::Scheduler* clock)
+{
     std::lock_guard lock(shared_->pendingLock);
     shared_->clock = clock;
 }

@@ -132,8 +132,8 @@ public:
     std::optional<std::string> loggingDir() const;
 
     bool running() const;
-    int childfd() const;    // the master descriptor, -1 once output ended or after terminate()
-    pid_t shellPid() const; // 0 before a start and once the child has been reaped
+    int childfd() const;     // the master descriptor, -1 once output ended or after terminate()
+    pid_t shellPid() const;  // 0 before a start and once the child has been reaped
     bool usesMainQueue() const;
 
     bool debugIO() const;

@@ -54,8 +54,7 @@ public:
     // that cannot be executed makes the child exit with 127. The child keeps
     // only descriptors 0, 1 and 2, with every signal unblocked and SIGPIPE and
     // SIGCHLD at their defaults. Absent when anything fails in the parent.
-    static std::optional<PseudoTerminalStart> forkAndExec(const std::string& path,
-                                                          const std::vector<std::string>& args,
+    static std::optional<PseudoTerminalStart> forkAndExec(const std::string& path, const std::vector<std::string>& args,
                                                           const std::vector<std::string>& env,
                                                           const std::optional<std::string>& currentDirectory,
                                                           const winsize& desiredWindowSize);

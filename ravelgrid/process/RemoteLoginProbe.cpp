@@ -21,7 +21,8 @@ constexpr std::array<std::string_view, 17> remoteLoginPrograms = {
     "autossh", "dbclient", "et",   "mosh",   "mosh-client", "nc",          "ncat",   "netcat", "rlogin",
     "rsh",     "scp",      "sftp", "slogin", "ssh",         "ssh-copy-id", "telnet", "xxh"};
 
-std::string_view programName(std::string_view program) {
+std::string_view programName(std::string_view program)
+{
     constexpr std::string_view deleted = " (deleted)";
     if (program.size() >= deleted.size() && program.substr(program.size() - deleted.size()) == deleted)
         program.remove_suffix(deleted.size());
@@ -33,7 +34,8 @@ std::string_view programName(std::string_view program) {
     return program;
 }
 
-bool readLink(const std::string& path, std::string& target) {
+bool readLink(const std::string& path, std::string& target)
+{
     std::array<char, PATH_MAX> buffer;
     const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size())
@@ -42,7 +44,8 @@ bool readLink(const std::string& path, std::string& target) {
     return true;
 }
 
-bool readSmallFile(const std::string& path, std::string& text) {
+bool readSmallFile(const std::string& path, std::string& text)
+{
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
@@ -62,12 +65,14 @@ bool readSmallFile(const std::string& path, std::string& text) {
 
 }  // namespace
 
-bool RemoteLoginProbe::isRemoteLoginProgram(std::string_view program) {
+bool RemoteLoginProbe::isRemoteLoginProgram(std::string_view program)
+{
     const std::string_view name = programName(program);
     return std::find(remoteLoginPrograms.begin(), remoteLoginPrograms.end(), name) != remoteLoginPrograms.end();
 }
 
-bool RemoteLoginProbe::foregroundIsRemoteLogin(int masterFd) {
+bool RemoteLoginProbe::foregroundIsRemoteLogin(int masterFd)
+{
     if (masterFd < 0)
         return false;
     const pid_t group = tcgetpgrp(masterFd);
@@ -80,7 +85,8 @@ bool RemoteLoginProbe::foregroundIsRemoteLogin(int masterFd) {
     return readSmallFile(dir + "/comm", name) && isRemoteLoginProgram(name);
 }
 
-std::optional<std::string> RemoteLoginProbe::foregroundProgram(int masterFd, pid_t shellPid) {
+std::optional<std::string> RemoteLoginProbe::foregroundProgram(int masterFd, pid_t shellPid)
+{
     if (masterFd < 0 || shellPid <= 0)
         return std::nullopt;
     const pid_t group = tcgetpgrp(masterFd);

@@ -27,7 +27,8 @@ namespace {
 
 enum class Read { ok, gone, denied };
 
-Read readFile(const std::string& path, std::string& out, std::size_t limit) {
+Read readFile(const std::string& path, std::string& out, std::size_t limit)
+{
     out.clear();
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -54,7 +55,8 @@ Read readFile(const std::string& path, std::string& out, std::size_t limit) {
     return result;
 }
 
-Read readLink(const std::string& path, std::string& target) {
+Read readLink(const std::string& path, std::string& target)
+{
     std::array<char, PATH_MAX> buffer;
     const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
     if (n < 0)
@@ -74,13 +76,15 @@ struct ProcStat {
 };
 
 template <typename T>
-bool parseNumber(std::string_view text, T& value) {
+bool parseNumber(std::string_view text, T& value)
+{
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size();
 }
 
 // /proc/<pid>/stat; the command name may hold spaces and parentheses.
-Read readStat(pid_t pid, ProcStat& stat) {
+Read readStat(pid_t pid, ProcStat& stat)
+{
     std::string text;
     const Read r = readFile("/proc/" + std::to_string(pid) + "/stat", text, 4096);
     if (r != Read::ok)
@@ -114,7 +118,8 @@ Read readStat(pid_t pid, ProcStat& stat) {
     return Read::ok;
 }
 
-std::optional<std::uint32_t> slaveDevice(int masterFd) {
+std::optional<std::uint32_t> slaveDevice(int masterFd)
+{
     if (masterFd < 0)
         return std::nullopt;
     std::array<char, 128> name;
@@ -130,7 +135,8 @@ std::optional<std::uint32_t> slaveDevice(int masterFd) {
 }
 
 // The inodes of the inet sockets of one network namespace.
-bool loadInetInodes(pid_t pid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes) {
+bool loadInetInodes(pid_t pid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes)
+{
     std::string text;
     for (const char* table : {"tcp", "tcp6", "udp", "udp6"}) {
         const Read r = readFile("/proc/" + std::to_string(pid) + "/net/" + table, text, limit + 1);
@@ -169,7 +175,8 @@ bool loadInetInodes(pid_t pid, std::size_t limit, std::unordered_set<std::uint64
 }
 
 // The last process id the kernel handed out in our namespace.
-std::optional<long> lastPid() {
+std::optional<long> lastPid()
+{
     std::string text;
     if (readFile("/proc/loadavg", text, 256) != Read::ok)
         return std::nullopt;
@@ -185,12 +192,15 @@ std::optional<long> lastPid() {
 }  // namespace
 
 RemoteSessionProbe::RemoteSessionProbe(int masterFd, pid_t sessionLeader)
-    : RemoteSessionProbe(masterFd, sessionLeader, Limits{}) {}
+    : RemoteSessionProbe(masterFd, sessionLeader, Limits{})
+{}
 
 RemoteSessionProbe::RemoteSessionProbe(int masterFd, pid_t sessionLeader, Limits limits)
-    : limits_(limits), tty_(slaveDevice(masterFd)), leader_(sessionLeader) {}
+    : limits_(limits), tty_(slaveDevice(masterFd)), leader_(sessionLeader)
+{}
 
-bool RemoteSessionProbe::fullWalk() {
+bool RemoteSessionProbe::fullWalk()
+{
     DIR* dir = opendir("/proc");
     if (!dir)
         return false;
@@ -238,7 +248,8 @@ bool RemoteSessionProbe::fullWalk() {
     return true;
 }
 
-bool RemoteSessionProbe::addNewProcesses(long from, long to) {
+bool RemoteSessionProbe::addNewProcesses(long from, long to)
+{
     if (to < from || static_cast<std::size_t>(to - from) > limits_.maxNewPids)
         return false;  // ids wrapped around or too many started: walk everything
     std::unordered_set<pid_t> known;
@@ -250,8 +261,8 @@ bool RemoteSessionProbe::addNewProcesses(long from, long to) {
         const auto pid = static_cast<pid_t>(id);
         if (readStat(pid, stat) != Read::ok)
             continue;
-        const bool member = pid == leader_ || stat.session == leader_ || (tty_ && stat.tty == *tty_) ||
-                            known.count(stat.ppid) > 0;
+        const bool member =
+            pid == leader_ || stat.session == leader_ || (tty_ && stat.tty == *tty_) || known.count(stat.ppid) > 0;
         if (!member || !known.insert(pid).second)
             continue;
         if (members_.size() >= limits_.maxMembers)
@@ -263,7 +274,8 @@ bool RemoteSessionProbe::addNewProcesses(long from, long to) {
 
 // False when some member is remote or cannot be inspected. Members that have
 // ended are dropped.
-bool RemoteSessionProbe::inspectMembers() {
+bool RemoteSessionProbe::inspectMembers()
+{
     std::map<std::string, std::vector<std::pair<pid_t, std::uint64_t>>> socketsByNet;  // net namespace -> (pid, inode)
     std::string text;
     ProcStat stat;
@@ -348,7 +360,8 @@ bool RemoteSessionProbe::inspectMembers() {
     return true;
 }
 
-bool RemoteSessionProbe::remoteNow() {
+bool RemoteSessionProbe::remoteNow()
+{
     std::lock_guard lock(mutex_);
     if (leader_ <= 0)
         return true;
@@ -366,12 +379,14 @@ bool RemoteSessionProbe::remoteNow() {
     return false;
 }
 
-bool RemoteSessionProbe::leaderWasAlone() {
+bool RemoteSessionProbe::leaderWasAlone()
+{
     std::lock_guard lock(mutex_);
     return leaderAlone_;
 }
 
-pid_t RemoteSessionProbe::lastRemote() {
+pid_t RemoteSessionProbe::lastRemote()
+{
     std::lock_guard lock(mutex_);
     return remotePid_;
 }

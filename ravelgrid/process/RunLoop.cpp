@@ -5,11 +5,14 @@
 
 namespace ravelgrid {
 
-RunLoop::~RunLoop() {
-    if (DeliveryQueue::main() == this) DeliveryQueue::setMain(nullptr);
+RunLoop::~RunLoop()
+{
+    if (DeliveryQueue::main() == this)
+        DeliveryQueue::setMain(nullptr);
 }
 
-void RunLoop::post(Task task) {
+void RunLoop::post(Task task)
+{
     {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
@@ -17,13 +20,15 @@ void RunLoop::post(Task task) {
     wake_.notify_one();
 }
 
-std::uint64_t RunLoop::nowNs() const {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::steady_clock::now().time_since_epoch())
-                                          .count());
+std::uint64_t RunLoop::nowNs() const
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
-platform::Scheduler::TaskId RunLoop::scheduleAfter(std::uint64_t delayNs, std::function<void()> task) {
+platform::Scheduler::TaskId RunLoop::scheduleAfter(std::uint64_t delayNs, std::function<void()> task)
+{
     TaskId id = 0;
     {
         std::lock_guard lock(mutex_);
@@ -38,7 +43,8 @@ platform::Scheduler::TaskId RunLoop::scheduleAfter(std::uint64_t delayNs, std::f
     return id;
 }
 
-void RunLoop::cancel(TaskId id) {
+void RunLoop::cancel(TaskId id)
+{
     std::lock_guard lock(mutex_);
     for (auto it = timers_.begin(); it != timers_.end(); ++it) {
         if (it->first.second == id) {
@@ -48,9 +54,13 @@ void RunLoop::cancel(TaskId id) {
     }
 }
 
-bool RunLoop::timerDueLocked() const { return !timers_.empty() && timers_.begin()->first.first <= nowNs(); }
+bool RunLoop::timerDueLocked() const
+{
+    return !timers_.empty() && timers_.begin()->first.first <= nowNs();
+}
 
-RunLoop::Task RunLoop::takeLocked() {
+RunLoop::Task RunLoop::takeLocked()
+{
     // Posted tasks and due timers take turns, so neither starves the other;
     // a due timer stays cancellable until it is taken.
     const bool timer = timerDueLocked() && (tasks_.empty() || timerTurn_);
@@ -65,7 +75,8 @@ RunLoop::Task RunLoop::takeLocked() {
     return task;
 }
 
-bool RunLoop::runOne(std::chrono::steady_clock::time_point deadline, bool honourStop) {
+bool RunLoop::runOne(std::chrono::steady_clock::time_point deadline, bool honourStop)
+{
     Task task;
     {
         std::unique_lock lock(mutex_);
@@ -81,17 +92,21 @@ bool RunLoop::runOne(std::chrono::steady_clock::time_point deadline, bool honour
                 wake_.wait(lock);
             } else {
                 wake_.wait_until(lock, until);
-                if (!ready() && std::chrono::steady_clock::now() >= deadline) return false;
+                if (!ready() && std::chrono::steady_clock::now() >= deadline)
+                    return false;
             }
         }
-        if (honourStop && stopRequested_) return false;
+        if (honourStop && stopRequested_)
+            return false;
         task = takeLocked();
     }
-    if (task) task();
+    if (task)
+        task();
     return true;
 }
 
-void RunLoop::run() {
+void RunLoop::run()
+{
     {
         std::lock_guard lock(mutex_);
         stopRequested_ = false;
@@ -106,7 +121,8 @@ void RunLoop::run() {
     }
 }
 
-void RunLoop::stop() {
+void RunLoop::stop()
+{
     {
         std::lock_guard lock(mutex_);
         stopRequested_ = true;
@@ -114,21 +130,26 @@ void RunLoop::stop() {
     wake_.notify_all();
 }
 
-bool RunLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool RunLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return done();
+        if (std::chrono::steady_clock::now() >= deadline)
+            return done();
         runOne(deadline, false);
     }
     return true;
 }
 
-void RunLoop::runFor(std::chrono::milliseconds duration) {
+void RunLoop::runFor(std::chrono::milliseconds duration)
+{
     const auto deadline = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < deadline) runOne(deadline, false);
+    while (std::chrono::steady_clock::now() < deadline)
+        runOne(deadline, false);
 }
 
-std::size_t RunLoop::runPending() {
+std::size_t RunLoop::runPending()
+{
     std::deque<Task> batch;
     std::uint64_t now = 0;
     {
@@ -138,7 +159,8 @@ std::size_t RunLoop::runPending() {
     }
     std::size_t count = 0;
     for (auto& task : batch) {
-        if (task) task();
+        if (task)
+            task();
         ++count;
     }
     // Then the timers that were due when we started, each taken only when
@@ -147,17 +169,20 @@ std::size_t RunLoop::runPending() {
         Task task;
         {
             std::lock_guard lock(mutex_);
-            if (timers_.empty() || timers_.begin()->first.first > now) break;
+            if (timers_.empty() || timers_.begin()->first.first > now)
+                break;
             task = std::move(timers_.begin()->second);
             timers_.erase(timers_.begin());
         }
-        if (task) task();
+        if (task)
+            task();
         ++count;
     }
     return count;
 }
 
-std::size_t RunLoop::queuedCount() const {
+std::size_t RunLoop::queuedCount() const
+{
     std::lock_guard lock(mutex_);
     return tasks_.size();
 }

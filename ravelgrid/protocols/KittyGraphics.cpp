@@ -18,26 +18,29 @@ constexpr size_t kSlowLoadBytes = size_t{1} << 20;
 
 bool slowToLoad(const KittyGraphicsControl& control, size_t payloadBytes, bool trusted)
 {
-    if (control.transmission != 'd') return trusted;  // a file of any size; refused at once otherwise
-    if (payloadBytes >= kSlowLoadBytes) return true;
-    if (control.compression != 'z') return false;
+    if (control.transmission != 'd')
+        return trusted;  // a file of any size; refused at once otherwise
+    if (payloadBytes >= kSlowLoadBytes)
+        return true;
+    if (control.compression != 'z')
+        return false;
     // A small deflate stream can inflate to the whole cache limit.
-    if (auto raw = kittyExpectedRawByteCount(control)) return *raw >= kSlowLoadBytes;
+    if (auto raw = kittyExpectedRawByteCount(control))
+        return *raw >= kSlowLoadBytes;
     return payloadBytes >= kSlowLoadBytes / 16;
 }
 
 std::vector<uint8_t> takeBytes(std::span<const uint8_t> payload, std::vector<uint8_t>* owned)
 {
-    if (owned) return std::move(*owned);
+    if (owned)
+        return std::move(*owned);
     return std::vector<uint8_t>(payload.begin(), payload.end());
 }
 
 }  // namespace
 
-KittyGraphics::KittyGraphics(KittyGraphicsHost& host)
-    : host_(host)
-{
-}
+KittyGraphics::KittyGraphics(KittyGraphicsHost& host) : host_(host)
+{}
 
 void KittyGraphics::kittyGraphicsCommand(std::span<const uint8_t> data)
 {
@@ -52,7 +55,8 @@ void KittyGraphics::kittyGraphicsCommand(std::span<const uint8_t> data)
 void KittyGraphics::runCommand(std::span<const uint8_t> data)
 {
     const auto [control, payload] = KittyGraphicsControl::parse(data);
-    if (control.action == 'd' || control.action == 'D') state_.pending.reset();
+    if (control.action == 'd' || control.action == 'D')
+        state_.pending.reset();
 
     if (control.more == 1) {
         // Later chunks only add payload; their keys are ignored.
@@ -72,7 +76,8 @@ void KittyGraphics::runCommand(std::span<const uint8_t> data)
         KittyGraphicsPending pending = std::move(*state_.pending);
         state_.pending.reset();
         appendChunk(pending, payload);
-        if (pending.abandoned) return;
+        if (pending.abandoned)
+            return;
         dispatchAction(pending.control, pending.base64Payload, &pending.base64Payload);
         return;
     }
@@ -85,13 +90,15 @@ size_t KittyGraphics::pendingLimitFor(const KittyGraphicsControl& control) const
     // deflate stream's overhead and line breaks in the text.
     const auto encoded = [](uint64_t bytes) { return (bytes + bytes / 16 + 65'536 + 2) / 3 * 4; };
     uint64_t bytes = static_cast<uint64_t>(KittyGraphicsState::clampCacheLimit(host_.kittyImageCacheLimitBytes()));
-    if (auto raw = kittyExpectedRawByteCount(control)) bytes = std::min<uint64_t>(bytes, *raw);
+    if (auto raw = kittyExpectedRawByteCount(control))
+        bytes = std::min<uint64_t>(bytes, *raw);
     return static_cast<size_t>(std::min<uint64_t>(pendingLimit_, encoded(bytes)));
 }
 
 void KittyGraphics::appendChunk(KittyGraphicsPending& pending, std::span<const uint8_t> chunk)
 {
-    if (pending.abandoned) return;
+    if (pending.abandoned)
+        return;
     std::vector<uint8_t>& joined = pending.base64Payload;
     const size_t limit = pendingLimitFor(pending.control);
     bool fits = chunk.size() <= limit - std::min(joined.size(), limit);
@@ -102,7 +109,8 @@ void KittyGraphics::appendChunk(KittyGraphicsPending& pending, std::span<const u
                 // Small transfers double; a large one gets the whole cap at
                 // once, which costs address space only as far as it is written
                 // and spares copying a half-full buffer into a bigger one.
-                joined.reserve(needed <= kGrowInOneStep ? std::min(std::max(joined.capacity() * 2, needed), limit) : limit);
+                joined.reserve(needed <= kGrowInOneStep ? std::min(std::max(joined.capacity() * 2, needed), limit)
+                                                        : limit);
             }
             joined.insert(joined.end(), chunk.begin(), chunk.end());
         } catch (const std::bad_alloc&) {
@@ -125,23 +133,13 @@ void KittyGraphics::dispatchAction(const KittyGraphicsControl& control, std::spa
                                    std::vector<uint8_t>* owned)
 {
     switch (control.action) {
-    case 'q':
-        query(control, payload, owned);
-        return;
+    case 'q': query(control, payload, owned); return;
     case 't':
-    case 'T':
-        transmit(control, payload, owned);
-        return;
-    case 'p':
-        put(control);
-        return;
+    case 'T': transmit(control, payload, owned); return;
+    case 'p': put(control); return;
     case 'd':
-    case 'D':
-        host_.kittyDelete(control);
-        return;
-    default:
-        kittySendReply(control, kKittyUnsupportedAction);
-        return;
+    case 'D': host_.kittyDelete(control); return;
+    default: kittySendReply(control, kKittyUnsupportedAction); return;
     }
 }
 
@@ -183,10 +181,11 @@ void KittyGraphics::query(const KittyGraphicsControl& control, std::span<const u
         answer(decoded);
         return;
     }
-    load([control, bytes = takeBytes(payload, owned)] {
-             return KittyTransmissionResult{kittyDecodeBase64Payload(control, bytes), {}};
-         },
-         answer);
+    load(
+        [control, bytes = takeBytes(payload, owned)] {
+            return KittyTransmissionResult{kittyDecodeBase64Payload(control, bytes), {}};
+        },
+        answer);
 }
 
 void KittyGraphics::transmit(const KittyGraphicsControl& control, std::span<const uint8_t> payload,
@@ -206,9 +205,8 @@ void KittyGraphics::transmit(const KittyGraphicsControl& control, std::span<cons
         finishTransmit(control, kittyLoadTransmittedPayload(control, payload, trusted));
         return;
     }
-    load([control, bytes = takeBytes(payload, owned), trusted] {
-             return kittyLoadTransmittedPayload(control, bytes, trusted);
-         },
+    load([control, bytes = takeBytes(payload, owned),
+          trusted] { return kittyLoadTransmittedPayload(control, bytes, trusted); },
          [this, control](KittyTransmissionResult loaded) { finishTransmit(control, std::move(loaded)); });
 }
 
@@ -226,7 +224,8 @@ void KittyGraphics::finishTransmit(const KittyGraphicsControl& control, KittyTra
     }
     std::optional<uint32_t> imageId = control.imageNumber ? std::optional(state_.assignImageId()) : control.imageId;
     if (!imageId) {
-        if (control.action == 'T') host_.kittyPlaceImage(*loaded.payload, control, std::nullopt, std::nullopt);
+        if (control.action == 'T')
+            host_.kittyPlaceImage(*loaded.payload, control, std::nullopt, std::nullopt);
         return;
     }
     if (!kittyStoreImage(*loaded.payload, *imageId, control.imageNumber)) {
@@ -250,7 +249,8 @@ void KittyGraphics::put(const KittyGraphicsControl& control)
             imageNumber = control.imageNumber;
         }
     }
-    if (!imageId && control.imageId && state_.imagesById.contains(*control.imageId)) imageId = control.imageId;
+    if (!imageId && control.imageId && state_.imagesById.contains(*control.imageId))
+        imageId = control.imageId;
     if (!imageId) {
         kittySendReply(control, kKittyImageNotFound);
         return;
@@ -262,28 +262,31 @@ void KittyGraphics::put(const KittyGraphicsControl& control)
     }
 }
 
-bool KittyGraphics::kittyStoreImage(KittyGraphicsPayload payload, uint32_t imageId,
-                                    std::optional<uint32_t> imageNumber)
+bool KittyGraphics::kittyStoreImage(KittyGraphicsPayload payload, uint32_t imageId, std::optional<uint32_t> imageNumber)
 {
     KittyReleasedPictures released;
-    const bool stored = state_.storeImage(std::move(payload), imageId, imageNumber, host_.kittyImageCacheLimitBytes(),
-                                          [this] { return kittyReferencedImageIds(); }, released);
-    if (!released.empty()) host_.kittyReleasePictures(released);
+    const bool stored = state_.storeImage(
+        std::move(payload), imageId, imageNumber, host_.kittyImageCacheLimitBytes(),
+        [this] { return kittyReferencedImageIds(); }, released);
+    if (!released.empty())
+        host_.kittyReleasePictures(released);
     return stored;
 }
 
 void KittyGraphics::kittyShowPicture(const KittyGraphicsPayload& picture)
 {
     KittyReleasedPictures released;
-    state_.showPicture(picture, host_.kittyImageCacheLimitBytes(), [this] { return kittyReferencedImageIds(); },
-                       released);
-    if (!released.empty()) host_.kittyReleasePictures(released);
+    state_.showPicture(
+        picture, host_.kittyImageCacheLimitBytes(), [this] { return kittyReferencedImageIds(); }, released);
+    if (!released.empty())
+        host_.kittyReleasePictures(released);
 }
 
 bool KittyGraphics::declaredOverLimit(const KittyGraphicsControl& control) const
 {
     const std::optional<size_t> bytes = kittyDeclaredPixelBytes(control);
-    return bytes && *bytes > static_cast<uint64_t>(KittyGraphicsState::clampCacheLimit(host_.kittyImageCacheLimitBytes()));
+    return bytes &&
+           *bytes > static_cast<uint64_t>(KittyGraphicsState::clampCacheLimit(host_.kittyImageCacheLimitBytes()));
 }
 
 const KittyGraphicsImage* KittyGraphics::kittyTouchImage(uint32_t imageId)
@@ -300,7 +303,8 @@ std::unordered_set<uint32_t> KittyGraphics::kittyReferencedImageIds() const
 
 void KittyGraphics::kittySendReply(const KittyGraphicsControl& control, std::string_view message)
 {
-    if (control.suppressResponses != 0 && control.suppressResponses != 1) return;
+    if (control.suppressResponses != 0 && control.suppressResponses != 1)
+        return;
     std::string text = "G";
     if (control.imageId) {
         text += "i=" + std::to_string(*control.imageId);
@@ -315,11 +319,13 @@ void KittyGraphics::kittySendReply(const KittyGraphicsControl& control, std::str
 void KittyGraphics::kittySendOk(const KittyGraphicsControl& control, std::optional<uint32_t> imageId,
                                 std::optional<uint32_t> imageNumber, std::optional<uint32_t> placementId)
 {
-    if (control.suppressResponses != 0) return;
+    if (control.suppressResponses != 0)
+        return;
     std::string text = "G";
     const char* separator = "";
     auto item = [&](const char* key, std::optional<uint32_t> value) {
-        if (!value) return;
+        if (!value)
+            return;
         text += separator;
         text += key;
         text += std::to_string(*value);

@@ -61,15 +61,14 @@ std::optional<KittyGraphicsPayload> kittyDecodeBase64Payload(const KittyGraphics
 // No compression passes the data through; "z" inflates; anything else fails.
 // With the size a raw image must have, inflation stops there, into a buffer
 // of exactly that size.
-std::optional<std::vector<uint8_t>> kittyDecompressPayload(std::vector<uint8_t> data,
-                                                           std::optional<char> compression,
+std::optional<std::vector<uint8_t>> kittyDecompressPayload(std::vector<uint8_t> data, std::optional<char> compression,
                                                            std::optional<size_t> expectedSize = std::nullopt);
 
 // zlib-format data (what clients send), falling back to raw deflate. Fails on
 // a stream cut short and as soon as the output passes `limit`; with
 // `reserveLimit` the output is given `limit` bytes at once instead of growing.
-std::optional<std::vector<uint8_t>> kittyInflateZlib(std::span<const uint8_t> data,
-                                                     size_t limit = kKittyDataLimit, bool reserveLimit = false);
+std::optional<std::vector<uint8_t>> kittyInflateZlib(std::span<const uint8_t> data, size_t limit = kKittyDataLimit,
+                                                     bool reserveLimit = false);
 
 // Interprets the data by the "f" key: 24-bit RGB, 32-bit RGBA or PNG.
 std::optional<KittyGraphicsPayload> kittyDecodePayloadFormat(const KittyGraphicsControl& control,

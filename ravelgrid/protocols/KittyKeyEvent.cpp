@@ -17,35 +17,56 @@ using Form = KittyFunctionalKeyCode::Form;
 constexpr std::string_view kCsi = "\x1b[";
 constexpr std::string_view kSs3 = "\x1bO";
 
-int index(Key key) { return static_cast<int>(key); }
+int index(Key key)
+{
+    return static_cast<int>(key);
+}
 
-bool inRange(Key key, Key first, Key last) { return index(key) >= index(first) && index(key) <= index(last); }
+bool inRange(Key key, Key first, Key last)
+{
+    return index(key) >= index(first) && index(key) <= index(last);
+}
 
-bool isModifierKey(Key key) { return inRange(key, Key::leftShift, Key::isoLevel5Shift); }
-bool isKeypadKey(Key key) { return inRange(key, Key::keypad0, Key::keypadBegin); }
+bool isModifierKey(Key key)
+{
+    return inRange(key, Key::leftShift, Key::isoLevel5Shift);
+}
+bool isKeypadKey(Key key)
+{
+    return inRange(key, Key::keypad0, Key::keypadBegin);
+}
 
-bool isControlScalar(char32_t s) { return s < 0x20 || (s >= 0x7F && s <= 0x9F); }
+bool isControlScalar(char32_t s)
+{
+    return s < 0x20 || (s >= 0x7F && s <= 0x9F);
+}
 
 std::vector<char32_t> scalarsOf(std::string_view text)
 {
     std::vector<char32_t> out;
-    for (size_t pos = 0; pos < text.size();) out.push_back(utf8::next(text, pos));
+    for (size_t pos = 0; pos < text.size();)
+        out.push_back(utf8::next(text, pos));
     return out;
 }
 
 bool hasControlScalar(std::string_view text)
 {
     for (char32_t s : scalarsOf(text)) {
-        if (isControlScalar(s)) return true;
+        if (isControlScalar(s))
+            return true;
     }
     return false;
 }
 
-bool isValidScalar(char32_t s) { return s <= 0x10FFFF && !(s >= 0xD800 && s <= 0xDFFF); }
+bool isValidScalar(char32_t s)
+{
+    return s <= 0x10FFFF && !(s >= 0xD800 && s <= 0xDFFF);
+}
 
 std::optional<uint8_t> controlByte(char32_t key)
 {
-    if (key >= 'a' && key <= 'z') return static_cast<uint8_t>(key - 'a' + 1);
+    if (key >= 'a' && key <= 'z')
+        return static_cast<uint8_t>(key - 'a' + 1);
     switch (key) {
     case ' ': return 0;
     case '/': return 31;
@@ -71,19 +92,18 @@ std::optional<uint8_t> controlByte(char32_t key)
     }
 }
 
-char32_t asciiLower(char32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+char32_t asciiLower(char32_t c)
+{
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
 
 class Encoder {
 public:
     Encoder(const KittyKeyEvent& event, Flags flags, bool applicationCursor, bool applicationKeypad,
             bool backspaceSendsControlH)
-        : e_(event)
-        , flags_(flags)
-        , applicationCursor_(applicationCursor)
-        , applicationKeypad_(applicationKeypad)
-        , backspaceSendsControlH_(backspaceSendsControlH)
-    {
-    }
+        : e_(event), flags_(flags), applicationCursor_(applicationCursor), applicationKeypad_(applicationKeypad),
+          backspaceSendsControlH_(backspaceSendsControlH)
+    {}
 
     std::optional<std::string> run();
 
@@ -120,7 +140,8 @@ std::string Encoder::csiU(uint32_t code, uint32_t mods, bool withText) const
     out += std::to_string(code);
     if (has(Flags::reportAlternates)) {
         const bool shifted = (mods & Mods::shift) && e_.shiftedKey;
-        if (shifted) out += ':' + std::to_string(static_cast<uint32_t>(*e_.shiftedKey));
+        if (shifted)
+            out += ':' + std::to_string(static_cast<uint32_t>(*e_.shiftedKey));
         if (e_.baseLayoutKey) {
             out += shifted ? ":" : "::";
             out += std::to_string(static_cast<uint32_t>(*e_.baseLayoutKey));
@@ -130,16 +151,20 @@ std::string Encoder::csiU(uint32_t code, uint32_t mods, bool withText) const
     const bool modifierField = mods != 0 || eventField;
     if (modifierField) {
         out += ';' + std::to_string(mods + 1);
-        if (eventField) out += ':' + std::to_string(static_cast<int>(e_.eventType));
+        if (eventField)
+            out += ':' + std::to_string(static_cast<int>(e_.eventType));
     }
     if (withText && reportText_ && e_.text) {
         std::string field;
         for (char32_t s : scalarsOf(*e_.text)) {
-            if (isControlScalar(s)) continue;
-            if (!field.empty()) field += ':';
+            if (isControlScalar(s))
+                continue;
+            if (!field.empty())
+                field += ':';
             field += std::to_string(static_cast<uint32_t>(s));
         }
-        if (!field.empty()) out += (modifierField ? ";" : ";;") + field;
+        if (!field.empty())
+            out += (modifierField ? ";" : ";;") + field;
     }
     out += 'u';
     return out;
@@ -151,7 +176,8 @@ std::string Encoder::letterForm(char letter, uint32_t mods) const
     const bool eventField = eventFieldDue();
     if (mods != 0 || eventField) {
         out += "1;" + std::to_string(mods + 1);
-        if (eventField) out += ':' + std::to_string(static_cast<int>(e_.eventType));
+        if (eventField)
+            out += ':' + std::to_string(static_cast<int>(e_.eventType));
     }
     out += letter;
     return out;
@@ -164,7 +190,8 @@ std::string Encoder::tildeForm(uint32_t number, uint32_t mods) const
     const bool eventField = eventFieldDue();
     if (mods != 0 || eventField) {
         out += ';' + std::to_string(mods + 1);
-        if (eventField) out += ':' + std::to_string(static_cast<int>(e_.eventType));
+        if (eventField)
+            out += ':' + std::to_string(static_cast<int>(e_.eventType));
     }
     out += '~';
     return out;
@@ -172,14 +199,16 @@ std::string Encoder::tildeForm(uint32_t number, uint32_t mods) const
 
 std::string Encoder::legacyLetter(char letter, uint32_t p, bool applicationCursor)
 {
-    if (p != 1) return std::string(kCsi) + "1;" + std::to_string(p) + letter;
+    if (p != 1)
+        return std::string(kCsi) + "1;" + std::to_string(p) + letter;
     return std::string(applicationCursor ? kSs3 : kCsi) + letter;
 }
 
 std::string Encoder::legacyTilde(uint32_t number, uint32_t p)
 {
     std::string out = std::string(kCsi) + std::to_string(number);
-    if (p != 1) out += ';' + std::to_string(p);
+    if (p != 1)
+        out += ';' + std::to_string(p);
     return out + '~';
 }
 
@@ -191,26 +220,33 @@ std::optional<std::string> Encoder::run()
     const bool functional = e_.key.kind == KittyKey::Kind::functional;
     const bool modifierKey = functional && isModifierKey(e_.key.functional);
 
-    if (isRelease() && !has(Flags::reportEvents)) return std::nullopt;
+    if (isRelease() && !has(Flags::reportEvents))
+        return std::nullopt;
     if (has(Flags::reportEvents) && !allKeys && isRelease() &&
         (isFunctional(Key::enter) || isFunctional(Key::tab) || isFunctional(Key::backspace))) {
         return std::nullopt;
     }
-    if (!allKeys && modifierKey) return std::nullopt;
-    if (e_.composing && !(modifierKey && allKeys)) return std::nullopt;
+    if (!allKeys && modifierKey)
+        return std::nullopt;
+    if (e_.composing && !(modifierKey && allKeys))
+        return std::nullopt;
 
     if (e_.text && !e_.text->empty()) {
         if ((isFunctional(Key::enter) || isFunctional(Key::backspace)) && !hasControlScalar(*e_.text)) {
-            if (isFunctional(Key::backspace)) return std::nullopt;
+            if (isFunctional(Key::backspace))
+                return std::nullopt;
             return *e_.text;
         }
-        if (allKeys) return kittyForms();
-        if (functional) return legacy();
+        if (allKeys)
+            return kittyForms();
+        if (functional)
+            return legacy();
         if (e_.key.kind == KittyKey::Kind::unicode && e_.modifiers.any(Mods::alt | Mods::ctrl) &&
             has(Flags::disambiguate)) {
             return legacy();
         }
-        if (isRelease()) return std::nullopt;
+        if (isRelease())
+            return std::nullopt;
         return *e_.text;
     }
     return allKeys ? kittyForms() : legacy();
@@ -220,15 +256,13 @@ std::optional<std::string> Encoder::kittyForms() const
 {
     const uint32_t mods = e_.modifiers.rawValue;
     switch (e_.key.kind) {
-    case KittyKey::Kind::none:
-        return csiU(0, mods, false);
-    case KittyKey::Kind::unicode:
-        return csiU(static_cast<uint32_t>(e_.key.scalar), mods, true);
-    case KittyKey::Kind::functional:
-        break;
+    case KittyKey::Kind::none: return csiU(0, mods, false);
+    case KittyKey::Kind::unicode: return csiU(static_cast<uint32_t>(e_.key.scalar), mods, true);
+    case KittyKey::Kind::functional: break;
     }
     const Key key = e_.key.functional;
-    if (key == Key::escape) return csiU(27, mods, false);
+    if (key == Key::escape)
+        return csiU(27, mods, false);
     const KittyFunctionalKeyCode code = kittyFunctionalKeyCode(key);
     switch (code.form) {
     case Form::letter: return letterForm(static_cast<char>(code.number), mods);
@@ -241,39 +275,45 @@ std::optional<std::string> Encoder::kittyForms() const
 std::optional<std::string> Encoder::legacy() const
 {
     uint32_t mods = e_.modifiers.rawValue;
-    if (flags_.rawValue == 0) mods &= ~(Mods::capsLock | Mods::numLock);
+    if (flags_.rawValue == 0)
+        mods &= ~(Mods::capsLock | Mods::numLock);
     const bool disambiguate = has(Flags::disambiguate) || has(Flags::reportAllKeys);
 
     switch (e_.key.kind) {
     case KittyKey::Kind::unicode: {
         const uint32_t scalar = static_cast<uint32_t>(e_.key.scalar);
-        if (disambiguate) return csiU(scalar, mods, false);
-        if (auto text = legacyText(mods)) return text;
+        if (disambiguate)
+            return csiU(scalar, mods, false);
+        if (auto text = legacyText(mods))
+            return text;
         return csiU(scalar, mods, false);
     }
-    case KittyKey::Kind::none:
-        return csiU(0, mods, false);
-    case KittyKey::Kind::functional:
-        break;
+    case KittyKey::Kind::none: return csiU(0, mods, false);
+    case KittyKey::Kind::functional: break;
     }
     const Key key = e_.key.functional;
-    if (flags_.rawValue == 0) return legacyFunctionalNoFlags(mods);
+    if (flags_.rawValue == 0)
+        return legacyFunctionalNoFlags(mods);
 
     const bool hasMods = mods != 0 || eventFieldDue();
     if (key == Key::enter || key == Key::tab || key == Key::backspace) {
-        if (disambiguate && hasMods) return csiU(kittyFunctionalKeyCode(key).number, mods, false);
+        if (disambiguate && hasMods)
+            return csiU(kittyFunctionalKeyCode(key).number, mods, false);
         return legacyBytes(key, mods);
     }
     if (key == Key::escape) {
-        if (disambiguate) return csiU(27, mods, false);
+        if (disambiguate)
+            return csiU(27, mods, false);
         return legacyBytes(key, mods);
     }
     const KittyFunctionalKeyCode code = kittyFunctionalKeyCode(key);
     switch (code.form) {
     case Form::letter: {
         const char letter = static_cast<char>(code.number);
-        if (disambiguate || hasMods) return letterForm(letter, mods);
-        if (key == Key::f1 || key == Key::f2 || key == Key::f4) return std::string(kSs3) + letter;
+        if (disambiguate || hasMods)
+            return letterForm(letter, mods);
+        if (key == Key::f1 || key == Key::f2 || key == Key::f4)
+            return std::string(kSs3) + letter;
         return std::string(applicationCursor_ ? kSs3 : kCsi) + letter;
     }
     case Form::tilde: return tildeForm(code.number, mods);
@@ -285,14 +325,19 @@ std::optional<std::string> Encoder::legacy() const
 std::optional<std::string> Encoder::legacyText(uint32_t mods) const
 {
     const char32_t key = e_.key.scalar;
-    if (isRelease() || !isValidScalar(key)) return std::nullopt;
-    if (mods & (Mods::super | Mods::hyper | Mods::meta)) return std::nullopt;
-    if ((mods & Mods::shift) && (mods & Mods::ctrl)) return std::nullopt;
+    if (isRelease() || !isValidScalar(key))
+        return std::nullopt;
+    if (mods & (Mods::super | Mods::hyper | Mods::meta))
+        return std::nullopt;
+    if ((mods & Mods::shift) && (mods & Mods::ctrl))
+        return std::nullopt;
     std::string out;
-    if (mods & Mods::alt) out += '\x1b';
+    if (mods & Mods::alt)
+        out += '\x1b';
     if (mods & Mods::ctrl) {
         std::optional<uint8_t> byte = controlByte(asciiLower(key));
-        if (!byte) byte = controlByte(key);
+        if (!byte)
+            byte = controlByte(key);
         if (byte) {
             out += static_cast<char>(*byte);
             return out;
@@ -311,7 +356,8 @@ std::optional<std::string> Encoder::legacyText(uint32_t mods) const
 std::optional<std::string> Encoder::legacyFunctionalNoFlags(uint32_t mods) const
 {
     const Key key = e_.key.functional;
-    if (isRelease() || (mods & (Mods::super | Mods::hyper | Mods::meta))) return std::nullopt;
+    if (isRelease() || (mods & (Mods::super | Mods::hyper | Mods::meta)))
+        return std::nullopt;
     const uint32_t p = mods + 1;
     const bool alt = mods & Mods::alt;
 
@@ -320,8 +366,10 @@ std::optional<std::string> Encoder::legacyFunctionalNoFlags(uint32_t mods) const
         if (applicationKeypad_ && mods == 0) {
             return std::string(kSs3) + kApplicationLetters[index(key) - index(Key::keypad0)];
         }
-        if (key == Key::keypadEnter) return std::string(alt ? "\x1b\r" : "\r");
-        if (e_.text && !e_.text->empty()) return (alt ? std::string("\x1b") : std::string()) + *e_.text;
+        if (key == Key::keypadEnter)
+            return std::string(alt ? "\x1b\r" : "\r");
+        if (e_.text && !e_.text->empty())
+            return (alt ? std::string("\x1b") : std::string()) + *e_.text;
         switch (key) {
         case Key::keypadLeft: return legacyLetter('D', p, false);
         case Key::keypadRight: return legacyLetter('C', p, false);
@@ -342,14 +390,18 @@ std::optional<std::string> Encoder::legacyFunctionalNoFlags(uint32_t mods) const
         static constexpr char kLetters[] = "PQRS";
         static constexpr uint32_t kTilde[] = {15, 17, 18, 19, 20, 21, 23, 24};
         if (n < 4) {
-            if (param == 1) return std::string(kSs3) + kLetters[n];
+            if (param == 1)
+                return std::string(kSs3) + kLetters[n];
             return legacyLetter(kLetters[n], param, false);
         }
         return legacyTilde(kTilde[n - 4], param);
     };
-    if (inRange(key, Key::f1, Key::f12)) return functionKey(index(key) - index(Key::f1), p);
-    if (inRange(key, Key::f13, Key::f24)) return functionKey(index(key) - index(Key::f13), 2);
-    if (inRange(key, Key::f25, Key::f35)) return functionKey(index(key) - index(Key::f25), 5);
+    if (inRange(key, Key::f1, Key::f12))
+        return functionKey(index(key) - index(Key::f1), p);
+    if (inRange(key, Key::f13, Key::f24))
+        return functionKey(index(key) - index(Key::f13), 2);
+    if (inRange(key, Key::f25, Key::f35))
+        return functionKey(index(key) - index(Key::f25), 5);
 
     switch (key) {
     case Key::insert: return legacyTilde(2, p);
@@ -372,9 +424,11 @@ std::optional<std::string> Encoder::legacyFunctionalNoFlags(uint32_t mods) const
 
 std::optional<std::string> Encoder::legacyBytes(Key key, uint32_t mods) const
 {
-    if (isRelease()) return std::nullopt;
+    if (isRelease())
+        return std::nullopt;
     std::string out;
-    if (mods & Mods::alt) out += '\x1b';
+    if (mods & Mods::alt)
+        out += '\x1b';
     switch (key) {
     case Key::escape: out += '\x1b'; break;
     case Key::enter: out += '\r'; break;
@@ -389,7 +443,8 @@ std::optional<std::string> Encoder::legacyBytes(Key key, uint32_t mods) const
 
 std::optional<KittyKeyboardEventType> kittyKeyboardEventType(int rawValue)
 {
-    if (rawValue < 1 || rawValue > 3) return std::nullopt;
+    if (rawValue < 1 || rawValue > 3)
+        return std::nullopt;
     return static_cast<KittyKeyboardEventType>(rawValue);
 }
 
@@ -426,7 +481,8 @@ KittyFunctionalKeyCode kittyFunctionalKeyCode(KittyFunctionalKey key)
         static constexpr uint32_t kTilde[] = {15, 17, 18, 19, 20, 21, 23, 24};
         return {Form::tilde, kTilde[index(key) - index(Key::f5)]};
     }
-    if (inRange(key, Key::f13, Key::f35)) return {Form::u, 57376 + static_cast<uint32_t>(index(key) - index(Key::f13))};
+    if (inRange(key, Key::f13, Key::f35))
+        return {Form::u, 57376 + static_cast<uint32_t>(index(key) - index(Key::f13))};
     // Keypad, media and modifier keys: 56 codes from 57399 in case order.
     return {Form::u, 57399 + static_cast<uint32_t>(index(key) - index(Key::keypad0))};
 }

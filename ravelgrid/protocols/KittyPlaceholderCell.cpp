@@ -10,7 +10,8 @@ std::optional<int> kittyDiacriticIndex(char32_t scalar)
 {
     // The table is in code point order.
     const auto it = std::lower_bound(kKittyPlaceholderDiacritics.begin(), kKittyPlaceholderDiacritics.end(), scalar);
-    if (it == kKittyPlaceholderDiacritics.end() || *it != scalar) return std::nullopt;
+    if (it == kKittyPlaceholderDiacritics.end() || *it != scalar)
+        return std::nullopt;
     return static_cast<int>(it - kKittyPlaceholderDiacritics.begin());
 }
 
@@ -29,11 +30,13 @@ std::optional<KittyPlaceholderCell> KittyPlaceholderCell::parse(std::string_view
                                                                 int col, const Previous* previous)
 {
     size_t pos = 0;
-    if (text.empty() || utf8::next(text, pos) != kKittyPlaceholderCharacter) return std::nullopt;
+    if (text.empty() || utf8::next(text, pos) != kKittyPlaceholderCharacter)
+        return std::nullopt;
     int marks[3] = {0, 0, 0};
     int markCount = 0;
     while (pos < text.size() && markCount < 3) {
-        if (auto index = kittyDiacriticIndex(utf8::next(text, pos))) marks[markCount++] = *index;
+        if (auto index = kittyDiacriticIndex(utf8::next(text, pos)))
+            marks[markCount++] = *index;
     }
 
     const KittyPlaceholderCell* before = nullptr;

@@ -14,10 +14,7 @@ namespace ravelgrid {
 // class are never taken for kitty cells.
 class KittyPlacementImage final : public TerminalImage {
 public:
-    explicit KittyPlacementImage(KittyGraphicsPayload picture)
-        : picture(std::move(picture))
-    {
-    }
+    explicit KittyPlacementImage(KittyGraphicsPayload picture) : picture(std::move(picture)) {}
 
     // PNG bytes as transmitted, or straight RGBA after a crop.
     KittyGraphicsPayload picture;

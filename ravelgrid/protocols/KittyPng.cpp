@@ -23,7 +23,8 @@ struct PngSource {
 void readFromMemory(png_structp png, png_bytep out, size_t length)
 {
     auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
-    if (length > source->size - source->pos) png_error(png, "truncated");
+    if (length > source->size - source->pos)
+        png_error(png, "truncated");
     std::memcpy(out, source->data + source->pos, length);
     source->pos += length;
 }
@@ -34,14 +35,16 @@ void readFromMemory(png_structp png, png_bytep out, size_t length)
     png_longjmp(png, 1);
 }
 
-void onPngWarning(png_structp, png_const_charp) {}
+void onPngWarning(png_structp, png_const_charp)
+{}
 
 // libpng unwinds with longjmp, so nothing with a destructor may live in this
 // frame; the pixel vector belongs to the caller.
 bool runPng(std::span<const uint8_t> data, PngMode mode, KittyPixelSize* size, std::vector<uint8_t>* pixels)
 {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
-    if (!png) return false;
+    if (!png)
+        return false;
     png_infop info = png_create_info_struct(png);
     if (!info) {
         png_destroy_read_struct(&png, nullptr, nullptr);
@@ -50,7 +53,8 @@ bool runPng(std::span<const uint8_t> data, PngMode mode, KittyPixelSize* size, s
     png_bytep volatile row = nullptr;
     PngSource source{data.data(), data.size(), 0};
     if (setjmp(png_jmpbuf(png))) {
-        if (row) png_free(png, row);
+        if (row)
+            png_free(png, row);
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
@@ -101,10 +105,12 @@ bool runPng(std::span<const uint8_t> data, PngMode mode, KittyPixelSize* size, s
                 }
             }
             // The image counts only when its stream ends properly.
-            if (ok) png_read_end(png, nullptr);
+            if (ok)
+                png_read_end(png, nullptr);
         }
     }
-    if (row) png_free(png, row);
+    if (row)
+        png_free(png, row);
     png_destroy_read_struct(&png, &info, nullptr);
     return ok;
 }
@@ -120,7 +126,8 @@ bool kittyPngSizeIsValid(std::span<const uint8_t> data)
 std::optional<KittyPixelSize> kittyPngPixelSize(std::span<const uint8_t> data)
 {
     KittyPixelSize size;
-    if (!runPng(data, PngMode::header, &size, nullptr)) return std::nullopt;
+    if (!runPng(data, PngMode::header, &size, nullptr))
+        return std::nullopt;
     return size;
 }
 
@@ -128,7 +135,8 @@ std::optional<KittyBitmap> kittyDecodePng(std::span<const uint8_t> data)
 {
     KittyBitmap bitmap;
     KittyPixelSize size;
-    if (!runPng(data, PngMode::decode, &size, &bitmap.bytes)) return std::nullopt;
+    if (!runPng(data, PngMode::decode, &size, &bitmap.bytes))
+        return std::nullopt;
     bitmap.width = size.width;
     bitmap.height = size.height;
     return bitmap;

@@ -7,11 +7,8 @@
 
 namespace ravelgrid {
 
-SixelDcsHandler::SixelDcsHandler(Terminal& terminal, const SixelLimits& limits)
-    : terminal_(terminal)
-    , limits_(limits)
-{
-}
+SixelDcsHandler::SixelDcsHandler(Terminal& terminal, const SixelLimits& limits) : terminal_(terminal), limits_(limits)
+{}
 
 void SixelDcsHandler::hook(std::span<const uint8_t>, const CsiParams&, uint8_t)
 {
@@ -21,7 +18,8 @@ void SixelDcsHandler::hook(std::span<const uint8_t>, const CsiParams&, uint8_t)
 
 void SixelDcsHandler::put(std::span<const uint8_t> data)
 {
-    if (overflow_) return;
+    if (overflow_)
+        return;
     if (data.size() > limits_.maxPayload - data_.size()) {
         overflow_ = true;
         std::vector<uint8_t>().swap(data_);

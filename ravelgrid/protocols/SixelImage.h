@@ -11,9 +11,9 @@ namespace ravelgrid {
 
 // Bounds on what a sixel picture may cost.
 struct SixelLimits {
-    int maxSide = 10'000;                 // pixels, each of width and height
-    size_t maxPayload = 32u << 20;        // bytes gathered from one DCS string
-    size_t maxPaletteEntries = 4096;      // distinct colour numbers defined
+    int maxSide = 10'000;             // pixels, each of width and height
+    size_t maxPayload = 32u << 20;    // bytes gathered from one DCS string
+    size_t maxPaletteEntries = 4096;  // distinct colour numbers defined
 };
 
 // A decoded sixel picture: straight (not premultiplied) RGBA, rows top to

@@ -67,13 +67,11 @@ void TerminalKittyGraphics::runDelete(char op, const KittyGraphicsControl& contr
         keys.insert(taken.begin(), taken.end());
     };
     auto byId = [&](uint32_t id, std::optional<uint32_t> placement) {
-        both(
-            [=](const KittyPlacementImage& cell, int) {
-                return cell.kittyImageId == id && (!placement || cell.kittyPlacementId == placement);
-            },
-            [=](const KittyPlacementRecord& record) {
-                return record.imageId == id && (!placement || record.placementId == *placement);
-            });
+        both([=](const KittyPlacementImage& cell,
+                 int) { return cell.kittyImageId == id && (!placement || cell.kittyPlacementId == placement); },
+             [=](const KittyPlacementRecord& record) {
+                 return record.imageId == id && (!placement || record.placementId == *placement);
+             });
     };
     // Cells and records covering a column and/or a line, with an optional z-index.
     auto byPosition = [&](std::optional<int64_t> col, std::optional<int64_t> line, std::optional<int64_t> z) {
@@ -105,30 +103,34 @@ void TerminalKittyGraphics::runDelete(char op, const KittyGraphicsControl& contr
         break;
     }
     case 'i':
-        if (!control.imageId) return fail(kKittyMissingImageId);
+        if (!control.imageId)
+            return fail(kKittyMissingImageId);
         byId(*control.imageId, control.placementId);
         break;
     case 'n': {
-        if (!control.imageNumber) return fail(kKittyMissingImageNumber);
+        if (!control.imageNumber)
+            return fail(kKittyMissingImageNumber);
         const auto& numbers = graphics_.state().imageNumbers;
-        if (auto it = numbers.find(*control.imageNumber); it != numbers.end()) byId(it->second, control.placementId);
+        if (auto it = numbers.find(*control.imageNumber); it != numbers.end())
+            byId(it->second, control.placementId);
         break;
     }
-    case 'c':
-        byPosition(active.x(), base + active.y(), std::nullopt);
-        break;
+    case 'c': byPosition(active.x(), base + active.y(), std::nullopt); break;
     case 'p':
     case 'q':
-        if (control.cropX <= 0 || control.cropY <= 0) return fail(kKittyMissingCellPosition);
+        if (control.cropX <= 0 || control.cropY <= 0)
+            return fail(kKittyMissingCellPosition);
         byPosition(control.cropX - 1, base + control.cropY - 1,
                    op == 'q' ? std::optional<int64_t>(control.zIndex) : std::nullopt);
         break;
     case 'x':
-        if (control.cropX <= 0) return fail(kKittyMissingColumn);
+        if (control.cropX <= 0)
+            return fail(kKittyMissingColumn);
         byPosition(control.cropX - 1, std::nullopt, std::nullopt);
         break;
     case 'y':
-        if (control.cropY <= 0) return fail(kKittyMissingRow);
+        if (control.cropY <= 0)
+            return fail(kKittyMissingRow);
         byPosition(std::nullopt, base + control.cropY - 1, std::nullopt);
         break;
     case 'z': {
@@ -138,22 +140,21 @@ void TerminalKittyGraphics::runDelete(char op, const KittyGraphicsControl& contr
         break;
     }
     case 'r': {
-        if (control.cropX <= 0 || control.cropY <= 0) return fail(kKittyMissingIdRange);
+        if (control.cropX <= 0 || control.cropY <= 0)
+            return fail(kKittyMissingIdRange);
         const int64_t low = std::min(control.cropX, control.cropY);
         const int64_t high = std::max(control.cropX, control.cropY);
-        both(
-            [=](const KittyPlacementImage& cell, int) {
-                return cell.kittyImageId && *cell.kittyImageId >= low && *cell.kittyImageId <= high;
-            },
-            [=](const KittyPlacementRecord& record) { return record.imageId >= low && record.imageId <= high; });
+        both([=](const KittyPlacementImage& cell,
+                 int) { return cell.kittyImageId && *cell.kittyImageId >= low && *cell.kittyImageId <= high; },
+             [=](const KittyPlacementRecord& record) { return record.imageId >= low && record.imageId <= high; });
         break;
     }
-    default:
-        return fail(kKittyUnsupportedDelete);
+    default: return fail(kKittyUnsupportedDelete);
     }
     // A placement whose cells reach past the scanned lines goes whole.
     removePlacementCells(keys);
-    if (freeImages) kittyPurgeUnreferencedImages();
+    if (freeImages)
+        kittyPurgeUnreferencedImages();
 }
 
 }  // namespace ravelgrid

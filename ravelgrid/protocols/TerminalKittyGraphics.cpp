@@ -18,17 +18,15 @@ KittyPlacementImage* kittyCell(const TerminalImagePtr& image)
 
 std::optional<KittyPlacementKey> keyOf(const KittyPlacementImage& cell)
 {
-    if (!cell.kittyImageId || !cell.kittyPlacementId) return std::nullopt;
+    if (!cell.kittyImageId || !cell.kittyPlacementId)
+        return std::nullopt;
     return KittyPlacementKey{*cell.kittyImageId, *cell.kittyPlacementId};
 }
 
 }  // namespace
 
-TerminalKittyGraphics::TerminalKittyGraphics(Terminal& terminal)
-    : terminal_(terminal)
-    , graphics_(*this)
-{
-}
+TerminalKittyGraphics::TerminalKittyGraphics(Terminal& terminal) : terminal_(terminal), graphics_(*this)
+{}
 
 TerminalKittyGraphics& TerminalKittyGraphics::attach(Terminal& terminal)
 {
@@ -51,9 +49,11 @@ KittyGraphicsState& TerminalKittyGraphics::state()
 
 void TerminalKittyGraphics::syncRecordRows()
 {
-    if (rowShift_[0] == 0 && rowShift_[1] == 0) return;
+    if (rowShift_[0] == 0 && rowShift_[1] == 0)
+        return;
     for (auto& [key, record] : graphics_.state().placementsByKey) {
-        if (record.isVirtual) continue;
+        if (record.isVirtual)
+            continue;
         const int64_t row = int64_t{record.row} + rowShift_[record.isAlternateBuffer ? 1 : 0];
         record.row = static_cast<int>(std::clamp<int64_t>(row, INT_MIN, INT_MAX));
     }
@@ -105,7 +105,8 @@ int64_t TerminalKittyGraphics::kittyImageCacheLimitBytes() const
 KittyPlacementKeySet TerminalKittyGraphics::scanCells(Buffer& buffer, int first, int last, const CellMatch& match)
 {
     KittyPlacementKeySet keys;
-    if (!buffer.hasAnyImages()) return keys;
+    if (!buffer.hasAnyImages())
+        return keys;
     CircularBufferLineList& lines = buffer.lines();
     first = std::max(first, 0);
     last = std::min(last, lines.count() - 1);
@@ -113,27 +114,32 @@ KittyPlacementKeySet TerminalKittyGraphics::scanCells(Buffer& buffer, int first,
     int lastChanged = -1;
     for (int index = first; index <= last; ++index) {
         const BufferLine* line = lines.peek(index);
-        if (!line || !line->hasImages()) continue;
+        if (!line || !line->hasImages())
+            continue;
         const TerminalImageList& images = *line->images();
         const bool any = std::any_of(images.begin(), images.end(), [&](const TerminalImagePtr& image) {
             const KittyPlacementImage* cell = kittyCell(image);
             return cell && match(*cell, index);
         });
-        if (!any) continue;
+        if (!any)
+            continue;
         TerminalImageList kept;
         for (const TerminalImagePtr& image : images) {
             const KittyPlacementImage* cell = kittyCell(image);
             if (cell && match(*cell, index)) {
-                if (auto key = keyOf(*cell)) keys.insert(*key);
+                if (auto key = keyOf(*cell))
+                    keys.insert(*key);
             } else {
                 kept.push_back(image);
             }
         }
         buffer.setLineImages(index, std::move(kept));
-        if (firstChanged < 0) firstChanged = index;
+        if (firstChanged < 0)
+            firstChanged = index;
         lastChanged = index;
     }
-    if (firstChanged >= 0) markLinesDirty(buffer, firstChanged, lastChanged);
+    if (firstChanged >= 0)
+        markLinesDirty(buffer, firstChanged, lastChanged);
     return keys;
 }
 
@@ -146,7 +152,8 @@ KittyPlacementKeySet TerminalKittyGraphics::takeRecords(const RecordMatch& match
 {
     KittyPlacementKeySet keys;
     std::erase_if(graphics_.state().placementsByKey, [&](const auto& entry) {
-        if (!match(entry.second)) return false;
+        if (!match(entry.second))
+            return false;
         keys.insert(entry.first);
         return true;
     });
@@ -155,7 +162,8 @@ KittyPlacementKeySet TerminalKittyGraphics::takeRecords(const RecordMatch& match
 
 void TerminalKittyGraphics::removePlacementCells(const KittyPlacementKeySet& keys)
 {
-    if (keys.empty()) return;
+    if (keys.empty())
+        return;
     const CellMatch inKeys = [&keys](const KittyPlacementImage& cell, int) {
         auto key = keyOf(cell);
         return key && keys.contains(*key);
@@ -173,7 +181,8 @@ void TerminalKittyGraphics::kittyRemovePlacement(KittyPlacementKey key)
 
 void TerminalKittyGraphics::markLinesDirty(Buffer& buffer, int firstLine, int lastLine)
 {
-    if (&buffer != terminal_.buffer) return;
+    if (&buffer != terminal_.buffer)
+        return;
     const int base = buffer.yBase();
     const int last = terminal_.rows - 1;
     terminal_.updateRange(std::clamp(firstLine - base, 0, last));
@@ -183,14 +192,17 @@ void TerminalKittyGraphics::markLinesDirty(Buffer& buffer, int firstLine, int la
 void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const
 {
     for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
-        if (!buffer->hasAnyImages()) continue;
+        if (!buffer->hasAnyImages())
+            continue;
         const CircularBufferLineList& lines = buffer->lines();
         for (int index = 0; index < lines.count(); ++index) {
             const BufferLine* line = lines.peek(index);
-            if (!line || !line->hasImages()) continue;
+            if (!line || !line->hasImages())
+                continue;
             for (const TerminalImagePtr& image : *line->images()) {
                 const KittyPlacementImage* cell = kittyCell(image);
-                if (cell && cell->kittyImageId) ids.insert(*cell->kittyImageId);
+                if (cell && cell->kittyImageId)
+                    ids.insert(*cell->kittyImageId);
             }
         }
     }
@@ -199,27 +211,33 @@ void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t
 void TerminalKittyGraphics::kittyReleasePictures(const std::unordered_set<const void*>& pictures)
 {
     for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
-        if (!buffer->hasAnyImages()) continue;
+        if (!buffer->hasAnyImages())
+            continue;
         CircularBufferLineList& lines = buffer->lines();
         int first = -1;
         int last = -1;
         for (int index = 0; index < lines.count(); ++index) {
             const BufferLine* line = lines.peek(index);
-            if (!line || !line->hasImages()) continue;
+            if (!line || !line->hasImages())
+                continue;
             bool changed = false;
             for (const TerminalImagePtr& image : *line->images()) {
                 KittyPlacementImage* cell = kittyCell(image);
-                if (!cell || !pictures.contains(cell->picture.sharedBytes().get())) continue;
+                if (!cell || !pictures.contains(cell->picture.sharedBytes().get()))
+                    continue;
                 cell->picture = KittyGraphicsPayload::released();
                 changed = true;
             }
-            if (!changed) continue;
+            if (!changed)
+                continue;
             // A new generation, so that whatever drew the line draws it again.
             buffer->setLineImages(index, *line->images());
-            if (first < 0) first = index;
+            if (first < 0)
+                first = index;
             last = index;
         }
-        if (first >= 0) markLinesDirty(*buffer, first, last);
+        if (first >= 0)
+            markLinesDirty(*buffer, first, last);
     }
 }
 
@@ -228,23 +246,29 @@ void TerminalKittyGraphics::kittyPurgeUnreferencedImages()
     const std::unordered_set<uint32_t> referenced = graphics_.kittyReferencedImageIds();
     std::vector<uint32_t> unreferenced;
     for (const auto& [id, image] : graphics_.state().imagesById) {
-        if (!referenced.contains(id)) unreferenced.push_back(id);
+        if (!referenced.contains(id))
+            unreferenced.push_back(id);
     }
-    for (uint32_t id : unreferenced) graphics_.state().removeImage(id);
+    for (uint32_t id : unreferenced)
+        graphics_.state().removeImage(id);
 }
 
 TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& buffer)
 {
     PositionMap positions;
-    if (!buffer.hasAnyImages()) return positions;
+    if (!buffer.hasAnyImages())
+        return positions;
     const CircularBufferLineList& lines = buffer.lines();
     for (int index = 0; index < lines.count(); ++index) {
         const BufferLine* line = lines.peek(index);
-        if (!line || !line->hasImages()) continue;
+        if (!line || !line->hasImages())
+            continue;
         for (const TerminalImagePtr& image : *line->images()) {
             const KittyPlacementImage* cell = kittyCell(image);
-            if (!cell) continue;
-            if (auto key = keyOf(*cell)) positions.try_emplace(*key, index - cell->kittyRowOffset, cell->kittyCol);
+            if (!cell)
+                continue;
+            if (auto key = keyOf(*cell))
+                positions.try_emplace(*key, index - cell->kittyRowOffset, cell->kittyCol);
         }
     }
     return positions;
@@ -256,8 +280,8 @@ void TerminalKittyGraphics::kittyCleanupForBufferSwitch(Buffer& buffer, bool isA
 {
     syncRecordRows();
     KittyPlacementKeySet keys = scanAllCells(buffer, [](const KittyPlacementImage&, int) { return true; });
-    KittyPlacementKeySet records =
-        takeRecords([isAlternate](const KittyPlacementRecord& record) { return record.isAlternateBuffer == isAlternate; });
+    KittyPlacementKeySet records = takeRecords(
+        [isAlternate](const KittyPlacementRecord& record) { return record.isAlternateBuffer == isAlternate; });
     keys.insert(records.begin(), records.end());
     removePlacementCells(keys);
     kittyPurgeUnreferencedImages();
@@ -266,22 +290,27 @@ void TerminalKittyGraphics::kittyCleanupForBufferSwitch(Buffer& buffer, bool isA
 void TerminalKittyGraphics::resetKittyGraphics()
 {
     auto clearImages = [](Buffer& buffer) {
-        if (!buffer.hasAnyImages()) return;
+        if (!buffer.hasAnyImages())
+            return;
         for (int index = 0; index < buffer.lines().count(); ++index) {
             const BufferLine* line = buffer.lines().peek(index);
-            if (line && line->hasImages()) buffer.clearLineImages(index);
+            if (line && line->hasImages())
+                buffer.clearLineImages(index);
         }
     };
     Buffer& active = *terminal_.buffer;
     clearImages(active);
-    if (&active != terminal_.altBuffer.get()) clearImages(*terminal_.altBuffer);
+    if (&active != terminal_.altBuffer.get())
+        clearImages(*terminal_.altBuffer);
 
     KittyGraphicsState& s = graphics_.state();
     // Cells the reset leaves (the normal buffer's, seen from the alternate
     // one) keep their pixels, which then still count against the limit.
     std::vector<uint32_t> ids;
-    for (const auto& [id, image] : s.imagesById) ids.push_back(id);
-    for (uint32_t id : ids) s.removeImage(id);
+    for (const auto& [id, image] : s.imagesById)
+        ids.push_back(id);
+    for (uint32_t id : ids)
+        s.removeImage(id);
     s.imageNumbers.clear();
     s.placementsByKey.clear();
     keysWithCells_.clear();
@@ -298,20 +327,23 @@ void TerminalKittyGraphics::kittyAdjustPlacementsForScroll()
     syncRecordRows();
     auto& records = graphics_.state().placementsByKey;
     const bool alternate = terminal_.isCurrentBufferAlternate();
-    mayHaveParents_ = std::any_of(records.begin(), records.end(),
-                                  [](const auto& entry) { return entry.second.parentImageId && entry.second.parentPlacementId; });
+    mayHaveParents_ = std::any_of(records.begin(), records.end(), [](const auto& entry) {
+        return entry.second.parentImageId && entry.second.parentPlacementId;
+    });
     // Scrolls are frequent and records rare: only records that follow cells
     // or parents need the scan.
     const bool anyToFollow = std::any_of(records.begin(), records.end(), [&](const auto& entry) {
         const KittyPlacementRecord& r = entry.second;
         return r.isAlternateBuffer == alternate && (!r.isVirtual || (r.parentImageId && r.parentPlacementId));
     });
-    if (!anyToFollow) return;
+    if (!anyToFollow)
+        return;
 
     Buffer& buffer = *terminal_.buffer;
     const PositionMap cells = cellPositions(buffer);
     for (auto& [key, record] : records) {
-        if (record.isAlternateBuffer != alternate || record.isVirtual) continue;
+        if (record.isAlternateBuffer != alternate || record.isVirtual)
+            continue;
         if (auto it = cells.find(key); it != cells.end()) {
             record.row = it->second.first;
             record.col = it->second.second;
@@ -325,7 +357,8 @@ void TerminalKittyGraphics::kittyShiftPlacementsForScroll(int rows)
     // Every line moved alike: the records move with their cells (in one
     // shift, applied when read), and a placement keeps its place relative
     // to its parent, so nothing else does.
-    if (rows == 0) return;
+    if (rows == 0)
+        return;
     if (graphics_.state().placementsByKey.empty()) {
         rowShift_[0] = rowShift_[1] = 0;
         return;
@@ -333,7 +366,8 @@ void TerminalKittyGraphics::kittyShiftPlacementsForScroll(int rows)
     rowShift_[terminal_.isCurrentBufferAlternate() ? 1 : 0] += rows;
     // A parent whose cells left the ring stays where its record says, and
     // its children follow it there, as after any other scroll.
-    if (mayHaveParents_) kittyAdjustPlacementsForScroll();
+    if (mayHaveParents_)
+        kittyAdjustPlacementsForScroll();
 }
 
 void TerminalKittyGraphics::followParents(Buffer& buffer, const PositionMap& cells)
@@ -342,17 +376,22 @@ void TerminalKittyGraphics::followParents(Buffer& buffer, const PositionMap& cel
     const bool alternate = terminal_.isCurrentBufferAlternate();
     PositionMap memo;
     for (auto& [key, record] : records) {
-        if (record.isAlternateBuffer != alternate || !record.parentImageId || !record.parentPlacementId) continue;
+        if (record.isAlternateBuffer != alternate || !record.parentImageId || !record.parentPlacementId)
+            continue;
         std::optional<CellPosition> resolved = kittyResolvePlacementPosition(key, cells, memo);
-        if (!resolved) continue;
+        if (!resolved)
+            continue;
         // As when it was placed: a column past the edge stands at the edge.
         resolved->second = std::clamp(resolved->second, 0, terminal_.cols - 1);
         CellPosition current{record.row, record.col};
         if (!record.isVirtual) {
-            if (auto it = cells.find(key); it != cells.end()) current = it->second;
+            if (auto it = cells.find(key); it != cells.end())
+                current = it->second;
         }
-        if (*resolved == current) continue;
-        if (!record.isVirtual) moveCells(buffer, key, resolved->first - current.first, resolved->second);
+        if (*resolved == current)
+            continue;
+        if (!record.isVirtual)
+            moveCells(buffer, key, resolved->first - current.first, resolved->second);
         record.row = resolved->first;
         record.col = resolved->second;
     }
@@ -364,7 +403,8 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
     CircularBufferLineList& lines = buffer.lines();
     for (int index = 0; index < lines.count(); ++index) {
         const BufferLine* line = lines.peek(index);
-        if (!line || !line->hasImages()) continue;
+        if (!line || !line->hasImages())
+            continue;
         for (const TerminalImagePtr& image : *line->images()) {
             const KittyPlacementImage* cell = kittyCell(image);
             if (cell && keyOf(*cell) == key) {
@@ -373,12 +413,14 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
             }
         }
     }
-    if (moving.empty()) return;
+    if (moving.empty())
+        return;
     scanAllCells(buffer, [&key](const KittyPlacementImage& cell, int) { return keyOf(cell) == key; });
     int first = lines.count();
     int last = -1;
     for (auto& [cell, target] : moving) {
-        if (target < 0 || target >= lines.count()) continue;
+        if (target < 0 || target >= lines.count())
+            continue;
         const int index = static_cast<int>(target);
         cell->kittyCol = newCol;
         buffer.addLineImage(index, cell);
@@ -386,11 +428,13 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
         first = std::min(first, index);
         last = std::max(last, index);
     }
-    if (last >= 0) markLinesDirty(buffer, first, last);
+    if (last >= 0)
+        markLinesDirty(buffer, first, last);
 }
 
-std::optional<TerminalKittyGraphics::CellPosition> TerminalKittyGraphics::kittyResolvePlacementPosition(
-    KittyPlacementKey key, const PositionMap& cellPositions, PositionMap& memo) const
+std::optional<TerminalKittyGraphics::CellPosition>
+TerminalKittyGraphics::kittyResolvePlacementPosition(KittyPlacementKey key, const PositionMap& cellPositions,
+                                                     PositionMap& memo) const
 {
     const auto& records = graphics_.state().placementsByKey;
     const bool alternate = terminal_.isCurrentBufferAlternate();
@@ -410,8 +454,10 @@ std::optional<TerminalKittyGraphics::CellPosition> TerminalKittyGraphics::kittyR
             break;
         }
         auto it = records.find(current);
-        if (it == records.end() || it->second.isAlternateBuffer != alternate) return std::nullopt;
-        if (!visiting.insert(current).second) return std::nullopt;
+        if (it == records.end() || it->second.isAlternateBuffer != alternate)
+            return std::nullopt;
+        if (!visiting.insert(current).second)
+            return std::nullopt;
         const KittyPlacementRecord& record = it->second;
         if (record.parentImageId && record.parentPlacementId) {
             chain.push_back({current, record.parentOffsetV, record.parentOffsetH});
@@ -420,7 +466,8 @@ std::optional<TerminalKittyGraphics::CellPosition> TerminalKittyGraphics::kittyR
         }
         base = {record.row, record.col};
         if (!record.isVirtual) {
-            if (auto cell = cellPositions.find(current); cell != cellPositions.end()) base = cell->second;
+            if (auto cell = cellPositions.find(current); cell != cellPositions.end())
+                base = cell->second;
         }
         memo[current] = base;
         break;

@@ -12,11 +12,20 @@ namespace ravelgrid {
 
 namespace {
 
-int clampToInt(int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX)); }
+int clampToInt(int64_t value)
+{
+    return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
+}
 
-int cellCount(int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, 0, kKittyMaxCells)); }
+int cellCount(int64_t value)
+{
+    return static_cast<int>(std::clamp<int64_t>(value, 0, kKittyMaxCells));
+}
 
-int cellOffset(int64_t value) { return static_cast<int>(std::clamp<int64_t>(value, -kKittyMaxCells, kKittyMaxCells)); }
+int cellOffset(int64_t value)
+{
+    return static_cast<int>(std::clamp<int64_t>(value, -kKittyMaxCells, kKittyMaxCells));
+}
 
 struct CropResult {
     std::optional<KittyGraphicsPayload> picture;
@@ -33,7 +42,8 @@ CropResult crop(const KittyGraphicsPayload& payload, const KittyGraphicsControl&
     int64_t height = payload.height();
     if (payload.isPng()) {
         std::optional<KittyBitmap> bitmap = kittyDecodePng(payload.bytes());
-        if (!bitmap) return {std::nullopt, kKittyCannotCropPng};
+        if (!bitmap)
+            return {std::nullopt, kKittyCannotCropPng};
         width = bitmap->width;
         height = bitmap->height;
         source = std::make_shared<const std::vector<uint8_t>>(std::move(bitmap->bytes));
@@ -42,13 +52,16 @@ CropResult crop(const KittyGraphicsPayload& payload, const KittyGraphicsControl&
     const int64_t y0 = std::clamp<int64_t>(control.cropY, 0, height);
     const int64_t availableWidth = width - x0;
     const int64_t availableHeight = height - y0;
-    int64_t cropWidth = control.cropWidth > 0 && control.cropWidth < availableWidth ? control.cropWidth : availableWidth;
+    int64_t cropWidth =
+        control.cropWidth > 0 && control.cropWidth < availableWidth ? control.cropWidth : availableWidth;
     int64_t cropHeight =
         control.cropHeight > 0 && control.cropHeight < availableHeight ? control.cropHeight : availableHeight;
     cropWidth = std::max<int64_t>(cropWidth, 0);
     cropHeight = std::max<int64_t>(cropHeight, 0);
-    if (control.cropX <= 0 && control.cropY <= 0 && cropWidth == width && cropHeight == height) return {payload, {}};
-    if (cropWidth == 0 || cropHeight == 0) return {std::nullopt, kKittyBadCrop};
+    if (control.cropX <= 0 && control.cropY <= 0 && cropWidth == width && cropHeight == height)
+        return {payload, {}};
+    if (cropWidth == 0 || cropHeight == 0)
+        return {std::nullopt, kKittyBadCrop};
 
     // Sides are at most 10,000 pixels, so these products fit easily.
     std::vector<uint8_t> out(static_cast<size_t>(cropWidth * cropHeight * 4));
@@ -65,16 +78,19 @@ CropResult crop(const KittyGraphicsPayload& payload, const KittyGraphicsControl&
 bool TerminalKittyGraphics::kittyPlaceImage(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
                                             std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber)
 {
-    if (control.unicodePlaceholder == 1) return placeVirtual(control, imageId);
+    if (control.unicodePlaceholder == 1)
+        return placeVirtual(control, imageId);
     return placeNormal(payload, control, imageId, imageNumber);
 }
 
 std::optional<std::pair<int, int>> TerminalKittyGraphics::cellSize() const
 {
     TerminalDelegate* delegate = terminal_.delegate();
-    if (!delegate) return std::nullopt;
+    if (!delegate)
+        return std::nullopt;
     auto size = delegate->cellSizeInPixels(terminal_);
-    if (!size || size->first <= 0 || size->second <= 0) return std::nullopt;
+    if (!size || size->first <= 0 || size->second <= 0)
+        return std::nullopt;
     return size;
 }
 
@@ -109,7 +125,8 @@ bool TerminalKittyGraphics::placeVirtual(const KittyGraphicsControl& control, st
         graphics_.kittySendReply(control, kKittyVirtualParent);
         return false;
     }
-    if (!imageId) return true;
+    if (!imageId)
+        return true;
     KittyGraphicsState& s = graphics_.state();
     uint32_t placementId = 0;
     if (control.placementId) {
@@ -141,26 +158,32 @@ std::optional<std::pair<int, int>> TerminalKittyGraphics::coveredCells(const Kit
                                                                        const KittyPlacementContext& context,
                                                                        int64_t columns, int64_t rows) const
 {
-    if (columns > 0 && rows > 0) return std::pair{static_cast<int>(columns), static_cast<int>(rows)};
+    if (columns > 0 && rows > 0)
+        return std::pair{static_cast<int>(columns), static_cast<int>(rows)};
     const auto size = cellSize();
-    if (!size) return std::nullopt;
+    if (!size)
+        return std::nullopt;
     int64_t width = picture.width();
     int64_t height = picture.height();
     if (picture.isPng()) {
         const auto pixels = kittyPngPixelSize(picture.bytes());
-        if (!pixels) return std::nullopt;
+        if (!pixels)
+            return std::nullopt;
         width = pixels->width;
         height = pixels->height;
     }
-    if (width <= 0 || height <= 0) return std::nullopt;
+    if (width <= 0 || height <= 0)
+        return std::nullopt;
     const double cellWidth = size->first;
     const double cellHeight = size->second;
     double drawnWidth = columns > 0 ? static_cast<double>(columns) * cellWidth : static_cast<double>(width);
     double drawnHeight = rows > 0 ? static_cast<double>(rows) * cellHeight : static_cast<double>(height);
     if (context.preserveAspectRatio) {
         const double ratio = static_cast<double>(width) / static_cast<double>(height);
-        if (columns > 0 && rows == 0) drawnHeight = drawnWidth / ratio;
-        if (rows > 0 && columns == 0) drawnWidth = drawnHeight * ratio;
+        if (columns > 0 && rows == 0)
+            drawnHeight = drawnWidth / ratio;
+        if (rows > 0 && columns == 0)
+            drawnWidth = drawnHeight * ratio;
     }
     // Everything here is bounded (cells, pixels and offsets), so the counts are finite.
     auto count = [](double extent, double cell) {
@@ -176,7 +199,8 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
 {
     Buffer& buffer = *terminal_.buffer;
     const int lineCount = std::max(rows, 1);
-    if (context.imageId && context.placementId) keysWithCells_.insert({*context.imageId, *context.placementId});
+    if (context.imageId && context.placementId)
+        keysWithCells_.insert({*context.imageId, *context.placementId});
     for (int offset = 0; offset < lineCount; ++offset) {
         auto cell = std::make_shared<KittyPlacementImage>(picture);
         cell->kittyImageId = context.imageId;
@@ -186,8 +210,10 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
         cell->kittyCol = col;
         cell->kittyCols = cols;
         cell->kittyRows = rows;
-        if (context.widthRequest.kind == ImageSizeRequest::Kind::cells) cell->kittyRequestedCols = context.widthRequest.value;
-        if (context.heightRequest.kind == ImageSizeRequest::Kind::cells) cell->kittyRequestedRows = context.heightRequest.value;
+        if (context.widthRequest.kind == ImageSizeRequest::Kind::cells)
+            cell->kittyRequestedCols = context.widthRequest.value;
+        if (context.heightRequest.kind == ImageSizeRequest::Kind::cells)
+            cell->kittyRequestedRows = context.heightRequest.value;
         cell->kittyRowOffset = offset;
         cell->pixelOffsetX = context.pixelOffsetX;
         cell->pixelOffsetY = context.pixelOffsetY;
@@ -228,8 +254,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
             graphics_.kittySendReply(control, kKittyParentNotFound);
             return false;
         }
-        relative = CellPosition{position->first + cellOffset(control.offsetV),
-                                position->second + cellOffset(control.offsetH)};
+        relative =
+            CellPosition{position->first + cellOffset(control.offsetV), position->second + cellOffset(control.offsetH)};
     }
 
     CropResult cropped = crop(payload, control);
@@ -251,8 +277,10 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     context.parentOffsetH = cellOffset(control.offsetH);
     context.parentOffsetV = cellOffset(control.offsetV);
     context.zIndex = clampToInt(control.zIndex);
-    if (columns > 0) context.widthRequest = {ImageSizeRequest::Kind::cells, columns};
-    if (rows > 0) context.heightRequest = {ImageSizeRequest::Kind::cells, rows};
+    if (columns > 0)
+        context.widthRequest = {ImageSizeRequest::Kind::cells, columns};
+    if (rows > 0)
+        context.heightRequest = {ImageSizeRequest::Kind::cells, rows};
     context.preserveAspectRatio = !(columns != 0 && rows != 0);
     context.cursorPolicy = clampToInt(control.cursorPolicy);
     context.isRelative = relative.has_value();
@@ -262,8 +290,10 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     const int savedX = buffer.x();
     const int savedY = buffer.y();
     std::optional<KittyPlacementKey> key;
-    if (context.imageId && context.placementId) key = KittyPlacementKey{*context.imageId, *context.placementId};
-    if (key) kittyRemovePlacement(*key);
+    if (context.imageId && context.placementId)
+        key = KittyPlacementKey{*context.imageId, *context.placementId};
+    if (key)
+        kittyRemovePlacement(*key);
 
     if (relative) {
         // Only a row on the screen can take the cursor.
@@ -292,7 +322,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     } else if (covered) {
         buffer.setX(col);
         buffer.setY(topLine - buffer.yBase());
-        for (int i = 0; i < covered->second; ++i) terminal_.cmdIndex();
+        for (int i = 0; i < covered->second; ++i)
+            terminal_.cmdIndex();
         buffer.setX(col + covered->first);
         terminal_.restrictCursor(false);
     }
@@ -311,7 +342,8 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     if (topNow) {
         for (auto& cell : pending) {
             const int64_t line = int64_t{*topNow} + cell->kittyRowOffset;
-            if (line >= buffer.lines().count()) continue;
+            if (line >= buffer.lines().count())
+                continue;
             const int index = static_cast<int>(line);
             buffer.addLineImage(index, std::move(cell));
             markLinesDirty(buffer, index, index);

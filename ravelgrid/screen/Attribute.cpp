@@ -28,8 +28,7 @@ void appendColor(std::string& out, const Attribute::Color& c, const char* low, c
         out += std::to_string(c.red()) + ";" + std::to_string(c.green()) + ";" + std::to_string(c.blue());
         break;
     case Attribute::Color::Kind::defaultColor:
-    case Attribute::Color::Kind::defaultInvertedColor:
-        break;
+    case Attribute::Color::Kind::defaultInvertedColor: break;
     }
 }
 

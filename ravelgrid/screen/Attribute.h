@@ -30,11 +30,25 @@ struct CharacterStyle {
     constexpr void insert(CharacterStyle s) { rawValue = static_cast<uint8_t>(rawValue | s.rawValue); }
     constexpr void remove(CharacterStyle s) { rawValue = static_cast<uint8_t>(rawValue & ~s.rawValue); }
 
-    friend constexpr CharacterStyle operator|(CharacterStyle a, CharacterStyle b) { return {static_cast<uint8_t>(a.rawValue | b.rawValue)}; }
-    friend constexpr CharacterStyle operator&(CharacterStyle a, CharacterStyle b) { return {static_cast<uint8_t>(a.rawValue & b.rawValue)}; }
+    friend constexpr CharacterStyle operator|(CharacterStyle a, CharacterStyle b)
+    {
+        return {static_cast<uint8_t>(a.rawValue | b.rawValue)};
+    }
+    friend constexpr CharacterStyle operator&(CharacterStyle a, CharacterStyle b)
+    {
+        return {static_cast<uint8_t>(a.rawValue & b.rawValue)};
+    }
     friend constexpr CharacterStyle operator~(CharacterStyle a) { return {static_cast<uint8_t>(~a.rawValue)}; }
-    constexpr CharacterStyle& operator|=(CharacterStyle b) { insert(b); return *this; }
-    constexpr CharacterStyle& operator&=(CharacterStyle b) { rawValue = static_cast<uint8_t>(rawValue & b.rawValue); return *this; }
+    constexpr CharacterStyle& operator|=(CharacterStyle b)
+    {
+        insert(b);
+        return *this;
+    }
+    constexpr CharacterStyle& operator&=(CharacterStyle b)
+    {
+        rawValue = static_cast<uint8_t>(rawValue & b.rawValue);
+        return *this;
+    }
     friend constexpr bool operator==(const CharacterStyle&, const CharacterStyle&) = default;
 };
 
@@ -68,7 +82,10 @@ struct Attribute {
 
         constexpr Color() = default;
         static constexpr Color ansi256(uint8_t code) { return {Kind::ansi256, code, 0, 0}; }
-        static constexpr Color trueColor(uint8_t red, uint8_t green, uint8_t blue) { return {Kind::trueColor, red, green, blue}; }
+        static constexpr Color trueColor(uint8_t red, uint8_t green, uint8_t blue)
+        {
+            return {Kind::trueColor, red, green, blue};
+        }
         static constexpr Color defaultColor() { return {}; }
         static constexpr Color defaultInvertedColor() { return {Kind::defaultInvertedColor, 0, 0, 0}; }
 

@@ -21,13 +21,8 @@ std::atomic<uint64_t> bufferIds{1};
 }  // namespace
 
 Buffer::Buffer(int cols, int rows, int tabStopWidth, std::optional<int> scrollback, BidiPresentationState bidiState)
-    : defaultBidiState(bidiState),
-      self_(this),
-      id_(bufferIds.fetch_add(1, std::memory_order_relaxed)),
-      lines_(0),
-      hasScrollback_(scrollback.has_value()),
-      cols_(std::max(cols, minCols)),
-      rows_(std::max(rows, minRows))
+    : defaultBidiState(bidiState), self_(this), id_(bufferIds.fetch_add(1, std::memory_order_relaxed)), lines_(0),
+      hasScrollback_(scrollback.has_value()), cols_(std::max(cols, minCols)), rows_(std::max(rows, minRows))
 {
     if (scrollback)
         scrollback_ = std::max(*scrollback, 0);

@@ -62,19 +62,39 @@ public:
     int cols() const { return cols_; }
     int rows() const { return rows_; }
     int x() const { return x_; }
-    void setX(int v) { if (v >= 0) x_ = v; }
+    void setX(int v)
+    {
+        if (v >= 0)
+            x_ = v;
+    }
     int y() const { return y_; }
-    void setY(int v) { if (v >= 0) y_ = v; }
+    void setY(int v)
+    {
+        if (v >= 0)
+            y_ = v;
+    }
     int yDisp() const { return yDisp_; }
-    void setYDisp(int v) { if (v >= 0) yDisp_ = v; }
+    void setYDisp(int v)
+    {
+        if (v >= 0)
+            yDisp_ = v;
+    }
     int yBase() const { return yBase_; }
     void setYBase(int v) { yBase_ = v; }
     int linesTop() const { return linesTop_; }
     void setLinesTop(int v) { linesTop_ = v; }
     int scrollTop() const { return scrollTop_; }
-    void setScrollTop(int v) { if (v >= 0) scrollTop_ = v; }
+    void setScrollTop(int v)
+    {
+        if (v >= 0)
+            scrollTop_ = v;
+    }
     int scrollBottom() const { return scrollBottom_; }
-    void setScrollBottom(int v) { if (v >= 0) scrollBottom_ = v; }
+    void setScrollBottom(int v)
+    {
+        if (v >= 0)
+            scrollBottom_ = v;
+    }
     int marginLeft() const { return marginLeft_; }
     void setMarginLeft(int v) { marginLeft_ = v; }
     int marginRight() const { return marginRight_; }
@@ -201,7 +221,6 @@ public:
     // programs place every cell themselves.
     bool detectsDirection = true;
 
-
 private:
     void installLineCallbacks();
     std::optional<int> findPromptRowNearCursor();
@@ -253,10 +272,13 @@ private:
     void reflowLarger(int oldCols, int newCols, int newRows, ReflowAnchors& anchors);
     void reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors& anchors);
     // Pairs (first ring row to remove, number of rows), in increasing order.
-    std::vector<int> reflowLargerGetLinesToRemove(int oldCols, int newCols, ReflowAnchors& anchors, const CharData& nullCell);
-    static std::vector<int> reflowSmallerGetNewLineLengths(const std::vector<BufferLine*>& group, int oldCols, int newCols);
+    std::vector<int> reflowLargerGetLinesToRemove(int oldCols, int newCols, ReflowAnchors& anchors,
+                                                  const CharData& nullCell);
+    static std::vector<int> reflowSmallerGetNewLineLengths(const std::vector<BufferLine*>& group, int oldCols,
+                                                           int newCols);
     void applyInsertions(std::vector<InsertionSet>& toInsert, int countToInsert);
-    void placeViewportAfterReflow(int newCols, int newRows, ReflowAnchors& anchors, int countBefore, bool viewportAtBottom);
+    void placeViewportAfterReflow(int newCols, int newRows, ReflowAnchors& anchors, int countBefore,
+                                  bool viewportAtBottom);
 };
 
 }  // namespace ravelgrid

@@ -29,7 +29,8 @@ void fillCells(CharData* dst, const CharData& cell, int n)
     dst[0] = cell;
     for (int filled = 1; filled < n;) {
         const int k = std::min(filled, n - filled);
-        std::memcpy(static_cast<void*>(dst + filled), static_cast<const void*>(dst), static_cast<size_t>(k) * sizeof(CharData));
+        std::memcpy(static_cast<void*>(dst + filled), static_cast<const void*>(dst),
+                    static_cast<size_t>(k) * sizeof(CharData));
         filled += k;
     }
 }
@@ -41,7 +42,8 @@ bool sameBytes(const CharData& a, const CharData& b)
     return std::memcmp(static_cast<const void*>(&a), static_cast<const void*>(&b), sizeof(CharData)) == 0;
 }
 
-static_assert(sizeof(CharData) == 24 && offsetof(CharData, semanticContentCode) == 8 && offsetof(CharData, attribute) == 9,
+static_assert(sizeof(CharData) == 24 && offsetof(CharData, semanticContentCode) == 8 &&
+                  offsetof(CharData, attribute) == 9,
               "sameFields reads bytes 8..23 as the semantic code and the attribute");
 
 // Equal but for the code: cells that can share one packed run. Bytewise
@@ -304,11 +306,8 @@ BufferLine::BufferLine(int cols, std::optional<CharData> fillData, bool isWrappe
 }
 
 BufferLine::BufferLine(const BufferLine& other)
-    : std::enable_shared_from_this<BufferLine>(),
-      isWrapped_(other.isWrapped_),
-      renderMode_(other.renderMode_),
-      printedByRemote_(other.printedByRemote_),
-      bidiState_(other.bidiState_)
+    : std::enable_shared_from_this<BufferLine>(), isWrapped_(other.isWrapped_), renderMode_(other.renderMode_),
+      printedByRemote_(other.printedByRemote_), bidiState_(other.bidiState_)
 {
     other.unpack();
     capacity_ = std::max(other.stored_, 1);
@@ -525,8 +524,9 @@ void BufferLine::compact(BufferLine* spare)
 void BufferLine::set(int col, const CharData& cell)
 {
     if (col >= dataSize_ || col < 0) {
-        platform::logWarning("ravelgrid",
-                             "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
+        platform::logWarning(
+            "ravelgrid",
+            "BufferLine: You passed an index out of range, adjusting to prevent crash, but you should debug");
         if (dataSize_ == 0)
             return;
         col = col < 0 ? 0 : dataSize_ - 1;

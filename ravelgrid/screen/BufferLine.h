@@ -157,7 +157,8 @@ public:
     {
         // One test for the common case: stored cells, or a full line.
         const int end = from + len;
-        if (packing_ != kUnpacked || from < 0 || len < 0 || (end >= stored_ && (stored_ != dataSize_ || end > dataSize_)))
+        if (packing_ != kUnpacked || from < 0 || len < 0 ||
+            (end >= stored_ && (stored_ != dataSize_ || end > dataSize_)))
             return overwriteSlow(from, len);
         ++generation_;
         return {store_.cells + from, static_cast<size_t>(len)};
@@ -239,7 +240,8 @@ public:
     using CharacterProvider = std::function<std::string(const CharData&)>;
     // endCol -1 means dataSize. Without a provider a cell contributes its
     // code (U+0000 for an empty cell, " " for an invalid scalar).
-    std::string toText(bool trimRight = false, int startCol = 0, int endCol = -1, bool skipNullCellsFollowingWide = false,
+    std::string toText(bool trimRight = false, int startCol = 0, int endCol = -1,
+                       bool skipNullCellsFollowingWide = false,
                        const CharacterProvider& characterProvider = nullptr) const;
     std::string debugDescription() const;
 

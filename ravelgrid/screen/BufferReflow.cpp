@@ -100,7 +100,8 @@ void placeAtEnd(std::vector<Tracked>& tracked, int row, int col, int newCols)
 
 // An anchor left unplaced went with rows that were dropped.
 template <typename Anchors>
-void applyTracked(const std::vector<Tracked>& tracked, const std::vector<BufferLine*>& group, int keptRows, Anchors& anchors)
+void applyTracked(const std::vector<Tracked>& tracked, const std::vector<BufferLine*>& group, int keptRows,
+                  Anchors& anchors)
 {
     for (const auto& t : tracked) {
         auto& a = anchors[static_cast<size_t>(t.anchor)];
@@ -367,9 +368,9 @@ void Buffer::resize(int newCols, int newRows)
     // while the scrollback's unpacked rows hold more than the budget; all of
     // them when the ring at its new width does not fit it.
     const int scrollbackRows = std::min(yBase_, lines_.count());
-    const bool ringFits = static_cast<size_t>(lines_.maxLength()) * static_cast<size_t>(std::max(newCols, 0)) *
-                              sizeof(CharData) <=
-                          unpackedScrollbackBudget;
+    const bool ringFits =
+        static_cast<size_t>(lines_.maxLength()) * static_cast<size_t>(std::max(newCols, 0)) * sizeof(CharData) <=
+        unpackedScrollbackBudget;
     const size_t keepUnpacked = ringFits ? unpackedScrollbackBudget : 0;
     size_t unpacked = 0;
     for (int i = 0; i < scrollbackRows; ++i)
@@ -391,7 +392,8 @@ void Buffer::resize(int newCols, int newRows)
 
 // ---- wider ----------------------------------------------------------------------
 
-std::vector<int> Buffer::reflowLargerGetLinesToRemove(int oldCols, int newCols, ReflowAnchors& anchors, const CharData& nullCell)
+std::vector<int> Buffer::reflowLargerGetLinesToRemove(int oldCols, int newCols, ReflowAnchors& anchors,
+                                                      const CharData& nullCell)
 {
     std::vector<int> toRemove;
     std::vector<BufferLine*> group;
@@ -613,7 +615,8 @@ void Buffer::reflowSmaller(int oldCols, int newCols, int newRows, ReflowAnchors&
         while (srcLine >= 0 && destLine >= firstKept) {
             const int n = std::min(srcCol, destCol);
             if (n > 0) {
-                dest[static_cast<size_t>(destLine)]->copyCellsFrom(*group[static_cast<size_t>(srcLine)], srcCol - n, destCol - n, n);
+                dest[static_cast<size_t>(destLine)]->copyCellsFrom(*group[static_cast<size_t>(srcLine)], srcCol - n,
+                                                                   destCol - n, n);
                 placeCopied(tracked, logicalEnd - n, n, destLine, destCol - n);
             }
             logicalEnd -= n;
@@ -696,7 +699,8 @@ void Buffer::applyInsertions(std::vector<InsertionSet>& toInsert, int countToIns
 
 // ---- viewport ----------------------------------------------------------------------
 
-void Buffer::placeViewportAfterReflow(int newCols, int newRows, ReflowAnchors& anchors, int countBefore, bool viewportAtBottom)
+void Buffer::placeViewportAfterReflow(int newCols, int newRows, ReflowAnchors& anchors, int countBefore,
+                                      bool viewportAtBottom)
 {
     const int shift = lines_.count() - countBefore;
     auto resolve = [&](ReflowAnchorIndex i) -> std::optional<int> {

@@ -8,7 +8,6 @@
 
 namespace ravelgrid {
 
-
 void CharData::setValue(int32_t newCode, int size)
 {
     if (size < INT8_MIN || size > INT8_MAX) {

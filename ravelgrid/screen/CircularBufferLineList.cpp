@@ -20,7 +20,8 @@ constexpr size_t minimumStorage = 64;
 
 }  // namespace
 
-CircularBufferLineList::CircularBufferLineList(int maxLength) : maxLength_(std::max(maxLength, 0)) {}
+CircularBufferLineList::CircularBufferLineList(int maxLength) : maxLength_(std::max(maxLength, 0))
+{}
 
 void CircularBufferLineList::ensureStorage(int needed)
 {
@@ -68,7 +69,8 @@ void CircularBufferLineList::setMaxLength(int newMaxLength)
 const BufferLinePtr& CircularBufferLineList::get(int i)
 {
     if (i < 0 || i >= count_) {
-        platform::logDebug("ravelgrid", "CircularBufferLineList: row " + std::to_string(i) + " outside 0..count-1, clamped");
+        platform::logDebug("ravelgrid",
+                           "CircularBufferLineList: row " + std::to_string(i) + " outside 0..count-1, clamped");
         i = std::clamp(i, 0, std::max(count_ - 1, 0));
     }
     if (array_.empty()) {
@@ -161,8 +163,9 @@ void CircularBufferLineList::trimStart(int n)
 bool CircularBufferLineList::shiftElements(int start, int count, int offset)
 {
     auto fail = [&](const char* message) {
-        platform::logWarning("ravelgrid", "Assertion at start=" + std::to_string(start) + " count=" + std::to_string(count) +
-                                              " offset=" + std::to_string(offset) + ": " + message);
+        platform::logWarning("ravelgrid", "Assertion at start=" + std::to_string(start) +
+                                              " count=" + std::to_string(count) + " offset=" + std::to_string(offset) +
+                                              ": " + message);
         return false;
     };
     if (count < 0)
@@ -207,7 +210,8 @@ bool CircularBufferLineList::shiftElements(int start, int count, int offset)
     return true;
 }
 
-void CircularBufferLineList::splice(int start, int deleteCount, std::span<const BufferLinePtr> items, RowDirtySink* dirty)
+void CircularBufferLineList::splice(int start, int deleteCount, std::span<const BufferLinePtr> items,
+                                    RowDirtySink* dirty)
 {
     auto markDirty = [&](int row) {
         if (dirty != nullptr && row >= 0)

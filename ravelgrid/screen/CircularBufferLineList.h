@@ -38,7 +38,8 @@ public:
     int startIndex() const { return startIndex_; }
     // Slots allocated so far, and a slot by its storage index (debugging views).
     int storageCount() const { return static_cast<int>(array_.size()); }
-    const BufferLine* storageSlot(int s) const {
+    const BufferLine* storageSlot(int s) const
+    {
         return s >= 0 && s < storageCount() ? array_[static_cast<size_t>(s)].get() : nullptr;
     }
 

@@ -12,7 +12,9 @@ namespace ravelgrid {
 template <typename T>
 class CircularList {
 public:
-    explicit CircularList(int maxLength) : array_(static_cast<size_t>(maxLength > 0 ? maxLength : 0)), maxLength_(maxLength > 0 ? maxLength : 0) {}
+    explicit CircularList(int maxLength)
+        : array_(static_cast<size_t>(maxLength > 0 ? maxLength : 0)), maxLength_(maxLength > 0 ? maxLength : 0)
+    {}
 
     int count() const { return count_; }
     // Raising the count past maxLength is a programming error.

@@ -76,6 +76,7 @@ template <>
 struct std::hash<ravelgrid::Color> {
     size_t operator()(const ravelgrid::Color& c) const noexcept
     {
-        return std::hash<uint64_t>{}(static_cast<uint64_t>(c.red) << 32 | static_cast<uint64_t>(c.green) << 16 | c.blue);
+        return std::hash<uint64_t>{}(static_cast<uint64_t>(c.red) << 32 | static_cast<uint64_t>(c.green) << 16 |
+                                     c.blue);
     }
 };

@@ -90,7 +90,10 @@ public:
     enum class Case : uint8_t { cursorKeys, none, clickEventsAbsolute, clickEventsRelative };
 
     constexpr SemanticPromptClickMode() = default;
-    static constexpr SemanticPromptClickMode cursorKeys(SemanticPromptCursorClickMode mode) { return {Case::cursorKeys, mode}; }
+    static constexpr SemanticPromptClickMode cursorKeys(SemanticPromptCursorClickMode mode)
+    {
+        return {Case::cursorKeys, mode};
+    }
     static constexpr SemanticPromptClickMode none() { return {Case::none, {}}; }
     static constexpr SemanticPromptClickMode clickEventsAbsolute() { return {Case::clickEventsAbsolute, {}}; }
     static constexpr SemanticPromptClickMode clickEventsRelative() { return {Case::clickEventsRelative, {}}; }
@@ -123,11 +126,13 @@ struct SemanticPromptClickModifiers {
     constexpr void insert(uint8_t flags) { rawValue = static_cast<uint8_t>(rawValue | flags); }
     constexpr void remove(uint8_t flags) { rawValue = static_cast<uint8_t>(rawValue & ~flags); }
     constexpr bool isEmpty() const { return rawValue == 0; }
-    friend constexpr SemanticPromptClickModifiers operator|(SemanticPromptClickModifiers a, SemanticPromptClickModifiers b)
+    friend constexpr SemanticPromptClickModifiers operator|(SemanticPromptClickModifiers a,
+                                                            SemanticPromptClickModifiers b)
     {
         return {static_cast<uint8_t>(a.rawValue | b.rawValue)};
     }
-    friend constexpr SemanticPromptClickModifiers operator&(SemanticPromptClickModifiers a, SemanticPromptClickModifiers b)
+    friend constexpr SemanticPromptClickModifiers operator&(SemanticPromptClickModifiers a,
+                                                            SemanticPromptClickModifiers b)
     {
         return {static_cast<uint8_t>(a.rawValue & b.rawValue)};
     }
@@ -139,7 +144,10 @@ public:
     enum class Case : uint8_t { requireModifier, disabled, enabled };
 
     constexpr SemanticPromptClickBehavior() = default;
-    static constexpr SemanticPromptClickBehavior requireModifier(SemanticPromptClickModifiers m) { return {Case::requireModifier, m}; }
+    static constexpr SemanticPromptClickBehavior requireModifier(SemanticPromptClickModifiers m)
+    {
+        return {Case::requireModifier, m};
+    }
     static constexpr SemanticPromptClickBehavior disabled() { return {Case::disabled, {}}; }
     static constexpr SemanticPromptClickBehavior enabled() { return {Case::enabled, {}}; }
 

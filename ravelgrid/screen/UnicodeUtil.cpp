@@ -35,18 +35,15 @@ int8_t UnicodeUtil::columnWidth(uint32_t c)
     case U_COMBINING_SPACING_MARK:
     case U_ENCLOSING_MARK:
     case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR:
-        return 0;
-    case U_FORMAT_CHAR:
-        return c == 0x00AD ? 1 : 0;
+    case U_PARAGRAPH_SEPARATOR: return 0;
+    case U_FORMAT_CHAR: return c == 0x00AD ? 1 : 0;
     case U_MODIFIER_SYMBOL:
         if (c >= 0x1F3FB && c <= 0x1F3FF)
             return 0;
         if (c == 0xFF3E || c == 0xFF40 || c == 0xFFE3)
             return 2;
         break;
-    default:
-        break;
+    default: break;
     }
 
     if ((c >= 0x1160 && c <= 0x11FF) || (c >= 0xD7B0 && c <= 0xD7FF))

@@ -20,10 +20,7 @@ struct UnicodeUtil {
     // -1 control, 0 combining, 1 ordinary, 2 wide.
     static int8_t columnWidth(uint32_t c);
     // columnWidth through the cache for scalars below 8192: the print path's entry.
-    static int8_t width(uint32_t c)
-    {
-        return c < widthCacheSize ? widthCache()[c] : columnWidth(c);
-    }
+    static int8_t width(uint32_t c) { return c < widthCacheSize ? widthCache()[c] : columnWidth(c); }
     static constexpr uint32_t widthCacheSize = 8192;
     static const std::array<int8_t, widthCacheSize>& widthCache();
 

@@ -17,7 +17,9 @@ bool isSpacer(const BufferLine& line, int col)
 
 }  // namespace
 
-SearchEngine::SearchEngine(Terminal& terminal, SearchLineCache& lineCache) : terminal_(&terminal), lineCache_(&lineCache) {}
+SearchEngine::SearchEngine(Terminal& terminal, SearchLineCache& lineCache)
+    : terminal_(&terminal), lineCache_(&lineCache)
+{}
 
 int SearchEngine::cols() const
 {
@@ -110,7 +112,8 @@ std::optional<SearchResult> SearchEngine::matchInLine(SearchPattern& pattern, Po
     return toResult(pattern, *line, start, *match);
 }
 
-std::optional<SearchResult> SearchEngine::forwardRows(SearchPattern& pattern, int first, int last, bool rowAboveSearched)
+std::optional<SearchResult> SearchEngine::forwardRows(SearchPattern& pattern, int first, int last,
+                                                      bool rowAboveSearched)
 {
     auto& ring = terminal_->activeBuffer().lines();
     for (int row = std::max(first, 0); row <= last && pattern.usable(); ++row) {
@@ -144,7 +147,8 @@ std::optional<SearchResult> SearchEngine::firstMatchFrom(SearchPattern& pattern,
     return forwardRows(pattern, position.row + 1, count - 1, searched);
 }
 
-std::optional<SearchResult> SearchEngine::scanForward(SearchPattern& pattern, const std::optional<std::string>& cachedTerm,
+std::optional<SearchResult> SearchEngine::scanForward(SearchPattern& pattern,
+                                                      const std::optional<std::string>& cachedTerm,
                                                       const std::optional<SearchSelection>& lastSelection)
 {
     if (pattern.term().empty())
@@ -170,7 +174,8 @@ std::optional<SearchResult> SearchEngine::scanForward(SearchPattern& pattern, co
     return std::nullopt;
 }
 
-std::optional<SearchResult> SearchEngine::scanBackward(SearchPattern& pattern, const std::optional<std::string>& cachedTerm,
+std::optional<SearchResult> SearchEngine::scanBackward(SearchPattern& pattern,
+                                                       const std::optional<std::string>& cachedTerm,
                                                        const std::optional<SearchSelection>& lastSelection)
 {
     if (pattern.term().empty())

@@ -165,7 +165,8 @@ std::string SearchLine::utf8(int startUnit, int endUnit) const
 
 // --- SearchLineCache --------------------------------------------------------------
 
-SearchLineCache::SearchLineCache(Terminal& terminal) : terminal_(&terminal) {}
+SearchLineCache::SearchLineCache(Terminal& terminal) : terminal_(&terminal)
+{}
 
 void SearchLineCache::refreshIfStale()
 {

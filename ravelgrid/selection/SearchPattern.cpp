@@ -124,7 +124,8 @@ std::optional<SearchPattern::Match> SearchPattern::findForward(const SearchLine&
 {
     if (!usable_)
         return std::nullopt;
-    return regex_ ? regexFind(line, line.utf16Index(from), static_cast<int>(line.text.size())) : plainForward(line, from);
+    return regex_ ? regexFind(line, line.utf16Index(from), static_cast<int>(line.text.size()))
+                  : plainForward(line, from);
 }
 
 std::optional<SearchPattern::Match> SearchPattern::findBackward(const SearchLine& line, int limit)
@@ -224,7 +225,8 @@ bool SearchPattern::bind(const SearchLine& line)
     URegularExpression* re = regex_.get();
     const size_t share = line.text.size() / regexTimeLimitPerLineUnits;
     uregex_setTimeLimit(re, static_cast<int32_t>(std::min<size_t>(regexTimeLimit + share, INT32_MAX)), &status);
-    uregex_setText(re, reinterpret_cast<const UChar*>(line.text.data()), static_cast<int32_t>(line.text.size()), &status);
+    uregex_setText(re, reinterpret_cast<const UChar*>(line.text.data()), static_cast<int32_t>(line.text.size()),
+                   &status);
     uregex_useTransparentBounds(re, true, &status);
     uregex_useAnchoringBounds(re, false, &status);
     if (U_FAILURE(status)) {

@@ -9,8 +9,7 @@ namespace ravelgrid {
 
 SearchService::SearchService(Terminal& terminal)
     : terminal_(&terminal), lineCache_(terminal), engine_(terminal, lineCache_)
-{
-}
+{}
 
 Position SearchService::positionAfter(const SearchResult& result, int cells) const
 {

@@ -30,14 +30,10 @@ bool isWordCharacter(char32_t c)
 bool matches(CellClass cls, char32_t c)
 {
     switch (cls) {
-    case CellClass::empty:
-        return c == SelectionService::nullChar;
-    case CellClass::space:
-        return c == U' ';
-    case CellClass::word:
-        return isWordCharacter(c);
-    case CellClass::none:
-        break;
+    case CellClass::empty: return c == SelectionService::nullChar;
+    case CellClass::space: return c == U' ';
+    case CellClass::word: return isWordCharacter(c);
+    case CellClass::none: break;
     }
     return false;
 }
@@ -112,14 +108,10 @@ int forwardScan(const Terminal& t, const Buffer& b, int col, int row, CellClass 
 char32_t closerOf(int32_t code)
 {
     switch (code) {
-    case '(':
-        return U')';
-    case '[':
-        return U']';
-    case '{':
-        return U'}';
-    default:
-        return 0;
+    case '(': return U')';
+    case '[': return U']';
+    case '{': return U'}';
+    default: return 0;
     }
 }
 
@@ -127,14 +119,10 @@ char32_t closerOf(int32_t code)
 char32_t openerOf(int32_t code)
 {
     switch (code) {
-    case ')':
-        return U'(';
-    case ']':
-        return U'[';
-    case '}':
-        return U'{';
-    default:
-        return 0;
+    case ')': return U'(';
+    case ']': return U'[';
+    case '}': return U'{';
+    default: return 0;
     }
 }
 
@@ -147,7 +135,8 @@ std::shared_ptr<SelectionService> SelectionService::create(Terminal& terminal)
     return service;
 }
 
-SelectionService::SelectionService(Terminal& terminal) : terminal_(&terminal) {}
+SelectionService::SelectionService(Terminal& terminal) : terminal_(&terminal)
+{}
 
 Buffer& SelectionService::activeBuffer() const
 {
@@ -388,9 +377,7 @@ void SelectionService::dragExtend(Position p)
         selectRowRange(rowSelectionAnchor_.value_or(start_.row), p.row);
         activateAndNotify();
         return;
-    case SelectionMode::character:
-        end_ = p;
-        break;
+    case SelectionMode::character: end_ = p; break;
     case SelectionMode::word:
         if (!wordSelectionAnchor_) {
             end_ = snap(p, p < start_, activeBuffer());
@@ -562,9 +549,9 @@ std::string SelectionService::getSelectedText() const
 std::string SelectionService::debugDescription() const
 {
     auto flag = [](bool v) { return v ? std::string("true") : std::string("false"); };
-    return "[Selection (active=" + flag(active_) + ", start=" + start_.debugDescription() + " end=" + end_.debugDescription() +
-           " hasSR=" + flag(hasSelectionRange_) + " pivot=" + (pivot_ ? pivot_->debugDescription() : std::string("nil")) +
-           "]";
+    return "[Selection (active=" + flag(active_) + ", start=" + start_.debugDescription() +
+           " end=" + end_.debugDescription() + " hasSR=" + flag(hasSelectionRange_) +
+           " pivot=" + (pivot_ ? pivot_->debugDescription() : std::string("nil")) + "]";
 }
 
 }  // namespace ravelgrid

@@ -10,7 +10,10 @@ namespace ravelgrid {
 struct EditHelpers {
     // The margins in force: the set ones while margin mode is on, else the
     // whole row (margins left over from an earlier margin mode do not count).
-    static int leftMargin(const Terminal& t) { return t.marginMode ? std::clamp(t.buffer->marginLeft(), 0, t.cols - 1) : 0; }
+    static int leftMargin(const Terminal& t)
+    {
+        return t.marginMode ? std::clamp(t.buffer->marginLeft(), 0, t.cols - 1) : 0;
+    }
     static int rightMargin(const Terminal& t)
     {
         return t.marginMode ? std::clamp(t.buffer->marginRight(), 0, t.cols - 1) : t.cols - 1;

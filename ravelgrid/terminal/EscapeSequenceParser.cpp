@@ -37,16 +37,17 @@ bool endsInsideUtf8(const std::vector<uint8_t>& buffer)
     if (trailing == n)
         return false;
     const uint8_t lead = buffer[n - 1 - trailing];
-    const size_t needed = lead >= 0xF0 && lead <= 0xF4 ? 3 : lead >= 0xE0 && lead <= 0xEF ? 2 : lead >= 0xC2 && lead <= 0xDF ? 1 : 0;
+    const size_t needed = lead >= 0xF0 && lead <= 0xF4   ? 3
+                          : lead >= 0xE0 && lead <= 0xEF ? 2
+                          : lead >= 0xC2 && lead <= 0xDF ? 1
+                                                         : 0;
     return needed > trailing;
 }
 
 }  // namespace
 
-EscapeSequenceParser::EscapeSequenceParser(ParserHandler& handler)
-    : handler_(handler), profile_(profilingRequested())
-{
-}
+EscapeSequenceParser::EscapeSequenceParser(ParserHandler& handler) : handler_(handler), profile_(profilingRequested())
+{}
 
 void EscapeSequenceParser::reset()
 {
@@ -371,12 +372,8 @@ size_t EscapeSequenceParser::parse(std::span<const uint8_t> data)
             if (!parameterLimitExceeded_ && !collectOverflow_)
                 handler_.csiDispatch(params_, collect(), c);
             break;
-        case ParserAction::param:
-            addParamByte(c);
-            break;
-        case ParserAction::collect:
-            addCollect(c);
-            break;
+        case ParserAction::param: addParamByte(c); break;
+        case ParserAction::collect: addCollect(c); break;
         case ParserAction::escDispatch:
             if (!collectOverflow_)
                 handler_.escDispatch(collect(), c);
@@ -423,8 +420,10 @@ size_t EscapeSequenceParser::parse(std::span<const uint8_t> data)
         flushDcs(n);
 
     if (profile_) {
-        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - profileStart);
-        platform::logDebug("ParserProfile", "Parser.Parse " + std::to_string(n) + " bytes " + std::to_string(us.count()) + " us");
+        const auto us =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - profileStart);
+        platform::logDebug("ParserProfile",
+                           "Parser.Parse " + std::to_string(n) + " bytes " + std::to_string(us.count()) + " us");
     }
     return n;
 }

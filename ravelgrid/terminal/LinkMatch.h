@@ -25,8 +25,8 @@ struct LinkMatch {
         friend bool operator==(const RowRange&, const RowRange&) = default;
     };
 
-    std::string text;  // the URI, or the matched text
-    int row = 0;       // buffer row of the looked-up cell
+    std::string text;   // the URI, or the matched text
+    int row = 0;        // buffer row of the looked-up cell
     ColumnRange range;  // the link's columns on `row`
     bool isExplicit = false;
     std::vector<RowRange> rowRanges;  // every row the link covers, ascending

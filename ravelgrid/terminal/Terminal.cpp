@@ -1,14 +1,14 @@
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <clocale>
+#include <condition_variable>
 #include <cstdlib>
 #include <langinfo.h>
 #include <locale.h>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/Log.h"
@@ -126,8 +126,8 @@ Terminal::~Terminal() = default;
 
 std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
 {
-    auto b = std::make_unique<Buffer>(cols, rows, tabStopWidth, alternate ? std::nullopt : std::optional<int>(options_.scrollback),
-                                      currentBidiState);
+    auto b = std::make_unique<Buffer>(
+        cols, rows, tabStopWidth, alternate ? std::nullopt : std::optional<int>(options_.scrollback), currentBidiState);
     installBuffer(*b);
     b->fillViewportRows(std::nullopt);
     b->detectsDirection = !alternate;
@@ -430,8 +430,9 @@ void Terminal::rebuildAnsiPalette(bool notifyDelegate)
         break;
     case Ansi256PaletteStrategy::base16Lab:
     case Ansi256PaletteStrategy::base16LabHarmonious:
-        palette = Color::build256Palette(installedColors, backgroundColor_, foregroundColor_,
-                                         options_.ansi256PaletteStrategy == Ansi256PaletteStrategy::base16LabHarmonious);
+        palette =
+            Color::build256Palette(installedColors, backgroundColor_, foregroundColor_,
+                                   options_.ansi256PaletteStrategy == Ansi256PaletteStrategy::base16LabHarmonious);
         break;
     }
     defaultAnsiColors = palette;
@@ -563,15 +564,24 @@ namespace {
 // What belongs to this launch or to the terminal this process was started
 // from, not to the desktop session: a child that kept them would answer our
 // startup notification or think itself inside that other terminal.
-constexpr std::string_view kLaunchOnly[] = {
-    "TERM",          "COLORTERM",          "DESKTOP_STARTUP_ID",          "XDG_ACTIVATION_TOKEN",
-    "DESKTOP_AUTOSTART_ID", "GIO_LAUNCHED_DESKTOP_FILE", "GIO_LAUNCHED_DESKTOP_FILE_PID", "BAMF_DESKTOP_FILE_HINT",
-    "WINDOWID",      "TERM_PROGRAM",       "TERM_PROGRAM_VERSION",        "VTE_VERSION",
-    "COLUMNS",       "LINES"};
+constexpr std::string_view kLaunchOnly[] = {"TERM",
+                                            "COLORTERM",
+                                            "DESKTOP_STARTUP_ID",
+                                            "XDG_ACTIVATION_TOKEN",
+                                            "DESKTOP_AUTOSTART_ID",
+                                            "GIO_LAUNCHED_DESKTOP_FILE",
+                                            "GIO_LAUNCHED_DESKTOP_FILE_PID",
+                                            "BAMF_DESKTOP_FILE_HINT",
+                                            "WINDOWID",
+                                            "TERM_PROGRAM",
+                                            "TERM_PROGRAM_VERSION",
+                                            "VTE_VERSION",
+                                            "COLUMNS",
+                                            "LINES"};
 
 // Every category but the character type, for spelling out LC_ALL.
 constexpr std::string_view kOtherLocaleCategories[] = {
-    "LC_COLLATE", "LC_MONETARY", "LC_NUMERIC", "LC_TIME",      "LC_MESSAGES",    "LC_PAPER",
+    "LC_COLLATE", "LC_MONETARY", "LC_NUMERIC",   "LC_TIME",        "LC_MESSAGES",      "LC_PAPER",
     "LC_NAME",    "LC_ADDRESS",  "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"};
 
 bool installedUtf8Locale(const std::string& name)
@@ -585,7 +595,10 @@ bool installedUtf8Locale(const std::string& name)
     return utf8;
 }
 
-std::string_view nameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+std::string_view nameOf(std::string_view entry)
+{
+    return entry.substr(0, entry.find('='));
+}
 
 }  // namespace
 
@@ -842,7 +855,8 @@ void Terminal::escDispatch(Collect collect, uint8_t final)
             setgCharset(0, nullptr);
             return;
         }
-        if ((c == '(' || c == ')' || c == '*' || c == '+' || c == '-' || c == '.' || c == '/') && CharSets::isDesignator(final)) {
+        if ((c == '(' || c == ')' || c == '*' || c == '+' || c == '-' || c == '.' || c == '/') &&
+            CharSets::isDesignator(final)) {
             const uint8_t pair[2] = {c, final};
             selectCharset(pair);
             return;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/Scheduler.h"
 #include "ravelgrid/screen/Attribute.h"
 #include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/screen/CharData.h"
@@ -23,7 +24,6 @@
 #include "ravelgrid/screen/Line.h"
 #include "ravelgrid/screen/PayloadTable.h"
 #include "ravelgrid/screen/SelectionHook.h"
-#include "platform/Scheduler.h"
 #include "ravelgrid/terminal/DcsHandler.h"
 #include "ravelgrid/terminal/EscapeSequenceParser.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
@@ -61,7 +61,11 @@ public:
     public:
         static constexpr size_t kMaxRequest = 64;
         explicit DECRQSS(Terminal& terminal) : terminal_(terminal) {}
-        void hook(std::span<const uint8_t>, const CsiParams&, uint8_t) override { data_.clear(); overflow_ = false; }
+        void hook(std::span<const uint8_t>, const CsiParams&, uint8_t) override
+        {
+            data_.clear();
+            overflow_ = false;
+        }
         void put(std::span<const uint8_t> data) override;
         void unhook() override;
 
@@ -89,13 +93,17 @@ public:
     // locale variables name no UTF-8 locale, LC_CTYPE one that is installed.
     static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor);
     // The same from `inherited`, asking `isUtf8Locale` which locales exist in UTF-8.
-    static std::vector<std::string> getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor,
-                                                            std::span<const std::string> inherited,
-                                                            const std::function<bool(const std::string&)>& isUtf8Locale);
+    static std::vector<std::string>
+    getEnvironmentVariables(const std::optional<std::string>& termName, bool trueColor,
+                            std::span<const std::string> inherited,
+                            const std::function<bool(const std::string&)>& isUtf8Locale);
 
     // --- feeding ---------------------------------------------------------------
     void feed(std::span<const uint8_t> bytes);
-    void feed(std::string_view text) { feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size())); }
+    void feed(std::string_view text)
+    {
+        feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    }
     void parse(std::span<const uint8_t> bytes) { feed(bytes); }
     EscapeSequenceParser& parser() { return parser_; }
 
@@ -337,7 +345,12 @@ public:
     static constexpr size_t kMaxKeyboardStackDepth = 16;
 
     // Fields of currentBidiState, as bits of a set.
-    enum class BidiStateProperty : uint8_t { supportMode = 1, autodetectDirection = 2, fallbackDirection = 4, boxMirroring = 8 };
+    enum class BidiStateProperty : uint8_t {
+        supportMode = 1,
+        autodetectDirection = 2,
+        fallbackDirection = 4,
+        boxMirroring = 8
+    };
     static constexpr uint8_t kAllBidiStateProperties = 15;
     // Makes `state` current for new rows and pushes `properties` of it into
     // the paragraph at the cursor.
@@ -375,7 +388,10 @@ public:
     // x and y are 0-based cells of the visible screen.
     void sendEvent(int buttonFlags, int x, int y) { sendEvent(buttonFlags, x, y, x, y); }
     void sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY);
-    void sendMotion(int buttonFlags, int x, int y, int pixelX, int pixelY) { sendEvent(buttonFlags + 32, x, y, pixelX, pixelY); }
+    void sendMotion(int buttonFlags, int x, int y, int pixelX, int pixelY)
+    {
+        sendEvent(buttonFlags + 32, x, y, pixelX, pixelY);
+    }
     static void encodeMouseUtf(std::vector<uint8_t>& data, int ch);
 
     // --- operating-system commands ----------------------------------------------------------
@@ -424,10 +440,12 @@ public:
     void semanticNoteAlternateScreenSwitch();
     SemanticPromptClickMode semanticPromptClickMode() const { return buffer->semanticClickMode; }
     // A click the view may route to the shell instead of starting a selection.
-    bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers, const SemanticPromptPointerSnapshot& snapshot) const;
+    bool mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
+                                       const SemanticPromptPointerSnapshot& snapshot) const;
     // Sends the cursor keys or mouse report for a click at a buffer position;
     // false when nothing was sent.
-    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers, const SemanticPromptPointerSnapshot& snapshot);
+    bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
+                                   const SemanticPromptPointerSnapshot& snapshot);
     bool handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers);
 
     // --- links and text ------------------------------------------------------------------------

@@ -51,7 +51,9 @@ void Terminal::oscChangeOrQueryColorIndex(std::span<const uint8_t> data)
             return;
         const size_t textStart = semicolon + 1;
         if (textStart < n && data[textStart] == '?') {
-            sendResponse({cc.osc(), "4;" + std::to_string(*index) + ";" + ansiColors[static_cast<size_t>(*index)].formatted(), cc.st()});
+            sendResponse({cc.osc(),
+                          "4;" + std::to_string(*index) + ";" + ansiColors[static_cast<size_t>(*index)].formatted(),
+                          cc.st()});
             p = textStart + 1;
             if (p < n && data[p] == ';')
                 ++p;
@@ -169,7 +171,8 @@ void Terminal::oscResetColor(std::span<const uint8_t> data)
     for (size_t p = 0; p < text.size();) {
         const size_t end = std::min(text.find(';', p), text.size());
         const auto n = parseSignedInteger(text.substr(p, end - p));
-        if (n && *n >= 0 && *n <= 255 && static_cast<size_t>(*n) < std::min(ansiColors.size(), defaultAnsiColors.size())) {
+        if (n && *n >= 0 && *n <= 255 &&
+            static_cast<size_t>(*n) < std::min(ansiColors.size(), defaultAnsiColors.size())) {
             const auto index = static_cast<size_t>(*n);
             ansiColors[index] = defaultAnsiColors[index];
             if (tdel_)

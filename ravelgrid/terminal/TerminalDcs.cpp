@@ -29,7 +29,8 @@ void Terminal::reportUnknownCsi(const Params& p, Collect collect, uint8_t final)
 {
     if (silentLog)
         return;
-    log("Ravelgrid: Unknown CSI Code (collect=" + listText(collect) + " code=" + charText(final) + " pars=" + listText(p.list()) + ")");
+    log("Ravelgrid: Unknown CSI Code (collect=" + listText(collect) + " code=" + charText(final) +
+        " pars=" + listText(p.list()) + ")");
 }
 
 void Terminal::reportUnknownEsc(Collect collect, uint8_t final)

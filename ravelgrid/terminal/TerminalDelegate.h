@@ -26,7 +26,10 @@ public:
     virtual void setTerminalTitle(Terminal&, const std::string& /*title*/) {}
     virtual void setTerminalIconTitle(Terminal&, const std::string& /*title*/) {}
     // Reply bytes for a report command, or nothing to let the terminal answer.
-    virtual std::optional<std::vector<uint8_t>> windowCommand(Terminal&, const WindowManipulationCommand&) { return std::nullopt; }
+    virtual std::optional<std::vector<uint8_t>> windowCommand(Terminal&, const WindowManipulationCommand&)
+    {
+        return std::nullopt;
+    }
     virtual void sizeChanged(Terminal&) {}
     // Bytes for the child process.
     virtual void send(Terminal& source, std::span<const uint8_t> data) = 0;
@@ -65,8 +68,7 @@ public:
     virtual void createImageFromBitmap(Terminal&, std::vector<uint8_t>& /*rgba*/, int /*width*/, int /*height*/) {}
     virtual void createImage(Terminal&, std::span<const uint8_t> /*data*/, ImageSizeRequest /*width*/,
                              ImageSizeRequest /*height*/, bool /*preserveAspectRatio*/)
-    {
-    }
+    {}
 };
 
 }  // namespace ravelgrid

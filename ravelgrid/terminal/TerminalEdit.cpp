@@ -152,7 +152,8 @@ struct Rectangle {
 // parameter rule applied; bottom and right are 1-based, absent meaning the
 // screen's edge and 0 meaning nothing. In origin mode the numbers count
 // from the scroll region and the margins, and stay inside them.
-std::optional<Rectangle> rectangleOf(const Terminal& t, int top, int left, std::optional<int> bottom, std::optional<int> right)
+std::optional<Rectangle> rectangleOf(const Terminal& t, int top, int left, std::optional<int> bottom,
+                                     std::optional<int> right)
 {
     const Buffer& b = *t.buffer;
     int minRow = 0, maxRow = t.rows - 1, minCol = 0, maxCol = t.cols - 1;
@@ -218,7 +219,8 @@ void fillRectangle(Terminal& t, const CsiParams& p)
     // Only a printable character one column wide; anything else would leave
     // cells the rest of the terminal cannot place.
     const int c = p[0];
-    const bool printable = c >= 0x20 && c != 0x7F && (c < 0x80 || c >= 0xA0) && isUnicodeScalar(static_cast<uint32_t>(c)) &&
+    const bool printable = c >= 0x20 && c != 0x7F && (c < 0x80 || c >= 0xA0) &&
+                           isUnicodeScalar(static_cast<uint32_t>(c)) &&
                            UnicodeUtil::width(static_cast<uint32_t>(c)) == 1;
     if (!printable)
         return;
@@ -264,7 +266,8 @@ void copyRectangle(Terminal& t, const CsiParams& p)
     const int destinationPage = value(7, 1);
     if (sourcePage != 1 || destinationPage != 1)
         return;
-    const auto source = rectangleOf(t, std::max(value(0, 1), 1), std::max(value(1, 1), 1), value(2, t.rows), value(3, t.cols));
+    const auto source =
+        rectangleOf(t, std::max(value(0, 1), 1), std::max(value(1, 1), 1), value(2, t.rows), value(3, t.cols));
     if (!source)
         return;
     // The destination counts from the same origin as the source and stays on
@@ -285,7 +288,8 @@ void copyRectangle(Terminal& t, const CsiParams& p)
     for (int i = 0; i < height; ++i) {
         const BufferLine& line = b.screenLine(source->top + i);
         for (int j = 0; j < width; ++j)
-            cells[static_cast<size_t>(i) * static_cast<size_t>(width) + static_cast<size_t>(j)] = line[source->left + j];
+            cells[static_cast<size_t>(i) * static_cast<size_t>(width) + static_cast<size_t>(j)] =
+                line[source->left + j];
     }
     const CharData blank = H::eraseCell(t);
     for (int i = 0; i < height; ++i) {

@@ -19,7 +19,8 @@ namespace {
 constexpr const char* kLinkPattern =
     R"re((?:https?://|mailto:|ftp://|file:|ssh:|git://|ssh://|tel:|magnet:|ipfs://|ipns://|gemini://|gopher://|news:)(?:(?:\[[:0-9a-fA-F]+\](?::[0-9]+)?)|[\w\-.~:/?#@!$&*+,;=%](?:(?:[\(\[]\w*[\)\]]))?)+(?<![,.])|(?:\.\.\/|\.\/|(?<!\w)~\/|(?:[\w][\w\-.]*\/)*(?<!\w)\$[A-Za-z_]\w*\/|\.[\w][\w\-.]*\/|(?<![\w~\/])\/(?!\/))(?:(?=[\w\-.~:\/?#@!$&*+;=%]*\.)[\w\-.~:\/?#@!$&*+;=%]+(?:(?<!:) (?!\w+:\/\/)[\w\-.~:\/?#@!$&*+;=%]*[\/.])*(?<!:)(?: +(?= *$))?|(?![\w\-.~:\/?#@!$&*+;=%]*\.)[\w\-.~:\/?#@!$&*+;=%]+(?:(?<!:) (?!\w+:\/\/)[\w\-.~:\/?#@!$&*+;=%]+)*(?<!:)(?: +(?= *$))?)|(?=[\w\-.~:\/?#@!$&*+;=%]*\.)(?<!\w)[\w][\w\-.]*\/[\w\-.~:\/?#@!$&*+;=%]+(?:(?<!:) (?!\w+:\/\/)[\w\-.~:\/?#@!$&*+;=%]*[\/.])*(?<!:)(?: +(?= *$))?)re";
 
-constexpr std::string_view kUrlCharacters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~:/?#[]@!$&*+,;=%()";
+constexpr std::string_view kUrlCharacters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~:/?#[]@!$&*+,;=%()";
 
 // Rows joined around the looked-up one, each way: a link longer than this
 // is not worth a stall of the user interface.
@@ -68,8 +69,8 @@ const URegularExpression* linkPattern()
         const std::u16string pattern = toUtf16(kLinkPattern);
         UErrorCode status = U_ZERO_ERROR;
         UParseError where{};
-        URegularExpression* re = uregex_open(reinterpret_cast<const UChar*>(pattern.data()), static_cast<int32_t>(pattern.size()), 0,
-                                             &where, &status);
+        URegularExpression* re = uregex_open(reinterpret_cast<const UChar*>(pattern.data()),
+                                             static_cast<int32_t>(pattern.size()), 0, &where, &status);
         if (U_FAILURE(status)) {
             platform::logWarning("terminal", std::string("link pattern unavailable: ") + u_errorName(status));
             return static_cast<URegularExpression*>(nullptr);
@@ -180,7 +181,9 @@ struct LinkRowEdgeInfo {
 // cell, empty cells as spaces, right halves of wide characters skipped.
 class LinkScanner {
 public:
-    LinkScanner(const Terminal& terminal, Buffer& buffer) : terminal_(terminal), ring_(buffer.lines()), cols_(buffer.cols()) {}
+    LinkScanner(const Terminal& terminal, Buffer& buffer)
+        : terminal_(terminal), ring_(buffer.lines()), cols_(buffer.cols())
+    {}
 
     std::optional<LinkMatch> implicitLinkMatch(Position at)
     {
@@ -209,7 +212,8 @@ public:
             if (!covers)
                 continue;
             LinkMatch result;
-            result.text = toUtf8(std::u16string_view(map.text).substr(static_cast<size_t>(m.start), static_cast<size_t>(m.end - m.start)));
+            result.text = toUtf8(std::u16string_view(map.text).substr(static_cast<size_t>(m.start),
+                                                                      static_cast<size_t>(m.end - m.start)));
             result.row = at.row;
             result.range = spans[at.row];
             result.isExplicit = false;
@@ -317,8 +321,9 @@ private:
         const auto matches = findLinkMatches(text);
         if (!matches)
             return false;
-        return std::any_of(matches->begin(), matches->end(),
-                           [&](const Utf16Match& m) { return m.start < join && m.end > join && !suppressLikeMatch(m, text); });
+        return std::any_of(matches->begin(), matches->end(), [&](const Utf16Match& m) {
+            return m.start < join && m.end > join && !suppressLikeMatch(m, text);
+        });
     }
 
     bool canJoinImplicitRows(int upper, int lower)
@@ -341,7 +346,8 @@ private:
         while (top > 0 && row - top < kMaxImplicitRowsEachWay && canJoinImplicitRows(top - 1, top))
             --top;
         int bottom = row;
-        while (bottom + 1 < ring_.count() && bottom - row < kMaxImplicitRowsEachWay && canJoinImplicitRows(bottom, bottom + 1))
+        while (bottom + 1 < ring_.count() && bottom - row < kMaxImplicitRowsEachWay &&
+               canJoinImplicitRows(bottom, bottom + 1))
             ++bottom;
         if (top == row && bottom == row)
             return std::nullopt;

@@ -120,7 +120,8 @@ void Terminal::oscSemanticPrompt(std::span<const uint8_t> data)
             return;
         }
         const int row = b.y() + b.yBase();
-        const bool newGroup = fields[0][0] == 'N' || (kind == SemanticPromptKind::initial && !b.semanticPromptQuery(row)) ||
+        const bool newGroup = fields[0][0] == 'N' ||
+                              (kind == SemanticPromptKind::initial && !b.semanticPromptQuery(row)) ||
                               (kind == SemanticPromptKind::secondary && !b.semanticPromptStartRow());
         if (newGroup) {
             b.beginSemanticGroup(row);
@@ -409,14 +410,16 @@ void Terminal::appendSemanticVerticalMovement(bool down, int count, std::vector<
         out.insert(out.end(), key.begin(), key.end());
 }
 
-bool Terminal::mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers, const SemanticPromptPointerSnapshot& snapshot) const
+bool Terminal::mightRouteSemanticPromptClick(SemanticPromptClickModifiers modifiers,
+                                             const SemanticPromptPointerSnapshot& snapshot) const
 {
-    return snapshotAllows(snapshot) && modifiersMatch(semanticPromptClickBehavior, modifiers) && !isCurrentBufferAlternate() &&
-           buffer->semanticInput == SemanticInputState::armed &&
+    return snapshotAllows(snapshot) && modifiersMatch(semanticPromptClickBehavior, modifiers) &&
+           !isCurrentBufferAlternate() && buffer->semanticInput == SemanticInputState::armed &&
            buffer->semanticClickMode.kind() != SemanticPromptClickMode::Case::none;
 }
 
-bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers, const SemanticPromptPointerSnapshot& snapshot)
+bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifiers modifiers,
+                                         const SemanticPromptPointerSnapshot& snapshot)
 {
     return snapshotAllows(snapshot) && handleSemanticPromptClick(at, modifiers);
 }
@@ -440,7 +443,8 @@ bool Terminal::handleSemanticPromptClick(Position at, SemanticPromptClickModifie
     const SemanticPromptClickMode mode = b.semanticClickMode;
     switch (mode.kind()) {
     case SemanticPromptClickMode::Case::none: return false;
-    case SemanticPromptClickMode::Case::clickEventsAbsolute: return mouseReport(std::clamp(at.row - b.yBase() + 1, 1, rows));
+    case SemanticPromptClickMode::Case::clickEventsAbsolute:
+        return mouseReport(std::clamp(at.row - b.yBase() + 1, 1, rows));
     case SemanticPromptClickMode::Case::clickEventsRelative: {
         const auto origin = b.semanticInputRange(at.col, at.row);
         if (!origin || at.row < origin->row)

@@ -169,7 +169,9 @@ void Terminal::setBidiFlag(BidiStateProperty property, bool on)
 {
     BidiPresentationState next = currentBidiState;
     switch (property) {
-    case BidiStateProperty::supportMode: next.supportMode = on ? BidiSupportMode::implicit : BidiSupportMode::explicit_; break;
+    case BidiStateProperty::supportMode:
+        next.supportMode = on ? BidiSupportMode::implicit : BidiSupportMode::explicit_;
+        break;
     case BidiStateProperty::autodetectDirection:
         next.autodetectDirection = on;
         altBuffer->detectsDirection = on;
@@ -454,7 +456,8 @@ void Terminal::cmdDecRqm(const Params& p, bool decMode)
         return;
     }
     const int status = decMode ? decModeStatus(mode) : ansiModeStatus(mode);
-    sendResponse({cc.csi(), std::string(decMode ? "?" : "") + std::to_string(mode) + ";" + std::to_string(status) + "$y"});
+    sendResponse(
+        {cc.csi(), std::string(decMode ? "?" : "") + std::to_string(mode) + ";" + std::to_string(status) + "$y"});
 }
 
 // --- screens -------------------------------------------------------------------------------
@@ -494,7 +497,8 @@ std::uint64_t Terminal::nowNs() const
     if (timers_)
         return timers_->scheduler().nowNs();
     return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 void Terminal::beginSynchronizedOutput()

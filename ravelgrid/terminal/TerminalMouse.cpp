@@ -86,7 +86,8 @@ void Terminal::sendEvent(int buttonFlags, int x, int y, int pixelX, int pixelY)
         encodeMouseUtf(report, y + 33);
         break;
     case MouseProtocolEncoding::urxvt: {
-        const std::string text = std::to_string(b + 32) + ";" + std::to_string(x + 1) + ";" + std::to_string(y + 1) + "M";
+        const std::string text =
+            std::to_string(b + 32) + ";" + std::to_string(x + 1) + ";" + std::to_string(y + 1) + "M";
         report.insert(report.end(), text.begin(), text.end());
         break;
     }

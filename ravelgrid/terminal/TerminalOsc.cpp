@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/OscText.h"
+#include "ravelgrid/terminal/Terminal.h"
 
 namespace ravelgrid {
 
@@ -79,7 +79,8 @@ std::string encodeBase64(std::span<const uint8_t> bytes)
     out.reserve((bytes.size() + 2) / 3 * 4);
     size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
-        const uint32_t g = static_cast<uint32_t>(bytes[i]) << 16 | static_cast<uint32_t>(bytes[i + 1]) << 8 | bytes[i + 2];
+        const uint32_t g =
+            static_cast<uint32_t>(bytes[i]) << 16 | static_cast<uint32_t>(bytes[i + 1]) << 8 | bytes[i + 2];
         for (int shift = 18; shift >= 0; shift -= 6)
             out += kBase64Alphabet[g >> shift & 0x3F];
     }
@@ -116,17 +117,22 @@ ImageSizeRequest imageSizeRequest(std::optional<std::string_view> given)
     if (!given || *given == "auto")
         return {};
     const std::string_view value = *given;
-    auto within = [](std::optional<long long> n, long long low, long long high) { return n && *n >= low && *n <= high; };
+    auto within = [](std::optional<long long> n, long long low, long long high) {
+        return n && *n >= low && *n <= high;
+    };
     if (value.ends_with('%')) {
         const auto n = parseSignedInteger(value.substr(0, value.size() - 1));
-        return within(n, 1, 100) ? ImageSizeRequest{ImageSizeRequest::Kind::percent, static_cast<int>(*n)} : ImageSizeRequest{};
+        return within(n, 1, 100) ? ImageSizeRequest{ImageSizeRequest::Kind::percent, static_cast<int>(*n)}
+                                 : ImageSizeRequest{};
     }
     if (value.ends_with("px")) {
         const auto n = parseSignedInteger(value.substr(0, value.size() - 2));
-        return within(n, 1, 4095) ? ImageSizeRequest{ImageSizeRequest::Kind::pixels, static_cast<int>(*n)} : ImageSizeRequest{};
+        return within(n, 1, 4095) ? ImageSizeRequest{ImageSizeRequest::Kind::pixels, static_cast<int>(*n)}
+                                  : ImageSizeRequest{};
     }
     const auto n = parseSignedInteger(value);
-    return within(n, 1, 199) ? ImageSizeRequest{ImageSizeRequest::Kind::cells, static_cast<int>(*n)} : ImageSizeRequest{};
+    return within(n, 1, 199) ? ImageSizeRequest{ImageSizeRequest::Kind::cells, static_cast<int>(*n)}
+                             : ImageSizeRequest{};
 }
 
 }  // namespace
@@ -216,8 +222,8 @@ void Terminal::oscHyperlink(std::span<const uint8_t> payload)
         return;
     }
     // Programs often repeat the sequence for every piece of one link.
-    if (activeHyperlink && activeHyperlink->kind != ActiveHyperlink::Kind::unavailable && activeHyperlink->uri == text &&
-        activeHyperlink->remote == outputRemote_)
+    if (activeHyperlink && activeHyperlink->kind != ActiveHyperlink::Kind::unavailable &&
+        activeHyperlink->uri == text && activeHyperlink->remote == outputRemote_)
         return;
     sweepPayloadsIfDue();
     activeHyperlink = ActiveHyperlink{ActiveHyperlink::Kind::pending, std::string(text), {}, outputRemote_};
@@ -290,7 +296,8 @@ void Terminal::oscClipboard(std::span<const uint8_t> payload)
         return;
     const auto pc = payload.first(semicolon);
     const auto pd = payload.subspan(semicolon + 1);
-    std::string selection = pc.empty() || !isAscii(pc) || pc.size() > kMaxClipboardSelectionBytes ? "c" : std::string(asText(pc));
+    std::string selection =
+        pc.empty() || !isAscii(pc) || pc.size() > kMaxClipboardSelectionBytes ? "c" : std::string(asText(pc));
     if (pd.size() == 1 && pd[0] == '?') {
         // Reading the clipboard hands the user's data to the child: only a
         // process the host trusts gets an answer.
@@ -366,7 +373,8 @@ void Terminal::oscInlineImage(std::span<const uint8_t> payload)
         return;
     const bool preserveAspectRatio = !arguments.preserveAspectRatio || *arguments.preserveAspectRatio == "1";
     if (tdel_)
-        tdel_->createImage(*this, *data, imageSizeRequest(arguments.width), imageSizeRequest(arguments.height), preserveAspectRatio);
+        tdel_->createImage(*this, *data, imageSizeRequest(arguments.width), imageSizeRequest(arguments.height),
+                           preserveAspectRatio);
 }
 
 }  // namespace ravelgrid

@@ -59,8 +59,10 @@ bool joinsLikeAMark(char32_t s, int width)
 bool continuesCluster(std::span<const char32_t> cluster, char32_t s)
 {
     const char32_t prev = cluster.back();
-    const auto p = static_cast<UGraphemeClusterBreak>(u_getIntPropertyValue(static_cast<UChar32>(prev), UCHAR_GRAPHEME_CLUSTER_BREAK));
-    const auto n = static_cast<UGraphemeClusterBreak>(u_getIntPropertyValue(static_cast<UChar32>(s), UCHAR_GRAPHEME_CLUSTER_BREAK));
+    const auto p = static_cast<UGraphemeClusterBreak>(
+        u_getIntPropertyValue(static_cast<UChar32>(prev), UCHAR_GRAPHEME_CLUSTER_BREAK));
+    const auto n = static_cast<UGraphemeClusterBreak>(
+        u_getIntPropertyValue(static_cast<UChar32>(s), UCHAR_GRAPHEME_CLUSTER_BREAK));
     if (p == U_GCB_CR && n == U_GCB_LF)
         return true;
     if (p == U_GCB_CONTROL || p == U_GCB_CR || p == U_GCB_LF || n == U_GCB_CONTROL || n == U_GCB_CR || n == U_GCB_LF)
@@ -261,8 +263,8 @@ void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
     // The few characters that follow a cursor move, when they fit the row
     // and no mode, margin or link asks for more, skip the general loop: it
     // costs more than the cells themselves.
-    if (printableAscii && putbackSize_ == 0 && n - 1 < kShortRun && charset == nullptr && !insertMode &&
-        !marginMode && !marginWrap_.buffer && !activeHyperlink) {
+    if (printableAscii && putbackSize_ == 0 && n - 1 < kShortRun && charset == nullptr && !insertMode && !marginMode &&
+        !marginWrap_.buffer && !activeHyperlink) {
         Buffer& b = *buffer;
         const int x = b.x();
         if (!b.insertMode && x >= 0 && static_cast<size_t>(x) + n <= static_cast<size_t>(cols)) {
@@ -626,7 +628,8 @@ void Terminal::printScalar(char32_t s)
     // that cell is the one left of the cursor and its code is known.
     if (lastCellKnown_ && lastCellBuffer_ == buffer && lastCellX_ == buffer->x() &&
         lastCellRow_ == buffer->yBase() + buffer->y()) {
-        bool joinable = lastPrintedCode_ == 0x200D || (isRegionalIndicator(s) && isRegionalIndicator(static_cast<char32_t>(lastPrintedCode_)));
+        bool joinable = lastPrintedCode_ == 0x200D ||
+                        (isRegionalIndicator(s) && isRegionalIndicator(static_cast<char32_t>(lastPrintedCode_)));
         if (!joinable && lastPrintedCode_ >= CharData::firstClusterCode) {
             auto scalars = clusters_.lookup(lastPrintedCode_);
             joinable = !scalars.empty() && scalars.back() == 0x200D;
@@ -728,7 +731,8 @@ void Terminal::joinIntoTarget(std::pair<int, int> target, char32_t s)
         } else if (old.width != 2) {
             widen();
         }
-    } else if (options_.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && isRegionalIndicator(s) && old.width == 1) {
+    } else if (options_.regionalIndicatorWidth == RegionalIndicatorWidth::narrow && isRegionalIndicator(s) &&
+               old.width == 1) {
         widen();
     }
     cell.width = static_cast<int8_t>(newWidth);

@@ -33,7 +33,8 @@ void Terminal::cmdSendDeviceAttributes(const Params& p, Collect c)
     if (c.empty()) {
         const std::string& name = options_.termName;
         if (startsWith(name, "xterm"))
-            sendResponse({cc.csi(), std::string("?65") + (options_.enableSixelReported ? ";4" : "") + ";1;2;6;21;22;17;28c"});
+            sendResponse(
+                {cc.csi(), std::string("?65") + (options_.enableSixelReported ? ";4" : "") + ";1;2;6;21;22;17;28c"});
         else if (startsWith(name, "screen") || startsWith(name, "rxvt-unicode"))
             sendResponse({cc.csi(), "?1;2c"});
         else if (startsWith(name, "linux"))
@@ -203,7 +204,8 @@ void Terminal::cmdWindowOptions(const Params& p, Collect)
     auto textArea = [&](const char* prefix) {
         return [this, prefix, cell] {
             const auto [w, h] = cell();
-            return prefix + std::to_string(static_cast<long long>(h) * rows) + ";" + std::to_string(static_cast<long long>(w) * cols) + "t";
+            return prefix + std::to_string(static_cast<long long>(h) * rows) + ";" +
+                   std::to_string(static_cast<long long>(w) * cols) + "t";
         };
     };
 
@@ -223,8 +225,14 @@ void Terminal::cmdWindowOptions(const Params& p, Collect)
                 return "6;" + std::to_string(h) + ";" + std::to_string(w) + "t";
             });
             return;
-        case 18: report(Kind::reportTextAreaCharacters, [&] { return "8;" + std::to_string(rows) + ";" + std::to_string(cols) + "t"; }); return;
-        case 19: report(Kind::reportScreenSizeCharacters, [&] { return "9;" + std::to_string(rows) + ";" + std::to_string(cols) + "t"; }); return;
+        case 18:
+            report(Kind::reportTextAreaCharacters,
+                   [&] { return "8;" + std::to_string(rows) + ";" + std::to_string(cols) + "t"; });
+            return;
+        case 19:
+            report(Kind::reportScreenSizeCharacters,
+                   [&] { return "9;" + std::to_string(rows) + ";" + std::to_string(cols) + "t"; });
+            return;
         // Title reports carry no title: a child must not read back what another wrote.
         case 20: sendResponse({cc.osc(), "L", cc.st()}); return;
         case 21: sendResponse({cc.osc(), "l", cc.st()}); return;
@@ -242,8 +250,8 @@ void Terminal::cmdWindowOptions(const Params& p, Collect)
         command(Kind::resizeTerminal, p[2], p[1]);
         return;
     } else if (n == 2 && ps == 9 && p[1] <= 3) {
-        static constexpr Kind kinds[] = {Kind::restoreMaximizedWindow, Kind::maximizeWindow, Kind::maximizeWindowVertically,
-                                         Kind::maximizeWindowHorizontally};
+        static constexpr Kind kinds[] = {Kind::restoreMaximizedWindow, Kind::maximizeWindow,
+                                         Kind::maximizeWindowVertically, Kind::maximizeWindowHorizontally};
         command(kinds[p[1]]);
         return;
     } else if (n == 2 && ps == 10 && p[1] <= 2) {

@@ -181,16 +181,17 @@ void Terminal::scroll(bool isWrapped)
         if (bottom >= ring.count()) {
             log("scroll: bottomRow " + std::to_string(bottom) + " >= lines.count " + std::to_string(ring.count()) +
                 ", state: yBase=" + std::to_string(b.yBase()) + " scrollTop=" + std::to_string(b.scrollTop()) +
-                " scrollBottom=" + std::to_string(b.scrollBottom()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+                " scrollBottom=" + std::to_string(b.scrollBottom()) +
+                " isAlternate=" + boolText(isCurrentBufferAlternate()));
             return;
         }
         // The line leaving the region is reused as the new bottom line.
         b.clearLineImages(top);
         BufferLinePtr reused = ring.get(top);
         if (!ring.shiftElements(top + 1, bottom - top, -1)) {
-            log("Assertion on scroll, state was: bottomRow=" + std::to_string(bottom) + " topRow=" + std::to_string(top) +
-                " yDisp=" + std::to_string(b.yDisp()) + " linesTop=" + std::to_string(b.linesTop()) +
-                " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            log("Assertion on scroll, state was: bottomRow=" + std::to_string(bottom) +
+                " topRow=" + std::to_string(top) + " yDisp=" + std::to_string(b.yDisp()) +
+                " linesTop=" + std::to_string(b.linesTop()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
             return;
         }
         // Reuse only a line nobody else holds (prompt bookkeeping, renderers).
@@ -281,8 +282,9 @@ void Terminal::reverseIndex()
     const int bottom = b.yBase() + b.scrollBottom();
     if (start >= ring.count()) {
         log("reverseIndex: start index " + std::to_string(start) + " >= lines.count " + std::to_string(ring.count()) +
-            ", state: y=" + std::to_string(y) + " yBase=" + std::to_string(b.yBase()) + " scrollTop=" + std::to_string(b.scrollTop()) +
-            " scrollBottom=" + std::to_string(b.scrollBottom()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            ", state: y=" + std::to_string(y) + " yBase=" + std::to_string(b.yBase()) +
+            " scrollTop=" + std::to_string(b.scrollTop()) + " scrollBottom=" + std::to_string(b.scrollBottom()) +
+            " isAlternate=" + boolText(isCurrentBufferAlternate()));
         return;
     }
     const Attribute erase = eraseAttr();
@@ -291,9 +293,9 @@ void Terminal::reverseIndex()
         b.clearLineImages(bottom);
         BufferLinePtr reused = ring.get(bottom);
         if (bottom > start && !ring.shiftElements(start, bottom - start, 1)) {
-            log("Assertion on reverseIndex, state was: y=" + std::to_string(y) + " scrollTop=" + std::to_string(b.scrollTop()) +
-                "  yDisp=" + std::to_string(b.yDisp()) + " linesTop=" + std::to_string(b.linesTop()) +
-                " isAlternate=" + boolText(isCurrentBufferAlternate()));
+            log("Assertion on reverseIndex, state was: y=" + std::to_string(y) +
+                " scrollTop=" + std::to_string(b.scrollTop()) + "  yDisp=" + std::to_string(b.yDisp()) +
+                " linesTop=" + std::to_string(b.linesTop()) + " isAlternate=" + boolText(isCurrentBufferAlternate()));
             return;
         }
         if (reused->dataSize() == b.cols() && reused.use_count() == (bottom > start ? 1 : 2)) {

@@ -124,7 +124,9 @@ std::vector<uint8_t> Terminal::getBufferAsData(BufferKind kind, TextEncoding enc
             if (isRightHalf(line, c))
                 continue;
             const int32_t code = line[c].code;
-            scalars += code < CharData::firstClusterCode && isUnicodeScalar(static_cast<uint32_t>(code)) ? static_cast<char32_t>(code) : U' ';
+            scalars += code < CharData::firstClusterCode && isUnicodeScalar(static_cast<uint32_t>(code))
+                           ? static_cast<char32_t>(code)
+                           : U' ';
         }
         const size_t mark = out.size();
         if (encodeLine(scalars, encoding, out))

@@ -17,8 +17,14 @@ enum class BufferKind : uint8_t { active, normal, alt };
 enum class TextEncoding : uint8_t { utf8, ascii, isoLatin1 };
 
 enum class MouseMode : uint8_t { off, x10, vt200, buttonEventTracking, anyEvent };
-constexpr bool sendsModifiers(MouseMode m) { return m == MouseMode::vt200 || m == MouseMode::buttonEventTracking || m == MouseMode::anyEvent; }
-constexpr bool sendMotionEvent(MouseMode m) { return m == MouseMode::anyEvent; }
+constexpr bool sendsModifiers(MouseMode m)
+{
+    return m == MouseMode::vt200 || m == MouseMode::buttonEventTracking || m == MouseMode::anyEvent;
+}
+constexpr bool sendMotionEvent(MouseMode m)
+{
+    return m == MouseMode::anyEvent;
+}
 
 enum class MouseProtocolEncoding : uint8_t { x10, utf8, sgr, urxvt, sgrPixel };
 
@@ -107,8 +113,9 @@ constexpr const char* description(CursorStyle s)
     return "";
 }
 
-inline constexpr CursorStyle kAllCursorStyles[] = {CursorStyle::blinkBlock, CursorStyle::steadyBlock, CursorStyle::blinkUnderline,
-                                                   CursorStyle::steadyUnderline, CursorStyle::blinkBar, CursorStyle::steadyBar};
+inline constexpr CursorStyle kAllCursorStyles[] = {CursorStyle::blinkBlock,     CursorStyle::steadyBlock,
+                                                   CursorStyle::blinkUnderline, CursorStyle::steadyUnderline,
+                                                   CursorStyle::blinkBar,       CursorStyle::steadyBar};
 
 struct RavelgridBuildInfo {
     static constexpr const char* version = "v1.20.0";

@@ -63,8 +63,7 @@ public:
 private:
     constexpr void set(ParserState s, int byte, ParserAction a, ParserState n)
     {
-        table_[static_cast<int>(s) * 256 + byte] =
-            static_cast<uint8_t>(static_cast<int>(a) << 4 | static_cast<int>(n));
+        table_[static_cast<int>(s) * 256 + byte] = static_cast<uint8_t>(static_cast<int>(a) << 4 | static_cast<int>(n));
     }
     constexpr void range(ParserState s, int from, int to, ParserAction a, ParserState n)
     {

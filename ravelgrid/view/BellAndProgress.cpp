@@ -13,7 +13,8 @@ namespace ravelgrid {
 // at the animation's opacity, transparent to the pointer.
 class VisualBellOverlay final : public QWidget {
 public:
-    explicit VisualBellOverlay(TerminalView* view) : QWidget(view), view_(view) {
+    explicit VisualBellOverlay(TerminalView* view) : QWidget(view), view_(view)
+    {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_TranslucentBackground);
         setFocusPolicy(Qt::NoFocus);
@@ -21,7 +22,8 @@ public:
     qreal opacity = 0;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent*) override
+    {
         QPainter painter(this);
         painter.setOpacity(opacity);
         painter.fillRect(rect(), view_->nativeForegroundColor());
@@ -32,18 +34,25 @@ private:
 };
 
 BellAndProgress::BellAndProgress(TerminalView& view, platform::Scheduler& scheduler)
-    : view_(view), scheduler_(scheduler) {
+    : view_(view), scheduler_(scheduler)
+{
     progressBar_ = new ProgressBarView(&view_);
     progressBar_->hide();
     layoutProgressBar();
 }
 
-BellAndProgress::~BellAndProgress() { cancelProgressReportTimeout(); }
+BellAndProgress::~BellAndProgress()
+{
+    cancelProgressReportTimeout();
+}
 
-void BellAndProgress::ring() {
+void BellAndProgress::ring()
+{
     // A flood of bells (cat of a binary) beeps and flashes once per interval.
     const uint64_t now = scheduler_.nowNs();
-    auto due = [now](const std::optional<uint64_t>& last) { return !last || now < *last || now - *last >= bellIntervalNs; };
+    auto due = [now](const std::optional<uint64_t>& last) {
+        return !last || now < *last || now - *last >= bellIntervalNs;
+    };
     const bool audible = bellStyle_ == BellStyle::sound || bellStyle_ == BellStyle::soundAndVisual;
     const bool visual = bellStyle_ == BellStyle::visual || bellStyle_ == BellStyle::soundAndVisual;
     if (audible && due(lastBeepNs_)) {
@@ -57,7 +66,8 @@ void BellAndProgress::ring() {
     }
 }
 
-void BellAndProgress::flash() {
+void BellAndProgress::flash()
+{
     if (!bellOverlay_) {
         auto* overlay = new VisualBellOverlay(&view_);
         bellOverlay_ = overlay;
@@ -79,17 +89,25 @@ void BellAndProgress::flash() {
     bellAnimation_->start();
 }
 
-bool BellAndProgress::flashActive() const { return bellOverlay_ && bellOverlay_->isVisible(); }
+bool BellAndProgress::flashActive() const
+{
+    return bellOverlay_ && bellOverlay_->isVisible();
+}
 
-qreal BellAndProgress::flashOpacity() const { return flashActive() ? bellOverlay_->opacity : 0.0; }
+qreal BellAndProgress::flashOpacity() const
+{
+    return flashActive() ? bellOverlay_->opacity : 0.0;
+}
 
-void BellAndProgress::layoutProgressBar() { progressBar_->setGeometry(0, 0, view_.width(), ProgressBarView::barHeight); }
+void BellAndProgress::layoutProgressBar()
+{
+    progressBar_->setGeometry(0, 0, view_.width(), ProgressBarView::barHeight);
+}
 
-std::optional<uint8_t> BellAndProgress::resolveProgress(const ProgressReport& report) {
+std::optional<uint8_t> BellAndProgress::resolveProgress(const ProgressReport& report)
+{
     switch (report.state) {
-    case ProgressReportState::set:
-        lastProgressValue_ = report.progress.value_or(0);
-        return lastProgressValue_;
+    case ProgressReportState::set: lastProgressValue_ = report.progress.value_or(0); return lastProgressValue_;
     case ProgressReportState::error:
         if (report.progress)
             lastProgressValue_ = report.progress;
@@ -103,7 +121,8 @@ std::optional<uint8_t> BellAndProgress::resolveProgress(const ProgressReport& re
     return std::nullopt;
 }
 
-void BellAndProgress::applyProgressReport(const ProgressReport& report) {
+void BellAndProgress::applyProgressReport(const ProgressReport& report)
+{
     if (report.state == ProgressReportState::remove) {
         clearProgressReport();
         return;
@@ -113,7 +132,8 @@ void BellAndProgress::applyProgressReport(const ProgressReport& report) {
     scheduleProgressReportTimeout();
 }
 
-void BellAndProgress::scheduleProgressReportTimeout() {
+void BellAndProgress::scheduleProgressReportTimeout()
+{
     cancelProgressReportTimeout();
     progressTimeoutTask_ = scheduler_.scheduleAfter(progressReportTimeoutNs, [this] {
         progressTimeoutTask_ = 0;
@@ -121,13 +141,15 @@ void BellAndProgress::scheduleProgressReportTimeout() {
     });
 }
 
-void BellAndProgress::cancelProgressReportTimeout() {
+void BellAndProgress::cancelProgressReportTimeout()
+{
     if (progressTimeoutTask_ != 0)
         scheduler_.cancel(progressTimeoutTask_);
     progressTimeoutTask_ = 0;
 }
 
-void BellAndProgress::clearProgressReport() {
+void BellAndProgress::clearProgressReport()
+{
     cancelProgressReportTimeout();
     lastProgressValue_.reset();
     progressBar_->update(ProgressReportState::remove, std::nullopt);

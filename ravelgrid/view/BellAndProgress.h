@@ -61,9 +61,9 @@ private:
     BellStyle bellStyle_ = BellStyle::sound;
     std::optional<uint64_t> lastBeepNs_;
     std::optional<uint64_t> lastFlashNs_;
-    VisualBellOverlay* bellOverlay_ = nullptr;  // a child of the view
+    VisualBellOverlay* bellOverlay_ = nullptr;    // a child of the view
     QVariantAnimation* bellAnimation_ = nullptr;  // owned by the overlay
-    ProgressBarView* progressBar_ = nullptr;  // a child of the view
+    ProgressBarView* progressBar_ = nullptr;      // a child of the view
     platform::Scheduler::TaskId progressTimeoutTask_ = 0;
     std::optional<uint8_t> lastProgressValue_;
 };

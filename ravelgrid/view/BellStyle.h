@@ -12,7 +12,8 @@ enum class BellStyle { none, sound, visual, soundAndVisual };
 inline constexpr std::array<BellStyle, 4> allBellStyles{BellStyle::none, BellStyle::sound, BellStyle::visual,
                                                         BellStyle::soundAndVisual};
 
-constexpr std::string_view rawValue(BellStyle style) {
+constexpr std::string_view rawValue(BellStyle style)
+{
     switch (style) {
     case BellStyle::none: return "none";
     case BellStyle::sound: return "sound";
@@ -23,7 +24,8 @@ constexpr std::string_view rawValue(BellStyle style) {
 }
 
 // Exact comparison: "Sound" names no style.
-constexpr std::optional<BellStyle> bellStyleFromRawValue(std::string_view raw) {
+constexpr std::optional<BellStyle> bellStyleFromRawValue(std::string_view raw)
+{
     for (BellStyle style : allBellStyles)
         if (rawValue(style) == raw)
             return style;

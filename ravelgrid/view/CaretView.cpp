@@ -10,13 +10,15 @@ namespace ravelgrid {
 
 namespace {
 
-bool isBlinkingStyle(CursorStyle style) {
+bool isBlinkingStyle(CursorStyle style)
+{
     return style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
 }
 
 }  // namespace
 
-CaretView::CaretView(TerminalView* view) : QWidget(view), view_(view), blink_(new QVariantAnimation(this)) {
+CaretView::CaretView(TerminalView* view) : QWidget(view), view_(view), blink_(new QVariantAnimation(this))
+{
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_TranslucentBackground);
     setFocusPolicy(Qt::NoFocus);
@@ -32,16 +34,24 @@ CaretView::CaretView(TerminalView* view) : QWidget(view), view_(view), blink_(ne
     });
 }
 
-void CaretView::setTracksFocus(bool on) {
+void CaretView::setTracksFocus(bool on)
+{
     tracksFocus_ = on;
     updateAnimations();
 }
 
-bool CaretView::drawsFocused() const { return !tracksFocus_ || view_->caretFocused(); }
+bool CaretView::drawsFocused() const
+{
+    return !tracksFocus_ || view_->caretFocused();
+}
 
-bool CaretView::blinking() const { return blink_->state() == QAbstractAnimation::Running; }
+bool CaretView::blinking() const
+{
+    return blink_->state() == QAbstractAnimation::Running;
+}
 
-void CaretView::updateAnimations() {
+void CaretView::updateAnimations()
+{
     blink_->stop();
     setOpacity(1.0);
     // An unfocused caret is a steady hollow box; focus restarts the blink
@@ -51,14 +61,16 @@ void CaretView::updateAnimations() {
     update();
 }
 
-void CaretView::setOpacity(qreal opacity) {
+void CaretView::setOpacity(qreal opacity)
+{
     if (opacity == opacity_)
         return;
     opacity_ = opacity;
     update();
 }
 
-void CaretView::paintEvent(QPaintEvent*) {
+void CaretView::paintEvent(QPaintEvent*)
+{
     QPainter painter(this);
     painter.setOpacity(opacity_);
     view_->drawCaret(painter, QRectF(rect()));

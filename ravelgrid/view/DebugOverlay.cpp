@@ -14,12 +14,15 @@
 namespace ravelgrid {
 namespace {
 
-QString number(int v) { return QStringLiteral("%1").arg(v, 3, 10, QLatin1Char('0')); }
+QString number(int v)
+{
+    return QStringLiteral("%1").arg(v, 3, 10, QLatin1Char('0'));
+}
 
 }  // namespace
 
-DebugOverlay::DebugOverlay(const QRect& frame, TerminalView& view)
-    : QWidget(&view), terminal_(view.terminal()) {
+DebugOverlay::DebugOverlay(const QRect& frame, TerminalView& view) : QWidget(&view), terminal_(view.terminal())
+{
     setGeometry(frame);
     font_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     height_ = QFontMetricsF(font_).boundingRect(QStringLiteral("W")).height();
@@ -33,9 +36,13 @@ DebugOverlay::DebugOverlay(const QRect& frame, TerminalView& view)
     view.setDebugOverlay(this);
 }
 
-QString DebugOverlay::statusText() const { return dbg_->text(); }
+QString DebugOverlay::statusText() const
+{
+    return dbg_->text();
+}
 
-void DebugOverlay::refresh() {
+void DebugOverlay::refresh()
+{
     const Buffer& buffer = *terminal_.buffer;
     const auto& ring = const_cast<Buffer&>(buffer).lines();
     dbg_->setText(QStringLiteral("x: %1 y: %2 yDisp: %3 yBase: %4 clc: %5 startIndex: %6")
@@ -48,7 +55,8 @@ void DebugOverlay::refresh() {
     update();
 }
 
-QString DebugOverlay::lineText(const BufferLine* line) const {
+QString DebugOverlay::lineText(const BufferLine* line) const
+{
     if (!line)
         return QStringLiteral("<empty>");
     QString text;
@@ -64,7 +72,8 @@ QString DebugOverlay::lineText(const BufferLine* line) const {
     return text;
 }
 
-QString DebugOverlay::rowText(int i) const {
+QString DebugOverlay::rowText(int i) const
+{
     const Buffer& buffer = *terminal_.buffer;
     const auto& ring = const_cast<Buffer&>(buffer).lines();
     QString marks;
@@ -80,7 +89,8 @@ QString DebugOverlay::rowText(int i) const {
     return left + right;
 }
 
-QStringList DebugOverlay::listing(int maxRows) const {
+QStringList DebugOverlay::listing(int maxRows) const
+{
     QStringList rows;
     const int n = const_cast<Buffer&>(*terminal_.buffer).lines().maxLength();
     for (int i = 0; i < std::min(n, maxRows); ++i)
@@ -88,7 +98,8 @@ QStringList DebugOverlay::listing(int maxRows) const {
     return rows;
 }
 
-void DebugOverlay::paintEvent(QPaintEvent*) {
+void DebugOverlay::paintEvent(QPaintEvent*)
+{
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
     painter.setPen(Qt::black);

@@ -7,7 +7,8 @@
 
 namespace ravelgrid {
 
-FindBar::FindBar(QWidget* parent) : QFrame(parent) {
+FindBar::FindBar(QWidget* parent) : QFrame(parent)
+{
     setObjectName(QStringLiteral("findBar"));
     setFrameShape(QFrame::NoFrame);
     setAutoFillBackground(false);
@@ -41,7 +42,7 @@ FindBar::FindBar(QWidget* parent) : QFrame(parent) {
     row->setContentsMargins(8, 6, 8, 6);
     row->setSpacing(6);
     for (QWidget* w : std::initializer_list<QWidget*>{searchField_, previousButton_, nextButton_, caseButton_,
-                                                       regexButton_, wordButton_, closeButton_})
+                                                      regexButton_, wordButton_, closeButton_})
         row->addWidget(w, 0, Qt::AlignVCenter);
 
     connect(searchField_, &QLineEdit::textChanged, this, &FindBar::termChanged);
@@ -52,23 +53,30 @@ FindBar::FindBar(QWidget* parent) : QFrame(parent) {
         connect(toggle, &QToolButton::toggled, this, &FindBar::optionsChanged);
 }
 
-QString FindBar::term() const { return searchField_->text(); }
+QString FindBar::term() const
+{
+    return searchField_->text();
+}
 
-void FindBar::setTerm(const QString& term) {
+void FindBar::setTerm(const QString& term)
+{
     const QSignalBlocker block(searchField_);
     searchField_->setText(term);
 }
 
-void FindBar::focusTerm() {
+void FindBar::focusTerm()
+{
     searchField_->setFocus(Qt::ShortcutFocusReason);
     searchField_->selectAll();
 }
 
-SearchOptions FindBar::options() const {
+SearchOptions FindBar::options() const
+{
     return SearchOptions{caseButton_->isChecked(), regexButton_->isChecked(), wordButton_->isChecked()};
 }
 
-bool FindBar::eventFilter(QObject* watched, QEvent* event) {
+bool FindBar::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == searchField_ && (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
         auto* key = static_cast<QKeyEvent*>(event);
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;

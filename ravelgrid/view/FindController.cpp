@@ -12,19 +12,27 @@ namespace ravelgrid {
 namespace {
 
 // One find string for every view, as a find pasteboard would be.
-QString& sharedFindString() {
+QString& sharedFindString()
+{
     static QString term;
     return term;
 }
 
 }  // namespace
 
-QString FindController::findString() { return sharedFindString(); }
+QString FindController::findString()
+{
+    return sharedFindString();
+}
 
-void FindController::setFindString(const QString& term) { sharedFindString() = term.left(maxTermChars); }
+void FindController::setFindString(const QString& term)
+{
+    sharedFindString() = term.left(maxTermChars);
+}
 
 FindController::FindController(TerminalView& view, std::function<void()> redraw)
-    : view_(view), redraw_(std::move(redraw)) {
+    : view_(view), redraw_(std::move(redraw))
+{
     auto make = [this](FindCommand command, const char* text, QKeySequence keys) {
         // UTF-8: "Find…" ends in an ellipsis.
         auto* action = new QAction(QString::fromUtf8(text), &view_);
@@ -46,19 +54,22 @@ FindController::FindController(TerminalView& view, std::function<void()> redraw)
     updateActions();
 }
 
-QAction* FindController::action(FindCommand command) const {
+QAction* FindController::action(FindCommand command) const
+{
     for (const auto& [c, action] : actions_)
         if (c == command)
             return action;
     return nullptr;
 }
 
-void FindController::updateActions() {
+void FindController::updateActions()
+{
     for (const auto& [command, action] : actions_)
         action->setEnabled(enabled(command));
 }
 
-bool FindController::enabled(FindCommand command) const {
+bool FindController::enabled(FindCommand command) const
+{
     switch (command) {
     case FindCommand::showFindBar:
     case FindCommand::findNext:
@@ -69,7 +80,8 @@ bool FindController::enabled(FindCommand command) const {
     return false;
 }
 
-void FindController::perform(FindCommand command) {
+void FindController::perform(FindCommand command)
+{
     switch (command) {
     case FindCommand::showFindBar: showBar(true); break;
     case FindCommand::findNext: findNext(); break;
@@ -82,7 +94,8 @@ void FindController::perform(FindCommand command) {
     }
 }
 
-FindBar* FindController::ensureBar() {
+FindBar* FindController::ensureBar()
+{
     if (bar_)
         return bar_;
     bar_ = new FindBar(&view_);
@@ -104,7 +117,8 @@ FindBar* FindController::ensureBar() {
     return bar_;
 }
 
-void FindController::layoutBar() {
+void FindController::layoutBar()
+{
     if (!bar_)
         return;
     const int m = FindBar::margin;
@@ -114,7 +128,8 @@ void FindController::layoutBar() {
     bar_->setGeometry(view_.width() - m - w, m, w, h);
 }
 
-void FindController::showBar(bool useSelection) {
+void FindController::showBar(bool useSelection)
+{
     FindBar* bar = ensureBar();
     layoutBar();
     bar->show();
@@ -132,22 +147,31 @@ void FindController::showBar(bool useSelection) {
     bar->focusTerm();
 }
 
-void FindController::hideBar() {
+void FindController::hideBar()
+{
     if (bar_)
         bar_->hide();
     view_.setFocus(Qt::OtherFocusReason);
 }
 
-void FindController::useSelectionForFind() {
+void FindController::useSelectionForFind()
+{
     if (const auto selected = view_.selectedText(); selected && !selected->empty())
         setFindString(QString::fromStdString(*selected));
 }
 
-void FindController::findNext() { step(true); }
+void FindController::findNext()
+{
+    step(true);
+}
 
-void FindController::findPrevious() { step(false); }
+void FindController::findPrevious()
+{
+    step(false);
+}
 
-void FindController::step(bool forward) {
+void FindController::step(bool forward)
+{
     const QString term = (bar_ && bar_->isVisible()) ? bar_->term() : findString();
     if (term.isEmpty())
         return;
@@ -155,9 +179,13 @@ void FindController::step(bool forward) {
     findMatch(term.toStdString(), options(), true, forward);
 }
 
-SearchOptions FindController::options() const { return bar_ ? bar_->options() : SearchOptions{}; }
+SearchOptions FindController::options() const
+{
+    return bar_ ? bar_->options() : SearchOptions{};
+}
 
-void FindController::termChanged(const QString& term) {
+void FindController::termChanged(const QString& term)
+{
     SelectionService& selection = view_.selection();
     if (term.isEmpty()) {
         view_.search().reset();
@@ -171,7 +199,8 @@ void FindController::termChanged(const QString& term) {
     findMatch(term.toStdString(), options(), true, true);
 }
 
-bool FindController::findMatch(const std::string& term, const SearchOptions& options, bool scroll, bool forward) {
+bool FindController::findMatch(const std::string& term, const SearchOptions& options, bool scroll, bool forward)
+{
     SearchService& search = view_.search();
     SelectionService& selection = view_.selection();
     // The search goes on from what is selected now, whoever selected it.
@@ -182,7 +211,8 @@ bool FindController::findMatch(const std::string& term, const SearchOptions& opt
     } else {
         search.setLastSelection(std::nullopt);
     }
-    const std::optional<SearchResult> result = forward ? search.findNext(term, options) : search.findPrevious(term, options);
+    const std::optional<SearchResult> result =
+        forward ? search.findNext(term, options) : search.findPrevious(term, options);
     if (!result) {
         if (selection.active()) {
             selection.setActive(false);
@@ -205,7 +235,8 @@ bool FindController::findMatch(const std::string& term, const SearchOptions& opt
     return true;
 }
 
-std::pair<int, int> FindController::matchSummary(const std::string& term, const SearchOptions& options, int limit) {
+std::pair<int, int> FindController::matchSummary(const std::string& term, const SearchOptions& options, int limit)
+{
     SearchService& search = view_.search();
     const std::vector<SearchResult> all = search.findAllMatches(term, options, limit);
     int current = 0;

@@ -20,7 +20,8 @@
 
 namespace ravelgrid {
 
-GpuOverlayWidget::GpuOverlayWidget(QWidget* parent, GpuTerminalHost& host) : QOpenGLWidget(parent), host_(&host) {
+GpuOverlayWidget::GpuOverlayWidget(QWidget* parent, GpuTerminalHost& host) : QOpenGLWidget(parent), host_(&host)
+{
     setUpdateBehavior(QOpenGLWidget::PartialUpdate);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
@@ -32,18 +33,21 @@ GpuOverlayWidget::GpuOverlayWidget(QWidget* parent, GpuTerminalHost& host) : QOp
 
 // The base class destroys the context after this destructor has run, when
 // this object is no longer a GpuOverlayWidget: release it here instead.
-GpuOverlayWidget::~GpuOverlayWidget() {
+GpuOverlayWidget::~GpuOverlayWidget()
+{
     QObject::disconnect(contextGone_);
     if (context())
         releaseContext();
 }
 
-QSize GpuOverlayWidget::deviceSize() const {
+QSize GpuOverlayWidget::deviceSize() const
+{
     const double ratio = devicePixelRatioF();
     return QSize(int(width() * ratio), int(height() * ratio));
 }
 
-void GpuOverlayWidget::releaseContext() {
+void GpuOverlayWidget::releaseContext()
+{
     // Our own framebuffers go even when the host has let go of this widget.
     makeCurrent();
     releaseTargets();
@@ -52,7 +56,8 @@ void GpuOverlayWidget::releaseContext() {
     doneCurrent();
 }
 
-bool GpuOverlayWidget::makeTarget(Target& target, QSize size) {
+bool GpuOverlayWidget::makeTarget(Target& target, QSize size)
+{
     if (target.framebuffer && target.size == size)
         return false;
     releaseTarget(target);
@@ -71,7 +76,8 @@ bool GpuOverlayWidget::makeTarget(Target& target, QSize size) {
     return true;
 }
 
-void GpuOverlayWidget::releaseTarget(Target& target) {
+void GpuOverlayWidget::releaseTarget(Target& target)
+{
     if (!target.framebuffer && !target.texture)
         return;
     QOpenGLExtraFunctions& gl = *context()->extraFunctions();
@@ -82,7 +88,8 @@ void GpuOverlayWidget::releaseTarget(Target& target) {
     target = {};
 }
 
-int GpuOverlayWidget::maxTextureSize() {
+int GpuOverlayWidget::maxTextureSize()
+{
     if (!maxTextureSize_) {
         GLint size = 0;
         context()->functions()->glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
@@ -91,19 +98,22 @@ int GpuOverlayWidget::maxTextureSize() {
     return maxTextureSize_;
 }
 
-void GpuOverlayWidget::releaseKeptFrame() {
+void GpuOverlayWidget::releaseKeptFrame()
+{
     releaseTarget(kept_);
     keptHoldsFrame_ = false;
 }
 
-void GpuOverlayWidget::releaseTargets() {
+void GpuOverlayWidget::releaseTargets()
+{
     if (!context())
         return;
     releaseTarget(scaled_);
     releaseKeptFrame();
 }
 
-unsigned GpuOverlayWidget::scaledTarget(QSize size, const QColor& clear) {
+unsigned GpuOverlayWidget::scaledTarget(QSize size, const QColor& clear)
+{
     if (makeTarget(scaled_, size)) {
         QOpenGLExtraFunctions& gl = *context()->extraFunctions();
         gl.glBindFramebuffer(GL_FRAMEBUFFER, scaled_.framebuffer);
@@ -115,7 +125,8 @@ unsigned GpuOverlayWidget::scaledTarget(QSize size, const QColor& clear) {
     return scaled_.framebuffer;
 }
 
-void GpuOverlayWidget::blitScaledTarget() {
+void GpuOverlayWidget::blitScaledTarget()
+{
     if (!scaled_.framebuffer)
         return;
     QOpenGLExtraFunctions& gl = *context()->extraFunctions();
@@ -128,7 +139,8 @@ void GpuOverlayWidget::blitScaledTarget() {
     gl.glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
 }
 
-void GpuOverlayWidget::keepFrameForResize() {
+void GpuOverlayWidget::keepFrameForResize()
+{
     if (!isValid())
         return;
     const QSize size = deviceSize();
@@ -146,7 +158,8 @@ void GpuOverlayWidget::keepFrameForResize() {
     keptHoldsFrame_ = true;
 }
 
-void GpuOverlayWidget::showKeptFrame(const QColor& clear) {
+void GpuOverlayWidget::showKeptFrame(const QColor& clear)
+{
     QOpenGLExtraFunctions& gl = *context()->extraFunctions();
     gl.glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
     gl.glDisable(GL_SCISSOR_TEST);
@@ -163,7 +176,8 @@ void GpuOverlayWidget::showKeptFrame(const QColor& clear) {
     gl.glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
 }
 
-void GpuOverlayWidget::initializeGL() {
+void GpuOverlayWidget::initializeGL()
+{
     // A new top-level window gives the widget a new context: the old
     // renderer's objects go with the old one still current.
     QObject::disconnect(contextGone_);
@@ -171,24 +185,27 @@ void GpuOverlayWidget::initializeGL() {
     kept_ = {};
     keptHoldsFrame_ = false;
     maxTextureSize_ = 0;
-    contextGone_ = connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { releaseContext(); },
-                           Qt::DirectConnection);
+    contextGone_ = connect(
+        context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] { releaseContext(); }, Qt::DirectConnection);
     if (host_)
         host_->contextReady();
 }
 
-void GpuOverlayWidget::resizeGL(int, int) {
+void GpuOverlayWidget::resizeGL(int, int)
+{
     if (host_)
         host_->framebufferRemade();
 }
 
-void GpuOverlayWidget::paintGL() {
+void GpuOverlayWidget::paintGL()
+{
     // A frame drawn at once is already in the framebuffer, which keeps it.
     if (host_ && !std::exchange(paintedNow_, false))
         host_->paint(*this);
 }
 
-void GpuOverlayWidget::paintNow() {
+void GpuOverlayWidget::paintNow()
+{
     // The widget's own repaint goes through the window's composition and
     // may not reach paintGL at once; drawing into its framebuffer does.
     if (!host_ || !context())
@@ -204,25 +221,29 @@ namespace {
 
 constexpr std::string_view logCategory = "MetalRenderer";
 
-FaceLibrary& faces() {
+FaceLibrary& faces()
+{
     static FaceLibrary library;
     return library;
 }
 
-FontSetFaces& fontSetFaces() {
+FontSetFaces& fontSetFaces()
+{
     static FontSetFaces chosen(faces());
     return chosen;
 }
 
 }  // namespace
 
-OpenGlShaderLibrary::Search& GpuTerminalHost::shaderSearch() {
+OpenGlShaderLibrary::Search& GpuTerminalHost::shaderSearch()
+{
     static OpenGlShaderLibrary::Search search;
     return search;
 }
 
 GpuTerminalHost::GpuTerminalHost(GpuHostedView& view, platform::Scheduler& scheduler)
-    : view_(view), scheduler_(scheduler) {
+    : view_(view), scheduler_(scheduler)
+{
     blinkTimer_.setInterval(cursorBlinkIntervalMs);
     connect(&blinkTimer_, &QTimer::timeout, this, [this] {
         blinkOn_ = !blinkOn_;
@@ -230,11 +251,12 @@ GpuTerminalHost::GpuTerminalHost(GpuHostedView& view, platform::Scheduler& sched
     });
 }
 
-void GpuTerminalHost::updateCursorBlinkTimer() {
+void GpuTerminalHost::updateCursorBlinkTimer()
+{
     const Terminal& terminal = view_.terminal();
     const CursorStyle style = terminal.cursorStyle;
-    const bool blinking = style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline ||
-                          style == CursorStyle::blinkBar;
+    const bool blinking =
+        style == CursorStyle::blinkBlock || style == CursorStyle::blinkUnderline || style == CursorStyle::blinkBar;
     const bool should = blinking && !terminal.cursorHidden && (!caretTracksFocus() || hasFocus());
     if (should && !blinkTimer_.isActive()) {
         blinkOn_ = true;
@@ -245,7 +267,8 @@ void GpuTerminalHost::updateCursorBlinkTimer() {
     }
 }
 
-GpuTerminalHost::~GpuTerminalHost() {
+GpuTerminalHost::~GpuTerminalHost()
+{
     if (watchedHandle_)
         watchedHandle_->removeEventFilter(this);
     // GL objects go while their widget (and context) is still there.
@@ -267,31 +290,36 @@ GpuTerminalHost::~GpuTerminalHost() {
     }
 }
 
-bool GpuTerminalHost::liveResizeThrottleValue(const char* value) {
+bool GpuTerminalHost::liveResizeThrottleValue(const char* value)
+{
     if (!value)
         return true;
     return std::strcmp(value, "0") != 0 && std::strcmp(value, "false") != 0 && std::strcmp(value, "FALSE") != 0;
 }
 
-bool GpuTerminalHost::liveResizeThrottle() {
+bool GpuTerminalHost::liveResizeThrottle()
+{
     static const bool on = liveResizeThrottleValue(std::getenv("RAVELGRID_METAL_LIVE_RESIZE_THROTTLE"));
     return on;
 }
 
-void GpuTerminalHost::setState(GpuRendererStatus::State state) {
+void GpuTerminalHost::setState(GpuRendererStatus::State state)
+{
     if (status_.state == state)
         return;
     status_.state = state;
     view_.rendererStatusChanged();
 }
 
-void GpuTerminalHost::enterRecovering() {
+void GpuTerminalHost::enterRecovering()
+{
     setState(GpuRendererStatus::State::recovering);
     if (!recoveryInterval_)
         recoveryInterval_.emplace("Metal.Recovery");
 }
 
-bool GpuTerminalHost::enable() {
+bool GpuTerminalHost::enable()
+{
     if (overlay_)
         return true;
     auto library = OpenGlShaderLibrary::load(shaderSearch());
@@ -309,7 +337,8 @@ bool GpuTerminalHost::enable() {
     return true;
 }
 
-void GpuTerminalHost::disable() {
+void GpuTerminalHost::disable()
+{
     stretching_ = false;
     retireCurrent();
     recoveryInterval_.reset();
@@ -321,7 +350,8 @@ void GpuTerminalHost::disable() {
     setState(GpuRendererStatus::State::disabled);
 }
 
-void GpuTerminalHost::makeOverlay() {
+void GpuTerminalHost::makeOverlay()
+{
     // Showing it may set up the renderer at once, and a failure there drops
     // overlay_ (the widget itself goes later).
     auto* widget = new GpuOverlayWidget(&view_.widget(), *this);
@@ -335,12 +365,14 @@ void GpuTerminalHost::makeOverlay() {
     view_.placeCaret();
 }
 
-bool GpuTerminalHost::coversView() const {
+bool GpuTerminalHost::coversView() const
+{
     return overlay_ && renderer_ && status_.state != GpuRendererStatus::State::fellBackToPainter &&
            status_.presentedFrameCount > 0;
 }
 
-void GpuTerminalHost::layout(bool throttled) {
+void GpuTerminalHost::layout(bool throttled)
+{
     if (!overlay_ || overlay_->geometry() == view_.widget().rect())
         return;
     if (throttled && renderer_ && !stretching_) {
@@ -352,12 +384,14 @@ void GpuTerminalHost::layout(bool throttled) {
     overlay_->setGeometry(view_.widget().rect());
 }
 
-void GpuTerminalHost::endStretch() {
+void GpuTerminalHost::endStretch()
+{
     stretching_ = false;
     requestFrame();
 }
 
-bool GpuTerminalHost::isRetryEligible() const {
+bool GpuTerminalHost::isRetryEligible() const
+{
     const QWidget& view = view_.widget();
     if (!overlay_ || !view.isVisible() || view.width() <= 0 || view.height() <= 0)
         return false;
@@ -368,7 +402,8 @@ bool GpuTerminalHost::isRetryEligible() const {
     return handle && handle->isExposed();
 }
 
-void GpuTerminalHost::noteDirtyLines(int first, int last) {
+void GpuTerminalHost::noteDirtyLines(int first, int last)
+{
     if (dirty_)
         dirty_ = std::pair(std::min(dirty_->first, first), std::max(dirty_->second, last));
     else
@@ -376,7 +411,8 @@ void GpuTerminalHost::noteDirtyLines(int first, int last) {
     requestFrame();
 }
 
-void GpuTerminalHost::noteCursor(int x, int bufferY, bool hidden) {
+void GpuTerminalHost::noteCursor(int x, int bufferY, bool hidden)
+{
     const Cursor cursor{x, bufferY, hidden};
     if (lastRenderedCursor_ == cursor)
         return;
@@ -384,17 +420,20 @@ void GpuTerminalHost::noteCursor(int x, int bufferY, bool hidden) {
     requestFrame();
 }
 
-void GpuTerminalHost::requestFrame() {
+void GpuTerminalHost::requestFrame()
+{
     if (overlay_ && !held_)
         overlay_->update();
 }
 
-void GpuTerminalHost::drawNow() {
+void GpuTerminalHost::drawNow()
+{
     if (overlay_ && overlay_->isVisible())
         overlay_->paintNow();
 }
 
-void GpuTerminalHost::contextReady() {
+void GpuTerminalHost::contextReady()
+{
     if (renderer_)
         return;
     auto context = OpenGlContext::current();
@@ -406,32 +445,45 @@ void GpuTerminalHost::contextReady() {
     // Requests queued by a renderer that has since been replaced must not
     // count against its successor.
     const std::uint64_t generation = ++generation_;
-    auto made = GpuTerminalRenderer::create(
-        std::move(context), shaderSearch(), faces(), scheduler_,
-        {.isRetryEligible =
-             [self] {
-                 // Only read from the main thread (the scheduler's).
-                 return self && self->isRetryEligible();
-             },
-         .requestDraw =
-             [self](GpuFrameRefusalReason) {
-                 if (GpuTerminalHost* host = self.data())
-                     QMetaObject::invokeMethod(
-                         host, [self] { if (self) self->requestFrame(); }, Qt::QueuedConnection);
-             },
-         .requestRecovery =
-             [self, generation](const GpuRendererRecoveryReport& report) {
-                 if (GpuTerminalHost* host = self.data())
-                     QMetaObject::invokeMethod(
-                         host, [self, report, generation] { if (self) self->handleRecovery(report, generation); },
-                         Qt::QueuedConnection);
-             },
-         .becameIdle =
-             [self] {
-                 if (GpuTerminalHost* host = self.data())
-                     QMetaObject::invokeMethod(
-                         host, [self] { if (self) self->retire(); }, Qt::QueuedConnection);
-             }});
+    auto made = GpuTerminalRenderer::create(std::move(context), shaderSearch(), faces(), scheduler_,
+                                            {.isRetryEligible =
+                                                 [self] {
+                                                     // Only read from the main thread (the scheduler's).
+                                                     return self && self->isRetryEligible();
+                                                 },
+                                             .requestDraw =
+                                                 [self](GpuFrameRefusalReason) {
+                                                     if (GpuTerminalHost* host = self.data())
+                                                         QMetaObject::invokeMethod(
+                                                             host,
+                                                             [self] {
+                                                                 if (self)
+                                                                     self->requestFrame();
+                                                             },
+                                                             Qt::QueuedConnection);
+                                                 },
+                                             .requestRecovery =
+                                                 [self, generation](const GpuRendererRecoveryReport& report) {
+                                                     if (GpuTerminalHost* host = self.data())
+                                                         QMetaObject::invokeMethod(
+                                                             host,
+                                                             [self, report, generation] {
+                                                                 if (self)
+                                                                     self->handleRecovery(report, generation);
+                                                             },
+                                                             Qt::QueuedConnection);
+                                                 },
+                                             .becameIdle =
+                                                 [self] {
+                                                     if (GpuTerminalHost* host = self.data())
+                                                         QMetaObject::invokeMethod(
+                                                             host,
+                                                             [self] {
+                                                                 if (self)
+                                                                     self->retire();
+                                                             },
+                                                             Qt::QueuedConnection);
+                                                 }});
     if (auto* error = std::get_if<GpuError>(&made)) {
         fallBack(error->description());
         return;
@@ -443,7 +495,8 @@ void GpuTerminalHost::contextReady() {
         enterRecovering();
 }
 
-void GpuTerminalHost::watchWindow() {
+void GpuTerminalHost::watchWindow()
+{
     QWidget* top = view_.widget().window();
     QWindow* handle = top ? top->windowHandle() : nullptr;
     if (handle == watchedHandle_)
@@ -456,7 +509,8 @@ void GpuTerminalHost::watchWindow() {
         handle->installEventFilter(this);
 }
 
-bool GpuTerminalHost::eventFilter(QObject* watched, QEvent* event) {
+bool GpuTerminalHost::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched != watchedHandle_ || event->type() != QEvent::Expose)
         return false;
     // Only a window that was off screen (unmapped, minimised): an expose of
@@ -476,7 +530,8 @@ bool GpuTerminalHost::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-void GpuTerminalHost::contextLost() {
+void GpuTerminalHost::contextLost()
+{
     if (!renderer_)
         return;
     renderer_->coordinator().invalidate();
@@ -487,12 +542,14 @@ void GpuTerminalHost::contextLost() {
     enterRecovering();
 }
 
-void GpuTerminalHost::framebufferRemade() {
+void GpuTerminalHost::framebufferRemade()
+{
     if (renderer_)
         renderer_->frames().forgetCopies();
 }
 
-void GpuTerminalHost::paint(GpuOverlayWidget& overlay) {
+void GpuTerminalHost::paint(GpuOverlayWidget& overlay)
+{
     if (!renderer_)
         return;
     if (stretching_) {
@@ -534,7 +591,8 @@ void GpuTerminalHost::paint(GpuOverlayWidget& overlay) {
     overlay.blitScaledTarget();
 }
 
-void GpuTerminalHost::presented() {
+void GpuTerminalHost::presented()
+{
     // Swaps that showed no new frame (a refused or stretched one) count not.
     if (!renderer_ || !std::exchange(framePending_, false))
         return;
@@ -548,7 +606,8 @@ void GpuTerminalHost::presented() {
     }
 }
 
-void GpuTerminalHost::retireCurrent() {
+void GpuTerminalHost::retireCurrent()
+{
     if (renderer_) {
         renderer_->coordinator().invalidate();
         retired_.push_back({std::move(renderer_), overlay_});
@@ -564,7 +623,8 @@ void GpuTerminalHost::retireCurrent() {
     framePending_ = false;
 }
 
-void GpuTerminalHost::retire() {
+void GpuTerminalHost::retire()
+{
     std::erase_if(retired_, [](Retired& r) {
         if (r.renderer && r.renderer->coordinator().hasActiveFrame())
             return false;
@@ -580,7 +640,8 @@ void GpuTerminalHost::retire() {
     });
 }
 
-void GpuTerminalHost::handleRecovery(const GpuRendererRecoveryReport& report, std::uint64_t generation) {
+void GpuTerminalHost::handleRecovery(const GpuRendererRecoveryReport& report, std::uint64_t generation)
+{
     if (!renderer_ || generation != generation_)
         return;
     const double now = double(scheduler_.nowNs()) / 1e9;
@@ -609,7 +670,8 @@ void GpuTerminalHost::handleRecovery(const GpuRendererRecoveryReport& report, st
     retire();
 }
 
-void GpuTerminalHost::fallBack(std::string_view reason) {
+void GpuTerminalHost::fallBack(std::string_view reason)
+{
     std::string line = "Ravelgrid: OpenGL renderer rebind failed; falling back to QPainter: ";
     line.append(reason);
     platform::logError(logCategory, line);
@@ -625,35 +687,81 @@ void GpuTerminalHost::fallBack(std::string_view reason) {
     view_.widget().update();
 }
 
-std::optional<std::pair<int, int>> GpuTerminalHost::takeDirtyRange() { return std::exchange(dirty_, std::nullopt); }
+std::optional<std::pair<int, int>> GpuTerminalHost::takeDirtyRange()
+{
+    return std::exchange(dirty_, std::nullopt);
+}
 
 }  // namespace ravelgrid
 
 namespace ravelgrid {
 
-Terminal* GpuTerminalHost::terminal() { return &view_.terminal(); }
-QSizeF GpuTerminalHost::cellSize() const { return view_.cellSize(); }
-QSizeF GpuTerminalHost::viewSize() const { return QSizeF(view_.widget().size()); }
+Terminal* GpuTerminalHost::terminal()
+{
+    return &view_.terminal();
+}
+QSizeF GpuTerminalHost::cellSize() const
+{
+    return view_.cellSize();
+}
+QSizeF GpuTerminalHost::viewSize() const
+{
+    return QSizeF(view_.widget().size());
+}
 
-GpuFont GpuTerminalHost::font(FontFace face) const { return fontSetFaces().font(view_.fontSet(), face); }
+GpuFont GpuTerminalHost::font(FontFace face) const
+{
+    return fontSetFaces().font(view_.fontSet(), face);
+}
 
-RendererFontMetrics GpuTerminalHost::fontMetrics(FontFace face) const {
+RendererFontMetrics GpuTerminalHost::fontMetrics(FontFace face) const
+{
     const QRawFont& raw = view_.fontSet().raw(face);
     return {raw.descent(), raw.leading(), -raw.underlinePosition(), std::max(raw.lineThickness(), 1.0), raw.xHeight()};
 }
 
 // The painter's scale: the device it paints the view on.
-double GpuTerminalHost::windowScale() const { return view_.widget().devicePixelRatioF(); }
+double GpuTerminalHost::windowScale() const
+{
+    return view_.widget().devicePixelRatioF();
+}
 
-CellAttributes& GpuTerminalHost::attributes() { return view_.attributes(); }
-QColor GpuTerminalHost::defaultBackground() const { return view_.defaultBackground(); }
-QColor GpuTerminalHost::defaultForeground() const { return view_.defaultForeground(); }
-bool GpuTerminalHost::antiAliasCustomBlockGlyphs() const { return view_.antiAliasCustomBlockGlyphs(); }
-bool GpuTerminalHost::fontSmoothing() const { return view_.fontSmoothing(); }
+CellAttributes& GpuTerminalHost::attributes()
+{
+    return view_.attributes();
+}
+QColor GpuTerminalHost::defaultBackground() const
+{
+    return view_.defaultBackground();
+}
+QColor GpuTerminalHost::defaultForeground() const
+{
+    return view_.defaultForeground();
+}
+bool GpuTerminalHost::antiAliasCustomBlockGlyphs() const
+{
+    return view_.antiAliasCustomBlockGlyphs();
+}
+bool GpuTerminalHost::fontSmoothing() const
+{
+    return view_.fontSmoothing();
+}
 // The caret view's rules, so both renderers show the focus alike.
-bool GpuTerminalHost::hasFocus() const { return view_.caretFocused(); }
-bool GpuTerminalHost::caretTracksFocus() const { return view_.caretTracksFocus(); }
-QColor GpuTerminalHost::caretColor() const { return view_.caretColor(); }
-QColor GpuTerminalHost::caretTextColor() const { return view_.caretTextColor(); }
+bool GpuTerminalHost::hasFocus() const
+{
+    return view_.caretFocused();
+}
+bool GpuTerminalHost::caretTracksFocus() const
+{
+    return view_.caretTracksFocus();
+}
+QColor GpuTerminalHost::caretColor() const
+{
+    return view_.caretColor();
+}
+QColor GpuTerminalHost::caretTextColor() const
+{
+    return view_.caretTextColor();
+}
 
 }  // namespace ravelgrid

@@ -8,7 +8,8 @@
 
 namespace ravelgrid {
 
-void ImageInsertion::forgetDropped() {
+void ImageInsertion::forgetDropped()
+{
     // Strips leave with their lines (scrolled off, cleared, reset).
     for (auto it = placed_.begin(); it != placed_.end();) {
         if (it->picture.expired()) {
@@ -20,12 +21,14 @@ void ImageInsertion::forgetDropped() {
     }
 }
 
-size_t ImageInsertion::bytes() {
+size_t ImageInsertion::bytes()
+{
     forgetDropped();
     return bytes_;
 }
 
-void ImageInsertion::removeStrips(Buffer& buffer, const QImage* picture) {
+void ImageInsertion::removeStrips(Buffer& buffer, const QImage* picture)
+{
     if (!buffer.hasAnyImages())
         return;
     CircularBufferLineList& lines = buffer.lines();
@@ -49,7 +52,8 @@ void ImageInsertion::removeStrips(Buffer& buffer, const QImage* picture) {
 }
 
 bool ImageInsertion::insert(Terminal& terminal, const QImage& image, ImageSizeRequest width, ImageSizeRequest height,
-                            bool preserveAspectRatio, const ImagePlacementMetrics& metrics) {
+                            bool preserveAspectRatio, const ImagePlacementMetrics& metrics)
+{
     if (image.isNull())
         return false;
     const auto placed = placedImageSize(image.size(), width, height, preserveAspectRatio, metrics);

@@ -6,7 +6,8 @@ namespace {
 constexpr char ESC = '\x1b';
 
 // xterm's modifier parameter, less one: shift 1, alt 2, ctrl 4.
-int modifierParameter(Qt::KeyboardModifiers m, bool altCounts) {
+int modifierParameter(Qt::KeyboardModifiers m, bool altCounts)
+{
     int p = 0;
     if (m & Qt::ShiftModifier)
         p |= 1;
@@ -17,17 +18,22 @@ int modifierParameter(Qt::KeyboardModifiers m, bool altCounts) {
     return p;
 }
 
-KeyResult send(std::string bytes) { return {KeyAction::send, std::move(bytes)}; }
+KeyResult send(std::string bytes)
+{
+    return {KeyAction::send, std::move(bytes)};
+}
 
 // Cursor-style keys: ESC [ X or ESC O X, ESC [ 1 ; m X with modifiers.
-KeyResult cursorKey(char final, int mods, bool application) {
+KeyResult cursorKey(char final, int mods, bool application)
+{
     if (mods == 0)
         return send(std::string{ESC, application ? 'O' : '[', final});
     return send(std::string{ESC, '['} + "1;" + std::to_string(mods + 1) + final);
 }
 
 // Tilde keys: ESC [ n ~, ESC [ n ; m ~ with modifiers.
-KeyResult tildeKey(int number, int mods) {
+KeyResult tildeKey(int number, int mods)
+{
     std::string s{ESC, '['};
     s += std::to_string(number);
     if (mods != 0) {
@@ -39,13 +45,15 @@ KeyResult tildeKey(int number, int mods) {
 }
 
 // F1-F4 are SS3 P-S without modifiers, ESC [ 1 ; m P-S with them.
-KeyResult pfKey(char final, int mods) {
+KeyResult pfKey(char final, int mods)
+{
     if (mods == 0)
         return send(std::string{ESC, 'O', final});
     return send(std::string{ESC, '['} + "1;" + std::to_string(mods + 1) + final);
 }
 
-std::optional<KeyResult> functionalKey(const KeyInput& in, const KeyModes& modes) {
+std::optional<KeyResult> functionalKey(const KeyInput& in, const KeyModes& modes)
+{
     const Qt::KeyboardModifiers m = in.modifiers;
     const bool alt = (m & Qt::AltModifier) && modes.optionAsMetaKey;
     const int mods = modifierParameter(m, modes.optionAsMetaKey);
@@ -98,7 +106,8 @@ std::optional<KeyResult> functionalKey(const KeyInput& in, const KeyModes& modes
 
 // Keypad keys in application keypad mode: SS3 and a letter. Without num
 // lock the navigation keys stand for the digits printed on them.
-std::optional<KeyResult> applicationKeypadKey(const KeyInput& in) {
+std::optional<KeyResult> applicationKeypadKey(const KeyInput& in)
+{
     char final = 0;
     switch (in.key) {
     case Qt::Key_Insert: final = 'p'; break;
@@ -137,7 +146,8 @@ std::optional<KeyResult> applicationKeypadKey(const KeyInput& in) {
 
 // The character a key stands for when modifiers are ignored: Qt reports
 // Latin letters as upper case key codes.
-char32_t keyCharacter(const KeyInput& in) {
+char32_t keyCharacter(const KeyInput& in)
+{
     if (in.key >= 0x20 && in.key < 0x7f)
         return char32_t(in.key);
     if (in.key == Qt::Key_Space)
@@ -145,11 +155,15 @@ char32_t keyCharacter(const KeyInput& in) {
     return 0;
 }
 
-bool isLetterKey(int key) { return key >= Qt::Key_A && key <= Qt::Key_Z; }
+bool isLetterKey(int key)
+{
+    return key >= Qt::Key_A && key <= Qt::Key_Z;
+}
 
 }  // namespace
 
-std::optional<char> controlCharacterForKey(char32_t ch) {
+std::optional<char> controlCharacterForKey(char32_t ch)
+{
     if (ch >= U'A' && ch <= U'Z')
         return char(ch - 0x40);
     if (ch >= U'a' && ch <= U'z')
@@ -169,7 +183,8 @@ std::optional<char> controlCharacterForKey(char32_t ch) {
     }
 }
 
-KeyResult encodeKey(const KeyInput& in, const KeyModes& modes) {
+KeyResult encodeKey(const KeyInput& in, const KeyModes& modes)
+{
     const Qt::KeyboardModifiers m = in.modifiers;
     const bool ctrl = m & Qt::ControlModifier;
     const bool shift = m & Qt::ShiftModifier;

@@ -30,9 +30,9 @@ struct KeyResult {
 
 // One key press as Qt reports it.
 struct KeyInput {
-    int key = 0;                          // Qt::Key
-    Qt::KeyboardModifiers modifiers;      // Qt::KeypadModifier marks keypad keys
-    QString text;                         // what the key types, if anything
+    int key = 0;                      // Qt::Key
+    Qt::KeyboardModifiers modifiers;  // Qt::KeypadModifier marks keypad keys
+    QString text;                     // what the key types, if anything
 };
 
 // The xterm byte sequence for a key press. Ctrl+Shift with a letter is the

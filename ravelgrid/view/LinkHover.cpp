@@ -15,12 +15,14 @@ constexpr int kMaxPreviewChars = 2000;
 
 }  // namespace
 
-void LinkHover::setMode(LinkHighlightMode mode) {
+void LinkHover::setMode(LinkHighlightMode mode)
+{
     mode_ = mode;
     dropHighlight();
 }
 
-bool LinkHover::dropHighlight() {
+bool LinkHover::dropHighlight()
+{
     if (!highlight_)
         return false;
     auto old = std::move(highlight_);
@@ -29,7 +31,8 @@ bool LinkHover::dropHighlight() {
     return true;
 }
 
-std::optional<std::pair<int, int>> LinkHover::columns(int bufferRow) const {
+std::optional<std::pair<int, int>> LinkHover::columns(int bufferRow) const
+{
     if (!highlight_)
         return std::nullopt;
     for (const auto& r : *highlight_)
@@ -38,7 +41,8 @@ std::optional<std::pair<int, int>> LinkHover::columns(int bufferRow) const {
     return std::nullopt;
 }
 
-void LinkHover::showPreview(const std::string& payload) {
+void LinkHover::showPreview(const std::string& payload)
+{
     const auto parsed = TerminalView::urlPreviewText(payload);
     if (!parsed)
         return;
@@ -66,7 +70,8 @@ void LinkHover::showPreview(const std::string& payload) {
     preview_->raise();
 }
 
-void LinkHover::hidePreview() {
+void LinkHover::hidePreview()
+{
     if (!preview_)
         return;
     preview_->deleteLater();
@@ -74,7 +79,8 @@ void LinkHover::hidePreview() {
     preview_ = nullptr;
 }
 
-std::optional<LinkMatch> LinkHover::linkUnder(Position grid, bool withImplicit) {
+std::optional<LinkMatch> LinkHover::linkUnder(Position grid, bool withImplicit)
+{
     Terminal& terminal = view_.terminal();
     Buffer& buffer = terminal.activeBuffer();
     const auto at = terminal.resolveLinkLocation(LinkLookupLocation::buffer(grid), buffer);
@@ -87,7 +93,8 @@ std::optional<LinkMatch> LinkHover::linkUnder(Position grid, bool withImplicit) 
     return terminal.implicitLinkMatch(*at, buffer);
 }
 
-void LinkHover::updateHighlight(Position grid, std::optional<bool> modifierHeld) {
+void LinkHover::updateHighlight(Position grid, std::optional<bool> modifierHeld)
+{
     std::optional<LinkMatch> match;
     if (mayHighlight(modifierHeld.value_or(modifierHeld_)) && reporting_ != LinkReporting::none)
         match = linkUnder(grid, reporting_ == LinkReporting::implicit);
@@ -108,14 +115,16 @@ void LinkHover::updateHighlight(Position grid, std::optional<bool> modifierHeld)
     view_.queuePendingDisplay();
 }
 
-void LinkHover::followPointer(Position grid) {
+void LinkHover::followPointer(Position grid)
+{
     if (modifierHeld_)
         if (auto payload = view_.linkAtPosition(grid.col, grid.row))
             showPreview(*payload);
     updateHighlight(grid, std::nullopt);
 }
 
-void LinkHover::invalidateRows(const std::optional<Ranges>& before, const std::optional<Ranges>& after) {
+void LinkHover::invalidateRows(const std::optional<Ranges>& before, const std::optional<Ranges>& after)
+{
     std::set<int> rows;
     for (const auto* ranges : {&before, &after})
         if (*ranges)
@@ -130,7 +139,8 @@ void LinkHover::invalidateRows(const std::optional<Ranges>& before, const std::o
     }
 }
 
-std::string LinkHover::visibleLinkText(const LinkMatch& match) {
+std::string LinkHover::visibleLinkText(const LinkMatch& match)
+{
     Terminal& terminal = view_.terminal();
     std::string text;
     for (const auto& r : match.rowRanges) {
@@ -142,7 +152,8 @@ std::string LinkHover::visibleLinkText(const LinkMatch& match) {
     return text;
 }
 
-std::optional<LinkHover::Target> LinkHover::clickTarget(Position grid, bool ctrlHeld) {
+std::optional<LinkHover::Target> LinkHover::clickTarget(Position grid, bool ctrlHeld)
+{
     clickedLink_.reset();
     clickedRemote_.reset();
     if (reporting_ == LinkReporting::none)
@@ -153,7 +164,8 @@ std::optional<LinkHover::Target> LinkHover::clickTarget(Position grid, bool ctrl
     if (!match)
         return std::nullopt;
     // The hover modes open what the highlight shows; the others OSC 8 links only.
-    const bool ok = hover ? highlight_ && *highlight_ == match->rowRanges : match->isExplicit && underlinesAll(ctrlHeld);
+    const bool ok =
+        hover ? highlight_ && *highlight_ == match->rowRanges : match->isExplicit && underlinesAll(ctrlHeld);
     if (!ok)
         return std::nullopt;
     LinkTarget target = linkTarget(*match, grid);
@@ -166,7 +178,8 @@ std::optional<LinkHover::Target> LinkHover::clickTarget(Position grid, bool ctrl
     return Target{std::move(target.url), std::move(target.params)};
 }
 
-bool LinkHover::requestOpen(Position grid, bool ctrlHeld) {
+bool LinkHover::requestOpen(Position grid, bool ctrlHeld)
+{
     const auto link = clickTarget(grid, ctrlHeld);
     if (!link)
         return false;
@@ -177,7 +190,8 @@ bool LinkHover::requestOpen(Position grid, bool ctrlHeld) {
     return true;
 }
 
-bool LinkHover::opensOnClick(Position grid, bool ctrlHeld) {
+bool LinkHover::opensOnClick(Position grid, bool ctrlHeld)
+{
     updateHighlight(grid, ctrlHeld);
     const bool opens = clickTarget(grid, ctrlHeld).has_value();
     clickedLink_.reset();
@@ -185,7 +199,8 @@ bool LinkHover::opensOnClick(Position grid, bool ctrlHeld) {
     return opens;
 }
 
-LinkHover::LinkTarget LinkHover::linkTarget(const LinkMatch& match, Position grid) {
+LinkHover::LinkTarget LinkHover::linkTarget(const LinkMatch& match, Position grid)
+{
     if (match.isExplicit)
         if (const auto payload = view_.linkAtPosition(grid.col, grid.row))
             if (auto parsed = TerminalView::urlPreviewText(*payload))
@@ -193,12 +208,14 @@ LinkHover::LinkTarget LinkHover::linkTarget(const LinkMatch& match, Position gri
     return {match.text, {}, false};
 }
 
-bool LinkHover::printedByRemote(const LinkMatch& match) {
+bool LinkHover::printedByRemote(const LinkMatch& match)
+{
     Terminal& terminal = view_.terminal();
     return terminal.linkPrintedByRemote(match, terminal.activeBuffer());
 }
 
-bool LinkHover::linkWouldOpen(const LinkMatch& match, const std::string& url) {
+bool LinkHover::linkWouldOpen(const LinkMatch& match, const std::string& url)
+{
     if (verdict_ && verdict_->ranges == match.rowRanges && verdict_->url == url)
         return verdict_->opens;
     const bool opens = view_.resolveLinkURL(url, printedByRemote(match)).has_value();

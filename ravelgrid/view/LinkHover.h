@@ -72,10 +72,12 @@ public:
 
 private:
     // The hover modes: the link under the pointer, with Ctrl where the mode asks for it.
-    bool mayHighlight(bool held) const {
+    bool mayHighlight(bool held) const
+    {
         return mode_ == LinkHighlightMode::hover || (mode_ == LinkHighlightMode::hoverWithModifier && held);
     }
-    bool underlinesAll(bool held) const {
+    bool underlinesAll(bool held) const
+    {
         return mode_ == LinkHighlightMode::always || (mode_ == LinkHighlightMode::alwaysWithModifier && held);
     }
     std::optional<LinkMatch> linkUnder(Position grid, bool withImplicit);

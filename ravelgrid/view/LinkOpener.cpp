@@ -29,18 +29,21 @@ constexpr size_t kMaxLinkBytes = 8192;
 // The longest host name DNS carries.
 constexpr qsizetype kMaxHostChars = 253;
 
-LinkOpener::OpenHook& openHook() {
+LinkOpener::OpenHook& openHook()
+{
     static LinkOpener::OpenHook hook;
     return hook;
 }
 
-LinkOpener::ConfirmHook& confirmHook() {
+LinkOpener::ConfirmHook& confirmHook()
+{
     static LinkOpener::ConfirmHook hook;
     return hook;
 }
 
 // "scheme" of "scheme:rest", when the text starts with a well-formed one.
-std::optional<QString> schemeOf(const QString& text) {
+std::optional<QString> schemeOf(const QString& text)
+{
     static const QRegularExpression re(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
     const auto m = re.match(text);
     if (!m.hasMatch())
@@ -48,7 +51,8 @@ std::optional<QString> schemeOf(const QString& text) {
     return m.captured(1).toLower();
 }
 
-bool isWebScheme(const QString& scheme) {
+bool isWebScheme(const QString& scheme)
+{
     return scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("ftp");
 }
 
@@ -59,42 +63,85 @@ constexpr size_t kSniffBytes = 64 * 1024;
 // What the desktop runs, installs or renders with scripts rather than shows,
 // though it may call it text, an image or a document. Subtypes count too.
 constexpr const char* kRunnableTypes[] = {
-    "application/x-executable", "application/x-pie-executable", "application/x-sharedlib",
-    "application/x-elf", "application/x-ms-dos-executable", "application/x-msdownload",
-    "application/x-dosexec", "application/vnd.microsoft.portable-executable", "application/x-msi",
-    "application/x-ms-installer", "application/x-bat", "application/x-msdos-program",
-    "application/x-shellscript", "application/x-csh", "text/x-python", "text/x-python3",
-    "application/x-python-bytecode", "application/x-perl", "text/x-perl", "application/x-ruby",
-    "application/x-php", "application/x-asp", "text/tcl", "text/x-tcl", "text/x-lua", "application/x-awk",
-    "application/ecmascript", "application/javascript", "text/javascript", "text/vbscript",
-    "application/x-java", "application/x-desktop", "application/x-ms-shortcut", "application/x-mswinurl",
-    "application/x-java-jnlp-file", "application/vnd.flatpak", "application/vnd.flatpak.ref",
-    "application/vnd.flatpak.repo", "application/java-archive", "application/x-java-archive",
-    "application/x-iso9660-appimage", "application/vnd.appimage", "application/x-appimage",
+    "application/x-executable",
+    "application/x-pie-executable",
+    "application/x-sharedlib",
+    "application/x-elf",
+    "application/x-ms-dos-executable",
+    "application/x-msdownload",
+    "application/x-dosexec",
+    "application/vnd.microsoft.portable-executable",
+    "application/x-msi",
+    "application/x-ms-installer",
+    "application/x-bat",
+    "application/x-msdos-program",
+    "application/x-shellscript",
+    "application/x-csh",
+    "text/x-python",
+    "text/x-python3",
+    "application/x-python-bytecode",
+    "application/x-perl",
+    "text/x-perl",
+    "application/x-ruby",
+    "application/x-php",
+    "application/x-asp",
+    "text/tcl",
+    "text/x-tcl",
+    "text/x-lua",
+    "application/x-awk",
+    "application/ecmascript",
+    "application/javascript",
+    "text/javascript",
+    "text/vbscript",
+    "application/x-java",
+    "application/x-desktop",
+    "application/x-ms-shortcut",
+    "application/x-mswinurl",
+    "application/x-java-jnlp-file",
+    "application/vnd.flatpak",
+    "application/vnd.flatpak.ref",
+    "application/vnd.flatpak.repo",
+    "application/java-archive",
+    "application/x-java-archive",
+    "application/x-iso9660-appimage",
+    "application/vnd.appimage",
+    "application/x-appimage",
     // Pages and drawings a browser opens with their scripts.
-    "text/html", "text/htmlh", "application/xhtml+xml", "image/svg+xml", "image/svg+xml-compressed",
-    "application/vnd.mozilla.xul+xml", "application/xslt+xml", "text/vnd.wap.wml",
+    "text/html",
+    "text/htmlh",
+    "application/xhtml+xml",
+    "image/svg+xml",
+    "image/svg+xml-compressed",
+    "application/vnd.mozilla.xul+xml",
+    "application/xslt+xml",
+    "text/vnd.wap.wml",
     // Programs in documents' clothing, and files that import, connect or launch.
-    "application/postscript", "application/rtf", "application/x-ipynb+json", "text/x-ms-regedit",
-    "application/x-ica", "application/x-cisco-vpn-settings", "application/x-nautilus-link",
+    "application/postscript",
+    "application/rtf",
+    "application/x-ipynb+json",
+    "text/x-ms-regedit",
+    "application/x-ica",
+    "application/x-cisco-vpn-settings",
+    "application/x-nautilus-link",
     "application/zip",
 };
 
 // The type, its aliases and every parent type.
-QStringList lineageOf(const QMimeType& type) {
+QStringList lineageOf(const QMimeType& type)
+{
     QStringList names = type.allAncestors();
     names << type.name() << type.aliases();
     // JSON is data, though the database files it under JavaScript.
     if (type.inherits(QStringLiteral("application/json")))
         names.removeIf([](const QString& name) {
-            return name == QLatin1String("application/javascript") ||
-                   name == QLatin1String("application/ecmascript") ||
+            return name == QLatin1String("application/javascript") || name == QLatin1String("application/ecmascript") ||
                    name == QLatin1String("application/x-executable");
         });
     return names;
 }
 
-bool isRunnableName(const QString& name) {
+bool isRunnableName(const QString& name)
+{
     for (const char* runnable : kRunnableTypes)
         if (name == QLatin1String(runnable))
             return true;
@@ -104,7 +151,8 @@ bool isRunnableName(const QString& name) {
 
 // What the desktop shows: plain text and its kinds, images, PDF, sound and
 // video; never a kind that runs.
-bool desktopShows(const QMimeType& type) {
+bool desktopShows(const QMimeType& type)
+{
     if (!type.isValid())
         return false;
     const QStringList lineage = lineageOf(type);
@@ -121,7 +169,8 @@ bool desktopShows(const QMimeType& type) {
 
 // A line that opens a launcher or shortcut, wherever comments put it: a
 // database rule looks only near the start.
-bool holdsLauncherGroup(std::string_view data, bool more) {
+bool holdsLauncherGroup(std::string_view data, bool more)
+{
     static constexpr std::string_view kGroups[] = {"[desktop entry]", "[kde desktop entry]", "[internetshortcut]",
                                                    "[flatpak ref]", "[flatpak repo]"};
     bool onlyComments = true;
@@ -152,14 +201,16 @@ bool holdsLauncherGroup(std::string_view data, bool more) {
 }
 
 // "name.ext": an extension after the last dot that does not start the name.
-bool hasExtension(const QString& name) {
+bool hasExtension(const QString& name)
+{
     qsizetype start = 0;
     while (start < name.size() && name.at(start) == QLatin1Char('.'))
         ++start;
     return name.indexOf(QLatin1Char('.'), start) >= 0;
 }
 
-bool isSystemPath(const QString& path) {
+bool isSystemPath(const QString& path)
+{
     for (const char* root : {"/proc", "/sys", "/dev"}) {
         const QLatin1String r(root);
         if (path == r || (path.startsWith(r) && path.at(r.size()) == QLatin1Char('/')))
@@ -170,7 +221,8 @@ bool isSystemPath(const QString& path) {
 
 // Why the desktop must not be handed this file (the final target of a path
 // as asked for), or nothing when it may show it.
-std::optional<const char*> refusalOf(const QString& asked, const QString& canonical) {
+std::optional<const char*> refusalOf(const QString& asked, const QString& canonical)
+{
     if (hasHiddenCharacters(asked) || hasHiddenCharacters(canonical))
         return QT_TR_NOOP("its name hides characters");
     if (isSystemPath(asked) || isSystemPath(canonical))
@@ -211,7 +263,8 @@ std::optional<const char*> refusalOf(const QString& asked, const QString& canoni
 
 // The ASCII form of a URL's host when it is written in international
 // letters (any label in punycode).
-std::optional<QString> internationalHostOf(const QString& target) {
+std::optional<QString> internationalHostOf(const QString& target)
+{
     const QUrl url(target);
     if (!url.isValid())
         return std::nullopt;
@@ -228,7 +281,8 @@ constexpr int kQuestionRunWidth = 360;
 
 // Runs without a space wider than `width` are cut into lines at character
 // boundaries, so the label wraps them instead of losing their ends.
-QString wrapLongRuns(const QString& text, const QFontMetrics& metrics, int width) {
+QString wrapLongRuns(const QString& text, const QFontMetrics& metrics, int width)
+{
     QString out;
     out.reserve(text.size() + text.size() / 32);
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
@@ -254,7 +308,8 @@ QString wrapLongRuns(const QString& text, const QFontMetrics& metrics, int width
 
 // A target short enough to read in a question: the scheme, user and host
 // always whole, the rest shortened in the middle when it is very long.
-QString shownTarget(const QString& target) {
+QString shownTarget(const QString& target)
+{
     constexpr qsizetype kMaxRest = 600;
     constexpr qsizetype kMaxUser = 200;
     auto shortened = [](const QString& part, qsizetype max) {
@@ -280,7 +335,8 @@ QString shownTarget(const QString& target) {
 
 // The local path of a file: URL naming this machine (no host, "localhost"
 // or our own name, as shells write it).
-std::optional<QString> localPathOf(const QUrl& url) {
+std::optional<QString> localPathOf(const QUrl& url)
+{
     if (!url.isValid() || url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0)
         return std::nullopt;
     const QString host = url.host();
@@ -295,22 +351,31 @@ std::optional<QString> localPathOf(const QUrl& url) {
 
 }  // namespace
 
-void LinkOpener::setOpenHook(OpenHook hook) { openHook() = std::move(hook); }
-void LinkOpener::setConfirmHook(ConfirmHook hook) { confirmHook() = std::move(hook); }
+void LinkOpener::setOpenHook(OpenHook hook)
+{
+    openHook() = std::move(hook);
+}
+void LinkOpener::setConfirmHook(ConfirmHook hook)
+{
+    confirmHook() = std::move(hook);
+}
 
-bool LinkOpener::open(const QUrl& url) {
+bool LinkOpener::open(const QUrl& url)
+{
     if (openHook())
         return openHook()(url);
     return QDesktopServices::openUrl(url);
 }
 
-bool LinkOpener::confirm(QWidget* parent, const QString& target, bool disguised) {
+bool LinkOpener::confirm(QWidget* parent, const QString& target, bool disguised)
+{
     if (confirmHook())
         return confirmHook()(parent, target);
     return ask(question(parent, target, disguised)) == QMessageBox::Open;
 }
 
-std::unique_ptr<QMessageBox> LinkOpener::question(QWidget* parent, const QString& target, bool disguised) {
+std::unique_ptr<QMessageBox> LinkOpener::question(QWidget* parent, const QString& target, bool disguised)
+{
     QStringList sentences;
     if (disguised)
         sentences << QObject::tr("The link's text differs from where it leads.");
@@ -336,7 +401,8 @@ std::unique_ptr<QMessageBox> LinkOpener::question(QWidget* parent, const QString
     return box;
 }
 
-void LinkOpener::showRefusal(QWidget* parent, const QString& text) {
+void LinkOpener::showRefusal(QWidget* parent, const QString& text)
+{
     auto* label = parent->findChild<QLabel*>(QLatin1String(kNoticeName), Qt::FindDirectChildrenOnly);
     if (!label) {
         label = plainLabel(QString(), parent);
@@ -360,7 +426,8 @@ void LinkOpener::showRefusal(QWidget* parent, const QString& text) {
     label->findChild<QTimer*>(QStringLiteral("hide"))->start();
 }
 
-std::optional<QString> LinkOpener::directoryOf(const Context& context) {
+std::optional<QString> LinkOpener::directoryOf(const Context& context)
+{
     if (!context.currentDirectory || context.currentDirectory->empty())
         return std::nullopt;
     const QString text = QString::fromStdString(*context.currentDirectory);
@@ -378,7 +445,8 @@ std::optional<QString> LinkOpener::directoryOf(const Context& context) {
     return path;
 }
 
-std::optional<QUrl> LinkOpener::resolvePath(const QString& raw, const Context& context) {
+std::optional<QUrl> LinkOpener::resolvePath(const QString& raw, const Context& context)
+{
     if (!context.trusted || raw.isEmpty())
         return std::nullopt;
     QString path = raw;
@@ -399,15 +467,16 @@ std::optional<QUrl> LinkOpener::resolvePath(const QString& raw, const Context& c
     if (const auto why = refusalOf(asked, canonical)) {
         platform::logWarning("view", "did not open " + revealHiddenCharacters(asked).toStdString() + ": " + *why);
         if (context.noticeParent)
-            showRefusal(context.noticeParent, QObject::tr("Did not open %1: %2.")
-                                                  .arg(revealHiddenCharacters(QFileInfo(asked).fileName()),
-                                                       QObject::tr(*why)));
+            showRefusal(context.noticeParent,
+                        QObject::tr("Did not open %1: %2.")
+                            .arg(revealHiddenCharacters(QFileInfo(asked).fileName()), QObject::tr(*why)));
         return std::nullopt;
     }
     return QUrl::fromLocalFile(canonical);
 }
 
-std::optional<QUrl> LinkOpener::resolve(std::string_view link, const Context& context) {
+std::optional<QUrl> LinkOpener::resolve(std::string_view link, const Context& context)
+{
     if (link.empty() || link.size() > kMaxLinkBytes)
         return std::nullopt;
     const QString text = QString::fromUtf8(link.data(), qsizetype(link.size())).trimmed();
@@ -427,7 +496,8 @@ std::optional<QUrl> LinkOpener::resolve(std::string_view link, const Context& co
             if (url.host(QUrl::EncodeUnicode).size() > kMaxHostChars)
                 return std::nullopt;
             // Some mail programs attach a local file named in the link.
-            if (*scheme == QLatin1String("mailto") && url.query().contains(QLatin1String("attach"), Qt::CaseInsensitive))
+            if (*scheme == QLatin1String("mailto") &&
+                url.query().contains(QLatin1String("attach"), Qt::CaseInsensitive))
                 return std::nullopt;
             return url;
         }
@@ -451,7 +521,8 @@ std::optional<QUrl> LinkOpener::resolve(std::string_view link, const Context& co
     return resolvePath(text.left(m.capturedStart()), context);
 }
 
-bool LinkOpener::textDisguisesTarget(std::string_view visible, std::string_view target) {
+bool LinkOpener::textDisguisesTarget(std::string_view visible, std::string_view target)
+{
     const QString shown = QString::fromUtf8(visible.data(), qsizetype(visible.size())).trimmed();
     const QString to = QString::fromUtf8(target.data(), qsizetype(target.size()));
     if (shown == to)
@@ -462,7 +533,8 @@ bool LinkOpener::textDisguisesTarget(std::string_view visible, std::string_view 
     return true;
 }
 
-bool LinkOpener::targetHidesText(const QString& target) {
+bool LinkOpener::targetHidesText(const QString& target)
+{
     return hasHiddenCharacters(target) || internationalHostOf(target).has_value();
 }
 

@@ -18,7 +18,8 @@
 namespace ravelgrid {
 namespace {
 
-uint16_t clamp16(double v) {
+uint16_t clamp16(double v)
+{
     if (!std::isfinite(v) || v <= 0)
         return 0;
     return uint16_t(std::min(std::trunc(v), double(std::numeric_limits<uint16_t>::max())));
@@ -26,7 +27,8 @@ uint16_t clamp16(double v) {
 
 // The process layer delivers on the main queue; in a Qt program that is the
 // event loop, whether or not the host installed it.
-DeliveryQueue* mainDeliveryQueue() {
+DeliveryQueue* mainDeliveryQueue()
+{
     if (DeliveryQueue* queue = DeliveryQueue::main())
         return queue;
     static QtDeliveryQueue* fallback = [] {
@@ -41,7 +43,8 @@ DeliveryQueue* mainDeliveryQueue() {
 // program does not take the keys after it for more of the paste. A paste
 // sent as one kitty key event (cleaned text never starts with ESC) is not
 // cut at all once begun.
-PasteFrame pasteFrame(std::span<const uint8_t> data) {
+PasteFrame pasteFrame(std::span<const uint8_t> data)
+{
     const auto& start = EscapeSequences::bracketedPasteStart;
     const auto& end = EscapeSequences::bracketedPasteEnd;
     if (data.size() >= start.size() + end.size() && std::equal(start.begin(), start.end(), data.begin()) &&
@@ -54,7 +57,8 @@ PasteFrame pasteFrame(std::span<const uint8_t> data) {
 
 }  // namespace
 
-winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale) {
+winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale)
+{
     if (!(scale > 0) || !std::isfinite(scale))
         scale = 1.0;
     winsize ws{};
@@ -70,7 +74,8 @@ winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale) {
 
 LocalProcessTerminalView::LocalProcessTerminalView(QWidget* parent, std::optional<FontSet> font,
                                                    TerminalOptions options, platform::Scheduler& scheduler)
-    : TerminalView(parent, std::move(font), std::move(options), scheduler) {
+    : TerminalView(parent, std::move(font), std::move(options), scheduler)
+{
     setTerminalDelegate(this);
     process_ = std::make_unique<LocalProcess>(this, mainDeliveryQueue());
     inputNoticeTimer_.setSingleShot(true);
@@ -81,7 +86,8 @@ LocalProcessTerminalView::LocalProcessTerminalView(QWidget* parent, std::optiona
     });
 }
 
-LocalProcessTerminalView::~LocalProcessTerminalView() {
+LocalProcessTerminalView::~LocalProcessTerminalView()
+{
     // Nothing may reach this half-destroyed view from the process any more.
     process_->setDelegate(nullptr);
     process_.reset();
@@ -91,24 +97,31 @@ LocalProcessTerminalView::~LocalProcessTerminalView() {
 void LocalProcessTerminalView::startProcess(const std::string& executable, const std::vector<std::string>& args,
                                             const std::optional<std::vector<std::string>>& environment,
                                             const std::optional<std::string>& execName,
-                                            const std::optional<std::string>& currentDirectory) {
+                                            const std::optional<std::string>& currentDirectory)
+{
     if (process_->running())
         return;
     process_->startProcess(executable, args, environment, execName, currentDirectory);
 }
 
-void LocalProcessTerminalView::terminate() { process_->terminate(); }
+void LocalProcessTerminalView::terminate()
+{
+    process_->terminate();
+}
 
-void LocalProcessTerminalView::setHostLogging(const std::optional<std::string>& directory) {
+void LocalProcessTerminalView::setHostLogging(const std::optional<std::string>& directory)
+{
     process_->setHostLogging(directory);
 }
 
-winsize LocalProcessTerminalView::getWindowSize() {
+winsize LocalProcessTerminalView::getWindowSize()
+{
     const QSizeF cell = cellDimension().value_or(QSizeF(0, 0));
     return ptyWindowSize(terminal().cols, terminal().rows, cell, backingScale());
 }
 
-void LocalProcessTerminalView::sizeChanged(TerminalView&, int, int) {
+void LocalProcessTerminalView::sizeChanged(TerminalView&, int, int)
+{
     if (!process_->running())
         return;
     winsize ws = getWindowSize();
@@ -119,23 +132,27 @@ void LocalProcessTerminalView::sizeChanged(TerminalView&, int, int) {
         processDelegate_->sizeChanged(*this, terminal().cols, terminal().rows);
 }
 
-void LocalProcessTerminalView::setTerminalTitle(TerminalView&, const std::string& title) {
+void LocalProcessTerminalView::setTerminalTitle(TerminalView&, const std::string& title)
+{
     if (processDelegate_)
         processDelegate_->setTerminalTitle(*this, title);
 }
 
 void LocalProcessTerminalView::requestOpenLink(TerminalView& source, const std::string& link,
-                                               const std::map<std::string, std::string>&) {
+                                               const std::map<std::string, std::string>&)
+{
     source.openLink(link);
 }
 
 void LocalProcessTerminalView::hostCurrentDirectoryUpdate(TerminalView& source,
-                                                          const std::optional<std::string>& directory) {
+                                                          const std::optional<std::string>& directory)
+{
     if (processDelegate_)
         processDelegate_->hostCurrentDirectoryUpdate(source, directory);
 }
 
-void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data) {
+void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data)
+{
     if (!process_ || !process_->running())
         return;
     if (sendingPaste())
@@ -144,25 +161,32 @@ void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data
         process_->send(data);
 }
 
-bool LocalProcessTerminalView::isProcessTrusted(Terminal& source) {
+bool LocalProcessTerminalView::isProcessTrusted(Terminal& source)
+{
     return !isOutputRemote(source) && !(process_ && process_->sessionHasRemote());
 }
 
-bool LocalProcessTerminalView::isOutputRemote(Terminal&) {
+bool LocalProcessTerminalView::isOutputRemote(Terminal&)
+{
     return !processTrusted() || (process_ && process_->deliveringRemoteOutput());
 }
 
 // Output waits in the process while the terminal decodes a large image, so
 // that nothing piles up in between; it flows again once the terminal resumes.
-bool LocalProcessTerminalView::outputHeld() { return terminal().inputHeld(); }
+bool LocalProcessTerminalView::outputHeld()
+{
+    return terminal().inputHeld();
+}
 
-void LocalProcessTerminalView::inputResumed(Terminal& source) {
+void LocalProcessTerminalView::inputResumed(Terminal& source)
+{
     TerminalView::inputResumed(source);
     if (process_)
         process_->resumeOutput();
 }
 
-void LocalProcessTerminalView::pasteDropped(PasteDrop why) {
+void LocalProcessTerminalView::pasteDropped(PasteDrop why)
+{
     if (!inputNotice_) {
         inputNotice_ = new QLabel(this);
         inputNotice_->setObjectName(QStringLiteral("inputNotice"));
@@ -185,25 +209,33 @@ void LocalProcessTerminalView::pasteDropped(PasteDrop why) {
     inputNoticeTimer_.start();
 }
 
-void LocalProcessTerminalView::placeInputNotice() {
+void LocalProcessTerminalView::placeInputNotice()
+{
     if (!inputNotice_)
         return;
     const int right = width() - int(std::ceil(reservedScrollerWidth()));
     inputNotice_->move(std::max(0, right - inputNotice_->width()), 0);
 }
 
-void LocalProcessTerminalView::resizeEvent(QResizeEvent* event) {
+void LocalProcessTerminalView::resizeEvent(QResizeEvent* event)
+{
     TerminalView::resizeEvent(event);
     placeInputNotice();
 }
 
-void LocalProcessTerminalView::scrolled(TerminalView&, double) {}
+void LocalProcessTerminalView::scrolled(TerminalView&, double)
+{}
 
-void LocalProcessTerminalView::rangeChanged(TerminalView&, int, int) {}
+void LocalProcessTerminalView::rangeChanged(TerminalView&, int, int)
+{}
 
-void LocalProcessTerminalView::bell(TerminalView&) { QApplication::beep(); }
+void LocalProcessTerminalView::bell(TerminalView&)
+{
+    QApplication::beep();
+}
 
-void LocalProcessTerminalView::clipboardCopy(TerminalView&, std::span<const uint8_t> content) {
+void LocalProcessTerminalView::clipboardCopy(TerminalView&, std::span<const uint8_t> content)
+{
     const QByteArray bytes(reinterpret_cast<const char*>(content.data()), qsizetype(content.size()));
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder(bytes);
@@ -214,7 +246,8 @@ void LocalProcessTerminalView::clipboardCopy(TerminalView&, std::span<const uint
         clipboard->setText(text);
 }
 
-std::optional<std::vector<uint8_t>> LocalProcessTerminalView::clipboardRead(TerminalView&) {
+std::optional<std::vector<uint8_t>> LocalProcessTerminalView::clipboardRead(TerminalView&)
+{
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard)
         return std::nullopt;
@@ -225,11 +258,15 @@ std::optional<std::vector<uint8_t>> LocalProcessTerminalView::clipboardRead(Term
     return std::vector<uint8_t>(utf8.begin(), utf8.end());
 }
 
-void LocalProcessTerminalView::processTerminated(LocalProcess&, std::optional<int> exitCode) {
+void LocalProcessTerminalView::processTerminated(LocalProcess&, std::optional<int> exitCode)
+{
     if (processDelegate_)
         processDelegate_->processTerminated(*this, exitCode);
 }
 
-void LocalProcessTerminalView::dataReceived(std::span<const uint8_t> slice) { feed(slice); }
+void LocalProcessTerminalView::dataReceived(std::span<const uint8_t> slice)
+{
+    feed(slice);
+}
 
 }  // namespace ravelgrid

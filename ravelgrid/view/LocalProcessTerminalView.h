@@ -42,9 +42,7 @@ winsize ptyWindowSize(int cols, int rows, QSizeF cell, qreal scale);
 // Trust follows the foreground: while a remote-login client runs in it, the
 // child is not trusted, whatever the host set. A paste the child did not
 // take is said so in a short notice over the terminal.
-class LocalProcessTerminalView : public TerminalView,
-                                 public TerminalViewDelegate,
-                                 public LocalProcessDelegate {
+class LocalProcessTerminalView : public TerminalView, public TerminalViewDelegate, public LocalProcessDelegate {
     Q_OBJECT
 
 public:
@@ -98,13 +96,13 @@ public:
     void pasteDropped(PasteDrop why) override;
     bool outputHeld() override;
 
-    using TerminalView::send;
-    using TerminalView::sizeChanged;
-    using TerminalView::setTerminalTitle;
     using TerminalView::bell;
-    using TerminalView::scrolled;
     using TerminalView::clipboardCopy;
     using TerminalView::clipboardRead;
+    using TerminalView::scrolled;
+    using TerminalView::send;
+    using TerminalView::setTerminalTitle;
+    using TerminalView::sizeChanged;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

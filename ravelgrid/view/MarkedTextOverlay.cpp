@@ -16,13 +16,14 @@ constexpr qreal edgeMargin = 4;
 
 }  // namespace
 
-MarkedTextOverlay::MarkedTextOverlay(QWidget* parent) : QWidget(parent) {
+MarkedTextOverlay::MarkedTextOverlay(QWidget* parent) : QWidget(parent)
+{
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
 }
 
-void MarkedTextOverlay::setText(const QString& text, int cursor, const Look& look, const QRectF& caret,
-                                qreal viewWidth) {
+void MarkedTextOverlay::setText(const QString& text, int cursor, const Look& look, const QRectF& caret, qreal viewWidth)
+{
     text_ = text;
     cursor_ = cursor;
     look_ = look;
@@ -55,7 +56,8 @@ void MarkedTextOverlay::setText(const QString& text, int cursor, const Look& loo
     update();
 }
 
-void MarkedTextOverlay::paintEvent(QPaintEvent*) {
+void MarkedTextOverlay::paintEvent(QPaintEvent*)
+{
     QPainter painter(this);
     // Only the lines' own rectangles: the grid stays visible around them.
     const qreal cellH = std::max<qreal>(look_.cell.height(), 1);

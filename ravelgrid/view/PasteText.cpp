@@ -6,7 +6,8 @@
 
 namespace ravelgrid {
 
-std::string sanitizePaste(std::string_view text, char lineBreak) {
+std::string sanitizePaste(std::string_view text, char lineBreak)
+{
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {

@@ -13,14 +13,16 @@ constexpr qsizetype kMaxToolTipChars = 4000;
 
 }  // namespace
 
-QLabel* plainLabel(const QString& text, QWidget* parent) {
+QLabel* plainLabel(const QString& text, QWidget* parent)
+{
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setText(text);
     return label;
 }
 
-QString plainToolTip(const QString& text) {
+QString plainToolTip(const QString& text)
+{
     QString shown = text;
     if (shown.size() > kMaxToolTipChars) {
         qsizetype cut = kMaxToolTipChars;
@@ -37,7 +39,8 @@ QString plainToolTip(const QString& text) {
 
 std::unique_ptr<QMessageBox> plainQuestion(QWidget* parent, const QString& title, const QString& text,
                                            QMessageBox::StandardButtons buttons,
-                                           QMessageBox::StandardButton defaultButton) {
+                                           QMessageBox::StandardButton defaultButton)
+{
     auto box = std::make_unique<QMessageBox>(QMessageBox::Question, title, QString(), buttons, parent);
     box->setTextFormat(Qt::PlainText);
     box->setText(text);
@@ -46,7 +49,8 @@ std::unique_ptr<QMessageBox> plainQuestion(QWidget* parent, const QString& title
     return box;
 }
 
-QMessageBox::StandardButton ask(std::unique_ptr<QMessageBox> box) {
+QMessageBox::StandardButton ask(std::unique_ptr<QMessageBox> box)
+{
     // A closing tab deletes its children, the running box among them.
     const QPointer<QMessageBox> alive(box.get());
     const int answer = box->exec();
@@ -58,16 +62,21 @@ QMessageBox::StandardButton ask(std::unique_ptr<QMessageBox> box) {
 }
 
 // One rule for every name shown, here and where the application checks names.
-bool isHiddenCharacter(char32_t c) { return platform::isHiddenCharacter(c); }
+bool isHiddenCharacter(char32_t c)
+{
+    return platform::isHiddenCharacter(c);
+}
 
-bool hasHiddenCharacters(const QString& text) {
+bool hasHiddenCharacters(const QString& text)
+{
     for (const char32_t c : text.toUcs4())
         if (isHiddenCharacter(c))
             return true;
     return false;
 }
 
-QString revealHiddenCharacters(const QString& text) {
+QString revealHiddenCharacters(const QString& text)
+{
     QString out;
     out.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {

@@ -20,7 +20,8 @@ namespace {
 constexpr int kMaxWheelLines = 1000;
 
 // The xterm button number encodeButton takes: 0 left, 1 middle, 2 right.
-std::optional<int> buttonNumber(Qt::MouseButton button) {
+std::optional<int> buttonNumber(Qt::MouseButton button)
+{
     switch (button) {
     case Qt::LeftButton: return 0;
     case Qt::MiddleButton: return 1;
@@ -30,7 +31,8 @@ std::optional<int> buttonNumber(Qt::MouseButton button) {
 }
 
 // The number of the event's button, which the view takes; other buttons go to the parent.
-std::optional<int> takeButton(QMouseEvent* event) {
+std::optional<int> takeButton(QMouseEvent* event)
+{
     const std::optional<int> number = buttonNumber(event->button());
     if (number)
         event->accept();
@@ -39,7 +41,8 @@ std::optional<int> takeButton(QMouseEvent* event) {
     return number;
 }
 
-SemanticPromptClickModifiers promptModifiers(Qt::KeyboardModifiers m) {
+SemanticPromptClickModifiers promptModifiers(Qt::KeyboardModifiers m)
+{
     uint8_t bits = 0;
     if (m & Qt::ShiftModifier)
         bits |= SemanticPromptClickModifiers::shift;
@@ -52,21 +55,27 @@ SemanticPromptClickModifiers promptModifiers(Qt::KeyboardModifiers m) {
     return {bits};
 }
 
-uint64_t doubleClickIntervalNs() { return uint64_t(std::max(QApplication::doubleClickInterval(), 0)) * 1'000'000ull; }
+uint64_t doubleClickIntervalNs()
+{
+    return uint64_t(std::max(QApplication::doubleClickInterval(), 0)) * 1'000'000ull;
+}
 
 }  // namespace
 
 PointerInput::PointerInput(TerminalView& view, LinkHover& links, platform::Scheduler& scheduler)
-    : view_(view), links_(links), tasks_(scheduler), semanticClickDelayNs_(doubleClickIntervalNs()) {}
+    : view_(view), links_(links), tasks_(scheduler), semanticClickDelayNs_(doubleClickIntervalNs())
+{}
 
-void PointerInput::cancelPendingSemanticClick() {
+void PointerInput::cancelPendingSemanticClick()
+{
     pendingSemanticClick_ = 0;
     tasks_.cancel(std::exchange(semanticClickTask_, 0));
 }
 
 // --- hit test and reports ----------------------------------------------------------------------
 
-PointerInput::MouseHit PointerInput::calculateMouseHit(QPointF point) const {
+PointerInput::MouseHit PointerInput::calculateMouseHit(QPointF point) const
+{
     const Terminal& terminal = view_.terminal();
     const Buffer& buffer = *terminal.buffer;
     MouseHit hit;
@@ -90,26 +99,30 @@ PointerInput::MouseHit PointerInput::calculateMouseHit(QPointF point) const {
     return hit;
 }
 
-bool PointerInput::mouseReportingApplies(Qt::KeyboardModifiers modifiers) const {
+bool PointerInput::mouseReportingApplies(Qt::KeyboardModifiers modifiers) const
+{
     const Terminal& terminal = view_.terminal();
     // Shift is the user's way past a program that takes the mouse, unless the program asked for it too.
     const bool shiftBypasses = (modifiers & Qt::ShiftModifier) && !terminal.mouseShiftCapture;
     return view_.allowMouseReporting() && terminal.mouseMode() != MouseMode::off && !shiftBypasses;
 }
 
-int PointerInput::encodeMouseButton(int button, bool release, Qt::KeyboardModifiers modifiers) const {
+int PointerInput::encodeMouseButton(int button, bool release, Qt::KeyboardModifiers modifiers) const
+{
     // encodeButton leaves the modifier bits out in x10 mode.
     return view_.terminal().encodeButton(button, release, modifiers & Qt::ShiftModifier, modifiers & Qt::AltModifier,
                                          modifiers & Qt::ControlModifier);
 }
 
-void PointerInput::reportMouse(int code, const MouseHit& hit) {
+void PointerInput::reportMouse(int code, const MouseHit& hit)
+{
     Terminal& terminal = view_.terminal();
     const int row = std::clamp(hit.grid.row - terminal.buffer->yDisp(), 0, std::max(terminal.rows - 1, 0));
     terminal.sendEvent(code, hit.grid.col, row, hit.pixels.x(), hit.pixels.y());
 }
 
-int PointerInput::countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs) {
+int PointerInput::countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs)
+{
     // The event's own time: a busy event loop must not split a double click.
     const uint64_t now = timestampMs * 1'000'000ull;
     const QPointF moved = point - lastClickPoint_;
@@ -125,7 +138,8 @@ int PointerInput::countClick(QPointF point, Qt::MouseButton button, uint64_t tim
 
 // --- press, drag, move, release ------------------------------------------------------------------
 
-void PointerInput::press(QMouseEvent* event) {
+void PointerInput::press(QMouseEvent* event)
+{
     const QPointF point = event->position();
     const Qt::MouseButton button = event->button();
     const Qt::KeyboardModifiers modifiers = event->modifiers();
@@ -145,8 +159,8 @@ void PointerInput::press(QMouseEvent* event) {
     // While a program takes the mouse, a link opens on a click where it looks
     // like one: with Ctrl held, or plainly in the modes that show links so.
     linkPressCtrl_ = modifiers & Qt::ControlModifier;
-    linkPress_ = button == Qt::LeftButton && mouseReportingApplies(modifiers) &&
-                 links_.opensOnClick(hit.grid, linkPressCtrl_);
+    linkPress_ =
+        button == Qt::LeftButton && mouseReportingApplies(modifiers) && links_.opensOnClick(hit.grid, linkPressCtrl_);
     if (linkPress_)
         return;
     if (mouseReportingApplies(modifiers)) {
@@ -171,7 +185,8 @@ void PointerInput::press(QMouseEvent* event) {
 // Qt delivers the second press of a double click as this event alone; the
 // click count is ours all the same. Where a platform sends the press too,
 // the same press is not counted twice.
-void PointerInput::doubleClick(QMouseEvent* event) {
+void PointerInput::doubleClick(QMouseEvent* event)
+{
     if (clickCount_ > 0 && event->button() == lastClickButton_ &&
         uint64_t(event->timestamp()) * 1'000'000ull == lastClickNs_ && event->position() == lastClickPoint_) {
         event->accept();
@@ -180,7 +195,8 @@ void PointerInput::doubleClick(QMouseEvent* event) {
     press(event);
 }
 
-void PointerInput::handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers) {
+void PointerInput::handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers)
+{
     SelectionService& selection = view_.selection();
     if (clickCount == 2) {
         selection.selectWordOrExpression(hit.grid, view_.terminal().activeBuffer());
@@ -197,7 +213,8 @@ void PointerInput::handleSelectionPress(const MouseHit& hit, int clickCount, Qt:
     view_.redrawAll();
 }
 
-void PointerInput::move(QMouseEvent* event) {
+void PointerInput::move(QMouseEvent* event)
+{
     const QPointF point = event->position();
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     event->accept();
@@ -235,7 +252,8 @@ void PointerInput::move(QMouseEvent* event) {
     handleSelectionDrag(point);
 }
 
-int PointerInput::calcScrollingVelocity(int delta, int rows) {
+int PointerInput::calcScrollingVelocity(int delta, int rows)
+{
     if (delta <= 1)
         return 1;
     if (delta <= 5)
@@ -245,7 +263,8 @@ int PointerInput::calcScrollingVelocity(int delta, int rows) {
     return std::max(20, rows);
 }
 
-void PointerInput::handleSelectionDrag(QPointF point) {
+void PointerInput::handleSelectionDrag(QPointF point)
+{
     const MouseHit hit = calculateMouseHit(point);
     SelectionService& selection = view_.selection();
     if (selection.active()) {
@@ -278,13 +297,13 @@ void PointerInput::handleSelectionDrag(QPointF point) {
     } else if (autoScrollDelta_ != 0 && !autoScrollRunning_) {
         autoScrollRunning_ = true;
         const uint64_t generation = ++autoScrollGeneration_;
-        autoScrollTask_ =
-            tasks_.after(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
+        autoScrollTask_ = tasks_.after(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
     }
     view_.redrawAll();
 }
 
-void PointerInput::autoScrollTick(uint64_t generation) {
+void PointerInput::autoScrollTick(uint64_t generation)
+{
     autoScrollTask_ = 0;
     if (generation != autoScrollGeneration_ || !autoScrollRunning_)
         return;
@@ -298,11 +317,11 @@ void PointerInput::autoScrollTick(uint64_t generation) {
             selection.dragExtend(calculateMouseHit(*lastSelectionDragPoint_).grid);
         view_.redrawAll();
     }
-    autoScrollTask_ =
-        tasks_.after(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
+    autoScrollTask_ = tasks_.after(autoScrollIntervalNs, [this, generation] { autoScrollTick(generation); });
 }
 
-void PointerInput::stopAutoScroll() {
+void PointerInput::stopAutoScroll()
+{
     ++autoScrollGeneration_;
     autoScrollRunning_ = false;
     tasks_.cancel(std::exchange(autoScrollTask_, 0));
@@ -310,7 +329,8 @@ void PointerInput::stopAutoScroll() {
     lastSelectionDragPoint_.reset();
 }
 
-void PointerInput::release(QMouseEvent* event) {
+void PointerInput::release(QMouseEvent* event)
+{
     const Qt::MouseButton button = event->button();
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     const std::optional<int> number = takeButton(event);
@@ -355,7 +375,8 @@ void PointerInput::release(QMouseEvent* event) {
     finish();
 }
 
-void PointerInput::scheduleSemanticClick(const MouseHit& hit, Qt::KeyboardModifiers modifiers) {
+void PointerInput::scheduleSemanticClick(const MouseHit& hit, Qt::KeyboardModifiers modifiers)
+{
     const SemanticPromptClickModifiers prompt = promptModifiers(modifiers);
     const SemanticPromptPointerSnapshot snapshot{pointerPressSnapshot_.selectionWasActive, didSelectionDrag_, 1,
                                                  pointerPressSnapshot_.pressWasSemanticEligible};
@@ -376,7 +397,8 @@ void PointerInput::scheduleSemanticClick(const MouseHit& hit, Qt::KeyboardModifi
 }
 
 void PointerInput::runSemanticClick(uint64_t id, BufferLine* line, uint64_t generation, int col,
-                                    SemanticPromptClickModifiers modifiers, SemanticPromptPointerSnapshot snapshot) {
+                                    SemanticPromptClickModifiers modifiers, SemanticPromptPointerSnapshot snapshot)
+{
     // A later press cancelled it, or another click took its place.
     if (pendingSemanticClick_ != id)
         return;
@@ -390,20 +412,23 @@ void PointerInput::runSemanticClick(uint64_t id, BufferLine* line, uint64_t gene
     const std::optional<int> row = buffer.findRowOfLine(buffer.semanticPromptStartRowCache, line);
     if (!row || line->recycleGeneration() != generation)
         return;
-    if (snapshot.selectionWasActive || snapshot.didDrag || !snapshot.pressWasSemanticEligible || snapshot.clickCount != 1)
+    if (snapshot.selectionWasActive || snapshot.didDrag || !snapshot.pressWasSemanticEligible ||
+        snapshot.clickCount != 1)
         return;
     if (terminal.handleSemanticPromptClick(Position{col, *row}, modifiers, snapshot))
         view_.redrawAll();
 }
 
-void PointerInput::leave() {
+void PointerInput::leave()
+{
     lastPointer_.reset();
     setModifierHeld(false);
     if (links_.dropHighlight())
         view_.queuePendingDisplay();
 }
 
-void PointerInput::setModifierHeld(bool on) {
+void PointerInput::setModifierHeld(bool on)
+{
     if (links_.modifierHeld() == on)
         return;
     links_.setModifierHeld(on);
@@ -423,12 +448,14 @@ void PointerInput::setModifierHeld(bool on) {
 
 // --- wheel ------------------------------------------------------------------------------------------
 
-void PointerInput::setScrollSensitivity(qreal s) {
+void PointerInput::setScrollSensitivity(qreal s)
+{
     scrollSensitivity_ =
         std::isnan(s) ? minScrollSensitivity : std::clamp(s, minScrollSensitivity, maxScrollSensitivity);
 }
 
-int PointerInput::wheelLines(QWheelEvent* event, qreal cellHeight) {
+int PointerInput::wheelLines(QWheelEvent* event, qreal cellHeight)
+{
     const qreal s = scrollSensitivity_;
     // The desktop's rows per notch; a setting of 0 or less still moves.
     const int notchRows = std::clamp(QApplication::wheelScrollLines(), 1, kMaxWheelLines);
@@ -455,7 +482,8 @@ int PointerInput::wheelLines(QWheelEvent* event, qreal cellHeight) {
     return accumulate(qreal(angle) / 120.0 * notchRows * cellHeight);
 }
 
-void PointerInput::wheel(QWheelEvent* event) {
+void PointerInput::wheel(QWheelEvent* event)
+{
     event->accept();
     const std::optional<QSizeF> cell = view_.cellDimension();
     if (!cell || cell->height() <= 0)
@@ -483,7 +511,8 @@ void PointerInput::wheel(QWheelEvent* event) {
         return;
     }
     if (alternate) {
-        const std::string_view key = terminal.applicationCursor ? (up ? "\x1bOA" : "\x1bOB") : (up ? "\x1b[A" : "\x1b[B");
+        const std::string_view key =
+            terminal.applicationCursor ? (up ? "\x1bOA" : "\x1bOB") : (up ? "\x1b[A" : "\x1b[B");
         std::string keys;
         keys.reserve(key.size() * size_t(count));
         for (int i = 0; i < count; ++i)

@@ -7,7 +7,8 @@
 
 namespace ravelgrid {
 
-ProgressBarView::ProgressBarView(QWidget* parent) : QWidget(parent) {
+ProgressBarView::ProgressBarView(QWidget* parent) : QWidget(parent)
+{
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
     setFocusPolicy(Qt::NoFocus);
@@ -31,7 +32,8 @@ ProgressBarView::ProgressBarView(QWidget* parent) : QWidget(parent) {
     hide();
 }
 
-QColor ProgressBarView::barColor() const {
+QColor ProgressBarView::barColor() const
+{
     switch (state_) {
     case ProgressReportState::error: return QColor(255, 59, 48);
     case ProgressReportState::pause: return QColor(255, 149, 0);
@@ -39,12 +41,14 @@ QColor ProgressBarView::barColor() const {
     }
 }
 
-qreal ProgressBarView::targetWidth() const {
+qreal ProgressBarView::targetWidth() const
+{
     // Past 100 the bar is clipped to the full width.
     return progress_ ? qreal(width()) * std::min<qreal>(*progress_, 100) / 100.0 : 0;
 }
 
-void ProgressBarView::update(ProgressReportState state, std::optional<uint8_t> progress) {
+void ProgressBarView::update(ProgressReportState state, std::optional<uint8_t> progress)
+{
     const bool wasVisible = isVisible() && state_ != ProgressReportState::remove;
     state_ = state;
     progress_ = progress;
@@ -81,14 +85,16 @@ void ProgressBarView::update(ProgressReportState state, std::optional<uint8_t> p
     QWidget::update();
 }
 
-void ProgressBarView::finishWidthAnimation() {
+void ProgressBarView::finishWidthAnimation()
+{
     if (widthAnimation_.state() == QAbstractAnimation::Running)
         widthAnimation_.stop();
     barWidth_ = targetWidth();
     QWidget::update();
 }
 
-QRectF ProgressBarView::barRect() const {
+QRectF ProgressBarView::barRect() const
+{
     if (state_ == ProgressReportState::remove)
         return {};
     if (!progress_) {
@@ -99,14 +105,16 @@ QRectF ProgressBarView::barRect() const {
     return {0, 0, std::clamp<qreal>(barWidth_, 0, width()), qreal(height())};
 }
 
-void ProgressBarView::resizeEvent(QResizeEvent* event) {
+void ProgressBarView::resizeEvent(QResizeEvent* event)
+{
     QWidget::resizeEvent(event);
     // A layout pass sets the width without animating it.
     widthAnimation_.stop();
     barWidth_ = targetWidth();
 }
 
-void ProgressBarView::paintEvent(QPaintEvent*) {
+void ProgressBarView::paintEvent(QPaintEvent*)
+{
     if (state_ == ProgressReportState::remove)
         return;
     QPainter painter(this);

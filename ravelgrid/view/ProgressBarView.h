@@ -47,8 +47,8 @@ private:
 
     ProgressReportState state_ = ProgressReportState::remove;
     std::optional<uint8_t> progress_;
-    qreal barWidth_ = 0;      // the percentage bar, animated
-    qreal sweepPhase_ = 0;    // 0..1 across the track and back
+    qreal barWidth_ = 0;    // the percentage bar, animated
+    qreal sweepPhase_ = 0;  // 0..1 across the track and back
     QVariantAnimation widthAnimation_;
     QVariantAnimation sweep_;
 };

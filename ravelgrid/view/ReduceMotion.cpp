@@ -24,14 +24,16 @@ const QString kdeGroup = QStringLiteral("org.kde.kdeglobals.KDE");
 const QString kdeKey = QStringLiteral("AnimationDurationFactor");
 
 // The portal wraps its answer in one or two variants, by version.
-QVariant unwrap(QVariant value) {
+QVariant unwrap(QVariant value)
+{
     for (int depth = 0; depth < 4 && value.userType() == qMetaTypeId<QDBusVariant>(); ++depth)
         value = value.value<QDBusVariant>().variant();
     return value;
 }
 
 // GSettings signals come on the main thread, whose GLib context Qt runs.
-void gsettingsChanged(GSettings* settings, gchar*, gpointer) {
+void gsettingsChanged(GSettings* settings, gchar*, gpointer)
+{
     const QVariant enabled(bool(g_settings_get_boolean(settings, "enable-animations")));
     QMetaObject::invokeMethod(&ReduceMotion::instance(), "portalSettingChanged", Qt::DirectConnection,
                               Q_ARG(QString, gnomeGroup), Q_ARG(QString, gnomeKey),
@@ -40,21 +42,25 @@ void gsettingsChanged(GSettings* settings, gchar*, gpointer) {
 
 }  // namespace
 
-ReduceMotion& ReduceMotion::instance() {
+ReduceMotion& ReduceMotion::instance()
+{
     static ReduceMotion* reader = new ReduceMotion;  // lives as long as the application
     return *reader;
 }
 
-ReduceMotion::ReduceMotion() {
+ReduceMotion::ReduceMotion()
+{
     qRegisterMetaType<QDBusVariant>();
     readPortal();
 }
 
-bool ReduceMotion::reduced() const {
+bool ReduceMotion::reduced() const
+{
     return gnomeAnimations_ == false || (kdeAnimationFactor_ && *kdeAnimationFactor_ <= 0.0);
 }
 
-void ReduceMotion::readPortal() {
+void ReduceMotion::readPortal()
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         readWithoutPortal();
@@ -63,8 +69,8 @@ void ReduceMotion::readPortal() {
     bus.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
                 SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
     for (const auto& [group, key] : {std::pair(gnomeGroup, gnomeKey), std::pair(kdeGroup, kdeKey)}) {
-        QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, portalSettings,
-                                                           QStringLiteral("Read"));
+        QDBusMessage read =
+            QDBusMessage::createMethodCall(portalService, portalPath, portalSettings, QStringLiteral("Read"));
         read << group << key;
         ++portalAnswersDue_;
         auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 2000), this);
@@ -85,13 +91,14 @@ void ReduceMotion::readPortal() {
     }
 }
 
-void ReduceMotion::readWithoutPortal() {
+void ReduceMotion::readWithoutPortal()
+{
     if (gsettings_)
         return;
     // GSettings aborts on a schema it lacks, so it is looked up first.
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE)
-                                     : nullptr;
+    GSettingsSchema* schema =
+        source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE) : nullptr;
     if (schema) {
         if (g_settings_schema_has_key(schema, "enable-animations")) {
             GSettings* settings = g_settings_new("org.gnome.desktop.interface");
@@ -110,11 +117,13 @@ void ReduceMotion::readWithoutPortal() {
         take(kdeGroup, kdeKey, factor);
 }
 
-void ReduceMotion::portalSettingChanged(const QString& group, const QString& key, const QDBusVariant& value) {
+void ReduceMotion::portalSettingChanged(const QString& group, const QString& key, const QDBusVariant& value)
+{
     take(group, key, unwrap(value.variant()));
 }
 
-void ReduceMotion::take(const QString& group, const QString& key, const QVariant& value) {
+void ReduceMotion::take(const QString& group, const QString& key, const QVariant& value)
+{
     const bool before = reduced();
     if (group == gnomeGroup && key == gnomeKey && value.canConvert<bool>()) {
         gnomeAnimations_ = value.toBool();

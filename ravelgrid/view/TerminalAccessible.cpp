@@ -14,9 +14,13 @@ namespace {
 uint64_t snapshotsMade = 0;
 }  // namespace
 
-uint64_t VisibleText::made() { return snapshotsMade; }
+uint64_t VisibleText::made()
+{
+    return snapshotsMade;
+}
 
-VisibleText VisibleText::of(Terminal& terminal) {
+VisibleText VisibleText::of(Terminal& terminal)
+{
     ++snapshotsMade;
     VisibleText v;
     Buffer& buffer = terminal.activeBuffer();
@@ -49,8 +53,8 @@ VisibleText VisibleText::of(Terminal& terminal) {
             if (cell.width == 0)
                 continue;
             lastStart = int(v.text.size());
-            const QString s = cell.code == 0 ? QStringLiteral(" ")
-                                             : QString::fromStdString(terminal.getCharacter(cell));
+            const QString s =
+                cell.code == 0 ? QStringLiteral(" ") : QString::fromStdString(terminal.getCharacter(cell));
             for (qsizetype i = 0; i < s.size(); ++i) {
                 v.rowOf.push_back(row);
                 v.columnOf.push_back(col);
@@ -85,18 +89,26 @@ namespace {
 TerminalAccessibilityNotifier::Sink sink = nullptr;
 }  // namespace
 
-bool TerminalAccessibilityNotifier::listening() { return sink || QAccessible::isActive(); }
+bool TerminalAccessibilityNotifier::listening()
+{
+    return sink || QAccessible::isActive();
+}
 
-void TerminalAccessibilityNotifier::setSink(Sink s) { sink = s; }
+void TerminalAccessibilityNotifier::setSink(Sink s)
+{
+    sink = s;
+}
 
-void TerminalAccessibilityNotifier::post(QAccessibleEvent& event) {
+void TerminalAccessibilityNotifier::post(QAccessibleEvent& event)
+{
     if (sink)
         sink(&event);
     else
         QAccessible::updateAccessibility(&event);
 }
 
-void TerminalAccessibilityNotifier::displayed(bool textMayHaveChanged) {
+void TerminalAccessibilityNotifier::displayed(bool textMayHaveChanged)
+{
     if (!listening())
         return;
     if (!textMayHaveChanged && !known_)
@@ -110,8 +122,7 @@ void TerminalAccessibilityNotifier::displayed(bool textMayHaveChanged) {
         while (prefix < limit && now.text[prefix] == text_[prefix])
             ++prefix;
         qsizetype suffix = 0;
-        while (suffix < limit - prefix &&
-               now.text[now.text.size() - 1 - suffix] == text_[text_.size() - 1 - suffix])
+        while (suffix < limit - prefix && now.text[now.text.size() - 1 - suffix] == text_[text_.size() - 1 - suffix])
             ++suffix;
         const QString removed = text_.mid(prefix, text_.size() - prefix - suffix);
         const QString added = now.text.mid(prefix, now.text.size() - prefix - suffix);
@@ -134,7 +145,8 @@ void TerminalAccessibilityNotifier::displayed(bool textMayHaveChanged) {
 
 namespace {
 
-QAccessibleInterface* terminalFactory(const QString&, QObject* object) {
+QAccessibleInterface* terminalFactory(const QString&, QObject* object)
+{
     if (auto* view = qobject_cast<TerminalView*>(object))
         return new TerminalAccessible(view);
     return nullptr;
@@ -143,9 +155,11 @@ QAccessibleInterface* terminalFactory(const QString&, QObject* object) {
 }  // namespace
 
 TerminalAccessible::TerminalAccessible(TerminalView* view)
-    : QAccessibleWidget(view, QAccessible::Terminal, QStringLiteral("Terminal")) {}
+    : QAccessibleWidget(view, QAccessible::Terminal, QStringLiteral("Terminal"))
+{}
 
-void TerminalAccessible::install() {
+void TerminalAccessible::install()
+{
     static const bool installed = [] {
         QAccessible::installFactory(terminalFactory);
         return true;
@@ -153,9 +167,13 @@ void TerminalAccessible::install() {
     (void)installed;
 }
 
-TerminalView* TerminalAccessible::view() const { return static_cast<TerminalView*>(widget()); }
+TerminalView* TerminalAccessible::view() const
+{
+    return static_cast<TerminalView*>(widget());
+}
 
-const VisibleText& TerminalAccessible::snapshot() const {
+const VisibleText& TerminalAccessible::snapshot() const
+{
     const uint64_t pass = view()->displayPasses();
     if (snapshotPass_ != pass) {
         snapshot_ = VisibleText::of(view()->terminal());
@@ -164,40 +182,49 @@ const VisibleText& TerminalAccessible::snapshot() const {
     return snapshot_;
 }
 
-void* TerminalAccessible::interface_cast(QAccessible::InterfaceType type) {
+void* TerminalAccessible::interface_cast(QAccessible::InterfaceType type)
+{
     if (type == QAccessible::TextInterface)
         return static_cast<QAccessibleTextInterface*>(this);
     return QAccessibleWidget::interface_cast(type);
 }
 
-QString TerminalAccessible::text(QAccessible::Text t) const {
+QString TerminalAccessible::text(QAccessible::Text t) const
+{
     switch (t) {
     case QAccessible::Name:
         return view()->accessibleName().isEmpty() ? QStringLiteral("Terminal") : view()->accessibleName();
-    case QAccessible::Value:
-        return snapshot().text;
-    default:
-        return QAccessibleWidget::text(t);
+    case QAccessible::Value: return snapshot().text;
+    default: return QAccessibleWidget::text(t);
     }
 }
 
-void TerminalAccessible::selection(int, int* startOffset, int* endOffset) const {
+void TerminalAccessible::selection(int, int* startOffset, int* endOffset) const
+{
     *startOffset = 0;
     *endOffset = 0;
 }
 
-int TerminalAccessible::cursorPosition() const { return snapshot().caret; }
+int TerminalAccessible::cursorPosition() const
+{
+    return snapshot().caret;
+}
 
-QString TerminalAccessible::text(int startOffset, int endOffset) const {
+QString TerminalAccessible::text(int startOffset, int endOffset) const
+{
     const QString& all = snapshot().text;
     const int start = std::clamp(startOffset, 0, int(all.size()));
     const int end = endOffset < 0 ? int(all.size()) : std::clamp(endOffset, start, int(all.size()));
     return all.mid(start, end - start);
 }
 
-int TerminalAccessible::characterCount() const { return int(snapshot().text.size()); }
+int TerminalAccessible::characterCount() const
+{
+    return int(snapshot().text.size());
+}
 
-QRect TerminalAccessible::characterRect(int offset) const {
+QRect TerminalAccessible::characterRect(int offset) const
+{
     const auto cell = view()->cellDimension();
     const VisibleText& v = snapshot();
     if (!cell || offset < 0 || v.rowOf.empty())
@@ -212,7 +239,8 @@ QRect TerminalAccessible::characterRect(int offset) const {
     return QRect(view()->mapToGlobal(r.topLeft()), r.size());
 }
 
-int TerminalAccessible::offsetAtPoint(const QPoint& point) const {
+int TerminalAccessible::offsetAtPoint(const QPoint& point) const
+{
     const auto cell = view()->cellDimension();
     if (!cell || cell->width() <= 0 || cell->height() <= 0)
         return -1;
@@ -234,7 +262,8 @@ int TerminalAccessible::offsetAtPoint(const QPoint& point) const {
     return std::max(offset, v.rowStart[row]);
 }
 
-QString TerminalAccessible::attributes(int offset, int* startOffset, int* endOffset) const {
+QString TerminalAccessible::attributes(int offset, int* startOffset, int* endOffset) const
+{
     *startOffset = *endOffset = offset;
     return {};
 }

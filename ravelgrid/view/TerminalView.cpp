@@ -3,11 +3,11 @@
 
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
+#include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/screen/Buffer.h"
 #include "ravelgrid/screen/Utf8.h"
 #include "ravelgrid/terminal/EscapeSequences.h"
-#include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/view/CaretView.h"
 #include "ravelgrid/view/DebugOverlay.h"
 #include "ravelgrid/view/GpuTerminalHost.h"
@@ -15,8 +15,8 @@
 #include "ravelgrid/view/TerminalAccessible.h"
 
 #include <QAction>
-#include <QBackingStore>
 #include <QApplication>
+#include <QBackingStore>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -33,11 +33,15 @@
 
 namespace ravelgrid {
 
-void TerminalViewDelegate::bell(TerminalView&) { QApplication::beep(); }
+void TerminalViewDelegate::bell(TerminalView&)
+{
+    QApplication::beep();
+}
 
 TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, TerminalOptions options,
                            platform::Scheduler& scheduler)
-    : QWidget(parent), startupOptions_(std::move(options)), scheduler_(scheduler), displayTasks_(scheduler) {
+    : QWidget(parent), startupOptions_(std::move(options)), scheduler_(scheduler), displayTasks_(scheduler)
+{
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_InputMethodEnabled, true);
@@ -70,7 +74,8 @@ TerminalView::TerminalView(QWidget* parent, std::optional<FontSet> font, Termina
     updateScroller();
 }
 
-TerminalView::~TerminalView() {
+TerminalView::~TerminalView()
+{
     gpu_.reset();
     textBlinkTimer_.stop();
     pointer_.cancelDeferred();
@@ -84,25 +89,30 @@ TerminalView::~TerminalView() {
 
 // --- fonts and cell metrics ----------------------------------------------------------
 
-qreal TerminalView::backingScale() const {
+qreal TerminalView::backingScale() const
+{
     const qreal scale = devicePixelRatioF();
     return scale > 0 ? scale : 1.0;
 }
 
-QSizeF TerminalView::computeCellDimension() const {
+QSizeF TerminalView::computeCellDimension() const
+{
     return ravelgrid::computeCellDimension(frame_.fontSet().rawNormal(), lineSpacing_, backingScale());
 }
 
-qreal TerminalView::reservedScrollerWidth() const {
+qreal TerminalView::reservedScrollerWidth() const
+{
     return scroller_ && scrollerStyle_ == ScrollerStyle::legacy ? qreal(scroller_->sizeHint().width()) : 0;
 }
 
-void TerminalView::resetCaches() {
+void TerminalView::resetCaches()
+{
     frame_.colors().resetAll();
     frame_.attributes().clear();
 }
 
-void TerminalView::setupTerminalObjects(QSizeF size) {
+void TerminalView::setupTerminalObjects(QSizeF size)
+{
     resetCaches();
     cellDimension_ = computeCellDimension();
     frame_.setCellSize(*cellDimension_);
@@ -137,20 +147,26 @@ void TerminalView::setupTerminalObjects(QSizeF size) {
     update();
 }
 
-void TerminalView::setFontSet(FontSet fonts) {
+void TerminalView::setFontSet(FontSet fonts)
+{
     frame_.setFontSet(std::move(fonts));
     resetFont();
     clearSelectionOnFontChange();
 }
 
-void TerminalView::resetToDefaultFont() { setFontSet(FontSet::defaultSet()); }
+void TerminalView::resetToDefaultFont()
+{
+    setFontSet(FontSet::defaultSet());
+}
 
-void TerminalView::setLineSpacing(qreal spacing) {
+void TerminalView::setLineSpacing(qreal spacing)
+{
     lineSpacing_ = (spacing > 0 && std::isfinite(spacing)) ? spacing : 1.0;
     resetFont();
 }
 
-void TerminalView::resetFont() {
+void TerminalView::resetFont()
+{
     resetCaches();
     cellDimension_ = computeCellDimension();
     frame_.setCellSize(*cellDimension_);
@@ -163,7 +179,8 @@ void TerminalView::resetFont() {
     update();
 }
 
-void TerminalView::resizeGrid(int cols, int rows) {
+void TerminalView::resizeGrid(int cols, int rows)
+{
     // No soft reset here: a running full-screen program keeps its modes and
     // redraws on the SIGWINCH that the new size brings.
     terminal_->resize(cols, rows);
@@ -172,7 +189,8 @@ void TerminalView::resizeGrid(int cols, int rows) {
     updateScroller();
 }
 
-bool TerminalView::processSizeChange(QSizeF size) {
+bool TerminalView::processSizeChange(QSizeF size)
+{
     if (size.isNull() || !cellDimension_)
         return false;
     const QSize grid = gridSizeFor(size, *cellDimension_, reservedScrollerWidth());
@@ -190,7 +208,8 @@ bool TerminalView::processSizeChange(QSizeF size) {
 
 // --- colours ----------------------------------------------------------------------------
 
-void TerminalView::setNativeForegroundColor(const QColor& c) {
+void TerminalView::setNativeForegroundColor(const QColor& c)
+{
     if (settingFg_)
         return;
     settingFg_ = true;
@@ -200,7 +219,8 @@ void TerminalView::setNativeForegroundColor(const QColor& c) {
     settingFg_ = false;
 }
 
-void TerminalView::setNativeBackgroundColor(const QColor& c) {
+void TerminalView::setNativeBackgroundColor(const QColor& c)
+{
     if (settingBg_)
         return;
     settingBg_ = true;
@@ -210,67 +230,84 @@ void TerminalView::setNativeBackgroundColor(const QColor& c) {
     settingBg_ = false;
 }
 
-QColor TerminalView::effectiveNativeForeground() const {
+QColor TerminalView::effectiveNativeForeground() const
+{
     return frame_.colors().effectiveForeground(terminal_ && terminal_->reverseColors);
 }
 
-QColor TerminalView::effectiveNativeBackground() const {
+QColor TerminalView::effectiveNativeBackground() const
+{
     return frame_.colors().effectiveBackground(terminal_ && terminal_->reverseColors);
 }
 
-QColor TerminalView::effectiveCaretColor() const {
+QColor TerminalView::effectiveCaretColor() const
+{
     return programCaretColor_.value_or(caretColor_.value_or(effectiveNativeForeground()));
 }
 
-QColor TerminalView::effectiveCaretTextColor() const { return caretTextColor_.value_or(effectiveNativeBackground()); }
+QColor TerminalView::effectiveCaretTextColor() const
+{
+    return caretTextColor_.value_or(effectiveNativeBackground());
+}
 
-void TerminalView::setCaretColor(const QColor& c) {
+void TerminalView::setCaretColor(const QColor& c)
+{
     // The host's colour is what a program's reset returns to.
     caretColor_ = c;
     programCaretColor_.reset();
     caretColorsChanged();
 }
 
-void TerminalView::setCaretTextColor(const std::optional<QColor>& c) {
+void TerminalView::setCaretTextColor(const std::optional<QColor>& c)
+{
     caretTextColor_ = c;
     caretColorsChanged();
 }
 
-void TerminalView::caretColorsChanged() {
+void TerminalView::caretColorsChanged()
+{
     if (caret_)
         caret_->update();
     // The renderer's caret has no change of its own to wait for.
     queueGpuDisplay();
 }
 
-bool TerminalView::caretViewTracksFocus() const { return caret_->tracksFocus(); }
+bool TerminalView::caretViewTracksFocus() const
+{
+    return caret_->tracksFocus();
+}
 
-void TerminalView::setCaretViewTracksFocus(bool on) {
+void TerminalView::setCaretViewTracksFocus(bool on)
+{
     caret_->setTracksFocus(on);
     queueGpuDisplay();
 }
 
-void TerminalView::applySystemTextColors() {
+void TerminalView::applySystemTextColors()
+{
     const QPalette& colors = palette();
     setNativeForegroundColor(colors.color(QPalette::Active, QPalette::Text));
     // The terminal reports the change back and the view repaints from it.
     setNativeBackgroundColor(colors.color(QPalette::Active, QPalette::Base));
 }
 
-void TerminalView::setUseBrightColors(bool on) {
+void TerminalView::setUseBrightColors(bool on)
+{
     frame_.attributes().setUseBrightColors(on);
     markFullScreenDirty();
     queuePendingDisplay();
 }
 
-void TerminalView::installColors(std::span<const Color> colors) {
+void TerminalView::installColors(std::span<const Color> colors)
+{
     if (colors.size() == 16)
         terminal_->installPalette(colors);
     frame_.colors().resetPalette();
     applyBackgroundColor();
 }
 
-void TerminalView::applyBackgroundColor() {
+void TerminalView::applyBackgroundColor()
+{
     frame_.attributes().clear();
     if (!terminal_)
         return;
@@ -280,12 +317,14 @@ void TerminalView::applyBackgroundColor() {
 
 // --- byte paths ----------------------------------------------------------------------------
 
-void TerminalView::inputResumed(Terminal&) {
+void TerminalView::inputResumed(Terminal&)
+{
     search_->invalidateCache();
     queuePendingDisplay();
 }
 
-void TerminalView::feed(std::span<const uint8_t> bytes) {
+void TerminalView::feed(std::span<const uint8_t> bytes)
+{
     search_->invalidateCache();
     if (allowMouseReporting_)
         selection_->setActive(false);
@@ -311,7 +350,8 @@ void TerminalView::feed(std::span<const uint8_t> bytes) {
 // read the shared image of the last one (a round trip). Taking that wait on
 // the next turn of the loop, after this echo's pixels went out, keeps it off
 // the next keystroke's path.
-void TerminalView::settleBackingStoreSoon() {
+void TerminalView::settleBackingStoreSoon()
+{
     // Other platforms' stores may swap or clear buffers when a paint begins.
     static const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     if (!x11 || settleQueued_)
@@ -332,11 +372,13 @@ void TerminalView::settleBackingStoreSoon() {
     });
 }
 
-void TerminalView::feed(std::string_view text) {
+void TerminalView::feed(std::string_view text)
+{
     feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
-void TerminalView::send(std::span<const uint8_t> bytes) {
+void TerminalView::send(std::span<const uint8_t> bytes)
+{
     lastUserInputUptimeNs_.store(scheduler_.nowNs(), std::memory_order_relaxed);
     outputSinceInput_.store(0, std::memory_order_relaxed);
     lastImmediateDisplayNs_.store(0, std::memory_order_relaxed);
@@ -348,11 +390,13 @@ void TerminalView::send(std::span<const uint8_t> bytes) {
         terminalDelegate_->send(*this, bytes);
 }
 
-void TerminalView::send(std::string_view text) {
+void TerminalView::send(std::string_view text)
+{
     send(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
-void TerminalView::sendBidiAwareArrow(bool isLeft) {
+void TerminalView::sendBidiAwareArrow(bool isLeft)
+{
     Buffer& buffer = *terminal_->buffer;
     const int cursorLine = buffer.yBase() + buffer.y();
     bool rightToLeft = false;
@@ -361,9 +405,9 @@ void TerminalView::sendBidiAwareArrow(bool isLeft) {
         const BidiPresentationState state = line ? line->bidiState() : buffer.defaultBidiState;
         if (state.supportMode == BidiSupportMode::explicit_)
             rightToLeft = state.fallbackDirection == BidiDirection::rightToLeft;
-        else if (const auto paragraph = TerminalBidi::rowLayout(cursorLine, buffer, terminal_->cols,
-                                                                terminal_->options().maximumBidiParagraphRows,
-                                                                clusterScalars()))
+        else if (const auto paragraph =
+                     TerminalBidi::rowLayout(cursorLine, buffer, terminal_->cols,
+                                             terminal_->options().maximumBidiParagraphRows, clusterScalars()))
             rightToLeft = paragraph->baseDirection == BidiDirection::rightToLeft;
     }
     const bool swap = rightToLeft && terminal_->bidiArrowKeySwap;
@@ -374,7 +418,8 @@ void TerminalView::sendBidiAwareArrow(bool isLeft) {
 
 // --- display -------------------------------------------------------------------------------
 
-void TerminalView::queuePendingDisplay() {
+void TerminalView::queuePendingDisplay()
+{
     if (terminal_->synchronizedOutputActive || pendingDisplay_)
         return;
     pendingDisplay_ = true;
@@ -385,14 +430,16 @@ void TerminalView::queuePendingDisplay() {
     });
 }
 
-void TerminalView::runDisplayPass() {
+void TerminalView::runDisplayPass()
+{
     updateScroller();
     updateTextBlinkTimer();
     updateDisplay(true);
     pendingDisplay_ = false;
 }
 
-void TerminalView::displayNow() {
+void TerminalView::displayNow()
+{
     if (QThread::currentThread() == thread()) {
         runDisplayPass();
         return;
@@ -400,10 +447,12 @@ void TerminalView::displayNow() {
     if (pendingDisplay_)
         return;
     pendingDisplay_ = true;
-    QMetaObject::invokeMethod(this, [this] { runDisplayPass(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { runDisplayPass(); }, Qt::QueuedConnection);
 }
 
-bool TerminalView::shouldDisplayImmediately() const {
+bool TerminalView::shouldDisplayImmediately() const
+{
     if (terminal_->synchronizedOutputActive)
         return false;
     const uint64_t last = lastUserInputUptimeNs_.load(std::memory_order_relaxed);
@@ -413,11 +462,18 @@ bool TerminalView::shouldDisplayImmediately() const {
     return now >= last && now - last <= interactiveInputDisplayWindowNs;
 }
 
-DebugOverlay* TerminalView::debugOverlay() const { return debug_; }
+DebugOverlay* TerminalView::debugOverlay() const
+{
+    return debug_;
+}
 
-void TerminalView::setDebugOverlay(DebugOverlay* overlay) { debug_ = overlay; }
+void TerminalView::setDebugOverlay(DebugOverlay* overlay)
+{
+    debug_ = overlay;
+}
 
-void TerminalView::displayed(bool notifyAccessibility, bool rowsChanged) {
+void TerminalView::displayed(bool notifyAccessibility, bool rowsChanged)
+{
     ++displayPasses_;
     if (debug_)
         debug_->refresh();
@@ -429,7 +485,8 @@ void TerminalView::displayed(bool notifyAccessibility, bool rowsChanged) {
     accessibility_->displayed(rowsChanged);
 }
 
-void TerminalView::updateDisplay(bool notifyAccessibility) {
+void TerminalView::updateDisplay(bool notifyAccessibility)
+{
     if (terminal_->synchronizedOutputActive) {
         pendingDisplay_ = false;
         return;
@@ -467,8 +524,8 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
         // A change anywhere in a bidi paragraph can move every cell of it.
         if (bidiHostPolicy_ == BidiHostPolicy::respectTerminal) {
             const int yDisp = buffer.yDisp();
-            const auto [from, to] = TerminalBidi::expandToParagraphs(
-                first + yDisp, last + yDisp, buffer, terminal_->options().maximumBidiParagraphRows);
+            const auto [from, to] = TerminalBidi::expandToParagraphs(first + yDisp, last + yDisp, buffer,
+                                                                     terminal_->options().maximumBidiParagraphRows);
             first = std::max(from - yDisp, 0);
             last = std::max(std::min(to - yDisp, terminal_->rows - 1), first);
         }
@@ -497,7 +554,8 @@ void TerminalView::updateDisplay(bool notifyAccessibility) {
     pendingDisplay_ = false;
 }
 
-void TerminalView::updateCursorPosition() {
+void TerminalView::updateCursorPosition()
+{
     if (!caret_ || !cellDimension_)
         return;
     Buffer& buffer = terminal_->activeBuffer();
@@ -527,7 +585,8 @@ void TerminalView::updateCursorPosition() {
     caret_->update();
 }
 
-std::vector<int> TerminalView::blinkingLines() {
+std::vector<int> TerminalView::blinkingLines()
+{
     std::vector<int> result;
     // Scanning every shown cell costs a typed echo tens of microseconds.
     if (!terminal_->blinkEverSet)
@@ -555,7 +614,8 @@ std::vector<int> TerminalView::blinkingLines() {
     return result;
 }
 
-void TerminalView::markLinesDirty(const std::vector<int>& lines) {
+void TerminalView::markLinesDirty(const std::vector<int>& lines)
+{
     const int yDisp = terminal_->activeBuffer().yDisp();
     for (int line : lines) {
         const int row = line - yDisp;
@@ -564,9 +624,11 @@ void TerminalView::markLinesDirty(const std::vector<int>& lines) {
     }
 }
 
-void TerminalView::updateTextBlinkTimer() {
+void TerminalView::updateTextBlinkTimer()
+{
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this] { updateTextBlinkTimer(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { updateTextBlinkTimer(); }, Qt::QueuedConnection);
         return;
     }
     const std::vector<int> lines = blinkingLines();
@@ -586,25 +648,34 @@ void TerminalView::updateTextBlinkTimer() {
     }
 }
 
-void TerminalView::textBlinkTick() {
+void TerminalView::textBlinkTick()
+{
     textBlinkVisible_ = !textBlinkVisible_;
     markLinesDirty(blinkingLines());
     queuePendingDisplay();
 }
 
-void TerminalView::markFullScreenDirty() { terminal_->updateFullScreen(); }
+void TerminalView::markFullScreenDirty()
+{
+    terminal_->updateFullScreen();
+}
 
 // --- selection and edit actions --------------------------------------------------------------
 
-std::optional<std::string> TerminalView::selectedText() const {
+std::optional<std::string> TerminalView::selectedText() const
+{
     if (!selection_->active())
         return std::nullopt;
     return selection_->getSelectedText();
 }
 
-void TerminalView::selectAll() { selection_->selectAll(); }
+void TerminalView::selectAll()
+{
+    selection_->selectAll();
+}
 
-void TerminalView::clearSelectionOnFontChange() {
+void TerminalView::clearSelectionOnFontChange()
+{
     if (!selection_->active())
         return;
     selection_->setActive(false);
@@ -612,12 +683,14 @@ void TerminalView::clearSelectionOnFontChange() {
     selection_->invalidate();
 }
 
-void TerminalView::redrawAll() {
+void TerminalView::redrawAll()
+{
     markFullScreenDirty();
     update();
 }
 
-void TerminalView::setupEditActions() {
+void TerminalView::setupEditActions()
+{
     // Their keys come from the command keys once the find actions exist too.
     auto make = [this](QAction*& slot, const char* text, auto handler) {
         slot = new QAction(QString::fromLatin1(text), this);
@@ -636,7 +709,8 @@ void TerminalView::setupEditActions() {
 // The right-click menu stands in for the menu bar's Edit and Find commands.
 // Its items mirror the view's actions, so that Paste is greyed out with an
 // empty clipboard while Ctrl+Shift+V itself stays bound.
-QMenu* TerminalView::showContextMenu(QPoint globalPos) {
+QMenu* TerminalView::showContextMenu(QPoint globalPos)
+{
     if (contextMenu_)
         contextMenu_->close();
     updateEditActions();
@@ -663,14 +737,19 @@ QMenu* TerminalView::showContextMenu(QPoint globalPos) {
     return menu;
 }
 
-QMenu* TerminalView::contextMenu() const { return contextMenu_; }
+QMenu* TerminalView::contextMenu() const
+{
+    return contextMenu_;
+}
 
-void TerminalView::setCommandKeys(std::vector<ViewKeyBinding> bindings) {
+void TerminalView::setCommandKeys(std::vector<ViewKeyBinding> bindings)
+{
     keyboard_.setCommandKeys(std::move(bindings));
     applyCommandKeys();
 }
 
-void TerminalView::applyCommandKeys() {
+void TerminalView::applyCommandKeys()
+{
     const auto bind = [this](QAction* action, ViewCommand command) {
         if (!action)
             return;
@@ -689,28 +768,32 @@ void TerminalView::applyCommandKeys() {
     bind(find_->action(FindCommand::useSelectionForFind), ViewCommand::useSelectionForFind);
 }
 
-void TerminalView::updateEditActions() {
+void TerminalView::updateEditActions()
+{
     if (copyAction_)
         copyAction_->setEnabled(selection_ && selection_->active());
     if (find_)
         find_->updateActions();
 }
 
-std::string TerminalView::clipboardText(QClipboard::Mode mode) const {
+std::string TerminalView::clipboardText(QClipboard::Mode mode) const
+{
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard || (mode == QClipboard::Selection && !clipboard->supportsSelection()))
         return {};
     return clipboard->text(mode).toStdString();
 }
 
-void TerminalView::setPrimarySelection() {
+void TerminalView::setPrimarySelection()
+{
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard || !clipboard->supportsSelection() || !selection_->active() || !selection_->hasSelectionRange())
         return;
     clipboard->setText(QString::fromStdString(selection_->getSelectedText()), QClipboard::Selection);
 }
 
-void TerminalView::copy() {
+void TerminalView::copy()
+{
     if (!selection_->active())
         return;
     const QString text = QString::fromStdString(selection_->getSelectedText());
@@ -721,9 +804,13 @@ void TerminalView::copy() {
     }
 }
 
-void TerminalView::paste() { insertText(clipboardText(QClipboard::Clipboard), true); }
+void TerminalView::paste()
+{
+    insertText(clipboardText(QClipboard::Clipboard), true);
+}
 
-void TerminalView::pastePrimarySelection() {
+void TerminalView::pastePrimarySelection()
+{
     // Without a primary selection (Wayland, no X server) there is nothing to paste.
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard || !clipboard->supportsSelection())
@@ -731,7 +818,8 @@ void TerminalView::pastePrimarySelection() {
     insertText(clipboardText(QClipboard::Selection), true);
 }
 
-void TerminalView::insertText(std::string_view text, bool isPaste, char pasteLineBreak) {
+void TerminalView::insertText(std::string_view text, bool isPaste, char pasteLineBreak)
+{
     // What this sends is tagged, so the child's input queue can tell a paste from typing.
     const QScopedValueRollback pasting(sendingPaste_, isPaste);
     std::string clean;
@@ -766,17 +854,20 @@ void TerminalView::insertText(std::string_view text, bool isPaste, char pasteLin
 
 // --- scrolling -------------------------------------------------------------------------------
 
-int TerminalView::maxScroll() const {
+int TerminalView::maxScroll() const
+{
     const Buffer& buffer = *terminal_->buffer;
     return std::max(buffer.lines().count() - terminal_->rows, 0);
 }
 
-bool TerminalView::canScroll() const {
+bool TerminalView::canScroll() const
+{
     const Buffer& buffer = *terminal_->buffer;
     return !terminal_->isCurrentBufferAlternate() && buffer.hasScrollback() && terminal_->rows < buffer.lines().count();
 }
 
-double TerminalView::scrollPosition() const {
+double TerminalView::scrollPosition() const
+{
     const Buffer& buffer = *terminal_->buffer;
     if (terminal_->isCurrentBufferAlternate() || buffer.yDisp() <= 0)
         return 0.0;
@@ -784,7 +875,8 @@ double TerminalView::scrollPosition() const {
     return buffer.yDisp() < max ? double(buffer.yDisp()) / double(max) : 1.0;
 }
 
-double TerminalView::scrollThumbsize() const {
+double TerminalView::scrollThumbsize() const
+{
     if (terminal_->isCurrentBufferAlternate())
         return 0.0;
     const int lines = terminal_->buffer->lines().count();
@@ -793,7 +885,8 @@ double TerminalView::scrollThumbsize() const {
     return std::max(double(terminal_->rows) / double(lines), 0.01);
 }
 
-void TerminalView::setupScroller() {
+void TerminalView::setupScroller()
+{
     if (!scroller_) {
         scroller_ = new QScrollBar(Qt::Vertical, this);
         scroller_->setFocusPolicy(Qt::NoFocus);
@@ -808,7 +901,8 @@ void TerminalView::setupScroller() {
     layoutScroller();
 }
 
-void TerminalView::setScrollerStyle(ScrollerStyle style) {
+void TerminalView::setScrollerStyle(ScrollerStyle style)
+{
     scrollerStyle_ = style;
     cancelTask(scrollerHideTask_);
     scroller_->setVisible(style == ScrollerStyle::legacy);
@@ -821,14 +915,16 @@ void TerminalView::setScrollerStyle(ScrollerStyle style) {
     update();
 }
 
-void TerminalView::revealOverlayScroller() {
+void TerminalView::revealOverlayScroller()
+{
     if (scrollerStyle_ != ScrollerStyle::overlay || !canScroll())
         return;
     scroller_->show();
     hideOverlayScrollerWhenIdle();
 }
 
-void TerminalView::hideOverlayScrollerWhenIdle() {
+void TerminalView::hideOverlayScrollerWhenIdle()
+{
     if (scrollerStyle_ != ScrollerStyle::overlay)
         return;
     cancelTask(scrollerHideTask_);
@@ -842,14 +938,16 @@ void TerminalView::hideOverlayScrollerWhenIdle() {
     });
 }
 
-void TerminalView::layoutScroller() {
+void TerminalView::layoutScroller()
+{
     if (!scroller_)
         return;
     const int w = scroller_->sizeHint().width();
     scroller_->setGeometry(std::max(width() - w, 0), 0, w, height());
 }
 
-void TerminalView::updateScroller() {
+void TerminalView::updateScroller()
+{
     if (!scroller_ || !terminal_)
         return;
     const bool scrollable = canScroll();
@@ -867,7 +965,8 @@ void TerminalView::updateScroller() {
     scroller_->setValue(scrollable ? std::clamp(terminal_->buffer->yDisp(), 0, max) : 0);
 }
 
-void TerminalView::scrollerAction(int action) {
+void TerminalView::scrollerAction(int action)
+{
     switch (action) {
     case QAbstractSlider::SliderMove: {
         const int max = maxScroll();
@@ -886,9 +985,13 @@ void TerminalView::scrollerAction(int action) {
     scroller_->setSliderPosition(canScroll() ? terminal_->buffer->yDisp() : 0);
 }
 
-void TerminalView::updateUserScrolling(int row) { terminal_->userScrolling = row < maxScroll(); }
+void TerminalView::updateUserScrolling(int row)
+{
+    terminal_->userScrolling = row < maxScroll();
+}
 
-void TerminalView::scrollTo(int row, bool notifyAccessibility) {
+void TerminalView::scrollTo(int row, bool notifyAccessibility)
+{
     Buffer& buffer = terminal_->activeBuffer();
     const int target = std::clamp(row, 0, maxScroll());
     updateUserScrolling(target);
@@ -905,7 +1008,8 @@ void TerminalView::scrollTo(int row, bool notifyAccessibility) {
     update();
 }
 
-void TerminalView::scrollToPosition(double position) {
+void TerminalView::scrollToPosition(double position)
+{
     if (!std::isfinite(position))
         return;
     const int max = maxScroll();
@@ -917,13 +1021,18 @@ void TerminalView::scrollToPosition(double position) {
         scrollTo(target, true);
 }
 
-void TerminalView::scrollUp(int lines) { scrollTo(std::max(terminal_->activeBuffer().yDisp() - lines, 0), true); }
+void TerminalView::scrollUp(int lines)
+{
+    scrollTo(std::max(terminal_->activeBuffer().yDisp() - lines, 0), true);
+}
 
-void TerminalView::scrollDown(int lines) {
+void TerminalView::scrollDown(int lines)
+{
     scrollTo(std::max(std::min(terminal_->activeBuffer().yDisp() + lines, maxScroll()), 0), true);
 }
 
-void TerminalView::changeScrollback(std::optional<int> lines) {
+void TerminalView::changeScrollback(std::optional<int> lines)
+{
     if (lines)
         lines = std::max(*lines, 0);
     terminal_->normalBuffer->changeHistorySize(lines);
@@ -937,7 +1046,8 @@ void TerminalView::changeScrollback(std::optional<int> lines) {
     queuePendingDisplay();
 }
 
-void TerminalView::clearScrollback() {
+void TerminalView::clearScrollback()
+{
     terminal_->normalBuffer->clearScrollback();
     markFullScreenDirty();
     updateScroller();
@@ -946,21 +1056,24 @@ void TerminalView::clearScrollback() {
     queuePendingDisplay();
 }
 
-void TerminalView::pageUp() {
+void TerminalView::pageUp()
+{
     if (terminal_->isCurrentBufferAlternate())
         send(std::span<const uint8_t>(EscapeSequences::cmdPageUp));
     else
         scrollUp(terminal_->rows);
 }
 
-void TerminalView::pageDown() {
+void TerminalView::pageDown()
+{
     if (terminal_->isCurrentBufferAlternate())
         send(std::span<const uint8_t>(EscapeSequences::cmdPageDown));
     else
         scrollDown(terminal_->rows);
 }
 
-void TerminalView::ensureCaretIsVisible() {
+void TerminalView::ensureCaretIsVisible()
+{
     if (terminal_->synchronizedOutputActive)
         return;
     Buffer& buffer = terminal_->activeBuffer();
@@ -971,7 +1084,8 @@ void TerminalView::ensureCaretIsVisible() {
 
 // --- drawing ---------------------------------------------------------------------------------
 
-RowContext TerminalView::rowContext() const {
+RowContext TerminalView::rowContext() const
+{
     RowContext context;
     Terminal* terminal = terminal_.get();
     context.clusterText = [terminal](int32_t code) { return QString::fromStdString(terminal->character(code)); };
@@ -990,7 +1104,8 @@ RowContext TerminalView::rowContext() const {
     return context;
 }
 
-TerminalBidi::ClusterScalars TerminalView::clusterScalars() const {
+TerminalBidi::ClusterScalars TerminalView::clusterScalars() const
+{
     const Terminal* terminal = terminal_.get();
     return [terminal](int32_t code) {
         const std::string text = terminal->character(code);
@@ -1001,14 +1116,16 @@ TerminalBidi::ClusterScalars TerminalView::clusterScalars() const {
     };
 }
 
-TerminalBidi::DisplayedRow TerminalView::displayedRow(int bufferRow) const {
+TerminalBidi::DisplayedRow TerminalView::displayedRow(int bufferRow) const
+{
     if (bidiHostPolicy_ != BidiHostPolicy::respectTerminal)
         return {};
     return TerminalBidi::displayedRow(bufferRow, *terminal_->buffer, terminal_->cols,
                                       terminal_->options().maximumBidiParagraphRows, clusterScalars());
 }
 
-void TerminalView::setBidiHostPolicy(BidiHostPolicy policy) {
+void TerminalView::setBidiHostPolicy(BidiHostPolicy policy)
+{
     if (policy == bidiHostPolicy_)
         return;
     bidiHostPolicy_ = policy;
@@ -1017,7 +1134,8 @@ void TerminalView::setBidiHostPolicy(BidiHostPolicy policy) {
     updateCursorPosition();
 }
 
-std::optional<std::pair<int, int>> TerminalView::selectedColumns(int bufferRow) const {
+std::optional<std::pair<int, int>> TerminalView::selectedColumns(int bufferRow) const
+{
     if (!selection_ || !selection_->active() || !selection_->hasSelectionRange())
         return std::nullopt;
     const Position first = std::min(selection_->start(), selection_->end());
@@ -1035,7 +1153,8 @@ std::optional<std::pair<int, int>> TerminalView::selectedColumns(int bufferRow) 
     return std::pair<int, int>{begin, end};
 }
 
-void TerminalView::drawTerminalContents(QPainter& painter, const QRectF& dirty) {
+void TerminalView::drawTerminalContents(QPainter& painter, const QRectF& dirty)
+{
     if (!terminal_ || !cellDimension_)
         return;
     Buffer& buffer = terminal_->activeBuffer();
@@ -1053,9 +1172,13 @@ void TerminalView::drawTerminalContents(QPainter& painter, const QRectF& dirty) 
     frame_.drawTerminalContents(painter, input);
 }
 
-bool TerminalView::caretFocused() const { return QWidget::hasFocus() && (!window() || window()->isActiveWindow()); }
+bool TerminalView::caretFocused() const
+{
+    return QWidget::hasFocus() && (!window() || window()->isActiveWindow());
+}
 
-void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
+void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect)
+{
     if (!cellDimension_)
         return;
     const QColor caretColor = effectiveCaretColor();
@@ -1133,19 +1256,22 @@ void TerminalView::drawCaret(QPainter& painter, const QRectF& caretRect) {
 
 // --- events ------------------------------------------------------------------------------------
 
-void TerminalView::paintEvent(QPaintEvent* event) {
+void TerminalView::paintEvent(QPaintEvent* event)
+{
     if (gpu_ && gpu_->coversView())
         return;
     QPainter painter(this);
     drawTerminalContents(painter, QRectF(event->rect()));
 }
 
-void TerminalView::drawGpuViewNow() {
+void TerminalView::drawGpuViewNow()
+{
     if (gpu_)
         gpu_->drawNow();
 }
 
-bool TerminalView::enableGpuRenderer(bool on) {
+bool TerminalView::enableGpuRenderer(bool on)
+{
     if (!on) {
         // The host stays: its status reads disabled, count and date kept.
         const bool wasOn = gpu_ && gpu_->active();
@@ -1162,9 +1288,13 @@ bool TerminalView::enableGpuRenderer(bool on) {
     return gpu_->enable();
 }
 
-GpuRendererStatus TerminalView::gpuRendererStatus() const { return gpu_ ? gpu_->status() : GpuRendererStatus{}; }
+GpuRendererStatus TerminalView::gpuRendererStatus() const
+{
+    return gpu_ ? gpu_->status() : GpuRendererStatus{};
+}
 
-void TerminalView::setGpuScaleFactorOverride(std::optional<double> scale) {
+void TerminalView::setGpuScaleFactorOverride(std::optional<double> scale)
+{
     if (scale == gpuScaleFactorOverride_)
         return;
     gpuScaleFactorOverride_ = scale;
@@ -1172,11 +1302,13 @@ void TerminalView::setGpuScaleFactorOverride(std::optional<double> scale) {
         gpu_->requestFrame();
 }
 
-bool TerminalView::inLiveResize() const {
+bool TerminalView::inLiveResize() const
+{
     return resizeFollowedResize_ && lastResizeNs_ && scheduler_.nowNs() - *lastResizeNs_ < liveResizeIntervalNs;
 }
 
-void TerminalView::queueGpuDisplay() {
+void TerminalView::queueGpuDisplay()
+{
     if (!gpu_ || !gpu_->active() || pendingGpuDisplay_)
         return;
     pendingGpuDisplay_ = true;
@@ -1187,7 +1319,8 @@ void TerminalView::queueGpuDisplay() {
     });
 }
 
-void TerminalView::resizeEvent(QResizeEvent* event) {
+void TerminalView::resizeEvent(QResizeEvent* event)
+{
     QWidget::resizeEvent(event);
     const uint64_t now = scheduler_.nowNs();
     resizeFollowedResize_ = lastResizeNs_ && now - *lastResizeNs_ < liveResizeIntervalNs;
@@ -1219,14 +1352,19 @@ void TerminalView::resizeEvent(QResizeEvent* event) {
     }
 }
 
-void TerminalView::keyReleaseEvent(QKeyEvent* event) {
+void TerminalView::keyReleaseEvent(QKeyEvent* event)
+{
     keyboard_.release(event);
     QWidget::keyReleaseEvent(event);
 }
 
-void TerminalView::keyPressEvent(QKeyEvent* event) { keyboard_.press(event); }
+void TerminalView::keyPressEvent(QKeyEvent* event)
+{
+    keyboard_.press(event);
+}
 
-bool TerminalView::event(QEvent* event) {
+bool TerminalView::event(QEvent* event)
+{
     switch (event->type()) {
     case QEvent::ShortcutOverride: {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -1260,7 +1398,8 @@ bool TerminalView::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-void TerminalView::focusInEvent(QFocusEvent* event) {
+void TerminalView::focusInEvent(QFocusEvent* event)
+{
     QWidget::focusInEvent(event);
     terminal_->setTerminalFocus(true);
     if (caret_)
@@ -1269,7 +1408,8 @@ void TerminalView::focusInEvent(QFocusEvent* event) {
     queueGpuDisplay();
 }
 
-void TerminalView::focusOutEvent(QFocusEvent* event) {
+void TerminalView::focusOutEvent(QFocusEvent* event)
+{
     QWidget::focusOutEvent(event);
     // The release of a Ctrl held while the focus left never comes.
     setCommandActive(false);
@@ -1279,7 +1419,8 @@ void TerminalView::focusOutEvent(QFocusEvent* event) {
     queueGpuDisplay();
 }
 
-void TerminalView::showEvent(QShowEvent* event) {
+void TerminalView::showEvent(QShowEvent* event)
+{
     QWidget::showEvent(event);
     // The screen (and its pixel ratio) is known only now.
     if (cellDimension_ && computeCellDimension() != *cellDimension_)
@@ -1290,14 +1431,16 @@ void TerminalView::showEvent(QShowEvent* event) {
         gpu_->requestFrame();
 }
 
-void TerminalView::hideEvent(QHideEvent* event) {
+void TerminalView::hideEvent(QHideEvent* event)
+{
     QWidget::hideEvent(event);
     updateTextBlinkTimer();
 }
 
 // --- TerminalDelegate ------------------------------------------------------------------------
 
-void TerminalView::showCursor(Terminal&) {
+void TerminalView::showCursor(Terminal&)
+{
     // The OpenGL path draws the caret itself.
     if (gpu_ && gpu_->active())
         queueGpuDisplay();
@@ -1305,25 +1448,29 @@ void TerminalView::showCursor(Terminal&) {
         caret_->show();
 }
 
-void TerminalView::hideCursor(Terminal&) {
+void TerminalView::hideCursor(Terminal&)
+{
     if (gpu_ && gpu_->active())
         queueGpuDisplay();
     else if (caret_)
         caret_->hide();
 }
 
-void TerminalView::setTerminalTitle(Terminal&, const std::string& title) {
+void TerminalView::setTerminalTitle(Terminal&, const std::string& title)
+{
     if (terminalDelegate_)
         terminalDelegate_->setTerminalTitle(*this, title);
 }
 
-void TerminalView::send(Terminal&, std::span<const uint8_t> data) {
+void TerminalView::send(Terminal&, std::span<const uint8_t> data)
+{
     // Replies of the terminal: no input time stamp, no scrolling.
     if (terminalDelegate_)
         terminalDelegate_->send(*this, data);
 }
 
-void TerminalView::scrolled(Terminal&, int) {
+void TerminalView::scrolled(Terminal&, int)
+{
     // The scroll bar follows in the display pass, not once per line of output.
     if (terminal_)
         queuePendingDisplay();
@@ -1331,7 +1478,8 @@ void TerminalView::scrolled(Terminal&, int) {
         terminalDelegate_->scrolled(*this, scrollPosition());
 }
 
-void TerminalView::linefeed(Terminal&) {
+void TerminalView::linefeed(Terminal&)
+{
     if (allowMouseReporting_ && selection_ && selection_->active()) {
         selection_->setActive(false);
         selection_->setStart({0, 0});
@@ -1340,21 +1488,27 @@ void TerminalView::linefeed(Terminal&) {
     }
 }
 
-void TerminalView::bufferActivated(Terminal&) { updateScroller(); }
+void TerminalView::bufferActivated(Terminal&)
+{
+    updateScroller();
+}
 
-void TerminalView::selectionChanged(Terminal&) {
+void TerminalView::selectionChanged(Terminal&)
+{
     if (!terminal_)
         return;
     redrawAll();
     updateEditActions();
 }
 
-void TerminalView::mouseModeChanged(Terminal& source) {
+void TerminalView::mouseModeChanged(Terminal& source)
+{
     // Also while the terminal is being made, before terminal_ holds it.
     setMouseTracking(shouldTrackMouse(source.mouseMode()));
 }
 
-void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {
+void TerminalView::synchronizedOutputChanged(Terminal&, bool active)
+{
     if (active)
         return;
     updateScroller();
@@ -1363,19 +1517,22 @@ void TerminalView::synchronizedOutputChanged(Terminal&, bool active) {
         terminalDelegate_->scrolled(*this, scrollPosition());
 }
 
-void TerminalView::cursorStyleChanged(Terminal&, CursorStyle) {
+void TerminalView::cursorStyleChanged(Terminal&, CursorStyle)
+{
     if (caret_)
         caret_->updateAnimations();
     // The renderer's caret: a new shape, and its blink starts or stops.
     queueGpuDisplay();
 }
 
-void TerminalView::hostCurrentDirectoryUpdated(Terminal& source) {
+void TerminalView::hostCurrentDirectoryUpdated(Terminal& source)
+{
     if (terminalDelegate_)
         terminalDelegate_->hostCurrentDirectoryUpdate(*this, source.hostCurrentDirectory);
 }
 
-void TerminalView::colorChanged(Terminal&, std::optional<int> idx) {
+void TerminalView::colorChanged(Terminal&, std::optional<int> idx)
+{
     if (idx)
         frame_.colors().resetPaletteEntry(*idx);
     else
@@ -1383,34 +1540,40 @@ void TerminalView::colorChanged(Terminal&, std::optional<int> idx) {
     applyBackgroundColor();
 }
 
-void TerminalView::setForegroundColor(Terminal&, const Color& color) {
+void TerminalView::setForegroundColor(Terminal&, const Color& color)
+{
     setNativeForegroundColor(colorToQColor(color));
     applyBackgroundColor();
 }
 
-void TerminalView::setBackgroundColor(Terminal&, const Color& color) {
+void TerminalView::setBackgroundColor(Terminal&, const Color& color)
+{
     setNativeBackgroundColor(colorToQColor(color));
     applyBackgroundColor();
 }
 
-void TerminalView::setCursorColor(Terminal& source, const std::optional<Color>& color) {
+void TerminalView::setCursorColor(Terminal& source, const std::optional<Color>& color)
+{
     TerminalDelegate::setCursorColor(source, color);
     // A reset uncovers the host's colour.
     programCaretColor_ = color ? std::optional<QColor>(colorToQColor(*color)) : std::nullopt;
     caretColorsChanged();
 }
 
-void TerminalView::inlineContentReceived(Terminal&, std::span<const uint8_t> content) {
+void TerminalView::inlineContentReceived(Terminal&, std::span<const uint8_t> content)
+{
     if (terminalDelegate_)
         terminalDelegate_->inlineContent(*this, content);
 }
 
-void TerminalView::clipboardCopy(Terminal&, std::span<const uint8_t> content) {
+void TerminalView::clipboardCopy(Terminal&, std::span<const uint8_t> content)
+{
     if (terminalDelegate_)
         terminalDelegate_->clipboardCopy(*this, content);
 }
 
-std::optional<std::vector<uint8_t>> TerminalView::clipboardRead(Terminal&) {
+std::optional<std::vector<uint8_t>> TerminalView::clipboardRead(Terminal&)
+{
     if (!terminalDelegate_)
         return std::nullopt;
     return terminalDelegate_->clipboardRead(*this);

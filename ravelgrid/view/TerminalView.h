@@ -4,26 +4,26 @@
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/FramePainter.h"
 #include "ravelgrid/gpu/GpuRendererStatus.h"
+#include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/screen/SemanticPrompt.h"
 #include "ravelgrid/selection/SearchService.h"
 #include "ravelgrid/selection/SelectionService.h"
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/terminal/TerminalDelegate.h"
 #include "ravelgrid/terminal/TerminalOptions.h"
-#include "ravelgrid/protocols/KittyKeyEvent.h"
-#include "ravelgrid/view/ImageInsertion.h"
-#include "ravelgrid/view/MarkedTextOverlay.h"
 #include "ravelgrid/view/BellAndProgress.h"
 #include "ravelgrid/view/BellStyle.h"
 #include "ravelgrid/view/FindController.h"
+#include "ravelgrid/view/ImageInsertion.h"
 #include "ravelgrid/view/KeyEncoder.h"
-#include "ravelgrid/view/TerminalViewKeyboard.h"
-#include "ravelgrid/view/ViewKeys.h"
 #include "ravelgrid/view/LinkHover.h"
 #include "ravelgrid/view/LinkOptions.h"
+#include "ravelgrid/view/MarkedTextOverlay.h"
 #include "ravelgrid/view/PointerInput.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalViewDelegate.h"
+#include "ravelgrid/view/TerminalViewKeyboard.h"
+#include "ravelgrid/view/ViewKeys.h"
 
 #include <QClipboard>
 #include <QColor>
@@ -36,11 +36,11 @@
 #include <QWidget>
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <cmath>
 #include <optional>
 #include <span>
 #include <string>
@@ -265,8 +265,8 @@ public:
     // The OSC 8 payload of a cell (the right half of a wide character belongs to its link).
     std::optional<std::string> linkAtPosition(int col, int bufferRow) const;
     // The URI (everything after the first ";") and the "key=value" params before it.
-    static std::optional<std::pair<std::string, std::map<std::string, std::string>>> urlPreviewText(
-        std::string_view payload);
+    static std::optional<std::pair<std::string, std::map<std::string, std::string>>>
+    urlPreviewText(std::string_view payload);
     static QFont tryUrlFont();
     // Opens a link the safe way: web and mail from anywhere, files only from a
     // trusted session; a disguised OSC 8 link, or a target hiding characters,
@@ -309,7 +309,6 @@ signals:
     void gpuRendererStatusDidChange();
 
 public:
-
     // --- TerminalDelegate ---------------------------------------------------------
     void showCursor(Terminal&) override;
     void hideCursor(Terminal&) override;
@@ -442,7 +441,7 @@ private:
     // The view's deferred redraws; cancelled when the view goes.
     platform::ScopedTasks displayTasks_;
     FramePainter frame_;
-    CaretView* caret_ = nullptr;  // a child widget
+    CaretView* caret_ = nullptr;      // a child widget
     QScrollBar* scroller_ = nullptr;  // a child widget
     ScrollerStyle scrollerStyle_ = ScrollerStyle::overlay;
     platform::Scheduler::TaskId scrollerHideTask_ = 0;

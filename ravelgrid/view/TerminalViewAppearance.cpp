@@ -9,9 +9,13 @@
 
 namespace ravelgrid {
 
-qreal TerminalView::backgroundOpacity() const { return nativeBackgroundColor().alphaF(); }
+qreal TerminalView::backgroundOpacity() const
+{
+    return nativeBackgroundColor().alphaF();
+}
 
-void TerminalView::setBackgroundOpacity(qreal opacity) {
+void TerminalView::setBackgroundOpacity(qreal opacity)
+{
     const qreal alpha = std::isfinite(opacity) ? std::clamp<qreal>(opacity, 0, 1) : 1.0;
     QColor background = nativeBackgroundColor();
     background.setAlphaF(float(alpha));
@@ -20,7 +24,8 @@ void TerminalView::setBackgroundOpacity(qreal opacity) {
     queuePendingDisplay();
 }
 
-void TerminalView::setCustomBlockGlyphs(bool on) {
+void TerminalView::setCustomBlockGlyphs(bool on)
+{
     customBlockGlyphs_ = on;
     markFullScreenDirty();
     queuePendingDisplay();
@@ -28,7 +33,8 @@ void TerminalView::setCustomBlockGlyphs(bool on) {
         caret_->update();
 }
 
-void TerminalView::setFontSmoothing(bool on) {
+void TerminalView::setFontSmoothing(bool on)
+{
     if (on == frame_.fontSmoothing())
         return;
     // The line cache is keyed by face, so the new faces shape afresh.
@@ -39,21 +45,27 @@ void TerminalView::setFontSmoothing(bool on) {
         caret_->update();
 }
 
-bool TerminalView::antiAliasCustomBlockGlyphs() const { return frame_.antiAliasCustomBlockGlyphs(); }
+bool TerminalView::antiAliasCustomBlockGlyphs() const
+{
+    return frame_.antiAliasCustomBlockGlyphs();
+}
 
-void TerminalView::setAntiAliasCustomBlockGlyphs(bool on) {
+void TerminalView::setAntiAliasCustomBlockGlyphs(bool on)
+{
     frame_.setAntiAliasCustomBlockGlyphs(on);
     markFullScreenDirty();
     queuePendingDisplay();
 }
 
-void TerminalView::setSelectedTextBackgroundColor(const QColor& c) {
+void TerminalView::setSelectedTextBackgroundColor(const QColor& c)
+{
     selectedTextBackground_ = c;
     markFullScreenDirty();
     queuePendingDisplay();
 }
 
-void TerminalView::setSelectedTextForegroundColor(const QColor& c) {
+void TerminalView::setSelectedTextForegroundColor(const QColor& c)
+{
     selectedTextForeground_ = c;
     markFullScreenDirty();
     queuePendingDisplay();

@@ -27,8 +27,7 @@ public:
     virtual void scrolled(TerminalView& source, double position) = 0;
     virtual void requestOpenLink(TerminalView& /*source*/, const std::string& /*link*/,
                                  const std::map<std::string, std::string>& /*params*/)
-    {
-    }
+    {}
     // A bell with an audible part; the default beeps.
     virtual void bell(TerminalView& source);
     virtual void clipboardCopy(TerminalView& /*source*/, std::span<const uint8_t> /*content*/) {}

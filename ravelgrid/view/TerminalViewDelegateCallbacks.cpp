@@ -17,25 +17,31 @@ constexpr std::string_view logCategory = "ravelgrid.view";
 
 }  // namespace
 
-void TerminalView::bell(Terminal&) { notices_->ring(); }
+void TerminalView::bell(Terminal&)
+{
+    notices_->ring();
+}
 
-QSize TerminalView::cellSizeInDevicePixels() const {
+QSize TerminalView::cellSizeInDevicePixels() const
+{
     return devicePixelCellSize(cellDimension_.value_or(QSizeF(0, 0)), backingScale());
 }
 
-std::optional<std::pair<int, int>> TerminalView::cellSizeInPixels(Terminal&) {
+std::optional<std::pair<int, int>> TerminalView::cellSizeInPixels(Terminal&)
+{
     const QSize px = cellSizeInDevicePixels();
     return std::pair<int, int>{px.width(), px.height()};
 }
 
-std::optional<std::vector<uint8_t>> TerminalView::windowCommandReply(const WindowManipulationCommand& command,
-                                                                     int cols, int rows,
-                                                                     std::optional<QSizeF> cell, qreal scale,
-                                                                     bool send8bit) {
+std::optional<std::vector<uint8_t>> TerminalView::windowCommandReply(const WindowManipulationCommand& command, int cols,
+                                                                     int rows, std::optional<QSizeF> cell, qreal scale,
+                                                                     bool send8bit)
+{
     using Kind = WindowManipulationCommand::Kind;
     auto reply = [send8bit](int code, long long height, long long width) {
         std::vector<uint8_t> bytes = send8bit ? std::vector<uint8_t>{0x9B} : std::vector<uint8_t>{0x1B, '['};
-        const std::string body = std::to_string(code) + ";" + std::to_string(height) + ";" + std::to_string(width) + "t";
+        const std::string body =
+            std::to_string(code) + ";" + std::to_string(height) + ";" + std::to_string(width) + "t";
         bytes.insert(bytes.end(), body.begin(), body.end());
         return bytes;
     };
@@ -61,14 +67,16 @@ std::optional<std::vector<uint8_t>> TerminalView::windowCommandReply(const Windo
     }
 }
 
-void TerminalView::sizeChanged(Terminal& source) {
+void TerminalView::sizeChanged(Terminal& source)
+{
     if (terminalDelegate_)
         terminalDelegate_->sizeChanged(*this, source.cols, source.rows);
     // New rows or reflowed lines: a new page and range for the bar.
     updateScroller();
 }
 
-void TerminalView::progressReport(Terminal&, const ProgressReport& report) {
+void TerminalView::progressReport(Terminal&, const ProgressReport& report)
+{
     // A terminal fed off the view's thread touches no widget: the bar is
     // updated when the view's thread gets to it, and not at all once the
     // view is gone.
@@ -81,7 +89,8 @@ void TerminalView::progressReport(Terminal&, const ProgressReport& report) {
 }
 
 std::optional<std::vector<uint8_t>> TerminalView::windowCommand(Terminal& source,
-                                                                const WindowManipulationCommand& command) {
+                                                                const WindowManipulationCommand& command)
+{
     return windowCommandReply(command, source.cols, source.rows, cellDimension_, backingScale(), source.cc.send8bit);
 }
 

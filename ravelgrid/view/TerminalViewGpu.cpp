@@ -31,7 +31,8 @@ private:
     TerminalView& view_;
 };
 
-GpuHostedView& TerminalView::gpuAccess() {
+GpuHostedView& TerminalView::gpuAccess()
+{
     if (!gpuAccess_)
         gpuAccess_ = std::make_unique<GpuAccess>(*this);
     return *gpuAccess_;

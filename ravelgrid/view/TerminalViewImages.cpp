@@ -6,7 +6,8 @@ namespace ravelgrid {
 // checked, then placed at the cursor.
 
 bool TerminalView::insertImage(const QImage& image, ImageSizeRequest width, ImageSizeRequest height,
-                               bool preserveAspectRatio) {
+                               bool preserveAspectRatio)
+{
     if (!cellDimension_)
         return false;
     ImagePlacementMetrics metrics;
@@ -16,7 +17,8 @@ bool TerminalView::insertImage(const QImage& image, ImageSizeRequest width, Imag
     return images_.insert(*terminal_, image, width, height, preserveAspectRatio, metrics);
 }
 
-void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& rgba, int width, int height) {
+void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& rgba, int width, int height)
+{
     std::optional<QImage> image = imageFromRgba(std::move(rgba), width, height);
     if (!image)
         return;
@@ -27,7 +29,8 @@ void TerminalView::createImageFromBitmap(Terminal&, std::vector<uint8_t>& rgba, 
 }
 
 void TerminalView::createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest width,
-                               ImageSizeRequest height, bool preserveAspectRatio) {
+                               ImageSizeRequest height, bool preserveAspectRatio)
+{
     if (std::optional<QImage> image = imageFromEncoded(data))
         insertImage(*image, width, height, preserveAspectRatio);
 }

@@ -10,9 +10,13 @@
 
 namespace ravelgrid {
 
-void TerminalView::inputMethodEvent(QInputMethodEvent* event) { keyboard_.inputMethod(event); }
+void TerminalView::inputMethodEvent(QInputMethodEvent* event)
+{
+    keyboard_.inputMethod(event);
+}
 
-void KeyboardInput::inputMethod(QInputMethodEvent* event) {
+void KeyboardInput::inputMethod(QInputMethodEvent* event)
+{
     if (!event->commitString().isEmpty()) {
         unmarkText();
         view_.insertText(event->commitString().toStdString(), false);
@@ -28,7 +32,8 @@ void KeyboardInput::inputMethod(QInputMethodEvent* event) {
     event->accept();
 }
 
-void KeyboardInput::setMarkedText(const QString& text, int cursor) {
+void KeyboardInput::setMarkedText(const QString& text, int cursor)
+{
     markedText_ = text;
     markedCursor_ = cursor;
     // Composing until a commit or an unmark, even when the text went empty.
@@ -36,14 +41,16 @@ void KeyboardInput::setMarkedText(const QString& text, int cursor) {
     updateMarkedTextOverlay();
 }
 
-void KeyboardInput::unmarkText() {
+void KeyboardInput::unmarkText()
+{
     markedText_.clear();
     markedCursor_ = -1;
     kittyIsComposing_ = false;
     updateMarkedTextOverlay();
 }
 
-void KeyboardInput::updateMarkedTextOverlay() {
+void KeyboardInput::updateMarkedTextOverlay()
+{
     if (markedText_.isEmpty()) {
         markedOverlay_.reset();
         return;
@@ -65,7 +72,8 @@ void KeyboardInput::updateMarkedTextOverlay() {
     markedOverlay_->raise();
 }
 
-std::pair<int, int> TerminalView::selectedRange() const {
+std::pair<int, int> TerminalView::selectedRange() const
+{
     const int cols = terminal_->cols;
     if (selection_ && selection_->active() && selection_->hasSelectionRange()) {
         const Position a = selection_->start();
@@ -80,11 +88,11 @@ std::pair<int, int> TerminalView::selectedRange() const {
     return {(buffer.yBase() + buffer.y()) * cols + buffer.x(), 0};
 }
 
-QVariant TerminalView::inputMethodQuery(Qt::InputMethodQuery query) const {
+QVariant TerminalView::inputMethodQuery(Qt::InputMethodQuery query) const
+{
     switch (query) {
     case Qt::ImEnabled: return true;
-    case Qt::ImCursorRectangle:
-        return caret_ ? QVariant(QRectF(caret_->geometry())) : QVariant(QRectF());
+    case Qt::ImCursorRectangle: return caret_ ? QVariant(QRectF(caret_->geometry())) : QVariant(QRectF());
     case Qt::ImFont: return frame_.fontSet().normal();
     case Qt::ImCursorPosition:
     case Qt::ImAnchorPosition: {

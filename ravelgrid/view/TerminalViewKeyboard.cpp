@@ -11,7 +11,8 @@ namespace ravelgrid {
 
 namespace {
 
-bool isModifierKey(int key) {
+bool isModifierKey(int key)
+{
     switch (key) {
     case Qt::Key_Shift:
     case Qt::Key_Control:
@@ -30,11 +31,13 @@ bool isModifierKey(int key) {
 
 }  // namespace
 
-KeyboardInput::KeyboardInput(TerminalView& view) : view_(view) {}
+KeyboardInput::KeyboardInput(TerminalView& view) : view_(view)
+{}
 
 KeyboardInput::~KeyboardInput() = default;
 
-KeyModes KeyboardInput::keyModes() const {
+KeyModes KeyboardInput::keyModes() const
+{
     const Terminal& terminal = view_.terminal();
     KeyModes modes;
     modes.applicationCursor = terminal.applicationCursor;
@@ -44,7 +47,8 @@ KeyModes KeyboardInput::keyModes() const {
     return modes;
 }
 
-std::vector<KeyChord> KeyboardInput::chordsFor(ViewCommand command) const {
+std::vector<KeyChord> KeyboardInput::chordsFor(ViewCommand command) const
+{
     std::vector<KeyChord> chords;
     for (const ViewKeyBinding& b : commandKeys_)
         if (b.command == command)
@@ -52,7 +56,8 @@ std::vector<KeyChord> KeyboardInput::chordsFor(ViewCommand command) const {
     return chords;
 }
 
-bool KeyboardInput::claimsShortcutOverride(const QKeyEvent& event) const {
+bool KeyboardInput::claimsShortcutOverride(const QKeyEvent& event) const
+{
     // The view's own actions and the window's chords go to the shortcuts;
     // the scrollback keys are handled on the key press.
     if (anyMatches(reserved_, event.key(), event.modifiers()))
@@ -74,7 +79,8 @@ bool KeyboardInput::claimsShortcutOverride(const QKeyEvent& event) const {
 // Shift with the Page keys, Home and End pages the normal screen's scrollback
 // whatever the cursor-key mode, as Linux terminals do; the alternate screen
 // has none, so there the keys go to the program.
-bool KeyboardInput::scrollbackKey(int key, Qt::KeyboardModifiers modifiers) {
+bool KeyboardInput::scrollbackKey(int key, Qt::KeyboardModifiers modifiers)
+{
     Terminal& terminal = view_.terminal();
     if (terminal.isCurrentBufferAlternate())
         return false;
@@ -92,14 +98,16 @@ bool KeyboardInput::scrollbackKey(int key, Qt::KeyboardModifiers modifiers) {
     return false;
 }
 
-void KeyboardInput::release(QKeyEvent* event) {
+void KeyboardInput::release(QKeyEvent* event)
+{
     if (event->key() == Qt::Key_Control)
         view_.setCommandActive(false);
     if (view_.terminal().keyboardEnhancementFlags().rawValue != 0)
         kittyKeyRelease(event);
 }
 
-void KeyboardInput::press(QKeyEvent* event) {
+void KeyboardInput::press(QKeyEvent* event)
+{
     Terminal& terminal = view_.terminal();
     if (event->key() == Qt::Key_Control)
         view_.setCommandActive(true);

@@ -24,14 +24,14 @@ constexpr quint32 xLockMask = 1u << 1;
 
 // The US layout's unshifted characters by X keycode (evdev code + 8), for
 // the base-layout key of other layouts.
-char32_t usBaseLayoutKey(quint32 scanCode) {
+char32_t usBaseLayoutKey(quint32 scanCode)
+{
     static constexpr std::array<std::pair<quint32, char>, 48> table{{
-        {10, '1'}, {11, '2'}, {12, '3'}, {13, '4'}, {14, '5'}, {15, '6'}, {16, '7'}, {17, '8'}, {18, '9'},
-        {19, '0'}, {20, '-'}, {21, '='}, {24, 'q'}, {25, 'w'}, {26, 'e'}, {27, 'r'}, {28, 't'}, {29, 'y'},
-        {30, 'u'}, {31, 'i'}, {32, 'o'}, {33, 'p'}, {34, '['}, {35, ']'}, {38, 'a'}, {39, 's'}, {40, 'd'},
-        {41, 'f'}, {42, 'g'}, {43, 'h'}, {44, 'j'}, {45, 'k'}, {46, 'l'}, {47, ';'}, {48, '\''}, {49, '`'},
-        {51, '\\'}, {52, 'z'}, {53, 'x'}, {54, 'c'}, {55, 'v'}, {56, 'b'}, {57, 'n'}, {58, 'm'}, {59, ','},
-        {60, '.'}, {61, '/'}, {65, ' '},
+        {10, '1'}, {11, '2'}, {12, '3'}, {13, '4'}, {14, '5'},  {15, '6'}, {16, '7'},  {17, '8'}, {18, '9'}, {19, '0'},
+        {20, '-'}, {21, '='}, {24, 'q'}, {25, 'w'}, {26, 'e'},  {27, 'r'}, {28, 't'},  {29, 'y'}, {30, 'u'}, {31, 'i'},
+        {32, 'o'}, {33, 'p'}, {34, '['}, {35, ']'}, {38, 'a'},  {39, 's'}, {40, 'd'},  {41, 'f'}, {42, 'g'}, {43, 'h'},
+        {44, 'j'}, {45, 'k'}, {46, 'l'}, {47, ';'}, {48, '\''}, {49, '`'}, {51, '\\'}, {52, 'z'}, {53, 'x'}, {54, 'c'},
+        {55, 'v'}, {56, 'b'}, {57, 'n'}, {58, 'm'}, {59, ','},  {60, '.'}, {61, '/'},  {65, ' '},
     }};
     for (const auto& [code, ch] : table)
         if (code == scanCode)
@@ -39,7 +39,8 @@ char32_t usBaseLayoutKey(quint32 scanCode) {
     return 0;
 }
 
-std::optional<Fn> functionalKey(const QKeyEvent& e) {
+std::optional<Fn> functionalKey(const QKeyEvent& e)
+{
     const bool keypad = e.modifiers().testFlag(Qt::KeypadModifier);
     const int key = e.key();
     if (keypad) {
@@ -113,7 +114,8 @@ struct ModifierKey {
     uint32_t bit;
 };
 
-std::optional<ModifierKey> modifierKey(const QKeyEvent& e) {
+std::optional<ModifierKey> modifierKey(const QKeyEvent& e)
+{
     switch (e.nativeVirtualKey()) {
     case 0xffe1: return ModifierKey{Fn::leftShift, Mods::shift};
     case 0xffe2: return ModifierKey{Fn::rightShift, Mods::shift};
@@ -147,7 +149,8 @@ std::optional<ModifierKey> modifierKey(const QKeyEvent& e) {
     }
 }
 
-Mods kittyModifiers(const QKeyEvent& e, bool includeAlt) {
+Mods kittyModifiers(const QKeyEvent& e, bool includeAlt)
+{
     const Qt::KeyboardModifiers m = e.modifiers();
     Mods mods;
     if (m & Qt::ShiftModifier)
@@ -163,15 +166,17 @@ Mods kittyModifiers(const QKeyEvent& e, bool includeAlt) {
     return mods;
 }
 
-std::optional<std::string> keypadText(Fn key, const QKeyEvent& e) {
-    const bool typed = (key >= Fn::keypad0 && key <= Fn::keypadAdd) || key == Fn::keypadEqual ||
-                       key == Fn::keypadSeparator;
+std::optional<std::string> keypadText(Fn key, const QKeyEvent& e)
+{
+    const bool typed =
+        (key >= Fn::keypad0 && key <= Fn::keypadAdd) || key == Fn::keypadEqual || key == Fn::keypadSeparator;
     if (!typed || e.text().isEmpty())
         return std::nullopt;
     return e.text().toStdString();
 }
 
-bool isPlainPrintableText(std::string_view text) {
+bool isPlainPrintableText(std::string_view text)
+{
     if (text.empty())
         return false;
     for (char32_t c : QString::fromUtf8(text.data(), qsizetype(text.size())).toUcs4())
@@ -180,14 +185,16 @@ bool isPlainPrintableText(std::string_view text) {
     return true;
 }
 
-char32_t firstScalar(const QString& s) {
+char32_t firstScalar(const QString& s)
+{
     const QList<uint> scalars = s.toUcs4();
     return scalars.isEmpty() ? 0 : char32_t(scalars.front());
 }
 
 }  // namespace
 
-bool KeyboardInput::sendKittyKeyEvent(const KittyKeyEvent& event) {
+bool KeyboardInput::sendKittyKeyEvent(const KittyKeyEvent& event)
+{
     const Terminal& terminal = view_.terminal();
     const auto bytes = event.encode(terminal.keyboardEnhancementFlags(), terminal.applicationCursor,
                                     terminal.applicationKeypad, backspaceSendsControlH_);
@@ -198,7 +205,8 @@ bool KeyboardInput::sendKittyKeyEvent(const KittyKeyEvent& event) {
 }
 
 std::optional<KittyKeyEvent> KeyboardInput::kittyKeyEvent(const QKeyEvent& e, KittyKeyboardEventType type,
-                                                         std::optional<std::string> text) const {
+                                                          std::optional<std::string> text) const
+{
     // The key is the layout's unshifted character. Qt names letters by their
     // capital; a shifted symbol's own key comes from the base layout.
     const bool shift = e.modifiers().testFlag(Qt::ShiftModifier);
@@ -232,7 +240,8 @@ std::optional<KittyKeyEvent> KeyboardInput::kittyKeyEvent(const QKeyEvent& e, Ki
     return event;
 }
 
-bool KeyboardInput::kittyKeyPress(QKeyEvent* e) {
+bool KeyboardInput::kittyKeyPress(QKeyEvent* e)
+{
     const KittyKeyboardFlags flags = view_.terminal().keyboardEnhancementFlags();
 
     if (const auto modifier = modifierKey(*e)) {
@@ -293,7 +302,8 @@ bool KeyboardInput::kittyKeyPress(QKeyEvent* e) {
     return true;
 }
 
-KittyKeyEvent KeyboardInput::kittyTextEvent(std::string_view text) const {
+KittyKeyEvent KeyboardInput::kittyTextEvent(std::string_view text) const
+{
     KittyKeyEvent event;
     event.key = KittyKey::noKey();
     event.text = std::string(text);
@@ -301,12 +311,14 @@ KittyKeyEvent KeyboardInput::kittyTextEvent(std::string_view text) const {
     return event;
 }
 
-void KeyboardInput::sendKittyText(std::string_view text) {
+void KeyboardInput::sendKittyText(std::string_view text)
+{
     kittyIsComposing_ = false;
     sendKittyKeyEvent(kittyTextEvent(text));
 }
 
-void KeyboardInput::kittyKeyRelease(QKeyEvent* e) {
+void KeyboardInput::kittyKeyRelease(QKeyEvent* e)
+{
     const KittyKeyboardFlags flags = view_.terminal().keyboardEnhancementFlags();
     // Qt reports auto-repeat as release and press pairs: only the presses count.
     if (e->isAutoRepeat() || !flags.contains(KittyKeyboardFlags::reportEvents))

@@ -12,13 +12,15 @@
 
 namespace ravelgrid {
 
-void TerminalView::setLinkHighlightMode(LinkHighlightMode mode) {
+void TerminalView::setLinkHighlightMode(LinkHighlightMode mode)
+{
     links_.setMode(mode);
     updateMouseTracking();
     redrawAll();
 }
 
-std::optional<std::string> TerminalView::linkAtPosition(int col, int bufferRow) const {
+std::optional<std::string> TerminalView::linkAtPosition(int col, int bufferRow) const
+{
     const Buffer& buffer = *terminal_->buffer;
     auto& ring = const_cast<Buffer&>(buffer).lines();
     if (bufferRow < 0 || bufferRow >= ring.count())
@@ -39,8 +41,9 @@ std::optional<std::string> TerminalView::linkAtPosition(int col, int bufferRow) 
     return value;
 }
 
-std::optional<std::pair<std::string, std::map<std::string, std::string>>> TerminalView::urlPreviewText(
-    std::string_view payload) {
+std::optional<std::pair<std::string, std::map<std::string, std::string>>>
+TerminalView::urlPreviewText(std::string_view payload)
+{
     // The URI may hold ";" itself: it is everything after the first one.
     auto uri = Terminal::parseHyperlinkPayload(payload);
     if (!uri)
@@ -63,7 +66,8 @@ std::optional<std::pair<std::string, std::map<std::string, std::string>>> Termin
     return std::pair{std::move(*uri), std::move(params)};
 }
 
-QFont TerminalView::tryUrlFont() {
+QFont TerminalView::tryUrlFont()
+{
     const QStringList installed = QFontDatabase::families();
     for (const char* name : {"Optima", "Helvetica", "Helvetica Neue"}) {
         const QString family = QString::fromLatin1(name);
@@ -78,7 +82,8 @@ QFont TerminalView::tryUrlFont() {
     return font;
 }
 
-std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link, bool printedByRemote) {
+std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link, bool printedByRemote)
+{
     LinkOpener::Context context;
     context.trusted = !printedByRemote && isProcessTrusted(*terminal_);
     context.currentDirectory = terminal_->hostCurrentDirectory;
@@ -86,7 +91,8 @@ std::optional<QUrl> TerminalView::resolveLinkURL(const std::string& link, bool p
     return LinkOpener::resolve(link, context);
 }
 
-bool TerminalView::openLink(const std::string& link) {
+bool TerminalView::openLink(const std::string& link)
+{
     const auto clicked = links_.takeClickedLink();
     const auto url = resolveLinkURL(link, links_.takeClickedRemote(link));
     if (!url)

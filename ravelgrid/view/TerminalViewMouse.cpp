@@ -7,39 +7,67 @@
 
 namespace ravelgrid {
 
-platform::Scheduler::TaskId TerminalView::runAfter(uint64_t delayNs, std::function<void()> task) {
+platform::Scheduler::TaskId TerminalView::runAfter(uint64_t delayNs, std::function<void()> task)
+{
     return scheduler_.scheduleAfter(delayNs, std::move(task));
 }
 
-void TerminalView::cancelTask(platform::Scheduler::TaskId& id) {
+void TerminalView::cancelTask(platform::Scheduler::TaskId& id)
+{
     if (id != 0)
         scheduler_.cancel(id);
     id = 0;
 }
 
-void TerminalView::mousePressEvent(QMouseEvent* event) { pointer_.press(event); }
+void TerminalView::mousePressEvent(QMouseEvent* event)
+{
+    pointer_.press(event);
+}
 
-void TerminalView::mouseDoubleClickEvent(QMouseEvent* event) { pointer_.doubleClick(event); }
+void TerminalView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    pointer_.doubleClick(event);
+}
 
-void TerminalView::mouseMoveEvent(QMouseEvent* event) { pointer_.move(event); }
+void TerminalView::mouseMoveEvent(QMouseEvent* event)
+{
+    pointer_.move(event);
+}
 
-void TerminalView::mouseReleaseEvent(QMouseEvent* event) { pointer_.release(event); }
+void TerminalView::mouseReleaseEvent(QMouseEvent* event)
+{
+    pointer_.release(event);
+}
 
-void TerminalView::wheelEvent(QWheelEvent* event) { pointer_.wheel(event); }
+void TerminalView::wheelEvent(QWheelEvent* event)
+{
+    pointer_.wheel(event);
+}
 
-void TerminalView::leaveEvent(QEvent* event) {
+void TerminalView::leaveEvent(QEvent* event)
+{
     pointer_.leave();
     QWidget::leaveEvent(event);
 }
 
-bool TerminalView::shouldTrackMouse() const { return shouldTrackMouse(terminal_->mouseMode()); }
+bool TerminalView::shouldTrackMouse() const
+{
+    return shouldTrackMouse(terminal_->mouseMode());
+}
 
-bool TerminalView::shouldTrackMouse(MouseMode mode) const {
+bool TerminalView::shouldTrackMouse(MouseMode mode) const
+{
     return mode == MouseMode::anyEvent || links_.followsPointer();
 }
 
-void TerminalView::setCommandActive(bool on) { pointer_.setModifierHeld(on); }
+void TerminalView::setCommandActive(bool on)
+{
+    pointer_.setModifierHeld(on);
+}
 
-void TerminalView::updateMouseTracking() { setMouseTracking(shouldTrackMouse()); }
+void TerminalView::updateMouseTracking()
+{
+    setMouseTracking(shouldTrackMouse());
+}
 
 }  // namespace ravelgrid

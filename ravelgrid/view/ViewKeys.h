@@ -15,7 +15,8 @@ struct KeyChord {
 
     static constexpr Qt::KeyboardModifiers counted =
         Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
-    bool matches(int pressed, Qt::KeyboardModifiers held) const {
+    bool matches(int pressed, Qt::KeyboardModifiers held) const
+    {
         return pressed == key && (held & counted) == (modifiers & counted);
     }
     QKeySequence sequence() const { return QKeySequence(QKeyCombination(modifiers, Qt::Key(key))); }

@@ -7,7 +7,8 @@ namespace platform::testing {
 // Locks the keyring's default collection, as a screen lock or a user would.
 // Unlocking it again needs a password prompt: run such tests in a keyring of
 // their own.
-inline bool lockDefaultKeyring() {
+inline bool lockDefaultKeyring()
+{
     GError* error = nullptr;
     SecretService* service = secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, &error);
     if (!service) {

@@ -8,7 +8,8 @@
 
 namespace {
 
-GDBusMessage* dropCalls(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer) {
+GDBusMessage* dropCalls(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer)
+{
     if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
         g_object_unref(message);
         return nullptr;
@@ -18,7 +19,8 @@ GDBusMessage* dropCalls(GDBusConnection*, GDBusMessage* message, gboolean incomi
 
 }  // namespace
 
-int main() {
+int main()
+{
     GError* error = nullptr;
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!bus) {

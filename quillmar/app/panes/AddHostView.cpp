@@ -1,9 +1,9 @@
 #include "quillmar/app/panes/AddHostView.h"
 
 #include "quillmar/app/panes/SSHConfigMessages.h"
-#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/SessionTarget.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
 #include "ravelgrid/view/PlainText.h"
@@ -255,11 +255,13 @@ void AddHostView::finishSave(const HostEntry& e, const Result<SSHConfigWriter::H
     emit hostSaved(savedAlias_);
 }
 
-QString AddHostView::savedNote(const QString& alias) const {
+QString AddHostView::savedNote(const QString& alias) const
+{
     return tr("Saved %1. It is listed in the sidebar.").arg(alias);
 }
 
-void AddHostView::dropGoneHost() {
+void AddHostView::dropGoneHost()
+{
     if (savedAlias_.isEmpty() || hostStore_.aliases().contains(savedAlias_))
         return;
     // Removed since the save: the note and the button would point at nothing.

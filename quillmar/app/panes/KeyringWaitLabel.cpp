@@ -7,7 +7,8 @@
 
 namespace quillmar {
 
-QLabel* makeKeyringWaitLabel(SnippetStore& store, QWidget* parent) {
+QLabel* makeKeyringWaitLabel(SnippetStore& store, QWidget* parent)
+{
     auto* label =
         new QLabel(QCoreApplication::translate("quillmar::KeyringWaitLabel", "Waiting for the keyring\u2026"), parent);
     label->setObjectName(QStringLiteral("snippetsWaiting"));

@@ -2,9 +2,9 @@
 
 #include "quillmar/app/panes/SSHConfigMessages.h"
 #include "quillmar/app/sheets/GenerateKeySheet.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/app/sidebar/KeyListModel.h"
 #include "quillmar/app/style/Metro.h"
-#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/sshconfig/SSHConfigIdentity.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
@@ -43,8 +43,7 @@ constexpr int idRole = Qt::UserRole + 1;
 
 KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& hostStore, QWidget* parent)
     : QWidget(parent), keyStore_(keyStore), keys_(KeyListModel::of(keyStore)), workspace_(workspace),
-      hostStore_(hostStore),
-      writer_(hostStore.reader().paths())
+      hostStore_(hostStore), writer_(hostStore.reader().paths())
 {
     setObjectName(QStringLiteral("keysPane"));
     chooseHost_ = [this](const QString& title, const QStringList& aliases) -> std::optional<QString> {
@@ -328,7 +327,8 @@ void KeysView::finishUse(const QString& alias, const QString& keyName, const Res
         emit useFinished(false);
         return;
     }
-    status_->setText(tr("%1 now uses %2. Backup: %3").arg(alias, keyName, q(writer_.paths().tildePath(applied.value()))));
+    status_->setText(
+        tr("%1 now uses %2. Backup: %3").arg(alias, keyName, q(writer_.paths().tildePath(applied.value()))));
     hostStore_.reload();
     keyStore_.reload();
     emit useFinished(true);

@@ -17,9 +17,13 @@
 namespace quillmar {
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
-QString diffText(const std::vector<DiffLine>& lines) {
+QString diffText(const std::vector<DiffLine>& lines)
+{
     QString out;
     for (const DiffLine& line : lines) {
         out += QChar::fromLatin1(line.sign);
@@ -30,7 +34,8 @@ QString diffText(const std::vector<DiffLine>& lines) {
     return out;
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
+std::vector<std::string> splitLines(const std::string& text)
+{
     std::vector<std::string> lines;
     std::string::size_type start = 0;
     while (start < text.size()) {
@@ -46,7 +51,8 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-QPlainTextEdit* diffView(QWidget* parent, const QString& name) {
+QPlainTextEdit* diffView(QWidget* parent, const QString& name)
+{
     auto* view = new QPlainTextEdit(parent);
     view->setObjectName(name);
     view->setReadOnly(true);
@@ -56,7 +62,8 @@ QPlainTextEdit* diffView(QWidget* parent, const QString& name) {
     return view;
 }
 
-QString nothingToMerge() {
+QString nothingToMerge()
+{
     return QCoreApplication::translate("quillmar::SSHMergeSection",
                                        "There is nothing to merge: ~/.ssh/config has no Include line for "
                                        "quillmar_config, or that file isn't there. Nothing was changed.");
@@ -65,7 +72,8 @@ QString nothingToMerge() {
 }  // namespace
 
 SSHMergeSection::SSHMergeSection(SSHConfigWriter writer, QWidget* parent)
-    : QWidget(parent), merge_(writer), ownPath_(writer.paths().ownConfigPath()), saving_(this) {
+    : QWidget(parent), merge_(writer), ownPath_(writer.paths().ownConfigPath()), saving_(this)
+{
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* intro = new QLabel(tr("Moves the hosts of ~/.ssh/quillmar_config into ~/.ssh/config, where its "
@@ -110,13 +118,15 @@ SSHMergeSection::SSHMergeSection(SSHConfigWriter writer, QWidget* parent)
     connect(apply_, &QPushButton::clicked, this, [this] { applyMerge(); });
 }
 
-void SSHMergeSection::setStatus(const QString& text, bool error) {
+void SSHMergeSection::setStatus(const QString& text, bool error)
+{
     status_->setText(text);
     status_->setProperty("error", error);
     status_->setVisible(!text.isEmpty());
 }
 
-void SSHMergeSection::startMerge() {
+void SSHMergeSection::startMerge()
+{
     if (saving_.running())
         return;
     plan_ = merge_.plan();
@@ -132,7 +142,8 @@ void SSHMergeSection::startMerge() {
     refreshPreview();
 }
 
-void SSHMergeSection::filesChanged() {
+void SSHMergeSection::filesChanged()
+{
     // Only the "nothing to merge" answer is re-asked; a preview on show is
     // checked against the files when it is applied.
     if (plan_ || status_->isHidden() || status_->text() != nothingToMerge())
@@ -141,7 +152,8 @@ void SSHMergeSection::filesChanged() {
         setStatus({}, false);
 }
 
-void SSHMergeSection::rebuildConflicts() {
+void SSHMergeSection::rebuildConflicts()
+{
     while (QLayoutItem* item = conflictsLayout_->takeAt(0)) {
         if (QWidget* w = item->widget())
             w->deleteLater();
@@ -180,7 +192,8 @@ void SSHMergeSection::rebuildConflicts() {
     conflictsBox_->show();
 }
 
-void SSHMergeSection::choose(const std::string& alias, SSHConfigMerge::Keep keep) {
+void SSHMergeSection::choose(const std::string& alias, SSHConfigMerge::Keep keep)
+{
     if (saving_.running())
         return;
     choices_[alias] = keep;
@@ -192,7 +205,8 @@ void SSHMergeSection::choose(const std::string& alias, SSHConfigMerge::Keep keep
     refreshPreview();
 }
 
-void SSHMergeSection::refreshPreview() {
+void SSHMergeSection::refreshPreview()
+{
     preview_.reset();
     if (!plan_)
         return;
@@ -218,7 +232,8 @@ void SSHMergeSection::refreshPreview() {
     setStatus({}, false);
 }
 
-bool SSHMergeSection::applyMerge() {
+bool SSHMergeSection::applyMerge()
+{
     if (!preview_ || saving_.running())
         return false;
     // Waiting for another window's lock or for ssh runs on a worker.
@@ -229,13 +244,15 @@ bool SSHMergeSection::applyMerge() {
     return true;
 }
 
-void SSHMergeSection::setBusy(bool busy) {
+void SSHMergeSection::setBusy(bool busy)
+{
     start_->setEnabled(!busy);
     apply_->setEnabled(!busy);
     conflictsBox_->setEnabled(!busy);
 }
 
-void SSHMergeSection::finishMerge(const Result<SSHConfigMerge::Applied>& applied) {
+void SSHMergeSection::finishMerge(const Result<SSHConfigMerge::Applied>& applied)
+{
     setBusy(false);
     if (!applied) {
         // A file changed since the preview (or couldn't be written): plan

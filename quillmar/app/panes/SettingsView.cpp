@@ -1,15 +1,15 @@
 #include "quillmar/app/panes/SettingsView.h"
 
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Version.h"
+#include "quillmar/app/panes/SSHMergeSection.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/app/style/Appearance.h"
 #include "quillmar/app/style/BrandMark.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/MonospaceFonts.h"
-#include "quillmar/app/panes/SSHMergeSection.h"
 #include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/style/TerminalScheme.h"
-#include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Version.h"
-#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "ravelgrid/view/PlainText.h"
 
@@ -44,9 +44,13 @@ namespace {
 
 const QString matchAppearanceID = QStringLiteral("match-appearance");
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
-QString themeLabel(AppAppearance appearance) {
+QString themeLabel(AppAppearance appearance)
+{
     switch (appearance) {
     case AppAppearance::dark: return QCoreApplication::translate("quillmar::SettingsView", "Dark");
     case AppAppearance::light: return QCoreApplication::translate("quillmar::SettingsView", "Light");
@@ -58,7 +62,8 @@ QString themeLabel(AppAppearance appearance) {
 
 // The scheme in miniature: its background, a line of its foreground and
 // the eight normal colours.
-QIcon schemePreview(const TerminalScheme& scheme) {
+QIcon schemePreview(const TerminalScheme& scheme)
+{
     QPixmap pixmap(72, 18);
     pixmap.fill(schemeColor(scheme.background));
     QPainter p(&pixmap);
@@ -71,25 +76,33 @@ QIcon schemePreview(const TerminalScheme& scheme) {
     return QIcon(pixmap);
 }
 
-QLabel* wrapped(const QString& text, QWidget* parent) {
+QLabel* wrapped(const QString& text, QWidget* parent)
+{
     auto* label = new QLabel(text, parent);
     label->setWordWrap(true);
     return label;
 }
 
 // Nobody chose the default; its absence is how the platform is, not a fault.
-bool standsInQuietly(const QString& name) { return name == QLatin1String(TerminalFont::nerdFontName); }
+bool standsInQuietly(const QString& name)
+{
+    return name == QLatin1String(TerminalFont::nerdFontName);
+}
 
 // The family as the list names it: Qt adds " [foundry]" to a family that
 // two foundries install.
-QString drawnFamily(const QFontInfo& info) { return info.family().section(QStringLiteral(" ["), 0, 0); }
+QString drawnFamily(const QFontInfo& info)
+{
+    return info.family().section(QStringLiteral(" ["), 0, 0);
+}
 
 }  // namespace
 
 SettingsView::SettingsView(Workspace& workspace, UserSettings& settings, SSHPaths paths, Options options,
                            QWidget* parent)
     : QScrollArea(parent), workspace_(workspace), settings_(settings), paths_(std::move(paths)),
-      options_(std::move(options)) {
+      options_(std::move(options))
+{
     setObjectName(QStringLiteral("settingsPane"));
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
@@ -113,9 +126,9 @@ SettingsView::SettingsView(Workspace& workspace, UserSettings& settings, SSHPath
     setWidget(content);
 
     syncFromSettings();
-    for (auto signal : {&UserSettings::appearanceChanged, &UserSettings::schemeIDChanged,
-                        &UserSettings::fontNameChanged, &UserSettings::fontSizeChanged,
-                        &UserSettings::exitPolicyChanged, &UserSettings::fontNerdOnlyChanged})
+    for (auto signal :
+         {&UserSettings::appearanceChanged, &UserSettings::schemeIDChanged, &UserSettings::fontNameChanged,
+          &UserSettings::fontSizeChanged, &UserSettings::exitPolicyChanged, &UserSettings::fontNerdOnlyChanged})
         connect(&settings_, signal, this, &SettingsView::syncFromSettings);
     connect(&workspace_, &Workspace::settingsScrollTargetChanged, this, [this] {
         if (isVisible())
@@ -125,7 +138,8 @@ SettingsView::SettingsView(Workspace& workspace, UserSettings& settings, SSHPath
 
 SettingsView::~SettingsView() = default;
 
-QWidget* SettingsView::addSection(const QString& id, const QString& title) {
+QWidget* SettingsView::addSection(const QString& id, const QString& title)
+{
     auto* section = new QWidget(widget() ? widget() : column_->parentWidget());
     section->setObjectName(QStringLiteral("settingsSection-") + id);
     auto* layout = new QVBoxLayout(section);
@@ -137,7 +151,8 @@ QWidget* SettingsView::addSection(const QString& id, const QString& title) {
     return section;
 }
 
-QWidget* SettingsView::section(const QString& id) const {
+QWidget* SettingsView::section(const QString& id) const
+{
     for (const auto& [name, widget] : sections_) {
         if (name == id)
             return widget;
@@ -145,7 +160,8 @@ QWidget* SettingsView::section(const QString& id) const {
     return nullptr;
 }
 
-void SettingsView::buildAppearance() {
+void SettingsView::buildAppearance()
+{
     QWidget* section = addSection(QStringLiteral("appearance"), tr("Appearance"));
     auto* group = new QButtonGroup(section);
     for (AppAppearance a : {AppAppearance::dark, AppAppearance::light, AppAppearance::system, AppAppearance::matrix}) {
@@ -158,7 +174,8 @@ void SettingsView::buildAppearance() {
     }
 }
 
-QString SettingsView::exitPolicyLabel(SessionExitPolicy policy) {
+QString SettingsView::exitPolicyLabel(SessionExitPolicy policy)
+{
     switch (policy) {
     case SessionExitPolicy::closeIfClean: return tr("Close the tab when the session ends without an error");
     case SessionExitPolicy::alwaysKeep: return tr("Keep the tab open when the session ends");
@@ -167,7 +184,8 @@ QString SettingsView::exitPolicyLabel(SessionExitPolicy policy) {
     return {};
 }
 
-void SettingsView::buildTerminal() {
+void SettingsView::buildTerminal()
+{
     QWidget* section = addSection(QStringLiteral("terminal"), tr("Terminal"));
     auto* form = new QFormLayout;
     fontBox_ = new QComboBox(section);
@@ -218,7 +236,8 @@ void SettingsView::buildTerminal() {
             [this](int index) { settings_.setSchemeID(schemeBox_->itemData(index).toString()); });
 }
 
-void SettingsView::fillFonts() {
+void SettingsView::fillFonts()
+{
     const QSignalBlocker block(fontBox_);
     fontBox_->clear();
     const QString current = settings_.fontName();
@@ -250,7 +269,8 @@ void SettingsView::fillFonts() {
     fontBox_->setCurrentIndex(currentIndex);
 }
 
-void SettingsView::showFontInUse() {
+void SettingsView::showFontInUse()
+{
     const QString name = settings_.fontName();
     const QFont font = TerminalFont::font(name, settings_.fontSize());
     const QFontInfo info(font);
@@ -263,13 +283,13 @@ void SettingsView::showFontInUse() {
         fontInUse_->setText(tr("%1 isn't installed; terminals use %2 instead.").arg(name, face));
 }
 
-void SettingsView::fillSchemes() {
+void SettingsView::fillSchemes()
+{
     const QSignalBlocker block(schemeBox_);
     schemeBox_->clear();
     const bool dark = colourSchemeIsDark(settings_.appearance(), options_.systemIsDark());
     const TerminalScheme& matching = effectiveScheme(matchAppearanceID, settings_.appearanceText(), dark);
-    schemeBox_->addItem(schemePreview(matching), tr("Match appearance (%1)").arg(matching.name),
-                        matchAppearanceID);
+    schemeBox_->addItem(schemePreview(matching), tr("Match appearance (%1)").arg(matching.name), matchAppearanceID);
     for (const TerminalScheme& scheme : TerminalScheme::catalogue())
         schemeBox_->addItem(schemePreview(scheme), scheme.name, scheme.id);
     const QString current = settings_.schemeID();
@@ -279,7 +299,8 @@ void SettingsView::fillSchemes() {
     schemeBox_->setCurrentIndex(std::max(index, 0));
 }
 
-void SettingsView::syncFromSettings() {
+void SettingsView::syncFromSettings()
+{
     for (auto& [a, button] : themeButtons_) {
         const QSignalBlocker block(button);
         button->setChecked(a == settings_.appearance());
@@ -303,7 +324,8 @@ void SettingsView::syncFromSettings() {
     fillSchemes();
 }
 
-QRadioButton* SettingsView::themeButton(AppAppearance appearance) const {
+QRadioButton* SettingsView::themeButton(AppAppearance appearance) const
+{
     for (const auto& [a, button] : themeButtons_) {
         if (a == appearance)
             return button;
@@ -311,7 +333,8 @@ QRadioButton* SettingsView::themeButton(AppAppearance appearance) const {
     return nullptr;
 }
 
-QRadioButton* SettingsView::exitPolicyButton(SessionExitPolicy policy) const {
+QRadioButton* SettingsView::exitPolicyButton(SessionExitPolicy policy) const
+{
     for (const auto& [p, button] : exitButtons_) {
         if (p == policy)
             return button;
@@ -319,7 +342,8 @@ QRadioButton* SettingsView::exitPolicyButton(SessionExitPolicy policy) const {
     return nullptr;
 }
 
-std::vector<SettingsView::Backup> SettingsView::backupsNewestFirst(const QString& folder) {
+std::vector<SettingsView::Backup> SettingsView::backupsNewestFirst(const QString& folder)
+{
     std::vector<Backup> list;
     const QDir dir(folder);
     for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
@@ -332,7 +356,8 @@ std::vector<SettingsView::Backup> SettingsView::backupsNewestFirst(const QString
     return list;
 }
 
-void SettingsView::buildFiles() {
+void SettingsView::buildFiles()
+{
     QWidget* section = addSection(QStringLiteral("sshFiles"), tr("SSH files"));
     auto* form = new QFormLayout;
     auto row = [&](const QString& title, const std::string& path, bool folder, QLabel*& state) {
@@ -367,7 +392,8 @@ void SettingsView::buildFiles() {
     refreshFiles();
 }
 
-void SettingsView::refreshFiles() {
+void SettingsView::refreshFiles()
+{
     auto state = [this](QLabel* label, const std::string& path) {
         const bool exists = QFileInfo::exists(qs(path));
         label->setText((exists ? tr("%1 — present") : tr("%1 — not there yet")).arg(qs(paths_.tildePath(path))));
@@ -382,17 +408,18 @@ void SettingsView::refreshFiles() {
     backups_->clear();
     const auto list = backupsNewestFirst(qs(paths_.backupsDirectory()));
     for (const Backup& backup : list) {
-        auto* item = new QListWidgetItem(QStringLiteral("%1  ·  %2").arg(
-                                             QFileInfo(backup.path).fileName(),
-                                             QLocale().toString(backup.modified, QLocale::ShortFormat)),
-                                         backups_);
+        auto* item = new QListWidgetItem(
+            QStringLiteral("%1  ·  %2")
+                .arg(QFileInfo(backup.path).fileName(), QLocale().toString(backup.modified, QLocale::ShortFormat)),
+            backups_);
         item->setData(Qt::UserRole, backup.path);
     }
     if (list.empty())
         backups_->addItem(tr("No backups yet."));
 }
 
-void SettingsView::buildMerge() {
+void SettingsView::buildMerge()
+{
     QWidget* section = addSection(QStringLiteral("merge"), tr("Merge"));
     merge_ = new SSHMergeSection(SSHConfigWriter(paths_), section);
     section->layout()->addWidget(merge_);
@@ -408,9 +435,10 @@ void SettingsView::buildMerge() {
     poll->start();
 }
 
-void SettingsView::pollFiles() {
-    auto signature = SSHConfigReader::fileSignature(
-        {paths_.configPath(), paths_.ownConfigPath(), paths_.backupsDirectory()});
+void SettingsView::pollFiles()
+{
+    auto signature =
+        SSHConfigReader::fileSignature({paths_.configPath(), paths_.ownConfigPath(), paths_.backupsDirectory()});
     if (signature == filesSignature_)
         return;
     filesSignature_ = std::move(signature);
@@ -418,15 +446,17 @@ void SettingsView::pollFiles() {
     merge_->filesChanged();
 }
 
-void SettingsView::buildFolderAccess() {
+void SettingsView::buildFolderAccess()
+{
     QWidget* section = addSection(QStringLiteral("folderAccess"), tr("Folder access"));
-    section->layout()->addWidget(wrapped(
-        tr("quillmar reads and writes only your SSH files in ~/.ssh (config, quillmar_config and the "
-           "quillmar-backups folder) and its own data in ~/.config/quillmar and ~/.local/share/quillmar."),
-        section));
+    section->layout()->addWidget(
+        wrapped(tr("quillmar reads and writes only your SSH files in ~/.ssh (config, quillmar_config and the "
+                   "quillmar-backups folder) and its own data in ~/.config/quillmar and ~/.local/share/quillmar."),
+                section));
 }
 
-void SettingsView::buildAbout() {
+void SettingsView::buildAbout()
+{
     QWidget* section = addSection(QStringLiteral("about"), tr("About"));
     auto* mark = new BrandMark(72, section);
     mark->setObjectName(QStringLiteral("aboutMark"));
@@ -440,7 +470,8 @@ void SettingsView::buildAbout() {
     section->layout()->addWidget(copyright);
 }
 
-void SettingsView::scrollToSection(const QString& id) {
+void SettingsView::scrollToSection(const QString& id)
+{
     QWidget* target = section(id);
     if (!target)
         return;
@@ -449,7 +480,8 @@ void SettingsView::scrollToSection(const QString& id) {
     verticalScrollBar()->setValue(std::min(target->y(), verticalScrollBar()->maximum()));
 }
 
-void SettingsView::scrollToTarget() {
+void SettingsView::scrollToTarget()
+{
     const auto target = workspace_.settingsScrollTarget();
     if (target)
         scrollToSection(*target);
@@ -457,7 +489,8 @@ void SettingsView::scrollToTarget() {
         verticalScrollBar()->setValue(0);
 }
 
-void SettingsView::showEvent(QShowEvent* event) {
+void SettingsView::showEvent(QShowEvent* event)
+{
     QScrollArea::showEvent(event);
     // The desktop's preference may have changed while hidden ("system" theme).
     fillSchemes();

@@ -42,7 +42,8 @@ public:
         std::function<bool(const QUrl&)> openUrl;
     };
 
-    SettingsView(Workspace& workspace, UserSettings& settings, SSHPaths paths, Options options, QWidget* parent = nullptr);
+    SettingsView(Workspace& workspace, UserSettings& settings, SSHPaths paths, Options options,
+                 QWidget* parent = nullptr);
     ~SettingsView() override;
 
     // The section of that id ("appearance", "terminal", "sshFiles", "merge",

@@ -10,7 +10,8 @@
 
 namespace quillmar {
 
-PreparedSnippet prepareSnippetCommand(std::string_view command) {
+PreparedSnippet prepareSnippetCommand(std::string_view command)
+{
     PreparedSnippet out;
     out.text.reserve(command.size());
     for (std::size_t i = 0; i < command.size(); ++i) {
@@ -29,7 +30,8 @@ PreparedSnippet prepareSnippetCommand(std::string_view command) {
     return out;
 }
 
-std::string bracketedPasteSafe(std::string_view text) {
+std::string bracketedPasteSafe(std::string_view text)
+{
     static constexpr std::string_view endMarker = "\x1b[201~";
     std::string out;
     out.reserve(text.size());
@@ -50,9 +52,11 @@ std::string bracketedPasteSafe(std::string_view text) {
 
 SnippetInsertion::SnippetInsertion(Workspace& workspace, HostLookup hostFor, platform::Scheduler& clock,
                                    QObject* parent)
-    : QObject(parent), workspace_(workspace), hostFor_(std::move(hostFor)), tasks_(clock) {}
+    : QObject(parent), workspace_(workspace), hostFor_(std::move(hostFor)), tasks_(clock)
+{}
 
-void SnippetInsertion::insert(const Snippet& snippet) {
+void SnippetInsertion::insert(const Snippet& snippet)
+{
     const auto active = workspace_.activeID();
     const auto sessionID = active ? active->session() : std::nullopt;
     TerminalHost* host = nullptr;
@@ -75,14 +79,16 @@ void SnippetInsertion::insert(const Snippet& snippet) {
     }
 }
 
-void SnippetInsertion::copy(const Snippet& snippet) {
+void SnippetInsertion::copy(const Snippet& snippet)
+{
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
         clipboard->clear(QClipboard::Clipboard);
         clipboard->setText(QString::fromStdString(snippet.command), QClipboard::Clipboard);
     }
 }
 
-void SnippetInsertion::showNotice(const QString& text) {
+void SnippetInsertion::showNotice(const QString& text)
+{
     notice_ = text;
     emit noticeChanged();
     // Not cancelled when replaced: the block only clears its own text.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "quillmar/snippets/Snippet.h"
 #include "platform/Scheduler.h"
+#include "quillmar/snippets/Snippet.h"
 
 #include <QObject>
 #include <QString>

@@ -9,7 +9,8 @@
 
 namespace quillmar {
 
-QString snippetQuery(const QString& filterText) {
+QString snippetQuery(const QString& filterText)
+{
     qsizetype begin = 0, end = filterText.size();
     const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
     while (begin < end && blank(filterText[begin]))
@@ -20,7 +21,8 @@ QString snippetQuery(const QString& filterText) {
 }
 
 SnippetRowsModel::SnippetRowsModel(SnippetTreeModel* tree, Look look, QObject* parent)
-    : QAbstractItemModel(parent), tree_(tree), look_(look), rowFont_(metroMonoFont(12)) {
+    : QAbstractItemModel(parent), tree_(tree), look_(look), rowFont_(metroMonoFont(12))
+{
     // Between the tree's "about to" and its reset the rows still name the
     // old tree, so this reset spans both.
     connect(tree_, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
@@ -38,13 +40,18 @@ SnippetRowsModel::SnippetRowsModel(SnippetTreeModel* tree, Look look, QObject* p
     rebuild();
 }
 
-bool SnippetRowsModel::reads(const QString& category) const {
+bool SnippetRowsModel::reads(const QString& category) const
+{
     return !query_.isEmpty() || (look_ == Look::pane) != toggled_.contains(category);
 }
 
-bool SnippetRowsModel::isOpen(const QString& category) const { return reads(category); }
+bool SnippetRowsModel::isOpen(const QString& category) const
+{
+    return reads(category);
+}
 
-bool SnippetRowsModel::setFilterText(const QString& text) {
+bool SnippetRowsModel::setFilterText(const QString& text)
+{
     QString query = snippetQuery(text).toLower();
     if (query == query_)
         return false;
@@ -54,7 +61,8 @@ bool SnippetRowsModel::setFilterText(const QString& text) {
     return true;
 }
 
-void SnippetRowsModel::matchEntries() {
+void SnippetRowsModel::matchEntries()
+{
     const SnippetTreeModel& tree = *tree_;
     const int entries = tree.entryCount();
     // Typing on only narrows: what the shorter query dropped stays dropped.
@@ -70,7 +78,8 @@ void SnippetRowsModel::matchEntries() {
     matchedRevision_ = tree.revision();
 }
 
-void SnippetRowsModel::rebuild() {
+void SnippetRowsModel::rebuild()
+{
     if (!resetting_)
         beginResetModel();
     resetting_ = false;
@@ -89,8 +98,8 @@ void SnippetRowsModel::rebuild() {
     for (int g = 0; g < groups; ++g) {
         const int first = tree_->groupStart(g);
         const int end = g + 1 < groups ? tree_->groupStart(g + 1) : entries;
-        if (filtering && std::find(entryShown_.begin() + first, entryShown_.begin() + end, 1) ==
-                             entryShown_.begin() + end)
+        if (filtering &&
+            std::find(entryShown_.begin() + first, entryShown_.begin() + end, 1) == entryShown_.begin() + end)
             continue;
         headerRow_[std::size_t(g)] = int(rows_.size());
         rows_.push_back({g, -1});
@@ -108,7 +117,8 @@ void SnippetRowsModel::rebuild() {
     endResetModel();
 }
 
-void SnippetRowsModel::setOpen(const QString& category, bool open) {
+void SnippetRowsModel::setOpen(const QString& category, bool open)
+{
     if (open != (look_ == Look::pane))
         toggled_.insert(category);
     else
@@ -156,12 +166,14 @@ void SnippetRowsModel::setOpen(const QString& category, bool open) {
     emit dataChanged(row, row, {openRole});
 }
 
-bool SnippetRowsModel::isHeader(const QModelIndex& row) const {
+bool SnippetRowsModel::isHeader(const QModelIndex& row) const
+{
     return row.isValid() && row.model() == this && row.row() < int(rows_.size()) &&
            rows_[std::size_t(row.row())].entry < 0;
 }
 
-QModelIndex SnippetRowsModel::treeIndex(const QModelIndex& row) const {
+QModelIndex SnippetRowsModel::treeIndex(const QModelIndex& row) const
+{
     if (!tree_ || !row.isValid() || row.model() != this || row.row() >= int(rows_.size()))
         return {};
     const Row& r = rows_[std::size_t(row.row())];
@@ -171,7 +183,8 @@ QModelIndex SnippetRowsModel::treeIndex(const QModelIndex& row) const {
     return tree_->index(r.entry - tree_->groupStart(r.group), row.column(), group);
 }
 
-QModelIndex SnippetRowsModel::rowOf(const QModelIndex& treeIndex) const {
+QModelIndex SnippetRowsModel::rowOf(const QModelIndex& treeIndex) const
+{
     if (!tree_ || !treeIndex.isValid() || treeIndex.model() != tree_)
         return {};
     const QModelIndex parent = treeIndex.parent();
@@ -185,19 +198,25 @@ QModelIndex SnippetRowsModel::rowOf(const QModelIndex& treeIndex) const {
     return entry < int(entryRow_.size()) ? index(entryRow_[std::size_t(entry)], treeIndex.column()) : QModelIndex();
 }
 
-QModelIndex SnippetRowsModel::index(int row, int column, const QModelIndex& parent) const {
+QModelIndex SnippetRowsModel::index(int row, int column, const QModelIndex& parent) const
+{
     if (parent.isValid() || row < 0 || row >= int(rows_.size()) || column < 0 || column >= columnCount())
         return {};
     return createIndex(row, column);
 }
 
-int SnippetRowsModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
+int SnippetRowsModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(rows_.size());
+}
 
-int SnippetRowsModel::columnCount(const QModelIndex& parent) const {
+int SnippetRowsModel::columnCount(const QModelIndex& parent) const
+{
     return parent.isValid() || !tree_ ? 0 : tree_->columnCount();
 }
 
-QVariant SnippetRowsModel::data(const QModelIndex& index, int role) const {
+QVariant SnippetRowsModel::data(const QModelIndex& index, int role) const
+{
     if (role == headerRole)
         return isHeader(index);
     if (role == openRole) {
@@ -211,10 +230,8 @@ QVariant SnippetRowsModel::data(const QModelIndex& index, int role) const {
     if (look_ == Look::sidebar) {
         const bool header = isHeader(index);
         switch (role) {
-        case Qt::DisplayRole:
-            return header ? source.data(role) : source.data(SnippetTreeModel::rowTextRole);
-        case Qt::FontRole:
-            return header ? source.data(role) : QVariant(rowFont_);
+        case Qt::DisplayRole: return header ? source.data(role) : source.data(SnippetTreeModel::rowTextRole);
+        case Qt::FontRole: return header ? source.data(role) : QVariant(rowFont_);
         case Qt::ForegroundRole: {
             // In the theme of the window the owning view is in.
             const auto* owner = qobject_cast<const QWidget*>(QObject::parent());
@@ -226,18 +243,19 @@ QVariant SnippetRowsModel::data(const QModelIndex& index, int role) const {
                 return ravelgrid::plainToolTip(QString::fromStdString(s->title) + QLatin1Char('\n') +
                                                QString::fromStdString(s->command));
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return source.data(role);
 }
 
-QVariant SnippetRowsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant SnippetRowsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
     return tree_ ? tree_->headerData(section, orientation, role) : QVariant();
 }
 
-Qt::ItemFlags SnippetRowsModel::flags(const QModelIndex& index) const {
+Qt::ItemFlags SnippetRowsModel::flags(const QModelIndex& index) const
+{
     if (!index.isValid() || index.row() >= int(rows_.size()))
         return Qt::NoItemFlags;
     // Never children here: the view draws no branches of its own.

@@ -95,8 +95,8 @@ private:
     std::uint64_t matchedRevision_ = 0;
     std::vector<char> entryShown_;
     std::vector<Row> rows_;
-    std::vector<int> headerRow_;  // per category; -1 while filtered out
-    std::vector<int> entryRow_;   // per entry; -1 while not shown
+    std::vector<int> headerRow_;   // per category; -1 while filtered out
+    std::vector<int> entryRow_;    // per entry; -1 while not shown
     std::vector<char> shownOpen_;  // per category
     bool resetting_ = false;
 };

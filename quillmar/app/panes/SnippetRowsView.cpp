@@ -16,7 +16,8 @@ class BranchLook final : public QStyledItemDelegate {
 public:
     explicit BranchLook(QTreeView* view) : QStyledItemDelegate(view), view_(view) {}
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
         if (index.column() != 0) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
@@ -50,7 +51,8 @@ public:
         style->drawControl(QStyle::CE_ItemViewItem, &item, painter, view_);
     }
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
         if (index.column() == 0)
             size.rwidth() += view_->indentation() * (index.data(SnippetRowsModel::headerRole).toBool() ? 1 : 2);
@@ -63,7 +65,8 @@ private:
 
 }  // namespace
 
-QString fitSnippetRowText(const QString& text, const QString& mark, const QFontMetrics& metrics, int width) {
+QString fitSnippetRowText(const QString& text, const QString& mark, const QFontMetrics& metrics, int width)
+{
     if (mark.isEmpty() || !text.endsWith(mark) || metrics.horizontalAdvance(text) <= width)
         return text;
     const QString title = text.left(text.size() - mark.size());
@@ -74,7 +77,8 @@ QString fitSnippetRowText(const QString& text, const QString& mark, const QFontM
     return metrics.elidedText(title, Qt::ElideRight, titleRoom) + mark;
 }
 
-SnippetRowsView::SnippetRowsView(QWidget* parent) : QTreeView(parent) {
+SnippetRowsView::SnippetRowsView(QWidget* parent) : QTreeView(parent)
+{
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setExpandsOnDoubleClick(false);
@@ -82,18 +86,21 @@ SnippetRowsView::SnippetRowsView(QWidget* parent) : QTreeView(parent) {
     setItemDelegate(new BranchLook(this));
 }
 
-void SnippetRowsView::setRows(SnippetRowsModel* rows) {
+void SnippetRowsView::setRows(SnippetRowsModel* rows)
+{
     rows_ = rows;
     setModel(rows);
 }
 
-void SnippetRowsView::toggle(const QModelIndex& header, std::optional<bool> open) {
+void SnippetRowsView::toggle(const QModelIndex& header, std::optional<bool> open)
+{
     if (!rows_ || !rows_->isHeader(header))
         return;
     rows_->setOpen(header.data().toString(), open.value_or(!header.data(SnippetRowsModel::openRole).toBool()));
 }
 
-void SnippetRowsView::mousePressEvent(QMouseEvent* event) {
+void SnippetRowsView::mousePressEvent(QMouseEvent* event)
+{
     const QModelIndex index = indexAt(event->position().toPoint());
     if (event->button() == Qt::LeftButton && rows_ && rows_->isHeader(index) && index.column() == 0 &&
         event->position().x() < visualRect(index).left() + indentation()) {
@@ -104,7 +111,8 @@ void SnippetRowsView::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);
 }
 
-void SnippetRowsView::mouseDoubleClickEvent(QMouseEvent* event) {
+void SnippetRowsView::mouseDoubleClickEvent(QMouseEvent* event)
+{
     const QModelIndex index = indexAt(event->position().toPoint());
     QTreeView::mouseDoubleClickEvent(event);
     if (event->button() != Qt::LeftButton || !index.isValid())
@@ -115,7 +123,8 @@ void SnippetRowsView::mouseDoubleClickEvent(QMouseEvent* event) {
         emit snippetActivated(index);
 }
 
-void SnippetRowsView::keyPressEvent(QKeyEvent* event) {
+void SnippetRowsView::keyPressEvent(QKeyEvent* event)
+{
     const QModelIndex current = currentIndex();
     if (rows_ && rows_->isHeader(current) && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
         toggle(current, event->key() == Qt::Key_Right);

@@ -1,10 +1,10 @@
 #include "quillmar/app/panes/SnippetsView.h"
 
 #include "quillmar/app/panes/KeyringWaitLabel.h"
-#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/sheets/SnippetEditSheet.h"
 #include "quillmar/app/sidebar/SnippetTreeModel.h"
+#include "quillmar/app/style/Metro.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QCoreApplication>
@@ -26,13 +26,15 @@ namespace quillmar {
 
 namespace {
 
-QString count(std::size_t n) {
+QString count(std::size_t n)
+{
     return n == 1 ? QCoreApplication::translate("quillmar::SnippetsView", "1 snippet")
                   : QCoreApplication::translate("quillmar::SnippetsView", "%1 snippets").arg(n);
 }
 
 // Asks for a passphrase, twice when `twice`; none when cancelled.
-std::optional<std::pair<QString, QString>> askPassphrase(QWidget* parent, const QString& title, bool twice) {
+std::optional<std::pair<QString, QString>> askPassphrase(QWidget* parent, const QString& title, bool twice)
+{
     QDialog dialog(parent);
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setWindowTitle(title);
@@ -60,7 +62,8 @@ std::optional<std::pair<QString, QString>> askPassphrase(QWidget* parent, const 
 }  // namespace
 
 SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWidget* parent)
-    : QWidget(parent), store_(store), tasks_(clock) {
+    : QWidget(parent), store_(store), tasks_(clock)
+{
     setObjectName(QStringLiteral("snippetsPane"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 20);
@@ -131,32 +134,37 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
 
 SnippetsView::~SnippetsView() = default;
 
-void SnippetsView::showStore() {
+void SnippetsView::showStore()
+{
     const bool failed = store_.hasLoadError();
     error_->setText(store_.loadError());
     error_->setVisible(failed);
     content_->setVisible(!failed);
 }
 
-void SnippetsView::updateButtons() {
+void SnippetsView::updateButtons()
+{
     const bool chosen = selectedId().has_value();
     edit_->setEnabled(chosen);
     delete_->setEnabled(chosen);
 }
 
-std::optional<QString> SnippetsView::selectedId() const {
+std::optional<QString> SnippetsView::selectedId() const
+{
     const QModelIndexList rows = list_->selectionModel()->selectedRows();
     if (rows.isEmpty() || rows_->isHeader(rows.front()))
         return std::nullopt;
     return rows.front().data(SnippetTreeModel::idRole).toString();
 }
 
-void SnippetsView::select(const QString& id) {
+void SnippetsView::select(const QString& id)
+{
     if (const QModelIndex row = rows_->rowOf(model_->snippetIndex(id)); row.isValid())
         list_->setCurrentIndex(row);
 }
 
-void SnippetsView::addSnippet() {
+void SnippetsView::addSnippet()
+{
     if (store_.hasLoadError() || editSheet_ || deleteSheet_)
         return;
     SnippetEditRequest request;
@@ -169,16 +177,18 @@ void SnippetsView::addSnippet() {
     editSheet_->open();
 }
 
-void SnippetsView::editSelected() {
+void SnippetsView::editSelected()
+{
     const auto id = selectedId();
     const auto s = id ? store_.snippet(*id) : std::nullopt;
     if (!s || store_.hasLoadError() || editSheet_ || deleteSheet_)
         return;
-    editSheet_ = new SnippetEditSheet(store_, SnippetEditRequest {*s, false}, window());
+    editSheet_ = new SnippetEditSheet(store_, SnippetEditRequest{*s, false}, window());
     editSheet_->open();
 }
 
-void SnippetsView::deleteSelected() {
+void SnippetsView::deleteSelected()
+{
     const auto id = selectedId();
     const auto s = id ? store_.snippet(*id) : std::nullopt;
     if (!s || store_.hasLoadError() || editSheet_ || deleteSheet_)
@@ -187,14 +197,16 @@ void SnippetsView::deleteSelected() {
     deleteSheet_->open();
 }
 
-void SnippetsView::resetToFactory() {
+void SnippetsView::resetToFactory()
+{
     if (const auto problem = store_.resetToFactory())
         showNotice(*problem);
     else
         showNotice(tr("The factory snippets are back."));
 }
 
-void SnippetsView::confirmReset() {
+void SnippetsView::confirmReset()
+{
     if (store_.hasLoadError())
         return;
     QMessageBox box(QMessageBox::Warning, tr("Reset Snippets"), tr("Replace all snippets with the factory set?"),
@@ -209,7 +221,8 @@ void SnippetsView::confirmReset() {
 }
 
 bool SnippetsView::exportTo(const QString& path, const QString& passphrase, const QString& confirmation,
-                            std::uint32_t rounds) {
+                            std::uint32_t rounds)
+{
     if (passphrase.isEmpty()) {
         showNotice(tr("Enter a passphrase to protect the export."));
         return false;
@@ -226,7 +239,8 @@ bool SnippetsView::exportTo(const QString& path, const QString& passphrase, cons
     return true;
 }
 
-bool SnippetsView::prepareImport(const QString& path, const QString& passphrase) {
+bool SnippetsView::prepareImport(const QString& path, const QString& passphrase)
+{
     pending_.reset();
     auto plan = store_.prepareImport(path, passphrase);
     if (!plan) {
@@ -237,7 +251,8 @@ bool SnippetsView::prepareImport(const QString& path, const QString& passphrase)
     return true;
 }
 
-QString SnippetsView::importSummary() const {
+QString SnippetsView::importSummary() const
+{
     if (!pending_)
         return {};
     QString text =
@@ -261,7 +276,8 @@ QString SnippetsView::importSummary() const {
     return text;
 }
 
-bool SnippetsView::applyImport(SnippetImportChoice choice) {
+bool SnippetsView::applyImport(SnippetImportChoice choice)
+{
     if (!pending_)
         return false;
     const SnippetImportPlan plan = std::move(*pending_);
@@ -271,24 +287,25 @@ bool SnippetsView::applyImport(SnippetImportChoice choice) {
         showNotice(QString::fromStdString(outcome.error().message));
         return false;
     }
-    showNotice(tr("Imported: %1 added, %2 replaced.")
-                   .arg(outcome.value().added.size())
-                   .arg(outcome.value().replaced.size()));
+    showNotice(
+        tr("Imported: %1 added, %2 replaced.").arg(outcome.value().added.size()).arg(outcome.value().replaced.size()));
     return true;
 }
 
-void SnippetsView::chooseExport() {
+void SnippetsView::chooseExport()
+{
     if (store_.hasLoadError())
         return;
-    const QString path = QFileDialog::getSaveFileName(window(), tr("Export Snippets"),
-                                                      QStringLiteral("snippets.qmsnippets"));
+    const QString path =
+        QFileDialog::getSaveFileName(window(), tr("Export Snippets"), QStringLiteral("snippets.qmsnippets"));
     if (path.isEmpty())
         return;
     if (const auto pass = askPassphrase(window(), tr("Protect the Export"), true))
         exportTo(path, pass->first, pass->second);
 }
 
-void SnippetsView::chooseImport() {
+void SnippetsView::chooseImport()
+{
     if (store_.hasLoadError())
         return;
     const QString path = QFileDialog::getOpenFileName(window(), tr("Import Snippets"));
@@ -297,8 +314,7 @@ void SnippetsView::chooseImport() {
     const auto pass = askPassphrase(window(), tr("Passphrase of the Export"), false);
     if (!pass || !prepareImport(path, pass->first))
         return;
-    QMessageBox box(QMessageBox::Question, tr("Import Snippets"), QString(), QMessageBox::NoButton,
-                    window());
+    QMessageBox box(QMessageBox::Question, tr("Import Snippets"), QString(), QMessageBox::NoButton, window());
     // The summary lists the titles of the snippets it replaces.
     box.setTextFormat(Qt::PlainText);
     box.setText(importSummary());
@@ -321,7 +337,8 @@ void SnippetsView::chooseImport() {
         cancelImport();
 }
 
-void SnippetsView::showNotice(const QString& text) {
+void SnippetsView::showNotice(const QString& text)
+{
     noticeText_ = text;
     notice_->setText(text);
     notice_->show();

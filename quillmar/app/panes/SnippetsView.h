@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/Scheduler.h"
+#include "quillmar/app/panes/SnippetRowsView.h"
 #include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/sheets/SnippetEditSheet.h"
-#include "quillmar/app/panes/SnippetRowsView.h"
 #include "quillmar/snippets/SnippetStore.h"
-#include "platform/Scheduler.h"
 
 #include <QPointer>
 #include <QWidget>

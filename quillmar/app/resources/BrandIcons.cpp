@@ -13,7 +13,8 @@
 
 namespace {
 
-QString svgPath(const QPainterPath& path) {
+QString svgPath(const QPainterPath& path)
+{
     QString d;
     for (int i = 0; i < path.elementCount(); ++i) {
         const QPainterPath::Element e = path.elementAt(i);
@@ -28,7 +29,8 @@ QString svgPath(const QPainterPath& path) {
     return d.trimmed();
 }
 
-bool writeSvg(const QString& file) {
+bool writeSvg(const QString& file)
+{
     using quillmar::BrandMark;
     constexpr double side = 128;
     const BrandMark::Outlines o = BrandMark::outlines(side);
@@ -57,7 +59,8 @@ bool writeSvg(const QString& file) {
     return out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(svg.toUtf8()) == svg.toUtf8().size();
 }
 
-bool writePng(const QString& file, int side) {
+bool writePng(const QString& file, int side)
+{
     quillmar::BrandMark mark(side);
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -67,7 +70,8 @@ bool writePng(const QString& file, int side) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2) {

@@ -13,11 +13,18 @@
 namespace quillmar {
 namespace {
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
-QString lastComponent(const std::string& path) { return q(path).section(QLatin1Char('/'), -1); }
+QString lastComponent(const std::string& path)
+{
+    return q(path).section(QLatin1Char('/'), -1);
+}
 
-void appendDiff(QString& out, const std::vector<DiffLine>& lines) {
+void appendDiff(QString& out, const std::vector<DiffLine>& lines)
+{
     for (const DiffLine& line : lines) {
         out += QChar::fromLatin1(line.sign);
         out += QLatin1Char(' ');
@@ -29,11 +36,8 @@ void appendDiff(QString& out, const std::vector<DiffLine>& lines) {
 }  // namespace
 
 RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWidget* parent)
-    : QDialog(parent),
-      alias_(alias),
-      hosts_(hosts),
-      remover_(SSHConfigWriter(hosts.reader().paths())),
-      saving_(this) {
+    : QDialog(parent), alias_(alias), hosts_(hosts), remover_(SSHConfigWriter(hosts.reader().paths())), saving_(this)
+{
     setObjectName(QStringLiteral("removeHostSheet"));
     setWindowTitle(tr("Remove host"));
     setWindowModality(Qt::WindowModal);
@@ -87,7 +91,8 @@ RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWid
     load();
 }
 
-void RemoveHostSheet::load() {
+void RemoveHostSheet::load()
+{
     locations_ = remover_.locate(alias_.toStdString());
     list_->clear();
     std::optional<int> first;
@@ -106,7 +111,8 @@ void RemoveHostSheet::load() {
         refresh();
 }
 
-void RemoveHostSheet::choose(int index) {
+void RemoveHostSheet::choose(int index)
+{
     if (index < 0 || std::size_t(index) >= locations_.size() || result_ || saving_.running())
         return;
     chosen_ = index;
@@ -119,7 +125,8 @@ void RemoveHostSheet::choose(int index) {
     refresh();
 }
 
-void RemoveHostSheet::remove() {
+void RemoveHostSheet::remove()
+{
     if (!change_ || result_ || saving_.running())
         return;
     // Waiting for another window's lock or for ssh runs on a worker.
@@ -128,7 +135,8 @@ void RemoveHostSheet::remove() {
     refresh();
 }
 
-void RemoveHostSheet::finishRemoval(const Result<std::vector<std::string>>& applied) {
+void RemoveHostSheet::finishRemoval(const Result<std::vector<std::string>>& applied)
+{
     // A plan is good for one try: after a failure the files must be read again.
     const SSHConfigRemove::Change change = *change_;
     change_.reset();
@@ -160,9 +168,13 @@ void RemoveHostSheet::finishRemoval(const Result<std::vector<std::string>>& appl
     emit removalFinished(true);
 }
 
-QString RemoveHostSheet::noteText() const { return note_->text(); }
+QString RemoveHostSheet::noteText() const
+{
+    return note_->text();
+}
 
-void RemoveHostSheet::refresh() {
+void RemoveHostSheet::refresh()
+{
     QString diff;
     QString note;
     Metro::Role tone = Metro::Role::secondaryText;
@@ -178,11 +190,9 @@ void RemoveHostSheet::refresh() {
         const auto& location = locations_[std::size_t(*chosen_)];
         const QString file = q(remover_.tildePath(location.path));
         if (!location.editable) {
-            note = tr("%1 is defined in %2, which quillmar doesn't edit. Remove it there by hand.")
-                       .arg(alias_, file);
+            note = tr("%1 is defined in %2, which quillmar doesn't edit. Remove it there by hand.").arg(alias_, file);
         } else if (!change_) {
-            note = tr("%1 can't be removed from %2: the file can't be read or no longer names it.")
-                       .arg(alias_, file);
+            note = tr("%1 can't be removed from %2: the file can't be read or no longer names it.").arg(alias_, file);
         } else {
             diff = file + QStringLiteral(":\n");
             appendDiff(diff, change_->diff);
@@ -190,10 +200,9 @@ void RemoveHostSheet::refresh() {
                 diff += QStringLiteral("\n~/.ssh/config:\n");
                 appendDiff(diff, change_->cleanup->configDiff);
             }
-            note = change_->cleanup
-                       ? tr("quillmar_config will have no hosts left, so it is deleted and its Include "
-                            "line leaves ~/.ssh/config. Both files are backed up first.")
-                       : tr("%1 is backed up to ~/.ssh/quillmar-backups first.").arg(file);
+            note = change_->cleanup ? tr("quillmar_config will have no hosts left, so it is deleted and its Include "
+                                         "line leaves ~/.ssh/config. Both files are backed up first.")
+                                    : tr("%1 is backed up to ~/.ssh/quillmar-backups first.").arg(file);
             if (locations_.size() > 1)
                 note = tr("%1 %2 is defined in %3 files; this removes it from the one chosen.")
                            .arg(note, alias_, QString::number(locations_.size()));

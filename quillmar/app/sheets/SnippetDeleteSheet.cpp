@@ -11,14 +11,15 @@
 namespace quillmar {
 
 SnippetDeleteSheet::SnippetDeleteSheet(SnippetStore& store, Snippet snippet, QWidget* parent)
-    : QDialog(parent), store_(store), snippet_(std::move(snippet)) {
+    : QDialog(parent), store_(store), snippet_(std::move(snippet))
+{
     setObjectName(QStringLiteral("snippetDeleteSheet"));
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Delete Snippet"));
     auto* layout = new QVBoxLayout(this);
-    auto* question = ravelgrid::plainLabel(
-        tr("Delete \u201C%1\u201D?").arg(QString::fromStdString(snippet_.title)), this);
+    auto* question =
+        ravelgrid::plainLabel(tr("Delete \u201C%1\u201D?").arg(QString::fromStdString(snippet_.title)), this);
     question->setFont(metroFont(14, QFont::DemiBold));
     question->setWordWrap(true);
     layout->addWidget(question);
@@ -39,7 +40,8 @@ SnippetDeleteSheet::SnippetDeleteSheet(SnippetStore& store, Snippet snippet, QWi
     connect(delete_, &QPushButton::clicked, this, [this] { confirm(); });
 }
 
-bool SnippetDeleteSheet::confirm() {
+bool SnippetDeleteSheet::confirm()
+{
     if (const std::optional<QString> problem = store_.remove(QString::fromStdString(snippet_.id))) {
         error_->setText(*problem);
         error_->show();

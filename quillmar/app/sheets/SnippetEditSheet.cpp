@@ -14,7 +14,8 @@
 namespace quillmar {
 
 SnippetEditSheet::SnippetEditSheet(SnippetStore& store, SnippetEditRequest request, QWidget* parent)
-    : QDialog(parent), store_(store), request_(std::move(request)) {
+    : QDialog(parent), store_(store), request_(std::move(request))
+{
     setObjectName(QStringLiteral("snippetEditSheet"));
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -68,7 +69,8 @@ SnippetEditSheet::SnippetEditSheet(SnippetStore& store, SnippetEditRequest reque
     connect(save_, &QPushButton::clicked, this, [this] { save(); });
 }
 
-Snippet SnippetEditSheet::edited() const {
+Snippet SnippetEditSheet::edited() const
+{
     Snippet s = request_.snippet;
     s.title = title_->text().trimmed().toStdString();
     s.command = command_->toPlainText().toStdString();
@@ -83,7 +85,8 @@ Snippet SnippetEditSheet::edited() const {
     return tidiedSnippet(std::move(s));
 }
 
-bool SnippetEditSheet::save() {
+bool SnippetEditSheet::save()
+{
     const Snippet s = edited();
     const std::optional<QString> problem = request_.isNew ? store_.add(s) : store_.edit(s);
     if (problem) {

@@ -78,8 +78,8 @@ bool BackgroundSave::launch(std::function<void()> work, std::function<void()> de
             workers().waitAtQuit = true;
         }
     }
-    auto job = std::make_shared<std::function<void()>>(
-        [work = std::move(work), mailbox = mailbox_, owner = owner_]() mutable {
+    auto job =
+        std::make_shared<std::function<void()>>([work = std::move(work), mailbox = mailbox_, owner = owner_]() mutable {
             work();
             work = nullptr;
             {

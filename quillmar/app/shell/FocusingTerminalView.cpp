@@ -7,12 +7,14 @@
 namespace quillmar {
 
 FocusingTerminalView::FocusingTerminalView(QWidget* parent, std::optional<ravelgrid::FontSet> font)
-    : LocalProcessTerminalView(parent, std::move(font)) {
+    : LocalProcessTerminalView(parent, std::move(font))
+{
     keyboard().setReservedKeys(windowChords());
     setCommandKeys(viewKeyBindings());
 }
 
-bool FocusingTerminalView::pasteSnippet(const QString& text) {
+bool FocusingTerminalView::pasteSnippet(const QString& text)
+{
     const QByteArray utf8 = text.toUtf8();
     const std::string_view bytes(utf8.constData(), std::size_t(utf8.size()));
     if (!terminal().bracketedPasteMode && bytes.find_first_of("\r\n") != std::string_view::npos)
@@ -26,19 +28,22 @@ bool FocusingTerminalView::pasteSnippet(const QString& text) {
     return true;
 }
 
-void FocusingTerminalView::dataReceived(std::span<const uint8_t> slice) {
+void FocusingTerminalView::dataReceived(std::span<const uint8_t> slice)
+{
     LocalProcessTerminalView::dataReceived(slice);
     outputSeen_ = true;
     if (onOutput)
         onOutput();
 }
 
-void FocusingTerminalView::mousePressEvent(QMouseEvent* event) {
+void FocusingTerminalView::mousePressEvent(QMouseEvent* event)
+{
     setFocus(Qt::MouseFocusReason);
     LocalProcessTerminalView::mousePressEvent(event);
 }
 
-void FocusingTerminalView::paintEvent(QPaintEvent* event) {
+void FocusingTerminalView::paintEvent(QPaintEvent* event)
+{
     LocalProcessTerminalView::paintEvent(event);
     if (!painted_) {
         painted_ = true;

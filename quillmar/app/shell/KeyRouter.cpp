@@ -1,7 +1,7 @@
 #include "quillmar/app/shell/KeyRouter.h"
 
-#include "quillmar/app/shell/Shortcuts.h"
 #include "quillmar/app/UserSettings.h"
+#include "quillmar/app/shell/Shortcuts.h"
 #include "quillmar/app/shell/Workspace.h"
 
 #include <QApplication>
@@ -13,7 +13,8 @@ namespace {
 
 constexpr Qt::KeyboardModifiers counted = ravelgrid::KeyChord::counted;
 
-std::optional<Qt::KeyboardModifier> modifierOfKey(int key) {
+std::optional<Qt::KeyboardModifier> modifierOfKey(int key)
+{
     switch (key) {
     case Qt::Key_Shift: return Qt::ShiftModifier;
     case Qt::Key_Control: return Qt::ControlModifier;
@@ -28,11 +29,16 @@ std::optional<Qt::KeyboardModifier> modifierOfKey(int key) {
 }  // namespace
 
 KeyRouter::KeyRouter(UserSettings& settings, platform::Scheduler& scheduler, QObject* parent)
-    : QObject(parent), settings_(settings), tasks_(scheduler) {}
+    : QObject(parent), settings_(settings), tasks_(scheduler)
+{}
 
-KeyRouter::~KeyRouter() { stop(); }
+KeyRouter::~KeyRouter()
+{
+    stop();
+}
 
-void KeyRouter::install(QWidget* window) {
+void KeyRouter::install(QWidget* window)
+{
     scope_ = window;
     if (installed_ || !qApp)
         return;
@@ -40,13 +46,15 @@ void KeyRouter::install(QWidget* window) {
     installed_ = true;
 }
 
-void KeyRouter::stop() {
+void KeyRouter::stop()
+{
     if (installed_ && qApp)
         qApp->removeEventFilter(this);
     installed_ = false;
 }
 
-std::optional<KeyStroke> KeyRouter::strokeFor(const QKeyEvent& event) {
+std::optional<KeyStroke> KeyRouter::strokeFor(const QKeyEvent& event)
+{
     const Qt::KeyboardModifiers mods = event.modifiers() & counted;
     if (auto modifier = modifierOfKey(event.key())) {
         // Whether the event's own modifiers already include the key differs
@@ -60,7 +68,8 @@ std::optional<KeyStroke> KeyRouter::strokeFor(const QKeyEvent& event) {
     return KeyStroke{KeyStroke::Kind::keyDown, event.key(), mods};
 }
 
-bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
+bool KeyRouter::eventFilter(QObject* watched, QEvent* event)
+{
     switch (event->type()) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
@@ -86,14 +95,16 @@ bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
     }
 }
 
-void KeyRouter::setShowBadges(bool on) {
+void KeyRouter::setShowBadges(bool on)
+{
     if (on == showBadges_)
         return;
     showBadges_ = on;
     emit showBadgesChanged();
 }
 
-void KeyRouter::hideBadges() {
+void KeyRouter::hideBadges()
+{
     if (pendingShow_) {
         tasks_.cancel(pendingShow_);
         pendingShow_ = 0;
@@ -101,7 +112,8 @@ void KeyRouter::hideBadges() {
     setShowBadges(false);
 }
 
-bool KeyRouter::handle(const KeyStroke& stroke) {
+bool KeyRouter::handle(const KeyStroke& stroke)
+{
     const Qt::KeyboardModifiers mods = stroke.modifiers & counted;
     if (stroke.kind == KeyStroke::Kind::modifiersChanged) {
         if (mods == Qt::AltModifier) {
@@ -124,7 +136,8 @@ bool KeyRouter::handle(const KeyStroke& stroke) {
     return handleKeyDown(stroke.key, mods);
 }
 
-bool KeyRouter::handleKeyDown(int key, Qt::KeyboardModifiers mods) {
+bool KeyRouter::handleKeyDown(int key, Qt::KeyboardModifiers mods)
+{
     const std::optional<WindowCommand> command = windowCommandFor(key, mods);
     if (!command)
         return false;
@@ -161,13 +174,15 @@ bool KeyRouter::handleKeyDown(int key, Qt::KeyboardModifiers mods) {
     return true;
 }
 
-void KeyRouter::activateAt(std::size_t index) {
+void KeyRouter::activateAt(std::size_t index)
+{
     const std::vector<TabID> ids = workspace_->tabIDs();
     if (index < ids.size())
         workspace_->activate(ids[index]);
 }
 
-void KeyRouter::step(int delta) {
+void KeyRouter::step(int delta)
+{
     const std::vector<TabID> ids = workspace_->tabIDs();
     if (ids.empty())
         return;

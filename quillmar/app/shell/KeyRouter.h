@@ -19,7 +19,7 @@ class Workspace;
 struct KeyStroke {
     enum class Kind { keyDown, modifiersChanged };
     Kind kind = Kind::keyDown;
-    int key = 0;  // Qt::Key
+    int key = 0;                      // Qt::Key
     Qt::KeyboardModifiers modifiers;  // after the change, for modifiersChanged
 };
 

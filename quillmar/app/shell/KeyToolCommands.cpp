@@ -24,9 +24,9 @@ bool hasControl(const QString& text)
 bool isReservedName(const QString& name)
 {
     static const QStringList reserved{
-        QStringLiteral("config"),           QStringLiteral("quillmar_config"),  QStringLiteral("quillmar-backups"),
-        QStringLiteral("authorized_keys"),  QStringLiteral("authorized_keys2"), QStringLiteral("known_hosts"),
-        QStringLiteral("known_hosts2"),     QStringLiteral("known_hosts.old"),  QStringLiteral("rc"),
+        QStringLiteral("config"),          QStringLiteral("quillmar_config"),  QStringLiteral("quillmar-backups"),
+        QStringLiteral("authorized_keys"), QStringLiteral("authorized_keys2"), QStringLiteral("known_hosts"),
+        QStringLiteral("known_hosts2"),    QStringLiteral("known_hosts.old"),  QStringLiteral("rc"),
         QStringLiteral("environment"),
     };
     return reserved.contains(name);

@@ -14,12 +14,14 @@
 namespace quillmar {
 namespace {
 
-bool executableFile(const std::string& path) {
+bool executableFile(const std::string& path)
+{
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-std::optional<std::string> passwordDatabaseShell() {
+std::optional<std::string> passwordDatabaseShell()
+{
     const passwd* pw = ::getpwuid(::getuid());
     if (!pw || !pw->pw_shell || pw->pw_shell[0] == '\0')
         return std::nullopt;
@@ -30,7 +32,8 @@ std::optional<std::string> passwordDatabaseShell() {
 
 ShellCommand localShellCommand(const std::function<bool(const std::string&)>& isExecutable,
                                const std::optional<std::string>& passwordDatabaseShell,
-                               const std::optional<std::string>& shellVariable) {
+                               const std::optional<std::string>& shellVariable)
+{
     // nologin and false are run-able but end the tab at once.
     const auto usable = [&](const std::optional<std::string>& shell) {
         if (!shell || shell->empty() || shell->front() != '/' || !isExecutable(*shell))
@@ -45,17 +48,20 @@ ShellCommand localShellCommand(const std::function<bool(const std::string&)>& is
     return {"/bin/sh", {"-l"}};
 }
 
-ShellCommand localShellCommand() {
+ShellCommand localShellCommand()
+{
     const char* variable = std::getenv("SHELL");
     return localShellCommand(executableFile, passwordDatabaseShell(),
                              variable ? std::optional<std::string>(variable) : std::nullopt);
 }
 
-std::vector<std::string> sessionEnvironment() {
+std::vector<std::string> sessionEnvironment()
+{
     return ravelgrid::Terminal::getEnvironmentVariables(std::string("xterm-256color"), true);
 }
 
-std::string sessionDirectory() {
+std::string sessionDirectory()
+{
     std::string home;
     if (const char* env = std::getenv("HOME"); env && env[0] == '/')
         home = env;
@@ -69,7 +75,8 @@ std::string sessionDirectory() {
     return home;
 }
 
-QString describeExit(std::optional<int> waitStatus) {
+QString describeExit(std::optional<int> waitStatus)
+{
     const auto tr = [](const char* text) { return QCoreApplication::translate("quillmar::LocalShell", text); };
     if (!waitStatus)
         return tr("exited: I/O error");
@@ -78,7 +85,8 @@ QString describeExit(std::optional<int> waitStatus) {
     return tr("exited %1").arg(WEXITSTATUS(*waitStatus));
 }
 
-std::optional<int> exitCodeOf(std::optional<int> waitStatus) {
+std::optional<int> exitCodeOf(std::optional<int> waitStatus)
+{
     if (!waitStatus || WIFSIGNALED(*waitStatus))
         return std::nullopt;
     return WEXITSTATUS(*waitStatus);

@@ -1,17 +1,17 @@
 #include "quillmar/app/shell/MainWindow.h"
 
+#include "platform/Log.h"
 #include "quillmar/app/panes/AddHostView.h"
-#include "quillmar/app/style/Appearance.h"
 #include "quillmar/app/panes/KeysView.h"
-#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/panes/SettingsView.h"
-#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 #include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/panes/SnippetsView.h"
 #include "quillmar/app/shell/TabNumberBadges.h"
 #include "quillmar/app/shell/TabStrip.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
+#include "quillmar/app/style/Appearance.h"
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/TerminalFont.h"
-#include "platform/Log.h"
 #include "ravelgrid/view/PlainText.h"
 #include "ravelgrid/view/QtScheduler.h"
 
@@ -23,8 +23,8 @@
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QTimer>
-#include <QVariantAnimation>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 #include <time.h>
 
@@ -35,14 +35,16 @@
 namespace quillmar {
 namespace {
 
-void fill(QWidget* widget, const QColor& colour) {
+void fill(QWidget* widget, const QColor& colour)
+{
     widget->setAutoFillBackground(true);
     QPalette p = widget->palette();
     p.setColor(QPalette::Window, colour);
     widget->setPalette(p);
 }
 
-QFrame* rule(QWidget* parent, bool vertical) {
+QFrame* rule(QWidget* parent, bool vertical)
+{
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::NoFrame);
     if (vertical)
@@ -53,16 +55,21 @@ QFrame* rule(QWidget* parent, bool vertical) {
     return line;
 }
 
-ravelgrid::FontSet fontFor(const UserSettings& settings) {
+ravelgrid::FontSet fontFor(const UserSettings& settings)
+{
     const double size = std::clamp(settings.fontSize(), UserSettings::minimumFontSize, UserSettings::maximumFontSize);
     return ravelgrid::FontSet(TerminalFont::font(settings.fontName(), size));
 }
 
 // Start-up figures, logged when QUILLMAR_PROFILE is "1".
-bool profiling() { return qEnvironmentVariable("QUILLMAR_PROFILE") == QLatin1String("1"); }
+bool profiling()
+{
+    return qEnvironmentVariable("QUILLMAR_PROFILE") == QLatin1String("1");
+}
 
 // Milliseconds since the kernel started this process (10 ms steps).
-std::optional<double> msSinceProcessStart() {
+std::optional<double> msSinceProcessStart()
+{
     std::ifstream stat("/proc/self/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const auto close = text.rfind(')');
@@ -73,7 +80,7 @@ std::optional<double> msSinceProcessStart() {
     for (int i = 3; i <= 22 && fields >> field; ++i) {
         if (i == 22) {
             const double startSeconds = std::stod(field) / double(::sysconf(_SC_CLK_TCK));
-            timespec now {};
+            timespec now{};
             ::clock_gettime(CLOCK_BOOTTIME, &now);
             return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - startSeconds) * 1000.0;
         }
@@ -83,20 +90,17 @@ std::optional<double> msSinceProcessStart() {
 
 }  // namespace
 
-MainWindow::MainWindow(UserSettings& settings, QWidget* parent) : MainWindow(settings, nullptr, parent) {}
+MainWindow::MainWindow(UserSettings& settings, QWidget* parent) : MainWindow(settings, nullptr, parent)
+{}
 
 MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> snippets, QWidget* parent)
-    : QMainWindow(parent),
-      settings_(settings),
-      scheduler_(ravelgrid::QtScheduler::system()),
-      hosts_(std::make_unique<SSHHostStore>()),
-      keyStore_(std::make_unique<SSHKeyStore>()),
-      snippets_(snippets ? std::move(snippets) : std::make_unique<SnippetStore>()),
-      workspace_(scheduler_),
-      keys_(settings, scheduler_),
-      theme_(settings, systemAppearance_, *this),
-      font_(fontFor(settings)),
-      pages_(workspace_, [this](const TabID& id) { return makePage(id); }, [this](QWidget* page) { dropPage(page); }) {
+    : QMainWindow(parent), settings_(settings), scheduler_(ravelgrid::QtScheduler::system()),
+      hosts_(std::make_unique<SSHHostStore>()), keyStore_(std::make_unique<SSHKeyStore>()),
+      snippets_(snippets ? std::move(snippets) : std::make_unique<SnippetStore>()), workspace_(scheduler_),
+      keys_(settings, scheduler_), theme_(settings, systemAppearance_, *this), font_(fontFor(settings)),
+      pages_(
+          workspace_, [this](const TabID& id) { return makePage(id); }, [this](QWidget* page) { dropPage(page); })
+{
     setWindowTitle(tr("quillmar"));
     setMinimumSize(760, 440);
     resize(1100, 700);
@@ -146,7 +150,7 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     badges_->hide();
 
     emptyHint_ = new QLabel(tr("No open sessions. Ctrl+Shift+T for a local shell, or double-click a host. "
-                                "Ctrl+, for Settings."),
+                               "Ctrl+, for Settings."),
                             detailStack_);
     emptyHint_->setAlignment(Qt::AlignCenter);
     emptyHint_->setWordWrap(true);
@@ -159,7 +163,6 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     rootLayout->addWidget(sidebarLine_);
     rootLayout->addWidget(detailColumn, 1);
     setCentralWidget(root_);
-
 
     connect(&workspace_, &Workspace::sessionsChanged, this, &MainWindow::syncPages);
     connect(&workspace_, &Workspace::openToolsChanged, this, &MainWindow::syncPages);
@@ -182,25 +185,32 @@ MainWindow::MainWindow(UserSettings& settings, std::unique_ptr<SnippetStore> sni
     showActive();
 }
 
-MainWindow::~MainWindow() {
+MainWindow::~MainWindow()
+{
     keys_.stop();
     // Hosts first: each stops its child while the stores still exist.
     for (TerminalHost* host : terminalHosts())
         delete host;
 }
 
-TerminalHost* MainWindow::hostFor(const QUuid& sessionID) const {
+TerminalHost* MainWindow::hostFor(const QUuid& sessionID) const
+{
     return qobject_cast<TerminalHost*>(pages_.find(sessionID));
 }
 
-TerminalHost* MainWindow::activeHost() const {
+TerminalHost* MainWindow::activeHost() const
+{
     auto active = workspace_.activeID();
     return active ? qobject_cast<TerminalHost*>(pages_.find(*active)) : nullptr;
 }
 
-QWidget* MainWindow::toolPane(ToolTab tool) const { return pages_.find(tool); }
+QWidget* MainWindow::toolPane(ToolTab tool) const
+{
+    return pages_.find(tool);
+}
 
-std::vector<TerminalHost*> MainWindow::terminalHosts() const {
+std::vector<TerminalHost*> MainWindow::terminalHosts() const
+{
     std::vector<TerminalHost*> hosts;
     pages_.forEach([&](QWidget* page) {
         if (auto* host = qobject_cast<TerminalHost*>(page))
@@ -209,13 +219,18 @@ std::vector<TerminalHost*> MainWindow::terminalHosts() const {
     return hosts;
 }
 
-bool MainWindow::colourSchemeIsDark() const { return theme_.colourSchemeIsDark(); }
+bool MainWindow::colourSchemeIsDark() const
+{
+    return theme_.colourSchemeIsDark();
+}
 
-const TerminalScheme& MainWindow::effectiveScheme() const {
+const TerminalScheme& MainWindow::effectiveScheme() const
+{
     return quillmar::effectiveScheme(settings_.schemeID(), settings_.appearanceText(), colourSchemeIsDark());
 }
 
-void MainWindow::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event)
+{
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) {
         theme_.apply();
@@ -223,13 +238,15 @@ void MainWindow::showEvent(QShowEvent* event) {
     }
 }
 
-void MainWindow::hideEvent(QHideEvent* event) {
+void MainWindow::hideEvent(QHideEvent* event)
+{
     QMainWindow::hideEvent(event);
     if (!event->spontaneous())
         removeKeyMonitor();
 }
 
-void MainWindow::installKeyMonitor() {
+void MainWindow::installKeyMonitor()
+{
     if (workspace_.sessions().empty())
         workspace_.open(SessionTarget::local());
     // The flag first: the file is read at most once per window, whether or
@@ -247,21 +264,27 @@ void MainWindow::installKeyMonitor() {
     keys_.install(this);
 }
 
-void MainWindow::loadSnippets() {
+void MainWindow::loadSnippets()
+{
     if (snippetsRead_)
         return;
     snippetsRead_ = true;
     snippets_->load();
 }
 
-void MainWindow::removeKeyMonitor() { keys_.stop(); }
+void MainWindow::removeKeyMonitor()
+{
+    keys_.stop();
+}
 
-void MainWindow::syncPages() {
+void MainWindow::syncPages()
+{
     pages_.sync();
     showActive();
 }
 
-QWidget* MainWindow::makePage(const TabID& id) {
+QWidget* MainWindow::makePage(const TabID& id)
+{
     QWidget* page = nullptr;
     if (auto tool = id.tool()) {
         page = makeToolPane(*tool);
@@ -274,17 +297,19 @@ QWidget* MainWindow::makePage(const TabID& id) {
     return page;
 }
 
-TerminalHost* MainWindow::makeHost(const std::shared_ptr<TerminalSession>& session) {
+TerminalHost* MainWindow::makeHost(const std::shared_ptr<TerminalSession>& session)
+{
     QElapsedTimer opening;
     opening.start();
     const bool first = terminalHosts().empty();
     std::weak_ptr<TerminalSession> weak = session;
-    auto* host = new TerminalHost(session, effectiveScheme(), font_, scheduler_,
-                                  [this, weak](std::optional<std::int32_t> code) {
-                                      if (auto s = weak.lock())
-                                          handleSessionExit(code, s);
-                                  },
-                                  detailStack_);
+    auto* host = new TerminalHost(
+        session, effectiveScheme(), font_, scheduler_,
+        [this, weak](std::optional<std::int32_t> code) {
+            if (auto s = weak.lock())
+                handleSessionExit(code, s);
+        },
+        detailStack_);
     // A rename shows in the title at once, not when another tab is chosen.
     connect(session.get(), &TerminalSession::titleChanged, host, [this] { refreshTitle(); });
     if (profiling()) {
@@ -309,7 +334,8 @@ TerminalHost* MainWindow::makeHost(const std::shared_ptr<TerminalSession>& sessi
     return host;
 }
 
-void MainWindow::dropPage(QWidget* page) {
+void MainWindow::dropPage(QWidget* page)
+{
     detailStack_->removeWidget(page);
     if (auto* host = qobject_cast<TerminalHost*>(page)) {
         // Closed: the child gets SIGTERM now, the view goes with the host.
@@ -320,7 +346,8 @@ void MainWindow::dropPage(QWidget* page) {
     page->deleteLater();
 }
 
-QWidget* MainWindow::makeToolPane(ToolTab tool) {
+QWidget* MainWindow::makeToolPane(ToolTab tool)
+{
     if (tool == ToolTab::settings)
         return new SettingsView(workspace_, settings_, SSHPaths::fromEnvironment(),
                                 {[this] { return systemAppearance_.isDark(); }, {}}, detailStack_);
@@ -342,7 +369,8 @@ QWidget* MainWindow::makeToolPane(ToolTab tool) {
     return pane;
 }
 
-void MainWindow::showActive() {
+void MainWindow::showActive()
+{
     const auto active = workspace_.activeID();
     QWidget* page = nullptr;
     if (active)
@@ -359,7 +387,8 @@ void MainWindow::showActive() {
     refreshTitle();
 }
 
-void MainWindow::applySchemeToAll() {
+void MainWindow::applySchemeToAll()
+{
     const TerminalScheme& scheme = effectiveScheme();
     fill(detailStack_, schemeColor(scheme.background));
     QColor hint = schemeColor(scheme.foreground);
@@ -371,13 +400,15 @@ void MainWindow::applySchemeToAll() {
         host->setScheme(scheme);
 }
 
-void MainWindow::rebuildFont() {
+void MainWindow::rebuildFont()
+{
     font_ = fontFor(settings_);
     for (TerminalHost* host : terminalHosts())
         host->setTerminalFont(font_);
 }
 
-void MainWindow::handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session) {
+void MainWindow::handleSessionExit(std::optional<std::int32_t> code, const std::shared_ptr<TerminalSession>& session)
+{
     platform::logInfo("app", "quillmar: " + session->title().toStdString() + " " +
                                  session->exitDescription().value_or(QString()).toStdString());
     emit sessionEnded(session->exitDescription().value_or(tr("exited")));
@@ -405,14 +436,16 @@ void MainWindow::handleSessionExit(std::optional<std::int32_t> code, const std::
 namespace {
 
 // The name is the program's own choice: nothing in it may hide or turn text.
-QString stillRunning(const QString& program) {
+QString stillRunning(const QString& program)
+{
     return program.isEmpty() ? MainWindow::tr("A program is still running.")
                              : MainWindow::tr("%1 is still running.").arg(ravelgrid::revealHiddenCharacters(program));
 }
 
 }  // namespace
 
-bool MainWindow::confirmClose(const QString& text) {
+bool MainWindow::confirmClose(const QString& text)
+{
     if (askingToClose_)
         return false;
     askingToClose_ = true;
@@ -424,7 +457,8 @@ bool MainWindow::confirmClose(const QString& text) {
     return yes;
 }
 
-bool MainWindow::allowTabClose(const TabID& id) {
+bool MainWindow::allowTabClose(const TabID& id)
+{
     const auto sessionID = id.session();
     const TerminalHost* host = sessionID ? hostFor(*sessionID) : nullptr;
     const auto program = host ? host->runningProgram() : std::nullopt;
@@ -439,7 +473,8 @@ bool MainWindow::allowTabClose(const TabID& id) {
     return false;
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event)
+{
     std::vector<QString> busy;
     for (const auto& session : workspace_.sessions()) {
         if (const TerminalHost* host = hostFor(session->id)) {
@@ -448,9 +483,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         }
     }
     if (!busy.empty()) {
-        const QString text = busy.size() == 1
-                                 ? tr("Close the window? %1").arg(stillRunning(busy.front()))
-                                 : tr("Close the window? %1 tabs still run programs.").arg(busy.size());
+        const QString text = busy.size() == 1 ? tr("Close the window? %1").arg(stillRunning(busy.front()))
+                                              : tr("Close the window? %1 tabs still run programs.").arg(busy.size());
         if (!confirmClose(text)) {
             event->ignore();
             return;
@@ -459,7 +493,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-void MainWindow::showBadges() {
+void MainWindow::showBadges()
+{
     const bool on = keys_.showBadges();
     if (on) {
         placeBadges();
@@ -471,27 +506,29 @@ void MainWindow::showBadges() {
         slide->setEndValue(0);
         slide->setDuration(150);
         slide->setEasingCurve(QEasingCurve::OutCubic);
-        connect(slide, &QVariantAnimation::valueChanged, badges_, [this](const QVariant& v) {
-            badges_->move(0, v.toInt());
-        });
+        connect(slide, &QVariantAnimation::valueChanged, badges_,
+                [this](const QVariant& v) { badges_->move(0, v.toInt()); });
         slide->start(QAbstractAnimation::DeleteWhenStopped);
     } else {
         badges_->hide();
     }
 }
 
-void MainWindow::placeBadges() {
+void MainWindow::placeBadges()
+{
     badges_->setGeometry(0, 0, detailStack_->width(), TabNumberBadges::bandHeight);
     badges_->update();
 }
 
-void MainWindow::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
     QMainWindow::resizeEvent(event);
     if (badges_->isVisible())
         placeBadges();
 }
 
-void MainWindow::refreshTitle() {
+void MainWindow::refreshTitle()
+{
     QString title = tr("quillmar");
     if (auto session = workspace_.activeSession()) {
         const auto description = session->exitDescription();

@@ -1,18 +1,18 @@
 #pragma once
 
+#include "platform/Scheduler.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/KeyRouter.h"
-#include "quillmar/app/sidebar/Sidebar.h"
-#include "quillmar/app/style/SystemAppearance.h"
 #include "quillmar/app/shell/TabWidgets.h"
 #include "quillmar/app/shell/TerminalHost.h"
-#include "quillmar/app/style/Theme.h"
 #include "quillmar/app/shell/ToolTab.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
-#include "quillmar/sshconfig/SSHHostStore.h"
+#include "quillmar/app/sidebar/Sidebar.h"
+#include "quillmar/app/style/SystemAppearance.h"
+#include "quillmar/app/style/Theme.h"
 #include "quillmar/snippets/SnippetStore.h"
+#include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
-#include "platform/Scheduler.h"
 
 #include <QMainWindow>
 

@@ -12,7 +12,8 @@
 
 namespace quillmar {
 
-Metro::Role exitRole(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind) {
+Metro::Role exitRole(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind)
+{
     if (!exitCode)
         return Metro::Role::danger;
     if (*exitCode == 0)
@@ -22,12 +23,14 @@ Metro::Role exitRole(std::optional<std::int32_t> exitCode, SessionTarget::Kind k
     return Metro::Role::warning;
 }
 
-QColor exitTone(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind, const QWidget* widget) {
+QColor exitTone(std::optional<std::int32_t> exitCode, SessionTarget::Kind kind, const QWidget* widget)
+{
     return Metro::color(exitRole(exitCode, kind), Metro::variantOf(widget));
 }
 
 SessionEndedCard::SessionEndedCard(std::shared_ptr<TerminalSession> session, QWidget* parent)
-    : QWidget(parent), session_(std::move(session)) {
+    : QWidget(parent), session_(std::move(session))
+{
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(22, 16, 22, 16);
     layout->setSpacing(10);
@@ -59,10 +62,17 @@ SessionEndedCard::SessionEndedCard(std::shared_ptr<TerminalSession> session, QWi
     refresh();
 }
 
-QString SessionEndedCard::title() const { return title_->text(); }
-QString SessionEndedCard::hint() const { return hint_->text(); }
+QString SessionEndedCard::title() const
+{
+    return title_->text();
+}
+QString SessionEndedCard::hint() const
+{
+    return hint_->text();
+}
 
-void SessionEndedCard::refresh() {
+void SessionEndedCard::refresh()
+{
     const bool tool = session_->target.kind == SessionTarget::Kind::tool;
     pill_->setText(session_->exitDescription().value_or(tr("exited")));
     pill_->setTone(exitRole(session_->exitCode(), session_->target.kind));
@@ -70,19 +80,23 @@ void SessionEndedCard::refresh() {
     // A local session has no host to double-click.
     switch (session_->target.kind) {
     case SessionTarget::Kind::tool: hint_->setText(tr("Read the output above, then close the tab.")); break;
-    case SessionTarget::Kind::local: hint_->setText(tr("Close the tab, or press Ctrl+Shift+T for a new local shell.")); break;
+    case SessionTarget::Kind::local:
+        hint_->setText(tr("Close the tab, or press Ctrl+Shift+T for a new local shell."));
+        break;
     case SessionTarget::Kind::ssh: hint_->setText(tr("Close the tab, or double-click the host to reconnect.")); break;
     }
     adjustSize();
     update();
 }
 
-void SessionEndedCard::dismiss() {
+void SessionEndedCard::dismiss()
+{
     session_->setExitNoticeDismissed(true);
     hide();
 }
 
-void SessionEndedCard::paintEvent(QPaintEvent*) {
+void SessionEndedCard::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;

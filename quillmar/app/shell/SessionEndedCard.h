@@ -1,7 +1,7 @@
 #pragma once
 
-#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/TerminalSession.h"
+#include "quillmar/app/style/Metro.h"
 
 #include <QWidget>
 

@@ -13,14 +13,15 @@ struct SessionTarget {
     enum class Kind { local, ssh, tool };
 
     Kind kind = Kind::local;
-    QString alias;        // ssh
-    QString title;        // tool
-    QString executable;   // tool
+    QString alias;          // ssh
+    QString title;          // tool
+    QString executable;     // tool
     QStringList arguments;  // tool, without argument 0
 
     static SessionTarget local() { return {}; }
     static SessionTarget ssh(const QString& alias) { return {Kind::ssh, alias, {}, {}, {}}; }
-    static SessionTarget tool(const QString& title, const QString& executable, const QStringList& arguments) {
+    static SessionTarget tool(const QString& title, const QString& executable, const QStringList& arguments)
+    {
         return {Kind::tool, {}, title, executable, arguments};
     }
 

@@ -2,7 +2,8 @@
 
 namespace quillmar {
 
-const std::vector<Shortcut>& shortcuts() {
+const std::vector<Shortcut>& shortcuts()
+{
     static const std::vector<Shortcut> table = [] {
         constexpr Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
         constexpr Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
@@ -43,14 +44,16 @@ const std::vector<Shortcut>& shortcuts() {
     return table;
 }
 
-std::optional<WindowCommand> windowCommandFor(int key, Qt::KeyboardModifiers modifiers) {
+std::optional<WindowCommand> windowCommandFor(int key, Qt::KeyboardModifiers modifiers)
+{
     for (const Shortcut& s : shortcuts())
         if (const auto* command = std::get_if<WindowCommand>(&s.command); command && s.chord.matches(key, modifiers))
             return *command;
     return std::nullopt;
 }
 
-std::vector<ravelgrid::KeyChord> windowChords() {
+std::vector<ravelgrid::KeyChord> windowChords()
+{
     std::vector<ravelgrid::KeyChord> chords;
     for (const Shortcut& s : shortcuts())
         if (std::holds_alternative<WindowCommand>(s.command))
@@ -58,7 +61,8 @@ std::vector<ravelgrid::KeyChord> windowChords() {
     return chords;
 }
 
-std::vector<ravelgrid::ViewKeyBinding> viewKeyBindings() {
+std::vector<ravelgrid::ViewKeyBinding> viewKeyBindings()
+{
     std::vector<ravelgrid::ViewKeyBinding> bindings;
     for (const Shortcut& s : shortcuts())
         if (const auto* command = std::get_if<ravelgrid::ViewCommand>(&s.command))

@@ -15,7 +15,8 @@
 namespace quillmar {
 
 StallHint::StallHint(std::shared_ptr<TerminalSession> session, platform::Scheduler& clock, QWidget* parent)
-    : QWidget(parent), session_(std::move(session)), ticks_(clock) {
+    : QWidget(parent), session_(std::move(session)), ticks_(clock)
+{
     auto* layout = new QHBoxLayout(this);
     // 10 outside the card, then 12 across and 8 down inside it.
     layout->setContentsMargins(22, 18, 22, 18);
@@ -44,7 +45,8 @@ StallHint::StallHint(std::shared_ptr<TerminalSession> session, platform::Schedul
     ticks_.after(tickNs, [this] { tick(); });
 }
 
-void StallHint::tick() {
+void StallHint::tick()
+{
     evaluate();
     // No need to ask again once the answer can only be no: dismissed, ended,
     // or output came too late after the start to count as a stall.
@@ -55,7 +57,8 @@ void StallHint::tick() {
         ticks_.after(tickNs, [this] { tick(); });
 }
 
-void StallHint::evaluate() {
+void StallHint::evaluate()
+{
     const bool show = session_->probe.shouldShowHint(ticks_.scheduler().nowNs());
     if (show != showing_) {
         showing_ = show;
@@ -66,13 +69,15 @@ void StallHint::evaluate() {
         raise();
 }
 
-void StallHint::dismiss() {
+void StallHint::dismiss()
+{
     session_->probe.dismissed = true;
     ticks_.cancelAll();
     evaluate();
 }
 
-QPainterPath StallHint::card() const {
+QPainterPath StallHint::card() const
+{
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()).adjusted(10.5, 10.5, -10.5, -10.5), 8, 8);
     return path;
@@ -80,7 +85,8 @@ QPainterPath StallHint::card() const {
 
 // The see-through margin around the card belongs to the terminal below: a
 // middle click there must paste into it, not vanish.
-void StallHint::resizeEvent(QResizeEvent* event) {
+void StallHint::resizeEvent(QResizeEvent* event)
+{
     QWidget::resizeEvent(event);
     QPainterPath outline = card();
     // A pixel out on every side, so the card's edge stroke lies inside.
@@ -90,7 +96,8 @@ void StallHint::resizeEvent(QResizeEvent* event) {
     setMask(QRegion(outline.toFillPolygon().toPolygon()));
 }
 
-void StallHint::paintEvent(QPaintEvent*) {
+void StallHint::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QPainterPath path = card();

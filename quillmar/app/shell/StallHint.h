@@ -1,7 +1,7 @@
 #pragma once
 
-#include "quillmar/app/shell/TerminalSession.h"
 #include "platform/Scheduler.h"
+#include "quillmar/app/shell/TerminalSession.h"
 
 #include <QWidget>
 

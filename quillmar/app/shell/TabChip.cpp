@@ -1,8 +1,8 @@
 #include "quillmar/app/shell/TabChip.h"
 
+#include "quillmar/app/shell/SessionEndedCard.h"
 #include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
-#include "quillmar/app/shell/SessionEndedCard.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QHBoxLayout>
@@ -18,7 +18,8 @@ namespace quillmar {
 namespace {
 
 // Spaces and tabs only: a line break typed into the name stays.
-QString trimmedName(const QString& text) {
+QString trimmedName(const QString& text)
+{
     qsizetype begin = 0, end = text.size();
     auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
     while (begin < end && blank(text[begin]))
@@ -34,7 +35,8 @@ public:
     QColor colour;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent*) override
+    {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(Qt::NoPen);
@@ -45,7 +47,8 @@ protected:
 
 }  // namespace
 
-QToolButton* makeCloseButton(const QString& help, QWidget* parent) {
+QToolButton* makeCloseButton(const QString& help, QWidget* parent)
+{
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
@@ -60,14 +63,16 @@ QToolButton* makeCloseButton(const QString& help, QWidget* parent) {
 }
 
 ChipBase::ChipBase(std::function<void()> onSelect, std::function<void()> onClose, QWidget* parent)
-    : QWidget(parent), onSelect_(std::move(onSelect)), onClose_(std::move(onClose)) {
+    : QWidget(parent), onSelect_(std::move(onSelect)), onClose_(std::move(onClose))
+{
     row_ = new QHBoxLayout(this);
     row_->setContentsMargins(10, 5, 10, 5);
     row_->setSpacing(6);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void ChipBase::setActive(bool active) {
+void ChipBase::setActive(bool active)
+{
     if (active == active_)
         return;
     active_ = active;
@@ -75,24 +80,28 @@ void ChipBase::setActive(bool active) {
     update();
 }
 
-void ChipBase::restyle() {
+void ChipBase::restyle()
+{
     activeChanged();
     update();
 }
 
-void ChipBase::changeEvent(QEvent* event) {
+void ChipBase::changeEvent(QEvent* event)
+{
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         restyle();
 }
 
-void ChipBase::mousePressEvent(QMouseEvent* event) {
+void ChipBase::mousePressEvent(QMouseEvent* event)
+{
     if (event->button() == Qt::LeftButton && onSelect_)
         onSelect_();
     event->accept();
 }
 
-void ChipBase::paintEvent(QPaintEvent*) {
+void ChipBase::paintEvent(QPaintEvent*)
+{
     if (!active_)
         return;
     QPainter p(this);
@@ -105,7 +114,8 @@ void ChipBase::paintEvent(QPaintEvent*) {
 
 TabChip::TabChip(std::shared_ptr<TerminalSession> session, std::function<void()> onSelect,
                  std::function<void()> onClose, QWidget* parent)
-    : ChipBase(std::move(onSelect), std::move(onClose), parent), session_(std::move(session)) {
+    : ChipBase(std::move(onSelect), std::move(onClose), parent), session_(std::move(session))
+{
     dot_ = new StatusDot(this);
     title_ = ravelgrid::plainLabel(QString(), this);
     title_->setFont(metroMonoFont(12));
@@ -132,9 +142,13 @@ TabChip::TabChip(std::shared_ptr<TerminalSession> session, std::function<void()>
     refresh();
 }
 
-QString TabChip::titleText() const { return title_->text(); }
+QString TabChip::titleText() const
+{
+    return title_->text();
+}
 
-QColor TabChip::statusColor(const TerminalSession& session, const QWidget* widget) {
+QColor TabChip::statusColor(const TerminalSession& session, const QWidget* widget)
+{
     if (session.running())
         return Metro::success(widget);
     QColor tone = exitTone(session.exitCode(), session.target.kind, widget);
@@ -143,7 +157,8 @@ QColor TabChip::statusColor(const TerminalSession& session, const QWidget* widge
     return tone;
 }
 
-void TabChip::refresh() {
+void TabChip::refresh()
+{
     static_cast<StatusDot*>(dot_)->colour = statusColor(*session_, this);
     dot_->update();
     title_->setText(ravelgrid::revealHiddenCharacters(session_->title()));
@@ -153,9 +168,13 @@ void TabChip::refresh() {
     adjustSize();
 }
 
-void TabChip::activeChanged() { refresh(); }
+void TabChip::activeChanged()
+{
+    refresh();
+}
 
-void TabChip::beginRename() {
+void TabChip::beginRename()
+{
     field_->setText(session_->customName().value_or(session_->title()));
     editing_ = true;
     title_->hide();
@@ -165,7 +184,8 @@ void TabChip::beginRename() {
     adjustSize();
 }
 
-void TabChip::commitRename() {
+void TabChip::commitRename()
+{
     if (!editing_)
         return;
     const QString name = trimmedName(field_->text());
@@ -173,7 +193,8 @@ void TabChip::commitRename() {
     cancelRename();
 }
 
-void TabChip::cancelRename() {
+void TabChip::cancelRename()
+{
     const bool hadKeyboard = editing_ && field_->hasFocus();
     editing_ = false;
     field_->hide();
@@ -183,13 +204,15 @@ void TabChip::cancelRename() {
         emit renameEnded();
 }
 
-void TabChip::mouseDoubleClickEvent(QMouseEvent* event) {
+void TabChip::mouseDoubleClickEvent(QMouseEvent* event)
+{
     if (event->button() == Qt::LeftButton)
         beginRename();
     event->accept();
 }
 
-bool TabChip::eventFilter(QObject* watched, QEvent* event) {
+bool TabChip::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == field_ && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {

@@ -1,8 +1,8 @@
 #include "quillmar/app/shell/TabNumberBadges.h"
 
-#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/TabStrip.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/style/Metro.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -10,12 +10,14 @@
 namespace quillmar {
 
 TabNumberBadges::TabNumberBadges(Workspace& workspace, TabStrip& strip, QWidget* parent)
-    : QWidget(parent), workspace_(workspace), strip_(strip) {
+    : QWidget(parent), workspace_(workspace), strip_(strip)
+{
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedHeight(bandHeight);
 }
 
-std::vector<TabNumberBadges::Badge> TabNumberBadges::badges() const {
+std::vector<TabNumberBadges::Badge> TabNumberBadges::badges() const
+{
     std::vector<Badge> list;
     const std::vector<TabID> ids = workspace_.tabIDs();
     for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -31,7 +33,8 @@ std::vector<TabNumberBadges::Badge> TabNumberBadges::badges() const {
     return list;
 }
 
-void TabNumberBadges::paintEvent(QPaintEvent*) {
+void TabNumberBadges::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     QColor band = Metro::surface(this);

@@ -1,11 +1,11 @@
 #include "quillmar/app/shell/TabStrip.h"
 
+#include "quillmar/app/Version.h"
+#include "quillmar/app/shell/TabChip.h"
+#include "quillmar/app/shell/ToolChip.h"
 #include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/Pill.h"
-#include "quillmar/app/shell/TabChip.h"
-#include "quillmar/app/shell/ToolChip.h"
-#include "quillmar/app/Version.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -20,11 +20,15 @@ namespace quillmar {
 namespace {
 
 // Drawn at 1x and 2x: a 2x drawing scaled down blurs the cross.
-QIcon plusIcon(const QColor& colour) { return LucideIcon::icon(QStringLiteral("qm-plus"), 13, colour); }
+QIcon plusIcon(const QColor& colour)
+{
+    return LucideIcon::icon(QStringLiteral("qm-plus"), 13, colour);
+}
 
 }  // namespace
 
-std::optional<int> TabStrip::badgeNumber(std::size_t index, std::size_t count) {
+std::optional<int> TabStrip::badgeNumber(std::size_t index, std::size_t count)
+{
     if (index <= 7)
         return int(index) + 1;
     if (index + 1 == count)
@@ -32,16 +36,23 @@ std::optional<int> TabStrip::badgeNumber(std::size_t index, std::size_t count) {
     return std::nullopt;
 }
 
-QString TabStrip::pillText() { return tr("Version: %1").arg(buildText()); }
-QString TabStrip::pillHelp() { return tr("Build: %1. Click for About.").arg(buildText()); }
+QString TabStrip::pillText()
+{
+    return tr("Version: %1").arg(buildText());
+}
+QString TabStrip::pillHelp()
+{
+    return tr("Build: %1. Click for About.").arg(buildText());
+}
 
 TabStrip::TabStrip(Workspace& workspace, QWidget* parent)
-    : QWidget(parent), workspace_(workspace),
-      chips_(workspace, [this](const TabID& id) { return makeChip(id); },
-             [](ChipBase* chip) {
-                 chip->hide();
-                 chip->deleteLater();
-             }) {
+    : QWidget(parent), workspace_(workspace), chips_(
+                                                  workspace, [this](const TabID& id) { return makeChip(id); },
+                                                  [](ChipBase* chip) {
+                                                      chip->hide();
+                                                      chip->deleteLater();
+                                                  })
+{
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -71,7 +82,7 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent)
     localButton_->setFocusPolicy(Qt::NoFocus);
     localButton_->setCursor(Qt::PointingHandCursor);
     localButton_->setToolTip(tr("New local shell tab (Ctrl+Shift+T). SSH tabs open from the sidebar. "
-                                 "Hold Alt to see tab numbers."));
+                                "Hold Alt to see tab numbers."));
     connect(localButton_, &QPushButton::clicked, this, &TabStrip::openLocalShell);
 
     buildButton_ = new QPushButton(this);
@@ -98,7 +109,8 @@ TabStrip::TabStrip(Workspace& workspace, QWidget* parent)
     sync();
 }
 
-void TabStrip::restyle() {
+void TabStrip::restyle()
+{
     localButton_->setIcon(plusIcon(Metro::secondaryText(this)));
     const QString sheet = QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 6px; padding: 0 8px; "
                                          "color: %2; background: transparent; }")
@@ -112,41 +124,56 @@ void TabStrip::restyle() {
         chip->restyle();
 }
 
-void TabStrip::changeEvent(QEvent* event) {
+void TabStrip::changeEvent(QEvent* event)
+{
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         restyle();
 }
 
-void TabStrip::openLocalShell() { workspace_.open(SessionTarget::local()); }
+void TabStrip::openLocalShell()
+{
+    workspace_.open(SessionTarget::local());
+}
 
-void TabStrip::openAbout() {
+void TabStrip::openAbout()
+{
     workspace_.setSettingsScrollTarget(QStringLiteral("about"));
     workspace_.openTool(ToolTab::settings);
 }
 
-TabChip* TabStrip::chipFor(const QUuid& sessionID) const { return qobject_cast<TabChip*>(chips_.find(sessionID)); }
+TabChip* TabStrip::chipFor(const QUuid& sessionID) const
+{
+    return qobject_cast<TabChip*>(chips_.find(sessionID));
+}
 
-ToolChip* TabStrip::chipFor(ToolTab tool) const { return qobject_cast<ToolChip*>(chips_.find(tool)); }
+ToolChip* TabStrip::chipFor(ToolTab tool) const
+{
+    return qobject_cast<ToolChip*>(chips_.find(tool));
+}
 
-std::optional<QRect> TabStrip::chipFrame(const TabID& id, const QWidget* reference) const {
+std::optional<QRect> TabStrip::chipFrame(const TabID& id, const QWidget* reference) const
+{
     ChipBase* chip = chips_.find(id);
     if (!chip || !chip->isVisible() || !reference)
         return std::nullopt;
     return QRect(reference->mapFromGlobal(chip->mapToGlobal(QPoint(0, 0))), chip->size());
 }
 
-ChipBase* TabStrip::makeChip(const TabID& id) {
+ChipBase* TabStrip::makeChip(const TabID& id)
+{
     auto select = [this, id] { workspace_.activate(id); };
     if (auto tool = id.tool())
-        return new ToolChip(*tool, select, [this, id] { workspace_.close(id); }, row_);
-    auto* chip =
-        new TabChip(workspace_.session(*id.session()), select, [this, id] { workspace_.requestClose(id); }, row_);
+        return new ToolChip(
+            *tool, select, [this, id] { workspace_.close(id); }, row_);
+    auto* chip = new TabChip(
+        workspace_.session(*id.session()), select, [this, id] { workspace_.requestClose(id); }, row_);
     connect(chip, &TabChip::renameEnded, this, &TabStrip::renameEnded);
     return chip;
 }
 
-void TabStrip::sync() {
+void TabStrip::sync()
+{
     chips_.sync();
     int place = 0;
     for (const auto& [id, chip] : chips_.inOrder())
@@ -155,7 +182,8 @@ void TabStrip::sync() {
     emit chipsChanged();
 }
 
-void TabStrip::markActive() {
+void TabStrip::markActive()
+{
     const auto active = workspace_.activeID();
     ChipBase* activeChip = active ? chips_.find(*active) : nullptr;
     chips_.forEach([&](ChipBase* chip) { chip->setActive(chip == activeChip); });
@@ -164,7 +192,8 @@ void TabStrip::markActive() {
     scheduleReveal();
 }
 
-void TabStrip::scheduleReveal() {
+void TabStrip::scheduleReveal()
+{
     if (revealPending_)
         return;
     revealPending_ = true;
@@ -174,7 +203,8 @@ void TabStrip::scheduleReveal() {
     });
 }
 
-void TabStrip::revealActive() {
+void TabStrip::revealActive()
+{
     const auto active = workspace_.activeID();
     ChipBase* chip = active ? chips_.find(*active) : nullptr;
     // With the row's padding, so the first and last chips show their edge.
@@ -182,7 +212,8 @@ void TabStrip::revealActive() {
         scroll_->ensureWidgetVisible(chip, rowLayout_->contentsMargins().left(), 0);
 }
 
-bool TabStrip::eventFilter(QObject* watched, QEvent* event) {
+bool TabStrip::eventFilter(QObject* watched, QEvent* event)
+{
     // The row grows with its chips and the viewport with the window: either
     // can push the active chip out of sight.
     if ((watched == row_ || watched == scroll_->viewport()) && event->type() == QEvent::Resize)

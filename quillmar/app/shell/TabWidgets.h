@@ -26,10 +26,12 @@ public:
     using Drop = std::function<void(W*)>;
 
     TabWidgets(const Workspace& workspace, Make make, Drop drop)
-        : workspace_(workspace), make_(std::move(make)), drop_(std::move(drop)) {}
+        : workspace_(workspace), make_(std::move(make)), drop_(std::move(drop))
+    {}
 
     // Closed tabs' widgets first, so a new widget never meets an old one.
-    void sync() {
+    void sync()
+    {
         const std::vector<TabID> ids = workspace_.tabIDs();
         const std::set<TabID> open(ids.begin(), ids.end());
         for (auto it = widgets_.begin(); it != widgets_.end();) {
@@ -50,13 +52,15 @@ public:
         }
     }
 
-    W* find(const TabID& id) const {
+    W* find(const TabID& id) const
+    {
         auto it = widgets_.find(id);
         return it == widgets_.end() ? nullptr : it->second.data();
     }
 
     // In tab order; tabs without a widget are left out.
-    std::vector<std::pair<TabID, W*>> inOrder() const {
+    std::vector<std::pair<TabID, W*>> inOrder() const
+    {
         std::vector<std::pair<TabID, W*>> list;
         for (const TabID& id : workspace_.tabIDs()) {
             if (W* widget = find(id))
@@ -67,7 +71,8 @@ public:
 
     // Each widget, for work that needs no order (restyling, a new font).
     template <class F>
-    void forEach(F&& f) const {
+    void forEach(F&& f) const
+    {
         for (const auto& [id, widget] : widgets_) {
             if (widget)
                 f(widget.data());

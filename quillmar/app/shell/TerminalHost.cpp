@@ -1,10 +1,10 @@
 #include "quillmar/app/shell/TerminalHost.h"
 
+#include "platform/Log.h"
 #include "quillmar/app/shell/KeyToolCommands.h"
 #include "quillmar/app/shell/LocalShell.h"
 #include "quillmar/app/shell/SessionEndedCard.h"
 #include "quillmar/app/shell/StallHint.h"
-#include "platform/Log.h"
 #include "ravelgrid/process/RemoteLoginProbe.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 
@@ -20,7 +20,8 @@
 
 namespace quillmar {
 
-std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target) {
+std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target)
+{
     SessionLaunch launch;
     switch (target.kind) {
     case SessionTarget::Kind::local: {
@@ -43,7 +44,8 @@ std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target) {
         break;
     }
     if (launch.executable.empty() || launch.executable.front() != '/')
-        return TerminalHost::tr("cannot start \"%1\": not an absolute path").arg(QString::fromStdString(launch.executable));
+        return TerminalHost::tr("cannot start \"%1\": not an absolute path")
+            .arg(QString::fromStdString(launch.executable));
     if (::access(launch.executable.c_str(), X_OK) != 0)
         return TerminalHost::tr("cannot start %1: %2")
             .arg(QString::fromStdString(launch.executable), QString::fromLocal8Bit(std::strerror(errno)));
@@ -53,7 +55,8 @@ std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target) {
 TerminalHost::TerminalHost(std::shared_ptr<TerminalSession> session, const TerminalScheme& scheme,
                            const ravelgrid::FontSet& font, platform::Scheduler& clock, ExitHandler onExit,
                            QWidget* parent)
-    : QWidget(parent), session_(std::move(session)), scheme_(scheme), clock_(clock), onExit_(std::move(onExit)) {
+    : QWidget(parent), session_(std::move(session)), scheme_(scheme), clock_(clock), onExit_(std::move(onExit))
+{
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -74,14 +77,16 @@ TerminalHost::TerminalHost(std::shared_ptr<TerminalSession> session, const Termi
     applyScheme();
 }
 
-TerminalHost::~TerminalHost() {
+TerminalHost::~TerminalHost()
+{
     if (view_) {
         view_->setProcessDelegate(nullptr);
         view_->terminate();
     }
 }
 
-void TerminalHost::setActive(bool active) {
+void TerminalHost::setActive(bool active)
+{
     // Focus is taken only on becoming active: a tab that stays active while
     // the tabs around it change leaves the focus where it is (a rename field).
     const bool becoming = active && !active_;
@@ -90,7 +95,8 @@ void TerminalHost::setActive(bool active) {
         view_->setFocus(Qt::OtherFocusReason);
 }
 
-std::optional<QString> TerminalHost::runningProgram() const {
+std::optional<QString> TerminalHost::runningProgram() const
+{
     if (!started_ || !session_->running() || !view_->process().running())
         return std::nullopt;
     switch (session_->target.kind) {
@@ -104,9 +110,13 @@ std::optional<QString> TerminalHost::runningProgram() const {
     return std::nullopt;
 }
 
-bool TerminalHost::endedCardShown() const { return endedCard_ && !endedCard_->isHidden(); }
+bool TerminalHost::endedCardShown() const
+{
+    return endedCard_ && !endedCard_->isHidden();
+}
 
-void TerminalHost::updateEndedCard() {
+void TerminalHost::updateEndedCard()
+{
     const bool show = !session_->running() && !session_->exitNoticeDismissed();
     if (show && !endedCard_)
         endedCard_ = new SessionEndedCard(session_, this);
@@ -122,7 +132,8 @@ void TerminalHost::updateEndedCard() {
     placeOverlays();
 }
 
-void TerminalHost::placeOverlays() {
+void TerminalHost::placeOverlays()
+{
     if (stallHint_) {
         const int h = stallHint_->heightForWidth(width());
         stallHint_->setGeometry(0, 0, width(), h > 0 ? h : stallHint_->sizeHint().height());
@@ -134,12 +145,14 @@ void TerminalHost::placeOverlays() {
     }
 }
 
-void TerminalHost::resizeEvent(QResizeEvent* event) {
+void TerminalHost::resizeEvent(QResizeEvent* event)
+{
     QWidget::resizeEvent(event);
     placeOverlays();
 }
 
-bool TerminalHost::eventFilter(QObject* watched, QEvent* event) {
+bool TerminalHost::eventFilter(QObject* watched, QEvent* event)
+{
     if (watched == view_ && event->type() == QEvent::KeyPress && endedCardShown()) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Escape && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
@@ -150,14 +163,16 @@ bool TerminalHost::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TerminalHost::setScheme(const TerminalScheme& scheme) {
+void TerminalHost::setScheme(const TerminalScheme& scheme)
+{
     if (scheme == scheme_)
         return;
     scheme_ = scheme;
     applyScheme();
 }
 
-void TerminalHost::applyScheme() {
+void TerminalHost::applyScheme()
+{
     view_->setNativeBackgroundColor(schemeColor(scheme_.background));
     view_->setNativeForegroundColor(schemeColor(scheme_.foreground));
     view_->setCaretColor(schemeColor(scheme_.cursor));
@@ -173,21 +188,24 @@ void TerminalHost::applyScheme() {
     view_->installColors(palette);
 }
 
-void TerminalHost::setTerminalFont(const ravelgrid::FontSet& font) {
+void TerminalHost::setTerminalFont(const ravelgrid::FontSet& font)
+{
     using ravelgrid::FontFace;
     if (view_->fontSet().faceId(FontFace::normal) == font.faceId(FontFace::normal))
         return;
     view_->setFontSet(font);
 }
 
-void TerminalHost::showEvent(QShowEvent* event) {
+void TerminalHost::showEvent(QShowEvent* event)
+{
     QWidget::showEvent(event);
     start();
     if (active_)
         view_->setFocus(Qt::OtherFocusReason);
 }
 
-void TerminalHost::start() {
+void TerminalHost::start()
+{
     if (started_)
         return;
     started_ = true;
@@ -201,11 +219,12 @@ void TerminalHost::start() {
     // A child that ends at once is reported by the process itself; only a
     // start that never happened is ours to tell.
     if (!view_->process().startProcess(l.executable, l.args, sessionEnvironment(), std::nullopt, sessionDirectory()))
-        ended(std::nullopt, tr("cannot start %1: no pseudo-terminal or process").arg(QString::fromStdString(l.executable)),
-              true);
+        ended(std::nullopt,
+              tr("cannot start %1: no pseudo-terminal or process").arg(QString::fromStdString(l.executable)), true);
 }
 
-void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::optional<int> waitStatus) {
+void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::optional<int> waitStatus)
+{
     const std::optional<std::int32_t> code = exitCodeOf(waitStatus);
     if (code == 0 && session_->target.kind == SessionTarget::Kind::tool) {
         // ssh-copy-id exits 0 when it copied nothing; that must not read as success.
@@ -225,7 +244,8 @@ void TerminalHost::processTerminated(ravelgrid::LocalProcessTerminalView&, std::
     ended(code, describeExit(waitStatus));
 }
 
-void TerminalHost::ended(std::optional<std::int32_t> code, const QString& description, bool neverStarted) {
+void TerminalHost::ended(std::optional<std::int32_t> code, const QString& description, bool neverStarted)
+{
     if (!session_->running())
         return;
     if (neverStarted) {

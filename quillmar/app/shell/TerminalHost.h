@@ -1,9 +1,9 @@
 #pragma once
 
-#include "quillmar/app/shell/FocusingTerminalView.h"
-#include "quillmar/app/style/TerminalScheme.h"
-#include "quillmar/app/shell/TerminalSession.h"
 #include "platform/Scheduler.h"
+#include "quillmar/app/shell/FocusingTerminalView.h"
+#include "quillmar/app/shell/TerminalSession.h"
+#include "quillmar/app/style/TerminalScheme.h"
 
 #include <QWidget>
 
@@ -90,8 +90,8 @@ private:
     TerminalScheme scheme_;
     platform::Scheduler& clock_;
     ExitHandler onExit_;
-    FocusingTerminalView* view_ = nullptr;  // a child widget
-    StallHint* stallHint_ = nullptr;        // a child widget, local shells only
+    FocusingTerminalView* view_ = nullptr;   // a child widget
+    StallHint* stallHint_ = nullptr;         // a child widget, local shells only
     SessionEndedCard* endedCard_ = nullptr;  // a child widget once the child ended
     bool active_ = false;
     bool started_ = false;

@@ -5,9 +5,11 @@
 namespace quillmar {
 
 TerminalSession::TerminalSession(SessionTarget target, int ordinal, std::uint64_t createdAt, QObject* parent)
-    : QObject(parent), id(QUuid::createUuid()), target(std::move(target)), ordinal(ordinal), probe(createdAt) {}
+    : QObject(parent), id(QUuid::createUuid()), target(std::move(target)), ordinal(ordinal), probe(createdAt)
+{}
 
-void TerminalSession::recordExit(std::optional<std::int32_t> code, const QString& description) {
+void TerminalSession::recordExit(std::optional<std::int32_t> code, const QString& description)
+{
     if (!running_)
         return;
     running_ = false;
@@ -16,21 +18,24 @@ void TerminalSession::recordExit(std::optional<std::int32_t> code, const QString
     emit exited();
 }
 
-void TerminalSession::setExitNoticeDismissed(bool dismissed) {
+void TerminalSession::setExitNoticeDismissed(bool dismissed)
+{
     if (dismissed == exitNoticeDismissed_)
         return;
     exitNoticeDismissed_ = dismissed;
     emit exitNoticeDismissedChanged();
 }
 
-void TerminalSession::setCustomName(const std::optional<QString>& name) {
+void TerminalSession::setCustomName(const std::optional<QString>& name)
+{
     if (name == customName_)
         return;
     customName_ = name;
     emit titleChanged();
 }
 
-QString TerminalSession::title() const {
+QString TerminalSession::title() const
+{
     if (customName_ && !customName_->isEmpty())
         return *customName_;
     QString base;
@@ -44,7 +49,8 @@ QString TerminalSession::title() const {
     return base;
 }
 
-QString TerminalSession::localShellLine() {
+QString TerminalSession::localShellLine()
+{
     const ShellCommand shell = localShellCommand();
     QString line = QString::fromStdString(shell.executable);
     for (const std::string& arg : shell.args)
@@ -52,7 +58,8 @@ QString TerminalSession::localShellLine() {
     return line;
 }
 
-QString TerminalSession::summary() const {
+QString TerminalSession::summary() const
+{
     QString text;
     switch (target.kind) {
     case SessionTarget::Kind::ssh: text = QStringLiteral("ssh ") + target.alias; break;

@@ -9,7 +9,8 @@
 
 namespace quillmar {
 
-QString toolTitle(ToolTab tool) {
+QString toolTitle(ToolTab tool)
+{
     switch (tool) {
     case ToolTab::addHost: return QCoreApplication::translate("quillmar::ToolChip", "Add host");
     case ToolTab::keys: return QCoreApplication::translate("quillmar::ToolChip", "Keys");
@@ -19,13 +20,15 @@ QString toolTitle(ToolTab tool) {
     return {};
 }
 
-QString toolHelp(ToolTab tool) {
+QString toolHelp(ToolTab tool)
+{
     return tool == ToolTab::settings ? QCoreApplication::translate("quillmar::ToolChip", "Settings (Ctrl+,)")
                                      : toolTitle(tool);
 }
 
 ToolChip::ToolChip(ToolTab tool, std::function<void()> onSelect, std::function<void()> onClose, QWidget* parent)
-    : ChipBase(std::move(onSelect), std::move(onClose), parent), tool_(tool) {
+    : ChipBase(std::move(onSelect), std::move(onClose), parent), tool_(tool)
+{
     title_ = new QLabel(toolTitle(tool), this);
     title_->setFont(metroMonoFont(12));
     closeButton_ = makeCloseButton(tr("Close %1").arg(toolTitle(tool)), this);
@@ -39,9 +42,13 @@ ToolChip::ToolChip(ToolTab tool, std::function<void()> onSelect, std::function<v
     activeChanged();
 }
 
-QString ToolChip::titleText() const { return title_->text(); }
+QString ToolChip::titleText() const
+{
+    return title_->text();
+}
 
-void ToolChip::activeChanged() {
+void ToolChip::activeChanged()
+{
     setTextRole(title_, active_ ? Metro::Role::text : Metro::Role::secondaryText);
 }
 

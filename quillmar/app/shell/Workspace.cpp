@@ -4,16 +4,19 @@
 
 namespace quillmar {
 
-Workspace::Workspace(platform::Scheduler& clock, QObject* parent) : QObject(parent), clock_(clock) {}
+Workspace::Workspace(platform::Scheduler& clock, QObject* parent) : QObject(parent), clock_(clock)
+{}
 
-void Workspace::setSettingsScrollTarget(const std::optional<QString>& target) {
+void Workspace::setSettingsScrollTarget(const std::optional<QString>& target)
+{
     if (target == settingsScrollTarget_)
         return;
     settingsScrollTarget_ = target;
     emit settingsScrollTargetChanged();
 }
 
-std::shared_ptr<TerminalSession> Workspace::open(const SessionTarget& target) {
+std::shared_ptr<TerminalSession> Workspace::open(const SessionTarget& target)
+{
     int highest = 0;
     for (const auto& s : sessions_) {
         if (s->target == target)
@@ -27,32 +30,37 @@ std::shared_ptr<TerminalSession> Workspace::open(const SessionTarget& target) {
     return session;
 }
 
-void Workspace::openTool(ToolTab tool) {
+void Workspace::openTool(ToolTab tool)
+{
     if (openTools_.insert(tool).second)
         emit openToolsChanged();
     activate(tool);
 }
 
-bool Workspace::isOpen(const TabID& id) const {
+bool Workspace::isOpen(const TabID& id) const
+{
     if (auto tool = id.tool())
         return openTools_.count(*tool) > 0;
     return session(*id.session()) != nullptr;
 }
 
-void Workspace::activate(const TabID& id) {
+void Workspace::activate(const TabID& id)
+{
     if (!isOpen(id))
         return;
     stampFocus(id);
     setActive(id);
 }
 
-void Workspace::requestClose(const TabID& id) {
+void Workspace::requestClose(const TabID& id)
+{
     if (closeGuard_ && !closeGuard_(id))
         return;
     close(id);
 }
 
-void Workspace::close(const TabID& id) {
+void Workspace::close(const TabID& id)
+{
     if (auto tool = id.tool()) {
         if (!openTools_.erase(*tool))
             return;
@@ -80,7 +88,8 @@ void Workspace::close(const TabID& id) {
     setActive(next);
 }
 
-std::shared_ptr<TerminalSession> Workspace::session(const QUuid& id) const {
+std::shared_ptr<TerminalSession> Workspace::session(const QUuid& id) const
+{
     for (const auto& s : sessions_) {
         if (s->id == id)
             return s;
@@ -88,12 +97,14 @@ std::shared_ptr<TerminalSession> Workspace::session(const QUuid& id) const {
     return nullptr;
 }
 
-std::shared_ptr<TerminalSession> Workspace::activeSession() const {
+std::shared_ptr<TerminalSession> Workspace::activeSession() const
+{
     const auto id = activeID_ ? activeID_->session() : std::nullopt;
     return id ? session(*id) : nullptr;
 }
 
-std::shared_ptr<TerminalSession> Workspace::mostRecentSession(const SessionTarget& target) const {
+std::shared_ptr<TerminalSession> Workspace::mostRecentSession(const SessionTarget& target) const
+{
     std::shared_ptr<TerminalSession> best;
     std::uint64_t latest = 0;
     for (const auto& s : sessions_) {
@@ -109,7 +120,8 @@ std::shared_ptr<TerminalSession> Workspace::mostRecentSession(const SessionTarge
     return best;
 }
 
-std::vector<TabID> Workspace::tabIDs() const {
+std::vector<TabID> Workspace::tabIDs() const
+{
     std::vector<TabID> ids;
     ids.reserve(sessions_.size() + openTools_.size());
     for (const auto& s : sessions_)
@@ -121,7 +133,8 @@ std::vector<TabID> Workspace::tabIDs() const {
     return ids;
 }
 
-void Workspace::setActive(const std::optional<TabID>& id) {
+void Workspace::setActive(const std::optional<TabID>& id)
+{
     if (id == activeID_)
         return;
     activeID_ = id;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/Scheduler.h"
 #include "quillmar/app/shell/SessionTarget.h"
 #include "quillmar/app/shell/TerminalSession.h"
 #include "quillmar/app/shell/ToolTab.h"
-#include "platform/Scheduler.h"
 
 #include <QObject>
 #include <QUuid>

@@ -5,7 +5,8 @@
 
 namespace quillmar {
 
-KeyDot keyDot(const SSHKeyInfo& key) {
+KeyDot keyDot(const SSHKeyInfo& key)
+{
     if (!key.hasPrivate && !key.hasPublic)
         return KeyDot::danger;
     if (key.hasPrivate && key.privatePerms && (*key.privatePerms & 0077) != 0)
@@ -13,25 +14,29 @@ KeyDot keyDot(const SSHKeyInfo& key) {
     return key.loaded ? KeyDot::loaded : KeyDot::idle;
 }
 
-KeyListModel* KeyListModel::of(SSHKeyStore& store) {
+KeyListModel* KeyListModel::of(SSHKeyStore& store)
+{
     if (auto* model = store.findChild<KeyListModel*>(QString(), Qt::FindDirectChildrenOnly))
         return model;
     return new KeyListModel(store, &store);
 }
 
-KeyListModel::KeyListModel(SSHKeyStore& store, QObject* parent) : QAbstractListModel(parent), store_(store) {
+KeyListModel::KeyListModel(SSHKeyStore& store, QObject* parent) : QAbstractListModel(parent), store_(store)
+{
     connect(&store_, &SSHKeyStore::keysChanged, this, &KeyListModel::reload);
     connect(&store_, &SSHKeyStore::agentFingerprintsChanged, this, &KeyListModel::reload);
     keys_ = store_.keys();
 }
 
-void KeyListModel::reload() {
+void KeyListModel::reload()
+{
     beginResetModel();
     keys_ = store_.keys();
     endResetModel();
 }
 
-const SSHKeyInfo* KeyListModel::keyWithID(const std::string& id) const {
+const SSHKeyInfo* KeyListModel::keyWithID(const std::string& id) const
+{
     for (const auto& key : keys_) {
         if (key.id() == id)
             return &key;
@@ -39,9 +44,13 @@ const SSHKeyInfo* KeyListModel::keyWithID(const std::string& id) const {
     return nullptr;
 }
 
-int KeyListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(keys_.size()); }
+int KeyListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(keys_.size());
+}
 
-QVariant KeyListModel::data(const QModelIndex& index, int role) const {
+QVariant KeyListModel::data(const QModelIndex& index, int role) const
+{
     if (!index.isValid() || std::size_t(index.row()) >= keys_.size())
         return {};
     const SSHKeyInfo& key = keys_[std::size_t(index.row())];

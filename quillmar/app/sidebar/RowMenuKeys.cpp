@@ -13,7 +13,8 @@ public:
     explicit RowMenuKeys(QAbstractItemView* view) : QObject(view), view_(view) {}
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
         bool fromKeys = false;
         if (event->type() == QEvent::ContextMenu)
             fromKeys = static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Mouse;
@@ -33,7 +34,8 @@ protected:
     }
 
 private:
-    QModelIndex highlighted() const {
+    QModelIndex highlighted() const
+    {
         QItemSelectionModel* selection = view_->selectionModel();
         if (!selection)
             return {};
@@ -49,7 +51,8 @@ private:
 
 }  // namespace
 
-void openRowMenusFromKeyboard(QAbstractItemView* view) {
+void openRowMenusFromKeyboard(QAbstractItemView* view)
+{
     if (view)
         view->installEventFilter(new RowMenuKeys(view));
 }

@@ -1,12 +1,12 @@
 #include "quillmar/app/sidebar/Sidebar.h"
 
-#include "quillmar/app/style/BrandMark.h"
-#include "quillmar/app/shell/LocalShell.h"
-#include "quillmar/app/style/LucideIcon.h"
-#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/sheets/RemoveHostSheet.h"
+#include "quillmar/app/shell/LocalShell.h"
 #include "quillmar/app/sidebar/RowMenuKeys.h"
 #include "quillmar/app/sidebar/SidebarSection.h"
+#include "quillmar/app/style/BrandMark.h"
+#include "quillmar/app/style/LucideIcon.h"
+#include "quillmar/app/style/Metro.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QHBoxLayout>
@@ -25,7 +25,8 @@
 
 namespace quillmar {
 
-QStringList filteredHosts(const QStringList& aliases, const QString& filter) {
+QStringList filteredHosts(const QStringList& aliases, const QString& filter)
+{
     // Spaces and tabs only: a line break typed or pasted is part of the text.
     qsizetype from = 0;
     qsizetype to = filter.size();
@@ -45,9 +46,13 @@ QStringList filteredHosts(const QStringList& aliases, const QString& filter) {
     return out;
 }
 
-bool isListableAlias(const QString& alias) { return !alias.isEmpty() && !alias.startsWith(QLatin1Char('-')); }
+bool isListableAlias(const QString& alias)
+{
+    return !alias.isEmpty() && !alias.startsWith(QLatin1Char('-'));
+}
 
-bool hasRunningSession(const Workspace& workspace, const SessionTarget& target) {
+bool hasRunningSession(const Workspace& workspace, const SessionTarget& target)
+{
     return std::any_of(workspace.sessions().begin(), workspace.sessions().end(),
                        [&](const auto& s) { return s->target == target && s->running(); });
 }
@@ -57,7 +62,8 @@ namespace {
 constexpr int rowHeight = 24;
 constexpr int maxKeyRows = 8;
 
-QColor idleDot(const QWidget* widget = nullptr) {
+QColor idleDot(const QWidget* widget = nullptr)
+{
     QColor c = Metro::mutedText(widget);
     c.setAlphaF(0.4f);
     return c;
@@ -68,7 +74,8 @@ class RowDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
         p->save();
         p->setRenderHint(QPainter::Antialiasing);
         const QRect r = option.rect.adjusted(6, 1, -6, -1);
@@ -92,12 +99,14 @@ public:
         p->restore();
     }
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
+    {
         return {option.rect.width(), rowHeight};
     }
 };
 
-QListView* makeList(QWidget* parent, QAbstractItemModel* model, const char* name) {
+QListView* makeList(QWidget* parent, QAbstractItemModel* model, const char* name)
+{
     auto* view = new QListView(parent);
     view->setObjectName(QLatin1String(name));
     view->setModel(model);
@@ -117,7 +126,8 @@ QListView* makeList(QWidget* parent, QAbstractItemModel* model, const char* name
 
 // --- rows ------------------------------------------------------------------------------
 
-void SessionRowModel::setAliases(QStringList aliases) {
+void SessionRowModel::setAliases(QStringList aliases)
+{
     beginResetModel();
     local_ = false;
     aliases_ = std::move(aliases);
@@ -125,7 +135,8 @@ void SessionRowModel::setAliases(QStringList aliases) {
     endResetModel();
 }
 
-void SessionRowModel::setLocal(const QString& label) {
+void SessionRowModel::setLocal(const QString& label)
+{
     beginResetModel();
     local_ = true;
     localLabel_ = label;
@@ -134,7 +145,8 @@ void SessionRowModel::setLocal(const QString& label) {
     endResetModel();
 }
 
-void SessionRowModel::refreshRunning(const Workspace& workspace) {
+void SessionRowModel::refreshRunning(const Workspace& workspace)
+{
     std::vector<char> next(running_.size(), 0);
     if (local_) {
         next.assign(1, hasRunningSession(workspace, SessionTarget::local()) ? 1 : 0);
@@ -155,13 +167,15 @@ void SessionRowModel::refreshRunning(const Workspace& workspace) {
         emit dataChanged(index(0), index(rowCount() - 1), {Qt::DecorationRole, runningRole});
 }
 
-int SessionRowModel::rowCount(const QModelIndex& parent) const {
+int SessionRowModel::rowCount(const QModelIndex& parent) const
+{
     if (parent.isValid())
         return 0;
     return local_ ? 1 : int(aliases_.size());
 }
 
-QVariant SessionRowModel::data(const QModelIndex& index, int role) const {
+QVariant SessionRowModel::data(const QModelIndex& index, int role) const
+{
     if (!index.isValid() || index.row() >= rowCount())
         return {};
     const bool running = running_[std::size_t(index.row())] != 0;
@@ -176,11 +190,13 @@ QVariant SessionRowModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-SidebarItem SessionRowModel::item(int row) const {
+SidebarItem SessionRowModel::item(int row) const
+{
     return local_ ? SidebarItem::local() : SidebarItem::host(aliases_.value(row));
 }
 
-int SessionRowModel::rowOf(const SidebarItem& item) const {
+int SessionRowModel::rowOf(const SidebarItem& item) const
+{
     if (local_)
         return item.kind == SidebarItem::Kind::local ? 0 : -1;
     return item.kind == SidebarItem::Kind::host ? int(aliases_.indexOf(item.alias)) : -1;
@@ -190,7 +206,8 @@ int SessionRowModel::rowOf(const SidebarItem& item) const {
 
 Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspace, UserSettings& settings,
                  QWidget* parent)
-    : QWidget(parent), hosts_(hosts), keyStore_(keyStore), workspace_(workspace), settings_(settings) {
+    : QWidget(parent), hosts_(hosts), keyStore_(keyStore), workspace_(workspace), settings_(settings)
+{
     setObjectName(QStringLiteral("sidebar"));
     keyModel_ = KeyListModel::of(keyStore_);
     auto* column = new QVBoxLayout(this);
@@ -380,23 +397,32 @@ Sidebar::Sidebar(SSHHostStore& hosts, SSHKeyStore& keyStore, Workspace& workspac
     applyTheme();
 }
 
-Sidebar::~Sidebar() {
+Sidebar::~Sidebar()
+{
     if (sheet_)
         delete sheet_.data();
 }
 
-RemoveHostSheet* Sidebar::removeSheet() const { return sheet_.data(); }
+RemoveHostSheet* Sidebar::removeSheet() const
+{
+    return sheet_.data();
+}
 
-QWidget* Sidebar::section(const QString& name) const { return findChild<QWidget*>(name); }
+QWidget* Sidebar::section(const QString& name) const
+{
+    return findChild<QWidget*>(name);
+}
 
-QStringList Sidebar::listedHosts() const {
+QStringList Sidebar::listedHosts() const
+{
     QStringList out;
     for (int r = 0; r < hostModel_.rowCount(); ++r)
         out.push_back(hostModel_.item(r).alias);
     return out;
 }
 
-void Sidebar::applyTheme() {
+void Sidebar::applyTheme()
+{
     for (QLabel* muted : {hostsEmpty_, keysEmpty_})
         setTextRole(muted, Metro::Role::mutedText);
     for (QToolButton* header : findChildren<QToolButton*>()) {
@@ -427,13 +453,15 @@ void Sidebar::applyTheme() {
         view->viewport()->update();
 }
 
-void Sidebar::changeEvent(QEvent* event) {
+void Sidebar::changeEvent(QEvent* event)
+{
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyTheme();
 }
 
-void Sidebar::rebuildHosts() {
+void Sidebar::rebuildHosts()
+{
     QStringList all = hosts_.aliases();
     all.removeIf([](const QString& a) { return !isListableAlias(a); });
     const bool none = all.isEmpty();
@@ -454,7 +482,8 @@ void Sidebar::rebuildHosts() {
     syncingSelection_ = false;
 }
 
-void Sidebar::showHostProblems() {
+void Sidebar::showHostProblems()
+{
     // Bounded: the sentences carry file names from the config.
     constexpr qsizetype maxShown = 6;
     constexpr qsizetype maxChars = 300;
@@ -472,14 +501,16 @@ void Sidebar::showHostProblems() {
     hostsProblems_->setVisible(!lines.isEmpty());
 }
 
-void Sidebar::rebuildKeys() {
+void Sidebar::rebuildKeys()
+{
     const int rows = keyModel_->rowCount();
     keysEmpty_->setVisible(rows == 0);
     keyList_->setVisible(rows > 0);
     keyList_->setFixedHeight(std::min(rows, maxKeyRows) * rowHeight + 2);
 }
 
-void Sidebar::watchSessions() {
+void Sidebar::watchSessions()
+{
     for (const auto& session : workspace_.sessions()) {
         disconnect(session.get(), &TerminalSession::exited, this, nullptr);
         connect(session.get(), &TerminalSession::exited, this, &Sidebar::refreshRunning);
@@ -487,12 +518,14 @@ void Sidebar::watchSessions() {
     refreshRunning();
 }
 
-void Sidebar::refreshRunning() {
+void Sidebar::refreshRunning()
+{
     localModel_.refreshRunning(workspace_);
     hostModel_.refreshRunning(workspace_);
 }
 
-void Sidebar::selectFromView(QListView* view) {
+void Sidebar::selectFromView(QListView* view)
+{
     if (syncingSelection_)
         return;
     const QModelIndexList rows = view->selectionModel()->selectedRows();
@@ -510,7 +543,8 @@ void Sidebar::selectFromView(QListView* view) {
     setSelectedItem(item);
 }
 
-void Sidebar::setSelectedItem(const std::optional<SidebarItem>& item) {
+void Sidebar::setSelectedItem(const std::optional<SidebarItem>& item)
+{
     if (item == selected_)
         return;
     selected_ = item;
@@ -530,7 +564,8 @@ void Sidebar::setSelectedItem(const std::optional<SidebarItem>& item) {
     followSelection(item);
 }
 
-void Sidebar::followSelection(const std::optional<SidebarItem>& item) {
+void Sidebar::followSelection(const std::optional<SidebarItem>& item)
+{
     // Selecting brings the latest session to the front; it never opens one.
     if (!item)
         return;
@@ -538,7 +573,8 @@ void Sidebar::followSelection(const std::optional<SidebarItem>& item) {
         workspace_.activate(session->id);
 }
 
-void Sidebar::openSelectedItem(const std::optional<SidebarItem>& item) {
+void Sidebar::openSelectedItem(const std::optional<SidebarItem>& item)
+{
     if (!item)
         return;
     if (item->kind == SidebarItem::Kind::host && !isListableAlias(item->alias))
@@ -546,13 +582,15 @@ void Sidebar::openSelectedItem(const std::optional<SidebarItem>& item) {
     workspace_.open(item->target());
 }
 
-QStringList Sidebar::contextMenuEntries(const std::optional<SidebarItem>& item) const {
+QStringList Sidebar::contextMenuEntries(const std::optional<SidebarItem>& item) const
+{
     if (item && item->kind == SidebarItem::Kind::host)
         return {tr("Remove host\u2026")};
     return {};
 }
 
-void Sidebar::showContextMenu(QListView* view, const QPoint& pos) {
+void Sidebar::showContextMenu(QListView* view, const QPoint& pos)
+{
     const QModelIndex index = view->indexAt(pos);
     if (!index.isValid())
         return;
@@ -565,7 +603,8 @@ void Sidebar::showContextMenu(QListView* view, const QPoint& pos) {
     menu.exec(view->viewport()->mapToGlobal(pos));
 }
 
-void Sidebar::requestRemoval(const QString& alias) {
+void Sidebar::requestRemoval(const QString& alias)
+{
     if (sheet_)
         return;  // one sheet at a time
     removeTarget_ = RemoveHostTarget{alias};
@@ -575,7 +614,8 @@ void Sidebar::requestRemoval(const QString& alias) {
     sheet_->open();
 }
 
-bool Sidebar::eventFilter(QObject* watched, QEvent* event) {
+bool Sidebar::eventFilter(QObject* watched, QEvent* event)
+{
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);

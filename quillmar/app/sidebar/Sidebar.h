@@ -1,9 +1,9 @@
 #pragma once
 
-#include "quillmar/app/sidebar/KeyListModel.h"
-#include "quillmar/app/shell/SessionTarget.h"
 #include "quillmar/app/UserSettings.h"
+#include "quillmar/app/shell/SessionTarget.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/KeyListModel.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
 

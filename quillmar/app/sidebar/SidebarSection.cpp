@@ -1,8 +1,8 @@
 #include "quillmar/app/sidebar/SidebarSection.h"
 
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
-#include "quillmar/app/UserSettings.h"
 
 #include <QHBoxLayout>
 #include <QToolButton>
@@ -16,7 +16,8 @@ constexpr int headerIconGap = 5;
 
 }  // namespace
 
-SidebarSection::SidebarSection(const QString& title, const QString& icon, QWidget* parent) : QWidget(parent) {
+SidebarSection::SidebarSection(const QString& title, const QString& icon, QWidget* parent) : QWidget(parent)
+{
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 2);
     layout->setSpacing(0);
@@ -53,16 +54,21 @@ SidebarSection::SidebarSection(const QString& title, const QString& icon, QWidge
     connect(disclosure_, &QToolButton::toggled, this, &SidebarSection::showExpanded);
 }
 
-void SidebarSection::addHeaderButton(QToolButton* button) { header_->addWidget(button); }
+void SidebarSection::addHeaderButton(QToolButton* button)
+{
+    header_->addWidget(button);
+}
 
-void SidebarSection::showExpanded(bool on) {
+void SidebarSection::showExpanded(bool on)
+{
     disclosure_->setArrowType(on ? Qt::DownArrow : Qt::RightArrow);
     disclosure_->setToolTip(on ? tr("Collapse") : tr("Expand"));
     body_->setVisible(on);
 }
 
 void SidebarSection::followSetting(UserSettings& settings, bool (UserSettings::*get)() const,
-                                   void (UserSettings::*set)(bool), void (UserSettings::*changed)()) {
+                                   void (UserSettings::*set)(bool), void (UserSettings::*changed)())
+{
     disclosure_->setChecked((settings.*get)());
     connect(disclosure_, &QToolButton::toggled, this, [&settings, get, set](bool on) {
         if ((settings.*get)() != on)

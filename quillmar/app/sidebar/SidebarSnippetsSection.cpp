@@ -1,14 +1,14 @@
 #include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/panes/KeyringWaitLabel.h"
-#include "quillmar/app/style/Metro.h"
+#include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/sheets/SnippetEditSheet.h"
-#include "quillmar/app/sidebar/RowMenuKeys.h"
-#include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/shell/ToolTab.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/RowMenuKeys.h"
+#include "quillmar/app/style/Metro.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QEvent>
@@ -30,11 +30,11 @@ constexpr int maxTreeHeight = 360;
 
 }  // namespace
 
-SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInsertion& insertion,
-                                               Workspace& workspace, UserSettings& settings, QLineEdit* filter,
-                                               QWidget* parent)
-    : SidebarSection(tr("Snippets"), QStringLiteral("qm-scroll-text"), parent), store_(store),
-      insertion_(insertion), workspace_(workspace), settings_(settings), filter_(filter) {
+SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInsertion& insertion, Workspace& workspace,
+                                               UserSettings& settings, QLineEdit* filter, QWidget* parent)
+    : SidebarSection(tr("Snippets"), QStringLiteral("qm-scroll-text"), parent), store_(store), insertion_(insertion),
+      workspace_(workspace), settings_(settings), filter_(filter)
+{
     setObjectName(QStringLiteral("snippetsSectionBody"));
     QToolButton* header = titleButton();
     header->setObjectName(QStringLiteral("snippetsHeader"));
@@ -108,15 +108,20 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
 
 SidebarSnippetsSection::~SidebarSnippetsSection() = default;
 
-void SidebarSnippetsSection::changeEvent(QEvent* event) {
+void SidebarSnippetsSection::changeEvent(QEvent* event)
+{
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         recolour();
 }
 
-void SidebarSnippetsSection::recolour() { tree_->viewport()->update(); }
+void SidebarSnippetsSection::recolour()
+{
+    tree_->viewport()->update();
+}
 
-void SidebarSnippetsSection::showStore() {
+void SidebarSnippetsSection::showStore()
+{
     const bool failed = store_.hasLoadError();
     error_->setVisible(failed);
     error_->setText(store_.loadError());
@@ -124,41 +129,54 @@ void SidebarSnippetsSection::showStore() {
     refreshNotice();
 }
 
-void SidebarSnippetsSection::applyFilter() {
+void SidebarSnippetsSection::applyFilter()
+{
     rows_->setFilterText(filter_ ? filter_->text() : QString());
 }
 
-void SidebarSnippetsSection::refreshNotice() {
+void SidebarSnippetsSection::refreshNotice()
+{
     const auto text = insertion_.notice();
     notice_->setVisible(text && !store_.hasLoadError());
     notice_->setText(text.value_or(QString()));
 }
 
-void SidebarSnippetsSection::fitHeight() {
+void SidebarSnippetsSection::fitHeight()
+{
     // Rows are uniform: the first one's height holds for all.
     const int rows = rows_->rowCount();
     const int rowHeight = rows ? std::max(16, tree_->sizeHintForRow(0)) : 0;
     tree_->setFixedHeight(std::min(maxTreeHeight, rows * rowHeight + 4));
 }
 
-QModelIndex SidebarSnippetsSection::groupIndex(const QString& category) const {
+QModelIndex SidebarSnippetsSection::groupIndex(const QString& category) const
+{
     return rows_->rowOf(model_->groupIndex(category));
 }
 
-QModelIndex SidebarSnippetsSection::snippetIndex(const QString& id) const {
+QModelIndex SidebarSnippetsSection::snippetIndex(const QString& id) const
+{
     return rows_->rowOf(model_->snippetIndex(id));
 }
 
-bool SidebarSnippetsSection::isOpen(const QString& category) const { return rows_->isOpen(category); }
+bool SidebarSnippetsSection::isOpen(const QString& category) const
+{
+    return rows_->isOpen(category);
+}
 
-void SidebarSnippetsSection::setOpen(const QString& category, bool open) { rows_->setOpen(category, open); }
+void SidebarSnippetsSection::setOpen(const QString& category, bool open)
+{
+    rows_->setOpen(category, open);
+}
 
-std::optional<Snippet> SidebarSnippetsSection::snippetOf(const QModelIndex& row) const {
+std::optional<Snippet> SidebarSnippetsSection::snippetOf(const QModelIndex& row) const
+{
     const Snippet* s = model_->snippetAt(rows_->treeIndex(row));
     return s ? std::optional<Snippet>(*s) : std::nullopt;
 }
 
-QMenu* SidebarSnippetsSection::menuFor(const QString& id, QWidget* parent) {
+QMenu* SidebarSnippetsSection::menuFor(const QString& id, QWidget* parent)
+{
     auto* menu = new QMenu(parent);
     menu->addAction(tr("Insert"), this, [this, id] {
         if (auto s = store_.snippet(id))
@@ -174,15 +192,17 @@ QMenu* SidebarSnippetsSection::menuFor(const QString& id, QWidget* parent) {
     return menu;
 }
 
-void SidebarSnippetsSection::requestEdit(const QString& id) {
+void SidebarSnippetsSection::requestEdit(const QString& id)
+{
     const auto s = store_.snippet(id);
     if (!s || store_.hasLoadError() || editSheet_ || deleteSheet_)
         return;
-    editSheet_ = new SnippetEditSheet(store_, SnippetEditRequest {*s, false}, window());
+    editSheet_ = new SnippetEditSheet(store_, SnippetEditRequest{*s, false}, window());
     editSheet_->open();
 }
 
-void SidebarSnippetsSection::requestDelete(const QString& id) {
+void SidebarSnippetsSection::requestDelete(const QString& id)
+{
     const auto s = store_.snippet(id);
     if (!s || store_.hasLoadError() || editSheet_ || deleteSheet_)
         return;

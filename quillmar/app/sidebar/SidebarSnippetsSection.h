@@ -1,9 +1,9 @@
 #pragma once
 
-#include "quillmar/app/sidebar/SidebarSection.h"
+#include "quillmar/app/panes/SnippetRowsView.h"
 #include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/sheets/SnippetEditSheet.h"
-#include "quillmar/app/panes/SnippetRowsView.h"
+#include "quillmar/app/sidebar/SidebarSection.h"
 #include "quillmar/app/sidebar/SnippetTreeModel.h"
 #include "quillmar/snippets/SnippetStore.h"
 

@@ -15,7 +15,8 @@ namespace {
 constexpr quintptr groupTag = 0;
 
 // Appends a NUL and `text` lower-cased as QString::toLower would, in UTF-8.
-void appendLowered(std::string& out, std::string_view text) {
+void appendLowered(std::string& out, std::string_view text)
+{
     out.push_back('\0');
     if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
         const std::size_t at = out.size();
@@ -30,7 +31,8 @@ void appendLowered(std::string& out, std::string_view text) {
 
 }  // namespace
 
-QString snippetPlatformMark(const Snippet& snippet) {
+QString snippetPlatformMark(const Snippet& snippet)
+{
     const auto has = [&](const char* tag) {
         return std::find(snippet.tags.begin(), snippet.tags.end(), tag) != snippet.tags.end();
     };
@@ -41,11 +43,13 @@ QString snippetPlatformMark(const Snippet& snippet) {
     return {};
 }
 
-QString snippetRowText(const Snippet& snippet) {
+QString snippetRowText(const Snippet& snippet)
+{
     return QString::fromStdString(snippet.title) + snippetPlatformMark(snippet);
 }
 
-SnippetTreeModel* SnippetTreeModel::of(SnippetStore& store) {
+SnippetTreeModel* SnippetTreeModel::of(SnippetStore& store)
+{
     if (auto* model = store.findChild<SnippetTreeModel*>(QString(), Qt::FindDirectChildrenOnly))
         return model;
     return new SnippetTreeModel(store, &store);
@@ -53,13 +57,15 @@ SnippetTreeModel* SnippetTreeModel::of(SnippetStore& store) {
 
 SnippetTreeModel::SnippetTreeModel(SnippetStore& store, QObject* parent)
     : QAbstractItemModel(parent), store_(store), groupFont_(metroFont(12, QFont::Medium)),
-      commandFont_(metroMonoFont(12)) {
+      commandFont_(metroMonoFont(12))
+{
     connect(&store_, &SnippetStore::snippetsChanged, this, &SnippetTreeModel::rebuild);
     connect(&store_, &SnippetStore::loadErrorChanged, this, &SnippetTreeModel::rebuild);
     rebuild();
 }
 
-void SnippetTreeModel::rebuild() {
+void SnippetTreeModel::rebuild()
+{
     beginResetModel();
     const std::vector<Snippet>& all = store_.allSnippets();
     // One pass names each snippet's group, a counting pass puts them in
@@ -125,17 +131,20 @@ void SnippetTreeModel::rebuild() {
     endResetModel();
 }
 
-std::string_view SnippetTreeModel::nameOf(std::size_t group) const {
+std::string_view SnippetTreeModel::nameOf(std::size_t group) const
+{
     const std::size_t end = group + 1 < groups_.size() ? groups_[group + 1].name : names_.size();
     return std::string_view(names_).substr(groups_[group].name, end - groups_[group].name);
 }
 
-QString SnippetTreeModel::groupName(int group) const {
+QString SnippetTreeModel::groupName(int group) const
+{
     const std::string_view name = nameOf(std::size_t(group));
     return QString::fromUtf8(name.data(), qsizetype(name.size()));
 }
 
-QModelIndex SnippetTreeModel::index(int row, int column, const QModelIndex& parent) const {
+QModelIndex SnippetTreeModel::index(int row, int column, const QModelIndex& parent) const
+{
     if (row < 0 || column < 0 || column >= columns)
         return {};
     if (!parent.isValid())
@@ -146,13 +155,15 @@ QModelIndex SnippetTreeModel::index(int row, int column, const QModelIndex& pare
     return createIndex(row, column, quintptr(parent.row()) + 1);
 }
 
-QModelIndex SnippetTreeModel::parent(const QModelIndex& child) const {
+QModelIndex SnippetTreeModel::parent(const QModelIndex& child) const
+{
     if (!child.isValid() || child.internalId() == groupTag)
         return {};
     return createIndex(int(child.internalId() - 1), 0, groupTag);
 }
 
-int SnippetTreeModel::rowCount(const QModelIndex& parent) const {
+int SnippetTreeModel::rowCount(const QModelIndex& parent) const
+{
     if (!parent.isValid())
         return int(groups_.size());
     if (parent.internalId() != groupTag || parent.column() != 0 || parent.row() >= int(groups_.size()))
@@ -160,9 +171,13 @@ int SnippetTreeModel::rowCount(const QModelIndex& parent) const {
     return groups_[std::size_t(parent.row())].count;
 }
 
-int SnippetTreeModel::columnCount(const QModelIndex&) const { return columns; }
+int SnippetTreeModel::columnCount(const QModelIndex&) const
+{
+    return columns;
+}
 
-const Snippet* SnippetTreeModel::snippetAt(const QModelIndex& index) const {
+const Snippet* SnippetTreeModel::snippetAt(const QModelIndex& index) const
+{
     if (!index.isValid() || index.model() != this || index.internalId() == groupTag)
         return nullptr;
     const std::size_t group = index.internalId() - 1;
@@ -173,7 +188,8 @@ const Snippet* SnippetTreeModel::snippetAt(const QModelIndex& index) const {
     return e.source < all.size() ? &all[e.source] : nullptr;
 }
 
-QVariant SnippetTreeModel::data(const QModelIndex& index, int role) const {
+QVariant SnippetTreeModel::data(const QModelIndex& index, int role) const
+{
     if (!index.isValid() || index.model() != this)
         return {};
     if (index.internalId() == groupTag) {
@@ -193,22 +209,17 @@ QVariant SnippetTreeModel::data(const QModelIndex& index, int role) const {
         if (index.column() == titleColumn)
             return QString::fromStdString(s->title);
         return QString::fromStdString(s->command.substr(0, s->command.find('\n')));
-    case Qt::ToolTipRole:
-        return ravelgrid::plainToolTip(QString::fromStdString(s->command));
-    case Qt::FontRole:
-        return index.column() == commandColumn ? QVariant(commandFont_) : QVariant();
-    case idRole:
-        return QString::fromStdString(s->id);
-    case rowTextRole:
-        return snippetRowText(*s);
-    case markRole:
-        return snippetPlatformMark(*s);
-    default:
-        return {};
+    case Qt::ToolTipRole: return ravelgrid::plainToolTip(QString::fromStdString(s->command));
+    case Qt::FontRole: return index.column() == commandColumn ? QVariant(commandFont_) : QVariant();
+    case idRole: return QString::fromStdString(s->id);
+    case rowTextRole: return snippetRowText(*s);
+    case markRole: return snippetPlatformMark(*s);
+    default: return {};
     }
 }
 
-QVariant SnippetTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant SnippetTreeModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     if (section == titleColumn)
@@ -218,7 +229,8 @@ QVariant SnippetTreeModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-Qt::ItemFlags SnippetTreeModel::flags(const QModelIndex& index) const {
+Qt::ItemFlags SnippetTreeModel::flags(const QModelIndex& index) const
+{
     if (!index.isValid())
         return Qt::NoItemFlags;
     if (index.internalId() == groupTag)
@@ -228,7 +240,8 @@ Qt::ItemFlags SnippetTreeModel::flags(const QModelIndex& index) const {
 
 // Both are asked for on a click or a selection, not per row: a walk costs
 // less than a table rebuilt with every regrouping.
-QModelIndex SnippetTreeModel::groupIndex(const QString& category) const {
+QModelIndex SnippetTreeModel::groupIndex(const QString& category) const
+{
     const std::string name = category.toStdString();
     for (std::size_t g = 0; g < groups_.size(); ++g) {
         if (nameOf(g) == name)
@@ -237,7 +250,8 @@ QModelIndex SnippetTreeModel::groupIndex(const QString& category) const {
     return {};
 }
 
-QModelIndex SnippetTreeModel::snippetIndex(const QString& id) const {
+QModelIndex SnippetTreeModel::snippetIndex(const QString& id) const
+{
     const std::optional<std::string> wanted = normalizedSnippetId(id.toStdString());
     if (!wanted)
         return {};
@@ -251,7 +265,8 @@ QModelIndex SnippetTreeModel::snippetIndex(const QString& id) const {
     return {};
 }
 
-bool SnippetTreeModel::entryMatches(int entry, std::string_view loweredQuery) const {
+bool SnippetTreeModel::entryMatches(int entry, std::string_view loweredQuery) const
+{
     const std::size_t e = std::size_t(entry);
     const std::size_t group = std::size_t(entries_[e].group);
     const Group& g = groups_[group];
@@ -259,8 +274,9 @@ bool SnippetTreeModel::entryMatches(int entry, std::string_view loweredQuery) co
     // A name runs up to its group's first fields; fields up to the next
     // entry's in the group, else up to the next group's name.
     const std::size_t last = std::size_t(g.first + g.count) - 1;
-    const std::size_t end = e < last ? entries_[e + 1].text : group + 1 < groups_.size() ? groups_[group + 1].lowered
-                                                                                        : all.size();
+    const std::size_t end = e < last                     ? entries_[e + 1].text
+                            : group + 1 < groups_.size() ? groups_[group + 1].lowered
+                                                         : all.size();
     const std::string_view name = all.substr(g.lowered, entries_[std::size_t(g.first)].text - g.lowered);
     const std::string_view fields = all.substr(entries_[e].text, end - entries_[e].text);
     if (loweredQuery.find('\0') == std::string_view::npos)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "quillmar/snippets/SnippetStore.h"
 #include "platform/NaturalOrder.h"
+#include "quillmar/snippets/SnippetStore.h"
 
 #include <QAbstractItemModel>
 #include <QFont>

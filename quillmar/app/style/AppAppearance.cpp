@@ -2,7 +2,8 @@
 
 namespace quillmar {
 
-QString appearanceName(AppAppearance appearance) {
+QString appearanceName(AppAppearance appearance)
+{
     switch (appearance) {
     case AppAppearance::dark: return QStringLiteral("dark");
     case AppAppearance::light: return QStringLiteral("light");
@@ -12,7 +13,8 @@ QString appearanceName(AppAppearance appearance) {
     return QStringLiteral("dark");
 }
 
-AppAppearance appearanceFromName(const QString& name) {
+AppAppearance appearanceFromName(const QString& name)
+{
     for (AppAppearance a : {AppAppearance::dark, AppAppearance::light, AppAppearance::system, AppAppearance::matrix}) {
         if (appearanceName(a) == name)
             return a;
@@ -20,7 +22,8 @@ AppAppearance appearanceFromName(const QString& name) {
     return AppAppearance::dark;
 }
 
-QString exitPolicyName(SessionExitPolicy policy) {
+QString exitPolicyName(SessionExitPolicy policy)
+{
     switch (policy) {
     case SessionExitPolicy::closeIfClean: return QStringLiteral("closeIfClean");
     case SessionExitPolicy::alwaysKeep: return QStringLiteral("alwaysKeep");
@@ -29,7 +32,8 @@ QString exitPolicyName(SessionExitPolicy policy) {
     return QStringLiteral("closeIfClean");
 }
 
-SessionExitPolicy exitPolicyFromName(const QString& name) {
+SessionExitPolicy exitPolicyFromName(const QString& name)
+{
     for (SessionExitPolicy p :
          {SessionExitPolicy::closeIfClean, SessionExitPolicy::alwaysKeep, SessionExitPolicy::alwaysClose}) {
         if (exitPolicyName(p) == name)

@@ -2,12 +2,15 @@
 
 #include "quillmar/app/UserSettings.h"
 
-
 namespace quillmar {
 
-bool isMatrixAppearance(const UserSettings& settings) { return settings.appearanceText() == QLatin1String("matrix"); }
+bool isMatrixAppearance(const UserSettings& settings)
+{
+    return settings.appearanceText() == QLatin1String("matrix");
+}
 
-bool colourSchemeIsDark(AppAppearance appearance, bool systemIsDark) {
+bool colourSchemeIsDark(AppAppearance appearance, bool systemIsDark)
+{
     switch (appearance) {
     case AppAppearance::dark:
     case AppAppearance::matrix: return true;
@@ -17,7 +20,8 @@ bool colourSchemeIsDark(AppAppearance appearance, bool systemIsDark) {
     return true;
 }
 
-QString effectiveSchemeID(const QString& schemeID, const QString& appearanceText, bool colourSchemeDark) {
+QString effectiveSchemeID(const QString& schemeID, const QString& appearanceText, bool colourSchemeDark)
+{
     if (schemeID != QLatin1String("match-appearance"))
         return schemeID;
     if (appearanceText == QLatin1String("matrix"))
@@ -25,11 +29,13 @@ QString effectiveSchemeID(const QString& schemeID, const QString& appearanceText
     return colourSchemeDark ? QStringLiteral("metro-dark") : QStringLiteral("metro-light");
 }
 
-const TerminalScheme& effectiveScheme(const QString& schemeID, const QString& appearanceText, bool colourSchemeDark) {
+const TerminalScheme& effectiveScheme(const QString& schemeID, const QString& appearanceText, bool colourSchemeDark)
+{
     return TerminalScheme::named(effectiveSchemeID(schemeID, appearanceText, colourSchemeDark));
 }
 
-QPalette themePalette(Metro::Variant v) {
+QPalette themePalette(Metro::Variant v)
+{
     using R = Metro::Role;
     QPalette p;
     const QColor background = Metro::color(R::background, v);
@@ -59,7 +65,8 @@ QPalette themePalette(Metro::Variant v) {
     return p;
 }
 
-Metro::Variant themeVariant(AppAppearance appearance, bool systemIsDark) {
+Metro::Variant themeVariant(AppAppearance appearance, bool systemIsDark)
+{
     if (appearance == AppAppearance::matrix)
         return Metro::Variant::matrix;
     return colourSchemeIsDark(appearance, systemIsDark) ? Metro::Variant::dark : Metro::Variant::light;

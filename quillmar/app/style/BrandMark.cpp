@@ -11,15 +11,20 @@
 namespace quillmar {
 namespace {
 
-double mix(double rest, double glow, double t) { return rest + (glow - rest) * t; }
+double mix(double rest, double glow, double t)
+{
+    return rest + (glow - rest) * t;
+}
 
-QColor withAlpha(QColor c, double alpha) {
+QColor withAlpha(QColor c, double alpha)
+{
     c.setAlphaF(float(std::clamp(alpha, 0.0, 1.0)));
     return c;
 }
 
 // A soft glow around `shape`: widening strokes, each fainter than the last.
-void glow(QPainter& p, const QPainterPath& shape, const QColor& colour, double opacity, double radius) {
+void glow(QPainter& p, const QPainterPath& shape, const QColor& colour, double opacity, double radius)
+{
     if (opacity <= 0 || radius <= 0)
         return;
     const int steps = std::max(2, int(std::ceil(radius / 2)));
@@ -34,7 +39,8 @@ void glow(QPainter& p, const QPainterPath& shape, const QColor& colour, double o
 
 }  // namespace
 
-BrandMark::BrandMark(double size, QWidget* parent) : QWidget(parent), size_(size) {
+BrandMark::BrandMark(double size, QWidget* parent) : QWidget(parent), size_(size)
+{
     const int side = int(std::ceil(size));
     setFixedSize(side, side);
     setAccessibleName(tr("quillmar"));
@@ -42,14 +48,19 @@ BrandMark::BrandMark(double size, QWidget* parent) : QWidget(parent), size_(size
 
 BrandMark::~BrandMark() = default;
 
-QSize BrandMark::sizeHint() const {
+QSize BrandMark::sizeHint() const
+{
     const int side = int(std::ceil(size_));
     return {side, side};
 }
 
-double BrandMark::borderOpacity() const { return mix(0.28, 0.75, phase_); }
+double BrandMark::borderOpacity() const
+{
+    return mix(0.28, 0.75, phase_);
+}
 
-void BrandMark::showEvent(QShowEvent* event) {
+void BrandMark::showEvent(QShowEvent* event)
+{
     QWidget::showEvent(event);
     if (!glows() || scheduled_)
         return;
@@ -58,7 +69,8 @@ void BrandMark::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, this, &BrandMark::startPulse);
 }
 
-void BrandMark::startPulse() {
+void BrandMark::startPulse()
+{
     glowPulse_ = true;
     animation_ = std::make_unique<QVariantAnimation>();
     animation_->setStartValue(0.0);
@@ -72,13 +84,14 @@ void BrandMark::startPulse() {
     // Auto-reverse for ever: each run turns round where the last one ended.
     connect(animation_.get(), &QVariantAnimation::finished, this, [this] {
         animation_->setDirection(animation_->direction() == QAbstractAnimation::Forward ? QAbstractAnimation::Backward
-                                                                                         : QAbstractAnimation::Forward);
+                                                                                        : QAbstractAnimation::Forward);
         animation_->start();
     });
     animation_->start();
 }
 
-BrandMark::Outlines BrandMark::outlines(double s, QPointF origin) {
+BrandMark::Outlines BrandMark::outlines(double s, QPointF origin)
+{
     Outlines o;
     const QRectF card(origin, QSizeF(s, s));
     o.radius = 0.225 * s;
@@ -98,7 +111,8 @@ BrandMark::Outlines BrandMark::outlines(double s, QPointF origin) {
     return o;
 }
 
-void BrandMark::paintEvent(QPaintEvent*) {
+void BrandMark::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const double s = size_;

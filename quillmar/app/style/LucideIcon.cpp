@@ -13,7 +13,8 @@ namespace quillmar {
 namespace {
 
 // The artwork on a 24-unit grid, stroked 2 units wide with round caps.
-QPainterPath artwork(const QString& name) {
+QPainterPath artwork(const QString& name)
+{
     QPainterPath path;
     if (name == QLatin1String("qm-plus")) {
         path.moveTo(5, 12);
@@ -81,20 +82,23 @@ QPainterPath artwork(const QString& name) {
 class ButtonIconFollower final : public QObject {
 public:
     ButtonIconFollower(QAbstractButton* button, const QString& name, int size, int gap)
-        : QObject(button), button_(button), name_(name), size_(size), gap_(gap) {
+        : QObject(button), button_(button), name_(name), size_(size), gap_(gap)
+    {
         button->setIconSize({size + gap, size});
         button->installEventFilter(this);
         refresh();
     }
 
-    bool eventFilter(QObject*, QEvent* event) override {
+    bool eventFilter(QObject*, QEvent* event) override
+    {
         if (event->type() == QEvent::PaletteChange)
             refresh();
         return false;
     }
 
 private:
-    void refresh() {
+    void refresh()
+    {
         button_->setIcon(LucideIcon::icon(name_, size_, button_->palette().color(QPalette::ButtonText), gap_));
     }
 
@@ -106,21 +110,26 @@ private:
 
 }  // namespace
 
-LucideIcon::LucideIcon(const QString& name, int size, QWidget* parent)
-    : QWidget(parent), name_(name), size_(size) {
+LucideIcon::LucideIcon(const QString& name, int size, QWidget* parent) : QWidget(parent), name_(name), size_(size)
+{
     setFixedSize(size, size);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAccessibleName(QString());
 }
 
-void LucideIcon::setColor(const QColor& colour) {
+void LucideIcon::setColor(const QColor& colour)
+{
     colour_ = colour;
     update();
 }
 
-bool LucideIcon::known(const QString& name) { return !artwork(name).isEmpty(); }
+bool LucideIcon::known(const QString& name)
+{
+    return !artwork(name).isEmpty();
+}
 
-QIcon LucideIcon::icon(const QString& name, int size, const QColor& colour, int gap) {
+QIcon LucideIcon::icon(const QString& name, int size, const QColor& colour, int gap)
+{
     QIcon out;
     // Drawn for both scales so neither is a blurred resample of the other.
     for (const qreal scale : {1.0, 2.0}) {
@@ -135,13 +144,15 @@ QIcon LucideIcon::icon(const QString& name, int size, const QColor& colour, int 
     return out;
 }
 
-void LucideIcon::decorate(QAbstractButton* button, const QString& name, int size, int gap) {
+void LucideIcon::decorate(QAbstractButton* button, const QString& name, int size, int gap)
+{
     if (auto* old = button->findChild<ButtonIconFollower*>(QString(), Qt::FindDirectChildrenOnly))
         delete old;
     new ButtonIconFollower(button, name, size, gap);
 }
 
-void LucideIcon::paint(QPainter& painter, const QString& name, const QRectF& box, const QColor& colour) {
+void LucideIcon::paint(QPainter& painter, const QString& name, const QRectF& box, const QColor& colour)
+{
     const QPainterPath path = artwork(name);
     if (path.isEmpty() || box.isEmpty())
         return;
@@ -157,7 +168,8 @@ void LucideIcon::paint(QPainter& painter, const QString& name, const QRectF& box
     painter.restore();
 }
 
-void LucideIcon::paintEvent(QPaintEvent*) {
+void LucideIcon::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     paint(p, name_, QRectF(rect()), color());
 }

@@ -14,7 +14,8 @@
 
 namespace quillmar {
 
-QColor Metro::color(Role role, Variant variant) {
+QColor Metro::color(Role role, Variant variant)
+{
     // dark, light, matrix
     static constexpr std::array<std::array<QRgb, 3>, 12> table = {{
         {0x0E1117, 0xF6F7F9, 0x0D0208},  // background
@@ -33,7 +34,8 @@ QColor Metro::color(Role role, Variant variant) {
     return QColor::fromRgb(table[std::size_t(role)][std::size_t(variant)] | 0xFF000000u);
 }
 
-Metro::Variant Metro::variantOf(const QWidget* widget) {
+Metro::Variant Metro::variantOf(const QWidget* widget)
+{
     if (const Theme* theme = Theme::of(widget))
         return theme->variant();
     return Theme::applicationVariant();
@@ -41,7 +43,8 @@ Metro::Variant Metro::variantOf(const QWidget* widget) {
 
 namespace {
 
-QFont themeFace(const QString& postScriptName, qreal size, QFont::Weight weight, bool mono) {
+QFont themeFace(const QString& postScriptName, qreal size, QFont::Weight weight, bool mono)
+{
     if (auto face = fontForPostScriptName(postScriptName, size))
         return *face;
     QFont f = QFontDatabase::systemFont(mono ? QFontDatabase::FixedFont : QFontDatabase::GeneralFont);
@@ -52,7 +55,8 @@ QFont themeFace(const QString& postScriptName, qreal size, QFont::Weight weight,
 
 }  // namespace
 
-QFont metroFont(qreal size, QFont::Weight weight) {
+QFont metroFont(qreal size, QFont::Weight weight)
+{
     const char* name = weight >= QFont::Bold       ? "Inter-Bold"
                        : weight >= QFont::DemiBold ? "Inter-SemiBold"
                        : weight >= QFont::Medium   ? "Inter-Medium"
@@ -60,7 +64,8 @@ QFont metroFont(qreal size, QFont::Weight weight) {
     return themeFace(QLatin1String(name), size, weight, false);
 }
 
-QFont metroMonoFont(qreal size, QFont::Weight weight) {
+QFont metroMonoFont(qreal size, QFont::Weight weight)
+{
     const char* name = weight >= QFont::DemiBold ? "JetBrainsMono-Bold"
                        : weight >= QFont::Medium ? "JetBrainsMono-Medium"
                                                  : "JetBrainsMono-Regular";
@@ -75,7 +80,8 @@ const char* const fillOpacityKey = "quillmarFillOpacity";
 
 // Puts the widget's kept roles into its palette. Setting the palette sends
 // the widget another palette change, which then finds nothing to do.
-void restyle(QWidget* widget) {
+void restyle(QWidget* widget)
+{
     const QVariant text = widget->property(textRoleKey);
     const QVariant fill = widget->property(fillRoleKey);
     if (!text.isValid() && !fill.isValid())
@@ -101,14 +107,16 @@ public:
     using QObject::QObject;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
         if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange)
             restyle(static_cast<QWidget*>(watched));
         return false;
     }
 };
 
-void keep(QWidget* widget) {
+void keep(QWidget* widget)
+{
     static QPointer<RoleKeeper> keeper;
     if (!keeper)
         keeper = new RoleKeeper(qApp);
@@ -119,14 +127,16 @@ void keep(QWidget* widget) {
 
 }  // namespace
 
-void setTextRole(QWidget* widget, Metro::Role role) {
+void setTextRole(QWidget* widget, Metro::Role role)
+{
     if (!widget)
         return;
     widget->setProperty(textRoleKey, int(role));
     keep(widget);
 }
 
-void setFillRole(QWidget* widget, Metro::Role role, qreal opacity) {
+void setFillRole(QWidget* widget, Metro::Role role, qreal opacity)
+{
     if (!widget)
         return;
     widget->setAutoFillBackground(true);
@@ -135,7 +145,8 @@ void setFillRole(QWidget* widget, Metro::Role role, qreal opacity) {
     keep(widget);
 }
 
-void restyleKeptRoles(QWidget* root) {
+void restyleKeptRoles(QWidget* root)
+{
     if (!root)
         return;
     restyle(root);
@@ -143,14 +154,16 @@ void restyleKeptRoles(QWidget* root) {
         restyle(widget);
 }
 
-QLabel* makeTitle(const QString& text, QWidget* parent, TitleLevel level) {
+QLabel* makeTitle(const QString& text, QWidget* parent, TitleLevel level)
+{
     auto* label = new QLabel(text, parent);
     label->setFont(level == TitleLevel::pane ? metroFont(20, QFont::DemiBold) : metroFont(15, QFont::DemiBold));
     setTextRole(label, Metro::Role::text);
     return label;
 }
 
-QLabel* makeErrorLabel(QWidget* parent) {
+QLabel* makeErrorLabel(QWidget* parent)
+{
     auto* label = new QLabel(parent);
     // What went wrong often quotes a path or a title.
     label->setTextFormat(Qt::PlainText);

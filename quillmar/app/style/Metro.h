@@ -16,7 +16,18 @@ class Metro {
 public:
     enum class Variant { dark, light, matrix };
     enum class Role {
-        background, surface, raised, line, text, secondaryText, mutedText, accent, success, warning, danger, onAccent
+        background,
+        surface,
+        raised,
+        line,
+        text,
+        secondaryText,
+        mutedText,
+        accent,
+        success,
+        warning,
+        danger,
+        onAccent
     };
 
     static QColor color(Role role, Variant variant);

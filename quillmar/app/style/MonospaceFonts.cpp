@@ -14,7 +14,8 @@ namespace {
 constexpr FcChar32 powerlineGlyph = 0xE0B0;
 constexpr FcChar32 iconGlyph = 0xF07B;
 
-QString text(FcPattern* p, const char* object) {
+QString text(FcPattern* p, const char* object)
+{
     FcChar8* value = nullptr;
     if (FcPatternGetString(p, object, 0, &value) != FcResultMatch || !value)
         return {};
@@ -22,14 +23,16 @@ QString text(FcPattern* p, const char* object) {
 }
 
 // Lower is a better face to stand for its family: upright, regular weight.
-int faceRank(FcPattern* p) {
+int faceRank(FcPattern* p)
+{
     int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
     FcPatternGetInteger(p, FC_WEIGHT, 0, &weight);
     FcPatternGetInteger(p, FC_SLANT, 0, &slant);
     return (slant == FC_SLANT_ROMAN ? 0 : 1000) + std::abs(weight - FC_WEIGHT_REGULAR);
 }
 
-std::vector<MonospaceFace> readFaces() {
+std::vector<MonospaceFace> readFaces()
+{
     std::vector<MonospaceFace> faces;
     if (!FcInit())
         return faces;
@@ -40,8 +43,8 @@ std::vector<MonospaceFace> readFaces() {
     if (!pattern || !objects)
         return faces;
     FcPatternAddInteger(pattern.get(), FC_SPACING, FC_MONO);
-    std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)> set(
-        FcFontList(nullptr, pattern.get(), objects.get()), FcFontSetDestroy);
+    std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)> set(FcFontList(nullptr, pattern.get(), objects.get()),
+                                                                FcFontSetDestroy);
     if (!set)
         return faces;
     struct Best {
@@ -55,8 +58,7 @@ std::vector<MonospaceFace> readFaces() {
         const QString name = text(p, FC_POSTSCRIPT_NAME);
         FcBool color = FcFalse;
         // Colour fonts (emoji) call themselves monospaced but draw no text.
-        if (family.isEmpty() || name.isEmpty() ||
-            (FcPatternGetBool(p, FC_COLOR, 0, &color) == FcResultMatch && color))
+        if (family.isEmpty() || name.isEmpty() || (FcPatternGetBool(p, FC_COLOR, 0, &color) == FcResultMatch && color))
             continue;
         FcCharSet* chars = nullptr;
         const bool nerd = FcPatternGetCharSet(p, FC_CHARSET, 0, &chars) == FcResultMatch && chars &&
@@ -77,7 +79,8 @@ std::vector<MonospaceFace> readFaces() {
 
 }  // namespace
 
-const std::vector<MonospaceFace>& monospaceFaces(bool reload) {
+const std::vector<MonospaceFace>& monospaceFaces(bool reload)
+{
     static std::vector<MonospaceFace> faces = readFaces();
     static bool first = true;
     if (reload && !first)

@@ -11,12 +11,14 @@ constexpr int padX = 8;
 constexpr int padY = 3;
 }  // namespace
 
-Pill::Pill(const QString& text, Metro::Role tone, QWidget* parent) : QWidget(parent), text_(text), tone_(tone) {
+Pill::Pill(const QString& text, Metro::Role tone, QWidget* parent) : QWidget(parent), text_(text), tone_(tone)
+{
     setFont(metroMonoFont(11, QFont::Medium));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void Pill::setText(const QString& text) {
+void Pill::setText(const QString& text)
+{
     if (text == text_)
         return;
     text_ = text;
@@ -24,19 +26,22 @@ void Pill::setText(const QString& text) {
     update();
 }
 
-void Pill::setTone(Metro::Role tone) {
+void Pill::setTone(Metro::Role tone)
+{
     if (tone == tone_)
         return;
     tone_ = tone;
     update();
 }
 
-QSize Pill::sizeHint() const {
+QSize Pill::sizeHint() const
+{
     const QFontMetrics fm(font());
     return {fm.horizontalAdvance(text_) + 2 * padX, fm.height() + 2 * padY};
 }
 
-void Pill::paintEvent(QPaintEvent*) {
+void Pill::paintEvent(QPaintEvent*)
+{
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);

@@ -17,9 +17,10 @@ const QString appearanceGroup = QStringLiteral("org.freedesktop.appearance");
 const QString colorSchemeKey = QStringLiteral("color-scheme");
 
 // The portal wraps its answer in one or two variants, by version.
-std::optional<unsigned> unwrapUint(QVariant value) {
-    for (int depth = 0; depth < 4 && value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>();
-         ++depth)
+std::optional<unsigned> unwrapUint(QVariant value)
+{
+    for (int depth = 0;
+         depth < 4 && value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>(); ++depth)
         value = value.value<QDBusVariant>().variant();
     bool ok = false;
     const unsigned v = value.toUInt(&ok);
@@ -28,15 +29,16 @@ std::optional<unsigned> unwrapUint(QVariant value) {
 
 }  // namespace
 
-SystemAppearance::SystemAppearance(QObject* parent) : QObject(parent) {
+SystemAppearance::SystemAppearance(QObject* parent) : QObject(parent)
+{
     // Read once, before the first window's theme replaces the application
     // palette: a later window would read that theme instead of the desktop.
-    static const bool desktopDark =
-        qGuiApp && QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    static const bool desktopDark = qGuiApp && QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
     paletteDark_ = desktopDark;
 }
 
-std::optional<bool> SystemAppearance::darkFromPortalValue(unsigned value) {
+std::optional<bool> SystemAppearance::darkFromPortalValue(unsigned value)
+{
     switch (value) {
     case 1: return true;
     case 2: return false;
@@ -44,7 +46,8 @@ std::optional<bool> SystemAppearance::darkFromPortalValue(unsigned value) {
     }
 }
 
-void SystemAppearance::watch() {
+void SystemAppearance::watch()
+{
     if (watching_)
         return;
     watching_ = true;
@@ -53,7 +56,8 @@ void SystemAppearance::watch() {
         return;
     bus.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
                 SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
-    QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, portalSettings, QStringLiteral("Read"));
+    QDBusMessage read =
+        QDBusMessage::createMethodCall(portalService, portalPath, portalSettings, QStringLiteral("Read"));
     read << appearanceGroup << colorSchemeKey;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 2000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
@@ -66,14 +70,16 @@ void SystemAppearance::watch() {
     });
 }
 
-void SystemAppearance::portalSettingChanged(const QString& group, const QString& key, const QDBusVariant& value) {
+void SystemAppearance::portalSettingChanged(const QString& group, const QString& key, const QDBusVariant& value)
+{
     if (group != appearanceGroup || key != colorSchemeKey)
         return;
     if (auto v = unwrapUint(value.variant()))
         setPortalValue(darkFromPortalValue(*v));
 }
 
-void SystemAppearance::setPortalValue(std::optional<bool> dark) {
+void SystemAppearance::setPortalValue(std::optional<bool> dark)
+{
     const bool before = isDark();
     portalDark_ = dark;
     if (isDark() != before)

@@ -10,19 +10,22 @@
 namespace quillmar {
 namespace {
 
-QString squeezed(QString text) {
+QString squeezed(QString text)
+{
     text.remove(QLatin1Char(' '));
     return text.toLower();
 }
 
 // Family (without spaces, lower case) to family name, built once; cleared
 // when fonts are registered.
-QHash<QString, QString>& familyIndex() {
+QHash<QString, QString>& familyIndex()
+{
     static QHash<QString, QString> index;
     return index;
 }
 
-QString familyFor(const QString& squeezedFamily) {
+QString familyFor(const QString& squeezedFamily)
+{
     QHash<QString, QString>& index = familyIndex();
     if (index.isEmpty()) {
         for (const QString& family : QFontDatabase::families())
@@ -33,7 +36,8 @@ QString familyFor(const QString& squeezedFamily) {
 
 }  // namespace
 
-std::optional<QFont> fontForPostScriptName(const QString& name, qreal size) {
+std::optional<QFont> fontForPostScriptName(const QString& name, qreal size)
+{
     if (name.isEmpty() || name.size() > 256)
         return std::nullopt;
     const qreal points = size > 0 ? size : 13.0;
@@ -63,7 +67,8 @@ std::optional<QFont> fontForPostScriptName(const QString& name, qreal size) {
     return std::nullopt;
 }
 
-std::optional<QFont> TerminalFont::chosen(const QString& name, qreal size) {
+std::optional<QFont> TerminalFont::chosen(const QString& name, qreal size)
+{
     if (name.isEmpty() || name.size() > 256)
         return std::nullopt;
     // Settings offers fontconfig's families: whatever it offers is drawn,
@@ -80,7 +85,8 @@ std::optional<QFont> TerminalFont::chosen(const QString& name, qreal size) {
     return fontForPostScriptName(name, size);
 }
 
-QFont TerminalFont::font(const QString& name, qreal size) {
+QFont TerminalFont::font(const QString& name, qreal size)
+{
     if (auto f = chosen(name, size))
         return *f;
     if (auto f = fontForPostScriptName(QLatin1String(nerdFontName), size))
@@ -93,7 +99,8 @@ QFont TerminalFont::font(const QString& name, qreal size) {
     return f;
 }
 
-int registerFontsIn(const QString& directory) {
+int registerFontsIn(const QString& directory)
+{
     int count = 0;
     const QDir folder(directory);
     for (const QString& file : folder.entryList({QStringLiteral("*.ttf"), QStringLiteral("*.otf")}, QDir::Files)) {
@@ -105,7 +112,8 @@ int registerFontsIn(const QString& directory) {
     return count;
 }
 
-int registerApplicationFonts() {
+int registerApplicationFonts()
+{
     const QString base = QCoreApplication::applicationDirPath();
     return registerFontsIn(base + QStringLiteral("/fonts")) +
            registerFontsIn(base + QStringLiteral("/../share/quillmar/fonts"));

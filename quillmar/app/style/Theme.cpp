@@ -1,8 +1,8 @@
 #include "quillmar/app/style/Theme.h"
 
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/style/Appearance.h"
 #include "quillmar/app/style/SystemAppearance.h"
-#include "quillmar/app/UserSettings.h"
 
 #include <QApplication>
 
@@ -13,12 +13,14 @@
 namespace quillmar {
 namespace {
 
-std::vector<const Theme*>& themes() {
+std::vector<const Theme*>& themes()
+{
     static std::vector<const Theme*> live;
     return live;
 }
 
-std::optional<Metro::Variant>& setApplicationVariant() {
+std::optional<Metro::Variant>& setApplicationVariant()
+{
     static std::optional<Metro::Variant> variant;
     return variant;
 }
@@ -26,7 +28,8 @@ std::optional<Metro::Variant>& setApplicationVariant() {
 }  // namespace
 
 Theme::Theme(UserSettings& settings, SystemAppearance& system, QWidget& window)
-    : QObject(&window), settings_(settings), system_(system), window_(&window), variant_(computeVariant()) {
+    : QObject(&window), settings_(settings), system_(system), window_(&window), variant_(computeVariant())
+{
     themes().push_back(this);
     connect(&settings_, &UserSettings::appearanceChanged, this, &Theme::apply);
     connect(&system_, &SystemAppearance::changed, this, [this] {
@@ -36,17 +39,23 @@ Theme::Theme(UserSettings& settings, SystemAppearance& system, QWidget& window)
     apply();
 }
 
-Theme::~Theme() { std::erase(themes(), this); }
+Theme::~Theme()
+{
+    std::erase(themes(), this);
+}
 
-bool Theme::colourSchemeIsDark() const {
+bool Theme::colourSchemeIsDark() const
+{
     return quillmar::colourSchemeIsDark(settings_.appearance(), system_.isDark());
 }
 
-Metro::Variant Theme::computeVariant() const {
+Metro::Variant Theme::computeVariant() const
+{
     return themeVariant(settings_.appearance(), system_.isDark());
 }
 
-void Theme::apply() {
+void Theme::apply()
+{
     if (settings_.appearance() == AppAppearance::system)
         system_.watch();
     variant_ = computeVariant();
@@ -71,7 +80,8 @@ void Theme::apply() {
     emit changed();
 }
 
-const Theme* Theme::of(const QWidget* widget) {
+const Theme* Theme::of(const QWidget* widget)
+{
     for (const QWidget* w = widget ? widget->window() : nullptr; w;
          w = w->parentWidget() ? w->parentWidget()->window() : nullptr) {
         for (const Theme* theme : themes()) {
@@ -82,7 +92,8 @@ const Theme* Theme::of(const QWidget* widget) {
     return nullptr;
 }
 
-Metro::Variant Theme::applicationVariant() {
+Metro::Variant Theme::applicationVariant()
+{
     if (auto v = setApplicationVariant())
         return *v;
     if (!qGuiApp)

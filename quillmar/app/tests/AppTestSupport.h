@@ -27,7 +27,8 @@ namespace quillmar::apptests {
 class MemoryKeys final : public SnippetKeySource {
 public:
     Lookup find() override { return {key_, std::nullopt}; }
-    SnippetResult<platform::SymmetricKey> create() override {
+    SnippetResult<platform::SymmetricKey> create() override
+    {
         key_ = platform::SymmetricKey::random();
         return *key_;
     }
@@ -38,12 +39,14 @@ private:
 
 // A snippet store with its files in `name` under `dir` and its key in memory.
 inline std::unique_ptr<SnippetStore> memorySnippetStore(const QTemporaryDir& dir,
-                                                        const QString& name = QStringLiteral("data")) {
+                                                        const QString& name = QStringLiteral("data"))
+{
     return std::make_unique<SnippetStore>(SnippetPaths(dir.filePath(name).toStdString()),
                                           std::make_unique<MemoryKeys>());
 }
 
-inline void writeFile(const QString& path, const QByteArray& text, int mode = 0600) {
+inline void writeFile(const QString& path, const QByteArray& text, int mode = 0600)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
@@ -53,7 +56,8 @@ inline void writeFile(const QString& path, const QByteArray& text, int mode = 06
 }
 
 // Ended but not yet reaped by its parent.
-inline bool isZombie(pid_t pid) {
+inline bool isZombie(pid_t pid)
+{
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return false;
@@ -64,13 +68,15 @@ inline bool isZombie(pid_t pid) {
 
 // Ended: gone from the process table, or a zombie until it is reaped. Asked
 // again after the zombie check, which fails once the reaping wins the race.
-inline bool hasEnded(pid_t pid) {
+inline bool hasEnded(pid_t pid)
+{
     if (::kill(pid, 0) != 0 || isZombie(pid))
         return true;
     return ::kill(pid, 0) != 0;
 }
 
-inline QByteArray readFile(const QString& path) {
+inline QByteArray readFile(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -79,7 +85,8 @@ inline QByteArray readFile(const QString& path) {
 // start-up files of the person running the tests, and start-up files that
 // only set the prompt for whichever login shell the account has (zsh then
 // asks no first-run questions). False when the folder is unusable.
-inline bool useQuietHome(const QTemporaryDir& home) {
+inline bool useQuietHome(const QTemporaryDir& home)
+{
     if (!home.isValid())
         return false;
     for (const char* name : {".zshrc", ".bash_profile", ".profile"}) {
@@ -98,25 +105,29 @@ struct WindowTestEnvironment {
     std::unique_ptr<ravelgrid::QtDeliveryQueue> queue;
     QTemporaryDir home;
 
-    bool start() {
+    bool start()
+    {
         queue = ravelgrid::QtDeliveryQueue::installAsMain();
         return useQuietHome(home);
     }
 };
 
 // The terminal's visible rows, one text line each.
-inline QString screenText(ravelgrid::Terminal& terminal) {
+inline QString screenText(ravelgrid::Terminal& terminal)
+{
     std::string text;
     for (int r = 0; r < terminal.rows; ++r) {
         if (ravelgrid::BufferLine* line = terminal.getLine(r))
-            text += line->toText(true, 0, -1, true, [&](const ravelgrid::CharData& c) { return terminal.getCharacter(c); });
+            text +=
+                line->toText(true, 0, -1, true, [&](const ravelgrid::CharData& c) { return terminal.getCharacter(c); });
         text += "\n";
     }
     return QString::fromStdString(text);
 }
 
 // What ssh itself makes of a host under a config file.
-inline QByteArray sshG(const QString& config, const QString& alias) {
+inline QByteArray sshG(const QString& config, const QString& alias)
+{
     QProcess p;
     p.start(QStringLiteral("/usr/bin/ssh"), {QStringLiteral("-G"), QStringLiteral("-F"), config, alias});
     p.waitForFinished(10000);

@@ -1,7 +1,7 @@
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/LocalShell.h"
 #include "quillmar/app/shell/MainWindow.h"
 #include "quillmar/app/shell/ToolTab.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/snippets/FactorySnippets.h"
 #include "quillmar/snippets/tests/support/HeldKeys.h"
@@ -26,7 +26,8 @@ using quillmar::testing::HeldKeys;
 
 namespace {
 
-bool contains(const std::vector<std::string>& list, const std::string& entry) {
+bool contains(const std::vector<std::string>& list, const std::string& entry)
+{
     return std::find(list.begin(), list.end(), entry) != list.end();
 }
 
@@ -39,11 +40,10 @@ class AppTests : public QObject {
     QTemporaryDir& home_ = environment_.home;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(environment_.start());
-    }
+    void initTestCase() { QVERIFY(environment_.start()); }
 
-    void shellChoice() {
+    void shellChoice()
+    {
         auto only = [](std::vector<std::string> present) {
             return [present](const std::string& path) {
                 return std::find(present.begin(), present.end(), path) != present.end();
@@ -55,15 +55,19 @@ private slots:
         QCOMPARE(login.executable, std::string("/bin/bash"));
         QCOMPARE(login.args, std::vector<std::string>{"-l"});
         // No usable account shell: $SHELL, then the POSIX shell.
-        QCOMPARE(localShellCommand(only({"/bin/zsh"}), S("/usr/bin/fish"), S("/bin/zsh")).executable, std::string("/bin/zsh"));
-        QCOMPARE(localShellCommand(only({"/usr/sbin/nologin", "/bin/zsh"}), S("/usr/sbin/nologin"), S("/bin/zsh")).executable,
+        QCOMPARE(localShellCommand(only({"/bin/zsh"}), S("/usr/bin/fish"), S("/bin/zsh")).executable,
+                 std::string("/bin/zsh"));
+        QCOMPARE(localShellCommand(only({"/usr/sbin/nologin", "/bin/zsh"}), S("/usr/sbin/nologin"), S("/bin/zsh"))
+                     .executable,
                  std::string("/bin/zsh"));
         QCOMPARE(localShellCommand(only({"/bin/zsh"}), std::nullopt, S("bin/zsh")).executable, std::string("/bin/sh"));
-        QCOMPARE(localShellCommand(only({}), S("/usr/bin/fish"), S("/usr/bin/fish")).executable, std::string("/bin/sh"));
+        QCOMPARE(localShellCommand(only({}), S("/usr/bin/fish"), S("/usr/bin/fish")).executable,
+                 std::string("/bin/sh"));
         QCOMPARE(localShellCommand(only({}), std::nullopt, std::nullopt).args, std::vector<std::string>{"-l"});
     }
 
-    void sessionEnvironmentIsTheSessions() {
+    void sessionEnvironmentIsTheSessions()
+    {
         qputenv("QM_USERS_OWN", "kept");
         qputenv("DESKTOP_STARTUP_ID", "ours");
         const auto env = sessionEnvironment();
@@ -73,10 +77,12 @@ private slots:
         QVERIFY(contains(env, "COLORTERM=truecolor"));
         QVERIFY(contains(env, "QM_USERS_OWN=kept"));
         QVERIFY(contains(env, "HOME=" + qEnvironmentVariable("HOME").toStdString()));
-        QVERIFY(std::none_of(env.begin(), env.end(), [](const std::string& e) { return e.rfind("DESKTOP_STARTUP_ID", 0) == 0; }));
+        QVERIFY(std::none_of(env.begin(), env.end(),
+                             [](const std::string& e) { return e.rfind("DESKTOP_STARTUP_ID", 0) == 0; }));
     }
 
-    void exitDescriptions() {
+    void exitDescriptions()
+    {
         QCOMPARE(describeExit(0), QStringLiteral("exited 0"));
         QCOMPARE(describeExit(3 << 8), QStringLiteral("exited 3"));
         QCOMPARE(describeExit(9), QStringLiteral("killed by signal 9"));
@@ -87,7 +93,8 @@ private slots:
     }
 
     // The first window: one local shell, typed into, ending with its status.
-    void windowOpensOneShellAndReportsItsEnd() {
+    void windowOpensOneShellAndReportsItsEnd()
+    {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
         MainWindow window(settings, memorySnippetStore(config));
@@ -142,7 +149,8 @@ private slots:
 
     // A keyring that doesn't answer: the shell still runs what is typed, and
     // the Snippets section and pane say what they wait for.
-    void snippetsWaitingForTheKeyringLeaveTheShellLive() {
+    void snippetsWaitingForTheKeyringLeaveTheShellLive()
+    {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
         auto gate = std::make_shared<HeldKeys::Gate>();
@@ -180,7 +188,8 @@ private slots:
     }
 
     // Tabs through the real event filter: keys sent to the focused terminal.
-    void shortcutsReachTheRouterBeforeTheTerminal() {
+    void shortcutsReachTheRouterBeforeTheTerminal()
+    {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
         MainWindow window(settings, memorySnippetStore(config));
@@ -228,12 +237,16 @@ private slots:
         QCOMPARE(first->view()->fontSet().pointSize(), 16.0);
         QCOMPARE(second->view()->fontSet().pointSize(), 16.0);
         QCOMPARE(first->view()->fontSet().pixelSize(), 16.0 * 96 / 72);
-        QVERIFY2(first->view()->terminal().cols < cols, qPrintable(QStringLiteral("%1 -> %2, width %3").arg(cols).arg(first->view()->terminal().cols).arg(first->view()->width())));
+        QVERIFY2(first->view()->terminal().cols < cols, qPrintable(QStringLiteral("%1 -> %2, width %3")
+                                                                       .arg(cols)
+                                                                       .arg(first->view()->terminal().cols)
+                                                                       .arg(first->view()->width())));
     }
 
     // Closing a tab stops its child with SIGTERM and frees its view; the last
     // one closed leaves the hint.
-    void closingATabStopsItsChild() {
+    void closingATabStopsItsChild()
+    {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
         MainWindow window(settings, memorySnippetStore(config));
@@ -264,7 +277,8 @@ private slots:
     }
 
     // Settings changed elsewhere restyle every open terminal at once.
-    void settingsReachEveryTerminal() {
+    void settingsReachEveryTerminal()
+    {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
         MainWindow window(settings, memorySnippetStore(config));

@@ -15,7 +15,8 @@
 
 namespace {
 
-QRect boundsOf(const QImage& image, const std::function<bool(QRgb)>& match) {
+QRect boundsOf(const QImage& image, const std::function<bool(QRgb)>& match)
+{
     QRect bounds;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -24,13 +25,23 @@ QRect boundsOf(const QImage& image, const std::function<bool(QRgb)>& match) {
     return bounds;
 }
 
-bool green(QRgb c) { return qGreen(c) > 200 && qRed(c) < 60 && qBlue(c) < 60; }
-bool blue(QRgb c) { return qBlue(c) > 200 && qRed(c) < 60 && qGreen(c) < 60; }
-bool red(QRgb c) { return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60; }
+bool green(QRgb c)
+{
+    return qGreen(c) > 200 && qRed(c) < 60 && qBlue(c) < 60;
+}
+bool blue(QRgb c)
+{
+    return qBlue(c) > 200 && qRed(c) < 60 && qGreen(c) < 60;
+}
+bool red(QRgb c)
+{
+    return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+}
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: check_shapes_on_screen <screenshot.png>\n");

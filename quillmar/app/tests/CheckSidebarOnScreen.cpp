@@ -16,12 +16,14 @@
 
 namespace {
 
-bool differs(QRgb a, QRgb b) {
+bool differs(QRgb a, QRgb b)
+{
     return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) > 40;
 }
 
 // The colour most of the sidebar's left edge shows.
-QRgb backgroundOf(const QImage& image) {
+QRgb backgroundOf(const QImage& image)
+{
     std::vector<std::pair<QRgb, int>> seen;
     for (int y = 0; y < image.height(); ++y) {
         const QRgb c = image.pixel(1, y);
@@ -43,7 +45,8 @@ QRgb backgroundOf(const QImage& image) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     if (argc < 4) {
         std::fprintf(stderr, "usage: check_sidebar_on_screen <screenshot.png> <sidebar width> <header icons>\n");

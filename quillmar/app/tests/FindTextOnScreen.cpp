@@ -8,8 +8,8 @@
 // The colours default to those of the application's default scheme,
 // metro-dark.
 // Exits 0 when the text appears at least that many times (default 1).
-#include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/UserSettings.h"
+#include "quillmar/app/style/TerminalFont.h"
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/drawing/FramePainter.h"
@@ -25,7 +25,8 @@ using namespace ravelgrid;
 
 namespace {
 
-QImage renderText(const QString& text, const QColor& fg, const QColor& bg) {
+QImage renderText(const QString& text, const QColor& fg, const QColor& bg)
+{
     const int cols = int(text.size());
     Buffer buffer(cols, 1, 8, 0);
     buffer.fillViewportRows();
@@ -54,7 +55,8 @@ QImage renderText(const QString& text, const QColor& fg, const QColor& bg) {
     return image;
 }
 
-bool matchesAt(const QImage& screen, const QImage& pattern, int x0, int y0) {
+bool matchesAt(const QImage& screen, const QImage& pattern, int x0, int y0)
+{
     for (int y = 0; y < pattern.height(); ++y) {
         const QRgb* s = reinterpret_cast<const QRgb*>(screen.constScanLine(y0 + y)) + x0;
         const QRgb* p = reinterpret_cast<const QRgb*>(pattern.constScanLine(y));
@@ -68,7 +70,8 @@ bool matchesAt(const QImage& screen, const QImage& pattern, int x0, int y0) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 3) {
         std::fprintf(stderr, "usage: find_text_on_screen <screenshot.png> <text> [minimum matches]\n");
         return 2;

@@ -2,14 +2,14 @@
 // ssh-agent, run by keys_e2e.sh: generate without a passphrase in the Keys
 // pane's tool tab, install it with ssh-copy-id, make the host use it, load it
 // into the agent, and log in from the sidebar with nothing but the agent.
-#include "quillmar/app/shell/FocusingTerminalView.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/panes/KeysView.h"
+#include "quillmar/app/shell/FocusingTerminalView.h"
 #include "quillmar/app/shell/MainWindow.h"
-#include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/TerminalSession.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/Sidebar.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
@@ -96,10 +96,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!copy->session()->running(), 30000);
         QCOMPARE(copy->session()->exitCode(), 0);
         QProcess only;
-        const QStringList onlyNew{"-F", "/dev/null", "-o", "IdentitiesOnly=yes", "-o", "BatchMode=yes",
-                                  "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
-                                  "-i", ssh + QStringLiteral("id_e2e"), "-p",
-                                  QString::fromLocal8Bit(qgetenv("E2E_PORT")), "127.0.0.1", "true"};
+        const QStringList onlyNew{"-F",        "/dev/null",
+                                  "-o",        "IdentitiesOnly=yes",
+                                  "-o",        "BatchMode=yes",
+                                  "-o",        "StrictHostKeyChecking=no",
+                                  "-o",        "UserKnownHostsFile=/dev/null",
+                                  "-i",        ssh + QStringLiteral("id_e2e"),
+                                  "-p",        QString::fromLocal8Bit(qgetenv("E2E_PORT")),
+                                  "127.0.0.1", "true"};
         only.start(QStringLiteral("/usr/bin/ssh"), onlyNew);
         QVERIFY(only.waitForFinished(20000));
         QVERIFY2(only.exitCode() == 0, only.readAllStandardError().constData());

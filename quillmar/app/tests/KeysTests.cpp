@@ -1,14 +1,14 @@
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/panes/AddHostView.h"
-#include "quillmar/app/sheets/GenerateKeySheet.h"
-#include "quillmar/app/sidebar/KeyListModel.h"
-#include "quillmar/app/shell/KeyToolCommands.h"
 #include "quillmar/app/panes/KeysView.h"
+#include "quillmar/app/sheets/GenerateKeySheet.h"
+#include "quillmar/app/shell/KeyToolCommands.h"
 #include "quillmar/app/shell/MainWindow.h"
-#include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/TerminalSession.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/KeyListModel.h"
+#include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
@@ -23,8 +23,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,7 +30,9 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -322,9 +322,12 @@ private slots:
         const QString shape =
             "ProxyJump must be none or hosts like bastion, user@bastion:2222 or [::1]:22, separated by commas.";
         const QString port = "ProxyJump ports must be numbers from 1 to 65535.";
-        const std::pair<const char*, QString> jumps[] = {{"h:0", port},   {"a,,b", shape},
-                                                         {"@@", shape},   {",", shape},
-                                                         {"user@host:99999", port}, {"[::1", shape},
+        const std::pair<const char*, QString> jumps[] = {{"h:0", port},
+                                                         {"a,,b", shape},
+                                                         {"@@", shape},
+                                                         {",", shape},
+                                                         {"user@host:99999", port},
+                                                         {"[::1", shape},
                                                          {"x;touch${IFS}pwned", shape}};
         for (const auto& [jump, sentence] : jumps)
             QTest::newRow(jump) << QStringList{"a", "h", "", "", "", jump} << int(Field::proxyJump) << sentence;
@@ -438,8 +441,9 @@ private slots:
         QVERIFY(!view.save());  // one save at a time
         QVERIFY(finished.wait(10000));
         QVERIFY(!finished.front().front().toBool());
-        QCOMPARE(view.statusLabel()->text(),
-                 QStringLiteral("ssh took too long to check ~/.ssh/quillmar_config with this change. Nothing was changed."));
+        QCOMPARE(
+            view.statusLabel()->text(),
+            QStringLiteral("ssh took too long to check ~/.ssh/quillmar_config with this change. Nothing was changed."));
         QCOMPARE(readFile(home.ssh(QStringLiteral("quillmar_config"))), own);
         QVERIFY(view.saveButton()->isEnabled());
     }
@@ -505,9 +509,12 @@ private slots:
         const QString skipped = QStringLiteral(
             "/usr/bin/ssh-copy-id: WARNING: All keys were skipped because they already exist on the remote system.");
         QTest::newRow("skipped") << "ssh-copy-id" << skipped << true;
-        QTest::newRow("none added") << "ssh-copy-id" << "Number of key(s) added: 0" << true;
-        QTest::newRow("one added") << "ssh-copy-id" << "Number of key(s) added: 1" << false;
-        QTest::newRow("ten added") << "ssh-copy-id" << "Number of key(s) added: 10" << false;
+        QTest::newRow("none added") << "ssh-copy-id"
+                                    << "Number of key(s) added: 0" << true;
+        QTest::newRow("one added") << "ssh-copy-id"
+                                   << "Number of key(s) added: 1" << false;
+        QTest::newRow("ten added") << "ssh-copy-id"
+                                   << "Number of key(s) added: 10" << false;
         QTest::newRow("other tool") << "ssh-add" << skipped << false;
     }
 
@@ -556,7 +563,8 @@ private slots:
             << QString("/usr/bin/ssh-keygen")
             << QStringList{"-t", "ed25519", "-f", "/h/.ssh/my key's \"x\"; rm -rf ~", "-C", "it's \"mine\" $(id)"};
         QTest::newRow("copy-id") << KeyToolCommands::install("/h/.ssh/id_work", "web1")
-                                 << QString("/usr/bin/ssh-copy-id") << QStringList{"-f", "-i", "/h/.ssh/id_work.pub", "web1"};
+                                 << QString("/usr/bin/ssh-copy-id")
+                                 << QStringList{"-f", "-i", "/h/.ssh/id_work.pub", "web1"};
         QTest::newRow("copy-id awkward") << KeyToolCommands::install("/h/.ssh/my \"key\"", "web1")
                                          << QString("/usr/bin/ssh-copy-id")
                                          << QStringList{"-f", "-i", "/h/.ssh/my \"key\".pub", "web1"};
@@ -692,7 +700,8 @@ private slots:
         QCOMPARE(home.lastTarget(), KeyToolCommands::install(home.ssh(QStringLiteral("open key")), "web1"));
         // An alias ssh-copy-id would read as an option is never offered.
         QCOMPARE(offered, QStringList{QStringLiteral("web1")});
-        QCOMPARE(home.lastTarget().arguments, (QStringList{"-f", "-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
+        QCOMPARE(home.lastTarget().arguments,
+                 (QStringList{"-f", "-i", home.ssh(QStringLiteral("open key.pub")), "web1"}));
         view.loadIntoAgent();
         QCOMPARE(home.lastTarget().executable, QStringLiteral("/usr/bin/ssh-add"));
         QCOMPARE(home.lastTarget().arguments, QStringList{home.ssh(QStringLiteral("open key"))});

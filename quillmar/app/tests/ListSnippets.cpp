@@ -7,7 +7,8 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::fprintf(stderr, "usage: list_snippets <data folder>\n");
         return 2;
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "list_snippets: %s\n", contents.error().message.c_str());
         return 1;
     }
-    for (const quillmar::Snippet& s : contents.value().snippets) std::printf("%s\n", s.title.c_str());
+    for (const quillmar::Snippet& s : contents.value().snippets)
+        std::printf("%s\n", s.title.c_str());
     return 0;
 }

@@ -1,16 +1,16 @@
 // Text that came from the user or a file is shown as written in labels and
 // tooltips: markup in a snippet or a tab name is neither rendered nor able
 // to pull in a local image.
-#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
-#include "quillmar/app/sheets/SnippetDeleteSheet.h"
+#include "platform/FakeScheduler.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/panes/SnippetsView.h"
+#include "quillmar/app/sheets/SnippetDeleteSheet.h"
 #include "quillmar/app/shell/TabChip.h"
 #include "quillmar/app/shell/TerminalSession.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 #include "quillmar/snippets/SnippetStore.h"
-#include "platform/FakeScheduler.h"
 #include "ravelgrid/view/PlainText.h"
 
 #include <QApplication>
@@ -40,9 +40,10 @@ private:
 };
 
 // What a label shows: its text read the way its format tells Qt to.
-QString rendered(const QLabel& label) {
-    const bool rich = label.textFormat() == Qt::RichText ||
-                      (label.textFormat() == Qt::AutoText && Qt::mightBeRichText(label.text()));
+QString rendered(const QLabel& label)
+{
+    const bool rich =
+        label.textFormat() == Qt::RichText || (label.textFormat() == Qt::AutoText && Qt::mightBeRichText(label.text()));
     QTextDocument doc;
     if (rich)
         doc.setHtml(label.text());
@@ -52,7 +53,8 @@ QString rendered(const QLabel& label) {
 }
 
 // The tooltip Qt pops up for a point of a widget, as the user reads it.
-QString shownToolTip(QWidget* widget, QPoint at) {
+QString shownToolTip(QWidget* widget, QPoint at)
+{
     QToolTip::hideText();
     QHelpEvent event(QEvent::ToolTip, at, widget->mapToGlobal(at));
     QApplication::sendEvent(widget, &event);
@@ -63,7 +65,8 @@ QString shownToolTip(QWidget* widget, QPoint at) {
 }
 
 // The tooltip of the row whose text starts with `text`, in a list of the widget.
-QString rowToolTip(QWidget* root, const char* listName, const QString& text, int column) {
+QString rowToolTip(QWidget* root, const char* listName, const QString& text, int column)
+{
     auto* view = root->findChild<QTreeView*>(QString::fromLatin1(listName));
     if (!view)
         return QStringLiteral("no list");
@@ -83,7 +86,8 @@ class PlainTextTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void snippetMarkupIsShownAsWritten() {
+    void snippetMarkupIsShownAsWritten()
+    {
         QTemporaryDir dir;
         SnippetStore store(SnippetPaths(dir.filePath(QStringLiteral("snippets")).toStdString()),
                            std::make_unique<FixedKey>());
@@ -112,7 +116,8 @@ private slots:
         QCOMPARE(rowToolTip(&pane, "snippetList", markupTitle, 1), markupCommand);
 
         Workspace workspace(clock);
-        SnippetInsertion insertion(workspace, [](const QUuid&) { return nullptr; }, clock);
+        SnippetInsertion insertion(
+            workspace, [](const QUuid&) { return nullptr; }, clock);
         UserSettings settings(dir.filePath(QStringLiteral("quillmar.conf")));
         QLineEdit filter;
         SidebarSnippetsSection section(store, insertion, workspace, settings, &filter);
@@ -124,7 +129,8 @@ private slots:
         QCOMPARE(rowToolTip(&section, "snippetTree", markupTitle, 0), markupTitle + QLatin1Char('\n') + markupCommand);
     }
 
-    void tabNameAndSummaryAreShownAsWritten() {
+    void tabNameAndSummaryAreShownAsWritten()
+    {
         auto session = std::make_shared<TerminalSession>(
             SessionTarget::tool(QStringLiteral("t"), QStringLiteral("/bin/echo"), {QStringLiteral("<i>x</i> &amp;")}),
             1, 0);
@@ -142,7 +148,8 @@ private slots:
     }
 
     // Text Qt would not take for markup is left alone; long text is cut.
-    void toolTipsStayLiteral() {
+    void toolTipsStayLiteral()
+    {
         QCOMPARE(ravelgrid::plainToolTip(QStringLiteral("echo hello\n")), QStringLiteral("echo hello\n"));
         QLabel tip(ravelgrid::plainToolTip(markupCommand));
         QCOMPARE(rendered(tip), markupCommand);

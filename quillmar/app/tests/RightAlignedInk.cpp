@@ -9,8 +9,8 @@
 // when all its ink lies in the right half and reaches the last tenth of the
 // width. Exits 0 when right-aligned bands cover at least the given number of
 // cell rows and left-aligned text (the command line, the prompt) exists too.
-#include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/UserSettings.h"
+#include "quillmar/app/style/TerminalFont.h"
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/FontSet.h"
 
@@ -82,7 +82,8 @@ int main(int argc, char** argv)
     auto inked = [&](int x, int y) {
         const QRgb p = shot.pixel(x, y);
         return std::abs(qRed(p) - qRed(background)) + std::abs(qGreen(p) - qGreen(background)) +
-                   std::abs(qBlue(p) - qBlue(background)) > 96;
+                   std::abs(qBlue(p) - qBlue(background)) >
+               96;
     };
     std::vector<bool> structural(size_t(w), false);
     for (int x = 0; x < w; ++x) {

@@ -38,7 +38,8 @@ struct Host {
     std::shared_ptr<TerminalSession> session;
     std::unique_ptr<TerminalHost> host;
 
-    explicit Host(const TerminalScheme& scheme) {
+    explicit Host(const TerminalScheme& scheme)
+    {
         session = std::make_shared<TerminalSession>(
             SessionTarget::tool(QStringLiteral("test"), QStringLiteral("/bin/sleep"), {QStringLiteral("60")}), 1,
             ravelgrid::QtScheduler::system().nowNs());
@@ -51,11 +52,13 @@ struct Host {
     // In device pixels.
     QSizeF cell() { return view().cellDimension().value_or(QSizeF(1, 1)) * host->devicePixelRatioF(); }
 
-    QImage painted() {
+    QImage painted()
+    {
         view().displayNow();
         return view().grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
-    QImage drawnByGpu() {
+    QImage drawnByGpu()
+    {
         view().displayNow();
         ravelgrid::GpuTerminalHost* gpu = view().gpuHost();
         for (int i = 0; i < 400 && gpu->renderer() && gpu->renderer()->coordinator().hasActiveFrame(); ++i)
@@ -65,14 +68,16 @@ struct Host {
 };
 
 // Whole device pixels inside a cell, one pixel in from its edges.
-QRect cellRect(const QSizeF& cell, int col, int row) {
+QRect cellRect(const QSizeF& cell, int col, int row)
+{
     return QRect(QPoint(int(std::ceil(col * cell.width())) + 1, int(std::ceil(row * cell.height())) + 1),
                  QPoint(int(std::floor((col + 1) * cell.width())) - 2, int(std::floor((row + 1) * cell.height())) - 2));
 }
 
 // The strongest contrast any pixel of the cell makes with the ground: a
 // glyph's full-ink stems carry its colour.
-double inkContrast(const QImage& image, const QRect& rect, const QColor& ground) {
+double inkContrast(const QImage& image, const QRect& rect, const QColor& ground)
+{
     double best = 1;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
@@ -80,7 +85,8 @@ double inkContrast(const QImage& image, const QRect& rect, const QColor& ground)
     return best;
 }
 
-bool near(QRgb a, QRgb b) {
+bool near(QRgb a, QRgb b)
+{
     return std::abs(qRed(a) - qRed(b)) <= 2 && std::abs(qGreen(a) - qGreen(b)) <= 2 &&
            std::abs(qBlue(a) - qBlue(b)) <= 2;
 }
@@ -88,7 +94,8 @@ bool near(QRgb a, QRgb b) {
 // Every 'H' of the selected rows against the selection colour; blanks
 // beside them show that colour. Failures are listed, not just counted.
 QString unreadableCells(Host& h, const QImage& image, const QColor& selection, int firstRow, int endRow,
-                        int firstCol = 0, int endCol = 1 << 20) {
+                        int firstCol = 0, int endCol = 1 << 20)
+{
     QString failures;
     int checked = 0;
     ravelgrid::Buffer& buffer = h.view().terminal().activeBuffer();
@@ -121,17 +128,17 @@ class SelectionLookTests : public QObject {
     QTemporaryDir& home_ = environment_.home;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(environment_.start());
-    }
+    void initTestCase() { QVERIFY(environment_.start()); }
 
-    void selectedTextAndTheFindMatchAreReadable_data() {
+    void selectedTextAndTheFindMatchAreReadable_data()
+    {
         QTest::addColumn<QString>("scheme");
         for (const TerminalScheme& s : TerminalScheme::catalogue())
             QTest::newRow(qPrintable(s.id)) << s.id;
     }
 
-    void selectedTextAndTheFindMatchAreReadable() {
+    void selectedTextAndTheFindMatchAreReadable()
+    {
         QFETCH(QString, scheme);
         const TerminalScheme& s = TerminalScheme::named(scheme);
         QCOMPARE(s.id, scheme);

@@ -1,19 +1,19 @@
-#include "quillmar/app/style/BrandMark.h"
-#include "quillmar/app/shell/KeyRouter.h"
-#include "quillmar/app/shell/MainWindow.h"
-#include "quillmar/app/style/MonospaceFonts.h"
-#include "quillmar/app/panes/SSHMergeSection.h"
-#include "quillmar/app/panes/SettingsView.h"
-#include "quillmar/app/shell/TabStrip.h"
-#include "quillmar/app/style/TerminalFont.h"
-#include "quillmar/app/shell/TerminalHost.h"
+#include "platform/WriterLock.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Version.h"
+#include "quillmar/app/panes/SSHMergeSection.h"
+#include "quillmar/app/panes/SettingsView.h"
+#include "quillmar/app/shell/KeyRouter.h"
+#include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/shell/TabStrip.h"
+#include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/style/BrandMark.h"
+#include "quillmar/app/style/MonospaceFonts.h"
+#include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/sshconfig/SSHHostStore.h"
 #include "quillmar/sshconfig/tests/support/TestHome.h"
-#include "platform/WriterLock.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 #include "ravelgrid/view/QtScheduler.h"
 #include "ravelgrid/view/TerminalView.h"
@@ -30,8 +30,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QSpinBox>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,21 +43,27 @@ using namespace quillmar;
 
 namespace {
 
-std::string readFile(const std::string& path) {
+std::string readFile(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::string golden(const QString& name) {
+std::string golden(const QString& name)
+{
     return readFile((QStringLiteral(QM_SETTINGS_GOLDEN "/") + name).toStdString());
 }
 
-bool exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
+bool exists(const std::string& path)
+{
+    return QFile::exists(QString::fromStdString(path));
+}
 
 // Whether the top of the section lies inside the scroll area's viewport.
-bool inView(SettingsView& view, const QString& id) {
+bool inView(SettingsView& view, const QString& id)
+{
     QWidget* section = view.section(id);
     if (!section)
         return false;
@@ -66,7 +72,8 @@ bool inView(SettingsView& view, const QString& id) {
 }
 
 // Merges as the button does and waits for the worker's answer.
-bool mergeAndWait(SSHMergeSection& merge) {
+bool mergeAndWait(SSHMergeSection& merge)
+{
     QSignalSpy finished(&merge, &SSHMergeSection::mergeFinished);
     if (!merge.applyMerge())
         return false;
@@ -75,7 +82,8 @@ bool mergeAndWait(SSHMergeSection& merge) {
     return finished.front().front().toBool();
 }
 
-void choose(QComboBox* box, const QString& id) {
+void choose(QComboBox* box, const QString& id)
+{
     const int index = box->findData(id);
     QVERIFY2(index >= 0, qPrintable(id));
     box->setCurrentIndex(index);
@@ -98,7 +106,8 @@ class SettingsTests : public QObject {
     };
 
     // A window with one local terminal and the Settings pane open and shown.
-    std::unique_ptr<Window> openWindow() {
+    std::unique_ptr<Window> openWindow()
+    {
         auto w = std::make_unique<Window>();
         w->settings = std::make_unique<UserSettings>(w->config.filePath(QStringLiteral("quillmar.conf")));
         w->window = std::make_unique<MainWindow>(*w->settings, apptests::memorySnippetStore(w->config));
@@ -113,7 +122,8 @@ class SettingsTests : public QObject {
         return w;
     }
 
-    std::vector<TerminalHost*> hosts(Window& w) {
+    std::vector<TerminalHost*> hosts(Window& w)
+    {
         std::vector<TerminalHost*> out;
         for (const auto& s : w.window->workspace().sessions())
             out.push_back(w.window->hostFor(s->id));
@@ -121,12 +131,11 @@ class SettingsTests : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(environment_.start());
-    }
+    void initTestCase() { QVERIFY(environment_.start()); }
 
     // Each control writes its key, and the open terminal follows at once.
-    void controlsWriteTheirKeys() {
+    void controlsWriteTheirKeys()
+    {
         auto w = openWindow();
         QVERIFY(w && w->view);
         SettingsView& view = *w->view;
@@ -219,7 +228,8 @@ private slots:
         QCOMPARE(stored.value(QStringLiteral("terminal.fontNerdOnly")).toBool(), false);
     }
 
-    void matchAppearanceFollowsTheTheme() {
+    void matchAppearanceFollowsTheTheme()
+    {
         auto w = openWindow();
         QVERIFY(w && w->view);
         SettingsView& view = *w->view;
@@ -236,12 +246,14 @@ private slots:
             QCOMPARE(host->scheme().id, QString::fromLatin1(c.scheme));
             // The picker still shows match-appearance, named after what it resolves to.
             QCOMPARE(view.schemeBox()->currentData().toString(), QStringLiteral("match-appearance"));
-            QVERIFY(view.schemeBox()->currentText().contains(TerminalScheme::named(QString::fromLatin1(c.scheme)).name));
+            QVERIFY(
+                view.schemeBox()->currentText().contains(TerminalScheme::named(QString::fromLatin1(c.scheme)).name));
         }
     }
 
     // A stored face that is not installed falls back, and the pane says to what.
-    void missingFontShowsTheFaceInUse() {
+    void missingFontShowsTheFaceInUse()
+    {
         auto w = openWindow();
         QVERIFY(w && w->view);
         SettingsView& view = *w->view;
@@ -251,12 +263,14 @@ private slots:
         QVERIFY(view.fontInUseLabel()->text().contains(used));
         QCOMPARE(view.fontBox()->currentData().toString(), QStringLiteral("NoSuchFontMono-Regular"));
         QVERIFY(view.fontBox()->currentText().contains(QStringLiteral("not installed")));
-        QCOMPARE(hosts(*w)[0]->view()->fontSet().family(), TerminalFont::font(QStringLiteral("NoSuchFontMono-Regular"), 13).family());
+        QCOMPARE(hosts(*w)[0]->view()->fontSet().family(),
+                 TerminalFont::font(QStringLiteral("NoSuchFontMono-Regular"), 13).family());
     }
 
     // A fresh install: the default Nerd Font stands in quietly for whatever
     // face draws it; the pane names that face and warns of nothing.
-    void defaultFontNamesTheDrawnFace() {
+    void defaultFontNamesTheDrawnFace()
+    {
         auto w = openWindow();
         QVERIFY(w && w->view);
         SettingsView& view = *w->view;
@@ -276,7 +290,8 @@ private slots:
 
     // The build pill opens Settings at About; Ctrl+, clears the target and
     // opens it at the top.
-    void scrollsToTheNamedSection() {
+    void scrollsToTheNamedSection()
+    {
         auto w = openWindow();
         QVERIFY(w && w->view);
         SettingsView& view = *w->view;
@@ -310,14 +325,18 @@ private slots:
 
     // Whatever the list offers is drawn, whatever its regular face's style is
     // called (DejaVu Sans Mono's is "Book"), with no word of a stand-in.
-    void everyListedFamilyCanBeChosen() {
+    void everyListedFamilyCanBeChosen()
+    {
         auto w = openWindow();
         QVERIFY(w && w->view);
         SettingsView& view = *w->view;
-        QVERIFY2(monospaceFaces().size() >= 2, "needs two monospaced families (fonts-dejavu-core, fonts-jetbrains-mono)");
+        QVERIFY2(monospaceFaces().size() >= 2,
+                 "needs two monospaced families (fonts-dejavu-core, fonts-jetbrains-mono)");
         QCOMPARE(view.fontBox()->count(), int(monospaceFaces().size()));
         // Qt names a family found from two foundries "Family [foundry]".
-        const auto drawn = [](const QFont& font) { return QFontInfo(font).family().section(QStringLiteral(" ["), 0, 0); };
+        const auto drawn = [](const QFont& font) {
+            return QFontInfo(font).family().section(QStringLiteral(" ["), 0, 0);
+        };
         for (const MonospaceFace& face : monospaceFaces()) {
             const int index = view.fontBox()->findText(face.family);
             QVERIFY2(index >= 0, qPrintable(face.family));
@@ -334,7 +353,8 @@ private slots:
     }
 
     // The list holds text faces with one cell width, each family once, in order.
-    void fontListIsMonospacedText() {
+    void fontListIsMonospacedText()
+    {
         const auto& faces = monospaceFaces();
         QStringList families;
         for (const MonospaceFace& face : faces) {
@@ -350,7 +370,8 @@ private slots:
         QCOMPARE(sorted.size(), families.size());
     }
 
-    void backupsNewestFirst() {
+    void backupsNewestFirst()
+    {
         auto w = openWindow();
         QVERIFY(w && w->view);
         const QString folder = home_.filePath(QStringLiteral(".ssh/quillmar-backups"));
@@ -361,8 +382,8 @@ private slots:
             int minutes;
         };
         // Names that sort the other way from their dates.
-        for (const File& f : {File{"config.a", 30}, File{"config.b", 10}, File{"quillmar_config.c", 20},
-                              File{"config.z", 5}}) {
+        for (const File& f :
+             {File{"config.a", 30}, File{"config.b", 10}, File{"quillmar_config.c", 20}, File{"config.z", 5}}) {
             QFile file(folder + QLatin1Char('/') + QLatin1String(f.name));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("x");
@@ -398,7 +419,8 @@ private slots:
         QVERIFY(present && present->text().endsWith(QStringLiteral("present")));
         for (int i = 0; i < 4; ++i) {
             QVERIFY(view.backupsList()->item(i)->text().startsWith(names[i]));
-            QVERIFY(view.backupsList()->item(i)->text().contains(QLocale().toString(list[std::size_t(i)].modified, QLocale::ShortFormat)));
+            QVERIFY(view.backupsList()->item(i)->text().contains(
+                QLocale().toString(list[std::size_t(i)].modified, QLocale::ShortFormat)));
         }
         emit view.backupsList()->itemActivated(view.backupsList()->item(0));
         QCOMPARE(opened.size(), std::size_t(1));
@@ -408,7 +430,8 @@ private slots:
 
     // One conflict resolved each way: the files end as the golden ones, and
     // OpenSSH resolves every alias as before (the conflict as the kept copy did).
-    void mergeResolvesEachWay_data() {
+    void mergeResolvesEachWay_data()
+    {
         QTest::addColumn<bool>("keepConfig");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QString>("moved");
@@ -417,7 +440,8 @@ private slots:
         QTest::newRow("keep quillmar") << false << QStringLiteral("config.after-keep-quillmar")
                                        << QStringLiteral("Moved 2 hosts into");
     }
-    void mergeResolvesEachWay() {
+    void mergeResolvesEachWay()
+    {
         QFETCH(bool, keepConfig);
         QFETCH(QString, expected);
         QFETCH(QString, moved);
@@ -472,16 +496,20 @@ private slots:
     // A file changed between the preview and the click otherwise than by
     // hosts appended to the own file is not written: the merge is planned
     // again from the new text.
-    void changedFileIsNotWritten_data() {
+    void changedFileIsNotWritten_data()
+    {
         QTest::addColumn<QString>("changed");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::newRow("config") << QStringLiteral("config") << QStringLiteral("ServerAliveInterval 30")
-                                << QStringLiteral("ServerAliveInterval 30\n\nHost added-meanwhile\n    HostName new.example");
+                                << QStringLiteral(
+                                       "ServerAliveInterval 30\n\nHost added-meanwhile\n    HostName new.example");
         QTest::newRow("quillmar_config") << QStringLiteral("quillmar_config") << QStringLiteral("Host lab\n")
-                                         << QStringLiteral("Host added-meanwhile\n    HostName new.example\n\nHost lab\n");
+                                         << QStringLiteral(
+                                                "Host added-meanwhile\n    HostName new.example\n\nHost lab\n");
     }
-    void changedFileIsNotWritten() {
+    void changedFileIsNotWritten()
+    {
         QFETCH(QString, changed);
         QFETCH(QString, from);
         QFETCH(QString, to);
@@ -521,14 +549,16 @@ private slots:
     // Another window appends a host to the own file after the preview: the
     // merge takes it along, and the window answers while the merge waits for
     // that window's lock.
-    void hostAppendedToTheOwnFileMovesAlong() {
+    void hostAppendedToTheOwnFileMovesAlong()
+    {
         test::TestHome h;
         h.writeSsh("config", golden(QStringLiteral("config.before")));
         h.writeSsh("quillmar_config", golden(QStringLiteral("quillmar_config.before")));
         SSHMergeSection merge{SSHConfigWriter(h.paths())};
         merge.startMerge();
         merge.choose("work", SSHConfigMerge::Keep::quillmar);
-        const std::string own = readFile(h.ssh("quillmar_config")) + "\nHost added-meanwhile\n    HostName new.example\n";
+        const std::string own =
+            readFile(h.ssh("quillmar_config")) + "\nHost added-meanwhile\n    HostName new.example\n";
 
         auto held = platform::WriterLock::acquire(h.ssh("quillmar_config"));
         QVERIFY(held);
@@ -555,7 +585,8 @@ private slots:
         QVERIFY(merge.startButton()->isEnabled());
     }
 
-    void nothingToMergeSaysSo() {
+    void nothingToMergeSaysSo()
+    {
         test::TestHome h;
         h.writeSsh("config", "Host a\n    HostName a.example\n");
         SSHMergeSection merge{SSHConfigWriter(h.paths())};
@@ -567,7 +598,8 @@ private slots:
 
     // The note follows the files: it goes once quillmar_config appears, seen
     // by the pane's poll, and stays while there is still nothing to merge.
-    void nothingToMergeFollowsTheFiles() {
+    void nothingToMergeFollowsTheFiles()
+    {
         test::TestHome h;
         h.writeSsh("config", "Include quillmar_config\n\nHost a\n    HostName a.example\n");
         Workspace workspace(ravelgrid::QtScheduler::system());

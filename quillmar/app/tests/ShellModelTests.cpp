@@ -1,17 +1,17 @@
 // The window's model without a window: workspace, sessions, the key table,
 // settings, schemes and appearance.
-#include "quillmar/app/style/AppAppearance.h"
-#include "quillmar/app/style/Appearance.h"
+#include "platform/FakeScheduler.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/KeyRouter.h"
 #include "quillmar/app/shell/Shortcuts.h"
-#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/shell/StallProbe.h"
-#include "quillmar/app/style/SystemAppearance.h"
 #include "quillmar/app/shell/TabWidgets.h"
-#include "quillmar/app/style/TerminalScheme.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
-#include "platform/FakeScheduler.h"
+#include "quillmar/app/style/AppAppearance.h"
+#include "quillmar/app/style/Appearance.h"
+#include "quillmar/app/style/Metro.h"
+#include "quillmar/app/style/SystemAppearance.h"
+#include "quillmar/app/style/TerminalScheme.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -37,10 +37,12 @@ struct Fixture {
     Fixture() { router.setWorkspace(&workspace); }
 
     bool key(int k, Qt::KeyboardModifiers m) { return router.handle({KeyStroke::Kind::keyDown, k, m}); }
-    void modifiers(Qt::KeyboardModifiers m, int k = Qt::Key_Alt) {
+    void modifiers(Qt::KeyboardModifiers m, int k = Qt::Key_Alt)
+    {
         router.handle({KeyStroke::Kind::modifiersChanged, k, m});
     }
-    int activeIndex() const {
+    int activeIndex() const
+    {
         const auto ids = workspace.tabIDs();
         for (std::size_t i = 0; i < ids.size(); ++i) {
             if (workspace.activeID() == ids[i])
@@ -54,7 +56,8 @@ struct Fixture {
 
 // --- Workspace -----------------------------------------------------------------------------
 
-TEST(Workspace, NewWorkspaceIsEmpty) {
+TEST(Workspace, NewWorkspaceIsEmpty)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     EXPECT_TRUE(ws.sessions().empty());
@@ -65,7 +68,8 @@ TEST(Workspace, NewWorkspaceIsEmpty) {
     EXPECT_TRUE(ws.tabIDs().empty());
 }
 
-TEST(Workspace, OrdinalsCountPerTargetFromTheHighestOpen) {
+TEST(Workspace, OrdinalsCountPerTargetFromTheHighestOpen)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     auto l1 = ws.open(SessionTarget::local());
@@ -96,7 +100,8 @@ TEST(Workspace, OrdinalsCountPerTargetFromTheHighestOpen) {
     EXPECT_EQ(ws.open(SessionTarget::local())->title(), "Local");
 }
 
-TEST(Workspace, OpenMakesTheNewSessionActiveAndTabIDsListSessionsThenToolsInDeclarationOrder) {
+TEST(Workspace, OpenMakesTheNewSessionActiveAndTabIDsListSessionsThenToolsInDeclarationOrder)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     ws.openTool(ToolTab::settings);
@@ -107,10 +112,11 @@ TEST(Workspace, OpenMakesTheNewSessionActiveAndTabIDsListSessionsThenToolsInDecl
     EXPECT_EQ(ws.activeID(), s2->id);
     ws.openTool(ToolTab::keys);
     EXPECT_EQ(ws.tabIDs(), (std::vector<TabID>{s1->id, s2->id, TabID(ToolTab::addHost), TabID(ToolTab::keys),
-                                                 TabID(ToolTab::settings)}));
+                                               TabID(ToolTab::settings)}));
 }
 
-TEST(Workspace, ReopeningAToolOnlyActivatesIt) {
+TEST(Workspace, ReopeningAToolOnlyActivatesIt)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     int toolSignals = 0;
@@ -125,7 +131,8 @@ TEST(Workspace, ReopeningAToolOnlyActivatesIt) {
     EXPECT_EQ(ws.tabIDs().size(), 2u);
 }
 
-TEST(Workspace, ClosingTheActiveTabActivatesTheMostRecentlyFocused) {
+TEST(Workspace, ClosingTheActiveTabActivatesTheMostRecentlyFocused)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     auto a = ws.open(SessionTarget::local());
@@ -145,7 +152,8 @@ TEST(Workspace, ClosingTheActiveTabActivatesTheMostRecentlyFocused) {
     EXPECT_TRUE(ws.tabIDs().empty());
 }
 
-TEST(Workspace, ClosingAnInactiveTabKeepsTheActiveOneAndUnknownIdsDoNothing) {
+TEST(Workspace, ClosingAnInactiveTabKeepsTheActiveOneAndUnknownIdsDoNothing)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     auto a = ws.open(SessionTarget::local());
@@ -160,7 +168,8 @@ TEST(Workspace, ClosingAnInactiveTabKeepsTheActiveOneAndUnknownIdsDoNothing) {
     EXPECT_EQ(ws.sessions().size(), 1u);
 }
 
-TEST(Workspace, MostRecentSessionOfATarget) {
+TEST(Workspace, MostRecentSessionOfATarget)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     const auto alpha = SessionTarget::ssh(QStringLiteral("alpha"));
@@ -174,7 +183,8 @@ TEST(Workspace, MostRecentSessionOfATarget) {
     EXPECT_EQ(ws.mostRecentSession(SessionTarget::ssh(QStringLiteral("beta"))), nullptr);
 }
 
-TEST(Workspace, SettingsScrollTargetSignalsOnlyRealChanges) {
+TEST(Workspace, SettingsScrollTargetSignalsOnlyRealChanges)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     int changes = 0;
@@ -186,7 +196,8 @@ TEST(Workspace, SettingsScrollTargetSignalsOnlyRealChanges) {
     EXPECT_EQ(changes, 2);
 }
 
-TEST(ToolTab, IdsRoundTripAndMatchNoSession) {
+TEST(ToolTab, IdsRoundTripAndMatchNoSession)
+{
     std::set<TabID> ids;
     for (ToolTab t : allToolTabs) {
         ids.insert(TabID(t));
@@ -201,7 +212,8 @@ TEST(ToolTab, IdsRoundTripAndMatchNoSession) {
     EXPECT_FALSE(ids.count(TabID(QUuid())));
 }
 
-TEST(TabWidgets, OneWidgetPerOpenTabKeptUntilItCloses) {
+TEST(TabWidgets, OneWidgetPerOpenTabKeptUntilItCloses)
+{
     platform::FakeScheduler clock;
     Workspace ws(clock);
     std::vector<TabID> made;
@@ -263,7 +275,8 @@ TEST(TabWidgets, OneWidgetPerOpenTabKeptUntilItCloses) {
 
 // --- TerminalSession -----------------------------------------------------------------------
 
-TEST(TerminalSession, TitleAndSummary) {
+TEST(TerminalSession, TitleAndSummary)
+{
     TerminalSession local(SessionTarget::local(), 1, 0);
     EXPECT_EQ(local.title(), "Local");
     EXPECT_EQ(local.summary(), "Local shell (" + TerminalSession::localShellLine() + ") — running");
@@ -287,7 +300,8 @@ TEST(TerminalSession, TitleAndSummary) {
     EXPECT_EQ(tool.summary(), "/usr/bin/ssh-copy-id -i k.pub web-1 — exited");
 }
 
-TEST(TerminalSession, AnEndIsRecordedOnce) {
+TEST(TerminalSession, AnEndIsRecordedOnce)
+{
     TerminalSession s(SessionTarget::local(), 1, 0);
     int ends = 0;
     QObject::connect(&s, &TerminalSession::exited, [&] { ++ends; });
@@ -302,7 +316,8 @@ TEST(TerminalSession, AnEndIsRecordedOnce) {
     EXPECT_EQ(ends, 1);
 }
 
-TEST(StallProbe, TimingRule) {
+TEST(StallProbe, TimingRule)
+{
     const std::uint64_t start = 1000 * ms;
     struct Case {
         std::optional<std::uint64_t> lastOutput;
@@ -326,7 +341,8 @@ TEST(StallProbe, TimingRule) {
 
 // --- KeyRouter -----------------------------------------------------------------------------
 
-TEST(KeyRouter, NewRouter) {
+TEST(KeyRouter, NewRouter)
+{
     Fixture f;
     KeyRouter fresh(f.settings, f.clock);
     EXPECT_FALSE(fresh.showBadges());
@@ -340,7 +356,8 @@ TEST(KeyRouter, NewRouter) {
 
 // Every shortcut with exactly its modifiers, and the same key with one modifier
 // more or less, which must reach the terminal untouched.
-TEST(KeyRouter, ShortcutTableWithExactModifiers) {
+TEST(KeyRouter, ShortcutTableWithExactModifiers)
+{
     const Qt::KeyboardModifiers C = Qt::ControlModifier, S = Qt::ShiftModifier, A = Qt::AltModifier,
                                 M = Qt::MetaModifier;
     struct Row {
@@ -349,18 +366,29 @@ TEST(KeyRouter, ShortcutTableWithExactModifiers) {
         Qt::KeyboardModifiers mods;
     };
     const Row shortcuts[] = {
-        {"close", Qt::Key_W, C | S},          {"new", Qt::Key_T, C | S},
-        {"bigger", Qt::Key_Equal, C},         {"bigger+shift", Qt::Key_Plus, C | S},
-        {"bigger plus", Qt::Key_Plus, C},     {"bigger =+shift", Qt::Key_Equal, C | S},
+        {"close", Qt::Key_W, C | S},
+        {"new", Qt::Key_T, C | S},
+        {"bigger", Qt::Key_Equal, C},
+        {"bigger+shift", Qt::Key_Plus, C | S},
+        {"bigger plus", Qt::Key_Plus, C},
+        {"bigger =+shift", Qt::Key_Equal, C | S},
         {"smaller", Qt::Key_Minus, C},
-        {"reset", Qt::Key_0, C},              {"settings", Qt::Key_Comma, C},
-        {"first", Qt::Key_Home, C | S},       {"last", Qt::Key_End, C | S},
-        {"previous", Qt::Key_PageUp, C},      {"next", Qt::Key_PageDown, C},
-        {"tab 1", Qt::Key_1, A},              {"tab 8", Qt::Key_8, A},
-        {"tab last", Qt::Key_9, A},           {"next ]", Qt::Key_BracketRight, C | S},
-        {"next }", Qt::Key_BraceRight, C | S}, {"previous [", Qt::Key_BracketLeft, C | S},
-        {"previous {", Qt::Key_BraceLeft, C | S}, {"next tab", Qt::Key_Tab, C},
-        {"previous tab", Qt::Key_Backtab, C | S}, {"previous tab 2", Qt::Key_Tab, C | S},
+        {"reset", Qt::Key_0, C},
+        {"settings", Qt::Key_Comma, C},
+        {"first", Qt::Key_Home, C | S},
+        {"last", Qt::Key_End, C | S},
+        {"previous", Qt::Key_PageUp, C},
+        {"next", Qt::Key_PageDown, C},
+        {"tab 1", Qt::Key_1, A},
+        {"tab 8", Qt::Key_8, A},
+        {"tab last", Qt::Key_9, A},
+        {"next ]", Qt::Key_BracketRight, C | S},
+        {"next }", Qt::Key_BraceRight, C | S},
+        {"previous [", Qt::Key_BracketLeft, C | S},
+        {"previous {", Qt::Key_BraceLeft, C | S},
+        {"next tab", Qt::Key_Tab, C},
+        {"previous tab", Qt::Key_Backtab, C | S},
+        {"previous tab 2", Qt::Key_Tab, C | S},
     };
     for (const Row& r : shortcuts) {
         Fixture f;
@@ -388,17 +416,26 @@ TEST(KeyRouter, ShortcutTableWithExactModifiers) {
     // Plain keys, Ctrl+letters of the shell and Super chords all go through.
     Fixture f;
     f.workspace.open(SessionTarget::local());
-    for (auto [k, m] : std::initializer_list<std::pair<int, Qt::KeyboardModifiers>>{
-             {Qt::Key_T, {}}, {Qt::Key_W, C}, {Qt::Key_C, C}, {Qt::Key_1, {}}, {Qt::Key_1, C}, {Qt::Key_Tab, {}},
-             {Qt::Key_PageUp, {}}, {Qt::Key_PageUp, S}, {Qt::Key_Equal, {}}, {Qt::Key_T, C | S | M},
-             {Qt::Key_T, C | S | A}, {Qt::Key_Return, {}}})
+    for (auto [k, m] : std::initializer_list<std::pair<int, Qt::KeyboardModifiers>>{{Qt::Key_T, {}},
+                                                                                    {Qt::Key_W, C},
+                                                                                    {Qt::Key_C, C},
+                                                                                    {Qt::Key_1, {}},
+                                                                                    {Qt::Key_1, C},
+                                                                                    {Qt::Key_Tab, {}},
+                                                                                    {Qt::Key_PageUp, {}},
+                                                                                    {Qt::Key_PageUp, S},
+                                                                                    {Qt::Key_Equal, {}},
+                                                                                    {Qt::Key_T, C | S | M},
+                                                                                    {Qt::Key_T, C | S | A},
+                                                                                    {Qt::Key_Return, {}}})
         EXPECT_FALSE(f.key(k, m)) << k << " " << int(m);
     EXPECT_EQ(f.workspace.sessions().size(), 1u);
 }
 
 // The router carries out the table's window commands and leaves the terminal
 // views' own chords to them; no chord means two things.
-TEST(KeyRouter, DispatchesFromTheShortcutTable) {
+TEST(KeyRouter, DispatchesFromTheShortcutTable)
+{
     std::set<std::pair<int, int>> seen;
     for (const Shortcut& s : shortcuts()) {
         EXPECT_TRUE(seen.insert({s.chord.key, int(s.chord.modifiers)}).second) << s.chord.key;
@@ -412,7 +449,8 @@ TEST(KeyRouter, DispatchesFromTheShortcutTable) {
     EXPECT_EQ(windowChords().size() + viewKeyBindings().size(), shortcuts().size());
 }
 
-TEST(KeyRouter, TabsByPlaceAndStepsWrapAround) {
+TEST(KeyRouter, TabsByPlaceAndStepsWrapAround)
+{
     const Qt::KeyboardModifiers C = Qt::ControlModifier, S = Qt::ShiftModifier, A = Qt::AltModifier;
     Fixture f;
     for (int i = 0; i < 3; ++i)
@@ -445,7 +483,8 @@ TEST(KeyRouter, TabsByPlaceAndStepsWrapAround) {
     EXPECT_EQ(f.activeIndex(), 3);
 }
 
-TEST(KeyRouter, NewCloseAndSettings) {
+TEST(KeyRouter, NewCloseAndSettings)
+{
     const Qt::KeyboardModifiers C = Qt::ControlModifier, S = Qt::ShiftModifier;
     Fixture f;
     EXPECT_TRUE(f.key(Qt::Key_W, C | S)) << "close with nothing open is still the window's key";
@@ -463,7 +502,8 @@ TEST(KeyRouter, NewCloseAndSettings) {
     EXPECT_FALSE(f.workspace.settingsScrollTarget());
 }
 
-TEST(KeyRouter, FontSizeStepsClampAndSurviveBadStoredText) {
+TEST(KeyRouter, FontSizeStepsClampAndSurviveBadStoredText)
+{
     const Qt::KeyboardModifiers C = Qt::ControlModifier;
     Fixture f;
     f.workspace.open(SessionTarget::local());
@@ -487,7 +527,7 @@ TEST(KeyRouter, FontSizeStepsClampAndSurviveBadStoredText) {
         int key;
         double after;
     } stored[] = {{"big", Qt::Key_Equal, 14.0}, {"", Qt::Key_Minus, 12.0}, {"nan", Qt::Key_Equal, 14.0},
-                  {"40", Qt::Key_Equal, 28.0},  {"3", Qt::Key_Minus, 9.0},  {"12.5", Qt::Key_Equal, 13.5}};
+                  {"40", Qt::Key_Equal, 28.0},  {"3", Qt::Key_Minus, 9.0}, {"12.5", Qt::Key_Equal, 13.5}};
     for (const auto& s : stored) {
         {
             QSettings raw(f.settings.filePath(), QSettings::IniFormat);
@@ -504,7 +544,8 @@ TEST(KeyRouter, FontSizeStepsClampAndSurviveBadStoredText) {
     }
 }
 
-TEST(KeyRouter, BadgesAfterAltHeldAloneOnTheClock) {
+TEST(KeyRouter, BadgesAfterAltHeldAloneOnTheClock)
+{
     Fixture f;
     f.workspace.open(SessionTarget::local());
     int changes = 0;
@@ -545,7 +586,8 @@ TEST(KeyRouter, BadgesAfterAltHeldAloneOnTheClock) {
 
 // --- Settings ------------------------------------------------------------------------------
 
-TEST(UserSettings, DefaultsOfAFirstLaunch) {
+TEST(UserSettings, DefaultsOfAFirstLaunch)
+{
     QTemporaryDir dir;
     UserSettings s(dir.filePath(QStringLiteral("quillmar.conf")));
     EXPECT_EQ(s.appearance(), AppAppearance::dark);
@@ -559,7 +601,8 @@ TEST(UserSettings, DefaultsOfAFirstLaunch) {
     EXPECT_FALSE(s.snippetsExpanded());
 }
 
-TEST(UserSettings, EachKeyHasItsOwnSignalAndItsStoredName) {
+TEST(UserSettings, EachKeyHasItsOwnSignalAndItsStoredName)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("quillmar.conf"));
     UserSettings s(path);
@@ -597,7 +640,8 @@ TEST(UserSettings, EachKeyHasItsOwnSignalAndItsStoredName) {
     }
 }
 
-TEST(UserSettings, UnreadableTextReadsAsTheDefault) {
+TEST(UserSettings, UnreadableTextReadsAsTheDefault)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("quillmar.conf"));
     {
@@ -617,21 +661,23 @@ TEST(UserSettings, UnreadableTextReadsAsTheDefault) {
 
 // --- Schemes and appearance ----------------------------------------------------------------
 
-TEST(TerminalScheme, HexComponents) {
+TEST(TerminalScheme, HexComponents)
+{
     struct Case {
         const char* text;
         std::array<std::uint8_t, 3> rgb;
     } cases[] = {
         {"#0E1117", {14, 17, 23}}, {"0E1117", {14, 17, 23}}, {"#ffb74d", {255, 183, 77}}, {"xyz", {0, 0, 0}},
-        {"", {0, 0, 0}},           {"#", {0, 0, 0}},          {"#0E111", {0, 0, 0}},       {"#0E11170", {0, 0, 0}},
-        {"#0G1117", {0, 0, 0}},    {"##0E1117", {0, 0, 0}},   {" #0E1117", {0, 0, 0}},
+        {"", {0, 0, 0}},           {"#", {0, 0, 0}},         {"#0E111", {0, 0, 0}},       {"#0E11170", {0, 0, 0}},
+        {"#0G1117", {0, 0, 0}},    {"##0E1117", {0, 0, 0}},  {" #0E1117", {0, 0, 0}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(hexRGBComponents(std::string_view(c.text)), c.rgb) << c.text;
     EXPECT_EQ(schemeColor(QStringLiteral("nonsense")), QColor(0, 0, 0));
 }
 
-TEST(TerminalScheme, CatalogueIsWellFormedAndNamedFallsBack) {
+TEST(TerminalScheme, CatalogueIsWellFormedAndNamedFallsBack)
+{
     std::set<QString> ids;
     for (const auto& s : TerminalScheme::catalogue()) {
         EXPECT_TRUE(ids.insert(s.id).second) << "duplicate " << s.id.toStdString();
@@ -660,7 +706,8 @@ TEST(TerminalScheme, CatalogueIsWellFormedAndNamedFallsBack) {
               Metro::color(Metro::Role::text, Metro::Variant::light));
 }
 
-TEST(Appearance, EffectiveScheme) {
+TEST(Appearance, EffectiveScheme)
+{
     struct Case {
         const char* scheme;
         const char* appearance;
@@ -687,7 +734,8 @@ TEST(Appearance, EffectiveScheme) {
     }
 }
 
-TEST(Appearance, MatrixReadsTheStoredText) {
+TEST(Appearance, MatrixReadsTheStoredText)
+{
     QTemporaryDir dir;
     UserSettings s(dir.filePath(QStringLiteral("quillmar.conf")));
     EXPECT_FALSE(isMatrixAppearance(s));
@@ -697,14 +745,16 @@ TEST(Appearance, MatrixReadsTheStoredText) {
     EXPECT_FALSE(isMatrixAppearance(s));
 }
 
-TEST(Appearance, PortalColorSchemeValues) {
+TEST(Appearance, PortalColorSchemeValues)
+{
     EXPECT_EQ(SystemAppearance::darkFromPortalValue(1), std::optional<bool>(true));
     EXPECT_EQ(SystemAppearance::darkFromPortalValue(2), std::optional<bool>(false));
     EXPECT_EQ(SystemAppearance::darkFromPortalValue(0), std::nullopt);
     EXPECT_EQ(SystemAppearance::darkFromPortalValue(7), std::nullopt);
 }
 
-TEST(Metro, TwelveColoursInThreeVariants) {
+TEST(Metro, TwelveColoursInThreeVariants)
+{
     using R = Metro::Role;
     using V = Metro::Variant;
     struct Row {

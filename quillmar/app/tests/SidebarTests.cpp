@@ -1,12 +1,12 @@
-#include "quillmar/app/style/BrandMark.h"
-#include "quillmar/app/style/LucideIcon.h"
-#include "quillmar/app/shell/MainWindow.h"
-#include "quillmar/app/style/Metro.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/sheets/RemoveHostSheet.h"
+#include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/shell/Workspace.h"
 #include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/sidebar/SidebarSection.h"
-#include "quillmar/app/UserSettings.h"
-#include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/style/BrandMark.h"
+#include "quillmar/app/style/LucideIcon.h"
+#include "quillmar/app/style/Metro.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 
 #include "platform/WriterLock.h"
@@ -50,7 +50,8 @@ struct Home {
     QString path(const QString& rel) const { return dir.filePath(rel); }
     QString ssh(const QString& rel) const { return dir.filePath(QStringLiteral(".ssh/") + rel); }
 
-    void start(std::optional<std::string> agentSocket = std::nullopt) {
+    void start(std::optional<std::string> agentSocket = std::nullopt)
+    {
         settings = std::make_unique<UserSettings>(path(QStringLiteral("quillmar.conf")));
         settings->setHostsExpanded(true);
         hosts = std::make_unique<SSHHostStore>(SSHPaths(dir.path().toStdString()));
@@ -70,7 +71,8 @@ struct Home {
 };
 
 // Removes as the button does and waits for the worker's answer.
-bool removeAndWait(RemoveHostSheet* sheet) {
+bool removeAndWait(RemoveHostSheet* sheet)
+{
     QSignalSpy finished(sheet, &RemoveHostSheet::removalFinished);
     sheet->remove();
     if (!sheet->removing() || !finished.wait(15000))
@@ -87,14 +89,16 @@ class SidebarTests : public QObject {
     QTemporaryDir& home_ = environment_.home;
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(environment_.start());
         writeFile(home_.filePath(QStringLiteral(".ssh/config")), "Host web1\n  HostName 127.0.0.1\n");
     }
 
     // In the window: the column is there, its rows follow the real shell and
     // its buttons reach the detail area.
-    void theWindowCarriesTheSidebar() {
+    void theWindowCarriesTheSidebar()
+    {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
         MainWindow window(settings);
@@ -121,7 +125,8 @@ private slots:
         QTRY_VERIFY(window.activeHost() && window.activeHost()->view()->process().running());
     }
 
-    void filterTrimsSpacesAndTabsAndIgnoresCase_data() {
+    void filterTrimsSpacesAndTabsAndIgnoresCase_data()
+    {
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QStringList>("listed");
         const QStringList all = {QStringLiteral("db"), QStringLiteral("MyWeb"), QStringLiteral("web1"),
@@ -135,7 +140,8 @@ private slots:
         QTest::newRow("no match") << "zzz" << QStringList{};
         QTest::newRow("substring anywhere") << "BY-P" << QStringList{"webby-prod"};
     }
-    void filterTrimsSpacesAndTabsAndIgnoresCase() {
+    void filterTrimsSpacesAndTabsAndIgnoresCase()
+    {
         QFETCH(QString, filter);
         QFETCH(QStringList, listed);
         Home h;
@@ -149,7 +155,8 @@ private slots:
         QCOMPARE(filteredHosts({"a", "B"}, filter).isEmpty(), filteredHosts({"a", "B"}, filter.trimmed()).isEmpty());
     }
 
-    void emptyTextsAndFollowingTheConfig() {
+    void emptyTextsAndFollowingTheConfig()
+    {
         Home h;
         h.start();
         QCOMPARE(h.sidebar->hostsEmptyText()->text(), QStringLiteral("No ~/.ssh/config found."));
@@ -180,7 +187,8 @@ private slots:
         QCOMPARE(h.sidebar->selectedItem(), std::nullopt);
     }
 
-    void keyDots_data() {
+    void keyDots_data()
+    {
         QTest::addColumn<bool>("hasPrivate");
         QTest::addColumn<bool>("hasPublic");
         QTest::addColumn<int>("perms");  // -1: not read
@@ -196,7 +204,8 @@ private slots:
         QTest::newRow("public only, loaded") << false << true << -1 << true << int(KeyDot::loaded);
         QTest::newRow("no files") << false << false << -1 << true << int(KeyDot::danger);
     }
-    void keyDots() {
+    void keyDots()
+    {
         QFETCH(bool, hasPrivate);
         QFETCH(bool, hasPublic);
         QFETCH(int, perms);
@@ -212,7 +221,8 @@ private slots:
     }
 
     // A real agent holds the key; opening the private file to others still shows danger.
-    void looseKeyIsDangerEvenWhenLoaded() {
+    void looseKeyIsDangerEvenWhenLoaded()
+    {
         Home h;
         QVERIFY(h.dir.isValid());
         QDir().mkpath(h.ssh(""));
@@ -254,7 +264,8 @@ private slots:
         agent.waitForFinished(5000);
     }
 
-    void clickBringsToFrontDoubleClickAndReturnOpen() {
+    void clickBringsToFrontDoubleClickAndReturnOpen()
+    {
         Home h;
         writeFile(h.ssh("config"), "Host web1\nHost db\n");
         h.start();
@@ -328,7 +339,8 @@ private slots:
         QCOMPARE(ws.sessions().back()->ordinal, 3);
     }
 
-    void runningDotsFollowTheSessions() {
+    void runningDotsFollowTheSessions()
+    {
         Home h;
         writeFile(h.ssh("config"), "Host web1\n");
         h.start();
@@ -351,7 +363,8 @@ private slots:
         QCOMPARE(local->index(0, 0).data(Qt::DecorationRole).value<QColor>(), Metro::success());
     }
 
-    void contextMenuOnlyOnHosts() {
+    void contextMenuOnlyOnHosts()
+    {
         Home h;
         writeFile(h.ssh("config"), "Host web1\n");
         h.start();
@@ -395,7 +408,8 @@ private slots:
 
     // The Menu key and Shift+F10 open the highlighted host's menu at its
     // row: never the row under the pointer, which the X server reports.
-    void menuKeysActOnTheHighlightedHost() {
+    void menuKeysActOnTheHighlightedHost()
+    {
         Home h;
         writeFile(h.ssh("config"), "Host bastion\nHost db-primary\nHost web\n");
         h.start();
@@ -431,7 +445,8 @@ private slots:
     }
 
     // Escape in the filter empties it, and then hands the keyboard back.
-    void escapeClearsTheFilterThenLeaves() {
+    void escapeClearsTheFilterThenLeaves()
+    {
         Home h;
         writeFile(h.ssh("config"), "Host web1\nHost db\n");
         h.start();
@@ -439,7 +454,7 @@ private slots:
         QLineEdit* filter = h.sidebar->filterField();
         filter->setFocus();
         QTest::keyClicks(filter, QStringLiteral("web"));
-        QCOMPARE(h.sidebar->listedHosts(), QStringList {QStringLiteral("web1")});
+        QCOMPARE(h.sidebar->listedHosts(), QStringList{QStringLiteral("web1")});
         QTest::keyClick(filter, Qt::Key_Escape);
         QCOMPARE(filter->text(), QString());
         QCOMPARE(h.sidebar->listedHosts().size(), 2);
@@ -448,10 +463,12 @@ private slots:
         QCOMPARE(leaving.count(), 1);
     }
 
-    void buttonsOpenTheirPanesWithoutSelecting() {
+    void buttonsOpenTheirPanesWithoutSelecting()
+    {
         Home h;
         writeFile(h.ssh("id_x"), "x", 0600);
-        writeFile(h.ssh("id_x.pub"), "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIBvWhcZ1aBGUvNvtbb0wZyd4I9dcFN9mWkXYf3AvdFak t\n");
+        writeFile(h.ssh("id_x.pub"),
+                  "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIBvWhcZ1aBGUvNvtbb0wZyd4I9dcFN9mWkXYf3AvdFak t\n");
         h.start();
         Workspace& ws = *h.workspace;
         QTest::mouseClick(h.sidebar->addHostButton(), Qt::LeftButton);
@@ -476,7 +493,8 @@ private slots:
         QVERIFY(h.sidebar->snippetsSectionSlot() != nullptr);
     }
 
-    void hostsLeftOutAreExplained() {
+    void hostsLeftOutAreExplained()
+    {
         Home h;
         // One included file over the per-file limit: its host is missing, the rest listed.
         writeFile(h.ssh("config"), "Include big.conf\nHost web1\n");
@@ -500,7 +518,8 @@ private slots:
         QVERIFY(problems->isHidden());
     }
 
-    void iconsAndHairlineAreDrawn() {
+    void iconsAndHairlineAreDrawn()
+    {
         Home h;
         writeFile(h.ssh("config"), "Host web1\n");
         h.start();
@@ -530,8 +549,8 @@ private slots:
         }
         seen.sort();
         // The nameless one is Add host.
-        QCOMPARE(seen,
-                 QStringList({QString(), QStringLiteral("KEYS"), QStringLiteral("LOCAL"), QStringLiteral("SSH HOSTS")}));
+        QCOMPARE(seen, QStringList(
+                           {QString(), QStringLiteral("KEYS"), QStringLiteral("LOCAL"), QStringLiteral("SSH HOSTS")}));
         QVERIFY(h.sidebar->addHostButton()->text().isEmpty());
         for (const char* name : {"qm-scroll-text", "qm-settings", "qm-square-terminal", "qm-server", "qm-key-round"})
             QVERIFY2(LucideIcon::known(QLatin1String(name)), name);
@@ -560,7 +579,8 @@ private slots:
         QCOMPARE(h.sidebar->findChildren<BrandMark*>().size(), qsizetype(1));
     }
 
-    void collapseStateIsPersisted() {
+    void collapseStateIsPersisted()
+    {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("q.conf"));
         SSHHostStore hosts(SSHPaths(dir.path().toStdString()));
@@ -603,7 +623,8 @@ private slots:
     // A section folds its body with the disclosure and keeps the setting in
     // step both ways, without echoes; its title does nothing of itself and a
     // header button sits at the far end.
-    void aSectionFoldsWithItsSetting() {
+    void aSectionFoldsWithItsSetting()
+    {
         QTemporaryDir dir;
         UserSettings settings(dir.filePath(QStringLiteral("q.conf")));
         QWidget column;
@@ -639,7 +660,8 @@ private slots:
         QCOMPARE(button->mapTo(section, QPoint(button->width(), 0)).x(), section->width() - 8);
     }
 
-    void sheetRemovesWithBackupAndLeavesTheRestAlone() {
+    void sheetRemovesWithBackupAndLeavesTheRestAlone()
+    {
         Home h;
         const QByteArray config = "# mine\nHost web1\n  HostName 10.0.0.1\n  User deploy\n\n"
                                   "Host db db-alias\n  HostName 10.0.0.2\n  Port 2222\n\n"
@@ -680,7 +702,8 @@ private slots:
         QCOMPARE(readFile(cfg), config);
         held.reset();
         QVERIFY(finished.wait(15000));
-        QVERIFY2(sheet->resultText() && sheet->resultText()->startsWith(QStringLiteral("Removed web1 from ~/.ssh/config.")),
+        QVERIFY2(sheet->resultText() &&
+                     sheet->resultText()->startsWith(QStringLiteral("Removed web1 from ~/.ssh/config.")),
                  qPrintable(sheet->noteText()));
         QVERIFY2(sheet->noteText().contains(QStringLiteral("Backup: config")), qPrintable(sheet->noteText()));
         QCOMPARE(sheet->closeButton()->text(), QStringLiteral("Done"));
@@ -709,7 +732,8 @@ private slots:
 
     // A host added elsewhere in the file after the preview stays, and the
     // removal goes ahead; lines of the removed host edited meanwhile stop it.
-    void sheetKeepsHostsAddedAfterReadingAndRefusesAnEditedHost() {
+    void sheetKeepsHostsAddedAfterReadingAndRefusesAnEditedHost()
+    {
         Home h;
         writeFile(h.ssh("config"), "Host web1\n  User a\nHost db\n");
         h.start();
@@ -730,7 +754,8 @@ private slots:
         writeFile(h.ssh("config"), edited);
         QVERIFY(!removeAndWait(sheet));
         QVERIFY(!sheet->resultText());
-        QVERIFY2(sheet->errorText() && sheet->errorText()->contains(QStringLiteral("changed since this preview. Nothing was changed")),
+        QVERIFY2(sheet->errorText() &&
+                     sheet->errorText()->contains(QStringLiteral("changed since this preview. Nothing was changed")),
                  qPrintable(sheet->noteText()));
         QCOMPARE(readFile(h.ssh("config")), edited);
         QCOMPARE(QDir(h.ssh("quillmar-backups")).entryList(QDir::Files).size(), 1);
@@ -738,7 +763,8 @@ private slots:
         sheet->reject();
     }
 
-    void sheetShowsOtherFilesReadOnly() {
+    void sheetShowsOtherFilesReadOnly()
+    {
         Home h;
         const QByteArray other = "Host shared\n  User team\n";
         writeFile(h.ssh("config"), "Include team.conf\nHost shared\n  Port 2200\n");
@@ -770,11 +796,11 @@ private slots:
         sheet->reject();
     }
 
-    void sheetDeletesAnEmptiedOwnFile() {
+    void sheetDeletesAnEmptiedOwnFile()
+    {
         Home h;
-        writeFile(h.ssh("config"),
-                  "# Added by quillmar: hosts you add in quillmar live in ~/.ssh/quillmar_config\n"
-                  "Include quillmar_config\n\nHost keep\n  Port 2201\n");
+        writeFile(h.ssh("config"), "# Added by quillmar: hosts you add in quillmar live in ~/.ssh/quillmar_config\n"
+                                   "Include quillmar_config\n\nHost keep\n  Port 2201\n");
         writeFile(h.ssh("quillmar_config"), "# quillmar's hosts\nHost mine\n  HostName 10.1.1.1\n");
         h.start();
         const QByteArray keepBefore = sshG(h.ssh("config"), QStringLiteral("keep"));

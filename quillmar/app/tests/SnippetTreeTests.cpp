@@ -3,51 +3,55 @@
 // at its bounds takes to list and to filter.
 #include "AppTestSupport.h"
 
-#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
-#include "quillmar/app/sheets/SnippetEditSheet.h"
+#include "platform/FakeScheduler.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/panes/SnippetRowsModel.h"
 #include "quillmar/app/panes/SnippetRowsView.h"
 #include "quillmar/app/panes/SnippetsView.h"
-#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/sheets/SnippetEditSheet.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 #include "quillmar/snippets/SnippetImport.h"
-#include "platform/FakeScheduler.h"
 
 #include <QComboBox>
-#include <QMenu>
-#include <QProxyStyle>
-#include <QTimer>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QSignalSpy>
+#include <QTimer>
 
 using namespace quillmar;
 
 namespace {
 
 Snippet snippet(std::string title, std::string command, std::string category, std::vector<std::string> tags = {},
-                std::string note = {}) {
-    return Snippet {newSnippetId(), std::move(title), std::move(command), std::move(category), std::move(tags),
-                    std::move(note)};
+                std::string note = {})
+{
+    return Snippet{newSnippetId(),      std::move(title), std::move(command),
+                   std::move(category), std::move(tags),  std::move(note)};
 }
 
 // Stores `list` after the factory set in one save, as an import does.
-bool storeAll(SnippetStore& store, std::vector<Snippet> list) {
+bool storeAll(SnippetStore& store, std::vector<Snippet> list)
+{
     const auto plan = SnippetImport::plan(store.allSnippets(), std::move(list));
     return store.applyImport(plan, SnippetImportChoice::keepExisting).ok();
 }
 
 // The titles a proxy or model shows under a group, in order.
-QStringList titlesUnder(const QAbstractItemModel& model, const QModelIndex& group) {
+QStringList titlesUnder(const QAbstractItemModel& model, const QModelIndex& group)
+{
     QStringList titles;
     for (int r = 0; r < model.rowCount(group); ++r)
         titles << model.index(r, 0, group).data().toString();
     return titles;
 }
 
-QStringList groupNames(const QAbstractItemModel& model) {
+QStringList groupNames(const QAbstractItemModel& model)
+{
     QStringList names;
     for (int g = 0; g < model.rowCount(); ++g)
         names << model.index(g, 0).data().toString();
@@ -63,7 +67,8 @@ private:
     QTemporaryDir dir_;
     int stores_ = 0;
 
-    std::unique_ptr<SnippetStore> loadedStore() {
+    std::unique_ptr<SnippetStore> loadedStore()
+    {
         auto store = apptests::memorySnippetStore(dir_, QStringLiteral("store%1").arg(++stores_));
         store->setLoaded(true);
         store->load();
@@ -74,21 +79,23 @@ private:
 
     struct Section {
         platform::FakeScheduler clock;
-        Workspace workspace {clock};
-        SnippetInsertion insertion {workspace, nullptr, clock};
+        Workspace workspace{clock};
+        SnippetInsertion insertion{workspace, nullptr, clock};
         QTemporaryDir config;
-        UserSettings settings {config.filePath(QStringLiteral("quillmar.conf"))};
+        UserSettings settings{config.filePath(QStringLiteral("quillmar.conf"))};
         QLineEdit filter;
         std::unique_ptr<SidebarSnippetsSection> section;
 
-        explicit Section(SnippetStore& store) {
+        explicit Section(SnippetStore& store)
+        {
             settings.setSnippetsExpanded(true);
             section = std::make_unique<SidebarSnippetsSection>(store, insertion, workspace, settings, &filter);
         }
     };
 
 private slots:
-    void groupsInFirstSeenOrderByTitle() {
+    void groupsInFirstSeenOrderByTitle()
+    {
         auto store = loadedStore();
         QVERIFY(storeAll(*store, {snippet("item 10", "a", "Numbers"), snippet("Beta", "b", "Letters"),
                                   snippet("Item 2", "c", "Numbers"), snippet("alpha", "d", "Letters")}));
@@ -97,9 +104,9 @@ private slots:
         QStringList expected = store->categories();
         QCOMPARE(groupNames(*model), expected);
         QCOMPARE(titlesUnder(*model, model->groupIndex(QStringLiteral("Numbers"))),
-                 (QStringList {QStringLiteral("Item 2"), QStringLiteral("item 10")}));
+                 (QStringList{QStringLiteral("Item 2"), QStringLiteral("item 10")}));
         QCOMPARE(titlesUnder(*model, model->groupIndex(QStringLiteral("Letters"))),
-                 (QStringList {QStringLiteral("alpha"), QStringLiteral("Beta")}));
+                 (QStringList{QStringLiteral("alpha"), QStringLiteral("Beta")}));
 
         // A change regroups: the renamed category moves, the emptied one goes.
         Snippet moved = *model->snippetAt(model->index(0, 0, model->groupIndex(QStringLiteral("Letters"))));
@@ -113,7 +120,8 @@ private slots:
     }
 
     // A snippet always shows under a named group, however it was saved.
-    void aSnippetWithoutCategoryShowsUnderANamedGroup() {
+    void aSnippetWithoutCategoryShowsUnderANamedGroup()
+    {
         auto store = loadedStore();
         // Through the store as an older file holds it: an empty category.
         QVERIFY(!store->add(snippet("Bare", "uptime", "")));
@@ -122,7 +130,7 @@ private slots:
         QVERIFY(!groupNames(*model).contains(QString()));
         QCOMPARE(groupNames(*model).count(QStringLiteral("Uncategorized")), 1);
         QCOMPARE(titlesUnder(*model, model->groupIndex(QStringLiteral("Uncategorized"))),
-                 (QStringList {QStringLiteral("Bare"), QStringLiteral("Named")}));
+                 (QStringList{QStringLiteral("Bare"), QStringLiteral("Named")}));
         Section s(*store);
         s.filter.setText(QStringLiteral("uncategorized"));
         QCOMPARE(s.section->tree()->model()->rowCount(), 3);  // the group and both rows
@@ -143,13 +151,14 @@ private slots:
 
     // Trimmed of spaces and tabs, lower-cased, title, command, category and
     // tags but not the note; typing on and deleting back give the same rows.
-    void theSidebarFilterRule() {
+    void theSidebarFilterRule()
+    {
         auto store = loadedStore();
-        QVERIFY(storeAll(*store, {snippet("Deploy", "kubectl apply", "Kube", {"Cluster"}),
-                                  snippet("Pods", "kubectl get pods", "Kube"),
-                                  snippet("Docker ps", "docker ps", "Containers"),
-                                  snippet("Noted", "true", "Notes", {}, "docker in the note only"),
-                                  snippet("\u00c4pfel", "echo \u00dcBER", "Obst")}));
+        QVERIFY(storeAll(*store,
+                         {snippet("Deploy", "kubectl apply", "Kube", {"Cluster"}),
+                          snippet("Pods", "kubectl get pods", "Kube"), snippet("Docker ps", "docker ps", "Containers"),
+                          snippet("Noted", "true", "Notes", {}, "docker in the note only"),
+                          snippet("\u00c4pfel", "echo \u00dcBER", "Obst")}));
         Section s(*store);
         const QAbstractItemModel& list = *s.section->tree()->model();
         // "Group/row" for every row of the list, "Group" for a closed group.
@@ -186,7 +195,8 @@ private slots:
         // Rows read with their platform mark, also when the store changes under a query.
         s.filter.setText(QStringLiteral("deploy"));
         QVERIFY(!store->add(snippet("Deploy linux", "make", "Kube", {"macos", "linux"})));
-        QCOMPARE(shown(), (QStringList {QStringLiteral("Kube/Deploy"), QStringLiteral("Kube/Deploy linux  \u00B7 linux")}));
+        QCOMPARE(shown(),
+                 (QStringList{QStringLiteral("Kube/Deploy"), QStringLiteral("Kube/Deploy linux  \u00B7 linux")}));
         // A space-only filter is none: every group, each as the user left it.
         s.filter.setText(QStringLiteral("  "));
         QCOMPARE(list.rowCount(), store->categories().size());
@@ -198,7 +208,7 @@ private slots:
         QVERIFY(shown().contains(QStringLiteral("Kube/Pods")));
         s.filter.setText(QStringLiteral("pods"));
         s.section->setOpen(QStringLiteral("Kube"), false);
-        QCOMPARE(shown(), QStringList {QStringLiteral("Kube/Pods")});
+        QCOMPARE(shown(), QStringList{QStringLiteral("Kube/Pods")});
         s.filter.clear();
         QVERIFY(!s.section->isOpen(QStringLiteral("Kube")));
         QCOMPARE(list.rowCount(), store->categories().size());
@@ -207,7 +217,8 @@ private slots:
 
     // As a tree: the arrow or a double-click on a category, or Left and
     // Right on it, open and close it; a double-click on a snippet inserts.
-    void categoriesOpenFromTheList() {
+    void categoriesOpenFromTheList()
+    {
         auto store = loadedStore();
         QVERIFY(storeAll(*store, {snippet("One", "true", "Mine"), snippet("Two", "false", "Mine")}));
         Section s(*store);
@@ -238,7 +249,8 @@ private slots:
 
     // A title too long for the sidebar is cut, not its platform mark, and
     // the tooltip holds the whole title (then the command), as plain text.
-    void longTitlesKeepTheirPlatformMark() {
+    void longTitlesKeepTheirPlatformMark()
+    {
         auto store = loadedStore();
         const std::string title = "Listening ports and the <b>processes</b> that own each of them";
         QVERIFY(storeAll(*store, {snippet(title, "ss -tlnp", "Net", {"linux"}),
@@ -254,7 +266,8 @@ private slots:
         struct Recorder final : QProxyStyle {
             QStringList texts;
             void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
-                             const QWidget* widget) const override {
+                             const QWidget* widget) const override
+            {
                 if (element == CE_ItemViewItem)
                     const_cast<Recorder*>(this)->texts << static_cast<const QStyleOptionViewItem*>(option)->text;
                 QProxyStyle::drawControl(element, option, painter, widget);
@@ -273,7 +286,7 @@ private slots:
             marks << text.right(5);
         }
         marks.sort();
-        QCOMPARE(marks, (QStringList {QStringLiteral("linux"), QStringLiteral("macOS")}));
+        QCOMPARE(marks, (QStringList{QStringLiteral("linux"), QStringLiteral("macOS")}));
         // Short text is left alone; a mark that is not the text's end is not taken for one.
         const QFontMetrics metrics(list->font());
         QCOMPARE(fitSnippetRowText(QStringLiteral("ls  \u00B7 linux"), QStringLiteral("  \u00B7 linux"), metrics, 400),
@@ -283,7 +296,8 @@ private slots:
 
         const QModelIndex row = s.section->snippetIndex(QString::fromStdString(store->allSnippets().back().id));
         const QString tip = row.data(Qt::ToolTipRole).toString();
-        QVERIFY2(tip.contains(QStringLiteral("&lt;b&gt;processes&lt;/b&gt; that own each of them too")), qPrintable(tip));
+        QVERIFY2(tip.contains(QStringLiteral("&lt;b&gt;processes&lt;/b&gt; that own each of them too")),
+                 qPrintable(tip));
         QVERIFY2(tip.contains(QStringLiteral("lsof -iTCP")), qPrintable(tip));
         list->setStyle(nullptr);
         delete recorder;
@@ -291,7 +305,8 @@ private slots:
 
     // The Menu key and Shift+F10 open the menu of the highlighted snippet,
     // at its row, wherever the pointer is.
-    void menuKeysActOnTheHighlightedSnippet() {
+    void menuKeysActOnTheHighlightedSnippet()
+    {
         auto store = loadedStore();
         QVERIFY(storeAll(*store, {snippet("Alpha", "true", "Keys"), snippet("Beta", "false", "Keys")}));
         Section s(*store);
@@ -337,13 +352,15 @@ private slots:
     }
 
     // A store at its bounds: every snippet in a category of its own.
-    void theLargestStoreListsAndFiltersInTime() {
+    void theLargestStoreListsAndFiltersInTime()
+    {
         auto store = loadedStore();
         std::vector<Snippet> many;
         many.reserve(SnippetLimits::maxSnippets - store->allSnippets().size());
         for (std::size_t i = 0; many.size() < many.capacity(); ++i)
-            many.push_back(snippet("Deploy service " + std::to_string(i), "kubectl rollout restart api-" +
-                                       std::to_string(i), "Category " + std::to_string(i), {"linux"}));
+            many.push_back(snippet("Deploy service " + std::to_string(i),
+                                   "kubectl rollout restart api-" + std::to_string(i), "Category " + std::to_string(i),
+                                   {"linux"}));
         QVERIFY(storeAll(*store, std::move(many)));
         QCOMPARE(store->allSnippets().size(), SnippetLimits::maxSnippets);
 
@@ -372,8 +389,7 @@ private slots:
         QVERIFY2(regroup < 2000, qPrintable(QStringLiteral("%1 ms").arg(regroup)));
 
         for (const QString& text : {QStringLiteral("d"), QStringLiteral("de"), QStringLiteral("dep"),
-                                    QStringLiteral("deploy service 9999"), QStringLiteral("de"),
-                                    QString()}) {
+                                    QStringLiteral("deploy service 9999"), QStringLiteral("de"), QString()}) {
             clock.restart();
             s.filter.setText(text);
             s.section->grab();

@@ -3,20 +3,20 @@
 // notice line, the sidebar section, the sheets and the Snippets pane.
 #include "AppTestSupport.h"
 
-#include "quillmar/app/shell/FocusingTerminalView.h"
-#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
-#include "quillmar/app/sheets/SnippetDeleteSheet.h"
-#include "quillmar/app/sheets/SnippetEditSheet.h"
+#include "platform/FakeScheduler.h"
+#include "platform/Keyring.h"
+#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/panes/SnippetInsertion.h"
 #include "quillmar/app/panes/SnippetsView.h"
+#include "quillmar/app/sheets/SnippetDeleteSheet.h"
+#include "quillmar/app/sheets/SnippetEditSheet.h"
+#include "quillmar/app/shell/FocusingTerminalView.h"
 #include "quillmar/app/shell/TerminalHost.h"
-#include "quillmar/app/UserSettings.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetFileFormat.h"
 #include "quillmar/snippets/SnippetJson.h"
-#include "platform/FakeScheduler.h"
-#include "platform/Keyring.h"
 #include "ravelgrid/view/QtScheduler.h"
 
 #include <QApplication>
@@ -45,13 +45,15 @@ constexpr std::uint64_t second = 1'000'000'000ULL;
 const QByteArray start("\x1b[200~");
 const QByteArray end("\x1b[201~");
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 Snippet snippet(const char* title, const char* command, const char* category = "Test",
-                std::vector<std::string> tags = {}) {
+                std::vector<std::string> tags = {})
+{
     Snippet s;
     s.id = newSnippetId();
     s.title = title;
@@ -65,25 +67,27 @@ Snippet snippet(const char* title, const char* command, const char* category = "
 // hosts, and the insertion that writes to them.
 struct Window {
     platform::FakeScheduler clock;
-    Workspace workspace {clock};
+    Workspace workspace{clock};
     std::map<QUuid, std::unique_ptr<TerminalHost>> hosts;
-    SnippetInsertion insertion {workspace,
-                                [this](const QUuid& id) {
-                                    auto it = hosts.find(id);
-                                    return it == hosts.end() ? nullptr : it->second.get();
-                                },
-                                clock};
+    SnippetInsertion insertion{workspace,
+                               [this](const QUuid& id) {
+                                   auto it = hosts.find(id);
+                                   return it == hosts.end() ? nullptr : it->second.get();
+                               },
+                               clock};
 
     // A child that copies what it reads to `out`, byte for byte; with
     // bracketed paste asked for when `bracketed`.
-    TerminalHost* openReader(const QString& out, bool bracketed) {
+    TerminalHost* openReader(const QString& out, bool bracketed)
+    {
         const QString script = QStringLiteral("stty raw -echo; %1exec cat > \"$0\"")
                                    .arg(bracketed ? QStringLiteral("printf '\\033[?2004h'; ") : QString());
-        return open(
-            SessionTarget::tool(QStringLiteral("reader"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, out}));
+        return open(SessionTarget::tool(QStringLiteral("reader"), QStringLiteral("/bin/sh"),
+                                        {QStringLiteral("-c"), script, out}));
     }
 
-    TerminalHost* open(const SessionTarget& target) {
+    TerminalHost* open(const SessionTarget& target)
+    {
         auto session = workspace.open(target);
         auto host = std::make_unique<TerminalHost>(session, TerminalScheme::named(QStringLiteral("metro-dark")),
                                                    ravelgrid::FontSet::defaultSet(), ravelgrid::QtScheduler::system(),
@@ -101,7 +105,8 @@ class RecordingView final : public FocusingTerminalView {
 public:
     std::vector<QByteArray> writes;
     using FocusingTerminalView::send;
-    void send(ravelgrid::TerminalView&, std::span<const uint8_t> data) override {
+    void send(ravelgrid::TerminalView&, std::span<const uint8_t> data) override
+    {
         writes.emplace_back(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
     }
 };
@@ -115,7 +120,8 @@ private:
     QTemporaryDir dir_;
     int folders_ = 0;
 
-    std::unique_ptr<SnippetStore> loadedStore(const QString& folder = {}) {
+    std::unique_ptr<SnippetStore> loadedStore(const QString& folder = {})
+    {
         const QString name = folder.isEmpty() ? QStringLiteral("store%1").arg(++folders_) : folder;
         auto store = std::make_unique<SnippetStore>(SnippetPaths(dir_.filePath(name).toStdString()),
                                                     std::make_unique<KeyringKeySource>());
@@ -128,12 +134,14 @@ private:
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         if (!qEnvironmentVariableIsSet("QM_KEYRING_TEST"))
             QSKIP("needs the throwaway Secret Service of with-keyring.sh");
     }
 
-    void preparingCommands_data() {
+    void preparingCommands_data()
+    {
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("multiLine");
@@ -148,7 +156,8 @@ private slots:
         QTest::newRow("interior crlf") << QByteArray("a\r\nb\r\n") << QByteArray("a\nb") << true;
         QTest::newRow("only breaks") << QByteArray("\r\n\n") << QByteArray("") << false;
     }
-    void preparingCommands() {
+    void preparingCommands()
+    {
         QFETCH(QByteArray, command);
         QFETCH(QByteArray, text);
         QFETCH(bool, multiLine);
@@ -157,24 +166,30 @@ private slots:
         QCOMPARE(p.multiLine, multiLine);
     }
 
-    void bracketedPasteCannotBeEnded_data() {
+    void bracketedPasteCannotBeEnded_data()
+    {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("safe");
         QTest::newRow("end marker") << QByteArray("a\x1b[201~b") << QByteArray("ab");
         QTest::newRow("marker twice") << QByteArray("\x1b[201~\x1b[201~x") << QByteArray("x");
         QTest::newRow("tab and lf kept") << QByteArray("a\tb\nc") << QByteArray("a\tb\nc");
-        QTest::newRow("controls removed") << QByteArray("a\x03\x04\x1b\x7f" "b") << QByteArray("a\x7f" "b");
+        QTest::newRow("controls removed") << QByteArray("a\x03\x04\x1b\x7f"
+                                                        "b")
+                                          << QByteArray("a\x7f"
+                                                        "b");
         QTest::newRow("split marker stays plain") << QByteArray("\x1b\x01[201~") << QByteArray("[201~");
         QTest::newRow("utf8 kept") << QByteArray("echo \xc3\xa9") << QByteArray("echo \xc3\xa9");
     }
-    void bracketedPasteCannotBeEnded() {
+    void bracketedPasteCannotBeEnded()
+    {
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, safe);
         QCOMPARE(QByteArray::fromStdString(bracketedPasteSafe(text.toStdString())), safe);
     }
 
     // The bytes a real child reads, with bracketed paste on and off.
-    void bytesReachingTheChild() {
+    void bytesReachingTheChild()
+    {
         Window w;
         const QString onFile = dir_.filePath(QStringLiteral("on.bytes"));
         TerminalHost* on = w.openReader(onFile, true);
@@ -217,17 +232,19 @@ private slots:
     }
 
     // Cleaned as any paste is, whatever the mode, and in one write.
-    void aSnippetIsOnePasteWrite() {
+    void aSnippetIsOnePasteWrite()
+    {
         RecordingView view;
         view.feed(std::string_view("\x1b[?2004h"));
         QVERIFY(view.terminal().bracketedPasteMode);
-        QVERIFY(view.pasteSnippet(QStringLiteral("a\nb\x0f\x1b\u0085\u009b\x7f" "c\td")));
-        QCOMPARE(view.writes, std::vector<QByteArray> {start + "a\nbc\td" + end});
+        QVERIFY(view.pasteSnippet(QStringLiteral("a\nb\x0f\x1b\u0085\u009b\x7f"
+                                                 "c\td")));
+        QCOMPARE(view.writes, std::vector<QByteArray>{start + "a\nbc\td" + end});
 
         view.writes.clear();
         view.feed(std::string_view("\x1b[?2004l"));
         QVERIFY(view.pasteSnippet(QString::fromLatin1("ls\x0f -la\0\x1b", 9)));
-        QCOMPARE(view.writes, std::vector<QByteArray> {"ls -la"});
+        QCOMPARE(view.writes, std::vector<QByteArray>{"ls -la"});
         // Lines need the markers; without them nothing is written.
         QVERIFY(!view.pasteSnippet(QStringLiteral("a\rb")));
         QVERIFY(!view.pasteSnippet(QStringLiteral("a\nb")));
@@ -236,7 +253,8 @@ private slots:
 
     // Without bracketed paste zsh takes each control character as a key:
     // Ctrl+O runs the line, Ctrl+J ends it. A snippet never runs by itself.
-    void controlsNeverRunACommandInAShellWithoutBracketedPaste() {
+    void controlsNeverRunACommandInAShellWithoutBracketedPaste()
+    {
         const QString zsh = QStandardPaths::findExecutable(QStringLiteral("zsh"));
         if (zsh.isEmpty())
             QSKIP("needs zsh");
@@ -258,11 +276,13 @@ private slots:
             w.insertion.insert(snippet("t", command));
             QVERIFY(!w.insertion.notice());
             // Once the line shows at the prompt, a control key in it would have run it.
-            QTRY_VERIFY2_WITH_TIMEOUT(apptests::screenText(view->terminal()).contains(QStringLiteral("touch ") + files.back()),
-                                      qPrintable(apptests::screenText(view->terminal())), 10000);
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                apptests::screenText(view->terminal()).contains(QStringLiteral("touch ") + files.back()),
+                qPrintable(apptests::screenText(view->terminal())), 10000);
             QTest::qWait(400);
             for (const QString& f : files)
-                QVERIFY2(!QFile::exists(d + QLatin1Char('/') + f), qPrintable(f + QStringLiteral(" ran without Return")));
+                QVERIFY2(!QFile::exists(d + QLatin1Char('/') + f),
+                         qPrintable(f + QStringLiteral(" ran without Return")));
             // The user's Return runs what was inserted.
             view->send(std::string_view("\r"));
             for (const QString& f : files)
@@ -278,7 +298,8 @@ private slots:
     }
 
     // No running terminal in front: nothing sent, the clipboard untouched.
-    void insertionNeedsARunningTerminal() {
+    void insertionNeedsARunningTerminal()
+    {
         Window w;
         const Snippet s = snippet("t", "echo hi");
         w.insertion.insert(s);  // no tab at all
@@ -306,7 +327,8 @@ private slots:
         QCOMPARE(w.insertion.notice(), std::optional<QString>(SnippetInsertion::noTerminalNotice));
     }
 
-    void copyIsExact() {
+    void copyIsExact()
+    {
         Window w;
         w.insertion.copy(snippet("t", "printf 'x\\n'\r\n\n"));
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("printf 'x\\n'\r\n\n"));
@@ -314,7 +336,8 @@ private slots:
     }
 
     // Each notice clears 5 s after it was shown unless another replaced it.
-    void noticesClearOnTheClock() {
+    void noticesClearOnTheClock()
+    {
         Window w;
         w.insertion.showNotice(QStringLiteral("first"));
         w.clock.advance(3 * second);
@@ -333,7 +356,8 @@ private slots:
         QVERIFY(!w.insertion.notice());
     }
 
-    void sidebarSectionFilters() {
+    void sidebarSectionFilters()
+    {
         auto store = loadedStore();
         QVERIFY(!store->add(snippet("Running containers", "docker ps -a", "Containers", {"linux", "macos"})));
         QVERIFY(!store->add(snippet("Brew update", "brew update", "Containers", {"macos"})));
@@ -396,8 +420,8 @@ private slots:
         QStringList entries;
         for (QAction* a : menu->actions())
             entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        QCOMPARE(entries, (QStringList {QStringLiteral("Insert"), QStringLiteral("Copy"), QStringLiteral("-"),
-                                        QStringLiteral("Edit\u2026"), QStringLiteral("Delete\u2026")}));
+        QCOMPARE(entries, (QStringList{QStringLiteral("Insert"), QStringLiteral("Copy"), QStringLiteral("-"),
+                                       QStringLiteral("Edit\u2026"), QStringLiteral("Delete\u2026")}));
         menu->actions().at(1)->trigger();
         QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(store->allSnippets().front().command));
 
@@ -410,7 +434,8 @@ private slots:
         section.editSheet()->reject();
     }
 
-    void doubleClickInserts() {
+    void doubleClickInserts()
+    {
         auto store = loadedStore();
         QVERIFY(!store->add(snippet("Greeting", "echo hello\n", "Mine")));
         Window w;
@@ -439,7 +464,8 @@ private slots:
     }
 
     // With the file unreadable only the message shows, and nothing is offered.
-    void loadErrorShowsOnlyTheMessage() {
+    void loadErrorShowsOnlyTheMessage()
+    {
         const QString folder = dir_.filePath(QStringLiteral("broken"));
         QVERIFY(QDir().mkpath(folder));
         QFile bad(folder + QStringLiteral("/snippets"));
@@ -473,7 +499,8 @@ private slots:
     }
 
     // Add, edit and delete through the sheets reach the encrypted file.
-    void sheetsReachTheFile() {
+    void sheetsReachTheFile()
+    {
         const QString folder = QStringLiteral("sheets");
         auto store = loadedStore(folder);
         Window w;
@@ -503,7 +530,7 @@ private slots:
         auto added = reread();
         QVERIFY(added);
         QCOMPARE(added->title, std::string("Secret title"));
-        QCOMPARE(added->tags, (std::vector<std::string> {"linux", "macos"}));
+        QCOMPARE(added->tags, (std::vector<std::string>{"linux", "macos"}));
         QVERIFY(!readFile(dir_.filePath(folder + QStringLiteral("/snippets"))).contains("Secret title"));
 
         // A refused edit keeps the sheet open with the store's sentence.
@@ -535,7 +562,8 @@ private slots:
     }
 
     // An export file is untrusted: it brings only what the editor would save.
-    void importTakesOnlyWhatTheEditorWould() {
+    void importTakesOnlyWhatTheEditorWould()
+    {
         auto store = loadedStore();
         Window w;
         SnippetsView view(*store, w.clock);
@@ -579,7 +607,8 @@ private slots:
             QVERIFY(!store->snippet(QString::fromStdString(list[i].id)));
     }
 
-    void exportThenImportOnAFreshStore() {
+    void exportThenImportOnAFreshStore()
+    {
         auto store = loadedStore();
         const Snippet mine = snippet("Exported one", "echo exported", "Mine");
         QVERIFY(!store->add(mine));
@@ -587,7 +616,8 @@ private slots:
         SnippetsView view(*store, w.clock);
         const QString file = dir_.filePath(QStringLiteral("export.qmsnippets"));
         QVERIFY(!view.exportTo(file, QStringLiteral("pass one"), QStringLiteral("pass two"), 1000));
-        QCOMPARE(view.notice(), std::optional<QString>(QStringLiteral("The passphrases don't match. Nothing was exported.")));
+        QCOMPARE(view.notice(),
+                 std::optional<QString>(QStringLiteral("The passphrases don't match. Nothing was exported.")));
         QVERIFY(!QFile::exists(file));
         QVERIFY(view.exportTo(file, QStringLiteral("pass one"), QStringLiteral("pass one"), 1000));
         QVERIFY(QFile::exists(file));

@@ -1,21 +1,21 @@
 // The tab strip, the chips, the detail area's session end, the stall banner
 // and the version lines, offscreen.
-#include "quillmar/app/style/BrandMark.h"
-#include "quillmar/app/style/LucideIcon.h"
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/Version.h"
 #include "quillmar/app/shell/MainWindow.h"
-#include "quillmar/app/style/Metro.h"
-#include "quillmar/app/style/Pill.h"
 #include "quillmar/app/shell/SessionEndedCard.h"
 #include "quillmar/app/shell/StallHint.h"
 #include "quillmar/app/shell/TabChip.h"
 #include "quillmar/app/shell/TabNumberBadges.h"
 #include "quillmar/app/shell/TabStrip.h"
-#include "quillmar/app/sidebar/Sidebar.h"
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/ToolChip.h"
-#include "quillmar/app/UserSettings.h"
-#include "quillmar/app/Version.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/sidebar/Sidebar.h"
+#include "quillmar/app/style/BrandMark.h"
+#include "quillmar/app/style/LucideIcon.h"
+#include "quillmar/app/style/Metro.h"
+#include "quillmar/app/style/Pill.h"
 
 #include "quillmar/app/tests/AppTestSupport.h"
 
@@ -24,10 +24,10 @@
 #include "ravelgrid/view/QtScheduler.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -49,17 +49,25 @@ namespace {
 
 constexpr std::uint64_t second = 1'000'000'000;
 
-void sendText(TerminalHost* host, const std::string& text) {
+void sendText(TerminalHost* host, const std::string& text)
+{
     host->view()->process().send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 // Gone from the process table: neither running nor a zombie left unreaped.
-bool gone(pid_t pid) { return !QFile::exists(QStringLiteral("/proc/%1").arg(pid)); }
+bool gone(pid_t pid)
+{
+    return !QFile::exists(QStringLiteral("/proc/%1").arg(pid));
+}
 
-bool ended(pid_t pid) { return apptests::hasEnded(pid); }
+bool ended(pid_t pid)
+{
+    return apptests::hasEnded(pid);
+}
 
 // Answers the next question box with `key` and gives its text.
-void answerNextQuestion(QObject* owner, Qt::Key key, QString* text) {
+void answerNextQuestion(QObject* owner, Qt::Key key, QString* text)
+{
     auto* poll = new QTimer(owner);
     QObject::connect(poll, &QTimer::timeout, owner, [poll, key, text] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -80,7 +88,8 @@ const KeyStroke closeTabKey{KeyStroke::Kind::keyDown, Qt::Key_W, Qt::ControlModi
 struct SilentServer {
     int fd = -1;
     quint16 port = 0;
-    explicit SilentServer(bool listening = true) {
+    explicit SilentServer(bool listening = true)
+    {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -94,12 +103,12 @@ struct SilentServer {
             ::listen(fd, 4);
     }
     ~SilentServer() { ::close(fd); }
-    bool hasPendingConnection() const {
+    bool hasPendingConnection() const
+    {
         pollfd p{fd, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1;
     }
 };
-
 
 }  // namespace
 
@@ -110,20 +119,23 @@ class TabsTests : public QObject {
     QTemporaryDir home_;
     QTemporaryDir config_;
 
-    std::unique_ptr<UserSettings> freshSettings(SessionExitPolicy policy) {
+    std::unique_ptr<UserSettings> freshSettings(SessionExitPolicy policy)
+    {
         static int n = 0;
         auto settings = std::make_unique<UserSettings>(config_.filePath(QStringLiteral("s%1.conf").arg(++n)));
         settings->setExitPolicy(policy);
         return settings;
     }
 
-    std::unique_ptr<SnippetStore> snippetStore() {
+    std::unique_ptr<SnippetStore> snippetStore()
+    {
         static int n = 0;
         return apptests::memorySnippetStore(config_, QStringLiteral("data%1").arg(++n));
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
         QVERIFY(config_.isValid());
         QVERIFY(apptests::useQuietHome(home_));
@@ -132,7 +144,8 @@ private slots:
 
     // --- version lines -----------------------------------------------------------
 
-    void versionLines_data() {
+    void versionLines_data()
+    {
         QTest::addColumn<VersionInfo>("info");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("pill");
@@ -142,15 +155,21 @@ private slots:
         QTest::newRow("dev") << VersionInfo{s("1.2"), s("34"), s("YES"), s("stamp"), {}}
                              << QString::fromUtf8("v1.2 (DEV \u00B7 stamp)") << QString::fromUtf8("DEV \u00B7 stamp");
         QTest::newRow("lower-case yes is no dev build")
-            << VersionInfo{s("1.2"), s("34"), s("yes"), s("stamp"), {}} << "v1.2 (build 34)" << "34";
-        QTest::newRow("dev without stamp") << VersionInfo{s("1.2"), s("34"), s("YES"), std::nullopt, {}}
-                                           << QString::fromUtf8("v1.2 (DEV \u00B7 ?)") << QString::fromUtf8("DEV \u00B7 ?");
-        QTest::newRow("missing version") << VersionInfo{std::nullopt, s("34"), {}, {}, {}} << "v? (build 34)" << "34";
-        QTest::newRow("missing build") << VersionInfo{s("1.2"), std::nullopt, {}, {}, {}} << "v1.2 (build ?)" << "?";
-        QTest::newRow("nothing at all") << VersionInfo{} << "v? (build ?)" << "?";
+            << VersionInfo{s("1.2"), s("34"), s("yes"), s("stamp"), {}} << "v1.2 (build 34)"
+            << "34";
+        QTest::newRow("dev without stamp")
+            << VersionInfo{s("1.2"), s("34"), s("YES"), std::nullopt, {}} << QString::fromUtf8("v1.2 (DEV \u00B7 ?)")
+            << QString::fromUtf8("DEV \u00B7 ?");
+        QTest::newRow("missing version") << VersionInfo{std::nullopt, s("34"), {}, {}, {}} << "v? (build 34)"
+                                         << "34";
+        QTest::newRow("missing build") << VersionInfo{s("1.2"), std::nullopt, {}, {}, {}} << "v1.2 (build ?)"
+                                       << "?";
+        QTest::newRow("nothing at all") << VersionInfo{} << "v? (build ?)"
+                                        << "?";
     }
 
-    void versionLines() {
+    void versionLines()
+    {
         QFETCH(VersionInfo, info);
         QFETCH(QString, line);
         QFETCH(QString, pill);
@@ -158,7 +177,8 @@ private slots:
         QCOMPARE(buildText(info), pill);
     }
 
-    void thisBuildAndCopyright() {
+    void thisBuildAndCopyright()
+    {
         const VersionInfo& info = VersionInfo::current();
         QCOMPARE(appVersion(), QStringLiteral("0.1.0"));
         QVERIFY(info.buildNumber || isDevBuild());
@@ -167,11 +187,13 @@ private slots:
         QCOMPARE(TabStrip::pillHelp(), QStringLiteral("Build: ") + buildText() + QStringLiteral(". Click for About."));
         VersionInfo old;
         old.year = QStringLiteral("2025");
-        QCOMPARE(copyrightLine(old), QString::fromUtf8("Copyright \u00A9 2025 The quillmar developers. All rights reserved."));
+        QCOMPARE(copyrightLine(old),
+                 QString::fromUtf8("Copyright \u00A9 2025 The quillmar developers. All rights reserved."));
         QVERIFY(copyrightLine().contains(QString::number(QDate::currentDate().year())));
     }
 
-    void brandMarkThresholds() {
+    void brandMarkThresholds()
+    {
         struct Case {
             double size;
             bool glows;
@@ -197,7 +219,8 @@ private slots:
 
     // --- tab strip and chips -----------------------------------------------------------
 
-    void chipOrderFollowsTabIDs() {
+    void chipOrderFollowsTabIDs()
+    {
         platform::FakeScheduler clock;
         Workspace w(clock);
         TabStrip strip(w);
@@ -235,8 +258,10 @@ private slots:
         QCOMPARE(strip.chips().size(), std::size_t(4));
     }
 
-    void badgeNumbers() {
-        const std::vector<std::optional<int>> twelve{1, 2, 3, 4, 5, 6, 7, 8, std::nullopt, std::nullopt, std::nullopt, 9};
+    void badgeNumbers()
+    {
+        const std::vector<std::optional<int>> twelve{1, 2, 3, 4, 5, 6, 7, 8, std::nullopt, std::nullopt, std::nullopt,
+                                                     9};
         for (std::size_t i = 0; i < twelve.size(); ++i)
             QCOMPARE(TabStrip::badgeNumber(i, 12), twelve[i]);
         QCOMPARE(TabStrip::badgeNumber(7, 8), std::optional<int>(8));  // the last of eight keeps its place
@@ -272,7 +297,8 @@ private slots:
         QVERIFY(badges->testAttribute(Qt::WA_TransparentForMouseEvents));
     }
 
-    void localButtonAndBuildPill() {
+    void localButtonAndBuildPill()
+    {
         platform::FakeScheduler clock;
         Workspace w(clock);
         TabStrip strip(w);
@@ -306,7 +332,8 @@ private slots:
         QCOMPARE(w.settingsScrollTarget(), std::optional<QString>(QStringLiteral("about")));
     }
 
-    void renameCommitClearAndCancel() {
+    void renameCommitClearAndCancel()
+    {
         platform::FakeScheduler clock;
         Workspace w(clock);
         TabStrip strip(w);
@@ -350,7 +377,8 @@ private slots:
         QCOMPARE(chip->titleText(), QStringLiteral("Local 2"));
     }
 
-    void closingAnInactiveChipDoesNotActivateIt() {
+    void closingAnInactiveChipDoesNotActivateIt()
+    {
         platform::FakeScheduler clock;
         Workspace w(clock);
         TabStrip strip(w);
@@ -375,7 +403,8 @@ private slots:
         QVERIFY(w.session(c->id));
     }
 
-    void statusTones_data() {
+    void statusTones_data()
+    {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("running");
         QTest::addColumn<std::optional<std::int32_t>>("code");
@@ -397,7 +426,8 @@ private slots:
         QTest::newRow("ssh 3") << ssh << false << C(3) << Metro::warning() << Metro::warning();
     }
 
-    void statusTones() {
+    void statusTones()
+    {
         QFETCH(int, kind);
         QFETCH(bool, running);
         QFETCH(std::optional<std::int32_t>, code);
@@ -416,7 +446,8 @@ private slots:
 
     // --- the detail area: exit policy with real children -------------------------------------
 
-    void exitPolicy_data() {
+    void exitPolicy_data()
+    {
         QTest::addColumn<SessionExitPolicy>("policy");
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("closes");
@@ -442,7 +473,8 @@ private slots:
         add("alwaysClose ssh kill", P::alwaysClose, "ssh:kill", true, "");
     }
 
-    void exitPolicy() {
+    void exitPolicy()
+    {
         QFETCH(SessionExitPolicy, policy);
         QFETCH(QString, how);
         QFETCH(bool, closes);
@@ -456,16 +488,16 @@ private slots:
         SilentServer closed(false);
         const quint16 refusedPort = closed.port;
         const bool ssh = how.startsWith(QLatin1String("ssh:"));
-        const QString alias = QStringLiteral("ssh://127.0.0.1:%1")
-                                  .arg(how == QLatin1String("ssh:kill") ? silent.port : refusedPort);
+        const QString alias =
+            QStringLiteral("ssh://127.0.0.1:%1").arg(how == QLatin1String("ssh:kill") ? silent.port : refusedPort);
         // A refused ssh may end (and, under alwaysClose, lose its host)
         // while the test still waits for the child to start.
         QSignalSpy ends(&window, &MainWindow::sessionEnded);
         // The session under test, then a second one that stays in front:
         // the policy holds for a hidden tab all the same.
         auto session = window.workspace().open(ssh ? SessionTarget::ssh(alias) : SessionTarget::local());
-        auto front = window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
-                                                                 {QStringLiteral("30")}));
+        auto front = window.workspace().open(
+            SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"), {QStringLiteral("30")}));
         QPointer<TerminalHost> host = window.hostFor(session->id);
         QVERIFY(host);
         QTRY_VERIFY_WITH_TIMEOUT(!host || !session->running() || host->view()->process().shellPid() > 0, 10000);
@@ -499,7 +531,8 @@ private slots:
         QCOMPARE(card->dismissButton()->text(), QStringLiteral("Dismiss"));
     }
 
-    void activeTabClosedByThePolicyMovesTheFocus() {
+    void activeTabClosedByThePolicyMovesTheFocus()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
         auto a = window.workspace().open(SessionTarget::local());
@@ -523,16 +556,17 @@ private slots:
         QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
     }
 
-    void toolTabStaysAndReloadsKeys() {
+    void toolTabStaysAndReloadsKeys()
+    {
         auto settings = freshSettings(SessionExitPolicy::alwaysClose);
         MainWindow window(*settings, snippetStore());
         const QString keyPath = home_.filePath(QStringLiteral(".ssh/qm_tool_key"));
         QFile::remove(keyPath);
         QFile::remove(keyPath + QStringLiteral(".pub"));
-        auto tool = window.workspace().open(SessionTarget::tool(
-            QStringLiteral("Generate key"), QStringLiteral("/usr/bin/ssh-keygen"),
-            {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"), QString(),
-             QStringLiteral("-f"), keyPath}));
+        auto tool = window.workspace().open(
+            SessionTarget::tool(QStringLiteral("Generate key"), QStringLiteral("/usr/bin/ssh-keygen"),
+                                {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
+                                 QStringLiteral("-N"), QString(), QStringLiteral("-f"), keyPath}));
         bool listedAtEnd = false;
         connect(&window, &MainWindow::sessionEnded, this, [&] {
             // Right after the exit is handled, before any poll of the store.
@@ -553,7 +587,8 @@ private slots:
         QCOMPARE(card->pill()->tone(), Metro::success());
     }
 
-    void escapeDismissesForGood() {
+    void escapeDismissesForGood()
+    {
         auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
         MainWindow window(*settings, snippetStore());
         window.show();  // opens the first local shell
@@ -579,7 +614,8 @@ private slots:
         QVERIFY(host->isVisible());  // the ended terminal still shows
     }
 
-    void emptyHintAndPanes() {
+    void emptyHintAndPanes()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
         QCOMPARE(window.emptyHint()->text(),
@@ -588,15 +624,16 @@ private slots:
         QCOMPARE(window.detailStack()->currentWidget(), window.emptyHint());
         window.workspace().openTool(ToolTab::settings);
         QCOMPARE(window.detailStack()->currentWidget(), window.toolPane(ToolTab::settings));
-        auto s = window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
-                                                             {QStringLiteral("30")}));
+        auto s = window.workspace().open(
+            SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"), {QStringLiteral("30")}));
         QCOMPARE(window.detailStack()->currentWidget(), window.hostFor(s->id));
         // The strip is in the window, 40 high, with a chip per tab.
         QCOMPARE(window.tabStrip()->chips().size(), std::size_t(2));
         QCOMPARE(window.tabStripRow()->height() == MainWindow::tabStripHeight || !window.isVisible(), true);
     }
 
-    void stripFollowsTheAppearance() {
+    void stripFollowsTheAppearance()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         settings->setAppearance(AppAppearance::dark);
         MainWindow window(*settings, snippetStore());
@@ -622,7 +659,8 @@ private slots:
     // At the default size the fourth chip and later ones no longer fit; the
     // active one is scrolled fully into the chips' viewport, which ends before
     // the buttons.
-    void activeChipStaysInView() {
+    void activeChipStaysInView()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
         window.resize(1100, 700);
@@ -671,7 +709,8 @@ private slots:
     }
 
     // A rename shows in the window title at once.
-    void titleFollowsARename() {
+    void titleFollowsARename()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
         auto cat = window.workspace().open(SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
@@ -679,8 +718,8 @@ private slots:
         cat->setCustomName(QStringLiteral("logs"));
         QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — logs"));
         // Another tab's rename leaves the title alone.
-        auto other = window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
-                                                                 {QStringLiteral("30")}));
+        auto other = window.workspace().open(
+            SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"), {QStringLiteral("30")}));
         window.workspace().activate(cat->id);
         other->setCustomName(QStringLiteral("nap"));
         QCOMPARE(window.windowTitle(), QStringLiteral("quillmar — logs"));
@@ -690,7 +729,8 @@ private slots:
 
     // A name drawn on one line spells out what would reorder or hide its
     // letters: the sidebar row, the chip, its tooltip and the window title.
-    void namesHidingCharactersAreSpeltOut() {
+    void namesHidingCharactersAreSpeltOut()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
         const QString alias = QString::fromUtf8("zz\u202Egnp.exe");
@@ -707,7 +747,8 @@ private slots:
         QCOMPARE(rows.data(rows.index(1), Qt::DisplayRole).toString(), QString::fromUtf8("\u05E9\u05E8\u05EA"));
     }
 
-    void hiddenSessionsKeepRunning() {
+    void hiddenSessionsKeepRunning()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         MainWindow window(*settings, snippetStore());
         window.resize(900, 600);
@@ -728,12 +769,14 @@ private slots:
 
     // No click on the strip takes the keyboard from the terminal in front,
     // and a rename gives it back when it ends.
-    void stripClicksLeaveTheKeyboardInTheTerminal() {
+    void stripClicksLeaveTheKeyboardInTheTerminal()
+    {
         auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
         MainWindow window(*settings, snippetStore());
         window.resize(900, 600);
         auto cat = window.workspace().open(SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
-        auto other = window.workspace().open(SessionTarget::tool(QStringLiteral("cat2"), QStringLiteral("/bin/cat"), {}));
+        auto other =
+            window.workspace().open(SessionTarget::tool(QStringLiteral("cat2"), QStringLiteral("/bin/cat"), {}));
         window.workspace().activate(cat->id);
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -778,12 +821,12 @@ private slots:
         typeAndSee();
     }
 
-    void renameFieldKeepsItsKeys() {
+    void renameFieldKeepsItsKeys()
+    {
         auto settings = freshSettings(SessionExitPolicy::alwaysClose);
         MainWindow window(*settings, snippetStore());
         window.resize(900, 600);
-        auto cat = window.workspace().open(
-            SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
+        auto cat = window.workspace().open(SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
         auto shortLived = window.workspace().open(SessionTarget::tool(
             QStringLiteral("short"), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("sleep 0.5")}));
         auto doomed = window.workspace().open(SessionTarget::local());
@@ -811,14 +854,15 @@ private slots:
         QCOMPARE(window.workspace().activeID(), std::optional<QUuid>(cat->id));
     }
 
-    void closingTheWindowReapsEveryChild() {
+    void closingTheWindowReapsEveryChild()
+    {
         auto settings = freshSettings(SessionExitPolicy::closeIfClean);
         std::vector<pid_t> pids;
         {
             MainWindow window(*settings, snippetStore());
             window.show();
-            window.workspace().open(SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"),
-                                                        {QStringLiteral("60")}));
+            window.workspace().open(
+                SessionTarget::tool(QStringLiteral("sleep"), QStringLiteral("/bin/sleep"), {QStringLiteral("60")}));
             // One that ignores the polite signals: it gets SIGKILL after the grace.
             window.workspace().open(SessionTarget::tool(
                 QStringLiteral("stubborn"), QStringLiteral("/bin/sh"),
@@ -837,7 +881,8 @@ private slots:
 
     // --- asking before ending what runs ------------------------------------------------
 
-    void closingATabAsksWhileAProgramRuns() {
+    void closingATabAsksWhileAProgramRuns()
+    {
         auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
         MainWindow window(*settings, snippetStore());
         window.show();
@@ -878,7 +923,8 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
-    void closingTheWindowAsksWhileTabsRunPrograms() {
+    void closingTheWindowAsksWhileTabsRunPrograms()
+    {
         auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
         MainWindow window(*settings, snippetStore());
         window.show();
@@ -904,7 +950,8 @@ private slots:
 
     // --- the stall banner on a fake clock ------------------------------------------------------
 
-    void stallBannerOnAFakeClock() {
+    void stallBannerOnAFakeClock()
+    {
         platform::FakeScheduler clock;
         // A silent child in canonical mode, like a shell blocked before its prompt.
         auto session = std::make_shared<TerminalSession>(
@@ -949,7 +996,8 @@ private slots:
         host.view()->terminate();
     }
 
-    void stallBannerNeverAfterLateFirstOutput() {
+    void stallBannerNeverAfterLateFirstOutput()
+    {
         platform::FakeScheduler clock;
         auto session = std::make_shared<TerminalSession>(
             SessionTarget::tool(QStringLiteral("wait"), QStringLiteral("/bin/sh"),
@@ -971,7 +1019,8 @@ private slots:
         host.view()->terminate();
     }
 
-    void stallBannerOnlyOverLocalShells() {
+    void stallBannerOnlyOverLocalShells()
+    {
         platform::FakeScheduler clock;
         for (auto target : {SessionTarget::local(), SessionTarget::ssh(QStringLiteral("web")),
                             SessionTarget::tool(QStringLiteral("t"), QStringLiteral("/bin/true"), {})}) {
@@ -992,7 +1041,8 @@ private slots:
 
     // Only the card takes the pointer; the clear margin around it is the
     // terminal's (a middle click there pastes into the shell).
-    void stallBannerMarginReachesTheTerminal() {
+    void stallBannerMarginReachesTheTerminal()
+    {
         platform::FakeScheduler clock;
         auto session = std::make_shared<TerminalSession>(SessionTarget::local(), 1, clock.nowNs());
         TerminalHost host(session, TerminalScheme{}, ravelgrid::FontSet(QFont()), clock, {});
@@ -1011,8 +1061,8 @@ private slots:
             return w;
         };
         const int mid = hint->height() / 2;
-        for (QPoint margin : {QPoint(3, 3), QPoint(320, 4), QPoint(5, mid), QPoint(636, mid), QPoint(320, hint->height() - 4),
-                              QPoint(11, 11)})  // beside the card's rounded corner
+        for (QPoint margin : {QPoint(3, 3), QPoint(320, 4), QPoint(5, mid), QPoint(636, mid),
+                              QPoint(320, hint->height() - 4), QPoint(11, 11)})  // beside the card's rounded corner
             QVERIFY2(owner(margin) == host.view(), qPrintable(QStringLiteral("%1,%2").arg(margin.x()).arg(margin.y())));
         for (QPoint card : {QPoint(320, mid), QPoint(20, mid), QPoint(620, mid)})
             QVERIFY2(owner(card) == hint, qPrintable(QStringLiteral("%1,%2").arg(card.x()).arg(card.y())));
@@ -1021,14 +1071,16 @@ private slots:
         struct Spy : QObject {
             bool* got;
             explicit Spy(bool* g) : got(g) {}
-            bool eventFilter(QObject*, QEvent* e) override {
+            bool eventFilter(QObject*, QEvent* e) override
+            {
                 if (e->type() == QEvent::MouseButtonPress)
                     *got = true;
                 return false;
             }
         } spy(&viewGotIt);
         host.view()->installEventFilter(&spy);
-        QTest::mouseClick(host.window()->windowHandle(), Qt::MiddleButton, {}, host.mapTo(host.window(), QPoint(320, 4)));
+        QTest::mouseClick(host.window()->windowHandle(), Qt::MiddleButton, {},
+                          host.mapTo(host.window(), QPoint(320, 4)));
         host.view()->removeEventFilter(&spy);
         QVERIFY(viewGotIt);
     }

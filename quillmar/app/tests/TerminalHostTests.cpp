@@ -3,12 +3,12 @@
 #include "quillmar/app/shell/KeyRouter.h"
 #include "quillmar/app/shell/KeyToolCommands.h"
 #include "quillmar/app/shell/LocalShell.h"
-#include "quillmar/app/style/Metro.h"
-#include "quillmar/app/style/Pill.h"
 #include "quillmar/app/shell/Shortcuts.h"
-#include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/Workspace.h"
+#include "quillmar/app/style/Metro.h"
+#include "quillmar/app/style/Pill.h"
+#include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
@@ -35,7 +35,8 @@ namespace {
 // What a view writes for its child.
 struct WrittenBytes : ravelgrid::TerminalViewDelegate {
     std::string bytes;
-    void send(ravelgrid::TerminalView&, std::span<const uint8_t> data) override {
+    void send(ravelgrid::TerminalView&, std::span<const uint8_t> data) override
+    {
         bytes.append(reinterpret_cast<const char*>(data.data()), data.size());
     }
     void sizeChanged(ravelgrid::TerminalView&, int, int) override {}
@@ -51,20 +52,22 @@ struct Run {
     std::vector<std::optional<std::int32_t>> exits;
 };
 
-std::unique_ptr<Run> runTool(const QString& executable, const QStringList& args) {
+std::unique_ptr<Run> runTool(const QString& executable, const QStringList& args)
+{
     auto run = std::make_unique<Run>();
-    run->session = std::make_shared<TerminalSession>(
-        SessionTarget::tool(QStringLiteral("test"), executable, args), 1, ravelgrid::QtScheduler::system().nowNs());
+    run->session = std::make_shared<TerminalSession>(SessionTarget::tool(QStringLiteral("test"), executable, args), 1,
+                                                     ravelgrid::QtScheduler::system().nowNs());
     Run* raw = run.get();
-    run->host = std::make_unique<TerminalHost>(
-        run->session, TerminalScheme::named(QStringLiteral("metro-dark")), ravelgrid::FontSet::defaultSet(),
-        ravelgrid::QtScheduler::system(), [raw](std::optional<std::int32_t> code) { raw->exits.push_back(code); });
+    run->host = std::make_unique<TerminalHost>(run->session, TerminalScheme::named(QStringLiteral("metro-dark")),
+                                               ravelgrid::FontSet::defaultSet(), ravelgrid::QtScheduler::system(),
+                                               [raw](std::optional<std::int32_t> code) { raw->exits.push_back(code); });
     run->host->resize(640, 400);
     run->host->show();  // starts the child
     return run;
 }
 
-QByteArray readFile(const QString& path) {
+QByteArray readFile(const QString& path)
+{
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -79,13 +82,15 @@ class TerminalHostTests : public QObject {
     QTemporaryDir work_;
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
         QVERIFY(home_.isValid() && work_.isValid());
         qputenv("HOME", home_.path().toLocal8Bit());
     }
 
-    void exitStatusesAreDescribed() {
+    void exitStatusesAreDescribed()
+    {
         auto three = runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exit 3")});
         QTRY_COMPARE_WITH_TIMEOUT(three->exits.size(), size_t(1), 10000);
         QCOMPARE(three->exits[0], std::optional<std::int32_t>(3));
@@ -104,12 +109,13 @@ private slots:
     }
 
     // The child gets exactly the session environment and starts at home.
-    void environmentAndDirectory() {
+    void environmentAndDirectory()
+    {
         const QString envFile = work_.filePath(QStringLiteral("env"));
         const QString cwdFile = work_.filePath(QStringLiteral("cwd"));
-        auto run = runTool(QStringLiteral("/bin/sh"),
-                           {QStringLiteral("-c"), QStringLiteral("cat /proc/$$/environ > \"$0\"; pwd -P > \"$1\""),
-                            envFile, cwdFile});
+        auto run = runTool(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("cat /proc/$$/environ > \"$0\"; pwd -P > \"$1\""), envFile, cwdFile});
         QTRY_COMPARE_WITH_TIMEOUT(run->exits.size(), size_t(1), 10000);
         QCOMPARE(run->exits[0], std::optional<std::int32_t>(0));
 
@@ -127,7 +133,8 @@ private slots:
 
     // A home that cannot be entered: the child starts at / rather than
     // wherever the application was.
-    void homeThatCannotBeEnteredStartsAtRoot() {
+    void homeThatCannotBeEnteredStartsAtRoot()
+    {
         QFile file(work_.filePath(QStringLiteral("not-a-directory")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
@@ -137,7 +144,8 @@ private slots:
             QCOMPARE(sessionDirectory(), std::string("/"));
         }
         qputenv("HOME", file.fileName().toLocal8Bit());
-        auto run = runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("pwd -P > \"$0\""), cwdFile});
+        auto run =
+            runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("pwd -P > \"$0\""), cwdFile});
         QTRY_COMPARE_WITH_TIMEOUT(run->exits.size(), size_t(1), 10000);
         QCOMPARE(QString::fromUtf8(readFile(cwdFile)).trimmed(), QStringLiteral("/"));
         qputenv("HOME", home_.path().toLocal8Bit());
@@ -146,7 +154,8 @@ private slots:
 
     // A child that cannot start ends the session with a sentence, shown in
     // the terminal too.
-    void childThatCannotStart() {
+    void childThatCannotStart()
+    {
         auto missing = runTool(QStringLiteral("/nonexistent/quillmar-tool"), {});
         QTRY_COMPARE(missing->exits.size(), size_t(1));
         QVERIFY(!missing->session->running());
@@ -180,23 +189,24 @@ private slots:
         auto remoteTool = launchFor(SessionTarget::tool(QStringLiteral("ssh"), QStringLiteral("/usr/bin/ssh"), {}));
         if (auto* l = std::get_if<SessionLaunch>(&remoteTool))
             QVERIFY(!l->trusted);
-        auto keygen = launchFor(KeyToolCommands::generate(work_.path(), QStringLiteral("k"),
-                                                          KeyToolCommands::KeyType::ed25519, QString()));
+        auto keygen = launchFor(
+            KeyToolCommands::generate(work_.path(), QStringLiteral("k"), KeyToolCommands::KeyType::ed25519, QString()));
         if (auto* l = std::get_if<SessionLaunch>(&keygen))
             QVERIFY(l->trusted);
     }
 
     // What pasteSnippet writes, as the child reads it from its pty.
-    void pasteSnippetBytes() {
+    void pasteSnippetBytes()
+    {
         // Bracketed paste on: markers around the text, lines and all.
         const QByteArray bracketedText = "ls -l\nwc -c";
         const QByteArray bracketed = "\x1b[200~" + bracketedText + "\x1b[201~";
         const QString onFile = work_.filePath(QStringLiteral("paste-on"));
-        auto on = runTool(QStringLiteral("/bin/sh"),
-                          {QStringLiteral("-c"),
-                           QStringLiteral("stty raw -echo; printf '\\033[?2004h'; head -c %1 > \"$0\"")
-                               .arg(bracketed.size()),
-                           onFile});
+        auto on =
+            runTool(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("stty raw -echo; printf '\\033[?2004h'; head -c %1 > \"$0\"").arg(bracketed.size()),
+                     onFile});
         FocusingTerminalView* onView = on->host->view();
         QTRY_VERIFY_WITH_TIMEOUT(onView->terminal().bracketedPasteMode, 10000);
         QVERIFY(onView->pasteSnippet(QString::fromUtf8(bracketedText)));
@@ -205,9 +215,9 @@ private slots:
 
         // Off: one line goes bare; several lines are refused and send nothing.
         const QString offFile = work_.filePath(QStringLiteral("paste-off"));
-        auto off = runTool(QStringLiteral("/bin/sh"),
-                           {QStringLiteral("-c"), QStringLiteral("stty raw -echo; echo READY; head -c 7 > \"$0\""),
-                            offFile});
+        auto off =
+            runTool(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), QStringLiteral("stty raw -echo; echo READY; head -c 7 > \"$0\""), offFile});
         FocusingTerminalView* offView = off->host->view();
         QTRY_VERIFY_WITH_TIMEOUT(screenText(offView->terminal()).contains(QStringLiteral("READY")), 10000);
         QVERIFY(!offView->terminal().bracketedPasteMode);
@@ -217,7 +227,8 @@ private slots:
         QCOMPARE(readFile(offFile), QByteArray("echo hi"));
     }
 
-    void schemeAndFontApplyOnlyWhenTheyChange() {
+    void schemeAndFontApplyOnlyWhenTheyChange()
+    {
         auto run = runTool(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
         FocusingTerminalView* view = run->host->view();
         QCOMPARE(view->nativeBackgroundColor(), QColor(0x0E, 0x11, 0x17));
@@ -234,7 +245,8 @@ private slots:
     }
 
     // The stall hint: a quiet child waiting in canonical mode, and nothing else.
-    void stallProbeReadsTheChildsTerminalMode() {
+    void stallProbeReadsTheChildsTerminalMode()
+    {
         constexpr std::uint64_t s = 1'000'000'000;
         auto waiting = runTool(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
         QTRY_VERIFY(waiting->host->view()->process().shellPid() > 0);
@@ -261,16 +273,19 @@ private slots:
         QVERIFY(!rawProbe.shouldShowHint(*rawProbe.lastOutputAt + 3 * s));
     }
 
-    void fontsByPostScriptName() {
+    void fontsByPostScriptName()
+    {
         const QFont nerd = TerminalFont::font(QStringLiteral("JetBrainsMonoNFM-Regular"), 15);
         QCOMPARE(nerd.family(), QStringLiteral("JetBrains Mono"));
         QCOMPARE(nerd.pointSizeF(), 15.0);
-        QCOMPARE(TerminalFont::font(QStringLiteral("NoSuchFace-Regular"), 11).family(), QStringLiteral("JetBrains Mono"));
+        QCOMPARE(TerminalFont::font(QStringLiteral("NoSuchFace-Regular"), 11).family(),
+                 QStringLiteral("JetBrains Mono"));
         QCOMPARE(TerminalFont::font(QStringLiteral(""), 11).family(), QStringLiteral("JetBrains Mono"));
         const QFont bold = TerminalFont::font(QStringLiteral("JetBrainsMono-Bold"), 12);
         QCOMPARE(bold.family(), QStringLiteral("JetBrains Mono"));
         QCOMPARE(bold.weight(), QFont::Bold);
-        QCOMPARE(TerminalFont::font(QStringLiteral("DejaVu Sans Mono"), 12).family(), QStringLiteral("DejaVu Sans Mono"));
+        QCOMPARE(TerminalFont::font(QStringLiteral("DejaVu Sans Mono"), 12).family(),
+                 QStringLiteral("DejaVu Sans Mono"));
 
         struct Face {
             QFont::Weight weight;
@@ -292,7 +307,8 @@ private slots:
         QCOMPARE(registerFontsIn(work_.filePath(QStringLiteral("no-fonts-here"))), 0);
     }
 
-    void pillShowsItsTextInItsTone() {
+    void pillShowsItsTextInItsTone()
+    {
         Pill pill(QStringLiteral("exited 3"), Metro::Role::warning);
         const QColor tone = Metro::warning(&pill);
         QCOMPARE(pill.tone(), tone);
@@ -312,7 +328,8 @@ private slots:
 
     // How Qt key events become router strokes: a modifier key's own press and
     // release say what is held after it, whatever the platform put in the event.
-    void keyEventsBecomeStrokes() {
+    void keyEventsBecomeStrokes()
+    {
         struct Case {
             QEvent::Type type;
             int key;
@@ -344,7 +361,8 @@ private slots:
     // A session's view takes its keys from the shortcut table: the window's
     // chords are left to the window and never typed, under either keyboard
     // protocol; any other chord is the program's.
-    void sessionViewsLeaveExactlyTheWindowChords() {
+    void sessionViewsLeaveExactlyTheWindowChords()
+    {
         FocusingTerminalView view;
         WrittenBytes delegate;
         view.setTerminalDelegate(&delegate);
@@ -378,7 +396,8 @@ private slots:
         view.feed("\x1b[<u");
         QVERIFY(overridden(Qt::Key_0, Qt::AltModifier));
         QTest::sendKeyEvent(QTest::Click, &view, Qt::Key_0, QStringLiteral("0"), Qt::AltModifier);
-        QCOMPARE(delegate.bytes, std::string("\x1b" "0"));
+        QCOMPARE(delegate.bytes, std::string("\x1b"
+                                             "0"));
     }
 };
 

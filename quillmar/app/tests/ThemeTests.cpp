@@ -1,13 +1,13 @@
 // Each window draws the theme of its own settings, and a change of
 // appearance reaches every part of it at once, with nothing rebuilt.
+#include "quillmar/app/UserSettings.h"
+#include "quillmar/app/panes/SnippetsView.h"
 #include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/shell/SessionEndedCard.h"
+#include "quillmar/app/shell/StallHint.h"
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/Pill.h"
-#include "quillmar/app/shell/SessionEndedCard.h"
-#include "quillmar/app/panes/SnippetsView.h"
-#include "quillmar/app/shell/StallHint.h"
 #include "quillmar/app/style/Theme.h"
-#include "quillmar/app/UserSettings.h"
 
 #include "quillmar/app/tests/AppTestSupport.h"
 
@@ -27,11 +27,15 @@ namespace {
 using R = Metro::Role;
 using V = Metro::Variant;
 
-QColor textOf(const QWidget* w) { return w->palette().color(QPalette::WindowText); }
+QColor textOf(const QWidget* w)
+{
+    return w->palette().color(QPalette::WindowText);
+}
 
 // Whether the widget, drawn alone, shows pixels of this colour (the cores of
 // its glyphs).
-bool drawsIn(QWidget* w, const QColor& colour) {
+bool drawsIn(QWidget* w, const QColor& colour)
+{
     const QImage image = w->grab().toImage();
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
@@ -55,13 +59,15 @@ struct Parts {
     Parts(MainWindow& window, platform::FakeScheduler& clock)
         : session(std::make_shared<TerminalSession>(SessionTarget::local(), 1, 0)),
           card(new SessionEndedCard(session, window.detailStack())),
-          hint(new StallHint(session, clock, window.detailStack())) {
+          hint(new StallHint(session, clock, window.detailStack()))
+    {
         window.workspace().openTool(ToolTab::snippets);
         snippets = qobject_cast<SnippetsView*>(window.toolPane(ToolTab::snippets));
     }
 
     // Everything in the colours of one variant.
-    void expect(V v) const {
+    void expect(V v) const
+    {
         QVERIFY(snippets);
         QCOMPARE(Metro::variantOf(card), v);
         QCOMPARE(textOf(card->findChildren<QLabel*>().at(0)), Metro::color(R::text, v));
@@ -93,33 +99,36 @@ class ThemeTests : public QObject {
         std::unique_ptr<UserSettings> settings;
         std::unique_ptr<MainWindow> window;
     };
-    Opened open(AppAppearance appearance) {
+    Opened open(AppAppearance appearance)
+    {
         static int n = 0;
         ++n;
         Opened o;
         o.settings = std::make_unique<UserSettings>(config_.filePath(QStringLiteral("s%1.conf").arg(n)));
         o.settings->setAppearance(appearance);
-        o.window = std::make_unique<MainWindow>(
-            *o.settings, apptests::memorySnippetStore(config_, QStringLiteral("data%1").arg(n)));
+        o.window = std::make_unique<MainWindow>(*o.settings,
+                                                apptests::memorySnippetStore(config_, QStringLiteral("data%1").arg(n)));
         return o;
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         queue_ = ravelgrid::QtDeliveryQueue::installAsMain();
         desktopDark_ = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
         QVERIFY(config_.isValid());
         QVERIFY(apptests::useQuietHome(home_));
     }
 
-    void changeReachesEveryPartAtOnce() {
+    void changeReachesEveryPartAtOnce()
+    {
         auto [settings, window] = open(AppAppearance::dark);
         Parts parts(*window, clock_);
         parts.expect(V::dark);
         // No event loop turn in between: nothing waits to be rebuilt.
-        for (auto [appearance, variant] : {std::pair{AppAppearance::light, V::light},
-                                           std::pair{AppAppearance::matrix, V::matrix},
-                                           std::pair{AppAppearance::dark, V::dark}}) {
+        for (auto [appearance, variant] :
+             {std::pair{AppAppearance::light, V::light}, std::pair{AppAppearance::matrix, V::matrix},
+              std::pair{AppAppearance::dark, V::dark}}) {
             settings->setAppearance(appearance);
             QCOMPARE(window->theme().variant(), variant);
             parts.expect(variant);
@@ -129,7 +138,8 @@ private slots:
     }
 
     // Neither the standard settings nor the other window decide the look.
-    void eachWindowDrawsItsOwnSettings() {
+    void eachWindowDrawsItsOwnSettings()
+    {
         QVERIFY(UserSettings::standard().appearance() != AppAppearance::matrix);
         auto matrix = open(AppAppearance::matrix);
         Parts inMatrix(*matrix.window, clock_);
@@ -149,7 +159,8 @@ private slots:
 
     // "Same as the desktop" reads the desktop, not the palette another
     // window's theme gave the application.
-    void systemFollowsTheDesktopNotAnotherWindow() {
+    void systemFollowsTheDesktopNotAnotherWindow()
+    {
         const V desktop = desktopDark_ ? V::dark : V::light;
         const AppAppearance other = desktopDark_ ? AppAppearance::light : AppAppearance::matrix;
         auto first = open(other);
@@ -160,7 +171,8 @@ private slots:
     }
 
     // A dialog of a window (a sheet) takes the theme of the window it belongs to.
-    void dialogsFollowTheirWindow() {
+    void dialogsFollowTheirWindow()
+    {
         auto [settings, window] = open(AppAppearance::matrix);
         QWidget sheet(window.get(), Qt::Dialog);
         auto* error = makeErrorLabel(&sheet);

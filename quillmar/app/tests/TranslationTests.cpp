@@ -1,12 +1,12 @@
-#include "quillmar/app/shell/KeyToolCommands.h"
-#include "quillmar/app/shell/MainWindow.h"
-#include "quillmar/app/sheets/RemoveHostSheet.h"
-#include "quillmar/app/sidebar/Sidebar.h"
-#include "quillmar/app/sidebar/SidebarSection.h"
-#include "quillmar/app/shell/TabStrip.h"
-#include "quillmar/app/shell/ToolChip.h"
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Version.h"
+#include "quillmar/app/sheets/RemoveHostSheet.h"
+#include "quillmar/app/shell/KeyToolCommands.h"
+#include "quillmar/app/shell/MainWindow.h"
+#include "quillmar/app/shell/TabStrip.h"
+#include "quillmar/app/shell/ToolChip.h"
+#include "quillmar/app/sidebar/Sidebar.h"
+#include "quillmar/app/sidebar/SidebarSection.h"
 #include "quillmar/app/tests/AppTestSupport.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
@@ -26,7 +26,8 @@ using namespace quillmar::apptests;
 
 namespace {
 
-QString marked(const char* context, const QString& source) {
+QString marked(const char* context, const QString& source)
+{
     return QStringLiteral("{") + QString::fromUtf8(context) + QStringLiteral(": ") + source + QLatin1Char('}');
 }
 
@@ -35,7 +36,8 @@ QString marked(const char* context, const QString& source) {
 class MarkingTranslator final : public QTranslator {
 public:
     bool isEmpty() const override { return false; }
-    QString translate(const char* context, const char* sourceText, const char*, int) const override {
+    QString translate(const char* context, const char* sourceText, const char*, int) const override
+    {
         return marked(context, QString::fromUtf8(sourceText));
     }
 };
@@ -50,7 +52,8 @@ class TranslationTests : public QObject {
     MarkingTranslator translator_;
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(environment_.start());
         QVERIFY(QCoreApplication::installTranslator(&translator_));
     }
@@ -59,7 +62,8 @@ private slots:
 
     // The window's own texts: its title, the sidebar's section titles (shown
     // upper-cased), the filter's placeholder and the tab strip's button.
-    void theWindowShowsTranslatedTexts() {
+    void theWindowShowsTranslatedTexts()
+    {
         QTemporaryDir config;
         UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
         MainWindow window(settings);
@@ -86,7 +90,8 @@ private slots:
 
     // A sentence is translated whole, with its values put in afterwards; a
     // free function and its class share one context.
-    void sentencesAreTranslatedWhole() {
+    void sentencesAreTranslatedWhole()
+    {
         const ToolChip chip(ToolTab::keys, {}, {});
         QCOMPARE(chip.closeButton()->toolTip(), marked("quillmar::ToolChip", QStringLiteral("Close %1"))
                                                     .arg(marked("quillmar::ToolChip", QStringLiteral("Keys"))));
@@ -100,13 +105,14 @@ private slots:
                         QStringLiteral("No Host line in ~/.ssh/config or the files it includes names %1."))
                      .arg(QStringLiteral("web1")));
 
-        QCOMPARE(KeyToolCommands::keyNameProblem(QString(), home_.filePath(QStringLiteral(".ssh"))),
-                 std::optional<QString>(
-                     marked("quillmar::KeyToolCommands", QStringLiteral("Enter a name for the key."))));
+        QCOMPARE(
+            KeyToolCommands::keyNameProblem(QString(), home_.filePath(QStringLiteral(".ssh"))),
+            std::optional<QString>(marked("quillmar::KeyToolCommands", QStringLiteral("Enter a name for the key."))));
     }
 
     // A name from the config that looks like a placeholder stays as written.
-    void valuesAreNotReadAsPlaceholders() {
+    void valuesAreNotReadAsPlaceholders()
+    {
         QTemporaryDir dir;
         writeFile(dir.filePath(QStringLiteral(".ssh/config")), "Include quillmar_config\nHost web%1\n  Port 2200\n");
         writeFile(dir.filePath(QStringLiteral(".ssh/quillmar_config")), "Host web%1\n  User a\n");

@@ -1,12 +1,12 @@
 // The snippet list's JSON, the two encrypted containers, import merging,
 // title order and the factory set: everything that needs no keyring.
+#include "platform/NaturalOrder.h"
 #include "quillmar/snippets/FactorySnippets.h"
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetFileFormat.h"
 #include "quillmar/snippets/SnippetImport.h"
 #include "quillmar/snippets/SnippetJson.h"
 #include "quillmar/snippets/SnippetPaths.h"
-#include "platform/NaturalOrder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,8 @@
 namespace quillmar {
 namespace {
 
-Snippet sample(std::string id, std::string title, std::string category = "General") {
+Snippet sample(std::string id, std::string title, std::string category = "General")
+{
     return Snippet{std::move(id), std::move(title), "echo hi", std::move(category), {}, ""};
 }
 
@@ -27,16 +28,22 @@ const std::string kId1 = "0F8E5E4A-7B1C-4D2A-9E3F-112233445566";
 const std::string kId2 = "1A2B3C4D-5E6F-4A1B-8C2D-3E4F5A6B7C8D";
 const std::string kId3 = "2B3C4D5E-6F70-4B2C-9D3E-4F5A6B7C8D9E";
 
-std::vector<Snippet> richList() {
+std::vector<Snippet> richList()
+{
     return {
-        Snippet{kId1, "Grüße — 日本語 🚀", "printf '%s\\n' \"a\\tb\" | tr -d '\\\\'\r\nsecond line", "Übung",
-                {"linux", "macos", "ünïcödé", ""}, "Note with \"quotes\", a tab\t, a NUL \0 byte and \x01 control."},
+        Snippet{kId1,
+                "Grüße — 日本語 🚀",
+                "printf '%s\\n' \"a\\tb\" | tr -d '\\\\'\r\nsecond line",
+                "Übung",
+                {"linux", "macos", "ünïcödé", ""},
+                "Note with \"quotes\", a tab\t, a NUL \0 byte and \x01 control."},
         Snippet{kId2, "Plain", "ls", "", {}, ""},
         Snippet{kId3, "עברית", "echo שלום", "RTL", {"rtl"}, std::string(1000, 'n')},
     };
 }
 
-TEST(SnippetJsonTest, RoundTripKeepsEveryFieldAndAnyText) {
+TEST(SnippetJsonTest, RoundTripKeepsEveryFieldAndAnyText)
+{
     auto list = richList();
     list[0].note.push_back('\0');
     const std::string json = SnippetJson::encode(list);
@@ -46,7 +53,8 @@ TEST(SnippetJsonTest, RoundTripKeepsEveryFieldAndAnyText) {
     EXPECT_TRUE(SnippetJson::decode("[]", "x").value().empty());
 }
 
-TEST(SnippetJsonTest, ReadsOlderAndNewerShapes) {
+TEST(SnippetJsonTest, ReadsOlderAndNewerShapes)
+{
     // No tags or note, unknown keys (nested too), lower-case ids.
     const std::string json = R"([{"id":"0f8e5e4a-7b1c-4d2a-9e3f-112233445566","title":"T","command":"c",
         "category":"K","color":{"r":[1,2,{"x":null}]},"pinned":true,"uses":3,"score":1.5}])";
@@ -58,7 +66,8 @@ TEST(SnippetJsonTest, ReadsOlderAndNewerShapes) {
     EXPECT_EQ(list.value()[0].note, "");
 }
 
-TEST(SnippetJsonTest, ReadsEveryJsonEscapeAndNumberForm) {
+TEST(SnippetJsonTest, ReadsEveryJsonEscapeAndNumberForm)
+{
     const std::string head = R"([{"id":")" + kId1 + R"(","command":"c","category":"K",)";
     struct Case {
         std::string title;  // as written in the JSON
@@ -90,7 +99,8 @@ TEST(SnippetJsonTest, ReadsEveryJsonEscapeAndNumberForm) {
     EXPECT_FALSE(SnippetJson::decode(head + R"("title":"t",}])", "x"));
 }
 
-TEST(SnippetJsonTest, StrayBytesAreWrittenAsReplacementCharacters) {
+TEST(SnippetJsonTest, StrayBytesAreWrittenAsReplacementCharacters)
+{
     Snippet s = sample(kId1, "ok \xff then \xe6\x97\xa5 and \xed\xa0\x80");
     const std::string json = SnippetJson::encode(std::vector<Snippet>{s});
     auto back = SnippetJson::decode(json, "x");
@@ -98,7 +108,8 @@ TEST(SnippetJsonTest, StrayBytesAreWrittenAsReplacementCharacters) {
     EXPECT_EQ(back.value()[0].title, "ok \xef\xbf\xbd then \xe6\x97\xa5 and \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");
 }
 
-TEST(SnippetJsonTest, RefusesDamagedListsWithASentence) {
+TEST(SnippetJsonTest, RefusesDamagedListsWithASentence)
+{
     const std::string good = R"("id":")" + kId1 + R"(","title":"T","command":"c","category":"K")";
     struct Case {
         std::string json;
@@ -141,13 +152,14 @@ TEST(SnippetJsonTest, RefusesDamagedListsWithASentence) {
     }
 }
 
-TEST(SnippetJsonTest, BoundsCountsBeforeKeepingThem) {
+TEST(SnippetJsonTest, BoundsCountsBeforeKeepingThem)
+{
     std::string tags = "[";
-    for (std::size_t i = 0; i <= SnippetLimits::maxTags; ++i) tags += (i ? ",\"t\"" : "\"t\"");
+    for (std::size_t i = 0; i <= SnippetLimits::maxTags; ++i)
+        tags += (i ? ",\"t\"" : "\"t\"");
     tags += "]";
-    auto many = SnippetJson::decode(R"([{"id":")" + kId1 + R"(","title":"T","command":"c","category":"K","tags":)" +
-                                        tags + "}]",
-                                    "x");
+    auto many = SnippetJson::decode(
+        R"([{"id":")" + kId1 + R"(","title":"T","command":"c","category":"K","tags":)" + tags + "}]", "x");
     ASSERT_FALSE(many);
     EXPECT_NE(many.error().message.find("more than 64 tags"), std::string::npos);
 
@@ -162,7 +174,8 @@ TEST(SnippetJsonTest, BoundsCountsBeforeKeepingThem) {
     EXPECT_NE(tooMany.error().message.find("more than 100000 snippets"), std::string::npos);
 }
 
-TEST(SnippetFileFormatTest, SnippetsFileSealsWithoutPlainTextAndRefusesDamage) {
+TEST(SnippetFileFormatTest, SnippetsFileSealsWithoutPlainTextAndRefusesDamage)
+{
     const auto key = *platform::SymmetricKey::random();
     const std::string json = SnippetJson::encode(richList());
     auto file = SnippetFileFormat::sealSnippets(key, json);
@@ -190,13 +203,14 @@ TEST(SnippetFileFormatTest, SnippetsFileSealsWithoutPlainTextAndRefusesDamage) {
     for (std::size_t cut : {0, 3, 4, 5, 6, 5 + 12 + 15}) {
         auto opened = SnippetFileFormat::openSnippets(key, std::string_view(bytes).substr(0, cut));
         ASSERT_FALSE(opened);
-        EXPECT_EQ(opened.error().message, cut < 4 ? "The snippets file isn't a quillmar snippets file."
-                                                  : "The snippets file is cut short.");
+        EXPECT_EQ(opened.error().message,
+                  cut < 4 ? "The snippets file isn't a quillmar snippets file." : "The snippets file is cut short.");
     }
     EXPECT_FALSE(SnippetFileFormat::openSnippets(*platform::SymmetricKey::random(), bytes));
 }
 
-TEST(SnippetFileFormatTest, ExportFileCarriesSaltAndRoundsAndNeedsThePassphrase) {
+TEST(SnippetFileFormatTest, ExportFileCarriesSaltAndRoundsAndNeedsThePassphrase)
+{
     const std::string json = SnippetJson::encode(richList());
     auto file = SnippetFileFormat::sealExport("correct horse", json, 1000);
     ASSERT_TRUE(file);
@@ -223,8 +237,8 @@ TEST(SnippetFileFormatTest, ExportFileCarriesSaltAndRoundsAndNeedsThePassphrase)
     for (std::size_t cut : {0, 4, 5, 24, 25, 25 + 27}) {
         auto opened = SnippetFileFormat::openExport("correct horse", std::string_view(bytes).substr(0, cut));
         ASSERT_FALSE(opened);
-        EXPECT_EQ(opened.error().message, cut < 4 ? "The file isn't a quillmar snippets export."
-                                                  : "The export file is cut short.");
+        EXPECT_EQ(opened.error().message,
+                  cut < 4 ? "The file isn't a quillmar snippets export." : "The export file is cut short.");
     }
     std::string snippetsFile = bytes;
     snippetsFile[3] = 'N';
@@ -236,24 +250,27 @@ TEST(SnippetFileFormatTest, ExportFileCarriesSaltAndRoundsAndNeedsThePassphrase)
               "The export file has a format version this quillmar doesn't know (2).");
 }
 
-TEST(SnippetFileFormatTest, HostileRoundCountsAreRefusedBeforeAnyWork) {
+TEST(SnippetFileFormatTest, HostileRoundCountsAreRefusedBeforeAnyWork)
+{
     auto file = SnippetFileFormat::sealExport("pw", "[]", 1);
     ASSERT_TRUE(file);
     for (std::uint32_t rounds : {0u, SnippetFileFormat::kMaxExportRounds + 1, 0xffffffffu}) {
         std::string hostile = file.value();
-        for (int i = 0; i < 4; ++i) hostile[21 + i] = static_cast<char>((rounds >> (24 - 8 * i)) & 0xff);
+        for (int i = 0; i < 4; ++i)
+            hostile[21 + i] = static_cast<char>((rounds >> (24 - 8 * i)) & 0xff);
         const auto start = std::chrono::steady_clock::now();
         auto opened = SnippetFileFormat::openExport("pw", hostile);
         // Refused at once; the rounds asked for would take minutes.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
         ASSERT_FALSE(opened);
-        EXPECT_EQ(opened.error().message, "The export file asks for an unusable number of key rounds (" +
-                                              std::to_string(rounds) + ").");
+        EXPECT_EQ(opened.error().message,
+                  "The export file asks for an unusable number of key rounds (" + std::to_string(rounds) + ").");
     }
     EXPECT_FALSE(SnippetFileFormat::sealExport("pw", "[]", 0));
 }
 
-TEST(SnippetImportTest, PlanSaysWhatIsAddedReplacedOrAlreadyThere) {
+TEST(SnippetImportTest, PlanSaysWhatIsAddedReplacedOrAlreadyThere)
+{
     const std::vector<Snippet> stored = {sample(kId1, "one"), sample(kId2, "two")};
     Snippet changed = sample(kId2, "two, edited");
     const std::vector<Snippet> incoming = {sample(kId3, "three"), changed, sample(kId1, "one")};
@@ -278,7 +295,8 @@ TEST(SnippetImportTest, PlanSaysWhatIsAddedReplacedOrAlreadyThere) {
 
 // The editor's rules, which every import goes through: what can be tidied
 // is, what the editor would refuse is left out with its sentence.
-TEST(SnippetImportTest, TheEditorsRulesDecideWhatIsTaken) {
+TEST(SnippetImportTest, TheEditorsRulesDecideWhatIsTaken)
+{
     const std::vector<Snippet> stored = {sample(kId1, "one")};
     Snippet tidy{kId2, " two\t", "a\r\nb\rc", " ", {" x , y", " ", ""}, "n\r\n"};
     Snippet same = sample(kId1, " one ");  // equal to the stored one once trimmed
@@ -299,7 +317,8 @@ TEST(SnippetImportTest, TheEditorsRulesDecideWhatIsTaken) {
                                         "2 snippets were left out. A snippet's title can't hold control characters."}));
 }
 
-TEST(SnippetRulesTest, ControlCharactersOnlyWhereTheEditorTakesThem) {
+TEST(SnippetRulesTest, ControlCharactersOnlyWhereTheEditorTakesThem)
+{
     const Snippet s = sample(kId1, "ok");
     auto with = [&](auto change) {
         Snippet c = s;
@@ -309,13 +328,13 @@ TEST(SnippetRulesTest, ControlCharactersOnlyWhereTheEditorTakesThem) {
     const std::string title = "A snippet's title can't hold control characters.";
     const std::string command = "A snippet's command can't hold control characters other than tabs and line breaks.";
     for (const std::string& bad : {std::string(1, '\0'), std::string("\x1b"), std::string("\r"), std::string("\t"),
-                                  std::string("\x7f"), std::string("\xc2\x85"), std::string("\xc2\x9b")}) {
+                                   std::string("\x7f"), std::string("\xc2\x85"), std::string("\xc2\x9b")}) {
         EXPECT_EQ(with([&](Snippet& c) { c.title += bad; }), title) << bad;
         EXPECT_EQ(with([&](Snippet& c) { c.category += bad; }), "A snippet's category can't hold control characters.");
         EXPECT_EQ(with([&](Snippet& c) { c.tags = {"t" + bad}; }), "A snippet's tags can't hold control characters.");
     }
-    for (const std::string& bad : {std::string(1, '\0'), std::string("\x1b"), std::string("\x0f"),
-                                  std::string("\x7f"), std::string("\xc2\x85")}) {
+    for (const std::string& bad : {std::string(1, '\0'), std::string("\x1b"), std::string("\x0f"), std::string("\x7f"),
+                                   std::string("\xc2\x85")}) {
         EXPECT_EQ(with([&](Snippet& c) { c.command += bad; }), command) << bad;
         EXPECT_EQ(with([&](Snippet& c) { c.note += bad; }),
                   "A snippet's note can't hold control characters other than tabs and line breaks.");
@@ -328,16 +347,19 @@ TEST(SnippetRulesTest, ControlCharactersOnlyWhereTheEditorTakesThem) {
     EXPECT_EQ(tidiedSnippet(tidiedSnippet(messy)), tidiedSnippet(messy));
 }
 
-TEST(NaturalOrderTest, NaturalCaseInsensitiveOrder) {
+TEST(NaturalOrderTest, NaturalCaseInsensitiveOrder)
+{
     platform::NaturalOrder order;
     std::vector<std::string> titles = {"Item 10", "item 2", "Item 1", "banana", "Apple", "Äpfel", "item 02b"};
     std::stable_sort(titles.begin(), titles.end(), std::ref(order));
-    EXPECT_EQ(titles, (std::vector<std::string>{"Äpfel", "Apple", "banana", "Item 1", "item 2", "item 02b", "Item 10"}));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Äpfel", "Apple", "banana", "Item 1", "item 2", "item 02b", "Item 10"}));
     EXPECT_EQ(order.compare("Docker", "docker"), 0);
     EXPECT_LT(order.compare("v1.9", "v1.10"), 0);
 }
 
-TEST(FactorySnippetsTest, ASmallValidSetWithPlatformTags) {
+TEST(FactorySnippetsTest, ASmallValidSetWithPlatformTags)
+{
     const auto set = factorySnippets();
     EXPECT_GE(set.size(), 10u);
     std::set<std::string> ids, categories;
@@ -358,7 +380,8 @@ TEST(FactorySnippetsTest, ASmallValidSetWithPlatformTags) {
     EXPECT_EQ(factorySnippets(), set);
 }
 
-TEST(SnippetRulesTest, IdsAndProblems) {
+TEST(SnippetRulesTest, IdsAndProblems)
+{
     const std::string id = newSnippetId();
     EXPECT_EQ(normalizedSnippetId(id), id);
     EXPECT_EQ(id[14], '4');
@@ -384,7 +407,8 @@ TEST(SnippetRulesTest, IdsAndProblems) {
               "A snippet's text may be at most 256 KiB long.");
 }
 
-TEST(KeyringKeySourceTest, KeyTextIsBase64OfExactly32Bytes) {
+TEST(KeyringKeySourceTest, KeyTextIsBase64OfExactly32Bytes)
+{
     const auto key = *platform::SymmetricKey::random();
     const std::string text = KeyringKeySource::encode(key);
     EXPECT_EQ(text.size(), 44u);
@@ -394,7 +418,8 @@ TEST(KeyringKeySourceTest, KeyTextIsBase64OfExactly32Bytes) {
     EXPECT_FALSE(KeyringKeySource::decode("AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=="));  // 31 bytes
 }
 
-TEST(SnippetPathsTest, DataFolderFollowsXdgDataHome) {
+TEST(SnippetPathsTest, DataFolderFollowsXdgDataHome)
+{
     const char* oldData = std::getenv("XDG_DATA_HOME");
     const char* oldHome = std::getenv("HOME");
     const std::string savedData = oldData ? oldData : "", savedHome = oldHome ? oldHome : "";
@@ -406,8 +431,10 @@ TEST(SnippetPathsTest, DataFolderFollowsXdgDataHome) {
     EXPECT_EQ(SnippetPaths::fromEnvironment().snippetsFile(), "/home/someone/.local/share/quillmar/snippets");
     ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(SnippetPaths::fromEnvironment().dataDirectory(), "/home/someone/.local/share/quillmar");
-    if (oldData) ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-    if (oldHome) ::setenv("HOME", savedHome.c_str(), 1);
+    if (oldData)
+        ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+    if (oldHome)
+        ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 }  // namespace

@@ -24,11 +24,13 @@ namespace {
 
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         std::string tmpl = (fs::temp_directory_path() / "qm-snippets-XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         std::error_code ec;
         fs::remove_all(path_, ec);
     }
@@ -38,41 +40,56 @@ private:
     std::string path_;
 };
 
-std::string slurp(const std::string& path) {
+std::string slurp(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-void spit(const std::string& path, const std::string& data) {
+void spit(const std::string& path, const std::string& data)
+{
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << data;
 }
 
-std::vector<std::string> namesIn(const std::string& dir) {
+std::vector<std::string> namesIn(const std::string& dir)
+{
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(dir, ec))
+        names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-std::vector<std::string> titlesOf(const std::vector<Snippet>& list) {
+std::vector<std::string> titlesOf(const std::vector<Snippet>& list)
+{
     std::vector<std::string> titles;
-    for (const Snippet& s : list) titles.push_back(s.title);
+    for (const Snippet& s : list)
+        titles.push_back(s.title);
     return titles;
 }
 
-Snippet richSnippet() {
-    return Snippet{"", "Grüße, 日本語 and 🚀", "printf 'Ünïcode \"quoted\"\\n' | tee -a ~/log.txt", "Übersetzung",
-                   {"linux", "macos", "über-tag"}, "Note: שלום, multi\nline, tab\there."};
+Snippet richSnippet()
+{
+    return Snippet{"",
+                   "Grüße, 日本語 and 🚀",
+                   "printf 'Ünïcode \"quoted\"\\n' | tee -a ~/log.txt",
+                   "Übersetzung",
+                   {"linux", "macos", "über-tag"},
+                   "Note: שלום, multi\nline, tab\there."};
 }
 
-bool envSet(const char* name) { return std::getenv(name) != nullptr; }
+bool envSet(const char* name)
+{
+    return std::getenv(name) != nullptr;
+}
 
 // Every change a pane can make, each expected to be refused with the same sentence.
-void expectEveryChangeRefused(SnippetLibrary& library, const TempDir& dir) {
+void expectEveryChangeRefused(SnippetLibrary& library, const TempDir& dir)
+{
     const Snippet any = factorySnippets().front();
     std::vector<std::string> messages;
     Snippet fresh = richSnippet();
@@ -92,15 +109,19 @@ void expectEveryChangeRefused(SnippetLibrary& library, const TempDir& dir) {
 
 class SnippetLibraryTest : public testing::Test {
 protected:
-    void SetUp() override {
-        if (!envSet("QM_KEYRING_TEST")) GTEST_SKIP() << "needs the throwaway Secret Service of with-keyring.sh";
+    void SetUp() override
+    {
+        if (!envSet("QM_KEYRING_TEST"))
+            GTEST_SKIP() << "needs the throwaway Secret Service of with-keyring.sh";
         ASSERT_FALSE(keyring.remove(KeyringKeySource::kAccount).has_value());
     }
 
-    SnippetLibrary make(const std::string& folder = "data", SnippetVault::Clock clock = {}) {
+    SnippetLibrary make(const std::string& folder = "data", SnippetVault::Clock clock = {})
+    {
         return SnippetLibrary(SnippetVault(SnippetPaths(dir / folder), std::make_unique<KeyringKeySource>(), clock));
     }
-    SnippetLibrary loaded(const std::string& folder = "data", SnippetVault::Clock clock = {}) {
+    SnippetLibrary loaded(const std::string& folder = "data", SnippetVault::Clock clock = {})
+    {
         SnippetLibrary library = make(folder, clock);
         library.load();
         EXPECT_FALSE(library.loadError()) << *library.loadError();
@@ -113,7 +134,8 @@ protected:
     platform::Keyring keyring;
 };
 
-TEST_F(SnippetLibraryTest, NewLibraryHoldsNothingAndReadsNothing) {
+TEST_F(SnippetLibraryTest, NewLibraryHoldsNothingAndReadsNothing)
+{
     SnippetLibrary library = make();
     EXPECT_FALSE(library.loaded());
     EXPECT_FALSE(library.loadError());
@@ -126,14 +148,14 @@ TEST_F(SnippetLibraryTest, NewLibraryHoldsNothingAndReadsNothing) {
     EXPECT_EQ(refused.error().message, "Your snippets haven't been loaded yet. Nothing was changed.");
 }
 
-TEST_F(SnippetLibraryTest, FirstLoadSavesTheFactorySetUnderANewKey) {
+TEST_F(SnippetLibraryTest, FirstLoadSavesTheFactorySetUnderANewKey)
+{
     SnippetLibrary library = loaded();
     EXPECT_TRUE(library.loaded());
     EXPECT_EQ(library.all(), factorySnippets());
     EXPECT_EQ(library.categories(), (std::vector<std::string>{"Files", "Processes", "Network", "Git", "SSH"}));
-    EXPECT_EQ(titlesOf(library.snippets("Git")),
-              (std::vector<std::string>{"Branches by last commit", "Compact history",
-                                        "Undo the last commit, keep the changes"}));
+    EXPECT_EQ(titlesOf(library.snippets("Git")), (std::vector<std::string>{"Branches by last commit", "Compact history",
+                                                                           "Undo the last commit, keep the changes"}));
     EXPECT_TRUE(library.snippets("git").empty());
 
     const auto key = keyring.lookup(KeyringKeySource::kAccount);
@@ -155,7 +177,8 @@ TEST_F(SnippetLibraryTest, FirstLoadSavesTheFactorySetUnderANewKey) {
     EXPECT_EQ(keyring.lookup(KeyringKeySource::kAccount).secret, key.secret);
 }
 
-TEST_F(SnippetLibraryTest, EveryFieldSurvivesARestartAndNothingIsPlainOnDisk) {
+TEST_F(SnippetLibraryTest, EveryFieldSurvivesARestartAndNothingIsPlainOnDisk)
+{
     std::string id;
     {
         SnippetLibrary library = loaded();
@@ -178,8 +201,7 @@ TEST_F(SnippetLibraryTest, EveryFieldSurvivesARestartAndNothingIsPlainOnDisk) {
     expected.id = id;
     EXPECT_EQ(*back, expected);
     EXPECT_EQ(reopened.categories().back(), "Übersetzung");
-    EXPECT_EQ(titlesOf(reopened.snippets("Übersetzung")),
-              (std::vector<std::string>{"Grüße, 日本語 and 🚀", "Zweiter"}));
+    EXPECT_EQ(titlesOf(reopened.snippets("Übersetzung")), (std::vector<std::string>{"Grüße, 日本語 and 🚀", "Zweiter"}));
 
     const std::string bytes = slurp(file());
     EXPECT_EQ(bytes.substr(0, 4), "QMSN");
@@ -188,17 +210,20 @@ TEST_F(SnippetLibraryTest, EveryFieldSurvivesARestartAndNothingIsPlainOnDisk) {
             if (text->size() >= 4) {
                 EXPECT_EQ(bytes.find(*text), std::string::npos) << *text;
             }
-        for (const std::string& tag : s.tags) EXPECT_EQ(bytes.find(tag), std::string::npos) << tag;
+        for (const std::string& tag : s.tags)
+            EXPECT_EQ(bytes.find(tag), std::string::npos) << tag;
         EXPECT_EQ(bytes.find(s.id), std::string::npos);
     }
     for (const char* key : {"\"title\"", "\"command\"", "Grüße", "printf"})
         EXPECT_EQ(bytes.find(key), std::string::npos) << key;
     // No temporary or other file is left beside it.
     EXPECT_EQ(namesIn(dir / "data"), (std::vector<std::string>{".snippets.quillmar-lock", "backups", "snippets"}));
-    for (const std::string& name : namesIn(backups())) EXPECT_EQ(slurp(backups() + "/" + name).substr(0, 4), "QMSN");
+    for (const std::string& name : namesIn(backups()))
+        EXPECT_EQ(slurp(backups() + "/" + name).substr(0, 4), "QMSN");
 }
 
-TEST_F(SnippetLibraryTest, AnyFlippedByteMakesALoadErrorAndTheFileIsNeverWritten) {
+TEST_F(SnippetLibraryTest, AnyFlippedByteMakesALoadErrorAndTheFileIsNeverWritten)
+{
     loaded();
     const std::string good = slurp(file());
     const std::string goodHash = platform::sha256(good);
@@ -216,7 +241,8 @@ TEST_F(SnippetLibraryTest, AnyFlippedByteMakesALoadErrorAndTheFileIsNeverWritten
         if (i >= 5) {
             EXPECT_EQ(library.loadError()->rfind("The snippets file couldn't be decrypted", 0), 0u);
         }
-        if (i < 60 || i % 97 == 0) expectEveryChangeRefused(library, dir);
+        if (i < 60 || i % 97 == 0)
+            expectEveryChangeRefused(library, dir);
         EXPECT_EQ(platform::sha256(slurp(file())), flippedHash) << "byte " << i;
     }
     EXPECT_EQ(namesIn(backups()), backupsBefore);
@@ -227,7 +253,8 @@ TEST_F(SnippetLibraryTest, AnyFlippedByteMakesALoadErrorAndTheFileIsNeverWritten
     EXPECT_EQ(platform::sha256(slurp(file())), goodHash);
 }
 
-TEST_F(SnippetLibraryTest, DamagedFilesOfEveryKindAreLeftAsTheyAre) {
+TEST_F(SnippetLibraryTest, DamagedFilesOfEveryKindAreLeftAsTheyAre)
+{
     loaded();
     const std::string good = slurp(file());
     struct Case {
@@ -263,7 +290,8 @@ TEST_F(SnippetLibraryTest, DamagedFilesOfEveryKindAreLeftAsTheyAre) {
     EXPECT_TRUE(fs::is_directory(file()));
 }
 
-TEST_F(SnippetLibraryTest, ALostOrDamagedKeyIsAnErrorAndNoNewKeyIsMade) {
+TEST_F(SnippetLibraryTest, ALostOrDamagedKeyIsAnErrorAndNoNewKeyIsMade)
+{
     loaded();
     const std::string good = slurp(file());
     ASSERT_FALSE(keyring.remove(KeyringKeySource::kAccount));
@@ -295,7 +323,8 @@ TEST_F(SnippetLibraryTest, ALostOrDamagedKeyIsAnErrorAndNoNewKeyIsMade) {
     EXPECT_EQ(slurp(file()), good);
 }
 
-TEST_F(SnippetLibraryTest, EverySaveBacksUpTheOldFileAndKeepsTheNewest20) {
+TEST_F(SnippetLibraryTest, EverySaveBacksUpTheOldFileAndKeepsTheNewest20)
+{
     const std::time_t fixed = 1767323045;  // one stamp for all, so names clash and get "-<n>"
     SnippetLibrary library = loaded("data", [&] { return fixed; });
     std::vector<std::string> before;
@@ -307,12 +336,13 @@ TEST_F(SnippetLibraryTest, EverySaveBacksUpTheOldFileAndKeepsTheNewest20) {
     }
     const auto names = namesIn(backups());
     ASSERT_EQ(names.size(), 20u);
-    std::tm local {};
+    std::tm local{};
     ::localtime_r(&fixed, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%m%d%Y-%H%M%S", &local);
     std::set<std::string> expected;
-    for (int n = 6; n <= 25; ++n) expected.insert("snippets." + std::string(stamp) + "-" + std::to_string(n));
+    for (int n = 6; n <= 25; ++n)
+        expected.insert("snippets." + std::string(stamp) + "-" + std::to_string(n));
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
     // The newest copy is the file as it was before the last save, byte for byte.
     EXPECT_EQ(slurp(backups() + "/snippets." + stamp + "-25"), before.back());
@@ -328,13 +358,15 @@ TEST_F(SnippetLibraryTest, EverySaveBacksUpTheOldFileAndKeepsTheNewest20) {
     EXPECT_EQ(slurp(file()), last);
 }
 
-TEST_F(SnippetLibraryTest, AddEditRemoveAndResetAreSavedOrRefusedWhole) {
+TEST_F(SnippetLibraryTest, AddEditRemoveAndResetAreSavedOrRefusedWhole)
+{
     SnippetLibrary library = loaded();
     for (const char* title : {"Item 10", "item 2", "Item 1", "Item 2b"}) {
         Snippet s{"", title, "echo " + std::string(title), "Numbers", {}, ""};
         ASSERT_TRUE(library.add(s));
     }
-    EXPECT_EQ(titlesOf(library.snippets("Numbers")), (std::vector<std::string>{"Item 1", "item 2", "Item 2b", "Item 10"}));
+    EXPECT_EQ(titlesOf(library.snippets("Numbers")),
+              (std::vector<std::string>{"Item 1", "item 2", "Item 2b", "Item 10"}));
     EXPECT_EQ(library.categories().back(), "Numbers");
 
     const std::string saved = slurp(file());
@@ -363,7 +395,8 @@ TEST_F(SnippetLibraryTest, AddEditRemoveAndResetAreSavedOrRefusedWhole) {
     EXPECT_EQ(loaded().all(), factorySnippets());
 }
 
-TEST_F(SnippetLibraryTest, AFailedWriteKeepsTheListAndTheFile) {
+TEST_F(SnippetLibraryTest, AFailedWriteKeepsTheListAndTheFile)
+{
     SnippetLibrary library = loaded();
     const std::string saved = slurp(file());
     // The backups folder can't be made: the save stops before the file is touched.
@@ -377,7 +410,8 @@ TEST_F(SnippetLibraryTest, AFailedWriteKeepsTheListAndTheFile) {
     EXPECT_EQ(slurp(file()), saved);
 }
 
-TEST_F(SnippetLibraryTest, ExportAndImportMoveSnippetsUnderAPassphrase) {
+TEST_F(SnippetLibraryTest, ExportAndImportMoveSnippetsUnderAPassphrase)
+{
     SnippetLibrary source = loaded("a");
     ASSERT_TRUE(source.add(richSnippet()));
     Snippet extra{"", "Only here", "uptime", "Extra", {"linux"}, ""};
@@ -428,7 +462,8 @@ TEST_F(SnippetLibraryTest, ExportAndImportMoveSnippetsUnderAPassphrase) {
     EXPECT_EQ(loaded("b").all(), source.all());
 }
 
-TEST_F(SnippetLibraryTest, DamagedOrForeignImportsChangeNothing) {
+TEST_F(SnippetLibraryTest, DamagedOrForeignImportsChangeNothing)
+{
     SnippetLibrary library = loaded();
     const std::string before = slurp(file());
     const std::string exportPath = dir / "cheap.qmsx";
@@ -476,8 +511,10 @@ TEST_F(SnippetLibraryTest, DamagedOrForeignImportsChangeNothing) {
     EXPECT_EQ(slurp(file()), before);
 }
 
-TEST(LockedKeyringTest, WithALockedKeyringNothingIsWrittenAndTheStoreSaysSo) {
-    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST")) GTEST_SKIP() << "locks its own keyring";
+TEST(LockedKeyringTest, WithALockedKeyringNothingIsWrittenAndTheStoreSaysSo)
+{
+    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST"))
+        GTEST_SKIP() << "locks its own keyring";
     TempDir dir;
     auto make = [&](const std::string& folder) {
         return SnippetLibrary(SnippetVault(SnippetPaths(dir / folder), std::make_unique<KeyringKeySource>()));
@@ -502,8 +539,10 @@ TEST(LockedKeyringTest, WithALockedKeyringNothingIsWrittenAndTheStoreSaysSo) {
     EXPECT_FALSE(fs::exists(dir / "fresh"));
 }
 
-TEST(NoKeyringTest, WithoutAKeyringNothingIsWrittenAndTheStoreSaysSo) {
-    if (!envSet("QM_NO_KEYRING_TEST")) GTEST_SKIP() << "runs with no session bus";
+TEST(NoKeyringTest, WithoutAKeyringNothingIsWrittenAndTheStoreSaysSo)
+{
+    if (!envSet("QM_NO_KEYRING_TEST"))
+        GTEST_SKIP() << "runs with no session bus";
     TempDir dir;
     SnippetLibrary library(SnippetVault(SnippetPaths(dir / "data"), std::make_unique<KeyringKeySource>()));
     library.load();

@@ -20,13 +20,16 @@ namespace {
 
 struct Spies {
     explicit Spies(SnippetStore& store)
-        : loaded(&store, &SnippetStore::loadedChanged),
-          error(&store, &SnippetStore::loadErrorChanged),
-          snippets(&store, &SnippetStore::snippetsChanged),
-          categories(&store, &SnippetStore::categoriesChanged) {}
+        : loaded(&store, &SnippetStore::loadedChanged), error(&store, &SnippetStore::loadErrorChanged),
+          snippets(&store, &SnippetStore::snippetsChanged), categories(&store, &SnippetStore::categoriesChanged)
+    {}
     // loaded, loadError, snippets, categories
-    QList<int> counts() const { return {int(loaded.count()), int(error.count()), int(snippets.count()), int(categories.count())}; }
-    void clear() {
+    QList<int> counts() const
+    {
+        return {int(loaded.count()), int(error.count()), int(snippets.count()), int(categories.count())};
+    }
+    void clear()
+    {
         loaded.clear();
         error.clear();
         snippets.clear();
@@ -35,13 +38,16 @@ struct Spies {
     QSignalSpy loaded, error, snippets, categories;
 };
 
-QStringList titles(const std::vector<Snippet>& list) {
+QStringList titles(const std::vector<Snippet>& list)
+{
     QStringList out;
-    for (const Snippet& s : list) out << QString::fromStdString(s.title);
+    for (const Snippet& s : list)
+        out << QString::fromStdString(s.title);
     return out;
 }
 
-std::string slurp(const QString& path) {
+std::string slurp(const QString& path)
+{
     std::ifstream in(path.toStdString(), std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
@@ -49,12 +55,14 @@ std::string slurp(const QString& path) {
 }
 
 // Loads and lets the event loop take the keyring's answer, as the window's would.
-bool loadNow(SnippetStore& store) {
+bool loadNow(SnippetStore& store)
+{
     store.load();
     return QTest::qWaitFor([&] { return !store.waitingForKeyring(); }, 20000);
 }
 
-Snippet made(const std::string& title, const std::string& category = "Shared") {
+Snippet made(const std::string& title, const std::string& category = "Shared")
+{
     return Snippet{"", title, "echo " + title, category, {}, ""};
 }
 
@@ -64,19 +72,23 @@ class SnippetStoreTests : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<SnippetStore> makeStore(const QString& folder) {
+    std::unique_ptr<SnippetStore> makeStore(const QString& folder)
+    {
         return std::make_unique<SnippetStore>(SnippetPaths(dir_.filePath(folder).toStdString()),
                                               std::make_unique<KeyringKeySource>());
     }
     QTemporaryDir dir_;
 
 private slots:
-    void init() {
-        if (!qEnvironmentVariableIsSet("QM_KEYRING_TEST")) QSKIP("needs the throwaway Secret Service of with-keyring.sh");
+    void init()
+    {
+        if (!qEnvironmentVariableIsSet("QM_KEYRING_TEST"))
+            QSKIP("needs the throwaway Secret Service of with-keyring.sh");
         QVERIFY(!platform::Keyring().remove(KeyringKeySource::kAccount).has_value());
     }
 
-    void newStoreHoldsNothingUntilLoaded() {
+    void newStoreHoldsNothingUntilLoaded()
+    {
         auto store = makeStore("fresh");
         Spies spies(*store);
         QVERIFY(!store->loaded());
@@ -110,7 +122,8 @@ private slots:
 
     // Two windows (stores) on one file: each one's saves reach the other's
     // list without a save of its own.
-    void anotherStoresSaveReachesTheList() {
+    void anotherStoresSaveReachesTheList()
+    {
         auto first = makeStore("watched");
         auto second = makeStore("watched");
         QVERIFY(loadNow(*first));
@@ -129,7 +142,8 @@ private slots:
         QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 1}));
     }
 
-    void changesSignalOnlyWhatChanged() {
+    void changesSignalOnlyWhatChanged()
+    {
         auto store = makeStore("changes");
         QVERIFY(loadNow(*store));
         Spies spies(*store);
@@ -157,7 +171,8 @@ private slots:
         QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 0}));
 
         spies.clear();
-        for (const Snippet& s : store->snippets("Numbers")) QVERIFY(!store->remove(QString::fromStdString(s.id)));
+        for (const Snippet& s : store->snippets("Numbers"))
+            QVERIFY(!store->remove(QString::fromStdString(s.id)));
         QCOMPARE(spies.counts(), (QList<int>{0, 0, 3, 1}));
         QVERIFY(!store->categories().contains("Numbers"));
 
@@ -166,7 +181,8 @@ private slots:
         QCOMPARE(spies.counts(), (QList<int>{0, 0, 1, 0}));
     }
 
-    void importIsPlannedThenApplied() {
+    void importIsPlannedThenApplied()
+    {
         auto source = makeStore("source");
         QVERIFY(loadNow(*source));
         QVERIFY(!source->add(Snippet{"", "From elsewhere", "hostname", "Moved", {"linux"}, ""}));
@@ -195,7 +211,8 @@ private slots:
         QCOMPARE(target->allSnippets(), source->allSnippets());
     }
 
-    void unreadableFileGivesALoadErrorAndRefusesChanges() {
+    void unreadableFileGivesALoadErrorAndRefusesChanges()
+    {
         auto first = makeStore("broken");
         QVERIFY(loadNow(*first));
         const QString path = first->snippetsFilePath();
@@ -230,7 +247,8 @@ private slots:
     }
 
     // Two windows on one file: each save first takes what the other saved.
-    void twoStoresOnOneFileKeepEachOthersChanges() {
+    void twoStoresOnOneFileKeepEachOthersChanges()
+    {
         auto a = makeStore("shared");
         auto b = makeStore("shared");
         QVERIFY(loadNow(*a));
@@ -280,7 +298,8 @@ private slots:
         QCOMPARE(titles(a->snippets("Moved")), QStringList{"Imported"});
     }
 
-    void aFileTheOtherWroteThatCantBeOpenedIsNeverWrittenOver() {
+    void aFileTheOtherWroteThatCantBeOpenedIsNeverWrittenOver()
+    {
         auto a = makeStore("foreign");
         QVERIFY(loadNow(*a));
         const QString path = a->snippetsFilePath();
@@ -293,8 +312,7 @@ private slots:
         QCOMPARE(reader->allSnippets(), a->allSnippets());
 
         // Sealed under a key this keyring doesn't hold.
-        const std::string foreign =
-            SnippetFileFormat::sealSnippets(*platform::SymmetricKey::random(), "[]").value();
+        const std::string foreign = SnippetFileFormat::sealSnippets(*platform::SymmetricKey::random(), "[]").value();
         std::ofstream(path.toStdString(), std::ios::binary | std::ios::trunc) << foreign;
         Spies spies(*a);
         const auto refused = a->add(made("Lost?"));

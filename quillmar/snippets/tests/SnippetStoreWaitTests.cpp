@@ -27,11 +27,10 @@ namespace {
 // whether anything held the main thread.
 class Heartbeat {
 public:
-    Heartbeat() {
+    Heartbeat()
+    {
         clock_.start();
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, clock_.restart());
-        });
+        QObject::connect(&timer_, &QTimer::timeout, [this] { longest_ = std::max(longest_, clock_.restart()); });
         timer_.start(10);
     }
     qint64 longestGapMs() const { return std::max(longest_, clock_.elapsed()); }
@@ -43,7 +42,8 @@ private:
 };
 
 // Starts a load; whether it came back at once, still waiting for the key.
-bool startsWaiting(SnippetStore& store) {
+bool startsWaiting(SnippetStore& store)
+{
     QElapsedTimer call;
     call.start();
     store.load();
@@ -61,7 +61,8 @@ class SnippetStoreWaitTests : public QObject {
     QString folder() { return dir_.filePath(QStringLiteral("data%1").arg(++folders_)); }
 
 private slots:
-    void theLoopRunsWhileTheKeySourceWaitsAndTheAnswerOpensTheFile() {
+    void theLoopRunsWhileTheKeySourceWaitsAndTheAnswerOpensTheFile()
+    {
         auto gate = std::make_shared<HeldKeys::Gate>();
         SnippetStore store(SnippetPaths(folder().toStdString()), std::make_unique<HeldKeys>(gate));
         QSignalSpy snippets(&store, &SnippetStore::snippetsChanged);
@@ -83,7 +84,8 @@ private slots:
         QVERIFY(QFile::exists(store.snippetsFilePath()));
     }
 
-    void anAnswerAfterTheTimeLimitIsNotUsed() {
+    void anAnswerAfterTheTimeLimitIsNotUsed()
+    {
         auto gate = std::make_shared<HeldKeys::Gate>();
         const QString data = folder();
         SnippetStore store(SnippetPaths(data.toStdString()), std::make_unique<HeldKeys>(gate));
@@ -110,7 +112,8 @@ private slots:
         QCOMPARE(store.allSnippets(), factorySnippets());
     }
 
-    void aStoreGoneWhileWaitingLeavesTheWorkerNoOneToTell() {
+    void aStoreGoneWhileWaitingLeavesTheWorkerNoOneToTell()
+    {
         auto gate = std::make_shared<HeldKeys::Gate>();
         const QString data = folder();
         auto store = std::make_unique<SnippetStore>(SnippetPaths(data.toStdString()), std::make_unique<HeldKeys>(gate));
@@ -126,20 +129,21 @@ private slots:
     }
 
     // The real keyring layer against a service that never answers.
-    void aSilentKeyringKeepsTheStoreUnopenedAndTheLoopLive() {
+    void aSilentKeyringKeepsTheStoreUnopenedAndTheLoopLive()
+    {
         if (!qEnvironmentVariableIsSet("QM_SILENT_KEYRING_TEST"))
             QSKIP("needs the silent service of with-keyring.sh --silent");
         const QString data = folder();
         QVERIFY(QDir().mkpath(data));
-        const std::string sealed =
-            SnippetFileFormat::sealSnippets(*platform::SymmetricKey::random(), "[]").value();
+        const std::string sealed = SnippetFileFormat::sealSnippets(*platform::SymmetricKey::random(), "[]").value();
         QFile file(data + "/snippets");
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(sealed.data(), qint64(sealed.size()));
         file.close();
 
         for (const bool withFile : {true, false}) {
-            if (!withFile) QVERIFY(QFile::remove(data + "/snippets"));
+            if (!withFile)
+                QVERIFY(QFile::remove(data + "/snippets"));
             SnippetStore store(SnippetPaths(data.toStdString()), std::make_unique<KeyringKeySource>());
             store.setKeyringTimeLimit(1500ms);
             Heartbeat beat;
@@ -149,9 +153,9 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!store.waitingForKeyring(), 10000);
             QVERIFY(waited.elapsed() >= 1400);
             QVERIFY2(beat.longestGapMs() < 200, qPrintable(QString::number(beat.longestGapMs())));
-            QCOMPARE(store.loadError(), withFile
-                                            ? QString("Your snippets can't be opened. The keyring didn't answer in time.")
-                                            : QString("Your snippets can't be saved. The keyring didn't answer in time."));
+            QCOMPARE(store.loadError(),
+                     withFile ? QString("Your snippets can't be opened. The keyring didn't answer in time.")
+                              : QString("Your snippets can't be saved. The keyring didn't answer in time."));
             QVERIFY(store.add(Snippet{"", "t", "c", "k", {}, ""}).has_value());
         }
         QCOMPARE(QDir(data).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());

@@ -27,13 +27,15 @@ private:
     platform::SymmetricKey key_;
 };
 
-SnippetLibrary libraryIn(const std::string& dir, const platform::SymmetricKey& key) {
+SnippetLibrary libraryIn(const std::string& dir, const platform::SymmetricKey& key)
+{
     SnippetLibrary library(SnippetVault(SnippetPaths(dir), std::make_unique<FixedKey>(key)));
     library.load();
     return library;
 }
 
-timespec after(timespec start, long millis) {
+timespec after(timespec start, long millis)
+{
     start.tv_nsec += millis * 1'000'000L;
     start.tv_sec += start.tv_nsec / 1'000'000'000L;
     start.tv_nsec %= 1'000'000'000L;
@@ -41,7 +43,8 @@ timespec after(timespec start, long millis) {
 }
 
 // What one writer did, one line each: "+id" added, "-id" removed, "!why" refused.
-void writer(const std::string& dir, const platform::SymmetricKey& key, int who, timespec start, int out) {
+void writer(const std::string& dir, const platform::SymmetricKey& key, int who, timespec start, int out)
+{
     SnippetLibrary library = libraryIn(dir, key);
     std::ostringstream log;
     std::vector<std::string> mine;
@@ -68,17 +71,19 @@ void writer(const std::string& dir, const platform::SymmetricKey& key, int who, 
         }
     }
     const std::string text = log.str();
-    if (::write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) ::_exit(2);
+    if (::write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        ::_exit(2);
     ::_exit(0);
 }
 
-TEST(SnippetTwoWriters, EveryAcknowledgedChangeIsInTheFile) {
+TEST(SnippetTwoWriters, EveryAcknowledgedChangeIsInTheFile)
+{
     char tmpl[] = "/tmp/qm-snippet-race-XXXXXX";
     const std::string dir = ::mkdtemp(tmpl);
     const platform::SymmetricKey key = *platform::SymmetricKey::random();
     ASSERT_TRUE(libraryIn(dir, key).all().size() > 0) << "the factory set is saved first";
 
-    timespec start {};
+    timespec start{};
     ::clock_gettime(CLOCK_MONOTONIC, &start);
     start = after(start, 300);
     int pipes[2][2];
@@ -99,17 +104,22 @@ TEST(SnippetTwoWriters, EveryAcknowledgedChangeIsInTheFile) {
         std::string text;
         char buf[4096];
         ssize_t n;
-        while ((n = ::read(pipes[w][0], buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+        while ((n = ::read(pipes[w][0], buf, sizeof buf)) > 0)
+            text.append(buf, static_cast<std::size_t>(n));
         ::close(pipes[w][0]);
         int status = 0;
         ::waitpid(pids[w], &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         std::istringstream lines(text);
         for (std::string line; std::getline(lines, line);) {
-            if (line.empty()) continue;
-            if (line[0] == '+') added.insert(line.substr(1));
-            if (line[0] == '-') removed.insert(line.substr(1));
-            if (line[0] == '!') refusals.push_back(line.substr(1));
+            if (line.empty())
+                continue;
+            if (line[0] == '+')
+                added.insert(line.substr(1));
+            if (line[0] == '-')
+                removed.insert(line.substr(1));
+            if (line[0] == '!')
+                refusals.push_back(line.substr(1));
         }
     }
     EXPECT_TRUE(refusals.empty()) << refusals.size() << " refused, first: " << refusals.front();
@@ -117,7 +127,8 @@ TEST(SnippetTwoWriters, EveryAcknowledgedChangeIsInTheFile) {
 
     SnippetLibrary result = libraryIn(dir, key);
     ASSERT_FALSE(result.loadError()) << *result.loadError();
-    for (const std::string& id : added) EXPECT_EQ(result.find(id) != nullptr, !removed.contains(id)) << id;
+    for (const std::string& id : added)
+        EXPECT_EQ(result.find(id) != nullptr, !removed.contains(id)) << id;
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".quillmar-tmp"), std::string::npos) << entry.path();
     fs::remove_all(dir);

@@ -4,12 +4,12 @@
 #include "quillmar/sshconfig/SSHConfigRemove.h"
 #include "quillmar/sshconfig/tests/support/TestHome.h"
 
-#include <gmock/gmock.h>
 #include <atomic>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 using namespace quillmar;
 using quillmar::test::TestHome;
@@ -23,16 +23,22 @@ using Keep = SSHConfigMerge::Keep;
 const std::string kHeader = SSHConfigWriter::kOwnFileHeader;
 const std::string kInclude = std::string(SSHConfigWriter::kIncludeComment) + "\nInclude quillmar_config\n";
 
-SSHConfigWriter writerFor(const TestHome& h) { return SSHConfigWriter(h.paths()); }
+SSHConfigWriter writerFor(const TestHome& h)
+{
+    return SSHConfigWriter(h.paths());
+}
 
-std::vector<std::string> aliasesOf(const TestHome& h) {
+std::vector<std::string> aliasesOf(const TestHome& h)
+{
     return SSHConfigReader(h.paths()).loadHostList().aliases;
 }
 
 std::map<std::string, std::multimap<std::string, std::string>> resolveAll(const TestHome& h,
-                                                                          const std::vector<std::string>& aliases) {
+                                                                          const std::vector<std::string>& aliases)
+{
     std::map<std::string, std::multimap<std::string, std::string>> out;
-    for (const auto& a : aliases) out[a] = h.sshG(a);
+    for (const auto& a : aliases)
+        out[a] = h.sshG(a);
     return out;
 }
 
@@ -41,7 +47,8 @@ std::map<std::string, std::multimap<std::string, std::string>> resolveAll(const 
 // "op": "remove ALIAS FILE", "identity ALIAS KEY" or "merge [ALIAS=quillmar|config]...".
 class GoldenEdit : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(GoldenEdit, ProducesExactlyTheExpectedFiles) {
+TEST_P(GoldenEdit, ProducesExactlyTheExpectedFiles)
+{
     const std::string dir = std::string(QM_SSHCONFIG_GOLDEN_DIR) + "/" + GetParam();
     TestHome h;
     std::vector<std::string> names;
@@ -74,7 +81,8 @@ TEST_P(GoldenEdit, ProducesExactlyTheExpectedFiles) {
         ASSERT_TRUE(outcome);
         ASSERT_EQ(outcome.value().kind, SSHConfigIdentity::OutcomeKind::change);
         asked.insert(op[1]);
-        for (auto& s : outcome.value().change->sharedWith) asked.insert(s);
+        for (auto& s : outcome.value().change->sharedWith)
+            asked.insert(s);
         auto done = identity.apply(*outcome.value().change);
         ASSERT_TRUE(done) << done.error().message;
         if (op[1].find(' ') == std::string::npos) {  // ssh -G refuses host names with spaces
@@ -86,7 +94,8 @@ TEST_P(GoldenEdit, ProducesExactlyTheExpectedFiles) {
         for (std::size_t i = 1; i < op.size(); ++i) {
             auto eq = op[i].find('=');
             choices[op[i].substr(0, eq)] = op[i].substr(eq + 1) == "config" ? Keep::config : Keep::quillmar;
-            if (op[i].substr(eq + 1) == "config") asked.insert(op[i].substr(0, eq));
+            if (op[i].substr(eq + 1) == "config")
+                asked.insert(op[i].substr(0, eq));
         }
         SSHConfigMerge merge(writerFor(h));
         ASSERT_TRUE(merge.plan());
@@ -122,14 +131,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, GoldenEdit,
                              return n;
                          });
 
-std::string removed(std::string_view text, const std::string& alias) {
+std::string removed(std::string_view text, const std::string& alias)
+{
     auto edit = SSHConfigRemove::removeFromText(text, alias);
     return edit ? edit->newText : "<none>";
 }
 
 }  // namespace
 
-TEST(SSHConfigEditTokens, QuoteAwareLineParsing) {
+TEST(SSHConfigEditTokens, QuoteAwareLineParsing)
+{
     auto p = SSHConfigMerge::parseLine("\t HOST=\"my box\" web  \"\" x\"y z\" # note \"q\"");
     EXPECT_EQ(p.keyword, "host");
     EXPECT_EQ(p.indent, "\t ");
@@ -141,7 +152,8 @@ TEST(SSHConfigEditTokens, QuoteAwareLineParsing) {
     EXPECT_EQ(SSHConfigMerge::parseLine("Match").keyword, "match");
 }
 
-TEST(SSHConfigRemoveText, BlocksNamesAndBlankLines) {
+TEST(SSHConfigRemoveText, BlocksNamesAndBlankLines)
+{
     EXPECT_EQ(removed("Host web web\n  HostName x\nHost db\n", "web"), "Host db\n");
     // A blank line under a block at the very top goes with it.
     EXPECT_EQ(removed("Host web\n  HostName x\n\nHost db\n", "web"), "Host db\n");
@@ -167,7 +179,8 @@ TEST(SSHConfigRemoveText, BlocksNamesAndBlankLines) {
     EXPECT_THAT(edit->diff, ElementsAre(DiffLine{'-', "Host web"}, DiffLine{'-', "  HostName x"}));
 }
 
-TEST(SSHConfigRemoveFlow, LocatesAndRefusesIncludedDefinitions) {
+TEST(SSHConfigRemoveFlow, LocatesAndRefusesIncludedDefinitions)
+{
     TestHome h;
     h.writeSsh("conf.d/team", "Host web\n    HostName team.example\n");
     h.writeSsh("config", "Include conf.d/*\nHost web\n    HostName mine.example\n");
@@ -186,7 +199,8 @@ TEST(SSHConfigRemoveFlow, LocatesAndRefusesIncludedDefinitions) {
     EXPECT_EQ(identity.plan("ghost", "~/.ssh/k").value().kind, SSHConfigIdentity::OutcomeKind::notFound);
 }
 
-TEST(SSHConfigRemoveFlow, ChangedSincePreviewTouchesNothing) {
+TEST(SSHConfigRemoveFlow, ChangedSincePreviewTouchesNothing)
+{
     TestHome h;
     h.writeSsh("config", "Host web\n    HostName a\nHost db\n");
     SSHConfigRemove remover(writerFor(h));
@@ -195,7 +209,8 @@ TEST(SSHConfigRemoveFlow, ChangedSincePreviewTouchesNothing) {
     h.writeSsh("config", "Host web\n    HostName b\nHost db\n");
     auto done = remover.apply(*change);
     ASSERT_FALSE(done);
-    EXPECT_EQ(done.error().message, "~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
+    EXPECT_EQ(done.error().message,
+              "~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
     EXPECT_EQ(h.readSsh("config"), "Host web\n    HostName b\nHost db\n");
     EXPECT_THAT(h.backups(), IsEmpty());
 
@@ -205,7 +220,8 @@ TEST(SSHConfigRemoveFlow, ChangedSincePreviewTouchesNothing) {
     EXPECT_FALSE(remover.apply(*change));
 }
 
-TEST(SSHConfigRemoveFlow, LastOwnHostBacksUpBothFilesInOrder) {
+TEST(SSHConfigRemoveFlow, LastOwnHostBacksUpBothFilesInOrder)
+{
     TestHome h;
     h.writeSsh("quillmar_config", kHeader + "\nHost lab\n    HostName lab.example\n");
     h.writeSsh("config", kInclude + "\nHost work\n    HostName work.example\n", 0644);
@@ -225,7 +241,8 @@ TEST(SSHConfigRemoveFlow, LastOwnHostBacksUpBothFilesInOrder) {
     EXPECT_THAT(aliasesOf(h), ElementsAre("work"));
 }
 
-TEST(SSHConfigRemoveFlow, NoCleanupForSharedOrLowIncludeLines) {
+TEST(SSHConfigRemoveFlow, NoCleanupForSharedOrLowIncludeLines)
+{
     for (const std::string& config : {std::string("Include quillmar_config other\nHost work\n"),
                                       std::string("Host work\nInclude quillmar_config\n"),
                                       std::string("Include work/quillmar_config\nHost work\n")}) {
@@ -242,7 +259,8 @@ TEST(SSHConfigRemoveFlow, NoCleanupForSharedOrLowIncludeLines) {
     }
 }
 
-TEST(SSHConfigRemoveFlow, FailedDeletionPutsTheConfigBack) {
+TEST(SSHConfigRemoveFlow, FailedDeletionPutsTheConfigBack)
+{
     TestHome h;
     const std::string config = kInclude + "\nHost work\n";
     h.write(h.path("dot/config"), config);
@@ -265,7 +283,8 @@ TEST(SSHConfigRemoveFlow, FailedDeletionPutsTheConfigBack) {
     EXPECT_EQ(h.readSsh("quillmar_config"), kHeader + "\nHost lab\n");
 }
 
-TEST(SSHConfigIdentityEdit, BlockShapes) {
+TEST(SSHConfigIdentityEdit, BlockShapes)
+{
     TestHome h;
     SSHConfigIdentity identity(writerFor(h));
     auto edit = identity.editBlock("Host web\nHost db\n", "web", "/k/id");
@@ -286,7 +305,8 @@ TEST(SSHConfigIdentityEdit, BlockShapes) {
               SSHConfigIdentity::EditKind::alreadySet);
 }
 
-TEST(SSHConfigIdentityEdit, PlanApplyAndRefusals) {
+TEST(SSHConfigIdentityEdit, PlanApplyAndRefusals)
+{
     TestHome h;
     h.writeSsh("config", "Host web\n    IdentityFile ~/.ssh/k\n");
     SSHConfigIdentity identity(writerFor(h));
@@ -301,11 +321,13 @@ TEST(SSHConfigIdentityEdit, PlanApplyAndRefusals) {
     h.writeSsh("config", "Host web\n    IdentityFile ~/.ssh/k\n    User u\n");
     auto done = identity.apply(*outcome.value().change);
     ASSERT_FALSE(done);
-    EXPECT_EQ(done.error().message, "~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
+    EXPECT_EQ(done.error().message,
+              "~/.ssh/config changed since this preview. Nothing was changed; close and try again.");
     EXPECT_EQ(h.readSsh("config"), "Host web\n    IdentityFile ~/.ssh/k\n    User u\n");
 }
 
-TEST(SSHConfigMergeFlow, PlanListsMovesAndConflictsInOrder) {
+TEST(SSHConfigMergeFlow, PlanListsMovesAndConflictsInOrder)
+{
     TestHome h;
     SSHConfigMerge merge(writerFor(h));
     EXPECT_FALSE(merge.plan());
@@ -330,7 +352,8 @@ TEST(SSHConfigMergeFlow, PlanListsMovesAndConflictsInOrder) {
               "The Include line for quillmar_config wasn't found at the top of ~/.ssh/config. Nothing was changed.");
 }
 
-TEST(SSHConfigMergeFlow, EverythingDroppedStillRemovesIncludeAndFile) {
+TEST(SSHConfigMergeFlow, EverythingDroppedStillRemovesIncludeAndFile)
+{
     TestHome h;
     h.writeSsh("config", kInclude + "\nHost lab\n    HostName mine\n");
     h.writeSsh("quillmar_config", kHeader + "\nHost lab\n    HostName theirs\n");
@@ -361,7 +384,8 @@ TEST(SSHConfigMergeFlow, EverythingDroppedStillRemovesIncludeAndFile) {
     EXPECT_FALSE(merge.plan());
 }
 
-TEST(SSHConfigMergeFlow, ConflictKeptFromOwnFileDropsConfigBlock) {
+TEST(SSHConfigMergeFlow, ConflictKeptFromOwnFileDropsConfigBlock)
+{
     TestHome h;
     h.writeSsh("config", kInclude + "\nHost lab *.corp !x\n    # note\n    HostName mine\nHost db\n");
     h.writeSsh("quillmar_config", kHeader + "\nHost lab\n    HostName theirs\n");
@@ -380,7 +404,8 @@ TEST(SSHConfigMergeFlow, ConflictKeptFromOwnFileDropsConfigBlock) {
 // ssh checks only the lines an edit writes: what it refuses there changes
 // nothing and leaves no backup, while the user's own lines (a bad option, a
 // slow Match exec) neither stop an edit nor run.
-TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked) {
+TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked)
+{
     TestHome h;
     const std::string marker = h.path("ran");
     const std::string config = kInclude + "\nHost web other\n    HostName a\nHost db\n    Bogus x\n" +
@@ -404,9 +429,9 @@ TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked) {
     SSHConfigMerge merge(refusing);
     auto merged = merge.preview({});
     ASSERT_TRUE(merged) << merged.error().message;
-    for (const std::string& message : {remover.apply(*removal).error().message,
-                                       identity.apply(*key.value().change).error().message,
-                                       merge.apply(merged.value()).error().message}) {
+    for (const std::string& message :
+         {remover.apply(*removal).error().message, identity.apply(*key.value().change).error().message,
+          merge.apply(merged.value()).error().message}) {
         EXPECT_EQ(message, "ssh would refuse ~/.ssh/config with this change: line 1: Bad configuration option: x. "
                            "Nothing was changed.");
     }
@@ -433,7 +458,8 @@ TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked) {
 // The user appends to ~/.ssh/config by hand while a removal is being applied:
 // every appended line ends up in the file or in a backup, never in neither,
 // and a removal that would lose one stops with "Nothing was changed".
-TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
+TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost)
+{
     constexpr int kTries = 200;
     int aborted = 0;
     for (int attempt = 0; attempt < kTries; ++attempt) {
@@ -449,7 +475,8 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
         std::atomic<bool> go{false};
         std::vector<std::string> appended;
         std::thread appender([&] {
-            while (!go) std::this_thread::yield();
+            while (!go)
+                std::this_thread::yield();
             // Spread the appends over the removal's few milliseconds.
             std::this_thread::sleep_for(std::chrono::microseconds((attempt * 37) % 3000));
             for (int k = 0; k < 3; ++k) {
@@ -469,7 +496,8 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
         // Rarely, bytes reach the old file in the instant of the replacement
         // while the new one is already being appended to: then the old text
         // is kept as a backup and the message says where.
-        const bool keptAside = !done && done.error().message.find("Its text from just before is in") != std::string::npos;
+        const bool keptAside =
+            !done && done.error().message.find("Its text from just before is in") != std::string::npos;
         if (!done) {
             ++aborted;
             if (!keptAside) {
@@ -478,7 +506,8 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost) {
         }
 
         std::string everywhere = h.readSsh("config");
-        for (const std::string& name : h.backups()) everywhere += TestHome::read(h.ssh("quillmar-backups/" + name));
+        for (const std::string& name : h.backups())
+            everywhere += TestHome::read(h.ssh("quillmar-backups/" + name));
         for (const std::string& line : appended)
             ASSERT_NE(everywhere.find(line), std::string::npos) << "lost on try " << attempt << ": " << line;
         // A backup holds exactly what a removal replaced.

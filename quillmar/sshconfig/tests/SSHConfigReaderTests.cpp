@@ -21,7 +21,8 @@ struct Aliases {
     std::vector<std::string> files;
 };
 
-Aliases readAliases(const TestHome& h, const std::string& path) {
+Aliases readAliases(const TestHome& h, const std::string& path)
+{
     SSHConfigReader reader(h.paths());
     Aliases out;
     std::set<std::string> seen;
@@ -31,7 +32,8 @@ Aliases readAliases(const TestHome& h, const std::string& path) {
 
 }  // namespace
 
-TEST(SSHConfigReaderLines, KeywordSeparatorsAndCase) {
+TEST(SSHConfigReaderLines, KeywordSeparatorsAndCase)
+{
     EXPECT_EQ(SSHConfigReader::tokenizeLine("Host foo"), std::make_pair(std::string("Host"), std::string("foo")));
     EXPECT_EQ(SSHConfigReader::tokenizeLine("Host=foo").second, "foo");
     EXPECT_EQ(SSHConfigReader::tokenizeLine("Host = foo").second, "foo");
@@ -40,14 +42,14 @@ TEST(SSHConfigReaderLines, KeywordSeparatorsAndCase) {
     EXPECT_EQ(SSHConfigReader::tokenizeLine("Host"), std::make_pair(std::string("Host"), std::string()));
 
     TestHome h;
-    h.writeSsh("config",
-               "host=alpha\nHOST alpha\nHost\t alpha\nHost\n"
-               "Host web db *.internal !bastion\nHost *\n  HostName x\nMatch host m1\n"
-               "Host \"my box\"\nHost web\n# Host commented\n  Host indented\n");
+    h.writeSsh("config", "host=alpha\nHOST alpha\nHost\t alpha\nHost\n"
+                         "Host web db *.internal !bastion\nHost *\n  HostName x\nMatch host m1\n"
+                         "Host \"my box\"\nHost web\n# Host commented\n  Host indented\n");
     EXPECT_THAT(readAliases(h, h.ssh("config")).aliases, ElementsAre("alpha", "web", "db", "my box", "indented"));
 }
 
-TEST(SSHConfigReaderLines, SplitWordsQuotes) {
+TEST(SSHConfigReaderLines, SplitWordsQuotes)
+{
     EXPECT_THAT(SSHConfigReader::splitWords("a \"b c\" d"), ElementsAre("a", "b c", "d"));
     EXPECT_THAT(SSHConfigReader::splitWords("x\"y z\""), ElementsAre("xy z"));
     EXPECT_THAT(SSHConfigReader::splitWords("\"\""), IsEmpty());
@@ -57,17 +59,18 @@ TEST(SSHConfigReaderLines, SplitWordsQuotes) {
     EXPECT_THAT(SSHConfigReader::splitWords("\"#quoted\" x"), ElementsAre("#quoted", "x"));
 }
 
-TEST(SSHConfigReaderLines, LineBreaksOfEveryKind) {
+TEST(SSHConfigReaderLines, LineBreaksOfEveryKind)
+{
     TestHome h;
     h.writeSsh("config", "Host crlf\r\nHost cr\rHost ls\xE2\x80\xA8Host nel\xC2\x85Host last");
     EXPECT_THAT(readAliases(h, h.ssh("config")).aliases, ElementsAre("crlf", "cr", "ls", "nel", "last"));
 }
 
-TEST(SSHConfigReaderIncludes, FormsAndReadingOrder) {
+TEST(SSHConfigReaderIncludes, FormsAndReadingOrder)
+{
     TestHome h;
-    h.writeSsh("config",
-               "Host first\nInclude config.d/*\nHost middle\nInclude ~/other/conf " + h.path("abs/extra") +
-                   "\nInclude nothing-matches/*\nHost last\n");
+    h.writeSsh("config", "Host first\nInclude config.d/*\nHost middle\nInclude ~/other/conf " + h.path("abs/extra") +
+                             "\nInclude nothing-matches/*\nHost last\n");
     h.writeSsh("config.d/b", "Host from-b\n");
     h.writeSsh("config.d/a", "Host from-a\n");
     h.writeSsh("config.d/B", "Host from-B\n");  // code point order puts "B" before "a"
@@ -91,7 +94,8 @@ TEST(SSHConfigReaderIncludes, FormsAndReadingOrder) {
     EXPECT_EQ(h.sshValue("from-abs", "hostname", "top"), "abs.example");
 }
 
-TEST(SSHConfigReaderIncludes, SelfAndMutualIncludesEnd) {
+TEST(SSHConfigReaderIncludes, SelfAndMutualIncludesEnd)
+{
     TestHome h;
     h.writeSsh("config", "Host top\nInclude config\nInclude a\n");
     h.writeSsh("a", "Host in-a\nInclude b\n");
@@ -107,7 +111,8 @@ TEST(SSHConfigReaderIncludes, SelfAndMutualIncludesEnd) {
     EXPECT_THAT(readAliases(h, h.ssh("config")).files, ElementsAre(h.ssh("config"), h.ssh("a2"), h.ssh("a2")));
 }
 
-TEST(SSHConfigReaderIncludes, ManyFilesAreCapped) {
+TEST(SSHConfigReaderIncludes, ManyFilesAreCapped)
+{
     TestHome h;
     std::string config;
     for (int i = 0; i < 300; ++i) {
@@ -118,7 +123,8 @@ TEST(SSHConfigReaderIncludes, ManyFilesAreCapped) {
     EXPECT_EQ(r.files.size(), SSHConfigReader::kMaxFilesPerRead);
 }
 
-TEST(SSHConfigReaderIncludes, FifoDeviceAndBadFilesAreSkippedWithoutBlocking) {
+TEST(SSHConfigReaderIncludes, FifoDeviceAndBadFilesAreSkippedWithoutBlocking)
+{
     TestHome h;
     ASSERT_EQ(::mkfifo(h.ssh("fifo").c_str(), 0600), 0);
     h.writeSsh("config", "Include fifo\nInclude /dev/zero\nHost after\n");
@@ -132,7 +138,8 @@ TEST(SSHConfigReaderIncludes, FifoDeviceAndBadFilesAreSkippedWithoutBlocking) {
 // A byte that isn't UTF-8 (a Latin-1 comment, a Latin-1 alias) no longer
 // hides the file's hosts: the list reads it leniently, with U+FFFD in place
 // of the bad byte. Editing the file is still refused.
-TEST(SSHConfigReaderIncludes, NonUtf8FilesAreListedLeniently) {
+TEST(SSHConfigReaderIncludes, NonUtf8FilesAreListedLeniently)
+{
     TestHome h;
     h.writeSsh("latin1", "# caf\xE9 au lait\nHost caf\xE9 lab\n");
     h.writeSsh("config", "# r\xE9sum\xE9 of my hosts\nHost web db\nInclude latin1\nHost \xC0\x80overlong\n");
@@ -152,7 +159,8 @@ TEST(SSHConfigReaderIncludes, NonUtf8FilesAreListedLeniently) {
 
 // A file over the size cap is reported, not shown as an empty list; it is
 // watched so that trimming it brings its hosts back.
-TEST(SSHConfigReaderList, TooLargeFilesAreReportedAsSuch) {
+TEST(SSHConfigReaderList, TooLargeFilesAreReportedAsSuch)
+{
     TestHome h;
     std::string big = "Host big\n" + std::string(quillmar::kMaxSSHFileBytes, '#') + "\n";
     h.writeSsh("config", big);
@@ -174,10 +182,12 @@ TEST(SSHConfigReaderList, TooLargeFilesAreReportedAsSuch) {
 // A thousand "Include /*/*/*/*" lines: the whole read shares one bound on the
 // directory entries it may visit and on its time, so it ends quickly, still
 // reads the lines after them, and says that it was cut short.
-TEST(SSHConfigReaderIncludes, IncludeGlobBombIsBoundedAsAWhole) {
+TEST(SSHConfigReaderIncludes, IncludeGlobBombIsBoundedAsAWhole)
+{
     TestHome h;
     std::string config = "Host before\n";
-    for (int i = 0; i < 1000; ++i) config += "Include /*/*/*/*\n";
+    for (int i = 0; i < 1000; ++i)
+        config += "Include /*/*/*/*\n";
     config += "Host after\n";
     h.writeSsh("config", config);
     const auto start = std::chrono::steady_clock::now();
@@ -190,8 +200,8 @@ TEST(SSHConfigReaderIncludes, IncludeGlobBombIsBoundedAsAWhole) {
     ASSERT_FALSE(snapshot.problems.empty()) << "a cut-short read says so";
     const std::string& said = snapshot.problems.back();
     // Which bound ends the read depends on what the machine's folders hold.
-    EXPECT_TRUE(said.find("match too many files") != std::string::npos || said.find("took too long") != std::string::npos ||
-                said.find("includes more than") != std::string::npos)
+    EXPECT_TRUE(said.find("match too many files") != std::string::npos ||
+                said.find("took too long") != std::string::npos || said.find("includes more than") != std::string::npos)
         << said;
 
     // The bound is per read: the next read starts afresh and a small pattern still works.
@@ -202,7 +212,8 @@ TEST(SSHConfigReaderIncludes, IncludeGlobBombIsBoundedAsAWhole) {
     EXPECT_THAT(snapshot.problems, IsEmpty());
 }
 
-TEST(SSHConfigReaderSearch, DefiningFilesFollowIncludePosition) {
+TEST(SSHConfigReaderSearch, DefiningFilesFollowIncludePosition)
+{
     TestHome h;
     h.writeSsh("quillmar_config", "Host web\n");
     h.writeSsh("config", "Include quillmar_config\n\nHost web\n  HostName x\nHost webby\n");
@@ -222,7 +233,8 @@ TEST(SSHConfigReaderSearch, DefiningFilesFollowIncludePosition) {
 }
 
 // Files ssh reads as configuration, those an Include would pick up once they exist too.
-TEST(SSHConfigReaderSearch, ReadsAsConfigFollowsIncludes) {
+TEST(SSHConfigReaderSearch, ReadsAsConfigFollowsIncludes)
+{
     TestHome h;
     h.writeSsh("config", "Host a\n    Include team\nInclude ~/.ssh/*.inc later /etc/qm-none/x\n");
     h.writeSsh("team", "Include deeper\n");
@@ -233,12 +245,12 @@ TEST(SSHConfigReaderSearch, ReadsAsConfigFollowsIncludes) {
         EXPECT_FALSE(reader.readsAsConfig(h.ssh(rel))) << rel;
 }
 
-TEST(SSHConfigReaderSearch, IdentityFilesWithTheirBlocks) {
+TEST(SSHConfigReaderSearch, IdentityFilesWithTheirBlocks)
+{
     TestHome h;
-    h.writeSsh("config",
-               "IdentityFile ~/.ssh/top\nHost web db\n  identityfile=\"~/.ssh/my key\" ignored\n"
-               "Match host foo\n  IdentityFile ~/.ssh/m\nHost inc\nInclude sub\n  IdentityFile ~/.ssh/after\n"
-               "IdentityFile\n");
+    h.writeSsh("config", "IdentityFile ~/.ssh/top\nHost web db\n  identityfile=\"~/.ssh/my key\" ignored\n"
+                         "Match host foo\n  IdentityFile ~/.ssh/m\nHost inc\nInclude sub\n  IdentityFile ~/.ssh/after\n"
+                         "IdentityFile\n");
     h.writeSsh("sub", "IdentityFile ~/.ssh/in-sub-top\nHost sub-host\n");
     SSHConfigReader reader(h.paths());
     std::vector<std::string> current{"*"};
@@ -254,7 +266,8 @@ TEST(SSHConfigReaderSearch, IdentityFilesWithTheirBlocks) {
     EXPECT_EQ(records[4], (IdentityFileRecord{"~/.ssh/after", {"sub-host"}, h.ssh("config")}));
 }
 
-TEST(SSHConfigReaderList, DisplayOrderAndMissingConfig) {
+TEST(SSHConfigReaderList, DisplayOrderAndMissingConfig)
+{
     std::vector<std::string> v{"host10", "Host2", "host1", "beta", "Alpha"};
     SSHConfigReader::sortForDisplay(v);
     EXPECT_THAT(v, ElementsAre("Alpha", "beta", "host1", "Host2", "host10"));

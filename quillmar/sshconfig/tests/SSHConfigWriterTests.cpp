@@ -18,37 +18,43 @@ using ::testing::IsEmpty;
 
 namespace {
 
-HostEntry entry(std::string alias, std::string hostName) {
+HostEntry entry(std::string alias, std::string hostName)
+{
     HostEntry e;
     e.alias = std::move(alias);
     e.hostName = std::move(hostName);
     return e;
 }
 
-std::vector<std::string> problems(const TestHome& h, const HostEntry& e, std::set<std::string> known = {}) {
+std::vector<std::string> problems(const TestHome& h, const HostEntry& e, std::set<std::string> known = {})
+{
     return SSHConfigWriter(h.paths()).validate(e, known);
 }
 
 // A clock stuck at one moment, 2026-03-04 05:06:07 UTC.
-SSHConfigWriter::Clock fixedClock() {
+SSHConfigWriter::Clock fixedClock()
+{
     return [] { return std::time_t(1772600767); };
 }
 
-void setMtime(const std::string& path, std::time_t t) {
+void setMtime(const std::string& path, std::time_t t)
+{
     struct timeval tv[2] = {{t, 0}, {t, 0}};
     ::utimes(path.c_str(), tv);
 }
 
 }  // namespace
 
-TEST(SSHConfigWriterValidate, MessagesComeInFieldOrder) {
+TEST(SSHConfigWriterValidate, MessagesComeInFieldOrder)
+{
     TestHome h;
     HostEntry e;
     e.port = "0";
-    EXPECT_THAT(problems(h, e), ElementsAre("Alias is required.", "HostName is required.",
-                                            "Port must be a number from 1 to 65535."));
+    EXPECT_THAT(problems(h, e),
+                ElementsAre("Alias is required.", "HostName is required.", "Port must be a number from 1 to 65535."));
     for (const char* bad : {"my host", "web*", "a?", "!a", "a#b", "a\"b", "it's", "tab\there", "nb\xC2\xA0sp"}) {
-        EXPECT_THAT(problems(h, entry(bad, "h"), {bad}), ElementsAre("Alias can't contain spaces or * ? ! # or quotes."))
+        EXPECT_THAT(problems(h, entry(bad, "h"), {bad}),
+                    ElementsAre("Alias can't contain spaces or * ? ! # or quotes."))
             << bad;
     }
     EXPECT_THAT(problems(h, entry("web", "h"), {"web"}),
@@ -61,11 +67,12 @@ TEST(SSHConfigWriterValidate, MessagesComeInFieldOrder) {
     HostEntry u = entry("web", "h");
     u.user = "a b";
     u.proxyJump = "j1, j2";
-    EXPECT_THAT(problems(h, u), ElementsAre("User can't contain spaces.",
-                                            "ProxyJump can't contain spaces (use commas between hops)."));
+    EXPECT_THAT(problems(h, u),
+                ElementsAre("User can't contain spaces.", "ProxyJump can't contain spaces (use commas between hops)."));
 }
 
-TEST(SSHConfigWriterValidate, PortsAndKeyFiles) {
+TEST(SSHConfigWriterValidate, PortsAndKeyFiles)
+{
     TestHome h;
     for (const char* ok : {"22", "+2222", "022", "1", "65535"}) {
         HostEntry e = entry("web", "h");
@@ -87,7 +94,8 @@ TEST(SSHConfigWriterValidate, PortsAndKeyFiles) {
     EXPECT_THAT(problems(h, k), ElementsAre("Key file not found: ~/.ssh/missing"));
 }
 
-TEST(SSHConfigWriterValidate, ValuesThatCannotBeWrittenSafelyAreRefused) {
+TEST(SSHConfigWriterValidate, ValuesThatCannotBeWrittenSafelyAreRefused)
+{
     TestHome h;
     HostEntry e = entry("web", "h\x01");
     e.user = "a\\b";
@@ -103,15 +111,17 @@ TEST(SSHConfigWriterValidate, ValuesThatCannotBeWrittenSafelyAreRefused) {
 }
 
 // ssh checks ProxyJump in every block, so one bad value breaks every host.
-TEST(SSHConfigWriterValidate, ProxyJumpIsRefusedUnlessSafeForSsh) {
+TEST(SSHConfigWriterValidate, ProxyJumpIsRefusedUnlessSafeForSsh)
+{
     TestHome h;
     const std::string shape =
         "ProxyJump must be none or hosts like bastion, user@bastion:2222 or [::1]:22, separated by commas.";
     const std::string port = "ProxyJump ports must be numbers from 1 to 65535.";
     // Option-like, no user or host, zero or too large ports, URL with IPv6, trailing commas.
     const std::pair<const char*, std::string> refused[] = {
-        {"-oProxyCommand=x", shape}, {"@h", shape}, {"h:0", port},     {"ssh://[::1]:22", shape},
-        {"u@", shape},               {"a,", shape}, {"[::1]x", shape}, {"h:65536", port},
+        {"-oProxyCommand=x", shape}, {"@h", shape},     {"h:0", port},
+        {"ssh://[::1]:22", shape},   {"u@", shape},     {"a,", shape},
+        {"[::1]x", shape},           {"h:65536", port},
     };
     for (const auto& [value, sentence] : refused) {
         HostEntry e = entry("web", "h");
@@ -137,56 +147,113 @@ TEST(SSHConfigWriterValidate, ProxyJumpIsRefusedUnlessSafeForSsh) {
 
 // Each verdict on a ProxyJump value matches ssh's own reading of it, except
 // where the value would reach the shell that runs the jump unsafely.
-TEST(SSHConfigWriterValidate, ProxyJumpVerdictsMatchSsh) {
+TEST(SSHConfigWriterValidate, ProxyJumpVerdictsMatchSsh)
+{
     TestHome h;
     enum Verdict { accepted, refused, unsafe };  // unsafe: ssh reads it, we refuse on purpose
     const std::pair<const char*, Verdict> table[] = {
-        {"alice@corp.com@bastion", accepted}, {"a@@b", accepted}, {"jump+eu", accepted}, {"box~1", accepted},
-        {"b\xC3\xBCro", accepted}, {"a%b=c!d", accepted}, {"[::1]:22", accepted}, {"u@[::1]", accepted},
-        {"[fe80::1%eth0]:22", accepted}, {"h:1", accepted}, {"h:65535", accepted}, {"h:+22", accepted},
-        {"h:022", accepted}, {"h:", accepted}, {"ssh://u@h:22", accepted},
-        {"ssh://a_b", accepted}, {"ssh://u@h:", accepted}, {"ssh://h/", accepted}, {"a,b,c", accepted},
-        {"none", accepted}, {"NONE", accepted}, {"u@h:22,v@[2001:db8::1]:2", accepted},
-        {"h:0", refused}, {"h:65536", refused}, {"h:99999999999", refused}, {"h:-0", refused},
-        {"h:0x16", refused}, {"h:nosuchservice", refused}, {"@h", refused}, {"u@", refused}, {"@", refused},
-        {",", refused}, {"a,", refused}, {"a,,b", refused}, {"a/b", refused}, {"a/22", refused},
-        {"a:b:c", refused}, {"::1", refused}, {"[::1", refused}, {"[::1]x", refused}, {"a'b", refused},
-        {"ssh://[::1]:22", refused}, {"ssh://@h", refused}, {"ssh://jump+eu", refused}, {"ssh://h/x", refused},
-        {"ssh://h:0", refused}, {"ssh://a@b@c", refused},
-        {"a;b", unsafe}, {"a$b", unsafe}, {"a`b`", unsafe}, {"a|b", unsafe}, {"a&b", unsafe}, {"a<b", unsafe},
-        {"a>b", unsafe}, {"a(b)", unsafe}, {"a{b}", unsafe}, {"a*b", unsafe}, {"a?b", unsafe}, {"a#b", unsafe},
-        {"-a", unsafe}, {"a,-b", unsafe}, {"-u@h", unsafe}, {"u@-h", unsafe}, {"~root", unsafe},
-        {"x;touch${IFS}pwned", unsafe}, {"ssh://u;x@h", unsafe},
+        {"alice@corp.com@bastion", accepted},
+        {"a@@b", accepted},
+        {"jump+eu", accepted},
+        {"box~1", accepted},
+        {"b\xC3\xBCro", accepted},
+        {"a%b=c!d", accepted},
+        {"[::1]:22", accepted},
+        {"u@[::1]", accepted},
+        {"[fe80::1%eth0]:22", accepted},
+        {"h:1", accepted},
+        {"h:65535", accepted},
+        {"h:+22", accepted},
+        {"h:022", accepted},
+        {"h:", accepted},
+        {"ssh://u@h:22", accepted},
+        {"ssh://a_b", accepted},
+        {"ssh://u@h:", accepted},
+        {"ssh://h/", accepted},
+        {"a,b,c", accepted},
+        {"none", accepted},
+        {"NONE", accepted},
+        {"u@h:22,v@[2001:db8::1]:2", accepted},
+        {"h:0", refused},
+        {"h:65536", refused},
+        {"h:99999999999", refused},
+        {"h:-0", refused},
+        {"h:0x16", refused},
+        {"h:nosuchservice", refused},
+        {"@h", refused},
+        {"u@", refused},
+        {"@", refused},
+        {",", refused},
+        {"a,", refused},
+        {"a,,b", refused},
+        {"a/b", refused},
+        {"a/22", refused},
+        {"a:b:c", refused},
+        {"::1", refused},
+        {"[::1", refused},
+        {"[::1]x", refused},
+        {"a'b", refused},
+        {"ssh://[::1]:22", refused},
+        {"ssh://@h", refused},
+        {"ssh://jump+eu", refused},
+        {"ssh://h/x", refused},
+        {"ssh://h:0", refused},
+        {"ssh://a@b@c", refused},
+        {"a;b", unsafe},
+        {"a$b", unsafe},
+        {"a`b`", unsafe},
+        {"a|b", unsafe},
+        {"a&b", unsafe},
+        {"a<b", unsafe},
+        {"a>b", unsafe},
+        {"a(b)", unsafe},
+        {"a{b}", unsafe},
+        {"a*b", unsafe},
+        {"a?b", unsafe},
+        {"a#b", unsafe},
+        {"-a", unsafe},
+        {"a,-b", unsafe},
+        {"-u@h", unsafe},
+        {"u@-h", unsafe},
+        {"~root", unsafe},
+        {"x;touch${IFS}pwned", unsafe},
+        {"ssh://u;x@h", unsafe},
     };
     const bool haveSsh = ::access("/usr/bin/ssh", X_OK) == 0;
     for (const auto& [value, verdict] : table) {
         HostEntry e = entry("web", "h");
         e.proxyJump = value;
         EXPECT_EQ(problems(h, e).empty(), verdict == accepted) << value;
-        if (!haveSsh) continue;
+        if (!haveSsh)
+            continue;
         h.writeSsh("probe", std::string("Host x\n  ProxyJump ") + value + "\n");
         const bool sshReads = !h.sshG("x", "probe").count("error");
         EXPECT_EQ(sshReads, verdict != refused) << value;
     }
 }
 
-TEST(SSHConfigWriterValidate, AliasesSshWouldReadDifferently) {
+TEST(SSHConfigWriterValidate, AliasesSshWouldReadDifferently)
+{
     TestHome h;
     EXPECT_THAT(problems(h, entry("=x", "h")), ElementsAre("Alias can't start with an equals sign."));
     for (const char* bad : {"a,b", "me@web", "a;b", "a$b", "a|b", "a`b`", "a(b)", "a{b}", "a<b", "a&b"})
         EXPECT_THAT(problems(h, entry(bad, "h")),
                     ElementsAre("Alias can't contain commas, @ or any of $ & ; | < > ( ) { } `."))
             << bad;
-    for (const char* ok : {"a=b", "web:22", "web.example-1_2", "x%y"}) EXPECT_THAT(problems(h, entry(ok, "h")), IsEmpty()) << ok;
+    for (const char* ok : {"a=b", "web:22", "web.example-1_2", "x%y"})
+        EXPECT_THAT(problems(h, entry(ok, "h")), IsEmpty()) << ok;
     // Drawn reordered or not at all, these would make the name read as another.
-    for (const char* bad : {"zz\u202Egnp.exe", "a\u2066b", "a\u200Eb", "a\u061Cb", "pay\u200Bpal", "a\uFEFF", "a\U000E0041"})
-        EXPECT_THAT(problems(h, entry(bad, "h")),
-                    ElementsAre("Alias can't contain invisible characters or characters that change the direction of text."))
+    for (const char* bad :
+         {"zz\u202Egnp.exe", "a\u2066b", "a\u200Eb", "a\u061Cb", "pay\u200Bpal", "a\uFEFF", "a\U000E0041"})
+        EXPECT_THAT(
+            problems(h, entry(bad, "h")),
+            ElementsAre("Alias can't contain invisible characters or characters that change the direction of text."))
             << bad;
     EXPECT_THAT(problems(h, entry("\u05E9\u05E8\u05EA-1", "h")), IsEmpty());
 }
 
-TEST(SSHConfigWriterRender, BlockLinesAndQuoting) {
+TEST(SSHConfigWriterRender, BlockLinesAndQuoting)
+{
     HostEntry e = entry("web", "10.0.0.5");
     EXPECT_EQ(SSHConfigWriter::renderHostBlock(e), "Host web\n    HostName 10.0.0.5\n");
     e.user = "deploy";
@@ -198,13 +265,15 @@ TEST(SSHConfigWriterRender, BlockLinesAndQuoting) {
               "    ProxyJump jump1,jump2\n");
     e.port = "+2222";
     e.identityFile = "~/my keys/id";
-    EXPECT_THAT(SSHConfigWriter::renderHostBlock(e), ::testing::HasSubstr("    Port +2222\n    IdentityFile \"~/my keys/id\"\n"));
+    EXPECT_THAT(SSHConfigWriter::renderHostBlock(e),
+                ::testing::HasSubstr("    Port +2222\n    IdentityFile \"~/my keys/id\"\n"));
     EXPECT_EQ(SSHConfigWriter::quoteValue("o'brien"), "\"o'brien\"");
     EXPECT_EQ(SSHConfigWriter::quoteValue("#key"), "\"#key\"");
     EXPECT_EQ(SSHConfigWriter::quoteValue("a#b"), "a#b");
 }
 
-TEST(SSHConfigWriterInclude, RecognisedOnlyInTheHeader) {
+TEST(SSHConfigWriterInclude, RecognisedOnlyInTheHeader)
+{
     TestHome h;
     SSHConfigWriter w(h.paths());
     EXPECT_FALSE(w.includePresentAtTop());
@@ -222,15 +291,15 @@ TEST(SSHConfigWriterInclude, RecognisedOnlyInTheHeader) {
     EXPECT_FALSE(check("Include quillmar_config\xFF\n"));
 }
 
-TEST(SSHConfigWriterSave, FirstSaveWithoutConfig) {
+TEST(SSHConfigWriterSave, FirstSaveWithoutConfig)
+{
     TestHome h;
     SSHConfigWriter w(h.paths());
     auto added = w.addInclude();
     ASSERT_TRUE(added) << added.error().message;
     EXPECT_FALSE(added.value().has_value());
-    EXPECT_EQ(h.readSsh("config"),
-              "# Added by quillmar: hosts you add in quillmar live in ~/.ssh/quillmar_config\n"
-              "Include quillmar_config\n");
+    EXPECT_EQ(h.readSsh("config"), "# Added by quillmar: hosts you add in quillmar live in ~/.ssh/quillmar_config\n"
+                                   "Include quillmar_config\n");
     EXPECT_EQ(TestHome::mode(h.ssh("config")), 0600u);
     EXPECT_TRUE(w.includePresentAtTop());
 
@@ -248,7 +317,8 @@ TEST(SSHConfigWriterSave, FirstSaveWithoutConfig) {
     EXPECT_THAT(h.backups(), IsEmpty());  // appending makes no copy
 }
 
-TEST(SSHConfigWriterSave, ExistingHostsResolveAsBefore) {
+TEST(SSHConfigWriterSave, ExistingHostsResolveAsBefore)
+{
     TestHome h;
     h.writeSsh("config",
                "ServerAliveInterval 30\n\nHost work \"my box\"\n    HostName work.example\n    User me\n"
@@ -259,7 +329,8 @@ TEST(SSHConfigWriterSave, ExistingHostsResolveAsBefore) {
     SSHConfigReader reader(h.paths());
     auto before = reader.loadHostList().aliases;
     std::map<std::string, std::multimap<std::string, std::string>> resolved;
-    for (const auto& a : before) resolved[a] = h.sshG(a);
+    for (const auto& a : before)
+        resolved[a] = h.sshG(a);
 
     SSHConfigWriter w(h.paths());
     ASSERT_FALSE(w.includePresentAtTop());
@@ -273,14 +344,16 @@ TEST(SSHConfigWriterSave, ExistingHostsResolveAsBefore) {
     ASSERT_TRUE(w.appendHost(e));
 
     EXPECT_THAT(reader.loadHostList().aliases, ElementsAre("extra", "my box", "new-host", "work"));
-    for (const auto& a : before) EXPECT_EQ(h.sshG(a), resolved[a]) << a;
+    for (const auto& a : before)
+        EXPECT_EQ(h.sshG(a), resolved[a]) << a;
     auto g = h.sshG("new-host");
     EXPECT_EQ(g.find("hostname")->second, "new.example");
     EXPECT_EQ(g.find("port")->second, "2200");  // "Host *" below still applies
     EXPECT_EQ(g.find("identityfile")->second, "~/.ssh/id key");
 }
 
-TEST(SSHConfigWriterSave, AppendSpacingAndLineEndings) {
+TEST(SSHConfigWriterSave, AppendSpacingAndLineEndings)
+{
     TestHome h;
     SSHConfigWriter w(h.paths());
     h.writeSsh("quillmar_config", "Host a\n    HostName a");
@@ -298,10 +371,12 @@ TEST(SSHConfigWriterSave, AppendSpacingAndLineEndings) {
     EXPECT_EQ(h.readSsh("quillmar_config"), "Host a\r\n\r\nHost b\r\n    HostName b\r\n");
     h.writeSsh("config", "Host c\r\n");
     ASSERT_TRUE(w.addInclude());
-    EXPECT_EQ(h.readSsh("config"), std::string(SSHConfigWriter::kIncludeComment) + "\r\nInclude quillmar_config\r\n\r\nHost c\r\n");
+    EXPECT_EQ(h.readSsh("config"),
+              std::string(SSHConfigWriter::kIncludeComment) + "\r\nInclude quillmar_config\r\n\r\nHost c\r\n");
 }
 
-TEST(SSHConfigWriterSave, UnreadableFilesAreNeverReplaced) {
+TEST(SSHConfigWriterSave, UnreadableFilesAreNeverReplaced)
+{
     TestHome h;
     SSHConfigWriter w(h.paths());
     const std::string latin1 = "Host caf\xE9\n";
@@ -324,7 +399,8 @@ TEST(SSHConfigWriterSave, UnreadableFilesAreNeverReplaced) {
     EXPECT_EQ(appended.error().message, "Couldn't read quillmar_config: not a regular file.");
 }
 
-TEST(SSHConfigWriterBackup, NamesClashesAndPruning) {
+TEST(SSHConfigWriterBackup, NamesClashesAndPruning)
+{
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     TestHome h;
@@ -345,11 +421,13 @@ TEST(SSHConfigWriterBackup, NamesClashesAndPruning) {
     std::filesystem::remove(first.value());
     std::filesystem::remove(second.value());
     for (int i = 0; i < 25; ++i) {
-        std::string p = h.ssh("quillmar-backups/config.0101200" + std::to_string(i % 10) + "-0000" + std::to_string(10 + i));
+        std::string p =
+            h.ssh("quillmar-backups/config.0101200" + std::to_string(i % 10) + "-0000" + std::to_string(10 + i));
         h.write(p, "old");
         setMtime(p, 1000000 + i * 100);
     }
-    for (int i = 0; i < 3; ++i) h.write(h.ssh("quillmar-backups/quillmar_config.01012000-00000" + std::to_string(i)), "q");
+    for (int i = 0; i < 3; ++i)
+        h.write(h.ssh("quillmar-backups/quillmar_config.01012000-00000" + std::to_string(i)), "q");
     auto fresh = SSHConfigWriter(h.paths()).backup(h.ssh("config"));
     ASSERT_TRUE(fresh);
     auto names = h.backups();
@@ -358,11 +436,12 @@ TEST(SSHConfigWriterBackup, NamesClashesAndPruning) {
     EXPECT_TRUE(TestHome::exists(fresh.value()));
     // The six oldest went.
     for (int i = 0; i < 6; ++i)
-        EXPECT_FALSE(TestHome::exists(h.ssh("quillmar-backups/config.0101200" + std::to_string(i % 10) + "-0000" +
-                                            std::to_string(10 + i))));
+        EXPECT_FALSE(TestHome::exists(
+            h.ssh("quillmar-backups/config.0101200" + std::to_string(i % 10) + "-0000" + std::to_string(10 + i))));
 }
 
-TEST(SSHConfigWriterSafety, SymlinkedConfigStaysALink) {
+TEST(SSHConfigWriterSafety, SymlinkedConfigStaysALink)
+{
     TestHome h;
     h.write(h.path("dotfiles/ssh_config"), "Host dot\n    HostName dot.example\n", 0640);
     std::filesystem::create_symlink("../dotfiles/ssh_config", h.ssh("config"));
@@ -376,7 +455,8 @@ TEST(SSHConfigWriterSafety, SymlinkedConfigStaysALink) {
     EXPECT_EQ(h.sshValue("dot", "hostname"), "dot.example");
 }
 
-TEST(SSHConfigWriterSafety, ReadOnlySshFolderChangesNothing) {
+TEST(SSHConfigWriterSafety, ReadOnlySshFolderChangesNothing)
+{
     TestHome h;
     const std::string original = "Host a\n    HostName a.example\n";
     h.writeSsh("config", original);
@@ -401,7 +481,8 @@ TEST(SSHConfigWriterSafety, ReadOnlySshFolderChangesNothing) {
 }
 
 // A text ssh would refuse never replaces a file, whatever let it through.
-TEST(SSHConfigWriterCheck, TextsSshRefusesAreNeverWritten) {
+TEST(SSHConfigWriterCheck, TextsSshRefusesAreNeverWritten)
+{
     TestHome h;
     SSHConfigWriter w(h.paths());
     // Passes our checks, but ssh can't expand the host name when it is used.
@@ -409,7 +490,8 @@ TEST(SSHConfigWriterCheck, TextsSshRefusesAreNeverWritten) {
     ASSERT_THAT(problems(h, bad), IsEmpty());
     auto refused = w.appendHost(bad);
     ASSERT_FALSE(refused);
-    EXPECT_THAT(refused.error().message, ::testing::StartsWith("ssh would refuse ~/.ssh/quillmar_config with this change"));
+    EXPECT_THAT(refused.error().message,
+                ::testing::StartsWith("ssh would refuse ~/.ssh/quillmar_config with this change"));
     EXPECT_THAT(refused.error().message, ::testing::EndsWith(" Nothing was changed."));
     EXPECT_FALSE(TestHome::exists(h.ssh("quillmar_config")));
 

@@ -14,7 +14,8 @@ class SSHHostStoreTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void missingConfigThenCreatedIsNoticedByTick() {
+    void missingConfigThenCreatedIsNoticedByTick()
+    {
         TestHome h;
         SSHHostStore store(h.paths());
         QVERIFY(!store.configExists());
@@ -40,7 +41,8 @@ private slots:
         QCOMPARE(exists.count(), 1);
     }
 
-    void appendToIncludedFileShowsWithinOnePoll() {
+    void appendToIncludedFileShowsWithinOnePoll()
+    {
         TestHome h;
         h.writeSsh("config", "Include conf.d/*\nHost top\n");
         h.writeSsh("conf.d/lab", "Host lab1\n");
@@ -59,7 +61,8 @@ private slots:
         QCOMPARE(store.aliases(), QStringList({"lab1", "lab2", "top"}));
     }
 
-    void aConfigTooLargeToReadIsAProblemNotAnEmptyList() {
+    void aConfigTooLargeToReadIsAProblemNotAnEmptyList()
+    {
         TestHome h;
         h.writeSsh("config", "Host a\n" + std::string(quillmar::kMaxSSHFileBytes, '#'));
         SSHHostStore store(h.paths());
@@ -75,7 +78,8 @@ private slots:
         QCOMPARE(store.aliases(), QStringList({"a"}));
     }
 
-    void removedConfigEmptiesTheList() {
+    void removedConfigEmptiesTheList()
+    {
         TestHome h;
         h.writeSsh("config", "Host a\n");
         SSHHostStore store(h.paths());

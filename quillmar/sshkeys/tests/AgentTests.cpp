@@ -16,14 +16,16 @@ using testing::TempHome;
 
 class AgentTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(agent_.running());
         settings_.home = home_.home();
         settings_.userName = "me";
         settings_.authSocket = agent_.socket();
     }
 
-    std::string writeStandIn(const std::string& body) {
+    std::string writeStandIn(const std::string& body)
+    {
         const std::string path = home_.home() + "/ssh-add";
         home_.write(path, "#!/bin/sh\n" + body, 0755);
         return path;
@@ -34,7 +36,8 @@ protected:
     KeyStoreSettings settings_;
 };
 
-TEST_F(AgentTest, UnreachableAgents) {
+TEST_F(AgentTest, UnreachableAgents)
+{
     auto missing = settings_;
     missing.authSocket = home_.home() + "/no-such.sock";
     EXPECT_EQ(AgentAnswer::from(AgentListing::runSSHAdd(missing)).status.label(), "ssh-agent: not reachable");
@@ -51,10 +54,11 @@ TEST_F(AgentTest, UnreachableAgents) {
     EXPECT_EQ(AgentAnswer::from(listing).status, AgentStatus::notReachable());
 }
 
-TEST_F(AgentTest, HangingSshAddIsCutOffWithNothingLeftBehind) {
+TEST_F(AgentTest, HangingSshAddIsCutOffWithNothingLeftBehind)
+{
     const std::string pids = home_.home() + "/pids";
-    settings_.sshAddPath = writeStandIn("echo $$ > " + pids + "\nsleep 300 &\necho $! >> " + pids +
-                                        "\necho '256 SHA256:half'\nwait\n");
+    settings_.sshAddPath =
+        writeStandIn("echo $$ > " + pids + "\nsleep 300 &\necho $! >> " + pids + "\necho '256 SHA256:half'\nwait\n");
     settings_.agentTimeLimit = 500ms;
     const auto start = std::chrono::steady_clock::now();
     const auto listing = AgentListing::runSSHAdd(settings_);
@@ -69,16 +73,17 @@ TEST_F(AgentTest, HangingSshAddIsCutOffWithNothingLeftBehind) {
     in >> shell >> sleeper;
     ASSERT_GT(shell, 0);
     ASSERT_GT(sleeper, 0);
-    for (int i = 0; i < 100 && (processAlive(shell) || processAlive(sleeper)); ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && (processAlive(shell) || processAlive(sleeper)); ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_FALSE(processAlive(shell));
     EXPECT_FALSE(processAlive(sleeper));
 }
 
-TEST_F(AgentTest, StandInAnswersAreReadFromStandardOutputOnly) {
+TEST_F(AgentTest, StandInAnswersAreReadFromStandardOutputOnly)
+{
     // Chatter on stderr far past a pipe buffer neither blocks nor joins the answer.
-    settings_.sshAddPath = writeStandIn(
-        "head -c 1000000 /dev/zero >&2\n"
-        "echo '256 SHA256:one c (ED25519)'\necho '256 SHA256:two c (ED25519)'\n");
+    settings_.sshAddPath = writeStandIn("head -c 1000000 /dev/zero >&2\n"
+                                        "echo '256 SHA256:one c (ED25519)'\necho '256 SHA256:two c (ED25519)'\n");
     auto answer = AgentAnswer::from(AgentListing::runSSHAdd(settings_));
     EXPECT_EQ(answer.status, AgentStatus::loadedKeys(2));
 

@@ -19,20 +19,27 @@ using testing::TempHome;
 
 constexpr const char* kLine = "ssh-ed25519 aGVsbG8= c";
 
-KeyScanner scannerFor(const TempHome& h) { return KeyScanner(h.home(), "me", ConfigSource::forHome(h.home())); }
+KeyScanner scannerFor(const TempHome& h)
+{
+    return KeyScanner(h.home(), "me", ConfigSource::forHome(h.home()));
+}
 
-const SSHKeyInfo* find(const std::vector<SSHKeyInfo>& keys, const std::string& name) {
+const SSHKeyInfo* find(const std::vector<SSHKeyInfo>& keys, const std::string& name)
+{
     auto it = std::find_if(keys.begin(), keys.end(), [&](const SSHKeyInfo& k) { return k.name == name; });
     return it == keys.end() ? nullptr : &*it;
 }
 
-std::vector<std::string> names(const std::vector<SSHKeyInfo>& keys) {
+std::vector<std::string> names(const std::vector<SSHKeyInfo>& keys)
+{
     std::vector<std::string> out;
-    for (const auto& k : keys) out.push_back(k.name);
+    for (const auto& k : keys)
+        out.push_back(k.name);
     return out;
 }
 
-TEST(KeyScan, RealKeysHaveTheirTypeAndTheFingerprintSshKeygenPrints) {
+TEST(KeyScan, RealKeysHaveTheirTypeAndTheFingerprintSshKeygenPrints)
+{
     TempHome h;
     ASSERT_TRUE(testing::keygen(h.ssh("id_ed25519"), {"-t", "ed25519"}, "me@box"));
     ASSERT_TRUE(testing::keygen(h.ssh("old_rsa"), {"-t", "rsa", "-b", "2048"}, "rsa key with spaces"));
@@ -40,7 +47,11 @@ TEST(KeyScan, RealKeysHaveTheirTypeAndTheFingerprintSshKeygenPrints) {
     const auto keys = scannerFor(h).scanKeys();
     ASSERT_EQ(keys.size(), 3u);
 
-    struct Want { const char* name; const char* type; std::optional<std::string> comment; };
+    struct Want {
+        const char* name;
+        const char* type;
+        std::optional<std::string> comment;
+    };
     for (const Want& w : {Want{"id_ed25519", "ED25519", "me@box"}, Want{"old_rsa", "RSA", "rsa key with spaces"},
                           Want{"p384", "ECDSA 384", std::nullopt}}) {
         SCOPED_TRACE(w.name);
@@ -58,9 +69,11 @@ TEST(KeyScan, RealKeysHaveTheirTypeAndTheFingerprintSshKeygenPrints) {
     EXPECT_EQ(SSHKeyInfo::usageText(*find(keys, "old_rsa")), "no host names it");
 }
 
-TEST(KeyScan, OpenPrivateKeySortsFirstAndPublicOnlyDoesNot) {
+TEST(KeyScan, OpenPrivateKeySortsFirstAndPublicOnlyDoesNot)
+{
     TempHome h;
-    for (const char* n : {"alpha", "beta", "zeta"}) h.write(h.ssh(n) + ".pub", kLine, 0644);
+    for (const char* n : {"alpha", "beta", "zeta"})
+        h.write(h.ssh(n) + ".pub", kLine, 0644);
     h.write(h.ssh("alpha"), "secret", 0600);
     h.write(h.ssh("zeta"), "secret", 0644);
     const auto keys = scannerFor(h).scanKeys();
@@ -70,7 +83,8 @@ TEST(KeyScan, OpenPrivateKeySortsFirstAndPublicOnlyDoesNot) {
     EXPECT_FALSE(keys[2].privatePerms);
 }
 
-TEST(KeyScan, HostileEntriesGiveNoKeyAndNeverBlock) {
+TEST(KeyScan, HostileEntriesGiveNoKeyAndNeverBlock)
+{
     TempHome h;
     ASSERT_EQ(::mkfifo(h.ssh("fifo.pub").c_str(), 0600), 0);
     std::filesystem::create_directory(h.ssh("dir.pub"));
@@ -84,35 +98,34 @@ TEST(KeyScan, HostileEntriesGiveNoKeyAndNeverBlock) {
 
     // On a thread of its own, so that a scan stuck in open() fails the test
     // instead of hanging it.
-    std::packaged_task<std::vector<SSHKeyInfo>()> task([home = h.home()] {
-        return KeyScanner(home, "me", {}).scanKeys();
-    });
+    std::packaged_task<std::vector<SSHKeyInfo>()> task(
+        [home = h.home()] { return KeyScanner(home, "me", {}).scanKeys(); });
     auto scan = task.get_future();
     std::thread(std::move(task)).detach();
     ASSERT_EQ(scan.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "a *.pub entry blocked the scan";
     EXPECT_EQ(names(scan.get()), (std::vector<std::string>{"good"}));
 }
 
-TEST(KeyScan, ConfigurationAndItsIncludesJoinHostsToKeys) {
+TEST(KeyScan, ConfigurationAndItsIncludesJoinHostsToKeys)
+{
     TempHome h;
     h.write(h.ssh("shared.pub"), kLine);
     h.write(h.ssh("shared"), "s");
     h.write(h.ssh("lonely"), "s", 0640);
-    h.write(h.ssh("config"),
-            "IdentityFile ~/.ssh/shared\n"
-            "Host P\n"
-            "  IdentityFile ~/.ssh/shared\n"
-            "  IdentityFile ~/.ssh/missing_key\n"
-            "Host *\n"
-            "  IdentityFile ~/.ssh/shared\n"
-            "Include extra.conf\n");
+    h.write(h.ssh("config"), "IdentityFile ~/.ssh/shared\n"
+                             "Host P\n"
+                             "  IdentityFile ~/.ssh/shared\n"
+                             "  IdentityFile ~/.ssh/missing_key\n"
+                             "Host *\n"
+                             "  IdentityFile ~/.ssh/shared\n"
+                             "Include extra.conf\n");
     h.write(h.ssh("extra.conf"),
             "Match host foo\n"
             "  IdentityFile \"%d/.ssh/shared.pub\"\n"  // the public file names the key
             "Host a b c d\n"
             "  IdentityFile .ssh/lonely\n"
-            "  IdentityFile ~/.ssh/%h\n"               // unknown token: ignored
-            "  IdentityFile ~/.ssh/./shared\n");       // no normalising: another key
+            "  IdentityFile ~/.ssh/%h\n"          // unknown token: ignored
+            "  IdentityFile ~/.ssh/./shared\n");  // no normalising: another key
     const auto keys = scannerFor(h).scanKeys();
     ASSERT_EQ(names(keys), (std::vector<std::string>{"lonely", "missing_key", "shared", "shared"}));
 
@@ -136,7 +149,8 @@ TEST(KeyScan, ConfigurationAndItsIncludesJoinHostsToKeys) {
     EXPECT_EQ(SSHKeyInfo::usageText(shared), "all hosts (Host *) \u00B7 P, Match host foo");
 }
 
-SSHKeyInfo named(const std::string& name, const std::string& path) {
+SSHKeyInfo named(const std::string& name, const std::string& path)
+{
     SSHKeyInfo k;
     k.name = name;
     k.privatePath = path;
@@ -144,7 +158,8 @@ SSHKeyInfo named(const std::string& name, const std::string& path) {
     return k;
 }
 
-TEST(KeyNameOrder, CaseInsensitiveNumericAndStable) {
+TEST(KeyNameOrder, CaseInsensitiveNumericAndStable)
+{
     KeyNameOrder order;
     std::vector<SSHKeyInfo> keys{named("key10", "/a"), named("Key2", "/b"), named("key1", "/c"),
                                  named("ID", "/z"),    named("id", "/y"),   named("beta", "/d")};
@@ -156,12 +171,14 @@ TEST(KeyNameOrder, CaseInsensitiveNumericAndStable) {
     EXPECT_EQ(order.compareNames("a2", "A02"), 0);
 }
 
-void touchLater(const std::string& path) {
+void touchLater(const std::string& path)
+{
     const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
     ::utimensat(AT_FDCWD, path.c_str(), later, 0);
 }
 
-TEST(KeyStoreModel, TicksRescanOnChangeAndAskTheAgentEveryFifth) {
+TEST(KeyStoreModel, TicksRescanOnChangeAndAskTheAgentEveryFifth)
+{
     TempHome h;
     h.write(h.ssh("k"), "s");
     h.write(h.ssh("config"), "Include extra.conf\n");
@@ -189,7 +206,8 @@ TEST(KeyStoreModel, TicksRescanOnChangeAndAskTheAgentEveryFifth) {
     EXPECT_EQ(model.keys()[0].hosts, (std::vector<std::string>{"web"}));
 }
 
-TEST(KeyStoreModel, AgentAnswersMarkKeysAndNotifyOnlyOnChange) {
+TEST(KeyStoreModel, AgentAnswersMarkKeysAndNotifyOnlyOnChange)
+{
     TempHome h;
     h.write(h.ssh("id_ed25519.pub"), "ssh-ed25519 aGVsbG8= a");
     h.write(h.ssh("other.pub"), "ssh-ed25519 aGVsbA== b");
@@ -201,7 +219,8 @@ TEST(KeyStoreModel, AgentAnswersMarkKeysAndNotifyOnlyOnChange) {
     auto c = model.applyAgentListing({0, "256 " + fp + " a (ED25519)\n256 SHA256:elsewhere z (RSA)\n"});
     EXPECT_TRUE(c.keys && c.agent && c.agentFingerprints);
     EXPECT_EQ(model.agent().label(), "ssh-agent: 2 keys loaded");
-    for (const auto& k : model.keys()) EXPECT_EQ(k.loaded, k.name == "id_ed25519") << k.name;
+    for (const auto& k : model.keys())
+        EXPECT_EQ(k.loaded, k.name == "id_ed25519") << k.name;
 
     // The same answer again changes nothing; a rescan keeps the marks.
     c = model.applyAgentListing({0, "256 SHA256:elsewhere z (RSA)\n256 " + fp + " a (ED25519)\n"});
@@ -210,7 +229,8 @@ TEST(KeyStoreModel, AgentAnswersMarkKeysAndNotifyOnlyOnChange) {
 
     c = model.applyAgentListing({1, ""});
     EXPECT_TRUE(c.keys && c.agent && c.agentFingerprints);
-    for (const auto& k : model.keys()) EXPECT_FALSE(k.loaded);
+    for (const auto& k : model.keys())
+        EXPECT_FALSE(k.loaded);
     c = model.applyAgentListing({2, ""});
     EXPECT_TRUE(c.agent);
     EXPECT_FALSE(c.keys || c.agentFingerprints);

@@ -12,7 +12,8 @@ namespace {
 // "hello" in base64; any valid blob serves for the line parser.
 constexpr const char* kBlob = "aGVsbG8=";
 
-TEST(PublicKeyLine, FieldsAndComment) {
+TEST(PublicKeyLine, FieldsAndComment)
+{
     auto k = PublicKeyLine::parse("ssh-ed25519 aGVsbG8= me@host and more\n");
     ASSERT_TRUE(k);
     EXPECT_EQ(k->typeWord, "ssh-ed25519");
@@ -40,7 +41,8 @@ TEST(PublicKeyLine, FieldsAndComment) {
     EXPECT_EQ(k->comment, "a");
 }
 
-TEST(PublicKeyLine, LinesThatGiveNoKey) {
+TEST(PublicKeyLine, LinesThatGiveNoKey)
+{
     // A line of spaces is the first line and it has no fields.
     EXPECT_FALSE(PublicKeyLine::parse(std::string("   \nssh-rsa ") + kBlob));
     EXPECT_FALSE(PublicKeyLine::parse(""));
@@ -55,24 +57,27 @@ TEST(PublicKeyLine, LinesThatGiveNoKey) {
     EXPECT_FALSE(PublicKeyLine::parse("ssh-ed25519 aGVsbG8"));  // unpadded
 }
 
-TEST(PublicKeyLine, StrictBase64) {
+TEST(PublicKeyLine, StrictBase64)
+{
     EXPECT_EQ(PublicKeyLine::decodeBase64("aGVsbG8="), "hello");
     EXPECT_EQ(PublicKeyLine::decodeBase64("aGVsbA=="), "hell");
     EXPECT_EQ(PublicKeyLine::decodeBase64("aGVs"), "hel");
     EXPECT_EQ(PublicKeyLine::decodeBase64("+/+/"), std::string("\xfb\xff\xbf", 3));
     EXPECT_FALSE(PublicKeyLine::decodeBase64("aGVsbA="));
-    EXPECT_FALSE(PublicKeyLine::decodeBase64("aG=sbA=="));   // padding inside
+    EXPECT_FALSE(PublicKeyLine::decodeBase64("aG=sbA=="));  // padding inside
     EXPECT_FALSE(PublicKeyLine::decodeBase64("aGVs===="));
-    EXPECT_FALSE(PublicKeyLine::decodeBase64("aGV-"));       // URL alphabet
+    EXPECT_FALSE(PublicKeyLine::decodeBase64("aGV-"));  // URL alphabet
     EXPECT_FALSE(PublicKeyLine::decodeBase64("===="));
 }
 
-TEST(PublicKeyLine, FingerprintIsUnpaddedSha256) {
+TEST(PublicKeyLine, FingerprintIsUnpaddedSha256)
+{
     // SHA-256 of "hello" is 2cf24dba...; its base64 ends in "=".
     EXPECT_EQ(PublicKeyLine::fingerprint("hello"), "SHA256:LPJNul+wow4m6DsqxbninhsWHlwfp0JecwQzYpOLmCQ");
 }
 
-TEST(Utf8Text, RejectsWhatIsNotUtf8) {
+TEST(Utf8Text, RejectsWhatIsNotUtf8)
+{
     using platform::isValidUtf8;
     EXPECT_TRUE(isValidUtf8("plain \xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x94\x91"));
     EXPECT_FALSE(isValidUtf8("\xC3"));              // cut short
@@ -80,10 +85,14 @@ TEST(Utf8Text, RejectsWhatIsNotUtf8) {
     EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
     EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
     EXPECT_FALSE(isValidUtf8("\xFF"));
-    EXPECT_EQ(platform::lenientUtf8("a\xFF" "b\xC3"), "a\uFFFD" "b\uFFFD");
+    EXPECT_EQ(platform::lenientUtf8("a\xFF"
+                                    "b\xC3"),
+              "a\uFFFD"
+              "b\uFFFD");
 }
 
-TEST(SSHKeyInfo, TypeLabels) {
+TEST(SSHKeyInfo, TypeLabels)
+{
     EXPECT_EQ(SSHKeyInfo::typeLabel("ssh-ed25519"), "ED25519");
     EXPECT_EQ(SSHKeyInfo::typeLabel("sk-ssh-ed25519@openssh.com"), "ED25519-SK");
     EXPECT_EQ(SSHKeyInfo::typeLabel("ssh-rsa"), "RSA");
@@ -95,7 +104,8 @@ TEST(SSHKeyInfo, TypeLabels) {
     EXPECT_EQ(SSHKeyInfo::typeLabel("ssh-ed448"), "ssh-ed448");
 }
 
-SSHKeyInfo pair(const std::string& name, std::vector<std::string> hosts) {
+SSHKeyInfo pair(const std::string& name, std::vector<std::string> hosts)
+{
     SSHKeyInfo k;
     k.name = name;
     k.privatePath = "/h/.ssh/" + name;
@@ -104,7 +114,8 @@ SSHKeyInfo pair(const std::string& name, std::vector<std::string> hosts) {
     return k;
 }
 
-TEST(SSHKeyInfo, UsageText) {
+TEST(SSHKeyInfo, UsageText)
+{
     EXPECT_EQ(SSHKeyInfo::usageText(pair("id_ed25519", {})), "default key (tried when a host names none)");
     EXPECT_EQ(SSHKeyInfo::usageText(pair("work", {})), "no host names it");
     EXPECT_EQ(SSHKeyInfo::usageText(pair("work", {"*", "web"})), "all hosts (Host *) \u00B7 web");
@@ -121,7 +132,8 @@ TEST(SSHKeyInfo, UsageText) {
     EXPECT_EQ(SSHKeyInfo::usageText(missing), "named in your config");
 }
 
-TEST(SSHKeyInfo, NeedsAttention) {
+TEST(SSHKeyInfo, NeedsAttention)
+{
     SSHKeyInfo k = pair("k", {});
     k.privatePerms = 0600;
     EXPECT_FALSE(k.needsAttention());
@@ -138,7 +150,8 @@ TEST(SSHKeyInfo, NeedsAttention) {
     EXPECT_TRUE(k.needsAttention());
 }
 
-TEST(ExpandIdentityPath, TokensAndRelativeValues) {
+TEST(ExpandIdentityPath, TokensAndRelativeValues)
+{
     const auto expand = [](std::string_view v) { return KeyScanner::expandIdentityPath(v, "/home/u", "alice"); };
     EXPECT_EQ(expand("~/.ssh/id"), "/home/u/.ssh/id");
     EXPECT_EQ(expand("%d/.ssh/id"), "/home/u/.ssh/id");
@@ -156,11 +169,14 @@ TEST(ExpandIdentityPath, TokensAndRelativeValues) {
     EXPECT_EQ(KeyScanner::expandIdentityPath("~/id", "/home/50%d", "u"), "/home/50%d/id");
 }
 
-AgentListing listing(int status, std::optional<std::string> out) { return AgentListing{status, std::move(out)}; }
+AgentListing listing(int status, std::optional<std::string> out)
+{
+    return AgentListing{status, std::move(out)};
+}
 
-TEST(AgentAnswer, StatusAndFingerprints) {
-    auto a = AgentAnswer::from(listing(0,
-        "256 SHA256:aaa me@a (ED25519)\n3072 SHA256:bbb  spaced comment (RSA)\n"));
+TEST(AgentAnswer, StatusAndFingerprints)
+{
+    auto a = AgentAnswer::from(listing(0, "256 SHA256:aaa me@a (ED25519)\n3072 SHA256:bbb  spaced comment (RSA)\n"));
     EXPECT_EQ(a.status, AgentStatus::loadedKeys(2));
     EXPECT_EQ(a.fingerprints, (std::set<std::string>{"SHA256:aaa", "SHA256:bbb"}));
     EXPECT_EQ(a.status.label(), "ssh-agent: 2 keys loaded");
@@ -179,7 +195,8 @@ TEST(AgentAnswer, StatusAndFingerprints) {
     EXPECT_EQ(a.status.label(), "ssh-agent: 0 keys loaded");
 }
 
-TEST(AgentAnswer, FailuresLeaveNoFingerprints) {
+TEST(AgentAnswer, FailuresLeaveNoFingerprints)
+{
     auto a = AgentAnswer::from(listing(1, "The agent has no identities.\n"));
     EXPECT_EQ(a.status, AgentStatus::noKeys());
     EXPECT_TRUE(a.fingerprints.empty());

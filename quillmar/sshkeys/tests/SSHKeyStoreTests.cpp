@@ -20,28 +20,33 @@ class SSHKeyStoreTest : public QObject {
     Q_OBJECT
 
 private:
-    KeyStoreSettings settingsFor(const TempHome& h) {
+    KeyStoreSettings settingsFor(const TempHome& h)
+    {
         KeyStoreSettings s;
         s.home = h.home();
         s.userName = "me";
         s.authSocket = h.home() + "/no-agent.sock";
         return s;
     }
-    std::string standIn(const TempHome& h, const std::string& body) {
+    std::string standIn(const TempHome& h, const std::string& body)
+    {
         const std::string path = h.home() + "/ssh-add";
         h.write(path, "#!/bin/sh\n" + body, 0755);
         return path;
     }
-    int lineCount(const std::string& path) {
+    int lineCount(const std::string& path)
+    {
         std::ifstream in(path);
         std::string line;
         int n = 0;
-        while (std::getline(in, line)) ++n;
+        while (std::getline(in, line))
+            ++n;
         return n;
     }
 
 private slots:
-    void realAgentIsPublishedOnTheMainThread() {
+    void realAgentIsPublishedOnTheMainThread()
+    {
         TempHome h;
         QVERIFY(quillmar::testing::keygen(h.ssh("id_ed25519"), {"-t", "ed25519"}, "store test"));
         quillmar::testing::TestAgent agent(h.home() + "/agent.sock");
@@ -77,7 +82,8 @@ private slots:
         QTRY_COMPARE(store.agent().label(), std::string("ssh-agent: not reachable"));
     }
 
-    void pollNoticesNewKeysAndAsksTheAgentEveryFifthTick() {
+    void pollNoticesNewKeysAndAsksTheAgentEveryFifthTick()
+    {
         TempHome h;
         const std::string calls = h.home() + "/calls";
         auto settings = settingsFor(h);
@@ -92,7 +98,8 @@ private slots:
         QTRY_VERIFY(lineCount(calls) >= 4);
     }
 
-    void queriesNeverOverlapAndAskAgainAfterTheRunningOne() {
+    void queriesNeverOverlapAndAskAgainAfterTheRunningOne()
+    {
         TempHome h;
         const std::string calls = h.home() + "/calls";
         const std::string busy = h.home() + "/busy";
@@ -101,13 +108,15 @@ private slots:
         settings.sshAddPath = standIn(h, "[ -e " + busy + " ] && exit 3\ntouch " + busy + "\necho x >> " + calls +
                                              "\nsleep 0.3\nrm " + busy + "\nexit 1\n");
         SSHKeyStore store(settings);
-        for (int i = 0; i < 5; ++i) store.queryAgent();
+        for (int i = 0; i < 5; ++i)
+            store.queryAgent();
         QTRY_VERIFY(!store.agentQueryRunning());
         QCOMPARE(lineCount(calls), 2);
         QCOMPARE(store.agent(), AgentStatus::noKeys());
     }
 
-    void hangingToolNeverBlocksTheMainThread() {
+    void hangingToolNeverBlocksTheMainThread()
+    {
         TempHome h;
         auto settings = settingsFor(h);
         settings.sshAddPath = standIn(h, "sleep 300\n");
@@ -120,7 +129,8 @@ private slots:
         QTRY_COMPARE(store.agent(), AgentStatus::notReachable());
     }
 
-    void answerAfterTheStoreIsGoneIsDropped() {
+    void answerAfterTheStoreIsGoneIsDropped()
+    {
         TempHome h;
         auto settings = settingsFor(h);
         settings.sshAddPath = standIn(h, "sleep 0.2\nexit 1\n");

@@ -87,16 +87,21 @@ TEST(ArabicShaping, CellsToDisplayTexts)
         {"beh lam alef", cellsOf({U"\u0628", U"\u0644", U"\u0627"}), {U"\uFE91", U"\uFEFC", U" "}},
         {"lam hamza-above alef after beh", cellsOf({U"\u0628", U"\u0644", U"\u0623"}), {U"\uFE91", U"\uFEF8", U" "}},
         {"beh zwnj beh", cellsOf({U"\u0628", U"\u200C", U"\u0628"}), {U"\uFE8F", U"", U"\uFE8F"}},
-        {"beh beh zwnj beh", cellsOf({U"\u0628", U"\u0628", U"\u200C", U"\u0628"}),
+        {"beh beh zwnj beh",
+         cellsOf({U"\u0628", U"\u0628", U"\u200C", U"\u0628"}),
          {U"\uFE91", U"\uFE90", U"", U"\uFE8F"}},
         {"beh tatweel beh", cellsOf({U"\u0628", U"\u0640", U"\u0628"}), {U"\uFE91", U"", U"\uFE90"}},
         {"fatha stays with its letter", cellsOf({U"\u0628\u064E", U"\u0628"}), {U"\uFE91\u064E", U"\uFE90"}},
-        {"a mark cell between letters is transparent", cellsOf({U"\u0628", U"\u0651", U"\u0628"}),
+        {"a mark cell between letters is transparent",
+         cellsOf({U"\u0628", U"\u0651", U"\u0628"}),
          {U"\uFE91", U"", U"\uFE90"}},
         {"syriac gets none", cellsOf({U"\u0712", U"\u0712", U"\u0712"}), {U"", U"", U""}},
         {"hamza is isolated", cellsOf({U"\u0628", U"\u0621"}), {U"\uFE8F", U"\uFE80"}},
-        {"right-joining reh ends a word", cellsOf({U"\u0628", U"\u0631", U"\u0628"}), {U"\uFE91", U"\uFEAE", U"\uFE8F"}},
-        {"alef maksura medial from the extended block", cellsOf({U"\u0628", U"\u0649", U"\u0628"}),
+        {"right-joining reh ends a word",
+         cellsOf({U"\u0628", U"\u0631", U"\u0628"}),
+         {U"\uFE91", U"\uFEAE", U"\uFE8F"}},
+        {"alef maksura medial from the extended block",
+         cellsOf({U"\u0628", U"\u0649", U"\u0628"}),
          {U"\uFE91", U"\uFBE9", U"\uFE90"}},
         {"lam and alef apart are no ligature", cellsOf({U"\u0644", U" ", U"\u0627"}), {U"\uFEDD", U"", U"\uFE8D"}},
         {"latin between letters breaks joining", cellsOf({U"\u0628", U"x", U"\u0628"}), {U"\uFE8F", U"", U"\uFE8F"}},
@@ -174,7 +179,8 @@ TEST(TerminalBidiPieces, TypesetterUnitsAndDirection)
                                                {U"\U0001F600", u'\u00B7'},
                                                {U"\u2029", u' '},
                                                {U"\u0085", u' '}})
-        EXPECT_EQ(uint32_t(TB::typesetterUnit(u.text)), uint32_t(u.unit)) << std::hex << uint32_t(u.text.empty() ? 0 : u.text[0]);
+        EXPECT_EQ(uint32_t(TB::typesetterUnit(u.text)), uint32_t(u.unit))
+            << std::hex << uint32_t(u.text.empty() ? 0 : u.text[0]);
 
     struct D {
         std::initializer_list<std::u32string> cells;
@@ -220,8 +226,20 @@ TEST(TerminalBidiPieces, MissingCellsGoBesideTheirNeighbours)
     const std::vector<Case> cases = {
         {"complete", {2, 1, 0}, {true, true, true}, 3, false, {2, 1, 0}, {true, true, true}},
         {"duplicates kept once", {0, 0, 1}, {false, false}, 2, false, {0, 1}, {false, false}},
-        {"after its left neighbour in ltr", {0, 2}, {false, std::nullopt, false}, 3, true, {0, 1, 2}, {false, false, false}},
-        {"before its left neighbour in rtl", {2, 0}, {true, std::nullopt, true}, 3, false, {2, 1, 0}, {true, true, true}},
+        {"after its left neighbour in ltr",
+         {0, 2},
+         {false, std::nullopt, false},
+         3,
+         true,
+         {0, 1, 2},
+         {false, false, false}},
+        {"before its left neighbour in rtl",
+         {2, 0},
+         {true, std::nullopt, true},
+         3,
+         false,
+         {2, 1, 0},
+         {true, true, true}},
         {"left neighbour decides first", {2, 0}, {true, std::nullopt, false}, 3, false, {2, 1, 0}, {true, true, false}},
         {"before its right neighbour in ltr", {1}, {std::nullopt, false}, 2, true, {0, 1}, {false, false}},
         {"after its right neighbour in rtl", {1}, {std::nullopt, true}, 2, false, {1, 0}, {true, true}},

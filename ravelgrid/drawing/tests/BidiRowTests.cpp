@@ -24,12 +24,14 @@ struct Screen {
     Buffer buffer;
 
     explicit Screen(bool boxMirroring = false)
-        : buffer(cols, rows, 8, 0, BidiPresentationState{BidiSupportMode::implicit, true, BidiDirection::leftToRight,
-                                                         boxMirroring}) {
+        : buffer(cols, rows, 8, 0,
+                 BidiPresentationState{BidiSupportMode::implicit, true, BidiDirection::leftToRight, boxMirroring})
+    {
         buffer.fillViewportRows();
     }
 
-    void put(int row, std::u32string_view text) {
+    void put(int row, std::u32string_view text)
+    {
         int col = 0;
         for (char32_t c : text) {
             CharData cell;
@@ -38,15 +40,19 @@ struct Screen {
         }
     }
 
-    RowContext context(bool bidi = true) const {
+    RowContext context(bool bidi = true) const
+    {
         RowContext c;
         c.bidi = bidi;
         c.clusterText = [](int32_t code) { return code == fathaBeh ? QStringLiteral("\u0628\u064E") : QString(); };
-        c.clusterScalars = [](int32_t code) { return code == fathaBeh ? std::u32string(U"\u0628\u064E") : std::u32string(); };
+        c.clusterScalars = [](int32_t code) {
+            return code == fathaBeh ? std::u32string(U"\u0628\u064E") : std::u32string();
+        };
         return c;
     }
 
-    const BidiRowLayout* layout(int row, TerminalBidi::Paragraph& holder) {
+    const BidiRowLayout* layout(int row, TerminalBidi::Paragraph& holder)
+    {
         holder = TerminalBidi::rowLayout(row, buffer, cols, 500, context().clusterScalars);
         return holder ? holder->row(row) : nullptr;
     }
@@ -57,7 +63,8 @@ struct Canvas {
     QSizeF cell;
     QImage image;
 
-    Canvas() {
+    Canvas()
+    {
         painter.colors().setNativeForeground(QColor(220, 220, 220));
         painter.colors().setNativeBackground(QColor(0, 0, 0));
         cell = computeCellDimension(painter.fontSet().rawNormal(), 1.0, 1.0);
@@ -66,7 +73,8 @@ struct Canvas {
                        QImage::Format_RGB32);
     }
 
-    void paint(Screen& screen, bool bidi) {
+    void paint(Screen& screen, bool bidi)
+    {
         image.fill(Qt::black);
         FrameInput input;
         input.buffer = &screen.buffer;
@@ -79,7 +87,8 @@ struct Canvas {
         painter.drawTerminalContents(p, input);
     }
 
-    bool inkIn(int col, int row) const {
+    bool inkIn(int col, int row) const
+    {
         const int x0 = int(std::ceil(col * cell.width()));
         const int x1 = int((col + 1) * cell.width());
         const int y0 = int(std::ceil(row * cell.height()));
@@ -92,7 +101,8 @@ struct Canvas {
     }
 
     // Columns of a row that hold ink.
-    std::vector<int> inkedColumns(int row) const {
+    std::vector<int> inkedColumns(int row) const
+    {
         std::vector<int> cols;
         for (int c = 0; c < Screen::cols; ++c)
             if (inkIn(c, row))
@@ -109,7 +119,8 @@ class BidiRowTests : public QObject {
 private slots:
     void init() { TerminalBidi::clearCaches(); }
 
-    void cellsAreVisitedInVisualOrderWithTheirDisplayTexts() {
+    void cellsAreVisitedInVisualOrderWithTheirDisplayTexts()
+    {
         Screen s;
         s.put(0, U"א(ב)");
         TerminalBidi::Paragraph holder;
@@ -147,7 +158,8 @@ private slots:
         QVERIFY(layout.runs.front().selected);
     }
 
-    void shapedLettersKeepTheirMarksAndMirroredBoxesArePainted() {
+    void shapedLettersKeepTheirMarksAndMirroredBoxesArePainted()
+    {
         Screen s(true);
         s.put(0, U"@ب┌");
         TerminalBidi::Paragraph holder;
@@ -177,7 +189,8 @@ private slots:
         QCOMPARE(layout.boxItems[0].column, 7);
     }
 
-    void rightToLeftInkLiesInTheRightmostCells() {
+    void rightToLeftInkLiesInTheRightmostCells()
+    {
         Screen s;
         s.put(0, U"שלום");
         s.put(1, U"مرحبا");
@@ -201,7 +214,8 @@ private slots:
         QVERIFY(!canvas.inkIn(Screen::cols - 1, 0));
     }
 
-    void fallbackFontsFollowTheSetNotItsAddress() {
+    void fallbackFontsFollowTheSetNotItsAddress()
+    {
         std::optional<FontSet> slot;
         slot.emplace(FontSet::defaultFamily(), 13.0);
         const FontSet* address = &*slot;

@@ -12,12 +12,14 @@ using namespace ravelgrid;
 
 namespace {
 
-bool wholeDevicePixels(qreal logical, qreal scale) {
+bool wholeDevicePixels(qreal logical, qreal scale)
+{
     const qreal device = logical * scale;
     return std::abs(device - std::round(device)) < 1e-6;
 }
 
-qreal advanceOfW(const QRawFont& font) {
+qreal advanceOfW(const QRawFont& font)
+{
     const auto glyphs = font.glyphIndexesForString(QStringLiteral("W"));
     return font.advancesForGlyphIndexes(glyphs).first().x();
 }
@@ -28,7 +30,8 @@ class CellMetricsTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void cellSnapsToDevicePixels_data() {
+    void cellSnapsToDevicePixels_data()
+    {
         QTest::addColumn<qreal>("pointSize");
         QTest::addColumn<qreal>("scale");
         QTest::addColumn<qreal>("spacing");
@@ -45,7 +48,8 @@ private slots:
 
     // The cell must be whole device pixels at every ratio, the width the
     // nearest such to the advance, the height the line height rounded up.
-    void cellSnapsToDevicePixels() {
+    void cellSnapsToDevicePixels()
+    {
         QFETCH(qreal, pointSize);
         QFETCH(qreal, scale);
         QFETCH(qreal, spacing);
@@ -64,7 +68,8 @@ private slots:
 
     // Sizes are points: 13 pt at 96 DPI is a 17.3-pixel em, and the cell is
     // as tall as Qt's own 13-point text of the same face.
-    void sizesArePointsAtTheScreensDpi() {
+    void sizesArePointsAtTheScreensDpi()
+    {
         QCOMPARE(QGuiApplication::primaryScreen()->logicalDotsPerInchY(), 96.0);
         QCOMPARE(FontSet::pixelsPerPoint(), 96.0 / 72.0);
         for (qreal points : {9.0, 13.0, 28.0}) {
@@ -91,7 +96,8 @@ private slots:
         QCOMPARE(FontSet(FontSet::defaultFamily(), 1e9).pixelSize(), 1024.0);
     }
 
-    void cellLimits() {
+    void cellLimits()
+    {
         // No usable font: the smallest cell, not a division by zero later.
         QCOMPARE(computeCellDimension(QRawFont(), 1.0, 1.0), QSizeF(1, 1));
         // A nonsense ratio or spacing is treated as 1.
@@ -105,7 +111,8 @@ private slots:
         QCOMPARE(computeCellDimension(huge.rawNormal(), 20.0, 1.0).height(), 8192.0);
     }
 
-    void gridFromSize_data() {
+    void gridFromSize_data()
+    {
         QTest::addColumn<QSizeF>("size");
         QTest::addColumn<QSizeF>("cell");
         QTest::addColumn<qreal>("reserved");
@@ -121,7 +128,8 @@ private slots:
         QTest::newRow("empty cell") << QSizeF(640, 450) << QSizeF(0, 0) << 0.0 << QSize(0, 0);
     }
 
-    void gridFromSize() {
+    void gridFromSize()
+    {
         QFETCH(QSizeF, size);
         QFETCH(QSizeF, cell);
         QFETCH(qreal, reserved);
@@ -129,7 +137,8 @@ private slots:
         QCOMPARE(gridSizeFor(size, cell, reserved), expected);
     }
 
-    void glyphSlotFitting() {
+    void glyphSlotFitting()
+    {
         const FontSet fonts(FontSet::defaultFamily(), 13);
         const QSizeF cell = computeCellDimension(fonts.rawNormal(), 1.0, 1.0);
         const quint32 w = fonts.rawNormal().glyphIndexesForString(QStringLiteral("W")).first();
@@ -164,7 +173,8 @@ private slots:
         QCOMPARE(glyphSlotFit(enormous.rawNormal(), hugeW, 2, cell, fonts.rawNormal()).scale, 0.1);
     }
 
-    void rowGeometry() {
+    void rowGeometry()
+    {
         const GridGeometry geo(QSizeF(8, 18), QSizeF(100, 100), 4);
         QCOMPARE(geo.rowTop(0), 0.0);
         QCOMPARE(geo.baselineY(1), 36.0 - 4.0);
@@ -184,7 +194,8 @@ private slots:
         QVERIFY(exact.bottomStrip().top() >= exact.rowBottom(4) - 1e-9);
     }
 
-    void invalidation() {
+    void invalidation()
+    {
         const GridGeometry geo(QSizeF(8, 10), QSizeF(80, 55), 2);
         // Changed rows 1..2 of 5: those rows and one below.
         QCOMPARE(geo.invalidationRect(1, 2, 5, true), QRectF(0, 10, 80, 30));

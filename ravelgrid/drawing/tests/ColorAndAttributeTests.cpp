@@ -11,13 +11,23 @@ using C = Attribute::Color;
 namespace {
 
 // Palette entry i is (i, 255 - i, 7) in 8-bit terms: easy to tell apart.
-Color paletteEntry(uint8_t i) { return Color::fromRgb8(i, 255 - i, 7); }
+Color paletteEntry(uint8_t i)
+{
+    return Color::fromRgb8(i, 255 - i, 7);
+}
 
-QColor expectedPalette(int i) { return QColor(i, 255 - i, 7); }
+QColor expectedPalette(int i)
+{
+    return QColor(i, 255 - i, 7);
+}
 
-void usePalette(ColorResolver& r) { r.setPaletteLookup(paletteEntry); }
+void usePalette(ColorResolver& r)
+{
+    r.setPaletteLookup(paletteEntry);
+}
 
-Attribute attr(C fg, C bg, CharacterStyle style = CharacterStyle::none) {
+Attribute attr(C fg, C bg, CharacterStyle style = CharacterStyle::none)
+{
     Attribute a;
     a.fg = fg;
     a.bg = bg;
@@ -31,13 +41,15 @@ class ColorAndAttributeTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void conversionsAreExact() {
+    void conversionsAreExact()
+    {
         for (Color c : {Color(0, 0, 0), Color(35389, 35389, 35389), Color(65535, 1, 32768), Color(12345, 54321, 999)})
             QCOMPARE(qColorToColor(colorToQColor(c)), c);
         QCOMPARE(blendColors(QColor(200, 100, 0), QColor(0, 0, 0)), QColor(100, 50, 0));
     }
 
-    void paletteIndices_data() {
+    void paletteIndices_data()
+    {
         QTest::addColumn<int>("index");
         QTest::addColumn<bool>("bold");
         QTest::addColumn<bool>("bright");
@@ -52,7 +64,8 @@ private slots:
         QTest::newRow("no bright: 200 stays") << 200 << false << false << 200;
     }
 
-    void paletteIndices() {
+    void paletteIndices()
+    {
         QFETCH(int, index);
         QFETCH(bool, bold);
         QFETCH(bool, bright);
@@ -62,7 +75,8 @@ private slots:
         QCOMPARE(r.resolveColor(C::ansi256(uint8_t(index)), true, bold, bright, false), expectedPalette(expected));
     }
 
-    void paletteCacheFollowsResets() {
+    void paletteCacheFollowsResets()
+    {
         uint8_t shift = 0;
         ColorResolver r;
         r.setPaletteLookup([&](uint8_t i) { return paletteEntry(uint8_t(i + shift)); });
@@ -78,7 +92,8 @@ private slots:
         QCOMPARE(r.generation(), generation);
     }
 
-    void trueColourCacheIsBounded() {
+    void trueColourCacheIsBounded()
+    {
         ColorResolver r;
         for (int i = 0; i < 4096; ++i)
             r.resolveColor(C::trueColor(uint8_t(i), uint8_t(i >> 8), 1), true, false, true, false);
@@ -88,7 +103,8 @@ private slots:
         QCOMPARE(r.trueColorCount(), size_t(1));
     }
 
-    void defaultsUnderReverseVideo() {
+    void defaultsUnderReverseVideo()
+    {
         ColorResolver r;
         r.setNativeForeground(QColor(200, 200, 200));
         r.setNativeBackground(QColor(10, 10, 10));
@@ -102,25 +118,27 @@ private slots:
         QCOMPARE(r.resolveColor(C::defaultInvertedColor(), true, false, true, false).alpha(), 255);
     }
 
-    void inverseOfDefaults() {
+    void inverseOfDefaults()
+    {
         ColorResolver r;
         r.setNativeForeground(QColor(200, 200, 200));
         r.setNativeBackground(QColor(10, 10, 10));
         CellAttributes a(r);
-        const CellStyle& s = a.attributesForCell(attr(C::defaultColor(), C::defaultColor(), CharacterStyle::inverse),
-                                                  false, false);
+        const CellStyle& s =
+            a.attributesForCell(attr(C::defaultColor(), C::defaultColor(), CharacterStyle::inverse), false, false);
         QCOMPARE(s.foreground, QColor(10, 10, 10));
         QCOMPARE(s.background, QColor(200, 200, 200));
     }
 
-    void faces() {
+    void faces()
+    {
         ColorResolver r;
         usePalette(r);
         CellAttributes a(r);
         QCOMPARE(a.attributesForCell(attr(C::ansi256(9), C::defaultColor()), false, false).face, FontFace::normal);
-        QCOMPARE(a.attributesForCell(attr(C::defaultColor(), C::defaultColor(), CharacterStyle::bold |
-                                                                                  CharacterStyle::italic),
-                                     false, false)
+        QCOMPARE(a.attributesForCell(
+                      attr(C::defaultColor(), C::defaultColor(), CharacterStyle::bold | CharacterStyle::italic), false,
+                      false)
                      .face,
                  FontFace::boldItalic);
         // Without bright colours, bright palette text is told apart by boldness.
@@ -129,17 +147,20 @@ private slots:
         QCOMPARE(bright.face, FontFace::bold);
         QCOMPARE(bright.foreground, expectedPalette(1));
         QCOMPARE(a.attributesForCell(attr(C::ansi256(200), C::defaultColor()), false, false).face, FontFace::normal);
-        QCOMPARE(a.attributesForCell(attr(C::ansi256(12), C::defaultColor(), CharacterStyle::italic), false, false).face,
-                 FontFace::boldItalic);
+        QCOMPARE(
+            a.attributesForCell(attr(C::ansi256(12), C::defaultColor(), CharacterStyle::italic), false, false).face,
+            FontFace::boldItalic);
     }
 
-    void decorations() {
+    void decorations()
+    {
         ColorResolver r;
         usePalette(r);
         r.setNativeBackground(QColor(0, 0, 0));
         CellAttributes a(r);
         // Underline without a style or colour: single, in the (dimmed) text colour.
-        Attribute u = attr(C::trueColor(200, 100, 50), C::defaultColor(), CharacterStyle::underline | CharacterStyle::dim);
+        Attribute u =
+            attr(C::trueColor(200, 100, 50), C::defaultColor(), CharacterStyle::underline | CharacterStyle::dim);
         const CellStyle su = a.attributesForCell(u, false, false);
         QCOMPARE(su.underlineStyle, UnderlineStyle::single);
         QCOMPARE(su.foreground, QColor(100, 50, 25));
@@ -151,14 +172,15 @@ private slots:
         QCOMPARE(a.attributesForCell(d, false, false).underlineColor, expectedPalette(4));
         QCOMPARE(a.attributesForCell(d, true, false).underlineStyle, UnderlineStyle::dashed);
         QCOMPARE(a.attributesForCell(d, false, false).underlineStyle, UnderlineStyle::double_);
-        const CellStyle strike = a.attributesForCell(attr(C::ansi256(2), C::defaultColor(), CharacterStyle::crossedOut),
-                                                      false, false);
+        const CellStyle strike =
+            a.attributesForCell(attr(C::ansi256(2), C::defaultColor(), CharacterStyle::crossedOut), false, false);
         QVERIFY(strike.strikethrough);
         QCOMPARE(strike.strikethroughColor, expectedPalette(2));
         QVERIFY(!a.attributesForCell(attr(C::ansi256(2), C::defaultColor()), false, false).hasDecorations());
     }
 
-    void cacheStartsOverWhenColoursChange() {
+    void cacheStartsOverWhenColoursChange()
+    {
         ColorResolver r;
         r.setNativeForeground(QColor(1, 2, 3));
         CellAttributes a(r);
@@ -170,7 +192,8 @@ private slots:
         QCOMPARE(a.attributesForCell(plain, false, true).foreground, r.nativeBackground());
     }
 
-    void attributeCacheIsBounded() {
+    void attributeCacheIsBounded()
+    {
         ColorResolver r;
         CellAttributes a(r);
         for (int i = 0; i < 4096; ++i)
@@ -181,7 +204,8 @@ private slots:
         QCOMPARE(a.cachedCount(true), size_t(0));
     }
 
-    void rowRuns() {
+    void rowRuns()
+    {
         ColorResolver r;
         usePalette(r);
         CellAttributes a(r);
@@ -249,7 +273,8 @@ private slots:
         QCOMPARE(layout.cells.size(), size_t(3));
     }
 
-    void contrastRatios() {
+    void contrastRatios()
+    {
         QCOMPARE(contrastRatio(Qt::black, Qt::white), 21.0);
         QCOMPARE(contrastRatio(Qt::white, Qt::black), 21.0);
         QCOMPARE(contrastRatio(QColor(44, 52, 66), QColor(44, 52, 66)), 1.0);
@@ -259,7 +284,8 @@ private slots:
 
     // Selected text takes the first readable colour of: the selection text
     // colour, the cell's own, the default foreground; else black or white.
-    void selectedTextColourStaysReadable_data() {
+    void selectedTextColourStaysReadable_data()
+    {
         QTest::addColumn<QColor>("background");
         QTest::addColumn<QColor>("preferred");
         QTest::addColumn<QColor>("cell");
@@ -278,7 +304,8 @@ private slots:
                                   << QColor(Qt::black);
     }
 
-    void selectedTextColourStaysReadable() {
+    void selectedTextColourStaysReadable()
+    {
         QFETCH(QColor, background);
         QFETCH(QColor, preferred);
         QFETCH(QColor, cell);
@@ -289,13 +316,13 @@ private slots:
 
     // The row builder applies it with the cell's resolved colour and the
     // native foreground; a selected wide cell too.
-    void selectedRunsAreReadable() {
+    void selectedRunsAreReadable()
+    {
         ColorResolver r;
         r.setNativeForeground(QColor(0xE1, 0xE6, 0xEE));
         r.setNativeBackground(QColor(0x0E, 0x11, 0x17));
-        r.setPaletteLookup([](uint8_t i) {
-            return i == 0 ? Color::fromRgb8(0x1E, 0x24, 0x2F) : Color::fromRgb8(0x6F, 0xCF, 0x97);
-        });
+        r.setPaletteLookup(
+            [](uint8_t i) { return i == 0 ? Color::fromRgb8(0x1E, 0x24, 0x2F) : Color::fromRgb8(0x6F, 0xCF, 0x97); });
         CellAttributes a(r);
         BufferLine line(6);
         auto put = [&](int col, Attribute at) {

@@ -25,10 +25,9 @@ struct Screen {
     static constexpr int cols = 16;
     static constexpr int rows = 5;
     Buffer buffer{cols, rows, 8, 100};
-    Screen() {
-        buffer.fillViewportRows();
-    }
-    void put(int col, int row, char32_t ch, Attribute a = {}, int width = 1) {
+    Screen() { buffer.fillViewportRows(); }
+    void put(int col, int row, char32_t ch, Attribute a = {}, int width = 1)
+    {
         CharData c;
         c.code = int32_t(ch);
         c.width = int8_t(width);
@@ -43,13 +42,15 @@ struct Screen {
     }
 };
 
-Attribute fgTrue(uint8_t r, uint8_t g, uint8_t b) {
+Attribute fgTrue(uint8_t r, uint8_t g, uint8_t b)
+{
     Attribute a;
     a.fg = C::trueColor(r, g, b);
     return a;
 }
 
-Attribute underlined(UnderlineStyle style) {
+Attribute underlined(UnderlineStyle style)
+{
     Attribute a;
     a.style = CharacterStyle::underline;
     a.underlineStyle = style;
@@ -62,7 +63,8 @@ struct Canvas {
     QSizeF cell;
     QImage image;
 
-    explicit Canvas(qreal s, std::optional<QSizeF> cellSize = std::nullopt) : scale(s) {
+    explicit Canvas(qreal s, std::optional<QSizeF> cellSize = std::nullopt) : scale(s)
+    {
         painter.colors().setPaletteLookup([](uint8_t i) { return Color::fromRgb8(i, i, i); });
         painter.colors().setNativeForeground(nativeFg);
         painter.colors().setNativeBackground(nativeBg);
@@ -75,7 +77,8 @@ struct Canvas {
         image.fill(Qt::magenta);
     }
     QSizeF viewSize() const { return QSizeF(image.width() / scale, image.height() / scale); }
-    void paint(Screen& screen, bool reverse = false) {
+    void paint(Screen& screen, bool reverse = false)
+    {
         FrameInput input;
         input.buffer = &screen.buffer;
         input.columns = Screen::cols;
@@ -89,12 +92,14 @@ struct Canvas {
     int px(qreal logical) const { return int(std::lround(logical * scale)); }
     int cellX(int col) const { return px(col * cell.width()); }
     int cellY(int row) const { return px(row * cell.height()); }
-    qreal baseline(int row) const {
+    qreal baseline(int row) const
+    {
         return GridGeometry(cell, viewSize(), baselineOffset(painter.fontSet().rawNormal())).baselineY(row);
     }
     bool inked(int x, int y, const QColor& bg = nativeBg) const { return image.pixelColor(x, y) != bg; }
     // Device rows of a device column that differ from the background, in [y0, y1).
-    std::vector<int> inkedRows(int x, int y0, int y1, const QColor& bg = nativeBg) const {
+    std::vector<int> inkedRows(int x, int y0, int y1, const QColor& bg = nativeBg) const
+    {
         std::vector<int> rows;
         for (int y = y0; y < y1; ++y)
             if (inked(x, y, bg))
@@ -103,7 +108,8 @@ struct Canvas {
     }
 };
 
-void addScales() {
+void addScales()
+{
     QTest::addColumn<qreal>("scale");
     QTest::newRow("1x") << 1.0;
     QTest::newRow("1.25x") << 1.25;
@@ -111,7 +117,8 @@ void addScales() {
     QTest::newRow("2x") << 2.0;
 }
 
-QImage blank(QSize devicePixels, qreal scale) {
+QImage blank(QSize devicePixels, qreal scale)
+{
     QImage image(devicePixels, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(scale);
     image.fill(Qt::black);
@@ -127,7 +134,8 @@ private slots:
     // --- decorations ---------------------------------------------------------------
 
     void underlineStyles_data() { addScales(); }
-    void underlineStyles() {
+    void underlineStyles()
+    {
         QFETCH(qreal, scale);
         Screen screen;
         for (int c = 0; c < 4; ++c) {
@@ -178,7 +186,8 @@ private slots:
     // A wide cell's underline is one piece: its dots keep their spacing
     // across the second column instead of starting again there.
     void wideCellPatternRunsOn_data() { addScales(); }
-    void wideCellPatternRunsOn() {
+    void wideCellPatternRunsOn()
+    {
         QFETCH(qreal, scale);
         Screen screen;
         screen.put(0, 0, ' ', underlined(UnderlineStyle::dotted), 2);
@@ -195,7 +204,8 @@ private slots:
     }
 
     void underlineColourStrikeAndReverse_data() { addScales(); }
-    void underlineColourStrikeAndReverse() {
+    void underlineColourStrikeAndReverse()
+    {
         QFETCH(qreal, scale);
         Screen screen;
         Attribute red = underlined(UnderlineStyle::single);
@@ -237,7 +247,8 @@ private slots:
         QCOMPARE(reversed.image.pixelColor(x, line.front()), nativeBg);
     }
 
-    void thinLineIsOneDevicePixel() {
+    void thinLineIsOneDevicePixel()
+    {
         // At scale 2 a thickness of 0.6 rounds to half a point: one device pixel.
         QImage image = blank(QSize(40, 40), 2.0);
         CellStyle style;
@@ -260,7 +271,8 @@ private slots:
 
     // --- the row builder's side lists -------------------------------------------------
 
-    void rowBuilderCollectsShapesAndPlaceholders() {
+    void rowBuilderCollectsShapesAndPlaceholders()
+    {
         ColorResolver colors;
         colors.setPaletteLookup([](uint8_t i) { return Color::fromRgb8(i, i, i); });
         colors.setNativeForeground(nativeFg);
@@ -331,7 +343,8 @@ private slots:
 
     // --- block elements -----------------------------------------------------------
 
-    void fullBlockAndEighthAtScale2() {
+    void fullBlockAndEighthAtScale2()
+    {
         Canvas canvas(2.0, QSizeF(7.5, 17));
         Screen screen;
         screen.put(0, 0, U'\u2588', fgTrue(255, 0, 0));
@@ -360,7 +373,8 @@ private slots:
     }
 
     void blockShapes_data() { addScales(); }
-    void blockShapes() {
+    void blockShapes()
+    {
         QFETCH(qreal, scale);
         Canvas canvas(scale);
         Screen screen;
@@ -387,7 +401,8 @@ private slots:
     }
 
     void shadeBlendsWithTheColoursAlpha_data() { addScales(); }
-    void shadeBlendsWithTheColoursAlpha() {
+    void shadeBlendsWithTheColoursAlpha()
+    {
         QFETCH(qreal, scale);
         QImage image = blank(QSize(40, 80), scale);
         const BlockElementRenderItem item{0, 1, U'\u2592', blockElementRects(U'\u2592'), QColor(255, 0, 0, 204)};
@@ -409,7 +424,8 @@ private slots:
 
     // --- box drawing ---------------------------------------------------------------
 
-    void boxArmsAndDashesInDevicePixels() {
+    void boxArmsAndDashesInDevicePixels()
+    {
         // Scale 2, a 16 x 34 pixel cell, weight 2: light 2, heavy 4.
         auto paint = [](char32_t cp, QSizeF cell = QSizeF(8, 17)) {
             QImage image = blank(QSize(int(cell.width() * 2), int(cell.height() * 2)), 2.0);
@@ -473,7 +489,8 @@ private slots:
     }
 
     void linesKeepOneThicknessAcrossCells_data() { addScales(); }
-    void linesKeepOneThicknessAcrossCells() {
+    void linesKeepOneThicknessAcrossCells()
+    {
         QFETCH(qreal, scale);
         Canvas canvas(scale);
         Screen screen;
@@ -505,7 +522,8 @@ private slots:
     }
 
     void powerlineArrowIsSolid_data() { addScales(); }
-    void powerlineArrowIsSolid() {
+    void powerlineArrowIsSolid()
+    {
         QFETCH(qreal, scale);
         Canvas canvas(scale);
         Screen screen;

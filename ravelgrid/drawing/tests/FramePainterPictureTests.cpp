@@ -22,7 +22,8 @@ constexpr int rows = 4;
 const QColor background(0, 0, 0);
 
 // Left half red, right half blue, opaque: shows channel order and flips.
-KittyGraphicsPayload halves(int w, int h) {
+KittyGraphicsPayload halves(int w, int h)
+{
     std::vector<uint8_t> rgba(size_t(w) * size_t(h) * 4);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -40,7 +41,8 @@ struct Scene {
     QImage image;
     int readies = 0;
 
-    Scene() {
+    Scene()
+    {
         buffer.fillViewportRows();
         painter->colors().setNativeBackground(background);
         painter->setCellSize(QSizeF(8, 16));
@@ -49,7 +51,8 @@ struct Scene {
     }
 
     // The picture over 4 x 2 cells from the top left corner.
-    void place(const KittyGraphicsPayload& payload) {
+    void place(const KittyGraphicsPayload& payload)
+    {
         for (int row = 0; row < 2; ++row) {
             auto cell = std::make_shared<KittyPlacementImage>(payload);
             cell->kittyImageId = 1;
@@ -60,7 +63,8 @@ struct Scene {
         }
     }
 
-    void paint(QRectF dirty = {}) {
+    void paint(QRectF dirty = {})
+    {
         FrameInput input;
         input.buffer = &buffer;
         input.columns = cols;
@@ -74,7 +78,8 @@ struct Scene {
     QColor at(int col, int row) const { return image.pixelColor(col * 8 + 4, row * 16 + 8); }
 };
 
-bool near(const QColor& a, const QColor& b) {
+bool near(const QColor& a, const QColor& b)
+{
     return std::abs(a.red() - b.red()) <= 3 && std::abs(a.green() - b.green()) <= 3 &&
            std::abs(a.blue() - b.blue()) <= 3;
 }
@@ -85,7 +90,8 @@ class FramePainterPictureTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void largePictureArrivesInALaterFrame() {
+    void largePictureArrivesInALaterFrame()
+    {
         Scene small;
         small.place(halves(200, 100));
         small.paint();
@@ -111,7 +117,8 @@ private slots:
         QVERIFY(near(large.at(0, 0), small.at(0, 0)));
     }
 
-    void undecodableLargePictureIsNotRetried() {
+    void undecodableLargePictureIsNotRetried()
+    {
         // A PNG whose header promises 2000 x 2000 pixels, cut short after it.
         QImage whole(2000, 2000, QImage::Format_RGB32);
         whole.fill(Qt::red);
@@ -131,7 +138,8 @@ private slots:
         QCOMPARE(scene.at(0, 0), background);
     }
 
-    void painterGoneWhileItsJobRuns() {
+    void painterGoneWhileItsJobRuns()
+    {
         auto scene = std::make_unique<Scene>();
         scene->place(halves(3000, 3000));
         scene->paint();
@@ -141,7 +149,8 @@ private slots:
         QCoreApplication::processEvents();
     }
 
-    void boxShrinkAveragesPremultiplied() {
+    void boxShrinkAveragesPremultiplied()
+    {
         // Two by two into one: opaque red and blue, clear white and half green.
         const std::vector<uint8_t> rgba = {255, 0, 0, 255, 0, 0, 255, 255, 255, 255, 255, 0, 0, 255, 0, 128};
         const auto one = preparePayloadPicture(rgba, false, QSize(2, 2), QSize(1, 1));

@@ -21,7 +21,8 @@ const QColor nativeFg(200, 200, 200);
 const QColor nativeBg(0, 0, 0);
 const QColor untouched(255, 0, 255);
 
-Color paletteEntry(uint8_t i) {
+Color paletteEntry(uint8_t i)
+{
     switch (i) {
     case 1: return Color::fromRgb8(220, 30, 30);
     case 2: return Color::fromRgb8(30, 220, 30);
@@ -36,11 +37,10 @@ struct Screen {
 
     Buffer buffer{cols, rows, 8, 100};
 
-    Screen() {
-        buffer.fillViewportRows();
-    }
+    Screen() { buffer.fillViewportRows(); }
 
-    void put(int col, int row, char32_t ch, Attribute a = {}, int width = 1) {
+    void put(int col, int row, char32_t ch, Attribute a = {}, int width = 1)
+    {
         CharData c;
         c.code = int32_t(ch);
         c.width = int8_t(width);
@@ -55,14 +55,16 @@ struct Screen {
     }
 };
 
-Attribute withBg(C bg, CharacterStyle style = CharacterStyle::none) {
+Attribute withBg(C bg, CharacterStyle style = CharacterStyle::none)
+{
     Attribute a;
     a.bg = bg;
     a.style = style;
     return a;
 }
 
-Attribute withFg(C fg, CharacterStyle style = CharacterStyle::none) {
+Attribute withFg(C fg, CharacterStyle style = CharacterStyle::none)
+{
     Attribute a;
     a.fg = fg;
     a.style = style;
@@ -75,7 +77,8 @@ struct Canvas {
     qreal scale;
     QImage image;
 
-    Canvas(qreal s, QSizeF viewSize) : scale(s) {
+    Canvas(qreal s, QSizeF viewSize) : scale(s)
+    {
         painter.colors().setPaletteLookup(paletteEntry);
         painter.colors().setNativeForeground(nativeFg);
         painter.colors().setNativeBackground(nativeBg);
@@ -89,7 +92,8 @@ struct Canvas {
 
     QSizeF viewSize() const { return QSizeF(image.width() / scale, image.height() / scale); }
 
-    void paint(Screen& screen, QRectF dirty = {}, bool reverse = false) {
+    void paint(Screen& screen, QRectF dirty = {}, bool reverse = false)
+    {
         FrameInput input;
         input.buffer = &screen.buffer;
         input.columns = Screen::cols;
@@ -106,12 +110,14 @@ struct Canvas {
     std::function<QString(int32_t)> clusterText;
 
     // The device pixel at a fraction of a cell.
-    QColor at(int col, int row, qreal fx = 0.5, qreal fy = 0.5) const {
+    QColor at(int col, int row, qreal fx = 0.5, qreal fy = 0.5) const
+    {
         return image.pixelColor(int((col + fx) * cell.width() * scale), int((row + fy) * cell.height() * scale));
     }
 
     // Whether any pixel inside the cell differs from the colour.
-    bool inkIn(int col, int row, const QColor& background) const {
+    bool inkIn(int col, int row, const QColor& background) const
+    {
         const int x0 = int(std::ceil(col * cell.width() * scale));
         const int x1 = int((col + 1) * cell.width() * scale);
         const int y0 = int(std::ceil(row * cell.height() * scale));
@@ -130,14 +136,16 @@ class FramePainterTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void backgrounds_data() {
+    void backgrounds_data()
+    {
         QTest::addColumn<qreal>("scale");
         QTest::newRow("1x") << 1.0;
         QTest::newRow("1.25x") << 1.25;
         QTest::newRow("2x") << 2.0;
     }
 
-    void backgrounds() {
+    void backgrounds()
+    {
         QFETCH(qreal, scale);
         Screen screen;
         screen.put(0, 0, ' ', withBg(C::ansi256(1)));
@@ -161,7 +169,8 @@ private slots:
         QCOMPARE(canvas.at(1, 0, 0.001, 0.5), nativeBg);
     }
 
-    void bottomStripAndReverseVideo() {
+    void bottomStripAndReverseVideo()
+    {
         Screen screen;
         screen.put(0, 0, ' ', withBg(C::ansi256(1)));
         Canvas canvas(1.0, QSizeF(150, 5 * 18 + 7));
@@ -179,7 +188,8 @@ private slots:
         QCOMPARE(canvas.at(0, 0), QColor(220, 30, 30));
     }
 
-    void textInk() {
+    void textInk()
+    {
         Screen screen;
         screen.put(0, 0, 'W', withFg(C::ansi256(2)));
         // Blanks around the concealed W: a W's ink may reach past its cell.
@@ -202,7 +212,8 @@ private slots:
         QVERIFY(canvas.inkIn(3, 0, nativeBg));
     }
 
-    void halfRowDirtyDrawsTheRow() {
+    void halfRowDirtyDrawsTheRow()
+    {
         Screen screen;
         screen.put(5, 1, ' ', withBg(C::ansi256(1)));
         screen.put(5, 3, ' ', withBg(C::ansi256(1)));
@@ -214,7 +225,8 @@ private slots:
         QCOMPARE(canvas.at(5, 3), untouched);
     }
 
-    void doubleWidthLine() {
+    void doubleWidthLine()
+    {
         Screen screen;
         screen.put(0, 2, ' ', withBg(C::ansi256(1)));
         screen.buffer.screenLine(2).setRenderMode(BufferLine::RenderLineMode::doubleWidth);
@@ -224,14 +236,16 @@ private slots:
         QCOMPARE(canvas.at(2, 2), nativeBg);
     }
 
-    void fallbackPrefersThePresentation() {
+    void fallbackPrefersThePresentation()
+    {
         const QString emoji = QStringLiteral("Noto Color Emoji");
         if (!QFontDatabase::hasFamily(emoji))
             QSKIP("no colour emoji font installed");
         const FontSet fonts = FontSet::defaultSet();
         const QRawFont& base = fonts.rawNormal();
         auto familyOf = [&](char32_t ch) {
-            return FallbackFonts::fallbackFont(ch, base, fonts.faceId(FontFace::normal), FallbackFonts::presentationOf(ch))
+            return FallbackFonts::fallbackFont(ch, base, fonts.faceId(FontFace::normal),
+                                               FallbackFonts::presentationOf(ch))
                 .familyName();
         };
         // A face with emoji presentation is drawn in colour...
@@ -244,13 +258,14 @@ private slots:
 
     // Only one emoji followed by U+FE0F asks for the colour form; clusters
     // come from the child, so broken surrogates must not be read as one.
-    void emojiSelectorCluster() {
+    void emojiSelectorCluster()
+    {
         const auto of = [](const char16_t* text) { return FallbackFonts::emojiWithSelector(QString::fromUtf16(text)); };
         QCOMPARE(of(u"\u2764\uFE0F"), char32_t(0x2764));
         QCOMPARE(of(u"\U0001F600\uFE0F"), char32_t(0x1F600));
-        QCOMPARE(of(u"A\uFE0F"), char32_t(0));             // not an emoji
+        QCOMPARE(of(u"A\uFE0F"), char32_t(0));  // not an emoji
         QCOMPARE(of(u"\u2764"), char32_t(0));
-        QCOMPARE(of(u"\u2764\uFE0E"), char32_t(0));        // text form asked for
+        QCOMPARE(of(u"\u2764\uFE0E"), char32_t(0));                  // text form asked for
         QCOMPARE(of(u"\u2764\uFE0F\u200D\U0001F525"), char32_t(0));  // a sequence: laid out whole
         QCOMPARE(of(u""), char32_t(0));
         const QChar high(char16_t(0xD83D)), low(char16_t(0xDE00)), selector(char16_t(0xFE0F));
@@ -267,7 +282,8 @@ private slots:
                  QStringLiteral("Noto Color Emoji"));
     }
 
-    void smoothingOffDrawsWholePixels_data() {
+    void smoothingOffDrawsWholePixels_data()
+    {
         QTest::addColumn<qreal>("scale");
         QTest::newRow("1x") << 1.0;
         QTest::newRow("2x") << 2.0;
@@ -275,7 +291,8 @@ private slots:
 
     // Text in white on black: with smoothing off every pixel of it is one
     // or the other, for cell-font glyphs, fallback glyphs and clusters alike.
-    void smoothingOffDrawsWholePixels() {
+    void smoothingOffDrawsWholePixels()
+    {
         QFETCH(qreal, scale);
         const QStringList clusters = {QStringLiteral("e\u0301"), QStringLiteral("\u05E9\u05B8")};
         auto fill = [&](Screen& screen) {
@@ -322,7 +339,8 @@ private slots:
 
     // Drawing text of every kind says nothing on the log: no Qt warning
     // about fonts that cannot shape a script no installed font has.
-    void drawingWarnsAboutNothing() {
+    void drawingWarnsAboutNothing()
+    {
         static QStringList messages;
         messages.clear();
         const QtMessageHandler previous = qInstallMessageHandler(
@@ -333,9 +351,7 @@ private slots:
             QStringLiteral("\u0DC3\u0DD2"),  // Sinhala
             QStringLiteral("\u0710\u0711"),  // Syriac
             QStringLiteral("\u1780\u17B6"),  // Khmer
-            QStringLiteral("e\u0301"),
-            QStringLiteral("\u05E9\u05B8"),
-            QStringLiteral("\U0001F44D\U0001F3FD"),
+            QStringLiteral("e\u0301"),      QStringLiteral("\u05E9\u05B8"), QStringLiteral("\U0001F44D\U0001F3FD"),
             QStringLiteral("\u0644\u0627"),
         };
         Screen screen;
@@ -360,7 +376,8 @@ private slots:
 
     // A child can fill the screen with thousands of characters no font has;
     // drawing must stay quick and the caches bounded.
-    void distinctMissingCharactersStayCheap() {
+    void distinctMissingCharactersStayCheap()
+    {
         FallbackFonts::clear();
         Buffer buffer(200, 30, 8, 0);
         buffer.fillViewportRows();

@@ -10,33 +10,36 @@
 namespace ravelgrid {
 namespace {
 
-void addLayer(OpenGlFrameContents& out, OpenGlPipeline pipeline, std::shared_ptr<GpuBuffer> buffer,
-              std::size_t count, std::shared_ptr<GpuTexture> texture = nullptr) {
+void addLayer(OpenGlFrameContents& out, OpenGlPipeline pipeline, std::shared_ptr<GpuBuffer> buffer, std::size_t count,
+              std::shared_ptr<GpuTexture> texture = nullptr)
+{
     if (buffer && count > 0)
         out.layers.push_back({pipeline, std::move(buffer), count, std::move(texture)});
 }
 
-std::shared_ptr<GpuTexture> shared(GlyphAtlas& atlas) {
+std::shared_ptr<GpuTexture> shared(GlyphAtlas& atlas)
+{
     // The atlas owns its texture; a frame holds it only while drawing.
     return std::shared_ptr<GpuTexture>(std::shared_ptr<GpuTexture>{}, &atlas.texture());
 }
 
 }  // namespace
 
-std::variant<std::unique_ptr<GpuTerminalRenderer>, GpuError> GpuTerminalRenderer::create(
-    std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders, FaceLibrary& faces,
-    platform::Scheduler& scheduler, GpuFrameCoordinator::Callbacks callbacks) {
+std::variant<std::unique_ptr<GpuTerminalRenderer>, GpuError>
+GpuTerminalRenderer::create(std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders,
+                            FaceLibrary& faces, platform::Scheduler& scheduler,
+                            GpuFrameCoordinator::Callbacks callbacks)
+{
     auto frames = OpenGlFrameRenderer::create(std::move(context), shaders, scheduler, std::move(callbacks));
     if (auto* error = std::get_if<GpuError>(&frames))
         return *error;
     std::unique_ptr<GpuTerminalRenderer> made(new GpuTerminalRenderer);
     made->frames_ = std::move(std::get<std::unique_ptr<OpenGlFrameRenderer>>(frames));
     GpuBackend& backend = made->frames_->backend();
-    made->gray_ = GlyphAtlas::create(backend, 1024,
-                                     GlyphAtlas::resolveMaxSize(backend, GlyphAtlasFormat::grayscale),
+    made->gray_ = GlyphAtlas::create(backend, 1024, GlyphAtlas::resolveMaxSize(backend, GlyphAtlasFormat::grayscale),
                                      GlyphAtlasFormat::grayscale);
-    made->colour_ =
-        GlyphAtlas::create(backend, 1024, GlyphAtlas::resolveMaxSize(backend, GlyphAtlasFormat::bgra), GlyphAtlasFormat::bgra);
+    made->colour_ = GlyphAtlas::create(backend, 1024, GlyphAtlas::resolveMaxSize(backend, GlyphAtlasFormat::bgra),
+                                       GlyphAtlasFormat::bgra);
     if (!made->gray_ || !made->colour_)
         return GpuError(GpuError::Kind::atlasUnavailable);
     made->rasterizer_ = std::make_unique<FreeTypeGlyphRasterizer>();
@@ -51,7 +54,8 @@ std::variant<std::unique_ptr<GpuTerminalRenderer>, GpuError> GpuTerminalRenderer
     return made;
 }
 
-GpuTerminalRenderer::~GpuTerminalRenderer() {
+GpuTerminalRenderer::~GpuTerminalRenderer()
+{
     // Row buffers and textures go before the frame renderer's context handle.
     cache_.reset();
     pool_.reset();
@@ -62,13 +66,15 @@ GpuTerminalRenderer::~GpuTerminalRenderer() {
     colour_.reset();
 }
 
-DrawData GpuTerminalRenderer::buildFrameWithAtlasPasses(RendererView& view, double scale) {
+DrawData GpuTerminalRenderer::buildFrameWithAtlasPasses(RendererView& view, double scale)
+{
     // Five rebuilds while the atlases change under the build, then a last
     // one with both frozen, where glyphs that do not fit are skipped.
     struct Thaw {
         GlyphAtlas& gray;
         GlyphAtlas& colour;
-        ~Thaw() {
+        ~Thaw()
+        {
             gray.setFrozen(false);
             colour.setFrozen(false);
         }
@@ -77,8 +83,9 @@ DrawData GpuTerminalRenderer::buildFrameWithAtlasPasses(RendererView& view, doub
     DrawData data;
     for (int pass = 0;; ++pass) {
         if (pass == maxAtlasPasses) {
-            platform::logWarning(atlasLogCategory,
-                                 "glyph working set exceeds max atlas capacity; some glyphs will be skipped this frame");
+            platform::logWarning(
+                atlasLogCategory,
+                "glyph working set exceeds max atlas capacity; some glyphs will be skipped this frame");
             gray_->setFrozen(true);
             colour_->setFrozen(true);
         }
@@ -94,7 +101,8 @@ DrawData GpuTerminalRenderer::buildFrameWithAtlasPasses(RendererView& view, doub
     }
 }
 
-void GpuTerminalRenderer::PixelBox::add(float x, float y) {
+void GpuTerminalRenderer::PixelBox::add(float x, float y)
+{
     if (empty()) {
         x0 = x1 = x;
         y0 = y1 = y;
@@ -106,14 +114,16 @@ void GpuTerminalRenderer::PixelBox::add(float x, float y) {
     y1 = std::max(y1, y);
 }
 
-void GpuTerminalRenderer::PixelBox::unite(const PixelBox& other) {
+void GpuTerminalRenderer::PixelBox::unite(const PixelBox& other)
+{
     if (other.empty())
         return;
     add(other.x0, other.y0);
     add(other.x1, other.y1);
 }
 
-bool GpuTerminalRenderer::PixelBox::intersects(const PixelBox& other) const {
+bool GpuTerminalRenderer::PixelBox::intersects(const PixelBox& other) const
+{
     return !empty() && !other.empty() && x0 <= other.x1 && other.x0 <= x1 && y0 <= other.y1 && other.y0 <= y1;
 }
 
@@ -122,7 +132,8 @@ namespace {
 using PixelBox = GpuTerminalRenderer::PixelBox;
 
 // Rectangle records (position, size first) of a row buffer.
-void addRects(PixelBox& box, const std::shared_ptr<GpuBuffer>& buffer, int count, std::size_t stride) {
+void addRects(PixelBox& box, const std::shared_ptr<GpuBuffer>& buffer, int count, std::size_t stride)
+{
     auto* gl = dynamic_cast<const OpenGlBuffer*>(buffer.get());
     if (!gl || count <= 0)
         return;
@@ -136,7 +147,8 @@ void addRects(PixelBox& box, const std::shared_ptr<GpuBuffer>& buffer, int count
     }
 }
 
-void addVertices(PixelBox& box, const std::shared_ptr<GpuBuffer>& buffer, int count) {
+void addVertices(PixelBox& box, const std::shared_ptr<GpuBuffer>& buffer, int count)
+{
     auto* gl = dynamic_cast<const OpenGlBuffer*>(buffer.get());
     if (!gl || count <= 0)
         return;
@@ -150,14 +162,16 @@ void addVertices(PixelBox& box, const std::shared_ptr<GpuBuffer>& buffer, int co
 }
 
 template <typename Vertex>
-void addCaret(PixelBox& box, const std::vector<Vertex>& vertices) {
+void addCaret(PixelBox& box, const std::vector<Vertex>& vertices)
+{
     for (const Vertex& v : vertices)
         box.add(v.x, v.y);
 }
 
 }  // namespace
 
-GpuTerminalRenderer::RowStamp GpuTerminalRenderer::stampOf(const RowDrawBuffers& row) {
+GpuTerminalRenderer::RowStamp GpuTerminalRenderer::stampOf(const RowDrawBuffers& row)
+{
     RowStamp stamp;
     auto part = [&](const std::shared_ptr<GpuBuffer>& buffer, int count) {
         stamp.parts.push_back(buffer.get());
@@ -180,7 +194,8 @@ GpuTerminalRenderer::RowStamp GpuTerminalRenderer::stampOf(const RowDrawBuffers&
 }
 
 std::shared_ptr<GpuBuffer> GpuTerminalRenderer::frameBuffer(const void* records, std::size_t bytes,
-                                                            std::vector<std::shared_ptr<GpuBuffer>>& frameBuffers) {
+                                                            std::vector<std::shared_ptr<GpuBuffer>>& frameBuffers)
+{
     if (bytes == 0)
         return nullptr;
     auto buffer = pool_->makeBuffer(pool_->sizeClass(bytes));
@@ -191,7 +206,8 @@ std::shared_ptr<GpuBuffer> GpuTerminalRenderer::frameBuffer(const void* records,
     return buffer;
 }
 
-OpenGlFrameContents GpuTerminalRenderer::contentsOf(const DrawData& data, const QColor& clear, bool partial) {
+OpenGlFrameContents GpuTerminalRenderer::contentsOf(const DrawData& data, const QColor& clear, bool partial)
+{
     OpenGlFrameContents out;
     out.clearColor = {float(clear.redF()), float(clear.greenF()), float(clear.blueF()), float(clear.alphaF())};
     std::weak_ptr<BufferPool> pool = pool_;
@@ -229,8 +245,8 @@ OpenGlFrameContents GpuTerminalRenderer::contentsOf(const DrawData& data, const 
                 addRects(stamp.box, row.glyphGrayBuffer, row.glyphGrayCount, sizeof(TextCellRecord));
                 addRects(stamp.box, row.glyphColorBuffer, row.glyphColorCount, sizeof(TextCellRecord));
                 addRects(stamp.box, row.decorationBuffer, row.decorationCount, sizeof(ColorCellRecord));
-                for (const auto* list : {&row.underImageBuffers, &row.placeholderImageBuffers,
-                                         &row.overImageBuffers, &row.otherImageBuffers})
+                for (const auto* list : {&row.underImageBuffers, &row.placeholderImageBuffers, &row.overImageBuffers,
+                                         &row.otherImageBuffers})
                     for (const ImageDrawBuffer& image : *list)
                         addVertices(stamp.box, image.buffer, image.vertexCount);
             }
@@ -309,8 +325,7 @@ OpenGlFrameContents GpuTerminalRenderer::contentsOf(const DrawData& data, const 
                grayTexture);
         perRow(&RowDrawBuffers::glyphColorBuffer, &RowDrawBuffers::glyphColorCount, OpenGlPipeline::cellText,
                colourTexture);
-        perRow(&RowDrawBuffers::decorationBuffer, &RowDrawBuffers::decorationCount, OpenGlPipeline::cellColor,
-               nullptr);
+        perRow(&RowDrawBuffers::decorationBuffer, &RowDrawBuffers::decorationCount, OpenGlPipeline::cellColor, nullptr);
         rowImages(&RowDrawBuffers::placeholderImageBuffers);
         rowImages(&RowDrawBuffers::overImageBuffers);
         rowImages(&RowDrawBuffers::otherImageBuffers);
@@ -340,13 +355,17 @@ OpenGlFrameContents GpuTerminalRenderer::contentsOf(const DrawData& data, const 
 }
 
 OpenGlFrameRenderer::Outcome GpuTerminalRenderer::drawFrame(RendererView& view, unsigned framebuffer, int width,
-                                                            int height, double scale, bool keepsContents) {
-    return frames_->drawFrame(framebuffer, width, height, [&] {
-        // Only the atlases' own textures hold glyphs drawn before: one that
-        // grew or was reset emptied the row cache, and every row differs.
-        DrawData data = buildFrameWithAtlasPasses(view, scale);
-        return contentsOf(data, view.defaultBackground(), frames_->mayDrawPartially());
-    }, keepsContents);
+                                                            int height, double scale, bool keepsContents)
+{
+    return frames_->drawFrame(
+        framebuffer, width, height,
+        [&] {
+            // Only the atlases' own textures hold glyphs drawn before: one that
+            // grew or was reset emptied the row cache, and every row differs.
+            DrawData data = buildFrameWithAtlasPasses(view, scale);
+            return contentsOf(data, view.defaultBackground(), frames_->mayDrawPartially());
+        },
+        keepsContents);
 }
 
 }  // namespace ravelgrid

@@ -19,9 +19,9 @@ class GpuTerminalRenderer {
 public:
     static constexpr int maxAtlasPasses = 5;
 
-    static std::variant<std::unique_ptr<GpuTerminalRenderer>, GpuError> create(
-        std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders, FaceLibrary& faces,
-        platform::Scheduler& scheduler, GpuFrameCoordinator::Callbacks callbacks);
+    static std::variant<std::unique_ptr<GpuTerminalRenderer>, GpuError>
+    create(std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders, FaceLibrary& faces,
+           platform::Scheduler& scheduler, GpuFrameCoordinator::Callbacks callbacks);
     ~GpuTerminalRenderer();
 
     // One frame of `view` into `framebuffer`, the context current.

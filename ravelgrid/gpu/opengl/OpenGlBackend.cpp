@@ -5,20 +5,23 @@
 
 namespace ravelgrid {
 
-OpenGlTexture::OpenGlTexture(std::shared_ptr<OpenGlContext> context, GpuTextureFormat format, int side,
-                             unsigned name)
-    : context_(std::move(context)), format_(format), side_(side), name_(name) {}
+OpenGlTexture::OpenGlTexture(std::shared_ptr<OpenGlContext> context, GpuTextureFormat format, int side, unsigned name)
+    : context_(std::move(context)), format_(format), side_(side), name_(name)
+{}
 
-OpenGlTexture::~OpenGlTexture() {
+OpenGlTexture::~OpenGlTexture()
+{
     OpenGlContext::Scope scope(*context_);
     if (scope.ok())
         context_->gl().glDeleteTextures(1, &name_);
 }
 
 OpenGlBuffer::OpenGlBuffer(std::shared_ptr<OpenGlContext> context, std::size_t length)
-    : context_(std::move(context)), bytes_(length) {}
+    : context_(std::move(context)), bytes_(length)
+{}
 
-OpenGlBuffer::~OpenGlBuffer() {
+OpenGlBuffer::~OpenGlBuffer()
+{
     if (name_ == 0)
         return;
     OpenGlContext::Scope scope(*context_);
@@ -26,7 +29,8 @@ OpenGlBuffer::~OpenGlBuffer() {
         context_->gl().glDeleteBuffers(1, &name_);
 }
 
-bool OpenGlBuffer::bindForDraw() {
+bool OpenGlBuffer::bindForDraw()
+{
     auto& gl = context_->gl();
     if (name_ == 0)
         gl.glGenBuffers(1, &name_);
@@ -42,20 +46,24 @@ bool OpenGlBuffer::bindForDraw() {
     return true;
 }
 
-OpenGlBackend::OpenGlBackend(std::shared_ptr<OpenGlContext> context) : context_(std::move(context)) {}
+OpenGlBackend::OpenGlBackend(std::shared_ptr<OpenGlContext> context) : context_(std::move(context))
+{}
 
-void OpenGlBackend::noteError(unsigned error) {
+void OpenGlBackend::noteError(unsigned error)
+{
     if (error == GL_OUT_OF_MEMORY)
         outOfMemory_ = true;
 }
 
-std::shared_ptr<GpuBuffer> OpenGlBackend::makeBuffer(std::size_t length) {
+std::shared_ptr<GpuBuffer> OpenGlBackend::makeBuffer(std::size_t length)
+{
     if (length == 0 || !context_->alive())
         return nullptr;
     return std::make_shared<OpenGlBuffer>(context_, length);
 }
 
-std::shared_ptr<GpuTexture> OpenGlBackend::makeTexture(GpuTextureFormat format, int side) {
+std::shared_ptr<GpuTexture> OpenGlBackend::makeTexture(GpuTextureFormat format, int side)
+{
     OpenGlContext::Scope scope(*context_);
     if (!scope.ok() || side <= 0)
         return nullptr;
@@ -71,8 +79,8 @@ std::shared_ptr<GpuTexture> OpenGlBackend::makeTexture(GpuTextureFormat format, 
         return nullptr;
     gl.glBindTexture(GL_TEXTURE_2D, name);
     const bool gray = format == GpuTextureFormat::r8;
-    gl.glTexImage2D(GL_TEXTURE_2D, 0, gray ? GL_R8 : GL_RGBA8, side, side, 0, gray ? GL_RED : GL_BGRA,
-                    GL_UNSIGNED_BYTE, nullptr);
+    gl.glTexImage2D(GL_TEXTURE_2D, 0, gray ? GL_R8 : GL_RGBA8, side, side, 0, gray ? GL_RED : GL_BGRA, GL_UNSIGNED_BYTE,
+                    nullptr);
     gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     gl.glBindTexture(GL_TEXTURE_2D, 0);
     if (GLenum error = gl.glGetError(); error != GL_NO_ERROR) {
@@ -84,7 +92,8 @@ std::shared_ptr<GpuTexture> OpenGlBackend::makeTexture(GpuTextureFormat format, 
 }
 
 bool OpenGlBackend::uploadRegion(GpuTexture& texture, GpuRect rect, std::span<const std::uint8_t> bytes,
-                                 std::size_t rowLength) {
+                                 std::size_t rowLength)
+{
     auto* target = dynamic_cast<OpenGlTexture*>(&texture);
     if (!target || rect.x < 0 || rect.y < 0 || rect.width <= 0 || rect.height <= 0)
         return false;
@@ -119,7 +128,8 @@ bool OpenGlBackend::uploadRegion(GpuTexture& texture, GpuRect rect, std::span<co
     return true;
 }
 
-std::optional<int> OpenGlBackend::maxTextureSize() const {
+std::optional<int> OpenGlBackend::maxTextureSize() const
+{
     OpenGlContext::Scope scope(*context_);
     if (!scope.ok())
         return std::nullopt;

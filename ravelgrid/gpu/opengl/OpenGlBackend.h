@@ -29,7 +29,8 @@ public:
     ~OpenGlBuffer() override;
     std::size_t length() const override { return bytes_.size(); }
     // Handing out the bytes marks them changed: the next draw sends them.
-    std::span<std::byte> contents() override {
+    std::span<std::byte> contents() override
+    {
         changed_ = true;
         return bytes_;
     }

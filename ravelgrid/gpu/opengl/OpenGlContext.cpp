@@ -6,7 +6,8 @@
 
 namespace ravelgrid {
 
-std::shared_ptr<OpenGlContext> OpenGlContext::current() {
+std::shared_ptr<OpenGlContext> OpenGlContext::current()
+{
     QOpenGLContext* context = QOpenGLContext::currentContext();
     if (!context || !context->isValid())
         return nullptr;
@@ -18,7 +19,8 @@ std::shared_ptr<OpenGlContext> OpenGlContext::current() {
     return made;
 }
 
-OpenGlContext::OpenGlContext(QOpenGLContext* context) : context_(context) {
+OpenGlContext::OpenGlContext(QOpenGLContext* context) : context_(context)
+{
     surface_ = std::make_unique<QOffscreenSurface>(context->screen());
     surface_->setFormat(context->format());
     surface_->create();
@@ -26,7 +28,8 @@ OpenGlContext::OpenGlContext(QOpenGLContext* context) : context_(context) {
 
 OpenGlContext::~OpenGlContext() = default;
 
-OpenGlContext::Scope::Scope(OpenGlContext& owner) {
+OpenGlContext::Scope::Scope(OpenGlContext& owner)
+{
     if (!owner.alive())
         return;
     QOpenGLContext* now = QOpenGLContext::currentContext();
@@ -40,7 +43,8 @@ OpenGlContext::Scope::Scope(OpenGlContext& owner) {
     ok_ = owner.surface_ && owner.surface_->isValid() && owner.context_->makeCurrent(owner.surface_.get());
 }
 
-OpenGlContext::Scope::~Scope() {
+OpenGlContext::Scope::~Scope()
+{
     if (!switched_)
         return;
     if (previous_ && previousSurface_)

@@ -11,7 +11,8 @@ namespace {
 
 constexpr std::uint64_t fencePollNs = 1'000'000;
 
-std::string glErrorText(GLenum error) {
+std::string glErrorText(GLenum error)
+{
     switch (error) {
     case GL_OUT_OF_MEMORY: return "GL_OUT_OF_MEMORY";
     case GL_INVALID_ENUM: return "GL_INVALID_ENUM";
@@ -25,12 +26,13 @@ std::string glErrorText(GLenum error) {
 }  // namespace
 
 OpenGlFrameRenderer::OpenGlFrameRenderer(std::shared_ptr<OpenGlContext> context, platform::Scheduler& scheduler)
-    : context_(context), backend_(std::move(context)),
-      tasks_(std::make_unique<platform::ScopedTasks>(scheduler)) {}
+    : context_(context), backend_(std::move(context)), tasks_(std::make_unique<platform::ScopedTasks>(scheduler))
+{}
 
-std::variant<std::unique_ptr<OpenGlFrameRenderer>, GpuError> OpenGlFrameRenderer::create(
-    std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders,
-    platform::Scheduler& scheduler, GpuFrameCoordinator::Callbacks callbacks) {
+std::variant<std::unique_ptr<OpenGlFrameRenderer>, GpuError>
+OpenGlFrameRenderer::create(std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders,
+                            platform::Scheduler& scheduler, GpuFrameCoordinator::Callbacks callbacks)
+{
     if (!context || !context->alive())
         return GpuError(GpuError::Kind::deviceUnavailable);
     auto library = OpenGlShaderLibrary::load(shaders);
@@ -45,7 +47,8 @@ std::variant<std::unique_ptr<OpenGlFrameRenderer>, GpuError> OpenGlFrameRenderer
     return made;
 }
 
-OpenGlFrameRenderer::~OpenGlFrameRenderer() {
+OpenGlFrameRenderer::~OpenGlFrameRenderer()
+{
     tasks_.reset();
     coordinator_->invalidate();
     OpenGlContext::Scope scope(*context_);
@@ -54,7 +57,8 @@ OpenGlFrameRenderer::~OpenGlFrameRenderer() {
     releaseTarget();
 }
 
-void OpenGlFrameRenderer::releaseTarget() {
+void OpenGlFrameRenderer::releaseTarget()
+{
     OpenGlContext::Scope scope(*context_);
     if (!scope.ok())
         return;
@@ -69,7 +73,8 @@ void OpenGlFrameRenderer::releaseTarget() {
     lastFrameGood_ = false;
 }
 
-bool OpenGlFrameRenderer::ensureTarget(int width, int height) {
+bool OpenGlFrameRenderer::ensureTarget(int width, int height)
+{
     if (targetFramebuffer_ && width == targetWidth_ && height == targetHeight_)
         return true;
     releaseTarget();
@@ -87,7 +92,8 @@ bool OpenGlFrameRenderer::ensureTarget(int width, int height) {
     return gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
 }
 
-void OpenGlFrameRenderer::restoreLastFrame(unsigned framebuffer, int width, int height) {
+void OpenGlFrameRenderer::restoreLastFrame(unsigned framebuffer, int width, int height)
+{
     if (!targetHoldsFrame_ || width != targetWidth_ || height != targetHeight_)
         return;
     auto& gl = context_->gl();
@@ -97,7 +103,8 @@ void OpenGlFrameRenderer::restoreLastFrame(unsigned framebuffer, int width, int 
     gl.glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
 }
 
-bool OpenGlFrameRenderer::contextWasReset() {
+bool OpenGlFrameRenderer::contextWasReset()
+{
     if (forcedReset_) {
         forcedReset_ = false;
         return true;
@@ -110,7 +117,8 @@ bool OpenGlFrameRenderer::contextWasReset() {
 
 OpenGlFrameRenderer::Outcome OpenGlFrameRenderer::drawFrame(unsigned framebuffer, int width, int height,
                                                             const std::function<OpenGlFrameContents()>& build,
-                                                            bool keepsContents) {
+                                                            bool keepsContents)
+{
     GpuProfileInterval drawSpan("Metal.Draw");
     auto token = coordinator_->beginFrame();
     if (!token)
@@ -263,7 +271,8 @@ OpenGlFrameRenderer::Outcome OpenGlFrameRenderer::drawFrame(unsigned framebuffer
     return Outcome::drawn;
 }
 
-void OpenGlFrameRenderer::pollFence(GpuFrameCoordinator::Token token) {
+void OpenGlFrameRenderer::pollFence(GpuFrameCoordinator::Token token)
+{
     auto fence = fence_;
     if (!fence || !(fence->token == token))
         return;
@@ -284,7 +293,8 @@ void OpenGlFrameRenderer::pollFence(GpuFrameCoordinator::Token token) {
             fence->recycle(std::exchange(fence->buffers, {}));
         coordinator_->frameFinished(token, GpuTrackedCommandBufferStatus::completed, std::nullopt);
     } else if (state == GL_WAIT_FAILED) {
-        coordinator_->frameFinished(token, GpuTrackedCommandBufferStatus::error, std::string("glClientWaitSync failed"));
+        coordinator_->frameFinished(token, GpuTrackedCommandBufferStatus::error,
+                                    std::string("glClientWaitSync failed"));
     } else {
         tasks_->after(fencePollNs, [this, token] { pollFence(token); });
     }

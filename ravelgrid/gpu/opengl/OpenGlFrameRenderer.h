@@ -44,9 +44,9 @@ class OpenGlFrameRenderer {
 public:
     enum class Outcome { drawn, busy, refused };
 
-    static std::variant<std::unique_ptr<OpenGlFrameRenderer>, GpuError> create(
-        std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders,
-        platform::Scheduler& scheduler, GpuFrameCoordinator::Callbacks callbacks);
+    static std::variant<std::unique_ptr<OpenGlFrameRenderer>, GpuError>
+    create(std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary::Search& shaders,
+           platform::Scheduler& scheduler, GpuFrameCoordinator::Callbacks callbacks);
     ~OpenGlFrameRenderer();
 
     OpenGlBackend& backend() { return backend_; }
@@ -60,8 +60,8 @@ public:
     // `keepsContents`: the framebuffer holds what was last copied into it
     // until it is resized (a widget's that only updates partially), so
     // only the damage need go out.
-    Outcome drawFrame(unsigned framebuffer, int width, int height,
-                      const std::function<OpenGlFrameContents()>& build, bool keepsContents = false);
+    Outcome drawFrame(unsigned framebuffer, int width, int height, const std::function<OpenGlFrameContents()>& build,
+                      bool keepsContents = false);
 
     // Inside `build`: whether the last good frame is still in the target
     // at this size, so that a frame may redraw only its damage there.

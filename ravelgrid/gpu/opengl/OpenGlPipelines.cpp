@@ -25,7 +25,8 @@ constexpr std::array<PipelineSpec, 6> specs{{
     {"terminal_cell_color_vertex", "terminal_color_fragment", false, true},
 }};
 
-std::string shaderLog(QOpenGLFunctions_3_3_Core& gl, GLuint shader) {
+std::string shaderLog(QOpenGLFunctions_3_3_Core& gl, GLuint shader)
+{
     GLint length = 0;
     gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
     std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
@@ -36,7 +37,8 @@ std::string shaderLog(QOpenGLFunctions_3_3_Core& gl, GLuint shader) {
     return text;
 }
 
-std::string programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program) {
+std::string programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program)
+{
     GLint length = 0;
     gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
     std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
@@ -47,12 +49,16 @@ std::string programLog(QOpenGLFunctions_3_3_Core& gl, GLuint program) {
     return text;
 }
 
-const void* offset(std::size_t bytes) { return reinterpret_cast<const void*>(bytes); }
+const void* offset(std::size_t bytes)
+{
+    return reinterpret_cast<const void*>(bytes);
+}
 
 }  // namespace
 
-std::variant<std::unique_ptr<OpenGlPipelines>, GpuError> OpenGlPipelines::create(
-    std::shared_ptr<OpenGlContext> context, const OpenGlShaderLibrary& library) {
+std::variant<std::unique_ptr<OpenGlPipelines>, GpuError> OpenGlPipelines::create(std::shared_ptr<OpenGlContext> context,
+                                                                                 const OpenGlShaderLibrary& library)
+{
     std::unique_ptr<OpenGlPipelines> made(new OpenGlPipelines(context));
     OpenGlContext::Scope scope(*context);
     if (!scope.ok())
@@ -130,9 +136,13 @@ std::variant<std::unique_ptr<OpenGlPipelines>, GpuError> OpenGlPipelines::create
     return made;
 }
 
-OpenGlPipelines::~OpenGlPipelines() { release(); }
+OpenGlPipelines::~OpenGlPipelines()
+{
+    release();
+}
 
-void OpenGlPipelines::release() {
+void OpenGlPipelines::release()
+{
     OpenGlContext::Scope scope(*context_);
     if (!scope.ok())
         return;
@@ -155,7 +165,8 @@ void OpenGlPipelines::release() {
     recordTexture_ = 0;
 }
 
-bool OpenGlPipelines::ensureIndices(std::size_t records) {
+bool OpenGlPipelines::ensureIndices(std::size_t records)
+{
     auto& gl = context_->gl();
     if (indexBuffer_ == 0)
         gl.glGenBuffers(1, &indexBuffer_);
@@ -176,19 +187,21 @@ bool OpenGlPipelines::ensureIndices(std::size_t records) {
         const GLuint corners[6] = {first, first + 1, first + 2, first + 1, first + 3, first + 2};
         std::copy(std::begin(corners), std::end(corners), indices.begin() + static_cast<std::ptrdiff_t>(record * 6));
     }
-    gl.glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(GLuint)),
-                    indices.data(), GL_STATIC_DRAW);
+    gl.glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(GLuint)), indices.data(),
+                    GL_STATIC_DRAW);
     indexRecords_ = capacity;
     return true;
 }
 
 bool OpenGlPipelines::draw(OpenGlPipeline pipeline, OpenGlBuffer& buffer, std::size_t count,
-                           const OpenGlTexture* texture, float viewportWidth, float viewportHeight) {
+                           const OpenGlTexture* texture, float viewportWidth, float viewportHeight)
+{
     if (count == 0)
         return true;
     const auto index = static_cast<std::size_t>(pipeline);
     const PipelineSpec& spec = specs[index];
-    const std::size_t stride = pipeline == OpenGlPipeline::cellText || pipeline == OpenGlPipeline::cellTextGray ? 48 : 32;
+    const std::size_t stride =
+        pipeline == OpenGlPipeline::cellText || pipeline == OpenGlPipeline::cellTextGray ? 48 : 32;
     if (count > buffer.length() / stride || count > static_cast<std::size_t>(std::numeric_limits<GLsizei>::max() / 6))
         return false;
     auto& gl = context_->gl();
@@ -238,9 +251,7 @@ bool OpenGlPipelines::draw(OpenGlPipeline pipeline, OpenGlBuffer& buffer, std::s
             attribute(1, 2, 8);
             attribute(2, 4, 16);
             break;
-        case OpenGlPipeline::color:
-            attribute(2, 4, 16);
-            break;
+        case OpenGlPipeline::color: attribute(2, 4, 16); break;
         case OpenGlPipeline::cellColor:
             attribute(1, 2, 8);
             attribute(2, 4, 16);

@@ -42,7 +42,7 @@ enum class OpenGlPipeline : std::uint8_t { text, textGray, color, cellText, cell
 class OpenGlPipelines {
 public:
     static std::variant<std::unique_ptr<OpenGlPipelines>, GpuError> create(std::shared_ptr<OpenGlContext> context,
-                                                                          const OpenGlShaderLibrary& library);
+                                                                           const OpenGlShaderLibrary& library);
     ~OpenGlPipelines();
     OpenGlPipelines(const OpenGlPipelines&) = delete;
     OpenGlPipelines& operator=(const OpenGlPipelines&) = delete;

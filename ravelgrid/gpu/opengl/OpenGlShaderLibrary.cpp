@@ -10,7 +10,8 @@ constexpr std::string_view marker = "//! ";
 // A shader source is a few kilobytes; anything far larger is not ours.
 constexpr std::uintmax_t maxSourceBytes = 1 << 20;
 
-std::optional<std::string> readFile(const std::filesystem::path& path) {
+std::optional<std::string> readFile(const std::filesystem::path& path)
+{
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         return std::nullopt;
@@ -29,7 +30,8 @@ std::optional<std::string> readFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::optional<std::string> OpenGlShaderLibrary::loadSource(const Search& search) {
+std::optional<std::string> OpenGlShaderLibrary::loadSource(const Search& search)
+{
     if (search.builtIn)
         return std::string(builtInSource());
     for (const auto& folder : search.folders) {
@@ -39,14 +41,16 @@ std::optional<std::string> OpenGlShaderLibrary::loadSource(const Search& search)
     return std::nullopt;
 }
 
-std::variant<OpenGlShaderLibrary, GpuError> OpenGlShaderLibrary::load(const Search& search) {
+std::variant<OpenGlShaderLibrary, GpuError> OpenGlShaderLibrary::load(const Search& search)
+{
     auto source = loadSource(search);
     if (!source)
         return GpuError(GpuError::Kind::shaderSourceMissing, std::string(missingSourceText));
     return fromSource(*source);
 }
 
-std::variant<OpenGlShaderLibrary, GpuError> OpenGlShaderLibrary::fromSource(std::string_view source) {
+std::variant<OpenGlShaderLibrary, GpuError> OpenGlShaderLibrary::fromSource(std::string_view source)
+{
     OpenGlShaderLibrary library;
     std::string* current = nullptr;
     std::size_t start = 0;
@@ -73,7 +77,8 @@ std::variant<OpenGlShaderLibrary, GpuError> OpenGlShaderLibrary::fromSource(std:
     return library;
 }
 
-std::string OpenGlShaderLibrary::stageSource(std::string_view function) const {
+std::string OpenGlShaderLibrary::stageSource(std::string_view function) const
+{
     auto found = functions_.find(function);
     if (found == functions_.end())
         return {};

@@ -19,9 +19,8 @@ namespace ravelgrid {
 class OpenGlShaderLibrary {
 public:
     static constexpr std::array<std::string_view, 7> requiredFunctions{
-        "terminal_text_vertex",          "terminal_cell_text_vertex", "terminal_text_fragment",
-        "terminal_text_fragment_gray",   "terminal_color_vertex",     "terminal_cell_color_vertex",
-        "terminal_color_fragment",
+        "terminal_text_vertex",  "terminal_cell_text_vertex",  "terminal_text_fragment",  "terminal_text_fragment_gray",
+        "terminal_color_vertex", "terminal_cell_color_vertex", "terminal_color_fragment",
     };
     static constexpr std::string_view sourceFileName = "Shaders.glsl";
     static constexpr std::string_view missingSourceText = "ravelgrid/gpu/shaders";

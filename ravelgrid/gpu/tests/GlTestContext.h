@@ -17,7 +17,8 @@ struct GlTestContext {
     QOpenGLContext context;
     std::shared_ptr<OpenGlContext> handle;
 
-    GlTestContext() {
+    GlTestContext()
+    {
         QSurfaceFormat format;
         format.setVersion(3, 3);
         format.setProfile(QSurfaceFormat::CoreProfile);
@@ -27,7 +28,8 @@ struct GlTestContext {
         if (context.create() && context.makeCurrent(&surface))
             handle = OpenGlContext::current();
     }
-    ~GlTestContext() {
+    ~GlTestContext()
+    {
         handle.reset();
         context.doneCurrent();
     }

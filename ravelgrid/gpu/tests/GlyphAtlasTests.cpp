@@ -13,14 +13,16 @@ namespace {
 
 struct LogCapture {
     std::vector<std::pair<platform::LogLevel, std::string>> lines;
-    LogCapture() {
+    LogCapture()
+    {
         platform::setLogSink([this](platform::LogLevel level, std::string_view category, std::string_view message) {
             if (category == atlasLogCategory)
                 lines.emplace_back(level, std::string(message));
         });
     }
     ~LogCapture() { platform::setLogSink(nullptr); }
-    int count(std::string_view text) const {
+    int count(std::string_view text) const
+    {
         int n = 0;
         for (const auto& [level, line] : lines)
             n += line == text;
@@ -28,7 +30,8 @@ struct LogCapture {
     }
 };
 
-GlyphBitmap bitmap(int w, int h, std::uint32_t seed) {
+GlyphBitmap bitmap(int w, int h, std::uint32_t seed)
+{
     GlyphBitmap b;
     b.width = w;
     b.height = h;
@@ -39,12 +42,14 @@ GlyphBitmap bitmap(int w, int h, std::uint32_t seed) {
     return b;
 }
 
-const FakeGpuBackend::Texture& texels(const GlyphAtlas& atlas) {
+const FakeGpuBackend::Texture& texels(const GlyphAtlas& atlas)
+{
     return dynamic_cast<const FakeGpuBackend::Texture&>(atlas.texture());
 }
 
 // Fills shelves with 100 x 100 glyphs until the next one needs y + ph = 1100.
-void fillTo1100(GlyphAtlas& atlas) {
+void fillTo1100(GlyphAtlas& atlas)
+{
     // 1024 / 102 = 10 per shelf, shelves of 102: ten shelves reach y = 1020.
     for (int i = 0; i < 100; ++i)
         ASSERT_TRUE(atlas.allocateRegion(100, 100));
@@ -53,7 +58,8 @@ void fillTo1100(GlyphAtlas& atlas) {
 
 }  // namespace
 
-TEST(GlyphAtlas, ShelfPackingWithBorders) {
+TEST(GlyphAtlas, ShelfPackingWithBorders)
+{
     FakeGpuBackend backend;
     auto atlas = GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::grayscale);
     ASSERT_TRUE(atlas);
@@ -68,7 +74,8 @@ TEST(GlyphAtlas, ShelfPackingWithBorders) {
     EXPECT_FALSE(atlas->allocateRegion(std::numeric_limits<int>::max(), 5));
 }
 
-TEST(GlyphAtlas, GrowsToTheSideItNeedsKeepingTexels) {
+TEST(GlyphAtlas, GrowsToTheSideItNeedsKeepingTexels)
+{
     FakeGpuBackend backend;
     LogCapture log;
     auto atlas = GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::grayscale);
@@ -82,13 +89,14 @@ TEST(GlyphAtlas, GrowsToTheSideItNeedsKeepingTexels) {
     EXPECT_FALSE(atlas->didReset());
     EXPECT_EQ(*region, (AtlasRegion{1, 1021, 100, 78}));
     for (int y = 0; y < 1024; ++y)
-        ASSERT_TRUE(std::equal(before.begin() + y * 1024, before.begin() + (y + 1) * 1024,
-                               atlas->data().begin() + y * 2048));
+        ASSERT_TRUE(
+            std::equal(before.begin() + y * 1024, before.begin() + (y + 1) * 1024, atlas->data().begin() + y * 2048));
     EXPECT_EQ(texels(*atlas).texels(), atlas->data());
     EXPECT_EQ(log.count("glyph atlas (grayscale) grow: 1024 -> 2048"), 1);
 }
 
-TEST(GlyphAtlas, AtMaxSizeItResetsLoggingOnce) {
+TEST(GlyphAtlas, AtMaxSizeItResetsLoggingOnce)
+{
     FakeGpuBackend backend;
     LogCapture log;
     auto atlas = GlyphAtlas::create(backend, 1024, 1024, GlyphAtlasFormat::grayscale);
@@ -110,7 +118,8 @@ TEST(GlyphAtlas, AtMaxSizeItResetsLoggingOnce) {
     EXPECT_EQ(log.lines[0].first, platform::LogLevel::error);
 }
 
-TEST(GlyphAtlas, FrozenFullAtlasSkipsGlyphsAndSaysSoOnce) {
+TEST(GlyphAtlas, FrozenFullAtlasSkipsGlyphsAndSaysSoOnce)
+{
     FakeGpuBackend backend;
     LogCapture log;
     auto atlas = GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::bgra);
@@ -127,7 +136,8 @@ TEST(GlyphAtlas, FrozenFullAtlasSkipsGlyphsAndSaysSoOnce) {
     EXPECT_EQ(atlas->size(), 2048);
 }
 
-TEST(GlyphAtlas, AGlyphLargerThanTheMaximumIsSkippedSilently) {
+TEST(GlyphAtlas, AGlyphLargerThanTheMaximumIsSkippedSilently)
+{
     FakeGpuBackend backend;
     LogCapture log;
     auto atlas = GlyphAtlas::create(backend, 1024, 4096, GlyphAtlasFormat::grayscale);
@@ -139,7 +149,8 @@ TEST(GlyphAtlas, AGlyphLargerThanTheMaximumIsSkippedSilently) {
     EXPECT_TRUE(log.lines.empty());
 }
 
-TEST(GlyphAtlas, AFailedGrowthKeepsTheAtlasAndGoesOnToReset) {
+TEST(GlyphAtlas, AFailedGrowthKeepsTheAtlasAndGoesOnToReset)
+{
     FakeGpuBackend backend;
     LogCapture log;
     backend.failTexture = [](GpuTextureFormat, int side) { return side > 1024; };
@@ -155,7 +166,8 @@ TEST(GlyphAtlas, AFailedGrowthKeepsTheAtlasAndGoesOnToReset) {
     EXPECT_EQ(log.count("glyph atlas (bgra) reset at size 1024: glyph working set exceeds capacity"), 1);
 }
 
-TEST(GlyphAtlas, AGrowthTheTextureRefusesKeepsTheOldTexture) {
+TEST(GlyphAtlas, AGrowthTheTextureRefusesKeepsTheOldTexture)
+{
     FakeGpuBackend backend;
     LogCapture log;
     auto atlas = GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::grayscale);
@@ -169,7 +181,8 @@ TEST(GlyphAtlas, AGrowthTheTextureRefusesKeepsTheOldTexture) {
     EXPECT_FALSE(atlas->upload(bitmap(100, 100, 1), AtlasRegion{1, 1, 100, 100}));
 }
 
-TEST(GlyphAtlas, NeverLargerThanTheDeviceOrAQuarterGibibyteMirror) {
+TEST(GlyphAtlas, NeverLargerThanTheDeviceOrAQuarterGibibyteMirror)
+{
     FakeGpuBackend backend;
     LogCapture log;
     auto colour = GlyphAtlas::create(backend, 1024, 16384, GlyphAtlasFormat::bgra);
@@ -184,7 +197,8 @@ TEST(GlyphAtlas, NeverLargerThanTheDeviceOrAQuarterGibibyteMirror) {
     EXPECT_EQ(backend.texturesMade, 2);
 }
 
-TEST(GlyphAtlas, CreationFailsWithoutATexture) {
+TEST(GlyphAtlas, CreationFailsWithoutATexture)
+{
     FakeGpuBackend backend;
     backend.failTexture = [](GpuTextureFormat, int) { return true; };
     EXPECT_FALSE(GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::grayscale));
@@ -195,7 +209,8 @@ TEST(GlyphAtlas, CreationFailsWithoutATexture) {
     EXPECT_EQ(small->maxSize(), 256);
 }
 
-TEST(GlyphAtlas, TextureTexelsAlwaysEqualTheMirror) {
+TEST(GlyphAtlas, TextureTexelsAlwaysEqualTheMirror)
+{
     for (GlyphAtlasFormat format : {GlyphAtlasFormat::grayscale, GlyphAtlasFormat::bgra}) {
         FakeGpuBackend backend;
         auto atlas = GlyphAtlas::create(backend, 256, 1024, format);
@@ -211,7 +226,8 @@ TEST(GlyphAtlas, TextureTexelsAlwaysEqualTheMirror) {
     }
 }
 
-TEST(GlyphAtlas, UploadFlipsRowsAndRepeatsTheEdges) {
+TEST(GlyphAtlas, UploadFlipsRowsAndRepeatsTheEdges)
+{
     FakeGpuBackend backend;
     auto atlas = GlyphAtlas::create(backend, 256, 256, GlyphAtlasFormat::grayscale);
     // 2 x 3 glyph, alpha = 10 * row + column, top row first.
@@ -227,11 +243,7 @@ TEST(GlyphAtlas, UploadFlipsRowsAndRepeatsTheEdges) {
     const auto at = [&](int x, int y) { return int(texels(*atlas).texels()[std::size_t(y) * 256 + std::size_t(x)]); };
     // Mirror row 1 is the glyph's bottom row (21, 22); row 3 its top (1, 2).
     const int expected[5][4] = {
-        {21, 21, 22, 22},
-        {21, 21, 22, 22},
-        {11, 11, 12, 12},
-        {1, 1, 2, 2},
-        {1, 1, 2, 2},
+        {21, 21, 22, 22}, {21, 21, 22, 22}, {11, 11, 12, 12}, {1, 1, 2, 2}, {1, 1, 2, 2},
     };
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 4; ++x)
@@ -240,7 +252,8 @@ TEST(GlyphAtlas, UploadFlipsRowsAndRepeatsTheEdges) {
     EXPECT_EQ(at(10, 10), 0);
 }
 
-TEST(GlyphAtlas, MaximumSideFromTheEnvironment) {
+TEST(GlyphAtlas, MaximumSideFromTheEnvironment)
+{
     FakeGpuBackend big;    // allows 16384
     FakeGpuBackend small;  // allows 8192
     small.maxTextureSide = 8192;

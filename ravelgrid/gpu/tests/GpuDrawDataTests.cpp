@@ -29,9 +29,13 @@ namespace {
 
 // ---- custom glyph masks -------------------------------------------------
 
-int maskAt(const GlyphBitmap& b, int x, int y) { return b.pixels[(std::size_t(y) * b.width + x) * 4 + 3]; }
+int maskAt(const GlyphBitmap& b, int x, int y)
+{
+    return b.pixels[(std::size_t(y) * b.width + x) * 4 + 3];
+}
 
-TEST(CustomGlyphMask, ShadesCarryTheirAlphaAndFullBlockIsSolid) {
+TEST(CustomGlyphMask, ShadesCarryTheirAlphaAndFullBlockIsSolid)
+{
     struct Case {
         std::uint32_t cp;
         int expected;
@@ -43,14 +47,16 @@ TEST(CustomGlyphMask, ShadesCarryTheirAlphaAndFullBlockIsSolid) {
             ASSERT_TRUE(mask) << std::hex << c.cp;
             for (int y = 0; y < mask->height; ++y)
                 for (int x = 0; x < mask->width; ++x)
-                    ASSERT_NEAR(maskAt(*mask, x, y), c.expected, c.tolerance) << std::hex << c.cp << " at " << x << "," << y;
+                    ASSERT_NEAR(maskAt(*mask, x, y), c.expected, c.tolerance)
+                        << std::hex << c.cp << " at " << x << "," << y;
             // White: premultiplied colour equals the coverage.
             EXPECT_EQ(mask->pixels[0], mask->pixels[3]);
         }
     }
 }
 
-TEST(CustomGlyphMask, PowerlineTipLandsOnAWholePixelRow) {
+TEST(CustomGlyphMask, PowerlineTipLandsOnAWholePixelRow)
+{
     for (const int h : {15, 17, 21, 16}) {
         const int w = 8;
         const auto mask = paintCustomGlyphMask(0xE0B0, w, h, 0, 1, true);
@@ -71,15 +77,16 @@ TEST(CustomGlyphMask, PowerlineTipLandsOnAWholePixelRow) {
     }
 }
 
-TEST(CustomGlyphMask, FamiliesAndRefusals) {
+TEST(CustomGlyphMask, FamiliesAndRefusals)
+{
     struct Case {
         std::uint32_t cp;
         int w, h;
         bool expected;
     };
-    for (const Case c : {Case{0xE0B1, 8, 16, false}, Case{0xE0B3, 8, 16, false}, Case{0xE0B2, 8, 16, true},
-                         Case{0xE0B6, 8, 16, true}, Case{0x2500, 8, 16, true}, Case{0x41, 8, 16, false},
-                         Case{0x2588, 0, 16, false}, Case{0x2588, 1, 1, true}}) {
+    for (const Case c :
+         {Case{0xE0B1, 8, 16, false}, Case{0xE0B3, 8, 16, false}, Case{0xE0B2, 8, 16, true}, Case{0xE0B6, 8, 16, true},
+          Case{0x2500, 8, 16, true}, Case{0x41, 8, 16, false}, Case{0x2588, 0, 16, false}, Case{0x2588, 1, 1, true}}) {
         EXPECT_EQ(paintCustomGlyphMask(c.cp, c.w, c.h, 1, 1, false).has_value(), c.expected) << std::hex << c.cp;
     }
     // Left-pointing: the flat side is on the right.
@@ -89,7 +96,8 @@ TEST(CustomGlyphMask, FamiliesAndRefusals) {
     EXPECT_EQ(maskAt(*left, 0, 0), 0);
 }
 
-TEST(CustomGlyphMask, JoinStripOnTheFlatSide) {
+TEST(CustomGlyphMask, JoinStripOnTheFlatSide)
+{
     const PixelRect cell{10, 20, 8, 16};
     struct Case {
         std::uint32_t cp;
@@ -101,7 +109,8 @@ TEST(CustomGlyphMask, JoinStripOnTheFlatSide) {
         EXPECT_EQ(powerlineJoinRect(c.cp, cell), c.expected) << std::hex << c.cp;
 }
 
-TEST(CustomGlyphMask, CachedPerKeyInTheGrayscaleAtlas) {
+TEST(CustomGlyphMask, CachedPerKeyInTheGrayscaleAtlas)
+{
     FakeGpuBackend backend;
     auto gray = GlyphAtlas::create(backend, 256, 1024, GlyphAtlasFormat::grayscale);
     auto color = GlyphAtlas::create(backend, 256, 1024, GlyphAtlasFormat::bgra);
@@ -122,9 +131,13 @@ TEST(CustomGlyphMask, CachedPerKeyInTheGrayscaleAtlas) {
 
 constexpr float kRed[4] = {1, 0, 0, 1};
 
-double centreY(const ColorCell& c) { return c.y + c.height * 0.5; }
+double centreY(const ColorCell& c)
+{
+    return c.y + c.height * 0.5;
+}
 
-TEST(Decorations, CurlyWaveScalesWithThicknessOrScale) {
+TEST(Decorations, CurlyWaveScalesWithThicknessOrScale)
+{
     struct Case {
         double scale, thicknessPt, step;  // step = max(thickness px, scale)
     };
@@ -144,7 +157,8 @@ TEST(Decorations, CurlyWaveScalesWithThicknessOrScale) {
     }
 }
 
-TEST(Decorations, PatternsRestartAtEachCell) {
+TEST(Decorations, PatternsRestartAtEachCell)
+{
     for (const double scale : {1.0, 2.0}) {
         for (const UnderlineStyle style : {UnderlineStyle::dotted, UnderlineStyle::dashed, UnderlineStyle::curly}) {
             std::vector<ColorCell> first, second;
@@ -171,7 +185,8 @@ TEST(Decorations, PatternsRestartAtEachCell) {
     }
 }
 
-TEST(Decorations, DoubleWideAndStrikethrough) {
+TEST(Decorations, DoubleWideAndStrikethrough)
+{
     for (const double scale : {1.0, 2.0}) {
         std::vector<ColorCell> out;
         appendUnderline(out, decorationSpan(3, 1, 8, scale), 10, 1, kRed, scale, UnderlineStyle::double_, {});
@@ -194,7 +209,8 @@ TEST(Decorations, DoubleWideAndStrikethrough) {
     EXPECT_DOUBLE_EQ(decorationThickness(1.3, 2), 1.5);
 }
 
-TEST(Decorations, DoubledLinesTransformAndClip) {
+TEST(Decorations, DoubledLinesTransformAndClip)
+{
     using Mode = BufferLine::RenderLineMode;
     // Row from y 100 to 120 px; a rectangle over the lower quarter of it.
     const DeviceRect r{10, 100, 20, 105};
@@ -202,10 +218,10 @@ TEST(Decorations, DoubledLinesTransformAndClip) {
         Mode mode;
         std::optional<DeviceRect> expected;
     };
-    for (const Case& c : {Case{Mode::single, DeviceRect{10, 100, 20, 105}},
-                          Case{Mode::doubleWidth, DeviceRect{20, 100, 40, 105}},
-                          Case{Mode::doubledTop, std::nullopt},  // doubled about the top: below the row
-                          Case{Mode::doubledDown, DeviceRect{20, 100, 40, 110}}}) {
+    for (const Case& c :
+         {Case{Mode::single, DeviceRect{10, 100, 20, 105}}, Case{Mode::doubleWidth, DeviceRect{20, 100, 40, 105}},
+          Case{Mode::doubledTop, std::nullopt},  // doubled about the top: below the row
+          Case{Mode::doubledDown, DeviceRect{20, 100, 40, 110}}}) {
         std::vector<ColorCell> out;
         const bool kept = appendColorRect(out, r, LineTransform::forRow(c.mode, 100, 120, 800), kRed);
         ASSERT_EQ(kept, c.expected.has_value()) << int(c.mode);
@@ -225,9 +241,13 @@ TEST(Decorations, DoubledLinesTransformAndClip) {
 
 // ---- image textures -----------------------------------------------------
 
-std::string base64(const QByteArray& bytes) { return bytes.toBase64().toStdString(); }
+std::string base64(const QByteArray& bytes)
+{
+    return bytes.toBase64().toStdString();
+}
 
-std::string kittyRgba(std::uint32_t id, int w, int h, const QByteArray& rgba) {
+std::string kittyRgba(std::uint32_t id, int w, int h, const QByteArray& rgba)
+{
     return "\x1b_Ga=t,q=2,f=32,i=" + std::to_string(id) + ",s=" + std::to_string(w) + ",v=" + std::to_string(h) + ";" +
            base64(rgba) + "\x1b\\";
 }
@@ -238,7 +258,8 @@ protected:
     const KittyGraphicsState* state() { return &TerminalKittyGraphics::of(terminal)->state(); }
 
     // Premultiplied RGBA of a texel, read back from the fake texture.
-    std::array<int, 4> texel(const ImageTexture& t, int x, int yUp) {
+    std::array<int, 4> texel(const ImageTexture& t, int x, int yUp)
+    {
         auto& fake = dynamic_cast<FakeGpuBackend::Texture&>(*t.texture);
         const auto* p = fake.texels().data() + (std::size_t(yUp) * std::size_t(fake.side()) + std::size_t(x)) * 4;
         return {p[2], p[1], p[0], p[3]};
@@ -249,7 +270,8 @@ protected:
     Terminal terminal{nullptr};
 };
 
-TEST_F(ImageTextureTest, PremultipliedOnceAtUploadAndUpright) {
+TEST_F(ImageTextureTest, PremultipliedOnceAtUploadAndUpright)
+{
     // Top row red at half alpha, bottom row opaque blue.
     QByteArray rgba;
     for (int i = 0; i < 2; ++i)
@@ -280,7 +302,8 @@ TEST_F(ImageTextureTest, PremultipliedOnceAtUploadAndUpright) {
     }
 }
 
-TEST_F(ImageTextureTest, EveryStoreGivesNewPixelsANewTexture) {
+TEST_F(ImageTextureTest, EveryStoreGivesNewPixelsANewTexture)
+{
     QByteArray first(16 * 16 * 4, '\x10');
     terminal.feed(kittyRgba(5, 16, 16, first));
     const auto a = cache.kittyTexture(state(), 5);
@@ -300,7 +323,8 @@ TEST_F(ImageTextureTest, EveryStoreGivesNewPixelsANewTexture) {
     EXPECT_FALSE(cache.kittyTexture(state(), 5));
 }
 
-TEST(ImageTextureUpload, KittyCellsShareOneTextureAndDropEvictedPixels) {
+TEST(ImageTextureUpload, KittyCellsShareOneTextureAndDropEvictedPixels)
+{
     FakeGpuBackend backend;
     ImageTextureCache cache(backend);
     TerminalOptions options;
@@ -339,7 +363,8 @@ TEST(ImageTextureUpload, KittyCellsShareOneTextureAndDropEvictedPixels) {
 }
 
 // Red left and blue right, green in the bottom half.
-std::shared_ptr<const TerminalImage> quartersPlacement(int w, int h) {
+std::shared_ptr<const TerminalImage> quartersPlacement(int w, int h)
+{
     std::vector<std::uint8_t> rgba(std::size_t(w) * std::size_t(h) * 4);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -353,14 +378,16 @@ std::shared_ptr<const TerminalImage> quartersPlacement(int w, int h) {
 }
 
 // What the workers made, taken in as the next frame does.
-bool takeWorkersPictures(ImageTextureCache& cache) {
+bool takeWorkersPictures(ImageTextureCache& cache)
+{
     if (!QThreadPool::globalInstance()->waitForDone(30000))
         return false;
     QCoreApplication::processEvents();
     return cache.prune(nullptr);
 }
 
-TEST(ImageTextureUpload, LargeKittyPictureIsMadeOnAWorkerAtItsDetail) {
+TEST(ImageTextureUpload, LargeKittyPictureIsMadeOnAWorkerAtItsDetail)
+{
     FakeGpuBackend backend;
     int readies = 0;
     {
@@ -410,7 +437,8 @@ TEST(ImageTextureUpload, LargeKittyPictureIsMadeOnAWorkerAtItsDetail) {
     EXPECT_EQ(readies, 2);
 }
 
-TEST(ImageTextureUpload, ShortOrOversizeGivesNoTexture) {
+TEST(ImageTextureUpload, ShortOrOversizeGivesNoTexture)
+{
     FakeGpuBackend backend;
     backend.maxTextureSide = 64;
     const std::vector<std::uint8_t> bytes(4 * 4 * 4 - 1, 0xff);
@@ -432,7 +460,8 @@ TEST(ImageTextureUpload, ShortOrOversizeGivesNoTexture) {
     EXPECT_FALSE(uploadImageTexture(backend, ok, 2, 2));
 }
 
-TEST(ImageTextureUpload, LineImagesAreHeldWeakly) {
+TEST(ImageTextureUpload, LineImagesAreHeldWeakly)
+{
     FakeGpuBackend backend;
     ImageTextureCache cache(backend);
     auto image = std::make_shared<PlatformImage>();
@@ -454,7 +483,8 @@ struct Rect {
     float x0, y0, x1, y1;
 };
 
-std::vector<Rect> rects(const CursorDrawData& d) {
+std::vector<Rect> rects(const CursorDrawData& d)
+{
     std::vector<Rect> out;
     for (std::size_t i = 0; i + 5 < d.colorVertices.size(); i += 6)
         out.push_back({d.colorVertices[i].x, d.colorVertices[i].y, d.colorVertices[i + 4].x, d.colorVertices[i + 4].y});
@@ -463,7 +493,8 @@ std::vector<Rect> rects(const CursorDrawData& d) {
 
 class CaretTest : public ::testing::Test {
 protected:
-    CursorFrameInput input(double scale = 1) {
+    CursorFrameInput input(double scale = 1)
+    {
         CursorFrameInput in;
         in.scale = scale;
         in.cellWidth = 10;
@@ -477,20 +508,24 @@ protected:
     Terminal terminal{nullptr};
 };
 
-TEST_F(CaretTest, ShapesAndWidths) {
+TEST_F(CaretTest, ShapesAndWidths)
+{
     struct Case {
         const char* bytes;
         double scale;
         Rect expected;  // the first rectangle
     };
     const Case cases[] = {
-        {"\x1b[2 q", 1, {0, 460, 10, 480}},                // steady block at home
-        {"\x1b[6 q", 1, {0, 460, 2, 480}},                 // bar 2 px at 1x
-        {"\x1b[4 q", 2, {0, 920, 20, 924}},                // underline max(2s, 1)
+        {"\x1b[2 q", 1, {0, 460, 10, 480}},                     // steady block at home
+        {"\x1b[6 q", 1, {0, 460, 2, 480}},                      // bar 2 px at 1x
+        {"\x1b[4 q", 2, {0, 920, 20, 924}},                     // underline max(2s, 1)
         {"\x1b[2 q\xe4\xb8\xad\x1b[1G", 1, {0, 460, 20, 480}},  // on a wide character: two cells
-        {"\x1b[2 q\xe4\xb8\xad", 1, {20, 460, 30, 480}},   // after it: one
-        {"\x1b[2 q\x1b#6" "a", 1, {20, 460, 40, 480}},     // DECDWL doubles
-        {"\x1b[2 q\x1b[80Gx", 1, {790, 460, 800, 480}},    // waiting to wrap: the last column
+        {"\x1b[2 q\xe4\xb8\xad", 1, {20, 460, 30, 480}},        // after it: one
+        {"\x1b[2 q\x1b#6"
+         "a",
+         1,
+         {20, 460, 40, 480}},                            // DECDWL doubles
+        {"\x1b[2 q\x1b[80Gx", 1, {790, 460, 800, 480}},  // waiting to wrap: the last column
     };
     for (const Case& c : cases) {
         Terminal t{nullptr};
@@ -505,7 +540,8 @@ TEST_F(CaretTest, ShapesAndWidths) {
     }
 }
 
-TEST_F(CaretTest, TrailingHalfOfAWideCharacterIsOneCell) {
+TEST_F(CaretTest, TrailingHalfOfAWideCharacterIsOneCell)
+{
     terminal.feed("\x1b[2 q\xe4\xb8\xad\x1b[2G");
     const auto got = rects(buildCursorDrawData(terminal, input()));
     ASSERT_EQ(got.size(), 1u);
@@ -513,15 +549,16 @@ TEST_F(CaretTest, TrailingHalfOfAWideCharacterIsOneCell) {
     EXPECT_FLOAT_EQ(got[0].x1, 20);
 }
 
-TEST_F(CaretTest, BlinkFocusAndHidden) {
+TEST_F(CaretTest, BlinkFocusAndHidden)
+{
     struct Case {
         const char* bytes;
         bool focused, blinkOn;
         std::size_t rectangles;
     };
-    for (const Case c : {Case{"\x1b[1 q", true, false, 0}, Case{"\x1b[1 q", true, true, 1},
-                         Case{"\x1b[2 q", true, false, 1}, Case{"\x1b[5 q", false, false, 4},
-                         Case{"\x1b[3 q", false, true, 4}, Case{"\x1b[?25l", true, true, 0}}) {
+    for (const Case c :
+         {Case{"\x1b[1 q", true, false, 0}, Case{"\x1b[1 q", true, true, 1}, Case{"\x1b[2 q", true, false, 1},
+          Case{"\x1b[5 q", false, false, 4}, Case{"\x1b[3 q", false, true, 4}, Case{"\x1b[?25l", true, true, 0}}) {
         Terminal t{nullptr};
         t.feed(c.bytes);
         CursorFrameInput in = input(2);
@@ -540,7 +577,8 @@ TEST_F(CaretTest, BlinkFocusAndHidden) {
     }
 }
 
-TEST_F(CaretTest, BlinkingTextUnderABlockLosesItsGlyphInTheOffPhase) {
+TEST_F(CaretTest, BlinkingTextUnderABlockLosesItsGlyphInTheOffPhase)
+{
     terminal.feed("\x1b[2 q\x1b[5mA\x1b[m\x1b[1G");
     CursorFrameInput in = input();
     EXPECT_TRUE(buildCursorDrawData(terminal, in).glyph);
@@ -553,7 +591,8 @@ TEST_F(CaretTest, BlinkingTextUnderABlockLosesItsGlyphInTheOffPhase) {
 }  // namespace
 }  // namespace ravelgrid
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -23,24 +23,28 @@ using namespace ravelgrid;
 namespace {
 
 // One library for the whole run: faces are opened once.
-FaceLibrary& library() {
+FaceLibrary& library()
+{
     static FaceLibrary faces;
     return faces;
 }
 
-GpuFont mono(double size, bool bold = false, bool italic = false) {
+GpuFont mono(double size, bool bold = false, bool italic = false)
+{
     auto face = library().faceFor("JetBrains Mono", bold, italic);
     EXPECT_TRUE(face);
     return GpuFont(face, size);
 }
 
-GpuFont emoji(double size) {
+GpuFont emoji(double size)
+{
     auto font = library().font("NotoColorEmoji", size);
     EXPECT_TRUE(font);
     return font.value_or(GpuFont());
 }
 
-std::uint16_t glyphOf(const GpuFont& font, char32_t ch) {
+std::uint16_t glyphOf(const GpuFont& font, char32_t ch)
+{
     return std::uint16_t(FT_Get_Char_Index(font.face()->ftFace(), FT_ULong(ch)));
 }
 
@@ -51,14 +55,16 @@ struct Renderer {
     std::unique_ptr<GlyphCache> cache;
     int rowCacheCleared = 0;
 
-    explicit Renderer(int side = 1024, int maxSide = 8192) {
+    explicit Renderer(int side = 1024, int maxSide = 8192)
+    {
         gray = GlyphAtlas::create(backend, side, maxSide, GlyphAtlasFormat::grayscale);
         colour = GlyphAtlas::create(backend, side, maxSide, GlyphAtlasFormat::bgra);
         cache = std::make_unique<GlyphCache>(rasterizer, *gray, *colour);
         cache->clearRowCache = [this] { ++rowCacheCleared; };
     }
     // Leaves the grayscale atlas with no room for one more 26 px glyph.
-    void fillGray() {
+    void fillGray()
+    {
         while (gray->nextY() + gray->rowHeight() + 60 <= gray->size())
             gray->allocateRegion(gray->size() - 2, 20);
         gray->allocateRegion(gray->size() - 2, gray->size() - gray->nextY() - gray->rowHeight() - 2);
@@ -67,7 +73,8 @@ struct Renderer {
 
 }  // namespace
 
-TEST(FreeTypeGlyphRasterizer, LettersAreWhiteCoverageOnTheBaseline) {
+TEST(FreeTypeGlyphRasterizer, LettersAreWhiteCoverageOnTheBaseline)
+{
     const GpuFont font = mono(26);
     ASSERT_EQ(font.postScriptName(), "JetBrainsMono-Regular");
     FreeTypeGlyphRasterizer rasterizer;
@@ -92,7 +99,8 @@ TEST(FreeTypeGlyphRasterizer, LettersAreWhiteCoverageOnTheBaseline) {
     EXPECT_FALSE(rasterizer.rasterize(GpuFont(), 1));
 }
 
-TEST(FreeTypeGlyphRasterizer, ColourEmojiIsScaledPremultipliedBgra) {
+TEST(FreeTypeGlyphRasterizer, ColourEmojiIsScaledPremultipliedBgra)
+{
     const GpuFont font = emoji(26);
     ASSERT_TRUE(font.valid());
     FreeTypeGlyphRasterizer rasterizer;
@@ -113,7 +121,8 @@ TEST(FreeTypeGlyphRasterizer, ColourEmojiIsScaledPremultipliedBgra) {
 // The painter scales a strike by the size over the strike's height, cut
 // down to 64ths, and puts it on whole pixels; HarfBuzz's scale (by ppem)
 // would make emoji a quarter bigger on the GPU path.
-TEST(GpuFace, BitmapStrikesAreMeasuredAndDrawnAtThePaintersScale) {
+TEST(GpuFace, BitmapStrikesAreMeasuredAndDrawnAtThePaintersScale)
+{
     QFont f(QStringLiteral("Noto Color Emoji"));
     f.setPixelSize(17);
     const QRawFont base = QRawFont::fromFont(f);
@@ -141,7 +150,8 @@ TEST(GpuFace, BitmapStrikesAreMeasuredAndDrawnAtThePaintersScale) {
     }
 }
 
-TEST(FontSetFaces, FacesTheFamilyLacksAreSynthesisedWhereQtSynthesisesThem) {
+TEST(FontSetFaces, FacesTheFamilyLacksAreSynthesisedWhereQtSynthesisesThem)
+{
     FontSetFaces chosen(library());
     const FontFace faces[] = {FontFace::normal, FontFace::bold, FontFace::italic, FontFace::boldItalic};
     // Every face there: the family's own four.
@@ -196,7 +206,8 @@ TEST(FontSetFaces, FacesTheFamilyLacksAreSynthesisedWhereQtSynthesisesThem) {
 namespace {
 
 // Coverage values of a glyph bitmap that are neither 0 nor 255.
-int partialCoverage(const GlyphBitmap& bitmap) {
+int partialCoverage(const GlyphBitmap& bitmap)
+{
     int partial = 0;
     for (std::size_t i = 3; i < bitmap.pixels.size(); i += 4)
         partial += bitmap.pixels[i] != 0 && bitmap.pixels[i] != 255;
@@ -205,7 +216,8 @@ int partialCoverage(const GlyphBitmap& bitmap) {
 
 }  // namespace
 
-TEST(FreeTypeGlyphRasterizer, WithoutSmoothingEveryPixelIsFullyOnOrOff) {
+TEST(FreeTypeGlyphRasterizer, WithoutSmoothingEveryPixelIsFullyOnOrOff)
+{
     const GpuFont font = mono(17.3);
     FreeTypeGlyphRasterizer rasterizer;
     const auto smooth = rasterizer.rasterize(font, glyphOf(font, 'W'));
@@ -226,7 +238,8 @@ TEST(FreeTypeGlyphRasterizer, WithoutSmoothingEveryPixelIsFullyOnOrOff) {
     EXPECT_TRUE(smile->isColor);
 }
 
-TEST(GlyphCache, ASmoothingChangeForgetsTheGlyphsAndTheRowsDrawnFromThem) {
+TEST(GlyphCache, ASmoothingChangeForgetsTheGlyphsAndTheRowsDrawnFromThem)
+{
     Renderer r;
     const GpuFont font = mono(26);
     const auto smooth = r.cache->glyphEntry(font, glyphOf(font, 'A'));
@@ -246,7 +259,8 @@ TEST(GlyphCache, ASmoothingChangeForgetsTheGlyphsAndTheRowsDrawnFromThem) {
     EXPECT_EQ(r.backend.uploads, uploads + 1);
 }
 
-TEST(GlyphCache, GlyphsGoToTheirAtlasOncePerFontNameAndSize) {
+TEST(GlyphCache, GlyphsGoToTheirAtlasOncePerFontNameAndSize)
+{
     Renderer r;
     const GpuFont font = mono(26);
     const auto a = r.cache->glyphEntry(font, glyphOf(font, 'A'));
@@ -274,7 +288,8 @@ TEST(GlyphCache, GlyphsGoToTheirAtlasOncePerFontNameAndSize) {
     EXPECT_FALSE(r.cache->atlasInvalidatedDuringBuild);
 }
 
-TEST(GlyphCache, GrowthEmptiesOnlyTheRowCacheAndResetTheGlyphCachesToo) {
+TEST(GlyphCache, GrowthEmptiesOnlyTheRowCacheAndResetTheGlyphCachesToo)
+{
     const GpuFont font = mono(26);
     {
         Renderer r(256, 1024);
@@ -317,7 +332,8 @@ TEST(GlyphCache, GrowthEmptiesOnlyTheRowCacheAndResetTheGlyphCachesToo) {
     }
 }
 
-TEST(GlyphCache, AGlyphTheTextureRefusedIsNotCached) {
+TEST(GlyphCache, AGlyphTheTextureRefusedIsNotCached)
+{
     Renderer r;
     const GpuFont font = mono(26);
     r.backend.failUploads = true;
@@ -327,7 +343,8 @@ TEST(GlyphCache, AGlyphTheTextureRefusedIsNotCached) {
     EXPECT_TRUE(r.cache->glyphEntry(font, glyphOf(font, 'A')));
 }
 
-TEST(GlyphCache, ScaledFontsAreKeyedByTheirScaledSize) {
+TEST(GlyphCache, ScaledFontsAreKeyedByTheirScaledSize)
+{
     Renderer r;
     const GpuFont font = mono(13);
     const GpuFont scaled = r.cache->scaledFont(font, 2);
@@ -338,7 +355,8 @@ TEST(GlyphCache, ScaledFontsAreKeyedByTheirScaledSize) {
     EXPECT_EQ(r.cache->scaledFonts().size(), 1u);
 }
 
-TEST(ShaperCache, FallbackRunsFollowThePaintersChoice) {
+TEST(ShaperCache, FallbackRunsFollowThePaintersChoice)
+{
     DrawingFallbackChooser chooser;
     ShaperCache shaper(library(), &chooser);
     const GpuFont font = mono(26);
@@ -361,7 +379,8 @@ TEST(ShaperCache, FallbackRunsFollowThePaintersChoice) {
     EXPECT_LT(run->positions[1].x, run->positions[2].x);
 }
 
-TEST(ShaperCache, MarksStayWithTheirBaseAndLoneSurrogatesAreShaped) {
+TEST(ShaperCache, MarksStayWithTheirBaseAndLoneSurrogatesAreShaped)
+{
     DrawingFallbackChooser chooser;
     ShaperCache shaper(library(), &chooser);
     const ShaperRun* run = shaper.shape(u"e\u0301x", mono(26));
@@ -374,7 +393,8 @@ TEST(ShaperCache, MarksStayWithTheirBaseAndLoneSurrogatesAreShaped) {
     EXPECT_EQ(run->stringIndices.back(), 2);
 }
 
-TEST(ShaperCache, KeysAndFirstInFirstOutEviction) {
+TEST(ShaperCache, KeysAndFirstInFirstOutEviction)
+{
     ShaperCache shaper(library(), nullptr);
     const GpuFont font = mono(26);
     EXPECT_FALSE(shaper.shape(u"", font));
@@ -400,7 +420,8 @@ TEST(ShaperCache, KeysAndFirstInFirstOutEviction) {
 // The painter's fallback cache is process-wide and keyed by base identity:
 // two adapters (two views) must not hand it the same identity for
 // different bases, or one reads the other's fallbacks.
-TEST(DrawingFallbackChooser, TwoAdaptersKeepTheirBasesApart) {
+TEST(DrawingFallbackChooser, TwoAdaptersKeepTheirBasesApart)
+{
     const GpuFont wqy = GpuFont(library().faceFor("WenQuanYi Micro Hei", false, false), 17);
     ASSERT_TRUE(wqy.valid());
     const FontSet painted(QStringLiteral("WenQuanYi Micro Hei"), 13);
@@ -417,7 +438,8 @@ TEST(DrawingFallbackChooser, TwoAdaptersKeepTheirBasesApart) {
     }
 }
 
-TEST(DrawingFallbackChooser, NameTablesAreReadWithinTheirBounds) {
+TEST(DrawingFallbackChooser, NameTablesAreReadWithinTheirBounds)
+{
     // format 0, one record: platform 3, name 6, length 4, offset 0: "Ab".
     const std::string table("\0\0\0\1\0\x12\0\3\0\1\x04\x09\0\6\0\4\0\0\0A\0b", 22);
     EXPECT_EQ(DrawingFallbackChooser::postScriptNameFromNameTable(table), "Ab");
@@ -432,7 +454,8 @@ TEST(DrawingFallbackChooser, NameTablesAreReadWithinTheirBounds) {
     }
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

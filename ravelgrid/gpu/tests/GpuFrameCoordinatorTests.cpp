@@ -27,7 +27,8 @@ struct Harness {
     std::function<void()> onRecover;
     std::shared_ptr<GpuFrameCoordinator> c;
 
-    Harness() {
+    Harness()
+    {
         GpuFrameCoordinator::Callbacks cb;
         cb.isRetryEligible = [this] { return eligible; };
         cb.requestDraw = [this](R r) {
@@ -51,20 +52,23 @@ struct Harness {
     }
     double seconds() const { return double(clock.nowNs()) / 1e9; }
     // A renderer that cannot get its drawable.
-    void refuseEveryDraw(R reason = R::missingDrawable) {
+    void refuseEveryDraw(R reason = R::missingDrawable)
+    {
         onDraw = [this, reason](R) {
             if (auto t = c->beginFrame())
                 c->refuseFrame(*t, reason);
         };
     }
-    static GpuFrameCoordinator::CommandBufferProbe probe(S status, std::optional<std::string> error = {}) {
+    static GpuFrameCoordinator::CommandBufferProbe probe(S status, std::optional<std::string> error = {})
+    {
         return {[status] { return status; }, [error] { return error; }};
     }
 };
 
 }  // namespace
 
-TEST(GpuFrameCoordinator, TokensCountBegunFramesOnly) {
+TEST(GpuFrameCoordinator, TokensCountBegunFramesOnly)
+{
     Harness h;
     const auto first = h.c->beginFrame();
     ASSERT_TRUE(first);
@@ -77,7 +81,8 @@ TEST(GpuFrameCoordinator, TokensCountBegunFramesOnly) {
     EXPECT_EQ(second->value, 2u);
 }
 
-TEST(GpuFrameCoordinator, ADrawRefusedDuringAFrameIsRedrawnOnceItFinishes) {
+TEST(GpuFrameCoordinator, ADrawRefusedDuringAFrameIsRedrawnOnceItFinishes)
+{
     Harness h;
     const auto t = h.c->beginFrame();
     h.c->attachCommandBuffer(*t, Harness::probe(S::committed));
@@ -91,7 +96,8 @@ TEST(GpuFrameCoordinator, ADrawRefusedDuringAFrameIsRedrawnOnceItFinishes) {
     EXPECT_EQ(h.events.size(), 2u);
 }
 
-TEST(GpuFrameCoordinator, RetriesBackOffAndAnAttachedFrameStartsThemAgain) {
+TEST(GpuFrameCoordinator, RetriesBackOffAndAnAttachedFrameStartsThemAgain)
+{
     Harness h;
     h.refuseEveryDraw();
     const double start = h.seconds();
@@ -125,7 +131,8 @@ TEST(GpuFrameCoordinator, RetriesBackOffAndAnAttachedFrameStartsThemAgain) {
     EXPECT_EQ(h.events.back(), "draw:missingRenderEncoder");
 }
 
-TEST(GpuFrameCoordinator, ASecondOfRefusalsAsksForOneRecoveryWithTheLatestReason) {
+TEST(GpuFrameCoordinator, ASecondOfRefusalsAsksForOneRecoveryWithTheLatestReason)
+{
     Harness h;
     int n = 0;
     h.onDraw = [&](R) {
@@ -146,7 +153,8 @@ TEST(GpuFrameCoordinator, ASecondOfRefusalsAsksForOneRecoveryWithTheLatestReason
     EXPECT_EQ(h.reports.size(), 1u);  // once per episode
 }
 
-TEST(GpuFrameCoordinator, AStuckFrameIsReportedOrFinishedByItsProbe) {
+TEST(GpuFrameCoordinator, AStuckFrameIsReportedOrFinishedByItsProbe)
+{
     {
         Harness h;  // no command buffer yet
         h.c->beginFrame();
@@ -187,7 +195,8 @@ TEST(GpuFrameCoordinator, AStuckFrameIsReportedOrFinishedByItsProbe) {
     }
 }
 
-TEST(GpuFrameCoordinator, AnErrorCompletionGoesIdleThenRecoversWithoutDrawing) {
+TEST(GpuFrameCoordinator, AnErrorCompletionGoesIdleThenRecoversWithoutDrawing)
+{
     Harness h;
     const auto t = h.c->beginFrame();
     h.c->attachCommandBuffer(*t, Harness::probe(S::committed));
@@ -203,7 +212,8 @@ TEST(GpuFrameCoordinator, AnErrorCompletionGoesIdleThenRecoversWithoutDrawing) {
     EXPECT_NEAR(h.reports[0].failureDuration, 0.5, 1e-6);
 }
 
-TEST(GpuFrameCoordinator, InvalidatedCoordinatorBeginsNothingAndLetsTheFrameInFlightFinish) {
+TEST(GpuFrameCoordinator, InvalidatedCoordinatorBeginsNothingAndLetsTheFrameInFlightFinish)
+{
     Harness h;
     const auto t = h.c->beginFrame();
     h.c->attachCommandBuffer(*t, Harness::probe(S::committed));
@@ -224,7 +234,8 @@ TEST(GpuFrameCoordinator, InvalidatedCoordinatorBeginsNothingAndLetsTheFrameInFl
     EXPECT_TRUE(begun.reports.empty());
 }
 
-TEST(GpuFrameCoordinator, CallbacksMayReenterTheCoordinator) {
+TEST(GpuFrameCoordinator, CallbacksMayReenterTheCoordinator)
+{
     auto scenario = std::async(std::launch::async, [] {
         Harness h;
         h.refuseEveryDraw();
@@ -248,7 +259,8 @@ TEST(GpuFrameCoordinator, CallbacksMayReenterTheCoordinator) {
     EXPECT_EQ(scenario.get(), 1u);
 }
 
-TEST(GpuFrameCoordinator, ScheduledJobsOutliveNoCoordinator) {
+TEST(GpuFrameCoordinator, ScheduledJobsOutliveNoCoordinator)
+{
     platform::FakeScheduler clock;
     int draws = 0;
     {

@@ -33,7 +33,8 @@ namespace {
 // from the same inputs.
 class PainterBackedView final : public RendererView {
 public:
-    PainterBackedView(Terminal& terminal, FramePainter& painter) : terminal_(terminal), painter_(painter) {
+    PainterBackedView(Terminal& terminal, FramePainter& painter) : terminal_(terminal), painter_(painter)
+    {
         context.clusterText = [&terminal](int32_t code) { return QString::fromStdString(terminal.character(code)); };
     }
 
@@ -41,11 +42,13 @@ public:
     QSizeF cellSize() const override { return painter_.cellSize(); }
     QSizeF viewSize() const override { return view; }
     // The widget's own choice of faces.
-    GpuFont font(FontFace face) const override {
+    GpuFont font(FontFace face) const override
+    {
         static FontSetFaces chosen(test::sharedFaces());
         return chosen.font(painter_.fontSet(), face);
     }
-    RendererFontMetrics fontMetrics(FontFace face) const override {
+    RendererFontMetrics fontMetrics(FontFace face) const override
+    {
         const QRawFont& raw = painter_.fontSet().raw(face);
         return {raw.descent(), raw.leading(), -raw.underlinePosition(), std::max(raw.lineThickness(), 1.0),
                 raw.xHeight()};
@@ -82,12 +85,13 @@ struct Gl {
     platform::FakeScheduler scheduler;
     std::unique_ptr<GpuTerminalRenderer> renderer;
 
-    Gl() {
+    Gl()
+    {
         if (!handle)
             return;
-        auto made = GpuTerminalRenderer::create(handle, {}, test::sharedFaces(), scheduler,
-                                                {.isRetryEligible = [] { return true; }, .requestDraw = {},
-                                                 .requestRecovery = {}, .becameIdle = {}});
+        auto made = GpuTerminalRenderer::create(
+            handle, {}, test::sharedFaces(), scheduler,
+            {.isRetryEligible = [] { return true; }, .requestDraw = {}, .requestRecovery = {}, .becameIdle = {}});
         if (auto* ok = std::get_if<std::unique_ptr<GpuTerminalRenderer>>(&made))
             renderer = std::move(*ok);
     }
@@ -95,7 +99,8 @@ struct Gl {
 
     // One frame, waited for until its fence signals, read back top row
     // first; null when the frame was not drawn or never completed.
-    QImage frame(RendererView& view, double scale = 1) {
+    QImage frame(RendererView& view, double scale = 1)
+    {
         const int w = int(std::lround(view.viewSize().width() * scale));
         const int h = int(std::lround(view.viewSize().height() * scale));
         QOpenGLFramebufferObject fbo(w, h);
@@ -122,7 +127,8 @@ struct Screen {
 
     // A line spacing below 1 makes cells shorter than the font's glyphs.
     // Without a family, the desktop's monospace one.
-    Screen(int columns, int lines, qreal lineSpacing = 1.0, const QString& family = {}) : cols(columns), rows(lines) {
+    Screen(int columns, int lines, qreal lineSpacing = 1.0, const QString& family = {}) : cols(columns), rows(lines)
+    {
         TerminalOptions options;
         options.cols = cols;
         options.rows = rows;
@@ -143,7 +149,8 @@ struct Screen {
     QSizeF cell() const { return painter.cellSize(); }
 
     // At a device pixel ratio of `scale`, the window's.
-    QImage painted(double scale = 1) {
+    QImage painted(double scale = 1)
+    {
         // A colour no cell uses: anything left of it was never painted.
         QImage image((view->view * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(scale);
@@ -165,7 +172,8 @@ struct Screen {
     }
     // What the view's caret shows over a cell: its block, and the cell's
     // character in the caret's text colour and the cell's own face.
-    void paintCaret(QImage& image, int col, int row) {
+    void paintCaret(QImage& image, int col, int row)
+    {
         const CharData& cell = terminal->activeBuffer().screenLine(row)[col];
         const int width = std::max(1, int(cell.width));
         const GridGeometry geometry = painter.geometry(view->view);
@@ -176,7 +184,8 @@ struct Screen {
                               geometry.baselineY(row), view->context);
     }
     // Whole pixels inside a cell, with a margin of `inset` on every side.
-    QRect cellRect(int col, int row, int span = 1, int inset = 0) const {
+    QRect cellRect(int col, int row, int span = 1, int inset = 0) const
+    {
         const QSizeF c = cell();
         const int x0 = int(std::ceil(col * c.width())) + inset;
         const int x1 = int(std::floor((col + span) * c.width())) - inset;
@@ -187,11 +196,13 @@ struct Screen {
     QPoint centre(int col, int row) const { return cellRect(col, row).center(); }
 };
 
-int channelDistance(QRgb a, QRgb b) {
+int channelDistance(QRgb a, QRgb b)
+{
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
 }
 
-std::string describe(QRgb c) {
+std::string describe(QRgb c)
+{
     return std::to_string(qRed(c)) + "," + std::to_string(qGreen(c)) + "," + std::to_string(qBlue(c));
 }
 
@@ -199,7 +210,8 @@ std::string describe(QRgb c) {
 // without italics (as fontconfig's monospace often is), and a proportional
 // one with neither bold nor italic, whose faces Qt synthesises all but the
 // first. Those not installed are left out; the first must be there.
-std::vector<QString> cellFamilies() {
+std::vector<QString> cellFamilies()
+{
     const QStringList installed = QFontDatabase::families();
     std::vector<QString> families;
     for (const char* family : {"DejaVu Sans Mono", "Noto Sans Mono", "WenQuanYi Micro Hei"})
@@ -209,7 +221,8 @@ std::vector<QString> cellFamilies() {
     return families;
 }
 
-int summedDistance(QRgb a, QRgb b) {
+int summedDistance(QRgb a, QRgb b)
+{
     return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
 }
 
@@ -219,7 +232,8 @@ struct Ink {
     double total = 0, x = 0, y = 0;
 };
 
-Ink inkOf(const QImage& image, const QRect& rect, QRgb ground) {
+Ink inkOf(const QImage& image, const QRect& rect, QRgb ground)
+{
     Ink ink;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x) {
@@ -236,7 +250,8 @@ Ink inkOf(const QImage& image, const QRect& rect, QRgb ground) {
 }
 
 // Pixels of a rectangle with colour in them, not a shade of gray.
-int saturatedPixels(const QImage& image, const QRect& rect) {
+int saturatedPixels(const QImage& image, const QRect& rect)
+{
     int saturated = 0;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x) {
@@ -247,7 +262,8 @@ int saturatedPixels(const QImage& image, const QRect& rect) {
 }
 
 // Mean over a rectangle of each pixel's summed channel distance from `ground`.
-double meanInk(const QImage& image, const QRect& rect, QRgb ground) {
+double meanInk(const QImage& image, const QRect& rect, QRgb ground)
+{
     return inkOf(image, rect, ground).total / double(rect.width() * rect.height());
 }
 
@@ -260,9 +276,10 @@ struct Cell {
     int col, row;
 };
 
-std::vector<Cell> fillVariedScreen(Terminal& terminal, int cols, int rows) {
+std::vector<Cell> fillVariedScreen(Terminal& terminal, int cols, int rows)
+{
     // Foreground and background palette pairs far apart in every case.
-    static constexpr std::pair<int, int> schemes[] = {{15, 0},  {11, 4},  {14, 1},   {0, 7},    {10, 5},
+    static constexpr std::pair<int, int> schemes[] = {{15, 0},   {11, 4},   {14, 1},   {0, 7},    {10, 5},
                                                       {231, 18}, {16, 214}, {226, 90}, {195, 52}, {9, 17}};
     std::vector<Cell> cells;
     const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789@#%&*+=?";
@@ -297,7 +314,8 @@ std::vector<Cell> fillVariedScreen(Terminal& terminal, int cols, int rows) {
 
 }  // namespace
 
-TEST(GpuFrameTests, TheSameScreenMatchesThePainter) {
+TEST(GpuFrameTests, TheSameScreenMatchesThePainter)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer) << "no renderer (run under xvfb-run)";
     Screen s(200, 60);
@@ -349,7 +367,8 @@ TEST(GpuFrameTests, TheSameScreenMatchesThePainter) {
 
 // A known screen in the widget's colours: palette red, a colour glyph, a
 // picture the right way up, the glyph under a block caret.
-TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
+TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     Screen s(20, 8);
@@ -395,8 +414,8 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
         const QRect cell = s.cellRect(col, 0, 1, 1);
         for (int y : {cell.top(), cell.bottom()}) {
             const QRgb edge = image.pixel(cell.center().x(), y);
-            EXPECT_LE(channelDistance(edge, qRgb(0, 255, 0)), 2) << "wide picture at " << col << "," << y << ": "
-                                                                << describe(edge);
+            EXPECT_LE(channelDistance(edge, qRgb(0, 255, 0)), 2)
+                << "wide picture at " << col << "," << y << ": " << describe(edge);
         }
     }
     for (int col : {4, 5}) {
@@ -431,7 +450,8 @@ TEST(GpuFrameTests, ColourGlyphsPicturesAndTheCaretGlyphShowTheirColours) {
 // A text symbol that U+FE0F makes an emoji (and two columns wide) comes
 // from the colour emoji font, across both its columns, in both paths: the
 // cell font's own text form would be small and gray. Under the caret too.
-TEST(GpuFrameTests, SymbolsWithTheEmojiSelectorAreDrawnInColour) {
+TEST(GpuFrameTests, SymbolsWithTheEmojiSelectorAreDrawnInColour)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     Screen s(12, 3);
@@ -467,7 +487,8 @@ namespace {
 
 // The bounding box of the pixels of a rectangle that pass a test.
 template <class Test>
-QRect boxWhere(const QImage& image, const QRect& rect, Test test) {
+QRect boxWhere(const QImage& image, const QRect& rect, Test test)
+{
     QRect box;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
@@ -478,12 +499,14 @@ QRect boxWhere(const QImage& image, const QRect& rect, Test test) {
 
 // The pixels clearly inked: more than 90 in summed channels from the
 // ground. A glyph's faint fringe does not count.
-QRect inkedBox(const QImage& image, const QRect& rect, QRgb ground) {
+QRect inkedBox(const QImage& image, const QRect& rect, QRgb ground)
+{
     return boxWhere(image, rect, [ground](QRgb p) { return summedDistance(p, ground) > 90; });
 }
 
 // The pixels within 40 per channel of a colour.
-QRect extentOf(const QImage& image, QRgb colour) {
+QRect extentOf(const QImage& image, QRgb colour)
+{
     return boxWhere(image, image.rect(), [colour](QRgb p) { return channelDistance(p, colour) <= 40; });
 }
 
@@ -495,14 +518,16 @@ QRect extentOf(const QImage& image, QRgb colour) {
 // lies may not differ more.
 void wideGlyphsFitTheirSlotsLikeThePainter(Gl& gl, const QString& family);
 
-TEST(GpuFrameTests, WideGlyphsFitTheirSlotsLikeThePainter) {
+TEST(GpuFrameTests, WideGlyphsFitTheirSlotsLikeThePainter)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     for (const QString& family : cellFamilies())
         wideGlyphsFitTheirSlotsLikeThePainter(gl, family);
 }
 
-void wideGlyphsFitTheirSlotsLikeThePainter(Gl& gl, const QString& family) {
+void wideGlyphsFitTheirSlotsLikeThePainter(Gl& gl, const QString& family)
+{
     SCOPED_TRACE(family.toStdString());
     Screen s(24, 9, 0.5, family);
     s.terminal->feed("\x1b[2;1H\xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x98\x80 \xe3\x81\x82");
@@ -542,7 +567,8 @@ void wideGlyphsFitTheirSlotsLikeThePainter(Gl& gl, const QString& family) {
 // strikethrough in three faces, pixel for pixel at 1x and 2x. The cells' ink
 // is the background colour, so only the lines show; a wide cell's dotted
 // line runs on across its second column.
-TEST(GpuFrameTests, DecorationsMatchThePainter) {
+TEST(GpuFrameTests, DecorationsMatchThePainter)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     for (const double scale : {1.0, 2.0}) {
@@ -577,14 +603,16 @@ TEST(GpuFrameTests, DecorationsMatchThePainter) {
 // symbol drawn as text in the caret's text colour.
 void theCaretGlyphMatchesThePainter(Gl& gl, const QString& family);
 
-TEST(GpuFrameTests, TheCaretGlyphMatchesThePainter) {
+TEST(GpuFrameTests, TheCaretGlyphMatchesThePainter)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     for (const QString& family : cellFamilies())
         theCaretGlyphMatchesThePainter(gl, family);
 }
 
-void theCaretGlyphMatchesThePainter(Gl& gl, const QString& family) {
+void theCaretGlyphMatchesThePainter(Gl& gl, const QString& family)
+{
     SCOPED_TRACE(family.toStdString());
     Screen s(20, 4, 1.0, family);
     // Bold W, italic g, U+263A, bold U+2764, bold-italic M, a wide ideograph.
@@ -617,7 +645,8 @@ void theCaretGlyphMatchesThePainter(Gl& gl, const QString& family) {
 // Frames drawn at a scale of their own (2) in a window of scale 1: the
 // offsets a client gave in the window's pixels move the picture as far as
 // the painter moves it.
-TEST(GpuFrameTests, KittyPixelOffsetsCountInTheWindowsPixels) {
+TEST(GpuFrameTests, KittyPixelOffsetsCountInTheWindowsPixels)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     Screen s(16, 6);
@@ -638,7 +667,8 @@ TEST(GpuFrameTests, KittyPixelOffsetsCountInTheWindowsPixels) {
 
 // Layers without records make no draw call: a blank screen is only its
 // clear, a caret over a blank cell one draw, in either buffering mode.
-TEST(GpuFrameTests, OnlyLayersWithRecordsAreDrawn) {
+TEST(GpuFrameTests, OnlyLayersWithRecordsAreDrawn)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     for (BufferingMode mode : {BufferingMode::perFrameAggregated, BufferingMode::perRowPersistent}) {
@@ -667,7 +697,8 @@ namespace {
 struct AtlasLog {
     std::mutex lock;
     std::vector<std::string> lines;
-    AtlasLog() {
+    AtlasLog()
+    {
         platform::setLogSink([this](platform::LogLevel, std::string_view category, std::string_view message) {
             if (category != atlasLogCategory)
                 return;
@@ -676,14 +707,16 @@ struct AtlasLog {
         });
     }
     ~AtlasLog() { platform::setLogSink({}); }
-    std::size_t count(std::string_view text) {
+    std::size_t count(std::string_view text)
+    {
         std::lock_guard guard(lock);
         return std::size_t(std::count_if(lines.begin(), lines.end(),
                                          [&](const std::string& l) { return l.find(text) != std::string::npos; }));
     }
 };
 
-std::string utf8(char32_t c) {
+std::string utf8(char32_t c)
+{
     std::string out;
     out.push_back(char(0xe0 | (c >> 12)));
     out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
@@ -695,7 +728,8 @@ std::string utf8(char32_t c) {
 
 // CTest runs this once with RAVELGRID_ATLAS_MAX=256, where 1,200 CJK
 // glyphs can never fit, and once without, where they do.
-TEST(GpuFrameTests, AnOverflowingAtlasRebuildsFiveTimesThenDrawsTheFrame) {
+TEST(GpuFrameTests, AnOverflowingAtlasRebuildsFiveTimesThenDrawsTheFrame)
+{
     const char* limit = std::getenv("RAVELGRID_ATLAS_MAX");
     const bool capped = limit && std::string_view(limit) == "256";
     Gl gl;
@@ -731,7 +765,8 @@ TEST(GpuFrameTests, AnOverflowingAtlasRebuildsFiveTimesThenDrawsTheFrame) {
     EXPECT_GT(ink, 500);
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
@@ -740,7 +775,8 @@ int main(int argc, char** argv) {
 namespace {
 
 // Pixels of a rectangle neither the ground nor the ink colour.
-int inBetween(const QImage& image, const QRect& rect, QRgb ground, QRgb ink) {
+int inBetween(const QImage& image, const QRect& rect, QRgb ground, QRgb ink)
+{
     int n = 0;
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
@@ -748,14 +784,18 @@ int inBetween(const QImage& image, const QRect& rect, QRgb ground, QRgb ink) {
     return n;
 }
 
-QRect scaled(const QRect& r, int scale) { return QRect(r.topLeft() * scale, r.size() * scale); }
+QRect scaled(const QRect& r, int scale)
+{
+    return QRect(r.topLeft() * scale, r.size() * scale);
+}
 
 }  // namespace
 
 // Sizes are points: at 96 DPI a 13-point H stands as tall as in Qt's own
 // 13-point text of the face, on both paths, and twice as tall on a 2x
 // screen; with smoothing off both draw its pixels fully on or off.
-TEST(GpuFrameTests, TextIsSetInPointsAlikeOnBothPaths) {
+TEST(GpuFrameTests, TextIsSetInPointsAlikeOnBothPaths)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     Screen s(6, 2);
@@ -791,15 +831,19 @@ TEST(GpuFrameTests, TextIsSetInPointsAlikeOnBothPaths) {
 
 // Text of every kind, scripts that no installed font can shape among it,
 // drawn by both paths: nothing is said on the log.
-TEST(GpuFrameTests, DrawingEveryKindOfTextWarnsAboutNothing) {
+TEST(GpuFrameTests, DrawingEveryKindOfTextWarnsAboutNothing)
+{
     Gl gl;
     ASSERT_TRUE(gl.renderer);
     static std::vector<std::string> messages;
     messages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString& message) { messages.push_back(message.toStdString()); });
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+            messages.push_back(message.toStdString());
+        });
     Screen s(40, 6);
-    s.terminal->feed("plain \xe2\x94\x8c\xe2\x94\x80\xe2\x94\x90 \xe2\x96\x88\xe2\x96\x91 \xe4\xbd\xa0\xe5\xa5\xbd\r\n");
+    s.terminal->feed(
+        "plain \xe2\x94\x8c\xe2\x94\x80\xe2\x94\x90 \xe2\x96\x88\xe2\x96\x91 \xe4\xbd\xa0\xe5\xa5\xbd\r\n");
     s.terminal->feed("\xf0\x9f\x98\x80 \xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd \xe2\x9c\x94\xef\xb8\x8f e\xcc\x81\r\n");
     s.terminal->feed("\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d \xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7\r\n");
     // Devanagari, Sinhala and Khmer clusters.

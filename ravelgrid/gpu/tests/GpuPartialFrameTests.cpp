@@ -28,7 +28,8 @@ struct Screen {
 
     // Draws `shown` when given, else a terminal of its own.
     Screen(std::shared_ptr<OpenGlContext> context, int cols, int rows, Terminal* shown = nullptr)
-        : gl(std::move(context)) {
+        : gl(std::move(context))
+    {
         TerminalOptions options;
         options.cols = cols;
         options.rows = rows;
@@ -38,23 +39,23 @@ struct Screen {
         }
         view = std::make_unique<test::TestView>(*shown);
         view->view = QSizeF(cols * view->cell.width(), rows * view->cell.height());
-        auto made = GpuTerminalRenderer::create(gl, {}, test::sharedFaces(), scheduler,
-                                                {.isRetryEligible = [] { return true; },
-                                                 .requestDraw = {},
-                                                 .requestRecovery = {},
-                                                 .becameIdle = {}});
+        auto made = GpuTerminalRenderer::create(
+            gl, {}, test::sharedFaces(), scheduler,
+            {.isRetryEligible = [] { return true; }, .requestDraw = {}, .requestRecovery = {}, .becameIdle = {}});
         if (auto* ok = std::get_if<std::unique_ptr<GpuTerminalRenderer>>(&made))
             renderer = std::move(*ok);
     }
 
-    void settle() {
+    void settle()
+    {
         for (int i = 0; i < 200 && renderer->coordinator().hasActiveFrame(); ++i) {
             gl->gl().glFinish();
             scheduler.advance(1'000'000);
         }
     }
 
-    QImage frame(BufferingMode mode = BufferingMode::perRowPersistent) {
+    QImage frame(BufferingMode mode = BufferingMode::perRowPersistent)
+    {
         view->mode = mode;
         view->context.reverseColors = view->terminal()->reverseColors;
         const int w = int(view->view.width()), h = int(view->view.height());
@@ -66,7 +67,8 @@ struct Screen {
     }
 };
 
-void fillColoured(Terminal& terminal, int rows) {
+void fillColoured(Terminal& terminal, int rows)
+{
     for (int row = 0; row < rows; ++row) {
         std::string line = "\x1b[" + std::to_string(row + 1) + ";1H\x1b[3" + std::to_string(row % 8) + ";4" +
                            std::to_string((row + 2) % 8) + "mrow " + std::to_string(row) + " \xe2\x96\x88\x1b[0m text";
@@ -81,7 +83,8 @@ protected:
     test::GlTestContext gl;
 };
 
-TEST_F(GpuPartialFrameTests, ChangedRowsAndTheCaretRedrawToWhatAWholeFrameShows) {
+TEST_F(GpuPartialFrameTests, ChangedRowsAndTheCaretRedrawToWhatAWholeFrameShows)
+{
     ASSERT_TRUE(gl.handle) << "no OpenGL 3.3 context (run under xvfb-run)";
     struct Step {
         const char* what;
@@ -90,7 +93,13 @@ TEST_F(GpuPartialFrameTests, ChangedRowsAndTheCaretRedrawToWhatAWholeFrameShows)
     };
     const std::vector<Step> steps = {
         {"one row rewritten", [](Terminal& t) { t.feed("\x1b[3;1H\x1b[45mchanged here\x1b[0m"); }, true},
-        {"a row erased, caret kept", [](Terminal& t) { t.feed("\x1b" "7\x1b[9;1H\x1b[2K\x1b" "8"); }, true},
+        {"a row erased, caret kept",
+         [](Terminal& t) {
+             t.feed("\x1b"
+                    "7\x1b[9;1H\x1b[2K\x1b"
+                    "8");
+         },
+         true},
         {"caret moved far away", [](Terminal& t) { t.feed("\x1b[1;30H"); }, true},
         {"caret hidden", [](Terminal& t) { t.feed("\x1b[?25l"); }, true},
         {"caret shown as a bar", [](Terminal& t) { t.feed("\x1b[?25h\x1b[6 q\x1b[8;3H"); }, true},
@@ -119,7 +128,8 @@ TEST_F(GpuPartialFrameTests, ChangedRowsAndTheCaretRedrawToWhatAWholeFrameShows)
     }
 }
 
-TEST_F(GpuPartialFrameTests, AFramebufferThatKeepsItsContentsGetsOnlyTheDamage) {
+TEST_F(GpuPartialFrameTests, AFramebufferThatKeepsItsContentsGetsOnlyTheDamage)
+{
     ASSERT_TRUE(gl.handle);
     Screen s(gl.handle, 30, 6);
     ASSERT_TRUE(s.renderer);
@@ -145,7 +155,9 @@ TEST_F(GpuPartialFrameTests, AFramebufferThatKeepsItsContentsGetsOnlyTheDamage) 
     const QPoint corner(1, h - 2);  // top-left origin in the image
     draw();
     mark();
-    s.terminal->feed("\x1b" "7\x1b[1;1Hchanged\x1b" "8");  // the caret stays
+    s.terminal->feed("\x1b"
+                     "7\x1b[1;1Hchanged\x1b"
+                     "8");  // the caret stays
     QImage partial = draw();
     EXPECT_EQ(partial.pixel(corner), qRgb(255, 0, 255)) << "only the damage is copied";
     Screen fresh(gl.handle, 30, 6, s.terminal.get());
@@ -157,12 +169,15 @@ TEST_F(GpuPartialFrameTests, AFramebufferThatKeepsItsContentsGetsOnlyTheDamage) 
 
     // Made anew (a resize), the framebuffer gets the whole frame.
     s.renderer->frames().forgetCopies();
-    s.terminal->feed("\x1b" "7\x1b[1;1Hagain\x1b" "8");
+    s.terminal->feed("\x1b"
+                     "7\x1b[1;1Hagain\x1b"
+                     "8");
     partial = draw();
     EXPECT_NE(partial.pixel(corner), qRgb(255, 0, 255));
 }
 
-TEST_F(GpuPartialFrameTests, AnotherSizeOrAFailedFrameDrawsWhole) {
+TEST_F(GpuPartialFrameTests, AnotherSizeOrAFailedFrameDrawsWhole)
+{
     ASSERT_TRUE(gl.handle);
     Screen s(gl.handle, 30, 6);
     ASSERT_TRUE(s.renderer);
@@ -191,7 +206,8 @@ TEST_F(GpuPartialFrameTests, AnotherSizeOrAFailedFrameDrawsWhole) {
     EXPECT_EQ(s.renderer->frames().partialFrames(), 3u);
 }
 
-TEST_F(GpuPartialFrameTests, FrameBuffersReturnToThePoolOnceTheFrameIsDone) {
+TEST_F(GpuPartialFrameTests, FrameBuffersReturnToThePoolOnceTheFrameIsDone)
+{
     ASSERT_TRUE(gl.handle);
     Screen s(gl.handle, 20, 4);
     ASSERT_TRUE(s.renderer);
@@ -211,7 +227,8 @@ TEST_F(GpuPartialFrameTests, FrameBuffersReturnToThePoolOnceTheFrameIsDone) {
     EXPECT_EQ(pool.idleCount(4096), idle);
 }
 
-TEST_F(GpuPartialFrameTests, RecordsFromTheBufferTextureAndAsInstancesDrawAlike) {
+TEST_F(GpuPartialFrameTests, RecordsFromTheBufferTextureAndAsInstancesDrawAlike)
+{
     ASSERT_TRUE(gl.handle);
     Screen s(gl.handle, 40, 8);
     ASSERT_TRUE(s.renderer);
@@ -228,7 +245,8 @@ TEST_F(GpuPartialFrameTests, RecordsFromTheBufferTextureAndAsInstancesDrawAlike)
     }
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -21,14 +21,16 @@
 
 namespace ravelgrid::test {
 
-inline FaceLibrary& sharedFaces() {
+inline FaceLibrary& sharedFaces()
+{
     static FaceLibrary faces;
     return faces;
 }
 
 class TestView final : public RendererView {
 public:
-    explicit TestView(Terminal& terminal) : terminal_(terminal), attributes_(colors) {
+    explicit TestView(Terminal& terminal) : terminal_(terminal), attributes_(colors)
+    {
         auto face = sharedFaces().faceFor("JetBrains Mono", false, false);
         if (face)
             normal_ = GpuFont(face, 13);
@@ -40,7 +42,8 @@ public:
     Terminal* terminal() override { return &terminal_; }
     QSizeF cellSize() const override { return cell; }
     QSizeF viewSize() const override { return view; }
-    GpuFont font(FontFace face) const override {
+    GpuFont font(FontFace face) const override
+    {
         const GpuFont& own = faces[std::size_t(face)];
         return own.valid() ? own : normal_;
     }
@@ -64,8 +67,8 @@ public:
     QSizeF cell{8, 17};
     QSizeF view;
     std::array<GpuFont, 4> faces;  // an invalid one draws with the normal font
-    std::array<RendererFontMetrics, 4> metrics{{{3, 0, -1.5, 1, 7}, {3, 0, -1.5, 1, 7}, {3, 0, -1.5, 1, 7},
-                                                 {3, 0, -1.5, 1, 7}}};
+    std::array<RendererFontMetrics, 4> metrics{
+        {{3, 0, -1.5, 1, 7}, {3, 0, -1.5, 1, 7}, {3, 0, -1.5, 1, 7}, {3, 0, -1.5, 1, 7}}};
     double window = 1;
     bool focused = true;
     bool blinkOn = true;
@@ -81,10 +84,10 @@ private:
 struct RowRenderer {
     explicit RowRenderer(TerminalOptions options = {})
         : gray(GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::grayscale)),
-          colour(GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::bgra)),
-          glyphs(rasterizer, *gray, *colour), shaper(sharedFaces(), &chooser), images(backend),
-          builder(glyphs, *gray, shaper, images), cache(backend, builder, images),
-          terminal_(std::make_unique<Terminal>(nullptr, options)), view(*terminal_) {
+          colour(GlyphAtlas::create(backend, 1024, 8192, GlyphAtlasFormat::bgra)), glyphs(rasterizer, *gray, *colour),
+          shaper(sharedFaces(), &chooser), images(backend), builder(glyphs, *gray, shaper, images),
+          cache(backend, builder, images), terminal_(std::make_unique<Terminal>(nullptr, options)), view(*terminal_)
+    {
         TerminalKittyGraphics::attach(*terminal_);
         glyphs.clearRowCache = [this] { cache.clear(); };
         view.view = QSizeF(terminal_->cols * view.cell.width(), terminal_->rows * view.cell.height());
@@ -94,16 +97,19 @@ struct RowRenderer {
     Terminal& terminal() { return *terminal_; }
     int rows() const { return terminal_->rows; }
 
-    DrawData build(double scale, BufferingMode mode) {
+    DrawData build(double scale, BufferingMode mode)
+    {
         view.mode = mode;
         view.context.reverseColors = terminal_->reverseColors;
         return cache.buildDrawData(view, scale);
     }
-    int rebuilt(BufferingMode mode, double scale = 1) {
+    int rebuilt(BufferingMode mode, double scale = 1)
+    {
         build(scale, mode);
         return cache.rowsRebuiltLastBuild();
     }
-    QColor paletteColor(int index) {
+    QColor paletteColor(int index)
+    {
         return view.colors.resolveColor(Attribute::Color::ansi256(uint8_t(index)), false, false, false, false);
     }
 

@@ -1,11 +1,11 @@
-#include "ravelgrid/gpu/FakeGpuBackend.h"
+#include "ravelgrid/gpu/DrawingFallbackChooser.h"
 #include "ravelgrid/gpu/FaceLibrary.h"
+#include "ravelgrid/gpu/FakeGpuBackend.h"
 #include "ravelgrid/gpu/FreeTypeGlyphRasterizer.h"
 #include "ravelgrid/gpu/GlyphAtlas.h"
 #include "ravelgrid/gpu/GlyphCache.h"
 #include "ravelgrid/gpu/RowDrawCache.h"
 #include "ravelgrid/gpu/ShaperCache.h"
-#include "ravelgrid/gpu/DrawingFallbackChooser.h"
 #include "ravelgrid/gpu/tests/GpuRowDrawSupport.h"
 
 #include "ravelgrid/drawing/ColorResolver.h"
@@ -25,7 +25,8 @@ namespace {
 
 using test::RowRenderer;
 
-TEST(RowDrawBackgrounds, RunsColoursSelectionAndDoubledLines) {
+TEST(RowDrawBackgrounds, RunsColoursSelectionAndDoubledLines)
+{
     struct Case {
         const char* name;
         const char* bytes;
@@ -68,9 +69,12 @@ TEST(RowDrawBackgrounds, RunsColoursSelectionAndDoubledLines) {
     }
 }
 
-TEST(RowDrawText, GlyphsSnapToTheirCells) {
+TEST(RowDrawText, GlyphsSnapToTheirCells)
+{
     RowRenderer r;
-    r.feed("aq\xcc\x81" "\xe4\xb8\xad" "\xf0\x9f\x98\x80");
+    r.feed("aq\xcc\x81"
+           "\xe4\xb8\xad"
+           "\xf0\x9f\x98\x80");
     const DrawData d = r.build(1, BufferingMode::perFrameAggregated);
     ASSERT_TRUE(d.frame);
     const double cw = r.view.cell.width();
@@ -95,19 +99,21 @@ TEST(RowDrawText, GlyphsSnapToTheirCells) {
     EXPECT_NEAR(gray[0].r, r.view.defaultForeground().redF(), 1e-3);
 }
 
-TEST(RowDrawText, StringIndicesPastTheMapLandInTheLastMappedCell) {
+TEST(RowDrawText, StringIndicesPastTheMapLandInTheLastMappedCell)
+{
     struct Case {
         std::vector<int> map;
         int index;
         int expected;
     };
     // With no mapped cell to fall back on, cell 0: the glyph is still drawn.
-    for (const Case& c : {Case{{0, 0, 1, 2}, 1, 0}, Case{{0, 0, 1, 2}, 9, 2}, Case{{0, 0, 1, 2}, -1, 2},
-                          Case{{}, 0, 0}, Case{{}, -1, 0}, Case{{4, -1}, 7, 0}, Case{{3}, 5, 3}})
+    for (const Case& c : {Case{{0, 0, 1, 2}, 1, 0}, Case{{0, 0, 1, 2}, 9, 2}, Case{{0, 0, 1, 2}, -1, 2}, Case{{}, 0, 0},
+                          Case{{}, -1, 0}, Case{{4, -1}, 7, 0}, Case{{3}, 5, 3}})
         EXPECT_EQ(cellOrdinalAt(c.map, c.index), c.expected);
 }
 
-TEST(RowDrawText, DoubledTopKeepsTheUpperHalf) {
+TEST(RowDrawText, DoubledTopKeepsTheUpperHalf)
+{
     RowRenderer single, top;
     single.feed("X");
     top.feed("\x1b#3X");
@@ -122,7 +128,8 @@ TEST(RowDrawText, DoubledTopKeepsTheUpperHalf) {
     EXPECT_LT(b[0].texHeight, a[0].texHeight);
 }
 
-TEST(RowDrawDecorations, WideCellUnderlineCoversBothColumns) {
+TEST(RowDrawDecorations, WideCellUnderlineCoversBothColumns)
+{
     for (const double scale : {1.0, 2.0}) {
         RowRenderer r;
         r.feed("\x1b[4m\xe4\xb8\xad\x1b[24m \x1b[9mx");
@@ -143,7 +150,8 @@ TEST(RowDrawDecorations, WideCellUnderlineCoversBothColumns) {
 
 // The strikethrough takes its thickness and height from the run's own
 // face, the underline from the normal one.
-TEST(RowDrawDecorations, StrikethroughMeasuresTheRunsFace) {
+TEST(RowDrawDecorations, StrikethroughMeasuresTheRunsFace)
+{
     for (const double scale : {1.0, 2.0}) {
         RowRenderer r;
         r.view.metrics[std::size_t(FontFace::bold)] = {3, 0, -4, 3, 12};
@@ -164,7 +172,8 @@ TEST(RowDrawDecorations, StrikethroughMeasuresTheRunsFace) {
     }
 }
 
-TEST(RowDrawCustomGlyphs, ShapesFromMasksJoinsBesideSeparators) {
+TEST(RowDrawCustomGlyphs, ShapesFromMasksJoinsBesideSeparators)
+{
     RowRenderer r;
     r.feed("\x1b[31m\xe2\x96\x88\xee\x82\xb0\xee\x82\xb2\xee\x82\xb1");
     const DrawData d = r.build(1, BufferingMode::perFrameAggregated);
@@ -179,7 +188,8 @@ TEST(RowDrawCustomGlyphs, ShapesFromMasksJoinsBesideSeparators) {
     EXPECT_NEAR(joins[0].r, r.paletteColor(1).redF(), 1e-3);
 }
 
-TEST(FrameRowSnapshot, HoldsTheFramesLinesAndOnlyRowsThatExist) {
+TEST(FrameRowSnapshot, HoldsTheFramesLinesAndOnlyRowsThatExist)
+{
     TerminalOptions options;
     options.rows = 4;
     options.scrollback = 0;
@@ -214,7 +224,8 @@ TEST(FrameRowSnapshot, HoldsTheFramesLinesAndOnlyRowsThatExist) {
 
 // ---- the row cache ---------------------------------------------------------
 
-TEST(RowCache, RebuildsOnlyWhatChanged) {
+TEST(RowCache, RebuildsOnlyWhatChanged)
+{
     for (const BufferingMode mode : {BufferingMode::perRowPersistent, BufferingMode::perFrameAggregated}) {
         RowRenderer r;
         r.feed("hello\r\nworld");
@@ -243,7 +254,8 @@ TEST(RowCache, RebuildsOnlyWhatChanged) {
     }
 }
 
-TEST(RowCache, AnEditInAWrappedRightToLeftParagraphRebuildsItsRows) {
+TEST(RowCache, AnEditInAWrappedRightToLeftParagraphRebuildsItsRows)
+{
     struct Case {
         bool bidi;
         int expected;
@@ -261,7 +273,8 @@ TEST(RowCache, AnEditInAWrappedRightToLeftParagraphRebuildsItsRows) {
     }
 }
 
-TEST(RowCache, ALineReplacedAtItsIndexIsRebuilt) {
+TEST(RowCache, ALineReplacedAtItsIndexIsRebuilt)
+{
     TerminalOptions options;
     options.scrollback = 0;
     RowRenderer r(options);
@@ -276,7 +289,8 @@ TEST(RowCache, ALineReplacedAtItsIndexIsRebuilt) {
     EXPECT_EQ(r.rebuilt(BufferingMode::perRowPersistent), r.rows());
 }
 
-TEST(RowCache, BufferingModeSwitch) {
+TEST(RowCache, BufferingModeSwitch)
+{
     RowRenderer r;
     r.feed("\x1b[42mgreen\x1b[m\r\nmore");
     r.rebuilt(BufferingMode::perRowPersistent);
@@ -303,7 +317,8 @@ TEST(RowCache, BufferingModeSwitch) {
     EXPECT_FALSE(failed.rows[0].backgroundBuffer);
 }
 
-TEST(RowCache, KittyImagesByZAndId) {
+TEST(RowCache, KittyImagesByZAndId)
+{
     RowRenderer r;
     // Four 1x1 images, placed at the home position with z -1, 0, 0 and -1.
     const char* put[] = {"\x1b_Ga=T,q=2,f=32,i=4,s=1,v=1,z=-1,C=1;/wAA/w==\x1b\\",
@@ -329,7 +344,8 @@ TEST(RowCache, KittyImagesByZAndId) {
     EXPECT_EQ(d.frame->overImageDraws[0].vertices.size(), 6u);
 }
 
-TEST(RowCache, CaretComesWithTheFrame) {
+TEST(RowCache, CaretComesWithTheFrame)
+{
     RowRenderer r;
     r.feed("\x1b[2 qab");
     const DrawData d = r.build(1, BufferingMode::perRowPersistent);

@@ -25,7 +25,8 @@ struct Harness {
     std::unique_ptr<test::TestView> view;
     std::unique_ptr<GpuTerminalRenderer> renderer;
 
-    explicit Harness(int cols = 20, int rows = 6) {
+    explicit Harness(int cols = 20, int rows = 6)
+    {
         if (!handle)
             return;
         TerminalOptions options;
@@ -35,15 +36,17 @@ struct Harness {
         TerminalKittyGraphics::attach(*terminal);
         view = std::make_unique<test::TestView>(*terminal);
         view->view = QSizeF(cols * view->cell.width(), rows * view->cell.height());
-        auto made = GpuTerminalRenderer::create(handle, {}, test::sharedFaces(), scheduler,
-                                                {.isRetryEligible = [] { return true; }, .requestDraw = {}, .requestRecovery = {}, .becameIdle = {}});
+        auto made = GpuTerminalRenderer::create(
+            handle, {}, test::sharedFaces(), scheduler,
+            {.isRetryEligible = [] { return true; }, .requestDraw = {}, .requestRecovery = {}, .becameIdle = {}});
         if (auto* ok = std::get_if<std::unique_ptr<GpuTerminalRenderer>>(&made))
             renderer = std::move(*ok);
     }
     ~Harness() { renderer.reset(); }
 
     // One finished frame, read back top row first.
-    QImage frame(BufferingMode mode = BufferingMode::perRowPersistent) {
+    QImage frame(BufferingMode mode = BufferingMode::perRowPersistent)
+    {
         view->mode = mode;
         view->context.reverseColors = terminal->reverseColors;
         const int w = int(view->view.width()), h = int(view->view.height());
@@ -57,23 +60,27 @@ struct Harness {
         return fbo.toImage().convertToFormat(QImage::Format_RGB32);
     }
     // The middle of a cell (column, screen row), top-left origin.
-    QPoint interior(int col, int row) const {
+    QPoint interior(int col, int row) const
+    {
         return QPoint(int((col + 0.5) * view->cell.width()), int((row + 0.5) * view->cell.height()));
     }
 };
 
-bool near(QRgb a, QColor b, int tolerance = 2) {
+bool near(QRgb a, QColor b, int tolerance = 2)
+{
     return std::abs(qRed(a) - b.red()) <= tolerance && std::abs(qGreen(a) - b.green()) <= tolerance &&
            std::abs(qBlue(a) - b.blue()) <= tolerance;
 }
 
-std::string describe(QRgb c) {
+std::string describe(QRgb c)
+{
     return std::to_string(qRed(c)) + "," + std::to_string(qGreen(c)) + "," + std::to_string(qBlue(c));
 }
 
 }  // namespace
 
-TEST(GpuTerminalRendererTests, KnownScreenDrawsItsColours) {
+TEST(GpuTerminalRendererTests, KnownScreenDrawsItsColours)
+{
     Harness h;
     ASSERT_TRUE(h.renderer) << "no renderer (run under xvfb-run)";
     h.terminal->feed("\xe2\x96\x88\xe2\x96\x88 \x1b[41m  \x1b[0m");
@@ -103,12 +110,13 @@ TEST(GpuTerminalRendererTests, KnownScreenDrawsItsColours) {
     EXPECT_TRUE(near(image.pixel(h.interior(10, 4)), foreground)) << describe(image.pixel(h.interior(10, 4)));
 }
 
-TEST(GpuTerminalRendererTests, BothBufferingModesDrawTheSameFrame) {
+TEST(GpuTerminalRendererTests, BothBufferingModesDrawTheSameFrame)
+{
     Harness h(40, 8);
     ASSERT_TRUE(h.renderer);
     for (int row = 0; row < 7; ++row) {
-        std::string line = "\x1b[3" + std::to_string(row % 8) + "mword" + std::to_string(row) +
-                           " \x1b[4" + std::to_string((row + 3) % 8) + "m\xe2\x96\x88 text\x1b[0m\r\n";
+        std::string line = "\x1b[3" + std::to_string(row % 8) + "mword" + std::to_string(row) + " \x1b[4" +
+                           std::to_string((row + 3) % 8) + "m\xe2\x96\x88 text\x1b[0m\r\n";
         h.terminal->feed(line);
     }
     const QImage perRow = h.frame(BufferingMode::perRowPersistent);
@@ -124,7 +132,8 @@ TEST(GpuTerminalRendererTests, BothBufferingModesDrawTheSameFrame) {
 }
 
 // CTest runs this once with RAVELGRID_PROFILE=1 and once without.
-TEST(GpuTerminalRendererTests, ProfilingLogsTheSixSpansOfAFrameOnlyWhenSwitchedOn) {
+TEST(GpuTerminalRendererTests, ProfilingLogsTheSixSpansOfAFrameOnlyWhenSwitchedOn)
+{
     Harness h;
     ASSERT_TRUE(h.renderer);
     h.terminal->feed("profile");
@@ -150,7 +159,8 @@ TEST(GpuTerminalRendererTests, ProfilingLogsTheSixSpansOfAFrameOnlyWhenSwitchedO
     }
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -16,7 +16,8 @@
 
 using namespace ravelgrid;
 
-TEST(GpuError, DescriptionsAreTheFixedTexts) {
+TEST(GpuError, DescriptionsAreTheFixedTexts)
+{
     using K = GpuError::Kind;
     const struct {
         K kind;
@@ -40,7 +41,8 @@ TEST(GpuError, DescriptionsAreTheFixedTexts) {
         EXPECT_EQ(GpuError(c.kind, c.detail).description(), c.text);
 }
 
-TEST(GpuError, FactoriesCarryOnlyWhatFailed) {
+TEST(GpuError, FactoriesCarryOnlyWhatFailed)
+{
     const std::string_view missing[] = {"terminal_text_fragment", "terminal_color_vertex"};
     EXPECT_EQ(GpuError::shaderFunctionMissing(missing).description(),
               "OpenGL library missing required function: terminal_text_fragment, terminal_color_vertex");
@@ -49,7 +51,8 @@ TEST(GpuError, FactoriesCarryOnlyWhatFailed) {
     EXPECT_EQ(GpuError::pipelineCreationFailed("").description(), "Failed to create OpenGL pipeline: text/color/cell");
 }
 
-TEST(GpuRendererStatus, RefusalReasonsParseExactly) {
+TEST(GpuRendererStatus, RefusalReasonsParseExactly)
+{
     EXPECT_EQ(refusalReasonFromString("missingDrawable"), GpuFrameRefusalReason::missingDrawable);
     for (const char* name : {"activeFrame", "missingDrawable", "missingRenderPassDescriptor", "missingCommandBuffer",
                              "missingRenderEncoder"})
@@ -58,7 +61,8 @@ TEST(GpuRendererStatus, RefusalReasonsParseExactly) {
         EXPECT_FALSE(refusalReasonFromString(bad).has_value()) << bad;
 }
 
-TEST(GpuRendererStatus, EqualityIncludesTheDate) {
+TEST(GpuRendererStatus, EqualityIncludesTheDate)
+{
     using S = GpuRendererStatus;
     const auto t = std::chrono::system_clock::time_point(std::chrono::seconds(5));
     EXPECT_EQ((S{S::State::healthy, 3, std::nullopt}), (S{S::State::healthy, 3, std::nullopt}));
@@ -66,14 +70,16 @@ TEST(GpuRendererStatus, EqualityIncludesTheDate) {
     EXPECT_NE((S{S::State::healthy, 3, t}), (S{S::State::recovering, 3, t}));
 }
 
-TEST(GpuRecovery, TrackedStatusFromRawValues) {
+TEST(GpuRecovery, TrackedStatusFromRawValues)
+{
     EXPECT_EQ(trackedStatusFromRaw(0), GpuTrackedCommandBufferStatus::notEnqueued);
     EXPECT_EQ(trackedStatusFromRaw(4), GpuTrackedCommandBufferStatus::completed);
     EXPECT_EQ(trackedStatusFromRaw(5), GpuTrackedCommandBufferStatus::error);
     EXPECT_EQ(trackedStatusFromRaw(99), GpuTrackedCommandBufferStatus::error);
 }
 
-TEST(GpuRecovery, PolicyAllowsOneReplacementPerThirtySecondsAndSaysWhy) {
+TEST(GpuRecovery, PolicyAllowsOneReplacementPerThirtySecondsAndSaysWhy)
+{
     GpuAutomaticRecoveryPolicy policy;
     EXPECT_TRUE(policy.decide(100.0).allowed);
     const auto early = policy.decide(110.0);
@@ -95,7 +101,8 @@ namespace {
 
 // The switch is read once per process, so each value gets a fresh child.
 // The child also checks that a later change of the variable is not seen.
-int profilingInChild(const char* value) {
+int profilingInChild(const char* value)
+{
     const pid_t pid = fork();
     if (pid == 0) {
         if (value)
@@ -114,14 +121,16 @@ int profilingInChild(const char* value) {
 
 }  // namespace
 
-TEST(GpuProfile, OnlyExactlyOneTurnsProfilingOn) {
+TEST(GpuProfile, OnlyExactlyOneTurnsProfilingOn)
+{
     EXPECT_EQ(profilingInChild("1"), 1);
     for (const char* off : {"true", "01", "yes", "1 ", "", "0"})
         EXPECT_EQ(profilingInChild(off), 0) << '"' << off << '"';
     EXPECT_EQ(profilingInChild(nullptr), 0);
 }
 
-TEST(GlyphKey, ZeroAndNegativeZeroAreOneKey) {
+TEST(GlyphKey, ZeroAndNegativeZeroAreOneKey)
+{
     std::unordered_set<GlyphKey, GlyphKeyHash, GlyphKeyEqual> keys;
     keys.insert(GlyphKey{"JetBrainsMono-Regular", 0.0, 7});
     keys.insert(GlyphKey{"JetBrainsMono-Regular", -0.0, 7});
@@ -140,19 +149,21 @@ TEST(GlyphKey, ZeroAndNegativeZeroAreOneKey) {
     EXPECT_EQ(custom.size(), 3u);
 }
 
-TEST(BufferPool, SizeClasses) {
+TEST(BufferPool, SizeClasses)
+{
     FakeGpuBackend backend;
     BufferPool pool(backend);
     const struct {
         std::size_t bytes, length;
-    } cases[] = {{0, 0}, {1, 4096}, {336, 4096}, {4096, 4096}, {4097, 8192}, {4800, 8192},
-                 {8192, 8192}, {240000, 262144}, {262145, 524288}};
+    } cases[] = {{0, 0},       {1, 4096},    {336, 4096},      {4096, 4096},    {4097, 8192},
+                 {4800, 8192}, {8192, 8192}, {240000, 262144}, {262145, 524288}};
     for (const auto& c : cases)
         EXPECT_EQ(pool.sizeClass(c.bytes), c.length) << c.bytes;
     EXPECT_EQ(pool.sizeClass(std::numeric_limits<std::size_t>::max()), 0u);
 }
 
-TEST(BufferPool, KeepsAtMostFourIdleBuffersPerLengthAndReusesThemLastInFirstOut) {
+TEST(BufferPool, KeepsAtMostFourIdleBuffersPerLengthAndReusesThemLastInFirstOut)
+{
     FakeGpuBackend backend;
     BufferPool pool(backend);
     std::vector<std::shared_ptr<GpuBuffer>> frame;
@@ -171,7 +182,8 @@ TEST(BufferPool, KeepsAtMostFourIdleBuffersPerLengthAndReusesThemLastInFirstOut)
     EXPECT_EQ(pool.idleCount(4096), 3u);
 }
 
-TEST(BufferPool, ABufferTheBackendCannotMakeIsNone) {
+TEST(BufferPool, ABufferTheBackendCannotMakeIsNone)
+{
     FakeGpuBackend backend;
     backend.failBuffer = [](std::size_t) { return true; };
     BufferPool pool(backend);

@@ -1,14 +1,14 @@
 // Runs on a real GL 3.3 core context (llvmpipe under xvfb-run).
 #include "platform/FakeScheduler.h"
-#include "ravelgrid/gpu/tests/GlTestContext.h"
 #include "ravelgrid/gpu/opengl/OpenGlBackend.h"
 #include "ravelgrid/gpu/opengl/OpenGlFrameRenderer.h"
 #include "ravelgrid/gpu/opengl/OpenGlPipelines.h"
 #include "ravelgrid/gpu/opengl/OpenGlShaderLibrary.h"
+#include "ravelgrid/gpu/tests/GlTestContext.h"
 
 #include <QGuiApplication>
-#include <QOpenGLFramebufferObject>
 #include <QImage>
+#include <QOpenGLFramebufferObject>
 
 #include <gtest/gtest.h>
 
@@ -22,12 +22,14 @@ namespace {
 
 using GlContext = test::GlTestContext;
 
-OpenGlShaderLibrary builtInLibrary() {
+OpenGlShaderLibrary builtInLibrary()
+{
     auto loaded = OpenGlShaderLibrary::load({});
     return std::get<OpenGlShaderLibrary>(std::move(loaded));
 }
 
-std::string errorOf(const OpenGlShaderLibrary::Search& search) {
+std::string errorOf(const OpenGlShaderLibrary::Search& search)
+{
     auto loaded = OpenGlShaderLibrary::load(search);
     if (auto* error = std::get_if<GpuError>(&loaded))
         return error->description();
@@ -36,22 +38,22 @@ std::string errorOf(const OpenGlShaderLibrary::Search& search) {
 
 class ScratchFolder {
 public:
-    ScratchFolder() {
+    ScratchFolder()
+    {
         path_ = std::filesystem::temp_directory_path() /
                 ("ravelgrid-shaders-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         std::filesystem::create_directories(path_);
     }
     ~ScratchFolder() { std::filesystem::remove_all(path_); }
-    void write(std::string_view text) const {
-        std::ofstream(path_ / OpenGlShaderLibrary::sourceFileName) << text;
-    }
+    void write(std::string_view text) const { std::ofstream(path_ / OpenGlShaderLibrary::sourceFileName) << text; }
     const std::filesystem::path& path() const { return path_; }
 
 private:
     std::filesystem::path path_;
 };
 
-std::string withoutFunction(std::string_view name) {
+std::string withoutFunction(std::string_view name)
+{
     std::string source(OpenGlShaderLibrary::builtInSource());
     std::string header = "//! ";
     header.append(name);
@@ -62,9 +64,9 @@ std::string withoutFunction(std::string_view name) {
 
 }  // namespace
 
-TEST(OpenGlShaderLibraryTests, FindsSourcesInOrderAndReportsWhatIsMissing) {
-    EXPECT_EQ(errorOf({.builtIn = false, .folders = {}}),
-              "Failed to load OpenGL shader source: ravelgrid/gpu/shaders");
+TEST(OpenGlShaderLibraryTests, FindsSourcesInOrderAndReportsWhatIsMissing)
+{
+    EXPECT_EQ(errorOf({.builtIn = false, .folders = {}}), "Failed to load OpenGL shader source: ravelgrid/gpu/shaders");
     ScratchFolder empty, full, partial;
     full.write(OpenGlShaderLibrary::builtInSource());
     partial.write(withoutFunction("terminal_color_fragment"));
@@ -80,7 +82,8 @@ TEST(OpenGlShaderLibraryTests, FindsSourcesInOrderAndReportsWhatIsMissing) {
     EXPECT_EQ(errorOf({.builtIn = true, .folders = {partial.path()}}), "loaded");
 }
 
-TEST(OpenGlPipelineTests, SixProgramsLinkAndBrokenSourcesAreReported) {
+TEST(OpenGlPipelineTests, SixProgramsLinkAndBrokenSourcesAreReported)
+{
     GlContext gl;
     ASSERT_TRUE(gl.handle) << "no OpenGL 3.3 core context (run under xvfb-run)";
     auto made = OpenGlPipelines::create(gl.handle, builtInLibrary());
@@ -103,7 +106,8 @@ TEST(OpenGlPipelineTests, SixProgramsLinkAndBrokenSourcesAreReported) {
     EXPECT_NE(std::get<GpuError>(failed).detail().find("terminal_color_fragment"), std::string::npos);
 }
 
-TEST(OpenGlBackendTests, UploadsRegionsWithRowLengthAndRefusesBadOnes) {
+TEST(OpenGlBackendTests, UploadsRegionsWithRowLengthAndRefusesBadOnes)
+{
     GlContext gl;
     ASSERT_TRUE(gl.handle);
     OpenGlBackend backend(gl.handle);
@@ -151,7 +155,8 @@ TEST(OpenGlBackendTests, UploadsRegionsWithRowLengthAndRefusesBadOnes) {
     }
 }
 
-TEST(OpenGlBackendTests, ObjectsAreDeletedWithTheirOwnContextCurrent) {
+TEST(OpenGlBackendTests, ObjectsAreDeletedWithTheirOwnContextCurrent)
+{
     GlContext first;
     ASSERT_TRUE(first.handle);
     OpenGlBackend backend(first.handle);
@@ -180,21 +185,24 @@ namespace {
 struct Target {
     GlContext& gl;
     QOpenGLFramebufferObject fbo;
-    explicit Target(GlContext& context, int width, int height) : gl(context), fbo(width, height) {
+    explicit Target(GlContext& context, int width, int height) : gl(context), fbo(width, height)
+    {
         fbo.bind();
         gl.handle->gl().glViewport(0, 0, width, height);
         gl.handle->gl().glClearColor(0, 0, 1, 1);
         gl.handle->gl().glClear(GL_COLOR_BUFFER_BIT);
     }
     // Pixel at (x, y) counted from the bottom left, as the records are.
-    QRgb at(int x, int y) {
+    QRgb at(int x, int y)
+    {
         QImage image = fbo.toImage();
         return image.pixel(x, image.height() - 1 - y);
     }
 };
 
 template <typename Record>
-std::shared_ptr<OpenGlBuffer> bufferOf(OpenGlBackend& backend, std::initializer_list<Record> records) {
+std::shared_ptr<OpenGlBuffer> bufferOf(OpenGlBackend& backend, std::initializer_list<Record> records)
+{
     auto buffer = std::static_pointer_cast<OpenGlBuffer>(backend.makeBuffer(records.size() * sizeof(Record)));
     std::memcpy(buffer->contents().data(), std::data(records), records.size() * sizeof(Record));
     return buffer;
@@ -202,7 +210,8 @@ std::shared_ptr<OpenGlBuffer> bufferOf(OpenGlBackend& backend, std::initializer_
 
 }  // namespace
 
-TEST(OpenGlPipelineTests, CellAndVertexRecordsDrawWhereTheySay) {
+TEST(OpenGlPipelineTests, CellAndVertexRecordsDrawWhereTheySay)
+{
     GlContext gl;
     ASSERT_TRUE(gl.handle);
     OpenGlBackend backend(gl.handle);
@@ -210,9 +219,9 @@ TEST(OpenGlPipelineTests, CellAndVertexRecordsDrawWhereTheySay) {
     Target target(gl, 64, 32);
 
     // Two background cells, then a half-transparent one blended straight.
-    auto cells = bufferOf<ColorCellRecord>(backend, {{{0, 0}, {16, 16}, {1, 0, 0, 1}},
-                                                     {{16, 16}, {16, 16}, {0, 1, 0, 1}},
-                                                     {{32, 0}, {16, 16}, {1, 1, 1, 0.5f}}});
+    auto cells = bufferOf<ColorCellRecord>(
+        backend,
+        {{{0, 0}, {16, 16}, {1, 0, 0, 1}}, {{16, 16}, {16, 16}, {0, 1, 0, 1}}, {{32, 0}, {16, 16}, {1, 1, 1, 0.5f}}});
     ASSERT_TRUE(pipelines->draw(OpenGlPipeline::cellColor, *cells, 3, nullptr, 64, 32));
     EXPECT_EQ(target.at(8, 8), qRgb(255, 0, 0));
     EXPECT_EQ(target.at(24, 24), qRgb(0, 255, 0));
@@ -231,8 +240,8 @@ TEST(OpenGlPipelineTests, CellAndVertexRecordsDrawWhereTheySay) {
     ASSERT_TRUE(backend.uploadRegion(*atlas, {0, 0, 16, 16}, ink, 16));
     auto glyphs = bufferOf<TextCellRecord>(backend, {{{48, 0}, {16, 16}, {0, 0}, {4, 4}, {1, 1, 0, 1}},
                                                      {{48, 16}, {16, 16}, {8, 8}, {4, 4}, {1, 1, 0, 1}}});
-    ASSERT_TRUE(pipelines->draw(OpenGlPipeline::cellTextGray, *glyphs, 2,
-                                static_cast<OpenGlTexture*>(atlas.get()), 64, 32));
+    ASSERT_TRUE(
+        pipelines->draw(OpenGlPipeline::cellTextGray, *glyphs, 2, static_cast<OpenGlTexture*>(atlas.get()), 64, 32));
     EXPECT_EQ(target.at(56, 8), qRgb(255, 255, 0));
     EXPECT_EQ(target.at(56, 24), qRgb(0, 0, 255));
 
@@ -247,17 +256,20 @@ TEST(OpenGlPipelineTests, CellAndVertexRecordsDrawWhereTheySay) {
     }
     ASSERT_TRUE(backend.uploadRegion(*colorAtlas, {0, 0, 4, 4}, texels, 4));
     auto emoji = bufferOf<TextCellRecord>(backend, {{{0, 16}, {16, 16}, {0, 0}, {4, 4}, {1, 1, 1, 1}}});
-    ASSERT_TRUE(pipelines->draw(OpenGlPipeline::cellText, *emoji, 1,
-                                static_cast<OpenGlTexture*>(colorAtlas.get()), 64, 32));
+    ASSERT_TRUE(
+        pipelines->draw(OpenGlPipeline::cellText, *emoji, 1, static_cast<OpenGlTexture*>(colorAtlas.get()), 64, 32));
     const QRgb orange = target.at(8, 24);
     EXPECT_EQ(qRed(orange), 255);
     EXPECT_NEAR(qGreen(orange), 128, 1);
     EXPECT_EQ(qBlue(orange), 0);
 
     // A cursor shape as two triangles of vertices.
-    auto caret = bufferOf<ColorVertexRecord>(
-        backend, {{{16, 0}, {}, {1, 1, 1, 1}}, {{32, 0}, {}, {1, 1, 1, 1}}, {{16, 16}, {}, {1, 1, 1, 1}},
-                  {{32, 0}, {}, {1, 1, 1, 1}}, {{32, 16}, {}, {1, 1, 1, 1}}, {{16, 16}, {}, {1, 1, 1, 1}}});
+    auto caret = bufferOf<ColorVertexRecord>(backend, {{{16, 0}, {}, {1, 1, 1, 1}},
+                                                       {{32, 0}, {}, {1, 1, 1, 1}},
+                                                       {{16, 16}, {}, {1, 1, 1, 1}},
+                                                       {{32, 0}, {}, {1, 1, 1, 1}},
+                                                       {{32, 16}, {}, {1, 1, 1, 1}},
+                                                       {{16, 16}, {}, {1, 1, 1, 1}}});
     ASSERT_TRUE(pipelines->draw(OpenGlPipeline::color, *caret, 6, nullptr, 64, 32));
     EXPECT_EQ(target.at(24, 8), qRgb(255, 255, 255));
 
@@ -277,7 +289,8 @@ struct FrameHarness {
     std::vector<GpuRendererRecoveryReport> recoveries;
     std::unique_ptr<OpenGlFrameRenderer> renderer;
 
-    FrameHarness() {
+    FrameHarness()
+    {
         if (!gl.handle)
             return;
         auto made = OpenGlFrameRenderer::create(
@@ -289,7 +302,8 @@ struct FrameHarness {
         if (auto* ok = std::get_if<std::unique_ptr<OpenGlFrameRenderer>>(&made))
             renderer = std::move(*ok);
     }
-    OpenGlFrameContents redCell(float r, float g, float b) {
+    OpenGlFrameContents redCell(float r, float g, float b)
+    {
         auto buffer = bufferOf<ColorCellRecord>(renderer->backend(), {{{0, 0}, {16, 16}, {r, g, b, 1}}});
         OpenGlFrameContents contents;
         contents.clearColor = {0, 0, 1, 1};
@@ -297,7 +311,8 @@ struct FrameHarness {
         return contents;
     }
     // Lets the fence be polled until the frame is done.
-    void settle() {
+    void settle()
+    {
         for (int i = 0; i < 200 && renderer->coordinator().hasActiveFrame(); ++i) {
             renderer->context()->gl().glFinish();
             scheduler.advance(1'000'000);
@@ -307,7 +322,8 @@ struct FrameHarness {
 
 }  // namespace
 
-TEST(OpenGlFrameRendererTests, DrawsOneFrameInFlightAndCompletesOnTheFence) {
+TEST(OpenGlFrameRendererTests, DrawsOneFrameInFlightAndCompletesOnTheFence)
+{
     FrameHarness h;
     ASSERT_TRUE(h.renderer);
     QOpenGLFramebufferObject fbo(32, 32);
@@ -328,7 +344,8 @@ TEST(OpenGlFrameRendererTests, DrawsOneFrameInFlightAndCompletesOnTheFence) {
     EXPECT_TRUE(h.recoveries.empty());
 }
 
-TEST(OpenGlFrameRendererTests, RefusalsMapToReasonsAndLeaveTheLastFrame) {
+TEST(OpenGlFrameRendererTests, RefusalsMapToReasonsAndLeaveTheLastFrame)
+{
     // An empty drawable, an incomplete framebuffer, a reset: each refused
     // with its reason and retried; the last frame stays on screen.
     enum class Fault { emptySize, incompleteFramebuffer, reset };
@@ -369,7 +386,8 @@ TEST(OpenGlFrameRendererTests, RefusalsMapToReasonsAndLeaveTheLastFrame) {
     }
 }
 
-TEST(OpenGlFrameRendererTests, OutOfMemoryFailsTheFrameAndAsksForRecovery) {
+TEST(OpenGlFrameRendererTests, OutOfMemoryFailsTheFrameAndAsksForRecovery)
+{
     FrameHarness h;
     ASSERT_TRUE(h.renderer);
     QOpenGLFramebufferObject fbo(32, 32);
@@ -388,7 +406,8 @@ TEST(OpenGlFrameRendererTests, OutOfMemoryFailsTheFrameAndAsksForRecovery) {
     EXPECT_EQ(fbo.toImage().pixel(8, 23), qRgb(255, 0, 0));
 }
 
-TEST(OpenGlFrameRendererTests, NoShadersMeansNoRenderer) {
+TEST(OpenGlFrameRendererTests, NoShadersMeansNoRenderer)
+{
     GlContext gl;
     ASSERT_TRUE(gl.handle);
     platform::FakeScheduler scheduler;
@@ -397,7 +416,8 @@ TEST(OpenGlFrameRendererTests, NoShadersMeansNoRenderer) {
     EXPECT_EQ(std::get<GpuError>(made).description(), "Failed to load OpenGL shader source: ravelgrid/gpu/shaders");
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

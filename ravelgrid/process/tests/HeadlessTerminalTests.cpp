@@ -24,23 +24,27 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string screenText(Terminal& terminal) {
+std::string screenText(Terminal& terminal)
+{
     std::string out;
     for (int r = 0; r < terminal.rows; ++r) {
         std::string row;
         if (const BufferLine* line = terminal.getLine(r)) {
             for (const CharData& cell : line->cellSpan()) {
-                if (cell.width == 0) continue;
+                if (cell.width == 0)
+                    continue;
                 row += cell.code == 0 ? std::string(" ") : terminal.character(cell.code);
             }
         }
-        while (!row.empty() && row.back() == ' ') row.pop_back();
+        while (!row.empty() && row.back() == ' ')
+            row.pop_back();
         out += row + "\n";
     }
     return out;
 }
 
-TerminalOptions sized(int cols, int rows) {
+TerminalOptions sized(int cols, int rows)
+{
     TerminalOptions options;
     options.cols = cols;
     options.rows = rows;
@@ -52,23 +56,26 @@ protected:
     MainLoopScope main;
     std::optional<std::optional<int>> ended;
 
-    std::unique_ptr<HeadlessTerminal> make(int cols = 80, int rows = 25, DeliveryQueue* queue = nullptr) {
+    std::unique_ptr<HeadlessTerminal> make(int cols = 80, int rows = 25, DeliveryQueue* queue = nullptr)
+    {
         return std::make_unique<HeadlessTerminal>(queue, sized(cols, rows),
                                                   [this](std::optional<int> status) { ended = status; });
     }
-    bool showsEventually(HeadlessTerminal& headless, const std::string& text) {
+    bool showsEventually(HeadlessTerminal& headless, const std::string& text)
+    {
         return main.loop.runUntil([&] { return screenText(*headless.terminal()).find(text) != std::string::npos; },
                                   kTimeout);
     }
-    bool endsEventually() {
+    bool endsEventually()
+    {
         return main.loop.runUntil([&] { return ended.has_value(); }, kTimeout);
     }
 };
 
-
 }  // namespace
 
-TEST_F(HeadlessTerminalTest, RealShellSeesTheTerminalSizeTypedInputAndExitStatus) {
+TEST_F(HeadlessTerminalTest, RealShellSeesTheTerminalSizeTypedInputAndExitStatus)
+{
     auto headless = make(120, 40);
     ASSERT_TRUE(headless->process()->startProcess("/bin/bash", {"--norc", "--noprofile", "-i"}));
     headless->send("stty size\r");
@@ -81,7 +88,8 @@ TEST_F(HeadlessTerminalTest, RealShellSeesTheTerminalSizeTypedInputAndExitStatus
     EXPECT_EQ(*ended, std::optional<int>(768));
 }
 
-TEST_F(HeadlessTerminalTest, ChildQueriesAreAnsweredByTheTerminal) {
+TEST_F(HeadlessTerminalTest, ChildQueriesAreAnsweredByTheTerminal)
+{
     auto headless = make();
     // Cursor position report: the shell reads the 7-byte answer and shows it in hex.
     headless->process()->startProcess(
@@ -93,7 +101,8 @@ TEST_F(HeadlessTerminalTest, ChildQueriesAreAnsweredByTheTerminal) {
         << screenText(*headless->terminal());
 }
 
-TEST_F(HeadlessTerminalTest, ScreenReadBackOnlyForATrustedChild) {
+TEST_F(HeadlessTerminalTest, ScreenReadBackOnlyForATrustedChild)
+{
     // DECRQCRA over "ab": the checksum is 0x00c3 for a trusted child, 0 otherwise.
     const std::string script =
         "stty raw -echo; printf 'ab\\033[1;1;1;1;1;2*y'; "
@@ -126,7 +135,8 @@ TEST_F(HeadlessTerminalTest, ScreenReadBackOnlyForATrustedChild) {
     std::filesystem::remove_all(dir);
 }
 
-TEST_F(HeadlessTerminalTest, TypedCommandsMarkAnArmedPromptSubmitted) {
+TEST_F(HeadlessTerminalTest, TypedCommandsMarkAnArmedPromptSubmitted)
+{
     auto headless = make();
     Terminal& terminal = *headless->terminal();
     terminal.buffer->semanticInput = SemanticInputState::armed;
@@ -143,7 +153,8 @@ TEST_F(HeadlessTerminalTest, TypedCommandsMarkAnArmedPromptSubmitted) {
     EXPECT_EQ(terminal.buffer->semanticInput, SemanticInputState::prompt) << "only an armed prompt is submitted";
 }
 
-TEST_F(HeadlessTerminalTest, WindowSizeAndScrollback) {
+TEST_F(HeadlessTerminalTest, WindowSizeAndScrollback)
+{
     auto headless = make(80, 25);
     const winsize size = headless->getWindowSize();
     EXPECT_EQ(size.ws_row, 25);
@@ -153,7 +164,8 @@ TEST_F(HeadlessTerminalTest, WindowSizeAndScrollback) {
 
     Terminal& terminal = *headless->terminal();
     std::string lines;
-    for (int i = 0; i < 100; ++i) lines += std::to_string(i) + "\r\n";
+    for (int i = 0; i < 100; ++i)
+        lines += std::to_string(i) + "\r\n";
     headless->changeScrollback(50);
     EXPECT_EQ(terminal.options().scrollback, 50);
     terminal.feed(lines);
@@ -164,7 +176,8 @@ TEST_F(HeadlessTerminalTest, WindowSizeAndScrollback) {
     EXPECT_NE(screenText(terminal).find("99\n"), std::string::npos) << "the screen itself is kept";
 }
 
-TEST_F(HeadlessTerminalTest, ParsesOnAPrivateQueueWhenGivenOne) {
+TEST_F(HeadlessTerminalTest, ParsesOnAPrivateQueueWhenGivenOne)
+{
     RunLoop privateQueue;
     std::thread queueThread([&] { privateQueue.run(); });
     std::atomic<bool> done{false};
@@ -183,7 +196,8 @@ TEST_F(HeadlessTerminalTest, ParsesOnAPrivateQueueWhenGivenOne) {
     EXPECT_EQ(main.loop.queuedCount(), 0u);
 }
 
-TEST_F(HeadlessTerminalTest, EndHandlerMayReleaseTheHeadlessTerminal) {
+TEST_F(HeadlessTerminalTest, EndHandlerMayReleaseTheHeadlessTerminal)
+{
     std::unique_ptr<HeadlessTerminal> headless;
     bool released = false;
     headless = std::make_unique<HeadlessTerminal>(nullptr, sized(80, 25), [&](std::optional<int>) {
@@ -195,7 +209,8 @@ TEST_F(HeadlessTerminalTest, EndHandlerMayReleaseTheHeadlessTerminal) {
     main.loop.runFor(50ms);
 }
 
-TEST_F(HeadlessTerminalTest, SixelImagesFromTheChildAreRecordedOncePerImage) {
+TEST_F(HeadlessTerminalTest, SixelImagesFromTheChildAreRecordedOncePerImage)
+{
     auto headless = make();
     // Two red columns, six pixels high, then a second image of one column.
     headless->process()->startProcess(
@@ -212,7 +227,8 @@ TEST_F(HeadlessTerminalTest, SixelImagesFromTheChildAreRecordedOncePerImage) {
     EXPECT_EQ(images[1].bytes[2], 255) << "blue";
 }
 
-TEST_F(HeadlessTerminalTest, RecordedImagesStayWithinTheirBudget) {
+TEST_F(HeadlessTerminalTest, RecordedImagesStayWithinTheirBudget)
+{
     auto headless = make();
     Terminal& t = *headless->terminal();
     const std::size_t quarter = HeadlessTerminal::kMaxImageBytes / 4;
@@ -221,7 +237,8 @@ TEST_F(HeadlessTerminalTest, RecordedImagesStayWithinTheirBudget) {
         headless->createImageFromBitmap(t, rgba, static_cast<int>(quarter / 4), 1);
     }
     std::size_t total = 0;
-    for (const auto& image : headless->images()) total += image.bytes.size();
+    for (const auto& image : headless->images())
+        total += image.bytes.size();
     EXPECT_LE(total, HeadlessTerminal::kMaxImageBytes);
     ASSERT_EQ(headless->images().size(), 4u);
     EXPECT_EQ(headless->images().front().bytes[0], 6) << "the oldest go first";
@@ -232,7 +249,8 @@ TEST_F(HeadlessTerminalTest, RecordedImagesStayWithinTheirBudget) {
     EXPECT_EQ(headless->images().back().bytes[0], 9) << "an image over the budget is dropped";
 }
 
-TEST_F(HeadlessTerminalTest, WorkingDirectoryReportUpdatesDir) {
+TEST_F(HeadlessTerminalTest, WorkingDirectoryReportUpdatesDir)
+{
     auto headless = make();
     headless->process()->startProcess("/bin/sh", {"-c", "printf '\\033]7;file://localhost/var/tmp\\007'"});
     ASSERT_TRUE(endsEventually());
@@ -244,7 +262,8 @@ TEST_F(HeadlessTerminalTest, WorkingDirectoryReportUpdatesDir) {
 
 namespace {
 
-int freeLoopbackPort() {
+int freeLoopbackPort()
+{
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -259,7 +278,8 @@ int freeLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
-bool accepting(int port) {
+bool accepting(int port)
+{
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -270,7 +290,8 @@ bool accepting(int port) {
     return ok;
 }
 
-std::string readFile(const std::filesystem::path& path) {
+std::string readFile(const std::filesystem::path& path)
+{
     std::ifstream in(path);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
@@ -278,7 +299,8 @@ std::string readFile(const std::filesystem::path& path) {
 class Sshd {
 public:
     // `forceCommand`: the one program every login runs (ForceCommand).
-    explicit Sshd(const std::string& forceCommand = {}) {
+    explicit Sshd(const std::string& forceCommand = {})
+    {
         dir_ = std::filesystem::temp_directory_path() / ("rg-sshd-" + std::to_string(getpid()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
@@ -296,10 +318,10 @@ public:
         }
         std::filesystem::create_directories("/run/sshd");
         port_ = freeLoopbackPort();
-        std::ofstream(dir_ / "sshd_config") << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << d
-                                            << "/hostkey\nAuthorizedKeysFile " << d << "/authorized_keys\nPidFile "
-                                            << d << "/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
-                                            << (forceCommand.empty() ? "" : "ForceCommand " + forceCommand + "\n");
+        std::ofstream(dir_ / "sshd_config")
+            << "Port " << port_ << "\nListenAddress 127.0.0.1\nHostKey " << d << "/hostkey\nAuthorizedKeysFile " << d
+            << "/authorized_keys\nPidFile " << d << "/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+            << (forceCommand.empty() ? "" : "ForceCommand " + forceCommand + "\n");
         std::ofstream(dir_ / "ssh_config") << "Host testhost\n  HostName 127.0.0.1\n  Port " << port_
                                            << "\n  IdentityFile " << d << "/userkey\n  IdentitiesOnly yes\n"
                                            << "  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n"
@@ -309,11 +331,13 @@ public:
             problem_ = "sshd did not start: " + readFile(dir_ / "sshd.log");
         }
     }
-    ~Sshd() {
+    ~Sshd()
+    {
         const std::string pid = readFile(dir_ / "sshd.pid");
         if (!pid.empty()) {
             const pid_t daemon = std::atoi(pid.c_str());
-            if (daemon > 0 && kill(daemon, SIGTERM) == 0) eventually([&] { return processGone(daemon); }, 5s);
+            if (daemon > 0 && kill(daemon, SIGTERM) == 0)
+                eventually([&] { return processGone(daemon); }, 5s);
         }
         std::error_code ignored;  // sshd removes its own pid file as it goes
         std::filesystem::remove_all(dir_, ignored);
@@ -330,9 +354,11 @@ private:
 
 }  // namespace
 
-TEST_F(HeadlessTerminalTest, SshSessionShowsOutputAndReportsTheRemoteStatus) {
+TEST_F(HeadlessTerminalTest, SshSessionShowsOutputAndReportsTheRemoteStatus)
+{
     Sshd sshd;
-    if (!sshd.problem().empty()) GTEST_SKIP() << "skipped: " << sshd.problem();
+    if (!sshd.problem().empty())
+        GTEST_SKIP() << "skipped: " << sshd.problem();
     auto headless = make(80, 24);
     headless->process()->startProcess("/usr/bin/ssh", {"-F", sshd.clientConfig(), "testhost", "echo ok; exit 4"});
     ASSERT_TRUE(endsEventually());
@@ -340,7 +366,8 @@ TEST_F(HeadlessTerminalTest, SshSessionShowsOutputAndReportsTheRemoteStatus) {
     EXPECT_EQ(screenText(*headless->terminal()).substr(0, 3), "ok\n");
 }
 
-TEST_F(HeadlessTerminalTest, SynchronizedOutputEndsOnTheRunLoopsClockWhileTheChildIsQuiet) {
+TEST_F(HeadlessTerminalTest, SynchronizedOutputEndsOnTheRunLoopsClockWhileTheChildIsQuiet)
+{
     auto headless = make(20, 4);
     headless->terminal()->feed("\x1b[?2026h");
     ASSERT_TRUE(headless->terminal()->synchronizedOutputActive);
@@ -357,7 +384,8 @@ TEST_F(HeadlessTerminalTest, SynchronizedOutputEndsOnTheRunLoopsClockWhileTheChi
 // started from a local tab, also when what it sent is parsed after it ended;
 // the same request from the local shell right after still gets through, and
 // a path the host printed stays remote output.
-TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTrusted) {
+TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTrusted)
+{
     const auto dir = std::filesystem::temp_directory_path() / ("rg-remote-forms-" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
@@ -366,14 +394,16 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
         std::ofstream probe(dir / "probe");
         probe << "#!/bin/sh\ntag=\"$SSH_ORIGINAL_COMMAND\"\n"
                  "case \"$tag\" in burst*) head -c 1000000 /dev/zero | tr '\\0' x;; esac\n"
-                 "printf '\\r\\n/etc/hostname\\r\\n\\033]7;file://localhost/remote-%s\\033\\\\done-%s\\r\\n' \"$tag\" \"$tag\"\n";
+                 "printf '\\r\\n/etc/hostname\\r\\n\\033]7;file://localhost/remote-%s\\033\\\\done-%s\\r\\n' \"$tag\" "
+                 "\"$tag\"\n";
     }
     std::filesystem::permissions(dir / "probe", std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                                     std::filesystem::perms::others_read |
                                                     std::filesystem::perms::others_exec |
                                                     std::filesystem::perms::group_exec);
     Sshd sshd((dir / "probe").string());
-    if (!sshd.problem().empty()) GTEST_SKIP() << "skipped: " << sshd.problem();
+    if (!sshd.problem().empty())
+        GTEST_SKIP() << "skipped: " << sshd.problem();
     std::filesystem::copy_file("/usr/bin/ssh", dir / "xfer");
     const std::string ssh = "ssh -F " + sshd.clientConfig() + " testhost ";
 
@@ -428,8 +458,8 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     bool trustedAgain = false;
     for (int attempt = 0; attempt < 10 && !trustedAgain; ++attempt) {
         const std::string local = "file://localhost/local-sock-" + std::to_string(attempt);
-        headless->send("printf '\\033]7;" + local + "\\033\\\\'; echo local-$((6*7))-sock-" +
-                       std::to_string(attempt) + "\n");
+        headless->send("printf '\\033]7;" + local + "\\033\\\\'; echo local-$((6*7))-sock-" + std::to_string(attempt) +
+                       "\n");
         ASSERT_TRUE(showsEventually(*headless, "local-42-sock-" + std::to_string(attempt)));
         trustedAgain = headless->dir().value_or("") == local;
     }
@@ -443,7 +473,8 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     int remoteRows = 0;
     int localRows = 0;
     for (int row = 0; row < buffer.lines().count(); ++row) {
-        if (terminal.translateBufferLineToString(buffer, row, 0, -1).rfind("/etc/hostname", 0) != 0) continue;
+        if (terminal.translateBufferLineToString(buffer, row, 0, -1).rfind("/etc/hostname", 0) != 0)
+            continue;
         const auto match = terminal.implicitLinkMatch({1, row}, buffer);
         ASSERT_TRUE(match) << row;
         (terminal.linkPrintedByRemote(*match, buffer) ? remoteRows : localRows)++;
@@ -456,10 +487,12 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
 namespace {
 
 // Wake-ups of every terminal reader thread of this process so far.
-long readerWakeUps() {
+long readerWakeUps()
+{
     long total = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        if (readFile(task.path() / "comm") != "rg-pty-reader\n") continue;
+        if (readFile(task.path() / "comm") != "rg-pty-reader\n")
+            continue;
         std::istringstream status(readFile(task.path() / "status"));
         for (std::string line; std::getline(status, line);)
             if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
@@ -474,7 +507,8 @@ long readerWakeUps() {
 // that input then starts is still seen while it connects: here a client
 // that drops its connection before it prints, with the terminal's echo off
 // so that nothing read wakes the reader first.
-TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStillSeen) {
+TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStillSeen)
+{
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -1,6 +1,6 @@
 #include "platform/FakeScheduler.h"
-#include "ravelgrid/process/LocalProcess.h"
 #include "ravelgrid/process/ChildReaper.h"
+#include "ravelgrid/process/LocalProcess.h"
 #include "ravelgrid/process/RunLoop.h"
 #include "ravelgrid/process/tests/ProcessTestSupport.h"
 #include "ravelgrid/terminal/Terminal.h"
@@ -32,28 +32,33 @@ protected:
     MainLoopScope main;
     RecordingDelegate recorder;
 
-    bool runUntilExit(LocalProcess&) {
+    bool runUntilExit(LocalProcess&)
+    {
         return main.loop.runUntil([&] { return recorder.exited(); }, kTimeout);
     }
-    void startShell(LocalProcess& process, const std::string& script) {
+    void startShell(LocalProcess& process, const std::string& script)
+    {
         ASSERT_TRUE(process.startProcess("/bin/sh", {"-c", script}));
     }
 };
 
 class LogCapture {
 public:
-    LogCapture() {
+    LogCapture()
+    {
         platform::setLogSink([this](platform::LogLevel level, std::string_view, std::string_view message) {
             std::lock_guard lock(mutex);
             lines.emplace_back(level, std::string(message));
         });
     }
     ~LogCapture() { platform::setLogSink(nullptr); }
-    std::vector<std::string> messages(platform::LogLevel level) {
+    std::vector<std::string> messages(platform::LogLevel level)
+    {
         std::lock_guard lock(mutex);
         std::vector<std::string> out;
         for (auto& [l, m] : lines)
-            if (l == level) out.push_back(m);
+            if (l == level)
+                out.push_back(m);
         return out;
     }
     std::mutex mutex;
@@ -64,7 +69,8 @@ public:
 
 // --- exit statuses -----------------------------------------------------------
 
-TEST_F(LocalProcessTest, ExitStatusesArriveRaw) {
+TEST_F(LocalProcessTest, ExitStatusesArriveRaw)
+{
     struct Case {
         std::string program;
         std::string script;
@@ -85,9 +91,11 @@ TEST_F(LocalProcessTest, ExitStatusesArriveRaw) {
     }
 }
 
-TEST_F(LocalProcessTest, FailedReapIsNotReportedAsCleanExit) {
+TEST_F(LocalProcessTest, FailedReapIsNotReportedAsCleanExit)
+{
     // With SIGCHLD ignored the kernel reaps the child itself, so our wait fails.
-    struct sigaction ignore {}, previous{};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGCHLD, &ignore, &previous);
     LocalProcess process(&recorder);
@@ -100,7 +108,8 @@ TEST_F(LocalProcessTest, FailedReapIsNotReportedAsCleanExit) {
 
 // --- output ------------------------------------------------------------------
 
-TEST_F(LocalProcessTest, OutputBeforeTheExitArrivesBeforeTheReport) {
+TEST_F(LocalProcessTest, OutputBeforeTheExitArrivesBeforeTheReport)
+{
     LocalProcess process(&recorder);
     // 2 MB in raw mode, then an immediate exit.
     startShell(process, "stty raw -echo; head -c 2000000 /dev/zero | tr '\\0' x; exit 5");
@@ -111,7 +120,8 @@ TEST_F(LocalProcessTest, OutputBeforeTheExitArrivesBeforeTheReport) {
     EXPECT_EQ(recorder.exitCount(), 1);
 }
 
-TEST_F(LocalProcessTest, AGrandchildHoldingTheTerminalDoesNotHoldBackTheExit) {
+TEST_F(LocalProcessTest, AGrandchildHoldingTheTerminalDoesNotHoldBackTheExit)
+{
     LocalProcess process(&recorder);
     startShell(process, "trap '' HUP; (sleep 0.3; echo late; sleep 10) & echo early; exit 6");
     const pid_t pid = process.shellPid();
@@ -130,7 +140,8 @@ TEST_F(LocalProcessTest, AGrandchildHoldingTheTerminalDoesNotHoldBackTheExit) {
 
 // A child that fills the queue of a busy owner, then writes a last word and
 // exits while reading is paused: the word still arrives, before the exit.
-TEST_F(LocalProcessTest, OutputWaitingBehindBackPressureOutlivesTheExit) {
+TEST_F(LocalProcessTest, OutputWaitingBehindBackPressureOutlivesTheExit)
+{
     LocalProcess process(&recorder);
     startShell(process, "stty raw -echo; head -c " + std::to_string(LocalProcess::pendingHighWaterBytes) +
                             " /dev/zero; sleep 0.3; printf TAIL; exit 4");
@@ -148,7 +159,8 @@ TEST_F(LocalProcessTest, OutputWaitingBehindBackPressureOutlivesTheExit) {
 // A grandchild that ignores the hangup and floods the terminal: the exit is
 // reported within a second of the child's death, the terminal is then hung up
 // and the grandchild, whose writes now fail, goes too.
-TEST_F(LocalProcessTest, AFloodingGrandchildDoesNotHoldBackTheExit) {
+TEST_F(LocalProcessTest, AFloodingGrandchildDoesNotHoldBackTheExit)
+{
     for (const bool privateQueue : {false, true}) {
         SCOPED_TRACE(privateQueue ? "private queue" : "main queue");
         RecordingDelegate rec;
@@ -157,7 +169,8 @@ TEST_F(LocalProcessTest, AFloodingGrandchildDoesNotHoldBackTheExit) {
         rec.onData = [](std::span<const std::uint8_t>) { std::this_thread::sleep_for(5ms); };
         RunLoop other;
         std::thread otherThread;
-        if (privateQueue) otherThread = std::thread([&] { other.run(); });
+        if (privateQueue)
+            otherThread = std::thread([&] { other.run(); });
         LocalProcess process(&rec, privateQueue ? &other : nullptr);
         ASSERT_TRUE(process.startProcess("/bin/sh", {"-c", "trap '' HUP; yes & sleep 0.3; exit 3"}));
         const pid_t sid = process.shellPid();
@@ -184,7 +197,8 @@ TEST_F(LocalProcessTest, AFloodingGrandchildDoesNotHoldBackTheExit) {
     }
 }
 
-TEST_F(LocalProcessTest, ChunksStayInOrderAndWholeOnAPrivateQueue) {
+TEST_F(LocalProcessTest, ChunksStayInOrderAndWholeOnAPrivateQueue)
+{
     RunLoop privateQueue;
     std::thread queueThread([&] { privateQueue.run(); });
     const auto queueThreadId = queueThread.get_id();
@@ -198,13 +212,15 @@ TEST_F(LocalProcessTest, ChunksStayInOrderAndWholeOnAPrivateQueue) {
     queueThread.join();
     EXPECT_EQ(recorder.deliveryThread(), queueThreadId);
     std::string expected;
-    for (int i = 1; i <= 200000; ++i) expected += std::to_string(i) + "\n";
+    for (int i = 1; i <= 200000; ++i)
+        expected += std::to_string(i) + "\n";
     EXPECT_EQ(recorder.output(), expected);
     EXPECT_EQ(recorder.outputAtExit(), expected.size());
     EXPECT_EQ(main.loop.queuedCount(), 0u) << "nothing goes through the main queue";
 }
 
-TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice) {
+TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice)
+{
     platform::FakeScheduler clock;
     std::atomic<std::uint64_t> step{5000000};
     recorder.onData = [&](std::span<const std::uint8_t>) { clock.advance(step.load()); };
@@ -226,7 +242,8 @@ TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice) {
 
 // A delegate busy with held work pauses delivery: the rest waits in the
 // process (the reader stops at back-pressure) and arrives whole on resume.
-TEST_F(LocalProcessTest, HeldOutputWaitsInTheProcessUntilResumed) {
+TEST_F(LocalProcessTest, HeldOutputWaitsInTheProcessUntilResumed)
+{
     struct HoldingDelegate : RecordingDelegate {
         bool outputHeld() override { return held.load(); }
         std::atomic<bool> held{false};
@@ -253,7 +270,8 @@ TEST_F(LocalProcessTest, HeldOutputWaitsInTheProcessUntilResumed) {
     EXPECT_EQ(holder.outputAtExit(), out.size()) << "the exit after the output";
 }
 
-TEST_F(LocalProcessTest, BackPressureBoundsMemoryAndKeepsEveryByte) {
+TEST_F(LocalProcessTest, BackPressureBoundsMemoryAndKeepsEveryByte)
+{
     // seq in raw mode: every number once, in order, about 300 MB.
     constexpr long last = 34700000;
     std::size_t expectedBytes = 0;
@@ -279,7 +297,8 @@ TEST_F(LocalProcessTest, BackPressureBoundsMemoryAndKeepsEveryByte) {
                 current = current * 10 + (b - '0');
                 sawDigit = true;
             } else if (b == '\n' && sawDigit) {
-                if (current != next) broken = true;
+                if (current != next)
+                    broken = true;
                 ++next;
                 current = 0;
                 sawDigit = false;
@@ -304,7 +323,8 @@ TEST_F(LocalProcessTest, BackPressureBoundsMemoryAndKeepsEveryByte) {
     std::size_t turns = 0;
     ASSERT_TRUE(main.loop.runUntil(
         [&] {
-            if (++turns % 64 == 0) peak = std::max(peak, residentBytes());
+            if (++turns % 64 == 0)
+                peak = std::max(peak, residentBytes());
             return recorder.exited();
         },
         std::chrono::seconds(240)));
@@ -318,7 +338,8 @@ TEST_F(LocalProcessTest, BackPressureBoundsMemoryAndKeepsEveryByte) {
 
 // --- input -------------------------------------------------------------------
 
-TEST_F(LocalProcessTest, SendsReachTheChildInOrder) {
+TEST_F(LocalProcessTest, SendsReachTheChildInOrder)
+{
     LocalProcess process(&recorder);
     startShell(process, "stty raw -echo; echo ready; head -c 30000");
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready\n"); }, kTimeout));
@@ -334,12 +355,14 @@ TEST_F(LocalProcessTest, SendsReachTheChildInOrder) {
     EXPECT_EQ(process.total(), 30000u);
 }
 
-TEST_F(LocalProcessTest, InputTheChildNeverReadsIsBounded) {
+TEST_F(LocalProcessTest, InputTheChildNeverReadsIsBounded)
+{
     LogCapture log;
     LocalProcess process(&recorder);
     startShell(process, "stty raw -echo; exec sleep 30");
     std::vector<std::uint8_t> block(1024 * 1024, 'a');
-    for (int i = 0; i < 40; ++i) process.send(block);
+    for (int i = 0; i < 40; ++i)
+        process.send(block);
     const auto errors = log.messages(platform::LogLevel::error);
     ASSERT_EQ(errors.size(), 1u) << "the overflow is reported once";
     EXPECT_NE(errors[0].find("not reading"), std::string::npos);
@@ -352,13 +375,15 @@ TEST_F(LocalProcessTest, InputTheChildNeverReadsIsBounded) {
 // Replies for a child that has stopped reading are dropped with one line per
 // episode, however the drops interleave with sends that still fit; once the
 // child has caught up, a new overflow is a new episode.
-TEST_F(LocalProcessTest, DroppedInputIsLoggedOncePerEpisode) {
+TEST_F(LocalProcessTest, DroppedInputIsLoggedOncePerEpisode)
+{
     LogCapture log;
     const std::string gate = ::testing::TempDir() + "/reader-gate-" + std::to_string(getpid());
     std::filesystem::remove(gate);
     LocalProcess process(&recorder);
-    startShell(process, "stty raw -echo; while [ ! -e '" + gate + "' ]; do sleep 0.05; done; "
-                        "head -c 9000000 >/dev/null; exec sleep 30");
+    startShell(process, "stty raw -echo; while [ ! -e '" + gate +
+                            "' ]; do sleep 0.05; done; "
+                            "head -c 9000000 >/dev/null; exec sleep 30");
     const pid_t sid = process.shellPid();
     const std::vector<std::uint8_t> block(64 * 1024, 'a');
     const std::vector<std::uint8_t> big(1024 * 1024, 'b');
@@ -380,14 +405,16 @@ TEST_F(LocalProcessTest, DroppedInputIsLoggedOncePerEpisode) {
 
     std::ofstream(gate).put('x');
     ASSERT_TRUE(eventually([&] { return process.total() >= 8900000; }, kTimeout)) << process.total();
-    for (int i = 0; i < 20; ++i) process.send(big);
+    for (int i = 0; i < 20; ++i)
+        process.send(big);
     EXPECT_EQ(dropLines(), 2u) << "a new episode after the child caught up";
     process.terminate();
     killSession(sid);
     std::filesystem::remove(gate);
 }
 
-TEST_F(LocalProcessTest, DebugLinesNumberSendsAndShowRunningTotals) {
+TEST_F(LocalProcessTest, DebugLinesNumberSendsAndShowRunningTotals)
+{
     LogCapture log;
     LocalProcess process(&recorder);
     process.setDebugIO(true);
@@ -407,13 +434,15 @@ TEST_F(LocalProcessTest, DebugLinesNumberSendsAndShowRunningTotals) {
     EXPECT_TRUE(has("[READ] count=6 received from host total=6"));
     std::string lastRead;
     for (const auto& line : lines)
-        if (line.rfind("[READ]", 0) == 0) lastRead = line;
+        if (line.rfind("[READ]", 0) == 0)
+            lastRead = line;
     EXPECT_NE(lastRead.find(" received from host total=11"), std::string::npos) << lastRead;
 }
 
 namespace {
 
-std::span<const std::uint8_t> bytesOf(std::string_view text) {
+std::span<const std::uint8_t> bytesOf(std::string_view text)
+{
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
@@ -422,7 +451,8 @@ std::span<const std::uint8_t> bytesOf(std::string_view text) {
 // A child that reads nothing for a while: keys typed behind a paste wait at
 // most pasteWaitLimit, then the paste's rest is dropped (its bracketed end
 // still written) and the keys follow in order.
-TEST_F(LocalProcessTest, TypedInputDoesNotWaitLongBehindAnUnreadPaste) {
+TEST_F(LocalProcessTest, TypedInputDoesNotWaitLongBehindAnUnreadPaste)
+{
     LocalProcess process(&recorder);
     startShell(process, "stty raw -echo; echo ready; sleep 2; exec cat");
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
@@ -452,7 +482,8 @@ TEST_F(LocalProcessTest, TypedInputDoesNotWaitLongBehindAnUnreadPaste) {
 // The bound on unread input holds for pastes: one that does not fit is
 // dropped whole; typed input that does not fit takes the room of waiting
 // pastes and is not dropped.
-TEST_F(LocalProcessTest, PastesGiveWayWhenInputDoesNotFit) {
+TEST_F(LocalProcessTest, PastesGiveWayWhenInputDoesNotFit)
+{
     LogCapture log;
     LocalProcess process(&recorder);
     startShell(process, "stty raw -echo; echo ready; sleep 1; exec cat");
@@ -476,7 +507,8 @@ TEST_F(LocalProcessTest, PastesGiveWayWhenInputDoesNotFit) {
 // Typed input goes straight to the terminal while nothing waits; keys sent
 // all through the child's end and the hang-up of a terminal a grandchild
 // still holds are written or dropped, never sent anywhere else.
-TEST_F(LocalProcessTest, KeysSentWhileTheTerminalIsHungUpAreHarmless) {
+TEST_F(LocalProcessTest, KeysSentWhileTheTerminalIsHungUpAreHarmless)
+{
     LocalProcess process(&recorder);
     startShell(process, "stty raw -echo; sleep 3 & echo ready; exec head -c 3");
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
@@ -497,7 +529,8 @@ TEST_F(LocalProcessTest, KeysSentWhileTheTerminalIsHungUpAreHarmless) {
 
 // --- lifecycle ---------------------------------------------------------------
 
-TEST_F(LocalProcessTest, StartWhileRunningDoesNothingAndRestartAfterExitWorks) {
+TEST_F(LocalProcessTest, StartWhileRunningDoesNothingAndRestartAfterExitWorks)
+{
     LocalProcess process(&recorder);
     startShell(process, "read line; exit 7");
     const pid_t first = process.shellPid();
@@ -516,7 +549,8 @@ TEST_F(LocalProcessTest, StartWhileRunningDoesNothingAndRestartAfterExitWorks) {
     EXPECT_EQ(recorder.exitCount(), 1);
 }
 
-TEST_F(LocalProcessTest, TerminateStopsReportsAndReapsTheChild) {
+TEST_F(LocalProcessTest, TerminateStopsReportsAndReapsTheChild)
+{
     LocalProcess process(&recorder);
     startShell(process, "exec sleep 30");
     const pid_t pid = process.shellPid();
@@ -532,7 +566,8 @@ TEST_F(LocalProcessTest, TerminateStopsReportsAndReapsTheChild) {
 
 // A child that ignores SIGTERM and the hangup gets the grace, then SIGKILL
 // with its whole group; nothing of its session is left.
-TEST_F(LocalProcessTest, TerminateKillsAChildThatIgnoresItAfterTheGrace) {
+TEST_F(LocalProcessTest, TerminateKillsAChildThatIgnoresItAfterTheGrace)
+{
     LocalProcess process(&recorder);
     startShell(process, "trap '' TERM HUP; sleep 100 & echo ready; while :; do sleep 0.1; done");
     const pid_t sid = process.shellPid();
@@ -552,7 +587,8 @@ TEST_F(LocalProcessTest, TerminateKillsAChildThatIgnoresItAfterTheGrace) {
 
 // Closing the window terminates its children and the program then exits:
 // the exit waits out the grace and kills what still runs.
-TEST_F(LocalProcessTest, ProgramExitFinishesTheGraceOfTerminatedChildren) {
+TEST_F(LocalProcessTest, ProgramExitFinishesTheGraceOfTerminatedChildren)
+{
     LocalProcess process(&recorder);
     startShell(process, "trap '' TERM HUP; echo ready; while :; do sleep 0.1; done");
     const pid_t sid = process.shellPid();
@@ -567,7 +603,8 @@ TEST_F(LocalProcessTest, ProgramExitFinishesTheGraceOfTerminatedChildren) {
     killSession(sid);
 }
 
-TEST_F(LocalProcessTest, ReleaseHangsUpAndTheChildIsReaped) {
+TEST_F(LocalProcessTest, ReleaseHangsUpAndTheChildIsReaped)
+{
     pid_t pid = 0;
     {
         LocalProcess process(&recorder);
@@ -579,7 +616,8 @@ TEST_F(LocalProcessTest, ReleaseHangsUpAndTheChildIsReaped) {
     EXPECT_FALSE(recorder.exited());
 }
 
-TEST_F(LocalProcessTest, DelegateMayReleaseTheProcessFromItsCallbacks) {
+TEST_F(LocalProcessTest, DelegateMayReleaseTheProcessFromItsCallbacks)
+{
     auto process = std::make_unique<LocalProcess>(&recorder);
     recorder.onExit = [&](LocalProcess&) { process.reset(); };
     startShell(*process, "stty raw -echo; head -c 300000 /dev/zero; exit 1");
@@ -602,7 +640,8 @@ TEST_F(LocalProcessTest, DelegateMayReleaseTheProcessFromItsCallbacks) {
     queueThread.join();
 }
 
-TEST_F(LocalProcessTest, ReleasingWhileOutputIsPendingOnAPrivateQueue) {
+TEST_F(LocalProcessTest, ReleasingWhileOutputIsPendingOnAPrivateQueue)
+{
     RunLoop privateQueue;  // never run while the process lives: the reader waits on it
     {
         LocalProcess process(&recorder, &privateQueue);
@@ -615,7 +654,8 @@ TEST_F(LocalProcessTest, ReleasingWhileOutputIsPendingOnAPrivateQueue) {
 
 // --- what the child gets -----------------------------------------------------
 
-TEST_F(LocalProcessTest, ChildGetsTheDefaultEnvironmentExactly) {
+TEST_F(LocalProcessTest, ChildGetsTheDefaultEnvironmentExactly)
+{
     // The session's variables reach the child; the launch's and the old terminal's do not.
     const std::vector<std::pair<const char*, const char*>> host{
         {"DISPLAY", ":7"}, {"QM_USERS_OWN", "1"}, {"DESKTOP_STARTUP_ID", "launch"}, {"TERM", "dumb"}};
@@ -639,7 +679,8 @@ TEST_F(LocalProcessTest, ChildGetsTheDefaultEnvironmentExactly) {
 
     std::string lines;
     for (const std::string& entry : expected) {
-        for (char c : entry) lines += c == '\n' ? std::string("\r\n") : std::string(1, c);  // the pty's line ends
+        for (char c : entry)
+            lines += c == '\n' ? std::string("\r\n") : std::string(1, c);  // the pty's line ends
         lines += "\r\n";
     }
     EXPECT_EQ(recorder.output(), lines);
@@ -650,7 +691,8 @@ TEST_F(LocalProcessTest, ChildGetsTheDefaultEnvironmentExactly) {
     EXPECT_EQ(recorder.output().find("dumb"), std::string::npos);
 }
 
-TEST_F(LocalProcessTest, ExplicitEnvironmentArgumentZeroAndDirectory) {
+TEST_F(LocalProcessTest, ExplicitEnvironmentArgumentZeroAndDirectory)
+{
     LocalProcess process(&recorder);
     const std::string script = "printf '%s|%s|' \"$FOO\" \"$(pwd)\"; tr '\\0' '|' </proc/$$/cmdline; echo";
     process.startProcess("/bin/sh", {"-c", script, "one"}, std::vector<std::string>{"FOO=bar"}, "-custom", "/tmp");
@@ -659,7 +701,8 @@ TEST_F(LocalProcessTest, ExplicitEnvironmentArgumentZeroAndDirectory) {
         << "argument 0 is execName; the rest follow";
 }
 
-TEST_F(LocalProcessTest, WindowSizeComesFromTheDelegateOrIsZero) {
+TEST_F(LocalProcessTest, WindowSizeComesFromTheDelegateOrIsZero)
+{
     recorder.size = winsize{37, 101, 0, 0};
     LocalProcess process(&recorder);
     startShell(process, "stty size");
@@ -674,7 +717,8 @@ TEST_F(LocalProcessTest, WindowSizeComesFromTheDelegateOrIsZero) {
     EXPECT_EQ(later.output(), "0 0\r\n");
 }
 
-TEST_F(LocalProcessTest, SecondSessionsChildSeesOnlyStandardDescriptorsAndNoBlockedSignals) {
+TEST_F(LocalProcessTest, SecondSessionsChildSeesOnlyStandardDescriptorsAndNoBlockedSignals)
+{
     LocalProcess first(&recorder);
     startShell(first, "exec cat");
     // A descriptor of ours without close-on-exec must not leak either.
@@ -686,7 +730,8 @@ TEST_F(LocalProcessTest, SecondSessionsChildSeesOnlyStandardDescriptorsAndNoBloc
     sigaddset(&block, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &block, &previous);
     // As when started as a background job: the child still gets defaults.
-    struct sigaction ignoreQuit {}, previousQuit {};
+    struct sigaction ignoreQuit {
+    }, previousQuit{};
     ignoreQuit.sa_handler = SIG_IGN;
     sigaction(SIGQUIT, &ignoreQuit, &previousQuit);
     RecordingDelegate rec;
@@ -705,7 +750,8 @@ TEST_F(LocalProcessTest, SecondSessionsChildSeesOnlyStandardDescriptorsAndNoBloc
     first.terminate();
 }
 
-TEST_F(LocalProcessTest, DataDumpsNumberFilesAndRetryAfterAFailure) {
+TEST_F(LocalProcessTest, DataDumpsNumberFilesAndRetryAfterAFailure)
+{
     const auto dir = std::filesystem::temp_directory_path() / ("rg-dump-" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     LogCapture log;
@@ -715,9 +761,8 @@ TEST_F(LocalProcessTest, DataDumpsNumberFilesAndRetryAfterAFailure) {
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.output() == "one"; }, kTimeout));
     EXPECT_EQ(recorder.output(), "one") << "the chunk is delivered even when its dump fails";
     ASSERT_FALSE(log.messages(platform::LogLevel::error).empty());
-    EXPECT_EQ(log.messages(platform::LogLevel::error)[0].rfind("Got error while logging data dump to " +
-                                                                   (dir / "missing" / "log-0").string() + ": ",
-                                                               0),
+    EXPECT_EQ(log.messages(platform::LogLevel::error)[0].rfind(
+                  "Got error while logging data dump to " + (dir / "missing" / "log-0").string() + ": ", 0),
               0u);
     std::filesystem::create_directories(dir / "missing");
     ASSERT_TRUE(runUntilExit(process));

@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <span>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,7 +24,8 @@ namespace ravelgrid::test {
 // Records what a process reports; safe to read from another thread.
 class RecordingDelegate : public LocalProcessDelegate {
 public:
-    void processTerminated(LocalProcess& source, std::optional<int> exitCode) override {
+    void processTerminated(LocalProcess& source, std::optional<int> exitCode) override
+    {
         std::function<void(LocalProcess&)> hook;
         {
             std::lock_guard lock(mutex_);
@@ -33,58 +34,72 @@ public:
             outputAtExit_ = output_.size();
             hook = onExit;
         }
-        if (hook) hook(source);
+        if (hook)
+            hook(source);
     }
 
-    void dataReceived(std::span<const std::uint8_t> slice) override {
+    void dataReceived(std::span<const std::uint8_t> slice) override
+    {
         std::lock_guard lock(mutex_);
-        if (keepOutput) output_.append(reinterpret_cast<const char*>(slice.data()), slice.size());
+        if (keepOutput)
+            output_.append(reinterpret_cast<const char*>(slice.data()), slice.size());
         ++chunks_;
         maxChunk_ = std::max(maxChunk_, slice.size());
         thread_ = std::this_thread::get_id();
-        if (onData) onData(slice);
+        if (onData)
+            onData(slice);
     }
 
     winsize getWindowSize() override { return size; }
 
-    void pasteDropped(PasteDrop why) override {
+    void pasteDropped(PasteDrop why) override
+    {
         std::lock_guard lock(mutex_);
         pasteDrops_.push_back(why);
     }
-    std::vector<PasteDrop> pasteDrops() const {
+    std::vector<PasteDrop> pasteDrops() const
+    {
         std::lock_guard lock(mutex_);
         return pasteDrops_;
     }
 
-    bool exited() const {
+    bool exited() const
+    {
         std::lock_guard lock(mutex_);
         return exitCount_ > 0;
     }
-    std::optional<int> exitStatus() const {
+    std::optional<int> exitStatus() const
+    {
         std::lock_guard lock(mutex_);
         return exit_;
     }
-    int exitCount() const {
+    int exitCount() const
+    {
         std::lock_guard lock(mutex_);
         return exitCount_;
     }
-    std::string output() const {
+    std::string output() const
+    {
         std::lock_guard lock(mutex_);
         return output_;
     }
-    std::size_t outputAtExit() const {
+    std::size_t outputAtExit() const
+    {
         std::lock_guard lock(mutex_);
         return outputAtExit_;
     }
-    std::size_t chunks() const {
+    std::size_t chunks() const
+    {
         std::lock_guard lock(mutex_);
         return chunks_;
     }
-    std::size_t maxChunk() const {
+    std::size_t maxChunk() const
+    {
         std::lock_guard lock(mutex_);
         return maxChunk_;
     }
-    std::thread::id deliveryThread() const {
+    std::thread::id deliveryThread() const
+    {
         std::lock_guard lock(mutex_);
         return thread_;
     }
@@ -115,44 +130,56 @@ public:
     RunLoop loop;
 };
 
-inline bool processGone(pid_t pid) { return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH; }
+inline bool processGone(pid_t pid)
+{
+    return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 // Processes (zombies included) whose session is `sid`, read from /proc.
-inline std::vector<pid_t> sessionMembers(pid_t sid) {
+inline std::vector<pid_t> sessionMembers(pid_t sid)
+{
     std::vector<pid_t> members;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
         std::ifstream stat(entry.path() / "stat");
         std::string text;
         std::getline(stat, text);
         // pid (comm) state ppid pgrp session ...; comm may hold anything but ends at the last ')'.
         const auto close = text.rfind(')');
-        if (close == std::string::npos) continue;
+        if (close == std::string::npos)
+            continue;
         std::istringstream fields(text.substr(close + 1));
         std::string state;
         long ppid = 0, pgrp = 0, session = 0;
-        if (fields >> state >> ppid >> pgrp >> session && session == sid) members.push_back(std::stoi(name));
+        if (fields >> state >> ppid >> pgrp >> session && session == sid)
+            members.push_back(std::stoi(name));
     }
     return members;
 }
 
 // Test clean-up: kills what is left of a session the test started.
-inline void killSession(pid_t sid) {
-    for (const pid_t pid : sessionMembers(sid)) kill(pid, SIGKILL);
+inline void killSession(pid_t sid)
+{
+    for (const pid_t pid : sessionMembers(sid))
+        kill(pid, SIGKILL);
 }
 
-inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
 }
 
 // Resident memory of this process in bytes.
-inline std::size_t residentBytes() {
+inline std::size_t residentBytes()
+{
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {

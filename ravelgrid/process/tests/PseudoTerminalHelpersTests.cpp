@@ -20,12 +20,14 @@ struct Finished {
 };
 
 // Reads the master until the child's side closes, then waits for the child.
-Finished finish(const PseudoTerminalStart& start) {
+Finished finish(const PseudoTerminalStart& start)
+{
     Finished result;
     char buffer[4096];
     for (;;) {
         pollfd fd{start.masterFd, POLLIN, 0};
-        if (poll(&fd, 1, 10000) <= 0) break;
+        if (poll(&fd, 1, 10000) <= 0)
+            break;
         const ssize_t n = read(start.masterFd, buffer, sizeof buffer);
         if (n > 0) {
             result.output.append(buffer, static_cast<std::size_t>(n));
@@ -41,16 +43,19 @@ Finished finish(const PseudoTerminalStart& start) {
 }
 
 Finished run(const std::vector<std::string>& args, const std::vector<std::string>& env,
-             const std::optional<std::string>& dir = std::nullopt, winsize size = {24, 80, 0, 0}) {
+             const std::optional<std::string>& dir = std::nullopt, winsize size = {24, 80, 0, 0})
+{
     auto start = PseudoTerminalHelpers::forkAndExec(args.empty() ? "/bin/sh" : args[0], args, env, dir, size);
     EXPECT_TRUE(start.has_value());
-    if (!start) return {};
+    if (!start)
+        return {};
     return finish(*start);
 }
 
 }  // namespace
 
-TEST(PseudoTerminalHelpers, CStringArraysAreNullTerminatedCopies) {
+TEST(PseudoTerminalHelpers, CStringArraysAreNullTerminatedCopies)
+{
     auto empty = PseudoTerminalHelpers::makeCStringArray({});
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->count(), 0u);
@@ -68,14 +73,16 @@ TEST(PseudoTerminalHelpers, CStringArraysAreNullTerminatedCopies) {
     EXPECT_STREQ(moved.data()[0], "a=1");
 }
 
-TEST(PseudoTerminalHelpers, EmptyEnvironmentIsEmptyNotInherited) {
+TEST(PseudoTerminalHelpers, EmptyEnvironmentIsEmptyNotInherited)
+{
     const auto result = run({"/usr/bin/env"}, {});
     EXPECT_EQ(result.output, "");
     EXPECT_TRUE(WIFEXITED(result.status));
     EXPECT_EQ(WEXITSTATUS(result.status), 0);
 }
 
-TEST(PseudoTerminalHelpers, NoPathSearchAndUnexecutableProgramsExit127) {
+TEST(PseudoTerminalHelpers, NoPathSearchAndUnexecutableProgramsExit127)
+{
     for (const char* path : {"sh", "/etc/hostname", "/nonexistent"}) {
         auto start = PseudoTerminalHelpers::forkAndExec(path, {path}, {"PATH=/bin:/usr/bin"}, std::nullopt,
                                                         winsize{24, 80, 0, 0});
@@ -86,23 +93,27 @@ TEST(PseudoTerminalHelpers, NoPathSearchAndUnexecutableProgramsExit127) {
     }
 }
 
-TEST(PseudoTerminalHelpers, ChildHasAControllingTerminalOfTheGivenSize) {
-    const auto result = run({"/bin/sh", "-c", "stty size; test -t 0 && test -t 1 && test -t 2 && echo tty; "
-                                              "ps -o tty= -p $$ | grep -q pts && echo ctty"},
+TEST(PseudoTerminalHelpers, ChildHasAControllingTerminalOfTheGivenSize)
+{
+    const auto result = run({"/bin/sh", "-c",
+                             "stty size; test -t 0 && test -t 1 && test -t 2 && echo tty; "
+                             "ps -o tty= -p $$ | grep -q pts && echo ctty"},
                             {"PATH=/bin:/usr/bin"}, std::nullopt, winsize{33, 77, 0, 0});
     EXPECT_EQ(result.output, "33 77\r\ntty\r\nctty\r\n");
 }
 
-TEST(PseudoTerminalHelpers, WorkingDirectoryIsEnteredOrIgnored) {
+TEST(PseudoTerminalHelpers, WorkingDirectoryIsEnteredOrIgnored)
+{
     EXPECT_EQ(run({"/bin/pwd"}, {}, "/usr").output, "/usr\r\n");
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     EXPECT_EQ(run({"/bin/pwd"}, {}, "/no/such/dir").output, std::string(here) + "\r\n");
 }
 
-TEST(PseudoTerminalHelpers, MasterIsCloseOnExecAndNonBlocking) {
-    auto start = PseudoTerminalHelpers::forkAndExec("/bin/sh", {"sh", "-c", "sleep 5"}, {}, std::nullopt,
-                                                    winsize{24, 80, 0, 0});
+TEST(PseudoTerminalHelpers, MasterIsCloseOnExecAndNonBlocking)
+{
+    auto start =
+        PseudoTerminalHelpers::forkAndExec("/bin/sh", {"sh", "-c", "sleep 5"}, {}, std::nullopt, winsize{24, 80, 0, 0});
     ASSERT_TRUE(start);
     EXPECT_TRUE(fcntl(start->masterFd, F_GETFD) & FD_CLOEXEC);
     EXPECT_TRUE(fcntl(start->masterFd, F_GETFL) & O_NONBLOCK);
@@ -110,9 +121,10 @@ TEST(PseudoTerminalHelpers, MasterIsCloseOnExecAndNonBlocking) {
     finish(*start);
 }
 
-TEST(PseudoTerminalHelpers, WindowSizeAndAvailableBytes) {
-    auto start = PseudoTerminalHelpers::forkAndExec("/bin/sh", {"sh", "-c", "printf 12345; sleep 5"}, {},
-                                                    std::nullopt, winsize{24, 80, 0, 0});
+TEST(PseudoTerminalHelpers, WindowSizeAndAvailableBytes)
+{
+    auto start = PseudoTerminalHelpers::forkAndExec("/bin/sh", {"sh", "-c", "printf 12345; sleep 5"}, {}, std::nullopt,
+                                                    winsize{24, 80, 0, 0});
     ASSERT_TRUE(start);
     const winsize bigger{50, 132, 1320, 800};
     EXPECT_EQ(PseudoTerminalHelpers::setWinSize(start->masterFd, bigger), 0);

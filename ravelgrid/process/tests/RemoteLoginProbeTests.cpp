@@ -13,7 +13,8 @@ using namespace ravelgrid;
 using namespace ravelgrid::test;
 using namespace std::chrono_literals;
 
-TEST(RemoteLoginProbe, NamesRemoteClientsByNameOrPath) {
+TEST(RemoteLoginProbe, NamesRemoteClientsByNameOrPath)
+{
     for (const char* remote : {"ssh", "/usr/bin/ssh", "/usr/bin/ssh (deleted)", "mosh-client", "telnet.netkit",
                                "/bin/nc.openbsd", "ssh-copy-id", "autossh", "sftp"}) {
         EXPECT_TRUE(RemoteLoginProbe::isRemoteLoginProgram(remote)) << remote;
@@ -33,7 +34,8 @@ TEST(RemoteLoginProbe, NamesRemoteClientsByNameOrPath) {
 // A shell with job control gives its terminal to each job it runs: the
 // answer follows, asked anew each time, whether the job is a script named
 // ssh (told by its command name) or a binary named ssh (by its executable).
-TEST(RemoteLoginProbe, FollowsTheForegroundJobOfTheShell) {
+TEST(RemoteLoginProbe, FollowsTheForegroundJobOfTheShell)
+{
     MainLoopScope main;
     RecordingDelegate recorder;
     const auto dir = std::filesystem::temp_directory_path() / ("rg-probe-" + std::to_string(getpid()));
@@ -48,11 +50,11 @@ TEST(RemoteLoginProbe, FollowsTheForegroundJobOfTheShell) {
     std::filesystem::copy_file("/bin/cat", dir / "binary" / "ssh");
 
     LocalProcess process(&recorder);
-    ASSERT_TRUE(process.startProcess(
-        "/bin/bash", {"--norc", "--noprofile", "-c",
-                      "set -m; echo at-shell; read line; " + (dir / "script" / "ssh").string() +
-                          "; echo back; read line; " + (dir / "binary" / "ssh").string() +
-                          "; echo again; read line; cat; echo done; read line"}));
+    ASSERT_TRUE(
+        process.startProcess("/bin/bash", {"--norc", "--noprofile", "-c",
+                                           "set -m; echo at-shell; read line; " + (dir / "script" / "ssh").string() +
+                                               "; echo back; read line; " + (dir / "binary" / "ssh").string() +
+                                               "; echo again; read line; cat; echo done; read line"}));
     auto runUntilOutput = [&](const std::string& text) {
         return main.loop.runUntil([&] { return recorder.outputContains(text); }, kTimeout);
     };
@@ -91,7 +93,8 @@ TEST(RemoteLoginProbe, FollowsTheForegroundJobOfTheShell) {
 
 // The job the shell gave its terminal to is named; the shell itself, a
 // pipe and a closed terminal are not.
-TEST(RemoteLoginProbe, NamesTheForegroundJobButNotTheShell) {
+TEST(RemoteLoginProbe, NamesTheForegroundJobButNotTheShell)
+{
     EXPECT_EQ(RemoteLoginProbe::foregroundProgram(-1, 1), std::nullopt);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);

@@ -14,13 +14,16 @@ struct Run {
     int code = -1;
 };
 
-Run rgdump(const std::string& arguments) {
+Run rgdump(const std::string& arguments)
+{
     Run run;
     FILE* pipe = popen((std::string(RGDUMP_PATH) + " " + arguments + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return run;
+    if (!pipe)
+        return run;
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, n);
     const int status = pclose(pipe);
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
@@ -28,7 +31,8 @@ Run rgdump(const std::string& arguments) {
 
 }  // namespace
 
-TEST(RgdumpHeadless, DumpsTheScreenCursorAndExitStatus) {
+TEST(RgdumpHeadless, DumpsTheScreenCursorAndExitStatus)
+{
     const auto run = rgdump("--cols 20 --rows 3 -- /bin/sh -c 'printf \"one\\ntwo\"; exit 3'");
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.out, "one\ntwo\n\ncursor 3,1\nstatus 768\nexited 3\n");
@@ -36,17 +40,19 @@ TEST(RgdumpHeadless, DumpsTheScreenCursorAndExitStatus) {
     EXPECT_EQ(killed.out, "\n\ncursor 0,0\nstatus 9\nkilled by signal 9\n") << "bare names are found along PATH";
 }
 
-TEST(RgdumpHeadless, TypesWaitsAndResizesInOrder) {
-    const auto run = rgdump(
-        "--cols 30 --rows 4 --wait-for ready --type 'abc\\r' --wait-for 'got abc' --resize 40x5 "
-        "--type '\\x71\\r' -- "
-        "/bin/sh -c 'stty -echo; echo ready; read x; echo \"got $x\"; read y; echo \"$y\"; stty size'");
+TEST(RgdumpHeadless, TypesWaitsAndResizesInOrder)
+{
+    const auto run =
+        rgdump("--cols 30 --rows 4 --wait-for ready --type 'abc\\r' --wait-for 'got abc' --resize 40x5 "
+               "--type '\\x71\\r' -- "
+               "/bin/sh -c 'stty -echo; echo ready; read x; echo \"got $x\"; read y; echo \"$y\"; stty size'");
     EXPECT_EQ(run.code, 0);
     EXPECT_NE(run.out.find("ready\ngot abc\nq\n5 40\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("exited 0\n"), std::string::npos);
 }
 
-TEST(RgdumpHeadless, BadUsageTimeoutsAndMissingCommandsAreClearFailures) {
+TEST(RgdumpHeadless, BadUsageTimeoutsAndMissingCommandsAreClearFailures)
+{
     EXPECT_EQ(rgdump("--resize 5 -- /bin/true").code, 2);
     EXPECT_EQ(rgdump("--type '\\q' -- /bin/true").code, 2) << "unknown escape";
     EXPECT_EQ(rgdump("--cols 10 --").code, 2) << "no command";
@@ -59,11 +65,11 @@ TEST(RgdumpHeadless, BadUsageTimeoutsAndMissingCommandsAreClearFailures) {
 
 // One chunk of screen alignment tests on a million cells keeps the terminal
 // busy for many seconds inside a single feed; the time limit holds anyway.
-TEST(RgdumpHeadless, TheTimeoutHoldsWhileTheTerminalIsBusyWithOneFeed) {
+TEST(RgdumpHeadless, TheTimeoutHoldsWhileTheTerminalIsBusyWithOneFeed)
+{
     const auto start = std::chrono::steady_clock::now();
-    const auto busy = rgdump(
-        "--timeout 1 --cols 1000 --rows 1000 -- /bin/sh -c "
-        "'stty raw -echo; while :; do printf \"\\033#8\\033#8\\033#8\\033#8\"; done'");
+    const auto busy = rgdump("--timeout 1 --cols 1000 --rows 1000 -- /bin/sh -c "
+                             "'stty raw -echo; while :; do printf \"\\033#8\\033#8\\033#8\\033#8\"; done'");
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(busy.code, 3);
     EXPECT_LT(took, std::chrono::seconds(6)) << "a one-second limit";

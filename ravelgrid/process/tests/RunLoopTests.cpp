@@ -9,12 +9,14 @@
 using namespace ravelgrid;
 using namespace std::chrono_literals;
 
-TEST(RunLoop, RunsTasksFromOtherThreadsInOrderOnTheRunningThread) {
+TEST(RunLoop, RunsTasksFromOtherThreadsInOrderOnTheRunningThread)
+{
     RunLoop loop;
     std::vector<int> seen;
     std::thread::id ranOn;
     std::thread poster([&] {
-        for (int i = 0; i < 100; ++i) loop.post([&, i] { seen.push_back(i); });
+        for (int i = 0; i < 100; ++i)
+            loop.post([&, i] { seen.push_back(i); });
         loop.post([&] {
             ranOn = std::this_thread::get_id();
             loop.stop();
@@ -23,11 +25,13 @@ TEST(RunLoop, RunsTasksFromOtherThreadsInOrderOnTheRunningThread) {
     loop.run();
     poster.join();
     ASSERT_EQ(seen.size(), 100u);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(seen[i], i);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(seen[i], i);
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
-TEST(RunLoop, RunPendingLeavesTasksPostedByTasksForLater) {
+TEST(RunLoop, RunPendingLeavesTasksPostedByTasksForLater)
+{
     RunLoop loop;
     int ran = 0;
     loop.post([&] {
@@ -39,7 +43,8 @@ TEST(RunLoop, RunPendingLeavesTasksPostedByTasksForLater) {
     EXPECT_EQ(loop.queuedCount(), 1u);
 }
 
-TEST(RunLoop, RunUntilGivesUpAtTheTimeoutAndAStopDoesNotLeakIntoIt) {
+TEST(RunLoop, RunUntilGivesUpAtTheTimeoutAndAStopDoesNotLeakIntoIt)
+{
     RunLoop loop;
     loop.stop();  // only ends run(), never runUntil()
     int ran = 0;
@@ -54,7 +59,8 @@ TEST(RunLoop, RunUntilGivesUpAtTheTimeoutAndAStopDoesNotLeakIntoIt) {
     setter.join();
 }
 
-TEST(RunLoop, TimedTasksRunInDueOrderAndCancelledOnesNever) {
+TEST(RunLoop, TimedTasksRunInDueOrderAndCancelledOnesNever)
+{
     RunLoop loop;
     std::vector<int> seen;
     // Before scheduling: the last task is due 30 ms after that, not after now.
@@ -73,13 +79,15 @@ TEST(RunLoop, TimedTasksRunInDueOrderAndCancelledOnesNever) {
     EXPECT_EQ(loop.runPending(), 0u);
 }
 
-TEST(RunLoop, ATimerWaitsNoLongerThanItsDelayAndPostedTasksStillRun) {
+TEST(RunLoop, ATimerWaitsNoLongerThanItsDelayAndPostedTasksStillRun)
+{
     RunLoop loop;
     bool fired = false;
     int posted = 0;
     loop.scheduleAfter(20'000'000, [&] { fired = true; });
     std::thread poster([&] {
-        for (int i = 0; i < 50; ++i) loop.post([&] { ++posted; });
+        for (int i = 0; i < 50; ++i)
+            loop.post([&] { ++posted; });
     });
     poster.join();
     const auto start = std::chrono::steady_clock::now();

@@ -24,7 +24,8 @@ bool existedInUnicode6(UChar32 c)
 bool isDiacritic(UChar32 c)
 {
     for (UChar32 excluded : kExcluded) {
-        if (c == excluded) return false;
+        if (c == excluded)
+            return false;
     }
     return existedInUnicode6(c) && u_charType(c) == U_NON_SPACING_MARK && u_getCombiningClass(c) == 230 &&
            u_charDirection(c) == U_DIR_NON_SPACING_MARK &&
@@ -41,7 +42,8 @@ int main(int argc, char** argv)
     }
     std::vector<UChar32> table;
     for (UChar32 c = 0; c <= 0x10FFFF; ++c) {
-        if (isDiacritic(c)) table.push_back(c);
+        if (isDiacritic(c))
+            table.push_back(c);
     }
     // The protocol's numbering is fixed; a different ICU must not change it silently.
     if (table.size() != 297 || table.front() != 0x0305 || table.back() != 0x1D244) {
@@ -59,7 +61,8 @@ int main(int argc, char** argv)
                  table.size());
     for (size_t i = 0; i < table.size(); ++i) {
         std::fprintf(out, "%s0x%05X,", i % 8 == 0 ? "    " : " ", static_cast<unsigned>(table[i]));
-        if (i % 8 == 7 || i + 1 == table.size()) std::fprintf(out, "\n");
+        if (i % 8 == 7 || i + 1 == table.size())
+            std::fprintf(out, "\n");
     }
     std::fprintf(out, "};\n\n}  // namespace ravelgrid\n");
     return std::fclose(out) == 0 ? 0 : 1;

@@ -47,7 +47,8 @@ protected:
     {
         const auto deadline = std::chrono::steady_clock::now() + 30s;
         while (terminal->inputHeld()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
             std::this_thread::sleep_for(1ms);
             clock.advance(Terminal::heldPollNs);
         }
@@ -58,7 +59,8 @@ protected:
     std::string screen()
     {
         std::string text;
-        for (int y = 0; y < terminal->rows; ++y) text += row(terminal->buffer->yBase() + y) + "\n";
+        for (int y = 0; y < terminal->rows; ++y)
+            text += row(terminal->buffer->yBase() + y) + "\n";
         return text;
     }
     KittyGraphicsState& state() { return TerminalKittyGraphics::of(*terminal)->state(); }
@@ -122,7 +124,7 @@ TEST_F(KittyBackgroundLoad, ATerminalClosedWhileDecodingLetsTheWorkerFinishAlone
     ASSERT_TRUE(terminal->inputHeld());
     terminal.reset();
     clock.advance(Terminal::heldPollNs * 10);  // no poll of a terminal that is gone
-    std::this_thread::sleep_for(200ms);     // the worker ends on its own
+    std::this_thread::sleep_for(200ms);        // the worker ends on its own
 }
 
 }  // namespace

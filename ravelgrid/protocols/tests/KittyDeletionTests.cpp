@@ -13,7 +13,8 @@ protected:
     // Places image `id` with placement `p` at (col, row), `cols` by `rows`, keeping the cursor.
     void place(uint32_t id, uint32_t p, int col, int row, int cols = 1, int rows = 1, int z = 0)
     {
-        if (!state().imagesById.contains(id)) store(id);
+        if (!state().imagesById.contains(id))
+            store(id);
         cursorTo(col, row);
         command("a=p,q=1,C=1,i=" + std::to_string(id) + ",p=" + std::to_string(p) + ",c=" + std::to_string(cols) +
                 ",r=" + std::to_string(rows) + ",z=" + std::to_string(z));
@@ -21,14 +22,17 @@ protected:
     std::set<uint32_t> placedIds()
     {
         std::set<uint32_t> ids;
-        for (const Placed& p : cells()) ids.insert(*p.cell->kittyImageId);
-        for (const auto& [key, record] : state().placementsByKey) ids.insert(key.imageId);
+        for (const Placed& p : cells())
+            ids.insert(*p.cell->kittyImageId);
+        for (const auto& [key, record] : state().placementsByKey)
+            ids.insert(key.imageId);
         return ids;
     }
     std::set<uint32_t> storedIds()
     {
         std::set<uint32_t> ids;
-        for (const auto& [id, image] : state().imagesById) ids.insert(id);
+        for (const auto& [id, image] : state().imagesById)
+            ids.insert(id);
         return ids;
     }
 };
@@ -78,7 +82,8 @@ TEST_F(KittyDeletion, AllVisibleAndFreeingImages)
 
 TEST_F(KittyDeletion, ByIdNumberAndRange)
 {
-    for (uint32_t id = 2; id <= 10; ++id) place(id, 1, static_cast<int>(id) - 2, 0);
+    for (uint32_t id = 2; id <= 10; ++id)
+        place(id, 1, static_cast<int>(id) - 2, 0);
     place(5, 2, 0, 1);
     command("a=d,d=i,i=5,p=2");
     const std::vector<uint32_t> shown = shownIds();
@@ -130,7 +135,7 @@ TEST_F(KittyDeletion, ByPosition)
 
 TEST_F(KittyDeletion, ByCellTakesEveryLineOfThePlacement)
 {
-    place(1, 1, 0, 2, 2, 3);  // lines 2-4
+    place(1, 1, 0, 2, 2, 3);             // lines 2-4
     terminal.feed("\x1b[5;1H\n\n\n\n");  // its first two lines leave the screen
     ASSERT_EQ(cells().size(), 3u);
     command("a=d,d=p,x=1,y=1");
@@ -185,7 +190,8 @@ TEST_F(KittyDeletion, ResetAndFullErase)
 
     place(2, 1, 0, 0);
     command("a=t,q=1,I=9,s=1,v=1", "/wAA/w==");
-    terminal.feed("\x1b" "c");
+    terminal.feed("\x1b"
+                  "c");
     EXPECT_TRUE(cells().empty());
     EXPECT_TRUE(state().imagesById.empty());
     // Ids handed out before go on after a reset.

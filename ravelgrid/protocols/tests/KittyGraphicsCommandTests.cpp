@@ -244,7 +244,8 @@ TEST_F(KittyGraphicsCommands, OversizedChunkedTransferIsAbandonedWithBoundedMemo
 {
     graphics.setPendingLimit(1000);
     const std::string chunk(300, 'A');
-    for (int i = 0; i < 3; ++i) send("a=t,i=9,s=10,v=10,m=1;" + chunk);
+    for (int i = 0; i < 3; ++i)
+        send("a=t,i=9,s=10,v=10,m=1;" + chunk);
     EXPECT_TRUE(host.replies.empty());
     for (int i = 0; i < 50; ++i) {
         send("m=1;" + chunk);

@@ -50,7 +50,8 @@ KittyTransmissionResult load(const KittyGraphicsControl& c, std::string_view pla
 
 std::vector<uint8_t> pixels(const KittyTransmissionResult& r)
 {
-    if (!r.payload) return {};
+    if (!r.payload)
+        return {};
     return {r.payload->bytes().begin(), r.payload->bytes().end()};
 }
 
@@ -239,7 +240,8 @@ TEST(KittyTempDirectories, UsesTheUsersTemporaryDirectory)
     char resolved[PATH_MAX];
     ASSERT_TRUE(::realpath(base->path().c_str(), resolved));
     const std::string root = resolved;
-    if (root.starts_with("/tmp/")) GTEST_SKIP() << "needs a directory outside /tmp";
+    if (root.starts_with("/tmp/"))
+        GTEST_SKIP() << "needs a directory outside /tmp";
     ASSERT_EQ(::mkdir((root + "/t").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir((root + "/tevil").c_str(), 0700), 0);
     ::setenv("TMPDIR", (root + "/t/").c_str(), 1);
@@ -264,8 +266,8 @@ protected:
     std::string name(std::string_view tag)
     {
         static std::atomic<int> counter{0};
-        std::string n = "/tty-graphics-protocol-test-" + std::to_string(::getpid()) + "-" + std::string(tag) + "-"
-            + std::to_string(counter++);
+        std::string n = "/tty-graphics-protocol-test-" + std::to_string(::getpid()) + "-" + std::string(tag) + "-" +
+                        std::to_string(counter++);
         names.push_back(n);
         return n;
     }
@@ -279,13 +281,15 @@ protected:
     bool objectExists(const std::string& objectName)
     {
         const int fd = ::shm_open(objectName.c_str(), O_RDONLY, 0);
-        if (fd < 0) return false;
+        if (fd < 0)
+            return false;
         ::close(fd);
         return true;
     }
     void TearDown() override
     {
-        for (const auto& n : names) ::shm_unlink(n.c_str());
+        for (const auto& n : names)
+            ::shm_unlink(n.c_str());
     }
     std::vector<std::string> names;
 };
@@ -376,7 +380,8 @@ TEST(KittyTransmission, UntrustedProcessesGetOneErrorAndTouchNothing)
     EXPECT_TRUE(exists(path));
     const int again = ::shm_open(object.c_str(), O_RDONLY, 0);
     EXPECT_GE(again, 0) << "the object must still exist";
-    if (again >= 0) ::close(again);
+    if (again >= 0)
+        ::close(again);
     ::shm_unlink(object.c_str());
 
     // Direct data needs no trust.

@@ -34,7 +34,8 @@ protected:
     bool cellsOfDrawNothing(const std::weak_ptr<const std::vector<uint8_t>>& pixels)
     {
         for (const Placed& p : cells()) {
-            if (p.cell->picture.sharedBytes() == pixels.lock() && !p.cell->picture.isEmpty()) return false;
+            if (p.cell->picture.sharedBytes() == pixels.lock() && !p.cell->picture.isEmpty())
+                return false;
         }
         return pixels.expired();
     }
@@ -65,7 +66,8 @@ TEST_F(KittyImageMemory, PixelsOnlyCellsHoldCountToo)
     show("");
     EXPECT_LE(state().pixelBytes(), 900);
     size_t drawn = 0;
-    for (const Placed& p : cells()) drawn += p.cell->picture.isEmpty() ? 0 : 1;
+    for (const Placed& p : cells())
+        drawn += p.cell->picture.isEmpty() ? 0 : 1;
     EXPECT_EQ(drawn, 2u * 2) << "the newest two placements (two lines each) still draw";
 
     // Crops make pixels of their own; so does a replaced image's old picture.
@@ -121,7 +123,8 @@ long residentPeakKb()
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
     }
     return -1;
 }
@@ -172,7 +175,8 @@ TEST(KittyImageMemoryLarge, FiveLargeImagesStayWithinTheLimit)
     EXPECT_EQ(delegate.sent, "");
     EXPECT_EQ(kitty.state().imagesById.size(), 1u);
     EXPECT_LE(mostPixels, kLimit);
-    if (kSanitized || !canResetPeak || before < 0) return;
+    if (kSanitized || !canResetPeak || before < 0)
+        return;
     // The limit, one image being stored and slack; five kept would be 180 MB.
     const long grownMb = (residentPeakKb() - before) / 1024;
     EXPECT_LT(grownMb, 48 + 36 + 36) << "peak resident growth in MB";

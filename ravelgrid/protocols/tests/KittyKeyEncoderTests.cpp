@@ -56,9 +56,13 @@ struct Case {
 
 std::string printable(const std::optional<std::string>& bytes)
 {
-    if (!bytes) return "(nothing)";
+    if (!bytes)
+        return "(nothing)";
     std::string out;
-    for (unsigned char c : *bytes) out += c == 0x1b ? std::string("ESC") : c < 0x20 || c == 0x7f ? "<" + std::to_string(c) + ">" : std::string(1, static_cast<char>(c));
+    for (unsigned char c : *bytes)
+        out += c == 0x1b               ? std::string("ESC")
+               : c < 0x20 || c == 0x7f ? "<" + std::to_string(c) + ">"
+                                       : std::string(1, static_cast<char>(c));
     return out;
 }
 
@@ -161,7 +165,9 @@ TEST(KittyKeyEncoder, LegacyKeypad)
         {"shifted keypad key leaves application mode", kNone, fn(Key::keypad5, M::shift, "5"), "5", false, true},
         {"keypad enter", kNone, fn(Key::keypadEnter), "\r"},
         {"alt+keypad enter", kNone, fn(Key::keypadEnter, M::alt), "\x1b\r"},
-        {"alt+keypad 1 text", kNone, fn(Key::keypad1, M::alt, "1"), "\x1b" "1"},
+        {"alt+keypad 1 text", kNone, fn(Key::keypad1, M::alt, "1"),
+         "\x1b"
+         "1"},
         {"keypad left", kNone, fn(Key::keypadLeft), "\x1b[D"},
         {"keypad left ignores application cursor", kNone, fn(Key::keypadLeft), "\x1b[D", true},
         {"ctrl+keypad page up", kNone, fn(Key::keypadPageUp, M::ctrl), "\x1b[5;5~"},
@@ -218,8 +224,8 @@ TEST(KittyKeyEncoder, ReportAllKeysAndText)
         {"base layout key", kAll | kAlternates, withAlternates(ch('q', 0, "q"), std::nullopt, U'a'), "\x1b[113::97u"},
         {"shifted and base layout", kAll | kAlternates, withAlternates(ch('q', M::shift, "Q"), U'Q', U'a'),
          "\x1b[113:81:97;2u"},
-        {"shifted key without shift is not written", kAll | kAlternates, withAlternates(ch('q', 0, "q"), U'Q', std::nullopt),
-         "\x1b[113u"},
+        {"shifted key without shift is not written", kAll | kAlternates,
+         withAlternates(ch('q', 0, "q"), U'Q', std::nullopt), "\x1b[113u"},
         {"composing modifier key", kAll, composing(fn(Key::rightAlt)), "\x1b[57449u"},
         {"composing text key", kAll, composing(ch('a', 0, "a")), std::nullopt},
         {"none key", kAll, KittyKeyEvent{}, "\x1b[0u"},

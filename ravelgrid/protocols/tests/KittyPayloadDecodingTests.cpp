@@ -109,7 +109,8 @@ TEST(KittyPayloadFormat, DirectChainFailures)
 TEST(KittyInflate, AcceptsZlibAndRawDeflate)
 {
     std::vector<uint8_t> data(5000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 % 251);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 % 251);
     EXPECT_EQ(kittyInflateZlib(deflateBytes(data, 15)), data);
     EXPECT_EQ(kittyInflateZlib(deflateBytes(data, -15)), data);
 
@@ -165,7 +166,8 @@ std::vector<uint8_t> zeroBomb(int blocks)
     const std::vector<uint8_t> block = run(zeros.size(), Z_FULL_FLUSH);
     const std::vector<uint8_t> tail = run(0, Z_FINISH);
     deflateEnd(&s);
-    for (int i = 0; i < blocks; ++i) bomb.insert(bomb.end(), block.begin(), block.end());
+    for (int i = 0; i < blocks; ++i)
+        bomb.insert(bomb.end(), block.begin(), block.end());
     bomb.insert(bomb.end(), tail.begin(), tail.end());
     return bomb;
 }
@@ -209,7 +211,8 @@ TEST(KittyPng, AcceptsOnlyCompleteImagesInRange)
 TEST(KittyPng, RejectsTruncatedOrCorruptData)
 {
     std::vector<uint8_t> pixels(64 * 64 * 4);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 31 % 256);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(i * 31 % 256);
     const auto png = encodePng({64, 64, PNG_COLOR_TYPE_RGBA, false}, pixels);
     ASSERT_TRUE(kittyPngSizeIsValid(png));
 
@@ -250,7 +253,8 @@ TEST(KittyPng, DecodesToStraightRgba)
 TEST(KittyPng, InterlacedImagesDecodeAndValidate)
 {
     std::vector<uint8_t> pixels(13 * 9 * 3);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<uint8_t>(i);
     const auto png = encodePng({13, 9, PNG_COLOR_TYPE_RGB, true}, pixels);
     EXPECT_TRUE(kittyPngSizeIsValid(png));
     const auto bitmap = kittyDecodePng(png);

@@ -16,11 +16,15 @@ using Color = Attribute::Color;
 std::string text(std::initializer_list<char32_t> scalars)
 {
     std::string out;
-    for (char32_t s : scalars) utf8::append(out, s);
+    for (char32_t s : scalars)
+        utf8::append(out, s);
     return out;
 }
 
-char32_t mark(int position) { return kKittyPlaceholderDiacritics[static_cast<size_t>(position)]; }
+char32_t mark(int position)
+{
+    return kKittyPlaceholderDiacritics[static_cast<size_t>(position)];
+}
 
 TEST(KittyPlaceholderDiacritics, TableHasTheProtocolsNumbering)
 {
@@ -40,13 +44,13 @@ TEST(KittyPlaceholderDiacritics, TableHasTheProtocolsNumbering)
 
 TEST(KittyPlaceholderCell, NumbersComeFromColoursAndMarks)
 {
-    auto cell = KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter}), Color::ansi256(5), std::nullopt, 3, 7,
-                                            nullptr);
+    auto cell =
+        KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter}), Color::ansi256(5), std::nullopt, 3, 7, nullptr);
     ASSERT_TRUE(cell);
     EXPECT_EQ(*cell, (KittyPlaceholderCell{3, 7, 5, 0, 0, 0, 0}));
 
-    cell = KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter}), Color::trueColor(1, 2, 3),
-                                       Color::ansi256(9), 0, 0, nullptr);
+    cell = KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter}), Color::trueColor(1, 2, 3), Color::ansi256(9),
+                                       0, 0, nullptr);
     EXPECT_EQ(cell->imageId, 66051u);
     EXPECT_EQ(cell->placementId, 9u);
 
@@ -74,8 +78,8 @@ TEST(KittyPlaceholderCell, NumbersComeFromColoursAndMarks)
 TEST(KittyPlaceholderCell, OnlyThePlaceholderCharacterCounts)
 {
     EXPECT_FALSE(KittyPlaceholderCell::parse("", Color::ansi256(1), std::nullopt, 0, 0, nullptr));
-    EXPECT_FALSE(KittyPlaceholderCell::parse(text({U'x', mark(0), mark(1)}), Color::ansi256(1), std::nullopt, 0, 0,
-                                             nullptr));
+    EXPECT_FALSE(
+        KittyPlaceholderCell::parse(text({U'x', mark(0), mark(1)}), Color::ansi256(1), std::nullopt, 0, 0, nullptr));
     EXPECT_FALSE(KittyPlaceholderCell::parse(text({mark(0), kKittyPlaceholderCharacter}), Color::ansi256(1),
                                              std::nullopt, 0, 0, nullptr));
 }
@@ -105,12 +109,12 @@ TEST(KittyPlaceholderCell, InheritsFromTheLeftNeighbour)
     EXPECT_EQ(KittyPlaceholderCell::parse(bare, fg, std::nullopt, 5, 11, &previous)->placeholderCol, 0);
 
     // One mark: the column follows only on the same grid row.
-    auto sameRow = KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter, mark(2)}), fg, std::nullopt, 4, 11,
-                                               &previous);
+    auto sameRow =
+        KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter, mark(2)}), fg, std::nullopt, 4, 11, &previous);
     EXPECT_EQ(sameRow->placeholderCol, 8);
     EXPECT_EQ(sameRow->msb, 1);
-    auto otherRow = KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter, mark(3)}), fg, std::nullopt, 4, 11,
-                                                &previous);
+    auto otherRow =
+        KittyPlaceholderCell::parse(text({kKittyPlaceholderCharacter, mark(3)}), fg, std::nullopt, 4, 11, &previous);
     EXPECT_EQ(otherRow->placeholderCol, 0);
     EXPECT_EQ(otherRow->msb, 0);
 

@@ -164,7 +164,8 @@ TEST_F(KittyPlacement, HugeCountsAreBounded)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(reply(), "\x1b_Gi=1;OK\x1b\\");
     EXPECT_EQ(cursor(), (std::pair{10, 4}));
-    for (const auto& placed : cells()) EXPECT_EQ(placed.cell->kittyRows, kKittyMaxCells);
+    for (const auto& placed : cells())
+        EXPECT_EQ(placed.cell->kittyRows, kKittyMaxCells);
 }
 
 TEST_F(KittyPlacement, ParentsPlaceRelativeToTheirParent)
@@ -215,7 +216,9 @@ TEST_F(KittyPlacement, ParentCyclesResolveToNothing)
     command("a=p,i=1,p=1,C=1");
     command("a=p,i=2,p=1,P=1,Q=1,H=1");
     command("a=p,i=1,p=1,P=2,Q=1,V=1");
-    EXPECT_EQ(reply(), "\x1b_Gi=1,p=1;OK\x1b\\" "\x1b_Gi=2,p=1;OK\x1b\\" "\x1b_Gi=1,p=1;OK\x1b\\");
+    EXPECT_EQ(reply(), "\x1b_Gi=1,p=1;OK\x1b\\"
+                       "\x1b_Gi=2,p=1;OK\x1b\\"
+                       "\x1b_Gi=1,p=1;OK\x1b\\");
     command("a=p,i=3,p=1,P=1,Q=1");
     EXPECT_EQ(reply(), "\x1b_Gi=3;ENOPARENT: parent placement not found\x1b\\");
     // A scroll with the cycle in place neither hangs nor moves anything.
@@ -285,7 +288,8 @@ TEST_F(KittyPlacement, ManyOneCellPlacementsCostAlikeEach)
     // Replacing one of the pile keeps one placement for its key.
     terminal.feed("\x1b_Ga=p,i=1,p=120000,c=1,r=1,C=1,q=2\x1b\\");
     int withKey = 0;
-    for (const Placed& p : cells()) withKey += p.cell->kittyPlacementId == 120'000u ? 1 : 0;
+    for (const Placed& p : cells())
+        withKey += p.cell->kittyPlacementId == 120'000u ? 1 : 0;
     EXPECT_EQ(withKey, 1);
 }
 
@@ -300,7 +304,8 @@ TEST(KittyScrolling, LineFeedsWithAnImageCostAsWithout)
     Terminal terminal(&delegate, o);
     TerminalKittyGraphics& kitty = TerminalKittyGraphics::attach(terminal);
     std::string fill;
-    for (int i = 0; i < 100'000; ++i) fill += "some text\r\n";
+    for (int i = 0; i < 100'000; ++i)
+        fill += "some text\r\n";
     terminal.feed(fill);
     terminal.feed("\x1b_Ga=t,i=1,f=32,s=1,v=1,q=2;AAAAAA==\x1b\\\x1b_Ga=p,i=1,p=1,c=4,r=2,q=2\x1b\\");
     ASSERT_TRUE(terminal.buffer->hasAnyImages());
@@ -309,10 +314,12 @@ TEST(KittyScrolling, LineFeedsWithAnImageCostAsWithout)
         auto& lines = terminal.buffer->lines();
         for (int i = lines.count() - 1; i >= 0; --i) {
             const BufferLine* line = lines.peek(i);
-            if (!line || !line->images()) continue;
+            if (!line || !line->images())
+                continue;
             for (const auto& image : *line->images()) {
                 auto* cell = dynamic_cast<const KittyPlacementImage*>(image.get());
-                if (cell && cell->kittyRowOffset == 0) return i;
+                if (cell && cell->kittyRowOffset == 0)
+                    return i;
             }
         }
         return -1;

@@ -35,10 +35,7 @@ public:
     }
 
 protected:
-    KittyScreen()
-        : kitty(TerminalKittyGraphics::attach(terminal))
-    {
-    }
+    KittyScreen() : kitty(TerminalKittyGraphics::attach(terminal)) {}
 
     void command(const std::string& keys, const std::string& payload = {})
     {
@@ -57,14 +54,17 @@ protected:
     {
         std::vector<uint8_t> pixels;
         for (int n = 0; n < width * height; ++n) {
-            pixels.insert(pixels.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                                         static_cast<uint8_t>(id), 255});
+            pixels.insert(pixels.end(),
+                          {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(id), 255});
         }
         command("a=t,q=1,i=" + std::to_string(id) + ",s=" + std::to_string(width) + ",v=" + std::to_string(height),
                 base64(std::span<const uint8_t>(pixels)));
     }
 
-    void cursorTo(int col, int row) { terminal.feed("\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H"); }
+    void cursorTo(int col, int row)
+    {
+        terminal.feed("\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H");
+    }
     std::pair<int, int> cursor() { return {terminal.buffer->x(), terminal.buffer->y()}; }
 
     struct Placed {
@@ -76,9 +76,11 @@ protected:
         std::vector<Placed> out;
         for (int i = 0; i < buffer.lines().count(); ++i) {
             const BufferLine* line = buffer.lines().peek(i);
-            if (!line || !line->images()) continue;
+            if (!line || !line->images())
+                continue;
             for (const auto& image : *line->images()) {
-                if (auto* cell = dynamic_cast<const KittyPlacementImage*>(image.get())) out.push_back({i, cell});
+                if (auto* cell = dynamic_cast<const KittyPlacementImage*>(image.get()))
+                    out.push_back({i, cell});
             }
         }
         return out;
@@ -87,7 +89,8 @@ protected:
     Placed cellOf(uint32_t imageId)
     {
         for (const Placed& p : cells()) {
-            if (p.cell->kittyImageId == imageId) return p;
+            if (p.cell->kittyImageId == imageId)
+                return p;
         }
         ADD_FAILURE() << "no cell of image " << imageId;
         return {-1, nullptr};
@@ -96,7 +99,8 @@ protected:
     std::vector<uint32_t> shownIds()
     {
         std::vector<uint32_t> ids;
-        for (const Placed& p : cells()) ids.push_back(p.cell->kittyImageId.value_or(0));
+        for (const Placed& p : cells())
+            ids.push_back(p.cell->kittyImageId.value_or(0));
         return ids;
     }
 

@@ -56,13 +56,15 @@ inline std::string base64(std::string_view text)
 inline std::vector<uint8_t> deflateBytes(std::span<const uint8_t> data, int windowBits = 15)
 {
     z_stream s{};
-    if (deflateInit2(&s, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+    if (deflateInit2(&s, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
     std::vector<uint8_t> out(deflateBound(&s, data.size()) + 16);
     s.next_in = const_cast<Bytef*>(data.data());
     s.avail_in = static_cast<uInt>(data.size());
     s.next_out = out.data();
     s.avail_out = static_cast<uInt>(out.size());
-    if (deflate(&s, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
+    if (deflate(&s, Z_FINISH) != Z_STREAM_END)
+        throw std::runtime_error("deflate");
     out.resize(s.total_out);
     deflateEnd(&s);
     return out;
@@ -96,12 +98,14 @@ inline std::vector<uint8_t> encodePng(const PngDescription& description, const s
     png_set_IHDR(png, info, description.width, description.height, 8, description.colorType,
                  description.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    if (!palette.empty())
+        png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     png_write_info(png, info);
     const size_t channels = png_get_channels(png, info);
     const size_t stride = description.width * channels;
     std::vector<png_bytep> rows(description.height);
-    for (uint32_t y = 0; y < description.height; ++y) rows[y] = const_cast<png_bytep>(pixels.data() + y * stride);
+    for (uint32_t y = 0; y < description.height; ++y)
+        rows[y] = const_cast<png_bytep>(pixels.data() + y * stride);
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -119,7 +123,8 @@ public:
     explicit TempDir(const std::string& parent = "/tmp")
     {
         std::string pattern = parent + "/ravelgrid-kitty-XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp");
         path_ = pattern;
     }
     ~TempDir()

@@ -17,8 +17,8 @@ using Pixel = std::array<uint8_t, 4>;
 constexpr Pixel kRed{255, 0, 0, 255};
 constexpr Pixel kClear{0, 0, 0, 0};
 
-const std::vector<Color> kPalette = {Color(0xFFFF, 0, 0), Color(0, 0, 0), Color(0, 0, 0), Color(0, 0, 0),
-                                     Color(0, 0, 0), Color(0x1234, 0x56FF, 0x9A00)};
+const std::vector<Color> kPalette = {Color(0xFFFF, 0, 0), Color(0, 0, 0), Color(0, 0, 0),
+                                     Color(0, 0, 0),      Color(0, 0, 0), Color(0x1234, 0x56FF, 0x9A00)};
 
 SixelImage decode(std::string_view data, const SixelLimits& limits = {})
 {
@@ -42,12 +42,14 @@ TEST(SixelDecoder, RunsAndBands)
     SixelImage image = decode("#0;2;100;0;0~~");
     ASSERT_EQ(image.width, 2);
     ASSERT_EQ(image.height, 6);
-    for (int y = 0; y < 6; ++y) EXPECT_EQ(at(image, 1, y), kRed);
+    for (int y = 0; y < 6; ++y)
+        EXPECT_EQ(at(image, 1, y), kRed);
 
     image = decode("#0;2;100;0;0!3~-~");
     ASSERT_EQ(image.width, 3);
     ASSERT_EQ(image.height, 12);
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(at(image, x, 5), kRed);
+    for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(at(image, x, 5), kRed);
     EXPECT_EQ(at(image, 0, 11), kRed);
     EXPECT_EQ(at(image, 1, 6), kClear);
     EXPECT_EQ(at(image, 2, 11), kClear);
@@ -138,7 +140,8 @@ TEST(SixelDecoder, SizesAreBounded)
     EXPECT_EQ(at(image, 9'999, 5), kRed);
 
     std::string tall = "#0";
-    for (int i = 0; i < 2000; ++i) tall += "~-";
+    for (int i = 0; i < 2000; ++i)
+        tall += "~-";
     image = decode(tall);
     EXPECT_EQ(image.height, 10'000);
     EXPECT_EQ(image.width, 1);

@@ -52,9 +52,10 @@ TEST_F(TerminalKittyGraphicsTest, ApcStringsReachTheStoreAndRepliesTheChild)
 TEST_F(TerminalKittyGraphicsTest, ChunksSplitAcrossFeeds)
 {
     const std::string data = base64(std::string(16, '\x40'));
-    const std::string stream = "\x1b_Ga=t,i=7,s=2,v=2,m=1;" + data.substr(0, 12) + "\x1b\\\x1b_Gm=0;" + data.substr(12)
-        + "\x1b\\";
-    for (char c : stream) terminal.feed(std::string_view(&c, 1));
+    const std::string stream =
+        "\x1b_Ga=t,i=7,s=2,v=2,m=1;" + data.substr(0, 12) + "\x1b\\\x1b_Gm=0;" + data.substr(12) + "\x1b\\";
+    for (char c : stream)
+        terminal.feed(std::string_view(&c, 1));
     EXPECT_EQ(reply(), "\x1b_Gi=7;OK\x1b\\");
     ASSERT_TRUE(state().imagesById.contains(7));
     EXPECT_EQ(state().imagesById.at(7).byteSize, 16u);

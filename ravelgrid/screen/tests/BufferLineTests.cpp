@@ -39,7 +39,8 @@ struct LogCapture {
     std::vector<std::string> messages;
     LogCapture()
     {
-        platform::setLogSink([this](platform::LogLevel, std::string_view, std::string_view m) { messages.emplace_back(m); });
+        platform::setLogSink(
+            [this](platform::LogLevel, std::string_view, std::string_view m) { messages.emplace_back(m); });
     }
     ~LogCapture() { platform::setLogSink(nullptr); }
 };
@@ -269,14 +270,16 @@ TEST(BufferLine, ToText)
     line->set(3, cell(0, 0));
     line->set(4, cell('z'));
     EXPECT_EQ(line->toText(true), std::string("ab\xE4\xB8\xAD") + '\0' + "z");
-    EXPECT_EQ(line->toText(true, 0, -1, true), "ab\xE4\xB8\xAD" "z");
+    EXPECT_EQ(line->toText(true, 0, -1, true), "ab\xE4\xB8\xAD"
+                                               "z");
     EXPECT_EQ(line->toText(false, 4, -1), std::string("z") + '\0');
     EXPECT_EQ(line->toText(true, 5, -1), "");  // start past the trimmed end
     CharData cluster = cell(0);
     cluster.code = CharData::firstClusterCode;
     line->set(0, cluster);
     EXPECT_EQ(line->toText(false, 0, 1), " ");
-    EXPECT_EQ(line->toText(false, 0, 2, false, [](const CharData& c) { return c.code > 0xFFFF ? std::string("<c>") : std::string("-"); }),
+    EXPECT_EQ(line->toText(false, 0, 2, false,
+                           [](const CharData& c) { return c.code > 0xFFFF ? std::string("<c>") : std::string("-"); }),
               "<c>-");
 }
 
@@ -433,7 +436,8 @@ TEST(BufferLineCompact, WritesAndResizesRegainTheFullRow)
         // Wider with the blank fill, wider with another fill, narrower.
         CharData other = cell(0);
         other.attribute.bg = Attribute::Color::ansi256(9);
-        for (auto [cols, fill] : std::vector<std::pair<int, CharData>>{{90, CharData::Null}, {90, other}, {20, CharData::Null}, {1, CharData::Null}}) {
+        for (auto [cols, fill] : std::vector<std::pair<int, CharData>>{
+                 {90, CharData::Null}, {90, other}, {20, CharData::Null}, {1, CharData::Null}}) {
             const auto reference = lineOfCells(c);
             const auto line = lineOfCells(c);
             line->compact();
@@ -531,11 +535,12 @@ TEST(BufferLineCompact, RunWritersPayOnlyForTheCellsTheyWrite)
         SCOPED_TRACE(c.name);
         // Short and long runs; inside, across and past the kept cells; to
         // the edge; empty; and ranges the line clamps.
-        const std::pair<int, int> runs[] = {{0, 3}, {0, 30}, {2, 40}, {20, 5}, {30, 20}, {45, 15}, {59, 1},
-                                            {10, 0}, {60, 0}, {50, 30}, {-4, 6}};
+        const std::pair<int, int> runs[] = {{0, 3},  {0, 30}, {2, 40}, {20, 5},  {30, 20}, {45, 15},
+                                            {59, 1}, {10, 0}, {60, 0}, {50, 30}, {-4, 6}};
         for (const auto& [from, len] : runs) {
             for (bool packed : {false, true}) {
-                SCOPED_TRACE("from " + std::to_string(from) + " len " + std::to_string(len) + (packed ? " packed" : ""));
+                SCOPED_TRACE("from " + std::to_string(from) + " len " + std::to_string(len) +
+                             (packed ? " packed" : ""));
                 const auto reference = lineOfCells(c);
                 const auto line = lineOfCells(c);
                 line->compact();

@@ -486,7 +486,8 @@ std::optional<TextPos> loadRandom(Buffer& b, std::mt19937& rng, int cursorLines)
         text.push_back(std::move(t));
     }
     const int line = std::max(0, lines - 1 - std::uniform_int_distribution<int>(0, cursorLines - 1)(rng));
-    const int glyph = std::uniform_int_distribution<int>(0, static_cast<int>(text[static_cast<size_t>(line)].size()))(rng);
+    const int glyph =
+        std::uniform_int_distribution<int>(0, static_cast<int>(text[static_cast<size_t>(line)].size()))(rng);
     const auto [row, col] = load(b, text, {line, glyph});
     if (row < b.yBase())
         return std::nullopt;
@@ -542,7 +543,8 @@ TEST(BufferReflow, RandomTextSurvivesWideningAndNarrowingBack)
         const int wider = cols + std::uniform_int_distribution<int>(1, cols + 5)(rng);
         const int narrower = std::max(2, cols - std::uniform_int_distribution<int>(1, cols / 2)(rng));
         for (int width : {wider, cols, narrower, cols, narrower, wider, cols}) {
-            SCOPED_TRACE("round " + std::to_string(round) + ": " + std::to_string(cols) + " to " + std::to_string(width));
+            SCOPED_TRACE("round " + std::to_string(round) + ": " + std::to_string(cols) + " to " +
+                         std::to_string(width));
             b->resize(width, 16);
             EXPECT_EQ(logicalLines(*b, &cursor), original) << "text changed";
             EXPECT_EQ(cursor, *start) << "the cursor left its cell";

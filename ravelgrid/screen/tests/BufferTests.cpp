@@ -374,7 +374,7 @@ TEST(Buffer, PromptSpans)
     b->beginSemanticGroup(1);
     const uint64_t group = b->activeSemanticGroupID;
     b->addSemanticMark(SemanticPromptKind::initial, 1, 0);
-    b->lines()[2].setWrapped(true);                        // soft-wrapped prompt text
+    b->lines()[2].setWrapped(true);                         // soft-wrapped prompt text
     b->lines()[3].setSemanticHardContinuationGroup(group);  // hard continuation of the prompt
     b->addSemanticMark(SemanticPromptKind::continuation, 4, 0);
     b->lines()[5].setSemanticHardContinuationGroup(group + 7);  // belongs to another group

@@ -101,7 +101,8 @@ TEST(Attribute, SgrText)
 
 TEST(Attribute, StyleFromPackedWordAndUnderlineRaw)
 {
-    EXPECT_EQ(CharacterStyle::fromAttributeWord(0x0B << 18 | 0x3FFFF), CharacterStyle::bold | CharacterStyle::underline | CharacterStyle::inverse);
+    EXPECT_EQ(CharacterStyle::fromAttributeWord(0x0B << 18 | 0x3FFFF),
+              CharacterStyle::bold | CharacterStyle::underline | CharacterStyle::inverse);
     EXPECT_EQ(CharacterStyle::fromAttributeWord(0xFFu << 18).rawValue, 0xFF);
     EXPECT_EQ(underlineStyleFromRaw(5), UnderlineStyle::dashed);
     EXPECT_FALSE(underlineStyleFromRaw(6).has_value());

@@ -177,9 +177,11 @@ TEST(Utf8, DecodesStreamsAndNamesTheMaximalBadPart)
     EXPECT_EQ(decode("A"), std::make_tuple(D::ok, U'A', size_t{1}));
     EXPECT_EQ(decode("\xF0\x9F\x8E\x89!"), std::make_tuple(D::ok, U'\U0001F389', size_t{4}));
     EXPECT_EQ(decode("\xE2\x82"), std::make_tuple(D::incomplete, U'?', size_t{2}));
-    EXPECT_EQ(decode("\xE2\x82" "A"), std::make_tuple(D::invalid, U'?', size_t{2}));  // A is not eaten
-    EXPECT_EQ(decode("\xE0\x80\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));  // overlong
-    EXPECT_EQ(decode("\xED\xA0\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));  // surrogate
+    EXPECT_EQ(decode("\xE2\x82"
+                     "A"),
+              std::make_tuple(D::invalid, U'?', size_t{2}));                              // A is not eaten
+    EXPECT_EQ(decode("\xE0\x80\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));      // overlong
+    EXPECT_EQ(decode("\xED\xA0\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));      // surrogate
     EXPECT_EQ(decode("\xF4\x90\x80\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));  // past U+10FFFF
     EXPECT_EQ(decode("\xC1\xBF"), std::make_tuple(D::invalid, U'?', size_t{1}));
     EXPECT_EQ(decode("\x80"), std::make_tuple(D::invalid, U'?', size_t{1}));

@@ -38,9 +38,14 @@ std::optional<Place> place(const std::optional<SearchResult>& r)
 
 class SearchTest : public ::testing::Test {
 protected:
-    explicit SearchTest(int cols = 20, int rows = 5, int scrollback = 100) : h(cols, rows, scrollback), search(*h.terminal) {}
+    explicit SearchTest(int cols = 20, int rows = 5, int scrollback = 100)
+        : h(cols, rows, scrollback), search(*h.terminal)
+    {}
 
-    std::optional<Place> next(std::string_view term, const SearchOptions& o = plain) { return place(search.findNext(term, o)); }
+    std::optional<Place> next(std::string_view term, const SearchOptions& o = plain)
+    {
+        return place(search.findNext(term, o));
+    }
     std::optional<Place> previous(std::string_view term, const SearchOptions& o = plain)
     {
         return place(search.findPrevious(term, o));

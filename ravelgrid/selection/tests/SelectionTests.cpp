@@ -13,8 +13,7 @@ class SelectionTest : public ::testing::Test {
 protected:
     explicit SelectionTest(int cols = 20, int rows = 5, int scrollback = 100)
         : h(cols, rows, scrollback), sel(SelectionService::create(*h.terminal))
-    {
-    }
+    {}
 
     void doubleClick(int col, int row) { sel->selectWordOrExpression({col, row}, h.buffer()); }
     void expectRange(Position start, Position end)
@@ -444,10 +443,12 @@ TEST_F(SelectionTest, NotifiesVisibleChangesOnly)
 TEST_F(SelectionTest, DebugDescription)
 {
     sel->setSelection({1, 0}, {3, 0});
-    EXPECT_EQ(sel->debugDescription(), "[Selection (active=true, start=col=1 row=0 end=col=3 row=0 hasSR=true pivot=nil]");
+    EXPECT_EQ(sel->debugDescription(),
+              "[Selection (active=true, start=col=1 row=0 end=col=3 row=0 hasSR=true pivot=nil]");
     sel->setPivot(Position{2, 5});
     sel->startSelection();
-    EXPECT_EQ(sel->debugDescription(), "[Selection (active=true, start=col=1 row=0 end=col=1 row=0 hasSR=false pivot=col=2 row=5]");
+    EXPECT_EQ(sel->debugDescription(),
+              "[Selection (active=true, start=col=1 row=0 end=col=1 row=0 hasSR=false pivot=col=2 row=5]");
 }
 
 }  // namespace

@@ -19,7 +19,10 @@ class Host : public TerminalDelegate {
 public:
     void send(Terminal&, std::span<const uint8_t>) override {}
     void setTerminalTitle(Terminal&, const std::string& t) override { title = t; }
-    void clipboardCopy(Terminal&, std::span<const uint8_t> content) override { copies.emplace_back(content.begin(), content.end()); }
+    void clipboardCopy(Terminal&, std::span<const uint8_t> content) override
+    {
+        copies.emplace_back(content.begin(), content.end());
+    }
     std::string title;
     std::vector<std::vector<uint8_t>> copies;
 };
@@ -50,7 +53,9 @@ TEST(HyperlinkPayload, OneAtomPerLinkAndNoneForALinkThatPrintsNothing)
 {
     Host host;
     Terminal t(&host, size(20, 4, 10));
-    t.feed("\x1b]8;id=1;https://a.example\x07" "ab" "\x1b]8;;\x07");
+    t.feed("\x1b]8;id=1;https://a.example\x07"
+           "ab"
+           "\x1b]8;;\x07");
     EXPECT_EQ(t.payloadTable().liveCount(), 1u);
     EXPECT_EQ(t.getLine(0)->cellSpan()[0].payload, t.getLine(0)->cellSpan()[1].payload);
 
@@ -71,7 +76,8 @@ TEST(HyperlinkPayload, FullResetGivesEveryAtomBack)
         t.feed(linked("https://h.example/" + std::to_string(i), "x") + "\r\n");
     t.feed("\x1b]8;;https://open.example\x07y");  // still open at the reset
     EXPECT_EQ(t.payloadTable().liveCount(), 11u);
-    t.feed("\x1b" "c");
+    t.feed("\x1b"
+           "c");
     EXPECT_EQ(t.payloadTable().liveCount(), 0u);
     t.feed("z");
     EXPECT_EQ(linkAt(t, 0, 0), std::nullopt);

@@ -172,7 +172,8 @@ TEST(LinkLookup, ScreenPositionsFollowTheScrolledBackViewAndAreClamped)
 
     Screen edge(20, 2);
     edge.t.feed("xxxx https://e.co/ab");
-    EXPECT_EQ(edge.t.linkMatch(LinkLookupLocation::screen({999, 0}), LinkLookupMode::explicitAndImplicit)->text, "https://e.co/ab");
+    EXPECT_EQ(edge.t.linkMatch(LinkLookupLocation::screen({999, 0}), LinkLookupMode::explicitAndImplicit)->text,
+              "https://e.co/ab");
 }
 
 TEST(LinkLookup, ParseHyperlinkPayloadTakesWhatFollowsTheFirstSeparator)
@@ -217,8 +218,10 @@ TEST(TextExtraction, SelectedLinesKeepWhereEachFragmentCameFrom)
 TEST(TextExtraction, WideCharactersAndGaps)
 {
     Screen s(10, 3);
-    s.t.feed("a\xe4\xb8\xad" "b\r\nx\x1b[3Cy");
-    EXPECT_EQ(s.t.getText({0, 0}, {4, 0}), "a\xe4\xb8\xad" "b");
+    s.t.feed("a\xe4\xb8\xad"
+             "b\r\nx\x1b[3Cy");
+    EXPECT_EQ(s.t.getText({0, 0}, {4, 0}), "a\xe4\xb8\xad"
+                                           "b");
     EXPECT_EQ(s.t.translateBufferLineToString(s.t.activeBuffer(), 1, 0, -1), std::string("x\0\0\0y", 5));
     EXPECT_EQ(s.t.translateBufferLineToString(s.t.activeBuffer(), 1, 4, -1), "y");
     EXPECT_EQ(s.t.translateBufferLineToString(s.t.activeBuffer(), 9, 0, -1), "");
@@ -227,7 +230,8 @@ TEST(TextExtraction, WideCharactersAndGaps)
 TEST(BufferAsData, EveryLineOnceInTheChosenEncoding)
 {
     Screen s(10, 3, 0);
-    s.t.feed("caf\xc3\xa9\r\n\xe4\xb8\xad" "e\xcc\x81\r\nok");
+    s.t.feed("caf\xc3\xa9\r\n\xe4\xb8\xad"
+             "e\xcc\x81\r\nok");
     const auto utf8 = s.t.getBufferAsData(BufferKind::active, TextEncoding::utf8);
     // The cluster e + combining acute is written as a space; the wide
     // character keeps its own cell and no NUL for its right half.

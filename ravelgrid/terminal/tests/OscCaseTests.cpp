@@ -59,26 +59,43 @@ public:
     bool isProcessTrusted(Terminal&) override { return trusted; }
     void setTerminalTitle(Terminal&, const std::string& t) override { events.push_back("title " + t); }
     void setTerminalIconTitle(Terminal&, const std::string& t) override { events.push_back("icon " + t); }
-    void hostCurrentDirectoryUpdated(Terminal& t) override { events.push_back("cwd " + t.hostCurrentDirectory.value_or("(none)")); }
-    void hostCurrentDocumentUpdated(Terminal& t) override { events.push_back("document " + t.hostCurrentDocument.value_or("(none)")); }
+    void hostCurrentDirectoryUpdated(Terminal& t) override
+    {
+        events.push_back("cwd " + t.hostCurrentDirectory.value_or("(none)"));
+    }
+    void hostCurrentDocumentUpdated(Terminal& t) override
+    {
+        events.push_back("document " + t.hostCurrentDocument.value_or("(none)"));
+    }
     void progressReport(Terminal&, const ProgressReport& r) override
     {
         static const char* names[] = {"remove", "set", "error", "indeterminate", "pause"};
         events.push_back(std::string("progress ") + names[static_cast<int>(r.state)] +
                          (r.progress ? " " + std::to_string(*r.progress) : std::string()));
     }
-    void clipboardCopy(Terminal&, std::span<const uint8_t> content) override { events.push_back("clipboard-copy " + escaped(content)); }
+    void clipboardCopy(Terminal&, std::span<const uint8_t> content) override
+    {
+        events.push_back("clipboard-copy " + escaped(content));
+    }
     std::optional<std::vector<uint8_t>> clipboardRead(Terminal&) override
     {
         events.push_back("clipboard-read");
         return clipboard;
     }
-    void notify(Terminal&, const std::string& title, const std::string& body) override { events.push_back("notify " + title + " | " + body); }
-    void createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest w, ImageSizeRequest h, bool aspect) override
+    void notify(Terminal&, const std::string& title, const std::string& body) override
     {
-        events.push_back("image " + escaped(data) + " " + sizeText(w) + " " + sizeText(h) + (aspect ? " keep-aspect" : " stretch"));
+        events.push_back("notify " + title + " | " + body);
     }
-    void inlineContentReceived(Terminal&, std::span<const uint8_t> content) override { events.push_back("inline " + escaped(content)); }
+    void createImage(Terminal&, std::span<const uint8_t> data, ImageSizeRequest w, ImageSizeRequest h,
+                     bool aspect) override
+    {
+        events.push_back("image " + escaped(data) + " " + sizeText(w) + " " + sizeText(h) +
+                         (aspect ? " keep-aspect" : " stretch"));
+    }
+    void inlineContentReceived(Terminal&, std::span<const uint8_t> content) override
+    {
+        events.push_back("inline " + escaped(content));
+    }
     void colorChanged(Terminal&, std::optional<int> idx) override
     {
         events.push_back("color-changed " + (idx ? std::to_string(*idx) : std::string("all")));
@@ -164,8 +181,8 @@ std::string show(Terminal& t, const std::string& what)
         Buffer& b = t.activeBuffer();
         for (int r = 0; r < b.lines().count(); ++r)
             for (const auto& m : b.lines()[r].semanticMarks())
-                s += " " + std::to_string(m.column) + "," + std::to_string(r) + "=" + std::string(tagName(m.kind)) + "/g" +
-                     std::to_string(m.group);
+                s += " " + std::to_string(m.column) + "," + std::to_string(r) + "=" + std::string(tagName(m.kind)) +
+                     "/g" + std::to_string(m.group);
         return s;
     }
     if (what.rfind("link ", 0) == 0) {
@@ -176,7 +193,8 @@ std::string show(Terminal& t, const std::string& what)
             return "link: none";
         std::string s = std::string("link: ") + (m->isExplicit ? "explicit " : "implicit ") + m->text;
         for (const auto& r : m->rowRanges)
-            s += " " + std::to_string(r.row) + ":[" + std::to_string(r.range.lowerBound) + "," + std::to_string(r.range.upperBound) + ")";
+            s += " " + std::to_string(r.row) + ":[" + std::to_string(r.range.lowerBound) + "," +
+                 std::to_string(r.range.upperBound) + ")";
         return s;
     }
     return "unknown show: " + what;
@@ -248,6 +266,7 @@ TEST_P(OscCase, OneByteAtATime)
     EXPECT_EQ(run(GetParam(), 1), GetParam().expected) << GetParam().file << ":" << GetParam().line;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OscCase, testing::ValuesIn(test::loadCases(RAVELGRID_CASES_DIR "/osc")), test::caseTestName);
+INSTANTIATE_TEST_SUITE_P(Cases, OscCase, testing::ValuesIn(test::loadCases(RAVELGRID_CASES_DIR "/osc")),
+                         test::caseTestName);
 
 }  // namespace

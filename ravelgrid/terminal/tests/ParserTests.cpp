@@ -126,7 +126,9 @@ TEST(ParserSequences, CsiAndParameters)
     expectBoth("\x1b[>4;2m", {"csi:>|4;2|m"});
     expectBoth("\x1b[ q", {"csi: |0|q"});
     // 0x9B is CSI only outside ground; after ESC it starts a sequence.
-    expectBoth("\x1b\x9b" "2J", {"csi:|2|J"});
+    expectBoth("\x1b\x9b"
+               "2J",
+               {"csi:|2|J"});
 }
 
 TEST(ParserSequences, ParametersClampAtTheLargestValue)
@@ -139,11 +141,27 @@ TEST(ParserSequences, ParametersClampAtTheLargestValue)
 // input must give what the table alone gives byte by byte.
 TEST(ParserSequences, CsiSplitAnywhereMatchesTheTable)
 {
-    const char* inputs[] = {"ab\x1b[12;34Hcd", "\x1b[?25h\x1b[>1;2c", "\x1b[1:2:3m", "\x1b[:1mx", "\x1b[1\x08;2H",
-                            "\x1b[1 q", "\x1b[1?hz", "\x1b[\x7f" "1m", "\x1b[1\x1b[2m", "\x1b[;;H", "\x1b[<0;5;9M",
+    const char* inputs[] = {"ab\x1b[12;34Hcd",
+                            "\x1b[?25h\x1b[>1;2c",
+                            "\x1b[1:2:3m",
+                            "\x1b[:1mx",
+                            "\x1b[1\x08;2H",
+                            "\x1b[1 q",
+                            "\x1b[1?hz",
+                            "\x1b[\x7f"
+                            "1m",
+                            "\x1b[1\x1b[2m",
+                            "\x1b[;;H",
+                            "\x1b[<0;5;9M",
                             "\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24;25mk",
                             "\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24Hk",
-                            "\x1b[12\x9c" "3H", "\x1b[5\xe4H", "\x1b[\x18" "A", "\x1b[=1c\x1b[?1;2$p", "\x1b[!p\x1b[3'~"};
+                            "\x1b[12\x9c"
+                            "3H",
+                            "\x1b[5\xe4H",
+                            "\x1b[\x18"
+                            "A",
+                            "\x1b[=1c\x1b[?1;2$p",
+                            "\x1b[!p\x1b[3'~"};
     for (std::string_view input : inputs) {
         const Log reference = run(input, true);
         EXPECT_EQ(run(input), reference) << input;
@@ -204,8 +222,12 @@ TEST(ParserScan, DigitsReadAWordAtATime)
 TEST(ParserSequences, MalformedCsi)
 {
     expectBoth("\x1b[:3m", {"error:58", "print:3m"});
-    expectBoth("\x1b[1\x18" "2m", {"exec:24", "csi:|12|m"});
-    expectBoth("\x1b[1\x1a" "2m", {"exec:26", "print:2m"});
+    expectBoth("\x1b[1\x18"
+               "2m",
+               {"exec:24", "csi:|12|m"});
+    expectBoth("\x1b[1\x1a"
+               "2m",
+               {"exec:26", "print:2m"});
     std::string p24 = "\x1b[", p25 = "\x1b[";
     for (int i = 0; i < 24; ++i)
         p24 += "1;";
@@ -221,7 +243,10 @@ TEST(ParserSequences, MalformedCsi)
 
 TEST(ParserSequences, GroundPassesHighBytesAndDelToPrint)
 {
-    expectBoth("a\x7f\x85\x9b" "b", {"print:a\x7f\x85\x9b" "b"});
+    expectBoth("a\x7f\x85\x9b"
+               "b",
+               {"print:a\x7f\x85\x9b"
+                "b"});
     expectBoth("ab\ncd", {"print:ab", "exec:10", "print:cd"});
 }
 
@@ -253,11 +278,15 @@ TEST(ParserSequences, PrintRunsAreSlicesOfEachFeed)
 
 TEST(ParserSequences, Esc)
 {
-    expectBoth("\x1b" "7", {"esc:|7"});
+    expectBoth("\x1b"
+               "7",
+               {"esc:|7"});
     expectBoth("\x1b(0", {"esc:(|0"});
     expectBoth("\x1b#8", {"esc:#|8"});
     expectBoth("\x1b \x1bG", {"esc:|G"});  // a new ESC restarts
-    expectBoth("\x1b\x7f" "c", {"esc:|c"});
+    expectBoth("\x1b\x7f"
+               "c",
+               {"esc:|c"});
 }
 
 TEST(ParserStrings, Osc)
@@ -269,9 +298,15 @@ TEST(ParserStrings, Osc)
     expectBoth("\x1b]52\x07", {"osc:52|"});
     expectBoth("\x1b]99999999999999999999;x\x07", {});
     // CAN and SUB cancel the string wherever they fall.
-    expectBoth("\x1b]2;a\x1a" "b\x07", {"print:b", "exec:7"});
-    expectBoth("\x1b]2;ab\x18" "z", {"print:z"});
-    expectBoth("\x1b]2;a\x01" "b\x07", {"osc:2|ab"});
+    expectBoth("\x1b]2;a\x1a"
+               "b\x07",
+               {"print:b", "exec:7"});
+    expectBoth("\x1b]2;ab\x18"
+               "z",
+               {"print:z"});
+    expectBoth("\x1b]2;a\x01"
+               "b\x07",
+               {"osc:2|ab"});
 }
 
 TEST(ParserStrings, C1ByteIsPayloadOnlyInsideUtf8)
@@ -279,7 +314,9 @@ TEST(ParserStrings, C1ByteIsPayloadOnlyInsideUtf8)
     // U+011C and U+0100 end in 0x9C and 0x80: payload however the feed is cut.
     expectBoth("\x1b]2;\xc4\x9c\xc4\x80\x07", {"osc:2|\xc4\x9c\xc4\x80"});
     // After a complete character 0x9C is the 8-bit string terminator.
-    expectBoth("\x1b]2;ab\x9c" "c", {"osc:2|ab", "print:c"});
+    expectBoth("\x1b]2;ab\x9c"
+               "c",
+               {"osc:2|ab", "print:c"});
     expectBoth("\x1b_Gx\x9c", {"apc:G|x"});
 }
 
@@ -288,7 +325,9 @@ TEST(ParserStrings, ApcAndIgnoredStrings)
     expectBoth("\x1b_Ga=q\x1b\\", {"apc:G|a=q", "esc:|\\"});
     expectBoth("\x1b_X\x1b\\", {"apc:X|", "esc:|\\"});
     expectBoth("\x1bXhidden\x1b\\z", {"esc:|\\", "print:z"});
-    expectBoth("\x1b^pm\x07" "z\x1b\\y", {"esc:|\\", "print:y"});  // only ST ends PM
+    expectBoth("\x1b^pm\x07"
+               "z\x1b\\y",
+               {"esc:|\\", "print:y"});  // only ST ends PM
 }
 
 TEST(ParserStrings, OversizedStringsAreDroppedAndMemoryReturned)
@@ -310,10 +349,19 @@ TEST(ParserDcs, HookPutUnhook)
 {
     expectBoth("\x1bP$qm\x1b\\", {"hook:$|0|q", "put:m", "unhook", "esc:|\\"});
     expectBoth("\x1bP1$qm\x1b\\", {"hook:$|1|q", "put:m", "unhook", "esc:|\\"});
-    expectBoth("\x1bP$qa\x18" "b\x1b\\", {"hook:$|0|q", "put:a\x18" "b", "unhook", "esc:|\\"});
-    EXPECT_EQ(run("\x1bP$qab\x1a" "c"), Log({"hook:$|0|q", "exec:26", "print:c"}));
+    expectBoth("\x1bP$qa\x18"
+               "b\x1b\\",
+               {"hook:$|0|q",
+                "put:a\x18"
+                "b",
+                "unhook", "esc:|\\"});
+    EXPECT_EQ(run("\x1bP$qab\x1a"
+                  "c"),
+              Log({"hook:$|0|q", "exec:26", "print:c"}));
     expectBoth("\x1bP$qab\x1bxz", {"hook:$|0|q", "put:ab", "unhook", "esc:|x", "print:z"});
-    expectBoth("\x1bP$qa\x7f" "b\x9c", {"hook:$|0|q", "put:ab", "unhook"});
+    expectBoth("\x1bP$qa\x7f"
+               "b\x9c",
+               {"hook:$|0|q", "put:ab", "unhook"});
     std::string p25 = "\x1bP";
     for (int i = 0; i < 25; ++i)
         p25 += "1;";
@@ -334,8 +382,13 @@ TEST(ParserDcs, RefusedHookGetsNoData)
 TEST(ParserDcs, AbandonedStringDoesNotLeakDataLater)
 {
     // SUB abandons; the next ignore action must not flush stale DCS data.
-    EXPECT_EQ(run("\x1bP$qab\x1a\x1b\x9c" "z"), Log({"hook:$|0|q", "exec:26", "print:z"}));
-    EXPECT_EQ(run("\x1bP$qab\x1a\x1b\x9c" "z", true), Log({"hook:$|0|q", "put:ab", "exec:26", "print:z"}));
+    EXPECT_EQ(run("\x1bP$qab\x1a\x1b\x9c"
+                  "z"),
+              Log({"hook:$|0|q", "exec:26", "print:z"}));
+    EXPECT_EQ(run("\x1bP$qab\x1a\x1b\x9c"
+                  "z",
+                  true),
+              Log({"hook:$|0|q", "put:ab", "exec:26", "print:z"}));
 }
 
 TEST(ParserState, ResetReturnsToGroundWithEmptyBuffers)
@@ -386,6 +439,7 @@ TEST(ParserProperties, RandomChunkingGivesTheSameActions)
         chunked.log = settled(chunked.log);
         for (size_t k = 0; k < std::min(whole.log.size(), chunked.log.size()); ++k)
             ASSERT_EQ(whole.log[k], chunked.log[k]) << "round " << round << " entry " << k;
-        ASSERT_EQ(whole.log.size(), chunked.log.size()) << "round " << round << " last " << chunked.log.back() << " / " << whole.log.back();
+        ASSERT_EQ(whole.log.size(), chunked.log.size())
+            << "round " << round << " last " << chunked.log.back() << " / " << whole.log.back();
     }
 }

@@ -85,7 +85,7 @@ TEST_F(ScannerFixture, KittyEnterPressSubmitsAndReleaseDoesNot)
     EXPECT_TRUE(scan("\x1b[13:13;1u"));  // with an alternate key
     EXPECT_FALSE(scan("\x1b[9u"));       // Tab
     EXPECT_FALSE(scan("\x1b[113;1u"));
-    EXPECT_TRUE(scan("\x1bOM"));         // keypad Enter
+    EXPECT_TRUE(scan("\x1bOM"));  // keypad Enter
     EXPECT_FALSE(scan("\x1bOA\x1b[A\x1b[13~"));
 }
 
@@ -112,7 +112,8 @@ TEST_F(ScannerFixture, FullResetLeavesAPasteThatNeverEnded)
 {
     armPrompt();
     t.sendUserInput(bytes("\x1b[200~half a paste"));
-    t.feed("\x1b" "c");
+    t.feed("\x1b"
+           "c");
     armPrompt();
     t.sendUserInput(bytes("\r"));
     EXPECT_EQ(state(), SemanticInputState::submitted);
@@ -125,7 +126,10 @@ struct ClickFixture : testing::Test {
     Terminal t{&host, size(20, 5)};
     SemanticPromptPointerSnapshot single{false, false, 1, true};
 
-    bool click(int col, int row, SemanticPromptClickModifiers m = {}) { return t.handleSemanticPromptClick({col, row}, m, single); }
+    bool click(int col, int row, SemanticPromptClickModifiers m = {})
+    {
+        return t.handleSemanticPromptClick({col, row}, m, single);
+    }
     std::string lastSent() { return host.sent.empty() ? std::string() : host.sent.back(); }
     static std::string times(int n, const std::string& s)
     {
@@ -170,14 +174,18 @@ TEST_F(ClickFixture, LineModeMovesAlongTheLine)
 
 TEST_F(ClickFixture, ClickingOnARightHalfCountsAsItsCharacter)
 {
-    t.feed("\x1b]133;A;cl=line\x07$ \x1b]133;B\x07" "a\xe4\xb8\xad" "b");
+    t.feed("\x1b]133;A;cl=line\x07$ \x1b]133;B\x07"
+           "a\xe4\xb8\xad"
+           "b");
     EXPECT_TRUE(click(4, 0));  // right half of the wide character
     EXPECT_EQ(lastSent(), times(2, "\x1b[D"));
 }
 
 TEST_F(ClickFixture, VerticalModesGoUpAndAcrossBetweenLogicalLines)
 {
-    const std::string twoLines = "$ \x1b]133;B\x07" "ab\r\n\x1b]133;A;k=s\x07> \x1b]133;B\x07" "cdef";
+    const std::string twoLines = "$ \x1b]133;B\x07"
+                                 "ab\r\n\x1b]133;A;k=s\x07> \x1b]133;B\x07"
+                                 "cdef";
     t.feed("\x1b]133;A;cl=v\x07" + twoLines);
     EXPECT_TRUE(click(3, 0));  // the "b" of the first line
     EXPECT_EQ(lastSent(), times(4, "\x1b[D") + "\x1b[A" + "\x1b[C");
@@ -205,7 +213,7 @@ TEST_F(ClickFixture, ClicksThatMustNotBeRouted)
 {
     t.feed("\x1b]133;A;cl=line\x07$ \x1b]133;B\x07hello");
     EXPECT_TRUE(t.mightRouteSemanticPromptClick({}, single));
-    EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, {false, false, 2, true}));  // double click
+    EXPECT_FALSE(t.mightRouteSemanticPromptClick({}, {false, false, 2, true}));     // double click
     EXPECT_FALSE(t.handleSemanticPromptClick({3, 0}, {}, {true, false, 1, true}));  // selection was active
     EXPECT_FALSE(t.handleSemanticPromptClick({3, 0}, {}, {false, true, 1, true}));  // dragged
     SemanticPromptClickModifiers shift{SemanticPromptClickModifiers::shift};

@@ -32,7 +32,8 @@ TerminalOptions size(int cols, int rows, int scrollback = 100)
 
 std::string rowText(Terminal& t, int row)
 {
-    return t.getLine(row)->toText(true, 0, -1, true, [&](const CharData& c) { return c.code ? t.character(c.code) : " "; });
+    return t.getLine(row)->toText(true, 0, -1, true,
+                                  [&](const CharData& c) { return c.code ? t.character(c.code) : " "; });
 }
 
 std::string replyText(const Host& h)
@@ -61,14 +62,28 @@ TEST(TerminalEditing, BlanksTakeTheEraseAttribute)
         int col, row;
     };
     const Probe probes[] = {
-        {"EL", "\x1b[2;3H\x1b[K", 5, 1},           {"ED", "\x1b[2;3H\x1b[J", 0, 3},
-        {"ECH", "\x1b[2;3H\x1b[2X", 3, 1},         {"ICH", "\x1b[2;3H\x1b[@", 2, 1},
-        {"DCH", "\x1b[2;3H\x1b[P", 7, 1},          {"IL", "\x1b[2;3H\x1b[L", 4, 1},
-        {"DL", "\x1b[2;3H\x1b[M", 4, 3},           {"SU", "\x1b[S", 0, 3},
-        {"SD", "\x1b[T", 0, 0},                    {"LF", "\x1b[4;1H\n", 0, 3},
-        {"RI", "\x1b[1;1H\x1bM", 0, 0},            {"DECIC", "\x1b[2;3H\x1b['}", 2, 0},
-        {"DECDC", "\x1b[2;3H\x1b['~", 7, 2},       {"DECBI", "\x1b[1;1H\x1b" "6", 0, 2},
-        {"DECFI", "\x1b[1;8H\x1b" "9", 7, 2},      {"DECERA", "\x1b[2;2;2;2$z", 1, 1},
+        {"EL", "\x1b[2;3H\x1b[K", 5, 1},
+        {"ED", "\x1b[2;3H\x1b[J", 0, 3},
+        {"ECH", "\x1b[2;3H\x1b[2X", 3, 1},
+        {"ICH", "\x1b[2;3H\x1b[@", 2, 1},
+        {"DCH", "\x1b[2;3H\x1b[P", 7, 1},
+        {"IL", "\x1b[2;3H\x1b[L", 4, 1},
+        {"DL", "\x1b[2;3H\x1b[M", 4, 3},
+        {"SU", "\x1b[S", 0, 3},
+        {"SD", "\x1b[T", 0, 0},
+        {"LF", "\x1b[4;1H\n", 0, 3},
+        {"RI", "\x1b[1;1H\x1bM", 0, 0},
+        {"DECIC", "\x1b[2;3H\x1b['}", 2, 0},
+        {"DECDC", "\x1b[2;3H\x1b['~", 7, 2},
+        {"DECBI",
+         "\x1b[1;1H\x1b"
+         "6",
+         0, 2},
+        {"DECFI",
+         "\x1b[1;8H\x1b"
+         "9",
+         7, 2},
+        {"DECERA", "\x1b[2;2;2;2$z", 1, 1},
         {"margins IL", "\x1b[?69h\x1b[2;5s\x1b[2;3H\x1b[L", 3, 1},
         {"margins SU", "\x1b[?69h\x1b[2;5s\x1b[S", 3, 3},
     };
@@ -103,7 +118,13 @@ TEST(TerminalEditing, SelectGraphicRenditionForms)
         {"\x1b[1;31;0m", Attribute{}},
         {"\x1b[4:3m", withUnderline(UnderlineStyle::curly)},
         {"\x1b[4m\x1b[4:0m", Attribute{}},
-        {"\x1b[4;3m", [] { Attribute a; a.style = CharacterStyle::underline | CharacterStyle::italic; a.underlineStyle = UnderlineStyle::single; return a; }()},
+        {"\x1b[4;3m",
+         [] {
+             Attribute a;
+             a.style = CharacterStyle::underline | CharacterStyle::italic;
+             a.underlineStyle = UnderlineStyle::single;
+             return a;
+         }()},
         {"\x1b[21m", withUnderline(UnderlineStyle::double_)},
         {"\x1b[4:5m", withUnderline(UnderlineStyle::dashed)},
         {"\x1b[4:9m", withUnderline(UnderlineStyle::single)},
@@ -130,7 +151,8 @@ TEST(TerminalEditing, SelectGraphicRenditionForms)
         Host host;
         Terminal t(&host);
         t.feed(f.sgr);
-        EXPECT_EQ(t.currentAttribute(), f.expected) << test::escapeBytes(std::span(reinterpret_cast<const uint8_t*>(f.sgr), strlen(f.sgr)));
+        EXPECT_EQ(t.currentAttribute(), f.expected)
+            << test::escapeBytes(std::span(reinterpret_cast<const uint8_t*>(f.sgr), strlen(f.sgr)));
     }
 }
 
@@ -147,7 +169,8 @@ TEST(TerminalEditing, RepeatAndRectanglesKeepTheirOwnAttributes)
     EXPECT_EQ(erased.code, ' ');
     EXPECT_EQ(erased.attribute.fg, CellColor::ansi256(1));  // selective erase keeps the attribute
     t.feed("\x1b[4;33;45m\x1b#8");
-    EXPECT_EQ(t.getCharData(5, 2)->attribute, attr(CellColor::ansi256(3), CellColor::ansi256(5)));  // DECALN drops the style
+    EXPECT_EQ(t.getCharData(5, 2)->attribute,
+              attr(CellColor::ansi256(3), CellColor::ansi256(5)));  // DECALN drops the style
 }
 
 TEST(TerminalEditing, ChecksumReportForATrustedChild)
@@ -263,8 +286,8 @@ TEST(TerminalEditing, EraseInDisplayEndsSoftWraps)
 
 TEST(TerminalEditing, EveryChangeReachesTheDirtyRows)
 {
-    const char* edits[] = {"\x1b[3;2H\x1b[X", "\x1b[3;2H\x1b['}", "\x1b[3;3;3;3$z", "\x1b[65;3;3;3;3$x",
-                           "\x1b[3;3;3;3${", "\x1b[1;1;1;1;1;3;3;1$v", "\x1b[3;1H\x1b#6"};
+    const char* edits[] = {"\x1b[3;2H\x1b[X", "\x1b[3;2H\x1b['}",       "\x1b[3;3;3;3$z", "\x1b[65;3;3;3;3$x",
+                           "\x1b[3;3;3;3${",  "\x1b[1;1;1;1;1;3;3;1$v", "\x1b[3;1H\x1b#6"};
     for (const char* edit : edits) {
         Host host;
         Terminal t(&host, size(5, 5));
@@ -282,9 +305,11 @@ TEST(TerminalEditing, RestoreAfterShrinkingStaysOnScreen)
 {
     Host host;
     Terminal t(&host, size(10, 6));
-    t.feed("\x1b[6;10H\x1b" "7");
+    t.feed("\x1b[6;10H\x1b"
+           "7");
     t.resize(4, 3);
-    t.feed("\x1b" "8X");
+    t.feed("\x1b"
+           "8X");
     EXPECT_EQ(t.getCursorLocation(), std::make_pair(4, 2));
     EXPECT_EQ(t.getCharacter(3, 2), "X");
 }
@@ -309,7 +334,8 @@ TEST(TerminalEditing, FullResetShowsTheCursor)
     Terminal t(&host, size(5, 2));
     t.feed("\x1b[?25l");
     ASSERT_TRUE(t.cursorHidden);
-    t.feed("\x1b" "c");
+    t.feed("\x1b"
+           "c");
     EXPECT_FALSE(t.cursorHidden);
     EXPECT_EQ(host.shown, 1);
 }
@@ -356,12 +382,53 @@ TEST(TerminalEditing, PresentationDirectionAndLineRenditions)
 // must always keep its right half, and nothing may leave the screen.
 TEST(TerminalEditing, RandomEditsKeepWideCharactersWhole)
 {
-    const char* pieces[] = {"\xe4\xb8\xad", "\xe6\x96\x87", "ab", "\x1b[@", "\x1b[3@", "\x1b[P", "\x1b[2P", "\x1b[L", "\x1b[M",
-                            "\x1b[X", "\x1b[3X", "\x1b[K", "\x1b[1K", "\x1b[S", "\x1b[T", "\x1b" "6", "\x1b" "9", "\x1b['}",
-                            "\x1b['~", "\x1b[2;2;3;4$z", "\x1b[2;3;4;5${", "\x1b[1;2;3;4;1;2;1;1$v", "\x1b[90;1;3;2;6$x",
-                            "\x1b[2b", "\x1b[?69h\x1b[3;6s", "\x1b[?69l", "\x1b[2;4r", "\x1b[r", "\x1b[?6h", "\x1b[?6l",
-                            "\x1bM", "\x1b" "D", "\r\n", "\x1b[3;3H", "\x1b[1;4H", "\x1b[5G", "\x1b[4D", "\x1b#8", "\x1b[J",
-                            "\x1b[1J", "\x1b[?7l", "\x1b[?7h", "\x1b[4h", "\x1b[4l"};
+    const char* pieces[] = {"\xe4\xb8\xad",
+                            "\xe6\x96\x87",
+                            "ab",
+                            "\x1b[@",
+                            "\x1b[3@",
+                            "\x1b[P",
+                            "\x1b[2P",
+                            "\x1b[L",
+                            "\x1b[M",
+                            "\x1b[X",
+                            "\x1b[3X",
+                            "\x1b[K",
+                            "\x1b[1K",
+                            "\x1b[S",
+                            "\x1b[T",
+                            "\x1b"
+                            "6",
+                            "\x1b"
+                            "9",
+                            "\x1b['}",
+                            "\x1b['~",
+                            "\x1b[2;2;3;4$z",
+                            "\x1b[2;3;4;5${",
+                            "\x1b[1;2;3;4;1;2;1;1$v",
+                            "\x1b[90;1;3;2;6$x",
+                            "\x1b[2b",
+                            "\x1b[?69h\x1b[3;6s",
+                            "\x1b[?69l",
+                            "\x1b[2;4r",
+                            "\x1b[r",
+                            "\x1b[?6h",
+                            "\x1b[?6l",
+                            "\x1bM",
+                            "\x1b"
+                            "D",
+                            "\r\n",
+                            "\x1b[3;3H",
+                            "\x1b[1;4H",
+                            "\x1b[5G",
+                            "\x1b[4D",
+                            "\x1b#8",
+                            "\x1b[J",
+                            "\x1b[1J",
+                            "\x1b[?7l",
+                            "\x1b[?7h",
+                            "\x1b[4h",
+                            "\x1b[4l"};
     std::mt19937 rng(11);
     for (int round = 0; round < 300; ++round) {
         Host host;

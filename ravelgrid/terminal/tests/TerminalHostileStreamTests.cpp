@@ -295,7 +295,8 @@ TEST(HostileStreams, PackedScrollbackReadsAndReflowsAsWritten)
             packedRows += a[i].isPacked() ? 1 : 0;
             if (a[i].isWrapped() != b[i].isWrapped() || a[i].trimmedLength() != b[i].trimmedLength() ||
                 a[i].cells() != b[i].cells()) {
-                ADD_FAILURE() << when << ": row " << i << " differs: " << a[i].toText(true) << " | " << b[i].toText(true);
+                ADD_FAILURE() << when << ": row " << i << " differs: " << a[i].toText(true) << " | "
+                              << b[i].toText(true);
                 return -1;
             }
         }

@@ -41,7 +41,6 @@ TerminalOptions size(int cols, int rows)
     return o;
 }
 
-
 class MouseTest : public testing::Test {
 protected:
     test::ReplyRecorder host;

@@ -119,9 +119,11 @@ TEST(TerminalResize, SavedCursorStaysWithItsTextWhenRowsShrink)
     // Full history: shrinking the screen trims history rows as well.
     Fixture f(10, 6, 3);
     f.terminal->feed("a\r\nb\r\nc\r\nd\r\ne\r\nf\r\ng\r\nh\r\ni");
-    f.terminal->feed("\x1b[4;1H\x1b" "7");  // save on "g"
+    f.terminal->feed("\x1b[4;1H\x1b"
+                     "7");  // save on "g"
     f.terminal->feed("\x1b[6;2H");
     f.terminal->resize(10, 3);
-    f.terminal->feed("\x1b" "8*");
+    f.terminal->feed("\x1b"
+                     "8*");
     EXPECT_EQ(f.screen(), "*\nh\ni\ncursor 1,0\n");
 }

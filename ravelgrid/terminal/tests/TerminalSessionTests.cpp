@@ -78,8 +78,8 @@ Session load(const std::string& name)
         int used = 0;
         if (line.empty() || line[0] == '#')
             continue;
-        if (std::sscanf(line.c_str(), "screen %zu line %zu: %n", &screenNo, &lineNo, &used) < 2 || used == 0 || screenNo == 0 ||
-            screenNo > s.screens.size() || lineNo == 0) {
+        if (std::sscanf(line.c_str(), "screen %zu line %zu: %n", &screenNo, &lineNo, &used) < 2 || used == 0 ||
+            screenNo == 0 || screenNo > s.screens.size() || lineNo == 0) {
             ADD_FAILURE() << name << ".differences: cannot read \"" << line << "\"";
             continue;
         }
@@ -158,14 +158,17 @@ TEST_P(SessionReplay, LeavesTheScreenTheProgramDrew)
         for (size_t i = 0; i < screens.size(); ++i) {
             const std::string diff = difference(screens[i], s.screens[i]);
             EXPECT_TRUE(diff.empty()) << "screen " << i + 1 << " of " << screens.size() << ", fed " << chunk
-                                      << " bytes at a time:\n" << diff;
+                                      << " bytes at a time:\n"
+                                      << diff;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, SessionReplay, testing::Values("vim-edit", "less-browse", "htop-tree", "tmux-split", "mc-panels",
-                                                         "dialog-checklist", "man-ls", "nano-edit", "vim-syntax", "less-wide", "top-colour",
-                                                         "tmux-copy", "mcedit-c", "bash-readline", "bash-resize", "bash-unicode", "resize-extremes"),
+INSTANTIATE_TEST_SUITE_P(Programs, SessionReplay,
+                         testing::Values("vim-edit", "less-browse", "htop-tree", "tmux-split", "mc-panels",
+                                         "dialog-checklist", "man-ls", "nano-edit", "vim-syntax", "less-wide",
+                                         "top-colour", "tmux-copy", "mcedit-c", "bash-readline", "bash-resize",
+                                         "bash-unicode", "resize-extremes"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              for (char& c : name)

@@ -254,10 +254,11 @@ std::optional<std::string> entry(const std::vector<std::string>& env, const std:
 
 TEST(TerminalEnvironment, ChildInheritsTheSessionButNotTheLaunch)
 {
-    const auto env = childEnv({"TERM=dumb", "COLORTERM=24bit", "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/bus",
-                               "XDG_RUNTIME_DIR=/run/user/1000", "MY_OWN=1=2", "MY_OWN=second", "DESKTOP_STARTUP_ID=x_TIME1",
-                               "XDG_ACTIVATION_TOKEN=tok", "WINDOWID=4", "=junk", "NOEQUALS", "LANG=de_DE.UTF-8"},
-                              std::string("vt100"), true);
+    const auto env =
+        childEnv({"TERM=dumb", "COLORTERM=24bit", "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/bus",
+                  "XDG_RUNTIME_DIR=/run/user/1000", "MY_OWN=1=2", "MY_OWN=second", "DESKTOP_STARTUP_ID=x_TIME1",
+                  "XDG_ACTIVATION_TOKEN=tok", "WINDOWID=4", "=junk", "NOEQUALS", "LANG=de_DE.UTF-8"},
+                 std::string("vt100"), true);
     EXPECT_EQ(env, (std::vector<std::string>{"TERM=vt100", "COLORTERM=truecolor",
                                              "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/bus",
                                              "XDG_RUNTIME_DIR=/run/user/1000", "MY_OWN=1=2", "LANG=de_DE.UTF-8"}));
@@ -292,8 +293,9 @@ TEST(TerminalEnvironment, LocaleIsUtf8OnlyWhereTheUserHasNone)
         EXPECT_EQ(entry(env, "LANG"), c.lang);
         EXPECT_EQ(entry(env, "LC_ALL"), c.lcAll);
         EXPECT_EQ(entry(env, "LC_TIME"), c.lcTime);
-        EXPECT_EQ(std::count_if(env.begin(), env.end(), [](const std::string& e) { return e.rfind("LC_CTYPE=", 0) == 0; }),
-                  c.lcCtype ? 1 : 0);
+        EXPECT_EQ(
+            std::count_if(env.begin(), env.end(), [](const std::string& e) { return e.rfind("LC_CTYPE=", 0) == 0; }),
+            c.lcCtype ? 1 : 0);
     }
 }
 
@@ -379,12 +381,15 @@ TEST(TerminalScreen, DroppingHistoryKeepsTheSavedCursorRow)
     Terminal t(&host, size(10, 4, 100));
     for (int i = 0; i < 30; ++i)
         t.feed(std::to_string(i) + "\r\n");
-    t.feed("\x1b[3;4H\x1b" "7\x1b[H");
+    t.feed("\x1b[3;4H\x1b"
+           "7\x1b[H");
     t.changeScrollback(2);
     EXPECT_EQ(t.normalBuffer->yBase(), 2);
-    t.feed("\x1b" "8A\x1b[H");
+    t.feed("\x1b"
+           "8A\x1b[H");
     t.clearScrollback();
-    t.feed("\x1b" "8B");  // over the A
+    t.feed("\x1b"
+           "8B");  // over the A
     EXPECT_EQ(t.normalBuffer->yBase(), 0);
     EXPECT_EQ(test::dumpScreen(t, {}), "27\n28\n29 B\n\ncursor 4,2\n");
 }
@@ -394,8 +399,9 @@ TEST(TerminalPrinting, AsciiFastPathMatchesTheGeneralPath)
     // ESC ( B designates the plain ASCII map, which sends every byte through
     // the general path; the screens must not differ.
     std::mt19937 rng(7);
-    const char* pieces[] = {"abc", "0123456789", "\r", "\n", "\b", "\x1b[?7l", "\x1b[?7h", "\x1b[3;5H", "\x1b[K",
-                            "xyz ", "\x7f", "\x1b[2G", "\xe4\xb8\xad", "e\xcc\x81", "\x1b[4h", "\x1b[4l", "\t"};
+    const char* pieces[] = {"abc",          "0123456789", "\r",      "\n",      "\b",   "\x1b[?7l",
+                            "\x1b[?7h",     "\x1b[3;5H",  "\x1b[K",  "xyz ",    "\x7f", "\x1b[2G",
+                            "\xe4\xb8\xad", "e\xcc\x81",  "\x1b[4h", "\x1b[4l", "\t"};
     for (int round = 0; round < 200; ++round) {
         std::string input;
         for (int k = 0; k < 40; ++k)
@@ -417,11 +423,35 @@ TEST(TerminalPrinting, ShortRunsAfterMovesMatchTheGeneralPath)
     // the wide characters it cuts, and what joins or repeats after it must be
     // as the general path (forced by ESC ( B) leaves them.
     std::mt19937 rng(11);
-    const char* pieces[] = {"a", "bc", "defg", "hijklmn", "\x1b[2;6H", "\x1b[5G", "\x1b[7G", "\x1b[C", "\x1b[2D",
-                            "\x1b[A", "\x1b[B", "\x1b[H", "\xe4\xb8\xad", "\x1b[1;31m", "\x1b[0m",
-                            "\x1b[4:3;58;2;1;2;3m", "\x1b[2b", "\x1b[?7l", "\x1b[?7h", "\x1b]8;;https://a.example\x07",
-                            "\x1b]8;;\x07", "\x1b[?69h\x1b[2;5s", "\x1b[?69l", "\x1b[4h", "\x1b[4l", "\r\n",
-                            "\xe2\x80\x8d", "\xf0\x9f\x98\x80", "\xf0\x9f\x87\xa6"};
+    const char* pieces[] = {"a",
+                            "bc",
+                            "defg",
+                            "hijklmn",
+                            "\x1b[2;6H",
+                            "\x1b[5G",
+                            "\x1b[7G",
+                            "\x1b[C",
+                            "\x1b[2D",
+                            "\x1b[A",
+                            "\x1b[B",
+                            "\x1b[H",
+                            "\xe4\xb8\xad",
+                            "\x1b[1;31m",
+                            "\x1b[0m",
+                            "\x1b[4:3;58;2;1;2;3m",
+                            "\x1b[2b",
+                            "\x1b[?7l",
+                            "\x1b[?7h",
+                            "\x1b]8;;https://a.example\x07",
+                            "\x1b]8;;\x07",
+                            "\x1b[?69h\x1b[2;5s",
+                            "\x1b[?69l",
+                            "\x1b[4h",
+                            "\x1b[4l",
+                            "\r\n",
+                            "\xe2\x80\x8d",
+                            "\xf0\x9f\x98\x80",
+                            "\xf0\x9f\x87\xa6"};
     for (int round = 0; round < 300; ++round) {
         std::string input;
         for (int k = 0; k < 30; ++k)
@@ -477,7 +507,8 @@ TEST(TerminalPrinting, RecycledRowsPrintedPartWayReadWhole)
 TEST(TerminalPrinting, RandomChunkingGivesTheSameScreen)
 {
     std::mt19937 rng(99);
-    const std::string alphabet = "ab \r\n\t\x1b[;0123456789mHJKABCDhl?\x07]P$q\\\xe4\xb8\xad\xcc\x81\xf0\x9f\x98\x80\x9c\x90\x1a\x18";
+    const std::string alphabet =
+        "ab \r\n\t\x1b[;0123456789mHJKABCDhl?\x07]P$q\\\xe4\xb8\xad\xcc\x81\xf0\x9f\x98\x80\x9c\x90\x1a\x18";
     for (int round = 0; round < 200; ++round) {
         std::vector<uint8_t> input(300);
         for (auto& b : input)
@@ -545,7 +576,8 @@ TEST(TerminalReset, RisRestoresPowerOnState)
     Host host;
     Terminal t(&host, size(10, 3));
     t.feed("\x1b[?7l\x1b[4h\x1b(0\x1b[31mabc\x1b[?1049h\x1b[2;3r");
-    t.feed("\x1b" "c");
+    t.feed("\x1b"
+           "c");
     EXPECT_TRUE(t.wraparound);
     EXPECT_FALSE(t.insertMode);
     EXPECT_EQ(t.charset, nullptr);

@@ -19,17 +19,25 @@ namespace {
 struct ShownView : ShownWindowView {
     ShownView() : ShownWindowView(400, 240) {}
     GpuTerminalHost& host() { return *view->gpuHost(); }
-    bool enableAndWait() { return exposed && view->enableGpuRenderer(true) && pump([&] { return healthy(); }); }
+    bool enableAndWait()
+    {
+        return exposed && view->enableGpuRenderer(true) && pump([&] { return healthy(); });
+    }
     // Draws what is pending and waits until the renderer is idle again.
-    bool settle() {
+    bool settle()
+    {
         view->displayNow();
         return pump([&] { return !host().renderer()->coordinator().hasActiveFrame(); }) &&
                (pump([] { return false; }, 30), true);
     }
     // A frame requested after `before`, then drawn.
-    bool drewAfter(std::uint64_t before) { return pump([&] { return host().framesRequested() > before; }) && settle(); }
+    bool drewAfter(std::uint64_t before)
+    {
+        return pump([&] { return host().framesRequested() > before; }) && settle();
+    }
     // The middle of a cell of the surface's last frame.
-    QColor cellInterior(int col, int row) {
+    QColor cellInterior(int col, int row)
+    {
         const QImage image = host().overlay()->grabFramebuffer();
         const QSizeF cell = *view->cellDimension();
         const qreal s = image.devicePixelRatio();
@@ -37,7 +45,8 @@ struct ShownView : ShownWindowView {
     }
 };
 
-bool near(QColor a, QColor b) {
+bool near(QColor a, QColor b)
+{
     return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
            std::abs(a.blue() - b.blue()) <= 2;
 }
@@ -52,7 +61,8 @@ private slots:
 
     // Unfocused, the renderer's caret is a hollow box while it tracks the
     // focus, and drawn (and blinking) as focused while it does not.
-    void caretFollowsTheTrackingSetting() {
+    void caretFollowsTheTrackingSetting()
+    {
         ShownView s;
         s.view->clearFocus();
         if (s.view->caretFocused())
@@ -80,7 +90,8 @@ private slots:
     }
 
     // A caret colour change alone, from a program or the host, is a frame.
-    void caretColourChangesAreDrawn() {
+    void caretColourChangesAreDrawn()
+    {
         ShownView s;
         s.view->setCaretViewTracksFocus(false);
         s.view->feed("\x1b[2 q");
@@ -108,7 +119,8 @@ private slots:
     // The bar lies over the surface on screen, in both styles, while the
     // surface draws: fewer than a tenth of its pixels show the surface's
     // background (magenta).
-    void scrollBarIsSeenOverTheSurface() {
+    void scrollBarIsSeenOverTheSurface()
+    {
         ShownView s;
         const QColor magenta(255, 0, 255);
         s.view->setNativeBackgroundColor(magenta);

@@ -26,7 +26,8 @@ namespace {
 std::mutex logLock;
 std::vector<std::string> logLines;
 
-std::size_t linesContaining(std::string_view text) {
+std::size_t linesContaining(std::string_view text)
+{
     std::lock_guard guard(logLock);
     std::size_t found = 0;
     for (const auto& line : logLines)
@@ -38,26 +39,33 @@ struct ShownView : ShownWindowView {
     explicit ShownView(int width = 400, int height = 300) : ShownWindowView(width, height) {}
     GpuTerminalHost& host() { return *view->gpuHost(); }
     // Events only; the fake clock stands still, so no coalesced pass runs.
-    void settleWithoutClock() {
+    void settleWithoutClock()
+    {
         for (int i = 0; i < 20; ++i) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             QTest::qWait(2);
         }
     }
-    bool enableAndWait() { return exposed && view->enableGpuRenderer(true) && pump([&] { return healthy(); }); }
+    bool enableAndWait()
+    {
+        return exposed && view->enableGpuRenderer(true) && pump([&] { return healthy(); });
+    }
     // Waits until the frame in flight is done, so the next one is drawn.
-    bool idle() {
+    bool idle()
+    {
         return pump([&] { return !host().renderer() || !host().renderer()->coordinator().hasActiveFrame(); });
     }
     QOpenGLWidget* overlay() { return host().overlay(); }
-    QRgb cellInterior(const QImage& image, int col, int row) {
+    QRgb cellInterior(const QImage& image, int col, int row)
+    {
         const QSizeF cell = *view->cellDimension();
         const qreal s = image.devicePixelRatio();
         return image.pixel(int((col + 0.5) * cell.width() * s), int((row + 0.5) * cell.height() * s));
     }
 };
 
-bool near(QRgb a, QRgb b, int tolerance = 2) {
+bool near(QRgb a, QRgb b, int tolerance = 2)
+{
     return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
            std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
@@ -68,7 +76,8 @@ class GpuHostResizeTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
+    void init()
+    {
         platform::setLogSink([](platform::LogLevel, std::string_view, std::string_view message) {
             std::lock_guard guard(logLock);
             logLines.emplace_back(message);
@@ -78,7 +87,8 @@ private slots:
         GpuTerminalHost::shaderSearch() = {};
     }
 
-    void scaleOverrideDrawsIntoItsOwnFramebuffer_data() {
+    void scaleOverrideDrawsIntoItsOwnFramebuffer_data()
+    {
         QTest::addColumn<double>("scale");  // 0: unset
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
@@ -91,7 +101,8 @@ private slots:
         QTest::newRow("not a number is 1.0") << std::nan("") << 400 << 300 << 1.0;
         QTest::newRow("infinite is 1.0") << HUGE_VAL << 400 << 300 << 1.0;
     }
-    void scaleOverrideDrawsIntoItsOwnFramebuffer() {
+    void scaleOverrideDrawsIntoItsOwnFramebuffer()
+    {
         QFETCH(double, scale);
         QFETCH(int, width);
         QFETCH(int, height);
@@ -125,7 +136,8 @@ private slots:
         QVERIFY(near(s.cellInterior(image, 4, 0), background));
     }
 
-    void settingTheSameOverrideDrawsNothing() {
+    void settingTheSameOverrideDrawsNothing()
+    {
         ShownView s;
         QVERIFY(s.enableAndWait());
         s.view->setGpuScaleFactorOverride(2.0);
@@ -142,7 +154,8 @@ private slots:
         QCOMPARE(s.host().lastFrameTarget().scale, std::max(s.overlay()->devicePixelRatioF(), 1.0));
     }
 
-    void liveResizeThrottleSwitch_data() {
+    void liveResizeThrottleSwitch_data()
+    {
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<bool>("unset");
         QTest::addColumn<bool>("on");
@@ -156,7 +169,8 @@ private slots:
         QTest::newRow("0 with a space") << QByteArray("0 ") << false << true;
         QTest::newRow("no") << QByteArray("no") << false << true;
     }
-    void liveResizeThrottleSwitch() {
+    void liveResizeThrottleSwitch()
+    {
         QFETCH(QByteArray, value);
         QFETCH(bool, unset);
         QFETCH(bool, on);
@@ -165,7 +179,8 @@ private slots:
 
     // Run once as it is and once with RAVELGRID_METAL_LIVE_RESIZE_THROTTLE
     // switching the throttle off (see the test list).
-    void liveResizeDrawsOncePerDisplayInterval() {
+    void liveResizeDrawsOncePerDisplayInterval()
+    {
         const bool throttle = GpuTerminalHost::liveResizeThrottle();
         ShownView s;
         QVERIFY(s.enableAndWait());
@@ -222,7 +237,8 @@ private slots:
         QVERIFY(near(s.cellInterior(image, 3, 2), s.view->effectiveNativeBackground().rgb()));
     }
 
-    void framesAreShownOnlyWhenTheViewCanBeSeen_data() {
+    void framesAreShownOnlyWhenTheViewCanBeSeen_data()
+    {
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("eligible");
         QTest::newRow("shown") << "none" << true;
@@ -233,7 +249,8 @@ private slots:
         QTest::newRow("window hidden") << "hideWindow" << false;
         QTest::newRow("path off") << "disable" << false;
     }
-    void framesAreShownOnlyWhenTheViewCanBeSeen() {
+    void framesAreShownOnlyWhenTheViewCanBeSeen()
+    {
         QFETCH(QString, change);
         QFETCH(bool, eligible);
         ShownView s;
@@ -255,7 +272,8 @@ private slots:
         QCOMPARE(s.host().isRetryEligible(), eligible);
     }
 
-    void anUnexposedWindowIsNotEligible() {
+    void anUnexposedWindowIsNotEligible()
+    {
         ShownView s;
         QVERIFY(s.enableAndWait());
         // Unmapped by the window system behind Qt's back: the widgets are
@@ -273,12 +291,14 @@ private slots:
         QVERIFY(s.host().isRetryEligible());
     }
 
-    void aWindowOnScreenAgainGetsAFreshFrame_data() {
+    void aWindowOnScreenAgainGetsAFreshFrame_data()
+    {
         QTest::addColumn<bool>("minimise");
         QTest::newRow("restored") << true;
         QTest::newRow("mapped again") << false;
     }
-    void aWindowOnScreenAgainGetsAFreshFrame() {
+    void aWindowOnScreenAgainGetsAFreshFrame()
+    {
         QFETCH(bool, minimise);
         ShownView s;
         QVERIFY(s.enableAndWait());
@@ -302,14 +322,16 @@ private slots:
 
     // The renderer draws the caret: a change of the cursor alone, with no
     // row to redraw, still needs a frame.
-    void aCursorChangeAloneDrawsAFrame_data() {
+    void aCursorChangeAloneDrawsAFrame_data()
+    {
         QTest::addColumn<QByteArray>("sequence");
         QTest::addColumn<bool>("draws");
         QTest::newRow("moved") << QByteArray("\x1b[5;10H") << true;
         QTest::newRow("hidden") << QByteArray("\x1b[?25l") << true;
         QTest::newRow("shown again") << QByteArray("\x1b[?25h") << false;
     }
-    void aCursorChangeAloneDrawsAFrame() {
+    void aCursorChangeAloneDrawsAFrame()
+    {
         QFETCH(QByteArray, sequence);
         QFETCH(bool, draws);
         ShownView s;
@@ -325,7 +347,8 @@ private slots:
         QCOMPARE(drew, draws);
     }
 
-    void switchingOffKeepsTheCountAndSwitchingOnStartsAgain() {
+    void switchingOffKeepsTheCountAndSwitchingOnStartsAgain()
+    {
         ShownView s;
         QSignalSpy spy(s.view, &TerminalView::gpuRendererStatusDidChange);
         // Off on a view that never had the path: nothing to say.
@@ -359,12 +382,14 @@ private slots:
         QVERIFY(s.pump([&] { return s.healthy(); }));
     }
 
-    void aRendererSwitchedOffMidFrameIsKeptUntilIdle_data() {
+    void aRendererSwitchedOffMidFrameIsKeptUntilIdle_data()
+    {
         QTest::addColumn<bool>("midFrame");
         QTest::newRow("frame in flight") << true;
         QTest::newRow("idle") << false;
     }
-    void aRendererSwitchedOffMidFrameIsKeptUntilIdle() {
+    void aRendererSwitchedOffMidFrameIsKeptUntilIdle()
+    {
         QFETCH(bool, midFrame);
         ShownView s;
         QVERIFY(s.enableAndWait());
@@ -381,7 +406,8 @@ private slots:
         QVERIFY(s.pump([&] { return s.host().retiredCount() == 0; }));
     }
 
-    void switchingOffAndOnForgetsTheLastReplacement() {
+    void switchingOffAndOnForgetsTheLastReplacement()
+    {
         ShownView s;
         QVERIFY(s.enableAndWait());
         s.host().renderer()->frames().forceErrorOnce(GL_OUT_OF_MEMORY);
@@ -400,7 +426,8 @@ private slots:
         QCOMPARE(linesContaining("action=qpainter"), std::size_t(0));
     }
 
-    void aRefusedRecoveryIsRecoveringFirstThenFallsBack() {
+    void aRefusedRecoveryIsRecoveringFirstThenFallsBack()
+    {
         ShownView s;
         QVERIFY(s.enableAndWait());
         std::vector<State> states;
@@ -420,7 +447,8 @@ private slots:
         QVERIFY(s.view->caretView()->isVisible());
     }
 
-    void requestsOfAReplacedRendererAreIgnored() {
+    void requestsOfAReplacedRendererAreIgnored()
+    {
         ShownView s;
         QVERIFY(s.enableAndWait());
         const auto first = s.host().rendererGeneration();

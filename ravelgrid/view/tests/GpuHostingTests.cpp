@@ -21,14 +21,16 @@ namespace {
 std::mutex logLock;
 std::vector<std::string> logLines;
 
-void captureLog() {
+void captureLog()
+{
     platform::setLogSink([](platform::LogLevel, std::string_view, std::string_view message) {
         std::lock_guard guard(logLock);
         logLines.emplace_back(message);
     });
 }
 
-std::vector<std::string> linesContaining(std::string_view text) {
+std::vector<std::string> linesContaining(std::string_view text)
+{
     std::lock_guard guard(logLock);
     std::vector<std::string> found;
     for (const auto& line : logLines)
@@ -39,7 +41,8 @@ std::vector<std::string> linesContaining(std::string_view text) {
 
 struct ShownView : ShownWindowView {
     ShownView() : ShownWindowView(400, 240) {}
-    void failNextFrame() {
+    void failNextFrame()
+    {
         view->gpuHost()->renderer()->frames().forceErrorOnce(GL_OUT_OF_MEMORY);
         view->terminal().feed("x");
         view->gpuHost()->requestFrame();
@@ -52,14 +55,16 @@ class GpuHostingTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
+    void init()
+    {
         captureLog();
         std::lock_guard guard(logLock);
         logLines.clear();
         GpuTerminalHost::shaderSearch() = {};
     }
 
-    void enablingGoesThroughWaitingToHealthy() {
+    void enablingGoesThroughWaitingToHealthy()
+    {
         ShownView s;
         QSignalSpy spy(s.view, &TerminalView::gpuRendererStatusDidChange);
         QVERIFY(s.view->enableGpuRenderer(true));
@@ -75,7 +80,8 @@ private slots:
     }
 
     // Drawing now draws before it returns; a request only schedules.
-    void drawNowDrawsBeforeItReturns() {
+    void drawNowDrawsBeforeItReturns()
+    {
         ShownView s;
         s.view->drawGpuViewNow();  // no surface yet: nothing to do
         QVERIFY(s.view->enableGpuRenderer(true));
@@ -92,11 +98,13 @@ private slots:
 
     // Under the OpenGL surface the view paints nothing; switched off, it
     // paints again, with what changed meanwhile.
-    void aCoveredViewIsNotRepainted() {
+    void aCoveredViewIsNotRepainted()
+    {
         ShownView s;
         struct Paints : QObject {
             int count = 0;
-            bool eventFilter(QObject*, QEvent* event) override {
+            bool eventFilter(QObject*, QEvent* event) override
+            {
                 count += event->type() == QEvent::Paint;
                 return false;
             }
@@ -116,7 +124,8 @@ private slots:
         QVERIFY(s.pump([&] { return paints.count > 0; }));
     }
 
-    void noShadersKeepsThePainter() {
+    void noShadersKeepsThePainter()
+    {
         GpuTerminalHost::shaderSearch() = {.builtIn = false, .folders = {}};
         ShownView s;
         QVERIFY(!s.view->enableGpuRenderer(true));
@@ -125,7 +134,8 @@ private slots:
         QVERIFY(!s.view->gpuHost()->coversView());
     }
 
-    void failuresTenSecondsApartFallBackToThePainter() {
+    void failuresTenSecondsApartFallBackToThePainter()
+    {
         ShownView s;
         QVERIFY(s.view->enableGpuRenderer(true));
         QVERIFY(s.pump([&] { return s.healthy(); }));
@@ -143,7 +153,8 @@ private slots:
         QVERIFY(!s.view->gpuHost()->coversView());
     }
 
-    void failuresThirtyOneSecondsApartReplaceTwice() {
+    void failuresThirtyOneSecondsApartReplaceTwice()
+    {
         ShownView s;
         QVERIFY(s.view->enableGpuRenderer(true));
         QVERIFY(s.pump([&] { return s.healthy(); }));
@@ -159,7 +170,8 @@ private slots:
         QVERIFY(s.pump([&] { return s.view->gpuHost()->retiredCount() == 0; }));
     }
 
-    void anotherWindowIsARebind() {
+    void anotherWindowIsARebind()
+    {
         ShownView s;
         QVERIFY(s.view->enableGpuRenderer(true));
         QVERIFY(s.pump([&] { return s.healthy(); }));
@@ -179,7 +191,8 @@ private slots:
 
     // The caret blinks only while it is a blinking style, shown and focused;
     // the phase flips every 0.7 s and a caret that stops blinking is left on.
-    void caretBlinksOnlyWhenItMust() {
+    void caretBlinksOnlyWhenItMust()
+    {
         ShownView s;
         QVERIFY(s.view->enableGpuRenderer(true));
         QVERIFY(s.pump([&] { return s.healthy(); }));
@@ -234,7 +247,8 @@ private slots:
         QVERIFY(host.cursorBlinkOn());
     }
 
-    void replacementWithoutShadersFallsBack() {
+    void replacementWithoutShadersFallsBack()
+    {
         ShownView s;
         QVERIFY(s.view->enableGpuRenderer(true));
         QVERIFY(s.pump([&] { return s.healthy(); }));

@@ -18,7 +18,8 @@ class KeyEncodingTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void typedKeys_data() {
+    void typedKeys_data()
+    {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("text");
@@ -30,9 +31,8 @@ private slots:
         const int ctrl = Qt::ControlModifier;
         const int alt = Qt::AltModifier;
         const int keypad = Qt::KeypadModifier;
-        auto row = [](const char* name, int key, int mods, const QString& text, std::string setup, std::string expected) {
-            QTest::newRow(name) << key << mods << text << setup << expected;
-        };
+        auto row = [](const char* name, int key, int mods, const QString& text, std::string setup,
+                      std::string expected) { QTest::newRow(name) << key << mods << text << setup << expected; };
 
         // Text.
         row("letter", Qt::Key_A, none, "a", "", "a");
@@ -106,7 +106,9 @@ private slots:
         row("alt x", Qt::Key_X, alt, "x", "", "\x1bx");
         row("alt shift x", Qt::Key_X, alt | shift, "X", "", "\x1bX");
         row("ctrl alt a", Qt::Key_A, ctrl | alt, "\x01", "", "\x1b\x01");
-        row("alt digit", Qt::Key_5, alt, "5", "", "\x1b" "5");
+        row("alt digit", Qt::Key_5, alt, "5", "",
+            "\x1b"
+            "5");
 
         // Keypad in both keypad modes.
         row("keypad 5", Qt::Key_5, keypad, "5", "", "5");
@@ -121,7 +123,8 @@ private slots:
         row("ctrl shift c", Qt::Key_C, ctrl | shift, "\x03", "", "");
     }
 
-    void typedKeys() {
+    void typedKeys()
+    {
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(QString, text);
@@ -140,7 +143,8 @@ private slots:
         QCOMPARE(delegate.writes.size(), size_t(expected.empty() ? 0 : 1));
     }
 
-    void metaCanBeTurnedOff() {
+    void metaCanBeTurnedOff()
+    {
         platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
@@ -158,7 +162,8 @@ private slots:
         QVERIFY(view.keyboard().optionAsMetaKey());
     }
 
-    void backspaceCanSendControlH() {
+    void backspaceCanSendControlH()
+    {
         platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
@@ -169,7 +174,8 @@ private slots:
         QCOMPARE(delegate.allBytes(), "\x08\x08"s);
     }
 
-    void shiftPageKeysScrollTheNormalScreen() {
+    void shiftPageKeysScrollTheNormalScreen()
+    {
         platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
@@ -195,7 +201,8 @@ private slots:
         QCOMPARE(delegate.allBytes(), "a\x1b[5~"s);
     }
 
-    void shiftPageKeysScrollTheScrollback() {
+    void shiftPageKeysScrollTheScrollback()
+    {
         platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         RecordingDelegate delegate;
@@ -208,7 +215,9 @@ private slots:
         const int bottom = buffer.yBase();
         const int rows = view.terminal().rows;
         QVERIFY(bottom > 2 * rows);
-        auto shifted = [&](Qt::Key key) { QTest::sendKeyEvent(QTest::Click, &view, key, QString(), Qt::ShiftModifier); };
+        auto shifted = [&](Qt::Key key) {
+            QTest::sendKeyEvent(QTest::Click, &view, key, QString(), Qt::ShiftModifier);
+        };
         shifted(Qt::Key_PageUp);
         QCOMPARE(buffer.yDisp(), bottom - rows);
         shifted(Qt::Key_Home);
@@ -230,7 +239,8 @@ private slots:
         QCOMPARE(delegate.allBytes(), ""s);
     }
 
-    void windowChordsAreLeftToShortcuts() {
+    void windowChordsAreLeftToShortcuts()
+    {
         platform::FakeScheduler clock;
         TerminalView view(nullptr, std::nullopt, {}, clock);
         auto override = [&](Qt::Key key, Qt::KeyboardModifiers mods) {
@@ -240,9 +250,9 @@ private slots:
             return e.isAccepted();
         };
         view.keyboard().setReservedKeys({{Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier},
-                              {Qt::Key_3, Qt::AltModifier},
-                              {Qt::Key_PageDown, Qt::ControlModifier},
-                              {Qt::Key_Equal, Qt::ControlModifier}});
+                                         {Qt::Key_3, Qt::AltModifier},
+                                         {Qt::Key_PageDown, Qt::ControlModifier},
+                                         {Qt::Key_Equal, Qt::ControlModifier}});
         // Keys of the shell win over shortcuts...
         QVERIFY(override(Qt::Key_C, Qt::ControlModifier));
         QVERIFY(override(Qt::Key_Up, Qt::NoModifier));
@@ -260,7 +270,8 @@ private slots:
 
     // The host's chords: a reserved one is neither overridden nor typed, in
     // either keyboard protocol; the same key with other modifiers is typed.
-    void reservedChordsNeverReachTheProgram() {
+    void reservedChordsNeverReachTheProgram()
+    {
         ViewOnFakeClock<> f;
         TerminalView& view = *f.view;
         RecordingDelegate& delegate = f.delegate;
@@ -287,7 +298,8 @@ private slots:
 
     // A host's own command keys: the actions, the menu and the scrollback
     // keys follow them; the default chords become the program's.
-    void customCommandKeys() {
+    void customCommandKeys()
+    {
         ViewOnFakeClock<> f;
         TerminalView& view = *f.view;
         RecordingDelegate& delegate = f.delegate;
@@ -300,8 +312,8 @@ private slots:
                              {C::scrollPageUp, {Qt::Key_PageUp, Qt::AltModifier}},
                              {C::scrollToBottom, {Qt::Key_End, Qt::AltModifier}}});
         QCOMPARE(view.copyAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C));
-        QCOMPARE(view.pasteAction()->shortcuts(),
-                 QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V), QKeySequence(Qt::CTRL | Qt::Key_Insert)}));
+        QCOMPARE(view.pasteAction()->shortcuts(), QList<QKeySequence>({QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V),
+                                                                       QKeySequence(Qt::CTRL | Qt::Key_Insert)}));
         QVERIFY(view.selectAllAction()->shortcuts().isEmpty());
         QCOMPARE(view.find().action(FindCommand::showFindBar)->shortcut(),
                  QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));

@@ -31,21 +31,25 @@ struct ProcessRecorder : LocalProcessTerminalViewDelegate {
     void sizeChanged(LocalProcessTerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
     void setTerminalTitle(LocalProcessTerminalView&, const std::string& t) override { title = t; }
     void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
-    void processTerminated(LocalProcessTerminalView&, std::optional<int> exitCode) override {
+    void processTerminated(LocalProcessTerminalView&, std::optional<int> exitCode) override
+    {
         exits.push_back(exitCode);
     }
 };
 
-bool screenContains(LocalProcessTerminalView& view, const std::string& text) {
+bool screenContains(LocalProcessTerminalView& view, const std::string& text)
+{
     return screenText(view.terminal()).find(text) != std::string::npos;
 }
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeProgram(const QString& path, const QByteArray& text) {
+void writeProgram(const QString& path, const QByteArray& text)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(text);
@@ -65,7 +69,8 @@ private slots:
 
     // The child sees the grid as its window size, a resize reaches it, and
     // its exit status arrives raw.
-    void windowSizeFollowsTheGridAndTheExitArrives() {
+    void windowSizeFollowsTheGridAndTheExitArrives()
+    {
         LocalProcessTerminalView view;
         ProcessRecorder recorder;
         view.setProcessDelegate(&recorder);
@@ -101,7 +106,8 @@ private slots:
         QVERIFY(screenContains(view, "12 50"));
     }
 
-    void killedChildReportsTheSignal() {
+    void killedChildReportsTheSignal()
+    {
         LocalProcessTerminalView view;
         ProcessRecorder recorder;
         view.setProcessDelegate(&recorder);
@@ -112,7 +118,8 @@ private slots:
         QCOMPARE(WTERMSIG(*recorder.exits[0]), 9);
     }
 
-    void secondStartWhileRunningIsIgnored() {
+    void secondStartWhileRunningIsIgnored()
+    {
         LocalProcessTerminalView view;
         ProcessRecorder recorder;
         view.setProcessDelegate(&recorder);
@@ -127,12 +134,12 @@ private slots:
         QVERIFY(!view.process().running());
     }
 
-    void typedKeysReachTheChild() {
+    void typedKeysReachTheChild()
+    {
         // Nothing typed is logged unless a developer asks for it.
         std::vector<std::string> logged;
-        platform::setLogSink([&](platform::LogLevel, std::string_view, std::string_view message) {
-            logged.emplace_back(message);
-        });
+        platform::setLogSink(
+            [&](platform::LogLevel, std::string_view, std::string_view message) { logged.emplace_back(message); });
         struct Restore {
             ~Restore() { platform::setLogSink(nullptr); }
         } restore;
@@ -150,7 +157,8 @@ private slots:
             QVERIFY2(line.find("[SEND-") == std::string::npos, line.c_str());
     }
 
-    void outputFloodKeepsTheEventLoopResponsive() {
+    void outputFloodKeepsTheEventLoopResponsive()
+    {
         LocalProcessTerminalView view;
         ProcessRecorder recorder;
         view.setProcessDelegate(&recorder);
@@ -165,7 +173,8 @@ private slots:
         QVERIFY(screenContains(view, "xxxxxxxxxx"));
     }
 
-    void windowSizeIsClamped() {
+    void windowSizeIsClamped()
+    {
         const winsize big = ptyWindowSize(70000, 3, QSizeF(8, 16), 2.0);
         QCOMPARE(int(big.ws_col), 65535);
         QCOMPARE(int(big.ws_row), 3);
@@ -186,7 +195,8 @@ private slots:
     // has the terminal, its clipboard reads, screen read-back and file
     // transmission get nothing of ours. The same queries from the shell
     // itself (the script sourced) are answered.
-    void remoteLoginInTheForegroundGetsNoLocalData() {
+    void remoteLoginInTheForegroundGetsNoLocalData()
+    {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QByteArray secret = "clipboard-secret-7";
@@ -234,7 +244,8 @@ private slots:
     // behind `sh -c`, an unknown client that holds a TCP connection behind
     // `script`, and ssh asking from the background while `sleep` leads the
     // foreground. The same queries from the shell itself are answered.
-    void remoteSessionsStartedAnyWayGetNoLocalData() {
+    void remoteSessionsStartedAnyWayGetNoLocalData()
+    {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QByteArray secret = "clipboard-secret-9";
@@ -273,13 +284,12 @@ private slots:
         writeProgram(dir.filePath(QStringLiteral("ssh")), ask);
         writeProgram(dir.filePath(QStringLiteral("fetch")), ask);
         const QString script =
-            QStringLiteral(
-                "set -m; D='%1'; P='%2'; cls() { printf '\\033[H\\033[2J'; }\n"
-                "cls; sh -c \"'$D/ssh' '$D/shc.out' '$P'; true\"\n"
-                "cls; script -qc \"ASK_PORT=%3 '$D/fetch' '$D/script.out' '$P'\" /dev/null\n"
-                "cls; stty raw -echo; \"$D/ssh\" \"$D/bg.out\" \"$P\" keep &\n"
-                "until [ -e \"$D/bg.out.asked\" ]; do sleep 0.05; done; sleep 1; fg; stty sane\n"
-                "cls; . \"$D/ssh\" \"$D/local.out\" \"$P\"; echo finished\n")
+            QStringLiteral("set -m; D='%1'; P='%2'; cls() { printf '\\033[H\\033[2J'; }\n"
+                           "cls; sh -c \"'$D/ssh' '$D/shc.out' '$P'; true\"\n"
+                           "cls; script -qc \"ASK_PORT=%3 '$D/fetch' '$D/script.out' '$P'\" /dev/null\n"
+                           "cls; stty raw -echo; \"$D/ssh\" \"$D/bg.out\" \"$P\" keep &\n"
+                           "until [ -e \"$D/bg.out.asked\" ]; do sleep 0.05; done; sleep 1; fg; stty sane\n"
+                           "cls; . \"$D/ssh\" \"$D/local.out\" \"$P\"; echo finished\n")
                 .arg(dir.path(), pixel)
                 .arg(ntohs(address.sin_port));
 
@@ -309,7 +319,8 @@ private slots:
     // Ctrl+C typed behind it interrupts cat within a second or two, the tab
     // says the paste stopped, and the keys typed behind it and after reach
     // the shell in order, with nothing of the paste before them.
-    void keysGetPastAPasteTheChildDoesNotRead() {
+    void keysGetPastAPasteTheChildDoesNotRead()
+    {
         LocalProcessTerminalView view;
         view.resize(640, 400);
         view.show();
@@ -336,7 +347,8 @@ private slots:
     }
 
     // A paste over the bound on unread input is not sent at all, and says so.
-    void pasteTooLargeIsNotSent() {
+    void pasteTooLargeIsNotSent()
+    {
         LocalProcessTerminalView view;
         view.startProcess("/bin/sh", {"-c", "stty raw -echo; echo ready; exec od -An -c"});
         QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "ready"), 10000);
@@ -349,12 +361,14 @@ private slots:
         view.terminate();
     }
 
-    void clipboardTakesOnlyUtf8() {
+    void clipboardTakesOnlyUtf8()
+    {
         LocalProcessTerminalView view;
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("before"));
         const std::string invalid = "\xff\xfe";
-        view.clipboardCopy(view, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(invalid.data()), invalid.size()));
+        view.clipboardCopy(view,
+                           std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(invalid.data()), invalid.size()));
         QCOMPARE(clipboard->text(), QStringLiteral("before"));
         const std::string text = "caf\xc3\xa9";
         view.clipboardCopy(view, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));

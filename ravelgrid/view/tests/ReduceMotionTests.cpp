@@ -20,7 +20,8 @@ class ReduceMotionTests : public QObject {
     QProcess portal_;
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         const QString fake = qEnvironmentVariable("QM_FAKE_PORTAL");
         if (fake.isEmpty())
             QSKIP("needs the fake portal and the private bus of its CTest entry");
@@ -32,12 +33,14 @@ private slots:
                                  10000);
     }
 
-    void cleanupTestCase() {
+    void cleanupTestCase()
+    {
         portal_.closeWriteChannel();
         portal_.waitForFinished(5000);
     }
 
-    void blinkingFollowsTheDesktopsMotionSetting() {
+    void blinkingFollowsTheDesktopsMotionSetting()
+    {
         ViewOnFakeClock<> f;
         QVERIFY(f.showGrid(20, 5));
         QTRY_VERIFY_WITH_TIMEOUT(ReduceMotion::instance().reduced(), 5000);

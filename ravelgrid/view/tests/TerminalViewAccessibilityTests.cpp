@@ -24,7 +24,8 @@ struct Posted {
 
 std::vector<Posted>* posted = nullptr;
 
-void recordEvent(QAccessibleEvent* event) {
+void recordEvent(QAccessibleEvent* event)
+{
     if (!posted)
         return;
     Posted p;
@@ -47,39 +48,43 @@ void recordEvent(QAccessibleEvent* event) {
     case QAccessible::TextCaretMoved:
         p.cursor = static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition();
         break;
-    default:
-        return;
+    default: return;
     }
     posted->push_back(p);
 }
 
 struct Fixture : ViewOnFakeClock<> {
     std::vector<Posted> events;
-    Fixture() : ViewOnFakeClock(small()) {
+    Fixture() : ViewOnFakeClock(small())
+    {
         if (!showGrid(20, 4))
             qWarning("view not exposed");
         posted = &events;
         TerminalAccessibilityNotifier::setSink(recordEvent);
     }
-    ~Fixture() {
+    ~Fixture()
+    {
         TerminalAccessibilityNotifier::setSink(nullptr);
         posted = nullptr;
     }
-    static TerminalOptions small() {
+    static TerminalOptions small()
+    {
         TerminalOptions o;
         o.cols = 20;
         o.rows = 4;
         return o;
     }
     void pass() { view->displayNow(); }
-    std::vector<Posted> of(QAccessible::Event type) const {
+    std::vector<Posted> of(QAccessible::Event type) const
+    {
         std::vector<Posted> out;
         for (const Posted& p : events)
             if (p.type == type)
                 out.push_back(p);
         return out;
     }
-    QAccessibleTextInterface* text() {
+    QAccessibleTextInterface* text()
+    {
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(view.get());
         return iface ? iface->textInterface() : nullptr;
     }
@@ -91,7 +96,8 @@ class TerminalViewAccessibilityTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void interfaceReadsTheVisibleRows() {
+    void interfaceReadsTheVisibleRows()
+    {
         Fixture f;
         f.view->feed("hello\r\nworld  x\r\n$ ");
         f.pass();
@@ -116,9 +122,11 @@ private slots:
         QCOMPARE(text->textAtOffset(1, QAccessible::CharBoundary, &start, &end), QStringLiteral("e"));
     }
 
-    void characterRectsFollowTheCells() {
+    void characterRectsFollowTheCells()
+    {
         Fixture f;
-        f.view->feed("ab\r\n\xe4\xb8\xad" "c");  // a wide character, then one narrow
+        f.view->feed("ab\r\n\xe4\xb8\xad"
+                     "c");  // a wide character, then one narrow
         f.pass();
         QAccessibleTextInterface* text = f.text();
         QVERIFY(text);
@@ -133,15 +141,18 @@ private slots:
         QCOMPARE(text->offsetAtPoint(origin - QPoint(5, 5)), -1);
     }
 
-    void pointsPastARowsEndAnswerTheRowsEnd() {
+    void pointsPastARowsEndAnswerTheRowsEnd()
+    {
         Fixture f;
-        f.view->feed("ab\r\n\xe4\xb8\xad" "c");
+        f.view->feed("ab\r\n\xe4\xb8\xad"
+                     "c");
         f.pass();
         QAccessibleTextInterface* text = f.text();
         const QSizeF cell = f.cell();
         const QPoint origin = f.view->mapToGlobal(QPoint(0, 0));
         const auto at = [&](int column, int row) {
-            return text->offsetAtPoint(origin + QPointF((column + 0.5) * cell.width(), (row + 0.5) * cell.height()).toPoint());
+            return text->offsetAtPoint(origin +
+                                       QPointF((column + 0.5) * cell.width(), (row + 0.5) * cell.height()).toPoint());
         };
         QCOMPARE(at(1, 0), 1);
         QCOMPARE(at(10, 0), 2);  // the "\n" after "ab", not "b"
@@ -152,7 +163,8 @@ private slots:
 
     // A reader walking the screen a character at a time reads one snapshot
     // per display pass, not one per character.
-    void readsBetweenPassesShareOneSnapshot() {
+    void readsBetweenPassesShareOneSnapshot()
+    {
         Fixture f;
         for (int row = 0; row < 4; ++row)
             f.view->feed(row < 3 ? "abcdefghijklmnopqrs\r\n" : "abcdefghij");
@@ -170,7 +182,8 @@ private slots:
         QVERIFY(text->text(0, text->characterCount()).endsWith(QStringLiteral("\nX")));
     }
 
-    void aPassPostsTheChangeAndTheCaret() {
+    void aPassPostsTheChangeAndTheCaret()
+    {
         Fixture f;
         QVERIFY(TerminalAccessibilityNotifier::listening());
         f.view->feed("one");
@@ -199,7 +212,8 @@ private slots:
         QCOMPARE(f.of(QAccessible::TextCaretMoved)[0].cursor, 3);
     }
 
-    void nothingChangedNothingPosted() {
+    void nothingChangedNothingPosted()
+    {
         Fixture f;
         f.view->feed("steady");
         f.pass();
@@ -222,7 +236,8 @@ private slots:
         QCOMPARE(f.of(QAccessible::TextCaretMoved)[0].cursor, 1);
     }
 
-    void silentWhileNobodyListens() {
+    void silentWhileNobodyListens()
+    {
         Fixture f;
         TerminalAccessibilityNotifier::setSink(nullptr);
         if (QAccessible::isActive())
@@ -240,7 +255,8 @@ private slots:
         QCOMPARE(inserted[0].added, QStringLiteral("quiet\nstill!\n\n"));
     }
 
-    void textIsBoundedByTheGrid() {
+    void textIsBoundedByTheGrid()
+    {
         Fixture f;
         // Far more output than fits: the scrollback never reaches the reader.
         std::string lots;
@@ -261,7 +277,8 @@ private slots:
         QCOMPARE(text->cursorPosition(), text->characterCount());
     }
 
-    void displayPassesRefreshTheDebugOverlay() {
+    void displayPassesRefreshTheDebugOverlay()
+    {
         Fixture f;
         QVERIFY(!f.view->debugOverlay());
         auto* overlay = new DebugOverlay(QRect(0, 0, 300, 200), *f.view);

@@ -1,9 +1,9 @@
 // Right-to-left rows in TerminalView: the caret, the arrow keys, mouse
 // reports and redraws follow what is shown, and the ink of Hebrew and Arabic
 // rows lies at their right end; legacyLeftToRight turns all of it off.
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/bidi/TerminalBidi.h"
 #include "ravelgrid/view/CaretView.h"
-#include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
 #include <QApplication>
@@ -21,7 +21,8 @@ constexpr int cols = 10;
 constexpr int rows = 5;
 
 struct Fixture : ViewOnFakeClock<> {
-    explicit Fixture(BidiHostPolicy policy = BidiHostPolicy::respectTerminal) {
+    explicit Fixture(BidiHostPolicy policy = BidiHostPolicy::respectTerminal)
+    {
         TerminalBidi::clearCaches();
         view->setBidiHostPolicy(policy);
         if (!showGrid(cols, rows))
@@ -29,39 +30,43 @@ struct Fixture : ViewOnFakeClock<> {
         clock.advance(100 * ms);
         delegate.writes.clear();
     }
-    void feed(std::string_view text) {
+    void feed(std::string_view text)
+    {
         view->feed(text);
         clock.advance(100 * ms);
     }
     std::string sent() { return take(); }
-    std::string key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    std::string key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
         QTest::keyClick(view.get(), key, mods);
         return sent();
     }
-    void mouse(QEvent::Type type, QPointF pos) {
+    void mouse(QEvent::Type type, QPointF pos)
+    {
         QMouseEvent event(type, pos, view->mapToGlobal(pos), Qt::LeftButton,
                           type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
         event.setTimestamp(clock.nowNs() / ms);
         QApplication::sendEvent(view.get(), &event);
     }
-    std::string click(int col, int row) {
+    std::string click(int col, int row)
+    {
         const QPointF pos((col + 0.5) * cell().width(), (row + 0.5) * cell().height());
         mouse(QEvent::MouseButtonPress, pos);
         mouse(QEvent::MouseButtonRelease, pos);
         clock.advance(1000 * ms);
         return sent();
     }
-    int caretColumn() const {
-        return int(std::lround(view->caretView()->geometry().x() / cell().width()));
-    }
+    int caretColumn() const { return int(std::lround(view->caretView()->geometry().x() / cell().width())); }
     // Columns of a screen row that hold anything but the background.
-    std::vector<int> inkedColumns(const QImage& image, int row) const {
+    std::vector<int> inkedColumns(const QImage& image, int row) const
+    {
         const QRgb background = view->nativeBackgroundColor().rgb() & 0xffffff;
         const qreal s = image.devicePixelRatio();
         std::vector<int> inked;
         for (int c = 0; c < cols; ++c) {
             bool any = false;
-            for (int y = int(std::ceil(row * cell().height() * s)); y < int((row + 1) * cell().height() * s) && !any; ++y)
+            for (int y = int(std::ceil(row * cell().height() * s)); y < int((row + 1) * cell().height() * s) && !any;
+                 ++y)
                 for (int x = int(std::ceil(c * cell().width() * s)); x < int((c + 1) * cell().width() * s) && !any; ++x)
                     any = (image.pixel(x, y) & 0xffffff) != background;
             if (any)
@@ -77,7 +82,8 @@ class TerminalViewBidiTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void caretSitsOnTheVisualCell() {
+    void caretSitsOnTheVisualCell()
+    {
         Fixture f;
         f.feed("שלום\r");
         QCOMPARE(f.caretColumn(), 9);
@@ -94,7 +100,8 @@ private slots:
         QCOMPARE(legacy.caretColumn(), 9);
     }
 
-    void arrowsSwapOnRightToLeftRowsWhenAsked() {
+    void arrowsSwapOnRightToLeftRowsWhenAsked()
+    {
         struct Case {
             const char* name;
             const char* setup;
@@ -110,7 +117,11 @@ private slots:
             {"ltr row, DECCKM, swap", "\x1b[?1h\x1b[?1243habc\r", respect, Qt::Key_Left, {}, "\x1bOD"},
             {"rtl row without 1243h", "\x1b[?1hשלום\r", respect, Qt::Key_Left, {}, "\x1bOD"},
             {"rtl row, normal cursor keys", "\x1b[?1243hשלום\r", respect, Qt::Key_Left, {}, "\x1b[C"},
-            {"legacy never swaps", "\x1b[?1h\x1b[?1243hשלום\r", BidiHostPolicy::legacyLeftToRight, Qt::Key_Left, {},
+            {"legacy never swaps",
+             "\x1b[?1h\x1b[?1243hשלום\r",
+             BidiHostPolicy::legacyLeftToRight,
+             Qt::Key_Left,
+             {},
              "\x1bOD"},
             {"explicit rtl row", "\x1b[8l\x1b[2 k\x1b[?1h\x1b[?1243habc\r", respect, Qt::Key_Left, {}, "\x1bOC"},
             {"explicit ltr row", "\x1b[8l\x1b[?1h\x1b[?1243hשלום\r", respect, Qt::Key_Left, {}, "\x1bOD"},
@@ -124,7 +135,8 @@ private slots:
         }
     }
 
-    void clicksReportTheLogicalCell() {
+    void clicksReportTheLogicalCell()
+    {
         Fixture f;
         f.feed("\x1b[?1000h\x1b[?1006hשלום\r\n");
         // "ש", logical column 0, shows in the rightmost cell.
@@ -138,7 +150,8 @@ private slots:
         QCOMPARE(legacy.click(9, 0), std::string("\x1b[<0;10;1M\x1b[<0;10;1m"));
     }
 
-    void aChangeRedrawsItsWholeParagraph() {
+    void aChangeRedrawsItsWholeParagraph()
+    {
         for (const auto policy : {BidiHostPolicy::respectTerminal, BidiHostPolicy::legacyLeftToRight}) {
             Fixture f(policy);
             const qreal h = f.cell().height();
@@ -161,7 +174,8 @@ private slots:
         }
     }
 
-    void hebrewAndArabicInkLiesAtTheRightEnd() {
+    void hebrewAndArabicInkLiesAtTheRightEnd()
+    {
         Fixture f;
         f.feed("\x1b[?25lשלום\r\nمرحبا\r\nabc");
         const QImage image = f.view->grab().toImage();
@@ -185,7 +199,8 @@ private slots:
 
     // Full-screen programs place every cell: their rows keep logical order
     // unless the program asks for detection itself.
-    void theAlternateScreenKeepsLogicalOrder() {
+    void theAlternateScreenKeepsLogicalOrder()
+    {
         const auto firstInk = [](Fixture& f) { return f.inkedColumns(f.view->grab().toImage(), 0).front(); };
         Fixture f;
         // The word still reads right to left, but from the left edge.

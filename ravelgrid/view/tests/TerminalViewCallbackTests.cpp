@@ -21,7 +21,8 @@ constexpr uint64_t ms = 1'000'000;
 
 struct ClipboardDelegate : RecordingDelegate {
     int reads = 0;
-    std::optional<std::vector<uint8_t>> clipboardRead(TerminalView&) override {
+    std::optional<std::vector<uint8_t>> clipboardRead(TerminalView&) override
+    {
         ++reads;
         return std::vector<uint8_t>{'h', 'i'};
     }
@@ -29,7 +30,8 @@ struct ClipboardDelegate : RecordingDelegate {
 
 struct Fixture : ViewOnFakeClock<ClipboardDelegate> {
     Fixture() { clock.advance(100 * ms); }
-    void showSized(int cols, int rows) {
+    void showSized(int cols, int rows)
+    {
         QVERIFY(showGrid(cols, rows));
         clock.advance(100 * ms);
     }
@@ -38,10 +40,10 @@ struct Fixture : ViewOnFakeClock<ClipboardDelegate> {
 // Log lines while it lives.
 struct LogCapture {
     std::vector<std::string> lines;
-    LogCapture() {
-        platform::setLogSink([this](platform::LogLevel, std::string_view, std::string_view message) {
-            lines.emplace_back(message);
-        });
+    LogCapture()
+    {
+        platform::setLogSink(
+            [this](platform::LogLevel, std::string_view, std::string_view message) { lines.emplace_back(message); });
     }
     ~LogCapture() { platform::setLogSink(nullptr); }
 };
@@ -50,7 +52,8 @@ struct LogCapture {
 struct PaintCounter : QObject {
     int paints = 0;
     QRegion painted;
-    bool eventFilter(QObject*, QEvent* event) override {
+    bool eventFilter(QObject*, QEvent* event) override
+    {
         if (event->type() == QEvent::Paint) {
             ++paints;
             painted += static_cast<QPaintEvent*>(event)->region();
@@ -59,7 +62,8 @@ struct PaintCounter : QObject {
     }
 };
 
-std::string bytes(const std::optional<std::vector<uint8_t>>& v) {
+std::string bytes(const std::optional<std::vector<uint8_t>>& v)
+{
     return v ? std::string(v->begin(), v->end()) : std::string("<none>");
 }
 
@@ -69,7 +73,8 @@ class TerminalViewCallbackTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void windowCommandReplies_data() {
+    void windowCommandReplies_data()
+    {
         QTest::addColumn<int>("kind");
         QTest::addColumn<qreal>("scale");
         QTest::addColumn<bool>("eightBit");
@@ -79,19 +84,22 @@ private slots:
                                         << QByteArray("\x1b[4;768;1200t");
         QTest::newRow("cell at 2") << int(K::reportCellSizeInPixels) << 2.0 << false << QByteArray("\x1b[6;32;15t");
         // 7.5 × 1.25 = 9.375 → 9, 16 × 1.25 = 20; rows and columns of whole cells.
-        QTest::newRow("text area at 1.25") << int(K::reportTextAreaPixelDimension) << 1.25 << false
-                                           << QByteArray("\x1b[4;480;720t");
+        QTest::newRow("text area at 1.25")
+            << int(K::reportTextAreaPixelDimension) << 1.25 << false << QByteArray("\x1b[4;480;720t");
         // 7.5 × 1.5 = 11.25 → 11, 16 × 1.5 = 24.
         QTest::newRow("cell at 1.5") << int(K::reportCellSizeInPixels) << 1.5 << false << QByteArray("\x1b[6;24;11t");
         // 7.5 × 1 = 7.5 → 8: halves away from zero.
         QTest::newRow("cell at 1") << int(K::reportCellSizeInPixels) << 1.0 << false << QByteArray("\x1b[6;16;8t");
-        QTest::newRow("8-bit controls") << int(K::reportCellSizeInPixels) << 2.0 << true << QByteArray("\x9b" "6;32;15t");
+        QTest::newRow("8-bit controls") << int(K::reportCellSizeInPixels) << 2.0 << true
+                                        << QByteArray("\x9b"
+                                                      "6;32;15t");
         QTest::newRow("iconify") << int(K::iconifyWindow) << 2.0 << false << QByteArray("<none>");
         QTest::newRow("maximise") << int(K::maximizeWindow) << 2.0 << false << QByteArray("<none>");
         QTest::newRow("title report") << int(K::reportWindowTitle) << 2.0 << false << QByteArray("<none>");
     }
 
-    void windowCommandReplies() {
+    void windowCommandReplies()
+    {
         QFETCH(int, kind);
         QFETCH(qreal, scale);
         QFETCH(bool, eightBit);
@@ -104,7 +112,8 @@ private slots:
         QVERIFY(!TerminalView::windowCommandReply(command, 80, 24, std::nullopt, scale, eightBit));
     }
 
-    void pixelSizesAgreeAtThisScale() {
+    void pixelSizesAgreeAtThisScale()
+    {
         // Run at every scale a desktop uses (see the CTest entries).
         Fixture f;
         f.showSized(20, 6);
@@ -119,14 +128,16 @@ private slots:
         const int cols = f.view->terminal().cols;
         const int rows = f.view->terminal().rows;
         f.view->feed("\x1b[14t");
-        QCOMPARE(f.take(), "\x1b[4;" + std::to_string(rows * px.height()) + ";" + std::to_string(cols * px.width()) + "t");
+        QCOMPARE(f.take(),
+                 "\x1b[4;" + std::to_string(rows * px.height()) + ";" + std::to_string(cols * px.width()) + "t");
         const winsize ws = ptyWindowSize(cols, rows, *f.view->cellDimension(), f.view->backingScale());
         QCOMPARE(int(ws.ws_xpixel) / cols, px.width());
         QCOMPARE(int(ws.ws_ypixel) / rows, px.height());
         QCOMPARE(int(ws.ws_xpixel) % cols, 0);
     }
 
-    void resizeRequestIsOnlyLogged() {
+    void resizeRequestIsOnlyLogged()
+    {
         Fixture f;
         LogCapture log;
         f.view->feed("\x1b[4;600;800t\x1b[2t\x1b[5t\x1b[9;1t");
@@ -134,7 +145,8 @@ private slots:
         QVERIFY(std::find(log.lines.begin(), log.lines.end(), "Request to resize to 800x600") != log.lines.end());
     }
 
-    void clipboardReadsNeedTrust() {
+    void clipboardReadsNeedTrust()
+    {
         Fixture f;
         QVERIFY(!f.view->processTrusted());
         f.view->feed("\x1b]52;c;?\x07");
@@ -149,7 +161,8 @@ private slots:
         QVERIFY(!process.isProcessTrusted(process.terminal()));
     }
 
-    void bellFloodBeepsOncePerInterval() {
+    void bellFloodBeepsOncePerInterval()
+    {
         Fixture f;
         f.showSized(10, 3);
         for (int i = 0; i < 1000; ++i) {
@@ -181,7 +194,8 @@ private slots:
         QCOMPARE(f.delegate.bells, 3);
     }
 
-    void appearanceProperties() {
+    void appearanceProperties()
+    {
         Fixture f;
         f.view->setNativeBackgroundColor(QColor(10, 20, 30));
         f.view->setBackgroundOpacity(1.5);
@@ -217,7 +231,8 @@ private slots:
         QCOMPARE(f.view->selectedTextBackgroundColor(), QColor(9, 9, 9));
     }
 
-    void echoIsPaintedAtOnceAndOnlyItsRows() {
+    void echoIsPaintedAtOnceAndOnlyItsRows()
+    {
         Fixture f;
         f.showSized(40, 20);
         QCoreApplication::processEvents();

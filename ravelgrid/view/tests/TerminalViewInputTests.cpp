@@ -20,12 +20,14 @@ constexpr uint64_t ms = 1'000'000;
 struct Fixture : ViewOnFakeClock<> {
     Fixture() { clock.advance(100 * ms); }
 
-    void showSized(int cols, int rows) {
+    void showSized(int cols, int rows)
+    {
         QVERIFY(showGrid(cols, rows));
         clock.advance(100 * ms);
     }
 
-    void focus() {
+    void focus()
+    {
         view->activateWindow();
         view->setFocus();
         QVERIFY(QTest::qWaitForWindowActive(view.get()));
@@ -34,19 +36,21 @@ struct Fixture : ViewOnFakeClock<> {
 
     // One key event as X delivers it: scan code, keysym and text.
     void key(QEvent::Type type, int qtKey, Qt::KeyboardModifiers mods, quint32 scan, quint32 keysym,
-             const QString& text = {}, bool autoRepeat = false) {
+             const QString& text = {}, bool autoRepeat = false)
+    {
         QKeyEvent event(type, qtKey, mods, scan, keysym, 0, text, autoRepeat);
         QCoreApplication::sendEvent(view.get(), &event);
     }
-    void tap(int qtKey, Qt::KeyboardModifiers mods, quint32 scan, quint32 keysym, const QString& text) {
+    void tap(int qtKey, Qt::KeyboardModifiers mods, quint32 scan, quint32 keysym, const QString& text)
+    {
         key(QEvent::KeyPress, qtKey, mods, scan, keysym, text);
         key(QEvent::KeyRelease, qtKey, mods, scan, keysym, text);
     }
-
 };
 
 // The caret drawn on its own, in caret-local pixels at scale 1.
-QImage caretImage(TerminalView& view) {
+QImage caretImage(TerminalView& view)
+{
     const QSize size = view.caretView()->size();
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -55,7 +59,8 @@ QImage caretImage(TerminalView& view) {
     return image;
 }
 
-bool isColor(QRgb pixel, QColor color) {
+bool isColor(QRgb pixel, QColor color)
+{
     return qAlpha(pixel) == 255 && qRed(pixel) == color.red() && qGreen(pixel) == color.green() &&
            qBlue(pixel) == color.blue();
 }
@@ -68,7 +73,8 @@ class TerminalViewInputTests : public QObject {
 private slots:
     // --- kitty keyboard -----------------------------------------------------------------
 
-    void kittyKeyEventsFromKeyEvents_data() {
+    void kittyKeyEventsFromKeyEvents_data()
+    {
         QTest::addColumn<QString>("flags");
         QTest::addColumn<int>("qtKey");
         QTest::addColumn<int>("mods");
@@ -79,34 +85,35 @@ private slots:
         QTest::addColumn<QByteArray>("release");
         const int ctrl = int(Qt::ControlModifier);
         const int shift = int(Qt::ShiftModifier);
-        QTest::newRow("flags 0 keeps the legacy a") << "0" << int(Qt::Key_A) << 0 << 38 << 0x61 << "a"
-                                                    << QByteArray("a") << QByteArray();
-        QTest::newRow("flags 0 keeps the legacy ctrl+a") << "0" << int(Qt::Key_A) << ctrl << 38 << 0x61 << "\x01"
-                                                         << QByteArray("\x01") << QByteArray();
-        QTest::newRow("disambiguate ctrl+a") << "1" << int(Qt::Key_A) << ctrl << 38 << 0x61 << "\x01"
-                                             << QByteArray("\x1b[97;5u") << QByteArray();
-        QTest::newRow("disambiguate a is text") << "1" << int(Qt::Key_A) << 0 << 38 << 0x61 << "a"
-                                                << QByteArray("a") << QByteArray();
-        QTest::newRow("all keys with events a") << "11" << int(Qt::Key_A) << 0 << 38 << 0x61 << "a"
-                                                << QByteArray("\x1b[97u") << QByteArray("\x1b[97;1:3u");
-        QTest::newRow("return release without all keys") << "3" << int(Qt::Key_Return) << 0 << 36 << 0xff0d << "\r"
-                                                         << QByteArray("\r") << QByteArray();
+        QTest::newRow("flags 0 keeps the legacy a")
+            << "0" << int(Qt::Key_A) << 0 << 38 << 0x61 << "a" << QByteArray("a") << QByteArray();
+        QTest::newRow("flags 0 keeps the legacy ctrl+a")
+            << "0" << int(Qt::Key_A) << ctrl << 38 << 0x61 << "\x01" << QByteArray("\x01") << QByteArray();
+        QTest::newRow("disambiguate ctrl+a")
+            << "1" << int(Qt::Key_A) << ctrl << 38 << 0x61 << "\x01" << QByteArray("\x1b[97;5u") << QByteArray();
+        QTest::newRow("disambiguate a is text")
+            << "1" << int(Qt::Key_A) << 0 << 38 << 0x61 << "a" << QByteArray("a") << QByteArray();
+        QTest::newRow("all keys with events a")
+            << "11" << int(Qt::Key_A) << 0 << 38 << 0x61 << "a" << QByteArray("\x1b[97u") << QByteArray("\x1b[97;1:3u");
+        QTest::newRow("return release without all keys")
+            << "3" << int(Qt::Key_Return) << 0 << 36 << 0xff0d << "\r" << QByteArray("\r") << QByteArray();
         QTest::newRow("return release with all keys") << "11" << int(Qt::Key_Return) << 0 << 36 << 0xff0d << "\r"
                                                       << QByteArray("\x1b[13u") << QByteArray("\x1b[13;1:3u");
-        QTest::newRow("alternates shift+a") << "12" << int(Qt::Key_A) << shift << 38 << 0x41 << "A"
-                                            << QByteArray("\x1b[97:65;2u") << QByteArray();
+        QTest::newRow("alternates shift+a")
+            << "12" << int(Qt::Key_A) << shift << 38 << 0x41 << "A" << QByteArray("\x1b[97:65;2u") << QByteArray();
         // A Russian layout: the key of X keycode 38 types "ф" and carries "a".
         QTest::newRow("base layout key") << "12" << 0x424 << 0 << 38 << 0x6c6 << QString::fromUtf8("ф")
                                          << QByteArray("\x1b[1092::97u") << QByteArray();
         QTest::newRow("keypad 5 with its text") << "8" << int(Qt::Key_5) << int(Qt::KeypadModifier) << 84 << 0xffb5
                                                 << "5" << QByteArray("\x1b[57404u") << QByteArray();
-        QTest::newRow("escape disambiguated") << "1" << int(Qt::Key_Escape) << 0 << 9 << 0xff1b << "\x1b"
-                                              << QByteArray("\x1b[27u") << QByteArray();
+        QTest::newRow("escape disambiguated")
+            << "1" << int(Qt::Key_Escape) << 0 << 9 << 0xff1b << "\x1b" << QByteArray("\x1b[27u") << QByteArray();
         QTest::newRow("left arrow with events") << "3" << int(Qt::Key_Left) << 0 << 113 << 0xff51 << ""
                                                 << QByteArray("\x1b[D") << QByteArray("\x1b[1;1:3D");
     }
 
-    void kittyKeyEventsFromKeyEvents() {
+    void kittyKeyEventsFromKeyEvents()
+    {
         QFETCH(QString, flags);
         QFETCH(int, qtKey);
         QFETCH(int, mods);
@@ -125,7 +132,8 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(f.take()), release);
     }
 
-    void kittyRepeatsAndModifierKeys() {
+    void kittyRepeatsAndModifierKeys()
+    {
         Fixture f;
         f.view->feed("\x1b[>11u");
         f.take();
@@ -157,7 +165,8 @@ private slots:
         QCOMPARE(f.take(), std::string());
     }
 
-    void altTypesComposedTextWhenNotMeta() {
+    void altTypesComposedTextWhenNotMeta()
+    {
         Fixture f;
         f.view->keyboard().setOptionAsMetaKey(false);
         f.view->feed("\x1b[>1u");
@@ -171,7 +180,8 @@ private slots:
 
     // --- input methods ----------------------------------------------------------------
 
-    void preeditShowsTheOverlayAndCommitSendsIt() {
+    void preeditShowsTheOverlayAndCommitSendsIt()
+    {
         Fixture f;
         f.showSized(20, 5);
         f.view->feed("ab");
@@ -209,7 +219,8 @@ private slots:
         QVERIFY(!f.view->keyboard().kittyIsComposing());
     }
 
-    void longMarkedTextWrapsBelowTheCaret() {
+    void longMarkedTextWrapsBelowTheCaret()
+    {
         Fixture f;
         f.showSized(20, 5);
         f.view->feed("\x1b[1;15H");
@@ -223,7 +234,8 @@ private slots:
         QVERIFY(overlay->geometry().right() <= f.view->width());
     }
 
-    void kittyCommitIsATextEvent() {
+    void kittyCommitIsATextEvent()
+    {
         Fixture f;
         f.view->feed("\x1b[>1u");
         f.take();
@@ -233,7 +245,8 @@ private slots:
         QCOMPARE(f.take(), std::string("日本"));
     }
 
-    void selectedRangeCountsBufferRows() {
+    void selectedRangeCountsBufferRows()
+    {
         Fixture f;
         f.showSized(10, 4);
         for (int i = 0; i < 9; ++i)
@@ -250,14 +263,16 @@ private slots:
 
     // --- caret ---------------------------------------------------------------------------
 
-    void caretShapes_data() {
+    void caretShapes_data()
+    {
         QTest::addColumn<QString>("style");
         QTest::newRow("block") << "2";
         QTest::newRow("underline") << "4";
         QTest::newRow("bar") << "6";
     }
 
-    void caretShapes() {
+    void caretShapes()
+    {
         if (qApp->devicePixelRatio() != 1.0)
             QSKIP("pixel counts at scale 1");
         QFETCH(QString, style);
@@ -305,7 +320,8 @@ private slots:
         QCOMPARE(qAlpha(hollow.pixel(w / 2, h / 2)), 0);
     }
 
-    void blockCaretShowsPowerlineShapesAndHidesBlinkingText() {
+    void blockCaretShowsPowerlineShapesAndHidesBlinkingText()
+    {
         if (qApp->devicePixelRatio() != 1.0)
             QSKIP("pixel positions at scale 1");
         Fixture f;
@@ -344,7 +360,8 @@ private slots:
     }
 
     // Under mode 1004 the program hears of the view's focus, and only then.
-    void focusReportsFollowTheViewsFocus() {
+    void focusReportsFollowTheViewsFocus()
+    {
         Fixture f;
         f.showSized(10, 3);
         f.focus();
@@ -366,7 +383,8 @@ private slots:
         QCOMPARE(f.take(), std::string());
     }
 
-    void caretBlinksOnlyWhileFocused() {
+    void caretBlinksOnlyWhileFocused()
+    {
         Fixture f;
         f.showSized(10, 3);
         f.focus();

@@ -1,7 +1,7 @@
 // Mouse reports, the wheel, selection gestures, the clipboard and the scroll
 // bar of TerminalView, on a fake clock.
-#include "ravelgrid/view/PasteText.h"
 #include "platform/FakeScheduler.h"
+#include "ravelgrid/view/PasteText.h"
 #include "support/ViewTestSupport.h"
 
 #include <QAction>
@@ -21,7 +21,8 @@ namespace {
 constexpr uint64_t ms = 1'000'000;
 
 struct Fixture : ViewOnFakeClock<> {
-    explicit Fixture(TerminalOptions options = {}, int cols = 80, int rows = 25) : ViewOnFakeClock(options) {
+    explicit Fixture(TerminalOptions options = {}, int cols = 80, int rows = 25) : ViewOnFakeClock(options)
+    {
         if (!showGrid(cols, rows))
             qWarning("view not exposed");
         clock.advance(100 * ms);
@@ -36,7 +37,8 @@ struct Fixture : ViewOnFakeClock<> {
     QPointF above(qreal col, int n) const { return {(col + 0.5) * cell().width(), -(n + 0.5) * cell().height()}; }
 
     void mouse(QEvent::Type type, Qt::MouseButton button, QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier,
-               Qt::MouseButtons held = Qt::NoButton) {
+               Qt::MouseButtons held = Qt::NoButton)
+    {
         if (type == QEvent::MouseButtonPress)
             held |= button;
         QMouseEvent event(type, pos, view->mapToGlobal(pos), button, held, mods);
@@ -44,26 +46,32 @@ struct Fixture : ViewOnFakeClock<> {
         event.setTimestamp(clock.nowNs() / ms);
         QApplication::sendEvent(view.get(), &event);
     }
-    void press(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButton b = Qt::LeftButton) {
+    void press(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButton b = Qt::LeftButton)
+    {
         mouse(QEvent::MouseButtonPress, b, pos, mods);
     }
-    void release(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButton b = Qt::LeftButton) {
+    void release(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButton b = Qt::LeftButton)
+    {
         mouse(QEvent::MouseButtonRelease, b, pos, mods);
     }
-    void drag(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButtons held = Qt::LeftButton) {
+    void drag(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier, Qt::MouseButtons held = Qt::LeftButton)
+    {
         mouse(QEvent::MouseMove, Qt::NoButton, pos, mods, held);
     }
-    void click(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    void click(QPointF pos, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
         press(pos, mods);
         release(pos, mods);
     }
-    void wheel(QPoint angle, QPoint pixels = {}, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    void wheel(QPoint angle, QPoint pixels = {}, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
         const QPointF pos = at(2, 2);
         QWheelEvent event(pos, view->mapToGlobal(pos), pixels, angle, Qt::NoButton, mods, Qt::NoScrollPhase, false);
         QApplication::sendEvent(view.get(), &event);
     }
     // Lines "0" to "n-1", leaving the cursor below the last.
-    void fillLines(int n) {
+    void fillLines(int n)
+    {
         std::string text;
         for (int i = 0; i < n; ++i) {
             text += std::to_string(i);
@@ -72,7 +80,8 @@ struct Fixture : ViewOnFakeClock<> {
         view->feed(text);
         clock.advance(100 * ms);
     }
-    std::string sent() {
+    std::string sent()
+    {
         std::string all = delegate.allBytes();
         delegate.writes.clear();
         return all;
@@ -81,7 +90,8 @@ struct Fixture : ViewOnFakeClock<> {
     void pause() { clock.advance(uint64_t(QApplication::doubleClickInterval() + 10) * ms); }
 };
 
-std::string repeat(int n, const std::string& s) {
+std::string repeat(int n, const std::string& s)
+{
     std::string out;
     for (int i = 0; i < n; ++i)
         out += s;
@@ -94,7 +104,8 @@ class TerminalViewMouseTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void reportsAreExactBytes() {
+    void reportsAreExactBytes()
+    {
         {  // 1000 + 1006: press and release at cell (5, 3)
             Fixture f;
             f.view->feed("\x1b[?1000h\x1b[?1006h");
@@ -174,7 +185,8 @@ private slots:
         }
     }
 
-    void wheelLines() {
+    void wheelLines()
+    {
         Fixture f;
         f.fillLines(100);
         const int bottom = f.yDisp();
@@ -215,7 +227,8 @@ private slots:
         QVERIFY(f.sent().empty());
     }
 
-    void wheelOnTheAlternateScreen() {
+    void wheelOnTheAlternateScreen()
+    {
         Fixture f;
         f.view->feed("\x1b[?1049h\x1b[?1h\x1b[?1007h");
         // As many arrows as the notch has lines.
@@ -234,7 +247,8 @@ private slots:
         QCOMPARE(f.yDisp(), 0);
     }
 
-    void rightClickMenu() {
+    void rightClickMenu()
+    {
         Fixture f;
         f.view->feed("hello world");
         const auto menuOpen = [&] { return f.view->contextMenu() && f.view->contextMenu()->isVisible(); };
@@ -297,7 +311,8 @@ private slots:
         f.view->contextMenu()->close();
     }
 
-    void clicksSelectWordsExpressionsAndRows() {
+    void clicksSelectWordsExpressionsAndRows()
+    {
         Fixture f;
         f.view->feed("say hello(a b) world");
         // Double click on "h".
@@ -358,7 +373,8 @@ private slots:
         QVERIFY(f.sent().empty());
     }
 
-    void selectionIsPainted() {
+    void selectionIsPainted()
+    {
         Fixture f;
         f.view->feed("abc def");
         f.click(f.at(4, 0));
@@ -377,7 +393,8 @@ private slots:
         QVERIFY(pixel(7) != selected);
     }
 
-    void dragsAutoScroll() {
+    void dragsAutoScroll()
+    {
         TerminalOptions options;
         options.scrollback = 1000;
         Fixture f(options);
@@ -434,7 +451,8 @@ private slots:
 
     // A running auto-scroll or a waiting prompt click leaves nothing on the
     // clock once the view goes.
-    void pointerTasksGoWithTheView() {
+    void pointerTasksGoWithTheView()
+    {
         {
             TerminalOptions options;
             options.scrollback = 1000;
@@ -457,7 +475,8 @@ private slots:
         }
     }
 
-    void promptClicksWaitForTheDoubleClickInterval() {
+    void promptClicksWaitForTheDoubleClickInterval()
+    {
         const std::string prompt = "\x1b]133;A;cl=line\x07$ \x1b]133;B\x07hello";
         const std::string fourLeft = repeat(4, "\x1b[D");
         const uint64_t interval = uint64_t(QApplication::doubleClickInterval()) * ms;
@@ -522,7 +541,8 @@ private slots:
         }
     }
 
-    void pastesAreSanitised() {
+    void pastesAreSanitised()
+    {
         QClipboard* clipboard = QGuiApplication::clipboard();
         {  // bracketed: one write, markers and text
             Fixture f;
@@ -560,7 +580,8 @@ private slots:
         }
     }
 
-    void sanitiserKeepsTextAndDropsControls_data() {
+    void sanitiserKeepsTextAndDropsControls_data()
+    {
         QTest::addColumn<QByteArray>("in");
         QTest::addColumn<QByteArray>("out");
         QTest::newRow("plain") << QByteArray("hello") << QByteArray("hello");
@@ -569,22 +590,36 @@ private slots:
         QTest::newRow("lone cr") << QByteArray("a\rb") << QByteArray("a\rb");
         QTest::newRow("cr cr lf") << QByteArray("a\r\r\nb") << QByteArray("a\r\rb");
         QTest::newRow("tab") << QByteArray("a\tb") << QByteArray("a\tb");
-        QTest::newRow("c0") << QByteArray("a\x01\x08\x1b\x1f" "b", 6) << QByteArray("ab");
+        QTest::newRow("c0") << QByteArray("a\x01\x08\x1b\x1f"
+                                          "b",
+                                          6)
+                            << QByteArray("ab");
         QTest::newRow("nul") << QByteArray("a\0b", 3) << QByteArray("ab");
-        QTest::newRow("del") << QByteArray("a\x7f" "b") << QByteArray("ab");
-        QTest::newRow("c1 csi") << QByteArray("a\xc2\x9b" "2J") << QByteArray("a2J");
+        QTest::newRow("del") << QByteArray("a\x7f"
+                                           "b")
+                             << QByteArray("ab");
+        QTest::newRow("c1 csi") << QByteArray("a\xc2\x9b"
+                                              "2J")
+                                << QByteArray("a2J");
         QTest::newRow("c1 edges") << QByteArray("\xc2\x80\xc2\x9f\xc2\xa0") << QByteArray("\xc2\xa0");
-        QTest::newRow("utf8") << QByteArray("\xe2\x82\xac\xf0\x9f\x98\x80") << QByteArray("\xe2\x82\xac\xf0\x9f\x98\x80");
-        QTest::newRow("bad bytes") << QByteArray("a\xff\xc0\x9b" "b\xe2\x82") << QByteArray("ab");
-        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80" "x") << QByteArray("x");
+        QTest::newRow("utf8") << QByteArray("\xe2\x82\xac\xf0\x9f\x98\x80")
+                              << QByteArray("\xe2\x82\xac\xf0\x9f\x98\x80");
+        QTest::newRow("bad bytes") << QByteArray("a\xff\xc0\x9b"
+                                                 "b\xe2\x82")
+                                   << QByteArray("ab");
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80"
+                                                 "x")
+                                   << QByteArray("x");
     }
-    void sanitiserKeepsTextAndDropsControls() {
+    void sanitiserKeepsTextAndDropsControls()
+    {
         QFETCH(QByteArray, in);
         QFETCH(QByteArray, out);
         QCOMPARE(QByteArray::fromStdString(sanitizePaste(std::string_view(in.constData(), size_t(in.size())))), out);
     }
 
-    void copyAndSelectAll() {
+    void copyAndSelectAll()
+    {
         Fixture f;
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("before"));
@@ -610,7 +645,8 @@ private slots:
         QVERIFY(!f.view->selectionActive());
     }
 
-    void pasteKeysReachTheActions() {
+    void pasteKeysReachTheActions()
+    {
         Fixture f;
         f.view->activateWindow();
         if (!QTest::qWaitForWindowActive(f.view.get()))
@@ -630,7 +666,8 @@ private slots:
         QCOMPARE(f.sent(), std::string());
     }
 
-    void selectionIsDroppedByOutputResizeAndFont() {
+    void selectionIsDroppedByOutputResizeAndFont()
+    {
         Fixture f;
         f.view->feed("hello world");
         f.view->selectAll();
@@ -654,7 +691,8 @@ private slots:
         QVERIFY(!f.view->selection().selectingRows());
     }
 
-    void scrollBar() {
+    void scrollBar()
+    {
         {  // lines no more than rows: nothing to scroll
             Fixture f;
             QVERIFY(!f.view->canScroll());
@@ -713,7 +751,8 @@ private slots:
         }
     }
 
-    void bellStyleDecidesTheHostsBell() {
+    void bellStyleDecidesTheHostsBell()
+    {
         Fixture f;
         const std::pair<BellStyle, int> cases[] = {
             {BellStyle::sound, 1}, {BellStyle::soundAndVisual, 1}, {BellStyle::none, 0}, {BellStyle::visual, 0}};
@@ -727,7 +766,8 @@ private slots:
         }
     }
 
-    void bellStyleNames() {
+    void bellStyleNames()
+    {
         QCOMPARE(bellStyleFromRawValue("sound"), std::optional<BellStyle>(BellStyle::sound));
         QCOMPARE(bellStyleFromRawValue("soundAndVisual"), std::optional<BellStyle>(BellStyle::soundAndVisual));
         QVERIFY(!bellStyleFromRawValue("Sound"));

@@ -1,7 +1,7 @@
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/drawing/CellMetrics.h"
 #include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/view/CaretView.h"
-#include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
 #include <QFontDatabase>
@@ -22,13 +22,15 @@ struct Fixture : ViewOnFakeClock<> {
     Fixture() { settle(); }
 
     // Runs everything pending and forgets what it reported.
-    void settle() {
+    void settle()
+    {
         clock.advance(100 * ms);
         delegate.ranges.clear();
         delegate.sizes.clear();
     }
 
-    void showSized(int cols, int rows, qreal extraW = 0, qreal extraH = 0) {
+    void showSized(int cols, int rows, qreal extraW = 0, qreal extraH = 0)
+    {
         // The scroll bar takes its width beside the grid.
         QVERIFY(showGrid(cols, rows, extraW, extraH));
         settle();
@@ -37,7 +39,8 @@ struct Fixture : ViewOnFakeClock<> {
     QImage grab() { return view->grab().toImage(); }
 
     // As 8-bit RGB, what the screen holds.
-    QRgb pixelAt(const QImage& image, int col, int row) const {
+    QRgb pixelAt(const QImage& image, int col, int row) const
+    {
         const qreal s = image.devicePixelRatio();
         return image.pixel(int((col + 0.5) * cell().width() * s), int((row + 0.5) * cell().height() * s)) | 0xff000000u;
     }
@@ -49,7 +52,8 @@ class TerminalViewTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void gridFollowsTheWidget() {
+    void gridFollowsTheWidget()
+    {
         Fixture f;
         f.showSized(100, 30, 3, 5);
         QCOMPARE(f.view->terminal().cols, 100);
@@ -73,7 +77,8 @@ private slots:
     }
 
     // Runs at the device pixel ratio the test run was given (QT_SCALE_FACTOR).
-    void gridAtTheDevicePixelRatio() {
+    void gridAtTheDevicePixelRatio()
+    {
         Fixture f;
         f.showSized(80, 24, 0.4, 0.4);
         const qreal dpr = f.view->devicePixelRatioF();
@@ -95,7 +100,8 @@ private slots:
     // Made without a font, a view draws the desktop's monospaced face
     // (fontconfig's "monospace", not a face of our choosing) at 13 points,
     // and returns to it on a reset; smoothing survives the change.
-    void defaultFontIsTheDesktopsMonospace() {
+    void defaultFontIsTheDesktopsMonospace()
+    {
         const QString desktop = QFontInfo(QFontDatabase::systemFont(QFontDatabase::FixedFont)).family();
         Fixture f;
         QCOMPARE(f.view->fontSet().family(), desktop);
@@ -114,7 +120,8 @@ private slots:
         QVERIFY(f.view->fontSet().antialiased());
     }
 
-    void fontChangeKeepsTheTerminalState() {
+    void fontChangeKeepsTheTerminalState()
+    {
         Fixture f;
         f.showSized(80, 24);
         // Application cursor keys, insert mode and a colour, as a full-screen
@@ -134,7 +141,8 @@ private slots:
         QVERIFY(f.view->terminal().insertMode);
     }
 
-    void outputIsCoalescedIntoOnePass() {
+    void outputIsCoalescedIntoOnePass()
+    {
         Fixture f;
         f.view->setNotifyUpdateChanges(true);
         f.view->feed("a");
@@ -151,7 +159,8 @@ private slots:
         QCOMPARE(f.delegate.ranges.size(), size_t(1));
     }
 
-    void echoOfTypingIsDrawnAtOnce() {
+    void echoOfTypingIsDrawnAtOnce()
+    {
         Fixture f;
         f.view->setNotifyUpdateChanges(true);
         f.view->send(std::string_view("x"));
@@ -174,7 +183,8 @@ private slots:
     // Output a keystroke set off (cat of a large file) is drawn at once at
     // the start of a burst, and while spaced out only up to
     // interactiveOutputBytes; the rest waits for the coalesced pass.
-    void floodAfterTypingIsCoalesced() {
+    void floodAfterTypingIsCoalesced()
+    {
         Fixture f;
         f.view->setNotifyUpdateChanges(true);
         f.view->send(std::string_view("\r"));
@@ -211,7 +221,8 @@ private slots:
         QCOMPARE(f.delegate.ranges.size(), size_t(2));
     }
 
-    void synchronizedOutputHoldsPasses() {
+    void synchronizedOutputHoldsPasses()
+    {
         Fixture f;
         f.view->setNotifyUpdateChanges(true);
         f.view->feed("\x1b[?2026h");
@@ -224,7 +235,8 @@ private slots:
         QCOMPARE(f.delegate.ranges.size(), size_t(1));
     }
 
-    void synchronizedOutputTimesOutWithoutMoreOutput() {
+    void synchronizedOutputTimesOutWithoutMoreOutput()
+    {
         // A program that starts a synchronized update and then goes quiet
         // must not leave the view frozen.
         Fixture f;
@@ -238,7 +250,8 @@ private slots:
         QCOMPARE(f.delegate.ranges.size(), size_t(1));
     }
 
-    void noChangeStillReportsTheCursorLine() {
+    void noChangeStillReportsTheCursorLine()
+    {
         Fixture f;
         f.view->setNotifyUpdateChanges(true);
         f.view->feed("\x1b[5;1H");
@@ -250,7 +263,8 @@ private slots:
         QCOMPARE(f.delegate.ranges[0], std::make_pair(4, 4));
     }
 
-    void invalidatesChangedRowsOnly() {
+    void invalidatesChangedRowsOnly()
+    {
         Fixture f;
         f.showSized(40, 10, 0, 7);
         const qreal h = f.cell().height();
@@ -280,7 +294,8 @@ private slots:
         QCOMPARE(f.view->lastInvalidatedRect(), QRectF(QPointF(0, 0), QSizeF(f.view->size())));
     }
 
-    void qtSchedulerRunsDueTasksInOrderAndNeverCancelledOnes() {
+    void qtSchedulerRunsDueTasksInOrderAndNeverCancelledOnes()
+    {
         QtScheduler scheduler;
         std::vector<int> seen;
         scheduler.scheduleAfter(30 * ms, [&] { seen.push_back(3); });
@@ -304,7 +319,8 @@ private slots:
         QCOMPARE(seen.size(), size_t(3));
     }
 
-    void pendingPassDiesWithTheView() {
+    void pendingPassDiesWithTheView()
+    {
         platform::FakeScheduler clock;
         auto view = std::make_unique<TerminalView>(nullptr, std::nullopt, TerminalOptions{}, clock);
         view->feed("abc");
@@ -314,7 +330,8 @@ private slots:
         clock.advance(100 * ms);
     }
 
-    void paintsCellColours() {
+    void paintsCellColours()
+    {
         Fixture f;
         f.showSized(20, 5);
         f.view->feed("\x1b[41m  \x1b[0m \x1b[7m \x1b[0m\x1b[48;2;10;200;30m \x1b[0m\x1b[?25l");
@@ -337,15 +354,16 @@ private slots:
         QCOMPARE(f.pixelAt(reversed, 0, 0), red);
     }
 
-    void caretFollowsTheCursor() {
+    void caretFollowsTheCursor()
+    {
         Fixture f;
         f.showSized(20, 5);
         f.view->feed("ab\r\ncd");
         f.clock.advance(17 * ms);
         CaretView* caret = f.view->caretView();
         QVERIFY(caret->isVisible());
-        QCOMPARE(caret->geometry(), QRectF(2 * f.cell().width(), f.cell().height(), f.cell().width(), f.cell().height())
-                                        .toAlignedRect());
+        QCOMPARE(caret->geometry(),
+                 QRectF(2 * f.cell().width(), f.cell().height(), f.cell().width(), f.cell().height()).toAlignedRect());
         f.view->feed("\x1b[?25l");
         f.clock.advance(17 * ms);
         QVERIFY(!caret->isVisible());
@@ -354,7 +372,8 @@ private slots:
         QVERIFY(caret->isVisible());
     }
 
-    void blinkingTextRunsTheBlinkTimer() {
+    void blinkingTextRunsTheBlinkTimer()
+    {
         Fixture f;
         f.showSized(20, 5);
         QVERIFY(!f.view->textBlinkTimerActive());
@@ -369,7 +388,8 @@ private slots:
         QVERIFY(f.view->textBlinkVisible());
     }
 
-    void repliesDoNotCountAsTyping() {
+    void repliesDoNotCountAsTyping()
+    {
         Fixture f;
         f.view->setNotifyUpdateChanges(true);
         // A device attributes request: the reply goes out, but the next
@@ -382,7 +402,8 @@ private slots:
         QVERIFY(f.delegate.ranges.empty());
     }
 
-    void typedEnterSubmitsAnArmedPrompt() {
+    void typedEnterSubmitsAnArmedPrompt()
+    {
         Fixture f;
         f.view->feed("\x1b]133;A\x07$ \x1b]133;B\x07");
         QCOMPARE(f.view->terminal().buffer->semanticInput, SemanticInputState::armed);
@@ -393,7 +414,8 @@ private slots:
         QVERIFY(!f.delegate.writes.empty());
     }
 
-    void hostileOutputDoesNotBreakTheView() {
+    void hostileOutputDoesNotBreakTheView()
+    {
         Fixture f;
         f.showSized(30, 8);
         // Huge and negative window operations, resizes, odd sequences and

@@ -23,14 +23,16 @@ namespace {
 constexpr uint64_t ms = 1'000'000;
 constexpr uint64_t sec = 1000 * ms;
 
-TerminalOptions withScrollback(int lines) {
+TerminalOptions withScrollback(int lines)
+{
     TerminalOptions options;
     options.scrollback = lines;
     return options;
 }
 
 struct Fixture : ViewOnFakeClock<> {
-    Fixture() : ViewOnFakeClock(withScrollback(5000)) {
+    Fixture() : ViewOnFakeClock(withScrollback(5000))
+    {
         if (!showGrid(80, 25))
             qWarning("view not exposed");
         clock.advance(100 * ms);
@@ -38,7 +40,8 @@ struct Fixture : ViewOnFakeClock<> {
     Buffer& buffer() { return view->terminal().activeBuffer(); }
     int yDisp() { return buffer().yDisp(); }
     // Lines "line i", with the text put in place of some of them.
-    void fill(int n, const std::map<int, std::string>& special = {}) {
+    void fill(int n, const std::map<int, std::string>& special = {})
+    {
         std::string text;
         for (int i = 0; i < n; ++i) {
             auto it = special.find(i);
@@ -50,13 +53,15 @@ struct Fixture : ViewOnFakeClock<> {
     }
     QLineEdit* field() { return view->find().bar()->searchField(); }
     void type(const QString& text) { QTest::keyClicks(field(), text); }
-    void key(QWidget* target, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    void key(QWidget* target, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
         QTest::keyClick(target, k, mods);
     }
     Position selectionStart() { return view->selection().start(); }
 };
 
-QColor stripPixel(TerminalView& view, qreal fraction) {
+QColor stripPixel(TerminalView& view, qreal fraction)
+{
     const QImage image = view.grab().toImage();
     const qreal dpr = image.devicePixelRatio();
     return QColor(image.pixel(int(view.width() * fraction * dpr), 0));
@@ -68,7 +73,8 @@ class ViewFindProgressTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void findBarSelectsAndCentresAMatch() {
+    void findBarSelectsAndCentresAMatch()
+    {
         Fixture f;
         f.view->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.view.get()));
@@ -116,7 +122,8 @@ private slots:
         QVERIFY(!f.view->find().bar()->isVisible());
     }
 
-    void invalidRegexFindsNothing() {
+    void invalidRegexFindsNothing()
+    {
         Fixture f;
         f.fill(10, {{3, "(paren)"}});
         f.view->find().showBar(false);
@@ -129,7 +136,8 @@ private slots:
         QCOMPARE(f.selectionStart(), (Position{0, 3}));
     }
 
-    void findStringIsShared() {
+    void findStringIsShared()
+    {
         Fixture one;
         Fixture two;
         one.fill(10, {{4, "the needle"}});
@@ -147,7 +155,8 @@ private slots:
         QVERIFY(one.delegate.allBytes().empty());
     }
 
-    void commandsAndTheirValidation() {
+    void commandsAndTheirValidation()
+    {
         Fixture f;
         f.fill(5, {{2, "pick me"}});
         using enum FindCommand;
@@ -175,7 +184,8 @@ private slots:
     // The bar only reports: Return, Shift+Return, Escape, the buttons and
     // the toggles each become one signal, and the term and options are read
     // from its controls.
-    void findBarSignals() {
+    void findBarSignals()
+    {
         FindBar bar;
         QSignalSpy term(&bar, &FindBar::termChanged);
         QSignalSpy next(&bar, &FindBar::nextRequested);
@@ -209,7 +219,8 @@ private slots:
 
     // Find Next without a shown bar searches the shared string with the
     // options the bar was left with.
-    void hiddenBarKeepsItsOptions() {
+    void hiddenBarKeepsItsOptions()
+    {
         Fixture f;
         f.fill(6, {{1, "Needle"}, {4, "needle"}});
         f.view->find().showBar(false);
@@ -224,7 +235,8 @@ private slots:
         QCOMPARE(f.view->selectedText().value_or(""), std::string("needle"));
     }
 
-    void findPaintsTheMatchInTheSelectionColour() {
+    void findPaintsTheMatchInTheSelectionColour()
+    {
         Fixture f;
         f.fill(3, {{1, "xx needle"}});
         f.view->find().showBar(false);
@@ -240,7 +252,8 @@ private slots:
         QVERIFY(px(1, 1) != f.view->selectedTextBackgroundColor());
     }
 
-    void progressStates() {
+    void progressStates()
+    {
         Fixture f;
         ProgressBarView* bar = f.view->notices().progressBar();
         QVERIFY(bar && !bar->isVisible());
@@ -297,7 +310,8 @@ private slots:
 
     // The time-out belongs to the view: a view gone with a bar shown leaves
     // nothing behind on the clock.
-    void progressTimeoutGoesWithTheView() {
+    void progressTimeoutGoesWithTheView()
+    {
         Fixture f;
         f.view->feed("\x1b]9;4;1;50\x07");
         QVERIFY(f.view->notices().progressBar()->isVisible());
@@ -305,7 +319,8 @@ private slots:
         f.clock.advance(2 * BellAndProgress::progressReportTimeoutNs);
     }
 
-    void progressFollowsTheWidth() {
+    void progressFollowsTheWidth()
+    {
         Fixture f;
         f.view->feed("\x1b]9;4;1;50\x07");
         ProgressBarView* bar = f.view->notices().progressBar();
@@ -316,7 +331,8 @@ private slots:
         QVERIFY(bar->testAttribute(Qt::WA_TransparentForMouseEvents));
     }
 
-    void debugOverlay() {
+    void debugOverlay()
+    {
         Fixture f;
         DebugOverlay overlay(QRect(0, 0, 600, 400), *f.view);
         QCOMPARE(overlay.statusText(), QStringLiteral("WAITING"));

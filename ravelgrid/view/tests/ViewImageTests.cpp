@@ -1,10 +1,10 @@
 // Pictures in the view: sixel bitmaps, inline images and kitty placements,
 // checked in the view's own pixels at the device pixel ratio of the run
 // (QT_SCALE_FACTOR).
+#include "platform/FakeScheduler.h"
 #include "ravelgrid/drawing/PlatformImage.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/view/ImageInsertion.h"
-#include "platform/FakeScheduler.h"
 #include "support/ViewTestSupport.h"
 
 #include <QBuffer>
@@ -20,7 +20,8 @@ namespace {
 constexpr uint64_t ms = 1'000'000;
 
 struct Fixture : ViewOnFakeClock<> {
-    Fixture() {
+    Fixture()
+    {
         TerminalKittyGraphics::attach(view->terminal());
         QVERIFY(showGrid(40, 12, 0, 0, false));
         // No caret over the pictures.
@@ -30,15 +31,19 @@ struct Fixture : ViewOnFakeClock<> {
 
     qreal scale() const { return view->devicePixelRatioF(); }
     int cellPx(qreal logical) const { return int(std::lround(logical * scale())); }
-    QImage grab() {
+    QImage grab()
+    {
         clock.advance(100 * ms);
         return view->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     // Device pixel at a fraction of a cell.
-    QColor at(const QImage& image, int col, int row, qreal fx = 0.5, qreal fy = 0.5) const {
-        return image.pixelColor(int((col + fx) * cell().width() * scale()), int((row + fy) * cell().height() * scale()));
+    QColor at(const QImage& image, int col, int row, qreal fx = 0.5, qreal fy = 0.5) const
+    {
+        return image.pixelColor(int((col + fx) * cell().width() * scale()),
+                                int((row + fy) * cell().height() * scale()));
     }
-    std::vector<const PlatformImage*> strips(int row) {
+    std::vector<const PlatformImage*> strips(int row)
+    {
         std::vector<const PlatformImage*> found;
         Buffer& buffer = view->terminal().activeBuffer();
         if (const TerminalImageList* images = buffer.lines()[buffer.yBase() + row].images())
@@ -47,7 +52,8 @@ struct Fixture : ViewOnFakeClock<> {
                     found.push_back(strip);
         return found;
     }
-    void bitmap(int width, int height, QColor color) {
+    void bitmap(int width, int height, QColor color)
+    {
         std::vector<uint8_t> rgba(size_t(width) * size_t(height) * 4);
         for (size_t i = 0; i < rgba.size(); i += 4) {
             rgba[i] = uint8_t(color.red());
@@ -59,7 +65,8 @@ struct Fixture : ViewOnFakeClock<> {
     }
 };
 
-std::string redPngBase64(int side) {
+std::string redPngBase64(int side)
+{
     QImage image(side, side, QImage::Format_ARGB32);
     image.fill(QColor(255, 0, 0));
     QByteArray png;
@@ -69,7 +76,10 @@ std::string redPngBase64(int side) {
     return png.toBase64().toStdString();
 }
 
-bool isRed(const QColor& c) { return c.red() > 240 && c.green() < 15 && c.blue() < 15; }
+bool isRed(const QColor& c)
+{
+    return c.red() > 240 && c.green() < 15 && c.blue() < 15;
+}
 
 }  // namespace
 
@@ -77,7 +87,8 @@ class ViewImageTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void kittyPngStretchedOverTwoCells() {
+    void kittyPngStretchedOverTwoCells()
+    {
         Fixture f;
         f.view->feed("\x1b[2;3H\x1b_Ga=T,f=100,q=2,c=2,r=1;" + redPngBase64(2) + "\x1b\\");
         const QImage shot = f.grab();
@@ -88,7 +99,8 @@ private slots:
         QVERIFY(!isRed(f.at(shot, 1, 1)));
     }
 
-    void inlineImageSequence() {
+    void inlineImageSequence()
+    {
         Fixture f;
         // Three cells wide, two high, stretched: width and height in cells.
         f.view->feed("\x1b[2;2H\x1b]1337;File=inline=1;width=3;height=2;preserveAspectRatio=0:" + redPngBase64(4) +
@@ -105,7 +117,8 @@ private slots:
         QCOMPARE(f.view->terminal().activeBuffer().x(), 1);
     }
 
-    void kittyPlaceholderCellsShowTheirImage() {
+    void kittyPlaceholderCellsShowTheirImage()
+    {
         Fixture f;
         // An image, a virtual placement of 2 x 1 cells, then its two cells
         // written as text: the first with row and column marks, the second
@@ -122,7 +135,8 @@ private slots:
         QVERIFY(isRed(f.at(shot, 3, 2, 0.3, 0.6)));
     }
 
-    void sixelKeepsItsSizeOrFitsTheWidth() {
+    void sixelKeepsItsSizeOrFitsTheWidth()
+    {
         Fixture f;
         // Narrower than the view: its own size in device pixels.
         f.bitmap(40, 40, QColor(255, 0, 0));
@@ -148,7 +162,8 @@ private slots:
         QVERIFY(std::abs(strips[0]->picture->height() - 20.0 * g.view->width() * g.scale() / wide) <= 1.0);
     }
 
-    void tallPictureIsCutIntoStrips() {
+    void tallPictureIsCutIntoStrips()
+    {
         Fixture f;
         const int chPx = f.cellPx(f.cell().height());
         const int height = int(std::lround(2.1 * chPx));
@@ -165,7 +180,8 @@ private slots:
         QVERIFY(isRed(shot.pixelColor(5, chPx + chPx / 2)));
     }
 
-    void kittyZOrder() {
+    void kittyZOrder()
+    {
         for (int z : {-1, 0}) {
             Fixture f;
             f.view->feed("\x1b[1;1H\x1b_Ga=T,f=100,q=2,C=1,c=2,r=1,z=" + std::to_string(z) + ";" + redPngBase64(2) +
@@ -183,7 +199,8 @@ private slots:
         }
     }
 
-    void translucentPixelsAreStraightAlpha() {
+    void translucentPixelsAreStraightAlpha()
+    {
         Fixture f;
         f.bitmap(40, 40, QColor(255, 0, 0, 128));
         const QColor c = f.grab().pixelColor(10, 10);
@@ -191,7 +208,8 @@ private slots:
                  qPrintable(QStringLiteral("read %1").arg(c.name())));
     }
 
-    void kittyYOffsetMovesThePictureDown() {
+    void kittyYOffsetMovesThePictureDown()
+    {
         Fixture f;
         f.view->feed("\x1b[2;1H\x1b_Ga=T,f=100,q=2,C=1,c=1,r=1,Y=4;" + redPngBase64(2) + "\x1b\\");
         const QImage shot = f.grab();
@@ -203,7 +221,8 @@ private slots:
         QVERIFY(!isRed(shot.pixelColor(x, top - 1)));
     }
 
-    void untrustedSizesChangeNothing() {
+    void untrustedSizesChangeNothing()
+    {
         Fixture f;
         f.view->feed("hello");
         const QImage before = f.grab();
@@ -223,8 +242,7 @@ private slots:
             f.view->createImageFromBitmap(f.view->terminal(), rgba, w, h);
         }
         QCOMPARE(f.view->imageBytes(), size_t(0));
-        QVERIFY(!f.view->terminal().activeBuffer().hasAnyImages() ||
-                f.strips(0).empty());
+        QVERIFY(!f.view->terminal().activeBuffer().hasAnyImages() || f.strips(0).empty());
         QCOMPARE(f.grab(), before);
 
         // Garbage that is no image at all.
@@ -233,7 +251,8 @@ private slots:
         QCOMPARE(f.view->imageBytes(), size_t(0));
     }
 
-    void oldestPicturesLeaveFirst() {
+    void oldestPicturesLeaveFirst()
+    {
         Fixture f;
         const QSizeF cell = f.cell();
         ImagePlacementMetrics metrics{cell, QSizeF(f.view->size()), f.scale()};
@@ -259,7 +278,8 @@ private slots:
         QCOMPARE(f.strips(4).size(), size_t(1));
     }
 
-    void aFloodOfTinyPicturesOnOneLineStaysBounded() {
+    void aFloodOfTinyPicturesOnOneLineStaysBounded()
+    {
         Fixture f;
         std::string flood;
         for (int i = 0; i < 2000; ++i)
@@ -271,10 +291,12 @@ private slots:
         QVERIFY(timer.elapsed() < 5000);
         QCOMPARE(f.strips(0).size(), ImageInsertion::kMaxImagesPerLine);
         // Only what the line still shows is counted.
-        QVERIFY(f.view->imageBytes() <= ImageInsertion::kMaxImagesPerLine * (ImageInsertion::kPictureOverheadBytes + 64));
+        QVERIFY(f.view->imageBytes() <=
+                ImageInsertion::kMaxImagesPerLine * (ImageInsertion::kPictureOverheadBytes + 64));
     }
 
-    void anEvictedKittyImageDrawsNothing() {
+    void anEvictedKittyImageDrawsNothing()
+    {
         Fixture f;
         TerminalOptions options = f.view->terminal().options();
         options.kittyImageCacheLimitBytes = 8 * 8 * 4;  // one image at a time
@@ -295,13 +317,15 @@ private slots:
                  QColor(0, 0, 255));
     }
 
-    void sizesAndOrder() {
+    void sizesAndOrder()
+    {
         ImagePlacementMetrics m{QSizeF(10, 20), QSizeF(1000, 600), 2.0};
         using K = ImageSizeRequest::Kind;
         // percent(50) of a 1000-wide view; height follows the aspect.
         QCOMPARE(placedImageSize(QSize(200, 100), {K::percent, 50}, {}, true, m), std::optional(QSizeF(500, 250)));
         QCOMPARE(placedImageSize(QSize(200, 100), {}, {}, true, m), std::optional(QSizeF(100, 50)));
-        QCOMPARE(placedImageSize(QSize(200, 100), {K::cells, 3}, {K::cells, 2}, false, m), std::optional(QSizeF(30, 40)));
+        QCOMPARE(placedImageSize(QSize(200, 100), {K::cells, 3}, {K::cells, 2}, false, m),
+                 std::optional(QSizeF(30, 40)));
         QCOMPARE(placedImageSize(QSize(200, 100), {}, {K::cells, 1}, true, m), std::optional(QSizeF(40, 20)));
         QCOMPARE(placedImageSize(QSize(200, 100), {K::pixels, 6000}, {}, true, m), std::nullopt);
         QCOMPARE(placedImageSize(QSize(0, 100), {}, {}, true, m), std::nullopt);

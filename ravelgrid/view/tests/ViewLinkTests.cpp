@@ -29,7 +29,8 @@ constexpr uint64_t ms = 1'000'000;
 struct LinkDelegate : RecordingDelegate {
     std::vector<std::string> requested;
     void requestOpenLink(TerminalView& source, const std::string& link,
-                         const std::map<std::string, std::string>&) override {
+                         const std::map<std::string, std::string>&) override
+    {
         requested.push_back(link);
         source.openLink(link);
     }
@@ -40,7 +41,8 @@ struct Desktop {
     QStringList opened;
     QStringList asked;
     bool answer = true;
-    Desktop() {
+    Desktop()
+    {
         LinkOpener::setOpenHook([this](const QUrl& url) {
             opened << url.toString();
             return true;
@@ -50,7 +52,8 @@ struct Desktop {
             return answer;
         });
     }
-    ~Desktop() {
+    ~Desktop()
+    {
         LinkOpener::setOpenHook({});
         LinkOpener::setConfirmHook({});
     }
@@ -59,7 +62,8 @@ struct Desktop {
 struct Fixture : ViewOnFakeClock<LinkDelegate> {
     Desktop desktop;
 
-    Fixture() {
+    Fixture()
+    {
         if (!showGrid(80, 25))
             qWarning("view not exposed");
         clock.advance(100 * ms);
@@ -67,40 +71,47 @@ struct Fixture : ViewOnFakeClock<LinkDelegate> {
     QPointF at(qreal col, qreal row) const { return {(col + 0.5) * cell().width(), (row + 0.5) * cell().height()}; }
 
     void mouse(QEvent::Type type, Qt::MouseButton button, QPointF pos, Qt::KeyboardModifiers mods,
-               Qt::MouseButtons held = Qt::NoButton) {
+               Qt::MouseButtons held = Qt::NoButton)
+    {
         QMouseEvent event(type, pos, view->mapToGlobal(pos), button, held, mods);
         event.setTimestamp(clock.nowNs() / ms);
         QApplication::sendEvent(view.get(), &event);
     }
-    void ctrl(bool down) {
+    void ctrl(bool down)
+    {
         QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control,
                         down ? Qt::ControlModifier : Qt::NoModifier);
         QApplication::sendEvent(view.get(), &event);
     }
     void hover(QPointF pos, Qt::KeyboardModifiers mods) { mouse(QEvent::MouseMove, Qt::NoButton, pos, mods); }
-    void click(QPointF pos, Qt::KeyboardModifiers mods) {
+    void click(QPointF pos, Qt::KeyboardModifiers mods)
+    {
         mouse(QEvent::MouseButtonPress, Qt::LeftButton, pos, mods, Qt::LeftButton);
         mouse(QEvent::MouseButtonRelease, Qt::LeftButton, pos, mods);
         clock.advance(1000 * ms);
     }
     // Ctrl held, pointer over a cell, click, Ctrl released.
-    void ctrlClick(QPointF pos) {
+    void ctrlClick(QPointF pos)
+    {
         ctrl(true);
         hover(pos, Qt::ControlModifier);
         click(pos, Qt::ControlModifier);
         ctrl(false);
     }
-    QImage grab() {
+    QImage grab()
+    {
         view->displayNow();
         return view->grab().toImage();
     }
 };
 
-std::string osc8(const std::string& uri, const std::string& text, const std::string& params = "") {
+std::string osc8(const std::string& uri, const std::string& text, const std::string& params = "")
+{
     return "\x1b]8;" + params + ";" + uri + "\x1b\\" + text + "\x1b]8;;\x1b\\";
 }
 
-void writeFile(const QString& path, const QByteArray& bytes) {
+void writeFile(const QString& path, const QByteArray& bytes)
+{
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
@@ -111,7 +122,8 @@ struct TrustCountingView : TerminalView {
     using TerminalView::TerminalView;
     bool trust = false;
     int asked = 0;
-    bool isProcessTrusted(Terminal&) override {
+    bool isProcessTrusted(Terminal&) override
+    {
         ++asked;
         return trust;
     }
@@ -123,7 +135,8 @@ class ViewLinkTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void ctrlPreviewsAndOpensTheWholeUri() {
+    void ctrlPreviewsAndOpensTheWholeUri()
+    {
         Fixture f;
         // The URI keeps everything after the first ";".
         f.view->feed(osc8("https://h/a;b", "https://h/a;b", "id=x:k=1"));
@@ -152,17 +165,29 @@ private slots:
         QVERIFY(!f.view->links().highlightRange());
     }
 
-    void payloadParsing_data() {
+    void payloadParsing_data()
+    {
         QTest::addColumn<QString>("payload");
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("params");
-        QTest::newRow("params") << "id=a:x=1;https://h/p" << "https://h/p" << "id=a,x=1";
-        QTest::newRow("later key wins") << "id=a:id=b;u" << "u" << "id=b";
-        QTest::newRow("odd pieces dropped") << "a=b=c::z;u;v" << "u;v" << "";
-        QTest::newRow("no uri") << "id=a;" << "-" << "";
-        QTest::newRow("no semicolon") << "https://h" << "-" << "";
+        QTest::newRow("params") << "id=a:x=1;https://h/p"
+                                << "https://h/p"
+                                << "id=a,x=1";
+        QTest::newRow("later key wins") << "id=a:id=b;u"
+                                        << "u"
+                                        << "id=b";
+        QTest::newRow("odd pieces dropped") << "a=b=c::z;u;v"
+                                            << "u;v"
+                                            << "";
+        QTest::newRow("no uri") << "id=a;"
+                                << "-"
+                                << "";
+        QTest::newRow("no semicolon") << "https://h"
+                                      << "-"
+                                      << "";
     }
-    void payloadParsing() {
+    void payloadParsing()
+    {
         QFETCH(QString, payload);
         QFETCH(QString, url);
         QFETCH(QString, params);
@@ -179,7 +204,8 @@ private slots:
         QCOMPARE(pairs.join(','), params);
     }
 
-    void modeAlwaysOpensOnlyExplicitLinks() {
+    void modeAlwaysOpensOnlyExplicitLinks()
+    {
         Fixture f;
         f.view->setLinkHighlightMode(LinkHighlightMode::always);
         f.view->feed(osc8("https://a.test/x", "https://a.test/x") + "\r\nsee https://b.test/y here");
@@ -189,7 +215,8 @@ private slots:
         QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://a.test/x")});
     }
 
-    void detectedUrlNeedsCtrlHover() {
+    void detectedUrlNeedsCtrlHover()
+    {
         Fixture f;
         f.view->feed("see https://b.test/y here");
         f.click(f.at(8, 0), Qt::NoModifier);
@@ -198,7 +225,8 @@ private slots:
         QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://b.test/y")});
     }
 
-    void wideCharacterRightHalfOpensItsLink() {
+    void wideCharacterRightHalfOpensItsLink()
+    {
         Fixture f;
         f.view->feed(osc8("https://w.test/", "\xe4\xb8\xad"));  // U+4E2D, two columns
         f.ctrlClick(f.at(1, 0));
@@ -206,7 +234,8 @@ private slots:
         QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://w.test/")});
     }
 
-    void disguisedLinkAsksFirst() {
+    void disguisedLinkAsksFirst()
+    {
         Fixture f;
         f.desktop.answer = false;
         f.view->feed(osc8("https://evil.test", "example.com"));
@@ -220,7 +249,8 @@ private slots:
         QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://example.com")});
     }
 
-    void dragNeverOpens() {
+    void dragNeverOpens()
+    {
         Fixture f;
         f.view->feed(osc8("https://a.test/x", "https://a.test/x"));
         f.ctrl(true);
@@ -231,7 +261,8 @@ private slots:
         QVERIFY(f.delegate.requested.empty());
     }
 
-    void highlightIsUnderlined() {
+    void highlightIsUnderlined()
+    {
         Fixture f;
         // Blank cells carrying a link: only an underline can paint there.
         f.view->feed(osc8("https://a.test/x", "        "));
@@ -262,7 +293,8 @@ private slots:
     }
 
     // Only what a Ctrl+click would open is shown as a link; the rest is text.
-    void refusedLinksAreNeitherShownNorOpened() {
+    void refusedLinksAreNeitherShownNorOpened()
+    {
         Fixture f;
         f.view->feed(osc8("javascript:alert(1)", "run me") + "\r\n" + osc8("file:///etc/hostname", "hostname") +
                      "\r\n" + osc8("https://ok.test/", "fine"));
@@ -290,7 +322,8 @@ private slots:
 
     // Hover and click ask one rule: in the hover modes a link opens exactly
     // when it is shown; the always modes open OSC 8 links only.
-    void highlightAndClickAgree_data() {
+    void highlightAndClickAgree_data()
+    {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("ctrl");
         QTest::addColumn<bool>("explicitLink");
@@ -314,10 +347,12 @@ private slots:
         };
         for (const Row& r : rows) {
             QTest::addRow("%s osc8", r.name) << int(r.mode) << r.ctrl << true << r.shownExplicit << r.opensExplicit;
-            QTest::addRow("%s detected", r.name) << int(r.mode) << r.ctrl << false << r.shownDetected << r.opensDetected;
+            QTest::addRow("%s detected", r.name)
+                << int(r.mode) << r.ctrl << false << r.shownDetected << r.opensDetected;
         }
     }
-    void highlightAndClickAgree() {
+    void highlightAndClickAgree()
+    {
         QFETCH(int, mode);
         QFETCH(bool, ctrl);
         QFETCH(bool, explicitLink);
@@ -340,7 +375,8 @@ private slots:
 
     // A program switching a mouse mode off, or a reset, leaves motion events
     // on while plain hover highlights links.
-    void mouseModesKeepHoverTracking() {
+    void mouseModesKeepHoverTracking()
+    {
         Fixture f;
         QVERIFY(!f.view->hasMouseTracking());  // Ctrl hover: no moves wanted yet
         f.view->feed("\x1b[?1003h");
@@ -348,7 +384,9 @@ private slots:
         f.view->feed("\x1b[?1003l");
         QVERIFY(!f.view->hasMouseTracking());
         f.view->setLinkHighlightMode(LinkHighlightMode::hover);
-        for (const char* bytes : {"\x1b[?1000h", "\x1b[?1000l", "\x1b[?1003h\x1b[?1003l", "\x1b" "c"}) {
+        for (const char* bytes : {"\x1b[?1000h", "\x1b[?1000l", "\x1b[?1003h\x1b[?1003l",
+                                  "\x1b"
+                                  "c"}) {
             f.view->feed(bytes);
             QVERIFY2(f.view->hasMouseTracking(), bytes);
         }
@@ -357,7 +395,8 @@ private slots:
         QVERIFY(f.view->links().highlightRange());
     }
 
-    void ctrlOverARestingPointerPreviewsAtOnce() {
+    void ctrlOverARestingPointerPreviewsAtOnce()
+    {
         Fixture f;
         f.view->feed(osc8("https://rest.test/", "resting"));
         QCursor::setPos(f.view->mapToGlobal(f.at(2, 0).toPoint()));
@@ -373,7 +412,8 @@ private slots:
     }
 
     // The program's mouse reports never swallow a Ctrl+click on a link.
-    void ctrlClickOpensWhileTheProgramTakesTheMouse() {
+    void ctrlClickOpensWhileTheProgramTakesTheMouse()
+    {
         Fixture f;
         f.view->feed("\x1b[?1002h\x1b[?1006h" + osc8("https://m.test/", "mouse") + " plain");
         f.take();
@@ -397,7 +437,8 @@ private slots:
 
     // Where a link looks like one without a modifier, a plain click opens
     // it, program or no program; where it does not, the program gets it.
-    void plainClickOpensWhereTheModeShowsTheLink() {
+    void plainClickOpensWhereTheModeShowsTheLink()
+    {
         struct Case {
             const char* name;
             LinkHighlightMode mode;
@@ -423,7 +464,8 @@ private slots:
         }
     }
 
-    void processViewOpensThroughTheSafePath() {
+    void processViewOpensThroughTheSafePath()
+    {
         Desktop desktop;
         LocalProcessTerminalView view;
         view.requestOpenLink(view, "https://p.test/", {});
@@ -431,7 +473,8 @@ private slots:
         QCOMPARE(desktop.opened, QStringList{QStringLiteral("https://p.test/")});
     }
 
-    void resolveIsSafe() {
+    void resolveIsSafe()
+    {
         QTemporaryDir home;
         QTemporaryDir cwd;
         QVERIFY(home.isValid() && cwd.isValid());
@@ -502,7 +545,8 @@ private slots:
         qputenv("HOME", oldHome);
     }
 
-    void viewResolvesPathsAgainstTheReportedDirectory() {
+    void viewResolvesPathsAgainstTheReportedDirectory()
+    {
         QTemporaryDir cwd;
         QFile file(cwd.filePath(QStringLiteral("notes.txt")));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -521,7 +565,8 @@ private slots:
     // Only regular files the desktop would show open; programs, launchers,
     // archives that run, pipes, devices and names hiding characters do not,
     // whatever their names say and wherever a link points.
-    void filesThatWouldRunNeverOpen() {
+    void filesThatWouldRunNeverOpen()
+    {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString d = QFileInfo(dir.path()).canonicalFilePath();
@@ -532,7 +577,9 @@ private slots:
         writeFile(d + "/tool.exe", QByteArray("MZ\x90\0\3\0\0\0", 8));
         writeFile(d + "/tool.jar", QByteArray("PK\3\4\24\0\0\0\0\0", 10) + "META-INF/MANIFEST.MF");
         // An ELF header carrying the AppImage mark at offset 8.
-        writeFile(d + "/app.AppImage", QByteArray("\x7f" "ELF\2\1\1\0AI\2\0\0\0\0\0", 16));
+        writeFile(d + "/app.AppImage", QByteArray("\x7f"
+                                                  "ELF\2\1\1\0AI\2\0\0\0\0\0",
+                                                  16));
         QFile::copy(d + "/app.AppImage", d + "/app.bin");
         writeFile(d + "/readme.txt", launcher);
         writeFile(d + "/x.desktop.", launcher);
@@ -557,29 +604,49 @@ private slots:
     // An allow-list: text, images, PDF, sound and video open; whatever else
     // the desktop might run, install or render with scripts does not, named
     // or sniffed, and a launcher group hidden past the first kilobytes too.
-    void onlyWhatTheDesktopShowsOpens() {
+    void onlyWhatTheDesktopShowsOpens()
+    {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString d = QFileInfo(dir.path()).canonicalFilePath();
-        const QByteArray zip = QByteArray("PK\3\4\24\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\24\0\0\0", 30) +
-                               "META-INF/MANIFEST.MF";
+        const QByteArray zip =
+            QByteArray("PK\3\4\24\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\24\0\0\0", 30) + "META-INF/MANIFEST.MF";
         const QByteArray mz("MZ\x90\0\3\0\0\0\4\0\0\0", 12);
         const QByteArray script("echo hello\n");
         const std::pair<const char*, QByteArray> refused[] = {
-            {"a.ps1", "Write-Host hello\r\n"}, {"a.hta", "<html><script>alert(1)</script></html>"},
-            {"a.cmd", "@echo off\r\ndir\r\n"}, {"a.com", QByteArray("\xB4\x09\xBA\x0E\x01\xCD\x21", 7)},
-            {"a.scr", mz}, {"a.pif", QByteArray("\0\x78MS-DOS PROGRAM", 16)},
-            {"a.wsf", "<job><script language=\"VBScript\">x</script></job>"}, {"a.vbe", "#@~^AAAAAA==x==^#~@"},
-            {"a.jse", "#@~^AAAAAA==x==^#~@"}, {"a.lnk", QByteArray("L\0\0\0\1\x14\2\0\0\0\0\0\xC0\0\0\0\0\0\0F", 20)},
-            {"a.reg", "Windows Registry Editor Version 5.00\r\n"}, {"a.bash", script}, {"a.zsh", script},
-            {"a.fish", script}, {"a.deb", "!<arch>\ndebian-binary   "}, {"a.rpm", QByteArray("\xED\xAB\xEE\xDB\3\0", 6)},
-            {"a.run", "#!/bin/sh\nexit 0\n"}, {"a.snap", "hsqs\0\0\0\0"}, {"a.xpi", zip}, {"a.crx", "Cr24\3\0\0\0" + zip},
-            {"a.pyw", "import os\n"}, {"a.pyz", "#!/usr/bin/env python3\n" + zip}, {"a.whl", zip},
-            {"a.ica", "[WFClient]\nVersion=2\n"}, {"a.rdp", "full address:s:h.test\n"},
-            {"a.ovpn", "client\nremote h.test 1194\n"}, {"a.docm", zip}, {"a.xlsm", zip},
+            {"a.ps1", "Write-Host hello\r\n"},
+            {"a.hta", "<html><script>alert(1)</script></html>"},
+            {"a.cmd", "@echo off\r\ndir\r\n"},
+            {"a.com", QByteArray("\xB4\x09\xBA\x0E\x01\xCD\x21", 7)},
+            {"a.scr", mz},
+            {"a.pif", QByteArray("\0\x78MS-DOS PROGRAM", 16)},
+            {"a.wsf", "<job><script language=\"VBScript\">x</script></job>"},
+            {"a.vbe", "#@~^AAAAAA==x==^#~@"},
+            {"a.jse", "#@~^AAAAAA==x==^#~@"},
+            {"a.lnk", QByteArray("L\0\0\0\1\x14\2\0\0\0\0\0\xC0\0\0\0\0\0\0F", 20)},
+            {"a.reg", "Windows Registry Editor Version 5.00\r\n"},
+            {"a.bash", script},
+            {"a.zsh", script},
+            {"a.fish", script},
+            {"a.deb", "!<arch>\ndebian-binary   "},
+            {"a.rpm", QByteArray("\xED\xAB\xEE\xDB\3\0", 6)},
+            {"a.run", "#!/bin/sh\nexit 0\n"},
+            {"a.snap", "hsqs\0\0\0\0"},
+            {"a.xpi", zip},
+            {"a.crx", "Cr24\3\0\0\0" + zip},
+            {"a.pyw", "import os\n"},
+            {"a.pyz", "#!/usr/bin/env python3\n" + zip},
+            {"a.whl", zip},
+            {"a.ica", "[WFClient]\nVersion=2\n"},
+            {"a.rdp", "full address:s:h.test\n"},
+            {"a.ovpn", "client\nremote h.test 1194\n"},
+            {"a.docm", zip},
+            {"a.xlsm", zip},
             {"a.html", "<!DOCTYPE html><html><body>hi</body></html>\n"},
             {"a.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"><script>x()</script></svg>\n"},
-            {"a.eps", "%!PS-Adobe-3.0 EPSF-3.0\n"}, {"manifest.txt", zip}, {"notes.txt.", zip},
+            {"a.eps", "%!PS-Adobe-3.0 EPSF-3.0\n"},
+            {"manifest.txt", zip},
+            {"notes.txt.", zip},
             {"late.txt", QByteArray(4200, '#').replace(100, 1, "\n") + "\n[Desktop Entry]\nExec=xterm\n"},
             {"later", QByteArray(70000, '#') + "\n[Desktop Entry]\nExec=xterm\n"},
         };
@@ -611,7 +678,8 @@ private slots:
 
     // Trust is the view's answer when the link opens, not what it was when
     // the directory was reported.
-    void trustIsAskedWhenALinkOpens() {
+    void trustIsAskedWhenALinkOpens()
+    {
         QTemporaryDir cwd;
         writeFile(cwd.filePath("notes.txt"), "x");
         Desktop desktop;
@@ -628,7 +696,8 @@ private slots:
         QCOMPARE(desktop.opened.size(), 1);
     }
 
-    void targetHidesText_data() {
+    void targetHidesText_data()
+    {
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("hides");
         QTest::newRow("plain") << "https://apple.com/x" << false;
@@ -644,7 +713,8 @@ private slots:
         QTest::newRow("international host") << QString::fromUtf8("https://\u0430pple.com/") << true;
         QTest::newRow("host in punycode") << "https://xn--pple-43d.com/" << true;
     }
-    void targetHidesText() {
+    void targetHidesText()
+    {
         QFETCH(QString, target);
         QFETCH(bool, hides);
         QCOMPARE(LinkOpener::targetHidesText(target), hides);
@@ -652,7 +722,8 @@ private slots:
 
     // The question shows the target as written, hidden characters spelled
     // out and an international host beside its ASCII form.
-    void openLinkQuestionIsPlainText() {
+    void openLinkQuestionIsPlainText()
+    {
         auto box = LinkOpener::question(nullptr, QStringLiteral("https://a.test/?q=&lt;b&gt;<img src=x>"), true);
         const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
         QVERIFY(label);
@@ -674,7 +745,8 @@ private slots:
 
     // However long, the host shows whole, wrapped inside the box; only a
     // very long path is shortened, and a longer host than DNS carries never opens.
-    void longHostShowsWhole() {
+    void longHostShowsWhole()
+    {
         QString host = QStringLiteral("www.bank.example");
         while (host.size() < 240)
             host += QStringLiteral(".loginsecure");
@@ -696,10 +768,12 @@ private slots:
         QVERIFY(!LinkOpener::resolve("https://" + QString(254, QLatin1Char('a')).toStdString() + "/", {}));
     }
 
-    void targetsHidingCharactersAskFirst() {
+    void targetsHidingCharactersAskFirst()
+    {
         Fixture f;
         f.desktop.answer = false;
-        QVERIFY(!f.view->openLink("https://a.test/\u202E" "fdp.exe"));
+        QVERIFY(!f.view->openLink("https://a.test/\u202E"
+                                  "fdp.exe"));
         QVERIFY(!f.view->openLink("https://xn--pple-43d.com/"));
         QCOMPARE(f.desktop.asked.size(), 2);
         QVERIFY(f.desktop.opened.isEmpty());
@@ -710,22 +784,30 @@ private slots:
         QCOMPARE(f.desktop.opened.size(), 2);
     }
 
-    void hiddenCharactersAreSpelledOut() {
+    void hiddenCharactersAreSpelledOut()
+    {
         QCOMPARE(revealHiddenCharacters(QString::fromUtf8("a\u200Bb\u202Ec\U000E0041d\u00e9")),
                  QString::fromUtf8("a<U+200B>b<U+202E>c<U+E0041>d\u00e9"));
     }
 
-    void disguiseRule_data() {
+    void disguiseRule_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("target");
         QTest::addColumn<bool>("asks");
-        QTest::newRow("same") << "https://a.test/" << "https://a.test/" << false;
-        QTest::newRow("without scheme") << "a.test/" << "https://a.test/" << false;
-        QTest::newRow("other host") << "example.com" << "https://evil.test" << true;
-        QTest::newRow("words") << "click here" << "https://a.test/" << true;
-        QTest::newRow("mailto shown bare") << "a@b.test" << "mailto:a@b.test" << true;
+        QTest::newRow("same") << "https://a.test/"
+                              << "https://a.test/" << false;
+        QTest::newRow("without scheme") << "a.test/"
+                                        << "https://a.test/" << false;
+        QTest::newRow("other host") << "example.com"
+                                    << "https://evil.test" << true;
+        QTest::newRow("words") << "click here"
+                               << "https://a.test/" << true;
+        QTest::newRow("mailto shown bare") << "a@b.test"
+                                           << "mailto:a@b.test" << true;
     }
-    void disguiseRule() {
+    void disguiseRule()
+    {
         QFETCH(QString, text);
         QFETCH(QString, target);
         QFETCH(bool, asks);

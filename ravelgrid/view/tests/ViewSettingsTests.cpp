@@ -22,34 +22,40 @@ namespace {
 
 constexpr uint64_t ms = 1'000'000;
 
-TerminalOptions withScrollback(int lines) {
+TerminalOptions withScrollback(int lines)
+{
     TerminalOptions options;
     options.scrollback = lines;
     return options;
 }
 
 struct Fixture : ViewOnFakeClock<> {
-    explicit Fixture(int cols = 20, int rows = 5) : ViewOnFakeClock(withScrollback(500)) {
+    explicit Fixture(int cols = 20, int rows = 5) : ViewOnFakeClock(withScrollback(500))
+    {
         clock.advance(100 * ms);
         if (!showGrid(cols, rows))
             qWarning("view not exposed");
     }
     void settle() { clock.advance(100 * ms); }
-    void fillScrollback(int lines) {
+    void fillScrollback(int lines)
+    {
         for (int i = 0; i < lines; ++i)
             view->feed("line " + std::to_string(i) + "\r\n");
         settle();
     }
-    bool focus() {
+    bool focus()
+    {
         view->activateWindow();
         view->setFocus();
         return QTest::qWaitForWindowActive(view.get()) && QTest::qWaitFor([&] { return view->caretFocused(); });
     }
-    void mouse(QEvent::Type type, QPointF pos, Qt::KeyboardModifiers mods) {
+    void mouse(QEvent::Type type, QPointF pos, Qt::KeyboardModifiers mods)
+    {
         QMouseEvent event(type, pos, view->mapToGlobal(pos), Qt::NoButton, Qt::NoButton, mods);
         QApplication::sendEvent(view.get(), &event);
     }
-    void ctrl(bool down) {
+    void ctrl(bool down)
+    {
         QKeyEvent event(down ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Control,
                         down ? Qt::ControlModifier : Qt::NoModifier);
         QApplication::sendEvent(view.get(), &event);
@@ -58,7 +64,8 @@ struct Fixture : ViewOnFakeClock<> {
 };
 
 // The caret drawn on its own, in caret-local pixels.
-QImage caretImage(TerminalView& view) {
+QImage caretImage(TerminalView& view)
+{
     QImage image(view.caretView()->size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -67,7 +74,8 @@ QImage caretImage(TerminalView& view) {
 }
 
 // Pixels close to a colour (glyph pixels are blended at their edges).
-int pixelsOf(const QImage& image, QColor color) {
+int pixelsOf(const QImage& image, QColor color)
+{
     int n = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
@@ -84,7 +92,8 @@ class ViewSettingsTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void scrollSensitivityHasAFloor_data() {
+    void scrollSensitivityHasAFloor_data()
+    {
         QTest::addColumn<double>("written");
         QTest::addColumn<double>("stored");
         QTest::newRow("below") << 0.01 << 0.05;
@@ -95,7 +104,8 @@ private slots:
         QTest::newRow("above") << 0.7 << 0.7;
         QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << 1000.0;
     }
-    void scrollSensitivityHasAFloor() {
+    void scrollSensitivityHasAFloor()
+    {
         QFETCH(double, written);
         QFETCH(double, stored);
         Fixture f;
@@ -106,7 +116,8 @@ private slots:
     // Overlay (the default): the grid takes the whole width, the bar shows
     // over it while the viewport moves and hides after a quiet second unless
     // its knob is held. Legacy: always shown, beside the grid.
-    void scrollerStyles() {
+    void scrollerStyles()
+    {
         Fixture f;
         QScrollBar* bar = f.view->scroller();
         QCOMPARE(f.view->scrollerStyle(), TerminalView::ScrollerStyle::overlay);
@@ -152,7 +163,8 @@ private slots:
     }
 
     // Every write of the mode drops the shown highlight, the same mode too.
-    void writingTheLinkModeClearsTheHighlight() {
+    void writingTheLinkModeClearsTheHighlight()
+    {
         Fixture f(40, 5);
         f.view->feed("\x1b]8;;https://a.test/x\x1b\\a link\x1b]8;;\x1b\\");
         f.view->setLinkHighlightMode(LinkHighlightMode::hover);
@@ -170,7 +182,8 @@ private slots:
         f.ctrl(false);
     }
 
-    void systemTextColoursComeFromThePalette() {
+    void systemTextColoursComeFromThePalette()
+    {
         Fixture f;
         QPalette palette = f.view->palette();
         const QColor text(200, 180, 20);
@@ -191,7 +204,8 @@ private slots:
 
     // The caret's own colour: a program's (OSC 12) over the host's until the
     // program resets it; the text inside a block in the host's text colour.
-    void caretColoursReachTheCaret() {
+    void caretColoursReachTheCaret()
+    {
         Fixture f;
         if (!f.focus())
             QSKIP("no focus for the view");
@@ -220,7 +234,8 @@ private slots:
 
     // Unfocused, a caret that tracks the focus is a steady hollow box; one
     // that does not is drawn and blinks as focused.
-    void caretTracksFocusOnlyWhenAsked() {
+    void caretTracksFocusOnlyWhenAsked()
+    {
         Fixture f;
         f.view->clearFocus();
         QVERIFY(!f.view->caretFocused());
@@ -245,7 +260,8 @@ private slots:
 
     // A size change the terminal reports gives the bar its new page and
     // range at once, not at the next display pass.
-    void sizeChangedRefreshesTheScrollBar() {
+    void sizeChangedRefreshesTheScrollBar()
+    {
         Fixture f(20, 10);
         f.fillScrollback(40);
         QScrollBar* bar = f.view->scroller();
@@ -259,12 +275,14 @@ private slots:
 
     // Reports from a terminal fed on another thread reach the bar on the
     // view's thread; one for a view that is gone does nothing.
-    void progressFromAnotherThreadArrivesOnTheViewsThread() {
+    void progressFromAnotherThreadArrivesOnTheViewsThread()
+    {
         Fixture f;
         ProgressBarView* bar = f.view->notices().progressBar();
         struct Threads : QObject {
             bool offThread = false;
-            bool eventFilter(QObject*, QEvent*) override {
+            bool eventFilter(QObject*, QEvent*) override
+            {
                 offThread |= QThread::currentThread() != qApp->thread();
                 return false;
             }

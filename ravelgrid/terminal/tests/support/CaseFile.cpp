@@ -32,7 +32,8 @@ std::vector<uint8_t> unescape(std::string_view s)
         case 'u': {
             const size_t close = s.find('}', i);
             std::string text;
-            utf8::append(text, static_cast<char32_t>(std::stoul(std::string(s.substr(i + 2, close - i - 2)), nullptr, 16)));
+            utf8::append(text,
+                         static_cast<char32_t>(std::stoul(std::string(s.substr(i + 2, close - i - 2)), nullptr, 16)));
             out.insert(out.end(), text.begin(), text.end());
             i = close;
             break;

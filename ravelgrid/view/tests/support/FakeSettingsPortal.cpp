@@ -18,7 +18,8 @@ class Portal : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
 
 public:
-    void set(const QString& line, bool announce) {
+    void set(const QString& line, bool announce)
+    {
         const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (parts.size() != 3)
             return;
@@ -34,7 +35,8 @@ public:
     }
 
 public slots:
-    QDBusVariant Read(const QString& group, const QString& key, const QDBusMessage& message) {
+    QDBusVariant Read(const QString& group, const QString& key, const QDBusMessage& message)
+    {
         const auto it = values_.constFind(group + QLatin1Char('\n') + key);
         if (it == values_.constEnd()) {
             message.setDelayedReply(true);
@@ -53,7 +55,8 @@ private:
     QMap<QString, QVariant> values_;
 };
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     qRegisterMetaType<QDBusVariant>();
     Portal portal;

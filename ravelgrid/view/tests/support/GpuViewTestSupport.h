@@ -17,7 +17,8 @@ struct ShownWindowView {
     TerminalView* view;
     bool exposed = false;
 
-    explicit ShownWindowView(int width, int height) {
+    explicit ShownWindowView(int width, int height)
+    {
         window.resize(width, height);
         view = new TerminalView(&window, std::nullopt, {}, clock);
         view->setGeometry(0, 0, width, height);
@@ -27,7 +28,8 @@ struct ShownWindowView {
 
     // Runs the event loop and the fake clock until `done` or a timeout.
     template <typename Done>
-    bool pump(Done done, int steps = 400) {
+    bool pump(Done done, int steps = 400)
+    {
         for (int i = 0; i < steps; ++i) {
             if (done())
                 return true;

@@ -24,7 +24,8 @@ struct RecordingDelegate : TerminalViewDelegate {
     void sizeChanged(TerminalView&, int cols, int rows) override { sizes.emplace_back(cols, rows); }
     void setTerminalTitle(TerminalView&, const std::string& t) override { title = t; }
     void hostCurrentDirectoryUpdate(TerminalView&, const std::optional<std::string>&) override {}
-    void send(TerminalView&, std::span<const uint8_t> data) override {
+    void send(TerminalView&, std::span<const uint8_t> data) override
+    {
         writes.emplace_back(reinterpret_cast<const char*>(data.data()), data.size());
     }
     void scrolled(TerminalView&, double position) override { scrolls.push_back(position); }
@@ -32,7 +33,8 @@ struct RecordingDelegate : TerminalViewDelegate {
     void bell(TerminalView&) override { ++bells; }
     void rangeChanged(TerminalView&, int startY, int endY) override { ranges.emplace_back(startY, endY); }
 
-    std::string allBytes() const {
+    std::string allBytes() const
+    {
         std::string all;
         for (const auto& w : writes)
             all += w;
@@ -47,7 +49,8 @@ struct ViewOnFakeClock {
     Delegate delegate;
     std::unique_ptr<TerminalView> view;
 
-    explicit ViewOnFakeClock(TerminalOptions options = {}) {
+    explicit ViewOnFakeClock(TerminalOptions options = {})
+    {
         view = std::make_unique<TerminalView>(nullptr, std::nullopt, std::move(options), clock);
         view->setTerminalDelegate(&delegate);
     }
@@ -56,7 +59,8 @@ struct ViewOnFakeClock {
 
     // Sized to a grid of cells (beside the scroll bar's room unless told
     // otherwise) and shown; false when the window never got exposed.
-    bool showGrid(int cols, int rows, qreal extraWidth = 0, qreal extraHeight = 0, bool besideScroller = true) {
+    bool showGrid(int cols, int rows, qreal extraWidth = 0, qreal extraHeight = 0, bool besideScroller = true)
+    {
         const qreal scroller = besideScroller ? view->reservedScrollerWidth() : 0;
         view->resize(int(std::ceil(cols * cell().width() + extraWidth + scroller)),
                      int(std::ceil(rows * cell().height() + extraHeight)));
@@ -65,7 +69,8 @@ struct ViewOnFakeClock {
     }
 
     // What the view sent to its child since the last call.
-    std::string take() {
+    std::string take()
+    {
         std::string all = delegate.allBytes();
         delegate.writes.clear();
         return all;
@@ -73,14 +78,16 @@ struct ViewOnFakeClock {
 };
 
 // The text of one screen row, trailing blanks dropped.
-inline std::string screenRow(Terminal& terminal, int row) {
+inline std::string screenRow(Terminal& terminal, int row)
+{
     BufferLine* line = terminal.getLine(row);
     if (!line)
         return {};
     return line->toText(true, 0, -1, true, [&](const CharData& cell) { return terminal.getCharacter(cell); });
 }
 
-inline std::string screenText(Terminal& terminal) {
+inline std::string screenText(Terminal& terminal)
+{
     std::string text;
     for (int r = 0; r < terminal.rows; ++r)
         text += screenRow(terminal, r) + "\n";
