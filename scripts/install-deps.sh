@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config git
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev
   libicu-dev zlib1g-dev libpng-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglx-dev
