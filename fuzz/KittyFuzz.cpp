@@ -18,7 +18,7 @@ class FuzzHost : public KittyGraphicsHost {
 public:
     void kittySendResponse(std::string_view bytes) override { replied += bytes.size(); }
     bool kittySend8bit() const override { return false; }
-    bool kittyIsProcessTrusted() const override { return false; }
+    std::optional<bool> kittyRequestTrust(std::function<void()>) override { return false; }
     int64_t kittyImageCacheLimitBytes() const override { return 1 << 20; }
     bool kittyPlaceImage(const KittyGraphicsPayload&, const KittyGraphicsControl&, std::optional<uint32_t>,
                          std::optional<uint32_t>) override

@@ -124,12 +124,22 @@ void HeadlessTerminal::createImageFromBitmap(Terminal&, std::vector<std::uint8_t
 
 bool HeadlessTerminal::isProcessTrusted(Terminal& source)
 {
-    return !isOutputRemote(source) && !(process_ && process_->sessionHasRemote());
+    return requestTrust(source) == RequestTrust::trusted;
 }
 
 bool HeadlessTerminal::isOutputRemote(Terminal&)
 {
-    return !trusted_ || (process_ && process_->deliveringRemoteOutput());
+    return process_->outputRemote(trusted_);
+}
+
+RequestTrust HeadlessTerminal::requestTrust(Terminal&)
+{
+    return process_->requestTrust(trusted_);
+}
+
+std::function<bool()> HeadlessTerminal::requestTrustAwaiter(Terminal&)
+{
+    return process_->requestTrustAwaiter();
 }
 
 }  // namespace ravelgrid

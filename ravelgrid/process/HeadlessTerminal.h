@@ -77,6 +77,8 @@ public:
     void createImageFromBitmap(Terminal& source, std::vector<std::uint8_t>& rgba, int width, int height) override;
     bool isProcessTrusted(Terminal& source) override;
     bool isOutputRemote(Terminal& source) override;
+    RequestTrust requestTrust(Terminal& source) override;
+    std::function<bool()> requestTrustAwaiter(Terminal& source) override;
 
 private:
     DeliveryQueue* queue_;

@@ -5,6 +5,7 @@
 #include "ravelgrid/process/PseudoTerminalHelpers.h"
 #include "ravelgrid/process/RemoteLoginProbe.h"
 #include "ravelgrid/process/RemoteSessionProbe.h"
+#include "ravelgrid/process/SessionTrust.h"
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <fcntl.h>
@@ -110,10 +111,10 @@ struct LocalProcess::Shared {
     std::optional<std::string> loggingDir;
     std::size_t logFileCounter = 0;
 
-    // Output and whether it was read while a remote session was present.
+    // Output, with the read that brought it and whether it is remote (see SessionTrust).
     struct Chunk {
         std::vector<std::uint8_t> bytes;
-        bool remote = false;
+        SessionTrust::Mark mark;
     };
 
     std::mutex pendingLock;
@@ -126,11 +127,10 @@ struct LocalProcess::Shared {
 
     const platform::Scheduler* clock = nullptr;  // null: the steady clock
 
-    // The chunk being delivered (or the last one): read while a remote
-    // session was present; and a count of deliveries.
+    // The chunk being delivered, or the last one.
     std::atomic<bool> deliveringRemote{false};
     std::atomic<bool> delivering{false};
-    std::atomic<std::uint64_t> deliverySeq{0};
+    std::atomic<std::uint64_t> deliveredRead{0};
 
     ~Shared()
     {
@@ -167,11 +167,11 @@ struct LocalProcess::Shared {
         postDrain(self);
     }
 
-    void deliverData(std::span<const std::uint8_t> bytes, bool remote)
+    void deliverData(std::span<const std::uint8_t> bytes, SessionTrust::Mark mark)
     {
         std::lock_guard lock(gate);
-        deliveringRemote = remote;
-        ++deliverySeq;
+        deliveringRemote = mark.remote;
+        deliveredRead = std::max(deliveredRead.load(), mark.seq);
         delivering = true;
         if (delegate)
             delegate->dataReceived(bytes);
@@ -247,14 +247,14 @@ struct LocalProcess::Shared {
     }
 
     // Reader thread; returns whether reading may go on.
-    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk, bool remote)
+    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk, SessionTrust::Mark mark)
     {
         bool schedule = false;
         bool more = true;
         {
             std::lock_guard lock(self->pendingLock);
             self->pendingBytes += chunk.size();
-            self->pendingChunks.push_back(Chunk{std::move(chunk), remote});
+            self->pendingChunks.push_back(Chunk{std::move(chunk), mark});
             if (self->pendingBytes >= pendingHighWaterBytes)
                 self->readSuspendedForBackpressure = true;
             schedule = !self->pendingScheduled;
@@ -304,7 +304,7 @@ struct LocalProcess::Shared {
             lock.unlock();
             if (resume)
                 wakeReader();
-            deliverData(chunk.bytes, chunk.remote);
+            deliverData(chunk.bytes, chunk.mark);
             if (outputHeld()) {
                 std::lock_guard relock(pendingLock);
                 deliveryPaused = true;
@@ -348,7 +348,8 @@ struct LocalProcess::ChildIo {
     std::uint64_t generation = 0;
     std::thread thread;
     std::atomic<bool> reaped{false};
-    std::shared_ptr<RemoteSessionProbe> probe;
+    // Shared with whoever awaits an answer on another thread.
+    std::shared_ptr<SessionTrust> trust;
     // Input handed over so far, and whether the reader sleeps through long
     // gaps between looks; then new input wakes it.
     std::atomic<std::uint64_t> inputs{0};
@@ -511,7 +512,7 @@ struct LocalProcess::Reader {
     }
 
     static void deliverSynchronously(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                                     std::vector<std::uint8_t> chunk, bool remote)
+                                     std::vector<std::uint8_t> chunk, SessionTrust::Mark mark)
     {
         {
             std::lock_guard lock(io->syncMutex);
@@ -521,9 +522,9 @@ struct LocalProcess::Reader {
         }
         std::weak_ptr<Shared> weakShared = shared;
         std::weak_ptr<ChildIo> weakIo = io;
-        shared->queue->post([weakShared, weakIo, chunk = std::move(chunk), remote] {
+        shared->queue->post([weakShared, weakIo, chunk = std::move(chunk), mark] {
             if (auto s = weakShared.lock())
-                s->deliverData(chunk, remote);
+                s->deliverData(chunk, mark);
             if (auto i = weakIo.lock()) {
                 {
                     std::lock_guard lock(i->syncMutex);
@@ -537,7 +538,7 @@ struct LocalProcess::Reader {
     }
 
     static void handleChunk(const std::shared_ptr<Shared>& shared, const std::shared_ptr<ChildIo>& io,
-                            std::span<const std::uint8_t> bytes, bool remote)
+                            std::span<const std::uint8_t> bytes, SessionTrust::Mark mark)
     {
         if (shared->debugIO) {
             const std::size_t total = shared->totalRead += bytes.size();
@@ -547,9 +548,9 @@ struct LocalProcess::Reader {
         shared->dumpChunk(bytes);
         std::vector<std::uint8_t> chunk(bytes.begin(), bytes.end());
         if (shared->usesMainQueue) {
-            Shared::enqueue(shared, std::move(chunk), remote);
+            Shared::enqueue(shared, std::move(chunk), mark);
         } else {
-            deliverSynchronously(shared, io, std::move(chunk), remote);
+            deliverSynchronously(shared, io, std::move(chunk), mark);
         }
     }
 
@@ -606,6 +607,27 @@ struct LocalProcess::Reader {
         io.masterFd = -1;
     }
 
+    // Watches the remote process the last look found, so that its exit is
+    // seen at once and what the shell prints next is not taken for its output.
+    struct ExitWatch {
+        int fd = -1;
+        pid_t pid = 0;
+        void follow(pid_t remote)
+        {
+            if (remote == pid)
+                return;
+            if (fd >= 0)
+                close(fd);
+            fd = remote > 0 ? static_cast<int>(syscall(SYS_pidfd_open, remote, 0U)) : -1;
+            pid = remote;
+        }
+        ~ExitWatch()
+        {
+            if (fd >= 0)
+                close(fd);
+        }
+    };
+
     static void loop(std::shared_ptr<Shared> shared, std::shared_ptr<ChildIo> io)
     {
         using namespace std::chrono;
@@ -619,53 +641,28 @@ struct LocalProcess::Reader {
         // much output has been read since.
         steady_clock::duration graceUsed{};
         std::size_t readSinceExit = 0;
-        // Whether output read now may be a remote session's: `remote` since
-        // a look saw one; `draining` once a look saw none, until a read that
-        // began after it has emptied the terminal of what was written before.
-        enum class Taint { none, remote, draining };
-        Taint taint = Taint::none;
-        bool drained = true;  // the last read emptied the terminal
-        std::optional<steady_clock::time_point> lastRead;
-        std::optional<steady_clock::time_point> lastLook;
-        // The last output read or input seen, for the idle looks.
-        steady_clock::time_point lastActivity = steady_clock::now();
+        SessionTrust* const trust = io->trust.get();
         std::uint64_t seenInputs = 0;
-        // Looks at the session; true when a process of it is remote. A look
-        // that finds none ends the taint at once when nothing waits unread.
-        // The remote process the last look found is watched for its exit, so
-        // that what the shell prints next is not taken for its output; its
-        // exit is followed by quick looks until its parent has reaped it.
-        struct ExitWatch {
-            int fd = -1;
-            pid_t pid = 0;
-            int quickLooks = 0;
-            ~ExitWatch()
-            {
-                if (fd >= 0)
-                    close(fd);
-            }
-        } watch;
-        auto look = [&] {
-            lastLook = steady_clock::now();
-            const bool seen = io->probe->remoteNow();
-            const pid_t remotePid = seen ? io->probe->lastRemote() : 0;
-            if (remotePid != watch.pid) {
-                if (watch.fd >= 0)
-                    close(watch.fd);
-                watch.fd = remotePid > 0 ? static_cast<int>(syscall(SYS_pidfd_open, remotePid, 0U)) : -1;
-                watch.pid = remotePid;
-            }
-            if (watch.quickLooks > 0)
-                watch.quickLooks = seen ? watch.quickLooks - 1 : 0;
-            if (seen) {
-                taint = Taint::remote;
-            } else if (taint != Taint::none) {
-                int waiting = 0;
-                const bool empty = ioctl(io->masterFd, FIONREAD, &waiting) == 0 && waiting == 0;
-                taint = empty ? Taint::none : Taint::draining;
-            }
-            return seen;
+        ExitWatch watch;
+        // poll, not FIONREAD: it first waits for what the terminal has taken
+        // in but not yet handed to its read side, which a busy machine delays.
+        const std::function<bool()> ptyEmpty = [&io] {
+            pollfd p{io->masterFd, POLLIN, 0};
+            int ready;
+            do {
+                ready = poll(&p, 1, 0);
+            } while (ready < 0 && errno == EINTR);
+            return ready == 0;
         };
+        struct CloseTrust {
+            SessionTrust* trust;
+            ~CloseTrust()
+            {
+                if (trust)
+                    trust->close();
+            }
+        } closeTrust{trust};
+        bool trustClosed = false;
 
         for (;;) {
             if (io->stopRequested())
@@ -705,7 +702,7 @@ struct LocalProcess::Reader {
             }
             int timeout = -1;
             auto shorten = [&timeout](long long ms) {
-                const int t = static_cast<int>(std::clamp<long long>(ms, 0, idleLookInterval.count()));
+                const int t = static_cast<int>(std::clamp<long long>(ms, 0, 1000));
                 timeout = timeout < 0 ? t : std::min(timeout, t);
             };
             if (!exited && io->pidfd < 0)
@@ -718,27 +715,23 @@ struct LocalProcess::Reader {
                 shorten(ceil<milliseconds>(*pasteDeadline - turnStart).count());
             // Quiet or not, the session is looked at now and then, so that a
             // remote session is seen while it connects, before it prints.
-            const bool looks = io->probe && !outputEnded;
-            bool idleLooks = false;
+            const bool looks = trust && !outputEnded;
+            std::optional<steady_clock::time_point> lookDue;
             if (looks) {
                 // The flag goes up before the count is read, and input bumps
                 // the count before it looks at the flag: either we see the
                 // input here or it wakes us.
-                const bool alone = io->probe->leaderWasAlone();
-                io->looksSlowly = alone;
+                io->looksSlowly = true;
                 if (const auto inputs = io->inputs.load(); inputs != seenInputs) {
                     seenInputs = inputs;
-                    lastActivity = turnStart;
+                    trust->activity(turnStart);
                 }
-                idleLooks = alone && turnStart - lastActivity >= idleAfter;
-                if (alone && !idleLooks)
+                const SessionTrust::Due due = trust->nextLook(turnStart);
+                if (!due.idle)
                     io->looksSlowly = false;
+                lookDue = due.at;
+                shorten(ceil<milliseconds>(due.at - turnStart).count());
             }
-            const milliseconds lookEvery = watch.quickLooks > 0 ? milliseconds(1)
-                                           : idleLooks          ? idleLookInterval
-                                                                : quietLookInterval;
-            if (looks)
-                shorten(lastLook ? ceil<milliseconds>(*lastLook + lookEvery - turnStart).count() : 0);
 
             const int ready = poll(fds, count, timeout);
             if (ready < 0 && errno != EINTR) {
@@ -760,12 +753,13 @@ struct LocalProcess::Reader {
                 }
             }
 
-            bool lookNow = false;
             if (watchIndex >= 0 && (fds[watchIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
                 close(watch.fd);
                 watch.fd = -1;  // the same process is not watched again
-                watch.quickLooks = 20;
-                lookNow = true;
+                // Before what is read next: what the shell prints now is not the remote's.
+                trust->watchedRemoteEnded();
+                trust->lookNow(steady_clock::now(), ptyEmpty);
+                watch.follow(trust->remotePid());
             }
 
             bool readThisTurn = false;
@@ -788,29 +782,14 @@ struct LocalProcess::Reader {
                 if (filled > 0) {
                     if (exited)
                         readSinceExit += filled;
-                    // Output after a pause, and output that keeps flowing at
-                    // every lookInterval, is looked at before it is handed
-                    // over (not at every read: a look costs more than a
-                    // read). What was read while a taint held is remote,
-                    // whatever the look says of the moment after.
-                    const Taint before = taint;
-                    bool seen = false;
-                    const auto now = steady_clock::now();
-                    const bool paused = !lastRead || now - *lastRead >= lookInterval;
-                    lastRead = now;
-                    // Once the remote process it watched has gone, or when
-                    // it has none to watch, a tainted reader looks at every
-                    // read until a look ends the taint.
-                    const bool unsure = taint != Taint::none && watch.fd < 0;
-                    if (io->probe && (paused || unsure || !lastLook || now - *lastLook >= lookInterval))
-                        seen = look();
-                    handleChunk(shared, io, std::span(buffer.data(), filled), before != Taint::none || seen);
-                    drained = !end && filled < buffer.size();
-                    // A read begun after the look emptied the terminal of what came before it.
-                    if (drained && before == Taint::draining && taint == Taint::draining)
-                        taint = Taint::none;
+                    SessionTrust::Mark mark;
+                    if (trust) {
+                        mark = trust->outputRead(steady_clock::now(), !end && filled < buffer.size(), watch.fd >= 0,
+                                                 ptyEmpty);
+                        watch.follow(trust->remotePid());
+                    }
+                    handleChunk(shared, io, std::span(buffer.data(), filled), mark);
                     readThisTurn = true;
-                    lastActivity = steady_clock::now();
                 }
                 if (end) {
                     outputEnded = true;
@@ -819,9 +798,10 @@ struct LocalProcess::Reader {
                 }
             }
 
-            if (looks && !outputEnded &&
-                (lookNow || (!readThisTurn && (!lastLook || steady_clock::now() - *lastLook >= lookEvery))))
-                look();
+            if (looks && !outputEnded && !readThisTurn && steady_clock::now() >= *lookDue) {
+                trust->lookNow(steady_clock::now(), ptyEmpty);
+                watch.follow(trust->remotePid());
+            }
 
             if (masterIndex >= 0 && wantWrite && (fds[masterIndex].revents & (POLLOUT | POLLHUP | POLLERR))) {
                 flushWrites(*shared, *io);
@@ -838,6 +818,13 @@ struct LocalProcess::Reader {
                 outputEnded = true;
                 shared->childfd = -1;
                 shared->running = false;
+            }
+            if (outputEnded && trust && !trustClosed) {
+                // What was read before the end and no look has covered yet is
+                // covered by this one; after it, nothing more is answered.
+                trust->lookNow(steady_clock::now(), ptyEmpty);
+                trust->close();
+                trustClosed = true;
             }
             if (exited && !exitReported) {
                 const bool idle = ready == 0 && readEnabled;
@@ -911,7 +898,8 @@ bool LocalProcess::startProcess(const std::string& executable, const std::vector
     if (io->pidfd >= 0)
         fcntl(io->pidfd, F_SETFD, FD_CLOEXEC);
     io->generation = ++shared_->generation;
-    io->probe = std::make_shared<RemoteSessionProbe>(start->masterFd, start->pid);
+    io->trust = std::make_shared<SessionTrust>(
+        [probe = std::make_shared<RemoteSessionProbe>(start->masterFd, start->pid)] { return probe->look(); });
     {
         std::lock_guard lock(shared_->pendingLock);
         shared_->pendingExit.reset();
@@ -1063,36 +1051,44 @@ void LocalProcess::resumeOutput()
     shared_->resumeDelivery(shared_);
 }
 
-bool LocalProcess::deliveringRemoteOutput() const
+bool LocalProcess::outputRemote(bool hostTrusts) const
 {
-    return shared_->delivering && shared_->deliveringRemote;
+    return !hostTrusts || (shared_->delivering && shared_->deliveringRemote);
 }
 
-bool LocalProcess::sessionHasRemote() const
+RequestTrust LocalProcess::requestTrust(bool hostTrusts) const
+{
+    if (outputRemote(hostTrusts))
+        return RequestTrust::untrusted;
+    std::shared_ptr<ChildIo> child;
+    {
+        std::lock_guard lock(childMutex_);
+        child = child_;
+    }
+    // Output of a child that never started is none of a remote's.
+    if (!child)
+        return RequestTrust::trusted;
+    switch (child->trust->answer(shared_->deliveredRead)) {
+    case SessionTrust::Answer::trusted: return RequestTrust::trusted;
+    case SessionTrust::Answer::untrusted: return RequestTrust::untrusted;
+    case SessionTrust::Answer::unknown: break;
+    }
+    return RequestTrust::unknown;
+}
+
+std::function<bool()> LocalProcess::requestTrustAwaiter() const
 {
     std::shared_ptr<ChildIo> child;
     {
         std::lock_guard lock(childMutex_);
         child = child_;
     }
-    if (!shared_->running || !child || !child->probe)
-        return false;
-    // Every request in one chunk gets the same answer for one look.
-    const bool delivering = shared_->delivering;
-    const std::uint64_t seq = shared_->deliverySeq;
-    std::lock_guard lock(lookMutex_);
-    if (delivering && lookSeq_ == seq)
-        return lookRemote_;
-    lookRemote_ = child->probe->remoteNow();
-    lookSeq_ = delivering ? seq : 0;
-    return lookRemote_;
-}
-
-bool LocalProcess::foregroundIsRemoteLogin() const
-{
-    if (!shared_->running)
-        return false;
-    return RemoteLoginProbe::foregroundIsRemoteLogin(shared_->childfd);
+    if (!child)
+        return {};
+    // Longer than any look takes; a look that never ends leaves the request unanswered.
+    return [trust = child->trust, read = shared_->deliveredRead.load()] {
+        return trust->await(read, std::chrono::seconds(10));
+    };
 }
 
 std::optional<std::string> LocalProcess::foregroundProgram() const

@@ -3,6 +3,7 @@
 #include "platform/Scheduler.h"
 #include "ravelgrid/process/DeliveryQueue.h"
 #include "ravelgrid/process/LocalProcessDelegate.h"
+#include "ravelgrid/terminal/TerminalDelegate.h"
 
 #include <sys/types.h>
 
@@ -61,19 +62,6 @@ public:
     // After terminate()'s SIGTERM, a child still alive this long is killed
     // with its process group.
     static constexpr std::chrono::milliseconds terminateGrace{2000};
-    // While output keeps flowing, the session is looked at (see
-    // RemoteSessionProbe) at least this often; output after a pause is
-    // looked at before it is handed over.
-    static constexpr std::chrono::milliseconds lookInterval{10};
-    // While the terminal is quiet, the session is looked at this often, so a
-    // remote session is seen while it connects.
-    static constexpr std::chrono::milliseconds quietLookInterval{25};
-    // While the shell is alone in its session and nothing has been read or
-    // sent for idleAfter, it is looked at only this often: nothing new can
-    // run there but by the shell's doing, and input wakes the reader first.
-    static constexpr std::chrono::milliseconds idleLookInterval{500};
-    static constexpr std::chrono::milliseconds idleAfter{1000};
-
     // A null queue means DeliveryQueue::main().
     explicit LocalProcess(LocalProcessDelegate* delegate, DeliveryQueue* dispatchQueue = nullptr);
     LocalProcess(const LocalProcess&) = delete;
@@ -104,19 +92,22 @@ public:
     // Delivery paused by the delegate's outputHeld() goes on.
     void resumeOutput();
 
-    // Whether the output being delivered right now was read while some
-    // process of the terminal's session was remote, or after such a process
-    // ended but before the terminal had been emptied of what it wrote. False
-    // outside a delivery.
-    bool deliveringRemoteOutput() const;
-    // Whether some process of the child's session is remote right now (see
-    // RemoteSessionProbe); one look serves every request of the chunk being
-    // delivered. False when no child runs.
-    bool sessionHasRemote() const;
+    // The trust a host gives its terminal, for a host that trusts the
+    // program it started (`hostTrusts`); one place for every host. See
+    // SessionTrust for what the reader knows and when it looks.
+    //
+    // Whether the output being delivered right now was read while a process
+    // that can write to the terminal was remote, or after such a process
+    // ended but before the terminal had been emptied of what it wrote.
+    bool outputRemote(bool hostTrusts) const;
+    // Whether a request made by the output delivered now (or last, outside
+    // a delivery) may be answered, from what the reader's looks tell: never a
+    // look at the session on the calling thread.
+    RequestTrust requestTrust(bool hostTrusts) const;
+    // For an unknown answer: blocks until a look has covered that output and
+    // tells the answer. Meant for a thread of its own; it may outlive us.
+    std::function<bool()> requestTrustAwaiter() const;
 
-    // Whether the foreground of the child's terminal is a remote-login
-    // client right now (see RemoteLoginProbe); false when no child runs.
-    bool foregroundIsRemoteLogin() const;
     // The program the child's shell runs in the foreground right now (see
     // RemoteLoginProbe::foregroundProgram); none when the shell itself has
     // the terminal or no child runs.
@@ -160,9 +151,6 @@ private:
     std::shared_ptr<Shared> shared_;
     mutable std::mutex childMutex_;  // send() may run on the delivery queue
     std::shared_ptr<ChildIo> child_;
-    mutable std::mutex lookMutex_;
-    mutable std::uint64_t lookSeq_ = 0;  // the delivery the last look served, 0 for none
-    mutable bool lookRemote_ = false;
 };
 
 }  // namespace ravelgrid

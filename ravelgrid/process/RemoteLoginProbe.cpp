@@ -34,16 +34,6 @@ std::string_view programName(std::string_view program)
     return program;
 }
 
-bool readLink(const std::string& path, std::string& target)
-{
-    std::array<char, PATH_MAX> buffer;
-    const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size())
-        return false;
-    target.assign(buffer.data(), static_cast<std::size_t>(n));
-    return true;
-}
-
 bool readSmallFile(const std::string& path, std::string& text)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -69,20 +59,6 @@ bool RemoteLoginProbe::isRemoteLoginProgram(std::string_view program)
 {
     const std::string_view name = programName(program);
     return std::find(remoteLoginPrograms.begin(), remoteLoginPrograms.end(), name) != remoteLoginPrograms.end();
-}
-
-bool RemoteLoginProbe::foregroundIsRemoteLogin(int masterFd)
-{
-    if (masterFd < 0)
-        return false;
-    const pid_t group = tcgetpgrp(masterFd);
-    if (group <= 0)
-        return false;
-    const std::string dir = "/proc/" + std::to_string(group);
-    std::string name;
-    if (readLink(dir + "/exe", name) && isRemoteLoginProgram(name))
-        return true;
-    return readSmallFile(dir + "/comm", name) && isRemoteLoginProgram(name);
 }
 
 std::optional<std::string> RemoteLoginProbe::foregroundProgram(int masterFd, pid_t shellPid)

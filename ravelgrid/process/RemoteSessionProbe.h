@@ -2,29 +2,38 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace ravelgrid {
 
-// Whether any process of one terminal's session talks to another host, so
-// that what the terminal receives may come from there. The session is every
-// process whose controlling terminal is ours or whose session is the shell's,
-// and all their descendants, however deep (a `script` or a pty relay in
-// between changes nothing). A process is remote when its executable, its
-// command name or its first argument names a remote-login client, or when it
-// holds an inet socket (TCP or UDP, IPv4 or IPv6). A process that cannot be
-// inspected (another user's, as under sudo) counts as remote, and so does a
-// session larger than the bounds below: the answer fails closed.
+// Whether any process that can write to one terminal talks to another host,
+// so that what the terminal receives may come from there. Those processes
+// (the members) are: the shell the terminal was started with, every process
+// whose controlling terminal is ours or whose session is the shell's, every
+// process of the user's started since the shell that holds the terminal open
+// (`setsid -f`, a daemonising launcher), the server of a terminal multiplexer
+// a member is attached to, and the descendants of all of these, however deep.
 //
-// The first look walks all of /proc; later looks inspect the processes
-// already known and only those created since (told by the kernel's last
-// process id), so a look costs some tens of microseconds while nothing new
-// starts. Safe to call from several threads.
+// A member is remote when its executable, its command name or its first
+// argument names a remote-login client, or when it holds an inet socket (TCP
+// or UDP, IPv4 or IPv6). A member that cannot be inspected (another user's,
+// as under sudo), a child of a member that /proc hides from us, and a session
+// larger than the bounds below make the answer remote: it fails closed.
+//
+// Looks are incremental: processes are found through the ids handed out
+// since the last look, and a member that has not run since its last
+// inspection (none of its threads was scheduled) is not read again, since it
+// cannot have changed its descriptors or its program. Safe to call from
+// several threads; looks are serialised.
 class RemoteSessionProbe {
 public:
     struct Limits {
@@ -32,42 +41,80 @@ public:
         std::size_t maxMembers = 4096;        // processes of the session
         std::size_t maxFds = 4096;            // descriptors of one process
         std::size_t maxNewPids = 4096;        // process ids handed out between two looks
+        std::size_t maxThreads = 256;         // threads of one process followed one by one
         std::size_t maxNetTableBytes = 16u << 20;
+        std::size_t maxUnixSockets = 1u << 18;  // unix sockets listed to find a multiplexer's server
     };
 
-    // `masterFd` is the terminal's master (its slave names the session's
-    // terminal); `sessionLeader` the shell the terminal was started with.
+    struct Look {
+        bool remote = true;
+        pid_t remotePid = 0;       // the member found remote; 0 when none, or remote for want of knowing
+        bool leaderAlone = false;  // the shell alone and not remote: nothing else can start but by its doing
+    };
+
+    // `masterFd` is the terminal's master (its slave names the terminal);
+    // `sessionLeader` the shell the terminal was started with.
     RemoteSessionProbe(int masterFd, pid_t sessionLeader);
     RemoteSessionProbe(int masterFd, pid_t sessionLeader, Limits limits);
 
-    // True while some process of the session is remote, or when that
-    // cannot be told.
-    bool remoteNow();
-    // Whether the last look found the leader alone in its session and not
-    // remote: then nothing else can start in it but by the leader's own doing.
-    bool leaderWasAlone();
-    // The process the last look found remote; 0 when it found none, or
-    // answered remote for want of knowing.
-    pid_t lastRemote();
+    Look look();
+
+    // Looks made on the calling thread so far.
+    static std::uint64_t looksOnThisThread();
+
+    // Whether /proc hides other users' processes from us (hidepid).
+    static bool procHidesProcesses();
 
 private:
-    struct Member {
-        pid_t pid = 0;
-        std::uint64_t startTime = 0;
+    // What tells whether a process has run: per thread, its run time and
+    // the number of times it was scheduled.
+    struct RunMark {
+        bool valid = false;
+        std::vector<std::array<std::uint64_t, 3>> threads;  // tid, ns on the CPU, times scheduled
     };
+    struct Proc {
+        std::uint64_t startTime = 0;
+        pid_t ppid = 0;
+        std::string comm;
+        bool inspected = false;
+        bool remote = false;                 // by its name or an inet socket, as of its last inspection
+        std::string exe;                     // at its last inspection
+        std::vector<std::uint64_t> sockets;  // socket inodes that are not inet, as of its last inspection
+        RunMark mark;                        // taken before its last inspection
+    };
+    struct Stat;
+
+    enum class Verdict { local, remote, unknown };
+
+    bool refreshMembers();
     bool fullWalk();
-    bool addNewProcesses(long from, long to);
-    bool inspectMembers();
+    bool scanNew(long from, long to);
+    bool considerNew(pid_t pid, const Stat& stat, bool& bounded);
+    bool holdsTerminal(pid_t pid, const Stat& stat);
+    bool addMember(pid_t pid, const Stat& stat);
+    Verdict inspect(pid_t pid, Proc& proc, const Stat& stat,
+                    std::unordered_map<std::string, std::unordered_set<std::uint64_t>>& inet);
+    bool hiddenChild(pid_t pid);
+    bool updateAttachments(bool& changed);
+    bool ranSince(pid_t pid, const Stat& stat, const RunMark& mark, RunMark& now);
 
     std::mutex mutex_;
     Limits limits_;
     std::optional<std::uint32_t> tty_;  // the slave's device as /proc/<pid>/stat encodes it
+    std::string slavePath_;
     pid_t leader_ = 0;
-    bool known_ = false;  // members_ holds the whole session as of lastPid_
+    std::uint64_t leaderStart_ = 0;
+    uid_t uid_ = 0;
+    bool hidden_ = false;  // /proc hides processes: children are listed from their parents
+    bool known_ = false;   // members_ holds every member as of lastPid_
     long lastPid_ = -1;
-    std::vector<Member> members_;
-    bool leaderAlone_ = false;
-    pid_t remotePid_ = 0;
+    std::unordered_map<pid_t, Proc> members_;
+    // Young processes of ours found not to hold the terminal, so a walk does not read them again.
+    std::unordered_map<pid_t, std::uint64_t> strangers_;
+    // Multiplexer processes outside the session, and those a member is attached to.
+    std::unordered_map<pid_t, Proc> muxes_;
+    std::set<std::pair<pid_t, std::uint64_t>> attached_;
+    bool membersChanged_ = true;
 };
 
 }  // namespace ravelgrid

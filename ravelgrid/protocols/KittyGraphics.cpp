@@ -200,7 +200,16 @@ void KittyGraphics::transmit(const KittyGraphicsControl& control, std::span<cons
         return;
     }
     // Trust is that of the moment the command was read, whenever it is loaded.
-    const bool trusted = control.transmission != 'd' && host_.kittyIsProcessTrusted();
+    bool trusted = false;
+    if (control.transmission != 'd') {
+        const auto answer =
+            host_.kittyRequestTrust([this, control, bytes = std::vector<uint8_t>(payload.begin(), payload.end())] {
+                transmit(control, bytes, nullptr);
+            });
+        if (!answer)
+            return;  // made again once that is known
+        trusted = *answer;
+    }
     if (!slowToLoad(control, payload.size(), trusted)) {
         finishTransmit(control, kittyLoadTransmittedPayload(control, payload, trusted));
         return;

@@ -20,8 +20,9 @@ public:
     virtual void kittySendResponse(std::string_view bytes) = 0;
     // Replies use the 8-bit C1 controls APC and ST.
     virtual bool kittySend8bit() const = 0;
-    // Only a local shell or tool may name files and shared memory.
-    virtual bool kittyIsProcessTrusted() const = 0;
+    // Only a local shell or tool may name files and shared memory. None
+    // while that cannot be told yet: `retry` makes the command again later.
+    virtual std::optional<bool> kittyRequestTrust(std::function<void()> retry) = 0;
     virtual int64_t kittyImageCacheLimitBytes() const = 0;
 
     // Puts an image on the screen; false after an error it has replied to.

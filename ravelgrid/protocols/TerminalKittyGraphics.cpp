@@ -85,9 +85,9 @@ bool TerminalKittyGraphics::kittySend8bit() const
     return terminal_.cc.send8bit;
 }
 
-bool TerminalKittyGraphics::kittyIsProcessTrusted() const
+std::optional<bool> TerminalKittyGraphics::kittyRequestTrust(std::function<void()> retry)
 {
-    return terminal_.isRequestTrusted();
+    return terminal_.gatedRequest(std::move(retry));
 }
 
 bool TerminalKittyGraphics::kittyRunInBackground(std::function<void()> work, std::function<void()> then)

@@ -67,7 +67,7 @@ public:
     // KittyGraphicsHost
     void kittySendResponse(std::string_view bytes) override;
     bool kittySend8bit() const override;
-    bool kittyIsProcessTrusted() const override;
+    std::optional<bool> kittyRequestTrust(std::function<void()> retry) override;
     int64_t kittyImageCacheLimitBytes() const override;
     bool kittyPlaceImage(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
                          std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber) override;

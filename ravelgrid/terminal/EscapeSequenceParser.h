@@ -26,6 +26,7 @@ public:
     size_t parse(std::span<const uint8_t> data);
     // Called from a handler: parse() returns once the current sequence is done.
     void stopAfterSequence() { stopRequested_ = true; }
+    void cancelStop() { stopRequested_ = false; }
     // Back to ground with empty buffers (RIS).
     void reset();
 

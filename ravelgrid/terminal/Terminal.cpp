@@ -1,6 +1,7 @@
 #include "ravelgrid/terminal/Terminal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <clocale>
 #include <condition_variable>
 #include <cstdlib>
@@ -260,10 +261,13 @@ void Terminal::resumeHeldInput()
     if (parsing_)
         return;
     heldJob_.reset();
-    if (auto then = std::exchange(heldThen_, nullptr))
-        then();
     const bool remote = outputRemote_;
     parsing_ = true;
+    if (auto then = std::exchange(heldThen_, nullptr)) {
+        // It may hold the input again (a retried request that loads an image).
+        then();
+        parser_.cancelStop();
+    }
     while (!heldJob_ && !heldInput_.empty()) {
         HeldInput piece = std::move(heldInput_.front());
         heldInput_.pop_front();
@@ -294,9 +298,30 @@ void Terminal::resumeHeldInput()
         tdel_->inputResumed(*this);
 }
 
-bool Terminal::isRequestTrusted()
+std::optional<bool> Terminal::gatedRequest(std::function<void()> retry)
 {
-    return !outputRemote_ && tdel_ && tdel_->isProcessTrusted(*this);
+    if (settledTrust_)
+        return *settledTrust_;
+    if (outputRemote_ || !tdel_)
+        return false;
+    switch (tdel_->requestTrust(*this)) {
+    case RequestTrust::trusted: return true;
+    case RequestTrust::untrusted: return false;
+    case RequestTrust::unknown: break;
+    }
+    auto awaiter = tdel_->requestTrustAwaiter(*this);
+    if (!awaiter)
+        return false;
+    auto answer = std::make_shared<std::atomic<bool>>(false);
+    auto then = [this, answer, retry = std::move(retry)] {
+        settledTrust_ = answer->load();
+        retry();
+        settledTrust_.reset();
+    };
+    if (runHoldingInput([awaiter, answer] { *answer = awaiter(); }, std::move(then)))
+        return std::nullopt;
+    // Nowhere to wait but here (a headless terminal's own thread).
+    return awaiter();
 }
 
 // --- dirty rows --------------------------------------------------------------------

@@ -118,9 +118,12 @@ public:
     bool inputHeld() const { return heldJob_ != nullptr; }
     // Waits for the held work and parses what waited.
     void finishHeldInput();
-    // Whether a request that reads local data may be answered: the delegate's
-    // word, and never for output a remote session printed.
-    bool isRequestTrusted();
+    // Whether a request that hands local data to the child may be answered:
+    // the delegate's word, and never for output a remote session printed.
+    // None while the delegate cannot tell yet: then the input after this
+    // sequence waits, and `retry` makes the request again once the answer is
+    // known (it is then given at once), before anything later is parsed.
+    std::optional<bool> gatedRequest(std::function<void()> retry);
     // More held input than this waits for the work instead of growing.
     static constexpr size_t kMaxHeldInputBytes = 16u << 20;
     // How often the terminal's thread looks whether held work is done.
@@ -722,6 +725,7 @@ private:
     bool backgroundWorkAllowed_ = false;
     std::shared_ptr<HeldJob> heldJob_;
     std::function<void()> heldThen_;
+    std::optional<bool> settledTrust_;  // the answer a retried request gets
     std::deque<HeldInput> heldInput_;
     size_t heldInputBytes_ = 0;
 

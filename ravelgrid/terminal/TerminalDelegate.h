@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,10 @@
 namespace ravelgrid {
 
 class Terminal;
+
+// The answer to a request that hands local data to the child (the
+// clipboard, the screen, a local file, a directory report).
+enum class RequestTrust { trusted, untrusted, unknown };
 
 // The host side of a Terminal: everything the terminal tells or asks its
 // host. Only send() must be implemented; every other call has a default.
@@ -46,6 +51,16 @@ public:
     // per feed, so it must be cheap. What it prints is marked (rows and OSC 8
     // targets), and links found there stay remote output.
     virtual bool isOutputRemote(Terminal& source) { return !isProcessTrusted(source); }
+    // Whether a request the output being fed makes now may be answered;
+    // unknown while the host has not yet learnt where that output came from.
+    // Must be cheap: it runs on the terminal's thread.
+    virtual RequestTrust requestTrust(Terminal& source)
+    {
+        return isProcessTrusted(source) ? RequestTrust::trusted : RequestTrust::untrusted;
+    }
+    // For an unknown answer: a function that blocks until the answer is known
+    // and returns it. It runs on a thread of its own and may outlive the host.
+    virtual std::function<bool()> requestTrustAwaiter(Terminal&) { return {}; }
     // Input held for slow work (see Terminal::runHoldingInput) has been
     // parsed; the screen may have changed and more output is welcome.
     virtual void inputResumed(Terminal&) {}

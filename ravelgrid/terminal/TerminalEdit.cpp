@@ -537,13 +537,21 @@ void Terminal::csiX(const Params& p, Collect c)
     reportUnknownCsi(p, c, 'x');
 }
 
-void Terminal::cmdDECRQCRA(const Params& p, Collect)
+void Terminal::cmdDECRQCRA(const Params& p, Collect c)
 {
     const int id = p[0];
     uint32_t sum = 0;
     bool computed = false;
+    bool trusted = false;
     // Reading the screen back is for programs we started ourselves only.
-    if (p.size() >= 3 && isRequestTrusted()) {
+    if (p.size() >= 3) {
+        const auto answer = gatedRequest(
+            [this, params = p, collect = std::vector<uint8_t>(c.begin(), c.end())] { cmdDECRQCRA(params, collect); });
+        if (!answer)
+            return;  // answered once that is known
+        trusted = *answer;
+    }
+    if (trusted) {
         if (const auto r = rectangleFromRequest(*this, p, 2)) {
             computed = true;
             for (int row = r->top; row <= r->bottom; ++row) {

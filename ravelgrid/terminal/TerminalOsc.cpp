@@ -176,13 +176,19 @@ void Terminal::oscDispatch(int64_t number, std::span<const uint8_t> payload)
 
 namespace {
 
-// The text of OSC 6 / OSC 7, or nothing when the sender may not set it.
-std::optional<std::string> hostLocationText(Terminal& terminal, std::span<const uint8_t> payload)
+// The text of OSC 6 / OSC 7, or nothing when the sender may not set it. A
+// remote host must not be able to point local actions at a path of its
+// choosing; while that cannot be told yet, the report is made again later.
+std::optional<std::string> hostLocationText(Terminal& terminal, std::span<const uint8_t> payload,
+                                            void (Terminal::*report)(std::span<const uint8_t>))
 {
-    // A remote host must not be able to point local actions at a path of its choosing.
-    if (!terminal.isRequestTrusted())
-        return std::nullopt;
     if (payload.size() > Terminal::kMaxHostLocationBytes || !isValidUtf8(payload))
+        return std::nullopt;
+    const auto trusted =
+        terminal.gatedRequest([&terminal, report, bytes = std::vector<uint8_t>(payload.begin(), payload.end())] {
+            (terminal.*report)(bytes);
+        });
+    if (trusted != true)
         return std::nullopt;
     return std::string(asText(payload));
 }
@@ -191,7 +197,7 @@ std::optional<std::string> hostLocationText(Terminal& terminal, std::span<const 
 
 void Terminal::oscSetCurrentDirectory(std::span<const uint8_t> payload)
 {
-    auto text = hostLocationText(*this, payload);
+    auto text = hostLocationText(*this, payload, &Terminal::oscSetCurrentDirectory);
     if (!text)
         return;
     hostCurrentDirectory = std::move(*text);
@@ -200,7 +206,7 @@ void Terminal::oscSetCurrentDirectory(std::span<const uint8_t> payload)
 
 void Terminal::oscSetCurrentDocument(std::span<const uint8_t> payload)
 {
-    auto text = hostLocationText(*this, payload);
+    auto text = hostLocationText(*this, payload, &Terminal::oscSetCurrentDocument);
     if (!text)
         return;
     hostCurrentDocument = std::move(*text);
@@ -301,7 +307,9 @@ void Terminal::oscClipboard(std::span<const uint8_t> payload)
     if (pd.size() == 1 && pd[0] == '?') {
         // Reading the clipboard hands the user's data to the child: only a
         // process the host trusts gets an answer.
-        if (!isRequestTrusted())
+        const auto trusted =
+            gatedRequest([this, bytes = std::vector<uint8_t>(payload.begin(), payload.end())] { oscClipboard(bytes); });
+        if (trusted != true)
             return;
         const auto content = tdel_->clipboardRead(*this);
         if (!content)

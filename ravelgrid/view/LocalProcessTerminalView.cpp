@@ -163,12 +163,24 @@ void LocalProcessTerminalView::send(TerminalView&, std::span<const uint8_t> data
 
 bool LocalProcessTerminalView::isProcessTrusted(Terminal& source)
 {
-    return !isOutputRemote(source) && !(process_ && process_->sessionHasRemote());
+    return requestTrust(source) == RequestTrust::trusted;
 }
 
 bool LocalProcessTerminalView::isOutputRemote(Terminal&)
 {
-    return !processTrusted() || (process_ && process_->deliveringRemoteOutput());
+    return process_ ? process_->outputRemote(processTrusted()) : !processTrusted();
+}
+
+RequestTrust LocalProcessTerminalView::requestTrust(Terminal&)
+{
+    if (!process_)
+        return processTrusted() ? RequestTrust::trusted : RequestTrust::untrusted;
+    return process_->requestTrust(processTrusted());
+}
+
+std::function<bool()> LocalProcessTerminalView::requestTrustAwaiter(Terminal&)
+{
+    return process_ ? process_->requestTrustAwaiter() : std::function<bool()>();
 }
 
 // Output waits in the process while the terminal decodes a large image, so

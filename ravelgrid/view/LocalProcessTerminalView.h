@@ -70,9 +70,11 @@ public:
     static constexpr int inputNoticeDurationMs = 4000;
 
     // The host's trust, unless the output being parsed was read while a
-    // process of the terminal's session was remote, or one is now.
+    // process that can write to the terminal was remote, or one is now.
     bool isProcessTrusted(Terminal& source) override;
     bool isOutputRemote(Terminal& source) override;
+    RequestTrust requestTrust(Terminal& source) override;
+    std::function<bool()> requestTrustAwaiter(Terminal& source) override;
     void inputResumed(Terminal& source) override;
 
     // --- TerminalViewDelegate (the view's own events) ------------------------------

@@ -392,7 +392,8 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     const std::string d = dir.string();
     {
         std::ofstream probe(dir / "probe");
-        probe << "#!/bin/sh\ntag=\"$SSH_ORIGINAL_COMMAND\"\n"
+        // A real host answers after the network's round trips, never the instant ssh starts.
+        probe << "#!/bin/sh\ntag=\"$SSH_ORIGINAL_COMMAND\"\nsleep 0.2\n"
                  "case \"$tag\" in burst*) head -c 1000000 /dev/zero | tr '\\0' x;; esac\n"
                  "printf '\\r\\n/etc/hostname\\r\\n\\033]7;file://localhost/remote-%s\\033\\\\done-%s\\r\\n' \"$tag\" "
                  "\"$tag\"\n";
@@ -453,10 +454,11 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     headless->send("exec 3>&-; echo closed-$((6*7))\n");
     ASSERT_TRUE(showsEventually(*headless, "closed-42"));
     // Trusted again once the reader has seen the socket gone and a read has
-    // emptied the terminal since; how many reads that takes is the reader's
-    // timing, so the shell asks a few times.
+    // emptied the terminal since; when that is is the reader's timing, so
+    // the shell asks until then.
     bool trustedAgain = false;
-    for (int attempt = 0; attempt < 10 && !trustedAgain; ++attempt) {
+    const auto giveUp = std::chrono::steady_clock::now() + kTimeout;
+    for (int attempt = 0; !trustedAgain && std::chrono::steady_clock::now() < giveUp; ++attempt) {
         const std::string local = "file://localhost/local-sock-" + std::to_string(attempt);
         headless->send("printf '\\033]7;" + local + "\\033\\\\'; echo local-$((6*7))-sock-" + std::to_string(attempt) +
                        "\n");
@@ -504,9 +506,9 @@ long readerWakeUps()
 }  // namespace
 
 // A shell alone at its prompt costs next to nothing, and a remote session
-// that input then starts is still seen while it connects: here a client
-// that drops its connection before it prints, with the terminal's echo off
-// so that nothing read wakes the reader first.
+// that input then starts is looked at while it connects, at the quiet pace:
+// here a client that is connected for 0.3 s before it prints, with
+// the terminal's echo off so that nothing read wakes the reader first.
 TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStillSeen)
 {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -520,8 +522,9 @@ TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStil
     const auto dir = std::filesystem::temp_directory_path() / ("rg-idle-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "fetch") << "#!/bin/bash\nexec 3<>/dev/tcp/127.0.0.1/" << ntohs(address.sin_port)
-                                 << " || exit 1\nsleep 0.1\nexec 3>&-\n"
-                                    "printf '\\033]7;file://localhost/fetched\\033\\\\'; echo back-$((6*7))\n";
+                                 << " || exit 1\nsleep 0.3\n"
+                                    "printf '\\033]7;file://localhost/fetched\\033\\\\'; echo back-$((6*7))\n"
+                                    "exec 3>&-\n";
     std::filesystem::permissions(dir / "fetch", std::filesystem::perms::owner_all);
 
     auto headless = make();
@@ -540,8 +543,11 @@ TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStil
     // Typed just after an idle look, long before the next.
     const long woken = readerWakeUps();
     eventually([&] { return readerWakeUps() != woken; }, 2s);
+    const long typed = readerWakeUps();
     headless->send((dir / "fetch").string() + "\n");
     ASSERT_TRUE(showsEventually(*headless, "back-42")) << screenText(*headless->terminal());
+    // A dozen looks at the quiet pace, where the idle pace has one at most.
+    EXPECT_GE(readerWakeUps() - typed, 5);
     EXPECT_NE(headless->dir().value_or(""), "file://localhost/fetched");
     headless->send("printf '\\033]7;file://localhost/local\\033\\\\'; echo local-$((6*7))\n");
     ASSERT_TRUE(showsEventually(*headless, "local-42"));

@@ -1,4 +1,5 @@
 #include "ravelgrid/process/RemoteLoginProbe.h"
+#include "ravelgrid/process/RemoteSessionProbe.h"
 #include "ravelgrid/process/tests/ProcessTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,18 +24,12 @@ TEST(RemoteLoginProbe, NamesRemoteClientsByNameOrPath)
                               ".ssh", "xssh", "ssh (deleted) x"}) {
         EXPECT_FALSE(RemoteLoginProbe::isRemoteLoginProgram(local)) << local;
     }
-    EXPECT_FALSE(RemoteLoginProbe::foregroundIsRemoteLogin(-1));
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    EXPECT_FALSE(RemoteLoginProbe::foregroundIsRemoteLogin(fds[0])) << "not a terminal";
-    close(fds[0]);
-    close(fds[1]);
 }
 
-// A shell with job control gives its terminal to each job it runs: the
-// answer follows, asked anew each time, whether the job is a script named
-// ssh (told by its command name) or a binary named ssh (by its executable).
-TEST(RemoteLoginProbe, FollowsTheForegroundJobOfTheShell)
+// The session is remote while the shell runs a remote client, whether a
+// script named ssh (told by its command name) or a binary named ssh (by its
+// executable), and local again after.
+TEST(RemoteSessionProbe, FollowsWhatTheShellRuns)
 {
     MainLoopScope main;
     RecordingDelegate recorder;
@@ -61,33 +56,30 @@ TEST(RemoteLoginProbe, FollowsTheForegroundJobOfTheShell)
     auto type = [&](std::string_view text) {
         process.send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     };
-    // A reading shell is the foreground; output before its read may not show that yet.
-    auto settled = [&] { std::this_thread::sleep_for(100ms); };
+    RemoteSessionProbe probe(process.childfd(), process.shellPid());
+    auto remote = [&] { return probe.look().remote; };
 
     ASSERT_TRUE(runUntilOutput("at-shell"));
-    settled();
-    EXPECT_FALSE(process.foregroundIsRemoteLogin());
+    EXPECT_TRUE(eventually([&] { return !remote(); }, kTimeout));
     type("\r");
     ASSERT_TRUE(runUntilOutput("in-script"));
-    EXPECT_TRUE(eventually([&] { return process.foregroundIsRemoteLogin(); }, kTimeout));
+    EXPECT_TRUE(eventually([&] { return remote(); }, kTimeout));
     type("\r");
     ASSERT_TRUE(runUntilOutput("back"));
-    settled();
-    EXPECT_FALSE(process.foregroundIsRemoteLogin()) << "the shell is local again";
+    EXPECT_TRUE(eventually([&] { return !remote(); }, kTimeout)) << "the shell is local again";
     type("\r");
     type("probe\r");
     ASSERT_TRUE(runUntilOutput("probe\r\nprobe"));
-    EXPECT_TRUE(process.foregroundIsRemoteLogin());
+    EXPECT_TRUE(remote());
     type("\x04");
     ASSERT_TRUE(runUntilOutput("again"));
     type("\r");
     type("local\r");
     ASSERT_TRUE(runUntilOutput("local\r\nlocal"));
-    EXPECT_FALSE(process.foregroundIsRemoteLogin()) << "a local program keeps trust";
+    EXPECT_FALSE(remote()) << "a local program keeps trust";
     type("\x04");
     ASSERT_TRUE(runUntilOutput("done"));
     process.terminate();
-    EXPECT_FALSE(process.foregroundIsRemoteLogin());
     std::filesystem::remove_all(dir);
 }
 

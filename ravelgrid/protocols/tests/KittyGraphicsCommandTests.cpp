@@ -23,7 +23,7 @@ class FakeHost : public KittyGraphicsHost {
 public:
     void kittySendResponse(std::string_view bytes) override { replies.emplace_back(bytes); }
     bool kittySend8bit() const override { return send8bit; }
-    bool kittyIsProcessTrusted() const override { return trusted; }
+    std::optional<bool> kittyRequestTrust(std::function<void()>) override { return trusted; }
     int64_t kittyImageCacheLimitBytes() const override { return cacheLimit; }
     bool kittyPlaceImage(const KittyGraphicsPayload& payload, const KittyGraphicsControl& control,
                          std::optional<uint32_t> imageId, std::optional<uint32_t> imageNumber) override
