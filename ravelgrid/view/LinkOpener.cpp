@@ -14,6 +14,7 @@
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStringDecoder>
 #include <QSysInfo>
 #include <QTextBoundaryFinder>
 #include <QTimer>
@@ -124,6 +125,40 @@ constexpr const char* kRunnableTypes[] = {
     "application/x-cisco-vpn-settings",
     "application/x-nautilus-link",
     "application/zip",
+    // Playlists, calendars, cards, mail, feeds and download lists: their
+    // program connects to, fetches or imports what they name.
+    "audio/x-mpegurl",
+    "application/vnd.apple.mpegurl",
+    "video/vnd.mpegurl",
+    "audio/x-scpls",
+    "audio/x-ms-asx",
+    "audio/x-iriver-pla",
+    "application/vnd.ms-wpl",
+    "application/ram",
+    "application/xspf+xml",
+    "application/smil+xml",
+    "text/x-mrml",
+    "application/x-quicktime-media-link",
+    "text/x-google-video-pointer",
+    "text/x-uri",
+    "application/sdp",
+    "text/calendar",
+    "text/vcard",
+    "text/x-ldif",
+    "application/mbox",
+    "text/rfc822-headers",
+    "application/rss+xml",
+    "application/atom+xml",
+    "text/x-opml+xml",
+    "application/metalink+xml",
+    "application/metalink4+xml",
+    "application/x-nzb",
+    "application/x-bittorrent",
+    "audio/x-amzxml",
+    "application/vnd.emusic-emusic_package",
+    "application/vnd.google-earth.kml+xml",
+    "application/vnd.google-earth.kmz",
+    "application/mathml+xml",
 };
 
 // The type, its aliases and every parent type.
@@ -145,8 +180,17 @@ bool isRunnableName(const QString& name)
     for (const char* runnable : kRunnableTypes)
         if (name == QLatin1String(runnable))
             return true;
-    return name.startsWith(QLatin1String("text/x-script.")) || name.contains(QLatin1String("executable")) ||
-           name.contains(QLatin1String("script")) || name.contains(QLatin1String("macroenabled"), Qt::CaseInsensitive);
+    return name.startsWith(QLatin1String("text/x-script.")) || name.startsWith(QLatin1String("message/")) ||
+           name.contains(QLatin1String("executable")) || name.contains(QLatin1String("script")) ||
+           name.contains(QLatin1String("macroenabled"), Qt::CaseInsensitive);
+}
+
+// XML is not plain text: a browser opens it and runs the XHTML scripts or
+// fetches the stylesheets it holds.
+bool isXmlName(const QString& name)
+{
+    return name == QLatin1String("application/xml") || name == QLatin1String("text/xml") ||
+           name.endsWith(QLatin1String("+xml"));
 }
 
 // What the desktop shows: plain text and its kinds, images, PDF, sound and
@@ -158,7 +202,7 @@ bool desktopShows(const QMimeType& type)
     const QStringList lineage = lineageOf(type);
     bool shown = false;
     for (const QString& name : lineage) {
-        if (isRunnableName(name))
+        if (isRunnableName(name) || isXmlName(name))
             return false;
         shown = shown || name == QLatin1String("text/plain") || name == QLatin1String("application/pdf") ||
                 name.startsWith(QLatin1String("image/")) || name.startsWith(QLatin1String("audio/")) ||
@@ -198,6 +242,42 @@ bool holdsLauncherGroup(std::string_view data, bool more)
     }
     // Nothing but comments as far as we read, and more to come: the group may follow.
     return more && onlyComments;
+}
+
+// Whether a file is markup the desktop would not just show once the blank
+// space and comments it starts with are passed: the database's content rules
+// look only at the first bytes, so a page after a long comment would pass for
+// plain text. XML by its declaration counts, whatever follows, and so does a
+// start that is only blank space and comments as far as we read.
+bool hidesMarkup(const QByteArray& head, bool more, const QMimeDatabase& db)
+{
+    QByteArray text = head;
+    // UTF-16 and UTF-32 are markup's other spellings.
+    const auto encoding = QStringConverter::encodingForData(head, u'<');
+    const bool decoded = encoding && *encoding != QStringConverter::Utf8;
+    if (decoded) {
+        QStringDecoder decoder(*encoding);
+        text = QString(decoder.decode(head)).toUtf8();
+    }
+    const qsizetype start = text.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    qsizetype pos = start;
+    for (;;) {
+        while (pos < text.size() && std::isspace(static_cast<unsigned char>(text.at(pos))))
+            ++pos;
+        if (!QByteArrayView(text).sliced(pos).startsWith("<!--"))
+            break;
+        const qsizetype end = text.indexOf("-->", pos + 4);
+        pos = end < 0 ? text.size() : end + 3;
+    }
+    const QByteArrayView rest = QByteArrayView(text).sliced(pos);
+    if (rest.startsWith("<?xml"))
+        return true;
+    if (rest.isEmpty())
+        return more;
+    // Nothing passed over: the database has read it as it is.
+    if (pos == start && !decoded)
+        return false;
+    return !desktopShows(db.mimeTypeForData(rest.toByteArray()));
 }
 
 // "name.ext": an extension after the last dot that does not start the name.
@@ -241,6 +321,8 @@ std::optional<const char*> refusalOf(const QString& asked, const QString& canoni
     const QByteArray data = QByteArray::fromRawData(head.data.data(), qsizetype(head.data.size()));
     QString name = QFileInfo(canonical).fileName();
     QMimeDatabase db;
+    if (hidesMarkup(data, more, db))
+        return QT_TR_NOOP("the desktop would not just show it");
     // The desktop may go by the name, the content or both: each reading,
     // with every parent type, must be one it shows. Trailing dots and
     // spaces are dropped by some openers.

@@ -602,8 +602,9 @@ private slots:
     }
 
     // An allow-list: text, images, PDF, sound and video open; whatever else
-    // the desktop might run, install or render with scripts does not, named
-    // or sniffed, and a launcher group hidden past the first kilobytes too.
+    // the desktop might run, install, render with scripts or follow out to
+    // what it names does not, named or sniffed, and neither a launcher group
+    // nor markup hidden past the first kilobytes.
     void onlyWhatTheDesktopShowsOpens()
     {
         QTemporaryDir dir;
@@ -613,7 +614,38 @@ private slots:
             QByteArray("PK\3\4\24\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\24\0\0\0", 30) + "META-INF/MANIFEST.MF";
         const QByteArray mz("MZ\x90\0\3\0\0\0\4\0\0\0", 12);
         const QByteArray script("echo hello\n");
+        const QByteArray xml("<?xml version=\"1.0\"?>\n");
+        const QByteArray comment = "<!--" + QByteArray(3100, 'x') + "-->\n";
+        const QByteArray xhtml("<html xmlns=\"http://www.w3.org/1999/xhtml\"><script>alert(1)</script></html>\n");
+        // Playlists, calendars, cards, mail, feeds and download lists, each
+        // refused by its name and, under a plain ".txt" name, by its content.
+        const std::pair<const char*, QByteArray> followed[] = {
+            {"m3u", "#EXTM3U\n#EXTINF:-1,x\nhttp://h.test/s.mp3\n"},
+            {"pls", "[playlist]\nFile1=http://h.test/s\nNumberOfEntries=1\n"},
+            {"xspf", xml + "<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\"><trackList/></playlist>\n"},
+            {"smil", "<smil><body><audio src=\"http://h.test/x\"/></body></smil>\n"},
+            {"ics", "BEGIN:VCALENDAR\nVERSION:2.0\nEND:VCALENDAR\n"},
+            {"vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:x\nEND:VCARD\n"},
+            {"opml", xml + "<opml version=\"2.0\"><body/></opml>\n"},
+            {"eml", "From: a@b.test\nTo: c@d.test\nSubject: hi\n\nbody\n"},
+            {"metalink", xml + "<metalink xmlns=\"urn:ietf:params:xml:ns:metalink\"><file name=\"x\"/></metalink>\n"},
+            {"nzb", xml + "<nzb xmlns=\"http://www.newzbin.com/DTD/2003/nzb\"><file/></nzb>\n"},
+            {"kml", xml + "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document/></kml>\n"},
+            {"rss", xml + "<rss version=\"2.0\"><channel/></rss>\n"},
+            {"atom", xml + "<feed xmlns=\"http://www.w3.org/2005/Atom\"/>\n"},
+        };
+        const QString wide = QStringLiteral("\uFEFF<?xml version=\"1.0\"?><doc/>");
         const std::pair<const char*, QByteArray> refused[] = {
+            {"page.xml", xml + comment + xhtml},
+            {"inline.xml", "<doc><x:script xmlns:x=\"http://www.w3.org/1999/xhtml\">alert(1)</x:script></doc>\n"},
+            {"strings.txt", "<xliff version=\"1.2\"><file/></xliff>\n"},
+            {"style.xml", xml + "<?xml-stylesheet type=\"text/xsl\" href=\"https://h.test/s.xsl\"?>\n<doc/>\n"},
+            {"a.mml", "<math xmlns=\"http://www.w3.org/1998/Math/MathML\"><mi>x</mi></math>\n"},
+            // Markup past what the database's content rules look at.
+            {"spaced.txt", " \n" + comment + xhtml},
+            {"blank.txt", QByteArray(3100, ' ') + xhtml},
+            {"wide.txt", QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2)},
+            {"endless.txt", "\n<!--" + QByteArray(70000, 'x') + "-->\n" + xhtml},
             {"a.ps1", "Write-Host hello\r\n"},
             {"a.hta", "<html><script>alert(1)</script></html>"},
             {"a.cmd", "@echo off\r\ndir\r\n"},
@@ -652,16 +684,30 @@ private slots:
         };
         for (const auto& [name, bytes] : refused)
             writeFile(d + "/" + name, bytes);
+        for (const auto& [ext, bytes] : followed) {
+            writeFile(d + "/a." + ext, bytes);
+            writeFile(d + "/" + ext + ".txt", bytes);
+        }
         writeFile(d + "/notes.txt", "meeting at ten\n");
         writeFile(d + "/empty.txt", "");
         writeFile(d + "/main.c", "int main(void) { return 0; }\n");
+        writeFile(d + "/data.json", "{\"a\": [1, 2]}\n");
+        writeFile(d + "/readme.md", "\n<!-- badges -->\n# Title\n");
         writeFile(d + "/paper.pdf", "%PDF-1.4\n1 0 obj << >> endobj\ntrailer << >>\n%%EOF\n");
+        writeFile(d + "/song.mp3", QByteArray("ID3\3\0\0\0\0\0\0\xFF\xFB\x90\0", 14) + QByteArray(400, '\0'));
+        writeFile(d + "/song.ogg",
+                  QByteArray("OggS\0\2", 6) + QByteArray(22, '\0') + "\1vorbis" + QByteArray(40, '\0'));
         QVERIFY(QImage(4, 4, QImage::Format_RGB32).save(d + "/picture.png"));
 
         const LinkOpener::Context trusted{true, d.toStdString()};
         for (const auto& [name, bytes] : refused)
             QVERIFY2(!LinkOpener::resolve(name, trusted), name);
-        for (const char* name : {"notes.txt", "empty.txt", "main.c:12:3", "paper.pdf", "picture.png"})
+        for (const auto& [ext, bytes] : followed) {
+            QVERIFY2(!LinkOpener::resolve("a." + std::string(ext), trusted), ext);
+            QVERIFY2(!LinkOpener::resolve(ext + std::string(".txt"), trusted), ext);
+        }
+        for (const char* name : {"notes.txt", "empty.txt", "main.c:12:3", "data.json", "readme.md", "paper.pdf",
+                                 "song.mp3", "song.ogg", "picture.png"})
             QVERIFY2(LinkOpener::resolve(name, trusted), name);
 
         // A refusal is noticed in the tab, not only in the log.
