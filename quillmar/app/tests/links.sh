@@ -63,10 +63,12 @@ on_screen() {
   # below, clicked last, says every click before it was dealt with.
 
   # Files from the local shell: a launcher under an innocent name stays
-  # shut, even behind 4 KB of comments; a plain text file opens.
+  # shut, even behind 4 KB of comments, and so does a playlist, saying why;
+  # a plain text file opens.
   mkdir -p "$HOME/f"
   printf '[Desktop Entry]\nType=Application\nExec=xterm\n' >"$HOME/f/readme.txt"
   { head -c 4200 /dev/zero | tr '\0' '#'; printf '\n[Desktop Entry]\nExec=xterm\n'; } >"$HOME/f/late.txt"
+  printf '#EXTM3U\nhttp://h.test/s.mp3\n' >"$HOME/f/list.m3u"
   printf 'meeting at ten\n' >"$HOME/f/notes.txt"
   cat >"$HOME/f/link.sh" <<'LINK'
 printf '\033]8;;file://%s/%s\033\\file://%s/%s\033]8;;\033\\\n' "$PWD" "$1" "$PWD" "$1"
@@ -74,16 +76,18 @@ LINK
   xdotool type --delay 10 "cd ~/f"
   xdotool key Return
   local name
-  for name in readme late notes; do
-    xdotool type --delay 10 "sh link.sh $name.txt"
+  for name in readme.txt late.txt list.m3u notes.txt; do
+    xdotool type --delay 10 "sh link.sh $name"
     xdotool key Return
-    at=$(e2e_await "f/$name.txt" 1) || e2e_fail "the $name.txt link did not show"
+    at=$(e2e_await "f/$name" 1) || e2e_fail "the $name link did not show"
     e2e_ctrl_click $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 ))
   done
   e2e_poll 100 grep -q "/f/notes.txt$" "$opened"
   ! grep -qi "^javascript:\|alert" "$opened" || e2e_fail "a javascript: link reached xdg-open"
   [ "$(wc -l <"$opened")" -eq 2 ] && tail -1 "$opened" | grep -q "/f/notes.txt$" ||
-    e2e_fail "xdg-open got \"$(tail -n +2 "$opened")\" for the launcher and the notes"
+    e2e_fail "xdg-open got \"$(tail -n +2 "$opened")\" for the launchers, the playlist and the notes"
+  grep -q "did not open .*/f/list.m3u: the desktop would not just show it" "$E2E_WORK/app.log" ||
+    e2e_fail "the playlist's refusal was not told"
 
   # Find.
   xdotool type --delay 10 "echo nee''dle"
