@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <numeric>
 #include <unordered_map>
 
 namespace ravelgrid {
@@ -63,10 +64,24 @@ BidiPresentationState stateOf(const Buffer& buffer, const BufferLine* line)
     return state;
 }
 
+// Full-screen programs place every cell themselves: on the alternate
+// screen rows keep their order until the program asks for the layout.
+bool reorders(const Buffer& buffer)
+{
+    return buffer.detectsDirection || buffer.reordersRows;
+}
+
 uint32_t packState(const BidiPresentationState& s)
 {
     return uint32_t(s.supportMode) | (s.autodetectDirection ? 1u << 8 : 0u) | (uint32_t(s.fallbackDirection) << 16) |
            (s.boxMirroring ? 1u << 24 : 0u);
+}
+
+// The packed state with whether rows are reordered, so that a paragraph kept
+// in logical order never answers for the same text laid out, or back.
+uint32_t keyState(const Buffer& buffer, const BidiPresentationState& s)
+{
+    return packState(s) | (reorders(buffer) ? 0u : 1u << 25);
 }
 
 uint64_t mix(uint64_t h, uint64_t v)
@@ -335,6 +350,27 @@ void mirrorInto(const Cell& cell, std::u32string& display, bool boxMirroring)
     else if (boxMirroring)
         if (auto b = mirroredBoxDrawing(cell.text[0]))
             display.assign(1, *b);
+}
+
+// Rows kept in logical order still join their Arabic letters: a row with a
+// shaped cell gets a layout in stored order, the others none.
+std::shared_ptr<CachedParagraph> buildLogicalParagraph(const CollectedCells& collected, int cols, uint64_t revision)
+{
+    auto result = std::make_shared<CachedParagraph>();
+    std::vector<std::u32string> displays = shapeCells(collected.cells);
+    const size_t rowCount = collected.ranges.size();
+    for (size_t r = 0; r < rowCount; ++r) {
+        const auto [lo, hi] = collected.ranges[r];
+        const std::span<std::u32string> rowDisplays(displays.data() + lo, hi - lo);
+        if (std::all_of(rowDisplays.begin(), rowDisplays.end(), [](const auto& d) { return d.empty(); }))
+            continue;
+        std::vector<int> order(hi - lo);
+        std::iota(order.begin(), order.end(), 0);
+        result->rowsByOffset.resize(rowCount);
+        result->rowsByOffset[r] = emitRow(std::span(collected.cells.data() + lo, hi - lo), order, rowDisplays,
+                                          collected.usedWidths[r], cols, BidiDirection::leftToRight, revision);
+    }
+    return result;
 }
 
 std::shared_ptr<CachedParagraph> buildParagraph(const CollectedCells& collected, int cols,
@@ -620,6 +656,7 @@ Paragraph rowLayout(int row, const Buffer& buffer, int cols, int maximumRows, co
         return nullptr;
     const auto [first, last] = *bounds;
     const BidiPresentationState state = stateOf(buffer, lineAt(buffer, first));
+    const bool reordered = reorders(buffer);
 
     ParagraphKey key;
     key.buffer = buffer.id();
@@ -628,7 +665,7 @@ Paragraph rowLayout(int row, const Buffer& buffer, int cols, int maximumRows, co
     key.stamps = stampsOf(buffer, first, last);
     key.revision = revisionOf(key.stamps);
     key.cols = cols;
-    key.state = packState(state);
+    key.state = keyState(buffer, state);
     const uint64_t revision = key.revision;
 
     Caches& cache = caches();
@@ -642,7 +679,7 @@ Paragraph rowLayout(int row, const Buffer& buffer, int cols, int maximumRows, co
     for (int r = first; r <= last && !needed; ++r)
         if (const BufferLine* line = lineAt(buffer, r))
             needed = lineNeedsBidi(*line, cols, clusters);
-    if (!needed && state.fallbackDirection == BidiDirection::leftToRight) {
+    if (!needed && (state.fallbackDirection == BidiDirection::leftToRight || !reordered)) {
         auto empty = std::make_shared<ParagraphResult>();
         empty->firstRow = first;
         std::lock_guard guard(cache.lock);
@@ -669,7 +706,8 @@ Paragraph rowLayout(int row, const Buffer& buffer, int cols, int maximumRows, co
         return result;
     }
 
-    std::shared_ptr<CachedParagraph> built = buildParagraph(collected, cols, state, needed, revision);
+    std::shared_ptr<CachedParagraph> built = reordered ? buildParagraph(collected, cols, state, needed, revision)
+                                                       : buildLogicalParagraph(collected, cols, revision);
     Paragraph result = resultFrom(*built, first, revision);
     for (Cell& c : collected.cells)
         c.row -= first;

@@ -79,7 +79,9 @@ using Paragraph = std::shared_ptr<const ParagraphResult>;
 // The paragraph containing `row`: nothing when the row is outside the
 // buffer, its line is in explicit mode or its paragraph holds more than
 // `maximumRows` rows (0 or less counts as 1). A paragraph without
-// right-to-left text and a left-to-right base has no rows.
+// right-to-left text and a left-to-right base has no rows. On a buffer that
+// does not reorder (the alternate screen until the program asks) rows keep
+// their stored order: only rows with joined Arabic letters have a layout.
 Paragraph rowLayout(int row, const Buffer& buffer, int cols, int maximumRows, const ClusterScalars& clusters = {});
 
 // A row in explicit mode with a right-to-left fallback, mirrored whole and

@@ -220,6 +220,10 @@ public:
     // Off on the alternate screen until the program asks: full-screen
     // programs place every cell themselves.
     bool detectsDirection = true;
+    // Whether implicit rows are reordered without direction detection too.
+    // Off on the alternate screen until the program sets BDSM: a row there
+    // is drawn cell for cell as placed unless the program asks for either.
+    bool reordersRows = true;
 
 private:
     void installLineCallbacks();

@@ -132,6 +132,7 @@ std::unique_ptr<Buffer> Terminal::makeBuffer(bool alternate)
     installBuffer(*b);
     b->fillViewportRows(std::nullopt);
     b->detectsDirection = !alternate;
+    b->reordersRows = !alternate;
     return b;
 }
 

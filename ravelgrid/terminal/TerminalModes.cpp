@@ -98,6 +98,7 @@ void Terminal::softReset()
 {
     installBidiState(options_.initialBidiState, kAllBidiStateProperties);
     altBuffer->detectsDirection = false;
+    altBuffer->reordersRows = false;
     bidiArrowKeySwap = options_.initialBidiArrowKeySwap;
     savedBidiPrivateModes.clear();
     cursorHidden = false;
@@ -171,6 +172,7 @@ void Terminal::setBidiFlag(BidiStateProperty property, bool on)
     switch (property) {
     case BidiStateProperty::supportMode:
         next.supportMode = on ? BidiSupportMode::implicit : BidiSupportMode::explicit_;
+        altBuffer->reordersRows = on;
         break;
     case BidiStateProperty::autodetectDirection:
         next.autodetectDirection = on;

@@ -390,6 +390,7 @@ void Terminal::resetToInitialState()
     normalBuffer->defaultBidiState = currentBidiState;
     altBuffer->defaultBidiState = currentBidiState;
     altBuffer->detectsDirection = false;
+    altBuffer->reordersRows = false;
     updateFullScreen();
     bidiArrowKeySwap = options_.initialBidiArrowKeySwap;
     savedBidiPrivateModes.clear();

@@ -3,7 +3,8 @@
 # screen: Hebrew on the left of a divider, Latin on the right. The rows must
 # not be mirrored: the right pane's text stays where it is when the same
 # bytes are drawn with spaces in place of the Hebrew, and only the left
-# pane's area changes.
+# pane's area changes. Then a bar and a number beside Hebrew, as vim and
+# less draw them: they show in the same place as on a Latin row below.
 #   alt_screen_bidi.sh <quillmar> <find_text_on_screen> [screenshot to keep]
 set -u
 E2E_NAME="alternate screen bidi"
@@ -28,12 +29,35 @@ panes() {
   e2e_waitfile "$E2E_WORK/left-$1" 100 || return 1
 }
 
+# Where the bar and number of both rows show ("x,y" per row), once they do.
+bars_at() {
+  local out
+  out=$("$E2E_FINDER" "$E2E_WORK/shot.png" "|2       |" 2) || return 1
+  echo "$out" | sed "s/found at //"
+}
+
+bars() {
+  e2e_run "sh ~/panes.sh numbers"
+  # The Latin row's bar shows whatever the Hebrew row does.
+  e2e_until e2e_found "shalom      |2" 1 >/dev/null || e2e_fail "the rows with a bar and a number did not show"
+  local at
+  at=$(e2e_until -n 8 bars_at) || e2e_fail "the bar and number beside Hebrew moved"
+  xdotool key Return
+  e2e_waitfile "$E2E_WORK/left-numbers" 100 || e2e_fail "the program with the numbers did not end"
+  local first second
+  first=$(echo "$at" | sed -n 1p)
+  second=$(echo "$at" | sed -n 2p)
+  [ "$(echo "$at" | wc -l)" = 2 ] && [ "${first%,*}" = "${second%,*}" ] && [ "${first#*,}" != "${second#*,}" ] ||
+    e2e_fail "the bar and number beside Hebrew are not where the Latin row has them: ${at//$'\n'/ }"
+}
+
 on_screen() {
   e2e_open || return 1
   E2E_SNAP_WINDOW=$wid
   local with without
   with=$(panes hebrew) || e2e_fail "the panes with Hebrew did not show unmirrored"
   without=$(panes blank) || e2e_fail "the panes without Hebrew did not show"
+  bars
   e2e_stop
   [ "$with" = "$without" ] || { echo "$E2E_NAME: the right pane moved: $with with Hebrew, $without without" >&2; return 1; }
   # The Hebrew itself is drawn: the two pictures differ, left of the pane.
@@ -55,6 +79,13 @@ e2e_home
 # canonical mode early in a session may bring it up on a slow machine.
 cat >"$E2E_WORK/panes.sh" <<'EOF'
 set -- "$1" $(stty size)
+if [ "$1" = numbers ]; then
+  printf '\033[?1049h\033[?25l\033[2J\033[8;1H%s\033[9;1H%s' 'שלום        |2       |' 'shalom      |2       |'
+  read -r _
+  printf '\033[?25h\033[?1049l'
+  echo done >~/left-numbers
+  exit
+fi
 left='          '
 [ "$1" = hebrew ] && left='שלום עולם '
 mid=$(($3 / 2))

@@ -366,6 +366,49 @@ TEST_F(TerminalBidiLayout, DirectionSettings)
     EXPECT_EQ(p->baseDirection, BidiDirection::leftToRight);
 }
 
+// The alternate screen until the program asks: cells stay where the program
+// put them, Arabic letters still join, and a buffer that reorders the same
+// text is never answered from the other's cache.
+TEST_F(TerminalBidiLayout, ABufferThatDoesNotReorderKeepsTheStoredOrder)
+{
+    const BidiPresentationState fixed{BidiSupportMode::implicit, false, BidiDirection::leftToRight, false};
+    auto alt = makeBuffer(10, 3, fixed);
+    alt->detectsDirection = alt->reordersRows = false;
+    put(*alt, 0, U"של  |2 |");
+    put(*alt, 1, U"مرحبا (א)");
+    put(*alt, 2, U"ab", true);
+    auto p = TB::rowLayout(0, *alt, 10, 500);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->row(0), nullptr);
+    p = TB::rowLayout(1, *alt, 10, 500);
+    ASSERT_TRUE(p && p->row(1));
+    EXPECT_FALSE(p->row(1)->rightToLeft());
+    EXPECT_EQ(shown(*p->row(1), *alt, 1), U"\uFEE3\uFEAE\uFEA3\uFE92\uFE8E (א).");
+    EXPECT_EQ(p->row(1)->visualToLogicalCol, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(p->row(2), nullptr);  // nothing joined on the wrapped row
+
+    // The same state and text on a buffer that reorders (BDSM set).
+    auto asked = makeBuffer(10, 3, fixed);
+    asked->detectsDirection = false;
+    put(*asked, 0, U"של  |2 |");
+    p = TB::rowLayout(0, *asked, 10, 500);
+    ASSERT_TRUE(p && p->row(0));
+    EXPECT_EQ(shown(*p->row(0), *asked, 0), U"2|  לש |..");
+    // Turning it on for the first buffer lays its row out too.
+    alt->reordersRows = true;
+    p = TB::rowLayout(0, *alt, 10, 500);
+    ASSERT_TRUE(p && p->row(0));
+    EXPECT_EQ(shown(*p->row(0), *alt, 0), U"2|  לש |..");
+
+    // A right-to-left fallback does not right-align it either.
+    auto rtl = makeBuffer(8, 1, {BidiSupportMode::implicit, false, BidiDirection::rightToLeft, false});
+    rtl->detectsDirection = rtl->reordersRows = false;
+    put(*rtl, 0, U"abc");
+    p = TB::rowLayout(0, *rtl, 8, 500);
+    ASSERT_TRUE(p);
+    EXPECT_TRUE(p->empty());
+}
+
 TEST_F(TerminalBidiLayout, WideCellsKeepBothColumns)
 {
     auto b = makeBuffer(8, 1);

@@ -112,6 +112,30 @@ TEST(RowDrawText, StringIndicesPastTheMapLandInTheLastMappedCell)
         EXPECT_EQ(cellOrdinalAt(c.map, c.index), c.expected);
 }
 
+// Full-screen programs place every cell: on the alternate screen a bar and a
+// number beside Hebrew stay in their cells; the normal screen reorders them.
+TEST(RowDrawText, AlternateScreenRowsKeepTheirCells)
+{
+    const std::string row =
+        "\xd7\xa9\xd7\x9c  \x1b[48;2;255;0;0m|\x1b[48;2;0;255;0m2\x1b[m |\r\n";  // Shin Lamed, bar, number
+    RowRenderer r;
+    r.view.context.bidi = true;
+    const auto redAndGreen = [&r] {
+        const DrawData d = r.build(1, BufferingMode::perFrameAggregated);
+        std::pair<int, int> at{-1, -1};
+        for (const ColorCell& c : d.frame->backgroundCells) {
+            const int col = int(std::lround(c.x / r.view.cell.width()));
+            (c.r > c.g ? at.first : at.second) = col;
+        }
+        return at;
+    };
+    r.feed("\x1b[?1049h" + row);
+    EXPECT_EQ(redAndGreen(), std::make_pair(4, 5));
+    r.feed("\x1b[?1049l" + row);
+    const int cols = r.terminal().cols;
+    EXPECT_EQ(redAndGreen(), std::make_pair(cols - 5, cols - 6));
+}
+
 TEST(RowDrawText, DoubledTopKeepsTheUpperHalf)
 {
     RowRenderer single, top;

@@ -355,6 +355,22 @@ TEST(Screens, SoftResetRestoresThePaletteAndTheBidiState)
     EXPECT_TRUE(t.savedBidiPrivateModes.empty());
 }
 
+TEST(Screens, TheAlternateScreenReordersRowsOnlyWhenTheProgramAsks)
+{
+    test::ReplyRecorder host;
+    Terminal t(&host, size(10, 4));
+    EXPECT_FALSE(t.altBuffer->reordersRows);
+    t.feed("\x1b[8h");
+    EXPECT_TRUE(t.altBuffer->reordersRows);
+    t.feed("\x1b[8l");
+    EXPECT_FALSE(t.altBuffer->reordersRows);
+    // A full reset forgets the request; the normal screen always reorders.
+    t.feed("\x1b[8h\x1b"
+           "c");
+    EXPECT_FALSE(t.altBuffer->reordersRows);
+    EXPECT_TRUE(t.normalBuffer->reordersRows);
+}
+
 TEST(Screens, BidiModesReachTheParagraphAtTheCursorOnly)
 {
     test::ReplyRecorder host;

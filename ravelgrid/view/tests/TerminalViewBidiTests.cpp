@@ -48,6 +48,16 @@ struct Fixture : ViewOnFakeClock<> {
         event.setTimestamp(clock.nowNs() / ms);
         QApplication::sendEvent(view.get(), &event);
     }
+    void drag(int fromCol, int toCol, int row)
+    {
+        const qreal y = (row + 0.5) * cell().height();
+        mouse(QEvent::MouseButtonPress, QPointF((fromCol + 0.5) * cell().width(), y));
+        const QPointF to((toCol + 0.5) * cell().width(), y);
+        QMouseEvent move(QEvent::MouseMove, to, view->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.get(), &move);
+        mouse(QEvent::MouseButtonRelease, to);
+        clock.advance(1000 * ms);
+    }
     std::string click(int col, int row)
     {
         const QPointF pos((col + 0.5) * cell().width(), (row + 0.5) * cell().height());
@@ -203,10 +213,10 @@ private slots:
     {
         const auto firstInk = [](Fixture& f) { return f.inkedColumns(f.view->grab().toImage(), 0).front(); };
         Fixture f;
-        // The word still reads right to left, but from the left edge.
+        // Each letter stays in the cell the program put it in.
         f.feed("\x1b[?25l\x1b[?1049h\x1b[Hשלום\r");
         QCOMPARE(firstInk(f), 0);
-        QCOMPARE(f.caretColumn(), 3);
+        QCOMPARE(f.caretColumn(), 0);
         // Back on the normal screen the same text is laid out right to left.
         f.feed("\x1b[?1049l\x1b[2J\x1b[Hשלום\r");
         QVERIFY(firstInk(f) >= cols - 5);
@@ -219,8 +229,61 @@ private slots:
         // ...until a reset forgets it.
         f.feed("\x1b[!p\x1b[2J\x1b[Hשלום\r");
         QCOMPARE(firstInk(f), 0);
-        QCOMPARE(f.caretColumn(), 3);
+        QCOMPARE(f.caretColumn(), 0);
         f.feed("\x1b[?1049l\x1b[2J\x1b[Hשלום\r");
+        QCOMPARE(f.caretColumn(), 9);
+    }
+
+    // A bar and a number beside Hebrew, as vim and less draw a row: on the
+    // alternate screen they stay in their cells for the painter, the caret,
+    // mouse reports and selection alike; the normal screen reorders them.
+    void fullScreenRowsAreNotReordered()
+    {
+        Fixture f;
+        const std::string row = "של  \x1b[41m|\x1b[42m2\x1b[m |";
+        // The cells whose background is red (the bar) and green (the number),
+        // by their top-left corners, where no glyph reaches.
+        const auto redAndGreen = [&f] {
+            const QImage image = f.view->grab().toImage();
+            const qreal s = image.devicePixelRatio();
+            int red = -1, green = -1;
+            for (int c = 0; c < cols; ++c) {
+                const QColor p = image.pixelColor(int((c * f.cell().width() + 1) * s), int(1 * s));
+                if (p.red() > 120 && p.green() < 60)
+                    red = c;
+                if (p.green() > 120 && p.red() < 60)
+                    green = c;
+            }
+            return std::make_pair(red, green);
+        };
+        f.feed("\x1b[?1049h\x1b[H" + row + "\r\n" + "של  |2 |" + "\x1b[H");
+        QCOMPARE(redAndGreen(), std::make_pair(4, 5));
+        QCOMPARE(f.caretColumn(), 0);
+        f.feed("\x1b[?1000h\x1b[?1006h");
+        QCOMPARE(f.click(5, 0), std::string("\x1b[<0;6;1M\x1b[<0;6;1m"));
+        QCOMPARE(f.click(0, 0), std::string("\x1b[<0;1;1M\x1b[<0;1;1m"));
+        f.feed("\x1b[?1000l");
+        f.drag(4, 6, 1);
+        QCOMPARE(f.view->selectedText().value_or(""), std::string("|2"));
+        const QImage selected = f.view->grab().toImage();
+        const qreal s = selected.devicePixelRatio();
+        const auto highlighted = [&](int c) {
+            return selected.pixel(int((c * f.cell().width() + 1) * s), int((f.cell().height() + 1) * s)) ==
+                   f.view->selectedTextBackgroundColor().rgb();
+        };
+        QVERIFY(!highlighted(3) && highlighted(4) && highlighted(5) && !highlighted(6));
+        f.click(9, 1);  // a plain click clears it
+
+        // BDSM set brings the layout back with a left-to-right base...
+        f.feed("\x1b[8h\x1b[2J\x1b[H" + row);
+        QCOMPARE(redAndGreen(), std::make_pair(1, 0));
+        // ...and direction detection with the row's own.
+        f.feed("\x1b[?2501h\x1b[2J\x1b[H" + row + "\r");
+        QCOMPARE(redAndGreen(), std::make_pair(5, 4));
+        QCOMPARE(f.caretColumn(), 9);
+        // The normal screen reorders it whatever the program asked.
+        f.feed("\x1b[!p\x1b[?1049l\x1b[2J\x1b[H" + row + "\r");
+        QCOMPARE(redAndGreen(), std::make_pair(5, 4));
         QCOMPARE(f.caretColumn(), 9);
     }
 };
