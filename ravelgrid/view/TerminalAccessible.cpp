@@ -5,6 +5,7 @@
 #include "ravelgrid/view/TerminalView.h"
 
 #include <QAccessible>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -83,6 +84,177 @@ VisibleText VisibleText::of(Terminal& terminal)
     if (cursorRow < 0 || cursorRow >= rows)
         v.caret = int(v.text.size());
     return v;
+}
+
+namespace {
+uint64_t boundaryAnalyses = 0;
+}  // namespace
+
+uint64_t TextBoundaries::analyses()
+{
+    return boundaryAnalyses;
+}
+
+const std::vector<int>& TextBoundaries::edges(QAccessible::TextBoundaryType type) const
+{
+    const size_t kind = type == QAccessible::WordBoundary ? 1 : type == QAccessible::SentenceBoundary ? 2 : 0;
+    std::optional<std::vector<int>>& slot = edges_[kind];
+    if (!slot) {
+        ++boundaryAnalyses;
+        static constexpr QTextBoundaryFinder::BoundaryType finderType[] = {
+            QTextBoundaryFinder::Grapheme, QTextBoundaryFinder::Word, QTextBoundaryFinder::Sentence};
+        QTextBoundaryFinder finder(finderType[kind], text_);
+        std::vector<int> found;
+        // Qt steps over breaks that neither start nor end an item, such as
+        // the one between two blanks.
+        do {
+            if (finder.boundaryReasons() & (QTextBoundaryFinder::StartOfItem | QTextBoundaryFinder::EndOfItem))
+                found.push_back(int(finder.position()));
+        } while (finder.toNextBoundary() != -1);
+        slot = std::move(found);
+    }
+    return *slot;
+}
+
+// The last edge before offset; Qt's walk back stops at the text's start
+// whether an item starts there or not.
+int TextBoundaries::edgeBefore(const std::vector<int>& marks, int offset) const
+{
+    const auto it = std::lower_bound(marks.begin(), marks.end(), offset);
+    return it == marks.begin() ? 0 : *(it - 1);
+}
+
+// The first edge after offset, or the text's end.
+int TextBoundaries::edgeAfter(const std::vector<int>& marks, int offset) const
+{
+    const auto it = std::upper_bound(marks.begin(), marks.end(), offset);
+    return it == marks.end() ? int(text_.size()) : *it;
+}
+
+const std::vector<int>& TextBoundaries::newlines() const
+{
+    if (!newlines_) {
+        std::vector<int> found;
+        for (qsizetype i = 0; i < text_.size(); ++i)
+            if (text_[i] == QChar::LineFeed)
+                found.push_back(int(i));
+        newlines_ = std::move(found);
+    }
+    return *newlines_;
+}
+
+// The first "\n" at or after offset, else -1.
+int TextBoundaries::newlineFrom(int offset) const
+{
+    const std::vector<int>& at = newlines();
+    const auto it = std::lower_bound(at.begin(), at.end(), offset);
+    return it == at.end() ? -1 : *it;
+}
+
+// The last "\n" at or before offset, else -1.
+int TextBoundaries::newlineUpTo(int offset) const
+{
+    const std::vector<int>& at = newlines();
+    const auto it = std::upper_bound(at.begin(), at.end(), offset);
+    return it == at.begin() ? -1 : *(it - 1);
+}
+
+QString TextBoundaries::piece(int from, int to, int* startOffset, int* endOffset) const
+{
+    *startOffset = from;
+    *endOffset = to;
+    return text_.mid(from, to - from);
+}
+
+// A line runs up to and with its "\n"; direction -1 is the line before the
+// one at offset, 1 the line after.
+QString TextBoundaries::line(int direction, int offset, int* startOffset, int* endOffset) const
+{
+    const int size = int(text_.size());
+    if (direction > 0) {
+        offset = newlineFrom(std::min(offset, size - 1));
+        if (offset < 0)
+            return {};
+        ++offset;
+    } else if (direction < 0) {
+        offset = newlineUpTo(std::max(offset - 1, 0));
+        if (offset < 0)
+            return {};
+    }
+    const int from = (offset > 0 ? newlineUpTo(offset - 1) : -1) + 1;
+    int to = newlineFrom(std::min(offset, size - 1)) + 1;
+    if (to <= 0 || to > size)
+        to = size;
+    return piece(from, to, startOffset, endOffset);
+}
+
+QString TextBoundaries::at(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset) const
+{
+    const int size = int(text_.size());
+    *startOffset = *endOffset = -1;
+    if (offset == -1)
+        offset = size;
+    if (size == 0 || offset < 0 || offset > size)
+        return {};
+    switch (type) {
+    case QAccessible::LineBoundary:
+    case QAccessible::ParagraphBoundary: return line(0, offset, startOffset, endOffset);
+    case QAccessible::NoBoundary: return piece(0, size, startOffset, endOffset);
+    case QAccessible::CharBoundary:
+        if (offset == size)
+            return {};
+        break;
+    default: break;
+    }
+    const std::vector<int>& e = edges(type);
+    // Where Qt's own walk would never end (a word at 0 before a blank, or at
+    // the end right after a letter) the item at 0 starts there and the one
+    // at the end is empty.
+    const int from = offset == 0 || std::binary_search(e.begin(), e.end(), offset) ? offset : edgeBefore(e, offset);
+    return piece(from, from == size ? size : edgeAfter(e, from), startOffset, endOffset);
+}
+
+QString TextBoundaries::before(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset) const
+{
+    const int size = int(text_.size());
+    *startOffset = *endOffset = -1;
+    if (offset == -1)
+        offset = size;
+    if (size == 0 || offset <= 0 || offset > size)
+        return {};
+    switch (type) {
+    case QAccessible::LineBoundary:
+    case QAccessible::ParagraphBoundary: return line(-1, offset, startOffset, endOffset);
+    case QAccessible::NoBoundary: return {};
+    default: break;
+    }
+    const std::vector<int>& e = edges(type);
+    const int to = std::binary_search(e.begin(), e.end(), offset) ? offset : edgeBefore(e, offset);
+    // Inside the first item nothing comes before (Qt answers -1 to 0 here).
+    if (to == 0)
+        return {};
+    return piece(edgeBefore(e, to), to, startOffset, endOffset);
+}
+
+QString TextBoundaries::after(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset) const
+{
+    const int size = int(text_.size());
+    *startOffset = *endOffset = -1;
+    if (offset == -1)
+        offset = size;
+    if (size == 0 || offset < 0 || offset >= size)
+        return {};
+    switch (type) {
+    case QAccessible::LineBoundary:
+    case QAccessible::ParagraphBoundary: return line(1, offset, startOffset, endOffset);
+    case QAccessible::NoBoundary: return {};
+    default: break;
+    }
+    const std::vector<int>& e = edges(type);
+    const int from = edgeAfter(e, offset);
+    if (from == size)
+        return {};
+    return piece(from, edgeAfter(e, from), startOffset, endOffset);
 }
 
 namespace {
@@ -177,9 +349,16 @@ const VisibleText& TerminalAccessible::snapshot() const
     const uint64_t pass = view()->displayPasses();
     if (snapshotPass_ != pass) {
         snapshot_ = VisibleText::of(view()->terminal());
+        boundaries_ = TextBoundaries(snapshot_.text);
         snapshotPass_ = pass;
     }
     return snapshot_;
+}
+
+const TextBoundaries& TerminalAccessible::boundaries() const
+{
+    snapshot();
+    return boundaries_;
 }
 
 void* TerminalAccessible::interface_cast(QAccessible::InterfaceType type)
@@ -216,6 +395,24 @@ QString TerminalAccessible::text(int startOffset, int endOffset) const
     const int start = std::clamp(startOffset, 0, int(all.size()));
     const int end = endOffset < 0 ? int(all.size()) : std::clamp(endOffset, start, int(all.size()));
     return all.mid(start, end - start);
+}
+
+QString TerminalAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                                             int* endOffset) const
+{
+    return boundaries().before(offset, boundaryType, startOffset, endOffset);
+}
+
+QString TerminalAccessible::textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                                            int* endOffset) const
+{
+    return boundaries().after(offset, boundaryType, startOffset, endOffset);
+}
+
+QString TerminalAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                                         int* endOffset) const
+{
+    return boundaries().at(offset, boundaryType, startOffset, endOffset);
 }
 
 int TerminalAccessible::characterCount() const

@@ -3,6 +3,7 @@
 #include <QAccessibleWidget>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -28,6 +29,37 @@ struct VisibleText {
     static VisibleText of(Terminal& terminal);
     // How many have been made so far (tests count them).
     static uint64_t made();
+};
+
+// Character, word, sentence and line boundaries of one text, answered as
+// Qt's default text interface answers them but from one analysis of the
+// text per kind instead of one per question, so that a reader walking the
+// text costs in proportion to its length.
+class TextBoundaries {
+public:
+    explicit TextBoundaries(QString text = {}) : text_(std::move(text)) {}
+
+    QString at(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset) const;
+    QString before(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset) const;
+    QString after(int offset, QAccessible::TextBoundaryType type, int* startOffset, int* endOffset) const;
+
+    // How many analyses have been made so far (tests count them).
+    static uint64_t analyses();
+
+private:
+    // Sorted offsets where an item of that kind starts or ends.
+    const std::vector<int>& edges(QAccessible::TextBoundaryType type) const;
+    int edgeBefore(const std::vector<int>& marks, int offset) const;
+    int edgeAfter(const std::vector<int>& marks, int offset) const;
+    const std::vector<int>& newlines() const;
+    int newlineFrom(int offset) const;
+    int newlineUpTo(int offset) const;
+    QString line(int direction, int offset, int* startOffset, int* endOffset) const;
+    QString piece(int from, int to, int* startOffset, int* endOffset) const;
+
+    QString text_;
+    mutable std::array<std::optional<std::vector<int>>, 3> edges_;
+    mutable std::optional<std::vector<int>> newlines_;
 };
 
 // Keeps what was last announced for one view and tells Qt's accessibility
@@ -76,8 +108,13 @@ public:
     int cursorPosition() const override;
     void setCursorPosition(int) override {}
     QString text(int startOffset, int endOffset) const override;
-    // Line, word and character boundaries come from Qt's defaults, which
-    // split text() on "\n" and by QTextBoundaryFinder.
+    // Qt's defaults analyse the whole text again at every call.
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                             int* endOffset) const override;
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                            int* endOffset) const override;
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                         int* endOffset) const override;
     int characterCount() const override;
     QRect characterRect(int offset) const override;
     int offsetAtPoint(const QPoint& point) const override;
@@ -89,8 +126,11 @@ private:
     // One snapshot per display pass, so that a reader walking the screen a
     // character at a time does not rebuild the whole text for each one.
     const VisibleText& snapshot() const;
+    // Those of the current snapshot's text.
+    const TextBoundaries& boundaries() const;
 
     mutable VisibleText snapshot_;
+    mutable TextBoundaries boundaries_;
     mutable std::optional<uint64_t> snapshotPass_;
 };
 

@@ -6,7 +6,10 @@
 #include "support/ViewTestSupport.h"
 
 #include <QAccessible>
+#include <QTextBoundaryFinder>
 #include <QtTest>
+
+#include <time.h>
 
 #include <vector>
 
@@ -55,9 +58,9 @@ void recordEvent(QAccessibleEvent* event)
 
 struct Fixture : ViewOnFakeClock<> {
     std::vector<Posted> events;
-    Fixture() : ViewOnFakeClock(small())
+    explicit Fixture(int cols = 20, int rows = 4, bool show = true) : ViewOnFakeClock(small(cols, rows))
     {
-        if (!showGrid(20, 4))
+        if (show && !showGrid(cols, rows))
             qWarning("view not exposed");
         posted = &events;
         TerminalAccessibilityNotifier::setSink(recordEvent);
@@ -67,11 +70,11 @@ struct Fixture : ViewOnFakeClock<> {
         TerminalAccessibilityNotifier::setSink(nullptr);
         posted = nullptr;
     }
-    static TerminalOptions small()
+    static TerminalOptions small(int cols, int rows)
     {
         TerminalOptions o;
-        o.cols = 20;
-        o.rows = 4;
+        o.cols = cols;
+        o.rows = rows;
         return o;
     }
     void pass() { view->displayNow(); }
@@ -89,6 +92,26 @@ struct Fixture : ViewOnFakeClock<> {
         return iface ? iface->textInterface() : nullptr;
     }
 };
+
+// Qt's default boundary walk never ends when the item it starts from is
+// empty at either end of the text.
+bool qtLoops(QAccessible::TextBoundaryType type, const QString& text, int offset)
+{
+    if (type != QAccessible::WordBoundary && type != QAccessible::SentenceBoundary)
+        return false;
+    QTextBoundaryFinder finder(
+        type == QAccessible::WordBoundary ? QTextBoundaryFinder::Word : QTextBoundaryFinder::Sentence, text);
+    finder.setPosition(offset);
+    const bool edge = finder.boundaryReasons() & (QTextBoundaryFinder::StartOfItem | QTextBoundaryFinder::EndOfItem);
+    return (offset == text.size() && edge) || (offset == 0 && !edge);
+}
+
+qint64 threadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 }  // namespace
 
@@ -180,6 +203,91 @@ private slots:
         f.view->feed("\r\x1b[2KX");
         f.pass();
         QVERIFY(text->text(0, text->characterCount()).endsWith(QStringLiteral("\nX")));
+    }
+
+    // Every answer is Qt's own for the same text, except where Qt's walk
+    // would never end or answers a start of -1.
+    void boundariesAreQtsOwn()
+    {
+        Fixture f(24, 8);
+        // A blank first row, wide, joined and combined characters, blank
+        // rows, and a letter at the very end.
+        f.view->feed("\r\nHi, there. ok? a_b 3.5\r\n\xe4\xb8\xad\xe6\x96\x87 \xe5\xad\x97x\r\n"
+                     "\xf0\x9f\x91\x8d\xf0\x9f\x8f\xbd \xf0\x9f\x87\xa9\xf0\x9f\x87\xaa!\r\n"
+                     "e\xcc\x81 x\xcc\x81\xcc\x82 n\xcc\x83o\r\n\r\n\r\n$ end");
+        f.pass();
+        QAccessibleTextInterface* text = f.text();
+        const QString all = text->text(0, text->characterCount());
+        const int n = int(all.size());
+        QVERIFY(all.startsWith(QLatin1Char('\n')) && all.endsWith(QStringLiteral("end")));
+        for (int type = QAccessible::CharBoundary; type <= QAccessible::NoBoundary; ++type) {
+            const auto boundary = QAccessible::TextBoundaryType(type);
+            for (int offset = -2; offset <= n + 1; ++offset) {
+                int s = 0, e = 0, qs = 0, qe = 0;
+                QString ours = text->textAtOffset(offset, boundary, &s, &e);
+                if (qtLoops(boundary, all, offset == -1 ? n : offset)) {
+                    // The first item starts at 0; the one at the end is empty.
+                    QCOMPARE(s, offset == -1 ? n : offset);
+                    QVERIFY(s == n ? e == n : e > s);
+                    QCOMPARE(ours, all.mid(s, e - s));
+                } else {
+                    QCOMPARE(ours, text->QAccessibleTextInterface::textAtOffset(offset, boundary, &qs, &qe));
+                    QCOMPARE(QPoint(s, e), QPoint(qs, qe));
+                }
+                ours = text->textBeforeOffset(offset, boundary, &s, &e);
+                const QString theirs = text->QAccessibleTextInterface::textBeforeOffset(offset, boundary, &qs, &qe);
+                QCOMPARE(ours, theirs);
+                QCOMPARE(QPoint(s, e), qs == -1 ? QPoint(-1, -1) : QPoint(qs, qe));
+                ours = text->textAfterOffset(offset, boundary, &s, &e);
+                QCOMPARE(ours, text->QAccessibleTextInterface::textAfterOffset(offset, boundary, &qs, &qe));
+                QCOMPARE(QPoint(s, e), QPoint(qs, qe));
+            }
+        }
+        // A character is a whole cluster, asked for at any of its units.
+        int s = 0, e = 0;
+        const int thumb = int(all.indexOf(QStringLiteral("\U0001F44D")));
+        QCOMPARE(text->textAtOffset(thumb + 1, QAccessible::CharBoundary, &s, &e),
+                 QStringLiteral("\U0001F44D\U0001F3FD"));
+        const int accent = int(all.indexOf(QStringLiteral("x\u0301")));
+        QCOMPARE(text->textAtOffset(accent + 2, QAccessible::CharBoundary, &s, &e), QStringLiteral("x\u0301\u0302"));
+    }
+
+    // Walking the whole screen by character, word and line reads one
+    // snapshot and analyses its text once per kind, so 16 times the text
+    // costs about 16 times as much (Qt's defaults cost over 100 times).
+    void walkingTheTextIsLinear()
+    {
+        const auto walk = [](int rows) {
+            Fixture f(100, rows, false);
+            std::string row;
+            for (int i = 0; i < 3; ++i)
+                row += "alpha beta, gamma. \xe4\xb8\xad\xe6\x96\x87 ok? ";
+            for (int i = 0; i < rows; ++i)
+                f.view->feed(row + (i + 1 < rows ? "end\r\n" : "end"));
+            QAccessibleTextInterface* text = f.text();
+            qint64 best = -1;
+            for (int round = 0; round < 3; ++round) {
+                f.pass();
+                const uint64_t snapshots = VisibleText::made();
+                const uint64_t analyses = TextBoundaries::analyses();
+                const qint64 start = threadCpuNs();
+                const int n = text->characterCount();
+                int s = 0, e = 0;
+                for (const auto boundary :
+                     {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::LineBoundary})
+                    for (int offset = 0; offset < n; ++offset)
+                        text->textAtOffset(offset, boundary, &s, &e);
+                const qint64 spent = threadCpuNs() - start;
+                best = best < 0 ? spent : std::min(best, spent);
+                if (VisibleText::made() - snapshots != 1 || TextBoundaries::analyses() - analyses != 2)
+                    return qint64(-1);
+            }
+            return best;
+        };
+        const qint64 small = walk(24);
+        const qint64 large = walk(384);
+        QVERIFY(small > 0 && large > 0);
+        QVERIFY2(large < 48 * small, qPrintable(QStringLiteral("%1 ns for 2k, %2 ns for 32k").arg(small).arg(large)));
     }
 
     void aPassPostsTheChangeAndTheCaret()
