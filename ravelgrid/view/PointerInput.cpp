@@ -158,11 +158,12 @@ void PointerInput::press(QMouseEvent* event)
     const MouseHit hit = calculateMouseHit(point);
     // While a program takes the mouse, a link opens on a click where it looks
     // like one: with Ctrl held, or plainly in the modes that show links so.
-    linkPressCtrl_ = modifiers & Qt::ControlModifier;
-    linkPress_ =
-        button == Qt::LeftButton && mouseReportingApplies(modifiers) && links_.opensOnClick(hit.grid, linkPressCtrl_);
-    if (linkPress_)
+    linkPress_.reset();
+    if (button == Qt::LeftButton && mouseReportingApplies(modifiers) &&
+        links_.opensOnClick(hit.grid, modifiers & Qt::ControlModifier)) {
+        linkPress_ = LinkPress{hit, modifiers};
         return;
+    }
     if (mouseReportingApplies(modifiers)) {
         // x10 reports presses only, without modifier bits.
         reportMouse(encodeMouseButton(*number, false, modifiers), hit);
@@ -227,7 +228,7 @@ void PointerInput::move(QMouseEvent* event)
             reportMouse(3 + 32 + encodeMouseButton(0, false, modifiers), calculateMouseHit(point));
         return;
     }
-    if (linkPress_)
+    if (linkPress_ && !leaveLinkPress(calculateMouseHit(point)))
         return;
     const std::optional<int> number = buttonNumber(pressButton_);
     if (mouseReportingApplies(modifiers)) {
@@ -329,6 +330,17 @@ void PointerInput::stopAutoScroll()
     lastSelectionDragPoint_.reset();
 }
 
+bool PointerInput::leaveLinkPress(const MouseHit& hit)
+{
+    // Moves inside the pressed cell are still a click.
+    if (hit.grid == linkPress_->hit.grid)
+        return false;
+    const LinkPress press = *std::exchange(linkPress_, std::nullopt);
+    if (mouseReportingApplies(press.modifiers))
+        reportMouse(encodeMouseButton(0, false, press.modifiers), press.hit);
+    return true;
+}
+
 void PointerInput::release(QMouseEvent* event)
 {
     const Qt::MouseButton button = event->button();
@@ -345,10 +357,11 @@ void PointerInput::release(QMouseEvent* event)
         didSelectionDrag_ = false;
         pointerPressSnapshot_.pressWasSemanticEligible = false;
     };
-    if (button == Qt::LeftButton && std::exchange(linkPress_, false)) {
+    if (button == Qt::LeftButton && linkPress_ && !leaveLinkPress(hit)) {
         // The link opens before, and instead of, any report.
-        links_.updateHighlight(hit.grid, linkPressCtrl_);
-        links_.requestOpen(hit.grid, linkPressCtrl_);
+        const bool ctrl = std::exchange(linkPress_, std::nullopt)->modifiers & Qt::ControlModifier;
+        links_.updateHighlight(hit.grid, ctrl);
+        links_.requestOpen(hit.grid, ctrl);
         finish();
         return;
     }

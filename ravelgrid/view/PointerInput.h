@@ -71,6 +71,9 @@ private:
     int countClick(QPointF point, Qt::MouseButton button, uint64_t timestampMs);
     void handleSelectionPress(const MouseHit& hit, int clickCount, Qt::KeyboardModifiers modifiers);
     void handleSelectionDrag(QPointF point);
+    // A pending link press at `hit` off its cell becomes the program's: its
+    // press is reported now. False while it is still in its cell.
+    bool leaveLinkPress(const MouseHit& hit);
     void autoScrollTick(uint64_t generation);
     void scheduleSemanticClick(const MouseHit& hit, Qt::KeyboardModifiers modifiers);
     void runSemanticClick(uint64_t id, BufferLine* line, uint64_t generation, int col,
@@ -93,11 +96,14 @@ private:
     Qt::MouseButton pressButton_ = Qt::NoButton;
     // Where the pointer rests without a button, while it is over the view.
     std::optional<QPointF> lastPointer_;
-    // The left button went down with Ctrl on a link while the program takes the mouse.
-    // A press on a link that opens on its release, instead of any report;
-    // with whether Ctrl was held.
-    bool linkPress_ = false;
-    bool linkPressCtrl_ = false;
+    // A press on a link while the program takes the mouse: it opens on a
+    // release in its cell, instead of any report; once it moves off its
+    // cell it is the program's, reported from the press on.
+    struct LinkPress {
+        MouseHit hit;
+        Qt::KeyboardModifiers modifiers;
+    };
+    std::optional<LinkPress> linkPress_;
 
     // Selection gestures.
     int autoScrollDelta_ = 0;

@@ -419,8 +419,8 @@ private slots:
         f.take();
         f.ctrl(true);
         f.mouse(QEvent::MouseButtonPress, Qt::LeftButton, f.at(1, 0), Qt::ControlModifier, Qt::LeftButton);
-        f.mouse(QEvent::MouseMove, Qt::NoButton, f.at(2, 0), Qt::ControlModifier, Qt::LeftButton);
-        f.mouse(QEvent::MouseButtonRelease, Qt::LeftButton, f.at(2, 0), Qt::ControlModifier);
+        f.mouse(QEvent::MouseMove, Qt::NoButton, f.at(1.4, 0), Qt::ControlModifier, Qt::LeftButton);
+        f.mouse(QEvent::MouseButtonRelease, Qt::LeftButton, f.at(1.4, 0), Qt::ControlModifier);
         QCOMPARE(f.delegate.requested, std::vector<std::string>{"https://m.test/"});
         QCOMPARE(f.desktop.opened, QStringList{QStringLiteral("https://m.test/")});
         QCOMPARE(f.take(), std::string());
@@ -461,6 +461,52 @@ private slots:
             // Off the link the click is always the program's.
             f.click(f.at(8, 0), Qt::NoModifier);
             QVERIFY2(f.take() == "\x1b[<0;9;1M\x1b[<0;9;1m", c.name);
+        }
+    }
+
+    // Under mouse reporting a press on a link that moves off its cell is the
+    // program's, press, motion and release, exactly as off a link; only a
+    // click (a shaky one too) opens.
+    void aDragFromALinkIsTheProgramsGesture()
+    {
+        struct Case {
+            const char* name;
+            LinkHighlightMode mode;
+            Qt::KeyboardModifiers mods;
+            const char* reports;
+        } cases[] = {
+            {"hover", LinkHighlightMode::hover, Qt::NoModifier, "\x1b[<0;2;1M\x1b[<32;9;1M\x1b[<32;13;1M\x1b[<0;13;1m"},
+            {"always", LinkHighlightMode::always, Qt::NoModifier,
+             "\x1b[<0;2;1M\x1b[<32;9;1M\x1b[<32;13;1M\x1b[<0;13;1m"},
+            {"Ctrl in the default mode", LinkHighlightMode::hoverWithModifier, Qt::ControlModifier,
+             "\x1b[<16;2;1M\x1b[<48;9;1M\x1b[<48;13;1M\x1b[<16;13;1m"},
+        };
+        for (const Case& c : cases) {
+            Fixture f;
+            f.view->setLinkHighlightMode(c.mode);
+            f.view->feed("\x1b[?1002h\x1b[?1006h" + osc8("https://m.test/", "mouse") + " plain");
+            f.take();
+            const bool ctrl = c.mods & Qt::ControlModifier;
+            f.ctrl(ctrl);
+            f.hover(f.at(1, 0), c.mods);
+            f.mouse(QEvent::MouseButtonPress, Qt::LeftButton, f.at(1, 0), c.mods, Qt::LeftButton);
+            QVERIFY2(f.take().empty(), c.name);
+            f.mouse(QEvent::MouseMove, Qt::NoButton, f.at(8, 0), c.mods, Qt::LeftButton);
+            f.mouse(QEvent::MouseMove, Qt::NoButton, f.at(12, 0), c.mods, Qt::LeftButton);
+            f.mouse(QEvent::MouseButtonRelease, Qt::LeftButton, f.at(12, 0), c.mods);
+            QVERIFY2(f.take() == c.reports, c.name);
+            QVERIFY2(f.delegate.requested.empty(), c.name);
+            f.clock.advance(1000 * ms);
+
+            // A click, and one that shakes inside its cell, opens and reports nothing.
+            f.hover(f.at(1, 0), c.mods);
+            f.click(f.at(1, 0), c.mods);
+            f.mouse(QEvent::MouseButtonPress, Qt::LeftButton, f.at(1, 0), c.mods, Qt::LeftButton);
+            f.mouse(QEvent::MouseMove, Qt::NoButton, f.at(1.3, 0), c.mods, Qt::LeftButton);
+            f.mouse(QEvent::MouseButtonRelease, Qt::LeftButton, f.at(1.3, 0), c.mods);
+            QVERIFY2(f.delegate.requested.size() == 2, c.name);
+            QVERIFY2(f.take().empty(), c.name);
+            f.ctrl(false);
         }
     }
 
