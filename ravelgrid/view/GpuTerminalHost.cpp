@@ -193,6 +193,8 @@ void GpuOverlayWidget::initializeGL()
 
 void GpuOverlayWidget::resizeGL(int, int)
 {
+    // The frame drawn at once went with the old framebuffer.
+    paintedNow_ = false;
     if (host_)
         host_->framebufferRemade();
 }
@@ -215,6 +217,15 @@ void GpuOverlayWidget::paintNow()
     doneCurrent();
     paintedNow_ = true;
     update();  // composes the frame into the window
+}
+
+void GpuOverlayWidget::requestPaint()
+{
+    // A change after a frame drawn at once needs a paint of its own: the
+    // composing paint that paintNow asked for may still be pending and
+    // would otherwise take this request with it.
+    paintedNow_ = false;
+    update();
 }
 
 namespace {
@@ -423,7 +434,7 @@ void GpuTerminalHost::noteCursor(int x, int bufferY, bool hidden)
 void GpuTerminalHost::requestFrame()
 {
     if (overlay_ && !held_)
-        overlay_->update();
+        overlay_->requestPaint();
 }
 
 void GpuTerminalHost::drawNow()

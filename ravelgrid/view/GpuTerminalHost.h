@@ -36,6 +36,8 @@ public:
     void detach() { host_ = nullptr; }
     // Draws the host's frame into the framebuffer before it returns.
     void paintNow();
+    // Schedules a paint that draws a frame, also after paintNow.
+    void requestPaint();
     // The widget's framebuffer in device pixels.
     QSize deviceSize() const;
 

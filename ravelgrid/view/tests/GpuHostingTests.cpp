@@ -7,6 +7,8 @@
 #include "support/GpuViewTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QOpenGLWidget>
 #include <QSignalSpy>
 #include <QTest>
@@ -48,6 +50,19 @@ struct ShownView : ShownWindowView {
         view->gpuHost()->requestFrame();
     }
 };
+
+// The surface's framebuffer as it is, top row first, without drawing it.
+QImage framebufferAsDrawn(GpuOverlayWidget& overlay)
+{
+    const QSize size = overlay.deviceSize();
+    QImage image(size, QImage::Format_RGBA8888);
+    overlay.makeCurrent();
+    QOpenGLFunctions& gl = *QOpenGLContext::currentContext()->functions();
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, overlay.defaultFramebufferObject());
+    gl.glReadPixels(0, 0, size.width(), size.height(), GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+    overlay.doneCurrent();
+    return image.mirrored().convertToFormat(QImage::Format_RGB32);
+}
 
 }  // namespace
 
@@ -94,6 +109,33 @@ private slots:
         QCOMPARE(host.framesRequested(), before);
         s.view->drawGpuViewNow();
         QCOMPARE(host.framesRequested(), before + 1);
+    }
+
+    // A change displayed in the same turn as a frame drawn at once gets a
+    // frame of its own.
+    void theFrameAfterDrawNowShowsTheLaterChange()
+    {
+        ShownView s;
+        QVERIFY(s.view->enableGpuRenderer(true));
+        QVERIFY(s.pump([&] { return s.healthy(); }));
+        GpuTerminalHost& host = *s.view->gpuHost();
+        s.pump([] { return false; }, 20);
+        s.view->drawGpuViewNow();
+        const auto drawnNow = host.framesRequested();
+        s.view->feed("\r\nBBBBBBBB");
+        s.view->displayNow();
+        QVERIFY(s.pump([&] { return host.framesRequested() > drawnNow; }));
+        QVERIFY(s.pump([&] { return !host.renderer()->coordinator().hasActiveFrame(); }));
+        // Row 1 holds the letters' ink; read as drawn (a grab would draw again).
+        const QImage image = framebufferAsDrawn(*host.overlay());
+        const QSizeF cell = *s.view->cellDimension();
+        const qreal scale = host.overlay()->devicePixelRatioF();
+        const QRgb background = s.view->effectiveNativeBackground().rgb();
+        int ink = 0;
+        for (int y = int(cell.height() * scale); y < int(2 * cell.height() * scale); ++y)
+            for (int x = 0; x < int(8 * cell.width() * scale); ++x)
+                ink += image.pixel(x, y) != background;
+        QVERIFY2(ink > 0, "row 1 is empty");
     }
 
     // Under the OpenGL surface the view paints nothing; switched off, it
