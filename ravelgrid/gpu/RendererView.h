@@ -2,6 +2,7 @@
 
 #include "ravelgrid/drawing/CellAttributes.h"
 #include "ravelgrid/drawing/RowBuilder.h"
+#include "ravelgrid/gpu/BufferingMode.h"
 #include "ravelgrid/gpu/GpuFace.h"
 
 #include <QColor>
@@ -13,8 +14,6 @@
 namespace ravelgrid {
 
 class Terminal;
-
-enum class BufferingMode { perRowPersistent, perFrameAggregated };
 
 // A face's measures in points, y up from the baseline.
 struct RendererFontMetrics {

@@ -3,6 +3,7 @@
 #include "ravelgrid/drawing/CellAttributes.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/RowBuilder.h"
+#include "ravelgrid/gpu/BufferingMode.h"
 
 #include <QColor>
 #include <QSizeF>
@@ -39,6 +40,7 @@ public:
     virtual bool caretTracksFocus() const = 0;
     // Unset: the device pixel ratio.
     virtual std::optional<double> scaleFactorOverride() const = 0;
+    virtual BufferingMode bufferingMode() const = 0;
 
     // The surface took the caret or gave it back: the view's own caret
     // shows or hides again.

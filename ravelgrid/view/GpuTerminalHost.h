@@ -175,10 +175,8 @@ public:
     bool cursorBlinkOn() const override { return blinkOn_; }
     QColor caretColor() const override;
     QColor caretTextColor() const override;
-    BufferingMode bufferingMode() const override { return bufferingMode_; }
+    BufferingMode bufferingMode() const override { return view_.bufferingMode(); }
     std::optional<std::pair<int, int>> takeDirtyRange() override;
-
-    BufferingMode bufferingMode_ = BufferingMode::perRowPersistent;
 
 private:
     void setState(GpuRendererStatus::State state);

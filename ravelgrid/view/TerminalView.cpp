@@ -105,6 +105,19 @@ qreal TerminalView::reservedScrollerWidth() const
     return scroller_ && scrollerStyle_ == ScrollerStyle::legacy ? qreal(scroller_->sizeHint().width()) : 0;
 }
 
+qreal TerminalView::availableGridWidth(qreal width) const
+{
+    const qreal available = width - reservedScrollerWidth();
+    return available > 0 ? available : 0;  // NaN too
+}
+
+QRect TerminalView::fittingFrame() const
+{
+    const QSizeF cell = cellDimension_.value_or(QSizeF(1, 1));
+    return QRectF(0, 0, terminal_->cols * cell.width() + reservedScrollerWidth(), terminal_->rows * cell.height())
+        .toAlignedRect();
+}
+
 void TerminalView::resetCaches()
 {
     frame_.colors().resetAll();

@@ -3,6 +3,7 @@
 #include "platform/Scheduler.h"
 #include "ravelgrid/drawing/FontSet.h"
 #include "ravelgrid/drawing/FramePainter.h"
+#include "ravelgrid/gpu/BufferingMode.h"
 #include "ravelgrid/gpu/GpuRendererStatus.h"
 #include "ravelgrid/protocols/KittyKeyEvent.h"
 #include "ravelgrid/screen/SemanticPrompt.h"
@@ -200,6 +201,28 @@ public:
     // Keyboard focus in the active window: what the caret shows.
     bool caretFocused() const;
 
+    // --- reads of the options, sizing and the OpenGL path's buffering -----------------
+    const TerminalOptions& startupOptions() const { return startupOptions_; }
+    qreal lineSpacing() const { return lineSpacing_; }
+    bool useBrightColors() const { return frame_.attributes().useBrightColors(); }
+    BidiHostPolicy bidiHostPolicy() const { return bidiHostPolicy_; }
+    QColor selectedTextForegroundColor() const { return selectedTextForeground_; }
+    // The host's caret colours; unset: the defaults (effective foreground and background).
+    std::optional<QColor> caretColor() const { return caretColor_; }
+    std::optional<QColor> caretTextColor() const { return caretTextColor_; }
+    std::optional<double> gpuScaleFactorOverride() const { return gpuScaleFactorOverride_; }
+    bool notifyUpdateChanges() const { return notifyUpdateChanges_; }
+    // Rows in buffers of their own, kept while unchanged (the default), or
+    // all in one set per frame; both draw the same pixels.
+    BufferingMode gpuBufferingMode() const { return gpuBufferingMode_; }
+    void setGpuBufferingMode(BufferingMode mode) { gpuBufferingMode_ = mode; }
+    // A width less the scroll bar's room, never below 0.
+    qreal availableGridWidth(qreal width) const;
+    // The frame that holds the grid exactly, with the scroll bar's room.
+    QRect fittingFrame() const;
+    // Resizes the grid to an explicit size and tells the delegate.
+    void resizeGrid(int cols, int rows);
+
     // One cell in whole device pixels (the rule every pixel report shares).
     QSize cellSizeInDevicePixels() const;
     // The answer to CSI t: the text-area and cell pixel reports; a resize
@@ -371,8 +394,6 @@ private:
     GpuHostedView& gpuAccess();
     friend class PointerInput;
     friend class KeyboardInput;
-    // Resizes the grid to an explicit size and tells the delegate.
-    void resizeGrid(int cols, int rows);
     // Follows a new widget size; true when the grid changed.
     bool processSizeChange(QSizeF size);
     void applyBackgroundColor();
@@ -493,6 +514,7 @@ private:
     std::unique_ptr<GpuHostedView> gpuAccess_;
     std::unique_ptr<GpuTerminalHost> gpu_;
     std::optional<double> gpuScaleFactorOverride_;
+    BufferingMode gpuBufferingMode_ = BufferingMode::perRowPersistent;
     bool pendingGpuDisplay_ = false;
     // When the last resize came, and whether it followed another closely.
     std::optional<uint64_t> lastResizeNs_;

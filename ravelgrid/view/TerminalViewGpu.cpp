@@ -24,6 +24,7 @@ public:
     bool caretFocused() const override { return view_.caretFocused(); }
     bool caretTracksFocus() const override { return view_.caretViewTracksFocus(); }
     std::optional<double> scaleFactorOverride() const override { return view_.gpuScaleFactorOverride_; }
+    BufferingMode bufferingMode() const override { return view_.gpuBufferingMode_; }
     void placeCaret() override { view_.updateCursorPosition(); }
     void rendererStatusChanged() override { emit view_.gpuRendererStatusDidChange(); }
 

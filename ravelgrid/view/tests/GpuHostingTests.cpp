@@ -1,6 +1,7 @@
 // The OpenGL surface over a shown view, on llvmpipe under xvfb-run.
 #include "platform/FakeScheduler.h"
 #include "platform/Log.h"
+#include "ravelgrid/drawing/ColorResolver.h"
 #include "ravelgrid/gpu/opengl/GpuTerminalRenderer.h"
 #include "ravelgrid/view/GpuTerminalHost.h"
 #include "ravelgrid/view/TerminalView.h"
@@ -136,6 +137,42 @@ private slots:
             for (int x = 0; x < int(8 * cell.width() * scale); ++x)
                 ink += image.pixel(x, y) != background;
         QVERIFY2(ink > 0, "row 1 is empty");
+    }
+
+    // The host picks the buffering; the surface draws the same pixels either way.
+    void bothBufferingModesDrawTheSameFrame()
+    {
+        ShownView s;
+        QVERIFY(s.view->enableGpuRenderer(true));
+        QVERIFY(s.pump([&] { return s.healthy(); }));
+        GpuTerminalHost& host = *s.view->gpuHost();
+        s.view->feed("\x1b[41mred\x1b[0m plain \x1b[1;4mbold\x1b[0m\r\n\x1b[7m\xe2\x96\x88\xe2\x94\x80 box\x1b[0m");
+        const auto frameIn = [&](BufferingMode mode) {
+            s.view->setGpuBufferingMode(mode);
+            const auto before = host.framesRequested();
+            host.requestFrame();
+            const bool drawn = s.pump([&] { return host.framesRequested() > before; }) &&
+                               s.pump([&] { return !host.renderer()->coordinator().hasActiveFrame(); });
+            return drawn ? framebufferAsDrawn(*host.overlay()) : QImage();
+        };
+        const QImage perRow = frameIn(BufferingMode::perRowPersistent);
+        QVERIFY(!perRow.isNull());
+        // The red cells are drawn.
+        const QSizeF cell = *s.view->cellDimension() * host.overlay()->devicePixelRatioF();
+        const QRgb red = colorToQColor(s.view->terminal().ansiColors[1]).rgb();
+        int reds = 0;
+        for (int y = 0; y < int(cell.height()); ++y)
+            for (int x = 0; x < int(3 * cell.width()); ++x)
+                reds += perRow.pixel(x, y) == red;
+        QVERIFY(reds > 0);
+        QVERIFY(host.renderer()->rowCache().entriesWithBuffers() > 0);
+        const QImage aggregated = frameIn(BufferingMode::perFrameAggregated);
+        QVERIFY(!aggregated.isNull());
+        // One set of buffers for the frame: no row keeps its own.
+        QVERIFY(host.renderer()->rowCache().size() > 0);
+        QCOMPARE(host.renderer()->rowCache().entriesWithBuffers(), size_t(0));
+        QVERIFY(perRow == aggregated);
+        QVERIFY(frameIn(BufferingMode::perRowPersistent) == perRow);
     }
 
     // Under the OpenGL surface the view paints nothing; switched off, it

@@ -258,6 +258,76 @@ private slots:
         QVERIFY(!f.view->caretView()->blinking());
     }
 
+    // Every option a host writes reads back as written, both ways.
+    void optionsReadBackWhatWasWritten()
+    {
+        Fixture f;
+        TerminalView& v = *f.view;
+        QCOMPARE(v.startupOptions().scrollback, 500);
+        const auto check = [](const char* name, auto set, auto get, auto... values) {
+            for (const auto& value : {values...}) {
+                set(value);
+                QVERIFY2(get() == value, name);
+            }
+        };
+        using OptColor = std::optional<QColor>;
+        using OptScale = std::optional<double>;
+        check(
+            "useBrightColors", [&](bool on) { v.setUseBrightColors(on); }, [&] { return v.useBrightColors(); }, true,
+            false);
+        check(
+            "bidiHostPolicy", [&](BidiHostPolicy p) { v.setBidiHostPolicy(p); }, [&] { return v.bidiHostPolicy(); },
+            BidiHostPolicy::legacyLeftToRight, BidiHostPolicy::respectTerminal);
+        check(
+            "selectedTextForegroundColor", [&](QColor c) { v.setSelectedTextForegroundColor(c); },
+            [&] { return v.selectedTextForegroundColor(); }, QColor(1, 2, 3), QColor(Qt::white));
+        check(
+            "caretColor", [&](QColor c) { v.setCaretColor(c); }, [&] { return *v.caretColor(); }, QColor(Qt::red),
+            QColor(Qt::green));
+        check(
+            "caretTextColor", [&](OptColor c) { v.setCaretTextColor(c); }, [&] { return v.caretTextColor(); },
+            OptColor(Qt::blue), OptColor());
+        check(
+            "gpuScaleFactorOverride", [&](OptScale s) { v.setGpuScaleFactorOverride(s); },
+            [&] { return v.gpuScaleFactorOverride(); }, OptScale(2.0), OptScale());
+        check(
+            "gpuBufferingMode", [&](BufferingMode m) { v.setGpuBufferingMode(m); },
+            [&] { return v.gpuBufferingMode(); }, BufferingMode::perFrameAggregated, BufferingMode::perRowPersistent);
+        check(
+            "lineSpacing", [&](qreal s) { v.setLineSpacing(s); }, [&] { return v.lineSpacing(); }, 1.5, 1.0);
+        check(
+            "notifyUpdateChanges", [&](bool on) { v.setNotifyUpdateChanges(on); },
+            [&] { return v.notifyUpdateChanges(); }, true, false);
+    }
+
+    // The grid by columns and rows, and the frame that holds it exactly
+    // beside the scroll bar: a view of that size keeps the grid.
+    void gridSizeAndFittingFrame()
+    {
+        Fixture f;
+        TerminalView& v = *f.view;
+        v.setScrollerStyle(TerminalView::ScrollerStyle::legacy);
+        const qreal reserved = v.reservedScrollerWidth();
+        QVERIFY(reserved > 0);
+        QCOMPARE(v.availableGridWidth(500), 500 - reserved);
+        QCOMPARE(v.availableGridWidth(reserved / 2), 0.0);
+        QCOMPARE(v.availableGridWidth(std::numeric_limits<qreal>::quiet_NaN()), 0.0);
+
+        v.resizeGrid(30, 7);
+        QCOMPARE(std::make_pair(v.terminal().cols, v.terminal().rows), std::make_pair(30, 7));
+        QCOMPARE(f.delegate.sizes.back(), std::make_pair(30, 7));
+        const QRect frame = v.fittingFrame();
+        QCOMPARE(frame.height(), int(std::ceil(7 * f.cell().height())));
+        v.resize(frame.width() - 1, frame.height());
+        QCOMPARE(v.terminal().cols, 29);
+        v.resize(frame.size());
+        QCOMPARE(v.size(), frame.size());
+        QCOMPARE(std::make_pair(v.terminal().cols, v.terminal().rows), std::make_pair(30, 7));
+        // Below the terminal's least grid: the delegate hears what it holds.
+        v.resizeGrid(1, 0);
+        QCOMPARE(f.delegate.sizes.back(), std::make_pair(2, 1));
+    }
+
     // A size change the terminal reports gives the bar its new page and
     // range at once, not at the next display pass.
     void sizeChangedRefreshesTheScrollBar()
