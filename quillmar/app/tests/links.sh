@@ -3,7 +3,8 @@
 # stand-in xdg-open records what the desktop is asked to open: an OSC 8 link
 # Ctrl+clicked records its whole target, a javascript: one nothing. Ctrl+Shift+F,
 # a word and Return paint the match in the selection colour; OSC 9;4;1;50
-# paints half of the top strip.
+# paints half of the top strip. A Ctrl+drag from a link under mouse
+# reporting reaches the program; only a Ctrl+click opens the link.
 #   links.sh <quillmar> <find_text_on_screen> [screenshot to keep]
 set -u
 E2E_NAME=links
@@ -88,6 +89,43 @@ LINK
     e2e_fail "xdg-open got \"$(tail -n +2 "$opened")\" for the launchers, the playlist and the notes"
   grep -q "did not open .*/f/list.m3u: the desktop would not just show it" "$E2E_WORK/app.log" ||
     e2e_fail "the playlist's refusal was not told"
+
+  # A program that takes the mouse (1002h, 1006h) gets a Ctrl+drag that
+  # starts on a link and leaves it, press to release; only the Ctrl+click
+  # opens it.
+  cat >"$HOME/f/rec.py" <<'REC'
+import os, sys, termios, tty
+old = termios.tcgetattr(0)
+tty.setraw(0)
+os.write(1, b"\033[?1002h\033[?1006h\033]8;;https://example.com/drag\033\\https://example.com/drag\033]8;;\033\\\r\n")
+with open(sys.argv[1], "wb") as out:
+    while True:
+        data = os.read(0, 1024)
+        out.write(data)
+        out.flush()
+        if not data or b"q" in data:
+            break
+os.write(1, b"\033[?1002l\033[?1006l")
+termios.tcsetattr(0, termios.TCSADRAIN, old)
+REC
+  local rec=$E2E_WORK/rec.out drag="^\e\[<16;[0-9]+;[0-9]+M(\e\[<48;[0-9]+;[0-9]+M)+\e\[<16;[0-9]+;[0-9]+m"
+  xdotool type --delay 10 "python3 rec.py $rec"
+  xdotool key Return
+  # The program prints the link (its own text: no question before it opens)
+  # once it reads the terminal raw and has the mouse.
+  at=$(e2e_await "example.com/drag" 1) || e2e_fail "the program's link did not show"
+  x=$(( ${at%,*} + 10 )); y=$(( ${at#*,} + 6 ))
+  xdotool mousemove "$x" "$y" keydown ctrl mousemove_relative 1 0 mousedown 1
+  xdotool mousemove_relative 150 0 mousemove_relative 150 0 mouseup 1 keyup ctrl
+  e2e_poll 50 grep -qaP "$drag\$" "$rec" ||
+    e2e_fail "the drag from the link reached the program as \"$(cat -v "$rec")\""
+  e2e_ctrl_click "$x" "$y"
+  e2e_poll 50 grep -q "^https://example.com/drag$" "$opened" || e2e_fail "the Ctrl+click did not open the link"
+  # What the program got after the drag ends with the q that ends it.
+  xdotool type q
+  e2e_poll 50 grep -qa "q$" "$rec" || e2e_fail "the program did not get the q"
+  grep -qaP "${drag}q\$" "$rec" || e2e_fail "the program got \"$(cat -v "$rec")\" after the drag"
+  [ "$(wc -l <"$opened")" -eq 3 ] || e2e_fail "xdg-open got \"$(tail -n +3 "$opened")\" for the drag and the click"
 
   # Find.
   xdotool type --delay 10 "echo nee''dle"
