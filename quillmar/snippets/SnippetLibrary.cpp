@@ -6,6 +6,7 @@
 #include "quillmar/snippets/SnippetJson.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 #include <unordered_set>
@@ -78,23 +79,41 @@ void SnippetLibrary::load()
         ++revision_;
 }
 
-SnippetResult<platform::WriterLock> SnippetLibrary::lockFile()
+SnippetResult<platform::WriterLock> SnippetLibrary::lockFile(bool& busy)
 {
+    busy = false;
     const SnippetPaths& paths = vault_.paths();
     if (int err = platform::makeDirectories(paths.dataDirectory(), 0700))
         return SnippetError{"Couldn't make the folder " + paths.dataDirectory() + ": " + std::strerror(err) + "."};
     platform::FileError error;
-    auto lock = platform::WriterLock::acquire(paths.snippetsFile(), &error);
-    if (!lock)
+    auto lock = platform::WriterLock::acquire(paths.snippetsFile(), &error, lockWait_);
+    if (!lock) {
+        busy = error.systemError == EWOULDBLOCK;
+        if (busy)
+            return SnippetError{kOtherWriterSaving};
         return SnippetError{"Couldn't write the snippets file: " + error.description + "."};
+    }
     return std::move(*lock);
 }
 
 void SnippetLibrary::readFile()
 {
+    loadWaitsForWriter_ = false;
     auto contents = vault_.load();
     if (contents && !contents.value().fileExisted) {
         // Only when there is no file at all: never in place of one we couldn't read.
+        // Without a key nothing is made, not even the folder.
+        if (auto key = vault_.keyForSaving(); !key) {
+            loadError_ = key.error().message;
+            return;
+        }
+        bool busy = false;
+        auto lock = lockFile(busy);
+        if (!lock) {
+            loadError_ = lock.error().message;
+            loadWaitsForWriter_ = busy;
+            return;
+        }
         std::vector<Snippet> factory = factorySnippets();
         auto saved = vault_.save(factory);
         if (!saved) {
@@ -129,9 +148,10 @@ SnippetStatus SnippetLibrary::commit(const Change& change)
 {
     // Held from the look at the file to the rename, so that another
     // process's save can't come between the two and be written over.
-    auto lock = lockFile();
+    bool busy = false;
+    auto lock = lockFile(busy);
     if (!lock)
-        return unchanged(lock.error());
+        return busy ? lock.error() : unchanged(lock.error());
     if (!vault_.onDiskAsSeen())
         if (auto taken = takeFileOnDisk(); !taken)
             return taken.error();

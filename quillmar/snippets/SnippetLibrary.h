@@ -8,6 +8,7 @@
 #include "quillmar/snippets/SnippetImport.h"
 #include "quillmar/snippets/SnippetVault.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -25,6 +26,13 @@ namespace quillmar {
 class SnippetLibrary {
 public:
     explicit SnippetLibrary(SnippetVault vault);
+
+    // What a change or the first save says when another writer holds the
+    // file's lock for longer than `lockWait`; nothing is changed.
+    static constexpr const char* kOtherWriterSaving = "Another quillmar window is saving the snippets; try again.";
+    // How long a save waits for another writer's lock.
+    std::chrono::milliseconds lockWait() const { return lockWait_; }
+    void setLockWait(std::chrono::milliseconds wait) { lockWait_ = wait; }
 
     // Whether a load was asked for; the window sets it before it loads.
     bool loaded() const { return loaded_; }
@@ -46,6 +54,9 @@ public:
     // Reads the file; with no file at all, saves and uses the factory set.
     // Failures end up in `loadError`. Sets `loaded`.
     void load();
+    // Whether the last load found no file and another writer held the lock
+    // (`loadError` says so): loading again later may succeed.
+    bool loadWaitsForWriter() const { return loadWaitsForWriter_; }
 
     // Takes the list another process saved since this one last read or wrote
     // the file; nothing when the file is as seen. Refused while not opened.
@@ -73,13 +84,16 @@ private:
     SnippetStatus commit(const Change& change);
     // The list another window saved; failing that, the load error.
     SnippetStatus takeFileOnDisk();
-    // The writers' lock of the snippets file, its folder made first.
-    SnippetResult<platform::WriterLock> lockFile();
+    // The writers' lock of the snippets file, its folder made first;
+    // `busy` tells another writer's lock from other failures.
+    SnippetResult<platform::WriterLock> lockFile(bool& busy);
 
     SnippetVault vault_;
     platform::NaturalOrder order_;
     std::vector<Snippet> snippets_;
     std::optional<std::string> loadError_;
+    std::chrono::milliseconds lockWait_ = platform::WriterLock::kDefaultWait;
+    bool loadWaitsForWriter_ = false;
     bool loaded_ = false;
     bool opened_ = false;
     std::uint64_t revision_ = 0;

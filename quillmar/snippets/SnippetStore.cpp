@@ -31,6 +31,10 @@ SnippetStore::SnippetStore(SnippetPaths paths, std::unique_ptr<SnippetKeySource>
     : QObject(parent), library_(SnippetVault(std::move(paths), std::move(keys))), mailbox_(std::make_shared<Mailbox>())
 {
     mailbox_->store = this;
+    library_.setLockWait(kLockWait);
+    loadRetry_.setSingleShot(true);
+    loadRetry_.setInterval(kLoadRetry);
+    connect(&loadRetry_, &QTimer::timeout, this, &SnippetStore::readNow);
     keyWait_.setSingleShot(true);
     keyWait_.setInterval(kKeyringTimeLimit);
     connect(&keyWait_, &QTimer::timeout, this, &SnippetStore::keyringTooSlow);
@@ -167,6 +171,8 @@ void SnippetStore::readNow()
     library_.load();
     publish(was);
     watchFolder();
+    if (library_.loadWaitsForWriter())
+        loadRetry_.start();
 }
 
 void SnippetStore::watchFolder()

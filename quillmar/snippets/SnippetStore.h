@@ -21,7 +21,10 @@ namespace quillmar {
 // thread of its own, since the keyring may wait on an unlock prompt.
 //
 // Every change returns none when it was saved, else the sentence to show
-// (ending in "Nothing was changed.").
+// (ending in "Nothing was changed."). A save waits only briefly for another
+// window's lock, since the window can't answer meanwhile; past that it says
+// `SnippetLibrary::kOtherWriterSaving` and changes nothing. The first save of
+// the factory set is tried again every `kLoadRetry` until the lock is free.
 class SnippetStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool loaded READ loaded WRITE setLoaded NOTIFY loadedChanged)
@@ -47,6 +50,9 @@ public:
     // How long the keyring may take before the load gives up (tests shorten it).
     static constexpr std::chrono::milliseconds kKeyringTimeLimit{30000};
     void setKeyringTimeLimit(std::chrono::milliseconds limit) { keyWait_.setInterval(limit); }
+    // Longer than a save takes on a sound disk, short enough not to be felt.
+    static constexpr std::chrono::milliseconds kLockWait{50};
+    static constexpr std::chrono::milliseconds kLoadRetry{250};
 
     const std::vector<Snippet>& allSnippets() const { return library_.all(); }
     std::optional<Snippet> snippet(const QString& id) const;
@@ -106,6 +112,7 @@ private:
     QTimer keyWait_;  // runs while the keyring is asked
     QFileSystemWatcher watcher_;
     QTimer settle_;             // one look after a burst of folder changes
+    QTimer loadRetry_;          // runs while another window holds the lock at the first save
     std::uint64_t ticket_ = 0;  // tells the answer of the current ask from stale ones
     bool keyForOpening_ = false;
 };

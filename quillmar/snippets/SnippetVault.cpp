@@ -108,6 +108,13 @@ SnippetResult<platform::SymmetricKey> SnippetVault::knownKey(bool forOpening)
     return key;
 }
 
+SnippetStatus SnippetVault::keyForSaving()
+{
+    if (auto key = knownKey(false); !key)
+        return key.error();
+    return SnippetDone{};
+}
+
 bool SnippetVault::onDiskAsSeen() const
 {
     if (!seen_)

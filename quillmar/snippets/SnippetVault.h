@@ -56,6 +56,8 @@ public:
     // of asking the key source, a failure too.
     void setFetchedKey(SnippetResult<platform::SymmetricKey> fetched);
     bool hasKey() const { return key_.has_value(); }
+    // Whether a key to save with is known or can be had (as `save` would get it).
+    SnippetStatus keyForSaving();
     const std::shared_ptr<SnippetKeySource>& keySource() const { return keys_; }
 
     static constexpr std::size_t kBackupsKept = 20;

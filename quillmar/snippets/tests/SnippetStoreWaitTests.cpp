@@ -1,10 +1,14 @@
 // The store while the key source keeps it waiting: a key source held back by
 // the test, and a Secret Service that never answers (with-keyring.sh
-// --silent). The event loop must keep running and nothing may be written.
+// --silent); and while another window holds the file's lock. The event loop
+// must keep running and nothing may be written or lost.
 #include "quillmar/snippets/FactorySnippets.h"
 #include "quillmar/snippets/KeyringKeySource.h"
+#include "quillmar/snippets/SnippetJson.h"
 #include "quillmar/snippets/SnippetStore.h"
 #include "quillmar/snippets/tests/support/HeldKeys.h"
+
+#include "platform/WriterLock.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,7 +17,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <functional>
 #include <memory>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace quillmar;
 using quillmar::testing::HeldKeys;
@@ -49,6 +57,45 @@ bool startsWaiting(SnippetStore& store)
     store.load();
     return call.elapsed() < 100 && store.waitingForKeyring();
 }
+
+// The writers' lock of a snippets folder, held as another process's stuck
+// save would hold it: on a description of its own.
+class HeldLock {
+public:
+    explicit HeldLock(const QString& folder)
+        : fd_(::open(platform::lockPathFor(folder.toStdString() + "/snippets").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
+                     0600))
+    {
+        held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~HeldLock() { release(); }
+    bool held() const { return held_; }
+    void release()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+    bool held_ = false;
+};
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A key source that answers at once, with the key it made.
+std::unique_ptr<HeldKeys> answeringKeys(const std::shared_ptr<HeldKeys::Gate>& gate)
+{
+    release(*gate);
+    return std::make_unique<HeldKeys>(gate);
+}
+
+const QString otherWriterSaving = QStringLiteral("Another quillmar window is saving the snippets; try again.");
 
 }  // namespace
 
@@ -126,6 +173,102 @@ private slots:
         QVERIFY(seen(*gate, &HeldKeys::Gate::cancelled));
         QTest::qWait(50);  // the worker's answer would arrive now
         QVERIFY(!QDir(data).exists());
+    }
+
+    // Every kind of change while another window's save holds the lock
+    // (stopped, or on a slow disk): each answers within a blink with the
+    // sentence and leaves the file and the list as they were; once the lock
+    // is free the change is saved.
+    void changesUnderAHeldLockAnswerAtOnceAndKeepEverything()
+    {
+        auto gate = std::make_shared<HeldKeys::Gate>();
+        const QString data = folder();
+        SnippetStore store(SnippetPaths(data.toStdString()), answeringKeys(gate));
+        store.load();
+        QTRY_VERIFY(!store.waitingForKeyring());
+        QVERIFY(!store.hasLoadError());
+        QString kept;
+        QVERIFY(!store.add(Snippet{"", "kept", "echo kept", "Mine", {}, ""}, &kept));
+        const QString exported = dir_.filePath(QStringLiteral("held.qmsnippets"));
+        QVERIFY(!store.exportTo(exported, QStringLiteral("pw"), 1000));
+        QVERIFY(!store.remove(kept));
+        auto plan = store.prepareImport(exported, QStringLiteral("pw"));
+        QVERIFY(plan.ok());
+        QCOMPARE(plan.value().added.size(), std::size_t(1));
+        const QByteArray before = bytesOf(store.snippetsFilePath());
+        const std::vector<Snippet> list = store.allSnippets();
+        Snippet edited = list.front();
+        edited.title = "edited";
+        const Snippet fresh{"", "new", "echo new", "Mine", {}, ""};
+
+        const std::vector<std::function<std::optional<QString>()>> changes = {
+            [&] { return store.add(fresh); },
+            [&] { return store.edit(edited); },
+            [&] { return store.remove(QString::fromStdString(list.back().id)); },
+            [&] { return store.resetToFactory(); },
+            [&]() -> std::optional<QString> {
+                auto outcome = store.applyImport(plan.value(), SnippetImportChoice::keepExisting);
+                return outcome ? std::nullopt : std::optional(QString::fromStdString(outcome.error().message));
+            },
+        };
+        HeldLock other(data);
+        QVERIFY(other.held());
+        for (const auto& change : changes) {
+            QElapsedTimer took;
+            took.start();
+            QCOMPARE(change(), std::optional(otherWriterSaving));
+            QVERIFY2(took.elapsed() < 100, qPrintable(QString::number(took.elapsed())));
+        }
+        QCOMPARE(bytesOf(store.snippetsFilePath()), before);
+        QCOMPARE(store.allSnippets(), list);
+
+        other.release();
+        QVERIFY(!store.edit(edited));
+        QVERIFY(store.applyImport(plan.value(), SnippetImportChoice::keepExisting).ok());
+        SnippetStore reader(SnippetPaths(data.toStdString()), answeringKeys(gate));
+        reader.load();
+        QTRY_VERIFY(!reader.waitingForKeyring());
+        QCOMPARE(reader.snippet(QString::fromStdString(edited.id)), std::optional(edited));
+        QVERIFY(reader.snippet(kept));
+    }
+
+    // The first start finds no file while another window holds the lock: the
+    // window stays live and shows why, and once the lock is free it saves
+    // the factory set, or takes the file the other window made meanwhile.
+    void aFirstStartUnderAHeldLockWaitsWithoutHoldingTheLoop()
+    {
+        for (const bool otherMakesTheFile : {false, true}) {
+            auto gate = std::make_shared<HeldKeys::Gate>();
+            const QString data = folder();
+            QVERIFY(QDir().mkpath(data));
+            HeldLock other(data);
+            QVERIFY(other.held());
+            SnippetStore store(SnippetPaths(data.toStdString()), answeringKeys(gate));
+            QSignalSpy errors(&store, &SnippetStore::loadErrorChanged);
+            Heartbeat beat;
+            store.load();
+            QTRY_COMPARE(store.loadError(), otherWriterSaving);
+            QTest::qWait(int(3 * SnippetStore::kLoadRetry.count()));
+            QVERIFY2(beat.longestGapMs() < 100, qPrintable(QString::number(beat.longestGapMs())));
+            QCOMPARE(errors.count(), 1);
+            QVERIFY(store.allSnippets().empty());
+            QVERIFY(!QFile::exists(store.snippetsFilePath()));
+
+            std::vector<Snippet> expected = factorySnippets();
+            if (otherMakesTheFile) {
+                expected = {Snippet{newSnippetId(), "theirs", "echo theirs", "Other", {}, ""}};
+                std::lock_guard lock(gate->mutex);
+                const auto sealed = SnippetFileFormat::sealSnippets(*gate->key, SnippetJson::encode(expected));
+                QFile file(store.snippetsFilePath());
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(sealed.value().data(), qint64(sealed.value().size()));
+            }
+            other.release();
+            QTRY_VERIFY(!store.hasLoadError());
+            QCOMPARE(store.allSnippets(), expected);
+            QVERIFY(QFile::exists(store.snippetsFilePath()));
+            QVERIFY(!store.add(Snippet{"", "mine", "echo mine", "Mine", {}, ""}));
+        }
     }
 
     // The real keyring layer against a service that never answers.
