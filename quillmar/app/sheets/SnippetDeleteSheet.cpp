@@ -43,8 +43,7 @@ SnippetDeleteSheet::SnippetDeleteSheet(SnippetStore& store, Snippet snippet, QWi
 bool SnippetDeleteSheet::confirm()
 {
     if (const std::optional<QString> problem = store_.remove(QString::fromStdString(snippet_.id))) {
-        error_->setText(*problem);
-        error_->show();
+        showErrorText(error_, *problem);
         return false;
     }
     accept();

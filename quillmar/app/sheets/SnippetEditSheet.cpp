@@ -90,8 +90,7 @@ bool SnippetEditSheet::save()
     const Snippet s = edited();
     const std::optional<QString> problem = request_.isNew ? store_.add(s) : store_.edit(s);
     if (problem) {
-        error_->setText(*problem);
-        error_->show();
+        showErrorText(error_, *problem);
         return false;
     }
     accept();

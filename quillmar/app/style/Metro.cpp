@@ -7,9 +7,11 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLayout>
 #include <QPalette>
 #include <QPointer>
 
+#include <algorithm>
 #include <array>
 
 namespace quillmar {
@@ -172,6 +174,21 @@ QLabel* makeErrorLabel(QWidget* parent)
     setTextRole(label, Metro::Role::danger);
     label->hide();
     return label;
+}
+
+void showErrorText(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->show();
+    // A window's layout keeps it no taller than its minimum, which counts
+    // wrapped text at a width of its own: two lines can be cut to one.
+    QWidget* sheet = label->window();
+    if (QLayout* layout = sheet->layout()) {
+        layout->activate();
+        const int needed = std::max(sheet->heightForWidth(sheet->width()), sheet->minimumHeight());
+        if (needed > sheet->height())
+            sheet->resize(sheet->width(), needed);
+    }
 }
 
 }  // namespace quillmar

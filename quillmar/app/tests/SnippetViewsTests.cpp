@@ -17,6 +17,7 @@
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetFileFormat.h"
 #include "quillmar/snippets/SnippetJson.h"
+#include "quillmar/snippets/tests/support/HeldLock.h"
 #include "ravelgrid/view/QtScheduler.h"
 
 #include <QApplication>
@@ -559,6 +560,63 @@ private slots:
         QVERIFY(view.notice());
         w.clock.advance(5 * second);
         QVERIFY(!view.notice());
+    }
+
+    // A sheet that can't save says why in full, as the sheet grows to hold
+    // the sentence; under another window's lock it keeps what was typed and
+    // saves once the lock is free.
+    void sheetsShowTheirWholeError()
+    {
+        const QString folder = QStringLiteral("whole");
+        auto store = loadedStore(folder);
+        Window w;
+        QWidget window;
+        SnippetsView view(*store, w.clock, &window);
+        window.resize(900, 600);
+        window.show();
+        const auto whole = [](QLabel* label) {
+            return label->isVisible() && label->height() >= label->heightForWidth(label->width()) &&
+                   label->window()->rect().contains(label->geometry());
+        };
+
+        // Another window deleted it meanwhile.
+        const Snippet gone = store->allSnippets().front();
+        view.select(QString::fromStdString(gone.id));
+        view.deleteSelected();
+        QVERIFY(QTest::qWaitForWindowExposed(view.deleteSheet()));
+        QVERIFY(!store->remove(QString::fromStdString(gone.id)));
+        QVERIFY(!view.deleteSheet()->confirm());
+        QCOMPARE(view.deleteSheet()->errorText()->text(),
+                 QStringLiteral("That snippet no longer exists. Nothing was changed."));
+        QVERIFY(whole(view.deleteSheet()->errorText()));
+        view.deleteSheet()->reject();
+        QTRY_VERIFY(!view.deleteSheet());
+
+        const QString busy = QStringLiteral("Another quillmar window is saving the snippets; try again.");
+        const QByteArray before = readFile(store->snippetsFilePath());
+        testing::HeldLock other(dir_.filePath(folder));
+        QVERIFY(other.held());
+        view.addSnippet();
+        QVERIFY(QTest::qWaitForWindowExposed(view.editSheet()));
+        view.editSheet()->titleField()->setText(QStringLiteral("Typed while locked"));
+        view.editSheet()->commandField()->setPlainText(QStringLiteral("echo locked"));
+        QVERIFY(!view.editSheet()->save());
+        QCOMPARE(view.editSheet()->errorText()->text(), busy);
+        QVERIFY(whole(view.editSheet()->errorText()));
+        const Snippet kept = store->allSnippets().front();
+        view.select(QString::fromStdString(kept.id));
+        view.resetToFactory();
+        QCOMPARE(view.notice(), std::optional(busy));
+        QVERIFY(whole(view.noticeText()));
+        QCOMPARE(readFile(store->snippetsFilePath()), before);
+
+        other.release();
+        QCOMPARE(view.editSheet()->titleField()->text(), QStringLiteral("Typed while locked"));
+        QVERIFY(view.editSheet()->save());
+        QTRY_VERIFY(!view.editSheet());
+        const auto again = loadedStore(folder);
+        QVERIFY(std::any_of(again->allSnippets().begin(), again->allSnippets().end(),
+                            [](const Snippet& s) { return s.title == "Typed while locked"; }));
     }
 
     // An export file is untrusted: it brings only what the editor would save.

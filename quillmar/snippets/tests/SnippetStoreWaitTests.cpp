@@ -7,8 +7,7 @@
 #include "quillmar/snippets/SnippetJson.h"
 #include "quillmar/snippets/SnippetStore.h"
 #include "quillmar/snippets/tests/support/HeldKeys.h"
-
-#include "platform/WriterLock.h"
+#include "quillmar/snippets/tests/support/HeldLock.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,14 +16,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <sys/file.h>
-#include <unistd.h>
 
 using namespace quillmar;
 using quillmar::testing::HeldKeys;
+using quillmar::testing::HeldLock;
 using quillmar::testing::release;
 using quillmar::testing::seen;
 using namespace std::chrono_literals;
@@ -57,30 +54,6 @@ bool startsWaiting(SnippetStore& store)
     store.load();
     return call.elapsed() < 100 && store.waitingForKeyring();
 }
-
-// The writers' lock of a snippets folder, held as another process's stuck
-// save would hold it: on a description of its own.
-class HeldLock {
-public:
-    explicit HeldLock(const QString& folder)
-        : fd_(::open(platform::lockPathFor(folder.toStdString() + "/snippets").c_str(), O_RDWR | O_CREAT | O_CLOEXEC,
-                     0600))
-    {
-        held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
-    }
-    ~HeldLock() { release(); }
-    bool held() const { return held_; }
-    void release()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-    bool held_ = false;
-};
 
 QByteArray bytesOf(const QString& path)
 {
