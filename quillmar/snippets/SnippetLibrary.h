@@ -28,10 +28,9 @@ public:
     explicit SnippetLibrary(SnippetVault vault);
 
     // What a change or the first save says when another writer holds the
-    // file's lock for longer than `lockWait`; nothing is changed.
+    // file's lock for longer than the lock wait; nothing is changed.
     static constexpr const char* kOtherWriterSaving = "Another quillmar window is saving the snippets; try again.";
     // How long a save waits for another writer's lock.
-    std::chrono::milliseconds lockWait() const { return lockWait_; }
     void setLockWait(std::chrono::milliseconds wait) { lockWait_ = wait; }
 
     // Whether a load was asked for; the window sets it before it loads.
