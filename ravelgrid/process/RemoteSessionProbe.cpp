@@ -427,6 +427,8 @@ bool RemoteSessionProbe::procHidesProcesses()
     std::string text;
     if (readFile("/proc/self/mountinfo", text, 1u << 20) != Read::ok)
         return true;
+    // The last mount on /proc is the one we see.
+    bool hides = false;
     std::string_view all(text);
     while (!all.empty()) {
         const auto nl = all.find('\n');
@@ -442,17 +444,20 @@ bool RemoteSessionProbe::procHidesProcesses()
         }
         if (fields[4] != "/proc")
             continue;
-        const auto dash = line.find(" - proc ");
+        const auto dash = line.find(" - ");
         if (dash == std::string_view::npos)
             continue;
         const std::string_view super = line.substr(dash);
         const auto at = super.find("hidepid=");
-        if (at == std::string_view::npos)
-            return false;
-        const std::string_view value = super.substr(at + 8, super.find_first_of(", ", at) - at - 8);
-        return !(value == "0" || value == "off");
+        if (at == std::string_view::npos) {
+            hides = false;
+            continue;
+        }
+        const auto end = super.find_first_of(", ", at);
+        const std::string_view value = super.substr(at + 8, end == std::string_view::npos ? end : end - at - 8);
+        hides = !(value == "0" || value == "off");
     }
-    return false;
+    return hides;
 }
 
 bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat)
@@ -847,8 +852,6 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
                 if (auto peer = peers.find(inode); peer != peers.end())
                     ends.insert(peer->second);
             for (const auto& [pid, mux] : muxes_) {
-                if (members_.count(pid))
-                    continue;
                 bool holds = false;
                 const Fds r = forEachFd(pid, limits_.maxFds, [&](const char*, std::string_view link) {
                     const auto inode = socketInode(link);

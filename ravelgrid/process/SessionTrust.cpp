@@ -26,9 +26,9 @@ SessionTrust::Clock::duration SessionTrust::spacing() const
     return lastCost_ * costShare;
 }
 
-// One look; `ptyEmpty` is the reader's, null for a look from elsewhere, which
-// can taint but not clear. True when the session is remote.
-bool SessionTrust::look(const std::function<bool()>* ptyEmpty)
+// One look, begun at `now`; `ptyEmpty` is the reader's, null for a look from
+// elsewhere, which can taint but not clear. True when the session is remote.
+bool SessionTrust::look(Clock::time_point now, const std::function<bool()>* ptyEmpty)
 {
     std::lock_guard serial(lookMutex_);
     std::uint64_t start;
@@ -41,12 +41,11 @@ bool SessionTrust::look(const std::function<bool()>* ptyEmpty)
     const auto begun = threadCpuTime();
     const RemoteSessionProbe::Look seen = prober_();
     const auto cost = threadCpuTime() - begun;
-    const auto ended = Clock::now();
     // Asked before the state is updated: what is unread now was written before the look ended.
     const bool empty = !seen.remote && ptyEmpty && (*ptyEmpty)();
     std::lock_guard lock(mutex_);
     --looksRunning_;
-    lastLook_ = ended;
+    lastLook_ = now;
     lastCost_ = cost;
     lastRemote_ = seen.remote;
     remotePid_ = seen.remote ? seen.remotePid : 0;
@@ -83,7 +82,7 @@ SessionTrust::Mark SessionTrust::outputRead(Clock::time_point now, bool emptied,
     lastRead_ = now;
     lastActivity_ = now;
     // What was read while a taint held is remote, whatever the look says of the moment after.
-    const bool seen = due && look(&ptyEmpty);
+    const bool seen = due && look(now, &ptyEmpty);
     if (due && quickLooksLeft_ > 0)
         quickLooksLeft_ = seen ? quickLooksLeft_ - 1 : 0;
     mark.remote = before != Taint::none || seen;
@@ -94,9 +93,9 @@ SessionTrust::Mark SessionTrust::outputRead(Clock::time_point now, bool emptied,
     return mark;
 }
 
-void SessionTrust::lookNow(Clock::time_point, const std::function<bool()>& ptyEmpty)
+void SessionTrust::lookNow(Clock::time_point now, const std::function<bool()>& ptyEmpty)
 {
-    const bool seen = look(&ptyEmpty);
+    const bool seen = look(now, &ptyEmpty);
     if (quickLooksLeft_ > 0)
         quickLooksLeft_ = seen ? quickLooksLeft_ - 1 : 0;
 }
@@ -159,7 +158,7 @@ bool SessionTrust::await(std::uint64_t seq, Clock::duration limit)
             continue;
         }
         lock.unlock();
-        look(nullptr);
+        look(Clock::now(), nullptr);
         lock.lock();
     }
 }

@@ -87,7 +87,7 @@ public:
 
 private:
     enum class Taint { none, remote, draining };
-    bool look(const std::function<bool()>* ptyEmpty);
+    bool look(Clock::time_point now, const std::function<bool()>* ptyEmpty);
     Clock::duration spacing() const;
 
     Prober prober_;

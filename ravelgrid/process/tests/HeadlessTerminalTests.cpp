@@ -555,3 +555,61 @@ TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStil
     close(listener);
     std::filesystem::remove_all(dir);
 }
+
+// tmux in the tab shows what its panes print, and they run on the server's
+// own terminals, outside the tab's session. While its client is in the tab,
+// the server's processes count as the tab's: a pane holding a connection
+// makes passthrough requests from any pane go unanswered; with local panes
+// only, they are answered as before.
+TEST_F(HeadlessTerminalTest, AMultiplexersPanesCountWhileItsClientIsInTheTab)
+{
+    if (access("/usr/bin/tmux", X_OK) != 0)
+        GTEST_SKIP() << "tmux is not installed";
+    const auto dir = std::filesystem::temp_directory_path() / ("rg-tmux-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string d = dir.string();
+    std::ofstream(dir / "conf") << "set -g allow-passthrough on\nset -g status off\n";
+    // Asks for a directory report through tmux's passthrough, then says it has.
+    std::ofstream(dir / "say") << "printf '\\033Ptmux;\\033\\033]7;file://localhost/%s\\007\\033\\\\' \"$1\"; "
+                                  "echo said-\"$1\"\n";
+    const int host = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(host, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(host, 8), 0);
+    ASSERT_EQ(getsockname(host, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string tmux = "tmux -S " + d + "/sock -f " + d + "/conf ";
+    ASSERT_EQ(std::system((tmux + "new-session -d -s t -x 100 -y 30 /bin/sh").c_str()), 0);
+
+    auto headless = make(100, 30);
+    ASSERT_TRUE(headless->process()->startProcess("/bin/bash", {"--norc", "--noprofile"}));
+    headless->send(tmux + "attach -t t\n");
+    auto say = [&](const std::string& tag) {
+        std::system((tmux + "send-keys -t t 'sh " + d + "/say " + tag + "' Enter").c_str());
+        return showsEventually(*headless, "said-" + tag);
+    };
+    // The client attaches in its own time: ask until the pane's request is answered.
+    bool answered = false;
+    for (int attempt = 0; attempt < 40 && !answered; ++attempt) {
+        const std::string tag = "local-" + std::to_string(attempt);
+        answered = say(tag) && headless->dir().value_or("") == "file://localhost/" + tag;
+    }
+    EXPECT_TRUE(answered) << "a local pane is answered\n" << screenText(*headless->terminal());
+
+    const std::string client =
+        "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(ntohs(address.sin_port)) + "; exec sh'";
+    ASSERT_EQ(std::system((tmux + "new-window -t t \"" + client + "\"").c_str()), 0);
+    ASSERT_TRUE(say("remote")) << screenText(*headless->terminal());
+    EXPECT_NE(headless->dir().value_or(""), "file://localhost/remote");
+    // The local pane, while the remote one is in the server, gets nothing either.
+    ASSERT_EQ(std::system((tmux + "select-window -t t:0").c_str()), 0);
+    ASSERT_TRUE(say("beside"));
+    EXPECT_NE(headless->dir().value_or(""), "file://localhost/beside");
+
+    std::system((tmux + "kill-server").c_str());
+    close(host);
+    std::filesystem::remove_all(dir);
+}

@@ -1,4 +1,5 @@
 #include "platform/Log.h"
+#include "ravelgrid/process/RemoteSessionProbe.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
 #include "ravelgrid/view/LocalProcessTerminalView.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
@@ -223,7 +224,7 @@ private slots:
         view.setProcessTrusted(true);
         view.startProcess("/bin/bash", {"--norc", "--noprofile", "-c", script.toStdString()});
         QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "finished"), 30000);
-        QVERIFY2(view.isProcessTrusted(view.terminal()), "the shell is trusted again");
+        QTRY_VERIFY2_WITH_TIMEOUT(view.isProcessTrusted(view.terminal()), "the shell is trusted again", 10000);
 
         const QByteArray encoded = secret.toBase64();
         const QByteArray remote = readAll(remoteOut);
@@ -237,6 +238,33 @@ private slots:
         QVERIFY2(local.contains("52;p;" + encoded), local.constData());
         QVERIFY2(local.contains("!~00a0"), local.constData());  // five blank cells
         QVERIFY2(local.contains("Gi=31;OK"), local.constData());
+    }
+
+    // A local program that floods the terminal with screen read-backs gets
+    // every answer, in order, and the window's thread never looks at the
+    // session for them: what the reader has not covered yet waits for a look
+    // made elsewhere.
+    void gatedRequestsAreAnsweredWithoutLookingFromTheWindowsThread()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString out = dir.filePath(QStringLiteral("answers"));
+        constexpr int requests = 200;
+        // Each answer is ESC P 1 ! ~ xxxx ESC \: 11 bytes.
+        const QString script =
+            QStringLiteral("stty raw -echo; i=0; while [ $i -lt %1 ]; do printf '\\033[1;1;1;1;1;1*y'; i=$((i+1)); "
+                           "done; head -c %2 >'%3'; stty sane; echo finished")
+                .arg(requests)
+                .arg(requests * 11)
+                .arg(out);
+        LocalProcessTerminalView view;
+        view.setProcessTrusted(true);
+        const std::uint64_t before = RemoteSessionProbe::looksOnThisThread();
+        view.startProcess("/bin/sh", {"-c", script.toStdString()});
+        QTRY_VERIFY_WITH_TIMEOUT(screenContains(view, "finished"), 60000);
+        QCOMPARE(RemoteSessionProbe::looksOnThisThread(), before);
+        const QByteArray answers = readAll(out);
+        QCOMPARE(answers.count("\x1bP1!~0020\x1b\\"), requests);
     }
 
     // However the remote side is started, while it runs its clipboard reads,

@@ -1,0 +1,252 @@
+#include "ravelgrid/process/RemoteSessionProbe.h"
+#include "ravelgrid/process/tests/ProcessTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pty.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+using namespace ravelgrid;
+using namespace ravelgrid::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A host on loopback that a fake client holds a connection to.
+class Listener {
+public:
+    Listener()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd_, 16) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~Listener() { close(fd_); }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+pid_t parentOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 1));
+    std::string state;
+    pid_t ppid = -1;
+    fields >> state >> ppid;
+    return ppid;
+}
+
+// Where an orphan of ours lands: init, or a subreaper above us.
+bool orphaned(pid_t pid)
+{
+    const pid_t parent = parentOf(pid);
+    for (pid_t up = getpid(); up > 1; up = parentOf(up))
+        if (parent == up)
+            return true;
+    return parent == 1;
+}
+
+class Tab {
+public:
+    explicit Tab(const std::filesystem::path& dir) : dir_(dir)
+    {
+        started_ = process_.startProcess("/bin/bash", {"--norc", "--noprofile"});
+        pid_ = process_.shellPid();
+    }
+    ~Tab() { killSession(pid_); }
+    bool started() const { return started_; }
+    void type(const std::string& text)
+    {
+        process_.send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    }
+    // A client holding a connection that writes its pid once connected.
+    std::string client(const Listener& host, const std::string& name) const
+    {
+        return "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(host.port()) + "; echo $$ > " +
+               (dir_ / name).string() + ".tmp; mv " + (dir_ / name).string() + ".tmp " + (dir_ / name).string() +
+               "; exec sleep 60'";
+    }
+    pid_t waitForClient(const std::string& name)
+    {
+        pid_t pid = 0;
+        eventually(
+            [&] {
+                std::ifstream in(dir_ / name);
+                return bool(in >> pid);
+            },
+            kTimeout);
+        return pid;
+    }
+    LocalProcess& process() { return process_; }
+
+private:
+    MainLoopScope main_;
+    RecordingDelegate recorder_;
+    LocalProcess process_{&recorder_};
+    std::filesystem::path dir_;
+    bool started_ = false;
+    pid_t pid_ = 0;
+};
+
+struct TempDir {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("rg-session-probe-" + std::to_string(getpid()));
+    TempDir()
+    {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+}  // namespace
+
+// A client that leaves the tab's session (setsid -f, a launcher that forks,
+// starts a session and forks again) still writes to the tab through the
+// terminal it holds open, so it still counts; one that let go of the
+// terminal writes nowhere near it and does not.
+TEST(RemoteSessionProbe, ClientsThatLeaveTheSessionStillCountWhileTheyHoldTheTerminal)
+{
+    TempDir dir;
+    Listener host;
+    ASSERT_NE(host.port(), 0);
+    Tab tab(dir.path);
+    ASSERT_TRUE(tab.started());
+    const std::string daemonize = "python3 -c 'import os,sys\nif os.fork(): sys.exit()\nos.setsid()\nif os.fork(): "
+                                  "sys.exit()\nos.execvp(sys.argv[1], sys.argv[1:])' ";
+    const std::vector<std::pair<std::string, std::string>> forms = {
+        {"setsid", "setsid -f " + tab.client(host, "setsid")},
+        {"daemon", daemonize + tab.client(host, "daemon")},
+    };
+    for (const auto& [name, command] : forms) {
+        tab.type(command + "\n");
+        const pid_t client = tab.waitForClient(name);
+        ASSERT_GT(client, 0) << name;
+        ASSERT_TRUE(eventually([&] { return orphaned(client); }, kTimeout)) << name;
+        // A probe that starts now finds the client only through the terminal it holds.
+        RemoteSessionProbe probe(tab.process().childfd(), tab.process().shellPid());
+        const auto look = probe.look();
+        EXPECT_TRUE(look.remote) << name;
+        EXPECT_EQ(look.remotePid, client) << name;
+        kill(client, SIGKILL);
+        EXPECT_TRUE(eventually([&] { return !probe.look().remote; }, kTimeout)) << name;
+    }
+
+    tab.type("setsid -f " + tab.client(host, "away") + " </dev/null >/dev/null 2>&1\n");
+    const pid_t away = tab.waitForClient("away");
+    ASSERT_TRUE(eventually([&] { return orphaned(away); }, kTimeout));
+    RemoteSessionProbe probe(tab.process().childfd(), tab.process().shellPid());
+    EXPECT_FALSE(probe.look().remote) << "it cannot write to the tab";
+    kill(away, SIGKILL);
+}
+
+namespace {
+
+// Starts a session leader on the terminal `slave`, as `nobody`; with a child
+// of root's when `hiddenChild`, which a /proc mounted hidepid=invisible keeps
+// from nobody's sight.
+pid_t startSession(int slave, bool hiddenChild)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    setsid();
+    ioctl(slave, TIOCSCTTY, 0);
+    if (hiddenChild && fork() == 0) {
+        pause();
+        _exit(0);
+    }
+    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+        _exit(1);
+    prctl(PR_SET_DUMPABLE, 1);  // changing ids made us unreadable to our own user
+    pause();
+    _exit(0);
+}
+
+// Run in a process of its own: a private /proc that hides other users, two
+// sessions on terminals, and a probe run as nobody on each. Exits 0 when the
+// one with a hidden child is remote and the other is not.
+[[noreturn]] void hiddenChildScenario()
+{
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("proc", "/proc", "proc", 0, "hidepid=invisible") != 0)
+        _exit(10);
+    int masters[2];
+    pid_t leaders[2];
+    for (int i = 0; i < 2; ++i) {
+        int slave = -1;
+        if (openpty(&masters[i], &slave, nullptr, nullptr, nullptr) != 0)
+            _exit(11);
+        fchown(slave, 65534, 65534);
+        leaders[i] = startSession(slave, i == 1);
+        close(slave);
+    }
+    int results[2];
+    if (pipe(results) != 0)
+        _exit(12);
+    const pid_t observer = fork();
+    if (observer == 0) {
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+            _exit(13);
+        char verdicts[2];
+        for (int i = 0; i < 2; ++i) {
+            // The hidden child may not have been started yet: look until the answer settles.
+            bool remote = false;
+            for (int attempt = 0; attempt < 200 && remote != (i == 1); ++attempt) {
+                remote = RemoteSessionProbe(masters[i], leaders[i]).look().remote;
+                usleep(10000);
+            }
+            verdicts[i] = remote ? 'r' : 'l';
+        }
+        _exit(write(results[1], verdicts, 2) == 2 ? 0 : 14);
+    }
+    int status = 0;
+    waitpid(observer, &status, 0);
+    char verdicts[2] = {};
+    const bool read2 = read(results[0], verdicts, 2) == 2;
+    for (pid_t leader : leaders)
+        kill(-leader, SIGKILL);
+    if (!read2)
+        _exit(20 + WEXITSTATUS(status));
+    _exit(verdicts[0] == 'l' && verdicts[1] == 'r' ? 0 : 30 + (verdicts[0] == 'r') + 2 * (verdicts[1] == 'l'));
+}
+
+}  // namespace
+
+// With /proc mounted hidepid=invisible, a child another user runs in the
+// session (su other -c ssh …) is invisible; its parent still lists it, and
+// it counts as remote, since nothing of it can be read.
+TEST(RemoteSessionProbe, AChildHiddenFromUsCountsAsRemote)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a private /proc";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(hiddenChildScenario(), testing::ExitedWithCode(0), "");
+}

@@ -1,0 +1,140 @@
+#include "ravelgrid/process/SessionTrust.h"
+
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace ravelgrid;
+using namespace std::chrono_literals;
+using Answer = SessionTrust::Answer;
+
+namespace {
+
+// A session whose looks answer what the test says, each costing `cost` of
+// this thread's CPU time.
+struct FakeSession {
+    std::atomic<bool> remote{false};
+    std::atomic<int> looks{0};
+    std::chrono::microseconds cost{0};
+    bool ptyEmpty = true;
+    SessionTrust trust{[this] {
+        ++looks;
+        timespec start{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        for (timespec now = start;; clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now)) {
+            if ((now.tv_sec - start.tv_sec) * 1'000'000'000LL + (now.tv_nsec - start.tv_nsec) >= cost.count() * 1000)
+                break;
+        }
+        RemoteSessionProbe::Look look;
+        look.remote = remote;
+        look.remotePid = remote ? 42 : 0;
+        return look;
+    }};
+    std::function<bool()> empty = [this] { return ptyEmpty; };
+
+    SessionTrust::Mark read(SessionTrust::Clock::time_point at, bool emptied = true)
+    {
+        return trust.outputRead(at, emptied, false, empty);
+    }
+};
+
+}  // namespace
+
+// Output after a pause is looked at before it is handed over, so its
+// requests are answered at once; output that keeps flowing is covered only
+// by a later look, which a request waits for or makes itself.
+TEST(SessionTrust, RequestsWaitForALookBegunAfterTheirOutputWasRead)
+{
+    const auto t0 = SessionTrust::Clock::now();
+    FakeSession session;
+    const auto first = session.read(t0);
+    EXPECT_EQ(session.looks, 1);
+    EXPECT_FALSE(first.remote);
+    EXPECT_EQ(session.trust.answer(first.seq), Answer::trusted);
+
+    const auto flowing = session.read(t0 + 2ms);
+    EXPECT_EQ(session.looks, 1) << "no look for every read";
+    EXPECT_EQ(session.trust.answer(flowing.seq), Answer::unknown);
+    const auto later = session.read(t0 + 4ms);
+    EXPECT_TRUE(session.trust.await(flowing.seq, 1s));
+    EXPECT_EQ(session.looks, 2);
+    EXPECT_EQ(session.trust.answer(later.seq), Answer::trusted) << "one look covers everything read before it";
+
+    // A remote session seen by the look a request waits for refuses it.
+    const auto next = session.read(t0 + 6ms);
+    session.remote = true;
+    EXPECT_FALSE(session.trust.await(next.seq, 1s));
+    EXPECT_EQ(session.trust.answer(first.seq), Answer::untrusted) << "nothing is answered while one is there";
+
+    // Once the session has ended, what no look covered is refused.
+    session.remote = false;
+    session.trust.lookNow(t0 + 20ms, session.empty);
+    session.read(t0 + 21ms);
+    const auto last = session.read(t0 + 22ms);
+    session.trust.close();
+    EXPECT_EQ(session.trust.answer(last.seq), Answer::untrusted);
+    EXPECT_FALSE(session.trust.await(last.seq, 1s));
+}
+
+// What is read while a remote process runs, or after it ended but before the
+// terminal was emptied of what it wrote, is remote; after that, local again.
+TEST(SessionTrust, OutputStaysRemoteUntilTheTerminalIsEmptied)
+{
+    const auto t0 = SessionTrust::Clock::now();
+    FakeSession session;
+    session.remote = true;
+    EXPECT_TRUE(session.read(t0).remote);
+    EXPECT_TRUE(session.read(t0 + 1ms).remote);
+
+    session.remote = false;
+    session.ptyEmpty = false;  // the remote wrote more than has been read
+    session.trust.lookNow(t0 + 20ms, session.empty);
+    EXPECT_TRUE(session.read(t0 + 21ms, false).remote) << "its output is still coming";
+    EXPECT_TRUE(session.read(t0 + 22ms, true).remote) << "the read that empties the terminal is still its";
+    EXPECT_FALSE(session.read(t0 + 23ms).remote);
+
+    // A look that finds the terminal empty ends it at once.
+    session.remote = true;
+    session.trust.lookNow(t0 + 40ms, session.empty);
+    session.remote = false;
+    session.ptyEmpty = true;
+    session.trust.lookNow(t0 + 50ms, session.empty);
+    EXPECT_FALSE(session.read(t0 + 51ms).remote);
+}
+
+// Looks take at most a twentieth of the time, whatever one costs; after the
+// watched remote process ends, a few quick looks are not held back.
+TEST(SessionTrust, LooksAreSpacedByWhatTheyCost)
+{
+    const auto t0 = SessionTrust::Clock::now();
+    FakeSession session;
+    session.cost = 2ms;
+    session.trust.lookNow(t0, session.empty);
+    const auto due = session.trust.nextLook(t0);
+    EXPECT_GE(due.at - t0, 38ms);
+    EXPECT_FALSE(due.idle);
+    session.read(t0 + 15ms);
+    EXPECT_EQ(session.looks, 1) << "output after a pause waits for the spacing too";
+    session.read(t0 + 45ms);
+    EXPECT_EQ(session.looks, 2);
+
+    session.trust.watchedRemoteEnded();
+    EXPECT_LE(session.trust.nextLook(t0 + 46ms).at - t0, 46ms);
+
+    // A shell alone and untouched is looked at rarely; input ends that.
+    SessionTrust alone([] {
+        RemoteSessionProbe::Look look;
+        look.remote = false;
+        look.leaderAlone = true;
+        return look;
+    });
+    alone.activity(t0);
+    alone.lookNow(t0 + 2s, session.empty);
+    EXPECT_TRUE(alone.nextLook(t0 + 2s).idle);
+    EXPECT_EQ(alone.nextLook(t0 + 2s).at - (t0 + 2s), SessionTrust::idleLookInterval);
+    alone.activity(t0 + 2s);
+    EXPECT_FALSE(alone.nextLook(t0 + 2s).idle);
+}
