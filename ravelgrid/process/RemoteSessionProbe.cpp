@@ -681,8 +681,23 @@ bool RemoteSessionProbe::ranSince(pid_t pid, const Stat& stat, const RunMark& ma
         std::sort(now.threads.begin(), now.threads.end());
     }
     now.valid = true;
+    now.quiet = !running;
     // A thread on the CPU now may have done anything since its counters last moved.
     return running || !mark.valid || mark.threads != now.threads;
+}
+
+// A one-thread process that was asleep when last inspected and has not been
+// scheduled since: one read tells, where a look would otherwise read it twice.
+bool RemoteSessionProbe::asleepSinceInspected(pid_t pid, const Proc& proc)
+{
+    const RunMark& mark = proc.mark;
+    if (!proc.inspected || !mark.valid || !mark.quiet || mark.threads.size() != 1 ||
+        mark.threads[0][0] != static_cast<std::uint64_t>(pid))
+        return false;
+    std::uint64_t ns = 0;
+    std::uint64_t count = 0;
+    return readSchedstat(ProcPath(pid, "schedstat"), ns, count) && ns == mark.threads[0][1] &&
+           count == mark.threads[0][2];
 }
 
 RemoteSessionProbe::Verdict
@@ -889,6 +904,17 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
         Stat stat;
         for (auto it = members_.begin(); it != members_.end();) {
             const pid_t pid = it->first;
+            if (asleepSinceInspected(pid, it->second)) {
+                // Nothing about it can have changed: not even its name.
+                if (it->second.remote) {
+                    result.remotePid = pid;
+                    return result;
+                }
+                if (hidden_ && hiddenChild(pid))
+                    return result;
+                ++it;
+                continue;
+            }
             const Read r = readStat(ProcPath(pid, "stat"), stat);
             if (r == Read::denied) {
                 result.remotePid = pid;

@@ -70,6 +70,7 @@ private:
     // the number of times it was scheduled.
     struct RunMark {
         bool valid = false;
+        bool quiet = false;                                 // no thread was on the CPU or about to be
         std::vector<std::array<std::uint64_t, 3>> threads;  // tid, ns on the CPU, times scheduled
     };
     struct Proc {
@@ -97,6 +98,7 @@ private:
     bool hiddenChild(pid_t pid);
     bool updateAttachments(bool& changed);
     bool ranSince(pid_t pid, const Stat& stat, const RunMark& mark, RunMark& now);
+    bool asleepSinceInspected(pid_t pid, const Proc& proc);
 
     std::mutex mutex_;
     Limits limits_;

@@ -26,7 +26,7 @@ namespace ravelgrid {
 //
 // Looks cost time in proportion to what the session runs, so they are
 // spaced by what the last one cost: at most one part in costShare of the
-// time goes to looking, whatever the tab runs.
+// reader's time goes to looking, whatever the tab runs.
 //
 // The reader's side (outputRead, lookNow, nextLook, activity,
 // watchedRemoteEnded) belongs to one thread; the rest may come from any.
@@ -49,7 +49,7 @@ public:
     // parent has reaped it.
     static constexpr std::chrono::milliseconds quickLookInterval{1};
     static constexpr int quickLooks = 20;
-    static constexpr int costShare = 20;
+    static constexpr int costShare = 25;
 
     explicit SessionTrust(Prober prober);
 
