@@ -36,6 +36,23 @@ void FocusingTerminalView::dataReceived(std::span<const uint8_t> slice)
         onOutput();
 }
 
+bool FocusingTerminalView::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::InputMethod:
+        // Typing meant for what is shown never runs in a tab behind it.
+        if (!isVisible() && window()->isVisible()) {
+            event->accept();
+            return true;
+        }
+        break;
+    default: break;
+    }
+    return LocalProcessTerminalView::event(event);
+}
+
 void FocusingTerminalView::mousePressEvent(QMouseEvent* event)
 {
     setFocus(Qt::MouseFocusReason);

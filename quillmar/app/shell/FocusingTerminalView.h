@@ -36,6 +36,7 @@ signals:
     void firstOutputPainted();
 
 protected:
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 

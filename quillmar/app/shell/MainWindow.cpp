@@ -20,9 +20,11 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -382,9 +384,52 @@ void MainWindow::showActive()
             host->setActive(false);
     }
     detailStack_->setCurrentWidget(page);
-    if (auto* host = qobject_cast<TerminalHost*>(page))
+    const bool brought = page != shownPage_;
+    shownPage_ = page;
+    if (auto* host = qobject_cast<TerminalHost*>(page)) {
         host->setActive(true);
+    } else if (brought) {
+        // A pane takes the keyboard; the empty page only from a page now hidden.
+        const QWidget* focus = focusWidget();
+        const bool pane = page != emptyHint_ && page != blankPage_;
+        if (pane || !focus || !focus->isVisible())
+            giveKeyboardTo(page);
+    }
     refreshTitle();
+}
+
+QWidget* MainWindow::firstField(QWidget* page) const
+{
+    if (auto* addHost = qobject_cast<AddHostView*>(page))
+        return addHost->field(AddHostView::Field::alias);
+    if (auto* keys = qobject_cast<KeysView*>(page))
+        return keys->list();
+    if (auto* snippets = qobject_cast<SnippetsView*>(page))
+        return snippets->list();
+    return nullptr;
+}
+
+void MainWindow::giveKeyboardTo(QWidget* page)
+{
+    // The stack only moves the keyboard when it was on the page going away,
+    // and not at all when the page's last focus is now disabled: it would
+    // stay with a hidden terminal, which would take what is typed next.
+    const auto takes = [page](QWidget* w) {
+        return w && page->isAncestorOf(w) && w->isEnabled() && w->isVisibleTo(page) &&
+               (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus;
+    };
+    QWidget* target = firstField(page);
+    if (!takes(target)) {
+        target = nullptr;
+        for (QWidget* w = page->nextInFocusChain(); w && w != page; w = w->nextInFocusChain()) {
+            if (takes(w) && !w->focusProxy()) {
+                target = w;
+                break;
+            }
+        }
+    }
+    // A page with nothing to type into still takes the keyboard from the terminal.
+    (target ? target : page)->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::applySchemeToAll()

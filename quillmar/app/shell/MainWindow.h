@@ -15,6 +15,7 @@
 #include "quillmar/sshkeys/SSHKeyStore.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <vector>
@@ -98,6 +99,9 @@ private:
     void dropPage(QWidget* page);
     std::vector<TerminalHost*> terminalHosts() const;
     void showActive();
+    // A pane brought to the front takes the keyboard: its first field.
+    void giveKeyboardTo(QWidget* page);
+    QWidget* firstField(QWidget* page) const;
     void applySchemeToAll();
     void rebuildFont();
     // The workspace's close guard: a tab that still runs a program closes
@@ -136,6 +140,7 @@ private:
     SnippetInsertion* snippetInsertion_ = nullptr;  // a child
     SidebarSnippetsSection* snippetsSection_ = nullptr;
     TabWidgets<QWidget> pages_;  // in the detail stack
+    QPointer<QWidget> shownPage_;
     bool firstPromptLogged_ = false;
     bool snippetsRead_ = false;
     bool askingToClose_ = false;  // one close question at a time

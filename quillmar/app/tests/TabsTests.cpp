@@ -2,6 +2,9 @@
 // and the version lines, offscreen.
 #include "quillmar/app/UserSettings.h"
 #include "quillmar/app/Version.h"
+#include "quillmar/app/panes/AddHostView.h"
+#include "quillmar/app/panes/KeysView.h"
+#include "quillmar/app/panes/SnippetsView.h"
 #include "quillmar/app/shell/MainWindow.h"
 #include "quillmar/app/shell/SessionEndedCard.h"
 #include "quillmar/app/shell/StallHint.h"
@@ -12,6 +15,7 @@
 #include "quillmar/app/shell/ToolChip.h"
 #include "quillmar/app/shell/Workspace.h"
 #include "quillmar/app/sidebar/Sidebar.h"
+#include "quillmar/app/sidebar/SidebarSnippetsSection.h"
 #include "quillmar/app/style/BrandMark.h"
 #include "quillmar/app/style/LucideIcon.h"
 #include "quillmar/app/style/Metro.h"
@@ -34,6 +38,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -769,6 +774,7 @@ private slots:
 
     // No click on the strip takes the keyboard from the terminal in front,
     // and a rename gives it back when it ends.
+
     void stripClicksLeaveTheKeyboardInTheTerminal()
     {
         auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
@@ -1083,6 +1089,95 @@ private slots:
                           host.mapTo(host.window(), QPoint(320, 4)));
         host.view()->removeEventFilter(&spy);
         QVERIFY(viewGotIt);
+    }
+
+    // Whichever way a pane comes to the front, the keyboard goes with it (to
+    // its first field) and the terminal behind it gets nothing: not even
+    // after a save greyed out the button the pane's keyboard was last on.
+    void panesBroughtForwardTakeTheKeyboard()
+    {
+        auto settings = freshSettings(SessionExitPolicy::alwaysKeep);
+        MainWindow window(*settings, snippetStore());
+        window.resize(1000, 700);
+        auto cat = window.workspace().open(SessionTarget::tool(QStringLiteral("cat"), QStringLiteral("/bin/cat"), {}));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        TerminalHost* host = window.hostFor(cat->id);
+        QTRY_VERIFY_WITH_TIMEOUT(host->view()->process().shellPid() > 0, 10000);
+        QWidget* terminal = host->view();
+        QTRY_COMPARE(QApplication::focusWidget(), terminal);
+        const std::size_t sent = host->view()->process().sendCount();
+        // Keys as the desktop delivers them: to whatever holds the window's keyboard.
+        QWindow* handle = window.windowHandle();
+        const auto type = [&](const char* text) {
+            for (const char* c = text; *c; ++c)
+                QTest::keyClick(handle, *c);
+        };
+        const auto backToTheTerminal = [&] {
+            QTest::keyClick(handle, Qt::Key_1, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget(), terminal);
+        };
+
+        // Add host, saved from its button, which then goes grey.
+        QTest::mouseClick(window.sidebar()->addHostButton(), Qt::LeftButton);
+        auto* addHost = qobject_cast<AddHostView*>(window.toolPane(ToolTab::addHost));
+        QVERIFY(addHost);
+        QLineEdit* alias = addHost->field(AddHostView::Field::alias);
+        QCOMPARE(QApplication::focusWidget(), alias);
+        addHost->setConfirm([](const QString&) { return true; });
+        type("focusprobe");
+        QTest::keyClick(handle, Qt::Key_Tab);
+        type("192.0.2.9");
+        QSignalSpy saved(addHost, &AddHostView::saveFinished);
+        QTest::mouseClick(addHost->saveButton(), Qt::LeftButton);
+        QVERIFY(saved.wait(15000));
+        QVERIFY(saved.front().front().toBool());
+
+        struct Way {
+            const char* name;
+            std::function<void()> bring;
+            std::function<QWidget*()> expected;
+        };
+        const auto firstField = [&] { return static_cast<QWidget*>(alias); };
+        const std::vector<Way> ways{
+            {"sidebar +", [&] { QTest::mouseClick(window.sidebar()->addHostButton(), Qt::LeftButton); }, firstField},
+            {"tool chip",
+             [&] { QTest::mouseClick(window.tabStrip()->chipFor(ToolTab::addHost), Qt::LeftButton, {}, QPoint(6, 6)); },
+             firstField},
+            {"Alt+2", [&] { QTest::keyClick(handle, Qt::Key_2, Qt::AltModifier); }, firstField},
+            {"Keys header", [&] { QTest::mouseClick(window.sidebar()->keysHeaderButton(), Qt::LeftButton); },
+             [&] { return static_cast<QWidget*>(qobject_cast<KeysView*>(window.toolPane(ToolTab::keys))->list()); }},
+            {"Snippets header", [&] { QTest::mouseClick(window.snippetsSection()->headerButton(), Qt::LeftButton); },
+             [&] {
+                 return static_cast<QWidget*>(qobject_cast<SnippetsView*>(window.toolPane(ToolTab::snippets))->list());
+             }},
+            {"Settings button", [&] { QTest::mouseClick(window.sidebar()->settingsButton(), Qt::LeftButton); },
+             [&] { return window.toolPane(ToolTab::settings); }},
+            {"Ctrl+,", [&] { QTest::keyClick(handle, Qt::Key_Comma, Qt::ControlModifier); },
+             [&] { return window.toolPane(ToolTab::settings); }},
+        };
+        for (const Way& way : ways) {
+            backToTheTerminal();
+            way.bring();
+            QWidget* focus = QApplication::focusWidget();
+            QWidget* expected = way.expected();
+            QVERIFY2(focus && (focus == expected || (expected && expected->isAncestorOf(focus) && focus->isVisible())),
+                     way.name);
+            if (focus == alias) {
+                alias->clear();
+                type("echo x");
+                QTest::keyClick(handle, Qt::Key_Return);
+                QCOMPARE(alias->text(), QStringLiteral("echo x"));
+            } else {
+                type("echo");
+            }
+            QVERIFY2(host->view()->process().sendCount() == sent, way.name);
+        }
+        // Even keys sent straight to it: a terminal not shown types nothing.
+        QTest::keyClicks(terminal, QStringLiteral("echo y"));
+        QTest::keyClick(terminal, Qt::Key_Return);
+        QCOMPARE(host->view()->process().sendCount(), sent);
+        QVERIFY(!apptests::screenText(host->view()->terminal()).contains(QStringLiteral("echo")));
     }
 };
 
