@@ -80,7 +80,8 @@ QString revealHiddenCharacters(const QString& text)
     QString out;
     out.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {
-        if (isHiddenCharacter(c))
+        const bool otherBlank = c != U' ' && QChar::category(c) == QChar::Separator_Space;
+        if (isHiddenCharacter(c) || otherBlank)
             out += QStringLiteral("<U+%1>").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
         else
             out += QString::fromUcs4(&c, 1);

@@ -33,7 +33,8 @@ QMessageBox::StandardButton ask(std::unique_ptr<QMessageBox> box);
 // bidirectional controls, zero-width characters and blank fillers.
 bool isHiddenCharacter(char32_t c);
 bool hasHiddenCharacters(const QString& text);
-// The text with each hidden character written out, as "<U+202E>".
+// The text with each hidden character written out, as "<U+202E>", and each
+// blank other than the plain space too ("<U+00A0>"), which would read as one.
 QString revealHiddenCharacters(const QString& text);
 
 }  // namespace ravelgrid

@@ -191,7 +191,7 @@ void AddHostView::refresh()
     }
     shown += tr("~/.ssh/quillmar_config, at the end:") + QLatin1Char('\n');
     if (problems.empty())
-        shown += QString::fromStdString(SSHConfigWriter::renderHostBlock(e));
+        shown += ravelgrid::revealHiddenCharacters(QString::fromStdString(SSHConfigWriter::renderHostBlock(e)));
     preview_->setPlainText(shown);
     save_->setEnabled(problems.empty() && !saving_.running());
 }
@@ -244,7 +244,7 @@ void AddHostView::finishSave(const HostEntry& e, const Result<SSHConfigWriter::H
     savedAlias_ = QString::fromStdString(e.alias);
     hostStore_.reload();
     status_->setText(savedNote(savedAlias_));
-    open_->setText(tr("Open %1").arg(savedAlias_));
+    open_->setText(tr("Open %1").arg(ravelgrid::revealHiddenCharacters(savedAlias_)));
     open_->show();
     for (auto& [f, edit] : edits_) {
         const QSignalBlocker block(edit);
@@ -257,7 +257,7 @@ void AddHostView::finishSave(const HostEntry& e, const Result<SSHConfigWriter::H
 
 QString AddHostView::savedNote(const QString& alias) const
 {
-    return tr("Saved %1. It is listed in the sidebar.").arg(alias);
+    return tr("Saved %1. It is listed in the sidebar.").arg(ravelgrid::revealHiddenCharacters(alias));
 }
 
 void AddHostView::dropGoneHost()

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -47,14 +49,30 @@ KeysView::KeysView(SSHKeyStore& keyStore, Workspace& workspace, SSHHostStore& ho
 {
     setObjectName(QStringLiteral("keysPane"));
     chooseHost_ = [this](const QString& title, const QStringList& aliases) -> std::optional<QString> {
-        bool ok = false;
-        const QString alias = QInputDialog::getItem(this, title, tr("Host"), aliases, 0, false, &ok);
-        return ok && !alias.isEmpty() ? std::optional<QString>(alias) : std::nullopt;
+        // Each name as the sidebar shows it; the choice is read by its place.
+        QStringList shown;
+        for (const QString& alias : aliases)
+            shown << ravelgrid::revealHiddenCharacters(alias);
+        const QPointer<QInputDialog> dialog = new QInputDialog(this);
+        dialog->setWindowTitle(title);
+        dialog->setLabelText(tr("Host"));
+        dialog->setComboBoxItems(shown);
+        dialog->setComboBoxEditable(false);
+        const int answer = dialog->exec();
+        if (!dialog)
+            return std::nullopt;  // went with the pane
+        const std::unique_ptr<QInputDialog> owned(dialog.data());
+        if (answer != QDialog::Accepted)
+            return std::nullopt;
+        const auto* box = dialog->findChild<QComboBox*>();
+        const int chosen = box ? box->currentIndex() : -1;
+        return chosen >= 0 && chosen < aliases.size() ? std::optional<QString>(aliases[chosen]) : std::nullopt;
     };
     confirm_ = [this](const QString& title, const QString& text) {
-        // The text quotes lines of the SSH config as they stand.
-        return ravelgrid::ask(ravelgrid::plainQuestion(this, title, text, QMessageBox::Yes | QMessageBox::No)) ==
-               QMessageBox::Yes;
+        // The text quotes lines of the SSH config as they stand. The change
+        // may replace the host's key: Return alone keeps it.
+        return ravelgrid::ask(ravelgrid::plainQuestion(this, title, text, QMessageBox::Yes | QMessageBox::No,
+                                                       QMessageBox::No)) == QMessageBox::Yes;
     };
     openUrl_ = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
@@ -160,7 +178,7 @@ void KeysView::rebuild()
         item->setText(permissionsColumn, permissionsText(key));
         if (key.needsAttention())
             item->setForeground(permissionsColumn, Metro::danger(this));
-        item->setText(hostsColumn, q(SSHKeyInfo::usageText(key)));
+        item->setText(hostsColumn, ravelgrid::revealHiddenCharacters(q(SSHKeyInfo::usageText(key))));
         item->setText(agentColumn, key.loaded ? tr("in agent") : QString());
         item->setToolTip(nameColumn, ravelgrid::plainToolTip(q(writer_.paths().tildePath(key.privatePath))));
         if (q(key.id()) == selected)
@@ -271,6 +289,7 @@ void KeysView::useWithHost()
     const auto alias = chooseHost_(tr("Use %1 with host").arg(q(key->name)), hostAliases());
     if (!alias)
         return;
+    const QString shown = ravelgrid::revealHiddenCharacters(*alias);
     const SSHConfigIdentity identity(writer_);
     // Written as ~/.ssh/<name> when the key is at home, as one would type it.
     const auto planned = identity.plan(alias->toStdString(), writer_.paths().tildePath(key->privatePath));
@@ -281,45 +300,46 @@ void KeysView::useWithHost()
     const auto& outcome = planned.value();
     switch (outcome.kind) {
     case SSHConfigIdentity::OutcomeKind::alreadySet:
-        status_->setText(tr("%1 already uses %2.").arg(*alias, q(outcome.tildePath)));
+        status_->setText(tr("%1 already uses %2.").arg(shown, q(outcome.tildePath)));
         return;
     case SSHConfigIdentity::OutcomeKind::notFound:
-        status_->setText(tr("%1 was not found in your SSH config. Nothing was changed.").arg(*alias));
+        status_->setText(tr("%1 was not found in your SSH config. Nothing was changed.").arg(shown));
         return;
     case SSHConfigIdentity::OutcomeKind::notEditable:
         status_->setText(
             tr("%1 is defined in %2, which Quillmar doesn't edit. Nothing was changed.")
-                .arg(*alias, outcome.location ? q(writer_.paths().tildePath(outcome.location->path)) : QString()));
+                .arg(shown, outcome.location ? q(writer_.paths().tildePath(outcome.location->path)) : QString()));
         return;
     case SSHConfigIdentity::OutcomeKind::change: break;
     }
     const auto& change = *outcome.change;
     QString diff = q(writer_.paths().tildePath(change.location.path)) + QStringLiteral(":\n");
     for (const auto& line : change.diff)
-        diff += QString(QLatin1Char(line.sign)) + QLatin1Char(' ') + q(line.text) + QLatin1Char('\n');
+        diff += QString(QLatin1Char(line.sign)) + QLatin1Char(' ') + ravelgrid::revealHiddenCharacters(q(line.text)) +
+                QLatin1Char('\n');
     if (!change.sharedWith.empty()) {
         QStringList others;
         for (const auto& o : change.sharedWith)
-            others << q(o);
+            others << ravelgrid::revealHiddenCharacters(q(o));
         diff +=
             tr("\nThis Host line also names %1; they will use the key too.\n").arg(others.join(QStringLiteral(", ")));
     }
     diff += tr("\nA backup is made first.");
-    if (!confirm_(tr("Use %1 with %2").arg(q(key->name), *alias), diff)) {
+    if (!confirm_(tr("Use %1 with %2").arg(q(key->name), shown), diff)) {
         status_->setText(tr("Nothing was changed."));
         return;
     }
     // Waiting for another window's lock or for ssh runs on a worker.
     if (!saving_.start([identity, change] { return identity.apply(change); },
-                       [this, alias = *alias, name = q(key->name)](const Result<std::string>& applied) {
-                           finishUse(alias, name, applied);
+                       [this, shown, name = q(key->name)](const Result<std::string>& applied) {
+                           finishUse(shown, name, applied);
                        }))
         return;
     status_->setText(tr("Saving…"));
     updateButtons();
 }
 
-void KeysView::finishUse(const QString& alias, const QString& keyName, const Result<std::string>& applied)
+void KeysView::finishUse(const QString& shownAlias, const QString& keyName, const Result<std::string>& applied)
 {
     updateButtons();
     if (!applied) {
@@ -328,7 +348,7 @@ void KeysView::finishUse(const QString& alias, const QString& keyName, const Res
         return;
     }
     status_->setText(
-        tr("%1 now uses %2. Backup: %3").arg(alias, keyName, q(writer_.paths().tildePath(applied.value()))));
+        tr("%1 now uses %2. Backup: %3").arg(shownAlias, keyName, q(writer_.paths().tildePath(applied.value()))));
     hostStore_.reload();
     keyStore_.reload();
     emit useFinished(true);

@@ -80,7 +80,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void finishUse(const QString& alias, const QString& keyName, const Result<std::string>& applied);
+    void finishUse(const QString& shownAlias, const QString& keyName, const Result<std::string>& applied);
     void rebuild();
     void showAgent();
     void updateButtons();

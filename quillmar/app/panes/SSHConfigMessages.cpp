@@ -1,12 +1,16 @@
 #include "quillmar/app/panes/SSHConfigMessages.h"
 
+#include "ravelgrid/view/PlainText.h"
+
 namespace quillmar {
 
 QString SSHConfigMessages::problem(const EntryProblem& p)
 {
     using P = ProblemCode;
+    // Names and paths as the sidebar shows names: nothing hidden or turned.
     auto arg = [&](std::size_t i) {
-        return i < p.arguments.size() ? QString::fromStdString(p.arguments[i]) : QString();
+        return i < p.arguments.size() ? ravelgrid::revealHiddenCharacters(QString::fromStdString(p.arguments[i]))
+                                      : QString();
     };
     switch (p.code) {
     case P::aliasRequired: return tr("Alias is required.");
@@ -35,7 +39,7 @@ QString SSHConfigMessages::problem(const EntryProblem& p)
                   "commas.");
     case P::proxyJumpPort: return tr("ProxyJump ports must be numbers from 1 to 65535.");
     }
-    return QString::fromStdString(describe(p));
+    return ravelgrid::revealHiddenCharacters(QString::fromStdString(describe(p)));
 }
 
 QString SSHConfigMessages::error(const ConfigError& e)
@@ -43,7 +47,7 @@ QString SSHConfigMessages::error(const ConfigError& e)
     // Failures of files and of ssh come worded by the library; only problems
     // with the entry are worded here.
     if (!e.problem)
-        return QString::fromStdString(e.message);
+        return ravelgrid::revealHiddenCharacters(QString::fromStdString(e.message));
     QString text = problem(*e.problem);
     if (e.nothingChanged)
         text += QLatin1Char(' ') + tr("Nothing was changed.");

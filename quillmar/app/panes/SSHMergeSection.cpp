@@ -28,7 +28,8 @@ QString diffText(const std::vector<DiffLine>& lines)
     for (const DiffLine& line : lines) {
         out += QChar::fromLatin1(line.sign);
         out += QLatin1Char(' ');
-        out += qs(line.text);
+        // Host lines name hosts: shown as the sidebar shows them.
+        out += ravelgrid::revealHiddenCharacters(qs(line.text));
         out += QLatin1Char('\n');
     }
     return out;
@@ -171,7 +172,7 @@ void SSHMergeSection::rebuildConflicts()
         row->setObjectName(QStringLiteral("conflict-") + qs(alias));
         auto* rowLayout = new QVBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
-        auto* name = ravelgrid::plainLabel(qs(alias), row);
+        auto* name = ravelgrid::plainLabel(ravelgrid::revealHiddenCharacters(qs(alias)), row);
         QFont bold = name->font();
         bold.setBold(true);
         name->setFont(bold);

@@ -194,7 +194,35 @@ void SnippetsView::deleteSelected()
     if (!s || store_.hasLoadError() || editSheet_ || deleteSheet_)
         return;
     deleteSheet_ = new SnippetDeleteSheet(store_, *s, window());
+    // The button goes grey with the snippet: the keyboard moves on to the
+    // list, on the snippet that takes its place, never to the next button,
+    // which may be Reset.
+    const int row = list_->selectionModel()->selectedRows().front().row();
+    connect(deleteSheet_, &QDialog::accepted, this, [this, next = neighbourOf(row)] {
+        if (next)
+            select(*next);
+        list_->setFocus(Qt::OtherFocusReason);
+    });
     deleteSheet_->open();
+}
+
+std::optional<QString> SnippetsView::neighbourOf(int row) const
+{
+    const auto idAt = [this](int r) -> std::optional<QString> {
+        const QModelIndex index = rows_->index(r, 0);
+        if (!index.isValid() || rows_->isHeader(index))
+            return std::nullopt;
+        return index.data(SnippetTreeModel::idRole).toString();
+    };
+    for (int r = row + 1; r < rows_->rowCount(); ++r) {
+        if (auto id = idAt(r))
+            return id;
+    }
+    for (int r = row - 1; r >= 0; --r) {
+        if (auto id = idAt(r))
+            return id;
+    }
+    return std::nullopt;
 }
 
 void SnippetsView::resetToFactory()
@@ -214,7 +242,8 @@ void SnippetsView::confirmReset()
     box.setWindowModality(Qt::WindowModal);
     box.setInformativeText(tr("Your own snippets are removed. Export them first to keep a copy."));
     QPushButton* yes = box.addButton(tr("Reset"), QMessageBox::DestructiveRole);
-    box.addButton(QMessageBox::Cancel);
+    // Return alone keeps the user's snippets.
+    box.setDefaultButton(box.addButton(QMessageBox::Cancel));
     box.exec();
     if (box.clickedButton() == yes)
         resetToFactory();
@@ -327,7 +356,10 @@ void SnippetsView::chooseImport()
     } else {
         keep = box.addButton(tr("Import"), QMessageBox::AcceptRole);
     }
-    box.addButton(QMessageBox::Cancel);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    // Return alone never replaces the user's snippets.
+    if (replace)
+        box.setDefaultButton(cancel);
     box.exec();
     if (box.clickedButton() == replace && replace)
         applyImport(SnippetImportChoice::replaceExisting);

@@ -66,6 +66,8 @@ private:
     void chooseExport();
     void chooseImport();
     void confirmReset();
+    // The id of the snippet after the row, else the one before it.
+    std::optional<QString> neighbourOf(int row) const;
 
     SnippetStore& store_;
     platform::ScopedTasks tasks_;

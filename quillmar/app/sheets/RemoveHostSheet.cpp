@@ -2,6 +2,7 @@
 
 #include "quillmar/app/panes/SSHConfigMessages.h"
 #include "quillmar/app/style/Metro.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,7 +29,8 @@ void appendDiff(QString& out, const std::vector<DiffLine>& lines)
     for (const DiffLine& line : lines) {
         out += QChar::fromLatin1(line.sign);
         out += QLatin1Char(' ');
-        out += q(line.text);
+        // A config line names the host as written: hidden characters spelt out.
+        out += ravelgrid::revealHiddenCharacters(q(line.text));
         out += QLatin1Char('\n');
     }
 }
@@ -36,7 +38,8 @@ void appendDiff(QString& out, const std::vector<DiffLine>& lines)
 }  // namespace
 
 RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWidget* parent)
-    : QDialog(parent), alias_(alias), hosts_(hosts), remover_(SSHConfigWriter(hosts.reader().paths())), saving_(this)
+    : QDialog(parent), alias_(alias), shownAlias_(ravelgrid::revealHiddenCharacters(alias)), hosts_(hosts),
+      remover_(SSHConfigWriter(hosts.reader().paths())), saving_(this)
 {
     setObjectName(QStringLiteral("removeHostSheet"));
     setWindowTitle(tr("Remove host"));
@@ -46,7 +49,7 @@ RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWid
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 18, 20, 16);
     layout->setSpacing(10);
-    auto* title = makeTitle(tr("Remove %1").arg(alias_), this, TitleLevel::section);
+    auto* title = makeTitle(tr("Remove %1").arg(shownAlias_), this, TitleLevel::section);
     title->setTextFormat(Qt::PlainText);
     layout->addWidget(title);
 
@@ -78,6 +81,8 @@ RemoveHostSheet::RemoveHostSheet(const QString& alias, SSHHostStore& hosts, QWid
     closeButton_->setObjectName(QStringLiteral("close"));
     removeButton_ = new QPushButton(tr("Remove"), this);
     removeButton_->setObjectName(QStringLiteral("remove"));
+    // Return alone never removes: Remove takes a click or its own focus.
+    closeButton_->setDefault(true);
     buttons->addWidget(closeButton_);
     buttons->addWidget(removeButton_);
     layout->addLayout(buttons);
@@ -154,11 +159,11 @@ void RemoveHostSheet::finishRemoval(const Result<std::vector<std::string>>& appl
     if (change.cleanup)
         text = tr("Removed %1. quillmar_config had no other hosts, so it was deleted and its Include "
                   "line taken out of ~/.ssh/config.")
-                   .arg(alias_);
+                   .arg(shownAlias_);
     else if (change.onlyNameRemoved)
-        text = tr("Removed %1 from its Host line in %2; the line keeps its other names.").arg(alias_, file);
+        text = tr("Removed %1 from its Host line in %2; the line keeps its other names.").arg(shownAlias_, file);
     else
-        text = tr("Removed %1 from %2.").arg(alias_, file);
+        text = tr("Removed %1 from %2.").arg(shownAlias_, file);
     if (!backups.isEmpty())
         text = (backups.size() == 1 ? tr("%1 Backup: %2.") : tr("%1 Backups: %2."))
                    .arg(text, backups.join(QStringLiteral(", ")));
@@ -185,14 +190,16 @@ void RemoveHostSheet::refresh()
         note = *error_;
         tone = Metro::Role::danger;
     } else if (locations_.empty()) {
-        note = tr("No Host line in ~/.ssh/config or the files it includes names %1.").arg(alias_);
+        note = tr("No Host line in ~/.ssh/config or the files it includes names %1.").arg(shownAlias_);
     } else if (chosen_) {
         const auto& location = locations_[std::size_t(*chosen_)];
         const QString file = q(remover_.tildePath(location.path));
         if (!location.editable) {
-            note = tr("%1 is defined in %2, which quillmar doesn't edit. Remove it there by hand.").arg(alias_, file);
+            note =
+                tr("%1 is defined in %2, which quillmar doesn't edit. Remove it there by hand.").arg(shownAlias_, file);
         } else if (!change_) {
-            note = tr("%1 can't be removed from %2: the file can't be read or no longer names it.").arg(alias_, file);
+            note =
+                tr("%1 can't be removed from %2: the file can't be read or no longer names it.").arg(shownAlias_, file);
         } else {
             diff = file + QStringLiteral(":\n");
             appendDiff(diff, change_->diff);
@@ -205,11 +212,11 @@ void RemoveHostSheet::refresh()
                                     : tr("%1 is backed up to ~/.ssh/quillmar-backups first.").arg(file);
             if (locations_.size() > 1)
                 note = tr("%1 %2 is defined in %3 files; this removes it from the one chosen.")
-                           .arg(note, alias_, QString::number(locations_.size()));
+                           .arg(note, shownAlias_, QString::number(locations_.size()));
         }
     }
     if (saving_.running())
-        note = tr("Removing %1…").arg(alias_);
+        note = tr("Removing %1…").arg(shownAlias_);
     diff_->setPlainText(diff);
     diff_->setVisible(!diff.isEmpty() || (!result_ && !error_));
     note_->setText(note);

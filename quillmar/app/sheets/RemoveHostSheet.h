@@ -53,6 +53,7 @@ private:
     void finishRemoval(const Result<std::vector<std::string>>& applied);
 
     QString alias_;
+    QString shownAlias_;  // as the sidebar shows it
     SSHHostStore& hosts_;
     SSHConfigRemove remover_;
     std::vector<SSHConfigRemove::Location> locations_;

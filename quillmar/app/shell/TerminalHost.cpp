@@ -7,6 +7,7 @@
 #include "quillmar/app/shell/StallHint.h"
 #include "ravelgrid/process/RemoteLoginProbe.h"
 #include "ravelgrid/protocols/TerminalKittyGraphics.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -32,7 +33,8 @@ std::variant<SessionLaunch, QString> launchFor(const SessionTarget& target)
     case SessionTarget::Kind::ssh:
         // ssh would read an alias with a leading dash as an option.
         if (target.alias.isEmpty() || target.alias.startsWith(QLatin1Char('-')))
-            return TerminalHost::tr("cannot start ssh: \"%1\" is not a host alias").arg(target.alias);
+            return TerminalHost::tr("cannot start ssh: \"%1\" is not a host alias")
+                .arg(ravelgrid::revealHiddenCharacters(target.alias));
         launch = {"/usr/bin/ssh", {target.alias.toStdString()}, false};
         break;
     case SessionTarget::Kind::tool:

@@ -7,17 +7,21 @@
 #include "ravelgrid/terminal/Terminal.h"
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -123,6 +127,25 @@ inline QString screenText(ravelgrid::Terminal& terminal)
         text += "\n";
     }
     return QString::fromStdString(text);
+}
+
+// Hands each modal window that comes up (a question, a chooser) to `answer`,
+// once, from the event loop it runs in, until `answer` says it was the last.
+inline void onEachModal(QObject* owner, std::function<bool(QWidget*)> answer)
+{
+    auto* poll = new QTimer(owner);
+    auto handled = std::make_shared<QPointer<QWidget>>();
+    QObject::connect(poll, &QTimer::timeout, owner, [poll, handled, answer = std::move(answer)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible() || modal == handled->data())
+            return;
+        *handled = modal;
+        if (answer(modal)) {
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(20);
 }
 
 // What ssh itself makes of a host under a config file.

@@ -24,9 +24,11 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -790,6 +792,47 @@ private slots:
         useAndWait(view);
         QVERIFY(view.statusLabel()->text().contains(QStringLiteral("already uses")));
         QCOMPARE(home.snapshot(), after);
+    }
+
+    // The chooser and the question show host names as the sidebar does (a
+    // direction override and a no-break space spelt out) and still act on
+    // the host itself; Return alone at the question changes nothing.
+    void useWithHostShowsNamesSpeltOutAndNoIsTheDefault()
+    {
+        Home home;
+        keygen(home.ssh(QStringLiteral("id_ed25519")), QStringLiteral("me@box"));
+        const QByteArray config = "Host zz\xE2\x80\xAEgnp.exe\n    HostName 127.0.0.1\n\n"
+                                  "Host web\xC2\xA0prod\n    HostName 127.0.0.2\n";
+        writeFile(home.ssh(QStringLiteral("config")), config);
+        home.start();
+        KeysView view(*home.keys, *home.workspace, *home.hosts);
+        view.show();
+        view.selectKey(QStringLiteral("id_ed25519"));
+        const QString spelt = QStringLiteral("zz<U+202E>gnp.exe");
+        QStringList offered;
+        QString title;
+        bool noByDefault = false;
+        onEachModal(&view, [&](QWidget* modal) {
+            if (auto* chooser = qobject_cast<QInputDialog*>(modal)) {
+                offered = chooser->comboBoxItems();
+                chooser->setTextValue(spelt);
+                chooser->accept();
+                return false;
+            }
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box)
+                return false;
+            title = box->windowTitle();
+            noByDefault = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, Qt::Key_Return);
+            return true;
+        });
+        useAndWait(view);
+        QCOMPARE(offered, (QStringList{QStringLiteral("web<U+00A0>prod"), spelt}));
+        QCOMPARE(title, QStringLiteral("Use id_ed25519 with ") + spelt);
+        QVERIFY(noByDefault);
+        QCOMPARE(view.statusLabel()->text(), QStringLiteral("Nothing was changed."));
+        QCOMPARE(readFile(home.ssh(QStringLiteral("config"))), config);
     }
 };
 

@@ -585,6 +585,28 @@ private slots:
         QVERIFY(merge.startButton()->isEnabled());
     }
 
+    // The merge names a conflicting host, and previews its lines, as the
+    // sidebar shows the name.
+    void mergeShowsHiddenCharactersSpeltOut()
+    {
+        test::TestHome h;
+        const std::string rlo = "zz\xE2\x80\xAEgnp.exe";
+        h.writeSsh("config", "Include quillmar_config\n\nHost " + rlo + "\n    HostName a.example\n");
+        h.writeSsh("quillmar_config", "Host " + rlo + "\n    HostName b.example\n");
+        SSHMergeSection merge{SSHConfigWriter(h.paths())};
+        merge.startMerge();
+        QVERIFY(merge.plan());
+        const QString spelt = QStringLiteral("zz<U+202E>gnp.exe");
+        QStringList names;
+        for (const QLabel* label : merge.findChildren<QLabel*>())
+            names << label->text();
+        QVERIFY2(names.contains(spelt), qPrintable(names.join(QLatin1Char('|'))));
+        merge.choose(rlo, SSHConfigMerge::Keep::quillmar);
+        const QString preview = merge.configDiff()->toPlainText() + merge.ownDiff()->toPlainText();
+        QVERIFY2(preview.contains(QStringLiteral("Host ") + spelt) && !preview.contains(QChar(0x202E)),
+                 qPrintable(preview));
+    }
+
     void nothingToMergeSaysSo()
     {
         test::TestHome h;

@@ -21,6 +21,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -815,6 +816,47 @@ private slots:
         QCOMPARE(readFile(h.ssh("config")), QByteArray("Host keep\n  Port 2201\n"));
         QCOMPARE(sshG(h.ssh("config"), QStringLiteral("keep")), keepBefore);
         QCOMPARE(h.sidebar->listedHosts(), QStringList{QStringLiteral("keep")});
+        sheet->reject();
+    }
+
+    // A name that hides characters reads in the sheet as in the sidebar, and
+    // Return alone in the sheet removes nothing.
+    void removeSheetSpellsOutTheNameAndReturnKeepsTheHost()
+    {
+        Home h;
+        const QByteArray config = "Host zz\xE2\x80\xAEgnp.exe\n  HostName 10.0.0.9\n\nHost web1\n  HostName 10.0.0.1\n";
+        writeFile(h.ssh("config"), config);
+        h.start();
+        const QString alias = QString::fromUtf8("zz\u202Egnp.exe");
+        const QString spelt = QStringLiteral("zz<U+202E>gnp.exe");
+        QVERIFY(h.sidebar->listedHosts().contains(alias));
+        h.sidebar->requestRemoval(alias);
+        RemoveHostSheet* sheet = h.sidebar->removeSheet();
+        QVERIFY(sheet);
+        QVERIFY(QTest::qWaitForWindowActive(sheet));
+        QStringList shown{sheet->windowTitle(), sheet->diffView()->toPlainText()};
+        for (const QLabel* label : sheet->findChildren<QLabel*>())
+            shown << label->text();
+        QVERIFY2(shown.contains(QStringLiteral("Remove ") + spelt), qPrintable(shown.join(QLatin1Char('|'))));
+        QVERIFY(sheet->diffView()->toPlainText().contains(QStringLiteral("- Host ") + spelt));
+        for (const QString& text : shown)
+            QVERIFY2(!text.contains(QChar(0x202E)), qPrintable(text));
+
+        QVERIFY(sheet->removeButton()->isEnabled());
+        QVERIFY(sheet->closeButton()->isDefault());
+        const QPointer<RemoveHostSheet> alive(sheet);
+        QTest::keyClick(sheet->windowHandle(), Qt::Key_Return);
+        QTRY_VERIFY(!alive || !alive->isVisible());
+        QCOMPARE(readFile(h.ssh("config")), config);
+        QVERIFY(h.sidebar->listedHosts().contains(alias));
+
+        // Its note says what was removed in the same letters.
+        QTRY_VERIFY(!h.sidebar->removeSheet());
+        h.sidebar->requestRemoval(alias);
+        sheet = h.sidebar->removeSheet();
+        QVERIFY(removeAndWait(sheet));
+        QVERIFY2(sheet->noteText().startsWith(QStringLiteral("Removed ") + spelt + QStringLiteral(" from")),
+                 qPrintable(sheet->noteText()));
         sheet->reject();
     }
 };

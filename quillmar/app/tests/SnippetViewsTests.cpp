@@ -27,10 +27,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <QDir>
 
@@ -617,6 +621,67 @@ private slots:
         const auto again = loadedStore(folder);
         QVERIFY(std::any_of(again->allSnippets().begin(), again->allSnippets().end(),
                             [](const Snippet& s) { return s.title == "Typed while locked"; }));
+    }
+
+    // After a delete the keyboard is on the list, at the snippet that took the
+    // deleted one's place, never on "Reset to Factory Set…"; Return alone at
+    // the delete and the reset questions keeps the user's snippets.
+    void destructiveQuestionsKeepSnippetsOnReturn()
+    {
+        auto store = loadedStore();
+        Snippet first = snippet("Mine first", "echo 1", "Mine");
+        Snippet second = snippet("Mine second", "echo 2", "Mine");
+        QVERIFY(!store->add(first));
+        QVERIFY(!store->add(second));
+        Window w;
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* view = new SnippetsView(*store, w.clock, &window);
+        layout->addWidget(view);
+        window.resize(900, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto button = [&](const QString& text) {
+            for (QPushButton* b : view->actions()->findChildren<QPushButton*>())
+                if (b->text() == text)
+                    return b;
+            return static_cast<QPushButton*>(nullptr);
+        };
+        QPushButton* deleteButton = button(QStringLiteral("Delete\u2026"));
+        QPushButton* resetButton = button(QStringLiteral("Reset to Factory Set\u2026"));
+        QVERIFY(deleteButton && resetButton);
+        const auto stored = [&](const Snippet& s) { return store->snippet(QString::fromStdString(s.id)).has_value(); };
+
+        view->select(QString::fromStdString(first.id));
+        QTest::mouseClick(deleteButton, Qt::LeftButton);
+        QPointer<SnippetDeleteSheet> sheet = view->deleteSheet();
+        QVERIFY(sheet);
+        QVERIFY(QTest::qWaitForWindowActive(sheet));
+        QTest::keyClick(sheet->windowHandle(), Qt::Key_Return);
+        QTRY_VERIFY(!sheet);
+        QVERIFY(stored(first));
+
+        QTest::mouseClick(deleteButton, Qt::LeftButton);
+        sheet = view->deleteSheet();
+        QVERIFY(sheet);
+        QTest::mouseClick(sheet->deleteButton(), Qt::LeftButton);
+        QTRY_VERIFY(!sheet);
+        QVERIFY(!stored(first));
+        // Where the keyboard is once the window is active again.
+        QCOMPARE(window.focusWidget(), static_cast<QWidget*>(view->list()));
+        QCOMPARE(view->selectedId(), std::optional(QString::fromStdString(second.id)));
+
+        // The reset question, reached from its button, answered with Return.
+        bool cancelByDefault = false;
+        apptests::onEachModal(view, [&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            cancelByDefault = box && box->defaultButton() == box->button(QMessageBox::Cancel);
+            QTest::keyClick(modal, Qt::Key_Return);
+            return true;
+        });
+        QTest::mouseClick(resetButton, Qt::LeftButton);
+        QVERIFY(cancelByDefault);
+        QVERIFY(stored(second));
     }
 
     // An export file is untrusted: it brings only what the editor would save.

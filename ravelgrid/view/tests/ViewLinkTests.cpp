@@ -880,6 +880,9 @@ private slots:
     {
         QCOMPARE(revealHiddenCharacters(QString::fromUtf8("a\u200Bb\u202Ec\U000E0041d\u00e9")),
                  QString::fromUtf8("a<U+200B>b<U+202E>c<U+E0041>d\u00e9"));
+        // A blank that reads as a space is no space; a plain space and a tab stay.
+        QCOMPARE(revealHiddenCharacters(QString::fromUtf8("a b\u00A0c\u202Fd\u3000e\tf")),
+                 QStringLiteral("a b<U+00A0>c<U+202F>d<U+3000>e\tf"));
     }
 
     void disguiseRule_data()
