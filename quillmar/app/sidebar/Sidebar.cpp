@@ -490,7 +490,7 @@ void Sidebar::showHostProblems()
     const QStringList problems = hosts_.problems();
     QStringList lines;
     for (qsizetype i = 0; i < std::min(problems.size(), maxShown); ++i) {
-        QString line = problems[i];
+        QString line = ravelgrid::revealHiddenCharacters(problems[i]);
         if (line.size() > maxChars)
             line = line.left(maxChars - 1) + QChar(0x2026);
         lines.push_back(line);
