@@ -840,15 +840,25 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
 {
     changed = false;
     Stat stat;
+    // A server that took a connection has a descriptor more or less: the
+    // client's end may have found its holder only now.
+    bool serversChanged = false;
     for (auto it = muxes_.begin(); it != muxes_.end();) {
-        if (readStat(ProcPath(it->first, "stat"), stat) != Read::ok || stat.startTime != it->second.startTime) {
+        struct stat fds;
+        if (readStat(ProcPath(it->first, "stat"), stat) != Read::ok || stat.startTime != it->second.startTime ||
+            ::stat(ProcPath(it->first, "fd"), &fds) != 0) {
             it = muxes_.erase(it);
             membersChanged_ = true;
-        } else {
-            ++it;
+            continue;
         }
+        serversChanged = serversChanged || static_cast<std::uint64_t>(fds.st_size) != it->second.fdCount;
+        it->second.fdCount = static_cast<std::uint64_t>(fds.st_size);
+        ++it;
     }
-    if (!membersChanged_)
+    bool clientInTab = false;
+    for (const auto& [pid, proc] : members_)
+        clientInTab = clientInTab || isMultiplexerName(proc.comm);
+    if (!membersChanged_ && !serversChanged && !(clientInTab && !muxes_.empty()))
         return true;
     membersChanged_ = false;
     std::set<std::pair<pid_t, std::uint64_t>> attached;

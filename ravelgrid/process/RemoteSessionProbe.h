@@ -82,6 +82,7 @@ private:
         std::string exe;                     // at its last inspection
         std::vector<std::uint64_t> sockets;  // socket inodes that are not inet, as of its last inspection
         RunMark mark;                        // taken before its last inspection
+        std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
     };
     struct Stat;
 

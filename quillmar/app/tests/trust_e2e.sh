@@ -2,7 +2,8 @@
 # Trust follows the tab's session in the real window: the local shell puts
 # text on the clipboard, then a stand-in ssh typed at its prompt asks for the
 # clipboard, a screen checksum and a local file as a kitty image, and gets
-# none of them; the same program under a local name gets all three. Where a
+# none of them; the same program under a local name gets all three, and gets
+# none once it holds a connection and has left the session (setsid -f). Where a
 # throwaway sshd can run, a real ssh started through `sh -c` reaches one whose
 # command asks the same and gets nothing, the local program asked again
 # afterwards gets its answers, and a path the host printed stays shut on
@@ -26,6 +27,11 @@ on_screen() {
   e2e_waitfile "$w/local.out.done" 300 || e2e_fail "the local program did not finish"
   refused remote.out
   answered local.out
+  # A client that leaves the session but still writes to the tab through the
+  # terminal it holds; the shell waits without reading meanwhile.
+  e2e_run "setsid -f $w/bin/fetcher $w/detached.out $w/pixel; until [ -e $w/detached.out.done ]; do sleep 0.1; done"
+  e2e_waitfile "$w/detached.out.done" 300 || e2e_fail "the detached client did not finish"
+  refused detached.out
   [ -n "${E2E_PORT:-}" ] || { e2e_stop; return 0; }
 
   # A real ssh whose leader is not ssh by any name; it prints a path first.
@@ -98,7 +104,18 @@ stty sane
 echo x >"$1.done"
 STANDIN
 cp "$E2E_WORK/bin/ssh" "$E2E_WORK/bin/local-query"
-chmod +x "$E2E_WORK/bin/ssh" "$E2E_WORK/bin/local-query"
+# A host on loopback, and a client that holds a connection to it while it asks.
+python3 -c 'import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True); time.sleep(900)' >"$E2E_WORK/listen.port" &
+e2e_pids+=($!)
+e2e_poll 50 test -s "$E2E_WORK/listen.port" || e2e_fail "no listener"
+cat >"$E2E_WORK/bin/fetcher" <<STANDIN
+#!/bin/bash
+exec 3<>/dev/tcp/127.0.0.1/$(cat "$E2E_WORK/listen.port") || exit 1
+exec $E2E_WORK/bin/local-query "\$@"
+STANDIN
+chmod +x "$E2E_WORK/bin/ssh" "$E2E_WORK/bin/local-query" "$E2E_WORK/bin/fetcher"
 if [ -n "${E2E_UNSHARED:-}" ]; then
   e2e_bind_passwd
   mkdir -p "$E2E_WORK/.ssh"
