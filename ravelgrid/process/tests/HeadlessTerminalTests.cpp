@@ -488,6 +488,27 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
 
 namespace {
 
+// A host on loopback that fake clients connect to.
+class LoopbackHost {
+public:
+    LoopbackHost()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd_, 8) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~LoopbackHost() { close(fd_); }
+    int port() const { return port_; }
+
+private:
+    int fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port_ = 0;
+};
+
 // Wake-ups of every terminal reader thread of this process so far.
 long readerWakeUps()
 {
@@ -511,17 +532,11 @@ long readerWakeUps()
 // the terminal's echo off so that nothing read wakes the reader first.
 TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStillSeen)
 {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 8), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const LoopbackHost host;
+    ASSERT_NE(host.port(), 0);
     const auto dir = std::filesystem::temp_directory_path() / ("rg-idle-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    std::ofstream(dir / "fetch") << "#!/bin/bash\nexec 3<>/dev/tcp/127.0.0.1/" << ntohs(address.sin_port)
+    std::ofstream(dir / "fetch") << "#!/bin/bash\nexec 3<>/dev/tcp/127.0.0.1/" << host.port()
                                  << " || exit 1\nsleep 0.3\n"
                                     "printf '\\033]7;file://localhost/fetched\\033\\\\'; echo back-$((6*7))\n"
                                     "exec 3>&-\n";
@@ -552,7 +567,6 @@ TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStil
     headless->send("printf '\\033]7;file://localhost/local\\033\\\\'; echo local-$((6*7))\n");
     ASSERT_TRUE(showsEventually(*headless, "local-42"));
     EXPECT_EQ(headless->dir().value_or(""), "file://localhost/local");
-    close(listener);
     std::filesystem::remove_all(dir);
 }
 
@@ -573,14 +587,8 @@ TEST_F(HeadlessTerminalTest, AMultiplexersPanesCountWhileItsClientIsInTheTab)
     // Asks for a directory report through tmux's passthrough, then says it has.
     std::ofstream(dir / "say") << "printf '\\033Ptmux;\\033\\033]7;file://localhost/%s\\007\\033\\\\' \"$1\"; "
                                   "echo said-\"$1\"\n";
-    const int host = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(host, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(host, 8), 0);
-    ASSERT_EQ(getsockname(host, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const LoopbackHost host;
+    ASSERT_NE(host.port(), 0);
     const std::string tmux = "tmux -S " + d + "/sock -f " + d + "/conf ";
     // Stopped before its socket's folder goes, however the test ends.
     struct Server {
@@ -610,8 +618,8 @@ TEST_F(HeadlessTerminalTest, AMultiplexersPanesCountWhileItsClientIsInTheTab)
     EXPECT_TRUE(answered) << "a local pane is answered\n" << screenText(*headless->terminal());
 
     // A pane that holds a connection asks once it is there.
-    const std::string client = "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(ntohs(address.sin_port)) +
-                               "; sh " + d + "/say remote; exec sleep 600'";
+    const std::string client = "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(host.port()) + "; sh " + d +
+                               "/say remote; exec sleep 600'";
     ASSERT_EQ(std::system((tmux + "new-window -t t:1 \"" + client + "\"").c_str()), 0);
     ASSERT_TRUE(showsEventually(*headless, "said-remote")) << screenText(*headless->terminal());
     EXPECT_NE(headless->dir().value_or(""), "file://localhost/remote");
@@ -619,6 +627,4 @@ TEST_F(HeadlessTerminalTest, AMultiplexersPanesCountWhileItsClientIsInTheTab)
     ASSERT_EQ(std::system((tmux + "select-window -t t:0").c_str()), 0);
     ASSERT_TRUE(say("beside")) << screenText(*headless->terminal());
     EXPECT_NE(headless->dir().value_or(""), "file://localhost/beside");
-
-    close(host);
 }
