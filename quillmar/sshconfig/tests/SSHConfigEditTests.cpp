@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -456,8 +457,10 @@ TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked)
 }
 
 // The user appends to ~/.ssh/config by hand while a removal is being applied:
-// every appended line ends up in the file or in a backup, never in neither,
-// and a removal that would lose one stops with "Nothing was changed".
+// a removal that goes through leaves every appended line in the file, and a
+// removal that stops leaves each in the file or in the backup its message
+// names. A backup holds exactly the text the removal replaced: the previewed
+// text and the lines appended before the removal read the file under its lock.
 TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost)
 {
     constexpr int kTries = 200;
@@ -493,32 +496,62 @@ TEST(SSHConfigEditRace, AppendsDuringARemovalAreNeverLost)
         go = true;
         auto done = remover.apply(*change);
         appender.join();
+
+        // How many appended lines the text holds after the previewed one, or
+        // none when it is not the previewed text followed by appended lines.
+        const auto appendsIn = [&](const std::string& text) -> std::optional<std::size_t> {
+            std::string expected = change->original;
+            for (std::size_t k = 0;; ++k) {
+                if (text == expected)
+                    return k;
+                if (k == appended.size())
+                    return std::nullopt;
+                expected += appended[k];
+            }
+        };
+        const auto tail = [&](std::size_t from) {
+            std::string lines;
+            for (std::size_t k = from; k < appended.size(); ++k)
+                lines += appended[k];
+            return lines;
+        };
+        const std::string config = h.readSsh("config");
+        const std::vector<std::string> backups = h.backups();
+        SCOPED_TRACE("try " + std::to_string(attempt) + ": " + (done ? "removed" : done.error().message) +
+                     "\n--- config ---\n" + config);
+
+        if (done) {
+            // The replacement was planned on the text it replaced, and what
+            // came after went into the new file.
+            ASSERT_EQ(backups.size(), 1u);
+            ASSERT_EQ(done.value().front(), h.ssh("quillmar-backups/" + backups[0]));
+            const std::string replaced = TestHome::read(done.value().front());
+            const auto before = appendsIn(replaced);
+            ASSERT_TRUE(before) << "the backup is not the text that was replaced:\n" << replaced;
+            const auto planned = SSHConfigRemove::removeFromText(replaced, "web");
+            ASSERT_TRUE(planned);
+            EXPECT_EQ(config, planned->newText + tail(*before));
+            continue;
+        }
+        ++aborted;
+        const std::string& message = done.error().message;
+        if (message.find("Its text from just before is in") == std::string::npos) {
+            // Stopped before replacing anything: the file is as it was.
+            EXPECT_THAT(message, ::testing::HasSubstr("Nothing was changed"));
+            EXPECT_EQ(config, change->original + tail(0));
+            EXPECT_THAT(backups, IsEmpty()) << "nothing replaced, nothing kept";
+            continue;
+        }
         // Rarely, bytes reach the old file in the instant of the replacement
         // while the new one is already being appended to: then the old text
         // is kept as a backup and the message says where.
-        const bool keptAside =
-            !done && done.error().message.find("Its text from just before is in") != std::string::npos;
-        if (!done) {
-            ++aborted;
-            if (!keptAside) {
-                EXPECT_THAT(done.error().message, ::testing::HasSubstr("Nothing was changed"));
-            }
-        }
-
-        std::string everywhere = h.readSsh("config");
-        for (const std::string& name : h.backups())
-            everywhere += TestHome::read(h.ssh("quillmar-backups/" + name));
+        ASSERT_EQ(backups.size(), 1u);
+        const std::string kept = h.ssh("quillmar-backups/" + backups[0]);
+        EXPECT_THAT(message, ::testing::HasSubstr(h.paths().tildePath(kept)));
+        const std::string replaced = TestHome::read(kept);
+        EXPECT_TRUE(appendsIn(replaced)) << "the backup is not the text that was replaced:\n" << replaced;
         for (const std::string& line : appended)
-            ASSERT_NE(everywhere.find(line), std::string::npos) << "lost on try " << attempt << ": " << line;
-        // A backup holds exactly what a removal replaced.
-        if (done) {
-            ASSERT_EQ(h.backups().size(), 1u);
-            EXPECT_EQ(TestHome::read(done.value().front()), change->original);
-        } else if (keptAside) {
-            EXPECT_EQ(h.backups().size(), 1u);
-        } else {
-            EXPECT_THAT(h.backups(), IsEmpty()) << "nothing replaced, nothing kept";
-        }
+            EXPECT_NE((config + replaced).find(line), std::string::npos) << "lost: " << line;
     }
     RecordProperty("aborted", aborted);
 }
