@@ -1,5 +1,45 @@
 include(GoogleTest)
 
+# Every test runs in a home of its own (cmake/test-home.sh): an empty folder
+# under the build tree's test-homes/, made when the test starts and removed
+# when it ends, for HOME, the XDG folders and HISTFILE. Tests are registered
+# through the functions below; a plain add_test fails the configure step
+# (qm_check_test_homes).
+set(QM_TEST_HOME_LAUNCHER bash ${CMAKE_CURRENT_LIST_DIR}/test-home.sh ${PROJECT_BINARY_DIR}/test-homes)
+
+# qm_add_test(NAME <name> COMMAND <program or target> [<arg>...] [WORKING_DIRECTORY <dir>])
+# add_test, with the command run in a home of its own.
+function(qm_add_test)
+  cmake_parse_arguments(ARG "" "NAME;WORKING_DIRECTORY" "COMMAND" ${ARGN})
+  list(POP_FRONT ARG_COMMAND program)
+  if(TARGET ${program})
+    set(program $<TARGET_FILE:${program}>)
+  endif()
+  set(where)
+  if(ARG_WORKING_DIRECTORY)
+    set(where WORKING_DIRECTORY ${ARG_WORKING_DIRECTORY})
+  endif()
+  add_test(NAME ${ARG_NAME} COMMAND ${QM_TEST_HOME_LAUNCHER} ${program} ${ARG_COMMAND} ${where})
+  set_property(GLOBAL APPEND PROPERTY QM_HOMED_TESTS ${ARG_NAME})
+endfunction()
+
+# Fails when a test below DIR was added with add_test itself: it would run in
+# the home of whoever runs the tests.
+function(qm_check_test_homes dir)
+  get_property(homed GLOBAL PROPERTY QM_HOMED_TESTS)
+  get_property(tests DIRECTORY ${dir} PROPERTY TESTS)
+  foreach(test IN LISTS tests)
+    if(NOT test IN_LIST homed)
+      message(FATAL_ERROR "Test ${test} (${dir}) would run in the home of whoever runs the tests: "
+        "register it with qm_add_test (cmake/Testing.cmake) instead of add_test.")
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(sub IN LISTS subdirs)
+    qm_check_test_homes(${sub})
+  endforeach()
+endfunction()
+
 # qm_add_gtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
 # One GoogleTest executable, each of its tests registered with CTest.
 function(qm_add_gtest name)
@@ -9,6 +49,12 @@ function(qm_add_gtest name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
+  endif()
+  # Each discovered test is a run of its own, and so gets a home of its own.
+  if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.29)
+    set_property(TARGET ${name} PROPERTY TEST_LAUNCHER ${QM_TEST_HOME_LAUNCHER})
+  else()
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${QM_TEST_HOME_LAUNCHER})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
@@ -27,7 +73,7 @@ function(qm_add_qtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
+  qm_add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
@@ -56,7 +102,7 @@ function(qm_add_fuzzer name)
   if(EXISTS "${PROJECT_SOURCE_DIR}/fuzz/corpus/${name}")
     list(APPEND corpora "${PROJECT_SOURCE_DIR}/fuzz/corpus/${name}")
   endif()
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -print_final_stats=0 ${corpora})
+  qm_add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -print_final_stats=0 ${corpora})
   math(EXPR limit "${ARG_SECONDS} + 120")
   set_tests_properties(${name} PROPERTIES TIMEOUT ${limit} LABELS fuzz)
 endfunction()
@@ -75,7 +121,7 @@ function(qm_add_gl_test test)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 180)
   endif()
-  add_test(NAME ${test}
+  qm_add_test(NAME ${test}
     COMMAND ${QM_XVFB_RUN} -a -s "-screen 0 1280x800x24" $<TARGET_FILE:${ARG_TARGET}> ${ARG_ARGS})
   set(environment "QT_QPA_PLATFORM=xcb" ${ARG_ENVIRONMENT})
   if(QM_SANITIZE)

@@ -19,8 +19,9 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/qm-keyring-XXXXXX")
 service=
 trap '[ -z "$service" ] || kill "$service" 2>/dev/null; rm -rf "$scratch"' EXIT
 export HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run" XDG_DATA_HOME="$scratch/data"
-export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache"
-mkdir -p "$HOME/.local/share/keyrings" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
+export XDG_CONFIG_HOME="$scratch/config" XDG_CACHE_HOME="$scratch/cache" XDG_STATE_HOME="$scratch/state"
+export HISTFILE="$HOME/.bash_history"
+mkdir -p "$HOME/.local/share/keyrings" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 if [ -n "$silent" ]; then

@@ -28,10 +28,11 @@ e2e_pids=()
 e2e_home() {
   E2E_WORK=$(mktemp -d)
   trap e2e_cleanup EXIT
-  mkdir -p "$E2E_WORK/run" "$E2E_WORK/.config" "$E2E_WORK/.local/share" "$E2E_WORK/.cache"
+  mkdir -p "$E2E_WORK/run" "$E2E_WORK/.config" "$E2E_WORK/.local/share" "$E2E_WORK/.local/state" "$E2E_WORK/.cache"
   chmod 700 "$E2E_WORK/run"
-  export E2E_WORK HOME=$E2E_WORK ZDOTDIR=$E2E_WORK XDG_CONFIG_HOME=$E2E_WORK/.config \
-    XDG_DATA_HOME=$E2E_WORK/.local/share XDG_CACHE_HOME=$E2E_WORK/.cache XDG_RUNTIME_DIR=$E2E_WORK/run
+  export E2E_WORK HOME=$E2E_WORK ZDOTDIR=$E2E_WORK HISTFILE=$E2E_WORK/.bash_history \
+    XDG_CONFIG_HOME=$E2E_WORK/.config XDG_DATA_HOME=$E2E_WORK/.local/share XDG_STATE_HOME=$E2E_WORK/.local/state \
+    XDG_CACHE_HOME=$E2E_WORK/.cache XDG_RUNTIME_DIR=$E2E_WORK/run
   # The same quiet prompt for bash or sh as the account's login shell.
   local rc
   for rc in .zshrc .bash_profile .profile; do printf "PS1='$ '\n" >"$E2E_WORK/$rc"; done
