@@ -15,7 +15,7 @@ PACKAGES=(
   xvfb xauth xdotool xclip imagemagick x11-utils desktop-file-utils
   xterm libxtst-dev libxdamage-dev libxfixes-dev
   fonts-jetbrains-mono fonts-inter fonts-dejavu-core fonts-noto-color-emoji fonts-wqy-microhei fonts-noto-mono
-  dbus gnome-keyring libsecret-tools
+  dbus gnome-keyring libsecret-tools libglib2.0-bin at-spi2-core
   ibus
 )
 

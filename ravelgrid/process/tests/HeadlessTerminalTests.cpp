@@ -70,6 +70,24 @@ protected:
     {
         return main.loop.runUntil([&] { return ended.has_value(); }, kTimeout);
     }
+    // Whether a directory the local shell reports is taken, asked until it
+    // is: that is once the reader has seen the remote gone and a read has
+    // emptied the terminal since, which is the reader's timing (a busy
+    // machine may take a look or two more).
+    bool trustedAgain(HeadlessTerminal& headless, const std::string& tag)
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + kTimeout;
+        for (int attempt = 0; std::chrono::steady_clock::now() < giveUp; ++attempt) {
+            const std::string mark = tag + "-" + std::to_string(attempt);
+            const std::string local = "file://localhost/local-" + mark;
+            headless.send("printf '\\033]7;" + local + "\\033\\\\'; echo local-$((6*7))-" + mark + "\n");
+            if (!showsEventually(headless, "local-42-" + mark))
+                return false;
+            if (headless.dir().value_or("") == local)
+                return true;
+        }
+        return false;
+    }
 };
 
 }  // namespace
@@ -415,12 +433,6 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     ASSERT_TRUE(showsEventually(*headless, "ready"));
 
     auto remoteDir = [&](const std::string& tag) { return "file://localhost/remote-" + tag; };
-    auto localCheck = [&](const std::string& tag) {
-        const std::string local = "file://localhost/local-" + tag;
-        headless->send("printf '\\033]7;" + local + "\\033\\\\'; echo local-$((6*7))-" + tag + "\n");
-        EXPECT_TRUE(showsEventually(*headless, "local-42-" + tag)) << tag;
-        EXPECT_EQ(headless->dir().value_or(""), local) << "the local shell is trusted again after " << tag;
-    };
     const std::vector<std::pair<std::string, std::string>> forms = {
         {"copy", d + "/xfer -F " + sshd.clientConfig() + " testhost copy"},
         {"timeout", "timeout 60 " + ssh + "timeout"},
@@ -434,7 +446,7 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
         headless->send(command + "; echo back-$((6*7))-" + tag + "\n");
         ASSERT_TRUE(showsEventually(*headless, "back-42-" + tag)) << tag << "\n" << screenText(*headless->terminal());
         EXPECT_NE(headless->dir().value_or(""), remoteDir(tag)) << tag;
-        localCheck(tag);
+        EXPECT_TRUE(trustedAgain(*headless, tag)) << "the local shell is trusted again after " << tag;
     }
 
     // A burst the tab parses only once the session is over: the reader knew.
@@ -443,7 +455,7 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     headless->send("echo back-$((6*7))-burst\n");
     ASSERT_TRUE(showsEventually(*headless, "back-42-burst"));
     EXPECT_NE(headless->dir().value_or(""), remoteDir("burst"));
-    localCheck("burst");
+    EXPECT_TRUE(trustedAgain(*headless, "burst"));
 
     // A shell holding a TCP connection itself is remote, whatever its name.
     headless->send("exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(sshd.port()) +
@@ -453,19 +465,7 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     // The first output after it closed may still be what it relayed.
     headless->send("exec 3>&-; echo closed-$((6*7))\n");
     ASSERT_TRUE(showsEventually(*headless, "closed-42"));
-    // Trusted again once the reader has seen the socket gone and a read has
-    // emptied the terminal since; when that is is the reader's timing, so
-    // the shell asks until then.
-    bool trustedAgain = false;
-    const auto giveUp = std::chrono::steady_clock::now() + kTimeout;
-    for (int attempt = 0; !trustedAgain && std::chrono::steady_clock::now() < giveUp; ++attempt) {
-        const std::string local = "file://localhost/local-sock-" + std::to_string(attempt);
-        headless->send("printf '\\033]7;" + local + "\\033\\\\'; echo local-$((6*7))-sock-" + std::to_string(attempt) +
-                       "\n");
-        ASSERT_TRUE(showsEventually(*headless, "local-42-sock-" + std::to_string(attempt)));
-        trustedAgain = headless->dir().value_or("") == local;
-    }
-    EXPECT_TRUE(trustedAgain) << "the local shell is trusted again after the socket closed";
+    EXPECT_TRUE(trustedAgain(*headless, "sock")) << "the local shell is trusted again after the socket closed";
 
     // The path the host printed stays remote; the same path printed locally does not.
     headless->send("echo /etc/hostname; echo back-$((6*7))-path\n");
@@ -564,9 +564,7 @@ TEST_F(HeadlessTerminalTest, AnIdleShellIsLookedAtRarelyAndWhatInputStartsIsStil
     // A dozen looks at the quiet pace, where the idle pace has one at most.
     EXPECT_GE(readerWakeUps() - typed, 5);
     EXPECT_NE(headless->dir().value_or(""), "file://localhost/fetched");
-    headless->send("printf '\\033]7;file://localhost/local\\033\\\\'; echo local-$((6*7))\n");
-    ASSERT_TRUE(showsEventually(*headless, "local-42"));
-    EXPECT_EQ(headless->dir().value_or(""), "file://localhost/local");
+    EXPECT_TRUE(trustedAgain(*headless, "idle"));
     std::filesystem::remove_all(dir);
 }
 

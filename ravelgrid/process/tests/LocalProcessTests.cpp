@@ -185,7 +185,9 @@ TEST_F(LocalProcessTest, AFloodingGrandchildDoesNotHoldBackTheExit)
         EXPECT_LT(elapsed, 0.3s + LocalProcess::exitOutputGrace + 12s);
         EXPECT_EQ(rec.exitStatus(), std::optional<int>(3 << 8));
         EXPECT_GT(rec.chunks(), 0u) << "the flood was read until the hangup";
-        EXPECT_EQ(process.childfd(), -1);
+        // A flood a busy machine starves can let the exit be reported before
+        // the hangup; the terminal is hung up within the grace all the same.
+        EXPECT_TRUE(eventually([&] { return process.childfd() == -1; }, LocalProcess::exitOutputGrace + 10s));
         EXPECT_FALSE(process.running());
         EXPECT_TRUE(eventually([&] { return sessionMembers(sid).empty(); }, 10s))
             << sessionMembers(sid).size() << " processes of the session left";
