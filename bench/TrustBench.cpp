@@ -12,6 +12,7 @@
 #include "ravelgrid/process/HeadlessTerminal.h"
 #include "ravelgrid/process/RemoteSessionProbe.h"
 #include "ravelgrid/process/RunLoop.h"
+#include "ravelgrid/process/tests/ProcessTestSupport.h"
 #include "ravelgrid/screen/Buffer.h"
 
 #include <benchmark/benchmark.h>
@@ -67,26 +68,6 @@ long readerTicks()
     return ticks;
 }
 
-std::vector<pid_t> sessionMembers(pid_t session)
-{
-    std::vector<pid_t> members;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const std::string stat = readText(entry.path() / "stat");
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream fields(stat.substr(close + 2));
-        std::string state;
-        long ppid = 0, pgrp = 0, sid = 0;
-        if (fields >> state >> ppid >> pgrp >> sid && sid == session)
-            members.push_back(static_cast<pid_t>(std::stol(name)));
-    }
-    return members;
-}
-
 bool screenHas(ravelgrid::Terminal& terminal, const std::string& text)
 {
     for (int row = 0; row < terminal.buffer->lines().count(); ++row)
@@ -131,7 +112,9 @@ void sessionTrust(benchmark::State& state)
         } else if (scenario.processes > 0) {
             run("for i in $(seq " + std::to_string(scenario.processes) + "); do sleep 1e6 & done", "started");
         }
-        loop.runUntil([&] { return static_cast<int>(sessionMembers(shell).size()) >= 1 + scenario.processes; }, 2min);
+        loop.runUntil(
+            [&] { return static_cast<int>(ravelgrid::test::sessionMembers(shell).size()) >= 1 + scenario.processes; },
+            2min);
         loop.runFor(2s);  // the Python processes open their files
 
         ravelgrid::RemoteSessionProbe probe(process.childfd(), shell);
@@ -184,7 +167,7 @@ void sessionTrust(benchmark::State& state)
         state.counters["gatedAnswered"] = static_cast<double>(answered);
 
         process.terminate();
-        for (pid_t pid : sessionMembers(shell))
+        for (pid_t pid : ravelgrid::test::sessionMembers(shell))
             kill(pid, SIGKILL);
     }
     ravelgrid::DeliveryQueue::setMain(nullptr);

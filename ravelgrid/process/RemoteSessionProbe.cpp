@@ -483,11 +483,13 @@ bool RemoteSessionProbe::holdsTerminal(pid_t pid, const Stat& stat)
     if (slavePath_.empty() || stat.startTime < leaderStart_ || !ownedBy(pid, uid_))
         return false;
     bool holds = false;
-    const Fds r = forEachFd(pid, limits_.maxFds, [&](const char*, std::string_view link) {
+    // Read once in the process's life, so a large table is read whole: a
+    // browser started later must not make every tab remote. Past that, taken
+    // in, where it will be judged remote.
+    const Fds r = forEachFd(pid, limits_.maxFds * 16, [&](const char*, std::string_view link) {
         holds = link == slavePath_;
         return !holds;
     });
-    // Too many to tell: taken in, where it will be judged remote.
     return holds || r == Fds::tooMany;
 }
 

@@ -244,7 +244,9 @@ void AddHostView::finishSave(const HostEntry& e, const Result<SSHConfigWriter::H
     savedAlias_ = QString::fromStdString(e.alias);
     hostStore_.reload();
     status_->setText(savedNote(savedAlias_));
-    open_->setText(tr("Open %1").arg(ravelgrid::revealHiddenCharacters(savedAlias_)));
+    // A button reads "&" as a shortcut mark.
+    open_->setText(tr("Open %1").arg(
+        ravelgrid::revealHiddenCharacters(savedAlias_).replace(QLatin1Char('&'), QStringLiteral("&&"))));
     open_->show();
     for (auto& [f, edit] : edits_) {
         const QSignalBlocker block(edit);

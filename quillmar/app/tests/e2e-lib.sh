@@ -96,6 +96,26 @@ e2e_unshare() {
   exec unshare -m --propagation private bash "$0" "$@"
 }
 
+# A private session bus for dbus-run-session --config-file="$E2E_WORK/bus.conf":
+# it starts only the services whose .service files are in $E2E_WORK/services.
+e2e_private_bus() {
+  mkdir -p "$E2E_WORK/services"
+  cat >"$E2E_WORK/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=$E2E_WORK</listen>
+  <servicedir>$E2E_WORK/services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+}
+
 # Binds a copy of /etc/passwd in which this user's home is E2E_WORK (and the
 # login shell SHELL, when given) over /etc/passwd.
 e2e_bind_passwd() {

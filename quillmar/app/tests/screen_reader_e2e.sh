@@ -34,6 +34,26 @@ find_terminal() {
   return 1
 }
 
+# Sets peer to the application's connection on the accessibility bus, if it has one.
+find_peer() {
+  local name
+  for name in $(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.ListNames | grep -o "':[0-9.]*'" | tr -d "'"); do
+    if [ "$(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+      --method org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null)" = "(uint32 $pid,)" ]; then
+      peer=$name
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Sets text to what the terminal reads; whether it is the blank row and two words.
+reads_two_words() {
+  text=$(a11y "$terminal" org.a11y.atspi.Text.GetText 0 "int32 -1")
+  [[ "$text" == "('\\n  two words\\n\$ "* ]]
+}
+
 on_screen() {
   export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
   e2e_open || exit 1
@@ -42,18 +62,7 @@ on_screen() {
   [ -n "$bus" ] || e2e_fail "no accessibility bus"
   # The application's connection on it.
   peer=""
-  local name
-  for _ in $(seq 1 100); do
-    for name in $(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-      --method org.freedesktop.DBus.ListNames | grep -o "':[0-9.]*'" | tr -d "'"); do
-      if [ "$(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-        --method org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null)" = "(uint32 $pid,)" ]; then
-        peer=$name
-      fi
-    done
-    [ -n "$peer" ] && break
-    sleep 0.1
-  done
+  e2e_poll 100 find_peer
   [ -n "$peer" ] || e2e_fail "the window is not on the accessibility bus"
   local terminal
   terminal=$(find_terminal) || e2e_fail "no terminal among the window's accessibles"
@@ -61,11 +70,7 @@ on_screen() {
   # A blank first row, then two words.
   e2e_run "clear; printf '\\n  two words\\n'"
   local text=""
-  for _ in $(seq 1 100); do
-    text=$(a11y "$terminal" org.a11y.atspi.Text.GetText 0 "int32 -1")
-    [[ "$text" == "('\\n  two words\\n\$ "* ]] && break
-    sleep 0.1
-  done
+  e2e_poll 100 reads_two_words
   [[ "$text" == "('\\n  two words\\n\$ "* ]] || e2e_fail "the terminal reads $text"
 
   local got
@@ -93,22 +98,8 @@ for tool in dbus-run-session gdbus /usr/libexec/at-spi-bus-launcher; do
   command -v "$tool" >/dev/null || { echo "$E2E_NAME: no $tool; skipped"; exit 77; }
 done
 e2e_home
-mkdir -p "$E2E_WORK/services"
+e2e_private_bus
 printf '[D-BUS Service]\nName=org.a11y.Bus\nExec=/usr/libexec/at-spi-bus-launcher\n' >"$E2E_WORK/services/org.a11y.Bus.service"
-cat >"$E2E_WORK/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=$E2E_WORK</listen>
-  <servicedir>$E2E_WORK/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
 export E2E_APP=$app
 e2e_xvfb on_screen dbus-run-session --config-file="$E2E_WORK/bus.conf" --
 e2e_finish $? "" ""

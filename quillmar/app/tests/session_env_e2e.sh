@@ -33,21 +33,7 @@ e2e_home
 shell=/bin/bash
 [ -x /bin/dash ] && shell=/bin/dash
 e2e_bind_passwd "$shell"
-mkdir -p "$E2E_WORK/services"
-cat >"$E2E_WORK/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=$E2E_WORK</listen>
-  <servicedir>$E2E_WORK/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
+e2e_private_bus
 # One line per fact; the bus is asked through the shell's own environment.
 cat >"$E2E_WORK/facts" <<'FACTS'
 {

@@ -488,27 +488,6 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
 
 namespace {
 
-// A host on loopback that fake clients connect to.
-class LoopbackHost {
-public:
-    LoopbackHost()
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd_, 8) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-    }
-    ~LoopbackHost() { close(fd_); }
-    int port() const { return port_; }
-
-private:
-    int fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int port_ = 0;
-};
-
 // Wake-ups of every terminal reader thread of this process so far.
 long readerWakeUps()
 {

@@ -3,7 +3,10 @@
 #include "ravelgrid/process/LocalProcess.h"
 #include "ravelgrid/process/RunLoop.h"
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -194,5 +197,28 @@ inline std::size_t residentBytes()
 }
 
 constexpr auto kTimeout = std::chrono::seconds(20);
+
+// A host on loopback that fake clients connect to.
+class LoopbackHost {
+public:
+    LoopbackHost()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd_, 16) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    LoopbackHost(const LoopbackHost&) = delete;
+    LoopbackHost& operator=(const LoopbackHost&) = delete;
+    ~LoopbackHost() { close(fd_); }
+    int port() const { return port_; }
+
+private:
+    int fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int port_ = 0;
+};
 
 }  // namespace ravelgrid::test

@@ -26,28 +26,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A host on loopback that a fake client holds a connection to.
-class Listener {
-public:
-    Listener()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd_, 16) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-    }
-    ~Listener() { close(fd_); }
-    int port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
 pid_t parentOf(pid_t pid)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -87,7 +65,7 @@ public:
         process_.send(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     }
     // A client holding a connection that writes its pid once connected.
-    std::string client(const Listener& host, const std::string& name) const
+    std::string client(const LoopbackHost& host, const std::string& name) const
     {
         return "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(host.port()) + "; echo $$ > " +
                (dir_ / name).string() + ".tmp; mv " + (dir_ / name).string() + ".tmp " + (dir_ / name).string() +
@@ -135,7 +113,7 @@ struct TempDir {
 TEST(RemoteSessionProbe, ClientsThatLeaveTheSessionStillCountWhileTheyHoldTheTerminal)
 {
     TempDir dir;
-    Listener host;
+    LoopbackHost host;
     ASSERT_NE(host.port(), 0);
     Tab tab(dir.path);
     ASSERT_TRUE(tab.started());
