@@ -36,6 +36,18 @@ void copyBidiProperties(BidiPresentationState& to, const BidiPresentationState& 
         to.boxMirroring = from.boxMirroring;
 }
 
+// The alternate screen keeps rows in stored order until the program sets
+// BDSM or ?2501 (Buffer.h); the reports and XTSAVE speak of the screen shown.
+bool reordersRowsShown(const Terminal& t)
+{
+    return t.currentBidiState.supportMode == BidiSupportMode::implicit && t.buffer->reordersRows;
+}
+
+bool detectsDirectionShown(const Terminal& t)
+{
+    return t.currentBidiState.autodetectDirection && t.buffer->detectsDirection;
+}
+
 }  // namespace
 
 // --- power-on state and soft reset ------------------------------------------------
@@ -386,7 +398,7 @@ int Terminal::ansiModeStatus(int mode) const
     case 2:
     case 3: return 2;
     case 4: return flag(insertMode);
-    case 8: return flag(currentBidiState.supportMode == BidiSupportMode::implicit);
+    case 8: return flag(reordersRowsShown(*this));
     case 12: return 1;
     case 20: return flag(lineFeedMode);
     default: return mode >= 13 && mode <= 19 ? 4 : 0;
@@ -444,7 +456,7 @@ int Terminal::decModeStatus(int mode) const
     case 2004: return flag(bracketedPasteMode);
     case 2026: return flag(synchronizedOutputActive);
     case 2500: return flag(currentBidiState.boxMirroring);
-    case 2501: return flag(currentBidiState.autodetectDirection);
+    case 2501: return flag(detectsDirectionShown(*this));
     default: return 0;
     }
 }
@@ -621,7 +633,7 @@ void Terminal::cmdSavePrivateModes(const Params& p, Collect)
         switch (p[i]) {
         case 1243: savedBidiPrivateModes[1243] = bidiArrowKeySwap; break;
         case 2500: savedBidiPrivateModes[2500] = currentBidiState.boxMirroring; break;
-        case 2501: savedBidiPrivateModes[2501] = currentBidiState.autodetectDirection; break;
+        case 2501: savedBidiPrivateModes[2501] = detectsDirectionShown(*this); break;
         default: break;
         }
     }
@@ -642,6 +654,14 @@ void Terminal::cmdRestorePrivateModes(const Params& p, Collect)
             restored |= bit(BidiStateProperty::boxMirroring);
             break;
         case 2501:
+            if (isCurrentBufferAlternate() && !saved->second) {
+                // Off here only: the main screen keeps detecting as before.
+                if (altBuffer->detectsDirection) {
+                    altBuffer->detectsDirection = false;
+                    updateFullScreen();
+                }
+                break;
+            }
             next.autodetectDirection = saved->second;
             altBuffer->detectsDirection = saved->second;
             restored |= bit(BidiStateProperty::autodetectDirection);
