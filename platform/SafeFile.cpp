@@ -232,10 +232,13 @@ std::optional<FileError> replaceFileAtomically(const std::string& path, std::str
     auto target = resolveSymlinks(path, &resolveError);
     if (!target)
         return resolveError;
-    FileError lockError;
-    auto lock = WriterLock::acquire(*target, &lockError);
-    if (!lock)
-        return lockError;
+    std::optional<WriterLock> lock;
+    if (options.lockTarget) {
+        FileError lockError;
+        lock = WriterLock::acquire(*target, &lockError);
+        if (!lock)
+            return lockError;
+    }
 
     struct stat old {};
     bool exists = ::stat(target->c_str(), &old) == 0;

@@ -27,6 +27,10 @@ struct SafeWriteOptions {
     // The temporary file is "." + the target's name + this suffix + a random
     // part, beside the target.
     std::string tempSuffix = kTemporaryMarker;
+    // Whether to hold the target's WriterLock. A file made for the user to
+    // take elsewhere (an export) has no other writer to wait for, and its
+    // lock file would stay beside it for good.
+    bool lockTarget = true;
 };
 
 // Follows symbolic links from `path` to the path of the file they end at;
@@ -34,8 +38,9 @@ struct SafeWriteOptions {
 std::optional<std::string> resolveSymlinks(const std::string& path, FileError* error = nullptr);
 
 // The replacing and removing functions below hold the target's WriterLock
-// while they work (nested when the caller holds it already), and each write
-// goes through a temporary file of its own name.
+// while they work (nested when the caller holds it already) unless told not
+// to (lockTarget), and each write goes through a temporary file of its own
+// name.
 
 // Replaces the file at `path` with `data` so that a reader sees either the old
 // or the new file, never a mix, and a crash leaves the old one. When `path` is

@@ -292,6 +292,7 @@ SnippetStatus SnippetLibrary::exportTo(const std::string& path, std::string_view
         return unchanged(sealed.error());
     platform::SafeWriteOptions options;
     options.modeWhenNew = 0600;
+    options.lockTarget = false;  // nothing but the named file stays in its folder
     if (auto err = platform::replaceFileAtomically(path, sealed.value(), options))
         return SnippetError{"Couldn't write the export file: " + err->description + "." + kNothingChanged};
     return SnippetDone{};

@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -460,6 +461,33 @@ TEST_F(SnippetLibraryTest, ExportAndImportMoveSnippetsUnderAPassphrase)
     EXPECT_EQ(replaced.value().replaced, std::vector<std::string>{edited.id});
     EXPECT_EQ(target.all(), source.all());
     EXPECT_EQ(loaded("b").all(), source.all());
+}
+
+// An export goes where the user takes files away (a USB stick, a shared
+// folder): nothing but the named file may stay there, whatever happens.
+TEST_F(SnippetLibraryTest, AnExportLeavesOnlyTheNamedFileInItsFolder)
+{
+    SnippetLibrary library = loaded();
+    const std::string out = dir / "out";
+    fs::create_directories(out + "/folder");
+    fs::create_directories(out + "/locked");
+    fs::permissions(out + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
+    for (int i = 0; i < 2; ++i)  // new, then over the old one
+        ASSERT_TRUE(library.exportTo(out + "/snips.qmsnippets", "pw", 1));
+    ASSERT_TRUE(library.prepareImport(out + "/snips.qmsnippets", "pw"));
+
+    std::vector<std::pair<std::string, std::string>> refusals = {{"folder", "Is a directory"}};
+    if (::geteuid() != 0)  // root writes in the read-only folder anyway
+        refusals.push_back({"locked/snips.qmsnippets", "Permission denied"});
+    for (const auto& [name, says] : refusals) {
+        auto refused = library.exportTo(out + "/" + name, "pw", 1);
+        ASSERT_FALSE(refused) << name;
+        EXPECT_EQ(refused.error().message, "Couldn't write the export file: " + says + ". Nothing was changed.");
+    }
+    fs::permissions(out + "/locked", fs::perms::owner_all);
+    EXPECT_EQ(namesIn(out), (std::vector<std::string>{"folder", "locked", "snips.qmsnippets"}));
+    EXPECT_TRUE(namesIn(out + "/folder").empty());
+    EXPECT_TRUE(namesIn(out + "/locked").empty());
 }
 
 TEST_F(SnippetLibraryTest, DamagedOrForeignImportsChangeNothing)
