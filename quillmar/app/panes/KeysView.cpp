@@ -38,6 +38,11 @@ QString q(const std::optional<std::string>& s)
 {
     return s ? QString::fromStdString(*s) : QString();
 }
+// Key and file names as the sidebar shows them.
+QString shown(const std::string& s)
+{
+    return ravelgrid::revealHiddenCharacters(q(s));
+}
 
 constexpr int idRole = Qt::UserRole + 1;
 
@@ -170,7 +175,7 @@ void KeysView::rebuild()
     QTreeWidgetItem* again = nullptr;
     for (const auto& key : keys_->keys()) {
         auto* item = new QTreeWidgetItem;
-        item->setText(nameColumn, q(key.name));
+        item->setText(nameColumn, shown(key.name));
         item->setData(nameColumn, idRole, q(key.id()));
         item->setText(typeColumn, key.type ? q(SSHKeyInfo::typeLabel(*key.type)) : QString());
         item->setText(fingerprintColumn, q(key.fingerprint));
@@ -180,7 +185,7 @@ void KeysView::rebuild()
             item->setForeground(permissionsColumn, Metro::danger(this));
         item->setText(hostsColumn, ravelgrid::revealHiddenCharacters(q(SSHKeyInfo::usageText(key))));
         item->setText(agentColumn, key.loaded ? tr("in agent") : QString());
-        item->setToolTip(nameColumn, ravelgrid::plainToolTip(q(writer_.paths().tildePath(key.privatePath))));
+        item->setToolTip(nameColumn, ravelgrid::plainToolTip(shown(writer_.paths().tildePath(key.privatePath))));
         if (q(key.id()) == selected)
             again = item;
         items.append(item);
@@ -236,8 +241,11 @@ std::optional<SSHKeyInfo> KeysView::selectedKey() const
 
 void KeysView::selectKey(const QString& name)
 {
+    // By the stored name: the row shows it spelt out.
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-        if (list_->topLevelItem(i)->text(nameColumn) == name) {
+        const SSHKeyInfo* key =
+            keys_->keyWithID(list_->topLevelItem(i)->data(nameColumn, idRole).toString().toStdString());
+        if (key && q(key->name) == name) {
             list_->setCurrentItem(list_->topLevelItem(i));
             return;
         }
@@ -250,7 +258,7 @@ void KeysView::copyPublicLine()
     if (!key || !key->publicLine)
         return;
     QApplication::clipboard()->setText(q(key->publicLine));
-    status_->setText(tr("Copied the public key of %1.").arg(q(key->name)));
+    status_->setText(tr("Copied the public key of %1.").arg(shown(key->name)));
 }
 
 void KeysView::showInFileManager()
@@ -267,7 +275,7 @@ void KeysView::installOnHost()
     const auto key = selectedKey();
     if (!key || !key->hasPublic)
         return;
-    const auto alias = chooseHost_(tr("Install %1 on host").arg(q(key->name)), hostAliases());
+    const auto alias = chooseHost_(tr("Install %1 on host").arg(shown(key->name)), hostAliases());
     if (!alias)
         return;
     workspace_.open(KeyToolCommands::install(q(key->privatePath), *alias));
@@ -286,10 +294,10 @@ void KeysView::useWithHost()
     const auto key = selectedKey();
     if (!key || saving_.running())
         return;
-    const auto alias = chooseHost_(tr("Use %1 with host").arg(q(key->name)), hostAliases());
+    const auto alias = chooseHost_(tr("Use %1 with host").arg(shown(key->name)), hostAliases());
     if (!alias)
         return;
-    const QString shown = ravelgrid::revealHiddenCharacters(*alias);
+    const QString shownAlias = ravelgrid::revealHiddenCharacters(*alias);
     const SSHConfigIdentity identity(writer_);
     // Written as ~/.ssh/<name> when the key is at home, as one would type it.
     const auto planned = identity.plan(alias->toStdString(), writer_.paths().tildePath(key->privatePath));
@@ -300,20 +308,21 @@ void KeysView::useWithHost()
     const auto& outcome = planned.value();
     switch (outcome.kind) {
     case SSHConfigIdentity::OutcomeKind::alreadySet:
-        status_->setText(tr("%1 already uses %2.").arg(shown, q(outcome.tildePath)));
+        status_->setText(tr("%1 already uses %2.").arg(shownAlias, shown(outcome.tildePath)));
         return;
     case SSHConfigIdentity::OutcomeKind::notFound:
-        status_->setText(tr("%1 was not found in your SSH config. Nothing was changed.").arg(shown));
+        status_->setText(tr("%1 was not found in your SSH config. Nothing was changed.").arg(shownAlias));
         return;
     case SSHConfigIdentity::OutcomeKind::notEditable:
-        status_->setText(
-            tr("%1 is defined in %2, which Quillmar doesn't edit. Nothing was changed.")
-                .arg(shown, outcome.location ? q(writer_.paths().tildePath(outcome.location->path)) : QString()));
+        status_->setText(tr("%1 is defined in %2, which Quillmar doesn't edit. Nothing was changed.")
+                             .arg(shownAlias, outcome.location
+                                                  ? shown(writer_.paths().tildePath(outcome.location->path))
+                                                  : QString()));
         return;
     case SSHConfigIdentity::OutcomeKind::change: break;
     }
     const auto& change = *outcome.change;
-    QString diff = q(writer_.paths().tildePath(change.location.path)) + QStringLiteral(":\n");
+    QString diff = shown(writer_.paths().tildePath(change.location.path)) + QStringLiteral(":\n");
     for (const auto& line : change.diff)
         diff += QString(QLatin1Char(line.sign)) + QLatin1Char(' ') + ravelgrid::revealHiddenCharacters(q(line.text)) +
                 QLatin1Char('\n');
@@ -325,14 +334,14 @@ void KeysView::useWithHost()
             tr("\nThis Host line also names %1; they will use the key too.\n").arg(others.join(QStringLiteral(", ")));
     }
     diff += tr("\nA backup is made first.");
-    if (!confirm_(tr("Use %1 with %2").arg(q(key->name), shown), diff)) {
+    if (!confirm_(tr("Use %1 with %2").arg(shown(key->name), shownAlias), diff)) {
         status_->setText(tr("Nothing was changed."));
         return;
     }
     // Waiting for another window's lock or for ssh runs on a worker.
     if (!saving_.start([identity, change] { return identity.apply(change); },
-                       [this, shown, name = q(key->name)](const Result<std::string>& applied) {
-                           finishUse(shown, name, applied);
+                       [this, shownAlias, name = shown(key->name)](const Result<std::string>& applied) {
+                           finishUse(shownAlias, name, applied);
                        }))
         return;
     status_->setText(tr("Saving…"));
@@ -348,7 +357,7 @@ void KeysView::finishUse(const QString& shownAlias, const QString& keyName, cons
         return;
     }
     status_->setText(
-        tr("%1 now uses %2. Backup: %3").arg(shownAlias, keyName, q(writer_.paths().tildePath(applied.value()))));
+        tr("%1 now uses %2. Backup: %3").arg(shownAlias, keyName, shown(writer_.paths().tildePath(applied.value()))));
     hostStore_.reload();
     keyStore_.reload();
     emit useFinished(true);

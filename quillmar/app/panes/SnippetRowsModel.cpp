@@ -240,8 +240,8 @@ QVariant SnippetRowsModel::data(const QModelIndex& index, int role) const
         case Qt::ToolTipRole:
             // The row may be cut short: the whole title, then the command.
             if (const Snippet* s = header || !tree_ ? nullptr : tree_->snippetAt(source))
-                return ravelgrid::plainToolTip(QString::fromStdString(s->title) + QLatin1Char('\n') +
-                                               QString::fromStdString(s->command));
+                return ravelgrid::plainToolTip(ravelgrid::revealHiddenCharacters(
+                    QString::fromStdString(s->title) + QLatin1Char('\n') + QString::fromStdString(s->command)));
             break;
         default: break;
         }

@@ -297,7 +297,8 @@ QString SnippetsView::importSummary() const
         for (std::size_t i = 0; i < std::min(listed, pending_->replaced.size()); ++i) {
             const QString id = QString::fromStdString(pending_->replaced[i]);
             if (const Snippet* s = model_->snippetAt(model_->snippetIndex(id)))
-                text.append(QStringLiteral("\n\u2022 ")).append(QString::fromStdString(s->title));
+                text.append(QStringLiteral("\n\u2022 "))
+                    .append(ravelgrid::revealHiddenCharacters(QString::fromStdString(s->title)));
         }
         if (pending_->replaced.size() > listed)
             text.append(QLatin1Char('\n')).append(tr("\u2026 and %1 more.").arg(pending_->replaced.size() - listed));

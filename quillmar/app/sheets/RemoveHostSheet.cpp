@@ -19,9 +19,15 @@ QString q(const std::string& s)
     return QString::fromStdString(s);
 }
 
+// File names as the sidebar shows names: nothing hidden or turned.
+QString shown(const std::string& s)
+{
+    return ravelgrid::revealHiddenCharacters(q(s));
+}
+
 QString lastComponent(const std::string& path)
 {
-    return q(path).section(QLatin1Char('/'), -1);
+    return shown(path).section(QLatin1Char('/'), -1);
 }
 
 void appendDiff(QString& out, const std::vector<DiffLine>& lines)
@@ -103,7 +109,7 @@ void RemoveHostSheet::load()
     std::optional<int> first;
     for (std::size_t i = 0; i < locations_.size(); ++i) {
         const auto& location = locations_[i];
-        QString label = q(remover_.tildePath(location.path));
+        QString label = shown(remover_.tildePath(location.path));
         if (!location.editable)
             label = tr("%1  (read-only)").arg(label);
         list_->addItem(label);
@@ -151,7 +157,7 @@ void RemoveHostSheet::finishRemoval(const Result<std::vector<std::string>>& appl
         emit removalFinished(false);
         return;
     }
-    const QString file = q(remover_.tildePath(change.location.path));
+    const QString file = shown(remover_.tildePath(change.location.path));
     QStringList backups;
     for (const std::string& b : applied.value())
         backups.push_back(lastComponent(b));
@@ -193,7 +199,7 @@ void RemoveHostSheet::refresh()
         note = tr("No Host line in ~/.ssh/config or the files it includes names %1.").arg(shownAlias_);
     } else if (chosen_) {
         const auto& location = locations_[std::size_t(*chosen_)];
-        const QString file = q(remover_.tildePath(location.path));
+        const QString file = shown(remover_.tildePath(location.path));
         if (!location.editable) {
             note =
                 tr("%1 is defined in %2, which quillmar doesn't edit. Remove it there by hand.").arg(shownAlias_, file);

@@ -18,8 +18,9 @@ SnippetDeleteSheet::SnippetDeleteSheet(SnippetStore& store, Snippet snippet, QWi
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Delete Snippet"));
     auto* layout = new QVBoxLayout(this);
-    auto* question =
-        ravelgrid::plainLabel(tr("Delete \u201C%1\u201D?").arg(QString::fromStdString(snippet_.title)), this);
+    auto* question = ravelgrid::plainLabel(
+        tr("Delete \u201C%1\u201D?").arg(ravelgrid::revealHiddenCharacters(QString::fromStdString(snippet_.title))),
+        this);
     question->setFont(metroFont(14, QFont::DemiBold));
     question->setWordWrap(true);
     layout->addWidget(question);

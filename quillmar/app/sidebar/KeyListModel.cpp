@@ -2,6 +2,7 @@
 
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/sshkeys/SSHKeyStore.h"
+#include "ravelgrid/view/PlainText.h"
 
 namespace quillmar {
 
@@ -55,7 +56,8 @@ QVariant KeyListModel::data(const QModelIndex& index, int role) const
         return {};
     const SSHKeyInfo& key = keys_[std::size_t(index.row())];
     switch (role) {
-    case Qt::DisplayRole: return QString::fromStdString(key.name);
+    // A file name: nothing in it may hide or turn the letters around it.
+    case Qt::DisplayRole: return ravelgrid::revealHiddenCharacters(QString::fromStdString(key.name));
     case Qt::DecorationRole:
         switch (keyDot(key)) {
         case KeyDot::danger: return Metro::danger();

@@ -15,8 +15,8 @@ enum class KeyDot { danger, loaded, idle };
 // others (even when loaded), else loaded when the agent holds it.
 KeyDot keyDot(const SSHKeyInfo& key);
 
-// The key pairs of a key store as rows: the name as display text, the dot's
-// colour as decoration. One per store, shared by the sidebar and the Keys
+// The key pairs of a key store as rows: the name, hidden characters spelt
+// out, as display text, the dot's colour as decoration. One per store, shared by the sidebar and the Keys
 // pane; it follows the keys and what the agent holds.
 class KeyListModel final : public QAbstractListModel {
     Q_OBJECT

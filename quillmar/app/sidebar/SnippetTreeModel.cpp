@@ -45,7 +45,7 @@ QString snippetPlatformMark(const Snippet& snippet)
 
 QString snippetRowText(const Snippet& snippet)
 {
-    return QString::fromStdString(snippet.title) + snippetPlatformMark(snippet);
+    return ravelgrid::revealHiddenCharacters(QString::fromStdString(snippet.title)) + snippetPlatformMark(snippet);
 }
 
 SnippetTreeModel* SnippetTreeModel::of(SnippetStore& store)
@@ -206,10 +206,13 @@ QVariant SnippetTreeModel::data(const QModelIndex& index, int role) const
         return {};
     switch (role) {
     case Qt::DisplayRole:
+        // Shown as stored, hidden and direction characters spelt out: a
+        // command must read as what Insert will type.
         if (index.column() == titleColumn)
-            return QString::fromStdString(s->title);
-        return QString::fromStdString(s->command.substr(0, s->command.find('\n')));
-    case Qt::ToolTipRole: return ravelgrid::plainToolTip(QString::fromStdString(s->command));
+            return ravelgrid::revealHiddenCharacters(QString::fromStdString(s->title));
+        return ravelgrid::revealHiddenCharacters(QString::fromStdString(s->command.substr(0, s->command.find('\n'))));
+    case Qt::ToolTipRole:
+        return ravelgrid::plainToolTip(ravelgrid::revealHiddenCharacters(QString::fromStdString(s->command)));
     case Qt::FontRole: return index.column() == commandColumn ? QVariant(commandFont_) : QVariant();
     case idRole: return QString::fromStdString(s->id);
     case rowTextRole: return snippetRowText(*s);

@@ -14,8 +14,8 @@
 
 namespace quillmar {
 
-// The text of a snippet row: the title and a platform mark for the tag
-// "linux" (first) or "macos", compared exactly.
+// The text of a snippet row: the title, hidden characters spelt out, and a
+// platform mark for the tag "linux" (first) or "macos", compared exactly.
 QString snippetRowText(const Snippet& snippet);
 // That mark alone ("  · linux", "  · macOS"), or empty.
 QString snippetPlatformMark(const Snippet& snippet);

@@ -148,6 +148,20 @@ inline void onEachModal(QObject* owner, std::function<bool(QWidget*)> answer)
     poll->start(20);
 }
 
+// Rows "hidden" (one character that shows nothing or turns the text around
+// it) and "spelt" (how the window writes it out), for table tests of names
+// read from files.
+inline void hiddenCharacterRows()
+{
+    QTest::addColumn<QString>("hidden");
+    QTest::addColumn<QString>("spelt");
+    const std::pair<char16_t, const char*> rows[] = {
+        {u'\u202E', "<U+202E>"}, {u'\u2066', "<U+2066>"}, {u'\u2067', "<U+2067>"}, {u'\u2068', "<U+2068>"},
+        {u'\u2069', "<U+2069>"}, {u'\u200B', "<U+200B>"}, {u'\u00A0', "<U+00A0>"}};
+    for (const auto& [c, spelt] : rows)
+        QTest::newRow(spelt) << QString(QChar(c)) << QString::fromLatin1(spelt);
+}
+
 // What ssh itself makes of a host under a config file.
 inline QByteArray sshG(const QString& config, const QString& alias)
 {

@@ -834,6 +834,46 @@ private slots:
         QCOMPARE(view.statusLabel()->text(), QStringLiteral("Nothing was changed."));
         QCOMPARE(readFile(home.ssh(QStringLiteral("config"))), config);
     }
+
+    // A key file's name reads alike in the sidebar's row, the pane and the
+    // tools' titles, hidden characters spelt out; the tools get the file.
+    void keyNamesAreSpeltOut_data() { hiddenCharacterRows(); }
+    void keyNamesAreSpeltOut()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        Home home;
+        const QString name = QStringLiteral("key") + hidden + QStringLiteral("bup.txt");
+        keygen(home.ssh(name), QStringLiteral("me"));
+        writeFile(home.ssh(QStringLiteral("config")), "Host web1\n    HostName 127.0.0.1\n");
+        home.start();
+        KeysView view(*home.keys, *home.workspace, *home.hosts);
+        const QString shown = QStringLiteral("key") + spelt + QStringLiteral("bup.txt");
+        QCOMPARE(KeyListModel::of(*home.keys)->index(0).data().toString(), shown);
+        QCOMPARE(view.list()->topLevelItem(0)->text(KeysView::nameColumn), shown);
+        QVERIFY(!view.list()->topLevelItem(0)->toolTip(KeysView::nameColumn).contains(hidden));
+
+        view.selectKey(name);
+        QStringList asked;
+        view.setChooseHost([&](const QString& title, const QStringList& aliases) {
+            asked << title;
+            return aliases.value(0);
+        });
+        view.setConfirm([&](const QString& title, const QString&) {
+            asked << title;
+            return false;
+        });
+        view.installOnHost();
+        QCOMPARE(home.lastTarget(), KeyToolCommands::install(home.ssh(name), QStringLiteral("web1")));
+        view.useWithHost();
+        view.copyPublicLine();
+        asked << view.statusLabel()->text();
+        QCOMPARE(asked.size(), 4);
+        QCOMPARE(asked[0], QStringLiteral("Install %1 on host").arg(shown));
+        QCOMPARE(asked[1], QStringLiteral("Use %1 with host").arg(shown));
+        QCOMPARE(asked[2], QStringLiteral("Use %1 with web1").arg(shown));
+        QCOMPARE(asked[3], QStringLiteral("Copied the public key of %1.").arg(shown));
+    }
 };
 
 QTEST_MAIN(KeysTests)

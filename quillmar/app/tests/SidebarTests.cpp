@@ -859,6 +859,30 @@ private slots:
                  qPrintable(sheet->noteText()));
         sheet->reject();
     }
+
+    // The files that define a host are named with their hidden characters
+    // spelt out, in the list and in the note.
+    void removeSheetSpellsOutFileNames_data() { hiddenCharacterRows(); }
+    void removeSheetSpellsOutFileNames()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        Home h;
+        writeFile(h.ssh("config"), "Include conf.d/*\nHost inc\n  Port 2200\n");
+        writeFile(h.ssh(QStringLiteral("conf.d/ab") + hidden + QStringLiteral("fnoc.txt")), "Host inc\n");
+        h.start();
+        h.sidebar->requestRemoval(QStringLiteral("inc"));
+        RemoveHostSheet* sheet = h.sidebar->removeSheet();
+        QVERIFY(sheet);
+        QCOMPARE(sheet->locations().size(), std::size_t(2));
+        const QString file = QStringLiteral("~/.ssh/conf.d/ab") + spelt + QStringLiteral("fnoc.txt");
+        QCOMPARE(sheet->locationList()->item(0)->text(), file + QStringLiteral("  (read-only)"));
+        sheet->choose(0);
+        QCOMPARE(
+            sheet->noteText(),
+            QStringLiteral("inc is defined in %1, which quillmar doesn't edit. Remove it there by hand.").arg(file));
+        sheet->reject();
+    }
 };
 
 QTEST_MAIN(SidebarTests)

@@ -14,6 +14,7 @@
 #include "quillmar/app/shell/TerminalHost.h"
 #include "quillmar/app/shell/Workspace.h"
 #include "quillmar/app/sidebar/SidebarSnippetsSection.h"
+#include "quillmar/app/sidebar/SnippetTreeModel.h"
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetFileFormat.h"
 #include "quillmar/snippets/SnippetJson.h"
@@ -762,6 +763,74 @@ private slots:
         QVERIFY(freshView.applyImport(SnippetImportChoice::replaceExisting));
         QCOMPARE(fresh->snippet(QString::fromStdString(mine.id))->command, std::string("echo exported"));
         QCOMPARE(fresh->allSnippets().size(), store->allSnippets().size());
+    }
+
+    // A title or a command with hidden or direction characters reads spelt
+    // out in the pane, the sidebar's row and tooltip, the delete question and
+    // the import question; what is stored and copied stays as it was.
+    void titlesAndCommandsAreSpeltOut_data() { apptests::hiddenCharacterRows(); }
+    void titlesAndCommandsAreSpeltOut()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        auto store = loadedStore();
+        const auto with = [](const QString& between) {
+            return std::pair(QStringLiteral("Keep") + between + QStringLiteral("safe"),
+                             QStringLiteral("echo SAFE ") + between + QStringLiteral("\"DEWNP\" > ~/x"));
+        };
+        const auto [title, command] = with(hidden);
+        const auto [shownTitle, shownCommand] = with(spelt);
+        Snippet s = snippet("", "", "Mine", {"linux"});
+        s.title = title.toStdString();
+        s.command = command.toStdString();
+        QVERIFY(!store->add(s));
+        const QString id = QString::fromStdString(s.id);
+        Window w;
+
+        SnippetsView view(*store, w.clock);
+        view.select(id);
+        const QModelIndex row = view.list()->currentIndex();
+        QCOMPARE(row.siblingAtColumn(SnippetTreeModel::titleColumn).data().toString(), shownTitle);
+        QCOMPARE(row.siblingAtColumn(SnippetTreeModel::commandColumn).data().toString(), shownCommand);
+        QCOMPARE(row.data(Qt::ToolTipRole).toString(), shownCommand);
+
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        QLineEdit filter;
+        SidebarSnippetsSection section(*store, w.insertion, w.workspace, settings, &filter);
+        section.setOpen(QStringLiteral("Mine"), true);
+        const QModelIndex sidebarRow = section.snippetIndex(id);
+        QCOMPARE(sidebarRow.data().toString(), shownTitle + QStringLiteral("  \u00B7 linux"));
+        QCOMPARE(sidebarRow.data(Qt::ToolTipRole).toString(), shownTitle + QLatin1Char('\n') + shownCommand);
+        std::unique_ptr<QMenu> menu(section.menuFor(id, nullptr));
+        menu->actions().at(1)->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), command);
+
+        view.deleteSelected();
+        QPointer<SnippetDeleteSheet> sheet = view.deleteSheet();
+        QVERIFY(sheet);
+        QStringList labels;
+        for (const QLabel* label : sheet->findChildren<QLabel*>())
+            labels << label->text();
+        QVERIFY2(labels.contains(QStringLiteral("Delete \u201C%1\u201D?").arg(shownTitle)),
+                 qPrintable(labels.join(QLatin1Char('|'))));
+        sheet->reject();
+
+        // A file that replaces it names it in the question.
+        Snippet changed = s;
+        changed.command = "echo changed";
+        auto sealed = SnippetFileFormat::sealExport("pw", SnippetJson::encode(std::vector<Snippet>{changed}), 1000);
+        QVERIFY(sealed.ok());
+        const QString file = dir_.filePath(QStringLiteral("hidden.qmsnippets"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(sealed.value().data(), qint64(sealed.value().size()));
+        out.close();
+        QVERIFY(view.prepareImport(file, QStringLiteral("pw")));
+        const QString summary = view.importSummary();
+        QVERIFY2(summary.contains(QStringLiteral("\n\u2022 ") + shownTitle) && !summary.contains(hidden),
+                 qPrintable(summary));
+        QCOMPARE(QString::fromStdString(store->snippet(id)->command), command);
     }
 };
 
