@@ -116,6 +116,14 @@ e2e_private_bus() {
 CONF
 }
 
+# A private session bus (e2e_private_bus) whose only service is the
+# accessibility bus, for a screen reader's view of the window.
+e2e_a11y_bus() {
+  e2e_private_bus
+  printf '[D-BUS Service]\nName=org.a11y.Bus\nExec=/usr/libexec/at-spi-bus-launcher\n' \
+    >"$E2E_WORK/services/org.a11y.Bus.service"
+}
+
 # Binds a copy of /etc/passwd in which this user's home is E2E_WORK (and the
 # login shell SHELL, when given) over /etc/passwd.
 e2e_bind_passwd() {
@@ -180,6 +188,41 @@ e2e_open() {
     e2e_stop
     return 1
   fi
+}
+
+# After e2e_start with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 exported: sets bus
+# to the accessibility bus and peer to the application's connection on it;
+# fails when either is missing.
+e2e_a11y_connect() {
+  bus=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress |
+    sed -n "s/^('\(.*\)',)$/\1/p")
+  [ -n "$bus" ] || e2e_fail "no accessibility bus"
+  peer=""
+  e2e_poll 100 e2e_a11y_peer
+  [ -n "$peer" ] || e2e_fail "the window is not on the accessibility bus"
+}
+
+# Sets peer to the application's connection on the accessibility bus, if it has one.
+e2e_a11y_peer() {
+  local name
+  for name in $(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.ListNames | grep -o "':[0-9.]*'" | tr -d "'"); do
+    if [ "$(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+      --method org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null)" = "(uint32 $pid,)" ]; then
+      peer=$name
+      return 0
+    fi
+  done
+  return 1
+}
+
+# gdbus on the accessibility bus to the application's object PATH; a call
+# that takes more than five seconds means the window has stopped answering.
+#   e2e_a11y PATH METHOD [ARG...]
+e2e_a11y() {
+  local path=$1 method=$2
+  shift 2
+  timeout 10 gdbus call --address "$bus" --dest "$peer" --object-path "$path" --timeout 5 --method "$method" "$@"
 }
 
 e2e_stop() {

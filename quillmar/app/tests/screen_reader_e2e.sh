@@ -8,14 +8,6 @@ set -u
 E2E_NAME=screen_reader_e2e
 . "$(dirname "$0")/e2e-lib.sh"
 
-# gdbus on the accessibility bus to the application; a call that takes more
-# than five seconds means the window has stopped answering.
-a11y() {
-  local path=$1 method=$2
-  shift 2
-  timeout 10 gdbus call --address "$bus" --dest "$peer" --object-path "$path" --timeout 5 --method "$method" "$@"
-}
-
 # The object path of the first accessible whose role is "terminal", found
 # breadth first from the application's root.
 find_terminal() {
@@ -24,46 +16,26 @@ find_terminal() {
     path=${queue[0]}
     queue=("${queue[@]:1}")
     seen=$((seen + 1))
-    if [ "$(a11y "$path" org.a11y.atspi.Accessible.GetRoleName)" = "('terminal',)" ]; then
+    if [ "$(e2e_a11y "$path" org.a11y.atspi.Accessible.GetRoleName)" = "('terminal',)" ]; then
       echo "$path"
       return 0
     fi
     # shellcheck disable=SC2207  # paths have no blanks
-    queue+=($(a11y "$path" org.a11y.atspi.Accessible.GetChildren | grep -o "/org/a11y/atspi/accessible/[A-Za-z0-9_]*"))
-  done
-  return 1
-}
-
-# Sets peer to the application's connection on the accessibility bus, if it has one.
-find_peer() {
-  local name
-  for name in $(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.ListNames | grep -o "':[0-9.]*'" | tr -d "'"); do
-    if [ "$(gdbus call --address "$bus" --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-      --method org.freedesktop.DBus.GetConnectionUnixProcessID "$name" 2>/dev/null)" = "(uint32 $pid,)" ]; then
-      peer=$name
-      return 0
-    fi
+    queue+=($(e2e_a11y "$path" org.a11y.atspi.Accessible.GetChildren | grep -o "/org/a11y/atspi/accessible/[A-Za-z0-9_]*"))
   done
   return 1
 }
 
 # Sets text to what the terminal reads; whether it is the blank row and two words.
 reads_two_words() {
-  text=$(a11y "$terminal" org.a11y.atspi.Text.GetText 0 "int32 -1")
+  text=$(e2e_a11y "$terminal" org.a11y.atspi.Text.GetText 0 "int32 -1")
   [[ "$text" == "('\\n  two words\\n\$ "* ]]
 }
 
 on_screen() {
   export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
   e2e_open || exit 1
-  bus=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus --method org.a11y.Bus.GetAddress |
-    sed -n "s/^('\(.*\)',)$/\1/p")
-  [ -n "$bus" ] || e2e_fail "no accessibility bus"
-  # The application's connection on it.
-  peer=""
-  e2e_poll 100 find_peer
-  [ -n "$peer" ] || e2e_fail "the window is not on the accessibility bus"
+  e2e_a11y_connect
   local terminal
   terminal=$(find_terminal) || e2e_fail "no terminal among the window's accessibles"
 
@@ -74,17 +46,17 @@ on_screen() {
   [[ "$text" == "('\\n  two words\\n\$ "* ]] || e2e_fail "the terminal reads $text"
 
   local got
-  got=$(a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset 0 "uint32 1") ||
+  got=$(e2e_a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset 0 "uint32 1") ||
     e2e_fail "no answer for the word at the start: the window hangs"
   [ "$got" = "('\\n  ', 0, 3)" ] || e2e_fail "the word at the start is $got"
-  got=$(a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset 4 "uint32 1")
+  got=$(e2e_a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset 4 "uint32 1")
   [ "$got" = "('two', 3, 6)" ] || e2e_fail "the word at 4 is $got"
-  got=$(a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset 4 "uint32 5")
+  got=$(e2e_a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset 4 "uint32 5")
   [ "$got" = "('  two words\\n', 1, 13)" ] || e2e_fail "the line at 4 is $got"
   # Character by character, the first rows read as they are.
   local walked="" i
   for i in $(seq 0 14); do
-    got=$(a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset "$i" "uint32 0")
+    got=$(e2e_a11y "$terminal" org.a11y.atspi.Text.GetTextAtOffset "$i" "uint32 0")
     walked+=$(echo "$got" | sed -n "s/^('\(.*\)', $i, $((i + 1)))$/\1/p")
   done
   [ "$walked" = "\\n  two words\\n\$ " ] || e2e_fail "a walk by character reads '$walked'"
@@ -98,8 +70,7 @@ for tool in dbus-run-session gdbus /usr/libexec/at-spi-bus-launcher; do
   command -v "$tool" >/dev/null || { echo "$E2E_NAME: no $tool; skipped"; exit 77; }
 done
 e2e_home
-e2e_private_bus
-printf '[D-BUS Service]\nName=org.a11y.Bus\nExec=/usr/libexec/at-spi-bus-launcher\n' >"$E2E_WORK/services/org.a11y.Bus.service"
+e2e_a11y_bus
 export E2E_APP=$app
 e2e_xvfb on_screen dbus-run-session --config-file="$E2E_WORK/bus.conf" --
 e2e_finish $? "" ""
