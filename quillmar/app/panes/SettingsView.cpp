@@ -407,11 +407,12 @@ void SettingsView::refreshFiles()
         button->setEnabled(QFileInfo(target).isDir());
     backups_->clear();
     const auto list = backupsNewestFirst(qs(paths_.backupsDirectory()));
+    // Anything may be put in the folder: names read as the sidebar's do.
     for (const Backup& backup : list) {
-        auto* item = new QListWidgetItem(
-            QStringLiteral("%1  ·  %2")
-                .arg(QFileInfo(backup.path).fileName(), QLocale().toString(backup.modified, QLocale::ShortFormat)),
-            backups_);
+        auto* item = new QListWidgetItem(QStringLiteral("%1  ·  %2")
+                                             .arg(ravelgrid::revealHiddenCharacters(QFileInfo(backup.path).fileName()),
+                                                  QLocale().toString(backup.modified, QLocale::ShortFormat)),
+                                         backups_);
         item->setData(Qt::UserRole, backup.path);
     }
     if (list.empty())

@@ -29,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -368,6 +369,25 @@ private slots:
         QCOMPARE(families, sorted);
         sorted.removeDuplicates();
         QCOMPARE(sorted.size(), families.size());
+    }
+
+    // A file in the backups folder may be named anything.
+    void backupNamesAreSpeltOut_data() { apptests::hiddenCharacterRows(); }
+    void backupNamesAreSpeltOut()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        const QString folder = home_.filePath(QStringLiteral(".ssh/quillmar-backups"));
+        const auto cleanup = qScopeGuard([&] { QDir(folder).removeRecursively(); });
+        apptests::writeFile(folder + QStringLiteral("/config.") + hidden + QStringLiteral("z"), "x");
+        SettingsView view(w->window->workspace(), *w->settings, SSHPaths(home_.path().toStdString()),
+                          {{}, [](const QUrl&) { return true; }});
+        QCOMPARE(view.backupsList()->count(), 1);
+        QVERIFY2(
+            view.backupsList()->item(0)->text().startsWith(QStringLiteral("config.") + spelt + QStringLiteral("z  ")),
+            qPrintable(view.backupsList()->item(0)->text()));
     }
 
     void backupsNewestFirst()
