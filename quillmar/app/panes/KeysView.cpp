@@ -241,7 +241,6 @@ std::optional<SSHKeyInfo> KeysView::selectedKey() const
 
 void KeysView::selectKey(const QString& name)
 {
-    // By the stored name: the row shows it spelt out.
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         const SSHKeyInfo* key =
             keys_->keyWithID(list_->topLevelItem(i)->data(nameColumn, idRole).toString().toStdString());

@@ -57,6 +57,7 @@ public:
     QLabel* statusLabel() const { return status_; }
     QPushButton* generateButton() const { return generate_; }
     std::optional<SSHKeyInfo> selectedKey() const;
+    // The key of that file name, as stored (rows show it spelt out).
     void selectKey(const QString& name);
 
     // The actions, on the selected key.
