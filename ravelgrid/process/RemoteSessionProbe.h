@@ -15,6 +15,10 @@
 
 namespace ravelgrid {
 
+namespace proc {
+struct Stat;
+}
+
 // Whether any process that can write to one terminal talks to another host,
 // so that what the terminal receives may come from there. Those processes
 // (the members) are: the shell the terminal was started with, every process
@@ -84,7 +88,7 @@ private:
         RunMark mark;                        // taken before its last inspection
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
     };
-    struct Stat;
+    using Stat = proc::Stat;
 
     enum class Verdict { local, remote, unknown };
 

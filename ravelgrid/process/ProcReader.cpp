@@ -1,0 +1,393 @@
+#include "ravelgrid/process/ProcReader.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/unix_diag.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <limits.h>
+#include <utility>
+
+namespace ravelgrid::proc {
+
+namespace {
+
+Read failure()
+{
+    return errno == EACCES || errno == EPERM ? Read::denied : Read::gone;
+}
+
+}  // namespace
+
+// A file of /proc read whole into `out`, at most `limit` bytes.
+Read readFile(const char* path, std::string& out, std::size_t limit)
+{
+    out.clear();
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failure();
+    char buffer[8192];
+    Read result = Read::ok;
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result = failure();
+            break;
+        }
+        if (n == 0)
+            break;
+        const std::size_t take = std::min(static_cast<std::size_t>(n), limit - out.size());
+        out.append(buffer, take);
+        if (out.size() >= limit)
+            break;
+    }
+    close(fd);
+    return result;
+}
+
+// One read of a small file into `buffer`; its length, or a failure.
+Read readSmall(const char* path, char* buffer, std::size_t size, std::size_t& length)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failure();
+    ssize_t n;
+    do {
+        n = read(fd, buffer, size - 1);
+    } while (n < 0 && errno == EINTR);
+    const Read result = n < 0 ? failure() : Read::ok;
+    close(fd);
+    length = n > 0 ? static_cast<std::size_t>(n) : 0;
+    buffer[length] = '\0';
+    return result;
+}
+
+Read readLinkAt(int dir, const char* name, std::string& target)
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = readlinkat(dir, name, buffer, sizeof buffer);
+    if (n < 0)
+        return failure();
+    target.assign(buffer, static_cast<std::size_t>(n));
+    return Read::ok;
+}
+
+std::optional<std::uint32_t> slaveDevice(int masterFd, std::string& path)
+{
+    if (masterFd < 0)
+        return std::nullopt;
+    char name[128];
+    if (ptsname_r(masterFd, name, sizeof name) != 0)
+        return std::nullopt;
+    struct stat st;
+    if (stat(name, &st) != 0)
+        return std::nullopt;
+    path = name;
+    const unsigned maj = major(st.st_rdev);
+    const unsigned min = minor(st.st_rdev);
+    // The kernel's own encoding of tty_nr.
+    return (min & 0xffu) | (maj << 8) | ((min & ~0xffu) << 12);
+}
+
+// The inodes of the inet sockets of one network namespace, read through a
+// process that lives in it.
+bool loadInetInodes(pid_t pid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes)
+{
+    std::string text;
+    for (const char* table : {"net/tcp", "net/tcp6", "net/udp", "net/udp6"}) {
+        const Read r = readFile(ProcPath(pid, table), text, limit + 1);
+        if (r == Read::denied)
+            return false;
+        if (r == Read::gone)
+            continue;  // no IPv6, or the process ended
+        if (text.size() > limit)
+            return false;
+        std::string_view all(text);
+        bool header = true;
+        while (!all.empty()) {
+            const auto nl = all.find('\n');
+            std::string_view line = all.substr(0, nl);
+            all = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
+            if (std::exchange(header, false))
+                continue;
+            // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
+            std::size_t field = 0;
+            while (!line.empty()) {
+                while (!line.empty() && line.front() == ' ')
+                    line.remove_prefix(1);
+                const auto space = line.find(' ');
+                const std::string_view word = line.substr(0, space);
+                line = space == std::string_view::npos ? std::string_view() : line.substr(space);
+                if (field++ == 9) {
+                    std::uint64_t inode = 0;
+                    if (parseNumber(word, inode) && inode != 0)
+                        inodes.insert(inode);
+                    break;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// The peer of every connected unix socket of our network namespace, by inode.
+bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uint64_t>& peers)
+{
+    const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return false;
+    struct {
+        nlmsghdr header;
+        unix_diag_req request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.request.sdiag_family = AF_UNIX;
+    message.request.udiag_states = ~0u;
+    message.request.udiag_show = UDIAG_SHOW_PEER;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+        close(fd);
+        return false;
+    }
+    alignas(nlmsghdr) char buffer[32768];
+    std::size_t seen = 0;
+    bool ok = false;
+    for (bool done = false; !done;) {
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        std::size_t left = static_cast<std::size_t>(n);
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_type == NLMSG_DONE) {
+                done = ok = true;
+                break;
+            }
+            if (h->nlmsg_type == NLMSG_ERROR || ++seen > limit) {
+                done = true;
+                break;
+            }
+            if (h->nlmsg_len < NLMSG_LENGTH(sizeof(unix_diag_msg)))
+                continue;
+            const auto* entry = static_cast<const unix_diag_msg*>(NLMSG_DATA(h));
+            auto attributeBytes = static_cast<unsigned>(h->nlmsg_len - NLMSG_LENGTH(sizeof *entry));
+            for (auto* a = reinterpret_cast<rtattr*>(const_cast<unix_diag_msg*>(entry) + 1); RTA_OK(a, attributeBytes);
+                 a = RTA_NEXT(a, attributeBytes)) {
+                if (a->rta_type == UNIX_DIAG_PEER && RTA_PAYLOAD(a) >= sizeof(std::uint32_t)) {
+                    std::uint32_t peer = 0;
+                    memcpy(&peer, RTA_DATA(a), sizeof peer);
+                    if (peer != 0)
+                        peers[entry->udiag_ino] = peer;
+                }
+            }
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+// The last process id the kernel handed out in our namespace.
+std::optional<long> lastPid()
+{
+    char buffer[256];
+    std::size_t length = 0;
+    if (readSmall("/proc/loadavg", buffer, sizeof buffer, length) != Read::ok)
+        return std::nullopt;
+    std::string_view text(buffer, length);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.remove_suffix(1);
+    const auto space = text.rfind(' ');
+    long value = 0;
+    if (space == std::string_view::npos || !parseNumber(text.substr(space + 1), value))
+        return std::nullopt;
+    return value;
+}
+
+bool ownedBy(pid_t pid, uid_t uid)
+{
+    struct stat st;
+    return stat(ProcPath(pid, ""), &st) == 0 && st.st_uid == uid;
+}
+
+// A socket's inode from a descriptor's link, "socket:[1234]".
+std::optional<std::uint64_t> socketInode(std::string_view link)
+{
+    constexpr std::string_view prefix = "socket:[";
+    if (link.size() <= prefix.size() + 1 || link.substr(0, prefix.size()) != prefix || link.back() != ']')
+        return std::nullopt;
+    std::uint64_t inode = 0;
+    if (!parseNumber(link.substr(prefix.size(), link.size() - prefix.size() - 1), inode))
+        return std::nullopt;
+    return inode;
+}
+
+// What kind of socket a process's descriptor is, as the kernel names its
+// protocol ("TCP", "UDPv6", "UNIX-STREAM"); unconnected ones count too.
+SocketKind socketKind(pid_t pid, const char* fd)
+{
+    char path[96];
+    snprintf(path, sizeof path, "/proc/%d/fd/%s", static_cast<int>(pid), fd);
+    char name[64];
+    const ssize_t n = getxattr(path, "system.sockprotoname", name, sizeof name - 1);
+    if (n < 0) {
+        if (errno == EACCES || errno == EPERM)
+            return SocketKind::denied;
+        return errno == ENOENT ? SocketKind::gone : SocketKind::unnamed;
+    }
+    const std::string_view protocol(name, strnlen(name, static_cast<std::size_t>(n)));
+    for (std::string_view inet : {"TCP", "UDP", "MPTCP", "SCTP", "DCCP"})
+        if (protocol.substr(0, inet.size()) == inet)
+            return SocketKind::inet;
+    return SocketKind::other;
+}
+
+// Every descriptor link of a process; counts them first where the kernel
+// tells the count, so a process with too many costs one call.
+Fds forEachFd(pid_t pid, std::size_t maxFds, const std::function<bool(const char*, std::string_view)>& visit)
+{
+    const int dirFd = open(ProcPath(pid, "fd"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return errno == EACCES || errno == EPERM ? Fds::denied : Fds::gone;
+    struct stat st;
+    if (fstat(dirFd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > maxFds) {
+        close(dirFd);
+        return Fds::tooMany;
+    }
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return Fds::gone;
+    }
+    std::size_t count = 0;
+    Fds result = Fds::ok;
+    std::string link;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        if (++count > maxFds) {
+            result = Fds::tooMany;
+            break;
+        }
+        if (readLinkAt(dirfd(dir), entry->d_name, link) != Read::ok)
+            continue;  // closed meanwhile
+        if (!visit(entry->d_name, link))
+            break;
+    }
+    closedir(dir);
+    return result;
+}
+
+// /proc/<pid>/stat; the command name may hold spaces and parentheses.
+Read readStat(const char* path, Stat& stat)
+{
+    char buffer[1024];
+    std::size_t length = 0;
+    const Read r = readSmall(path, buffer, sizeof buffer, length);
+    if (r != Read::ok)
+        return r;
+    const std::string_view text(buffer, length);
+    const auto open = text.find('(');
+    const auto close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return Read::gone;
+    stat.comm.assign(text.substr(open + 1, close - open - 1));
+    std::string_view rest = text.substr(close + 1);
+    std::array<std::string_view, 20> fields;
+    std::size_t count = 0;
+    while (count < fields.size()) {
+        while (!rest.empty() && rest.front() == ' ')
+            rest.remove_prefix(1);
+        if (rest.empty())
+            break;
+        const auto space = rest.find(' ');
+        fields[count++] = rest.substr(0, space);
+        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space);
+    }
+    if (count < fields.size() || fields[0].empty())
+        return Read::gone;
+    stat.state = fields[0][0];
+    int tty = 0;
+    if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[3], stat.session) || !parseNumber(fields[4], tty) ||
+        !parseNumber(fields[17], stat.threads) || !parseNumber(fields[19], stat.startTime))
+        return Read::gone;
+    stat.tty = static_cast<std::uint32_t>(tty);
+    return Read::ok;
+}
+
+// A thread's time on the CPU and how often it was scheduled.
+bool readSchedstat(const char* path, std::uint64_t& ns, std::uint64_t& count)
+{
+    char buffer[128];
+    std::size_t length = 0;
+    if (readSmall(path, buffer, sizeof buffer, length) != Read::ok)
+        return false;
+    std::string_view text(buffer, length);
+    std::array<std::string_view, 3> fields;
+    for (auto& field : fields) {
+        while (!text.empty() && text.front() == ' ')
+            text.remove_prefix(1);
+        const auto end = text.find_first_of(" \n");
+        field = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end);
+    }
+    return parseNumber(fields[0], ns) && parseNumber(fields[2], count);
+}
+
+bool hidesProcesses()
+{
+    std::string text;
+    if (readFile("/proc/self/mountinfo", text, 1u << 20) != Read::ok)
+        return true;
+    // The last mount on /proc is the one we see.
+    bool hides = false;
+    std::string_view all(text);
+    while (!all.empty()) {
+        const auto nl = all.find('\n');
+        const std::string_view line = all.substr(0, nl);
+        all = nl == std::string_view::npos ? std::string_view() : all.substr(nl + 1);
+        // id parent dev root mountpoint options ... - type source superoptions
+        std::array<std::string_view, 5> fields;
+        std::string_view rest = line;
+        for (auto& field : fields) {
+            const auto space = rest.find(' ');
+            field = rest.substr(0, space);
+            rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+        }
+        if (fields[4] != "/proc")
+            continue;
+        const auto dash = line.find(" - ");
+        if (dash == std::string_view::npos)
+            continue;
+        const std::string_view super = line.substr(dash);
+        const auto at = super.find("hidepid=");
+        if (at == std::string_view::npos) {
+            hides = false;
+            continue;
+        }
+        const auto end = super.find_first_of(", ", at);
+        const std::string_view value = super.substr(at + 8, end == std::string_view::npos ? end : end - at - 8);
+        hides = !(value == "0" || value == "off");
+    }
+    return hides;
+}
+
+}  // namespace ravelgrid::proc

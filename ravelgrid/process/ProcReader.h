@@ -1,0 +1,88 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdio.h>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+// Readers of /proc and of the kernel's socket tables, each bounded, each
+// telling a process that ended from one we may not read.
+namespace ravelgrid::proc {
+
+enum class Read { ok, gone, denied };
+
+template <typename T>
+bool parseNumber(std::string_view text, T& value)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+struct ProcPath {
+    char text[64];
+    ProcPath(pid_t pid, const char* leaf) { snprintf(text, sizeof text, "/proc/%d/%s", static_cast<int>(pid), leaf); }
+    ProcPath(pid_t pid, pid_t tid, const char* leaf)
+    {
+        snprintf(text, sizeof text, "/proc/%d/task/%d/%s", static_cast<int>(pid), static_cast<int>(tid), leaf);
+    }
+    operator const char*() const { return text; }
+};
+
+// What one line of /proc/<pid>/stat tells.
+struct Stat {
+    char state = '?';
+    pid_t ppid = 0;
+    pid_t session = 0;
+    std::uint32_t tty = 0;
+    long threads = 1;
+    std::uint64_t startTime = 0;
+    std::string comm;
+};
+
+// A file of /proc read whole into `out`, at most `limit` bytes.
+Read readFile(const char* path, std::string& out, std::size_t limit);
+// One read of a small file into `buffer`; its length, or a failure.
+Read readSmall(const char* path, char* buffer, std::size_t size, std::size_t& length);
+Read readLinkAt(int dir, const char* name, std::string& target);
+
+// /proc/<pid>/stat; the command name may hold spaces and parentheses.
+Read readStat(const char* path, Stat& stat);
+// A thread's time on the CPU and how often it was scheduled.
+bool readSchedstat(const char* path, std::uint64_t& ns, std::uint64_t& count);
+
+// The terminal device of a master's slave, as /proc/<pid>/stat encodes it, and its path.
+std::optional<std::uint32_t> slaveDevice(int masterFd, std::string& path);
+// The last process id the kernel handed out in our namespace.
+std::optional<long> lastPid();
+bool ownedBy(pid_t pid, uid_t uid);
+// Whether /proc hides other users' processes from us (hidepid).
+bool hidesProcesses();
+
+// The inodes of the inet sockets of one network namespace, read through a
+// process that lives in it.
+bool loadInetInodes(pid_t pid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes);
+// The peer of every connected unix socket of our network namespace, by inode.
+bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uint64_t>& peers);
+
+// A socket's inode from a descriptor's link, "socket:[1234]".
+std::optional<std::uint64_t> socketInode(std::string_view link);
+
+enum class SocketKind { inet, other, gone, denied, unnamed };
+// What kind of socket a process's descriptor is, as the kernel names its
+// protocol ("TCP", "UDPv6", "UNIX-STREAM"); unconnected ones count too.
+SocketKind socketKind(pid_t pid, const char* fd);
+
+enum class Fds { ok, gone, denied, tooMany };
+// Every descriptor link of a process; counts them first where the kernel
+// tells the count, so a process with too many costs one call.
+Fds forEachFd(pid_t pid, std::size_t maxFds, const std::function<bool(const char*, std::string_view)>& visit);
+
+}  // namespace ravelgrid::proc
