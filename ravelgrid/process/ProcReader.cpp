@@ -352,6 +352,26 @@ bool readSchedstat(const char* path, std::uint64_t& ns, std::uint64_t& count)
     return parseNumber(fields[0], ns) && parseNumber(fields[2], count);
 }
 
+std::optional<pid_t> readThreadGroup(pid_t id)
+{
+    char buffer[4096];
+    std::size_t length = 0;
+    if (readSmall(ProcPath(id, "status"), buffer, sizeof buffer, length) != Read::ok)
+        return std::nullopt;
+    const std::string_view text(buffer, length);
+    constexpr std::string_view key = "\nTgid:";
+    const auto at = text.find(key);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    std::string_view value = text.substr(at + key.size());
+    while (!value.empty() && (value.front() == '\t' || value.front() == ' '))
+        value.remove_prefix(1);
+    pid_t group = 0;
+    if (!parseNumber(value.substr(0, value.find('\n')), group) || group <= 0)
+        return std::nullopt;
+    return group;
+}
+
 bool hidesProcesses()
 {
     std::string text;

@@ -55,6 +55,8 @@ Read readLinkAt(int dir, const char* name, std::string& target);
 
 // /proc/<pid>/stat; the command name may hold spaces and parentheses.
 Read readStat(const char* path, Stat& stat);
+// The process a thread id belongs to (its thread group), from /proc/<id>/status.
+std::optional<pid_t> readThreadGroup(pid_t id);
 // A thread's time on the CPU and how often it was scheduled.
 bool readSchedstat(const char* path, std::uint64_t& ns, std::uint64_t& count);
 

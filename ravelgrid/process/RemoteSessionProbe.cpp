@@ -124,8 +124,16 @@ bool RemoteSessionProbe::scanNew(long from, long to)
     // Ascending, so a parent started in the range is known before its child.
     for (long id = from + 1; id <= to && bounded; ++id) {
         const auto pid = static_cast<pid_t>(id);
-        if (readStat(ProcPath(pid, "stat"), stat) == Read::ok)
-            considerNew(pid, stat, bounded);
+        if (readStat(ProcPath(pid, "stat"), stat) != Read::ok)
+            continue;
+        // A thread's id opens its process's files too; the walk of /proc
+        // meets only the process, and so must this.
+        if (stat.threads != 1) {
+            const auto group = readThreadGroup(pid);
+            if (group && *group != pid)
+                continue;
+        }
+        considerNew(pid, stat, bounded);
     }
     return bounded;
 }

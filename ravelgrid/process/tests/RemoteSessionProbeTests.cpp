@@ -13,6 +13,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -227,4 +228,80 @@ TEST(RemoteSessionProbe, AChildHiddenFromUsCountsAsRemote)
         GTEST_SKIP() << "needs root to mount a private /proc";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(hiddenChildScenario(), testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+std::chrono::nanoseconds threadCpuTime()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// The least CPU time one look took, of several: what the look costs when
+// nothing else gets in its way.
+std::chrono::nanoseconds lookCost(RemoteSessionProbe& probe)
+{
+    auto least = std::chrono::nanoseconds::max();
+    for (int i = 0; i < 10; ++i) {
+        const auto start = threadCpuTime();
+        probe.look();
+        least = std::min(least, threadCpuTime() - start);
+    }
+    return least;
+}
+
+std::size_t threadsOf(pid_t pid)
+{
+    std::error_code error;
+    std::size_t count = 0;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/task", error), end;
+         !error && it != end; it.increment(error))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+// Thread ids come from the same counter as process ids: a probe that saw a
+// program start its threads takes it for one process, as a probe that found
+// it already running does, and looks at it as cheaply.
+TEST(RemoteSessionProbe, ThreadsStartedBetweenLooksAreNotProcesses)
+{
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        close(go[1]);
+        char byte;
+        if (read(go[0], &byte, 1) != 1)
+            _exit(1);
+        execlp("python3", "python3", "-c",
+               "import threading, time\n"
+               "for _ in range(100): threading.Thread(target=time.sleep, args=(1e6,), daemon=True).start()\n"
+               "time.sleep(1e6)\n",
+               nullptr);
+        _exit(127);
+    }
+    close(go[0]);
+    RemoteSessionProbe before(-1, leader);
+    EXPECT_FALSE(before.look().remote);
+    ASSERT_EQ(write(go[1], "x", 1), 1);
+    close(go[1]);
+    const bool started = eventually([&] { return threadsOf(leader) >= 101; }, kTimeout);
+    const auto lookBefore = before.look();
+    RemoteSessionProbe after(-1, leader);
+    const auto lookAfter = after.look();
+    const auto costBefore = lookCost(before);
+    const auto costAfter = lookCost(after);
+    kill(leader, SIGKILL);
+    waitpid(leader, nullptr, 0);
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(lookBefore.remote);
+    EXPECT_FALSE(lookAfter.remote);
+    EXPECT_TRUE(lookAfter.leaderAlone);
+    EXPECT_TRUE(lookBefore.leaderAlone) << "its threads were taken for processes";
+    EXPECT_LT(costBefore, 3 * costAfter) << costBefore.count() << " ns against " << costAfter.count() << " ns";
 }
