@@ -406,7 +406,7 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
     return holdsInet ? Verdict::remote : Verdict::local;
 }
 
-// A child of a member that /proc does not show us is another user's.
+// A child of a member that /proc does not show us runs with another user's rights.
 bool RemoteSessionProbe::hiddenChild(pid_t pid)
 {
     std::vector<pid_t> tids;
@@ -428,7 +428,9 @@ bool RemoteSessionProbe::hiddenChild(pid_t pid)
             const auto space = list.find(' ');
             pid_t child = 0;
             if (parseNumber(list.substr(0, space), child) && child > 0 && !members_.count(child)) {
-                if (readStat(ProcPath(child, "stat"), stat) != Read::ok && kill(child, 0) != 0 && errno == EPERM)
+                // A waiting su or sudo keeps our real id: we may signal it
+                // though we cannot see it. Only a child gone is no child.
+                if (readStat(ProcPath(child, "stat"), stat) != Read::ok && (kill(child, 0) == 0 || errno != ESRCH))
                     return true;
             }
             list = space == std::string_view::npos ? std::string_view() : list.substr(space + 1);

@@ -148,17 +148,30 @@ TEST(RemoteSessionProbe, ClientsThatLeaveTheSessionStillCountWhileTheyHoldTheTer
 
 namespace {
 
-// Starts a session leader on the terminal `slave`, as `nobody`; with a child
-// of root's when `hiddenChild`, which a /proc mounted hidepid=invisible keeps
-// from nobody's sight.
-pid_t startSession(int slave, bool hiddenChild)
+// What a session leader started as `nobody` runs beside itself.
+enum class Child {
+    none,
+    // root's: a /proc mounted hidepid=invisible keeps it from nobody's sight.
+    otherUser,
+    // Runs as root but keeps nobody's real id, as a waiting su or sudo does:
+    // hidden as well, yet nobody may signal it.
+    keepsOurRealUid,
+};
+
+// Starts a session leader on the terminal `slave`, as `nobody`, with `child`,
+// which writes a byte to `ready` once it runs as it will.
+pid_t startSession(int slave, Child child, int ready)
 {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
     setsid();
     ioctl(slave, TIOCSCTTY, 0);
-    if (hiddenChild && fork() == 0) {
+    if (child != Child::none && fork() == 0) {
+        if (child == Child::keepsOurRealUid && setresuid(65534, 0, 0) != 0)
+            _exit(1);
+        if (write(ready, "x", 1) != 1)
+            _exit(1);
         pause();
         _exit(0);
     }
@@ -171,22 +184,28 @@ pid_t startSession(int slave, bool hiddenChild)
 
 // Run in a process of its own: a private /proc that hides other users, two
 // sessions on terminals, and a probe run as nobody on each. Exits 0 when the
-// one with a hidden child is remote and the other is not.
-[[noreturn]] void hiddenChildScenario()
+// one with a hidden `child` is remote and the other is not.
+[[noreturn]] void hiddenChildScenario(Child child)
 {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("proc", "/proc", "proc", 0, "hidepid=invisible") != 0)
         _exit(10);
     int masters[2];
     pid_t leaders[2];
+    int ready[2];
+    if (pipe(ready) != 0)
+        _exit(12);
     for (int i = 0; i < 2; ++i) {
         int slave = -1;
         if (openpty(&masters[i], &slave, nullptr, nullptr, nullptr) != 0)
             _exit(11);
         fchown(slave, 65534, 65534);
-        leaders[i] = startSession(slave, i == 1);
+        leaders[i] = startSession(slave, i == 1 ? child : Child::none, ready[1]);
         close(slave);
     }
+    char byte;
+    if (read(ready[0], &byte, 1) != 1)
+        _exit(12);
     int results[2];
     if (pipe(results) != 0)
         _exit(12);
@@ -227,7 +246,17 @@ TEST(RemoteSessionProbe, AChildHiddenFromUsCountsAsRemote)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to mount a private /proc";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(hiddenChildScenario(), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(hiddenChildScenario(Child::otherUser), testing::ExitedWithCode(0), "");
+}
+
+// su -c 'ssh -tt host' other: while su waits, it keeps our real id, so we
+// may signal it though /proc hides it; it counts as remote all the same.
+TEST(RemoteSessionProbe, AHiddenChildWeMaySignalCountsAsRemote)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount a private /proc";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(hiddenChildScenario(Child::keepsOurRealUid), testing::ExitedWithCode(0), "");
 }
 
 namespace {
