@@ -53,7 +53,7 @@ bool RemoteSessionProbe::procHidesProcesses()
     return proc::hidesProcesses();
 }
 
-bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat)
+bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
 {
     auto [it, inserted] = members_.try_emplace(pid);
     if (!inserted && it->second.startTime == stat.startTime)
@@ -66,6 +66,7 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat)
     it->second.startTime = stat.startTime;
     it->second.ppid = stat.ppid;
     it->second.comm = stat.comm;
+    it->second.served = served;
     membersChanged_ = true;
     return true;
 }
@@ -91,9 +92,11 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
     if (auto it = members_.find(pid); it != members_.end() && it->second.startTime == stat.startTime)
         return true;
     bool member = pid == leader_ || stat.session == leader_ || (tty_ && stat.tty == *tty_);
+    bool served = false;
     if (!member) {
         const auto parent = members_.find(stat.ppid);
         member = parent != members_.end() && parent->second.startTime <= stat.startTime;
+        served = member && parent->second.served;
     }
     if (!member && isMultiplexerName(stat.comm) && ownedBy(pid, uid_)) {
         Proc mux;
@@ -110,7 +113,7 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
         if (!member && stat.startTime >= leaderStart_ && strangers_.size() < limits_.maxProcesses)
             strangers_[pid] = stat.startTime;
     }
-    if (member && !addMember(pid, stat))
+    if (member && !addMember(pid, stat, served))
         bounded = false;
     return member;
 }
@@ -161,13 +164,20 @@ bool RemoteSessionProbe::fullWalk()
     std::unordered_map<pid_t, Stat> stats;
     std::unordered_map<pid_t, std::vector<pid_t>> children;
     std::vector<pid_t> roots;
+    std::vector<pid_t> servers;
     Stat stat;
     for (pid_t pid : pids) {
         if (readStat(ProcPath(pid, "stat"), stat) != Read::ok)
             continue;  // ended meanwhile; /proc/<pid>/stat is readable for every user
-        if (pid == leader_ || stat.session == leader_ || (tty_ && stat.tty == *tty_) ||
-            attached_.count({pid, stat.startTime}))
+        // A member stays one while it lives, wherever it went (su -c 'ssh -f
+        // …' leaves the session and its parent); a server's panes only while
+        // the server is attached.
+        const auto old = members_.find(pid);
+        const bool kept = old != members_.end() && old->second.startTime == stat.startTime && !old->second.served;
+        if (pid == leader_ || stat.session == leader_ || (tty_ && stat.tty == *tty_) || kept)
             roots.push_back(pid);
+        else if (attached_.count({pid, stat.startTime}))
+            servers.push_back(pid);
         children[stat.ppid].push_back(pid);
         stats.emplace(pid, stat);
     }
@@ -175,13 +185,16 @@ bool RemoteSessionProbe::fullWalk()
         leaderStart_ = it->second.startTime;
 
     std::unordered_set<pid_t> member;
-    auto take = [&](pid_t root) {
+    std::unordered_set<pid_t> served;
+    auto take = [&](pid_t root, bool server = false) {
         std::vector<pid_t> queue{root};
         while (!queue.empty()) {
             const pid_t pid = queue.back();
             queue.pop_back();
             if (!member.insert(pid).second)
                 continue;
+            if (server)
+                served.insert(pid);
             if (member.size() > limits_.maxMembers)
                 return false;
             if (auto it = children.find(pid); it != children.end())
@@ -191,6 +204,9 @@ bool RemoteSessionProbe::fullWalk()
     };
     for (pid_t root : roots)
         if (!take(root))
+            return false;
+    for (pid_t root : servers)
+        if (!take(root, true))
             return false;
     std::unordered_map<pid_t, std::uint64_t> strangers;
     for (const auto& [pid, s] : stats) {
@@ -223,6 +239,7 @@ bool RemoteSessionProbe::fullWalk()
         const Stat& s = stats.at(pid);
         auto old = members_.find(pid);
         if (old != members_.end() && old->second.startTime == s.startTime) {
+            old->second.served = served.count(pid) > 0;
             members.emplace(pid, std::move(old->second));
             continue;
         }
@@ -230,6 +247,7 @@ bool RemoteSessionProbe::fullWalk()
         proc.startTime = s.startTime;
         proc.ppid = s.ppid;
         proc.comm = s.comm;
+        proc.served = served.count(pid) > 0;
         members.emplace(pid, std::move(proc));
     }
     members_ = std::move(members);

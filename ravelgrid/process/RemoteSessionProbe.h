@@ -26,6 +26,9 @@ struct Stat;
 // process of the user's started since the shell that holds the terminal open
 // (`setsid -f`, a daemonising launcher), the server of a terminal multiplexer
 // a member is attached to, and the descendants of all of these, however deep.
+// A process once found a member stays one while it lives, wherever it goes
+// (a daemon that leaves the session), except a multiplexer server's process,
+// which counts only while the server is attached.
 //
 // A member is remote when its executable, its command name or its first
 // argument names a remote-login client, or when it holds an inet socket (TCP
@@ -87,6 +90,7 @@ private:
         std::vector<std::uint64_t> sockets;  // socket inodes that are not inet, as of its last inspection
         RunMark mark;                        // taken before its last inspection
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
+        bool served = false;                 // a member only as a process of an attached multiplexer server
     };
     using Stat = proc::Stat;
 
@@ -97,7 +101,7 @@ private:
     bool scanNew(long from, long to);
     bool considerNew(pid_t pid, const Stat& stat, bool& bounded);
     bool holdsTerminal(pid_t pid, const Stat& stat);
-    bool addMember(pid_t pid, const Stat& stat);
+    bool addMember(pid_t pid, const Stat& stat, bool served);
     Verdict inspect(pid_t pid, Proc& proc, const Stat& stat,
                     std::unordered_map<std::string, std::unordered_set<std::uint64_t>>& inet);
     bool hiddenChild(pid_t pid);

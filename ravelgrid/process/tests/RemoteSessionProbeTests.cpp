@@ -236,6 +236,94 @@ pid_t startSession(int slave, Child child, int ready)
     _exit(verdicts[0] == 'l' && verdicts[1] == 'r' ? 0 : 30 + (verdicts[0] == 'r') + 2 * (verdicts[1] == 'l'));
 }
 
+char readByte(int fd)
+{
+    char byte = 0;
+    return read(fd, &byte, 1) == 1 ? byte : '\0';
+}
+
+// Run in a process of its own: a session of nobody's with a child of root's
+// in it, which forks; the fork then leaves (a session of its own, its parent
+// gone), as the daemon of `su -c 'ssh -f host cmd' other` does. A probe run
+// as nobody that walks all of /proc at each look must count the fork while
+// it lives. Exits 0 when it does, and lets go once the fork has ended.
+[[noreturn]] void forkLeavesScenario()
+{
+    int master = -1;
+    int slave = -1;
+    int toChild[2], toFork[2], fromFork[2], ask[2], answers[2];
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe(toChild) != 0 || pipe(toFork) != 0 ||
+        pipe(fromFork) != 0 || pipe(ask) != 0 || pipe(answers) != 0)
+        _exit(10);
+    fchown(slave, 65534, 65534);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);  // the fork's parent, once its own has gone
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        if (fork() == 0) {
+            // root's, in nobody's session: forks when told, ends when told.
+            if (readByte(toChild[0]) != 'f')
+                _exit(1);
+            if (fork() == 0) {
+                const pid_t self = getpid();
+                if (write(fromFork[1], &self, sizeof self) != sizeof self || readByte(toFork[0]) != 'l' ||
+                    setsid() < 0 || write(fromFork[1], "s", 1) != 1)
+                    _exit(1);
+                pause();
+                _exit(0);
+            }
+            readByte(toChild[0]);
+            _exit(0);
+        }
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+            _exit(1);
+        prctl(PR_SET_DUMPABLE, 1);  // changing ids made us unreadable to our own user
+        for (;;)
+            if (wait(nullptr) < 0 && errno == ECHILD)
+                pause();
+    }
+    close(slave);
+    const pid_t observer = fork();
+    if (observer == 0) {
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+            _exit(1);
+        RemoteSessionProbe::Limits limits;
+        limits.maxNewPids = 0;  // a process started between two looks makes the next walk all of /proc
+        RemoteSessionProbe probe(master, leader, limits);
+        while (readByte(ask[0]) == '?')
+            if (write(answers[1], probe.look().remote ? "r" : "l", 1) != 1)
+                _exit(1);
+        _exit(0);
+    }
+    auto look = [&] {
+        const pid_t spark = fork();
+        if (spark == 0)
+            _exit(0);
+        waitpid(spark, nullptr, 0);
+        return write(ask[1], "?", 1) == 1 ? readByte(answers[0]) : '\0';
+    };
+    const char first = look();
+    pid_t forked = 0;
+    if (write(toChild[1], "f", 1) != 1 || read(fromFork[0], &forked, sizeof forked) != sizeof forked)
+        _exit(11);
+    const char withFork = look();
+    const bool left = write(toFork[1], "l", 1) == 1 && readByte(fromFork[0]) == 's' && write(toChild[1], "l", 1) == 1 &&
+                      eventually([&] { return parentOf(forked) == getpid(); }, kTimeout);
+    const char afterLeaving = left ? look() : '\0';
+    kill(forked, SIGKILL);
+    waitpid(forked, nullptr, 0);
+    const char afterEnd = look();
+    kill(-leader, SIGKILL);
+    kill(observer, SIGKILL);
+    waitpid(observer, nullptr, 0);
+    if (!left)
+        _exit(12);
+    _exit(first == 'r' && withFork == 'r' && afterLeaving == 'r' && afterEnd == 'l'
+              ? 0
+              : 30 + (afterLeaving != 'r') + 2 * (afterEnd != 'l') + 4 * (withFork != 'r'));
+}
+
 }  // namespace
 
 // With /proc mounted hidepid=invisible, a child another user runs in the
@@ -333,4 +421,15 @@ TEST(RemoteSessionProbe, ThreadsStartedBetweenLooksAreNotProcesses)
     EXPECT_TRUE(lookAfter.leaderAlone);
     EXPECT_TRUE(lookBefore.leaderAlone) << "its threads were taken for processes";
     EXPECT_LT(costBefore, 3 * costAfter) << costBefore.count() << " ns against " << costAfter.count() << " ns";
+}
+
+// A process of another account that was counted stays counted while it lives,
+// though it leaves the session and its parent ends: a daemon started from the
+// tab keeps the tab closed while it runs.
+TEST(RemoteSessionProbe, AMemberThatLeavesTheSessionCountsWhileItLives)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run processes of two accounts";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(forkLeavesScenario(), testing::ExitedWithCode(0), "");
 }
