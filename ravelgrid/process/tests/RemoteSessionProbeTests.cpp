@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pty.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -158,18 +159,40 @@ enum class Child {
     keepsOurRealUid,
 };
 
+// Ends this helper when `parent`, which started it, ends: a scenario that
+// stops early leaves nothing behind that holds the test's pipes open.
+void endWithParent(pid_t parent)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(1);
+}
+
+// A byte from `fd`, waiting at most `kTimeout`; 0 when none came.
+char readByte(int fd)
+{
+    pollfd wait{fd, POLLIN, 0};
+    char byte = 0;
+    if (poll(&wait, 1, static_cast<int>(kTimeout.count() * 1000)) != 1 || read(fd, &byte, 1) != 1)
+        return '\0';
+    return byte;
+}
+
 // Starts a session leader on the terminal `slave`, as `nobody`, with `child`,
 // which writes a byte to `ready` once it runs as it will.
 pid_t startSession(int slave, Child child, int ready)
 {
+    const pid_t scenario = getpid();
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
     setsid();
     ioctl(slave, TIOCSCTTY, 0);
+    const pid_t leader = getpid();
     if (child != Child::none && fork() == 0) {
         if (child == Child::keepsOurRealUid && setresuid(65534, 0, 0) != 0)
             _exit(1);
+        endWithParent(leader);
         if (write(ready, "x", 1) != 1)
             _exit(1);
         pause();
@@ -178,6 +201,7 @@ pid_t startSession(int slave, Child child, int ready)
     if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
         _exit(1);
     prctl(PR_SET_DUMPABLE, 1);  // changing ids made us unreadable to our own user
+    endWithParent(scenario);
     pause();
     _exit(0);
 }
@@ -203,16 +227,17 @@ pid_t startSession(int slave, Child child, int ready)
         leaders[i] = startSession(slave, i == 1 ? child : Child::none, ready[1]);
         close(slave);
     }
-    char byte;
-    if (read(ready[0], &byte, 1) != 1)
+    if (readByte(ready[0]) != 'x')
         _exit(12);
     int results[2];
     if (pipe(results) != 0)
         _exit(12);
+    const pid_t scenario = getpid();
     const pid_t observer = fork();
     if (observer == 0) {
         if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
             _exit(13);
+        endWithParent(scenario);
         char verdicts[2];
         for (int i = 0; i < 2; ++i) {
             // The hidden child may not have been started yet: look until the answer settles.
@@ -236,12 +261,6 @@ pid_t startSession(int slave, Child child, int ready)
     _exit(verdicts[0] == 'l' && verdicts[1] == 'r' ? 0 : 30 + (verdicts[0] == 'r') + 2 * (verdicts[1] == 'l'));
 }
 
-char readByte(int fd)
-{
-    char byte = 0;
-    return read(fd, &byte, 1) == 1 ? byte : '\0';
-}
-
 // Run in a process of its own: a session of nobody's with a child of root's
 // in it, which forks; the fork then leaves (a session of its own, its parent
 // gone), as the daemon of `su -c 'ssh -f host cmd' other` does. A probe run
@@ -257,20 +276,29 @@ char readByte(int fd)
         _exit(10);
     fchown(slave, 65534, 65534);
     prctl(PR_SET_CHILD_SUBREAPER, 1);  // the fork's parent, once its own has gone
+    const pid_t scenario = getpid();
     const pid_t leader = fork();
     if (leader == 0) {
         setsid();
         ioctl(slave, TIOCSCTTY, 0);
+        const pid_t self = getpid();
         if (fork() == 0) {
             // root's, in nobody's session: forks when told, ends when told.
+            endWithParent(self);
             if (readByte(toChild[0]) != 'f')
                 _exit(1);
             if (fork() == 0) {
-                const pid_t self = getpid();
-                if (write(fromFork[1], &self, sizeof self) != sizeof self || readByte(toFork[0]) != 'l' ||
+                // Outlives its parent; ends once the scenario has.
+                for (int fd = 3; fd < 1024; ++fd)
+                    if (fd != toFork[0] && fd != fromFork[1])
+                        close(fd);
+                const pid_t fork = getpid();
+                if (write(fromFork[1], &fork, sizeof fork) != sizeof fork || readByte(toFork[0]) != 'l' ||
                     setsid() < 0 || write(fromFork[1], "s", 1) != 1)
                     _exit(1);
-                pause();
+                char byte;
+                while (read(toFork[0], &byte, 1) > 0) {
+                }
                 _exit(0);
             }
             readByte(toChild[0]);
@@ -279,6 +307,9 @@ char readByte(int fd)
         if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
             _exit(1);
         prctl(PR_SET_DUMPABLE, 1);  // changing ids made us unreadable to our own user
+        endWithParent(scenario);
+        if (write(fromFork[1], "u", 1) != 1)
+            _exit(1);
         for (;;)
             if (wait(nullptr) < 0 && errno == ECHILD)
                 pause();
@@ -288,10 +319,12 @@ char readByte(int fd)
     if (observer == 0) {
         if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
             _exit(1);
+        endWithParent(scenario);
         RemoteSessionProbe::Limits limits;
         limits.maxNewPids = 0;  // a process started between two looks makes the next walk all of /proc
         RemoteSessionProbe probe(master, leader, limits);
-        while (readByte(ask[0]) == '?')
+        char byte;
+        while (read(ask[0], &byte, 1) == 1)
             if (write(answers[1], probe.look().remote ? "r" : "l", 1) != 1)
                 _exit(1);
         _exit(0);
@@ -303,9 +336,14 @@ char readByte(int fd)
         waitpid(spark, nullptr, 0);
         return write(ask[1], "?", 1) == 1 ? readByte(answers[0]) : '\0';
     };
+    // Both in the session before the first look, so that it finds both.
+    if (readByte(fromFork[0]) != 'u')
+        _exit(11);
     const char first = look();
     pid_t forked = 0;
-    if (write(toChild[1], "f", 1) != 1 || read(fromFork[0], &forked, sizeof forked) != sizeof forked)
+    pollfd told{fromFork[0], POLLIN, 0};
+    if (write(toChild[1], "f", 1) != 1 || poll(&told, 1, static_cast<int>(kTimeout.count() * 1000)) != 1 ||
+        read(fromFork[0], &forked, sizeof forked) != sizeof forked)
         _exit(11);
     const char withFork = look();
     const bool left = write(toFork[1], "l", 1) == 1 && readByte(fromFork[0]) == 's' && write(toChild[1], "l", 1) == 1 &&
@@ -321,7 +359,7 @@ char readByte(int fd)
         _exit(12);
     _exit(first == 'r' && withFork == 'r' && afterLeaving == 'r' && afterEnd == 'l'
               ? 0
-              : 30 + (afterLeaving != 'r') + 2 * (afterEnd != 'l') + 4 * (withFork != 'r'));
+              : 30 + (afterLeaving != 'r') + 2 * (afterEnd != 'l') + 4 * (withFork != 'r') + 8 * (first != 'r'));
 }
 
 }  // namespace
