@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Run by CTest through test-home.sh: the test's home is a fresh empty folder
 # of the build tree holding every XDG folder and the shell's history, and as
-# root the password database (which OpenSSH reads for ~) names it too.
+# root the password database (which OpenSSH reads for ~) names it too; no
+# way to the desktop's display, keyring or session bus is left.
 #   test-home-check.sh BUILD_DIR
 set -u
 fail() { echo "test_home: $*" >&2; exit 1; }
@@ -14,6 +15,10 @@ done
 [ "$(stat -c %a:%u "$XDG_RUNTIME_DIR" 2>/dev/null)" = "700:$(id -u)" ] ||
   fail "XDG_RUNTIME_DIR ${XDG_RUNTIME_DIR:-} is not a private folder"
 case ${DBUS_SESSION_BUS_ADDRESS:-} in *"$XDG_RUNTIME_DIR"*) ;; *) fail "the session bus is $DBUS_SESSION_BUS_ADDRESS" ;; esac
+# CTest gives this test the ways to a desktop a person's terminal has.
+for var in DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET AT_SPI_BUS_ADDRESS GNOME_KEYRING_CONTROL; do
+  [ -z "${!var+set}" ] || fail "$var is '${!var}': a way to the desktop of whoever runs the tests"
+done
 
 if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
   [ "$(getent passwd 0 | cut -d: -f6)" = "$HOME" ] || fail "the password database names $(getent passwd 0)"

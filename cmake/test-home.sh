@@ -4,7 +4,8 @@
 # keyring) writes into the home of whoever runs the tests, and tests running
 # side by side share none of it: an empty folder under ROOT for HOME, the XDG
 # folders and HISTFILE, a private runtime folder, and no way to the desktop
-# session's bus. Both go when the test ends (kept with QM_KEEP_TEST_HOMES=1).
+# session's bus, display or keyring. Both go when the test ends (kept with
+# QM_KEEP_TEST_HOMES=1).
 #   test-home.sh ROOT COMMAND [ARG...]
 set -u
 
@@ -42,6 +43,10 @@ unset ZDOTDIR
 # The session's keyring and settings services keep their files in the real
 # home; a test that needs a bus starts its own.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$run/no-session-bus
+# Nothing may show on the desktop of whoever runs the tests: a keyring prompt
+# there grabs the keyboard of someone typing elsewhere. Tests that draw start
+# an X server of their own.
+unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET AT_SPI_BUS_ADDRESS GNOME_KEYRING_CONTROL
 
 "$@"
 status=$?
