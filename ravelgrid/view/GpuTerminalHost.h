@@ -144,6 +144,7 @@ public:
     GpuOverlayWidget* overlay() const { return overlay_; }
     static constexpr int cursorBlinkIntervalMs = 700;
     bool cursorBlinkTimerActive() const { return blinkTimer_.isActive(); }
+    const QTimer& cursorBlinkTimer() const { return blinkTimer_; }
     // Starts or stops the caret's blink timer for the cursor's style.
     void updateCursorBlinkTimer();
 

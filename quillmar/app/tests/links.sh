@@ -19,6 +19,21 @@ shot_pixel() {  # x y -> "r,g,b" of the last screenshot
   convert "$E2E_WORK/shot.png" -crop "1x1+$1+$2" -depth 8 txt:- | tail -1 | sed -E "s/.*\(([0-9]+),([0-9]+),([0-9]+).*/\1,\2,\3/"
 }
 
+# Ctrl+clicks at X Y until COMMAND... succeeds, at most five times two
+# seconds apart: a click on a file link that comes before the application
+# has looked at what the shell runs now is refused without a word, as one
+# from a remote host would be.
+#   click_until X Y COMMAND...
+click_until() {
+  local x=$1 y=$2
+  shift 2
+  for _ in 1 2 3 4 5; do
+    e2e_ctrl_click "$x" "$y"
+    e2e_poll 20 "$@" && return 0
+  done
+  return 1
+}
+
 # Whether the last screenshot has the selection colour at x y.
 selection_at() { [ "$(shot_pixel "$1" "$2")" = "44,52,66" ]; }
 
@@ -64,8 +79,8 @@ on_screen() {
   # below, clicked last, says every click before it was dealt with.
 
   # Files from the local shell: a launcher under an innocent name stays
-  # shut, even behind 4 KB of comments, and so does a playlist, saying why;
-  # a plain text file opens.
+  # shut, even behind 4 KB of comments, and so does a playlist, each saying
+  # why; a plain text file opens.
   mkdir -p "$HOME/f"
   printf '[Desktop Entry]\nType=Application\nExec=xterm\n' >"$HOME/f/readme.txt"
   { head -c 4200 /dev/zero | tr '\0' '#'; printf '\n[Desktop Entry]\nExec=xterm\n'; } >"$HOME/f/late.txt"
@@ -76,19 +91,27 @@ printf '\033]8;;file://%s/%s\033\\file://%s/%s\033]8;;\033\\\n' "$PWD" "$1" "$PW
 LINK
   xdotool type --delay 10 "cd ~/f"
   xdotool key Return
-  local name
+  local name why
   for name in readme.txt late.txt list.m3u notes.txt; do
     xdotool type --delay 10 "sh link.sh $name"
     xdotool key Return
     at=$(e2e_await "f/$name" 1) || e2e_fail "the $name link did not show"
-    e2e_ctrl_click $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 ))
+    case $name in
+      list.m3u) why="the desktop would not just show it" ;;
+      notes.txt) why= ;;
+      *) why="it may be a launcher" ;;
+    esac
+    if [ -n "$why" ]; then
+      click_until $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 )) grep -q "did not open .*/f/$name: $why" "$E2E_WORK/app.log" ||
+        e2e_fail "no refusal of $name was told"
+    else
+      click_until $(( ${at%,*} + 20 )) $(( ${at#*,} + 6 )) grep -q "/f/notes.txt$" "$opened"
+    fi
   done
-  e2e_poll 100 grep -q "/f/notes.txt$" "$opened"
   ! grep -qi "^javascript:\|alert" "$opened" || e2e_fail "a javascript: link reached xdg-open"
-  [ "$(wc -l <"$opened")" -eq 2 ] && tail -1 "$opened" | grep -q "/f/notes.txt$" ||
+  # A click taken late may open the notes twice; nothing else may open.
+  grep -q "/f/notes.txt$" "$opened" && ! tail -n +2 "$opened" | grep -qv "/f/notes.txt$" ||
     e2e_fail "xdg-open got \"$(tail -n +2 "$opened")\" for the launchers, the playlist and the notes"
-  grep -q "did not open .*/f/list.m3u: the desktop would not just show it" "$E2E_WORK/app.log" ||
-    e2e_fail "the playlist's refusal was not told"
 
   # A program that takes the mouse (1002h, 1006h) gets a Ctrl+drag that
   # starts on a link and leaves it, press to release; only the Ctrl+click
@@ -125,7 +148,8 @@ REC
   xdotool type q
   e2e_poll 50 grep -qa "q$" "$rec" || e2e_fail "the program did not get the q"
   grep -qaP "${drag}q\$" "$rec" || e2e_fail "the program got \"$(cat -v "$rec")\" after the drag"
-  [ "$(wc -l <"$opened")" -eq 3 ] || e2e_fail "xdg-open got \"$(tail -n +3 "$opened")\" for the drag and the click"
+  [ "$(grep -c "^https://example.com/drag$" "$opened")" -eq 1 ] && ! grep -qv "notes.txt$\|^https://example.com/\(a;b\|drag\)$" "$opened" ||
+    e2e_fail "xdg-open got \"$(grep -v "notes.txt$" "$opened")\" for the drag and the click"
 
   # Find.
   xdotool type --delay 10 "echo nee''dle"

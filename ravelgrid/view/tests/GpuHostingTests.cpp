@@ -276,15 +276,18 @@ private slots:
         QVERIFY(s.view->enableGpuRenderer(true));
         QVERIFY(s.pump([&] { return s.healthy(); }));
         GpuTerminalHost& host = *s.view->gpuHost();
+        // A painted frame starts or stops the timer: wait for one.
         auto frameAfter = [&](const char* sequence) {
+            const auto painted = host.framesRequested();
             s.view->terminal().feed(sequence);
             host.requestFrame();
-            s.pump([] { return false; }, 50);
+            return s.pump([&] { return host.framesRequested() > painted; }, 4000);
         };
+        auto presented = [&] { return s.view->gpuRendererStatus().presentedFrameCount; };
         // DECSCUSR 6 steady bar; 1 blinking block but hidden (DECTCEM off);
         // a blinking block in a view without focus.
         for (const char* sequence : {"\x1b[6 q", "\x1b[1 q\x1b[?25l", "\x1b[?25h"}) {
-            frameAfter(sequence);
+            QVERIFY2(frameAfter(sequence), "no frame");
             QVERIFY2(!host.cursorBlinkTimerActive(), sequence + 1);
             QVERIFY(host.cursorBlinkOn());
         }
@@ -293,35 +296,50 @@ private slots:
         s.view->setFocus();
         if (!QTest::qWaitForWindowActive(&s.window) || !QTest::qWaitFor([&] { return s.view->hasFocus(); }, 2000))
             QSKIP("the X server gave the window no focus");
-        frameAfter("\x1b[6 q");
+        QVERIFY(frameAfter("\x1b[6 q"));
         QVERIFY2(!host.cursorBlinkTimerActive(), "steady bar");
-        // Two flips, each after about 0.7 s (the first counted from before
-        // the frame that starts the timer), each drawn as a frame.
+        // Each flip as the timer makes it: when, the phase it leaves and the
+        // frames presented by then. A busy machine may deliver a tick late and
+        // the next one early to keep the beat, so each flip is timed from the
+        // start: the k-th comes no sooner than k periods after the clock
+        // started (before the timer) and, within a margin, no later than k
+        // periods after the frame that started it.
+        struct Flip {
+            qint64 at;
+            bool on;
+            std::uint64_t frames;
+        };
+        std::vector<Flip> flips;
         QElapsedTimer clock;
+        QObject watch;
+        connect(&host.cursorBlinkTimer(), &QTimer::timeout, &watch, [&] {
+            flips.push_back({clock.elapsed(), host.cursorBlinkOn(), presented()});
+        });
         clock.start();
-        frameAfter("\x1b[1 q");
+        QVERIFY(frameAfter("\x1b[1 q"));
+        const qint64 started = clock.elapsed();
         QVERIFY2(host.cursorBlinkTimerActive(), "blinking block");
         QVERIFY(host.cursorBlinkOn());
-        qint64 last = 0;
-        for (bool phase : {false, true}) {
-            const auto frames = s.view->gpuRendererStatus().presentedFrameCount;
-            QVERIFY2(s.pump([&] { return host.cursorBlinkOn() == phase; }, 2000), "the phase never flipped");
-            const qint64 interval = clock.elapsed() - last;
-            last = clock.elapsed();
-            // The first also holds the frame that started the timer.
-            QVERIFY2(interval >= 600 && interval <= (phase ? 1000 : 1200), QByteArray::number(interval).constData());
-            QVERIFY(s.pump([&] { return s.view->gpuRendererStatus().presentedFrameCount > frames; }));
+        for (std::size_t k = 1; k <= 2; ++k) {
+            QVERIFY2(s.pump([&] { return flips.size() >= k; }, 4000), "the phase never flipped");
+            const Flip flip = flips[k - 1];
+            QCOMPARE(flip.on, k == 2);
+            const QByteArray when = QByteArray::number(flip.at) + " ms, the frame at " + QByteArray::number(started);
+            QVERIFY2(flip.at >= qint64(k) * 600, when.constData());
+            QVERIFY2(flip.at - started <= qint64(k) * 700 + 300, when.constData());
+            // Each flip is drawn.
+            QVERIFY(s.pump([&] { return presented() > flip.frames; }));
         }
         // Hiding the caret stops the blink with the caret on; showing it again
         // starts it; a steady block then stops it, on, whatever the phase was.
         QVERIFY(s.pump([&] { return !host.cursorBlinkOn(); }, 2000));
-        frameAfter("\x1b[?25l");
+        QVERIFY(frameAfter("\x1b[?25l"));
         QVERIFY2(!host.cursorBlinkTimerActive(), "hidden");
         QVERIFY(host.cursorBlinkOn());
-        frameAfter("\x1b[?25h");
+        QVERIFY(frameAfter("\x1b[?25h"));
         QVERIFY2(host.cursorBlinkTimerActive(), "shown again");
         QVERIFY(s.pump([&] { return !host.cursorBlinkOn(); }, 2000));
-        frameAfter("\x1b[2 q");
+        QVERIFY(frameAfter("\x1b[2 q"));
         QVERIFY2(!host.cursorBlinkTimerActive(), "steady block");
         QVERIFY(host.cursorBlinkOn());
     }
