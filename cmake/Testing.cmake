@@ -4,7 +4,7 @@ include(GoogleTest)
 # under the build tree's test-homes/, made when the test starts and removed
 # when it ends, for HOME, the XDG folders and HISTFILE, with no way to the
 # desktop's session bus, display or keyring (a test that draws starts its own
-# X server). Tests are registered
+# X server) and the leak suppressions of lsan.supp. Tests are registered
 # through the functions below; a plain add_test fails the configure step
 # (qm_check_test_homes).
 set(QM_TEST_HOME_LAUNCHER bash ${CMAKE_CURRENT_LIST_DIR}/test-home.sh ${PROJECT_BINARY_DIR}/test-homes)

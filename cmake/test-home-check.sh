@@ -19,6 +19,12 @@ case ${DBUS_SESSION_BUS_ADDRESS:-} in *"$XDG_RUNTIME_DIR"*) ;; *) fail "the sess
 for var in DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET AT_SPI_BUS_ADDRESS GNOME_KEYRING_CONTROL; do
   [ -z "${!var+set}" ] || fail "$var is '${!var}': a way to the desktop of whoever runs the tests"
 done
+# The leak suppressions come first, and name libraries only, none of ours.
+supp=$(cd "$(dirname "$0")" && pwd)/lsan.supp
+case ${LSAN_OPTIONS:-} in "suppressions=$supp:"*":verbosity=0") ;; *) fail "LSAN_OPTIONS is '${LSAN_OPTIONS:-}'" ;; esac
+bad=$(grep -v '^\(#\|$\)' "$supp" | grep -v '^leak:\(lib[A-Za-z0-9_+-]*\|_dri\)\(\.so\)\?$')
+[ -z "$bad" ] || fail "lsan.supp has more than library names: $bad"
+! grep -v '^#' "$supp" | grep -qi 'quillmar\|ravelgrid\|platform' || fail "lsan.supp names our own code"
 
 if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
   [ "$(getent passwd 0 | cut -d: -f6)" = "$HOME" ] || fail "the password database names $(getent passwd 0)"

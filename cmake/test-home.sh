@@ -47,6 +47,9 @@ export DBUS_SESSION_BUS_ADDRESS=unix:path=$run/no-session-bus
 # there grabs the keyboard of someone typing elsewhere. Tests that draw start
 # an X server of their own.
 unset DISPLAY XAUTHORITY WAYLAND_DISPLAY WAYLAND_SOCKET AT_SPI_BUS_ADDRESS GNOME_KEYRING_CONTROL
+# Leaks inside libraries we don't own are named in lsan.supp; options the
+# caller gives come after it and win.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 "$@"
 status=$?

@@ -19,6 +19,7 @@ echo "== sanitizer build (address, undefined)"
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DQM_SANITIZE=ON -DQM_FUZZ=ON -DQM_BENCH=OFF >/dev/null || exit 1
 cmake --build build-asan -j"$jobs" || exit 1
+# Every test also gets LSAN_OPTIONS naming cmake/lsan.supp (cmake/test-home.sh).
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest -j"$jobs" --output-on-failure) || status=1
