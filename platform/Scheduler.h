@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <vector>
+#include <memory>
+#include <unordered_set>
+#include <utility>
 
 namespace platform {
 
@@ -25,7 +27,9 @@ public:
 };
 
 // Tasks owned by one object: whatever is still pending when the owner goes
-// is cancelled, so no task outlives what it captured.
+// is cancelled, so no task outlives what it captured. An id is forgotten only
+// once its task has run or been cancelled, so the list holds exactly what is
+// pending, however many tasks ran meanwhile.
 class ScopedTasks {
 public:
     explicit ScopedTasks(Scheduler& scheduler) : scheduler_(&scheduler) {}
@@ -37,31 +41,31 @@ public:
 
     Scheduler::TaskId after(std::uint64_t delayNs, std::function<void()> task)
     {
-        prune();
-        const Scheduler::TaskId id = scheduler_->scheduleAfter(delayNs, std::move(task));
-        ids_.push_back(id);
+        // The id is known only once scheduled; the task reads it when it runs.
+        auto self = std::make_shared<Scheduler::TaskId>(0);
+        const Scheduler::TaskId id = scheduler_->scheduleAfter(delayNs, [this, self, task = std::move(task)] {
+            // Forgotten before it runs: the task may end its owner.
+            pending_.erase(*self);
+            task();
+        });
+        *self = id;
+        pending_.insert(id);
         return id;
     }
-    void cancel(Scheduler::TaskId id) { scheduler_->cancel(id); }
+    void cancel(Scheduler::TaskId id)
+    {
+        if (pending_.erase(id) != 0)
+            scheduler_->cancel(id);
+    }
     void cancelAll()
     {
-        for (Scheduler::TaskId id : ids_)
+        for (Scheduler::TaskId id : std::exchange(pending_, {}))
             scheduler_->cancel(id);
-        ids_.clear();
     }
 
 private:
-    // Ids of finished tasks are harmless to cancel; keep the list short.
-    void prune()
-    {
-        if (ids_.size() > 64) {
-            std::vector<Scheduler::TaskId> keep(ids_.end() - 32, ids_.end());
-            ids_.swap(keep);
-        }
-    }
-
     Scheduler* scheduler_;
-    std::vector<Scheduler::TaskId> ids_;
+    std::unordered_set<Scheduler::TaskId> pending_;
 };
 
 }  // namespace platform
