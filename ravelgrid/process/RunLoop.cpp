@@ -187,4 +187,10 @@ std::size_t RunLoop::queuedCount() const
     return tasks_.size();
 }
 
+std::size_t RunLoop::timerCount() const
+{
+    std::lock_guard lock(mutex_);
+    return timers_.size();
+}
+
 }  // namespace ravelgrid

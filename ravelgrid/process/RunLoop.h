@@ -44,6 +44,8 @@ public:
 
     // Posted tasks waiting; timed tasks not yet due are not counted.
     std::size_t queuedCount() const;
+    // Timed tasks neither run nor cancelled yet.
+    std::size_t timerCount() const;
 
 private:
     bool runOne(std::chrono::steady_clock::time_point deadline, bool honourStop);

@@ -224,8 +224,19 @@ bool Terminal::runHoldingInput(std::function<void()> work, std::function<void()>
     heldJob_ = std::move(job);
     heldThen_ = std::move(then);
     parser_.stopAfterSequence();
-    timers_->after(heldPollNs, [this] { pollHeldInput(); });
+    armHeldPoll();
     return true;
+}
+
+void Terminal::armHeldPoll()
+{
+    // One poll at a time, re-armed while the work runs.
+    if (!timers_ || heldPollTask_ != 0)
+        return;
+    heldPollTask_ = timers_->after(heldPollNs, [this] {
+        heldPollTask_ = 0;
+        pollHeldInput();
+    });
 }
 
 void Terminal::pollHeldInput()
@@ -237,8 +248,9 @@ void Terminal::pollHeldInput()
         std::lock_guard lock(heldJob_->mutex);
         done = heldJob_->done;
     }
-    if (!done) {
-        timers_->after(heldPollNs, [this] { pollHeldInput(); });
+    // Not from inside a parse (a nested event loop): the next poll resumes.
+    if (!done || parsing_) {
+        armHeldPoll();
         return;
     }
     resumeHeldInput();
@@ -295,6 +307,8 @@ void Terminal::resumeHeldInput()
         outputRemote_ = remote;
         cursorLine_ = nullptr;
     }
+    if (!heldJob_ && timers_)
+        timers_->cancel(std::exchange(heldPollTask_, 0));  // finished without it
     if (!heldJob_ && tdel_)
         tdel_->inputResumed(*this);
 }

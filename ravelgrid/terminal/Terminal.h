@@ -720,10 +720,12 @@ private:
     struct HeldJob;
     void holdInput(std::span<const uint8_t> bytes);
     void parseTakingHolds(std::span<const uint8_t> bytes);
+    void armHeldPoll();
     void pollHeldInput();
     void resumeHeldInput();
     bool backgroundWorkAllowed_ = false;
     std::shared_ptr<HeldJob> heldJob_;
+    platform::Scheduler::TaskId heldPollTask_ = 0;  // 0 while no poll is pending
     std::function<void()> heldThen_;
     std::optional<bool> settledTrust_;  // the answer a retried request gets
     std::deque<HeldInput> heldInput_;

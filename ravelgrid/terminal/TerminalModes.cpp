@@ -495,10 +495,11 @@ void Terminal::setScheduler(platform::Scheduler* scheduler)
 {
     timers_ = scheduler ? std::make_unique<platform::ScopedTasks>(*scheduler) : nullptr;
     synchronizedOutputTimerPending_ = false;
+    heldPollTask_ = 0;  // went with the old tasks
     // Held work is looked after by the new scheduler, or finished now without one.
     if (heldJob_) {
         if (timers_)
-            timers_->after(heldPollNs, [this] { pollHeldInput(); });
+            armHeldPoll();
         else
             finishHeldInput();
     }

@@ -1,8 +1,11 @@
 #include "ravelgrid/process/RunLoop.h"
+#include "ravelgrid/terminal/Terminal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -95,4 +98,45 @@ TEST(RunLoop, ATimerWaitsNoLongerThanItsDelayAndPostedTasksStillRun)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_TRUE(fired);
     EXPECT_EQ(posted, 50);
+}
+
+namespace {
+
+// A host whose trust takes a look of 100 ms to learn.
+class SlowTrustHost : public TerminalDelegate {
+public:
+    void send(Terminal&, std::span<const uint8_t> data) override { sent.append(data.begin(), data.end()); }
+    bool isOutputRemote(Terminal&) override { return false; }
+    RequestTrust requestTrust(Terminal&) override { return RequestTrust::unknown; }
+    std::function<bool()> requestTrustAwaiter(Terminal&) override
+    {
+        return [] {
+            std::this_thread::sleep_for(100ms);
+            return true;
+        };
+    }
+    void synchronizedOutputChanged(Terminal&, bool active) override { (active ? on : off)++; }
+    std::string sent;
+    int on = 0, off = 0;
+};
+
+}  // namespace
+
+TEST(RunLoop, AReleasedTerminalLeavesNoTimerBehindAfterHoldingItsInput)
+{
+    RunLoop loop;
+    SlowTrustHost host;
+    auto terminal = std::make_unique<Terminal>(&host);
+    terminal->setScheduler(&loop);
+    terminal->setBackgroundWorkAllowed(true);
+    terminal->feed("\x1b[?2026h\x1b[1;1;1;1;1;5*yafter");
+    EXPECT_TRUE(terminal->inputHeld());
+    ASSERT_TRUE(loop.runUntil([&] { return !terminal->inputHeld(); }, 5s));
+    EXPECT_EQ(host.sent.rfind("\x1bP1!~", 0), 0u) << host.sent;
+    EXPECT_EQ(host.on, 1);
+    terminal.reset();
+    EXPECT_EQ(loop.timerCount(), 0u) << "the terminal's tasks went with it";
+    // A timer left behind would fire in here, on the freed terminal.
+    loop.runFor(1300ms);
+    EXPECT_EQ(host.off, 0);
 }
