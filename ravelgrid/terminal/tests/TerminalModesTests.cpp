@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/FakeScheduler.h"
@@ -257,6 +258,40 @@ TEST(SynchronizedOutput, ASchedulerGivenLateStillEndsAPeriodInProgress)
     EXPECT_EQ(clock.pendingCount(), 1u);
     clock.advance(1s);
     EXPECT_EQ(host.off, 1);
+}
+
+namespace {
+
+// Trust that takes a look of 20 ms to learn, for local output.
+class LookingHost : public SyncHost {
+public:
+    bool isOutputRemote(Terminal&) override { return false; }
+    RequestTrust requestTrust(Terminal&) override { return RequestTrust::unknown; }
+    std::function<bool()> requestTrustAwaiter(Terminal&) override
+    {
+        return [] {
+            std::this_thread::sleep_for(20ms);
+            return true;
+        };
+    }
+};
+
+}  // namespace
+
+TEST(SynchronizedOutput, HeldInputLeavesNoPollBehindOnceItIsParsed)
+{
+    LookingHost host;
+    platform::FakeScheduler clock;
+    Terminal t(&host);
+    t.setScheduler(&clock);
+    t.setBackgroundWorkAllowed(true);
+    t.feed("\x1b[?2026h\x1b[1;1;1;1;1;5*y");
+    ASSERT_TRUE(t.inputHeld());
+    // More than the terminal holds: it waits for both looks at once.
+    t.feed("\x1b[2;1;1;1;1;5*y" + std::string(Terminal::kMaxHeldInputBytes + 1, 'x'));
+    EXPECT_FALSE(t.inputHeld());
+    EXPECT_EQ(host.replies.size(), 2u);
+    EXPECT_EQ(clock.pendingCount(), 1u) << "only the synchronized-output timer";
 }
 
 // --- window operations through the host ------------------------------------------------
