@@ -50,12 +50,15 @@ bool SessionTrust::look(Clock::time_point now, const std::function<bool()>* ptyE
     lastRemote_ = seen.remote;
     remotePid_ = seen.remote ? seen.remotePid : 0;
     leaderAlone_ = seen.leaderAlone;
+    // Looks run one at a time, so this one is the first begun after every
+    // read since the last one's start.
+    if (seen.remote && start > covered_)
+        recordRemote(covered_ + 1, start);
+    covered_ = std::max(covered_, start);
     if (seen.remote) {
         taint_ = Taint::remote;
-    } else {
-        covered_ = std::max(covered_, start);
-        if (ptyEmpty && taint_ != Taint::none)
-            taint_ = empty ? Taint::none : Taint::draining;
+    } else if (ptyEmpty && taint_ != Taint::none) {
+        taint_ = empty ? Taint::none : Taint::draining;
     }
     looked_.notify_all();
     return seen.remote;
@@ -131,14 +134,36 @@ pid_t SessionTrust::remotePid() const
     return remotePid_;
 }
 
+void SessionTrust::recordRemote(std::uint64_t first, std::uint64_t last)
+{
+    if (!remoteReads_.empty() && remoteReads_.back().last + 1 >= first) {
+        remoteReads_.back().last = std::max(remoteReads_.back().last, last);
+        return;
+    }
+    if (remoteReads_.size() >= maxRemoteRanges) {
+        // Refusing a few local reads beats forgetting remote ones.
+        remoteReads_[1].first = remoteReads_[0].first;
+        remoteReads_.pop_front();
+    }
+    remoteReads_.push_back({first, last});
+}
+
+bool SessionTrust::seenRemote(std::uint64_t seq) const
+{
+    // The first range that ends at or after seq is the only one that can hold it.
+    const auto it = std::lower_bound(remoteReads_.begin(), remoteReads_.end(), seq,
+                                     [](const Range& range, std::uint64_t s) { return range.last < s; });
+    return it != remoteReads_.end() && it->first <= seq;
+}
+
 SessionTrust::Answer SessionTrust::answer(std::uint64_t seq) const
 {
     std::lock_guard lock(mutex_);
     if (lastRemote_)
         return Answer::untrusted;
     if (covered_ >= seq)
-        return Answer::trusted;
-    return closed_ ? Answer::untrusted : Answer::unknown;
+        return seenRemote(seq) ? Answer::untrusted : Answer::trusted;
+    return closed_ || seq > readSeq_ ? Answer::untrusted : Answer::unknown;
 }
 
 bool SessionTrust::await(std::uint64_t seq, Clock::duration limit)
@@ -149,8 +174,9 @@ bool SessionTrust::await(std::uint64_t seq, Clock::duration limit)
         if (lastRemote_)
             return false;
         if (covered_ >= seq)
-            return true;
-        if (closed_ || Clock::now() >= deadline)
+            return !seenRemote(seq);
+        // A read not made yet is no read of ours: no look will ever cover it.
+        if (closed_ || seq > readSeq_ || Clock::now() >= deadline)
             return false;
         if (looksRunning_ > 0) {
             // A look under way may have begun before `seq` was read: wait for it, then see.

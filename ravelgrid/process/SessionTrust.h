@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -20,9 +22,10 @@ namespace ravelgrid {
 // Output read while a look saw a remote process, or after one ended but
 // before the terminal had been emptied of what it wrote, is remote. A request
 // that output makes (the clipboard, the screen, a local file) is answered
-// only once a look begun after the output was read has found no remote
-// process: until then the answer is unknown, and whoever needs it waits for
-// such a look (await) on a thread of its own, never the window's.
+// only once the first look begun after the output was read has found no
+// remote process: until then the answer is unknown, and whoever needs it
+// waits for such a look (await) on a thread of its own, never the window's.
+// Output that look saw as remote stays so, however late it is delivered.
 //
 // Looks cost time in proportion to what the session runs, so they are
 // spaced by what the last one cost: at most one part in costShare of the
@@ -80,7 +83,8 @@ public:
     // For a request made by the output of read `seq`: what the looks so far tell.
     Answer answer(std::uint64_t seq) const;
     // Waits until a look covers read `seq`, looking on this thread when no
-    // look is under way; untrusted after `limit`, or once closed.
+    // look is under way; untrusted after `limit`, once closed, and at once
+    // for a read not made yet, which no look can cover.
     bool await(std::uint64_t seq, Clock::duration limit);
     // No more looks: the session has ended. Requests not yet covered are refused.
     void close();
@@ -89,6 +93,18 @@ private:
     enum class Taint { none, remote, draining };
     bool look(Clock::time_point now, const std::function<bool()>* ptyEmpty);
     Clock::duration spacing() const;
+    // Under mutex_.
+    bool seenRemote(std::uint64_t seq) const;
+    void recordRemote(std::uint64_t first, std::uint64_t last);
+
+    // Reads first looked at by a look that saw a remote process, as
+    // inclusive ranges, oldest first. Bounded: the oldest merge, taking the
+    // reads between them with them.
+    struct Range {
+        std::uint64_t first;
+        std::uint64_t last;
+    };
+    static constexpr std::size_t maxRemoteRanges = 256;
 
     Prober prober_;
     std::mutex lookMutex_;  // one look at a time
@@ -96,7 +112,8 @@ private:
     std::condition_variable looked_;
     // Under mutex_.
     std::uint64_t readSeq_ = 0;
-    std::uint64_t covered_ = 0;  // every read up to this one was followed by a look that found no remote
+    std::uint64_t covered_ = 0;  // every read up to this one has been looked at: the last look's start
+    std::deque<Range> remoteReads_;
     bool lastRemote_ = false;
     pid_t remotePid_ = 0;
     bool leaderAlone_ = false;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 using namespace ravelgrid;
 using namespace std::chrono_literals;
@@ -137,4 +138,52 @@ TEST(SessionTrust, LooksAreSpacedByWhatTheyCost)
     EXPECT_EQ(alone.nextLook(t0 + 2s).at - (t0 + 2s), SessionTrust::idleLookInterval);
     alone.activity(t0 + 2s);
     EXPECT_FALSE(alone.nextLook(t0 + 2s).idle);
+}
+
+// A read no look has covered yet may reach the window only after a look saw a
+// remote client and a later one saw it gone: it is still the client's.
+TEST(SessionTrust, OutputALookSawAsRemoteStaysRemoteHoweverLateItIsDelivered)
+{
+    const auto t0 = SessionTrust::Clock::now();
+    FakeSession session;
+    const auto before = session.read(t0);
+    const auto unseen = session.read(t0 + 2ms);
+    ASSERT_EQ(session.looks, 1) << "output that keeps flowing is not looked at every read";
+    session.remote = true;
+    session.trust.lookNow(t0 + 4ms, session.empty);
+    session.remote = false;
+    session.trust.watchedRemoteEnded();
+    session.trust.lookNow(t0 + 5ms, session.empty);
+    const auto after = session.read(t0 + 30ms);
+
+    EXPECT_EQ(session.trust.answer(unseen.seq), Answer::untrusted);
+    EXPECT_FALSE(session.trust.await(unseen.seq, 1s));
+    EXPECT_EQ(session.trust.answer(before.seq), Answer::trusted) << "looked at before the client came";
+    EXPECT_EQ(session.trust.answer(after.seq), Answer::trusted);
+    EXPECT_EQ(session.trust.answer(after.seq + 1), Answer::untrusted) << "a read not made yet";
+    EXPECT_FALSE(session.trust.await(after.seq + 1, 10s)) << "refused at once, not after the limit";
+}
+
+// However many remote episodes follow, the record of them stays bounded and
+// never forgets one: what no longer fits is refused with its neighbours.
+TEST(SessionTrust, EveryRemoteEpisodeIsRememberedWithinABound)
+{
+    const auto t0 = SessionTrust::Clock::now();
+    FakeSession session;
+    std::vector<std::uint64_t> remote, local;
+    auto at = t0;
+    for (int i = 0; i < 1000; ++i) {
+        // Two reads flowing: one looked at by a clean look, the other by a remote one.
+        at += 30ms;
+        local.push_back(session.read(at).seq);
+        at += 1ms;
+        remote.push_back(session.read(at).seq);
+        session.remote = true;
+        session.trust.lookNow(at + 1ms, session.empty);
+        session.remote = false;
+        session.trust.lookNow(at + 2ms, session.empty);
+    }
+    for (const auto seq : remote)
+        ASSERT_EQ(session.trust.answer(seq), Answer::untrusted) << seq;
+    EXPECT_EQ(session.trust.answer(local.back()), Answer::trusted) << "recent local output is still told apart";
 }
