@@ -115,6 +115,7 @@ struct LocalProcess::Shared {
     struct Chunk {
         std::vector<std::uint8_t> bytes;
         SessionTrust::Mark mark;
+        std::uint64_t generation = 0;  // the child that wrote it
     };
 
     std::mutex pendingLock;
@@ -130,7 +131,18 @@ struct LocalProcess::Shared {
     // The chunk being delivered, or the last one.
     std::atomic<bool> deliveringRemote{false};
     std::atomic<bool> delivering{false};
-    std::atomic<std::uint64_t> deliveredRead{0};
+    struct Delivered {
+        std::uint64_t generation = 0;  // 0: nothing delivered yet
+        std::uint64_t read = 0;
+    };
+    mutable std::mutex deliveredMutex;
+    Delivered delivered;
+
+    Delivered lastDelivered() const
+    {
+        std::lock_guard lock(deliveredMutex);
+        return delivered;
+    }
 
     ~Shared()
     {
@@ -167,11 +179,17 @@ struct LocalProcess::Shared {
         postDrain(self);
     }
 
-    void deliverData(std::span<const std::uint8_t> bytes, SessionTrust::Mark mark)
+    void deliverData(std::span<const std::uint8_t> bytes, SessionTrust::Mark mark, std::uint64_t childGeneration)
     {
         std::lock_guard lock(gate);
         deliveringRemote = mark.remote;
-        deliveredRead = std::max(deliveredRead.load(), mark.seq);
+        {
+            // Reads are numbered per child.
+            std::lock_guard deliveredLock(deliveredMutex);
+            if (delivered.generation != childGeneration)
+                delivered = {childGeneration, mark.seq};
+            delivered.read = std::max(delivered.read, mark.seq);
+        }
         delivering = true;
         if (delegate)
             delegate->dataReceived(bytes);
@@ -247,14 +265,15 @@ struct LocalProcess::Shared {
     }
 
     // Reader thread; returns whether reading may go on.
-    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk, SessionTrust::Mark mark)
+    static bool enqueue(const std::shared_ptr<Shared>& self, std::vector<std::uint8_t> chunk, SessionTrust::Mark mark,
+                        std::uint64_t childGeneration)
     {
         bool schedule = false;
         bool more = true;
         {
             std::lock_guard lock(self->pendingLock);
             self->pendingBytes += chunk.size();
-            self->pendingChunks.push_back(Chunk{std::move(chunk), mark});
+            self->pendingChunks.push_back(Chunk{std::move(chunk), mark, childGeneration});
             if (self->pendingBytes >= pendingHighWaterBytes)
                 self->readSuspendedForBackpressure = true;
             schedule = !self->pendingScheduled;
@@ -304,7 +323,7 @@ struct LocalProcess::Shared {
             lock.unlock();
             if (resume)
                 wakeReader();
-            deliverData(chunk.bytes, chunk.mark);
+            deliverData(chunk.bytes, chunk.mark, chunk.generation);
             if (outputHeld()) {
                 std::lock_guard relock(pendingLock);
                 deliveryPaused = true;
@@ -522,9 +541,9 @@ struct LocalProcess::Reader {
         }
         std::weak_ptr<Shared> weakShared = shared;
         std::weak_ptr<ChildIo> weakIo = io;
-        shared->queue->post([weakShared, weakIo, chunk = std::move(chunk), mark] {
+        shared->queue->post([weakShared, weakIo, chunk = std::move(chunk), mark, generation = io->generation] {
             if (auto s = weakShared.lock())
-                s->deliverData(chunk, mark);
+                s->deliverData(chunk, mark, generation);
             if (auto i = weakIo.lock()) {
                 {
                     std::lock_guard lock(i->syncMutex);
@@ -548,7 +567,7 @@ struct LocalProcess::Reader {
         shared->dumpChunk(bytes);
         std::vector<std::uint8_t> chunk(bytes.begin(), bytes.end());
         if (shared->usesMainQueue) {
-            Shared::enqueue(shared, std::move(chunk), mark);
+            Shared::enqueue(shared, std::move(chunk), mark, io->generation);
         } else {
             deliverSynchronously(shared, io, std::move(chunk), mark);
         }
@@ -1056,19 +1075,30 @@ bool LocalProcess::outputRemote(bool hostTrusts) const
     return !hostTrusts || (shared_->delivering && shared_->deliveringRemote);
 }
 
+// The trust that judges the output delivered last: none when that output is
+// not the running child's (a previous child's, or delivered after terminate()).
+std::shared_ptr<SessionTrust> LocalProcess::deliveredTrust(std::uint64_t& read) const
+{
+    const Shared::Delivered delivered = shared_->lastDelivered();
+    read = delivered.read;
+    std::lock_guard lock(childMutex_);
+    if (!child_ || (delivered.generation != 0 && delivered.generation != child_->generation))
+        return nullptr;
+    return child_->trust;
+}
+
 RequestTrust LocalProcess::requestTrust(bool hostTrusts) const
 {
     if (outputRemote(hostTrusts))
         return RequestTrust::untrusted;
-    std::shared_ptr<ChildIo> child;
-    {
-        std::lock_guard lock(childMutex_);
-        child = child_;
+    std::uint64_t read = 0;
+    const auto trust = deliveredTrust(read);
+    if (!trust) {
+        // Output of a child that never started is none of a remote's; what
+        // outlived its child can no longer be looked at.
+        return shared_->generation == 0 ? RequestTrust::trusted : RequestTrust::untrusted;
     }
-    // Output of a child that never started is none of a remote's.
-    if (!child)
-        return RequestTrust::trusted;
-    switch (child->trust->answer(shared_->deliveredRead)) {
+    switch (trust->answer(read)) {
     case SessionTrust::Answer::trusted: return RequestTrust::trusted;
     case SessionTrust::Answer::untrusted: return RequestTrust::untrusted;
     case SessionTrust::Answer::unknown: break;
@@ -1078,17 +1108,12 @@ RequestTrust LocalProcess::requestTrust(bool hostTrusts) const
 
 std::function<bool()> LocalProcess::requestTrustAwaiter() const
 {
-    std::shared_ptr<ChildIo> child;
-    {
-        std::lock_guard lock(childMutex_);
-        child = child_;
-    }
-    if (!child)
+    std::uint64_t read = 0;
+    auto trust = deliveredTrust(read);
+    if (!trust)
         return {};
     // Longer than any look takes; a look that never ends leaves the request unanswered.
-    return [trust = child->trust, read = shared_->deliveredRead.load()] {
-        return trust->await(read, std::chrono::seconds(10));
-    };
+    return [trust = std::move(trust), read] { return trust->await(read, std::chrono::seconds(10)); };
 }
 
 std::optional<std::string> LocalProcess::foregroundProgram() const

@@ -20,6 +20,8 @@
 
 namespace ravelgrid {
 
+class SessionTrust;
+
 // The bytes at either end of a paste that must still be written when its
 // middle is dropped after it began: the bracketed-paste markers.
 struct PasteFrame {
@@ -146,6 +148,7 @@ private:
     struct Reader;
 
     void stopChild(bool sendTerm);
+    std::shared_ptr<SessionTrust> deliveredTrust(std::uint64_t& read) const;
     void queueInput(std::span<const std::uint8_t> data, bool paste, PasteFrame frame);
 
     std::shared_ptr<Shared> shared_;

@@ -566,6 +566,66 @@ TEST_F(LocalProcessTest, TerminateStopsReportsAndReapsTheChild)
     EXPECT_FALSE(recorder.exited()) << "no exit report after terminate()";
 }
 
+// Output read before terminate() and delivered after it can no longer be
+// looked at: its requests are refused, not taken for a never-started child's.
+TEST_F(LocalProcessTest, RequestsOfOutputDeliveredAfterTerminateAreRefused)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("rg-late-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    LocalProcess process(&recorder);
+    EXPECT_EQ(process.requestTrust(true), RequestTrust::trusted) << "nothing has run";
+    std::vector<RequestTrust> answers;
+    std::vector<bool> awaiters;
+    recorder.onData = [&](auto) {
+        answers.push_back(process.requestTrust(true));
+        awaiters.push_back(static_cast<bool>(process.requestTrustAwaiter()));
+    };
+    // The dump is written before the chunk is queued, and terminate() waits for the reader.
+    process.setHostLogging(dir.string());
+    startShell(process, "printf hello; exec sleep 30");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir / "log-0"); }, kTimeout));
+    process.terminate();
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("hello"); }, kTimeout));
+    ASSERT_FALSE(answers.empty());
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_EQ(answers[i], RequestTrust::untrusted) << i;
+        EXPECT_FALSE(awaiters[i]) << i;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// A child started after another has ended numbers its reads afresh: its
+// requests are answered as a first child's are, and soon.
+TEST_F(LocalProcessTest, ARestartedChildsRequestsAreAnsweredAsAFirstChildsAre)
+{
+    LocalProcess process(&recorder);
+    startShell(process, "stty raw -echo; printf one; read x; printf two");
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("one"); }, kTimeout));
+    const std::string line = "go\n";
+    process.send(std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+    ASSERT_TRUE(runUntilExit(process));
+    ASSERT_TRUE(recorder.outputContains("two"));
+
+    RecordingDelegate second;
+    std::vector<RequestTrust> answers;
+    std::function<bool()> awaiter;
+    second.onData = [&](auto) {
+        answers.push_back(process.requestTrust(true));
+        if (!awaiter)
+            awaiter = process.requestTrustAwaiter();
+    };
+    process.setDelegate(&second);
+    startShell(process, "printf three; exec sleep 30");
+    ASSERT_TRUE(main.loop.runUntil([&] { return second.outputContains("three"); }, kTimeout));
+    ASSERT_FALSE(answers.empty());
+    EXPECT_NE(answers.front(), RequestTrust::untrusted);
+    ASSERT_TRUE(awaiter);
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_TRUE(awaiter());
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
+    process.terminate();
+}
+
 // A child that ignores SIGTERM and the hangup gets the grace, then SIGKILL
 // with its whole group; nothing of its session is left.
 TEST_F(LocalProcessTest, TerminateKillsAChildThatIgnoresItAfterTheGrace)
