@@ -1072,7 +1072,16 @@ void LocalProcess::resumeOutput()
 
 bool LocalProcess::outputRemote(bool hostTrusts) const
 {
-    return !hostTrusts || (shared_->delivering && shared_->deliveringRemote);
+    if (!hostTrusts)
+        return true;
+    if (!shared_->delivering)
+        return false;
+    if (shared_->deliveringRemote)
+        return true;
+    // Delivered late: a look since it was read may have seen who wrote it.
+    std::uint64_t read = 0;
+    const auto trust = deliveredTrust(read);
+    return trust && trust->readSeenRemote(read);
 }
 
 // The trust that judges the output delivered last: none when that output is

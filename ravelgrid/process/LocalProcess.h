@@ -100,7 +100,8 @@ public:
     //
     // Whether the output being delivered right now was read while a process
     // that can write to the terminal was remote, or after such a process
-    // ended but before the terminal had been emptied of what it wrote.
+    // ended but before the terminal had been emptied of what it wrote, or
+    // the first look after its read saw one.
     bool outputRemote(bool hostTrusts) const;
     // Whether a request made by the output delivered now (or last, outside
     // a delivery) may be answered, from what the reader's looks tell: never a

@@ -148,12 +148,18 @@ void SessionTrust::recordRemote(std::uint64_t first, std::uint64_t last)
     remoteReads_.push_back({first, last});
 }
 
-bool SessionTrust::seenRemote(std::uint64_t seq) const
+bool SessionTrust::inRemoteRange(std::uint64_t seq) const
 {
     // The first range that ends at or after seq is the only one that can hold it.
     const auto it = std::lower_bound(remoteReads_.begin(), remoteReads_.end(), seq,
                                      [](const Range& range, std::uint64_t s) { return range.last < s; });
     return it != remoteReads_.end() && it->first <= seq;
+}
+
+bool SessionTrust::readSeenRemote(std::uint64_t seq) const
+{
+    std::lock_guard lock(mutex_);
+    return inRemoteRange(seq);
 }
 
 SessionTrust::Answer SessionTrust::answer(std::uint64_t seq) const
@@ -162,7 +168,7 @@ SessionTrust::Answer SessionTrust::answer(std::uint64_t seq) const
     if (lastRemote_)
         return Answer::untrusted;
     if (covered_ >= seq)
-        return seenRemote(seq) ? Answer::untrusted : Answer::trusted;
+        return inRemoteRange(seq) ? Answer::untrusted : Answer::trusted;
     return closed_ || seq > readSeq_ ? Answer::untrusted : Answer::unknown;
 }
 
@@ -174,7 +180,7 @@ bool SessionTrust::await(std::uint64_t seq, Clock::duration limit)
         if (lastRemote_)
             return false;
         if (covered_ >= seq)
-            return !seenRemote(seq);
+            return !inRemoteRange(seq);
         // A read not made yet is no read of ours: no look will ever cover it.
         if (closed_ || seq > readSeq_ || Clock::now() >= deadline)
             return false;

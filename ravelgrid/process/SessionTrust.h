@@ -79,6 +79,10 @@ public:
     // The remote process the last look found, 0 for none.
     pid_t remotePid() const;
 
+    // Whether the first look begun after read `seq` saw a remote process:
+    // then its output is remote, whatever it was marked when read.
+    bool readSeenRemote(std::uint64_t seq) const;
+
     enum class Answer { trusted, untrusted, unknown };
     // For a request made by the output of read `seq`: what the looks so far tell.
     Answer answer(std::uint64_t seq) const;
@@ -94,7 +98,7 @@ private:
     bool look(Clock::time_point now, const std::function<bool()>* ptyEmpty);
     Clock::duration spacing() const;
     // Under mutex_.
-    bool seenRemote(std::uint64_t seq) const;
+    bool inRemoteRange(std::uint64_t seq) const;
     void recordRemote(std::uint64_t first, std::uint64_t last);
 
     // Reads first looked at by a look that saw a remote process, as

@@ -156,6 +156,10 @@ TEST(SessionTrust, OutputALookSawAsRemoteStaysRemoteHoweverLateItIsDelivered)
     session.trust.lookNow(t0 + 5ms, session.empty);
     const auto after = session.read(t0 + 30ms);
 
+    EXPECT_FALSE(unseen.remote) << "nothing was known of the client when it was read";
+    EXPECT_TRUE(session.trust.readSeenRemote(unseen.seq)) << "what it printed is marked when parsed";
+    EXPECT_FALSE(session.trust.readSeenRemote(before.seq));
+    EXPECT_FALSE(session.trust.readSeenRemote(after.seq));
     EXPECT_EQ(session.trust.answer(unseen.seq), Answer::untrusted);
     EXPECT_FALSE(session.trust.await(unseen.seq, 1s));
     EXPECT_EQ(session.trust.answer(before.seq), Answer::trusted) << "looked at before the client came";
