@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -228,6 +229,23 @@ bool ownedBy(pid_t pid, uid_t uid)
     return stat(ProcPath(pid, ""), &st) == 0 && st.st_uid == uid;
 }
 
+std::optional<uid_t> ownerOf(pid_t pid)
+{
+    struct stat st;
+    if (stat(ProcPath(pid, ""), &st) != 0)
+        return std::nullopt;
+    return st.st_uid;
+}
+
+std::uint64_t bootTicks()
+{
+    static const long perSecond = sysconf(_SC_CLK_TCK);
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    const auto hz = static_cast<std::uint64_t>(perSecond > 0 ? perSecond : 100);
+    return static_cast<std::uint64_t>(now.tv_sec) * hz + static_cast<std::uint64_t>(now.tv_nsec) * hz / 1000000000u;
+}
+
 // A socket's inode from a descriptor's link, "socket:[1234]".
 std::optional<std::uint64_t> socketInode(std::string_view link)
 {
@@ -327,7 +345,8 @@ Read readStat(const char* path, Stat& stat)
     stat.state = fields[0][0];
     int tty = 0;
     if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[3], stat.session) || !parseNumber(fields[4], tty) ||
-        !parseNumber(fields[17], stat.threads) || !parseNumber(fields[19], stat.startTime))
+        !parseNumber(fields[6], stat.flags) || !parseNumber(fields[17], stat.threads) ||
+        !parseNumber(fields[19], stat.startTime))
         return Read::gone;
     stat.tty = static_cast<std::uint32_t>(tty);
     return Read::ok;

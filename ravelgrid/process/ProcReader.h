@@ -42,6 +42,7 @@ struct Stat {
     pid_t ppid = 0;
     pid_t session = 0;
     std::uint32_t tty = 0;
+    std::uint32_t flags = 0;  // the kernel's PF_ flags
     long threads = 1;
     std::uint64_t startTime = 0;
     std::string comm;
@@ -65,6 +66,10 @@ std::optional<std::uint32_t> slaveDevice(int masterFd, std::string& path);
 // The last process id the kernel handed out in our namespace.
 std::optional<long> lastPid();
 bool ownedBy(pid_t pid, uid_t uid);
+// The account /proc shows a process under (root for one that may not be read).
+std::optional<uid_t> ownerOf(pid_t pid);
+// Clock ticks since boot, the clock of a process's start time.
+std::uint64_t bootTicks();
 // Whether /proc hides other users' processes from us (hidepid).
 bool hidesProcesses();
 

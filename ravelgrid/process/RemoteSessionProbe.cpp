@@ -22,6 +22,10 @@ namespace {
 
 thread_local std::uint64_t looksHere = 0;
 
+// Root may yet turn into any account (su's child before it drops its rights).
+constexpr uid_t kAnyAccount = static_cast<uid_t>(-1);
+constexpr std::size_t kMaxEnded = 64;
+
 // Terminal multiplexers, whose clients show what their server's panes print.
 bool isMultiplexerName(std::string_view comm)
 {
@@ -53,6 +57,81 @@ bool RemoteSessionProbe::procHidesProcesses()
     return proc::hidesProcesses();
 }
 
+uid_t RemoteSessionProbe::accountOf(uid_t owner) const
+{
+    return owner == 0 && uid_ != 0 ? kAnyAccount : owner;
+}
+
+void RemoteSessionProbe::openWindow(const Proc& proc)
+{
+    if (proc.owner == uid_ || proc.served)
+        return;
+    auto [it, inserted] = aliveSince_.try_emplace(accountOf(proc.owner), proc.startTime);
+    it->second = std::min(it->second, proc.startTime);
+}
+
+void RemoteSessionProbe::noteEnded(const Proc& proc)
+{
+    if (proc.owner == uid_ || proc.served)
+        return;
+    const Ended ended{accountOf(proc.owner), proc.startTime, bootTicks() + 1, refreshes_};
+    if (ended_.size() < kMaxEnded) {
+        ended_.push_back(ended);
+        return;
+    }
+    // Past the bound, windows merge into wider ones.
+    auto into = std::find_if(ended_.begin(), ended_.end(), [&](const Ended& e) { return e.account == ended.account; });
+    if (into == ended_.end()) {
+        into = ended_.begin();
+        into->account = kAnyAccount;
+    }
+    into->startTime = std::min(into->startTime, ended.startTime);
+    into->goneAt = std::max(into->goneAt, ended.goneAt);
+    into->refresh = std::max(into->refresh, ended.refresh);
+}
+
+// An orphan of another account, which we cannot inspect, started while a
+// member of that account lived: in doubt, it is that member's fork.
+bool RemoteSessionProbe::mayBeForkOfMember(pid_t pid, const Stat& stat)
+{
+    constexpr std::uint32_t kernelThread = 0x00200000;  // PF_KTHREAD: nobody's fork
+    if ((aliveSince_.empty() && ended_.empty()) || (stat.flags & kernelThread) || !adoptsOrphans(stat.ppid))
+        return false;
+    // Having left the tab's session, it leads a session of its own, or one
+    // whose leader (a fork before it, or a member) is gone or counted.
+    if (stat.session != pid && !members_.count(stat.session) && access(ProcPath(stat.session, ""), F_OK) == 0)
+        return false;
+    const auto owner = ownerOf(pid);
+    if (!owner || *owner == uid_)
+        return false;
+    const auto fits = [&](uid_t account) { return account == kAnyAccount || account == *owner; };
+    for (const auto& [account, since] : aliveSince_)
+        if (fits(account) && since <= stat.startTime)
+            return true;
+    for (const Ended& e : ended_)
+        if (fits(e.account) && e.startTime <= stat.startTime && stat.startTime <= e.goneAt)
+            return true;
+    return false;
+}
+
+// Where a member's orphan lands: init, or a subreaper above the shell (a
+// subreaper among the members makes it a member's child). Processes whose
+// parents live elsewhere, as a build's compilers, are no member's forks.
+bool RemoteSessionProbe::adoptsOrphans(pid_t parent)
+{
+    if (parent == 1)
+        return true;
+    if (!ancestorsRead_) {
+        ancestorsRead_ = true;
+        ancestors_.clear();
+        Stat stat;
+        for (pid_t pid = leader_;
+             pid > 1 && ancestors_.size() < 64 && readStat(ProcPath(pid, "stat"), stat) == Read::ok; pid = stat.ppid)
+            ancestors_.push_back(stat.ppid);
+    }
+    return std::find(ancestors_.begin(), ancestors_.end(), parent) != ancestors_.end();
+}
+
 bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
 {
     auto [it, inserted] = members_.try_emplace(pid);
@@ -62,11 +141,15 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
         members_.erase(it);
         return false;
     }
+    if (!inserted)
+        noteEnded(it->second);  // its id went to another process
     it->second = Proc{};
     it->second.startTime = stat.startTime;
     it->second.ppid = stat.ppid;
     it->second.comm = stat.comm;
     it->second.served = served;
+    it->second.owner = ownerOf(pid).value_or(0);
+    openWindow(it->second);
     membersChanged_ = true;
     return true;
 }
@@ -109,7 +192,7 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
         const auto known = strangers_.find(pid);
         if (known != strangers_.end() && known->second == stat.startTime)
             return false;
-        member = holdsTerminal(pid, stat);
+        member = holdsTerminal(pid, stat) || mayBeForkOfMember(pid, stat);
         if (!member && stat.startTime >= leaderStart_ && strangers_.size() < limits_.maxProcesses)
             strangers_[pid] = stat.startTime;
     }
@@ -122,6 +205,9 @@ bool RemoteSessionProbe::scanNew(long from, long to)
 {
     if (to < from || static_cast<std::size_t>(to - from) > limits_.maxNewPids)
         return false;  // ids wrapped around or too many started: walk everything
+    aliveSince_.clear();
+    for (const auto& [pid, proc] : members_)
+        openWindow(proc);
     Stat stat;
     bool bounded = true;
     // Ascending, so a parent started in the range is known before its child.
@@ -208,6 +294,23 @@ bool RemoteSessionProbe::fullWalk()
     for (pid_t root : servers)
         if (!take(root, true))
             return false;
+    // Members gone since the last look, and the accounts of those alive,
+    // tell which orphans of other accounts may be their forks.
+    for (const auto& [pid, proc] : members_)
+        if (auto it = stats.find(pid); it == stats.end() || it->second.startTime != proc.startTime)
+            noteEnded(proc);
+    std::unordered_map<pid_t, uid_t> owners;
+    aliveSince_.clear();
+    for (pid_t pid : member) {
+        Proc proc;
+        proc.startTime = stats.at(pid).startTime;
+        proc.served = served.count(pid) > 0;
+        auto old = members_.find(pid);
+        proc.owner = old != members_.end() && old->second.startTime == proc.startTime ? old->second.owner
+                                                                                      : ownerOf(pid).value_or(0);
+        owners.emplace(pid, proc.owner);
+        openWindow(proc);
+    }
     std::unordered_map<pid_t, std::uint64_t> strangers;
     for (const auto& [pid, s] : stats) {
         if (member.count(pid))
@@ -224,7 +327,7 @@ bool RemoteSessionProbe::fullWalk()
             strangers.emplace(pid, s.startTime);
             continue;
         }
-        if (holdsTerminal(pid, s)) {
+        if (holdsTerminal(pid, s) || mayBeForkOfMember(pid, s)) {
             if (!take(pid))
                 return false;
         } else {
@@ -248,6 +351,8 @@ bool RemoteSessionProbe::fullWalk()
         proc.ppid = s.ppid;
         proc.comm = s.comm;
         proc.served = served.count(pid) > 0;
+        auto owner = owners.find(pid);
+        proc.owner = owner != owners.end() ? owner->second : ownerOf(pid).value_or(0);
         members.emplace(pid, std::move(proc));
     }
     members_ = std::move(members);
@@ -257,12 +362,19 @@ bool RemoteSessionProbe::fullWalk()
 
 bool RemoteSessionProbe::refreshMembers()
 {
+    ++refreshes_;
+    ancestorsRead_ = false;
     const auto last = lastPid();
     bool ok = known_ && last && lastPid_ >= 0 && (*last == lastPid_ || scanNew(lastPid_, *last));
     if (!ok)
         ok = fullWalk();
     known_ = ok && last.has_value();
     lastPid_ = last.value_or(-1);
+    // A fork of a member found gone before this refresh began has been looked for now.
+    if (ok)
+        ended_.erase(
+            std::remove_if(ended_.begin(), ended_.end(), [&](const Ended& e) { return e.refresh < refreshes_; }),
+            ended_.end());
     return ok;
 }
 
@@ -342,6 +454,10 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
     const int dirFd = open(ProcPath(pid, ""), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return errno == EACCES || errno == EPERM ? Verdict::unknown : Verdict::local;
+    // Its account may have changed since (su, sudo): the one it ends with tells whose forks may be its.
+    struct stat dirStat;
+    if (fstat(dirFd, &dirStat) == 0)
+        proc.owner = dirStat.st_uid;
     std::string text;
     Read got = readLinkAt(dirFd, "exe", text);
     if (got == Read::denied) {
@@ -555,6 +671,7 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
             }
             if (r == Read::gone || stat.startTime != it->second.startTime) {
                 // Ended, or its id went to another process.
+                noteEnded(it->second);
                 it = members_.erase(it);
                 membersChanged_ = true;
                 continue;

@@ -28,7 +28,13 @@ struct Stat;
 // a member is attached to, and the descendants of all of these, however deep.
 // A process once found a member stays one while it lives, wherever it goes
 // (a daemon that leaves the session), except a multiplexer server's process,
-// which counts only while the server is attached.
+// which counts only while the server is attached. A process of another
+// account first found orphaned (its parent init or a subreaper above the
+// shell) in a session it left the tab for counts as well when it started
+// while a member of that account lived (up to the look that found it gone;
+// a member of root's stands for any account, as su's child before it drops
+// its rights): it may be that member's fork, which left and lost its parent
+// between two looks (ssh -f under su or sudo).
 //
 // A member is remote when its executable, its command name or its first
 // argument names a remote-login client, or when it holds an inet socket (TCP
@@ -91,6 +97,14 @@ private:
         RunMark mark;                        // taken before its last inspection
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
         bool served = false;                 // a member only as a process of an attached multiplexer server
+        uid_t owner = 0;                     // the account /proc showed it under when last read
+    };
+    // A member of another account found gone, whose fork may yet be found.
+    struct Ended {
+        uid_t account = 0;
+        std::uint64_t startTime = 0;
+        std::uint64_t goneAt = 0;   // clock ticks since boot
+        std::uint64_t refresh = 0;  // the refresh under way or last made when it was found gone
     };
     using Stat = proc::Stat;
 
@@ -101,6 +115,11 @@ private:
     bool scanNew(long from, long to);
     bool considerNew(pid_t pid, const Stat& stat, bool& bounded);
     bool holdsTerminal(pid_t pid, const Stat& stat);
+    uid_t accountOf(uid_t owner) const;
+    void noteEnded(const Proc& proc);
+    void openWindow(const Proc& proc);
+    bool mayBeForkOfMember(pid_t pid, const Stat& stat);
+    bool adoptsOrphans(pid_t parent);
     bool addMember(pid_t pid, const Stat& stat, bool served);
     Verdict inspect(pid_t pid, Proc& proc, const Stat& stat,
                     std::unordered_map<std::string, std::unordered_set<std::uint64_t>>& inet);
@@ -126,6 +145,14 @@ private:
     std::unordered_map<pid_t, Proc> muxes_;
     std::set<std::pair<pid_t, std::uint64_t>> attached_;
     bool membersChanged_ = true;
+    // Members of other accounts: since when each account has had one alive,
+    // and those recently found gone, kept until a refresh has looked for
+    // their forks.
+    std::unordered_map<uid_t, std::uint64_t> aliveSince_;
+    std::vector<Ended> ended_;
+    std::uint64_t refreshes_ = 0;
+    std::vector<pid_t> ancestors_;  // of the shell, read once a refresh when needed
+    bool ancestorsRead_ = false;
 };
 
 }  // namespace ravelgrid

@@ -1,3 +1,4 @@
+#include "ravelgrid/process/ProcReader.h"
 #include "ravelgrid/process/RemoteSessionProbe.h"
 #include "ravelgrid/process/tests/ProcessTestSupport.h"
 
@@ -178,6 +179,71 @@ char readByte(int fd)
     return byte;
 }
 
+bool becomeAccount(uid_t account)
+{
+    if (setgroups(0, nullptr) != 0 || setresgid(account, account, account) != 0 ||
+        setresuid(account, account, account) != 0)
+        return false;
+    prctl(PR_SET_DUMPABLE, 1);  // changing ids made us unreadable to our own account
+    return true;
+}
+
+// A probe run as nobody in a process of its own, which looks when asked. A
+// process started before each look gives it new ids; with `walk`, these make
+// it walk all of /proc.
+class Observer {
+public:
+    Observer(int master, pid_t leader, bool walk)
+    {
+        const pid_t scenario = getpid();
+        if (pipe(ask_) != 0 || pipe(answers_) != 0 || (pid_ = fork()) < 0)
+            _exit(10);
+        if (pid_ != 0)
+            return;
+        if (!becomeAccount(65534))
+            _exit(1);
+        endWithParent(scenario);
+        RemoteSessionProbe::Limits limits;
+        if (walk)
+            limits.maxNewPids = 0;
+        RemoteSessionProbe probe(master, leader, limits);
+        char byte;
+        while (read(ask_[0], &byte, 1) == 1)
+            if (write(answers_[1], probe.look().remote ? "r" : "l", 1) != 1)
+                _exit(1);
+        _exit(0);
+    }
+    // 'r' remote, 'l' local, 0 when no answer came.
+    char look()
+    {
+        const pid_t spark = fork();
+        if (spark == 0)
+            _exit(0);
+        waitpid(spark, nullptr, 0);
+        return write(ask_[1], "?", 1) == 1 ? readByte(answers_[0]) : '\0';
+    }
+    void end()
+    {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    int ask_[2];
+    int answers_[2];
+    pid_t pid_ = -1;
+};
+
+// A pid from `fd`, waiting at most `kTimeout`; 0 when none came.
+pid_t readPid(int fd)
+{
+    pid_t pid = 0;
+    pollfd wait{fd, POLLIN, 0};
+    if (poll(&wait, 1, static_cast<int>(kTimeout.count() * 1000)) != 1 || read(fd, &pid, sizeof pid) != sizeof pid)
+        return 0;
+    return pid;
+}
+
 // Starts a session leader on the terminal `slave`, as `nobody`, with `child`,
 // which writes a byte to `ready` once it runs as it will.
 pid_t startSession(int slave, Child child, int ready)
@@ -198,9 +264,8 @@ pid_t startSession(int slave, Child child, int ready)
         pause();
         _exit(0);
     }
-    if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+    if (!becomeAccount(65534))
         _exit(1);
-    prctl(PR_SET_DUMPABLE, 1);  // changing ids made us unreadable to our own user
     endWithParent(scenario);
     pause();
     _exit(0);
@@ -235,7 +300,7 @@ pid_t startSession(int slave, Child child, int ready)
     const pid_t scenario = getpid();
     const pid_t observer = fork();
     if (observer == 0) {
-        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+        if (!becomeAccount(65534))
             _exit(13);
         endWithParent(scenario);
         char verdicts[2];
@@ -270,9 +335,9 @@ pid_t startSession(int slave, Child child, int ready)
 {
     int master = -1;
     int slave = -1;
-    int toChild[2], toFork[2], fromFork[2], ask[2], answers[2];
+    int toChild[2], toFork[2], fromFork[2];
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe(toChild) != 0 || pipe(toFork) != 0 ||
-        pipe(fromFork) != 0 || pipe(ask) != 0 || pipe(answers) != 0)
+        pipe(fromFork) != 0)
         _exit(10);
     fchown(slave, 65534, 65534);
     prctl(PR_SET_CHILD_SUBREAPER, 1);  // the fork's parent, once its own has gone
@@ -304,9 +369,8 @@ pid_t startSession(int slave, Child child, int ready)
             readByte(toChild[0]);
             _exit(0);
         }
-        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+        if (!becomeAccount(65534))
             _exit(1);
-        prctl(PR_SET_DUMPABLE, 1);  // changing ids made us unreadable to our own user
         endWithParent(scenario);
         if (write(fromFork[1], "u", 1) != 1)
             _exit(1);
@@ -315,51 +379,133 @@ pid_t startSession(int slave, Child child, int ready)
                 pause();
     }
     close(slave);
-    const pid_t observer = fork();
-    if (observer == 0) {
-        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
-            _exit(1);
-        endWithParent(scenario);
-        RemoteSessionProbe::Limits limits;
-        limits.maxNewPids = 0;  // a process started between two looks makes the next walk all of /proc
-        RemoteSessionProbe probe(master, leader, limits);
-        char byte;
-        while (read(ask[0], &byte, 1) == 1)
-            if (write(answers[1], probe.look().remote ? "r" : "l", 1) != 1)
-                _exit(1);
-        _exit(0);
-    }
-    auto look = [&] {
-        const pid_t spark = fork();
-        if (spark == 0)
-            _exit(0);
-        waitpid(spark, nullptr, 0);
-        return write(ask[1], "?", 1) == 1 ? readByte(answers[0]) : '\0';
-    };
+    // Each look walks all of /proc.
+    Observer observer(master, leader, true);
     // Both in the session before the first look, so that it finds both.
     if (readByte(fromFork[0]) != 'u')
         _exit(11);
-    const char first = look();
+    const char first = observer.look();
     pid_t forked = 0;
-    pollfd told{fromFork[0], POLLIN, 0};
-    if (write(toChild[1], "f", 1) != 1 || poll(&told, 1, static_cast<int>(kTimeout.count() * 1000)) != 1 ||
-        read(fromFork[0], &forked, sizeof forked) != sizeof forked)
+    if (write(toChild[1], "f", 1) != 1 || (forked = readPid(fromFork[0])) <= 0)
         _exit(11);
-    const char withFork = look();
+    const char withFork = observer.look();
     const bool left = write(toFork[1], "l", 1) == 1 && readByte(fromFork[0]) == 's' && write(toChild[1], "l", 1) == 1 &&
                       eventually([&] { return parentOf(forked) == getpid(); }, kTimeout);
-    const char afterLeaving = left ? look() : '\0';
+    const char afterLeaving = left ? observer.look() : '\0';
     kill(forked, SIGKILL);
     waitpid(forked, nullptr, 0);
-    const char afterEnd = look();
+    const char afterEnd = observer.look();
     kill(-leader, SIGKILL);
-    kill(observer, SIGKILL);
-    waitpid(observer, nullptr, 0);
+    observer.end();
     if (!left)
         _exit(12);
     _exit(first == 'r' && withFork == 'r' && afterLeaving == 'r' && afterEnd == 'l'
               ? 0
               : 30 + (afterLeaving != 'r') + 2 * (afterEnd != 'l') + 4 * (withFork != 'r') + 8 * (first != 'r'));
+}
+
+// Waits until a process started now starts `ticks` clock ticks later than one started before.
+bool ticksPass(std::uint64_t ticks)
+{
+    const auto from = proc::bootTicks();
+    return eventually([&] { return proc::bootTicks() >= from + ticks; }, kTimeout);
+}
+
+// A process of `account` in a session of its own, outside the tab; says so
+// on `ready` once it runs as that account.
+pid_t startStranger(uid_t account, int ready)
+{
+    const pid_t scenario = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setsid() < 0 || !becomeAccount(account))
+            _exit(1);
+        endWithParent(scenario);
+        if (write(ready, "x", 1) == 1)
+            pause();
+        _exit(1);
+    }
+    return pid;
+}
+
+// Run in a process of its own: a session of nobody's with a member of
+// another account, which forks and ends at once while its fork starts a
+// session, all between two looks (ssh -f under su or sudo). A probe run as
+// nobody must count the fork while it lives, but neither a process of that
+// account started before the member nor one started once the fork was
+// found gone. Exits 0 when it does.
+[[noreturn]] void orphanedForkScenario(bool walk)
+{
+    // Each run's own account, so that copies run at once do not take each other's processes for forks.
+    const auto other = static_cast<uid_t>(200000 + getpid() % 100000);
+    int master = -1;
+    int slave = -1;
+    int toLeader[2], toMember[2], fromChildren[2], ready[2];
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe(toLeader) != 0 || pipe(toMember) != 0 ||
+        pipe(fromChildren) != 0 || pipe(ready) != 0)
+        _exit(10);
+    fchown(slave, 65534, 65534);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);  // the fork's parent, once its own has gone
+    const pid_t scenario = getpid();
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        const pid_t self = getpid();
+        if (readByte(toLeader[0]) == 'm' && fork() == 0) {
+            if (!becomeAccount(other))
+                _exit(1);
+            endWithParent(self);
+            pid_t pid = getpid();
+            if (write(fromChildren[1], &pid, sizeof pid) != sizeof pid || readByte(toMember[0]) != 'f')
+                _exit(1);
+            if (fork() == 0 && setsid() > 0 && (pid = getpid()) > 0 &&
+                write(fromChildren[1], &pid, sizeof pid) == sizeof pid) {
+                alarm(static_cast<unsigned>(kTimeout.count() * 2));  // should the scenario end early
+                pause();
+            }
+            _exit(0);
+        }
+        if (!becomeAccount(65534))
+            _exit(1);
+        endWithParent(scenario);
+        for (;;)
+            if (wait(nullptr) < 0 && errno == ECHILD)
+                pause();
+    }
+    close(slave);
+    const pid_t before = ticksPass(1) ? startStranger(other, ready[1]) : 0;
+    if (before <= 0 || readByte(ready[0]) != 'x' || !ticksPass(1) || write(toLeader[1], "m", 1) != 1)
+        _exit(11);
+    const pid_t member = readPid(fromChildren[0]);
+    if (member <= 0)
+        _exit(11);
+    Observer observer(master, leader, walk);
+    const char withMember = observer.look();
+    // No look until the member has forked and ended and its fork has left.
+    pid_t forked = 0;
+    const bool left =
+        write(toMember[1], "f", 1) == 1 && (forked = readPid(fromChildren[0])) > 0 &&
+        eventually(
+            [&] { return parentOf(forked) == getpid() && !std::filesystem::exists("/proc/" + std::to_string(member)); },
+            kTimeout);
+    const char withFork = left ? observer.look() : '\0';
+    const char stillWithFork = left ? observer.look() : '\0';
+    if (forked > 0) {
+        kill(forked, SIGKILL);
+        waitpid(forked, nullptr, 0);
+    }
+    const char afterFork = observer.look();
+    const pid_t later = ticksPass(3) ? startStranger(other, ready[1]) : 0;
+    const char withLater = later > 0 && readByte(ready[0]) == 'x' ? observer.look() : '\0';
+    kill(-leader, SIGKILL);
+    kill(before, SIGKILL);
+    kill(later, SIGKILL);
+    observer.end();
+    _exit(withMember == 'r' && withFork == 'r' && stillWithFork == 'r' && afterFork == 'l' && withLater == 'l'
+              ? 0
+              : 30 + (withFork != 'r') + 2 * (stillWithFork != 'r') + 4 * (afterFork != 'l') + 8 * (withLater != 'l') +
+                    16 * (withMember != 'r'));
 }
 
 }  // namespace
@@ -470,4 +616,17 @@ TEST(RemoteSessionProbe, AMemberThatLeavesTheSessionCountsWhileItLives)
         GTEST_SKIP() << "needs root to run processes of two accounts";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(forkLeavesScenario(), testing::ExitedWithCode(0), "");
+}
+
+// ssh -f under su or sudo: the member forks, the fork starts a session of its
+// own and the member ends, all between two looks, so no look finds the fork
+// in the tab; it counts all the same, whether a look reads new ids only or
+// walks all of /proc.
+TEST(RemoteSessionProbe, AnOrphanedForkOfAMemberOfAnotherAccountCountsWhileItLives)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run processes of three accounts";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(orphanedForkScenario(false), testing::ExitedWithCode(0), "") << "new ids only";
+    EXPECT_EXIT(orphanedForkScenario(true), testing::ExitedWithCode(0), "") << "walking /proc";
 }
