@@ -10,21 +10,8 @@ set -euo pipefail
 
 if [ -z "${QM_KEYRING_SESSION:-}" ]; then
   bus=$(mktemp -d "${TMPDIR:-/tmp}/qm-bus-XXXXXX")
-  mkdir "$bus/services"
-  cat >"$bus/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=$bus</listen>
-  <servicedir>$bus/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
+  . "$(dirname "$0")/../../cmake/private-bus.sh"
+  qm_private_bus "$bus"
   trap 'rm -rf "$bus"' EXIT
   QM_KEYRING_SESSION=1 dbus-run-session --config-file="$bus/bus.conf" -- bash "$0" "$@"
   exit

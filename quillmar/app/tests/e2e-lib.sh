@@ -9,6 +9,8 @@
 # E2E_APP (the program), E2E_WORK (the temporary home), E2E_FINDER (the
 # screenshot checker, where there is one).
 
+. "$(dirname "${BASH_SOURCE[0]}")/../../../cmake/private-bus.sh"
+
 # --- outside the X server -------------------------------------------------
 
 # When this run is the one under xvfb-run, runs the part and exits with its
@@ -99,21 +101,7 @@ e2e_unshare() {
 # A private session bus for dbus-run-session --config-file="$E2E_WORK/bus.conf":
 # it starts only the services whose .service files are in $E2E_WORK/services.
 e2e_private_bus() {
-  mkdir -p "$E2E_WORK/services"
-  cat >"$E2E_WORK/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=$E2E_WORK</listen>
-  <servicedir>$E2E_WORK/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
+  qm_private_bus "$E2E_WORK"
 }
 
 # A private session bus (e2e_private_bus) whose only service is the
