@@ -331,8 +331,30 @@ pid_t startSession(int slave, Child child, int ready)
 // gone), as the daemon of `su -c 'ssh -f host cmd' other` does. A probe run
 // as nobody that walks all of /proc at each look must count the fork while
 // it lives. Exits 0 when it does, and lets go once the fork has ended.
+// Runs the rest of the scenario as the first process of a pid space of its
+// own, with a /proc of that space: daemons that tests running beside it
+// start as root meanwhile would otherwise count as forks of its members.
+void isolate()
+{
+    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0)
+        _exit(9);
+    const pid_t inner = fork();
+    if (inner < 0)
+        _exit(9);
+    if (inner > 0) {
+        int status = 0;
+        while (waitpid(inner, &status, 0) < 0 && errno == EINTR) {
+        }
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 9);
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("proc", "/proc", "proc", 0, nullptr) != 0)
+        _exit(9);
+}
+
 [[noreturn]] void forkLeavesScenario()
 {
+    isolate();
     int master = -1;
     int slave = -1;
     int toChild[2], toFork[2], fromFork[2];
@@ -438,6 +460,7 @@ pid_t startStranger(uid_t account, int ready)
 {
     // Each run's own account, so that copies run at once do not take each other's processes for forks.
     const auto other = static_cast<uid_t>(200000 + getpid() % 100000);
+    isolate();
     int master = -1;
     int slave = -1;
     int toLeader[2], toMember[2], fromChildren[2], ready[2];
