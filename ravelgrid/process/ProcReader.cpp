@@ -106,12 +106,12 @@ std::optional<std::uint32_t> slaveDevice(int masterFd, std::string& path)
 }
 
 // The inodes of the inet sockets of one network namespace, read through a
-// process that lives in it.
-bool loadInetInodes(pid_t pid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes)
+// process (thread `tid` of it, 0 for itself) that lives in it.
+bool loadInetInodes(pid_t pid, pid_t tid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes)
 {
     std::string text;
     for (const char* table : {"net/tcp", "net/tcp6", "net/udp", "net/udp6"}) {
-        const Read r = readFile(ProcPath(pid, table), text, limit + 1);
+        const Read r = readFile(ProcPath(pid, tid, table), text, limit + 1);
         if (r == Read::denied)
             return false;
         if (r == Read::gone)
@@ -260,10 +260,10 @@ std::optional<std::uint64_t> socketInode(std::string_view link)
 
 // What kind of socket a process's descriptor is, as the kernel names its
 // protocol ("TCP", "UDPv6", "UNIX-STREAM"); unconnected ones count too.
-SocketKind socketKind(pid_t pid, const char* fd)
+SocketKind socketKind(pid_t pid, pid_t tid, const char* fd)
 {
-    char path[96];
-    snprintf(path, sizeof path, "/proc/%d/fd/%s", static_cast<int>(pid), fd);
+    char path[128];
+    snprintf(path, sizeof path, "%s/%s", static_cast<const char*>(ProcPath(pid, tid, "fd")), fd);
     char name[64];
     const ssize_t n = getxattr(path, "system.sockprotoname", name, sizeof name - 1);
     if (n < 0) {
@@ -278,11 +278,12 @@ SocketKind socketKind(pid_t pid, const char* fd)
     return SocketKind::other;
 }
 
-// Every descriptor link of a process; counts them first where the kernel
-// tells the count, so a process with too many costs one call.
-Fds forEachFd(pid_t pid, std::size_t maxFds, const std::function<bool(const char*, std::string_view)>& visit)
+// Every descriptor link of a process, read through thread `tid` of it (0
+// for the process itself); counts them first where the kernel tells the
+// count, so a process with too many costs one call.
+Fds forEachFd(pid_t pid, pid_t tid, std::size_t maxFds, const std::function<bool(const char*, std::string_view)>& visit)
 {
-    const int dirFd = open(ProcPath(pid, "fd"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = open(ProcPath(pid, tid, "fd"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return errno == EACCES || errno == EPERM ? Fds::denied : Fds::gone;
     struct stat st;
@@ -369,6 +370,43 @@ bool readSchedstat(const char* path, std::uint64_t& ns, std::uint64_t& count)
         text = end == std::string_view::npos ? std::string_view() : text.substr(end);
     }
     return parseNumber(fields[0], ns) && parseNumber(fields[2], count);
+}
+
+Read liveThread(pid_t pid, const Stat& stat, std::size_t maxThreads, pid_t& tid)
+{
+    tid = 0;
+    if (stat.state != 'Z' && stat.state != 'X')
+        return Read::ok;
+    // A zombie that was the last of its threads: ended.
+    if (stat.threads <= 1)
+        return Read::gone;
+    DIR* dir = opendir(ProcPath(pid, "task"));
+    if (!dir)
+        return failure();
+    Read result = Read::gone;
+    std::size_t seen = 0;
+    Stat thread;
+    while (const dirent* entry = readdir(dir)) {
+        pid_t id = 0;
+        if (!parseNumber(std::string_view(entry->d_name), id) || id == pid)
+            continue;
+        if (++seen > maxThreads) {
+            result = Read::denied;
+            break;
+        }
+        const Read r = readStat(ProcPath(pid, id, "stat"), thread);
+        if (r == Read::denied) {
+            result = r;
+            break;
+        }
+        if (r == Read::ok && thread.state != 'Z' && thread.state != 'X') {
+            tid = id;
+            result = Read::ok;
+            break;
+        }
+    }
+    closedir(dir);
+    return result;
 }
 
 std::optional<pid_t> readThreadGroup(pid_t id)

@@ -29,9 +29,13 @@ bool parseNumber(std::string_view text, T& value)
 struct ProcPath {
     char text[64];
     ProcPath(pid_t pid, const char* leaf) { snprintf(text, sizeof text, "/proc/%d/%s", static_cast<int>(pid), leaf); }
+    // Through thread `tid` of the process; the process itself when `tid` is 0.
     ProcPath(pid_t pid, pid_t tid, const char* leaf)
     {
-        snprintf(text, sizeof text, "/proc/%d/task/%d/%s", static_cast<int>(pid), static_cast<int>(tid), leaf);
+        if (tid == 0)
+            snprintf(text, sizeof text, "/proc/%d/%s", static_cast<int>(pid), leaf);
+        else
+            snprintf(text, sizeof text, "/proc/%d/task/%d/%s", static_cast<int>(pid), static_cast<int>(tid), leaf);
     }
     operator const char*() const { return text; }
 };
@@ -60,6 +64,11 @@ Read readStat(const char* path, Stat& stat);
 std::optional<pid_t> readThreadGroup(pid_t id);
 // A thread's time on the CPU and how often it was scheduled.
 bool readSchedstat(const char* path, std::uint64_t& ns, std::uint64_t& count);
+// The thread a process is read through: itself (0) while its main thread
+// lives, else one of its live threads, since a main thread that ended
+// (pthread_exit) leaves a zombie without descriptors or program while the
+// others run on. gone when no thread lives, denied when that cannot be told.
+Read liveThread(pid_t pid, const Stat& stat, std::size_t maxThreads, pid_t& tid);
 
 // The terminal device of a master's slave, as /proc/<pid>/stat encodes it, and its path.
 std::optional<std::uint32_t> slaveDevice(int masterFd, std::string& path);
@@ -74,8 +83,8 @@ std::uint64_t bootTicks();
 bool hidesProcesses();
 
 // The inodes of the inet sockets of one network namespace, read through a
-// process that lives in it.
-bool loadInetInodes(pid_t pid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes);
+// process (thread `tid` of it, 0 for itself) that lives in it.
+bool loadInetInodes(pid_t pid, pid_t tid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes);
 // The peer of every connected unix socket of our network namespace, by inode.
 bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uint64_t>& peers);
 
@@ -85,11 +94,14 @@ std::optional<std::uint64_t> socketInode(std::string_view link);
 enum class SocketKind { inet, other, gone, denied, unnamed };
 // What kind of socket a process's descriptor is, as the kernel names its
 // protocol ("TCP", "UDPv6", "UNIX-STREAM"); unconnected ones count too.
-SocketKind socketKind(pid_t pid, const char* fd);
+// Read through thread `tid` of it (0 for the process itself).
+SocketKind socketKind(pid_t pid, pid_t tid, const char* fd);
 
 enum class Fds { ok, gone, denied, tooMany };
-// Every descriptor link of a process; counts them first where the kernel
-// tells the count, so a process with too many costs one call.
-Fds forEachFd(pid_t pid, std::size_t maxFds, const std::function<bool(const char*, std::string_view)>& visit);
+// Every descriptor link of a process, read through thread `tid` of it (0
+// for the process itself); counts them first where the kernel tells the
+// count, so a process with too many costs one call.
+Fds forEachFd(pid_t pid, pid_t tid, std::size_t maxFds,
+              const std::function<bool(const char*, std::string_view)>& visit);
 
 }  // namespace ravelgrid::proc

@@ -159,11 +159,15 @@ bool RemoteSessionProbe::holdsTerminal(pid_t pid, const Stat& stat)
 {
     if (slavePath_.empty() || stat.startTime < leaderStart_ || !ownedBy(pid, uid_))
         return false;
+    pid_t tid = 0;
+    const Read alive = liveThread(pid, stat, limits_.maxThreads, tid);
+    if (alive != Read::ok)
+        return alive == Read::denied;  // taken in, where it will be judged remote
     bool holds = false;
     // Read once in the process's life, so a large table is read whole: a
     // browser started later must not make every tab remote. Past that, taken
     // in, where it will be judged remote.
-    const Fds r = forEachFd(pid, limits_.maxFds * 16, [&](const char*, std::string_view link) {
+    const Fds r = forEachFd(pid, tid, limits_.maxFds * 16, [&](const char*, std::string_view link) {
         holds = link == slavePath_;
         return !holds;
     });
@@ -439,9 +443,11 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
 {
     if (RemoteLoginProbe::isRemoteLoginProgram(stat.comm))
         return Verdict::remote;
-    // A zombie keeps only its name.
-    if (stat.state == 'Z' || stat.state == 'X')
-        return Verdict::local;
+    // A process ends with its last thread; a zombie keeps only its name.
+    pid_t tid = 0;
+    const Read alive = liveThread(pid, stat, limits_.maxThreads, tid);
+    if (alive != Read::ok)
+        return alive == Read::denied ? Verdict::unknown : Verdict::local;
     RunMark now;
     const bool ran = ranSince(pid, stat, proc.mark, now);
     if (proc.inspected && !ran && proc.comm == stat.comm)
@@ -451,7 +457,7 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
     proc.inspected = false;
     proc.comm = stat.comm;
 
-    const int dirFd = open(ProcPath(pid, ""), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = open(ProcPath(pid, tid, ""), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return errno == EACCES || errno == EPERM ? Verdict::unknown : Verdict::local;
     // Its account may have changed since (su, sudo): the one it ends with tells whose forks may be its.
@@ -474,7 +480,7 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
         }
     }
     if (newProgram || !proc.mark.valid) {
-        got = readFile(ProcPath(pid, "cmdline"), text, 4096);
+        got = readFile(ProcPath(pid, tid, "cmdline"), text, 4096);
         if (got == Read::denied) {
             close(dirFd);
             return Verdict::unknown;
@@ -492,11 +498,11 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
     std::vector<std::uint64_t> unknown;  // sockets whose kind the kernel did not name
     bool holdsInet = false;
     bool denied = false;
-    const Fds fds = forEachFd(pid, limits_.maxFds, [&](const char* name, std::string_view link) {
+    const Fds fds = forEachFd(pid, tid, limits_.maxFds, [&](const char* name, std::string_view link) {
         const auto inode = socketInode(link);
         if (!inode)
             return true;
-        switch (socketKind(pid, name)) {
+        switch (socketKind(pid, tid, name)) {
         case SocketKind::inet: holdsInet = true; return false;
         case SocketKind::other: sockets.push_back(*inode); return true;
         case SocketKind::gone: return true;
@@ -521,7 +527,7 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
         auto table = inet.find(text);
         if (table == inet.end()) {
             std::unordered_set<std::uint64_t> inodes;
-            if (!loadInetInodes(pid, limits_.maxNetTableBytes, inodes)) {
+            if (!loadInetInodes(pid, tid, limits_.maxNetTableBytes, inodes)) {
                 close(dirFd);
                 return Verdict::unknown;
             }
@@ -584,14 +590,18 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
     bool serversChanged = false;
     for (auto it = muxes_.begin(); it != muxes_.end();) {
         struct stat fds;
+        pid_t tid = 0;
+        Read alive = Read::gone;
         if (readStat(ProcPath(it->first, "stat"), stat) != Read::ok || stat.startTime != it->second.startTime ||
-            ::stat(ProcPath(it->first, "fd"), &fds) != 0) {
+            (alive = liveThread(it->first, stat, limits_.maxThreads, tid)) == Read::gone ||
+            ::stat(ProcPath(it->first, tid, "fd"), &fds) != 0) {
             it = muxes_.erase(it);
             membersChanged_ = true;
             continue;
         }
         serversChanged = serversChanged || static_cast<std::uint64_t>(fds.st_size) != it->second.fdCount;
         it->second.fdCount = static_cast<std::uint64_t>(fds.st_size);
+        it->second.thread = alive == Read::ok ? tid : -1;
         ++it;
     }
     bool clientInTab = false;
@@ -616,12 +626,14 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
                 if (auto peer = peers.find(inode); peer != peers.end())
                     ends.insert(peer->second);
             for (const auto& [pid, mux] : muxes_) {
-                bool holds = false;
-                const Fds r = forEachFd(pid, limits_.maxFds, [&](const char*, std::string_view link) {
-                    const auto inode = socketInode(link);
-                    holds = inode && ends.count(*inode);
-                    return !holds;
-                });
+                bool holds = mux.thread < 0;
+                const Fds r = holds
+                                  ? Fds::ok
+                                  : forEachFd(pid, mux.thread, limits_.maxFds, [&](const char*, std::string_view link) {
+                                        const auto inode = socketInode(link);
+                                        holds = inode && ends.count(*inode);
+                                        return !holds;
+                                    });
                 if (holds || r == Fds::denied || r == Fds::tooMany)
                     attached.insert({pid, mux.startTime});
             }

@@ -38,9 +38,11 @@ struct Stat;
 //
 // A member is remote when its executable, its command name or its first
 // argument names a remote-login client, or when it holds an inet socket (TCP
-// or UDP, IPv4 or IPv6). A member that cannot be inspected (another user's,
-// as under sudo), a child of a member that /proc hides from us, and a session
-// larger than the bounds below make the answer remote: it fails closed.
+// or UDP, IPv4 or IPv6). A process lives while any of its threads does (its
+// main thread may end first, pthread_exit), and is read through a live one.
+// A member that cannot be inspected (another user's, as under sudo), a child
+// of a member that /proc hides from us, and a session larger than the bounds
+// below make the answer remote: it fails closed.
 //
 // Looks are incremental: processes are found through the ids handed out
 // since the last look, and a member that has not run since its last
@@ -96,6 +98,7 @@ private:
         std::vector<std::uint64_t> sockets;  // socket inodes that are not inet, as of its last inspection
         RunMark mark;                        // taken before its last inspection
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
+        pid_t thread = 0;                    // a multiplexer's: the thread it is read through, -1 when unknown
         bool served = false;                 // a member only as a process of an attached multiplexer server
         uid_t owner = 0;                     // the account /proc showed it under when last read
     };

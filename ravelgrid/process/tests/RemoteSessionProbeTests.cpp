@@ -148,6 +148,51 @@ TEST(RemoteSessionProbe, ClientsThatLeaveTheSessionStillCountWhileTheyHoldTheTer
     kill(away, SIGKILL);
 }
 
+// A client whose main thread has ended (pthread_exit, or the raw exit of
+// that thread alone) runs on in its other threads, which hold the
+// connection: it is read through one of them, whether it stays in the
+// session or leaves it holding the terminal, and whether the look finds it
+// among new ids or walks all of /proc.
+TEST(RemoteSessionProbe, AClientWhoseMainThreadEndedIsStillLookedAt)
+{
+    TempDir dir;
+    LoopbackHost host;
+    ASSERT_NE(host.port(), 0);
+    Tab tab(dir.path);
+    ASSERT_TRUE(tab.started());
+    struct Case {
+        const char* name;
+        const char* how;
+        const char* prefix;
+    };
+    for (const auto& [name, how, prefix] : {Case{"pthread_exit", "pthread", ""}, Case{"SYS_exit", "syscall", ""},
+                                            Case{"setsid", "pthread", "setsid -f "}}) {
+        RemoteSessionProbe scanning(tab.process().childfd(), tab.process().shellPid());
+        // Until it runs bash, the shell holds our listening socket.
+        ASSERT_TRUE(eventually([&] { return !scanning.look().remote; }, kTimeout)) << name;
+        tab.type(std::string(prefix) + THREAD_EXIT_CLIENT + " " + std::to_string(host.port()) + " " +
+                 (dir.path / name).string() + " " + how + "\n");
+        const pid_t client = tab.waitForClient(name);
+        ASSERT_GT(client, 0) << name;
+        proc::Stat stat;
+        ASSERT_TRUE(eventually(
+            [&] { return proc::readStat(proc::ProcPath(client, "stat"), stat) == proc::Read::ok && stat.state == 'Z'; },
+            kTimeout))
+            << name;
+        RemoteSessionProbe::Limits walk;
+        walk.maxNewPids = 0;
+        RemoteSessionProbe walking(tab.process().childfd(), tab.process().shellPid(), walk);
+        const auto scanned = scanning.look();
+        const auto walked = walking.look();
+        EXPECT_TRUE(scanned.remote) << name;
+        EXPECT_EQ(scanned.remotePid, client) << name;
+        EXPECT_TRUE(walked.remote) << name;
+        EXPECT_EQ(walked.remotePid, client) << name;
+        kill(client, SIGKILL);
+        EXPECT_TRUE(eventually([&] { return !scanning.look().remote && !walking.look().remote; }, kTimeout)) << name;
+    }
+}
+
 namespace {
 
 // What a session leader started as `nobody` runs beside itself.
