@@ -1,6 +1,7 @@
 #include "ravelgrid/view/LinkHover.h"
 
 #include "ravelgrid/screen/Buffer.h"
+#include "ravelgrid/view/PlainText.h"
 #include "ravelgrid/view/TerminalView.h"
 
 #include <QLabel>
@@ -47,8 +48,13 @@ void LinkHover::showPreview(const std::string& payload)
     if (!parsed)
         return;
     QString text = QString::fromStdString(parsed->first);
-    if (text.size() > kMaxPreviewChars)
-        text = text.left(kMaxPreviewChars) + QChar(0x2026);
+    if (text.size() > kMaxPreviewChars) {
+        const qsizetype cut = text.at(kMaxPreviewChars - 1).isHighSurrogate() ? kMaxPreviewChars - 1 : kMaxPreviewChars;
+        text = text.left(cut) + QChar(0x2026);
+    }
+    // The remote program chose the target: a direction override would make
+    // "a<U+202E>gnp.exe" read as a picture.
+    text = revealHiddenCharacters(text);
     if (!preview_) {
         preview_ = new QLabel(&view_);
         preview_->setObjectName(QStringLiteral("urlPreview"));

@@ -2,14 +2,31 @@
 
 #include "platform/Utf8.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPointer>
+#include <QStandardItemModel>
 
 namespace ravelgrid {
 namespace {
 
 // A tooltip is read at a glance; a longer one only costs layout time.
 constexpr qsizetype kMaxToolTipChars = 4000;
+
+// The list draws the display text; an editable box fills its field, and
+// completes what is typed, from the edit text: the value as written.
+class SpeltOutItem final : public QStandardItem {
+public:
+    explicit SpeltOutItem(const QString& value) : QStandardItem(revealHiddenCharacters(value))
+    {
+        setData(value, Qt::UserRole);
+    }
+    QVariant data(int role) const override
+    {
+        return QStandardItem::data(role == Qt::EditRole ? int(Qt::UserRole) : role);
+    }
+    QStandardItem* clone() const override { return new SpeltOutItem(data(Qt::UserRole).toString()); }
+};
 
 }  // namespace
 
@@ -87,6 +104,17 @@ QString revealHiddenCharacters(const QString& text)
             out += QString::fromUcs4(&c, 1);
     }
     return out;
+}
+
+void addSpeltOutItems(QComboBox* box, const QStringList& values)
+{
+    auto* model = qobject_cast<QStandardItemModel*>(box->model());
+    for (const QString& value : values) {
+        if (model)
+            model->appendRow(new SpeltOutItem(value));
+        else
+            box->addItem(revealHiddenCharacters(value), value);
+    }
 }
 
 }  // namespace ravelgrid

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class QComboBox;
 class QLabel;
 class QWidget;
 
@@ -36,5 +37,9 @@ bool hasHiddenCharacters(const QString& text);
 // The text with each hidden character written out, as "<U+202E>", and each
 // blank other than the plain space too ("<U+00A0>"), which would read as one.
 QString revealHiddenCharacters(const QString& text);
+
+// Adds each value to a combo box's list spelt out as above; choosing one
+// puts the value itself in an editable box's field, and `itemData` holds it.
+void addSpeltOutItems(QComboBox* box, const QStringList& values);
 
 }  // namespace ravelgrid

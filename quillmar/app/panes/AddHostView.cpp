@@ -147,10 +147,13 @@ void AddHostView::fillKeyFiles()
     const QString typed = keyFile_->currentText();
     const QSignalBlocker block(keyFile_);
     keyFile_->clear();
+    // Listed as the sidebar names keys; what is chosen is the path itself.
+    QStringList paths;
     for (const auto& key : keyStore_->keys()) {
         if (key.hasPrivate)
-            keyFile_->addItem(QString::fromStdString(writer_.paths().tildePath(key.privatePath)));
+            paths << QString::fromStdString(writer_.paths().tildePath(key.privatePath));
     }
+    ravelgrid::addSpeltOutItems(keyFile_, paths);
     keyFile_->setEditText(typed);
 }
 

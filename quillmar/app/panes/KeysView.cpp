@@ -177,9 +177,10 @@ void KeysView::rebuild()
         auto* item = new QTreeWidgetItem;
         item->setText(nameColumn, shown(key.name));
         item->setData(nameColumn, idRole, q(key.id()));
-        item->setText(typeColumn, key.type ? q(SSHKeyInfo::typeLabel(*key.type)) : QString());
+        // An unknown type is named by the .pub file's own word.
+        item->setText(typeColumn, key.type ? shown(SSHKeyInfo::typeLabel(*key.type)) : QString());
         item->setText(fingerprintColumn, q(key.fingerprint));
-        item->setText(commentColumn, q(key.comment));
+        item->setText(commentColumn, shown(key.comment.value_or(std::string())));
         item->setText(permissionsColumn, permissionsText(key));
         if (key.needsAttention())
             item->setForeground(permissionsColumn, Metro::danger(this));

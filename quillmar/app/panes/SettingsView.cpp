@@ -248,12 +248,14 @@ void SettingsView::fillFonts()
             continue;
         if (face.postScriptName == current || face.family == current)
             currentIndex = fontBox_->count();
-        fontBox_->addItem(face.family, face.postScriptName);
+        // Names come from the font files and the settings file: spelt out like any file's text.
+        fontBox_->addItem(ravelgrid::revealHiddenCharacters(face.family), face.postScriptName);
     }
     const bool installed = TerminalFont::chosen(current, 13).has_value();
     if (currentIndex < 0 && !installed && standsInQuietly(current)) {
         // The default's stand-in is shown as what it is; the setting is left alone.
-        const QString drawn = drawnFamily(QFontInfo(TerminalFont::font(current, 13)));
+        const QString drawn =
+            ravelgrid::revealHiddenCharacters(drawnFamily(QFontInfo(TerminalFont::font(current, 13))));
         currentIndex = fontBox_->findText(drawn);
         if (currentIndex < 0) {
             fontBox_->insertItem(0, drawn, current);
@@ -263,7 +265,8 @@ void SettingsView::fillFonts()
     if (currentIndex < 0) {
         // The stored name stays chosen even when it is not in the list (not
         // installed, or narrowed away); the line below says what is drawn.
-        fontBox_->insertItem(0, installed ? current : tr("%1 (not installed)").arg(current), current);
+        const QString shown = ravelgrid::revealHiddenCharacters(current);
+        fontBox_->insertItem(0, installed ? shown : tr("%1 (not installed)").arg(shown), current);
         currentIndex = 0;
     }
     fontBox_->setCurrentIndex(currentIndex);
@@ -277,10 +280,12 @@ void SettingsView::showFontInUse()
     QString face = drawnFamily(info);
     if (!info.styleName().isEmpty())
         face += QLatin1Char(' ') + info.styleName();
+    face = ravelgrid::revealHiddenCharacters(face);
     if (TerminalFont::chosen(name, settings_.fontSize()) || standsInQuietly(name))
         fontInUse_->setText(tr("Drawn with %1.").arg(face));
     else
-        fontInUse_->setText(tr("%1 isn't installed; terminals use %2 instead.").arg(name, face));
+        fontInUse_->setText(
+            tr("%1 isn't installed; terminals use %2 instead.").arg(ravelgrid::revealHiddenCharacters(name), face));
 }
 
 void SettingsView::fillSchemes()

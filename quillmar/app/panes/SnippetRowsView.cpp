@@ -96,7 +96,10 @@ void SnippetRowsView::toggle(const QModelIndex& header, std::optional<bool> open
 {
     if (!rows_ || !rows_->isHeader(header))
         return;
-    rows_->setOpen(header.data().toString(), open.value_or(!header.data(SnippetRowsModel::openRole).toBool()));
+    // Only the first column names the category, whichever one was clicked.
+    const QModelIndex name = header.siblingAtColumn(0);
+    rows_->setOpen(name.data(SnippetTreeModel::categoryRole).toString(),
+                   open.value_or(!name.data(SnippetRowsModel::openRole).toBool()));
 }
 
 void SnippetRowsView::mousePressEvent(QMouseEvent* event)

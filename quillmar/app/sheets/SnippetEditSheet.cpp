@@ -1,6 +1,7 @@
 #include "quillmar/app/sheets/SnippetEditSheet.h"
 
 #include "quillmar/app/style/Metro.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -35,7 +36,7 @@ SnippetEditSheet::SnippetEditSheet(SnippetStore& store, SnippetEditRequest reque
     category_ = new QComboBox(this);
     category_->setObjectName(QStringLiteral("category"));
     category_->setEditable(true);
-    category_->addItems(store_.categories());
+    ravelgrid::addSpeltOutItems(category_, store_.categories());
     category_->setEditText(QString::fromStdString(request_.snippet.category));
     QStringList tags;
     for (const std::string& tag : request_.snippet.tags)

@@ -578,7 +578,9 @@ void MainWindow::refreshTitle()
     if (auto session = workspace_.activeSession()) {
         const auto description = session->exitDescription();
         const QString name = ravelgrid::revealHiddenCharacters(session->title());
-        title = description ? tr("quillmar — %1: %2").arg(name, *description) : tr("quillmar — %1").arg(name);
+        // A shell that could not start is named by its path, from the password database.
+        title = description ? tr("quillmar — %1: %2").arg(name, ravelgrid::revealHiddenCharacters(*description))
+                            : tr("quillmar — %1").arg(name);
     }
     setWindowTitle(title);
 }

@@ -2,6 +2,7 @@
 
 #include "quillmar/app/style/Metro.h"
 #include "quillmar/app/style/Pill.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QLabel>
@@ -74,7 +75,7 @@ QString SessionEndedCard::hint() const
 void SessionEndedCard::refresh()
 {
     const bool tool = session_->target.kind == SessionTarget::Kind::tool;
-    pill_->setText(session_->exitDescription().value_or(tr("exited")));
+    pill_->setText(ravelgrid::revealHiddenCharacters(session_->exitDescription().value_or(tr("exited"))));
     pill_->setTone(exitRole(session_->exitCode(), session_->target.kind));
     title_->setText(tool ? tr("Finished.") : tr("Session ended."));
     // A local session has no host to double-click.

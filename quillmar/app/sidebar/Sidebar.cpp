@@ -181,8 +181,9 @@ QVariant SessionRowModel::data(const QModelIndex& index, int role) const
     const bool running = running_[std::size_t(index.row())] != 0;
     switch (role) {
     // Drawn on one line: a direction override or an invisible character is
-    // spelt out so that the name cannot read as another.
-    case Qt::DisplayRole: return local_ ? localLabel_ : ravelgrid::revealHiddenCharacters(aliases_[index.row()]);
+    // spelt out so that the name cannot read as another. The local row names
+    // the login shell, from the password database.
+    case Qt::DisplayRole: return ravelgrid::revealHiddenCharacters(local_ ? localLabel_ : aliases_[index.row()]);
     case Qt::UserRole: return local_ ? QString() : aliases_[index.row()];
     case Qt::DecorationRole: return running ? Metro::success() : idleDot();
     case runningRole: return running;

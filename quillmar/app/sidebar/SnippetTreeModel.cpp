@@ -196,6 +196,8 @@ QVariant SnippetTreeModel::data(const QModelIndex& index, int role) const
         if (index.row() >= int(groups_.size()) || index.column() != titleColumn)
             return {};
         if (role == Qt::DisplayRole)
+            return ravelgrid::revealHiddenCharacters(groupName(index.row()));
+        if (role == categoryRole)
             return groupName(index.row());
         if (role == Qt::FontRole)
             return groupFont_;

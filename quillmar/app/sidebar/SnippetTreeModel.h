@@ -34,6 +34,7 @@ public:
         idRole = Qt::UserRole + 1,  // a snippet's id
         rowTextRole,                // `snippetRowText`
         markRole,                   // `snippetPlatformMark`
+        categoryRole,               // a group's name as stored; it shows spelt out
     };
 
     // The store's model, made on first use and owned by the store.

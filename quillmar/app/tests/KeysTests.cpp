@@ -20,6 +20,7 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -873,6 +874,54 @@ private slots:
         QCOMPARE(asked[1], QStringLiteral("Use %1 with host").arg(shown));
         QCOMPARE(asked[2], QStringLiteral("Use %1 with web1").arg(shown));
         QCOMPARE(asked[3], QStringLiteral("Copied the public key of %1.").arg(shown));
+    }
+
+    // What a key's files say reads spelt out in the Keys pane's columns and
+    // in Add host's list of key files; choosing a file there gives the field,
+    // and so the saved IdentityFile line, the path itself.
+    void keyFileTextsAreSpeltOut_data() { hiddenCharacterRows(); }
+    void keyFileTextsAreSpeltOut()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        Home home;
+        const QString name = QStringLiteral("work_") + hidden + QStringLiteral("yek_yolped");
+        keygen(home.ssh(name), QStringLiteral("me@") + hidden + QStringLiteral("moc.elpmaxe"));
+        // A type ssh does not know is named by the file's own word.
+        writeFile(home.ssh(QStringLiteral("odd.pub")),
+                  (QStringLiteral("x-") + hidden + QStringLiteral("y AAAA c\n")).toUtf8());
+        home.start();
+        KeysView keys(*home.keys, *home.workspace, *home.hosts);
+        keys.selectKey(name);
+        QVERIFY(keys.list()->currentItem());
+        QCOMPARE(keys.list()->currentItem()->text(KeysView::commentColumn),
+                 QStringLiteral("me@") + spelt + QStringLiteral("moc.elpmaxe"));
+        keys.selectKey(QStringLiteral("odd"));
+        QVERIFY(keys.list()->currentItem());
+        QCOMPARE(keys.list()->currentItem()->text(KeysView::typeColumn),
+                 QStringLiteral("x-") + spelt + QStringLiteral("y"));
+
+        AddHostView add(*home.workspace, *home.hosts, home.keys.get());
+        add.setConfirm([](const QString&) { return true; });
+        QComboBox* box = add.keyFileBox();
+        QCOMPARE(box->count(), 1);
+        const QString path = QStringLiteral("~/.ssh/") + name;
+        QCOMPARE(box->model()->index(0, 0).data().toString(),
+                 QStringLiteral("~/.ssh/work_") + spelt + QStringLiteral("yek_yolped"));
+        QCOMPARE(box->itemData(0).toString(), path);
+        QVERIFY(box->currentText().isEmpty());
+        box->setCurrentIndex(0);
+        QCOMPARE(box->currentText(), path);
+        // Typing the start completes to the path, not to the text shown.
+        box->completer()->setCompletionPrefix(QStringLiteral("~/.ssh/wo"));
+        QCOMPARE(box->completer()->currentCompletion(), path);
+        fill(add, QStringLiteral("work"), QStringLiteral("192.0.2.1"), {}, {}, box->currentText());
+        QVERIFY(saveAndWait(add));
+        const QString written = QString::fromUtf8(readFile(home.ssh(QStringLiteral("quillmar_config"))));
+        QVERIFY2(written.contains(QStringLiteral("IdentityFile ") + path) ||
+                     written.contains(QStringLiteral("IdentityFile \"") + path + QLatin1Char('"')),
+                 qPrintable(written));
+        QVERIFY(!written.contains(QStringLiteral("<U+")));
     }
 };
 

@@ -390,6 +390,25 @@ private slots:
             qPrintable(view.backupsList()->item(0)->text()));
     }
 
+    // The stored face's name is the settings file's text; it is kept as written.
+    void fontNamesAreSpeltOut_data() { apptests::hiddenCharacterRows(); }
+    void fontNamesAreSpeltOut()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        auto w = openWindow();
+        QVERIFY(w && w->view);
+        SettingsView& view = *w->view;
+        const QString name = QStringLiteral("NoSuch") + hidden + QStringLiteral("onoM");
+        w->settings->setFontName(name);
+        const QString shown = QStringLiteral("NoSuch") + spelt + QStringLiteral("onoM");
+        QCOMPARE(view.fontBox()->currentText(), shown + QStringLiteral(" (not installed)"));
+        QCOMPARE(view.fontBox()->currentData().toString(), name);
+        QVERIFY2(view.fontInUseLabel()->text().startsWith(shown + QStringLiteral(" isn't installed")),
+                 qPrintable(view.fontInUseLabel()->text()));
+        QCOMPARE(w->settings->fontName(), name);
+    }
+
     void backupsNewestFirst()
     {
         auto w = openWindow();

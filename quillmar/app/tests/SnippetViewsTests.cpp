@@ -832,6 +832,74 @@ private slots:
                  qPrintable(summary));
         QCOMPARE(QString::fromStdString(store->snippet(id)->command), command);
     }
+
+    // A category from the file or an import reads spelt out on its row in
+    // the sidebar and the pane and in the sheet's list. Its rows still open
+    // and close, a filter still finds it, and choosing it in the sheet files
+    // a snippet under the category as stored.
+    void categoriesAreSpeltOut_data() { apptests::hiddenCharacterRows(); }
+    void categoriesAreSpeltOut()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        const QString category = QStringLiteral("Ops") + hidden + QStringLiteral("ved");
+        const QString shown = QStringLiteral("Ops") + spelt + QStringLiteral("ved");
+        auto store = loadedStore();
+        Snippet s = snippet("Uptime", "uptime");
+        s.category = category.toStdString();
+        QVERIFY(!store->add(s));
+        QVERIFY(!store->add(snippet("Other", "true", "Zeta")));
+        const QString id = QString::fromStdString(s.id);
+        Window w;
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        QLineEdit filter;
+        SidebarSnippetsSection section(*store, w.insertion, w.workspace, settings, &filter);
+        const QModelIndex group = section.groupIndex(category);
+        QCOMPARE(group.data().toString(), shown);
+        section.tree()->setCurrentIndex(group);
+        QTest::keyClick(section.tree(), Qt::Key_Right);
+        QVERIFY(section.isOpen(category));
+        QVERIFY(section.snippetIndex(id).isValid());
+        QTest::keyClick(section.tree(), Qt::Key_Left);
+        QVERIFY(!section.isOpen(category));
+        QVERIFY(!section.snippetIndex(id).isValid());
+        filter.setText(category.toLower());
+        QVERIFY(section.snippetIndex(id).isValid());
+        QVERIFY(!section.groupIndex(QStringLiteral("Zeta")).isValid());
+        filter.clear();
+
+        // The pane's rows open at first; a double-click anywhere on the
+        // category's row closes them.
+        QWidget window;
+        SnippetsView view(*store, w.clock, &window);
+        window.resize(700, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        SnippetRowsModel* rows = view.list()->rows();
+        const QModelIndex header = rows->rowOf(rows->tree()->groupIndex(category));
+        QCOMPARE(header.data().toString(), shown);
+        QVERIFY(rows->rowOf(rows->tree()->snippetIndex(id)).isValid());
+        const QRect cell = view.list()->visualRect(header.siblingAtColumn(SnippetTreeModel::commandColumn));
+        QVERIFY(cell.isValid());
+        QTest::mouseDClick(view.list()->viewport(), Qt::LeftButton, {}, cell.center());
+        QVERIFY(!rows->isOpen(category));
+        QVERIFY(!rows->rowOf(rows->tree()->snippetIndex(id)).isValid());
+
+        view.addSnippet();
+        QPointer<SnippetEditSheet> sheet = view.editSheet();
+        QVERIFY(sheet);
+        QComboBox* box = sheet->categoryField();
+        const int at = box->findData(category);
+        QVERIFY(at >= 0);
+        QCOMPARE(box->model()->index(at, 0).data().toString(), shown);
+        box->setCurrentIndex(at);
+        QCOMPARE(box->currentText(), category);
+        sheet->titleField()->setText(QStringLiteral("Load"));
+        sheet->commandField()->setPlainText(QStringLiteral("cat /proc/loadavg"));
+        QVERIFY(sheet->save());
+        QCOMPARE(store->snippets(category).size(), std::size_t(2));
+    }
 };
 
 QTEST_MAIN(SnippetViewsTests)

@@ -750,6 +750,17 @@ private slots:
         QCOMPARE(rows.data(rows.index(0), Qt::DisplayRole).toString(), spelt);
         QCOMPARE(rows.data(rows.index(0), Qt::UserRole).toString(), alias);
         QCOMPARE(rows.data(rows.index(1), Qt::DisplayRole).toString(), QString::fromUtf8("\u05E9\u05E8\u05EA"));
+        rows.setLocal(alias);
+        QCOMPARE(rows.data(rows.index(0), Qt::DisplayRole).toString(), spelt);
+
+        // A program that cannot start is named by its path, also in how the tab ended.
+        auto broken = window.workspace().open(
+            SessionTarget::tool(QStringLiteral("x"), QStringLiteral("/nonexistent/") + alias, {}));
+        const QString ended =
+            QStringLiteral("cannot start /nonexistent/") + spelt + QStringLiteral(": No such file or directory");
+        QTRY_COMPARE(window.windowTitle(), QStringLiteral("quillmar — x: ") + ended);
+        QTRY_VERIFY(window.hostFor(broken->id)->endedCard());
+        QCOMPARE(window.hostFor(broken->id)->endedCard()->pill()->text(), ended);
     }
 
     void hiddenSessionsKeepRunning()

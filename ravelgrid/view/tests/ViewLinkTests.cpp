@@ -165,6 +165,34 @@ private slots:
         QVERIFY(!f.view->links().highlightRange());
     }
 
+    // The preview spells out what would turn or hide the target's letters;
+    // a click hands over the target as the program wrote it.
+    void previewSpellsOutTheTarget_data()
+    {
+        QTest::addColumn<QString>("hidden");
+        QTest::addColumn<QString>("spelt");
+        const std::pair<char16_t, const char*> rows[] = {
+            {u'\u202E', "<U+202E>"}, {u'\u2066', "<U+2066>"}, {u'\u2067', "<U+2067>"}, {u'\u2068', "<U+2068>"},
+            {u'\u2069', "<U+2069>"}, {u'\u200B', "<U+200B>"}, {u'\u00A0', "<U+00A0>"}};
+        for (const auto& [c, spelt] : rows)
+            QTest::newRow(spelt) << QString(QChar(c)) << QString::fromLatin1(spelt);
+    }
+    void previewSpellsOutTheTarget()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        Fixture f;
+        const std::string target = (QStringLiteral("https://example.com/a") + hidden + "gnp.exe").toStdString();
+        f.view->feed(osc8(target, "picture"));
+        f.ctrl(true);
+        f.hover(f.at(2, 0), Qt::ControlModifier);
+        QVERIFY(f.view->links().preview());
+        QCOMPARE(f.view->links().preview()->text(), QStringLiteral("https://example.com/a") + spelt + "gnp.exe");
+        f.click(f.at(2, 0), Qt::ControlModifier);
+        QCOMPARE(f.delegate.requested, std::vector<std::string>{target});
+        QCOMPARE(f.desktop.asked, QStringList{QString::fromStdString(target)});
+    }
+
     void payloadParsing_data()
     {
         QTest::addColumn<QString>("payload");
