@@ -409,6 +409,32 @@ Read liveThread(pid_t pid, const Stat& stat, std::size_t maxThreads, pid_t& tid)
     return result;
 }
 
+Read readOrigin(pid_t pid, pid_t tid, Origin& origin)
+{
+    // Whether the kernel offers each part at all (no audit, no control groups).
+    static const bool hasCgroups = access("/proc/self/cgroup", F_OK) == 0;
+    static const bool hasSessions = access("/proc/self/sessionid", F_OK) == 0;
+    origin = Origin{};
+    std::string text;
+    if (hasCgroups) {
+        const Read r = readFile(ProcPath(pid, tid, "cgroup"), text, 4096);
+        if (r == Read::gone)
+            return r;
+        if (r == Read::ok)
+            origin.cgroups = std::move(text);
+    }
+    if (hasSessions) {
+        char buffer[32];
+        std::size_t length = 0;
+        const Read r = readSmall(ProcPath(pid, tid, "sessionid"), buffer, sizeof buffer, length);
+        if (r == Read::gone)
+            return r;
+        if (r == Read::ok)
+            origin.session = std::string(buffer, length);
+    }
+    return Read::ok;
+}
+
 std::optional<pid_t> readThreadGroup(pid_t id)
 {
     char buffer[4096];

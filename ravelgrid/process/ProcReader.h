@@ -82,6 +82,25 @@ std::uint64_t bootTicks();
 // Whether /proc hides other users' processes from us (hidepid).
 bool hidesProcesses();
 
+// Where a process came from, which its forks inherit and what a service
+// manager, cron or another login starts does not share: the text of its
+// control groups and its audit login session. A part the kernel does not
+// offer, or that could not be read, tells nothing.
+struct Origin {
+    std::optional<std::string> cgroups;
+    std::optional<std::string> session;
+    auto operator<=>(const Origin&) const = default;
+    // Whether a process from here may descend from one from `ancestor`.
+    bool mayDescendFrom(const Origin& ancestor) const
+    {
+        return (!cgroups || !ancestor.cgroups || *cgroups == *ancestor.cgroups) &&
+               (!session || !ancestor.session || *session == *ancestor.session);
+    }
+};
+// The origin of a process, read through thread `tid` of it (0 for itself);
+// gone when the process has ended.
+Read readOrigin(pid_t pid, pid_t tid, Origin& origin);
+
 // The inodes of the inet sockets of one network namespace, read through a
 // process (thread `tid` of it, 0 for itself) that lives in it.
 bool loadInetInodes(pid_t pid, pid_t tid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes);

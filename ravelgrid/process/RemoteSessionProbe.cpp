@@ -42,7 +42,7 @@ RemoteSessionProbe::RemoteSessionProbe(int masterFd, pid_t sessionLeader)
 {}
 
 RemoteSessionProbe::RemoteSessionProbe(int masterFd, pid_t sessionLeader, Limits limits)
-    : limits_(limits), leader_(sessionLeader), uid_(getuid()), hidden_(procHidesProcesses())
+    : limits_(limits), leader_(sessionLeader), uid_(getuid()), hidden_(procHidesProcesses()), windows_(uid_)
 {
     tty_ = slaveDevice(masterFd, slavePath_);
 }
@@ -57,61 +57,115 @@ bool RemoteSessionProbe::procHidesProcesses()
     return proc::hidesProcesses();
 }
 
-uid_t RemoteSessionProbe::accountOf(uid_t owner) const
+uid_t ForkWindows::accountOf(uid_t owner) const
 {
-    return owner == 0 && uid_ != 0 ? kAnyAccount : owner;
+    return owner == 0 && us_ != 0 ? kAnyAccount : owner;
 }
 
-void RemoteSessionProbe::openWindow(const Proc& proc)
+bool ForkWindows::fits(uid_t account, uid_t owner) const
 {
-    if (proc.owner == uid_ || proc.served)
-        return;
-    auto [it, inserted] = aliveSince_.try_emplace(accountOf(proc.owner), proc.startTime);
-    it->second = std::min(it->second, proc.startTime);
+    return account == kAnyAccount || account == owner;
 }
 
-void RemoteSessionProbe::noteEnded(const Proc& proc)
+void ForkWindows::alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime)
 {
-    if (proc.owner == uid_ || proc.served)
+    if (!owner || *owner == us_)
         return;
-    const Ended ended{accountOf(proc.owner), proc.startTime, bootTicks() + 1, refreshes_};
+    auto [it, inserted] = alive_.try_emplace({accountOf(*owner), origin}, startTime);
+    it->second = std::min(it->second, startTime);
+}
+
+void ForkWindows::ended(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime,
+                        std::uint64_t goneAt, std::uint64_t refresh)
+{
+    if (!owner || *owner == us_)
+        return;
+    const Ended ended{accountOf(*owner), origin, startTime, goneAt, refresh};
     if (ended_.size() < kMaxEnded) {
         ended_.push_back(ended);
         return;
     }
-    // Past the bound, windows merge into wider ones.
+    // Past the bound, windows merge into wider ones: what differs tells nothing.
     auto into = std::find_if(ended_.begin(), ended_.end(), [&](const Ended& e) { return e.account == ended.account; });
     if (into == ended_.end()) {
         into = ended_.begin();
         into->account = kAnyAccount;
     }
+    if (into->origin.cgroups != ended.origin.cgroups)
+        into->origin.cgroups.reset();
+    if (into->origin.session != ended.origin.session)
+        into->origin.session.reset();
     into->startTime = std::min(into->startTime, ended.startTime);
     into->goneAt = std::max(into->goneAt, ended.goneAt);
     into->refresh = std::max(into->refresh, ended.refresh);
 }
 
+void ForkWindows::forgetEndedBefore(std::uint64_t refresh)
+{
+    ended_.erase(std::remove_if(ended_.begin(), ended_.end(), [&](const Ended& e) { return e.refresh < refresh; }),
+                 ended_.end());
+}
+
+bool ForkWindows::mayHold(uid_t owner, std::uint64_t startTime) const
+{
+    for (const auto& [key, since] : alive_)
+        if (fits(key.first, owner) && since <= startTime)
+            return true;
+    for (const Ended& e : ended_)
+        if (fits(e.account, owner) && e.startTime <= startTime && startTime <= e.goneAt)
+            return true;
+    return false;
+}
+
+bool ForkWindows::holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime) const
+{
+    for (const auto& [key, since] : alive_)
+        if (fits(key.first, owner) && since <= startTime && origin.mayDescendFrom(key.second))
+            return true;
+    for (const Ended& e : ended_)
+        if (fits(e.account, owner) && e.startTime <= startTime && startTime <= e.goneAt &&
+            origin.mayDescendFrom(e.origin))
+            return true;
+    return false;
+}
+
+// Whose forks a member's may be: its account and, for another account's, its origin.
+void RemoteSessionProbe::learnOwner(pid_t pid, pid_t tid, Proc& proc, std::optional<uid_t> owner)
+{
+    proc.owner = owner;
+    if (owner && *owner != uid_ && !proc.served && readOrigin(pid, tid, proc.origin) != Read::ok)
+        proc.origin = Origin{};  // ended meanwhile: tells nothing
+}
+
+void RemoteSessionProbe::openWindow(const Proc& proc)
+{
+    if (!proc.served)
+        windows_.alive(proc.owner, proc.origin, proc.startTime);
+}
+
+void RemoteSessionProbe::noteEnded(const Proc& proc)
+{
+    if (!proc.served)
+        windows_.ended(proc.owner, proc.origin, proc.startTime, bootTicks() + 1, refreshes_);
+}
+
 // An orphan of another account, which we cannot inspect, started while a
-// member of that account lived: in doubt, it is that member's fork.
+// member of that account from where it came from lived: in doubt, it is
+// that member's fork.
 bool RemoteSessionProbe::mayBeForkOfMember(pid_t pid, const Stat& stat)
 {
     constexpr std::uint32_t kernelThread = 0x00200000;  // PF_KTHREAD: nobody's fork
-    if ((aliveSince_.empty() && ended_.empty()) || (stat.flags & kernelThread) || !adoptsOrphans(stat.ppid))
+    if (windows_.empty() || (stat.flags & kernelThread) || !adoptsOrphans(stat.ppid))
         return false;
     // Having left the tab's session, it leads a session of its own, or one
     // whose leader (a fork before it, or a member) is gone or counted.
     if (stat.session != pid && !members_.count(stat.session) && access(ProcPath(stat.session, ""), F_OK) == 0)
         return false;
     const auto owner = ownerOf(pid);
-    if (!owner || *owner == uid_)
+    if (!owner || *owner == uid_ || !windows_.mayHold(*owner, stat.startTime))
         return false;
-    const auto fits = [&](uid_t account) { return account == kAnyAccount || account == *owner; };
-    for (const auto& [account, since] : aliveSince_)
-        if (fits(account) && since <= stat.startTime)
-            return true;
-    for (const Ended& e : ended_)
-        if (fits(e.account) && e.startTime <= stat.startTime && stat.startTime <= e.goneAt)
-            return true;
-    return false;
+    Origin origin;
+    return readOrigin(pid, 0, origin) == Read::ok && windows_.holds(*owner, origin, stat.startTime);
 }
 
 // Where a member's orphan lands: init, or a subreaper above the shell (a
@@ -148,7 +202,7 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
     it->second.ppid = stat.ppid;
     it->second.comm = stat.comm;
     it->second.served = served;
-    it->second.owner = ownerOf(pid).value_or(0);
+    learnOwner(pid, 0, it->second, ownerOf(pid));
     openWindow(it->second);
     membersChanged_ = true;
     return true;
@@ -209,7 +263,7 @@ bool RemoteSessionProbe::scanNew(long from, long to)
 {
     if (to < from || static_cast<std::size_t>(to - from) > limits_.maxNewPids)
         return false;  // ids wrapped around or too many started: walk everything
-    aliveSince_.clear();
+    windows_.clearAlive();
     for (const auto& [pid, proc] : members_)
         openWindow(proc);
     Stat stat;
@@ -303,16 +357,20 @@ bool RemoteSessionProbe::fullWalk()
     for (const auto& [pid, proc] : members_)
         if (auto it = stats.find(pid); it == stats.end() || it->second.startTime != proc.startTime)
             noteEnded(proc);
-    std::unordered_map<pid_t, uid_t> owners;
-    aliveSince_.clear();
+    std::unordered_map<pid_t, std::pair<std::optional<uid_t>, Origin>> owners;
+    windows_.clearAlive();
     for (pid_t pid : member) {
         Proc proc;
         proc.startTime = stats.at(pid).startTime;
         proc.served = served.count(pid) > 0;
         auto old = members_.find(pid);
-        proc.owner = old != members_.end() && old->second.startTime == proc.startTime ? old->second.owner
-                                                                                      : ownerOf(pid).value_or(0);
-        owners.emplace(pid, proc.owner);
+        if (old != members_.end() && old->second.startTime == proc.startTime) {
+            proc.owner = old->second.owner;
+            proc.origin = old->second.origin;
+        } else {
+            learnOwner(pid, 0, proc, ownerOf(pid));
+        }
+        owners.emplace(pid, std::pair(proc.owner, proc.origin));
         openWindow(proc);
     }
     std::unordered_map<pid_t, std::uint64_t> strangers;
@@ -355,8 +413,12 @@ bool RemoteSessionProbe::fullWalk()
         proc.ppid = s.ppid;
         proc.comm = s.comm;
         proc.served = served.count(pid) > 0;
-        auto owner = owners.find(pid);
-        proc.owner = owner != owners.end() ? owner->second : ownerOf(pid).value_or(0);
+        if (auto owner = owners.find(pid); owner != owners.end()) {
+            proc.owner = owner->second.first;
+            proc.origin = std::move(owner->second.second);
+        } else {
+            learnOwner(pid, 0, proc, ownerOf(pid));
+        }
         members.emplace(pid, std::move(proc));
     }
     members_ = std::move(members);
@@ -376,9 +438,7 @@ bool RemoteSessionProbe::refreshMembers()
     lastPid_ = last.value_or(-1);
     // A fork of a member found gone before this refresh began has been looked for now.
     if (ok)
-        ended_.erase(
-            std::remove_if(ended_.begin(), ended_.end(), [&](const Ended& e) { return e.refresh < refreshes_; }),
-            ended_.end());
+        windows_.forgetEndedBefore(refreshes_);
     return ok;
 }
 
@@ -463,7 +523,7 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
     // Its account may have changed since (su, sudo): the one it ends with tells whose forks may be its.
     struct stat dirStat;
     if (fstat(dirFd, &dirStat) == 0)
-        proc.owner = dirStat.st_uid;
+        learnOwner(pid, tid, proc, dirStat.st_uid);
     std::string text;
     Read got = readLinkAt(dirFd, "exe", text);
     if (got == Read::denied) {

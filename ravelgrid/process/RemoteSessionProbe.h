@@ -1,23 +1,65 @@
 #pragma once
 
+#include "ravelgrid/process/ProcReader.h"
+
 #include <sys/types.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace ravelgrid {
 
-namespace proc {
-struct Stat;
-}
+// The members of other accounts a tab has had, alive or found gone since
+// the last refresh, whose forks may have left the tab and lost their parent
+// between two looks (ssh -f under su or sudo). An orphan may be such a fork
+// when it started while a member of its account from its origin lived; a
+// member of root's stands for any account, as su's child before it drops
+// its rights. A member whose account is not known opens no window.
+class ForkWindows {
+public:
+    explicit ForkWindows(uid_t us) : us_(us) {}
+
+    // Windows of the members alive are made anew at each refresh.
+    void clearAlive() { alive_.clear(); }
+    void alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime);
+    // A member found gone at `goneAt` (clock ticks since boot) during refresh `refresh`.
+    void ended(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, std::uint64_t goneAt,
+               std::uint64_t refresh);
+    // Windows of members found gone before refresh `refresh` began, whose forks it has looked for.
+    void forgetEndedBefore(std::uint64_t refresh);
+
+    bool empty() const { return alive_.empty() && ended_.empty(); }
+    // Whether a process of `owner` started at `startTime` falls in a window
+    // of its account, whatever its origin: only then is its origin read.
+    bool mayHold(uid_t owner, std::uint64_t startTime) const;
+    bool holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime) const;
+
+private:
+    struct Ended {
+        uid_t account = 0;
+        proc::Origin origin;
+        std::uint64_t startTime = 0;
+        std::uint64_t goneAt = 0;
+        std::uint64_t refresh = 0;  // the refresh under way or last made when it was found gone
+    };
+    uid_t accountOf(uid_t owner) const;
+    bool fits(uid_t account, uid_t owner) const;
+
+    uid_t us_;
+    // Since when each account has had a member from each origin alive.
+    std::map<std::pair<uid_t, proc::Origin>, std::uint64_t> alive_;
+    std::vector<Ended> ended_;
+};
 
 // Whether any process that can write to one terminal talks to another host,
 // so that what the terminal receives may come from there. Those processes
@@ -33,8 +75,11 @@ struct Stat;
 // shell) in a session it left the tab for counts as well when it started
 // while a member of that account lived (up to the look that found it gone;
 // a member of root's stands for any account, as su's child before it drops
-// its rights): it may be that member's fork, which left and lost its parent
-// between two looks (ssh -f under su or sudo).
+// its rights) and shares that member's control groups and audit login
+// session: it may be that member's fork, which left and lost its parent
+// between two looks (ssh -f under su or sudo). A service manager, cron or
+// another login starts its processes elsewhere; where the machine keeps
+// both alike for all, such a process counts too.
 //
 // A member is remote when its executable, its command name or its first
 // argument names a remote-login client, or when it holds an inet socket (TCP
@@ -100,14 +145,8 @@ private:
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
         pid_t thread = 0;                    // a multiplexer's: the thread it is read through, -1 when unknown
         bool served = false;                 // a member only as a process of an attached multiplexer server
-        uid_t owner = 0;                     // the account /proc showed it under when last read
-    };
-    // A member of another account found gone, whose fork may yet be found.
-    struct Ended {
-        uid_t account = 0;
-        std::uint64_t startTime = 0;
-        std::uint64_t goneAt = 0;   // clock ticks since boot
-        std::uint64_t refresh = 0;  // the refresh under way or last made when it was found gone
+        std::optional<uid_t> owner;          // the account /proc showed it under when last read
+        proc::Origin origin;                 // a member of another account's, when last read
     };
     using Stat = proc::Stat;
 
@@ -118,7 +157,7 @@ private:
     bool scanNew(long from, long to);
     bool considerNew(pid_t pid, const Stat& stat, bool& bounded);
     bool holdsTerminal(pid_t pid, const Stat& stat);
-    uid_t accountOf(uid_t owner) const;
+    void learnOwner(pid_t pid, pid_t tid, Proc& proc, std::optional<uid_t> owner);
     void noteEnded(const Proc& proc);
     void openWindow(const Proc& proc);
     bool mayBeForkOfMember(pid_t pid, const Stat& stat);
@@ -148,11 +187,7 @@ private:
     std::unordered_map<pid_t, Proc> muxes_;
     std::set<std::pair<pid_t, std::uint64_t>> attached_;
     bool membersChanged_ = true;
-    // Members of other accounts: since when each account has had one alive,
-    // and those recently found gone, kept until a refresh has looked for
-    // their forks.
-    std::unordered_map<uid_t, std::uint64_t> aliveSince_;
-    std::vector<Ended> ended_;
+    ForkWindows windows_;
     std::uint64_t refreshes_ = 0;
     std::vector<pid_t> ancestors_;  // of the shell, read once a refresh when needed
     bool ancestorsRead_ = false;

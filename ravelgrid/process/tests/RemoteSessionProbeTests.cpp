@@ -14,13 +14,18 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
+#include <limits>
 #include <set>
+#include <sstream>
 #include <string>
 
 using namespace ravelgrid;
@@ -371,18 +376,17 @@ pid_t startSession(int slave, Child child, int ready)
     _exit(verdicts[0] == 'l' && verdicts[1] == 'r' ? 0 : 30 + (verdicts[0] == 'r') + 2 * (verdicts[1] == 'l'));
 }
 
-// Run in a process of its own: a session of nobody's with a child of root's
-// in it, which forks; the fork then leaves (a session of its own, its parent
-// gone), as the daemon of `su -c 'ssh -f host cmd' other` does. A probe run
-// as nobody that walks all of /proc at each look must count the fork while
-// it lives. Exits 0 when it does, and lets go once the fork has ended.
 // Runs the rest of the scenario as the first process of a pid space of its
 // own, with a /proc of that space: daemons that tests running beside it
 // start as root meanwhile would otherwise count as forks of its members.
-void isolate()
+// `cleanUp` runs outside once every process of that space has ended.
+void isolate(const std::function<void()>& cleanUp = {})
 {
-    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0)
+    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0) {
+        if (cleanUp)
+            cleanUp();
         _exit(9);
+    }
     const pid_t inner = fork();
     if (inner < 0)
         _exit(9);
@@ -390,6 +394,8 @@ void isolate()
         int status = 0;
         while (waitpid(inner, &status, 0) < 0 && errno == EINTR) {
         }
+        if (cleanUp)
+            cleanUp();
         _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 9);
     }
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -397,6 +403,11 @@ void isolate()
         _exit(9);
 }
 
+// Run in a process of its own: a session of nobody's with a child of root's
+// in it, which forks; the fork then leaves (a session of its own, its parent
+// gone), as the daemon of `su -c 'ssh -f host cmd' other` does. A probe run
+// as nobody that walks all of /proc at each look must count the fork while
+// it lives. Exits 0 when it does, and lets go once the fork has ended.
 [[noreturn]] void forkLeavesScenario()
 {
     isolate();
@@ -576,7 +587,177 @@ pid_t startStranger(uid_t account, int ready)
                     16 * (withMember != 'r'));
 }
 
+// What sets a daemon that the pid space's first process starts apart from
+// the tab, as a service manager, cron or another login does.
+enum class Apart {
+    cgroup,   // a control group of its own
+    session,  // an audit login session of its own
+};
+
+// Where control groups can be laid out: the cgroup2 hierarchy, else
+// systemd's named one; empty when there is none.
+std::string cgroupHierarchy()
+{
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    std::string named;
+    while (std::getline(mounts, line)) {
+        // id parent dev root mountpoint options ... - type source superoptions
+        std::istringstream fields(line);
+        std::string field, point;
+        for (int i = 0; i < 5 && fields >> field; ++i)
+            point = field;
+        const auto dash = line.find(" - ");
+        if (dash == std::string::npos)
+            continue;
+        const std::string fs = line.substr(dash + 3);
+        if (fs.rfind("cgroup2 ", 0) == 0)
+            return point;
+        if (fs.rfind("cgroup ", 0) == 0 && fs.find("name=systemd") != std::string::npos)
+            named = point;
+    }
+    return named;
+}
+
+bool writeText(const std::string& path, const std::string& text)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0)
+        close(fd);
+    return ok;
+}
+
+// Puts the calling process in a place of its own: the control group `group`,
+// or a new audit login session.
+bool setApart(Apart apart, const std::string& group)
+{
+    return apart == Apart::cgroup ? writeText(group + "/cgroup.procs", "0")
+                                  : writeText("/proc/self/loginuid", std::to_string(getpid() + 100000));
+}
+
+// Run in a process of its own: a session of nobody's, in a place of its own,
+// with a member of another account. While the member lives, the pid space's
+// first process starts a daemon of that account elsewhere that holds a
+// connection to a local host; then the member forks and ends while its fork
+// starts a session, between two looks. A probe run as nobody must count the
+// fork while it lives, and not the daemon. Exits 0 when it does.
+[[noreturn]] void strangerDaemonScenario(Apart apart, bool walk)
+{
+    const auto other = static_cast<uid_t>(200000 + getpid() % 100000);
+    const std::string base = cgroupHierarchy() + "/rg-probe-" + std::to_string(getpid());
+    const std::string tabGroup = base + "-tab";
+    const std::string daemonGroup = base + "-daemon";
+    if (apart == Apart::cgroup && (mkdir(tabGroup.c_str(), 0755) != 0 || mkdir(daemonGroup.c_str(), 0755) != 0)) {
+        rmdir(tabGroup.c_str());
+        _exit(8);
+    }
+    isolate([&] {
+        if (apart == Apart::cgroup)
+            for (const auto& group : {tabGroup, daemonGroup})
+                eventually([&] { return rmdir(group.c_str()) == 0 || errno == ENOENT; }, kTimeout);
+    });
+    int master = -1;
+    int slave = -1;
+    int toLeader[2], toMember[2], fromChildren[2], ready[2];
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe(toLeader) != 0 || pipe(toMember) != 0 ||
+        pipe(fromChildren) != 0 || pipe(ready) != 0)
+        _exit(10);
+    fchown(slave, 65534, 65534);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    const pid_t scenario = getpid();
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        const pid_t self = getpid();
+        if (!setApart(apart, tabGroup))
+            _exit(1);
+        if (readByte(toLeader[0]) == 'm' && fork() == 0) {
+            if (!becomeAccount(other))
+                _exit(1);
+            endWithParent(self);
+            pid_t pid = getpid();
+            if (write(fromChildren[1], &pid, sizeof pid) != sizeof pid || readByte(toMember[0]) != 'f')
+                _exit(1);
+            if (fork() == 0 && setsid() > 0 && (pid = getpid()) > 0 &&
+                write(fromChildren[1], &pid, sizeof pid) == sizeof pid) {
+                alarm(static_cast<unsigned>(kTimeout.count() * 2));  // should the scenario end early
+                pause();
+            }
+            _exit(0);
+        }
+        if (!becomeAccount(65534))
+            _exit(1);
+        endWithParent(scenario);
+        for (;;)
+            if (wait(nullptr) < 0 && errno == ECHILD)
+                pause();
+    }
+    close(slave);
+    LoopbackHost host;  // made after the tab, which must not hold it
+    if (host.port() == 0 || write(toLeader[1], "m", 1) != 1)
+        _exit(11);
+    const pid_t member = readPid(fromChildren[0]);
+    if (member <= 0)
+        _exit(11);
+    Observer observer(master, leader, walk);
+    const char withMember = observer.look();
+    const pid_t daemon = ticksPass(1) ? fork() : -1;
+    if (daemon == 0) {
+        if (setsid() < 0 || !setApart(apart, daemonGroup) || !becomeAccount(other))
+            _exit(1);
+        endWithParent(scenario);
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(host.port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && write(ready[1], "x", 1) == 1)
+            pause();
+        _exit(1);
+    }
+    if (daemon < 0 || readByte(ready[0]) != 'x')
+        _exit(12);
+    // No look until the member has forked and ended and its fork has left.
+    pid_t forked = 0;
+    const bool left =
+        write(toMember[1], "f", 1) == 1 && (forked = readPid(fromChildren[0])) > 0 &&
+        eventually(
+            [&] { return parentOf(forked) == getpid() && !std::filesystem::exists("/proc/" + std::to_string(member)); },
+            kTimeout);
+    const char withFork = left ? observer.look() : '\0';
+    if (forked > 0) {
+        kill(forked, SIGKILL);
+        waitpid(forked, nullptr, 0);
+    }
+    const char withDaemon = observer.look();
+    const char stillWithDaemon = observer.look();
+    const bool daemonLived = parentOf(daemon) == getpid() && waitpid(daemon, nullptr, WNOHANG) == 0;
+    kill(-leader, SIGKILL);
+    kill(daemon, SIGKILL);
+    observer.end();
+    if (!left || !daemonLived)
+        _exit(13);
+    _exit(withMember == 'r' && withFork == 'r' && withDaemon == 'l' && stillWithDaemon == 'l'
+              ? 0
+              : 30 + (withFork != 'r') + 2 * (withDaemon != 'l') + 4 * (stillWithDaemon != 'l') +
+                    8 * (withMember != 'r'));
+}
+
+// Whether a child of ours may start an audit login session of its own.
+bool loginSessionsCanBeSet()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(writeText("/proc/self/loginuid", "100000") ? 0 : 1);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
+
+// With /proc mounted hidepid=invisible, a child another user runs in the}  // namespace
 
 // With /proc mounted hidepid=invisible, a child another user runs in the
 // session (su other -c ssh …) is invisible; its parent still lists it, and
@@ -601,22 +782,27 @@ TEST(RemoteSessionProbe, AHiddenChildWeMaySignalCountsAsRemote)
 
 namespace {
 
-std::chrono::nanoseconds threadCpuTime()
+// The read system calls this thread has made so far.
+std::uint64_t threadReads()
 {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    std::ifstream io("/proc/thread-self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "syscr:")
+            return value;
+    return 0;
 }
 
-// The least CPU time one look took, of several: what the look costs when
-// nothing else gets in its way.
-std::chrono::nanoseconds lookCost(RemoteSessionProbe& probe)
+// The fewest reads one look made, of several: what the look reads when no
+// process new to it turns up meanwhile.
+std::uint64_t lookReads(RemoteSessionProbe& probe)
 {
-    auto least = std::chrono::nanoseconds::max();
+    auto least = std::numeric_limits<std::uint64_t>::max();
     for (int i = 0; i < 10; ++i) {
-        const auto start = threadCpuTime();
+        const std::uint64_t start = threadReads();
         probe.look();
-        least = std::min(least, threadCpuTime() - start);
+        least = std::min(least, threadReads() - start);
     }
     return least;
 }
@@ -663,8 +849,8 @@ TEST(RemoteSessionProbe, ThreadsStartedBetweenLooksAreNotProcesses)
     const auto lookBefore = before.look();
     RemoteSessionProbe after(-1, leader);
     const auto lookAfter = after.look();
-    const auto costBefore = lookCost(before);
-    const auto costAfter = lookCost(after);
+    const auto readsBefore = lookReads(before);
+    const auto readsAfter = lookReads(after);
     kill(leader, SIGKILL);
     waitpid(leader, nullptr, 0);
     ASSERT_TRUE(started);
@@ -672,7 +858,9 @@ TEST(RemoteSessionProbe, ThreadsStartedBetweenLooksAreNotProcesses)
     EXPECT_FALSE(lookAfter.remote);
     EXPECT_TRUE(lookAfter.leaderAlone);
     EXPECT_TRUE(lookBefore.leaderAlone) << "its threads were taken for processes";
-    EXPECT_LT(costBefore, 3 * costAfter) << costBefore.count() << " ns against " << costAfter.count() << " ns";
+    // A hundred threads taken for processes are a hundred more files read.
+    EXPECT_GT(readsAfter, 0u) << "no read counts in /proc/thread-self/io";
+    EXPECT_LE(readsBefore, readsAfter + 10) << readsBefore << " reads against " << readsAfter;
 }
 
 // A process of another account that was counted stays counted while it lives,
@@ -697,4 +885,66 @@ TEST(RemoteSessionProbe, AnOrphanedForkOfAMemberOfAnotherAccountCountsWhileItLiv
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(orphanedForkScenario(false), testing::ExitedWithCode(0), "") << "new ids only";
     EXPECT_EXIT(orphanedForkScenario(true), testing::ExitedWithCode(0), "") << "walking /proc";
+}
+
+// A process that a service manager, cron or another login starts, of an
+// account a member of the tab runs as (under su or sudo), whenever it
+// starts, never counts: it lives in a control group or an audit login
+// session of its own, where a fork of that member would share both. The
+// member's fork still counts, whether a look reads new ids or walks /proc.
+TEST(RemoteSessionProbe, ADaemonStartedElsewhereNeverCountsWhileAMembersForkDoes)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run processes of three accounts";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const bool groups = !cgroupHierarchy().empty();
+    const bool sessions = loginSessionsCanBeSet();
+    for (const Apart apart : {Apart::cgroup, Apart::session}) {
+        const char* name = apart == Apart::cgroup ? "control group" : "login session";
+        if (!(apart == Apart::cgroup ? groups : sessions)) {
+            std::cout << "no " << name << " can be laid out here\n";
+            continue;
+        }
+        EXPECT_EXIT(strangerDaemonScenario(apart, false), testing::ExitedWithCode(0), "") << name << ", new ids only";
+        EXPECT_EXIT(strangerDaemonScenario(apart, true), testing::ExitedWithCode(0), "") << name << ", walking /proc";
+    }
+    if (!groups && !sessions)
+        GTEST_SKIP() << "neither control groups nor login sessions can be laid out";
+}
+
+// The windows in which an orphan may be a member's fork: its account (root's
+// standing for any), its start and its origin; a member whose account could
+// not be read (it ended between two reads) opens none.
+TEST(RemoteSessionProbe, ForkWindowsFollowAccountTimeAndOrigin)
+{
+    constexpr uid_t us = 1000, other = 2000, third = 3000;
+    const proc::Origin tab{"0::/user.slice/session-3.scope\n", "3"};
+    const proc::Origin service{"0::/system.slice/nginx.service\n", "3"};  // differs in its group alone
+    const proc::Origin login{"0::/user.slice/session-3.scope\n", "9"};    // in its session alone
+    const proc::Origin noAudit{"0::/user.slice/session-3.scope\n", std::nullopt};
+
+    ForkWindows unknown(us);
+    unknown.alive(std::nullopt, tab, 100);
+    unknown.ended(std::nullopt, tab, 100, 200, 1);
+    EXPECT_TRUE(unknown.empty()) << "a member whose owner was not read stands for root";
+
+    ForkWindows windows(us);
+    windows.alive(us, tab, 50);  // our own account's never open one
+    EXPECT_TRUE(windows.empty());
+    windows.alive(other, tab, 100);
+    EXPECT_TRUE(windows.holds(other, tab, 100));
+    EXPECT_TRUE(windows.holds(other, noAudit, 150)) << "a part not offered tells nothing";
+    EXPECT_FALSE(windows.holds(other, tab, 99)) << "started before the member";
+    EXPECT_FALSE(windows.holds(third, tab, 150)) << "another account";
+    EXPECT_TRUE(windows.mayHold(other, 150));
+    EXPECT_FALSE(windows.holds(other, service, 150));
+    EXPECT_FALSE(windows.holds(other, login, 150));
+
+    windows.clearAlive();
+    windows.ended(0, tab, 100, 200, 1);  // root's stands for any account
+    EXPECT_TRUE(windows.holds(third, tab, 200));
+    EXPECT_FALSE(windows.holds(third, tab, 201)) << "started once it was found gone";
+    EXPECT_FALSE(windows.holds(third, service, 150));
+    windows.forgetEndedBefore(2);
+    EXPECT_TRUE(windows.empty());
 }
