@@ -21,7 +21,7 @@ namespace {
 constexpr int cols = 200;
 constexpr int rows = 60;
 
-enum class Pattern { words, everyCell, boxesAndBlocks };
+enum class Pattern { words, everyCell, boxesAndBlocks, missing };
 
 // Words of five letters, each word in its own palette colour (a coloured
 // `ls` or a syntax-highlighted file); or every cell its own colours.
@@ -35,7 +35,10 @@ std::unique_ptr<Buffer> makeScreen(Pattern pattern)
             CharData cell;
             const int word = c / 6;
             cell.code = (c % 6 == 5) ? ' ' : int32_t('a' + (r * 7 + c) % 26);
-            if (pattern == Pattern::boxesAndBlocks) {
+            if (pattern == Pattern::missing) {
+                // Private use characters no font has, each cell its own.
+                cell.code = int32_t(0xF0000 + r * cols + c);
+            } else if (pattern == Pattern::boxesAndBlocks) {
                 // Frames, bars and shades: tmux borders, mc panels, htop meters.
                 static constexpr char32_t shapes[] = {U'\u2500', U'\u2502', U'\u250C', U'\u2524', U'\u253C',
                                                       U'\u2550', U'\u256D', U'\u2588', U'\u2584', U'\u2592',
@@ -136,6 +139,11 @@ void BM_DrawWordsWithTranslucentStrips(benchmark::State& state)
 {
     drawFullScreen(state, Pattern::words, 1.0, 200);
 }
+// A screen of distinct characters no font has: more than the fallback cache holds.
+void BM_DrawMissingCharacters(benchmark::State& state)
+{
+    drawFullScreen(state, Pattern::missing, 1.0);
+}
 
 }  // namespace
 
@@ -148,6 +156,7 @@ BENCHMARK(BM_DrawBoxesAndBlocksHiDpi)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawWordsWithImageStrips)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawWordsWithImageStripsHiDpi)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DrawWordsWithTranslucentStrips)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DrawMissingCharacters)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPixmap>
 
 #include <zlib.h>
 
@@ -85,6 +86,24 @@ void BM_FeedSixel(benchmark::State& state)
     }
     // What the last picture holds: proof that it was placed.
     state.counters["pictureBytes"] = double(view->imageBytes());
+}
+
+// Two thousand one-pixel pictures on one line: the line keeps the latest
+// few hundred strips, and the view draws them.
+void BM_FloodOfTinyPicturesOnOneLine(benchmark::State& state)
+{
+    auto view = shownView();
+    std::string flood;
+    for (int i = 0; i < 2000; ++i)
+        flood += "\x1b[1;1H\x1bPq#1;2;100;0;0#1~\x1b\\";
+    for (auto _ : state) {
+        state.PauseTiming();
+        view->feed("\x1b[H\x1b[2J");
+        state.ResumeTiming();
+        view->feed(flood);
+        QPixmap shot = view->grab();
+        benchmark::DoNotOptimize(shot);
+    }
 }
 
 // One SIDE x SIDE RGBA image, zlib-compressed, in 4 KiB chunks as a program
@@ -173,6 +192,7 @@ BENCHMARK(BM_FirstDrawLargeKittyImage)->Arg(2000)->Arg(8000)->Unit(benchmark::kM
 BENCHMARK(BM_PlaceSixelBitmap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlaceSixelBitmapScaled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FeedSixel)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloodOfTinyPicturesOnOneLine)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

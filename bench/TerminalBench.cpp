@@ -223,6 +223,21 @@ void BM_RegionInsertDeleteLines(benchmark::State& state)
     feedStream(state, stream);
 }
 
+// One 8 MiB line without a break on 80 columns: each row scans only its room.
+void BM_LongUnbrokenLine(benchmark::State& state)
+{
+    static const std::string line(size_t{8} << 20, 'x');
+    for (auto _ : state) {
+        NullHost host;
+        TerminalOptions o;
+        o.cols = 80;
+        o.rows = 24;
+        Terminal terminal(&host, o);
+        terminal.feed(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(line.data()), line.size()));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(line.size()));
+}
+
 }  // namespace
 
 BENCHMARK(BM_AsciiScrolling)->Unit(benchmark::kMillisecond);
@@ -231,5 +246,6 @@ BENCHMARK(BM_UnicodeText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CursorAddressedRedraw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StatusLineScrolling)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RegionInsertDeleteLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongUnbrokenLine)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

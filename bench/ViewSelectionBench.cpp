@@ -1,9 +1,11 @@
-// Select All plus Copy of 10,000 lines of 200 columns, and one wheel notch
-// in the scrollback followed by the repaint of a 200 x 60 view.
+// Select All plus Copy of 10,000 lines of 200 columns, one wheel notch in
+// the scrollback followed by the repaint of a 200 x 60 view, and a screen
+// reader's walk through the visible text.
 #include "ravelgrid/view/TerminalView.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
@@ -85,10 +87,43 @@ void BM_WheelNotchRepaint(benchmark::State& state)
     }
 }
 
+// Every offset of a 100-column screen of ROWS rows read by character, word
+// and line through the accessible text, as a screen reader walks it; linear
+// in the text.
+void BM_WalkAccessibleText(benchmark::State& state)
+{
+    const int lines = int(state.range(0));
+    TerminalOptions options;
+    options.cols = 100;
+    options.rows = lines;
+    TerminalView view(nullptr, std::nullopt, options);
+    std::string row;
+    for (int i = 0; i < 3; ++i)
+        row += "alpha beta, gamma. \xe4\xb8\xad\xe6\x96\x87 ok? ";
+    for (int i = 0; i < lines; ++i)
+        view.feed(row + (i + 1 < lines ? "end\r\n" : "end"));
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&view);
+    QAccessibleTextInterface* text = iface ? iface->textInterface() : nullptr;
+    if (!text) {
+        state.SkipWithError("the view has no accessible text");
+        return;
+    }
+    for (auto _ : state) {
+        view.displayNow();
+        const int n = text->characterCount();
+        int s = 0, e = 0;
+        for (const auto boundary : {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::LineBoundary})
+            for (int offset = 0; offset < n; ++offset)
+                benchmark::DoNotOptimize(text->textAtOffset(offset, boundary, &s, &e));
+    }
+    state.counters["chars"] = double(text->characterCount());
+}
+
 }  // namespace
 
 BENCHMARK(BM_SelectAllAndCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WheelNotchRepaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkAccessibleText)->Arg(24)->Arg(384)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

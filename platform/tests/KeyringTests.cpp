@@ -113,11 +113,10 @@ TEST_F(SilentKeyringTest, CancelEndsEveryWaitingCallOfTheKeyringAndItsCopies)
     auto lookup = std::async(std::launch::async, [&] { return keyring.lookup("test-account"); });
     auto stored = std::async(std::launch::async, [&] { return copy.store("test-account", "quillmar test", "s"); });
     ASSERT_EQ(lookup.wait_for(500ms), std::future_status::timeout) << "the service answered";
-    const auto asked = std::chrono::steady_clock::now();
     keyring.cancel();
-    ASSERT_EQ(lookup.wait_for(5s), std::future_status::ready);
-    ASSERT_EQ(stored.wait_for(5s), std::future_status::ready);
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+    // Ended by the cancel, well before the bus's own time limit (25 s) would end them.
+    ASSERT_EQ(lookup.wait_for(15s), std::future_status::ready);
+    ASSERT_EQ(stored.wait_for(15s), std::future_status::ready);
     const auto found = lookup.get();
     expectNoAnswer(found.error);
     EXPECT_FALSE(found.secret.has_value());
@@ -127,15 +126,16 @@ TEST_F(SilentKeyringTest, CancelEndsEveryWaitingCallOfTheKeyringAndItsCopies)
     auto removed = std::async(std::launch::async, [&] { return keyring.remove("test-account"); });
     ASSERT_EQ(removed.wait_for(500ms), std::future_status::timeout);
     copy.cancel();
-    ASSERT_EQ(removed.wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(removed.wait_for(15s), std::future_status::ready);
     expectNoAnswer(removed.get());
 }
 
 TEST_F(SilentKeyringTest, LeftAloneACallEndsWithTheBusTimeLimit)
 {
-    const auto asked = std::chrono::steady_clock::now();
-    const auto found = platform::Keyring("quillmar-test").lookup("test-account");
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(60));
+    auto lookup =
+        std::async(std::launch::async, [] { return platform::Keyring("quillmar-test").lookup("test-account"); });
+    ASSERT_EQ(lookup.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "the call never ended";
+    const auto found = lookup.get();
     expectNoAnswer(found.error);
 }
 

@@ -72,6 +72,8 @@ QString fcString(FcPattern* pattern, const char* object)
     return QString::fromUtf8(reinterpret_cast<const char*>(value));
 }
 
+size_t fontconfigLists = 0;
+
 FaceFallbacks& fallbacksFor(const QRawFont& base, uint64_t baseId)
 {
     auto& all = faces();
@@ -82,6 +84,7 @@ FaceFallbacks& fallbacksFor(const QRawFont& base, uint64_t baseId)
         cache().clear();
     }
     auto entry = std::make_unique<FaceFallbacks>();
+    ++fontconfigLists;
     if (FcPattern* pattern = FcPatternCreate()) {
         const QByteArray family = base.familyName().toUtf8();
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.constData()));
@@ -239,6 +242,11 @@ bool FallbackFonts::hasBitmapStrikes(const QRawFont& font)
 size_t FallbackFonts::cachedCount()
 {
     return cache().size();
+}
+
+size_t FallbackFonts::listsMade()
+{
+    return fontconfigLists;
 }
 
 void FallbackFonts::clear()

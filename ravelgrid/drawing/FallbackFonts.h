@@ -37,6 +37,8 @@ public:
     static bool hasBitmapStrikes(const QRawFont& font);
 
     static size_t cachedCount();
+    // Fontconfig lists of fallback faces made so far, one per base face.
+    static size_t listsMade();
     static void clear();
 };
 

@@ -283,6 +283,7 @@ void SearchLineCache::buildInto(SearchLine& out, int row, bool trim) const
         const BufferLinePtr& linePtr = ring.get(r);
         const BufferLine& line = *linePtr;
         out.rows.push_back({out.unitCount, linePtr, line.generation(), line.recycleGeneration()});
+        ++rowsRead_;
         const BufferLine* next = r + 1 < count ? ring.get(r + 1).get() : nullptr;
         const bool nextWraps = next != nullptr && next->isWrapped();
 

@@ -85,6 +85,8 @@ public:
     // The logical line beginning at `row`. With `trim` the last row ends at
     // its last non-empty cell.
     SearchLine buildLines(int row, bool trim) const;
+    // Buffer rows read to build lines, cached or not, so far.
+    uint64_t rowsRead() const { return rowsRead_; }
 
 private:
     // Builds into `out`, reusing its storage.
@@ -103,6 +105,7 @@ private:
     SearchLine scratch_;
     double lastAccessTimestamp_ = 0;
     uint64_t epoch_ = 1;
+    mutable uint64_t rowsRead_ = 0;
 };
 
 }  // namespace ravelgrid

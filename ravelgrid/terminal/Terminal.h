@@ -421,6 +421,8 @@ public:
     // own table: one that runs out of codes only stops linking, and never
     // takes codes from another.
     const PayloadTable& payloadTable() const { return payloads_; }
+    // Cells the payload sweeps have visited, over the terminal's life.
+    size_t payloadCellsSwept() const { return payloadCellsSwept_; }
     // Bounds on what a child may hand over through OSC.
     static constexpr size_t kMaxTitleBytes = 4096;
     static constexpr size_t kMaxHostLocationBytes = 8192;
@@ -745,6 +747,7 @@ private:
     size_t payloadSweepThreshold_ = kMinPayloadSweepThreshold;
     size_t linkStartsSinceSweep_ = 0;
     size_t lastSweptCells_ = 0;
+    size_t payloadCellsSwept_ = 0;
     void sweepPayloadsIfDue();
     std::pair<std::string, int> lineText(Buffer& in, int row, int start, int end);
     struct SemanticGroupGeometry;

@@ -895,6 +895,7 @@ void Terminal::garbageCollectPayload()
         used[activeHyperlink->atom.code] = 1;
     payloads_.releaseUnused(used);
     lastSweptCells_ = cells;
+    payloadCellsSwept_ += cells;
 }
 
 std::optional<SemanticContent> Terminal::semanticContent(Position at)

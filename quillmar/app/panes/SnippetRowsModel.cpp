@@ -71,8 +71,10 @@ void SnippetRowsModel::matchEntries()
     if (!narrowing)
         entryShown_.assign(std::size_t(entries), 1);
     for (int e = 0; e < entries; ++e) {
-        if (entryShown_[std::size_t(e)])
+        if (entryShown_[std::size_t(e)]) {
             entryShown_[std::size_t(e)] = tree.entryMatches(e, loweredQuery_) ? 1 : 0;
+            ++entriesTested_;
+        }
     }
     matchedQuery_ = query_;
     matchedRevision_ = tree.revision();

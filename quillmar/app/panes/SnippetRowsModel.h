@@ -51,6 +51,9 @@ public:
     const QString& query() const { return query_; }
     // Takes the filter field's text; false when the query stayed the same.
     bool setFilterText(const QString& text);
+    // How many times an entry was tested against a query, for as long as the
+    // model lived.
+    std::uint64_t entriesTested() const { return entriesTested_; }
 
     // The categories whose state the user turned from the default.
     const QSet<QString>& toggled() const { return toggled_; }
@@ -94,6 +97,7 @@ private:
     QString matchedQuery_;
     std::uint64_t matchedRevision_ = 0;
     std::vector<char> entryShown_;
+    std::uint64_t entriesTested_ = 0;
     std::vector<Row> rows_;
     std::vector<int> headerRow_;   // per category; -1 while filtered out
     std::vector<int> entryRow_;    // per entry; -1 while not shown

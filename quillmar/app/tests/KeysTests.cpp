@@ -23,7 +23,6 @@
 #include <QCompleter>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
@@ -419,10 +418,7 @@ private slots:
         AddHostView view(*home.workspace, *home.hosts, home.keys.get());
         view.setConfirm([](const QString&) { return true; });
         fill(view, QStringLiteral("fast"), QStringLiteral("192.0.2.1"));
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY2(saveAndWait(view), qPrintable(view.statusLabel()->text()));
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(readFile(home.ssh(QStringLiteral("config"))).startsWith("# Added by quillmar"));
         QVERIFY(!QFile::exists(started) && !QFile::exists(marker));
 
@@ -433,13 +429,12 @@ private slots:
         fill(view, QStringLiteral("slow"), QStringLiteral("192.0.2.2"));
         const QByteArray own = readFile(home.ssh(QStringLiteral("quillmar_config")));
         QSignalSpy finished(&view, &AddHostView::saveFinished);
-        clock.restart();
         QVERIFY(view.save());
-        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(finished.isEmpty());  // back before the check ended
         QVERIFY(!view.saveButton()->isEnabled());
         bool answered = false;
         QTimer::singleShot(0, &view, [&] { answered = true; });
-        QTRY_VERIFY_WITH_TIMEOUT(answered, 1000);
+        QTRY_VERIFY(answered);
         QVERIFY(finished.isEmpty());
         QVERIFY(!view.save());  // one save at a time
         QVERIFY(finished.wait(10000));

@@ -410,7 +410,7 @@ TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked)
     TestHome h;
     const std::string marker = h.path("ran");
     const std::string config = kInclude + "\nHost web other\n    HostName a\nHost db\n    Bogus x\n" +
-                               "Match exec \"sleep 5; touch " + marker + "\"\n    User u\n";
+                               "Match exec \"touch " + marker + "; sleep 5\"\n    User u\n";
     const std::string own = kHeader + "\nHost lab\n    HostName lab.example\n";
     h.writeSsh("config", config);
     h.writeSsh("quillmar_config", own);
@@ -441,7 +441,6 @@ TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked)
     EXPECT_THAT(h.backups(), IsEmpty());
 
     // The real ssh passes our lines without reading the user's.
-    const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(SSHConfigIdentity(writerFor(h)).apply(*key.value().change));
     ASSERT_TRUE(SSHConfigRemove(writerFor(h)).apply(*removal));
     SSHConfigWriter writer = writerFor(h);
@@ -450,7 +449,6 @@ TEST(SSHConfigEditCheck, OnlyTheWrittenLinesAreChecked)
     added.hostName = "n.example";
     ASSERT_TRUE(writer.addHost(added, {}));
     ASSERT_TRUE(SSHConfigMerge(writerFor(h)).apply(SSHConfigMerge(writerFor(h)).preview({}).value()));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
     EXPECT_FALSE(TestHome::exists(marker));
     EXPECT_THAT(h.readSsh("config"), ::testing::HasSubstr("Host other\n    IdentityFile ~/.ssh/id_x\n"));
     EXPECT_THAT(h.readSsh("config"), ::testing::HasSubstr("Host new\n"));

@@ -123,12 +123,11 @@ TEST_F(LocalProcessTest, OutputBeforeTheExitArrivesBeforeTheReport)
 TEST_F(LocalProcessTest, AGrandchildHoldingTheTerminalDoesNotHoldBackTheExit)
 {
     LocalProcess process(&recorder);
-    startShell(process, "trap '' HUP; (sleep 0.3; echo late; sleep 10) & echo early; exit 6");
+    startShell(process, "trap '' HUP; (sleep 0.3; echo late; sleep 300) & echo early; exit 6");
     const pid_t pid = process.shellPid();
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(runUntilExit(process));
-    // Held back, the exit would wait for the grandchild's ten seconds.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    // Reported while the grandchild still holds the terminal.
+    EXPECT_FALSE(sessionMembers(pid).empty());
     EXPECT_EQ(recorder.exitStatus(), std::optional<int>(6 << 8));
     EXPECT_TRUE(recorder.outputContains("early"));
     // Output soon after the exit is still delivered.
@@ -174,15 +173,10 @@ TEST_F(LocalProcessTest, AFloodingGrandchildDoesNotHoldBackTheExit)
         LocalProcess process(&rec, privateQueue ? &other : nullptr);
         ASSERT_TRUE(process.startProcess("/bin/sh", {"-c", "trap '' HUP; yes & sleep 0.3; exit 3"}));
         const pid_t sid = process.shellPid();
-        const auto start = std::chrono::steady_clock::now();
+        // Held back, the exit would never come while the grandchild floods.
         const bool exited = privateQueue ? eventually([&] { return rec.exited(); }, kTimeout)
                                          : main.loop.runUntil([&] { return rec.exited(); }, kTimeout);
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_TRUE(exited) << std::chrono::duration<double>(elapsed).count();
-        // 0.3 s of life, the grace after death, and room for a loaded machine
-        // (the sanitizer's build beside other tests took eight seconds); held
-        // back, the exit would never come before the timeout.
-        EXPECT_LT(elapsed, 0.3s + LocalProcess::exitOutputGrace + 12s);
+        EXPECT_TRUE(exited);
         EXPECT_EQ(rec.exitStatus(), std::optional<int>(3 << 8));
         EXPECT_GT(rec.chunks(), 0u) << "the flood was read until the hangup";
         // A flood a busy machine starves can let the exit be reported before
@@ -455,18 +449,20 @@ std::span<const std::uint8_t> bytesOf(std::string_view text)
 // still written) and the keys follow in order.
 TEST_F(LocalProcessTest, TypedInputDoesNotWaitLongBehindAnUnreadPaste)
 {
+    // The child reads nothing until the test opens the gate.
+    const std::string gate = ::testing::TempDir() + "/paste-gate-" + std::to_string(getpid());
+    std::filesystem::remove(gate);
     LocalProcess process(&recorder);
-    startShell(process, "stty raw -echo; echo ready; sleep 2; exec cat");
+    startShell(process, "stty raw -echo; echo ready; while [ ! -e '" + gate + "' ]; do sleep 0.05; done; exec cat");
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
     const std::string start = "\x1b[200~", end = "\x1b[201~";
     const std::string paste = start + std::string(1 << 20, 'p') + end;
     process.sendPaste(bytesOf(paste), {start.size(), end.size()});
-    const auto sent = std::chrono::steady_clock::now();
     process.send(bytesOf("k1"));
     process.send(bytesOf("k2"));
     ASSERT_TRUE(main.loop.runUntil([&] { return !recorder.pasteDrops().empty(); }, kTimeout));
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, LocalProcess::pasteWaitLimit + 1s);
     EXPECT_EQ(recorder.pasteDrops(), std::vector<PasteDrop>{PasteDrop::notRead});
+    std::ofstream(gate).put('x');
 
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains(end + "k1k2"); }, kTimeout));
     const std::string output = recorder.output();
@@ -479,6 +475,7 @@ TEST_F(LocalProcessTest, TypedInputDoesNotWaitLongBehindAnUnreadPaste)
     EXPECT_EQ(middle.find_first_not_of('p'), std::string::npos);
     EXPECT_EQ(output.substr(last), end + "k1k2");
     process.terminate();
+    std::filesystem::remove(gate);
 }
 
 // The bound on unread input holds for pastes: one that does not fit is
@@ -487,8 +484,10 @@ TEST_F(LocalProcessTest, TypedInputDoesNotWaitLongBehindAnUnreadPaste)
 TEST_F(LocalProcessTest, PastesGiveWayWhenInputDoesNotFit)
 {
     LogCapture log;
+    const std::string gate = ::testing::TempDir() + "/fit-gate-" + std::to_string(getpid());
+    std::filesystem::remove(gate);
     LocalProcess process(&recorder);
-    startShell(process, "stty raw -echo; echo ready; sleep 1; exec cat");
+    startShell(process, "stty raw -echo; echo ready; while [ ! -e '" + gate + "' ]; do sleep 0.05; done; exec cat");
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
     process.sendPaste(std::vector<std::uint8_t>(LocalProcess::pendingWriteLimitBytes + 1, 'h'));
     const std::vector<std::uint8_t> fitting(LocalProcess::pendingWriteLimitBytes - 1000, 'b');
@@ -498,12 +497,14 @@ TEST_F(LocalProcessTest, PastesGiveWayWhenInputDoesNotFit)
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.pasteDrops().size() >= 3; }, kTimeout));
     EXPECT_EQ(recorder.pasteDrops(),
               (std::vector<PasteDrop>{PasteDrop::tooLarge, PasteDrop::tooLarge, PasteDrop::notRead}));
+    std::ofstream(gate).put('x');
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains(std::string(2000, 't')); }, kTimeout));
     const std::string output = recorder.output().substr(recorder.output().find("ready") + 5);
     EXPECT_EQ(output.find('h'), std::string::npos) << "nothing of a paste that did not fit";
     EXPECT_LT(std::count(output.begin(), output.end(), 'b'), 1000000);
     EXPECT_TRUE(log.messages(platform::LogLevel::error).empty()) << "typed input was kept";
     process.terminate();
+    std::filesystem::remove(gate);
 }
 
 // Typed input goes straight to the terminal while nothing waits; keys sent
@@ -620,9 +621,8 @@ TEST_F(LocalProcessTest, ARestartedChildsRequestsAreAnsweredAsAFirstChildsAre)
     ASSERT_FALSE(answers.empty());
     EXPECT_NE(answers.front(), RequestTrust::untrusted);
     ASSERT_TRUE(awaiter);
-    const auto begun = std::chrono::steady_clock::now();
+    // Numbered on from the first child's reads, it would stand for a read never made: false.
     EXPECT_TRUE(awaiter());
-    EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
     process.terminate();
 }
 

@@ -8,8 +8,6 @@
 
 #include <sys/resource.h>
 
-#include <chrono>
-
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define RAVELGRID_TEST_ASAN 1
@@ -180,9 +178,7 @@ TEST(KittyInflate, BombStopsAtTheDataLimit)
 
     const auto bomb = zeroBomb(600);
     ASSERT_LT(bomb.size(), 2u << 20);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(kittyInflateZlib(bomb));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 #if !defined(__SANITIZE_ADDRESS__) && !defined(RAVELGRID_TEST_ASAN)
     // Output stops at the limit: the peak is the limit plus one regrowth copy,
     // far below the 600 MiB the stream would inflate to. (The address

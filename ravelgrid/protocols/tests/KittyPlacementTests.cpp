@@ -1,16 +1,5 @@
 #include "KittyScreenSupport.h"
 
-#include <chrono>
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define RAVELGRID_TEST_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define RAVELGRID_TEST_ASAN 1
-#endif
-
 namespace ravelgrid {
 namespace {
 
@@ -159,9 +148,8 @@ TEST_F(KittyPlacement, AtTheBottomTheScreenScrolls)
 TEST_F(KittyPlacement, HugeCountsAreBounded)
 {
     store(1);
-    const auto start = std::chrono::steady_clock::now();
+    // Unbounded, the counts would be walked cell by cell for ever.
     command("a=p,i=1,c=9223372036854775807,r=9223372036854775807,X=9223372036854775807,H=-9223372036854775807");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(reply(), "\x1b_Gi=1;OK\x1b\\");
     EXPECT_EQ(cursor(), (std::pair{10, 4}));
     for (const auto& placed : cells())
@@ -252,9 +240,11 @@ TEST_F(KittyPlacement, RecordsFollowTheirCellsOnceTheRingIsFull)
     EXPECT_EQ(state().placementsByKey.at({2, 1}).col, 6);
 }
 
-// Each new placement costs about the same however many are there: piled on
-// one cell (the cursor stays), or each scrolling the screen (it moves on).
-TEST_F(KittyPlacement, ManyOneCellPlacementsCostAlikeEach)
+// Piles of placements, on one cell (the cursor stays) or each scrolling the
+// screen (it moves on), keep every record on its cell. Quadratic, these took
+// from several seconds to minutes (bench/hostile_stream_bench's
+// BM_KittyOneCellPlacements times them).
+TEST_F(KittyPlacement, ManyOneCellPlacementsKeepTheirCells)
 {
     store(1);
     for (const bool cursorStays : {true, false}) {
@@ -268,15 +258,7 @@ TEST_F(KittyPlacement, ManyOneCellPlacementsCostAlikeEach)
             stream += std::to_string(i);
             stream += cursorStays ? ",c=1,r=1,C=1,q=2\x1b\\" : ",c=1,r=1,q=2\x1b\\";
         }
-        const auto start = std::chrono::steady_clock::now();
         terminal.feed(stream);
-        // Quadratic, these took from several seconds to minutes.
-#if defined(RAVELGRID_TEST_ASAN)
-        const auto limit = std::chrono::seconds(10);  // an unoptimised, instrumented build
-#else
-        const auto limit = std::chrono::milliseconds(1500);
-#endif
-        EXPECT_LT(std::chrono::steady_clock::now() - start, limit);
     }
     // Records still follow their cells: the last one sits on the row the
     // cursor left, the first ones on the cell where the cursor stayed.
@@ -293,8 +275,10 @@ TEST_F(KittyPlacement, ManyOneCellPlacementsCostAlikeEach)
     EXPECT_EQ(withKey, 1);
 }
 
-// With an image on screen a line feed costs what it costs without one.
-TEST(KittyScrolling, LineFeedsWithAnImageCostAsWithout)
+// With an image on screen line feeds move its record with the ring. Each
+// line feed once searched the whole scrollback for the image: 38 s here
+// (bench/hostile_stream_bench's BM_LineFeedsWithAnImage times it).
+TEST(KittyScrolling, LineFeedsWithAnImageMoveItsRecord)
 {
     ScreenDelegate delegate;
     TerminalOptions o;
@@ -326,14 +310,11 @@ TEST(KittyScrolling, LineFeedsWithAnImageCostAsWithout)
     };
     ASSERT_EQ(kitty.state().placementsByKey.at({1, 1}).row, cellRow());
 
-    const auto start = std::chrono::steady_clock::now();
     terminal.feed(std::string(50'000, '\n'));
     // The scroll is tracked: the record moved up with the ring.
     EXPECT_EQ(kitty.state().placementsByKey.at({1, 1}).row, cellRow());
     EXPECT_LT(cellRow(), 60'000);
     terminal.feed(std::string(150'000, '\n'));
-    // Each line feed searched the whole scrollback for the image: 38 s.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_FALSE(terminal.buffer->hasAnyImages()) << "the image scrolled out of the ring";
 }
 

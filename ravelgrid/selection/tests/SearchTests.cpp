@@ -1,4 +1,3 @@
-#include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -213,18 +212,17 @@ TEST_F(SearchTest, InvalidInputFindsNothingAndReportsNothing)
     EXPECT_EQ(next("\xff\xfe", plain), std::nullopt);
 }
 
-TEST(SearchLimits, CatastrophicBacktrackingIsCutOffQuickly)
+// ICU counts the steps of a match: without the limit these would run for
+// ages.
+TEST(SearchLimits, CatastrophicBacktrackingIsCutOff)
 {
     TerminalHarness h(60, 5, 200);
     for (int i = 0; i < 200; ++i)
         h.feed(std::string(40, 'a') + "!\r\n");
     h.feed("needle");
     SearchService search(*h.terminal);
-    const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(search.findNext("^(a+)+$", regex), std::nullopt);
     EXPECT_TRUE(search.findAllMatches("(a|aa)+$", regex, 10).empty());
-    const auto spent = std::chrono::steady_clock::now() - begin;
-    EXPECT_LT(spent, std::chrono::seconds(6));
     // The next search is not affected.
     EXPECT_EQ(place(search.findNext("needle", plain)), (Place{0, 200, 6}));
 }
@@ -356,14 +354,16 @@ TEST(SearchCache, ALineWrappedOverManyRowsIsSearchedOnce)
     text += "end";
     h.feed(text);
     SearchService search(*h.terminal);
-    const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(search.findNext("zzz", plain), std::nullopt);
+    // Every row read once, not once for each row of the line.
+    const uint64_t rows = search.lineCache().rowsRead();
+    EXPECT_LE(rows, uint64_t(h.terminal->activeBuffer().lines().count()));
     EXPECT_EQ(search.findPrevious("zzz", plain), std::nullopt);
     EXPECT_EQ(place(search.findNext("end", plain)), (Place{0, 4000, 3}));
     auto many = search.findAllMatches("aaaa", plain, 20000);
     EXPECT_EQ(many.size(), 20000u);
     EXPECT_EQ(place(many.back()), (Place{16, 3999, 4}));
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+    EXPECT_EQ(search.lineCache().rowsRead(), rows) << "the later searches found the line in the cache";
 }
 
 }  // namespace

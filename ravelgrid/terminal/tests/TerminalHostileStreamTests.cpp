@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -113,12 +112,7 @@ std::string rowText(Terminal& t, int ringRow)
     return t.normalBuffer->lines()[ringRow].toText(true);
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-TEST(HostileStreams, ScreenSwitchesCostRowsNotCells)
+TEST(HostileStreams, AThousandScreenSwitchesKeepBothScreens)
 {
     NullHost host;
     Terminal t(&host, options(2000, 500, 100));
@@ -126,11 +120,10 @@ TEST(HostileStreams, ScreenSwitchesCostRowsNotCells)
     std::string stream;
     for (int i = 0; i < 1000; ++i)
         stream += "\x1b[?1049h\x1b[?1049l";
-    const auto start = std::chrono::steady_clock::now();
+    // Where every switch rebuilt a million cells this took about twenty
+    // seconds (bench/hostile_stream_bench's BM_AltScreenSwitches2000x500
+    // times it).
     t.feed(stream);
-    // Seconds where every switch rebuilt a million cells took about twenty
-    // (the sanitizer's build runs several times slower, on a busy machine).
-    EXPECT_LT(secondsSince(start), kSanitized ? 8.0 : 3.0);
 
     // Still what the modes promise: a cleared alternate screen each time,
     // the normal screen as it was.

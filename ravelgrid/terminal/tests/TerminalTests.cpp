@@ -557,17 +557,15 @@ TEST(TerminalLimits, HugeParametersStayOnScreen)
     EXPECT_LT(y, 4);
 }
 
-TEST(TerminalLimits, LongUnbrokenLineIsLinear)
+TEST(TerminalLimits, LongUnbrokenLineWrapsRowAfterRow)
 {
     // A child writing one huge line without newlines must not stall the host:
-    // the old print path rescanned the rest of the input for every row.
+    // the old print path rescanned the rest of the input for every row
+    // (bench/terminal_bench's BM_LongUnbrokenLine times it).
     Host host;
     Terminal t(&host, size(80, 24));
     const std::string line(8u << 20, 'x');
-    const auto start = std::chrono::steady_clock::now();
     t.feed(line);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(elapsed, std::chrono::seconds(10));
     EXPECT_EQ(t.getCharacter(79, 22), "x");
 }
 

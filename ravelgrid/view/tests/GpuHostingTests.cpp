@@ -302,8 +302,8 @@ private slots:
         // frames presented by then. A busy machine may deliver a tick late and
         // the next one early to keep the beat, so each flip is timed from the
         // start: the k-th comes no sooner than k periods after the clock
-        // started (before the timer) and, within a margin, no later than k
-        // periods after the frame that started it.
+        // started (before the timer). A tick comes when the timer's period
+        // has passed; how late a busy machine delivers it is not the view's.
         struct Flip {
             qint64 at;
             bool on;
@@ -317,16 +317,14 @@ private slots:
         });
         clock.start();
         QVERIFY(frameAfter("\x1b[1 q"));
-        const qint64 started = clock.elapsed();
         QVERIFY2(host.cursorBlinkTimerActive(), "blinking block");
+        QCOMPARE(host.cursorBlinkTimer().interval(), GpuTerminalHost::cursorBlinkIntervalMs);
         QVERIFY(host.cursorBlinkOn());
         for (std::size_t k = 1; k <= 2; ++k) {
             QVERIFY2(s.pump([&] { return flips.size() >= k; }, 4000), "the phase never flipped");
             const Flip flip = flips[k - 1];
             QCOMPARE(flip.on, k == 2);
-            const QByteArray when = QByteArray::number(flip.at) + " ms, the frame at " + QByteArray::number(started);
-            QVERIFY2(flip.at >= qint64(k) * 600, when.constData());
-            QVERIFY2(flip.at - started <= qint64(k) * 700 + 300, when.constData());
+            QVERIFY2(flip.at >= qint64(k) * 600, QByteArray::number(flip.at).constData());
             // Each flip is drawn.
             QVERIFY(s.pump([&] { return presented() > flip.frames; }));
         }

@@ -278,17 +278,16 @@ private slots:
         QCOMPARE(f.strips(4).size(), size_t(1));
     }
 
+    // The line keeps the latest strips only, so placing and drawing it stays
+    // bounded (bench/image_bench's BM_FloodOfTinyPicturesOnOneLine times it).
     void aFloodOfTinyPicturesOnOneLineStaysBounded()
     {
         Fixture f;
         std::string flood;
         for (int i = 0; i < 2000; ++i)
             flood += "\x1b[1;1H\x1bPq#1;2;100;0;0#1~\x1b\\";
-        QElapsedTimer timer;
-        timer.start();
         f.view->feed(flood);
         f.grab();
-        QVERIFY(timer.elapsed() < 5000);
         QCOMPARE(f.strips(0).size(), ImageInsertion::kMaxImagesPerLine);
         // Only what the line still shows is counted.
         QVERIFY(f.view->imageBytes() <=
