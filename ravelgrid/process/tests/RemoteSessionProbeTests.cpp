@@ -489,104 +489,6 @@ bool ticksPass(std::uint64_t ticks)
     return eventually([&] { return proc::bootTicks() >= from + ticks; }, kTimeout);
 }
 
-// A process of `account` in a session of its own, outside the tab; says so
-// on `ready` once it runs as that account.
-pid_t startStranger(uid_t account, int ready)
-{
-    const pid_t scenario = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (setsid() < 0 || !becomeAccount(account))
-            _exit(1);
-        endWithParent(scenario);
-        if (write(ready, "x", 1) == 1)
-            pause();
-        _exit(1);
-    }
-    return pid;
-}
-
-// Run in a process of its own: a session of nobody's with a member of
-// another account, which forks and ends at once while its fork starts a
-// session, all between two looks (ssh -f under su or sudo). A probe run as
-// nobody must count the fork while it lives, but neither a process of that
-// account started before the member nor one started once the fork was
-// found gone. Exits 0 when it does.
-[[noreturn]] void orphanedForkScenario(bool walk)
-{
-    // Each run's own account, so that copies run at once do not take each other's processes for forks.
-    const auto other = static_cast<uid_t>(200000 + getpid() % 100000);
-    isolate();
-    int master = -1;
-    int slave = -1;
-    int toLeader[2], toMember[2], fromChildren[2], ready[2];
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe(toLeader) != 0 || pipe(toMember) != 0 ||
-        pipe(fromChildren) != 0 || pipe(ready) != 0)
-        _exit(10);
-    fchown(slave, 65534, 65534);
-    prctl(PR_SET_CHILD_SUBREAPER, 1);  // the fork's parent, once its own has gone
-    const pid_t scenario = getpid();
-    const pid_t leader = fork();
-    if (leader == 0) {
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        const pid_t self = getpid();
-        if (readByte(toLeader[0]) == 'm' && fork() == 0) {
-            if (!becomeAccount(other))
-                _exit(1);
-            endWithParent(self);
-            pid_t pid = getpid();
-            if (write(fromChildren[1], &pid, sizeof pid) != sizeof pid || readByte(toMember[0]) != 'f')
-                _exit(1);
-            if (fork() == 0 && setsid() > 0 && (pid = getpid()) > 0 &&
-                write(fromChildren[1], &pid, sizeof pid) == sizeof pid) {
-                alarm(static_cast<unsigned>(kTimeout.count() * 2));  // should the scenario end early
-                pause();
-            }
-            _exit(0);
-        }
-        if (!becomeAccount(65534))
-            _exit(1);
-        endWithParent(scenario);
-        for (;;)
-            if (wait(nullptr) < 0 && errno == ECHILD)
-                pause();
-    }
-    close(slave);
-    const pid_t before = ticksPass(1) ? startStranger(other, ready[1]) : 0;
-    if (before <= 0 || readByte(ready[0]) != 'x' || !ticksPass(1) || write(toLeader[1], "m", 1) != 1)
-        _exit(11);
-    const pid_t member = readPid(fromChildren[0]);
-    if (member <= 0)
-        _exit(11);
-    Observer observer(master, leader, walk);
-    const char withMember = observer.look();
-    // No look until the member has forked and ended and its fork has left.
-    pid_t forked = 0;
-    const bool left =
-        write(toMember[1], "f", 1) == 1 && (forked = readPid(fromChildren[0])) > 0 &&
-        eventually(
-            [&] { return parentOf(forked) == getpid() && !std::filesystem::exists("/proc/" + std::to_string(member)); },
-            kTimeout);
-    const char withFork = left ? observer.look() : '\0';
-    const char stillWithFork = left ? observer.look() : '\0';
-    if (forked > 0) {
-        kill(forked, SIGKILL);
-        waitpid(forked, nullptr, 0);
-    }
-    const char afterFork = observer.look();
-    const pid_t later = ticksPass(3) ? startStranger(other, ready[1]) : 0;
-    const char withLater = later > 0 && readByte(ready[0]) == 'x' ? observer.look() : '\0';
-    kill(-leader, SIGKILL);
-    kill(before, SIGKILL);
-    kill(later, SIGKILL);
-    observer.end();
-    _exit(withMember == 'r' && withFork == 'r' && stillWithFork == 'r' && afterFork == 'l' && withLater == 'l'
-              ? 0
-              : 30 + (withFork != 'r') + 2 * (stillWithFork != 'r') + 4 * (afterFork != 'l') + 8 * (withLater != 'l') +
-                    16 * (withMember != 'r'));
-}
-
 // What sets a daemon that the pid space's first process starts apart from
 // the tab, as a service manager, cron or another login does.
 enum class Apart {
@@ -636,25 +538,55 @@ bool setApart(Apart apart, const std::string& group)
                                   : writeText("/proc/self/loginuid", std::to_string(getpid() + 100000));
 }
 
-// Run in a process of its own: a session of nobody's, in a place of its own,
-// with a member of another account. While the member lives, the pid space's
-// first process starts a daemon of that account elsewhere that holds a
-// connection to a local host; then the member forks and ends while its fork
-// starts a session, between two looks. A probe run as nobody must count the
-// fork while it lives, and not the daemon. Exits 0 when it does.
-[[noreturn]] void strangerDaemonScenario(Apart apart, bool walk)
+// A process of `account` in a session of its own, outside the tab, put
+// apart first by `setUp` when given and holding a connection to a local
+// host when `port` is given; says so on `ready` once it runs as that account.
+pid_t startStranger(uid_t account, int ready, const std::function<bool()>& setUp = {}, int port = 0)
 {
+    const pid_t scenario = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setsid() < 0 || (setUp && !setUp()) || !becomeAccount(account))
+            _exit(1);
+        endWithParent(scenario);
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if ((port == 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) &&
+            write(ready, "x", 1) == 1)
+            pause();
+        _exit(1);
+    }
+    return pid;
+}
+
+// Run in a process of its own: a session of nobody's with a member of
+// another account, which forks and ends at once while its fork starts a
+// session, all between two looks (ssh -f under su or sudo). A probe run as
+// nobody must count the fork while it lives, but neither a process of that
+// account started before the member nor one started once the fork was
+// found gone. With `apart`, the tab is in a place of its own and, while the
+// member lives, the pid space's first process starts a daemon of that
+// account elsewhere, holding a connection to a local host, as a service
+// manager, cron or another login does: it must not count either. Exits 0
+// when all holds.
+[[noreturn]] void orphanedForkScenario(bool walk, std::optional<Apart> apart = {})
+{
+    // Each run's own account, so that copies run at once do not take each other's processes for forks.
     const auto other = static_cast<uid_t>(200000 + getpid() % 100000);
-    const std::string base = cgroupHierarchy() + "/rg-probe-" + std::to_string(getpid());
-    const std::string tabGroup = base + "-tab";
-    const std::string daemonGroup = base + "-daemon";
-    if (apart == Apart::cgroup && (mkdir(tabGroup.c_str(), 0755) != 0 || mkdir(daemonGroup.c_str(), 0755) != 0)) {
+    const std::string groups = cgroupHierarchy() + "/rg-probe-" + std::to_string(getpid());
+    const std::string tabGroup = groups + "-tab";
+    const std::string daemonGroup = groups + "-daemon";
+    const bool makeGroups = apart == Apart::cgroup;
+    if (makeGroups && (mkdir(tabGroup.c_str(), 0755) != 0 || mkdir(daemonGroup.c_str(), 0755) != 0)) {
         rmdir(tabGroup.c_str());
         _exit(8);
     }
     isolate([&] {
-        if (apart == Apart::cgroup)
-            for (const auto& group : {tabGroup, daemonGroup})
+        for (const auto& group : {tabGroup, daemonGroup})
+            if (makeGroups)
                 eventually([&] { return rmdir(group.c_str()) == 0 || errno == ENOENT; }, kTimeout);
     });
     int master = -1;
@@ -664,14 +596,14 @@ bool setApart(Apart apart, const std::string& group)
         pipe(fromChildren) != 0 || pipe(ready) != 0)
         _exit(10);
     fchown(slave, 65534, 65534);
-    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);  // the fork's parent, once its own has gone
     const pid_t scenario = getpid();
     const pid_t leader = fork();
     if (leader == 0) {
         setsid();
         ioctl(slave, TIOCSCTTY, 0);
         const pid_t self = getpid();
-        if (!setApart(apart, tabGroup))
+        if (apart && !setApart(*apart, tabGroup))
             _exit(1);
         if (readByte(toLeader[0]) == 'm' && fork() == 0) {
             if (!becomeAccount(other))
@@ -695,30 +627,23 @@ bool setApart(Apart apart, const std::string& group)
                 pause();
     }
     close(slave);
-    LoopbackHost host;  // made after the tab, which must not hold it
-    if (host.port() == 0 || write(toLeader[1], "m", 1) != 1)
+    LoopbackHost host;  // made once the tab has started, so that none of it holds the listener
+    const pid_t before = ticksPass(1) ? startStranger(other, ready[1]) : 0;
+    if (before <= 0 || readByte(ready[0]) != 'x' || !ticksPass(1) || write(toLeader[1], "m", 1) != 1)
         _exit(11);
     const pid_t member = readPid(fromChildren[0]);
     if (member <= 0)
         _exit(11);
     Observer observer(master, leader, walk);
     const char withMember = observer.look();
-    const pid_t daemon = ticksPass(1) ? fork() : -1;
-    if (daemon == 0) {
-        if (setsid() < 0 || !setApart(apart, daemonGroup) || !becomeAccount(other))
-            _exit(1);
-        endWithParent(scenario);
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(host.port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && write(ready[1], "x", 1) == 1)
-            pause();
-        _exit(1);
+    pid_t daemon = 0;
+    if (apart) {
+        daemon = ticksPass(1) ? startStranger(
+                                    other, ready[1], [&] { return setApart(*apart, daemonGroup); }, host.port())
+                              : 0;
+        if (daemon <= 0 || readByte(ready[0]) != 'x')
+            _exit(12);
     }
-    if (daemon < 0 || readByte(ready[0]) != 'x')
-        _exit(12);
     // No look until the member has forked and ended and its fork has left.
     pid_t forked = 0;
     const bool left =
@@ -727,22 +652,27 @@ bool setApart(Apart apart, const std::string& group)
             [&] { return parentOf(forked) == getpid() && !std::filesystem::exists("/proc/" + std::to_string(member)); },
             kTimeout);
     const char withFork = left ? observer.look() : '\0';
+    const char stillWithFork = left ? observer.look() : '\0';
     if (forked > 0) {
         kill(forked, SIGKILL);
         waitpid(forked, nullptr, 0);
     }
-    const char withDaemon = observer.look();
-    const char stillWithDaemon = observer.look();
-    const bool daemonLived = parentOf(daemon) == getpid() && waitpid(daemon, nullptr, WNOHANG) == 0;
+    const char afterFork = observer.look();
+    const pid_t later = ticksPass(3) ? startStranger(other, ready[1]) : 0;
+    const char withLater = later > 0 && readByte(ready[0]) == 'x' ? observer.look() : '\0';
+    const bool daemonLived = !apart || waitpid(daemon, nullptr, WNOHANG) == 0;
     kill(-leader, SIGKILL);
-    kill(daemon, SIGKILL);
+    kill(before, SIGKILL);
+    kill(later, SIGKILL);
+    if (daemon > 0)
+        kill(daemon, SIGKILL);
     observer.end();
     if (!left || !daemonLived)
         _exit(13);
-    _exit(withMember == 'r' && withFork == 'r' && withDaemon == 'l' && stillWithDaemon == 'l'
+    _exit(withMember == 'r' && withFork == 'r' && stillWithFork == 'r' && afterFork == 'l' && withLater == 'l'
               ? 0
-              : 30 + (withFork != 'r') + 2 * (withDaemon != 'l') + 4 * (stillWithDaemon != 'l') +
-                    8 * (withMember != 'r'));
+              : 30 + (withFork != 'r') + 2 * (stillWithFork != 'r') + 4 * (afterFork != 'l') + 8 * (withLater != 'l') +
+                    16 * (withMember != 'r'));
 }
 
 // Whether a child of ours may start an audit login session of its own.
@@ -905,8 +835,8 @@ TEST(RemoteSessionProbe, ADaemonStartedElsewhereNeverCountsWhileAMembersForkDoes
             std::cout << "no " << name << " can be laid out here\n";
             continue;
         }
-        EXPECT_EXIT(strangerDaemonScenario(apart, false), testing::ExitedWithCode(0), "") << name << ", new ids only";
-        EXPECT_EXIT(strangerDaemonScenario(apart, true), testing::ExitedWithCode(0), "") << name << ", walking /proc";
+        EXPECT_EXIT(orphanedForkScenario(false, apart), testing::ExitedWithCode(0), "") << name << ", new ids only";
+        EXPECT_EXIT(orphanedForkScenario(true, apart), testing::ExitedWithCode(0), "") << name << ", walking /proc";
     }
     if (!groups && !sessions)
         GTEST_SKIP() << "neither control groups nor login sessions can be laid out";
