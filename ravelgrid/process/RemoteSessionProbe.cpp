@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <string_view>
 #include <utility>
@@ -21,6 +22,7 @@ using namespace proc;
 namespace {
 
 thread_local std::uint64_t looksHere = 0;
+std::atomic<std::uint64_t> looksDone{0};
 
 // Root may yet turn into any account (su's child before it drops its rights).
 constexpr uid_t kAnyAccount = static_cast<uid_t>(-1);
@@ -50,6 +52,11 @@ RemoteSessionProbe::RemoteSessionProbe(int masterFd, pid_t sessionLeader, Limits
 std::uint64_t RemoteSessionProbe::looksOnThisThread()
 {
     return looksHere;
+}
+
+std::uint64_t RemoteSessionProbe::looksFinished()
+{
+    return looksDone.load();
 }
 
 bool RemoteSessionProbe::procHidesProcesses()
@@ -717,6 +724,9 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
 {
     std::lock_guard lock(mutex_);
     ++looksHere;
+    struct Finished {
+        ~Finished() { ++looksDone; }
+    } finished;
     Look result;
     if (leader_ <= 0 || !refreshMembers())
         return result;

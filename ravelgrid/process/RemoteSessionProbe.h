@@ -121,6 +121,8 @@ public:
 
     // Looks made on the calling thread so far.
     static std::uint64_t looksOnThisThread();
+    // Looks finished by any probe of this process so far.
+    static std::uint64_t looksFinished();
 
     // Whether /proc hides other users' processes from us (hidepid).
     static bool procHidesProcesses();
