@@ -3,13 +3,15 @@
 # text on the clipboard, then a stand-in ssh typed at its prompt asks for the
 # clipboard, a screen checksum and a local file as a kitty image, and gets
 # none of them; the same program under a local name gets all three, and gets
-# none once it holds a connection and has left the session (setsid -f). Where a
+# none once it holds a connection and has left the session (setsid -f), nor
+# under a client whose main thread has ended while another holds its
+# connection. Where a
 # throwaway sshd can run, a real ssh started through `sh -c` reaches one whose
 # command asks the same and gets nothing, the local program asked again
 # afterwards gets its answers, and a path the host printed stays shut on
 # Ctrl+click after the session ended while the same path printed locally
 # reaches a stand-in xdg-open.
-#   trust_e2e.sh <quillmar> <find_text_on_screen>
+#   trust_e2e.sh <quillmar> <find_text_on_screen> <thread_exit_client>
 set -u
 E2E_NAME=trust
 . "$(dirname "$0")/e2e-lib.sh"
@@ -32,6 +34,11 @@ on_screen() {
   e2e_run "setsid -f $w/bin/fetcher $w/detached.out $w/pixel; until [ -e $w/detached.out.done ]; do sleep 0.1; done"
   e2e_waitfile "$w/detached.out.done" 300 || e2e_fail "the detached client did not finish"
   refused detached.out
+  # A client whose main thread has ended while another holds its connection
+  # runs the program, which holds none.
+  e2e_run "$E2E_THREADLESS $(cat "$w/listen.port") $w/threadless.pid pthread '$w/bin/local-query $w/threadless.out $w/pixel'"
+  e2e_waitfile "$w/threadless.out.done" 300 || e2e_fail "the client without its main thread did not finish"
+  refused threadless.out
   [ -n "${E2E_PORT:-}" ] || { e2e_stop; return 0; }
 
   # A real ssh whose leader is not ssh by any name; it prints a path first.
@@ -83,6 +90,7 @@ ctrlclick() {  # "x,y" of the text's top left corner
 e2e_part
 
 app=$1 finder=$2
+export E2E_THREADLESS=$3
 # The sshd half needs a private mount namespace to give ssh our home.
 if [ -z "${E2E_UNSHARED:-}" ] && [ -x /usr/sbin/sshd ] && unshare -m --propagation private true 2>/dev/null; then
   e2e_unshare "$@"

@@ -1,6 +1,7 @@
 // A TCP client whose main thread ends while another thread holds the
-// connection: thread_exit_client PORT PIDFILE pthread|syscall. The other
-// thread writes the process's id to PIDFILE once connected.
+// connection: thread_exit_client PORT PIDFILE pthread|syscall [COMMAND]. The
+// other thread writes the process's id to PIDFILE once connected, then runs
+// COMMAND, which does not inherit the connection, and exits with its status.
 #define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,16 +10,18 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static int port;
 static const char* pidFile;
+static const char* command;
 
 static void* holdConnection(void* unused)
 {
     (void)unused;
     alarm(120);  // should the test end without ending it
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_in address = {0};
     address.sin_family = AF_INET;
     address.sin_port = htons((unsigned short)port);
@@ -30,14 +33,19 @@ static void* holdConnection(void* unused)
     FILE* out = fopen(temporary, "w");
     if (!out || fprintf(out, "%d\n", (int)getpid()) < 0 || fclose(out) != 0 || rename(temporary, pidFile) != 0)
         _exit(3);
+    if (command) {
+        const int status = system(command);
+        _exit(status == -1 || !WIFEXITED(status) ? 4 : WEXITSTATUS(status));
+    }
     for (;;)
         pause();
 }
 
 int main(int argc, char** argv)
 {
-    if (argc != 4)
+    if (argc != 4 && argc != 5)
         return 1;
+    command = argc == 5 ? argv[4] : NULL;
     port = atoi(argv[1]);
     pidFile = argv[2];
     pthread_t worker;
