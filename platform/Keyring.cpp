@@ -5,8 +5,10 @@
 #include <libsecret/secret.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -31,14 +33,39 @@ struct ErrorFree {
     void operator()(GError* e) const { g_error_free(e); }
 };
 using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
+struct VariantFree {
+    void operator()(GVariant* v) const { g_variant_unref(v); }
+};
+using VariantPtr = std::unique_ptr<GVariant, VariantFree>;
+struct ObjectFree {
+    void operator()(gpointer o) const { g_object_unref(o); }
+};
+template <class T>
+using ObjectPtr = std::unique_ptr<T, ObjectFree>;
+struct TableFree {
+    void operator()(GHashTable* t) const { g_hash_table_unref(t); }
+};
+using TablePtr = std::unique_ptr<GHashTable, TableFree>;
 
 constexpr const char* kNoAnswer = "The keyring didn't answer in time.";
+constexpr const char* kLocked = "The keyring is locked.";
+constexpr const char* kMissing = "No keyring is available: the desktop's Secret Service isn't running.";
 
-// `cancelled`: our own cancel ended the call, which a dismissed prompt also looks like.
-KeyringError classify(const GError* e, bool cancelled)
+constexpr const char* kBusName = "org.freedesktop.secrets";
+constexpr const char* kServicePath = "/org/freedesktop/secrets";
+constexpr const char* kServiceInterface = "org.freedesktop.Secret.Service";
+constexpr const char* kCollectionInterface = "org.freedesktop.Secret.Collection";
+constexpr const char* kItemInterface = "org.freedesktop.Secret.Item";
+constexpr const char* kPromptInterface = "org.freedesktop.Secret.Prompt";
+
+// A wait looks again this often by itself, for services that don't signal
+// what changed.
+constexpr std::chrono::milliseconds kLookAgain{5000};
+
+// `cancelled`: our own cancel ended the call.
+KeyringError describe(const GError* e, bool cancelled)
 {
     const std::string detail = e && e->message ? e->message : "unknown error";
-    logWarning("keyring", detail);
     if (cancelled)
         return {KeyringError::Kind::noAnswer, kNoAnswer};
     const bool slow =
@@ -48,7 +75,7 @@ KeyringError classify(const GError* e, bool cancelled)
     if (slow)
         return {KeyringError::Kind::noAnswer, kNoAnswer};
     if (e && e->domain == SECRET_ERROR && e->code == SECRET_ERROR_IS_LOCKED)
-        return {KeyringError::Kind::locked, "The keyring is locked."};
+        return {KeyringError::Kind::locked, kLocked};
     if (e && (e->domain == G_DBUS_ERROR || e->domain == G_IO_ERROR)) {
         const bool noService =
             e->domain == G_DBUS_ERROR &&
@@ -58,12 +85,240 @@ KeyringError classify(const GError* e, bool cancelled)
             e->domain == G_IO_ERROR && (e->code == G_IO_ERROR_NOT_FOUND || e->code == G_IO_ERROR_CONNECTION_REFUSED ||
                                         e->code == G_IO_ERROR_FAILED || e->code == G_IO_ERROR_CLOSED);
         if (noService || noBus)
-            return {KeyringError::Kind::unavailable,
-                    "No keyring is available: the desktop's Secret Service isn't running."};
+            return {KeyringError::Kind::unavailable, kMissing};
+        // libsecret's answer to a prompt the user dismissed.
         if (e->domain == G_IO_ERROR && e->code == G_IO_ERROR_CANCELLED)
-            return {KeyringError::Kind::locked, "The keyring is locked."};
+            return {KeyringError::Kind::locked, kLocked};
     }
     return {KeyringError::Kind::failed, "The keyring refused the request: " + detail + "."};
+}
+
+KeyringError classify(const GError* e, bool cancelled)
+{
+    logWarning("keyring", e && e->message ? e->message : "unknown error");
+    return describe(e, cancelled);
+}
+
+// One method call to the Secret Service: the reply, or none and `error`.
+VariantPtr callService(GDBusConnection* bus, const std::string& path, const char* interface, const char* method,
+                       GVariant* args, const char* replyType, GCancellable* cancel, ErrorPtr& error)
+{
+    GError* raw = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(bus, kBusName, path.c_str(), interface, method, args,
+                                                  replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+                                                  G_DBUS_CALL_FLAGS_NONE, -1, cancel, &raw);
+    error.reset(raw);
+    return VariantPtr(reply);
+}
+
+// The default collection's path, "/" when there is none yet.
+std::optional<std::string> defaultCollection(GDBusConnection* bus, GCancellable* cancel, ErrorPtr& error)
+{
+    auto reply = callService(bus, kServicePath, kServiceInterface, "ReadAlias", g_variant_new("(s)", "default"), "(o)",
+                             cancel, error);
+    if (!reply)
+        return std::nullopt;
+    const char* path = nullptr;
+    g_variant_get(reply.get(), "(&o)", &path);
+    return std::string(path);
+}
+
+// A collection or an item, as the service's Unlock takes it.
+struct Lockable {
+    std::string path;
+    const char* interface;
+};
+
+std::optional<bool> isLocked(GDBusConnection* bus, const Lockable& object, GCancellable* cancel, ErrorPtr& error)
+{
+    auto reply = callService(bus, object.path, "org.freedesktop.DBus.Properties", "Get",
+                             g_variant_new("(ss)", object.interface, "Locked"), "(v)", cancel, error);
+    if (!reply)
+        return std::nullopt;
+    GVariant* raw = nullptr;
+    g_variant_get(reply.get(), "(v)", &raw);
+    VariantPtr value(raw);
+    if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN)) {
+        error.reset(g_error_new_literal(G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "Locked isn't a boolean"));
+        return std::nullopt;
+    }
+    return g_variant_get_boolean(value.get()) != FALSE;
+}
+
+KeyringState stateNow(GDBusConnection* bus, GCancellable* cancel)
+{
+    ErrorPtr error;
+    auto collection = defaultCollection(bus, cancel, error);
+    if (collection && *collection == "/")
+        return KeyringState::open;  // storing makes one
+    auto locked = collection ? isLocked(bus, {*collection, kCollectionInterface}, cancel, error) : std::nullopt;
+    if (locked)
+        return *locked ? KeyringState::locked : KeyringState::open;
+    switch (describe(error.get(), false).kind) {
+    case KeyringError::Kind::noAnswer: return KeyringState::silent;
+    case KeyringError::Kind::locked: return KeyringState::locked;
+    default: return KeyringState::missing;
+    }
+}
+
+// What the Secret Service says on the bus, heard on a main context of the
+// calling thread while the watch lives: any signal of the service (a
+// collection made, removed or changed), property changes, the name changing
+// owner and, once asked, a prompt's end. A cancel wakes it.
+class ServiceWatch {
+public:
+    ServiceWatch(GDBusConnection* bus, GCancellable* cancel)
+        : bus_(bus), cancel_(cancel), context_(g_main_context_new())
+    {
+        g_main_context_push_thread_default(context_);
+        subscribe(kBusName, kServiceInterface, nullptr, nullptr, nullptr, &ServiceWatch::onChange);
+        subscribe(kBusName, "org.freedesktop.DBus.Properties", "PropertiesChanged", nullptr, nullptr,
+                  &ServiceWatch::onChange);
+        subscribe("org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus", kBusName,
+                  &ServiceWatch::onOwner);
+        cancelled_ = g_cancellable_connect(cancel_, G_CALLBACK(+[](GCancellable*, gpointer context) {
+                                               g_main_context_wakeup(static_cast<GMainContext*>(context));
+                                           }),
+                                           context_, nullptr);
+    }
+    ~ServiceWatch()
+    {
+        g_cancellable_disconnect(cancel_, cancelled_);
+        for (guint id : subscriptions_)
+            g_dbus_connection_signal_unsubscribe(bus_, id);
+        // Callbacks still queued go with the context, never run.
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+    ServiceWatch(const ServiceWatch&) = delete;
+    ServiceWatch& operator=(const ServiceWatch&) = delete;
+
+    void watchPrompt(const std::string& path)
+    {
+        subscribe(kBusName, kPromptInterface, "Completed", path.c_str(), nullptr, &ServiceWatch::onCompleted);
+    }
+
+    // Until something is heard, the cancel, or `limit`.
+    void wait(std::chrono::milliseconds limit)
+    {
+        bool late = false;
+        GSource* timer = g_timeout_source_new(static_cast<guint>(limit.count()));
+        g_source_set_callback(
+            timer,
+            +[](gpointer flag) -> gboolean {
+                *static_cast<bool*>(flag) = true;
+                return G_SOURCE_REMOVE;
+            },
+            &late, nullptr);
+        g_source_attach(timer, context_);
+        while (!late && !changed_ && !ownerChanged_ && !dismissed_ && !g_cancellable_is_cancelled(cancel_))
+            g_main_context_iteration(context_, TRUE);
+        g_source_destroy(timer);
+        g_source_unref(timer);
+    }
+
+    // Whether anything was heard since the last call.
+    bool takeChange() { return std::exchange(changed_, false) | std::exchange(ownerChanged_, false); }
+    bool ownerChanged() const { return ownerChanged_; }
+    // Whether the prompt ended, and if so whether it was dismissed.
+    const std::optional<bool>& dismissed() const { return dismissed_; }
+
+private:
+    void subscribe(const char* sender, const char* interface, const char* member, const char* path, const char* arg0,
+                   GDBusSignalCallback callback)
+    {
+        subscriptions_.push_back(g_dbus_connection_signal_subscribe(bus_, sender, interface, member, path, arg0,
+                                                                    G_DBUS_SIGNAL_FLAGS_NONE, callback, this, nullptr));
+    }
+    static void onChange(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                         gpointer self)
+    {
+        static_cast<ServiceWatch*>(self)->changed_ = true;
+    }
+    static void onOwner(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                        gpointer self)
+    {
+        static_cast<ServiceWatch*>(self)->ownerChanged_ = true;
+    }
+    static void onCompleted(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* args,
+                            gpointer self)
+    {
+        gboolean dismissed = TRUE;
+        if (g_variant_is_of_type(args, G_VARIANT_TYPE("(bv)")))
+            g_variant_get(args, "(b@v)", &dismissed, nullptr);
+        static_cast<ServiceWatch*>(self)->dismissed_ = dismissed != FALSE;
+    }
+
+    GDBusConnection* bus_;
+    GCancellable* cancel_;
+    GMainContext* context_;
+    gulong cancelled_ = 0;
+    std::vector<guint> subscriptions_;
+    bool changed_ = false;
+    bool ownerChanged_ = false;
+    std::optional<bool> dismissed_;
+};
+
+bool allUnlocked(GDBusConnection* bus, const std::vector<Lockable>& objects, GCancellable* cancel)
+{
+    return std::all_of(objects.begin(), objects.end(), [&](const Lockable& o) {
+        ErrorPtr error;
+        return isLocked(bus, o, cancel, error) == std::optional<bool>(false);
+    });
+}
+
+// Unlocks the objects, through the desktop's password prompt when the
+// service wants one, and waits for as long as the user takes. The prompt is
+// never dismissed from here (dismissing it takes it away under the user, and
+// gnome-keyring 42 dies of it): a cancel only stops waiting, and another
+// program unlocking the objects meanwhile ends the wait too, the prompt left
+// to the service.
+std::optional<KeyringError> unlock(GDBusConnection* bus, const std::vector<Lockable>& objects,
+                                   const Keyring::Prompted& prompted, GCancellable* cancel)
+{
+    ServiceWatch watch(bus, cancel);  // before asking, so no signal is missed
+    GVariantBuilder paths;
+    g_variant_builder_init(&paths, G_VARIANT_TYPE("ao"));
+    for (const Lockable& o : objects)
+        g_variant_builder_add(&paths, "o", o.path.c_str());
+    ErrorPtr error;
+    auto reply = callService(bus, kServicePath, kServiceInterface, "Unlock", g_variant_new("(ao)", &paths), "(aoo)",
+                             cancel, error);
+    if (!reply)
+        return classify(error.get(), g_cancellable_is_cancelled(cancel));
+    const char* promptPath = nullptr;
+    g_variant_get(reply.get(), "(@ao&o)", nullptr, &promptPath);
+    const std::string prompt = promptPath;
+    if (prompt == "/")
+        return std::nullopt;
+    watch.watchPrompt(prompt);
+    if (!callService(bus, prompt, kPromptInterface, "Prompt", g_variant_new("(s)", ""), nullptr, cancel, error))
+        return classify(error.get(), g_cancellable_is_cancelled(cancel));
+    if (prompted)
+        prompted();
+    for (;;) {
+        if (const auto& dismissed = watch.dismissed()) {
+            if (*dismissed)
+                return KeyringError{KeyringError::Kind::locked, kLocked};
+            return std::nullopt;
+        }
+        if (g_cancellable_is_cancelled(cancel))
+            return KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
+        if (watch.ownerChanged()) {
+            logWarning("keyring", "the Secret Service went away while its prompt was open");
+            return KeyringError{KeyringError::Kind::unavailable, kMissing};
+        }
+        // Unlocked by another program, or perhaps so when the service doesn't say.
+        (void)watch.takeChange();
+        if (allUnlocked(bus, objects, cancel))
+            return std::nullopt;
+        watch.wait(kLookAgain);
+    }
+}
+
+TablePtr attributesOf(const std::string& service, const std::string& account)
+{
+    return TablePtr(secret_attributes_build(schema(), "service", service.c_str(), "account", account.c_str(), nullptr));
 }
 
 }  // namespace
@@ -118,49 +373,78 @@ void Keyring::cancel() const
     calls_->cancelAll();
 }
 
-KeyringLookup Keyring::lookup(const std::string& account) const
+KeyringLookup Keyring::lookup(const std::string& account, const Prompted& prompted) const
 {
     Calls::Call call(*calls_);
-    GError* raw = nullptr;
-    gchar* secret = secret_password_lookup_sync(schema(), call.get(), &raw, "service", service_.c_str(), "account",
-                                                account.c_str(), nullptr);
-    ErrorPtr error(raw);
     KeyringLookup r;
-    if (error) {
-        if (secret)
-            secret_password_free(secret);
+    GError* raw = nullptr;
+    ObjectPtr<SecretService> service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, call.get(), &raw));
+    ErrorPtr error(raw);
+    if (!service) {
         r.error = classify(error.get(), call.cancelled());
         return r;
     }
-    if (secret) {
-        r.secret = std::string(secret);
-        secret_password_free(secret);  // wipes it
-        return r;
-    }
-    // A locked keyring hides its secrets: tell "locked" apart from "not there".
-    // Items are kept in the default collection, so its state is the one that counts.
-    bool locked = false;
-    GError* serviceRaw = nullptr;
-    if (SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, call.get(), &serviceRaw)) {
-        GError* collectionRaw = nullptr;
-        if (SecretCollection* collection = secret_collection_for_alias_sync(
-                service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, call.get(), &collectionRaw)) {
-            locked = secret_collection_get_locked(collection);
-            g_object_unref(collection);
+    GDBusConnection* bus = g_dbus_proxy_get_connection(G_DBUS_PROXY(service.get()));
+    const TablePtr attributes = attributesOf(service_, account);
+    // Searched without unlocking, so that no prompt opens out of sight: a
+    // locked keyring is unlocked here, and searched once more.
+    for (int round = 0;; ++round) {
+        raw = nullptr;
+        GList* found = secret_service_search_sync(service.get(), schema(), attributes.get(),
+                                                  SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
+                                                  call.get(), &raw);
+        error.reset(raw);
+        if (error) {
+            g_list_free_full(found, g_object_unref);
+            r.error = classify(error.get(), call.cancelled());
+            return r;
         }
-        ErrorPtr collectionError(collectionRaw);
-        g_object_unref(service);
+        std::vector<Lockable> locked;
+        for (GList* l = found; l; l = l->next) {
+            SecretItem* item = SECRET_ITEM(l->data);
+            if (secret_item_get_locked(item)) {
+                locked.push_back({g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)), kItemInterface});
+                continue;
+            }
+            if (r.secret)
+                continue;
+            if (SecretValue* value = secret_item_get_secret(item)) {
+                if (const gchar* text = secret_value_get_text(value))
+                    r.secret = std::string(text);
+                secret_value_unref(value);  // wipes it
+            }
+        }
+        g_list_free_full(found, g_object_unref);
+        if (r.secret)
+            return r;
+        if (round > 0) {
+            if (!locked.empty())
+                r.error = KeyringError{KeyringError::Kind::locked, kLocked};
+            return r;
+        }
+        if (locked.empty()) {
+            // A locked default collection may hide the item, and would refuse a new one.
+            auto collection = defaultCollection(bus, call.get(), error);
+            std::optional<bool> closed;
+            if (collection && *collection != "/")
+                closed = isLocked(bus, {*collection, kCollectionInterface}, call.get(), error);
+            if (collection && (*collection == "/" || closed == std::optional<bool>(false)))
+                return r;
+            if (!closed) {
+                r.error = classify(error.get(), call.cancelled());
+                return r;
+            }
+            locked.push_back({*collection, kCollectionInterface});
+        }
+        if (auto failed = unlock(bus, locked, prompted, call.get())) {
+            r.error = failed;
+            return r;
+        }
     }
-    ErrorPtr serviceError(serviceRaw);
-    if (call.cancelled())
-        r.error = KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
-    else if (locked)
-        r.error = KeyringError{KeyringError::Kind::locked, "The keyring is locked."};
-    return r;
 }
 
 std::optional<KeyringError> Keyring::store(const std::string& account, const std::string& label,
-                                           std::string_view secret) const
+                                           std::string_view secret, const Prompted& prompted) const
 {
     // The service takes NUL-terminated text.
     const std::string text(secret);
@@ -168,10 +452,33 @@ std::optional<KeyringError> Keyring::store(const std::string& account, const std
         return KeyringError{KeyringError::Kind::failed, "A keyring secret can't hold a NUL byte."};
     Calls::Call call(*calls_);
     GError* raw = nullptr;
-    const gboolean ok =
-        secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), text.c_str(), call.get(), &raw,
-                                   "service", service_.c_str(), "account", account.c_str(), nullptr);
+    ObjectPtr<SecretService> service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, call.get(), &raw));
     ErrorPtr error(raw);
+    if (!service)
+        return classify(error.get(), call.cancelled());
+    GDBusConnection* bus = g_dbus_proxy_get_connection(G_DBUS_PROXY(service.get()));
+    auto collection = defaultCollection(bus, call.get(), error);
+    if (!collection)
+        return classify(error.get(), call.cancelled());
+    if (*collection != "/") {
+        auto closed = isLocked(bus, {*collection, kCollectionInterface}, call.get(), error);
+        if (!closed)
+            return classify(error.get(), call.cancelled());
+        if (*closed) {
+            if (auto failed = unlock(bus, {{*collection, kCollectionInterface}}, prompted, call.get()))
+                return failed;
+        }
+    }
+    const TablePtr attributes = attributesOf(service_, account);
+    SecretValue* value = secret_value_new(text.c_str(), -1, "text/plain");
+    // Without a default collection libsecret makes one through a prompt, which
+    // it dismisses when its call is cancelled: such a call isn't cancelled.
+    raw = nullptr;
+    const gboolean ok =
+        secret_service_store_sync(service.get(), schema(), attributes.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
+                                  value, *collection == "/" ? nullptr : call.get(), &raw);
+    secret_value_unref(value);
+    error.reset(raw);
     if (error || !ok)
         return classify(error.get(), call.cancelled());
     return std::nullopt;
@@ -187,6 +494,28 @@ std::optional<KeyringError> Keyring::remove(const std::string& account) const
     if (error)
         return classify(error.get(), call.cancelled());
     return std::nullopt;
+}
+
+std::optional<KeyringState> Keyring::waitForChange(KeyringState was) const
+{
+    Calls::Call call(*calls_);
+    GError* raw = nullptr;
+    ObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, call.get(), &raw));
+    ErrorPtr error(raw);
+    if (!bus)
+        return std::nullopt;
+    ServiceWatch watch(bus.get(), call.get());  // before the first look, so no change is missed
+    for (;;) {
+        const KeyringState now = stateNow(bus.get(), call.get());
+        if (call.cancelled())
+            return std::nullopt;
+        if (now != was)
+            return now;
+        watch.wait(kLookAgain);
+        (void)watch.takeChange();
+        if (call.cancelled())
+            return std::nullopt;
+    }
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,22 +27,43 @@ struct KeyringLookup {
     bool ok() const { return !error.has_value(); }
 };
 
+// How the keyring stands, as far as can be told without asking the user.
+enum class KeyringState {
+    open,     // answers, and its default collection is unlocked (or not made yet)
+    locked,   // answers, and its default collection is locked
+    silent,   // owns its name on the bus but doesn't answer
+    missing,  // no Secret Service, or it refused to say
+};
+
 // Text secrets in the user's keyring through the Secret Service (libsecret),
 // one item per account of a service. Calls block until the service answers,
-// D-Bus gives up on it, or `cancel` is called: an unanswered unlock prompt
-// waits forever, so keep them off the main thread.
+// D-Bus gives up on it, or `cancel` is called: keep them off the main thread.
+//
+// A locked keyring is unlocked through the desktop's password prompt, which
+// waits for the user as long as it takes. A call never withdraws a prompt it
+// opened: `cancel` only stops waiting for it, and a call waiting for one also
+// ends when another program unlocks the keyring meanwhile.
 class Keyring {
 public:
+    // Called on the calling thread once a call waits at the desktop's password prompt.
+    using Prompted = std::function<void()>;
+
     explicit Keyring(std::string service = "quillmar");
 
     const std::string& service() const { return service_; }
 
-    KeyringLookup lookup(const std::string& account) const;
+    KeyringLookup lookup(const std::string& account, const Prompted& prompted = {}) const;
     // Adds the item to the default collection, or replaces its secret.
-    std::optional<KeyringError> store(const std::string& account, const std::string& label,
-                                      std::string_view secret) const;
+    std::optional<KeyringError> store(const std::string& account, const std::string& label, std::string_view secret,
+                                      const Prompted& prompted = {}) const;
     // Removing an item that isn't there is no error.
     std::optional<KeyringError> remove(const std::string& account) const;
+
+    // The keyring's state once it differs from `was`: at once when it already
+    // does, else when the service says its collections changed, its name
+    // changed owner, or a look every few seconds finds it so. Never prompts.
+    // None when cancelled or when there is no session bus to watch.
+    std::optional<KeyringState> waitForChange(KeyringState was) const;
 
     // Makes the calls now waiting on this keyring, or on a copy of it, give
     // up with `noAnswer`. Safe from any thread; later calls are not affected.

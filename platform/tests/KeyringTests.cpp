@@ -75,6 +75,44 @@ TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing)
     EXPECT_EQ(stored->kind, platform::KeyringError::Kind::locked) << stored->message;
 }
 
+// A first start with the keyring locked and nothing stored in it asks the
+// desktop to unlock it (no prompter can show here, so the prompt fails at
+// once); a watch sees the keyring unlocked by another program.
+TEST(LockedKeyringTest, AMissingItemAsksToUnlockAndAWatchSeesAnotherProgramUnlock)
+{
+    using namespace std::chrono_literals;
+    if (!envSet("QM_KEYRING_TEST") || !envSet("QM_KEYRING_LOCK_TEST"))
+        GTEST_SKIP() << "locks its own keyring";
+    platform::Keyring keyring("quillmar-test");
+    ASSERT_TRUE(platform::testing::unlockDefaultKeyring("test-password"));
+    ASSERT_FALSE(keyring.store("test-account", "quillmar test", "kept").has_value());
+    ASSERT_TRUE(platform::testing::lockDefaultKeyring());
+
+    int prompts = 0;
+    const auto missing = keyring.lookup("no-such-account", [&] { ++prompts; });
+    EXPECT_EQ(prompts, 1);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error->kind, platform::KeyringError::Kind::locked);
+
+    // A watch from another state ends at once; from this one, at the change.
+    EXPECT_EQ(keyring.waitForChange(platform::KeyringState::open), platform::KeyringState::locked);
+    auto watch = std::async(std::launch::async, [&] { return keyring.waitForChange(platform::KeyringState::locked); });
+    ASSERT_EQ(watch.wait_for(500ms), std::future_status::timeout) << "the watch ended while nothing changed";
+    ASSERT_TRUE(platform::testing::unlockDefaultKeyring("test-password"));
+    ASSERT_EQ(watch.wait_for(60s), std::future_status::ready);
+    EXPECT_EQ(watch.get(), platform::KeyringState::open);
+    prompts = 0;
+    EXPECT_EQ(keyring.lookup("test-account", [&] { ++prompts; }).secret, "kept");
+    EXPECT_EQ(prompts, 0);
+
+    auto cancelled =
+        std::async(std::launch::async, [&] { return keyring.waitForChange(platform::KeyringState::open); });
+    ASSERT_EQ(cancelled.wait_for(500ms), std::future_status::timeout);
+    keyring.cancel();
+    ASSERT_EQ(cancelled.wait_for(60s), std::future_status::ready);
+    EXPECT_EQ(cancelled.get(), std::nullopt);
+}
+
 TEST(NoKeyringTest, EveryCallSaysTheKeyringIsMissing)
 {
     if (!envSet("QM_NO_KEYRING_TEST"))

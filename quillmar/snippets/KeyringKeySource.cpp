@@ -3,6 +3,22 @@
 #include <openssl/evp.h>
 
 namespace quillmar {
+namespace {
+
+SnippetError failure(const platform::KeyringError& error)
+{
+    using Kind = platform::KeyringError::Kind;
+    using State = platform::KeyringState;
+    switch (error.kind) {
+    case Kind::locked: return {error.message, State::locked};
+    case Kind::noAnswer: return {error.message, State::silent};
+    case Kind::unavailable: return {error.message, State::missing};
+    case Kind::failed: break;
+    }
+    return {error.message, std::nullopt};
+}
+
+}  // namespace
 
 KeyringKeySource::KeyringKeySource(platform::Keyring keyring) : keyring_(std::move(keyring))
 {}
@@ -38,9 +54,9 @@ std::optional<platform::SymmetricKey> KeyringKeySource::decode(std::string_view 
 SnippetKeySource::Lookup KeyringKeySource::find()
 {
     Lookup r;
-    auto found = keyring_.lookup(kAccount);
+    auto found = keyring_.lookup(kAccount, prompted_);
     if (!found.ok()) {
-        r.error = SnippetError{found.error->message};
+        r.error = failure(*found.error);
         return r;
     }
     if (!found.secret)
@@ -58,10 +74,10 @@ SnippetResult<platform::SymmetricKey> KeyringKeySource::create()
     if (!key)
         return SnippetError{"The system's random source failed."};
     std::string text = encode(*key);
-    auto error = keyring_.store(kAccount, kLabel, text);
+    auto error = keyring_.store(kAccount, kLabel, text, prompted_);
     platform::wipe(text);
     if (error)
-        return SnippetError{error->message};
+        return failure(*error);
     return *key;
 }
 

@@ -19,12 +19,18 @@ public:
     Lookup find() override;
     SnippetResult<platform::SymmetricKey> create() override;
     void cancel() override { keyring_.cancel(); }
+    void setPromptListener(std::function<void()> listener) override { prompted_ = std::move(listener); }
+    std::optional<platform::KeyringState> waitForChange(platform::KeyringState was) override
+    {
+        return keyring_.waitForChange(was);
+    }
 
     static std::string encode(const platform::SymmetricKey& key);
     static std::optional<platform::SymmetricKey> decode(std::string_view text);
 
 private:
     platform::Keyring keyring_;
+    platform::Keyring::Prompted prompted_;
 };
 
 }  // namespace quillmar

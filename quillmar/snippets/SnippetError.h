@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/Keyring.h"
+
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -9,6 +12,9 @@ namespace quillmar {
 // A failed snippet operation, carrying the finished sentence for the user.
 struct SnippetError {
     std::string message;
+    // How the keyring stood when it couldn't give the key; none for every
+    // other failure. Asking again may work once it stands otherwise.
+    std::optional<platform::KeyringState> keyring = std::nullopt;
 };
 
 // A value or the error that kept us from making it.

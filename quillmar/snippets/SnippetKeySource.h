@@ -3,6 +3,7 @@
 #include "platform/Crypto.h"
 #include "quillmar/snippets/SnippetError.h"
 
+#include <functional>
 #include <optional>
 
 namespace quillmar {
@@ -21,9 +22,21 @@ public:
     virtual Lookup find() = 0;
     // Makes a new random key and keeps it; gives it only once it is kept.
     virtual SnippetResult<platform::SymmetricKey> create() = 0;
-    // Makes a `find` or `create` now waiting on another thread give up with
-    // an error. Safe from any thread.
+    // Makes a `find`, `create` or `waitForChange` now waiting on another
+    // thread give up (a password prompt stays open). Safe from any thread.
     virtual void cancel() {}
+
+    // Told on the asking thread once a `find` or `create` waits for the user
+    // at the keyring's password prompt. Set once, before anything is asked.
+    virtual void setPromptListener(std::function<void()> listener) { (void)listener; }
+    // Waits until the keyring no longer stands as `was` and says how it
+    // stands then; none when cancelled or when it can't be watched (the
+    // default). Never asks the user anything.
+    virtual std::optional<platform::KeyringState> waitForChange(platform::KeyringState was)
+    {
+        (void)was;
+        return std::nullopt;
+    }
 };
 
 }  // namespace quillmar

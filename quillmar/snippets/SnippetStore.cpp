@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace quillmar {
 namespace {
@@ -16,11 +17,33 @@ QString toQt(const std::string& s)
     return QString::fromStdString(s);
 }
 
+// What the user can do, said after why the keyring couldn't give the key.
+std::string whatToDo(platform::KeyringState state)
+{
+    switch (state) {
+    case platform::KeyringState::locked: return " They open once it is unlocked.";
+    case platform::KeyringState::silent: return " They open once it answers; if it doesn't, log out and back in.";
+    case platform::KeyringState::open:
+    case platform::KeyringState::missing: break;
+    }
+    return "";
+}
+
 }  // namespace
 
 struct SnippetStore::Mailbox {
     std::mutex mutex;
     SnippetStore* store = nullptr;
+
+    // Runs `step` on the store's thread, unless the store has gone by then.
+    template <class Step>
+    void post(Step step)
+    {
+        std::lock_guard lock(mutex);
+        if (SnippetStore* s = store)
+            QMetaObject::invokeMethod(
+                s, [s, step = std::move(step)]() mutable { step(*s); }, Qt::QueuedConnection);
+    }
 };
 
 SnippetStore::SnippetStore(QObject* parent)
@@ -42,6 +65,8 @@ SnippetStore::SnippetStore(SnippetPaths paths, std::unique_ptr<SnippetKeySource>
     settle_.setInterval(100);
     connect(&settle_, &QTimer::timeout, this, &SnippetStore::takeOtherSave);
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_, qOverload<>(&QTimer::start));
+    library_.vault().keySource()->setPromptListener(
+        [mailbox = mailbox_] { mailbox->post([](SnippetStore& store) { store.promptShown(); }); });
 }
 
 SnippetStore::~SnippetStore()
@@ -50,8 +75,8 @@ SnippetStore::~SnippetStore()
         std::lock_guard lock(mailbox_->mutex);
         mailbox_->store = nullptr;
     }
-    // The worker gives up soon and finds no one to tell.
-    if (waitingForKeyring())
+    // The workers give up soon and find no one to tell; a prompt stays open.
+    if (asking_ || watching_)
         library_.vault().keySource()->cancel();
 }
 
@@ -121,7 +146,7 @@ std::optional<QString> SnippetStore::finish(const Before& was, const SnippetStat
 
 void SnippetStore::load()
 {
-    if (waitingForKeyring())
+    if (asking_)
         return;
     if (library_.vault().hasKey()) {
         readNow();
@@ -132,10 +157,7 @@ void SnippetStore::load()
     try {
         std::thread([mailbox = mailbox_, keys = library_.vault().keySource(), forOpening = keyForOpening_, ticket] {
             auto fetched = SnippetVault::fetchKey(*keys, forOpening);
-            std::lock_guard lock(mailbox->mutex);
-            if (SnippetStore* store = mailbox->store)
-                QMetaObject::invokeMethod(
-                    store, [store, ticket, fetched] { store->keyFetched(ticket, fetched); }, Qt::QueuedConnection);
+            mailbox->post([ticket, fetched](SnippetStore& store) { store.keyFetched(ticket, fetched); });
         }).detach();
     } catch (const std::system_error&) {
         library_.vault().setFetchedKey(
@@ -143,26 +165,85 @@ void SnippetStore::load()
         readNow();
         return;
     }
+    asking_ = true;
+    prompting_ = overdue_ = false;
     keyWait_.start();
     emit waitingForKeyringChanged();
 }
 
 void SnippetStore::keyFetched(std::uint64_t ticket, SnippetResult<platform::SymmetricKey> fetched)
 {
-    if (ticket != ticket_ || !waitingForKeyring())
-        return;  // given up on already
+    if (ticket != ticket_ || !asking_)
+        return;
+    asking_ = prompting_ = overdue_ = false;
     keyWait_.stop();
-    library_.vault().setFetchedKey(std::move(fetched));
-    readNow();
+    const bool afterChange = std::exchange(askedOnChange_, false);
+    closed_ = fetched ? std::nullopt : fetched.error().keyring;
+    if (fetched) {
+        library_.vault().setFetchedKey(std::move(fetched));
+        readNow();
+    } else {
+        failKey(fetched.error());
+    }
+    emit waitingForKeyringChanged();
+    // Asked again because the keyring changed, and refused again: only a
+    // further change is worth another ask (a prompt each time otherwise).
+    if (closed_)
+        watchKeyring(afterChange ? seen_ : *closed_);
+}
+
+void SnippetStore::promptShown()
+{
+    if (!asking_ || prompting_)
+        return;
+    // The user's time, which has no limit.
+    prompting_ = true;
+    keyWait_.stop();
     emit waitingForKeyringChanged();
 }
 
 void SnippetStore::keyringTooSlow()
 {
-    library_.vault().keySource()->cancel();
-    library_.vault().setFetchedKey(SnippetVault::keyFailure(keyForOpening_, "The keyring didn't answer in time."));
-    readNow();
+    if (!asking_ || prompting_)
+        return;
+    // Said, not given up on: a later answer is still taken.
+    overdue_ = true;
+    failKey(SnippetVault::keyFailure(
+        keyForOpening_, SnippetError{"The keyring didn't answer in time.", platform::KeyringState::silent}));
     emit waitingForKeyringChanged();
+}
+
+void SnippetStore::failKey(SnippetError error)
+{
+    if (error.keyring)
+        error.message += whatToDo(*error.keyring);
+    library_.vault().setFetchedKey(std::move(error));
+    readNow();
+}
+
+void SnippetStore::watchKeyring(platform::KeyringState from)
+{
+    if (watching_)
+        return;
+    try {
+        std::thread([mailbox = mailbox_, keys = library_.vault().keySource(), from] {
+            auto now = keys->waitForChange(from);
+            mailbox->post([now](SnippetStore& store) { store.keyringChanged(now); });
+        }).detach();
+    } catch (const std::system_error&) {
+        return;  // the snippets open at the next start
+    }
+    watching_ = true;
+}
+
+void SnippetStore::keyringChanged(std::optional<platform::KeyringState> now)
+{
+    watching_ = false;
+    if (!now || asking_ || !closed_)
+        return;
+    seen_ = *now;
+    askedOnChange_ = true;
+    load();
 }
 
 void SnippetStore::readNow()

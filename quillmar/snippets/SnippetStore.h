@@ -18,7 +18,10 @@ namespace quillmar {
 // The snippets for the views: the library with a signal per changed
 // property. A new store holds nothing, has no load error, is not loaded and
 // reads nothing until `load`. Main thread only; the key is asked for on a
-// thread of its own, since the keyring may wait on an unlock prompt.
+// thread of its own, since the keyring may wait on its password prompt, which
+// the store never withdraws. When the keyring couldn't give the key (locked,
+// silent, missing) the store says so and watches it on another thread, and
+// asks again once it stands otherwise: the snippets open without a restart.
 //
 // Every change returns none when it was saved, else the sentence to show
 // (ending in "Nothing was changed."). A save waits only briefly for another
@@ -31,6 +34,7 @@ class SnippetStore : public QObject {
     Q_PROPERTY(QString loadError READ loadError NOTIFY loadErrorChanged)
     Q_PROPERTY(QStringList categories READ categories NOTIFY categoriesChanged)
     Q_PROPERTY(bool waitingForKeyring READ waitingForKeyring NOTIFY waitingForKeyringChanged)
+    Q_PROPERTY(bool waitingForPrompt READ waitingForPrompt NOTIFY waitingForKeyringChanged)
 
 public:
     // The user's data folder and keyring.
@@ -44,10 +48,17 @@ public:
     bool hasLoadError() const { return library_.loadError().has_value(); }
     // Empty when there is none.
     QString loadError() const;
-    // Between `load` and the keyring's answer; nothing is open meanwhile,
-    // and every change is refused.
-    bool waitingForKeyring() const { return keyWait_.isActive(); }
-    // How long the keyring may take before the load gives up (tests shorten it).
+    // Between `load` and the keyring's answer, unless the time limit passed
+    // first; nothing is open meanwhile, and every change is refused.
+    bool waitingForKeyring() const { return asking_ && (!overdue_ || prompting_); }
+    // While the keyring waits for the user at its password prompt, which has
+    // no time limit.
+    bool waitingForPrompt() const { return asking_ && prompting_; }
+    // Whether the key couldn't be had because the keyring is locked, and
+    // nothing asks now: `load` asks again, through the password prompt.
+    bool keyringLocked() const { return !asking_ && closed_ == platform::KeyringState::locked; }
+    // How long the keyring may take, with no prompt open, before the store
+    // says it didn't answer (tests shorten it). A later answer is still taken.
     static constexpr std::chrono::milliseconds kKeyringTimeLimit{30000};
     void setKeyringTimeLimit(std::chrono::milliseconds limit) { keyWait_.setInterval(limit); }
     // Longer than a save takes on a sound disk, short enough not to be felt.
@@ -74,8 +85,9 @@ public:
 
 public slots:
     // Reads the snippets file (saving the factory set when there is none).
-    // Until the key is known, it is first asked for off the main thread; the
-    // file is read when the answer comes, or fails when none comes in time.
+    // Until the key is known, it is first asked for off the main thread and
+    // the file is read when the answer comes; when none comes in time the
+    // store says so meanwhile. Nothing while the key is being asked for.
     void load();
 
 signals:
@@ -89,7 +101,13 @@ private:
     // The worker's way back, cut when the store goes.
     struct Mailbox;
     void keyFetched(std::uint64_t ticket, SnippetResult<platform::SymmetricKey> fetched);
+    void promptShown();
     void keyringTooSlow();
+    // Sets the key's failure, with what the user can do, and reads.
+    void failKey(SnippetError error);
+    // Waits on another thread for the keyring to stand otherwise than `from`.
+    void watchKeyring(platform::KeyringState from);
+    void keyringChanged(std::optional<platform::KeyringState> now);
     void readNow();
     // Watches the snippets folder once it exists, so that another process's
     // save reaches this store's list.
@@ -109,12 +127,21 @@ private:
     SnippetLibrary library_;
     QStringList categories_;
     std::shared_ptr<Mailbox> mailbox_;
-    QTimer keyWait_;  // runs while the keyring is asked
+    QTimer keyWait_;  // runs while the keyring is asked and no prompt is open
     QFileSystemWatcher watcher_;
     QTimer settle_;             // one look after a burst of folder changes
     QTimer loadRetry_;          // runs while another window holds the lock at the first save
     std::uint64_t ticket_ = 0;  // tells the answer of the current ask from stale ones
     bool keyForOpening_ = false;
+    bool asking_ = false;     // a worker asks for the key
+    bool prompting_ = false;  // ... and waits at the keyring's password prompt
+    bool overdue_ = false;    // ... past the time limit, which the store has said
+    bool watching_ = false;   // a worker waits for the keyring to change
+    // How the keyring stood when it couldn't give the key.
+    std::optional<platform::KeyringState> closed_;
+    // How the watch last saw it, and whether the current ask came of that.
+    platform::KeyringState seen_ = platform::KeyringState::open;
+    bool askedOnChange_ = false;
 };
 
 }  // namespace quillmar

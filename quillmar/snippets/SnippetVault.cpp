@@ -73,18 +73,25 @@ SnippetError SnippetVault::keyFailure(bool forOpening, const std::string& why)
                         why};
 }
 
+SnippetError SnippetVault::keyFailure(bool forOpening, const SnippetError& why)
+{
+    SnippetError error = keyFailure(forOpening, why.message);
+    error.keyring = why.keyring;
+    return error;
+}
+
 SnippetResult<platform::SymmetricKey> SnippetVault::fetchKey(SnippetKeySource& keys, bool forOpening)
 {
     auto found = keys.find();
     if (found.error)
-        return keyFailure(forOpening, found.error->message);
+        return keyFailure(forOpening, *found.error);
     if (found.key)
         return std::move(*found.key);
     if (forOpening)
         return SnippetError{"Your snippets can't be opened: the key they were saved with isn't in your keyring."};
     auto made = keys.create();
     if (!made)
-        return keyFailure(false, made.error().message);
+        return keyFailure(false, made.error());
     return made;
 }
 

@@ -50,8 +50,10 @@ public:
     // with, made anew when the source has none; a failure carries the
     // sentence `load` or `save` would give. Waits as long as the source does.
     static SnippetResult<platform::SymmetricKey> fetchKey(SnippetKeySource& keys, bool forOpening);
-    // "Your snippets can't be opened." (or "saved.") and `why`.
+    // "Your snippets can't be opened." (or "saved.") and `why`, keeping how
+    // the keyring stood.
     static SnippetError keyFailure(bool forOpening, const std::string& why);
+    static SnippetError keyFailure(bool forOpening, const SnippetError& why);
     // What `fetchKey` gave on another thread: load and save use it instead
     // of asking the key source, a failure too.
     void setFetchedKey(SnippetResult<platform::SymmetricKey> fetched);

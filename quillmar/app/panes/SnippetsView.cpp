@@ -79,6 +79,7 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
     QLabel* waiting = makeKeyringWaitLabel(store_, this);
     waiting->setFont(metroFont(13));
     layout->addWidget(waiting);
+    layout->addWidget(makeKeyringUnlockButton(store_, this), 0, Qt::AlignLeft);
 
     content_ = new QWidget(this);
     auto* contentLayout = new QVBoxLayout(content_);
@@ -111,6 +112,8 @@ SnippetsView::SnippetsView(SnippetStore& store, platform::Scheduler& clock, QWid
     list_->setUniformRowHeights(true);
     contentLayout->addWidget(list_, 1);
     layout->addWidget(content_, 1);
+    // Holds the messages at the top while the content is hidden.
+    layout->addStretch(0);
 
     connect(add, &QPushButton::clicked, this, &SnippetsView::addSnippet);
     connect(edit_, &QPushButton::clicked, this, &SnippetsView::editSelected);

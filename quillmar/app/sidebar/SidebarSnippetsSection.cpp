@@ -12,10 +12,12 @@
 #include "ravelgrid/view/PlainText.h"
 
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -73,6 +75,16 @@ SidebarSnippetsSection::SidebarSnippetsSection(SnippetStore& store, SnippetInser
     waiting->setContentsMargins(14, 4, 14, 4);
     bodyLayout()->addWidget(waiting);
     bodyLayout()->addWidget(error_);
+    auto* unlockRow = new QWidget(body());
+    auto* unlockLayout = new QHBoxLayout(unlockRow);
+    unlockLayout->setContentsMargins(14, 0, 14, 4);
+    unlockLayout->addWidget(makeKeyringUnlockButton(store_, unlockRow));
+    unlockLayout->addStretch(1);
+    // Shown with its button only.
+    unlockRow->setVisible(store_.keyringLocked());
+    connect(&store_, &SnippetStore::waitingForKeyringChanged, unlockRow,
+            [this, unlockRow] { unlockRow->setVisible(store_.keyringLocked()); });
+    bodyLayout()->addWidget(unlockRow);
     bodyLayout()->addWidget(notice_);
     bodyLayout()->addWidget(tree_);
     followSetting(settings_, &UserSettings::snippetsExpanded, &UserSettings::setSnippetsExpanded,

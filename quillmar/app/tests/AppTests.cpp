@@ -5,11 +5,13 @@
 #include "quillmar/app/tests/AppTestSupport.h"
 #include "quillmar/snippets/FactorySnippets.h"
 #include "quillmar/snippets/tests/support/HeldKeys.h"
+#include "quillmar/snippets/tests/support/PromptKeys.h"
 
 #include "ravelgrid/view/QtDeliveryQueue.h"
 
 #include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +25,7 @@
 using namespace quillmar;
 using apptests::memorySnippetStore;
 using quillmar::testing::HeldKeys;
+using quillmar::testing::PromptKeys;
 
 namespace {
 
@@ -185,6 +188,54 @@ private slots:
         for (QLabel* label : waitLabels())
             QVERIFY(label->isHidden());
         QCOMPARE(window.snippets().allSnippets(), factorySnippets());
+    }
+
+    // A keyring locked at the start: the section and the pane say they wait
+    // for its password prompt; once it is dismissed they offer to unlock,
+    // which prompts again, and the password opens the snippets.
+    void snippetsWaitForThePasswordPromptAndOfferToUnlock()
+    {
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        auto desk = std::make_shared<PromptKeys::Desk>();
+        MainWindow window(settings, std::make_unique<SnippetStore>(
+                                        SnippetPaths(config.filePath(QStringLiteral("data")).toStdString()),
+                                        std::make_unique<PromptKeys>(desk)));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.workspace().openTool(ToolTab::snippets);
+        const auto labels = [&] { return window.findChildren<QLabel*>(QStringLiteral("snippetsWaiting")); };
+        const auto buttons = [&] { return window.findChildren<QPushButton*>(QStringLiteral("snippetsUnlock")); };
+        const auto allHidden = [](const auto& widgets) {
+            return std::all_of(widgets.begin(), widgets.end(), [](const QWidget* w) { return w->isHidden(); });
+        };
+        const auto answer = [&](PromptKeys::Desk::Answer how) {
+            quillmar::testing::change(*desk, [how](PromptKeys::Desk& d) { d.answer = how; });
+        };
+
+        QTRY_VERIFY(window.snippets().waitingForPrompt());
+        QTRY_COMPARE(labels().size(), qsizetype(2));  // the sidebar's and the pane's
+        QCOMPARE(buttons().size(), qsizetype(2));
+        for (QLabel* label : labels()) {
+            QCOMPARE(label->text(), QStringLiteral("Waiting for the keyring's password prompt\u2026"));
+            QVERIFY(!label->isHidden());
+        }
+        QVERIFY(allHidden(buttons()));
+
+        answer(PromptKeys::Desk::Answer::dismissed);
+        QTRY_VERIFY(window.snippets().keyringLocked());
+        QVERIFY(allHidden(labels()));
+        for (QPushButton* button : buttons()) {
+            QCOMPARE(button->text(), QStringLiteral("Unlock Keyring\u2026"));
+            QVERIFY(!button->isHidden());
+        }
+        buttons().front()->click();
+        QTRY_VERIFY(window.snippets().waitingForPrompt());
+        QVERIFY(allHidden(buttons()));
+        answer(PromptKeys::Desk::Answer::password);
+        QTRY_COMPARE(window.snippets().allSnippets(), factorySnippets());
+        QVERIFY(allHidden(labels()));
+        QVERIFY(allHidden(buttons()));
     }
 
     // Tabs through the real event filter: keys sent to the focused terminal.

@@ -39,8 +39,8 @@ on_screen() {
   done
   [ ! -e "$XDG_DATA_HOME/quillmar/snippets" ] || e2e_fail "a snippets file was written while the keyring was silent"
 
-  # Past the store's time limit (30 s) the window gives up on the keyring;
-  # the commands go on meanwhile (the time is the store's, nothing to see).
+  # Past the store's time limit (30 s) the window says the keyring didn't
+  # answer; the commands go on meanwhile (the time is the store's).
   while [ $((SECONDS - begun)) -lt 36 ]; do
     i=$((i + 1))
     e2e_run "echo $i > $w/command$i"
