@@ -140,7 +140,7 @@ SnippetsView::~SnippetsView() = default;
 void SnippetsView::showStore()
 {
     const bool failed = store_.hasLoadError();
-    error_->setText(store_.loadError());
+    error_->setText(ravelgrid::revealHiddenCharacters(store_.loadError()));
     error_->setVisible(failed);
     content_->setVisible(!failed);
 }
@@ -376,7 +376,7 @@ void SnippetsView::chooseImport()
 void SnippetsView::showNotice(const QString& text)
 {
     noticeText_ = text;
-    notice_->setText(text);
+    notice_->setText(ravelgrid::revealHiddenCharacters(text));
     notice_->show();
     tasks_.after(noticeLifetimeNs, [this, text] {
         if (noticeText_ && *noticeText_ == text) {

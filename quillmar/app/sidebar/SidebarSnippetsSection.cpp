@@ -136,7 +136,7 @@ void SidebarSnippetsSection::showStore()
 {
     const bool failed = store_.hasLoadError();
     error_->setVisible(failed);
-    error_->setText(store_.loadError());
+    error_->setText(ravelgrid::revealHiddenCharacters(store_.loadError()));
     tree_->setVisible(!failed);
     refreshNotice();
 }

@@ -2,6 +2,7 @@
 
 #include "quillmar/app/style/TerminalFont.h"
 #include "quillmar/app/style/Theme.h"
+#include "ravelgrid/view/PlainText.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -178,7 +179,7 @@ QLabel* makeErrorLabel(QWidget* parent)
 
 void showErrorText(QLabel* label, const QString& text)
 {
-    label->setText(text);
+    label->setText(ravelgrid::revealHiddenCharacters(text));
     label->show();
     // A window's layout keeps it no taller than its minimum, which counts
     // wrapped text at a width of its own: two lines can be cut to one.

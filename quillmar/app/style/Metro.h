@@ -73,7 +73,8 @@ QLabel* makeTitle(const QString& text, QWidget* parent, TitleLevel level = Title
 // A hidden, wrapping label named "error" in the danger colour, where a sheet
 // says what went wrong.
 QLabel* makeErrorLabel(QWidget* parent);
-// Shows `text` in such a label and makes its sheet tall enough for all of it.
+// Shows `text`, which may quote a file or the keyring, spelt out in such a
+// label, and makes its sheet tall enough for all of it.
 void showErrorText(QLabel* label, const QString& text);
 
 }  // namespace quillmar

@@ -837,6 +837,44 @@ private slots:
     // the sidebar and the pane and in the sheet's list. Its rows still open
     // and close, a filter still finds it, and choosing it in the sheet files
     // a snippet under the category as stored.
+    // The keyring service's own words reach the sentence the user reads.
+    void keyringErrorsAreSpeltOut_data() { apptests::hiddenCharacterRows(); }
+    void keyringErrorsAreSpeltOut()
+    {
+        QFETCH(QString, hidden);
+        QFETCH(QString, spelt);
+        class Refusing final : public SnippetKeySource {
+        public:
+            explicit Refusing(std::string why) : why_(std::move(why)) {}
+            Lookup find() override { return {std::nullopt, SnippetError{why_}}; }
+            SnippetResult<platform::SymmetricKey> create() override { return SnippetError{why_}; }
+
+        private:
+            std::string why_;
+        };
+        const auto sentence = [](const QString& detail) {
+            return QStringLiteral("The keyring refused the request: no") + detail + QStringLiteral("way.");
+        };
+        auto store =
+            std::make_unique<SnippetStore>(SnippetPaths(dir_.filePath(QStringLiteral("refused")).toStdString()),
+                                           std::make_unique<Refusing>(sentence(hidden).toStdString()));
+        store->setLoaded(true);
+        store->load();
+        QTRY_VERIFY(store->hasLoadError());
+        Window w;
+        QTemporaryDir config;
+        UserSettings settings(config.filePath(QStringLiteral("quillmar.conf")));
+        QLineEdit filter;
+        SidebarSnippetsSection section(*store, w.insertion, w.workspace, settings, &filter);
+        SnippetsView view(*store, w.clock);
+        for (QWidget* shown : {static_cast<QWidget*>(&section), static_cast<QWidget*>(&view)}) {
+            QString texts;
+            for (const QLabel* label : shown->findChildren<QLabel*>())
+                texts += label->text() + QLatin1Char('|');
+            QVERIFY2(texts.contains(sentence(spelt)) && !texts.contains(hidden), qPrintable(texts));
+        }
+    }
+
     void categoriesAreSpeltOut_data() { apptests::hiddenCharacterRows(); }
     void categoriesAreSpeltOut()
     {
