@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# A process the tab did not start never makes it remote, in the real window,
+# while a fork of the tab's own does. The window runs in a control group of
+# its own, as a service manager sets a login apart. While `su` runs as
+# nobody in the tab, a daemon of nobody's starts outside the window as a
+# service manager starts one: in another control group, leading a session
+# of its own, its parent gone, holding a connection to a local host. A
+# program that asks for the clipboard, a screen checksum and a local file as
+# a kitty image gets all three, under su and after it, while the daemon
+# lives. Then su's shell in the tab asks too (so a look has seen it), forks
+# and ends at once while the fork leaves the session and holds a connection,
+# as `su -c 'ssh -f host cmd' other` does: the program asked again gets none
+# of them while the fork lives.
+#
+# Everything runs in a pid space of its own whose first process is this
+# script, as in the probe's own tests: the orphans land on it as they would
+# on init, the only adopter the tab looks at besides a subreaper above its
+# shell (the machine's pid 1 need not be init-like), and daemons that tests
+# running beside it start are not seen. Needs root, su, setpriv and a
+# writable control group hierarchy (the cgroup2 mount, else name=systemd);
+# skips (77) without them.
+#   tab_origin_e2e.sh <quillmar>
+set -u
+E2E_NAME=tab_origin
+. "$(dirname "$0")/e2e-lib.sh"
+
+SECRET=c2VjcmV0LWNsaXA=  # "secret-clip"
+
+on_screen() {
+  local w=$E2E_WORK d=$E2E_WORK/shared daemon fork
+  e2e_open || return 1
+  e2e_run_until "printf '\\e]52;c;$SECRET\\a'; echo x >$w/ready" "$w/ready" ||
+    e2e_fail "the shell did not start"
+
+  # Left alone: the daemon starts while su's shell waits, which then asks.
+  e2e_run "su -s /bin/sh -c 'sh $d/during.sh' nobody"
+  e2e_waitfile "$d/su.ready" 300 || e2e_fail "su did not start"
+  (echo 0 >"$E2E_SVC_GROUP/cgroup.procs" &&
+    exec setsid -f setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups \
+      bash "$d/hold.sh" daemon) || e2e_fail "the daemon did not start"
+  e2e_waitfile "$d/daemon.ready" 300 || e2e_fail "the daemon did not connect"
+  daemon=$(cat "$d/daemon.pid")
+  e2e_poll 100 apart "$daemon" "$E2E_SVC_GROUP" ||
+    e2e_fail "the daemon is not an orphan leading its own session in its group: $(cat "/proc/$daemon/stat")"
+  : >"$d/go"
+  e2e_waitfile "$d/during.out.done" 300 || e2e_fail "the program under su did not finish"
+  e2e_run "$w/bin/local-query $w/after.out $w/pixel"
+  e2e_waitfile "$w/after.out.done" 300 || e2e_fail "the program did not finish after su"
+  answered shared/during.out
+  answered after.out
+  e2e_ended "$daemon" && e2e_fail "the daemon ended before it was left alone"
+
+  # Refused: su's shell, once a look has seen it (its program got answers),
+  # forks and ends at once; the fork stays in the tab's group.
+  e2e_run "su -s /bin/sh -c 'sh $d/forks.sh' nobody"
+  e2e_waitfile "$d/fork.ready" 300 || e2e_fail "the fork did not connect"
+  answered shared/member.out
+  fork=$(cat "$d/fork.pid")
+  e2e_poll 100 apart "$fork" "$E2E_TAB_GROUP" ||
+    e2e_fail "the fork is not an orphan leading its own session in the tab's group: $(cat "/proc/$fork/stat")"
+  e2e_run "$w/bin/local-query $w/fork.out $w/pixel"
+  e2e_waitfile "$w/fork.out.done" 300 || e2e_fail "the program did not finish beside the fork"
+  refused fork.out
+  e2e_ended "$fork" && e2e_fail "the fork ended before the program asked"
+  e2e_stop
+}
+
+# Whether process PID is an orphan of this pid space's first process that
+# leads a session of its own, in control group GROUP.
+apart() {
+  local stat fields
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  read -r -a fields <<<"${stat##*) }"  # state ppid pgrp session ...
+  [ "${fields[1]}" = 1 ] && [ "${fields[3]}" = "$1" ] && grep -q ":/${2##*/}\$" "/proc/$1/cgroup"
+}
+
+# What came back to the program's OUT: nothing of ours.
+refused() {
+  local got
+  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
+  case $got in *"$SECRET"*) e2e_fail "$1: the clipboard was read: $got" ;; esac
+  case $got in *'!~0000'*) ;; *) e2e_fail "$1: a screen checksum came back: $got" ;; esac
+  case $got in *'Gi=31;ENOTSUP'*) ;; *) e2e_fail "$1: a local file was loaded: $got" ;; esac
+}
+
+# What came back to the program's OUT: all three answers.
+answered() {
+  local got
+  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
+  case $got in *"52;c;$SECRET"*) ;; *) e2e_fail "$1: no clipboard: $got" ;; esac
+  case $got in *'Gi=31;OK'*) ;; *) e2e_fail "$1: the file was not loaded: $got" ;; esac
+  case $got in *'!~0000'*) e2e_fail "$1: no screen checksum: $got" ;; esac
+}
+e2e_part
+
+skip() {
+  echo "$E2E_NAME: $*; skipped"
+  exit 77
+}
+
+# Moves what is left in control group GROUP to its parent, then removes it.
+drop_group() {
+  local p
+  for _ in $(seq 1 100); do
+    [ -d "$1" ] || return 0
+    while read -r p; do echo "$p" >"${1%/*}/cgroup.procs"; done <"$1/cgroup.procs" 2>/dev/null
+    rmdir "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "$E2E_NAME: could not remove $1" >&2
+}
+
+if [ -z "${E2E_PIDNS:-}" ]; then
+  [ "$(id -u)" = 0 ] || skip "not root"
+  for tool in su setpriv setsid unshare python3; do
+    command -v "$tool" >/dev/null || skip "no $tool"
+  done
+  id nobody >/dev/null 2>&1 || skip "no account nobody"
+  hierarchy=$(awk '{ for (i = 7; i < NF && $i != "-"; i++);
+      if ($(i + 1) == "cgroup2") { v2 = $5 }
+      else if ($(i + 1) == "cgroup" && $(i + 3) ~ /(^|,)name=systemd(,|$)/) { named = $5 } }
+    END { print (v2 != "" ? v2 : named) }' /proc/self/mountinfo)
+  [ -n "$hierarchy" ] || skip "no control group hierarchy"
+  export E2E_TAB_GROUP=$hierarchy/qm-e2e-$$-tab E2E_SVC_GROUP=$hierarchy/qm-e2e-$$-svc
+  trap 'drop_group "$E2E_TAB_GROUP"; drop_group "$E2E_SVC_GROUP"' EXIT
+  trap 'exit 143' TERM INT
+  mkdir "$E2E_TAB_GROUP" 2>/dev/null && mkdir "$E2E_SVC_GROUP" 2>/dev/null ||
+    skip "no control group can be made in $hierarchy"
+  unshare --pid --fork --mount-proc --kill-child true 2>/dev/null || skip "no pid space of our own (unshare --pid)"
+  E2E_PIDNS=1 unshare --pid --fork --mount-proc --kill-child bash "$0" "$@"
+  exit $?
+fi
+
+# The first process of a pid space of its own, in the group it started in.
+export E2E_APP=$1
+e2e_home
+stop_holders() {
+  local f
+  for f in "$E2E_WORK"/shared/*.pid; do
+    [ -s "$f" ] && kill -KILL -- "-$(cat "$f")" 2>/dev/null
+  done
+  e2e_cleanup
+}
+trap stop_holders EXIT
+shared=$E2E_WORK/shared
+mkdir -p "$E2E_WORK/bin" "$shared"
+chown nobody "$shared"
+chmod 711 "$E2E_WORK"  # nobody reaches the query program and its own folder
+printf '\x10\x20\x30\xff' >"$E2E_WORK/pixel"
+# Asks, reads the replies in raw mode until two quiet seconds, says it is done.
+cat >"$E2E_WORK/bin/local-query" <<'STANDIN'
+#!/bin/sh
+stty raw -echo min 0 time 20
+printf '\033]52;c;?\a\033]52;p;?\a\033[1;1;1;1;1;5*y\033_Gi=31,a=t,t=f,f=32,s=1,v=1;%s\033\\' \
+  "$(printf %s "$2" | base64 -w0)"
+cat >"$1"
+stty sane
+echo x >"$1.done"
+STANDIN
+chmod 755 "$E2E_WORK/bin/local-query"
+python3 -c 'import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True); time.sleep(900)' >"$E2E_WORK/listen.port" &
+e2e_pids+=($!)
+e2e_poll 50 test -s "$E2E_WORK/listen.port" || e2e_fail "no listener"
+# Holds a connection to the listener in a process that says where it is.
+cat >"$shared/hold.sh" <<HOLD
+exec 3<>/dev/tcp/127.0.0.1/$(cat "$E2E_WORK/listen.port") || exit 1
+echo \$\$ >$shared/\$1.pid
+echo x >$shared/\$1.ready
+exec sleep 600
+HOLD
+# su's shells: one says it runs, waits for the daemon, then asks; the other
+# asks, then forks and ends.
+cat >"$shared/during.sh" <<DURING
+echo x >$shared/su.ready
+until [ -e $shared/go ]; do sleep 0.1; done
+exec $E2E_WORK/bin/local-query $shared/during.out $E2E_WORK/pixel
+DURING
+cat >"$shared/forks.sh" <<FORKS
+$E2E_WORK/bin/local-query $shared/member.out $E2E_WORK/pixel
+exec setsid -f bash $shared/hold.sh fork
+FORKS
+(echo 0 >"$E2E_TAB_GROUP/cgroup.procs" && e2e_xvfb on_screen)
+e2e_finish $? "" ""
