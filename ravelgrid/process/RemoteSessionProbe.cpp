@@ -215,10 +215,12 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
     return true;
 }
 
-// Whether a process of ours holds the terminal's slave open, by any descriptor.
+// Whether a process holds the terminal's slave open, by any descriptor: one
+// of ours, or of any account when we are root and may read its descriptors
+// (su's fork in a root tab).
 bool RemoteSessionProbe::holdsTerminal(pid_t pid, const Stat& stat)
 {
-    if (slavePath_.empty() || stat.startTime < leaderStart_ || !ownedBy(pid, uid_))
+    if (slavePath_.empty() || stat.startTime < leaderStart_ || (uid_ != 0 && !ownedBy(pid, uid_)))
         return false;
     pid_t tid = 0;
     const Read alive = liveThread(pid, stat, limits_.maxThreads, tid);

@@ -65,7 +65,8 @@ private:
 // so that what the terminal receives may come from there. Those processes
 // (the members) are: the shell the terminal was started with, every process
 // whose controlling terminal is ours or whose session is the shell's, every
-// process of the user's started since the shell that holds the terminal open
+// process of the user's (of any account's, for root) started since the
+// shell that holds the terminal open
 // (`setsid -f`, a daemonising launcher), the server of a terminal multiplexer
 // a member is attached to, and the descendants of all of these, however deep.
 // A process once found a member stays one while it lives, wherever it goes

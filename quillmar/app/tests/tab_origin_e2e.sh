@@ -10,7 +10,8 @@
 # lives. Then su's shell in the tab asks too (so a look has seen it), forks
 # and ends at once while the fork leaves the session and holds a connection,
 # as `su -c 'ssh -f host cmd' other` does: the program asked again gets none
-# of them while the fork lives.
+# of them while the fork lives; nor once a fork that su's shell leaves
+# within milliseconds, before any look saw that shell, holds the terminal.
 #
 # Everything runs in a pid space of its own whose first process is this
 # script, as in the probe's own tests: the orphans land on it as they would
@@ -62,6 +63,21 @@ on_screen() {
   e2e_waitfile "$w/fork.out.done" 300 || e2e_fail "the program did not finish beside the fork"
   refused fork.out
   e2e_ended "$fork" && e2e_fail "the fork ended before the program asked"
+
+  # Once it has gone the tab is answered again; then a fork that su's shell
+  # leaves within milliseconds, before any look saw that shell, still holds
+  # the tab's terminal and keeps the tab refused.
+  kill "$fork"
+  e2e_poll 100 e2e_ended "$fork" || e2e_fail "the fork did not end"
+  e2e_run "$w/bin/local-query $w/again.out $w/pixel"
+  e2e_waitfile "$w/again.out.done" 300 || e2e_fail "the program did not finish after the fork"
+  answered again.out
+  e2e_run "su -s /bin/sh -c 'exec setsid -f bash $d/hold.sh quick' nobody"
+  e2e_waitfile "$d/quick.ready" 300 || e2e_fail "the quick fork did not connect"
+  e2e_run "$w/bin/local-query $w/quick.out $w/pixel"
+  e2e_waitfile "$w/quick.out.done" 300 || e2e_fail "the program did not finish beside the quick fork"
+  refused quick.out
+  e2e_ended "$(cat "$d/quick.pid")" && e2e_fail "the quick fork ended before the program asked"
   e2e_stop
 }
 
