@@ -329,6 +329,29 @@ e2e_ctrl_click() {
   xdotool keyup ctrl
 }
 
+# The trust scripts' query program asks for the clipboard, which the shell
+# set to e2e_trust_secret, a screen checksum and a local file as a kitty image;
+# these read what came back to its OUT file (under E2E_WORK).
+e2e_trust_secret=c2VjcmV0LWNsaXA=  # "secret-clip"
+
+# None of the three came back.
+e2e_refused() {
+  local got
+  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
+  case $got in *"$e2e_trust_secret"*) e2e_fail "$1: the clipboard was read: $got" ;; esac
+  case $got in *'!~0000'*) ;; *) e2e_fail "$1: a screen checksum came back: $got" ;; esac
+  case $got in *'Gi=31;ENOTSUP'*) ;; *) e2e_fail "$1: a local file was loaded: $got" ;; esac
+}
+
+# All three came back.
+e2e_answered() {
+  local got
+  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
+  case $got in *"52;c;$e2e_trust_secret"*) ;; *) e2e_fail "$1: no clipboard: $got" ;; esac
+  case $got in *'Gi=31;OK'*) ;; *) e2e_fail "$1: the file was not loaded: $got" ;; esac
+  case $got in *'!~0000'*) e2e_fail "$1: no screen checksum: $got" ;; esac
+}
+
 # Whether the process has ended (gone, or a zombie).
 e2e_ended() {
   ! kill -0 "$1" 2>/dev/null || grep -q "^[0-9]* ([^)]*) Z" "/proc/$1/stat" 2>/dev/null

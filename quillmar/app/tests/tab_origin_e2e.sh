@@ -25,12 +25,11 @@ set -u
 E2E_NAME=tab_origin
 . "$(dirname "$0")/e2e-lib.sh"
 
-SECRET=c2VjcmV0LWNsaXA=  # "secret-clip"
 
 on_screen() {
   local w=$E2E_WORK d=$E2E_WORK/shared daemon fork
   e2e_open || return 1
-  e2e_run_until "printf '\\e]52;c;$SECRET\\a'; echo x >$w/ready" "$w/ready" ||
+  e2e_run_until "printf '\\e]52;c;$e2e_trust_secret\\a'; echo x >$w/ready" "$w/ready" ||
     e2e_fail "the shell did not start"
 
   # Left alone: the daemon starts while su's shell waits, which then asks.
@@ -47,21 +46,21 @@ on_screen() {
   e2e_waitfile "$d/during.out.done" 300 || e2e_fail "the program under su did not finish"
   e2e_run "$w/bin/local-query $w/after.out $w/pixel"
   e2e_waitfile "$w/after.out.done" 300 || e2e_fail "the program did not finish after su"
-  answered shared/during.out
-  answered after.out
+  e2e_answered shared/during.out
+  e2e_answered after.out
   e2e_ended "$daemon" && e2e_fail "the daemon ended before it was left alone"
 
   # Refused: su's shell, once a look has seen it (its program got answers),
   # forks and ends at once; the fork stays in the tab's group.
   e2e_run "su -s /bin/sh -c 'sh $d/forks.sh' nobody"
   e2e_waitfile "$d/fork.ready" 300 || e2e_fail "the fork did not connect"
-  answered shared/member.out
+  e2e_answered shared/member.out
   fork=$(cat "$d/fork.pid")
   e2e_poll 100 apart "$fork" "$E2E_TAB_GROUP" ||
     e2e_fail "the fork is not an orphan leading its own session in the tab's group: $(cat "/proc/$fork/stat")"
   e2e_run "$w/bin/local-query $w/fork.out $w/pixel"
   e2e_waitfile "$w/fork.out.done" 300 || e2e_fail "the program did not finish beside the fork"
-  refused fork.out
+  e2e_refused fork.out
   e2e_ended "$fork" && e2e_fail "the fork ended before the program asked"
 
   # Once it has gone the tab is answered again; then a fork that su's shell
@@ -71,12 +70,12 @@ on_screen() {
   e2e_poll 100 e2e_ended "$fork" || e2e_fail "the fork did not end"
   e2e_run "$w/bin/local-query $w/again.out $w/pixel"
   e2e_waitfile "$w/again.out.done" 300 || e2e_fail "the program did not finish after the fork"
-  answered again.out
+  e2e_answered again.out
   e2e_run "su -s /bin/sh -c 'exec setsid -f bash $d/hold.sh quick' nobody"
   e2e_waitfile "$d/quick.ready" 300 || e2e_fail "the quick fork did not connect"
   e2e_run "$w/bin/local-query $w/quick.out $w/pixel"
   e2e_waitfile "$w/quick.out.done" 300 || e2e_fail "the program did not finish beside the quick fork"
-  refused quick.out
+  e2e_refused quick.out
   e2e_ended "$(cat "$d/quick.pid")" && e2e_fail "the quick fork ended before the program asked"
   e2e_stop
 }
@@ -90,23 +89,7 @@ apart() {
   [ "${fields[1]}" = 1 ] && [ "${fields[3]}" = "$1" ] && grep -q ":/${2##*/}\$" "/proc/$1/cgroup"
 }
 
-# What came back to the program's OUT: nothing of ours.
-refused() {
-  local got
-  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
-  case $got in *"$SECRET"*) e2e_fail "$1: the clipboard was read: $got" ;; esac
-  case $got in *'!~0000'*) ;; *) e2e_fail "$1: a screen checksum came back: $got" ;; esac
-  case $got in *'Gi=31;ENOTSUP'*) ;; *) e2e_fail "$1: a local file was loaded: $got" ;; esac
-}
 
-# What came back to the program's OUT: all three answers.
-answered() {
-  local got
-  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
-  case $got in *"52;c;$SECRET"*) ;; *) e2e_fail "$1: no clipboard: $got" ;; esac
-  case $got in *'Gi=31;OK'*) ;; *) e2e_fail "$1: the file was not loaded: $got" ;; esac
-  case $got in *'!~0000'*) e2e_fail "$1: no screen checksum: $got" ;; esac
-}
 e2e_part
 
 skip() {

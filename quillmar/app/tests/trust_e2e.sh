@@ -16,29 +16,28 @@ set -u
 E2E_NAME=trust
 . "$(dirname "$0")/e2e-lib.sh"
 
-SECRET=c2VjcmV0LWNsaXA=  # "secret-clip"
 
 on_screen() {
   local w=$E2E_WORK
   e2e_open || return 1
-  e2e_run_until "printf '\\e]52;c;$SECRET\\a'; echo x >$w/ready" "$w/ready" ||
+  e2e_run_until "printf '\\e]52;c;$e2e_trust_secret\\a'; echo x >$w/ready" "$w/ready" ||
     e2e_fail "the shell did not start"
   e2e_run "$w/bin/ssh $w/remote.out $w/pixel"
   e2e_waitfile "$w/remote.out.done" 300 || e2e_fail "the stand-in ssh did not finish"
   e2e_run "$w/bin/local-query $w/local.out $w/pixel"
   e2e_waitfile "$w/local.out.done" 300 || e2e_fail "the local program did not finish"
-  refused remote.out
-  answered local.out
+  e2e_refused remote.out
+  e2e_answered local.out
   # A client that leaves the session but still writes to the tab through the
   # terminal it holds; the shell waits without reading meanwhile.
   e2e_run "setsid -f $w/bin/fetcher $w/detached.out $w/pixel; until [ -e $w/detached.out.done ]; do sleep 0.1; done"
   e2e_waitfile "$w/detached.out.done" 300 || e2e_fail "the detached client did not finish"
-  refused detached.out
+  e2e_refused detached.out
   # A client whose main thread has ended while another holds its connection
   # runs the program, which holds none.
   e2e_run "$E2E_THREADLESS $(cat "$w/listen.port") $w/threadless.pid pthread '$w/bin/local-query $w/threadless.out $w/pixel'"
   e2e_waitfile "$w/threadless.out.done" 300 || e2e_fail "the client without its main thread did not finish"
-  refused threadless.out
+  e2e_refused threadless.out
   [ -n "${E2E_PORT:-}" ] || { e2e_stop; return 0; }
 
   # A real ssh whose leader is not ssh by any name; it prints a path first.
@@ -47,8 +46,8 @@ on_screen() {
   [ -s "$w/sshd.out.done" ] || e2e_fail "the host's probe did not run"
   e2e_run "$w/bin/local-query $w/after.out $w/pixel"
   e2e_waitfile "$w/after.out.done" 300 || e2e_fail "the local program did not finish after ssh"
-  refused sshd.out
-  answered after.out
+  e2e_refused sshd.out
+  e2e_answered after.out
 
   # The host's path, clicked after the session ended, then the same path
   # printed locally: only the second reaches xdg-open.
@@ -66,23 +65,7 @@ on_screen() {
   return 0
 }
 
-# What came back to the probe's OUT: nothing of ours.
-refused() {
-  local got
-  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
-  case $got in *"$SECRET"*) e2e_fail "$1: the remote side read the clipboard: $got" ;; esac
-  case $got in *'!~0000'*) ;; *) e2e_fail "$1: the remote side got a screen checksum: $got" ;; esac
-  case $got in *'Gi=31;ENOTSUP'*) ;; *) e2e_fail "$1: the remote side loaded a local file: $got" ;; esac
-}
 
-# What came back to the probe's OUT: all three answers.
-answered() {
-  local got
-  got=$(od -An -c "$E2E_WORK/$1" | tr -d ' \n')
-  case $got in *"52;c;$SECRET"*) ;; *) e2e_fail "$1: the local program got no clipboard: $got" ;; esac
-  case $got in *'Gi=31;OK'*) ;; *) e2e_fail "$1: the local program could not load its file: $got" ;; esac
-  case $got in *'!~0000'*) e2e_fail "$1: the local program got no screen checksum: $got" ;; esac
-}
 
 ctrlclick() {  # "x,y" of the text's top left corner
   e2e_ctrl_click $(( ${1%,*} + 20 )) $(( ${1#*,} + 6 ))
