@@ -157,6 +157,11 @@ bool PictureJobs::request(Key key, const std::shared_ptr<const std::vector<uint8
         std::lock_guard lock(shared_->mutex);
         if (std::find(shared_->pending.begin(), shared_->pending.end(), key) != shared_->pending.end())
             return true;
+        // Done but not yet taken (another band of the same frame asks): the
+        // next frame takes it, so the work is not done twice.
+        if (std::any_of(shared_->finished.begin(), shared_->finished.end(),
+                        [&](const Finished& f) { return f.key == key; }))
+            return false;
         if (shared_->pending.size() >= maxPending)
             return false;
         shared_->pending.push_back(key);

@@ -64,8 +64,8 @@ public:
 
     void setReady(std::function<void()> ready) { ready_ = std::move(ready); }
 
-    // Starts a job unless one for the key is pending or maxPending are;
-    // true when it is pending afterwards.
+    // Starts a job unless one for the key is pending or finished and not yet
+    // taken, or maxPending are; true when it is pending afterwards.
     bool request(Key key, const std::shared_ptr<const std::vector<uint8_t>>& source, Prepare prepare);
     // What finished since the last call, for the owner to keep.
     std::vector<Finished> takeFinished();

@@ -11,6 +11,7 @@
 #include <QThreadPool>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
 
 using namespace ravelgrid;
@@ -136,6 +137,27 @@ private slots:
         scene.paint();
         QCOMPARE(scene.painter->pendingPictureCount(), size_t(0));
         QCOMPARE(scene.at(0, 0), background);
+    }
+
+    // Each band of a picture asks for it in the same frame: one finished
+    // before a later band asks is taken by the next frame, not made again.
+    void aFinishedJobIsNotStartedAgainBeforeItIsTaken()
+    {
+        PictureJobs jobs;
+        const auto bytes = std::make_shared<const std::vector<uint8_t>>(16, uint8_t(1));
+        std::atomic<int> made = 0;
+        const auto prepare = [&made](std::span<const uint8_t>) -> std::optional<QImage> {
+            ++made;
+            return std::nullopt;
+        };
+        const PictureJobs::Key key{bytes.get(), QSize(4, 4)};
+        QVERIFY(jobs.request(key, bytes, prepare));
+        QTRY_COMPARE_WITH_TIMEOUT(jobs.pendingCount(), size_t(0), 30000);
+        QVERIFY(!jobs.request(key, bytes, prepare));
+        QCOMPARE(jobs.pendingCount(), size_t(0));
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+        QCOMPARE(made.load(), 1);
+        QCOMPARE(jobs.takeFinished().size(), size_t(1));
     }
 
     void painterGoneWhileItsJobRuns()
