@@ -85,11 +85,15 @@ e2e_part
 
 export E2E_APP=$1 E2E_FINDER=$2
 e2e_home
+# A bus that starts nothing by itself: a keyring it started would put its
+# password prompt over the window and take the keys meant for ibus.
+e2e_private_bus
 # Whatever the session starts writes to files, never to ctest's pipe, which
 # a daemon that outlives the session would keep open until ctest's timeout;
 # the session's own time is bounded below that timeout, so that a slow run
 # still reports.
-e2e_xvfb on_screen timeout -k 5 200 dbus-run-session -- >"$E2E_WORK/steps.log" 2>"$E2E_WORK/dbus.log"
+e2e_xvfb on_screen timeout -k 5 200 dbus-run-session --config-file="$E2E_WORK/bus.conf" -- \
+  >"$E2E_WORK/steps.log" 2>"$E2E_WORK/dbus.log"
 status=$?
 cat "$E2E_WORK/steps.log"
 e2e_finish $status "${3:-}" "the composed character did not reach the child" \
