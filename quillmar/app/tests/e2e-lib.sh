@@ -334,6 +334,32 @@ e2e_ctrl_click() {
 # these read what came back to its OUT file (under E2E_WORK).
 e2e_trust_secret=c2VjcmV0LWNsaXA=  # "secret-clip"
 
+# The trust scripts' props: the one-pixel file in E2E_WORK/pixel, the query
+# program in E2E_WORK/bin/local-query (local-query OUT FILE [LINE]: prints
+# LINE when given, asks, reads the replies in raw mode until two quiet
+# seconds, says it is done in OUT.done), and a loopback listener whose port
+# is in E2E_WORK/listen.port.
+e2e_trust_kit() {
+  mkdir -p "$E2E_WORK/bin"
+  printf '\x10\x20\x30\xff' >"$E2E_WORK/pixel"
+  cat >"$E2E_WORK/bin/local-query" <<'STANDIN'
+#!/bin/sh
+[ -z "${3:-}" ] || printf '%s\n' "$3"
+stty raw -echo min 0 time 20
+printf '\033]52;c;?\a\033]52;p;?\a\033[1;1;1;1;1;5*y\033_Gi=31,a=t,t=f,f=32,s=1,v=1;%s\033\\' \
+  "$(printf %s "$2" | base64 -w0)"
+cat >"$1"
+stty sane
+echo x >"$1.done"
+STANDIN
+  chmod 755 "$E2E_WORK/bin/local-query"
+  python3 -c 'import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True); time.sleep(900)' >"$E2E_WORK/listen.port" &
+  e2e_pids+=($!)
+  e2e_poll 50 test -s "$E2E_WORK/listen.port" || e2e_fail "no listener"
+}
+
 # None of the three came back.
 e2e_refused() {
   local got

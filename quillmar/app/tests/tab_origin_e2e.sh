@@ -145,23 +145,7 @@ shared=$E2E_WORK/shared
 mkdir -p "$E2E_WORK/bin" "$shared"
 chown nobody "$shared"
 chmod 711 "$E2E_WORK"  # nobody reaches the query program and its own folder
-printf '\x10\x20\x30\xff' >"$E2E_WORK/pixel"
-# Asks, reads the replies in raw mode until two quiet seconds, says it is done.
-cat >"$E2E_WORK/bin/local-query" <<'STANDIN'
-#!/bin/sh
-stty raw -echo min 0 time 20
-printf '\033]52;c;?\a\033]52;p;?\a\033[1;1;1;1;1;5*y\033_Gi=31,a=t,t=f,f=32,s=1,v=1;%s\033\\' \
-  "$(printf %s "$2" | base64 -w0)"
-cat >"$1"
-stty sane
-echo x >"$1.done"
-STANDIN
-chmod 755 "$E2E_WORK/bin/local-query"
-python3 -c 'import socket, sys, time
-s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
-print(s.getsockname()[1], flush=True); time.sleep(900)' >"$E2E_WORK/listen.port" &
-e2e_pids+=($!)
-e2e_poll 50 test -s "$E2E_WORK/listen.port" || e2e_fail "no listener"
+e2e_trust_kit
 # Holds a connection to the listener in a process that says where it is.
 cat >"$shared/hold.sh" <<HOLD
 exec 3<>/dev/tcp/127.0.0.1/$(cat "$E2E_WORK/listen.port") || exit 1
