@@ -37,6 +37,13 @@ bool isMultiplexerName(std::string_view comm)
     return comm == "screen" || comm == "SCREEN";
 }
 
+// Whether a process is in the tab by its own standing: the shell, its
+// session, or a process whose controlling terminal is the tab's.
+bool inTab(pid_t pid, const Stat& stat, pid_t leader, std::optional<std::uint32_t> tty)
+{
+    return pid == leader || stat.session == leader || (tty && stat.tty == *tty);
+}
+
 }  // namespace
 
 RemoteSessionProbe::RemoteSessionProbe(int masterFd, pid_t sessionLeader)
@@ -241,19 +248,25 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
 {
     if (auto it = members_.find(pid); it != members_.end() && it->second.startTime == stat.startTime)
         return true;
-    bool member = pid == leader_ || stat.session == leader_ || (tty_ && stat.tty == *tty_);
-    bool served = false;
+    bool member = inTab(pid, stat, leader_, tty_);
+    const bool mux = isMultiplexerName(stat.comm) && ownedBy(pid, uid_);
+    if (mux) {
+        Proc proc;
+        proc.startTime = stat.startTime;
+        proc.comm = stat.comm;
+        muxes_[pid] = std::move(proc);
+        membersChanged_ = true;
+    }
+    // Outside the tab, a multiplexer's process and what runs under it count
+    // only through its server, however they were found.
+    bool served = !member && mux;
     if (!member) {
         const auto parent = members_.find(stat.ppid);
         member = parent != members_.end() && parent->second.startTime <= stat.startTime;
-        served = member && parent->second.served;
-    }
-    if (!member && isMultiplexerName(stat.comm) && ownedBy(pid, uid_)) {
-        Proc mux;
-        mux.startTime = stat.startTime;
-        mux.comm = stat.comm;
-        muxes_[pid] = std::move(mux);
-        membersChanged_ = true;
+        const auto parentMux = muxes_.find(stat.ppid);
+        served = served ||
+                 (member && (parent->second.served ||
+                             (parentMux != muxes_.end() && parentMux->second.startTime == parent->second.startTime)));
     }
     if (!member) {
         const auto known = strangers_.find(pid);
@@ -318,16 +331,28 @@ bool RemoteSessionProbe::fullWalk()
     std::unordered_map<pid_t, std::vector<pid_t>> children;
     std::vector<pid_t> roots;
     std::vector<pid_t> servers;
+    std::unordered_set<pid_t> muxes;
     Stat stat;
     for (pid_t pid : pids) {
         if (readStat(ProcPath(pid, "stat"), stat) != Read::ok)
             continue;  // ended meanwhile; /proc/<pid>/stat is readable for every user
+        const bool here = inTab(pid, stat, leader_, tty_);
+        if (isMultiplexerName(stat.comm) && ownedBy(pid, uid_)) {
+            muxes.insert(pid);
+            auto [mux, added] = muxes_.try_emplace(pid);
+            if (added || mux->second.startTime != stat.startTime) {
+                mux->second = Proc{};
+                mux->second.startTime = stat.startTime;
+                mux->second.comm = stat.comm;
+            }
+        }
         // A member stays one while it lives, wherever it went (su -c 'ssh -f
-        // …' leaves the session and its parent); a server's panes only while
-        // the server is attached.
+        // …' leaves the session and its parent); a multiplexer's process
+        // outside the tab, and its panes, only while the server is attached.
         const auto old = members_.find(pid);
-        const bool kept = old != members_.end() && old->second.startTime == stat.startTime && !old->second.served;
-        if (pid == leader_ || stat.session == leader_ || (tty_ && stat.tty == *tty_) || kept)
+        const bool kept = old != members_.end() && old->second.startTime == stat.startTime && !old->second.served &&
+                          (here || !muxes.count(pid));
+        if (here || kept)
             roots.push_back(pid);
         else if (attached_.count({pid, stat.startTime}))
             servers.push_back(pid);
@@ -339,19 +364,24 @@ bool RemoteSessionProbe::fullWalk()
 
     std::unordered_set<pid_t> member;
     std::unordered_set<pid_t> served;
+    // Outside the tab, a multiplexer's process and what runs under it count through the server.
+    auto throughMux = [&](pid_t pid, pid_t parent) {
+        return (muxes.count(pid) || muxes.count(parent)) && !inTab(pid, stats.at(pid), leader_, tty_);
+    };
     auto take = [&](pid_t root, bool server = false) {
-        std::vector<pid_t> queue{root};
+        std::vector<std::pair<pid_t, bool>> queue{{root, server || throughMux(root, 0)}};
         while (!queue.empty()) {
-            const pid_t pid = queue.back();
+            const auto [pid, through] = queue.back();
             queue.pop_back();
             if (!member.insert(pid).second)
                 continue;
-            if (server)
+            if (through)
                 served.insert(pid);
             if (member.size() > limits_.maxMembers)
                 return false;
             if (auto it = children.find(pid); it != children.end())
-                queue.insert(queue.end(), it->second.begin(), it->second.end());
+                for (pid_t child : it->second)
+                    queue.emplace_back(child, through || throughMux(child, pid));
         }
         return true;
     };
@@ -386,12 +416,6 @@ bool RemoteSessionProbe::fullWalk()
     for (const auto& [pid, s] : stats) {
         if (member.count(pid))
             continue;
-        if (isMultiplexerName(s.comm) && !muxes_.count(pid) && ownedBy(pid, uid_)) {
-            Proc mux;
-            mux.startTime = s.startTime;
-            mux.comm = s.comm;
-            muxes_[pid] = std::move(mux);
-        }
         if (s.startTime < leaderStart_)
             continue;
         if (auto known = strangers_.find(pid); known != strangers_.end() && known->second == s.startTime) {
@@ -648,8 +672,12 @@ bool RemoteSessionProbe::hiddenChild(pid_t pid)
     return false;
 }
 
-// Which multiplexer servers a member is attached to: those holding the
-// other end of a member's unix socket. False when that cannot be told.
+// Which multiplexer processes outside the tab count, from the tab outwards:
+// one holding the other end of a unix socket of a member that counts,
+// holding the tab's terminal (tmux's server does while a client is
+// attached, a client started with setsid does), or whose parent counts (a
+// server starting up); with it, what runs under it counts. A server whose
+// only clients run in its own panes does not. False when that cannot be told.
 bool RemoteSessionProbe::updateAttachments(bool& changed)
 {
     changed = false;
@@ -657,6 +685,7 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
     // A server that took a connection has a descriptor more or less: the
     // client's end may have found its holder only now.
     bool serversChanged = false;
+    std::unordered_map<pid_t, pid_t> outside;  // each one's parent, when a member
     for (auto it = muxes_.begin(); it != muxes_.end();) {
         struct stat fds;
         pid_t tid = 0;
@@ -671,6 +700,11 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
         serversChanged = serversChanged || static_cast<std::uint64_t>(fds.st_size) != it->second.fdCount;
         it->second.fdCount = static_cast<std::uint64_t>(fds.st_size);
         it->second.thread = alive == Read::ok ? tid : -1;
+        if (!inTab(it->first, stat, leader_, tty_)) {
+            const auto parent = members_.find(stat.ppid);
+            const bool known = parent != members_.end() && parent->second.startTime <= stat.startTime;
+            outside.emplace(it->first, known ? stat.ppid : 0);
+        }
         ++it;
     }
     bool clientInTab = false;
@@ -679,42 +713,82 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
     if (!membersChanged_ && !serversChanged && !(clientInTab && !muxes_.empty()))
         return true;
     membersChanged_ = false;
-    std::set<std::pair<pid_t, std::uint64_t>> attached;
-    std::unordered_set<std::uint64_t> ours;
-    bool screenClient = false;
-    for (const auto& [pid, proc] : members_) {
-        ours.insert(proc.sockets.begin(), proc.sockets.end());
-        screenClient = screenClient || proc.comm == "screen";
+
+    // What each holds: its unix sockets, and the tab's terminal (or may, unread).
+    struct Held {
+        std::vector<std::uint64_t> sockets;
+        bool terminal = false;
+    };
+    std::unordered_map<pid_t, Held> holds;
+    for (const auto& [pid, parent] : outside) {
+        Held& held = holds[pid];
+        const pid_t thread = muxes_.at(pid).thread;
+        const Fds r =
+            thread < 0 ? Fds::denied : forEachFd(pid, thread, limits_.maxFds, [&](const char*, std::string_view link) {
+                if (const auto inode = socketInode(link))
+                    held.sockets.push_back(*inode);
+                held.terminal = held.terminal || (!slavePath_.empty() && link == slavePath_);
+                return true;
+            });
+        held.terminal = held.terminal || r == Fds::denied || r == Fds::tooMany;
     }
     bool ok = true;
-    if (!muxes_.empty() && !ours.empty()) {
-        std::unordered_map<std::uint64_t, std::uint64_t> peers;
-        if (loadUnixPeers(limits_.maxUnixSockets, peers)) {
-            std::unordered_set<std::uint64_t> ends;
-            for (std::uint64_t inode : ours)
+    std::unordered_map<std::uint64_t, std::uint64_t> peers;
+    if (!outside.empty() && std::any_of(members_.begin(), members_.end(),
+                                        [](const auto& member) { return !member.second.sockets.empty(); }))
+        ok = loadUnixPeers(limits_.maxUnixSockets, peers);
+    // Members in their own right count first; a process of a server counts once the server does.
+    std::unordered_map<pid_t, std::vector<pid_t>> under;
+    std::vector<pid_t> counting;
+    for (const auto& [pid, proc] : members_) {
+        if (proc.served)
+            under[proc.ppid].push_back(pid);
+        else
+            counting.push_back(pid);
+    }
+    std::unordered_set<pid_t> counted;
+    std::unordered_set<std::uint64_t> ends;
+    bool screenClient = false;
+    std::set<std::pair<pid_t, std::uint64_t>> attached;
+    while (!counting.empty()) {
+        for (pid_t pid : counting) {
+            counted.insert(pid);
+            const Proc& proc = members_.at(pid);
+            screenClient = screenClient || proc.comm == "screen";
+            for (std::uint64_t inode : proc.sockets)
                 if (auto peer = peers.find(inode); peer != peers.end())
                     ends.insert(peer->second);
-            for (const auto& [pid, mux] : muxes_) {
-                bool holds = mux.thread < 0;
-                const Fds r = holds
-                                  ? Fds::ok
-                                  : forEachFd(pid, mux.thread, limits_.maxFds, [&](const char*, std::string_view link) {
-                                        const auto inode = socketInode(link);
-                                        holds = inode && ends.count(*inode);
-                                        return !holds;
-                                    });
-                if (holds || r == Fds::denied || r == Fds::tooMany)
-                    attached.insert({pid, mux.startTime});
+        }
+        counting.clear();
+        for (const auto& [pid, parent] : outside) {
+            const Proc& mux = muxes_.at(pid);
+            const Held& held = holds[pid];
+            // screen may talk through a named pipe: its client takes every server in.
+            bool counts = held.terminal || counted.count(parent) || (screenClient && mux.comm == "SCREEN");
+            for (std::uint64_t inode : held.sockets)
+                counts = counts || ends.count(inode);
+            if (!counts || !attached.insert({pid, mux.startTime}).second)
+                continue;
+            for (std::vector<pid_t> queue{pid}; !queue.empty();) {
+                const pid_t next = queue.back();
+                queue.pop_back();
+                if (!counted.insert(next).second)
+                    continue;
+                if (members_.count(next))
+                    counting.push_back(next);
+                if (auto it = under.find(next); it != under.end())
+                    queue.insert(queue.end(), it->second.begin(), it->second.end());
             }
-        } else {
-            ok = false;
         }
     }
-    // screen may talk through a named pipe: its client takes every server in.
-    if (screenClient)
-        for (const auto& [pid, mux] : muxes_)
-            if (mux.comm == "SCREEN")
-                attached.insert({pid, mux.startTime});
+    // A member that counts only through a server no longer attached, or a
+    // server that left the session after it was found there, is judged anew.
+    for (const auto& [pid, parent] : outside) {
+        const auto member = members_.find(pid);
+        if (member != members_.end() && member->second.startTime == muxes_.at(pid).startTime &&
+            (!member->second.served || !attached.count({pid, member->second.startTime})))
+            changed = true;
+    }
     if (attached != attached_) {
         attached_ = std::move(attached);
         changed = true;
@@ -735,23 +809,32 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
     for (int round = 0; round < 2; ++round) {
         std::unordered_map<std::string, std::unordered_set<std::uint64_t>> inet;
         Stat stat;
+        // What a multiplexer's process showed tells only once its server is known to count still.
+        std::optional<pid_t> viaServer;
+        auto found = [&](const Proc& proc, pid_t remotePid) {
+            if (!proc.served) {
+                result.remotePid = remotePid;
+                return true;
+            }
+            viaServer = viaServer.value_or(remotePid);
+            return false;
+        };
         for (auto it = members_.begin(); it != members_.end();) {
             const pid_t pid = it->first;
             if (asleepSinceInspected(pid, it->second)) {
                 // Nothing about it can have changed: not even its name.
-                if (it->second.remote) {
-                    result.remotePid = pid;
-                    return result;
-                }
-                if (hidden_ && hiddenChild(pid))
+                if ((it->second.remote && found(it->second, pid)) ||
+                    (hidden_ && hiddenChild(pid) && found(it->second, 0)))
                     return result;
                 ++it;
                 continue;
             }
             const Read r = readStat(ProcPath(pid, "stat"), stat);
             if (r == Read::denied) {
-                result.remotePid = pid;
-                return result;
+                if (found(it->second, pid))
+                    return result;
+                ++it;
+                continue;
             }
             if (r == Read::gone || stat.startTime != it->second.startTime) {
                 // Ended, or its id went to another process.
@@ -761,17 +844,18 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
                 continue;
             }
             const Verdict verdict = inspect(pid, it->second, stat, inet);
-            if (verdict != Verdict::local) {
-                result.remotePid = verdict == Verdict::remote ? pid : 0;
-                return result;
-            }
-            if (hidden_ && hiddenChild(pid))
+            if ((verdict != Verdict::local && found(it->second, verdict == Verdict::remote ? pid : 0)) ||
+                (hidden_ && hiddenChild(pid) && found(it->second, 0)))
                 return result;
             ++it;
         }
         bool changed = false;
         if (!updateAttachments(changed))
             return result;
+        if (!changed && viaServer) {
+            result.remotePid = *viaServer;
+            return result;
+        }
         if (!changed)
             break;
         // A server came or went: its panes are ours now, or no longer.

@@ -70,8 +70,12 @@ private:
 // (`setsid -f`, a daemonising launcher), the server of a terminal multiplexer
 // a member is attached to, and the descendants of all of these, however deep.
 // A process once found a member stays one while it lives, wherever it goes
-// (a daemon that leaves the session), except a multiplexer server's process,
-// which counts only while the server is attached. A process of another
+// (a daemon that leaves the session), except a multiplexer's process outside
+// the session and what runs under it, however they were found (a server
+// holds its client's terminal while attached, and starts as a member's
+// fork): they count only while the multiplexer process holds the terminal,
+// its parent is a member, or a member that counts (not a client in one of
+// its own panes) is connected to it by a unix socket. A process of another
 // account first found orphaned (its parent init or a subreaper above the
 // shell) in a session it left the tab for counts as well when it started
 // while a member of that account lived (up to the look that found it gone;
@@ -147,7 +151,7 @@ private:
         RunMark mark;                        // taken before its last inspection
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
         pid_t thread = 0;                    // a multiplexer's: the thread it is read through, -1 when unknown
-        bool served = false;                 // a member only as a process of an attached multiplexer server
+        bool served = false;                 // a member only through a multiplexer's process outside the session
         std::optional<uid_t> owner;          // the account /proc showed it under when last read
         proc::Origin origin;                 // a member of another account's, when last read
     };
@@ -186,7 +190,7 @@ private:
     std::unordered_map<pid_t, Proc> members_;
     // Young processes of ours found not to hold the terminal, so a walk does not read them again.
     std::unordered_map<pid_t, std::uint64_t> strangers_;
-    // Multiplexer processes outside the session, and those a member is attached to.
+    // Multiplexer processes of ours, and those outside the session that count.
     std::unordered_map<pid_t, Proc> muxes_;
     std::set<std::pair<pid_t, std::uint64_t>> attached_;
     bool membersChanged_ = true;
