@@ -50,8 +50,8 @@ protected:
     {
         if (!tmux_.empty())
             std::system((tmux_ + "kill-server 2>/dev/null").c_str());
-        if (stray_ > 0)
-            kill(stray_, SIGKILL);
+        for (pid_t stray : strays_)
+            kill(stray, SIGKILL);
         if (process_.shellPid() > 0)
             killSession(process_.shellPid());
         std::filesystem::remove_all(dir_);
@@ -131,7 +131,7 @@ protected:
     RemoteSessionProbe::Limits walk_;
     std::optional<RemoteSessionProbe> scanning_;
     std::optional<RemoteSessionProbe> walking_;
-    pid_t stray_ = 0;  // outside the tab's session
+    std::vector<pid_t> strays_;  // left outside the tab's session
 };
 
 }  // namespace
@@ -199,10 +199,61 @@ TEST_F(MultiplexerTab, AMultiplexerOutsideTheSessionCountsWhileItHoldsTheTermina
     std::filesystem::copy_file("/bin/bash", dir_ / "tmux-relay");
     type("setsid -f " + (dir_ / "tmux-relay").string() + " -c 'exec 3<>/dev/tcp/127.0.0.1/" +
          std::to_string(host_.port()) + "; echo $$ >" + (dir_ / "relay").string() + "; read -t 600 -u 3'");
-    const pid_t relay = stray_ = waitFor("relay");
+    const pid_t relay = waitFor("relay");
     ASSERT_GT(relay, 0);
+    strays_.push_back(relay);
     for (int round = 0; round < 5; ++round)
         EXPECT_TRUE(bothRemote(relay)) << round;
     kill(relay, SIGKILL);
     EXPECT_TRUE(eventually([&] { return !scanned().remote && !walked().remote; }, kTimeout));
+}
+
+// A multiplexer whose server is its client's fork, found in the tab's
+// session before it leaves it (as dtach or screen start): the server and a
+// pane it starts once outside, found before any look saw it leave, count
+// while the client, connected to it, is in the tab, and no longer once the
+// client has gone.
+TEST_F(MultiplexerTab, AServerFoundInTheSessionBeforeItLeftCountsOnlyWhileAttached)
+{
+    std::filesystem::create_symlink("/usr/bin/python3", dir_ / "dtach");
+    std::ofstream(dir_ / "mux.py") << R"(import os, socket, sys, time
+d, port = sys.argv[1], int(sys.argv[2])
+def say(name):
+    open(d + "/" + name + ".tmp", "w").write(str(os.getpid()))
+    os.rename(d + "/" + name + ".tmp", d + "/" + name)
+client, server = socket.socketpair()
+if os.fork() == 0:
+    say("server")
+    while not os.path.exists(d + "/go"):
+        time.sleep(0.01)
+    os.setsid()
+    quiet = os.open("/dev/null", os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(quiet, fd)
+    if os.fork() == 0:
+        remote = socket.create_connection(("127.0.0.1", port))
+        os.set_inheritable(remote.fileno(), True)
+        say("pane")
+        os.execvp("sleep", ["sleep", "600"])
+    time.sleep(600)
+say("client")
+time.sleep(600)
+)";
+    type((dir_ / "dtach").string() + " " + (dir_ / "mux.py").string() + " " + dir_.string() + " " +
+         std::to_string(host_.port()));
+    const pid_t client = waitFor("client"), server = waitFor("server");
+    ASSERT_GT(client, 0);
+    ASSERT_GT(server, 0);
+    strays_.push_back(server);
+    EXPECT_FALSE(scanned().remote);
+    EXPECT_FALSE(walked().remote);
+    std::ofstream(dir_ / "go").flush();
+    const pid_t pane = waitFor("pane");
+    ASSERT_GT(pane, 0);
+    strays_.push_back(pane);
+    EXPECT_TRUE(eventually([&] { return bothRemote(pane); }, kTimeout));
+    kill(client, SIGKILL);
+    ASSERT_TRUE(eventually([&] { return processGone(client); }, kTimeout));
+    EXPECT_FALSE(scanned().remote);
+    EXPECT_FALSE(walked().remote);
 }
