@@ -5,9 +5,16 @@
 #include <libsecret/secret.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -316,6 +323,64 @@ std::optional<KeyringError> unlock(GDBusConnection* bus, const std::vector<Locka
     }
 }
 
+// An exclusive flock on a file of its own, held while it lives.
+class HeldFile {
+public:
+    HeldFile() = default;
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    ~HeldFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    // Waits for the lock until it is free or `cancel` fires: its holder may
+    // wait at a password prompt for as long as the user takes. Polled, since
+    // a blocking flock can't be cancelled.
+    std::optional<KeyringError> take(const std::string& path, GCancellable* cancel)
+    {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+        if (fd_ < 0)
+            return failure(path, std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+            return failure(path, "it isn't a regular file");
+        GPollFD wake{};
+        const bool wakes = g_cancellable_make_pollfd(cancel, &wake);
+        std::optional<KeyringError> failed;
+        int pauseMs = 1;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            if (err == EINTR)
+                continue;
+            if (err != EWOULDBLOCK) {
+                failed = failure(path, std::strerror(err));
+                break;
+            }
+            if (g_cancellable_is_cancelled(cancel)) {
+                failed = KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
+                break;
+            }
+            pollfd woken{wake.fd, POLLIN, 0};
+            (void)::poll(&woken, wakes ? 1 : 0, pauseMs);
+            pauseMs = std::min(pauseMs * 2, 50);
+        }
+        if (wakes)
+            g_cancellable_release_fd(cancel);
+        return failed;
+    }
+
+private:
+    static KeyringError failure(const std::string& path, const std::string& why)
+    {
+        logWarning("keyring", "couldn't lock " + path + ": " + why);
+        return {KeyringError::Kind::failed, "Couldn't lock " + path + ": " + why + "."};
+    }
+
+    int fd_ = -1;
+};
+
 TablePtr attributesOf(const std::string& service, const std::string& account)
 {
     return TablePtr(secret_attributes_build(schema(), "service", service.c_str(), "account", account.c_str(), nullptr));
@@ -400,6 +465,7 @@ KeyringLookup Keyring::lookup(const std::string& account, const Prompted& prompt
             return r;
         }
         std::vector<Lockable> locked;
+        bool unread = false;
         for (GList* l = found; l; l = l->next) {
             SecretItem* item = SECRET_ITEM(l->data);
             if (secret_item_get_locked(item)) {
@@ -408,17 +474,25 @@ KeyringLookup Keyring::lookup(const std::string& account, const Prompted& prompt
             }
             if (r.secret)
                 continue;
+            // Given as it is, text or not: an item that is there is never taken for none.
             if (SecretValue* value = secret_item_get_secret(item)) {
-                if (const gchar* text = secret_value_get_text(value))
-                    r.secret = std::string(text);
+                gsize length = 0;
+                const gchar* bytes = secret_value_get(value, &length);
+                r.secret = std::string(bytes ? bytes : "", bytes ? length : 0);
                 secret_value_unref(value);  // wipes it
+            } else {
+                // Listed as open, yet locked by now (its collection, say): asked to unlock too.
+                unread = true;
+                locked.push_back({g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)), kItemInterface});
             }
         }
         g_list_free_full(found, g_object_unref);
         if (r.secret)
             return r;
         if (round > 0) {
-            if (!locked.empty())
+            if (unread)
+                r.error = KeyringError{KeyringError::Kind::failed, "The keyring didn't give the secret of its item."};
+            else if (!locked.empty())
                 r.error = KeyringError{KeyringError::Kind::locked, kLocked};
             return r;
         }
@@ -482,6 +556,30 @@ std::optional<KeyringError> Keyring::store(const std::string& account, const std
     if (error || !ok)
         return classify(error.get(), call.cancelled());
     return std::nullopt;
+}
+
+KeyringLookup Keyring::lookupOrAdd(const std::string& account, const std::string& label, std::string_view secret,
+                                   const std::string& lockFile, const Prompted& prompted) const
+{
+    KeyringLookup r;
+    HeldFile lock;
+    {
+        Calls::Call call(*calls_);
+        r.error = lock.take(lockFile, call.get());
+    }
+    if (r.error)
+        return r;
+    r = lookup(account, prompted);
+    if (!r.ok() || r.secret)
+        return r;
+    if (auto failed = store(account, label, secret, prompted)) {
+        r.error = failed;
+        return r;
+    }
+    r = lookup(account, prompted);
+    if (r.ok() && !r.secret)
+        r.error = KeyringError{KeyringError::Kind::failed, "The keyring didn't keep the new item."};
+    return r;
 }
 
 std::optional<KeyringError> Keyring::remove(const std::string& account) const

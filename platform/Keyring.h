@@ -56,6 +56,14 @@ public:
     // Adds the item to the default collection, or replaces its secret.
     std::optional<KeyringError> store(const std::string& account, const std::string& label, std::string_view secret,
                                       const Prompted& prompted = {}) const;
+    // The item's secret, stored first as `secret` when there is none: one
+    // step for every thread and process that passes the same `lockFile`,
+    // which is held (flock) from the look to the read back and waited for
+    // until it is free or `cancel` is called. An item found, even one this
+    // caller can't use, is given back and never replaced; after a store, the
+    // secret the keyring then holds is given.
+    KeyringLookup lookupOrAdd(const std::string& account, const std::string& label, std::string_view secret,
+                              const std::string& lockFile, const Prompted& prompted = {}) const;
     // Removing an item that isn't there is no error.
     std::optional<KeyringError> remove(const std::string& account) const;
 

@@ -1,6 +1,14 @@
 #include "quillmar/snippets/KeyringKeySource.h"
 
+#include "platform/SafeFile.h"
+#include "quillmar/snippets/SnippetPaths.h"
+
 #include <openssl/evp.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillmar {
 namespace {
@@ -51,10 +59,29 @@ std::optional<platform::SymmetricKey> KeyringKeySource::decode(std::string_view 
     return key;
 }
 
+std::string KeyringKeySource::lockFile()
+{
+    // One for every quillmar on the session's keyring, whatever its data folder.
+    if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && run[0] == '/') {
+        struct stat st {};
+        if (::stat(run, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+            std::string dir = run;
+            while (dir.size() > 1 && dir.back() == '/')
+                dir.pop_back();
+            return (dir == "/" ? "" : dir) + "/quillmar-snippets-key.lock";
+        }
+    }
+    return SnippetPaths::fromEnvironment().dataDirectory() + "/.snippets-key.quillmar-lock";
+}
+
 SnippetKeySource::Lookup KeyringKeySource::find()
 {
+    return taken(keyring_.lookup(kAccount, prompted_));
+}
+
+SnippetKeySource::Lookup KeyringKeySource::taken(platform::KeyringLookup found)
+{
     Lookup r;
-    auto found = keyring_.lookup(kAccount, prompted_);
     if (!found.ok()) {
         r.error = failure(*found.error);
         return r;
@@ -73,12 +100,17 @@ SnippetResult<platform::SymmetricKey> KeyringKeySource::create()
     auto key = platform::SymmetricKey::random();
     if (!key)
         return SnippetError{"The system's random source failed."};
+    const std::string lock = lockFile();
+    const std::string folder = lock.substr(0, lock.rfind('/'));
+    if (int err = platform::makeDirectories(folder, 0700))
+        return SnippetError{"Couldn't make the folder " + folder + ": " + std::strerror(err) + "."};
+    // Another window may have made the key since `find`: under the lock, its key is taken.
     std::string text = encode(*key);
-    auto error = keyring_.store(kAccount, kLabel, text, prompted_);
+    auto held = taken(keyring_.lookupOrAdd(kAccount, kLabel, text, lock, prompted_));
     platform::wipe(text);
-    if (error)
-        return failure(*error);
-    return *key;
+    if (!held.key)
+        return held.error.value_or(SnippetError{"The keyring didn't keep the snippets key."});
+    return std::move(*held.key);
 }
 
 }  // namespace quillmar

@@ -17,7 +17,10 @@ public:
     explicit KeyringKeySource(platform::Keyring keyring = platform::Keyring());
 
     Lookup find() override;
+    // Made under an exclusive lock on `lockFile`, after one more look, so
+    // that windows and processes starting at once keep one key.
     SnippetResult<platform::SymmetricKey> create() override;
+    // Also ends a `create` waiting for another's lock.
     void cancel() override { keyring_.cancel(); }
     void setPromptListener(std::function<void()> listener) override { prompted_ = std::move(listener); }
     std::optional<platform::KeyringState> waitForChange(platform::KeyringState was) override
@@ -28,7 +31,13 @@ public:
     static std::string encode(const platform::SymmetricKey& key);
     static std::optional<platform::SymmetricKey> decode(std::string_view text);
 
+    // In the session's runtime folder, which all data folders on its keyring
+    // share; in the data folder when there is none.
+    static std::string lockFile();
+
 private:
+    static Lookup taken(platform::KeyringLookup found);
+
     platform::Keyring keyring_;
     platform::Keyring::Prompted prompted_;
 };

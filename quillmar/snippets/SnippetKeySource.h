@@ -21,6 +21,8 @@ public:
     };
     virtual Lookup find() = 0;
     // Makes a new random key and keeps it; gives it only once it is kept.
+    // When another window or process kept one meanwhile, gives that one
+    // instead: a kept key is never replaced.
     virtual SnippetResult<platform::SymmetricKey> create() = 0;
     // Makes a `find`, `create` or `waitForChange` now waiting on another
     // thread give up (a password prompt stays open). Safe from any thread.

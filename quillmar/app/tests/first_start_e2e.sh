@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# Two real quillmar windows started at one moment on a first start (no
+# snippets file, no key), with a real gnome-keyring on a private bus and a
+# virtual X server; once with the login keyring open, once locked at the
+# start and unlocked by another program while both windows wait at its
+# prompt. Each window adds a snippet; once both are gone a third start opens
+# the snippets and adds one more, and the file holds all three.
+#   first_start_e2e.sh <quillmar> <list_snippets> <unlock_keyring>
+set -u
+E2E_NAME=first_start_e2e
+. "$(dirname "$0")/e2e-lib.sh"
+
+readonly password=test-password
+
+fail() {
+  echo "$E2E_NAME: $*" >&2
+  [ -z "${QM_E2E_KEEP:-}" ] || import -window root "$QM_E2E_KEEP"
+  echo "the snippets file holds: $("$E2E_LIST" "$XDG_DATA_HOME/quillmar" 2>&1)" >&2
+  local log
+  for log in "$E2E_WORK"/app*.log; do
+    echo "--- $log" >&2
+    cat "$log" >&2
+  done
+  kill "${pids[@]}" 2>/dev/null
+  exit 1
+}
+
+owner_of() {
+  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null | grep -o '[0-9]\+' | tail -1
+}
+owned() { [ -n "$(owner_of "$1")" ]; }
+
+# A new login keyring with the password, left open ("open") or locked.
+fresh_keyring() {
+  rm -rf "$HOME/.local/share/keyrings" "$XDG_DATA_HOME/quillmar"
+  mkdir -p "$HOME/.local/share/keyrings"
+  printf '%s' "$password" | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
+  e2e_poll 100 owned org.freedesktop.secrets || fail "the keyring daemon did not start"
+  daemon=$(owner_of org.freedesktop.secrets)
+  [ "$1" = open ] && return 0
+  stop_keyring
+  gnome-keyring-daemon --daemonize --components=secrets >/dev/null
+  e2e_poll 100 owned org.freedesktop.secrets || fail "the keyring daemon did not start again"
+  daemon=$(owner_of org.freedesktop.secrets)
+}
+stop_keyring() {
+  kill "$daemon"
+  e2e_poll 100 e2e_not owned org.freedesktop.secrets || fail "the keyring daemon did not stop"
+}
+
+prompt_window() {
+  local prompter
+  prompter=$(owner_of org.gnome.keyring.SystemPrompter)
+  [ -n "$prompter" ] && xdotool search --onlyvisible --pid "$prompter" 2>/dev/null | tail -1
+}
+prompt_open() { [ -n "$(prompt_window)" ]; }
+
+# Prompts asked for, and prompts ended, as the bus saw them.
+prompt_calls() { grep -c 'interface=org.freedesktop.Secret.Prompt; member=Prompt$' "$E2E_WORK/prompts.log"; }
+prompt_ends() { grep -c 'interface=org.freedesktop.Secret.Prompt; member=Completed$' "$E2E_WORK/prompts.log"; }
+both_asked() { [ "$(prompt_calls)" -ge 2 ]; }
+# Closes the prompt that shows, if one does; true once both have ended.
+close_prompts() {
+  [ "$(prompt_ends)" -ge 2 ] && return 0
+  local window
+  window=$(prompt_window)
+  [ -n "$window" ] || return 1
+  xdotool windowfocus --sync "$window" 2>/dev/null || true
+  xdotool key Escape
+  return 1
+}
+
+# Starts quillmar number N, its output in app<N>.log; sets pid and wid.
+start_window() {
+  "$E2E_APP" >"$E2E_WORK/app$1.log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+}
+window_of() {
+  wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$1" | tail -1)
+  [ -n "$wid" ] || fail "window $2 did not appear"
+  xdotool windowmove --sync "$wid" 0 0 2>/dev/null || true
+}
+
+# Adds a snippet titled TITLE through the Snippets pane of window WID of
+# process PID (as two_windows_e2e.sh does).
+add_snippet() {
+  local window=$1 owner=$2 title=$3
+  xdotool windowraise "$window" windowfocus --sync "$window" 2>/dev/null || true
+  e2e_poll 50 e2e_focused "$window" || fail "window $window did not get the keyboard"
+  xdotool mousemove --window "$window" 75 245 click 1
+  e2e_poll 100 e2e_titled quillmar "$window" || fail "the Snippets pane did not open: $(xdotool getwindowname "$window")"
+  # "Add Snippet" shows once the snippets are open, which a busy window may
+  # take a while to reach: clicked again until the sheet opens.
+  local tries=0
+  xdotool mousemove --window "$window" 294 114 click 1
+  until e2e_windows_of "$owner" 2; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 6 ] || fail "the Add Snippet sheet did not open for \"$title\": the snippets are not open"
+    xdotool mousemove --window "$window" 294 114 click 1
+  done
+  xdotool type --delay 15 "$title"
+  xdotool key Tab
+  xdotool type --delay 15 "echo added"
+  xdotool key shift+Tab
+  xdotool key Return
+  e2e_windows_of "$owner" 1 || fail "the Add Snippet sheet did not close for \"$title\""
+}
+
+# Both windows at once, then a third start; MODE is "open" or "locked".
+first_start() {
+  local mode=$1 one two list title
+  fresh_keyring "$mode"
+  pids=()
+  dbus-monitor --session "type='method_call',interface='org.freedesktop.Secret.Prompt'" \
+    "type='signal',interface='org.freedesktop.Secret.Prompt'" >"$E2E_WORK/prompts.log" 2>&1 &
+  local monitor=$!
+  pids+=("$monitor")
+  e2e_waitfile "$E2E_WORK/prompts.log" 50 || fail "dbus-monitor did not start"
+  start_window 1
+  local first=$pid
+  start_window 2
+  local second=$pid
+  window_of "$first" one
+  one=$wid
+  window_of "$second" two
+  two=$wid
+  if [ "$mode" = locked ]; then
+    e2e_poll 300 both_asked || fail "the windows did not both ask to unlock the keyring: $(prompt_calls)"
+    e2e_poll 200 prompt_open || fail "no unlock prompt showed with the keyring locked"
+    [ ! -e "$XDG_DATA_HOME/quillmar/snippets" ] || fail "a snippets file was written while the keyring was locked"
+    printf '%s' "$password" | "$E2E_UNLOCK" || fail "the keyring could not be unlocked from outside"
+  fi
+  e2e_waitfile "$XDG_DATA_HOME/quillmar/snippets" 150 || fail "no snippets file was written"
+  # The prompts the keyring leaves open, one window's after the other's, are
+  # closed before anything is typed: a prompt takes the keyboard.
+  [ "$mode" = open ] || e2e_poll 300 close_prompts || fail "the prompts did not close: $(prompt_ends) ended"
+  [ "$(prompt_calls)" -eq "$(prompt_ends)" ] || fail "$(prompt_calls) prompts asked for, $(prompt_ends) ended"
+  kill "$monitor"
+  local asked
+  asked=$(prompt_ends)
+  add_snippet "$one" "$first" "From the first window ($mode)"
+  add_snippet "$two" "$second" "From the second window ($mode)"
+  kill "$first" "$second"
+  wait "$first" "$second" 2>/dev/null
+
+  start_window 3
+  window_of "$pid" three
+  add_snippet "$wid" "$pid" "From the next start ($mode)"
+  kill "$pid"
+  wait "$pid" 2>/dev/null
+  list=$("$E2E_LIST" "$XDG_DATA_HOME/quillmar") || fail "the snippets file could not be opened ($mode)"
+  for title in "From the first window ($mode)" "From the second window ($mode)" "From the next start ($mode)"; do
+    grep -qxF "$title" <<<"$list" || fail "\"$title\" is not in the file: $list"
+  done
+  stop_keyring
+  echo "$E2E_NAME: with the keyring $mode at a first start ($asked prompts), both windows' snippets and the next start's are kept"
+}
+
+stop_daemons() {
+  local prompter
+  prompter=$(owner_of org.gnome.keyring.SystemPrompter)
+  [ -z "$prompter" ] || kill "$prompter"
+  [ -z "${daemon:-}" ] || kill "$daemon" 2>/dev/null
+  [ -z "${spy:-}" ] || kill "$spy" 2>/dev/null
+}
+
+in_session() {
+  trap stop_daemons EXIT
+  # The X server resets when its last client leaves, refusing connections
+  # meanwhile: a client of the test's own stays while the windows come and go.
+  xprop -root -spy >"$E2E_WORK/xprop.log" 2>&1 &
+  spy=$!
+  e2e_waitfile "$E2E_WORK/xprop.log" 100 || fail "xprop did not connect to the X server"
+  first_start open
+  first_start locked
+}
+
+on_display() {
+  dbus-run-session --config-file="$E2E_WORK/bus.conf" -- env E2E_PART=in_session bash "$0"
+}
+e2e_part
+
+export E2E_APP=$1 E2E_LIST=$2 E2E_UNLOCK=$3
+prompter=/usr/share/dbus-1/services/org.gnome.keyring.SystemPrompter.service
+if [ ! -f "$prompter" ]; then
+  echo "$E2E_NAME: gnome-keyring's password prompter (gcr) is not installed; skipped"
+  exit 77
+fi
+e2e_home
+e2e_private_bus
+# The bus starts the desktop's own prompter, and nothing else.
+cp "$prompter" "$E2E_WORK/services/"
+e2e_xvfb on_display
