@@ -64,7 +64,7 @@ e2e_cleanup() {
 e2e_xvfb() {
   local part=$1
   shift
-  E2E_PART=$part "$@" xvfb-run -a -s "-screen 0 1280x800x24" bash "$0"
+  E2E_PART=$part "$@" xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0"
 }
 
 # Copies the last screenshot to KEEP when one was asked for; on failure
