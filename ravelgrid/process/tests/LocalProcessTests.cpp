@@ -684,6 +684,22 @@ TEST_F(LocalProcessTest, ProgramExitFinishesTheGraceOfTerminatedChildren)
     killSession(sid);
 }
 
+// A clock that nothing moves any more (a test's, gone with it) holds up no
+// exit: its deadlines are due at once.
+TEST_F(LocalProcessTest, ProgramExitDoesNotWaitForAStoppedClock)
+{
+    platform::FakeScheduler clock;
+    LocalProcess process(&recorder);
+    process.setClock(&clock);
+    startShell(process, "trap '' TERM HUP; echo ready; while :; do sleep 0.1; done");
+    const pid_t sid = process.shellPid();
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
+    process.terminate();
+    ChildReaper::shared().finishDeadlines();
+    EXPECT_TRUE(processGone(sid)) << "killed and reaped before the exit goes on";
+    killSession(sid);
+}
+
 TEST_F(LocalProcessTest, ReleaseHangsUpAndTheChildIsReaped)
 {
     pid_t pid = 0;
