@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -17,7 +18,17 @@ namespace ravelgrid {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+std::uint64_t steadyNs()
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+std::uint64_t ceilMs(std::uint64_t ns)
+{
+    return ns / 1000000 + (ns % 1000000 != 0);
+}
 
 }  // namespace
 
@@ -25,8 +36,9 @@ struct ChildReaper::State {
     struct Child {
         pid_t pid;
         int pidfd;
-        std::optional<Clock::time_point> killAt;
-        bool killed = false;
+        std::optional<std::uint64_t> killAt;         // on `clock`
+        const platform::Scheduler* clock = nullptr;  // null: the steady clock
+        std::optional<std::uint64_t> killedAt;       // steady
     };
     mutable std::mutex mutex;
     std::vector<Child> children;
@@ -38,9 +50,9 @@ struct ChildReaper::State {
     // with it its group's) cannot have been reused yet.
     static void killGroup(Child& child)
     {
-        if (child.killed)
+        if (child.killedAt)
             return;
-        child.killed = true;
+        child.killedAt = steadyNs();
         if (kill(-child.pid, SIGKILL) != 0)
             kill(child.pid, SIGKILL);
     }
@@ -57,11 +69,15 @@ struct ChildReaper::State {
         return result == child.pid || (result < 0 && errno == ECHILD);
     }
 
+    // A deadline still to come, read on its own clock.
+    static bool waiting(const Child& child) { return child.killAt && !child.killedAt; }
+    static std::uint64_t nowFor(const Child& child) { return child.clock ? child.clock->nowNs() : steadyNs(); }
+
     // Under the mutex: kills what is overdue and reaps what has gone.
-    void sweep(Clock::time_point now)
+    void sweep()
     {
         for (auto it = children.begin(); it != children.end();) {
-            if (it->killAt && now >= *it->killAt)
+            if (waiting(*it) && nowFor(*it) >= *it->killAt)
                 killGroup(*it);
             if (reap(*it)) {
                 if (it->pidfd >= 0)
@@ -73,14 +89,17 @@ struct ChildReaper::State {
         }
     }
 
-    int timeoutMs(Clock::time_point now, bool anyWithoutPidfd) const
+    // A clock of another kind is taken to run at the steady clock's pace;
+    // lookNow() looks at once after it moved.
+    int timeoutMs(bool anyWithoutPidfd) const
     {
         int timeout = anyWithoutPidfd ? 200 : -1;
         for (const auto& child : children) {
-            if (!child.killAt || child.killed)
+            if (!waiting(child))
                 continue;
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*child.killAt - now).count();
-            const int ms = static_cast<int>(std::clamp<long long>(left, 0, 60000));
+            const std::uint64_t now = nowFor(child);
+            const std::uint64_t left = *child.killAt > now ? *child.killAt - now : 0;
+            const int ms = static_cast<int>(std::min<std::uint64_t>(ceilMs(left), 60000));
             timeout = timeout < 0 ? ms : std::min(timeout, ms);
         }
         return timeout;
@@ -103,7 +122,7 @@ struct ChildReaper::State {
                         anyWithoutPidfd = true;
                     }
                 }
-                timeout = timeoutMs(Clock::now(), anyWithoutPidfd);
+                timeout = timeoutMs(anyWithoutPidfd);
             }
             const int ready = poll(fds.data(), fds.size(), timeout);
             if (ready < 0 && errno != EINTR)
@@ -113,26 +132,31 @@ struct ChildReaper::State {
                 eventfd_read(wakeFd, &ignored);
             }
             std::lock_guard lock(mutex);
-            sweep(Clock::now());
+            sweep();
         }
     }
 
     void finishDeadlines()
     {
         std::lock_guard lock(mutex);
+        // Nothing moves a clock of another kind any more (it may be gone):
+        // its deadlines are due now.
+        for (auto& child : children)
+            if (waiting(child) && child.clock)
+                killGroup(child);
         for (;;) {
-            const auto now = Clock::now();
-            sweep(now);
-            std::optional<Clock::time_point> next;
+            sweep();
+            const std::uint64_t now = steadyNs();
+            std::optional<std::uint64_t> next;
             std::vector<pollfd> fds;
             for (const auto& child : children) {
                 if (!child.killAt)
                     continue;
-                if (child.killed) {
+                if (child.killedAt) {
                     // A killed child that does not go within a second is stuck in the kernel: leave it.
-                    if (now - *child.killAt > std::chrono::seconds(1))
+                    if (now - *child.killedAt > 1000000000)
                         continue;
-                    next = now + std::chrono::milliseconds(10);
+                    next = now + 10000000;
                 } else {
                     next = next ? std::min(*next, *child.killAt) : *child.killAt;
                 }
@@ -141,8 +165,8 @@ struct ChildReaper::State {
             }
             if (!next)
                 return;
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - now).count();
-            const int ms = static_cast<int>(std::clamp<long long>(left, 1, 200));
+            const std::uint64_t left = *next > now ? *next - now : 0;
+            const int ms = static_cast<int>(std::clamp<std::uint64_t>(ceilMs(left), 1, 200));
             poll(fds.data(), fds.size(), ms);
         }
     }
@@ -157,7 +181,8 @@ ChildReaper& ChildReaper::shared()
     return *reaper;
 }
 
-void ChildReaper::adopt(pid_t pid, int pidfd, std::optional<std::chrono::milliseconds> killAfter)
+void ChildReaper::adopt(pid_t pid, int pidfd, std::optional<std::chrono::milliseconds> killAfter,
+                        const platform::Scheduler* clock)
 {
     if (pid <= 0) {
         if (pidfd >= 0)
@@ -165,9 +190,11 @@ void ChildReaper::adopt(pid_t pid, int pidfd, std::optional<std::chrono::millise
         return;
     }
     std::lock_guard lock(state_->mutex);
-    State::Child child{pid, pidfd, std::nullopt};
+    State::Child child{pid, pidfd, std::nullopt, clock, std::nullopt};
     if (killAfter) {
-        child.killAt = Clock::now() + *killAfter;
+        child.killAt = State::nowFor(child) +
+                       static_cast<std::uint64_t>(
+                           std::chrono::nanoseconds(std::max(*killAfter, std::chrono::milliseconds(0))).count());
         if (!state_->exitHookSet) {
             state_->exitHookSet = true;
             std::atexit([] { ChildReaper::shared().finishDeadlines(); });
@@ -188,6 +215,12 @@ std::size_t ChildReaper::waitingCount() const
 {
     std::lock_guard lock(state_->mutex);
     return state_->children.size();
+}
+
+void ChildReaper::lookNow()
+{
+    std::lock_guard lock(state_->mutex);
+    state_->sweep();
 }
 
 void ChildReaper::finishDeadlines()

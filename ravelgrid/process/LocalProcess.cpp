@@ -977,7 +977,13 @@ void LocalProcess::stopChild(bool sendTerm)
                 kill(child->pid, SIGTERM);
             }
         }
-        ChildReaper::shared().adopt(child->pid, child->pidfd, sendTerm ? std::optional(terminateGrace) : std::nullopt);
+        const platform::Scheduler* clock = nullptr;
+        {
+            std::lock_guard lock(shared_->pendingLock);
+            clock = shared_->clock;
+        }
+        ChildReaper::shared().adopt(child->pid, child->pidfd, sendTerm ? std::optional(terminateGrace) : std::nullopt,
+                                    clock);
     }
 }
 

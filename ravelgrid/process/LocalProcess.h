@@ -139,8 +139,9 @@ public:
     // Waits for a delegate call in progress on another thread.
     void setDelegate(LocalProcessDelegate* delegate);
 
-    // The clock of the drain turns, for tests; null for the steady clock.
-    // Set before starting; it must outlive the process.
+    // The clock of the drain turns and of terminate()'s grace, for tests;
+    // null for the steady clock. Set before starting; it must outlive the
+    // process, and a child it terminated until that child is reaped.
     void setClock(const platform::Scheduler* clock);
 
 private:

@@ -627,24 +627,43 @@ TEST_F(LocalProcessTest, ARestartedChildsRequestsAreAnsweredAsAFirstChildsAre)
 }
 
 // A child that ignores SIGTERM and the hangup gets the grace, then SIGKILL
-// with its whole group; nothing of its session is left.
+// with its whole group; nothing of its session is left. The grace runs on the
+// process's clock, so the test, not the machine's pace, says when it ends.
 TEST_F(LocalProcessTest, TerminateKillsAChildThatIgnoresItAfterTheGrace)
 {
+    platform::FakeScheduler clock;
+    const std::string beats = ::testing::TempDir() + "/beats-" + std::to_string(getpid());
+    auto beat = [&] {
+        std::ifstream in(beats);
+        int n = 0;
+        in >> n;
+        return n;
+    };
     LocalProcess process(&recorder);
-    startShell(process, "trap '' TERM HUP; sleep 100 & echo ready; while :; do sleep 0.1; done");
+    process.setClock(&clock);
+    startShell(process, "trap '' TERM HUP; sleep 100 & echo ready; i=0; while :; do i=$((i+1)); echo $i > '" + beats +
+                            "'; sleep 0.05; done");
     const pid_t sid = process.shellPid();
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
-    const auto start = std::chrono::steady_clock::now();
     process.terminate();
-    std::this_thread::sleep_for(LocalProcess::terminateGrace / 2);
-    EXPECT_FALSE(processGone(sid)) << "SIGKILL waits for the grace";
-    EXPECT_TRUE(eventually([&] { return sessionMembers(sid).empty(); }, 10s))
+    clock.advance(LocalProcess::terminateGrace - 1ms);
+    ChildReaper::shared().lookNow();
+    // Two beats after the reaper's look at the grace's last moment: the shell
+    // ran on after it, so no SIGKILL was sent.
+    const int seen = beat();
+    EXPECT_TRUE(eventually([&] { return beat() >= seen + 2; }, kTimeout)) << "SIGKILL waits for the grace";
+    clock.advance(1ms);
+    ChildReaper::shared().lookNow();
+    EXPECT_TRUE(eventually([&] { return sessionMembers(sid).empty(); }, kTimeout))
         << sessionMembers(sid).size() << " processes of the session left";
-    EXPECT_GE(std::chrono::steady_clock::now() - start, LocalProcess::terminateGrace);
     EXPECT_TRUE(processGone(sid)) << "reaped, not a zombie";
     main.loop.runFor(100ms);
     EXPECT_FALSE(recorder.exited());
+    // Whatever failed, the reaper is done with the clock before it goes.
     killSession(sid);
+    EXPECT_TRUE(eventually([&] { return processGone(sid); }, kTimeout));
+    ChildReaper::shared().lookNow();
+    std::filesystem::remove(beats);
 }
 
 // Closing the window terminates its children and the program then exits:
@@ -662,6 +681,22 @@ TEST_F(LocalProcessTest, ProgramExitFinishesTheGraceOfTerminatedChildren)
     EXPECT_TRUE(processGone(sid)) << "killed and reaped before the exit goes on";
     // The group's other members were killed too; their parent, gone, leaves them to init.
     EXPECT_TRUE(eventually([&] { return sessionMembers(sid).empty(); }, 5s));
+    killSession(sid);
+}
+
+// A clock that nothing moves any more (a test's, gone with it) holds up no
+// exit: its deadlines are due at once.
+TEST_F(LocalProcessTest, ProgramExitDoesNotWaitForAStoppedClock)
+{
+    platform::FakeScheduler clock;
+    LocalProcess process(&recorder);
+    process.setClock(&clock);
+    startShell(process, "trap '' TERM HUP; echo ready; while :; do sleep 0.1; done");
+    const pid_t sid = process.shellPid();
+    ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("ready"); }, kTimeout));
+    process.terminate();
+    ChildReaper::shared().finishDeadlines();
+    EXPECT_TRUE(processGone(sid)) << "killed and reaped before the exit goes on";
     killSession(sid);
 }
 
