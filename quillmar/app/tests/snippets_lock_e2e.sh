@@ -56,26 +56,28 @@ on_screen() {
   # The snippets are read at the first prompt (or half a second after the
   # window shows), once the keyring has answered: the first save of the
   # factory set meets the lock while the shell starts, so that is bounded too
-  # (typed keys wait in the X queue while the window is held).
+  # (typed keys wait in the X queue while the window is held). A window held
+  # by the lock would wait out its writer's ten seconds; a busy machine gets
+  # all the time short of that.
   for _ in $(seq 1 3); do
     e2e_run "echo \$\$ > $w/ready"
-    e2e_waitfile "$w/ready" 20 && break
+    e2e_waitfile "$w/ready" 80 && break
   done
-  [ -s "$w/ready" ] || fail "the shell did not answer within six seconds of the window showing"
+  [ -s "$w/ready" ] || fail "the shell did not answer within 24 seconds of the window showing"
   echo "$E2E_NAME: the shell answered $((SECONDS - begun)) s after the start"
   i=0
   while [ $((SECONDS - begun)) -lt 6 ] || [ "$i" -lt 5 ]; do
     i=$((i + 1))
     took=$(date +%s%N)
     e2e_run "echo $i > $w/command$i"
-    e2e_waitfile "$w/command$i" 20 || fail "command $i did not run within two seconds under the held lock"
+    e2e_waitfile "$w/command$i" 80 || fail "command $i did not run within eight seconds under the held lock"
     echo "$E2E_NAME: command $i ran after $((($(date +%s%N) - took) / 1000000)) ms"
   done
   xdotool key ctrl+comma
-  e2e_poll 20 e2e_titled quillmar || fail "Settings did not open within two seconds: $(xdotool getwindowname "$wid")"
+  e2e_poll 80 e2e_titled quillmar || fail "Settings did not open within eight seconds: $(xdotool getwindowname "$wid")"
   [ ! -e "$data/snippets" ] || fail "a snippets file was written under the held lock"
   release_lock
-  e2e_waitfile "$data/snippets" 30 || fail "the factory set was not saved within three seconds of the lock's release"
+  e2e_waitfile "$data/snippets" 300 || fail "the factory set was not saved once the lock was free"
   list=$("$E2E_LIST" "$data") || fail "the snippets file could not be read back"
   [ -n "$list" ] || fail "the saved file holds no snippets"
 
@@ -94,12 +96,12 @@ on_screen() {
   tall=$(height_of "$sheet")
   xdotool key Return
   # The sheet grows to say why, at once; nothing is written.
-  e2e_poll 20 taller_than "$sheet" "$tall" || fail "the sheet showed no answer within two seconds under the held lock"
+  e2e_poll 80 taller_than "$sheet" "$tall" || fail "the sheet showed no answer within eight seconds under the held lock"
   [ "$(sheet_of)" = "$sheet" ] || fail "the sheet closed although the lock was held"
   cmp -s "$w/before" "$data/snippets" || fail "the snippets file changed under the held lock"
   release_lock
   xdotool key Return
-  e2e_poll 30 sheet_gone || fail "the sheet did not save within three seconds of the lock's release"
+  e2e_poll 300 sheet_gone || fail "the sheet did not save once the lock was free"
   list=$("$E2E_LIST" "$data") || fail "the snippets file could not be read back"
   grep -qx "Saved after the lock" <<<"$list" || fail "the snippet is not in the file: $list"
   echo "$E2E_NAME: the window answered under the held lock; both saves landed once it was free"

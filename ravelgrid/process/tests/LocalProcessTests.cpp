@@ -223,9 +223,8 @@ TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice)
     LocalProcess process(&recorder);
     process.setClock(&clock);
     startShell(process, "stty raw -echo; head -c 600000 /dev/zero");
-    // Let the reader queue everything while the loop is stalled.
+    // The reader queues everything while the loop is stalled: running ends with the output.
     ASSERT_TRUE(eventually([&] { return !process.running(); }, kTimeout));
-    std::this_thread::sleep_for(100ms);
     ASSERT_EQ(main.loop.queuedCount(), 1u) << "one drain turn, however many chunks";
     main.loop.runPending();
     EXPECT_EQ(recorder.chunks(), 1u) << "a turn past its time slice stops after one chunk";
@@ -233,7 +232,9 @@ TEST_F(LocalProcessTest, DrainTurnsEndAfterTheTimeSlice)
     step = 0;
     main.loop.runPending();
     EXPECT_EQ(recorder.output().size(), 600000u);
-    EXPECT_TRUE(recorder.exited());
+    // The exit follows the output into the same list, once the reader has seen it.
+    EXPECT_TRUE(main.loop.runUntil([&] { return recorder.exited(); }, kTimeout));
+    EXPECT_EQ(recorder.output().size(), 600000u);
 }
 
 // A delegate busy with held work pauses delivery: the rest waits in the
