@@ -51,6 +51,7 @@ void TerminalKittyGraphics::syncRecordRows()
 {
     if (rowShift_[0] == 0 && rowShift_[1] == 0)
         return;
+    placementsVisited_ += graphics_.state().placementsByKey.size();
     for (auto& [key, record] : graphics_.state().placementsByKey) {
         if (record.isVirtual)
             continue;
@@ -110,6 +111,7 @@ KittyPlacementKeySet TerminalKittyGraphics::scanCells(Buffer& buffer, int first,
     CircularBufferLineList& lines = buffer.lines();
     first = std::max(first, 0);
     last = std::min(last, lines.count() - 1);
+    rowsSearched_ += static_cast<uint64_t>(std::max(last - first + 1, 0));
     int firstChanged = -1;
     int lastChanged = -1;
     for (int index = first; index <= last; ++index) {
@@ -117,6 +119,7 @@ KittyPlacementKeySet TerminalKittyGraphics::scanCells(Buffer& buffer, int first,
         if (!line || !line->hasImages())
             continue;
         const TerminalImageList& images = *line->images();
+        placementsVisited_ += images.size();
         const bool any = std::any_of(images.begin(), images.end(), [&](const TerminalImagePtr& image) {
             const KittyPlacementImage* cell = kittyCell(image);
             return cell && match(*cell, index);
@@ -151,6 +154,7 @@ KittyPlacementKeySet TerminalKittyGraphics::scanAllCells(Buffer& buffer, const C
 KittyPlacementKeySet TerminalKittyGraphics::takeRecords(const RecordMatch& match)
 {
     KittyPlacementKeySet keys;
+    placementsVisited_ += graphics_.state().placementsByKey.size();
     std::erase_if(graphics_.state().placementsByKey, [&](const auto& entry) {
         if (!match(entry.second))
             return false;
@@ -195,10 +199,12 @@ void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t
         if (!buffer->hasAnyImages())
             continue;
         const CircularBufferLineList& lines = buffer->lines();
+        rowsSearched_ += static_cast<uint64_t>(lines.count());
         for (int index = 0; index < lines.count(); ++index) {
             const BufferLine* line = lines.peek(index);
             if (!line || !line->hasImages())
                 continue;
+            placementsVisited_ += line->images()->size();
             for (const TerminalImagePtr& image : *line->images()) {
                 const KittyPlacementImage* cell = kittyCell(image);
                 if (cell && cell->kittyImageId)
@@ -214,12 +220,14 @@ void TerminalKittyGraphics::kittyReleasePictures(const std::unordered_set<const 
         if (!buffer->hasAnyImages())
             continue;
         CircularBufferLineList& lines = buffer->lines();
+        rowsSearched_ += static_cast<uint64_t>(lines.count());
         int first = -1;
         int last = -1;
         for (int index = 0; index < lines.count(); ++index) {
             const BufferLine* line = lines.peek(index);
             if (!line || !line->hasImages())
                 continue;
+            placementsVisited_ += line->images()->size();
             bool changed = false;
             for (const TerminalImagePtr& image : *line->images()) {
                 KittyPlacementImage* cell = kittyCell(image);
@@ -253,16 +261,18 @@ void TerminalKittyGraphics::kittyPurgeUnreferencedImages()
         graphics_.state().removeImage(id);
 }
 
-TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& buffer)
+TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& buffer) const
 {
     PositionMap positions;
     if (!buffer.hasAnyImages())
         return positions;
     const CircularBufferLineList& lines = buffer.lines();
+    rowsSearched_ += static_cast<uint64_t>(lines.count());
     for (int index = 0; index < lines.count(); ++index) {
         const BufferLine* line = lines.peek(index);
         if (!line || !line->hasImages())
             continue;
+        placementsVisited_ += line->images()->size();
         for (const TerminalImagePtr& image : *line->images()) {
             const KittyPlacementImage* cell = kittyCell(image);
             if (!cell)
@@ -289,9 +299,10 @@ void TerminalKittyGraphics::kittyCleanupForBufferSwitch(Buffer& buffer, bool isA
 
 void TerminalKittyGraphics::resetKittyGraphics()
 {
-    auto clearImages = [](Buffer& buffer) {
+    auto clearImages = [this](Buffer& buffer) {
         if (!buffer.hasAnyImages())
             return;
+        rowsSearched_ += static_cast<uint64_t>(buffer.lines().count());
         for (int index = 0; index < buffer.lines().count(); ++index) {
             const BufferLine* line = buffer.lines().peek(index);
             if (line && line->hasImages())
@@ -327,6 +338,7 @@ void TerminalKittyGraphics::kittyAdjustPlacementsForScroll()
     syncRecordRows();
     auto& records = graphics_.state().placementsByKey;
     const bool alternate = terminal_.isCurrentBufferAlternate();
+    placementsVisited_ += records.size();
     mayHaveParents_ = std::any_of(records.begin(), records.end(), [](const auto& entry) {
         return entry.second.parentImageId && entry.second.parentPlacementId;
     });
@@ -374,6 +386,7 @@ void TerminalKittyGraphics::followParents(Buffer& buffer, const PositionMap& cel
 {
     auto& records = graphics_.state().placementsByKey;
     const bool alternate = terminal_.isCurrentBufferAlternate();
+    placementsVisited_ += records.size();
     PositionMap memo;
     for (auto& [key, record] : records) {
         if (record.isAlternateBuffer != alternate || !record.parentImageId || !record.parentPlacementId)
@@ -401,10 +414,12 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
 {
     std::vector<std::pair<std::shared_ptr<KittyPlacementImage>, int64_t>> moving;
     CircularBufferLineList& lines = buffer.lines();
+    rowsSearched_ += static_cast<uint64_t>(lines.count());
     for (int index = 0; index < lines.count(); ++index) {
         const BufferLine* line = lines.peek(index);
         if (!line || !line->hasImages())
             continue;
+        placementsVisited_ += line->images()->size();
         for (const TerminalImagePtr& image : *line->images()) {
             const KittyPlacementImage* cell = kittyCell(image);
             if (cell && keyOf(*cell) == key) {
@@ -454,6 +469,7 @@ TerminalKittyGraphics::kittyResolvePlacementPosition(KittyPlacementKey key, cons
             break;
         }
         auto it = records.find(current);
+        ++placementsVisited_;
         if (it == records.end() || it->second.isAlternateBuffer != alternate)
             return std::nullopt;
         if (!visiting.insert(current).second)
