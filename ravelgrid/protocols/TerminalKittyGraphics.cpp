@@ -183,6 +183,35 @@ void TerminalKittyGraphics::kittyRemovePlacement(KittyPlacementKey key)
     graphics_.state().placementsByKey.erase(key);
 }
 
+void TerminalKittyGraphics::noteKeyWithCells(KittyPlacementKey key)
+{
+    keysWithCells_.insert(key);
+    if (keysWithCells_.size() <= keysWithCellsLimit_)
+        return;
+    keysWithCells_.clear();
+    // Its cells may still be on their way to the buffer.
+    keysWithCells_.insert(key);
+    for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
+        if (!buffer->hasAnyImages())
+            continue;
+        const CircularBufferLineList& lines = buffer->lines();
+        rowsSearched_ += static_cast<uint64_t>(lines.count());
+        for (int index = 0; index < lines.count(); ++index) {
+            const BufferLine* line = lines.peek(index);
+            if (!line || !line->hasImages())
+                continue;
+            placementsVisited_ += line->images()->size();
+            for (const TerminalImagePtr& image : *line->images())
+                if (const KittyPlacementImage* cell = kittyCell(image))
+                    if (auto shown = keyOf(*cell))
+                        keysWithCells_.insert(*shown);
+        }
+    }
+    // Made again only once the set has grown fourfold, so a pile of
+    // placements still shown costs each about a visit.
+    keysWithCellsLimit_ = std::max(kKittyMaxPlacementRecords, 4 * keysWithCells_.size());
+}
+
 void TerminalKittyGraphics::markLinesDirty(Buffer& buffer, int firstLine, int lastLine)
 {
     if (&buffer != terminal_.buffer)
@@ -325,6 +354,7 @@ void TerminalKittyGraphics::resetKittyGraphics()
     s.imageNumbers.clear();
     s.placementsByKey.clear();
     keysWithCells_.clear();
+    keysWithCellsLimit_ = kKittyMaxPlacementRecords;
     rowShift_[0] = rowShift_[1] = 0;
     mayHaveParents_ = false;
     s.totalImageBytes = 0;
@@ -439,7 +469,7 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
         const int index = static_cast<int>(target);
         cell->kittyCol = newCol;
         buffer.addLineImage(index, cell);
-        keysWithCells_.insert(key);
+        noteKeyWithCells(key);
         first = std::min(first, index);
         last = std::max(last, index);
     }

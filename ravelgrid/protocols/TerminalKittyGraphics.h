@@ -97,6 +97,8 @@ public:
     // each, however many the buffers hold.
     uint64_t rowsSearched() const { return rowsSearched_; }
     uint64_t placementsVisited() const { return placementsVisited_; }
+    // Keys remembered as perhaps having cells on a buffer.
+    size_t keysMaybeWithCells() const { return keysWithCells_.size(); }
 
 private:
     using CellMatch = std::function<bool(const KittyPlacementImage& cell, int lineIndex)>;
@@ -132,6 +134,10 @@ private:
     // Keys that may still have cells on a buffer: a placement with a new key
     // needs no search of the buffers for cells to replace.
     KittyPlacementKeySet keysWithCells_;
+    // Past this size the set is made again from the buffers' cells, so the
+    // keys of cells that scrolled away do not pile up without end.
+    size_t keysWithCellsLimit_ = kKittyMaxPlacementRecords;
+    void noteKeyWithCells(KittyPlacementKey key);
     // Scrolls that moved every line alike are not applied to each record at
     // once: a normal placement's true row is its stored row plus the shift
     // of its buffer (normal, alternate) until syncRecordRows().

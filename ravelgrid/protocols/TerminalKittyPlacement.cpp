@@ -200,7 +200,7 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
     Buffer& buffer = *terminal_.buffer;
     const int lineCount = std::max(rows, 1);
     if (context.imageId && context.placementId)
-        keysWithCells_.insert({*context.imageId, *context.placementId});
+        noteKeyWithCells({*context.imageId, *context.placementId});
     for (int offset = 0; offset < lineCount; ++offset) {
         auto cell = std::make_shared<KittyPlacementImage>(picture);
         cell->kittyImageId = context.imageId;

@@ -281,6 +281,39 @@ TEST_F(KittyPlacement, ManyOneCellPlacementsCostAFewVisitsEach)
     EXPECT_EQ(withKey, 1);
 }
 
+// A client that gives every placement a new key while the screen scrolls
+// them away cannot make what is kept about them grow without end: the keys
+// of cells gone with their lines are forgotten, those of cells still shown
+// are not, so a placement that reuses one still replaces its cells.
+TEST_F(KittyPlacement, KeysOfCellsThatScrolledAwayAreForgotten)
+{
+    store(1);
+    auto flood = [this](int from, int count) {
+        std::string stream;
+        for (int i = from; i < from + count; ++i)
+            stream += "\x1b_Ga=p,i=1,p=" + std::to_string(i) + ",c=1,r=1,q=2\x1b\\";
+        terminal.feed(stream);
+    };
+    auto cellsOfKept = [this] {
+        int n = 0;
+        for (const Placed& p : cells())
+            n += p.cell->kittyPlacementId == 999'999u ? 1 : 0;
+        return n;
+    };
+    const int limit = int(kKittyMaxPlacementRecords);
+    flood(1, limit - 10);
+    command("a=p,i=1,p=999999,c=1,r=1,C=1,q=2");
+    flood(limit - 10, 20);
+    EXPECT_LT(kitty.keysMaybeWithCells(), 100u) << "only those of the ring's 25 lines";
+    ASSERT_EQ(cellsOfKept(), 1);
+    cursorTo(4, 0);
+    command("a=p,i=1,p=999999,c=1,r=1,C=1,q=2");
+    EXPECT_EQ(cellsOfKept(), 1);
+
+    flood(limit + 10, limit);
+    EXPECT_LE(kitty.keysMaybeWithCells(), kKittyMaxPlacementRecords + 1);
+}
+
 // With an image on screen line feeds move its record with the ring, and
 // search no rows for it. Each line feed once searched the whole scrollback
 // for the image: 38 s here (bench/hostile_stream_bench's
