@@ -51,6 +51,7 @@ void TerminalKittyGraphics::syncRecordRows()
 {
     if (rowShift_[0] == 0 && rowShift_[1] == 0)
         return;
+    placementsVisited_ += graphics_.state().placementsByKey.size();
     for (auto& [key, record] : graphics_.state().placementsByKey) {
         if (record.isVirtual)
             continue;
@@ -110,6 +111,7 @@ KittyPlacementKeySet TerminalKittyGraphics::scanCells(Buffer& buffer, int first,
     CircularBufferLineList& lines = buffer.lines();
     first = std::max(first, 0);
     last = std::min(last, lines.count() - 1);
+    rowsSearched_ += static_cast<uint64_t>(std::max(last - first + 1, 0));
     int firstChanged = -1;
     int lastChanged = -1;
     for (int index = first; index <= last; ++index) {
@@ -117,6 +119,7 @@ KittyPlacementKeySet TerminalKittyGraphics::scanCells(Buffer& buffer, int first,
         if (!line || !line->hasImages())
             continue;
         const TerminalImageList& images = *line->images();
+        placementsVisited_ += images.size();
         const bool any = std::any_of(images.begin(), images.end(), [&](const TerminalImagePtr& image) {
             const KittyPlacementImage* cell = kittyCell(image);
             return cell && match(*cell, index);
@@ -151,6 +154,7 @@ KittyPlacementKeySet TerminalKittyGraphics::scanAllCells(Buffer& buffer, const C
 KittyPlacementKeySet TerminalKittyGraphics::takeRecords(const RecordMatch& match)
 {
     KittyPlacementKeySet keys;
+    placementsVisited_ += graphics_.state().placementsByKey.size();
     std::erase_if(graphics_.state().placementsByKey, [&](const auto& entry) {
         if (!match(entry.second))
             return false;
@@ -179,6 +183,35 @@ void TerminalKittyGraphics::kittyRemovePlacement(KittyPlacementKey key)
     graphics_.state().placementsByKey.erase(key);
 }
 
+void TerminalKittyGraphics::noteKeyWithCells(KittyPlacementKey key)
+{
+    keysWithCells_.insert(key);
+    if (keysWithCells_.size() <= keysWithCellsLimit_)
+        return;
+    keysWithCells_.clear();
+    // Its cells may still be on their way to the buffer.
+    keysWithCells_.insert(key);
+    for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
+        if (!buffer->hasAnyImages())
+            continue;
+        const CircularBufferLineList& lines = buffer->lines();
+        rowsSearched_ += static_cast<uint64_t>(lines.count());
+        for (int index = 0; index < lines.count(); ++index) {
+            const BufferLine* line = lines.peek(index);
+            if (!line || !line->hasImages())
+                continue;
+            placementsVisited_ += line->images()->size();
+            for (const TerminalImagePtr& image : *line->images())
+                if (const KittyPlacementImage* cell = kittyCell(image))
+                    if (auto shown = keyOf(*cell))
+                        keysWithCells_.insert(*shown);
+        }
+    }
+    // Made again only once the set has grown fourfold, so a pile of
+    // placements still shown costs each about a visit.
+    keysWithCellsLimit_ = std::max(kKittyMaxPlacementRecords, 4 * keysWithCells_.size());
+}
+
 void TerminalKittyGraphics::markLinesDirty(Buffer& buffer, int firstLine, int lastLine)
 {
     if (&buffer != terminal_.buffer)
@@ -195,10 +228,12 @@ void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t
         if (!buffer->hasAnyImages())
             continue;
         const CircularBufferLineList& lines = buffer->lines();
+        rowsSearched_ += static_cast<uint64_t>(lines.count());
         for (int index = 0; index < lines.count(); ++index) {
             const BufferLine* line = lines.peek(index);
             if (!line || !line->hasImages())
                 continue;
+            placementsVisited_ += line->images()->size();
             for (const TerminalImagePtr& image : *line->images()) {
                 const KittyPlacementImage* cell = kittyCell(image);
                 if (cell && cell->kittyImageId)
@@ -214,12 +249,14 @@ void TerminalKittyGraphics::kittyReleasePictures(const std::unordered_set<const 
         if (!buffer->hasAnyImages())
             continue;
         CircularBufferLineList& lines = buffer->lines();
+        rowsSearched_ += static_cast<uint64_t>(lines.count());
         int first = -1;
         int last = -1;
         for (int index = 0; index < lines.count(); ++index) {
             const BufferLine* line = lines.peek(index);
             if (!line || !line->hasImages())
                 continue;
+            placementsVisited_ += line->images()->size();
             bool changed = false;
             for (const TerminalImagePtr& image : *line->images()) {
                 KittyPlacementImage* cell = kittyCell(image);
@@ -253,16 +290,18 @@ void TerminalKittyGraphics::kittyPurgeUnreferencedImages()
         graphics_.state().removeImage(id);
 }
 
-TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& buffer)
+TerminalKittyGraphics::PositionMap TerminalKittyGraphics::cellPositions(Buffer& buffer) const
 {
     PositionMap positions;
     if (!buffer.hasAnyImages())
         return positions;
     const CircularBufferLineList& lines = buffer.lines();
+    rowsSearched_ += static_cast<uint64_t>(lines.count());
     for (int index = 0; index < lines.count(); ++index) {
         const BufferLine* line = lines.peek(index);
         if (!line || !line->hasImages())
             continue;
+        placementsVisited_ += line->images()->size();
         for (const TerminalImagePtr& image : *line->images()) {
             const KittyPlacementImage* cell = kittyCell(image);
             if (!cell)
@@ -289,9 +328,10 @@ void TerminalKittyGraphics::kittyCleanupForBufferSwitch(Buffer& buffer, bool isA
 
 void TerminalKittyGraphics::resetKittyGraphics()
 {
-    auto clearImages = [](Buffer& buffer) {
+    auto clearImages = [this](Buffer& buffer) {
         if (!buffer.hasAnyImages())
             return;
+        rowsSearched_ += static_cast<uint64_t>(buffer.lines().count());
         for (int index = 0; index < buffer.lines().count(); ++index) {
             const BufferLine* line = buffer.lines().peek(index);
             if (line && line->hasImages())
@@ -314,6 +354,7 @@ void TerminalKittyGraphics::resetKittyGraphics()
     s.imageNumbers.clear();
     s.placementsByKey.clear();
     keysWithCells_.clear();
+    keysWithCellsLimit_ = kKittyMaxPlacementRecords;
     rowShift_[0] = rowShift_[1] = 0;
     mayHaveParents_ = false;
     s.totalImageBytes = 0;
@@ -327,6 +368,7 @@ void TerminalKittyGraphics::kittyAdjustPlacementsForScroll()
     syncRecordRows();
     auto& records = graphics_.state().placementsByKey;
     const bool alternate = terminal_.isCurrentBufferAlternate();
+    placementsVisited_ += records.size();
     mayHaveParents_ = std::any_of(records.begin(), records.end(), [](const auto& entry) {
         return entry.second.parentImageId && entry.second.parentPlacementId;
     });
@@ -374,6 +416,7 @@ void TerminalKittyGraphics::followParents(Buffer& buffer, const PositionMap& cel
 {
     auto& records = graphics_.state().placementsByKey;
     const bool alternate = terminal_.isCurrentBufferAlternate();
+    placementsVisited_ += records.size();
     PositionMap memo;
     for (auto& [key, record] : records) {
         if (record.isAlternateBuffer != alternate || !record.parentImageId || !record.parentPlacementId)
@@ -401,10 +444,12 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
 {
     std::vector<std::pair<std::shared_ptr<KittyPlacementImage>, int64_t>> moving;
     CircularBufferLineList& lines = buffer.lines();
+    rowsSearched_ += static_cast<uint64_t>(lines.count());
     for (int index = 0; index < lines.count(); ++index) {
         const BufferLine* line = lines.peek(index);
         if (!line || !line->hasImages())
             continue;
+        placementsVisited_ += line->images()->size();
         for (const TerminalImagePtr& image : *line->images()) {
             const KittyPlacementImage* cell = kittyCell(image);
             if (cell && keyOf(*cell) == key) {
@@ -424,7 +469,7 @@ void TerminalKittyGraphics::moveCells(Buffer& buffer, KittyPlacementKey key, int
         const int index = static_cast<int>(target);
         cell->kittyCol = newCol;
         buffer.addLineImage(index, cell);
-        keysWithCells_.insert(key);
+        noteKeyWithCells(key);
         first = std::min(first, index);
         last = std::max(last, index);
     }
@@ -454,6 +499,7 @@ TerminalKittyGraphics::kittyResolvePlacementPosition(KittyPlacementKey key, cons
             break;
         }
         auto it = records.find(current);
+        ++placementsVisited_;
         if (it == records.end() || it->second.isAlternateBuffer != alternate)
             return std::nullopt;
         if (!visiting.insert(current).second)

@@ -89,7 +89,16 @@ public:
     std::optional<CellPosition> kittyResolvePlacementPosition(KittyPlacementKey key, const PositionMap& cellPositions,
                                                               PositionMap& memo) const;
     // The top-left cell of every placement with both ids on the buffer's lines.
-    static PositionMap cellPositions(Buffer& buffer);
+    PositionMap cellPositions(Buffer& buffer) const;
+
+    // The work of keeping placements in step with their cells, over the
+    // graphics' life: ring rows searched for placement cells, and placement
+    // cells and records looked at. A placement or a scroll costs a few of
+    // each, however many the buffers hold.
+    uint64_t rowsSearched() const { return rowsSearched_; }
+    uint64_t placementsVisited() const { return placementsVisited_; }
+    // Keys remembered as perhaps having cells on a buffer.
+    size_t keysMaybeWithCells() const { return keysWithCells_.size(); }
 
 private:
     using CellMatch = std::function<bool(const KittyPlacementImage& cell, int lineIndex)>;
@@ -125,11 +134,17 @@ private:
     // Keys that may still have cells on a buffer: a placement with a new key
     // needs no search of the buffers for cells to replace.
     KittyPlacementKeySet keysWithCells_;
+    // Past this size the set is made again from the buffers' cells, so the
+    // keys of cells that scrolled away do not pile up without end.
+    size_t keysWithCellsLimit_ = kKittyMaxPlacementRecords;
+    void noteKeyWithCells(KittyPlacementKey key);
     // Scrolls that moved every line alike are not applied to each record at
     // once: a normal placement's true row is its stored row plus the shift
     // of its buffer (normal, alternate) until syncRecordRows().
     int64_t rowShift_[2] = {0, 0};
     bool mayHaveParents_ = false;
+    mutable uint64_t rowsSearched_ = 0;
+    mutable uint64_t placementsVisited_ = 0;
     void syncRecordRows();
     int storedRow(int64_t row, bool alternate) const;
 };

@@ -200,7 +200,7 @@ void TerminalKittyGraphics::insertCells(const KittyGraphicsPayload& picture, con
     Buffer& buffer = *terminal_.buffer;
     const int lineCount = std::max(rows, 1);
     if (context.imageId && context.placementId)
-        keysWithCells_.insert({*context.imageId, *context.placementId});
+        noteKeyWithCells({*context.imageId, *context.placementId});
     for (int offset = 0; offset < lineCount; ++offset) {
         auto cell = std::make_shared<KittyPlacementImage>(picture);
         cell->kittyImageId = context.imageId;
@@ -332,9 +332,14 @@ bool TerminalKittyGraphics::placeNormal(const KittyGraphicsPayload& payload, con
     std::optional<int> topNow;
     const int cursorLine = buffer.yBase() + buffer.y();
     for (int index = cursorLine; top && index >= 0 && index >= cursorLine - cellRows - 1; --index) {
+        ++rowsSearched_;
         const TerminalImageList* images = buffer.lines().peek(index) ? buffer.lines().peek(index)->images() : nullptr;
+        if (!images)
+            continue;
         // Just added, so found from the back at once however many share the line.
-        if (images && std::find(images->rbegin(), images->rend(), top) != images->rend()) {
+        const auto found = std::find(images->rbegin(), images->rend(), top);
+        placementsVisited_ += static_cast<uint64_t>(found - images->rbegin()) + 1;
+        if (found != images->rend()) {
             topNow = index;
             break;
         }

@@ -106,6 +106,7 @@ void Buffer::fillViewportRows(std::optional<Attribute> attribute)
         } else {
             line = getBlankLine(attr, false);
         }
+        cellsBlanked_ += static_cast<uint64_t>(line->storedSize());
         lines_.push(std::move(line));
     }
     spareRows_.clear();

@@ -54,6 +54,10 @@ public:
     static CharData getNullCell(std::optional<Attribute> attribute = std::nullopt);
     // Pushes `rows` blank rows, only when the ring is empty.
     void fillViewportRows(std::optional<Attribute> attribute = std::nullopt);
+    // Cells the fills have stored in the rows they laid out, over the
+    // buffer's life: a blank row holds one cell until it is written, so a
+    // fill costs its rows, not its width.
+    uint64_t cellsBlanked() const { return cellsBlanked_; }
     // Cell at a ring position / a viewport position; CharData::Null outside the row.
     CharData getCharAtBufferRelative(Position pos);
     CharData getChar(Position pos);
@@ -239,6 +243,7 @@ private:
     // Rows of the last clear, blanked again by the next fill: a program that
     // switches screens often allocates nothing per row.
     std::vector<BufferLinePtr> spareRows_;
+    uint64_t cellsBlanked_ = 0;
     // Bytes of cells the scrollback's unpacked rows hold, as far as scrolling
     // tracked them; a guide for rowLeftScreen, not an exact count.
     size_t unpackedScrollbackBytes_ = 0;

@@ -423,6 +423,9 @@ public:
     const PayloadTable& payloadTable() const { return payloads_; }
     // Cells the payload sweeps have visited, over the terminal's life.
     size_t payloadCellsSwept() const { return payloadCellsSwept_; }
+    // Bytes the print path has read to find where its runs end, over the
+    // terminal's life: about once each, however long the line.
+    size_t printBytesScanned() const { return printBytesScanned_; }
     // Bounds on what a child may hand over through OSC.
     static constexpr size_t kMaxTitleBytes = 4096;
     static constexpr size_t kMaxHostLocationBytes = 8192;
@@ -748,6 +751,7 @@ private:
     size_t linkStartsSinceSweep_ = 0;
     size_t lastSweptCells_ = 0;
     size_t payloadCellsSwept_ = 0;
+    size_t printBytesScanned_ = 0;
     void sweepPayloadsIfDue();
     std::pair<std::string, int> lineText(Buffer& in, int row, int start, int end);
     struct SemanticGroupGeometry;

@@ -321,6 +321,7 @@ void Terminal::handlePrint(std::span<const uint8_t> data, bool printableAscii)
     while (i < n) {
         if (p[i] < 0x80) {
             const size_t j = printableAscii ? n : ByteScan::skipAscii(p, i + 1, n);
+            printBytesScanned_ += printableAscii ? 0 : j - i;
             if (writeAsciiRun(p + i, j - i, printableAscii))
                 leftRow = true;
             i = j;
@@ -409,8 +410,10 @@ bool Terminal::writeAsciiRun(const uint8_t* bytes, size_t length, bool printable
             // A few bytes between cursor moves: one pass finds both stops.
             while (run < scanLimit && bytes[run] >= 0x20 && bytes[run] != 0x7F)
                 ++run;
+            printBytesScanned_ += run;
         } else {
             run = ByteScan::skipAtLeast0x20(bytes, 1, scanLimit);
+            printBytesScanned_ += run;
             if (const void* del = std::memchr(bytes, 0x7F, run))
                 run = static_cast<size_t>(static_cast<const uint8_t*>(del) - bytes);
         }

@@ -11,6 +11,7 @@ namespace ravelgrid {
 void ImageInsertion::forgetDropped()
 {
     // Strips leave with their lines (scrolled off, cleared, reset).
+    visits_ += placed_.size();
     for (auto it = placed_.begin(); it != placed_.end();) {
         if (it->picture.expired()) {
             bytes_ -= it->bytes;
@@ -32,11 +33,13 @@ void ImageInsertion::removeStrips(Buffer& buffer, const QImage* picture)
     if (!buffer.hasAnyImages())
         return;
     CircularBufferLineList& lines = buffer.lines();
+    visits_ += static_cast<uint64_t>(lines.count());
     for (int index = 0; index < lines.count(); ++index) {
         const BufferLine* line = lines.peek(index);
         if (!line || !line->hasImages())
             continue;
         const TerminalImageList& images = *line->images();
+        visits_ += images.size();
         auto shows = [picture](const TerminalImagePtr& image) {
             const auto* strip = dynamic_cast<const PlatformImage*>(image.get());
             return strip && strip->picture.get() == picture;
@@ -95,10 +98,12 @@ bool ImageInsertion::insert(Terminal& terminal, const QImage& image, ImageSizeRe
         if (index >= 0 && index < buffer.lines().count()) {
             const TerminalImageList* existing = buffer.lines()[index].images();
             TerminalImageList images = existing ? *existing : TerminalImageList{};
+            visits_ += images.size();
             if (images.size() >= kMaxImagesPerLine) {
                 auto oldest = std::find_if(images.begin(), images.end(), [](const TerminalImagePtr& image) {
                     return dynamic_cast<const PlatformImage*>(image.get()) != nullptr;
                 });
+                visits_ += static_cast<uint64_t>(oldest - images.begin()) + 1;
                 if (oldest != images.end())
                     images.erase(oldest);
             }

@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 
@@ -39,6 +40,10 @@ public:
 
     // Bytes of the pictures still on a buffer line.
     size_t bytes();
+    // Strips, rows and placed pictures looked at to place pictures and keep
+    // their budget, over its life: a picture costs about a line's worth of
+    // strips, however many came before it.
+    uint64_t visits() const { return visits_; }
 
 private:
     struct Placed {
@@ -47,11 +52,12 @@ private:
     };
 
     void forgetDropped();
-    static void removeStrips(Buffer& buffer, const QImage* picture);
+    void removeStrips(Buffer& buffer, const QImage* picture);
 
     std::deque<Placed> placed_;
     size_t bytes_ = 0;
     size_t budget_;
+    uint64_t visits_ = 0;
 };
 
 }  // namespace ravelgrid

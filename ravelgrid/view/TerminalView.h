@@ -368,6 +368,7 @@ public:
     bool insertImage(const QImage& image, ImageSizeRequest width, ImageSizeRequest height, bool preserveAspectRatio);
     // Bytes held by the pictures on the buffers' lines.
     size_t imageBytes() { return images_.bytes(); }
+    const ImageInsertion& imageInsertion() const { return images_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

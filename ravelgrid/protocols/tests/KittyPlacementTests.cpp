@@ -241,10 +241,12 @@ TEST_F(KittyPlacement, RecordsFollowTheirCellsOnceTheRingIsFull)
 }
 
 // Piles of placements, on one cell (the cursor stays) or each scrolling the
-// screen (it moves on), keep every record on its cell. Quadratic, these took
-// from several seconds to minutes (bench/hostile_stream_bench's
+// screen (it moves on), cost a few rows and cells each and keep every record
+// on its cell. A search of the buffers for each new key's old cells, a
+// search of the pile from its front, or a walk of every record for each
+// scroll visited about a billion (bench/hostile_stream_bench's
 // BM_KittyOneCellPlacements times them).
-TEST_F(KittyPlacement, ManyOneCellPlacementsKeepTheirCells)
+TEST_F(KittyPlacement, ManyOneCellPlacementsCostAFewVisitsEach)
 {
     store(1);
     for (const bool cursorStays : {true, false}) {
@@ -258,7 +260,11 @@ TEST_F(KittyPlacement, ManyOneCellPlacementsKeepTheirCells)
             stream += std::to_string(i);
             stream += cursorStays ? ",c=1,r=1,C=1,q=2\x1b\\" : ",c=1,r=1,q=2\x1b\\";
         }
+        const uint64_t rows = kitty.rowsSearched();
+        const uint64_t visited = kitty.placementsVisited();
         terminal.feed(stream);
+        EXPECT_LE(kitty.rowsSearched() - rows, uint64_t(4 * count));
+        EXPECT_LE(kitty.placementsVisited() - visited, uint64_t(4 * count));
     }
     // Records still follow their cells: the last one sits on the row the
     // cursor left, the first ones on the cell where the cursor stayed.
@@ -275,10 +281,44 @@ TEST_F(KittyPlacement, ManyOneCellPlacementsKeepTheirCells)
     EXPECT_EQ(withKey, 1);
 }
 
-// With an image on screen line feeds move its record with the ring. Each
-// line feed once searched the whole scrollback for the image: 38 s here
-// (bench/hostile_stream_bench's BM_LineFeedsWithAnImage times it).
-TEST(KittyScrolling, LineFeedsWithAnImageMoveItsRecord)
+// A client that gives every placement a new key while the screen scrolls
+// them away cannot make what is kept about them grow without end: the keys
+// of cells gone with their lines are forgotten, those of cells still shown
+// are not, so a placement that reuses one still replaces its cells.
+TEST_F(KittyPlacement, KeysOfCellsThatScrolledAwayAreForgotten)
+{
+    store(1);
+    auto flood = [this](int from, int count) {
+        std::string stream;
+        for (int i = from; i < from + count; ++i)
+            stream += "\x1b_Ga=p,i=1,p=" + std::to_string(i) + ",c=1,r=1,q=2\x1b\\";
+        terminal.feed(stream);
+    };
+    auto cellsOfKept = [this] {
+        int n = 0;
+        for (const Placed& p : cells())
+            n += p.cell->kittyPlacementId == 999'999u ? 1 : 0;
+        return n;
+    };
+    const int limit = int(kKittyMaxPlacementRecords);
+    flood(1, limit - 10);
+    command("a=p,i=1,p=999999,c=1,r=1,C=1,q=2");
+    flood(limit - 10, 20);
+    EXPECT_LT(kitty.keysMaybeWithCells(), 100u) << "only those of the ring's 25 lines";
+    ASSERT_EQ(cellsOfKept(), 1);
+    cursorTo(4, 0);
+    command("a=p,i=1,p=999999,c=1,r=1,C=1,q=2");
+    EXPECT_EQ(cellsOfKept(), 1);
+
+    flood(limit + 10, limit);
+    EXPECT_LE(kitty.keysMaybeWithCells(), kKittyMaxPlacementRecords + 1);
+}
+
+// With an image on screen line feeds move its record with the ring, and
+// search no rows for it. Each line feed once searched the whole scrollback
+// for the image: 38 s here (bench/hostile_stream_bench's
+// BM_LineFeedsWithAnImage times it).
+TEST(KittyScrolling, LineFeedsWithAnImageMoveItsRecordWithoutASearch)
 {
     ScreenDelegate delegate;
     TerminalOptions o;
@@ -310,12 +350,20 @@ TEST(KittyScrolling, LineFeedsWithAnImageMoveItsRecord)
     };
     ASSERT_EQ(kitty.state().placementsByKey.at({1, 1}).row, cellRow());
 
-    terminal.feed(std::string(50'000, '\n'));
+    // Checked after a first thousand too: a search per line feed stops there,
+    // at a hundred million rows, instead of running on for a minute.
+    const uint64_t rows = kitty.rowsSearched();
+    const uint64_t visited = kitty.placementsVisited();
+    terminal.feed(std::string(1'000, '\n'));
+    ASSERT_LE(kitty.rowsSearched() - rows, 1'000u);
+    terminal.feed(std::string(49'000, '\n'));
     // The scroll is tracked: the record moved up with the ring.
     EXPECT_EQ(kitty.state().placementsByKey.at({1, 1}).row, cellRow());
     EXPECT_LT(cellRow(), 60'000);
     terminal.feed(std::string(150'000, '\n'));
     EXPECT_FALSE(terminal.buffer->hasAnyImages()) << "the image scrolled out of the ring";
+    EXPECT_LE(kitty.rowsSearched() - rows, 1'000u);
+    EXPECT_LE(kitty.placementsVisited() - visited, 1'000u);
 }
 
 }  // namespace

@@ -557,16 +557,30 @@ TEST(TerminalLimits, HugeParametersStayOnScreen)
     EXPECT_LT(y, 4);
 }
 
-TEST(TerminalLimits, LongUnbrokenLineWrapsRowAfterRow)
+// A child writing one huge line without newlines must not stall the host:
+// the old print path rescanned the rest of the input for every row, hundreds
+// of gigabytes for these (bench/terminal_bench's BM_LongUnbrokenLine times
+// it). Each byte is read once or twice, however long the line.
+TEST(TerminalLimits, LongUnbrokenLineIsReadOnce)
 {
-    // A child writing one huge line without newlines must not stall the host:
-    // the old print path rescanned the rest of the input for every row
-    // (bench/terminal_bench's BM_LongUnbrokenLine times it).
     Host host;
     Terminal t(&host, size(80, 24));
-    const std::string line(8u << 20, 'x');
-    t.feed(line);
+    const std::string plain(8u << 20, 'x');
+    t.feed(plain);
     EXPECT_EQ(t.getCharacter(79, 22), "x");
+    EXPECT_LE(t.printBytesScanned(), plain.size());
+
+    // A DEL, or a character beyond ASCII, sends the line down the path that
+    // looks for where each run stops.
+    for (const std::string& odd : {std::string("\x7f"), std::string("\xc3\xa9")}) {
+        Terminal u(&host, size(80, 24));
+        const std::string line = std::string(1u << 20, 'x') + odd + std::string(1u << 20, 'y');
+        u.feed(line);
+        // 2^21 letters, and one cell more for the accented one.
+        const int lastRow = odd == "\x7f" ? 32 : 33;
+        EXPECT_EQ(u.getLine(23)->toText(true), std::string(size_t(lastRow), 'y'));
+        EXPECT_LE(u.printBytesScanned(), 3 * line.size()) << u.printBytesScanned() << " bytes read";
+    }
 }
 
 TEST(TerminalReset, RisRestoresPowerOnState)

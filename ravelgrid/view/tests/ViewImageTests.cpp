@@ -278,15 +278,21 @@ private slots:
         QCOMPARE(f.strips(4).size(), size_t(1));
     }
 
-    // The line keeps the latest strips only, so placing and drawing it stays
-    // bounded (bench/image_bench's BM_FloodOfTinyPicturesOnOneLine times it).
+    // The line keeps the latest strips only, so placing a picture there costs
+    // at most a line's worth of strips, and drawing the line stays bounded.
+    // Kept without end, each picture copied every strip before it
+    // (bench/image_bench's BM_FloodOfTinyPicturesOnOneLine times it).
     void aFloodOfTinyPicturesOnOneLineStaysBounded()
     {
         Fixture f;
+        constexpr uint64_t pictures = 4000;
         std::string flood;
-        for (int i = 0; i < 2000; ++i)
+        for (uint64_t i = 0; i < pictures; ++i)
             flood += "\x1b[1;1H\x1bPq#1;2;100;0;0#1~\x1b\\";
+        const uint64_t before = f.view->imageInsertion().visits();
         f.view->feed(flood);
+        const uint64_t visits = f.view->imageInsertion().visits() - before;
+        QVERIFY2(visits <= pictures * (ImageInsertion::kMaxImagesPerLine + 8), qPrintable(QString::number(visits)));
         f.grab();
         QCOMPARE(f.strips(0).size(), ImageInsertion::kMaxImagesPerLine);
         // Only what the line still shows is counted.
