@@ -1,9 +1,11 @@
 // What the trust look at a tab's session costs, whatever the tab runs: a
 // shell alone, 20 processes holding 100 files each, 10 holding 1,000 (an
-// editor, a browser, a build started from the tab), and 1,000 processes.
-// For each, in a headless terminal on a run loop that stands for the
-// window's thread:
+// editor, a browser, a build started from the tab), 1,000 processes, and
+// one program of 100 threads. For each, in a headless terminal on a run
+// loop that stands for the window's thread:
 //   lookUs        one look at the session, once the first has been made
+//   scanUs        one look after a process started: it reads the new ids
+//   walkUs        the same with a probe that walks all of /proc instead
 //   idleCpuPct    the reader thread's CPU over 3 s of quiet, in % of a core
 //   catSeconds    `cat` of 15 MB until the terminal has parsed it all
 //   gatedSeconds  100 screen read-backs from a local program, all answered
@@ -18,6 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -36,9 +39,13 @@ struct Scenario {
     const char* name;
     int processes;
     int files;
+    int threads = 0;  // of one program
 };
-constexpr Scenario scenarios[] = {
-    {"shell alone", 0, 0}, {"20 x 100 files", 20, 100}, {"10 x 1000 files", 10, 1000}, {"1000 processes", 1000, 0}};
+constexpr Scenario scenarios[] = {{"shell alone", 0, 0},
+                                  {"20 x 100 files", 20, 100},
+                                  {"10 x 1000 files", 10, 1000},
+                                  {"1000 processes", 1000, 0},
+                                  {"100 threads", 1, 0, 100}};
 
 std::string readText(const std::filesystem::path& path)
 {
@@ -66,6 +73,33 @@ long readerTicks()
         ticks += utime + stime;
     }
     return ticks;
+}
+
+// The mean time of `looks` looks, each made once a process has started and
+// ended, so that the look has new ids to read.
+double lookAfterSpark(ravelgrid::RemoteSessionProbe& probe, int looks)
+{
+    Clock::duration total{};
+    for (int i = 0; i < looks; ++i) {
+        const pid_t spark = fork();
+        if (spark == 0)
+            _exit(0);
+        waitpid(spark, nullptr, 0);
+        const auto start = Clock::now();
+        probe.look();
+        total += Clock::now() - start;
+    }
+    return std::chrono::duration<double, std::micro>(total).count() / looks;
+}
+
+int threadsOf(pid_t pid)
+{
+    std::error_code error;
+    int count = 0;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/task", error), end;
+         !error && it != end; it.increment(error))
+        ++count;
+    return count;
 }
 
 bool screenHas(ravelgrid::Terminal& terminal, const std::string& text)
@@ -104,7 +138,12 @@ void sessionTrust(benchmark::State& state)
             headless.send(command + "; echo " + done + "-$((6*7))\n");
             return loop.runUntil([&] { return screenHas(*headless.terminal(), done + "-42"); }, 10min);
         };
-        if (scenario.files > 0) {
+        if (scenario.threads > 0) {
+            run("python3 -c 'import threading, time; [threading.Thread(target=time.sleep, args=(1e6,), "
+                "daemon=True).start() for _ in range(" +
+                    std::to_string(scenario.threads) + ")]; time.sleep(1e6)' & true",
+                "started");
+        } else if (scenario.files > 0) {
             run("for i in $(seq " + std::to_string(scenario.processes) +
                     "); do python3 -c 'import time; f=[open(\"/dev/null\") for _ in range(" +
                     std::to_string(scenario.files) + ")]; time.sleep(1e6)' & done",
@@ -115,6 +154,14 @@ void sessionTrust(benchmark::State& state)
         loop.runUntil(
             [&] { return static_cast<int>(ravelgrid::test::sessionMembers(shell).size()) >= 1 + scenario.processes; },
             2min);
+        loop.runUntil(
+            [&] {
+                for (pid_t pid : ravelgrid::test::sessionMembers(shell))
+                    if (threadsOf(pid) > scenario.threads)
+                        return true;
+                return false;
+            },
+            scenario.threads > 0 ? 2min : 0min);
         loop.runFor(2s);  // the Python processes open their files
 
         ravelgrid::RemoteSessionProbe probe(process.childfd(), shell);
@@ -124,6 +171,12 @@ void sessionTrust(benchmark::State& state)
         for (int i = 0; i < looks; ++i)
             probe.look();
         state.counters["lookUs"] = std::chrono::duration<double, std::micro>(Clock::now() - lookStart).count() / looks;
+        state.counters["scanUs"] = lookAfterSpark(probe, looks);
+        ravelgrid::RemoteSessionProbe::Limits walk;
+        walk.maxNewPids = 0;
+        ravelgrid::RemoteSessionProbe walking(process.childfd(), shell, walk);
+        walking.look();
+        state.counters["walkUs"] = lookAfterSpark(walking, looks);
 
         const long ticksBefore = readerTicks();
         loop.runFor(3s);
@@ -176,6 +229,6 @@ void sessionTrust(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(sessionTrust)->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(sessionTrust)->DenseRange(0, 4)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
@@ -10,6 +11,7 @@
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -229,10 +231,10 @@ bool ownedBy(pid_t pid, uid_t uid)
     return stat(ProcPath(pid, ""), &st) == 0 && st.st_uid == uid;
 }
 
-std::optional<uid_t> ownerOf(pid_t pid)
+std::optional<uid_t> ownerOf(pid_t pid, pid_t tid)
 {
     struct stat st;
-    if (stat(ProcPath(pid, ""), &st) != 0)
+    if (stat(ProcPath(pid, tid, ""), &st) != 0)
         return std::nullopt;
     return st.st_uid;
 }
@@ -281,15 +283,20 @@ SocketKind socketKind(pid_t pid, pid_t tid, const char* fd)
 // Every descriptor link of a process, read through thread `tid` of it (0
 // for the process itself); counts them first where the kernel tells the
 // count, so a process with too many costs one call.
-Fds forEachFd(pid_t pid, pid_t tid, std::size_t maxFds, const std::function<bool(const char*, std::string_view)>& visit)
+Fds forEachFd(pid_t pid, pid_t tid, std::size_t maxFds,
+              const std::function<Visit(const char*, std::string_view)>& visit)
 {
     const int dirFd = open(ProcPath(pid, tid, "fd"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return errno == EACCES || errno == EPERM ? Fds::denied : Fds::gone;
     struct stat st;
-    if (fstat(dirFd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > maxFds) {
-        close(dirFd);
-        return Fds::tooMany;
+    std::uint64_t counted = 0;
+    if (fstat(dirFd, &st) == 0) {
+        counted = static_cast<std::uint64_t>(st.st_size);
+        if (counted > maxFds) {
+            close(dirFd);
+            return Fds::tooMany;
+        }
     }
     DIR* dir = fdopendir(dirFd);
     if (!dir) {
@@ -298,21 +305,132 @@ Fds forEachFd(pid_t pid, pid_t tid, std::size_t maxFds, const std::function<bool
     }
     std::size_t count = 0;
     Fds result = Fds::ok;
+    bool vanished = false;
+    bool stopped = false;
     std::string link;
-    while (const dirent* entry = readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(dir);
+        if (!entry) {
+            vanished = vanished || errno != 0;
+            break;
+        }
         if (entry->d_name[0] == '.')
             continue;
         if (++count > maxFds) {
             result = Fds::tooMany;
             break;
         }
-        if (readLinkAt(dirfd(dir), entry->d_name, link) != Read::ok)
-            continue;  // closed meanwhile
-        if (!visit(entry->d_name, link))
+        // Closed meanwhile, or the thread let go of its table.
+        if (readLinkAt(dirfd(dir), entry->d_name, link) != Read::ok) {
+            vanished = true;
+            continue;
+        }
+        const Visit next = visit(entry->d_name, link);
+        if (next == Visit::stop) {
+            stopped = true;
             break;
+        }
+        vanished = vanished || next == Visit::vanished;
     }
     closedir(dir);
+    if (result == Fds::ok && !stopped && (vanished || count == 0 || count < counted))
+        result = Fds::partial;
     return result;
+}
+
+Fds readTable(pid_t pid, const std::vector<pid_t>& tids, std::size_t maxFds, const TableVisit& visit)
+{
+    for (const pid_t tid : tids) {
+        bool stopped = false;
+        const Fds r = forEachFd(pid, tid, maxFds, [&](const char* fd, std::string_view link) {
+            const Visit next = visit(tid, fd, link);
+            stopped = next == Visit::stop;
+            return next;
+        });
+        if (stopped || r == Fds::tooMany)
+            return r;
+        if (r == Fds::gone)
+            continue;
+        // A process of one thread ends with it, unless it started another
+        // meanwhile: only a read that came back partial is checked.
+        if (r == Fds::ok && tid == 0)
+            return r;
+        // A thread that ended may have shown part of its table, or shown it
+        // as root's once it let go of its memory.
+        const Read lives = threadLives(pid, tid);
+        if (lives == Read::gone)
+            continue;
+        return r == Fds::denied || lives == Read::denied ? Fds::denied : Fds::ok;
+    }
+    return Fds::gone;
+}
+
+Fds readTables(pid_t pid, const std::vector<pid_t>& tids, std::size_t maxFds, const TableVisit& visit)
+{
+    Fds result = Fds::ok;
+    for (const auto& table : tablesOf(tids)) {
+        bool stopped = false;
+        const Fds r = readTable(pid, table, maxFds, [&](pid_t tid, const char* fd, std::string_view link) {
+            const Visit next = visit(tid, fd, link);
+            stopped = next == Visit::stop;
+            return next;
+        });
+        if (stopped)
+            return Fds::ok;
+        if (r == Fds::gone || r == Fds::tooMany)
+            return r;
+        if (r == Fds::denied)
+            result = r;
+    }
+    return result;
+}
+
+Fds forEachTableFd(pid_t pid, const Stat& stat, std::size_t maxThreads, std::size_t maxFds,
+                   const std::function<void()>& begin, const TableVisit& visit)
+{
+    Fds result = Fds::ok;
+    const Read r = throughLiveThreads(pid, stat, maxThreads, [&](const std::vector<pid_t>& tids) {
+        begin();
+        result = readTables(pid, tids, maxFds, visit);
+        return result == Fds::gone ? Pass::threadEnded : Pass::done;
+    });
+    if (r == Read::ok)
+        return result;
+    return r == Read::gone ? Fds::gone : Fds::tooMany;
+}
+
+Read countFds(pid_t pid, const Stat& stat, std::size_t maxThreads, std::uint64_t& count)
+{
+    Read result = Read::ok;
+    const Read r = throughLiveThreads(pid, stat, maxThreads, [&](const std::vector<pid_t>& tids) {
+        count = 0;
+        result = Read::ok;
+        for (const auto& table : tablesOf(tids)) {
+            Read got = Read::gone;
+            for (const pid_t tid : table) {
+                struct stat fds;
+                if (::stat(ProcPath(pid, tid, "fd"), &fds) != 0) {
+                    if (errno != EACCES && errno != EPERM)
+                        continue;
+                    got = Read::denied;
+                    break;
+                }
+                // A thread that ended under the call counts none.
+                got = tid == 0 ? Read::ok : threadLives(pid, tid);
+                if (got != Read::gone) {
+                    count += static_cast<std::uint64_t>(fds.st_size);
+                    break;
+                }
+            }
+            if (got == Read::gone)
+                return Pass::threadEnded;
+            if (got == Read::denied)
+                result = got;
+        }
+        return Pass::done;
+    });
+    return r == Read::ok ? result : r;
 }
 
 // /proc/<pid>/stat; the command name may hold spaces and parentheses.
@@ -372,41 +490,119 @@ bool readSchedstat(const char* path, std::uint64_t& ns, std::uint64_t& count)
     return parseNumber(fields[0], ns) && parseNumber(fields[2], count);
 }
 
-Read liveThread(pid_t pid, const Stat& stat, std::size_t maxThreads, pid_t& tid)
+Read threadLives(pid_t pid, pid_t tid)
 {
-    tid = 0;
-    if (stat.state != 'Z' && stat.state != 'X')
-        return Read::ok;
-    // A zombie that was the last of its threads: ended.
-    if (stat.threads <= 1)
-        return Read::gone;
-    DIR* dir = opendir(ProcPath(pid, "task"));
-    if (!dir)
-        return failure();
-    Read result = Read::gone;
-    std::size_t seen = 0;
-    Stat thread;
-    while (const dirent* entry = readdir(dir)) {
-        pid_t id = 0;
-        if (!parseNumber(std::string_view(entry->d_name), id) || id == pid)
-            continue;
-        if (++seen > maxThreads) {
-            result = Read::denied;
-            break;
+    Stat stat;
+    const Read r = readStat(ProcPath(pid, tid, "stat"), stat);
+    if (r != Read::ok)
+        return r;
+    return stat.state == 'Z' || stat.state == 'X' || (stat.flags & kExiting) ? Read::gone : Read::ok;
+}
+
+Read listThreads(pid_t pid, const Stat& stat, std::size_t maxThreads, std::vector<pid_t>& tids)
+{
+    // A listing of /proc/<pid>/task stops short where it meets a thread
+    // that ended under it: it holds them all only when every thread the
+    // process counts once it is over is in it and still there.
+    constexpr int kListings = 8;
+    Stat now = stat;
+    std::vector<pid_t> listed;
+    for (int listing = 0; listing < kListings; ++listing) {
+        tids.clear();
+        const bool mainLives = now.state != 'Z' && now.state != 'X' && !(now.flags & kExiting);
+        if (now.threads <= 1) {
+            if (!mainLives)
+                return Read::gone;
+            tids.push_back(0);
+            return Read::ok;
         }
-        const Read r = readStat(ProcPath(pid, id, "stat"), thread);
-        if (r == Read::denied) {
-            result = r;
-            break;
+        if (static_cast<std::size_t>(now.threads) > maxThreads)
+            return Read::denied;
+        DIR* dir = opendir(ProcPath(pid, "task"));
+        if (!dir)
+            return failure();
+        listed.clear();
+        while (const dirent* entry = readdir(dir)) {
+            pid_t id = 0;
+            if (parseNumber(std::string_view(entry->d_name), id))
+                listed.push_back(id);
         }
-        if (r == Read::ok && thread.state != 'Z' && thread.state != 'X') {
-            tid = id;
-            result = Read::ok;
-            break;
+        closedir(dir);
+        if (listed.size() > maxThreads)
+            return Read::denied;
+        Stat after;
+        const Read r = readStat(ProcPath(pid, "stat"), after);
+        if (r != Read::ok)
+            return r;
+        if (after.startTime != stat.startTime)
+            return Read::gone;  // its id went to another process
+        long there = 0;
+        for (const pid_t id : listed) {
+            // Signal 0 only asks whether the thread is there; another account's answers EPERM.
+            if (syscall(SYS_tgkill, pid, id, 0) != 0 && errno != EPERM)
+                continue;
+            ++there;
+            if (id != pid || mainLives)
+                tids.push_back(id);
         }
+        if (there >= after.threads) {
+            // The main thread first: it often outlives the others.
+            if (const auto main = std::find(tids.begin(), tids.end(), pid); main != tids.end())
+                std::rotate(tids.begin(), main, main + 1);
+            return tids.empty() ? Read::gone : Read::ok;
+        }
+        now = after;
     }
-    closedir(dir);
-    return result;
+    return Read::denied;
+}
+
+std::vector<std::vector<pid_t>> tablesOf(const std::vector<pid_t>& tids)
+{
+    // Tables a thread is compared with; past that, it is read on its own.
+    constexpr std::size_t kCompared = 8;
+    std::vector<std::vector<pid_t>> tables;
+    bool told = true;
+    for (const pid_t tid : tids) {
+        std::vector<pid_t>* same = nullptr;
+        for (std::size_t i = 0; told && !same && i < std::min(tables.size(), kCompared); ++i) {
+            const long r = syscall(SYS_kcmp, tables[i].front(), tid, KCMP_FILES, 0, 0);
+            if (r == 0)
+                same = &tables[i];
+            else if (r < 0 && errno == ESRCH)
+                break;  // one of the two ended: read on its own
+            else if (r < 0)
+                told = false;  // the kernel does not tell us: each on its own
+        }
+        if (same)
+            same->push_back(tid);
+        else
+            tables.push_back({tid});
+    }
+    return tables;
+}
+
+Read throughLiveThreads(pid_t pid, const Stat& stat, std::size_t maxThreads,
+                        const std::function<Pass(const std::vector<pid_t>&)>& pass)
+{
+    // Threads that end faster than this many listings can read them are not told.
+    constexpr int kAttempts = 8;
+    Stat now = stat;
+    std::vector<pid_t> tids;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0) {
+            const Read r = readStat(ProcPath(pid, "stat"), now);
+            if (r != Read::ok)
+                return r;
+            if (now.startTime != stat.startTime)
+                return Read::gone;  // its id went to another process
+        }
+        const Read listed = listThreads(pid, now, maxThreads, tids);
+        if (listed != Read::ok)
+            return listed;
+        if (pass(tids) == Pass::done)
+            return Read::ok;
+    }
+    return Read::denied;
 }
 
 Read readOrigin(pid_t pid, pid_t tid, Origin& origin)
@@ -432,7 +628,9 @@ Read readOrigin(pid_t pid, pid_t tid, Origin& origin)
         if (r == Read::ok)
             origin.session = std::string(buffer, length);
     }
-    return Read::ok;
+    // What a thread that ended (or was ending) showed is not where it was.
+    const Read lives = threadLives(pid, tid);
+    return lives == Read::denied ? Read::ok : lives;
 }
 
 std::optional<pid_t> readThreadGroup(pid_t id)

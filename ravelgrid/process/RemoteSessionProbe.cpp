@@ -27,6 +27,7 @@ std::atomic<std::uint64_t> looksDone{0};
 // Root may yet turn into any account (su's child before it drops its rights).
 constexpr uid_t kAnyAccount = static_cast<uid_t>(-1);
 constexpr std::size_t kMaxEnded = 64;
+constexpr std::size_t kMaxPlaces = 8;  // of one member
 
 // Terminal multiplexers, whose clients show what their server's panes print.
 bool isMultiplexerName(std::string_view comm)
@@ -69,6 +70,23 @@ std::uint64_t RemoteSessionProbe::looksFinished()
 bool RemoteSessionProbe::procHidesProcesses()
 {
     return proc::hidesProcesses();
+}
+
+void ForkWindows::remember(std::vector<Place>& places, const Place& place)
+{
+    if (std::find(places.begin(), places.end(), place) != places.end())
+        return;
+    if (places.size() < kMaxPlaces) {
+        places.push_back(place);
+        return;
+    }
+    Place& into = places.back();
+    if (into.owner != place.owner)
+        into.owner = kAnyAccount;
+    if (into.origin.cgroups != place.origin.cgroups)
+        into.origin.cgroups.reset();
+    if (into.origin.session != place.origin.session)
+        into.origin.session.reset();
 }
 
 uid_t ForkWindows::accountOf(uid_t owner) const
@@ -143,24 +161,52 @@ bool ForkWindows::holds(uid_t owner, const proc::Origin& origin, std::uint64_t s
     return false;
 }
 
-// Whose forks a member's may be: its account and, for another account's, its origin.
-void RemoteSessionProbe::learnOwner(pid_t pid, pid_t tid, Proc& proc, std::optional<uid_t> owner)
+// Whose forks a member's may be: the account of each of its live threads
+// and, for another account's, that thread's origin. False when every
+// thread ended under the reads.
+bool RemoteSessionProbe::notePlaces(pid_t pid, const std::vector<pid_t>& tids, Proc& proc)
 {
-    proc.owner = owner;
-    if (owner && *owner != uid_ && !proc.served && readOrigin(pid, tid, proc.origin) != Read::ok)
-        proc.origin = Origin{};  // ended meanwhile: tells nothing
+    bool read = false;
+    for (const pid_t tid : tids) {
+        const auto owner = ownerOf(pid, tid);
+        if (!owner)
+            continue;
+        ForkWindows::Place place{*owner, {}};
+        if (*owner == uid_ || proc.served) {
+            read = true;
+            continue;
+        }
+        if (readOrigin(pid, tid, place.origin) != Read::ok)
+            continue;
+        read = true;
+        ForkWindows::remember(proc.places, place);
+    }
+    return read;
+}
+
+void RemoteSessionProbe::learnPlaces(pid_t pid, const Stat& stat, Proc& proc)
+{
+    const Read r = throughLiveThreads(pid, stat, limits_.maxThreads, [&](const std::vector<pid_t>& tids) {
+        return notePlaces(pid, tids, proc) ? Pass::done : Pass::threadEnded;
+    });
+    // Threads that cannot all be followed: of its account, from anywhere. One that ended opens none.
+    if (r == Read::denied && !proc.served)
+        if (const auto owner = ownerOf(pid); owner && *owner != uid_)
+            ForkWindows::remember(proc.places, {*owner, {}});
 }
 
 void RemoteSessionProbe::openWindow(const Proc& proc)
 {
     if (!proc.served)
-        windows_.alive(proc.owner, proc.origin, proc.startTime);
+        for (const auto& place : proc.places)
+            windows_.alive(place.owner, place.origin, proc.startTime);
 }
 
 void RemoteSessionProbe::noteEnded(const Proc& proc)
 {
     if (!proc.served)
-        windows_.ended(proc.owner, proc.origin, proc.startTime, bootTicks() + 1, refreshes_);
+        for (const auto& place : proc.places)
+            windows_.ended(place.owner, place.origin, proc.startTime, bootTicks() + 1, refreshes_);
 }
 
 // An orphan of another account, which we cannot inspect, started while a
@@ -175,11 +221,25 @@ bool RemoteSessionProbe::mayBeForkOfMember(pid_t pid, const Stat& stat)
     // whose leader (a fork before it, or a member) is gone or counted.
     if (stat.session != pid && !members_.count(stat.session) && access(ProcPath(stat.session, ""), F_OK) == 0)
         return false;
-    const auto owner = ownerOf(pid);
-    if (!owner || *owner == uid_ || !windows_.mayHold(*owner, stat.startTime))
-        return false;
-    Origin origin;
-    return readOrigin(pid, 0, origin) == Read::ok && windows_.holds(*owner, origin, stat.startTime);
+    // Through each live thread: one that ended shows the root's control groups.
+    bool fork = false;
+    const Read r = throughLiveThreads(pid, stat, limits_.maxThreads, [&](const std::vector<pid_t>& tids) {
+        bool read = false;
+        for (const pid_t tid : tids) {
+            const auto owner = ownerOf(pid, tid);
+            Origin origin;
+            if (!owner)
+                continue;
+            if (*owner != uid_ && windows_.mayHold(*owner, stat.startTime)) {
+                if (readOrigin(pid, tid, origin) != Read::ok)
+                    continue;
+                fork = fork || windows_.holds(*owner, origin, stat.startTime);
+            }
+            read = true;
+        }
+        return read ? Pass::done : Pass::threadEnded;
+    });
+    return fork || r == Read::denied;
 }
 
 // Where a member's orphan lands: init, or a subreaper above the shell (a
@@ -216,7 +276,7 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
     it->second.ppid = stat.ppid;
     it->second.comm = stat.comm;
     it->second.served = served;
-    learnOwner(pid, 0, it->second, ownerOf(pid));
+    learnPlaces(pid, stat, it->second);
     openWindow(it->second);
     membersChanged_ = true;
     return true;
@@ -227,20 +287,21 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
 // (su's fork in a root tab).
 bool RemoteSessionProbe::holdsTerminal(pid_t pid, const Stat& stat)
 {
-    if (slavePath_.empty() || stat.startTime < leaderStart_ || (uid_ != 0 && !ownedBy(pid, uid_)))
+    // A main thread that ended keeps the account it had: its others tell.
+    const bool mainEnded = stat.state == 'Z' || stat.state == 'X' || (stat.flags & kExiting);
+    if (slavePath_.empty() || stat.startTime < leaderStart_ || (uid_ != 0 && !mainEnded && !ownedBy(pid, uid_)))
         return false;
-    pid_t tid = 0;
-    const Read alive = liveThread(pid, stat, limits_.maxThreads, tid);
-    if (alive != Read::ok)
-        return alive == Read::denied;  // taken in, where it will be judged remote
     bool holds = false;
     // Read once in the process's life, so a large table is read whole: a
-    // browser started later must not make every tab remote. Past that, taken
-    // in, where it will be judged remote.
-    const Fds r = forEachFd(pid, tid, limits_.maxFds * 16, [&](const char*, std::string_view link) {
-        holds = link == slavePath_;
-        return !holds;
-    });
+    // browser started later must not make every tab remote. Past that, or
+    // past the threads that can be followed, taken in, where it will be
+    // judged remote.
+    const Fds r = forEachTableFd(
+        pid, stat, limits_.maxThreads, limits_.maxFds * 16, [&] { holds = false; },
+        [&](pid_t, const char*, std::string_view link) {
+            holds = link == slavePath_;
+            return holds ? Visit::stop : Visit::next;
+        });
     return holds || r == Fds::tooMany;
 }
 
@@ -396,20 +457,18 @@ bool RemoteSessionProbe::fullWalk()
     for (const auto& [pid, proc] : members_)
         if (auto it = stats.find(pid); it == stats.end() || it->second.startTime != proc.startTime)
             noteEnded(proc);
-    std::unordered_map<pid_t, std::pair<std::optional<uid_t>, Origin>> owners;
+    std::unordered_map<pid_t, std::vector<ForkWindows::Place>> places;
     windows_.clearAlive();
     for (pid_t pid : member) {
         Proc proc;
         proc.startTime = stats.at(pid).startTime;
         proc.served = served.count(pid) > 0;
         auto old = members_.find(pid);
-        if (old != members_.end() && old->second.startTime == proc.startTime) {
-            proc.owner = old->second.owner;
-            proc.origin = old->second.origin;
-        } else {
-            learnOwner(pid, 0, proc, ownerOf(pid));
-        }
-        owners.emplace(pid, std::pair(proc.owner, proc.origin));
+        if (old != members_.end() && old->second.startTime == proc.startTime)
+            proc.places = old->second.places;
+        else
+            learnPlaces(pid, stats.at(pid), proc);
+        places.emplace(pid, proc.places);
         openWindow(proc);
     }
     std::unordered_map<pid_t, std::uint64_t> strangers;
@@ -446,12 +505,10 @@ bool RemoteSessionProbe::fullWalk()
         proc.ppid = s.ppid;
         proc.comm = s.comm;
         proc.served = served.count(pid) > 0;
-        if (auto owner = owners.find(pid); owner != owners.end()) {
-            proc.owner = owner->second.first;
-            proc.origin = std::move(owner->second.second);
-        } else {
-            learnOwner(pid, 0, proc, ownerOf(pid));
-        }
+        if (auto known = places.find(pid); known != places.end())
+            proc.places = std::move(known->second);
+        else
+            learnPlaces(pid, s, proc);
         members.emplace(pid, std::move(proc));
     }
     members_ = std::move(members);
@@ -463,6 +520,13 @@ bool RemoteSessionProbe::refreshMembers()
 {
     ++refreshes_;
     ancestorsRead_ = false;
+    // Another process may move a member of another account while it sleeps:
+    // where it is now is where its next forks start.
+    Stat stat;
+    for (auto& [pid, proc] : members_)
+        if (!proc.places.empty() && readStat(ProcPath(pid, "stat"), stat) == Read::ok &&
+            stat.startTime == proc.startTime)
+            learnPlaces(pid, stat, proc);
     const auto last = lastPid();
     bool ok = known_ && last && lastPid_ >= 0 && (*last == lastPid_ || scanNew(lastPid_, *last));
     if (!ok)
@@ -530,17 +594,13 @@ bool RemoteSessionProbe::asleepSinceInspected(pid_t pid, const Proc& proc)
            count == mark.threads[0][2];
 }
 
-RemoteSessionProbe::Verdict
-RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
-                            std::unordered_map<std::string, std::unordered_set<std::uint64_t>>& inet)
+RemoteSessionProbe::Verdict RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat, InetTables& inet)
 {
     if (RemoteLoginProbe::isRemoteLoginProgram(stat.comm))
         return Verdict::remote;
     // A process ends with its last thread; a zombie keeps only its name.
-    pid_t tid = 0;
-    const Read alive = liveThread(pid, stat, limits_.maxThreads, tid);
-    if (alive != Read::ok)
-        return alive == Read::denied ? Verdict::unknown : Verdict::local;
+    if (stat.threads <= 1 && (stat.state == 'Z' || stat.state == 'X'))
+        return Verdict::local;
     RunMark now;
     const bool ran = ranSince(pid, stat, proc.mark, now);
     if (proc.inspected && !ran && proc.comm == stat.comm)
@@ -549,41 +609,54 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
     proc.mark = std::move(now);
     proc.inspected = false;
     proc.comm = stat.comm;
+    const std::string exeBefore = proc.exe;
+    Verdict verdict = Verdict::local;
+    const Read r = throughLiveThreads(pid, stat, limits_.maxThreads, [&](const std::vector<pid_t>& tids) {
+        return inspectThrough(pid, proc, tids, exeBefore, inet, verdict);
+    });
+    if (r == Read::gone)
+        return Verdict::local;
+    return r == Read::denied ? Verdict::unknown : verdict;
+}
 
-    const int dirFd = open(ProcPath(pid, tid, ""), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return errno == EACCES || errno == EPERM ? Verdict::unknown : Verdict::local;
-    // Its account may have changed since (su, sudo): the one it ends with tells whose forks may be its.
-    struct stat dirStat;
-    if (fstat(dirFd, &dirStat) == 0)
-        learnOwner(pid, tid, proc, dirStat.st_uid);
+// One reading of a member through its threads `tids`; threadEnded when one
+// it was read through ended under the read.
+Pass RemoteSessionProbe::inspectThrough(pid_t pid, Proc& proc, const std::vector<pid_t>& tids,
+                                        const std::string& exeBefore, InetTables& inet, Verdict& verdict)
+{
+    verdict = Verdict::unknown;
+    // Its account may have changed since (su, sudo): each it had tells whose forks may be its.
+    notePlaces(pid, tids, proc);
+    // Its program and command line are those of every thread.
+    const pid_t first = tids.front();
     std::string text;
-    Read got = readLinkAt(dirFd, "exe", text);
-    if (got == Read::denied) {
-        close(dirFd);
-        return Verdict::unknown;
-    }
-    const bool newProgram = got != Read::ok || text != proc.exe;
+    Read got = readLinkAt(AT_FDCWD, ProcPath(pid, first, "exe"), text);
+    if (got == Read::denied)
+        return Pass::done;
+    if (got == Read::gone && threadLives(pid, first) == Read::gone)
+        return Pass::threadEnded;
+    const bool newProgram = got != Read::ok || text != exeBefore;
     if (got == Read::ok) {
         proc.exe = text;
         if (RemoteLoginProbe::isRemoteLoginProgram(text)) {
-            close(dirFd);
             proc.remote = proc.inspected = true;
-            return Verdict::remote;
+            verdict = Verdict::remote;
+            return Pass::done;
         }
     }
     if (newProgram || !proc.mark.valid) {
-        got = readFile(ProcPath(pid, tid, "cmdline"), text, 4096);
-        if (got == Read::denied) {
-            close(dirFd);
-            return Verdict::unknown;
-        }
+        got = readFile(ProcPath(pid, first, "cmdline"), text, 4096);
+        if (got == Read::denied)
+            return Pass::done;
+        // A thread that ended has no command line left.
+        if ((got == Read::gone || text.empty()) && threadLives(pid, first) == Read::gone)
+            return Pass::threadEnded;
         if (got == Read::ok) {
             const std::string_view argv0(text.data(), std::min(text.size(), text.find('\0')));
             if (RemoteLoginProbe::isRemoteLoginProgram(argv0)) {
-                close(dirFd);
                 proc.remote = proc.inspected = true;
-                return Verdict::remote;
+                verdict = Verdict::remote;
+                return Pass::done;
             }
         }
     }
@@ -591,52 +664,61 @@ RemoteSessionProbe::inspect(pid_t pid, Proc& proc, const Stat& stat,
     std::vector<std::uint64_t> unknown;  // sockets whose kind the kernel did not name
     bool holdsInet = false;
     bool denied = false;
-    const Fds fds = forEachFd(pid, tid, limits_.maxFds, [&](const char* name, std::string_view link) {
+    const Fds fds = readTables(pid, tids, limits_.maxFds, [&](pid_t tid, const char* name, std::string_view link) {
         const auto inode = socketInode(link);
         if (!inode)
-            return true;
+            return Visit::next;
         switch (socketKind(pid, tid, name)) {
-        case SocketKind::inet: holdsInet = true; return false;
-        case SocketKind::other: sockets.push_back(*inode); return true;
-        case SocketKind::gone: return true;
-        case SocketKind::denied: denied = true; return false;
+        case SocketKind::inet: holdsInet = true; return Visit::stop;
+        case SocketKind::other: sockets.push_back(*inode); return Visit::next;
+        case SocketKind::gone: return Visit::vanished;
+        case SocketKind::denied: denied = true; return Visit::stop;
         case SocketKind::unnamed:
             unknown.push_back(*inode);
             sockets.push_back(*inode);
-            return true;
+            return Visit::next;
         }
-        return true;
+        return Visit::next;
     });
-    if (denied || fds == Fds::denied || fds == Fds::tooMany) {
-        close(dirFd);
-        return Verdict::unknown;
-    }
+    if (fds == Fds::gone)
+        return Pass::threadEnded;
+    if (!holdsInet && (denied || fds == Fds::denied || fds == Fds::tooMany))
+        return Pass::done;
     if (!holdsInet && !unknown.empty()) {
-        // A kernel that does not name a socket's protocol: its namespace's tables do.
-        if (readLinkAt(dirFd, "ns/net", text) == Read::denied) {
-            close(dirFd);
-            return Verdict::unknown;
-        }
-        auto table = inet.find(text);
-        if (table == inet.end()) {
-            std::unordered_set<std::uint64_t> inodes;
-            if (!loadInetInodes(pid, tid, limits_.maxNetTableBytes, inodes)) {
-                close(dirFd);
-                return Verdict::unknown;
+        // A kernel that does not name a socket's protocol: the tables of its
+        // threads' namespaces do (a thread may have one of its own).
+        bool read = false;
+        for (const pid_t tid : tids) {
+            got = readLinkAt(AT_FDCWD, ProcPath(pid, tid, "ns/net"), text);
+            if (got == Read::denied)
+                return Pass::done;
+            if (got == Read::gone)
+                continue;
+            auto table = inet.find(text);
+            if (table == inet.end()) {
+                std::unordered_set<std::uint64_t> inodes;
+                if (!loadInetInodes(pid, tid, limits_.maxNetTableBytes, inodes))
+                    return Pass::done;
+                if (threadLives(pid, tid) != Read::ok)
+                    continue;  // what it read may be short
+                table = inet.emplace(text, std::move(inodes)).first;
             }
-            table = inet.emplace(text, std::move(inodes)).first;
+            read = true;
+            for (std::uint64_t inode : unknown)
+                holdsInet = holdsInet || table->second.count(inode) > 0;
         }
-        for (std::uint64_t inode : unknown)
-            holdsInet = holdsInet || table->second.count(inode) > 0;
+        if (!read)
+            return Pass::threadEnded;
     }
-    close(dirFd);
     std::sort(sockets.begin(), sockets.end());
+    sockets.erase(std::unique(sockets.begin(), sockets.end()), sockets.end());
     if (sockets != proc.sockets)
         membersChanged_ = true;
     proc.sockets = std::move(sockets);
     proc.remote = holdsInet;
     proc.inspected = true;
-    return holdsInet ? Verdict::remote : Verdict::local;
+    verdict = holdsInet ? Verdict::remote : Verdict::local;
+    return Pass::done;
 }
 
 // A child of a member that /proc does not show us runs with another user's rights.
@@ -687,19 +769,17 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
     bool serversChanged = false;
     std::unordered_map<pid_t, pid_t> outside;  // each one's parent, when a member
     for (auto it = muxes_.begin(); it != muxes_.end();) {
-        struct stat fds;
-        pid_t tid = 0;
+        std::uint64_t fds = 0;
         Read alive = Read::gone;
         if (readStat(ProcPath(it->first, "stat"), stat) != Read::ok || stat.startTime != it->second.startTime ||
-            (alive = liveThread(it->first, stat, limits_.maxThreads, tid)) == Read::gone ||
-            ::stat(ProcPath(it->first, tid, "fd"), &fds) != 0) {
+            (alive = countFds(it->first, stat, limits_.maxThreads, fds)) == Read::gone) {
             it = muxes_.erase(it);
             membersChanged_ = true;
             continue;
         }
-        serversChanged = serversChanged || static_cast<std::uint64_t>(fds.st_size) != it->second.fdCount;
-        it->second.fdCount = static_cast<std::uint64_t>(fds.st_size);
-        it->second.thread = alive == Read::ok ? tid : -1;
+        serversChanged = serversChanged || fds != it->second.fdCount;
+        it->second.fdCount = fds;
+        it->second.thread = alive == Read::ok ? 0 : -1;
         if (!inTab(it->first, stat, leader_, tty_)) {
             const auto parent = members_.find(stat.ppid);
             const bool known = parent != members_.end() && parent->second.startTime <= stat.startTime;
@@ -722,14 +802,21 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
     std::unordered_map<pid_t, Held> holds;
     for (const auto& [pid, parent] : outside) {
         Held& held = holds[pid];
-        const pid_t thread = muxes_.at(pid).thread;
-        const Fds r =
-            thread < 0 ? Fds::denied : forEachFd(pid, thread, limits_.maxFds, [&](const char*, std::string_view link) {
-                if (const auto inode = socketInode(link))
-                    held.sockets.push_back(*inode);
-                held.terminal = held.terminal || (!slavePath_.empty() && link == slavePath_);
-                return true;
-            });
+        const Proc& mux = muxes_.at(pid);
+        Fds r = Fds::denied;
+        if (mux.thread >= 0) {
+            // Ended since it was counted: it holds nothing.
+            r = Fds::gone;
+            if (readStat(ProcPath(pid, "stat"), stat) == Read::ok && stat.startTime == mux.startTime)
+                r = forEachTableFd(
+                    pid, stat, limits_.maxThreads, limits_.maxFds, [&] { held = Held{}; },
+                    [&](pid_t, const char*, std::string_view link) {
+                        if (const auto inode = socketInode(link))
+                            held.sockets.push_back(*inode);
+                        held.terminal = held.terminal || (!slavePath_.empty() && link == slavePath_);
+                        return Visit::next;
+                    });
+        }
         held.terminal = held.terminal || r == Fds::denied || r == Fds::tooMany;
     }
     bool ok = true;
@@ -807,7 +894,7 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
     if (leader_ <= 0 || !refreshMembers())
         return result;
     for (int round = 0; round < 2; ++round) {
-        std::unordered_map<std::string, std::unordered_set<std::uint64_t>> inet;
+        InetTables inet;
         Stat stat;
         // What a multiplexer's process showed tells only once its server is known to count still.
         std::optional<pid_t> viaServer;

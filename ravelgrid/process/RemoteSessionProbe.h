@@ -27,6 +27,18 @@ namespace ravelgrid {
 // its rights. A member whose account is not known opens no window.
 class ForkWindows {
 public:
+    // Where a member was seen: the account of one of its threads and that
+    // thread's origin. A member opens a window for each place it was seen
+    // in, and none when no thread of it could be read (it ended first).
+    struct Place {
+        uid_t owner = 0;
+        proc::Origin origin;
+        bool operator==(const Place&) const = default;
+    };
+    // Adds `place` to those a member was seen in. Past a bound, a new place
+    // merges into the last: what differs tells nothing (any account, any origin).
+    static void remember(std::vector<Place>& places, const Place& place);
+
     explicit ForkWindows(uid_t us) : us_(us) {}
 
     // Windows of the members alive are made anew at each refresh.
@@ -82,16 +94,22 @@ private:
 // a member of root's stands for any account, as su's child before it drops
 // its rights) and shares that member's control groups and audit login
 // session: it may be that member's fork, which left and lost its parent
-// between two looks (ssh -f under su or sudo). A service manager, cron or
-// another login starts its processes elsewhere; where the machine keeps
-// both alike for all, such a process counts too.
+// between two looks (ssh -f under su or sudo). The member's origin is read
+// again at every look, since another process may move it while it sleeps:
+// its forks are judged by every origin a look saw it in. A service manager,
+// cron or another login starts its processes elsewhere; where the machine
+// keeps both alike for all, such a process counts too.
 //
 // A member is remote when its executable, its command name or its first
 // argument names a remote-login client, or when it holds an inet socket (TCP
 // or UDP, IPv4 or IPv6). A process lives while any of its threads does (its
-// main thread may end first, pthread_exit), and is read through a live one.
-// A member that cannot be inspected (another user's, as under sudo), a child
-// of a member that /proc hides from us, and a session larger than the bounds
+// main thread may end first, pthread_exit), and is read through its live
+// threads: its descriptors through one thread of each table of them (a
+// thread may have one of its own, unshare), its account and origin through
+// each. A read through a thread that ends under it is made again through
+// the threads alive then. A member that cannot be inspected (another
+// user's, as under sudo), whose threads cannot all be followed, a child of
+// a member that /proc hides from us, and a session larger than the bounds
 // below make the answer remote: it fails closed.
 //
 // Looks are incremental: processes are found through the ids handed out
@@ -106,7 +124,7 @@ public:
         std::size_t maxMembers = 4096;        // processes of the session
         std::size_t maxFds = 4096;            // descriptors of one process
         std::size_t maxNewPids = 4096;        // process ids handed out between two looks
-        std::size_t maxThreads = 256;         // threads of one process followed one by one
+        std::size_t maxThreads = 1024;        // threads of one process followed one by one
         std::size_t maxNetTableBytes = 16u << 20;
         std::size_t maxUnixSockets = 1u << 18;  // unix sockets listed to find a multiplexer's server
     };
@@ -152,8 +170,8 @@ private:
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
         pid_t thread = 0;                    // a multiplexer's: the thread it is read through, -1 when unknown
         bool served = false;                 // a member only through a multiplexer's process outside the session
-        std::optional<uid_t> owner;          // the account /proc showed it under when last read
-        proc::Origin origin;                 // a member of another account's, when last read
+        // Where its threads of other accounts were seen, so far.
+        std::vector<ForkWindows::Place> places;
     };
     using Stat = proc::Stat;
 
@@ -164,14 +182,17 @@ private:
     bool scanNew(long from, long to);
     bool considerNew(pid_t pid, const Stat& stat, bool& bounded);
     bool holdsTerminal(pid_t pid, const Stat& stat);
-    void learnOwner(pid_t pid, pid_t tid, Proc& proc, std::optional<uid_t> owner);
+    void learnPlaces(pid_t pid, const Stat& stat, Proc& proc);
+    bool notePlaces(pid_t pid, const std::vector<pid_t>& tids, Proc& proc);
     void noteEnded(const Proc& proc);
     void openWindow(const Proc& proc);
     bool mayBeForkOfMember(pid_t pid, const Stat& stat);
     bool adoptsOrphans(pid_t parent);
     bool addMember(pid_t pid, const Stat& stat, bool served);
-    Verdict inspect(pid_t pid, Proc& proc, const Stat& stat,
-                    std::unordered_map<std::string, std::unordered_set<std::uint64_t>>& inet);
+    using InetTables = std::unordered_map<std::string, std::unordered_set<std::uint64_t>>;
+    Verdict inspect(pid_t pid, Proc& proc, const Stat& stat, InetTables& inet);
+    proc::Pass inspectThrough(pid_t pid, Proc& proc, const std::vector<pid_t>& tids, const std::string& exeBefore,
+                              InetTables& inet, Verdict& verdict);
     bool hiddenChild(pid_t pid);
     bool updateAttachments(bool& changed);
     bool ranSince(pid_t pid, const Stat& stat, const RunMark& mark, RunMark& now);

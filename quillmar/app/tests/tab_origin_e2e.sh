@@ -11,7 +11,10 @@
 # and ends at once while the fork leaves the session and holds a connection,
 # as `su -c 'ssh -f host cmd' other` does: the program asked again gets none
 # of them while the fork lives; nor once a fork that su's shell leaves
-# within milliseconds, before any look saw that shell, holds the terminal.
+# within milliseconds, before any look saw that shell, holds the terminal;
+# nor beside a fork of su's shell whose main thread has ended while another
+# holds the connection, which has let go of the terminal (its origin is
+# read through the thread that lives).
 #
 # Everything runs in a pid space of its own whose first process is this
 # script, as in the probe's own tests: the orphans land on it as they would
@@ -20,7 +23,7 @@
 # running beside it start are not seen. Needs root, su, setpriv and a
 # writable control group hierarchy (the cgroup2 mount, else name=systemd);
 # skips (77) without them.
-#   tab_origin_e2e.sh <quillmar>
+#   tab_origin_e2e.sh <quillmar> <thread_exit_client>
 set -u
 E2E_NAME=tab_origin
 . "$(dirname "$0")/e2e-lib.sh"
@@ -77,16 +80,37 @@ on_screen() {
   e2e_waitfile "$w/quick.out.done" 300 || e2e_fail "the program did not finish beside the quick fork"
   e2e_refused quick.out
   e2e_ended "$(cat "$d/quick.pid")" && e2e_fail "the quick fork ended before the program asked"
+
+  # Once it has gone, su's shell asks (so a look has seen it), then leaves a
+  # fork that lets go of the terminal and whose main thread ends.
+  kill "$(cat "$d/quick.pid")"
+  e2e_poll 100 e2e_ended "$(cat "$d/quick.pid")" || e2e_fail "the quick fork did not end"
+  e2e_run "su -s /bin/sh -c 'sh $d/threads.sh' nobody"
+  e2e_waitfile "$d/threads.pid" 300 || e2e_fail "the fork without its main thread did not connect"
+  e2e_answered shared/threads-member.out
+  fork=$(cat "$d/threads.pid")
+  e2e_poll 100 apart "$fork" "$E2E_TAB_GROUP" ||
+    e2e_fail "the fork is not an orphan leading its own session in the tab's group: $(cat "/proc/$fork/stat")"
+  e2e_poll 100 main_ended "$fork" || e2e_fail "the fork's main thread did not end: $(cat "/proc/$fork/stat")"
+  e2e_run "$w/bin/local-query $w/threads.out $w/pixel"
+  e2e_waitfile "$w/threads.out.done" 300 || e2e_fail "the program did not finish beside the fork without its main thread"
+  e2e_refused threads.out
+  main_ended "$fork" || e2e_fail "the fork without its main thread ended before the program asked"
   e2e_stop
 }
 
 # Whether process PID is an orphan of this pid space's first process that
-# leads a session of its own, in control group GROUP.
+# leads a session of its own, with a thread in control group GROUP.
 apart() {
   local stat fields
   stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
   read -r -a fields <<<"${stat##*) }"  # state ppid pgrp session ...
-  [ "${fields[1]}" = 1 ] && [ "${fields[3]}" = "$1" ] && grep -q ":/${2##*/}\$" "/proc/$1/cgroup"
+  [ "${fields[1]}" = 1 ] && [ "${fields[3]}" = "$1" ] && cat "/proc/$1"/task/*/cgroup 2>/dev/null | grep -q ":/${2##*/}\$"
+}
+
+# Whether the main thread of process PID has ended while another runs on.
+main_ended() {
+  grep -q "^[0-9]* ([^)]*) Z" "/proc/$1/stat" 2>/dev/null && [ "$(ls "/proc/$1/task" 2>/dev/null | wc -l)" -gt 1 ]
 }
 
 
@@ -131,7 +155,7 @@ if [ -z "${E2E_PIDNS:-}" ]; then
 fi
 
 # The first process of a pid space of its own, in the group it started in.
-export E2E_APP=$1
+export E2E_APP=$1 E2E_THREADLESS=$2
 e2e_home
 stop_holders() {
   local f
@@ -164,5 +188,9 @@ cat >"$shared/forks.sh" <<FORKS
 $E2E_WORK/bin/local-query $shared/member.out $E2E_WORK/pixel
 exec setsid -f bash $shared/hold.sh fork
 FORKS
+cat >"$shared/threads.sh" <<THREADS
+$E2E_WORK/bin/local-query $shared/threads-member.out $E2E_WORK/pixel
+exec setsid -f $E2E_THREADLESS $(cat "$E2E_WORK/listen.port") $shared/threads.pid pthread </dev/null >/dev/null 2>&1
+THREADS
 (echo 0 >"$E2E_TAB_GROUP/cgroup.procs" && e2e_xvfb on_screen)
 e2e_finish $? "" ""

@@ -5,7 +5,9 @@
 # none of them; the same program under a local name gets all three, and gets
 # none once it holds a connection and has left the session (setsid -f), nor
 # under a client whose main thread has ended while another holds its
-# connection. Where a
+# connection, nor under one whose other thread has a table of descriptors of
+# its own that alone holds the connection, its main thread alive or ended.
+# Where a
 # throwaway sshd can run, a real ssh started through `sh -c` reaches one whose
 # command asks the same and gets nothing, the local program asked again
 # afterwards gets its answers, and a path the host printed stays shut on
@@ -38,6 +40,14 @@ on_screen() {
   e2e_run "$E2E_THREADLESS $(cat "$w/listen.port") $w/threadless.pid pthread '$w/bin/local-query $w/threadless.out $w/pixel'"
   e2e_waitfile "$w/threadless.out.done" 300 || e2e_fail "the client without its main thread did not finish"
   e2e_refused threadless.out
+  # A client whose other thread alone holds the connection, in a table of
+  # descriptors of its own, runs the program; its main thread lives, then not.
+  local how
+  for how in table table-pthread; do
+    e2e_run "$E2E_THREADLESS $(cat "$w/listen.port") $w/$how.pid $how '$w/bin/local-query $w/$how.out $w/pixel'"
+    e2e_waitfile "$w/$how.out.done" 300 || e2e_fail "the client with a table of its own ($how) did not finish"
+    e2e_refused "$how.out"
+  done
   [ -n "${E2E_PORT:-}" ] || { e2e_stop; return 0; }
 
   # A real ssh whose leader is not ssh by any name; it prints a path first.

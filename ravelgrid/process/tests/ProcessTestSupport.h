@@ -198,7 +198,8 @@ inline std::size_t residentBytes()
 
 constexpr auto kTimeout = std::chrono::seconds(20);
 
-// A host on loopback that fake clients connect to.
+// A host on loopback that fake clients connect to; it accepts none, so its
+// queue holds as many as the kernel lets it.
 class LoopbackHost {
 public:
     LoopbackHost()
@@ -207,7 +208,7 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd_, 16) == 0 &&
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd_, SOMAXCONN) == 0 &&
             getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
             port_ = ntohs(address.sin_port);
     }

@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -15,6 +16,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -153,12 +155,13 @@ TEST(RemoteSessionProbe, ClientsThatLeaveTheSessionStillCountWhileTheyHoldTheTer
     kill(away, SIGKILL);
 }
 
-// A client whose main thread has ended (pthread_exit, or the raw exit of
-// that thread alone) runs on in its other threads, which hold the
-// connection: it is read through one of them, whether it stays in the
-// session or leaves it holding the terminal, and whether the look finds it
-// among new ids or walks all of /proc.
-TEST(RemoteSessionProbe, AClientWhoseMainThreadEndedIsStillLookedAt)
+// A client whose connection another thread than its main one holds is read
+// through that thread: when its main thread has ended (pthread_exit, or the
+// raw exit of that thread alone), and when the other thread has a table of
+// descriptors of its own (unshare), whether its main thread lives or not;
+// whether it stays in the session or leaves it holding the terminal, and
+// whether the look finds it among new ids or walks all of /proc.
+TEST(RemoteSessionProbe, AClientIsLookedAtThroughTheThreadThatHoldsItsConnection)
 {
     TempDir dir;
     LoopbackHost host;
@@ -170,18 +173,25 @@ TEST(RemoteSessionProbe, AClientWhoseMainThreadEndedIsStillLookedAt)
         const char* how;
         const char* prefix;
     };
-    for (const auto& [name, how, prefix] : {Case{"pthread_exit", "pthread", ""}, Case{"SYS_exit", "syscall", ""},
-                                            Case{"setsid", "pthread", "setsid -f "}}) {
+    for (const auto& [name, how, prefix] :
+         {Case{"pthread_exit", "pthread", ""}, Case{"SYS_exit", "syscall", ""}, Case{"setsid", "pthread", "setsid -f "},
+          Case{"own table", "table", ""}, Case{"own table, main ended", "table-pthread", ""},
+          Case{"own table, setsid", "table-pthread", "setsid -f "}}) {
         RemoteSessionProbe scanning(tab.process().childfd(), tab.process().shellPid());
         // Until it runs bash, the shell holds our listening socket.
         ASSERT_TRUE(eventually([&] { return !scanning.look().remote; }, kTimeout)) << name;
-        tab.type(std::string(prefix) + THREAD_EXIT_CLIENT + " " + std::to_string(host.port()) + " " +
-                 (dir.path / name).string() + " " + how + "\n");
+        const std::string file = (dir.path / name).string();
+        tab.type(std::string(prefix) + THREAD_EXIT_CLIENT + " " + std::to_string(host.port()) + " '" + file + "' " +
+                 how + "\n");
         const pid_t client = tab.waitForClient(name);
         ASSERT_GT(client, 0) << name;
         proc::Stat stat;
+        const bool mainEnds = std::string_view(how) != "table";
         ASSERT_TRUE(eventually(
-            [&] { return proc::readStat(proc::ProcPath(client, "stat"), stat) == proc::Read::ok && stat.state == 'Z'; },
+            [&] {
+                return proc::readStat(proc::ProcPath(client, "stat"), stat) == proc::Read::ok &&
+                       (stat.state == 'Z') == mainEnds;
+            },
             kTimeout))
             << name;
         RemoteSessionProbe::Limits walk;
@@ -196,6 +206,68 @@ TEST(RemoteSessionProbe, AClientWhoseMainThreadEndedIsStillLookedAt)
         kill(client, SIGKILL);
         EXPECT_TRUE(eventually([&] { return !scanning.look().remote && !walking.look().remote; }, kTimeout)) << name;
     }
+}
+
+// A client whose main thread has ended and whose threads hand the process
+// over to each other (each starts the next and ends) while it holds its
+// connection: the thread a look reads it through may end under the read,
+// yet no look takes it for ended or for local. In the session, looked at
+// again and again; out of it, holding the terminal, found once by each new
+// probe that walks /proc and by the probe that reads new ids as it starts.
+TEST(RemoteSessionProbe, AClientWhoseThreadsHandOverIsNeverLocal)
+{
+    TempDir dir;
+    LoopbackHost host;
+    ASSERT_NE(host.port(), 0);
+    Tab tab(dir.path);
+    ASSERT_TRUE(tab.started());
+    RemoteSessionProbe scanning(tab.process().childfd(), tab.process().shellPid());
+    ASSERT_TRUE(eventually([&] { return !scanning.look().remote; }, kTimeout));
+    RemoteSessionProbe::Limits walk;
+    walk.maxNewPids = 0;
+
+    tab.type(std::string(THREAD_EXIT_CLIENT) + " " + std::to_string(host.port()) + " " +
+             (dir.path / "inside").string() + " handover\n");
+    const pid_t inside = tab.waitForClient("inside");
+    ASSERT_GT(inside, 0);
+    RemoteSessionProbe walking(tab.process().childfd(), tab.process().shellPid(), walk);
+    int scannedLocal = 0;
+    int walkedLocal = 0;
+    for (int i = 0; i < 1000; ++i) {
+        scannedLocal += !scanning.look().remote;
+        walkedLocal += !walking.look().remote;
+    }
+    EXPECT_EQ(scannedLocal, 0) << "of 1000 looks reading new ids";
+    EXPECT_EQ(walkedLocal, 0) << "of 1000 looks walking /proc";
+    kill(inside, SIGKILL);
+    ASSERT_TRUE(eventually([&] { return !scanning.look().remote; }, kTimeout));
+
+    // Started here in a session of its own, with the tab's terminal as its
+    // standard input and output.
+    const std::string terminal = ptsname(tab.process().childfd());
+    int scannedOnce = 0;
+    int walkedOnce = 0;
+    constexpr int starts = 50;
+    for (int i = 0; i < starts; ++i) {
+        const std::string file = (dir.path / ("outside-" + std::to_string(i))).string();
+        const std::string port = std::to_string(host.port());
+        const pid_t outside = fork();
+        if (outside == 0) {
+            const int fd = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+            if (setsid() < 0 || fd < 0 || dup2(fd, 0) < 0 || dup2(fd, 1) < 0)
+                _exit(126);
+            execl(THREAD_EXIT_CLIENT, THREAD_EXIT_CLIENT, port.c_str(), file.c_str(), "handover", nullptr);
+            _exit(127);
+        }
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(file); }, kTimeout));
+        // The first look since it started meets its id, and only once.
+        scannedOnce += !scanning.look().remote;
+        walkedOnce += !RemoteSessionProbe(tab.process().childfd(), tab.process().shellPid(), walk).look().remote;
+        kill(outside, SIGKILL);
+        waitpid(outside, nullptr, 0);
+    }
+    EXPECT_EQ(scannedOnce, 0) << "of " << starts << " clients met among new ids";
+    EXPECT_EQ(walkedOnce, 0) << "of " << starts << " first looks walking /proc";
 }
 
 namespace {
@@ -238,19 +310,19 @@ bool becomeAccount(uid_t account)
     return true;
 }
 
-// A probe run as nobody in a process of its own, which looks when asked. A
-// process started before each look gives it new ids; with `walk`, these make
-// it walk all of /proc.
+// A probe run as nobody (or as root, who may read every process) in a
+// process of its own, which looks when asked. A process started before each
+// look gives it new ids; with `walk`, these make it walk all of /proc.
 class Observer {
 public:
-    Observer(int master, pid_t leader, bool walk)
+    Observer(int master, pid_t leader, bool walk, bool asRoot = false)
     {
         const pid_t scenario = getpid();
         if (pipe(ask_) != 0 || pipe(answers_) != 0 || (pid_ = fork()) < 0)
             _exit(10);
         if (pid_ != 0)
             return;
-        if (!becomeAccount(65534))
+        if (!asRoot && !becomeAccount(65534))
             _exit(1);
         endWithParent(scenario);
         RemoteSessionProbe::Limits limits;
@@ -538,6 +610,17 @@ bool setApart(Apart apart, const std::string& group)
                                   : writeText("/proc/self/loginuid", std::to_string(getpid() + 100000));
 }
 
+// A connection to a local host, held for the rest of the process's life.
+bool connectTo(std::uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
 // A process of `account` in a session of its own, outside the tab, put
 // apart first by `setUp` when given and holding a connection to a local
 // host when `port` is given; says so on `ready` once it runs as that account.
@@ -549,18 +632,19 @@ pid_t startStranger(uid_t account, int ready, const std::function<bool()>& setUp
         if (setsid() < 0 || (setUp && !setUp()) || !becomeAccount(account))
             _exit(1);
         endWithParent(scenario);
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if ((port == 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) &&
-            write(ready, "x", 1) == 1)
+        if ((port == 0 || connectTo(static_cast<std::uint16_t>(port))) && write(ready, "x", 1) == 1)
             pause();
         _exit(1);
     }
     return pid;
 }
+
+// What else the member of another account or its fork does.
+enum class Twist {
+    none,
+    forkMainThreadEnds,  // the fork's main thread ends while another runs on
+    memberMoves,         // the member moves to a control group of its own once a look saw it
+};
 
 // Run in a process of its own: a session of nobody's with a member of
 // another account, which forks and ends at once while its fork starts a
@@ -572,21 +656,24 @@ pid_t startStranger(uid_t account, int ready, const std::function<bool()>& setUp
 // account elsewhere, holding a connection to a local host, as a service
 // manager, cron or another login does: it must not count either. Exits 0
 // when all holds.
-[[noreturn]] void orphanedForkScenario(bool walk, std::optional<Apart> apart = {})
+[[noreturn]] void orphanedForkScenario(bool walk, std::optional<Apart> apart = {}, Twist twist = Twist::none)
 {
     // Each run's own account, so that copies run at once do not take each other's processes for forks.
     const auto other = static_cast<uid_t>(200000 + getpid() % 100000);
     const std::string groups = cgroupHierarchy() + "/rg-probe-" + std::to_string(getpid());
     const std::string tabGroup = groups + "-tab";
     const std::string daemonGroup = groups + "-daemon";
+    const std::string movedGroup = groups + "-moved";
     const bool makeGroups = apart == Apart::cgroup;
     if (makeGroups && (mkdir(tabGroup.c_str(), 0755) != 0 || mkdir(daemonGroup.c_str(), 0755) != 0)) {
         rmdir(tabGroup.c_str());
         _exit(8);
     }
+    if (twist == Twist::memberMoves && mkdir(movedGroup.c_str(), 0755) != 0)
+        _exit(8);
     isolate([&] {
-        for (const auto& group : {tabGroup, daemonGroup})
-            if (makeGroups)
+        for (const auto& group : {tabGroup, daemonGroup, movedGroup})
+            if (makeGroups || (twist == Twist::memberMoves && group == movedGroup))
                 eventually([&] { return rmdir(group.c_str()) == 0 || errno == ENOENT; }, kTimeout);
     });
     int master = -1;
@@ -609,12 +696,26 @@ pid_t startStranger(uid_t account, int ready, const std::function<bool()>& setUp
             if (!becomeAccount(other))
                 _exit(1);
             endWithParent(self);
+            // Holds a connection its fork inherits, and lets go of the terminal first.
+            std::uint16_t port = 0;
+            if (twist == Twist::memberMoves &&
+                (read(toLeader[0], &port, sizeof port) != sizeof port || close(slave) != 0 || !connectTo(port)))
+                _exit(1);
             pid_t pid = getpid();
             if (write(fromChildren[1], &pid, sizeof pid) != sizeof pid || readByte(toMember[0]) != 'f')
                 _exit(1);
             if (fork() == 0 && setsid() > 0 && (pid = getpid()) > 0 &&
                 write(fromChildren[1], &pid, sizeof pid) == sizeof pid) {
                 alarm(static_cast<unsigned>(kTimeout.count() * 2));  // should the scenario end early
+                pthread_t worker;
+                if (twist == Twist::forkMainThreadEnds && pthread_create(
+                                                              &worker, nullptr,
+                                                              [](void*) -> void* {
+                                                                  for (;;)
+                                                                      pause();
+                                                              },
+                                                              nullptr) == 0)
+                    syscall(SYS_exit, 0);  // this thread alone: no unwinding through the test
                 pause();
             }
             _exit(0);
@@ -629,13 +730,22 @@ pid_t startStranger(uid_t account, int ready, const std::function<bool()>& setUp
     close(slave);
     LoopbackHost host;  // made once the tab has started, so that none of it holds the listener
     const pid_t before = ticksPass(1) ? startStranger(other, ready[1]) : 0;
-    if (before <= 0 || readByte(ready[0]) != 'x' || !ticksPass(1) || write(toLeader[1], "m", 1) != 1)
+    const auto port = static_cast<std::uint16_t>(host.port());
+    if (before <= 0 || readByte(ready[0]) != 'x' || !ticksPass(1) || write(toLeader[1], "m", 1) != 1 ||
+        (twist == Twist::memberMoves && write(toLeader[1], &port, sizeof port) != sizeof port))
         _exit(11);
     const pid_t member = readPid(fromChildren[0]);
     if (member <= 0)
         _exit(11);
-    Observer observer(master, leader, walk);
-    const char withMember = observer.look();
+    // A member root may read, asleep since the look that read it, is not read again.
+    Observer observer(master, leader, walk, twist == Twist::memberMoves);
+    char withMember = observer.look();
+    if (twist == Twist::memberMoves) {
+        if (!writeText(movedGroup + "/cgroup.procs", std::to_string(member)))
+            _exit(12);
+        if (observer.look() != 'r')
+            withMember = '\0';
+    }
     pid_t daemon = 0;
     if (apart) {
         daemon = ticksPass(1) ? startStranger(
@@ -646,11 +756,17 @@ pid_t startStranger(uid_t account, int ready, const std::function<bool()>& setUp
     }
     // No look until the member has forked and ended and its fork has left.
     pid_t forked = 0;
-    const bool left =
-        write(toMember[1], "f", 1) == 1 && (forked = readPid(fromChildren[0])) > 0 &&
-        eventually(
-            [&] { return parentOf(forked) == getpid() && !std::filesystem::exists("/proc/" + std::to_string(member)); },
-            kTimeout);
+    const bool left = write(toMember[1], "f", 1) == 1 && (forked = readPid(fromChildren[0])) > 0 &&
+                      eventually(
+                          [&] {
+                              proc::Stat stat;
+                              return parentOf(forked) == getpid() &&
+                                     !std::filesystem::exists("/proc/" + std::to_string(member)) &&
+                                     (twist != Twist::forkMainThreadEnds ||
+                                      (proc::readStat(proc::ProcPath(forked, "stat"), stat) == proc::Read::ok &&
+                                       stat.state == 'Z' && stat.threads == 2));
+                          },
+                          kTimeout);
     const char withFork = left ? observer.look() : '\0';
     const char stillWithFork = left ? observer.look() : '\0';
     if (forked > 0) {
@@ -807,14 +923,25 @@ TEST(RemoteSessionProbe, AMemberThatLeavesTheSessionCountsWhileItLives)
 // ssh -f under su or sudo: the member forks, the fork starts a session of its
 // own and the member ends, all between two looks, so no look finds the fork
 // in the tab; it counts all the same, whether a look reads new ids only or
-// walks all of /proc.
+// walks all of /proc. So it does when its main thread has ended while another
+// runs on (a thread that ended shows the root's control groups), and when
+// another process moved the member to a control group of its own once a
+// look saw it, before it forked (systemd-run --scope).
 TEST(RemoteSessionProbe, AnOrphanedForkOfAMemberOfAnotherAccountCountsWhileItLives)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run processes of three accounts";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(orphanedForkScenario(false), testing::ExitedWithCode(0), "") << "new ids only";
-    EXPECT_EXIT(orphanedForkScenario(true), testing::ExitedWithCode(0), "") << "walking /proc";
+    for (const bool walk : {false, true}) {
+        const char* how = walk ? "walking /proc" : "new ids only";
+        EXPECT_EXIT(orphanedForkScenario(walk), testing::ExitedWithCode(0), "") << how;
+        EXPECT_EXIT(orphanedForkScenario(walk, {}, Twist::forkMainThreadEnds), testing::ExitedWithCode(0), "")
+            << how << ", its main thread ended";
+        if (!cgroupHierarchy().empty()) {
+            EXPECT_EXIT(orphanedForkScenario(walk, {}, Twist::memberMoves), testing::ExitedWithCode(0), "")
+                << how << ", the member moved";
+        }
+    }
 }
 
 // A process that a service manager, cron or another login starts, of an
@@ -877,4 +1004,61 @@ TEST(RemoteSessionProbe, ForkWindowsFollowAccountTimeAndOrigin)
     EXPECT_FALSE(windows.holds(third, service, 150));
     windows.forgetEndedBefore(2);
     EXPECT_TRUE(windows.empty());
+
+    // A member seen in more places than are kept: the last ones merge into
+    // one that tells nothing of what differs, so forks from each still count.
+    std::vector<ForkWindows::Place> places;
+    for (uid_t i = 0; i < 12; ++i)
+        ForkWindows::remember(places, {other + i, {"0::/moved-" + std::to_string(i) + "\n", "3"}});
+    ForkWindows::remember(places, places.front());
+    ForkWindows seen(us);
+    for (const auto& place : places)
+        seen.alive(place.owner, place.origin, 100);
+    EXPECT_LT(places.size(), 12u);
+    for (uid_t i = 0; i < 12; ++i)
+        EXPECT_TRUE(seen.holds(other + i, {"0::/moved-" + std::to_string(i) + "\n", "3"}, 150)) << i;
+    EXPECT_FALSE(seen.holds(other, login, 150)) << "the session all of them shared";
+}
+
+// A process is where its live threads are: one whose main thread ended is
+// read through another, and one that ended reads as gone (a zombie shows
+// the root's control groups), never as an origin that tells nothing.
+TEST(RemoteSessionProbe, AnOriginIsReadThroughALiveThread)
+{
+    TempDir dir;
+    LoopbackHost host;
+    ASSERT_NE(host.port(), 0);
+    const std::string file = (dir.path / "client").string();
+    const std::string port = std::to_string(host.port());
+    const pid_t client = fork();
+    if (client == 0) {
+        execl(THREAD_EXIT_CLIENT, THREAD_EXIT_CLIENT, port.c_str(), file.c_str(), "pthread", nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(client, 0);
+    proc::Stat stat;
+    ASSERT_TRUE(eventually(
+        [&] {
+            return std::filesystem::exists(file) &&
+                   proc::readStat(proc::ProcPath(client, "stat"), stat) == proc::Read::ok && stat.state == 'Z';
+        },
+        kTimeout));
+    std::vector<pid_t> live;
+    ASSERT_EQ(proc::listThreads(client, stat, 16, live), proc::Read::ok);
+    ASSERT_EQ(live.size(), 1u) << "the main thread ended";
+    std::ifstream ours("/proc/self/cgroup");
+    const std::string groups((std::istreambuf_iterator<char>(ours)), std::istreambuf_iterator<char>());
+    proc::Origin origin;
+    EXPECT_EQ(proc::readOrigin(client, live.front(), origin), proc::Read::ok);
+    EXPECT_EQ(origin.cgroups, groups);
+    EXPECT_EQ(proc::readOrigin(client, 0, origin), proc::Read::gone) << "through its main thread, which ended";
+    kill(client, SIGKILL);
+    ASSERT_TRUE(eventually(
+        [&] {
+            return proc::readStat(proc::ProcPath(client, "stat"), stat) == proc::Read::ok && stat.state == 'Z' &&
+                   stat.threads == 1;
+        },
+        kTimeout));
+    EXPECT_EQ(proc::readOrigin(client, 0, origin), proc::Read::gone) << "a zombie";
+    waitpid(client, nullptr, 0);
 }
