@@ -99,20 +99,20 @@ bool ForkWindows::fits(uid_t account, uid_t owner) const
     return account == kAnyAccount || account == owner;
 }
 
-void ForkWindows::alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime)
+void ForkWindows::alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, bool served)
 {
     if (!owner || *owner == us_)
         return;
-    auto [it, inserted] = alive_.try_emplace({accountOf(*owner), origin}, startTime);
+    auto [it, inserted] = alive_.try_emplace({accountOf(*owner), origin, served}, startTime);
     it->second = std::min(it->second, startTime);
 }
 
 void ForkWindows::ended(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime,
-                        std::uint64_t goneAt, std::uint64_t refresh)
+                        std::uint64_t goneAt, std::uint64_t refresh, bool served)
 {
     if (!owner || *owner == us_)
         return;
-    const Ended ended{accountOf(*owner), origin, startTime, goneAt, refresh};
+    const Ended ended{accountOf(*owner), origin, startTime, goneAt, refresh, served};
     if (ended_.size() < kMaxEnded) {
         ended_.push_back(ended);
         return;
@@ -130,6 +130,7 @@ void ForkWindows::ended(std::optional<uid_t> owner, const proc::Origin& origin, 
     into->startTime = std::min(into->startTime, ended.startTime);
     into->goneAt = std::max(into->goneAt, ended.goneAt);
     into->refresh = std::max(into->refresh, ended.refresh);
+    into->served = into->served && ended.served;
 }
 
 void ForkWindows::forgetEndedBefore(std::uint64_t refresh)
@@ -141,7 +142,7 @@ void ForkWindows::forgetEndedBefore(std::uint64_t refresh)
 bool ForkWindows::mayHold(uid_t owner, std::uint64_t startTime) const
 {
     for (const auto& [key, since] : alive_)
-        if (fits(key.first, owner) && since <= startTime)
+        if (fits(std::get<0>(key), owner) && since <= startTime)
             return true;
     for (const Ended& e : ended_)
         if (fits(e.account, owner) && e.startTime <= startTime && startTime <= e.goneAt)
@@ -149,16 +150,24 @@ bool ForkWindows::mayHold(uid_t owner, std::uint64_t startTime) const
     return false;
 }
 
-bool ForkWindows::holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime) const
+bool ForkWindows::holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime, bool* onlyServed) const
 {
+    bool held = false;
+    bool served = true;
     for (const auto& [key, since] : alive_)
-        if (fits(key.first, owner) && since <= startTime && origin.mayDescendFrom(key.second))
-            return true;
+        if (fits(std::get<0>(key), owner) && since <= startTime && origin.mayDescendFrom(std::get<1>(key))) {
+            held = true;
+            served = served && std::get<2>(key);
+        }
     for (const Ended& e : ended_)
         if (fits(e.account, owner) && e.startTime <= startTime && startTime <= e.goneAt &&
-            origin.mayDescendFrom(e.origin))
-            return true;
-    return false;
+            origin.mayDescendFrom(e.origin)) {
+            held = true;
+            served = served && e.served;
+        }
+    if (onlyServed)
+        *onlyServed = held && served;
+    return held;
 }
 
 // Whose forks a member's may be: the account of each of its live threads
@@ -172,7 +181,7 @@ bool RemoteSessionProbe::notePlaces(pid_t pid, const std::vector<pid_t>& tids, P
         if (!owner)
             continue;
         ForkWindows::Place place{*owner, {}};
-        if (*owner == uid_ || proc.served) {
+        if (*owner == uid_) {
             read = true;
             continue;
         }
@@ -190,39 +199,38 @@ void RemoteSessionProbe::learnPlaces(pid_t pid, const Stat& stat, Proc& proc)
         return notePlaces(pid, tids, proc) ? Pass::done : Pass::threadEnded;
     });
     // Threads that cannot all be followed: of its account, from anywhere. One that ended opens none.
-    if (r == Read::denied && !proc.served)
+    if (r == Read::denied)
         if (const auto owner = ownerOf(pid); owner && *owner != uid_)
             ForkWindows::remember(proc.places, {*owner, {}});
 }
 
 void RemoteSessionProbe::openWindow(const Proc& proc)
 {
-    if (!proc.served)
-        for (const auto& place : proc.places)
-            windows_.alive(place.owner, place.origin, proc.startTime);
+    for (const auto& place : proc.places)
+        windows_.alive(place.owner, place.origin, proc.startTime, proc.served);
 }
 
 void RemoteSessionProbe::noteEnded(const Proc& proc)
 {
-    if (!proc.served)
-        for (const auto& place : proc.places)
-            windows_.ended(place.owner, place.origin, proc.startTime, bootTicks() + 1, refreshes_);
+    for (const auto& place : proc.places)
+        windows_.ended(place.owner, place.origin, proc.startTime, bootTicks() + 1, refreshes_, proc.served);
 }
 
 // An orphan of another account, which we cannot inspect, started while a
 // member of that account from where it came from lived: in doubt, it is
-// that member's fork.
-bool RemoteSessionProbe::mayBeForkOfMember(pid_t pid, const Stat& stat)
+// that member's fork. The fork of a member only through a multiplexer's
+// server counts as such a member, while a server counts.
+RemoteSessionProbe::Fork RemoteSessionProbe::forkOfMember(pid_t pid, const Stat& stat)
 {
     constexpr std::uint32_t kernelThread = 0x00200000;  // PF_KTHREAD: nobody's fork
     if (windows_.empty() || (stat.flags & kernelThread) || !adoptsOrphans(stat.ppid))
-        return false;
+        return Fork::none;
     // Having left the tab's session, it leads a session of its own, or one
     // whose leader (a fork before it, or a member) is gone or counted.
     if (stat.session != pid && !members_.count(stat.session) && access(ProcPath(stat.session, ""), F_OK) == 0)
-        return false;
+        return Fork::none;
     // Through each live thread: one that ended shows the root's control groups.
-    bool fork = false;
+    Fork fork = Fork::none;
     const Read r = throughLiveThreads(pid, stat, limits_.maxThreads, [&](const std::vector<pid_t>& tids) {
         bool read = false;
         for (const pid_t tid : tids) {
@@ -233,13 +241,15 @@ bool RemoteSessionProbe::mayBeForkOfMember(pid_t pid, const Stat& stat)
             if (*owner != uid_ && windows_.mayHold(*owner, stat.startTime)) {
                 if (readOrigin(pid, tid, origin) != Read::ok)
                     continue;
-                fork = fork || windows_.holds(*owner, origin, stat.startTime);
+                bool onlyServed = false;
+                if (windows_.holds(*owner, origin, stat.startTime, &onlyServed))
+                    fork = std::max(fork, !onlyServed ? Fork::member : !attached_.empty() ? Fork::served : Fork::none);
             }
             read = true;
         }
         return read ? Pass::done : Pass::threadEnded;
     });
-    return fork || r == Read::denied;
+    return r == Read::denied ? Fork::member : fork;
 }
 
 // Where a member's orphan lands: init, or a subreaper above the shell (a
@@ -333,7 +343,9 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
         const auto known = strangers_.find(pid);
         if (known != strangers_.end() && known->second == stat.startTime)
             return false;
-        member = holdsTerminal(pid, stat) || mayBeForkOfMember(pid, stat);
+        const Fork fork = holdsTerminal(pid, stat) ? Fork::member : forkOfMember(pid, stat);
+        member = fork != Fork::none;
+        served = served || fork == Fork::served;
         if (!member && stat.startTime >= leaderStart_ && strangers_.size() < limits_.maxProcesses)
             strangers_[pid] = stat.startTime;
     }
@@ -481,8 +493,8 @@ bool RemoteSessionProbe::fullWalk()
             strangers.emplace(pid, s.startTime);
             continue;
         }
-        if (holdsTerminal(pid, s) || mayBeForkOfMember(pid, s)) {
-            if (!take(pid))
+        if (const Fork fork = holdsTerminal(pid, s) ? Fork::member : forkOfMember(pid, s); fork != Fork::none) {
+            if (!take(pid, fork == Fork::served))
                 return false;
         } else {
             strangers.emplace(pid, s.startTime);
@@ -724,34 +736,39 @@ Pass RemoteSessionProbe::inspectThrough(pid_t pid, Proc& proc, const std::vector
 // A child of a member that /proc does not show us runs with another user's rights.
 bool RemoteSessionProbe::hiddenChild(pid_t pid)
 {
-    std::vector<pid_t> tids;
-    if (DIR* dir = opendir(ProcPath(pid, "task"))) {
-        while (const dirent* entry = readdir(dir)) {
-            pid_t tid = 0;
-            if (parseNumber(std::string_view(entry->d_name), tid))
-                tids.push_back(tid);
-        }
-        closedir(dir);
-    }
-    std::string text;
     Stat stat;
-    for (pid_t tid : tids) {
-        if (readFile(ProcPath(pid, tid, "children"), text, 1u << 16) != Read::ok)
-            continue;
-        std::string_view list(text);
-        while (!list.empty()) {
-            const auto space = list.find(' ');
-            pid_t child = 0;
-            if (parseNumber(list.substr(0, space), child) && child > 0 && !members_.count(child)) {
-                // A waiting su or sudo keeps our real id: we may signal it
-                // though we cannot see it. Only a child gone is no child.
-                if (readStat(ProcPath(child, "stat"), stat) != Read::ok && (kill(child, 0) == 0 || errno != ESRCH))
-                    return true;
+    if (readStat(ProcPath(pid, "stat"), stat) != Read::ok)
+        return false;  // ended: its children are another's now
+    // Each thread lists the children it started; those of a thread that
+    // ends go to another, so the live ones are read, again if one ends.
+    bool hidden = false;
+    std::string text;
+    Stat child;
+    const Read r = throughLiveThreads(pid, stat, limits_.maxThreads, [&](const std::vector<pid_t>& tids) {
+        for (const pid_t tid : tids) {
+            const Read got = readFile(ProcPath(pid, tid == 0 ? pid : tid, "children"), text, 1u << 16);
+            if (got == Read::gone)
+                return Pass::threadEnded;
+            if (got != Read::ok)
+                continue;
+            std::string_view list(text);
+            while (!list.empty()) {
+                const auto space = list.find(' ');
+                pid_t id = 0;
+                if (parseNumber(list.substr(0, space), id) && id > 0 && !members_.count(id)) {
+                    // A waiting su or sudo keeps our real id: we may signal it
+                    // though we cannot see it. Only a child gone is no child.
+                    if (readStat(ProcPath(id, "stat"), child) != Read::ok && (kill(id, 0) == 0 || errno != ESRCH)) {
+                        hidden = true;
+                        return Pass::done;
+                    }
+                }
+                list = space == std::string_view::npos ? std::string_view() : list.substr(space + 1);
             }
-            list = space == std::string_view::npos ? std::string_view() : list.substr(space + 1);
         }
-    }
-    return false;
+        return Pass::done;
+    });
+    return hidden || r == Read::denied;
 }
 
 // Which multiplexer processes outside the tab count, from the tab outwards:

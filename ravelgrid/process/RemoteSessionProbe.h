@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -24,7 +25,9 @@ namespace ravelgrid {
 // between two looks (ssh -f under su or sudo). An orphan may be such a fork
 // when it started while a member of its account from its origin lived; a
 // member of root's stands for any account, as su's child before it drops
-// its rights. A member whose account is not known opens no window.
+// its rights. A member whose account is not known opens no window. A
+// member only through a multiplexer's server opens a window that holds its
+// forks only as such members too (they count while the server does).
 class ForkWindows {
 public:
     // Where a member was seen: the account of one of its threads and that
@@ -43,10 +46,10 @@ public:
 
     // Windows of the members alive are made anew at each refresh.
     void clearAlive() { alive_.clear(); }
-    void alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime);
+    void alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, bool served = false);
     // A member found gone at `goneAt` (clock ticks since boot) during refresh `refresh`.
     void ended(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, std::uint64_t goneAt,
-               std::uint64_t refresh);
+               std::uint64_t refresh, bool served = false);
     // Windows of members found gone before refresh `refresh` began, whose forks it has looked for.
     void forgetEndedBefore(std::uint64_t refresh);
 
@@ -54,7 +57,9 @@ public:
     // Whether a process of `owner` started at `startTime` falls in a window
     // of its account, whatever its origin: only then is its origin read.
     bool mayHold(uid_t owner, std::uint64_t startTime) const;
-    bool holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime) const;
+    // With `onlyServed`, also whether every window that holds it is a
+    // served member's.
+    bool holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime, bool* onlyServed = nullptr) const;
 
 private:
     struct Ended {
@@ -63,13 +68,14 @@ private:
         std::uint64_t startTime = 0;
         std::uint64_t goneAt = 0;
         std::uint64_t refresh = 0;  // the refresh under way or last made when it was found gone
+        bool served = false;
     };
     uid_t accountOf(uid_t owner) const;
     bool fits(uid_t account, uid_t owner) const;
 
     uid_t us_;
-    // Since when each account has had a member from each origin alive.
-    std::map<std::pair<uid_t, proc::Origin>, std::uint64_t> alive_;
+    // Since when each account has had a member from each origin alive, served or not.
+    std::map<std::tuple<uid_t, proc::Origin, bool>, std::uint64_t> alive_;
     std::vector<Ended> ended_;
 };
 
@@ -94,7 +100,9 @@ private:
 // a member of root's stands for any account, as su's child before it drops
 // its rights) and shares that member's control groups and audit login
 // session: it may be that member's fork, which left and lost its parent
-// between two looks (ssh -f under su or sudo). The member's origin is read
+// between two looks (ssh -f under su or sudo); the fork of a member only
+// through a multiplexer's server counts as that member did, while a server
+// counts (sudo ssh -f in a pane). The member's origin is read
 // again at every look, since another process may move it while it sleeps:
 // its forks are judged by every origin a look saw it in. A service manager,
 // cron or another login starts its processes elsewhere; where the machine
@@ -186,7 +194,8 @@ private:
     bool notePlaces(pid_t pid, const std::vector<pid_t>& tids, Proc& proc);
     void noteEnded(const Proc& proc);
     void openWindow(const Proc& proc);
-    bool mayBeForkOfMember(pid_t pid, const Stat& stat);
+    enum class Fork { none, served, member };
+    Fork forkOfMember(pid_t pid, const Stat& stat);
     bool adoptsOrphans(pid_t parent);
     bool addMember(pid_t pid, const Stat& stat, bool served);
     using InetTables = std::unordered_map<std::string, std::unordered_set<std::uint64_t>>;

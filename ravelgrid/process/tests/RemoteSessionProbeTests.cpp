@@ -554,6 +554,100 @@ void isolate(const std::function<void()>& cleanUp = {})
               : 30 + (afterLeaving != 'r') + 2 * (afterEnd != 'l') + 4 * (withFork != 'r') + 8 * (first != 'r'));
 }
 
+// Run in a process of its own: a session of nobody's whose shell is a
+// multiplexer's client, connected to a stand-in server of nobody's outside
+// the session (named dtach). Its pane, root's, forks and ends while the fork
+// starts a session of its own, all between two looks (sudo ssh -f in a
+// pane). A probe run as nobody must count the fork while the client is
+// connected, and no longer once it has let go, though the fork lives on.
+// Exits 0 when it does.
+[[noreturn]] void servedForkScenario(bool walk)
+{
+    isolate();
+    int master = -1;
+    int slave = -1;
+    int link[2], toClient[2], fromClient[2], toPane[2], fromFork[2];
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || socketpair(AF_UNIX, SOCK_STREAM, 0, link) != 0 ||
+        pipe(toClient) != 0 || pipe(fromClient) != 0 || pipe(toPane) != 0 || pipe(fromFork) != 0)
+        _exit(10);
+    fchown(slave, 65534, 65534);
+    const pid_t scenario = getpid();
+    const pid_t server = fork();
+    if (server == 0) {
+        setsid();
+        close(slave);
+        close(master);
+        close(link[0]);
+        const pid_t self = getpid();
+        if (fork() == 0) {
+            // The pane, root's: forks when told and ends; the fork outlives it.
+            endWithParent(self);
+            if (readByte(toPane[0]) != 'f')
+                _exit(1);
+            if (fork() == 0) {
+                for (int fd = 3; fd < 1024; ++fd)
+                    if (fd != fromFork[1])
+                        close(fd);
+                const pid_t forked = getpid();
+                if (setsid() < 0 || write(fromFork[1], &forked, sizeof forked) != sizeof forked)
+                    _exit(1);
+                pause();
+                _exit(0);
+            }
+            _exit(0);
+        }
+        if (!becomeAccount(65534))
+            _exit(1);
+        prctl(PR_SET_NAME, "dtach");
+        endWithParent(scenario);
+        if (write(fromClient[1], "u", 1) != 1)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        close(link[1]);
+        if (!becomeAccount(65534))
+            _exit(1);
+        endWithParent(scenario);
+        if (write(fromClient[1], "u", 1) != 1)
+            _exit(1);
+        // The client lets go of the server when told (a detach).
+        if (readByte(toClient[0]) != 'd')
+            _exit(1);
+        close(link[0]);
+        if (write(fromClient[1], "d", 1) != 1)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+    close(slave);
+    close(link[0]);
+    close(link[1]);
+    // Both run as nobody before the first look.
+    if (readByte(fromClient[0]) != 'u' || readByte(fromClient[0]) != 'u')
+        _exit(11);
+    Observer observer(master, leader, walk);
+    const char attached = observer.look();
+    pid_t forked = 0;
+    if (write(toPane[1], "f", 1) != 1 || (forked = readPid(fromFork[0])) <= 0 ||
+        !eventually([&] { return parentOf(forked) == getpid(); }, kTimeout))
+        _exit(11);
+    const char withFork = observer.look();
+    const bool letGo = write(toClient[1], "d", 1) == 1 && readByte(fromClient[0]) == 'd';
+    const char detached = letGo ? observer.look() : '\0';
+    kill(forked, SIGKILL);
+    kill(-leader, SIGKILL);
+    kill(server, SIGKILL);
+    observer.end();
+    _exit(attached == 'r' && withFork == 'r' && detached == 'l'
+              ? 0
+              : 30 + (attached != 'r') + 2 * (withFork != 'r') + 4 * (detached != 'l'));
+}
+
 // Waits until a process started now starts `ticks` clock ticks later than one started before.
 bool ticksPass(std::uint64_t ticks)
 {
@@ -918,6 +1012,18 @@ TEST(RemoteSessionProbe, AMemberThatLeavesTheSessionCountsWhileItLives)
         GTEST_SKIP() << "needs root to run processes of two accounts";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(forkLeavesScenario(), testing::ExitedWithCode(0), "");
+}
+
+// sudo ssh -f in a multiplexer's pane: the fork that left counts as the
+// pane did, while the tab's client is attached to the server, and no longer
+// once it has detached, whether a look reads new ids or walks all of /proc.
+TEST(RemoteSessionProbe, AForkThatLeftAPaneCountsWhileTheServerIsAttached)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run processes of two accounts";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(servedForkScenario(false), testing::ExitedWithCode(0), "") << "new ids only";
+    EXPECT_EXIT(servedForkScenario(true), testing::ExitedWithCode(0), "") << "walking /proc";
 }
 
 // ssh -f under su or sudo: the member forks, the fork starts a session of its
