@@ -191,22 +191,10 @@ void TerminalKittyGraphics::noteKeyWithCells(KittyPlacementKey key)
     keysWithCells_.clear();
     // Its cells may still be on their way to the buffer.
     keysWithCells_.insert(key);
-    for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
-        if (!buffer->hasAnyImages())
-            continue;
-        const CircularBufferLineList& lines = buffer->lines();
-        rowsSearched_ += static_cast<uint64_t>(lines.count());
-        for (int index = 0; index < lines.count(); ++index) {
-            const BufferLine* line = lines.peek(index);
-            if (!line || !line->hasImages())
-                continue;
-            placementsVisited_ += line->images()->size();
-            for (const TerminalImagePtr& image : *line->images())
-                if (const KittyPlacementImage* cell = kittyCell(image))
-                    if (auto shown = keyOf(*cell))
-                        keysWithCells_.insert(*shown);
-        }
-    }
+    forEachKittyCell([&](const KittyPlacementImage& cell) {
+        if (auto shown = keyOf(cell))
+            keysWithCells_.insert(*shown);
+    });
     // Made again only once the set has grown fourfold, so a pile of
     // placements still shown costs each about a visit.
     keysWithCellsLimit_ = std::max(kKittyMaxPlacementRecords, 4 * keysWithCells_.size());
@@ -222,7 +210,7 @@ void TerminalKittyGraphics::markLinesDirty(Buffer& buffer, int firstLine, int la
     terminal_.updateRange(std::clamp(lastLine - base, 0, last));
 }
 
-void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const
+void TerminalKittyGraphics::forEachKittyCell(const std::function<void(const KittyPlacementImage&)>& visit) const
 {
     for (Buffer* buffer : {terminal_.normalBuffer.get(), terminal_.altBuffer.get()}) {
         if (!buffer->hasAnyImages())
@@ -234,13 +222,19 @@ void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t
             if (!line || !line->hasImages())
                 continue;
             placementsVisited_ += line->images()->size();
-            for (const TerminalImagePtr& image : *line->images()) {
-                const KittyPlacementImage* cell = kittyCell(image);
-                if (cell && cell->kittyImageId)
-                    ids.insert(*cell->kittyImageId);
-            }
+            for (const TerminalImagePtr& image : *line->images())
+                if (const KittyPlacementImage* cell = kittyCell(image))
+                    visit(*cell);
         }
     }
+}
+
+void TerminalKittyGraphics::kittyCollectCellImageIds(std::unordered_set<uint32_t>& ids) const
+{
+    forEachKittyCell([&](const KittyPlacementImage& cell) {
+        if (cell.kittyImageId)
+            ids.insert(*cell.kittyImageId);
+    });
 }
 
 void TerminalKittyGraphics::kittyReleasePictures(const std::unordered_set<const void*>& pictures)

@@ -138,6 +138,8 @@ private:
     // keys of cells that scrolled away do not pile up without end.
     size_t keysWithCellsLimit_ = kKittyMaxPlacementRecords;
     void noteKeyWithCells(KittyPlacementKey key);
+    // Every kitty cell on either buffer, counted as a search.
+    void forEachKittyCell(const std::function<void(const KittyPlacementImage&)>& visit) const;
     // Scrolls that moved every line alike are not applied to each record at
     // once: a normal placement's true row is its stored row plus the shift
     // of its buffer (normal, alternate) until syncRecordRows().

@@ -112,6 +112,25 @@ e2e_a11y_bus() {
     >"$E2E_WORK/services/org.a11y.Bus.service"
 }
 
+# A private session bus (e2e_private_bus) that starts the desktop's own
+# password prompter (gcr) and nothing else, so a real gnome-keyring can ask
+# for its password on the test's X server; exits 77 without the prompter.
+e2e_prompter_bus() {
+  local prompter=/usr/share/dbus-1/services/org.gnome.keyring.SystemPrompter.service
+  if [ ! -f "$prompter" ]; then
+    echo "$E2E_NAME: gnome-keyring's password prompter (gcr) is not installed; skipped"
+    exit 77
+  fi
+  e2e_private_bus
+  cp "$prompter" "$E2E_WORK/services/"
+}
+
+# Runs PART (a function of the script) in a session of the bus that
+# e2e_private_bus made: run it as the part e2e_xvfb runs.
+e2e_in_bus() {
+  dbus-run-session --config-file="$E2E_WORK/bus.conf" -- env E2E_PART="$1" bash "$0"
+}
+
 # Binds a copy of /etc/passwd in which this user's home is E2E_WORK (and the
 # login shell SHELL, when given) over /etc/passwd.
 e2e_bind_passwd() {
@@ -258,6 +277,50 @@ e2e_poll() {
 
 # Whether COMMAND... fails (for e2e_poll, which takes a command).
 e2e_not() { ! "$@"; }
+
+# --- a real gnome-keyring on the test's bus ----------------------------------
+
+# The process that owns NAME on the session bus.
+e2e_bus_owner() {
+  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null | grep -o '[0-9]\+' | tail -1
+}
+e2e_bus_owned() { [ -n "$(e2e_bus_owner "$1")" ]; }
+
+# Starts gnome-keyring-daemon, its process in e2e_keyring: "unlocked"
+# unlocks the login keyring with PASSWORD (making it on the first start),
+# "locked" leaves it locked. Fails when the daemon does not take its name.
+e2e_keyring=""
+e2e_keyring_start() {  # unlocked|locked [PASSWORD]
+  if [ "$1" = unlocked ]; then
+    printf '%s' "$2" | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
+  else
+    gnome-keyring-daemon --daemonize --components=secrets >/dev/null
+  fi
+  e2e_poll 100 e2e_bus_owned org.freedesktop.secrets || return 1
+  e2e_keyring=$(e2e_bus_owner org.freedesktop.secrets)
+}
+e2e_keyring_stop() {
+  kill "$e2e_keyring"
+  e2e_poll 100 e2e_not e2e_bus_owned org.freedesktop.secrets
+}
+
+# The keyring's password prompt, when one shows.
+e2e_prompt_window() {
+  local prompter
+  prompter=$(e2e_bus_owner org.gnome.keyring.SystemPrompter)
+  [ -n "$prompter" ] && xdotool search --onlyvisible --pid "$prompter" 2>/dev/null | tail -1
+}
+e2e_prompt_open() { [ -n "$(e2e_prompt_window)" ]; }
+
+# Stops what is left of the prompter and the keyring daemon (a trap on EXIT):
+# they outlive the session bus, so they are stopped by their ids.
+e2e_keyring_cleanup() {
+  local prompter
+  prompter=$(e2e_bus_owner org.gnome.keyring.SystemPrompter)
+  [ -z "$prompter" ] || kill "$prompter"
+  [ -z "$e2e_keyring" ] || kill "$e2e_keyring" 2>/dev/null
+}
 
 # Whether the name of window WID (the application's, $wid, by default)
 # matches the pattern, a shell glob such as "*Local 2*".

@@ -25,36 +25,18 @@ fail() {
   exit 1
 }
 
-owner_of() {
-  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null | grep -o '[0-9]\+' | tail -1
-}
-owned() { [ -n "$(owner_of "$1")" ]; }
-
 # A new login keyring with the password, left open ("open") or locked.
 fresh_keyring() {
   rm -rf "$HOME/.local/share/keyrings" "$XDG_DATA_HOME/quillmar"
   mkdir -p "$HOME/.local/share/keyrings"
-  printf '%s' "$password" | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
-  e2e_poll 100 owned org.freedesktop.secrets || fail "the keyring daemon did not start"
-  daemon=$(owner_of org.freedesktop.secrets)
+  e2e_keyring_start unlocked "$password" || fail "the keyring daemon did not start"
   [ "$1" = open ] && return 0
   stop_keyring
-  gnome-keyring-daemon --daemonize --components=secrets >/dev/null
-  e2e_poll 100 owned org.freedesktop.secrets || fail "the keyring daemon did not start again"
-  daemon=$(owner_of org.freedesktop.secrets)
+  e2e_keyring_start locked || fail "the keyring daemon did not start again"
 }
 stop_keyring() {
-  kill "$daemon"
-  e2e_poll 100 e2e_not owned org.freedesktop.secrets || fail "the keyring daemon did not stop"
+  e2e_keyring_stop || fail "the keyring daemon did not stop"
 }
-
-prompt_window() {
-  local prompter
-  prompter=$(owner_of org.gnome.keyring.SystemPrompter)
-  [ -n "$prompter" ] && xdotool search --onlyvisible --pid "$prompter" 2>/dev/null | tail -1
-}
-prompt_open() { [ -n "$(prompt_window)" ]; }
 
 # Prompts asked for, and prompts ended, as the bus saw them.
 prompt_calls() { grep -c 'interface=org.freedesktop.Secret.Prompt; member=Prompt$' "$E2E_WORK/prompts.log"; }
@@ -64,7 +46,7 @@ both_asked() { [ "$(prompt_calls)" -ge 2 ]; }
 close_prompts() {
   [ "$(prompt_ends)" -ge 2 ] && return 0
   local window
-  window=$(prompt_window)
+  window=$(e2e_prompt_window)
   [ -n "$window" ] || return 1
   xdotool windowfocus --sync "$window" 2>/dev/null || true
   xdotool key Escape
@@ -128,7 +110,7 @@ first_start() {
   two=$wid
   if [ "$mode" = locked ]; then
     e2e_poll 300 both_asked || fail "the windows did not both ask to unlock the keyring: $(prompt_calls)"
-    e2e_poll 200 prompt_open || fail "no unlock prompt showed with the keyring locked"
+    e2e_poll 200 e2e_prompt_open || fail "no unlock prompt showed with the keyring locked"
     [ ! -e "$XDG_DATA_HOME/quillmar/snippets" ] || fail "a snippets file was written while the keyring was locked"
     printf '%s' "$password" | "$E2E_UNLOCK" || fail "the keyring could not be unlocked from outside"
   fi
@@ -158,32 +140,18 @@ first_start() {
   echo "$E2E_NAME: with the keyring $mode at a first start ($asked prompts), both windows' snippets and the next start's are kept"
 }
 
-stop_daemons() {
-  local prompter
-  prompter=$(owner_of org.gnome.keyring.SystemPrompter)
-  [ -z "$prompter" ] || kill "$prompter"
-  [ -z "${daemon:-}" ] || kill "$daemon" 2>/dev/null
-}
-
 in_session() {
-  trap stop_daemons EXIT
+  trap e2e_keyring_cleanup EXIT
   first_start open
   first_start locked
 }
 
 on_display() {
-  dbus-run-session --config-file="$E2E_WORK/bus.conf" -- env E2E_PART=in_session bash "$0"
+  e2e_in_bus in_session
 }
 e2e_part
 
 export E2E_APP=$1 E2E_LIST=$2 E2E_UNLOCK=$3
-prompter=/usr/share/dbus-1/services/org.gnome.keyring.SystemPrompter.service
-if [ ! -f "$prompter" ]; then
-  echo "$E2E_NAME: gnome-keyring's password prompter (gcr) is not installed; skipped"
-  exit 77
-fi
 e2e_home
-e2e_private_bus
-# The bus starts the desktop's own prompter, and nothing else.
-cp "$prompter" "$E2E_WORK/services/"
+e2e_prompter_bus
 e2e_xvfb on_display

@@ -25,52 +25,28 @@ fail() {
   exit 1
 }
 
-# The process that owns NAME on the session bus.
-owner_of() {
-  gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.GetConnectionUnixProcessID "$1" 2>/dev/null | grep -o '[0-9]\+' | tail -1
-}
-owned() { [ -n "$(owner_of "$1")" ]; }
-
-# Starts gnome-keyring-daemon: with "unlocked", unlocking the login keyring
-# with the password (making it on the first start); else leaving it locked.
 start_keyring() {
-  if [ "$1" = unlocked ]; then
-    printf '%s' "$password" | gnome-keyring-daemon --daemonize --unlock --components=secrets >/dev/null
-  else
-    gnome-keyring-daemon --daemonize --components=secrets >/dev/null
-  fi
-  e2e_poll 100 owned org.freedesktop.secrets || fail "the keyring daemon did not start"
-  daemon=$(owner_of org.freedesktop.secrets)
+  e2e_keyring_start "$1" "$password" || fail "the keyring daemon did not start"
 }
 stop_keyring() {
-  kill "$daemon"
-  e2e_poll 100 e2e_not owned org.freedesktop.secrets || fail "the keyring daemon did not stop"
+  e2e_keyring_stop || fail "the keyring daemon did not stop"
 }
 locked() {
   gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets/aliases/default \
     --method org.freedesktop.DBus.Properties.Get org.freedesktop.Secret.Collection Locked
 }
 
-# The prompt's window, when one shows.
-prompt_window() {
-  local prompter
-  prompter=$(owner_of org.gnome.keyring.SystemPrompter)
-  [ -n "$prompter" ] && xdotool search --onlyvisible --pid "$prompter" 2>/dev/null | tail -1
-}
-prompt_open() { [ -n "$(prompt_window)" ]; }
-
 # Runs COMMAND... (keys for the prompt, which takes the keyboard while it
 # shows) until the prompt goes away; three tries.
 answer_prompt() {
   local window
   for _ in 1 2 3; do
-    window=$(prompt_window)
+    window=$(e2e_prompt_window)
     [ -n "$window" ] || return 0
     xdotool windowfocus --sync "$window" 2>/dev/null || true
     xdotool key ctrl+a BackSpace
     "$@"
-    e2e_poll 50 e2e_not prompt_open && return 0
+    e2e_poll 50 e2e_not e2e_prompt_open && return 0
   done
   return 1
 }
@@ -96,21 +72,13 @@ add_snippet() {
   e2e_windows_of "$pid" 1 || fail "the Add Snippet sheet did not close"
 }
 
-# The daemon and the prompter outlive the session bus: stopped by their ids.
-stop_daemons() {
-  local prompter
-  prompter=$(owner_of org.gnome.keyring.SystemPrompter)
-  [ -z "$prompter" ] || kill "$prompter"
-  [ -z "${daemon:-}" ] || kill "$daemon" 2>/dev/null
-}
-
 no_critical() {
   ! grep -E "CRITICAL|ever_returned" "$E2E_WORK/app.log" || fail "the window logged a GLib critical"
 }
 
 in_session() {
   local started list
-  trap stop_daemons EXIT
+  trap e2e_keyring_cleanup EXIT
   mkdir -p "$HOME/.local/share/keyrings"
   start_keyring unlocked
   stop_keyring
@@ -119,7 +87,7 @@ in_session() {
 
   # 1. The first start asks to unlock; another program does.
   e2e_start || fail "the window did not appear"
-  e2e_poll 200 prompt_open || fail "no unlock prompt showed on a first start with the keyring locked"
+  e2e_poll 200 e2e_prompt_open || fail "no unlock prompt showed on a first start with the keyring locked"
   [ ! -e "$XDG_DATA_HOME/quillmar/snippets" ] || fail "a snippets file was written while the keyring was locked"
   printf '%s' "$password" | "$E2E_UNLOCK" || fail "the keyring could not be unlocked from outside"
   e2e_waitfile "$XDG_DATA_HOME/quillmar/snippets" 150 || fail "the snippets did not open once the keyring was unlocked"
@@ -127,7 +95,7 @@ in_session() {
   [ -n "$list" ] || fail "the new snippets file holds no snippets"
   # The keyring leaves its prompt to the user, who closes it.
   answer_prompt xdotool key Escape || fail "the prompt left open did not close"
-  kill -0 "$daemon" 2>/dev/null || fail "the keyring daemon died"
+  kill -0 "$e2e_keyring" 2>/dev/null || fail "the keyring daemon died"
   e2e_stop
   no_critical
   echo "$E2E_NAME: the first start asked, and the snippets opened once another program unlocked the keyring"
@@ -137,11 +105,11 @@ in_session() {
   start_keyring locked
   started=$SECONDS
   e2e_start || fail "the window did not appear again"
-  e2e_poll 200 prompt_open || fail "no unlock prompt showed on a later start"
+  e2e_poll 200 e2e_prompt_open || fail "no unlock prompt showed on a later start"
   while [ $((SECONDS - started)) -lt 35 ]; do
     sleep 1
-    kill -0 "$daemon" 2>/dev/null || fail "the keyring daemon died while its prompt was open"
-    prompt_open || fail "the prompt went away unanswered after $((SECONDS - started)) s"
+    kill -0 "$e2e_keyring" 2>/dev/null || fail "the keyring daemon died while its prompt was open"
+    e2e_prompt_open || fail "the prompt went away unanswered after $((SECONDS - started)) s"
   done
   kill -0 "$pid" 2>/dev/null || fail "quillmar is gone"
   answer_prompt type_password || fail "the prompt did not take the password"
@@ -150,24 +118,17 @@ in_session() {
   e2e_stop
   list=$("$E2E_LIST" "$XDG_DATA_HOME/quillmar") || fail "the snippets file could not be read back"
   grep -qx "Added after the prompt" <<<"$list" || fail "the snippet added after the prompt is not in the file: $list"
-  kill -0 "$daemon" 2>/dev/null || fail "the keyring daemon died"
+  kill -0 "$e2e_keyring" 2>/dev/null || fail "the keyring daemon died"
   no_critical
   echo "$E2E_NAME: the prompt stayed past the old limit, and once answered the snippets opened"
 }
 
 on_display() {
-  dbus-run-session --config-file="$E2E_WORK/bus.conf" -- env E2E_PART=in_session bash "$0"
+  e2e_in_bus in_session
 }
 e2e_part
 
 export E2E_APP=$1 E2E_LIST=$2 E2E_UNLOCK=$3
-prompter=/usr/share/dbus-1/services/org.gnome.keyring.SystemPrompter.service
-if [ ! -f "$prompter" ]; then
-  echo "$E2E_NAME: gnome-keyring's password prompter (gcr) is not installed; skipped"
-  exit 77
-fi
 e2e_home
-e2e_private_bus
-# The bus starts the desktop's own prompter, and nothing else.
-cp "$prompter" "$E2E_WORK/services/"
+e2e_prompter_bus
 e2e_xvfb on_display

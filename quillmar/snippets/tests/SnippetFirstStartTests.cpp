@@ -5,6 +5,7 @@
 #include "platform/Keyring.h"
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetLibrary.h"
+#include "quillmar/snippets/tests/support/HeldFileLock.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,8 @@ namespace fs = std::filesystem;
 
 namespace quillmar {
 namespace {
+
+using HeldFileLock = ::quillmar::testing::HeldFileLock;
 
 constexpr int kAddsEach = 2;
 
@@ -90,7 +93,7 @@ pid_t spawnWorker(const std::vector<std::string>& args, bool withRuntimeDir, con
     return pid;
 }
 
-class FirstStartTest : public testing::Test {
+class FirstStartTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -188,33 +191,12 @@ TEST_F(FirstStartTest, TwoProcessesStartingAtOnceKeepEveryAdd)
     }
 }
 
-// The key's lock as another process making the key holds it.
-class HeldLock {
-public:
-    explicit HeldLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
-    {
-        held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
-    }
-    ~HeldLock() { release(); }
-    bool held() const { return held_; }
-    void release()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-    bool held_ = false;
-};
-
 using Made = std::optional<SnippetResult<platform::SymmetricKey>>;
 
 TEST_F(FirstStartTest, AKeyKeptWhileACreateWaitsForTheLockIsTheOneItGives)
 {
     forgetAll();
-    HeldLock lock(KeyringKeySource::lockFile());
+    HeldFileLock lock(KeyringKeySource::lockFile());
     ASSERT_TRUE(lock.held());
     KeyringKeySource source;
     Made made;
@@ -232,7 +214,7 @@ TEST_F(FirstStartTest, AKeyKeptWhileACreateWaitsForTheLockIsTheOneItGives)
 TEST_F(FirstStartTest, ACreateWaitingForTheLockGivesUpWhenCancelled)
 {
     forgetAll();
-    HeldLock lock(KeyringKeySource::lockFile());
+    HeldFileLock lock(KeyringKeySource::lockFile());
     ASSERT_TRUE(lock.held());
     KeyringKeySource source;
     Made made;
@@ -300,6 +282,6 @@ int main(int argc, char** argv)
         std::fwrite(out.data(), 1, out.size(), stdout);
         return 0;
     }
-    testing::InitGoogleTest(&argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
