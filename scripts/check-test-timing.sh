@@ -351,7 +351,8 @@ check_sh() {
 mapfile -t timing < <(grep -lE 'now\(|[Ee]lapsed|restart\(|clock_gettime|gettimeofday|QDateTime::current|QTime::current|time\(nullptr|[Cc]pu|Since\(|secsTo|hasExpired|SECONDS|EPOCH|date \+%s' -- "${files[@]}")
 found=$(
   for file in "${timing[@]}"; do
-    case $file in
+    # Its own samples end in .sample after the language's suffix.
+    case ${file%.sample} in
       *.sh) check_sh "$file" ;;
       *) check_cpp "$file" ;;
     esac

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Feeds check-test-timing.sh small samples: in timing/caught.* it must name
-# exactly the statements that follow a "caught" line, and it must pass
-# timing/passed.* as it is.
+# Feeds check-test-timing.sh small samples (never built or run, hence
+# .sample): in timing/caught.* it must name exactly the statements that
+# follow a "caught" line, and it must pass timing/passed.* as it is.
 #   check-test-timing-test.sh [check-test-timing.sh]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
