@@ -423,7 +423,7 @@ private slots:
         QVERIFY(!QFile::exists(started) && !QFile::exists(marker));
 
         const QString hung = home.ssh(QStringLiteral("hung-ssh"));
-        writeFile(hung, "#!/bin/sh\nexec sleep 30\n");
+        writeFile(hung, "#!/bin/sh\nexec sleep 3600\n");
         QFile::setPermissions(hung, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         view.setSSHExecutable(hung.toStdString());
         fill(view, QStringLiteral("slow"), QStringLiteral("192.0.2.2"));

@@ -258,7 +258,7 @@ private slots:
 
         // A program in raw mode (an editor, a password prompt of its own) is not stuck.
         auto raw = runTool(QStringLiteral("/bin/sh"),
-                           {QStringLiteral("-c"), QStringLiteral("stty -icanon; echo RAW; exec sleep 30")});
+                           {QStringLiteral("-c"), QStringLiteral("stty -icanon; echo RAW; exec sleep 3600")});
         QTRY_VERIFY_WITH_TIMEOUT(screenText(raw->host->view()->terminal()).contains(QStringLiteral("RAW")), 10000);
         const StallProbe& rawProbe = raw->session->probe;
         QVERIFY(rawProbe.lastOutputAt);

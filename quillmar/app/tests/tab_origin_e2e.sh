@@ -170,6 +170,10 @@ mkdir -p "$E2E_WORK/bin" "$shared"
 chown nobody "$shared"
 chmod 711 "$E2E_WORK"  # nobody reaches the query program and its own folder
 e2e_trust_kit
+# What nobody runs comes from here: the build tree may lie in a folder only
+# its owner may enter.
+cp "$E2E_THREADLESS" "$E2E_WORK/bin/thread_exit_client" || e2e_fail "could not copy the client"
+E2E_THREADLESS=$E2E_WORK/bin/thread_exit_client
 # Holds a connection to the listener in a process that says where it is.
 cat >"$shared/hold.sh" <<HOLD
 exec 3<>/dev/tcp/127.0.0.1/$(cat "$E2E_WORK/listen.port") || exit 1

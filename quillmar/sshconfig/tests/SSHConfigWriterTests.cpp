@@ -509,7 +509,7 @@ TEST(SSHConfigWriterCheck, TextsSshRefusesAreNeverWritten)
     EXPECT_EQ(h.backups().size(), 1u);
 
     // An ssh that never answers is cut off at the check's time limit, and nothing is written.
-    h.write(h.path("slow-ssh"), "#!/bin/sh\nsleep 30\n", 0755);
+    h.write(h.path("slow-ssh"), "#!/bin/sh\nexec sleep 3600\n", 0755);
     w.setSSHExecutable(h.path("slow-ssh"));
     refused = w.appendHost(entry("web", "h"));
     ASSERT_FALSE(refused);

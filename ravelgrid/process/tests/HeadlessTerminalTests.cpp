@@ -437,7 +437,7 @@ TEST_F(HeadlessTerminalTest, RemoteSessionsStartedAnyWayFromALocalShellAreNotTru
     auto remoteDir = [&](const std::string& tag) { return "file://localhost/remote-" + tag; };
     const std::vector<std::pair<std::string, std::string>> forms = {
         {"copy", d + "/xfer -F " + sshd.clientConfig() + " testhost copy"},
-        {"timeout", "timeout 60 " + ssh + "timeout"},
+        {"timeout", "timeout 3600 " + ssh + "timeout"},
         {"script", "script -qc '" + ssh + "script' /dev/null"},
         {"shc", "sh -c '" + ssh + "shc; true'"},
         {"pty", "/usr/bin/python3 -c 'import pty,sys; pty.spawn(sys.argv[1:])' " + ssh + "pty"},

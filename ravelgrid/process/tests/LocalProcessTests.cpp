@@ -356,7 +356,7 @@ TEST_F(LocalProcessTest, InputTheChildNeverReadsIsBounded)
 {
     LogCapture log;
     LocalProcess process(&recorder);
-    startShell(process, "stty raw -echo; exec sleep 30");
+    startShell(process, "stty raw -echo; exec sleep 3600");
     std::vector<std::uint8_t> block(1024 * 1024, 'a');
     for (int i = 0; i < 40; ++i)
         process.send(block);
@@ -380,7 +380,7 @@ TEST_F(LocalProcessTest, DroppedInputIsLoggedOncePerEpisode)
     LocalProcess process(&recorder);
     startShell(process, "stty raw -echo; while [ ! -e '" + gate +
                             "' ]; do sleep 0.05; done; "
-                            "head -c 9000000 >/dev/null; exec sleep 30");
+                            "head -c 9000000 >/dev/null; exec sleep 3600");
     const pid_t sid = process.shellPid();
     const std::vector<std::uint8_t> block(64 * 1024, 'a');
     const std::vector<std::uint8_t> big(1024 * 1024, 'b');
@@ -556,7 +556,7 @@ TEST_F(LocalProcessTest, StartWhileRunningDoesNothingAndRestartAfterExitWorks)
 TEST_F(LocalProcessTest, TerminateStopsReportsAndReapsTheChild)
 {
     LocalProcess process(&recorder);
-    startShell(process, "exec sleep 30");
+    startShell(process, "exec sleep 3600");
     const pid_t pid = process.shellPid();
     process.terminate();
     EXPECT_FALSE(process.running());
@@ -584,7 +584,7 @@ TEST_F(LocalProcessTest, RequestsOfOutputDeliveredAfterTerminateAreRefused)
     };
     // The dump is written before the chunk is queued, and terminate() waits for the reader.
     process.setHostLogging(dir.string());
-    startShell(process, "printf hello; exec sleep 30");
+    startShell(process, "printf hello; exec sleep 3600");
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir / "log-0"); }, kTimeout));
     process.terminate();
     ASSERT_TRUE(main.loop.runUntil([&] { return recorder.outputContains("hello"); }, kTimeout));
@@ -617,7 +617,7 @@ TEST_F(LocalProcessTest, ARestartedChildsRequestsAreAnsweredAsAFirstChildsAre)
             awaiter = process.requestTrustAwaiter();
     };
     process.setDelegate(&second);
-    startShell(process, "printf three; exec sleep 30");
+    startShell(process, "printf three; exec sleep 3600");
     ASSERT_TRUE(main.loop.runUntil([&] { return second.outputContains("three"); }, kTimeout));
     ASSERT_FALSE(answers.empty());
     EXPECT_NE(answers.front(), RequestTrust::untrusted);

@@ -56,7 +56,7 @@ TEST(RgdumpHeadless, BadUsageTimeoutsAndMissingCommandsAreClearFailures)
     EXPECT_EQ(rgdump("--type '\\q' -- /bin/true").code, 2) << "unknown escape";
     EXPECT_EQ(rgdump("--cols 10 --").code, 2) << "no command";
     EXPECT_EQ(rgdump("-- no-such-command-here").code, 1);
-    const auto slow = rgdump("--timeout 1 --rows 2 -- /bin/sh -c 'echo waiting; exec sleep 30'");
+    const auto slow = rgdump("--timeout 1 --rows 2 -- /bin/sh -c 'echo waiting; exec sleep 3600'");
     EXPECT_EQ(slow.code, 3);
     EXPECT_EQ(slow.out.find("status"), std::string::npos) << "no status for a command that did not end";
     EXPECT_EQ(slow.out.substr(0, 8), "waiting\n");
