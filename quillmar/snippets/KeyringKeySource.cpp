@@ -73,6 +73,13 @@ std::string KeyringKeySource::lockFile()
     return SnippetPaths::fromEnvironment().dataDirectory() + "/.snippets-key.quillmar-lock";
 }
 
+std::shared_ptr<SnippetKeySource> KeyringKeySource::askFromNow()
+{
+    auto ask = std::make_shared<KeyringKeySource>(keyring_.fromNow());
+    ask->prompted_ = prompted_;
+    return ask;
+}
+
 SnippetKeySource::Lookup KeyringKeySource::find()
 {
     return taken(keyring_.lookup(kAccount, prompted_));

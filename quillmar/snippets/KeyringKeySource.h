@@ -26,6 +26,7 @@ public:
     SnippetResult<platform::SymmetricKey> create() override;
     // Also ends a `create` waiting for another's lock.
     void cancel() override { keyring_.cancel(); }
+    std::shared_ptr<SnippetKeySource> askFromNow() override;
     void setPromptListener(std::function<void()> listener) override { prompted_ = std::move(listener); }
     std::optional<platform::KeyringState> waitForChange(platform::KeyringState was) override
     {

@@ -3,6 +3,7 @@
 // processes (this program run again as a worker), on one data folder or two.
 // Every add a library acknowledged must open at the next start.
 #include "platform/Keyring.h"
+#include "platform/tests/support/HeldBusName.h"
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetLibrary.h"
 #include "quillmar/snippets/tests/support/HeldFileLock.h"
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -282,6 +284,30 @@ TEST_F(FirstStartTest, ACreateWaitingForTheLockGivesUpWhenCancelled)
     EXPECT_FALSE(keyring_.lookup(KeyringKeySource::kAccount).secret);
 
     auto again = source.create();
+    ASSERT_TRUE(again) << again.error().message;
+    EXPECT_EQ(keyring_.lookup(KeyringKeySource::kAccount).secret, KeyringKeySource::encode(again.value()));
+}
+
+// The store's ask: a cancel sent before it waits for the lock ends it as
+// one sent while it waits does; a later ask makes the key.
+TEST_F(FirstStartTest, ACancelEndsAnAskBegunBeforeItThoughItDidNotWaitYet)
+{
+    forgetAll();
+    platform::testing::HeldBusName holder(KeyringKeySource::kLockName);
+    ASSERT_TRUE(holder.held());
+    auto source = std::make_shared<KeyringKeySource>();
+    auto ask = source->askFromNow();
+    source->cancel();
+    auto made = std::async(std::launch::async, [&] { return ask->create(); });
+    const bool ended = made.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    holder.release();
+    ASSERT_TRUE(ended) << "the cancel was lost";
+    const auto cancelled = made.get();
+    ASSERT_FALSE(cancelled);
+    EXPECT_EQ(cancelled.error().keyring, platform::KeyringState::silent);
+    EXPECT_FALSE(keyring_.lookup(KeyringKeySource::kAccount).secret);
+
+    auto again = source->askFromNow()->create();
     ASSERT_TRUE(again) << again.error().message;
     EXPECT_EQ(keyring_.lookup(KeyringKeySource::kAccount).secret, KeyringKeySource::encode(again.value()));
 }
