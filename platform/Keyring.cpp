@@ -64,6 +64,10 @@ constexpr const char* kServiceInterface = "org.freedesktop.Secret.Service";
 constexpr const char* kCollectionInterface = "org.freedesktop.Secret.Collection";
 constexpr const char* kItemInterface = "org.freedesktop.Secret.Item";
 constexpr const char* kPromptInterface = "org.freedesktop.Secret.Prompt";
+constexpr const char* kDBus = "org.freedesktop.DBus";
+constexpr const char* kDBusPath = "/org/freedesktop/DBus";
+constexpr guint32 kDoNotQueue = 4;    // RequestName's flag
+constexpr guint32 kPrimaryOwner = 1;  // RequestName's answer
 
 // A wait looks again this often by itself, for services that don't signal
 // what changed.
@@ -323,6 +327,111 @@ std::optional<KeyringError> unlock(GDBusConnection* bus, const std::vector<Locka
     }
 }
 
+// The pauses between looks at a lock another holds: a little longer each
+// time, and cut short by `cancel`.
+class Pause {
+public:
+    explicit Pause(GCancellable* cancel) : cancel_(cancel), wakes_(g_cancellable_make_pollfd(cancel, &wake_)) {}
+    ~Pause()
+    {
+        if (wakes_)
+            g_cancellable_release_fd(cancel_);
+    }
+    Pause(const Pause&) = delete;
+    Pause& operator=(const Pause&) = delete;
+
+    // False, at once, once cancelled.
+    bool wait()
+    {
+        if (g_cancellable_is_cancelled(cancel_))
+            return false;
+        pollfd woken{wake_.fd, POLLIN, 0};
+        (void)::poll(&woken, wakes_ ? 1 : 0, ms_);
+        ms_ = std::min(ms_ * 2, 50);
+        return !g_cancellable_is_cancelled(cancel_);
+    }
+
+private:
+    GCancellable* cancel_;
+    GPollFD wake_{};
+    bool wakes_;
+    int ms_ = 1;
+};
+
+// A well-known name owned on the session bus while this lives. The bus
+// gives a name to one connection at a time and takes it back when that
+// connection drops, a crashed holder's too. The connection is one of its
+// own, since the threads of a process share GLib's.
+class HeldName {
+public:
+    HeldName() = default;
+    HeldName(const HeldName&) = delete;
+    HeldName& operator=(const HeldName&) = delete;
+    ~HeldName()
+    {
+        if (!bus_)
+            return;
+        // Released before closing, so the next holder needn't wait for the bus to see the drop.
+        if (held_) {
+            GError* raw = nullptr;
+            VariantPtr(g_dbus_connection_call_sync(bus_.get(), kDBus, kDBusPath, kDBus, "ReleaseName",
+                                                   g_variant_new("(s)", name_.c_str()), G_VARIANT_TYPE("(u)"),
+                                                   G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &raw));
+            g_clear_error(&raw);
+        }
+        (void)g_dbus_connection_close_sync(bus_.get(), nullptr, nullptr);
+    }
+
+    bool held() const { return held_; }
+
+    // Waits for the name until it is free or `cancel` fires: its holder may
+    // wait at a password prompt for as long as the user takes. Polled, as
+    // the bus's own queue of waiters can't be left on a cancel. A bus that
+    // forbids owning the name gives no error, and nothing is held.
+    std::optional<KeyringError> take(const std::string& name, GCancellable* cancel)
+    {
+        GError* raw = nullptr;
+        if (gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, cancel, &raw)) {
+            const auto flags = GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+            bus_.reset(g_dbus_connection_new_for_address_sync(address, flags, nullptr, cancel, &raw));
+            g_free(address);
+        }
+        ErrorPtr error(raw);
+        if (!bus_)
+            return classify(error.get(), g_cancellable_is_cancelled(cancel));
+        name_ = name;
+        Pause pause(cancel);
+        for (;;) {
+            raw = nullptr;
+            VariantPtr reply(g_dbus_connection_call_sync(
+                bus_.get(), kDBus, kDBusPath, kDBus, "RequestName", g_variant_new("(su)", name.c_str(), kDoNotQueue),
+                G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, cancel, &raw));
+            error.reset(raw);
+            if (!reply) {
+                if (error && error->domain == G_DBUS_ERROR && error->code == G_DBUS_ERROR_ACCESS_DENIED) {
+                    logWarning("keyring", "the session bus doesn't let " + name + " be owned: " + error->message);
+                    return std::nullopt;
+                }
+                return classify(error.get(), g_cancellable_is_cancelled(cancel));
+            }
+            guint32 answer = 0;
+            g_variant_get(reply.get(), "(u)", &answer);
+            if (answer == kPrimaryOwner) {
+                held_ = true;
+                return std::nullopt;
+            }
+            if (!pause.wait())
+                return KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
+        }
+    }
+
+private:
+    ObjectPtr<GDBusConnection> bus_;
+    std::string name_;
+    bool held_ = false;
+};
+
 // An exclusive flock on a file of its own, held while it lives.
 class HeldFile {
 public:
@@ -335,9 +444,8 @@ public:
             ::close(fd_);
     }
 
-    // Waits for the lock until it is free or `cancel` fires: its holder may
-    // wait at a password prompt for as long as the user takes. Polled, since
-    // a blocking flock can't be cancelled.
+    // Waits for the lock until it is free or `cancel` fires. Polled, since a
+    // blocking flock can't be cancelled.
     std::optional<KeyringError> take(const std::string& path, GCancellable* cancel)
     {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
@@ -346,29 +454,17 @@ public:
         struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
             return failure(path, "it isn't a regular file");
-        GPollFD wake{};
-        const bool wakes = g_cancellable_make_pollfd(cancel, &wake);
-        std::optional<KeyringError> failed;
-        int pauseMs = 1;
+        Pause pause(cancel);
         while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
             if (err == EINTR)
                 continue;
-            if (err != EWOULDBLOCK) {
-                failed = failure(path, std::strerror(err));
-                break;
-            }
-            if (g_cancellable_is_cancelled(cancel)) {
-                failed = KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
-                break;
-            }
-            pollfd woken{wake.fd, POLLIN, 0};
-            (void)::poll(&woken, wakes ? 1 : 0, pauseMs);
-            pauseMs = std::min(pauseMs * 2, 50);
+            if (err != EWOULDBLOCK)
+                return failure(path, std::strerror(err));
+            if (!pause.wait())
+                return KeyringError{KeyringError::Kind::noAnswer, kNoAnswer};
         }
-        if (wakes)
-            g_cancellable_release_fd(cancel);
-        return failed;
+        return std::nullopt;
     }
 
 private:
@@ -388,16 +484,21 @@ TablePtr attributesOf(const std::string& service, const std::string& account)
 
 }  // namespace
 
-// The cancellables of the calls in progress, for `cancel` on another thread.
+// The cancellables of the calls in progress, for `cancel` on another
+// thread, and the count of cancels, so that a call begun before one and not
+// yet registered is cancelled as it registers.
 class Keyring::Calls {
 public:
-    // One call's cancellable, registered for as long as the call runs.
+    // One call's cancellable, registered for as long as the call runs;
+    // cancelled at once when a cancel came since `since`.
     class Call {
     public:
-        explicit Call(Calls& calls) : calls_(calls), cancellable_(g_cancellable_new())
+        Call(Calls& calls, std::uint64_t since) : calls_(calls), cancellable_(g_cancellable_new())
         {
             std::lock_guard lock(calls_.mutex_);
             calls_.live_.push_back(cancellable_);
+            if (calls_.cancels_ != since)
+                g_cancellable_cancel(cancellable_);
         }
         ~Call()
         {
@@ -421,13 +522,20 @@ public:
     void cancelAll()
     {
         std::lock_guard lock(mutex_);
+        ++cancels_;
         for (GCancellable* c : live_)
             g_cancellable_cancel(c);
+    }
+    std::uint64_t cancels()
+    {
+        std::lock_guard lock(mutex_);
+        return cancels_;
     }
 
 private:
     std::mutex mutex_;
     std::vector<GCancellable*> live_;
+    std::uint64_t cancels_ = 0;
 };
 
 Keyring::Keyring(std::string service) : service_(std::move(service)), calls_(std::make_shared<Calls>())
@@ -438,9 +546,21 @@ void Keyring::cancel() const
     calls_->cancelAll();
 }
 
+Keyring Keyring::fromNow() const
+{
+    Keyring copy = *this;
+    copy.since_ = since();
+    return copy;
+}
+
+std::uint64_t Keyring::since() const
+{
+    return since_ ? *since_ : calls_->cancels();
+}
+
 KeyringLookup Keyring::lookup(const std::string& account, const Prompted& prompted) const
 {
-    Calls::Call call(*calls_);
+    Calls::Call call(*calls_, since());
     KeyringLookup r;
     GError* raw = nullptr;
     ObjectPtr<SecretService> service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, call.get(), &raw));
@@ -524,7 +644,7 @@ std::optional<KeyringError> Keyring::store(const std::string& account, const std
     const std::string text(secret);
     if (text.find('\0') != std::string::npos)
         return KeyringError{KeyringError::Kind::failed, "A keyring secret can't hold a NUL byte."};
-    Calls::Call call(*calls_);
+    Calls::Call call(*calls_, since());
     GError* raw = nullptr;
     ObjectPtr<SecretService> service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, call.get(), &raw));
     ErrorPtr error(raw);
@@ -559,24 +679,31 @@ std::optional<KeyringError> Keyring::store(const std::string& account, const std
 }
 
 KeyringLookup Keyring::lookupOrAdd(const std::string& account, const std::string& label, std::string_view secret,
-                                   const std::string& lockFile, const Prompted& prompted) const
+                                   const std::string& lockName, const std::string& lockFile,
+                                   const Prompted& prompted) const
 {
+    // Every step gives up for a cancel that came once this call began.
+    const Keyring steps = fromNow();
     KeyringLookup r;
-    HeldFile lock;
+    // Always the name before the file, so that no two callers wait on each other.
+    HeldName name;
+    HeldFile file;
     {
-        Calls::Call call(*calls_);
-        r.error = lock.take(lockFile, call.get());
+        Calls::Call call(*calls_, *steps.since_);
+        r.error = name.take(lockName, call.get());
+        if (!r.error)
+            r.error = file.take(lockFile, call.get());
     }
     if (r.error)
         return r;
-    r = lookup(account, prompted);
+    r = steps.lookup(account, prompted);
     if (!r.ok() || r.secret)
         return r;
-    if (auto failed = store(account, label, secret, prompted)) {
+    if (auto failed = steps.store(account, label, secret, prompted)) {
         r.error = failed;
         return r;
     }
-    r = lookup(account, prompted);
+    r = steps.lookup(account, prompted);
     if (r.ok() && !r.secret)
         r.error = KeyringError{KeyringError::Kind::failed, "The keyring didn't keep the new item."};
     return r;
@@ -584,7 +711,7 @@ KeyringLookup Keyring::lookupOrAdd(const std::string& account, const std::string
 
 std::optional<KeyringError> Keyring::remove(const std::string& account) const
 {
-    Calls::Call call(*calls_);
+    Calls::Call call(*calls_, since());
     GError* raw = nullptr;
     secret_password_clear_sync(schema(), call.get(), &raw, "service", service_.c_str(), "account", account.c_str(),
                                nullptr);
@@ -596,7 +723,7 @@ std::optional<KeyringError> Keyring::remove(const std::string& account) const
 
 std::optional<KeyringState> Keyring::waitForChange(KeyringState was) const
 {
-    Calls::Call call(*calls_);
+    Calls::Call call(*calls_, since());
     GError* raw = nullptr;
     ObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, call.get(), &raw));
     ErrorPtr error(raw);

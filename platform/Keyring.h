@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,13 +58,17 @@ public:
     std::optional<KeyringError> store(const std::string& account, const std::string& label, std::string_view secret,
                                       const Prompted& prompted = {}) const;
     // The item's secret, stored first as `secret` when there is none: one
-    // step for every thread and process that passes the same `lockFile`,
-    // which is held (flock) from the look to the read back and waited for
-    // until it is free or `cancel` is called. An item found, even one this
-    // caller can't use, is given back and never replaced; after a store, the
-    // secret the keyring then holds is given.
+    // step for every thread and process on the keyring's session bus. They
+    // take turns by owning the bus name `lockName`, each on a connection of
+    // its own (so one that dies lets go), then by a flock on `lockFile`,
+    // which older versions take alone; each is waited for until it is free
+    // or `cancel` is called. Where the bus forbids owning the name, the
+    // flock alone is taken. An item found, even one this caller can't use,
+    // is given back and never replaced; after a store, the secret the
+    // keyring then holds is given.
     KeyringLookup lookupOrAdd(const std::string& account, const std::string& label, std::string_view secret,
-                              const std::string& lockFile, const Prompted& prompted = {}) const;
+                              const std::string& lockName, const std::string& lockFile,
+                              const Prompted& prompted = {}) const;
     // Removing an item that isn't there is no error.
     std::optional<KeyringError> remove(const std::string& account) const;
 
@@ -73,15 +78,23 @@ public:
     // None when cancelled or when there is no session bus to watch.
     std::optional<KeyringState> waitForChange(KeyringState was) const;
 
-    // Makes the calls now waiting on this keyring, or on a copy of it, give
-    // up with `noAnswer`. Safe from any thread; later calls are not affected.
+    // Makes the calls in progress on this keyring, or on a copy of it, give
+    // up with `noAnswer`, whether they wait yet or not, and those of a
+    // `fromNow` copy made before it, even ones yet to begin. Safe from any
+    // thread; other later calls are not affected.
     void cancel() const;
+    // A copy for one task handed to another thread: every `cancel` from now
+    // on ends its calls, also one that came before they began.
+    Keyring fromNow() const;
 
 private:
     class Calls;
+    // The count of cancels a call started from.
+    std::uint64_t since() const;
 
     std::string service_;
     std::shared_ptr<Calls> calls_;
+    std::optional<std::uint64_t> since_;
 };
 
 }  // namespace platform

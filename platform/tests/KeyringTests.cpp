@@ -1,4 +1,5 @@
 #include "platform/Keyring.h"
+#include "platform/tests/support/HeldBusName.h"
 #include "platform/tests/support/KeyringLock.h"
 
 #include <gtest/gtest.h>
@@ -50,6 +51,44 @@ TEST_F(KeyringTest, RefusesSecretsItCannotHold)
     const auto error = keyring.store("test-account", "quillmar test", std::string("a\0b", 3));
     ASSERT_TRUE(error.has_value());
     EXPECT_FALSE(keyring.lookup("test-account").secret.has_value());
+}
+
+// Callers take turns by owning a name on the session bus, each on a
+// connection of its own: this process's holder keeps a call waiting. A
+// cancel ends a task's call whenever it came once the task began, even
+// before the call waits; later tasks wait on, and then add the item once.
+TEST_F(KeyringTest, LookupOrAddWaitsForTheNameAndACancelEndsItWheneverItCame)
+{
+    using namespace std::chrono_literals;
+    const std::string name = "org.quillmar.KeyringTest";
+    const std::string file = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/keyring-test.lock";
+    platform::testing::HeldBusName holder(name);
+    ASSERT_TRUE(holder.held());
+    auto add = [&](const platform::Keyring& task, const std::string& secret) {
+        return std::async(std::launch::async,
+                          [=] { return task.lookupOrAdd("test-account", "quillmar test", secret, name, file); });
+    };
+    for (int round = 0; round < 20; ++round) {
+        const platform::Keyring task = keyring.fromNow();
+        if (round == 0)
+            keyring.cancel();  // before the call begins
+        auto call = add(task, "cancelled");
+        if (round > 0)
+            keyring.cancel();  // as it begins, or waits
+        const bool ended = call.wait_for(60s) == std::future_status::ready;
+        if (!ended)
+            holder.release();
+        ASSERT_TRUE(ended) << "round " << round << ": the cancel was lost";
+        const auto r = call.get();
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error->kind, platform::KeyringError::Kind::noAnswer);
+    }
+    auto later = add(keyring.fromNow(), "kept");
+    ASSERT_EQ(later.wait_for(500ms), std::future_status::timeout) << "a call went on while the name was held";
+    holder.release();
+    ASSERT_EQ(later.wait_for(60s), std::future_status::ready);
+    EXPECT_EQ(later.get().secret, "kept");
+    EXPECT_EQ(add(keyring, "other").get().secret, "kept");
 }
 
 TEST(LockedKeyringTest, ALockedItemIsReportedAsLockedNotMissing)

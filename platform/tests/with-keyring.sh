@@ -5,13 +5,19 @@
 # The bus starts no service by itself, so a keyring that wants a password
 # (a locked one) finds no prompter to show, on any display: it gives up at
 # once, and nothing grabs the keyboard.
-# Usage: with-keyring.sh [--silent <service>] <command> [args...]
+# With --deny-own, the bus lets no one own the given name.
+# Usage: with-keyring.sh [--deny-own <name>] [--silent <service>] <command> [args...]
 set -euo pipefail
 
 if [ -z "${QM_KEYRING_SESSION:-}" ]; then
+  deny=
+  if [ "${1:-}" = --deny-own ]; then
+    deny=$2
+    shift 2
+  fi
   bus=$(mktemp -d "${TMPDIR:-/tmp}/qm-bus-XXXXXX")
   . "$(dirname "$0")/../../cmake/private-bus.sh"
-  qm_private_bus "$bus"
+  qm_private_bus "$bus" "$deny"
   trap 'rm -rf "$bus"' EXIT
   QM_KEYRING_SESSION=1 dbus-run-session --config-file="$bus/bus.conf" -- bash "$0" "$@"
   exit

@@ -61,7 +61,6 @@ std::optional<platform::SymmetricKey> KeyringKeySource::decode(std::string_view 
 
 std::string KeyringKeySource::lockFile()
 {
-    // One for every quillmar on the session's keyring, whatever its data folder.
     if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && run[0] == '/') {
         struct stat st {};
         if (::stat(run, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
@@ -72,6 +71,13 @@ std::string KeyringKeySource::lockFile()
         }
     }
     return SnippetPaths::fromEnvironment().dataDirectory() + "/.snippets-key.quillmar-lock";
+}
+
+std::shared_ptr<SnippetKeySource> KeyringKeySource::askFromNow()
+{
+    auto ask = std::make_shared<KeyringKeySource>(keyring_.fromNow());
+    ask->prompted_ = prompted_;
+    return ask;
 }
 
 SnippetKeySource::Lookup KeyringKeySource::find()
@@ -106,7 +112,7 @@ SnippetResult<platform::SymmetricKey> KeyringKeySource::create()
         return SnippetError{"Couldn't make the folder " + folder + ": " + std::strerror(err) + "."};
     // Another window may have made the key since `find`: under the lock, its key is taken.
     std::string text = encode(*key);
-    auto held = taken(keyring_.lookupOrAdd(kAccount, kLabel, text, lock, prompted_));
+    auto held = taken(keyring_.lookupOrAdd(kAccount, kLabel, text, kLockName, lock, prompted_));
     platform::wipe(text);
     if (!held.key)
         return held.error.value_or(SnippetError{"The keyring didn't keep the snippets key."});

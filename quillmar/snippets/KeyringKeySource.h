@@ -14,14 +14,19 @@ public:
     static constexpr const char* kAccount = "snippets-key";
     static constexpr const char* kLabel = "quillmar snippets key";
 
+    // Owned on the session bus while a key may be made: the keyring's scope.
+    static constexpr const char* kLockName = "org.quillmar.SnippetsKey";
+
     explicit KeyringKeySource(platform::Keyring keyring = platform::Keyring());
 
     Lookup find() override;
-    // Made under an exclusive lock on `lockFile`, after one more look, so
-    // that windows and processes starting at once keep one key.
+    // Made while this owns `kLockName` on the keyring's session bus and then
+    // holds the flock on `lockFile`, after one more look, so that windows
+    // and processes starting at once keep one key, whatever folders they see.
     SnippetResult<platform::SymmetricKey> create() override;
     // Also ends a `create` waiting for another's lock.
     void cancel() override { keyring_.cancel(); }
+    std::shared_ptr<SnippetKeySource> askFromNow() override;
     void setPromptListener(std::function<void()> listener) override { prompted_ = std::move(listener); }
     std::optional<platform::KeyringState> waitForChange(platform::KeyringState was) override
     {
@@ -31,8 +36,8 @@ public:
     static std::string encode(const platform::SymmetricKey& key);
     static std::optional<platform::SymmetricKey> decode(std::string_view text);
 
-    // In the session's runtime folder, which all data folders on its keyring
-    // share; in the data folder when there is none.
+    // In the session's runtime folder, else in the data folder: the lock of
+    // older versions, which only starts that see the same folder share.
     static std::string lockFile();
 
 private:

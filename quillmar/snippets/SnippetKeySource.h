@@ -4,6 +4,7 @@
 #include "quillmar/snippets/SnippetError.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quillmar {
@@ -11,7 +12,7 @@ namespace quillmar {
 // Where the key of the snippets file is kept. `find` and `create` may wait
 // on another process (an unlock prompt), so the store calls them off the
 // main thread.
-class SnippetKeySource {
+class SnippetKeySource : public std::enable_shared_from_this<SnippetKeySource> {
 public:
     virtual ~SnippetKeySource() = default;
 
@@ -25,8 +26,14 @@ public:
     // instead: a kept key is never replaced.
     virtual SnippetResult<platform::SymmetricKey> create() = 0;
     // Makes a `find`, `create` or `waitForChange` now waiting on another
-    // thread give up (a password prompt stays open). Safe from any thread.
+    // thread give up (a password prompt stays open), and every call of an
+    // `askFromNow` source made before it. Safe from any thread.
     virtual void cancel() {}
+    // This source for one ask handed to another thread: a `cancel` from now
+    // on ends its calls, whether they wait yet or have yet to begin; asks
+    // begun later are not affected. Only on a source owned by a shared_ptr;
+    // the source itself by default.
+    virtual std::shared_ptr<SnippetKeySource> askFromNow() { return shared_from_this(); }
 
     // Told on the asking thread once a `find` or `create` waits for the user
     // at the keyring's password prompt. Set once, before anything is asked.

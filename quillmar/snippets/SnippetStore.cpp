@@ -155,7 +155,9 @@ void SnippetStore::load()
     keyForOpening_ = platform::somethingAt(library_.vault().paths().snippetsFile());
     const std::uint64_t ticket = ++ticket_;
     try {
-        std::thread([mailbox = mailbox_, keys = library_.vault().keySource(), forOpening = keyForOpening_, ticket] {
+        // An ask of its own, so that the store's cancel ends it whenever it comes.
+        std::thread([mailbox = mailbox_, keys = library_.vault().keySource()->askFromNow(), forOpening = keyForOpening_,
+                     ticket] {
             auto fetched = SnippetVault::fetchKey(*keys, forOpening);
             mailbox->post([ticket, fetched](SnippetStore& store) { store.keyFetched(ticket, fetched); });
         }).detach();
@@ -226,7 +228,7 @@ void SnippetStore::watchKeyring(platform::KeyringState from)
     if (watching_)
         return;
     try {
-        std::thread([mailbox = mailbox_, keys = library_.vault().keySource(), from] {
+        std::thread([mailbox = mailbox_, keys = library_.vault().keySource()->askFromNow(), from] {
             auto now = keys->waitForChange(from);
             mailbox->post([now](SnippetStore& store) { store.keyringChanged(now); });
         }).detach();

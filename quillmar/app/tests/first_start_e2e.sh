@@ -3,8 +3,10 @@
 # snippets file, no key), with a real gnome-keyring on a private bus and a
 # virtual X server; once with the login keyring open, once locked at the
 # start and unlocked by another program while both windows wait at its
-# prompt. Each window adds a snippet; once both are gone a third start opens
-# the snippets and adds one more, and the file holds all three.
+# prompt, and once more so with one window seeing no runtime folder (both
+# reach the keyring through one bus). Each window adds a snippet; once both
+# are gone a third start opens the snippets and adds one more, and the file
+# holds all three.
 #   first_start_e2e.sh <quillmar> <list_snippets> <unlock_keyring>
 set -u
 E2E_NAME=first_start_e2e
@@ -53,9 +55,12 @@ close_prompts() {
   return 1
 }
 
-# Starts quillmar number N, its output in app<N>.log; sets pid and wid.
+# Starts quillmar number N, its output in app<N>.log, its environment
+# changed by the rest of the arguments (as env takes them); sets pid.
 start_window() {
-  "$E2E_APP" >"$E2E_WORK/app$1.log" 2>&1 &
+  local n=$1
+  shift
+  env "$@" "$E2E_APP" >"$E2E_WORK/app$n.log" 2>&1 &
   pid=$!
   pids+=("$pid")
 }
@@ -91,8 +96,9 @@ add_snippet() {
 }
 
 # Both windows at once, then a third start; MODE is "open" or "locked".
+# With "apart", the second window sees no runtime folder.
 first_start() {
-  local mode=$1 one two list title
+  local mode=$1 apart=${2:-} one two list title
   fresh_keyring "$mode"
   pids=()
   dbus-monitor --session "type='method_call',interface='org.freedesktop.Secret.Prompt'" \
@@ -102,7 +108,7 @@ first_start() {
   e2e_waitfile "$E2E_WORK/prompts.log" 50 || fail "dbus-monitor did not start"
   start_window 1
   local first=$pid
-  start_window 2
+  start_window 2 ${apart:+-u XDG_RUNTIME_DIR}
   local second=$pid
   window_of "$first" one
   one=$wid
@@ -137,13 +143,14 @@ first_start() {
     grep -qxF "$title" <<<"$list" || fail "\"$title\" is not in the file: $list"
   done
   stop_keyring
-  echo "$E2E_NAME: with the keyring $mode at a first start ($asked prompts), both windows' snippets and the next start's are kept"
+  echo "$E2E_NAME: with the keyring $mode at a first start${apart:+, one window without a runtime folder} ($asked prompts), both windows' snippets and the next start's are kept"
 }
 
 in_session() {
   trap e2e_keyring_cleanup EXIT
   first_start open
   first_start locked
+  first_start locked apart
 }
 
 on_display() {

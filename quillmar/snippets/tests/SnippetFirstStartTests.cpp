@@ -3,19 +3,24 @@
 // processes (this program run again as a worker), on one data folder or two.
 // Every add a library acknowledged must open at the next start.
 #include "platform/Keyring.h"
+#include "platform/tests/support/HeldBusName.h"
 #include "quillmar/snippets/KeyringKeySource.h"
 #include "quillmar/snippets/SnippetLibrary.h"
 #include "quillmar/snippets/tests/support/HeldFileLock.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <map>
+#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <string_view>
@@ -68,13 +73,20 @@ std::string startAndAdd(const std::string& folder, std::int64_t startNs, const s
 }
 
 // This program as a worker, `--start-and-add FOLDER START_NS WHO`, its
-// output in `log`.
-pid_t spawnWorker(const std::vector<std::string>& args, bool withRuntimeDir, const std::string& log)
+// output in `log`, in this one's environment with the variables of `change`
+// set to theirs, or left out where they have none.
+using EnvChange = std::map<std::string, std::optional<std::string>>;
+pid_t spawnWorker(const std::vector<std::string>& args, const EnvChange& change, const std::string& log)
 {
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (withRuntimeDir || std::string_view(*e).rfind("XDG_RUNTIME_DIR=", 0) != 0)
-            env.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+        const std::string_view entry = *e;
+        if (!change.contains(std::string(entry.substr(0, entry.find('=')))))
+            env.emplace_back(entry);
+    }
+    for (const auto& [name, value] : change)
+        if (value)
+            env.push_back(name + "=" + *value);
     std::vector<char*> argv{const_cast<char*>("/proc/self/exe"), const_cast<char*>("--start-and-add")};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -135,6 +147,29 @@ protected:
         }
     }
 
+    // Two workers starting at one moment on FOLDERS, their environments
+    // changed by ENVS; what each said.
+    std::array<std::string, 2> startTwo(const std::vector<std::string>& folders, const std::array<EnvChange, 2>& envs)
+    {
+        const std::string start = std::to_string(nowNs() + 300'000'000);
+        std::array<std::string, 2> outcomes;
+        pid_t pids[2];
+        for (int w = 0; w < 2; ++w)
+            pids[w] = spawnWorker({folders[w], start, "p" + std::to_string(w)}, envs[w], log(w));
+        for (int w = 0; w < 2; ++w) {
+            EXPECT_GT(pids[w], 0);
+            int status = 0;
+            if (pids[w] > 0)
+                ::waitpid(pids[w], &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            std::ifstream in(log(w));
+            outcomes[w].assign(std::istreambuf_iterator<char>(in), {});
+        }
+        return outcomes;
+    }
+    std::string log(int worker) const { return dir_ + "/worker" + std::to_string(worker) + ".log"; }
+
+    const EnvChange noRuntime{{"XDG_RUNTIME_DIR", std::nullopt}};
     platform::Keyring keyring_;
     std::string dir_;
 };
@@ -167,20 +202,8 @@ TEST_F(FirstStartTest, TwoProcessesStartingAtOnceKeepEveryAdd)
         const int kind = round % 3;
         const std::vector<std::string> folders =
             kind == 1 ? std::vector{dir_ + "/a", dir_ + "/b"} : std::vector{dir_ + "/a", dir_ + "/a"};
-        const std::string start = std::to_string(nowNs() + 300'000'000);
-        pid_t pids[2];
-        std::string outcomes[2];
-        for (int w = 0; w < 2; ++w)
-            pids[w] = spawnWorker({folders[w], start, "p" + std::to_string(w)}, kind != 2,
-                                  dir_ + "/worker" + std::to_string(w) + ".log");
-        for (int w = 0; w < 2; ++w) {
-            ASSERT_GT(pids[w], 0);
-            int status = 0;
-            ::waitpid(pids[w], &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-            std::ifstream in(dir_ + "/worker" + std::to_string(w) + ".log");
-            outcomes[w].assign(std::istreambuf_iterator<char>(in), {});
-        }
+        const auto outcomes =
+            startTwo(folders, {kind != 2 ? EnvChange{} : noRuntime, kind != 2 ? EnvChange{} : noRuntime});
         if (kind == 1)
             expectKept(folders, {outcomes[0], outcomes[1]}, round);
         else
@@ -188,6 +211,30 @@ TEST_F(FirstStartTest, TwoProcessesStartingAtOnceKeepEveryAdd)
         if (kind == 2) {
             EXPECT_TRUE(fs::exists(SnippetPaths::fromEnvironment().dataDirectory() + "/.snippets-key.quillmar-lock"));
         }
+    }
+}
+
+// Starts that see other runtime or data folders reach one keyring through
+// one session bus, and keep one key: one start with a runtime folder and
+// one without on one data folder, or two data folders and no runtime folder.
+TEST_F(FirstStartTest, ProcessesSeeingOtherFoldersStartingAtOnceKeepOneKey)
+{
+    const char* run = std::getenv("XDG_RUNTIME_DIR");
+    ASSERT_TRUE(run);
+    for (int round = 0; round < 24; ++round) {
+        forgetAll();
+        const bool twoData = round % 2;
+        const std::string data[2] = {dir_ + "/data0", dir_ + (twoData ? "/data1" : "/data0")};
+        std::array<EnvChange, 2> envs;
+        for (int w = 0; w < 2; ++w)
+            envs[w] = {{"XDG_DATA_HOME", data[w]},
+                       {"XDG_RUNTIME_DIR", twoData || w ? std::nullopt : std::optional(run)}};
+        const std::vector<std::string> folders{data[0] + "/quillmar", data[1] + "/quillmar"};
+        const auto outcomes = startTwo(folders, envs);
+        if (twoData)
+            expectKept(folders, {outcomes[0], outcomes[1]}, round);
+        else
+            expectKept({folders[0]}, {outcomes[0] + outcomes[1]}, round);
     }
 }
 
@@ -237,6 +284,30 @@ TEST_F(FirstStartTest, ACreateWaitingForTheLockGivesUpWhenCancelled)
     EXPECT_FALSE(keyring_.lookup(KeyringKeySource::kAccount).secret);
 
     auto again = source.create();
+    ASSERT_TRUE(again) << again.error().message;
+    EXPECT_EQ(keyring_.lookup(KeyringKeySource::kAccount).secret, KeyringKeySource::encode(again.value()));
+}
+
+// The store's ask: a cancel sent before it waits for the lock ends it as
+// one sent while it waits does; a later ask makes the key.
+TEST_F(FirstStartTest, ACancelEndsAnAskBegunBeforeItThoughItDidNotWaitYet)
+{
+    forgetAll();
+    platform::testing::HeldBusName holder(KeyringKeySource::kLockName);
+    ASSERT_TRUE(holder.held());
+    auto source = std::make_shared<KeyringKeySource>();
+    auto ask = source->askFromNow();
+    source->cancel();
+    auto made = std::async(std::launch::async, [&] { return ask->create(); });
+    const bool ended = made.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    holder.release();
+    ASSERT_TRUE(ended) << "the cancel was lost";
+    const auto cancelled = made.get();
+    ASSERT_FALSE(cancelled);
+    EXPECT_EQ(cancelled.error().keyring, platform::KeyringState::silent);
+    EXPECT_FALSE(keyring_.lookup(KeyringKeySource::kAccount).secret);
+
+    auto again = source->askFromNow()->create();
     ASSERT_TRUE(again) << again.error().message;
     EXPECT_EQ(keyring_.lookup(KeyringKeySource::kAccount).secret, KeyringKeySource::encode(again.value()));
 }
