@@ -260,6 +260,28 @@ std::optional<std::uint64_t> socketInode(std::string_view link)
     return inode;
 }
 
+std::optional<std::uint64_t> pipeInode(std::string_view link)
+{
+    constexpr std::string_view prefix = "pipe:[";
+    if (link.size() <= prefix.size() + 1 || link.substr(0, prefix.size()) != prefix || link.back() != ']')
+        return std::nullopt;
+    std::uint64_t inode = 0;
+    if (!parseNumber(link.substr(prefix.size(), link.size() - prefix.size() - 1), inode))
+        return std::nullopt;
+    return inode;
+}
+
+bool fdOpenFor(pid_t pid, pid_t tid, const char* fd, bool writing)
+{
+    char path[128];
+    snprintf(path, sizeof path, "%s/%s", static_cast<const char*>(ProcPath(pid, tid, "fd")), fd);
+    // The link's own mode tells how the descriptor was opened.
+    struct stat st;
+    if (lstat(path, &st) != 0)
+        return false;
+    return (st.st_mode & (writing ? S_IWUSR : S_IRUSR)) != 0;
+}
+
 // What kind of socket a process's descriptor is, as the kernel names its
 // protocol ("TCP", "UDPv6", "UNIX-STREAM"); unconnected ones count too.
 SocketKind socketKind(pid_t pid, pid_t tid, const char* fd)

@@ -140,6 +140,13 @@ bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uin
 // A socket's inode from a descriptor's link, "socket:[1234]".
 std::optional<std::uint64_t> socketInode(std::string_view link);
 
+// A pipe's inode from a descriptor's link, "pipe:[1234]".
+std::optional<std::uint64_t> pipeInode(std::string_view link);
+// Whether a descriptor of a process (read through thread `tid`, 0 for the
+// process itself) is open for writing, or else for reading; false when that
+// cannot be told.
+bool fdOpenFor(pid_t pid, pid_t tid, const char* fd, bool writing);
+
 enum class SocketKind { inet, other, gone, denied, unnamed };
 // What kind of socket a process's descriptor is, as the kernel names its
 // protocol ("TCP", "UDPv6", "UNIX-STREAM"); unconnected ones count too.

@@ -99,20 +99,20 @@ bool ForkWindows::fits(uid_t account, uid_t owner) const
     return account == kAnyAccount || account == owner;
 }
 
-void ForkWindows::alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, bool served)
+void ForkWindows::alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, Server server)
 {
     if (!owner || *owner == us_)
         return;
-    auto [it, inserted] = alive_.try_emplace({accountOf(*owner), origin, served}, startTime);
+    auto [it, inserted] = alive_.try_emplace({accountOf(*owner), origin, server}, startTime);
     it->second = std::min(it->second, startTime);
 }
 
 void ForkWindows::ended(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime,
-                        std::uint64_t goneAt, std::uint64_t refresh, bool served)
+                        std::uint64_t goneAt, std::uint64_t refresh, Server server)
 {
     if (!owner || *owner == us_)
         return;
-    const Ended ended{accountOf(*owner), origin, startTime, goneAt, refresh, served};
+    const Ended ended{accountOf(*owner), origin, startTime, goneAt, refresh, server};
     if (ended_.size() < kMaxEnded) {
         ended_.push_back(ended);
         return;
@@ -130,7 +130,8 @@ void ForkWindows::ended(std::optional<uid_t> owner, const proc::Origin& origin, 
     into->startTime = std::min(into->startTime, ended.startTime);
     into->goneAt = std::max(into->goneAt, ended.goneAt);
     into->refresh = std::max(into->refresh, ended.refresh);
-    into->served = into->served && ended.served;
+    if (into->server != ended.server)
+        into->server = into->server == noServer || ended.server == noServer ? noServer : anyServer;
 }
 
 void ForkWindows::forgetEndedBefore(std::uint64_t refresh)
@@ -150,23 +151,27 @@ bool ForkWindows::mayHold(uid_t owner, std::uint64_t startTime) const
     return false;
 }
 
-bool ForkWindows::holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime, bool* onlyServed) const
+bool ForkWindows::holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime,
+                        std::vector<Server>* servers) const
 {
     bool held = false;
-    bool served = true;
+    bool member = false;
+    std::vector<Server> through;
+    auto add = [&](const Server& server) {
+        held = true;
+        member = member || server == noServer;
+        if (server != noServer && std::find(through.begin(), through.end(), server) == through.end())
+            through.push_back(server);
+    };
     for (const auto& [key, since] : alive_)
-        if (fits(std::get<0>(key), owner) && since <= startTime && origin.mayDescendFrom(std::get<1>(key))) {
-            held = true;
-            served = served && std::get<2>(key);
-        }
+        if (fits(std::get<0>(key), owner) && since <= startTime && origin.mayDescendFrom(std::get<1>(key)))
+            add(std::get<2>(key));
     for (const Ended& e : ended_)
         if (fits(e.account, owner) && e.startTime <= startTime && startTime <= e.goneAt &&
-            origin.mayDescendFrom(e.origin)) {
-            held = true;
-            served = served && e.served;
-        }
-    if (onlyServed)
-        *onlyServed = held && served;
+            origin.mayDescendFrom(e.origin))
+            add(e.server);
+    if (servers)
+        *servers = member ? std::vector<Server>{} : std::move(through);
     return held;
 }
 
@@ -207,20 +212,22 @@ void RemoteSessionProbe::learnPlaces(pid_t pid, const Stat& stat, Proc& proc)
 void RemoteSessionProbe::openWindow(const Proc& proc)
 {
     for (const auto& place : proc.places)
-        windows_.alive(place.owner, place.origin, proc.startTime, proc.served);
+        windows_.alive(place.owner, place.origin, proc.startTime, proc.served ? proc.server : ForkWindows::noServer);
 }
 
 void RemoteSessionProbe::noteEnded(const Proc& proc)
 {
     for (const auto& place : proc.places)
-        windows_.ended(place.owner, place.origin, proc.startTime, bootTicks() + 1, refreshes_, proc.served);
+        windows_.ended(place.owner, place.origin, proc.startTime, bootTicks() + 1, refreshes_,
+                       proc.served ? proc.server : ForkWindows::noServer);
 }
 
 // An orphan of another account, which we cannot inspect, started while a
 // member of that account from where it came from lived: in doubt, it is
 // that member's fork. The fork of a member only through a multiplexer's
-// server counts as such a member, while a server counts.
-RemoteSessionProbe::Fork RemoteSessionProbe::forkOfMember(pid_t pid, const Stat& stat)
+// server is a member through that server, attached or not: it counts
+// whenever the server does.
+RemoteSessionProbe::Fork RemoteSessionProbe::forkOfMember(pid_t pid, const Stat& stat, ForkWindows::Server& server)
 {
     constexpr std::uint32_t kernelThread = 0x00200000;  // PF_KTHREAD: nobody's fork
     if (windows_.empty() || (stat.flags & kernelThread) || !adoptsOrphans(stat.ppid))
@@ -241,9 +248,19 @@ RemoteSessionProbe::Fork RemoteSessionProbe::forkOfMember(pid_t pid, const Stat&
             if (*owner != uid_ && windows_.mayHold(*owner, stat.startTime)) {
                 if (readOrigin(pid, tid, origin) != Read::ok)
                     continue;
-                bool onlyServed = false;
-                if (windows_.holds(*owner, origin, stat.startTime, &onlyServed))
-                    fork = std::max(fork, !onlyServed ? Fork::member : !attached_.empty() ? Fork::served : Fork::none);
+                std::vector<ForkWindows::Server> servers;
+                if (windows_.holds(*owner, origin, stat.startTime, &servers)) {
+                    if (servers.empty()) {
+                        fork = Fork::member;
+                    } else if (fork != Fork::member) {
+                        // Through a server that counts now, if one of them does.
+                        const auto counting =
+                            std::find_if(servers.begin(), servers.end(), [&](const auto& s) { return counts(s); });
+                        if (fork == Fork::none || counting != servers.end())
+                            server = counting != servers.end() ? *counting : servers.front();
+                        fork = Fork::served;
+                    }
+                }
             }
             read = true;
         }
@@ -270,7 +287,7 @@ bool RemoteSessionProbe::adoptsOrphans(pid_t parent)
     return std::find(ancestors_.begin(), ancestors_.end(), parent) != ancestors_.end();
 }
 
-bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
+bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, ForkWindows::Server server)
 {
     auto [it, inserted] = members_.try_emplace(pid);
     if (!inserted && it->second.startTime == stat.startTime)
@@ -285,7 +302,8 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, bool served)
     it->second.startTime = stat.startTime;
     it->second.ppid = stat.ppid;
     it->second.comm = stat.comm;
-    it->second.served = served;
+    it->second.served = server != ForkWindows::noServer;
+    it->second.server = server;
     learnPlaces(pid, stat, it->second);
     openWindow(it->second);
     membersChanged_ = true;
@@ -321,37 +339,63 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
         return true;
     bool member = inTab(pid, stat, leader_, tty_);
     const bool mux = isMultiplexerName(stat.comm) && ownedBy(pid, uid_);
-    if (mux) {
-        Proc proc;
-        proc.startTime = stat.startTime;
-        proc.comm = stat.comm;
-        muxes_[pid] = std::move(proc);
-        membersChanged_ = true;
-    }
+    if (mux)
+        noteMultiplexer(pid, stat);
     // Outside the tab, a multiplexer's process and what runs under it count
     // only through its server, however they were found.
-    bool served = !member && mux;
+    ForkWindows::Server server = !member && mux ? ForkWindows::Server{pid, stat.startTime} : ForkWindows::noServer;
     if (!member) {
         const auto parent = members_.find(stat.ppid);
         member = parent != members_.end() && parent->second.startTime <= stat.startTime;
         const auto parentMux = muxes_.find(stat.ppid);
-        served = served ||
-                 (member && (parent->second.served ||
-                             (parentMux != muxes_.end() && parentMux->second.startTime == parent->second.startTime)));
+        if (member && server == ForkWindows::noServer) {
+            if (parent->second.served)
+                server = parent->second.server;
+            else if (parentMux != muxes_.end() && parentMux->second.startTime == parent->second.startTime)
+                server = {stat.ppid, parentMux->second.startTime};
+        }
     }
     if (!member) {
         const auto known = strangers_.find(pid);
         if (known != strangers_.end() && known->second == stat.startTime)
             return false;
-        const Fork fork = holdsTerminal(pid, stat) ? Fork::member : forkOfMember(pid, stat);
+        ForkWindows::Server through = ForkWindows::noServer;
+        const Fork fork = holdsTerminal(pid, stat) ? Fork::member : forkOfMember(pid, stat, through);
         member = fork != Fork::none;
-        served = served || fork == Fork::served;
+        if (fork == Fork::served && server == ForkWindows::noServer)
+            server = through;
         if (!member && stat.startTime >= leaderStart_ && strangers_.size() < limits_.maxProcesses)
             strangers_[pid] = stat.startTime;
     }
-    if (member && !addMember(pid, stat, served))
+    if (member && !addMember(pid, stat, server))
         bounded = false;
     return member;
+}
+
+// A process of ours named as a multiplexer, by its name now: one may take
+// that name only when it runs its program, after a look found it.
+void RemoteSessionProbe::noteMultiplexer(pid_t pid, const Stat& stat)
+{
+    auto [mux, added] = muxes_.try_emplace(pid);
+    if (!added && mux->second.startTime == stat.startTime)
+        return;
+    mux->second = Proc{};
+    mux->second.startTime = stat.startTime;
+    mux->second.comm = stat.comm;
+    membersChanged_ = true;
+}
+
+// Whether a member through `server` counts: while that server is attached;
+// through one of several merged, while any is.
+bool RemoteSessionProbe::counts(const ForkWindows::Server& server) const
+{
+    if (server == ForkWindows::anyServer)
+        return !attached_.empty();
+    if (attached_.count(server))
+        return true;
+    // A client in the tab, whose processes that left count through it.
+    const auto client = members_.find(server.first);
+    return client != members_.end() && !client->second.served && client->second.startTime == server.second;
 }
 
 bool RemoteSessionProbe::scanNew(long from, long to)
@@ -404,6 +448,7 @@ bool RemoteSessionProbe::fullWalk()
     std::unordered_map<pid_t, std::vector<pid_t>> children;
     std::vector<pid_t> roots;
     std::vector<pid_t> servers;
+    std::vector<pid_t> servedBefore;
     std::unordered_set<pid_t> muxes;
     Stat stat;
     for (pid_t pid : pids) {
@@ -412,23 +457,20 @@ bool RemoteSessionProbe::fullWalk()
         const bool here = inTab(pid, stat, leader_, tty_);
         if (isMultiplexerName(stat.comm) && ownedBy(pid, uid_)) {
             muxes.insert(pid);
-            auto [mux, added] = muxes_.try_emplace(pid);
-            if (added || mux->second.startTime != stat.startTime) {
-                mux->second = Proc{};
-                mux->second.startTime = stat.startTime;
-                mux->second.comm = stat.comm;
-            }
+            noteMultiplexer(pid, stat);
         }
         // A member stays one while it lives, wherever it went (su -c 'ssh -f
         // …' leaves the session and its parent); a multiplexer's process
         // outside the tab, and its panes, only while the server is attached.
         const auto old = members_.find(pid);
-        const bool kept = old != members_.end() && old->second.startTime == stat.startTime && !old->second.served &&
-                          (here || !muxes.count(pid));
+        const bool same = old != members_.end() && old->second.startTime == stat.startTime;
+        const bool kept = same && !old->second.served && (here || !muxes.count(pid));
         if (here || kept)
             roots.push_back(pid);
         else if (attached_.count({pid, stat.startTime}))
             servers.push_back(pid);
+        else if (same && old->second.served)
+            servedBefore.push_back(pid);
         children[stat.ppid].push_back(pid);
         stats.emplace(pid, stat);
     }
@@ -436,25 +478,34 @@ bool RemoteSessionProbe::fullWalk()
         leaderStart_ = it->second.startTime;
 
     std::unordered_set<pid_t> member;
-    std::unordered_set<pid_t> served;
-    // Outside the tab, a multiplexer's process and what runs under it count through the server.
-    auto throughMux = [&](pid_t pid, pid_t parent) {
-        return (muxes.count(pid) || muxes.count(parent)) && !inTab(pid, stats.at(pid), leader_, tty_);
+    std::unordered_map<pid_t, ForkWindows::Server> served;
+    // Outside the tab, a multiplexer's process and what runs under it count
+    // through the server: the first such process on the way down.
+    auto throughMux = [&](pid_t pid, pid_t parent) -> ForkWindows::Server {
+        if (inTab(pid, stats.at(pid), leader_, tty_))
+            return ForkWindows::noServer;
+        if (muxes.count(pid))
+            return {pid, stats.at(pid).startTime};
+        if (muxes.count(parent))
+            return {parent, stats.at(parent).startTime};
+        return ForkWindows::noServer;
     };
-    auto take = [&](pid_t root, bool server = false) {
-        std::vector<std::pair<pid_t, bool>> queue{{root, server || throughMux(root, 0)}};
+    auto take = [&](pid_t root, ForkWindows::Server server = ForkWindows::noServer) {
+        if (server == ForkWindows::noServer)
+            server = throughMux(root, 0);
+        std::vector<std::pair<pid_t, ForkWindows::Server>> queue{{root, server}};
         while (!queue.empty()) {
             const auto [pid, through] = queue.back();
             queue.pop_back();
             if (!member.insert(pid).second)
                 continue;
-            if (through)
-                served.insert(pid);
+            if (through != ForkWindows::noServer)
+                served.emplace(pid, through);
             if (member.size() > limits_.maxMembers)
                 return false;
             if (auto it = children.find(pid); it != children.end())
                 for (pid_t child : it->second)
-                    queue.emplace_back(child, through || throughMux(child, pid));
+                    queue.emplace_back(child, through != ForkWindows::noServer ? through : throughMux(child, pid));
         }
         return true;
     };
@@ -462,8 +513,30 @@ bool RemoteSessionProbe::fullWalk()
         if (!take(root))
             return false;
     for (pid_t root : servers)
-        if (!take(root, true))
+        if (!take(root, {root, stats.at(root).startTime}))
             return false;
+    // A member through a server that its server's processes no longer lead
+    // to (a fork that left a pane, what a pane left behind when it ended)
+    // stays one while it lives, as a look that reads new ids keeps it: it
+    // counts whenever its server does. One still under a multiplexer's
+    // process is found through it again once that counts.
+    for (pid_t pid : servedBefore) {
+        if (member.count(pid))
+            continue;
+        bool underMux = false;
+        pid_t up = pid;
+        for (int depth = 0; depth < 64 && !underMux; ++depth) {
+            const auto it = stats.find(up);
+            if (it == stats.end())
+                break;
+            underMux = muxes.count(up) > 0 && !inTab(up, it->second, leader_, tty_);
+            if (it->second.ppid <= 1)
+                break;
+            up = it->second.ppid;
+        }
+        if (!underMux && !take(pid, members_.at(pid).server))
+            return false;
+    }
     // Members gone since the last look, and the accounts of those alive,
     // tell which orphans of other accounts may be their forks.
     for (const auto& [pid, proc] : members_)
@@ -474,7 +547,10 @@ bool RemoteSessionProbe::fullWalk()
     for (pid_t pid : member) {
         Proc proc;
         proc.startTime = stats.at(pid).startTime;
-        proc.served = served.count(pid) > 0;
+        if (auto through = served.find(pid); through != served.end()) {
+            proc.served = true;
+            proc.server = through->second;
+        }
         auto old = members_.find(pid);
         if (old != members_.end() && old->second.startTime == proc.startTime)
             proc.places = old->second.places;
@@ -493,8 +569,10 @@ bool RemoteSessionProbe::fullWalk()
             strangers.emplace(pid, s.startTime);
             continue;
         }
-        if (const Fork fork = holdsTerminal(pid, s) ? Fork::member : forkOfMember(pid, s); fork != Fork::none) {
-            if (!take(pid, fork == Fork::served))
+        ForkWindows::Server through = ForkWindows::noServer;
+        if (const Fork fork = holdsTerminal(pid, s) ? Fork::member : forkOfMember(pid, s, through);
+            fork != Fork::none) {
+            if (!take(pid, fork == Fork::served ? through : ForkWindows::noServer))
                 return false;
         } else {
             strangers.emplace(pid, s.startTime);
@@ -507,8 +585,14 @@ bool RemoteSessionProbe::fullWalk()
     for (pid_t pid : member) {
         const Stat& s = stats.at(pid);
         auto old = members_.find(pid);
+        const auto through = served.find(pid);
         if (old != members_.end() && old->second.startTime == s.startTime) {
-            old->second.served = served.count(pid) > 0;
+            old->second.served = through != served.end();
+            old->second.server = old->second.served ? through->second : ForkWindows::noServer;
+            old->second.ppid = s.ppid;
+            // A fork found above opens its window now, as one found by its new id does.
+            if (!places.count(pid))
+                openWindow(old->second);
             members.emplace(pid, std::move(old->second));
             continue;
         }
@@ -516,11 +600,14 @@ bool RemoteSessionProbe::fullWalk()
         proc.startTime = s.startTime;
         proc.ppid = s.ppid;
         proc.comm = s.comm;
-        proc.served = served.count(pid) > 0;
-        if (auto known = places.find(pid); known != places.end())
+        proc.served = through != served.end();
+        proc.server = proc.served ? through->second : ForkWindows::noServer;
+        if (auto known = places.find(pid); known != places.end()) {
             proc.places = std::move(known->second);
-        else
+        } else {
             learnPlaces(pid, s, proc);
+            openWindow(proc);
+        }
         members.emplace(pid, std::move(proc));
     }
     members_ = std::move(members);
@@ -673,13 +760,17 @@ Pass RemoteSessionProbe::inspectThrough(pid_t pid, Proc& proc, const std::vector
         }
     }
     std::vector<std::uint64_t> sockets;
+    std::vector<std::uint64_t> pipes;
     std::vector<std::uint64_t> unknown;  // sockets whose kind the kernel did not name
     bool holdsInet = false;
     bool denied = false;
     const Fds fds = readTables(pid, tids, limits_.maxFds, [&](pid_t tid, const char* name, std::string_view link) {
         const auto inode = socketInode(link);
-        if (!inode)
+        if (!inode) {
+            if (const auto pipe = pipeInode(link); pipe && fdOpenFor(pid, tid, name, false))
+                pipes.push_back(*pipe);
             return Visit::next;
+        }
         switch (socketKind(pid, tid, name)) {
         case SocketKind::inet: holdsInet = true; return Visit::stop;
         case SocketKind::other: sockets.push_back(*inode); return Visit::next;
@@ -724,9 +815,12 @@ Pass RemoteSessionProbe::inspectThrough(pid_t pid, Proc& proc, const std::vector
     }
     std::sort(sockets.begin(), sockets.end());
     sockets.erase(std::unique(sockets.begin(), sockets.end()), sockets.end());
-    if (sockets != proc.sockets)
+    std::sort(pipes.begin(), pipes.end());
+    pipes.erase(std::unique(pipes.begin(), pipes.end()), pipes.end());
+    if (sockets != proc.sockets || pipes != proc.pipes)
         membersChanged_ = true;
     proc.sockets = std::move(sockets);
+    proc.pipes = std::move(pipes);
     proc.remote = holdsInet;
     proc.inspected = true;
     verdict = holdsInet ? Verdict::remote : Verdict::local;
@@ -814,6 +908,7 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
     // What each holds: its unix sockets, and the tab's terminal (or may, unread).
     struct Held {
         std::vector<std::uint64_t> sockets;
+        std::vector<std::uint64_t> pipes;  // that it writes to
         bool terminal = false;
     };
     std::unordered_map<pid_t, Held> holds;
@@ -827,9 +922,11 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
             if (readStat(ProcPath(pid, "stat"), stat) == Read::ok && stat.startTime == mux.startTime)
                 r = forEachTableFd(
                     pid, stat, limits_.maxThreads, limits_.maxFds, [&] { held = Held{}; },
-                    [&](pid_t, const char*, std::string_view link) {
+                    [&](pid_t tid, const char* fd, std::string_view link) {
                         if (const auto inode = socketInode(link))
                             held.sockets.push_back(*inode);
+                        else if (const auto pipe = pipeInode(link); pipe && fdOpenFor(pid, tid, fd, true))
+                            held.pipes.push_back(*pipe);
                         held.terminal = held.terminal || (!slavePath_.empty() && link == slavePath_);
                         return Visit::next;
                     });
@@ -846,12 +943,13 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
     std::vector<pid_t> counting;
     for (const auto& [pid, proc] : members_) {
         if (proc.served)
-            under[proc.ppid].push_back(pid);
+            under[proc.server.first > 0 ? proc.server.first : proc.ppid].push_back(pid);
         else
             counting.push_back(pid);
     }
     std::unordered_set<pid_t> counted;
     std::unordered_set<std::uint64_t> ends;
+    std::unordered_set<std::uint64_t> pipeEnds;  // read by members that count
     bool screenClient = false;
     std::set<std::pair<pid_t, std::uint64_t>> attached;
     while (!counting.empty()) {
@@ -862,6 +960,7 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
             for (std::uint64_t inode : proc.sockets)
                 if (auto peer = peers.find(inode); peer != peers.end())
                     ends.insert(peer->second);
+            pipeEnds.insert(proc.pipes.begin(), proc.pipes.end());
         }
         counting.clear();
         for (const auto& [pid, parent] : outside) {
@@ -871,6 +970,9 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
             bool counts = held.terminal || counted.count(parent) || (screenClient && mux.comm == "SCREEN");
             for (std::uint64_t inode : held.sockets)
                 counts = counts || ends.count(inode);
+            // Writing into a pipe that a member reads from feeds the tab as a client would.
+            for (std::uint64_t inode : held.pipes)
+                counts = counts || pipeEnds.count(inode);
             if (!counts || !attached.insert({pid, mux.startTime}).second)
                 continue;
             for (std::vector<pid_t> queue{pid}; !queue.empty();) {
@@ -913,14 +1015,14 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
     for (int round = 0; round < 2; ++round) {
         InetTables inet;
         Stat stat;
-        // What a multiplexer's process showed tells only once its server is known to count still.
-        std::optional<pid_t> viaServer;
+        // What a multiplexer's process showed tells only once its server is known to count.
+        std::vector<std::pair<pid_t, ForkWindows::Server>> viaServer;
         auto found = [&](const Proc& proc, pid_t remotePid) {
             if (!proc.served) {
                 result.remotePid = remotePid;
                 return true;
             }
-            viaServer = viaServer.value_or(remotePid);
+            viaServer.emplace_back(remotePid, proc.server);
             return false;
         };
         for (auto it = members_.begin(); it != members_.end();) {
@@ -948,6 +1050,8 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
                 continue;
             }
             const Verdict verdict = inspect(pid, it->second, stat, inet);
+            if (isMultiplexerName(stat.comm) && ownedBy(pid, uid_))
+                noteMultiplexer(pid, stat);
             if ((verdict != Verdict::local && found(it->second, verdict == Verdict::remote ? pid : 0)) ||
                 (hidden_ && hiddenChild(pid) && found(it->second, 0)))
                 return result;
@@ -956,8 +1060,10 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
         bool changed = false;
         if (!updateAttachments(changed))
             return result;
-        if (!changed && viaServer) {
-            result.remotePid = *viaServer;
+        const auto counting =
+            std::find_if(viaServer.begin(), viaServer.end(), [&](const auto& hit) { return counts(hit.second); });
+        if (!changed && counting != viaServer.end()) {
+            result.remotePid = counting->first;
             return result;
         }
         if (!changed)
@@ -971,7 +1077,11 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
             return result;  // still moving: ask again later
     }
     result.remote = false;
-    result.leaderAlone = members_.size() == 1 && members_.count(leader_) && attached_.empty();
+    // Members through a server that is not attached can write to the tab only once a client attaches.
+    result.leaderAlone = members_.count(leader_) && attached_.empty() &&
+                         std::all_of(members_.begin(), members_.end(), [&](const auto& member) {
+                             return member.first == leader_ || (member.second.served && !counts(member.second.server));
+                         });
     return result;
 }
 

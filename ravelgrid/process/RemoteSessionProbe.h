@@ -27,9 +27,16 @@ namespace ravelgrid {
 // member of root's stands for any account, as su's child before it drops
 // its rights. A member whose account is not known opens no window. A
 // member only through a multiplexer's server opens a window that holds its
-// forks only as such members too (they count while the server does).
+// forks only as such members of that server (they count while it does).
 class ForkWindows {
 public:
+    // A multiplexer's process outside the tab, by id and start time, that a
+    // member counts through; none for a member in its own right, any when
+    // windows of several merged.
+    using Server = std::pair<pid_t, std::uint64_t>;
+    static constexpr Server noServer{0, 0};
+    static constexpr Server anyServer{-1, 0};
+
     // Where a member was seen: the account of one of its threads and that
     // thread's origin. A member opens a window for each place it was seen
     // in, and none when no thread of it could be read (it ended first).
@@ -46,10 +53,11 @@ public:
 
     // Windows of the members alive are made anew at each refresh.
     void clearAlive() { alive_.clear(); }
-    void alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, bool served = false);
+    void alive(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime,
+               Server server = noServer);
     // A member found gone at `goneAt` (clock ticks since boot) during refresh `refresh`.
     void ended(std::optional<uid_t> owner, const proc::Origin& origin, std::uint64_t startTime, std::uint64_t goneAt,
-               std::uint64_t refresh, bool served = false);
+               std::uint64_t refresh, Server server = noServer);
     // Windows of members found gone before refresh `refresh` began, whose forks it has looked for.
     void forgetEndedBefore(std::uint64_t refresh);
 
@@ -57,9 +65,10 @@ public:
     // Whether a process of `owner` started at `startTime` falls in a window
     // of its account, whatever its origin: only then is its origin read.
     bool mayHold(uid_t owner, std::uint64_t startTime) const;
-    // With `onlyServed`, also whether every window that holds it is a
-    // served member's.
-    bool holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime, bool* onlyServed = nullptr) const;
+    // With `servers`, also the servers of the windows that hold it: none
+    // when a member's in its own right does.
+    bool holds(uid_t owner, const proc::Origin& origin, std::uint64_t startTime,
+               std::vector<Server>* servers = nullptr) const;
 
 private:
     struct Ended {
@@ -68,14 +77,14 @@ private:
         std::uint64_t startTime = 0;
         std::uint64_t goneAt = 0;
         std::uint64_t refresh = 0;  // the refresh under way or last made when it was found gone
-        bool served = false;
+        Server server = noServer;
     };
     uid_t accountOf(uid_t owner) const;
     bool fits(uid_t account, uid_t owner) const;
 
     uid_t us_;
-    // Since when each account has had a member from each origin alive, served or not.
-    std::map<std::tuple<uid_t, proc::Origin, bool>, std::uint64_t> alive_;
+    // Since when each account has had a member from each origin alive, through each server or none.
+    std::map<std::tuple<uid_t, proc::Origin, Server>, std::uint64_t> alive_;
     std::vector<Ended> ended_;
 };
 
@@ -93,7 +102,8 @@ private:
 // holds its client's terminal while attached, and starts as a member's
 // fork): they count only while the multiplexer process holds the terminal,
 // its parent is a member, or a member that counts (not a client in one of
-// its own panes) is connected to it by a unix socket. A process of another
+// its own panes) is connected to it by a unix socket or reads a pipe it
+// writes into. Whether a process is a multiplexer's is told by its name now. A process of another
 // account first found orphaned (its parent init or a subreaper above the
 // shell) in a session it left the tab for counts as well when it started
 // while a member of that account lived (up to the look that found it gone;
@@ -101,8 +111,10 @@ private:
 // its rights) and shares that member's control groups and audit login
 // session: it may be that member's fork, which left and lost its parent
 // between two looks (ssh -f under su or sudo); the fork of a member only
-// through a multiplexer's server counts as that member did, while a server
-// counts (sudo ssh -f in a pane). The member's origin is read
+// through a multiplexer's server is a member through that server, and
+// counts whenever the server does (sudo ssh -f in a pane, again after a
+// detach and an attach). Both ways of finding processes keep the same
+// members: a walk of /proc keeps what it cannot find under a server again. The member's origin is read
 // again at every look, since another process may move it while it sleeps:
 // its forks are judged by every origin a look saw it in. A service manager,
 // cron or another login starts its processes elsewhere; where the machine
@@ -178,6 +190,8 @@ private:
         std::uint64_t fdCount = 0;           // a multiplexer's, as of the last look
         pid_t thread = 0;                    // a multiplexer's: the thread it is read through, -1 when unknown
         bool served = false;                 // a member only through a multiplexer's process outside the session
+        ForkWindows::Server server;          // that process, when served
+        std::vector<std::uint64_t> pipes;    // pipes it reads from, as of its last inspection
         // Where its threads of other accounts were seen, so far.
         std::vector<ForkWindows::Place> places;
     };
@@ -195,9 +209,11 @@ private:
     void noteEnded(const Proc& proc);
     void openWindow(const Proc& proc);
     enum class Fork { none, served, member };
-    Fork forkOfMember(pid_t pid, const Stat& stat);
+    Fork forkOfMember(pid_t pid, const Stat& stat, ForkWindows::Server& server);
+    bool counts(const ForkWindows::Server& server) const;
+    void noteMultiplexer(pid_t pid, const Stat& stat);
     bool adoptsOrphans(pid_t parent);
-    bool addMember(pid_t pid, const Stat& stat, bool served);
+    bool addMember(pid_t pid, const Stat& stat, ForkWindows::Server server);
     using InetTables = std::unordered_map<std::string, std::unordered_set<std::uint64_t>>;
     Verdict inspect(pid_t pid, Proc& proc, const Stat& stat, InetTables& inet);
     proc::Pass inspectThrough(pid_t pid, Proc& proc, const std::vector<pid_t>& tids, const std::string& exeBefore,

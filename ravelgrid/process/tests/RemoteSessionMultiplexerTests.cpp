@@ -257,3 +257,87 @@ time.sleep(600)
     EXPECT_FALSE(scanned().remote);
     EXPECT_FALSE(walked().remote);
 }
+
+// sudo ssh -f in a tmux window: another account's fork that holds a
+// connection and outlives its pane counts while a client in the tab is
+// attached, look after look of either kind, no longer once detached, and
+// again once a client attaches anew.
+TEST_F(MultiplexerTab, AForkThatOutlivedItsPaneCountsAgainOnceReattached)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a pane as another account";
+    // Each run's own account, so that copies run at once do not take each other's forks for theirs.
+    const uid_t account = 200000 + static_cast<uid_t>(getpid() % 100000);
+    const auto out = dir_ / "out";
+    std::filesystem::create_directories(out);
+    std::filesystem::permissions(out, std::filesystem::perms::all);
+    std::ofstream(dir_ / "fork.py") << R"(import os, socket, sys, time
+d, port = sys.argv[1], int(sys.argv[2])
+def say(name):
+    open(d + "/" + name + ".tmp", "w").write(str(os.getpid()))
+    os.rename(d + "/" + name + ".tmp", d + "/" + name)
+held = socket.create_connection(("127.0.0.1", port))
+say("pane")
+while not os.path.exists(d + "/go"):
+    time.sleep(0.01)
+if os.fork() == 0:
+    os.setsid()
+    remote = socket.create_connection(("127.0.0.1", port))
+    say("fork")
+    time.sleep(600)
+while not os.path.exists(d + "/fork"):
+    time.sleep(0.01)
+os._exit(0)
+)";
+    ASSERT_EQ(std::system((tmux_ + "new-session -d -s t -x 80 -y 24 'sleep 600'").c_str()), 0);
+    const std::string id = std::to_string(account);
+    ASSERT_EQ(std::system((tmux_ + "new-window -d -t t: 'setpriv --reuid=" + id + " --regid=" + id +
+                           " --clear-groups /usr/bin/python3 " + (dir_ / "fork.py").string() + " " + out.string() +
+                           " " + std::to_string(host_.port()) + "'")
+                              .c_str()),
+              0);
+    attach();
+    const pid_t paneProcess = [&] {
+        pid_t pid = 0;
+        eventually([&] { return bool(std::ifstream(out / "pane") >> pid); }, kTimeout);
+        return pid;
+    }();
+    ASSERT_GT(paneProcess, 0);
+    // Both probes have seen the pane while attached before it forks.
+    ASSERT_TRUE(eventually([&] { return bothRemote(paneProcess); }, kTimeout));
+    std::ofstream(out / "go").flush();
+    pid_t forked = 0;
+    ASSERT_TRUE(
+        eventually([&] { return bool(std::ifstream(out / "fork") >> forked) && processGone(paneProcess); }, kTimeout));
+    strays_.push_back(forked);
+    EXPECT_TRUE(eventually([&] { return bothRemote(forked); }, kTimeout));
+    for (int look = 0; look < 3; ++look)
+        EXPECT_TRUE(bothRemote(forked)) << look;
+    detach();
+    EXPECT_FALSE(scanned().remote);
+    EXPECT_FALSE(walked().remote);
+    attach();
+    EXPECT_TRUE(eventually([&] { return bothRemote(forked); }, kTimeout));
+    kill(forked, SIGKILL);
+    EXPECT_TRUE(eventually([&] { return !scanned().remote && !walked().remote; }, kTimeout));
+}
+
+// A process of ours named as a multiplexer that left the session, holds a
+// connection and feeds the tab through a pipe (a relay whose output a
+// process in the tab prints) writes there as surely as one holding the
+// terminal: it counts while it lives, whichever way a look finds processes.
+TEST_F(MultiplexerTab, AMultiplexerThatFeedsTheTabThroughAPipeCountsWhileItLives)
+{
+    std::filesystem::copy_file("/bin/bash", dir_ / "tmux: relay");
+    type("setsid -f '" + (dir_ / "tmux: relay").string() + "' -c 'exec 3<>/dev/tcp/127.0.0.1/" +
+         std::to_string(host_.port()) + "; echo $$ >" + (dir_ / "relay").string() +
+         "; read -t 600 -u 3' </dev/null 2>/dev/null | cat");
+    const pid_t relay = waitFor("relay");
+    ASSERT_GT(relay, 0);
+    strays_.push_back(relay);
+    EXPECT_TRUE(eventually([&] { return bothRemote(relay); }, kTimeout));
+    for (int round = 0; round < 5; ++round)
+        EXPECT_TRUE(bothRemote(relay)) << round;
+    kill(relay, SIGKILL);
+    EXPECT_TRUE(eventually([&] { return !scanned().remote && !walked().remote; }, kTimeout));
+}

@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 
 using namespace ravelgrid;
 using namespace ravelgrid::test;
@@ -554,20 +556,41 @@ void isolate(const std::function<void()>& cleanUp = {})
               : 30 + (afterLeaving != 'r') + 2 * (afterEnd != 'l') + 4 * (withFork != 'r') + 8 * (first != 'r'));
 }
 
+// A connection to the unix socket listening at `address`, once the other
+// end has taken it (it writes a byte); -1 when it could not be made.
+int connectUnix(const sockaddr_un& address, socklen_t length)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || readByte(fd) != 'a') {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Run in a process of its own: a session of nobody's whose shell is a
 // multiplexer's client, connected to a stand-in server of nobody's outside
 // the session (named dtach). Its pane, root's, forks and ends while the fork
 // starts a session of its own, all between two looks (sudo ssh -f in a
 // pane). A probe run as nobody must count the fork while the client is
 // connected, and no longer once it has let go, though the fork lives on.
-// Exits 0 when it does.
-[[noreturn]] void servedForkScenario(bool walk)
+// With `reattach`, it must go on counting the fork look after look while
+// the client stays connected, count it again once the client connects anew,
+// and no longer once the fork has ended. Exits 0 when it does.
+[[noreturn]] void servedForkScenario(bool walk, bool reattach = false)
 {
     isolate();
     int master = -1;
     int slave = -1;
-    int link[2], toClient[2], fromClient[2], toPane[2], fromFork[2];
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || socketpair(AF_UNIX, SOCK_STREAM, 0, link) != 0 ||
+    int toClient[2], fromClient[2], toPane[2], fromFork[2];
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socklen_t length = sizeof(sa_family_t);  // a name of the kernel's choosing
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || listener < 0 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener, 8) != 0 ||
+        (length = sizeof address, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length)) != 0 ||
         pipe(toClient) != 0 || pipe(fromClient) != 0 || pipe(toPane) != 0 || pipe(fromFork) != 0)
         _exit(10);
     fchown(slave, 65534, 65534);
@@ -577,11 +600,11 @@ void isolate(const std::function<void()>& cleanUp = {})
         setsid();
         close(slave);
         close(master);
-        close(link[0]);
         const pid_t self = getpid();
         if (fork() == 0) {
             // The pane, root's: forks when told and ends; the fork outlives it.
             endWithParent(self);
+            close(listener);
             if (readByte(toPane[0]) != 'f')
                 _exit(1);
             if (fork() == 0) {
@@ -600,33 +623,45 @@ void isolate(const std::function<void()>& cleanUp = {})
             _exit(1);
         prctl(PR_SET_NAME, "dtach");
         endWithParent(scenario);
+        // Nothing but its connections joins it to the client: no pipe the client reads.
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != listener && fd != fromClient[1])
+                close(fd);
         if (write(fromClient[1], "u", 1) != 1)
             _exit(1);
-        for (;;)
-            pause();
+        // Takes each client and keeps its end, as a server does.
+        for (;;) {
+            const int client = accept(listener, nullptr, nullptr);
+            if (client >= 0 && write(client, "a", 1) != 1)
+                _exit(1);
+        }
     }
+    close(listener);
     const pid_t leader = fork();
     if (leader == 0) {
         setsid();
         ioctl(slave, TIOCSCTTY, 0);
-        close(link[1]);
         if (!becomeAccount(65534))
             _exit(1);
         endWithParent(scenario);
-        if (write(fromClient[1], "u", 1) != 1)
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != toClient[0] && fd != fromClient[1])
+                close(fd);
+        int link = connectUnix(address, length);
+        if (link < 0 || write(fromClient[1], "u", 1) != 1)
             _exit(1);
-        // The client lets go of the server when told (a detach).
-        if (readByte(toClient[0]) != 'd')
-            _exit(1);
-        close(link[0]);
-        if (write(fromClient[1], "d", 1) != 1)
-            _exit(1);
-        for (;;)
-            pause();
+        // The client lets go of the server when told (a detach), and connects again (an attach).
+        for (char byte; (byte = readByte(toClient[0])) != '\0';) {
+            if (byte == 'd')
+                close(std::exchange(link, -1));
+            else if (byte == 'a' && (link = connectUnix(address, length)) < 0)
+                _exit(1);
+            if (write(fromClient[1], &byte, 1) != 1)
+                _exit(1);
+        }
+        _exit(1);
     }
     close(slave);
-    close(link[0]);
-    close(link[1]);
     // Both run as nobody before the first look.
     if (readByte(fromClient[0]) != 'u' || readByte(fromClient[0]) != 'u')
         _exit(11);
@@ -637,15 +672,29 @@ void isolate(const std::function<void()>& cleanUp = {})
         !eventually([&] { return parentOf(forked) == getpid(); }, kTimeout))
         _exit(11);
     const char withFork = observer.look();
-    const bool letGo = write(toClient[1], "d", 1) == 1 && readByte(fromClient[0]) == 'd';
+    // Past the look that found the pane gone, its window has closed.
+    bool keptOn = true;
+    for (int look = 0; reattach && look < 3; ++look)
+        keptOn = observer.look() == 'r' && keptOn;
+    auto tellClient = [&](char what) { return write(toClient[1], &what, 1) == 1 && readByte(fromClient[0]) == what; };
+    const bool letGo = tellClient('d');
     const char detached = letGo ? observer.look() : '\0';
+    char again = 'r';
+    char afterEnd = 'l';
+    if (reattach) {
+        again = letGo && tellClient('a') ? observer.look() : '\0';
+        kill(forked, SIGKILL);
+        waitpid(forked, nullptr, 0);
+        afterEnd = observer.look();
+    }
     kill(forked, SIGKILL);
     kill(-leader, SIGKILL);
     kill(server, SIGKILL);
     observer.end();
-    _exit(attached == 'r' && withFork == 'r' && detached == 'l'
+    _exit(attached == 'r' && withFork == 'r' && detached == 'l' && keptOn && again == 'r' && afterEnd == 'l'
               ? 0
-              : 30 + (attached != 'r') + 2 * (withFork != 'r') + 4 * (detached != 'l'));
+              : 30 + (attached != 'r') + 2 * (withFork != 'r') + 4 * (detached != 'l') + 8 * !keptOn +
+                    16 * (again != 'r') + 32 * (afterEnd != 'l'));
 }
 
 // Waits until a process started now starts `ticks` clock ticks later than one started before.
@@ -1024,6 +1073,18 @@ TEST(RemoteSessionProbe, AForkThatLeftAPaneCountsWhileTheServerIsAttached)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(servedForkScenario(false), testing::ExitedWithCode(0), "") << "new ids only";
     EXPECT_EXIT(servedForkScenario(true), testing::ExitedWithCode(0), "") << "walking /proc";
+}
+
+// The same fork once its pane has ended: a walk of /proc keeps what a look
+// that reads new ids keeps, look after look while attached; once detached it
+// no longer counts, and it counts again once a client in the tab attaches.
+TEST(RemoteSessionProbe, AForkThatOutlivedItsPaneCountsAgainOnceReattached)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run processes of two accounts";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(servedForkScenario(false, true), testing::ExitedWithCode(0), "") << "new ids only";
+    EXPECT_EXIT(servedForkScenario(true, true), testing::ExitedWithCode(0), "") << "walking /proc";
 }
 
 // ssh -f under su or sudo: the member forks, the fork starts a session of its
