@@ -912,7 +912,8 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
         bool terminal = false;
     };
     std::unordered_map<pid_t, Held> holds;
-    for (const auto& [pid, parent] : outside) {
+    for (const auto& entry : outside) {
+        const pid_t pid = entry.first;  // clang before 16 lets no lambda capture a structured binding
         Held& held = holds[pid];
         const Proc& mux = muxes_.at(pid);
         Fds r = Fds::denied;
