@@ -399,21 +399,39 @@ e2e_trust_secret=c2VjcmV0LWNsaXA=  # "secret-clip"
 
 # The trust scripts' props: the one-pixel file in E2E_WORK/pixel, the query
 # program in E2E_WORK/bin/local-query (local-query OUT FILE [LINE]: prints
-# LINE when given, asks, reads the replies in raw mode until two quiet
-# seconds, says it is done in OUT.done), and a loopback listener whose port
-# is in E2E_WORK/listen.port.
+# LINE when given, asks, reads the replies in raw mode until the checksum and
+# the image have been answered, refused or not, and two quiet seconds have
+# passed since, says it is done in OUT.done), and a loopback listener whose
+# port is in E2E_WORK/listen.port.
 e2e_trust_kit() {
   mkdir -p "$E2E_WORK/bin"
   printf '\x10\x20\x30\xff' >"$E2E_WORK/pixel"
   cat >"$E2E_WORK/bin/local-query" <<'STANDIN'
-#!/bin/sh
-[ -z "${3:-}" ] || printf '%s\n' "$3"
-stty raw -echo min 0 time 20
-printf '\033]52;c;?\a\033]52;p;?\a\033[1;1;1;1;1;5*y\033_Gi=31,a=t,t=f,f=32,s=1,v=1;%s\033\\' \
-  "$(printf %s "$2" | base64 -w0)"
-cat >"$1"
-stty sane
-echo x >"$1.done"
+#!/usr/bin/env python3
+import base64, os, re, select, sys, termios, tty
+if len(sys.argv) > 3:
+    print(sys.argv[3], flush=True)
+old = termios.tcgetattr(0)
+tty.setraw(0)
+os.write(1, b"\033]52;c;?\a\033]52;p;?\a\033[1;1;1;1;1;5*y\033_Gi=31,a=t,t=f,f=32,s=1,v=1;"
+         + base64.b64encode(sys.argv[2].encode()) + b"\033\\")
+# The checksum and the image are always answered, however long the tab takes
+# to tell; the clipboard only when allowed, by then.
+answered = (re.compile(rb"\033P1!~[0-9A-Fa-f]{4}\033\\"), re.compile(rb"\033_Gi=31;[^\033]*\033\\"))
+got = b""
+while True:
+    complete = all(r.search(got) for r in answered)
+    if not select.select([0], [], [], 2 if complete else None)[0]:
+        break
+    data = os.read(0, 4096)
+    if not data:
+        break
+    got += data
+with open(sys.argv[1], "wb") as out:
+    out.write(got)
+termios.tcsetattr(0, termios.TCSADRAIN, old)
+with open(sys.argv[1] + ".done", "w") as done:
+    done.write("x\n")
 STANDIN
   chmod 755 "$E2E_WORK/bin/local-query"
   python3 -c 'import socket, sys, time
