@@ -374,7 +374,7 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
         member = fork != Fork::none;
         if (fork == Fork::served && server == ForkWindows::noServer)
             server = through;
-        if (!member && held == Holds::unsettled && unsettled_.size() < limits_.maxNewPids)
+        if (!member && held == Holds::unsettled && unsettled_.size() < limits_.maxMembers)
             unsettled_[pid] = stat.startTime;
         else if (!member && held == Holds::unsettled)
             bounded = false;
@@ -590,7 +590,7 @@ bool RemoteSessionProbe::fullWalk()
             if (!take(pid, fork == Fork::served ? through : ForkWindows::noServer))
                 return false;
         } else if (held == Holds::unsettled) {
-            if (unsettled.size() >= limits_.maxNewPids)
+            if (unsettled.size() >= limits_.maxMembers)
                 return false;
             unsettled.emplace(pid, s.startTime);
         } else {
