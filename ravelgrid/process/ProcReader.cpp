@@ -148,12 +148,16 @@ bool loadInetInodes(pid_t pid, pid_t tid, std::size_t limit, std::unordered_set<
     return true;
 }
 
-// The peer of every connected unix socket of our network namespace, by inode.
-bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uint64_t>& peers)
+namespace {
+
+enum class Dump { ok, failed, tooMany };
+
+// One dump of the kernel's unix sockets, each one's peer added to `peers`.
+Dump dumpUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uint64_t>& peers)
 {
     const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (fd < 0)
-        return false;
+        return Dump::failed;
     struct {
         nlmsghdr header;
         unix_diag_req request;
@@ -168,11 +172,11 @@ bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uin
     kernel.nl_family = AF_NETLINK;
     if (sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
         close(fd);
-        return false;
+        return Dump::failed;
     }
     alignas(nlmsghdr) char buffer[32768];
     std::size_t seen = 0;
-    bool ok = false;
+    Dump result = Dump::failed;
     for (bool done = false; !done;) {
         const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
         if (n < 0 && errno == EINTR)
@@ -181,12 +185,23 @@ bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uin
             break;
         std::size_t left = static_cast<std::size_t>(n);
         for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
-            if (h->nlmsg_type == NLMSG_DONE) {
-                done = ok = true;
+            // A dump the kernel says was disturbed tells nothing whole.
+            if (h->nlmsg_flags & NLM_F_DUMP_INTR) {
+                done = true;
                 break;
             }
-            if (h->nlmsg_type == NLMSG_ERROR || ++seen > limit) {
+            if (h->nlmsg_type == NLMSG_DONE) {
                 done = true;
+                result = Dump::ok;
+                break;
+            }
+            if (h->nlmsg_type == NLMSG_ERROR) {
+                done = true;
+                break;
+            }
+            if (++seen > limit) {
+                done = true;
+                result = Dump::tooMany;
                 break;
             }
             if (h->nlmsg_len < NLMSG_LENGTH(sizeof(unix_diag_msg)))
@@ -205,7 +220,22 @@ bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uin
         }
     }
     close(fd);
-    return ok;
+    return result;
+}
+
+}  // namespace
+
+// A dump cut short (an error, a full receive queue) is made again, a few
+// times at most; one past the limit is not.
+bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uint64_t>& peers)
+{
+    constexpr int kDumps = 3;
+    for (int dump = 0; dump < kDumps; ++dump) {
+        const Dump r = dumpUnixPeers(limit, peers);
+        if (r != Dump::failed)
+            return r == Dump::ok;
+    }
+    return false;
 }
 
 // The last process id the kernel handed out in our namespace.

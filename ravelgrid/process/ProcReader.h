@@ -134,7 +134,8 @@ Read readOrigin(pid_t pid, pid_t tid, Origin& origin);
 // The inodes of the inet sockets of one network namespace, read through a
 // process (thread `tid` of it, 0 for itself) that lives in it.
 bool loadInetInodes(pid_t pid, pid_t tid, std::size_t limit, std::unordered_set<std::uint64_t>& inodes);
-// The peer of every connected unix socket of our network namespace, by inode.
+// The peer of every connected unix socket of our network namespace, by
+// inode, added to `peers`: a socket any dump saw stays there.
 bool loadUnixPeers(std::size_t limit, std::unordered_map<std::uint64_t, std::uint64_t>& peers);
 
 // A socket's inode from a descriptor's link, "socket:[1234]".

@@ -312,25 +312,34 @@ bool RemoteSessionProbe::addMember(pid_t pid, const Stat& stat, ForkWindows::Ser
 
 // Whether a process holds the terminal's slave open, by any descriptor: one
 // of ours, or of any account when we are root and may read its descriptors
-// (su's fork in a root tab).
-bool RemoteSessionProbe::holdsTerminal(pid_t pid, const Stat& stat)
+// (su's fork in a root tab). Unsettled while its threads cannot all be
+// followed, or its table is too large to read.
+RemoteSessionProbe::Holds RemoteSessionProbe::holdsTerminal(pid_t pid, const Stat& stat)
 {
     // A main thread that ended keeps the account it had: its others tell.
     const bool mainEnded = stat.state == 'Z' || stat.state == 'X' || (stat.flags & kExiting);
     if (slavePath_.empty() || stat.startTime < leaderStart_ || (uid_ != 0 && !mainEnded && !ownedBy(pid, uid_)))
-        return false;
+        return Holds::no;
     bool holds = false;
-    // Read once in the process's life, so a large table is read whole: a
-    // browser started later must not make every tab remote. Past that, or
-    // past the threads that can be followed, taken in, where it will be
-    // judged remote.
-    const Fds r = forEachTableFd(
-        pid, stat, limits_.maxThreads, limits_.maxFds * 16, [&] { holds = false; },
-        [&](pid_t, const char*, std::string_view link) {
-            holds = link == slavePath_;
-            return holds ? Visit::stop : Visit::next;
-        });
-    return holds || r == Fds::tooMany;
+    // Read whole, so a large table is read once: a browser started later
+    // must not make every tab remote. Threads in flux are listed afresh
+    // once more before the look gives up on it.
+    Stat now = stat;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0 && (readStat(ProcPath(pid, "stat"), now) != Read::ok || now.startTime != stat.startTime))
+            return Holds::no;  // ended
+        const Fds r = forEachTableFd(
+            pid, now, limits_.maxThreads, limits_.maxFds * 16, [&] { holds = false; },
+            [&](pid_t, const char*, std::string_view link) {
+                holds = link == slavePath_;
+                return holds ? Visit::stop : Visit::next;
+            });
+        if (holds)
+            return Holds::yes;
+        if (r != Fds::tooMany)
+            return Holds::no;
+    }
+    return Holds::unsettled;
 }
 
 bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
@@ -360,11 +369,16 @@ bool RemoteSessionProbe::considerNew(pid_t pid, const Stat& stat, bool& bounded)
         if (known != strangers_.end() && known->second == stat.startTime)
             return false;
         ForkWindows::Server through = ForkWindows::noServer;
-        const Fork fork = holdsTerminal(pid, stat) ? Fork::member : forkOfMember(pid, stat, through);
+        const Holds held = holdsTerminal(pid, stat);
+        const Fork fork = held == Holds::yes ? Fork::member : forkOfMember(pid, stat, through);
         member = fork != Fork::none;
         if (fork == Fork::served && server == ForkWindows::noServer)
             server = through;
-        if (!member && stat.startTime >= leaderStart_ && strangers_.size() < limits_.maxProcesses)
+        if (!member && held == Holds::unsettled && unsettled_.size() < limits_.maxMembers)
+            unsettled_[pid] = stat.startTime;
+        else if (!member && held == Holds::unsettled)
+            bounded = false;
+        else if (!member && stat.startTime >= leaderStart_ && strangers_.size() < limits_.maxProcesses)
             strangers_[pid] = stat.startTime;
     }
     if (member && !addMember(pid, stat, server))
@@ -560,6 +574,7 @@ bool RemoteSessionProbe::fullWalk()
         openWindow(proc);
     }
     std::unordered_map<pid_t, std::uint64_t> strangers;
+    std::unordered_map<pid_t, std::uint64_t> unsettled;
     for (const auto& [pid, s] : stats) {
         if (member.count(pid))
             continue;
@@ -570,15 +585,20 @@ bool RemoteSessionProbe::fullWalk()
             continue;
         }
         ForkWindows::Server through = ForkWindows::noServer;
-        if (const Fork fork = holdsTerminal(pid, s) ? Fork::member : forkOfMember(pid, s, through);
-            fork != Fork::none) {
+        const Holds held = holdsTerminal(pid, s);
+        if (const Fork fork = held == Holds::yes ? Fork::member : forkOfMember(pid, s, through); fork != Fork::none) {
             if (!take(pid, fork == Fork::served ? through : ForkWindows::noServer))
                 return false;
+        } else if (held == Holds::unsettled) {
+            if (unsettled.size() >= limits_.maxMembers)
+                return false;
+            unsettled.emplace(pid, s.startTime);
         } else {
             strangers.emplace(pid, s.startTime);
         }
     }
     strangers_ = std::move(strangers);
+    unsettled_ = std::move(unsettled);
 
     // What earlier looks learnt of a process that is still the same stays.
     std::unordered_map<pid_t, Proc> members;
@@ -626,8 +646,26 @@ bool RemoteSessionProbe::refreshMembers()
         if (!proc.places.empty() && readStat(ProcPath(pid, "stat"), stat) == Read::ok &&
             stat.startTime == proc.startTime)
             learnPlaces(pid, stat, proc);
+    // What an earlier look could not tell is asked again: one found to hold
+    // the terminal is taken in by a walk, with what it started meanwhile.
+    bool walk = false;
+    for (auto it = unsettled_.begin(); it != unsettled_.end();) {
+        if (readStat(ProcPath(it->first, "stat"), stat) != Read::ok || stat.startTime != it->second) {
+            it = unsettled_.erase(it);
+            continue;
+        }
+        const Holds held = holdsTerminal(it->first, stat);
+        if (held == Holds::unsettled) {
+            ++it;
+            continue;
+        }
+        walk = walk || held == Holds::yes;
+        if (held == Holds::no && strangers_.size() < limits_.maxProcesses)
+            strangers_[it->first] = it->second;
+        it = unsettled_.erase(it);
+    }
     const auto last = lastPid();
-    bool ok = known_ && last && lastPid_ >= 0 && (*last == lastPid_ || scanNew(lastPid_, *last));
+    bool ok = !walk && known_ && last && lastPid_ >= 0 && (*last == lastPid_ || scanNew(lastPid_, *last));
     if (!ok)
         ok = fullWalk();
     known_ = ok && last.has_value();
@@ -934,59 +972,74 @@ bool RemoteSessionProbe::updateAttachments(bool& changed)
         }
         held.terminal = held.terminal || r == Fds::denied || r == Fds::tooMany;
     }
-    bool ok = true;
     std::unordered_map<std::uint64_t, std::uint64_t> peers;
-    if (!outside.empty() && std::any_of(members_.begin(), members_.end(),
-                                        [](const auto& member) { return !member.second.sockets.empty(); }))
-        ok = loadUnixPeers(limits_.maxUnixSockets, peers);
-    // Members in their own right count first; a process of a server counts once the server does.
-    std::unordered_map<pid_t, std::vector<pid_t>> under;
-    std::vector<pid_t> counting;
-    for (const auto& [pid, proc] : members_) {
-        if (proc.served)
-            under[proc.server.first > 0 ? proc.server.first : proc.ppid].push_back(pid);
-        else
-            counting.push_back(pid);
-    }
-    std::unordered_set<pid_t> counted;
-    std::unordered_set<std::uint64_t> ends;
-    std::unordered_set<std::uint64_t> pipeEnds;  // read by members that count
-    bool screenClient = false;
-    std::set<std::pair<pid_t, std::uint64_t>> attached;
-    while (!counting.empty()) {
-        for (pid_t pid : counting) {
-            counted.insert(pid);
-            const Proc& proc = members_.at(pid);
-            screenClient = screenClient || proc.comm == "screen";
-            for (std::uint64_t inode : proc.sockets)
-                if (auto peer = peers.find(inode); peer != peers.end())
-                    ends.insert(peer->second);
-            pipeEnds.insert(proc.pipes.begin(), proc.pipes.end());
+    auto attachedWith = [&] {
+        std::set<std::pair<pid_t, std::uint64_t>> attached;
+        // Members in their own right count first; a process of a server counts once the server does.
+        std::unordered_map<pid_t, std::vector<pid_t>> under;
+        std::vector<pid_t> counting;
+        for (const auto& [pid, proc] : members_) {
+            if (proc.served)
+                under[proc.server.first > 0 ? proc.server.first : proc.ppid].push_back(pid);
+            else
+                counting.push_back(pid);
         }
-        counting.clear();
-        for (const auto& [pid, parent] : outside) {
-            const Proc& mux = muxes_.at(pid);
-            const Held& held = holds[pid];
-            // screen may talk through a named pipe: its client takes every server in.
-            bool counts = held.terminal || counted.count(parent) || (screenClient && mux.comm == "SCREEN");
-            for (std::uint64_t inode : held.sockets)
-                counts = counts || ends.count(inode);
-            // Writing into a pipe that a member reads from feeds the tab as a client would.
-            for (std::uint64_t inode : held.pipes)
-                counts = counts || pipeEnds.count(inode);
-            if (!counts || !attached.insert({pid, mux.startTime}).second)
-                continue;
-            for (std::vector<pid_t> queue{pid}; !queue.empty();) {
-                const pid_t next = queue.back();
-                queue.pop_back();
-                if (!counted.insert(next).second)
+        std::unordered_set<pid_t> counted;
+        std::unordered_set<std::uint64_t> ends;
+        std::unordered_set<std::uint64_t> pipeEnds;  // read by members that count
+        bool screenClient = false;
+        while (!counting.empty()) {
+            for (pid_t pid : counting) {
+                counted.insert(pid);
+                const Proc& proc = members_.at(pid);
+                screenClient = screenClient || proc.comm == "screen";
+                for (std::uint64_t inode : proc.sockets)
+                    if (auto peer = peers.find(inode); peer != peers.end())
+                        ends.insert(peer->second);
+                pipeEnds.insert(proc.pipes.begin(), proc.pipes.end());
+            }
+            counting.clear();
+            for (const auto& [pid, parent] : outside) {
+                const Proc& mux = muxes_.at(pid);
+                const Held& held = holds[pid];
+                // screen may talk through a named pipe: its client takes every server in.
+                bool counts = held.terminal || counted.count(parent) || (screenClient && mux.comm == "SCREEN");
+                for (std::uint64_t inode : held.sockets)
+                    counts = counts || ends.count(inode);
+                // Writing into a pipe that a member reads from feeds the tab as a client would.
+                for (std::uint64_t inode : held.pipes)
+                    counts = counts || pipeEnds.count(inode);
+                if (!counts || !attached.insert({pid, mux.startTime}).second)
                     continue;
-                if (members_.count(next))
-                    counting.push_back(next);
-                if (auto it = under.find(next); it != under.end())
-                    queue.insert(queue.end(), it->second.begin(), it->second.end());
+                for (std::vector<pid_t> queue{pid}; !queue.empty();) {
+                    const pid_t next = queue.back();
+                    queue.pop_back();
+                    if (!counted.insert(next).second)
+                        continue;
+                    if (members_.count(next))
+                        counting.push_back(next);
+                    if (auto it = under.find(next); it != under.end())
+                        queue.insert(queue.end(), it->second.begin(), it->second.end());
+                }
             }
         }
+        return attached;
+    };
+    const bool needPeers = !outside.empty() && std::any_of(members_.begin(), members_.end(), [](const auto& member) {
+        return !member.second.sockets.empty();
+    });
+    bool ok = !needPeers || loadUnixPeers(limits_.maxUnixSockets, peers);
+    auto attached = attachedWith();
+    // A dump made while other sockets come and go may pass over some: a
+    // change is taken once a dump made again agrees, and a socket any of
+    // them saw stays connected.
+    constexpr int kDumps = 3;
+    for (int dump = 1; ok && needPeers && attached != attached_ && dump < kDumps; ++dump) {
+        ok = loadUnixPeers(limits_.maxUnixSockets, peers);
+        auto again = attachedWith();
+        if (again == attached)
+            break;
+        attached = std::move(again);
     }
     // A member that counts only through a server no longer attached, or a
     // server that left the session after it was found there, is judged anew.
@@ -1012,6 +1065,9 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
     } finished;
     Look result;
     if (leader_ <= 0 || !refreshMembers())
+        return result;
+    // A process that may hold the terminal is never taken for local.
+    if (!unsettled_.empty())
         return result;
     for (int round = 0; round < 2; ++round) {
         InetTables inet;

@@ -203,7 +203,8 @@ private:
     bool fullWalk();
     bool scanNew(long from, long to);
     bool considerNew(pid_t pid, const Stat& stat, bool& bounded);
-    bool holdsTerminal(pid_t pid, const Stat& stat);
+    enum class Holds { no, yes, unsettled };
+    Holds holdsTerminal(pid_t pid, const Stat& stat);
     void learnPlaces(pid_t pid, const Stat& stat, Proc& proc);
     bool notePlaces(pid_t pid, const std::vector<pid_t>& tids, Proc& proc);
     void noteEnded(const Proc& proc);
@@ -236,6 +237,9 @@ private:
     std::unordered_map<pid_t, Proc> members_;
     // Young processes of ours found not to hold the terminal, so a walk does not read them again.
     std::unordered_map<pid_t, std::uint64_t> strangers_;
+    // Young processes whose threads were in flux when asked whether they hold the terminal:
+    // asked again at each look, which is remote for want of knowing meanwhile.
+    std::unordered_map<pid_t, std::uint64_t> unsettled_;
     // Multiplexer processes of ours, and those outside the session that count.
     std::unordered_map<pid_t, Proc> muxes_;
     std::set<std::pair<pid_t, std::uint64_t>> attached_;

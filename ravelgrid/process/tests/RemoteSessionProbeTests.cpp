@@ -569,6 +569,81 @@ int connectUnix(const sockaddr_un& address, socklen_t length)
     return fd;
 }
 
+// Run in a pid space of its own: a process started since the shell, out of
+// its session and holding no terminal, whose threads are more than a look
+// follows (four here). Looks are remote for want of knowing while it is so,
+// and it is asked again at each; down to one thread, it is a stranger for
+// good, whatever it starts later. Exits 0 when so, else 20 + the first wrong
+// look.
+[[noreturn]] void threadCrowdScenario(bool walk)
+{
+    isolate();
+    int master = -1;
+    int slave = -1;
+    int toCrowd[2], fromCrowd[2];
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe(toCrowd) != 0 || pipe(fromCrowd) != 0)
+        _exit(10);
+    const pid_t scenario = getpid();
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        endWithParent(scenario);
+        pause();
+        _exit(0);
+    }
+    close(slave);
+    RemoteSessionProbe::Limits limits;
+    limits.maxThreads = 4;
+    if (walk)
+        limits.maxNewPids = 0;
+    RemoteSessionProbe probe(master, leader, limits);
+    if (probe.look().remote)
+        _exit(11);
+    const pid_t crowd = fork();
+    if (crowd == 0) {
+        close(master);
+        setsid();
+        endWithParent(scenario);
+        // 'g' starts eight threads that wait for `hold` to close; 'f' ends them.
+        int hold[2] = {-1, -1};
+        pthread_t threads[8];
+        for (char c; read(toCrowd[0], &c, 1) == 1;) {
+            if (c == 'g' && pipe(hold) == 0)
+                for (pthread_t& t : threads)
+                    pthread_create(
+                        &t, nullptr,
+                        [](void* fd) -> void* {
+                            char byte;
+                            (void)!read(static_cast<int>(reinterpret_cast<std::intptr_t>(fd)), &byte, 1);
+                            return nullptr;
+                        },
+                        reinterpret_cast<void*>(static_cast<std::intptr_t>(hold[0])));
+            if (c == 'f') {
+                close(hold[1]);
+                for (pthread_t t : threads)
+                    pthread_join(t, nullptr);
+                close(hold[0]);
+            }
+            if (write(fromCrowd[1], &c, 1) != 1)
+                _exit(1);
+        }
+        _exit(0);
+    }
+    auto tell = [&](char c) { return write(toCrowd[1], &c, 1) == 1 && readByte(fromCrowd[0]) == c; };
+    const std::pair<char, bool> steps[] = {{'g', true}, {0, true}, {'f', false}, {'g', false}, {0, false}};
+    int step = 0;
+    for (const auto& [say, remote] : steps) {
+        if ((say && !tell(say)) || probe.look().remote != remote) {
+            kill(crowd, SIGKILL);
+            _exit(20 + step);
+        }
+        ++step;
+    }
+    kill(crowd, SIGKILL);
+    _exit(0);
+}
+
 // Run in a process of its own: a session of nobody's whose shell is a
 // multiplexer's client, connected to a stand-in server of nobody's outside
 // the session (named dtach). Its pane, root's, forks and ends while the fork
@@ -1061,6 +1136,18 @@ TEST(RemoteSessionProbe, AMemberThatLeavesTheSessionCountsWhileItLives)
         GTEST_SKIP() << "needs root to run processes of two accounts";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(forkLeavesScenario(), testing::ExitedWithCode(0), "");
+}
+
+// A busy machine's process that is exiting, or starts and ends threads,
+// can't have all its threads followed for a while: it is asked again at each
+// look, not kept as the tab's for good, on either path.
+TEST(RemoteSessionProbe, AProcessWhoseThreadsCannotBeFollowedIsAskedAgainAtEachLook)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root for a pid space of its own";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(threadCrowdScenario(false), testing::ExitedWithCode(0), "") << "new ids only";
+    EXPECT_EXIT(threadCrowdScenario(true), testing::ExitedWithCode(0), "") << "walking /proc";
 }
 
 // sudo ssh -f in a multiplexer's pane: the fork that left counts as the
