@@ -401,13 +401,14 @@ e2e_trust_secret=c2VjcmV0LWNsaXA=  # "secret-clip"
 # program in E2E_WORK/bin/local-query (local-query OUT FILE [LINE]: prints
 # LINE when given, asks, reads the replies in raw mode until the checksum and
 # the image have been answered, refused or not, and two quiet seconds have
-# passed since, says it is done in OUT.done), and a loopback listener whose
-# port is in E2E_WORK/listen.port.
+# passed since, says it is done in OUT.done; run straight from its #! line,
+# so that it has the name it is run under, as ssh), and a loopback listener
+# whose port is in E2E_WORK/listen.port.
 e2e_trust_kit() {
   mkdir -p "$E2E_WORK/bin"
   printf '\x10\x20\x30\xff' >"$E2E_WORK/pixel"
   cat >"$E2E_WORK/bin/local-query" <<'STANDIN'
-#!/usr/bin/env python3
+#!/usr/bin/python3
 import base64, os, re, select, sys, termios, tty
 if len(sys.argv) > 3:
     print(sys.argv[3], flush=True)
