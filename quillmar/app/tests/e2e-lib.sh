@@ -173,7 +173,7 @@ e2e_sshd() {
 e2e_start() {
   "$E2E_APP" >"$E2E_WORK/app.log" 2>&1 &
   pid=$!
-  wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" | tail -1)
+  wid=$(timeout 60 xdotool search --sync --onlyvisible --pid "$pid" | tail -1)
   [ -n "$wid" ] || return 1
   xdotool windowfocus --sync "$wid" 2>/dev/null || true
 }

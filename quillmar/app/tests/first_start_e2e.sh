@@ -65,7 +65,7 @@ start_window() {
   pids+=("$pid")
 }
 window_of() {
-  wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$1" | tail -1)
+  wid=$(timeout 60 xdotool search --sync --onlyvisible --pid "$1" | tail -1)
   [ -n "$wid" ] || fail "window $2 did not appear"
   xdotool windowmove --sync "$wid" 0 0 2>/dev/null || true
 }

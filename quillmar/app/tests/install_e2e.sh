@@ -16,7 +16,7 @@ on_screen() {
   # shellcheck disable=SC2086  # the Exec line is a command line
   (cd "$w" && PATH=$E2E_PREFIX/bin:$PATH exec $exec_line) >"$w/app.log" 2>&1 &
   pid=$!
-  wid=$(timeout 20 xdotool search --sync --onlyvisible --pid "$pid" | tail -1)
+  wid=$(timeout 60 xdotool search --sync --onlyvisible --pid "$pid" | tail -1)
   [ -n "$wid" ] || e2e_fail "the window of the installed quillmar did not appear"
   [ "$(readlink "/proc/$pid/exe")" = "$E2E_PREFIX/bin/quillmar" ] ||
     e2e_fail "the Exec line started $(readlink "/proc/$pid/exe"), not the installed binary"
