@@ -113,18 +113,18 @@ endfunction()
 # A test that needs an OpenGL context or a shown window: run under a virtual
 # X server (Mesa's llvmpipe). Mesa keeps a few bytes it never frees, so the
 # sanitizer's leak check, which would only ever see the driver, is off.
-find_program(QM_XVFB_RUN xvfb-run)
+find_program(QM_XVFB Xvfb)
 function(qm_add_gl_test test)
   cmake_parse_arguments(ARG "" "TARGET;TIMEOUT" "ARGS;ENVIRONMENT" ${ARGN})
-  if(NOT QM_XVFB_RUN)
-    message(WARNING "xvfb-run not found: ${test} is not registered (scripts/install-deps.sh installs it)")
+  if(NOT QM_XVFB)
+    message(WARNING "Xvfb not found: ${test} is not registered (scripts/install-deps.sh installs it)")
     return()
   endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 180)
   endif()
   qm_add_test(NAME ${test}
-    COMMAND ${QM_XVFB_RUN} -a -s "-screen 0 1280x800x24" $<TARGET_FILE:${ARG_TARGET}> ${ARG_ARGS})
+    COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/with-xvfb.sh $<TARGET_FILE:${ARG_TARGET}> ${ARG_ARGS})
   set(environment "QT_QPA_PLATFORM=xcb" ${ARG_ENVIRONMENT})
   if(QM_SANITIZE)
     list(APPEND environment "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")

@@ -4,7 +4,7 @@
 #
 # A script keeps what runs on the virtual X server in a function (a "part")
 # and calls `e2e_part` before its own set-up: `e2e_xvfb PART` runs the
-# script again under xvfb-run with E2E_PART=PART, and that second run only
+# script again on an X server of its own with E2E_PART=PART, and that second run only
 # runs the part. What the part needs travels in exported variables:
 # E2E_APP (the program), E2E_WORK (the temporary home), E2E_FINDER (the
 # screenshot checker, where there is one).
@@ -13,7 +13,7 @@
 
 # --- outside the X server -------------------------------------------------
 
-# When this run is the one under xvfb-run, runs the part and exits with its
+# When this run is the one on the X server, runs the part and exits with its
 # status.
 e2e_part() {
   [ -n "${E2E_PART:-}" ] || return 0
@@ -60,11 +60,12 @@ e2e_cleanup() {
 }
 
 # Runs PART on a fresh virtual X server; a command given after PART wraps
-# xvfb-run (a session bus, a keyring). Returns the part's status.
+# the X server (a session bus, a keyring). Returns the part's status.
 e2e_xvfb() {
   local part=$1
   shift
-  E2E_PART=$part "$@" xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0"
+  E2E_PART=$part "$@" bash "$(dirname "${BASH_SOURCE[0]}")/../../../cmake/with-xvfb.sh" \
+    -s "-screen 0 1280x800x24 -noreset" bash "$0"
 }
 
 # Copies the last screenshot to KEEP when one was asked for; on failure
