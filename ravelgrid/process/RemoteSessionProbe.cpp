@@ -1069,7 +1069,9 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
     // A process that may hold the terminal is never taken for local.
     if (!unsettled_.empty())
         return result;
-    for (int round = 0; round < 2; ++round) {
+    // A detach or attach under way can show in two steps, one per walk.
+    constexpr int rounds = 3;
+    for (int round = 0; round < rounds; ++round) {
         InetTables inet;
         Stat stat;
         // What a multiplexer's process showed tells only once its server is known to count.
@@ -1130,7 +1132,7 @@ RemoteSessionProbe::Look RemoteSessionProbe::look()
             known_ = false;
             return result;
         }
-        if (round == 1)
+        if (round == rounds - 1)
             return result;  // still moving: ask again later
     }
     result.remote = false;
