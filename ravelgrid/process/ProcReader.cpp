@@ -278,10 +278,11 @@ std::uint64_t bootTicks()
     return static_cast<std::uint64_t>(now.tv_sec) * hz + static_cast<std::uint64_t>(now.tv_nsec) * hz / 1000000000u;
 }
 
-// A socket's inode from a descriptor's link, "socket:[1234]".
-std::optional<std::uint64_t> socketInode(std::string_view link)
+namespace {
+
+// The inode of a descriptor's link "KIND:[1234]".
+std::optional<std::uint64_t> linkInode(std::string_view link, std::string_view prefix)
 {
-    constexpr std::string_view prefix = "socket:[";
     if (link.size() <= prefix.size() + 1 || link.substr(0, prefix.size()) != prefix || link.back() != ']')
         return std::nullopt;
     std::uint64_t inode = 0;
@@ -290,15 +291,16 @@ std::optional<std::uint64_t> socketInode(std::string_view link)
     return inode;
 }
 
+}  // namespace
+
+std::optional<std::uint64_t> socketInode(std::string_view link)
+{
+    return linkInode(link, "socket:[");
+}
+
 std::optional<std::uint64_t> pipeInode(std::string_view link)
 {
-    constexpr std::string_view prefix = "pipe:[";
-    if (link.size() <= prefix.size() + 1 || link.substr(0, prefix.size()) != prefix || link.back() != ']')
-        return std::nullopt;
-    std::uint64_t inode = 0;
-    if (!parseNumber(link.substr(prefix.size(), link.size() - prefix.size() - 1), inode))
-        return std::nullopt;
-    return inode;
+    return linkInode(link, "pipe:[");
 }
 
 bool fdOpenFor(pid_t pid, pid_t tid, const char* fd, bool writing)
